@@ -1,0 +1,39 @@
+#pragma once
+// Wave files are read as a canonical 44-byte RIFF header followed by the sample data; the
+// samples are mixed to mono, brought to the 16-bit scale, multiplied by the script's scale
+// factor and limited to -32768..32767.
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+struct WaveHeader {
+  uint16_t channels = 0;
+  uint32_t rate = 0;
+  uint16_t bits = 0;
+  int32_t dataSize = 0;  // bytes of sample data, as the header announces them
+};
+
+struct SampleBuffer {
+  int32_t count = 0;
+  std::vector<int32_t> samples;
+};
+
+// Reads and checks the header at the file's current position (the start), prints the
+// sample-rate message and updates WaveRate. 0, or ErrWaveFile for any refused rule.
+int CheckWaveHeader(FILE* file, WaveHeader* header);
+
+// Frames the header announces: (data size / channels) / (bits / 8), unsigned, as the name
+// tables size a sound's range with it.
+uint32_t WaveFrameCount(const WaveHeader& header);
+
+// Reads the announced frames from the current position into buffer. 0, ErrRead when the file
+// ends early, ErrWaveFile for a sample width other than 8 or 16.
+int ReadSamples(SampleBuffer* buffer, FILE* file, const WaveHeader& header);
+
+// One sample times the script's scale factor, truncated toward zero; a product outside the
+// 32-bit range becomes INT32_MIN, as the conversion of the chip's first tools made it.
+int32_t ScaleSample(int32_t sample, double scale);
+
+// Pins a sample to the 16-bit range every encoder expects.
+int32_t LimitSample(int32_t sample);

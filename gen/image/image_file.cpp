@@ -1,0 +1,62 @@
+#include "image/image_file.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "compile_state.h"
+#include "script/diagnostics.h"
+
+int ImageSeek(int32_t position) {
+  if (position < 0) return ErrFilePosition;
+  if (g_state.Image == nullptr) return ErrWrite;
+  if (std::fseek(g_state.Image, position, SEEK_SET) != 0) return ErrWrite;
+  return ErrNone;
+}
+
+int ImageWrite(const void* data, size_t n) {
+  if (g_state.Image == nullptr) return ErrWrite;
+  if (n == 0) return ErrNone;
+  if (std::fwrite(data, 1, n, g_state.Image) != n) return ErrWrite;
+  return ErrNone;
+}
+
+int ImageWriteAt(int32_t position, const void* data, size_t n) {
+  int r = ImageSeek(position);
+  return r != ErrNone ? r : ImageWrite(data, n);
+}
+
+int ImageWriteWordAt(int32_t position, uint32_t value) {
+  const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  return ImageWriteAt(position, bytes, sizeof bytes);
+}
+
+int ImageFill(uint8_t byte, int32_t count) {
+  if (count <= 0) return ErrNone;
+  // Written in blocks so that a 256 MB image does not need 256 MB of memory.
+  const std::vector<uint8_t> block(65536, byte);
+  while (count > 0) {
+    size_t n = count < 65536 ? static_cast<size_t>(count) : block.size();
+    int r = ImageWrite(block.data(), n);
+    if (r != ErrNone) return r;
+    count -= static_cast<int32_t>(n);
+  }
+  return ErrNone;
+}
+
+int ImageFlush() {
+  if (g_state.Image == nullptr) return ErrWrite;
+  if (std::fflush(g_state.Image) != 0 || std::ferror(g_state.Image)) return ErrWrite;
+  return ErrNone;
+}
+
+int32_t ImageTell() {
+  if (g_state.Image == nullptr) return -1;
+  long pos = std::ftell(g_state.Image);
+  return pos < 0 || pos > INT32_MAX ? -1 : static_cast<int32_t>(pos);
+}
+
+int32_t ImageLength() {
+  if (g_state.Image == nullptr || std::fseek(g_state.Image, 0, SEEK_END) != 0) return -1;
+  return ImageTell();
+}

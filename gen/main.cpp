@@ -1,0 +1,3 @@
+#include "driver.h"
+
+int main(int argc, char** argv) { return RunGenerator(argc, argv); }

@@ -1,0 +1,118 @@
+#include "script/diagnostics.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "compile_state.h"
+
+namespace {
+
+enum class Show { Silent, Shown, Internal };
+
+struct CodeRow {
+  int code;
+  const char* message;
+  Show pass1;
+  Show pass2;
+};
+
+constexpr Show S = Show::Silent;
+constexpr Show P = Show::Shown;
+constexpr Show I = Show::Internal;
+
+// Pass 2 is silent on what only pass 1 can find, so each script error is reported once.
+const CodeRow kCodes[] = {
+    {ErrSyntax, "Syntax Error", P, S},
+    {ErrConstRedefined, "Const <%s> Redefined", P, S},
+    {ErrConstUndefined, "Const <%s> Undefined", P, S},
+    {ErrMalloc, "Malloc Error", P, P},
+    {ErrVoiceRedefined, "voice Redefined", P, S},
+    {ErrInternal7, nullptr, I, I},
+    {ErrFileOpen, "file <%s> open error ", P, P},
+    {ErrSectorNumber, "Invalid Sector number ", P, S},
+    {ErrYesNo, "Only \"yes\" or \"no\" is valid option ", P, S},
+    {ErrNumberInput, "Invalid number input ", P, S},
+    {ErrWaveFile, "Invalid or un-supported wave file", S, P},
+    {ErrWrite, "Fatel Write Operation", P, P},
+    {ErrRead, "Fatel Read  Operation", P, P},
+    {ErrGroupUndefined, "Group <%s> Undefined", P, P},
+    {ErrNeedParameter, "Need cmd line parameter input", P, P},
+    {ErrCpuType, "Unknow CPU Type", P, P},
+    {ErrGrpAdr, "Invalid GrpAdr", P, P},
+    {ErrEncoderBits, "Invalid Encoder bits", P, P},
+    {ErrEncoderAlgorithm, "Invalid Encoder Algorithm", P, P},
+    {ErrEncoderParameter, "Invalid Encoder Parameter", P, P},
+    {ErrSystemArea, "Overlap with System Area", I, P},
+    {ErrCfgMemField, "Invalid CfgMem field name <%s> ", P, I},
+    {ErrCfgMemValue, "Invalid CfgMem.<%s>'s value", P, I},
+    {ErrOptionValue, "Invalid Option value", P, I},
+    {ErrDivideByZero, "Division by zero or quotient overflow in expression", P, S},
+    {ErrRampRate, "Invalid RAMP_RATE, it must not be 0", P, P},
+    {ErrFileSize, "Invalid FileSize %s, the image needs at least 512 bytes", P, P},
+    {ErrGroupRate, "Invalid group rate 0 for <%s>", P, P},
+    {ErrFilePosition, "Image position out of range", P, P},
+    {ErrLiteralTooLong, "Literal or name longer than 1023 characters", P, S},
+};
+
+const CodeRow* FindRow(int code) {
+  for (const CodeRow& row : kCodes) {
+    if (row.code == code) return &row;
+  }
+  return nullptr;
+}
+
+Show ShowFor(int code) {
+  const CodeRow* row = FindRow(code);
+  if (row == nullptr) return Show::Internal;
+  return g_state.Pass == 2 ? row->pass2 : row->pass1;
+}
+
+// Formats like snprintf into a string of whatever size the text needs.
+template <typename... A>
+std::string Format(const char* fmt, A... args) {
+  int n = std::snprintf(nullptr, 0, fmt, args...);
+  if (n < 0) return std::string();
+  std::string out(static_cast<size_t>(n) + 1, '\0');
+  std::snprintf(out.data(), out.size(), fmt, args...);
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
+std::string MessageText(const char* message, const char* text) {
+  if (std::strstr(message, "%s") == nullptr) return message;
+  return Format(message, text != nullptr ? text : "");
+}
+
+}  // namespace
+
+const char* ErrorMessage(int code) {
+  const CodeRow* row = FindRow(code);
+  return row != nullptr ? row->message : nullptr;
+}
+
+void ReportError(int code, int line, const char* text) {
+  if (code == ErrNone) return;
+  if (code == InfoLine) {
+    std::printf("%s\n", text != nullptr ? text : "");
+    return;
+  }
+  switch (ShowFor(code)) {
+    case Show::Silent:
+      return;
+    case Show::Internal:
+      std::printf("Internal Error !! What happens?\n");
+      break;
+    case Show::Shown: {
+      std::string message = MessageText(FindRow(code)->message, text);
+      std::printf("%s\n", Format("*Error Line%d: %s.", line, message.c_str()).c_str());
+      break;
+    }
+  }
+  g_state.ErrorCount++;
+}
+
+void SyntaxMessage(const char* text) {
+  if (std::strcmp(text, "parse error") == 0) return;
+  ReportError(InfoLine, 0, text);
+}

@@ -1,0 +1,160 @@
+#include "script/name_tables.h"
+
+#include <cstring>
+#include <memory>
+#include <unordered_map>
+
+#include "audio/wave_input.h"
+#include "compile_state.h"
+#include "script/diagnostics.h"
+#include "script/sound_kinds.h"
+#include "text_util.h"
+#include "wrap_math.h"
+
+namespace {
+
+struct Constant {
+  std::string name;
+  int32_t value;
+};
+
+// Definition order is kept; listings walk it backwards to show the newest first.
+std::vector<Constant> g_constants;
+std::unordered_map<std::string, size_t> g_constantIndex;
+std::vector<std::unique_ptr<SoundDef>> g_sounds;
+std::unordered_map<std::string, SoundDef*> g_soundIndex;
+
+// Bytes a wave sound of n frames takes in the image.
+uint32_t SoundSize(int32_t kind, uint32_t n) {
+  switch (kind) {
+    case KindAdpcm: return (n + 1) / 2;
+    case KindPcm8: return n;
+    case KindEq01: return (n + 7) / 8 * 5;
+    case KindPcm16: return 2 * n;
+    case KindUlaw: return n;
+    default: return 0;
+  }
+}
+
+// Opens the wave file only long enough to learn its size from the header.
+int ReserveWaveRange(SoundDef* sound) {
+  CompileState& s = g_state;
+  s.Wave = std::fopen(sound->text.c_str(), "rb");
+  if (s.Wave == nullptr) return ErrFileOpen;
+  WaveHeader header;
+  int r = CheckWaveHeader(s.Wave, &header);
+  if (r == ErrNone) {
+    uint32_t size = SoundSize(sound->kind, WaveFrameCount(header));
+    sound->start = s.NextSoundStart;
+    s.NextSoundStart = WrapAdd(sound->start, static_cast<int32_t>(size));
+    sound->end = WrapSub(s.NextSoundStart, 1);
+  }
+  std::fclose(s.Wave);
+  s.Wave = nullptr;
+  return r;
+}
+
+std::string WavePath(const char* literal) {
+  size_t n = std::strlen(literal);
+  return n >= 2 ? std::string(literal + 1, n - 2) : std::string();
+}
+
+}  // namespace
+
+int DefineConst(const char* name, int32_t value) {
+  std::string key = AsciiLowerCopy(name);
+  if (g_constantIndex.count(key) != 0) return ErrConstRedefined;
+  g_constantIndex.emplace(key, g_constants.size());
+  g_constants.push_back({name, value});
+  return ErrNone;
+}
+
+int32_t LookupConst(const char* name, int line) {
+  auto it = g_constantIndex.find(AsciiLowerCopy(name));
+  if (it == g_constantIndex.end()) {
+    ReportError(ErrConstUndefined, line, name);
+    return -1;
+  }
+  return g_constants[it->second].value;
+}
+
+int DefineSound(const char* name, const char* text, int32_t kind, int32_t length) {
+  std::string key = AsciiLowerCopy(name);
+  if (g_soundIndex.count(key) != 0) return ErrVoiceRedefined;
+  auto sound = std::make_unique<SoundDef>();
+  sound->name = name;
+  sound->kind = kind;
+  if (kind == KindSilence) sound->text = "Silence";
+  else if (kind == KindMute) sound->text = "Mute";
+  else sound->text = WavePath(text);
+  SoundDef* def = sound.get();
+  g_soundIndex.emplace(key, def);
+  g_sounds.push_back(std::move(sound));
+  if (!KindHasData(kind)) {
+    def->end = WrapSub(length, 1);
+    return ErrNone;
+  }
+  if (FindSoundKind(kind) == nullptr) return ErrInternal;
+  return ReserveWaveRange(def);
+}
+
+const SoundDef* FindSound(const char* name) {
+  auto it = g_soundIndex.find(AsciiLowerCopy(name));
+  return it == g_soundIndex.end() ? nullptr : it->second;
+}
+
+std::vector<const SoundDef*> SoundsNewestFirst() {
+  std::vector<const SoundDef*> out;
+  for (auto it = g_sounds.rbegin(); it != g_sounds.rend(); ++it) out.push_back(it->get());
+  return out;
+}
+
+namespace {
+
+// Accumulates the digits of text[0..n) in the given base; false on any other character.
+bool Accumulate(const std::string& text, size_t n, int base, int32_t* value) {
+  int32_t v = 0;
+  for (size_t i = 0; i < n; ++i) {
+    int d = HexDigitValue(text[i]);
+    if (d < 0 || d >= base) return false;
+    v = WrapAdd(WrapMul(v, base), d);
+  }
+  *value = v;
+  return true;
+}
+
+int BaseOfSuffix(char c) {
+  switch (AsciiLower(c)) {
+    case 'h': return 16;
+    case 'b': return 2;
+    case 'd': return 10;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+int ConvertNumber(const char* text, int32_t* value) {
+  std::string t = text;
+  if (!t.empty() && t.front() == '"') t.erase(0, 1);
+  if (!t.empty() && t.back() == '"') t.pop_back();
+  bool ok = false;
+  if (!t.empty()) {
+    char last = t.back();
+    int base = BaseOfSuffix(last);
+    if (base != 0) ok = Accumulate(t, t.size() - 1, base, value);
+    else if (last >= '0' && last <= '9') ok = Accumulate(t, t.size(), 10, value);
+  }
+  if (!ok) {
+    *value = -1;
+    return ErrNumberInput;
+  }
+  return ErrNone;
+}
+
+void FreeNames() {
+  g_constants.clear();
+  g_constantIndex.clear();
+  g_soundIndex.clear();
+  g_sounds.clear();
+}

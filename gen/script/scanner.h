@@ -1,0 +1,28 @@
+#pragma once
+// The script scanner: longest match over the bytes of the script, keywords case-insensitive,
+// a final newline token at end of input so that the last line always ends for the grammar.
+// It is run over the same file once per pass; ScannerReset rewinds it.
+
+#include <cstdint>
+#include <cstdio>
+
+// Limits of one line as the chip tools always had them: the text of a line (up to its line
+// feed) must fit the 8192-byte token text, and the 16384-byte input buffer.
+constexpr int kMaxLineText = 8191;
+constexpr int kInputBufferSize = 16384;
+constexpr int kLiteralBufferSize = 1024;
+
+// Rewinds script, sets the line counter to 1 and re-arms the final newline. Reads the script
+// afresh, so that a second pass sees the file as it is now.
+void ScannerReset(FILE* script);
+
+// Next token code (0 at end of input); stores the token value in yylval and the current line
+// in yylloc.first_line.
+int yylex();
+
+// Text of the last T_LITERAL or T_USR_VAR (a literal with its quotes). The next such token
+// overwrites it.
+const char* ScannerLiteral();
+
+// Current line (the line the next token starts on).
+int ScannerLine();

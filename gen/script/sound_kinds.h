@@ -1,0 +1,31 @@
+#pragma once
+// The seven sound kinds: the code the name tables keep, the 7-character label of the listings
+// and the type code the chip reads from a group entry.
+
+#include <cstdint>
+
+enum SoundKind : int32_t {
+  KindSilence = 1,
+  KindAdpcm = 2,
+  KindPcm8 = 3,
+  KindEq01 = 4,
+  KindPcm16 = 5,
+  KindUlaw = 6,
+  KindMute = 7,
+};
+
+struct SoundKindInfo {
+  int32_t kind;
+  const char* label;      // blank-padded to 7 characters
+  uint8_t typeCode;       // bits 0..3 of a group entry's type byte
+  const char* statement;  // the script keyword that declares it
+};
+
+// The row of a kind, or null for a code outside 1..7.
+const SoundKindInfo* FindSoundKind(int32_t kind);
+
+// The row whose type code is typeCode, or null (used when reading an image back).
+const SoundKindInfo* FindSoundKindByType(uint8_t typeCode);
+
+// Silence and mute have a length but no data in the image.
+inline bool KindHasData(int32_t kind) { return kind != KindSilence && kind != KindMute; }

@@ -1,0 +1,104 @@
+#include "wav_writer.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace testwav {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+void Put16(std::vector<uint8_t>& out, uint32_t v) {
+  out.push_back(static_cast<uint8_t>(v));
+  out.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void Put32(std::vector<uint8_t>& out, uint32_t v) {
+  Put16(out, v & 0xFFFF);
+  Put16(out, v >> 16);
+}
+
+void PutTag(std::vector<uint8_t>& out, const char* tag) { out.insert(out.end(), tag, tag + 4); }
+
+int32_t Clamp16(double v) {
+  if (v > 32767.0) return 32767;
+  if (v < -32768.0) return -32768;
+  return static_cast<int32_t>(std::lround(v));
+}
+
+// A small xorshift generator: the same seed gives the same noise on every machine.
+uint32_t NextRandom(uint32_t& state) {
+  state ^= state << 13;
+  state ^= state >> 17;
+  state ^= state << 5;
+  return state;
+}
+
+double SampleAt(const Signal& s, uint32_t i, uint32_t frames, uint32_t rate, uint32_t& rng) {
+  double t = static_cast<double>(i) / rate;
+  switch (s.shape) {
+    case Shape::Sine: return std::sin(2 * kPi * s.freq * t);
+    case Shape::Sweep: {
+      double span = static_cast<double>(frames) / rate;
+      double k = span > 0 ? (s.freqEnd - s.freq) / span : 0;
+      return std::sin(2 * kPi * (s.freq * t + 0.5 * k * t * t));
+    }
+    case Shape::Noise: return (static_cast<double>(NextRandom(rng)) / 4294967295.0) * 2 - 1;
+    case Shape::Ramp: return frames > 1 ? 2.0 * i / (frames - 1) - 1 : 0;
+    case Shape::Silence: return 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::vector<int32_t> MakeSamples(const Signal& signal, uint32_t frames, uint32_t rate) {
+  std::vector<int32_t> out;
+  out.reserve(frames);
+  uint32_t rng = signal.seed != 0 ? signal.seed : 1;
+  for (uint32_t i = 0; i < frames; ++i) {
+    out.push_back(Clamp16(32767.0 * signal.amplitude * SampleAt(signal, i, frames, rate, rng)));
+  }
+  return out;
+}
+
+std::vector<uint8_t> WavHeader(const Format& f, uint32_t dataSize) {
+  std::vector<uint8_t> out;
+  uint32_t blockAlign = f.channels * (f.bits / 8u);
+  PutTag(out, "RIFF");
+  Put32(out, 36 + dataSize);
+  PutTag(out, "WAVE");
+  PutTag(out, "fmt ");
+  Put32(out, 16);
+  Put16(out, 1);
+  Put16(out, f.channels);
+  Put32(out, f.rate);
+  Put32(out, f.rate * blockAlign);
+  Put16(out, blockAlign);
+  Put16(out, f.bits);
+  PutTag(out, "data");
+  Put32(out, dataSize);
+  return out;
+}
+
+std::vector<uint8_t> EncodeWav(const std::vector<int32_t>& samples, const Format& f) {
+  std::vector<uint8_t> data;
+  for (int32_t s : samples) {
+    for (uint16_t c = 0; c < f.channels; ++c) {
+      if (f.bits == 8) data.push_back(static_cast<uint8_t>((s >> 8) + 128));
+      else Put16(data, static_cast<uint16_t>(s));
+    }
+  }
+  std::vector<uint8_t> out = WavHeader(f, static_cast<uint32_t>(data.size()));
+  out.insert(out.end(), data.begin(), data.end());
+  return out;
+}
+
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace testwav

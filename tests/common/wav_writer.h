@@ -1,0 +1,38 @@
+#pragma once
+// Test WAV files are made, not downloaded: a few signal shapes at any rate, 8 or 16 bits,
+// mono or stereo, written with the canonical 44-byte header the generator reads.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testwav {
+
+enum class Shape { Sine, Sweep, Noise, Silence, Ramp };
+
+struct Signal {
+  Shape shape = Shape::Sine;
+  double freq = 440.0;       // sine frequency, or sweep start
+  double freqEnd = 4000.0;   // sweep end
+  double amplitude = 0.5;    // of full scale (32767)
+  uint32_t seed = 1;         // noise
+};
+
+struct Format {
+  uint32_t rate = 16000;
+  uint16_t bits = 16;
+  uint16_t channels = 1;
+};
+
+// frames samples of the signal on the 16-bit scale (-32768..32767).
+std::vector<int32_t> MakeSamples(const Signal& signal, uint32_t frames, uint32_t rate);
+
+// A whole WAV file: header and data. Stereo files carry the samples in both channels.
+std::vector<uint8_t> EncodeWav(const std::vector<int32_t>& samples, const Format& format);
+
+// The 44-byte header alone, announcing dataSize bytes (which may be a lie, for bad inputs).
+std::vector<uint8_t> WavHeader(const Format& format, uint32_t dataSize);
+
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
+}  // namespace testwav

@@ -1,0 +1,68 @@
+#pragma once
+// An end-to-end case: the script, the WAV files to make beside it, the command line, and what
+// qs71gen must print and write. One text file per case:
+//
+//   # free comment lines
+//   args: %script %image 12 34          (optional; default "%script %image")
+//   wav: tone.wav shape=sine freq=440 rate=16000 bits=16 channels=1 frames=100 amp=0.5
+//   file: raw.bin 52 49 46 46            (any other input file, as hex bytes)
+//   exit: -3                             (default 0)
+//   === script
+//   ...script text, byte for byte...
+//   === stdout
+//   ...expected standard output, byte for byte...
+//   === stderr                           (optional)
+//   === image                            (optional; "none" when no image file may exist)
+//   size 65536
+//   fill ff
+//   0004: 78 37 00 00 ff*4
+//   fe00: ulaw-table
+//   ff00: step-table
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct WavInput {
+  std::string name;
+  std::map<std::string, std::string> params;
+};
+
+struct ImageRun {
+  uint32_t offset = 0;
+  std::vector<uint8_t> bytes;
+};
+
+struct ImageExpectation {
+  bool present = false;    // an === image section was given
+  bool mustBeAbsent = false;
+  uint32_t size = 0;
+  uint8_t fill = 0xFF;
+  std::vector<ImageRun> runs;
+};
+
+struct CaseFile {
+  std::vector<std::string> args{"%script", "%image"};
+  std::vector<WavInput> wavs;
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+  int exitCode = 0;
+  std::string script;
+  std::string expectedStdout;
+  std::optional<std::string> expectedStderr;
+  ImageExpectation image;
+};
+
+// Parses a case; on failure returns false and says why in error.
+bool ParseCaseFile(const std::string& text, CaseFile* out, std::string* error);
+
+// The bytes the image expectation describes (fill everywhere but the runs).
+std::vector<uint8_t> ExpandImage(const ImageExpectation& image);
+
+// A compact description of actual image bytes, for writing a case's expectation anew.
+std::string DescribeImage(const std::vector<uint8_t>& bytes);
+
+// The two system-area tables every image carries, as the chip expects them.
+std::vector<uint8_t> UlawTableBytes();
+std::vector<uint8_t> StepTableBytes();

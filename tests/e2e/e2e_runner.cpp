@@ -1,0 +1,219 @@
+// Runs qs71gen on one end-to-end case and compares its standard output, its exit code and the
+// image it wrote with the case's expectations. On a difference it shows the first differing
+// offset of the image and a readable diff of the output.
+//
+//   qs71_e2e_runner --gen PATH [--wrapper CMD] [--crlf] [--work DIR] [--update] CASE...
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "case_file.h"
+#include "wav_writer.h"
+
+namespace {
+
+struct Options {
+  std::string gen;
+  std::string wrapper;
+  std::string work = "e2e_work";
+  bool crlf = false;
+  bool update = false;
+  std::vector<std::string> cases;
+};
+
+struct RunResult {
+  std::string out;
+  std::string err;
+  int exitCode = 0;
+};
+
+std::string ReadAll(const std::string& path, bool* ok = nullptr) {
+  std::ifstream in(path, std::ios::binary);
+  if (ok != nullptr) *ok = static_cast<bool>(in);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool WriteAll(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+  return static_cast<bool>(out);
+}
+
+std::string BaseName(const std::string& path) {
+  std::string name = path.substr(path.find_last_of('/') + 1);
+  return name.substr(0, name.find('.'));
+}
+
+testwav::Signal SignalOf(const std::map<std::string, std::string>& p) {
+  testwav::Signal s;
+  auto get = [&](const char* k, const char* d) { return p.count(k) ? p.at(k) : std::string(d); };
+  std::string shape = get("shape", "sine");
+  s.shape = shape == "sweep" ? testwav::Shape::Sweep
+            : shape == "noise" ? testwav::Shape::Noise
+            : shape == "silence" ? testwav::Shape::Silence
+            : shape == "ramp" ? testwav::Shape::Ramp : testwav::Shape::Sine;
+  s.freq = std::atof(get("freq", "440").c_str());
+  s.freqEnd = std::atof(get("freq2", "4000").c_str());
+  s.amplitude = std::atof(get("amp", "0.5").c_str());
+  s.seed = static_cast<uint32_t>(std::atoi(get("seed", "1").c_str()));
+  return s;
+}
+
+bool MakeWav(const std::string& dir, const WavInput& wav) {
+  const auto& p = wav.params;
+  testwav::Format f;
+  if (p.count("rate")) f.rate = static_cast<uint32_t>(std::atoi(p.at("rate").c_str()));
+  if (p.count("bits")) f.bits = static_cast<uint16_t>(std::atoi(p.at("bits").c_str()));
+  if (p.count("channels")) f.channels = static_cast<uint16_t>(std::atoi(p.at("channels").c_str()));
+  uint32_t frames = p.count("frames") ? static_cast<uint32_t>(std::atoi(p.at("frames").c_str())) : 100;
+  auto samples = testwav::MakeSamples(SignalOf(p), frames, f.rate);
+  return testwav::WriteFile(dir + "/" + wav.name, testwav::EncodeWav(samples, f));
+}
+
+std::string ShellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+std::string ExpandArg(const std::string& arg) {
+  if (arg == "%script") return "script.qs";
+  if (arg == "%image") return "image.bin";
+  return arg;
+}
+
+RunResult Run(const Options& o, const CaseFile& c, const std::string& dir) {
+  std::string cmd = "cd " + ShellQuote(dir) + " && " + (o.wrapper.empty() ? "" : o.wrapper + " ") +
+                    ShellQuote(o.gen);
+  for (const std::string& a : c.args) cmd += " " + ShellQuote(ExpandArg(a));
+  cmd += " >stdout.txt 2>stderr.txt";
+  int status = std::system(cmd.c_str());
+  RunResult r;
+  r.out = ReadAll(dir + "/stdout.txt");
+  r.err = ReadAll(dir + "/stderr.txt");
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
+  return r;
+}
+
+std::string StripCr(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (!(s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')) out += s[i];
+  }
+  return out;
+}
+
+std::vector<std::string> Lines(const std::string& s) {
+  std::vector<std::string> out;
+  std::istringstream in(s);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+// The first differing line with a little context, each line shown with visible ends.
+void ShowTextDiff(const char* what, const std::string& expected, const std::string& actual) {
+  std::vector<std::string> e = Lines(expected), a = Lines(actual);
+  size_t i = 0;
+  while (i < e.size() && i < a.size() && e[i] == a[i]) ++i;
+  std::printf("  %s differs at line %zu (expected %zu lines, got %zu):\n", what, i + 1, e.size(), a.size());
+  size_t from = i >= 2 ? i - 2 : 0;
+  for (size_t k = from; k < i + 3; ++k) {
+    if (k < e.size()) std::printf("   -%s|\n", e[k].c_str());
+    if (k < a.size()) std::printf("   +%s|\n", a[k].c_str());
+  }
+}
+
+bool CompareImage(const ImageExpectation& want, const std::string& path) {
+  bool exists = false;
+  std::string bytes = ReadAll(path, &exists);
+  if (want.mustBeAbsent) {
+    if (exists) std::printf("  image: expected no file, found %zu bytes\n", bytes.size());
+    return !exists;
+  }
+  std::vector<uint8_t> expected = ExpandImage(want);
+  std::vector<uint8_t> actual(bytes.begin(), bytes.end());
+  if (expected == actual) return true;
+  size_t i = 0;
+  while (i < expected.size() && i < actual.size() && expected[i] == actual[i]) ++i;
+  std::printf("  image: %zu bytes expected, %zu written; first difference at offset 0x%zx\n",
+              expected.size(), actual.size(), i);
+  for (size_t k = i; k < i + 16; ++k) {
+    std::printf("   0x%06zx: expected %s, got %s\n", k,
+                k < expected.size() ? std::to_string(expected[k]).c_str() : "-",
+                k < actual.size() ? std::to_string(actual[k]).c_str() : "-");
+  }
+  return false;
+}
+
+// Rewrites the case's expectations from what the program did; the result needs a careful read.
+void UpdateCase(const std::string& path, const std::string& text, const RunResult& r,
+                const std::string& imagePath, const CaseFile& c) {
+  std::string head = text.substr(0, text.find("=== stdout"));
+  std::string out = head + "=== stdout\n" + r.out;
+  if (c.expectedStderr || !r.err.empty()) out += "=== stderr\n" + r.err;
+  bool exists = false;
+  std::string bytes = ReadAll(imagePath, &exists);
+  out += "=== image\n" + (exists ? DescribeImage(std::vector<uint8_t>(bytes.begin(), bytes.end())) : "none\n");
+  WriteAll(path, out);
+}
+
+bool RunCase(const Options& o, const std::string& path) {
+  std::string text = ReadAll(path);
+  CaseFile c;
+  std::string error;
+  if (!ParseCaseFile(text, &c, &error)) return std::printf("%s: %s\n", path.c_str(), error.c_str()), false;
+  std::string dir = o.work + "/" + BaseName(path);
+  std::system(("rm -rf " + ShellQuote(dir) + " && mkdir -p " + ShellQuote(dir)).c_str());
+  WriteAll(dir + "/script.qs", c.script);
+  for (const WavInput& w : c.wavs) MakeWav(dir, w);
+  for (const auto& f : c.files) WriteAll(dir + "/" + f.first, std::string(f.second.begin(), f.second.end()));
+  RunResult r = Run(o, c, dir);
+  if (o.crlf) r.out = StripCr(r.out), r.err = StripCr(r.err);
+  if (o.update) return UpdateCase(path, text, r, dir + "/image.bin", c), true;
+  bool ok = true;
+  if ((r.exitCode & 0xFF) != (c.exitCode & 0xFF)) {
+    std::printf("  exit code %d, expected %d\n", r.exitCode, c.exitCode);
+    ok = false;
+  }
+  if (r.out != c.expectedStdout) ShowTextDiff("stdout", c.expectedStdout, r.out), ok = false;
+  if (c.expectedStderr && r.err != *c.expectedStderr) ShowTextDiff("stderr", *c.expectedStderr, r.err), ok = false;
+  if (c.image.present && !CompareImage(c.image, dir + "/image.bin")) ok = false;
+  std::printf("%s %s\n", ok ? "PASS" : "FAIL", BaseName(path).c_str());
+  return ok;
+}
+
+bool ParseOptions(int argc, char** argv, Options* o) {
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--gen" && i + 1 < argc) o->gen = argv[++i];
+    else if (a == "--wrapper" && i + 1 < argc) o->wrapper = argv[++i];
+    else if (a == "--work" && i + 1 < argc) o->work = argv[++i];
+    else if (a == "--crlf") o->crlf = true;
+    else if (a == "--update") o->update = true;
+    else o->cases.push_back(a);
+  }
+  return !o->gen.empty() && !o->cases.empty();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (!ParseOptions(argc, argv, &o)) {
+    std::fprintf(stderr, "usage: %s --gen PATH [--wrapper CMD] [--crlf] [--work DIR] [--update] CASE...\n", argv[0]);
+    return 2;
+  }
+  int failed = 0;
+  for (const std::string& c : o.cases) failed += RunCase(o, c) ? 0 : 1;
+  std::printf("%zu passed, %d failed\n", o.cases.size() - failed, failed);
+  return failed == 0 ? 0 : 1;
+}
