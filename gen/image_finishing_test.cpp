@@ -1,0 +1,108 @@
+#include "image_finishing.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "compile_state.h"
+#include "image/image_file.h"
+
+namespace {
+
+class FinishingTest : public testing::Test {
+ protected:
+  void SetUp() override { Fresh(); }
+  void TearDown() override { Close(); }
+  // A new compile state and an empty image, for each row of a table.
+  void Fresh() {
+    Close();
+    ResetCompileState();
+    g_state.Image = std::tmpfile();
+  }
+  void Close() {
+    if (g_state.Image != nullptr) std::fclose(g_state.Image);
+    g_state.Image = nullptr;
+  }
+  std::vector<uint8_t> Bytes() {
+    std::fflush(g_state.Image);
+    std::rewind(g_state.Image);
+    std::vector<uint8_t> out;
+    for (int c; (c = std::fgetc(g_state.Image)) != EOF;) out.push_back(static_cast<uint8_t>(c));
+    return out;
+  }
+  void WriteBytes(int32_t n) { ASSERT_EQ(ImageFill(0x00, n), 0); }
+};
+
+TEST_F(FinishingTest, ClockDividerWords) {
+  struct WordCase {
+    int32_t mainClk, rampRate, decDone, incDone;
+    std::vector<uint8_t> at8, at12;
+  };
+  const std::vector<uint8_t> untouched = {0, 0, 0, 0};
+  const WordCase cases[] = {
+      {512000, 64000, 0, 0, {0x07, 0xFF, 0xFF, 0xFF}, {0x07, 0xFF, 0xFF, 0xFF}},
+      {512000, 48000, 0, 0, {0x0A, 0xFF, 0xFF, 0xFF}, {0x0A, 0xFF, 0xFF, 0xFF}},
+      {31, 64000, 0, 0, {0xFF, 0xFF, 0xFF, 0xFF}, {0xFF, 0xFF, 0xFF, 0xFF}},
+      {512000, 64000, 1, 0, untouched, {0x07, 0xFF, 0xFF, 0xFF}},
+      {512000, 64000, 0, 1, {0x07, 0xFF, 0xFF, 0xFF}, untouched},
+  };
+  for (const WordCase& c : cases) {
+    Fresh();
+    WriteBytes(16);
+    g_state.MainClk = c.mainClk;
+    g_state.Ramp_Rate = c.rampRate;
+    g_state.RampDecDone = c.decDone;
+    g_state.RampIncDone = c.incDone;
+    EXPECT_EQ(WriteClockDividerWords(), 0);
+    std::vector<uint8_t> bytes = Bytes();
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 8, bytes.begin() + 12), c.at8);
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 12, bytes.begin() + 16), c.at12);
+  }
+}
+
+TEST_F(FinishingTest, ZeroRampRateIsAnErrorNotADivision) {
+  g_state.Ramp_Rate = 0;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(WriteClockDividerWords(), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nErrors: Invalid RAMP_RATE, it must not be 0. \n\n");
+}
+
+TEST_F(FinishingTest, FileSizeCheckAndPadding) {
+  struct SizeCase {
+    int32_t written, fileSize;
+    int result;
+    size_t length;
+    const char* printed;
+  };
+  const SizeCase cases[] = {
+      {0x100, 0x100, 0, 0x100, ""},
+      {0x101, 0x100, 1, 0x101, "\nErrors: Exceed user specified file size 100. \n\n"},
+      {0x80, 0x100, 0, 0x100, ""},
+      {0, 0x20000, 0, 0x20000, ""},
+  };
+  for (const SizeCase& c : cases) {
+    Fresh();
+    WriteBytes(c.written);
+    g_state.FileSize = c.fileSize;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(CheckFileSizeAndPad(0), c.result);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
+    std::vector<uint8_t> bytes = Bytes();
+    ASSERT_EQ(bytes.size(), c.length);
+    for (size_t i = static_cast<size_t>(c.written); i < bytes.size(); ++i) ASSERT_EQ(bytes[i], 0xFF);
+  }
+}
+
+TEST_F(FinishingTest, SizeLimitAlwaysShowsMaxSize) {
+  WriteBytes(0x200);
+  g_state.MaxSize = 0x1000;
+  g_state.AddressLimit = 0x100;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(CheckSizeLimits(0), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nErrors: Exceed MaxSize 1000. \n\n");
+  g_state.AddressLimit = 0x10000000;
+  EXPECT_EQ(CheckSizeLimits(0), 0);
+}
+
+}  // namespace

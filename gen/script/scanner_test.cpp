@@ -1,0 +1,159 @@
+#include "script/scanner.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "compile_state.h"
+#include "grammar.tab.h"
+
+namespace {
+
+struct Token {
+  int code;
+  int32_t value;
+  std::string text;  // literal buffer for names and literals
+  int line;
+  bool operator==(const Token& o) const {
+    return code == o.code && value == o.value && text == o.text && line == o.line;
+  }
+};
+
+std::ostream& operator<<(std::ostream& os, const Token& t) {
+  return os << "{" << t.code << ", " << t.value << ", \"" << t.text << "\", line " << t.line << "}";
+}
+
+FILE* ScriptFile(const std::string& bytes) {
+  FILE* f = std::tmpfile();
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  return f;
+}
+
+// Every token up to and including the terminating 0.
+std::vector<Token> Scan(const std::string& bytes) {
+  ResetCompileState();
+  g_state.Pass = 1;
+  FILE* f = ScriptFile(bytes);
+  ScannerReset(f);
+  std::vector<Token> out;
+  for (int i = 0; i < 1000; ++i) {
+    int line = ScannerLine();
+    int code = yylex();
+    bool hasText = code == T_LITERAL || code == T_USR_VAR;
+    out.push_back({code, yylval, hasText ? ScannerLiteral() : "", line});
+    if (code == 0) break;
+  }
+  std::fclose(f);
+  return out;
+}
+
+struct ScanCase {
+  const char* input;
+  std::vector<Token> tokens;
+};
+
+const int NL = '\n';
+
+TEST(ScannerTest, TokenStreams) {
+  const ScanCase cases[] = {
+      {".adpcm x = \"f.wav\"\n",
+       {{T_ADPCM, 0, "", 1}, {T_USR_VAR, 0, "x", 1}, {'=', 0, "", 1}, {T_LITERAL, 0, "\"f.wav\"", 1},
+        {NL, 0, "", 1}, {NL, 0, "", 2}, {0, 0, "", 2}}},
+      {"12abc", {{T_NUM, 12, "", 1}, {T_USR_VAR, 0, "abc", 1}, {NL, 0, "", 1}, {0, 0, "", 1}}},
+      {"1b 1bh 12d 0dh 101b 0FFh FFh",
+       {{T_NUM, 1, "", 1}, {T_NUM, 27, "", 1}, {T_NUM, 12, "", 1}, {T_NUM, 13, "", 1},
+        {T_NUM, 5, "", 1}, {T_NUM, 255, "", 1}, {T_USR_VAR, 0, "FFh", 1}, {NL, 0, "", 1},
+        {0, 0, "", 1}}},
+      {"123456789ABh 4294967297", {{T_NUM, 0x456789AB, "", 1}, {T_NUM, 1, "", 1}, {NL, 0, "", 1}, {0, 0, "", 1}}},
+      {"$FOO $offsetx $12 %3 %",
+       {{'$', 0, "", 1}, {T_USR_VAR, 0, "FOO", 1}, {T_OFFSET, 0, "", 1}, {T_USR_VAR, 0, "x", 1},
+        {T_PARM_LITERAL, 1, "", 1}, {T_NUM, 2, "", 1}, {T_PARM_NUM, 3, "", 1}, {T_UNKNOW, 0, "", 1},
+        {NL, 0, "", 1}, {0, 0, "", 1}}},
+      {"\"abc\n", {{T_UNKNOW, 0, "", 1}, {T_USR_VAR, 0, "abc", 1}, {NL, 0, "", 1}, {NL, 0, "", 2}, {0, 0, "", 2}}},
+      {"\"\"", {{T_LITERAL, 0, "\"\"", 1}, {NL, 0, "", 1}, {0, 0, "", 1}}},
+      {"a\r\nb\n\rc\nd\re\r\rf",
+       {{T_USR_VAR, 0, "a", 1}, {NL, 0, "", 1}, {T_USR_VAR, 0, "b", 2}, {NL, 0, "", 2},
+        {T_USR_VAR, 0, "c", 3}, {NL, 0, "", 3}, {T_USR_VAR, 0, "d", 4}, {NL, 0, "", 4},
+        {T_USR_VAR, 0, "e", 5}, {NL, 0, "", 5}, {NL, 0, "", 6}, {T_USR_VAR, 0, "f", 7},
+        {NL, 0, "", 7}, {0, 0, "", 7}}},
+      {"", {{NL, 0, "", 1}, {0, 0, "", 1}}},
+      {"; some text\n// more\n",
+       {{T_REMARK, 0, "", 1}, {NL, 0, "", 1}, {T_REMARK, 0, "", 2}, {NL, 0, "", 2}, {NL, 0, "", 3}, {0, 0, "", 3}}},
+      {". # & ( ) * + , - : = [ ] ^ | / @ \x01",
+       {{T_UNKNOW, 0, "", 1}, {'#', 0, "", 1}, {'&', 0, "", 1}, {'(', 0, "", 1}, {')', 0, "", 1},
+        {'*', 0, "", 1}, {'+', 0, "", 1}, {',', 0, "", 1}, {'-', 0, "", 1}, {':', 0, "", 1},
+        {'=', 0, "", 1}, {'[', 0, "", 1}, {']', 0, "", 1}, {'^', 0, "", 1}, {'|', 0, "", 1},
+        {'/', 0, "", 1}, {T_UNKNOW, 0, "", 1}, {T_UNKNOW, 0, "", 1}, {NL, 0, "", 1}, {0, 0, "", 1}}},
+      {".PcM16 .pcm8 .Ulaw .eq01 .SILENCE .mute .global .CFGMEM .section .define",
+       {{T_PCM16, 0, "", 1}, {T_PCM8, 0, "", 1}, {T_ULAW, 0, "", 1}, {T_EQ01, 0, "", 1},
+        {T_SILENCE, 0, "", 1}, {T_MUTE, 0, "", 1}, {T_GLOBAL, 0, "", 1}, {T_CFGMEM, 0, "", 1},
+        {T_SECTION, 0, "", 1}, {T_DEFEINE, 0, "", 1}, {NL, 0, "", 1}, {0, 0, "", 1}}},
+      {"$fill $FILESIZE $ramp_rate $Ramp_Cfg $groups $vol_map $VOL_CFG",
+       {{T_FILL, 0, "", 1}, {T_FILESIZE, 0, "", 1}, {T_RAMP_RATE, 0, "", 1}, {T_RAMP_CFG, 0, "", 1},
+        {T_GROUPS, 0, "", 1}, {T_VOL_MAP, 0, "", 1}, {T_VOL_CFG, 0, "", 1}, {NL, 0, "", 1}, {0, 0, "", 1}}},
+  };
+  for (const ScanCase& c : cases) {
+    SCOPED_TRACE(c.input);
+    EXPECT_EQ(Scan(c.input), c.tokens);
+  }
+}
+
+TEST(ScannerTest, NulByteIsAnUnknownCharacter) {
+  std::vector<Token> want = {{T_USR_VAR, 0, "a", 1}, {T_UNKNOW, 0, "", 1}, {T_USR_VAR, 0, "b", 1},
+                             {NL, 0, "", 1}, {0, 0, "", 1}};
+  EXPECT_EQ(Scan(std::string("a\0b", 3)), want);
+}
+
+TEST(ScannerTest, ResetReadsTheFileAfresh) {
+  ResetCompileState();
+  FILE* f = ScriptFile("x\n");
+  ScannerReset(f);
+  while (yylex() != 0) {
+  }
+  std::fseek(f, 0, SEEK_END);
+  std::fputs("yz\n", f);
+  ScannerReset(f);
+  EXPECT_EQ(yylex(), T_USR_VAR);
+  EXPECT_STREQ(ScannerLiteral(), "x");
+  EXPECT_EQ(yylex(), '\n');
+  EXPECT_EQ(yylex(), T_USR_VAR);
+  EXPECT_STREQ(ScannerLiteral(), "yz");
+  EXPECT_EQ(ScannerLine(), 2);
+  std::fclose(f);
+}
+
+TEST(ScannerTest, LongestLineThatFits) {
+  std::string line = "; " + std::string(kMaxLineText - 2, 'x');
+  std::vector<Token> tokens = Scan(line + "\n");
+  EXPECT_EQ(tokens.front().code, T_REMARK);
+}
+
+TEST(ScannerDeathTest, LimitsAreFatal) {
+  struct Fatal {
+    std::string input;
+    const char* message;
+  };
+  const Fatal cases[] = {
+      {"; " + std::string(kMaxLineText, 'x') + "\n", "token too large, exceeds YYLMAX"},
+      {std::string(2000, ' ') + std::string(8000, 'a'), "token too large, exceeds YYLMAX"},
+      {"; " + std::string(kInputBufferSize, 'x'), "input buffer overflow, can't enlarge buffer because scanner uses REJECT"},
+  };
+  for (const Fatal& c : cases) {
+    EXPECT_EXIT(Scan(c.input), testing::ExitedWithCode(2), c.message);
+  }
+  // Lone carriage returns do not end a line for this limit: 2000 short lines are one long one.
+  std::string crLines;
+  for (int i = 0; i < 2000; ++i) crLines += "abcd\r";
+  EXPECT_EXIT(Scan(crLines), testing::ExitedWithCode(2), "token too large, exceeds YYLMAX");
+}
+
+TEST(ScannerTest, OverlongNameIsCutAndReported) {
+  testing::internal::CaptureStdout();
+  std::vector<Token> tokens = Scan(std::string(1100, 'n'));
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(tokens[0].text, std::string(1023, 'n'));
+  EXPECT_EQ(out, "*Error Line1: Literal or name longer than 1023 characters.\n");
+}
+
+}  // namespace
