@@ -36,12 +36,12 @@ static void yyerror(const char* message);
 %left '&'
 %left '-' '+'
 %left '*' '/'
-%left NEG 302
+%precedence NEG 302
 %token '\n' '[' ']' '(' ')' ':' ',' '$'
 
 %%
 
-Start: program { EndOfPass(@1.first_line); YYACCEPT; }
+Start: program { EndOfPass(); YYACCEPT; }
   ;
 
 program: %empty

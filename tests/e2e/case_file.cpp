@@ -161,7 +161,7 @@ std::string DescribeImage(const std::vector<uint8_t>& bytes) {
   std::string out = "size " + std::to_string(bytes.size()) + "\nfill ff\n";
   const std::vector<uint8_t> ulaw = UlawTableBytes();
   const std::vector<uint8_t> steps = StepTableBytes();
-  char buf[16];
+  char buf[32];
   size_t i = 0;
   while (i < bytes.size()) {
     if (bytes[i] == 0xFF) { ++i; continue; }

@@ -127,6 +127,10 @@ void ShowTextDiff(const char* what, const std::string& expected, const std::stri
   std::printf("  %s differs at line %zu (expected %zu lines, got %zu):\n", what, i + 1, e.size(), a.size());
   size_t from = i >= 2 ? i - 2 : 0;
   for (size_t k = from; k < i + 3; ++k) {
+    if (k < i) {
+      std::printf("    %s|\n", e[k].c_str());
+      continue;
+    }
     if (k < e.size()) std::printf("   -%s|\n", e[k].c_str());
     if (k < a.size()) std::printf("   +%s|\n", a[k].c_str());
   }
