@@ -1,0 +1,105 @@
+#pragma once
+// Shared by the audio unit tests: a blank image in a temporary stream, wave files in the build
+// directory's test folder, and the stream counts that show a file left open.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "compile_state.h"
+#include "wav_writer.h"
+
+namespace audiotest {
+
+// A fresh compile state, as a member placed before anything that stores into it.
+struct FreshState {
+  FreshState() { ResetCompileState(); }
+};
+
+// A "wb+" image of size bytes of 0xFF in g_state.Image, as AddVolMap leaves it. The image it
+// replaced comes back when this one is closed at the end of its scope.
+class TempImage {
+ public:
+  explicit TempImage(size_t size) : file_(std::tmpfile()), previous_(g_state.Image) {
+    const std::vector<uint8_t> blank(size, 0xFF);
+    if (file_ != nullptr) std::fwrite(blank.data(), 1, blank.size(), file_);
+    g_state.Image = file_;
+  }
+  ~TempImage() {
+    if (file_ != nullptr) std::fclose(file_);
+    g_state.Image = previous_;
+  }
+  TempImage(const TempImage&) = delete;
+  TempImage& operator=(const TempImage&) = delete;
+
+  // The whole image as the stream holds it now.
+  std::vector<uint8_t> Bytes() const {
+    std::fflush(file_);
+    std::fseek(file_, 0, SEEK_END);
+    std::vector<uint8_t> out(static_cast<size_t>(std::ftell(file_)));
+    std::rewind(file_);
+    out.resize(std::fread(out.data(), 1, out.size(), file_));
+    return out;
+  }
+
+  std::vector<uint8_t> Bytes(size_t position, size_t n) const {
+    std::vector<uint8_t> all = Bytes();
+    if (position > all.size()) return {};
+    n = std::min(n, all.size() - position);
+    return {all.begin() + static_cast<std::ptrdiff_t>(position),
+            all.begin() + static_cast<std::ptrdiff_t>(position + n)};
+  }
+
+ private:
+  FILE* file_;
+  FILE* previous_;
+};
+
+// A path in the test folder of the build directory, created on first use.
+inline std::string TempPath(const std::string& name) {
+  std::filesystem::path dir = std::filesystem::path(QS71_TEST_TMPDIR) / "audio";
+  std::filesystem::create_directories(dir);
+  return (dir / name).string();
+}
+
+inline std::string WriteWav(const std::string& name, const std::vector<int32_t>& samples,
+                            const testwav::Format& format = {}) {
+  std::string path = TempPath(name);
+  EXPECT_TRUE(testwav::WriteFile(path, testwav::EncodeWav(samples, format)));
+  return path;
+}
+
+// Bytes of a stream written into a fresh temporary file, positioned at its start.
+inline FILE* OpenBytes(const std::vector<uint8_t>& bytes) {
+  FILE* f = std::tmpfile();
+  if (f == nullptr) return nullptr;
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::rewind(f);
+  return f;
+}
+
+// Runs fn with standard output captured and returns what it printed.
+template <typename Fn>
+std::string Captured(Fn&& fn) {
+  testing::internal::CaptureStdout();
+  fn();
+  std::fflush(stdout);
+  return testing::internal::GetCapturedStdout();
+}
+
+// Open file descriptors of this process: a wave file left open shows up as one more.
+inline size_t OpenFileCount() {
+  size_t n = 0;
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator("/proc/self/fd", ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    ++n;
+  }
+  return n;
+}
+
+}  // namespace audiotest

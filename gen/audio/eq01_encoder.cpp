@@ -1,0 +1,9 @@
+#include "audio/eq01_encoder.h"
+
+#include "script/diagnostics.h"
+
+int EncodeEq01(const SampleBuffer& /*samples*/, int32_t /*offset*/, int32_t /*soundBase*/,
+               int32_t /*start*/, int32_t /*end*/, const char* /*name*/,
+               const char* /*fileName*/) {
+  return ErrNone;
+}

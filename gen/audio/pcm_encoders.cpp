@@ -1,0 +1,43 @@
+#include "audio/pcm_encoders.h"
+
+#include "audio/sound_output.h"
+#include "script/diagnostics.h"
+
+uint8_t Pcm8Sample(int32_t sample) {
+  int32_t v = sample / 256;
+  if (v > 127) v = 127;
+  if (v < -128) v = -128;
+  return static_cast<uint8_t>(v);
+}
+
+std::vector<uint8_t> EncodePcm8Stream(const int32_t* samples, size_t n) {
+  std::vector<uint8_t> bytes(n);
+  for (size_t i = 0; i < n; ++i) bytes[i] = Pcm8Sample(samples[i]);
+  return bytes;
+}
+
+std::vector<uint8_t> EncodePcm16Stream(const int32_t* samples, size_t n) {
+  std::vector<uint8_t> bytes(2 * n);
+  for (size_t i = 0; i < n; ++i) {
+    uint16_t v = static_cast<uint16_t>(LimitSample(samples[i]));
+    bytes[2 * i] = static_cast<uint8_t>(v);
+    bytes[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+  }
+  return bytes;
+}
+
+int EncodePcm8(const SampleBuffer& samples, int32_t offset, int32_t soundBase, int32_t start,
+               int32_t end, const char* name, const char* fileName) {
+  if (!HasValidCount(samples)) return ErrInternal;
+  const size_t n = static_cast<size_t>(samples.count);
+  const SoundPlace place{offset, soundBase, start, end, name, fileName};
+  return StoreSound("PCM8 ", samples, place, EncodePcm8Stream(samples.samples.data(), n));
+}
+
+int EncodePcm16(const SampleBuffer& samples, int32_t offset, int32_t soundBase, int32_t start,
+                int32_t end, const char* name, const char* fileName) {
+  if (!HasValidCount(samples)) return ErrInternal;
+  const size_t n = static_cast<size_t>(samples.count);
+  const SoundPlace place{offset, soundBase, start, end, name, fileName};
+  return StoreSound("PCM16", samples, place, EncodePcm16Stream(samples.samples.data(), n));
+}

@@ -1,0 +1,131 @@
+#include "audio/sound_import.h"
+
+#include <cstdio>
+
+#include "audio/adpcm_encoder.h"
+#include "audio/eq01_encoder.h"
+#include "audio/pcm_encoders.h"
+#include "audio/sound_output.h"
+#include "audio/ulaw_encoder.h"
+#include "audio/wave_input.h"
+#include "clock_divider.h"
+#include "compile_state.h"
+#include "image/image_file.h"
+#include "script/diagnostics.h"
+#include "script/name_tables.h"
+#include "script/sound_kinds.h"
+#include "text_util.h"
+#include "wrap_math.h"
+
+namespace {
+
+// Two PCM16 sounds of fixed names are the chip's ramp sounds; the header words at 8 and 12 tell
+// it where they lie and with which clock divider to play them.
+struct RampSound {
+  const char* name;
+  const char* message;
+  int32_t headerPosition;
+  int32_t CompileState::*done;
+};
+
+const RampSound kRamps[] = {
+    {"RampDec", "******* RampDec: start from %06xh to %06xh in %d Hz.\n", 8, &CompileState::RampDecDone},
+    {"RampInc", "******* RampInc: start from %06xh to %06xh in %d Hz.\n", 12, &CompileState::RampIncDone},
+};
+
+using Encoder = int (*)(const SampleBuffer&, int32_t, int32_t, int32_t, int32_t, const char*, const char*);
+
+struct KindEncoder {
+  int32_t kind;
+  Encoder encode;
+};
+
+const KindEncoder kEncoders[] = {
+    {KindAdpcm, EncodeAdpcm}, {KindPcm8, EncodePcm8}, {KindEq01, EncodeEq01},
+    {KindPcm16, EncodePcm16}, {KindUlaw, EncodeUlaw},
+};
+
+Encoder FindEncoder(int32_t kind) {
+  for (const KindEncoder& e : kEncoders) {
+    if (e.kind == kind) return e.encode;
+  }
+  return nullptr;
+}
+
+const RampSound* FindRamp(const char* name) {
+  for (const RampSound& r : kRamps) {
+    if (EqualsNoCase(name, r.name)) return &r;
+  }
+  return nullptr;
+}
+
+int32_t FilePosition(int32_t relative) {
+  return SoundFilePosition(g_state.Offset, g_state.SoundBase, relative);
+}
+
+int WriteRampWord(const RampSound& ramp, const SoundDef& sound) {
+  if (sound.kind != KindPcm16) return ErrInternal;
+  uint32_t word = 0;
+  int r = RampWord(FilePosition(sound.start), &word);
+  if (r != ErrNone) return r;
+  std::printf(ramp.message, static_cast<unsigned>(FilePosition(sound.start)),
+              static_cast<unsigned>(FilePosition(sound.end)), g_state.Ramp_Rate);
+  r = ImageWriteWordAt(ramp.headerPosition, word);
+  if (r != ErrNone) return r;
+  g_state.*ramp.done = 1;
+  return ImageFlush();
+}
+
+// The system area is compared by chip address, without Offset, as the chip tools always did.
+bool ReachesSystemArea(const SoundDef& sound) {
+  return WrapAdd(g_state.SoundBase, sound.end) >= WrapSub(g_state.FileSize, 512);
+}
+
+// Header, samples and encoder of a wave file already open in g_state.Wave.
+int EncodeOpenWave(const SoundDef& sound, Encoder encode) {
+  WaveHeader header;
+  int r = CheckWaveHeader(g_state.Wave, &header);
+  if (r != ErrNone) return r;
+  SampleBuffer samples;
+  r = ReadSamples(&samples, g_state.Wave, header);
+  if (r != ErrNone) return r;
+  return encode(samples, g_state.Offset, g_state.SoundBase, sound.start, sound.end,
+                sound.name.c_str(), sound.text.c_str());
+}
+
+int ImportWave(const SoundDef& sound, Encoder encode) {
+  g_state.Wave = std::fopen(sound.text.c_str(), "rb");
+  if (g_state.Wave == nullptr) return ErrFileOpen;
+  int r = EncodeOpenWave(sound, encode);
+  std::fclose(g_state.Wave);
+  g_state.Wave = nullptr;
+  return r;
+}
+
+}  // namespace
+
+int RampWord(int32_t position, uint32_t* word) {
+  int32_t divider = 0;
+  if (!ClockDivider(g_state.MainClk, g_state.Ramp_Rate, &divider)) return ErrRampRate;
+  *word = (static_cast<uint32_t>(position) << 8) | (static_cast<uint32_t>(divider) & 0xFF);
+  return ErrNone;
+}
+
+int ImportSound(const char* name) {
+  const SoundDef* sound = FindSound(name);
+  if (sound == nullptr) return ErrInternal;
+  if (const RampSound* ramp = FindRamp(name)) {
+    int r = WriteRampWord(*ramp, *sound);
+    if (r != ErrNone) return r;
+  }
+  const SoundKindInfo* kind = FindSoundKind(sound->kind);
+  if (kind == nullptr) return ErrInternal;
+  if (!KindHasData(sound->kind)) return ErrNone;
+  if (ReachesSystemArea(*sound)) {
+    std::printf("%s[%06x:%06x] %s = %s  \n", kind->label, static_cast<unsigned>(sound->start),
+                static_cast<unsigned>(sound->end), sound->name.c_str(), sound->text.c_str());
+    return ErrSystemArea;
+  }
+  Encoder encode = FindEncoder(sound->kind);
+  return encode != nullptr ? ImportWave(*sound, encode) : ErrInternal;
+}

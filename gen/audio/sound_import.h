@@ -1,0 +1,15 @@
+#pragma once
+// Pass 2 of a sound statement: find the definition pass 1 made, record a ramp sound's place in
+// the header, keep the sound out of the system area, read its wave file and hand the samples
+// to the encoder of its kind.
+
+#include <cstdint>
+
+// 0 or a result code: ErrInternal (unknown name, ramp sound not PCM16, kind outside 1..7,
+// samples not filling the range), ErrRampRate, ErrFileOpen, ErrWaveFile, ErrRead,
+// ErrSystemArea, or the image writer's code. The wave file is closed on every path.
+int ImportSound(const char* name);
+
+// The header word of a ramp sound: its file position in bits 31..8 (bits above 23 are lost)
+// and the clock divider minus one in bits 7..0. ErrRampRate when Ramp_Rate cannot divide.
+int RampWord(int32_t position, uint32_t* word);

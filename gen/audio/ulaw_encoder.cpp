@@ -1,0 +1,43 @@
+#include "audio/ulaw_encoder.h"
+
+#include "audio/sound_output.h"
+#include "script/diagnostics.h"
+
+namespace {
+
+// The bias that makes every segment start at a power of two.
+constexpr int32_t kBias = 132;
+
+// 0 below 256, else the highest set bit among bits 8..14 minus 7.
+int32_t Segment(int32_t v) {
+  for (int32_t e = 7; e > 0; --e) {
+    if (v & (0x80 << e)) return e;
+  }
+  return 0;
+}
+
+}  // namespace
+
+uint8_t UlawEncodeSample(int32_t sample) {
+  const int32_t s = static_cast<int16_t>(static_cast<uint16_t>(sample));
+  const uint8_t sign = s < 0 ? 0x80 : 0;
+  // Magnitudes from 32636 on would carry into bit 15; they all take the top code.
+  int32_t v = (s < 0 ? -s : s) + kBias;
+  if (v >= 32768) v = 0xFFFF;
+  const int32_t e = Segment(v);
+  return static_cast<uint8_t>(sign | (e << 4) | ((v >> (e + 3)) & 0x0F));
+}
+
+std::vector<uint8_t> EncodeUlawStream(const int32_t* samples, size_t n) {
+  std::vector<uint8_t> bytes(n);
+  for (size_t i = 0; i < n; ++i) bytes[i] = UlawEncodeSample(samples[i]);
+  return bytes;
+}
+
+int EncodeUlaw(const SampleBuffer& samples, int32_t offset, int32_t soundBase, int32_t start,
+               int32_t end, const char* name, const char* fileName) {
+  if (!HasValidCount(samples)) return ErrInternal;
+  const size_t n = static_cast<size_t>(samples.count);
+  const SoundPlace place{offset, soundBase, start, end, name, fileName};
+  return StoreSound("u-law", samples, place, EncodeUlawStream(samples.samples.data(), n));
+}

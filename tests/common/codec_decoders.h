@@ -1,0 +1,31 @@
+#pragma once
+// Decoders for what an image stores, written from the chip's point of view and independent of
+// the generator's encoders: they take their tables as the system area holds them, so a round
+// trip through an image checks the stored tables as well as the codes.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace testcodec {
+
+// count little-endian 16-bit values, as the step and expansion tables are stored.
+std::vector<int32_t> ReadLe16Table(const uint8_t* bytes, size_t count);
+
+// The stored form of a table: two bytes per entry, low byte first.
+std::vector<uint8_t> WriteLe16Table(const std::vector<int32_t>& values);
+
+// IMA ADPCM, two codes per byte with the earlier sample in the high nibble, from predictor 0
+// and step index 0. steps is the step table (index limit steps.size() - 1).
+std::vector<int32_t> DecodeImaAdpcm(const uint8_t* stream, size_t sampleCount,
+                                    const std::vector<int32_t>& steps);
+
+// u-law codes: bit 7 sign, bits 6..0 index the expansion table of magnitudes.
+std::vector<int32_t> DecodeUlaw(const uint8_t* codes, size_t count,
+                                const std::vector<int32_t>& expansion);
+
+// Signal-to-noise ratio of decoded against reference in dB over the shorter length; infinity
+// when they are equal.
+double SnrDb(const std::vector<int32_t>& reference, const std::vector<int32_t>& decoded);
+
+}  // namespace testcodec
