@@ -1,0 +1,85 @@
+#include "image/fill_scale.h"
+
+#include <string>
+
+#include "image/image_file.h"
+#include "image/image_test_support.h"
+#include "script/diagnostics.h"
+
+namespace {
+
+class FillDataTest : public ImageTest {};
+
+TEST_F(FillDataTest, Cases) {
+  struct Case {
+    const char* literal;
+    int result;
+    const char* printed;
+    size_t position;
+    std::vector<uint8_t> bytes;  // at position afterwards; empty: the file stays empty
+  };
+  const Case cases[] = {
+      {"\"1F00:12_34_AB\"", ErrNone, "******* FillData: @001f00 12 34 ab\n", 0x1F00,
+       Bytes({0x12, 0x34, 0xAB})},
+      {"\"8:00_00_00_00\"", ErrNone, "******* FillData: @000008 00 00 00 00\n", 8,
+       Bytes({0, 0, 0, 0})},
+      {"\"1f:aB_\"", ErrNone, "******* FillData: @00001f ab\n", 0x1F, Bytes({0xAB})},
+      {"\"100:\"", ErrNone, "******* FillData: @000100\n", 0, {}},
+      {"\"100\"", ErrNone, "******* FillData: @000100\n", 0, {}},
+      {"\"100000002:CD\"", ErrNone, "******* FillData: @000002 cd\n", 2, Bytes({0xCD})},
+      {"\"1G00:12\"", ErrInternal, "", 0, {}},
+      {"\"100:12-34\"", ErrInternal, "******* FillData: @000100", 0, {}},
+      {"\"100:12_3\"", ErrInternal, "******* FillData: @000100 12", 0x100, Bytes({0x12})},
+      {"\"100:1x_\"", ErrInternal, "******* FillData: @000100", 0, {}},
+      {"\"FFFFFFF0:12\"", ErrFilePosition, "******* FillData: @fffffff0", 0, {}},
+  };
+  for (const Case& c : cases) {
+    FreshImage();
+    ASSERT_EQ(ImageSeek(5), ErrNone);
+    std::string out;
+    EXPECT_EQ(Captured(&out, [&] { return FillData(c.literal); }), c.result) << c.literal;
+    EXPECT_EQ(out, c.printed) << c.literal;
+    EXPECT_EQ(ImageTell(), 5) << c.literal;  // the stream is back where it was
+    if (c.bytes.empty()) {
+      EXPECT_TRUE(ImageBytes().empty()) << c.literal;
+    } else {
+      EXPECT_EQ(ImageAt(c.position, c.bytes.size()), c.bytes) << c.literal;
+    }
+  }
+}
+
+TEST_F(FillDataTest, WriteFailureIsReturned) {
+  UseReadOnlyImage();
+  std::string out;
+  EXPECT_EQ(Captured(&out, [] { return FillData("\"10:12\""); }), ErrWrite);
+}
+
+TEST(SetScaleTest, Cases) {
+  struct Case {
+    const char* literal;
+    int result;
+    double scale;
+    const char* printed;
+  };
+  const Case cases[] = {
+      {"\"3/4\"", ErrNone, 0.75, "******* SetScale: <3/4>=0.750000\n"},
+      {"\"/4\"", ErrNone, 0.0, "******* SetScale: <0/4>=0.000000\n"},
+      {"\"12/8\"", ErrNone, 1.5, "******* SetScale: <12/8>=1.500000\n"},
+      {"\"3/0\"", ErrInternal, 2.0, ""},
+      {"\"3/\"", ErrInternal, 2.0, ""},
+      {"\"34\"", ErrInternal, 2.0, ""},
+      {"\"3.5/2\"", ErrInternal, 2.0, ""},
+      {"\"3/4x\"", ErrInternal, 2.0, ""},
+      {"\"3/4/2\"", ErrInternal, 2.0, ""},
+      {"\"\"", ErrInternal, 2.0, ""},
+  };
+  for (const Case& c : cases) {
+    g_state.Scale = 2.0;
+    std::string out;
+    EXPECT_EQ(Captured(&out, [&] { return SetScale(c.literal); }), c.result) << c.literal;
+    EXPECT_DOUBLE_EQ(g_state.Scale, c.scale) << c.literal;
+    EXPECT_EQ(out, c.printed) << c.literal;
+  }
+}
+
+}  // namespace
