@@ -85,6 +85,10 @@ void ReleaseAll() {
 }
 
 int RunGenerator(int argc, const char* const* argv) {
+  // A run starts from nothing, also when several runs share one process (tests, fuzzing).
+  ResetCompileState();
+  ResetStatements();
+  FreeNames();
   KeepArguments(argc, argv);
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::printf("%s", kUsage);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "clock_divider.h"
 #include "compile_state.h"
 #include "image/image_file.h"
 #include "image/image_layout.h"
@@ -70,13 +71,6 @@ uint32_t SectionEntry(int32_t secBase, int32_t flags, int32_t option, int32_t gr
 }
 
 int32_t GroupEntrySize(int32_t grpAdr) { return WrapAdd(WrapMul(2, grpAdr), 2); }
-
-bool ClockDivider(int32_t mainClk, int32_t rate, int32_t* divider) {
-  int32_t quotient = 0;
-  if (rate == 0 || !WrapDiv(WrapAdd(mainClk, rate / 2), rate, &quotient)) return false;
-  *divider = WrapSub(quotient, 1);
-  return true;
-}
 
 namespace {
 

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "clock_divider.h"
+
 // Pass 1, `.SECTION [n] $OPTION = e`: 0 means none, 1 to 3 are stored, anything else is
 // stored as none and refused with ErrOptionValue.
 int SetSectionOption(int32_t n, int32_t e);
@@ -26,5 +28,3 @@ int LinkGroup(int32_t n, const char* name, int32_t a, int32_t b);
 // Pure pieces of the formats, shared with an image inspector.
 uint32_t SectionEntry(int32_t secBase, int32_t flags, int32_t option, int32_t groups);
 int32_t GroupEntrySize(int32_t grpAdr);
-// ((mainClk + a / 2) / a - 1) truncated toward zero; false for a rate of 0.
-bool ClockDivider(int32_t mainClk, int32_t rate, int32_t* divider);

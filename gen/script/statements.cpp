@@ -129,15 +129,16 @@ void SectionGroup(int32_t section, int32_t rate, int32_t flag, int line) {
 
 void SyntaxErrorLine(int line) { ReportError(ErrSyntax, line, nullptr); }
 
-void EndOfPass(int line) {
+void EndOfPass() {
   if (!PassOne() || g_state.ErrorCount != 0) return;
   int r = AddVolMap();
   if (r == ErrFileSize) {
     std::string size = std::to_string(g_state.FileSize);
-    ReportError(r, g_fileSizeLine != 0 ? g_fileSizeLine : line, size.c_str());
+    ReportError(r, g_fileSizeLine != 0 ? g_fileSizeLine : ScannerLine(), size.c_str());
     return;
   }
-  ReportError(r, line, nullptr);
+  // The skeleton is written after the last line read; its failures point there.
+  ReportError(r, ScannerLine(), nullptr);
 }
 
 int32_t ConstantValue(int line) { return LookupConst(ScannerLiteral(), line); }

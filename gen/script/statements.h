@@ -21,7 +21,7 @@ void SectionGroup(int32_t section, int32_t rate, int32_t flag, int line);
 void SyntaxErrorLine(int line);
 
 // End of a pass (the start rule): after an error-free pass 1 the image skeleton is written.
-void EndOfPass(int line);
+void EndOfPass();
 
 // Expression values.
 int32_t ConstantValue(int line);
