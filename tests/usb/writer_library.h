@@ -1,0 +1,83 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "qs71_emulator_control.h"
+#include "qs71_usb_writer.h"
+
+namespace qs71::test {
+
+// What a host selects for one call.
+struct Job {
+  bool blankCheck = false;
+  double blankCheckVdd = 5.0;
+  bool write = false;
+  double writeVdd = 5.5;
+  double writeVpp = 6.5;
+  bool verify = false;
+  double verifyVdd = 5.0;
+  bool clearMarker = false;
+  const char* imageFile = nullptr;
+};
+
+// What came back: the result, the three cells and everything printed.
+struct Outcome {
+  int result = 0;
+  int32_t stage = 0;
+  int32_t progress = 0;
+  int32_t otpSize = 0;
+  std::string output;
+};
+
+// One build of qs71_usb_writer, loaded by path as a host loads it.
+class WriterLibrary {
+ public:
+  explicit WriterLibrary(const char* path);
+  ~WriterLibrary();
+  WriterLibrary(const WriterLibrary&) = delete;
+  WriterLibrary& operator=(const WriterLibrary&) = delete;
+
+  bool Loaded() const { return writer != nullptr; }
+  const std::string& Error() const { return error; }
+  // The cells start at -1 so that a cell the library leaves alone shows.
+  Outcome Call(const Job& job) const;
+
+  // Control interface of the emulated build (null in the production build).
+  decltype(&Qs71EmuReset) reset = nullptr;
+  decltype(&Qs71EmuSetChipId) setChipId = nullptr;
+  decltype(&Qs71EmuAddFaults) addFaults = nullptr;
+  decltype(&Qs71EmuSetOtpFile) setOtpFile = nullptr;
+  decltype(&Qs71EmuSetTranscript) setTranscript = nullptr;
+  decltype(&Qs71EmuPresetCell) presetCell = nullptr;
+  decltype(&Qs71EmuRequestCount) requestCount = nullptr;
+  decltype(&Qs71EmuCopyOtp) copyOtp = nullptr;
+
+  // The chip as the last call left it.
+  std::vector<uint8_t> Chip() const;
+
+ private:
+  void* handle = nullptr;
+  Qs71UsbWriterFunction writer = nullptr;
+  std::string error;
+};
+
+const WriterLibrary& Emulated();
+const WriterLibrary& Production();
+
+std::filesystem::path TempDir(const std::string& name);
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value);
+  ~ScopedEnv();
+
+ private:
+  std::string name;
+};
+
+}  // namespace qs71::test

@@ -1,0 +1,71 @@
+#include "emulator_settings.h"
+
+#include <cstdlib>
+
+namespace qs71::emu {
+
+namespace {
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+bool ApplyEnvironment(EmulatorSettings& settings, std::string& error) {
+  const std::string id = Environment("QS71_EMU_ID");
+  if (!id.empty() && !ParseChipId(id, settings.id)) {
+    error = "QS71_EMU_ID must be eight hex digits, not \"" + id + "\"";
+    return false;
+  }
+  settings.otpFile = Environment("QS71_EMU_OTP_FILE");
+  settings.transcript = Environment("QS71_EMU_TRANSCRIPT");
+  std::string faultError;
+  if (!ParseFaults(Environment("QS71_EMU_FAULTS"), settings.faults, faultError)) {
+    error = "QS71_EMU_FAULTS: " + faultError;
+    return false;
+  }
+  return true;
+}
+
+void ApplyControl(EmulatorSettings& settings, const ControlSettings& control) {
+  if (control.id) settings.id = *control.id;
+  if (control.otpFile) settings.otpFile = *control.otpFile;
+  if (control.transcript) settings.transcript = *control.transcript;
+  if (control.hardwareIds) settings.hardwareIds = *control.hardwareIds;
+  settings.faults.insert(settings.faults.end(), control.faults.begin(), control.faults.end());
+  settings.presets = control.presets;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+ControlSettings& Control() {
+  static ControlSettings control;
+  return control;
+}
+
+bool CurrentSettings(EmulatorSettings& settings, std::string& error) {
+  settings = EmulatorSettings();
+  if (!ApplyEnvironment(settings, error)) return false;
+  ApplyControl(settings, Control());
+  return true;
+}
+
+bool ParseChipId(const std::string& text, ChipId& id) {
+  if (text.size() != 8) return false;
+  for (size_t i = 0; i < 4; ++i) {
+    const int high = HexDigit(text[2 * i]);
+    const int low = HexDigit(text[2 * i + 1]);
+    if (high < 0 || low < 0) return false;
+    id[i] = static_cast<uint8_t>(high << 4 | low);
+  }
+  return true;
+}
+
+}  // namespace qs71::emu

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fault_plan.h"
+#include "otp_chip.h"
+
+namespace qs71::emu {
+
+// What the emulated programmer presents for one call of the library.
+struct EmulatorSettings {
+  ChipId id = {0x6D, 0x61, 0x02, 0x00};  // a good 256 KiB part
+  std::string otpFile;                   // empty: a fresh chip every call
+  std::string transcript;                // empty: no transcript
+  std::vector<Fault> faults;
+  // The device's hardware-ID list, '|' between the strings, most specific first.
+  std::string hardwareIds = "HID\\VID_04D8&PID_FE08&REV_0101|HID\\VID_04D8&PID_FE08";
+  std::vector<std::pair<uint32_t, uint8_t>> presets;  // cell, value
+};
+
+// Settings made through the control interface. They outlive calls, take precedence over the
+// environment and stay until Reset().
+struct ControlSettings {
+  std::optional<ChipId> id;
+  std::optional<std::string> otpFile;
+  std::optional<std::string> transcript;
+  std::optional<std::string> hardwareIds;
+  std::vector<Fault> faults;
+  std::vector<std::pair<uint32_t, uint8_t>> presets;
+
+  void Reset() { *this = ControlSettings(); }
+};
+
+ControlSettings& Control();
+
+// Defaults, then the QS71_EMU_* environment variables, then the control settings. False with
+// a message when an environment variable cannot be understood.
+bool CurrentSettings(EmulatorSettings& settings, std::string& error);
+
+// Parses "6D610200" (four bytes as eight hex digits).
+bool ParseChipId(const std::string& text, ChipId& id);
+
+}  // namespace qs71::emu

@@ -1,0 +1,49 @@
+// The emulated build: the port connects the transport to the emulated programmer in this
+// process (emulator/), so the whole library runs unchanged without hardware.
+#include "hid_port.h"
+
+#include <memory>
+
+#include "emulated_device.h"
+
+namespace qs71 {
+
+struct HidPortDevice {
+  std::unique_ptr<emu::EmulatedDevice> device;
+  bool writeOpen = false;
+  bool readOpen = false;
+};
+
+HidPortDevice* HidPortCreate() { return new HidPortDevice(); }
+
+// Detaching the device saves an OTP file and closes the transcript.
+void HidPortDestroy(HidPortDevice* port) { delete port; }
+
+bool HidPortFind(HidPortDevice* port, const std::string& pattern) {
+  port->device = emu::EmulatedDevice::Attach(pattern);
+  return port->device != nullptr;
+}
+
+bool HidPortOpenWrite(HidPortDevice* port) {
+  port->writeOpen = port->device && port->device->OpenWrite();
+  return port->writeOpen;
+}
+
+bool HidPortOpenRead(HidPortDevice* port) {
+  port->readOpen = port->device && port->device->OpenRead();
+  return port->readOpen;
+}
+
+void HidPortCloseWrite(HidPortDevice* port) { port->writeOpen = false; }
+
+void HidPortCloseRead(HidPortDevice* port) { port->readOpen = false; }
+
+bool HidPortWrite(HidPortDevice* port, const uint8_t (&block)[kReportBlock]) {
+  return port->writeOpen && port->device->Write(block);
+}
+
+bool HidPortRead(HidPortDevice* port, uint8_t (&block)[kReportBlock]) {
+  return port->readOpen && port->device->Read(block);
+}
+
+}  // namespace qs71

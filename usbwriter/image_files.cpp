@@ -1,0 +1,53 @@
+// Image files are raw OTP content in address order, no header.
+#include "qs71_application.h"
+
+#include <climits>
+#include <cstdio>
+
+#include "qs71_usb_writer.h"
+#include "text_format.h"
+
+using qs71::Format;
+
+namespace {
+
+// Length of an open file, or -1 when it has none that can be read (a directory, a pipe) or
+// one too large for any part.
+long FileLength(std::FILE* file) {
+  if (std::fseek(file, 0, SEEK_END) != 0) return -1;
+  const long length = std::ftell(file);
+  if (length < 0 || length > INT_MAX || std::fseek(file, 0, SEEK_SET) != 0) return -1;
+  return length;
+}
+
+}  // namespace
+
+int Qs71Application::ImportFile(const std::string& name, std::vector<uint8_t>& data) {
+  std::FILE* file = std::fopen(name.c_str(), "rb");
+  const long length = file ? FileLength(file) : -1;
+  std::vector<uint8_t> content(length > 0 ? static_cast<size_t>(length) : 0, 0xFF);
+  const bool read = length >= 0 &&
+                    std::fread(content.data(), 1, content.size(), file) == content.size();
+  if (file) std::fclose(file);
+  if (!read) {
+    Print(Format("[ERROR] Failed to open file: %s\n", name.c_str()));
+    return QS71_E_FILE;
+  }
+  data.swap(content);
+  Print(Format("Import File: %s\n", name.c_str()));
+  return 0;
+}
+
+int Qs71Application::ExportFile(const std::string& name, const std::vector<uint8_t>& data) {
+  std::FILE* file = std::fopen(name.c_str(), "wb");
+  // A read-back that did not reach the disk whole is as lost as one never created.
+  const bool written =
+      file != nullptr && std::fwrite(data.data(), 1, data.size(), file) == data.size();
+  const bool closed = file != nullptr && std::fclose(file) == 0;
+  if (!written || !closed) {
+    Print(Format("Failed to create file: %s\n", name.c_str()));
+    return QS71_E_FILE;
+  }
+  Print(Format("Export File: %s\n", name.c_str()));
+  return 0;
+}

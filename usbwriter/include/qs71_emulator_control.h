@@ -1,0 +1,52 @@
+/*
+ * Control interface of qs71_usb_writer_emulated, the build of qs71_usb_writer that talks to
+ * an emulated programmer in the same process instead of a USB device. Tests use these calls
+ * to choose the chip and the faults; hosts use the QS71_EMU_* environment variables instead
+ * (EMULATOR.md). Settings made here outlive calls of Qs71UsbWriter, take precedence over the
+ * environment, and last until Qs71EmuReset. The production library has none of this.
+ */
+#pragma once
+
+#include <stdint.h>
+
+#include "qs71_usb_writer.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Back to the default: a good, blank 262144-byte part, no faults, no OTP file, no
+ * transcript, and the record of the last call cleared. */
+QS71_USB_WRITER_API void QS71_CDECL Qs71EmuReset(void);
+
+/* The four ID bytes the chip reports (0x6D 0x61 <size code> <revision> for a good part;
+ * size codes 0x02, 0x04, 0x08, 0x16; an unknown code gets a 262144-byte array). */
+QS71_USB_WRITER_API void QS71_CDECL Qs71EmuSetChipId(uint8_t id0, uint8_t id1, uint8_t id2,
+                                                     uint8_t id3);
+
+/* Adds faults, a comma-separated list in the syntax of QS71_EMU_FAULTS. Returns 0, or -1 for
+ * a list it cannot parse (then nothing is added). */
+QS71_USB_WRITER_API int32_t QS71_CDECL Qs71EmuAddFaults(const char* faults);
+
+/* Keeps the chip in this file between calls (NULL or "" for a fresh chip every call). */
+QS71_USB_WRITER_API void QS71_CDECL Qs71EmuSetOtpFile(const char* path);
+
+/* Appends the report transcript to this file (NULL or "" for none). */
+QS71_USB_WRITER_API void QS71_CDECL Qs71EmuSetTranscript(const char* path);
+
+/* The device's hardware-ID list, strings separated by '|', most specific first. */
+QS71_USB_WRITER_API void QS71_CDECL Qs71EmuSetHardwareIds(const char* ids);
+
+/* A cell of the chip holds this value when the programmer is attached, as if so made. */
+QS71_USB_WRITER_API void QS71_CDECL Qs71EmuPresetCell(uint32_t cell, uint8_t value);
+
+/* Requests of one command byte (0..255) that reached the programmer during the last call,
+ * or all requests for -1. */
+QS71_USB_WRITER_API uint32_t QS71_CDECL Qs71EmuRequestCount(int32_t command);
+
+/* Copies the chip as the last call left it; returns its size (0 before any call). */
+QS71_USB_WRITER_API uint32_t QS71_CDECL Qs71EmuCopyOtp(uint8_t* destination, uint32_t capacity);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,109 @@
+/*
+ * qs71_usb_writer - programs the OTP memory of a QS71 voice chip through the QS71 USB
+ * programmer (a HID device, vendor 0x04D8, product 0xFE08, release 0x0101).
+ *
+ * The library exports exactly one function, Qs71UsbWriter. It is plain C with the cdecl
+ * calling convention and an undecorated name, so that any host (C, C++, a .NET or Delphi
+ * front end on 32-bit Windows) can bind it by name.
+ *
+ * Types crossing the boundary:
+ *   int32_t       the result and the three caller-owned cells (int on every supported target)
+ *   qs71_bool     one byte; a selection counts as set when it is non-zero. It is passed
+ *                 exactly like C++ bool or C _Bool, so hosts may declare those instead.
+ *   double        voltages in volts, IEEE-754 double precision
+ *   const char*   NUL-terminated path of the image file, in the platform's narrow encoding
+ */
+#pragma once
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(QS71_USB_WRITER_BUILDING)
+#    define QS71_USB_WRITER_API __declspec(dllexport)
+#  else
+#    define QS71_USB_WRITER_API __declspec(dllimport)
+#  endif
+#else
+#  define QS71_USB_WRITER_API __attribute__((visibility("default")))
+#endif
+
+#if defined(_WIN32) && !defined(_WIN64)
+#  define QS71_CDECL __cdecl
+#else
+#  define QS71_CDECL
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef uint8_t qs71_bool;
+
+/* Values of the stage cell while a call runs. */
+enum Qs71Stage {
+  QS71_STAGE_IDLE = 0,        /* starting or stopping the OTP test, identifying the chip */
+  QS71_STAGE_BLANK_CHECK = 1,
+  QS71_STAGE_WRITE = 2,
+  QS71_STAGE_VERIFY = 3
+};
+
+/* Result codes: 0 for success, otherwise the code of the first step that failed. */
+enum Qs71Result {
+  QS71_OK = 0,
+  QS71_E_ECHO_60 = -10,        /* reply to 0x60 does not echo the command */
+  QS71_E_ECHO_62 = -11,        /* reply to 0x62 does not echo the command */
+  QS71_E_ECHO_64 = -12,        /* reply to 0x64 does not echo the command */
+  QS71_E_ECHO_66 = -13,        /* reply to 0x66 does not echo the command */
+  QS71_E_ECHO_68 = -14,        /* reply to 0x68 does not echo the command */
+  QS71_E_TRANSPORT = -20,      /* programmer not open, or a report not written or not read */
+  QS71_E_ECHO = -30,           /* reply does not echo the command (all other commands) */
+  QS71_E_CHECK_WORDS = -31,    /* reply to 0x01 lacks its check words */
+  QS71_E_FILE = -40,           /* image file cannot be opened, read-back file not created */
+  QS71_E_OTP_ID = -50,         /* chip ID bytes 0 and 1 are not 0x6D 0x61 */
+  QS71_E_SIZE_CODE = -51,      /* chip size code unknown */
+  QS71_E_FILE_SIZE = -52,      /* image file size differs from the OTP size */
+  QS71_E_READ_SIZE = -53,      /* invalid read range size */
+  QS71_E_VERIFY_SIZE = -54,    /* invalid verify range size */
+  QS71_E_WRITE_SIZE = -55,     /* invalid write range size */
+  QS71_E_MISMATCH = -56,       /* system area not blank (blank check) or data mismatch (verify) */
+  QS71_E_NOT_BLANK = -57,      /* main area not blank */
+  QS71_E_SYSTEM_AREA = -58,    /* the chip's system area is invalid */
+  QS71_E_STATUS = -59          /* reply status byte is not the expected one */
+};
+
+/*
+ * One programming job: open the programmer, start the OTP test, identify the chip, then the
+ * selected steps in the fixed order blank check, write, verify; stop the OTP test, close.
+ *
+ *   stage, progress, otpSize  caller-owned cells, all must be valid. stage and progress are
+ *                             written with single aligned 32-bit stores during the call, so a
+ *                             host may poll them from another thread; otpSize receives the
+ *                             chip's size in bytes (0 when it could not be identified).
+ *   blankCheck, blankCheckVdd check that the OTP is blank, at that supply voltage (volts)
+ *   write, writeVdd, writeVpp program imageFile, at that supply and programming voltage
+ *   verify, verifyVdd         compare the OTP with imageFile
+ *   clearMarker               when writing, clear the image's marker byte (31 bytes before
+ *                             its end) to 0x00 in memory before it is programmed
+ *   imageFile                 raw image of exactly the chip's OTP size; read only when
+ *                             write or verify is set (NULL then fails with QS71_E_FILE)
+ *
+ * Progress and error messages go to standard output. Calls must not overlap.
+ */
+QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbWriter(
+    int32_t* stage, int32_t* progress, int32_t* otpSize,
+    qs71_bool blankCheck, double blankCheckVdd,
+    qs71_bool write, double writeVdd, double writeVpp,
+    qs71_bool verify, double verifyVdd,
+    qs71_bool clearMarker, const char* imageFile);
+
+/* For hosts that load the library at run time (dlsym / GetProcAddress "Qs71UsbWriter"). */
+typedef int32_t(QS71_CDECL* Qs71UsbWriterFunction)(
+    int32_t* stage, int32_t* progress, int32_t* otpSize,
+    qs71_bool blankCheck, double blankCheckVdd,
+    qs71_bool write, double writeVdd, double writeVpp,
+    qs71_bool verify, double verifyVdd,
+    qs71_bool clearMarker, const char* imageFile);
+
+#ifdef __cplusplus
+}
+#endif

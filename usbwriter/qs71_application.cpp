@@ -1,0 +1,82 @@
+#include "qs71_application.h"
+
+#include <iostream>
+
+#include "system_area.h"
+#include "usb_writer.h"
+
+namespace {
+
+// The host polls these cells from another thread; each update is one aligned 32-bit store.
+void Publish(int* cell, int value) { *static_cast<volatile int*>(cell) = value; }
+
+}  // namespace
+
+Qs71Application::Qs71Application() : writer(new QS71_USB_Writer()) {}
+
+Qs71Application::~Qs71Application() { delete writer; }
+
+void Qs71Application::SelectWrite(const std::string& file) {
+  writeSelected = true;
+  writeFile = file;
+}
+
+void Qs71Application::SelectVerify(const std::string& file) {
+  verifySelected = true;
+  verifyFile = file;
+}
+
+void Qs71Application::SelectRead(const std::string& file) {
+  readSelected = true;
+  readFile = file;
+}
+
+int Qs71Application::Run(int* stage, int* progressCell, int* otpSizeOut) {
+  progress = progressCell;
+  Publish(progress, 0);
+  Publish(stage, 0);
+  int result = StartOtpTest();
+  if (result == 0) {
+    result = Identify();
+    Publish(otpSizeOut, static_cast<int>(otpSize));
+    if (result == 0) result = RunSelected(stage);
+  }
+  // The chip is taken out of test mode whatever happened before; a failure to stop is
+  // printed, but the result stays that of the first failure.
+  StopOtpTest();
+  Publish(stage, 0);
+  progress = nullptr;
+  return result;
+}
+
+// Blank check before write before verify: a failed step ends the job, so a part that is not
+// blank is never programmed and a failed write is never verified.
+int Qs71Application::RunSelected(int* stage) {
+  struct Step {
+    bool Qs71Application::*selected;
+    int stage;
+    int (Qs71Application::*operation)();
+  };
+  static constexpr Step kSteps[] = {
+      {&Qs71Application::blankCheckSelected, 1, &Qs71Application::BlankCheck},
+      {&Qs71Application::writeSelected, 2, &Qs71Application::WriteOtp},
+      {&Qs71Application::verifySelected, 3, &Qs71Application::VerifyOtp},
+  };
+  for (const Step& step : kSteps) {
+    if (!(this->*step.selected)) continue;
+    Publish(stage, step.stage);
+    const int result = (this->*step.operation)();
+    if (result != 0) return result;
+  }
+  return readSelected ? ReadOtp() : 0;
+}
+
+bool Qs71Application::CheckSystemArea(const std::vector<uint8_t>& block) const {
+  return qs71::CheckSystemArea(block);
+}
+
+void Qs71Application::MaskSystemArea(std::vector<uint8_t>& block) const {
+  qs71::MaskSystemArea(block);
+}
+
+void Qs71Application::Print(const std::string& text) { std::cout << text; }

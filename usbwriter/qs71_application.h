@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class QS71_USB_Writer;
+
+// One programming job: the caller's selections and voltages, the OTP operations that carry
+// them out through the programmer, and the run sequence that orders them. Every step prints
+// one message to standard output and returns a result code (qs71_usb_writer.h).
+class Qs71Application {
+ public:
+  // Opens the programmer; an absent one only shows when the OTP test fails to start.
+  Qs71Application();
+  virtual ~Qs71Application();
+  Qs71Application(const Qs71Application&) = delete;
+  Qs71Application& operator=(const Qs71Application&) = delete;
+
+  void SetBlankCheckVdd(double volts) { blankCheckVdd = volts; }
+  void SelectBlankCheck() { blankCheckSelected = true; }
+  void SetWriteVdd(double volts) { writeVdd = volts; }
+  void SetWriteVpp(double volts) { writeVpp = volts; }
+  void SetClearMarker(bool clear) { clearMarker = clear; }
+  void SelectWrite(const std::string& file);
+  void SetVerifyVdd(double volts) { verifyVdd = volts; }
+  void SelectVerify(const std::string& file);
+  void SetReadVdd(double volts) { readVdd = volts; }
+  void SelectRead(const std::string& file);
+
+  int Run(int* stage, int* progress, int* otpSizeOut);
+
+  int StartOtpTest();
+  int StopOtpTest();
+  int Identify();
+  int BlankCheck();
+  int WriteOtp();
+  int VerifyOtp();
+  int ReadOtp();
+  int EnableEngineerRead();
+  void AdjustOtpVdd(double volts);
+
+  int ReadRange(uint32_t start, uint32_t size, std::vector<uint8_t>& data);
+  int WriteRange(uint32_t start, uint32_t size, const std::vector<uint8_t>& data);
+  int VerifyRange(uint32_t start, uint32_t size, const std::vector<uint8_t>& data, bool& match);
+
+  int ImportFile(const std::string& name, std::vector<uint8_t>& data);
+  int ExportFile(const std::string& name, const std::vector<uint8_t>& data);
+  bool CheckSystemArea(const std::vector<uint8_t>& block) const;
+  void MaskSystemArea(std::vector<uint8_t>& block) const;
+  void Print(const std::string& text);
+
+  uint32_t OtpSize() const { return otpSize; }
+  const uint8_t* OtpId() const { return otpId; }
+  QS71_USB_Writer* Writer() { return writer; }
+
+ private:
+  int RunSelected(int* stage);
+  int ReadSystemArea(std::vector<uint8_t>& block);
+  int RejectSize(const char* message, uint32_t size, int code);
+  int TransferFailed(const char* message);
+  void PublishProgress(uint32_t address, uint32_t chunk);
+  int CheckImageSize(const std::vector<uint8_t>& image);
+
+  bool blankCheckSelected = false;
+  bool writeSelected = false;
+  bool verifySelected = false;
+  bool readSelected = false;
+  bool clearMarker = false;
+  uint8_t otpId[4] = {0, 0, 0, 0};
+  uint32_t otpSize = 0;
+  int* progress = nullptr;
+  double blankCheckVdd = 0.0;
+  double readVdd = 0.0;
+  double verifyVdd = 0.0;
+  double writeVdd = 0.0;
+  double writeVpp = 0.0;
+  std::string writeFile;
+  std::string verifyFile;
+  std::string readFile;
+  QS71_USB_Writer* writer;
+};

@@ -1,0 +1,107 @@
+// Moving a range of the OTP in chunks: begin, one report per chunk, end. After every chunk the
+// caller's progress cell gets the last address the chunk touched, folded into the part.
+#include "qs71_application.h"
+
+#include "qs71_usb_writer.h"
+#include "text_format.h"
+#include "usb_writer.h"
+
+using qs71::Format;
+
+namespace {
+
+struct RangeKind {
+  uint32_t chunk;
+  uint32_t granule;  // valid sizes are positive multiples of this
+  const char* invalidSize;
+  int invalidCode;
+  const char* failure;
+};
+
+constexpr RangeKind kRead = {64, 64, "[ERROR] Invalid OTP read size %d bytes!\n",
+                             QS71_E_READ_SIZE, "[ERROR] Fail to read OTP data! (%d)\n"};
+constexpr RangeKind kWrite = {32, 32, "[ERROR] Invalid OTP write size %d bytes!\n",
+                              QS71_E_WRITE_SIZE, "[ERROR] Fail to write OTP data! (%d)\n"};
+constexpr RangeKind kVerify = {32, 256, "[ERROR] Invalid OTP verify size %d bytes!\n",
+                               QS71_E_VERIFY_SIZE, "[ERROR] Fail to verify OTP data! (%d)\n"};
+
+// The value byte of a write data report; the library always programs with 1.
+constexpr uint8_t kWriteValue = 1;
+
+// A caller's buffer shorter than the range is refused like a bad size rather than overrun.
+bool SizeIsValid(const RangeKind& kind, uint32_t size, size_t available) {
+  return size >= kind.granule && size % kind.granule == 0 && available >= size;
+}
+
+}  // namespace
+
+int Qs71Application::RejectSize(const char* message, uint32_t size, int code) {
+  Print(Format(message, static_cast<int>(size)));
+  return code;
+}
+
+int Qs71Application::TransferFailed(const char* message) {
+  Print(Format(message, writer->LastError()));
+  return writer->LastError();
+}
+
+void Qs71Application::PublishProgress(uint32_t address, uint32_t chunk) {
+  if (progress == nullptr) return;
+  const uint32_t position = (otpSize - 1) & (address + chunk - 1);
+  *static_cast<volatile int*>(progress) = static_cast<int>(position);
+}
+
+int Qs71Application::ReadRange(uint32_t start, uint32_t size, std::vector<uint8_t>& data) {
+  if (!SizeIsValid(kRead, size, size)) {
+    return RejectSize(kRead.invalidSize, size, kRead.invalidCode);
+  }
+  data.assign(size, 0xFF);
+  if (!writer->ReadBegin(start)) return TransferFailed(kRead.failure);
+  for (uint32_t offset = 0; offset < size; offset += kRead.chunk) {
+    if (!writer->ReadData(&data[offset], offset + kRead.chunk < size)) {
+      return TransferFailed(kRead.failure);
+    }
+    PublishProgress(start + offset, kRead.chunk);
+  }
+  Print("\n");
+  if (!writer->ReadEnd()) return TransferFailed(kRead.failure);
+  return 0;
+}
+
+int Qs71Application::WriteRange(uint32_t start, uint32_t size,
+                                const std::vector<uint8_t>& data) {
+  if (!SizeIsValid(kWrite, size, data.size())) {
+    return RejectSize(kWrite.invalidSize, size, kWrite.invalidCode);
+  }
+  double vpp = 0.0;
+  if (!writer->WriteBegin(start, writeVpp, &vpp)) return TransferFailed(kWrite.failure);
+  Print(Format("OTP write in VPP=%.2fV.\n", vpp));
+  for (uint32_t offset = 0; offset < size; offset += kWrite.chunk) {
+    if (!writer->WriteData(&data[offset], kWriteValue, offset + kWrite.chunk < size)) {
+      return TransferFailed(kWrite.failure);
+    }
+    PublishProgress(start + offset, kWrite.chunk);
+  }
+  Print("\n");
+  if (!writer->WriteEnd()) return TransferFailed(kWrite.failure);
+  return 0;
+}
+
+// A mismatch is not a failure here: the programmer's verdict comes back in match, and the
+// operation decides what to tell the user.
+int Qs71Application::VerifyRange(uint32_t start, uint32_t size, const std::vector<uint8_t>& data,
+                                 bool& match) {
+  if (!SizeIsValid(kVerify, size, data.size())) {
+    return RejectSize(kVerify.invalidSize, size, kVerify.invalidCode);
+  }
+  if (!writer->VerifyBegin(start)) return TransferFailed(kVerify.failure);
+  for (uint32_t offset = 0; offset < size; offset += kVerify.chunk) {
+    if (!writer->VerifyData(&data[offset], offset + kVerify.chunk < size)) {
+      return TransferFailed(kVerify.failure);
+    }
+    PublishProgress(start + offset, kVerify.chunk);
+  }
+  Print("\n");
+  if (!writer->VerifyEnd(&match)) return TransferFailed(kVerify.failure);
+  return 0;
+}

@@ -1,0 +1,90 @@
+#include "system_area.h"
+
+namespace qs71 {
+
+namespace {
+
+using BytePredicate = bool (*)(uint8_t);
+
+bool IsTagHigh(uint8_t b) { return b == 0x5A; }
+bool IsTagLow(uint8_t b) { return b == 0xA5; }
+bool IsNotZero(uint8_t b) { return b != 0x00; }
+bool IsErased(uint8_t b) { return b == 0xFF; }
+bool IsTrimmed(uint8_t b) { return b != 0xFF && b != 0x00; }
+bool HasEnableBits(uint8_t b) { return (b & 0xE0) == 0xE0; }
+bool HasEnableBitsBit2Clear(uint8_t b) { return (b & 0xE0) == 0xE0 && (b & 0x04) == 0; }
+bool IsMarker(uint8_t b) { return b == 0x00 || b == 0x5A; }
+
+bool HasTrimNibble(uint8_t b) {
+  const uint8_t low = b & 0x0F;
+  return (b & 0xC0) == 0xC0 && low != 0x0F && low != 0x00;
+}
+
+struct ByteRule {
+  uint32_t distance;
+  BytePredicate holds;
+};
+
+// Every good part satisfies these.
+constexpr ByteRule kFirstStage[] = {
+    {66, IsTagHigh},       {65, IsTagLow},     {63, IsNotZero},     {62, HasEnableBits},
+    {56, HasEnableBitsBit2Clear},              {55, IsErased},      {54, IsTrimmed},
+    {53, HasTrimNibble},   {52, IsTrimmed},    {50, HasEnableBits}, {44, IsTrimmed},
+    {42, IsTrimmed},       {31, IsMarker},
+};
+
+// Parts whose option byte 78 has all of the bits 0x7C set leave these trims unprogrammed.
+constexpr uint32_t kSecondStageTrigger = 78;
+constexpr uint8_t kSecondStageBits = 0x7C;
+constexpr ByteRule kSecondStage[] = {
+    {51, IsErased}, {50, IsErased}, {49, IsErased}, {48, IsErased}, {47, IsErased},
+    {46, IsErased}, {40, IsErased}, {39, IsErased}, {38, IsErased}, {37, IsErased},
+};
+
+enum class MaskOp { kOr, kSet };
+
+struct MaskRule {
+  uint32_t distance;
+  MaskOp op;
+  uint8_t value;
+};
+
+constexpr MaskRule kMasks[] = {
+    {63, MaskOp::kSet, 0xFF}, {62, MaskOp::kOr, 0x04},  {61, MaskOp::kSet, 0xFF},
+    {60, MaskOp::kSet, 0xFF}, {59, MaskOp::kOr, 0x0F},  {58, MaskOp::kSet, 0xFF},
+    {57, MaskOp::kSet, 0xFF}, {56, MaskOp::kOr, 0x04},  {55, MaskOp::kSet, 0xFF},
+    {54, MaskOp::kSet, 0xFF}, {53, MaskOp::kOr, 0x0F},  {52, MaskOp::kSet, 0xFF},
+    {51, MaskOp::kSet, 0xFF}, {50, MaskOp::kOr, 0x04},  {49, MaskOp::kSet, 0xFF},
+    {48, MaskOp::kSet, 0xFF}, {47, MaskOp::kOr, 0x0F},  {46, MaskOp::kSet, 0xFF},
+    {44, MaskOp::kSet, 0xFF}, {43, MaskOp::kOr, 0x0F},  {42, MaskOp::kSet, 0xFF},
+    {41, MaskOp::kOr, 0x0F},  {40, MaskOp::kSet, 0xFF}, {39, MaskOp::kOr, 0x0F},
+    {38, MaskOp::kSet, 0xFF}, {37, MaskOp::kOr, 0x0F},  {31, MaskOp::kSet, 0x5A},
+};
+
+template <size_t N>
+bool AllHold(const ByteRule (&rules)[N], const std::vector<uint8_t>& block) {
+  for (const ByteRule& rule : rules) {
+    if (!rule.holds(block[SystemAreaOffset(rule.distance)])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CheckSystemArea(const std::vector<uint8_t>& block) {
+  if (block.size() != kSystemAreaSize) return false;
+  if (!AllHold(kFirstStage, block)) return false;
+  const uint8_t trigger = block[SystemAreaOffset(kSecondStageTrigger)];
+  if ((trigger & kSecondStageBits) != kSecondStageBits) return true;
+  return AllHold(kSecondStage, block);
+}
+
+void MaskSystemArea(std::vector<uint8_t>& block) {
+  if (block.size() != kSystemAreaSize) return;
+  for (const MaskRule& mask : kMasks) {
+    uint8_t& b = block[SystemAreaOffset(mask.distance)];
+    b = mask.op == MaskOp::kOr ? static_cast<uint8_t>(b | mask.value) : mask.value;
+  }
+}
+
+}  // namespace qs71

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace qs71 {
+
+// The last 512 bytes of every QS71 OTP hold the factory trims, the tag and the marker.
+// Positions are counted as a distance k from the end: byte k sits at offset 512 - k of the
+// block and at offset size - k of an image file.
+inline constexpr uint32_t kSystemAreaSize = 512;
+// The programmer reads the system area through the top of the 24-bit address space,
+// whatever the part's size.
+inline constexpr uint32_t kSystemAreaAddress = 0xFFFE00;
+// Distance of the marker byte that a finished part carries as 0x00 and a fresh one as 0x5A.
+inline constexpr uint32_t kMarkerDistance = 31;
+// The factory tag bytes, which a blank check expects wherever the chip has them.
+inline constexpr uint32_t kTagDistanceHigh = 66;
+inline constexpr uint32_t kTagDistanceLow = 65;
+
+inline constexpr size_t SystemAreaOffset(uint32_t distance) {
+  return kSystemAreaSize - distance;
+}
+
+// True when a block read from a chip carries the factory values of a good part.
+bool CheckSystemArea(const std::vector<uint8_t>& block);
+
+// Rewrites the bytes that differ from chip to chip (trims, the marker) to the values an
+// image carries there, so that a block read from a chip can be compared with an image.
+void MaskSystemArea(std::vector<uint8_t>& block);
+
+}  // namespace qs71

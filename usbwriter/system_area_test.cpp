@@ -1,0 +1,132 @@
+#include "system_area.h"
+
+#include <gtest/gtest.h>
+
+namespace qs71 {
+namespace {
+
+uint8_t& At(std::vector<uint8_t>& block, uint32_t distance) { return block[512 - distance]; }
+
+// A minimal good block, written out by hand: every first-stage value at the edge of its rule,
+// option byte 78 clear so that the second stage does not apply.
+std::vector<uint8_t> GoodBlock() {
+  std::vector<uint8_t> block(512, 0xFF);
+  At(block, 78) = 0x00;
+  At(block, 66) = 0x5A;
+  At(block, 65) = 0xA5;
+  At(block, 63) = 0x01;
+  At(block, 62) = 0xE0;
+  At(block, 56) = 0xE0;
+  At(block, 55) = 0xFF;
+  At(block, 54) = 0x01;
+  At(block, 53) = 0xC1;
+  At(block, 52) = 0xFE;
+  At(block, 50) = 0xE0;
+  At(block, 44) = 0x01;
+  At(block, 42) = 0xFE;
+  At(block, 31) = 0x00;
+  return block;
+}
+
+TEST(SystemArea, TheHandWrittenGoodBlockPasses) {
+  EXPECT_TRUE(CheckSystemArea(GoodBlock()));
+}
+
+struct RuleCase {
+  uint32_t distance;
+  uint8_t value;
+  bool valid;
+};
+
+TEST(SystemArea, FirstStageRules) {
+  const RuleCase cases[] = {
+      {66, 0x5B, false}, {66, 0xA5, false}, {65, 0x5A, false}, {65, 0xA4, false},
+      {63, 0x00, false}, {63, 0xFF, true},  {63, 0x80, true},
+      {62, 0xDF, false}, {62, 0xC0, false}, {62, 0xFF, true},  {62, 0xE4, true},
+      {56, 0xE4, false}, {56, 0xFF, false}, {56, 0xFB, true},  {56, 0x60, false},
+      {55, 0xFE, false}, {55, 0x00, false},
+      {54, 0xFF, false}, {54, 0x00, false}, {54, 0x80, true},
+      {53, 0xCF, false}, {53, 0xC0, false}, {53, 0xBF, false}, {53, 0x81, false},
+      {53, 0xFE, true},  {53, 0xCE, true},
+      {52, 0xFF, false}, {52, 0x00, false}, {52, 0x7F, true},
+      {50, 0xD0, false}, {50, 0xFF, true},
+      {44, 0xFF, false}, {44, 0x00, false}, {44, 0x10, true},
+      {42, 0xFF, false}, {42, 0x00, false}, {42, 0x10, true},
+      {31, 0xFF, false}, {31, 0x5B, false}, {31, 0x01, false}, {31, 0x5A, true},
+      // Bytes without a rule.
+      {45, 0x00, true},  {64, 0x00, true},  {51, 0x00, true},  {37, 0x12, true},
+  };
+  for (const RuleCase& c : cases) {
+    std::vector<uint8_t> block = GoodBlock();
+    At(block, c.distance) = c.value;
+    EXPECT_EQ(CheckSystemArea(block), c.valid)
+        << "k=" << c.distance << " b=0x" << std::hex << int{c.value};
+  }
+}
+
+TEST(SystemArea, SecondStageAppliesOnlyWithAllOptionBitsSet) {
+  const uint32_t secondStage[] = {51, 50, 49, 48, 47, 46, 40, 39, 38, 37};
+  const uint8_t triggers[] = {0x7C, 0xFF, 0x7D};
+  const uint8_t quiet[] = {0x00, 0x7B, 0x3C, 0xEF};
+  for (uint32_t distance : secondStage) {
+    for (uint8_t trigger : triggers) {
+      std::vector<uint8_t> block = GoodBlock();
+      At(block, 78) = trigger;
+      EXPECT_FALSE(CheckSystemArea(block)) << "byte 50 is 0xE0 in the good block";
+      At(block, 50) = 0xFF;
+      EXPECT_TRUE(CheckSystemArea(block)) << "all second-stage bytes 0xFF";
+      At(block, distance) = 0xEF;
+      EXPECT_FALSE(CheckSystemArea(block)) << "k=" << distance;
+    }
+    for (uint8_t trigger : quiet) {
+      std::vector<uint8_t> block = GoodBlock();
+      At(block, 78) = trigger;
+      At(block, distance) = distance == 50 ? 0xEF : 0x00;
+      EXPECT_TRUE(CheckSystemArea(block)) << "k=" << distance;
+    }
+  }
+}
+
+TEST(SystemArea, BlocksOfAnotherSizeAreInvalid) {
+  std::vector<uint8_t> block = GoodBlock();
+  block.push_back(0xFF);
+  EXPECT_FALSE(CheckSystemArea(block));
+  EXPECT_FALSE(CheckSystemArea(std::vector<uint8_t>()));
+}
+
+struct MaskCase {
+  uint32_t distance;
+  uint8_t before;
+  uint8_t after;
+};
+
+TEST(SystemArea, MaskRewritesTrimsAndTheMarker) {
+  const MaskCase cases[] = {
+      {63, 0x12, 0xFF}, {62, 0xE0, 0xE4}, {61, 0x00, 0xFF}, {60, 0x34, 0xFF}, {59, 0x30, 0x3F},
+      {58, 0x00, 0xFF}, {57, 0x56, 0xFF}, {56, 0xE0, 0xE4}, {55, 0x00, 0xFF}, {54, 0x01, 0xFF},
+      {53, 0xC1, 0xCF}, {52, 0x01, 0xFF}, {51, 0x00, 0xFF}, {50, 0x00, 0x04}, {49, 0x00, 0xFF},
+      {48, 0x00, 0xFF}, {47, 0xA0, 0xAF}, {46, 0x00, 0xFF}, {44, 0x01, 0xFF}, {43, 0x50, 0x5F},
+      {42, 0x01, 0xFF}, {41, 0x00, 0x0F}, {40, 0x00, 0xFF}, {39, 0x90, 0x9F}, {38, 0x00, 0xFF},
+      {37, 0x11, 0x1F}, {31, 0x00, 0x5A}, {31, 0xFF, 0x5A},
+      // Untouched: the tag, byte 45, option byte 78 and the rest of the area.
+      {66, 0x12, 0x12}, {65, 0x34, 0x34}, {45, 0x00, 0x00}, {78, 0x00, 0x00}, {64, 0x00, 0x00},
+      {36, 0x00, 0x00}, {30, 0x00, 0x00}, {1, 0x00, 0x00},  {512, 0x00, 0x00},
+  };
+  for (const MaskCase& c : cases) {
+    std::vector<uint8_t> block(512, 0xA5);
+    At(block, c.distance) = c.before;
+    MaskSystemArea(block);
+    EXPECT_EQ(At(block, c.distance), c.after) << "k=" << c.distance;
+  }
+}
+
+TEST(SystemArea, MaskTouchesExactlyTheMaskedBytes) {
+  std::vector<uint8_t> block(512, 0x00);
+  MaskSystemArea(block);
+  int changed = 0;
+  for (uint8_t b : block) changed += b != 0x00;
+  EXPECT_EQ(changed, 27);
+}
+
+}  // namespace
+}  // namespace qs71

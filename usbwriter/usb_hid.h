@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "hid_port.h"
+
+// The HID transport to the programmer: finds it by its hardware ID, opens it once as a write
+// and a read handle, and moves 64-byte reports through two buffers that the command layer
+// fills and reads. It knows nothing of what the bytes mean and never prints.
+class UsbHid {
+ public:
+  UsbHid();
+  virtual ~UsbHid();
+  UsbHid(const UsbHid&) = delete;
+  UsbHid& operator=(const UsbHid&) = delete;
+
+  // vid, pid and rev as four upper-case hex digits each ("04D8", "FE08", "0101").
+  bool Open(const std::string& vid, const std::string& pid, const std::string& rev);
+  bool FindDevice();
+  void ClearBuffers();
+  bool WriteReport();
+  bool ReadReport();
+  bool WriteReportFrom(const uint8_t* src);
+  bool ReadReportInto(uint8_t* dst);
+  // The read runs even when the write failed: whatever the programmer still had queued is
+  // drained, and the exchange fails either way.
+  bool Transact();
+
+  uint8_t* OutReport() { return outReport; }
+  const uint8_t* InReport() const { return inReport; }
+  bool Connected() const { return connected; }
+  bool OpenFailed() const { return openFailed; }
+  const std::string& DeviceId() const { return deviceId; }
+
+ private:
+  bool Usable() const { return connected && !openFailed; }
+
+  uint8_t* outReport;
+  uint8_t* inReport;
+  uint8_t outBuffer[qs71::kReportPayload];
+  uint8_t inBuffer[qs71::kReportPayload];
+  bool connected = false;
+  bool openFailed = false;
+  std::string deviceId;
+  qs71::HidPortDevice* port;
+};
