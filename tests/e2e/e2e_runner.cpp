@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -76,7 +77,15 @@ bool MakeWav(const std::string& dir, const WavInput& wav) {
   if (p.count("channels")) f.channels = static_cast<uint16_t>(std::atoi(p.at("channels").c_str()));
   uint32_t frames = p.count("frames") ? static_cast<uint32_t>(std::atoi(p.at("frames").c_str())) : 100;
   auto samples = testwav::MakeSamples(SignalOf(p), frames, f.rate);
-  return testwav::WriteFile(dir + "/" + wav.name, testwav::EncodeWav(samples, f));
+  std::vector<uint8_t> bytes = testwav::EncodeWav(samples, f);
+  // Bad inputs: a header that lies about its data, a file cut short, another identifier.
+  if (p.count("announce")) {
+    uint32_t size = static_cast<uint32_t>(std::strtoll(p.at("announce").c_str(), nullptr, 0));
+    for (int i = 0; i < 4; ++i) bytes[40 + i] = static_cast<uint8_t>(size >> (8 * i));
+  }
+  if (p.count("cut")) bytes.resize(static_cast<size_t>(std::atoi(p.at("cut").c_str())));
+  if (p.count("riff") && bytes.size() >= 4) std::copy_n(p.at("riff").begin(), 4, bytes.begin());
+  return testwav::WriteFile(dir + "/" + wav.name, bytes);
 }
 
 std::string ShellQuote(const std::string& s) {

@@ -1,0 +1,6 @@
+.GLOBAL $FILESIZE = 10000h
+.CFGMEM Foo = 1
+.CFGMEM SecNum = 0
+.CFGMEM SecNum = 1025
+.CFGMEM pwmbits = 3
+.CFGMEM DefVol = -1

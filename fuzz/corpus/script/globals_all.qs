@@ -1,0 +1,4 @@
+.global $filesize = 2000h
+.GLOBAL $OFFSET = 0
+.GLOBAL $MAXSIZE = 100000h
+.GLOBAL $GRPADR = 5

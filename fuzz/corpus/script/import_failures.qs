@@ -1,0 +1,2 @@
+.GLOBAL $FILESIZE = 1000h
+.ADPCM gone = "missing.wav"

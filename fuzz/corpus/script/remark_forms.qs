@@ -1,0 +1,3 @@
+.GLOBAL $FILESIZE = 1000h // size
+.GLOBAL $SECNUM = 16 ; sixteen
+.GLOBAL $OUTPUT = 1234h.DEFINE X = 1

@@ -1,0 +1,15 @@
+.GLOBAL $FILESIZE = 1000h
+.ADPCM a = "a.wav"
+.PCM8 p8 = "p8.wav"
+.PCM16 p16 = "p16.wav"
+.ULAW u = "u.wav"
+.EQ01 e = "e.wav"
+.SILENCE s = 8
+.MUTE m = 4
+.SECTION [1] $GROUPS = a(8000):0
+.SECTION [1] $GROUPS = p8(8000):0
+.SECTION [1] $GROUPS = p16(8000):0
+.SECTION [1] $GROUPS = u(8000):0
+.SECTION [1] $GROUPS = e(8000):0
+.SECTION [1] $GROUPS = s(8000):0
+.SECTION [1] $GROUPS = m(8000):0

@@ -1,0 +1,36 @@
+// The wave header check and the sample reader on arbitrary file bytes; the first byte picks
+// the scale factor so that scaling and limiting are reached too.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "audio/wave_input.h"
+#include "compile_state.h"
+
+namespace {
+const double kScales[] = {1.0, 0.75, 2.0, 100000.0, 0.0, -1.0, 1e300, -1e300};
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static bool quiet = std::freopen("/dev/null", "w", stdout) != nullptr;
+  (void)quiet;
+  if (size == 0) return 0;
+  ResetCompileState();
+  g_state.Scale = kScales[data[0] % 8];
+  FILE* file = std::tmpfile();
+  if (file == nullptr) std::abort();
+  std::fwrite(data + 1, 1, size - 1, file);
+  std::rewind(file);
+  WaveHeader header;
+  if (CheckWaveHeader(file, &header) == 0) {
+    SampleBuffer samples;
+    if (ReadSamples(&samples, file, header) == 0) {
+      for (int32_t s : samples.samples) {
+        if (s < -32768 || s > 32767) std::abort();
+      }
+      if (static_cast<size_t>(samples.count) != samples.samples.size()) std::abort();
+    }
+  }
+  std::fclose(file);
+  return 0;
+}

@@ -1,0 +1,43 @@
+// A HID port whose programmer answers with whatever bytes the fuzzer chose: every read takes
+// the next 64 bytes, and the programmer is gone when they run out. Requests go nowhere.
+#include "hid_port_fuzz.h"
+
+#include <cstring>
+
+#include "hid_port.h"
+
+namespace qs71 {
+
+struct HidPortDevice {
+  int unused = 0;
+};
+
+namespace {
+const uint8_t* g_replies = nullptr;
+size_t g_left = 0;
+}  // namespace
+
+void SetFuzzReplies(const uint8_t* data, size_t size) {
+  g_replies = data;
+  g_left = size;
+}
+
+HidPortDevice* HidPortCreate() { return new HidPortDevice; }
+void HidPortDestroy(HidPortDevice* device) { delete device; }
+bool HidPortFind(HidPortDevice*, const std::string&) { return true; }
+bool HidPortOpenWrite(HidPortDevice*) { return true; }
+bool HidPortOpenRead(HidPortDevice*) { return true; }
+void HidPortCloseWrite(HidPortDevice*) {}
+void HidPortCloseRead(HidPortDevice*) {}
+bool HidPortWrite(HidPortDevice*, const uint8_t (&)[kReportBlock]) { return true; }
+
+bool HidPortRead(HidPortDevice*, uint8_t (&block)[kReportBlock]) {
+  if (g_left < kReportPayload) return false;
+  block[0] = 0;
+  std::memcpy(block + 1, g_replies, kReportPayload);
+  g_replies += kReportPayload;
+  g_left -= kReportPayload;
+  return true;
+}
+
+}  // namespace qs71
