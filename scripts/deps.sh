@@ -3,11 +3,14 @@
 # Usage: scripts/deps.sh [base|all]   (all adds what the Windows and hardening runs need)
 set -euo pipefail
 
-base=(g++ cmake ninja-build pkg-config bison flex libhidapi-dev libgtest-dev libgmock-dev)
-extra=()
-[ "${1:-base}" = all ] && extra=()
+base=(g++ cmake ninja-build pkg-config bison libhidapi-dev libgtest-dev libgmock-dev)
+# The sanitizer and fuzz runs need clang and its runtime; the Windows target needs the
+# mingw-w64 cross compilers and Wine (32-bit Wine comes from the i386 architecture).
+extra=(clang libclang-rt-14-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+       binutils-mingw-w64-i686 wine wine64 wine32:i386)
 
-wanted=("${base[@]}" "${extra[@]}")
+wanted=("${base[@]}")
+[ "${1:-base}" = all ] && wanted+=("${extra[@]}")
 missing=()
 for p in "${wanted[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
@@ -20,5 +23,8 @@ echo "Installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

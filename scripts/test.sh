@@ -1,8 +1,78 @@
 #!/usr/bin/env bash
-# Builds everything with warnings as errors and runs every test: unit tests, end-to-end cases.
-set -euo pipefail
+# Builds everything and runs every test, in stages:
+#   main      the native build with warnings as errors: unit tests and end-to-end cases
+#   sanitize  the same suite again under AddressSanitizer and UndefinedBehaviorSanitizer
+#   fuzz      each libFuzzer target for a while from its seed corpus (QS71_FUZZ_SECONDS, 60)
+#   windows   the Windows cross-builds, and the Windows binaries run under Wine
+# QS71_STAGES="main sanitize" runs only those. Any failure makes the run fail.
+set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/deps.sh" all
-cmake -S "$top" -B "$top/build" -G Ninja -DQS71_WERROR=ON >/dev/null
-cmake --build "$top/build" -j "$(nproc)"
-ctest --test-dir "$top/build" --output-on-failure -j "$(nproc)"
+stages=${QS71_STAGES:-main sanitize fuzz windows}
+jobs=$(nproc)
+passed=0
+failed=0
+failures=()
+
+"$top/scripts/deps.sh" all || { echo "dependency installation failed"; exit 1; }
+
+# Adds the counts of a ctest summary ("100% tests passed, 0 tests failed out of 225").
+count_ctest() {
+  local line total bad
+  line=$(grep -E "tests passed, [0-9]+ tests? failed out of [0-9]+" "$1" | tail -1)
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  bad=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  passed=$((passed + ${total:-0} - ${bad:-0}))
+  failed=$((failed + ${bad:-0}))
+}
+
+# Adds the counts of a runner summary ("40 passed, 0 failed").
+count_plain() {
+  local line
+  line=$(grep -E "^[0-9]+ passed, [0-9]+ failed$" "$1" | tail -1)
+  passed=$((passed + $(cut -d' ' -f1 <<<"${line:-0 passed, 0 failed}")))
+  failed=$((failed + $(cut -d' ' -f3 <<<"${line:-0 passed, 0 failed}")))
+}
+
+run_suite() {  # build dir, label, extra cmake arguments...
+  local build=$1 label=$2 log
+  shift 2
+  log="$build/ctest.log"
+  echo "== $label: configure and build ($build)"
+  cmake -S "$top" -B "$build" -G Ninja -DQS71_WERROR=ON "$@" >/dev/null &&
+    cmake --build "$build" -j "$jobs" || { failures+=("$label build"); return 1; }
+  echo "== $label: tests"
+  ctest --test-dir "$build" --output-on-failure -j "$jobs" 2>&1 | tee "$log"
+  local status=${PIPESTATUS[0]}
+  count_ctest "$log"
+  [ "$status" -eq 0 ] || failures+=("$label tests")
+}
+
+stage_main() { run_suite "$top/build" main; }
+
+stage_sanitize() {
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+  run_suite "$top/build-sanitize" sanitize -DQS71_SANITIZE=ON
+  unset ASAN_OPTIONS UBSAN_OPTIONS
+}
+
+stage_fuzz() {
+  "$top/scripts/fuzz.sh" "${QS71_FUZZ_SECONDS:-60}" || failures+=("fuzz")
+}
+
+stage_windows() {
+  "$top/scripts/windows.sh" 2>&1 | tee "$top/build-win.log"
+  local status=${PIPESTATUS[0]}
+  count_plain "$top/build-win.log"
+  [ "$status" -eq 0 ] || failures+=("windows")
+}
+
+for stage in $stages; do
+  "stage_$stage"
+done
+
+echo
+if [ ${#failures[@]} -ne 0 ]; then
+  echo "FAILED: ${failures[*]}"
+fi
+echo "total: $passed passed, $failed failed"
+[ ${#failures[@]} -eq 0 ] && [ "$failed" -eq 0 ]

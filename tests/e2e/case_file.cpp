@@ -55,6 +55,7 @@ bool ParseHeaderLine(const std::string& line, CaseFile* c) {
   std::vector<std::string> w = Words(line);
   if (w.empty() || w[0][0] == '#') return true;
   if (w[0] == "args:") return c->args.assign(w.begin() + 1, w.end()), true;
+  if (w[0] == "only:") return true;  // platform filter, read by the scripts that run cases
   if (w[0] == "exit:" && w.size() == 2) return c->exitCode = std::atoi(w[1].c_str()), true;
   if (w[0] == "wav:" && w.size() >= 2) {
     WavInput wav{w[1], {}};
