@@ -1,0 +1,310 @@
+// qs71dump against images of the real qs71gen: every sound kind back as WAV within its
+// codec's error, the map of a known image, the detection of GrpAdr and Offset, the
+// configuration block, and files that are not images.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec_decoders.h"
+#include "tool_run.h"
+#include "wav_writer.h"
+
+namespace {
+
+using dumpe2e::CleanFolder;
+using dumpe2e::RunTool;
+using testwav::Shape;
+
+const std::string kGen = QS71GEN_PATH;
+const std::string kDump = QS71DUMP_PATH;
+
+void WriteWav(const std::filesystem::path& dir, const std::string& name,
+              const std::vector<int32_t>& samples, uint16_t bits = 16, uint32_t rate = 16000) {
+  ASSERT_TRUE(
+      testwav::WriteFile((dir / name).string(), testwav::EncodeWav(samples, {rate, bits, 1})));
+}
+
+// Compiles script in dir into image.bin; the run must end without errors.
+void Compile(const std::filesystem::path& dir, const std::string& script) {
+  dumpe2e::WriteBytes(dir / "script.qs", {script.begin(), script.end()});
+  const auto gen = RunTool(kGen, {"script.qs", "image.bin"}, dir);
+  ASSERT_EQ(gen.exitCode, 0) << gen.out;
+  ASSERT_NE(gen.out.find("Complete with 0 Errors"), std::string::npos) << gen.out;
+}
+
+// ---- Round trip of every sound kind -------------------------------------------------------
+
+constexpr uint32_t kFrames = 16000;  // one second at 16 kHz, as the encoder floors were measured
+
+enum class Check { Snr, Exact, Pcm8, NotExtracted };
+
+struct SourceSound {
+  const char* name;
+  const char* keyword;
+  testwav::Signal signal;
+  Check check;
+  double floorDb;
+};
+
+// SNR floors of the encoders, measured at 16 kHz, 16000 frames, half of full scale.
+const SourceSound kSounds[] = {
+    {"a_sine", ".ADPCM", {Shape::Sine, 440, 0, 0.5, 1}, Check::Snr, 30.0},
+    {"a_sweep", ".ADPCM", {Shape::Sweep, 100, 6000, 0.5, 1}, Check::Snr, 16.0},
+    {"a_noise", ".ADPCM", {Shape::Noise, 0, 0, 0.5, 11}, Check::Snr, 13.0},
+    {"u_sine", ".ULAW", {Shape::Sine, 440, 0, 0.5, 1}, Check::Snr, 34.0},
+    {"p16", ".PCM16", {Shape::Sweep, 100, 6000, 0.7, 1}, Check::Exact, 0},
+    {"p8", ".PCM8", {Shape::Sine, 1000, 0, 0.9, 1}, Check::Pcm8, 0},
+    {"e", ".EQ01", {Shape::Sine, 440, 0, 0.5, 1}, Check::NotExtracted, 0},
+};
+
+// Links: each sound once at 16 kHz, in table order, over four sections; then a silence at
+// 8 kHz and a mute at 16 kHz. qs71dump numbers the sounds in this order.
+std::string RoundTripScript() {
+  std::string script = ".GLOBAL $FILESIZE = 40000h\n";
+  for (const SourceSound& s : kSounds) {
+    script += std::string(s.keyword) + " " + s.name + " = \"" + s.name + ".wav\"\n";
+  }
+  script += ".SILENCE gap = 1234\n.MUTE hush = 99\n";
+  const int section[] = {1, 1, 2, 3, 3, 3, 4};
+  for (size_t i = 0; i < std::size(kSounds); ++i) {
+    script += ".SECTION [" + std::to_string(section[i]) + "] $GROUPS = " + kSounds[i].name +
+              "(16000):0\n";
+  }
+  return script + ".SECTION [4] $GROUPS = gap(8000):0\n.SECTION [4] $GROUPS = hush(16000):1\n";
+}
+
+class RoundTrip : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = CleanFolder("roundtrip");
+    for (const SourceSound& s : kSounds) {
+      sources_.push_back(testwav::MakeSamples(s.signal, kFrames, 16000));
+      WriteWav(dir_, std::string(s.name) + ".wav", sources_.back(),
+               s.check == Check::NotExtracted ? 8 : 16);
+    }
+    Compile(dir_, RoundTripScript());
+  }
+
+  static dumpe2e::Wav Extracted(const std::filesystem::path& dir, int id) {
+    dumpe2e::Wav wav;
+    char prefix[8];
+    std::snprintf(prefix, sizeof prefix, "%03d_", id);
+    const std::filesystem::path path = dumpe2e::FindFile(dir, prefix);
+    EXPECT_TRUE(!path.empty() && dumpe2e::ReadWav(path, &wav)) << "sound #" << id;
+    return wav;
+  }
+
+  static inline std::filesystem::path dir_;
+  static inline std::vector<std::vector<int32_t>> sources_;
+};
+
+void CheckSound(const SourceSound& s, const std::vector<int32_t>& source, const dumpe2e::Wav& wav) {
+  EXPECT_EQ(wav.rate, 16000u) << s.name;
+  EXPECT_EQ(wav.channels, 1) << s.name;
+  EXPECT_EQ(wav.bits, s.check == Check::Pcm8 ? 8 : 16) << s.name;
+  ASSERT_EQ(wav.samples.size(), source.size()) << s.name;
+  const double snr = testcodec::SnrDb(source, wav.samples);
+  std::printf("[ measured ] %-8s %s SNR %.1f dB\n", s.name, s.keyword, snr);
+  if (s.check == Check::Snr) {
+    EXPECT_GE(snr, s.floorDb) << s.name;
+  }
+  if (s.check == Check::Exact) {
+    EXPECT_EQ(wav.samples, source) << s.name;
+  }
+  if (s.check == Check::Pcm8) {
+    for (size_t i = 0; i < source.size(); ++i) {
+      ASSERT_LT(std::abs(wav.samples[i] - source[i]), 256) << s.name << " sample " << i;
+    }
+  }
+}
+
+TEST_F(RoundTrip, EverySoundComesBackWithinItsCodecsError) {
+  const auto out = CleanFolder("roundtrip_wav");
+  const auto dump = RunTool(kDump, {"--extract", out.string(), "image.bin"}, dir_);
+  ASSERT_EQ(dump.exitCode, 0) << dump.err;
+  for (size_t i = 0; i < std::size(kSounds); ++i) {
+    const SourceSound& s = kSounds[i];
+    if (s.check == Check::NotExtracted) {
+      EXPECT_TRUE(dumpe2e::FindFile(out, "007_").empty());
+      EXPECT_NE(dump.out.find("#7 EQ01    not extracted"), std::string::npos) << dump.out;
+      continue;
+    }
+    CheckSound(s, sources_[i], Extracted(out, static_cast<int>(i) + 1));
+  }
+}
+
+TEST_F(RoundTrip, SilenceAndMuteAreTheirLengthOfZerosAtTheirRate) {
+  const auto out = CleanFolder("roundtrip_silence");
+  ASSERT_EQ(RunTool(kDump, {"image.bin", "--extract", out.string()}, dir_).exitCode, 0);
+  const dumpe2e::Wav gap = Extracted(out, 8);
+  EXPECT_EQ(gap.rate, 8000u);
+  EXPECT_EQ(gap.samples, std::vector<int32_t>(1234, 0));
+  const dumpe2e::Wav hush = Extracted(out, 9);
+  EXPECT_EQ(hush.rate, 16000u);
+  EXPECT_EQ(hush.samples.size(), 99u);
+}
+
+TEST_F(RoundTrip, TheMainClockSetsTheRates) {
+  const auto out = CleanFolder("roundtrip_clock");
+  ASSERT_EQ(
+      RunTool(kDump, {"--main-clock", "8192000", "--extract", out.string(), "image.bin"}, dir_)
+          .exitCode,
+      0);
+  EXPECT_EQ(Extracted(out, 1).rate, 8000u);
+  EXPECT_EQ(Extracted(out, 8).rate, 4000u);
+}
+
+// ---- The map of known images --------------------------------------------------------------
+
+const char kSmallScript[] =
+    ".GLOBAL $FILESIZE = 1000h\n"
+    ".GLOBAL $SECNUM = 5\n"
+    ".GLOBAL $VOL_CFG = 3FFFh\n"
+    ".GLOBAL $VOL_MAP = \"10204080\"\n"
+    ".ADPCM tone = \"tone.wav\"\n"
+    ".PCM16 RampDec = \"ramp.wav\"\n"
+    ".SILENCE gap = 100\n"
+    ".SECTION [1] $EDGE = \"Yes\"\n"
+    ".SECTION [1] $GROUPS = tone(8000):0\n"
+    ".SECTION [1] $GROUPS = gap(8000):0\n"
+    ".SECTION [2] $HOLD = \"Yes\"\n"
+    ".SECTION [2] $OPTION = 3\n"
+    ".SECTION [2] $GROUPS = tone(16000):1\n";
+
+TEST(Map, OfASmallImageShowsWhatTheScriptDeclared) {
+  const auto dir = CleanFolder("small");
+  WriteWav(dir, "tone.wav", testwav::MakeSamples({Shape::Sine, 1000, 0, 0.5, 1}, 9, 8000), 16,
+           8000);
+  WriteWav(dir, "ramp.wav", testwav::MakeSamples({Shape::Ramp, 0, 0, 0.25, 1}, 4, 8000), 16, 8000);
+  Compile(dir, kSmallScript);
+  const auto dump = RunTool(kDump, {"image.bin"}, dir);
+  ASSERT_EQ(dump.exitCode, 0) << dump.err;
+  EXPECT_EQ(dump.out,
+            dumpe2e::ReadText(std::filesystem::path(QS71_DUMP_EXPECTED_DIR) / "small_map.txt"));
+}
+
+struct Layout {
+  const char* name;
+  const char* globals;
+  const char* grpAdr;
+  const char* offset;
+};
+
+const Layout kLayouts[] = {
+    {"grpadr1", ".GLOBAL $GRPADR = 1\n", "\"grpadr\": 1,", "\"offset\": 0,"},
+    {"grpadr2", ".GLOBAL $GRPADR = 2\n", "\"grpadr\": 2,", "\"offset\": 0,"},
+    {"grpadr4", ".GLOBAL $GRPADR = 4\n", "\"grpadr\": 4,", "\"offset\": 0,"},
+    {"offset", ".GLOBAL $OFFSET = -100h\n", "\"grpadr\": 3,", "\"offset\": -256,"},
+};
+
+TEST(Map, FindsGrpAdrAndOffsetOfEveryLayout) {
+  for (const Layout& l : kLayouts) {
+    const auto dir = CleanFolder(std::string("layout_") + l.name);
+    WriteWav(dir, "a.wav", testwav::MakeSamples({Shape::Sine, 440, 0, 0.5, 1}, 40, 8000), 16, 8000);
+    Compile(dir, std::string(".GLOBAL $FILESIZE = 1000h\n") + l.globals +
+                     ".PCM16 a = \"a.wav\"\n.SILENCE q = 20\n"
+                     ".SECTION [0] $GROUPS = q(8000):0\n.SECTION [6] $GROUPS = a(8000):0\n"
+                     ".SECTION [6] $GROUPS = q(8000):1\n");
+    const auto dump = RunTool(kDump, {"--json", "image.bin"}, dir);
+    ASSERT_EQ(dump.exitCode, 0) << l.name << ": " << dump.err;
+    EXPECT_NE(dump.out.find(l.grpAdr), std::string::npos) << l.name;
+    EXPECT_NE(dump.out.find(l.offset), std::string::npos) << l.name;
+    EXPECT_NE(dump.out.find("\"length\": 80,"), std::string::npos) << l.name;  // 40 PCM16 samples
+  }
+}
+
+// The value that follows the field's name in the JSON document.
+long FieldValue(const std::string& json, const std::string& name) {
+  const size_t at = json.find("\"name\": \"" + name + "\"");
+  const size_t value = json.find("\"value\": ", at);
+  if (at == std::string::npos || value == std::string::npos) return -1;
+  return std::strtol(json.c_str() + value + 9, nullptr, 10);
+}
+
+TEST(Map, ShowsTheConfigurationBlockFieldByField) {
+  const auto dir = CleanFolder("cfgmem");
+  Compile(dir,
+          ".GLOBAL $FILESIZE = 1000h\n.CFGMEM LvrSet = 1\n.CFGMEM RoscV2 = 123h\n"
+          ".CFGMEM pwmbits = 11\n.CFGMEM SecNum = 1024\n.CFGMEM Slave = 1\n");
+  const auto dump = RunTool(kDump, {"--json", "image.bin"}, dir);
+  ASSERT_EQ(dump.exitCode, 0) << dump.err;
+  EXPECT_NE(dump.out.find("\"config_block\": {"), std::string::npos);
+  EXPECT_EQ(FieldValue(dump.out, "LvrSet"), 1);
+  EXPECT_EQ(FieldValue(dump.out, "RoscV2"), 0x123);
+  EXPECT_EQ(FieldValue(dump.out, "pwmbits"), 11);
+  EXPECT_EQ(FieldValue(dump.out, "SecNum"), 1024);
+  EXPECT_EQ(FieldValue(dump.out, "Slave"), 0);  // byte 33 cleared: a slave part
+}
+
+// ---- Files that are not images ------------------------------------------------------------
+
+struct Bad {
+  const char* name;
+  int exitCode;
+  const char* err;
+};
+
+std::vector<uint8_t> Random(size_t n, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::vector<uint8_t> out(n);
+  for (uint8_t& b : out) b = static_cast<uint8_t>(random());
+  return out;
+}
+
+TEST(NotAnImage, GivesItsErrorAndExitCode) {
+  const auto dir = CleanFolder("bad");
+  WriteWav(dir, "a.wav", testwav::MakeSamples({Shape::Sine, 440, 0, 0.5, 1}, 100, 8000), 16, 8000);
+  Compile(dir,
+          ".GLOBAL $FILESIZE = 1000h\n.ADPCM a = \"a.wav\"\n.SECTION [1] $GROUPS = a(8000):0\n");
+  const std::vector<uint8_t> good = dumpe2e::ReadBytes(dir / "image.bin");
+  std::vector<uint8_t> inconsistent = good;
+  inconsistent[32] = 0x3F;  // the type byte of section 1's first link
+  dumpe2e::WriteBytes(dir / "empty.bin", {});
+  dumpe2e::WriteBytes(dir / "short.bin", std::vector<uint8_t>(511, 0xFF));
+  dumpe2e::WriteBytes(dir / "truncated.bin", {good.begin(), good.begin() + 0x800});
+  dumpe2e::WriteBytes(dir / "inconsistent.bin", inconsistent);
+  dumpe2e::WriteBytes(dir / "random.bin", Random(0x1000, 99));
+  const Bad kBad[] = {
+      {"empty.bin", 3, "not an image: too small: empty.bin: 0 bytes"},
+      {"short.bin", 3, "not an image: too small: short.bin: 511 bytes"},
+      {"truncated.bin", 3, "not an image: no tag 5A A5: truncated.bin: 0x0007BE holds"},
+      {"inconsistent.bin", 3,
+       "not an image: inconsistent group entries: inconsistent.bin: group entry at 0x000020 has "
+       "the type byte 3F"},
+      {"random.bin", 3, "not an image: no tag 5A A5: random.bin"},
+      {"missing.bin", 2, "cannot read the image: missing.bin"},
+      {".", 2, "cannot read the image: ."},
+  };
+  for (const Bad& b : kBad) {
+    const auto dump = RunTool(kDump, {b.name}, dir);
+    EXPECT_EQ(dump.exitCode, b.exitCode) << b.name << ": " << dump.err;
+    EXPECT_EQ(dump.err.rfind(std::string("qs71dump: ") + b.err, 0), 0u) << dump.err;
+    EXPECT_TRUE(dump.out.empty()) << b.name;
+  }
+}
+
+// The real image with random bytes over its header, tables and first sound bytes: qs71dump
+// reports or refuses, and never crashes.
+TEST(NotAnImage, RandomTablesNeverCrashTheTool) {
+  const auto dir = CleanFolder("random_tables");
+  WriteWav(dir, "a.wav", testwav::MakeSamples({Shape::Sine, 440, 0, 0.5, 1}, 100, 8000), 16, 8000);
+  Compile(dir,
+          ".GLOBAL $FILESIZE = 1000h\n.ADPCM a = \"a.wav\"\n.SECTION [1] $GROUPS = a(8000):0\n");
+  const std::vector<uint8_t> good = dumpe2e::ReadBytes(dir / "image.bin");
+  for (uint32_t seed = 1; seed <= 20; ++seed) {
+    std::vector<uint8_t> image = good;
+    const std::vector<uint8_t> noise = Random(64, seed);
+    std::copy(noise.begin(), noise.end(), image.begin());
+    dumpe2e::WriteBytes(dir / "noisy.bin", image);
+    const auto dump = RunTool(kDump, {"--extract", "wav", "noisy.bin"}, dir);
+    EXPECT_FALSE(dump.signaled) << seed;
+    EXPECT_TRUE(dump.exitCode == 0 || dump.exitCode == 3) << seed << ": " << dump.err;
+  }
+}
+
+}  // namespace

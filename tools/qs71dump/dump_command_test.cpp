@@ -1,0 +1,102 @@
+// qs71dump run in process: exit codes and messages for files that are not images, and no
+// crash on damaged or random bytes.
+
+#include "dump_command.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "dump_test_support.h"
+
+namespace {
+
+std::string TempFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+  const std::filesystem::path dir = std::filesystem::path(QS71_TEST_TMPDIR) / "command";
+  std::filesystem::create_directories(dir);
+  const std::filesystem::path path = dir / name;
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  return path.string();
+}
+
+std::vector<uint8_t> TwoSectionImage() {
+  auto image = dumptest::BlankImage(0x1000);
+  dumptest::PutSections(image, {{1, {{0x02, 63, 0, 99}}}, {3, {{0x00, 63, 0, 9}}}}, 3);
+  return image;
+}
+
+struct RunCase {
+  const char* name;
+  std::vector<uint8_t> bytes;
+  std::vector<std::string> extra;
+  int exitCode;
+  const char* err;
+};
+
+std::vector<RunCase> Cases() {
+  auto damaged = TwoSectionImage();
+  damaged[32] = 0x3F;
+  return {
+      {"empty", {}, {}, 3, "not an image: too small: "},
+      {"short", std::vector<uint8_t>(511, 0xFF), {}, 3, "511 bytes; an image holds at least"},
+      {"no_tag", std::vector<uint8_t>(4096, 0x00), {}, 3, "not an image: no tag 5A A5"},
+      {"damaged", damaged, {}, 3, "inconsistent group entries"},
+      {"good", TwoSectionImage(), {}, 0, ""},
+      {"good_json", TwoSectionImage(), {"--json"}, 0, ""},
+      {"wrong_grpadr", TwoSectionImage(), {"--grpadr", "1"}, 3, "inconsistent group entries"},
+      {"bad_option", TwoSectionImage(), {"--grpadr"}, 1, "usage: --grpadr needs a value"},
+  };
+}
+
+TEST(RunDump, ExitCodesAndMessages) {
+  for (const RunCase& c : Cases()) {
+    std::vector<std::string> args = {TempFile(c.name, c.bytes)};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    DumpOutput output;
+    EXPECT_EQ(RunDump(args, &output), c.exitCode) << c.name << ": " << output.err;
+    EXPECT_NE(output.err.find(c.err), std::string::npos) << c.name << ": " << output.err;
+    // A failure prints nothing on standard output, so that --json never gives half a document.
+    EXPECT_EQ(output.out.empty(), c.exitCode != 0) << c.name;
+  }
+}
+
+TEST(RunDump, AMissingFileIsAReadError) {
+  DumpOutput output;
+  EXPECT_EQ(RunDump({"/nonexistent/image.bin"}, &output), 2);
+  EXPECT_EQ(output.err.rfind("qs71dump: cannot read the image: /nonexistent/image.bin: ", 0), 0u)
+      << output.err;
+}
+
+TEST(RunDump, JsonIsOneDocument) {
+  DumpOutput output;
+  ASSERT_EQ(RunDump({TempFile("json", TwoSectionImage()), "--json"}, &output), 0);
+  EXPECT_EQ(output.out.front(), '{');
+  EXPECT_EQ(output.out.substr(output.out.size() - 2), "}\n");
+  EXPECT_NE(output.out.find("\"grpadr\": 3,"), std::string::npos);
+}
+
+// Random bytes where the tables would be, in an image that carries the tag, and a good image
+// with bytes of its tables changed one by one: every run ends with a report or a message.
+TEST(RunDump, NeverCrashesOnDamagedTables) {
+  std::mt19937 random(12345);
+  std::uniform_int_distribution<int> byte(0, 255);
+  int reports = 0;
+  for (int round = 0; round < 400; ++round) {
+    auto image = round % 2 == 0 ? dumptest::BlankImage(0x1000) : TwoSectionImage();
+    const int changes = round % 2 == 0 ? 96 : 1 + round % 4;
+    std::uniform_int_distribution<int> pos(0, round % 2 == 0 ? 95 : 47);
+    for (int i = 0; i < changes; ++i)
+      image[static_cast<size_t>(pos(random))] = static_cast<uint8_t>(byte(random));
+    DumpOutput output;
+    const int status = RunDump({TempFile("fuzz", image)}, &output);
+    ASSERT_TRUE(status == 0 || status == 3) << output.err;
+    reports += status == 0;
+  }
+  EXPECT_GT(reports, 0);
+}
+
+}  // namespace

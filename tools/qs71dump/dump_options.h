@@ -1,0 +1,21 @@
+#pragma once
+// The command line of qs71dump.
+
+#include <string>
+#include <vector>
+
+#include "image_map.h"
+
+struct DumpOptions {
+  std::string image;
+  bool json = false;
+  bool help = false;
+  std::string extractDir;  // empty: no extraction
+  DumpSettings settings;
+};
+
+// DumpOk or DumpUsage with *problem naming the argument.
+int ParseDumpOptions(const std::vector<std::string>& args, DumpOptions* options,
+                     std::string* problem);
+
+const char* DumpUsageText();

@@ -1,0 +1,67 @@
+#include "dump_result.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+struct ResultRow {
+  int result;
+  int exitCode;
+  const char* message;
+};
+
+const ResultRow kResults[] = {
+    {DumpOk, 0, "ok"},
+    {DumpUsage, 1, "usage"},
+    {DumpOpenFailed, 2, "cannot read the image"},
+    {DumpTooSmall, 3, "not an image: too small"},
+    {DumpTooLarge, 3, "not an image: too large"},
+    {DumpNoTag, 3, "not an image: no tag 5A A5"},
+    {DumpBadSections, 3, "not an image: inconsistent section table"},
+    {DumpBadGroups, 3, "not an image: inconsistent group entries"},
+    {DumpWriteFailed, 2, "cannot write an extracted sound"},
+};
+
+const ResultRow* FindResult(int result) {
+  for (const ResultRow& row : kResults) {
+    if (row.result == result) return &row;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int DumpExitCode(int result) {
+  const ResultRow* row = FindResult(result);
+  return row != nullptr ? row->exitCode : 3;
+}
+
+const char* DumpMessage(int result) {
+  const ResultRow* row = FindResult(result);
+  return row != nullptr ? row->message : "internal error";
+}
+
+std::string Format(const char* format, ...) {
+  char small[256];
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(small, sizeof small, format, args);
+  va_end(args);
+  std::string out;
+  if (n < 0) {
+    va_end(again);
+    return out;
+  }
+  if (static_cast<size_t>(n) < sizeof small) {
+    out.assign(small, static_cast<size_t>(n));
+  } else {
+    out.resize(static_cast<size_t>(n) + 1);
+    std::vsnprintf(out.data(), out.size(), format, again);
+    out.resize(static_cast<size_t>(n));
+  }
+  va_end(again);
+  return out;
+}

@@ -1,0 +1,26 @@
+#pragma once
+// Result codes of the image inspector: 0 or negative, one message each, and the exit code a
+// shell sees. Only main turns a code into an exit status.
+
+#include <string>
+
+enum DumpResult : int {
+  DumpOk = 0,
+  DumpUsage = -1,        // bad command line
+  DumpOpenFailed = -2,   // the image cannot be opened or read
+  DumpTooSmall = -3,     // shorter than the 512-byte system area
+  DumpTooLarge = -4,     // larger than the chip address space
+  DumpNoTag = -5,        // no 5A A5 at TagPos: not an image of a QS71 part
+  DumpBadSections = -6,  // section entries that no image can hold
+  DumpBadGroups = -7,    // group entries inconsistent under every GrpAdr tried
+  DumpWriteFailed = -8,  // an extracted sound cannot be written
+};
+
+// Exit status: 0 success, 1 usage, 2 a file cannot be read or written, 3 not an image.
+int DumpExitCode(int result);
+
+// The fixed part of the message for a code; details follow it after ": ".
+const char* DumpMessage(int result);
+
+// printf-style formatting into a string (the listings are built with the formats they show).
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));

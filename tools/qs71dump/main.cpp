@@ -1,0 +1,25 @@
+// qs71dump: the map of a QS71 OTP image, and its sounds back as WAV files.
+
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "dump_command.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  DumpOutput output;
+  int status = 0;
+  try {
+    status = RunDump(args, &output);
+  } catch (const std::bad_alloc&) {
+    // The one exception the standard containers can raise: an image that asks for more
+    // memory than there is gets a message, not an abort.
+    output.err += "qs71dump: out of memory\n";
+    status = 2;
+  }
+  std::fwrite(output.out.data(), 1, output.out.size(), stdout);
+  std::fwrite(output.err.data(), 1, output.err.size(), stderr);
+  return status;
+}

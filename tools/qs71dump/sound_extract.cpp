@@ -1,0 +1,108 @@
+#include "sound_extract.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "audio/sound_decoders.h"
+#include "dump_result.h"
+#include "image/image_layout.h"
+#include "sound_list.h"
+#include "wav_output.h"
+
+namespace {
+
+// A silence can announce up to 2^32 samples with GrpAdr 4; a WAV file holds less, and a
+// gigabyte of zeros helps no one.
+constexpr int64_t kMaxSilentSamples = int64_t{1} << 28;
+
+std::string LowerName(const SoundKindInfo* kind) {
+  std::string name = KindName(kind);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name;
+}
+
+WavFormat FormatFor(const ImageMap& map, const Sound& sound) {
+  WavFormat format;
+  const long rate = std::lround(DividerRate(map.settings.mainClockHz, sound.divider));
+  format.rate = static_cast<uint32_t>(std::max(rate, 1L));
+  format.bits = sound.kind->kind == KindPcm8 ? 8 : 16;
+  return format;
+}
+
+bool OpenAndWrite(const std::string& path, const ImageMap& map, const Sound& sound,
+                  const std::vector<uint8_t>& image) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const WavFormat format = FormatFor(map, sound);
+  bool ok = KindHasData(sound.kind->kind)
+                ? WriteWav(file, format, DecodeSound(image, map, sound))
+                : WriteSilentWav(file, format, static_cast<uint32_t>(sound.length));
+  ok = std::fclose(file) == 0 && ok;
+  return ok;
+}
+
+std::string ListingLine(const ImageMap& map, const Sound& sound, const std::string& path) {
+  const WavFormat format = FormatFor(map, sound);
+  return Format("#%d %-7s -> %s (%lld samples, %u Hz, %u-bit)\n", sound.id, KindName(sound.kind),
+                path.c_str(), static_cast<long long>(SoundSamples(sound.kind, sound.length)),
+                format.rate, format.bits);
+}
+
+}  // namespace
+
+bool CanExtract(const Sound& sound) { return sound.kind->kind != KindEq01; }
+
+std::string WavName(const Sound& sound) {
+  return Format(
+      "%03d_%s_%06llX.wav", sound.id, LowerName(sound.kind).c_str(),
+      static_cast<unsigned long long>(KindHasData(sound.kind->kind) ? sound.filePos : sound.start));
+}
+
+std::vector<int32_t> DecodeSound(const std::vector<uint8_t>& image, const ImageMap& map,
+                                 const Sound& sound) {
+  const uint8_t* data = image.data() + sound.filePos;
+  const size_t n = static_cast<size_t>(sound.length);
+  const StoredCodecTables tables = ReadStoredCodecTables(image.data() + map.layout.systemAreaStart);
+  switch (sound.kind->kind) {
+    case KindAdpcm: return DecodeAdpcmRange(data, n, tables);
+    case KindUlaw: return DecodeUlawRange(data, n, tables);
+    case KindPcm8: return DecodePcm8Range(data, n);
+    case KindPcm16: return DecodePcm16Range(data, n);
+    case KindEq01: return {};
+    default:
+      return std::vector<int32_t>(static_cast<size_t>(std::min(sound.length, kMaxSilentSamples)),
+                                  0);
+  }
+}
+
+int ExtractSounds(const std::vector<uint8_t>& image, const ImageMap& map, const std::string& dir,
+                  std::string* listing, std::string* problem) {
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (error) {
+    *problem = Format("%s: %s", dir.c_str(), error.message().c_str());
+    return DumpWriteFailed;
+  }
+  for (const Sound& sound : map.sounds) {
+    if (!CanExtract(sound)) {
+      *listing += Format("#%d %-7s not extracted: no decoder for EQ01 codes\n", sound.id,
+                         KindName(sound.kind));
+      continue;
+    }
+    if (!KindHasData(sound.kind->kind) && sound.length > kMaxSilentSamples) {
+      *listing += Format("#%d %-7s not extracted: %lld samples of silence\n", sound.id,
+                         KindName(sound.kind), static_cast<long long>(sound.length));
+      continue;
+    }
+    const std::string path = (std::filesystem::path(dir) / WavName(sound)).string();
+    if (!OpenAndWrite(path, map, sound, image)) {
+      *problem = path;
+      return DumpWriteFailed;
+    }
+    *listing += ListingLine(map, sound, path);
+  }
+  return DumpOk;
+}

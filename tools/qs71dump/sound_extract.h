@@ -1,0 +1,27 @@
+#pragma once
+// Every distinct sound of an image back to a WAV file, decoded as the chip plays it: ADPCM
+// from predictor 0 and step index 0 with the step table stored in the image, u-law with the
+// stored expansion table, PCM8 and PCM16 as stored, silence and mute as their count of
+// zeros, at the rate the divider of the first link that names the sound gives. EQ01 ranges
+// are not extracted: no part of the system writes or reads their codes.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image_map.h"
+
+bool CanExtract(const Sound& sound);
+
+// "001_adpcm_000038.wav": the sound's number, kind and file position (silences: their
+// start field) so that names stay apart and sort in the order of the map.
+std::string WavName(const Sound& sound);
+
+// The samples the chip plays from the sound, on the 16-bit scale.
+std::vector<int32_t> DecodeSound(const std::vector<uint8_t>& image, const ImageMap& map,
+                                 const Sound& sound);
+
+// Writes the WAV files into dir (created when missing) and appends one line per sound to
+// *listing. DumpOk, or DumpWriteFailed with *problem.
+int ExtractSounds(const std::vector<uint8_t>& image, const ImageMap& map, const std::string& dir,
+                  std::string* listing, std::string* problem);

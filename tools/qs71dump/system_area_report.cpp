@@ -1,0 +1,64 @@
+#include "system_area_report.h"
+
+#include <vector>
+
+#include "audio/codec_tables.h"
+#include "chip_identity.h"
+#include "image/image_layout.h"
+#include "system_area.h"
+
+namespace {
+
+bool TableMatches(const ImageBytes& image, int32_t pos, int count, uint16_t (*entry)(int)) {
+  for (int i = 0; i < count; ++i) {
+    uint32_t stored = 0;
+    if (!image.ReadLe(pos + 2 * i, 2, &stored) || stored != entry(i)) return false;
+  }
+  return true;
+}
+
+uint16_t StepEntry(int i) { return static_cast<uint16_t>(kImaStepTable[i]); }
+
+// The masked places are found by asking MaskSystemArea itself: a byte it changes in an
+// all-zero block is one it masks, and what it makes of an all-ones block is the value that a
+// blank byte there stands for (0x5A for the marker, 0xFF for the trims).
+std::vector<MaskedByte> ProgrammedMaskedBytes(const std::vector<uint8_t>& block, int32_t blockPos,
+                                              int* maskedCount) {
+  std::vector<uint8_t> zeros(block.size(), 0x00);
+  std::vector<uint8_t> ones(block.size(), 0xFF);
+  qs71::MaskSystemArea(zeros);
+  qs71::MaskSystemArea(ones);
+  std::vector<MaskedByte> programmed;
+  *maskedCount = 0;
+  for (size_t i = 0; i < block.size(); ++i) {
+    if (zeros[i] == 0x00) continue;
+    *maskedCount += 1;
+    if (block[i] == 0xFF || block[i] == ones[i]) continue;
+    const int distance = static_cast<int>(block.size() - i);
+    programmed.push_back({distance, blockPos + static_cast<int32_t>(i), block[i]});
+  }
+  return programmed;
+}
+
+}  // namespace
+
+bool IsChipSize(int64_t size) {
+  for (int code = 0; code <= 0xFF; ++code) {
+    if (qs71::OtpSizeForCode(static_cast<uint8_t>(code)) == size && size != 0) return true;
+  }
+  return false;
+}
+
+SystemAreaVerdict JudgeSystemArea(const ImageBytes& image, const ImageLayout& layout) {
+  SystemAreaVerdict verdict;
+  verdict.tagOk =
+      image.Byte(layout.tagPos) == kTagBytes[0] && image.Byte(layout.tagPos + 1) == kTagBytes[1];
+  verdict.ulawTableOk = TableMatches(image, layout.systemAreaStart, 128, UlawExpansion);
+  verdict.stepTableOk = TableMatches(image, layout.adpcmStart, kImaStepCount, StepEntry);
+  verdict.chipSize = IsChipSize(image.size());
+  const int32_t blockPos = static_cast<int32_t>(image.size()) - kSystemAreaSize;
+  const std::vector<uint8_t> block(image.At(blockPos), image.At(blockPos) + kSystemAreaSize);
+  verdict.checkPasses = qs71::CheckSystemArea(block);
+  verdict.programmedMasked = ProgrammedMaskedBytes(block, blockPos, &verdict.maskedCount);
+  return verdict;
+}
