@@ -1,17 +1,5 @@
-# Cross-build for 32-bit Windows on x86 with Debian's mingw-w64 (g++-mingw-w64-i686).
-# The posix thread model gives std::thread to the host tools; the runtime is linked statically
-# (see the top-level CMakeLists.txt) so that the binaries run on a bare Windows.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86)
-
+# Cross-build for 32-bit Windows on x86, the product's target, with Debian's mingw-w64
+# (g++-mingw-w64-i686-posix).
 set(QS71_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${QS71_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${QS71_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${QS71_MINGW_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${QS71_MINGW_PREFIX})
-# Build tools such as Bison run on the build machine; libraries and headers come from the target.
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

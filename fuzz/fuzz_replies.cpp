@@ -1,14 +1,13 @@
 // The programmer library on arbitrary replies: a whole blank check, write and verify (and the
 // read-back) against a programmer that answers with the fuzzer's bytes. Whatever it says,
 // the library must end with a result code and never read or write out of bounds.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "hid_port_fuzz.h"
 #include "qs71_application.h"
 
@@ -19,8 +18,7 @@ const uint32_t kSizes[] = {262144, 524288, 1048576, 2097152};
 std::string g_images[4];
 
 bool Prepare() {
-  char dir[] = "/tmp/qs71-fuzz-replies-XXXXXX";
-  if (mkdtemp(dir) == nullptr || chdir(dir) != 0) std::abort();
+  EnterScratchFolder("fuzz-replies");
   for (int i = 0; i < 4; ++i) {
     g_images[i] = "image" + std::to_string(i) + ".bin";
     std::vector<uint8_t> bytes(kSizes[i], 0xFF);
@@ -29,7 +27,7 @@ bool Prepare() {
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
   }
-  if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+  SilenceStandardOutput();
   return true;
 }
 

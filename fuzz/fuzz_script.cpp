@@ -1,13 +1,12 @@
 // The whole of qs71gen, both passes and the finishing, on arbitrary script bytes, with two
 // small wave files at hand so that sound statements reach the encoders.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "driver.h"
+#include "fuzz_support.h"
 #include "wav_writer.h"
 
 namespace {
@@ -24,13 +23,11 @@ bool HasOverlongLine(const uint8_t* data, size_t size) {
 }
 
 bool Prepare() {
-  char dir[] = "/tmp/qs71-fuzz-script-XXXXXX";
-  if (mkdtemp(dir) == nullptr || chdir(dir) != 0) std::abort();
+  EnterScratchFolder("fuzz-script");
   testwav::Signal tone;
   testwav::WriteFile("a.wav", testwav::EncodeWav(testwav::MakeSamples(tone, 40, 8000), {8000, 16, 1}));
   testwav::WriteFile("b.wav", testwav::EncodeWav(testwav::MakeSamples(tone, 9, 8000), {8000, 8, 2}));
-  // Listings and errors are not what is tested here.
-  if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+  SilenceStandardOutput();
   return true;
 }
 

@@ -6,13 +6,14 @@
 
 #include "audio/wave_input.h"
 #include "compile_state.h"
+#include "fuzz_support.h"
 
 namespace {
 const double kScales[] = {1.0, 0.75, 2.0, 100000.0, 0.0, -1.0, 1e300, -1e300};
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool quiet = std::freopen("/dev/null", "w", stdout) != nullptr;
+  static bool quiet = (SilenceStandardOutput(), true);
   (void)quiet;
   if (size == 0) return 0;
   ResetCompileState();
