@@ -1,7 +1,6 @@
 #include "driver.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "compile_state.h"
@@ -41,7 +40,8 @@ void CloseStream(FILE*& stream) {
 int OpenFailure(const char* what, int index) {
   const char* name = index < g_state.ArgCount ? g_state.Args[index].c_str() : "(missing)";
   std::printf("%s-file %s open error\n\n", what, name);
-  if (index >= g_state.ArgCount) std::printf("%s", kUsage);
+  // Fewer than two names (as in "qs71gen --help"): the open failure, then how to call it.
+  if (g_state.ArgCount < 3) std::printf("%s", kUsage);
   ReleaseAll();
   return -2;
 }
@@ -90,10 +90,6 @@ int RunGenerator(int argc, const char* const* argv) {
   ResetStatements();
   FreeNames();
   KeepArguments(argc, argv);
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::printf("%s", kUsage);
-    return 0;
-  }
   if (!OpenStreams()) return -2;
   for (const char* line : kBanner) std::printf("%s\n", line);
   int passResult = RunPass(1);

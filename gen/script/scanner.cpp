@@ -18,6 +18,7 @@ struct ScannerState {
   size_t pos = 0;
   size_t lineEnd = 0;  // position of the line feed (or end) of the line that pos is on
   bool finalNewline = false;
+  int lastTextLine = 1;
   char literal[kLiteralBufferSize] = {};
 };
 
@@ -203,6 +204,7 @@ void ScannerReset(FILE* script) {
   g_scan.pos = 0;
   g_scan.lineEnd = 0;
   g_scan.finalNewline = true;
+  g_scan.lastTextLine = 1;
   g_scan.literal[0] = '\0';
   yylloc.first_line = yylloc.first_column = yylloc.last_line = yylloc.last_column = 1;
   if (script == nullptr) return;
@@ -222,7 +224,9 @@ int yylex() {
       return '\n';
     }
     CheckLineLength();
+    int line = ScannerLine();
     int token = OneToken();
+    if (token > 0 && token != '\n') g_scan.lastTextLine = line;
     if (token >= 0) return token;
   }
 }
@@ -230,3 +234,5 @@ int yylex() {
 const char* ScannerLiteral() { return g_scan.literal; }
 
 int ScannerLine() { return yylloc.first_line; }
+
+int ScannerLastTextLine() { return g_scan.lastTextLine; }

@@ -26,3 +26,7 @@ const char* ScannerLiteral();
 
 // Current line (the line the next token starts on).
 int ScannerLine();
+
+// Line of the last token that was not a line end (1 before any): the last line that says
+// something, for errors that belong to the script as a whole.
+int ScannerLastTextLine();

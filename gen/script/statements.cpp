@@ -134,11 +134,11 @@ void EndOfPass() {
   int r = AddVolMap();
   if (r == ErrFileSize) {
     std::string size = std::to_string(g_state.FileSize);
-    ReportError(r, g_fileSizeLine != 0 ? g_fileSizeLine : ScannerLine(), size.c_str());
+    ReportError(r, g_fileSizeLine != 0 ? g_fileSizeLine : ScannerLastTextLine(), size.c_str());
     return;
   }
   // The skeleton is written after the last line read; its failures point there.
-  ReportError(r, ScannerLine(), nullptr);
+  ReportError(r, ScannerLastTextLine(), nullptr);
 }
 
 int32_t ConstantValue(int line) { return LookupConst(ScannerLiteral(), line); }

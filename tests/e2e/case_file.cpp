@@ -27,8 +27,9 @@ bool ParseHexBytes(const std::vector<std::string>& words, size_t from, std::vect
     std::string w = words[i];
     size_t star = w.find('*');
     long repeat = star == std::string::npos ? 1 : std::strtol(w.c_str() + star + 1, nullptr, 10);
+    const std::string digits = w.substr(0, star);
     char* end = nullptr;
-    long v = std::strtol(w.substr(0, star).c_str(), &end, 16);
+    long v = std::strtol(digits.c_str(), &end, 16);
     if (*end != '\0' || v < 0 || v > 255 || repeat < 1) return false;
     out->insert(out->end(), static_cast<size_t>(repeat), static_cast<uint8_t>(v));
   }
