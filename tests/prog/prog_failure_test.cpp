@@ -1,0 +1,191 @@
+// Every way a job can fail ends with its own exit code and says where it failed.
+
+#include <gtest/gtest.h>
+
+#include "json_events.h"
+#include "prog_run.h"
+
+namespace qs71prog::test {
+namespace {
+
+struct FailureCase {
+  const char* name;
+  Environment environment;
+  std::vector<std::string> arguments;  // "IMAGE" stands for the generated image
+  int exit;
+  std::string summary;  // part of the closing line on standard error
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
+// Each case in its own folder: ctest runs them in parallel processes.
+class ProgFailure : public testing::TestWithParam<FailureCase> {
+ protected:
+  void SetUp() override {
+    image = GeneratedImage(TestDir(std::string("failure_") + GetParam().name));
+  }
+
+  std::filesystem::path image;
+};
+
+// The first cell the demo image programs: a cell stuck at 0xFF there shows in the verify.
+std::string FirstProgrammedCell(const std::filesystem::path& image) {
+  const std::vector<uint8_t> bytes = ReadFile(image);
+  size_t cell = 0;
+  while (cell < bytes.size() && bytes[cell] == 0xFF) ++cell;
+  return std::to_string(cell);
+}
+
+TEST_P(ProgFailure, EndsWithItsExitCode) {
+  const FailureCase& c = GetParam();
+  ASSERT_FALSE(image.empty());
+  std::vector<std::string> arguments = c.arguments;
+  for (std::string& argument : arguments) {
+    if (argument == "IMAGE") argument = image.string();
+  }
+  Environment environment = c.environment;
+  for (auto& [name, value] : environment) {
+    if (value == "stuck:FIRST") value = "stuck:" + FirstProgrammedCell(image);
+  }
+  const ProgRun run = RunProg(arguments, environment);
+  EXPECT_EQ(run.exit, c.exit) << run.out << run.err;
+  EXPECT_NE(run.err.find(c.summary), std::string::npos) << run.err;
+
+  arguments.push_back("--json");
+  const ProgRun json = RunProg(arguments, environment);
+  EXPECT_EQ(json.exit, c.exit);
+  const std::vector<JsonEvent> events = ParseEvents(json.out);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back().Text("event"), "result") << json.out;
+  EXPECT_EQ(events.back().Number("exit"), c.exit);
+}
+
+const std::string kMissing = "/nonexistent/qs71/voice.bin";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ProgFailure,
+    testing::Values(
+        FailureCase{"NoProgrammer",
+                    {{"QS71_EMU_FAULTS", "no-device"}},
+                    {"--emulate", "--blank-check"},
+                    3,
+                    "failed in connect: the programmer is not open"},
+        FailureCase{"HandleDoesNotOpen",
+                    {{"QS71_EMU_FAULTS", "read-open-fails"}},
+                    {"--emulate", "--write", "IMAGE"},
+                    3,
+                    "exit 3 (no-programmer)"},
+        FailureCase{"WrongChipId",
+                    {{"QS71_EMU_ID", "12340200"}},
+                    {"--emulate", "--blank-check"},
+                    4,
+                    "failed in identify: the chip's ID is not 6D 61 (-50)"},
+        FailureCase{"UnknownSize",
+                    {{"QS71_EMU_ID", "6D611000"}},
+                    {"--emulate", "--write", "IMAGE"},
+                    4,
+                    "failed in identify: the chip's size code is unknown (-51)"},
+        FailureCase{
+            "ImageSizeMismatch",
+            {{"QS71_EMU_ID", "6D610400"}},
+            {"--emulate", "--write", "IMAGE"},
+            5,
+            "failed in write: the image file's size differs from the chip's OTP size (-52)"},
+        FailureCase{"VerifySizeMismatch",
+                    {{"QS71_EMU_ID", "6D610800"}},
+                    {"--emulate", "--verify", "IMAGE"},
+                    5,
+                    "failed in verify:"},
+        FailureCase{"MissingImage",
+                    {},
+                    {"--emulate", "--write", kMissing},
+                    9,
+                    "failed in write: the image file cannot be opened (-40)"},
+        FailureCase{"WriteEndRefused",
+                    {{"QS71_EMU_FAULTS", "wrong-status:0x75"}},
+                    {"--emulate", "--write", "IMAGE"},
+                    7,
+                    "failed in write: the programmer's reply has an unexpected status byte (-59)"},
+        FailureCase{"WriteDataLost",
+                    {{"QS71_EMU_FAULTS", "write-fails:0x74:100"}},
+                    {"--emulate", "--write", "IMAGE"},
+                    7,
+                    "failed in write: the programmer is not open"},
+        FailureCase{
+            "StuckCell",
+            {{"QS71_EMU_FAULTS", "stuck:FIRST"}},
+            {"--emulate", "--write", "IMAGE"},
+            8,
+            "failed in verify: the system area is not blank, or the data does not match (-56)"},
+        FailureCase{"VerifyNeverAnswered",
+                    {{"QS71_EMU_FAULTS", "no-reply:0x7B:2"}},
+                    {"--emulate", "--write", "IMAGE"},
+                    1,
+                    "failed in verify:"},
+        FailureCase{"BlankCheckNeverAnswered",
+                    {{"QS71_EMU_FAULTS", "no-reply:0x79"}},
+                    {"--emulate", "--write", "IMAGE"},
+                    1,
+                    "failed in blank-check:"},
+        FailureCase{"NoLibrary",
+                    {},
+                    {"--library", "/nonexistent/libqs71.so", "--blank-check"},
+                    10,
+                    "cannot load the programmer library: /nonexistent/libqs71.so"},
+        FailureCase{"DryRunOnRealHardwareRefused",
+                    {},
+                    {"--library", QS71_PRODUCTION_LIBRARY, "--emulate", "--blank-check"},
+                    10,
+                    "--emulate needs the emulated programmer library"},
+        FailureCase{"ProductionLibraryWithoutProgrammer",
+                    {},
+                    {"--library", QS71_PRODUCTION_LIBRARY, "--blank-check"},
+                    3,
+                    "failed in connect:"}),
+    [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+struct UsageCase {
+  std::vector<std::string> arguments;
+  std::string complaint;
+};
+
+class ProgUsage : public testing::TestWithParam<UsageCase> {};
+
+TEST_P(ProgUsage, IsRefusedBeforeTheProgrammerIsTouched) {
+  const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
+  const std::string transcript =
+      (TestDir("usage_" + name.substr(name.rfind('/') + 1)) / "wire.txt").string();
+  const ProgRun run = RunProg(GetParam().arguments, {{"QS71_EMU_TRANSCRIPT", transcript}});
+  EXPECT_EQ(run.exit, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("qs71prog: " + GetParam().complaint), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Try 'qs71prog --help'."), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(transcript)) << "the programmer was opened";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ProgUsage,
+                         testing::Values(UsageCase{{"--emulate", "--write", "a.bin", "--vpp", "65"},
+                                                   "--vpp 65 V is outside"},
+                                         UsageCase{{"--emulate", "--blank-check", "--vdd", "12"},
+                                                   "--vdd 12 V is outside"},
+                                         UsageCase{{"--emulate", "--blank-check", "--erase"},
+                                                   "unknown option --erase"},
+                                         UsageCase{{"--emulate"}, "nothing to do"},
+                                         UsageCase{{"--blank-check", "--transcript", "t.txt"},
+                                                   "--transcript records the emulated"}));
+
+TEST(ProgHelp, ListsTheExitCodesAndTheVoltages) {
+  const ProgRun run = RunProg({"--help"});
+  EXPECT_EQ(run.exit, 0);
+  EXPECT_NE(run.out.find("Exit codes:\n   0  ok"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("10  library-missing"), std::string::npos);
+  EXPECT_NE(run.out.find("--vpp V"), std::string::npos);
+  EXPECT_NE(run.out.find("--vpp V                write VPP, default 6.5 (6.0 to 7.0)"),
+            std::string::npos);
+  const ProgRun version = RunProg({"--version"});
+  EXPECT_EQ(version.exit, 0);
+  EXPECT_EQ(version.out.rfind("qs71prog ", 0), 0u);
+}
+
+}  // namespace
+}  // namespace qs71prog::test

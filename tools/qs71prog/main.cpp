@@ -1,0 +1,33 @@
+// qs71prog: the bench's command line for the QS71 programmer. Everything happens in the
+// library beside this file; main only reads the command line and hands over.
+
+#include <string>
+#include <vector>
+
+#include "console.h"
+#include "platform_io.h"
+#include "prog_options.h"
+#include "programming_job.h"
+#include "usage_text.h"
+
+int main(int argc, char** argv) {
+  qs71prog::BufferStdoutByLine();
+  qs71prog::Console console;
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  qs71prog::Options options;
+  std::string error;
+  switch (qs71prog::ParseArguments(arguments, options, error)) {
+    case qs71prog::Command::kHelp:
+      console.Out(qs71prog::UsageText());
+      return 0;
+    case qs71prog::Command::kVersion:
+      console.Out(qs71prog::VersionText());
+      return 0;
+    case qs71prog::Command::kUsageError:
+      console.Err("qs71prog: " + error + "\nTry 'qs71prog --help'.\n");
+      return static_cast<int>(qs71prog::ExitCode::kUsage);
+    case qs71prog::Command::kRun:
+      break;
+  }
+  return static_cast<int>(qs71prog::RunProgrammingJob(options, console));
+}

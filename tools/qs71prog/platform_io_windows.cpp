@@ -1,0 +1,52 @@
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <windows.h>
+
+#include "platform_io.h"
+
+namespace qs71prog {
+
+bool MakePipe(int fds[2]) { return _pipe(fds, 65536, _O_BINARY | _O_NOINHERIT) == 0; }
+
+int DuplicateFd(int fd) { return _dup(fd); }
+
+bool ReplaceFd(int source, int target) { return _dup2(source, target) == 0; }
+
+void CloseFd(int fd) {
+  if (fd >= 0) _close(fd);
+}
+
+long ReadFd(int fd, char* buffer, std::size_t size) {
+  return _read(fd, buffer, static_cast<unsigned>(size));
+}
+
+bool WriteFd(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const int written = _write(fd, data, static_cast<unsigned>(size));
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool IsTerminal(int fd) { return _isatty(fd) != 0; }
+
+int TerminalColumns(int fd) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(handle, &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+bool SetEnvironment(const std::string& name, const std::string& value) {
+  return _putenv_s(name.c_str(), value.c_str()) == 0;
+}
+
+// The Microsoft C runtime treats _IOLBF as full buffering; unbuffered output still comes
+// whole per message, since the library formats each message before printing it.
+void BufferStdoutByLine() { setvbuf(stdout, nullptr, _IONBF, 0); }
+
+}  // namespace qs71prog
