@@ -12,6 +12,7 @@
 
 #include "compile_state.h"
 #include "wav_writer.h"
+#include "test_scratch.h"
 
 namespace audiotest {
 
@@ -61,8 +62,7 @@ class TempImage {
 
 // A path in the test folder of the build directory, created on first use.
 inline std::string TempPath(const std::string& name) {
-  std::filesystem::path dir = std::filesystem::path(QS71_TEST_TMPDIR) / "audio";
-  std::filesystem::create_directories(dir);
+  const std::filesystem::path dir = ScratchFolder(QS71_TEST_TMPDIR, "audio");
   return (dir / name).string();
 }
 

@@ -7,6 +7,7 @@
 #include "script/diagnostics.h"
 #include "script/sound_kinds.h"
 #include "wav_writer.h"
+#include "test_scratch.h"
 
 namespace {
 
@@ -14,9 +15,7 @@ class SectionTableTest : public ImageTest {
  protected:
   // A PCM16 sound of 4096 frames: start 0, end 0x1FFF.
   static void DefineBell() {
-    const std::string dir = QS71_TEST_TMPDIR;
-    std::filesystem::create_directories(dir);
-    const std::string path = dir + "/section_bell.wav";
+    const std::string path = (ScratchFolder(QS71_TEST_TMPDIR, "section") / "bell.wav").string();
     testwav::Format format;
     ASSERT_TRUE(testwav::WriteFile(
         path, testwav::EncodeWav(testwav::MakeSamples({}, 4096, format.rate), format)));

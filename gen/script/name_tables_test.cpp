@@ -7,6 +7,7 @@
 #include "compile_state.h"
 #include "script/diagnostics.h"
 #include "wav_writer.h"
+#include "test_scratch.h"
 
 namespace {
 
@@ -21,8 +22,7 @@ class NameTablesTest : public testing::Test {
 
   // A wave file whose header announces dataSize bytes; the data is written in full.
   std::string Wave(const char* name, uint16_t bits, uint16_t channels, uint32_t dataSize) {
-    std::string path = std::string(QS71_TEST_TMPDIR) + "/" + name;
-    std::system(("mkdir -p " + std::string(QS71_TEST_TMPDIR)).c_str());
+    std::string path = (ScratchFolder(QS71_TEST_TMPDIR, "names") / name).string();
     testwav::Format f{16000, bits, channels};
     std::vector<uint8_t> bytes = testwav::WavHeader(f, dataSize);
     bytes.resize(bytes.size() + dataSize, 0x80);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include "test_scratch.h"
 
 namespace dumpe2e {
 
@@ -58,7 +59,7 @@ void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& b
 }
 
 std::filesystem::path CleanFolder(const std::string& name) {
-  const std::filesystem::path dir = std::filesystem::path(QS71_TEST_TMPDIR) / name;
+  const std::filesystem::path dir = ScratchFolder(QS71_TEST_TMPDIR, name);
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir;

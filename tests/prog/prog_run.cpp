@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include "test_scratch.h"
 
 extern char** environ;
 
@@ -119,7 +120,7 @@ ProgRun RunProgOnTerminal(const std::vector<std::string>& arguments, const Envir
 }
 
 std::filesystem::path TestDir(const std::string& name) {
-  const std::filesystem::path dir = std::filesystem::path(QS71_TEST_TMPDIR) / name;
+  const std::filesystem::path dir = ScratchFolder(QS71_TEST_TMPDIR, name);
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir;

@@ -5,6 +5,7 @@
 
 #include <iostream>
 #include <sstream>
+#include "test_scratch.h"
 
 namespace qs71::test {
 
@@ -79,9 +80,7 @@ const WriterLibrary& Production() {
 }
 
 std::filesystem::path TempDir(const std::string& name) {
-  const std::filesystem::path dir = std::filesystem::path(QS71_TEST_TMPDIR) / name;
-  std::filesystem::create_directories(dir);
-  return dir;
+  return ScratchFolder(QS71_TEST_TMPDIR, name);
 }
 
 ScopedEnv::ScopedEnv(const char* variable, const std::string& value) : name(variable) {

@@ -10,12 +10,12 @@
 #include <random>
 
 #include "dump_test_support.h"
+#include "test_scratch.h"
 
 namespace {
 
 std::string TempFile(const std::string& name, const std::vector<uint8_t>& bytes) {
-  const std::filesystem::path dir = std::filesystem::path(QS71_TEST_TMPDIR) / "command";
-  std::filesystem::create_directories(dir);
+  const std::filesystem::path dir = ScratchFolder(QS71_TEST_TMPDIR, "command");
   const std::filesystem::path path = dir / name;
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),

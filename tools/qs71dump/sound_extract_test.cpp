@@ -18,6 +18,7 @@
 #include "dump_result.h"
 #include "dump_test_support.h"
 #include "wav_output.h"
+#include "test_scratch.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ TEST(ExtractSounds, WritesOneFilePerSoundAndSkipsEq01) {
   ImageMap map;
   std::string problem;
   ASSERT_EQ(BuildImageMap(image, DumpSettings{}, &map, &problem), DumpOk) << problem;
-  const std::filesystem::path dir = std::filesystem::path(QS71_TEST_TMPDIR) / "extract";
+  const std::filesystem::path dir = ScratchFolder(QS71_TEST_TMPDIR, "extract");
   std::filesystem::remove_all(dir);
   std::string listing;
   ASSERT_EQ(ExtractSounds(image, map, dir.string(), &listing, &problem), DumpOk) << problem;
@@ -125,7 +126,7 @@ TEST(ExtractSounds, AnUnwritableFolderIsAnError) {
   ImageMap map;
   std::string problem;
   ASSERT_EQ(BuildImageMap(image, DumpSettings{}, &map, &problem), DumpOk);
-  const std::filesystem::path file = std::filesystem::path(QS71_TEST_TMPDIR) / "not_a_folder";
+  const std::filesystem::path file = ScratchFolder(QS71_TEST_TMPDIR, "file") / "not_a_folder";
   std::filesystem::create_directories(file.parent_path());
   std::ofstream(file) << "x";
   std::string listing;
