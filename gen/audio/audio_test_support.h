@@ -27,7 +27,7 @@ class TempImage {
  public:
   explicit TempImage(size_t size) : file_(std::tmpfile()), previous_(g_state.Image) {
     const std::vector<uint8_t> blank(size, 0xFF);
-    if (file_ != nullptr) std::fwrite(blank.data(), 1, blank.size(), file_);
+    if (file_ != nullptr && size > 0) std::fwrite(blank.data(), 1, blank.size(), file_);
     g_state.Image = file_;
   }
   ~TempImage() {
