@@ -1,5 +1,7 @@
 #include "audio/ulaw_encoder.h"
 
+#include <array>
+
 #include "audio/sound_output.h"
 #include "script/diagnostics.h"
 
@@ -28,9 +30,28 @@ uint8_t UlawEncodeSample(int32_t sample) {
   return static_cast<uint8_t>(sign | (e << 4) | ((v >> (e + 3)) & 0x0F));
 }
 
+namespace {
+
+// The codes of all 65536 16-bit values, worked out once from UlawEncodeSample: a long sound
+// then costs one lookup per sample instead of the bias, limit and segment arithmetic.
+const std::array<uint8_t, 65536>& CodeTable() {
+  static const std::array<uint8_t, 65536> table = [] {
+    std::array<uint8_t, 65536> codes{};
+    for (uint32_t v = 0; v < codes.size(); ++v) {
+      codes[v] = UlawEncodeSample(static_cast<int32_t>(v));
+    }
+    return codes;
+  }();
+  return table;
+}
+
+}  // namespace
+
 std::vector<uint8_t> EncodeUlawStream(const int32_t* samples, size_t n) {
-  std::vector<uint8_t> bytes(n);
-  for (size_t i = 0; i < n; ++i) bytes[i] = UlawEncodeSample(samples[i]);
+  std::vector<uint8_t> bytes = SoundBytes(n);
+  const std::array<uint8_t, 65536>& codes = CodeTable();
+  // Only the low 16 bits of a sample count, as in UlawEncodeSample.
+  for (size_t i = 0; i < n; ++i) bytes[i] = codes[static_cast<uint16_t>(samples[i])];
   return bytes;
 }
 

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include "compile_state.h"
 #include "script/diagnostics.h"
 
@@ -54,40 +58,99 @@ int64_t RemainingBytes(FILE* file) {
   return end < here ? -1 : static_cast<int64_t>(end) - here;
 }
 
-int32_t FrameSum(const uint8_t* frame, uint16_t channels, uint16_t bits) {
-  int32_t sum = 0;
-  for (uint16_t c = 0; c < channels; ++c) {
-    if (bits == 8) sum += static_cast<int32_t>(frame[c]) - 128;
-    else sum += static_cast<int16_t>(Le16(frame + 2 * c));
-  }
-  return sum;
+// Advice only: where it is refused or unknown the buffer works the same, page by page. Below a
+// few huge pages it is not worth the system call.
+void AdviseHugePages(void* data, size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr uintptr_t kPage = 4096;
+  constexpr size_t kWorthIt = 8u << 20;
+  if (data == nullptr || bytes < kWorthIt) return;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kPage - 1) & ~(kPage - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kPage - 1);
+  madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)bytes;
+#endif
 }
 
-// Mixed, widened, scaled and limited value of one frame.
-int32_t FrameSample(const uint8_t* frame, const WaveHeader& header, double scale) {
-  int32_t v = FrameSum(frame, header.channels, header.bits) / header.channels;
-  if (header.bits == 8) v *= 256;
-  return LimitSample(ScaleSample(v, scale));
+// Room for n values of a buffer that may hold a whole long sound, backed by huge pages where
+// the system offers them.
+template <typename T>
+void ReserveSoundBuffer(std::vector<T>* buffer, size_t n) {
+  buffer->reserve(n);
+  AdviseHugePages(buffer->data(), buffer->capacity() * sizeof(T));
 }
 
 size_t FrameBytes(const WaveHeader& header) { return header.channels * (header.bits / 8u); }
+
+int32_t ScaledSample(int32_t mixed, double scale) { return LimitSample(ScaleSample(mixed, scale)); }
+
+// One frame mixed to mono on the 16-bit scale: the channel sum divided by the channel count
+// (truncating toward zero), 8-bit samples taken as (byte - 128) and then times 256.
+template <int Channels, int Bits>
+int32_t MixedSample(const uint8_t* frame) {
+  int32_t sum = 0;
+  for (int c = 0; c < Channels; ++c) {
+    if constexpr (Bits == 8) sum += static_cast<int32_t>(frame[c]) - 128;
+    else sum += static_cast<int16_t>(Le16(frame + 2 * c));
+  }
+  const int32_t v = sum / Channels;
+  return Bits == 8 ? v * 256 : v;
+}
+
+// Converts n frames of one layout. The layout is a template argument so that the usual 16-bit
+// mono file becomes a plain widening loop; with the scale at 1.0 the product is exact and every
+// mixed value is already within the 16-bit range, so the samples are the mixed values as they
+// stand.
+template <int Channels, int Bits>
+void ConvertBlock(const uint8_t* block, uint32_t n, double scale, int32_t* out) {
+  constexpr size_t kFrameBytes = Channels * Bits / 8;
+  if (scale == 1.0) {
+    for (uint32_t i = 0; i < n; ++i) out[i] = MixedSample<Channels, Bits>(block + i * kFrameBytes);
+    return;
+  }
+  for (uint32_t i = 0; i < n; ++i) {
+    out[i] = ScaledSample(MixedSample<Channels, Bits>(block + i * kFrameBytes), scale);
+  }
+}
+
+using BlockConverter = void (*)(const uint8_t*, uint32_t, double, int32_t*);
+
+BlockConverter ConverterFor(const WaveHeader& header) {
+  if (header.bits == 8) return header.channels == 1 ? ConvertBlock<1, 8> : ConvertBlock<2, 8>;
+  return header.channels == 1 ? ConvertBlock<1, 16> : ConvertBlock<2, 16>;
+}
 
 // Reads and converts frames block by block; false when the file ends first. Where the length
 // could not be learnt in advance (a pipe), the vector grows only with what really arrives.
 bool ReadFrames(FILE* file, const WaveHeader& header, uint32_t frames, std::vector<int32_t>* out) {
   const size_t frameBytes = FrameBytes(header);
   const double scale = g_state.Scale;
-  std::vector<uint8_t> block(std::min(frames, kFramesPerBlock) * frameBytes);
+  const BlockConverter convert = ConverterFor(header);
+  const uint32_t blockFrames = std::min(frames, kFramesPerBlock);
+  std::vector<uint8_t> block(blockFrames * frameBytes);
+  // Converted into a block that stays in the cache and then appended: growing the buffer
+  // first would write the whole sound's memory twice, once with zeros.
+  std::vector<int32_t> converted(blockFrames);
   for (uint32_t done = 0; done < frames;) {
     uint32_t n = std::min(frames - done, kFramesPerBlock);
     if (std::fread(block.data(), frameBytes, n, file) != n) return false;
-    for (uint32_t i = 0; i < n; ++i) out->push_back(FrameSample(&block[i * frameBytes], header, scale));
+    convert(block.data(), n, scale, converted.data());
+    out->insert(out->end(), converted.begin(), converted.begin() + n);
     done += n;
   }
   return true;
 }
 
 }  // namespace
+
+std::vector<uint8_t> SoundBytes(size_t n) {
+  std::vector<uint8_t> bytes;
+  ReserveSoundBuffer(&bytes, n);
+  bytes.resize(n);
+  return bytes;
+}
 
 int32_t ScaleSample(int32_t sample, double scale) {
   double product = static_cast<double>(sample) * scale;
@@ -127,7 +190,7 @@ int ReadSamples(SampleBuffer* buffer, FILE* file, const WaveHeader& header) {
   int64_t remaining = RemainingBytes(file);
   if (remaining >= 0) {
     if (static_cast<uint64_t>(remaining) < static_cast<uint64_t>(frames) * FrameBytes(header)) return ErrRead;
-    buffer->samples.reserve(frames);
+    ReserveSoundBuffer(&buffer->samples, frames);
   }
   if (!ReadFrames(file, header, frames, &buffer->samples)) {
     buffer->samples = {};  // incomplete samples must never reach an encoder

@@ -3,6 +3,7 @@
 // samples are mixed to mono, brought to the 16-bit scale, multiplied by the script's scale
 // factor and limited to -32768..32767.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -30,6 +31,11 @@ uint32_t WaveFrameCount(const WaveHeader& header);
 // Reads the announced frames from the current position into buffer. 0, ErrRead when the file
 // ends early, ErrWaveFile for a sample width other than 8 or 16.
 int ReadSamples(SampleBuffer* buffer, FILE* file, const WaveHeader& header);
+
+// n zero bytes for a sound's encoded form. Like the sample buffer, it may hold a whole long
+// sound, so it asks for huge pages where the system offers them: filling 10 minutes of sound
+// page by page takes a fault per 4 KiB, which costs more than encoding it.
+std::vector<uint8_t> SoundBytes(size_t n);
 
 // One sample times the script's scale factor, truncated toward zero; a product outside the
 // 32-bit range becomes INT32_MIN, as the conversion of the chip's first tools made it.
