@@ -7,6 +7,7 @@
 
 #include "json_events.h"
 #include "prog_run.h"
+#include "terminal_screen.h"
 
 namespace qs71prog::test {
 namespace {
@@ -128,27 +129,6 @@ TEST_F(ProgCycle, WithoutATerminalProgressComesAsPlainLines) {
             std::string::npos);
 }
 
-// What the terminal shows at the end: carriage returns go back to the first column.
-std::vector<std::string> Screen(const std::string& stream) {
-  std::vector<std::string> lines(1);
-  size_t column = 0;
-  for (char c : stream) {
-    if (c == '\n') {
-      lines.emplace_back();
-      column = 0;
-    } else if (c == '\r') {
-      column = 0;
-    } else if (column < lines.back().size()) {
-      lines.back()[column++] = c;
-    } else {
-      lines.back() += c;
-      ++column;
-    }
-  }
-  for (std::string& line : lines) line.erase(line.find_last_not_of(' ') + 1);
-  return lines;
-}
-
 TEST_F(ProgCycle, OnATerminalTheBarNeverSharesALineWithAMessage) {
   const std::filesystem::path big = GeneratedImage(dir / "big", "200000h");
   ASSERT_FALSE(big.empty());
@@ -157,7 +137,7 @@ TEST_F(ProgCycle, OnATerminalTheBarNeverSharesALineWithAMessage) {
                         {{"QS71_EMU_ID", "6D611600"}, {"QS71PROG_POLL_MS", "1"}}, 100);
   ASSERT_EQ(run.exit, 0) << run.out;
   EXPECT_NE(run.out.find("\rwrite       ["), std::string::npos) << "no bar was drawn";
-  const std::vector<std::string> screen = Screen(run.out);
+  const std::vector<std::string> screen = TerminalScreen(run.out);
   const std::vector<std::string> messages = {"OTP test started @ VDD=3.30V, VPP=3.30V.",
                                              "OTP size: 2097152 bytes.",
                                              "OTP blank check complete.",

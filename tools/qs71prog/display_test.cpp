@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "json_text.h"
+#include "terminal_screen.h"
 
 namespace qs71prog {
 namespace {
@@ -14,31 +15,6 @@ class StringSink : public TextSink {
   std::string out;
   std::string err;
 };
-
-// What a terminal shows for a stream of text: a carriage return goes back to the first
-// column, later characters overwrite earlier ones, a newline ends the line.
-std::vector<std::string> Screen(const std::string& stream) {
-  std::vector<std::string> lines(1);
-  size_t column = 0;
-  for (char c : stream) {
-    if (c == '\n') {
-      lines.emplace_back();
-      column = 0;
-    } else if (c == '\r') {
-      column = 0;
-    } else {
-      std::string& line = lines.back();
-      if (column < line.size()) {
-        line[column] = c;
-      } else {
-        line += c;
-      }
-      ++column;
-    }
-  }
-  for (std::string& line : lines) line.erase(line.find_last_not_of(' ') + 1);
-  return lines;
-}
 
 constexpr int32_t kSize = 262144;
 
@@ -106,7 +82,7 @@ TEST(TerminalDisplay, LibraryLinesStayWholeAboveTheBar) {
       "The OTP test stopped.",
       "qs71prog: done: write on a 262144-byte chip in 0:02",
       ""};
-  EXPECT_EQ(Screen(sink.out), expected);
+  EXPECT_EQ(TerminalScreen(sink.out), expected);
   EXPECT_EQ(sink.err, "qs71 emulator: a complaint\n");
 }
 
@@ -130,7 +106,7 @@ TEST(TerminalDisplay, FailureSummaryGoesToStandardError) {
   const auto display = MakeDisplay(DisplayKind::kTerminal, sink, 60);
   display->Progress(Event(ProgressEventKind::kBegan, 2, 0));
   display->Finish(Job(), WriteFailure());
-  EXPECT_EQ(Screen(sink.out), std::vector<std::string>{""});
+  EXPECT_EQ(TerminalScreen(sink.out), std::vector<std::string>{""});
   EXPECT_EQ(sink.err,
             "qs71prog: failed in write: the programmer's reply has an unexpected status byte "
             "(-59); exit 7 (write-failed)\n");

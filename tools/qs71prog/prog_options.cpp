@@ -29,7 +29,7 @@ enum class Value { kNone, kRequired, kAttachedOnly };
 
 using Apply = bool (*)(Given&, const std::string& value, std::string& error);
 
-struct OptionSpec {
+struct OptionRule {
   const char* name;
   Value value;
   Apply apply;
@@ -104,7 +104,7 @@ bool Stop(Given& given, const std::string&, std::string&) {
   return true;
 }
 
-const OptionSpec kOptions[] = {
+const OptionRule kOptions[] = {
     {"--blank-check", Value::kNone, Flag<&Given::blankCheck>},
     {"--write", Value::kRequired, Write},
     {"--verify", Value::kRequired, Verify},
@@ -125,9 +125,9 @@ const OptionSpec kOptions[] = {
     {"--version", Value::kNone, Stop<Command::kVersion>},
 };
 
-const OptionSpec* FindOption(const std::string& name) {
-  for (const OptionSpec& spec : kOptions) {
-    if (name == spec.name) return &spec;
+const OptionRule* FindOption(const std::string& name) {
+  for (const OptionRule& rule : kOptions) {
+    if (name == rule.name) return &rule;
   }
   return nullptr;
 }
@@ -151,11 +151,11 @@ bool TakeShortOption(const std::string& argument, Given& given) {
 }
 
 // A value given after "=" must suit the option: none for a flag, a name for --emulate=.
-bool CheckAttached(const OptionSpec& spec, const std::string& name, bool attached,
+bool CheckAttached(const OptionRule& rule, const std::string& name, bool attached,
                    const std::string& value, std::string& error) {
-  if (spec.value == Value::kNone && attached) {
+  if (rule.value == Value::kNone && attached) {
     error = name + " takes no value";
-  } else if (spec.value == Value::kAttachedOnly && attached && value.empty()) {
+  } else if (rule.value == Value::kAttachedOnly && attached && value.empty()) {
     error = name + "= needs a file name after the =";
   }
   return error.empty();
@@ -173,17 +173,17 @@ bool TakeArgument(const std::vector<std::string>& arguments, size_t& index, Give
   const std::string name = argument.substr(0, equals);
   const bool attached = equals != std::string::npos;
   std::string value = attached ? argument.substr(equals + 1) : "";
-  const OptionSpec* spec = FindOption(name);
-  if (spec == nullptr) {
+  const OptionRule* rule = FindOption(name);
+  if (rule == nullptr) {
     error = "unknown option " + name;
     return false;
   }
-  if (!CheckAttached(*spec, name, attached, value, error)) return false;
-  if (spec->value == Value::kRequired && !attached &&
+  if (!CheckAttached(*rule, name, attached, value, error)) return false;
+  if (rule->value == Value::kRequired && !attached &&
       !TakeValue(arguments, index, name, value, error)) {
     return false;
   }
-  return spec->apply(given, value, error);
+  return rule->apply(given, value, error);
 }
 
 // Each rule names a combination that cannot be what the operator meant.
