@@ -108,6 +108,7 @@ namespace {
 // of the sound, GrpAdr bytes each, least significant first.
 int WriteGroupEntry(int32_t position, uint8_t type, int32_t divider, const SoundDef& sound) {
   const int32_t grpAdr = g_state.GrpAdr;
+  if (grpAdr < 1 || grpAdr > kMaxGrpAdr) return ErrGrpAdr;
   const uint32_t first = static_cast<uint32_t>(WrapAdd(g_state.SoundBase, sound.start));
   const uint32_t last = ~static_cast<uint32_t>(WrapAdd(g_state.SoundBase, sound.end));
   uint8_t bytes[2 + 2 * kMaxGrpAdr];

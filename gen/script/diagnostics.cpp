@@ -1,5 +1,6 @@
 #include "script/diagnostics.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -69,13 +70,16 @@ Show ShowFor(int code) {
 }
 
 // Formats like snprintf into a string of whatever size the text needs.
-template <typename... A>
-std::string Format(const char* fmt, A... args) {
-  int n = std::snprintf(nullptr, 0, fmt, args...);
-  if (n < 0) return std::string();
-  std::string out(static_cast<size_t>(n) + 1, '\0');
-  std::snprintf(out.data(), out.size(), fmt, args...);
-  out.resize(static_cast<size_t>(n));
+__attribute__((format(printf, 1, 2))) std::string Format(const char* fmt, ...) {
+  std::va_list args;
+  va_start(args, fmt);
+  std::va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, fmt, args);
+  va_end(args);
+  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(out.data(), out.size() + 1, fmt, again);
+  va_end(again);
   return out;
 }
 
