@@ -13,6 +13,7 @@
 #include <string>
 
 #include "emulator_settings.h"
+#include "emulator_test_fixture.h"
 #include "session_record.h"
 
 namespace {
@@ -43,19 +44,7 @@ class Captured {
   std::streambuf* previous;
 };
 
-class ApplicationTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Control().Reset();
-    LastSession().Reset();
-  }
-  void TearDown() override { Control().Reset(); }
-
-  static void AddFaults(const std::string& text) {
-    std::string error;
-    ASSERT_TRUE(qs71::emu::ParseFaults(text, Control().faults, error)) << error;
-  }
-};
+class ApplicationTest : public EmulatedProgrammerTest {};
 
 struct SizeCase {
   uint32_t size;

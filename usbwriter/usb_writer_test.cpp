@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "emulator_settings.h"
+#include "emulator_test_fixture.h"
 #include "qs71_usb_writer.h"
 #include "session_record.h"
 
@@ -35,18 +36,8 @@ struct LayoutCase {
   bool carriesData;
 };
 
-class UsbWriterTest : public ::testing::Test {
+class UsbWriterTest : public EmulatedProgrammerTest {
  protected:
-  void SetUp() override {
-    Control().Reset();
-    LastSession().Reset();
-  }
-  void TearDown() override { Control().Reset(); }
-
-  static void AddFaults(const std::string& text) {
-    std::string error;
-    ASSERT_TRUE(qs71::emu::ParseFaults(text, Control().faults, error)) << error;
-  }
 
   static bool Start(QS71_USB_Writer& writer) {
     double vdd = 0;
