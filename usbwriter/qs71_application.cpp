@@ -79,4 +79,6 @@ void Qs71Application::MaskSystemArea(std::vector<uint8_t>& block) const {
   qs71::MaskSystemArea(block);
 }
 
-void Qs71Application::Print(const std::string& text) { std::cout << text; }
+// Flushed at once: a host that shows progress beside the messages, or logs them, sees each
+// one when it happens, not when a buffer fills or the process ends.
+void Qs71Application::Print(const std::string& text) { std::cout << text << std::flush; }

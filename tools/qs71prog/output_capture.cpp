@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <iostream>
 
-#include "line_splitter.h"
 #include "platform_io.h"
 
 namespace qs71prog {
@@ -20,6 +19,7 @@ void FlushStandardStreams() {
 }  // namespace
 
 bool OutputCapture::Start() {
+  std::lock_guard<std::mutex> lock(mutex);
   if (saved >= 0) return true;
   FlushStandardStreams();
   int fds[2];
@@ -34,30 +34,45 @@ bool OutputCapture::Start() {
   }
   // From here on the descriptor is the pipe's only writer, so giving it back ends the stream.
   CloseFd(fds[1]);
-  reader = std::thread(&OutputCapture::ReadLoop, this, fds[0]);
+  readFd = fds[0];
+  splitter = LineSplitter();
   return true;
 }
 
+void OutputCapture::Feed(const char* bytes, long count) {
+  for (const std::string& line : splitter.Feed(bytes, static_cast<std::size_t>(count))) {
+    handler(line);
+  }
+}
+
+// Reads no more than the pipe holds, so that it never waits for the library.
+void OutputCapture::Deliver() {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (readFd < 0) return;
+  char buffer[4096];
+  long available;
+  while ((available = BytesWaiting(readFd)) > 0) {
+    const long wanted = available < long{sizeof buffer} ? available : long{sizeof buffer};
+    const long count = ReadFd(readFd, buffer, static_cast<std::size_t>(wanted));
+    if (count <= 0) return;
+    Feed(buffer, count);
+  }
+}
+
 void OutputCapture::Stop() {
+  Deliver();  // room in the pipe for what the flush below still has to write
+  std::lock_guard<std::mutex> lock(mutex);
   if (saved < 0) return;
   FlushStandardStreams();
   ReplaceFd(saved, fd);
   CloseFd(saved);
   saved = -1;
-  reader.join();
-}
-
-void OutputCapture::ReadLoop(int readFd) {
-  LineSplitter splitter;
   char buffer[4096];
   long count;
-  while ((count = ReadFd(readFd, buffer, sizeof buffer)) > 0) {
-    for (const std::string& line : splitter.Feed(buffer, static_cast<std::size_t>(count))) {
-      handler(line);
-    }
-  }
+  while ((count = ReadFd(readFd, buffer, sizeof buffer)) > 0) Feed(buffer, count);
   if (const auto rest = splitter.Finish()) handler(*rest);
   CloseFd(readFd);
+  readFd = -1;
 }
 
 }  // namespace qs71prog

@@ -26,7 +26,14 @@ TEST(OutputCapture, HandsOverWholeLinesAndGivesTheDescriptorBack) {
     std::cout << "OTP test started @ VDD=" << 3.3 << "V.\n";
     std::printf("OTP ID: 0x%02X", 0x6D);
     std::printf(", 0x%02X.\n\n", 0x61);
-    std::cout << "unfinished";
+    std::cout << "unfinished" << std::flush;
+    // What the pipe holds is handed over at once; the unfinished line waits for its end.
+    capture.Deliver();
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      EXPECT_EQ(lines.size(), 3u);
+    }
+    capture.Deliver();  // nothing new: returns without waiting
     capture.Stop();
   }
   const std::vector<std::string> expected = {"OTP test started @ VDD=3.3V.", "OTP ID: 0x6D, 0x61.",

@@ -18,6 +18,8 @@ bool ReplaceFd(int source, int target);
 void CloseFd(int fd);
 // Bytes read, 0 at the end of the stream, negative on an error.
 long ReadFd(int fd, char* buffer, std::size_t size);
+// What a pipe holds that a read would return at once; 0 when empty, negative on an error.
+long BytesWaiting(int fd);
 bool WriteFd(int fd, const char* data, std::size_t size);
 
 bool IsTerminal(int fd);

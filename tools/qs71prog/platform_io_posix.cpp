@@ -32,6 +32,12 @@ long ReadFd(int fd, char* buffer, std::size_t size) {
   return static_cast<long>(count);
 }
 
+long BytesWaiting(int fd) {
+  int count = 0;
+  if (ioctl(fd, FIONREAD, &count) != 0) return -1;
+  return count;
+}
+
 bool WriteFd(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t written = write(fd, data, size);

@@ -22,6 +22,13 @@ long ReadFd(int fd, char* buffer, std::size_t size) {
   return _read(fd, buffer, static_cast<unsigned>(size));
 }
 
+long BytesWaiting(int fd) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  DWORD count = 0;
+  if (!PeekNamedPipe(handle, nullptr, 0, nullptr, &count, nullptr)) return -1;
+  return static_cast<long>(count);
+}
+
 bool WriteFd(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const int written = _write(fd, data, static_cast<unsigned>(size));

@@ -85,7 +85,14 @@ int32_t CallWriter(const WriterLibrary& library, const Options& options, JobCell
   OutputCapture out(kStdoutFd,
                     [&reporter](const std::string& line) { reporter.Line(line, false); });
   OutputCapture err(kStderrFd, [&reporter](const std::string& line) { reporter.Line(line, true); });
-  CellPoller poller([&reporter] { reporter.Sample(); }, PollInterval());
+  CellPoller poller(
+      [&] {
+        reporter.Sample([&] {
+          out.Deliver();
+          err.Deliver();
+        });
+      },
+      PollInterval());
   out.Start();
   err.Start();
   poller.Start();

@@ -45,9 +45,10 @@ void Reporter::Begin(const JobDescription& job) {
   display.Begin(job);
 }
 
-void Reporter::Sample() {
-  std::lock_guard<std::mutex> lock(mutex);
+void Reporter::Sample(const std::function<void()>& deliverLines) {
   const Reading reading = Read();
+  if (deliverLines) deliverLines();
+  std::lock_guard<std::mutex> lock(mutex);
   if (reading.stage != 0 && reading.otpSize <= 0) return;
   evidence.NoteStage(reading.stage);
   Emit(model.Observe(reading.stage, reading.progress, reading.otpSize, Seconds()));

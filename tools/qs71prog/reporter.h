@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,17 +23,19 @@ struct JobCells {
   static constexpr int32_t kUntouched = -1;
 };
 
-// The meeting point of the three threads of a run: the poller's readings of the cells, the
-// library's lines from the capture, and the main thread's start and end. One lock keeps the
-// display's calls in order and whole.
+// The meeting point of the two threads of a run: the poller's readings of the cells and
+// the library's lines from the capture, and the main thread's start and end. One lock keeps
+// the display's calls in order and whole.
 class Reporter {
  public:
   Reporter(Display& display, JobCells& cells, const Selection& selection);
 
   void Begin(const JobDescription& job);
-  // Poller thread: one reading of the cells.
-  void Sample();
-  // Capture threads: one whole line of the library's output. Empty lines, which the library
+  // Poller thread: one reading of the cells. `deliverLines` hands over the lines the library
+  // printed so far, after the cells are read and before their progress is shown: the library
+  // prints a stage's messages before it moves the stage on, so they come out first.
+  void Sample(const std::function<void()>& deliverLines = {});
+  // Poller thread, through the capture: one whole line of the library's output. Empty lines, which the library
   // prints after each transfer to end its own progress line, carry nothing and are dropped.
   void Line(const std::string& text, bool onStderr);
   void Note(const std::string& text);

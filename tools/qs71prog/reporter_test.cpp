@@ -83,5 +83,28 @@ TEST(Reporter, SuccessEndsEverySelectedStageAtTheLastAddress) {
   EXPECT_EQ(display.record, expected);
 }
 
+// The library prints "complete" and only then moves the stage on. However late the poller
+// looks, the message comes out before the end of the stage it announces.
+TEST(Reporter, AStageSeenDoneComesAfterTheMessagesPrintedBeforeIt) {
+  RecordingDisplay display;
+  JobCells cells;
+  Reporter reporter(display, cells, Selection{true, true, false});
+  std::vector<std::string> pending;
+  const auto deliver = [&] {
+    for (const std::string& line : pending) reporter.Line(line, false);
+    pending.clear();
+  };
+  cells.otpSize = kSize;
+  cells.stage = 1;
+  pending.push_back("OTP blank check complete.");
+  cells.stage = 2;
+  cells.progress = 31;
+  reporter.Sample(deliver);
+  const std::vector<std::string> expected = {"'OTP blank check complete.'", "beganblank-check",
+                                             "atblank-check:262143", "doneblank-check",
+                                             "beganwrite", "atwrite:31"};
+  EXPECT_EQ(display.record, expected);
+}
+
 }  // namespace
 }  // namespace qs71prog
