@@ -132,12 +132,17 @@ TEST_F(ProgCycle, WithoutATerminalProgressComesAsPlainLines) {
             std::string::npos);
 }
 
+// A 2 MiB part, paced so that its transfers last a few hundred milliseconds however fast or
+// loaded the machine, and polled fast enough to see them move.
+const Environment kPacedBigPart = {
+    {"QS71_EMU_ID", "6D611600"}, {"QS71PROG_POLL_MS", "1"}, {"QS71_EMU_PACE_US", "2"}};
+
 TEST_F(ProgCycle, OnATerminalTheBarNeverSharesALineWithAMessage) {
   const std::filesystem::path big = GeneratedImage(dir / "big", "200000h");
   ASSERT_FALSE(big.empty());
   const ProgRun run =
       RunProgOnTerminal({"--emulate", "--write", big.string()},
-                        {{"QS71_EMU_ID", "6D611600"}, {"QS71PROG_POLL_MS", "1"}}, 100);
+                        kPacedBigPart, 100);
   ASSERT_EQ(run.exit, 0) << run.out;
   EXPECT_NE(run.out.find("\rwrite       ["), std::string::npos) << "no bar was drawn";
   const std::vector<std::string> screen = TerminalScreen(run.out);
@@ -163,7 +168,7 @@ TEST_F(ProgCycle, JsonProgressGrowsWithinEachStageAndEndsAtTheLastAddress) {
   const std::filesystem::path big = GeneratedImage(dir / "big", "200000h");
   ASSERT_FALSE(big.empty());
   const ProgRun run = RunProg({"--emulate", "--write", big.string(), "--json"},
-                              {{"QS71_EMU_ID", "6D611600"}, {"QS71PROG_POLL_MS", "1"}});
+                              kPacedBigPart);
   ASSERT_EQ(run.exit, 0) << run.err;
   EXPECT_EQ(run.err, "");
   const std::vector<JsonEvent> events = ParseEvents(run.out);

@@ -2,6 +2,7 @@
 // to the result code, the three cells, every printed line and the chip left behind.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -358,6 +359,26 @@ TEST_F(UsbWriterEndToEnd, HostsConfigureTheEmulatorThroughTheEnvironment) {
     EXPECT_EQ(lib.Call(Job{}).otpSize, 524288);
   }
   lib.reset();
+  for (const char* pace : {"-1", "100001", "1000000", "2ms", " 5"}) {
+    ScopedEnv paced("QS71_EMU_PACE_US", pace);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(lib.Call(Job{}).result, -20) << pace;
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("QS71_EMU_PACE_US"), std::string::npos)
+        << pace;
+  }
+  {
+    // A paced blank check takes at least its requests' share of time, less the last
+    // millisecond the pace lets run ahead.
+    ScopedEnv paced("QS71_EMU_PACE_US", "20");
+    Job blankCheck;
+    blankCheck.blankCheck = true;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(lib.Call(blankCheck).result, 0);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    const int requests = lib.requestCount(-1);
+    EXPECT_GT(requests, 8176);
+    EXPECT_GE(elapsed, std::chrono::microseconds(20 * requests - 1000));
+  }
   {
     const std::filesystem::path otpFile = TempDir("e2e") / "env.otp";
     std::filesystem::remove(otpFile);

@@ -34,7 +34,8 @@ DisplayKind ChooseDisplay(const Options& options, const Console& console) {
 }
 
 // The emulated library takes its settings from the environment when it opens the
-// programmer, as any host's would; QS71_EMU_ID and QS71_EMU_FAULTS pass through untouched.
+// programmer, as any host's would; QS71_EMU_ID, QS71_EMU_FAULTS and QS71_EMU_PACE_US pass
+// through untouched.
 bool PrepareEmulation(const Options& options, std::string& error) {
   if (!options.emulate) return true;
   const bool ok =

@@ -1,8 +1,10 @@
 #include "emulated_device.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "hardware_id.h"
@@ -111,12 +113,24 @@ void EmulatedDevice::Record(const uint8_t* request) const {
   std::memcpy(record.lastRequest.data(), request, 64);
 }
 
+// A real programmer answers one report per USB frame; with a pace the emulated one takes as
+// long on average, so that a dry run shows a transfer in progress. It sleeps only once it is
+// a millisecond ahead, since a sleep costs more than a request.
+void EmulatedDevice::KeepPace() {
+  if (settings.paceMicros == 0) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (paced++ == 0) pacedFrom = now;
+  const auto due = pacedFrom + std::chrono::microseconds(settings.paceMicros) * paced;
+  if (due - now >= std::chrono::milliseconds(1)) std::this_thread::sleep_until(due);
+}
+
 bool EmulatedDevice::Write(const uint8_t* block) {
   // Unnumbered reports only: anything but report ID 0 is refused by the driver.
   if (faults.Disconnected() || block[0] != 0x00) return false;
   const uint8_t* request = block + 1;
   const RequestFaults hit = faults.OnRequest(request[0]);
   if (hit.writeFails) return false;
+  KeepPace();
   Record(request);
   transcript.Request(request);
   std::array<uint8_t, 64> reply;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -37,6 +38,7 @@ class EmulatedDevice {
   bool LoadOtpFile();
   void SaveOtpFile() const;
   void Record(const uint8_t* request) const;
+  void KeepPace();
 
   EmulatorSettings settings;
   bool keepOtpFile = false;  // set once the file was read, so a bad one is never overwritten
@@ -45,6 +47,8 @@ class EmulatedDevice {
   FaultPlan faults;
   Transcript transcript;
   std::deque<std::array<uint8_t, 64>> replies;
+  uint64_t paced = 0;  // requests taken since the first one
+  std::chrono::steady_clock::time_point pacedFrom;
 };
 
 }  // namespace qs71::emu

@@ -11,10 +11,23 @@ std::string Environment(const char* name) {
   return value ? value : "";
 }
 
+bool ParsePace(const std::string& text, uint32_t& micros) {
+  if (text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const unsigned long value = std::strtoul(text.c_str(), nullptr, 10);
+  if (value > kMaxPaceMicros) return false;
+  micros = static_cast<uint32_t>(value);
+  return true;
+}
+
 bool ApplyEnvironment(EmulatorSettings& settings, std::string& error) {
   const std::string id = Environment("QS71_EMU_ID");
   if (!id.empty() && !ParseChipId(id, settings.id)) {
     error = "QS71_EMU_ID must be eight hex digits, not \"" + id + "\"";
+    return false;
+  }
+  const std::string pace = Environment("QS71_EMU_PACE_US");
+  if (!pace.empty() && !ParsePace(pace, settings.paceMicros)) {
+    error = "QS71_EMU_PACE_US must be microseconds from 0 to 100000, not \"" + pace + "\"";
     return false;
   }
   settings.otpFile = Environment("QS71_EMU_OTP_FILE");

@@ -17,6 +17,7 @@ struct EmulatorSettings {
   std::string otpFile;                   // empty: a fresh chip every call
   std::string transcript;                // empty: no transcript
   std::vector<Fault> faults;
+  uint32_t paceMicros = 0;  // the least time a request takes, 0 for as fast as it goes
   // The device's hardware-ID list, '|' between the strings, most specific first.
   std::string hardwareIds = "HID\\VID_04D8&PID_FE08&REV_0101|HID\\VID_04D8&PID_FE08";
   std::vector<std::pair<uint32_t, uint8_t>> presets;  // cell, value
@@ -40,6 +41,9 @@ ControlSettings& Control();
 // Defaults, then the QS71_EMU_* environment variables, then the control settings. False with
 // a message when an environment variable cannot be understood.
 bool CurrentSettings(EmulatorSettings& settings, std::string& error);
+
+// The longest pace accepted, 100 ms a request: slower than any real programmer.
+constexpr uint32_t kMaxPaceMicros = 100000;
 
 // Parses "6D610200" (four bytes as eight hex digits).
 bool ParseChipId(const std::string& text, ChipId& id);
