@@ -45,17 +45,18 @@ void OutputCapture::Feed(const char* bytes, long count) {
   }
 }
 
-// Reads no more than the pipe holds, so that it never waits for the library.
+// Reads what the pipe holds when called and no more: it never waits for the library, and a
+// library that keeps printing cannot keep it from returning.
 void OutputCapture::Deliver() {
   std::lock_guard<std::mutex> lock(mutex);
   if (readFd < 0) return;
   char buffer[4096];
-  long available;
-  while ((available = BytesWaiting(readFd)) > 0) {
-    const long wanted = available < long{sizeof buffer} ? available : long{sizeof buffer};
+  for (long left = BytesWaiting(readFd); left > 0;) {
+    const long wanted = left < long{sizeof buffer} ? left : long{sizeof buffer};
     const long count = ReadFd(readFd, buffer, static_cast<std::size_t>(wanted));
     if (count <= 0) return;
     Feed(buffer, count);
+    left -= count;
   }
 }
 
