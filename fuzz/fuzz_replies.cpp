@@ -21,11 +21,8 @@ bool Prepare() {
   EnterScratchFolder("fuzz-replies");
   for (int i = 0; i < 4; ++i) {
     g_images[i] = "image" + std::to_string(i) + ".bin";
-    std::vector<uint8_t> bytes(kSizes[i], 0xFF);
-    FILE* f = std::fopen(g_images[i].c_str(), "wb");
-    if (f == nullptr) std::abort();
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
+    const std::vector<uint8_t> bytes(kSizes[i], 0xFF);
+    WriteFileOrAbort(g_images[i], bytes.data(), bytes.size());
   }
   SilenceStandardOutput();
   return true;

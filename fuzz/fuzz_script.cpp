@@ -37,10 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool ready = Prepare();
   (void)ready;
   if (HasOverlongLine(data, size)) return 0;
-  FILE* script = std::fopen("script.qs", "wb");
-  if (script == nullptr) std::abort();
-  std::fwrite(data, 1, size, script);
-  std::fclose(script);
+  WriteFileOrAbort("script.qs", data, size);
   const char* argv[] = {"qs71gen", "script.qs", "/dev/null", "1Fh", "12"};
   RunGenerator(5, argv);
   return 0;

@@ -13,6 +13,14 @@ inline void EnterScratchFolder(const char* name) {
   if (mkdtemp(dir.data()) == nullptr || chdir(dir.c_str()) != 0) std::abort();
 }
 
+// A file the target reads back; a scratch folder that cannot take it ends the run.
+inline void WriteFileOrAbort(const std::string& path, const void* data, size_t size) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) std::abort();
+  const bool written = std::fwrite(data, 1, size, f) == size;
+  if (std::fclose(f) != 0 || !written) std::abort();
+}
+
 inline void SilenceStandardOutput() {
   if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
 }

@@ -120,8 +120,9 @@ int Qs71Application::BlankCheck() {
   return 0;
 }
 
-int Qs71Application::CheckImageSize(const std::vector<uint8_t>& image) {
-  if (image.size() == otpSize) return 0;
+int Qs71Application::ImportImage(const std::string& name, std::vector<uint8_t>& image) {
+  const int result = ImportFile(name, image);
+  if (result != 0 || image.size() == otpSize) return result;
   Print(Format("[ERROR] File and OTP size NOT match!\nFile: %d bytes\nOTP: %d bytes.\n",
                static_cast<int>(image.size()), static_cast<int>(otpSize)));
   return QS71_E_FILE_SIZE;
@@ -129,9 +130,7 @@ int Qs71Application::CheckImageSize(const std::vector<uint8_t>& image) {
 
 int Qs71Application::WriteOtp() {
   std::vector<uint8_t> image;
-  int result = ImportFile(writeFile, image);
-  if (result != 0) return result;
-  result = CheckImageSize(image);
+  int result = ImportImage(writeFile, image);
   if (result != 0) return result;
   AdjustOtpVdd(writeVdd);
   // Only the copy in memory changes: the file stays as it was, and a verify against it still
@@ -146,9 +145,7 @@ int Qs71Application::WriteOtp() {
 // host, where the per-part trims are masked before the comparison.
 int Qs71Application::VerifyOtp() {
   std::vector<uint8_t> image;
-  int result = ImportFile(verifyFile, image);
-  if (result != 0) return result;
-  result = CheckImageSize(image);
+  int result = ImportImage(verifyFile, image);
   if (result != 0) return result;
   AdjustOtpVdd(verifyVdd);
   bool match = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,11 @@ class Qs71Application {
   int RejectSize(const char* message, uint32_t size, int code);
   int TransferFailed(const char* message);
   void PublishProgress(uint32_t address, uint32_t chunk);
-  int CheckImageSize(const std::vector<uint8_t>& image);
+  // One report per chunk through send(offset, more), where more is false for the last one.
+  int TransferChunks(uint32_t start, uint32_t size, uint32_t chunk, const char* failure,
+                     const std::function<bool(uint32_t offset, bool more)>& send);
+  // The image file, refused unless it is exactly as large as the part.
+  int ImportImage(const std::string& name, std::vector<uint8_t>& image);
 
   bool blankCheckSelected = false;
   bool writeSelected = false;

@@ -7,11 +7,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
-#include <iterator>
-#include <sstream>
 #include <string>
 
+#include "captured_cout.h"
+#include "file_contents.h"
 #include "emulator_settings.h"
 #include "emulator_test_fixture.h"
 #include "session_record.h"
@@ -27,23 +26,6 @@ std::filesystem::path TempDir() {
   return dir;
 }
 
-std::vector<uint8_t> ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-// Collects what the operations print.
-class Captured {
- public:
-  Captured() : previous(std::cout.rdbuf(text.rdbuf())) {}
-  ~Captured() { std::cout.rdbuf(previous); }
-  std::string Text() const { return text.str(); }
-
- private:
-  std::ostringstream text;
-  std::streambuf* previous;
-};
-
 class ApplicationTest : public EmulatedProgrammerTest {};
 
 struct SizeCase {
@@ -52,7 +34,7 @@ struct SizeCase {
 };
 
 TEST_F(ApplicationTest, RangeSizesAreCheckedBeforeAnythingIsSent) {
-  Captured out;
+  CapturedCout out;
   Qs71Application app;
   ASSERT_EQ(app.StartOtpTest(), 0);
   ASSERT_EQ(app.Identify(), 0);
@@ -94,7 +76,7 @@ TEST_F(ApplicationTest, ReadRangeFillsFromTheChipAndPrintsOneEmptyLine) {
   std::string text;
   std::vector<uint8_t> block;
   {
-    Captured out;
+    CapturedCout out;
     ASSERT_EQ(app.StartOtpTest(), 0);
     ASSERT_EQ(app.Identify(), 0);
     ASSERT_EQ(app.ReadRange(0xFFFE00, 512, block), 0);
@@ -113,7 +95,7 @@ TEST_F(ApplicationTest, ProgressShowsTheLastChunkThatWentThrough) {
   AddFaults("write-fails:0x74:5");
   const std::filesystem::path image = TempDir() / "progress.bin";
   std::ofstream(image, std::ios::binary) << std::string(0x40000, '\xFF');
-  Captured out;
+  CapturedCout out;
   Qs71Application app;
   app.SelectWrite(image.string());
   int stage = -1;
@@ -133,7 +115,7 @@ TEST_F(ApplicationTest, ProgressFoldsTheSystemAreaAliasIntoThePart) {
   } cases[] = {{0x02, 0x3FFFF}, {0x04, 0x7FFFF}, {0x08, 0xFFFFF}, {0x16, 0x1FFFFF}};
   for (const auto& c : cases) {
     Control().id = qs71::emu::ChipId{0x6D, 0x61, c.sizeCode, 0x00};
-    Captured out;
+    CapturedCout out;
     Qs71Application app;
     int stage = 0;
     int progress = 0;
@@ -145,7 +127,7 @@ TEST_F(ApplicationTest, ProgressFoldsTheSystemAreaAliasIntoThePart) {
 }
 
 TEST_F(ApplicationTest, ImportFileReportsFilesThatCannotBeRead) {
-  Captured out;
+  CapturedCout out;
   Qs71Application app;
   std::vector<uint8_t> data = {1, 2, 3};
   const std::string missing = (TempDir() / "missing.bin").string();
@@ -164,12 +146,12 @@ TEST_F(ApplicationTest, ImportFileReportsFilesThatCannotBeRead) {
 }
 
 TEST_F(ApplicationTest, ExportFileReplacesTheFileOrReportsIt) {
-  Captured out;
+  CapturedCout out;
   Qs71Application app;
   const std::filesystem::path target = TempDir() / "export.bin";
   std::ofstream(target, std::ios::binary) << std::string(100, 'x');
   EXPECT_EQ(app.ExportFile(target.string(), {1, 2, 3}), 0);
-  EXPECT_EQ(ReadAll(target), (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_EQ(ReadFileBytes(target), (std::vector<uint8_t>{1, 2, 3}));
   const std::string bad = (TempDir() / "no-such-dir" / "x.bin").string();
   EXPECT_EQ(app.ExportFile(bad, {1}), -40);
   EXPECT_EQ(out.Text(), "Export File: " + target.string() + "\nFailed to create file: " + bad + "\n");
@@ -184,7 +166,7 @@ TEST_F(ApplicationTest, ReadBackReturnsTheWholeArrayFromAddressZero) {
   Control().transcript = transcript.string();
   std::string text;
   {
-    Captured out;
+    CapturedCout out;
     Qs71Application app;
     app.SetReadVdd(5.0);
     app.SelectRead(file.string());
@@ -194,7 +176,7 @@ TEST_F(ApplicationTest, ReadBackReturnsTheWholeArrayFromAddressZero) {
     ASSERT_EQ(app.Run(&stage, &progress, &otpSize), 0);
     text = out.Text();
   }
-  const std::vector<uint8_t> content = ReadAll(file);
+  const std::vector<uint8_t> content = ReadFileBytes(file);
   ASSERT_EQ(content.size(), size);
   EXPECT_EQ(content, LastSession().otp);
   EXPECT_EQ(content[63], 0x02);
@@ -216,7 +198,7 @@ TEST_F(ApplicationTest, ReadBackReturnsTheWholeArrayFromAddressZero) {
 }
 
 TEST_F(ApplicationTest, ShortBuffersAreRefusedInsteadOfOverrun) {
-  Captured out;
+  CapturedCout out;
   Qs71Application app;
   ASSERT_EQ(app.StartOtpTest(), 0);
   const std::vector<uint8_t> small(64, 0xFF);

@@ -51,19 +51,29 @@ void Qs71Application::PublishProgress(uint32_t address, uint32_t chunk) {
   *static_cast<volatile int*>(progress) = static_cast<int>(position);
 }
 
+// The line the transfer's progress was printed on is ended once the last chunk is through.
+int Qs71Application::TransferChunks(uint32_t start, uint32_t size, uint32_t chunk,
+                                    const char* failure,
+                                    const std::function<bool(uint32_t offset, bool more)>& send) {
+  for (uint32_t offset = 0; offset < size; offset += chunk) {
+    if (!send(offset, offset + chunk < size)) return TransferFailed(failure);
+    PublishProgress(start + offset, chunk);
+  }
+  Print("\n");
+  return 0;
+}
+
 int Qs71Application::ReadRange(uint32_t start, uint32_t size, std::vector<uint8_t>& data) {
   if (!SizeIsValid(kRead, size, size)) {
     return RejectSize(kRead.invalidSize, size, kRead.invalidCode);
   }
   data.assign(size, 0xFF);
   if (!writer->ReadBegin(start)) return TransferFailed(kRead.failure);
-  for (uint32_t offset = 0; offset < size; offset += kRead.chunk) {
-    if (!writer->ReadData(&data[offset], offset + kRead.chunk < size)) {
-      return TransferFailed(kRead.failure);
-    }
-    PublishProgress(start + offset, kRead.chunk);
-  }
-  Print("\n");
+  const int r = TransferChunks(start, size, kRead.chunk, kRead.failure,
+                               [&](uint32_t offset, bool more) {
+                                 return writer->ReadData(&data[offset], more);
+                               });
+  if (r != 0) return r;
   if (!writer->ReadEnd()) return TransferFailed(kRead.failure);
   return 0;
 }
@@ -76,13 +86,11 @@ int Qs71Application::WriteRange(uint32_t start, uint32_t size,
   double vpp = 0.0;
   if (!writer->WriteBegin(start, writeVpp, &vpp)) return TransferFailed(kWrite.failure);
   Print(Format("OTP write in VPP=%.2fV.\n", vpp));
-  for (uint32_t offset = 0; offset < size; offset += kWrite.chunk) {
-    if (!writer->WriteData(&data[offset], kWriteValue, offset + kWrite.chunk < size)) {
-      return TransferFailed(kWrite.failure);
-    }
-    PublishProgress(start + offset, kWrite.chunk);
-  }
-  Print("\n");
+  const int r = TransferChunks(start, size, kWrite.chunk, kWrite.failure,
+                               [&](uint32_t offset, bool more) {
+                                 return writer->WriteData(&data[offset], kWriteValue, more);
+                               });
+  if (r != 0) return r;
   if (!writer->WriteEnd()) return TransferFailed(kWrite.failure);
   return 0;
 }
@@ -95,13 +103,11 @@ int Qs71Application::VerifyRange(uint32_t start, uint32_t size, const std::vecto
     return RejectSize(kVerify.invalidSize, size, kVerify.invalidCode);
   }
   if (!writer->VerifyBegin(start)) return TransferFailed(kVerify.failure);
-  for (uint32_t offset = 0; offset < size; offset += kVerify.chunk) {
-    if (!writer->VerifyData(&data[offset], offset + kVerify.chunk < size)) {
-      return TransferFailed(kVerify.failure);
-    }
-    PublishProgress(start + offset, kVerify.chunk);
-  }
-  Print("\n");
+  const int r = TransferChunks(start, size, kVerify.chunk, kVerify.failure,
+                               [&](uint32_t offset, bool more) {
+                                 return writer->VerifyData(&data[offset], more);
+                               });
+  if (r != 0) return r;
   if (!writer->VerifyEnd(&match)) return TransferFailed(kVerify.failure);
   return 0;
 }

@@ -2,7 +2,6 @@
 
 #include "audio/codec_tables.h"
 #include "audio/sound_output.h"
-#include "script/diagnostics.h"
 
 namespace {
 
@@ -84,8 +83,6 @@ std::vector<uint8_t> EncodeAdpcmStream(const int32_t* samples, size_t n) {
 
 int EncodeAdpcm(const SampleBuffer& samples, int32_t offset, int32_t soundBase, int32_t start,
                 int32_t end, const char* name, const char* fileName) {
-  if (!HasValidCount(samples)) return ErrInternal;
-  const size_t n = static_cast<size_t>(samples.count);
-  const SoundPlace place{offset, soundBase, start, end, name, fileName};
-  return StoreSound("ADPCM", samples, place, EncodeAdpcmStream(samples.samples.data(), n));
+  return EncodeAndStore("ADPCM", EncodeAdpcmStream, samples,
+                        {offset, soundBase, start, end, name, fileName});
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "audio/sound_output.h"
-#include "script/diagnostics.h"
 
 uint8_t Pcm8Sample(int32_t sample) {
   int32_t v = sample / 256;
@@ -32,16 +31,12 @@ std::vector<uint8_t> EncodePcm16Stream(const int32_t* samples, size_t n) {
 
 int EncodePcm8(const SampleBuffer& samples, int32_t offset, int32_t soundBase, int32_t start,
                int32_t end, const char* name, const char* fileName) {
-  if (!HasValidCount(samples)) return ErrInternal;
-  const size_t n = static_cast<size_t>(samples.count);
-  const SoundPlace place{offset, soundBase, start, end, name, fileName};
-  return StoreSound("PCM8 ", samples, place, EncodePcm8Stream(samples.samples.data(), n));
+  return EncodeAndStore("PCM8 ", EncodePcm8Stream, samples,
+                        {offset, soundBase, start, end, name, fileName});
 }
 
 int EncodePcm16(const SampleBuffer& samples, int32_t offset, int32_t soundBase, int32_t start,
                 int32_t end, const char* name, const char* fileName) {
-  if (!HasValidCount(samples)) return ErrInternal;
-  const size_t n = static_cast<size_t>(samples.count);
-  const SoundPlace place{offset, soundBase, start, end, name, fileName};
-  return StoreSound("PCM16", samples, place, EncodePcm16Stream(samples.samples.data(), n));
+  return EncodeAndStore("PCM16", EncodePcm16Stream, samples,
+                        {offset, soundBase, start, end, name, fileName});
 }

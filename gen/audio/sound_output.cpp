@@ -17,14 +17,18 @@ bool FillsRange(size_t bytes, int32_t start, int32_t end) {
   return static_cast<int64_t>(bytes) == static_cast<int64_t>(end) - start + 1;
 }
 
-}  // namespace
-
+// True when the buffer's count describes samples it really holds.
 bool HasValidCount(const SampleBuffer& samples) {
   return samples.count >= 0 && static_cast<size_t>(samples.count) <= samples.samples.size();
 }
 
-int StoreSound(const char* tag, const SampleBuffer& samples, const SoundPlace& place,
-               const std::vector<uint8_t>& bytes) {
+}  // namespace
+
+int EncodeAndStore(const char* tag, StreamEncoder encode, const SampleBuffer& samples,
+                   const SoundPlace& place) {
+  if (!HasValidCount(samples)) return ErrInternal;
+  const std::vector<uint8_t> bytes =
+      encode(samples.samples.data(), static_cast<size_t>(samples.count));
   if (!FillsRange(bytes.size(), place.start, place.end)) return ErrInternal;
   int r = ImageSeek(SoundFilePosition(place.offset, place.soundBase, place.start));
   if (r != ErrNone) return r;

@@ -2,6 +2,7 @@
 // What every encoder does with its bytes once they are made: check that they fill exactly the
 // range pass 1 reserved, then put them at the sound's place in the image with one write.
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -21,11 +22,12 @@ struct SoundPlace {
 // tools' 32-bit arithmetic; a negative result is refused by the image writer.
 int32_t SoundFilePosition(int32_t offset, int32_t soundBase, int32_t start);
 
-// True when the buffer's count describes samples it really holds.
-bool HasValidCount(const SampleBuffer& samples);
+// One sound kind's bytes for n samples.
+using StreamEncoder = std::vector<uint8_t> (*)(const int32_t* samples, size_t n);
 
-// Checks the range, seeks, prints "<tag> Samples = ..." and writes bytes with one write, then
-// flushes. A wave file that changed between the passes no longer fills its range: ErrInternal
-// with nothing printed or written, so that no half-written sound passes for a good one.
-int StoreSound(const char* tag, const SampleBuffer& samples, const SoundPlace& place,
-               const std::vector<uint8_t>& bytes);
+// Encodes the samples, checks the range, seeks, prints "<tag> Samples = ..." and writes the
+// bytes with one write, then flushes. A wave file that changed between the passes no longer
+// fills its range: ErrInternal with nothing printed or written, so that no half-written sound
+// passes for a good one. ErrInternal too for a buffer whose count it does not hold.
+int EncodeAndStore(const char* tag, StreamEncoder encode, const SampleBuffer& samples,
+                   const SoundPlace& place);

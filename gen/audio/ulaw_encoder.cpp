@@ -3,7 +3,6 @@
 #include <array>
 
 #include "audio/sound_output.h"
-#include "script/diagnostics.h"
 
 namespace {
 
@@ -57,8 +56,6 @@ std::vector<uint8_t> EncodeUlawStream(const int32_t* samples, size_t n) {
 
 int EncodeUlaw(const SampleBuffer& samples, int32_t offset, int32_t soundBase, int32_t start,
                int32_t end, const char* name, const char* fileName) {
-  if (!HasValidCount(samples)) return ErrInternal;
-  const size_t n = static_cast<size_t>(samples.count);
-  const SoundPlace place{offset, soundBase, start, end, name, fileName};
-  return StoreSound("u-law", samples, place, EncodeUlawStream(samples.samples.data(), n));
+  return EncodeAndStore("u-law", EncodeUlawStream, samples,
+                        {offset, soundBase, start, end, name, fileName});
 }

@@ -37,15 +37,6 @@ std::vector<int32_t> ReadLe16Table(const uint8_t* bytes, size_t count) {
   return out;
 }
 
-std::vector<uint8_t> WriteLe16Table(const std::vector<int32_t>& values) {
-  std::vector<uint8_t> out;
-  for (int32_t v : values) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-  }
-  return out;
-}
-
 std::vector<int32_t> DecodeImaAdpcm(const uint8_t* stream, size_t sampleCount,
                                     const std::vector<int32_t>& steps) {
   std::vector<int32_t> out;

@@ -12,9 +12,6 @@ namespace testcodec {
 // count little-endian 16-bit values, as the step and expansion tables are stored.
 std::vector<int32_t> ReadLe16Table(const uint8_t* bytes, size_t count);
 
-// The stored form of a table: two bytes per entry, low byte first.
-std::vector<uint8_t> WriteLe16Table(const std::vector<int32_t>& values);
-
 // IMA ADPCM, two codes per byte with the earlier sample in the high nibble, from predictor 0
 // and step index 0. steps is the step table (index limit steps.size() - 1).
 std::vector<int32_t> DecodeImaAdpcm(const uint8_t* stream, size_t sampleCount,

@@ -31,7 +31,7 @@ void WriteWav(const std::filesystem::path& dir, const std::string& name,
 
 // Compiles script in dir into image.bin; the run must end without errors.
 void Compile(const std::filesystem::path& dir, const std::string& script) {
-  dumpe2e::WriteBytes(dir / "script.qs", {script.begin(), script.end()});
+  testwav::WriteFile(dir / "script.qs", {script.begin(), script.end()});
   const auto gen = RunTool(kGen, {"script.qs", "image.bin"}, dir);
   ASSERT_EQ(gen.exitCode, 0) << gen.out;
   ASSERT_NE(gen.out.find("Complete with 0 Errors"), std::string::npos) << gen.out;
@@ -185,7 +185,7 @@ TEST(Map, OfASmallImageShowsWhatTheScriptDeclared) {
   const auto dump = RunTool(kDump, {"image.bin"}, dir);
   ASSERT_EQ(dump.exitCode, 0) << dump.err;
   EXPECT_EQ(dump.out,
-            dumpe2e::ReadText(std::filesystem::path(QS71_DUMP_EXPECTED_DIR) / "small_map.txt"));
+            ReadFileText(std::filesystem::path(QS71_DUMP_EXPECTED_DIR) / "small_map.txt"));
 }
 
 struct Layout {
@@ -261,14 +261,14 @@ TEST(NotAnImage, GivesItsErrorAndExitCode) {
   WriteWav(dir, "a.wav", testwav::MakeSamples({Shape::Sine, 440, 0, 0.5, 1}, 100, 8000), 16, 8000);
   Compile(dir,
           ".GLOBAL $FILESIZE = 1000h\n.ADPCM a = \"a.wav\"\n.SECTION [1] $GROUPS = a(8000):0\n");
-  const std::vector<uint8_t> good = dumpe2e::ReadBytes(dir / "image.bin");
+  const std::vector<uint8_t> good = ReadFileBytes(dir / "image.bin");
   std::vector<uint8_t> inconsistent = good;
   inconsistent[32] = 0x3F;  // the type byte of section 1's first link
-  dumpe2e::WriteBytes(dir / "empty.bin", {});
-  dumpe2e::WriteBytes(dir / "short.bin", std::vector<uint8_t>(511, 0xFF));
-  dumpe2e::WriteBytes(dir / "truncated.bin", {good.begin(), good.begin() + 0x800});
-  dumpe2e::WriteBytes(dir / "inconsistent.bin", inconsistent);
-  dumpe2e::WriteBytes(dir / "random.bin", Random(0x1000, 99));
+  testwav::WriteFile(dir / "empty.bin", {});
+  testwav::WriteFile(dir / "short.bin", std::vector<uint8_t>(511, 0xFF));
+  testwav::WriteFile(dir / "truncated.bin", {good.begin(), good.begin() + 0x800});
+  testwav::WriteFile(dir / "inconsistent.bin", inconsistent);
+  testwav::WriteFile(dir / "random.bin", Random(0x1000, 99));
   const Bad kBad[] = {
       {"empty.bin", 3, "not an image: too small: empty.bin: 0 bytes"},
       {"short.bin", 3, "not an image: too small: short.bin: 511 bytes"},
@@ -295,12 +295,12 @@ TEST(NotAnImage, RandomTablesNeverCrashTheTool) {
   WriteWav(dir, "a.wav", testwav::MakeSamples({Shape::Sine, 440, 0, 0.5, 1}, 100, 8000), 16, 8000);
   Compile(dir,
           ".GLOBAL $FILESIZE = 1000h\n.ADPCM a = \"a.wav\"\n.SECTION [1] $GROUPS = a(8000):0\n");
-  const std::vector<uint8_t> good = dumpe2e::ReadBytes(dir / "image.bin");
+  const std::vector<uint8_t> good = ReadFileBytes(dir / "image.bin");
   for (uint32_t seed = 1; seed <= 20; ++seed) {
     std::vector<uint8_t> image = good;
     const std::vector<uint8_t> noise = Random(64, seed);
     std::copy(noise.begin(), noise.end(), image.begin());
-    dumpe2e::WriteBytes(dir / "noisy.bin", image);
+    testwav::WriteFile(dir / "noisy.bin", image);
     const auto dump = RunTool(kDump, {"--extract", "wav", "noisy.bin"}, dir);
     EXPECT_FALSE(dump.signaled) << seed;
     EXPECT_TRUE(dump.exitCode == 0 || dump.exitCode == 3) << seed << ": " << dump.err;

@@ -3,8 +3,6 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include "test_scratch.h"
 
 namespace dumpe2e {
@@ -37,25 +35,9 @@ ToolResult RunTool(const std::string& program, const std::vector<std::string>& a
   if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   // The shell reports a child killed by a signal as 128 + the signal number.
   result.signaled = (status != -1 && WIFSIGNALED(status)) || result.exitCode >= 128;
-  result.out = ReadText(out);
-  result.err = ReadText(err);
+  result.out = ReadFileText(out);
+  result.err = ReadFileText(err);
   return result;
-}
-
-std::string ReadText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::vector<uint8_t> ReadBytes(const std::filesystem::path& path) {
-  const std::string text = ReadText(path);
-  return {text.begin(), text.end()};
-}
-
-void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
 }
 
 std::filesystem::path CleanFolder(const std::string& name) {
@@ -66,7 +48,7 @@ std::filesystem::path CleanFolder(const std::string& name) {
 }
 
 bool ReadWav(const std::filesystem::path& path, Wav* wav) {
-  const std::vector<uint8_t> b = ReadBytes(path);
+  const std::vector<uint8_t> b = ReadFileBytes(path);
   if (b.size() < 44 || Le(b, 0, 4) != 0x46464952 || Le(b, 8, 4) != 0x45564157) return false;
   wav->channels = static_cast<uint16_t>(Le(b, 22, 2));
   wav->rate = Le(b, 24, 4);

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "file_contents.h"
+#include "wav_writer.h"
+
 namespace dumpe2e {
 
 struct ToolResult {
@@ -20,9 +23,6 @@ struct ToolResult {
 ToolResult RunTool(const std::string& program, const std::vector<std::string>& args,
                    const std::filesystem::path& dir);
 
-std::string ReadText(const std::filesystem::path& path);
-std::vector<uint8_t> ReadBytes(const std::filesystem::path& path);
-void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 
 // A fresh, empty folder under the build's test folder.
 std::filesystem::path CleanFolder(const std::string& name);

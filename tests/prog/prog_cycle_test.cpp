@@ -20,7 +20,7 @@ class ProgCycle : public testing::Test {
     dir = TestDir(testing::UnitTest::GetInstance()->current_test_info()->name());
     image = GeneratedImage(dir);
     ASSERT_FALSE(image.empty());
-    ASSERT_EQ(ReadFile(image).size(), kSmallPart);
+    ASSERT_EQ(ReadFileBytes(image).size(), kSmallPart);
     chip = (dir / "chip.otp").string();
   }
 
@@ -48,8 +48,8 @@ TEST_F(ProgCycle, WritesAGeneratedImageAndVerifiesItAgainLater) {
 
   // The chip in the file holds the image's main area; the system area keeps its factory
   // trims where the image has 0xFF.
-  const std::vector<uint8_t> otp = ReadFile(chip);
-  const std::vector<uint8_t> bytes = ReadFile(image);
+  const std::vector<uint8_t> otp = ReadFileBytes(chip);
+  const std::vector<uint8_t> bytes = ReadFileBytes(image);
   ASSERT_EQ(otp.size(), kSmallPart);
   EXPECT_TRUE(std::equal(bytes.begin(), bytes.end() - 512, otp.begin()));
 
@@ -60,7 +60,7 @@ TEST_F(ProgCycle, WritesAGeneratedImageAndVerifiesItAgainLater) {
 
 TEST_F(ProgCycle, ASecondWriteOntoTheSameChipFailsItsBlankCheck) {
   ASSERT_EQ(RunProg({"--emulate=" + chip, "--write", image.string()}).exit, 0);
-  const std::vector<uint8_t> programmed = ReadFile(chip);
+  const std::vector<uint8_t> programmed = ReadFileBytes(chip);
   const ProgRun run = RunProg({"--emulate=" + chip, "--write", image.string()});
   EXPECT_EQ(run.exit, 6) << run.out << run.err;
   EXPECT_NE(Find(run.out, "[ERROR] OTP NOT blank!\n"), std::string::npos) << run.out;
@@ -70,21 +70,21 @@ TEST_F(ProgCycle, ASecondWriteOntoTheSameChipFailsItsBlankCheck) {
                  "exit 6 (not-blank)"),
             std::string::npos)
       << run.err;
-  EXPECT_EQ(ReadFile(chip), programmed);
+  EXPECT_EQ(ReadFileBytes(chip), programmed);
 }
 
 TEST_F(ProgCycle, ClearMarkerProgramsTheMarkerByteAndStillVerifies) {
-  const std::vector<uint8_t> before = ReadFile(image);
+  const std::vector<uint8_t> before = ReadFileBytes(image);
   const ProgRun run = RunProg({"--emulate=" + chip, "--write", image.string(), "--clear-marker"});
   ASSERT_EQ(run.exit, 0) << run.out << run.err;
-  const std::vector<uint8_t> otp = ReadFile(chip);
+  const std::vector<uint8_t> otp = ReadFileBytes(chip);
   ASSERT_EQ(otp.size(), kSmallPart);
   EXPECT_EQ(otp[kSmallPart - 31], 0x00);
-  EXPECT_EQ(ReadFile(image), before) << "the image file itself is not changed";
+  EXPECT_EQ(ReadFileBytes(image), before) << "the image file itself is not changed";
   // Without the option the factory's unused marker stays.
   const std::string plain = (dir / "plain.otp").string();
   ASSERT_EQ(RunProg({"--emulate=" + plain, "--write", image.string()}).exit, 0);
-  EXPECT_EQ(ReadFile(plain)[kSmallPart - 31], 0x5A);
+  EXPECT_EQ(ReadFileBytes(plain)[kSmallPart - 31], 0x5A);
 }
 
 // "> " or "< " and the 64 payload bytes in lower-case hex, nothing else.
@@ -98,7 +98,7 @@ TEST_F(ProgCycle, TranscriptRecordsEveryReport) {
   const ProgRun run =
       RunProg({"--emulate", "--transcript", transcript, "--write", image.string(), "--json"});
   ASSERT_EQ(run.exit, 0) << run.out << run.err;
-  const std::vector<uint8_t> bytes = ReadFile(transcript);
+  const std::vector<uint8_t> bytes = ReadFileBytes(transcript);
   const std::vector<std::string> lines = Lines(std::string(bytes.begin(), bytes.end()));
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.front().rfind("# emulated programmer attached", 0), 0u) << lines.front();

@@ -30,7 +30,7 @@ class ProgFailure : public testing::TestWithParam<FailureCase> {
 
 // The first cell the demo image programs: a cell stuck at 0xFF there shows in the verify.
 std::string FirstProgrammedCell(const std::filesystem::path& image) {
-  const std::vector<uint8_t> bytes = ReadFile(image);
+  const std::vector<uint8_t> bytes = ReadFileBytes(image);
   size_t cell = 0;
   while (cell < bytes.size() && bytes[cell] == 0xFF) ++cell;
   return std::to_string(cell);

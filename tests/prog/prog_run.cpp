@@ -58,13 +58,6 @@ int WaitFor(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-std::string ReadText(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 }  // namespace
 
 ProgRun RunProg(const std::vector<std::string>& arguments, const Environment& environment) {
@@ -84,8 +77,8 @@ ProgRun RunProg(const std::vector<std::string>& arguments, const Environment& en
   ProgRun run;
   if (pid < 0) return run;
   run.exit = WaitFor(pid);
-  run.out = ReadText(outPath);
-  run.err = ReadText(errPath);
+  run.out = ReadFileText(outPath);
+  run.err = ReadFileText(errPath);
   std::filesystem::remove(outPath);
   std::filesystem::remove(errPath);
   return run;
@@ -131,7 +124,7 @@ std::filesystem::path GeneratedImage(const std::filesystem::path& dir, const std
   std::filesystem::create_directories(dir);
   std::filesystem::copy(QS71_EXAMPLES_DIR, project, std::filesystem::copy_options::recursive);
   if (!size.empty()) {
-    std::string script = ReadText(project / "demo.qs");
+    std::string script = ReadFileText(project / "demo.qs");
     const std::string setting = "$FILESIZE = ";
     const size_t at = script.find(setting);
     if (at == std::string::npos) return {};
@@ -146,10 +139,6 @@ std::filesystem::path GeneratedImage(const std::filesystem::path& dir, const std
   return image;
 }
 
-std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
-  const std::string text = ReadText(path);
-  return std::vector<uint8_t>(text.begin(), text.end());
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "file_contents.h"
+
 namespace qs71prog::test {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
@@ -34,7 +36,6 @@ std::filesystem::path TestDir(const std::string& name);
 std::filesystem::path GeneratedImage(const std::filesystem::path& dir,
                                      const std::string& size = "");
 
-std::vector<uint8_t> ReadFile(const std::filesystem::path& path);
 std::vector<std::string> Lines(const std::string& text);
 
 }  // namespace qs71prog::test

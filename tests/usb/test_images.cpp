@@ -1,7 +1,5 @@
 #include "test_images.h"
 
-#include <fstream>
-#include <iterator>
 
 #include "system_area.h"
 
@@ -47,14 +45,6 @@ std::vector<uint8_t> Programmed(uint32_t size, const std::vector<uint8_t>& chipS
   return fresh;
 }
 
-void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
-std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 }  // namespace qs71::test

@@ -4,6 +4,9 @@
 #include <filesystem>
 #include <vector>
 
+#include "file_contents.h"
+#include "wav_writer.h"
+
 #include "writer_library.h"
 
 namespace qs71::test {
@@ -22,7 +25,6 @@ std::vector<uint8_t> ValidImage(uint32_t size, const std::vector<uint8_t>& chipS
 std::vector<uint8_t> Programmed(uint32_t size, const std::vector<uint8_t>& chipSystemArea,
                                 const std::vector<uint8_t>& image);
 
-void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
-std::vector<uint8_t> ReadFile(const std::filesystem::path& path);
+using testwav::WriteFile;
 
 }  // namespace qs71::test

@@ -135,7 +135,7 @@ TEST_F(UsbWriterEndToEnd, ClearedMarkerIsWrittenAndStillVerifies) {
   const Outcome outcome = lib.Call(job);
   EXPECT_EQ(outcome.result, 0) << outcome.output;
   EXPECT_EQ(lib.Chip()[kSize - 31], 0x00);
-  EXPECT_EQ(ReadFile(imagePath), image) << "the file itself is not changed";
+  EXPECT_EQ(ReadFileBytes(imagePath), image) << "the file itself is not changed";
   // Without the selection the marker stays as the part came.
   job.clearMarker = false;
   EXPECT_EQ(lib.Call(job).result, 0);
@@ -162,7 +162,7 @@ TEST_F(UsbWriterEndToEnd, OtpFileKeepsThePartBetweenCalls) {
   write.write = true;
   write.imageFile = imagePath.c_str();
   ASSERT_EQ(lib.Call(write).result, 0);
-  EXPECT_EQ(ReadFile(otpFile), Programmed(kSize, systemArea, image));
+  EXPECT_EQ(ReadFileBytes(otpFile), Programmed(kSize, systemArea, image));
   Job blank;
   blank.blankCheck = true;
   const Outcome notBlank = lib.Call(blank);
@@ -185,7 +185,7 @@ TEST_F(UsbWriterEndToEnd, OtpFileOfAnotherSizeIsNeitherUsedNorOverwritten) {
   const std::string complaint = testing::internal::GetCapturedStderr();
   EXPECT_EQ(outcome.result, -20);
   EXPECT_NE(complaint.find("wrong-size.otp holds 1000 bytes"), std::string::npos) << complaint;
-  EXPECT_EQ(ReadFile(otpFile), std::vector<uint8_t>(1000, 0x42));
+  EXPECT_EQ(ReadFileBytes(otpFile), std::vector<uint8_t>(1000, 0x42));
 }
 
 // One failure per row: the setup that causes it, what the host selected, and what the host
@@ -384,7 +384,7 @@ TEST_F(UsbWriterEndToEnd, HostsConfigureTheEmulatorThroughTheEnvironment) {
     std::filesystem::remove(otpFile);
     ScopedEnv file("QS71_EMU_OTP_FILE", otpFile.string());
     EXPECT_EQ(lib.Call(Job{}).result, 0);
-    EXPECT_EQ(ReadFile(otpFile).size(), kSize);
+    EXPECT_EQ(ReadFileBytes(otpFile).size(), kSize);
   }
 }
 

@@ -3,8 +3,7 @@
 #include <dlfcn.h>
 #include <stdlib.h>
 
-#include <iostream>
-#include <sstream>
+#include "captured_cout.h"
 #include "test_scratch.h"
 
 namespace qs71::test {
@@ -15,18 +14,6 @@ template <typename F>
 void Resolve(void* handle, const char* name, F& function) {
   function = reinterpret_cast<F>(dlsym(handle, name));
 }
-
-// The library prints through std::cout; the test takes its stream buffer for the call.
-class CapturedOutput {
- public:
-  CapturedOutput() : previous(std::cout.rdbuf(text.rdbuf())) {}
-  ~CapturedOutput() { std::cout.rdbuf(previous); }
-  std::string Text() const { return text.str(); }
-
- private:
-  std::ostringstream text;
-  std::streambuf* previous;
-};
 
 }  // namespace
 
@@ -55,7 +42,7 @@ WriterLibrary::~WriterLibrary() {
 Outcome WriterLibrary::Call(const Job& job) const {
   Outcome outcome;
   outcome.stage = outcome.progress = outcome.otpSize = -1;
-  CapturedOutput captured;
+  CapturedCout captured;
   outcome.result = writer(&outcome.stage, &outcome.progress, &outcome.otpSize, job.blankCheck,
                           job.blankCheckVdd, job.write, job.writeVdd, job.writeVpp, job.verify,
                           job.verifyVdd, job.clearMarker, job.imageFile);

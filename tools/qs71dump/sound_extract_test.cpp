@@ -8,13 +8,13 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 
 #include "audio/adpcm_encoder.h"
 #include "audio/sound_decoders.h"
 #include "audio/pcm_encoders.h"
 #include "audio/ulaw_encoder.h"
+#include "file_contents.h"
 #include "dump_result.h"
 #include "dump_test_support.h"
 #include "wav_output.h"
@@ -91,11 +91,6 @@ TEST(WavOutput, HeaderAndSamplesAreCanonical) {
   EXPECT_EQ(WavHeaderBytes({16000, 16}, 5)[40], 10);
 }
 
-std::vector<uint8_t> ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST(ExtractSounds, WritesOneFilePerSoundAndSkipsEq01) {
   auto image = dumptest::BlankImage(kSize);
   const int32_t base = dumptest::PutSections(
@@ -108,13 +103,13 @@ TEST(ExtractSounds, WritesOneFilePerSoundAndSkipsEq01) {
   std::filesystem::remove_all(dir);
   std::string listing;
   ASSERT_EQ(ExtractSounds(image, map, dir.string(), &listing, &problem), DumpOk) << problem;
-  const auto pcm16 = ReadAll(dir / Format("001_pcm16_%06X.wav", base));
+  const auto pcm16 = ReadFileBytes(dir / Format("001_pcm16_%06X.wav", base));
   ASSERT_EQ(pcm16.size(), 48u);
   EXPECT_EQ(std::vector<uint8_t>(pcm16.begin() + 44, pcm16.end()),
             (std::vector<uint8_t>{0xE8, 0x03, 0xFE, 0xFF}));
   EXPECT_EQ(pcm16[24], 0x80);  // 16000 Hz = 0x3E80 at divider 31
   EXPECT_EQ(pcm16[25], 0x3E);
-  const auto silence = ReadAll(dir / Format("002_silence_%06X.wav", base));
+  const auto silence = ReadFileBytes(dir / Format("002_silence_%06X.wav", base));
   EXPECT_EQ(silence.size(), 44u + 20u);
   EXPECT_NE(listing.find("#3 EQ01    not extracted"), std::string::npos) << listing;
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2);
