@@ -17,7 +17,7 @@ inline void EnterScratchFolder(const char* name) {
 inline void WriteFileOrAbort(const std::string& path, const void* data, size_t size) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) std::abort();
-  const bool written = std::fwrite(data, 1, size, f) == size;
+  const bool written = size == 0 || std::fwrite(data, 1, size, f) == size;
   if (std::fclose(f) != 0 || !written) std::abort();
 }
 
