@@ -13,7 +13,8 @@ void PutTag(std::vector<uint8_t>* out, const char* tag) {
 }
 
 bool WriteAll(FILE* file, const std::vector<uint8_t>& bytes) {
-  return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  // An empty vector may hold no buffer at all, and fwrite takes none.
+  return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }
 
 }  // namespace
