@@ -10,6 +10,7 @@
 #include "script/name_tables.h"
 #include "script/scanner.h"
 #include "script/statements.h"
+#include "warnings.h"
 
 namespace {
 
@@ -88,6 +89,7 @@ int RunGenerator(int argc, const char* const* argv) {
   // A run starts from nothing, also when several runs share one process (tests, fuzzing).
   ResetCompileState();
   ResetStatements();
+  ResetWarnings();
   FreeNames();
   KeepArguments(argc, argv);
   if (!OpenStreams()) return -2;

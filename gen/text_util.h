@@ -2,6 +2,7 @@
 // Names of the script language are compared without regard to ASCII letter case only; the
 // locale never enters into it.
 
+#include <cstdarg>
 #include <string>
 #include <string_view>
 
@@ -28,3 +29,7 @@ inline int HexDigitValue(char c) {
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
+
+// Formats like snprintf into a string of whatever size the text needs.
+__attribute__((format(printf, 1, 2))) std::string Format(const char* fmt, ...);
+std::string FormatV(const char* fmt, std::va_list args);

@@ -1,11 +1,12 @@
 #include "script/diagnostics.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "compile_state.h"
+#include "text_util.h"
+#include "warnings.h"
 
 namespace {
 
@@ -69,20 +70,6 @@ Show ShowFor(int code) {
   return g_state.Pass == 2 ? row->pass2 : row->pass1;
 }
 
-// Formats like snprintf into a string of whatever size the text needs.
-__attribute__((format(printf, 1, 2))) std::string Format(const char* fmt, ...) {
-  std::va_list args;
-  va_start(args, fmt);
-  std::va_list again;
-  va_copy(again, args);
-  const int n = std::vsnprintf(nullptr, 0, fmt, args);
-  va_end(args);
-  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(out.data(), out.size() + 1, fmt, again);
-  va_end(again);
-  return out;
-}
-
 std::string MessageText(const char* message, const char* text) {
   if (std::strstr(message, "%s") == nullptr) return message;
   return Format(message, text != nullptr ? text : "");
@@ -101,7 +88,9 @@ void ReportError(int code, int line, const char* text) {
     std::printf("%s\n", text != nullptr ? text : "");
     return;
   }
-  switch (ShowFor(code)) {
+  const Show show = ShowFor(code);
+  TakeErrorDetail(line, show == Show::Shown);
+  switch (show) {
     case Show::Silent:
       return;
     case Show::Internal:

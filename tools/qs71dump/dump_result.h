@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "text_util.h"  // Format
+
 enum DumpResult : int {
   DumpOk = 0,
   DumpUsage = -1,        // bad command line
@@ -22,5 +24,3 @@ int DumpExitCode(int result);
 // The fixed part of the message for a code; details follow it after ": ".
 const char* DumpMessage(int result);
 
-// printf-style formatting into a string (the listings are built with the formats they show).
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,0 +1,62 @@
+#include "warnings.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "compile_state.h"
+#include "text_util.h"
+
+namespace {
+
+bool g_strict = false;
+int32_t g_strictCount = 0;
+std::string g_detail;
+
+void PrintLine(int32_t line, const char* kind, const char* fmt, std::va_list args) {
+  PrintScriptPlace(line);
+  std::fprintf(stderr, "%s: ", kind);
+  std::vfprintf(stderr, fmt, args);
+  std::fputc('\n', stderr);
+}
+
+}  // namespace
+
+void SetStrictWarnings(bool strict) { g_strict = strict; }
+
+int32_t StrictWarningCount() { return g_strictCount; }
+
+void PrintScriptPlace(int32_t line) {
+  const char* script = g_state.ArgCount > 1 ? g_state.Args[1].c_str() : "qs71gen";
+  if (line > 0) std::fprintf(stderr, "%s:%d: ", script, line);
+  else std::fprintf(stderr, "%s: ", script);
+}
+
+void Warn(int32_t line, const char* fmt, ...) {
+  std::va_list args;
+  va_start(args, fmt);
+  PrintLine(line, g_strict ? "error" : "warning", fmt, args);
+  va_end(args);
+  if (g_strict) ++g_strictCount;
+}
+
+void SetErrorDetail(const char* fmt, ...) {
+  std::va_list args;
+  va_start(args, fmt);
+  g_detail = FormatV(fmt, args);
+  va_end(args);
+}
+
+void TakeErrorDetail(int32_t line, bool shown) {
+  if (shown && !g_detail.empty()) {
+    PrintScriptPlace(line);
+    std::fprintf(stderr, "error: %s\n", g_detail.c_str());
+  }
+  g_detail.clear();
+}
+
+void ResetWarnings() {
+  g_strict = false;
+  g_strictCount = 0;
+  g_detail.clear();
+}

@@ -1,0 +1,33 @@
+#pragma once
+// What qs71gen says beyond the chip tools' own listing goes to standard error, in the form that
+// editors and CI logs recognise: "<script>:<line>: warning: <text>". Standard output stays
+// exactly what it always was. Warnings are never counted, unless --strict makes each of them a
+// counted error (then they read "error:" and the run ends with -3 and no image).
+//
+// A counted error may also carry a detail: the operation that fails records why and how to mend
+// it, and the reporter prints it on standard error beside its "*Error Line" line.
+
+#include <cstdint>
+
+// --strict: every later warning is counted as an error.
+void SetStrictWarnings(bool strict);
+
+// One warning for a script line (0: the script as a whole).
+__attribute__((format(printf, 2, 3))) void Warn(int32_t line, const char* fmt, ...);
+
+// Warnings counted as errors so far (only with --strict).
+int32_t StrictWarningCount();
+
+// Records the detail of the error the current operation is about to return; the next shown
+// error prints it, any other report drops it.
+__attribute__((format(printf, 1, 2))) void SetErrorDetail(const char* fmt, ...);
+
+// Called by the reporter for each error it handles: prints the pending detail on standard error
+// when the error is shown, and forgets it either way.
+void TakeErrorDetail(int32_t line, bool shown);
+
+// "<script>:<line>: " as every message here starts, for messages of other kinds.
+void PrintScriptPlace(int32_t line);
+
+// A new run in the same process (tests, fuzzing).
+void ResetWarnings();
