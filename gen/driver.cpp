@@ -3,7 +3,10 @@
 #include <cstdio>
 #include <string>
 
+#include "command_line.h"
 #include "compile_state.h"
+#include "image_map.h"
+#include "output_file.h"
 #include "image/image_file.h"
 #include "image_finishing.h"
 #include "script/diagnostics.h"
@@ -21,15 +24,11 @@ const char* const kBanner[] = {
     "------------------------------------------------------",
 };
 
-const char kUsage[] =
-    "Usage: qs71gen <script-file> <output-file> [<parameter 3> ... <parameter 9>]\n"
-    "Compiles the script and the wave files it names into an OTP image for the QS71 chips.\n"
-    "The script reads the command line as %1 (script) to %9; exit code 0 on success,\n"
-    "-2 when a file cannot be opened, -3 when the script has errors.\n";
-
-void KeepArguments(int argc, const char* const* argv) {
-  g_state.ArgCount = argc;
-  for (int i = 0; i < argc && i < kMaxArgs; ++i) g_state.Args[i] = argv[i];
+// The script sees the command line without the options: %1 is always the script name.
+void KeepArguments(int argc, const char* const* argv, int scriptIndex) {
+  g_state.ArgCount = argc - scriptIndex + 1;
+  g_state.Args[0] = argv[0] != nullptr ? argv[0] : "qs71gen";
+  for (int i = 1; i < g_state.ArgCount && i < kMaxArgs; ++i) g_state.Args[i] = argv[scriptIndex + i - 1];
 }
 
 void CloseStream(FILE*& stream) {
@@ -41,19 +40,30 @@ void CloseStream(FILE*& stream) {
 int OpenFailure(const char* what, int index) {
   const char* name = index < g_state.ArgCount ? g_state.Args[index].c_str() : "(missing)";
   std::printf("%s-file %s open error\n\n", what, name);
-  // Fewer than two names (as in "qs71gen --help"): the open failure, then how to call it.
-  if (g_state.ArgCount < 3) std::printf("%s", kUsage);
+  // Fewer than two names (as in "qs71gen script.qs"): the open failure, then how to call it.
+  if (g_state.ArgCount < 3) std::printf("%s", kGenUsage);
   ReleaseAll();
   return -2;
 }
 
-bool OpenStreams() {
+bool OpenStreams(const GenOptions& options) {
   CompileState& s = g_state;
   if (s.ArgCount > 1) s.Script = std::fopen(s.Args[1].c_str(), "rt");
   if (s.Script == nullptr) return OpenFailure("script", 1), false;
-  if (s.ArgCount > 2) s.Image = std::fopen(s.Args[2].c_str(), "wb+");
-  if (s.Image == nullptr) return OpenFailure("output", 2), false;
-  return true;
+  if (s.ArgCount > 2 && OpenImageOutput({s.Args[2], options.failedImage, s.Args[1]})) return true;
+  return OpenFailure("output", 2), false;
+}
+
+// Options that end the run before any file is touched; -1 when the run goes on.
+int AnswerOptions(int argc, const char* const* argv, GenOptions* options) {
+  std::string error;
+  if (!ParseGenOptions(argc, argv, options, &error)) {
+    std::fprintf(stderr, "qs71gen: %s (qs71gen --help lists the options)\n", error.c_str());
+    return -2;
+  }
+  if (options->help) return std::printf("%s", kGenHelp), 0;
+  if (options->version) return std::printf("qs71gen %s\n", QS71_VERSION), 0;
+  return -1;
 }
 
 int RunPass(int pass) {
@@ -62,9 +72,12 @@ int RunPass(int pass) {
   return ParsePass();
 }
 
-int Finish(int passResult) {
+int Finish(int passResult, const GenOptions& options) {
   if (passResult == 0 && ImageLength() >= 0) passResult = CheckSizeLimits(passResult);
   passResult = CheckFileSizeAndPad(passResult);
+  passResult += StrictWarningCount();
+  if (passResult == 0 && !options.map.empty()) passResult = WriteImageMap(options.map);
+  passResult = SettleImageOutput(passResult);
   std::printf("\nComplete with %d Errors \n\n", passResult);
   ReleaseAll();
   return passResult == 0 ? 0 : -3;
@@ -79,6 +92,7 @@ void Init_yylex(int pass) {
 }
 
 void ReleaseAll() {
+  AbandonImageOutput();
   FreeNames();
   CloseStream(g_state.Script);
   CloseStream(g_state.Image);
@@ -90,14 +104,20 @@ int RunGenerator(int argc, const char* const* argv) {
   ResetCompileState();
   ResetStatements();
   ResetWarnings();
+  ResetImageMap();
   FreeNames();
-  KeepArguments(argc, argv);
-  if (!OpenStreams()) return -2;
+  GenOptions options;
+  const int answered = AnswerOptions(argc, argv, &options);
+  if (answered != -1) return answered;
+  SetStrictWarnings(options.strict);
+  KeepArguments(argc, argv, options.scriptIndex);
+  if (!OpenStreams(options)) return -2;
   for (const char* line : kBanner) std::printf("%s\n", line);
   int passResult = RunPass(1);
+  if (!OutputSparesWaveFiles()) return OpenFailure("output", 2);
   if (passResult == 0) {
     passResult = RunPass(2);
     passResult += WriteClockDividerWords();
   }
-  return Finish(passResult);
+  return Finish(passResult, options);
 }

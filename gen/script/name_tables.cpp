@@ -44,7 +44,8 @@ int ReserveWaveRange(SoundDef* sound) {
   WaveHeader header;
   int r = CheckWaveHeader(s.Wave, &header);
   if (r == ErrNone) {
-    uint32_t size = SoundSize(sound->kind, WaveFrameCount(header));
+    sound->frames = WaveFrameCount(header);
+    uint32_t size = SoundSize(sound->kind, sound->frames);
     sound->start = s.NextSoundStart;
     s.NextSoundStart = WrapAdd(sound->start, static_cast<int32_t>(size));
     sound->end = WrapSub(s.NextSoundStart, 1);

@@ -13,6 +13,7 @@ struct SoundDef {
   int32_t kind = 0;
   int32_t start = 0;  // relative to the sound data area (SoundBase)
   int32_t end = 0;    // offset of the last byte: start + size - 1
+  uint32_t frames = 0;  // samples the wave file announces (0 for Silence and Mute)
 };
 
 int DefineConst(const char* name, int32_t value);

@@ -58,6 +58,7 @@ bool ParseHeaderLine(const std::string& line, CaseFile* c) {
   if (w[0] == "args:") return c->args.assign(w.begin() + 1, w.end()), true;
   if (w[0] == "only:") return true;  // platform filter, read by the scripts that run cases
   if (w[0] == "exit:" && w.size() == 2) return c->exitCode = std::atoi(w[1].c_str()), true;
+  if (w[0] == "failed-image:" && w.size() == 2) return c->keepFailedImage = w[1] != "no", true;
   if (w[0] == "wav:" && w.size() >= 2) {
     WavInput wav{w[1], {}};
     for (size_t i = 2; i < w.size(); ++i) {
@@ -87,7 +88,9 @@ std::map<std::string, std::string> Sections(const std::string& text, std::string
     size_t end = nl == std::string::npos ? text.size() : nl + 1;
     std::string line = text.substr(pos, end - pos);
     if (line.rfind("=== ", 0) == 0) {
-      std::string name = Words(line.substr(4)).empty() ? "" : Words(line.substr(4))[0];
+      std::vector<std::string> words = Words(line.substr(4));
+      std::string name = words.empty() ? "" : words[0];
+      if (name == "file" && words.size() == 2) name += " " + words[1];
       current = &out[name];
     } else {
       *current += line;
@@ -131,6 +134,9 @@ bool ParseCaseFile(const std::string& text, CaseFile* c, std::string* error) {
   c->script = sections["script"];
   c->expectedStdout = sections["stdout"];
   if (sections.count("stderr")) c->expectedStderr = sections["stderr"];
+  for (const auto& [name, text] : sections) {
+    if (name.rfind("file ", 0) == 0) c->expectedFiles.emplace_back(name.substr(5), text);
+  }
   if (sections.count("image")) {
     c->image.present = true;
     std::istringstream img(sections["image"]);

@@ -7,11 +7,13 @@
 //   wav: tone.wav shape=sine freq=440 rate=16000 bits=16 channels=1 frames=100 amp=0.5
 //   file: raw.bin 52 49 46 46            (any other input file, as hex bytes)
 //   exit: -3                             (default 0)
+//   failed-image: no                     (see below)
 //   === script
 //   ...script text, byte for byte...
 //   === stdout
 //   ...expected standard output, byte for byte...
 //   === stderr                           (optional)
+//   === file map.txt                     (optional; another output file, byte for byte)
 //   === image                            (optional; "none" when no image file may exist)
 //   size 65536
 //   fill ff
@@ -48,9 +50,11 @@ struct CaseFile {
   std::vector<WavInput> wavs;
   std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
   int exitCode = 0;
+  bool keepFailedImage = true;
   std::string script;
   std::string expectedStdout;
   std::optional<std::string> expectedStderr;
+  std::vector<std::pair<std::string, std::string>> expectedFiles;
   ImageExpectation image;
 };
 
@@ -62,6 +66,15 @@ std::vector<uint8_t> ExpandImage(const ImageExpectation& image);
 
 // A compact description of actual image bytes, for writing a case's expectation anew.
 std::string DescribeImage(const std::vector<uint8_t>& bytes);
+
+// Every input the runner writes (the script, the WAV files, the "file:" files other than
+// image.bin) must be byte-identical after the run: qs71gen never writes over its inputs.
+//
+// qs71gen replaces its output only after a compile without errors. The cases of failing scripts
+// were recorded when a failed compile still left its image at the output, and their image
+// expectations describe that image: so the runner asks for it with "--failed-image image.bin"
+// whenever the command line starts with the script. "failed-image: no" runs the case without
+// it, to check what a user sees by default.
 
 // The two system-area tables every image carries, as the chip expects them.
 std::vector<uint8_t> UlawTableBytes();

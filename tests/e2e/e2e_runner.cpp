@@ -4,6 +4,7 @@
 //
 //   qs71_e2e_runner --gen PATH [--wrapper CMD] [--crlf] [--work DIR] [--update] CASE...
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -103,6 +104,7 @@ std::string ExpandArg(const std::string& arg) {
 RunResult Run(const Options& o, const CaseFile& c, const std::string& dir) {
   std::string cmd = "cd " + ShellQuote(dir) + " && " + (o.wrapper.empty() ? "" : o.wrapper + " ") +
                     ShellQuote(o.gen);
+  if (c.keepFailedImage && !c.args.empty() && c.args[0] == "%script") cmd += " --failed-image image.bin";
   for (const std::string& a : c.args) cmd += " " + ShellQuote(ExpandArg(a));
   cmd += " >stdout.txt 2>stderr.txt";
   int status = std::system(cmd.c_str());
@@ -145,6 +147,46 @@ void ShowTextDiff(const char* what, const std::string& expected, const std::stri
   }
 }
 
+// A scratch image left behind by qs71gen (hidden, or named *.qs71gen on Windows) is a fault.
+bool NoScratchLeft(const std::string& dir) {
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return true;
+  bool clean = true;
+  while (const dirent* e = readdir(d)) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    if (name[0] == '.' || name.find(".qs71gen") != std::string::npos) {
+      std::printf("  stray file left in the case folder: %s\n", name.c_str());
+      clean = false;
+    }
+  }
+  closedir(d);
+  return clean;
+}
+
+// Every file in the case folder but the output, as the runner left it before the run.
+std::map<std::string, std::string> SnapshotInputs(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return files;
+  while (const dirent* e = readdir(d)) {
+    const std::string name = e->d_name;
+    if (name != "." && name != ".." && name != "image.bin") files[name] = ReadAll(dir + "/" + name);
+  }
+  closedir(d);
+  return files;
+}
+
+bool InputsUnchanged(const std::map<std::string, std::string>& before, const std::string& dir) {
+  bool same = true;
+  for (const auto& [name, bytes] : before) {
+    if (ReadAll(dir + "/" + name) == bytes) continue;
+    std::printf("  input %s was changed by the run\n", name.c_str());
+    same = false;
+  }
+  return same;
+}
+
 bool CompareImage(const ImageExpectation& want, const std::string& path) {
   bool exists = false;
   std::string bytes = ReadAll(path, &exists);
@@ -173,6 +215,7 @@ void UpdateCase(const std::string& path, const std::string& text, const RunResul
   std::string head = text.substr(0, text.find("=== stdout"));
   std::string out = head + "=== stdout\n" + r.out;
   if (c.expectedStderr || !r.err.empty()) out += "=== stderr\n" + r.err;
+  for (const auto& f : c.expectedFiles) out += "=== file " + f.first + "\n" + ReadAll(imagePath.substr(0, imagePath.rfind('/') + 1) + f.first);
   bool exists = false;
   std::string bytes = ReadAll(imagePath, &exists);
   out += "=== image\n" + (exists ? DescribeImage(std::vector<uint8_t>(bytes.begin(), bytes.end())) : "none\n");
@@ -189,6 +232,7 @@ bool RunCase(const Options& o, const std::string& path) {
   WriteAll(dir + "/script.qs", c.script);
   for (const WavInput& w : c.wavs) MakeWav(dir, w);
   for (const auto& f : c.files) WriteAll(dir + "/" + f.first, std::string(f.second.begin(), f.second.end()));
+  const std::map<std::string, std::string> inputs = SnapshotInputs(dir);
   RunResult r = Run(o, c, dir);
   if (o.crlf) r.out = StripCr(r.out), r.err = StripCr(r.err);
   if (o.update) return UpdateCase(path, text, r, dir + "/image.bin", c), true;
@@ -200,6 +244,13 @@ bool RunCase(const Options& o, const std::string& path) {
   if (r.out != c.expectedStdout) ShowTextDiff("stdout", c.expectedStdout, r.out), ok = false;
   if (c.expectedStderr && r.err != *c.expectedStderr) ShowTextDiff("stderr", *c.expectedStderr, r.err), ok = false;
   if (c.image.present && !CompareImage(c.image, dir + "/image.bin")) ok = false;
+  if (!NoScratchLeft(dir)) ok = false;
+  if (!InputsUnchanged(inputs, dir)) ok = false;
+  for (const auto& [name, text] : c.expectedFiles) {
+    std::string actual = ReadAll(dir + "/" + name);
+    if (o.crlf) actual = StripCr(actual);
+    if (actual != text) ShowTextDiff(name.c_str(), text, actual), ok = false;
+  }
   std::printf("%s %s\n", ok ? "PASS" : "FAIL", BaseName(path).c_str());
   return ok;
 }

@@ -1,0 +1,23 @@
+#pragma once
+// qs71gen's options. They come before the script name, which never starts with '-'; everything
+// from the script name on is the script's own command line (%1 to %9) and keeps any text.
+
+#include <string>
+
+struct GenOptions {
+  bool strict = false;       // --strict: every warning is a counted error
+  bool help = false;         // -h, --help
+  bool version = false;      // -V, --version
+  std::string map;           // --map FILE
+  std::string failedImage;   // --failed-image FILE
+  int scriptIndex = 1;       // argv index of the script name
+};
+
+// False for an option that does not exist or lacks its value; error then says which.
+bool ParseGenOptions(int argc, const char* const* argv, GenOptions* options, std::string* error);
+
+// The usage that follows an open failure when fewer than two names were given.
+extern const char kGenUsage[];
+
+// --help: the usage and the options.
+extern const char kGenHelp[];

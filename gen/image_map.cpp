@@ -1,0 +1,147 @@
+#include "image_map.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "compile_state.h"
+#include "image/image_layout.h"
+#include "output_file.h"
+#include "script/name_tables.h"
+#include "script/sound_kinds.h"
+#include "text_util.h"
+#include "wrap_math.h"
+
+namespace {
+
+struct Link {
+  int32_t section;
+  std::string sound;
+  int32_t rate;
+  int32_t flag;
+};
+
+std::vector<Link> g_links;
+
+std::string Trimmed(const char* label) {
+  std::string s = label;
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+int64_t Samples(const SoundDef& sound) {
+  return KindHasData(sound.kind) ? sound.frames : static_cast<int64_t>(sound.end) + 1;
+}
+
+int64_t Bytes(const SoundDef& sound) {
+  return KindHasData(sound.kind) ? static_cast<int64_t>(sound.end) - sound.start + 1 : 0;
+}
+
+// Distinct rates at which a sound is linked, in the order of their first link.
+std::vector<int32_t> RatesOf(const SoundDef& sound) {
+  std::vector<int32_t> rates;
+  for (const Link& link : g_links) {
+    if (!EqualsNoCase(link.sound, sound.name)) continue;
+    if (std::find(rates.begin(), rates.end(), link.rate) == rates.end()) rates.push_back(link.rate);
+  }
+  return rates;
+}
+
+std::string Durations(const SoundDef& sound) {
+  std::string out;
+  for (int32_t rate : RatesOf(sound)) {
+    out += Format("  %.3f s at %d Hz", rate > 0 ? static_cast<double>(Samples(sound)) / rate : 0.0, rate);
+  }
+  return out.empty() ? "  not linked" : out;
+}
+
+std::string SoundLine(const SoundDef& sound) {
+  const SoundKindInfo* kind = FindSoundKind(sound.kind);
+  const uint32_t first = static_cast<uint32_t>(WrapAdd(g_state.SoundBase, sound.start));
+  const uint32_t last = static_cast<uint32_t>(WrapAdd(g_state.SoundBase, sound.end));
+  std::string range = KindHasData(sound.kind) ? Format("0x%06X-0x%06X", first, last) : "(no data)";
+  return Format("  %-16s %-7s %10lld %-17s %9lld  %s%s\n", sound.name.c_str(),
+                kind != nullptr ? Trimmed(kind->label).c_str() : "?", static_cast<long long>(Samples(sound)),
+                range.c_str(), static_cast<long long>(Bytes(sound)),
+                KindHasData(sound.kind) ? sound.text.c_str() : "-", Durations(sound).c_str());
+}
+
+std::string SoundsPart() {
+  std::vector<const SoundDef*> sounds = SoundsNewestFirst();
+  std::reverse(sounds.begin(), sounds.end());
+  std::string out = Format("Sounds (%zu, in script order)\n", sounds.size());
+  out += Format("  %-16s %-7s %10s %-17s %9s  %s\n", "name", "kind", "samples", "chip addresses", "bytes",
+                "wave file, playing time");
+  for (const SoundDef* sound : sounds) out += SoundLine(*sound);
+  return out;
+}
+
+std::string SectionHead(int32_t n) {
+  const int32_t flags = g_state.SecFlags[n];
+  const int32_t option = g_state.SecOption[n];
+  return Format("  [%d] %s %s %s %s, option %s, group table 0x%06X, %d links\n", n,
+                (flags & 0x01) ? "Edge" : "Level", (flags & 0x02) ? "Hold" : "UnHold",
+                (flags & 0x04) ? "Retrg" : "NonRtg", (flags & 0x80) ? "StopEn" : "StopDis",
+                option > 0 ? std::to_string(option).c_str() : "none",
+                static_cast<unsigned>(g_state.SecBase[n]), g_state.SecGroups[n]);
+}
+
+std::string SectionsPart() {
+  std::string out = Format("Sections (0 to %d)\n", g_state.MaxSection);
+  for (int32_t n = 0; n <= g_state.MaxSection && n < kSectionCount; ++n) {
+    out += SectionHead(n);
+    for (const Link& link : g_links) {
+      if (link.section == n) out += Format("      %-16s %6d Hz  flag %d\n", link.sound.c_str(), link.rate, link.flag);
+    }
+  }
+  return out;
+}
+
+// Used and free space by file position: the sound data ends where the next sound would start,
+// and everything from there to the system area is free.
+std::string SpacePart(int64_t imageSize) {
+  const CompileState& s = g_state;
+  const int64_t soundStart = static_cast<int64_t>(s.SoundBase) - s.Offset;
+  const int64_t soundEnd = soundStart + s.NextSoundStart;
+  const int64_t system = SystemAreaStart(s.FileSize);
+  std::string out = "Space (file positions)\n";
+  out += Format("  header and group tables  0x%06llX-0x%06llX %9lld bytes\n", 0ULL,
+                static_cast<unsigned long long>(soundStart - 1), static_cast<long long>(soundStart));
+  out += Format("  sound data               0x%06llX-0x%06llX %9lld bytes\n",
+                static_cast<unsigned long long>(soundStart), static_cast<unsigned long long>(soundEnd - 1),
+                static_cast<long long>(s.NextSoundStart));
+  out += Format("  free                     %-17s %9lld bytes\n", "", static_cast<long long>(system - soundEnd));
+  out += Format("  system area              0x%06llX-0x%06llX %9d bytes\n", static_cast<unsigned long long>(system),
+                static_cast<unsigned long long>(imageSize - 1), kSystemAreaSize);
+  return out;
+}
+
+}  // namespace
+
+void NoteLink(int32_t section, const char* sound, int32_t rate, int32_t flag) {
+  g_links.push_back({section, sound != nullptr ? sound : "", rate, flag});
+}
+
+void ResetImageMap() { g_links.clear(); }
+
+std::string ImageMapText(const std::string& sha256, int64_t imageSize) {
+  const CompileState& s = g_state;
+  std::string out = Format("qs71gen map of %s\n", s.ArgCount > 2 ? s.Args[2].c_str() : "");
+  out += Format("script     %s\n", s.ArgCount > 1 ? s.Args[1].c_str() : "");
+  out += Format("size       %lld bytes (0x%llX)\n", static_cast<long long>(imageSize),
+                static_cast<unsigned long long>(imageSize));
+  out += Format("sha256     %s\n", sha256.empty() ? "(the output cannot be read back)" : sha256.c_str());
+  out += Format("GrpAdr     %d bytes, Offset 0x%X, SoundBase 0x%X\n\n", s.GrpAdr, static_cast<unsigned>(s.Offset),
+                static_cast<unsigned>(s.SoundBase));
+  return out + SoundsPart() + "\n" + SectionsPart() + "\n" + SpacePart(imageSize);
+}
+
+int WriteImageMap(const std::string& path) {
+  const std::string text = ImageMapText(ImageSha256(), static_cast<int64_t>(g_state.FileSize));
+  FILE* file = std::fopen(path.c_str(), "wb");
+  bool ok = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  if (file != nullptr) ok = (std::fclose(file) == 0) && ok;
+  if (ok) return 0;
+  std::fprintf(stderr, "qs71gen: the map %s cannot be written; no image written\n", path.c_str());
+  return 1;
+}

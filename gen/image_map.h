@@ -1,0 +1,20 @@
+#pragma once
+// The linker-style map of an image (--map FILE): every sound with its file, samples, playing
+// time at each rate it is linked at, chip address range and size; every section with its
+// links; how much of the part is used and free; the image's size and SHA-256, the fingerprint
+// that qs71dump and qs71prog print for the same file.
+
+#include <cstdint>
+#include <string>
+
+// Pass 2 notes each group link as it is written, in script order.
+void NoteLink(int32_t section, const char* sound, int32_t rate, int32_t flag);
+
+// Writes the map of the finished image. 0, or 1 (reason on standard error) when the file
+// cannot be written.
+int WriteImageMap(const std::string& path);
+
+// Formats the map; sha256 is the image's digest, or empty when it cannot be read back.
+std::string ImageMapText(const std::string& sha256, int64_t imageSize);
+
+void ResetImageMap();
