@@ -69,7 +69,7 @@ std::string SoundLine(const SoundDef& sound) {
 std::string SoundsPart() {
   std::vector<const SoundDef*> sounds = SoundsNewestFirst();
   std::reverse(sounds.begin(), sounds.end());
-  std::string out = Format("Sounds (%zu, in script order)\n", sounds.size());
+  std::string out = Format("Sounds (%u, in script order)\n", static_cast<unsigned>(sounds.size()));
   out += Format("  %-16s %-7s %10s %-17s %9s  %s\n", "name", "kind", "samples", "chip addresses", "bytes",
                 "wave file, playing time");
   for (const SoundDef* sound : sounds) out += SoundLine(*sound);

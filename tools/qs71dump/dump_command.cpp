@@ -8,6 +8,7 @@
 #include "dump_options.h"
 #include "dump_result.h"
 #include "image_map.h"
+#include "sha256.h"
 #include "json_report.h"
 #include "sound_extract.h"
 #include "text_report.h"
@@ -61,6 +62,9 @@ int RunDump(const std::vector<std::string>& args, DumpOutput* output) {
   if ((r = ReadImage(options.image, &image, &problem)) != DumpOk) return Fail(r, problem, output);
   ImageMap map;
   map.path = options.image;
+  Sha256 sha;
+  sha.Add(image.data(), image.size());
+  map.sha256 = sha.HexDigest();
   r = BuildImageMap(image, options.settings, &map, &problem);
   if (r != DumpOk) return Fail(r, options.image + ": " + problem, output);
   output->out += options.json ? JsonReport(map) : TextReport(map);

@@ -128,6 +128,7 @@ struct SystemAreaVerdict {
 
 struct ImageMap {
   std::string path;
+  std::string sha256;  // of the whole file, as qs71gen's map and qs71prog print it
   ImageLayout layout;
   DumpSettings settings;
   int32_t grpAdr = 3;

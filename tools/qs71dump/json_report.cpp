@@ -206,6 +206,7 @@ std::string JsonReport(const ImageMap& map) {
   j.BeginObject();
   j.String("file", map.path);
   j.Int("size", map.layout.fileSize);
+  j.String("sha256", map.sha256);
   Layout(&j, map);
   Header(&j, map);
   j.Bool("no_sections", map.noSections);

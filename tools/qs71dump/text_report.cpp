@@ -32,6 +32,7 @@ void AppendHead(const ImageMap& map, std::string* out) {
   const ImageLayout& l = map.layout;
   *out += Format("Image %s: %d bytes (0x%X)\n", map.path.c_str(), l.fileSize,
                  static_cast<unsigned>(l.fileSize));
+  *out += Format("SHA-256 %s\n", map.sha256.c_str());
   *out +=
       Format("Read with GrpAdr %d (%s), Offset %d (%s), main clock %lld Hz\n\n", map.grpAdr,
              map.grpAdrDetected ? "detected" : "given", map.offset,
