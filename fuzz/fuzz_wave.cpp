@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::fwrite(data + 1, 1, size - 1, file);
   std::rewind(file);
   WaveHeader header;
-  if (CheckWaveHeader(file, &header) == 0) {
+  if (CheckWaveHeader(file, "fuzz.wav", &header) == 0) {
     SampleBuffer samples;
     if (ReadSamples(&samples, file, header) == 0) {
       for (int32_t s : samples.samples) {

@@ -84,7 +84,7 @@ bool ReachesSystemArea(const SoundDef& sound) {
 // Header, samples and encoder of a wave file already open in g_state.Wave.
 int EncodeOpenWave(const SoundDef& sound, Encoder encode) {
   WaveHeader header;
-  int r = CheckWaveHeader(g_state.Wave, &header);
+  int r = CheckWaveHeader(g_state.Wave, sound.text.c_str(), &header);
   if (r != ErrNone) return r;
   SampleBuffer samples;
   r = ReadSamples(&samples, g_state.Wave, header);

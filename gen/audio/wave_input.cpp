@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -9,10 +10,10 @@
 
 #include "compile_state.h"
 #include "script/diagnostics.h"
+#include "text_util.h"
+#include "warnings.h"
 
 namespace {
-
-constexpr size_t kHeaderSize = 44;
 
 // Frames converted per fread: large enough that a 10-minute file needs few calls, small
 // enough that the staging buffer stays a few hundred kilobytes.
@@ -25,19 +26,167 @@ uint32_t Le32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-// Only the fields the chip tools ever looked at; the rest of the canonical header is taken on
-// trust, so files with extra chunks are misread exactly as they always were.
-bool ParseHeader(const uint8_t* raw, WaveHeader* header) {
-  if (std::memcmp(raw, "RIFF", 4) != 0) return false;
-  header->channels = Le16(raw + 22);
-  header->rate = Le32(raw + 24);
-  header->bits = Le16(raw + 34);
-  header->dataSize = static_cast<int32_t>(Le32(raw + 40));
-  if (header->channels != 1 && header->channels != 2) return false;
-  if (header->bits != 8 && header->bits != 16) return false;
-  // A size of 2 GB or more cannot be a real sound for the chip and would turn negative in
-  // every range computed from it.
-  return header->dataSize >= 0;
+constexpr uint16_t kFormatPcm = 1;
+constexpr uint16_t kFormatFloat = 3;
+constexpr uint16_t kFormatExtensible = 0xFFFE;
+
+// The format chunk as every writer starts it, and as far as an extensible one reaches to the
+// end of its sub-format GUID.
+constexpr uint32_t kFormatSize = 16;
+constexpr uint32_t kExtensibleFormatSize = 40;
+constexpr size_t kSubFormatAt = 24;
+
+// An extensible header names its sample format by a GUID whose first two bytes are the plain
+// format tag and whose other fourteen are always these.
+constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                        0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// Why a wave file is refused. Its standard-output line stays the chip tools' one message for
+// every reason; the detail on standard error tells the user which reason and how to mend it.
+enum class Refusal {
+  NotWave, NoFormat, ShortFormat, Compressed, Float, Channels, Bits, NoData, HugeData
+};
+
+struct RefusalText {
+  Refusal refusal;
+  const char* why;  // the offending value, if any, as its one conversion
+  const char* fix;  // the file's name, if any, as its one conversion
+};
+
+const RefusalText kRefusals[] = {
+    {Refusal::NotWave, "not a RIFF/WAVE file",
+     "save the sound as a WAV file with 8- or 16-bit PCM samples"},
+    {Refusal::NoFormat, "no `fmt ` chunk before the samples",
+     "the file is damaged: export the sound again as a WAV file"},
+    {Refusal::ShortFormat, "`fmt ` chunk of %u bytes, fewer than 16",
+     "the file is damaged: export the sound again as a WAV file"},
+    {Refusal::Compressed, "compressed format 0x%04X",
+     "the chip tools read PCM samples only: "
+     "convert with `sox %s -e signed-integer -b 16 out.wav`"},
+    {Refusal::Float, "%u-bit float samples",
+     "the chip tools read 8- or 16-bit integers: "
+     "convert with `sox %s -e signed-integer -b 16 out.wav`"},
+    {Refusal::Channels, "%u channels",
+     "the chip tools read mono or stereo: mix down with `sox %s -c 1 out.wav` (or `-c 2`)"},
+    {Refusal::Bits, "%u-bit samples",
+     "the chip tools read 8 or 16 bits: convert with `sox %s -b 16 out.wav`"},
+    {Refusal::NoData, "no `data` chunk",
+     "the file is cut short or damaged: export the sound again"},
+    {Refusal::HugeData, "`data` chunk of %u bytes, 2 GB or more",
+     "no chip holds such a sound and the header is likely damaged: export the sound again"},
+};
+
+int Refuse(Refusal refusal, uint32_t value, const char* name) {
+  for (const RefusalText& t : kRefusals) {
+    if (t.refusal != refusal) continue;
+    const std::string why = Format(t.why, static_cast<unsigned>(value));
+    const std::string fix = Format(t.fix, name);
+    SetErrorDetail("%s: %s; %s", name, why.c_str(), fix.c_str());
+  }
+  return ErrWaveFile;
+}
+
+bool HasId(const uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
+
+struct ChunkHeader {
+  uint8_t id[4];
+  uint32_t size;
+};
+
+bool ReadChunkHeader(FILE* file, ChunkHeader* chunk) {
+  uint8_t raw[8];
+  if (std::fread(raw, 1, sizeof raw, file) != sizeof raw) return false;
+  std::memcpy(chunk->id, raw, 4);
+  chunk->size = Le32(raw + 4);
+  return true;
+}
+
+// A chunk's body and the pad byte that keeps the next chunk on an even offset.
+uint64_t PaddedSize(uint32_t size) { return static_cast<uint64_t>(size) + (size & 1u); }
+
+// Chunks are passed over by reading, not seeking: a size that claims more than the file holds
+// then simply ends at the end of the file, and no size near 4 GiB has to fit a seek offset.
+bool SkipBytes(FILE* file, uint64_t n) {
+  uint8_t scrap[4096];
+  while (n > 0) {
+    const size_t step = n < sizeof scrap ? static_cast<size_t>(n) : sizeof scrap;
+    if (std::fread(scrap, 1, step, file) != step) return false;
+    n -= step;
+  }
+  return true;
+}
+
+// The 12 bytes that open every wave file. The RIFF size is not trusted: recorders that stream
+// to disk leave it 0 or stale, and the chunk walk ends with the file anyway.
+int CheckRiffForm(FILE* file, const char* name) {
+  uint8_t raw[12];
+  if (std::fread(raw, 1, sizeof raw, file) != sizeof raw) return Refuse(Refusal::NotWave, 0, name);
+  if (!HasId(raw, "RIFF") || !HasId(raw + 8, "WAVE")) return Refuse(Refusal::NotWave, 0, name);
+  return ErrNone;
+}
+
+struct WaveFormat {
+  uint16_t tag = 0;  // an extensible header's sub-format stands here in place of 0xFFFE
+  uint16_t channels = 0;
+  uint32_t rate = 0;
+  uint16_t bits = 0;
+};
+
+// Block alignment and byte rate are left alone: the chip tools never trusted them, and the
+// frame layout follows from channels and bits.
+WaveFormat ParseFormat(const uint8_t* raw, uint32_t kept) {
+  WaveFormat f;
+  f.tag = Le16(raw);
+  f.channels = Le16(raw + 2);
+  f.rate = Le32(raw + 4);
+  f.bits = Le16(raw + 14);
+  if (f.tag == kFormatExtensible && kept >= kExtensibleFormatSize &&
+      std::memcmp(raw + kSubFormatAt + 2, kSubFormatTail, sizeof kSubFormatTail) == 0) {
+    f.tag = Le16(raw + kSubFormatAt);
+  }
+  return f;
+}
+
+// The sample format first: a compressed file's bit count says nothing about its samples.
+int CheckFormat(const WaveFormat& f, const char* name) {
+  if (f.tag == kFormatFloat) return Refuse(Refusal::Float, f.bits, name);
+  if (f.tag != kFormatPcm) return Refuse(Refusal::Compressed, f.tag, name);
+  if (f.channels != 1 && f.channels != 2) return Refuse(Refusal::Channels, f.channels, name);
+  if (f.bits != 8 && f.bits != 16) return Refuse(Refusal::Bits, f.bits, name);
+  return ErrNone;
+}
+
+int ReadFormatChunk(FILE* file, uint32_t size, const char* name, WaveFormat* format) {
+  if (size < kFormatSize) return Refuse(Refusal::ShortFormat, size, name);
+  uint8_t raw[kExtensibleFormatSize] = {};
+  const uint32_t kept = std::min(size, kExtensibleFormatSize);
+  if (std::fread(raw, 1, kept, file) != kept) return Refuse(Refusal::NoData, 0, name);
+  if (!SkipBytes(file, PaddedSize(size) - kept)) return Refuse(Refusal::NoData, 0, name);
+  *format = ParseFormat(raw, kept);
+  return CheckFormat(*format, name);
+}
+
+// Walks the chunks up to "data" and leaves the file at its first sample byte. The format must
+// come before the samples, as RIFF wants it, so the file is read front to back only. Each step
+// consumes at least a chunk header: the walk ends with the file, whatever sizes it claims.
+int FindSampleData(FILE* file, const char* name, WaveFormat* format, uint32_t* dataSize) {
+  bool haveFormat = false;
+  ChunkHeader chunk;
+  while (ReadChunkHeader(file, &chunk)) {
+    if (HasId(chunk.id, "data")) {
+      if (!haveFormat) return Refuse(Refusal::NoFormat, 0, name);
+      *dataSize = chunk.size;
+      return ErrNone;
+    }
+    if (HasId(chunk.id, "fmt ")) {
+      int r = ReadFormatChunk(file, chunk.size, name, format);
+      if (r != ErrNone) return r;
+      haveFormat = true;
+    } else if (!SkipBytes(file, PaddedSize(chunk.size))) {
+      break;
+    }
+  }
+  return Refuse(Refusal::NoData, 0, name);
 }
 
 // The rate only serves as a warning when a script mixes files of different rates; the image
@@ -166,11 +315,20 @@ int32_t LimitSample(int32_t sample) {
   return sample;
 }
 
-int CheckWaveHeader(FILE* file, WaveHeader* header) {
-  uint8_t raw[kHeaderSize];
-  if (std::fread(raw, 1, kHeaderSize, file) != kHeaderSize) return ErrWaveFile;
-  if (!ParseHeader(raw, header)) return ErrWaveFile;
-  ReportRate(header->rate);
+int CheckWaveHeader(FILE* file, const char* name, WaveHeader* header) {
+  WaveFormat format;
+  uint32_t dataSize = 0;
+  int r = CheckRiffForm(file, name);
+  if (r == ErrNone) r = FindSampleData(file, name, &format, &dataSize);
+  if (r != ErrNone) return r;
+  // A size of 2 GB or more cannot be a real sound for the chip and would turn negative in
+  // every range computed from it.
+  if (dataSize > static_cast<uint32_t>(INT32_MAX)) return Refuse(Refusal::HugeData, dataSize, name);
+  header->channels = format.channels;
+  header->rate = format.rate;
+  header->bits = format.bits;
+  header->dataSize = static_cast<int32_t>(dataSize);
+  ReportRate(format.rate);
   return ErrNone;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
-// Wave files are read as a canonical 44-byte RIFF header followed by the sample data; the
-// samples are mixed to mono, brought to the 16-bit scale, multiplied by the script's scale
-// factor and limited to -32768..32767.
+// Wave files are read as their RIFF chunks: the "fmt " chunk describes the samples (plain PCM,
+// or PCM behind a WAVE_FORMAT_EXTENSIBLE header), the "data" chunk holds them, and whatever
+// editors put around them (LIST, fact, JUNK, ...) is passed over. The samples are mixed to
+// mono, brought to the 16-bit scale, multiplied by the script's scale factor and limited to
+// -32768..32767.
 
 #include <cstddef>
 #include <cstdint>
@@ -20,9 +22,11 @@ struct SampleBuffer {
   std::vector<int32_t> samples;
 };
 
-// Reads and checks the header at the file's current position (the start), prints the
-// sample-rate message and updates WaveRate. 0, or ErrWaveFile for any refused rule.
-int CheckWaveHeader(FILE* file, WaveHeader* header);
+// Reads and checks the chunks from the file's current position (the start) up to the sample
+// data, prints the sample-rate message and updates WaveRate; the file is left at the first
+// sample byte. 0, or ErrWaveFile for any refused rule, with an error detail that names the file
+// (name, as the script wrote it), says why and how to convert it.
+int CheckWaveHeader(FILE* file, const char* name, WaveHeader* header);
 
 // Frames the header announces: (data size / channels) / (bits / 8), unsigned, as the name
 // tables size a sound's range with it.

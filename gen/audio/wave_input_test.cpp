@@ -9,6 +9,7 @@
 #include "audio/audio_test_support.h"
 #include "compile_state.h"
 #include "script/diagnostics.h"
+#include "warnings.h"
 #include "wav_writer.h"
 
 namespace {
@@ -42,7 +43,7 @@ int ReadAll(const std::vector<uint8_t>& file, SampleBuffer* buffer) {
   int r = ErrNone;
   Captured([&] {
     WaveHeader header;
-    r = CheckWaveHeader(f, &header);
+    r = CheckWaveHeader(f, "tone.wav", &header);
     if (r == ErrNone) r = ReadSamples(buffer, f, header);
   });
   std::fclose(f);
@@ -51,8 +52,73 @@ int ReadAll(const std::vector<uint8_t>& file, SampleBuffer* buffer) {
 
 class WaveInputTest : public testing::Test {
  protected:
-  void SetUp() override { ResetCompileState(); }
+  void SetUp() override {
+    ResetCompileState();
+    ResetWarnings();
+  }
 };
+
+// The detail the reporter would print on standard error beside a shown error; it is forgotten
+// afterwards, as the reporter forgets it.
+std::string PendingDetail() {
+  testing::internal::CaptureStderr();
+  TakeErrorDetail(0, true);
+  std::fflush(stderr);
+  const std::string printed = testing::internal::GetCapturedStderr();
+  const std::string prefix = "qs71gen: error: ";
+  if (printed.rfind(prefix, 0) != 0 || printed.back() != '\n') return printed;
+  return printed.substr(prefix.size(), printed.size() - prefix.size() - 1);
+}
+
+// One chunk and, after an odd-sized body, its pad byte.
+std::vector<uint8_t> Chunk(const char* id, std::vector<uint8_t> body) {
+  std::vector<uint8_t> out(id, id + 4);
+  const uint32_t size = static_cast<uint32_t>(body.size());
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(size >> (8 * i)));
+  out.insert(out.end(), body.begin(), body.end());
+  if (size % 2 != 0) out.push_back(0);
+  return out;
+}
+
+// A RIFF file of the given form whose size field says 0, as recorders that stream to disk
+// leave it.
+std::vector<uint8_t> Riff(const char* form, std::initializer_list<std::vector<uint8_t>> chunks) {
+  std::vector<uint8_t> out = {'R', 'I', 'F', 'F', 0, 0, 0, 0};
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(form[i]));
+  for (const std::vector<uint8_t>& c : chunks) out.insert(out.end(), c.begin(), c.end());
+  return out;
+}
+
+// The body of a canonical format chunk (16 bytes), followed by extra bytes.
+std::vector<uint8_t> FormatBody(const testwav::Format& format, std::vector<uint8_t> extra = {}) {
+  std::vector<uint8_t> header = testwav::WavHeader(format, 0);
+  std::vector<uint8_t> body(header.begin() + 20, header.begin() + 36);
+  body.insert(body.end(), extra.begin(), extra.end());
+  return body;
+}
+
+// What the header check and the sample reader make of a whole file.
+struct Reading {
+  int result = ErrNone;
+  WaveHeader header;
+  long dataAt = -1;  // where the header check left the file
+  std::string out;
+  std::vector<int32_t> samples;
+};
+
+Reading Read(const std::vector<uint8_t>& file) {
+  Reading reading;
+  FILE* f = OpenBytes(file);
+  reading.out = Captured([&] {
+    reading.result = CheckWaveHeader(f, "tone.wav", &reading.header);
+    reading.dataAt = std::ftell(f);
+    SampleBuffer buffer;
+    if (reading.result == ErrNone) reading.result = ReadSamples(&buffer, f, reading.header);
+    reading.samples = buffer.samples;
+  });
+  std::fclose(f);
+  return reading;
+}
 
 struct ConversionCase {
   const char* what;
@@ -83,6 +149,49 @@ TEST_F(WaveInputTest, ConvertsFramesToScaledMonoSamples) {
     ASSERT_EQ(ReadAll(Wav(c.bits, c.channels, c.data), &buffer), ErrNone);
     EXPECT_EQ(buffer.count, static_cast<int32_t>(c.expected.size()));
     EXPECT_EQ(buffer.samples, c.expected);
+  }
+}
+
+TEST_F(WaveInputTest, ChunkLayoutsReadLikeTheCanonicalFile) {
+  const std::vector<int32_t> samples = {0, 1000, -1000, 32767, -32768, 5, -5};
+  for (const testwav::Format& base : {testwav::Format{22050, 16, 1}, testwav::Format{8000, 8, 2}}) {
+    SCOPED_TRACE(base.bits);
+    const std::vector<uint8_t> canonical = testwav::EncodeWav(samples, base);
+    const std::vector<uint8_t> data(canonical.begin() + 44, canonical.end());
+    auto layout = [&](testwav::Layout l) {
+      testwav::Format f = base;
+      f.layout = l;
+      return testwav::EncodeWav(samples, f);
+    };
+    const struct {
+      const char* what;
+      std::vector<uint8_t> file;
+      long dataAt;
+    } cases[] = {
+        {"LIST chunk of odd size before the data", layout(testwav::Layout::List), 68},
+        {"extensible format chunk", layout(testwav::Layout::Extensible), 68},
+        {"JUNK before an 18-byte format chunk, RIFF size 0",
+         Riff("WAVE", {Chunk("JUNK", std::vector<uint8_t>(27, 0)),
+                       Chunk("fmt ", FormatBody(base, {0, 0})), Chunk("data", data)}),
+         82},
+    };
+    g_state.WaveRate = 0;
+    const Reading expected = Read(canonical);
+    ASSERT_EQ(expected.result, ErrNone);
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.what);
+      g_state.WaveRate = 0;
+      const Reading r = Read(c.file);
+      EXPECT_EQ(r.result, ErrNone);
+      EXPECT_EQ(PendingDetail(), "");
+      EXPECT_EQ(r.out, expected.out);
+      EXPECT_EQ(r.dataAt, c.dataAt);
+      EXPECT_EQ(r.header.channels, expected.header.channels);
+      EXPECT_EQ(r.header.rate, expected.header.rate);
+      EXPECT_EQ(r.header.bits, expected.header.bits);
+      EXPECT_EQ(r.header.dataSize, expected.header.dataSize);
+      EXPECT_EQ(r.samples, expected.samples);
+    }
   }
 }
 
@@ -136,19 +245,69 @@ TEST_F(WaveInputTest, RefusedHeadersPrintNothingAndKeepTheRate) {
     std::copy(bytes.begin(), bytes.end(), file.begin() + static_cast<std::ptrdiff_t>(at));
     return file;
   };
+  auto extensible = [](uint16_t tag, uint16_t bits) {
+    testwav::Format f{16000, bits, 1, tag, testwav::Layout::Extensible};
+    return testwav::EncodeWav({1, 2}, f);
+  };
   std::vector<uint8_t> header43 = testwav::WavHeader({16000, 16, 1}, 0);
   header43.pop_back();
+  std::vector<uint8_t> unknownSubFormat = extensible(1, 16);
+  unknownSubFormat[50] ^= 0xFF;
+  const testwav::Format mono16{16000, 16, 1};
+  const std::string damaged = "the file is damaged: export the sound again as a WAV file";
+  const std::string notWave =
+      "tone.wav: not a RIFF/WAVE file; save the sound as a WAV file with 8- or 16-bit PCM samples";
+  const std::string noData =
+      "tone.wav: no `data` chunk; the file is cut short or damaged: export the sound again";
+  const std::string toPcm =
+      "the chip tools read PCM samples only: "
+      "convert with `sox tone.wav -e signed-integer -b 16 out.wav`";
+  const std::string toInt =
+      "the chip tools read 8- or 16-bit integers: "
+      "convert with `sox tone.wav -e signed-integer -b 16 out.wav`";
+  const std::string to16 =
+      "the chip tools read 8 or 16 bits: convert with `sox tone.wav -b 16 out.wav`";
+  const std::string toMono =
+      "the chip tools read mono or stereo: mix down with `sox tone.wav -c 1 out.wav` (or `-c 2`)";
   const struct {
     const char* what;
     std::vector<uint8_t> file;
+    std::string detail;
   } cases[] = {
-      {"not RIFF", patched(0, {'R', 'I', 'F', 'X'})},
-      {"no channels", patched(22, {0, 0})},
-      {"three channels", patched(22, {3, 0})},
-      {"12-bit samples", patched(34, {12, 0})},
-      {"24-bit samples", patched(34, {24, 0})},
-      {"data size of 2 GB", patched(40, {0, 0, 0, 0x80})},
-      {"header of 43 bytes", header43},
+      {"not RIFF", patched(0, {'R', 'I', 'F', 'X'}), notWave},
+      {"RIFF of another form", patched(8, {'A', 'V', 'I', ' '}), notWave},
+      {"file shorter than the RIFF header", {'R', 'I', 'F', 'F'}, notWave},
+      {"no channels", patched(22, {0, 0}), "tone.wav: 0 channels; " + toMono},
+      {"three channels", patched(22, {3, 0}), "tone.wav: 3 channels; " + toMono},
+      {"12-bit samples", patched(34, {12, 0}), "tone.wav: 12-bit samples; " + to16},
+      {"24-bit samples", patched(34, {24, 0}), "tone.wav: 24-bit samples; " + to16},
+      {"24-bit samples behind an extensible header", extensible(1, 24),
+       "tone.wav: 24-bit samples; " + to16},
+      {"float samples", testwav::EncodeWav({1}, {16000, 32, 1, 3}),
+       "tone.wav: 32-bit float samples; " + toInt},
+      {"float samples behind an extensible header", extensible(3, 64),
+       "tone.wav: 64-bit float samples; " + toInt},
+      {"MS ADPCM", patched(20, {2, 0}), "tone.wav: compressed format 0x0002; " + toPcm},
+      {"extensible header of an unknown sub-format", unknownSubFormat,
+       "tone.wav: compressed format 0xFFFE; " + toPcm},
+      {"format chunk of 14 bytes",
+       Riff("WAVE", {Chunk("fmt ", std::vector<uint8_t>(14, 1)), Chunk("data", {})}),
+       "tone.wav: `fmt ` chunk of 14 bytes, fewer than 16; " + damaged},
+      {"samples without a format chunk", Riff("WAVE", {Chunk("data", {1, 2})}),
+       "tone.wav: no `fmt ` chunk before the samples; " + damaged},
+      {"samples before the format chunk",
+       Riff("WAVE", {Chunk("data", {1, 2}), Chunk("fmt ", FormatBody(mono16))}),
+       "tone.wav: no `fmt ` chunk before the samples; " + damaged},
+      {"header of 43 bytes", header43, noData},
+      {"format chunk cut short",
+       Riff("WAVE", {std::vector<uint8_t>{'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0}}), noData},
+      {"chunk claiming 4 GiB before the data",
+       Riff("WAVE", {Chunk("fmt ", FormatBody(mono16)),
+                     {'L', 'I', 'S', 'T', 0xFF, 0xFF, 0xFF, 0xFF}, Chunk("data", {1, 2})}),
+       noData},
+      {"data size of 2 GB", patched(40, {0, 0, 0, 0x80}),
+       "tone.wav: `data` chunk of 2147483648 bytes, 2 GB or more; no chip holds such a sound and "
+       "the header is likely damaged: export the sound again"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -156,8 +315,9 @@ TEST_F(WaveInputTest, RefusedHeadersPrintNothingAndKeepTheRate) {
     FILE* f = OpenBytes(c.file);
     WaveHeader header;
     int r = 0;
-    EXPECT_EQ(Captured([&] { r = CheckWaveHeader(f, &header); }), "");
+    EXPECT_EQ(Captured([&] { r = CheckWaveHeader(f, "tone.wav", &header); }), "");
     EXPECT_EQ(r, ErrWaveFile);
+    EXPECT_EQ(PendingDetail(), c.detail);
     EXPECT_EQ(g_state.WaveRate, 8000);
     std::fclose(f);
   }
@@ -168,7 +328,7 @@ TEST_F(WaveInputTest, RateMessagesWarnOnlyWhenTheRateChanges) {
   for (uint32_t rate : {22050u, 16000u, 16000u}) {
     FILE* f = OpenBytes(testwav::WavHeader({rate, 16, 1}, 0));
     WaveHeader header;
-    out += Captured([&] { EXPECT_EQ(CheckWaveHeader(f, &header), ErrNone); });
+    out += Captured([&] { EXPECT_EQ(CheckWaveHeader(f, "tone.wav", &header), ErrNone); });
     EXPECT_EQ(std::ftell(f), 44);
     std::fclose(f);
   }

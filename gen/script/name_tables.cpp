@@ -42,7 +42,7 @@ int ReserveWaveRange(SoundDef* sound) {
   s.Wave = std::fopen(sound->text.c_str(), "rb");
   if (s.Wave == nullptr) return ErrFileOpen;
   WaveHeader header;
-  int r = CheckWaveHeader(s.Wave, &header);
+  int r = CheckWaveHeader(s.Wave, sound->text.c_str(), &header);
   if (r == ErrNone) {
     sound->frames = WaveFrameCount(header);
     uint32_t size = SoundSize(sound->kind, sound->frames);

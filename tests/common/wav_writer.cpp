@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 namespace testwav {
 namespace {
@@ -20,6 +21,47 @@ void Put32(std::vector<uint8_t>& out, uint32_t v) {
 
 void PutTag(std::vector<uint8_t>& out, const char* tag) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(tag[i]));
+}
+
+struct LayoutName {
+  const char* name;
+  Layout layout;
+};
+
+const LayoutName kLayouts[] = {
+    {"canonical", Layout::Canonical}, {"list", Layout::List}, {"extensible", Layout::Extensible}};
+
+// The fourteen bytes after the format tag in every sub-format GUID of an extensible header.
+const uint8_t kSubFormatTail[] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                  0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+void PutFormatChunk(std::vector<uint8_t>& out, const Format& f) {
+  const bool extensible = f.layout == Layout::Extensible;
+  const uint32_t blockAlign = f.channels * (f.bits / 8u);
+  PutTag(out, "fmt ");
+  Put32(out, extensible ? 40 : 16);
+  Put16(out, extensible ? 0xFFFE : f.tag);
+  Put16(out, f.channels);
+  Put32(out, f.rate);
+  Put32(out, f.rate * blockAlign);
+  Put16(out, blockAlign);
+  Put16(out, f.bits);
+  if (!extensible) return;
+  Put16(out, 22);                           // extension size
+  Put16(out, f.bits);                       // valid bits
+  Put32(out, f.channels == 2 ? 0x3 : 0x4);  // front left and right, or front centre
+  Put16(out, f.tag);
+  out.insert(out.end(), std::begin(kSubFormatTail), std::end(kSubFormatTail));
+}
+
+// An INFO list with one 3-byte comment: 15 bytes, so a pad byte follows.
+void PutListChunk(std::vector<uint8_t>& out) {
+  PutTag(out, "LIST");
+  Put32(out, 15);
+  PutTag(out, "INFO");
+  PutTag(out, "ICMT");
+  Put32(out, 3);
+  for (uint8_t b : {'h', 'i', '\0', '\0'}) out.push_back(b);
 }
 
 int32_t Clamp16(double v) {
@@ -64,20 +106,24 @@ std::vector<int32_t> MakeSamples(const Signal& signal, uint32_t frames, uint32_t
   return out;
 }
 
+bool LayoutByName(const std::string& name, Layout* layout) {
+  for (const LayoutName& l : kLayouts) {
+    if (name != l.name) continue;
+    *layout = l.layout;
+    return true;
+  }
+  return false;
+}
+
 std::vector<uint8_t> WavHeader(const Format& f, uint32_t dataSize) {
+  std::vector<uint8_t> chunks;
+  PutFormatChunk(chunks, f);
+  if (f.layout == Layout::List) PutListChunk(chunks);
   std::vector<uint8_t> out;
-  uint32_t blockAlign = f.channels * (f.bits / 8u);
   PutTag(out, "RIFF");
-  Put32(out, 36 + dataSize);
+  Put32(out, static_cast<uint32_t>(4 + chunks.size() + 8) + dataSize);
   PutTag(out, "WAVE");
-  PutTag(out, "fmt ");
-  Put32(out, 16);
-  Put16(out, 1);
-  Put16(out, f.channels);
-  Put32(out, f.rate);
-  Put32(out, f.rate * blockAlign);
-  Put16(out, blockAlign);
-  Put16(out, f.bits);
+  out.insert(out.end(), chunks.begin(), chunks.end());
   PutTag(out, "data");
   Put32(out, dataSize);
   return out;

@@ -1,6 +1,7 @@
 #pragma once
 // Test WAV files are made, not downloaded: a few signal shapes at any rate, 8 or 16 bits,
-// mono or stereo, written with the canonical 44-byte header the generator reads.
+// mono or stereo, written with the canonical 44-byte header or in the chunk layouts that common
+// editors write.
 
 #include <cstdint>
 #include <string>
@@ -18,11 +19,21 @@ struct Signal {
   uint32_t seed = 1;         // noise
 };
 
+// Where the header's fields stand: the canonical 44 bytes; a LIST chunk of odd size (so a pad
+// byte follows it) between "fmt " and "data", as ffmpeg and audio editors write it; or a
+// WAVE_FORMAT_EXTENSIBLE format chunk, whose sub-format GUID carries the format tag.
+enum class Layout { Canonical, List, Extensible };
+
 struct Format {
   uint32_t rate = 16000;
   uint16_t bits = 16;
   uint16_t channels = 1;
+  uint16_t tag = 1;  // format tag: 1 PCM, 3 float, anything else compressed
+  Layout layout = Layout::Canonical;
 };
+
+// "canonical", "list" or "extensible"; false for any other name.
+bool LayoutByName(const std::string& name, Layout* layout);
 
 // frames samples of the signal on the 16-bit scale (-32768..32767).
 std::vector<int32_t> MakeSamples(const Signal& signal, uint32_t frames, uint32_t rate);
@@ -30,7 +41,8 @@ std::vector<int32_t> MakeSamples(const Signal& signal, uint32_t frames, uint32_t
 // A whole WAV file: header and data. Stereo files carry the samples in both channels.
 std::vector<uint8_t> EncodeWav(const std::vector<int32_t>& samples, const Format& format);
 
-// The 44-byte header alone, announcing dataSize bytes (which may be a lie, for bad inputs).
+// The header alone, up to the first sample byte, announcing dataSize bytes (which may be a lie,
+// for bad inputs) in its last four bytes. 44 bytes in the canonical layout.
 std::vector<uint8_t> WavHeader(const Format& format, uint32_t dataSize);
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);

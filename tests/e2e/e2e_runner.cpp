@@ -76,13 +76,16 @@ bool MakeWav(const std::string& dir, const WavInput& wav) {
   if (p.count("rate")) f.rate = static_cast<uint32_t>(std::atoi(p.at("rate").c_str()));
   if (p.count("bits")) f.bits = static_cast<uint16_t>(std::atoi(p.at("bits").c_str()));
   if (p.count("channels")) f.channels = static_cast<uint16_t>(std::atoi(p.at("channels").c_str()));
+  if (p.count("tag")) f.tag = static_cast<uint16_t>(std::strtol(p.at("tag").c_str(), nullptr, 0));
+  if (p.count("layout") && !testwav::LayoutByName(p.at("layout"), &f.layout)) return false;
   uint32_t frames = p.count("frames") ? static_cast<uint32_t>(std::atoi(p.at("frames").c_str())) : 100;
   auto samples = testwav::MakeSamples(SignalOf(p), frames, f.rate);
   std::vector<uint8_t> bytes = testwav::EncodeWav(samples, f);
   // Bad inputs: a header that lies about its data, a file cut short, another identifier.
   if (p.count("announce")) {
     uint32_t size = static_cast<uint32_t>(std::strtoll(p.at("announce").c_str(), nullptr, 0));
-    for (int i = 0; i < 4; ++i) bytes[40 + i] = static_cast<uint8_t>(size >> (8 * i));
+    const size_t at = testwav::WavHeader(f, 0).size() - 4;
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(size >> (8 * i));
   }
   if (p.count("cut")) bytes.resize(static_cast<size_t>(std::atoi(p.at("cut").c_str())));
   if (p.count("riff") && bytes.size() >= 4) std::copy_n(p.at("riff").begin(), 4, bytes.begin());
