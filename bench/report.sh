@@ -169,7 +169,8 @@ $(load_lines)
 
 Input: \`long.wav\`, $long_frames samples (10 minutes at 44.1 kHz), 16-bit mono, sha256
 \`$(sha256sum "$data/long.wav" | cut -c1-16)…\`. qs71gen compiles a one-sound script into a
-$file_size-byte image (\`\$FILESIZE = ${file_size_hex}h\`, written as 0xFF first); ffmpeg
+$file_size-byte image (\`\$FILESIZE = ${file_size_hex}h\`, written as 0xFF first, and \`\$GRPADR = 4\`
+so that the group entry can reach a sound that ends above 16 MiB); ffmpeg
 (\`-c:a adpcm_ima_wav\`, no trellis; \`pcm_mulaw -f mulaw\`; \`pcm_s16le -f s16le\`) and sox
 (\`-t ima\`, \`-t ul\`, \`-t s16\`) encode the same file. Ratio: qs71gen's best time over the
 tool's (below 1: qs71gen is faster).

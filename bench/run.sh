@@ -33,7 +33,8 @@ prog=$build/bench/qs71_bench_prog
 stream=$build/bench/qs71_bench_stream
 emulated=$build/usbwriter/libqs71_usb_writer_emulated.so
 
-# The long sound: 10 minutes at 44.1 kHz, 16-bit mono. FileSize 64 MiB holds it even as PCM16.
+# The long sound: 10 minutes at 44.1 kHz, 16-bit mono. FileSize 64 MiB holds it even as PCM16;
+# its last byte then lies above 16 MiB, which only a 4-byte group address can point at.
 long_frames=26460000
 long_rate=44100
 file_size_hex=4000000
@@ -67,8 +68,8 @@ build_release() {
 }
 
 write_script() {  # kind wave path
-  printf '.GLOBAL $FILESIZE = %sh\n.%s voice = "%s"\n.SECTION [0] $GROUPS = voice(44100):0\n' \
-    "$file_size_hex" "$1" "$2" >"$3"
+  printf '%s\n' ".GLOBAL \$FILESIZE = ${file_size_hex}h" '.GLOBAL $GRPADR = 4' ".$1 voice = \"$2\"" \
+    '.SECTION [0] $GROUPS = voice(44100):0' >"$3"
 }
 
 make_inputs() {

@@ -105,6 +105,8 @@ int ImportWave(const SoundDef& sound, Encoder encode) {
 }  // namespace
 
 int RampWord(int32_t position, uint32_t* word) {
+  // The upper 24 bits of the header word are all the chip has to find the ramp with.
+  if (position < 0 || position > 0xFFFFFF) return ErrRampPosition;
   int32_t divider = 0;
   if (!ClockDivider(g_state.MainClk, g_state.Ramp_Rate, &divider)) return ErrRampRate;
   *word = (static_cast<uint32_t>(position) << 8) | (static_cast<uint32_t>(divider) & 0xFF);

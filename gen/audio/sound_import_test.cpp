@@ -99,10 +99,29 @@ TEST_F(SoundImportTest, RampIncGoesToTheSecondHeaderWord) {
   EXPECT_EQ(g_state.RampIncDone, 1);
 }
 
-TEST_F(SoundImportTest, RampWordKeepsTheLow24BitsOfThePosition) {
+TEST_F(SoundImportTest, RampWordHoldsPositionsOfTheFirst16MiBOnly) {
+  const struct {
+    int32_t position;
+    int result;
+    uint32_t word;
+  } cases[] = {
+      {0, ErrNone, 0x07u},
+      {0x234567, ErrNone, 0x23456707u},
+      {0xFFFFFF, ErrNone, 0xFFFFFF07u},
+      {0x1000000, ErrRampPosition, 0},
+      {0x01234567, ErrRampPosition, 0},
+      {-1, ErrRampPosition, 0},
+      {INT32_MIN, ErrRampPosition, 0},
+  };
+  for (const auto& c : cases) {
+    uint32_t word = 0;
+    EXPECT_EQ(RampWord(c.position, &word), c.result) << std::hex << c.position;
+    EXPECT_EQ(word, c.word) << std::hex << c.position;
+  }
+}
+
+TEST_F(SoundImportTest, RampWordKeepsTheLow8BitsOfTheDivider) {
   uint32_t word = 0;
-  ASSERT_EQ(RampWord(0x01234567, &word), ErrNone);
-  EXPECT_EQ(word, 0x23456707u);
   g_state.MainClk = 1000;
   g_state.Ramp_Rate = 3;  // (1000 + 1) / 3 - 1 = 332: only the low 8 bits are kept
   ASSERT_EQ(RampWord(0, &word), ErrNone);
@@ -113,15 +132,23 @@ TEST_F(SoundImportTest, RampSoundRefusalsWriteNothing) {
   const std::string path = WriteWav("ramp_bad.wav", Ramp(16));
   Define("RampInc", path, KindAdpcm, 0);
   Define("RampDec", path, KindPcm16, 0x100);
-  g_state.Ramp_Rate = 0;
+  // RampDec's first byte lies at file position 0x200 - Offset.
   const struct {
     const char* name;
+    int32_t rampRate, offset;
     int code;
-  } cases[] = {{"RampInc", ErrInternal}, {"RampDec", ErrRampRate}};
+  } cases[] = {
+      {"RampInc", 64000, 0, ErrInternal},
+      {"RampDec", 0, 0, ErrRampRate},
+      {"RampDec", 64000, 0x201, ErrRampPosition},
+      {"RampDec", 64000, -0xFFFE00, ErrRampPosition},
+  };
   for (const auto& c : cases) {
+    g_state.Ramp_Rate = c.rampRate;
+    g_state.Offset = c.offset;
     std::string out;
-    EXPECT_EQ(Import(c.name, &out), c.code) << c.name;
-    EXPECT_EQ(out, "") << c.name;
+    EXPECT_EQ(Import(c.name, &out), c.code) << c.name << " " << c.offset;
+    EXPECT_EQ(out, "") << c.name << " " << c.offset;
   }
   EXPECT_EQ(image_.Bytes(), Blank());
   EXPECT_EQ(g_state.RampDecDone + g_state.RampIncDone, 0);

@@ -72,6 +72,17 @@ uint32_t SectionEntry(int32_t secBase, int32_t flags, int32_t option, int32_t gr
 
 int32_t GroupEntrySize(int32_t grpAdr) { return WrapAdd(WrapMul(2, grpAdr), 2); }
 
+// Bits 11 to 31 of the entry carry address bits 3 to 23: the chip finds group tables in the
+// first 16 MiB only, whatever GrpAdr is.
+bool SectionEntryHolds(int64_t tableAddress) {
+  return tableAddress >= 0 && tableAddress <= 0xFFFFFF;
+}
+
+bool GroupAddressFits(int64_t address, int32_t grpAdr) {
+  if (grpAdr < 1 || grpAdr > kMaxGrpAdr) return false;
+  return address >= 0 && address < (int64_t{1} << (8 * grpAdr));
+}
+
 namespace {
 
 void PrintSectionLine(int32_t i) {
@@ -85,16 +96,23 @@ void PrintSectionLine(int32_t i) {
 
 }  // namespace
 
+// SecBase keeps the wrapping arithmetic of the script; tableAddress follows the same sum
+// exactly, so that a table pushed past the entry's reach cannot wrap back into it unseen.
 int WriteSectionTable() {
   CompileState& s = g_state;
   if (s.MaxSection < 0 || s.MaxSection >= kSectionCount) return ErrInternal;
   const int32_t entrySize = GroupEntrySize(s.GrpAdr);
   s.SecBase[0] = GroupStart(s.MaxSection);
+  int64_t tableAddress = s.SecBase[0];
   for (int32_t i = 0; i <= s.MaxSection; ++i) {
-    if (i >= 1) s.SecBase[i] = WrapAdd(s.SecBase[i - 1], WrapMul(entrySize, s.SecGroups[i - 1]));
+    if (i >= 1) {
+      s.SecBase[i] = WrapAdd(s.SecBase[i - 1], WrapMul(entrySize, s.SecGroups[i - 1]));
+      tableAddress += int64_t{entrySize} * s.SecGroups[i - 1];
+    }
     PrintSectionLine(i);
     s.SoundBase = WrapAdd(s.SecBase[i], WrapMul(entrySize, s.SecGroups[i]));
     std::printf("Groups = %d\n", s.SecGroups[i]);
+    if (s.SecGroups[i] != 0 && !SectionEntryHolds(tableAddress)) return ErrGroupTableAddress;
     uint32_t entry = SectionEntry(s.SecBase[i], s.SecFlags[i], s.SecOption[i], s.SecGroups[i]);
     int r = ImageWriteWordAt(SectionEntryPos(i), entry);
     if (r != ErrNone) return r;
@@ -122,6 +140,16 @@ int WriteGroupEntry(int32_t position, uint8_t type, int32_t divider, const Sound
   return r != ErrNone ? r : ImageFlush();
 }
 
+// A field that wrapped would send the chip into another sound, or play a silence for another
+// length. The last address is stored complemented, which fits exactly when the address does.
+int CheckLinkAddresses(const SoundDef& sound, int32_t grpAdr) {
+  const int64_t first = int64_t{g_state.SoundBase} + sound.start;
+  const int64_t last = int64_t{g_state.SoundBase} + sound.end;
+  if (!GroupAddressFits(first, grpAdr)) return ErrSoundAddress;
+  if (GroupAddressFits(last, grpAdr)) return ErrNone;
+  return KindHasData(sound.kind) ? ErrSoundAddress : ErrLinkLength;
+}
+
 }  // namespace
 
 // The listing shows the type byte before the link's flag (bit 6) is applied; the chip reads
@@ -145,5 +173,6 @@ int LinkGroup(int32_t n, const char* name, int32_t a, int32_t b) {
   std::printf("Section[%3d]: Link %s %-9s (%02X%s)\n", n, kind->label, sound->name.c_str(),
               static_cast<unsigned>(type), last ? "*" : " ");
   if (b != 0) type |= 0x40;
-  return WriteGroupEntry(position, type, divider, *sound);
+  int r = CheckLinkAddresses(*sound, s.GrpAdr);
+  return r != ErrNone ? r : WriteGroupEntry(position, type, divider, *sound);
 }

@@ -192,28 +192,86 @@ TEST_F(SectionTableTest, FirstOfTwoLinksHasNoEndMark) {
 }
 
 TEST_F(SectionTableTest, SilenceAndMuteEntriesForEachGrpAdr) {
-  ASSERT_EQ(DefineSound("pause", "", KindSilence, 0x100), ErrNone);
+  ASSERT_EQ(DefineSound("pause", "", KindSilence, 0x10), ErrNone);
   ASSERT_EQ(DefineSound("hush", "", KindMute, 0x100), ErrNone);
   struct Case {
-    int32_t grpAdr;
+    int32_t grpAdr, soundBase;
     const char* name;
     std::vector<uint8_t> entry;
   };
   const Case cases[] = {
-      {1, "pause", Bytes({0x80, 7, 0x58, 0xA8})},
-      {2, "hush", Bytes({0x88, 7, 0x58, 0x34, 0xA8, 0xCA})},
-      {3, "pause", Bytes({0x80, 7, 0x58, 0x34, 0x12, 0xA8, 0xCA, 0xED})},
-      {4, "hush", Bytes({0x88, 7, 0x58, 0x34, 0x12, 0x00, 0xA8, 0xCA, 0xED, 0xFF})},
+      {1, 0x58, "pause", Bytes({0x80, 7, 0x58, 0x98})},
+      {2, 0x3458, "hush", Bytes({0x88, 7, 0x58, 0x34, 0xA8, 0xCA})},
+      {3, 0x123458, "pause", Bytes({0x80, 7, 0x58, 0x34, 0x12, 0x98, 0xCB, 0xED})},
+      {4, 0x123458, "hush", Bytes({0x88, 7, 0x58, 0x34, 0x12, 0x00, 0xA8, 0xCA, 0xED, 0xFF})},
   };
   for (const Case& c : cases) {
     g_state.GrpAdr = c.grpAdr;
     g_state.SecGroups[0] = 1;
     g_state.SecLinked[0] = 0;
     g_state.SecBase[0] = 16;
-    g_state.SoundBase = 0x123458;
+    g_state.SoundBase = c.soundBase;
     std::string out;
     ASSERT_EQ(Captured(&out, [&] { return LinkGroup(0, c.name, 64000, 0); }), ErrNone);
     EXPECT_EQ(ImageAt(16, c.entry.size()), c.entry) << c.grpAdr;
+  }
+}
+
+// Each width at its edge: the last address that fits and the first that does not, for the
+// first address (where the sound starts) and the last one (a sound or silence that straddles
+// the edge). Entries that fit keep their bytes; a refused link is listed but writes nothing.
+TEST_F(SectionTableTest, LinkAddressesAtTheEdgeOfEachGrpAdr) {
+  const std::string two = (ScratchFolder(QS71_TEST_TMPDIR, "section") / "two.wav").string();
+  testwav::Format format{8000, 8, 1};
+  ASSERT_TRUE(testwav::WriteFile(two, testwav::EncodeWav(testwav::MakeSamples({}, 2, 8000), format)));
+  const std::string literal = "\"" + two + "\"";
+  struct Case {
+    int32_t grpAdr, soundBase;
+    int32_t length;  // of a silence; 0 links a PCM8 sound of two bytes instead
+    int result;
+    std::vector<uint8_t> addresses;  // the bytes after type and divider
+  };
+  const Case cases[] = {
+      {1, 0xFE, 0, ErrNone, Bytes({0xFE, 0x00})},
+      {1, 0xFF, 0, ErrSoundAddress, {}},
+      {1, 0x100, 0, ErrSoundAddress, {}},
+      {1, 0x40, 0xC0, ErrNone, Bytes({0x40, 0x00})},
+      {1, 0x40, 0xC1, ErrLinkLength, {}},
+      {1, 0x100, 1, ErrSoundAddress, {}},
+      {2, 0xFFFE, 0, ErrNone, Bytes({0xFE, 0xFF, 0x00, 0x00})},
+      {2, 0xFFFF, 0, ErrSoundAddress, {}},
+      {2, 0x40, 0xFFC0, ErrNone, Bytes({0x40, 0x00, 0x00, 0x00})},
+      {2, 0x40, 0xFFC1, ErrLinkLength, {}},
+      {3, 0xFFFFFE, 0, ErrNone, Bytes({0xFE, 0xFF, 0xFF, 0x00, 0x00, 0x00})},
+      {3, 0xFFFFFF, 0, ErrSoundAddress, {}},
+      {3, 0x1000000, 0, ErrSoundAddress, {}},
+      {3, 0x40, 0xFFFFC0, ErrNone, Bytes({0x40, 0x00, 0x00, 0x00, 0x00, 0x00})},
+      {3, 0x40, 0xFFFFC1, ErrLinkLength, {}},
+      {3, 0x40, 0x7FFFFFFF, ErrLinkLength, {}},
+      {4, 0x7FFFFFFF, 0, ErrNone, Bytes({0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x7F})},
+      {4, 0x40, 0x7FFFFFFF, ErrNone, Bytes({0x40, 0, 0, 0, 0xC1, 0xFF, 0xFF, 0x7F})},
+      {4, -2, 0, ErrSoundAddress, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.grpAdr << " " << std::hex << c.soundBase << " " << c.length);
+    ResetKeepingImage();
+    FreeNames();
+    FreshImage();
+    std::string out;
+    if (c.length == 0) {
+      ASSERT_EQ(Captured(&out, [&] { return DefineSound("s", literal.c_str(), KindPcm8, 0); }), ErrNone);
+    } else {
+      ASSERT_EQ(DefineSound("s", "", KindSilence, c.length), ErrNone);
+    }
+    g_state.GrpAdr = c.grpAdr;
+    g_state.SecGroups[0] = 2;
+    g_state.SecLinked[0] = 0;
+    g_state.SecBase[0] = 16;
+    g_state.SoundBase = c.soundBase;
+    ASSERT_EQ(Captured(&out, [] { return LinkGroup(0, "s", 64000, 0); }), c.result);
+    EXPECT_EQ(out.rfind("Section[  0]: Link ", 0), 0u) << out;
+    EXPECT_EQ(g_state.SecLinked[0], 1);
+    EXPECT_EQ(ImageAt(18, c.addresses.size() + 1), c.addresses);
   }
 }
 
@@ -254,6 +312,40 @@ TEST_F(SectionTableTest, KindOutsideTheTableOrBadGrpAdrWritesNothing) {
   EXPECT_EQ(out, "");
   EXPECT_EQ(g_state.SecLinked[0], 0);
   EXPECT_TRUE(ImageBytes().empty());
+}
+
+// Section 1's table follows section 0's links; GroupStart is 32 and entries are 8 bytes.
+TEST_F(SectionTableTest, GroupTableMustLieWithinReachOfItsSectionEntry) {
+  struct Case {
+    int32_t linksBefore, links;
+    int result;
+    std::vector<uint8_t> entry;  // of section 1, at 16
+  };
+  const Case cases[] = {
+      {0x1FFFFB, 1, ErrNone, Bytes({0x78, 0xFF, 0xFF, 0xFF})},  // at 0xFFFFF8
+      {0x1FFFFC, 1, ErrGroupTableAddress, {}},                 // at 0x1000000
+      {0x1FFFFC, 0, ErrNone, Bytes({0xFF, 0xFF, 0xFF, 0xFF})},  // no links, no table to find
+      {0x20000000, 1, ErrGroupTableAddress, {}},  // 2^32 bytes on: SecBase wraps back to 32
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.linksBefore << " " << c.links);
+    ResetKeepingImage();
+    FreshImage();
+    g_state.MaxSection = 1;
+    g_state.SecGroups[0] = c.linksBefore;
+    g_state.SecGroups[1] = c.links;
+    std::string out;
+    EXPECT_EQ(Captured(&out, [] { return WriteSectionTable(); }), c.result);
+    EXPECT_NE(out.find("<Sectin 0001>"), std::string::npos);
+    EXPECT_EQ(ImageAt(16, 4), c.entry);
+  }
+}
+
+TEST(SectionEntryTest, HoldsTableAddressesOfTheFirst16MiB) {
+  EXPECT_FALSE(SectionEntryHolds(-1));
+  EXPECT_TRUE(SectionEntryHolds(0));
+  EXPECT_TRUE(SectionEntryHolds(0xFFFFFF));
+  EXPECT_FALSE(SectionEntryHolds(0x1000000));
 }
 
 TEST_F(SectionTableTest, WriteFailureIsReturned) {

@@ -55,6 +55,11 @@ const CodeRow kCodes[] = {
     {ErrGroupRate, "Invalid group rate 0 for <%s>", P, P},
     {ErrFilePosition, "Image position out of range", P, P},
     {ErrLiteralTooLong, "Literal or name longer than 1023 characters", P, S},
+    {ErrSilenceLength, "Invalid silence or mute length, it must be at least 1", P, S},
+    {ErrGroupTableAddress, "Group table beyond 16 MiB, out of its section entry's reach", P, S},
+    {ErrSoundAddress, "Address of <%s> does not fit in GrpAdr bytes", P, P},
+    {ErrLinkLength, "Length of <%s> does not fit its link in GrpAdr bytes", P, P},
+    {ErrRampPosition, "Ramp sound <%s> beyond 16 MiB, out of its header word's reach", P, P},
 };
 
 const CodeRow* FindRow(int code) {

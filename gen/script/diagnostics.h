@@ -39,6 +39,13 @@ enum ResultCode {
   ErrGroupRate = -29,
   ErrFilePosition = -30,
   ErrLiteralTooLong = -31,
+  // Refusals of addresses and lengths that would wrap in the field the chip reads them from.
+  // An OTP part is written once, so a wrapped field is never left for the chip to find.
+  ErrSilenceLength = -32,
+  ErrGroupTableAddress = -33,
+  ErrSoundAddress = -34,
+  ErrLinkLength = -35,
+  ErrRampPosition = -36,
 };
 
 // Prints and counts (or not) one diagnostic for the current pass. text may be null.

@@ -77,6 +77,13 @@ const ReportCase kCases[] = {
     {2, ErrDivideByZero, 3, nullptr, nullptr},
     {1, ErrFileSize, 1, "0", "*Error Line1: Invalid FileSize 0, the image needs at least 512 bytes.\n"},
     {2, ErrFilePosition, 8, nullptr, "*Error Line8: Image position out of range.\n"},
+    {1, ErrSilenceLength, 3, nullptr, "*Error Line3: Invalid silence or mute length, it must be at least 1.\n"},
+    {2, ErrSilenceLength, 3, nullptr, nullptr},
+    {1, ErrGroupTableAddress, 9, nullptr, "*Error Line9: Group table beyond 16 MiB, out of its section entry's reach.\n"},
+    {2, ErrGroupTableAddress, 9, nullptr, nullptr},
+    {2, ErrSoundAddress, 6, "big", "*Error Line6: Address of <big> does not fit in GrpAdr bytes.\n"},
+    {2, ErrLinkLength, 6, "gap", "*Error Line6: Length of <gap> does not fit its link in GrpAdr bytes.\n"},
+    {2, ErrRampPosition, 4, "\"r.wav\"", "*Error Line4: Ramp sound <\"r.wav\"> beyond 16 MiB, out of its header word's reach.\n"},
 };
 
 TEST(ReportErrorTest, EveryCodeInBothPasses) {

@@ -55,6 +55,13 @@ int ReserveWaveRange(SoundDef* sound) {
   return r;
 }
 
+// The chip plays a silence or mute for the samples between the two addresses of its link, so
+// there is no way to ask for none; a length below 1 would wrap into millions of samples.
+int SetSilenceLength(SoundDef* sound, int32_t length) {
+  sound->end = WrapSub(length, 1);
+  return length < 1 ? ErrSilenceLength : ErrNone;
+}
+
 std::string WavePath(const char* literal) {
   size_t n = std::strlen(literal);
   return n >= 2 ? std::string(literal + 1, n - 2) : std::string();
@@ -91,10 +98,7 @@ int DefineSound(const char* name, const char* text, int32_t kind, int32_t length
   SoundDef* def = sound.get();
   g_soundIndex.emplace(key, def);
   g_sounds.push_back(std::move(sound));
-  if (!KindHasData(kind)) {
-    def->end = WrapSub(length, 1);
-    return ErrNone;
-  }
+  if (!KindHasData(kind)) return SetSilenceLength(def, length);
   if (FindSoundKind(kind) == nullptr) return ErrInternal;
   return ReserveWaveRange(def);
 }

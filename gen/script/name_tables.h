@@ -22,7 +22,8 @@ int DefineConst(const char* name, int32_t value);
 int32_t LookupConst(const char* name, int line);
 
 // text is the script literal with its quotes for the wave kinds and empty for Silence and
-// Mute; length is used only by those two.
+// Mute; length is used only by those two, and one below 1 gives ErrSilenceLength. A refused
+// sound stays defined, so that its $GROUPS lines are not reported as undefined as well.
 int DefineSound(const char* name, const char* text, int32_t kind, int32_t length);
 
 const SoundDef* FindSound(const char* name);

@@ -75,7 +75,7 @@ TEST_F(NameTablesTest, SilenceMuteAndFailures) {
   EXPECT_EQ(DefineSound("quiet", "", 1, 8000), ErrNone);
   EXPECT_EQ(FindSound("QUIET")->end, 7999);
   EXPECT_EQ(FindSound("quiet")->text, "Silence");
-  EXPECT_EQ(DefineSound("none", "", 7, 0), ErrNone);
+  EXPECT_EQ(DefineSound("none", "", 7, 0), ErrSilenceLength);
   EXPECT_EQ(FindSound("none")->end, -1);
   EXPECT_EQ(FindSound("none")->text, "Mute");
   EXPECT_EQ(DefineSound("Quiet", "", 7, 5), ErrVoiceRedefined);
@@ -88,6 +88,32 @@ TEST_F(NameTablesTest, SilenceMuteAndFailures) {
   ASSERT_EQ(list.size(), 5u);
   EXPECT_EQ(list.front()->name, "bad");
   EXPECT_EQ(list.back()->name, "quiet");
+}
+
+// Pass 1 knows only the length; whether a long one fits is up to the link, where SoundBase
+// and GrpAdr are known.
+TEST_F(NameTablesTest, SilenceAndMuteLengthsBelowOneAreRefusedButStayDefined) {
+  struct LengthCase {
+    int32_t kind, length;
+    int result;
+    int32_t end;
+  };
+  const LengthCase cases[] = {
+      {1, 1, ErrNone, 0},
+      {7, 0x7FFFFFFF, ErrNone, 0x7FFFFFFE},
+      {1, 0, ErrSilenceLength, -1},
+      {7, -5, ErrSilenceLength, -6},
+      {1, INT32_MIN, ErrSilenceLength, INT32_MAX},
+  };
+  for (const LengthCase& c : cases) {
+    FreeNames();
+    SCOPED_TRACE(c.length);
+    EXPECT_EQ(DefineSound("gap", "", c.kind, c.length), c.result);
+    ASSERT_NE(FindSound("gap"), nullptr);
+    EXPECT_EQ(FindSound("gap")->start, 0);
+    EXPECT_EQ(FindSound("gap")->end, c.end);
+  }
+  EXPECT_EQ(g_state.NextSoundStart, 0);
 }
 
 TEST(ConvertNumberTest, ParameterTexts) {
