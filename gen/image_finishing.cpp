@@ -1,11 +1,41 @@
 #include "image_finishing.h"
 
 #include <cstdio>
+#include <iterator>
+#include <string>
 
 #include "clock_divider.h"
 #include "compile_state.h"
 #include "image/image_file.h"
 #include "script/diagnostics.h"
+#include "script/statements.h"
+#include "warnings.h"
+
+namespace {
+
+// The OTP sizes of the family's parts; the programmer refuses an image of any other size.
+const int32_t kPartSizes[] = {262144, 524288, 1048576, 2097152};
+
+std::string PartSizeList() {
+  std::string list;
+  const size_t count = std::size(kPartSizes);
+  for (size_t i = 0; i < count; ++i) {
+    list += i == 0 ? "" : i + 1 == count ? " or " : ", ";
+    list += std::to_string(kPartSizes[i]);
+  }
+  return list;
+}
+
+void WarnIfNoPartHoldsTheImage() {
+  const int32_t size = g_state.FileSize;
+  for (int32_t part : kPartSizes) {
+    if (size == part) return;
+  }
+  Warn(FileSizeLine(), "the image is %d bytes (%Xh), a size no QS71 part has: the programmer "
+       "takes only %s bytes", size, static_cast<unsigned>(size), PartSizeList().c_str());
+}
+
+}  // namespace
 
 void PrintFinishingError(const char* text) { std::printf("\nErrors: %s. \n\n", text); }
 
@@ -51,6 +81,7 @@ int CheckFileSizeAndPad(int passResult) {
   }
   int r = ImageFill(0xFF, s.FileSize - size);
   if (r == ErrNone) r = ImageFlush();
+  if (r == ErrNone && passResult == 0) WarnIfNoPartHoldsTheImage();
   if (r == ErrNone) return passResult;
   PrintFinishingError(ErrorMessage(ErrWrite));
   return passResult + 1;

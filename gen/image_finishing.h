@@ -9,7 +9,8 @@ int WriteClockDividerWords();
 // Only while the pass result is 0: the image must not exceed MaxSize or the address limit.
 int CheckSizeLimits(int passResult);
 
-// Always: a longer image than FileSize is an error; a shorter one is padded with 0xFF.
+// Always: a longer image than FileSize is an error; a shorter one is padded with 0xFF. An image
+// that comes out whole (pass result 0) of a size that no part of the family has is warned about.
 int CheckFileSizeAndPad(int passResult);
 
 // Prints a finishing error in the style of the size messages.

@@ -7,6 +7,7 @@
 
 #include "compile_state.h"
 #include "image/image_file.h"
+#include "script/statements.h"
 
 namespace {
 
@@ -103,6 +104,27 @@ TEST_F(FinishingTest, SizeLimitAlwaysShowsMaxSize) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nErrors: Exceed MaxSize 1000. \n\n");
   g_state.AddressLimit = 0x10000000;
   EXPECT_EQ(CheckSizeLimits(0), 0);
+}
+
+TEST_F(FinishingTest, ImageSizeOfNoPartIsWarnedAbout) {
+  struct PartCase {
+    int32_t fileSize;
+    int passResult;
+    bool warned;
+  };
+  const PartCase cases[] = {
+      {0x40000, 0, false}, {0x80000, 0, false}, {0x100000, 0, false}, {0x200000, 0, false},
+      {0x3FFFF, 0, true},  {0x1000, 0, true},   {0x1000, 1, false},  // no image, no warning
+  };
+  ResetStatements();
+  for (const PartCase& c : cases) {
+    Fresh();
+    g_state.FileSize = c.fileSize;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(CheckFileSizeAndPad(c.passResult), c.passResult);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find("qs71gen: warning: the image is ") == 0, c.warned) << c.fileSize << ": " << err;
+  }
 }
 
 }  // namespace

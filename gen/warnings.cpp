@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <unordered_set>
 
 #include "compile_state.h"
 #include "text_util.h"
@@ -12,12 +13,18 @@ namespace {
 bool g_strict = false;
 int32_t g_strictCount = 0;
 std::string g_detail;
+std::unordered_set<std::string> g_warnedKeys;
 
 void PrintLine(int32_t line, const char* kind, const char* fmt, std::va_list args) {
   PrintScriptPlace(line);
   std::fprintf(stderr, "%s: ", kind);
   std::vfprintf(stderr, fmt, args);
   std::fputc('\n', stderr);
+}
+
+void WarnV(int32_t line, const char* fmt, std::va_list args) {
+  PrintLine(line, g_strict ? "error" : "warning", fmt, args);
+  if (g_strict) ++g_strictCount;
 }
 
 }  // namespace
@@ -35,9 +42,16 @@ void PrintScriptPlace(int32_t line) {
 void Warn(int32_t line, const char* fmt, ...) {
   std::va_list args;
   va_start(args, fmt);
-  PrintLine(line, g_strict ? "error" : "warning", fmt, args);
+  WarnV(line, fmt, args);
   va_end(args);
-  if (g_strict) ++g_strictCount;
+}
+
+void WarnOnce(const std::string& key, int32_t line, const char* fmt, ...) {
+  if (!g_warnedKeys.insert(key).second) return;
+  std::va_list args;
+  va_start(args, fmt);
+  WarnV(line, fmt, args);
+  va_end(args);
 }
 
 void SetErrorDetail(const char* fmt, ...) {
@@ -59,4 +73,5 @@ void ResetWarnings() {
   g_strict = false;
   g_strictCount = 0;
   g_detail.clear();
+  g_warnedKeys.clear();
 }

@@ -4,16 +4,28 @@
 // exactly what it always was. Warnings are never counted, unless --strict makes each of them a
 // counted error (then they read "error:" and the run ends with -3 and no image).
 //
+// The script is read twice, but each warning is given in one place only, so that a run says
+// things in the order it meets them: pass 1 line by line (the script's encoding at line 1, a link
+// at a rate that its wave file does not have), then at the end of pass 1 the line where reading
+// stopped early and the sounds that no section links (in definition order), then pass 2 line by
+// line (link rates the chip's clock cannot reach), last the image size.
+//
 // A counted error may also carry a detail: the operation that fails records why and how to mend
 // it, and the reporter prints it on standard error beside its "*Error Line" line.
 
 #include <cstdint>
+#include <string>
 
 // --strict: every later warning is counted as an error.
 void SetStrictWarnings(bool strict);
 
 // One warning for a script line (0: the script as a whole).
 __attribute__((format(printf, 2, 3))) void Warn(int32_t line, const char* fmt, ...);
+
+// As Warn, but only the first time in a run that `key` comes: one warning for something the
+// script may name on many lines.
+__attribute__((format(printf, 3, 4))) void WarnOnce(const std::string& key, int32_t line,
+                                                     const char* fmt, ...);
 
 // Warnings counted as errors so far (only with --strict).
 int32_t StrictWarningCount();

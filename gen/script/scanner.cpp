@@ -9,6 +9,7 @@
 #include "grammar.tab.h"
 #include "script/diagnostics.h"
 #include "text_util.h"
+#include "warnings.h"
 #include "wrap_math.h"
 
 namespace {
@@ -18,7 +19,12 @@ struct ScannerState {
   size_t pos = 0;
   size_t lineEnd = 0;  // position of the line feed (or end) of the line that pos is on
   bool finalNewline = false;
+  bool startSeen = false;  // the first token of this pass has been asked for
+  bool reachedEnd = false;
   int lastTextLine = 1;
+  int lastToken = 0;
+  int lastTokenLine = 1;
+  size_t lastTokenPos = 0;
   char literal[kLiteralBufferSize] = {};
 };
 
@@ -51,6 +57,18 @@ const Keyword kDollarKeywords[] = {
 
 // Characters that are tokens of their own.
 constexpr std::string_view kSingleChars = "#&()*+,-:=[]^|$/";
+
+struct ByteOrderMark {
+  std::string_view bytes;
+  const char* what;
+};
+
+// Editors on Windows like to save with these; the scanner sees only unknown characters in them.
+const ByteOrderMark kByteOrderMarks[] = {
+    {"\xEF\xBB\xBF", "starts with a UTF-8 byte-order mark (EF BB BF)"},
+    {"\xFF\xFE", "is UTF-16 text (byte-order mark FF FE)"},
+    {"\xFE\xFF", "is UTF-16 text (byte-order mark FE FF)"},
+};
 
 [[noreturn]] void Fatal(const char* message) {
   std::fflush(stdout);
@@ -95,19 +113,30 @@ int EmitText(int token, size_t length) {
   return Emit(token, length, 0);
 }
 
-int LineEnd() {
-  char c = At(g_scan.pos);
-  char next = At(g_scan.pos + 1);
-  bool pair = Has(g_scan.pos + 1) && ((c == '\r' && next == '\n') || (c == '\n' && next == '\r'));
-  yylloc.first_line++;
-  return Emit('\n', pair ? 2 : 1, 0);
+// CR LF and LF CR are one line end, so that scripts from any system count their lines alike.
+size_t LineEndLength(size_t p) {
+  char c = At(p);
+  char next = At(p + 1);
+  bool pair = Has(p + 1) && ((c == '\r' && next == '\n') || (c == '\n' && next == '\r'));
+  return pair ? 2 : 1;
 }
 
-int Remark() {
-  size_t lf = g_scan.text.find('\n', g_scan.pos);
-  size_t end = lf == std::string::npos ? g_scan.text.size() : lf;
-  return Emit(T_REMARK, end - g_scan.pos, 0);
+int LineEnd() {
+  yylloc.first_line++;
+  return Emit('\n', LineEndLength(g_scan.pos), 0);
 }
+
+bool IsRemarkStart(size_t p) {
+  return At(p) == ';' || (At(p) == '/' && At(p + 1) == '/' && Has(p + 1));
+}
+
+// A remark runs to the line feed: a carriage return inside it ends no line.
+size_t RemarkEnd(size_t p) {
+  size_t lf = g_scan.text.find('\n', p);
+  return lf == std::string::npos ? g_scan.text.size() : lf;
+}
+
+int Remark() { return Emit(T_REMARK, RemarkEnd(g_scan.pos) - g_scan.pos, 0); }
 
 int MatchKeyword(const Keyword* table, size_t count) {
   size_t best = 0;
@@ -152,10 +181,16 @@ int Number() {
   return Emit(T_NUM, lenDec, Accumulate(p, dec, 10));
 }
 
+// Position after the closing quote of a literal starting at p, or 0 when the line has none.
+size_t LiteralEnd(size_t p) {
+  size_t q = p + 1;
+  while (Has(q) && At(q) != '"' && At(q) != '\n') ++q;
+  return Has(q) && At(q) == '"' ? q + 1 : 0;
+}
+
 int Literal() {
-  size_t p = g_scan.pos + 1;
-  while (Has(p) && At(p) != '"' && At(p) != '\n') ++p;
-  if (Has(p) && At(p) == '"') return EmitText(T_LITERAL, p + 1 - g_scan.pos);
+  size_t end = LiteralEnd(g_scan.pos);
+  if (end != 0) return EmitText(T_LITERAL, end - g_scan.pos);
   return Emit(T_UNKNOW, 1, 0);
 }
 
@@ -174,7 +209,7 @@ int Dollar() {
 int OneToken() {
   char c = At(g_scan.pos);
   if (c == '\n' || c == '\r') return LineEnd();
-  if (c == ';' || (c == '/' && At(g_scan.pos + 1) == '/' && Has(g_scan.pos + 1))) return Remark();
+  if (IsRemarkStart(g_scan.pos)) return Remark();
   if (c == ' ' || c == '\t') {
     g_scan.pos += RunLength(g_scan.pos, [](char ch) { return ch == ' ' || ch == '\t'; });
     return -1;
@@ -197,6 +232,54 @@ int OneToken() {
   return Emit(T_UNKNOW, 1, 0);
 }
 
+// Only remarks and literals can hide a line end from the line counter; everything else is
+// stepped over a character at a time.
+size_t SkipToPossibleLineEnd(size_t p) {
+  if (IsRemarkStart(p)) return RemarkEnd(p);
+  if (At(p) == '"' && LiteralEnd(p) != 0) return LiteralEnd(p);
+  return p + 1;
+}
+
+void WarnAboutEncoding() {
+  std::string_view text = g_scan.text;
+  for (const ByteOrderMark& mark : kByteOrderMarks) {
+    if (text.substr(0, mark.bytes.size()) == mark.bytes) {
+      Warn(1, "the script %s; save it as plain ASCII or as UTF-8 without BOM", mark.what);
+      return;
+    }
+  }
+  if (text.substr(0, text.find_first_of("\r\n")).find('\0') != std::string_view::npos) {
+    Warn(1, "the script looks like UTF-16 text (NUL bytes in its first line); save it as plain "
+            "ASCII or as UTF-8 without BOM");
+  }
+}
+
+// The encoding is looked at once per run, before the first token of pass 1.
+void StartOfPass() {
+  g_scan.startSeen = true;
+  if (g_state.Pass == 1) WarnAboutEncoding();
+}
+
+int EndOfInput() {
+  yylval = 0;
+  g_scan.lastTokenPos = g_scan.text.size();
+  if (!g_scan.finalNewline) {
+    g_scan.reachedEnd = true;
+    g_scan.lastToken = 0;
+    return 0;
+  }
+  g_scan.finalNewline = false;
+  g_scan.lastToken = '\n';
+  return '\n';
+}
+
+void Remember(int token, int line, size_t start) {
+  if (token > 0 && token != '\n') g_scan.lastTextLine = line;
+  g_scan.lastToken = token;
+  g_scan.lastTokenLine = line;
+  g_scan.lastTokenPos = start;
+}
+
 }  // namespace
 
 void ScannerReset(FILE* script) {
@@ -204,7 +287,12 @@ void ScannerReset(FILE* script) {
   g_scan.pos = 0;
   g_scan.lineEnd = 0;
   g_scan.finalNewline = true;
+  g_scan.startSeen = false;
+  g_scan.reachedEnd = false;
   g_scan.lastTextLine = 1;
+  g_scan.lastToken = 0;
+  g_scan.lastTokenLine = 1;
+  g_scan.lastTokenPos = 0;
   g_scan.literal[0] = '\0';
   yylloc.first_line = yylloc.first_column = yylloc.last_line = yylloc.last_column = 1;
   if (script == nullptr) return;
@@ -216,18 +304,16 @@ void ScannerReset(FILE* script) {
 }
 
 int yylex() {
+  if (!g_scan.startSeen) StartOfPass();
   for (;;) {
-    if (g_scan.pos >= g_scan.text.size()) {
-      yylval = 0;
-      if (!g_scan.finalNewline) return 0;
-      g_scan.finalNewline = false;
-      return '\n';
-    }
+    if (g_scan.pos >= g_scan.text.size()) return EndOfInput();
     CheckLineLength();
     int line = ScannerLine();
+    size_t start = g_scan.pos;
     int token = OneToken();
-    if (token > 0 && token != '\n') g_scan.lastTextLine = line;
-    if (token >= 0) return token;
+    if (token < 0) continue;
+    Remember(token, line, start);
+    return token;
   }
 }
 
@@ -236,3 +322,25 @@ const char* ScannerLiteral() { return g_scan.literal; }
 int ScannerLine() { return yylloc.first_line; }
 
 int ScannerLastTextLine() { return g_scan.lastTextLine; }
+
+bool ScannerReachedEnd() { return g_scan.reachedEnd; }
+
+int ScannerLastToken() { return g_scan.lastToken; }
+
+int ScannerLastTokenLine() { return g_scan.lastTokenLine; }
+
+int ScannerLinesBelowLastToken() {
+  int lineEnds = 0;
+  bool textAfterLastEnd = false;
+  size_t p = g_scan.lastTokenPos;
+  while (p < g_scan.text.size()) {
+    bool lineEnd = At(p) == '\n' || At(p) == '\r';
+    p = lineEnd ? p + LineEndLength(p) : SkipToPossibleLineEnd(p);
+    if (lineEnd) ++lineEnds;
+    textAfterLastEnd = !lineEnd;
+  }
+  // The first line end closes the last token's own line; text after the last one is a line
+  // that the final newline would have closed.
+  if (lineEnds == 0) return 0;
+  return lineEnds - 1 + (textAfterLastEnd ? 1 : 0);
+}

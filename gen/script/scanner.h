@@ -30,3 +30,14 @@ int ScannerLine();
 // Line of the last token that was not a line end (1 before any): the last line that says
 // something, for errors that belong to the script as a whole.
 int ScannerLastTextLine();
+
+// Where the parser stopped reading. A pass ends through the start rule either at the end of the
+// script or, silently, at a line whose first token no statement can begin with; the token the
+// parser looked at last tells the two apart.
+bool ScannerReachedEnd();
+int ScannerLastToken();
+int ScannerLastTokenLine();
+
+// Lines of the script below the last token's line that the parser never saw, counted as the
+// line counter would have counted them.
+int ScannerLinesBelowLastToken();

@@ -156,4 +156,69 @@ TEST(ScannerTest, OverlongNameIsCutAndReported) {
   EXPECT_EQ(out, "*Error Line1: Literal or name longer than 1023 characters.\n");
 }
 
+// A pass that stops at the name "stop" leaves the lines below it unread; they are counted as
+// the line counter counts them.
+TEST(ScannerTest, LinesBelowWhereReadingStops) {
+  struct StopCase {
+    const char* input;
+    int line, below;
+  };
+  const StopCase cases[] = {
+      {"stop", 1, 0},
+      {"stop\n", 1, 0},
+      {"stop\n\n", 1, 1},
+      {"a\r\nstop\r\nb\r\nc", 2, 2},
+      {"stop\n\rb\r\rc", 1, 3},    // LF CR is one line end, CR CR two
+      {"stop ; x\ry\nz\n", 1, 1},  // a remark runs to the line feed
+      {"stop \"a\rb\"\nz", 1, 1},  // so does a literal
+      {"stop \"a\rb\nz", 1, 2},    // but a quote that is not closed is a character of its own
+  };
+  for (const StopCase& c : cases) {
+    SCOPED_TRACE(c.input);
+    ResetCompileState();
+    FILE* f = ScriptFile(c.input);
+    ScannerReset(f);
+    int code;
+    while ((code = yylex()) != 0 && !(code == T_USR_VAR && std::string(ScannerLiteral()) == "stop")) {
+    }
+    EXPECT_FALSE(ScannerReachedEnd());
+    EXPECT_EQ(ScannerLastTokenLine(), c.line);
+    EXPECT_EQ(ScannerLinesBelowLastToken(), c.below);
+    while (yylex() != 0) {
+    }
+    EXPECT_TRUE(ScannerReachedEnd());
+    std::fclose(f);
+  }
+}
+
+TEST(ScannerTest, EncodingIsWarnedAboutInPassOneOnly) {
+  const std::string hint = "; save it as plain ASCII or as UTF-8 without BOM\n";
+  struct EncodingCase {
+    std::string input;
+    std::string warning;
+  };
+  const EncodingCase cases[] = {
+      {"\xEF\xBB\xBF.GLOBAL\n", "starts with a UTF-8 byte-order mark (EF BB BF)"},
+      {std::string("\xFF\xFE.\0", 4), "is UTF-16 text (byte-order mark FF FE)"},
+      {std::string("\xFE\xFF\0.", 4), "is UTF-16 text (byte-order mark FE FF)"},
+      {std::string(".\0G\0\r\0\n\0", 8), "looks like UTF-16 text (NUL bytes in its first line)"},
+      {std::string("ab\n\0", 4), ""},
+  };
+  for (const EncodingCase& c : cases) {
+    testing::internal::CaptureStderr();
+    Scan(c.input);
+    std::string want = c.warning.empty() ? "" : "qs71gen:1: warning: the script " + c.warning + hint;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), want);
+  }
+  ResetCompileState();
+  g_state.Pass = 2;
+  FILE* f = ScriptFile("\xEF\xBB\xBF\n");
+  ScannerReset(f);
+  testing::internal::CaptureStderr();
+  while (yylex() != 0) {
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  std::fclose(f);
+}
+
 }  // namespace

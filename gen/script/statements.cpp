@@ -2,8 +2,11 @@
 
 #include <cstring>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "audio/sound_import.h"
+#include "clock_divider.h"
 #include "compile_state.h"
 #include "grammar.tab.h"
 #include "image/cfgmem_fields.h"
@@ -14,12 +17,40 @@
 #include "script/diagnostics.h"
 #include "script/name_tables.h"
 #include "script/scanner.h"
+#include "text_util.h"
+#include "warnings.h"
 #include "wrap_math.h"
 
 namespace {
 
 char g_groupName[kLiteralBufferSize] = {};
 int g_fileSizeLine = 0;  // where $FILESIZE was set, to point at it when the size is refused
+
+// What pass 1 learns about a sound for the warnings: where it is defined, the rate of its wave
+// file, and whether any section links it.
+struct SoundUse {
+  std::string name;      // as spelled in the definition
+  int line = 0;
+  int32_t fileRate = 0;  // 0 for silences, mutes and files that could not be read
+  bool linked = false;
+};
+
+std::vector<SoundUse> g_soundUses;  // in definition order
+std::unordered_map<std::string, size_t> g_soundUseIndex;
+
+// The chip finds these two through the header words at 8 and 12, never through a group.
+const char* const kRampSoundNames[] = {"RampDec", "RampInc"};
+
+struct StopHint {
+  int token;
+  const char* hint;
+};
+
+// Why a line ended the script, by the token the parser stopped at.
+const StopHint kStopHints[] = {
+    {T_USR_VAR, "a line that starts with a name ends the script; missing '.'?"},
+    {'#', "a line that starts with '#' ends the script; comments start with ';' or '//'"},
+};
 
 struct GlobalField {
   int token;
@@ -63,6 +94,78 @@ int StoreGlobal(int token, int32_t value) {
   return ErrNone;
 }
 
+void NoteSoundDefined(int line, int32_t fileRate) {
+  std::string key = AsciiLowerCopy(g_state.NameBuffer);
+  if (g_soundUseIndex.count(key) != 0) return;  // a redefinition: the first one stands
+  g_soundUseIndex.emplace(key, g_soundUses.size());
+  g_soundUses.push_back({g_state.NameBuffer, line, fileRate, false});
+}
+
+SoundUse* FindSoundUse(const char* name) {
+  auto it = g_soundUseIndex.find(AsciiLowerCopy(name));
+  return it == g_soundUseIndex.end() ? nullptr : &g_soundUses[it->second];
+}
+
+// A path with blanks would split into several words on the sox command line.
+std::string CommandLineWord(const std::string& path) {
+  return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
+}
+
+// The chip plays the samples as they are, at the link's rate: a file of another rate comes
+// out at the wrong pitch and speed.
+void NoteLink(const char* name, int32_t rate, int line) {
+  SoundUse* use = FindSoundUse(name);
+  const SoundDef* sound = FindSound(name);
+  if (use == nullptr || sound == nullptr) return;
+  use->linked = true;
+  if (use->fileRate <= 0 || rate <= 0 || use->fileRate == rate) return;
+  std::string file = CommandLineWord(sound->text);
+  WarnOnce(Format("wave rate %s(%d)", AsciiLowerCopy(name).c_str(), rate), line,
+           "%s is %d Hz but is linked at %d Hz; resample with `sox %s -r %d out.wav`",
+           sound->text.c_str(), use->fileRate, rate, file.c_str(), rate);
+}
+
+void WarnIfClockMissesRate(int32_t rate, int line) {
+  PlayedRate played{};
+  if (!ChipPlayedRate(g_state.MainClk, rate, &played) || played.withinOnePercent) return;
+  WarnOnce(Format("clock rate %d", rate), line,
+           "the chip cannot play %d Hz within 1 %%; it will play at %d Hz", rate, played.hz);
+}
+
+bool IsRampSound(const std::string& name) {
+  for (const char* ramp : kRampSoundNames) {
+    if (EqualsNoCase(name, ramp)) return true;
+  }
+  return false;
+}
+
+void WarnUnlinkedSounds() {
+  for (const SoundUse& use : g_soundUses) {
+    if (use.linked || IsRampSound(use.name)) continue;
+    Warn(use.line, "sound %s is defined but never linked (no .SECTION $GROUPS line names it)",
+         use.name.c_str());
+  }
+}
+
+const char* StopHintFor(int token) {
+  for (const StopHint& h : kStopHints) {
+    if (h.token == token) return h.hint;
+  }
+  return "no statement starts like this line";
+}
+
+// The parser ends a pass without a word at a line no statement can begin with (the start rule
+// takes it as the end of the script), so the lines below it silently go missing.
+void WarnWhereReadingStopped() {
+  if (ScannerReachedEnd()) return;
+  int below = ScannerLinesBelowLastToken();
+  std::string lost = below == 0   ? std::string("this line is not read")
+                     : below == 1 ? std::string("this line and 1 line below are not read")
+                                  : Format("this line and %d lines below are not read", below);
+  Warn(ScannerLastTokenLine(), "the script ends here: %s (%s)", lost.c_str(),
+       StopHintFor(ScannerLastToken()));
+}
+
 }  // namespace
 
 void CopyName() { CopyInto(g_state.NameBuffer); }
@@ -74,15 +177,26 @@ void DefineStatement(int32_t value, int line) {
 }
 
 void LengthSoundStatement(int32_t kind, int32_t length, int line) {
-  int r = PassOne() ? DefineSound(g_state.NameBuffer, "", kind, length)
-                    : ImportSound(g_state.NameBuffer);
+  int r;
+  if (PassOne()) {
+    r = DefineSound(g_state.NameBuffer, "", kind, length);
+    NoteSoundDefined(line, 0);
+  } else {
+    r = ImportSound(g_state.NameBuffer);
+  }
   ReportError(r, line, nullptr);
 }
 
 void WaveSoundStatement(int32_t kind, int line) {
   const char* literal = ScannerLiteral();
-  int r = PassOne() ? DefineSound(g_state.NameBuffer, literal, kind, 0)
-                    : ImportSound(g_state.NameBuffer);
+  int r;
+  if (PassOne()) {
+    r = DefineSound(g_state.NameBuffer, literal, kind, 0);
+    // A definition that read its header has just set WaveRate to this file's rate.
+    NoteSoundDefined(line, r == ErrNone ? g_state.WaveRate : 0);
+  } else {
+    r = ImportSound(g_state.NameBuffer);
+  }
   ReportError(r, line, literal);
 }
 
@@ -119,10 +233,13 @@ void SectionGroup(int32_t section, int32_t rate, int32_t flag, int line) {
   int r;
   if (PassOne()) {
     r = CountGroupLink(section, g_groupName);
+    if (r == ErrNone) NoteLink(g_groupName, rate, line);
     // A rate of 0 would divide the main clock by zero when the link is written.
     if (r == ErrNone && rate == 0) r = ErrGroupRate;
   } else {
+    // Only now is the main clock final: a $MAINCLK line may follow the links.
     r = LinkGroup(section, g_groupName, rate, flag);
+    if (r == ErrNone) WarnIfClockMissesRate(rate, line);
   }
   ReportError(r, line, g_groupName);
 }
@@ -130,6 +247,10 @@ void SectionGroup(int32_t section, int32_t rate, int32_t flag, int line) {
 void SyntaxErrorLine(int line) { ReportError(ErrSyntax, line, nullptr); }
 
 void EndOfPass() {
+  if (PassOne()) {
+    WarnWhereReadingStopped();
+    WarnUnlinkedSounds();
+  }
   if (!PassOne() || g_state.ErrorCount != 0) return;
   int r = AddVolMap();
   if (r == ErrFileSize) {
@@ -164,7 +285,11 @@ int32_t Divide(int32_t a, int32_t b, int line) {
   return q;
 }
 
+int FileSizeLine() { return g_fileSizeLine; }
+
 void ResetStatements() {
   g_groupName[0] = '\0';
   g_fileSizeLine = 0;
+  g_soundUses.clear();
+  g_soundUseIndex.clear();
 }

@@ -36,5 +36,8 @@ int32_t Negate(int32_t a);
 // abandoned, 2 when it ran out of memory).
 int ParsePass();
 
+// Line of the $FILESIZE statement that set the image size, 0 when none did.
+int FileSizeLine();
+
 // Forgets what the statements keep between calls (for tests running many compilations).
 void ResetStatements();

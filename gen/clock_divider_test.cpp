@@ -1,0 +1,34 @@
+#include "clock_divider.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(ChipPlayedRateTest, OnePercentRule) {
+  struct Case {
+    int32_t clock, rate, hz;
+    bool within;
+  };
+  const Case cases[] = {
+      {512000, 16000, 16000, true},
+      {512000, 22050, 22261, true},   // 0.95 % fast
+      {512000, 44100, 42667, false},  // 3.3 % slow
+      {512000, 1000, 2000, false},    // divider 511: the entry keeps 255
+      {512000, -8000, 2653, false},   // divider -64: the entry keeps 192
+      {10100, 10000, 10100, true},    // exactly 1 % fast
+      {10101, 10000, 10101, false},
+      {9900, 10000, 9900, true},      // exactly 1 % slow
+      {9899, 10000, 9899, false},
+  };
+  for (const Case& c : cases) {
+    PlayedRate played{};
+    ASSERT_TRUE(ChipPlayedRate(c.clock, c.rate, &played)) << c.rate;
+    EXPECT_EQ(played.hz, c.hz) << c.clock << " / " << c.rate;
+    EXPECT_EQ(played.withinOnePercent, c.within) << c.clock << " / " << c.rate;
+  }
+  PlayedRate untouched{123, true};
+  EXPECT_FALSE(ChipPlayedRate(512000, 0, &untouched));
+  EXPECT_EQ(untouched.hz, 123);
+}
+
+}  // namespace
