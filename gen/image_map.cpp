@@ -79,11 +79,13 @@ std::string SoundsPart() {
 std::string SectionHead(int32_t n) {
   const int32_t flags = g_state.SecFlags[n];
   const int32_t option = g_state.SecOption[n];
-  return Format("  [%d] %s %s %s %s, option %s, group table 0x%06X, %d links\n", n,
+  const int32_t links = g_state.SecGroups[n];
+  if (links == 0) return Format("  [%d] no links\n", n);
+  return Format("  [%d] %s %s %s %s, option %s, group table 0x%06X, %d link%s\n", n,
                 (flags & 0x01) ? "Edge" : "Level", (flags & 0x02) ? "Hold" : "UnHold",
                 (flags & 0x04) ? "Retrg" : "NonRtg", (flags & 0x80) ? "StopEn" : "StopDis",
                 option > 0 ? std::to_string(option).c_str() : "none",
-                static_cast<unsigned>(g_state.SecBase[n]), g_state.SecGroups[n]);
+                static_cast<unsigned>(g_state.SecBase[n]), links, links == 1 ? "" : "s");
 }
 
 std::string SectionsPart() {
@@ -118,7 +120,7 @@ std::string SpacePart(int64_t imageSize) {
 
 }  // namespace
 
-void NoteLink(int32_t section, const char* sound, int32_t rate, int32_t flag) {
+void MapLink(int32_t section, const char* sound, int32_t rate, int32_t flag) {
   g_links.push_back({section, sound != nullptr ? sound : "", rate, flag});
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 
 // Pass 2 notes each group link as it is written, in script order.
-void NoteLink(int32_t section, const char* sound, int32_t rate, int32_t flag);
+void MapLink(int32_t section, const char* sound, int32_t rate, int32_t flag);
 
 // Writes the map of the finished image. 0, or 1 (reason on standard error) when the file
 // cannot be written.

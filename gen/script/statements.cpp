@@ -8,6 +8,7 @@
 #include "audio/sound_import.h"
 #include "clock_divider.h"
 #include "compile_state.h"
+#include "image_map.h"
 #include "grammar.tab.h"
 #include "image/cfgmem_fields.h"
 #include "image/fill_scale.h"
@@ -240,6 +241,7 @@ void SectionGroup(int32_t section, int32_t rate, int32_t flag, int line) {
     // Only now is the main clock final: a $MAINCLK line may follow the links.
     r = LinkGroup(section, g_groupName, rate, flag);
     if (r == ErrNone) WarnIfClockMissesRate(rate, line);
+    if (r == ErrNone) MapLink(section, g_groupName, rate, flag);
   }
   ReportError(r, line, g_groupName);
 }
