@@ -8,7 +8,8 @@
 namespace qs71::emu {
 
 // Faults the emulated programmer can be told to show. Each comes from one text item (the
-// same syntax for the control interface and QS71_EMU_FAULTS; EMULATOR.md lists them).
+// same syntax for the control interface and QS71_EMU_FAULTS; the README's emulator section
+// lists them).
 enum class FaultKind {
   kNoDevice,       // no-device
   kWriteOpenFails, // write-open-fails
