@@ -40,7 +40,6 @@ class ProgressModel {
   std::vector<ProgressEvent> Observe(int stage, int32_t position, int32_t size, double now);
   // The stage finished successfully: its last address counts as reached.
   std::vector<ProgressEvent> Complete(int stage, int32_t size, double now);
-  int CurrentStage() const { return current; }
 
  private:
   struct Track {
