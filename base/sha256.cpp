@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hex.h"
+
 namespace {
 
 constexpr uint32_t kRound[64] = {
@@ -73,10 +75,10 @@ std::string Sha256::HexDigest() {
   for (int i = 0; i < 8; ++i) tail[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
   Add(tail, sizeof tail);
   std::string hex;
-  char digits[9];
   for (uint32_t word : h_) {
-    std::snprintf(digits, sizeof digits, "%08x", word);
-    hex += digits;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      AppendHexByte(hex, static_cast<uint8_t>(word >> shift));
+    }
   }
   return hex;
 }

@@ -51,10 +51,6 @@ class Qs71Application {
   void MaskSystemArea(std::vector<uint8_t>& block) const;
   void Print(const std::string& text);
 
-  uint32_t OtpSize() const { return otpSize; }
-  const uint8_t* OtpId() const { return otpId; }
-  QS71_USB_Writer* Writer() { return writer; }
-
  private:
   int RunSelected(int* stage);
   int ReadSystemArea(std::vector<uint8_t>& block);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "case_names.h"
 #include "json_events.h"
 #include "prog_run.h"
 
@@ -172,7 +173,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, ProgUsage,
                                                    "unknown option --erase"},
                                          UsageCase{{"--emulate"}, "nothing to do"},
                                          UsageCase{{"--blank-check", "--transcript", "t.txt"},
-                                                   "--transcript records the emulated"}));
+                                                   "--transcript records the emulated"}),
+                         [](const testing::TestParamInfo<UsageCase>& info) {
+                           return CaseName(info.param.arguments);
+                         });
 
 TEST(ProgHelp, ListsTheExitCodesAndTheVoltages) {
   const ProgRun run = RunProg({"--help"});

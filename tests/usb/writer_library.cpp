@@ -1,6 +1,5 @@
 #include "writer_library.h"
 
-#include <dlfcn.h>
 #include <stdlib.h>
 
 #include "captured_cout.h"
@@ -8,35 +7,18 @@
 
 namespace qs71::test {
 
-namespace {
-
-template <typename F>
-void Resolve(void* handle, const char* name, F& function) {
-  function = reinterpret_cast<F>(dlsym(handle, name));
-}
-
-}  // namespace
-
 WriterLibrary::WriterLibrary(const char* path) {
-  handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    error = dlerror();
-    return;
-  }
-  Resolve(handle, "Qs71UsbWriter", writer);
-  Resolve(handle, "Qs71EmuReset", reset);
-  Resolve(handle, "Qs71EmuSetChipId", setChipId);
-  Resolve(handle, "Qs71EmuAddFaults", addFaults);
-  Resolve(handle, "Qs71EmuSetOtpFile", setOtpFile);
-  Resolve(handle, "Qs71EmuSetTranscript", setTranscript);
-  Resolve(handle, "Qs71EmuPresetCell", presetCell);
-  Resolve(handle, "Qs71EmuRequestCount", requestCount);
-  Resolve(handle, "Qs71EmuCopyOtp", copyOtp);
+  if (!library.Open(path, error)) return;
+  writer = library.Find<Qs71UsbWriterFunction>("Qs71UsbWriter");
+  reset = library.Find<decltype(reset)>("Qs71EmuReset");
+  setChipId = library.Find<decltype(setChipId)>("Qs71EmuSetChipId");
+  addFaults = library.Find<decltype(addFaults)>("Qs71EmuAddFaults");
+  setOtpFile = library.Find<decltype(setOtpFile)>("Qs71EmuSetOtpFile");
+  setTranscript = library.Find<decltype(setTranscript)>("Qs71EmuSetTranscript");
+  presetCell = library.Find<decltype(presetCell)>("Qs71EmuPresetCell");
+  requestCount = library.Find<decltype(requestCount)>("Qs71EmuRequestCount");
+  copyOtp = library.Find<decltype(copyOtp)>("Qs71EmuCopyOtp");
   if (writer == nullptr) error = std::string("no Qs71UsbWriter in ") + path;
-}
-
-WriterLibrary::~WriterLibrary() {
-  if (handle != nullptr) dlclose(handle);
 }
 
 Outcome WriterLibrary::Call(const Job& job) const {

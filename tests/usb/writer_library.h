@@ -8,6 +8,7 @@
 
 #include "qs71_emulator_control.h"
 #include "qs71_usb_writer.h"
+#include "shared_library.h"
 
 namespace qs71::test {
 
@@ -37,9 +38,6 @@ struct Outcome {
 class WriterLibrary {
  public:
   explicit WriterLibrary(const char* path);
-  ~WriterLibrary();
-  WriterLibrary(const WriterLibrary&) = delete;
-  WriterLibrary& operator=(const WriterLibrary&) = delete;
 
   bool Loaded() const { return writer != nullptr; }
   const std::string& Error() const { return error; }
@@ -60,7 +58,7 @@ class WriterLibrary {
   std::vector<uint8_t> Chip() const;
 
  private:
-  void* handle = nullptr;
+  SharedLibrary library;
   Qs71UsbWriterFunction writer = nullptr;
   std::string error;
 };

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "console.h"
-#include "platform_io.h"
-#include "prog_options.h"
-#include "programming_job.h"
-#include "usage_text.h"
+#include "cli/prog_options.h"
+#include "cli/usage_text.h"
+#include "job/programming_job.h"
+#include "platform/host_system.h"
+#include "platform/output_streams.h"
 
 int main(int argc, char** argv) {
   qs71prog::BufferStdoutByLine();

@@ -22,7 +22,6 @@ class EmulatedProgrammer {
   // The status byte of a refused command.
   static constexpr uint8_t kRefused = 0xEE;
 
-  bool TestActive() const { return testActive; }
   const std::vector<uint16_t>& WordList() const { return wordList; }
 
  private:

@@ -19,7 +19,6 @@ class Transcript {
 
   // False when the file cannot be opened for appending.
   bool Open(const std::string& path);
-  bool IsOpen() const { return file != nullptr; }
   void Comment(const std::string& text);
   void Request(const uint8_t* payload);
   void Reply(const uint8_t* payload);

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "job/job_phase.h"
+
+namespace qs71prog {
+
+// qs71prog's exit status. A bench script or a line controller branches on it, so each
+// distinct thing the operator must do differently gets its own value, and nothing that
+// failed ever ends with 0.
+enum class ExitCode : int {
+  kOk = 0,
+  kProgrammerError = 1,  // the programmer answered wrongly or went away during a step
+  kUsage = 2,
+  kNoProgrammer = 3,
+  kChip = 4,  // wrong chip ID, unknown size code, damaged system area
+  kImageSize = 5,
+  kNotBlank = 6,
+  kWriteFailed = 7,
+  kVerifyMismatch = 8,
+  kFileError = 9,
+  kLibraryMissing = 10,
+};
+
+struct ExitCodeInfo {
+  ExitCode code;
+  const char* name;     // "write-failed": the status field of the JSON result event
+  const char* meaning;  // one line for --help and the README
+};
+
+const std::vector<ExitCodeInfo>& ExitCodeTable();
+const ExitCodeInfo& DescribeExit(ExitCode code);
+
+// The exit status for a result code of Qs71UsbWriter and the step it came from.
+ExitCode ExitCodeFor(int32_t result, Phase phase);
+
+}  // namespace qs71prog

@@ -1,0 +1,257 @@
+#include "cli/prog_options.h"
+
+#include <optional>
+
+namespace qs71prog {
+
+namespace {
+
+// The command line as given, before defaults and implications.
+struct Given {
+  Command command = Command::kRun;
+  bool blankCheck = false;
+  bool identify = false;
+  bool noBlankCheck = false;
+  bool noVerify = false;
+  bool clearMarker = false;
+  std::optional<std::string> write;
+  std::optional<std::string> verify;
+  std::optional<double> vdd;
+  std::array<std::optional<double>, 4> volts;
+  std::string library;
+  bool emulate = false;
+  std::string otpFile;
+  std::string transcript;
+  bool json = false;
+};
+
+enum class Value { kNone, kRequired, kAttachedOnly };
+
+using Apply = bool (*)(Given&, const std::string& value, std::string& error);
+
+struct OptionRule {
+  const char* name;
+  Value value;
+  Apply apply;
+};
+
+bool SetImage(std::optional<std::string>& slot, const char* option, const std::string& value,
+              std::string& error) {
+  if (value.empty()) {
+    error = std::string(option) + " needs an image file name";
+    return false;
+  }
+  slot = value;
+  return true;
+}
+
+bool TakeVolts(std::optional<double>& slot, const std::string& option, const std::string& value,
+               bool vddFamily, Voltage voltage, std::string& error) {
+  double volts = 0.0;
+  if (!ParseVolts(value, volts)) {
+    error = option + " needs a voltage in volts, not \"" + value + "\"";
+    return false;
+  }
+  for (const VoltageSetting& setting : VoltageSettings()) {
+    const bool concerned = vddFamily ? setting.isVdd : setting.voltage == voltage;
+    if (concerned) error = CheckVolts(setting, option, volts);
+    if (!error.empty()) return false;
+  }
+  slot = volts;
+  return true;
+}
+
+template <Voltage V>
+bool SetVolts(Given& given, const std::string& value, std::string& error) {
+  return TakeVolts(given.volts[static_cast<size_t>(V)], SettingOf(V).option, value, false, V,
+                   error);
+}
+
+bool SetFlag(bool& flag) { return flag = true; }
+
+// The flags, by the member they set.
+template <bool Given::*Member>
+bool Flag(Given& given, const std::string&, std::string&) {
+  return SetFlag(given.*Member);
+}
+
+template <std::string Given::*Member>
+bool Text(Given& given, const std::string& value, std::string&) {
+  given.*Member = value;
+  return true;
+}
+
+bool Write(Given& given, const std::string& value, std::string& error) {
+  return SetImage(given.write, "--write", value, error);
+}
+
+bool Verify(Given& given, const std::string& value, std::string& error) {
+  return SetImage(given.verify, "--verify", value, error);
+}
+
+bool AnyVdd(Given& given, const std::string& value, std::string& error) {
+  return TakeVolts(given.vdd, "--vdd", value, true, Voltage::kWriteVdd, error);
+}
+
+bool Emulate(Given& given, const std::string& value, std::string&) {
+  given.otpFile = value;
+  return SetFlag(given.emulate);
+}
+
+template <Command C>
+bool Stop(Given& given, const std::string&, std::string&) {
+  given.command = C;
+  return true;
+}
+
+const OptionRule kOptions[] = {
+    {"--blank-check", Value::kNone, Flag<&Given::blankCheck>},
+    {"--write", Value::kRequired, Write},
+    {"--verify", Value::kRequired, Verify},
+    {"--identify", Value::kNone, Flag<&Given::identify>},
+    {"--no-blank-check", Value::kNone, Flag<&Given::noBlankCheck>},
+    {"--no-verify", Value::kNone, Flag<&Given::noVerify>},
+    {"--clear-marker", Value::kNone, Flag<&Given::clearMarker>},
+    {"--vdd", Value::kRequired, AnyVdd},
+    {"--blank-check-vdd", Value::kRequired, SetVolts<Voltage::kBlankCheckVdd>},
+    {"--write-vdd", Value::kRequired, SetVolts<Voltage::kWriteVdd>},
+    {"--vpp", Value::kRequired, SetVolts<Voltage::kWriteVpp>},
+    {"--verify-vdd", Value::kRequired, SetVolts<Voltage::kVerifyVdd>},
+    {"--library", Value::kRequired, Text<&Given::library>},
+    {"--emulate", Value::kAttachedOnly, Emulate},
+    {"--transcript", Value::kRequired, Text<&Given::transcript>},
+    {"--json", Value::kNone, Flag<&Given::json>},
+    {"--help", Value::kNone, Stop<Command::kHelp>},
+    {"--version", Value::kNone, Stop<Command::kVersion>},
+};
+
+const OptionRule* FindOption(const std::string& name) {
+  for (const OptionRule& rule : kOptions) {
+    if (name == rule.name) return &rule;
+  }
+  return nullptr;
+}
+
+// A value that looks like the next option is a forgotten value, not a file named "--verify".
+bool TakeValue(const std::vector<std::string>& arguments, size_t& index, const std::string& name,
+               std::string& value, std::string& error) {
+  if (index + 1 >= arguments.size() || arguments[index + 1].starts_with("--")) {
+    error = name + " needs a value";
+    return false;
+  }
+  value = arguments[++index];
+  return true;
+}
+
+// "-h" and "-V", the two short forms everyone types.
+bool TakeShortOption(const std::string& argument, Given& given) {
+  if (argument != "-h" && argument != "-V") return false;
+  given.command = argument == "-h" ? Command::kHelp : Command::kVersion;
+  return true;
+}
+
+// A value given after "=" must suit the option: none for a flag, a name for --emulate=.
+bool CheckAttached(const OptionRule& rule, const std::string& name, bool attached,
+                   const std::string& value, std::string& error) {
+  if (rule.value == Value::kNone && attached) {
+    error = name + " takes no value";
+  } else if (rule.value == Value::kAttachedOnly && attached && value.empty()) {
+    error = name + "= needs a file name after the =";
+  }
+  return error.empty();
+}
+
+bool TakeArgument(const std::vector<std::string>& arguments, size_t& index, Given& given,
+                  std::string& error) {
+  const std::string& argument = arguments[index];
+  if (TakeShortOption(argument, given)) return true;
+  if (!argument.starts_with("--")) {
+    error = "unexpected argument \"" + argument + "\" (options start with --)";
+    return false;
+  }
+  const size_t equals = argument.find('=');
+  const std::string name = argument.substr(0, equals);
+  const bool attached = equals != std::string::npos;
+  std::string value = attached ? argument.substr(equals + 1) : "";
+  const OptionRule* rule = FindOption(name);
+  if (rule == nullptr) {
+    error = "unknown option " + name;
+    return false;
+  }
+  if (!CheckAttached(*rule, name, attached, value, error)) return false;
+  if (rule->value == Value::kRequired && !attached &&
+      !TakeValue(arguments, index, name, value, error)) {
+    return false;
+  }
+  return rule->apply(given, value, error);
+}
+
+// Each rule names a combination that cannot be what the operator meant.
+struct Conflict {
+  bool (*applies)(const Given&);
+  const char* complaint;
+};
+
+const Conflict kConflicts[] = {
+    {[](const Given& g) { return g.write && g.verify && *g.write != *g.verify; },
+     "--write and --verify must name the same image: the library writes and verifies one file"},
+    {[](const Given& g) { return g.noVerify && g.verify.has_value(); },
+     "--no-verify contradicts --verify"},
+    {[](const Given& g) { return g.noBlankCheck && g.blankCheck; },
+     "--no-blank-check contradicts --blank-check"},
+    {[](const Given& g) { return (g.noVerify || g.noBlankCheck) && !g.write; },
+     "--no-verify and --no-blank-check only change what --write does"},
+    {[](const Given& g) { return g.clearMarker && !g.write; }, "--clear-marker needs --write"},
+    {[](const Given& g) { return !g.transcript.empty() && !g.emulate; },
+     "--transcript records the emulated programmer's reports and needs --emulate"},
+    {[](const Given& g) { return !g.blankCheck && !g.write && !g.verify && !g.identify; },
+     "nothing to do: give --blank-check, --write IMAGE, --verify IMAGE or --identify"},
+};
+
+void ResolveVolts(const Given& given, Options& options) {
+  for (const VoltageSetting& setting : VoltageSettings()) {
+    const size_t index = static_cast<size_t>(setting.voltage);
+    double volts = setting.fallback;
+    if (setting.isVdd && given.vdd) volts = *given.vdd;
+    if (given.volts[index]) volts = *given.volts[index];
+    options.volts[index] = volts;
+  }
+}
+
+bool Resolve(const Given& given, Options& options, std::string& error) {
+  for (const Conflict& conflict : kConflicts) {
+    if (!conflict.applies(given)) continue;
+    error = conflict.complaint;
+    return false;
+  }
+  const bool write = given.write.has_value();
+  options.selection.write = write;
+  options.selection.verify = given.verify.has_value() || (write && !given.noVerify);
+  options.selection.blankCheck = given.blankCheck || (write && !given.noBlankCheck);
+  options.identifyOnly =
+      given.identify && !options.selection.blankCheck && !write && !options.selection.verify;
+  options.image = write ? *given.write : given.verify.value_or("");
+  options.clearMarker = given.clearMarker;
+  options.library = given.library;
+  options.emulate = given.emulate;
+  options.otpFile = given.otpFile;
+  options.transcript = given.transcript;
+  options.json = given.json;
+  ResolveVolts(given, options);
+  return true;
+}
+
+}  // namespace
+
+Command ParseArguments(const std::vector<std::string>& arguments, Options& options,
+                       std::string& error) {
+  Given given;
+  for (size_t index = 0; index < arguments.size(); ++index) {
+    if (!TakeArgument(arguments, index, given, error)) return Command::kUsageError;
+    if (given.command != Command::kRun) return given.command;
+  }
+  options = Options();
+  return Resolve(given, options, error) ? Command::kRun : Command::kUsageError;
+}
+
+}  // namespace qs71prog

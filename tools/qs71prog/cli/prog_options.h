@@ -1,0 +1,35 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "cli/voltage_settings.h"
+#include "job/job_phase.h"
+
+namespace qs71prog {
+
+// One qs71prog run, as the command line asked for it, with the defaults and implications
+// already applied: --write brings its blank check and verify unless they are switched off.
+struct Options {
+  Selection selection;
+  bool identifyOnly = false;
+  bool clearMarker = false;
+  std::string image;
+  std::array<double, 4> volts{};  // indexed by Voltage
+  std::string library;            // --library PATH, empty for the default
+  bool emulate = false;
+  std::string otpFile;  // --emulate=OTPFILE
+  std::string transcript;
+  bool json = false;
+
+  double Volts(Voltage voltage) const { return volts[static_cast<size_t>(voltage)]; }
+};
+
+enum class Command { kRun, kHelp, kVersion, kUsageError };
+
+// Reads the arguments after the program name. On kUsageError, error says what is wrong.
+Command ParseArguments(const std::vector<std::string>& arguments, Options& options,
+                       std::string& error);
+
+}  // namespace qs71prog

@@ -1,0 +1,152 @@
+#include "cli/prog_options.h"
+
+#include <gtest/gtest.h>
+
+#include "case_names.h"
+
+namespace qs71prog {
+namespace {
+
+struct ParsedCase {
+  std::vector<std::string> arguments;
+  bool blankCheck, write, verify;
+  std::string image;
+};
+
+class ParsedOptions : public testing::TestWithParam<ParsedCase> {};
+
+TEST_P(ParsedOptions, SelectsTheOperations) {
+  const ParsedCase& c = GetParam();
+  Options options;
+  std::string error;
+  ASSERT_EQ(ParseArguments(c.arguments, options, error), Command::kRun) << error;
+  EXPECT_EQ(options.selection.blankCheck, c.blankCheck);
+  EXPECT_EQ(options.selection.write, c.write);
+  EXPECT_EQ(options.selection.verify, c.verify);
+  EXPECT_EQ(options.image, c.image);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Operations, ParsedOptions,
+    testing::Values(
+        ParsedCase{{"--blank-check"}, true, false, false, ""},
+        // A write on OTP is guarded both ways unless the operator says otherwise.
+        ParsedCase{{"--write", "a.bin"}, true, true, true, "a.bin"},
+        ParsedCase{{"--write=a.bin"}, true, true, true, "a.bin"},
+        ParsedCase{{"--write", "a.bin", "--no-verify"}, true, true, false, "a.bin"},
+        ParsedCase{{"--write", "a.bin", "--no-blank-check"}, false, true, true, "a.bin"},
+        ParsedCase{{"--write", "a.bin", "--verify", "a.bin"}, true, true, true, "a.bin"},
+        ParsedCase{{"--verify", "b.bin"}, false, false, true, "b.bin"},
+        ParsedCase{{"--identify"}, false, false, false, ""}),
+    [](const testing::TestParamInfo<ParsedCase>& info) { return CaseName(info.param.arguments); });
+
+struct UsageCase {
+  std::vector<std::string> arguments;
+  std::string complaint;  // a part of the error text
+};
+
+class UsageErrors : public testing::TestWithParam<UsageCase> {};
+
+TEST_P(UsageErrors, AreRefusedWithAReason) {
+  const UsageCase& c = GetParam();
+  Options options;
+  std::string error;
+  EXPECT_EQ(ParseArguments(c.arguments, options, error), Command::kUsageError);
+  EXPECT_NE(error.find(c.complaint), std::string::npos) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, UsageErrors,
+    testing::Values(
+        UsageCase{{}, "nothing to do"}, UsageCase{{"--json"}, "nothing to do"},
+        UsageCase{{"--frobnicate"}, "unknown option --frobnicate"},
+        UsageCase{{"image.bin"}, "unexpected argument \"image.bin\""},
+        UsageCase{{"--write"}, "--write needs a value"},
+        UsageCase{{"--write", "--verify", "a.bin"}, "--write needs a value"},
+        UsageCase{{"--write="}, "--write needs an image file name"},
+        UsageCase{{"--blank-check=yes"}, "--blank-check takes no value"},
+        UsageCase{{"--emulate=", "--blank-check"}, "--emulate= needs a file name"},
+        UsageCase{{"--write", "a.bin", "--verify", "b.bin"}, "must name the same image"},
+        UsageCase{{"--write", "a.bin", "--verify", "a.bin", "--no-verify"}, "contradicts"},
+        UsageCase{{"--blank-check", "--write", "a.bin", "--no-blank-check"}, "contradicts"},
+        UsageCase{{"--verify", "a.bin", "--no-verify"}, "contradicts"},
+        UsageCase{{"--blank-check", "--no-verify"}, "only change what --write does"},
+        UsageCase{{"--verify", "a.bin", "--clear-marker"}, "--clear-marker needs --write"},
+        UsageCase{{"--blank-check", "--transcript", "t.txt"}, "needs --emulate"},
+        UsageCase{{"--blank-check", "--vdd", "five"}, "needs a voltage in volts, not \"five\""},
+        UsageCase{{"--blank-check", "--vdd", "nan"}, "needs a voltage"},
+        UsageCase{{"--blank-check", "--vdd", "5.5.5"}, "needs a voltage"},
+        UsageCase{{"--blank-check", "--vdd", "6"},
+                  "--vdd 6 V is outside the safe range 2.4 to 5.5"},
+        UsageCase{{"--blank-check", "--vpp", "65"},
+                  "--vpp 65 V is outside the safe range 6.0 to 7.0"},
+        UsageCase{{"--blank-check", "--vpp", "5.9"}, "outside the safe range"},
+        UsageCase{{"--blank-check", "--write-vdd", "2.3"}, "--write-vdd 2.3 V is outside"},
+        UsageCase{{"--blank-check", "--verify-vdd", "-5"}, "outside the safe range"}),
+    [](const testing::TestParamInfo<UsageCase>& info) { return CaseName(info.param.arguments); });
+
+TEST(Voltages, DefaultsApplyWhenNothingIsGiven) {
+  Options options;
+  std::string error;
+  ASSERT_EQ(ParseArguments({"--write", "a.bin"}, options, error), Command::kRun);
+  EXPECT_DOUBLE_EQ(options.Volts(Voltage::kBlankCheckVdd), 5.0);
+  EXPECT_DOUBLE_EQ(options.Volts(Voltage::kWriteVdd), 5.5);
+  EXPECT_DOUBLE_EQ(options.Volts(Voltage::kWriteVpp), 6.5);
+  EXPECT_DOUBLE_EQ(options.Volts(Voltage::kVerifyVdd), 5.0);
+}
+
+TEST(Voltages, PerOperationValueBeatsVddWhateverTheOrder) {
+  Options options;
+  std::string error;
+  ASSERT_EQ(
+      ParseArguments({"--verify-vdd", "2.5V", "--write", "a", "--vdd", "4.5", "--vpp", "6.25"},
+                     options, error),
+      Command::kRun)
+      << error;
+  EXPECT_DOUBLE_EQ(options.Volts(Voltage::kBlankCheckVdd), 4.5);
+  EXPECT_DOUBLE_EQ(options.Volts(Voltage::kWriteVdd), 4.5);
+  EXPECT_DOUBLE_EQ(options.Volts(Voltage::kWriteVpp), 6.25);
+  EXPECT_DOUBLE_EQ(options.Volts(Voltage::kVerifyVdd), 2.5);
+}
+
+TEST(Voltages, RangeEndsAreAccepted) {
+  Options options;
+  std::string error;
+  EXPECT_EQ(ParseArguments({"--blank-check", "--vdd", "2.4", "--vpp", "7.0"}, options, error),
+            Command::kRun)
+      << error;
+  EXPECT_EQ(ParseArguments({"--blank-check", "--vdd", "5.5v", "--vpp", "6"}, options, error),
+            Command::kRun)
+      << error;
+}
+
+TEST(Emulation, KeepsTheChipFileAndTranscript) {
+  Options options;
+  std::string error;
+  ASSERT_EQ(ParseArguments({"--emulate=chip.otp", "--transcript", "t.txt", "--blank-check",
+                            "--json", "--clear-marker", "--write", "x.bin"},
+                           options, error),
+            Command::kRun)
+      << error;
+  EXPECT_TRUE(options.emulate);
+  EXPECT_EQ(options.otpFile, "chip.otp");
+  EXPECT_EQ(options.transcript, "t.txt");
+  EXPECT_TRUE(options.json);
+  EXPECT_TRUE(options.clearMarker);
+
+  ASSERT_EQ(ParseArguments({"--emulate", "--blank-check"}, options, error), Command::kRun);
+  EXPECT_TRUE(options.emulate);
+  EXPECT_EQ(options.otpFile, "");
+}
+
+TEST(HelpAndVersion, WinOverWhatFollows) {
+  Options options;
+  std::string error;
+  EXPECT_EQ(ParseArguments({"--help", "--bogus"}, options, error), Command::kHelp);
+  EXPECT_EQ(ParseArguments({"-h"}, options, error), Command::kHelp);
+  EXPECT_EQ(ParseArguments({"--version"}, options, error), Command::kVersion);
+  EXPECT_EQ(ParseArguments({"-V"}, options, error), Command::kVersion);
+}
+
+}  // namespace
+}  // namespace qs71prog

@@ -1,0 +1,88 @@
+#include "cli/usage_text.h"
+
+#include <cstdio>
+
+#include "cli/exit_codes.h"
+#include "cli/voltage_settings.h"
+
+#ifndef QS71PROG_VERSION
+#define QS71PROG_VERSION "unknown"
+#endif
+
+namespace qs71prog {
+
+namespace {
+
+// Kept within 80 columns.
+const char kOptionsText[] =
+    "Usage: qs71prog [options]\n"
+    "Programs the OTP memory of a QS71 voice chip through the QS71 USB programmer.\n"
+    "\n"
+    "Operations (always in this order: blank check, write, verify):\n"
+    "  --blank-check          check that the OTP is blank\n"
+    "  --write IMAGE          program IMAGE, with a blank check before and a verify\n"
+    "                         after unless switched off\n"
+    "  --verify IMAGE         compare the OTP with IMAGE\n"
+    "  --identify             only identify the chip (ID and OTP size)\n"
+    "  --no-blank-check       with --write: no blank check (to finish a part that\n"
+    "                         was written only in part)\n"
+    "  --no-verify            with --write: no verify\n"
+    "  --clear-marker         with --write: program the marker byte (31 bytes before\n"
+    "                         the image's end) as 0x00; the file is not changed\n"
+    "\n"
+    "Voltages in volts (a trailing V is allowed):\n"
+    "  --vdd V                supply voltage for every operation\n";
+
+const char kProgrammerText[] =
+    "\n"
+    "Programmer:\n"
+    "  --library PATH         load this build of the programmer library instead of\n"
+    "                         qs71_usb_writer beside qs71prog or on the loader's path\n"
+    "  --emulate[=OTPFILE]    dry run on the emulated programmer; with OTPFILE the\n"
+    "                         chip is kept in that file between runs, to be\n"
+    "                         inspected and programmed again. QS71_EMU_ID and\n"
+    "                         QS71_EMU_FAULTS from the environment apply\n"
+    "  --transcript FILE      with --emulate: append every report exchanged to FILE\n"
+    "\n"
+    "Output:\n"
+    "  --json                 one JSON event per line on standard output\n"
+    "  -h, --help             this text\n"
+    "  -V, --version          the version\n"
+    "\n"
+    "On a terminal a bar shows the stage, percentage and time left; otherwise one\n"
+    "line per 5 percent. The library's messages are shown as whole lines.\n"
+    "\n"
+    "Exit codes:\n";
+
+std::string VoltageLines() {
+  std::string text;
+  for (const VoltageSetting& setting : VoltageSettings()) {
+    char line[200];
+    std::snprintf(line, sizeof line, "  %-22s %s, default %.1f (%.1f to %.1f)\n",
+                  (std::string(setting.option) + " V").c_str(), setting.label, setting.fallback,
+                  setting.low, setting.high);
+    text += line;
+  }
+  return text;
+}
+
+std::string ExitCodeLines() {
+  std::string text;
+  for (const ExitCodeInfo& info : ExitCodeTable()) {
+    char line[200];
+    std::snprintf(line, sizeof line, "  %2d  %-17s %s\n", static_cast<int>(info.code), info.name,
+                  info.meaning);
+    text += line;
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string UsageText() {
+  return kOptionsText + VoltageLines() + kProgrammerText + ExitCodeLines();
+}
+
+std::string VersionText() { return std::string("qs71prog ") + QS71PROG_VERSION + "\n"; }
+
+}  // namespace qs71prog

@@ -1,0 +1,90 @@
+#include "job/job_report.h"
+
+#include <cstdio>
+
+#include "display/display.h"
+#include "qs71_usb_writer.h"
+
+namespace qs71prog {
+
+namespace {
+
+struct ResultText {
+  int32_t result;
+  const char* text;
+};
+
+constexpr ResultText kResults[] = {
+    {QS71_OK, "success"},
+    {QS71_E_ECHO_60, "the programmer did not echo command 0x60"},
+    {QS71_E_ECHO_62, "the programmer did not echo command 0x62"},
+    {QS71_E_ECHO_64, "the programmer did not echo command 0x64"},
+    {QS71_E_ECHO_66, "the programmer did not echo command 0x66"},
+    {QS71_E_ECHO_68, "the programmer did not echo command 0x68"},
+    {QS71_E_TRANSPORT, "the programmer is not open, or a report was not sent or not answered"},
+    {QS71_E_ECHO, "the programmer's reply does not echo the command"},
+    {QS71_E_CHECK_WORDS, "the programmer's reply to 0x01 lacks its check words"},
+    {QS71_E_FILE, "the image file cannot be opened"},
+    {QS71_E_OTP_ID, "the chip's ID is not 6D 61"},
+    {QS71_E_SIZE_CODE, "the chip's size code is unknown"},
+    {QS71_E_FILE_SIZE, "the image file's size differs from the chip's OTP size"},
+    {QS71_E_READ_SIZE, "invalid read range size"},
+    {QS71_E_VERIFY_SIZE, "invalid verify range size"},
+    {QS71_E_WRITE_SIZE, "invalid write range size"},
+    {QS71_E_MISMATCH, "the system area is not blank, or the data does not match"},
+    {QS71_E_NOT_BLANK, "the main area is not blank"},
+    {QS71_E_SYSTEM_AREA, "the chip's system area is invalid"},
+    {QS71_E_STATUS, "the programmer's reply has an unexpected status byte"},
+};
+
+// A short explanation of a Qs71UsbWriter result code for the summary line; the library's
+// own message above it says the same in its words.
+const char* DescribeLibraryResult(int32_t result) {
+  for (const ResultText& entry : kResults) {
+    if (entry.result == result) return entry.text;
+  }
+  return "a result code this qs71prog does not know";
+}
+
+std::string DoneText(const JobDescription& job, const JobOutcome& outcome) {
+  std::string steps;
+  for (int stage = kFirstStage; stage <= kLastStage; ++stage) {
+    if (!job.selection.Selected(stage)) continue;
+    steps += (steps.empty() ? "" : ", ") + std::string(StageTitle(stage));
+  }
+  char text[200];
+  if (steps.empty()) {
+    std::snprintf(text, sizeof text, "qs71prog: done: identified a %d-byte chip in %s\n",
+                  static_cast<int>(outcome.otpSize), FormatDuration(outcome.seconds).c_str());
+  } else {
+    std::snprintf(text, sizeof text, "qs71prog: done: %s on a %d-byte chip in %s\n",
+                  steps.c_str(), static_cast<int>(outcome.otpSize),
+                  FormatDuration(outcome.seconds).c_str());
+  }
+  return text;
+}
+
+std::string ExitText(ExitCode exit) {
+  const ExitCodeInfo& info = DescribeExit(exit);
+  return "exit " + std::to_string(static_cast<int>(info.code)) + " (" + info.name + ")";
+}
+
+}  // namespace
+
+std::vector<std::string> OperationNames(const Selection& selection) {
+  std::vector<std::string> names;
+  for (int stage = kFirstStage; stage <= kLastStage; ++stage) {
+    if (selection.Selected(stage)) names.push_back(StageName(stage));
+  }
+  return names;
+}
+
+std::string SummaryLine(const JobDescription& job, const JobOutcome& outcome) {
+  if (!outcome.called) return "qs71prog: " + outcome.problem + "; " + ExitText(outcome.exit) + "\n";
+  if (outcome.exit == ExitCode::kOk) return DoneText(job, outcome);
+  return "qs71prog: failed in " + std::string(PhaseName(outcome.phase)) + ": " +
+         DescribeLibraryResult(outcome.result) + " (" + std::to_string(outcome.result) + "); " +
+         ExitText(outcome.exit) + "\n";
+}
+
+}  // namespace qs71prog

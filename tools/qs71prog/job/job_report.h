@@ -1,0 +1,39 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/exit_codes.h"
+#include "job/job_phase.h"
+
+namespace qs71prog {
+
+// What a run is about to do, for the displays.
+struct JobDescription {
+  Selection selection;
+  std::string image;
+  std::string library;
+  bool emulated = false;
+  std::array<double, 4> volts{};  // indexed by Voltage
+};
+
+// How it ended.
+struct JobOutcome {
+  bool called = false;  // false when the library could not be loaded
+  int32_t result = 0;   // Qs71UsbWriter's result, when called
+  Phase phase = Phase::kConnect;
+  ExitCode exit = ExitCode::kOk;
+  int32_t otpSize = 0;
+  double seconds = 0.0;
+  std::string problem;  // why the library was not called
+};
+
+// "blank-check", "write", "verify" as selected, in the order the library runs them.
+std::vector<std::string> OperationNames(const Selection& selection);
+
+// The closing line for a person: what was done, or what failed, where, and the exit code.
+std::string SummaryLine(const JobDescription& job, const JobOutcome& outcome);
+
+}  // namespace qs71prog

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "display/display.h"
+#include "display/progress_model.h"
+#include "job/job_phase.h"
+
+namespace qs71prog {
+
+// The caller-owned cells of one Qs71UsbWriter call. The OTP size cell starts at a value the
+// library never writes, so that afterwards it tells whether the OTP test ever started.
+struct JobCells {
+  int32_t stage = 0;
+  int32_t progress = 0;
+  int32_t otpSize = kUntouched;
+
+  static constexpr int32_t kUntouched = -1;
+};
+
+// The meeting point of the two threads of a run: the poller's readings of the cells and
+// the library's lines from the capture, and the main thread's start and end. One lock keeps
+// the display's calls in order and whole.
+class Reporter {
+ public:
+  Reporter(Display& display, JobCells& cells, const Selection& selection);
+
+  void Begin(const JobDescription& job);
+  // Poller thread: one reading of the cells. `deliverLines` hands over the lines the library
+  // printed so far, after the cells are read and before their progress is shown: the library
+  // prints a stage's messages before it moves the stage on, so they come out first.
+  void Sample(const std::function<void()>& deliverLines = {});
+  // Poller thread, through the capture: one whole line of the library's output. Empty lines, which the library
+  // prints after each transfer to end its own progress line, carry nothing and are dropped.
+  void Line(const std::string& text, bool onStderr);
+  void Note(const std::string& text);
+  // Main thread, after the call returned: works out the step that failed (or the last one
+  // run) and reports the end of every stage that completed.
+  Phase Conclude(int32_t result);
+  void Finish(const JobDescription& job, const JobOutcome& outcome);
+  double Seconds() const;
+
+ private:
+  struct Reading {
+    int32_t stage;
+    int32_t progress;
+    int32_t otpSize;
+  };
+
+  Reading Read() const;
+  void Emit(const std::vector<ProgressEvent>& events);
+
+  std::mutex mutex;
+  Display& display;
+  JobCells& cells;
+  Selection selection;
+  ProgressModel model;
+  PhaseEvidence evidence;
+  std::chrono::steady_clock::time_point start;
+};
+
+}  // namespace qs71prog

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace qs71prog {
+
+// The few calls into the operating system that differ between Linux and Windows
+// (host_system_linux.cpp, host_system_windows.cpp). Descriptors are C runtime descriptors on
+// both: the library prints through the C runtime's stdout, which writes to descriptor 1.
+
+constexpr int kStdoutFd = 1;
+constexpr int kStderrFd = 2;
+
+bool MakePipe(int fds[2]);
+int DuplicateFd(int fd);  // -1 on failure
+bool ReplaceFd(int source, int target);
+void CloseFd(int fd);
+// Bytes read, 0 at the end of the stream, negative on an error.
+long ReadFd(int fd, char* buffer, std::size_t size);
+// What a pipe holds that a read would return at once; 0 when empty, negative on an error.
+long BytesWaiting(int fd);
+bool WriteFd(int fd, const char* data, std::size_t size);
+
+bool IsTerminal(int fd);
+// The terminal's width in columns, 0 when unknown.
+int TerminalColumns(int fd);
+
+bool SetEnvironment(const std::string& name, const std::string& value);
+
+// The library writes its messages to stdout without flushing; line buffering (or none where
+// the C runtime has no line buffering) lets each line reach the display as it is printed.
+// Must run before anything is printed to stdout.
+void BufferStdoutByLine();
+
+// The folder of the running qs71prog, without a trailing separator; empty when unknown.
+std::string ExecutableDirectory();
+
+// folder, this system's path separator, file.
+std::string PathIn(const std::string& folder, const std::string& file);
+
+// Where an installed qs71prog finds a library file: beside the program, and on Linux also in
+// ../lib, where an installed tree keeps it.
+std::vector<std::string> InstalledLibraryPaths(const std::string& executableDirectory,
+                                               const std::string& file);
+
+// A QS71 programmer (04D8:FE08, release 0x0101) as the system lists it.
+struct ProgrammerNode {
+  std::string path;         // /dev/hidrawN on Linux
+  bool accessible = false;  // this user may open it for reading and writing
+};
+
+// The programmers attached now. Linux asks hidapi; on Windows any user may open a HID
+// device, so there is nothing to look for there.
+std::vector<ProgrammerNode> FindProgrammers();
+
+}  // namespace qs71prog

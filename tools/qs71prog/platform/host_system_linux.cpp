@@ -1,0 +1,112 @@
+#include <errno.h>
+#include <hidapi.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "platform/host_system.h"
+
+namespace qs71prog {
+
+namespace {
+
+constexpr unsigned short kVendorId = 0x04D8;
+constexpr unsigned short kProductId = 0xFE08;
+constexpr unsigned short kRelease = 0x0101;
+
+}  // namespace
+
+bool MakePipe(int fds[2]) { return pipe(fds) == 0; }
+
+int DuplicateFd(int fd) { return dup(fd); }
+
+bool ReplaceFd(int source, int target) {
+  int result;
+  do {
+    result = dup2(source, target);
+  } while (result < 0 && errno == EINTR);
+  return result >= 0;
+}
+
+void CloseFd(int fd) {
+  if (fd >= 0) close(fd);
+}
+
+long ReadFd(int fd, char* buffer, std::size_t size) {
+  ssize_t count;
+  do {
+    count = read(fd, buffer, size);
+  } while (count < 0 && errno == EINTR);
+  return static_cast<long>(count);
+}
+
+long BytesWaiting(int fd) {
+  int count = 0;
+  if (ioctl(fd, FIONREAD, &count) != 0) return -1;
+  return count;
+}
+
+bool WriteFd(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool IsTerminal(int fd) { return isatty(fd) == 1; }
+
+int TerminalColumns(int fd) {
+  winsize size{};
+  if (ioctl(fd, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
+
+bool SetEnvironment(const std::string& name, const std::string& value) {
+  return setenv(name.c_str(), value.c_str(), 1) == 0;
+}
+
+void BufferStdoutByLine() { setvbuf(stdout, nullptr, _IOLBF, BUFSIZ); }
+
+std::string ExecutableDirectory() {
+  char buffer[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0) return "";
+  const std::string executable(buffer, static_cast<size_t>(length));
+  const size_t slash = executable.rfind('/');
+  return slash == std::string::npos ? "" : executable.substr(0, slash);
+}
+
+std::string PathIn(const std::string& folder, const std::string& file) {
+  return folder + '/' + file;
+}
+
+// CMake's GNUInstallDirs puts programs in bin/ and libraries in lib/ beside it.
+std::vector<std::string> InstalledLibraryPaths(const std::string& executableDirectory,
+                                               const std::string& file) {
+  return {PathIn(executableDirectory, file), executableDirectory + "/../lib/" + file};
+}
+
+// Listing needs no access to the node itself: hidapi reads the list from udev and sysfs.
+std::vector<ProgrammerNode> FindProgrammers() {
+  std::vector<ProgrammerNode> programmers;
+  if (hid_init() != 0) return programmers;
+  hid_device_info* devices = hid_enumerate(kVendorId, kProductId);
+  for (const hid_device_info* device = devices; device != nullptr; device = device->next) {
+    if (device->release_number != kRelease || device->path == nullptr) continue;
+    ProgrammerNode node;
+    node.path = device->path;
+    node.accessible = access(device->path, R_OK | W_OK) == 0;
+    programmers.push_back(node);
+  }
+  hid_free_enumeration(devices);
+  hid_exit();
+  return programmers;
+}
+
+}  // namespace qs71prog

@@ -1,0 +1,76 @@
+#include "platform/writer_library.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "platform/host_system.h"
+
+#ifndef QS71PROG_BUILD_TOOL_DIR
+#define QS71PROG_BUILD_TOOL_DIR ""
+#endif
+#ifndef QS71PROG_BUILD_LIBRARY_DIR
+#define QS71PROG_BUILD_LIBRARY_DIR ""
+#endif
+
+namespace qs71prog {
+
+namespace {
+
+// The same folder however it is spelled; false when either does not exist.
+bool SameDirectory(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return !a.empty() && !b.empty() && std::filesystem::equivalent(a, b, error);
+}
+
+}  // namespace
+
+bool WriterLibrary::Load(const std::string& file, std::string& error) {
+  SharedLibrary loaded;
+  if (!loaded.Open(file, error)) return false;
+  const auto function = loaded.Find<Qs71UsbWriterFunction>("Qs71UsbWriter");
+  if (function == nullptr) {
+    error = file + " has no Qs71UsbWriter";
+    return false;
+  }
+  emulated = loaded.Exports("Qs71EmuReset");
+  library = std::move(loaded);
+  writer = function;
+  path = file;
+  return true;
+}
+
+BuildTree ThisBuildTree() { return {QS71PROG_BUILD_TOOL_DIR, QS71PROG_BUILD_LIBRARY_DIR}; }
+
+std::string LibraryFileName(bool emulated) {
+  return SharedLibraryFileName(emulated ? "qs71_usb_writer_emulated" : "qs71_usb_writer");
+}
+
+// The build tree's library folder is tried only by the qs71prog in that tree: an installed
+// copy must never pick up a library from a build left lying around.
+std::vector<std::string> LibraryCandidates(const std::string& explicitPath, bool emulated,
+                                           const std::string& executableDirectory,
+                                           const BuildTree& build) {
+  if (!explicitPath.empty()) return {explicitPath};
+  const std::string name = LibraryFileName(emulated);
+  std::vector<std::string> candidates;
+  if (!executableDirectory.empty()) candidates = InstalledLibraryPaths(executableDirectory, name);
+  if (SameDirectory(executableDirectory, build.toolDirectory)) {
+    candidates.push_back(PathIn(build.libraryDirectory, name));
+  }
+  candidates.push_back(name);
+  return candidates;
+}
+
+bool LoadWriterLibrary(WriterLibrary& library, const std::vector<std::string>& candidates,
+                       std::string& error) {
+  std::string attempts;
+  for (const std::string& candidate : candidates) {
+    std::string why;
+    if (library.Load(candidate, why)) return true;
+    attempts += (attempts.empty() ? "" : "; ") + why;
+  }
+  error = "cannot load the programmer library: " + attempts;
+  return false;
+}
+
+}  // namespace qs71prog

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "qs71_usb_writer.h"
+#include "shared_library.h"
+
+namespace qs71prog {
+
+// qs71_usb_writer loaded at run time, as any host loads it. qs71prog does not link the
+// library, so one program serves the production and the emulated build alike.
+class WriterLibrary {
+ public:
+  // Loads the file and looks up Qs71UsbWriter; a library loaded before stays loaded when
+  // this one fails. On failure, error says why.
+  bool Load(const std::string& path, std::string& error);
+  Qs71UsbWriterFunction Writer() const { return writer; }
+  // Only the emulated build exports the emulator's control interface.
+  bool IsEmulated() const { return emulated; }
+  const std::string& Path() const { return path; }
+
+ private:
+  SharedLibrary library;
+  Qs71UsbWriterFunction writer = nullptr;
+  bool emulated = false;
+  std::string path;
+};
+
+// "libqs71_usb_writer.so", "qs71_usb_writer_emulated.dll", ...
+std::string LibraryFileName(bool emulated);
+
+// Where the build put qs71prog and the libraries, for a qs71prog run from its build tree.
+struct BuildTree {
+  std::string toolDirectory;
+  std::string libraryDirectory;
+};
+
+// This build's tree, as CMake knew it; empty where the build did not say.
+BuildTree ThisBuildTree();
+
+// Where to look, in order: the --library path alone when given; else beside the executable,
+// in ../lib beside it (an installed Linux layout), in the build's library folder when this
+// executable is the one in its build tree, and last the bare name for the system's loader
+// (Linux: LD_LIBRARY_PATH and the system folders; Windows: the system folders and PATH).
+std::vector<std::string> LibraryCandidates(const std::string& explicitPath, bool emulated,
+                                           const std::string& executableDirectory,
+                                           const BuildTree& build);
+
+// Loads the first candidate that loads; error lists every attempt when none does.
+bool LoadWriterLibrary(WriterLibrary& library, const std::vector<std::string>& candidates,
+                       std::string& error);
+
+}  // namespace qs71prog
