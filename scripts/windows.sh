@@ -2,8 +2,9 @@
 # The Windows target. Cross-builds qs71gen.exe and qs71_usb_writer.dll for 32-bit Windows on
 # x86 (the product) with a static runtime, checks the DLL's export and imports, and runs the
 # Windows binaries under Wine: every end-to-end case of the generator (images byte-identical
-# to the Linux build, output equal once line ends are normalised) and a Windows host that
-# loads the DLL with LoadLibrary and GetProcAddress.
+# to the Linux build, output equal once line ends are normalised), a Windows host that
+# loads the DLL with LoadLibrary and GetProcAddress, and the DLL's Windows port against a
+# fake HID bus and a pipe programmer (time-outs, unplug, short reports, vanishing devices).
 #
 # Wine runs a 32-bit program only where the kernel can execute 32-bit code. Where it cannot,
 # this says so loudly, and the same sources built for 64-bit Windows are run under 64-bit Wine
@@ -12,7 +13,7 @@ set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 failures=0
-targets=(qs71gen qs71_usb_writer qs71_usb_writer_emulated qs71_dll_host)
+targets=(qs71gen qs71_usb_writer qs71_usb_writer_emulated qs71_dll_host qs71_wine_port_check)
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
 
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
@@ -80,6 +81,17 @@ run_dll_host() {  # wine command, build dir
   [ "${PIPESTATUS[0]}" -eq 0 ] || fail "DLL host, emulated programmer"
 }
 
+# The production DLL, unchanged, with its SetupAPI imports pointed at a fake bus and its
+# device path leading to the emulated programmer behind a named pipe.
+run_port_check() {  # wine command, build dir
+  local work="$2/wine_check_work"
+  mkdir -p "$work"
+  echo "== windows: the DLL's Windows port under $1"
+  timeout 600 $1 "$2/usbwriter/wine_check/qs71_wine_port_check.exe" \
+    "$2/usbwriter/qs71_usb_writer.dll" "$work" | tr -d '\r'
+  [ "${PIPESTATUS[0]}" -eq 0 ] || fail "Windows port under $1"
+}
+
 cross_build "$top/build-win" mingw-i686.cmake || fail "32-bit cross-build"
 check_dll "$top/build-win/usbwriter/qs71_usb_writer.dll" '^Qs71UsbWriter $'
 check_dll "$top/build-win/usbwriter/qs71_usb_writer_emulated.dll" '(^| )Qs71UsbWriter '
@@ -90,6 +102,7 @@ if can_run_32bit; then
   wine wineboot --init >/dev/null 2>&1
   run_e2e wine "$top/build-win"
   run_dll_host wine "$top/build-win"
+  run_port_check wine "$top/build-win"
 else
   cat <<'MSG'
 ##########################################################################################
@@ -104,6 +117,7 @@ MSG
   /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
   run_e2e /usr/lib/wine/wine64 "$top/build-win64"
   run_dll_host /usr/lib/wine/wine64 "$top/build-win64"
+  run_port_check /usr/lib/wine/wine64 "$top/build-win64"
 fi
 
 [ "$failures" -eq 0 ] || { echo "windows: $failures failure(s)"; exit 1; }

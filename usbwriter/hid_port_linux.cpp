@@ -5,6 +5,9 @@
 
 #include <hidapi.h>
 
+#include <cerrno>
+#include <chrono>
+
 #include "hardware_id.h"
 
 namespace qs71 {
@@ -71,13 +74,40 @@ bool HidPortWrite(HidPortDevice* device, const uint8_t (&block)[kReportBlock]) {
   return hid_write(device->writeHandle, block, kReportBlock) > 0;
 }
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MillisecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// hid_read_timeout polls, and a signal caught on the host's thread ends the poll early with
+// EINTR. That says nothing about the programmer, so the read is taken up again for what is
+// left of the ten seconds. hidapi leaves errno alone when it reports an unplug, hence the
+// clearing before each attempt: a stale EINTR must not keep a dead device polled.
+int ReadWithinDeadline(hid_device* handle, uint8_t* payload) {
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(kTransferTimeoutMs);
+  int waitMs = kTransferTimeoutMs;
+  for (;;) {
+    errno = 0;
+    const int got = hid_read_timeout(handle, payload, kReportPayload, waitMs);
+    if (got >= 0 || errno != EINTR) return got;
+    waitMs = MillisecondsLeft(deadline);
+    if (waitMs == 0) return 0;
+  }
+}
+
+}  // namespace
+
 // hidraw hands back unnumbered reports without the ID byte, so the payload lands behind it.
+// The programmer always sends 64 bytes; anything shorter is a broken report, not a reply.
 // The read is synchronous: when the time-out passes nothing is left pending on the block.
 bool HidPortRead(HidPortDevice* device, uint8_t (&block)[kReportBlock]) {
   block[0] = 0x00;
-  const int got = hid_read_timeout(device->readHandle, block + 1, kReportPayload,
-                                   kTransferTimeoutMs);
-  return got > 0;
+  return ReadWithinDeadline(device->readHandle, block + 1) == static_cast<int>(kReportPayload);
 }
 
 }  // namespace qs71

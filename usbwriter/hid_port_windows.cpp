@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,8 +21,6 @@ const GUID kHidInterfaceClass = {
     0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 // A bound on the search, so that a broken enumeration cannot hold the host forever.
 constexpr DWORD kMaxInterfaceIndex = 10000000;
-// Overlapped status of a transfer the system has not finished yet.
-constexpr ULONG_PTR kStatusPending = 0x103;
 
 }  // namespace
 
@@ -58,38 +57,68 @@ std::string FirstHardwareIdOf(HDEVINFO set, SP_DEVINFO_DATA* devInfo, bool* allo
   return first;
 }
 
-bool ReadInterfaceDetail(HidPortDevice* device, HDEVINFO set, SP_DEVICE_INTERFACE_DATA* ifData) {
+// What one interface of the set yields: its detail (the device path) and its device.
+struct InterfaceDetail {
+  SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail = nullptr;
+  SP_DEVINFO_DATA devInfo{};
+  bool outOfMemory = false;
+};
+
+// The smallest detail that can hold a path: the fixed part and one character.
+constexpr DWORD kSmallestDetail = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + 1;
+
+// A device can leave between the enumeration and these calls: the size query then gives
+// nothing and the read fails. Such an interface yields no detail. The buffer has a spare,
+// zeroed byte, so the path ends in a NUL whatever the system wrote. The device comes from
+// the detail call itself, so it is the interface's own whatever the set's order.
+InterfaceDetail ReadInterfaceDetail(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* ifData) {
+  InterfaceDetail found;
   DWORD required = 0;
   SetupDiGetDeviceInterfaceDetailA(set, ifData, nullptr, 0, &required, nullptr);
-  auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(std::malloc(required));
-  if (detail == nullptr) return false;
+  if (required < kSmallestDetail) return found;
+  auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(std::calloc(1, required + 1));
+  found.outOfMemory = detail == nullptr;
+  if (detail == nullptr) return found;
   // The fixed part only: 5 bytes on 32-bit Windows, 8 on 64-bit.
 #if defined(_WIN32) && !defined(_WIN64)
   static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5, "packed as on 32-bit Windows");
 #endif
   detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-  SetupDiGetDeviceInterfaceDetailA(set, ifData, detail, required, nullptr, nullptr);
-  std::free(device->interfaceDetail);
-  device->interfaceDetail = detail;
-  return true;
+  found.devInfo.cbSize = sizeof found.devInfo;
+  if (!SetupDiGetDeviceInterfaceDetailA(set, ifData, detail, required, nullptr, &found.devInfo)) {
+    std::free(detail);
+    return found;
+  }
+  found.detail = detail;
+  return found;
+}
+
+// The interface at this index; false at the end of the list. A stale ERROR_NO_MORE_ITEMS
+// from an earlier call must not end the search, hence the clearing.
+bool EnumInterface(HDEVINFO set, DWORD index, SP_DEVICE_INTERFACE_DATA* ifData) {
+  ifData->cbSize = sizeof *ifData;
+  SetLastError(0);
+  return SetupDiEnumDeviceInterfaces(set, nullptr, &kHidInterfaceClass, index, ifData) &&
+         GetLastError() != ERROR_NO_MORE_ITEMS;
 }
 
 // Searches the set; false when the list ends, an allocation fails or the index runs out.
 bool SearchInterfaces(HidPortDevice* device, HDEVINFO set, const std::string& pattern) {
-  for (DWORD index = 0; index < kMaxInterfaceIndex; ++index) {
-    SP_DEVICE_INTERFACE_DATA ifData;
-    ifData.cbSize = sizeof ifData;
-    if (!SetupDiEnumDeviceInterfaces(set, nullptr, &kHidInterfaceClass, index, &ifData) ||
-        GetLastError() == ERROR_NO_MORE_ITEMS) {
-      return false;
-    }
-    SP_DEVINFO_DATA devInfo;
-    devInfo.cbSize = sizeof devInfo;
-    SetupDiEnumDeviceInfo(set, index, &devInfo);
+  SP_DEVICE_INTERFACE_DATA ifData;
+  for (DWORD index = 0; index < kMaxInterfaceIndex && EnumInterface(set, index, &ifData);
+       ++index) {
+    InterfaceDetail found = ReadInterfaceDetail(set, &ifData);
+    if (found.outOfMemory) return false;
+    if (found.detail == nullptr) continue;
     bool allocated = false;
-    const std::string id = FirstHardwareIdOf(set, &devInfo, &allocated);
+    const std::string id = FirstHardwareIdOf(set, &found.devInfo, &allocated);
+    if (allocated && HardwareIdMatches(id, pattern)) {
+      std::free(device->interfaceDetail);
+      device->interfaceDetail = found.detail;
+      return true;
+    }
+    std::free(found.detail);
     if (!allocated) return false;
-    if (HardwareIdMatches(id, pattern)) return ReadInterfaceDetail(device, set, &ifData);
   }
   return false;
 }
@@ -108,12 +137,15 @@ bool HidPortFind(HidPortDevice* device, const std::string& pattern) {
 namespace {
 
 // An open counts when the system reports no error for it; a handle that came back anyway is
-// closed so that it cannot leak.
+// closed so that it cannot leak. Overlapped handles, because only a transfer the system
+// hands back pending can be given up after the ten seconds: on a plain handle ReadFile waits
+// for as long as the programmer keeps silent.
 bool OpenPath(HidPortDevice* device, DWORD access, HANDLE* handle) {
   if (device->interfaceDetail == nullptr) return false;
   SetLastError(0);
   *handle = CreateFileA(device->interfaceDetail->DevicePath, access,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_OVERLAPPED, nullptr);
   const DWORD error = GetLastError();
   if (error == 0 && *handle != INVALID_HANDLE_VALUE) return true;
   if (*handle != INVALID_HANDLE_VALUE) CloseHandle(*handle);
@@ -126,15 +158,18 @@ void CloseIfOpen(HANDLE* handle) {
   *handle = INVALID_HANDLE_VALUE;
 }
 
-// Waits for a transfer the system left pending. One still pending after the time-out is
+// Waits up to the time-out for a transfer that has started. One still running then is
 // cancelled and waited for, so the system never writes into a block that has gone away.
-bool FinishPending(HANDLE handle, OVERLAPPED* overlapped) {
-  WaitForSingleObject(overlapped->hEvent, kTransferTimeoutMs);
-  if (overlapped->Internal != kStatusPending) return true;
-  CancelIo(handle);
+// A transfer that ended with an error (the programmer unplugged, the read cancelled) or
+// moved less than a whole report is a failure, not a zero-filled success.
+bool Complete(HANDLE handle, OVERLAPPED* overlapped) {
   DWORD count = 0;
-  GetOverlappedResult(handle, overlapped, &count, TRUE);
-  return false;
+  if (WaitForSingleObject(overlapped->hEvent, kTransferTimeoutMs) != WAIT_OBJECT_0) {
+    CancelIoEx(handle, overlapped);
+    GetOverlappedResult(handle, overlapped, &count, TRUE);
+    return false;
+  }
+  return GetOverlappedResult(handle, overlapped, &count, FALSE) && count == kReportBlock;
 }
 
 // Each transfer gets its own event: manual reset, created signalled, then reset.
@@ -142,6 +177,20 @@ HANDLE TransferEvent() {
   HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
   if (event != nullptr) ResetEvent(event);
   return event;
+}
+
+// One 65-byte report either way: start is WriteFile or ReadFile. On an overlapped handle the
+// system signals the event also when it finishes at once, so both outcomes end in the wait.
+template <typename Start>
+bool Transfer(HANDLE handle, Start start) {
+  OVERLAPPED overlapped;
+  std::memset(&overlapped, 0, sizeof overlapped);
+  overlapped.hEvent = TransferEvent();
+  if (overlapped.hEvent == nullptr) return false;
+  const bool done = (start(&overlapped) != FALSE || GetLastError() == ERROR_IO_PENDING) &&
+                    Complete(handle, &overlapped);
+  CloseHandle(overlapped.hEvent);
+  return done;
 }
 
 }  // namespace
@@ -159,32 +208,18 @@ void HidPortCloseWrite(HidPortDevice* device) { CloseIfOpen(&device->writeHandle
 void HidPortCloseRead(HidPortDevice* device) { CloseIfOpen(&device->readHandle); }
 
 bool HidPortWrite(HidPortDevice* device, const uint8_t (&block)[kReportBlock]) {
-  OVERLAPPED overlapped;
-  std::memset(&overlapped, 0, sizeof overlapped);
-  overlapped.hEvent = TransferEvent();
-  if (overlapped.hEvent == nullptr) return false;
-  DWORD count = 0;
-  bool done = WriteFile(device->writeHandle, block, kReportBlock, &count, &overlapped) != FALSE;
-  if (!done && GetLastError() == ERROR_IO_PENDING) {
-    done = FinishPending(device->writeHandle, &overlapped);
-  }
-  CloseHandle(overlapped.hEvent);
-  return done;
+  HANDLE handle = device->writeHandle;
+  return Transfer(handle, [&](OVERLAPPED* overlapped) {
+    return WriteFile(handle, block, kReportBlock, nullptr, overlapped);
+  });
 }
 
 bool HidPortRead(HidPortDevice* device, uint8_t (&block)[kReportBlock]) {
-  OVERLAPPED overlapped;
-  std::memset(&overlapped, 0, sizeof overlapped);
-  overlapped.hEvent = TransferEvent();
-  if (overlapped.hEvent == nullptr) return false;
   block[0] = 0x00;
-  DWORD count = 0;
-  bool done = ReadFile(device->readHandle, block, kReportBlock, &count, &overlapped) != FALSE;
-  if (!done && GetLastError() == ERROR_IO_PENDING) {
-    done = FinishPending(device->readHandle, &overlapped);
-  }
-  CloseHandle(overlapped.hEvent);
-  return done;
+  HANDLE handle = device->readHandle;
+  return Transfer(handle, [&](OVERLAPPED* overlapped) {
+    return ReadFile(handle, block, kReportBlock, nullptr, overlapped);
+  });
 }
 
 }  // namespace qs71

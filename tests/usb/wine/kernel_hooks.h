@@ -1,0 +1,31 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "pipe_programmer.h"
+
+namespace qs71::wine {
+
+// What the library's own kernel calls showed during one call.
+struct TransferRecord {
+  uint32_t opens = 0;     // handles opened on the programmer's path
+  uint32_t closes = 0;    // of those, closed again
+  uint32_t timeouts = 0;  // waits on a transfer that would never end, told so at once
+  uint32_t cancels = 0;   // CancelIoEx calls
+  std::string violations;
+};
+
+// Points the module's CreateFileA, CreateEventA, WriteFile, WaitForSingleObject, CancelIoEx
+// and CloseHandle at hooks that watch the programmer's transfers and pass every call on to
+// the system; false when one of them but CancelIoEx is not imported.
+bool PatchKernelCalls(HMODULE module);
+// The programmer the hooks work with during the next call, the record cleared.
+void WatchTransfers(PipeProgrammer* programmer);
+// After the call: the record stays for reading.
+void StopWatching();
+const TransferRecord& Transfers();
+
+}  // namespace qs71::wine

@@ -1,0 +1,203 @@
+// The production DLL's Windows port under Wine, end to end without hardware. Its SetupAPI
+// imports are pointed at a fake bus (decoys, and a programmer that vanishes while it is being
+// looked up); its device path leads to a named pipe served by the emulated programmer, so
+// every transfer is Wine's own overlapped I/O on handles the DLL opened itself. Only time is
+// faked: a transfer that would never end is told at once that its ten seconds are up.
+//
+//   qs71_wine_port_check LIBRARY FOLDER      FOLDER takes the image and the captured output
+// Prints "ok: ROW" or "FAILED: ROW: why" per row; exit code 0 when every row is ok.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "fake_setupapi.h"
+#include "kernel_hooks.h"
+#include "pipe_programmer.h"
+#include "qs71_usb_writer.h"
+#include "system_area.h"
+
+namespace qs71::wine {
+namespace {
+
+constexpr uint32_t kSize = 262144;
+const char* const kProgrammerIds = "HID\\VID_04D8&PID_FE08&REV_0101|HID\\VID_04D8&PID_FE08";
+
+const std::vector<BusEntry> kNoProgrammer = {
+    {"HID\\VID_046D&PID_C52B&REV_1201|HID\\VID_046D&PID_C52B", Presence::kPresent, false},
+    {"HID\\VID_04D8&PID_FE08&REV_0102|HID\\VID_04D8&PID_FE08", Presence::kPresent, false},
+    {kProgrammerIds, Presence::kGoneBeforeDetail, true},
+    {kProgrammerIds, Presence::kGoneDuringDetail, true},
+};
+
+std::vector<BusEntry> WithProgrammer() {
+  std::vector<BusEntry> bus = kNoProgrammer;
+  bus.push_back({kProgrammerIds, Presence::kPresent, true});
+  return bus;
+}
+
+const std::string kNotStarted = "Failed to start OTP test!! (-20)\n";
+const std::string kNotStopped = "Failed to stop OTP test!! (-20)\n";
+const std::string kStopped = "The OTP test stopped.\n";
+
+struct Row {
+  const char* name;
+  PipeFault fault;
+  bool programmerOnBus;
+  int result;
+  uint32_t timeouts;
+  std::vector<std::string> messages;  // printed in this order, among others
+};
+
+const Row kRows[] = {
+    {"blank check, write and verify", {}, true, 0, 0,
+     {"OTP blank check complete.\n", "Write OTP complete.\n", "Verify OTP complete.\n", kStopped}},
+    {"no programmer on the bus", {}, false, -20, 0, {kNotStarted, kNotStopped}},
+    {"silent from the write's end", {PipeFault::kSilent, 0x75}, true, -20, 2,
+     {"[ERROR] Fail to write OTP data! (-20)\n", kNotStopped}},
+    // A read that ends with the unplug's error is a failed read, not 65 zero bytes (-30).
+    {"unplugged while the ID read waits", {PipeFault::kUnplug, 0x72}, true, -20, 0,
+     {"Failed to get OTP ID 0x00, 0x00, 0x00, 0x00!! (-20)\n", kNotStopped}},
+    {"a short ID report", {PipeFault::kShortReport, 0x72}, true, -20, 0,
+     {"Failed to get OTP ID 0x00, 0x00, 0x00, 0x00!! (-20)\n", kStopped}},
+};
+
+// The DLL prints through the C runtime it shares with this program; its output goes to a
+// file for as long as the object lives.
+class CapturedStdout {
+ public:
+  explicit CapturedStdout(const std::string& file) : path(file) {
+    std::fflush(stdout);
+    saved = _dup(1);
+    const int target = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0600);
+    _dup2(target, 1);
+    _close(target);
+  }
+  ~CapturedStdout() { Restore(); }
+  std::string Text() {
+    Restore();
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+ private:
+  void Restore() {
+    if (saved < 0) return;
+    std::fflush(stdout);
+    _dup2(saved, 1);
+    _close(saved);
+    saved = -1;
+  }
+  std::string path;
+  int saved = -1;
+};
+
+// A part's own system area after masking, behind seeded bytes: what a fresh part accepts.
+std::vector<uint8_t> ImageFor(const std::vector<uint8_t>& freshCells) {
+  std::vector<uint8_t> image(freshCells.size());
+  uint32_t state = 21;
+  for (uint8_t& b : image) b = static_cast<uint8_t>((state = state * 1103515245 + 12345) >> 16);
+  std::vector<uint8_t> systemArea(freshCells.end() - kSystemAreaSize, freshCells.end());
+  MaskSystemArea(systemArea);
+  std::copy(systemArea.begin(), systemArea.end(), image.end() - kSystemAreaSize);
+  return image;
+}
+
+std::string Missing(const std::string& output, const std::vector<std::string>& messages) {
+  size_t from = 0;
+  for (const std::string& message : messages) {
+    const size_t at = output.find(message, from);
+    if (at == std::string::npos) return "missing or out of order: " + message;
+    from = at + message.size();
+  }
+  return "";
+}
+
+struct Call {
+  int result = 0;
+  std::string output;
+  bool holdsImage = false;  // every cell is the fresh part's AND the image's
+  std::string violations;
+};
+
+bool HoldsImage(const std::vector<uint8_t>& fresh, const std::vector<uint8_t>& image,
+                const std::vector<uint8_t>& chip) {
+  for (size_t i = 0; i < chip.size(); ++i) {
+    if (chip[i] != (fresh[i] & image[i])) return false;
+  }
+  return chip.size() == image.size();
+}
+
+Call Run(Qs71UsbWriterFunction writer, const Row& row, const std::string& folder, int index) {
+  const std::string pipe = "\\\\.\\pipe\\qs71-wine-check-" + std::to_string(GetCurrentProcessId()) +
+                           "-" + std::to_string(index);
+  PipeProgrammer programmer(pipe, row.fault);
+  const std::vector<uint8_t> fresh = programmer.Cells();
+  const std::vector<uint8_t> image = ImageFor(fresh);
+  const std::string imagePath = folder + "\\image.bin";
+  std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
+                                                   static_cast<std::streamsize>(image.size()));
+  SetFakeBus(row.programmerOnBus ? WithProgrammer() : kNoProgrammer, pipe);
+  WatchTransfers(&programmer);
+  Call call;
+  int32_t stage = -1, progress = -1, otpSize = -1;
+  CapturedStdout captured(folder + "\\output.txt");
+  call.result = writer(&stage, &progress, &otpSize, 1, 5.0, 1, 5.5, 6.5, 1, 5.0, 0,
+                       imagePath.c_str());
+  call.output = captured.Text();
+  StopWatching();
+  call.holdsImage = HoldsImage(fresh, image, programmer.Cells());
+  call.violations = programmer.Violations();
+  return call;
+}
+
+// Empty when the row came out as expected, else why not.
+std::string Verdict(const Row& row, const Call& call, const TransferRecord& transfers) {
+  const uint32_t opens = row.programmerOnBus ? 2 : 0;
+  if (call.result != row.result) return "result " + std::to_string(call.result);
+  if (const std::string missing = Missing(call.output, row.messages); !missing.empty()) {
+    return missing;
+  }
+  if (row.result == 0 && !call.holdsImage) return "the chip does not hold the image";
+  if (!call.violations.empty()) return call.violations;
+  if (!transfers.violations.empty()) return transfers.violations;
+  if (transfers.timeouts != row.timeouts) return std::to_string(transfers.timeouts) + " time-outs";
+  if (transfers.cancels != transfers.timeouts) return "a timed-out transfer was not cancelled";
+  if (transfers.opens != opens || transfers.closes != opens) return "handles not opened and closed";
+  if (FakeSetsOpen() != 0) return "a device-information set was not destroyed";
+  return "";
+}
+
+}  // namespace
+}  // namespace qs71::wine
+
+int main(int argc, char** argv) {
+  using namespace qs71::wine;
+  if (argc < 3) {
+    std::printf("usage: qs71_wine_port_check LIBRARY FOLDER\n");
+    return 2;
+  }
+  HMODULE library = LoadLibraryA(argv[1]);
+  if (library == nullptr || !PatchSetupApi(library) || !PatchKernelCalls(library)) {
+    std::printf("FAILED: %s cannot be loaded and watched\n", argv[1]);
+    return 1;
+  }
+  const auto writer = reinterpret_cast<Qs71UsbWriterFunction>(
+      reinterpret_cast<void*>(GetProcAddress(library, "Qs71UsbWriter")));
+  int failures = 0;
+  int index = 0;
+  for (const Row& row : kRows) {
+    const Call call = Run(writer, row, argv[2], index++);
+    const std::string why = Verdict(row, call, Transfers());
+    if (why.empty()) std::printf("ok: %s\n", row.name);
+    else std::printf("FAILED: %s: %s\n%s", row.name, why.c_str(), call.output.c_str());
+    failures += why.empty() ? 0 : 1;
+  }
+  std::printf("wine port check: %d of %d rows failed\n", failures, index);
+  return failures == 0 ? 0 : 1;
+}
