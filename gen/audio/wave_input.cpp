@@ -9,8 +9,8 @@
 #endif
 
 #include "compile_state.h"
-#include "script/diagnostics.h"
-#include "text_util.h"
+#include "result_codes.h"
+#include "text_format.h"
 #include "warnings.h"
 
 namespace {

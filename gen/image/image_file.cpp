@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "compile_state.h"
-#include "script/diagnostics.h"
+#include "result_codes.h"
 
 int ImageSeek(int32_t position) {
   if (position < 0) return ErrFilePosition;

@@ -1,48 +1,16 @@
-#include "image/option_block.h"
+#include "image/option_area.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 
 #include "compile_state.h"
 #include "image/image_file.h"
-#include "image/image_layout.h"
-#include "script/diagnostics.h"
+#include "image_layout.h"
+#include "option_block.h"
+#include "result_codes.h"
 #include "text_util.h"
-#include "wrap_math.h"
-
-namespace {
-
-uint8_t Low8(int32_t v) { return static_cast<uint8_t>(static_cast<uint32_t>(v)); }
-
-void PutWord16(uint8_t* at, int32_t v) {
-  at[0] = Low8(v);
-  at[1] = Low8(ShiftRight(v, 8));
-}
-
-}  // namespace
-
-// The values are not range-checked: each is masked to the bits of its place. The three low
-// bits of FuncCode and bits 6, 7 of IO_Cfg appear twice because the chip reads them from two
-// registers.
-std::array<uint8_t, kOptionBlockSize> BuildOptionBlock(const CompileState& s) {
-  std::array<uint8_t, kOptionBlockSize> b;
-  b.fill(0xFF);
-  const uint8_t func = static_cast<uint8_t>((s.FuncCode & 7) << 5);
-  b[0] = static_cast<uint8_t>((ShiftRight(s.WakeupDly, 3) & 0x1F) | func);
-  b[3] = static_cast<uint8_t>((s.SrcSpd & 3) | (7 << 2) | func);
-  b[4] = Low8(ShiftRight(s.FuncCode, 3));
-  b[5] = Low8(s.IO_Cfg);
-  b[6] = static_cast<uint8_t>((s.DbckUi & 0xF) | ((s.DbckSi & 0xF) << 4));
-  b[7] = static_cast<uint8_t>(0x3F | (s.IO_Cfg & 0xC0));
-  PutWord16(&b[8], WrapSub(s.SecNum, 4) | 0x7000);
-  PutWord16(&b[10], s.Vol_Cfg);
-  b[12] = Low8(s.Ramp_Cfg);
-  b[13] = Low8(s.MiscOpt);
-  PutWord16(&b[14], s.Output);
-  return b;
-}
-
-int32_t VolMapLength(int32_t volCfg) { return (ShiftRight(volCfg, 12) & 15) + 1; }
 
 int ParseVolMap(const char* literal) {
   const size_t length = literal == nullptr ? 0 : std::strlen(literal);
@@ -57,11 +25,13 @@ int ParseVolMap(const char* literal) {
     if (high < 0 || low < 0) return ErrInternal;
     map[k] = high * 16 + low;
   }
-  std::memcpy(g_state.VolMap, map, sizeof map);
+  std::copy(std::begin(map), std::end(map), g_state.VolMap.begin());
   return ErrNone;
 }
 
 namespace {
+
+uint8_t Low8(int32_t v) { return static_cast<uint8_t>(static_cast<uint32_t>(v)); }
 
 void PrintOptionValues() {
   const CompileState& s = g_state;
@@ -106,9 +76,4 @@ int WriteVolMap() {
   if (r == ErrNone) r = ImageFlush();
   std::printf("\n");
   return r;
-}
-
-int WriteCfgMemBlock() {
-  int r = ImageWriteAt(OptionBase(g_state.FileSize), g_state.CfgMem, sizeof g_state.CfgMem);
-  return r != ErrNone ? r : ImageFlush();
 }

@@ -1,13 +1,14 @@
-#include "script/name_tables.h"
+#include "name_tables.h"
 
 #include <cstring>
 #include <memory>
 #include <unordered_map>
 
+#include "ascii_case.h"
 #include "audio/wave_input.h"
 #include "compile_state.h"
 #include "script/diagnostics.h"
-#include "script/sound_kinds.h"
+#include "sound_kinds.h"
 #include "text_util.h"
 #include "wrap_math.h"
 
@@ -24,20 +25,8 @@ std::unordered_map<std::string, size_t> g_constantIndex;
 std::vector<std::unique_ptr<SoundDef>> g_sounds;
 std::unordered_map<std::string, SoundDef*> g_soundIndex;
 
-// Bytes a wave sound of n frames takes in the image.
-uint32_t SoundSize(int32_t kind, uint32_t n) {
-  switch (kind) {
-    case KindAdpcm: return (n + 1) / 2;
-    case KindPcm8: return n;
-    case KindEq01: return (n + 7) / 8 * 5;
-    case KindPcm16: return 2 * n;
-    case KindUlaw: return n;
-    default: return 0;
-  }
-}
-
 // Opens the wave file only long enough to learn its size from the header.
-int ReserveWaveRange(SoundDef* sound) {
+int ReserveWaveRange(SoundDef* sound, const SoundKindInfo& kind) {
   CompileState& s = g_state;
   s.Wave = std::fopen(sound->text.c_str(), "rb");
   if (s.Wave == nullptr) return ErrFileOpen;
@@ -45,7 +34,7 @@ int ReserveWaveRange(SoundDef* sound) {
   int r = CheckWaveHeader(s.Wave, sound->text.c_str(), &header);
   if (r == ErrNone) {
     sound->frames = WaveFrameCount(header);
-    uint32_t size = SoundSize(sound->kind, sound->frames);
+    uint32_t size = KindBytesFor(kind, sound->frames);
     sound->start = s.NextSoundStart;
     s.NextSoundStart = WrapAdd(sound->start, static_cast<int32_t>(size));
     sound->end = WrapSub(s.NextSoundStart, 1);
@@ -99,8 +88,9 @@ int DefineSound(const char* name, const char* text, int32_t kind, int32_t length
   g_soundIndex.emplace(key, def);
   g_sounds.push_back(std::move(sound));
   if (!KindHasData(kind)) return SetSilenceLength(def, length);
-  if (FindSoundKind(kind) == nullptr) return ErrInternal;
-  return ReserveWaveRange(def);
+  const SoundKindInfo* info = FindSoundKind(kind);
+  if (info == nullptr) return ErrInternal;
+  return ReserveWaveRange(def, *info);
 }
 
 const SoundDef* FindSound(const char* name) {

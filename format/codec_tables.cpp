@@ -1,4 +1,4 @@
-#include "audio/codec_tables.h"
+#include "codec_tables.h"
 
 const int16_t kImaStepTable[kImaStepCount] = {
     7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,

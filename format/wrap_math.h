@@ -1,6 +1,7 @@
 #pragma once
-// Script arithmetic is signed 32-bit and wraps, as the chip tools always did. Every operation
-// goes through uint32_t so that no expression has undefined behaviour in C++.
+// Script arithmetic is signed 32-bit and wraps, as the chip tools always did, and the image
+// positions derived from script values follow the same arithmetic. Every operation goes through
+// uint32_t so that no expression has undefined behaviour in C++.
 
 #include <cstdint>
 
@@ -14,9 +15,6 @@ inline int32_t WrapMul(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
 }
 inline int32_t WrapNeg(int32_t a) { return static_cast<int32_t>(0u - static_cast<uint32_t>(a)); }
-inline int32_t WrapShl(int32_t a, int n) {
-  return static_cast<int32_t>(static_cast<uint32_t>(a) << (n & 31));
-}
 // Arithmetic shift right (sign bits shift in), defined for negative values since C++20.
 inline int32_t ShiftRight(int32_t a, int n) { return a >> (n & 31); }
 

@@ -1,10 +1,6 @@
-#include "image/cfgmem_fields.h"
+#include "cfgmem_fields.h"
 
-#include <cstring>
-
-#include "compile_state.h"
-#include "script/diagnostics.h"
-#include "text_util.h"
+#include "ascii_case.h"
 
 namespace {
 
@@ -138,10 +134,13 @@ const CfgMemField kFields[] = {
 };
 
 static_assert(sizeof kFields / sizeof kFields[0] == kCfgMemFieldCount);
-static_assert(kCfgMemBytes == kCfgMemSize);
 
 uint8_t RunMask(const CfgMemPlace& p) {
   return static_cast<uint8_t>(((1u << p.width) - 1u) << p.shift);
+}
+
+uint32_t PlaceBits(const CfgMemPlace& p, const uint8_t* block) {
+  return static_cast<uint32_t>((block[p.byte] & RunMask(p)) >> p.shift) << p.valueShift;
 }
 
 // A second place that starts at the same value bit repeats the first instead of extending it.
@@ -150,6 +149,18 @@ bool IsRepeat(const CfgMemField& field, int i) {
 }
 
 }  // namespace
+
+void StoreCfgMemPlace(const CfgMemPlace& p, uint32_t value, uint8_t* block) {
+  const uint8_t mask = RunMask(p);
+  const uint32_t part = (value >> p.valueShift) << p.shift;
+  block[p.byte] = static_cast<uint8_t>((block[p.byte] & ~mask) | (part & mask));
+}
+
+uint32_t GatherCfgMemPlaces(const CfgMemPlace* places, int count, const uint8_t* block) {
+  uint32_t value = 0;
+  for (int i = 0; i < count; ++i) value |= PlaceBits(places[i], block);
+  return value;
+}
 
 std::span<const CfgMemField> CfgMemFieldTable() { return kFields; }
 
@@ -173,12 +184,7 @@ uint32_t EncodeCfgMemValue(const CfgMemField& field, uint32_t value) {
 
 void StoreCfgMemField(const CfgMemField& field, uint32_t value, uint8_t* block) {
   const uint32_t bits = EncodeCfgMemValue(field, value);
-  for (int i = 0; i < field.placeCount; ++i) {
-    const CfgMemPlace& p = field.places[i];
-    const uint8_t mask = RunMask(p);
-    const uint32_t part = (bits >> p.valueShift) << p.shift;
-    block[p.byte] = static_cast<uint8_t>((block[p.byte] & ~mask) | (part & mask));
-  }
+  for (int i = 0; i < field.placeCount; ++i) StoreCfgMemPlace(field.places[i], bits, block);
 }
 
 namespace {
@@ -188,9 +194,7 @@ bool GatherBits(const CfgMemField& field, const uint8_t* block, uint32_t* bits) 
   uint32_t out = 0;
   uint32_t first = 0;
   for (int i = 0; i < field.placeCount; ++i) {
-    const CfgMemPlace& p = field.places[i];
-    const uint32_t part = static_cast<uint32_t>((block[p.byte] & RunMask(p)) >> p.shift)
-                          << p.valueShift;
+    const uint32_t part = PlaceBits(field.places[i], block);
     if (i == 0) first = part;
     if (IsRepeat(field, i) && part != first) return false;
     out |= part;
@@ -227,21 +231,4 @@ bool DecodeCfgMemField(const CfgMemField& field, const uint8_t* block, uint32_t*
   if (v < field.min || v > field.max) return false;
   *value = v;
   return true;
-}
-
-int SetCfgMemField(const char* name, int32_t value) {
-  CompileState& s = g_state;
-  if (s.CfgMemUsed == 0) {
-    // Selecting the configuration block does not wait for a valid statement: even a refused
-    // first .CFGMEM line turns the option block off.
-    s.CfgMemUsed = 1;
-    std::memset(s.CfgMem, 0xFF, sizeof s.CfgMem);
-    s.CfgMem[kCfgMemSlaveByte] = kCfgMemSlaveMark;
-  }
-  const CfgMemField* field = FindCfgMemField(name);
-  if (field == nullptr) return ErrCfgMemField;
-  const uint32_t v = static_cast<uint32_t>(value);
-  if (v < field->min || v > field->max) return ErrCfgMemValue;
-  StoreCfgMemField(*field, v, s.CfgMem);
-  return ErrNone;
 }

@@ -2,16 +2,14 @@
 // The chip's side of the sound encodings: what it plays from the bytes of a group entry's
 // range. The decoders take their tables as the image stores them in the system area (the
 // chip has no tables of its own), so a sound is heard with exactly the steps and the
-// expansion that the image will carry. Used by the image inspector; independent of the
-// encoders, which only have to agree with the stored tables.
+// expansion that the image will carry. Used by the image inspector and by the codec checks;
+// independent of the encoders, which only have to agree with the stored tables.
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "audio/codec_tables.h"
-
-constexpr int kUlawCodeCount = 128;
+#include "codec_tables.h"
 
 // The two tables as an image holds them: little-endian 16-bit values, read at AdpcmStart
 // and SystemAreaStart. Entries are unsigned in the image and stay so here.

@@ -1,9 +1,11 @@
-#include "image/option_block.h"
+#include "image/option_area.h"
 
 #include <string>
 
+#include "image/cfgmem_block.h"
 #include "image/image_test_support.h"
-#include "script/diagnostics.h"
+#include "option_block.h"
+#include "result_codes.h"
 
 namespace {
 
@@ -45,14 +47,6 @@ TEST(OptionBlockTest, SecNumFourGivesTheBareMarker) {
   const Block b = BuildOptionBlock(g_state);
   EXPECT_EQ(b[8], 0x00);
   EXPECT_EQ(b[9], 0x70);
-}
-
-TEST(VolMapTest, LengthComesFromBits12To15OfVolCfg) {
-  struct Case {
-    int32_t volCfg, length;
-  };
-  const Case cases[] = {{-1, 16}, {0x3456, 4}, {0, 1}, {0xF000, 16}, {0x10FFF, 1}};
-  for (const Case& c : cases) EXPECT_EQ(VolMapLength(c.volCfg), c.length) << c.volCfg;
 }
 
 TEST(VolMapTest, ParseCases) {

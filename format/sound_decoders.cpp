@@ -1,10 +1,12 @@
-#include "audio/sound_decoders.h"
+#include "sound_decoders.h"
+
+#include "byte_order.h"
 
 namespace {
 
 int32_t Clamp(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
-int32_t ReadLe16(const uint8_t* p) { return p[0] | (p[1] << 8); }
+int32_t Le16(const uint8_t* p) { return static_cast<int32_t>(GetLittleEndian(p, 2)); }
 
 constexpr int kUlawTableBytes = 2 * kUlawCodeCount;
 constexpr int kStepTableOffset = 256;  // the step table follows the u-law table's 256 bytes
@@ -33,9 +35,9 @@ struct ImaPlayer {
 StoredCodecTables ReadStoredCodecTables(const uint8_t* systemArea) {
   StoredCodecTables tables;
   static_assert(kUlawTableBytes <= kStepTableOffset);
-  for (int c = 0; c < kUlawCodeCount; ++c) tables.expansion[c] = ReadLe16(systemArea + 2 * c);
+  for (int c = 0; c < kUlawCodeCount; ++c) tables.expansion[c] = Le16(systemArea + 2 * c);
   for (int i = 0; i < kImaStepCount; ++i) {
-    tables.steps[i] = ReadLe16(systemArea + kStepTableOffset + 2 * i);
+    tables.steps[i] = Le16(systemArea + kStepTableOffset + 2 * i);
   }
   return tables;
 }
@@ -71,7 +73,7 @@ std::vector<int32_t> DecodePcm8Range(const uint8_t* bytes, size_t count) {
 std::vector<int32_t> DecodePcm16Range(const uint8_t* bytes, size_t byteCount) {
   std::vector<int32_t> out(byteCount / 2);
   for (size_t i = 0; i < out.size(); ++i) {
-    out[i] = static_cast<int16_t>(static_cast<uint16_t>(ReadLe16(bytes + 2 * i)));
+    out[i] = static_cast<int16_t>(Le16(bytes + 2 * i));
   }
   return out;
 }

@@ -1,42 +1,17 @@
-#include "image/image_layout.h"
+#include "image/image_skeleton.h"
 
 #include <cstdio>
 
-#include "audio/codec_tables.h"
+#include "byte_order.h"
+#include "codec_tables.h"
 #include "compile_state.h"
+#include "image/cfgmem_block.h"
 #include "image/image_file.h"
-#include "image/option_block.h"
+#include "image/option_area.h"
 #include "image/section_table.h"
-#include "script/diagnostics.h"
+#include "image_layout.h"
+#include "result_codes.h"
 #include "wrap_math.h"
-
-int32_t SectionEntryPos(int32_t section) {
-  if (section == 0) return kSection0EntryPos;
-  return WrapAdd(kSecStart, WrapMul(4, WrapSub(section, 1)));
-}
-
-int32_t GroupStart(int32_t maxSection) {
-  return WrapAdd(kSecStart, WrapMul(16, WrapAdd(maxSection, 3) / 4));
-}
-
-int32_t SystemAreaStart(int32_t fileSize) { return WrapSub(fileSize, kSystemAreaSize); }
-
-int32_t AdpcmStart(int32_t fileSize) { return WrapSub(fileSize, 256); }
-
-int32_t OptionBase(int32_t fileSize) {
-  // Rounded up with the remainder's sign taken from the dividend, as the chip tools always
-  // did; for the sizes AddVolMap accepts the value is positive anyway.
-  int32_t base = WrapSub(fileSize, 78);
-  int32_t rest = base % 16;
-  if (rest > 0) return WrapAdd(base, 16 - rest);
-  return WrapSub(base, rest);
-}
-
-int32_t TagPos(int32_t fileSize) { return WrapSub(OptionBase(fileSize), 2); }
-
-int32_t OptionStart(int32_t fileSize) { return WrapAdd(OptionBase(fileSize), 32); }
-
-int32_t VolMapPos(int32_t fileSize) { return WrapAdd(OptionBase(fileSize), 48); }
 
 namespace {
 
@@ -74,21 +49,15 @@ int WriteAndFlush(int32_t position, const uint8_t* bytes, size_t n) {
 // The chip expands u-law codes through this table in its system area, not through a table of
 // its own, so the encoder and the table must agree code for code.
 int WriteUlawTable() {
-  uint8_t bytes[256];
-  for (int c = 0; c < 128; ++c) {
-    uint16_t v = UlawExpansion(c);
-    bytes[2 * c] = static_cast<uint8_t>(v);
-    bytes[2 * c + 1] = static_cast<uint8_t>(v >> 8);
-  }
+  uint8_t bytes[2 * kUlawCodeCount];
+  for (int c = 0; c < kUlawCodeCount; ++c) PutLittleEndian(bytes + 2 * c, UlawExpansion(c), 2);
   return WriteAndFlush(SystemAreaStart(g_state.FileSize), bytes, sizeof bytes);
 }
 
 int WriteStepTable() {
   uint8_t bytes[2 * kImaStepCount];
   for (int i = 0; i < kImaStepCount; ++i) {
-    uint16_t v = static_cast<uint16_t>(kImaStepTable[i]);
-    bytes[2 * i] = static_cast<uint8_t>(v);
-    bytes[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+    PutLittleEndian(bytes + 2 * i, static_cast<uint16_t>(kImaStepTable[i]), 2);
   }
   return WriteAndFlush(AdpcmStart(g_state.FileSize), bytes, sizeof bytes);
 }

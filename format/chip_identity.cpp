@@ -4,13 +4,8 @@ namespace qs71 {
 
 namespace {
 
-struct SizeEntry {
-  uint8_t code;
-  uint32_t size;
-};
-
 // The 2 MB part reports 0x16, not 0x10 as the pattern of the smaller ones would suggest.
-constexpr SizeEntry kSizes[] = {
+constexpr OtpPart kParts[] = {
     {0x02, 0x40000},
     {0x04, 0x80000},
     {0x08, 0x100000},
@@ -19,11 +14,20 @@ constexpr SizeEntry kSizes[] = {
 
 }  // namespace
 
+std::span<const OtpPart> OtpParts() { return kParts; }
+
 uint32_t OtpSizeForCode(uint8_t sizeCode) {
-  for (const SizeEntry& entry : kSizes) {
-    if (entry.code == sizeCode) return entry.size;
+  for (const OtpPart& part : kParts) {
+    if (part.sizeCode == sizeCode) return part.size;
   }
   return 0;
+}
+
+bool IsOtpSize(int64_t size) {
+  for (const OtpPart& part : kParts) {
+    if (part.size == size) return true;
+  }
+  return false;
 }
 
 }  // namespace qs71

@@ -1,14 +1,15 @@
 #pragma once
-// The map of the OTP image: where the header, the section and group tables, the sound data and
-// the system area lie for a given FileSize, and AddVolMap, which writes the skeleton at the end
-// of an error-free pass 1. The position helpers are pure so that an image inspector can find
-// the same regions in an image it reads back.
+// The map of an OTP image: where the header words, the section and group tables, the option
+// block and the system area lie for a given FileSize. The generator places things by these
+// positions; the inspector finds them again in an image it reads back.
 
 #include <cstdint>
 
+#include "system_area.h"
+
 constexpr int32_t kSection0EntryPos = 4;
 constexpr int32_t kSecStart = 16;
-constexpr int32_t kSystemAreaSize = 512;
+constexpr int32_t kSystemAreaSize = static_cast<int32_t>(qs71::kSystemAreaSize);
 constexpr uint8_t kTagBytes[2] = {0x5A, 0xA5};
 
 // File position of section i's 4-byte entry: section 0 sits in the header at 4, sections 1 and
@@ -30,7 +31,12 @@ int32_t TagPos(int32_t fileSize);
 int32_t OptionStart(int32_t fileSize);
 int32_t VolMapPos(int32_t fileSize);
 
-// Writes the full-size 0xFF image and its skeleton; sets MaxSize, SecBase and SoundBase.
-// Returns the first failing code: ErrFileSize for a FileSize below 512 (nothing written), else
-// ErrWrite or ErrFilePosition from the image stream.
-int AddVolMap();
+// The header words at 8 and 12 tell the chip where the two ramp sounds lie and how fast it
+// plays them: the file position in the upper 24 bits, the clock divider in the low byte. Upper
+// bits all ones stand for "no ramp sound here"; the divider is still the ramp rate's.
+constexpr int32_t kRampDecWordPos = 8;
+constexpr int32_t kRampIncWordPos = 12;
+constexpr uint32_t kNoRampPosition = 0xFFFFFF;
+
+uint32_t EncodeHeaderWord(uint32_t position, int32_t divider);
+bool HeaderWordHoldsRamp(uint32_t word);

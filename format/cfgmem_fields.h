@@ -2,7 +2,7 @@
 // The chip's 48-byte configuration memory as one table of 110 named fields. Each field knows
 // where its bits lie (one place, or two for the fields the chip reads from two registers or
 // that straddle a byte), which values the script may give it and how a value becomes bits.
-// The generator writes fields with it; an image inspector reads them back with the same table.
+// The generator writes fields with it; the inspector reads them back with the same table.
 
 #include <cstdint>
 #include <span>
@@ -12,13 +12,20 @@ constexpr int kCfgMemFieldCount = 110;
 constexpr int kCfgMemSlaveByte = 33;
 constexpr uint8_t kCfgMemSlaveMark = 0x5A;
 
-// A run of bits of one byte, holding the encoded value's bits from valueShift upward.
+// A run of bits of one byte, holding the encoded value's bits from valueShift upward. The
+// option block places its values the same way.
 struct CfgMemPlace {
   uint8_t byte;
   uint8_t shift;  // lowest bit of the run in its byte
   uint8_t width;
   uint8_t valueShift;
 };
+
+// Clears the place's bits in block and puts the matching bits of value there.
+void StoreCfgMemPlace(const CfgMemPlace& place, uint32_t value, uint8_t* block);
+
+// The bits of count places, each moved back to its valueShift and ORed together.
+uint32_t GatherCfgMemPlaces(const CfgMemPlace* places, int count, const uint8_t* block);
 
 enum class CfgMemEncoding : uint8_t {
   Value,     // the bits hold v
@@ -56,7 +63,3 @@ void StoreCfgMemField(const CfgMemField& field, uint32_t value, uint8_t* block);
 // never produces (an unused map code, a value out of range, two repeated places that
 // disagree); for Slave, true only when its byte holds the constant.
 bool DecodeCfgMemField(const CfgMemField& field, const uint8_t* block, uint32_t* value);
-
-// `.CFGMEM name = value`, pass 1. The first call selects the configuration block and fills it
-// with 0xFF (byte 33 = 0x5A) before looking at the name. 0, ErrCfgMemField or ErrCfgMemValue.
-int SetCfgMemField(const char* name, int32_t value);

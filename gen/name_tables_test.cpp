@@ -1,13 +1,13 @@
-#include "script/name_tables.h"
+#include "name_tables.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "compile_state.h"
-#include "script/diagnostics.h"
-#include "wav_writer.h"
+#include "result_codes.h"
 #include "test_scratch.h"
+#include "wav_writer.h"
 
 namespace {
 

@@ -1,22 +1,26 @@
 #pragma once
-// Shared by the inspector's unit tests: images laid out in memory with the generator's own
+// Shared by the unit tests that read images: images laid out in memory with the format's own
 // layout and entry functions, so that a test states only the sections, links and bytes that
 // matter to it.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "audio/codec_tables.h"
-#include "image/image_layout.h"
-#include "image/section_table.h"
+#include "byte_order.h"
+#include "cfgmem_fields.h"
+#include "codec_tables.h"
+#include "group_entry.h"
+#include "image_layout.h"
+#include "section_entry.h"
+#include "sound_decoders.h"
 
-namespace dumptest {
+namespace imagetest {
 
 inline void PutLe(std::vector<uint8_t>& image, int64_t pos, uint32_t value, int n) {
-  for (int i = 0; i < n; ++i)
-    image[static_cast<size_t>(pos + i)] = static_cast<uint8_t>(value >> (8 * i));
+  PutLittleEndian(image.data() + pos, value, n);
 }
 
 // size bytes of 0xFF with the fixed tables and the tag, as AddVolMap leaves an image.
@@ -29,6 +33,11 @@ inline std::vector<uint8_t> BlankImage(int32_t size) {
   image[static_cast<size_t>(TagPos(size))] = kTagBytes[0];
   image[static_cast<size_t>(TagPos(size)) + 1] = kTagBytes[1];
   return image;
+}
+
+// The decoding tables an image stores in its system area.
+inline StoredCodecTables TablesOf(const std::vector<uint8_t>& image) {
+  return ReadStoredCodecTables(image.data() + SystemAreaStart(static_cast<int32_t>(image.size())));
 }
 
 // A link as a $GROUPS statement makes it: type code, divider, and the sound's range relative
@@ -73,4 +82,24 @@ inline int32_t PutSections(std::vector<uint8_t>& image, const std::vector<Sectio
   return soundBase;
 }
 
-}  // namespace dumptest
+using CfgMemBlock = std::array<uint8_t, kCfgMemBytes>;
+
+// The configuration block as the first .CFGMEM statement leaves it before storing a field.
+inline CfgMemBlock InitialBlock() {
+  CfgMemBlock b;
+  b.fill(0xFF);
+  b[kCfgMemSlaveByte] = kCfgMemSlaveMark;
+  return b;
+}
+
+// Bits of the block that the field owns, as one mask per byte.
+inline CfgMemBlock OwnedBits(const CfgMemField& f) {
+  CfgMemBlock mask{};
+  for (int i = 0; i < f.placeCount; ++i) {
+    const CfgMemPlace& p = f.places[i];
+    mask[p.byte] |= static_cast<uint8_t>(((1u << p.width) - 1u) << p.shift);
+  }
+  return mask;
+}
+
+}  // namespace imagetest

@@ -1,4 +1,4 @@
-#include "text_util.h"
+#include "text_format.h"
 
 #include <cstdio>
 
