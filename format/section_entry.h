@@ -11,10 +11,10 @@ constexpr int32_t kNoOption = -1;
 
 // Bits of the entry's flag byte, one per `.SECTION` flag statement.
 enum SectionFlagBit : int {
-  kSectionEdgeBit = 0,       // $EDGE: start on an edge, not a level
-  kSectionHoldBit = 1,       // $HOLD
-  kSectionRetriggerBit = 2,  // $RETRG
-  kSectionStopEnableBit = 7, // $STOPEN
+  kSectionEdgeBit = 0,        // $EDGE
+  kSectionHoldBit = 1,        // $HOLD
+  kSectionRetriggerBit = 2,   // $RETRG
+  kSectionStopEnableBit = 7,  // $STOPEN
 };
 constexpr uint8_t kSectionFlagBits = (1u << kSectionEdgeBit) | (1u << kSectionHoldBit) |
                                      (1u << kSectionRetriggerBit) | (1u << kSectionStopEnableBit);

@@ -57,11 +57,13 @@ struct ScriptState : OptionValues {
   int32_t RampIncDone = 0;
 };
 
+// The rest lives for the whole run: a new pass 1 does not touch it.
 struct CompileState : ScriptState {
   int32_t Pass = 0;
   double Scale = 1.0;  // set once per run, not per pass
 
-  // The 48-byte configuration block that `.CFGMEM` statements fill; the first one fills it.
+  // The 48-byte configuration block that `.CFGMEM` statements fill; the first of them blanks
+  // it, CfgMemUsed tells whether one was seen.
   uint8_t CfgMem[kCfgMemBytes] = {};
 
   // Command line: the count and the first ten arguments (index 0 is the program name).
