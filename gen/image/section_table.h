@@ -5,8 +5,6 @@
 
 #include <cstdint>
 
-#include "clock_divider.h"
-
 // Pass 1, `.SECTION [n] $OPTION = e`: 0 means none, 1 to 3 are stored, anything else is
 // stored as none and refused with ErrOptionValue.
 int SetSectionOption(int32_t n, int32_t e);
