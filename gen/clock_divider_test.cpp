@@ -4,6 +4,21 @@
 
 namespace {
 
+TEST(ClockDividerTest, RatesAgainstDefaultClock) {
+  struct Case {
+    int32_t rate, divider;
+  };
+  const Case cases[] = {{64000, 7}, {8000, 63}, {16000, 31}, {1000, 511}, {-8000, -64}};
+  for (const Case& c : cases) {
+    int32_t d = 0;
+    EXPECT_TRUE(ClockDivider(512000, c.rate, &d));
+    EXPECT_EQ(d, c.divider) << c.rate;
+  }
+  int32_t d = 123;
+  EXPECT_FALSE(ClockDivider(512000, 0, &d));
+  EXPECT_EQ(d, 123);
+}
+
 TEST(ChipPlayedRateTest, OnePercentRule) {
   struct Case {
     int32_t clock, rate, hz;

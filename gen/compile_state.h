@@ -3,48 +3,50 @@
 // global settings of the script, the per-section tables, the addresses the image layout fixes
 // and the streams. Pass 2 starts with whatever pass 1 left; unit tests reset it between runs.
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-constexpr int kSectionCount = 1024;
+#include "cfgmem_fields.h"
+#include "option_block.h"
+#include "section_entry.h"
+
 constexpr int kMaxArgs = 10;
 constexpr int kNameBufferSize = 1024;
-constexpr int kCfgMemSize = 48;
 
-struct CompileState {
-  // Pass control and diagnostics.
-  int32_t Pass = 0;
+using SectionTable = std::array<int32_t, kSectionCount>;
+
+template <size_t N>
+constexpr std::array<int32_t, N> FilledTable(int32_t value) {
+  std::array<int32_t, N> table{};
+  table.fill(value);
+  return table;
+}
+
+// What pass 1 computes afresh from the script, with the values it starts from. The option
+// values come with the defaults of the blank option block.
+struct ScriptState : OptionValues {
   int32_t ErrorCount = 0;
 
   // Global settings, set by `.GLOBAL` statements in pass 1.
-  int32_t SecNum = 3;
   int32_t Offset = 0;
   int32_t MaxSize = 0x10000000;
   int32_t GrpAdr = 3;
   int32_t FileSize = 0;
-  int32_t FuncCode = -1;
-  int32_t MiscOpt = -1;
-  int32_t Output = -1;
-  int32_t WakeupDly = -1;
-  int32_t SrcSpd = -1;
-  int32_t IO_Cfg = -1;
-  int32_t DbckSi = -1;
-  int32_t DbckUi = -1;
-  int32_t Vol_Cfg = -1;
-  int32_t Ramp_Cfg = -1;
   int32_t Ramp_Rate = 64000;
   int32_t MainClk = 512000;  // the main clock divided by 32
-  int32_t VolMap[16] = {};
+  // A step never set by $VOL_MAP keeps all ones, which the listing shows as ffffffffh.
+  std::array<int32_t, kVolMapEntries> VolMap = FilledTable<kVolMapEntries>(-1);
   int32_t AddressLimit = 0x10000000;
 
   // Section tables, indexed by section number.
   int32_t MaxSection = 0;
-  int32_t SecGroups[kSectionCount] = {};
-  int32_t SecLinked[kSectionCount] = {};
-  int32_t SecBase[kSectionCount] = {};
-  int32_t SecFlags[kSectionCount] = {};
-  int32_t SecOption[kSectionCount] = {};
+  SectionTable SecGroups = {};
+  SectionTable SecLinked = {};
+  SectionTable SecBase = {};
+  SectionTable SecFlags = {};
+  SectionTable SecOption = FilledTable<kSectionCount>(kNoOption);
 
   // Layout and sound import.
   int32_t SoundBase = 0;
@@ -53,10 +55,16 @@ struct CompileState {
   int32_t CfgMemUsed = 0;
   int32_t RampDecDone = 0;
   int32_t RampIncDone = 0;
+};
+
+// The rest lives for the whole run: a new pass 1 does not touch it.
+struct CompileState : ScriptState {
+  int32_t Pass = 0;
   double Scale = 1.0;  // set once per run, not per pass
 
-  // The 48-byte configuration block that `.CFGMEM` statements fill.
-  uint8_t CfgMem[kCfgMemSize] = {};
+  // The 48-byte configuration block that `.CFGMEM` statements fill; the first of them blanks
+  // it, CfgMemUsed tells whether one was seen.
+  uint8_t CfgMem[kCfgMemBytes] = {};
 
   // Command line: the count and the first ten arguments (index 0 is the program name).
   int32_t ArgCount = 0;
@@ -74,7 +82,8 @@ struct CompileState {
 
 extern CompileState g_state;
 
-// Sets every field that has a default to it; the part of `Init_yylex(1)` that touches state.
+// Puts every field of ScriptState back to its start value; the part of `Init_yylex(1)` that
+// touches state.
 void ApplyPassOneDefaults();
 
 // Whole reset for a new run in the same process (tests): closes nothing, forgets everything.

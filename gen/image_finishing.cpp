@@ -1,36 +1,33 @@
 #include "image_finishing.h"
 
 #include <cstdio>
-#include <iterator>
 #include <string>
 
+#include "chip_identity.h"
 #include "clock_divider.h"
 #include "compile_state.h"
 #include "image/image_file.h"
+#include "image_layout.h"
 #include "script/diagnostics.h"
 #include "script/statements.h"
 #include "warnings.h"
 
 namespace {
 
-// The OTP sizes of the family's parts; the programmer refuses an image of any other size.
-const int32_t kPartSizes[] = {262144, 524288, 1048576, 2097152};
-
+// The programmer refuses an image of a size that no part of the family has.
 std::string PartSizeList() {
   std::string list;
-  const size_t count = std::size(kPartSizes);
-  for (size_t i = 0; i < count; ++i) {
-    list += i == 0 ? "" : i + 1 == count ? " or " : ", ";
-    list += std::to_string(kPartSizes[i]);
+  const auto parts = qs71::OtpParts();
+  for (size_t i = 0; i < parts.size(); ++i) {
+    list += i == 0 ? "" : i + 1 == parts.size() ? " or " : ", ";
+    list += std::to_string(parts[i].size);
   }
   return list;
 }
 
 void WarnIfNoPartHoldsTheImage() {
   const int32_t size = g_state.FileSize;
-  for (int32_t part : kPartSizes) {
-    if (size == part) return;
-  }
+  if (qs71::IsOtpSize(size)) return;
   Warn(FileSizeLine(), "the image is %d bytes (%Xh), a size no QS71 part has: the programmer "
        "takes only %s bytes", size, static_cast<unsigned>(size), PartSizeList().c_str());
 }
@@ -46,11 +43,10 @@ int WriteClockDividerWords() {
     PrintFinishingError(ErrorMessage(ErrRampRate));
     return 1;
   }
-  // The upper 24 bits all ones mark "no ramp sound here" for the chip.
-  uint32_t word = static_cast<uint32_t>(divider) | 0xFFFFFF00u;
+  const uint32_t word = EncodeHeaderWord(kNoRampPosition, divider);
   int r = ErrNone;
-  if (s.RampDecDone == 0) r = ImageWriteWordAt(8, word);
-  if (r == ErrNone && s.RampIncDone == 0) r = ImageWriteWordAt(12, word);
+  if (s.RampDecDone == 0) r = ImageWriteWordAt(kRampDecWordPos, word);
+  if (r == ErrNone && s.RampIncDone == 0) r = ImageWriteWordAt(kRampIncWordPos, word);
   if (r == ErrNone) r = ImageFlush();
   if (r == ErrNone) return 0;
   PrintFinishingError(ErrorMessage(ErrWrite));

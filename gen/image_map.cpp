@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <vector>
 
+#include "ascii_case.h"
 #include "compile_state.h"
-#include "image/image_layout.h"
+#include "image_layout.h"
+#include "name_tables.h"
 #include "output_file.h"
-#include "script/name_tables.h"
-#include "script/sound_kinds.h"
-#include "text_util.h"
+#include "section_entry.h"
+#include "sound_kinds.h"
+#include "text_format.h"
 #include "wrap_math.h"
 
 namespace {
@@ -82,8 +84,10 @@ std::string SectionHead(int32_t n) {
   const int32_t links = g_state.SecGroups[n];
   if (links == 0) return Format("  [%d] no links\n", n);
   return Format("  [%d] %s %s %s %s, option %s, group table 0x%06X, %d link%s\n", n,
-                (flags & 0x01) ? "Edge" : "Level", (flags & 0x02) ? "Hold" : "UnHold",
-                (flags & 0x04) ? "Retrg" : "NonRtg", (flags & 0x80) ? "StopEn" : "StopDis",
+                SectionHasFlag(flags, kSectionEdgeBit) ? "Edge" : "Level",
+                SectionHasFlag(flags, kSectionHoldBit) ? "Hold" : "UnHold",
+                SectionHasFlag(flags, kSectionRetriggerBit) ? "Retrg" : "NonRtg",
+                SectionHasFlag(flags, kSectionStopEnableBit) ? "StopEn" : "StopDis",
                 option > 0 ? std::to_string(option).c_str() : "none",
                 static_cast<unsigned>(g_state.SecBase[n]), links, links == 1 ? "" : "s");
 }

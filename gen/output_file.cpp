@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "compile_state.h"
+#include "name_tables.h"
 #include "platform/file_system.h"
-#include "script/name_tables.h"
-#include "script/sound_kinds.h"
 #include "sha256.h"
+#include "sound_kinds.h"
 
 namespace {
 

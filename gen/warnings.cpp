@@ -6,7 +6,7 @@
 #include <unordered_set>
 
 #include "compile_state.h"
-#include "text_util.h"
+#include "text_format.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "audio/adpcm_encoder.h"
 
-#include "audio/codec_tables.h"
 #include "audio/sound_output.h"
+#include "codec_tables.h"
 
 namespace {
 

@@ -1,21 +1,30 @@
 // Round trips through what an image stores: sounds imported into an image laid out by
 // AddVolMap, decoded with the step and expansion tables read back from that image's system
-// area, and compared with their source by signal-to-noise ratio.
+// area, and compared with their source by signal-to-noise ratio; and the encoders against the
+// chip's decoders code for code.
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "audio/adpcm_encoder.h"
 #include "audio/audio_test_support.h"
+#include "audio/pcm_encoders.h"
 #include "audio/sound_import.h"
+#include "audio/ulaw_encoder.h"
 #include "codec_decoders.h"
 #include "compile_state.h"
-#include "image/image_layout.h"
-#include "script/diagnostics.h"
-#include "script/name_tables.h"
-#include "script/sound_kinds.h"
+#include "format_test_support.h"
+#include "image/image_skeleton.h"
+#include "image_layout.h"
+#include "name_tables.h"
+#include "result_codes.h"
+#include "sound_decoders.h"
+#include "sound_kinds.h"
 #include "wav_writer.h"
 
 namespace {
@@ -90,6 +99,52 @@ TEST_F(CodecRoundTripTest, DecodedSoundsMeetTheirFloors) {
     std::printf("[ SNR      ] %-10s %6.1f dB (floor %.1f)\n", trip.name, snr, trip.floorDb);
     EXPECT_GE(snr, trip.floorDb) << trip.name;
   }
+}
+
+// The decoders below take their tables from a blank image of this size.
+constexpr int32_t kSize = 0x1000;
+
+std::vector<int32_t> Noise(size_t n, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int32_t> sample(-32768, 32767);
+  std::vector<int32_t> out(n);
+  for (int32_t& s : out) s = sample(random);
+  return out;
+}
+
+using imagetest::TablesOf;
+
+// The encoder tracks the chip's predictor; the decoder must land on it sample for sample.
+TEST(Decoders, AdpcmPlaysWhatTheEncoderPredicted) {
+  const std::vector<int32_t> source = Noise(4000, 7);
+  AdpcmState state;
+  std::vector<int32_t> predicted;
+  for (int32_t s : source) {
+    AdpcmEncodeStep(&state, s);
+    predicted.push_back(state.predictor);
+  }
+  const std::vector<uint8_t> stream = EncodeAdpcmStream(source.data(), source.size());
+  const auto image = imagetest::BlankImage(kSize);
+  EXPECT_EQ(DecodeAdpcmRange(stream.data(), stream.size(), TablesOf(image)), predicted);
+}
+
+TEST(Decoders, UlawExpansionInvertsTheEncoderForEveryCode) {
+  const auto tables = TablesOf(imagetest::BlankImage(kSize));
+  for (int code = 0; code < 256; ++code) {
+    if (code == 0x80) continue;  // minus zero: the encoder writes 0x00 for it
+    const uint8_t c = static_cast<uint8_t>(code);
+    const std::vector<int32_t> decoded = DecodeUlawRange(&c, 1, tables);
+    EXPECT_EQ(UlawEncodeSample(decoded[0]), c) << code;
+  }
+}
+
+TEST(Decoders, PcmComesBackAsStored) {
+  const std::vector<int32_t> source = Noise(1000, 3);
+  const auto pcm16 = EncodePcm16Stream(source.data(), source.size());
+  EXPECT_EQ(DecodePcm16Range(pcm16.data(), pcm16.size()), source);
+  const auto pcm8 = EncodePcm8Stream(source.data(), source.size());
+  const std::vector<int32_t> decoded = DecodePcm8Range(pcm8.data(), pcm8.size());
+  for (size_t i = 0; i < source.size(); ++i) EXPECT_LT(std::abs(decoded[i] - source[i]), 256);
 }
 
 }  // namespace

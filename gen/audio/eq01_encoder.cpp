@@ -1,6 +1,6 @@
 #include "audio/eq01_encoder.h"
 
-#include "script/diagnostics.h"
+#include "result_codes.h"
 
 int EncodeEq01(const SampleBuffer& /*samples*/, int32_t /*offset*/, int32_t /*soundBase*/,
                int32_t /*start*/, int32_t /*end*/, const char* /*name*/,

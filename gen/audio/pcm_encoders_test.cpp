@@ -6,7 +6,7 @@
 
 #include "audio/audio_test_support.h"
 #include "compile_state.h"
-#include "script/diagnostics.h"
+#include "result_codes.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "ascii_case.h"
 #include "audio/adpcm_encoder.h"
 #include "audio/eq01_encoder.h"
 #include "audio/pcm_encoders.h"
@@ -11,10 +12,10 @@
 #include "clock_divider.h"
 #include "compile_state.h"
 #include "image/image_file.h"
-#include "script/diagnostics.h"
-#include "script/name_tables.h"
-#include "script/sound_kinds.h"
-#include "text_util.h"
+#include "image_layout.h"
+#include "name_tables.h"
+#include "result_codes.h"
+#include "sound_kinds.h"
 #include "wrap_math.h"
 
 namespace {
@@ -29,8 +30,10 @@ struct RampSound {
 };
 
 const RampSound kRamps[] = {
-    {"RampDec", "******* RampDec: start from %06xh to %06xh in %d Hz.\n", 8, &CompileState::RampDecDone},
-    {"RampInc", "******* RampInc: start from %06xh to %06xh in %d Hz.\n", 12, &CompileState::RampIncDone},
+    {"RampDec", "******* RampDec: start from %06xh to %06xh in %d Hz.\n", kRampDecWordPos,
+     &CompileState::RampDecDone},
+    {"RampInc", "******* RampInc: start from %06xh to %06xh in %d Hz.\n", kRampIncWordPos,
+     &CompileState::RampIncDone},
 };
 
 using Encoder = int (*)(const SampleBuffer&, int32_t, int32_t, int32_t, int32_t, const char*, const char*);
@@ -78,7 +81,7 @@ int WriteRampWord(const RampSound& ramp, const SoundDef& sound) {
 
 // The system area is compared by chip address, without Offset, as the chip tools always did.
 bool ReachesSystemArea(const SoundDef& sound) {
-  return WrapAdd(g_state.SoundBase, sound.end) >= WrapSub(g_state.FileSize, 512);
+  return WrapAdd(g_state.SoundBase, sound.end) >= SystemAreaStart(g_state.FileSize);
 }
 
 // Header, samples and encoder of a wave file already open in g_state.Wave.
@@ -109,7 +112,7 @@ int RampWord(int32_t position, uint32_t* word) {
   if (position < 0 || position > 0xFFFFFF) return ErrRampPosition;
   int32_t divider = 0;
   if (!ClockDivider(g_state.MainClk, g_state.Ramp_Rate, &divider)) return ErrRampRate;
-  *word = (static_cast<uint32_t>(position) << 8) | (static_cast<uint32_t>(divider) & 0xFF);
+  *word = EncodeHeaderWord(static_cast<uint32_t>(position), divider);
   return ErrNone;
 }
 

@@ -8,9 +8,9 @@
 
 #include "audio/audio_test_support.h"
 #include "compile_state.h"
-#include "script/diagnostics.h"
-#include "script/name_tables.h"
-#include "script/sound_kinds.h"
+#include "name_tables.h"
+#include "result_codes.h"
+#include "sound_kinds.h"
 #include "wav_writer.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "image/image_file.h"
-#include "script/diagnostics.h"
+#include "result_codes.h"
 #include "wrap_math.h"
 
 int32_t SoundFilePosition(int32_t offset, int32_t soundBase, int32_t start) {

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "audio/audio_test_support.h"
-#include "audio/codec_tables.h"
 #include "codec_decoders.h"
+#include "codec_tables.h"
 #include "compile_state.h"
-#include "script/diagnostics.h"
+#include "result_codes.h"
 
 namespace {
 

@@ -8,9 +8,10 @@
 #include <sys/mman.h>
 #endif
 
+#include "byte_order.h"
 #include "compile_state.h"
-#include "script/diagnostics.h"
-#include "text_util.h"
+#include "result_codes.h"
+#include "text_format.h"
 #include "warnings.h"
 
 namespace {
@@ -19,12 +20,9 @@ namespace {
 // enough that the staging buffer stays a few hundred kilobytes.
 constexpr uint32_t kFramesPerBlock = 65536;
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(GetLittleEndian(p, 2)); }
 
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+uint32_t Le32(const uint8_t* p) { return GetLittleEndian(p, 4); }
 
 constexpr uint16_t kFormatPcm = 1;
 constexpr uint16_t kFormatFloat = 3;

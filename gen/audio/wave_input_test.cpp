@@ -8,7 +8,7 @@
 
 #include "audio/audio_test_support.h"
 #include "compile_state.h"
-#include "script/diagnostics.h"
+#include "result_codes.h"
 #include "warnings.h"
 #include "wav_writer.h"
 

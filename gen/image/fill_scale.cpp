@@ -6,7 +6,7 @@
 
 #include "compile_state.h"
 #include "image/image_file.h"
-#include "script/diagnostics.h"
+#include "result_codes.h"
 #include "text_util.h"
 #include "wrap_math.h"
 

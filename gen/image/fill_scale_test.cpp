@@ -4,7 +4,7 @@
 
 #include "image/image_file.h"
 #include "image/image_test_support.h"
-#include "script/diagnostics.h"
+#include "result_codes.h"
 
 namespace {
 

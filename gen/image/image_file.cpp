@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "byte_order.h"
 #include "compile_state.h"
-#include "script/diagnostics.h"
+#include "result_codes.h"
 
 int ImageSeek(int32_t position) {
   if (position < 0) return ErrFilePosition;
@@ -26,8 +27,8 @@ int ImageWriteAt(int32_t position, const void* data, size_t n) {
 }
 
 int ImageWriteWordAt(int32_t position, uint32_t value) {
-  const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  uint8_t bytes[4];
+  PutLittleEndian(bytes, value, 4);
   return ImageWriteAt(position, bytes, sizeof bytes);
 }
 

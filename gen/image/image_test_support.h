@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "compile_state.h"
-#include "script/name_tables.h"
+#include "name_tables.h"
 
 class ImageTest : public ::testing::Test {
  protected:

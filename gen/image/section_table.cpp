@@ -2,20 +2,19 @@
 
 #include <cstdio>
 
+#include "ascii_case.h"
 #include "clock_divider.h"
 #include "compile_state.h"
+#include "group_entry.h"
 #include "image/image_file.h"
-#include "image/image_layout.h"
-#include "script/diagnostics.h"
-#include "script/name_tables.h"
-#include "script/sound_kinds.h"
-#include "text_util.h"
+#include "image_layout.h"
+#include "name_tables.h"
+#include "result_codes.h"
+#include "section_entry.h"
+#include "sound_kinds.h"
 #include "wrap_math.h"
 
 namespace {
-
-constexpr int32_t kNoOption = -1;
-constexpr int kMaxGrpAdr = 4;
 
 // All three pass-1 section statements name the section first; a valid number raises
 // MaxSection even when the rest of the statement is then refused.
@@ -58,40 +57,15 @@ int CountGroupLink(int32_t n, const char* name) {
   return ErrNone;
 }
 
-// Bits 3 to 6 are always set; bits 8 to 10 hold the option, all three set for none; bits 11
-// up hold the group table's address without its three low bits. A section without links gets
-// an all-ones entry, which the chip treats as empty.
-uint32_t SectionEntry(int32_t secBase, int32_t flags, int32_t option, int32_t groups) {
-  if (groups == 0) return 0xFFFFFFFFu;
-  uint32_t entry = (static_cast<uint32_t>(secBase) << 8) & ~0x7FFu;
-  entry |= static_cast<uint32_t>(flags) | 0x78u;
-  if (option == kNoOption) entry |= 0x700u;
-  else entry |= (static_cast<uint32_t>(option) << 9) & 0x600u;
-  return entry;
-}
-
-int32_t GroupEntrySize(int32_t grpAdr) { return WrapAdd(WrapMul(2, grpAdr), 2); }
-
-// Bits 11 to 31 of the entry carry address bits 3 to 23: the chip finds group tables in the
-// first 16 MiB only, whatever GrpAdr is.
-bool SectionEntryHolds(int64_t tableAddress) {
-  return tableAddress >= 0 && tableAddress <= 0xFFFFFF;
-}
-
-bool GroupAddressFits(int64_t address, int32_t grpAdr) {
-  if (grpAdr < 1 || grpAdr > kMaxGrpAdr) return false;
-  return address >= 0 && address < (int64_t{1} << (8 * grpAdr));
-}
-
 namespace {
 
 void PrintSectionLine(int32_t i) {
   const int32_t flags = g_state.SecFlags[i];
   std::printf("<Sectin %04d> ", i);
-  std::printf("%s, ", (flags & 0x01) ? "Edge  " : "Level  ");
-  std::printf("%s, ", (flags & 0x02) ? "Hold  " : "UnHold ");
-  std::printf("%s, ", (flags & 0x04) ? "Retrg " : "NonRtg ");
-  std::printf("%s, ", (flags & 0x80) ? "StopEn" : "StopDis");
+  std::printf("%s, ", SectionHasFlag(flags, kSectionEdgeBit) ? "Edge  " : "Level  ");
+  std::printf("%s, ", SectionHasFlag(flags, kSectionHoldBit) ? "Hold  " : "UnHold ");
+  std::printf("%s, ", SectionHasFlag(flags, kSectionRetriggerBit) ? "Retrg " : "NonRtg ");
+  std::printf("%s, ", SectionHasFlag(flags, kSectionStopEnableBit) ? "StopEn" : "StopDis");
 }
 
 }  // namespace
@@ -122,26 +96,22 @@ int WriteSectionTable() {
 
 namespace {
 
-// Group entry: type byte, divider byte, then the first and the complemented last chip address
-// of the sound, GrpAdr bytes each, least significant first.
 int WriteGroupEntry(int32_t position, uint8_t type, int32_t divider, const SoundDef& sound) {
   const int32_t grpAdr = g_state.GrpAdr;
   if (grpAdr < 1 || grpAdr > kMaxGrpAdr) return ErrGrpAdr;
-  const uint32_t first = static_cast<uint32_t>(WrapAdd(g_state.SoundBase, sound.start));
-  const uint32_t last = ~static_cast<uint32_t>(WrapAdd(g_state.SoundBase, sound.end));
-  uint8_t bytes[2 + 2 * kMaxGrpAdr];
-  bytes[0] = type;
-  bytes[1] = static_cast<uint8_t>(static_cast<uint32_t>(divider));
-  for (int32_t k = 0; k < grpAdr; ++k) {
-    bytes[2 + k] = static_cast<uint8_t>(first >> (8 * k));
-    bytes[2 + grpAdr + k] = static_cast<uint8_t>(last >> (8 * k));
-  }
-  int r = ImageWriteAt(position, bytes, static_cast<size_t>(2 + 2 * grpAdr));
+  GroupEntry entry;
+  entry.typeByte = type;
+  entry.divider = static_cast<uint8_t>(static_cast<uint32_t>(divider));
+  entry.first = static_cast<uint32_t>(WrapAdd(g_state.SoundBase, sound.start));
+  entry.last = static_cast<uint32_t>(WrapAdd(g_state.SoundBase, sound.end));
+  uint8_t bytes[kMaxGroupEntrySize];
+  EncodeGroupEntry(entry, grpAdr, bytes);
+  int r = ImageWriteAt(position, bytes, static_cast<size_t>(GroupEntrySize(grpAdr)));
   return r != ErrNone ? r : ImageFlush();
 }
 
 // A field that wrapped would send the chip into another sound, or play a silence for another
-// length. The last address is stored complemented, which fits exactly when the address does.
+// length.
 int CheckLinkAddresses(const SoundDef& sound, int32_t grpAdr) {
   const int64_t first = int64_t{g_state.SoundBase} + sound.start;
   const int64_t last = int64_t{g_state.SoundBase} + sound.end;
@@ -152,8 +122,7 @@ int CheckLinkAddresses(const SoundDef& sound, int32_t grpAdr) {
 
 }  // namespace
 
-// The listing shows the type byte before the link's flag (bit 6) is applied; the chip reads
-// bit 7 as the end of the section's list.
+// The listing shows the type byte with the end mark but before the link's flag is applied.
 int LinkGroup(int32_t n, const char* name, int32_t a, int32_t b) {
   CompileState& s = g_state;
   const SoundDef* sound = name == nullptr ? nullptr : FindSound(name);
@@ -169,10 +138,10 @@ int LinkGroup(int32_t n, const char* name, int32_t a, int32_t b) {
   s.SecLinked[n] = WrapAdd(k, 1);
   uint8_t type = kind->typeCode;
   const bool last = s.SecLinked[n] == s.SecGroups[n];
-  if (last) type |= 0x80;
+  if (last) type |= kGroupLastBit;
   std::printf("Section[%3d]: Link %s %-9s (%02X%s)\n", n, kind->label, sound->name.c_str(),
               static_cast<unsigned>(type), last ? "*" : " ");
-  if (b != 0) type |= 0x40;
+  if (b != 0) type |= kGroupFlagBit;
   int r = CheckLinkAddresses(*sound, s.GrpAdr);
   return r != ErrNone ? r : WriteGroupEntry(position, type, divider, *sound);
 }

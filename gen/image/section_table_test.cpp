@@ -4,10 +4,10 @@
 #include <string>
 
 #include "image/image_test_support.h"
-#include "script/diagnostics.h"
-#include "script/sound_kinds.h"
-#include "wav_writer.h"
+#include "result_codes.h"
+#include "sound_kinds.h"
 #include "test_scratch.h"
+#include "wav_writer.h"
 
 namespace {
 
@@ -108,37 +108,6 @@ TEST_F(SectionTableTest, ListingLineOfEdgeRetriggerSection) {
             std::string::npos);
   EXPECT_NE(out.find("<Sectin 0001> Level  , UnHold , NonRtg , StopDis, Groups = 0\n"),
             std::string::npos);
-}
-
-TEST(SectionEntryTest, FlagsOptionAndAddress) {
-  struct Case {
-    int32_t base, flags, option, groups;
-    uint32_t entry;
-  };
-  const Case cases[] = {
-      {32, 0x85, 2, 2, 0x24FD},      {48, 0, -1, 1, 0x3778},
-      {48, 0x87, 3, 0, 0xFFFFFFFF},  // flags but no links: empty
-      {48, 0x02, 1, 1, 0x327A},      {44, 0, -1, 1, 0x2F78},  // the low three bits are lost
-      {0xFFFFF8, 0, -1, 1, 0xFFFFFF78},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(SectionEntry(c.base, c.flags, c.option, c.groups), c.entry) << std::hex << c.entry;
-  }
-}
-
-TEST(ClockDividerTest, RatesAgainstDefaultClock) {
-  struct Case {
-    int32_t rate, divider;
-  };
-  const Case cases[] = {{64000, 7}, {8000, 63}, {16000, 31}, {1000, 511}, {-8000, -64}};
-  for (const Case& c : cases) {
-    int32_t d = 0;
-    EXPECT_TRUE(ClockDivider(512000, c.rate, &d));
-    EXPECT_EQ(d, c.divider) << c.rate;
-  }
-  int32_t d = 123;
-  EXPECT_FALSE(ClockDivider(512000, 0, &d));
-  EXPECT_EQ(d, 123);
 }
 
 TEST_F(SectionTableTest, GroupTablesFollowEachOtherForEveryGrpAdr) {
@@ -339,13 +308,6 @@ TEST_F(SectionTableTest, GroupTableMustLieWithinReachOfItsSectionEntry) {
     EXPECT_NE(out.find("<Sectin 0001>"), std::string::npos);
     EXPECT_EQ(ImageAt(16, 4), c.entry);
   }
-}
-
-TEST(SectionEntryTest, HoldsTableAddressesOfTheFirst16MiB) {
-  EXPECT_FALSE(SectionEntryHolds(-1));
-  EXPECT_TRUE(SectionEntryHolds(0));
-  EXPECT_TRUE(SectionEntryHolds(0xFFFFFF));
-  EXPECT_FALSE(SectionEntryHolds(0x1000000));
 }
 
 TEST_F(SectionTableTest, WriteFailureIsReturned) {

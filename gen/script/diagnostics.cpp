@@ -5,7 +5,7 @@
 #include <string>
 
 #include "compile_state.h"
-#include "text_util.h"
+#include "text_format.h"
 #include "warnings.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "compile_state.h"
+#include "image/cfgmem_block.h"
 
 namespace {
 
@@ -130,6 +131,17 @@ TEST(SyntaxMessageTest, DropsExactlyParseError) {
   SyntaxMessage("memory exhausted");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "parse error, unexpected '='\nmemory exhausted\n");
   EXPECT_EQ(g_state.ErrorCount, 0);
+}
+
+// A refused .CFGMEM line names the field it could not find.
+TEST(CfgMemFieldTest, UnknownNameIsReportedWithItsName) {
+  ResetCompileState();
+  g_state.Pass = 1;
+  testing::internal::CaptureStdout();
+  ReportError(SetCfgMemField("Foo", 1), 7, "Foo");
+  std::fflush(stdout);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "*Error Line7: Invalid CfgMem field name <Foo> .\n");
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include "script/diagnostics.h"
 #include "script/scanner.h"
 #include "script/statements.h"
+#include "section_entry.h"
+#include "sound_kinds.h"
 
 static void yyerror(const char* message);
 }
@@ -62,31 +64,31 @@ rule01: T_DEFEINE T_USR_VAR { CopyName(); } '=' exp lineend { DefineStatement($5
   | T_DEFEINE error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
   ;
 
-rule02: T_SILENCE T_USR_VAR { CopyName(); } '=' exp lineend { LengthSoundStatement(1, $5, @1.first_line); }
+rule02: T_SILENCE T_USR_VAR { CopyName(); } '=' exp lineend { LengthSoundStatement(KindSilence, $5, @1.first_line); }
   | T_SILENCE error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
   ;
 
-rule08: T_MUTE T_USR_VAR { CopyName(); } '=' exp lineend { LengthSoundStatement(7, $5, @1.first_line); }
+rule08: T_MUTE T_USR_VAR { CopyName(); } '=' exp lineend { LengthSoundStatement(KindMute, $5, @1.first_line); }
   | T_MUTE error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
   ;
 
-rule03: T_ADPCM T_USR_VAR { CopyName(); } '=' T_LITERAL lineend { WaveSoundStatement(2, @1.first_line); }
+rule03: T_ADPCM T_USR_VAR { CopyName(); } '=' T_LITERAL lineend { WaveSoundStatement(KindAdpcm, @1.first_line); }
   | T_ADPCM error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
   ;
 
-rule04: T_PCM8 T_USR_VAR { CopyName(); } '=' T_LITERAL lineend { WaveSoundStatement(3, @1.first_line); }
+rule04: T_PCM8 T_USR_VAR { CopyName(); } '=' T_LITERAL lineend { WaveSoundStatement(KindPcm8, @1.first_line); }
   | T_PCM8 error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
   ;
 
-rule05: T_EQ01 T_USR_VAR { CopyName(); } '=' T_LITERAL lineend { WaveSoundStatement(4, @1.first_line); }
+rule05: T_EQ01 T_USR_VAR { CopyName(); } '=' T_LITERAL lineend { WaveSoundStatement(KindEq01, @1.first_line); }
   | T_EQ01 error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
   ;
 
-rule06: T_PCM16 T_USR_VAR { CopyName(); } '=' T_LITERAL lineend { WaveSoundStatement(5, @1.first_line); }
+rule06: T_PCM16 T_USR_VAR { CopyName(); } '=' T_LITERAL lineend { WaveSoundStatement(KindPcm16, @1.first_line); }
   | T_PCM16 error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
   ;
 
-rule07: T_ULAW T_USR_VAR { CopyName(); } '=' T_LITERAL lineend { WaveSoundStatement(6, @1.first_line); }
+rule07: T_ULAW T_USR_VAR { CopyName(); } '=' T_LITERAL lineend { WaveSoundStatement(KindUlaw, @1.first_line); }
   | T_ULAW error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
   ;
 
@@ -118,10 +120,10 @@ rule11: T_GLOBAL T_SECNUM '=' exp lineend { GlobalNumber(T_SECNUM, $4, @1.first_
   ;
 
 rule12: T_SECTION '[' exp ']' T_OPTION '=' exp lineend { SectionOption($3, $7, @1.first_line); }
-  | T_SECTION '[' exp ']' T_EDGE '=' T_LITERAL lineend { SectionFlag($3, 0, @1.first_line); }
-  | T_SECTION '[' exp ']' T_HOLD '=' T_LITERAL lineend { SectionFlag($3, 1, @1.first_line); }
-  | T_SECTION '[' exp ']' T_RETRG '=' T_LITERAL lineend { SectionFlag($3, 2, @1.first_line); }
-  | T_SECTION '[' exp ']' T_STOPEN '=' T_LITERAL lineend { SectionFlag($3, 7, @1.first_line); }
+  | T_SECTION '[' exp ']' T_EDGE '=' T_LITERAL lineend { SectionFlag($3, kSectionEdgeBit, @1.first_line); }
+  | T_SECTION '[' exp ']' T_HOLD '=' T_LITERAL lineend { SectionFlag($3, kSectionHoldBit, @1.first_line); }
+  | T_SECTION '[' exp ']' T_RETRG '=' T_LITERAL lineend { SectionFlag($3, kSectionRetriggerBit, @1.first_line); }
+  | T_SECTION '[' exp ']' T_STOPEN '=' T_LITERAL lineend { SectionFlag($3, kSectionStopEnableBit, @1.first_line); }
   | T_SECTION '[' exp ']' T_GROUPS '=' T_USR_VAR { CopyGroupName(); } '(' exp ')' ':' exp lineend
       { SectionGroup($3, $10, $13, @1.first_line); }
   | T_SECTION error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "ascii_case.h"
 #include "compile_state.h"
 #include "grammar.tab.h"
 #include "script/diagnostics.h"

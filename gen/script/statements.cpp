@@ -5,20 +5,21 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ascii_case.h"
 #include "audio/sound_import.h"
 #include "clock_divider.h"
 #include "compile_state.h"
-#include "image_map.h"
 #include "grammar.tab.h"
-#include "image/cfgmem_fields.h"
+#include "image/cfgmem_block.h"
 #include "image/fill_scale.h"
-#include "image/image_layout.h"
-#include "image/option_block.h"
+#include "image/image_skeleton.h"
+#include "image/option_area.h"
 #include "image/section_table.h"
+#include "image_map.h"
+#include "name_tables.h"
 #include "script/diagnostics.h"
-#include "script/name_tables.h"
 #include "script/scanner.h"
-#include "text_util.h"
+#include "text_format.h"
 #include "warnings.h"
 #include "wrap_math.h"
 

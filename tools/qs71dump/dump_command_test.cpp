@@ -9,7 +9,7 @@
 #include <fstream>
 #include <random>
 
-#include "dump_test_support.h"
+#include "format_test_support.h"
 #include "test_scratch.h"
 
 namespace {
@@ -24,8 +24,8 @@ std::string TempFile(const std::string& name, const std::vector<uint8_t>& bytes)
 }
 
 std::vector<uint8_t> TwoSectionImage() {
-  auto image = dumptest::BlankImage(0x1000);
-  dumptest::PutSections(image, {{1, {{0x02, 63, 0, 99}}}, {3, {{0x00, 63, 0, 9}}}}, 3);
+  auto image = imagetest::BlankImage(0x1000);
+  imagetest::PutSections(image, {{1, {{0x02, 63, 0, 99}}}, {3, {{0x00, 63, 0, 9}}}}, 3);
   return image;
 }
 
@@ -86,7 +86,7 @@ TEST(RunDump, NeverCrashesOnDamagedTables) {
   std::uniform_int_distribution<int> byte(0, 255);
   int reports = 0;
   for (int round = 0; round < 400; ++round) {
-    auto image = round % 2 == 0 ? dumptest::BlankImage(0x1000) : TwoSectionImage();
+    auto image = round % 2 == 0 ? imagetest::BlankImage(0x1000) : TwoSectionImage();
     const int changes = round % 2 == 0 ? 96 : 1 + round % 4;
     std::uniform_int_distribution<int> pos(0, round % 2 == 0 ? 95 : 47);
     for (int i = 0; i < changes; ++i)

@@ -1,8 +1,5 @@
 #include "dump_result.h"
 
-#include <cstdarg>
-#include <cstdio>
-
 namespace {
 
 struct ResultRow {

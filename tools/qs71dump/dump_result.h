@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "text_util.h"  // Format
+#include "text_format.h"
 
 enum DumpResult : int {
   DumpOk = 0,

@@ -1,15 +1,11 @@
 #include "group_tables.h"
 
 #include "dump_result.h"
-#include "image/section_table.h"
-#include "script/sound_kinds.h"
+#include "group_entry.h"
+#include "sound_kinds.h"
 
 namespace {
 
-constexpr uint8_t kTypeCodeBits = 0x0F;
-constexpr uint8_t kZeroBits = 0x30;
-constexpr uint8_t kFlagBit = 0x40;
-constexpr uint8_t kLastBit = 0x80;
 constexpr int32_t kTryOrder[] = {3, 1, 2, 4};
 
 // Chip addresses are cut to GrpAdr bytes; a table entry's address is taken as the first
@@ -36,17 +32,16 @@ bool ReadLink(const Walk& walk, int64_t filePos, GroupLink* link) {
                            static_cast<unsigned long long>(filePos));
     return false;
   }
+  const GroupEntry entry = DecodeGroupEntry(walk.image.At(filePos), walk.grpAdr);
   link->filePos = filePos;
-  link->typeByte = walk.image.Byte(filePos);
-  link->divider = walk.image.Byte(filePos + 1);
-  walk.image.ReadLe(filePos + 2, walk.grpAdr, &link->rawStart);
-  walk.image.ReadLe(filePos + 2 + walk.grpAdr, walk.grpAdr, &link->rawEnd);
-  const uint32_t mask = walk.grpAdr == 4 ? 0xFFFFFFFFu : (1u << (8 * walk.grpAdr)) - 1;
-  link->rawEnd = ~link->rawEnd & mask;
-  link->flag = (link->typeByte & kFlagBit) != 0;
-  link->last = (link->typeByte & kLastBit) != 0;
-  link->kind = FindSoundKindByType(link->typeByte & kTypeCodeBits);
-  if ((link->typeByte & kZeroBits) != 0 || link->kind == nullptr) {
+  link->typeByte = entry.typeByte;
+  link->divider = entry.divider;
+  link->rawStart = entry.first;
+  link->rawEnd = entry.last;
+  link->flag = (entry.typeByte & kGroupFlagBit) != 0;
+  link->last = (entry.typeByte & kGroupLastBit) != 0;
+  link->kind = GroupEntryKind(entry.typeByte);
+  if (link->kind == nullptr) {
     *walk.problem = Format(
         "group entry at 0x%06llX has the type byte %02X, which names no "
         "sound type",

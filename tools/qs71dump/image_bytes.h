@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "byte_order.h"
+
 class ImageBytes {
  public:
   explicit ImageBytes(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
@@ -18,9 +20,7 @@ class ImageBytes {
   // n bytes, least significant first; false when they are not all inside the file.
   bool ReadLe(int64_t pos, int n, uint32_t* value) const {
     if (n < 1 || n > 4 || !Has(pos, n)) return false;
-    uint32_t v = 0;
-    for (int i = n - 1; i >= 0; --i) v = (v << 8) | bytes_[static_cast<size_t>(pos + i)];
-    *value = v;
+    *value = GetLittleEndian(At(pos), n);
     return true;
   }
 

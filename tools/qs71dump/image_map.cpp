@@ -2,8 +2,8 @@
 
 #include "dump_result.h"
 #include "group_tables.h"
-#include "image/image_layout.h"
 #include "image_bytes.h"
+#include "image_layout.h"
 #include "option_decode.h"
 #include "section_scan.h"
 #include "sound_list.h"
@@ -13,8 +13,6 @@ namespace {
 
 // The generator's address space; nothing larger can be an image of it.
 constexpr int64_t kLargestImage = 0x10000000;
-constexpr int32_t kRampDecPos = 8;
-constexpr int32_t kRampIncPos = 12;
 
 ImageLayout LayoutFor(int32_t fileSize) {
   ImageLayout layout;
@@ -28,13 +26,12 @@ ImageLayout LayoutFor(int32_t fileSize) {
   return layout;
 }
 
-// Upper 24 bits all ones: the clock-divider word of the finishing step, no ramp sound.
 HeaderWord ReadHeaderWord(const ImageBytes& image, int32_t pos) {
   HeaderWord word;
   word.pos = pos;
   image.ReadLe(pos, 4, &word.word);
   word.divider = static_cast<uint8_t>(word.word);
-  word.isRamp = (word.word >> 8) != 0xFFFFFF;
+  word.isRamp = HeaderWordHoldsRamp(word.word);
   word.rampPosition = word.word >> 8;
   return word;
 }
@@ -112,8 +109,8 @@ int BuildImageMap(const std::vector<uint8_t>& bytes, const DumpSettings& setting
   if ((r = CheckTag(image, map->layout, problem)) != DumpOk) return r;
   image.ReadLe(0, 4, &map->headerWord0);
   image.ReadLe(4, 4, &map->section0Entry);
-  map->rampDec = ReadHeaderWord(image, kRampDecPos);
-  map->rampInc = ReadHeaderWord(image, kRampIncPos);
+  map->rampDec = ReadHeaderWord(image, kRampDecWordPos);
+  map->rampInc = ReadHeaderWord(image, kRampIncWordPos);
   if ((r = ReadSections(image, map, problem)) != DumpOk) return r;
   CollectSounds(&map->sections, map->offset, &map->sounds);
   const int64_t dataStart = map->soundBase - (map->noSections ? 0 : map->offset);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "script/sound_kinds.h"
+#include "sound_kinds.h"
 
 // What the command line can fix instead of the detection.
 struct DumpSettings {
@@ -19,7 +19,7 @@ struct DumpSettings {
   int32_t offset = 0;
 };
 
-// File positions of the fixed regions, from the generator's own layout functions.
+// File positions of the fixed regions, from the image format's layout functions.
 struct ImageLayout {
   int32_t fileSize = 0;
   int32_t systemAreaStart = 0;

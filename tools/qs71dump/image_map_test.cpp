@@ -1,4 +1,4 @@
-// Images laid out in memory with the generator's own functions, read back by BuildImageMap:
+// Images laid out in memory with the format's own functions, read back by BuildImageMap:
 // the detection of GrpAdr and Offset, the sections, links, sounds and free space, and the
 // first inconsistency named for images no generator could have written.
 
@@ -7,19 +7,19 @@
 #include <gtest/gtest.h>
 
 #include "dump_result.h"
-#include "dump_test_support.h"
-#include "script/sound_kinds.h"
+#include "format_test_support.h"
+#include "sound_kinds.h"
 
 namespace {
 
-using dumptest::Link;
-using dumptest::PutSections;
+using imagetest::Link;
+using imagetest::PutSections;
 
 constexpr int32_t kSize = 0x1000;
 constexpr uint8_t kAdpcm = 0x02, kSilence = 0x00, kPcm16 = 0x03, kPcm8 = 0x01;
 
 // Section 1: an ADPCM sound and a silence; section 5: a PCM16 sound and the ADPCM again.
-const std::vector<dumptest::SectionLinks> kTwoSections = {
+const std::vector<imagetest::SectionLinks> kTwoSections = {
     {1, {{kAdpcm, 63, 0, 99}, {kSilence, 63, 0, 199}}},
     {5, {{kPcm16, 31, 100, 199}, {kAdpcm, 31, 0, 99}}},
 };
@@ -33,7 +33,7 @@ class GrpAdrDetection : public testing::TestWithParam<int32_t> {};
 
 TEST_P(GrpAdrDetection, FindsTheWidthTheTablesWereWrittenWith) {
   const int32_t grpAdr = GetParam();
-  std::vector<uint8_t> image = dumptest::BlankImage(kSize);
+  std::vector<uint8_t> image = imagetest::BlankImage(kSize);
   const int32_t soundBase = PutSections(image, kTwoSections, 5, grpAdr);
   ImageMap map;
   std::string problem;
@@ -61,7 +61,7 @@ TEST_P(GrpAdrDetection, FindsTheWidthTheTablesWereWrittenWith) {
 INSTANTIATE_TEST_SUITE_P(EveryWidth, GrpAdrDetection, testing::Values(1, 2, 3, 4));
 
 TEST(ImageMap, FindsANegativeOffsetFromWhereTheTablesLie) {
-  std::vector<uint8_t> image = dumptest::BlankImage(kSize);
+  std::vector<uint8_t> image = imagetest::BlankImage(kSize);
   PutSections(image, kTwoSections, 5, 3, -0x100);
   ImageMap map;
   std::string problem;
@@ -72,7 +72,7 @@ TEST(ImageMap, FindsANegativeOffsetFromWhereTheTablesLie) {
 }
 
 TEST(ImageMap, GivenSettingsOverrideTheDetection) {
-  std::vector<uint8_t> image = dumptest::BlankImage(kSize);
+  std::vector<uint8_t> image = imagetest::BlankImage(kSize);
   PutSections(image, kTwoSections, 5, 2);
   ImageMap map;
   std::string problem;
@@ -86,7 +86,7 @@ TEST(ImageMap, GivenSettingsOverrideTheDetection) {
 }
 
 TEST(ImageMap, AnImageWithoutSectionsIsAllSoundDataArea) {
-  std::vector<uint8_t> image = dumptest::BlankImage(kSize);
+  std::vector<uint8_t> image = imagetest::BlankImage(kSize);
   image[0x200] = 0x12;
   ImageMap map;
   std::string problem;
@@ -99,7 +99,7 @@ TEST(ImageMap, AnImageWithoutSectionsIsAllSoundDataArea) {
 }
 
 TEST(ImageMap, FreeSpaceLiesBetweenTheDataRanges) {
-  std::vector<uint8_t> image = dumptest::BlankImage(kSize);
+  std::vector<uint8_t> image = imagetest::BlankImage(kSize);
   // Sounds at 0..9 and 20..29; 10..19 belongs to no link and holds two data bytes.
   const int32_t base = PutSections(image, {{1, {{kPcm8, 63, 20, 29}, {kPcm8, 63, 0, 9}}}}, 1);
   image[static_cast<size_t>(base + 12)] = 0;
@@ -138,7 +138,7 @@ class DamagedImages : public testing::TestWithParam<Damage> {};
 
 TEST_P(DamagedImages, NameTheFirstInconsistency) {
   const Damage& d = GetParam();
-  std::vector<uint8_t> image = dumptest::BlankImage(kSize);
+  std::vector<uint8_t> image = imagetest::BlankImage(kSize);
   PutSections(image, kTwoSections, 5);
   const int64_t at = d.pos < 0 ? 20 : 48 + d.pos;
   for (size_t i = 0; i < d.bytes.size(); ++i) image[static_cast<size_t>(at) + i] = d.bytes[i];
@@ -158,13 +158,13 @@ TEST(ImageMap, RefusesWhatCannotBeAnImage) {
   EXPECT_EQ(Build(std::vector<uint8_t>(4096, 0xFF), &map, &problem), DumpNoTag);
   EXPECT_EQ(problem, "0x000FBE holds FF FF");
   // At 512 bytes the header lies in the u-law table, whose bytes are no section entry.
-  EXPECT_EQ(Build(dumptest::BlankImage(512), &map, &problem), DumpBadSections);
+  EXPECT_EQ(Build(imagetest::BlankImage(512), &map, &problem), DumpBadSections);
 }
 
 TEST(ImageMap, HeaderWordsTellRampFromClockWord) {
-  std::vector<uint8_t> image = dumptest::BlankImage(kSize);
-  dumptest::PutLe(image, 8, 0x00210007, 4);
-  dumptest::PutLe(image, 12, 0xFFFFFF0A, 4);
+  std::vector<uint8_t> image = imagetest::BlankImage(kSize);
+  imagetest::PutLe(image, 8, 0x00210007, 4);
+  imagetest::PutLe(image, 12, 0xFFFFFF0A, 4);
   ImageMap map;
   std::string problem;
   ASSERT_EQ(Build(image, &map, &problem), DumpOk) << problem;

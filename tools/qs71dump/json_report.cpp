@@ -1,6 +1,7 @@
 #include "json_report.h"
 
 #include "json_writer.h"
+#include "section_entry.h"
 #include "sound_extract.h"
 #include "sound_list.h"
 
@@ -78,10 +79,10 @@ void Sections(JsonWriter* j, const ImageMap& map) {
     j->Int("number", s.number);
     j->Int("entry_pos", s.entryPos);
     j->Int("entry", s.entry);
-    j->Bool("edge", s.flags & 0x01);
-    j->Bool("hold", s.flags & 0x02);
-    j->Bool("retrigger", s.flags & 0x04);
-    j->Bool("stop_enable", s.flags & 0x80);
+    j->Bool("edge", SectionHasFlag(s.flags, kSectionEdgeBit));
+    j->Bool("hold", SectionHasFlag(s.flags, kSectionHoldBit));
+    j->Bool("retrigger", SectionHasFlag(s.flags, kSectionRetriggerBit));
+    j->Bool("stop_enable", SectionHasFlag(s.flags, kSectionStopEnableBit));
     if (s.option < 0)
       j->Null("option");
     else
@@ -109,7 +110,7 @@ void Sounds(JsonWriter* j, const ImageMap& map) {
     else
       j->Null("file_pos");
     j->Int("length", s.length);
-    j->Int("samples", SoundSamples(s.kind, s.length));
+    j->Int("samples", KindSamplesIn(*s.kind, s.length));
     Rate(j, map, s.divider);
     j->Int("link_count", s.linkCount);
     j->Bool("mixed_dividers", s.mixedDividers);

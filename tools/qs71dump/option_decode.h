@@ -3,7 +3,7 @@
 // of the 48 bytes at OptionBase (OptionStart + 1): the option block leaves it 0xFF, the
 // configuration block holds 0x5A there, or 0x00 for a slave part. Any other value can only
 // come from a fill directive; such an image is read as a configuration block and its Slave
-// field shown as invalid. Both blocks are decoded with the generator's table of
+// field shown as invalid. Both blocks are decoded with the image format's table of
 // configuration fields: the last 16 bytes of the configuration block are laid out as the
 // option block, so an option block shows the fields of those bytes.
 

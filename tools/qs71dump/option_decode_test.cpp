@@ -1,5 +1,5 @@
 // The option and configuration blocks read back: the .GLOBAL values out of blocks that the
-// generator's own BuildOptionBlock packed, every configuration field out of blocks that its
+// format's own BuildOptionBlock packed, every configuration field out of blocks that its
 // StoreCfgMemField wrote, and the choice between the two blocks by byte 33.
 
 #include "option_decode.h"
@@ -8,10 +8,10 @@
 
 #include <memory>
 
-#include "compile_state.h"
-#include "dump_test_support.h"
-#include "image/cfgmem_fields.h"
-#include "image/option_block.h"
+#include "cfgmem_fields.h"
+#include "format_test_support.h"
+#include "image_layout.h"
+#include "option_block.h"
 
 namespace {
 
@@ -53,12 +53,12 @@ const GlobalsCase kGlobalsCases[] = {
 
 TEST(OptionBlock, GlobalValuesComeBackFromTheGeneratorsPacking) {
   for (const GlobalsCase& c : kGlobalsCases) {
-    auto state = std::make_unique<CompileState>();
+    auto state = std::make_unique<OptionValues>();
     state->WakeupDly = c.wakeupDly, state->FuncCode = c.funcCode, state->SrcSpd = c.srcSpd;
     state->IO_Cfg = c.ioCfg, state->DbckUi = c.dbckUi, state->DbckSi = c.dbckSi;
     state->SecNum = c.secNum, state->Vol_Cfg = c.volCfg, state->Ramp_Cfg = c.rampCfg;
     state->MiscOpt = c.miscOpt, state->Output = c.output;
-    std::vector<uint8_t> image = dumptest::BlankImage(kSize);
+    std::vector<uint8_t> image = imagetest::BlankImage(kSize);
     const auto block = BuildOptionBlock(*state);
     std::copy(block.begin(), block.end(), image.begin() + OptionStart(kSize));
     const OptionInfo info = DecodeOptions(ImageBytes(image), Layout());
@@ -79,7 +79,7 @@ TEST(OptionBlock, GlobalValuesComeBackFromTheGeneratorsPacking) {
 }
 
 TEST(OptionBlock, BrokenRepeatsAreNoticed) {
-  std::vector<uint8_t> image = dumptest::BlankImage(kSize);
+  std::vector<uint8_t> image = imagetest::BlankImage(kSize);
   image[static_cast<size_t>(OptionStart(kSize))] = 0x1F;  // FuncCode bits 0-2 differ from byte 3
   EXPECT_FALSE(DecodeOptions(ImageBytes(image), Layout()).fixedBitsOk);
 }
@@ -90,7 +90,7 @@ TEST(ConfigBlock, EveryFieldComesBackAsStored) {
   for (const CfgMemField& field : CfgMemFieldTable()) {
     if (field.encoding == CfgMemEncoding::Constant) continue;
     for (uint32_t value : {field.min, field.max}) {
-      std::vector<uint8_t> image = dumptest::BlankImage(kSize);
+      std::vector<uint8_t> image = imagetest::BlankImage(kSize);
       uint8_t* block = image.data() + OptionBase(kSize);
       block[kCfgMemSlaveByte] = kCfgMemSlaveMark;
       StoreCfgMemField(field, value, block);
@@ -121,7 +121,7 @@ const BlockChoice kChoices[] = {
 
 TEST(ConfigBlock, ByteThirtyThreeTellsTheBlocksApart) {
   for (const BlockChoice& c : kChoices) {
-    std::vector<uint8_t> image = dumptest::BlankImage(kSize);
+    std::vector<uint8_t> image = imagetest::BlankImage(kSize);
     image[static_cast<size_t>(OptionBase(kSize) + kCfgMemSlaveByte)] = c.byte33;
     const OptionInfo info = DecodeOptions(ImageBytes(image), Layout());
     EXPECT_EQ(info.configBlock, c.config) << int{c.byte33};
@@ -138,7 +138,7 @@ TEST(ConfigBlock, ByteThirtyThreeTellsTheBlocksApart) {
 }
 
 TEST(VolumeMap, HasMaxVolPlusOneEntries) {
-  std::vector<uint8_t> image = dumptest::BlankImage(kSize);
+  std::vector<uint8_t> image = imagetest::BlankImage(kSize);
   image[static_cast<size_t>(OptionStart(kSize) + 11)] = 0x34;  // MaxVol 3
   const int32_t map = VolMapPos(kSize);
   for (int i = 0; i < 4; ++i) image[static_cast<size_t>(map + i)] = static_cast<uint8_t>(0x10 * i);

@@ -1,42 +1,32 @@
 #include "section_scan.h"
 
 #include "dump_result.h"
-#include "image/image_layout.h"
-#include "image/section_table.h"
+#include "image_layout.h"
+#include "section_entry.h"
 
 namespace {
 
-constexpr uint32_t kEmptyEntry = 0xFFFFFFFFu;
-constexpr uint32_t kAlwaysSet = 0x78;
-constexpr int kHighestSection = 1023;
-
-// The entry keeps the table address without its three low bits (chip address bits 3..23).
-uint32_t EntryAddress(uint32_t entry) { return (entry >> 11) << 3; }
-
-int EntryOption(uint32_t entry) {
-  if (entry & 0x100) return ((entry >> 9) & 3) == 3 ? -1 : 0;
-  return static_cast<int>((entry >> 9) & 3);
-}
+constexpr int kHighestSection = kSectionCount - 1;
 
 }  // namespace
 
 bool DecodeSectionEntry(uint32_t entry, Section* section, std::string* why) {
   section->entry = entry;
-  section->empty = entry == kEmptyEntry;
+  section->empty = entry == kEmptySectionEntry;
   if (section->empty) return true;
-  if ((entry & kAlwaysSet) != kAlwaysSet) {
-    *why = Format("entry %08X lacks the bits 3 to 6 that every entry holds", entry);
-    return false;
+  SectionEntryFields fields;
+  switch (DecodeSectionEntry(entry, &fields)) {
+    case SectionEntryFault::None: break;
+    case SectionEntryFault::FixedBitsMissing:
+      *why = Format("entry %08X lacks the bits 3 to 6 that every entry holds", entry);
+      return false;
+    case SectionEntryFault::NoSuchOption:
+      *why = Format("entry %08X holds an option pattern no section has", entry);
+      return false;
   }
-  section->flags = static_cast<uint8_t>(entry & 0x87);
-  section->option = EntryOption(entry);
-  section->tableAddress = EntryAddress(entry);
-  // Built again by the generator's own function, the entry must come out bit for bit.
-  if (section->option == 0 || SectionEntry(static_cast<int32_t>(section->tableAddress),
-                                           section->flags, section->option, 1) != entry) {
-    *why = Format("entry %08X holds an option pattern no section has", entry);
-    return false;
-  }
+  section->flags = fields.flags;
+  section->option = fields.option;
+  section->tableAddress = fields.tableAddress;
   return true;
 }
 
@@ -55,7 +45,7 @@ struct SlotWalk {
 // that no section has, and everything before it was empty.
 bool ReadSlot(SlotWalk* walk, int number) {
   const int32_t pos = SectionEntryPos(number);
-  uint32_t entry = kEmptyEntry;
+  uint32_t entry = kEmptySectionEntry;
   if (!walk->image.ReadLe(pos, 4, &entry)) return false;
   Section section;
   section.number = number;

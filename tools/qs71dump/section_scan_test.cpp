@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "image/section_table.h"
+#include "section_entry.h"
 
 namespace {
 

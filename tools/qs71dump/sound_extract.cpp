@@ -6,9 +6,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "audio/sound_decoders.h"
 #include "dump_result.h"
-#include "image/image_layout.h"
+#include "sound_decoders.h"
 #include "sound_list.h"
 #include "wav_output.h"
 
@@ -47,7 +46,7 @@ bool OpenAndWrite(const std::string& path, const ImageMap& map, const Sound& sou
 std::string ListingLine(const ImageMap& map, const Sound& sound, const std::string& path) {
   const WavFormat format = FormatFor(map, sound);
   return Format("#%d %-7s -> %s (%lld samples, %u Hz, %u-bit)\n", sound.id, KindName(sound.kind),
-                path.c_str(), static_cast<long long>(SoundSamples(sound.kind, sound.length)),
+                path.c_str(), static_cast<long long>(KindSamplesIn(*sound.kind, sound.length)),
                 format.rate, format.bits);
 }
 

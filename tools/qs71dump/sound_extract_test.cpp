@@ -1,6 +1,5 @@
-// Sounds back from the bytes as the chip plays them: the decoders against the generator's
-// encoders and against the tables stored in the image, the WAV files written for them, and
-// their names.
+// Sounds back from the bytes as the chip plays them: the WAV files written for them, and their
+// names.
 
 #include "sound_extract.h"
 
@@ -8,74 +7,16 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 
-#include "audio/adpcm_encoder.h"
-#include "audio/sound_decoders.h"
-#include "audio/pcm_encoders.h"
-#include "audio/ulaw_encoder.h"
-#include "file_contents.h"
 #include "dump_result.h"
-#include "dump_test_support.h"
-#include "wav_output.h"
+#include "file_contents.h"
+#include "format_test_support.h"
 #include "test_scratch.h"
+#include "wav_output.h"
 
 namespace {
 
 constexpr int32_t kSize = 0x1000;
-
-std::vector<int32_t> Noise(size_t n, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::uniform_int_distribution<int32_t> sample(-32768, 32767);
-  std::vector<int32_t> out(n);
-  for (int32_t& s : out) s = sample(random);
-  return out;
-}
-
-StoredCodecTables TablesOf(const std::vector<uint8_t>& image) {
-  return ReadStoredCodecTables(image.data() + SystemAreaStart(kSize));
-}
-
-// The encoder tracks the chip's predictor; the decoder must land on it sample for sample.
-TEST(Decoders, AdpcmPlaysWhatTheEncoderPredicted) {
-  const std::vector<int32_t> source = Noise(4000, 7);
-  AdpcmState state;
-  std::vector<int32_t> predicted;
-  for (int32_t s : source) {
-    AdpcmEncodeStep(&state, s);
-    predicted.push_back(state.predictor);
-  }
-  const std::vector<uint8_t> stream = EncodeAdpcmStream(source.data(), source.size());
-  const auto image = dumptest::BlankImage(kSize);
-  EXPECT_EQ(DecodeAdpcmRange(stream.data(), stream.size(), TablesOf(image)), predicted);
-}
-
-TEST(Decoders, AdpcmStepsWithTheTableTheImageStores) {
-  auto image = dumptest::BlankImage(kSize);
-  dumptest::PutLe(image, AdpcmStart(kSize), 100, 2);  // step 0: 7 -> 100
-  const uint8_t code77 = 0x70;
-  // Code 7 from step 100: 100 / 8 + 100 + 50 + 25; then index 8, step 16, code 0 adds 2.
-  EXPECT_EQ(DecodeAdpcmRange(&code77, 1, TablesOf(image)), (std::vector<int32_t>{187, 189}));
-}
-
-TEST(Decoders, UlawExpansionInvertsTheEncoderForEveryCode) {
-  const auto tables = TablesOf(dumptest::BlankImage(kSize));
-  for (int code = 0; code < 256; ++code) {
-    if (code == 0x80) continue;  // minus zero: the encoder writes 0x00 for it
-    const uint8_t c = static_cast<uint8_t>(code);
-    const std::vector<int32_t> decoded = DecodeUlawRange(&c, 1, tables);
-    EXPECT_EQ(UlawEncodeSample(decoded[0]), c) << code;
-  }
-}
-
-TEST(Decoders, PcmComesBackAsStored) {
-  const std::vector<int32_t> source = Noise(1000, 3);
-  const auto pcm16 = EncodePcm16Stream(source.data(), source.size());
-  EXPECT_EQ(DecodePcm16Range(pcm16.data(), pcm16.size()), source);
-  const auto pcm8 = EncodePcm8Stream(source.data(), source.size());
-  const std::vector<int32_t> decoded = DecodePcm8Range(pcm8.data(), pcm8.size());
-  for (size_t i = 0; i < source.size(); ++i) EXPECT_LT(std::abs(decoded[i] - source[i]), 256);
-}
 
 TEST(WavOutput, HeaderAndSamplesAreCanonical) {
   const WavFormat format{8000, 8};
@@ -92,10 +33,10 @@ TEST(WavOutput, HeaderAndSamplesAreCanonical) {
 }
 
 TEST(ExtractSounds, WritesOneFilePerSoundAndSkipsEq01) {
-  auto image = dumptest::BlankImage(kSize);
-  const int32_t base = dumptest::PutSections(
+  auto image = imagetest::BlankImage(kSize);
+  const int32_t base = imagetest::PutSections(
       image, {{1, {{0x03, 31, 0, 3}, {0x00, 31, 0, 9}, {0x04, 31, 4, 8}}}}, 1);
-  dumptest::PutLe(image, base, 0xFFFE03E8, 4);  // PCM16 1000, -2
+  imagetest::PutLe(image, base, 0xFFFE03E8, 4);  // PCM16 1000, -2
   ImageMap map;
   std::string problem;
   ASSERT_EQ(BuildImageMap(image, DumpSettings{}, &map, &problem), DumpOk) << problem;
@@ -116,8 +57,8 @@ TEST(ExtractSounds, WritesOneFilePerSoundAndSkipsEq01) {
 }
 
 TEST(ExtractSounds, AnUnwritableFolderIsAnError) {
-  auto image = dumptest::BlankImage(kSize);
-  dumptest::PutSections(image, {{1, {{0x01, 31, 0, 3}}}}, 1);
+  auto image = imagetest::BlankImage(kSize);
+  imagetest::PutSections(image, {{1, {{0x01, 31, 0, 3}}}}, 1);
   ImageMap map;
   std::string problem;
   ASSERT_EQ(BuildImageMap(image, DumpSettings{}, &map, &problem), DumpOk);

@@ -31,15 +31,6 @@ const char* KindName(const SoundKindInfo* kind) {
   return kind != nullptr ? kind->statement + 1 : "?";
 }
 
-int64_t SoundSamples(const SoundKindInfo* kind, int64_t length) {
-  switch (kind->kind) {
-    case KindAdpcm: return 2 * length;
-    case KindPcm16: return length / 2;
-    case KindEq01: return length / 5 * 8;
-    default: return length;
-  }
-}
-
 void CollectSounds(std::vector<Section>* sections, int32_t offset, std::vector<Sound>* sounds) {
   sounds->clear();
   for (Section& section : *sections) {

@@ -13,10 +13,6 @@
 // Name of a kind in the listings: its script keyword without the dot.
 const char* KindName(const SoundKindInfo* kind);
 
-// Samples the chip plays from a range: two per ADPCM byte, one per PCM8 or u-law byte, one
-// per two PCM16 bytes, eight per five EQ01 bytes; silence and mute store their count.
-int64_t SoundSamples(const SoundKindInfo* kind, int64_t length);
-
 // Fills sounds and sets every link's soundId.
 void CollectSounds(std::vector<Section>* sections, int32_t offset, std::vector<Sound>* sounds);
 

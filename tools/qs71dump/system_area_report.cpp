@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "audio/codec_tables.h"
 #include "chip_identity.h"
-#include "image/image_layout.h"
+#include "codec_tables.h"
+#include "image_layout.h"
 #include "system_area.h"
 
 namespace {
@@ -42,20 +42,13 @@ std::vector<MaskedByte> ProgrammedMaskedBytes(const std::vector<uint8_t>& block,
 
 }  // namespace
 
-bool IsChipSize(int64_t size) {
-  for (int code = 0; code <= 0xFF; ++code) {
-    if (qs71::OtpSizeForCode(static_cast<uint8_t>(code)) == size && size != 0) return true;
-  }
-  return false;
-}
-
 SystemAreaVerdict JudgeSystemArea(const ImageBytes& image, const ImageLayout& layout) {
   SystemAreaVerdict verdict;
   verdict.tagOk =
       image.Byte(layout.tagPos) == kTagBytes[0] && image.Byte(layout.tagPos + 1) == kTagBytes[1];
   verdict.ulawTableOk = TableMatches(image, layout.systemAreaStart, 128, UlawExpansion);
   verdict.stepTableOk = TableMatches(image, layout.adpcmStart, kImaStepCount, StepEntry);
-  verdict.chipSize = IsChipSize(image.size());
+  verdict.chipSize = qs71::IsOtpSize(image.size());
   const int32_t blockPos = static_cast<int32_t>(image.size()) - kSystemAreaSize;
   const std::vector<uint8_t> block(image.At(blockPos), image.At(blockPos) + kSystemAreaSize);
   verdict.checkPasses = qs71::CheckSystemArea(block);

@@ -1,6 +1,7 @@
 #pragma once
 // The system area judged by the programmer library's own rules (CheckSystemArea and
-// MaskSystemArea of usbwriter/system_area.h), plus the fixed tables the generator puts there.
+// MaskSystemArea of the image format's system_area.h), plus the fixed tables the generator
+// puts there.
 //
 // CheckSystemArea is what the programmer asks of a part's system area whenever it reads it
 // (identify, blank check, verify). Applied to the image it tells whether the image carries
@@ -17,6 +18,3 @@
 #include "image_map.h"
 
 SystemAreaVerdict JudgeSystemArea(const ImageBytes& image, const ImageLayout& layout);
-
-// Sizes of the QS71 parts, from the programmer library's ID table.
-bool IsChipSize(int64_t size);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dump_result.h"
+#include "section_entry.h"
 #include "sound_list.h"
 
 namespace {
@@ -91,10 +92,10 @@ void AppendHeader(const ImageMap& map, std::string* out) {
 }
 
 std::string SectionFlags(const Section& s) {
-  std::string text = (s.flags & 0x01) ? "Edge" : "Level";
-  text += (s.flags & 0x02) ? ", Hold" : ", UnHold";
-  text += (s.flags & 0x04) ? ", Retrg" : ", NonRtg";
-  text += (s.flags & 0x80) ? ", StopEn" : ", StopDis";
+  std::string text = SectionHasFlag(s.flags, kSectionEdgeBit) ? "Edge" : "Level";
+  text += SectionHasFlag(s.flags, kSectionHoldBit) ? ", Hold" : ", UnHold";
+  text += SectionHasFlag(s.flags, kSectionRetriggerBit) ? ", Retrg" : ", NonRtg";
+  text += SectionHasFlag(s.flags, kSectionStopEnableBit) ? ", StopEn" : ", StopDis";
   text += s.option < 0 ? ", no option" : Format(", option %d", s.option);
   return text;
 }
@@ -140,7 +141,7 @@ void AppendSounds(const ImageMap& map, std::string* out) {
       *out += Range(s.filePos, s.filePos + s.length - 1) +
               Format(" %lld bytes, ", static_cast<ll>(s.length));
     *out +=
-        Format("%lld samples, %s, %d link%s%s\n", static_cast<ll>(SoundSamples(s.kind, s.length)),
+        Format("%lld samples, %s, %d link%s%s\n", static_cast<ll>(KindSamplesIn(*s.kind, s.length)),
                Rate(map, s.divider).c_str(), s.linkCount, s.linkCount == 1 ? "" : "s",
                s.mixedDividers ? " (other links play it at other dividers)" : "");
   }

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 
+#include "byte_order.h"
+
 namespace {
 
 void PutLe(std::vector<uint8_t>* out, uint32_t value, int n) {
-  for (int i = 0; i < n; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+  out->resize(out->size() + static_cast<size_t>(n));
+  PutLittleEndian(out->data() + out->size() - n, value, n);
 }
 
 void PutTag(std::vector<uint8_t>* out, const char* tag) {

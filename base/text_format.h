@@ -1,0 +1,14 @@
+#pragma once
+// Messages and listings are printf formats: the generator's listing, the inspector's reports
+// and the programmer's messages are compared byte for byte with what the chip tools printed,
+// so they are rendered by the C formatter rather than by streams.
+
+#include <cstdarg>
+#include <string>
+
+// Formats like snprintf into a string of whatever size the text needs.
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+std::string Format(const char* fmt, ...);
+std::string FormatV(const char* fmt, std::va_list args);

@@ -1,0 +1,155 @@
+#include "name_tables.h"
+
+#include <cstring>
+#include <memory>
+#include <unordered_map>
+
+#include "ascii_case.h"
+#include "audio/wave_input.h"
+#include "compile_state.h"
+#include "script/diagnostics.h"
+#include "sound_kinds.h"
+#include "text_util.h"
+#include "wrap_math.h"
+
+namespace {
+
+struct Constant {
+  std::string name;
+  int32_t value;
+};
+
+// Definition order is kept; listings walk it backwards to show the newest first.
+std::vector<Constant> g_constants;
+std::unordered_map<std::string, size_t> g_constantIndex;
+std::vector<std::unique_ptr<SoundDef>> g_sounds;
+std::unordered_map<std::string, SoundDef*> g_soundIndex;
+
+// Opens the wave file only long enough to learn its size from the header.
+int ReserveWaveRange(SoundDef* sound, const SoundKindInfo& kind) {
+  CompileState& s = g_state;
+  s.Wave = std::fopen(sound->text.c_str(), "rb");
+  if (s.Wave == nullptr) return ErrFileOpen;
+  WaveHeader header;
+  int r = CheckWaveHeader(s.Wave, sound->text.c_str(), &header);
+  if (r == ErrNone) {
+    sound->frames = WaveFrameCount(header);
+    uint32_t size = KindBytesFor(kind, sound->frames);
+    sound->start = s.NextSoundStart;
+    s.NextSoundStart = WrapAdd(sound->start, static_cast<int32_t>(size));
+    sound->end = WrapSub(s.NextSoundStart, 1);
+  }
+  std::fclose(s.Wave);
+  s.Wave = nullptr;
+  return r;
+}
+
+// The chip plays a silence or mute for the samples between the two addresses of its link, so
+// there is no way to ask for none; a length below 1 would wrap into millions of samples.
+int SetSilenceLength(SoundDef* sound, int32_t length) {
+  sound->end = WrapSub(length, 1);
+  return length < 1 ? ErrSilenceLength : ErrNone;
+}
+
+std::string WavePath(const char* literal) {
+  size_t n = std::strlen(literal);
+  return n >= 2 ? std::string(literal + 1, n - 2) : std::string();
+}
+
+}  // namespace
+
+int DefineConst(const char* name, int32_t value) {
+  std::string key = AsciiLowerCopy(name);
+  if (g_constantIndex.count(key) != 0) return ErrConstRedefined;
+  g_constantIndex.emplace(key, g_constants.size());
+  g_constants.push_back({name, value});
+  return ErrNone;
+}
+
+int32_t LookupConst(const char* name, int line) {
+  auto it = g_constantIndex.find(AsciiLowerCopy(name));
+  if (it == g_constantIndex.end()) {
+    ReportError(ErrConstUndefined, line, name);
+    return -1;
+  }
+  return g_constants[it->second].value;
+}
+
+int DefineSound(const char* name, const char* text, int32_t kind, int32_t length) {
+  std::string key = AsciiLowerCopy(name);
+  if (g_soundIndex.count(key) != 0) return ErrVoiceRedefined;
+  auto sound = std::make_unique<SoundDef>();
+  sound->name = name;
+  sound->kind = kind;
+  if (kind == KindSilence) sound->text = "Silence";
+  else if (kind == KindMute) sound->text = "Mute";
+  else sound->text = WavePath(text);
+  SoundDef* def = sound.get();
+  g_soundIndex.emplace(key, def);
+  g_sounds.push_back(std::move(sound));
+  if (!KindHasData(kind)) return SetSilenceLength(def, length);
+  const SoundKindInfo* info = FindSoundKind(kind);
+  if (info == nullptr) return ErrInternal;
+  return ReserveWaveRange(def, *info);
+}
+
+const SoundDef* FindSound(const char* name) {
+  auto it = g_soundIndex.find(AsciiLowerCopy(name));
+  return it == g_soundIndex.end() ? nullptr : it->second;
+}
+
+std::vector<const SoundDef*> SoundsNewestFirst() {
+  std::vector<const SoundDef*> out;
+  for (auto it = g_sounds.rbegin(); it != g_sounds.rend(); ++it) out.push_back(it->get());
+  return out;
+}
+
+namespace {
+
+// Accumulates the digits of text[0..n) in the given base; false on any other character.
+bool Accumulate(const std::string& text, size_t n, int base, int32_t* value) {
+  int32_t v = 0;
+  for (size_t i = 0; i < n; ++i) {
+    int d = HexDigitValue(text[i]);
+    if (d < 0 || d >= base) return false;
+    v = WrapAdd(WrapMul(v, base), d);
+  }
+  *value = v;
+  return true;
+}
+
+int BaseOfSuffix(char c) {
+  switch (AsciiLower(c)) {
+    case 'h': return 16;
+    case 'b': return 2;
+    case 'd': return 10;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+int ConvertNumber(const char* text, int32_t* value) {
+  std::string t = text;
+  if (!t.empty() && t.front() == '"') t.erase(0, 1);
+  if (!t.empty() && t.back() == '"') t.pop_back();
+  bool ok = false;
+  if (!t.empty()) {
+    char last = t.back();
+    int base = BaseOfSuffix(last);
+    if (base != 0) ok = Accumulate(t, t.size() - 1, base, value);
+    else if (last >= '0' && last <= '9') ok = Accumulate(t, t.size(), 10, value);
+  }
+  if (!ok) {
+    *value = -1;
+    return ErrNumberInput;
+  }
+  return ErrNone;
+}
+
+void FreeNames() {
+  g_constants.clear();
+  g_constantIndex.clear();
+  g_soundIndex.clear();
+  g_sounds.clear();
+}
