@@ -9,7 +9,7 @@
 #include "compile_state.h"
 #include "script/diagnostics.h"
 #include "sound_kinds.h"
-#include "text_util.h"
+#include "hex.h"
 #include "wrap_math.h"
 
 namespace {

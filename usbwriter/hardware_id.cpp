@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "text_format.h"
+#include "text_format.h"  // Format
 
 namespace qs71 {
 

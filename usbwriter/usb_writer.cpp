@@ -4,7 +4,7 @@
 
 #include "command_set.h"
 #include "qs71_usb_writer.h"
-#include "text_format.h"
+#include "text_format.h"  // Format
 #include "usb_hid.h"
 #include "voltage_codes.h"
 
@@ -18,9 +18,9 @@ constexpr unsigned kRelease = 0x0101;
 }  // namespace
 
 QS71_USB_Writer::QS71_USB_Writer() : hid(new UsbHid()), lastError(0) {
-  const bool opened = hid->Open(qs71::Format("%04X", kVendorId),
-                                qs71::Format("%04X", kProductId),
-                                qs71::Format("%04X", kRelease));
+  const bool opened = hid->Open(Format("%04X", kVendorId),
+                                Format("%04X", kProductId),
+                                Format("%04X", kRelease));
   lastError = opened ? 0 : QS71_E_TRANSPORT;
 }
 

@@ -7,7 +7,7 @@
 #include "compile_state.h"
 #include "image/image_file.h"
 #include "result_codes.h"
-#include "text_util.h"
+#include "hex.h"
 #include "wrap_math.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "image_layout.h"
 #include "option_block.h"
 #include "result_codes.h"
-#include "text_util.h"
+#include "hex.h"
 
 int ParseVolMap(const char* literal) {
   const size_t length = literal == nullptr ? 0 : std::strlen(literal);

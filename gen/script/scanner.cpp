@@ -9,7 +9,7 @@
 #include "compile_state.h"
 #include "grammar.tab.h"
 #include "script/diagnostics.h"
-#include "text_util.h"
+#include "hex.h"
 #include "warnings.h"
 #include "wrap_math.h"
 

@@ -9,7 +9,7 @@
 
 #include "hardware_id.h"
 #include "session_record.h"
-#include "text_format.h"
+#include "text_format.h"  // Format
 
 namespace qs71::emu {
 

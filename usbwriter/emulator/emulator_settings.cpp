@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "hex.h"
+
 namespace qs71::emu {
 
 namespace {
@@ -49,13 +51,6 @@ void ApplyControl(EmulatorSettings& settings, const ControlSettings& control) {
   settings.presets = control.presets;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
 ControlSettings& Control() {
@@ -73,8 +68,8 @@ bool CurrentSettings(EmulatorSettings& settings, std::string& error) {
 bool ParseChipId(const std::string& text, ChipId& id) {
   if (text.size() != 8) return false;
   for (size_t i = 0; i < 4; ++i) {
-    const int high = HexDigit(text[2 * i]);
-    const int low = HexDigit(text[2 * i + 1]);
+    const int high = HexDigitValue(text[2 * i]);
+    const int low = HexDigitValue(text[2 * i + 1]);
     if (high < 0 || low < 0) return false;
     id[i] = static_cast<uint8_t>(high << 4 | low);
   }

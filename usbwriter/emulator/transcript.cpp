@@ -1,5 +1,9 @@
 #include "transcript.h"
 
+#include <string>
+
+#include "hex.h"
+
 namespace qs71::emu {
 
 Transcript::~Transcript() {
@@ -21,17 +25,8 @@ void Transcript::Reply(const uint8_t* payload) { Line('<', payload); }
 
 void Transcript::Line(char direction, const uint8_t* payload) {
   if (file == nullptr) return;
-  static const char kHex[] = "0123456789abcdef";
-  char line[2 + 128 + 2];
-  line[0] = direction;
-  line[1] = ' ';
-  for (int i = 0; i < 64; ++i) {
-    line[2 + 2 * i] = kHex[payload[i] >> 4];
-    line[3 + 2 * i] = kHex[payload[i] & 0x0F];
-  }
-  line[130] = '\n';
-  line[131] = '\0';
-  std::fputs(line, file);
+  const std::string line = std::string(1, direction) + " " + HexBytes(payload, 64) + "\n";
+  std::fputs(line.c_str(), file);
 }
 
 }  // namespace qs71::emu

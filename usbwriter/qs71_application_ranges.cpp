@@ -3,10 +3,9 @@
 #include "qs71_application.h"
 
 #include "qs71_usb_writer.h"
-#include "text_format.h"
+#include "text_format.h"  // Format
 #include "usb_writer.h"
 
-using qs71::Format;
 
 namespace {
 

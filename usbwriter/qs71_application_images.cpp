@@ -5,9 +5,8 @@
 #include <cstdio>
 
 #include "qs71_usb_writer.h"
-#include "text_format.h"
+#include "text_format.h"  // Format
 
-using qs71::Format;
 
 namespace {
 

@@ -7,10 +7,9 @@
 #include "chip_identity.h"
 #include "qs71_usb_writer.h"
 #include "system_area.h"
-#include "text_format.h"
+#include "text_format.h"  // Format
 #include "usb_writer.h"
 
-using qs71::Format;
 
 namespace {
 
