@@ -7,7 +7,7 @@
 #include "compile_state.h"
 #include "image/image_file.h"
 #include "image_finishing.h"
-#include "image_map.h"
+#include "link_map.h"
 #include "name_tables.h"
 #include "output_file.h"
 #include "script/diagnostics.h"

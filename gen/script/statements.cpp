@@ -15,7 +15,7 @@
 #include "image/image_skeleton.h"
 #include "image/option_area.h"
 #include "image/section_table.h"
-#include "image_map.h"
+#include "link_map.h"
 #include "name_tables.h"
 #include "script/diagnostics.h"
 #include "script/scanner.h"

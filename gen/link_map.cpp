@@ -1,4 +1,4 @@
-#include "image_map.h"
+#include "link_map.h"
 
 #include <algorithm>
 #include <cstdio>
