@@ -7,7 +7,6 @@
 //
 // The chip comes from QS71_EMU_ID as for any host. Prints "key value" lines: the result, the
 // report counts of the last call, and the best and median wall time of the calls.
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -16,29 +15,31 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <string>
 #include <vector>
 
 #include "qs71_emulator_control.h"
+#include "shared_library.h"
 #include "qs71_usb_writer.h"
 
 namespace {
 
 struct Library {
+  SharedLibrary file;
   Qs71UsbWriterFunction write = nullptr;
   void(QS71_CDECL* reset)() = nullptr;
   uint32_t(QS71_CDECL* requestCount)(int32_t) = nullptr;
 };
 
 bool Load(const char* path, Library* lib) {
-  void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    std::fprintf(stderr, "qs71_bench_prog: %s\n", dlerror());
+  std::string error;
+  if (!lib->file.Open(path, error)) {
+    std::fprintf(stderr, "qs71_bench_prog: %s\n", error.c_str());
     return false;
   }
-  lib->write = reinterpret_cast<Qs71UsbWriterFunction>(dlsym(handle, "Qs71UsbWriter"));
-  lib->reset = reinterpret_cast<void(QS71_CDECL*)()>(dlsym(handle, "Qs71EmuReset"));
-  lib->requestCount =
-      reinterpret_cast<uint32_t(QS71_CDECL*)(int32_t)>(dlsym(handle, "Qs71EmuRequestCount"));
+  lib->write = lib->file.Find<Qs71UsbWriterFunction>("Qs71UsbWriter");
+  lib->reset = lib->file.Find<void(QS71_CDECL*)()>("Qs71EmuReset");
+  lib->requestCount = lib->file.Find<uint32_t(QS71_CDECL*)(int32_t)>("Qs71EmuRequestCount");
   return lib->write && lib->reset && lib->requestCount;
 }
 
