@@ -1,13 +1,26 @@
 # One GoogleTest binary per deliverable, discovered by ctest, each test with a scratch folder
 # below the binary's build folder (QS71_TEST_TMPDIR).
 #
-#   qs71_add_unit_tests(<target> SOURCES <files...> LIBRARIES <libs...> [DEFINITIONS <defs...>])
+#   qs71_add_unit_tests(<target> SOURCES <files...> LIBRARIES <libs...>
+#                       [DEFINITIONS <defs...>] [INCLUDES <dirs...>] [DEPENDS <targets...>]
+#                       [NO_PRETTY_VALUES] [PROPERTIES <name> <value>...])
 #
-# An empty source list is an error: a suite must never vanish from CI without a failure.
+# DEPENDS: the programs and libraries that the tests run or load without linking them, so that
+# building the tests builds what they start.
+# NO_PRETTY_VALUES: for suites whose parameterised cases all have names of their own; ctest
+# would otherwise put the printed parameter in the name, a byte dump for a struct.
+# PROPERTIES: set on every discovered test (an environment, a time-out).
+#
+# An empty source list or an unknown argument is an error: a suite must never vanish from CI
+# without a failure.
 function(qs71_add_unit_tests name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;DEFINITIONS" ${ARGN})
+  cmake_parse_arguments(ARG "NO_PRETTY_VALUES" ""
+    "SOURCES;LIBRARIES;DEFINITIONS;INCLUDES;DEPENDS;PROPERTIES" ${ARGN})
   if(NOT QS71_TESTS OR CMAKE_CROSSCOMPILING)
     return()
+  endif()
+  if(ARG_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "${name}: unknown arguments ${ARG_UNPARSED_ARGUMENTS}")
   endif()
   if(NOT ARG_SOURCES)
     message(FATAL_ERROR "${name}: no test sources found")
@@ -16,5 +29,19 @@ function(qs71_add_unit_tests name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
     QS71_TEST_TMPDIR="${CMAKE_CURRENT_BINARY_DIR}/test_tmp" ${ARG_DEFINITIONS})
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  if(ARG_INCLUDES)
+    target_include_directories(${name} PRIVATE ${ARG_INCLUDES})
+  endif()
+  if(ARG_DEPENDS)
+    add_dependencies(${name} ${ARG_DEPENDS})
+  endif()
+  set(discovery)
+  if(ARG_NO_PRETTY_VALUES)
+    list(APPEND discovery NO_PRETTY_VALUES)
+  endif()
+  if(ARG_PROPERTIES)
+    list(APPEND discovery PROPERTIES ${ARG_PROPERTIES})
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+    ${discovery})
 endfunction()

@@ -11,13 +11,15 @@
 #include <vector>
 
 #include "codec_decoders.h"
-#include "tool_run.h"
+#include "extracted_sounds.h"
+#include "file_contents.h"
+#include "process_runner.h"
+#include "test_scratch.h"
 #include "wav_writer.h"
 
 namespace {
 
-using dumpe2e::CleanFolder;
-using dumpe2e::RunTool;
+using testsupport::RunProcess;
 using testwav::Shape;
 
 const std::string kGen = QS71GEN_PATH;
@@ -32,7 +34,7 @@ void WriteWav(const std::filesystem::path& dir, const std::string& name,
 // Compiles script in dir into image.bin; the run must end without errors.
 void Compile(const std::filesystem::path& dir, const std::string& script) {
   testwav::WriteFile(dir / "script.qs", {script.begin(), script.end()});
-  const auto gen = RunTool(kGen, {"script.qs", "image.bin"}, dir);
+  const auto gen = RunProcess({kGen, "script.qs", "image.bin"}, {.folder = dir});
   ASSERT_EQ(gen.exitCode, 0) << gen.out;
   ASSERT_NE(gen.out.find("Complete with 0 Errors"), std::string::npos) << gen.out;
 }
@@ -81,7 +83,7 @@ std::string RoundTripScript() {
 class RoundTrip : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = CleanFolder("roundtrip");
+    dir_ = CleanScratchFolder(QS71_TEST_TMPDIR, "roundtrip");
     for (const SourceSound& s : kSounds) {
       sources_.push_back(testwav::MakeSamples(s.signal, kFrames, 16000));
       WriteWav(dir_, std::string(s.name) + ".wav", sources_.back(),
@@ -124,8 +126,8 @@ void CheckSound(const SourceSound& s, const std::vector<int32_t>& source, const 
 }
 
 TEST_F(RoundTrip, EverySoundComesBackWithinItsCodecsError) {
-  const auto out = CleanFolder("roundtrip_wav");
-  const auto dump = RunTool(kDump, {"--extract", out.string(), "image.bin"}, dir_);
+  const auto out = CleanScratchFolder(QS71_TEST_TMPDIR, "roundtrip_wav");
+  const auto dump = RunProcess({kDump, "--extract", out.string(), "image.bin"}, {.folder = dir_});
   ASSERT_EQ(dump.exitCode, 0) << dump.err;
   for (size_t i = 0; i < std::size(kSounds); ++i) {
     const SourceSound& s = kSounds[i];
@@ -139,8 +141,9 @@ TEST_F(RoundTrip, EverySoundComesBackWithinItsCodecsError) {
 }
 
 TEST_F(RoundTrip, SilenceAndMuteAreTheirLengthOfZerosAtTheirRate) {
-  const auto out = CleanFolder("roundtrip_silence");
-  ASSERT_EQ(RunTool(kDump, {"image.bin", "--extract", out.string()}, dir_).exitCode, 0);
+  const auto out = CleanScratchFolder(QS71_TEST_TMPDIR, "roundtrip_silence");
+  ASSERT_EQ(
+      RunProcess({kDump, "image.bin", "--extract", out.string()}, {.folder = dir_}).exitCode, 0);
   const dumpe2e::Wav gap = Extracted(out, 8);
   EXPECT_EQ(gap.rate, 8000u);
   EXPECT_EQ(gap.samples, std::vector<int32_t>(1234, 0));
@@ -150,11 +153,11 @@ TEST_F(RoundTrip, SilenceAndMuteAreTheirLengthOfZerosAtTheirRate) {
 }
 
 TEST_F(RoundTrip, TheMainClockSetsTheRates) {
-  const auto out = CleanFolder("roundtrip_clock");
-  ASSERT_EQ(
-      RunTool(kDump, {"--main-clock", "8192000", "--extract", out.string(), "image.bin"}, dir_)
-          .exitCode,
-      0);
+  const auto out = CleanScratchFolder(QS71_TEST_TMPDIR, "roundtrip_clock");
+  ASSERT_EQ(RunProcess({kDump, "--main-clock", "8192000", "--extract", out.string(), "image.bin"},
+                       {.folder = dir_})
+                .exitCode,
+            0);
   EXPECT_EQ(Extracted(out, 1).rate, 8000u);
   EXPECT_EQ(Extracted(out, 8).rate, 4000u);
 }
@@ -177,12 +180,12 @@ const char kSmallScript[] =
     ".SECTION [2] $GROUPS = tone(16000):1\n";
 
 TEST(Map, OfASmallImageShowsWhatTheScriptDeclared) {
-  const auto dir = CleanFolder("small");
+  const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, "small");
   WriteWav(dir, "tone.wav", testwav::MakeSamples({Shape::Sine, 1000, 0, 0.5, 1}, 9, 8000), 16,
            8000);
   WriteWav(dir, "ramp.wav", testwav::MakeSamples({Shape::Ramp, 0, 0, 0.25, 1}, 4, 8000), 16, 8000);
   Compile(dir, kSmallScript);
-  const auto dump = RunTool(kDump, {"image.bin"}, dir);
+  const auto dump = RunProcess({kDump, "image.bin"}, {.folder = dir});
   ASSERT_EQ(dump.exitCode, 0) << dump.err;
   EXPECT_EQ(dump.out,
             ReadFileText(std::filesystem::path(QS71_DUMP_EXPECTED_DIR) / "small_map.txt"));
@@ -204,13 +207,13 @@ const Layout kLayouts[] = {
 
 TEST(Map, FindsGrpAdrAndOffsetOfEveryLayout) {
   for (const Layout& l : kLayouts) {
-    const auto dir = CleanFolder(std::string("layout_") + l.name);
+    const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, std::string("layout_") + l.name);
     WriteWav(dir, "a.wav", testwav::MakeSamples({Shape::Sine, 440, 0, 0.5, 1}, 40, 8000), 16, 8000);
     Compile(dir, std::string(".GLOBAL $FILESIZE = 1000h\n") + l.globals +
                      ".PCM16 a = \"a.wav\"\n.SILENCE q = 20\n"
                      ".SECTION [0] $GROUPS = q(8000):0\n.SECTION [6] $GROUPS = a(8000):0\n"
                      ".SECTION [6] $GROUPS = q(8000):1\n");
-    const auto dump = RunTool(kDump, {"--json", "image.bin"}, dir);
+    const auto dump = RunProcess({kDump, "--json", "image.bin"}, {.folder = dir});
     ASSERT_EQ(dump.exitCode, 0) << l.name << ": " << dump.err;
     EXPECT_NE(dump.out.find(l.grpAdr), std::string::npos) << l.name;
     EXPECT_NE(dump.out.find(l.offset), std::string::npos) << l.name;
@@ -227,11 +230,11 @@ long FieldValue(const std::string& json, const std::string& name) {
 }
 
 TEST(Map, ShowsTheConfigurationBlockFieldByField) {
-  const auto dir = CleanFolder("cfgmem");
+  const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, "cfgmem");
   Compile(dir,
           ".GLOBAL $FILESIZE = 1000h\n.CFGMEM LvrSet = 1\n.CFGMEM RoscV2 = 123h\n"
           ".CFGMEM pwmbits = 11\n.CFGMEM SecNum = 1024\n.CFGMEM Slave = 1\n");
-  const auto dump = RunTool(kDump, {"--json", "image.bin"}, dir);
+  const auto dump = RunProcess({kDump, "--json", "image.bin"}, {.folder = dir});
   ASSERT_EQ(dump.exitCode, 0) << dump.err;
   EXPECT_NE(dump.out.find("\"config_block\": {"), std::string::npos);
   EXPECT_EQ(FieldValue(dump.out, "LvrSet"), 1);
@@ -257,7 +260,7 @@ std::vector<uint8_t> Random(size_t n, uint32_t seed) {
 }
 
 TEST(NotAnImage, GivesItsErrorAndExitCode) {
-  const auto dir = CleanFolder("bad");
+  const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, "bad");
   WriteWav(dir, "a.wav", testwav::MakeSamples({Shape::Sine, 440, 0, 0.5, 1}, 100, 8000), 16, 8000);
   Compile(dir,
           ".GLOBAL $FILESIZE = 1000h\n.ADPCM a = \"a.wav\"\n.SECTION [1] $GROUPS = a(8000):0\n");
@@ -281,7 +284,7 @@ TEST(NotAnImage, GivesItsErrorAndExitCode) {
       {".", 2, "cannot read the image: ."},
   };
   for (const Bad& b : kBad) {
-    const auto dump = RunTool(kDump, {b.name}, dir);
+    const auto dump = RunProcess({kDump, b.name}, {.folder = dir});
     EXPECT_EQ(dump.exitCode, b.exitCode) << b.name << ": " << dump.err;
     EXPECT_EQ(dump.err.rfind(std::string("qs71dump: ") + b.err, 0), 0u) << dump.err;
     EXPECT_TRUE(dump.out.empty()) << b.name;
@@ -291,7 +294,7 @@ TEST(NotAnImage, GivesItsErrorAndExitCode) {
 // The real image with random bytes over its header, tables and first sound bytes: qs71dump
 // reports or refuses, and never crashes.
 TEST(NotAnImage, RandomTablesNeverCrashTheTool) {
-  const auto dir = CleanFolder("random_tables");
+  const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, "random_tables");
   WriteWav(dir, "a.wav", testwav::MakeSamples({Shape::Sine, 440, 0, 0.5, 1}, 100, 8000), 16, 8000);
   Compile(dir,
           ".GLOBAL $FILESIZE = 1000h\n.ADPCM a = \"a.wav\"\n.SECTION [1] $GROUPS = a(8000):0\n");
@@ -301,7 +304,7 @@ TEST(NotAnImage, RandomTablesNeverCrashTheTool) {
     const std::vector<uint8_t> noise = Random(64, seed);
     std::copy(noise.begin(), noise.end(), image.begin());
     testwav::WriteFile(dir / "noisy.bin", image);
-    const auto dump = RunTool(kDump, {"--extract", "wav", "noisy.bin"}, dir);
+    const auto dump = RunProcess({kDump, "--extract", "wav", "noisy.bin"}, {.folder = dir});
     EXPECT_FALSE(dump.signaled) << seed;
     EXPECT_TRUE(dump.exitCode == 0 || dump.exitCode == 3) << seed << ": " << dump.err;
   }

@@ -5,18 +5,21 @@
 //   qs71_e2e_runner --gen PATH [--wrapper CMD] [--crlf] [--work DIR] [--update] CASE...
 
 #include <dirent.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "case_file.h"
+#include "file_contents.h"
+#include "output_lines.h"
+#include "process_runner.h"
+#include "test_scratch.h"
 #include "wav_writer.h"
 
 namespace {
@@ -29,20 +32,6 @@ struct Options {
   bool update = false;
   std::vector<std::string> cases;
 };
-
-struct RunResult {
-  std::string out;
-  std::string err;
-  int exitCode = 0;
-};
-
-std::string ReadAll(const std::string& path, bool* ok = nullptr) {
-  std::ifstream in(path, std::ios::binary);
-  if (ok != nullptr) *ok = static_cast<bool>(in);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 bool WriteAll(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary);
@@ -92,30 +81,24 @@ bool MakeWav(const std::string& dir, const WavInput& wav) {
   return testwav::WriteFile(dir + "/" + wav.name, bytes);
 }
 
-std::string ShellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 std::string ExpandArg(const std::string& arg) {
   if (arg == "%script") return "script.qs";
   if (arg == "%image") return "image.bin";
   return arg;
 }
 
-RunResult Run(const Options& o, const CaseFile& c, const std::string& dir) {
-  std::string cmd = "cd " + ShellQuote(dir) + " && " + (o.wrapper.empty() ? "" : o.wrapper + " ") +
-                    ShellQuote(o.gen);
-  if (c.keepFailedImage && !c.args.empty() && c.args[0] == "%script") cmd += " --failed-image image.bin";
-  for (const std::string& a : c.args) cmd += " " + ShellQuote(ExpandArg(a));
-  cmd += " >stdout.txt 2>stderr.txt";
-  int status = std::system(cmd.c_str());
-  RunResult r;
-  r.out = ReadAll(dir + "/stdout.txt");
-  r.err = ReadAll(dir + "/stderr.txt");
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
-  return r;
+// The wrapper's words (a shell would split "timeout 60 wine" the same way), then qs71gen and
+// the case's arguments.
+std::vector<std::string> CommandLine(const Options& o, const CaseFile& c) {
+  std::vector<std::string> line;
+  std::istringstream wrapper(o.wrapper);
+  for (std::string word; wrapper >> word;) line.push_back(word);
+  line.push_back(o.gen);
+  if (c.keepFailedImage && !c.args.empty() && c.args[0] == "%script") {
+    line.insert(line.end(), {"--failed-image", "image.bin"});
+  }
+  for (const std::string& a : c.args) line.push_back(ExpandArg(a));
+  return line;
 }
 
 std::string StripCr(const std::string& s) {
@@ -123,13 +106,6 @@ std::string StripCr(const std::string& s) {
   for (size_t i = 0; i < s.size(); ++i) {
     if (!(s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')) out += s[i];
   }
-  return out;
-}
-
-std::vector<std::string> Lines(const std::string& s) {
-  std::vector<std::string> out;
-  std::istringstream in(s);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
   return out;
 }
 
@@ -174,7 +150,9 @@ std::map<std::string, std::string> SnapshotInputs(const std::string& dir) {
   if (d == nullptr) return files;
   while (const dirent* e = readdir(d)) {
     const std::string name = e->d_name;
-    if (name != "." && name != ".." && name != "image.bin") files[name] = ReadAll(dir + "/" + name);
+    if (name != "." && name != ".." && name != "image.bin") {
+      files[name] = ReadFileText(dir + "/" + name);
+    }
   }
   closedir(d);
   return files;
@@ -183,7 +161,7 @@ std::map<std::string, std::string> SnapshotInputs(const std::string& dir) {
 bool InputsUnchanged(const std::map<std::string, std::string>& before, const std::string& dir) {
   bool same = true;
   for (const auto& [name, bytes] : before) {
-    if (ReadAll(dir + "/" + name) == bytes) continue;
+    if (ReadFileText(dir + "/" + name) == bytes) continue;
     std::printf("  input %s was changed by the run\n", name.c_str());
     same = false;
   }
@@ -191,8 +169,8 @@ bool InputsUnchanged(const std::map<std::string, std::string>& before, const std
 }
 
 bool CompareImage(const ImageExpectation& want, const std::string& path) {
-  bool exists = false;
-  std::string bytes = ReadAll(path, &exists);
+  const bool exists = std::filesystem::exists(path);
+  const std::string bytes = ReadFileText(path);
   if (want.mustBeAbsent) {
     if (exists) std::printf("  image: expected no file, found %zu bytes\n", bytes.size());
     return !exists;
@@ -213,30 +191,31 @@ bool CompareImage(const ImageExpectation& want, const std::string& path) {
 }
 
 // Rewrites the case's expectations from what the program did; the result needs a careful read.
-void UpdateCase(const std::string& path, const std::string& text, const RunResult& r,
+void UpdateCase(const std::string& path, const std::string& text,
+                const testsupport::ProcessResult& r,
                 const std::string& imagePath, const CaseFile& c) {
   std::string head = text.substr(0, text.find("=== stdout"));
   std::string out = head + "=== stdout\n" + r.out;
   if (c.expectedStderr || !r.err.empty()) out += "=== stderr\n" + r.err;
-  for (const auto& f : c.expectedFiles) out += "=== file " + f.first + "\n" + ReadAll(imagePath.substr(0, imagePath.rfind('/') + 1) + f.first);
-  bool exists = false;
-  std::string bytes = ReadAll(imagePath, &exists);
+  for (const auto& f : c.expectedFiles) out += "=== file " + f.first + "\n" + ReadFileText(imagePath.substr(0, imagePath.rfind('/') + 1) + f.first);
+  const bool exists = std::filesystem::exists(imagePath);
+  const std::string bytes = ReadFileText(imagePath);
   out += "=== image\n" + (exists ? DescribeImage(std::vector<uint8_t>(bytes.begin(), bytes.end())) : "none\n");
   WriteAll(path, out);
 }
 
 bool RunCase(const Options& o, const std::string& path) {
-  std::string text = ReadAll(path);
+  std::string text = ReadFileText(path);
   CaseFile c;
   std::string error;
   if (!ParseCaseFile(text, &c, &error)) return std::printf("%s: %s\n", path.c_str(), error.c_str()), false;
   std::string dir = o.work + "/" + BaseName(path);
-  std::system(("rm -rf " + ShellQuote(dir) + " && mkdir -p " + ShellQuote(dir)).c_str());
+  EmptyFolder(dir);
   WriteAll(dir + "/script.qs", c.script);
   for (const WavInput& w : c.wavs) MakeWav(dir, w);
   for (const auto& f : c.files) WriteAll(dir + "/" + f.first, std::string(f.second.begin(), f.second.end()));
   const std::map<std::string, std::string> inputs = SnapshotInputs(dir);
-  RunResult r = Run(o, c, dir);
+  testsupport::ProcessResult r = testsupport::RunProcess(CommandLine(o, c), {.folder = dir});
   if (o.crlf) r.out = StripCr(r.out), r.err = StripCr(r.err);
   if (o.update) return UpdateCase(path, text, r, dir + "/image.bin", c), true;
   bool ok = true;
@@ -250,7 +229,7 @@ bool RunCase(const Options& o, const std::string& path) {
   if (!NoScratchLeft(dir)) ok = false;
   if (!InputsUnchanged(inputs, dir)) ok = false;
   for (const auto& [name, text] : c.expectedFiles) {
-    std::string actual = ReadAll(dir + "/" + name);
+    std::string actual = ReadFileText(dir + "/" + name);
     if (o.crlf) actual = StripCr(actual);
     if (actual != text) ShowTextDiff(name.c_str(), text, actual), ok = false;
   }

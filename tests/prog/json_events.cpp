@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "prog_run.h"
+#include "output_lines.h"
 
 namespace qs71prog::test {
 

@@ -5,9 +5,12 @@
 
 #include <map>
 
+#include "file_contents.h"
 #include "json_events.h"
+#include "output_lines.h"
 #include "prog_run.h"
 #include "terminal_screen.h"
+#include "test_scratch.h"
 
 namespace qs71prog::test {
 namespace {
@@ -17,7 +20,8 @@ constexpr size_t kSmallPart = 262144;
 class ProgCycle : public testing::Test {
  protected:
   void SetUp() override {
-    dir = TestDir(testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir = CleanScratchFolder(QS71_TEST_TMPDIR,
+                             testing::UnitTest::GetInstance()->current_test_info()->name());
     image = GeneratedImage(dir);
     ASSERT_FALSE(image.empty());
     ASSERT_EQ(ReadFileBytes(image).size(), kSmallPart);
@@ -34,8 +38,8 @@ size_t Find(const std::string& text, const std::string& what, size_t from = 0) {
 }
 
 TEST_F(ProgCycle, WritesAGeneratedImageAndVerifiesItAgainLater) {
-  const ProgRun run = RunProg({"--emulate=" + chip, "--write", image.string()});
-  ASSERT_EQ(run.exit, 0) << run.out << run.err;
+  const ProcessResult run = RunProg({"--emulate=" + chip, "--write", image.string()});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
   // The library's lines, whole and in the order of its steps.
   const size_t blank = Find(run.out, "\nOTP blank check complete.\n");
   const size_t write = Find(run.out, "\nWrite OTP complete.\n", blank);
@@ -53,16 +57,16 @@ TEST_F(ProgCycle, WritesAGeneratedImageAndVerifiesItAgainLater) {
   ASSERT_EQ(otp.size(), kSmallPart);
   EXPECT_TRUE(std::equal(bytes.begin(), bytes.end() - 512, otp.begin()));
 
-  const ProgRun again = RunProg({"--emulate=" + chip, "--verify", image.string()});
-  EXPECT_EQ(again.exit, 0) << again.out << again.err;
+  const ProcessResult again = RunProg({"--emulate=" + chip, "--verify", image.string()});
+  EXPECT_EQ(again.exitCode, 0) << again.out << again.err;
   EXPECT_EQ(Find(again.out, "Write OTP complete."), std::string::npos);
 }
 
 TEST_F(ProgCycle, ASecondWriteOntoTheSameChipFailsItsBlankCheck) {
-  ASSERT_EQ(RunProg({"--emulate=" + chip, "--write", image.string()}).exit, 0);
+  ASSERT_EQ(RunProg({"--emulate=" + chip, "--write", image.string()}).exitCode, 0);
   const std::vector<uint8_t> programmed = ReadFileBytes(chip);
-  const ProgRun run = RunProg({"--emulate=" + chip, "--write", image.string()});
-  EXPECT_EQ(run.exit, 6) << run.out << run.err;
+  const ProcessResult run = RunProg({"--emulate=" + chip, "--write", image.string()});
+  EXPECT_EQ(run.exitCode, 6) << run.out << run.err;
   EXPECT_NE(Find(run.out, "[ERROR] OTP NOT blank!\n"), std::string::npos) << run.out;
   EXPECT_EQ(Find(run.out, "Import File:"), std::string::npos) << "the write must not start";
   EXPECT_NE(Find(run.err,
@@ -75,15 +79,16 @@ TEST_F(ProgCycle, ASecondWriteOntoTheSameChipFailsItsBlankCheck) {
 
 TEST_F(ProgCycle, ClearMarkerProgramsTheMarkerByteAndStillVerifies) {
   const std::vector<uint8_t> before = ReadFileBytes(image);
-  const ProgRun run = RunProg({"--emulate=" + chip, "--write", image.string(), "--clear-marker"});
-  ASSERT_EQ(run.exit, 0) << run.out << run.err;
+  const ProcessResult run =
+      RunProg({"--emulate=" + chip, "--write", image.string(), "--clear-marker"});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
   const std::vector<uint8_t> otp = ReadFileBytes(chip);
   ASSERT_EQ(otp.size(), kSmallPart);
   EXPECT_EQ(otp[kSmallPart - 31], 0x00);
   EXPECT_EQ(ReadFileBytes(image), before) << "the image file itself is not changed";
   // Without the option the factory's unused marker stays.
   const std::string plain = (dir / "plain.otp").string();
-  ASSERT_EQ(RunProg({"--emulate=" + plain, "--write", image.string()}).exit, 0);
+  ASSERT_EQ(RunProg({"--emulate=" + plain, "--write", image.string()}).exitCode, 0);
   EXPECT_EQ(ReadFileBytes(plain)[kSmallPart - 31], 0x5A);
 }
 
@@ -95,9 +100,9 @@ bool IsReportLine(const std::string& line) {
 
 TEST_F(ProgCycle, TranscriptRecordsEveryReport) {
   const std::string transcript = (dir / "wire.txt").string();
-  const ProgRun run =
+  const ProcessResult run =
       RunProg({"--emulate", "--transcript", transcript, "--write", image.string(), "--json"});
-  ASSERT_EQ(run.exit, 0) << run.out << run.err;
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
   const std::vector<uint8_t> bytes = ReadFileBytes(transcript);
   const std::vector<std::string> lines = Lines(std::string(bytes.begin(), bytes.end()));
   ASSERT_FALSE(lines.empty());
@@ -115,8 +120,8 @@ TEST_F(ProgCycle, TranscriptRecordsEveryReport) {
 }
 
 TEST_F(ProgCycle, WithoutATerminalProgressComesAsPlainLines) {
-  const ProgRun run = RunProg({"--emulate", "--write", image.string()});
-  ASSERT_EQ(run.exit, 0) << run.err;
+  const ProcessResult run = RunProg({"--emulate", "--write", image.string()});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out.find('\r'), std::string::npos);
   // Each stage's done line follows the library's own word that the stage is complete.
   const std::pair<const char*, const char*> stages[] = {{"blank check", "OTP blank check complete."},
@@ -140,10 +145,10 @@ const Environment kPacedBigPart = {
 TEST_F(ProgCycle, OnATerminalTheBarNeverSharesALineWithAMessage) {
   const std::filesystem::path big = GeneratedImage(dir / "big", "200000h");
   ASSERT_FALSE(big.empty());
-  const ProgRun run =
+  const ProcessResult run =
       RunProgOnTerminal({"--emulate", "--write", big.string()},
                         kPacedBigPart, 100);
-  ASSERT_EQ(run.exit, 0) << run.out;
+  ASSERT_EQ(run.exitCode, 0) << run.out;
   EXPECT_NE(run.out.find("\rwrite       ["), std::string::npos) << "no bar was drawn";
   const std::vector<std::string> screen = TerminalScreen(run.out);
   const std::vector<std::string> messages = {"OTP test started @ VDD=3.30V, VPP=3.30V.",
@@ -167,9 +172,9 @@ TEST_F(ProgCycle, OnATerminalTheBarNeverSharesALineWithAMessage) {
 TEST_F(ProgCycle, JsonProgressGrowsWithinEachStageAndEndsAtTheLastAddress) {
   const std::filesystem::path big = GeneratedImage(dir / "big", "200000h");
   ASSERT_FALSE(big.empty());
-  const ProgRun run = RunProg({"--emulate", "--write", big.string(), "--json"},
+  const ProcessResult run = RunProg({"--emulate", "--write", big.string(), "--json"},
                               kPacedBigPart);
-  ASSERT_EQ(run.exit, 0) << run.err;
+  ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.err, "");
   const std::vector<JsonEvent> events = ParseEvents(run.out);
   ASSERT_GE(events.size(), 2u);
@@ -203,8 +208,8 @@ TEST_F(ProgCycle, JsonProgressGrowsWithinEachStageAndEndsAtTheLastAddress) {
 }
 
 TEST_F(ProgCycle, JsonWrapsTheLibrarysLinesAsMessages) {
-  const ProgRun run = RunProg({"--emulate", "--blank-check", "--json"});
-  ASSERT_EQ(run.exit, 0) << run.err;
+  const ProcessResult run = RunProg({"--emulate", "--blank-check", "--json"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
   std::vector<std::string> texts;
   for (const JsonEvent& event : ParseEvents(run.out)) {
     if (event.Text("event") == "message" && event.Text("source") == "library") {

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "attached_programmer.h"
 #include "case_names.h"
+#include "file_contents.h"
 #include "json_events.h"
 #include "prog_run.h"
+#include "test_scratch.h"
 
 namespace qs71prog::test {
 namespace {
@@ -15,6 +18,7 @@ struct FailureCase {
   std::vector<std::string> arguments;  // "IMAGE" stands for the generated image
   int exit;
   std::string summary;  // part of the closing line on standard error
+  bool reachesHardware = false;  // calls the production library, which talks to any programmer
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
@@ -23,7 +27,11 @@ void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 class ProgFailure : public testing::TestWithParam<FailureCase> {
  protected:
   void SetUp() override {
-    image = GeneratedImage(TestDir(std::string("failure_") + GetParam().name));
+    if (GetParam().reachesHardware) {
+      if (const std::string why = AttachedProgrammerWarning(); !why.empty()) GTEST_SKIP() << why;
+    }
+    image = GeneratedImage(
+        CleanScratchFolder(QS71_TEST_TMPDIR, std::string("failure_") + GetParam().name));
   }
 
   std::filesystem::path image;
@@ -48,13 +56,13 @@ TEST_P(ProgFailure, EndsWithItsExitCode) {
   for (auto& [name, value] : environment) {
     if (value == "stuck:FIRST") value = "stuck:" + FirstProgrammedCell(image);
   }
-  const ProgRun run = RunProg(arguments, environment);
-  EXPECT_EQ(run.exit, c.exit) << run.out << run.err;
+  const ProcessResult run = RunProg(arguments, environment);
+  EXPECT_EQ(run.exitCode, c.exit) << run.out << run.err;
   EXPECT_NE(run.err.find(c.summary), std::string::npos) << run.err;
 
   arguments.push_back("--json");
-  const ProgRun json = RunProg(arguments, environment);
-  EXPECT_EQ(json.exit, c.exit);
+  const ProcessResult json = RunProg(arguments, environment);
+  EXPECT_EQ(json.exitCode, c.exit);
   const std::vector<JsonEvent> events = ParseEvents(json.out);
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.back().Text("event"), "result") << json.out;
@@ -142,7 +150,8 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     {"--library", QS71_PRODUCTION_LIBRARY, "--blank-check"},
                     3,
-                    "failed in connect:"}),
+                    "failed in connect:",
+                    /*reachesHardware=*/true}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 struct UsageCase {
@@ -155,9 +164,11 @@ class ProgUsage : public testing::TestWithParam<UsageCase> {};
 TEST_P(ProgUsage, IsRefusedBeforeTheProgrammerIsTouched) {
   const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
   const std::string transcript =
-      (TestDir("usage_" + name.substr(name.rfind('/') + 1)) / "wire.txt").string();
-  const ProgRun run = RunProg(GetParam().arguments, {{"QS71_EMU_TRANSCRIPT", transcript}});
-  EXPECT_EQ(run.exit, 2);
+      (CleanScratchFolder(QS71_TEST_TMPDIR, "usage_" + name.substr(name.rfind('/') + 1)) /
+       "wire.txt")
+          .string();
+  const ProcessResult run = RunProg(GetParam().arguments, {{"QS71_EMU_TRANSCRIPT", transcript}});
+  EXPECT_EQ(run.exitCode, 2);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("qs71prog: " + GetParam().complaint), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("Try 'qs71prog --help'."), std::string::npos);
@@ -179,15 +190,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, ProgUsage,
                          });
 
 TEST(ProgHelp, ListsTheExitCodesAndTheVoltages) {
-  const ProgRun run = RunProg({"--help"});
-  EXPECT_EQ(run.exit, 0);
+  const ProcessResult run = RunProg({"--help"});
+  EXPECT_EQ(run.exitCode, 0);
   EXPECT_NE(run.out.find("Exit codes:\n   0  ok"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("10  library-missing"), std::string::npos);
   EXPECT_NE(run.out.find("--vpp V"), std::string::npos);
   EXPECT_NE(run.out.find("--vpp V                write VPP, default 6.5 (6.0 to 7.0)"),
             std::string::npos);
-  const ProgRun version = RunProg({"--version"});
-  EXPECT_EQ(version.exit, 0);
+  const ProcessResult version = RunProg({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
   EXPECT_EQ(version.out.rfind("qs71prog ", 0), 0u);
 }
 

@@ -2,9 +2,10 @@
 // demo project is blank-checked, written and verified on the emulated programmer.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
+#include "process_runner.h"
+#include "test_scratch.h"
 #include "writer_library.h"
 
 namespace qs71::test {
@@ -14,10 +15,10 @@ TEST(GeneratedImage, DemoProjectIsWrittenAndVerified) {
   const WriterLibrary& lib = Emulated();
   ASSERT_TRUE(lib.Loaded()) << lib.Error();
   lib.reset();
-  const std::string image = (TempDir("generated") / "demo.bin").string();
-  const std::string command = std::string("cd '") + QS71_EXAMPLES_DIR + "' && '" + QS71GEN_PATH +
-                              "' demo.qs '" + image + "' > /dev/null";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string image = (ScratchFolder(QS71_TEST_TMPDIR, "generated") / "demo.bin").string();
+  const testsupport::ProcessResult gen =
+      testsupport::RunProcess({QS71GEN_PATH, "demo.qs", image}, {.folder = QS71_EXAMPLES_DIR});
+  ASSERT_EQ(gen.exitCode, 0);
 
   Job job;
   job.blankCheck = job.write = job.verify = true;

@@ -1,41 +1,21 @@
 // The production build, with hidapi over hidraw, on a machine with no programmer attached.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
-#include <system_error>
 
+#include "attached_programmer.h"
+#include "test_scratch.h"
 #include "writer_library.h"
 
 namespace qs71::test {
 namespace {
 
-// The kernel names each HID device BUS:VENDOR:PRODUCT.INSTANCE under /sys/bus/hid/devices;
-// empty when no 04d8:fe08 device is attached (or there is no sysfs to ask).
-std::string AttachedProgrammer() {
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator("/sys/bus/hid/devices", error)) {
-    const std::string name = entry.path().filename().string();
-    unsigned bus = 0, vendor = 0, product = 0, instance = 0;
-    if (std::sscanf(name.c_str(), "%x:%x:%x.%x", &bus, &vendor, &product, &instance) == 4 &&
-        vendor == 0x04D8 && product == 0xFE08) {
-      return name;
-    }
-  }
-  return "";
-}
-
-// Every call goes to whatever programmer is plugged in: with one attached, these would start
-// its OTP test instead of finding nothing.
+// Both cases call the production library, which talks to any programmer it finds.
 class HidapiBuild : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::string attached = AttachedProgrammer();
-    if (!attached.empty()) {
-      GTEST_SKIP() << "a 04d8:fe08 programmer is attached (" << attached
-                   << "); these tests expect none and would talk to it";
-    }
+    if (const std::string why = AttachedProgrammerWarning(); !why.empty()) GTEST_SKIP() << why;
   }
 };
 
@@ -58,7 +38,8 @@ TEST_F(HidapiBuild, HasNoEmulatorAndReadsNoEmulatorSettings) {
   ASSERT_TRUE(lib.Loaded()) << lib.Error();
   EXPECT_EQ(lib.reset, nullptr);
   EXPECT_EQ(lib.requestCount, nullptr);
-  const std::filesystem::path transcript = TempDir("hidapi") / "transcript.txt";
+  const std::filesystem::path transcript =
+      ScratchFolder(QS71_TEST_TMPDIR, "hidapi") / "transcript.txt";
   std::filesystem::remove(transcript);
   ScopedEnv env("QS71_EMU_TRANSCRIPT", transcript.string());
   EXPECT_EQ(lib.Call(Job{}).result, -20);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "test_images.h"
+#include "test_scratch.h"
 #include "writer_library.h"
 
 namespace qs71::test {
@@ -64,7 +65,7 @@ class TranscriptTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(lib.Loaded()) << lib.Error();
     lib.reset();
-    transcript = TempDir("transcript") / "run.txt";
+    transcript = ScratchFolder(QS71_TEST_TMPDIR, "transcript") / "run.txt";
     std::filesystem::remove(transcript);
   }
   void TearDown() override { lib.reset(); }
@@ -88,7 +89,8 @@ TEST_F(TranscriptTest, FullRunOfA256KPartCanBeCheckedFromTheWireAlone) {
   const uint32_t size = 262144;
   const std::vector<uint8_t> systemArea = FreshSystemArea(lib);
   const std::vector<uint8_t> image = ValidImage(size, systemArea, 23);
-  const std::string imagePath = (TempDir("transcript") / "image.bin").string();
+  const std::string imagePath =
+      (ScratchFolder(QS71_TEST_TMPDIR, "transcript") / "image.bin").string();
   WriteFile(imagePath, image);
   Job job;
   job.blankCheck = job.write = job.verify = true;

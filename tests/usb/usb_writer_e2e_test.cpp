@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "test_images.h"
+#include "test_scratch.h"
 #include "writer_library.h"
 
 namespace qs71::test {
@@ -38,7 +39,7 @@ class UsbWriterEndToEnd : public ::testing::Test {
     ASSERT_NE(lib.reset, nullptr) << "control interface missing";
     lib.reset();
     systemArea = FreshSystemArea(lib);
-    imagePath = (TempDir("e2e") / "image.bin").string();
+    imagePath = (ScratchFolder(QS71_TEST_TMPDIR, "e2e") / "image.bin").string();
   }
   void TearDown() override { lib.reset(); }
 
@@ -154,7 +155,7 @@ TEST_F(UsbWriterEndToEnd, EveryCallMeetsAFreshPart) {
 }
 
 TEST_F(UsbWriterEndToEnd, OtpFileKeepsThePartBetweenCalls) {
-  const std::filesystem::path otpFile = TempDir("e2e") / "kept.otp";
+  const std::filesystem::path otpFile = ScratchFolder(QS71_TEST_TMPDIR, "e2e") / "kept.otp";
   std::filesystem::remove(otpFile);
   lib.setOtpFile(otpFile.string().c_str());
   const std::vector<uint8_t> image = PrepareImage(kSize);
@@ -177,7 +178,7 @@ TEST_F(UsbWriterEndToEnd, OtpFileKeepsThePartBetweenCalls) {
 }
 
 TEST_F(UsbWriterEndToEnd, OtpFileOfAnotherSizeIsNeitherUsedNorOverwritten) {
-  const std::filesystem::path otpFile = TempDir("e2e") / "wrong-size.otp";
+  const std::filesystem::path otpFile = ScratchFolder(QS71_TEST_TMPDIR, "e2e") / "wrong-size.otp";
   WriteFile(otpFile, std::vector<uint8_t>(1000, 0x42));
   lib.setOtpFile(otpFile.string().c_str());
   testing::internal::CaptureStderr();
@@ -380,7 +381,7 @@ TEST_F(UsbWriterEndToEnd, HostsConfigureTheEmulatorThroughTheEnvironment) {
     EXPECT_GE(elapsed, std::chrono::microseconds(20 * requests - 1000));
   }
   {
-    const std::filesystem::path otpFile = TempDir("e2e") / "env.otp";
+    const std::filesystem::path otpFile = ScratchFolder(QS71_TEST_TMPDIR, "e2e") / "env.otp";
     std::filesystem::remove(otpFile);
     ScopedEnv file("QS71_EMU_OTP_FILE", otpFile.string());
     EXPECT_EQ(lib.Call(Job{}).result, 0);

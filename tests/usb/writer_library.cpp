@@ -3,7 +3,6 @@
 #include <stdlib.h>
 
 #include "captured_cout.h"
-#include "test_scratch.h"
 
 namespace qs71::test {
 
@@ -46,10 +45,6 @@ const WriterLibrary& Emulated() {
 const WriterLibrary& Production() {
   static const WriterLibrary library(QS71_PRODUCTION_LIBRARY);
   return library;
-}
-
-std::filesystem::path TempDir(const std::string& name) {
-  return ScratchFolder(QS71_TEST_TMPDIR, name);
 }
 
 ScopedEnv::ScopedEnv(const char* variable, const std::string& value) : name(variable) {

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -65,8 +64,6 @@ class WriterLibrary {
 
 const WriterLibrary& Emulated();
 const WriterLibrary& Production();
-
-std::filesystem::path TempDir(const std::string& name);
 
 // Sets an environment variable for the life of the object.
 class ScopedEnv {

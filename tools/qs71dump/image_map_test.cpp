@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "case_names.h"
 #include "dump_result.h"
 #include "format_test_support.h"
 #include "sound_kinds.h"
@@ -58,7 +59,10 @@ TEST_P(GrpAdrDetection, FindsTheWidthTheTablesWereWrittenWith) {
   EXPECT_EQ(map.sounds[1].length, 200);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryWidth, GrpAdrDetection, testing::Values(1, 2, 3, 4));
+INSTANTIATE_TEST_SUITE_P(EveryWidth, GrpAdrDetection, testing::Values(1, 2, 3, 4),
+                         [](const testing::TestParamInfo<int>& info) {
+                           return CaseName("GrpAdr " + std::to_string(info.param));
+                         });
 
 TEST(ImageMap, FindsANegativeOffsetFromWhereTheTablesLie) {
   std::vector<uint8_t> image = imagetest::BlankImage(kSize);
@@ -149,7 +153,7 @@ TEST_P(DamagedImages, NameTheFirstInconsistency) {
 }
 
 INSTANTIATE_TEST_SUITE_P(OnePlace, DamagedImages, testing::ValuesIn(kDamages),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& info) { return CaseName(info.param.name); });
 
 TEST(ImageMap, RefusesWhatCannotBeAnImage) {
   ImageMap map;

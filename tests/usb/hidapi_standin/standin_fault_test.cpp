@@ -7,6 +7,7 @@
 
 #include "standin_library.h"
 #include "test_images.h"
+#include "test_scratch.h"
 #include "writer_library.h"
 
 namespace qs71::test {
@@ -33,7 +34,7 @@ class HidapiStandin : public ::testing::Test {
     const std::vector<uint8_t> fresh = standin.Chip();
     systemArea.assign(fresh.end() - 512, fresh.end());
     image = ValidImage(kSize, systemArea, 21);
-    imagePath = (TempDir("standin") / "image.bin").string();
+    imagePath = (ScratchFolder(QS71_TEST_TMPDIR, "standin") / "image.bin").string();
     WriteFile(imagePath, image);
   }
   void TearDown() override { standin.reset(); }

@@ -1,0 +1,161 @@
+#include "process_runner.h"
+
+#include <fcntl.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+extern char** environ;
+
+namespace testsupport {
+
+namespace {
+
+class SpawnActions {
+ public:
+  SpawnActions() { posix_spawn_file_actions_init(&actions); }
+  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
+  SpawnActions(const SpawnActions&) = delete;
+  SpawnActions& operator=(const SpawnActions&) = delete;
+
+  void Redirect(int from, int to) { posix_spawn_file_actions_adddup2(&actions, from, to); }
+  void Close(int fd) { posix_spawn_file_actions_addclose(&actions, fd); }
+  void Open(int fd, const char* path, int flags) {
+    posix_spawn_file_actions_addopen(&actions, fd, path, flags, 0);
+  }
+  void ChangeFolder(const std::filesystem::path& folder) {
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+  }
+  const posix_spawn_file_actions_t* Get() const { return &actions; }
+
+ private:
+  posix_spawn_file_actions_t actions;
+};
+
+std::vector<std::string> ChildEnvironment(const Environment& additions) {
+  std::vector<std::string> variables;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::string(*entry).rfind("QS71", 0) != 0) variables.emplace_back(*entry);
+  }
+  for (const auto& [name, value] : additions) variables.push_back(name + "=" + value);
+  return variables;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& text : strings) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// The child's pid, or -1 with the reason in result.
+pid_t Spawn(const std::vector<std::string>& commandLine, const ProcessOptions& options,
+            SpawnActions& actions, ProcessResult* result) {
+  if (!options.folder.empty()) actions.ChangeFolder(options.folder);
+  actions.Open(STDIN_FILENO, "/dev/null", O_RDONLY);
+  std::vector<std::string> argv = commandLine;
+  std::vector<std::string> envp = ChildEnvironment(options.environment);
+  const std::vector<char*> argvPointers = Pointers(argv);
+  const std::vector<char*> envpPointers = Pointers(envp);
+  pid_t pid = -1;
+  const int error = posix_spawnp(&pid, argv[0].c_str(), actions.Get(), nullptr,
+                                 argvPointers.data(), envpPointers.data());
+  if (error == 0) return pid;
+  result->exitCode = 127;
+  result->err = "cannot run " + argv[0] + ": " + std::strerror(error) + "\n";
+  return -1;
+}
+
+void Wait(pid_t pid, ProcessResult* result) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return;
+  }
+  result->signaled = WIFSIGNALED(status);
+  result->exitCode = result->signaled ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+std::string ReadFromStart(std::FILE* file) {
+  std::string text;
+  std::rewind(file);
+  char buffer[4096];
+  for (size_t count; (count = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+    text.append(buffer, count);
+  }
+  return text;
+}
+
+// Files, not pipes: the program sees a file, as a user's redirection gives it, and neither
+// stream can fill up and stop the program while the other is read.
+ProcessResult RunIntoFiles(const std::vector<std::string>& commandLine,
+                           const ProcessOptions& options) {
+  ProcessResult result;
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  if (out != nullptr && err != nullptr) {
+    SpawnActions actions;
+    actions.Redirect(fileno(out), STDOUT_FILENO);
+    actions.Redirect(fileno(err), STDERR_FILENO);
+    actions.Close(fileno(out));
+    actions.Close(fileno(err));
+    const pid_t pid = Spawn(commandLine, options, actions, &result);
+    if (pid >= 0) {
+      Wait(pid, &result);
+      result.out = ReadFromStart(out);
+      result.err = ReadFromStart(err);
+    }
+  }
+  for (std::FILE* file : {out, err}) {
+    if (file != nullptr) std::fclose(file);
+  }
+  return result;
+}
+
+// Read while the program runs: a full terminal would stop it. The end of the stream shows as
+// EIO once the program has exited and closed its side.
+std::string DrainTerminal(int master) {
+  std::string text;
+  char buffer[4096];
+  ssize_t count;
+  while ((count = read(master, buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR)) {
+    if (count > 0) text.append(buffer, static_cast<size_t>(count));
+  }
+  return text;
+}
+
+ProcessResult RunOnTerminal(const std::vector<std::string>& commandLine,
+                            const ProcessOptions& options) {
+  ProcessResult result;
+  int master = -1, slave = -1;
+  winsize size{};
+  size.ws_row = 40;
+  size.ws_col = static_cast<unsigned short>(options.terminalColumns);
+  if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) return result;
+  SpawnActions actions;
+  actions.Redirect(slave, STDOUT_FILENO);
+  actions.Redirect(slave, STDERR_FILENO);
+  actions.Close(slave);
+  actions.Close(master);
+  const pid_t pid = Spawn(commandLine, options, actions, &result);
+  close(slave);
+  if (pid >= 0) result.out = DrainTerminal(master);
+  close(master);
+  if (pid >= 0) Wait(pid, &result);
+  return result;
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::vector<std::string>& commandLine,
+                         const ProcessOptions& options) {
+  return options.terminalColumns > 0 ? RunOnTerminal(commandLine, options)
+                                     : RunIntoFiles(commandLine, options);
+}
+
+}  // namespace testsupport
