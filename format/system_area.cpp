@@ -69,6 +69,34 @@ bool AllHold(const ByteRule (&rules)[N], const std::vector<uint8_t>& block) {
   return true;
 }
 
+uint8_t MaskedByte(uint32_t distance, uint8_t b) {
+  for (const MaskRule& mask : kMasks) {
+    if (mask.distance != distance) continue;
+    return mask.op == MaskOp::kOr ? static_cast<uint8_t>(b | mask.value) : mask.value;
+  }
+  return b;
+}
+
+template <size_t N>
+bool HoldsAt(const ByteRule (&rules)[N], uint32_t distance, uint8_t b) {
+  for (const ByteRule& rule : rules) {
+    if (rule.distance == distance && !rule.holds(b)) return false;
+  }
+  return true;
+}
+
+// Whether a part may hold some byte at this distance that the rules accept and that masks to
+// what the image's byte masks to. Where nothing is masked that is the image's byte itself.
+bool SomePartByteFits(uint32_t distance, uint8_t imageByte, bool secondStage) {
+  const uint8_t expected = MaskedByte(distance, imageByte);
+  for (int value = 0; value <= 0xFF; ++value) {
+    const uint8_t b = static_cast<uint8_t>(value);
+    if (MaskedByte(distance, b) != expected || !HoldsAt(kFirstStage, distance, b)) continue;
+    if (!secondStage || HoldsAt(kSecondStage, distance, b)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool CheckSystemArea(const std::vector<uint8_t>& block) {
@@ -85,6 +113,20 @@ void MaskSystemArea(std::vector<uint8_t>& block) {
     uint8_t& b = block[SystemAreaOffset(mask.distance)];
     b = mask.op == MaskOp::kOr ? static_cast<uint8_t>(b | mask.value) : mask.value;
   }
+}
+
+uint32_t SystemAreaMisfit(const std::vector<uint8_t>& imageBlock) {
+  if (imageBlock.size() != kSystemAreaSize) return kSystemAreaSize;
+  // The option byte is not masked, so a part that verifies holds the image's value there,
+  // and the image decides whether the second stage applies.
+  const uint8_t trigger = imageBlock[SystemAreaOffset(kSecondStageTrigger)];
+  const bool secondStage = (trigger & kSecondStageBits) == kSecondStageBits;
+  for (uint32_t distance = kSystemAreaSize; distance > 0; --distance) {
+    if (!SomePartByteFits(distance, imageBlock[SystemAreaOffset(distance)], secondStage)) {
+      return distance;
+    }
+  }
+  return 0;
 }
 
 }  // namespace qs71

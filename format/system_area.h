@@ -30,4 +30,11 @@ bool CheckSystemArea(const std::vector<uint8_t>& block);
 // image carries there, so that a block read from a chip can be compared with an image.
 void MaskSystemArea(std::vector<uint8_t>& block);
 
+// An image's own system area, judged as the verify will judge it: the verify accepts a part
+// whose block passes CheckSystemArea and, masked, equals the image's block masked. Returns 0
+// when some good part can match the image that way, else the distance k of the first byte
+// (in address order) that no good part's byte matches; a block of another size gives
+// kSystemAreaSize. An image that fails here never verifies on any part.
+uint32_t SystemAreaMisfit(const std::vector<uint8_t>& imageBlock);
+
 }  // namespace qs71

@@ -128,5 +128,66 @@ TEST(SystemArea, MaskTouchesExactlyTheMaskedBytes) {
   EXPECT_EQ(changed, 27);
 }
 
+// An image's system area as the generator leaves it: all blank but the tag, with option byte
+// 78 blank too, so that the second stage applies.
+std::vector<uint8_t> GeneratorBlock(uint8_t option78) {
+  std::vector<uint8_t> block(512, 0xFF);
+  At(block, 66) = 0x5A;
+  At(block, 65) = 0xA5;
+  At(block, 78) = option78;
+  return block;
+}
+
+struct MisfitCase {
+  uint32_t distance;  // 0: the block as the generator leaves it
+  uint8_t value;
+  uint8_t option78;
+  uint32_t misfit;
+};
+
+TEST(SystemArea, AnImageFitsWhenSomeGoodPartMasksToIt) {
+  const MisfitCase cases[] = {
+      {0, 0x00, 0xFF, 0},  {0, 0x00, 0x00, 0},
+      {66, 0x00, 0xFF, 66},  // the tag is compared as it is
+      {65, 0xA4, 0x00, 65},
+      // Fully masked places: a part's own value replaces whatever the image holds.
+      {54, 0x00, 0xFF, 0}, {51, 0x00, 0xFF, 0}, {31, 0x00, 0xFF, 0}, {31, 0xFF, 0x00, 0},
+      // Partly masked: the unmasked bits must be ones a good part can have.
+      {56, 0xFF, 0x00, 0}, {56, 0x1B, 0x00, 56}, {62, 0xC4, 0x00, 62}, {53, 0x3F, 0x00, 53},
+      {53, 0xC0, 0x00, 0},
+      // The second stage wants 0xFF at 50, 47, 39 and 37, of which the mask hides a few bits.
+      {50, 0xFB, 0xFF, 0}, {50, 0xEF, 0xFF, 50}, {50, 0xEF, 0x00, 0}, {47, 0xA0, 0xFF, 47},
+      {47, 0xA0, 0x7B, 0}, {37, 0xF0, 0xFF, 0}, {39, 0x7F, 0xFC, 39},
+      // No rule: anything.
+      {45, 0x00, 0xFF, 0}, {64, 0x00, 0xFF, 0},
+  };
+  for (const MisfitCase& c : cases) {
+    std::vector<uint8_t> block = GeneratorBlock(c.option78);
+    if (c.distance != 0) At(block, c.distance) = c.value;
+    EXPECT_EQ(SystemAreaMisfit(block), c.misfit)
+        << "k=" << c.distance << " b=0x" << std::hex << int{c.value} << " option 0x"
+        << int{c.option78};
+  }
+}
+
+TEST(SystemArea, TheFirstMisfitInAddressOrderIsNamed) {
+  std::vector<uint8_t> block = GeneratorBlock(0xFF);
+  At(block, 47) = 0x00;
+  At(block, 56) = 0x00;
+  EXPECT_EQ(SystemAreaMisfit(block), 56u);
+  EXPECT_EQ(SystemAreaMisfit(std::vector<uint8_t>(511, 0xFF)), 512u);
+}
+
+// What the verify does with a part: a good part masked and the image masked must be equal.
+// The hand-written good block, taken as an image, fits, as every block read from a part does.
+TEST(SystemArea, EveryGoodPartFitsAsAnImage) {
+  EXPECT_EQ(SystemAreaMisfit(GoodBlock()), 0u);
+  std::vector<uint8_t> block = GoodBlock();
+  At(block, 78) = 0xFF;
+  At(block, 50) = 0xFF;
+  ASSERT_TRUE(CheckSystemArea(block));
+  EXPECT_EQ(SystemAreaMisfit(block), 0u);
+}
+
 }  // namespace
 }  // namespace qs71

@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     {"--emulate", "--write", kMissing},
                     9,
-                    "failed in write: the image file cannot be opened (-40)"},
+                    "cannot open the image /nonexistent/qs71/voice.bin: no such file"},
         FailureCase{"WriteEndRefused",
                     {{"QS71_EMU_FAULTS", "wrong-status:0x75"}},
                     {"--emulate", "--write", "IMAGE"},

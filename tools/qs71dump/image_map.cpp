@@ -3,6 +3,7 @@
 #include "dump_result.h"
 #include "group_tables.h"
 #include "image_bytes.h"
+#include "image_check.h"
 #include "image_layout.h"
 #include "option_decode.h"
 #include "section_scan.h"
@@ -10,9 +11,6 @@
 #include "system_area_report.h"
 
 namespace {
-
-// The generator's address space; nothing larger can be an image of it.
-constexpr int64_t kLargestImage = 0x10000000;
 
 ImageLayout LayoutFor(int32_t fileSize) {
   ImageLayout layout;
@@ -36,28 +34,29 @@ HeaderWord ReadHeaderWord(const ImageBytes& image, int32_t pos) {
   return word;
 }
 
-int CheckSize(const std::vector<uint8_t>& image, std::string* problem) {
-  const int64_t size = static_cast<int64_t>(image.size());
-  if (size < kSystemAreaSize) {
-    *problem = Format("%lld bytes; an image holds at least its %d-byte system area",
-                      static_cast<long long>(size), kSystemAreaSize);
-    return DumpTooSmall;
-  }
-  if (size > kLargestImage) {
-    *problem = Format("%lld bytes; the chip address space ends at 0x%llX",
-                      static_cast<long long>(size), static_cast<long long>(kLargestImage));
-    return DumpTooLarge;
+// What makes bytes no image for the inspector, in the order it reports them. The decoding
+// tables and the system area are only judged in the report: an image read back from a part
+// or built by hand is worth looking at even when a part would refuse it.
+struct Refusal {
+  ImageFault fault;
+  int result;
+};
+
+constexpr Refusal kRefusals[] = {
+    {ImageFault::kTooSmall, DumpTooSmall},
+    {ImageFault::kTooLarge, DumpTooLarge},
+    {ImageFault::kNoTag, DumpNoTag},
+    {ImageFault::kSectionTable, DumpBadSections},
+};
+
+int Refuse(const ImageVerdict& verdict, std::string* problem) {
+  for (const Refusal& refusal : kRefusals) {
+    const ImageProblem* found = verdict.Find(refusal.fault);
+    if (found == nullptr) continue;
+    *problem = found->detail;
+    return refusal.result;
   }
   return DumpOk;
-}
-
-int CheckTag(const ImageBytes& image, const ImageLayout& layout, std::string* problem) {
-  if (image.Byte(layout.tagPos) == kTagBytes[0] && image.Byte(layout.tagPos + 1) == kTagBytes[1]) {
-    return DumpOk;
-  }
-  *problem = Format("0x%06X holds %02X %02X", static_cast<unsigned>(layout.tagPos),
-                    image.Byte(layout.tagPos), image.Byte(layout.tagPos + 1));
-  return DumpNoTag;
 }
 
 int ReadTables(const ImageBytes& image, const SectionScan& scan, ImageMap* map,
@@ -77,10 +76,9 @@ int ReadTables(const ImageBytes& image, const SectionScan& scan, ImageMap* map,
   return DumpOk;
 }
 
-int ReadSections(const ImageBytes& image, ImageMap* map, std::string* problem) {
-  SectionScan scan;
-  int r = ScanSections(image, map->layout, &scan, problem);
-  if (r != DumpOk) return r;
+int ReadSections(const ImageBytes& image, const ImageVerdict& verdict, ImageMap* map,
+                 std::string* problem) {
+  const SectionScan scan = SectionsOf(verdict.sections);
   map->noSections = scan.noSections;
   map->groupStart = scan.groupStart;
   map->slotCount = scan.slotCount;
@@ -101,22 +99,22 @@ double DividerRate(int64_t mainClockHz, uint8_t divider) {
 
 int BuildImageMap(const std::vector<uint8_t>& bytes, const DumpSettings& settings, ImageMap* map,
                   std::string* problem) {
-  int r = CheckSize(bytes, problem);
+  const ImageVerdict verdict = CheckImage(bytes);
+  int r = Refuse(verdict, problem);
   if (r != DumpOk) return r;
   const ImageBytes image(bytes);
   map->settings = settings;
   map->layout = LayoutFor(static_cast<int32_t>(bytes.size()));
-  if ((r = CheckTag(image, map->layout, problem)) != DumpOk) return r;
   image.ReadLe(0, 4, &map->headerWord0);
   image.ReadLe(4, 4, &map->section0Entry);
   map->rampDec = ReadHeaderWord(image, kRampDecWordPos);
   map->rampInc = ReadHeaderWord(image, kRampIncWordPos);
-  if ((r = ReadSections(image, map, problem)) != DumpOk) return r;
+  if ((r = ReadSections(image, verdict, map, problem)) != DumpOk) return r;
   CollectSounds(&map->sections, map->offset, &map->sounds);
   const int64_t dataStart = map->soundBase - (map->noSections ? 0 : map->offset);
   map->freeRanges = FindFreeRanges(image, map->sounds, dataStart, map->layout.systemAreaStart);
   map->options = DecodeOptions(image, map->layout);
   map->volumeMap = DecodeVolumeMap(image, map->layout);
-  map->systemArea = JudgeSystemArea(image, map->layout);
+  map->systemArea = JudgeSystemArea(image, verdict);
   return DumpOk;
 }

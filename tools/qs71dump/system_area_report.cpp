@@ -3,21 +3,10 @@
 #include <vector>
 
 #include "chip_identity.h"
-#include "codec_tables.h"
 #include "image_layout.h"
 #include "system_area.h"
 
 namespace {
-
-bool TableMatches(const ImageBytes& image, int32_t pos, int count, uint16_t (*entry)(int)) {
-  for (int i = 0; i < count; ++i) {
-    uint32_t stored = 0;
-    if (!image.ReadLe(pos + 2 * i, 2, &stored) || stored != entry(i)) return false;
-  }
-  return true;
-}
-
-uint16_t StepEntry(int i) { return static_cast<uint16_t>(kImaStepTable[i]); }
 
 // The masked places are found by asking MaskSystemArea itself: a byte it changes in an
 // all-zero block is one it masks, and what it makes of an all-ones block is the value that a
@@ -42,12 +31,11 @@ std::vector<MaskedByte> ProgrammedMaskedBytes(const std::vector<uint8_t>& block,
 
 }  // namespace
 
-SystemAreaVerdict JudgeSystemArea(const ImageBytes& image, const ImageLayout& layout) {
+SystemAreaVerdict JudgeSystemArea(const ImageBytes& image, const ImageVerdict& checked) {
   SystemAreaVerdict verdict;
-  verdict.tagOk =
-      image.Byte(layout.tagPos) == kTagBytes[0] && image.Byte(layout.tagPos + 1) == kTagBytes[1];
-  verdict.ulawTableOk = TableMatches(image, layout.systemAreaStart, 128, UlawExpansion);
-  verdict.stepTableOk = TableMatches(image, layout.adpcmStart, kImaStepCount, StepEntry);
+  verdict.tagOk = checked.Find(ImageFault::kNoTag) == nullptr;
+  verdict.ulawTableOk = checked.Find(ImageFault::kUlawTable) == nullptr;
+  verdict.stepTableOk = checked.Find(ImageFault::kStepTable) == nullptr;
   verdict.chipSize = qs71::IsOtpSize(image.size());
   const int32_t blockPos = static_cast<int32_t>(image.size()) - kSystemAreaSize;
   const std::vector<uint8_t> block(image.At(blockPos), image.At(blockPos) + kSystemAreaSize);

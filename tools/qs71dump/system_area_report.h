@@ -1,7 +1,7 @@
 #pragma once
 // The system area judged by the programmer library's own rules (CheckSystemArea and
-// MaskSystemArea of the image format's system_area.h), plus the fixed tables the generator
-// puts there.
+// MaskSystemArea of the image format's system_area.h), plus the verdict of the image check on
+// the tag and the fixed tables the generator puts there.
 //
 // CheckSystemArea is what the programmer asks of a part's system area whenever it reads it
 // (identify, blank check, verify). Applied to the image it tells whether the image carries
@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "image_bytes.h"
+#include "image_check.h"
 #include "image_map.h"
 
-SystemAreaVerdict JudgeSystemArea(const ImageBytes& image, const ImageLayout& layout);
+SystemAreaVerdict JudgeSystemArea(const ImageBytes& image, const ImageVerdict& checked);

@@ -14,13 +14,15 @@ const std::vector<ExitCodeInfo> kExitCodes = {
     {ExitCode::kUsage, "usage", "unknown option, voltage out of range, nothing to do"},
     {ExitCode::kNoProgrammer, "no-programmer", "no programmer found, or it cannot be opened"},
     {ExitCode::kChip, "chip", "wrong chip ID, unknown size code or invalid system area"},
-    {ExitCode::kImageSize, "image-size", "the image's size differs from the chip's OTP size"},
+    {ExitCode::kImageSize, "image-size",
+     "the image's size is not the chip's OTP size, or no part's"},
     {ExitCode::kNotBlank, "not-blank", "the blank check found programmed cells"},
     {ExitCode::kWriteFailed, "write-failed", "writing failed; the part may be partly written"},
     {ExitCode::kVerifyMismatch, "verify-mismatch", "the OTP does not match the image"},
-    {ExitCode::kFileError, "file-error", "the image file cannot be opened"},
+    {ExitCode::kFileError, "file-error", "the image file is missing, a folder, or cannot be read"},
     {ExitCode::kLibraryMissing, "library-missing",
      "library not loadable, or --emulate given a real one"},
+    {ExitCode::kNotAnImage, "not-an-image", "the file is not a QS71 image; nothing was sent"},
 };
 
 using PhaseSet = unsigned;

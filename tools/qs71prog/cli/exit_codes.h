@@ -22,6 +22,7 @@ enum class ExitCode : int {
   kVerifyMismatch = 8,
   kFileError = 9,
   kLibraryMissing = 10,
+  kNotAnImage = 11,  // refused before the programmer is touched; --force takes it
 };
 
 struct ExitCodeInfo {

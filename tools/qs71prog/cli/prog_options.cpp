@@ -14,6 +14,7 @@ struct Given {
   bool noBlankCheck = false;
   bool noVerify = false;
   bool clearMarker = false;
+  bool force = false;
   std::optional<std::string> write;
   std::optional<std::string> verify;
   std::optional<double> vdd;
@@ -112,6 +113,7 @@ const OptionRule kOptions[] = {
     {"--no-blank-check", Value::kNone, Flag<&Given::noBlankCheck>},
     {"--no-verify", Value::kNone, Flag<&Given::noVerify>},
     {"--clear-marker", Value::kNone, Flag<&Given::clearMarker>},
+    {"--force", Value::kNone, Flag<&Given::force>},
     {"--vdd", Value::kRequired, AnyVdd},
     {"--blank-check-vdd", Value::kRequired, SetVolts<Voltage::kBlankCheckVdd>},
     {"--write-vdd", Value::kRequired, SetVolts<Voltage::kWriteVdd>},
@@ -202,6 +204,8 @@ const Conflict kConflicts[] = {
     {[](const Given& g) { return (g.noVerify || g.noBlankCheck) && !g.write; },
      "--no-verify and --no-blank-check only change what --write does"},
     {[](const Given& g) { return g.clearMarker && !g.write; }, "--clear-marker needs --write"},
+    {[](const Given& g) { return g.force && !g.write && !g.verify; },
+     "--force only changes which files --write and --verify take"},
     {[](const Given& g) { return !g.transcript.empty() && !g.emulate; },
      "--transcript records the emulated programmer's reports and needs --emulate"},
     {[](const Given& g) { return !g.blankCheck && !g.write && !g.verify && !g.identify; },
@@ -232,6 +236,7 @@ bool Resolve(const Given& given, Options& options, std::string& error) {
       given.identify && !options.selection.blankCheck && !write && !options.selection.verify;
   options.image = write ? *given.write : given.verify.value_or("");
   options.clearMarker = given.clearMarker;
+  options.force = given.force;
   options.library = given.library;
   options.emulate = given.emulate;
   options.otpFile = given.otpFile;

@@ -15,6 +15,7 @@ struct Options {
   Selection selection;
   bool identifyOnly = false;
   bool clearMarker = false;
+  bool force = false;  // --force: the image need only have a part's size
   std::string image;
   std::array<double, 4> volts{};  // indexed by Voltage
   std::string library;            // --library PATH, empty for the default

@@ -72,6 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"--verify", "a.bin", "--no-verify"}, "contradicts"},
         UsageCase{{"--blank-check", "--no-verify"}, "only change what --write does"},
         UsageCase{{"--verify", "a.bin", "--clear-marker"}, "--clear-marker needs --write"},
+        UsageCase{{"--blank-check", "--force"}, "--force only changes"},
         UsageCase{{"--blank-check", "--transcript", "t.txt"}, "needs --emulate"},
         UsageCase{{"--blank-check", "--vdd", "five"}, "needs a voltage in volts, not \"five\""},
         UsageCase{{"--blank-check", "--vdd", "nan"}, "needs a voltage"},

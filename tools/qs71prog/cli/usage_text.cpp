@@ -29,6 +29,9 @@ const char kOptionsText[] =
     "  --no-verify            with --write: no verify\n"
     "  --clear-marker         with --write: program the marker byte (31 bytes before\n"
     "                         the image's end) as 0x00; the file is not changed\n"
+    "  --force                take IMAGE as it is, for raw experiments: it need only\n"
+    "                         have a part's size. Without it a file that is not a\n"
+    "                         QS71 image is refused before the programmer is touched\n"
     "\n"
     "Voltages in volts (a trailing V is allowed):\n"
     "  --vdd V                supply voltage for every operation\n";

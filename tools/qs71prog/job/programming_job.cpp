@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "display/display.h"
+#include "job/preflight.h"
 #include "job/reporter.h"
 #include "platform/writer_library.h"
 
@@ -193,6 +194,10 @@ std::string AccessHint(const std::vector<ProgrammerNode>& programmers) {
 }
 
 ExitCode RunProgrammingJob(const Options& options, Console& console) {
+  const Preflight preflight = PreflightImage(options);
+  if (preflight.exit != ExitCode::kOk) {
+    return NotCalled(options, console, preflight.problem, preflight.exit);
+  }
   std::string problem;
   WriterLibrary library;
   if (!PrepareEmulation(options, problem) || !LoadFor(options, library, problem)) {
@@ -204,6 +209,7 @@ ExitCode RunProgrammingJob(const Options& options, Console& console) {
   Reporter reporter(*display, cells, options.selection);
   reporter.Begin(job);
   if (library.IsEmulated()) reporter.Note(EmulationNote());
+  if (!preflight.note.empty()) reporter.Note(preflight.note);
   JobOutcome outcome;
   outcome.called = true;
   outcome.result = CallWriter(library, options, cells, reporter);

@@ -1,0 +1,103 @@
+#include "job/preflight.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "chip_identity.h"
+#include "image_check.h"
+
+namespace qs71prog {
+
+namespace {
+
+Preflight Refuse(ExitCode exit, const std::string& problem) { return {exit, problem, ""}; }
+
+// "262144, 524288, 1048576 or 2097152"
+std::string PartSizes() {
+  std::string text;
+  const auto parts = qs71::OtpParts();
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) text += i + 1 == parts.size() ? " or " : ", ";
+    text += std::to_string(parts[i].size);
+  }
+  return text;
+}
+
+// A missing file and a folder keep the file-error status that the library's own "cannot
+// open" has always had: scripts that branch on it see no change, only the earlier moment.
+Preflight CheckFileKind(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (status.type() == std::filesystem::file_type::not_found) {
+    return Refuse(ExitCode::kFileError, "cannot open the image " + path + ": no such file");
+  }
+  if (error) {
+    return Refuse(ExitCode::kFileError, "cannot open the image " + path + ": " + error.message());
+  }
+  if (status.type() == std::filesystem::file_type::directory) {
+    return Refuse(ExitCode::kFileError, path + " is a folder, not an image file");
+  }
+  if (status.type() != std::filesystem::file_type::regular) {
+    return Refuse(ExitCode::kFileError, path + " is not a regular file");
+  }
+  return {};
+}
+
+Preflight CheckSize(const std::string& name, uint64_t size) {
+  if (qs71::IsOtpSize(static_cast<int64_t>(size))) return {};
+  return Refuse(ExitCode::kImageSize,
+                name + " is " + std::to_string(size) + " bytes; a QS71 part holds " + PartSizes());
+}
+
+// The size is known to be a part's, so the whole file fits in memory.
+Preflight ReadWhole(const std::string& path, uint64_t size, std::vector<uint8_t>& bytes) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    return Refuse(ExitCode::kFileError,
+                  "cannot read the image " + path + ": " + std::strerror(errno));
+  }
+  bytes.assign(static_cast<size_t>(size) + 1, 0xFF);
+  const size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+  if (got != size) {
+    return Refuse(ExitCode::kFileError, "the image " + path + " changed while it was read");
+  }
+  bytes.resize(got);
+  return {};
+}
+
+}  // namespace
+
+Preflight JudgeImage(const std::string& name, const std::vector<uint8_t>& bytes, bool force) {
+  Preflight result = CheckSize(name, bytes.size());
+  if (result.exit != ExitCode::kOk) return result;
+  const ImageVerdict verdict = CheckImage(bytes);
+  if (verdict.Ok()) return result;
+  const std::string why = name + " is not a QS71 image: " + ImageRefusal(verdict);
+  if (force) {
+    result.note = "--force: " + why + "; taken as it is";
+    return result;
+  }
+  return Refuse(ExitCode::kNotAnImage, why + "; --force takes it as it is");
+}
+
+Preflight PreflightImage(const Options& options) {
+  const std::string& path = options.image;
+  if (path.empty()) return {};
+  Preflight result = CheckFileKind(path);
+  if (result.exit != ExitCode::kOk) return result;
+  std::error_code error;
+  const uint64_t size = std::filesystem::file_size(path, error);
+  if (error) {
+    return Refuse(ExitCode::kFileError, "cannot read the image " + path + ": " + error.message());
+  }
+  if ((result = CheckSize(path, size)).exit != ExitCode::kOk) return result;
+  std::vector<uint8_t> bytes;
+  if ((result = ReadWhole(path, size, bytes)).exit != ExitCode::kOk) return result;
+  return JudgeImage(path, bytes, options.force);
+}
+
+}  // namespace qs71prog

@@ -1,0 +1,29 @@
+#pragma once
+// The look at the image before anything reaches the programmer. An OTP part takes one write:
+// a file that is not an image scraps it, and a missing or mis-sized file found only after the
+// blank check costs a minute on the larger parts. So the file is read and judged first, by
+// the image format's own checks, and a refusal leaves the programmer untouched.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/exit_codes.h"
+#include "cli/prog_options.h"
+
+namespace qs71prog {
+
+struct Preflight {
+  ExitCode exit = ExitCode::kOk;  // kOk: the library may have the image
+  std::string problem;            // why not, for the summary line
+  std::string note;               // what --force let through, for the operator to see
+};
+
+// The image of a run that names one: a regular file that can be read, of a part's size, and a
+// QS71 image unless options.force takes it as it is. A run without an image passes.
+Preflight PreflightImage(const Options& options);
+
+// The size and content checks on bytes already read; name is the file's name for the texts.
+Preflight JudgeImage(const std::string& name, const std::vector<uint8_t>& bytes, bool force);
+
+}  // namespace qs71prog
