@@ -21,6 +21,8 @@ const std::vector<ExitCodeInfo> kExitCodes = {
     {ExitCode::kFileError, "file-error", "the image file cannot be opened"},
     {ExitCode::kLibraryMissing, "library-missing",
      "library not loadable, or --emulate given a real one"},
+    {ExitCode::kInterrupted, "interrupted", "Ctrl-C: stopped after the step under way"},
+    {ExitCode::kAborted, "aborted", "a second Ctrl-C: stopped at once, even mid-write"},
 };
 
 using PhaseSet = unsigned;

@@ -22,6 +22,10 @@ enum class ExitCode : int {
   kVerifyMismatch = 8,
   kFileError = 9,
   kLibraryMissing = 10,
+  // Ctrl-C: the library's call cannot be cancelled, so the first one lets the step under way
+  // finish and the job stops there; a second one ends the process at once.
+  kInterrupted = 12,
+  kAborted = 13,
 };
 
 struct ExitCodeInfo {
