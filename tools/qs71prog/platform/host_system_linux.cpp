@@ -28,6 +28,7 @@ struct InterruptWatch {
   std::atomic<int> count{0};
   std::atomic<bool> stopping{false};
   sigset_t signals;
+  int wake = 0;  // the watched signal that the job sends the watcher when it ends
   sigset_t previousMask;
   std::thread thread;
 };
@@ -35,6 +36,12 @@ struct InterruptWatch {
 InterruptWatch& Watch() {
   static InterruptWatch watch;
   return watch;
+}
+
+// A signal the shell set to be ignored (nohup, a background job of a script) stays ignored.
+bool Ignored(int number) {
+  struct sigaction action {};
+  return sigaction(number, nullptr, &action) == 0 && action.sa_handler == SIG_IGN;
 }
 
 void TakeSignals(InterruptWatch& watch) {
@@ -154,8 +161,13 @@ void StartCountingInterrupts() {
   InterruptWatch& watch = Watch();
   if (watch.thread.joinable()) return;
   sigemptyset(&watch.signals);
-  sigaddset(&watch.signals, SIGINT);
-  sigaddset(&watch.signals, SIGTERM);
+  watch.wake = 0;
+  for (const int taken : {SIGINT, SIGTERM}) {
+    if (Ignored(taken)) continue;
+    sigaddset(&watch.signals, taken);
+    if (watch.wake == 0) watch.wake = taken;
+  }
+  if (watch.wake == 0) return;
   pthread_sigmask(SIG_BLOCK, &watch.signals, &watch.previousMask);
   watch.stopping = false;
   watch.count = 0;
@@ -168,7 +180,7 @@ void StopCountingInterrupts() {
   InterruptWatch& watch = Watch();
   if (!watch.thread.joinable()) return;
   watch.stopping = true;
-  pthread_kill(watch.thread.native_handle(), SIGTERM);
+  pthread_kill(watch.thread.native_handle(), watch.wake);
   watch.thread.join();
   pthread_sigmask(SIG_SETMASK, &watch.previousMask, nullptr);
 }
