@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
@@ -136,8 +137,8 @@ struct WordsCase {
   std::vector<std::string> arguments;
   bool programFirst;  // write the image onto CHIP before the run
   int exit;
-  std::string words;         // qs71prog's line on standard error, "IMAGE" for the image
-  std::string libraryLine;   // the library's own line, exactly as it prints it
+  std::string words;        // qs71prog's line on standard error, "IMAGE" for the image
+  std::string libraryLine;  // the library's own line, exactly as it prints it
 };
 
 class ProgPlainWords : public ProgSafety, public testing::WithParamInterface<WordsCase> {};
@@ -241,9 +242,9 @@ std::string MapSha256(const std::filesystem::path& map) {
 TEST_F(ProgSafety, TheImagesSha256IsTheOneTheMapAndTheDumpGive) {
   const std::filesystem::path mapped = dir / "mapped.bin";
   const std::filesystem::path map = dir / "mapped.map";
-  const std::string compile = "cd '" + (dir / "project").string() + "' && '" QS71GEN_PATH
-                              "' --map '" + map.string() + "' demo.qs '" + mapped.string() +
-                              "' >/dev/null";
+  const std::string compile = "cd '" + (dir / "project").string() +
+                              "' && '" QS71GEN_PATH "' --map '" + map.string() + "' demo.qs '" +
+                              mapped.string() + "' >/dev/null";
   ASSERT_EQ(std::system(compile.c_str()), 0);
   const std::string sha256 = MapSha256(map);
   ASSERT_EQ(sha256.size(), 64u) << ReadFileText(map);
@@ -418,15 +419,15 @@ enum class WriteSeen { kNone, kCutShort, kWhole };
 struct InterruptCase {
   const char* name;
   std::vector<std::string> arguments;
-  const char* pace;      // microseconds per request: slow enough to be caught in the stage
-  const char* stage;     // the signal goes once this stage's transfer is under way
+  const char* pace;          // microseconds per request: slow enough to be caught in the stage
+  const char* stage;         // the signal goes once this stage's transfer is under way
   std::vector<int> signals;  // each after qs71prog has answered the one before
   int exit;
   std::string announcement;  // what qs71prog says at the first signal
   std::string resultPart;    // part of the closing line
   std::string completeLine;  // the library's line that must come, or must not with kCutShort
   WriteSeen write;
-  const char* notRun;        // a stage that must never begin
+  const char* notRun;  // a stage that must never begin
 };
 
 class ProgInterrupt : public ProgSafety, public testing::WithParamInterface<InterruptCase> {};
@@ -470,29 +471,57 @@ TEST_P(ProgInterrupt, StopsWhereItSaysItWill) {
   }
 }
 
-const std::vector<std::string> kWriteOnly = {"--emulate=CHIP", "--transcript", "WIRE",
-                                             "--write",        "IMAGE",        "--no-blank-check",
-                                             "--json"};
-const std::vector<std::string> kFullWrite = {"--emulate", "--transcript", "WIRE", "--write",
-                                             "IMAGE",     "--json"};
+const std::vector<std::string> kWriteOnly = {
+    "--emulate=CHIP", "--transcript", "WIRE", "--write", "IMAGE", "--no-blank-check", "--json"};
+const std::vector<std::string> kFullWrite = {"--emulate", "--transcript", "WIRE",
+                                             "--write",   "IMAGE",        "--json"};
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ProgInterrupt,
-    testing::Values(
-        InterruptCase{"CtrlCDuringTheWriteLetsItFinish", kWriteOnly, "200", "write", {SIGINT}, 12,
-                      "the write will finish", "interrupted after the write; not run: verify",
-                      "Write OTP complete.", WriteSeen::kWhole, "verify"},
-        InterruptCase{"ASecondCtrlCDuringTheWriteStopsAtOnce", kWriteOnly, "1000", "write",
-                      {SIGINT, SIGINT}, 13, "the write will finish",
-                      "aborted during the write: the part is partly written",
-                      "Write OTP complete.", WriteSeen::kCutShort, "verify"},
-        InterruptCase{"CtrlCDuringTheBlankCheckStopsAfterIt", kFullWrite, "200", "blank-check",
-                      {SIGINT}, 12, "stops after the blank check",
-                      "interrupted after the blank check; not run: write, verify",
-                      "OTP blank check complete.", WriteSeen::kNone, "write"},
-        InterruptCase{"SigtermIsTakenLikeCtrlC", kFullWrite, "200", "blank-check", {SIGTERM}, 12,
-                      "stops after the blank check", "interrupted after the blank check",
-                      "OTP blank check complete.", WriteSeen::kNone, "write"}),
+    testing::Values(InterruptCase{"CtrlCDuringTheWriteLetsItFinish",
+                                  kWriteOnly,
+                                  "200",
+                                  "write",
+                                  {SIGINT},
+                                  12,
+                                  "the write will finish",
+                                  "interrupted after the write; not run: verify",
+                                  "Write OTP complete.",
+                                  WriteSeen::kWhole,
+                                  "verify"},
+                    InterruptCase{"ASecondCtrlCDuringTheWriteStopsAtOnce",
+                                  kWriteOnly,
+                                  "1000",
+                                  "write",
+                                  {SIGINT, SIGINT},
+                                  13,
+                                  "the write will finish",
+                                  "aborted during the write: the part is partly written",
+                                  "Write OTP complete.",
+                                  WriteSeen::kCutShort,
+                                  "verify"},
+                    InterruptCase{"CtrlCDuringTheBlankCheckStopsAfterIt",
+                                  kFullWrite,
+                                  "200",
+                                  "blank-check",
+                                  {SIGINT},
+                                  12,
+                                  "stops after the blank check",
+                                  "interrupted after the blank check; not run: write, verify",
+                                  "OTP blank check complete.",
+                                  WriteSeen::kNone,
+                                  "write"},
+                    InterruptCase{"SigtermIsTakenLikeCtrlC",
+                                  kFullWrite,
+                                  "200",
+                                  "blank-check",
+                                  {SIGTERM},
+                                  12,
+                                  "stops after the blank check",
+                                  "interrupted after the blank check",
+                                  "OTP blank check complete.",
+                                  WriteSeen::kNone,
+                                  "write"}),
     [](const testing::TestParamInfo<InterruptCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

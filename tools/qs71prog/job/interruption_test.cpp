@@ -8,8 +8,10 @@ namespace {
 TEST(InterruptWatcher, AnnouncesTheFirstOnceAndAbortsOnTheSecond) {
   InterruptWatcher watcher;
   const std::pair<int, InterruptAction> readings[] = {
-      {0, InterruptAction::kNone},     {1, InterruptAction::kAnnounce},
-      {1, InterruptAction::kNone},     {2, InterruptAction::kAbort},
+      {0, InterruptAction::kNone},
+      {1, InterruptAction::kAnnounce},
+      {1, InterruptAction::kNone},
+      {2, InterruptAction::kAbort},
   };
   for (const auto& [count, action] : readings) EXPECT_EQ(watcher.Check(count), action) << count;
   InterruptWatcher quick;  // both came between two readings

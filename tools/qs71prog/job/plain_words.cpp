@@ -95,9 +95,9 @@ std::string ExpectedIds() {
 std::string ChipIdWords(const std::string& line) {
   unsigned id[4] = {};
   const size_t open = line.rfind('(');
-  const bool read = open != std::string::npos &&
-                    std::sscanf(line.c_str() + open, "(0x%x,0x%x,0x%x,0x%x)", &id[0], &id[1],
-                                &id[2], &id[3]) == 4;
+  const bool read =
+      open != std::string::npos && std::sscanf(line.c_str() + open, "(0x%x,0x%x,0x%x,0x%x)", &id[0],
+                                               &id[1], &id[2], &id[3]) == 4;
   char text[300];
   if (read) {
     std::snprintf(text, sizeof text, "the chip's ID reads %02X %02X %02X %02X, expected %s",

@@ -17,9 +17,9 @@ struct FailureFacts {
   Phase phase = Phase::kConnect;
   int32_t result = 0;
   int32_t otpSize = 0;
-  int32_t progress = 0;     // the progress cell as the call left it
-  std::string image;        // as given on the command line
-  std::string rejectedId;   // the library's line that rejected the chip's ID, if any
+  int32_t progress = 0;    // the progress cell as the call left it
+  std::string image;       // as given on the command line
+  std::string rejectedId;  // the library's line that rejected the chip's ID, if any
 };
 
 // One line on what the failing step found; empty where the summary already says it all.

@@ -84,6 +84,9 @@ DisplayKind ChooseDisplay(const Options& options, const Console& console) {
   return console.OutIsTerminal() ? DisplayKind::kTerminal : DisplayKind::kPlain;
 }
 
+constexpr const char* kEnvironmentProblem =
+    "cannot pass the emulator's settings through the environment";
+
 // The emulated library takes its settings from the environment when it opens the
 // programmer, as any host's would; QS71_EMU_ID, QS71_EMU_FAULTS and QS71_EMU_PACE_US pass
 // through untouched.
@@ -92,8 +95,15 @@ bool PrepareEmulation(const Options& options, std::string& error) {
   const bool ok =
       (options.otpFile.empty() || SetEnvironment("QS71_EMU_OTP_FILE", options.otpFile)) &&
       (options.transcript.empty() || SetEnvironment("QS71_EMU_TRANSCRIPT", options.transcript));
-  if (!ok) error = "cannot pass the emulator's settings through the environment";
+  if (!ok) error = kEnvironmentProblem;
   return ok;
+}
+
+// The emulated programmer's chip must outlive a call when the job makes several.
+bool KeepChipBetweenCalls(const Options& options, const WriterLibrary& library,
+                          ScratchChip& scratch) {
+  const bool severalCalls = PlanSteps(options.selection).size() > 1;
+  return !library.IsEmulated() || !severalCalls || scratch.Keep();
 }
 
 // A dry run must never reach a real part, whatever --library points at.
@@ -301,10 +311,8 @@ ExitCode RunProgrammingJob(const Options& options, Console& console) {
   }
   const std::string emulationNote = library.IsEmulated() ? EmulationNote() : "";
   ScratchChip scratch;
-  const bool severalCalls = PlanSteps(options.selection).size() > 1;
-  if (library.IsEmulated() && severalCalls && !scratch.Keep()) {
-    return NotCalled(options, console, "cannot pass the emulator's settings through the environment",
-                     ExitCode::kLibraryMissing);
+  if (!KeepChipBetweenCalls(options, library, scratch)) {
+    return NotCalled(options, console, kEnvironmentProblem, ExitCode::kLibraryMissing);
   }
   const auto display = MakeDisplay(ChooseDisplay(options, console), console, console.Columns());
   const JobDescription job = Describe(options, library);

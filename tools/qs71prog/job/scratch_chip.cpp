@@ -18,8 +18,8 @@ constexpr const char* kOtpFileVariable = "QS71_EMU_OTP_FILE";
 std::filesystem::path NewScratchPath(std::error_code& error) {
   const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
   std::random_device random;
-  const std::string name = "qs71prog-chip-" + std::to_string(random()) + "-" +
-                           std::to_string(random()) + ".otp";
+  const std::string name =
+      "qs71prog-chip-" + std::to_string(random()) + "-" + std::to_string(random()) + ".otp";
   return folder / name;
 }
 
