@@ -115,8 +115,10 @@ TEST_F(ProgCycle, TranscriptRecordsEveryReport) {
   }
   EXPECT_EQ(requests["74"], 8192);      // the whole part, 32 bytes a report
   EXPECT_EQ(requests["7a"], 2 * 8176);  // blank check and verify of the main area
-  EXPECT_EQ(requests["70"], 1);
-  EXPECT_EQ(requests["71"], 1);
+  // One call per step, each starting and stopping the OTP test: identify, blank check, write
+  // and verify.
+  EXPECT_EQ(requests["70"], 4);
+  EXPECT_EQ(requests["71"], 4);
 }
 
 TEST_F(ProgCycle, WithoutATerminalProgressComesAsPlainLines) {

@@ -23,6 +23,8 @@ const std::vector<ExitCodeInfo> kExitCodes = {
     {ExitCode::kLibraryMissing, "library-missing",
      "library not loadable, or --emulate given a real one"},
     {ExitCode::kNotAnImage, "not-an-image", "the file is not a QS71 image; nothing was sent"},
+    {ExitCode::kInterrupted, "interrupted", "Ctrl-C: stopped after the step under way"},
+    {ExitCode::kAborted, "aborted", "a second Ctrl-C: stopped at once, even mid-write"},
 };
 
 using PhaseSet = unsigned;

@@ -23,6 +23,10 @@ enum class ExitCode : int {
   kFileError = 9,
   kLibraryMissing = 10,
   kNotAnImage = 11,  // refused before the programmer is touched; --force takes it
+  // Ctrl-C: the library's call cannot be cancelled, so the first one lets the step under way
+  // finish and the job stops there; a second one ends the process at once.
+  kInterrupted = 12,
+  kAborted = 13,
 };
 
 struct ExitCodeInfo {

@@ -55,6 +55,11 @@ const char kProgrammerText[] =
     "On a terminal a bar shows the stage, percentage and time left; otherwise one\n"
     "line per 5 percent. The library's messages are shown as whole lines.\n"
     "\n"
+    "A job with an image identifies the chip first and refuses an image of another\n"
+    "size before the blank check. Each step is a call of the library of its own.\n"
+    "Ctrl-C stops after the step under way, since a write cut short leaves a part\n"
+    "to scrap; a second Ctrl-C stops at once.\n"
+    "\n"
     "Exit codes:\n";
 
 std::string VoltageLines() {

@@ -60,6 +60,10 @@ std::string RenderDoneLine(const ProgressPoint& point, int columns) {
   return Compose(point, columns, "  in " + FormatDuration(point.elapsed));
 }
 
+std::string RenderFailedLine(const ProgressPoint& point, int columns) {
+  return Compose(point, columns, "  failed");
+}
+
 std::string RenderPlainLine(const ProgressPoint& point) {
   char text[96];
   std::snprintf(text, sizeof text, "%s %3d%%  address 0x%06X of 0x%06X", StageTitle(point.stage),

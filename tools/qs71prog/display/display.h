@@ -41,6 +41,10 @@ std::string RenderBar(const ProgressPoint& point, int columns);
 //   "write        [####################] 100%  in 0:03"
 std::string RenderDoneLine(const ProgressPoint& point, int columns);
 
+// The line that replaces the bar when a stage failed, where it stopped:
+//   "verify       [###################.]  99%  failed"
+std::string RenderFailedLine(const ProgressPoint& point, int columns);
+
 // One line for a log, without a terminal:
 //   "write  50%  address 0x01FFFF of 0x03FFFF"
 std::string RenderPlainLine(const ProgressPoint& point);

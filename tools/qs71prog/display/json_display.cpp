@@ -47,6 +47,7 @@ void JsonDisplay::Begin(const JobDescription& job) {
       .BeginArray("operations");
   for (const std::string& name : OperationNames(job.selection)) event.String({}, name);
   event.EndArray().String("image", job.image);
+  if (!job.sha256.empty()) event.String("sha256", job.sha256);
   AddVolts(event, job);
   Send(sink, event);
 }
@@ -59,6 +60,12 @@ void JsonDisplay::Progress(const ProgressEvent& event) {
   }
   if (event.kind == ProgressEventKind::kDone) {
     Send(sink, StageEvent(point, "done").Number("seconds", point.elapsed));
+    return;
+  }
+  if (event.kind == ProgressEventKind::kFailed) {
+    JsonWriter failed = StageEvent(point, "failed");
+    failed.Int("progress", point.position).Int("percent", point.percent);
+    Send(sink, failed.Number("seconds", point.elapsed));
     return;
   }
   const bool last = point.position == point.size - 1;
@@ -94,6 +101,7 @@ void JsonDisplay::Finish(const JobDescription& job, const JobOutcome& outcome) {
       .String("status", exit.name)
       .Int("otp_size", outcome.otpSize)
       .Number("seconds", outcome.seconds);
+  if (!job.sha256.empty()) event.String("sha256", job.sha256);
   std::string message = SummaryLine(job, outcome);
   message.pop_back();
   Send(sink, event.String("message", message));

@@ -20,6 +20,9 @@ void PlainDisplay::Progress(const ProgressEvent& event) {
     case ProgressEventKind::kDone:
       sink.Out(RenderPlainLine(point) + "  done in " + FormatDuration(point.elapsed) + "\n");
       break;
+    case ProgressEventKind::kFailed:
+      sink.Out(RenderPlainLine(point) + "  failed\n");
+      break;
   }
 }
 

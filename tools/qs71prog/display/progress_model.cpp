@@ -40,6 +40,19 @@ std::vector<ProgressEvent> ProgressModel::Complete(int stage, int32_t size, doub
   return events;
 }
 
+std::vector<ProgressEvent> ProgressModel::Fail(int stage, int32_t position, int32_t size,
+                                               double now) {
+  std::vector<ProgressEvent> events = Observe(stage, position, size, now);
+  if (!ValidStage(stage) || size <= 0 || tracks[stage].done) return events;
+  tracks[stage].done = true;
+  // The failure's line says where the stage stopped; a last advance there would only repeat it.
+  const bool advancedHere = !events.empty() && events.back().kind == ProgressEventKind::kAdvanced &&
+                            events.back().point.stage == stage;
+  if (advancedHere) events.pop_back();
+  events.push_back({ProgressEventKind::kFailed, Point(stage, size, now)});
+  return events;
+}
+
 void ProgressModel::Begin(int stage, int32_t position, int32_t size, double now,
                           std::vector<ProgressEvent>& events) {
   Track& track = tracks[stage];

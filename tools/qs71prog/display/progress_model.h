@@ -18,7 +18,7 @@ struct ProgressPoint {
   double remaining = -1.0;  // estimated seconds left, negative while unknown
 };
 
-enum class ProgressEventKind { kBegan, kAdvanced, kDone };
+enum class ProgressEventKind { kBegan, kAdvanced, kDone, kFailed };
 
 struct ProgressEvent {
   ProgressEventKind kind;
@@ -40,6 +40,9 @@ class ProgressModel {
   std::vector<ProgressEvent> Observe(int stage, int32_t position, int32_t size, double now);
   // The stage finished successfully: its last address counts as reached.
   std::vector<ProgressEvent> Complete(int stage, int32_t size, double now);
+  // The stage failed with the progress cell at `position`: the last word on it, so that a
+  // display never leaves an earlier stage's percentage standing as if the job were there.
+  std::vector<ProgressEvent> Fail(int stage, int32_t position, int32_t size, double now);
 
  private:
   struct Track {

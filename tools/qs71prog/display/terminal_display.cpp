@@ -16,12 +16,15 @@ void TerminalDisplay::Progress(const ProgressEvent& event) {
       if (point.stage == barStage) Draw(RenderBar(point, columns));
       break;
     case ProgressEventKind::kDone:
+    case ProgressEventKind::kFailed:
       // A stage may be reported done after the next one began: its line goes above the bar.
       if (point.stage == barStage) {
         barStage = 0;
         bar.clear();
       }
-      PrintAbove(RenderDoneLine(point, columns), false);
+      PrintAbove(event.kind == ProgressEventKind::kDone ? RenderDoneLine(point, columns)
+                                                        : RenderFailedLine(point, columns),
+                 false);
       break;
   }
 }

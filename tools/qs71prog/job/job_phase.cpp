@@ -1,5 +1,7 @@
 #include "job/job_phase.h"
 
+#include "job/plain_words.h"
+
 namespace qs71prog {
 
 namespace {
@@ -91,6 +93,7 @@ Phase Selection::LastPhase() const {
 }
 
 int PhaseEvidence::NoteLine(const std::string& line) {
+  if (IsChipIdComplaint(line)) rejectedId = line;
   for (const CompletionLine& entry : kCompletionLines) {
     if (!line.starts_with(entry.prefix)) continue;
     if (entry.stage == kIdentification) {

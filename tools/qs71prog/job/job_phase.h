@@ -50,9 +50,12 @@ class PhaseEvidence {
   // The step that failed. otpTestStarted is false when the library never wrote the OTP size
   // cell, which it skips only when the OTP test could not be started.
   Phase FailingPhase(const Selection& selection, bool otpTestStarted) const;
+  // The library's line that rejected the chip's ID, empty when none came.
+  const std::string& RejectedId() const { return rejectedId; }
 
  private:
   bool identified = false;
+  std::string rejectedId;
   int highestStage = 0;
   std::array<bool, kLastStage + 1> completed{};
 };

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "display/display.h"
+#include "job/interruption.h"
 #include "qs71_usb_writer.h"
 
 namespace qs71prog {
@@ -54,10 +55,10 @@ std::string DoneText(const JobDescription& job, const JobOutcome& outcome) {
   }
   char text[200];
   if (steps.empty()) {
-    std::snprintf(text, sizeof text, "qs71prog: done: identified a %d-byte chip in %s\n",
+    std::snprintf(text, sizeof text, "qs71prog: done: identified a %d-byte chip in %s",
                   static_cast<int>(outcome.otpSize), FormatDuration(outcome.seconds).c_str());
   } else {
-    std::snprintf(text, sizeof text, "qs71prog: done: %s on a %d-byte chip in %s\n",
+    std::snprintf(text, sizeof text, "qs71prog: done: %s on a %d-byte chip in %s",
                   steps.c_str(), static_cast<int>(outcome.otpSize),
                   FormatDuration(outcome.seconds).c_str());
   }
@@ -67,6 +68,40 @@ std::string DoneText(const JobDescription& job, const JobOutcome& outcome) {
 std::string ExitText(ExitCode exit) {
   const ExitCodeInfo& info = DescribeExit(exit);
   return "exit " + std::to_string(static_cast<int>(info.code)) + " (" + info.name + ")";
+}
+
+// The selected operations after `phase`, which an interruption kept from running.
+std::string NotRun(const JobDescription& job, Phase phase) {
+  std::string steps;
+  for (int stage = StageOfPhase(phase) + 1; stage <= kLastStage; ++stage) {
+    if (!job.selection.Selected(stage)) continue;
+    steps += (steps.empty() ? "" : ", ") + std::string(StageTitle(stage));
+  }
+  return steps.empty() ? "" : "; not run: " + steps;
+}
+
+std::string InterruptedText(const JobDescription& job, const JobOutcome& outcome) {
+  if (!outcome.called) return "qs71prog: interrupted before the programmer was opened; ";
+  return "qs71prog: interrupted after the " + StepTitle(outcome.phase) +
+         NotRun(job, outcome.phase) + "; ";
+}
+
+std::string AbortedText(const JobOutcome& outcome) {
+  const std::string consequence =
+      outcome.phase == Phase::kWrite ? ": the part is partly written, scrap it" : "";
+  return "qs71prog: aborted during the " + StepTitle(outcome.phase) + consequence + "; ";
+}
+
+std::string Body(const JobDescription& job, const JobOutcome& outcome) {
+  if (outcome.exit == ExitCode::kInterrupted) return InterruptedText(job, outcome);
+  if (outcome.exit == ExitCode::kAborted) return AbortedText(outcome);
+  if (!outcome.called) return "qs71prog: " + outcome.problem + "; ";
+  return "qs71prog: failed in " + std::string(PhaseName(outcome.phase)) + ": " +
+         DescribeLibraryResult(outcome.result) + " (" + std::to_string(outcome.result) + "); ";
+}
+
+std::string Trace(const JobDescription& job) {
+  return job.sha256.empty() ? "" : "; image sha256 " + job.sha256;
 }
 
 }  // namespace
@@ -80,11 +115,8 @@ std::vector<std::string> OperationNames(const Selection& selection) {
 }
 
 std::string SummaryLine(const JobDescription& job, const JobOutcome& outcome) {
-  if (!outcome.called) return "qs71prog: " + outcome.problem + "; " + ExitText(outcome.exit) + "\n";
-  if (outcome.exit == ExitCode::kOk) return DoneText(job, outcome);
-  return "qs71prog: failed in " + std::string(PhaseName(outcome.phase)) + ": " +
-         DescribeLibraryResult(outcome.result) + " (" + std::to_string(outcome.result) + "); " +
-         ExitText(outcome.exit) + "\n";
+  if (outcome.exit == ExitCode::kOk) return DoneText(job, outcome) + Trace(job) + "\n";
+  return Body(job, outcome) + ExitText(outcome.exit) + Trace(job) + "\n";
 }
 
 }  // namespace qs71prog

@@ -14,6 +14,7 @@ namespace qs71prog {
 struct JobDescription {
   Selection selection;
   std::string image;
+  std::string sha256;  // the image's, lower-case hex; empty without an image
   std::string library;
   bool emulated = false;
   std::array<double, 4> volts{};  // indexed by Voltage
@@ -21,9 +22,11 @@ struct JobDescription {
 
 // How it ended.
 struct JobOutcome {
-  bool called = false;  // false when the library could not be loaded
-  int32_t result = 0;   // Qs71UsbWriter's result, when called
-  Phase phase = Phase::kConnect;
+  bool called = false;  // false when no call of the library returned
+  // Qs71UsbWriter's result, when called; for an image that qs71prog found not to fit the
+  // identified chip, the code the library gives the same fault.
+  int32_t result = 0;
+  Phase phase = Phase::kConnect;  // the step that failed, or the last one run
   ExitCode exit = ExitCode::kOk;
   int32_t otpSize = 0;
   double seconds = 0.0;
@@ -33,7 +36,8 @@ struct JobOutcome {
 // "blank-check", "write", "verify" as selected, in the order the library runs them.
 std::vector<std::string> OperationNames(const Selection& selection);
 
-// The closing line for a person: what was done, or what failed, where, and the exit code.
+// The closing line for a person: what was done, or what failed, where, and the exit code,
+// and the image's SHA-256 when there is an image.
 std::string SummaryLine(const JobDescription& job, const JobOutcome& outcome);
 
 }  // namespace qs71prog

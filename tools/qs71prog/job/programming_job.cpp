@@ -10,15 +10,18 @@
 
 #include "display/display.h"
 #include "job/preflight.h"
+#include "job/interruption.h"
+#include "job/job_steps.h"
+#include "job/plain_words.h"
 #include "job/reporter.h"
+#include "job/scratch_chip.h"
 #include "platform/writer_library.h"
+#include "qs71_usb_writer.h"
+#include "sha256.h"
 
 namespace qs71prog {
 
 namespace {
-
-// The name of the udev rule that packaging/udev/ installs.
-constexpr const char* kUdevRuleName = "70-qs71-programmer.rules";
 
 // The second thread of a run: reads the library's stage and progress cells at a fixed
 // interval while the call runs on the main thread.
@@ -82,6 +85,9 @@ DisplayKind ChooseDisplay(const Options& options, const Console& console) {
   return console.OutIsTerminal() ? DisplayKind::kTerminal : DisplayKind::kPlain;
 }
 
+constexpr const char* kEnvironmentProblem =
+    "cannot pass the emulator's settings through the environment";
+
 // The emulated library takes its settings from the environment when it opens the
 // programmer, as any host's would; QS71_EMU_ID, QS71_EMU_FAULTS and QS71_EMU_PACE_US pass
 // through untouched.
@@ -90,8 +96,15 @@ bool PrepareEmulation(const Options& options, std::string& error) {
   const bool ok =
       (options.otpFile.empty() || SetEnvironment("QS71_EMU_OTP_FILE", options.otpFile)) &&
       (options.transcript.empty() || SetEnvironment("QS71_EMU_TRANSCRIPT", options.transcript));
-  if (!ok) error = "cannot pass the emulator's settings through the environment";
+  if (!ok) error = kEnvironmentProblem;
   return ok;
+}
+
+// The emulated programmer's chip must outlive a call when the job makes several.
+bool KeepChipBetweenCalls(const Options& options, const WriterLibrary& library,
+                          ScratchChip& scratch) {
+  const bool severalCalls = PlanSteps(options.selection).size() > 1;
+  return !library.IsEmulated() || !severalCalls || scratch.Keep();
 }
 
 // A dry run must never reach a real part, whatever --library points at.
@@ -109,6 +122,7 @@ JobDescription Describe(const Options& options, const WriterLibrary& library) {
   JobDescription job;
   job.selection = options.selection;
   job.image = options.image;
+  if (!options.image.empty()) job.sha256 = FileSha256(options.image.c_str());
   job.library = library.Path();
   job.emulated = library.IsEmulated();
   job.volts = options.volts;
@@ -130,8 +144,48 @@ std::string EmulationNote() {
   return note;
 }
 
-int32_t CallWriter(const WriterLibrary& library, const Options& options, JobCells& cells,
-                   Reporter& reporter) {
+// One job under way: what each of its steps needs, and how the job stands.
+struct JobRun {
+  const Options& options;
+  const WriterLibrary& library;
+  const JobDescription& job;
+  JobCells& cells;
+  Reporter& reporter;
+  ScratchChip& scratch;
+  JobOutcome outcome;
+};
+
+// A second Ctrl-C: the library's call is left where it stands and the process ends. The
+// operating system closes the programmer; a write cut short leaves a part to scrap.
+[[noreturn]] void Abort(JobRun& run, Phase phase) {
+  JobOutcome outcome;
+  outcome.phase = phase;
+  outcome.exit = ExitCode::kAborted;
+  outcome.otpSize = run.outcome.otpSize;
+  outcome.seconds = run.reporter.Seconds();
+  run.reporter.Finish(run.job, outcome);
+  run.scratch.Remove();
+  std::_Exit(static_cast<int>(ExitCode::kAborted));
+}
+
+// Poller thread, after each reading of the cells.
+void HeedInterrupts(JobRun& run, Phase phase, InterruptWatcher& watcher) {
+  switch (watcher.Check(InterruptCount())) {
+    case InterruptAction::kAnnounce:
+      run.reporter.Note(InterruptAnnouncement(phase));
+      break;
+    case InterruptAction::kAbort:
+      Abort(run, phase);
+    case InterruptAction::kNone:
+      break;
+  }
+}
+
+int32_t CallWriter(JobRun& run, const JobStep& step) {
+  Reporter& reporter = run.reporter;
+  run.cells = JobCells();
+  reporter.BeginCall(step.selection);
+  InterruptWatcher interrupts;
   OutputCapture out(kStdoutFd,
                     [&reporter](const std::string& line) { reporter.Line(line, false); });
   OutputCapture err(kStderrFd, [&reporter](const std::string& line) { reporter.Line(line, true); });
@@ -141,13 +195,16 @@ int32_t CallWriter(const WriterLibrary& library, const Options& options, JobCell
           out.Deliver();
           err.Deliver();
         });
+        HeedInterrupts(run, step.phase, interrupts);
       },
       PollInterval());
   out.Start();
   err.Start();
   poller.Start();
-  const Selection& selection = options.selection;
-  const int32_t result = library.Writer()(
+  const Options& options = run.options;
+  const Selection& selection = step.selection;
+  JobCells& cells = run.cells;
+  const int32_t result = run.library.Writer()(
       &cells.stage, &cells.progress, &cells.otpSize, selection.blankCheck,
       options.Volts(Voltage::kBlankCheckVdd), selection.write, options.Volts(Voltage::kWriteVdd),
       options.Volts(Voltage::kWriteVpp), selection.verify, options.Volts(Voltage::kVerifyVdd),
@@ -168,58 +225,112 @@ ExitCode NotCalled(const Options& options, Console& console, const std::string& 
   return exit;
 }
 
-// With no programmer, the one thing qs71prog can add is why: one attached that this user
-// may not open is the missing udev rule.
-void HintAtAccess(const WriterLibrary& library, const JobOutcome& outcome, Reporter& reporter) {
-  if (outcome.exit != ExitCode::kNoProgrammer || library.IsEmulated()) return;
-  const std::string hint = AccessHint(FindProgrammers());
-  if (!hint.empty()) reporter.Note(hint);
+// The failure in the operator's words, after the library's own message. With no programmer,
+// a real one may be attached that this user may not open: the udev rule is missing.
+void SayWhatFailed(JobRun& run) {
+  const JobOutcome& outcome = run.outcome;
+  if (outcome.exit == ExitCode::kNoProgrammer) {
+    const bool real = !run.library.IsEmulated();
+    const auto words = NoProgrammerWords(real ? FindProgrammers() : std::vector<ProgrammerNode>{},
+                                         real ? AccessRuleInstructions() : "");
+    for (const std::string& line : words) run.reporter.Note(line);
+    return;
+  }
+  FailureFacts facts;
+  facts.phase = outcome.phase;
+  facts.result = outcome.result;
+  facts.otpSize = outcome.otpSize;
+  facts.progress = run.cells.progress;
+  facts.image = run.options.image;
+  facts.rejectedId = run.reporter.RejectedId();
+  const std::string found = FoundWords(facts);
+  if (!found.empty()) run.reporter.Note(found);
 }
+
+// After identification: an image that does not fit the chip ends the job before the first
+// operation, with the code and exit status the library's own check would have led to.
+bool ImageFits(JobRun& run) {
+  const Selection& selection = run.options.selection;
+  if (!selection.write && !selection.verify) return true;
+  JobOutcome& outcome = run.outcome;
+  uint64_t imageSize = 0;
+  const int32_t fit = CheckImageSize(run.options.image, outcome.otpSize, imageSize);
+  if (fit == 0) return true;
+  outcome.result = fit;
+  outcome.phase = ImagePhase(selection);
+  outcome.exit = ExitCodeFor(fit, outcome.phase);
+  if (fit == QS71_E_FILE_SIZE) {
+    run.reporter.Note(ImageSizeWords(run.options.image, imageSize, outcome.otpSize));
+  }
+  return false;
+}
+
+// False when the job ends with this step.
+bool RunStep(JobRun& run, const JobStep& step) {
+  JobOutcome& outcome = run.outcome;
+  outcome.result = CallWriter(run, step);
+  outcome.called = true;
+  if (run.cells.otpSize > 0) outcome.otpSize = run.cells.otpSize;
+  outcome.phase = run.reporter.Conclude(outcome.result);
+  outcome.exit = ExitCodeFor(outcome.result, outcome.phase);
+  if (outcome.result != 0) {
+    SayWhatFailed(run);
+    return false;
+  }
+  return step.phase != Phase::kIdentify || ImageFits(run);
+}
+
+// A Ctrl-C during a step is heeded once that step's call has returned: a failure it ended
+// with is reported as such, and a job whose last step is done is simply done.
+void RunSteps(JobRun& run) {
+  for (const JobStep& step : PlanSteps(run.options.selection)) {
+    if (InterruptCount() > 0) {
+      run.outcome.exit = ExitCode::kInterrupted;
+      return;
+    }
+    if (!RunStep(run, step)) return;
+  }
+}
+
+// Ctrl-C is counted rather than fatal for as long as a job runs.
+class InterruptCounting {
+ public:
+  InterruptCounting() { StartCountingInterrupts(); }
+  ~InterruptCounting() { StopCountingInterrupts(); }
+  InterruptCounting(const InterruptCounting&) = delete;
+  InterruptCounting& operator=(const InterruptCounting&) = delete;
+};
 
 }  // namespace
-
-std::string AccessHint(const std::vector<ProgrammerNode>& programmers) {
-  for (const ProgrammerNode& node : programmers) {
-    if (node.accessible) continue;
-    return std::string("the programmer is attached at ") + node.path +
-           " but this user may not open it. Install the udev rule " + kUdevRuleName +
-           " (packaging/udev/ in the sources, lib/udev/rules.d/ after cmake --install):\n"
-           "  sudo cp " +
-           kUdevRuleName +
-           " /etc/udev/rules.d/\n"
-           "  sudo udevadm control --reload-rules && sudo udevadm trigger\n"
-           "then unplug the programmer and plug it in again.";
-  }
-  return "";
-}
 
 ExitCode RunProgrammingJob(const Options& options, Console& console) {
   const Preflight preflight = PreflightImage(options);
   if (preflight.exit != ExitCode::kOk) {
     return NotCalled(options, console, preflight.problem, preflight.exit);
   }
+  const InterruptCounting counting;
   std::string problem;
   WriterLibrary library;
   if (!PrepareEmulation(options, problem) || !LoadFor(options, library, problem)) {
     return NotCalled(options, console, problem, ExitCode::kLibraryMissing);
+  }
+  const std::string emulationNote = library.IsEmulated() ? EmulationNote() : "";
+  ScratchChip scratch;
+  if (!KeepChipBetweenCalls(options, library, scratch)) {
+    return NotCalled(options, console, kEnvironmentProblem, ExitCode::kLibraryMissing);
   }
   const auto display = MakeDisplay(ChooseDisplay(options, console), console, console.Columns());
   const JobDescription job = Describe(options, library);
   JobCells cells;
   Reporter reporter(*display, cells, options.selection);
   reporter.Begin(job);
-  if (library.IsEmulated()) reporter.Note(EmulationNote());
+  if (!emulationNote.empty()) reporter.Note(emulationNote);
   if (!preflight.note.empty()) reporter.Note(preflight.note);
-  JobOutcome outcome;
-  outcome.called = true;
-  outcome.result = CallWriter(library, options, cells, reporter);
-  outcome.phase = reporter.Conclude(outcome.result);
-  outcome.exit = ExitCodeFor(outcome.result, outcome.phase);
-  outcome.otpSize = cells.otpSize < 0 ? 0 : cells.otpSize;
-  outcome.seconds = reporter.Seconds();
-  HintAtAccess(library, outcome, reporter);
-  reporter.Finish(job, outcome);
-  return outcome.exit;
+  JobRun run{options, library, job, cells, reporter, scratch, JobOutcome()};
+  RunSteps(run);
+  run.outcome.seconds = reporter.Seconds();
+  reporter.Finish(job, run.outcome);
+  return run.outcome.exit;
 }
 
 }  // namespace qs71prog

@@ -18,6 +18,7 @@ Reporter::Reporter(Display& display, JobCells& cells, const Selection& selection
     : display(display),
       cells(cells),
       selection(selection),
+      callSelection(selection),
       model(selection),
       start(std::chrono::steady_clock::now()) {}
 
@@ -43,6 +44,12 @@ void Reporter::Begin(const JobDescription& job) {
   std::lock_guard<std::mutex> lock(mutex);
   start = std::chrono::steady_clock::now();
   display.Begin(job);
+}
+
+void Reporter::BeginCall(const Selection& call) {
+  std::lock_guard<std::mutex> lock(mutex);
+  callSelection = call;
+  evidence = PhaseEvidence();
 }
 
 void Reporter::Sample(const std::function<void()>& deliverLines) {
@@ -73,18 +80,25 @@ Phase Reporter::Conclude(int32_t result) {
   const Reading reading = Read();
   const bool started = reading.otpSize != JobCells::kUntouched;
   const Phase phase =
-      result == 0 ? selection.LastPhase() : evidence.FailingPhase(selection, started);
+      result == 0 ? callSelection.LastPhase() : evidence.FailingPhase(callSelection, started);
   const double now = Seconds();
   for (int stage = kFirstStage; stage <= kLastStage; ++stage) {
     const bool completed = result == 0 || PhaseOfStage(stage) < phase;
-    if (selection.Selected(stage) && completed) Emit(model.Complete(stage, reading.otpSize, now));
+    if (callSelection.Selected(stage) && completed) {
+      Emit(model.Complete(stage, reading.otpSize, now));
+    }
   }
   // Where the failing transfer stopped, as the progress cell last had it.
   const int failedStage = StageOfPhase(phase);
   if (result != 0 && failedStage != 0 && reading.otpSize > 0) {
-    Emit(model.Observe(failedStage, reading.progress, reading.otpSize, now));
+    Emit(model.Fail(failedStage, reading.progress, reading.otpSize, now));
   }
   return phase;
+}
+
+std::string Reporter::RejectedId() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return evidence.RejectedId();
 }
 
 void Reporter::Finish(const JobDescription& job, const JobOutcome& outcome) {

@@ -25,12 +25,15 @@ struct JobCells {
 
 // The meeting point of the two threads of a run: the poller's readings of the cells and
 // the library's lines from the capture, and the main thread's start and end. One lock keeps
-// the display's calls in order and whole.
+// the display's calls in order and whole. A job makes one call of the library per step; the
+// display follows the whole job, the evidence of where a call failed only that call.
 class Reporter {
  public:
   Reporter(Display& display, JobCells& cells, const Selection& selection);
 
   void Begin(const JobDescription& job);
+  // Main thread, before each call: what this call selects.
+  void BeginCall(const Selection& call);
   // Poller thread: one reading of the cells. `deliverLines` hands over the lines the library
   // printed so far, after the cells are read and before their progress is shown: the library
   // prints a stage's messages before it moves the stage on, so they come out first.
@@ -40,8 +43,10 @@ class Reporter {
   void Line(const std::string& text, bool onStderr);
   void Note(const std::string& text);
   // Main thread, after the call returned: works out the step that failed (or the last one
-  // run) and reports the end of every stage that completed.
+  // run) and reports the end of every stage that completed, or where the failed one stopped.
   Phase Conclude(int32_t result);
+  // The library's line that rejected the chip's ID in the last call, empty when none came.
+  std::string RejectedId();
   void Finish(const JobDescription& job, const JobOutcome& outcome);
   double Seconds() const;
 
@@ -59,6 +64,7 @@ class Reporter {
   Display& display;
   JobCells& cells;
   Selection selection;
+  Selection callSelection;
   ProgressModel model;
   PhaseEvidence evidence;
   std::chrono::steady_clock::time_point start;

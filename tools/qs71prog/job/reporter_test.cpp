@@ -12,10 +12,10 @@ class RecordingDisplay : public Display {
  public:
   void Begin(const JobDescription&) override {}
   void Progress(const ProgressEvent& event) override {
-    const char* kinds[] = {"began", "at", "done"};
+    const char* kinds[] = {"began", "at", "done", "failed"};
     std::string entry =
         std::string(kinds[static_cast<int>(event.kind)]) + StageName(event.point.stage);
-    if (event.kind == ProgressEventKind::kAdvanced)
+    if (event.kind == ProgressEventKind::kAdvanced || event.kind == ProgressEventKind::kFailed)
       entry += ":" + std::to_string(event.point.position);
     record.push_back(entry);
   }
@@ -52,7 +52,30 @@ TEST(Reporter, AFastFailureIsPlacedByTheLinesAndTheCells) {
                                              "donewrite",
                                              "'[ERROR] Data NOT match!'",
                                              "beganverify",
-                                             "atverify:4095"};
+                                             "failedverify:4095"};
+  EXPECT_EQ(display.record, expected);
+}
+
+// A job makes a call per step: each call is placed on its own evidence, and the display
+// follows the job across them.
+TEST(Reporter, EachCallIsConcludedOnItsOwnEvidence) {
+  RecordingDisplay display;
+  JobCells cells;
+  Reporter reporter(display, cells, Selection{true, false, true});
+  reporter.BeginCall(Selection{true, false, false});
+  cells.otpSize = kSize;
+  reporter.Line("OTP ID: 0x6D, 0x61, 0x02, 0x00.", false);
+  reporter.Line("OTP blank check complete.", false);
+  EXPECT_EQ(reporter.Conclude(0), Phase::kBlankCheck);
+  cells = JobCells();
+  reporter.BeginCall(Selection{false, false, true});
+  reporter.Line("[ERROR] Invalid OTP ID! (0x12,0x34,0x02,0x00)", false);
+  cells.otpSize = 0;
+  EXPECT_EQ(reporter.Conclude(-50), Phase::kIdentify);
+  EXPECT_EQ(reporter.RejectedId(), "[ERROR] Invalid OTP ID! (0x12,0x34,0x02,0x00)");
+  const std::vector<std::string> expected = {
+      "'OTP ID: 0x6D, 0x61, 0x02, 0x00.'", "'OTP blank check complete.'", "beganblank-check",
+      "atblank-check:262143", "doneblank-check", "'[ERROR] Invalid OTP ID! (0x12,0x34,0x02,0x00)'"};
   EXPECT_EQ(display.record, expected);
 }
 

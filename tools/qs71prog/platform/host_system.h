@@ -55,4 +55,20 @@ struct ProgrammerNode {
 // device, so there is nothing to look for there.
 std::vector<ProgrammerNode> FindProgrammers();
 
+// How to give this user access to the programmer, as lines to type; empty where every user
+// may open it (Windows).
+std::string AccessRuleInstructions();
+
+// Ctrl-C during a job. From StartCountingInterrupts to StopCountingInterrupts, Ctrl-C (and
+// SIGTERM on Linux) no longer ends the process; each one is counted, and the job decides
+// between and during the library's calls what the count means. No signal may land in the
+// thread that runs the library: a HID read that a signal interrupts fails, and the library
+// would take that for a programmer that stopped answering in the middle of a write. Linux
+// therefore blocks the signals in every thread and takes them in a thread of its own; on
+// Windows the console's handler runs in a thread of its own anyway. Start before any other
+// thread is started, since threads inherit the blocked signals only from their creator.
+void StartCountingInterrupts();
+void StopCountingInterrupts();
+int InterruptCount();
+
 }  // namespace qs71prog

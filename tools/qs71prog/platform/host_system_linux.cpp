@@ -1,10 +1,15 @@
 #include <errno.h>
 #include <hidapi.h>
 #include <limits.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include "platform/host_system.h"
 
@@ -15,6 +20,38 @@ namespace {
 constexpr unsigned short kVendorId = 0x04D8;
 constexpr unsigned short kProductId = 0xFE08;
 constexpr unsigned short kRelease = 0x0101;
+
+// The name of the udev rule that packaging/udev/ installs.
+constexpr const char* kUdevRuleName = "70-qs71-programmer.rules";
+
+struct InterruptWatch {
+  std::atomic<int> count{0};
+  std::atomic<bool> stopping{false};
+  sigset_t signals;
+  int wake = 0;  // the watched signal that the job sends the watcher when it ends
+  sigset_t previousMask;
+  std::thread thread;
+};
+
+InterruptWatch& Watch() {
+  static InterruptWatch watch;
+  return watch;
+}
+
+// A signal the shell set to be ignored (nohup, a background job of a script) stays ignored.
+bool Ignored(int number) {
+  struct sigaction action {};
+  return sigaction(number, nullptr, &action) == 0 && action.sa_handler == SIG_IGN;
+}
+
+void TakeSignals(InterruptWatch& watch) {
+  for (;;) {
+    int taken = 0;
+    if (sigwait(&watch.signals, &taken) != 0) continue;
+    if (watch.stopping) return;
+    ++watch.count;
+  }
+}
 
 }  // namespace
 
@@ -108,5 +145,46 @@ std::vector<ProgrammerNode> FindProgrammers() {
   hid_exit();
   return programmers;
 }
+
+
+std::string AccessRuleInstructions() {
+  return std::string("install the udev rule ") + kUdevRuleName +
+         " (packaging/udev/ in the sources, lib/udev/rules.d/ after cmake --install):\n"
+         "  sudo cp " +
+         kUdevRuleName +
+         " /etc/udev/rules.d/\n"
+         "  sudo udevadm control --reload-rules && sudo udevadm trigger\n"
+         "then unplug the programmer and plug it in again.";
+}
+
+void StartCountingInterrupts() {
+  InterruptWatch& watch = Watch();
+  if (watch.thread.joinable()) return;
+  sigemptyset(&watch.signals);
+  watch.wake = 0;
+  for (const int taken : {SIGINT, SIGTERM}) {
+    if (Ignored(taken)) continue;
+    sigaddset(&watch.signals, taken);
+    if (watch.wake == 0) watch.wake = taken;
+  }
+  if (watch.wake == 0) return;
+  pthread_sigmask(SIG_BLOCK, &watch.signals, &watch.previousMask);
+  watch.stopping = false;
+  watch.count = 0;
+  watch.thread = std::thread(TakeSignals, std::ref(watch));
+}
+
+// The watcher is woken by a signal of its own; one that arrives while it stops is simply
+// not counted any more, since the job is over.
+void StopCountingInterrupts() {
+  InterruptWatch& watch = Watch();
+  if (!watch.thread.joinable()) return;
+  watch.stopping = true;
+  pthread_kill(watch.thread.native_handle(), watch.wake);
+  watch.thread.join();
+  pthread_sigmask(SIG_SETMASK, &watch.previousMask, nullptr);
+}
+
+int InterruptCount() { return Watch().count; }
 
 }  // namespace qs71prog

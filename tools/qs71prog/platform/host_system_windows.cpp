@@ -4,9 +4,24 @@
 #include <stdlib.h>
 #include <windows.h>
 
+#include <atomic>
+
 #include "platform/host_system.h"
 
 namespace qs71prog {
+
+namespace {
+
+std::atomic<int> interrupts{0};
+
+// Runs in a thread that the console starts for the event, never in the library's.
+BOOL WINAPI CountInterrupt(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  ++interrupts;
+  return TRUE;
+}
+
+}  // namespace
 
 bool MakePipe(int fds[2]) { return _pipe(fds, 65536, _O_BINARY | _O_NOINHERIT) == 0; }
 
@@ -76,5 +91,16 @@ std::vector<std::string> InstalledLibraryPaths(const std::string& executableDire
 }
 
 std::vector<ProgrammerNode> FindProgrammers() { return {}; }
+
+std::string AccessRuleInstructions() { return ""; }
+
+void StartCountingInterrupts() {
+  interrupts = 0;
+  SetConsoleCtrlHandler(CountInterrupt, TRUE);
+}
+
+void StopCountingInterrupts() { SetConsoleCtrlHandler(CountInterrupt, FALSE); }
+
+int InterruptCount() { return interrupts; }
 
 }  // namespace qs71prog

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "job/job_phase.h"
+
+namespace qs71prog {
+
+// One call of Qs71UsbWriter: the step it stands for and what it selects.
+struct JobStep {
+  Phase phase;
+  Selection selection;
+};
+
+// The calls a job makes, in order. Every operation is a call of its own, since the library's
+// call cannot be cancelled: between calls is the only place where a job can stop cleanly,
+// with the OTP test stopped and the programmer closed. A job that uses an image identifies
+// the chip first, in a call with nothing selected, so that an image of the wrong size is
+// refused before the blank check. --identify alone is that one call.
+std::vector<JobStep> PlanSteps(const Selection& selection);
+
+// The first step that reads the image: the write when selected, else the verify.
+Phase ImagePhase(const Selection& selection);
+
+// Whether the image fits a chip of otpSize bytes, with the code the library itself gives a
+// misfit: 0, QS71_E_FILE when the size cannot be read, QS71_E_FILE_SIZE when it differs.
+// imageSize receives the size when it could be read.
+int32_t CheckImageSize(const std::string& image, int32_t otpSize, uint64_t& imageSize);
+
+}  // namespace qs71prog

@@ -1,0 +1,144 @@
+#include "job/plain_words.h"
+
+#include <cstdio>
+
+#include "chip_identity.h"
+#include "qs71_usb_writer.h"
+
+namespace qs71prog {
+
+namespace {
+
+// The library's lines that reject an ID, each followed by "(0x6D,0x61,0x10,0x00)".
+constexpr const char* kIdComplaints[] = {"[ERROR] Invalid OTP ID! (",
+                                         "[ERROR] Undefined OTP size! ("};
+
+constexpr int32_t kSystemAreaSize = 512;
+
+enum class Area { kMain, kSystem };
+
+// What a failed blank check or verify found, by the step and the library's code. The verify
+// gives one code for both areas, so there the area the step had reached decides.
+struct FoundText {
+  Phase phase;
+  int32_t result;
+  Area area;
+  bool byAreaReached;
+  const char* text;  // "%s" for the area's address range; a second one for the image
+};
+
+constexpr FoundText kFoundTexts[] = {
+    {Phase::kBlankCheck, QS71_E_NOT_BLANK, Area::kMain, false,
+     "blank check: programmed cells in the main area %s, the part is not blank"},
+    {Phase::kBlankCheck, QS71_E_MISMATCH, Area::kSystem, false,
+     "blank check: the system area %s differs from a blank part's"},
+    {Phase::kBlankCheck, QS71_E_SYSTEM_AREA, Area::kSystem, false,
+     "blank check: the system area %s breaks the chip's own rules"},
+    {Phase::kVerify, QS71_E_MISMATCH, Area::kMain, true,
+     "verify: the main area %s differs from %s"},
+    {Phase::kVerify, QS71_E_MISMATCH, Area::kSystem, true,
+     "verify: the system area %s differs from %s"},
+    {Phase::kVerify, QS71_E_SYSTEM_AREA, Area::kSystem, false,
+     "verify: the system area %s breaks the chip's own rules"},
+};
+
+std::string Range(Area area, int32_t otpSize) {
+  const unsigned systemStart = static_cast<unsigned>(otpSize - kSystemAreaSize);
+  char text[40];
+  if (area == Area::kMain) {
+    std::snprintf(text, sizeof text, "0x000000-0x%06X", systemStart - 1);
+  } else {
+    std::snprintf(text, sizeof text, "0x%06X-0x%06X", systemStart,
+                  static_cast<unsigned>(otpSize - 1));
+  }
+  return text;
+}
+
+// The main area is compared by the programmer as one range; the system area is read back
+// only when that matched, which leaves the progress cell at the part's last address.
+Area AreaReached(const FailureFacts& facts) {
+  return facts.progress == facts.otpSize - 1 ? Area::kSystem : Area::kMain;
+}
+
+std::string Found(const FailureFacts& facts) {
+  if (facts.otpSize <= kSystemAreaSize) return "";
+  const Area reached = AreaReached(facts);
+  for (const FoundText& entry : kFoundTexts) {
+    if (entry.phase != facts.phase || entry.result != facts.result) continue;
+    if (entry.byAreaReached && entry.area != reached) continue;
+    char text[300];
+    std::snprintf(text, sizeof text, entry.text, Range(entry.area, facts.otpSize).c_str(),
+                  facts.image.c_str());
+    return text;
+  }
+  return "";
+}
+
+std::string PartSize(uint32_t size) {
+  return size >= 1048576 ? std::to_string(size / 1048576) + " MiB"
+                         : std::to_string(size / 1024) + " KiB";
+}
+
+std::string ExpectedIds() {
+  std::string text;
+  const auto parts = qs71::OtpParts();
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) text += i + 1 == parts.size() ? " or " : ", ";
+    char id[40];
+    std::snprintf(id, sizeof id, "%02X %02X %02X xx (%s)", qs71::kOtpIdByte0, qs71::kOtpIdByte1,
+                  parts[i].sizeCode, PartSize(parts[i].size).c_str());
+    text += id;
+  }
+  return text;
+}
+
+std::string ChipIdWords(const std::string& line) {
+  unsigned id[4] = {};
+  const size_t open = line.rfind('(');
+  const bool read =
+      open != std::string::npos && std::sscanf(line.c_str() + open, "(0x%x,0x%x,0x%x,0x%x)", &id[0],
+                                               &id[1], &id[2], &id[3]) == 4;
+  char text[300];
+  if (read) {
+    std::snprintf(text, sizeof text, "the chip's ID reads %02X %02X %02X %02X, expected %s",
+                  id[0] & 0xFF, id[1] & 0xFF, id[2] & 0xFF, id[3] & 0xFF, ExpectedIds().c_str());
+  } else {
+    std::snprintf(text, sizeof text, "the chip's ID is not one of %s", ExpectedIds().c_str());
+  }
+  return text;
+}
+
+}  // namespace
+
+bool IsChipIdComplaint(const std::string& line) {
+  for (const char* prefix : kIdComplaints) {
+    if (line.starts_with(prefix)) return true;
+  }
+  return false;
+}
+
+std::string FoundWords(const FailureFacts& facts) {
+  const bool idRejected = facts.result == QS71_E_OTP_ID || facts.result == QS71_E_SIZE_CODE;
+  if (facts.phase == Phase::kIdentify && idRejected) return ChipIdWords(facts.rejectedId);
+  return Found(facts);
+}
+
+std::vector<std::string> NoProgrammerWords(const std::vector<ProgrammerNode>& programmers,
+                                           const std::string& instructions) {
+  for (const ProgrammerNode& node : programmers) {
+    if (node.accessible || instructions.empty()) continue;
+    return {"the programmer is attached at " + node.path + " but this user may not open it; " +
+            instructions};
+  }
+  std::vector<std::string> words = {
+      "no QS71 programmer found (USB 04d8:fe08) \xE2\x80\x94 is it plugged in?"};
+  if (!instructions.empty()) words.push_back("if it is and still not found, " + instructions);
+  return words;
+}
+
+std::string ImageSizeWords(const std::string& image, uint64_t imageSize, int32_t otpSize) {
+  return image + " is " + std::to_string(imageSize) + " bytes, the chip's OTP " +
+         std::to_string(otpSize) + ": nothing was done to the part";
+}
+
+}  // namespace qs71prog

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "job/job_phase.h"
+#include "platform/host_system.h"
+
+namespace qs71prog {
+
+// What qs71prog says in its own voice when a step fails, in the operator's terms. The
+// library's messages stay as they are; these lines come after them, one each.
+
+// What a failed call leaves behind to be put into words.
+struct FailureFacts {
+  Phase phase = Phase::kConnect;
+  int32_t result = 0;
+  int32_t otpSize = 0;
+  int32_t progress = 0;    // the progress cell as the call left it
+  std::string image;       // as given on the command line
+  std::string rejectedId;  // the library's line that rejected the chip's ID, if any
+};
+
+// One line on what the failing step found; empty where the summary already says it all.
+std::string FoundWords(const FailureFacts& facts);
+
+// After "no programmer": a programmer this user may not open is named with what to do about
+// it; otherwise qs71prog asks whether one is plugged in, adding the instructions where the
+// system has any. Empty for the emulated programmer, which has no node to open.
+std::vector<std::string> NoProgrammerWords(const std::vector<ProgrammerNode>& programmers,
+                                           const std::string& instructions);
+
+// Before the blank check: the image does not fit the chip that was identified.
+std::string ImageSizeWords(const std::string& image, uint64_t imageSize, int32_t otpSize);
+
+// Whether a line of the library rejects the chip's ID and carries the four bytes read.
+bool IsChipIdComplaint(const std::string& line);
+
+}  // namespace qs71prog
