@@ -16,8 +16,11 @@
 #include <functional>
 #include <map>
 
+#include "file_contents.h"
 #include "json_events.h"
+#include "output_lines.h"
 #include "prog_run.h"
+#include "test_scratch.h"
 
 extern char** environ;
 
@@ -29,7 +32,7 @@ constexpr size_t kSmallPart = 262144;
 class ProgSafety : public testing::Test {
  protected:
   void SetUp() override {
-    dir = TestDir(testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir = CleanScratchFolder(QS71_TEST_TMPDIR, testing::UnitTest::GetInstance()->current_test_info()->name());
     image = GeneratedImage(dir);
     ASSERT_FALSE(image.empty());
     ASSERT_EQ(ReadFileBytes(image).size(), kSmallPart);
@@ -88,8 +91,8 @@ class ProgImageSize : public ProgSafety, public testing::WithParamInterface<Size
 // A 256 KiB image on a 512 KiB part: the identification is the only call, so no blank check
 // request ever reaches the programmer.
 TEST_P(ProgImageSize, IsRefusedBeforeTheBlankCheck) {
-  const ProgRun run = RunProg(Arguments(GetParam().arguments), {{"QS71_EMU_ID", "6D610400"}});
-  EXPECT_EQ(run.exit, 5) << run.out << run.err;
+  const ProcessResult run = RunProg(Arguments(GetParam().arguments), {{"QS71_EMU_ID", "6D610400"}});
+  EXPECT_EQ(run.exitCode, 5) << run.out << run.err;
   EXPECT_TRUE(HasLine(run.err, "qs71prog: " + image.string() +
                                    " is 262144 bytes, the chip's OTP 524288: nothing was done to "
                                    "the part"))
@@ -115,8 +118,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<SizeCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ProgSafety, IdentifyAloneIsStillOneCall) {
-  const ProgRun run = RunProg(Arguments({"--emulate", "--transcript", "WIRE", "--identify"}));
-  EXPECT_EQ(run.exit, 0) << run.err;
+  const ProcessResult run = RunProg(Arguments({"--emulate", "--transcript", "WIRE", "--identify"}));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(Attachments(transcript), 1);
   EXPECT_NE(run.out.find("qs71prog: done: identified a 262144-byte chip in "), std::string::npos)
       << run.out;
@@ -146,14 +149,14 @@ class ProgPlainWords : public ProgSafety, public testing::WithParamInterface<Wor
 TEST_P(ProgPlainWords, FollowTheLibrarysOwnLine) {
   const WordsCase& c = GetParam();
   if (c.programFirst) {
-    ASSERT_EQ(RunProg(Arguments({"--emulate=CHIP", "--write", "IMAGE"})).exit, 0);
+    ASSERT_EQ(RunProg(Arguments({"--emulate=CHIP", "--write", "IMAGE"})).exitCode, 0);
   }
   Environment environment = c.environment;
   for (auto& [name, value] : environment) {
     if (value == "stuck:FIRST") value = "stuck:" + FirstProgrammedCell(image);
   }
-  const ProgRun run = RunProg(Arguments(c.arguments), environment);
-  EXPECT_EQ(run.exit, c.exit) << run.out << run.err;
+  const ProcessResult run = RunProg(Arguments(c.arguments), environment);
+  EXPECT_EQ(run.exitCode, c.exit) << run.out << run.err;
   std::string words = "qs71prog: " + c.words;
   if (const size_t at = words.find("IMAGE"); at != std::string::npos) {
     words.replace(at, 5, image.string());
@@ -208,9 +211,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The last progress line of a failed verify is the verify's, and says that it failed.
 TEST_F(ProgSafety, AFailedVerifyEndsItsProgressWhereItStopped) {
-  const ProgRun run = RunProg(Arguments({"--emulate", "--write", "IMAGE"}),
+  const ProcessResult run = RunProg(Arguments({"--emulate", "--write", "IMAGE"}),
                               {{"QS71_EMU_FAULTS", "stuck:" + FirstProgrammedCell(image)}});
-  ASSERT_EQ(run.exit, 8) << run.out << run.err;
+  ASSERT_EQ(run.exitCode, 8) << run.out << run.err;
   std::string last;
   for (const std::string& line : Lines(run.out)) {
     for (const char* stage : {"blank check ", "write ", "verify "}) {
@@ -222,8 +225,8 @@ TEST_F(ProgSafety, AFailedVerifyEndsItsProgressWhereItStopped) {
 
 // The production library with no programmer attached: on Linux the udev rule is named too.
 TEST_F(ProgSafety, NoProgrammerNamesTheUdevRule) {
-  const ProgRun run = RunProg({"--library", QS71_PRODUCTION_LIBRARY, "--blank-check"});
-  ASSERT_EQ(run.exit, 3) << run.out << run.err;
+  const ProcessResult run = RunProg({"--library", QS71_PRODUCTION_LIBRARY, "--blank-check"});
+  ASSERT_EQ(run.exitCode, 3) << run.out << run.err;
   EXPECT_TRUE(HasLine(
       run.err, "qs71prog: no QS71 programmer found (USB 04d8:fe08) \xE2\x80\x94 is it plugged in?"))
       << run.err;
@@ -256,8 +259,8 @@ TEST_F(ProgSafety, TheImagesSha256IsTheOneTheMapAndTheDumpGive) {
   EXPECT_TRUE(HasLine(ReadFileText(dumped), "SHA-256 " + sha256));
 #endif
 
-  const ProgRun json = RunProg({"--emulate", "--write", mapped.string(), "--json"});
-  ASSERT_EQ(json.exit, 0) << json.out << json.err;
+  const ProcessResult json = RunProg({"--emulate", "--write", mapped.string(), "--json"});
+  ASSERT_EQ(json.exitCode, 0) << json.out << json.err;
   const std::vector<JsonEvent> events = ParseEvents(json.out);
   ASSERT_GE(events.size(), 2u);
   EXPECT_EQ(events.front().Text("event"), "start");
@@ -265,8 +268,8 @@ TEST_F(ProgSafety, TheImagesSha256IsTheOneTheMapAndTheDumpGive) {
   EXPECT_EQ(events.back().Text("event"), "result");
   EXPECT_EQ(events.back().Text("sha256"), sha256);
 
-  const ProgRun plain = RunProg({"--emulate", "--write", mapped.string()});
-  ASSERT_EQ(plain.exit, 0) << plain.err;
+  const ProcessResult plain = RunProg({"--emulate", "--write", mapped.string()});
+  ASSERT_EQ(plain.exitCode, 0) << plain.err;
   const std::vector<std::string> lines = Lines(plain.out);
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back().rfind("qs71prog: done: ", 0), 0u) << lines.back();
