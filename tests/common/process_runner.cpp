@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -56,7 +57,8 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
 
 // The child's pid, or -1 with the reason in result.
 pid_t Spawn(const std::vector<std::string>& commandLine, const ProcessOptions& options,
-            SpawnActions& actions, ProcessResult* result) {
+            SpawnActions& actions, ProcessResult* result,
+            const posix_spawnattr_t* attributes = nullptr) {
   if (!options.folder.empty()) actions.ChangeFolder(options.folder);
   actions.Open(STDIN_FILENO, "/dev/null", O_RDONLY);
   std::vector<std::string> argv = commandLine;
@@ -64,7 +66,7 @@ pid_t Spawn(const std::vector<std::string>& commandLine, const ProcessOptions& o
   const std::vector<char*> argvPointers = Pointers(argv);
   const std::vector<char*> envpPointers = Pointers(envp);
   pid_t pid = -1;
-  const int error = posix_spawnp(&pid, argv[0].c_str(), actions.Get(), nullptr,
+  const int error = posix_spawnp(&pid, argv[0].c_str(), actions.Get(), attributes,
                                  argvPointers.data(), envpPointers.data());
   if (error == 0) return pid;
   result->exitCode = 127;
@@ -150,7 +152,80 @@ ProcessResult RunOnTerminal(const std::vector<std::string>& commandLine,
   return result;
 }
 
+// Ctrl-C as a terminal has it: a test runner may have it blocked or ignored.
+class TerminalSignals {
+ public:
+  TerminalSignals() {
+    posix_spawnattr_init(&attributes);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  }
+  ~TerminalSignals() { posix_spawnattr_destroy(&attributes); }
+  TerminalSignals(const TerminalSignals&) = delete;
+  TerminalSignals& operator=(const TerminalSignals&) = delete;
+  const posix_spawnattr_t* Get() const { return &attributes; }
+
+ private:
+  posix_spawnattr_t attributes;
+};
+
 }  // namespace
+
+LiveProcess::LiveProcess(const std::vector<std::string>& commandLine,
+                         const ProcessOptions& options) {
+  int fds[2];
+  if (pipe(fds) != 0) return;
+  SpawnActions actions;
+  actions.Redirect(fds[1], STDOUT_FILENO);
+  actions.Open(STDERR_FILENO, "/dev/null", O_WRONLY);
+  actions.Close(fds[0]);
+  actions.Close(fds[1]);
+  const TerminalSignals signals;
+  ProcessResult ignored;
+  pid = Spawn(commandLine, options, actions, &ignored, signals.Get());
+  close(fds[1]);
+  fd = fds[0];
+}
+
+LiveProcess::~LiveProcess() {
+  if (pid > 0) {
+    kill(pid, SIGKILL);
+    Wait();
+  }
+  if (fd >= 0) close(fd);
+}
+
+bool LiveProcess::ReadLine(std::string& line) {
+  for (;;) {
+    const size_t end = pending.find('\n');
+    if (end != std::string::npos) {
+      line = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      return true;
+    }
+    char buffer[4096];
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return false;
+    pending.append(buffer, static_cast<size_t>(count));
+  }
+}
+
+void LiveProcess::Send(int signal) const {
+  if (pid > 0) kill(pid, signal);
+}
+
+int LiveProcess::Wait() {
+  ProcessResult result;
+  if (pid > 0) testsupport::Wait(pid, &result);
+  pid = -1;
+  return result.exitCode;
+}
 
 ProcessResult RunProcess(const std::vector<std::string>& commandLine,
                          const ProcessOptions& options) {

@@ -3,6 +3,8 @@
 // their own, with nothing on standard input, their two output streams kept apart, and the exit
 // status a shell would show.
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -35,5 +37,29 @@ struct ProcessResult {
 // up on PATH; one with a relative path is found from options.folder.
 ProcessResult RunProcess(const std::vector<std::string>& commandLine,
                          const ProcessOptions& options = {});
+
+// A program left running, for tests that act while it runs: its standard output is read line
+// by line as it comes (standard error is dropped) and signals can be sent to it. It starts with
+// SIGINT and SIGTERM at their defaults and unblocked, as a terminal gives them, whatever the
+// test runner inherited. A program still running when the object goes is killed and reaped.
+class LiveProcess {
+ public:
+  LiveProcess(const std::vector<std::string>& commandLine, const ProcessOptions& options = {});
+  ~LiveProcess();
+  LiveProcess(const LiveProcess&) = delete;
+  LiveProcess& operator=(const LiveProcess&) = delete;
+
+  bool Started() const { return pid > 0; }
+  // The next line of standard output; false once the output has ended.
+  bool ReadLine(std::string& line);
+  void Send(int signal) const;
+  // The exit status as RunProcess gives it.
+  int Wait();
+
+ private:
+  pid_t pid = -1;
+  int fd = -1;
+  std::string pending;
+};
 
 }  // namespace testsupport

@@ -2,11 +2,7 @@
 // operation, the failure said in plain words, Ctrl-C sent as a real signal during and outside
 // a write, and the image's SHA-256 in the log, the same as qs71gen's map and qs71dump give.
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -21,8 +17,6 @@
 #include "output_lines.h"
 #include "prog_run.h"
 #include "test_scratch.h"
-
-extern char** environ;
 
 namespace qs71prog::test {
 namespace {
@@ -281,117 +275,39 @@ TEST_F(ProgSafety, TheImagesSha256IsTheOneTheMapAndTheDumpGive) {
 // sent once the run is known to be where the test wants it.
 class LiveRun {
  public:
-  LiveRun(const std::vector<std::string>& arguments, const Environment& environment) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addclose(&actions, fds[1]);
-    // Whatever the test runner inherited, the program starts with Ctrl-C as a terminal has it.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t signals;
-    sigemptyset(&signals);
-    posix_spawnattr_setsigmask(&attributes, &signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    posix_spawnattr_setsigdefault(&attributes, &signals);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    std::vector<std::string> argv = {QS71PROG_PATH};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    std::vector<std::string> envp = ChildEnvironment(environment);
-    auto argvPointers = Pointers(argv);
-    auto envpPointers = Pointers(envp);
-    if (posix_spawn(&pid, QS71PROG_PATH, &actions, &attributes, argvPointers.data(),
-                    envpPointers.data()) != 0) {
-      pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    close(fds[1]);
-    fd = fds[0];
-  }
+  LiveRun(const std::vector<std::string>& arguments, const Environment& environment)
+      : process(CommandLine(arguments), {.environment = environment}) {}
 
-  ~LiveRun() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      Wait();
-    }
-    if (fd >= 0) close(fd);
-  }
-
-  LiveRun(const LiveRun&) = delete;
-  LiveRun& operator=(const LiveRun&) = delete;
-
-  bool Started() const { return pid > 0; }
+  bool Started() const { return process.Started(); }
 
   // Reads events until one matches; false when the output ended first.
   bool WaitFor(const std::function<bool(const JsonEvent&)>& match) {
     std::string line;
-    while (ReadLine(line)) {
+    while (process.ReadLine(line)) {
       events.push_back({line});
       if (match(events.back())) return true;
     }
     return false;
   }
 
-  void Send(int signal) const { kill(pid, signal); }
+  void Send(int signal) const { process.Send(signal); }
 
   // Reads what is left and returns the exit status.
   int Finish() {
     WaitFor([](const JsonEvent&) { return false; });
-    return Wait();
+    return process.Wait();
   }
 
   std::vector<JsonEvent> events;
 
  private:
-  static std::vector<std::string> ChildEnvironment(const Environment& extra) {
-    std::vector<std::string> variables;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-      if (std::string(*entry).rfind("QS71", 0) != 0) variables.emplace_back(*entry);
-    }
-    for (const auto& [name, value] : extra) variables.push_back(name + "=" + value);
-    return variables;
+  static std::vector<std::string> CommandLine(const std::vector<std::string>& arguments) {
+    std::vector<std::string> commandLine = {QS71PROG_PATH};
+    commandLine.insert(commandLine.end(), arguments.begin(), arguments.end());
+    return commandLine;
   }
 
-  static std::vector<char*> Pointers(std::vector<std::string>& strings) {
-    std::vector<char*> pointers;
-    for (std::string& text : strings) pointers.push_back(text.data());
-    pointers.push_back(nullptr);
-    return pointers;
-  }
-
-  bool ReadLine(std::string& line) {
-    for (;;) {
-      const size_t end = pending.find('\n');
-      if (end != std::string::npos) {
-        line = pending.substr(0, end);
-        pending.erase(0, end + 1);
-        return true;
-      }
-      char buffer[4096];
-      const ssize_t count = read(fd, buffer, sizeof buffer);
-      if (count < 0 && errno == EINTR) continue;
-      if (count <= 0) return false;
-      pending.append(buffer, static_cast<size_t>(count));
-    }
-  }
-
-  int Wait() {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
-  pid_t pid = -1;
-  int fd = -1;
-  std::string pending;
+  testsupport::LiveProcess process;
 };
 
 bool IsProgressOf(const JsonEvent& event, const std::string& stage) {
