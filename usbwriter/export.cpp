@@ -1,4 +1,4 @@
-// The library's one entry point for hosts.
+// The library's entry points for hosts.
 #include "qs71_usb_writer.h"
 
 #include <string>
@@ -45,4 +45,20 @@ extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbWriter(
   const int result = app->Run(stage, progress, otpSize);
   delete app;
   return result;
+}
+
+extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbVerifyRange(int32_t* otpSize,
+                                                                    uint32_t start,
+                                                                    uint32_t length, double vdd,
+                                                                    const char* imageFile) {
+  Qs71Application* app = new Qs71Application();
+  app->PrintFailuresOnly();
+  app->SelectRange(start, length);
+  app->SetRangeVdd(vdd);
+  if (imageFile != nullptr) app->SetRangeImage(imageFile);
+  bool match = true;
+  const int result = app->RunRangeVerify(otpSize, match);
+  delete app;
+  if (result != 0) return result;
+  return match ? QS71_RANGE_MATCHES : QS71_RANGE_DIFFERS;
 }

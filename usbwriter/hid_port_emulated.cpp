@@ -16,7 +16,7 @@ struct HidPortDevice {
 
 HidPortDevice* HidPortCreate() { return new HidPortDevice(); }
 
-// Detaching the device saves an OTP file and closes the transcript.
+// Detaching the device closes the OTP file and the transcript.
 void HidPortDestroy(HidPortDevice* port) { delete port; }
 
 bool HidPortFind(HidPortDevice* port, const std::string& pattern) {

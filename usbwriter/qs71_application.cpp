@@ -31,6 +31,11 @@ void Qs71Application::SelectRead(const std::string& file) {
   readFile = file;
 }
 
+void Qs71Application::SetRangeImage(const std::string& file) {
+  rangeAgainstImage = true;
+  rangeFile = file;
+}
+
 int Qs71Application::Run(int* stage, int* progressCell, int* otpSizeOut) {
   progress = progressCell;
   Publish(progress, 0);
@@ -46,6 +51,19 @@ int Qs71Application::Run(int* stage, int* progressCell, int* otpSizeOut) {
   StopOtpTest();
   Publish(stage, 0);
   progress = nullptr;
+  return result;
+}
+
+// The same frame as Run, around one comparison: the chip leaves test mode whatever happened.
+int Qs71Application::RunRangeVerify(int* otpSizeOut, bool& match) {
+  match = true;
+  int result = StartOtpTest();
+  if (result == 0) {
+    result = Identify();
+    if (otpSizeOut != nullptr) *otpSizeOut = static_cast<int>(otpSize);
+    if (result == 0) result = CompareRange(match);
+  }
+  StopOtpTest();
   return result;
 }
 
@@ -82,3 +100,7 @@ void Qs71Application::MaskSystemArea(std::vector<uint8_t>& block) const {
 // Flushed at once: a host that shows progress beside the messages, or logs them, sees each
 // one when it happens, not when a buffer fills or the process ends.
 void Qs71Application::Print(const std::string& text) { std::cout << text << std::flush; }
+
+void Qs71Application::Inform(const std::string& text) {
+  if (!routineLinesMuted) Print(text);
+}

@@ -31,6 +31,20 @@ class Qs71Application {
 
   int Run(int* stage, int* progress, int* otpSizeOut);
 
+  // The job of Qs71UsbVerifyRange: test mode, identification, one range compared, stop.
+  // The range is compared with the same range of the image file, or with a blank part when
+  // no file is set. match carries the verdict when the result is 0.
+  void SelectRange(uint32_t start, uint32_t length) {
+    rangeStart = start;
+    rangeLength = length;
+  }
+  void SetRangeVdd(double volts) { rangeVdd = volts; }
+  void SetRangeImage(const std::string& file);
+  int RunRangeVerify(int* otpSizeOut, bool& match);
+  // Only failures are printed from now on: a host that compares many ranges in a row wants
+  // to hear of a failed step, not of every test start, identification and transfer.
+  void PrintFailuresOnly() { routineLinesMuted = true; }
+
   int StartOtpTest();
   int StopOtpTest();
   int Identify();
@@ -52,6 +66,16 @@ class Qs71Application {
   void Print(const std::string& text);
 
  private:
+  // A line that tells of a step going as planned; muted by PrintFailuresOnly.
+  void Inform(const std::string& text);
+  int CompareRange(bool& match);
+  int RangeExpectation(std::vector<uint8_t>& expected);
+  int CompareSystemAreaPart(const std::vector<uint8_t>& expected, uint32_t from, uint32_t to,
+                            bool& match);
+  // The system area, as masked, that a part passing the blank check (blank) or the verify
+  // against content must show; maskedBlock is the part's own, already masked.
+  std::vector<uint8_t> ExpectedSystemArea(const std::vector<uint8_t>& content, bool blank,
+                                          const std::vector<uint8_t>& maskedBlock) const;
   int RunSelected(int* stage);
   int ReadSystemArea(std::vector<uint8_t>& block);
   int RejectSize(const char* message, uint32_t size, int code);
@@ -79,5 +103,11 @@ class Qs71Application {
   std::string writeFile;
   std::string verifyFile;
   std::string readFile;
+  uint32_t rangeStart = 0;
+  uint32_t rangeLength = 0;
+  double rangeVdd = 0.0;
+  bool rangeAgainstImage = false;
+  std::string rangeFile;
+  bool routineLinesMuted = false;
   QS71_USB_Writer* writer;
 };

@@ -33,7 +33,7 @@ int Qs71Application::ImportFile(const std::string& name, std::vector<uint8_t>& d
     return QS71_E_FILE;
   }
   data.swap(content);
-  Print(Format("Import File: %s\n", name.c_str()));
+  Inform(Format("Import File: %s\n", name.c_str()));
   return 0;
 }
 

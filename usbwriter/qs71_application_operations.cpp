@@ -2,8 +2,6 @@
 // check, write, verify and read-back.
 #include "qs71_application.h"
 
-#include <algorithm>
-
 #include "chip_identity.h"
 #include "qs71_usb_writer.h"
 #include "system_area.h"
@@ -32,7 +30,7 @@ int Qs71Application::StartOtpTest() {
   double vdd = 0.0;
   double vpp = 0.0;
   if (writer->OtpTestStart(kTestModeVdd, &vdd, &vpp)) {
-    Print(Format("OTP test started @ VDD=%.2fV, VPP=%.2fV.\n", vdd, vpp));
+    Inform(Format("OTP test started @ VDD=%.2fV, VPP=%.2fV.\n", vdd, vpp));
   } else {
     Print(Format("Failed to start OTP test!! (%d)\n", writer->LastError()));
   }
@@ -41,7 +39,7 @@ int Qs71Application::StartOtpTest() {
 
 int Qs71Application::StopOtpTest() {
   if (writer->OtpTestStop()) {
-    Print("The OTP test stopped.\n");
+    Inform("The OTP test stopped.\n");
   } else {
     Print(Format("Failed to stop OTP test!! (%d)\n", writer->LastError()));
   }
@@ -68,7 +66,7 @@ int Qs71Application::Identify() {
   std::vector<uint8_t> block;
   const int result = ReadSystemArea(block);
   if (result != 0) return result;
-  Print(Format("OTP ID: 0x%02X, 0x%02X, 0x%02X, 0x%02X.\nOTP size: %d bytes.\n", otpId[0],
+  Inform(Format("OTP ID: 0x%02X, 0x%02X, 0x%02X, 0x%02X.\nOTP size: %d bytes.\n", otpId[0],
                otpId[1], otpId[2], otpId[3], static_cast<int>(otpSize)));
   return 0;
 }
@@ -86,7 +84,7 @@ void Qs71Application::AdjustOtpVdd(double volts) {
   double vdd = 0.0;
   double vpp = 0.0;
   if (writer->AdjustVdd(volts, &vdd, &vpp)) {
-    Print(Format("VDD adjusted @ VDD=%.2fV, VPP=%.2fV.\n", vdd, vpp));
+    Inform(Format("VDD adjusted @ VDD=%.2fV, VPP=%.2fV.\n", vdd, vpp));
   } else {
     // The supply stays where test mode put it; the operation still runs, and its own checks
     // tell whether the part was readable there.
@@ -108,15 +106,33 @@ int Qs71Application::BlankCheck() {
   result = ReadSystemArea(block);
   if (result != 0) return result;
   MaskSystemArea(block);
-  for (uint32_t distance : kBlankKeeps) {
-    expected[otpSize - distance] = block[qs71::SystemAreaOffset(distance)];
-  }
-  if (!std::equal(block.begin(), block.end(), expected.end() - qs71::kSystemAreaSize)) {
+  if (block != ExpectedSystemArea(expected, true, block)) {
     Print("[ERROR] OTP NOT blank!\n");
     return QS71_E_MISMATCH;
   }
   Print("OTP blank check complete.\n");
   return 0;
+}
+
+// For a blank part: erased cells, except the tag and the marker that a blank part already
+// carries. For an image: the masked places hold the chip's factory trims and its marker,
+// which the image does not decide, so they are left out of the comparison on both sides.
+// Comparing the image's own bytes there would fail every image whose marker byte is 0xFF (all
+// images without a configuration block) on a chip that holds exactly what the write could
+// program.
+std::vector<uint8_t> Qs71Application::ExpectedSystemArea(
+    const std::vector<uint8_t>& content, bool blank,
+    const std::vector<uint8_t>& maskedBlock) const {
+  std::vector<uint8_t> expected(content.end() - qs71::kSystemAreaSize, content.end());
+  if (!blank) {
+    MaskSystemArea(expected);
+    return expected;
+  }
+  for (uint32_t distance : kBlankKeeps) {
+    const uint32_t offset = qs71::SystemAreaOffset(distance);
+    expected[offset] = maskedBlock[offset];
+  }
+  return expected;
 }
 
 int Qs71Application::ImportImage(const std::string& name, std::vector<uint8_t>& image) {
@@ -158,13 +174,7 @@ int Qs71Application::VerifyOtp() {
   result = ReadSystemArea(block);
   if (result != 0) return result;
   MaskSystemArea(block);
-  // The masked places hold the chip's factory trims and its marker, which the image does not
-  // decide: they are left out of the comparison on both sides. Comparing the image's own bytes
-  // there would fail every image whose marker byte is 0xFF (all images without a configuration
-  // block) on a chip that holds exactly what the write could program.
-  std::vector<uint8_t> expected(image.end() - qs71::kSystemAreaSize, image.end());
-  MaskSystemArea(expected);
-  if (block != expected) {
+  if (block != ExpectedSystemArea(image, false, block)) {
     Print("[ERROR] Data NOT match!\n");
     return QS71_E_MISMATCH;
   }

@@ -58,7 +58,7 @@ int Qs71Application::TransferChunks(uint32_t start, uint32_t size, uint32_t chun
     if (!send(offset, offset + chunk < size)) return TransferFailed(failure);
     PublishProgress(start + offset, chunk);
   }
-  Print("\n");
+  Inform("\n");
   return 0;
 }
 

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
-#include <vector>
 
 #include "hardware_id.h"
 #include "session_record.h"
@@ -46,7 +45,7 @@ std::unique_ptr<EmulatedDevice> EmulatedDevice::Attach(const std::string& patter
   if (FaultPlan(settings.faults).Has(FaultKind::kNoDevice)) return nullptr;
   if (!MatchesHardwareId(settings.hardwareIds, pattern)) return nullptr;
   std::unique_ptr<EmulatedDevice> device(new EmulatedDevice(settings));
-  if (!device->LoadOtpFile()) return nullptr;
+  if (!device->AttachOtpFile()) return nullptr;
   if (!settings.transcript.empty() && !device->transcript.Open(settings.transcript)) {
     Complain("cannot append to transcript " + settings.transcript);
   }
@@ -66,40 +65,31 @@ EmulatedDevice::EmulatedDevice(const EmulatorSettings& chosen)
 }
 
 EmulatedDevice::~EmulatedDevice() {
-  if (keepOtpFile) SaveOtpFile();
   LastSession().otp = chip.Cells();
   transcript.Comment("emulated programmer detached");
 }
 
 // A missing file is a fresh part; one of another size is refused, since it is most likely
-// an image given by mistake and must not be overwritten.
-bool EmulatedDevice::LoadOtpFile() {
+// an image given by mistake and must not be overwritten. The presets are cells as the
+// factory made them, so they reach the file too.
+bool EmulatedDevice::AttachOtpFile() {
   if (settings.otpFile.empty()) return true;
-  std::FILE* file = std::fopen(settings.otpFile.c_str(), "rb");
-  if (file == nullptr) {
-    keepOtpFile = true;
-    return true;
-  }
-  std::vector<uint8_t> content(chip.Size() + 1);
-  const size_t got = std::fread(content.data(), 1, content.size(), file);
-  std::fclose(file);
-  content.resize(got);
-  if (!chip.Load(content)) {
-    Complain(Format("%s holds %lu bytes, the emulated chip has %u", settings.otpFile.c_str(),
-                    static_cast<unsigned long>(got), chip.Size()));
+  std::string error;
+  if (!otpFile.Attach(settings.otpFile, chip, error)) {
+    Complain(error);
     return false;
   }
   for (const auto& [cell, value] : settings.presets) chip.Preset(cell, value);
-  keepOtpFile = true;
+  StoreChip();
   return true;
 }
 
-void EmulatedDevice::SaveOtpFile() const {
-  std::FILE* file = std::fopen(settings.otpFile.c_str(), "wb");
-  const bool saved = file != nullptr &&
-                     std::fwrite(chip.Cells().data(), 1, chip.Size(), file) == chip.Size();
-  if (file != nullptr) std::fclose(file);
-  if (!saved) Complain("cannot save the chip to " + settings.otpFile);
+// After every request, so that the file never lags behind the part by more than the one
+// report being taken.
+void EmulatedDevice::StoreChip() {
+  if (otpFile.Store(chip) || otpFileFailed) return;
+  otpFileFailed = true;
+  Complain("cannot write the chip through to " + settings.otpFile);
 }
 
 bool EmulatedDevice::OpenWrite() const { return !faults.Has(FaultKind::kWriteOpenFails); }
@@ -134,7 +124,9 @@ bool EmulatedDevice::Write(const uint8_t* block) {
   Record(request);
   transcript.Request(request);
   std::array<uint8_t, 64> reply;
-  if (programmer.Handle(request, reply.data()) && !hit.noReply) {
+  const bool answered = programmer.Handle(request, reply.data());
+  StoreChip();
+  if (answered && !hit.noReply) {
     hit.ApplyTo(reply.data());
     replies.push_back(reply);
   }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "chip_file.h"
 #include "emulated_programmer.h"
 #include "emulator_settings.h"
 #include "fault_plan.h"
@@ -35,14 +36,15 @@ class EmulatedDevice {
 
  private:
   explicit EmulatedDevice(const EmulatorSettings& settings);
-  bool LoadOtpFile();
-  void SaveOtpFile() const;
+  bool AttachOtpFile();
+  void StoreChip();
   void Record(const uint8_t* request) const;
   void KeepPace();
 
   EmulatorSettings settings;
-  bool keepOtpFile = false;  // set once the file was read, so a bad one is never overwritten
   OtpChip chip;
+  ChipFile otpFile;
+  bool otpFileFailed = false;  // said once; the file keeps the last whole part it had
   EmulatedProgrammer programmer;
   FaultPlan faults;
   Transcript transcript;

@@ -1,6 +1,7 @@
 #include "otp_chip.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "factory_system_area.h"
 
@@ -20,11 +21,25 @@ OtpChip::OtpChip(const ChipId& chipId, uint32_t size) : id(chipId), cells(size, 
 bool OtpChip::Load(const std::vector<uint8_t>& content) {
   if (content.size() != cells.size()) return false;
   cells = content;
+  changed = Span();
   return true;
 }
 
 void OtpChip::Preset(uint32_t cell, uint8_t value) {
-  if (cell < cells.size()) cells[cell] = value;
+  if (cell >= cells.size() || cells[cell] == value) return;
+  cells[cell] = value;
+  NoteChange(cell);
+}
+
+OtpChip::Span OtpChip::TakeChanges() { return std::exchange(changed, Span()); }
+
+void OtpChip::NoteChange(uint32_t cell) {
+  if (changed.Empty()) {
+    changed = {cell, cell + 1};
+    return;
+  }
+  changed.first = std::min(changed.first, cell);
+  changed.end = std::max(changed.end, cell + 1);
 }
 
 void OtpChip::SetStuckBits(uint32_t cell, uint8_t bits) { stuckBits[cell] |= bits; }
@@ -49,7 +64,11 @@ bool OtpChip::Program(uint32_t address, uint8_t data) {
     const auto stuck = stuckBits.find(cell);
     if (stuck != stuckBits.end()) data |= stuck->second;
   }
-  cells[cell] &= data;
+  const uint8_t programmed = cells[cell] & data;
+  if (programmed != cells[cell]) {
+    cells[cell] = programmed;
+    NoteChange(cell);
+  }
   return true;
 }
 

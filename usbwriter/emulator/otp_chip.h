@@ -35,12 +35,23 @@ class OtpChip {
   // new = old AND data, less the stuck bits; false when the address reaches no cell.
   bool Program(uint32_t address, uint8_t data);
 
+  // The cells Preset and Program changed since the last call, as [first, end); a part kept
+  // in a file writes them through (chip_file.h).
+  struct Span {
+    uint32_t first = 0;
+    uint32_t end = 0;
+    bool Empty() const { return first >= end; }
+  };
+  Span TakeChanges();
+
  private:
   uint32_t CellOf(uint32_t address) const;
+  void NoteChange(uint32_t cell);
 
   ChipId id;
   std::vector<uint8_t> cells;
   std::unordered_map<uint32_t, uint8_t> stuckBits;
+  Span changed;
 };
 
 // The array size a part with this size code has; parts with a code the library does not know

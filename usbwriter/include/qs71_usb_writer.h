@@ -2,12 +2,15 @@
  * qs71_usb_writer - programs the OTP memory of a QS71 voice chip through the QS71 USB
  * programmer (a HID device, vendor 0x04D8, product 0xFE08, release 0x0101).
  *
- * The library exports exactly one function, Qs71UsbWriter. It is plain C with the cdecl
- * calling convention and an undecorated name, so that any host (C, C++, a .NET or Delphi
- * front end on 32-bit Windows) can bind it by name.
+ * The library exports two functions: Qs71UsbWriter, one programming job, and
+ * Qs71UsbVerifyRange, one range of the OTP compared, for a host that wants to know where a
+ * part differs. Both are plain C with the cdecl calling convention and undecorated names, so
+ * that any host (C, C++, a .NET or Delphi front end on 32-bit Windows) can bind them by
+ * name.
  *
  * Types crossing the boundary:
- *   int32_t       the result and the three caller-owned cells (int on every supported target)
+ *   int32_t       the result and the caller-owned cells (int on every supported target)
+ *   uint32_t      OTP addresses and lengths in bytes
  *   qs71_bool     one byte; a selection counts as set when it is non-zero. It is passed
  *                 exactly like C++ bool or C _Bool, so hosts may declare those instead.
  *   double        voltages in volts, IEEE-754 double precision
@@ -103,6 +106,45 @@ typedef int32_t(QS71_CDECL* Qs71UsbWriterFunction)(
     qs71_bool write, double writeVdd, double writeVpp,
     qs71_bool verify, double verifyVdd,
     qs71_bool clearMarker, const char* imageFile);
+
+/* Results of Qs71UsbVerifyRange besides the negative codes of Qs71Result. */
+enum Qs71RangeResult {
+  QS71_RANGE_MATCHES = 0,
+  QS71_RANGE_DIFFERS = 1
+};
+
+/*
+ * One range of the OTP compared, as a job of its own: open the programmer, start the OTP
+ * test, identify the chip, compare the range, stop the OTP test, close.
+ *
+ *   otpSize       receives the chip's size in bytes, as Qs71UsbWriter's cell does; may be NULL
+ *   start, length the range in bytes: both multiples of 256, length at least 256, and the
+ *                 range within the part; otherwise QS71_E_VERIFY_SIZE once the part is known
+ *   vdd           supply voltage in volts for the comparison
+ *   imageFile     raw image of exactly the chip's OTP size, whose bytes start..start+length-1
+ *                 the range is compared with; NULL compares with a blank part instead, as the
+ *                 blank check does
+ *
+ * Result: QS71_RANGE_MATCHES (0), QS71_RANGE_DIFFERS (1), or the negative code of the step
+ * that failed (QS71_E_FILE, QS71_E_FILE_SIZE, QS71_E_TRANSPORT, ...).
+ *
+ * The main area is compared by the programmer, 32 bytes a report, as Qs71UsbWriter's verify
+ * and blank check compare it; nothing of it is read back. Where the range reaches the system
+ * area (the last 512 bytes), that area is read back and compared after masking, as they do.
+ * So the whole part, 0 to otpSize, differs exactly when that verify or blank check fails.
+ *
+ * Standard output: nothing while every step goes as planned, whether the range matches or
+ * differs, since a host narrowing down a difference calls this many times. A failing step
+ * prints its message as Qs71UsbWriter prints it (for example "Failed to start OTP test!!
+ * (-20)"), and a failure to stop the OTP test is printed as well. Calls must not overlap,
+ * with each other or with Qs71UsbWriter.
+ */
+QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbVerifyRange(
+    int32_t* otpSize, uint32_t start, uint32_t length, double vdd, const char* imageFile);
+
+/* For hosts that load the library at run time (dlsym / GetProcAddress "Qs71UsbVerifyRange"). */
+typedef int32_t(QS71_CDECL* Qs71UsbVerifyRangeFunction)(
+    int32_t* otpSize, uint32_t start, uint32_t length, double vdd, const char* imageFile);
 
 #ifdef __cplusplus
 }

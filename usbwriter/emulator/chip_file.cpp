@@ -1,0 +1,77 @@
+#include "chip_file.h"
+
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "text_format.h"  // Format
+
+namespace qs71::emu {
+
+namespace {
+
+bool WriteAt(std::FILE* file, long offset, const uint8_t* bytes, size_t count) {
+  return std::fseek(file, offset, SEEK_SET) == 0 &&
+         std::fwrite(bytes, 1, count, file) == count && std::fflush(file) == 0;
+}
+
+}  // namespace
+
+ChipFile::~ChipFile() {
+  if (file != nullptr) std::fclose(file);
+}
+
+bool ChipFile::Attach(const std::string& path, OtpChip& chip, std::string& error) {
+  std::error_code ignored;
+  const bool exists = std::filesystem::exists(path, ignored);
+  if (!(exists ? Load(path, chip, error) : Create(path, chip, error))) return false;
+  file = std::fopen(path.c_str(), "r+b");
+  if (file == nullptr) error = "cannot open " + path + " to keep the chip in it";
+  return file != nullptr;
+}
+
+bool ChipFile::Load(const std::string& path, OtpChip& chip, std::string& error) {
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) {
+    error = "cannot read the chip from " + path;
+    return false;
+  }
+  // One byte more than the part, so that a longer file shows as one.
+  std::vector<uint8_t> content(chip.Size() + 1);
+  content.resize(std::fread(content.data(), 1, content.size(), in));
+  std::fclose(in);
+  if (!chip.Load(content)) {
+    error = Format("%s holds %lu bytes, the emulated chip has %u", path.c_str(),
+                   static_cast<unsigned long>(content.size()), chip.Size());
+    return false;
+  }
+  return true;
+}
+
+bool ChipFile::Create(const std::string& path, OtpChip& chip, std::string& error) {
+  const std::string scratch = path + ".new";
+  std::FILE* out = std::fopen(scratch.c_str(), "wb");
+  const std::vector<uint8_t>& cells = chip.Cells();
+  const bool written =
+      out != nullptr && std::fwrite(cells.data(), 1, cells.size(), out) == cells.size();
+  const bool closed = out != nullptr && std::fclose(out) == 0;
+  std::error_code renameError;
+  if (written && closed) std::filesystem::rename(scratch, path, renameError);
+  if (!written || !closed || renameError) {
+    std::error_code ignored;
+    std::filesystem::remove(scratch, ignored);
+    error = "cannot create the chip file " + path;
+    return false;
+  }
+  chip.TakeChanges();
+  return true;
+}
+
+bool ChipFile::Store(OtpChip& chip) {
+  const OtpChip::Span span = chip.TakeChanges();
+  if (file == nullptr || span.Empty()) return true;
+  return WriteAt(file, static_cast<long>(span.first), chip.Cells().data() + span.first,
+                 span.end - span.first);
+}
+
+}  // namespace qs71::emu

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "otp_chip.h"
+
+namespace qs71::emu {
+
+// An emulated part kept in a file (QS71_EMU_OTP_FILE, qs71prog --emulate=FILE). The file is
+// the part: it holds the whole array at every moment, and each cell that changes is written
+// through to it before the programmer takes the next request. A dry run that is killed or
+// interrupted anywhere, mid-write included, leaves the part exactly as far as it was
+// programmed, which is what a real part would show; it is never truncated or left empty.
+// The writes reach the operating system at once, which is all that outliving the process
+// needs; surviving a power cut is not the emulator's business.
+class ChipFile {
+ public:
+  ChipFile() = default;
+  ~ChipFile();
+  ChipFile(const ChipFile&) = delete;
+  ChipFile& operator=(const ChipFile&) = delete;
+
+  // Loads the part from path into chip, or, when there is no such file, creates it from the
+  // fresh chip: written whole beside it and renamed into place, so that the name never shows
+  // a partial part. False, with error, for a file of another size (most likely an image given
+  // by mistake, left untouched) or one that cannot be read, created or opened for update.
+  bool Attach(const std::string& path, OtpChip& chip, std::string& error);
+  // Writes the cells changed since the last store, then hands them to the system. False
+  // when that failed; the file then still holds a whole part, only not the latest cells.
+  bool Store(OtpChip& chip);
+  bool Attached() const { return file != nullptr; }
+
+ private:
+  bool Load(const std::string& path, OtpChip& chip, std::string& error);
+  bool Create(const std::string& path, OtpChip& chip, std::string& error);
+
+  std::FILE* file = nullptr;
+};
+
+}  // namespace qs71::emu
