@@ -24,7 +24,7 @@ cross_build() {  # build dir, toolchain file
     >/dev/null && cmake --build "$1" -j "$jobs" --target "${targets[@]}"
 }
 
-# The DLL is for i386, exports the plain name (the production DLL nothing else) and needs
+# The DLL is for i386, exports the plain names (the production DLL nothing else) and needs
 # nothing but system DLLs.
 check_dll() {  # dll, the exports expected
   local dll=$1 expected=$2 dump
@@ -77,7 +77,7 @@ run_dll_host() {  # wine command, build dir
   $1 "$host" absent "$2/usbwriter/qs71_usb_writer.dll" | tr -d '\r' || fail "DLL host, no programmer"
   (cd "$top/examples" && $1 "$2/gen/qs71gen.exe" demo.qs "$image" >/dev/null) || fail "demo image"
   $1 "$host" program "$2/usbwriter/qs71_usb_writer_emulated.dll" "$image" | tr -d '\r' |
-    grep -E '^(ok|FAILED|result)'
+    grep -E '^(ok|FAILED|result|range)'
   [ "${PIPESTATUS[0]}" -eq 0 ] || fail "DLL host, emulated programmer"
 }
 
@@ -93,8 +93,9 @@ run_port_check() {  # wine command, build dir
 }
 
 cross_build "$top/build-win" mingw-i686.cmake || fail "32-bit cross-build"
-check_dll "$top/build-win/usbwriter/qs71_usb_writer.dll" '^Qs71UsbWriter $'
-check_dll "$top/build-win/usbwriter/qs71_usb_writer_emulated.dll" '(^| )Qs71UsbWriter '
+check_dll "$top/build-win/usbwriter/qs71_usb_writer.dll" '^Qs71UsbVerifyRange Qs71UsbWriter $'
+check_dll "$top/build-win/usbwriter/qs71_usb_writer_emulated.dll" \
+  '(^| )Qs71UsbVerifyRange Qs71UsbWriter '
 check_exe "$top/build-win/gen/qs71gen.exe"
 
 if can_run_32bit; then

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "test_images.h"
+#include "test_scratch.h"
 #include "writer_library.h"
 
 namespace qs71::test {
@@ -65,7 +66,7 @@ TEST(ChipFileKilled, SigkillMidWriteLeavesThePartAsFarAsItWasProgrammed) {
   const std::vector<uint8_t> systemArea = FreshSystemArea(lib);
   std::vector<uint8_t> image = ValidImage(kSize, systemArea, 3);
   image[0] = 0x00;
-  const std::filesystem::path dir = TempDir("killed");
+  const std::filesystem::path dir = ScratchFolder(QS71_TEST_TMPDIR, "killed");
   const std::filesystem::path otp = dir / "part.otp";
   const std::filesystem::path imagePath = dir / "image.bin";
   std::filesystem::remove(otp);

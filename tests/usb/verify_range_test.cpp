@@ -9,6 +9,7 @@
 
 #include "captured_cout.h"
 #include "test_images.h"
+#include "test_scratch.h"
 #include "writer_library.h"
 
 namespace qs71::test {
@@ -43,7 +44,7 @@ class VerifyRangeEndToEnd : public ::testing::Test {
     ASSERT_NE(verifyRange, nullptr);
     lib.reset();
     systemArea = FreshSystemArea(lib);
-    imagePath = (TempDir("range") / "image.bin").string();
+    imagePath = (ScratchFolder(QS71_TEST_TMPDIR, "range") / "image.bin").string();
     image = ValidImage(kSize, systemArea, 5);
     image[kStuckMain] = 0x00;
     image[kStuckTables] = 0xFE;
@@ -61,7 +62,7 @@ class VerifyRangeEndToEnd : public ::testing::Test {
 
   // The part kept in a file, so that it outlives each call.
   void KeepPart() {
-    const std::filesystem::path otp = TempDir("range") / "part.otp";
+    const std::filesystem::path otp = ScratchFolder(QS71_TEST_TMPDIR, "range") / "part.otp";
     std::filesystem::remove(otp);
     lib.setOtpFile(otp.string().c_str());
   }
@@ -177,8 +178,8 @@ TEST_F(VerifyRangeEndToEnd, RangesOffTheGridOrBeyondThePartAreRefused) {
 }
 
 TEST_F(VerifyRangeEndToEnd, AFailedStepPrintsItsMessageAndGivesItsCode) {
-  const std::string missing = (TempDir("range") / "missing.bin").string();
-  const std::string shortImage = (TempDir("range") / "short.bin").string();
+  const std::string missing = (ScratchFolder(QS71_TEST_TMPDIR, "range") / "missing.bin").string();
+  const std::string shortImage = (ScratchFolder(QS71_TEST_TMPDIR, "range") / "short.bin").string();
   WriteFile(shortImage, std::vector<uint8_t>(kSize - 1, 0xFF));
   const struct {
     const char* faults;

@@ -1,14 +1,16 @@
 // A Windows host, built with the same cross compiler as the library: it loads the DLL with
-// LoadLibrary, finds Qs71UsbWriter by its plain name with GetProcAddress and calls it, as a
-// host program on a production bench would.
+// LoadLibrary, finds Qs71UsbWriter and Qs71UsbVerifyRange by their plain names with
+// GetProcAddress and calls them, as a host program on a production bench would.
 //
 //   qs71_dll_host absent  LIBRARY              no programmer: -20, both messages, otpSize untouched
-//   qs71_dll_host program LIBRARY IMAGE        blank check, write and verify: 0
+//   qs71_dll_host program LIBRARY IMAGE        blank check, write and verify: 0; then ranges
+//                                              of the fresh part compared with IMAGE and blank
 // Exit code 0 when everything came out as expected; the reasons for a failure are printed.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "qs71_usb_writer.h"
 
@@ -22,26 +24,60 @@ void Expect(bool ok, const char* what) {
   if (!ok) ++g_failures;
 }
 
-Qs71UsbWriterFunction Load(const char* path) {
-  HMODULE library = LoadLibraryA(path);
-  Expect(library != nullptr, "LoadLibrary finds the DLL");
-  if (library == nullptr) return nullptr;
-  // The export carries no decoration: neither a leading underscore nor a "@48" suffix.
-  Expect(GetProcAddress(library, "_Qs71UsbWriter@48") == nullptr, "no stdcall-decorated name");
-  FARPROC entry = GetProcAddress(library, "Qs71UsbWriter");
-  Expect(entry != nullptr, "GetProcAddress finds Qs71UsbWriter by its plain name");
-  // GetProcAddress hands every export back as the same generic pointer type; going through
-  // void* is how a host turns it into the function's real type.
-  return reinterpret_cast<Qs71UsbWriterFunction>(reinterpret_cast<void*>(entry));
+// GetProcAddress hands every export back as the same generic pointer type; going through
+// void* is how a host turns it into the function's real type.
+template <typename Function>
+Function Find(HMODULE library, const char* plain, const char* stdcallName) {
+  // The export carries no decoration: neither a leading underscore nor an "@N" suffix.
+  const std::string underscored = std::string("_") + plain;
+  Expect(GetProcAddress(library, stdcallName) == nullptr, "no stdcall-decorated name");
+  Expect(GetProcAddress(library, underscored.c_str()) == nullptr, "no underscored name");
+  FARPROC entry = GetProcAddress(library, plain);
+  Expect(entry != nullptr, "GetProcAddress finds the export by its plain name");
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(entry));
 }
 
-int Absent(Qs71UsbWriterFunction writer) {
+struct Exports {
+  Qs71UsbWriterFunction writer = nullptr;
+  Qs71UsbVerifyRangeFunction verifyRange = nullptr;
+};
+
+Exports Load(const char* path) {
+  HMODULE library = LoadLibraryA(path);
+  Expect(library != nullptr, "LoadLibrary finds the DLL");
+  if (library == nullptr) return {};
+  Exports exports;
+  exports.writer = Find<Qs71UsbWriterFunction>(library, "Qs71UsbWriter", "_Qs71UsbWriter@48");
+  exports.verifyRange = Find<Qs71UsbVerifyRangeFunction>(library, "Qs71UsbVerifyRange",
+                                                         "_Qs71UsbVerifyRange@24");
+  return exports;
+}
+
+int Absent(const Exports& exports) {
+  Qs71UsbWriterFunction writer = exports.writer;
   int32_t stage = 7, progress = 7, otpSize = 12345;
   int32_t result = writer(&stage, &progress, &otpSize, 1, 5.0, 0, 5.5, 6.5, 0, 5.0, 0, nullptr);
   std::printf("result %d, stage %d, progress %d, otpSize %d\n", result, stage, progress, otpSize);
   Expect(result == -20, "no programmer gives -20");
   Expect(otpSize == 12345, "otpSize is left untouched");
   Expect(stage == 0 && progress == 0, "stage and progress are reset");
+  otpSize = 12345;
+  result = exports.verifyRange(&otpSize, 0, 256, 5.0, nullptr);
+  std::printf("range result %d, otpSize %d\n", result, otpSize);
+  Expect(result == -20 && otpSize == 12345, "no programmer: the range gives -20, otpSize untouched");
+  return g_failures;
+}
+
+// Every call meets a fresh part: it is blank, and the image's first block is not on it.
+int Ranges(Qs71UsbVerifyRangeFunction verifyRange, const char* image) {
+  int32_t otpSize = 0;
+  const int32_t blank = verifyRange(&otpSize, 0, 262144, 5.0, nullptr);
+  const int32_t imaged = verifyRange(&otpSize, 0, 256, 5.0, image);
+  const int32_t offGrid = verifyRange(&otpSize, 128, 256, 5.0, image);
+  std::printf("range results %d %d %d, otpSize %d\n", blank, imaged, offGrid, otpSize);
+  Expect(blank == 0 && otpSize == 262144, "a fresh part is blank from end to end");
+  Expect(imaged == 1, "a fresh part differs from the image's first block");
+  Expect(offGrid == -54, "a range off the 256-byte grid is refused");
   return g_failures;
 }
 
@@ -54,6 +90,11 @@ int Program(Qs71UsbWriterFunction writer, const char* image) {
   return g_failures;
 }
 
+int ProgramAndCompare(const Exports& exports, const char* image) {
+  Program(exports.writer, image);
+  return Ranges(exports.verifyRange, image);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -61,10 +102,12 @@ int main(int argc, char** argv) {
     std::printf("usage: qs71_dll_host absent|program LIBRARY [IMAGE]\n");
     return 2;
   }
-  Qs71UsbWriterFunction writer = Load(argv[2]);
-  if (writer == nullptr) return 1;
-  if (std::strcmp(argv[1], "absent") == 0) return Absent(writer) == 0 ? 0 : 1;
-  if (std::strcmp(argv[1], "program") == 0 && argc > 3) return Program(writer, argv[3]) == 0 ? 0 : 1;
+  const Exports exports = Load(argv[2]);
+  if (exports.writer == nullptr || exports.verifyRange == nullptr) return 1;
+  if (std::strcmp(argv[1], "absent") == 0) return Absent(exports) == 0 ? 0 : 1;
+  if (std::strcmp(argv[1], "program") == 0 && argc > 3) {
+    return ProgramAndCompare(exports, argv[3]) == 0 ? 0 : 1;
+  }
   std::printf("unknown mode %s\n", argv[1]);
   return 2;
 }
