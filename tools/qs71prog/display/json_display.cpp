@@ -102,6 +102,11 @@ void JsonDisplay::Finish(const JobDescription& job, const JobOutcome& outcome) {
       .Int("otp_size", outcome.otpSize)
       .Number("seconds", outcome.seconds);
   if (!job.sha256.empty()) event.String("sha256", job.sha256);
+  if (outcome.located) {
+    event.BeginArray("blocks");
+    for (const std::string& block : outcome.failingBlocks) event.String({}, block);
+    event.EndArray().Bool("blocks_complete", outcome.allBlocksSearched);
+  }
   std::string message = SummaryLine(job, outcome);
   message.pop_back();
   Send(sink, event.String("message", message));

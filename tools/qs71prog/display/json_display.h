@@ -14,7 +14,8 @@ namespace qs71prog {
 //   progress {"event":"progress","stage","progress","size","percent","eta_seconds"?}
 //   message  {"event":"message","source":"library"|"qs71prog","stream","text"}
 //   result   {"event":"result","ok","result"?,"stage","exit","status","otp_size","seconds",
-//             "sha256"?,"message"}
+//             "sha256"?,"blocks"?,"blocks_complete"?,"message"}; blocks after a failed blank
+//             check or verify: its first failing 256-byte blocks, ["0x002300-0x0023FF", ...]
 // sha256 is the image's, in lower-case hex as qs71gen's map and qs71dump print it, so that a
 // part's log names the very file that went into it.
 // Progress events come when the percentage changes and at a stage's last address, so a

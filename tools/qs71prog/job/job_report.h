@@ -31,6 +31,11 @@ struct JobOutcome {
   int32_t otpSize = 0;
   double seconds = 0.0;
   std::string problem;  // why the library was not called
+  // Where a failed blank check or verify found the part different (job/localisation.h):
+  // the first failing 256-byte blocks, "0x002300-0x0023FF", and whether all were searched.
+  bool located = false;
+  std::vector<std::string> failingBlocks;
+  bool allBlocksSearched = true;
 };
 
 // "blank-check", "write", "verify" as selected, in the order the library runs them.

@@ -13,6 +13,7 @@
 #include "job/interruption.h"
 #include "job/job_steps.h"
 #include "job/plain_words.h"
+#include "job/localisation.h"
 #include "job/reporter.h"
 #include "job/scratch_chip.h"
 #include "platform/writer_library.h"
@@ -328,6 +329,7 @@ ExitCode RunProgrammingJob(const Options& options, Console& console) {
   if (!preflight.note.empty()) reporter.Note(preflight.note);
   JobRun run{options, library, job, cells, reporter, scratch, JobOutcome()};
   RunSteps(run);
+  LocateDifferences(options, library.Path(), run.outcome, reporter);
   run.outcome.seconds = reporter.Seconds();
   reporter.Finish(job, run.outcome);
   return run.outcome.exit;
