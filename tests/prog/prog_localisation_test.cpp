@@ -144,13 +144,24 @@ TEST_F(ProgLocalisation, NamesTheBlocksThatAreNotBlank) {
   }
 }
 
-// Only a difference is located: a write that failed has nothing to compare.
-TEST_F(ProgLocalisation, OtherFailuresAreNotLocated) {
-  const ProcessResult run = RunProg({"--emulate", "--write", image.string(), "--json"},
-                              {{"QS71_EMU_FAULTS", "wrong-status:0x75"}});
-  EXPECT_EQ(run.exitCode, 7);
-  EXPECT_EQ(run.out.find("\"blocks\""), std::string::npos) << run.out;
-  EXPECT_EQ(run.out.find("locating"), std::string::npos) << run.out;
+// Only a difference is located: a write that failed has nothing to compare. A line that
+// scraps failed parts anyway skips the search with --no-locate.
+TEST_F(ProgLocalisation, OtherFailuresAndNoLocateAreNotLocated) {
+  const std::string stuck = StuckFaults({ProgrammedCells()[0]});
+  const struct {
+    std::vector<std::string> arguments;
+    const char* faults;
+    int exit;
+  } runs[] = {
+      {{"--emulate", "--write", image.string(), "--json"}, "wrong-status:0x75", 7},
+      {{"--emulate", "--write", image.string(), "--json", "--no-locate"}, stuck.c_str(), 8},
+  };
+  for (const auto& r : runs) {
+    const ProcessResult run = RunProg(r.arguments, {{"QS71_EMU_FAULTS", r.faults}});
+    EXPECT_EQ(run.exitCode, r.exit);
+    EXPECT_EQ(run.out.find("\"blocks\""), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("locating"), std::string::npos) << run.out;
+  }
 }
 
 }  // namespace

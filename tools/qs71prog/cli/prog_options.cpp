@@ -15,6 +15,7 @@ struct Given {
   bool noVerify = false;
   bool clearMarker = false;
   bool force = false;
+  bool noLocate = false;
   std::optional<std::string> write;
   std::optional<std::string> verify;
   std::optional<double> vdd;
@@ -114,6 +115,7 @@ const OptionRule kOptions[] = {
     {"--no-verify", Value::kNone, Flag<&Given::noVerify>},
     {"--clear-marker", Value::kNone, Flag<&Given::clearMarker>},
     {"--force", Value::kNone, Flag<&Given::force>},
+    {"--no-locate", Value::kNone, Flag<&Given::noLocate>},
     {"--vdd", Value::kRequired, AnyVdd},
     {"--blank-check-vdd", Value::kRequired, SetVolts<Voltage::kBlankCheckVdd>},
     {"--write-vdd", Value::kRequired, SetVolts<Voltage::kWriteVdd>},
@@ -237,6 +239,7 @@ bool Resolve(const Given& given, Options& options, std::string& error) {
   options.image = write ? *given.write : given.verify.value_or("");
   options.clearMarker = given.clearMarker;
   options.force = given.force;
+  options.locate = !given.noLocate;
   options.library = given.library;
   options.emulate = given.emulate;
   options.otpFile = given.otpFile;

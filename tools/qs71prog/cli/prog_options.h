@@ -16,6 +16,7 @@ struct Options {
   bool identifyOnly = false;
   bool clearMarker = false;
   bool force = false;  // --force: the image need only have a part's size
+  bool locate = true;  // name the failing blocks after a failed blank check or verify
   std::string image;
   std::array<double, 4> volts{};  // indexed by Voltage
   std::string library;            // --library PATH, empty for the default

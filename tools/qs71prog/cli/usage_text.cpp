@@ -32,6 +32,9 @@ const char kOptionsText[] =
     "  --force                take IMAGE as it is, for raw experiments: it need only\n"
     "                         have a part's size. Without it a file that is not a\n"
     "                         QS71 image is refused before the programmer is touched\n"
+    "  --no-locate            after a failed blank check or verify, do not search for\n"
+    "                         the failing 256-byte blocks (the search compares the\n"
+    "                         part one to five more times)\n"
     "\n"
     "Voltages in volts (a trailing V is allowed):\n"
     "  --vdd V                supply voltage for every operation\n";

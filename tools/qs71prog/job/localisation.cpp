@@ -175,7 +175,7 @@ std::string BlockRange(uint32_t start) {
 void LocateDifferences(const Options& options, const std::string& libraryPath,
                        JobOutcome& outcome, Reporter& reporter) {
   const std::optional<FailedComparison> failed = ComparisonThatFailed(options, outcome);
-  if (!failed) return;
+  if (!failed || !options.locate) return;
   SharedLibrary library;
   std::string error;
   if (!library.Open(libraryPath, error) || !library.Exports("Qs71UsbVerifyRange")) {

@@ -42,7 +42,7 @@ std::string BlockRange(uint32_t start);
 
 // After a run whose blank check or verify found a difference: locates it with the library at
 // libraryPath, at that step's supply voltage, tells the user, and fills in outcome's blocks.
-// Does nothing after any other outcome.
+// Does nothing after any other outcome, or with --no-locate.
 void LocateDifferences(const Options& options, const std::string& libraryPath,
                        JobOutcome& outcome, Reporter& reporter);
 
