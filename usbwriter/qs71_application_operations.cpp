@@ -67,7 +67,7 @@ int Qs71Application::Identify() {
   const int result = ReadSystemArea(block);
   if (result != 0) return result;
   Inform(Format("OTP ID: 0x%02X, 0x%02X, 0x%02X, 0x%02X.\nOTP size: %d bytes.\n", otpId[0],
-               otpId[1], otpId[2], otpId[3], static_cast<int>(otpSize)));
+                otpId[1], otpId[2], otpId[3], static_cast<int>(otpSize)));
   return 0;
 }
 

@@ -136,8 +136,9 @@ enum Qs71RangeResult {
  * Standard output: nothing while every step goes as planned, whether the range matches or
  * differs, since a host narrowing down a difference calls this many times. A failing step
  * prints its message as Qs71UsbWriter prints it (for example "Failed to start OTP test!!
- * (-20)"), and a failure to stop the OTP test is printed as well. Calls must not overlap,
- * with each other or with Qs71UsbWriter.
+ * (-20)"), and a failure to stop the OTP test is printed as well; a range that does not fit
+ * prints "[ERROR] Invalid OTP verify range <length> bytes at 0x<start>!". Calls must not
+ * overlap, with each other or with Qs71UsbWriter.
  */
 QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbVerifyRange(
     int32_t* otpSize, uint32_t start, uint32_t length, double vdd, const char* imageFile);
