@@ -2,9 +2,10 @@
  * qs71_usb_writer - programs the OTP memory of a QS71 voice chip through the QS71 USB
  * programmer (a HID device, vendor 0x04D8, product 0xFE08, release 0x0101).
  *
- * The library exports two functions: Qs71UsbWriter, one programming job, and
- * Qs71UsbVerifyRange, one range of the OTP compared, for a host that wants to know where a
- * part differs. Both are plain C with the cdecl calling convention and undecorated names, so
+ * The library exports Qs71UsbWriter, one programming job, and Qs71UsbVerifyRange, one
+ * range of the OTP compared, for a host that wants to know where a part differs; for a host
+ * with several programmers, Qs71UsbListProgrammers and the variants of both that name the
+ * programmer, Qs71UsbWriterOn and Qs71UsbVerifyRangeOn. Both are plain C with the cdecl calling convention and undecorated names, so
  * that any host (C, C++, a .NET or Delphi front end on 32-bit Windows) can bind them by
  * name.
  *
@@ -145,6 +146,66 @@ QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbVerifyRange(
 
 /* For hosts that load the library at run time (dlsym / GetProcAddress "Qs71UsbVerifyRange"). */
 typedef int32_t(QS71_CDECL* Qs71UsbVerifyRangeFunction)(
+    int32_t* otpSize, uint32_t start, uint32_t length, double vdd, const char* imageFile);
+
+/*
+ * Several programmers on one host. Qs71UsbWriter and Qs71UsbVerifyRange open the first
+ * programmer found; the calls below list the attached programmers and name the one a job
+ * runs on. Calls on different programmers may run at the same time, from different threads;
+ * calls on the same programmer must not overlap.
+ */
+
+/* One attached programmer, as Qs71UsbListProgrammers reports it. */
+typedef struct Qs71ProgrammerInfo {
+  char path[256];   /* the platform's device path, NUL-terminated: names the programmer */
+  char serial[64];  /* its USB serial number in UTF-8, "" when it has none */
+  uint16_t release; /* its release number (bcdDevice), 0x0101 for the current programmer */
+} Qs71ProgrammerInfo;
+
+/*
+ * Lists the attached programmers, ordered by path, into list (at most capacity entries; list
+ * may be NULL when capacity is 0). Returns how many are attached, which may exceed capacity,
+ * or QS71_E_TRANSPORT when the devices cannot be listed. Prints nothing.
+ */
+QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbListProgrammers(Qs71ProgrammerInfo* list,
+                                                              int32_t capacity);
+
+typedef int32_t(QS71_CDECL* Qs71UsbListProgrammersFunction)(Qs71ProgrammerInfo* list,
+                                                           int32_t capacity);
+
+/* Receives, in order, each piece of text a call would print to standard output. */
+typedef void(QS71_CDECL* Qs71OutputFunction)(void* context, const char* text);
+
+/*
+ * Qs71UsbWriter on one programmer. programmer is a path from Qs71UsbListProgrammers (NULL or
+ * "" for the first programmer found, as Qs71UsbWriter). output receives the call's text
+ * instead of standard output, with context as its first argument; NULL prints to standard
+ * output. Everything else is as Qs71UsbWriter: the same steps, cells, messages and result
+ * codes; a programmer that is not attached fails as a missing programmer does (-20).
+ */
+QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbWriterOn(
+    const char* programmer, Qs71OutputFunction output, void* context,
+    int32_t* stage, int32_t* progress, int32_t* otpSize,
+    qs71_bool blankCheck, double blankCheckVdd,
+    qs71_bool write, double writeVdd, double writeVpp,
+    qs71_bool verify, double verifyVdd,
+    qs71_bool clearMarker, const char* imageFile);
+
+typedef int32_t(QS71_CDECL* Qs71UsbWriterOnFunction)(
+    const char* programmer, Qs71OutputFunction output, void* context,
+    int32_t* stage, int32_t* progress, int32_t* otpSize,
+    qs71_bool blankCheck, double blankCheckVdd,
+    qs71_bool write, double writeVdd, double writeVpp,
+    qs71_bool verify, double verifyVdd,
+    qs71_bool clearMarker, const char* imageFile);
+
+/* Qs71UsbVerifyRange on one programmer, programmer and output as for Qs71UsbWriterOn. */
+QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbVerifyRangeOn(
+    const char* programmer, Qs71OutputFunction output, void* context,
+    int32_t* otpSize, uint32_t start, uint32_t length, double vdd, const char* imageFile);
+
+typedef int32_t(QS71_CDECL* Qs71UsbVerifyRangeOnFunction)(
+    const char* programmer, Qs71OutputFunction output, void* context,
     int32_t* otpSize, uint32_t start, uint32_t length, double vdd, const char* imageFile);
 
 #ifdef __cplusplus
