@@ -7,6 +7,7 @@
 #include "cli/prog_options.h"
 #include "cli/usage_text.h"
 #include "job/programming_job.h"
+#include "production/production_run.h"
 #include "platform/host_system.h"
 #include "platform/output_streams.h"
 
@@ -29,5 +30,7 @@ int main(int argc, char** argv) {
     case qs71prog::Command::kRun:
       break;
   }
+  if (options.list) return static_cast<int>(qs71prog::ListProgrammersCommand(options, console));
+  if (options.production) return static_cast<int>(qs71prog::RunProduction(options, console));
   return static_cast<int>(qs71prog::RunProgrammingJob(options, console));
 }

@@ -25,6 +25,13 @@ struct Given {
   std::string otpFile;
   std::string transcript;
   bool json = false;
+  bool list = false;
+  std::string programmer;
+  bool production = false;
+  std::optional<int> count;
+  bool stopOnFail = false;
+  std::string log;
+  bool all = false;
 };
 
 enum class Value { kNone, kRequired, kAttachedOnly };
@@ -100,6 +107,22 @@ bool Emulate(Given& given, const std::string& value, std::string&) {
   return SetFlag(given.emulate);
 }
 
+bool Count(Given& given, const std::string& value, std::string& error) {
+  constexpr int kMostParts = 1000000;
+  int parts = 0;
+  for (char c : value) {
+    parts = c >= '0' && c <= '9' && parts <= kMostParts ? parts * 10 + (c - '0') : -1;
+    if (parts < 0) break;
+  }
+  if (value.empty() || parts < 1 || parts > kMostParts) {
+    error = "--count needs a number of parts from 1 to " + std::to_string(kMostParts) +
+            ", not \"" + value + "\"";
+    return false;
+  }
+  given.count = parts;
+  return true;
+}
+
 template <Command C>
 bool Stop(Given& given, const std::string&, std::string&) {
   given.command = C;
@@ -125,6 +148,13 @@ const OptionRule kOptions[] = {
     {"--emulate", Value::kAttachedOnly, Emulate},
     {"--transcript", Value::kRequired, Text<&Given::transcript>},
     {"--json", Value::kNone, Flag<&Given::json>},
+    {"--list", Value::kNone, Flag<&Given::list>},
+    {"--programmer", Value::kRequired, Text<&Given::programmer>},
+    {"--production", Value::kNone, Flag<&Given::production>},
+    {"--count", Value::kRequired, Count},
+    {"--stop-on-fail", Value::kNone, Flag<&Given::stopOnFail>},
+    {"--log", Value::kRequired, Text<&Given::log>},
+    {"--all", Value::kNone, Flag<&Given::all>},
     {"--help", Value::kNone, Stop<Command::kHelp>},
     {"--version", Value::kNone, Stop<Command::kVersion>},
 };
@@ -210,7 +240,25 @@ const Conflict kConflicts[] = {
      "--force only changes which files --write and --verify take"},
     {[](const Given& g) { return !g.transcript.empty() && !g.emulate; },
      "--transcript records the emulated programmer's reports and needs --emulate"},
-    {[](const Given& g) { return !g.blankCheck && !g.write && !g.verify && !g.identify; },
+    {[](const Given& g) {
+       return g.list && (g.blankCheck || g.write || g.verify || g.identify || g.production ||
+                         !g.programmer.empty());
+     },
+     "--list only lists the attached programmers"},
+    {[](const Given& g) { return g.production && !g.write; },
+     "--production needs --write IMAGE: it writes one part after another"},
+    {[](const Given& g) {
+       return !g.production && (g.count || g.stopOnFail || !g.log.empty() || g.all);
+     },
+     "--count, --stop-on-fail, --log and --all go with --production"},
+    {[](const Given& g) { return g.all && !g.programmer.empty(); },
+     "--all runs on every programmer, --programmer on one: give one of them"},
+    {[](const Given& g) { return g.production && !g.otpFile.empty(); },
+     "--production takes its parts from the emulated sockets (QS71_EMU_SOCKET), not from "
+     "--emulate=OTPFILE"},
+    {[](const Given& g) {
+       return !g.list && !g.blankCheck && !g.write && !g.verify && !g.identify;
+     },
      "nothing to do: give --blank-check, --write IMAGE, --verify IMAGE or --identify"},
 };
 
@@ -245,6 +293,13 @@ bool Resolve(const Given& given, Options& options, std::string& error) {
   options.otpFile = given.otpFile;
   options.transcript = given.transcript;
   options.json = given.json;
+  options.list = given.list;
+  options.programmer = given.programmer;
+  options.production = given.production;
+  options.count = given.count.value_or(0);
+  options.stopOnFail = given.stopOnFail;
+  options.log = given.log;
+  options.all = given.all;
   ResolveVolts(given, options);
   return true;
 }

@@ -24,6 +24,13 @@ struct Options {
   std::string otpFile;  // --emulate=OTPFILE
   std::string transcript;
   bool json = false;
+  bool list = false;        // --list: the attached programmers, nothing else
+  std::string programmer;   // --programmer ID: number, serial or path; empty for the first
+  bool production = false;  // --production: one part after another
+  int count = 0;            // --count N: parts per programmer, 0 for no end
+  bool stopOnFail = false;
+  std::string log;  // --log FILE: CSV, one line appended per part
+  bool all = false;  // --all: every attached programmer at once
 
   double Volts(Voltage voltage) const { return volts[static_cast<size_t>(voltage)]; }
 };

@@ -83,7 +83,15 @@ INSTANTIATE_TEST_SUITE_P(
                   "--vpp 65 V is outside the safe range 6.0 to 7.0"},
         UsageCase{{"--blank-check", "--vpp", "5.9"}, "outside the safe range"},
         UsageCase{{"--blank-check", "--write-vdd", "2.3"}, "--write-vdd 2.3 V is outside"},
-        UsageCase{{"--blank-check", "--verify-vdd", "-5"}, "outside the safe range"}),
+        UsageCase{{"--blank-check", "--verify-vdd", "-5"}, "outside the safe range"},
+        UsageCase{{"--production", "--verify", "a.bin"}, "--production needs --write"},
+        UsageCase{{"--write", "a.bin", "--count", "3"}, "go with --production"},
+        UsageCase{{"--write", "a.bin", "--all"}, "go with --production"},
+        UsageCase{{"--write", "a", "--production", "--count", "0"}, "from 1 to 1000000"},
+        UsageCase{{"--write", "a", "--production", "--count", "2x"}, "not \"2x\""},
+        UsageCase{{"--write", "a", "--production", "--all", "--programmer", "2"}, "one of them"},
+        UsageCase{{"--write", "a", "--production", "--emulate=c.otp"}, "QS71_EMU_SOCKET"},
+        UsageCase{{"--list", "--identify"}, "--list only lists"}),
     [](const testing::TestParamInfo<UsageCase>& info) { return CaseName(info.param.arguments); });
 
 TEST(Voltages, DefaultsApplyWhenNothingIsGiven) {
@@ -138,6 +146,24 @@ TEST(Emulation, KeepsTheChipFileAndTranscript) {
   ASSERT_EQ(ParseArguments({"--emulate", "--blank-check"}, options, error), Command::kRun);
   EXPECT_TRUE(options.emulate);
   EXPECT_EQ(options.otpFile, "");
+}
+
+TEST(Production, TakesItsSettings) {
+  Options options;
+  std::string error;
+  ASSERT_EQ(ParseArguments({"--write", "a.bin", "--production", "--count", "5", "--stop-on-fail",
+                            "--log", "parts.csv", "--all"},
+                           options, error),
+            Command::kRun)
+      << error;
+  EXPECT_TRUE(options.production && options.stopOnFail && options.all);
+  EXPECT_EQ(options.count, 5);
+  EXPECT_EQ(options.log, "parts.csv");
+  EXPECT_TRUE(options.selection.blankCheck && options.selection.write && options.selection.verify);
+
+  std::string again;
+  ASSERT_EQ(ParseArguments({"--identify", "--programmer=SN2"}, options, again), Command::kRun);
+  EXPECT_EQ(options.programmer, "SN2");
 }
 
 TEST(HelpAndVersion, WinOverWhatFollows) {

@@ -24,4 +24,9 @@ std::string InterruptAnnouncement(Phase phase) {
   return "Ctrl-C: qs71prog stops after the " + StepTitle(phase) + ". Ctrl-C again stops at once.";
 }
 
+std::string PartInterruptAnnouncement() {
+  return "Ctrl-C: the part under way will be finished and judged, since a half-written OTP "
+         "part is scrapped; qs71prog stops after it. Ctrl-C again stops at once.";
+}
+
 }  // namespace qs71prog

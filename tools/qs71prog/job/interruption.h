@@ -26,6 +26,9 @@ class InterruptWatcher {
 // What qs71prog says at the first Ctrl-C during the step `phase`.
 std::string InterruptAnnouncement(Phase phase);
 
+// What qs71prog says at the first Ctrl-C of a production run: the part under way is finished.
+std::string PartInterruptAnnouncement();
+
 // "identification", "blank check", "write", "verify": a step in a sentence.
 std::string StepTitle(Phase phase);
 

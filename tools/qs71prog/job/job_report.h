@@ -36,6 +36,9 @@ struct JobOutcome {
   bool located = false;
   std::vector<std::string> failingBlocks;
   bool allBlocksSearched = true;
+  // How long each step's call took, by stage value (0: identification), and which ran.
+  std::array<double, kLastStage + 1> stepSeconds{};
+  std::array<bool, kLastStage + 1> stepsRun{};
 };
 
 // "blank-check", "write", "verify" as selected, in the order the library runs them.

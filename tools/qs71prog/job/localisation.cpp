@@ -7,6 +7,7 @@
 #include <optional>
 #include <system_error>
 
+#include "job/call_text.h"
 #include "platform/host_system.h"
 #include "platform/output_streams.h"
 #include "qs71_emulator_control.h"
@@ -120,23 +121,34 @@ class KeptEmulatedPart {
   std::string path;
 };
 
-Localisation Search(const SharedLibrary& library, const FailedComparison& failed,
-                    uint32_t size, Reporter& reporter) {
-  const auto verifyRange = library.Find<Qs71UsbVerifyRangeFunction>("Qs71UsbVerifyRange");
-  KeptEmulatedPart kept(library);
+// One comparison on the programmer the job names, or on the first one found.
+int32_t CompareRange(const SharedLibrary& library, const ProgrammerLink& link, CallText& text,
+                     const FailedComparison& failed, uint32_t start, uint32_t length) {
+  if (!link.named) {
+    const auto verifyRange = library.Find<Qs71UsbVerifyRangeFunction>("Qs71UsbVerifyRange");
+    return verifyRange(nullptr, start, length, failed.vdd, failed.image);
+  }
+  const auto verifyRangeOn =
+      library.Find<Qs71UsbVerifyRangeOnFunction>("Qs71UsbVerifyRangeOn");
+  return verifyRangeOn(link.path.c_str(), CallText::Receive, &text, nullptr, start, length,
+                       failed.vdd, failed.image);
+}
+
+Localisation Search(const SharedLibrary& library, const ProgrammerLink& link,
+                    const FailedComparison& failed, uint32_t size, Reporter& reporter) {
+  // A named programmer's part stays in its socket between calls.
+  std::optional<KeptEmulatedPart> kept;
+  if (!link.named) kept.emplace(library);
   // The library prints only a step that failed; its lines go where the job's went.
-  OutputCapture out(kStdoutFd, [&](const std::string& line) { reporter.Line(line, false); });
-  OutputCapture err(kStderrFd, [&](const std::string& line) { reporter.Line(line, true); });
-  out.Start();
-  err.Start();
+  CallText text(!link.named,
+                [&](const std::string& line, bool onStderr) { reporter.Line(line, onStderr); });
+  text.Start();
   Localisation found = LocateFailingBlocks(size, [&](uint32_t start, uint32_t length) {
-    const int32_t result = verifyRange(nullptr, start, length, failed.vdd, failed.image);
-    out.Deliver();
-    err.Deliver();
+    const int32_t result = CompareRange(library, link, text, failed, start, length);
+    text.Deliver();
     return result;
   });
-  err.Stop();
-  out.Stop();
+  text.Stop();
   return found;
 }
 
@@ -173,20 +185,21 @@ std::string BlockRange(uint32_t start) {
 }
 
 void LocateDifferences(const Options& options, const std::string& libraryPath,
-                       JobOutcome& outcome, Reporter& reporter) {
+                       const ProgrammerLink& link, JobOutcome& outcome, Reporter& reporter) {
   const std::optional<FailedComparison> failed = ComparisonThatFailed(options, outcome);
   if (!failed || !options.locate) return;
   SharedLibrary library;
   std::string error;
-  if (!library.Open(libraryPath, error) || !library.Exports("Qs71UsbVerifyRange")) {
+  const char* function = link.named ? "Qs71UsbVerifyRangeOn" : "Qs71UsbVerifyRange";
+  if (!library.Open(libraryPath, error) || !library.Exports(function)) {
     reporter.Note("not locating where the part differs: " + libraryPath +
-                  " cannot compare ranges (no Qs71UsbVerifyRange)");
+                  " cannot compare ranges (no " + function + ")");
     return;
   }
   reporter.Note(std::string("locating where the ") + failed->step +
                 " failed: the programmer compares halves of the part down to 256-byte blocks");
   const Localisation found =
-      Search(library, *failed, static_cast<uint32_t>(outcome.otpSize), reporter);
+      Search(library, link, *failed, static_cast<uint32_t>(outcome.otpSize), reporter);
   outcome.located = true;
   outcome.failingBlocks.clear();
   for (uint32_t block : found.blocks) outcome.failingBlocks.push_back(BlockRange(block));

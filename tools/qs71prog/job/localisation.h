@@ -8,6 +8,7 @@
 
 #include "cli/prog_options.h"
 #include "job/job_report.h"
+#include "job/programmer_link.h"
 #include "job/reporter.h"
 
 namespace qs71prog {
@@ -41,9 +42,9 @@ Localisation LocateFailingBlocks(uint32_t size, const RangeCompare& compare,
 std::string BlockRange(uint32_t start);
 
 // After a run whose blank check or verify found a difference: locates it with the library at
-// libraryPath, at that step's supply voltage, tells the user, and fills in outcome's blocks.
-// Does nothing after any other outcome, or with --no-locate.
+// libraryPath on the job's programmer, at that step's supply voltage, tells the user, and
+// fills in outcome's blocks. Does nothing after any other outcome, or with --no-locate.
 void LocateDifferences(const Options& options, const std::string& libraryPath,
-                       JobOutcome& outcome, Reporter& reporter);
+                       const ProgrammerLink& link, JobOutcome& outcome, Reporter& reporter);
 
 }  // namespace qs71prog

@@ -6,10 +6,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <atomic>
 #include <thread>
 
 #include "display/display.h"
 #include "job/preflight.h"
+#include "job/call_text.h"
+#include "job/programmer_choice.h"
 #include "job/interruption.h"
 #include "job/job_steps.h"
 #include "job/plain_words.h"
@@ -81,11 +84,6 @@ std::chrono::milliseconds PollInterval() {
   return std::chrono::milliseconds(value);
 }
 
-DisplayKind ChooseDisplay(const Options& options, const Console& console) {
-  if (options.json) return DisplayKind::kJson;
-  return console.OutIsTerminal() ? DisplayKind::kTerminal : DisplayKind::kPlain;
-}
-
 constexpr const char* kEnvironmentProblem =
     "cannot pass the emulator's settings through the environment";
 
@@ -106,17 +104,6 @@ bool KeepChipBetweenCalls(const Options& options, const WriterLibrary& library,
                           ScratchChip& scratch) {
   const bool severalCalls = PlanSteps(options.selection).size() > 1;
   return !library.IsEmulated() || !severalCalls || scratch.Keep();
-}
-
-// A dry run must never reach a real part, whatever --library points at.
-bool LoadFor(const Options& options, WriterLibrary& library, std::string& error) {
-  const auto candidates =
-      LibraryCandidates(options.library, options.emulate, ExecutableDirectory(), ThisBuildTree());
-  if (!LoadWriterLibrary(library, candidates, error)) return false;
-  if (!options.emulate || library.IsEmulated()) return true;
-  error = "--emulate needs the emulated programmer library, but " + library.Path() +
-          " drives a real programmer";
-  return false;
 }
 
 JobDescription Describe(const Options& options, const WriterLibrary& library) {
@@ -149,12 +136,19 @@ std::string EmulationNote() {
 struct JobRun {
   const Options& options;
   const WriterLibrary& library;
+  const ProgrammerLink& link;
   const JobDescription& job;
   JobCells& cells;
   Reporter& reporter;
-  ScratchChip& scratch;
+  ScratchChip* scratch;  // null when no scratch chip is kept
+  // Production: a first Ctrl-C lets the part under way be finished, every step of it, so
+  // that it leaves the socket with a verdict; the loop stops after it.
+  bool wholePart;
   JobOutcome outcome;
 };
+
+// Ctrl-C reaches every programmer's loop at once; the operator needs to read it once.
+std::atomic_flag partInterruptAnnounced = ATOMIC_FLAG_INIT;
 
 // A second Ctrl-C: the library's call is left where it stands and the process ends. The
 // operating system closes the programmer; a write cut short leaves a part to scrap.
@@ -165,7 +159,7 @@ struct JobRun {
   outcome.otpSize = run.outcome.otpSize;
   outcome.seconds = run.reporter.Seconds();
   run.reporter.Finish(run.job, outcome);
-  run.scratch.Remove();
+  if (run.scratch != nullptr) run.scratch->Remove();
   std::_Exit(static_cast<int>(ExitCode::kAborted));
 }
 
@@ -173,7 +167,11 @@ struct JobRun {
 void HeedInterrupts(JobRun& run, Phase phase, InterruptWatcher& watcher) {
   switch (watcher.Check(InterruptCount())) {
     case InterruptAction::kAnnounce:
-      run.reporter.Note(InterruptAnnouncement(phase));
+      if (!run.wholePart) {
+        run.reporter.Note(InterruptAnnouncement(phase));
+      } else if (!partInterruptAnnounced.test_and_set()) {
+        run.reporter.Note(PartInterruptAnnouncement());
+      }
       break;
     case InterruptAction::kAbort:
       Abort(run, phase);
@@ -187,32 +185,37 @@ int32_t CallWriter(JobRun& run, const JobStep& step) {
   run.cells = JobCells();
   reporter.BeginCall(step.selection);
   InterruptWatcher interrupts;
-  OutputCapture out(kStdoutFd,
-                    [&reporter](const std::string& line) { reporter.Line(line, false); });
-  OutputCapture err(kStderrFd, [&reporter](const std::string& line) { reporter.Line(line, true); });
+  CallText text(!run.link.named, [&reporter](const std::string& line, bool onStderr) {
+    reporter.Line(line, onStderr);
+  });
   CellPoller poller(
       [&] {
-        reporter.Sample([&] {
-          out.Deliver();
-          err.Deliver();
-        });
+        reporter.Sample([&] { text.Deliver(); });
         HeedInterrupts(run, step.phase, interrupts);
       },
       PollInterval());
-  out.Start();
-  err.Start();
+  text.Start();
   poller.Start();
   const Options& options = run.options;
   const Selection& selection = step.selection;
   JobCells& cells = run.cells;
-  const int32_t result = run.library.Writer()(
-      &cells.stage, &cells.progress, &cells.otpSize, selection.blankCheck,
-      options.Volts(Voltage::kBlankCheckVdd), selection.write, options.Volts(Voltage::kWriteVdd),
-      options.Volts(Voltage::kWriteVpp), selection.verify, options.Volts(Voltage::kVerifyVdd),
-      options.clearMarker, options.image.c_str());
+  const double blankCheckVdd = options.Volts(Voltage::kBlankCheckVdd);
+  const double writeVdd = options.Volts(Voltage::kWriteVdd);
+  const double writeVpp = options.Volts(Voltage::kWriteVpp);
+  const double verifyVdd = options.Volts(Voltage::kVerifyVdd);
+  const int32_t result =
+      run.link.named
+          ? run.library.WriterOn()(run.link.path.c_str(), CallText::Receive, &text, &cells.stage,
+                                   &cells.progress, &cells.otpSize, selection.blankCheck,
+                                   blankCheckVdd, selection.write, writeVdd, writeVpp,
+                                   selection.verify, verifyVdd, options.clearMarker,
+                                   options.image.c_str())
+          : run.library.Writer()(&cells.stage, &cells.progress, &cells.otpSize,
+                                 selection.blankCheck, blankCheckVdd, selection.write, writeVdd,
+                                 writeVpp, selection.verify, verifyVdd, options.clearMarker,
+                                 options.image.c_str());
   poller.Stop();
-  err.Stop();
-  out.Stop();
+  text.Stop();
   return result;
 }
 
@@ -269,7 +272,12 @@ bool ImageFits(JobRun& run) {
 // False when the job ends with this step.
 bool RunStep(JobRun& run, const JobStep& step) {
   JobOutcome& outcome = run.outcome;
+  const auto began = std::chrono::steady_clock::now();
   outcome.result = CallWriter(run, step);
+  const int stage = StageOfPhase(step.phase);
+  outcome.stepSeconds[stage] =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  outcome.stepsRun[stage] = true;
   outcome.called = true;
   if (run.cells.otpSize > 0) outcome.otpSize = run.cells.otpSize;
   outcome.phase = run.reporter.Conclude(outcome.result);
@@ -285,7 +293,7 @@ bool RunStep(JobRun& run, const JobStep& step) {
 // with is reported as such, and a job whose last step is done is simply done.
 void RunSteps(JobRun& run) {
   for (const JobStep& step : PlanSteps(run.options.selection)) {
-    if (InterruptCount() > 0) {
+    if (!run.wholePart && InterruptCount() > 0) {
       run.outcome.exit = ExitCode::kInterrupted;
       return;
     }
@@ -293,16 +301,43 @@ void RunSteps(JobRun& run) {
   }
 }
 
-// Ctrl-C is counted rather than fatal for as long as a job runs.
-class InterruptCounting {
- public:
-  InterruptCounting() { StartCountingInterrupts(); }
-  ~InterruptCounting() { StopCountingInterrupts(); }
-  InterruptCounting(const InterruptCounting&) = delete;
-  InterruptCounting& operator=(const InterruptCounting&) = delete;
-};
+// The job's programmer: the one --programmer names, or the first one found as before.
+bool ChooseLink(const Options& options, const WriterLibrary& library, ProgrammerLink& link,
+                std::string& problem) {
+  if (options.programmer.empty()) return true;
+  link.named = true;
+  return FindProgrammer(library, options.programmer, link.path, problem);
+}
+
+// The job after its image and library passed: steps, localisation, the summary.
+JobOutcome RunJob(JobRun& run, const std::string& emulationNote, const std::string& note) {
+  run.reporter.Begin(run.job);
+  if (!emulationNote.empty()) run.reporter.Note(emulationNote);
+  if (!note.empty()) run.reporter.Note(note);
+  RunSteps(run);
+  LocateDifferences(run.options, run.library.Path(), run.link, run.outcome, run.reporter);
+  run.outcome.seconds = run.reporter.Seconds();
+  run.reporter.Finish(run.job, run.outcome);
+  return run.outcome;
+}
 
 }  // namespace
+
+DisplayKind ChooseDisplay(const Options& options, const Console& console) {
+  if (options.json) return DisplayKind::kJson;
+  return console.OutIsTerminal() ? DisplayKind::kTerminal : DisplayKind::kPlain;
+}
+
+// A dry run must never reach a real part, whatever --library points at.
+bool LoadFor(const Options& options, WriterLibrary& library, std::string& error) {
+  const auto candidates =
+      LibraryCandidates(options.library, options.emulate, ExecutableDirectory(), ThisBuildTree());
+  if (!LoadWriterLibrary(library, candidates, error)) return false;
+  if (!options.emulate || library.IsEmulated()) return true;
+  error = "--emulate needs the emulated programmer library, but " + library.Path() +
+          " drives a real programmer";
+  return false;
+}
 
 ExitCode RunProgrammingJob(const Options& options, Console& console) {
   const Preflight preflight = PreflightImage(options);
@@ -315,6 +350,10 @@ ExitCode RunProgrammingJob(const Options& options, Console& console) {
   if (!PrepareEmulation(options, problem) || !LoadFor(options, library, problem)) {
     return NotCalled(options, console, problem, ExitCode::kLibraryMissing);
   }
+  ProgrammerLink link;
+  if (!ChooseLink(options, library, link, problem)) {
+    return NotCalled(options, console, problem, ExitCode::kNoProgrammer);
+  }
   const std::string emulationNote = library.IsEmulated() ? EmulationNote() : "";
   ScratchChip scratch;
   if (!KeepChipBetweenCalls(options, library, scratch)) {
@@ -324,15 +363,38 @@ ExitCode RunProgrammingJob(const Options& options, Console& console) {
   const JobDescription job = Describe(options, library);
   JobCells cells;
   Reporter reporter(*display, cells, options.selection);
-  reporter.Begin(job);
-  if (!emulationNote.empty()) reporter.Note(emulationNote);
-  if (!preflight.note.empty()) reporter.Note(preflight.note);
-  JobRun run{options, library, job, cells, reporter, scratch, JobOutcome()};
-  RunSteps(run);
-  LocateDifferences(options, library.Path(), run.outcome, reporter);
-  run.outcome.seconds = reporter.Seconds();
-  reporter.Finish(job, run.outcome);
-  return run.outcome.exit;
+  JobRun run{options, library, link, job, cells, reporter, &scratch, false, JobOutcome()};
+  return RunJob(run, emulationNote, preflight.note).exit;
+}
+
+Preflight PrepareProduction(const Options& options, WriterLibrary& library,
+                            JobDescription& job) {
+  Preflight preflight = PreflightImage(options);
+  if (preflight.exit != ExitCode::kOk) return preflight;
+  if (!LoadFor(options, library, preflight.problem)) {
+    preflight.exit = ExitCode::kLibraryMissing;
+    return preflight;
+  }
+  if (!library.NamesProgrammers()) {
+    preflight.problem = library.Path() + " cannot name a programmer (no Qs71UsbWriterOn)";
+    preflight.exit = ExitCode::kLibraryMissing;
+    return preflight;
+  }
+  job = Describe(options, library);
+  return preflight;
+}
+
+JobOutcome RunPartJob(const PartJob& part) {
+  JobCells cells;
+  Reporter reporter(part.display, cells, part.options.selection);
+  JobRun run{part.options, part.library, part.link, part.job, cells, reporter,
+             nullptr,      true,         JobOutcome()};
+  return RunJob(run, "", "");
+}
+
+ExitCode ReportJobNotRun(const Options& options, Console& console, const std::string& problem,
+                         ExitCode exit) {
+  return NotCalled(options, console, problem, exit);
 }
 
 }  // namespace qs71prog

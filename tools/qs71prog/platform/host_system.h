@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -22,6 +23,19 @@ long ReadFd(int fd, char* buffer, std::size_t size);
 // What a pipe holds that a read would return at once; 0 when empty, negative on an error.
 long BytesWaiting(int fd);
 bool WriteFd(int fd, const char* data, std::size_t size);
+
+// A file opened to append: every write lands at its end, whoever else appends to it; the
+// file is created when missing. -1 on failure.
+int OpenForAppend(const std::string& path);
+// The size of an open file, -1 when unknown.
+long long FileSize(int fd);
+// Waits until what was written to fd is on the disk.
+bool SyncFd(int fd);
+
+// This computer's name, "" when unknown.
+std::string HostName();
+// A moment of the system clock in UTC: "2026-12-07T19:40:00.123Z".
+std::string UtcTimestamp(std::chrono::system_clock::time_point moment);
 
 bool IsTerminal(int fd);
 // The terminal's width in columns, 0 when unknown.

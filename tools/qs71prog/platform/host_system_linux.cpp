@@ -1,4 +1,7 @@
 #include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <hidapi.h>
 #include <limits.h>
 #include <pthread.h>
@@ -9,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <ctime>
 #include <thread>
 
 #include "platform/host_system.h"
@@ -94,6 +98,45 @@ bool WriteFd(int fd, const char* data, std::size_t size) {
     size -= static_cast<std::size_t>(written);
   }
   return true;
+}
+
+namespace {
+
+std::string FormatUtc(const std::tm& utc, std::chrono::system_clock::time_point moment) {
+  const auto sinceEpoch = moment.time_since_epoch();
+  const long long milliseconds =
+      std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() % 1000;
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03lldZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                milliseconds < 0 ? milliseconds + 1000 : milliseconds);
+  return text;
+}
+
+}  // namespace
+
+int OpenForAppend(const std::string& path) {
+  return open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+}
+
+long long FileSize(int fd) {
+  struct stat status;
+  return fstat(fd, &status) == 0 ? static_cast<long long>(status.st_size) : -1;
+}
+
+bool SyncFd(int fd) { return fsync(fd) == 0; }
+
+std::string HostName() {
+  char name[HOST_NAME_MAX + 1] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return "";
+  return name;
+}
+
+std::string UtcTimestamp(std::chrono::system_clock::time_point moment) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(moment);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  return FormatUtc(utc, moment);
 }
 
 bool IsTerminal(int fd) { return isatty(fd) == 1; }

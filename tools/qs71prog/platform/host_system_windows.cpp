@@ -1,10 +1,15 @@
 #include <fcntl.h>
 #include <io.h>
+#include <share.h>
+#include <sys/stat.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
+#include <ctime>
+#include <string>
 
 #include "platform/host_system.h"
 
@@ -52,6 +57,45 @@ bool WriteFd(int fd, const char* data, std::size_t size) {
     size -= static_cast<std::size_t>(written);
   }
   return true;
+}
+
+namespace {
+
+std::string FormatUtc(const std::tm& utc, std::chrono::system_clock::time_point moment) {
+  const auto sinceEpoch = moment.time_since_epoch();
+  const long long milliseconds =
+      std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() % 1000;
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03lldZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                milliseconds < 0 ? milliseconds + 1000 : milliseconds);
+  return text;
+}
+
+}  // namespace
+
+int OpenForAppend(const std::string& path) {
+  int fd = -1;
+  const errno_t error = _sopen_s(&fd, path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY,
+                                 _SH_DENYNO, _S_IREAD | _S_IWRITE);
+  return error == 0 ? fd : -1;
+}
+
+long long FileSize(int fd) { return _filelengthi64(fd); }
+
+bool SyncFd(int fd) { return _commit(fd) == 0; }
+
+std::string HostName() {
+  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof name;
+  return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
+}
+
+std::string UtcTimestamp(std::chrono::system_clock::time_point moment) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(moment);
+  std::tm utc{};
+  gmtime_s(&utc, &seconds);
+  return FormatUtc(utc, moment);
 }
 
 bool IsTerminal(int fd) { return _isatty(fd) != 0; }

@@ -33,6 +33,9 @@ bool WriterLibrary::Load(const std::string& file, std::string& error) {
     return false;
   }
   emulated = loaded.Exports("Qs71EmuReset");
+  listProgrammers = loaded.Find<Qs71UsbListProgrammersFunction>("Qs71UsbListProgrammers");
+  writerOn = loaded.Find<Qs71UsbWriterOnFunction>("Qs71UsbWriterOn");
+  verifyRangeOn = loaded.Find<Qs71UsbVerifyRangeOnFunction>("Qs71UsbVerifyRangeOn");
   library = std::move(loaded);
   writer = function;
   path = file;

@@ -16,6 +16,11 @@ class WriterLibrary {
   // this one fails. On failure, error says why.
   bool Load(const std::string& path, std::string& error);
   Qs71UsbWriterFunction Writer() const { return writer; }
+  // The calls for several programmers; null in a build from before they existed.
+  Qs71UsbListProgrammersFunction ListProgrammers() const { return listProgrammers; }
+  Qs71UsbWriterOnFunction WriterOn() const { return writerOn; }
+  Qs71UsbVerifyRangeOnFunction VerifyRangeOn() const { return verifyRangeOn; }
+  bool NamesProgrammers() const { return listProgrammers && writerOn && verifyRangeOn; }
   // Only the emulated build exports the emulator's control interface.
   bool IsEmulated() const { return emulated; }
   const std::string& Path() const { return path; }
@@ -23,6 +28,9 @@ class WriterLibrary {
  private:
   SharedLibrary library;
   Qs71UsbWriterFunction writer = nullptr;
+  Qs71UsbListProgrammersFunction listProgrammers = nullptr;
+  Qs71UsbWriterOnFunction writerOn = nullptr;
+  Qs71UsbVerifyRangeOnFunction verifyRangeOn = nullptr;
   bool emulated = false;
   std::string path;
 };

@@ -1,0 +1,258 @@
+// Production runs of the real qs71prog against emulated programmers whose sockets are fed from
+// folders of part files: parts counted, logged and judged, the loop's ends, several
+// programmers at once, and Ctrl-C between parts.
+
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "file_contents.h"
+#include "output_lines.h"
+#include "prog_run.h"
+#include "test_scratch.h"
+
+namespace qs71prog::test {
+namespace {
+
+constexpr size_t kSmallPart = 262144;
+
+// The log's columns by name, one map per line after the header.
+struct CsvLog {
+  std::vector<std::string> header;
+  std::vector<std::map<std::string, std::string>> rows;
+  int headers = 0;  // lines that are the header
+};
+
+// Fields as the log writes them: quoted when they hold a comma or a quote, quotes doubled.
+std::vector<std::string> CsvFields(const std::string& line) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+      fields.back() += '"';
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+CsvLog ReadLog(const std::filesystem::path& path) {
+  CsvLog log;
+  for (const std::string& line : Lines(ReadFileText(path))) {
+    const std::vector<std::string> fields = CsvFields(line);
+    if (fields.front() == "time") {
+      log.header = fields;
+      ++log.headers;
+      continue;
+    }
+    std::map<std::string, std::string> row;
+    for (size_t i = 0; i < fields.size() && i < log.header.size(); ++i) {
+      row[log.header[i]] = fields[i];
+    }
+    log.rows.push_back(row);
+  }
+  return log;
+}
+
+class ProgProduction : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir = CleanScratchFolder(QS71_TEST_TMPDIR,
+                             testing::UnitTest::GetInstance()->current_test_info()->name());
+    image = GeneratedImage(dir / "gen");
+    ASSERT_FALSE(image.empty());
+    bytes = ReadFileBytes(image);
+    ASSERT_EQ(bytes.size(), kSmallPart);
+    sockets = dir / "sockets";
+    log = dir / "parts.csv";
+  }
+
+  // Blank parts part1.otp.. in folder, as the emulated programmer makes a fresh one.
+  std::vector<std::filesystem::path> MakeParts(const std::filesystem::path& folder, int count) {
+    std::filesystem::create_directories(folder);
+    std::vector<std::filesystem::path> parts;
+    for (int i = 1; i <= count; ++i) {
+      parts.push_back(folder / ("part" + std::to_string(i) + ".otp"));
+      const ProcessResult made = RunProg({"--emulate=" + parts.back().string(), "--identify"});
+      EXPECT_EQ(made.exitCode, 0) << made.err;
+    }
+    blank = ReadFileBytes(parts.front());
+    return parts;
+  }
+
+  // The first cell the image programs: a stuck one there fails the verify.
+  uint32_t ProgrammedCell() const {
+    for (uint32_t cell = 0; cell < bytes.size(); ++cell) {
+      if (bytes[cell] != 0xFF) return cell;
+    }
+    return 0;
+  }
+
+  bool HoldsImage(const std::filesystem::path& part) const {
+    return RunProg({"--emulate=" + part.string(), "--verify", image.string()}).exitCode == 0;
+  }
+
+  ProcessResult Production(std::vector<std::string> arguments, int programmers = 1) {
+    arguments.insert(arguments.begin(), {"--emulate", "--write", image.string(), "--production",
+                                         "--log", log.string()});
+    return RunProg(arguments, {{"QS71_EMU_SOCKET", sockets.string()},
+                               {"QS71_EMU_PROGRAMMERS", std::to_string(programmers)}});
+  }
+
+  std::filesystem::path dir;
+  std::filesystem::path image;
+  std::vector<uint8_t> bytes;
+  std::vector<uint8_t> blank;
+  std::filesystem::path sockets;
+  std::filesystem::path log;
+};
+
+std::string Block(uint32_t cell) {
+  char text[32];
+  const uint32_t start = cell / 256 * 256;
+  std::snprintf(text, sizeof text, "0x%06X-0x%06X", start, start + 255);
+  return text;
+}
+
+TEST_F(ProgProduction, CountsLogsAndJudgesEachPart) {
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    size_t logged;  // parts logged, and so taken from the socket
+    std::string counters;
+  } cases[] = {
+      {"to the count", {"--count", "5"}, 5, "programmer 1: passed 4  failed 1"},
+      {"stop on fail", {"--count", "5", "--stop-on-fail"}, 3, "programmer 1: passed 2  failed 1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(sockets);
+    std::filesystem::remove(log);
+    const std::vector<std::filesystem::path> parts = MakeParts(sockets, 5);
+    std::ofstream(sockets / "part3.faults") << "stuck:" << ProgrammedCell();
+    const ProcessResult run = Production(c.arguments);
+    EXPECT_EQ(run.exitCode, 8) << run.err;  // the failed part's: verify mismatch
+    EXPECT_NE(run.out.find(c.counters), std::string::npos) << run.out;
+    const CsvLog parts_log = ReadLog(log);
+    EXPECT_EQ(parts_log.headers, 1);
+    ASSERT_EQ(parts_log.rows.size(), c.logged);
+    for (size_t i = 0; i < parts_log.rows.size(); ++i) {
+      const auto& row = parts_log.rows[i];
+      const bool third = i == 2;
+      EXPECT_EQ(row.at("part"), std::to_string(i + 1));
+      EXPECT_EQ(row.at("result"), third ? "fail" : "pass");
+      EXPECT_EQ(row.at("exit"), third ? "8" : "0");
+      EXPECT_EQ(row.at("blocks"), third ? Block(ProgrammedCell()) : "");
+      EXPECT_EQ(row.at("chip_id").substr(0, 5), "6D 61");
+      EXPECT_EQ(row.at("otp_size"), std::to_string(kSmallPart));
+      EXPECT_FALSE(row.at("verify_s").empty());
+      EXPECT_EQ(HoldsImage(parts[i]), !third) << parts[i];
+    }
+    for (size_t i = c.logged; i < parts.size(); ++i) {
+      EXPECT_EQ(ReadFileBytes(parts[i]), blank) << parts[i] << " was touched";
+    }
+  }
+}
+
+// Every programmer runs its own loop in its own thread, and each part file comes out written.
+TEST_F(ProgProduction, AllProgrammersAtOnce) {
+  std::vector<std::filesystem::path> parts;
+  for (int programmer = 1; programmer <= 3; ++programmer) {
+    for (const auto& part : MakeParts(sockets / std::to_string(programmer), 2)) {
+      parts.push_back(part);
+    }
+  }
+  const ProcessResult run = Production({"--all", "--count", "2"}, 3);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  const CsvLog parts_log = ReadLog(log);
+  ASSERT_EQ(parts_log.rows.size(), 6u);
+  std::map<std::string, int> perProgrammer;
+  for (const auto& row : parts_log.rows) {
+    ++perProgrammer[row.at("programmer")];
+    EXPECT_EQ(row.at("result"), "pass");
+  }
+  EXPECT_EQ(perProgrammer, (std::map<std::string, int>{{"1", 2}, {"2", 2}, {"3", 2}}));
+  for (int programmer = 1; programmer <= 3; ++programmer) {
+    EXPECT_NE(run.out.find("programmer " + std::to_string(programmer) + ": passed 2  failed 0"),
+              std::string::npos)
+        << run.out;
+  }
+  for (const auto& part : parts) EXPECT_TRUE(HoldsImage(part)) << part;
+}
+
+TEST_F(ProgProduction, ListsProgrammersAndRunsOnTheOnePicked) {
+  const ProcessResult list =
+      RunProg({"--emulate", "--list"}, {{"QS71_EMU_PROGRAMMERS", "2"},
+                                        {"QS71_EMU_SOCKET", sockets.string()}});
+  EXPECT_EQ(list.exitCode, 0) << list.err;
+  const std::vector<std::string> lines = Lines(list.out);
+  ASSERT_EQ(lines.size(), 3u) << list.out;
+  EXPECT_EQ(lines[0], "id  path  serial  release");
+  EXPECT_EQ(lines[1].substr(0, 3), "1  ");
+  EXPECT_EQ(lines[2].substr(0, 3), "2  ");
+  EXPECT_NE(lines[2].find("0x0101"), std::string::npos) << lines[2];
+
+  const auto first = MakeParts(sockets / "1", 1);
+  const auto second = MakeParts(sockets / "2", 1);
+  const ProcessResult run = Production({"--programmer", "2", "--count", "1"}, 2);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  const CsvLog parts_log = ReadLog(log);
+  ASSERT_EQ(parts_log.rows.size(), 1u);
+  EXPECT_EQ(parts_log.rows[0].at("programmer"), "2");
+  EXPECT_TRUE(HoldsImage(second[0]));
+  EXPECT_EQ(ReadFileBytes(first[0]), blank);
+}
+
+// An image whose name needs quoting in CSV; a second run appends to the log under the same
+// header.
+TEST_F(ProgProduction, LogQuotesFieldsAndKeepsOneHeader) {
+  const std::filesystem::path odd = dir / "lot 7, \"rev B\".bin";
+  std::filesystem::copy_file(image, odd);
+  image = odd;
+  MakeParts(sockets, 2);
+  for (int run = 0; run < 2; ++run) {
+    const ProcessResult result = Production({"--count", "1"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+  }
+  const std::string text = ReadFileText(log);
+  EXPECT_NE(text.find(",\"" + dir.string() + "/lot 7, \"\"rev B\"\".bin\","), std::string::npos)
+      << text;
+  const CsvLog parts_log = ReadLog(log);
+  EXPECT_EQ(parts_log.headers, 1);
+  ASSERT_EQ(parts_log.rows.size(), 2u);
+  for (const auto& row : parts_log.rows) EXPECT_EQ(row.at("image"), odd.string());
+}
+
+// Ctrl-C while a part is programmed: that part is finished and logged, the next one stays in
+// the socket, and the run ends with the interrupted status.
+TEST_F(ProgProduction, CtrlCEndsTheRunAfterThePartUnderWay) {
+  const auto parts = MakeParts(sockets, 2);
+  testsupport::LiveProcess process(
+      {QS71PROG_PATH, "--emulate", "--write", image.string(), "--production", "--log",
+       log.string()},
+      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PACE_US", "100"}}});
+  ASSERT_TRUE(process.Started());
+  std::string line;
+  while (process.ReadLine(line) && line != "programmer 1: part 1 in the socket") {
+  }
+  ASSERT_EQ(line, "programmer 1: part 1 in the socket");
+  process.Send(SIGINT);
+  EXPECT_EQ(process.Wait(), 12);
+  const CsvLog parts_log = ReadLog(log);
+  ASSERT_EQ(parts_log.rows.size(), 1u);
+  EXPECT_EQ(parts_log.rows[0].at("result"), "pass");
+  EXPECT_TRUE(HoldsImage(parts[0]));
+  EXPECT_EQ(ReadFileBytes(parts[1]), blank);
+}
+
+}  // namespace
+}  // namespace qs71prog::test

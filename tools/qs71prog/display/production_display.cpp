@@ -1,0 +1,209 @@
+#include "display/production_display.h"
+
+#include <cstdio>
+
+#include "display/big_words.h"
+#include "json_writer.h"
+
+namespace qs71prog {
+
+namespace {
+
+constexpr double kSecondsPerHour = 3600.0;
+
+std::string Verdict(const PartRecord& record) {
+  std::string text = "programmer " + std::to_string(record.programmer) + " part " +
+                     std::to_string(record.part) + ": " + (record.passed ? "PASS" : "FAIL");
+  if (!record.chipId.empty()) text += ", chip " + record.chipId;
+  if (!record.passed) {
+    text += ", exit " + std::to_string(record.exit) + " (" + record.status + ")";
+  }
+  std::string blocks;
+  for (const std::string& block : record.blocks) blocks += (blocks.empty() ? "" : " ") + block;
+  if (!blocks.empty()) text += ", blocks " + blocks;
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, ", in %s", FormatDuration(record.seconds).c_str());
+  return text + seconds;
+}
+
+JsonWriter Event(const char* name) {
+  JsonWriter event(JsonLayout::kOneLine, JsonEscapes::kShort);
+  event.BeginObject().String("event", name);
+  return event;
+}
+
+void AddSeconds(JsonWriter& event, const char* key, double seconds) {
+  if (seconds >= 0.0) event.Number(key, seconds);
+}
+
+}  // namespace
+
+std::string CountersLine(const ProgrammerCounters& counters, double hours) {
+  const int parts = counters.passed + counters.failed;
+  char rate[32] = "-";
+  if (parts > 0 && hours > 0.0) std::snprintf(rate, sizeof rate, "%.0f", parts / hours);
+  std::string line = "programmer " + std::to_string(counters.programmer) + ": passed " +
+                     std::to_string(counters.passed) + "  failed " +
+                     std::to_string(counters.failed) + "  " + rate + " parts/hour";
+  if (!counters.activity.empty()) line += "  | " + counters.activity;
+  return line;
+}
+
+ProductionDisplay::ProductionDisplay(DisplayKind kind, TextSink& sink,
+                                     const std::vector<int>& programmers)
+    : kind(kind), sink(sink), start(std::chrono::steady_clock::now()) {
+  for (int programmer : programmers) counters.push_back({programmer, 0, 0, ""});
+}
+
+ProgrammerCounters& ProductionDisplay::Counters(int programmer) {
+  for (ProgrammerCounters& entry : counters) {
+    if (entry.programmer == programmer) return entry;
+  }
+  counters.push_back({programmer, 0, 0, ""});
+  return counters.back();
+}
+
+double ProductionDisplay::Hours() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
+         kSecondsPerHour;
+}
+
+// The counters block sits below everything else; it is taken away before anything is
+// printed and drawn again after.
+void ProductionDisplay::EraseBlock() {
+  if (drawnLines == 0) return;
+  sink.Out("\033[" + std::to_string(drawnLines) + "A\r\033[J");
+  drawnLines = 0;
+}
+
+void ProductionDisplay::DrawBlock() {
+  std::string block;
+  for (const ProgrammerCounters& entry : counters) block += CountersLine(entry, Hours()) + "\n";
+  sink.Out(block);
+  drawnLines = static_cast<int>(counters.size());
+}
+
+void ProductionDisplay::Above(const std::string& text) {
+  EraseBlock();
+  sink.Out(text);
+  DrawBlock();
+}
+
+void ProductionDisplay::Activity(int programmer, const std::string& text, bool transient) {
+  std::lock_guard<std::mutex> lock(mutex);
+  ProgrammerCounters& entry = Counters(programmer);
+  if (entry.activity == text) return;
+  entry.activity = text;
+  if (kind == DisplayKind::kTerminal) {
+    EraseBlock();
+    DrawBlock();
+  } else if (kind == DisplayKind::kPlain && !transient) {
+    sink.Out("programmer " + std::to_string(programmer) + ": " + text + "\n");
+  }
+}
+
+void ProductionDisplay::ShowPart(const PartRecord& record,
+                                 const std::vector<std::string>& story) {
+  std::string text;
+  const std::string prefix = "programmer " + std::to_string(record.programmer) + ": ";
+  for (const std::string& line : story) text += prefix + line + "\n";
+  if (kind == DisplayKind::kPlain) {
+    if (!text.empty()) sink.Err(text);
+    sink.Out(Verdict(record) + "\n" + CountersLine(Counters(record.programmer), Hours()) + "\n");
+    return;
+  }
+  text += "\n";
+  for (const std::string& line : BigWord(record.passed ? "PASS" : "FAIL")) {
+    text += "    " + line + "\n";
+  }
+  Above(text + "\n" + Verdict(record) + "\n");
+}
+
+void ProductionDisplay::SendPartEvent(const PartRecord& record,
+                                      const ProgrammerCounters& entry) {
+  JsonWriter event = Event("part");
+  event.Int("programmer", record.programmer)
+      .String("programmer_path", record.programmerPath)
+      .Int("part", record.part)
+      .String("result", record.passed ? "pass" : "fail")
+      .Int("exit", record.exit)
+      .String("status", record.status)
+      .String("chip_id", record.chipId)
+      .Int("otp_size", record.otpSize)
+      .String("time", record.time)
+      .Number("seconds", record.seconds);
+  AddSeconds(event, "blank_check_s", record.stepSeconds[1]);
+  AddSeconds(event, "write_s", record.stepSeconds[2]);
+  AddSeconds(event, "verify_s", record.stepSeconds[3]);
+  event.BeginArray("blocks");
+  for (const std::string& block : record.blocks) event.String({}, block);
+  event.EndArray().Int("passed", entry.passed).Int("failed", entry.failed);
+  const int parts = entry.passed + entry.failed;
+  const double hours = Hours();
+  if (hours > 0.0) event.Number("parts_per_hour", parts / hours);
+  sink.Out(event.EndObject().Text());
+}
+
+void ProductionDisplay::PartDone(const PartRecord& record,
+                                 const std::vector<std::string>& story) {
+  std::lock_guard<std::mutex> lock(mutex);
+  ProgrammerCounters& entry = Counters(record.programmer);
+  ++(record.passed ? entry.passed : entry.failed);
+  if (kind == DisplayKind::kJson) {
+    SendPartEvent(record, entry);
+  } else {
+    ShowPart(record, story);
+  }
+}
+
+void ProductionDisplay::Message(int programmer, const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (kind == DisplayKind::kJson) {
+    JsonWriter event = Event("message");
+    sink.Out(event.Int("programmer", programmer).String("text", text).EndObject().Text());
+    return;
+  }
+  const std::string line = "qs71prog: programmer " + std::to_string(programmer) + ": " + text;
+  if (kind == DisplayKind::kTerminal) {
+    Above(line + "\n");
+  } else {
+    sink.Err(line + "\n");
+  }
+}
+
+void ProductionDisplay::End(ExitCode exit) {
+  std::lock_guard<std::mutex> lock(mutex);
+  const ExitCodeInfo& info = DescribeExit(exit);
+  int passed = 0;
+  int failed = 0;
+  for (const ProgrammerCounters& entry : counters) {
+    passed += entry.passed;
+    failed += entry.failed;
+  }
+  if (kind == DisplayKind::kJson) {
+    JsonWriter event = Event("end");
+    event.Int("passed", passed).Int("failed", failed).Int("exit", static_cast<int>(info.code));
+    sink.Out(event.String("status", info.name).EndObject().Text());
+    return;
+  }
+  for (ProgrammerCounters& entry : counters) entry.activity = "stopped";
+  if (kind == DisplayKind::kTerminal) {
+    EraseBlock();
+    DrawBlock();
+  } else {
+    for (const ProgrammerCounters& entry : counters) {
+      sink.Out(CountersLine(entry, Hours()) + "\n");
+    }
+  }
+  const std::string summary = "qs71prog: production ended: " + std::to_string(passed) +
+                              " passed, " + std::to_string(failed) + " failed; exit " +
+                              std::to_string(static_cast<int>(info.code)) + " (" + info.name +
+                              ")\n";
+  if (exit == ExitCode::kOk) {
+    sink.Out(summary);
+  } else {
+    sink.Err(summary);
+  }
+}
+
+}  // namespace qs71prog

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "cli/exit_codes.h"
+#include "display/display.h"
+#include "production/part_record.h"
+
+namespace qs71prog {
+
+// How one programmer's loop stands.
+struct ProgrammerCounters {
+  int programmer = 0;
+  int passed = 0;
+  int failed = 0;
+  std::string activity;  // "waiting for a part", "part 3: write 45%"
+};
+
+// "programmer 1: passed 4  failed 1  812 parts/hour  | waiting for a part"; the rate over
+// `hours` since the loop began, "-" before a part has ended.
+std::string CountersLine(const ProgrammerCounters& counters, double hours);
+
+// What a production run shows, for every programmer's loop at once (each from its own
+// thread; one lock keeps the output whole):
+//   terminal  one counters line per programmer, kept at the bottom and redrawn in place, and
+//             above it each part's verdict in big plain letters (display/big_words.h)
+//   plain     a line per part with the counters, and a line when a loop starts waiting
+//   json      one "part" event per part, "message" events, one "end" event
+// The library's lines and qs71prog's notes of a part are shown only when the part failed:
+// they say why, and a passing part needs one line.
+class ProductionDisplay {
+ public:
+  ProductionDisplay(DisplayKind kind, TextSink& sink, const std::vector<int>& programmers);
+
+  // A loop's state. transient: progress that only a terminal redraws in place.
+  void Activity(int programmer, const std::string& text, bool transient);
+  // A part ended: counts it, shows its verdict; story holds its job's lines when it failed.
+  void PartDone(const PartRecord& record, const std::vector<std::string>& story);
+  // A remark about a loop outside its parts (a lost programmer, Ctrl-C).
+  void Message(int programmer, const std::string& text);
+  void End(ExitCode exit);
+
+ private:
+  ProgrammerCounters& Counters(int programmer);
+  double Hours() const;
+  void EraseBlock();
+  void DrawBlock();
+  void Above(const std::string& text);
+  void ShowPart(const PartRecord& record, const std::vector<std::string>& story);
+  void SendPartEvent(const PartRecord& record, const ProgrammerCounters& counters);
+
+  std::mutex mutex;
+  DisplayKind kind;
+  TextSink& sink;
+  std::vector<ProgrammerCounters> counters;
+  std::chrono::steady_clock::time_point start;
+  int drawnLines = 0;
+};
+
+}  // namespace qs71prog

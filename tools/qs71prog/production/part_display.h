@@ -1,0 +1,40 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "display/display.h"
+#include "display/production_display.h"
+
+namespace qs71prog {
+
+// The display of one part's job in a production run. It keeps the job's story (the library's
+// lines and the summary) for a failed part's verdict and finds the chip's ID in it, passes
+// qs71prog's notes on at once (the answer to a Ctrl-C cannot wait for the verdict) and the
+// progress as the loop's activity, and hands the outcome to `finished` — also when a
+// second Ctrl-C ends the process in the middle of the part, so that the part is recorded.
+class PartDisplay : public Display {
+ public:
+  using Finished = std::function<void(const JobOutcome& outcome, const std::string& chipId,
+                                      const std::vector<std::string>& story)>;
+
+  PartDisplay(ProductionDisplay& board, int programmer, int part, Finished finished)
+      : board(board), programmer(programmer), part(part), finished(std::move(finished)) {}
+
+  void Begin(const JobDescription&) override {}
+  void Progress(const ProgressEvent& event) override;
+  void LibraryLine(const std::string& text, bool onStderr) override;
+  void Note(const std::string& text) override;
+  void Finish(const JobDescription& job, const JobOutcome& outcome) override;
+
+ private:
+  ProductionDisplay& board;
+  int programmer;
+  int part;
+  Finished finished;
+  std::string chipId;
+  std::vector<std::string> story;
+};
+
+}  // namespace qs71prog

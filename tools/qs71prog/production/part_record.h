@@ -1,0 +1,37 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "job/job_phase.h"
+
+namespace qs71prog {
+
+// One part of a production run, as the log and the displays tell it.
+struct PartRecord {
+  std::string time;  // when its job ended, UTC: "2026-12-07T19:40:00.123Z"
+  std::string host;
+  int programmer = 0;  // its number in --list
+  std::string programmerPath;
+  std::string programmerSerial;
+  int part = 0;         // from 1, per programmer, in this run
+  std::string chipId;   // "6D 61 00 01", empty when the chip did not identify
+  int32_t otpSize = 0;
+  std::string image;
+  std::string sha256;
+  bool passed = false;
+  int exit = 0;         // the part's job's exit status
+  std::string status;   // its name: "verify-mismatch"
+  double seconds = 0.0;
+  // Each operation's call in seconds, by stage value; negative when it did not run.
+  std::array<double, kLastStage + 1> stepSeconds{-1.0, -1.0, -1.0, -1.0};
+  std::vector<std::string> blocks;  // a failed comparison's blocks, "0x002300-0x0023FF"
+};
+
+// The chip's ID as the library's "OTP ID: 0x6D, 0x61, 0x00, 0x01." line gives it:
+// "6D 61 00 01". Empty for any other line.
+std::string ChipIdFromLine(const std::string& line);
+
+}  // namespace qs71prog

@@ -1,0 +1,57 @@
+#include "production/production_log.h"
+
+#include <gtest/gtest.h>
+
+namespace qs71prog {
+namespace {
+
+struct FieldCase {
+  const char* name;
+  std::string text;
+  std::string field;
+};
+
+class CsvFields : public testing::TestWithParam<FieldCase> {};
+
+TEST_P(CsvFields, AreQuotedOnlyWhenTheyMustBe) {
+  EXPECT_EQ(CsvField(GetParam().text), GetParam().field);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rfc4180, CsvFields,
+    testing::Values(FieldCase{"Plain", "/tmp/a b/demo.bin", "/tmp/a b/demo.bin"},
+                    FieldCase{"Empty", "", ""},
+                    FieldCase{"Comma", "a,b.bin", "\"a,b.bin\""},
+                    FieldCase{"Quote", "say \"hi\".bin", "\"say \"\"hi\"\".bin\""},
+                    FieldCase{"LineEnd", "a\nb", "\"a\nb\""},
+                    FieldCase{"CarriageReturn", "a\rb", "\"a\rb\""}),
+    [](const testing::TestParamInfo<FieldCase>& info) { return info.param.name; });
+
+TEST(CsvRows, ColumnsInTheirOrderWithOnlyTheStepsThatRan) {
+  PartRecord record;
+  record.time = "2026-12-07T19:40:00.123Z";
+  record.host = "bench-2";
+  record.programmer = 3;
+  record.programmerPath = "emulated:3";
+  record.part = 7;
+  record.chipId = "6D 61 00 01";
+  record.otpSize = 262144;
+  record.image = "x,y.bin";
+  record.sha256 = "ab12";
+  record.exit = 8;
+  record.status = "verify-mismatch";
+  record.seconds = 2.5;
+  record.stepSeconds = {0.1, 0.25, -1.0, 1.0};
+  record.blocks = {"0x002300-0x0023FF", "0x004000-0x0040FF"};
+  EXPECT_EQ(CsvHeader(),
+            "time,host,programmer,part,chip_id,otp_size,image,sha256,result,exit,"
+            "blank_check_s,write_s,verify_s,blocks,programmer_path,programmer_serial,status,"
+            "seconds\n");
+  EXPECT_EQ(CsvRow(record),
+            "2026-12-07T19:40:00.123Z,bench-2,3,7,6D 61 00 01,262144,\"x,y.bin\",ab12,fail,8,"
+            "0.250,,1.000,0x002300-0x0023FF 0x004000-0x0040FF,emulated:3,,verify-mismatch,"
+            "2.500\n");
+}
+
+}  // namespace
+}  // namespace qs71prog

@@ -1,0 +1,290 @@
+#include "production/production_run.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "display/production_display.h"
+#include "job/programmer_choice.h"
+#include "job/programming_job.h"
+#include "production/part_display.h"
+#include "production/production_log.h"
+#include "qs71_usb_writer.h"
+
+namespace qs71prog {
+
+namespace {
+
+// About twice a second: a part is noticed as soon as a person can tell, and the programmer
+// is not kept busy with identifications.
+constexpr std::chrono::milliseconds kPollInterval{500};
+// How soon a wait notices Ctrl-C or another loop's --stop-on-fail.
+constexpr std::chrono::milliseconds kStopCheck{25};
+
+struct Attached {
+  int id = 0;  // its number in --list
+  ProgrammerLink link;
+  std::string serial;
+};
+
+// What every loop shares.
+struct Production {
+  const Options& options;
+  const WriterLibrary& library;
+  const JobDescription& job;
+  ProductionDisplay& board;
+  ProductionLog& log;
+  std::string host;
+  std::atomic<bool> stopAll{false};  // --stop-on-fail: a failed part ends every loop
+};
+
+// How one loop ended.
+struct LoopResult {
+  ExitCode firstFailure = ExitCode::kOk;  // the first failed part's status
+  ExitCode lost = ExitCode::kOk;          // the loop could not go on: programmer, log
+  bool interrupted = false;
+};
+
+bool Stopping(const Production& production) {
+  return InterruptCount() > 0 || production.stopAll.load();
+}
+
+enum class Socket { kPart, kEmpty, kLost };
+
+void QS71_CDECL KeepText(void* context, const char* text) {
+  if (context != nullptr && text != nullptr) *static_cast<std::string*>(context) += text;
+}
+
+// An identification only. A chip that answers but is not a good part (an unknown size code,
+// a damaged system area) is in the socket all the same: its job fails and records it. A
+// socket that no chip answers from is empty. Anything else means the programmer itself has
+// gone wrong: unplugged, or no longer answering as it should.
+Socket LookIntoSocket(const Production& production, const Attached& programmer,
+                      int32_t& result, std::string& text) {
+  int32_t stage = 0;
+  int32_t progress = 0;
+  int32_t otpSize = 0;
+  const Options& options = production.options;
+  text.clear();
+  result = production.library.WriterOn()(
+      programmer.link.path.c_str(), KeepText, &text, &stage, &progress, &otpSize, 0,
+      options.Volts(Voltage::kBlankCheckVdd), 0, options.Volts(Voltage::kWriteVdd),
+      options.Volts(Voltage::kWriteVpp), 0, options.Volts(Voltage::kVerifyVdd), 0, nullptr);
+  if (result == QS71_OK || result == QS71_E_SIZE_CODE || result == QS71_E_SYSTEM_AREA) {
+    return Socket::kPart;
+  }
+  return result == QS71_E_OTP_ID ? Socket::kEmpty : Socket::kLost;
+}
+
+void Pause(const Production& production) {
+  const auto until = std::chrono::steady_clock::now() + kPollInterval;
+  while (!Stopping(production) && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(kStopCheck);
+  }
+}
+
+// Until the socket is as wanted. False when the loop must end: Ctrl-C or another loop's
+// failure (interrupted), or the programmer lost (the result says why).
+bool WaitFor(Production& production, const Attached& programmer, Socket wanted,
+             LoopResult& loop) {
+  for (;;) {
+    if (Stopping(production)) {
+      loop.interrupted = InterruptCount() > 0;
+      return false;
+    }
+    int32_t result = 0;
+    std::string text;
+    const Socket socket = LookIntoSocket(production, programmer, result, text);
+    if (socket == wanted) return true;
+    if (socket == Socket::kLost) {
+      if (!text.empty() && text.back() == '\n') text.pop_back();
+      production.board.Message(programmer.id, "lost: " + text + " (" + std::to_string(result) +
+                                                  "); this programmer's loop ends");
+      loop.lost = ExitCodeFor(result, Phase::kIdentify);
+      return false;
+    }
+    Pause(production);
+  }
+}
+
+PartRecord RecordOf(const Production& production, const Attached& programmer, int part,
+                    const JobOutcome& outcome, const std::string& chipId) {
+  PartRecord record;
+  record.time = UtcTimestamp(std::chrono::system_clock::now());
+  record.host = production.host;
+  record.programmer = programmer.id;
+  record.programmerPath = programmer.link.path;
+  record.programmerSerial = programmer.serial;
+  record.part = part;
+  record.chipId = chipId;
+  record.otpSize = outcome.otpSize;
+  record.image = production.options.image;
+  record.sha256 = production.job.sha256;
+  record.passed = outcome.exit == ExitCode::kOk;
+  record.exit = static_cast<int>(outcome.exit);
+  record.status = DescribeExit(outcome.exit).name;
+  record.seconds = outcome.seconds;
+  for (int stage = kFirstStage; stage <= kLastStage; ++stage) {
+    if (outcome.stepsRun[stage]) record.stepSeconds[stage] = outcome.stepSeconds[stage];
+  }
+  record.blocks = outcome.failingBlocks;
+  return record;
+}
+
+// One part's job. The part is logged and shown from the job's display as the job finishes,
+// so that a part cut short by a second Ctrl-C is logged too before the process ends.
+ExitCode RunOnePart(Production& production, const Attached& programmer, int part,
+                    LoopResult& loop) {
+  bool logged = true;
+  PartDisplay display(production.board, programmer.id, part,
+                      [&](const JobOutcome& outcome, const std::string& chipId,
+                          const std::vector<std::string>& story) {
+                        const PartRecord record =
+                            RecordOf(production, programmer, part, outcome, chipId);
+                        logged = !production.log.IsOpen() || production.log.Append(record);
+                        const std::vector<std::string> none;
+                        production.board.PartDone(record, record.passed ? none : story);
+                      });
+  const JobOutcome outcome = RunPartJob(
+      {production.options, production.library, programmer.link, production.job, display});
+  if (!logged) {
+    production.board.Message(programmer.id, "cannot write the log " + production.options.log +
+                                                "; this programmer's loop ends");
+    loop.lost = ExitCode::kFileError;
+  }
+  return outcome.exit;
+}
+
+LoopResult RunLoop(Production& production, const Attached& programmer) {
+  LoopResult loop;
+  ProductionDisplay& board = production.board;
+  const int count = production.options.count;
+  for (int part = 1; count == 0 || part <= count; ++part) {
+    board.Activity(programmer.id, "waiting for a part", false);
+    if (!WaitFor(production, programmer, Socket::kPart, loop)) break;
+    board.Activity(programmer.id, "part " + std::to_string(part) + " in the socket", false);
+    const ExitCode exit = RunOnePart(production, programmer, part, loop);
+    if (exit != ExitCode::kOk && loop.firstFailure == ExitCode::kOk) loop.firstFailure = exit;
+    if (exit != ExitCode::kOk && production.options.stopOnFail) production.stopAll = true;
+    if (loop.lost != ExitCode::kOk || part == count) break;
+    if (Stopping(production)) {
+      loop.interrupted = InterruptCount() > 0;
+      break;
+    }
+    board.Activity(programmer.id, "part " + std::to_string(part) + " done, take it out", false);
+    if (!WaitFor(production, programmer, Socket::kEmpty, loop)) break;
+  }
+  return loop;
+}
+
+// The run's status from its loops' (see production_run.h).
+ExitCode Combine(const std::vector<LoopResult>& loops) {
+  for (const LoopResult& loop : loops) {
+    if (loop.lost != ExitCode::kOk) return loop.lost;
+  }
+  for (const LoopResult& loop : loops) {
+    if (loop.firstFailure != ExitCode::kOk) return loop.firstFailure;
+  }
+  for (const LoopResult& loop : loops) {
+    if (loop.interrupted) return ExitCode::kInterrupted;
+  }
+  return ExitCode::kOk;
+}
+
+// Every attached programmer with --all, the one --programmer names, or else the first.
+bool ChooseProgrammers(const Options& options, const WriterLibrary& library,
+                       std::vector<Attached>& chosen, std::string& problem) {
+  std::vector<Qs71ProgrammerInfo> found;
+  if (!ListProgrammers(library, found, problem)) return false;
+  if (found.empty()) {
+    problem = "no programmer attached";
+    return false;
+  }
+  int only = 0;
+  if (!options.programmer.empty()) only = ChooseProgrammer(found, options.programmer, problem);
+  if (only < 0) return false;
+  const size_t first = static_cast<size_t>(only);
+  const size_t end = options.all ? found.size() : first + 1;
+  for (size_t index = options.all ? 0 : first; index < end; ++index) {
+    chosen.push_back({static_cast<int>(index) + 1, {true, found[index].path},
+                      found[index].serial});
+  }
+  return true;
+}
+
+// The emulated programmers keep their parts in the socket folders; without them every call
+// would meet a fresh part and the loop would wait for a removal that never comes.
+bool EmulatedSocketsSet(const WriterLibrary& library) {
+  const char* sockets = std::getenv("QS71_EMU_SOCKET");
+  return !library.IsEmulated() || (sockets != nullptr && *sockets != '\0');
+}
+
+std::vector<LoopResult> RunLoops(Production& production, const std::vector<Attached>& chosen) {
+  std::vector<LoopResult> loops(chosen.size());
+  if (chosen.size() == 1) {
+    loops[0] = RunLoop(production, chosen[0]);
+    return loops;
+  }
+  std::vector<std::thread> threads;
+  for (size_t index = 0; index < chosen.size(); ++index) {
+    threads.emplace_back(
+        [&production, &chosen, &loops, index] { loops[index] = RunLoop(production, chosen[index]); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  return loops;
+}
+
+}  // namespace
+
+ExitCode RunProduction(const Options& options, Console& console) {
+  const InterruptCounting counting;
+  WriterLibrary library;
+  JobDescription job;
+  const Preflight preflight = PrepareProduction(options, library, job);
+  if (preflight.exit != ExitCode::kOk) {
+    return ReportJobNotRun(options, console, preflight.problem, preflight.exit);
+  }
+  if (!EmulatedSocketsSet(library)) {
+    return ReportJobNotRun(options, console,
+                           "production on the emulated programmer takes its parts from the "
+                           "folder QS71_EMU_SOCKET names, and it is not set",
+                           ExitCode::kUsage);
+  }
+  std::vector<Attached> chosen;
+  std::string problem;
+  if (!ChooseProgrammers(options, library, chosen, problem)) {
+    return ReportJobNotRun(options, console, problem, ExitCode::kNoProgrammer);
+  }
+  ProductionLog log;
+  if (!options.log.empty() && !log.Open(options.log, problem)) {
+    return ReportJobNotRun(options, console, problem, ExitCode::kFileError);
+  }
+  if (!preflight.note.empty()) console.Err("qs71prog: " + preflight.note + "\n");
+  std::vector<int> ids;
+  for (const Attached& programmer : chosen) ids.push_back(programmer.id);
+  ProductionDisplay board(ChooseDisplay(options, console), console, ids);
+  Production production{options, library, job, board, log, HostName()};
+  const ExitCode exit = Combine(RunLoops(production, chosen));
+  board.End(exit);
+  return exit;
+}
+
+ExitCode ListProgrammersCommand(const Options& options, Console& console) {
+  WriterLibrary library;
+  std::string problem;
+  std::vector<Qs71ProgrammerInfo> found;
+  if (!LoadFor(options, library, problem)) {
+    console.Err("qs71prog: " + problem + "\n");
+    return ExitCode::kLibraryMissing;
+  }
+  if (!ListProgrammers(library, found, problem)) {
+    console.Err("qs71prog: " + problem + "\n");
+    return ExitCode::kNoProgrammer;
+  }
+  console.Out(ProgrammerListText(found));
+  return ExitCode::kOk;
+}
+
+}  // namespace qs71prog
