@@ -24,7 +24,12 @@ void SetFuzzReplies(const uint8_t* data, size_t size) {
 
 HidPortDevice* HidPortCreate() { return new HidPortDevice; }
 void HidPortDestroy(HidPortDevice* device) { delete device; }
-bool HidPortFind(HidPortDevice*, const std::string&) { return true; }
+bool HidPortList(const std::string&, std::vector<HidPortInfo>& found) {
+  found.clear();
+  return true;
+}
+bool HidPortFind(HidPortDevice*, const std::string&, const std::string&) { return true; }
+void HidPortAnnounceJob(HidPortDevice*, bool) {}
 bool HidPortOpenWrite(HidPortDevice*) { return true; }
 bool HidPortOpenRead(HidPortDevice*) { return true; }
 void HidPortCloseWrite(HidPortDevice*) {}

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qs71 {
 
@@ -19,12 +20,29 @@ inline constexpr int kTransferTimeoutMs = 10000;
 // The device is opened as two handles, one for each direction, as on Windows.
 struct HidPortDevice;
 
+// One attached device that carries the pattern's hardware ID.
+struct HidPortInfo {
+  std::string path;    // what HidPortFind takes to open exactly this device
+  std::string serial;  // UTF-8, empty when the device has none
+  uint16_t release = 0;
+};
+
+// The attached devices whose first hardware ID contains the pattern, ordered by path. False
+// when the system cannot list its devices at all. Safe to call from several threads.
+bool HidPortList(const std::string& pattern, std::vector<HidPortInfo>& found);
+
 HidPortDevice* HidPortCreate();
 // Closes whichever handles are still open.
 void HidPortDestroy(HidPortDevice* device);
 // Looks for the first HID device whose first hardware ID contains the pattern (see
-// hardware_id.h) and remembers its path.
-bool HidPortFind(HidPortDevice* device, const std::string& pattern);
+// hardware_id.h), or when path is not empty for the one among them with that path, and
+// remembers its path. Calls on different devices may run at the same time.
+bool HidPortFind(HidPortDevice* device, const std::string& pattern, const std::string& path);
+// Whether the call that holds the device runs steps on the part (blank check, write, verify,
+// read) or only identifies it. A programmer cannot know and the hardware ports ignore it; the
+// emulated socket uses it to stand in for the operator, who takes a finished part out once
+// the host shows that it is only waiting for the socket to be empty.
+void HidPortAnnounceJob(HidPortDevice* device, bool runsSteps);
 bool HidPortOpenWrite(HidPortDevice* device);
 bool HidPortOpenRead(HidPortDevice* device);
 void HidPortCloseWrite(HidPortDevice* device);

@@ -2,6 +2,7 @@
 // process (emulator/), so the whole library runs unchanged without hardware.
 #include "hid_port.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "emulated_device.h"
@@ -14,14 +15,30 @@ struct HidPortDevice {
   bool readOpen = false;
 };
 
+bool HidPortList(const std::string& pattern, std::vector<HidPortInfo>& found) {
+  std::vector<emu::EmulatedDevice::Listed> listed;
+  if (!emu::EmulatedDevice::List(pattern, listed)) return false;
+  found.clear();
+  for (const auto& device : listed) {
+    found.push_back({device.path, device.serial, static_cast<uint16_t>(device.release)});
+  }
+  std::sort(found.begin(), found.end(),
+            [](const HidPortInfo& a, const HidPortInfo& b) { return a.path < b.path; });
+  return true;
+}
+
 HidPortDevice* HidPortCreate() { return new HidPortDevice(); }
 
 // Detaching the device closes the OTP file and the transcript.
 void HidPortDestroy(HidPortDevice* port) { delete port; }
 
-bool HidPortFind(HidPortDevice* port, const std::string& pattern) {
-  port->device = emu::EmulatedDevice::Attach(pattern);
+bool HidPortFind(HidPortDevice* port, const std::string& pattern, const std::string& path) {
+  port->device = emu::EmulatedDevice::Attach(pattern, path);
   return port->device != nullptr;
+}
+
+void HidPortAnnounceJob(HidPortDevice* port, bool runsSteps) {
+  if (port->device) port->device->AnnounceJob(runsSteps);
 }
 
 bool HidPortOpenWrite(HidPortDevice* port) {

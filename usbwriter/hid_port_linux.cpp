@@ -1,16 +1,95 @@
 // Linux: the programmer through hidapi's hidraw backend. hidraw has no hardware-ID strings,
 // so each enumerated device gets the one Windows would show for its numbers, and the same
 // match applies on both systems.
+//
+// hidapi keeps process-wide state: hid_init and hid_exit set it up and tear it down, and
+// hid_enumerate and hid_open_path record their errors in it. None of that is safe from two
+// threads, so those calls (and hid_close) take one lock, and hidapi stays set up for as long
+// as any call of the library holds a device or lists them: the first to come initialises it,
+// the last to leave shuts it down. Reads and writes touch only their own device.
 #include "hid_port.h"
 
 #include <hidapi.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <mutex>
 
 #include "hardware_id.h"
 
 namespace qs71 {
+
+namespace {
+
+// hidapi's strings are wchar_t, UTF-32 on Linux.
+std::string Utf8Of(const wchar_t* text) {
+  std::string utf8;
+  for (; text != nullptr && *text != L'\0'; ++text) {
+    const uint32_t c = static_cast<uint32_t>(*text);
+    if (c < 0x80) {
+      utf8 += static_cast<char>(c);
+    } else if (c < 0x800) {
+      utf8 += static_cast<char>(0xC0 | c >> 6);
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      utf8 += static_cast<char>(0xE0 | c >> 12);
+      utf8 += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x110000) {
+      utf8 += static_cast<char>(0xF0 | c >> 18);
+      utf8 += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      utf8 += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return utf8;
+}
+
+std::mutex hidapiLock;
+int hidapiUsers = 0;  // guarded by hidapiLock
+
+// Every call of the library finds and opens the programmer afresh, so hidapi is set up and
+// torn down with it; nothing of it (not even its last error text) outlives the last call.
+bool AcquireHidapi() {
+  std::lock_guard<std::mutex> hold(hidapiLock);
+  if (hidapiUsers == 0 && hid_init() != 0) return false;
+  ++hidapiUsers;
+  return true;
+}
+
+void ReleaseHidapi() {
+  std::lock_guard<std::mutex> hold(hidapiLock);
+  if (--hidapiUsers == 0) hid_exit();
+}
+
+// The devices that carry the pattern's hardware ID, in hidapi's order. Call with the lock.
+std::vector<HidPortInfo> Matching(const std::string& pattern) {
+  std::vector<HidPortInfo> found;
+  hid_device_info* all = hid_enumerate(0x0000, 0x0000);
+  for (hid_device_info* info = all; info != nullptr; info = info->next) {
+    const std::string id =
+        HardwareIdFor(info->vendor_id, info->product_id, info->release_number);
+    if (info->path == nullptr || !HardwareIdMatches(id, pattern)) continue;
+    found.push_back({info->path, Utf8Of(info->serial_number), info->release_number});
+  }
+  hid_free_enumeration(all);
+  return found;
+}
+
+hid_device* OpenLocked(const std::string& path) {
+  std::lock_guard<std::mutex> hold(hidapiLock);
+  return hid_open_path(path.c_str());
+}
+
+void CloseLocked(hid_device*& handle) {
+  if (handle == nullptr) return;
+  std::lock_guard<std::mutex> hold(hidapiLock);
+  hid_close(handle);
+  handle = nullptr;
+}
+
+}  // namespace
 
 struct HidPortDevice {
   bool initialized = false;
@@ -19,54 +98,56 @@ struct HidPortDevice {
   hid_device* readHandle = nullptr;
 };
 
+bool HidPortList(const std::string& pattern, std::vector<HidPortInfo>& found) {
+  if (!AcquireHidapi()) return false;
+  {
+    std::lock_guard<std::mutex> hold(hidapiLock);
+    found = Matching(pattern);
+  }
+  ReleaseHidapi();
+  std::sort(found.begin(), found.end(),
+            [](const HidPortInfo& a, const HidPortInfo& b) { return a.path < b.path; });
+  return true;
+}
+
 HidPortDevice* HidPortCreate() { return new HidPortDevice(); }
 
 void HidPortDestroy(HidPortDevice* device) {
   if (device == nullptr) return;
   HidPortCloseWrite(device);
   HidPortCloseRead(device);
-  // Every call of the library finds and opens the programmer afresh, so hidapi is set up and
-  // torn down with it; nothing of it (not even its last error text) outlives the call.
-  if (device->initialized) hid_exit();
+  if (device->initialized) ReleaseHidapi();
   delete device;
 }
 
-bool HidPortFind(HidPortDevice* device, const std::string& pattern) {
-  if (hid_init() != 0) return false;
+bool HidPortFind(HidPortDevice* device, const std::string& pattern, const std::string& path) {
+  if (!device->initialized && !AcquireHidapi()) return false;
   device->initialized = true;
-  hid_device_info* all = hid_enumerate(0x0000, 0x0000);
-  bool found = false;
-  for (hid_device_info* info = all; info != nullptr && !found; info = info->next) {
-    const std::string id =
-        HardwareIdFor(info->vendor_id, info->product_id, info->release_number);
-    if (info->path != nullptr && HardwareIdMatches(id, pattern)) {
-      device->path = info->path;
-      found = true;
+  std::lock_guard<std::mutex> hold(hidapiLock);
+  for (const HidPortInfo& info : Matching(pattern)) {
+    if (path.empty() || info.path == path) {
+      device->path = info.path;
+      return true;
     }
   }
-  hid_free_enumeration(all);
-  return found;
+  return false;
 }
 
+void HidPortAnnounceJob(HidPortDevice*, bool) {}
+
 bool HidPortOpenWrite(HidPortDevice* device) {
-  device->writeHandle = hid_open_path(device->path.c_str());
+  device->writeHandle = OpenLocked(device->path);
   return device->writeHandle != nullptr;
 }
 
 bool HidPortOpenRead(HidPortDevice* device) {
-  device->readHandle = hid_open_path(device->path.c_str());
+  device->readHandle = OpenLocked(device->path);
   return device->readHandle != nullptr;
 }
 
-void HidPortCloseWrite(HidPortDevice* device) {
-  if (device->writeHandle != nullptr) hid_close(device->writeHandle);
-  device->writeHandle = nullptr;
-}
+void HidPortCloseWrite(HidPortDevice* device) { CloseLocked(device->writeHandle); }
 
-void HidPortCloseRead(HidPortDevice* device) {
-  if (device->readHandle != nullptr) hid_close(device->readHandle);
-  device->readHandle = nullptr;
-}
+void HidPortCloseRead(HidPortDevice* device) { CloseLocked(device->readHandle); }
 
 // hidapi takes the report ID as the first byte and sends the 64 bytes behind it. A report
 // goes out whole or not at all; kernels differ on whether the ID byte is counted.

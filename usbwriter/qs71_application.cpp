@@ -12,7 +12,9 @@ void Publish(int* cell, int value) { *static_cast<volatile int*>(cell) = value; 
 
 }  // namespace
 
-Qs71Application::Qs71Application() : writer(new QS71_USB_Writer()) {}
+Qs71Application::Qs71Application(const std::string& programmer, Qs71OutputFunction function,
+                                 void* context)
+    : output(function), outputContext(context), writer(new QS71_USB_Writer(programmer)) {}
 
 Qs71Application::~Qs71Application() { delete writer; }
 
@@ -40,6 +42,7 @@ int Qs71Application::Run(int* stage, int* progressCell, int* otpSizeOut) {
   progress = progressCell;
   Publish(progress, 0);
   Publish(stage, 0);
+  writer->AnnounceJob(blankCheckSelected || writeSelected || verifySelected || readSelected);
   int result = StartOtpTest();
   if (result == 0) {
     result = Identify();
@@ -57,6 +60,7 @@ int Qs71Application::Run(int* stage, int* progressCell, int* otpSizeOut) {
 // The same frame as Run, around one comparison: the chip leaves test mode whatever happened.
 int Qs71Application::RunRangeVerify(int* otpSizeOut, bool& match) {
   match = true;
+  writer->AnnounceJob(true);
   int result = StartOtpTest();
   if (result == 0) {
     result = Identify();
@@ -98,8 +102,15 @@ void Qs71Application::MaskSystemArea(std::vector<uint8_t>& block) const {
 }
 
 // Flushed at once: a host that shows progress beside the messages, or logs them, sees each
-// one when it happens, not when a buffer fills or the process ends.
-void Qs71Application::Print(const std::string& text) { std::cout << text << std::flush; }
+// one when it happens, not when a buffer fills or the process ends. A host's function gets
+// the same pieces, one call each.
+void Qs71Application::Print(const std::string& text) {
+  if (output != nullptr) {
+    output(outputContext, text.c_str());
+    return;
+  }
+  std::cout << text << std::flush;
+}
 
 void Qs71Application::Inform(const std::string& text) {
   if (!routineLinesMuted) Print(text);

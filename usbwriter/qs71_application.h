@@ -5,15 +5,21 @@
 #include <string>
 #include <vector>
 
+#include "qs71_usb_writer.h"
+
 class QS71_USB_Writer;
 
 // One programming job: the caller's selections and voltages, the OTP operations that carry
 // them out through the programmer, and the run sequence that orders them. Every step prints
-// one message to standard output and returns a result code (qs71_usb_writer.h).
+// one message and returns a result code (qs71_usb_writer.h). A job holds nothing shared with
+// other jobs, so jobs on different programmers may run on different threads.
 class Qs71Application {
  public:
-  // Opens the programmer; an absent one only shows when the OTP test fails to start.
-  Qs71Application();
+  // Opens the programmer at that path (empty: the first one found); an absent one only shows
+  // when the OTP test fails to start. The job's text goes to output with its context, or to
+  // standard output when output is null.
+  explicit Qs71Application(const std::string& programmer = std::string(),
+                           Qs71OutputFunction output = nullptr, void* outputContext = nullptr);
   virtual ~Qs71Application();
   Qs71Application(const Qs71Application&) = delete;
   Qs71Application& operator=(const Qs71Application&) = delete;
@@ -109,5 +115,7 @@ class Qs71Application {
   bool rangeAgainstImage = false;
   std::string rangeFile;
   bool routineLinesMuted = false;
+  Qs71OutputFunction output;
+  void* outputContext;
   QS71_USB_Writer* writer;
 };

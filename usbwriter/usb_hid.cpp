@@ -9,8 +9,20 @@ UsbHid::UsbHid() : outReport(outBuffer), inReport(inBuffer), port(qs71::HidPortC
 
 UsbHid::~UsbHid() { qs71::HidPortDestroy(port); }
 
-bool UsbHid::Open(const std::string& vid, const std::string& pid, const std::string& rev) {
-  deviceId = "Vid_" + vid + "&Pid_" + pid + "&rev_" + rev;
+std::string UsbHid::DeviceIdFor(const std::string& vid, const std::string& pid,
+                                const std::string& rev) {
+  return "Vid_" + vid + "&Pid_" + pid + "&rev_" + rev;
+}
+
+bool UsbHid::List(const std::string& vid, const std::string& pid, const std::string& rev,
+                  std::vector<qs71::HidPortInfo>& found) {
+  return qs71::HidPortList(DeviceIdFor(vid, pid, rev), found);
+}
+
+bool UsbHid::Open(const std::string& vid, const std::string& pid, const std::string& rev,
+                  const std::string& path) {
+  deviceId = DeviceIdFor(vid, pid, rev);
+  devicePath = path;
   if (!FindDevice()) {
     connected = false;
     openFailed = false;
@@ -32,7 +44,13 @@ bool UsbHid::Open(const std::string& vid, const std::string& pid, const std::str
   return false;
 }
 
-bool UsbHid::FindDevice() { return port != nullptr && qs71::HidPortFind(port, deviceId); }
+bool UsbHid::FindDevice() {
+  return port != nullptr && qs71::HidPortFind(port, deviceId, devicePath);
+}
+
+void UsbHid::AnnounceJob(bool runsSteps) {
+  if (Usable()) qs71::HidPortAnnounceJob(port, runsSteps);
+}
 
 void UsbHid::ClearBuffers() {
   std::memset(outBuffer, 0xFF, sizeof outBuffer);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "hid_port.h"
 
@@ -15,8 +16,14 @@ class UsbHid {
   UsbHid(const UsbHid&) = delete;
   UsbHid& operator=(const UsbHid&) = delete;
 
-  // vid, pid and rev as four upper-case hex digits each ("04D8", "FE08", "0101").
-  bool Open(const std::string& vid, const std::string& pid, const std::string& rev);
+  // vid, pid and rev as four upper-case hex digits each ("04D8", "FE08", "0101"); path names
+  // one of the devices List gives, empty for the first one found.
+  bool Open(const std::string& vid, const std::string& pid, const std::string& rev,
+            const std::string& path = std::string());
+  // The attached devices with these numbers, ordered by path; false when none can be listed.
+  static bool List(const std::string& vid, const std::string& pid, const std::string& rev,
+                   std::vector<qs71::HidPortInfo>& found);
+  void AnnounceJob(bool runsSteps);
   bool FindDevice();
   void ClearBuffers();
   bool WriteReport();
@@ -35,6 +42,8 @@ class UsbHid {
 
  private:
   bool Usable() const { return connected && !openFailed; }
+  static std::string DeviceIdFor(const std::string& vid, const std::string& pid,
+                                 const std::string& rev);
 
   uint8_t* outReport;
   uint8_t* inReport;
@@ -43,5 +52,6 @@ class UsbHid {
   bool connected = false;
   bool openFailed = false;
   std::string deviceId;
+  std::string devicePath;
   qs71::HidPortDevice* port;
 };

@@ -17,12 +17,19 @@ constexpr unsigned kRelease = 0x0101;
 
 }  // namespace
 
-QS71_USB_Writer::QS71_USB_Writer() : hid(new UsbHid()), lastError(0) {
+QS71_USB_Writer::QS71_USB_Writer(const std::string& path) : hid(new UsbHid()), lastError(0) {
   const bool opened = hid->Open(Format("%04X", kVendorId),
                                 Format("%04X", kProductId),
-                                Format("%04X", kRelease));
+                                Format("%04X", kRelease), path);
   lastError = opened ? 0 : QS71_E_TRANSPORT;
 }
+
+bool QS71_USB_Writer::ListProgrammers(std::vector<qs71::HidPortInfo>& found) {
+  return UsbHid::List(Format("%04X", kVendorId), Format("%04X", kProductId),
+                      Format("%04X", kRelease), found);
+}
+
+void QS71_USB_Writer::AnnounceJob(bool runsSteps) { hid->AnnounceJob(runsSteps); }
 
 QS71_USB_Writer::~QS71_USB_Writer() { delete hid; }
 

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
+
+#include "hid_port.h"
 
 class UsbHid;
 
@@ -11,9 +14,13 @@ class UsbHid;
 // operations above decide what a failure means to the user.
 class QS71_USB_Writer {
  public:
-  // Creates the transport and opens the programmer; an absent programmer leaves the object
-  // usable but unconnected, with LastError() -20.
-  QS71_USB_Writer();
+  // Creates the transport and opens the programmer at path (empty: the first one found); an
+  // absent programmer leaves the object usable but unconnected, with LastError() -20.
+  explicit QS71_USB_Writer(const std::string& path = std::string());
+  // The attached programmers, ordered by path; false when the devices cannot be listed.
+  static bool ListProgrammers(std::vector<qs71::HidPortInfo>& found);
+  // Tells the transport whether this call runs steps on the part or only identifies it.
+  void AnnounceJob(bool runsSteps);
   virtual ~QS71_USB_Writer();
   QS71_USB_Writer(const QS71_USB_Writer&) = delete;
   QS71_USB_Writer& operator=(const QS71_USB_Writer&) = delete;

@@ -17,13 +17,18 @@ bool WriteAt(std::FILE* file, long offset, const uint8_t* bytes, size_t count) {
 
 }  // namespace
 
-ChipFile::~ChipFile() {
+ChipFile::~ChipFile() { Close(); }
+
+void ChipFile::Close() {
   if (file != nullptr) std::fclose(file);
+  file = nullptr;
 }
 
-bool ChipFile::Attach(const std::string& path, OtpChip& chip, std::string& error) {
+bool ChipFile::Attach(const std::string& path, OtpChip& chip, std::string& error,
+                      bool emptyIsFresh) {
   std::error_code ignored;
-  const bool exists = std::filesystem::exists(path, ignored);
+  const bool exists = std::filesystem::exists(path, ignored) &&
+                      !(emptyIsFresh && std::filesystem::file_size(path, ignored) == 0);
   if (!(exists ? Load(path, chip, error) : Create(path, chip, error))) return false;
   file = std::fopen(path.c_str(), "r+b");
   if (file == nullptr) error = "cannot open " + path + " to keep the chip in it";

@@ -1,11 +1,17 @@
 #include "emulated_device.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
+#include "emulated_bus.h"
+#include "emulated_socket.h"
 #include "hardware_id.h"
 #include "session_record.h"
 #include "text_format.h"  // Format
@@ -26,35 +32,116 @@ bool MatchesHardwareId(const std::string& ids, const std::string& pattern) {
   return HardwareIdMatches(FirstHardwareId(list.data(), list.size()), pattern);
 }
 
-std::string Describe(const OtpChip& chip) {
+// With several programmers the transcript's comments say which one attached.
+std::string Describe(const OtpChip& chip, const EmulatorSettings& settings, int programmer) {
   const ChipId& id = chip.Id();
-  return Format("emulated programmer attached: chip ID %02X %02X %02X %02X, %u bytes", id[0],
-                id[1], id[2], id[3], chip.Size());
+  const std::string who =
+      settings.programmers > 1 ? ProgrammerPath(programmer) + " " : std::string();
+  return Format("emulated programmer %sattached: chip ID %02X %02X %02X %02X, %u bytes",
+                who.c_str(), id[0], id[1], id[2], id[3], chip.Size());
+}
+
+// What an empty socket answers to the ID request: nothing drives the lines.
+constexpr ChipId kEmptySocketId = {0xFF, 0xFF, 0xFF, 0xFF};
+
+// A part's own faults, in the syntax of QS71_EMU_FAULTS, commas or white space between them;
+// none when it has no faults file.
+bool AddPartFaults(const std::string& part, std::vector<Fault>& faults) {
+  const std::string path = FaultsFileOf(part);
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return true;
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (char& c : text) {
+    if (std::isspace(static_cast<unsigned char>(c))) c = ',';
+  }
+  std::string error;
+  if (ParseFaults(text, faults, error)) return true;
+  Complain(path + ": " + error);
+  return false;
+}
+
+// Each programmer keeps the record of its last call; the control interface shows that of
+// the programmer whose call began last. Calls on one programmer never overlap, so a record
+// is written by one call at a time, and read after it.
+std::array<SessionRecord, kMaxProgrammers + 1> sessions;
+std::atomic<int> lastProgrammer{1};
+
+SessionRecord& SessionOf(int programmer) { return sessions[static_cast<size_t>(programmer)]; }
+
+void StartSession(int programmer) {
+  SessionOf(programmer).Reset();
+  lastProgrammer = programmer;
 }
 
 }  // namespace
 
-std::unique_ptr<EmulatedDevice> EmulatedDevice::Attach(const std::string& pattern) {
-  LastSession().Reset();
+std::unique_ptr<EmulatedDevice> EmulatedDevice::Attach(const std::string& pattern,
+                                                       const std::string& path) {
+  const int programmer = ProgrammerOfPath(path);
+  if (programmer != 0) StartSession(programmer);
   EmulatorSettings settings;
   std::string error;
   if (!CurrentSettings(settings, error)) {
     Complain(error);
     return nullptr;
   }
+  if (programmer == 0 || programmer > settings.programmers) return nullptr;
   if (FaultPlan(settings.faults).Has(FaultKind::kNoDevice)) return nullptr;
   if (!MatchesHardwareId(settings.hardwareIds, pattern)) return nullptr;
-  std::unique_ptr<EmulatedDevice> device(new EmulatedDevice(settings));
+  const std::vector<Fault> common = settings.faults;
+  std::string part;
+  if (!TakeSocketPart(settings, programmer, part)) return nullptr;
+  std::unique_ptr<EmulatedDevice> device(new EmulatedDevice(settings, programmer));
+  device->part = part;
+  device->commonFaults = common;
   if (!device->AttachOtpFile()) return nullptr;
   if (!settings.transcript.empty() && !device->transcript.Open(settings.transcript)) {
     Complain("cannot append to transcript " + settings.transcript);
   }
-  device->transcript.Comment(Describe(device->chip));
+  device->transcript.Comment(Describe(device->chip, settings, programmer));
   return device;
 }
 
-EmulatedDevice::EmulatedDevice(const EmulatorSettings& chosen)
+bool EmulatedDevice::List(const std::string& pattern, std::vector<Listed>& found) {
+  found.clear();
+  EmulatorSettings settings;
+  std::string error;
+  if (!CurrentSettings(settings, error)) {
+    Complain(error);
+    return true;
+  }
+  if (FaultPlan(settings.faults).Has(FaultKind::kNoDevice)) return true;
+  if (!MatchesHardwareId(settings.hardwareIds, pattern)) return true;
+  for (int programmer = 1; programmer <= settings.programmers; ++programmer) {
+    found.push_back({ProgrammerPath(programmer), ProgrammerSerial(programmer), kEmulatedRelease});
+  }
+  return true;
+}
+
+// A programmer with a socket holds the socket's part, kept in the part's file and showing
+// its faults besides the common ones, or, with the socket empty, nothing. Without a socket
+// the OTP file is the first programmer's chip; the others get a fresh chip every call.
+bool EmulatedDevice::TakeSocketPart(EmulatorSettings& settings, int programmer,
+                                    std::string& part) {
+  const SocketContent content = OpenSocket(programmer, SocketFolderOf(settings, programmer));
+  if (!content.socket) {
+    if (programmer != 1) settings.otpFile.clear();
+    return true;
+  }
+  part = content.part;
+  if (part.empty()) {
+    settings.id = kEmptySocketId;
+    settings.otpFile.clear();
+    settings.presets.clear();
+    return true;
+  }
+  settings.otpFile = part;
+  return AddPartFaults(part, settings.faults);
+}
+
+EmulatedDevice::EmulatedDevice(const EmulatorSettings& chosen, int programmerNumber)
     : settings(chosen),
+      number(programmerNumber),
       chip(chosen.id, ChipSizeForCode(chosen.id[2])),
       programmer(chip),
       faults(chosen.faults) {
@@ -65,7 +152,7 @@ EmulatedDevice::EmulatedDevice(const EmulatorSettings& chosen)
 }
 
 EmulatedDevice::~EmulatedDevice() {
-  LastSession().otp = chip.Cells();
+  SessionOf(number).otp = chip.Cells();
   transcript.Comment("emulated programmer detached");
 }
 
@@ -75,7 +162,7 @@ EmulatedDevice::~EmulatedDevice() {
 bool EmulatedDevice::AttachOtpFile() {
   if (settings.otpFile.empty()) return true;
   std::string error;
-  if (!otpFile.Attach(settings.otpFile, chip, error)) {
+  if (!otpFile.Attach(settings.otpFile, chip, error, !part.empty())) {
     Complain(error);
     return false;
   }
@@ -92,12 +179,26 @@ void EmulatedDevice::StoreChip() {
   Complain("cannot write the chip through to " + settings.otpFile);
 }
 
+void EmulatedDevice::AnnounceJob(bool runsSteps) {
+  if (AnnounceToSocket(number, part, runsSteps)) EmptySocket();
+}
+
+// The part has left: its file keeps it as the last request left it, and the programmer now
+// answers as an empty socket does, without the part's faults.
+void EmulatedDevice::EmptySocket() {
+  otpFile.Close();
+  part.clear();
+  chip = OtpChip(kEmptySocketId, ChipSizeForCode(kEmptySocketId[2]));
+  faults = FaultPlan(commonFaults);
+  transcript.Comment("the part left the socket");
+}
+
 bool EmulatedDevice::OpenWrite() const { return !faults.Has(FaultKind::kWriteOpenFails); }
 
 bool EmulatedDevice::OpenRead() const { return !faults.Has(FaultKind::kReadOpenFails); }
 
 void EmulatedDevice::Record(const uint8_t* request) const {
-  SessionRecord& record = LastSession();
+  SessionRecord& record = SessionOf(number);
   ++record.requests[request[0]];
   ++record.totalRequests;
   std::memcpy(record.lastRequest.data(), request, 64);
@@ -140,16 +241,18 @@ bool EmulatedDevice::Read(uint8_t* block) {
   block[0] = 0x00;
   std::memcpy(block + 1, replies.front().data(), 64);
   transcript.Reply(replies.front().data());
-  SessionRecord& record = LastSession();
+  SessionRecord& record = SessionOf(number);
   ++record.replies;
   record.lastReply = replies.front();
   replies.pop_front();
   return true;
 }
 
-SessionRecord& LastSession() {
-  static SessionRecord record;
-  return record;
+SessionRecord& LastSession() { return SessionOf(lastProgrammer); }
+
+void ResetSessions() {
+  for (SessionRecord& record : sessions) record.Reset();
+  lastProgrammer = 1;
 }
 
 }  // namespace qs71::emu

@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "chip_file.h"
 #include "emulated_programmer.h"
@@ -22,26 +23,43 @@ namespace qs71::emu {
 class EmulatedDevice {
  public:
   // A device for one call of the library, or nullptr when none is attached (a no-device
-  // fault, a hardware ID that does not match, settings that cannot be used).
-  static std::unique_ptr<EmulatedDevice> Attach(const std::string& pattern);
+  // fault, a hardware ID that does not match, no programmer with that path, settings that
+  // cannot be used). An empty path is the first programmer.
+  static std::unique_ptr<EmulatedDevice> Attach(const std::string& pattern,
+                                                const std::string& path);
+  // The paths, serials and releases of the programmers the pattern finds; false when the
+  // settings cannot be used.
+  struct Listed {
+    std::string path;
+    std::string serial;
+    unsigned release;
+  };
+  static bool List(const std::string& pattern, std::vector<Listed>& found);
   ~EmulatedDevice();
   EmulatedDevice(const EmulatedDevice&) = delete;
   EmulatedDevice& operator=(const EmulatedDevice&) = delete;
 
   bool OpenWrite() const;
   bool OpenRead() const;
+  // Whether the call runs steps on the part or only identifies it (the socket's rule).
+  void AnnounceJob(bool runsSteps);
   // One 65-byte block each, report ID first.
   bool Write(const uint8_t* block);
   bool Read(uint8_t* block);
 
  private:
-  explicit EmulatedDevice(const EmulatorSettings& settings);
+  EmulatedDevice(const EmulatorSettings& settings, int number);
+  static bool TakeSocketPart(EmulatorSettings& settings, int number, std::string& part);
   bool AttachOtpFile();
+  void EmptySocket();
   void StoreChip();
   void Record(const uint8_t* request) const;
   void KeepPace();
 
   EmulatorSettings settings;
+  int number;                      // which programmer, from 1
+  std::string part;                // the socket's part, empty when there is none
+  std::vector<Fault> commonFaults;  // those of the settings, without the part's own
   OtpChip chip;
   ChipFile otpFile;
   bool otpFileFailed = false;  // said once; the file keeps the last whole part it had

@@ -1,7 +1,9 @@
 #include "emulator_settings.h"
 
 #include <cstdlib>
+#include <filesystem>
 
+#include "emulated_bus.h"
 #include "hex.h"
 
 namespace qs71::emu {
@@ -21,7 +23,21 @@ bool ParsePace(const std::string& text, uint32_t& micros) {
   return true;
 }
 
+bool ParseProgrammers(const std::string& text, int& programmers) {
+  if (text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const int value = std::atoi(text.c_str());
+  if (value < 1 || value > kMaxProgrammers) return false;
+  programmers = value;
+  return true;
+}
+
 bool ApplyEnvironment(EmulatorSettings& settings, std::string& error) {
+  const std::string programmers = Environment("QS71_EMU_PROGRAMMERS");
+  if (!programmers.empty() && !ParseProgrammers(programmers, settings.programmers)) {
+    error = "QS71_EMU_PROGRAMMERS must be a count from 1 to 99, not \"" + programmers + "\"";
+    return false;
+  }
+  settings.socket = Environment("QS71_EMU_SOCKET");
   const std::string id = Environment("QS71_EMU_ID");
   if (!id.empty() && !ParseChipId(id, settings.id)) {
     error = "QS71_EMU_ID must be eight hex digits, not \"" + id + "\"";
@@ -47,6 +63,7 @@ void ApplyControl(EmulatorSettings& settings, const ControlSettings& control) {
   if (control.otpFile) settings.otpFile = *control.otpFile;
   if (control.transcript) settings.transcript = *control.transcript;
   if (control.hardwareIds) settings.hardwareIds = *control.hardwareIds;
+  if (control.programmers) settings.programmers = *control.programmers;
   settings.faults.insert(settings.faults.end(), control.faults.begin(), control.faults.end());
   settings.presets = control.presets;
 }
@@ -58,11 +75,22 @@ ControlSettings& Control() {
   return control;
 }
 
+std::mutex& ControlLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 bool CurrentSettings(EmulatorSettings& settings, std::string& error) {
   settings = EmulatorSettings();
   if (!ApplyEnvironment(settings, error)) return false;
+  std::lock_guard<std::mutex> hold(ControlLock());
   ApplyControl(settings, Control());
   return true;
+}
+
+std::string SocketFolderOf(const EmulatorSettings& settings, int programmer) {
+  if (settings.socket.empty() || settings.programmers == 1) return settings.socket;
+  return (std::filesystem::path(settings.socket) / std::to_string(programmer)).string();
 }
 
 bool ParseChipId(const std::string& text, ChipId& id) {

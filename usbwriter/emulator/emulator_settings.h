@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -21,6 +22,8 @@ struct EmulatorSettings {
   // The device's hardware-ID list, '|' between the strings, most specific first.
   std::string hardwareIds = "HID\\VID_04D8&PID_FE08&REV_0101|HID\\VID_04D8&PID_FE08";
   std::vector<std::pair<uint32_t, uint8_t>> presets;  // cell, value
+  int programmers = 1;  // how many programmers are attached
+  std::string socket;   // the folder the sockets take their parts from; empty: no sockets
 };
 
 // Settings made through the control interface. They outlive calls, take precedence over the
@@ -30,6 +33,7 @@ struct ControlSettings {
   std::optional<std::string> otpFile;
   std::optional<std::string> transcript;
   std::optional<std::string> hardwareIds;
+  std::optional<int> programmers;
   std::vector<Fault> faults;
   std::vector<std::pair<uint32_t, uint8_t>> presets;
 
@@ -37,6 +41,9 @@ struct ControlSettings {
 };
 
 ControlSettings& Control();
+// The host changes the control settings while calls on other threads read them; both hold
+// this lock.
+std::mutex& ControlLock();
 
 // Defaults, then the QS71_EMU_* environment variables, then the control settings. False with
 // a message when an environment variable cannot be understood.
@@ -44,6 +51,10 @@ bool CurrentSettings(EmulatorSettings& settings, std::string& error);
 
 // The longest pace accepted, 100 ms a request: slower than any real programmer.
 constexpr uint32_t kMaxPaceMicros = 100000;
+
+// The folder programmer k of n takes its parts from: the socket folder itself for a single
+// programmer, its subfolder k otherwise.
+std::string SocketFolderOf(const EmulatorSettings& settings, int programmer);
 
 // Parses "6D610200" (four bytes as eight hex digits).
 bool ParseChipId(const std::string& text, ChipId& id);

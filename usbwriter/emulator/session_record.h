@@ -19,6 +19,8 @@ struct SessionRecord {
   void Reset() { *this = SessionRecord(); }
 };
 
+// The record of the programmer whose call began last.
 SessionRecord& LastSession();
+void ResetSessions();
 
 }  // namespace qs71::emu

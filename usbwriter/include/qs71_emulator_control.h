@@ -16,8 +16,8 @@
 extern "C" {
 #endif
 
-/* Back to the default: a good, blank 262144-byte part, no faults, no OTP file, no
- * transcript, and the record of the last call cleared. */
+/* Back to the default: one programmer holding a good, blank 262144-byte part, no faults, no
+ * OTP file, no transcript, no sockets, and the records of the last calls cleared. */
 QS71_USB_WRITER_API void QS71_CDECL Qs71EmuReset(void);
 
 /* The four ID bytes the chip reports (0x6D 0x61 <size code> <revision> for a good part;
@@ -41,11 +41,28 @@ QS71_USB_WRITER_API void QS71_CDECL Qs71EmuSetHardwareIds(const char* ids);
 /* A cell of the chip holds this value when the programmer is attached, as if so made. */
 QS71_USB_WRITER_API void QS71_CDECL Qs71EmuPresetCell(uint32_t cell, uint8_t value);
 
+/* How many programmers are attached, 1 to 99, as QS71_EMU_PROGRAMMERS sets it. Returns 0, or
+ * -1 for a count out of range (then nothing changes). */
+QS71_USB_WRITER_API int32_t QS71_CDECL Qs71EmuSetProgrammers(int32_t count);
+
+/* Puts the part kept in this file (QS71_EMU_SOCKET's part files: an empty or missing file is
+ * a fresh part) into the socket of programmer 1..99, in place of whatever it held. From then
+ * on that programmer has a socket: the part stays until it is removed or leaves after its
+ * job, and the file is never taken from a socket folder again. Returns 0, or -1 for a
+ * programmer out of range or no path. */
+QS71_USB_WRITER_API int32_t QS71_CDECL Qs71EmuInsertChip(int32_t programmer, const char* path);
+
+/* Takes the part out of programmer 1..99's socket; its file keeps it. The socket answers as
+ * an empty one until the next part is taken from its folder or inserted. Returns 0, or -1
+ * for a programmer out of range. */
+QS71_USB_WRITER_API int32_t QS71_CDECL Qs71EmuRemoveChip(int32_t programmer);
+
 /* Requests of one command byte (0..255) that reached the programmer during the last call,
- * or all requests for -1. */
+ * or all requests for -1. With several programmers: the last call that began. */
 QS71_USB_WRITER_API uint32_t QS71_CDECL Qs71EmuRequestCount(int32_t command);
 
-/* Copies the chip as the last call left it; returns its size (0 before any call). */
+/* Copies the chip as the last call (that began) left it; returns its size (0 before any
+ * call). */
 QS71_USB_WRITER_API uint32_t QS71_CDECL Qs71EmuCopyOtp(uint8_t* destination, uint32_t capacity);
 
 #ifdef __cplusplus
