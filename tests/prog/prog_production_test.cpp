@@ -218,8 +218,11 @@ TEST_F(ProgProduction, LogQuotesFieldsAndKeepsOneHeader) {
   const std::filesystem::path odd = dir / "lot 7, \"rev B\".bin";
   std::filesystem::copy_file(image, odd);
   image = odd;
-  MakeParts(sockets, 2);
-  for (int run = 0; run < 2; ++run) {
+  // Each run starts with the first part file of its folder, so each has a folder of its own.
+  const std::filesystem::path folder = sockets;
+  for (const char* run : {"first", "second"}) {
+    sockets = folder / run;
+    MakeParts(sockets, 1);
     const ProcessResult result = Production({"--count", "1"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
   }

@@ -38,14 +38,14 @@ void AddSeconds(JsonWriter& event, const char* key, double seconds) {
 
 }  // namespace
 
-std::string CountersLine(const ProgrammerCounters& counters, double hours) {
+std::string CountersLine(const ProgrammerCounters& counters, double hours, bool activity) {
   const int parts = counters.passed + counters.failed;
   char rate[32] = "-";
   if (parts > 0 && hours > 0.0) std::snprintf(rate, sizeof rate, "%.0f", parts / hours);
   std::string line = "programmer " + std::to_string(counters.programmer) + ": passed " +
                      std::to_string(counters.passed) + "  failed " +
                      std::to_string(counters.failed) + "  " + rate + " parts/hour";
-  if (!counters.activity.empty()) line += "  | " + counters.activity;
+  if (activity && !counters.activity.empty()) line += "  | " + counters.activity;
   return line;
 }
 
@@ -78,7 +78,7 @@ void ProductionDisplay::EraseBlock() {
 
 void ProductionDisplay::DrawBlock() {
   std::string block;
-  for (const ProgrammerCounters& entry : counters) block += CountersLine(entry, Hours()) + "\n";
+  for (const ProgrammerCounters& entry : counters) block += CountersLine(entry, Hours(), true) + "\n";
   sink.Out(block);
   drawnLines = static_cast<int>(counters.size());
 }
@@ -109,7 +109,7 @@ void ProductionDisplay::ShowPart(const PartRecord& record,
   for (const std::string& line : story) text += prefix + line + "\n";
   if (kind == DisplayKind::kPlain) {
     if (!text.empty()) sink.Err(text);
-    sink.Out(Verdict(record) + "\n" + CountersLine(Counters(record.programmer), Hours()) + "\n");
+    sink.Out(Verdict(record) + "\n" + CountersLine(Counters(record.programmer), Hours(), false) + "\n");
     return;
   }
   text += "\n";
@@ -192,7 +192,7 @@ void ProductionDisplay::End(ExitCode exit) {
     DrawBlock();
   } else {
     for (const ProgrammerCounters& entry : counters) {
-      sink.Out(CountersLine(entry, Hours()) + "\n");
+      sink.Out(CountersLine(entry, Hours(), false) + "\n");
     }
   }
   const std::string summary = "qs71prog: production ended: " + std::to_string(passed) +

@@ -19,9 +19,9 @@ struct ProgrammerCounters {
   std::string activity;  // "waiting for a part", "part 3: write 45%"
 };
 
-// "programmer 1: passed 4  failed 1  812 parts/hour  | waiting for a part"; the rate over
-// `hours` since the loop began, "-" before a part has ended.
-std::string CountersLine(const ProgrammerCounters& counters, double hours);
+// "programmer 1: passed 4  failed 1  812 parts/hour  | waiting for a part" (the activity when
+// asked for); the rate over `hours` since the run began, "-" before a part has ended.
+std::string CountersLine(const ProgrammerCounters& counters, double hours, bool activity);
 
 // What a production run shows, for every programmer's loop at once (each from its own
 // thread; one lock keeps the output whole):

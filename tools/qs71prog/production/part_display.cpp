@@ -1,5 +1,6 @@
 #include "production/part_display.h"
 
+#include "platform/host_system.h"
 #include "production/part_record.h"
 
 namespace qs71prog {
@@ -7,7 +8,16 @@ namespace qs71prog {
 void PartDisplay::Progress(const ProgressEvent& event) {
   const ProgressPoint& point = event.point;
   std::string text = "part " + std::to_string(part) + ": " + StageTitle(point.stage);
-  if (event.kind != ProgressEventKind::kDone) text += " " + std::to_string(point.percent) + "%";
+  switch (event.kind) {
+    case ProgressEventKind::kDone:
+      text += " done";
+      break;
+    case ProgressEventKind::kFailed:
+      text += " failed";
+      break;
+    default:
+      text += " " + std::to_string(point.percent) + "%";
+  }
   board.Activity(programmer, text, true);
 }
 
@@ -17,7 +27,15 @@ void PartDisplay::LibraryLine(const std::string& text, bool) {
   story.push_back(text);
 }
 
-void PartDisplay::Note(const std::string& text) { board.Message(programmer, text); }
+// In order with the library's lines as a rule; at once after Ctrl-C, whose answer says what
+// happens next and cannot wait for the verdict.
+void PartDisplay::Note(const std::string& text) {
+  if (InterruptCount() > 0) {
+    board.Message(programmer, text);
+  } else {
+    story.push_back("qs71prog: " + text);
+  }
+}
 
 void PartDisplay::Finish(const JobDescription& job, const JobOutcome& outcome) {
   story.push_back(SummaryLine(job, outcome));
