@@ -2,9 +2,8 @@
 // folders of part files: parts counted, logged and judged, the loop's ends, several
 // programmers at once, and Ctrl-C between parts.
 
-#include <signal.h>
-
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <map>
 
@@ -191,8 +190,8 @@ TEST_F(ProgProduction, AllProgrammersAtOnce) {
 
 TEST_F(ProgProduction, ListsProgrammersAndRunsOnTheOnePicked) {
   const ProcessResult list =
-      RunProg({"--emulate", "--list"}, {{"QS71_EMU_PROGRAMMERS", "2"},
-                                        {"QS71_EMU_SOCKET", sockets.string()}});
+      RunProg({"--emulate", "--list"},
+              {{"QS71_EMU_PROGRAMMERS", "2"}, {"QS71_EMU_SOCKET", sockets.string()}});
   EXPECT_EQ(list.exitCode, 0) << list.err;
   const std::vector<std::string> lines = Lines(list.out);
   ASSERT_EQ(lines.size(), 3u) << list.out;

@@ -78,7 +78,8 @@ void ProductionDisplay::EraseBlock() {
 
 void ProductionDisplay::DrawBlock() {
   std::string block;
-  for (const ProgrammerCounters& entry : counters) block += CountersLine(entry, Hours(), true) + "\n";
+  for (const ProgrammerCounters& entry : counters)
+    block += CountersLine(entry, Hours(), true) + "\n";
   sink.Out(block);
   drawnLines = static_cast<int>(counters.size());
 }
@@ -102,14 +103,14 @@ void ProductionDisplay::Activity(int programmer, const std::string& text, bool t
   }
 }
 
-void ProductionDisplay::ShowPart(const PartRecord& record,
-                                 const std::vector<std::string>& story) {
+void ProductionDisplay::ShowPart(const PartRecord& record, const std::vector<std::string>& story) {
   std::string text;
   const std::string prefix = "programmer " + std::to_string(record.programmer) + ": ";
   for (const std::string& line : story) text += prefix + line + "\n";
   if (kind == DisplayKind::kPlain) {
     if (!text.empty()) sink.Err(text);
-    sink.Out(Verdict(record) + "\n" + CountersLine(Counters(record.programmer), Hours(), false) + "\n");
+    sink.Out(Verdict(record) + "\n" + CountersLine(Counters(record.programmer), Hours(), false) +
+             "\n");
     return;
   }
   text += "\n";
@@ -119,8 +120,7 @@ void ProductionDisplay::ShowPart(const PartRecord& record,
   Above(text + "\n" + Verdict(record) + "\n");
 }
 
-void ProductionDisplay::SendPartEvent(const PartRecord& record,
-                                      const ProgrammerCounters& entry) {
+void ProductionDisplay::SendPartEvent(const PartRecord& record, const ProgrammerCounters& entry) {
   JsonWriter event = Event("part");
   event.Int("programmer", record.programmer)
       .String("programmer_path", record.programmerPath)
@@ -144,8 +144,7 @@ void ProductionDisplay::SendPartEvent(const PartRecord& record,
   sink.Out(event.EndObject().Text());
 }
 
-void ProductionDisplay::PartDone(const PartRecord& record,
-                                 const std::vector<std::string>& story) {
+void ProductionDisplay::PartDone(const PartRecord& record, const std::vector<std::string>& story) {
   std::lock_guard<std::mutex> lock(mutex);
   ProgrammerCounters& entry = Counters(record.programmer);
   ++(record.passed ? entry.passed : entry.failed);

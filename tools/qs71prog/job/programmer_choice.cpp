@@ -51,13 +51,13 @@ int ChooseProgrammer(const std::vector<Qs71ProgrammerInfo>& found, const std::st
     return -1;
   }
   for (size_t index = 0; index < found.size(); ++index) {
-    if (wanted == found[index].path || (found[index].serial[0] != '\0' &&
-                                         wanted == found[index].serial)) {
+    if (wanted == found[index].path ||
+        (found[index].serial[0] != '\0' && wanted == found[index].serial)) {
       return static_cast<int>(index);
     }
   }
-  problem = "no attached programmer has the serial number or path \"" + wanted +
-            "\" (qs71prog --list)";
+  problem =
+      "no attached programmer has the serial number or path \"" + wanted + "\" (qs71prog --list)";
   return -1;
 }
 

@@ -26,9 +26,8 @@ class ProgrammerChoice : public testing::TestWithParam<ChoiceCase> {};
 
 TEST_P(ProgrammerChoice, ByNumberSerialOrPath) {
   const ChoiceCase& c = GetParam();
-  const std::vector<Qs71ProgrammerInfo> found = {Info("/dev/hidraw1", "SN-A"),
-                                                 Info("/dev/hidraw4", ""),
-                                                 Info("/dev/hidraw7", "3")};
+  const std::vector<Qs71ProgrammerInfo> found = {
+      Info("/dev/hidraw1", "SN-A"), Info("/dev/hidraw4", ""), Info("/dev/hidraw7", "3")};
   std::string problem;
   EXPECT_EQ(ChooseProgrammer(found, c.wanted, problem), c.index);
   EXPECT_NE(problem.find(c.complaint), std::string::npos) << problem;
@@ -38,10 +37,8 @@ TEST_P(ProgrammerChoice, ByNumberSerialOrPath) {
 // operator has in front of them.
 INSTANTIATE_TEST_SUITE_P(
     Attached, ProgrammerChoice,
-    testing::Values(ChoiceCase{"Number", "2", 1, ""},
-                    ChoiceCase{"NumberBeforeSerial", "3", 2, ""},
-                    ChoiceCase{"Serial", "SN-A", 0, ""},
-                    ChoiceCase{"Path", "/dev/hidraw4", 1, ""},
+    testing::Values(ChoiceCase{"Number", "2", 1, ""}, ChoiceCase{"NumberBeforeSerial", "3", 2, ""},
+                    ChoiceCase{"Serial", "SN-A", 0, ""}, ChoiceCase{"Path", "/dev/hidraw4", 1, ""},
                     ChoiceCase{"EmptySerialMatchesNothing", "", -1, "serial number or path"},
                     ChoiceCase{"NumberZero", "0", -1, "3 are attached"},
                     ChoiceCase{"NumberTooHigh", "4", -1, "no programmer 4"},

@@ -148,7 +148,7 @@ struct JobRun {
 };
 
 // Ctrl-C reaches every programmer's loop at once; the operator needs to read it once.
-std::atomic_flag partInterruptAnnounced = ATOMIC_FLAG_INIT;
+std::atomic_flag partInterruptAnnounced;
 
 // A second Ctrl-C: the library's call is left where it stands and the process ends. The
 // operating system closes the programmer; a write cut short leaves a part to scrap.

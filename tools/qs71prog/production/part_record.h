@@ -16,14 +16,14 @@ struct PartRecord {
   int programmer = 0;  // its number in --list
   std::string programmerPath;
   std::string programmerSerial;
-  int part = 0;         // from 1, per programmer, in this run
-  std::string chipId;   // "6D 61 00 01", empty when the chip did not identify
+  int part = 0;        // from 1, per programmer, in this run
+  std::string chipId;  // "6D 61 00 01", empty when the chip did not identify
   int32_t otpSize = 0;
   std::string image;
   std::string sha256;
   bool passed = false;
-  int exit = 0;         // the part's job's exit status
-  std::string status;   // its name: "verify-mismatch"
+  int exit = 0;        // the part's job's exit status
+  std::string status;  // its name: "verify-mismatch"
   double seconds = 0.0;
   // Each operation's call in seconds, by stage value; negative when it did not run.
   std::array<double, kLastStage + 1> stepSeconds{-1.0, -1.0, -1.0, -1.0};

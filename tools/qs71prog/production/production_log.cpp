@@ -10,11 +10,11 @@ namespace {
 
 // The columns, in order. The first fourteen are the ones a line's readers rely on; later
 // versions add columns at the end only.
-constexpr const char* kColumns[] = {
-    "time",          "host",    "programmer", "part",          "chip_id",
-    "otp_size",      "image",   "sha256",     "result",        "exit",
-    "blank_check_s", "write_s", "verify_s",   "blocks",        "programmer_path",
-    "programmer_serial", "status", "seconds"};
+constexpr const char* kColumns[] = {"time",     "host",     "programmer",      "part",
+                                    "chip_id",  "otp_size", "image",           "sha256",
+                                    "result",   "exit",     "blank_check_s",   "write_s",
+                                    "verify_s", "blocks",   "programmer_path", "programmer_serial",
+                                    "status",   "seconds"};
 
 std::string Seconds(double seconds) {
   if (seconds < 0.0) return "";
@@ -54,13 +54,12 @@ std::string CsvHeader() {
 }
 
 std::string CsvRow(const PartRecord& record) {
-  return Row({record.time, record.host, std::to_string(record.programmer),
-              std::to_string(record.part), record.chipId, std::to_string(record.otpSize),
-              record.image, record.sha256, record.passed ? "pass" : "fail",
-              std::to_string(record.exit), Seconds(record.stepSeconds[1]),
-              Seconds(record.stepSeconds[2]), Seconds(record.stepSeconds[3]),
-              Joined(record.blocks, " "), record.programmerPath, record.programmerSerial,
-              record.status, Seconds(record.seconds)});
+  return Row(
+      {record.time, record.host, std::to_string(record.programmer), std::to_string(record.part),
+       record.chipId, std::to_string(record.otpSize), record.image, record.sha256,
+       record.passed ? "pass" : "fail", std::to_string(record.exit), Seconds(record.stepSeconds[1]),
+       Seconds(record.stepSeconds[2]), Seconds(record.stepSeconds[3]), Joined(record.blocks, " "),
+       record.programmerPath, record.programmerSerial, record.status, Seconds(record.seconds)});
 }
 
 ProductionLog::~ProductionLog() { CloseFd(fd); }

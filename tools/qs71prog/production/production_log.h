@@ -1,8 +1,9 @@
 #pragma once
-// The production log: CSV quoted as RFC 4180 has it, one line per part, appended as each part ends. A line
-// once written is never rewritten: the log is the record of what was shipped, and a run cut
-// short by a crash or a power cut must leave every finished part in it. So each line goes out
-// in one write to a descriptor opened to append, and to the disk before the next part.
+// The production log: CSV quoted as RFC 4180 has it, one line per part, appended as each part
+// ends. A line once written is never rewritten: the log is the record of what was shipped,
+// and a run cut short by a crash or a power cut must leave every finished part in it. So each
+// line goes out in one write to a descriptor opened to append, and to the disk before the
+// loop goes on.
 
 #include <mutex>
 #include <string>

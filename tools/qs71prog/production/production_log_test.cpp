@@ -20,8 +20,7 @@ TEST_P(CsvFields, AreQuotedOnlyWhenTheyMustBe) {
 INSTANTIATE_TEST_SUITE_P(
     Rfc4180, CsvFields,
     testing::Values(FieldCase{"Plain", "/tmp/a b/demo.bin", "/tmp/a b/demo.bin"},
-                    FieldCase{"Empty", "", ""},
-                    FieldCase{"Comma", "a,b.bin", "\"a,b.bin\""},
+                    FieldCase{"Empty", "", ""}, FieldCase{"Comma", "a,b.bin", "\"a,b.bin\""},
                     FieldCase{"Quote", "say \"hi\".bin", "\"say \"\"hi\"\".bin\""},
                     FieldCase{"LineEnd", "a\nb", "\"a\nb\""},
                     FieldCase{"CarriageReturn", "a\rb", "\"a\rb\""}),

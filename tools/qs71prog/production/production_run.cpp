@@ -61,8 +61,8 @@ void QS71_CDECL KeepText(void* context, const char* text) {
 // a damaged system area) is in the socket all the same: its job fails and records it. A
 // socket that no chip answers from is empty. Anything else means the programmer itself has
 // gone wrong: unplugged, or no longer answering as it should.
-Socket LookIntoSocket(const Production& production, const Attached& programmer,
-                      int32_t& result, std::string& text) {
+Socket LookIntoSocket(const Production& production, const Attached& programmer, int32_t& result,
+                      std::string& text) {
   int32_t stage = 0;
   int32_t progress = 0;
   int32_t otpSize = 0;
@@ -87,8 +87,7 @@ void Pause(const Production& production) {
 
 // Until the socket is as wanted. False when the loop must end: Ctrl-C or another loop's
 // failure (interrupted), or the programmer lost (the result says why).
-bool WaitFor(Production& production, const Attached& programmer, Socket wanted,
-             LoopResult& loop) {
+bool WaitFor(Production& production, const Attached& programmer, Socket wanted, LoopResult& loop) {
   for (;;) {
     if (Stopping(production)) {
       loop.interrupted = InterruptCount() > 0;
@@ -208,8 +207,7 @@ bool ChooseProgrammers(const Options& options, const WriterLibrary& library,
   const size_t first = static_cast<size_t>(only);
   const size_t end = options.all ? found.size() : first + 1;
   for (size_t index = options.all ? 0 : first; index < end; ++index) {
-    chosen.push_back({static_cast<int>(index) + 1, {true, found[index].path},
-                      found[index].serial});
+    chosen.push_back({static_cast<int>(index) + 1, {true, found[index].path}, found[index].serial});
   }
   return true;
 }
@@ -229,8 +227,9 @@ std::vector<LoopResult> RunLoops(Production& production, const std::vector<Attac
   }
   std::vector<std::thread> threads;
   for (size_t index = 0; index < chosen.size(); ++index) {
-    threads.emplace_back(
-        [&production, &chosen, &loops, index] { loops[index] = RunLoop(production, chosen[index]); });
+    threads.emplace_back([&production, &chosen, &loops, index] {
+      loops[index] = RunLoop(production, chosen[index]);
+    });
   }
   for (std::thread& thread : threads) thread.join();
   return loops;
