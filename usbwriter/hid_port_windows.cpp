@@ -7,7 +7,10 @@
 // windows.h must come before setupapi.h and hidsdi.h.
 #include <windows.h>
 #include <setupapi.h>
+// MinGW's hidsdi.h declares the HID class driver's calls without C linkage.
+extern "C" {
 #include <hidsdi.h>
+}
 
 #include <algorithm>
 #include <cstddef>
