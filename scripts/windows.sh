@@ -37,7 +37,7 @@ check_dll() {  # dll, the exports expected
   imports=$(grep "DLL Name:" <<<"$dump" | awk '{print $3}' | sort | tr '\n' ' ')
   for name in $imports; do
     case "${name,,}" in
-      kernel32.dll|msvcrt.dll|setupapi.dll|user32.dll|advapi32.dll) ;;
+      kernel32.dll|msvcrt.dll|setupapi.dll|hid.dll|user32.dll|advapi32.dll) ;;
       *) fail "$dll needs $name, which a bare Windows does not have" ;;
     esac
   done
@@ -104,9 +104,10 @@ run_port_check() {  # wine command, build dir
 }
 
 cross_build "$top/build-win" mingw-i686.cmake || fail "32-bit cross-build"
-check_dll "$top/build-win/usbwriter/qs71_usb_writer.dll" '^Qs71UsbVerifyRange Qs71UsbWriter $'
+check_dll "$top/build-win/usbwriter/qs71_usb_writer.dll" \
+  '^Qs71UsbListProgrammers Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn $'
 check_dll "$top/build-win/usbwriter/qs71_usb_writer_emulated.dll" \
-  '(^| )Qs71UsbVerifyRange Qs71UsbWriter '
+  '(^| )Qs71UsbListProgrammers Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn '
 check_exe "$top/build-win/gen/qs71gen.exe"
 
 if can_run_32bit; then

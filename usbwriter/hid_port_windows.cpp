@@ -1,11 +1,18 @@
-// Windows: the programmer through SetupAPI (finding it among the HID interfaces) and the
-// kernel's file calls (one handle per direction, 65-byte reports).
+// Windows: the programmer through SetupAPI (finding it among the HID interfaces), the HID
+// class driver's calls (what a listed device says of itself) and the kernel's file calls (one
+// handle per direction, 65-byte reports). Every call works on its own device-information set
+// and handles, so calls on different programmers may run on different threads.
 #include "hid_port.h"
 
-// windows.h must come before setupapi.h.
+// windows.h must come before setupapi.h and hidsdi.h.
 #include <windows.h>
 #include <setupapi.h>
+// MinGW's hidsdi.h declares the HID class driver's calls without C linkage.
+extern "C" {
+#include <hidsdi.h>
+}
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -102,37 +109,107 @@ bool EnumInterface(HDEVINFO set, DWORD index, SP_DEVICE_INTERFACE_DATA* ifData) 
          GetLastError() != ERROR_NO_MORE_ITEMS;
 }
 
-// Searches the set; false when the list ends, an allocation fails or the index runs out.
-bool SearchInterfaces(HidPortDevice* device, HDEVINFO set, const std::string& pattern) {
+// Walks the set, handing each interface whose first hardware ID carries the pattern to take,
+// which keeps its detail by returning true (and then owns it) and ends the walk by setting
+// done. False when an allocation fails; the end of the list or of the index ends it quietly.
+template <typename Take>
+bool WalkInterfaces(HDEVINFO set, const std::string& pattern, Take take) {
   SP_DEVICE_INTERFACE_DATA ifData;
-  for (DWORD index = 0; index < kMaxInterfaceIndex && EnumInterface(set, index, &ifData);
-       ++index) {
+  bool done = false;
+  for (DWORD index = 0;
+       !done && index < kMaxInterfaceIndex && EnumInterface(set, index, &ifData); ++index) {
     InterfaceDetail found = ReadInterfaceDetail(set, &ifData);
     if (found.outOfMemory) return false;
     if (found.detail == nullptr) continue;
     bool allocated = false;
     const std::string id = FirstHardwareIdOf(set, &found.devInfo, &allocated);
-    if (allocated && HardwareIdMatches(id, pattern)) {
-      std::free(device->interfaceDetail);
-      device->interfaceDetail = found.detail;
-      return true;
+    if (!allocated) {
+      std::free(found.detail);
+      return false;
     }
-    std::free(found.detail);
-    if (!allocated) return false;
+    if (!HardwareIdMatches(id, pattern) || !take(found.detail, done)) std::free(found.detail);
   }
-  return false;
+  return true;
+}
+
+// The HID interfaces present, for one walk.
+template <typename Walk>
+bool WithHidInterfaces(Walk walk) {
+  HDEVINFO set = SetupDiGetClassDevsA(&kHidInterfaceClass, nullptr, nullptr,
+                                      DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) return false;
+  const bool walked = walk(set);
+  SetupDiDestroyDeviceInfoList(set);
+  return walked;
+}
+
+// Device paths name the same device whatever their case.
+bool SamePath(const char* a, const std::string& b) { return _stricmp(a, b.c_str()) == 0; }
+
+std::string Utf8Of(const wchar_t* text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return std::string();
+  std::string utf8(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, &utf8[0], size, nullptr, nullptr);
+  utf8.resize(static_cast<size_t>(size - 1));
+  return utf8;
+}
+
+// What the device says of itself, through a handle without access rights: those open even
+// while another program holds the device. A USB string holds at most 126 characters; a
+// device without a serial leaves it empty. False when the device cannot be asked (it left).
+bool Describe(const char* path, HidPortInfo& info) {
+  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  HIDD_ATTRIBUTES attributes;
+  std::memset(&attributes, 0, sizeof attributes);
+  attributes.Size = sizeof attributes;
+  const bool described = HidD_GetAttributes(handle, &attributes) != FALSE;
+  wchar_t serial[128];
+  std::memset(serial, 0, sizeof serial);
+  const bool hasSerial =
+      described && HidD_GetSerialNumberString(handle, serial, sizeof serial - sizeof serial[0]);
+  CloseHandle(handle);
+  if (!described) return false;
+  info.path = path;
+  info.serial = hasSerial ? Utf8Of(serial) : std::string();
+  info.release = attributes.VersionNumber;
+  return true;
 }
 
 }  // namespace
 
-bool HidPortFind(HidPortDevice* device, const std::string& pattern) {
-  HDEVINFO set = SetupDiGetClassDevsA(&kHidInterfaceClass, nullptr, nullptr,
-                                      DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return false;
-  const bool found = SearchInterfaces(device, set, pattern);
-  SetupDiDestroyDeviceInfoList(set);
+bool HidPortList(const std::string& pattern, std::vector<HidPortInfo>& found) {
+  found.clear();
+  const bool listed = WithHidInterfaces([&](HDEVINFO set) {
+    return WalkInterfaces(set, pattern, [&](SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail, bool&) {
+      HidPortInfo info;
+      if (Describe(detail->DevicePath, info)) found.push_back(info);
+      return false;
+    });
+  });
+  std::sort(found.begin(), found.end(),
+            [](const HidPortInfo& a, const HidPortInfo& b) { return a.path < b.path; });
+  return listed;
+}
+
+bool HidPortFind(HidPortDevice* device, const std::string& pattern, const std::string& path) {
+  bool found = false;
+  WithHidInterfaces([&](HDEVINFO set) {
+    return WalkInterfaces(set, pattern, [&](SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail,
+                                            bool& done) {
+      if (!path.empty() && !SamePath(detail->DevicePath, path)) return false;
+      std::free(device->interfaceDetail);
+      device->interfaceDetail = detail;
+      found = done = true;
+      return true;
+    });
+  });
   return found;
 }
+
+void HidPortAnnounceJob(HidPortDevice*, bool) {}
 
 namespace {
 

@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include <optional>
+
 #include "captured_cout.h"
 
 namespace qs71::test {
@@ -17,6 +19,12 @@ WriterLibrary::WriterLibrary(const char* path) {
   presetCell = library.Find<decltype(presetCell)>("Qs71EmuPresetCell");
   requestCount = library.Find<decltype(requestCount)>("Qs71EmuRequestCount");
   copyOtp = library.Find<decltype(copyOtp)>("Qs71EmuCopyOtp");
+  setProgrammers = library.Find<decltype(setProgrammers)>("Qs71EmuSetProgrammers");
+  insertChip = library.Find<decltype(insertChip)>("Qs71EmuInsertChip");
+  removeChip = library.Find<decltype(removeChip)>("Qs71EmuRemoveChip");
+  listProgrammers = library.Find<decltype(listProgrammers)>("Qs71UsbListProgrammers");
+  writerOn = library.Find<decltype(writerOn)>("Qs71UsbWriterOn");
+  verifyRangeOn = library.Find<decltype(verifyRangeOn)>("Qs71UsbVerifyRangeOn");
   if (writer == nullptr) error = std::string("no Qs71UsbWriter in ") + path;
 }
 
@@ -29,6 +37,38 @@ Outcome WriterLibrary::Call(const Job& job) const {
                           job.verifyVdd, job.clearMarker, job.imageFile);
   outcome.output = captured.Text();
   return outcome;
+}
+
+namespace {
+
+void QS71_CDECL AppendText(void* context, const char* text) {
+  *static_cast<std::string*>(context) += text;
+}
+
+}  // namespace
+
+Outcome WriterLibrary::CallOn(const char* programmer, const Job& job,
+                              std::string* stdoutText) const {
+  Outcome outcome;
+  outcome.stage = outcome.progress = outcome.otpSize = -1;
+  // Only when asked: std::cout's buffer is one for all threads.
+  std::optional<CapturedCout> captured;
+  if (stdoutText != nullptr) captured.emplace();
+  outcome.result = writerOn(programmer, AppendText, &outcome.output, &outcome.stage,
+                            &outcome.progress, &outcome.otpSize, job.blankCheck,
+                            job.blankCheckVdd, job.write, job.writeVdd, job.writeVpp, job.verify,
+                            job.verifyVdd, job.clearMarker, job.imageFile);
+  if (captured) *stdoutText = captured->Text();
+  return outcome;
+}
+
+std::vector<Qs71ProgrammerInfo> WriterLibrary::Programmers() const {
+  const int32_t count = listProgrammers(nullptr, 0);
+  if (count <= 0) return {};
+  std::vector<Qs71ProgrammerInfo> list(static_cast<size_t>(count));
+  const int32_t again = listProgrammers(list.data(), count);
+  list.resize(static_cast<size_t>(again < 0 ? 0 : again < count ? again : count));
+  return list;
 }
 
 std::vector<uint8_t> WriterLibrary::Chip() const {

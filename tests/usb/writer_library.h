@@ -52,6 +52,19 @@ class WriterLibrary {
   decltype(&Qs71EmuPresetCell) presetCell = nullptr;
   decltype(&Qs71EmuRequestCount) requestCount = nullptr;
   decltype(&Qs71EmuCopyOtp) copyOtp = nullptr;
+  decltype(&Qs71EmuSetProgrammers) setProgrammers = nullptr;
+  decltype(&Qs71EmuInsertChip) insertChip = nullptr;
+  decltype(&Qs71EmuRemoveChip) removeChip = nullptr;
+
+  // The calls for several programmers, in both builds.
+  Qs71UsbListProgrammersFunction listProgrammers = nullptr;
+  Qs71UsbWriterOnFunction writerOn = nullptr;
+  Qs71UsbVerifyRangeOnFunction verifyRangeOn = nullptr;
+  // The attached programmers as the library lists them.
+  std::vector<Qs71ProgrammerInfo> Programmers() const;
+  // Call on one programmer, its text taken by the output function (outcome.output); standard
+  // output meanwhile goes to stdoutText when given.
+  Outcome CallOn(const char* programmer, const Job& job, std::string* stdoutText = nullptr) const;
 
   // The chip as the last call left it.
   std::vector<uint8_t> Chip() const;

@@ -1,8 +1,10 @@
 // A Windows host, built with the same cross compiler as the library: it loads the DLL with
-// LoadLibrary, finds Qs71UsbWriter and Qs71UsbVerifyRange by their plain names with
-// GetProcAddress and calls them, as a host program on a production bench would.
+// LoadLibrary, finds Qs71UsbWriter and Qs71UsbVerifyRange (and the calls for several
+// programmers) by their plain names with GetProcAddress and calls them, as a host program on a
+// production bench would.
 //
-//   qs71_dll_host absent  LIBRARY              no programmer: -20, both messages, otpSize untouched
+//   qs71_dll_host absent  LIBRARY              no programmer: -20, both messages, otpSize
+//                                              untouched, none listed
 //   qs71_dll_host program LIBRARY IMAGE        blank check, write and verify: 0; then ranges
 //                                              of the fresh part compared with IMAGE and blank
 // Exit code 0 when everything came out as expected; the reasons for a failure are printed.
@@ -40,6 +42,9 @@ Function Find(HMODULE library, const char* plain, const char* stdcallName) {
 struct Exports {
   Qs71UsbWriterFunction writer = nullptr;
   Qs71UsbVerifyRangeFunction verifyRange = nullptr;
+  Qs71UsbListProgrammersFunction listProgrammers = nullptr;
+  Qs71UsbWriterOnFunction writerOn = nullptr;
+  Qs71UsbVerifyRangeOnFunction verifyRangeOn = nullptr;
 };
 
 Exports Load(const char* path) {
@@ -50,6 +55,12 @@ Exports Load(const char* path) {
   exports.writer = Find<Qs71UsbWriterFunction>(library, "Qs71UsbWriter", "_Qs71UsbWriter@48");
   exports.verifyRange = Find<Qs71UsbVerifyRangeFunction>(library, "Qs71UsbVerifyRange",
                                                          "_Qs71UsbVerifyRange@24");
+  exports.listProgrammers = Find<Qs71UsbListProgrammersFunction>(
+      library, "Qs71UsbListProgrammers", "_Qs71UsbListProgrammers@8");
+  exports.writerOn =
+      Find<Qs71UsbWriterOnFunction>(library, "Qs71UsbWriterOn", "_Qs71UsbWriterOn@60");
+  exports.verifyRangeOn = Find<Qs71UsbVerifyRangeOnFunction>(library, "Qs71UsbVerifyRangeOn",
+                                                             "_Qs71UsbVerifyRangeOn@36");
   return exports;
 }
 
@@ -65,6 +76,11 @@ int Absent(const Exports& exports) {
   result = exports.verifyRange(&otpSize, 0, 256, 5.0, nullptr);
   std::printf("range result %d, otpSize %d\n", result, otpSize);
   Expect(result == -20 && otpSize == 12345, "no programmer: the range gives -20, otpSize untouched");
+  Qs71ProgrammerInfo list[1] = {};
+  Expect(exports.listProgrammers(list, 1) == 0, "no programmer is listed");
+  result = exports.verifyRangeOn("\\\\?\\hid#none", nullptr, nullptr, &otpSize, 0, 256, 5.0,
+                                 nullptr);
+  Expect(result == -20, "a programmer not attached: the range gives -20");
   return g_failures;
 }
 
@@ -103,7 +119,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   const Exports exports = Load(argv[2]);
-  if (exports.writer == nullptr || exports.verifyRange == nullptr) return 1;
+  if (exports.writer == nullptr || exports.verifyRange == nullptr ||
+      exports.listProgrammers == nullptr || exports.writerOn == nullptr ||
+      exports.verifyRangeOn == nullptr) {
+    return 1;
+  }
   if (std::strcmp(argv[1], "absent") == 0) return Absent(exports) == 0 ? 0 : 1;
   if (std::strcmp(argv[1], "program") == 0 && argc > 3) {
     return ProgramAndCompare(exports, argv[3]) == 0 ? 0 : 1;

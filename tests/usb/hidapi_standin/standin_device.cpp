@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 namespace qs71::standin {
 
@@ -30,13 +31,15 @@ struct BusEntry {
   unsigned short productId;
   unsigned short release;
   bool isProgrammer;
+  const wchar_t* serial;
 };
 
+// The programmer's serial has a character beyond ASCII, as hidapi hands it over (wchar_t).
 constexpr BusEntry kBus[] = {
-    {"standin/hidraw0", 0x046D, 0xC52B, 0x1201, false},
-    {"standin/hidraw1", 0x04D8, 0xFE08, 0x0102, false},
-    {nullptr, 0x04D8, 0xFE08, 0x0101, false},
-    {kProgrammerPath, 0x04D8, 0xFE08, 0x0101, true},
+    {"standin/hidraw0", 0x046D, 0xC52B, 0x1201, false, L"decoy"},
+    {"standin/hidraw1", 0x04D8, 0xFE08, 0x0102, false, L"QS71-0001"},
+    {nullptr, 0x04D8, 0xFE08, 0x0101, false, nullptr},
+    {kProgrammerPath, 0x04D8, 0xFE08, 0x0101, true, L"QS71-\u00C4\U0001F600-42"},
 };
 
 hid_device_info* NewInfo(const BusEntry& entry) {
@@ -46,6 +49,7 @@ hid_device_info* NewInfo(const BusEntry& entry) {
   info->product_id = entry.productId;
   info->release_number = entry.release;
   info->bus_type = HID_API_BUS_USB;
+  info->serial_number = entry.serial != nullptr ? wcsdup(entry.serial) : nullptr;
   return info;
 }
 
@@ -134,6 +138,7 @@ void StandinDevice::FreeEnumeration(hid_device_info* list) {
   while (list != nullptr) {
     hid_device_info* next = list->next;
     std::free(list->path);
+    std::free(list->serial_number);
     std::free(list);
     list = next;
   }

@@ -3,6 +3,7 @@
 // told at once that its ten seconds are up, and only if it asked for ten seconds.
 #include "kernel_hooks.h"
 
+#include <cstring>
 #include <set>
 
 #include "import_patch.h"
@@ -16,6 +17,7 @@ constexpr DWORD kTransferTimeoutMs = 10000;
 struct Watch {
   PipeProgrammer* programmer = nullptr;
   std::set<HANDLE> programmerHandles;
+  std::set<HANDLE> descriptionHandles;  // opened without access, to ask the device about itself
   std::set<HANDLE> transferEvents;
   TransferRecord record;
 };
@@ -41,11 +43,20 @@ bool IsProgrammerPath(LPCSTR name) {
 
 // A handle without FILE_FLAG_OVERLAPPED is refused: on it a read of a silent programmer
 // would never return, and the check would hang instead of failing.
+// An open without access rights only asks the device about itself (the listing): the pipe
+// programmer has no instance for it, so it gets a handle of its own that the HID class
+// driver's fakes below answer on.
 HANDLE WINAPI HookCreateFileA(LPCSTR name, DWORD access, DWORD share,
                               LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                               HANDLE templateFile) {
   if (!IsProgrammerPath(name)) {
     return CreateFileA(name, access, share, security, disposition, flags, templateFile);
+  }
+  if (access == 0) {
+    HANDLE handle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    KeepLastError keep;
+    if (handle != nullptr) State().descriptionHandles.insert(handle);
+    return handle != nullptr ? handle : INVALID_HANDLE_VALUE;
   }
   if ((flags & FILE_FLAG_OVERLAPPED) == 0) {
     State().record.violations += "a handle opened without FILE_FLAG_OVERLAPPED\n";
@@ -99,7 +110,29 @@ BOOL WINAPI HookCancelIoEx(HANDLE file, LPOVERLAPPED overlapped) {
   return CancelIoEx(file, overlapped);
 }
 
+BOOLEAN WINAPI FakeGetAttributes(HANDLE handle, PHIDD_ATTRIBUTES attributes) {
+  if (State().descriptionHandles.count(handle) == 0 || attributes->Size != sizeof *attributes) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  attributes->VendorID = 0x04D8;
+  attributes->ProductID = 0xFE08;
+  attributes->VersionNumber = 0x0101;
+  return TRUE;
+}
+
+BOOLEAN WINAPI FakeGetSerialNumberString(HANDLE handle, PVOID buffer, ULONG length) {
+  const wchar_t serial[] = L"QS71-\x00C4-7";  // one character beyond ASCII
+  if (State().descriptionHandles.count(handle) == 0 || length < sizeof serial) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  std::memcpy(buffer, serial, sizeof serial);
+  return TRUE;
+}
+
 BOOL WINAPI HookCloseHandle(HANDLE handle) {
+  State().descriptionHandles.erase(handle);
   if (State().programmerHandles.erase(handle) != 0) ++State().record.closes;
   State().transferEvents.erase(handle);
   return CloseHandle(handle);
@@ -127,8 +160,13 @@ bool PatchKernelCalls(HMODULE module) {
     const bool patched = PatchImport(module, "kernel32.dll", hook.name, hook.function);
     if (hook.required && !patched) return false;
   }
-  return true;
+  return PatchImport(module, "hid.dll", "HidD_GetAttributes",
+                     reinterpret_cast<void*>(&FakeGetAttributes)) &&
+         PatchImport(module, "hid.dll", "HidD_GetSerialNumberString",
+                     reinterpret_cast<void*>(&FakeGetSerialNumberString));
 }
+
+int DescriptionHandlesOpen() { return static_cast<int>(State().descriptionHandles.size()); }
 
 void WatchTransfers(PipeProgrammer* programmer) {
   State() = Watch();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+#include <hidsdi.h>
 
 #include <cstdint>
 #include <string>
@@ -20,8 +21,12 @@ struct TransferRecord {
 
 // Points the module's CreateFileA, CreateEventA, WriteFile, WaitForSingleObject, CancelIoEx
 // and CloseHandle at hooks that watch the programmer's transfers and pass every call on to
-// the system; false when one of them but CancelIoEx is not imported.
+// the system, and its HidD_GetAttributes and HidD_GetSerialNumberString at fakes that
+// describe the programmer (release 0x0101, serial "QS71-\u00C4-7"); false when one of them
+// but CancelIoEx is not imported.
 bool PatchKernelCalls(HMODULE module);
+// Handles opened to ask the programmer about itself and not yet closed.
+int DescriptionHandlesOpen();
 // The programmer the hooks work with during the next call, the record cleared.
 void WatchTransfers(PipeProgrammer* programmer);
 // After the call: the record stays for reading.

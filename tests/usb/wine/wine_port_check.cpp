@@ -173,6 +173,27 @@ std::string Verdict(const Row& row, const Call& call, const TransferRecord& tran
   return "";
 }
 
+// The listing walks the same fake bus: only the programmer carries its hardware ID and is
+// still there when asked, and it describes itself through the HID class driver's calls.
+std::string ListingVerdict(Qs71UsbListProgrammersFunction list) {
+  PipeProgrammer programmer("\\\\.\\pipe\\qs71-wine-list-" +
+                                std::to_string(GetCurrentProcessId()),
+                            {});
+  SetFakeBus(WithProgrammer(), programmer.Path());
+  WatchTransfers(&programmer);
+  Qs71ProgrammerInfo found[2] = {};
+  const int32_t count = list == nullptr ? -1 : list(found, 2);
+  StopWatching();
+  if (count != 1) return "listed " + std::to_string(count) + " programmers";
+  if (programmer.Path() != found[0].path) return std::string("path ") + found[0].path;
+  if (std::string(found[0].serial) != "QS71-\xC3\x84-7") return std::string("serial ") + found[0].serial;
+  if (found[0].release != 0x0101) return "release " + std::to_string(found[0].release);
+  if (DescriptionHandlesOpen() != 0) return "a handle that asked the programmer stayed open";
+  if (Transfers().opens != 0) return "the listing opened the programmer for transfers";
+  if (FakeSetsOpen() != 0) return "a device-information set was not destroyed";
+  return "";
+}
+
 }  // namespace
 }  // namespace qs71::wine
 
@@ -198,6 +219,12 @@ int main(int argc, char** argv) {
     else std::printf("FAILED: %s: %s\n%s", row.name, why.c_str(), call.output.c_str());
     failures += why.empty() ? 0 : 1;
   }
+  const std::string listing = ListingVerdict(reinterpret_cast<Qs71UsbListProgrammersFunction>(
+      reinterpret_cast<void*>(GetProcAddress(library, "Qs71UsbListProgrammers"))));
+  if (listing.empty()) std::printf("ok: the programmer listed\n");
+  else std::printf("FAILED: the programmer listed: %s\n", listing.c_str());
+  failures += listing.empty() ? 0 : 1;
+  ++index;
   std::printf("wine port check: %d of %d rows failed\n", failures, index);
   return failures == 0 ? 0 : 1;
 }

@@ -1,0 +1,47 @@
+// The production library's listing and its calls on a named programmer through the real Linux
+// port against the hidapi stand-in: only the programmer's release is listed, with its serial in
+// UTF-8, and a path names exactly one device.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "standin_library.h"
+#include "writer_library.h"
+
+namespace qs71::test {
+namespace {
+
+TEST(HidapiStandinListing, ListsTheProgrammerAndOpensItByPath) {
+  const WriterLibrary& lib = Production();
+  ASSERT_TRUE(lib.Loaded()) << lib.Error();
+  const StandinLibrary& standin = LoadedStandin();
+  ASSERT_TRUE(standin.Loaded()) << standin.error;
+  standin.reset();
+
+  const std::vector<Qs71ProgrammerInfo> list = lib.Programmers();
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_STREQ(list[0].path, "standin/hidraw3");
+  EXPECT_STREQ(list[0].serial, "QS71-\xC3\x84\xF0\x9F\x98\x80-42");
+  EXPECT_EQ(list[0].release, 0x0101);
+
+  struct Row {
+    const char* programmer;
+    int result;
+  };
+  const Row rows[] = {
+      {"standin/hidraw3", 0}, {nullptr, 0}, {"standin/hidraw1", -20}, {"standin/hidraw9", -20}};
+  for (const Row& row : rows) {
+    const Outcome outcome = lib.CallOn(row.programmer, Job{});
+    EXPECT_EQ(outcome.result, row.result) << (row.programmer ? row.programmer : "NULL");
+    EXPECT_EQ(outcome.otpSize, row.result == 0 ? 262144 : -1) << outcome.output;
+  }
+  const Qs71StandinRecord record = standin.Record();
+  EXPECT_EQ(record.inits, record.exits);
+  EXPECT_EQ(record.openHandles, 0u);
+  EXPECT_EQ(standin.violations(), std::string());
+  standin.reset();
+}
+
+}  // namespace
+}  // namespace qs71::test

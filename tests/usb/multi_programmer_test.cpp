@@ -1,0 +1,215 @@
+// Several programmers through the emulated library, loaded by path as a host loads it: the
+// listing, jobs on two programmers from two threads at once, the sockets fed from part files,
+// and the host's output function against standard output.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "captured_cout.h"
+#include "test_images.h"
+#include "test_scratch.h"
+#include "writer_library.h"
+
+namespace qs71::test {
+namespace {
+
+constexpr uint32_t kSize = 262144;
+constexpr uint32_t kStuck = 0x2345;
+const std::string kEmptySocket = "[ERROR] Invalid OTP ID! (0xFF,0xFF,0xFF,0xFF)\n";
+
+class MultiProgrammer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(lib.Loaded()) << lib.Error();
+    ASSERT_NE(lib.writerOn, nullptr);
+    lib.reset();
+    systemArea = FreshSystemArea(lib);
+    folder = CleanScratchFolder(QS71_TEST_TMPDIR, "multi");
+  }
+  void TearDown() override { lib.reset(); }
+
+  // An image a fresh part takes, whose cell kStuck cannot be programmed into a part with
+  // that cell stuck.
+  std::string Image(const std::string& name, uint32_t seed) {
+    std::vector<uint8_t> image = ValidImage(kSize, systemArea, seed);
+    image[kStuck] = 0x00;
+    images[name] = image;
+    const std::string path = (folder / name).string();
+    WriteFile(path, image);
+    return path;
+  }
+  // An empty part file (a fresh part), and its faults when given.
+  std::string Part(const std::filesystem::path& path, const std::string& faults = "") {
+    std::filesystem::create_directories(path.parent_path());
+    WriteFile(path.string(), {});
+    if (!faults.empty()) {
+      WriteFile(std::filesystem::path(path).replace_extension(".faults").string(),
+                std::vector<uint8_t>(faults.begin(), faults.end()));
+    }
+    return path.string();
+  }
+
+  const WriterLibrary& lib = Emulated();
+  std::vector<uint8_t> systemArea;
+  std::filesystem::path folder;
+  std::map<std::string, std::vector<uint8_t>> images;
+};
+
+TEST_F(MultiProgrammer, ListsEveryProgrammerInPathOrder) {
+  struct Row {
+    const char* programmers;  // QS71_EMU_PROGRAMMERS
+    const char* faults;
+    int count;
+  };
+  const Row rows[] = {{"", "", 1}, {"3", "", 3}, {"12", "", 12}, {"2", "no-device", 0}};
+  for (const Row& row : rows) {
+    ScopedEnv programmers("QS71_EMU_PROGRAMMERS", row.programmers);
+    ScopedEnv faults("QS71_EMU_FAULTS", row.faults);
+    const std::vector<Qs71ProgrammerInfo> list = lib.Programmers();
+    ASSERT_EQ(static_cast<int>(list.size()), row.count) << row.programmers;
+    for (size_t i = 0; i < list.size(); ++i) {
+      EXPECT_EQ(list[i].release, 0x0101);
+      EXPECT_NE(list[i].serial[0], '\0');
+      if (i == 0) continue;
+      EXPECT_LT(std::strcmp(list[i - 1].path, list[i].path), 0) << list[i].path;
+      EXPECT_STRNE(list[i - 1].serial, list[i].serial);
+    }
+  }
+  // A short list is filled as far as it goes, and the count is still all of them.
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "3");
+  Qs71ProgrammerInfo list[2] = {};
+  list[1].release = 0x4242;
+  EXPECT_EQ(lib.listProgrammers(list, 1), 3);
+  EXPECT_EQ(list[1].release, 0x4242);
+  EXPECT_EQ(lib.listProgrammers(nullptr, 0), 3);
+}
+
+// Each programmer programs its own part at the same time as the other; every part ends up
+// with its own image.
+TEST_F(MultiProgrammer, JobsOnTwoProgrammersAtOnceKeepTheirOwnParts) {
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "2");
+  ScopedEnv socket("QS71_EMU_SOCKET", (folder / "tray").string());
+  const std::vector<Qs71ProgrammerInfo> list = lib.Programmers();
+  ASSERT_EQ(list.size(), 2u);
+  const std::string parts[] = {Part(folder / "tray" / "1" / "p.otp"),
+                               Part(folder / "tray" / "2" / "p.otp")};
+  const std::string files[] = {Image("one.bin", 1), Image("two.bin", 2)};
+  Outcome outcomes[2];
+  std::vector<std::thread> threads;
+  for (size_t k = 0; k < 2; ++k) {
+    threads.emplace_back([&, k] {
+      Job job;
+      job.blankCheck = job.write = job.verify = true;
+      job.imageFile = files[k].c_str();
+      outcomes[k] = lib.CallOn(list[k].path, job);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  const char* names[] = {"one.bin", "two.bin"};
+  for (size_t k = 0; k < 2; ++k) {
+    EXPECT_EQ(outcomes[k].result, 0) << outcomes[k].output;
+    EXPECT_NE(outcomes[k].output.find("Verify OTP complete.\n"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(parts[k]), Programmed(kSize, systemArea, images[names[k]])) << k;
+  }
+}
+
+// One programmer's socket over a session: parts in name order, each written back to its own
+// file, a part's faults, the removal rule, the empty socket, and the control calls.
+TEST_F(MultiProgrammer, SocketFeedsPartsInNameOrder) {
+  enum Call { kIdentify, kJob, kRange, kInsert, kRemove };
+  struct Row {
+    Call call;
+    int result;
+    const char* says;  // among the call's text
+  };
+  const Row rows[] = {
+      {kIdentify, 0, "OTP test started"},       // a.otp, fresh
+      {kJob, 0, "Verify OTP complete.\n"},      // a.otp programmed
+      {kRange, 0, ""},                          // a step after the job: the part stays
+      {kIdentify, -50, kEmptySocket.c_str()},   // the host waits: a.otp has left
+      {kIdentify, 0, "OTP test started"},       // b.otp
+      {kJob, -56, "[ERROR] Data NOT match!\n"}, // b.faults: a stuck cell
+      {kIdentify, -50, kEmptySocket.c_str()},
+      {kIdentify, -50, kEmptySocket.c_str()},   // no part file left
+      {kInsert, 0, "Verify OTP complete.\n"},   // c.otp put in by the control interface
+      {kRemove, -50, kEmptySocket.c_str()},
+  };
+  ScopedEnv socket("QS71_EMU_SOCKET", (folder / "tray").string());
+  const std::string a = Part(folder / "tray" / "a.otp");
+  const std::string b = Part(folder / "tray" / "b.otp", "stuck:0x2345\n");
+  const std::string c = Part(folder / "c.otp");
+  Part(folder / "tray" / "notes.txt");
+  const std::string image = Image("image.bin", 3);
+  Job job;
+  job.write = job.verify = true;
+  job.imageFile = image.c_str();
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    const Row& row = rows[i];
+    Outcome outcome;
+    if (row.call == kRange) {
+      outcome.result = lib.verifyRangeOn(nullptr, nullptr, nullptr, &outcome.otpSize, 0, kSize,
+                                         5.0, image.c_str());
+    } else {
+      if (row.call == kInsert) {
+        ASSERT_EQ(lib.insertChip(1, c.c_str()), 0);
+      }
+      if (row.call == kRemove) {
+        ASSERT_EQ(lib.removeChip(1), 0);
+      }
+      outcome = lib.CallOn("", row.call == kIdentify || row.call == kRemove ? Job{} : job);
+    }
+    EXPECT_EQ(outcome.result, row.result) << "row " << i << "\n" << outcome.output;
+    EXPECT_NE(outcome.output.find(row.says), std::string::npos) << "row " << i;
+  }
+  const std::vector<uint8_t> programmed = Programmed(kSize, systemArea, images["image.bin"]);
+  EXPECT_EQ(ReadFileBytes(a), programmed);
+  EXPECT_EQ(ReadFileBytes(c), programmed);
+  std::vector<uint8_t> stuck = programmed;
+  stuck[kStuck] = 0xFF;
+  EXPECT_EQ(ReadFileBytes(b), stuck);
+}
+
+// The output function gets exactly what standard output would, and standard output nothing.
+TEST_F(MultiProgrammer, OutputFunctionGetsWhatStandardOutputWould) {
+  const std::string image = Image("image.bin", 4);
+  struct Row {
+    const char* name;
+    const char* faults;
+    const char* programmer;
+    bool write;
+    const char* printedAs;  // the faults that make Qs71UsbWriter print the same
+  };
+  const Row rows[] = {
+      {"a job that goes well", "", nullptr, true, ""},
+      {"a failing step", "stuck:0x2345", nullptr, true, "stuck:0x2345"},
+      {"no programmer", "no-device", nullptr, false, "no-device"},
+      {"a programmer not attached", "", "emulated:02", false, "no-device"},
+      {"the first programmer by path", "", "emulated:01", false, ""},
+  };
+  for (const Row& row : rows) {
+    Job job;
+    job.blankCheck = true;
+    job.write = job.verify = row.write;
+    job.imageFile = image.c_str();
+    Outcome printed;
+    {
+      ScopedEnv faults("QS71_EMU_FAULTS", row.printedAs);
+      printed = lib.Call(job);
+    }
+    ScopedEnv faults("QS71_EMU_FAULTS", row.faults);
+    std::string stdoutText = "unset";
+    const Outcome given = lib.CallOn(row.programmer, job, &stdoutText);
+    EXPECT_EQ(given.result, printed.result) << row.name;
+    EXPECT_EQ(given.output, printed.output) << row.name;
+    EXPECT_EQ(stdoutText, "") << row.name;
+    EXPECT_NE(given.output, "") << row.name;
+  }
+}
+
+}  // namespace
+}  // namespace qs71::test
