@@ -2,8 +2,9 @@
 # Builds everything and runs every test, in stages:
 #   main      the native build with warnings as errors: unit tests and end-to-end cases
 #   sanitize  the same suite again under AddressSanitizer and UndefinedBehaviorSanitizer
-#   tsan      the library's calls on several programmers from several threads, under
-#             ThreadSanitizer (only the targets they need; any report fails the stage)
+#   tsan      the library's calls on several programmers from several threads, and qs71prog's
+#             production loops, under ThreadSanitizer (only the targets they need; any
+#             report fails the stage)
 #   fuzz      each libFuzzer target for a while from its seed corpus (QS71_FUZZ_SECONDS, 60)
 #   windows   the Windows cross-builds, and the Windows binaries run under Wine
 # QS71_STAGES="main sanitize" runs only those. Any failure makes the run fail.
@@ -61,11 +62,12 @@ stage_tsan() {
   local build="$top/build-tsan" log="$top/build-tsan/ctest.log"
   echo "== tsan: configure and build ($build)"
   cmake -S "$top" -B "$build" -G Ninja -DQS71_WERROR=ON -DQS71_TSAN=ON >/dev/null &&
-    cmake --build "$build" -j "$jobs" --target qs71_usb_e2e_tests ||
+    cmake --build "$build" -j "$jobs" --target qs71_usb_e2e_tests qs71prog_production_tests ||
     { failures+=("tsan build"); return 1; }
   echo "== tsan: tests"
   TSAN_OPTIONS="halt_on_error=1 exitcode=66" \
-    ctest --test-dir "$build" -R '^MultiProgrammer\.' --output-on-failure -j "$jobs" 2>&1 |
+    ctest --test-dir "$build" -R '^(MultiProgrammer|ProgProduction)\.' --output-on-failure \
+      -j "$jobs" 2>&1 |
     tee "$log"
   local status=${PIPESTATUS[0]}
   count_ctest "$log"
