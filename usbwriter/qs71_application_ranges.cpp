@@ -2,6 +2,8 @@
 // caller's progress cell gets the last address the chunk touched, folded into the part.
 #include "qs71_application.h"
 
+#include <atomic>
+
 #include "qs71_usb_writer.h"
 #include "text_format.h"  // Format
 #include "usb_writer.h"
@@ -47,7 +49,7 @@ int Qs71Application::TransferFailed(const char* message) {
 void Qs71Application::PublishProgress(uint32_t address, uint32_t chunk) {
   if (progress == nullptr) return;
   const uint32_t position = (otpSize - 1) & (address + chunk - 1);
-  *static_cast<volatile int*>(progress) = static_cast<int>(position);
+  std::atomic_ref<int>(*progress).store(static_cast<int>(position), std::memory_order_release);
 }
 
 // The line the transfer's progress was printed on is ended once the last chunk is through.
