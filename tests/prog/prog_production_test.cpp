@@ -234,6 +234,18 @@ TEST_F(ProgProduction, LogQuotesFieldsAndKeepsOneHeader) {
   for (const auto& row : parts_log.rows) EXPECT_EQ(row.at("image"), odd.string());
 }
 
+// A programmer that stops answering while its loop waits for a part ends the loop with its
+// status and logs nothing.
+TEST_F(ProgProduction, LostProgrammerEndsTheLoop) {
+  MakeParts(sockets, 1);
+  const ProcessResult run = RunProg(
+      {"--emulate", "--write", image.string(), "--production", "--log", log.string()},
+      {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_FAULTS", "disconnect:5"}});
+  EXPECT_EQ(run.exitCode, 1) << run.err;  // -20 once the OTP test started: programmer-error
+  EXPECT_NE(run.err.find("qs71prog: programmer 1: lost (-20): "), std::string::npos) << run.err;
+  EXPECT_TRUE(ReadLog(log).rows.empty());
+}
+
 // Ctrl-C while a part is programmed: that part is finished and logged, the next one stays in
 // the socket, and the run ends with the interrupted status.
 TEST_F(ProgProduction, CtrlCEndsTheRunAfterThePartUnderWay) {

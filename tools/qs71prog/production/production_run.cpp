@@ -1,5 +1,6 @@
 #include "production/production_run.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -98,9 +99,10 @@ bool WaitFor(Production& production, const Attached& programmer, Socket wanted, 
     const Socket socket = LookIntoSocket(production, programmer, result, text);
     if (socket == wanted) return true;
     if (socket == Socket::kLost) {
-      if (!text.empty() && text.back() == '\n') text.pop_back();
-      production.board.Message(programmer.id, "lost: " + text + " (" + std::to_string(result) +
-                                                  "); this programmer's loop ends");
+      while (!text.empty() && text.back() == '\n') text.pop_back();
+      std::replace(text.begin(), text.end(), '\n', ' ');
+      production.board.Message(programmer.id, "lost (" + std::to_string(result) + "): " + text +
+                                                  "; this programmer's loop ends");
       loop.lost = ExitCodeFor(result, Phase::kIdentify);
       return false;
     }
