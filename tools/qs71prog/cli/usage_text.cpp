@@ -62,6 +62,8 @@ const char kProgrammerText[] =
     "  --stop-on-fail         stop at the first part that fails\n"
     "  --log FILE             append one CSV line per part to FILE\n"
     "  --all                  every attached programmer at once, each its own loop\n"
+    "  With --emulate the parts come from part files: QS71_EMU_PROGRAMMERS=N\n"
+    "  programmers, QS71_EMU_SOCKET=DIR with *.otp parts (DIR/k/ for programmer k).\n"
     "  Exit 0 when every part passed, else the first failed part's exit code; 12 when\n"
     "  Ctrl-C ended the run (after the part under way) and no part failed.\n"
     "\n"

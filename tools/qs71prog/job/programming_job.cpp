@@ -1,12 +1,12 @@
 #include "job/programming_job.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <atomic>
 #include <thread>
 
 #include "display/display.h"
