@@ -95,7 +95,8 @@ std::unique_ptr<EmulatedDevice> EmulatedDevice::Attach(const std::string& patter
   device->part = part;
   device->commonFaults = common;
   if (!device->AttachOtpFile()) return nullptr;
-  if (!settings.transcript.empty() && !device->transcript.Open(settings.transcript)) {
+  const bool shared = settings.programmers > 1;
+  if (!settings.transcript.empty() && !device->transcript.Open(settings.transcript, shared)) {
     Complain("cannot append to transcript " + settings.transcript);
   }
   device->transcript.Comment(Describe(device->chip, settings, programmer));
