@@ -91,6 +91,7 @@ std::unique_ptr<EmulatedDevice> EmulatedDevice::Attach(const std::string& patter
   const std::vector<Fault> common = settings.faults;
   std::string part;
   if (!TakeSocketPart(settings, programmer, part)) return nullptr;
+  if (FaultPlan(settings.faults).Has(FaultKind::kNoDevice)) return nullptr;  // the part's own
   std::unique_ptr<EmulatedDevice> device(new EmulatedDevice(settings, programmer));
   device->part = part;
   device->commonFaults = common;
