@@ -62,12 +62,13 @@ stage_tsan() {
   local build="$top/build-tsan" log="$top/build-tsan/ctest.log"
   echo "== tsan: configure and build ($build)"
   cmake -S "$top" -B "$build" -G Ninja -DQS71_WERROR=ON -DQS71_TSAN=ON >/dev/null &&
-    cmake --build "$build" -j "$jobs" --target qs71_usb_e2e_tests qs71prog_production_tests ||
+    cmake --build "$build" -j "$jobs" \
+      --target qs71_usb_e2e_tests qs71_usb_standin_tests qs71prog_production_tests ||
     { failures+=("tsan build"); return 1; }
   echo "== tsan: tests"
-  TSAN_OPTIONS="halt_on_error=1 exitcode=66" \
-    ctest --test-dir "$build" -R '^(MultiProgrammer|ProgProduction)\.' --output-on-failure \
-      -j "$jobs" 2>&1 |
+  TSAN_OPTIONS="halt_on_error=1 exitcode=66" ctest --test-dir "$build" \
+    -R '^(MultiProgrammer|HidapiStandinListing|ProgProduction)\.' --output-on-failure \
+    -j "$jobs" 2>&1 |
     tee "$log"
   local status=${PIPESTATUS[0]}
   count_ctest "$log"

@@ -91,11 +91,13 @@ std::unique_ptr<EmulatedDevice> EmulatedDevice::Attach(const std::string& patter
   const std::vector<Fault> common = settings.faults;
   std::string part;
   if (!TakeSocketPart(settings, programmer, part)) return nullptr;
+  if (FaultPlan(settings.faults).Has(FaultKind::kNoDevice)) return nullptr;  // the part's own
   std::unique_ptr<EmulatedDevice> device(new EmulatedDevice(settings, programmer));
   device->part = part;
   device->commonFaults = common;
   if (!device->AttachOtpFile()) return nullptr;
-  if (!settings.transcript.empty() && !device->transcript.Open(settings.transcript)) {
+  const bool shared = settings.programmers > 1;
+  if (!settings.transcript.empty() && !device->transcript.Open(settings.transcript, shared)) {
     Complain("cannot append to transcript " + settings.transcript);
   }
   device->transcript.Comment(Describe(device->chip, settings, programmer));

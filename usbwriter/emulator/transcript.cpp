@@ -10,8 +10,9 @@ Transcript::~Transcript() {
   if (file != nullptr) std::fclose(file);
 }
 
-bool Transcript::Open(const std::string& path) {
+bool Transcript::Open(const std::string& path, bool wholeLines) {
   file = std::fopen(path.c_str(), "ab");
+  if (file != nullptr && wholeLines) std::setvbuf(file, nullptr, _IOLBF, BUFSIZ);
   return file != nullptr;
 }
 

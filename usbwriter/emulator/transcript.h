@@ -17,8 +17,9 @@ class Transcript {
   Transcript(const Transcript&) = delete;
   Transcript& operator=(const Transcript&) = delete;
 
-  // False when the file cannot be opened for appending.
-  bool Open(const std::string& path);
+  // False when the file cannot be opened for appending. With wholeLines each line reaches the
+  // file in one write, so that programmers appending to one file at once never split a line.
+  bool Open(const std::string& path, bool wholeLines = false);
   void Comment(const std::string& text);
   void Request(const uint8_t* payload);
   void Reply(const uint8_t* payload);

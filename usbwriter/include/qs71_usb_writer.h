@@ -91,7 +91,8 @@ enum Qs71Result {
  *   imageFile                 raw image of exactly the chip's OTP size; read only when
  *                             write or verify is set (NULL then fails with QS71_E_FILE)
  *
- * Progress and error messages go to standard output. Calls must not overlap.
+ * Progress and error messages go to standard output. Calls on one programmer must not
+ * overlap; calls on different ones may (see the calls for several programmers below).
  */
 QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbWriter(
     int32_t* stage, int32_t* progress, int32_t* otpSize,
@@ -138,8 +139,8 @@ enum Qs71RangeResult {
  * differs, since a host narrowing down a difference calls this many times. A failing step
  * prints its message as Qs71UsbWriter prints it (for example "Failed to start OTP test!!
  * (-20)"), and a failure to stop the OTP test is printed as well; a range that does not fit
- * prints "[ERROR] Invalid OTP verify range <length> bytes at 0x<start>!". Calls must not
- * overlap, with each other or with Qs71UsbWriter.
+ * prints "[ERROR] Invalid OTP verify range <length> bytes at 0x<start>!". Calls on one
+ * programmer must not overlap, with each other or with Qs71UsbWriter.
  */
 QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbVerifyRange(
     int32_t* otpSize, uint32_t start, uint32_t length, double vdd, const char* imageFile);
@@ -165,7 +166,8 @@ typedef struct Qs71ProgrammerInfo {
 /*
  * Lists the attached programmers, ordered by path, into list (at most capacity entries; list
  * may be NULL when capacity is 0). Returns how many are attached, which may exceed capacity,
- * or QS71_E_TRANSPORT when the devices cannot be listed. Prints nothing.
+ * or QS71_E_TRANSPORT when the devices cannot be listed. Prints nothing. A device whose path
+ * does not fit the entry (255 bytes) could not be named, and is not listed.
  */
 QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbListProgrammers(Qs71ProgrammerInfo* list,
                                                               int32_t capacity);

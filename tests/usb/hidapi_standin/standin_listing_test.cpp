@@ -1,9 +1,13 @@
 // The production library's listing and its calls on a named programmer through the real Linux
 // port against the hidapi stand-in: only the programmer's release is listed, with its serial in
-// UTF-8, and a path names exactly one device.
+// UTF-8, and a path names exactly one device. Listings from several threads at once meet in
+// hidapi's set-up and enumeration, which the port serialises; the stand-in's own bookkeeping
+// is unguarded, so ThreadSanitizer sees any call that slips past the lock.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "standin_library.h"
@@ -36,6 +40,17 @@ TEST(HidapiStandinListing, ListsTheProgrammerAndOpensItByPath) {
     EXPECT_EQ(outcome.result, row.result) << (row.programmer ? row.programmer : "NULL");
     EXPECT_EQ(outcome.otpSize, row.result == 0 ? 262144 : -1) << outcome.output;
   }
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 25; ++i) {
+        if (lib.listProgrammers(nullptr, 0) != 1) ++wrong;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
   const Qs71StandinRecord record = standin.Record();
   EXPECT_EQ(record.inits, record.exits);
   EXPECT_EQ(record.openHandles, 0u);

@@ -52,11 +52,15 @@ struct Row {
   int result;
   uint32_t timeouts;
   std::vector<std::string> messages;  // printed in this order, among others
+  bool byPath = false;  // Qs71UsbWriterOn on the programmer's device path, not the first found
 };
 
 const Row kRows[] = {
     {"blank check, write and verify", {}, true, 0, 0,
      {"OTP blank check complete.\n", "Write OTP complete.\n", "Verify OTP complete.\n", kStopped}},
+    {"the same on the programmer named by its path", {}, true, 0, 0,
+     {"OTP blank check complete.\n", "Write OTP complete.\n", "Verify OTP complete.\n", kStopped},
+     true},
     {"no programmer on the bus", {}, false, -20, 0, {kNotStarted, kNotStopped}},
     {"silent from the write's end", {PipeFault::kSilent, 0x75}, true, -20, 2,
      {"[ERROR] Fail to write OTP data! (-20)\n", kNotStopped}},
@@ -133,7 +137,12 @@ bool HoldsImage(const std::vector<uint8_t>& fresh, const std::vector<uint8_t>& i
   return chip.size() == image.size();
 }
 
-Call Run(Qs71UsbWriterFunction writer, const Row& row, const std::string& folder, int index) {
+struct Exports {
+  Qs71UsbWriterFunction writer;
+  Qs71UsbWriterOnFunction writerOn;
+};
+
+Call Run(const Exports& exports, const Row& row, const std::string& folder, int index) {
   const std::string pipe = "\\\\.\\pipe\\qs71-wine-check-" + std::to_string(GetCurrentProcessId()) +
                            "-" + std::to_string(index);
   PipeProgrammer programmer(pipe, row.fault);
@@ -147,8 +156,11 @@ Call Run(Qs71UsbWriterFunction writer, const Row& row, const std::string& folder
   Call call;
   int32_t stage = -1, progress = -1, otpSize = -1;
   CapturedStdout captured(folder + "\\output.txt");
-  call.result = writer(&stage, &progress, &otpSize, 1, 5.0, 1, 5.5, 6.5, 1, 5.0, 0,
-                       imagePath.c_str());
+  call.result =
+      row.byPath ? exports.writerOn(pipe.c_str(), nullptr, nullptr, &stage, &progress, &otpSize,
+                                    1, 5.0, 1, 5.5, 6.5, 1, 5.0, 0, imagePath.c_str())
+                 : exports.writer(&stage, &progress, &otpSize, 1, 5.0, 1, 5.5, 6.5, 1, 5.0, 0,
+                                  imagePath.c_str());
   call.output = captured.Text();
   StopWatching();
   call.holdsImage = HoldsImage(fresh, image, programmer.Cells());
@@ -186,7 +198,9 @@ std::string ListingVerdict(Qs71UsbListProgrammersFunction list) {
   StopWatching();
   if (count != 1) return "listed " + std::to_string(count) + " programmers";
   if (programmer.Path() != found[0].path) return std::string("path ") + found[0].path;
-  if (std::string(found[0].serial) != "QS71-\xC3\x84-7") return std::string("serial ") + found[0].serial;
+  if (std::string(found[0].serial) != "QS71-\xC3\x84-7") {
+    return std::string("serial ") + found[0].serial;
+  }
   if (found[0].release != 0x0101) return "release " + std::to_string(found[0].release);
   if (DescriptionHandlesOpen() != 0) return "a handle that asked the programmer stayed open";
   if (Transfers().opens != 0) return "the listing opened the programmer for transfers";
@@ -208,12 +222,19 @@ int main(int argc, char** argv) {
     std::printf("FAILED: %s cannot be loaded and watched\n", argv[1]);
     return 1;
   }
-  const auto writer = reinterpret_cast<Qs71UsbWriterFunction>(
-      reinterpret_cast<void*>(GetProcAddress(library, "Qs71UsbWriter")));
+  const Exports exports = {
+      reinterpret_cast<Qs71UsbWriterFunction>(
+          reinterpret_cast<void*>(GetProcAddress(library, "Qs71UsbWriter"))),
+      reinterpret_cast<Qs71UsbWriterOnFunction>(
+          reinterpret_cast<void*>(GetProcAddress(library, "Qs71UsbWriterOn")))};
+  if (exports.writer == nullptr || exports.writerOn == nullptr) {
+    std::printf("FAILED: %s lacks Qs71UsbWriter or Qs71UsbWriterOn\n", argv[1]);
+    return 1;
+  }
   int failures = 0;
   int index = 0;
   for (const Row& row : kRows) {
-    const Call call = Run(writer, row, argv[2], index++);
+    const Call call = Run(exports, row, argv[2], index++);
     const std::string why = Verdict(row, call, Transfers());
     if (why.empty()) std::printf("ok: %s\n", row.name);
     else std::printf("FAILED: %s: %s\n%s", row.name, why.c_str(), call.output.c_str());
