@@ -42,9 +42,9 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # qs71_<version>_<arch>.deb
   set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # Below the summary line, which CPack takes from CPACK_PACKAGE_DESCRIPTION_SUMMARY.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-qs71gen compiles a voice script and its WAV files into the OTP image of a QS71 chip,
+    "qs71gen compiles a voice script and its WAV files into the OTP image of a QS71 chip,
 qs71dump shows what an image holds, and qs71prog writes and verifies it through the
 QS71 USB HID programmer (04d8:fe08) with the qs71_usb_writer library. The emulated
 build of the library runs a whole job without hardware. A udev rule gives the user

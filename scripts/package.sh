@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the packages and checks what they hold and that they work once installed:
-#   qs71_<version>_<arch>.deb   from build-package/ (Release, prefix /usr, no tests)
+#   qs71_<version>_<arch>.deb   from build-package/ (prefix /usr, no tests; -O2 -g, stripped
+#                               when packed, as Debian builds its packages)
 #   qs71-<version>-win32.zip    from build-win/   (the Windows stage's 32-bit cross-build)
 #   qs71-<version>-win64.zip    from build-win64/ (its 64-bit cross-build)
 # all three in build-package/packages/.
@@ -32,7 +33,12 @@ pass() { echo "ok: $*"; passes=$((passes + 1)); }
 check() {
   local what=$1
   shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
+  if "$@"; then pass "$what"; else fail "$what"; return 1; fi
+}
+quietly() {  # log file, command...: its output kept in the log, shown only when it fails
+  local log=$1
+  shift
+  "$@" >"$log" 2>&1 || { tail -5 "$log"; return 1; }
 }
 same_lines() {  # label, expected file, actual file: equal, or the difference shown
   diff -u "$2" "$3" >"$3.diff" && return 0
@@ -46,7 +52,7 @@ same_lines() {  # label, expected file, actual file: equal, or the difference sh
 
 build_deb() {
   echo "== package: the .deb (build-package)"
-  cmake -S "$top" -B "$pkgbuild" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+  cmake -S "$top" -B "$pkgbuild" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
     -DQS71_TESTS=OFF -DQS71_WERROR=ON >/dev/null &&
     cmake --build "$pkgbuild" -j "$jobs" &&
     cpack --config "$pkgbuild/CPackConfig.cmake" -G DEB -B "$out" >"$pkgbuild/cpack-deb.log"
@@ -103,7 +109,8 @@ check_deb_control() {  # deb
   depends=$(dpkg-deb -f "$deb" Depends)
   echo "Depends: $depends"
   for package in libhidapi-hidraw0 libc6 libstdc++6; do
-    check "Depends names $package" grep -qE "(^|, )$package( |,|$)" <<<"$depends"
+    check "Depends names $package" \
+      grep -qxF "$package" < <(sed 's/ *([^)]*)//g; s/, */\n/g' <<<"$depends")
   done
   local members
   members=$(dpkg-deb --ctrl-tarfile "$deb" | tar -tvf - | awk '{print $1, $NF}')
@@ -133,18 +140,23 @@ check_programs() {  # label, runner, the installed examples folder, a scratch fo
     check "$label: $program --version says '$program $version' (said '$text')" \
       [ "$text" = "$program $version" ]
   done
-  text=$($run "$examples_dir" qs71gen demo.qs "$tmp/demo.bin" | tr -d '\r' | tail -1)
+  text=$($run "$examples_dir" qs71gen demo.qs "$tmp/demo.bin" | tr -d '\r' | grep '^Complete with')
   check "$label: qs71gen compiles the installed demo project ('$text')" \
-    grep -q "Complete with 0 Errors" <<<"$text"
-  check "$label: qs71dump reads the demo image" $run "$tmp" qs71dump demo.bin >/dev/null
+    grep -q "^Complete with 0 Errors" <<<"$text"
+  check "$label: qs71dump reads the demo image" \
+    quietly "$work/$label-dump.log" $run "$tmp" qs71dump demo.bin
   check "$label: qs71prog writes and verifies the demo image on the emulated programmer" \
-    $run "$tmp" qs71prog --emulate=demo-chip.otp --write demo.bin >/dev/null
+    quietly "$work/$label-prog.log" $run "$tmp" qs71prog --emulate=demo-chip.otp --write demo.bin
+}
+
+in_folder() {  # folder, command...
+  (cd "$1" && shift && "$@")
 }
 
 scratch_run() {  # folder, program, arguments
   local dir=$1 program=$2
   shift 2
-  (cd "$dir" && "$scratch/usr/bin/$program" "$@")
+  in_folder "$dir" "$scratch/usr/bin/$program" "$@"
 }
 
 check_deb_unpacked() {  # deb
@@ -160,7 +172,7 @@ check_deb_unpacked() {  # deb
     "$scratch/usr/bin/qs71prog" --emulate=demo-chip.otp --identify 2>&1 >/dev/null |
     sed -n 's/.*calling init: \(.*libqs71_usb_writer_emulated\.so\)$/\1/p' | head -1)
   check "unpacked: qs71prog loads the library of its own tree ($loaded)" \
-    [ "$loaded" = "$scratch/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/libqs71_usb_writer_emulated.so" ]
+    [ "$(realpath -m "$loaded")" = "$scratch/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/libqs71_usb_writer_emulated.so" ]
   check "unpacked: man qs71gen finds the page" \
     bash -c "man --manpath='$scratch/usr/share/man' -w qs71gen | grep -qx '$scratch/usr/share/man/man1/qs71gen.1'"
 }
@@ -171,7 +183,9 @@ pristine="$pkgbuild/debian12"
 make_pristine_root() {
   [ -f "$pristine/.complete" ] && return 0
   command -v debootstrap >/dev/null || { echo "debootstrap is not installed"; return 1; }
-  rm -rf "$pristine"
+  # A debootstrap that was cut short may have left the machine's /proc or /sys mounted there.
+  umount "$pristine/proc" "$pristine/sys" 2>/dev/null
+  rm -rf --one-file-system "$pristine"
   timeout 600 debootstrap --variant=minbase bookworm "$pristine" http://deb.debian.org/debian &&
     timeout 300 chroot "$pristine" apt-get update -qq && touch "$pristine/.complete"
 }
@@ -179,9 +193,13 @@ make_pristine_root() {
 debian_root() {  # the pid of make_pristine_root
   echo "== package: the Debian 12 root (made once by debootstrap, kept in $pristine)"
   wait "$1" || { tail -5 "$pkgbuild/debootstrap.log"; return 1; }
-  root="$work/debian12"
-  rm -rf "$root"
   cp -a "$pristine" "$root"
+}
+
+# Nothing of the machine stays mounted in the root, so that removing it removes only its own.
+release_root() {
+  [ -n "${root:-}" ] && mountpoint -q "$root/proc" && umount "$root/proc"
+  return 0
 }
 
 chroot_run() {  # folder, program, arguments: as scratch_run, inside the root
@@ -194,7 +212,8 @@ check_deb_installed() {  # deb
   name=$(basename "$deb")
   echo "== package: apt install ./$name in a throw-away Debian 12 root ($root)"
   cp "$deb" "$root/tmp/"
-  mount -t proc proc "$root/proc" 2>/dev/null && trap 'umount "$root/proc" 2>/dev/null' EXIT
+  mount -t proc proc "$root/proc" || echo "(no /proc in the root: the loader's cache stands in for \$ORIGIN)"
+  trap release_root EXIT
   check "apt install ./$name in a Debian 12 root" \
     chroot_run / sh -c "cd /tmp && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ./$name >/tmp/apt.log 2>&1 || { tail -20 /tmp/apt.log; exit 1; }"
   check "installed: the udev rule is in /usr/lib/udev/rules.d" \
@@ -206,18 +225,19 @@ check_deb_installed() {  # deb
   printf '#!/bin/sh\necho "$*" >>/tmp/udevadm.calls\n' >"$root/usr/local/sbin/udevadm"
   chmod 755 "$root/usr/local/sbin/udevadm"
   rm -f "$record"
-  chroot_run / /var/lib/dpkg/info/qs71.postinst configure
+  check "postinst runs where udev does not" chroot_run / /var/lib/dpkg/info/qs71.postinst configure
   check "postinst leaves udev alone where it does not run" [ ! -e "$record" ]
   mkdir -p "$root/run/udev"
-  chroot_run / /var/lib/dpkg/info/qs71.postinst configure
+  check "postinst runs where udev does" chroot_run / /var/lib/dpkg/info/qs71.postinst configure
   rm -rf "$root/run/udev"
   printf '%s\n' "control --reload-rules" "trigger --subsystem-match=hidraw" >"$work/udev-expected.txt"
   cp "$record" "$work/udev-calls.txt" 2>/dev/null || : >"$work/udev-calls.txt"
   check "postinst reloads and triggers udev where it runs" \
     same_lines "udevadm calls" "$work/udev-expected.txt" "$work/udev-calls.txt"
-  check "apt remove qs71 takes every file away" \
-    chroot_run / sh -c "DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq qs71 >/dev/null 2>&1 && ! dpkg -L qs71 >/dev/null 2>&1 && [ ! -e /usr/bin/qs71prog ] && [ ! -e /usr/lib/udev/rules.d/70-qs71-programmer.rules ]"
-  umount "$root/proc" 2>/dev/null
+  # The maintainer scripts keep a removed package's record until it is purged.
+  check "apt purge qs71 leaves nothing behind" \
+    chroot_run / sh -c "DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq qs71 >/dev/null 2>&1 && ! dpkg -s qs71 >/dev/null 2>&1 && [ ! -e /usr/bin/qs71prog ] && [ ! -e /usr/lib/udev/rules.d/70-qs71-programmer.rules ] && [ ! -d /usr/share/doc/qs71 ]"
+  release_root
   trap - EXIT
 }
 
@@ -274,17 +294,20 @@ check_zip() {  # win32|win64, PE format expected, wine command ("" when Wine can
     check "$folder: $program.exe --version says '$program $version' (said '$text')" \
       [ "$text" = "$program $version" ]
   done
-  text=$(cd "$dir/examples" && $wine ../qs71gen.exe demo.qs ../demo.bin | tr -d '\r' | tail -1)
+  text=$(cd "$dir/examples" && $wine ../qs71gen.exe demo.qs ../demo.bin | tr -d '\r' |
+         grep '^Complete with')
   check "$folder: qs71gen.exe compiles examples\\demo.qs ('$text')" \
-    grep -q "Complete with 0 Errors" <<<"$text"
+    grep -q "^Complete with 0 Errors" <<<"$text"
   check "$folder: qs71prog.exe writes and verifies it through the emulated DLL beside it" \
-    bash -c "cd '$dir' && $wine qs71prog.exe --emulate=demo-chip.otp --write demo.bin >'$work/$arch-prog.log' 2>&1 || { tail -5 '$work/$arch-prog.log'; exit 1; }"
+    quietly "$work/$arch-prog.log" in_folder "$dir" $wine qs71prog.exe --emulate=demo-chip.otp --write demo.bin
 }
 
 # ---------------------------------------------------------------------------------------------
 
 "$top/scripts/deps.sh" all || { echo "dependency installation failed"; exit 1; }
-rm -rf "$out" "$work"
+root="$work/debian12"
+release_root
+rm -rf --one-file-system "$out" "$work"
 mkdir -p "$out" "$work"
 make_pristine_root >"$pkgbuild/debootstrap.log" 2>&1 &
 root_maker=$!
@@ -305,6 +328,7 @@ check_zip win64 pei-x86-64 /usr/lib/wine/wine64
 if [ -n "$wine32" ]; then export WINEPREFIX="$top/build-win/wineprefix" WINEARCH=win32; fi
 check_zip win32 pei-i386 "$wine32"
 
+wait "$root_maker" 2>/dev/null
 echo
 ls -l "$out"/*.deb "$out"/*.zip 2>/dev/null | awk '{print $5, $NF}'
 echo "$passes passed, $failures failed"
