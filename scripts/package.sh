@@ -313,8 +313,10 @@ make_pristine_root >"$pkgbuild/debootstrap.log" 2>&1 &
 root_maker=$!
 
 build_deb || fail "building the .deb"
+echo "(the .deb after ${SECONDS}s)"
 build_zip "$top/build-win" mingw-i686.cmake || fail "building the 32-bit zip"
 build_zip "$top/build-win64" mingw-x86_64.cmake || fail "building the 64-bit zip"
+echo "(the zips after ${SECONDS}s)"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$pkgbuild/CMakeCache.txt")
 echo "== package: version $version (project(VERSION) in CMakeLists.txt)"
 
@@ -330,6 +332,7 @@ check_zip win32 pei-i386 "$wine32"
 
 wait "$root_maker" 2>/dev/null
 echo
+echo "package: ${SECONDS}s"
 ls -l "$out"/*.deb "$out"/*.zip 2>/dev/null | awk '{print $5, $NF}'
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
