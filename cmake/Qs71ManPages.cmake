@@ -2,9 +2,10 @@
 # --help and --version, so the two can never tell different stories. What --help does not say
 # (examples, files, the environment, see also) comes from packaging/man/<program>.h2m.
 #
-# Only native builds: help2man has to run the program. Installed into share/man/man1.
+# Only native builds: help2man has to run the program. The sanitizer and fuzz builds are for
+# tests and never installed, so they skip it. Installed into share/man/man1.
 option(QS71_MAN_PAGES "Write the programs' man pages with help2man (native builds)" ON)
-if(NOT QS71_MAN_PAGES OR CMAKE_CROSSCOMPILING OR WIN32)
+if(NOT QS71_MAN_PAGES OR CMAKE_CROSSCOMPILING OR WIN32 OR QS71_SANITIZE OR QS71_FUZZ)
   return()
 endif()
 
