@@ -3,11 +3,14 @@
 # Usage: scripts/deps.sh [base|all]   (all adds what the Windows and hardening runs need)
 set -euo pipefail
 
-base=(g++ cmake ninja-build pkg-config bison libhidapi-dev libgtest-dev libgmock-dev)
+# help2man writes the man pages from each program's --help at build time.
+base=(g++ cmake ninja-build pkg-config bison libhidapi-dev libgtest-dev libgmock-dev help2man)
 # The sanitizer and fuzz runs need clang and its runtime; the Windows target needs the
-# mingw-w64 cross compilers and Wine (32-bit Wine comes from the i386 architecture).
+# mingw-w64 cross compilers and Wine (32-bit Wine comes from the i386 architecture); the
+# package checks need dpkg-shlibdeps for the .deb's Depends and debootstrap for a Debian 12
+# root to install it into.
 extra=(clang libclang-rt-14-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-       binutils-mingw-w64-i686 wine wine64 wine32:i386)
+       binutils-mingw-w64-i686 wine wine64 wine32:i386 dpkg-dev debootstrap)
 
 wanted=("${base[@]}")
 [ "${1:-base}" = all ] && wanted+=("${extra[@]}")

@@ -7,10 +7,11 @@
 #             report fails the stage)
 #   fuzz      each libFuzzer target for a while from its seed corpus (QS71_FUZZ_SECONDS, 60)
 #   windows   the Windows cross-builds, and the Windows binaries run under Wine
+#   package   the .deb and the Windows zips, their contents, and the .deb installed
 # QS71_STAGES="main sanitize" runs only those. Any failure makes the run fail.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-stages=${QS71_STAGES:-main sanitize tsan fuzz windows}
+stages=${QS71_STAGES:-main sanitize tsan fuzz windows package}
 jobs=$(nproc)
 passed=0
 failed=0
@@ -84,6 +85,14 @@ stage_windows() {
   local status=${PIPESTATUS[0]}
   count_plain "$top/build-win.log"
   [ "$status" -eq 0 ] || failures+=("windows")
+}
+
+# After windows: the zips come from its cross-build folders.
+stage_package() {
+  "$top/scripts/package.sh" 2>&1 | tee "$top/build-package.log"
+  local status=${PIPESTATUS[0]}
+  count_plain "$top/build-package.log"
+  [ "$status" -eq 0 ] || failures+=("package")
 }
 
 for stage in $stages; do

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# The Windows target. Cross-builds qs71gen.exe and qs71_usb_writer.dll for 32-bit Windows on
-# x86 (the product) with a static runtime, checks the DLL's export and imports, and runs the
-# Windows binaries under Wine: every end-to-end case of the generator (images byte-identical
-# to the Linux build, output equal once line ends are normalised), a Windows host that
-# loads the DLL with LoadLibrary and GetProcAddress, and the DLL's Windows port against a
-# fake HID bus and a pipe programmer (time-outs, unplug, short reports, vanishing devices).
+# The Windows target. Cross-builds qs71gen.exe, qs71prog.exe, qs71dump.exe and
+# qs71_usb_writer.dll for 32-bit Windows on x86 (the product) with a static runtime, checks
+# the DLL's export and imports, and runs the Windows binaries under Wine: every end-to-end case
+# of the generator (images byte-identical to the Linux build, output equal once line ends are
+# normalised), a Windows host that loads the DLL with LoadLibrary and GetProcAddress, the
+# DLL's Windows port against a fake HID bus and a pipe programmer (time-outs, unplug, short
+# reports, vanishing devices), and the tools: qs71dump.exe's map of the demo image against the
+# Linux build's, qs71prog.exe writing and verifying it through the emulated DLL, and
+# qs71prog.exe with the production DLL and no programmer.
 #
 # Wine runs a 32-bit program only where the kernel can execute 32-bit code. Where it cannot,
 # this says so loudly, and the same sources built for 64-bit Windows are run under 64-bit Wine
@@ -13,10 +16,13 @@ set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 failures=0
-targets=(qs71gen qs71_usb_writer qs71_usb_writer_emulated qs71_dll_host qs71_wine_port_check)
+passes=0
+targets=(qs71gen qs71prog qs71dump qs71_usb_writer qs71_usb_writer_emulated qs71_dll_host
+         qs71_wine_port_check)
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
 
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; passes=$((passes + 1)); }
 
 cross_build() {  # build dir, toolchain file
   echo "== windows: cross-build in $1"
@@ -68,7 +74,10 @@ run_e2e() {  # wine command, build dir
   echo "== windows: ${#cases[@]} end-to-end cases under $1"
   "$runner" --gen "$2/gen/qs71gen.exe" --wrapper "$1" --crlf --work "$2/e2e_work" "${cases[@]}" |
     tee "$2/e2e.log" | grep -v '^PASS'
-  [ "${PIPESTATUS[0]}" -eq 0 ] && return
+  if [ "${PIPESTATUS[0]}" -eq 0 ]; then
+    passes=$((passes + ${#cases[@]}))
+    return
+  fi
   # On a loaded machine Wine now and then fails to start a program at all (exit 1, nothing
   # printed). Each failing case runs once more, on its own; one that fails again is a failure,
   # and the first run's failures stay in the log above.
@@ -79,7 +88,10 @@ run_e2e() {  # wine command, build dir
     tee "$2/e2e-again.log" | grep -vE '^PASS|^[0-9]+ passed, [0-9]+ failed$'
   still=$(grep -c '^FAIL ' "$2/e2e-again.log")
   echo "$((${#cases[@]} - still)) passed, $still failed"
-  [ "$still" -eq 0 ] && [ ${#again[@]} -gt 0 ] || fail "end-to-end cases under $1"
+  passes=$((passes + ${#cases[@]} - still))
+  failures=$((failures + still))
+  [ "$still" -eq 0 ] || echo "FAILED: $still end-to-end case(s) under $1"
+  [ ${#again[@]} -gt 0 ] || fail "the end-to-end runner under $1 failed without naming a case"
 }
 
 run_dll_host() {  # wine command, build dir
@@ -103,12 +115,51 @@ run_port_check() {  # wine command, build dir
   [ "${PIPESTATUS[0]}" -eq 0 ] || fail "Windows port under $1"
 }
 
+# The tools on the demo image (run_dll_host compiles it with qs71gen.exe). Each runs in the
+# image's folder with a relative name, so that the Linux and the Windows output name it alike.
+run_tools() {  # wine command, build dir
+  local dir=$2 dump="$top/build/tools/qs71dump/qs71dump" out status
+  echo "== windows: qs71dump.exe and qs71prog.exe under $1"
+  [ -x "$dump" ] || cmake --build "$top/build" --target qs71dump >/dev/null
+  # The same map as the Linux build prints, once line ends are normalised.
+  if diff <(cd "$dir" && "$dump" demo.bin) <(cd "$dir" && $1 tools/qs71dump/qs71dump.exe demo.bin |
+       tr -d '\r') >"$dir/dump-diff.log"; then
+    pass "qs71dump.exe prints the Linux build's map of the demo image"
+  else
+    fail "qs71dump.exe's map differs from the Linux build's:"; head -20 "$dir/dump-diff.log"
+  fi
+  # Blank check, write and verify through the emulated DLL beside qs71prog.exe, then a verify
+  # of the chip file alone.
+  rm -f "$dir/demo-chip.otp"
+  out=$(cd "$dir" && $1 tools/qs71prog/qs71prog.exe --emulate=demo-chip.otp --write demo.bin 2>&1 |
+        tr -d '\r')
+  status=${PIPESTATUS[0]}
+  if [ "$status" -eq 0 ] && grep -q "^qs71prog: done: blank check, write, verify on a 262144-byte chip" <<<"$out" &&
+     (cd "$dir" && $1 tools/qs71prog/qs71prog.exe --emulate=demo-chip.otp --verify demo.bin >/dev/null 2>&1); then
+    pass "qs71prog.exe writes and verifies the demo image through the emulated DLL"
+  else
+    fail "qs71prog.exe with the emulated DLL (exit $status):"; tail -5 <<<"$out"
+  fi
+  # The production DLL finds no programmer under Wine: exit 3 and the plain words.
+  out=$(cd "$dir" && $1 tools/qs71prog/qs71prog.exe --write demo.bin 2>&1 | tr -d '\r')
+  status=${PIPESTATUS[0]}
+  if [ "$status" -eq 3 ] &&
+     grep -qx "qs71prog: no QS71 programmer found (USB 04d8:fe08) — is it plugged in?" <<<"$out"; then
+    pass "qs71prog.exe with the production DLL and no programmer: exit 3 and its message"
+  else
+    fail "qs71prog.exe with the production DLL and no programmer (exit $status, expected 3):"
+    tail -5 <<<"$out"
+  fi
+}
+
 cross_build "$top/build-win" mingw-i686.cmake || fail "32-bit cross-build"
 check_dll "$top/build-win/usbwriter/qs71_usb_writer.dll" \
   '^Qs71UsbListProgrammers Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn $'
 check_dll "$top/build-win/usbwriter/qs71_usb_writer_emulated.dll" \
   '(^| )Qs71UsbListProgrammers Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn '
-check_exe "$top/build-win/gen/qs71gen.exe"
+for exe in gen/qs71gen tools/qs71prog/qs71prog tools/qs71dump/qs71dump; do
+  check_exe "$top/build-win/$exe.exe"
+done
 
 if can_run_32bit; then
   export WINEPREFIX="$top/build-win/wineprefix" WINEARCH=win32
@@ -116,6 +167,7 @@ if can_run_32bit; then
   run_e2e wine "$top/build-win"
   run_dll_host wine "$top/build-win"
   run_port_check wine "$top/build-win"
+  run_tools wine "$top/build-win"
 else
   cat <<'MSG'
 ##########################################################################################
@@ -131,7 +183,10 @@ MSG
   run_e2e /usr/lib/wine/wine64 "$top/build-win64"
   run_dll_host /usr/lib/wine/wine64 "$top/build-win64"
   run_port_check /usr/lib/wine/wine64 "$top/build-win64"
+  run_tools /usr/lib/wine/wine64 "$top/build-win64"
 fi
 
+# The stage's count for scripts/test.sh: every end-to-end case and every tool check.
+echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ] || { echo "windows: $failures failure(s)"; exit 1; }
 echo "windows: all checks passed"

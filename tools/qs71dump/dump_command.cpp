@@ -58,6 +58,10 @@ int RunDump(const std::vector<std::string>& args, DumpOutput* output) {
     output->out += DumpUsageText();
     return 0;
   }
+  if (options.version) {
+    output->out += DumpVersionText();
+    return 0;
+  }
   std::vector<uint8_t> image;
   if ((r = ReadImage(options.image, &image, &problem)) != DumpOk) return Fail(r, problem, output);
   ImageMap map;

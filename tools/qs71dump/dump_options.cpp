@@ -5,6 +5,10 @@
 
 #include "dump_result.h"
 
+#ifndef QS71DUMP_VERSION
+#define QS71DUMP_VERSION "unknown"
+#endif
+
 namespace {
 
 // Decimal, or hexadecimal with 0x; a sign is allowed. The whole text must be the number.
@@ -28,6 +32,7 @@ struct OptionRow {
 
 bool SetJson(const std::string&, DumpOptions* o) { return o->json = true; }
 bool SetHelp(const std::string&, DumpOptions* o) { return o->help = true; }
+bool SetVersion(const std::string&, DumpOptions* o) { return o->version = true; }
 
 bool SetExtract(const std::string& v, DumpOptions* o) {
   o->extractDir = v;
@@ -60,6 +65,8 @@ const OptionRow kOptions[] = {
     {"--json", Takes::Nothing, SetJson},
     {"--help", Takes::Nothing, SetHelp},
     {"-h", Takes::Nothing, SetHelp},
+    {"--version", Takes::Nothing, SetVersion},
+    {"-V", Takes::Nothing, SetVersion},
     {"--extract", Takes::Value, SetExtract},
     {"--main-clock", Takes::Value, SetMainClock},
     {"--grpadr", Takes::Value, SetGrpAdr},
@@ -119,7 +126,7 @@ int ParseDumpOptions(const std::vector<std::string>& args, DumpOptions* options,
       return DumpUsage;
     }
   }
-  if (options->image.empty() && !options->help) {
+  if (options->image.empty() && !options->help && !options->version) {
     *problem = "no image given";
     return DumpUsage;
   }
@@ -140,7 +147,10 @@ const char* DumpUsageText() {
          "  --grpadr N        bytes per group address, 1 to 4 (default: detected)\n"
          "  --offset N        chip address of the image's first byte (default: detected)\n"
          "  -h, --help        this text\n"
+         "  -V, --version     the version\n"
          "\n"
          "Exit status: 0 done, 1 bad command line, 2 a file cannot be read or written,\n"
          "3 the file is not an image (too small or large, no tag, inconsistent tables).\n";
 }
+
+const char* DumpVersionText() { return "qs71dump " QS71DUMP_VERSION "\n"; }

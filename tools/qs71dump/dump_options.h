@@ -10,6 +10,7 @@ struct DumpOptions {
   std::string image;
   bool json = false;
   bool help = false;
+  bool version = false;
   std::string extractDir;  // empty: no extraction
   DumpSettings settings;
 };
@@ -19,3 +20,6 @@ int ParseDumpOptions(const std::vector<std::string>& args, DumpOptions* options,
                      std::string* problem);
 
 const char* DumpUsageText();
+
+// "qs71dump 1.2.3\n": the project's version, as every program of it prints it.
+const char* DumpVersionText();

@@ -19,6 +19,8 @@ const OptionsCase kCases[] = {
     {{"--json", "--extract", "out", "a.bin"}, DumpOk, ""},
     {{"a.bin", "--main-clock=8192000", "--grpadr", "2", "--offset", "-0x100"}, DumpOk, ""},
     {{"--help"}, DumpOk, ""},
+    {{"-V"}, DumpOk, ""},
+    {{"--version=1"}, DumpUsage, "unknown option --version=1"},
     {{}, DumpUsage, "no image given"},
     {{"a.bin", "b.bin"}, DumpUsage, "more than one image: b.bin"},
     {{"a.bin", "--frobnicate"}, DumpUsage, "unknown option --frobnicate"},
