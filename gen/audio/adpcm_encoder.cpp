@@ -76,9 +76,11 @@ inline uint32_t EncodeSample(int32_t sample, const StepLine* after, const StepLi
                              int32_t* predictor) {
   const StepLine& line = **current;
   const int32_t predicted = *predictor;
-  const int32_t diff = Clamp(sample, -32768, 32767) - predicted;
+  const int32_t limited = Clamp(sample, -32768, 32767);
+  const int32_t diff = limited - predicted;
   const int32_t sign = diff >> 31;  // all ones below the prediction
-  const int32_t magnitude = (diff ^ sign) - sign;
+  // Both differences and a select: a step fewer on the chain than applying the sign's mask.
+  const int32_t magnitude = diff < 0 ? predicted - limited : diff;
   int32_t masks[kLevels];
   for (int k = 0; k < kLevels; ++k) masks[k] = BelowMask(magnitude, line.threshold[k]);
   const int32_t missed = ((masks[0] & line.rise[0]) + (masks[1] & line.rise[1])) +
