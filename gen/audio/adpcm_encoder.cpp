@@ -95,7 +95,8 @@ inline uint32_t EncodeSample(int32_t sample, const StepLine* after, const StepLi
   const int32_t room = ((predicted + 32768) & sign) | ((32767 - predicted) & ~sign);
   const int32_t moved = delta < room ? delta : room;
   *predictor = predicted + ((moved ^ sign) - sign);
-  const uint32_t code = static_cast<uint32_t>(kLevels + notReached) | (static_cast<uint32_t>(sign) & 8u);
+  const uint32_t code =
+      static_cast<uint32_t>(kLevels + notReached) | (static_cast<uint32_t>(sign) & 8u);
   *current = after + line.row + code;
   return code;
 }
@@ -122,7 +123,9 @@ void EncodeAdpcmBlock(AdpcmState* state, const int32_t* samples, size_t n, uint8
     const uint32_t low = EncodeSample(samples[i + 1], lines.after, &line, &predictor);
     out[i / 2] = static_cast<uint8_t>(high << 4 | low);
   }
-  if (i < n) out[i / 2] = static_cast<uint8_t>(EncodeSample(samples[i], lines.after, &line, &predictor) << 4);
+  if (i < n) {
+    out[i / 2] = static_cast<uint8_t>(EncodeSample(samples[i], lines.after, &line, &predictor) << 4);
+  }
   state->predictor = predictor;
   state->index = line->row / 16;
 }

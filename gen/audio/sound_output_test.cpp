@@ -141,7 +141,8 @@ TEST_F(SoundOutputTest, Eq01RangeIsOnlyReserved) {
 
 // Small blocks, one of them partial, give every kind the bytes of one block.
 TEST_F(SoundOutputTest, BlocksJoinIntoTheBytesOfTheWholeSound) {
-  const std::vector<int32_t> samples = testwav::MakeSamples({testwav::Shape::Sweep, 100, 6000, 0.9, 1}, 101, 16000);
+  const std::vector<int32_t> samples =
+      testwav::MakeSamples({testwav::Shape::Sweep, 100, 6000, 0.9, 1}, 101, 16000);
   for (int32_t kind : {KindAdpcm, KindPcm8, KindPcm16, KindUlaw}) {
     SCOPED_TRACE(kind);
     const int32_t end = static_cast<int32_t>(FindCodec(kind)->bytes(samples.size())) - 1;

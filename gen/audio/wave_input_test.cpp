@@ -39,12 +39,13 @@ std::vector<uint8_t> Le16(std::initializer_list<int> values) {
 
 // Every sample from the file's position on, read in blocks of two frames so that conversions
 // meet block ends.
-int ReadSamples(FILE* f, const WaveHeader& header, std::vector<int32_t>* samples,
+int ReadBlocks(FILE* f, const WaveHeader& header, std::vector<int32_t>* samples,
                 SampleReader* reader) {
   int r = StartSamples(reader, f, header, 2);
   size_t n = 0;
   while (r == ErrNone && (r = ReadSampleBlock(reader, &n)) == ErrNone && n > 0) {
-    samples->insert(samples->end(), reader->samples.begin(), reader->samples.begin() + static_cast<std::ptrdiff_t>(n));
+    const auto first = reader->samples.begin();
+    samples->insert(samples->end(), first, first + static_cast<std::ptrdiff_t>(n));
   }
   return r;
 }
@@ -56,7 +57,7 @@ int ReadAll(const std::vector<uint8_t>& file, std::vector<int32_t>* samples, Sam
   Captured([&] {
     WaveHeader header;
     r = CheckWaveHeader(f, "tone.wav", &header);
-    if (r == ErrNone) r = ReadSamples(f, header, samples, reader);
+    if (r == ErrNone) r = ReadBlocks(f, header, samples, reader);
   });
   std::fclose(f);
   return r;
@@ -125,7 +126,7 @@ Reading Read(const std::vector<uint8_t>& file) {
     reading.result = CheckWaveHeader(f, "tone.wav", &reading.header);
     reading.dataAt = std::ftell(f);
     SampleReader reader;
-    if (reading.result == ErrNone) reading.result = ReadSamples(f, reading.header, &reading.samples, &reader);
+    if (reading.result == ErrNone) reading.result = ReadBlocks(f, reading.header, &reading.samples, &reader);
   });
   std::fclose(f);
   return reading;
@@ -246,7 +247,9 @@ TEST_F(WaveInputTest, ShortDataIsAReadErrorBeforeAnySampleIsRead) {
     SCOPED_TRACE(testing::Message() << c.bits << " bits, " << c.announced << " bytes");
     std::vector<int32_t> samples;
     SampleReader reader;
-    EXPECT_EQ(ReadAll(Wav(c.bits, c.channels, std::vector<uint8_t>(c.bytes, 0x80), c.announced), &samples, &reader), ErrRead);
+    const std::vector<uint8_t> file =
+        Wav(c.bits, c.channels, std::vector<uint8_t>(c.bytes, 0x80), c.announced);
+    EXPECT_EQ(ReadAll(file, &samples, &reader), ErrRead);
     EXPECT_TRUE(samples.empty());
     EXPECT_EQ(reader.samples.capacity(), 0u);
   }
