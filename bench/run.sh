@@ -27,20 +27,25 @@ profile=1
 data=$build/bench-data
 times=$data/times.txt
 gen=$build/gen/qs71gen
+dump=$build/tools/qs71dump/qs71dump
 timed=$build/bench/qs71_bench_timed
 inputs=$build/bench/qs71_bench_inputs
 prog=$build/bench/qs71_bench_prog
 stream=$build/bench/qs71_bench_stream
 emulated=$build/usbwriter/libqs71_usb_writer_emulated.so
 
-# The long sound: 10 minutes at 44.1 kHz, 16-bit mono. FileSize 64 MiB holds it even as PCM16;
-# its last byte then lies above 16 MiB, which only a 4-byte group address can point at.
-long_frames=26460000
+# The long sound: 3 minutes at 44.1 kHz, 16-bit mono (15.9 MB). A 16 MiB image holds it even as
+# PCM16, below the 16 MiB that the default 3-byte group addresses reach.
+long_frames=7938000
 long_rate=44100
-file_size_hex=4000000
+file_size_hex=1000000
 file_size=$((0x$file_size_hex))
-scaling_counts=(100 1000 10000)
+# A full 2 MiB part: 90 s of ADPCM. And 10 minutes of ADPCM in the 16 MiB image, to show that
+# the generator's memory does not grow with the sound.
+part_frames=3960000
 part_size=2097152
+ten_frames=26460000
+scaling_counts=(100 1000 10000)
 
 say() { echo "bench: $*" >&2; }
 
@@ -63,13 +68,12 @@ install_missing() {
 build_release() {
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQS71_BENCH=ON \
     -DQS71_TESTS=OFF >/dev/null
-  cmake --build "$build" --target qs71gen qs71_usb_writer_emulated qs71_bench_timed \
+  cmake --build "$build" --target qs71gen qs71dump qs71_usb_writer_emulated qs71_bench_timed \
     qs71_bench_inputs qs71_bench_prog qs71_bench_stream
 }
 
-write_script() {  # kind wave path
-  printf '%s\n' ".GLOBAL \$FILESIZE = ${file_size_hex}h" '.GLOBAL $GRPADR = 4' ".$1 voice = \"$2\"" \
-    '.SECTION [0] $GROUPS = voice(44100):0' >"$3"
+write_script() {  # kind wave file-size-hex path
+  printf '%s\n' ".GLOBAL \$FILESIZE = $3h" ".$1 voice = \"$2\"" '.SECTION [0] $GROUPS = voice(44100):0' >"$4"
 }
 
 make_inputs() {
@@ -77,13 +81,30 @@ make_inputs() {
   mkdir -p "$data"
   cd "$data"
   "$inputs" wav long.wav "$long_frames" "$long_rate" 1
-  for kind in ADPCM PCM16 ULAW; do write_script "$kind" long.wav "${kind,,}.qs"; done
+  for kind in ADPCM PCM16 ULAW; do write_script "$kind" long.wav "$file_size_hex" "${kind,,}.qs"; done
   "$inputs" wav short.wav 256 8000 7
   for n in "${scaling_counts[@]}"; do "$inputs" script "$n" short.wav 400000h "scale$n.qs"; done
-  # A full 2 MiB part: 90 s of ADPCM compiled by qs71gen, as a user would program it.
-  "$inputs" wav part.wav 3960000 44100 3
-  printf '.GLOBAL $FILESIZE = 200000h\n.ADPCM voice = "part.wav"\n.SECTION [0] $GROUPS = voice(44100):0\n' >part.qs
-  "$gen" part.qs part.bin >part.log || { say "qs71gen failed on part.qs"; exit 1; }
+  "$inputs" wav part.wav "$part_frames" "$long_rate" 3
+  write_script ADPCM part.wav 200000 part.qs
+  "$inputs" wav ten.wav "$ten_frames" "$long_rate" 5
+  write_script ADPCM ten.wav "$file_size_hex" ten.qs
+  check_image part.qs part.bin "$part_frames"
+}
+
+# One compile of a benchmark script, checked: 0 errors, nothing on standard error but the
+# warnings that a 44.1 kHz link and a 16 MiB image always get (none about an address or a
+# length that would wrap), and qs71dump reads the image back with the sound's sample count.
+check_image() {  # script image frames
+  local base=${2%.bin}
+  "$gen" "$1" "$2" >"$base.log" 2>"$base.err" || { say "qs71gen failed on $1"; exit 1; }
+  grep -q "Complete with 0 Errors" "$base.log" || { say "$1: qs71gen reported errors"; exit 1; }
+  if grep -v -e "cannot play 44100 Hz within 1 %" -e "a size no QS71 part has" "$base.err" | grep -q .; then
+    say "$1: unexpected messages on standard error:"
+    cat "$base.err" >&2
+    exit 1
+  fi
+  "$dump" "$2" >"$base.dump" || { say "$2: qs71dump does not read it as an image"; exit 1; }
+  grep -q " $3 samples" "$base.dump" || { say "$2: qs71dump does not find $3 samples"; exit 1; }
 }
 
 # Share of the whole machine that other processes keep busy, over one second.
@@ -114,7 +135,7 @@ wait_quiet() {  # part
 measure() {  # name command...
   local name=$1 line
   shift
-  line=$("$timed" --out "$data/$name.out" -- "$@")
+  line=$("$timed" --out "$data/$name.out" -- "$@" 2>>"$data/$name.err")
   [ "${line##* }" = 0 ] || { say "$name failed: $*"; exit 1; }
   echo "$name $line" >>"$times"
 }
@@ -147,7 +168,7 @@ run_encoding() {
   cmd_sox_pcm16=("${sx[@]}" -t s16 sox-pcm16.raw)
   # Read the WAV, write an image of the same size: what any tool must at least spend.
   cmd_floor=(sh -c "cat long.wav >/dev/null && dd if=/dev/zero of=floor.bin bs=1M count=$((file_size >> 20)) status=none")
-  # The same encoders with no whole-sound buffers: what the buffers cost against the floor.
+  # The same encoders in a loop that does nothing else: the least a streaming generator costs.
   cmd_model_ulaw=("$stream" ULAW long.wav model-ulaw.bin "$file_size")
   cmd_model_pcm16=("$stream" PCM16 long.wav model-pcm16.bin "$file_size")
   wait_quiet encoding
@@ -156,7 +177,23 @@ run_encoding() {
   local f
   for f in adpcm ulaw pcm16; do
     grep -q "Complete with 0 Errors" "qs71gen_$f.out" || { say "qs71gen $f reported errors"; exit 1; }
+    check_image "$f.qs" "out-$f.bin" "$long_frames"
   done
+}
+
+# A 2 MiB part filled with ADPCM, beside the references on the same WAV and the floor of a
+# 2 MiB image; and 10 minutes of ADPCM, for the memory.
+run_part() {
+  cd "$data"
+  cmd_qs71gen_part=("$gen" part.qs out-part.bin)
+  cmd_ffmpeg_part=(ffmpeg -nostdin -hide_banner -loglevel error -y -i part.wav -c:a adpcm_ima_wav ff-part.wav)
+  cmd_sox_part=(sox -V1 part.wav -t ima sox-part.ima)
+  cmd_floor_part=(sh -c "cat part.wav >/dev/null && dd if=/dev/zero of=floor-part.bin bs=1M count=$((part_size >> 20)) status=none")
+  cmd_qs71gen_ten=("$gen" ten.qs out-ten.bin)
+  wait_quiet part
+  run_group qs71gen_part ffmpeg_part sox_part floor_part qs71gen_ten
+  check_image part.qs out-part.bin "$part_frames"
+  check_image ten.qs out-ten.bin "$ten_frames"
 }
 
 run_scaling() {
@@ -208,6 +245,7 @@ main() {
   local load_start
   load_start=$(cut -d' ' -f1-3 /proc/loadavg)
   run_encoding
+  run_part
   run_scaling
   run_programmer
   [ "$profile" = 1 ] && command -v valgrind >/dev/null && run_profiles

@@ -24,12 +24,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::rewind(file);
   WaveHeader header;
   if (CheckWaveHeader(file, "fuzz.wav", &header) == 0) {
-    SampleBuffer samples;
-    if (ReadSamples(&samples, file, header) == 0) {
-      for (int32_t s : samples.samples) {
-        if (s < -32768 || s > 32767) std::abort();
+    // Small blocks, so that short inputs cross block boundaries too.
+    SampleReader reader;
+    size_t n = 0;
+    uint32_t total = 0;
+    int r = StartSamples(&reader, file, header, 6);
+    if (r == 0) {
+      while ((r = ReadSampleBlock(&reader, &n)) == 0 && n > 0) {
+        if (n > reader.samples.size()) std::abort();
+        for (size_t i = 0; i < n; ++i) {
+          if (reader.samples[i] < -32768 || reader.samples[i] > 32767) std::abort();
+        }
+        total += static_cast<uint32_t>(n);
       }
-      if (static_cast<size_t>(samples.count) != samples.samples.size()) std::abort();
+      if (r == 0 && total != reader.frames) std::abort();
     }
   }
   std::fclose(file);

@@ -5,10 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
-#include "audio/wave_input.h"
-
+// What one sample leaves for the next; a sound starts from the default and carries it from
+// block to block.
 struct AdpcmState {
   int32_t predictor = 0;  // kept within -32768..32767
   int32_t index = 0;      // kept within 0..88
@@ -18,10 +17,10 @@ struct AdpcmState {
 // 4-bit code (bit 3 the sign).
 uint8_t AdpcmEncodeStep(AdpcmState* state, int32_t sample);
 
-// The packed stream of n samples: (n + 1) / 2 bytes, a lone last code in the high nibble.
-std::vector<uint8_t> EncodeAdpcmStream(const int32_t* samples, size_t n);
+// Bytes of n samples: (n + 1) / 2.
+size_t AdpcmBytes(size_t n);
 
-// Encodes the sound into its reserved range. 0, ErrInternal when the samples do not fill the
-// range exactly, or the image writer's code.
-int EncodeAdpcm(const SampleBuffer& samples, int32_t offset, int32_t soundBase, int32_t start,
-                int32_t end, const char* name, const char* fileName);
+// Encodes n samples from state into out (AdpcmBytes(n) bytes) and leaves state where the last
+// sample left it. A block of a sound holds an even count except the sound's last, whose lone
+// last code takes the high nibble of its byte; so a sound gives the same bytes in any blocks.
+void EncodeAdpcmBlock(AdpcmState* state, const int32_t* samples, size_t n, uint8_t* out);

@@ -2,24 +2,23 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
-#include "audio/audio_test_support.h"
 #include "codec_decoders.h"
 #include "codec_tables.h"
-#include "compile_state.h"
-#include "result_codes.h"
 #include "wav_writer.h"
 
 namespace {
 
-using audiotest::Captured;
-using audiotest::TempImage;
-
 std::vector<int32_t> StepTable() { return {kImaStepTable, kImaStepTable + kImaStepCount}; }
 
-SampleBuffer Buffer(const std::vector<int32_t>& samples) {
-  return {static_cast<int32_t>(samples.size()), samples};
+// The bytes of a whole sound encoded as one block.
+std::vector<uint8_t> Encoded(const std::vector<int32_t>& samples) {
+  std::vector<uint8_t> bytes(AdpcmBytes(samples.size()));
+  AdpcmState state;
+  EncodeAdpcmBlock(&state, samples.data(), samples.size(), bytes.data());
+  return bytes;
 }
 
 TEST(AdpcmStreamTest, PacksCodesHighNibbleFirst) {
@@ -34,19 +33,24 @@ TEST(AdpcmStreamTest, PacksCodesHighNibbleFirst) {
       {{}, {}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(EncodeAdpcmStream(c.samples.data(), c.samples.size()), c.bytes)
-        << testing::PrintToString(c.samples);
+    EXPECT_EQ(Encoded(c.samples), c.bytes) << testing::PrintToString(c.samples);
   }
+}
+
+// Full swings to both limits, then noise: the predictor must be limited on both sides and the
+// step index must reach the top of the table.
+std::vector<int32_t> SwingAndNoise() {
+  std::vector<int32_t> input;
+  for (int i = 0; i < 400; ++i) input.push_back((i / 3) % 2 ? 32767 : -32768);
+  const std::vector<int32_t> noise = testwav::MakeSamples({testwav::Shape::Noise, 0, 0, 1.0, 7}, 4000, 16000);
+  input.insert(input.end(), noise.begin(), noise.end());
+  return input;
 }
 
 // The encoder must predict exactly what the chip reconstructs, or its error accumulates; an
 // independent decoder fed with the codes must land on the encoder's predictor every sample.
 TEST(AdpcmStreamTest, EncoderTracksTheDecoderThroughFullSwings) {
-  std::vector<int32_t> input;
-  for (int i = 0; i < 400; ++i) input.push_back((i / 3) % 2 ? 32767 : -32768);
-  const std::vector<int32_t> noise = testwav::MakeSamples({testwav::Shape::Noise, 0, 0, 1.0, 7}, 4000, 16000);
-  input.insert(input.end(), noise.begin(), noise.end());
-
+  const std::vector<int32_t> input = SwingAndNoise();
   AdpcmState state;
   std::vector<int32_t> predictors;
   std::vector<uint8_t> stream((input.size() + 1) / 2);
@@ -64,59 +68,24 @@ TEST(AdpcmStreamTest, EncoderTracksTheDecoderThroughFullSwings) {
   }
   EXPECT_EQ(maxIndex, 88);  // the swing really reached the top of the step table
   EXPECT_EQ(testcodec::DecodeImaAdpcm(stream.data(), input.size(), StepTable()), predictors);
-  EXPECT_EQ(EncodeAdpcmStream(input.data(), input.size()), stream);
+  EXPECT_EQ(Encoded(input), stream);
 }
 
-class AdpcmEncoderTest : public testing::Test {
- protected:
-  audiotest::FreshState state_;
-  TempImage image_{0x400};
-};
-
-TEST_F(AdpcmEncoderTest, WritesAtSoundBasePlusStartMinusOffset) {
-  const SampleBuffer samples = Buffer({1000, 1000, 1000});
-  int r = 0;
-  std::string out = Captured([&] { r = EncodeAdpcm(samples, 0x100, 0x180, 0x20, 0x21, "Hello", "hi.wav"); });
-  EXPECT_EQ(r, ErrNone);
-  EXPECT_EQ(out, "ADPCM Samples =        3 <Hello> : \"hi.wav\".\n");
-  std::vector<uint8_t> expected(0x400, 0xFF);
-  expected[0xA0] = 0x77;
-  expected[0xA1] = 0x70;
-  EXPECT_EQ(image_.Bytes(), expected);
-}
-
-TEST_F(AdpcmEncoderTest, RefusesACountThatDoesNotFillTheRange) {
-  // Odd and even counts share a byte count; a changed wave file shows up as one byte more or
-  // less, on either side.
-  const SampleBuffer samples = Buffer({1, 2, 3, 4, 5});
-  for (int32_t end : {0x11, 0x13}) {
-    int r = 0;
-    EXPECT_EQ(Captured([&] { r = EncodeAdpcm(samples, 0, 0, 0x10, end, "s", "s.wav"); }), "");
-    EXPECT_EQ(r, ErrInternal) << end;
+// A sound streamed in blocks carries predictor and step index from block to block: any split
+// into even blocks gives the bytes of the whole, also for samples beyond 16 bits.
+TEST(AdpcmStreamTest, BlocksCarryTheStateAcrossTheirBoundaries) {
+  std::vector<int32_t> input = SwingAndNoise();
+  input.insert(input.end(), {70000, -70000, 40000, 3});  // an odd count: the last nibble alone
+  const std::vector<uint8_t> whole = Encoded(input);
+  for (size_t block : {2u, 6u, 400u, 4096u}) {
+    std::vector<uint8_t> bytes(whole.size());
+    AdpcmState state;
+    for (size_t at = 0; at < input.size(); at += block) {
+      const size_t n = std::min(block, input.size() - at);
+      EncodeAdpcmBlock(&state, input.data() + at, n, bytes.data() + at / 2);
+    }
+    EXPECT_EQ(bytes, whole) << block;
   }
-  EXPECT_EQ(image_.Bytes(), std::vector<uint8_t>(0x400, 0xFF));
-}
-
-TEST_F(AdpcmEncoderTest, EmptySoundPrintsItsLineAndWritesNothing) {
-  int r = -99;
-  std::string out = Captured([&] { r = EncodeAdpcm(SampleBuffer{}, 0, 0, 0x10, 0x0F, "none", "z.wav"); });
-  EXPECT_EQ(r, ErrNone);
-  EXPECT_EQ(out, "ADPCM Samples =        0 <none> : \"z.wav\".\n");
-  EXPECT_EQ(image_.Bytes(), std::vector<uint8_t>(0x400, 0xFF));
-}
-
-TEST_F(AdpcmEncoderTest, NegativePositionIsRefusedBeforeAnythingIsPrinted) {
-  int r = 0;
-  EXPECT_EQ(Captured([&] { r = EncodeAdpcm(Buffer({1, 2}), 0x200, 0x100, 0, 0, "s", "s.wav"); }), "");
-  EXPECT_EQ(r, ErrFilePosition);
-}
-
-TEST_F(AdpcmEncoderTest, CountBeyondTheBufferIsRefused) {
-  SampleBuffer samples = Buffer({1, 2});
-  samples.count = 4;
-  int r = 0;
-  EXPECT_EQ(Captured([&] { r = EncodeAdpcm(samples, 0, 0, 0, 1, "s", "s.wav"); }), "");
-  EXPECT_EQ(r, ErrInternal);
 }
 
 }  // namespace

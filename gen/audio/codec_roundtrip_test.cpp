@@ -123,7 +123,9 @@ TEST(Decoders, AdpcmPlaysWhatTheEncoderPredicted) {
     AdpcmEncodeStep(&state, s);
     predicted.push_back(state.predictor);
   }
-  const std::vector<uint8_t> stream = EncodeAdpcmStream(source.data(), source.size());
+  std::vector<uint8_t> stream(AdpcmBytes(source.size()));
+  AdpcmState fresh;
+  EncodeAdpcmBlock(&fresh, source.data(), source.size(), stream.data());
   const auto image = imagetest::BlankImage(kSize);
   EXPECT_EQ(DecodeAdpcmRange(stream.data(), stream.size(), TablesOf(image)), predicted);
 }
@@ -140,9 +142,11 @@ TEST(Decoders, UlawExpansionInvertsTheEncoderForEveryCode) {
 
 TEST(Decoders, PcmComesBackAsStored) {
   const std::vector<int32_t> source = Noise(1000, 3);
-  const auto pcm16 = EncodePcm16Stream(source.data(), source.size());
+  std::vector<uint8_t> pcm16(2 * source.size());
+  EncodePcm16Block(source.data(), source.size(), pcm16.data());
   EXPECT_EQ(DecodePcm16Range(pcm16.data(), pcm16.size()), source);
-  const auto pcm8 = EncodePcm8Stream(source.data(), source.size());
+  std::vector<uint8_t> pcm8(source.size());
+  EncodePcm8Block(source.data(), source.size(), pcm8.data());
   const std::vector<int32_t> decoded = DecodePcm8Range(pcm8.data(), pcm8.size());
   for (size_t i = 0; i < source.size(); ++i) EXPECT_LT(std::abs(decoded[i] - source[i]), 256);
 }

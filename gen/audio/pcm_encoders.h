@@ -3,22 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
-
-#include "audio/wave_input.h"
 
 // The signed byte the chip plays for a 16-bit sample: s / 256 truncated toward zero, limited
 // to -128..127.
 uint8_t Pcm8Sample(int32_t sample);
 
-// Two bytes per sample, low byte first, limited to -32768..32767.
-std::vector<uint8_t> EncodePcm16Stream(const int32_t* samples, size_t n);
+// One byte per sample into out.
+void EncodePcm8Block(const int32_t* samples, size_t n, uint8_t* out);
 
-std::vector<uint8_t> EncodePcm8Stream(const int32_t* samples, size_t n);
-
-// Each encodes the sound into its reserved range (n bytes for PCM8, 2n for PCM16). 0,
-// ErrInternal when the samples do not fill the range exactly, or the image writer's code.
-int EncodePcm8(const SampleBuffer& samples, int32_t offset, int32_t soundBase, int32_t start,
-               int32_t end, const char* name, const char* fileName);
-int EncodePcm16(const SampleBuffer& samples, int32_t offset, int32_t soundBase, int32_t start,
-                int32_t end, const char* name, const char* fileName);
+// Two bytes per sample into out, low byte first, limited to -32768..32767.
+void EncodePcm16Block(const int32_t* samples, size_t n, uint8_t* out);

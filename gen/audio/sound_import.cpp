@@ -3,11 +3,8 @@
 #include <cstdio>
 
 #include "ascii_case.h"
-#include "audio/adpcm_encoder.h"
-#include "audio/eq01_encoder.h"
-#include "audio/pcm_encoders.h"
+#include "audio/sound_codecs.h"
 #include "audio/sound_output.h"
-#include "audio/ulaw_encoder.h"
 #include "audio/wave_input.h"
 #include "clock_divider.h"
 #include "compile_state.h"
@@ -35,25 +32,6 @@ const RampSound kRamps[] = {
     {"RampInc", "******* RampInc: start from %06xh to %06xh in %d Hz.\n", kRampIncWordPos,
      &CompileState::RampIncDone},
 };
-
-using Encoder = int (*)(const SampleBuffer&, int32_t, int32_t, int32_t, int32_t, const char*, const char*);
-
-struct KindEncoder {
-  int32_t kind;
-  Encoder encode;
-};
-
-const KindEncoder kEncoders[] = {
-    {KindAdpcm, EncodeAdpcm}, {KindPcm8, EncodePcm8}, {KindEq01, EncodeEq01},
-    {KindPcm16, EncodePcm16}, {KindUlaw, EncodeUlaw},
-};
-
-Encoder FindEncoder(int32_t kind) {
-  for (const KindEncoder& e : kEncoders) {
-    if (e.kind == kind) return e.encode;
-  }
-  return nullptr;
-}
 
 const RampSound* FindRamp(const char* name) {
   for (const RampSound& r : kRamps) {
@@ -85,21 +63,22 @@ bool ReachesSystemArea(const SoundDef& sound) {
 }
 
 // Header, samples and encoder of a wave file already open in g_state.Wave.
-int EncodeOpenWave(const SoundDef& sound, Encoder encode) {
+int StreamOpenWave(const SoundDef& sound, const SoundCodec& codec) {
   WaveHeader header;
   int r = CheckWaveHeader(g_state.Wave, sound.text.c_str(), &header);
   if (r != ErrNone) return r;
-  SampleBuffer samples;
-  r = ReadSamples(&samples, g_state.Wave, header);
+  SampleReader reader;
+  r = StartSamples(&reader, g_state.Wave, header);
   if (r != ErrNone) return r;
-  return encode(samples, g_state.Offset, g_state.SoundBase, sound.start, sound.end,
-                sound.name.c_str(), sound.text.c_str());
+  return StoreSound(codec, &reader,
+                    {g_state.Offset, g_state.SoundBase, sound.start, sound.end, sound.name.c_str(),
+                     sound.text.c_str()});
 }
 
-int ImportWave(const SoundDef& sound, Encoder encode) {
+int ImportWave(const SoundDef& sound, const SoundCodec& codec) {
   g_state.Wave = std::fopen(sound.text.c_str(), "rb");
   if (g_state.Wave == nullptr) return ErrFileOpen;
-  int r = EncodeOpenWave(sound, encode);
+  int r = StreamOpenWave(sound, codec);
   std::fclose(g_state.Wave);
   g_state.Wave = nullptr;
   return r;
@@ -131,6 +110,6 @@ int ImportSound(const char* name) {
                 static_cast<unsigned>(sound->end), sound->name.c_str(), sound->text.c_str());
     return ErrSystemArea;
   }
-  Encoder encode = FindEncoder(sound->kind);
-  return encode != nullptr ? ImportWave(*sound, encode) : ErrInternal;
+  const SoundCodec* codec = FindCodec(sound->kind);
+  return codec != nullptr ? ImportWave(*sound, *codec) : ErrInternal;
 }

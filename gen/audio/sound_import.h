@@ -1,7 +1,7 @@
 #pragma once
 // Pass 2 of a sound statement: find the definition pass 1 made, record a ramp sound's place in
-// the header, keep the sound out of the system area, read its wave file and hand the samples
-// to the encoder of its kind.
+// the header, keep the sound out of the system area, and stream its wave file's samples
+// through the encoder of its kind into the image.
 
 #include <cstdint>
 

@@ -1,6 +1,7 @@
 #include "audio/sound_output.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "image/image_file.h"
 #include "result_codes.h"
@@ -17,22 +18,43 @@ bool FillsRange(size_t bytes, int32_t start, int32_t end) {
   return static_cast<int64_t>(bytes) == static_cast<int64_t>(end) - start + 1;
 }
 
-// True when the buffer's count describes samples it really holds.
-bool HasValidCount(const SampleBuffer& samples) {
-  return samples.count >= 0 && static_cast<size_t>(samples.count) <= samples.samples.size();
+// Encodes and writes block after block from the current image position; *written counts the
+// bytes that reached the image.
+int StreamBlocks(const SoundCodec& codec, SampleReader* reader, size_t* written) {
+  CodecState state;
+  std::vector<uint8_t> bytes(codec.bytes(reader->samples.size()));
+  size_t n = 0;
+  int r = ErrNone;
+  while ((r = ReadSampleBlock(reader, &n)) == ErrNone && n > 0) {
+    codec.encode(&state, reader->samples.data(), n, bytes.data());
+    const size_t size = codec.bytes(n);
+    r = ImageWrite(bytes.data(), size);
+    if (r != ErrNone) return r;
+    *written += size;
+  }
+  return r;
+}
+
+// Puts the blank value back over the first bytes of a sound that could not be completed; the
+// sound's own failure is what the caller reports.
+void Unwrite(int32_t position, size_t written) {
+  if (written > 0 && ImageSeek(position) == ErrNone) {
+    ImageFill(0xFF, static_cast<int32_t>(written));
+  }
 }
 
 }  // namespace
 
-int EncodeAndStore(const char* tag, StreamEncoder encode, const SampleBuffer& samples,
-                   const SoundPlace& place) {
-  if (!HasValidCount(samples)) return ErrInternal;
-  const std::vector<uint8_t> bytes =
-      encode(samples.samples.data(), static_cast<size_t>(samples.count));
-  if (!FillsRange(bytes.size(), place.start, place.end)) return ErrInternal;
-  int r = ImageSeek(SoundFilePosition(place.offset, place.soundBase, place.start));
+int StoreSound(const SoundCodec& codec, SampleReader* reader, const SoundPlace& place) {
+  if (codec.encode == nullptr) return ErrNone;
+  if (!FillsRange(codec.bytes(reader->frames), place.start, place.end)) return ErrInternal;
+  const int32_t position = SoundFilePosition(place.offset, place.soundBase, place.start);
+  int r = ImageSeek(position);
   if (r != ErrNone) return r;
-  std::printf("%s Samples = %8d <%-s> : \"%s\".\n", tag, samples.count, place.name, place.fileName);
-  r = ImageWrite(bytes.data(), bytes.size());
+  std::printf("%s Samples = %8d <%-s> : \"%s\".\n", codec.tag, static_cast<int32_t>(reader->frames),
+              place.name, place.fileName);
+  size_t written = 0;
+  r = StreamBlocks(codec, reader, &written);
+  if (r == ErrRead) Unwrite(position, written);
   return r != ErrNone ? r : ImageFlush();
 }

@@ -1,11 +1,10 @@
 #pragma once
-// What every encoder does with its bytes once they are made: check that they fill exactly the
-// range pass 1 reserved, then put them at the sound's place in the image with one write.
+// A sound's way into the image: its wave file's samples, a block at a time, through the
+// encoder of its kind, written at the sound's place in the range pass 1 reserved for it.
 
-#include <cstddef>
 #include <cstdint>
-#include <vector>
 
+#include "audio/sound_codecs.h"
 #include "audio/wave_input.h"
 
 // Where a sound goes and what its listing line names.
@@ -22,12 +21,14 @@ struct SoundPlace {
 // tools' 32-bit arithmetic; a negative result is refused by the image writer.
 int32_t SoundFilePosition(int32_t offset, int32_t soundBase, int32_t start);
 
-// One sound kind's bytes for n samples.
-using StreamEncoder = std::vector<uint8_t> (*)(const int32_t* samples, size_t n);
-
-// Encodes the samples, checks the range, seeks, prints "<tag> Samples = ..." and writes the
-// bytes with one write, then flushes. A wave file that changed between the passes no longer
-// fills its range: ErrInternal with nothing printed or written, so that no half-written sound
-// passes for a good one. ErrInternal too for a buffer whose count it does not hold.
-int EncodeAndStore(const char* tag, StreamEncoder encode, const SampleBuffer& samples,
-                   const SoundPlace& place);
+// Streams the samples of reader (started, nothing read yet) into the sound's range: checks
+// that the codec's bytes for all of them fill the range exactly, seeks, prints
+// "<tag> Samples = ..." and writes each block's bytes with one write, then flushes.
+//
+// A wave file that changed between the passes no longer fills its range: ErrInternal with
+// nothing printed or written, so that no half-written sound passes for a good one. A file that
+// ends before its last block (it shrank while being read; a short file is refused before
+// anything is printed when its length can be told) gives ErrRead, and the part already written
+// is set back to the blank 0xFF the layout gave the range. A kind whose range is only reserved
+// (no encoder) prints and writes nothing.
+int StoreSound(const SoundCodec& codec, SampleReader* reader, const SoundPlace& place);

@@ -2,8 +2,6 @@
 
 #include <array>
 
-#include "audio/sound_output.h"
-
 namespace {
 
 // The bias that makes every segment start at a power of two.
@@ -46,16 +44,8 @@ const std::array<uint8_t, 65536>& CodeTable() {
 
 }  // namespace
 
-std::vector<uint8_t> EncodeUlawStream(const int32_t* samples, size_t n) {
-  std::vector<uint8_t> bytes = SoundBytes(n);
+void EncodeUlawBlock(const int32_t* samples, size_t n, uint8_t* out) {
   const std::array<uint8_t, 65536>& codes = CodeTable();
   // Only the low 16 bits of a sample count, as in UlawEncodeSample.
-  for (size_t i = 0; i < n; ++i) bytes[i] = codes[static_cast<uint16_t>(samples[i])];
-  return bytes;
-}
-
-int EncodeUlaw(const SampleBuffer& samples, int32_t offset, int32_t soundBase, int32_t start,
-               int32_t end, const char* name, const char* fileName) {
-  return EncodeAndStore("u-law", EncodeUlawStream, samples,
-                        {offset, soundBase, start, end, name, fileName});
+  for (size_t i = 0; i < n; ++i) out[i] = codes[static_cast<uint16_t>(samples[i])];
 }

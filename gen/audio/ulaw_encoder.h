@@ -5,16 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
-
-#include "audio/wave_input.h"
 
 // The code of the low 16 bits of sample, taken as a signed 16-bit value.
 uint8_t UlawEncodeSample(int32_t sample);
 
-std::vector<uint8_t> EncodeUlawStream(const int32_t* samples, size_t n);
-
-// Encodes the sound into its reserved range of n bytes. 0, ErrInternal when the samples do not
-// fill the range exactly, or the image writer's code.
-int EncodeUlaw(const SampleBuffer& samples, int32_t offset, int32_t soundBase, int32_t start,
-               int32_t end, const char* name, const char* fileName);
+// One code per sample into out.
+void EncodeUlawBlock(const int32_t* samples, size_t n, uint8_t* out);

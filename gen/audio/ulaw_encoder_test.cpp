@@ -5,16 +5,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "audio/audio_test_support.h"
 #include "codec_decoders.h"
 #include "codec_tables.h"
-#include "compile_state.h"
-#include "result_codes.h"
 
 namespace {
-
-using audiotest::Captured;
-using audiotest::TempImage;
 
 TEST(UlawEncodeSampleTest, KnownCodes) {
   const struct {
@@ -43,35 +37,6 @@ TEST(UlawEncodeSampleTest, EveryValueExpandsBackWithinHalfAStep) {
     }
     ASSERT_EQ((code & 0x80) != 0, s < 0) << s;
   }
-}
-
-class UlawEncoderTest : public testing::Test {
- protected:
-  audiotest::FreshState state_;
-  TempImage image_{0x80};
-};
-
-TEST_F(UlawEncoderTest, WritesCodesAtTheSoundsPlace) {
-  const SampleBuffer samples{3, {0, 1000, -1000}};
-  int r = -99;
-  std::string out = Captured([&] { r = EncodeUlaw(samples, 0, 0x10, 0x20, 0x22, "Voice", "v.wav"); });
-  EXPECT_EQ(r, ErrNone);
-  EXPECT_EQ(out, "u-law Samples =        3 <Voice> : \"v.wav\".\n");
-  std::vector<uint8_t> expected(0x80, 0xFF);
-  expected[0x30] = 0x00;
-  expected[0x31] = 0x31;
-  expected[0x32] = 0xB1;
-  EXPECT_EQ(image_.Bytes(), expected);
-}
-
-TEST_F(UlawEncoderTest, CountNotFillingTheRangeWritesAndPrintsNothing) {
-  const SampleBuffer samples{3, {1, 2, 3}};
-  for (int32_t end : {0x21, 0x23}) {
-    int r = 0;
-    EXPECT_EQ(Captured([&] { r = EncodeUlaw(samples, 0, 0x10, 0x20, end, "s", "s.wav"); }), "");
-    EXPECT_EQ(r, ErrInternal);
-  }
-  EXPECT_EQ(image_.Bytes(), std::vector<uint8_t>(0x80, 0xFF));
 }
 
 }  // namespace

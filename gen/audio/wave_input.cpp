@@ -4,10 +4,6 @@
 #include <cstring>
 #include <string>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include "byte_order.h"
 #include "compile_state.h"
 #include "result_codes.h"
@@ -15,10 +11,6 @@
 #include "warnings.h"
 
 namespace {
-
-// Frames converted per fread: large enough that a 10-minute file needs few calls, small
-// enough that the staging buffer stays a few hundred kilobytes.
-constexpr uint32_t kFramesPerBlock = 65536;
 
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(GetLittleEndian(p, 2)); }
 
@@ -205,30 +197,6 @@ int64_t RemainingBytes(FILE* file) {
   return end < here ? -1 : static_cast<int64_t>(end) - here;
 }
 
-// Advice only: where it is refused or unknown the buffer works the same, page by page. Below a
-// few huge pages it is not worth the system call.
-void AdviseHugePages(void* data, size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr uintptr_t kPage = 4096;
-  constexpr size_t kWorthIt = 8u << 20;
-  if (data == nullptr || bytes < kWorthIt) return;
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kPage - 1) & ~(kPage - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kPage - 1);
-  madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)bytes;
-#endif
-}
-
-// Room for n values of a buffer that may hold a whole long sound, backed by huge pages where
-// the system offers them.
-template <typename T>
-void ReserveSoundBuffer(std::vector<T>* buffer, size_t n) {
-  buffer->reserve(n);
-  AdviseHugePages(buffer->data(), buffer->capacity() * sizeof(T));
-}
-
 size_t FrameBytes(const WaveHeader& header) { return header.channels * (header.bits / 8u); }
 
 int32_t ScaledSample(int32_t mixed, double scale) { return LimitSample(ScaleSample(mixed, scale)); }
@@ -269,35 +237,7 @@ BlockConverter ConverterFor(const WaveHeader& header) {
   return header.channels == 1 ? ConvertBlock<1, 16> : ConvertBlock<2, 16>;
 }
 
-// Reads and converts frames block by block; false when the file ends first. Where the length
-// could not be learnt in advance (a pipe), the vector grows only with what really arrives.
-bool ReadFrames(FILE* file, const WaveHeader& header, uint32_t frames, std::vector<int32_t>* out) {
-  const size_t frameBytes = FrameBytes(header);
-  const double scale = g_state.Scale;
-  const BlockConverter convert = ConverterFor(header);
-  const uint32_t blockFrames = std::min(frames, kFramesPerBlock);
-  std::vector<uint8_t> block(blockFrames * frameBytes);
-  // Converted into a block that stays in the cache and then appended: growing the buffer
-  // first would write the whole sound's memory twice, once with zeros.
-  std::vector<int32_t> converted(blockFrames);
-  for (uint32_t done = 0; done < frames;) {
-    uint32_t n = std::min(frames - done, kFramesPerBlock);
-    if (std::fread(block.data(), frameBytes, n, file) != n) return false;
-    convert(block.data(), n, scale, converted.data());
-    out->insert(out->end(), converted.begin(), converted.begin() + n);
-    done += n;
-  }
-  return true;
-}
-
 }  // namespace
-
-std::vector<uint8_t> SoundBytes(size_t n) {
-  std::vector<uint8_t> bytes;
-  ReserveSoundBuffer(&bytes, n);
-  bytes.resize(n);
-  return bytes;
-}
 
 int32_t ScaleSample(int32_t sample, double scale) {
   double product = static_cast<double>(sample) * scale;
@@ -336,22 +276,36 @@ uint32_t WaveFrameCount(const WaveHeader& header) {
   return static_cast<uint32_t>(header.dataSize) / header.channels / bytesPerSample;
 }
 
-int ReadSamples(SampleBuffer* buffer, FILE* file, const WaveHeader& header) {
-  buffer->count = 0;
-  buffer->samples = {};
+int StartSamples(SampleReader* reader, FILE* file, const WaveHeader& header, uint32_t blockFrames) {
+  reader->file = file;
+  reader->header = header;
+  reader->frames = 0;
+  reader->done = 0;
+  // Even, so that no block but a sound's last ends in the middle of an ADPCM byte.
+  reader->blockFrames = blockFrames < 2 ? 2 : blockFrames + blockFrames % 2;
   if (header.bits != 8 && header.bits != 16) return ErrWaveFile;
   if (header.channels != 1 && header.channels != 2) return ErrWaveFile;
-  const uint32_t frames = WaveFrameCount(header);
-  // A header may announce far more than the file holds; refuse before allocating for it.
-  int64_t remaining = RemainingBytes(file);
-  if (remaining >= 0) {
-    if (static_cast<uint64_t>(remaining) < static_cast<uint64_t>(frames) * FrameBytes(header)) return ErrRead;
-    ReserveSoundBuffer(&buffer->samples, frames);
-  }
-  if (!ReadFrames(file, header, frames, &buffer->samples)) {
-    buffer->samples = {};  // incomplete samples must never reach an encoder
+  reader->frames = WaveFrameCount(header);
+  // A header may announce far more than the file holds: refused before a byte is read, so that
+  // no sound is begun that cannot be completed.
+  const int64_t remaining = RemainingBytes(file);
+  if (remaining >= 0 &&
+      static_cast<uint64_t>(remaining) < static_cast<uint64_t>(reader->frames) * FrameBytes(header)) {
     return ErrRead;
   }
-  buffer->count = static_cast<int32_t>(frames);
+  const uint32_t block = std::min(reader->frames, reader->blockFrames);
+  reader->raw.resize(block * FrameBytes(header));
+  reader->samples.resize(block);
+  return ErrNone;
+}
+
+int ReadSampleBlock(SampleReader* reader, size_t* count) {
+  *count = 0;
+  const uint32_t n = std::min(reader->frames - reader->done, reader->blockFrames);
+  if (n == 0) return ErrNone;
+  if (std::fread(reader->raw.data(), FrameBytes(reader->header), n, reader->file) != n) return ErrRead;
+  ConverterFor(reader->header)(reader->raw.data(), n, g_state.Scale, reader->samples.data());
+  reader->done += n;
+  *count = n;
   return ErrNone;
 }

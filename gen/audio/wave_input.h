@@ -3,7 +3,7 @@
 // or PCM behind a WAVE_FORMAT_EXTENSIBLE header), the "data" chunk holds them, and whatever
 // editors put around them (LIST, fact, JUNK, ...) is passed over. The samples are mixed to
 // mono, brought to the 16-bit scale, multiplied by the script's scale factor and limited to
-// -32768..32767.
+// -32768..32767, one block at a time: no sound is ever held whole.
 
 #include <cstddef>
 #include <cstdint>
@@ -17,8 +17,20 @@ struct WaveHeader {
   int32_t dataSize = 0;  // bytes of sample data, as the header announces them
 };
 
-struct SampleBuffer {
-  int32_t count = 0;
+// Frames a reader takes from the file per block: large enough that a 10-minute file needs
+// few reads and the image few writes, small enough that a block's buffers stay well under a
+// megabyte whatever the sound's length.
+constexpr uint32_t kFramesPerBlock = 65536;
+
+// A wave file's samples, handed out one block at a time: the frames of a block are mixed to
+// mono, scaled and limited (as below) into samples, which the next block overwrites.
+struct SampleReader {
+  FILE* file = nullptr;
+  WaveHeader header;
+  uint32_t frames = 0;  // announced by the header
+  uint32_t done = 0;    // read so far
+  uint32_t blockFrames = kFramesPerBlock;
+  std::vector<uint8_t> raw;
   std::vector<int32_t> samples;
 };
 
@@ -32,14 +44,18 @@ int CheckWaveHeader(FILE* file, const char* name, WaveHeader* header);
 // tables size a sound's range with it.
 uint32_t WaveFrameCount(const WaveHeader& header);
 
-// Reads the announced frames from the current position into buffer. 0, ErrRead when the file
-// ends early, ErrWaveFile for a sample width other than 8 or 16.
-int ReadSamples(SampleBuffer* buffer, FILE* file, const WaveHeader& header);
+// Prepares reading the announced frames from the file's current position (the first sample
+// byte) in blocks of blockFrames, made even. 0; ErrWaveFile for a sample width other than 8 or
+// 16 or a channel count other than 1 or 2; ErrRead when the file is too short for the frames,
+// told from its length before anything is read or allocated, so that a short file costs no
+// sound a byte.
+int StartSamples(SampleReader* reader, FILE* file, const WaveHeader& header,
+                 uint32_t blockFrames = kFramesPerBlock);
 
-// n zero bytes for a sound's encoded form. Like the sample buffer, it may hold a whole long
-// sound, so it asks for huge pages where the system offers them: filling 10 minutes of sound
-// page by page takes a fault per 4 KiB, which costs more than encoding it.
-std::vector<uint8_t> SoundBytes(size_t n);
+// Reads and converts the next block into reader->samples and sets *count to its samples: up to
+// blockFrames, 0 once every announced frame has been read. ErrRead when the file ends early
+// (a file shortened while it is read, or one whose length cannot be told in advance).
+int ReadSampleBlock(SampleReader* reader, size_t* count);
 
 // One sample times the script's scale factor, truncated toward zero; a product outside the
 // 32-bit range becomes INT32_MIN, as the conversion of the chip's first tools made it.

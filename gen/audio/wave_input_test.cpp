@@ -37,14 +37,27 @@ std::vector<uint8_t> Le16(std::initializer_list<int> values) {
   return out;
 }
 
+// Every sample from the file's position on, read in blocks of two frames so that conversions
+// meet block ends.
+int ReadBlocks(FILE* f, const WaveHeader& header, std::vector<int32_t>* samples,
+                SampleReader* reader) {
+  int r = StartSamples(reader, f, header, 2);
+  size_t n = 0;
+  while (r == ErrNone && (r = ReadSampleBlock(reader, &n)) == ErrNone && n > 0) {
+    const auto first = reader->samples.begin();
+    samples->insert(samples->end(), first, first + static_cast<std::ptrdiff_t>(n));
+  }
+  return r;
+}
+
 // Header check and sample reading of a whole file, as the import does them.
-int ReadAll(const std::vector<uint8_t>& file, SampleBuffer* buffer) {
+int ReadAll(const std::vector<uint8_t>& file, std::vector<int32_t>* samples, SampleReader* reader) {
   FILE* f = OpenBytes(file);
   int r = ErrNone;
   Captured([&] {
     WaveHeader header;
     r = CheckWaveHeader(f, "tone.wav", &header);
-    if (r == ErrNone) r = ReadSamples(buffer, f, header);
+    if (r == ErrNone) r = ReadBlocks(f, header, samples, reader);
   });
   std::fclose(f);
   return r;
@@ -112,9 +125,8 @@ Reading Read(const std::vector<uint8_t>& file) {
   reading.out = Captured([&] {
     reading.result = CheckWaveHeader(f, "tone.wav", &reading.header);
     reading.dataAt = std::ftell(f);
-    SampleBuffer buffer;
-    if (reading.result == ErrNone) reading.result = ReadSamples(&buffer, f, reading.header);
-    reading.samples = buffer.samples;
+    SampleReader reader;
+    if (reading.result == ErrNone) reading.result = ReadBlocks(f, reading.header, &reading.samples, &reader);
   });
   std::fclose(f);
   return reading;
@@ -145,10 +157,11 @@ TEST_F(WaveInputTest, ConvertsFramesToScaledMonoSamples) {
   for (const ConversionCase& c : cases) {
     SCOPED_TRACE(c.what);
     g_state.Scale = c.scale;
-    SampleBuffer buffer;
-    ASSERT_EQ(ReadAll(Wav(c.bits, c.channels, c.data), &buffer), ErrNone);
-    EXPECT_EQ(buffer.count, static_cast<int32_t>(c.expected.size()));
-    EXPECT_EQ(buffer.samples, c.expected);
+    std::vector<int32_t> samples;
+    SampleReader reader;
+    ASSERT_EQ(ReadAll(Wav(c.bits, c.channels, c.data), &samples, &reader), ErrNone);
+    EXPECT_EQ(reader.frames, c.expected.size());
+    EXPECT_EQ(samples, c.expected);
   }
 }
 
@@ -221,22 +234,25 @@ TEST_F(WaveInputTest, FrameCountUsesWholeFramesOnly) {
   }
 }
 
-TEST_F(WaveInputTest, ShortDataIsAReadErrorInBothWidths) {
-  for (uint16_t bits : {8, 16}) {
-    SCOPED_TRACE(bits);
-    SampleBuffer buffer;
-    const std::vector<uint8_t> data(50, 0x80);
-    EXPECT_EQ(ReadAll(Wav(bits, 1, data, 100), &buffer), ErrRead);
-    EXPECT_EQ(buffer.count, 0);
-    EXPECT_TRUE(buffer.samples.empty());
+// A short file is refused from its length, before a sample is read, so that the import never
+// begins a sound it cannot finish; a 44-byte file that announces 2 GB of stereo samples is
+// refused before anything is allocated for it.
+TEST_F(WaveInputTest, ShortDataIsAReadErrorBeforeAnySampleIsRead) {
+  const struct {
+    uint16_t bits, channels;
+    size_t bytes;
+    uint32_t announced;
+  } cases[] = {{8, 1, 50, 100}, {16, 1, 50, 100}, {16, 2, 0, 0x7FFFFFFF}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.bits << " bits, " << c.announced << " bytes");
+    std::vector<int32_t> samples;
+    SampleReader reader;
+    const std::vector<uint8_t> file =
+        Wav(c.bits, c.channels, std::vector<uint8_t>(c.bytes, 0x80), c.announced);
+    EXPECT_EQ(ReadAll(file, &samples, &reader), ErrRead);
+    EXPECT_TRUE(samples.empty());
+    EXPECT_EQ(reader.samples.capacity(), 0u);
   }
-}
-
-TEST_F(WaveInputTest, HugeAnnouncedSizeFailsBeforeAllocating) {
-  // A 44-byte file that announces 2 GB of stereo samples: refused from its length alone.
-  SampleBuffer buffer;
-  EXPECT_EQ(ReadAll(Wav(16, 2, {}, 0x7FFFFFFF), &buffer), ErrRead);
-  EXPECT_EQ(buffer.samples.capacity(), 0u);
 }
 
 TEST_F(WaveInputTest, RefusedHeadersPrintNothingAndKeepTheRate) {
@@ -338,14 +354,16 @@ TEST_F(WaveInputTest, RateMessagesWarnOnlyWhenTheRateChanges) {
   EXPECT_EQ(g_state.WaveRate, 16000);
 }
 
-TEST_F(WaveInputTest, ReadSamplesRefusesWidthsTheHeaderCheckWouldRefuse) {
+TEST_F(WaveInputTest, StartSamplesRefusesLayoutsTheHeaderCheckWouldRefuse) {
   FILE* f = OpenBytes({1, 2, 3, 4});
-  WaveHeader header;
-  header.channels = 1;
-  header.bits = 24;
-  header.dataSize = 3;
-  SampleBuffer buffer;
-  EXPECT_EQ(ReadSamples(&buffer, f, header), ErrWaveFile);
+  for (const auto& [channels, bits] : {std::pair<uint16_t, uint16_t>{1, 24}, {3, 16}}) {
+    WaveHeader header;
+    header.channels = channels;
+    header.bits = bits;
+    header.dataSize = 3;
+    SampleReader reader;
+    EXPECT_EQ(StartSamples(&reader, f, header), ErrWaveFile) << channels << " " << bits;
+  }
   std::fclose(f);
 }
 
