@@ -68,4 +68,18 @@ const StandinLibrary& LoadedStandin() {
   return standin;
 }
 
+std::string StandinLibrary::Unsettled() const {
+  const Qs71StandinRecord record = Record();
+  std::string text;
+  if (record.inits != record.exits) {
+    text += std::to_string(record.inits) + " hid_init, " + std::to_string(record.exits) +
+            " hid_exit\n";
+  }
+  if (record.openHandles != 0) text += std::to_string(record.openHandles) + " handles open\n";
+  if (record.openEnumerations != 0) {
+    text += std::to_string(record.openEnumerations) + " enumerations not freed\n";
+  }
+  return text + violations();
+}
+
 }  // namespace qs71::test

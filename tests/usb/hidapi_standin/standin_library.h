@@ -22,6 +22,9 @@ struct StandinLibrary {
   bool Loaded() const { return error.empty(); }
   Qs71StandinRecord Record() const;
   std::vector<uint8_t> Chip() const;
+  // What the library left behind since the reset: unmatched hid_init calls, open handles and
+  // the rules it broke; "" when it left hidapi as it found it.
+  std::string Unsettled() const;
 };
 
 // Loads the production library first; afterwards says whether a call would reach the

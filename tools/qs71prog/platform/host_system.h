@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,8 @@ bool SyncFd(int fd);
 
 // This computer's name, "" when unknown.
 std::string HostName();
-// A moment of the system clock in UTC: "2026-12-07T19:40:00.123Z".
-std::string UtcTimestamp(std::chrono::system_clock::time_point moment);
+// The calendar time of a moment in UTC.
+std::tm UtcCalendar(std::time_t seconds);
 
 bool IsTerminal(int fd);
 // The terminal's width in columns, 0 when unknown.

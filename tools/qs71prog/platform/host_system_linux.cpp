@@ -100,21 +100,6 @@ bool WriteFd(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-namespace {
-
-std::string FormatUtc(const std::tm& utc, std::chrono::system_clock::time_point moment) {
-  const auto sinceEpoch = moment.time_since_epoch();
-  const long long milliseconds =
-      std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() % 1000;
-  char text[96];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03lldZ", utc.tm_year + 1900,
-                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                milliseconds < 0 ? milliseconds + 1000 : milliseconds);
-  return text;
-}
-
-}  // namespace
-
 int OpenForAppend(const std::string& path) {
   return open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
 }
@@ -132,11 +117,10 @@ std::string HostName() {
   return name;
 }
 
-std::string UtcTimestamp(std::chrono::system_clock::time_point moment) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(moment);
+std::tm UtcCalendar(std::time_t seconds) {
   std::tm utc{};
   gmtime_r(&seconds, &utc);
-  return FormatUtc(utc, moment);
+  return utc;
 }
 
 bool IsTerminal(int fd) { return isatty(fd) == 1; }

@@ -59,21 +59,6 @@ bool WriteFd(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-namespace {
-
-std::string FormatUtc(const std::tm& utc, std::chrono::system_clock::time_point moment) {
-  const auto sinceEpoch = moment.time_since_epoch();
-  const long long milliseconds =
-      std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() % 1000;
-  char text[96];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03lldZ", utc.tm_year + 1900,
-                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                milliseconds < 0 ? milliseconds + 1000 : milliseconds);
-  return text;
-}
-
-}  // namespace
-
 int OpenForAppend(const std::string& path) {
   int fd = -1;
   const errno_t error = _sopen_s(&fd, path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY,
@@ -91,11 +76,10 @@ std::string HostName() {
   return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
 }
 
-std::string UtcTimestamp(std::chrono::system_clock::time_point moment) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(moment);
+std::tm UtcCalendar(std::time_t seconds) {
   std::tm utc{};
   gmtime_s(&utc, &seconds);
-  return FormatUtc(utc, moment);
+  return utc;
 }
 
 bool IsTerminal(int fd) { return _isatty(fd) != 0; }

@@ -2,7 +2,22 @@
 
 #include <cstdio>
 
+#include "platform/host_system.h"
+#include "text_format.h"
+
 namespace qs71prog {
+
+std::string UtcTimestamp(std::chrono::system_clock::time_point moment) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(moment);
+  const std::tm utc = UtcCalendar(seconds);
+  // Milliseconds past the second, also for a clock set before 1970.
+  long long milliseconds =
+      std::chrono::duration_cast<std::chrono::milliseconds>(moment.time_since_epoch()).count() %
+      1000;
+  if (milliseconds < 0) milliseconds += 1000;
+  return Format("%04d-%02d-%02dT%02d:%02d:%02d.%03lldZ", utc.tm_year + 1900, utc.tm_mon + 1,
+               utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, milliseconds);
+}
 
 std::string ChipIdFromLine(const std::string& line) {
   unsigned bytes[4] = {};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,6 +30,9 @@ struct PartRecord {
   std::array<double, kLastStage + 1> stepSeconds{-1.0, -1.0, -1.0, -1.0};
   std::vector<std::string> blocks;  // a failed comparison's blocks, "0x002300-0x0023FF"
 };
+
+// A moment of the system clock in UTC, as the log gives it: "2026-12-07T19:40:00.123Z".
+std::string UtcTimestamp(std::chrono::system_clock::time_point moment);
 
 // The chip's ID as the library's "OTP ID: 0x6D, 0x61, 0x00, 0x01." line gives it:
 // "6D 61 00 01". Empty for any other line.
