@@ -16,26 +16,18 @@
 #include <vector>
 
 #include "job/localisation.h"
-#include "qs71_emulator_control.h"
-#include "qs71_usb_writer.h"
 #include "shared_library.h"
 #include "system_area.h"
+#include "writer_exports.h"
 
 namespace {
 
 constexpr uint32_t kPart = 2097152;
 constexpr uint8_t kSizeCode = 0x16;
 
-struct Library {
+// The emulated library and its calls.
+struct Library : qs71::test::WriterExports {
   SharedLibrary file;
-  Qs71UsbWriterFunction write = nullptr;
-  Qs71UsbVerifyRangeFunction verifyRange = nullptr;
-  decltype(&Qs71EmuReset) reset = nullptr;
-  decltype(&Qs71EmuSetChipId) setChipId = nullptr;
-  decltype(&Qs71EmuSetOtpFile) setOtpFile = nullptr;
-  decltype(&Qs71EmuAddFaults) addFaults = nullptr;
-  decltype(&Qs71EmuCopyOtp) copyOtp = nullptr;
-  decltype(&Qs71EmuRequestCount) requestCount = nullptr;
 };
 
 bool Load(const char* path, Library& lib) {
@@ -44,21 +36,14 @@ bool Load(const char* path, Library& lib) {
     std::fprintf(stderr, "qs71_bench_locate: %s\n", error.c_str());
     return false;
   }
-  lib.write = lib.file.Find<Qs71UsbWriterFunction>("Qs71UsbWriter");
-  lib.verifyRange = lib.file.Find<Qs71UsbVerifyRangeFunction>("Qs71UsbVerifyRange");
-  lib.reset = lib.file.Find<decltype(lib.reset)>("Qs71EmuReset");
-  lib.setChipId = lib.file.Find<decltype(lib.setChipId)>("Qs71EmuSetChipId");
-  lib.setOtpFile = lib.file.Find<decltype(lib.setOtpFile)>("Qs71EmuSetOtpFile");
-  lib.addFaults = lib.file.Find<decltype(lib.addFaults)>("Qs71EmuAddFaults");
-  lib.copyOtp = lib.file.Find<decltype(lib.copyOtp)>("Qs71EmuCopyOtp");
-  lib.requestCount = lib.file.Find<decltype(lib.requestCount)>("Qs71EmuRequestCount");
-  return lib.write && lib.verifyRange && lib.reset && lib.setChipId && lib.setOtpFile &&
+  lib.FindIn(lib.file);
+  return lib.writer && lib.verifyRange && lib.reset && lib.setChipId && lib.setOtpFile &&
          lib.addFaults && lib.copyOtp && lib.requestCount;
 }
 
 int32_t Job(const Library& lib, bool write, const std::string& image) {
   int32_t stage = 0, progress = 0, otpSize = 0;
-  return lib.write(&stage, &progress, &otpSize, 0, 5.0, write, 5.5, 6.5, write, 5.0, 0,
+  return lib.writer(&stage, &progress, &otpSize, 0, 5.0, write, 5.5, 6.5, write, 5.0, 0,
                    image.c_str());
 }
 

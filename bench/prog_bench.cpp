@@ -18,17 +18,14 @@
 #include <string>
 #include <vector>
 
-#include "qs71_emulator_control.h"
 #include "shared_library.h"
-#include "qs71_usb_writer.h"
+#include "writer_exports.h"
 
 namespace {
 
-struct Library {
+// The emulated library and its calls.
+struct Library : qs71::test::WriterExports {
   SharedLibrary file;
-  Qs71UsbWriterFunction write = nullptr;
-  void(QS71_CDECL* reset)() = nullptr;
-  uint32_t(QS71_CDECL* requestCount)(int32_t) = nullptr;
 };
 
 bool Load(const char* path, Library* lib) {
@@ -37,10 +34,8 @@ bool Load(const char* path, Library* lib) {
     std::fprintf(stderr, "qs71_bench_prog: %s\n", error.c_str());
     return false;
   }
-  lib->write = lib->file.Find<Qs71UsbWriterFunction>("Qs71UsbWriter");
-  lib->reset = lib->file.Find<void(QS71_CDECL*)()>("Qs71EmuReset");
-  lib->requestCount = lib->file.Find<uint32_t(QS71_CDECL*)(int32_t)>("Qs71EmuRequestCount");
-  return lib->write && lib->reset && lib->requestCount;
+  lib->FindIn(lib->file);
+  return lib->writer && lib->reset && lib->requestCount;
 }
 
 struct Call {
@@ -60,7 +55,7 @@ Call RunJob(const Library& lib, const char* image) {
   int32_t stage = 0, progress = 0;
   Call call;
   const auto start = std::chrono::steady_clock::now();
-  call.result = lib.write(&stage, &progress, &call.otpSize, 1, 5.0, 1, 5.5, 6.5, 1, 5.0, 0, image);
+  call.result = lib.writer(&stage, &progress, &call.otpSize, 1, 5.0, 1, 5.5, 6.5, 1, 5.0, 0, image);
   const auto stop = std::chrono::steady_clock::now();
   std::fflush(stdout);
   std::cout.flush();

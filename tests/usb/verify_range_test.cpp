@@ -22,14 +22,6 @@ constexpr uint32_t kStuckTables = kSize - 300;  // among the tables of the syste
 const std::string kNoProgrammer =
     "Failed to start OTP test!! (-20)\nFailed to stop OTP test!! (-20)\n";
 
-// The second export, looked up in the same file as Qs71UsbWriter.
-Qs71UsbVerifyRangeFunction VerifyRangeIn(const char* path) {
-  static SharedLibrary library;
-  std::string error;
-  if (!library.IsOpen() && !library.Open(path, error)) return nullptr;
-  return library.Find<Qs71UsbVerifyRangeFunction>("Qs71UsbVerifyRange");
-}
-
 struct RangeOutcome {
   int result = 0;
   int32_t otpSize = -1;
@@ -40,7 +32,7 @@ class VerifyRangeEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(lib.Loaded()) << lib.Error();
-    verifyRange = VerifyRangeIn(QS71_EMULATED_LIBRARY);
+    verifyRange = lib.verifyRange;
     ASSERT_NE(verifyRange, nullptr);
     lib.reset();
     systemArea = FreshSystemArea(lib);

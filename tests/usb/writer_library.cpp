@@ -10,21 +10,7 @@ namespace qs71::test {
 
 WriterLibrary::WriterLibrary(const char* path) {
   if (!library.Open(path, error)) return;
-  writer = library.Find<Qs71UsbWriterFunction>("Qs71UsbWriter");
-  reset = library.Find<decltype(reset)>("Qs71EmuReset");
-  setChipId = library.Find<decltype(setChipId)>("Qs71EmuSetChipId");
-  addFaults = library.Find<decltype(addFaults)>("Qs71EmuAddFaults");
-  setOtpFile = library.Find<decltype(setOtpFile)>("Qs71EmuSetOtpFile");
-  setTranscript = library.Find<decltype(setTranscript)>("Qs71EmuSetTranscript");
-  presetCell = library.Find<decltype(presetCell)>("Qs71EmuPresetCell");
-  requestCount = library.Find<decltype(requestCount)>("Qs71EmuRequestCount");
-  copyOtp = library.Find<decltype(copyOtp)>("Qs71EmuCopyOtp");
-  setProgrammers = library.Find<decltype(setProgrammers)>("Qs71EmuSetProgrammers");
-  insertChip = library.Find<decltype(insertChip)>("Qs71EmuInsertChip");
-  removeChip = library.Find<decltype(removeChip)>("Qs71EmuRemoveChip");
-  listProgrammers = library.Find<decltype(listProgrammers)>("Qs71UsbListProgrammers");
-  writerOn = library.Find<decltype(writerOn)>("Qs71UsbWriterOn");
-  verifyRangeOn = library.Find<decltype(verifyRangeOn)>("Qs71UsbVerifyRangeOn");
+  FindIn(library);
   if (writer == nullptr) error = std::string("no Qs71UsbWriter in ") + path;
 }
 

@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "qs71_emulator_control.h"
-#include "qs71_usb_writer.h"
 #include "shared_library.h"
+#include "writer_exports.h"
 
 namespace qs71::test {
 
@@ -34,7 +33,7 @@ struct Outcome {
 };
 
 // One build of qs71_usb_writer, loaded by path as a host loads it.
-class WriterLibrary {
+class WriterLibrary : public WriterExports {
  public:
   explicit WriterLibrary(const char* path);
 
@@ -43,23 +42,6 @@ class WriterLibrary {
   // The cells start at -1 so that a cell the library leaves alone shows.
   Outcome Call(const Job& job) const;
 
-  // Control interface of the emulated build (null in the production build).
-  decltype(&Qs71EmuReset) reset = nullptr;
-  decltype(&Qs71EmuSetChipId) setChipId = nullptr;
-  decltype(&Qs71EmuAddFaults) addFaults = nullptr;
-  decltype(&Qs71EmuSetOtpFile) setOtpFile = nullptr;
-  decltype(&Qs71EmuSetTranscript) setTranscript = nullptr;
-  decltype(&Qs71EmuPresetCell) presetCell = nullptr;
-  decltype(&Qs71EmuRequestCount) requestCount = nullptr;
-  decltype(&Qs71EmuCopyOtp) copyOtp = nullptr;
-  decltype(&Qs71EmuSetProgrammers) setProgrammers = nullptr;
-  decltype(&Qs71EmuInsertChip) insertChip = nullptr;
-  decltype(&Qs71EmuRemoveChip) removeChip = nullptr;
-
-  // The calls for several programmers, in both builds.
-  Qs71UsbListProgrammersFunction listProgrammers = nullptr;
-  Qs71UsbWriterOnFunction writerOn = nullptr;
-  Qs71UsbVerifyRangeOnFunction verifyRangeOn = nullptr;
   // The attached programmers as the library lists them.
   std::vector<Qs71ProgrammerInfo> Programmers() const;
   // Call on one programmer, its text taken by the output function (outcome.output); standard
@@ -71,7 +53,6 @@ class WriterLibrary {
 
  private:
   SharedLibrary library;
-  Qs71UsbWriterFunction writer = nullptr;
   std::string error;
 };
 
