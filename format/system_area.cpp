@@ -115,6 +115,24 @@ void MaskSystemArea(std::vector<uint8_t>& block) {
   }
 }
 
+uint8_t FactoryBits(uint32_t distance) {
+  if (distance == kMarkerDistance) return 0;
+  for (const MaskRule& mask : kMasks) {
+    if (mask.distance != distance) continue;
+    return mask.op == MaskOp::kOr ? mask.value : 0xFF;
+  }
+  return 0;
+}
+
+uint32_t FactoryCellClash(const std::vector<uint8_t>& imageBlock) {
+  if (imageBlock.size() != kSystemAreaSize) return kSystemAreaSize;
+  for (uint32_t distance = kSystemAreaSize; distance > 0; --distance) {
+    const uint8_t bits = FactoryBits(distance);
+    if ((imageBlock[SystemAreaOffset(distance)] & bits) != bits) return distance;
+  }
+  return 0;
+}
+
 uint32_t SystemAreaMisfit(const std::vector<uint8_t>& imageBlock) {
   if (imageBlock.size() != kSystemAreaSize) return kSystemAreaSize;
   // The option byte is not masked, so a part that verifies holds the image's value there,

@@ -37,4 +37,17 @@ void MaskSystemArea(std::vector<uint8_t>& block);
 // kSystemAreaSize. An image that fails here never verifies on any part.
 uint32_t SystemAreaMisfit(const std::vector<uint8_t>& imageBlock);
 
+// The bits at distance k that hold the part's own factory values (trims and enables): the
+// mask forces them, so no verify ever sees what the image holds there, but the write
+// programs them like any other cell, and a 0 programmed over a factory 1 cannot be undone.
+// An image must carry those bits as 1. 0 where the mask forces nothing. The marker byte is
+// not a factory cell: the mask replaces it too, but writing 0x00 there is how a part is
+// marked as finished (the clear-marker option), so the image may hold any value there.
+uint8_t FactoryBits(uint32_t distance);
+
+// The first byte (in address order) of an image's system area that would clear a factory
+// bit: its distance k, or 0 when the block clears none. A block of another size gives
+// kSystemAreaSize.
+uint32_t FactoryCellClash(const std::vector<uint8_t>& imageBlock);
+
 }  // namespace qs71

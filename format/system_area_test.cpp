@@ -189,5 +189,32 @@ TEST(SystemArea, EveryGoodPartFitsAsAnImage) {
   EXPECT_EQ(SystemAreaMisfit(block), 0u);
 }
 
+struct FactoryCase {
+  uint32_t distance;  // 0: the block as the generator leaves it
+  uint8_t value;
+  uint32_t clash;
+};
+
+// A 0 written where the mask forces a bit clears the part's own trim for good; every other
+// place, the marker among them, takes any value.
+TEST(SystemArea, AFactoryBitClearedByTheImageIsNamed) {
+  const FactoryCase cases[] = {
+      {0, 0x00, 0},    {63, 0x00, 63},  {63, 0xFE, 63}, {62, 0xFB, 62}, {62, 0x04, 0},
+      {59, 0xF7, 59},  {59, 0x0F, 0},   {37, 0xF0, 37}, {31, 0x00, 0},  {45, 0x00, 0},
+      {66, 0x00, 0},   {78, 0x00, 0},   {64, 0x00, 0},
+  };
+  for (const FactoryCase& c : cases) {
+    std::vector<uint8_t> block = GeneratorBlock(0xFF);
+    if (c.distance != 0) At(block, c.distance) = c.value;
+    EXPECT_EQ(FactoryCellClash(block), c.clash)
+        << "k=" << c.distance << " b=0x" << std::hex << int{c.value};
+  }
+  std::vector<uint8_t> block = GeneratorBlock(0xFF);
+  At(block, 41) = 0x00;
+  At(block, 54) = 0x00;
+  EXPECT_EQ(FactoryCellClash(block), 54u);
+  EXPECT_EQ(FactoryCellClash(std::vector<uint8_t>(511, 0xFF)), 512u);
+}
+
 }  // namespace
 }  // namespace qs71

@@ -210,6 +210,115 @@ typedef int32_t(QS71_CDECL* Qs71UsbVerifyRangeOnFunction)(
     const char* programmer, Qs71OutputFunction output, void* context,
     int32_t* otpSize, uint32_t start, uint32_t length, double vdd, const char* imageFile);
 
+/*
+ * Jobs with data in and data out. The calls above read the image by name for every step and
+ * report by text; a host that judged and hashed an image must be sure that the bytes it
+ * judged are the bytes programmed, and must learn what happened without reading what was
+ * printed. Qs71UsbJob takes the image as bytes and fills a Qs71JobResult. The text it gives
+ * the output function is the text Qs71UsbWriterOn prints, for people only.
+ *
+ * Both structures carry their own size, set by the caller to sizeof the structure it was
+ * compiled with, so that later fields can be added: the library reads and writes only what
+ * that size covers, and refuses a size smaller than the first version's with
+ * QS71_E_ARGUMENT.
+ */
+
+/* The steps of a job, for Qs71JobResult.lastStep, failedStep, stepsDone and seconds. */
+enum Qs71Step {
+  QS71_STEP_NONE = 0,        /* nothing reached (failedStep: nothing failed) */
+  QS71_STEP_OPEN = 1,        /* open the programmer and start the OTP test */
+  QS71_STEP_IDENTIFY = 2,    /* read the chip ID and the system area */
+  QS71_STEP_BLANK_CHECK = 3,
+  QS71_STEP_WRITE = 4,
+  QS71_STEP_VERIFY = 5,
+  QS71_STEP_COMPARE = 6,     /* the range of Qs71UsbCompareRange */
+  QS71_STEP_STOP = 7,        /* stop the OTP test, close the programmer */
+  QS71_STEP_COUNT = 8
+};
+
+/* Result codes of the job calls besides those of Qs71Result. */
+enum Qs71JobCode {
+  QS71_E_CANCELLED = -60,    /* the cancel cell was set; the job stopped between two chunks */
+  QS71_E_ARGUMENT = -61      /* a NULL structure, a size too small, or no image where a step
+                                needs one */
+};
+
+typedef struct Qs71JobRequest {
+  uint32_t size;                 /* sizeof(Qs71JobRequest) */
+  const char* programmer;        /* a path from Qs71UsbListProgrammers; NULL or "" for the
+                                    first programmer found */
+  qs71_bool blankCheck;
+  qs71_bool write;
+  qs71_bool verify;
+  qs71_bool clearMarker;         /* as Qs71UsbWriter's; the caller's bytes are not changed */
+  double blankCheckVdd;
+  double writeVdd;
+  double writeVpp;
+  double verifyVdd;
+  const uint8_t* image;          /* the image, exactly the chip's OTP size; read only during
+                                    the call and only when write or verify is set */
+  uint32_t imageLength;          /* its length in bytes */
+  Qs71OutputFunction output;     /* receives the call's text; NULL prints to standard output */
+  void* context;                 /* output's first argument */
+  const volatile int32_t* cancel; /* may be NULL; when the cell becomes non-zero the job
+                                    stops before its next chunk, stops the OTP test and
+                                    returns QS71_E_CANCELLED */
+} Qs71JobRequest;
+
+typedef struct Qs71JobResult {
+  uint32_t size;                 /* sizeof(Qs71JobResult), set by the caller */
+  int32_t result;                /* as returned: 0, a Qs71Result or Qs71JobCode code, or for
+                                    a range compare QS71_RANGE_DIFFERS */
+  uint8_t chipId[4];             /* the four ID bytes as the chip reported them (0xFF each
+                                    when it did not answer) */
+  int32_t otpSize;               /* the part's size in bytes, 0 when not identified */
+  int32_t stage;                 /* the Qs71Stage under way and its percentage (0..100), */
+  int32_t progress;              /* written with single aligned 32-bit stores, so that a
+                                    host may poll them from another thread during the call */
+  int32_t lastStep;              /* Qs71Step: the last step begun */
+  int32_t failedStep;            /* Qs71Step that failed, QS71_STEP_NONE when none did */
+  uint32_t stepsDone;            /* bit (1 << step) for every step that completed */
+  double seconds[QS71_STEP_COUNT]; /* time spent in each step, 0 for steps not run */
+  qs71_bool matched;             /* Qs71UsbCompareRange: 1 when the range matched */
+} Qs71JobResult;
+
+/*
+ * One programming job on one programmer: the steps, messages and result codes of
+ * Qs71UsbWriterOn, with the image taken from request->image instead of a file. Returns
+ * result->result. Calls on one programmer must not overlap; calls on different programmers
+ * may run on different threads.
+ */
+QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbJob(const Qs71JobRequest* request,
+                                                  Qs71JobResult* result);
+
+typedef int32_t(QS71_CDECL* Qs71UsbJobFunction)(const Qs71JobRequest* request,
+                                               Qs71JobResult* result);
+
+typedef struct Qs71RangeRequest {
+  uint32_t size;                 /* sizeof(Qs71RangeRequest) */
+  const char* programmer;        /* as in Qs71JobRequest */
+  uint32_t start;                /* the range, as Qs71UsbVerifyRange's */
+  uint32_t length;
+  double vdd;
+  const uint8_t* image;          /* the image the range is compared with, the chip's OTP size;
+                                    NULL compares with a blank part */
+  uint32_t imageLength;
+  Qs71OutputFunction output;
+  void* context;
+  const volatile int32_t* cancel;
+} Qs71RangeRequest;
+
+/*
+ * Qs71UsbVerifyRangeOn with the image as bytes: the same steps, texts and results
+ * (QS71_RANGE_MATCHES, QS71_RANGE_DIFFERS or a negative code); result->matched tells
+ * whether the range matched, and the rest of the result is filled as by Qs71UsbJob.
+ */
+QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbCompareRange(const Qs71RangeRequest* request,
+                                                           Qs71JobResult* result);
+
+typedef int32_t(QS71_CDECL* Qs71UsbCompareRangeFunction)(const Qs71RangeRequest* request,
+                                                         Qs71JobResult* result);
+
 #ifdef __cplusplus
 }
 #endif
