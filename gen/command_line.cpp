@@ -57,6 +57,12 @@ const char kGenHelp[] =
     "Exit codes: 0 success, -2 a file cannot be opened or the command line is wrong,\n"
     "-3 the script has errors, 2 a line longer than 8191 characters.\n";
 
+bool IsGenOption(const std::string& arg) {
+  std::string value;
+  bool hasInline = false;
+  return FindOption(arg, &value, &hasInline) != nullptr;
+}
+
 bool ParseGenOptions(int argc, const char* const* argv, GenOptions* options, std::string* error) {
   int i = 1;
   while (i < argc && argv[i][0] == '-' && argv[i][1] != '\0') {

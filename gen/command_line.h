@@ -16,6 +16,9 @@ struct GenOptions {
 // False for an option that does not exist or lacks its value; error then says which.
 bool ParseGenOptions(int argc, const char* const* argv, GenOptions* options, std::string* error);
 
+// True when arg (without any "=VALUE") names one of the options above.
+bool IsGenOption(const std::string& arg);
+
 // The usage that follows an open failure when fewer than two names were given.
 extern const char kGenUsage[];
 

@@ -5,6 +5,7 @@
 
 #include "command_line.h"
 #include "compile_state.h"
+#include "image/fill_scale.h"
 #include "image/image_file.h"
 #include "image_finishing.h"
 #include "link_map.h"
@@ -50,7 +51,9 @@ bool OpenStreams(const GenOptions& options) {
   CompileState& s = g_state;
   if (s.ArgCount > 1) s.Script = std::fopen(s.Args[1].c_str(), "rt");
   if (s.Script == nullptr) return OpenFailure("script", 1), false;
-  if (s.ArgCount > 2 && OpenImageOutput({s.Args[2], options.failedImage, s.Args[1]})) return true;
+  if (s.ArgCount > 2 && OpenImageOutput({s.Args[2], options.failedImage, options.map, s.Args[1]})) {
+    return true;
+  }
   return OpenFailure("output", 2), false;
 }
 
@@ -64,6 +67,19 @@ int AnswerOptions(int argc, const char* const* argv, GenOptions* options) {
   if (options->help) return std::printf("%s", kGenHelp), 0;
   if (options->version) return std::printf("qs71gen %s\n", QS71_VERSION), 0;
   return -1;
+}
+
+// An option written after the script name is the script's parameter, as it always was; a
+// mistyped command line should not pass unnoticed.
+void WarnOptionsOutOfPlace(int argc, const char* const* argv, int scriptIndex) {
+  for (int i = scriptIndex + 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.rfind("--", 0) != 0 || !IsGenOption(arg)) continue;
+    const int parameter = i - scriptIndex + 1;
+    std::fprintf(stderr, "qs71gen: warning: parameter %d, %s, is a qs71gen option but comes after the "
+                 "script name, so it only goes to the script as %%%d; options go before the script name\n",
+                 parameter, arg.c_str(), parameter);
+  }
 }
 
 int RunPass(int pass) {
@@ -104,6 +120,7 @@ int RunGenerator(int argc, const char* const* argv) {
   ResetCompileState();
   ResetStatements();
   ResetWarnings();
+  ResetFills();
   ResetImageMap();
   FreeNames();
   GenOptions options;
@@ -111,12 +128,14 @@ int RunGenerator(int argc, const char* const* argv) {
   if (answered != -1) return answered;
   SetStrictWarnings(options.strict);
   KeepArguments(argc, argv, options.scriptIndex);
+  WarnOptionsOutOfPlace(argc, argv, options.scriptIndex);
   if (!OpenStreams(options)) return -2;
   for (const char* line : kBanner) std::printf("%s\n", line);
   int passResult = RunPass(1);
   if (!OutputSparesWaveFiles()) return OpenFailure("output", 2);
   if (passResult == 0) {
     passResult = RunPass(2);
+    passResult += CheckFactoryCells();
     passResult += WriteClockDividerWords();
   }
   return Finish(passResult, options);

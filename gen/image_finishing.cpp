@@ -6,6 +6,7 @@
 #include "chip_identity.h"
 #include "clock_divider.h"
 #include "compile_state.h"
+#include "image/fill_scale.h"
 #include "image/image_file.h"
 #include "image_layout.h"
 #include "script/diagnostics.h"
@@ -34,7 +35,10 @@ void WarnIfNoPartHoldsTheImage() {
 
 }  // namespace
 
-void PrintFinishingError(const char* text) { std::printf("\nErrors: %s. \n\n", text); }
+void PrintFinishingError(const char* text) {
+  std::printf("\nErrors: %s. \n\n", text);
+  TakeErrorDetail(0, true);
+}
 
 int WriteClockDividerWords() {
   CompileState& s = g_state;
@@ -68,11 +72,13 @@ int CheckFileSizeAndPad(int passResult) {
   int32_t size = ImageLength();
   if (size < 0) {
     PrintFinishingError(ErrorMessage(ErrWrite));
+    ExplainFillsPastEnd();
     return passResult + 1;
   }
   if (s.FileSize < size) {
     std::printf("\nErrors: Exceed user specified file size %x. \n\n",
                 static_cast<unsigned>(s.FileSize));
+    ExplainFillsPastEnd();
     return passResult + 1;
   }
   int r = ImageFill(0xFF, s.FileSize - size);

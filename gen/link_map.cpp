@@ -144,10 +144,9 @@ std::string ImageMapText(const std::string& sha256, int64_t imageSize) {
 
 int WriteImageMap(const std::string& path) {
   const std::string text = ImageMapText(ImageSha256(), static_cast<int64_t>(g_state.FileSize));
-  FILE* file = std::fopen(path.c_str(), "wb");
-  bool ok = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  if (file != nullptr) ok = (std::fclose(file) == 0) && ok;
-  if (ok) return 0;
-  std::fprintf(stderr, "qs71gen: the map %s cannot be written; no image written\n", path.c_str());
+  std::string reason;
+  if (WriteOutputText(path, text, &reason)) return 0;
+  std::fprintf(stderr, "qs71gen: the map %s cannot be written: %s; no image written\n", path.c_str(),
+               reason.c_str());
   return 1;
 }

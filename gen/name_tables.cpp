@@ -28,10 +28,10 @@ std::unordered_map<std::string, SoundDef*> g_soundIndex;
 // Opens the wave file only long enough to learn its size from the header.
 int ReserveWaveRange(SoundDef* sound, const SoundKindInfo& kind) {
   CompileState& s = g_state;
-  s.Wave = std::fopen(sound->text.c_str(), "rb");
-  if (s.Wave == nullptr) return ErrFileOpen;
+  int r = OpenWaveFile(sound->text, &s.Wave);
+  if (r != ErrNone) return r;
   WaveHeader header;
-  int r = CheckWaveHeader(s.Wave, sound->text.c_str(), &header);
+  r = CheckWaveHeader(s.Wave, sound->text.c_str(), &header);
   if (r == ErrNone) {
     sound->frames = WaveFrameCount(header);
     uint32_t size = KindBytesFor(kind, sound->frames);

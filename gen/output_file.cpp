@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "compile_state.h"
 #include "name_tables.h"
@@ -12,11 +13,29 @@
 
 namespace {
 
+// Where an output's bytes go: in place (a device, a pipe, or a name that a link leads through
+// without a plain file at its end), or a rebuilt file at target, the end of any link chain.
+struct Destination {
+  bool inPlace = false;
+  bool existed = false;
+  std::string target;
+};
+
+// The outputs of a run, for the identity checks. A name not yet created is known by its
+// folder and file name, so that two new outputs of one name are found as well.
+struct OutputPlace {
+  std::string name;
+  const char* writes;  // what would be written over the file, for the refusal
+  FileIdentity file;
+  FileIdentity folder;
+  std::string base;
+};
+
 struct PendingImage {
   OutputRequest request;
+  Destination image;
   std::string scratchName;  // empty for an unnamed scratch file or a device
   bool scratch = false;     // g_state.Image is a scratch file still to be settled
-  bool existed = false;
 };
 
 PendingImage g_pending;
@@ -44,10 +63,58 @@ void InstallCleanup() {
   OnTermination(RemoveOnSignal);
 }
 
-bool Refuse(const std::string& output, const char* what) {
-  std::fprintf(stderr, "qs71gen: %s is %s; refusing to write the image over it (nothing was written)\n",
-               output.c_str(), what);
+Destination DestinationOf(const std::string& output) {
+  Destination d;
+  const FileIdentity id = IdentifyFile(output.c_str());
+  d.existed = id.exists;
+  d.target = LinkTarget(output);
+  // A link of /proc leads to a pipe or to a file that may have lost its name: in place.
+  d.inPlace = id.exists && (!id.regular || !SameFile(IdentifyFile(d.target.c_str()), id));
+  return d;
+}
+
+OutputPlace PlaceOf(const std::string& name, const char* writes) {
+  OutputPlace p{name, writes, IdentifyFile(name.c_str()), {}, {}};
+  const std::string target = LinkTarget(name);
+  p.folder = IdentifyFile(FolderOf(target).c_str());
+  p.base = target.substr(target.find_last_of("/\\") + 1);
+  return p;
+}
+
+bool SamePlace(const OutputPlace& a, const OutputPlace& b) {
+  if (a.file.exists || b.file.exists) return SameFile(a.file, b.file);
+  return SameFile(a.folder, b.folder) && a.base == b.base;
+}
+
+std::vector<OutputPlace> OutputPlaces(const OutputRequest& r) {
+  std::vector<OutputPlace> places{PlaceOf(r.image, "the image")};
+  if (!r.failed.empty()) places.push_back(PlaceOf(r.failed, "the image"));
+  if (!r.map.empty()) places.push_back(PlaceOf(r.map, "the map"));
+  return places;
+}
+
+bool Refuse(const OutputPlace& output, const std::string& what) {
+  std::fprintf(stderr, "qs71gen: %s is %s; refusing to write %s over it (nothing was written)\n",
+               output.name.c_str(), what.c_str(), output.writes);
   return false;
+}
+
+// The map against the image and the failed-image file; those two are never both written.
+bool OutputsApart(const std::vector<OutputPlace>& places) {
+  const OutputPlace& last = places.back();
+  if (std::strcmp(last.writes, "the map") != 0) return true;
+  for (size_t i = 0; i + 1 < places.size(); ++i) {
+    if (!SamePlace(last, places[i])) continue;
+    return Refuse(last, i == 0 ? "the image output" : "the failed-image file");
+  }
+  return true;
+}
+
+bool OutputsSpare(const FileIdentity& input, const std::string& what) {
+  for (const OutputPlace& output : OutputPlaces(g_pending.request)) {
+    if (SameFile(output.file, input)) return Refuse(output, what);
+  }
+  return true;
 }
 
 void TakeScratch(FILE* stream, const std::string& name) {
@@ -67,11 +134,44 @@ void ReleaseScratch() {
 void ReportNoImage() {
   if (g_quiet) return;
   const std::string& image = g_pending.request.image;
-  if (g_pending.existed) {
+  if (g_pending.image.existed) {
     std::fprintf(stderr, "qs71gen: no image written: %s keeps its previous content\n", image.c_str());
   } else {
     std::fprintf(stderr, "qs71gen: no image written: %s was not created\n", image.c_str());
   }
+}
+
+void ReportNoScratch(const std::string& output, const std::string& reason) {
+  std::fprintf(stderr,
+               "qs71gen: %s: cannot create a file in its folder: %s (qs71gen builds the output in a "
+               "new file beside it and renames that onto it, so the folder must be writable)\n",
+               output.c_str(), reason.c_str());
+}
+
+bool CopyStream(FILE* from, FILE* to) {
+  if (std::fflush(from) != 0 || std::fseek(from, 0, SEEK_SET) != 0) return false;
+  char block[65536];
+  size_t n;
+  while ((n = std::fread(block, 1, sizeof block, from)) > 0) {
+    if (std::fwrite(block, 1, n, to) != n) return false;
+  }
+  return std::ferror(from) == 0;
+}
+
+// A failed compile's image into its own file: renamed there, or copied into a device.
+bool KeepFailedImage(FILE* stream, const std::string& name, const std::string& failed) {
+  const Destination d = DestinationOf(failed);
+  std::string reason;
+  if (!d.inPlace) {
+    if (CommitScratch(stream, name, d.target, &reason)) return true;
+    std::fprintf(stderr, "qs71gen: %s: %s\n", failed.c_str(), reason.c_str());
+    return false;
+  }
+  FILE* out = std::fopen(failed.c_str(), "wb");
+  bool ok = out != nullptr && CopyStream(stream, out);
+  if (out != nullptr) ok = std::fclose(out) == 0 && ok;
+  DiscardScratch(stream, name);
+  return ok;
 }
 
 }  // namespace
@@ -80,32 +180,29 @@ bool OpenImageOutput(const OutputRequest& request) {
   g_pending = PendingImage();
   g_quiet = false;
   g_pending.request = request;
-  const FileIdentity output = IdentifyFile(request.image.c_str());
   const FileIdentity script = IdentifyFile(request.script.c_str());
-  if (SameFile(output, script)) return Refuse(request.image, "the script");
-  if (SameFile(IdentifyFile(request.failed.c_str()), script)) return Refuse(request.failed, "the script");
-  g_pending.existed = output.exists;
-  if (output.exists && !output.regular) {
+  const std::vector<OutputPlace> places = OutputPlaces(request);
+  if (!OutputsSpare(script, "the script") || !OutputsApart(places)) return false;
+  g_pending.image = DestinationOf(request.image);
+  if (g_pending.image.inPlace) {
     g_state.Image = std::fopen(request.image.c_str(), "wb+");
+    if (g_state.Image == nullptr) std::fprintf(stderr, "qs71gen: %s: %s\n", request.image.c_str(), LastSystemError().c_str());
     return g_state.Image != nullptr;
   }
   InstallCleanup();
   std::string name;
-  FILE* stream = CreateScratchBeside(request.image, &name);
-  if (stream == nullptr) return false;
+  std::string reason;
+  FILE* stream = CreateScratchBeside(g_pending.image.target, &name, &reason);
+  if (stream == nullptr) return ReportNoScratch(request.image, reason), false;
   TakeScratch(stream, name);
   return true;
 }
 
 bool OutputSparesWaveFiles() {
-  const FileIdentity output = IdentifyFile(g_pending.request.image.c_str());
-  const FileIdentity failed = IdentifyFile(g_pending.request.failed.c_str());
   for (const SoundDef* sound : SoundsNewestFirst()) {
     if (!KindHasData(sound->kind)) continue;
-    const FileIdentity wave = IdentifyFile(sound->text.c_str());
     const std::string what = "the wave file of sound <" + sound->name + ">";
-    if (SameFile(output, wave)) return Refuse(g_pending.request.image, what.c_str());
-    if (SameFile(failed, wave)) return Refuse(g_pending.request.failed, what.c_str());
+    if (!OutputsSpare(IdentifyFile(sound->text.c_str()), what)) return false;
   }
   return true;
 }
@@ -117,12 +214,14 @@ int SettleImageOutput(int passResult) {
   ReleaseScratch();
   const OutputRequest& request = g_pending.request;
   if (passResult == 0) {
-    if (CommitScratch(stream, name, request.image)) return 0;
-    std::fprintf(stderr, "qs71gen: the image cannot be given the name %s\n", request.image.c_str());
+    std::string reason;
+    if (CommitScratch(stream, name, g_pending.image.target, &reason)) return 0;
+    std::fprintf(stderr, "qs71gen: the image cannot be given the name %s: %s\n",
+                 request.image.c_str(), reason.c_str());
     ReportNoImage();
     return 1;
   }
-  if (!request.failed.empty() && CommitScratch(stream, name, request.failed)) {
+  if (!request.failed.empty() && KeepFailedImage(stream, name, request.failed)) {
     if (!g_quiet) std::fprintf(stderr, "qs71gen: the image of this failed compile is in %s: never program it\n",
                  request.failed.c_str());
     return passResult;
@@ -138,6 +237,26 @@ void AbandonImageOutput() {
   const std::string name = g_pending.scratchName;
   ReleaseScratch();
   DiscardScratch(stream, name);
+}
+
+bool WriteOutputText(const std::string& path, const std::string& text, std::string* reason) {
+  const Destination d = DestinationOf(path);
+  std::string name;
+  FILE* file = d.inPlace ? std::fopen(path.c_str(), "wb") : CreateScratchBeside(d.target, &name, reason);
+  if (file == nullptr) {
+    if (d.inPlace) *reason = LastSystemError();
+    return false;
+  }
+  if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0) {
+    *reason = LastSystemError();
+    if (d.inPlace) std::fclose(file);
+    else DiscardScratch(file, name);
+    return false;
+  }
+  if (!d.inPlace) return CommitScratch(file, name, d.target, reason);
+  if (std::fclose(file) == 0) return true;
+  *reason = LastSystemError();
+  return false;
 }
 
 std::string ImageSha256() {

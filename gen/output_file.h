@@ -2,25 +2,33 @@
 // The image reaches its name only after a run without errors. For a plain file it is built in a
 // scratch file beside the output and renamed onto it at the end, so that a failed, interrupted
 // or killed compile leaves the output as it was, and never a plausible image that a programmer
-// would then burn. Devices and pipes (/dev/full, /dev/stdout) are written in place as always.
+// would then burn. The map is written the same way.
 //
-// The output must also never be one of the inputs: the script or a wave file, compared by
-// identity (device and inode, or the Windows file ID), not by name.
+// An output whose name leads to a device, a FIFO or a socket (/dev/full, /dev/stdout, a pipe's
+// /proc/self/fd/N) is written in place. A symbolic link to a plain file stays a link: the file
+// it leads to is rebuilt beside itself and keeps its permission bits.
+//
+// No output is ever one of the inputs (the script or a wave file), and the map is neither the
+// image nor the failed-image file: compared by identity (device and inode, or the Windows file
+// ID), not by name. The image and the failed-image file may share a name, as exactly one of
+// them is written in a run.
 
 #include <string>
 
 struct OutputRequest {
   std::string image;   // the output name from the command line
   std::string failed;  // --failed-image: where a failed compile's image goes; empty: nowhere
+  std::string map;     // --map; empty: no map
   std::string script;
 };
 
-// Opens g_state.Image for the request. False when it cannot be opened or would overwrite the
-// script; then nothing was written, and the reason for a refusal is on standard error.
+// Opens g_state.Image for the request. False when it cannot be opened or an output would
+// overwrite the script or another output; then nothing was written, and the reason is on
+// standard error.
 bool OpenImageOutput(const OutputRequest& request);
 
-// After pass 1, when the wave files are known: false (reason on standard error) when the
-// output or the failed-image file is one of them.
+// After pass 1, when the wave files are known: false (reason on standard error) when an
+// output is one of them.
 bool OutputSparesWaveFiles();
 
 // The end of a run: with 0 errors the image takes its name (a failure to do so is an error),
@@ -30,6 +38,10 @@ int SettleImageOutput(int passResult);
 
 // Removes an image that has not been settled (an early refusal); nothing is kept.
 void AbandonImageOutput();
+
+// Writes text as the output file path, as the image is written. False with the system's reason
+// in *reason.
+bool WriteOutputText(const std::string& path, const std::string& text, std::string* reason);
 
 // SHA-256 of the image as it stands, read back from the stream; empty for devices and pipes,
 // which cannot be read back.

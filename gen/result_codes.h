@@ -46,4 +46,7 @@ enum ResultCode {
   ErrSoundAddress = -34,
   ErrLinkLength = -35,
   ErrRampPosition = -36,
+  // A fill that would clear a bit the part keeps from the factory: programmed, it cannot be set
+  // again, and the part's trim is gone.
+  ErrFactoryCell = -37,
 };

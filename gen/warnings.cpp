@@ -61,12 +61,14 @@ void SetErrorDetail(const char* fmt, ...) {
   va_end(args);
 }
 
-void TakeErrorDetail(int32_t line, bool shown) {
-  if (shown && !g_detail.empty()) {
+bool TakeErrorDetail(int32_t line, bool shown) {
+  const bool printed = shown && !g_detail.empty();
+  if (printed) {
     PrintScriptPlace(line);
     std::fprintf(stderr, "error: %s\n", g_detail.c_str());
   }
   g_detail.clear();
+  return printed;
 }
 
 void ResetWarnings() {

@@ -35,8 +35,8 @@ int32_t StrictWarningCount();
 __attribute__((format(printf, 1, 2))) void SetErrorDetail(const char* fmt, ...);
 
 // Called by the reporter for each error it handles: prints the pending detail on standard error
-// when the error is shown, and forgets it either way.
-void TakeErrorDetail(int32_t line, bool shown);
+// when the error is shown, and forgets it either way. True when a detail was printed.
+bool TakeErrorDetail(int32_t line, bool shown);
 
 // "<script>:<line>: " as every message here starts, for messages of other kinds.
 void PrintScriptPlace(int32_t line);

@@ -76,9 +76,9 @@ int StreamOpenWave(const SoundDef& sound, const SoundCodec& codec) {
 }
 
 int ImportWave(const SoundDef& sound, const SoundCodec& codec) {
-  g_state.Wave = std::fopen(sound.text.c_str(), "rb");
-  if (g_state.Wave == nullptr) return ErrFileOpen;
-  int r = StreamOpenWave(sound, codec);
+  int r = OpenWaveFile(sound.text, &g_state.Wave);
+  if (r != ErrNone) return r;
+  r = StreamOpenWave(sound, codec);
   std::fclose(g_state.Wave);
   g_state.Wave = nullptr;
   return r;

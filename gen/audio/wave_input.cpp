@@ -6,6 +6,7 @@
 
 #include "byte_order.h"
 #include "compile_state.h"
+#include "platform/file_system.h"
 #include "result_codes.h"
 #include "text_format.h"
 #include "warnings.h"
@@ -251,6 +252,16 @@ int32_t LimitSample(int32_t sample) {
   if (sample > 32767) return 32767;
   if (sample < -32768) return -32768;
   return sample;
+}
+
+int OpenWaveFile(const std::string& name, FILE** file) {
+  FileKind kind = FileKind::Missing;
+  *file = OpenRegularFile(name.c_str(), &kind);
+  if (*file != nullptr) return ErrNone;
+  if (kind == FileKind::Missing) return ErrFileOpen;
+  SetErrorDetail("%s is %s, not a wave file: name a regular RIFF/WAVE file", name.c_str(),
+                 FileKindName(kind));
+  return ErrWaveFile;
 }
 
 int CheckWaveHeader(FILE* file, const char* name, WaveHeader* header) {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 struct WaveHeader {
@@ -33,6 +34,11 @@ struct SampleReader {
   std::vector<uint8_t> raw;
   std::vector<int32_t> samples;
 };
+
+// Opens a wave file for reading, only when it is a regular file: a FIFO would hang the compile
+// and a folder or device is no wave file. ErrFileOpen when it cannot be opened; ErrWaveFile,
+// with an error detail that names the file and says what it is, for anything but a file.
+int OpenWaveFile(const std::string& name, FILE** file);
 
 // Reads and checks the chunks from the file's current position (the start) up to the sample
 // data, prints the sample-rate message and updates WaveRate; the file is left at the first

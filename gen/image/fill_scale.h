@@ -1,4 +1,6 @@
 #pragma once
+#include <cstdint>
+
 // Two `.GLOBAL` statements whose literal has a small syntax of its own: $FILL patches raw
 // bytes into the image in pass 2, $SCALING sets the factor the wave input applies to every
 // sample. Both take the literal with its double quotes.
@@ -7,7 +9,23 @@
 // raw file position (Offset is not applied) and leaves the stream where it was. 0, or
 // ErrInternal for a malformed text (groups before the faulty one stay written); ErrWrite or
 // ErrFilePosition when the image refuses.
-int FillData(const char* literal);
+//
+// line is the statement's: every fill is remembered with it for the checks below, and a fill
+// over bytes that the compile placed (the header, the section table, the group tables, the
+// sound data) is warned about at once.
+int FillData(const char* literal, int32_t line = 0);
+
+// After pass 2, once every fill is in place: each statement whose bytes clear a factory bit of
+// the system area (format/system_area.h) is a counted ErrFactoryCell at its line. Returns the
+// number of such errors.
+int CheckFactoryCells();
+
+// For an image that came out longer than FileSize (or too long to measure): one error line on
+// standard error for each fill that wrote past the end, at the fill's line.
+void ExplainFillsPastEnd();
+
+// A new run: no fills yet.
+void ResetFills();
 
 // `"3/4"`: decimal numerator (may be empty) and a non-zero decimal denominator. 0 or
 // ErrInternal; on failure Scale keeps its value.

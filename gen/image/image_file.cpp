@@ -1,23 +1,38 @@
 #include "image/image_file.h"
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "byte_order.h"
 #include "compile_state.h"
+#include "platform/file_system.h"
 #include "result_codes.h"
+#include "warnings.h"
+
+namespace {
+
+// The chip tools say only "Fatel Write Operation"; the system knows why.
+int WriteFailed() {
+  const std::string reason = LastSystemError();
+  SetErrorDetail("cannot write the image %s: %s", g_state.ArgCount > 2 ? g_state.Args[2].c_str() : "",
+                 reason.c_str());
+  return ErrWrite;
+}
+
+}  // namespace
 
 int ImageSeek(int32_t position) {
   if (position < 0) return ErrFilePosition;
   if (g_state.Image == nullptr) return ErrWrite;
-  if (std::fseek(g_state.Image, position, SEEK_SET) != 0) return ErrWrite;
+  if (std::fseek(g_state.Image, position, SEEK_SET) != 0) return WriteFailed();
   return ErrNone;
 }
 
 int ImageWrite(const void* data, size_t n) {
   if (g_state.Image == nullptr) return ErrWrite;
   if (n == 0) return ErrNone;
-  if (std::fwrite(data, 1, n, g_state.Image) != n) return ErrWrite;
+  if (std::fwrite(data, 1, n, g_state.Image) != n) return WriteFailed();
   return ErrNone;
 }
 
@@ -47,7 +62,7 @@ int ImageFill(uint8_t byte, int32_t count) {
 
 int ImageFlush() {
   if (g_state.Image == nullptr) return ErrWrite;
-  if (std::fflush(g_state.Image) != 0 || std::ferror(g_state.Image)) return ErrWrite;
+  if (std::fflush(g_state.Image) != 0 || std::ferror(g_state.Image)) return WriteFailed();
   return ErrNone;
 }
 

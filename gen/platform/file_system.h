@@ -1,36 +1,72 @@
 #pragma once
 // The few file-system facts qs71gen needs beyond standard streams, one file per platform:
-// whether two names are one file, and an image file that has no name of its own until the
-// compile has succeeded, so that a failed or killed run never leaves a plausible image behind.
+// whether two names are one file, what kind of file a name holds, and an output file that has
+// no name of its own until the compile has succeeded, so that a failed or killed run never
+// leaves a plausible image behind.
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+enum class FileKind { Missing, Regular, Folder, Fifo, Device, Socket, Other };
+
 struct FileIdentity {
   bool exists = false;
   bool regular = false;  // a plain file; devices and pipes are written in place
+  FileKind kind = FileKind::Missing;
   uint64_t volume = 0;   // device, or the Windows volume serial number
   uint64_t file = 0;     // inode, or the Windows file index
 };
 
+// Follows symbolic links (stat, not lstat): a link names the file it leads to.
 FileIdentity IdentifyFile(const char* path);
 
 inline bool SameFile(const FileIdentity& a, const FileIdentity& b) {
   return a.exists && b.exists && a.volume == b.volume && a.file == b.file;
 }
 
+// "a folder", "a FIFO (named pipe)", ... for messages that say what a name is instead of a file.
+inline const char* FileKindName(FileKind kind) {
+  switch (kind) {
+    case FileKind::Missing: return "missing";
+    case FileKind::Regular: return "a regular file";
+    case FileKind::Folder: return "a folder";
+    case FileKind::Fifo: return "a FIFO (named pipe)";
+    case FileKind::Device: return "a device";
+    case FileKind::Socket: return "a socket";
+    case FileKind::Other: break;
+  }
+  return "not a regular file";
+}
+
+// The folder part of a path ("." when there is none).
+std::string FolderOf(const std::string& path);
+
+// The name at the end of a chain of symbolic links (also a dangling one); path itself when it
+// is not a link. Replacing this name leaves every link on the way a link.
+std::string LinkTarget(const std::string& path);
+
+// Opens path for reading only when it is a regular file; otherwise null with *kind saying what
+// it is (Missing when it cannot be opened). A FIFO is never waited on.
+FILE* OpenRegularFile(const char* path, FileKind* kind);
+
 // A new, empty file in the folder of target, opened "wb+". Where the system allows it the file
 // has no name at all (it vanishes with the process, also when killed); otherwise it gets a
-// hidden name beside target, returned in name, which the caller must remove.
-FILE* CreateScratchBeside(const std::string& target, std::string* name);
+// hidden name beside target, returned in name, which the caller must remove. Null with the
+// system's reason when the folder takes no new file.
+FILE* CreateScratchBeside(const std::string& target, std::string* name, std::string* reason);
 
-// Closes stream and gives its file the name target, replacing any file of that name in one
-// step. False when that is not possible; the file is then removed.
-bool CommitScratch(FILE* stream, const std::string& name, const std::string& target);
+// Pushes stream's data to the disk, closes it and gives its file the name target in one step,
+// with the permission bits of the file it replaces; then makes the new name itself durable.
+// False with the system's reason when any step fails; the file is then removed.
+bool CommitScratch(FILE* stream, const std::string& name, const std::string& target,
+                   std::string* reason);
 
 // Closes stream and removes the file, named or not.
 void DiscardScratch(FILE* stream, const std::string& name);
+
+// The text of the system's last error (errno, or GetLastError on Windows).
+std::string LastSystemError();
 
 // Calls cleanup once when the process is interrupted or told to end (Ctrl-C, SIGTERM, a closed
 // console), then ends it as that signal would.

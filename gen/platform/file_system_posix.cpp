@@ -7,17 +7,13 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
 
 void (*g_cleanup)() = nullptr;
 
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 // Hidden and unmistakable beside the output, so that a crash leaves no file that looks like an
 // image to a user or a wildcard.
@@ -72,39 +68,116 @@ void OnSignal(int sig) {
   raise(sig);
 }
 
+FileKind KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return FileKind::Regular;
+  if (S_ISDIR(mode)) return FileKind::Folder;
+  if (S_ISFIFO(mode)) return FileKind::Fifo;
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return FileKind::Device;
+  if (S_ISSOCK(mode)) return FileKind::Socket;
+  return FileKind::Other;
+}
+
+// A rebuilt file is the old file with new content: it keeps the old permission bits.
+void KeepPermissions(FILE* stream, const std::string& target) {
+  struct stat old;
+  if (stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    fchmod(fileno(stream), old.st_mode & 07777);
+  }
+}
+
+// After a power cut the new name must lead to the whole image, so the data is on the disk
+// before the rename, and the folder's entry after it.
+bool SyncData(FILE* stream) { return std::fflush(stream) == 0 && fsync(fileno(stream)) == 0; }
+
+void SyncFolder(const std::string& target) {
+  const int fd = open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return;
+  fsync(fd);  // file systems that cannot sync a folder keep their entries by other means
+  close(fd);
+}
+
+// An unnamed file gets a hidden name first: rename is the one step that replaces target.
+bool NameUnnamed(FILE* stream, const std::string& target, std::string* linked) {
+  std::string pattern = ScratchPattern(target);
+  const int fd = mkstemp(pattern.data());
+  if (fd < 0) return false;
+  close(fd);
+  unlink(pattern.c_str());
+  if (!LinkUnnamed(stream, pattern)) return false;
+  *linked = pattern;
+  return true;
+}
+
 }  // namespace
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
 
 FileIdentity IdentifyFile(const char* path) {
   FileIdentity id;
   struct stat st;
   if (path == nullptr || stat(path, &st) != 0) return id;
   id.exists = true;
-  id.regular = S_ISREG(st.st_mode);
+  id.kind = KindOf(st.st_mode);
+  id.regular = id.kind == FileKind::Regular;
   id.volume = static_cast<uint64_t>(st.st_dev);
   id.file = static_cast<uint64_t>(st.st_ino);
   return id;
 }
 
-FILE* CreateScratchBeside(const std::string& target, std::string* name) {
-  name->clear();
-  FILE* stream = Unnamed(target);
-  return stream != nullptr ? stream : Named(target, name);
+std::string LinkTarget(const std::string& path) {
+  std::string current = path;
+  // As many steps as the system itself follows before it gives up on a loop.
+  for (int step = 0; step < 40; ++step) {
+    struct stat st;
+    if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    std::string next(4096, '\0');
+    const ssize_t n = readlink(current.c_str(), next.data(), next.size());
+    if (n <= 0 || static_cast<size_t>(n) >= next.size()) return current;
+    next.resize(static_cast<size_t>(n));
+    current = next[0] == '/' ? next : FolderOf(current) + "/" + next;
+  }
+  return current;
 }
 
-bool CommitScratch(FILE* stream, const std::string& name, const std::string& target) {
+FILE* OpenRegularFile(const char* path, FileKind* kind) {
+  *kind = FileKind::Missing;
+  // Not blocking: opening a FIFO for reading would wait for a writer.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0) return close(fd), nullptr;
+  *kind = KindOf(st.st_mode);
+  if (*kind != FileKind::Regular) return close(fd), nullptr;
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* stream = fdopen(fd, "rb");
+  if (stream == nullptr) close(fd);
+  return stream;
+}
+
+FILE* CreateScratchBeside(const std::string& target, std::string* name, std::string* reason) {
+  name->clear();
+  FILE* stream = Unnamed(target);
+  if (stream == nullptr) stream = Named(target, name);
+  if (stream == nullptr) *reason = LastSystemError();
+  return stream;
+}
+
+bool CommitScratch(FILE* stream, const std::string& name, const std::string& target,
+                   std::string* reason) {
   std::string linked = name;
-  bool ok = true;
-  if (linked.empty()) {
-    // An unnamed file gets a hidden name first: rename is the one step that replaces target.
-    std::string pattern = ScratchPattern(target);
-    const int fd = mkstemp(pattern.data());
-    ok = fd >= 0;
-    if (ok) close(fd), unlink(pattern.c_str());
-    ok = ok && LinkUnnamed(stream, pattern);
-    linked = ok ? pattern : std::string();
+  KeepPermissions(stream, target);
+  bool ok = SyncData(stream) && (!linked.empty() || NameUnnamed(stream, target, &linked));
+  if (!ok) *reason = LastSystemError();
+  if (std::fclose(stream) != 0 && ok) *reason = LastSystemError(), ok = false;
+  if (ok && rename(linked.c_str(), target.c_str()) == 0) {
+    SyncFolder(target);
+    return true;
   }
-  ok = (std::fclose(stream) == 0) && ok;
-  if (ok && rename(linked.c_str(), target.c_str()) == 0) return true;
+  if (ok) *reason = LastSystemError();
   if (!linked.empty()) unlink(linked.c_str());
   return false;
 }
@@ -113,6 +186,8 @@ void DiscardScratch(FILE* stream, const std::string& name) {
   if (stream != nullptr) std::fclose(stream);
   if (!name.empty()) unlink(name.c_str());
 }
+
+std::string LastSystemError() { return std::strerror(errno); }
 
 void OnTermination(void (*cleanup)()) {
   g_cleanup = cleanup;

@@ -4,16 +4,24 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
 
 void (*g_cleanup)() = nullptr;
 
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? "." : path.substr(0, slash);
+
+FileKind KindOf(HANDLE h, const BY_HANDLE_FILE_INFORMATION& info) {
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return FileKind::Folder;
+  switch (GetFileType(h)) {
+    case FILE_TYPE_DISK: return FileKind::Regular;
+    case FILE_TYPE_PIPE: return FileKind::Fifo;
+    case FILE_TYPE_CHAR: return FileKind::Device;
+    default: return FileKind::Other;
+  }
 }
 
 BOOL WINAPI OnConsoleEvent(DWORD) {
@@ -23,6 +31,11 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
 }
 
 }  // namespace
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
 
 FileIdentity IdentifyFile(const char* path) {
   FileIdentity id;
@@ -34,7 +47,8 @@ FileIdentity IdentifyFile(const char* path) {
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileInformationByHandle(h, &info)) {
     id.exists = true;
-    id.regular = GetFileType(h) == FILE_TYPE_DISK && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    id.kind = KindOf(h, info);
+    id.regular = id.kind == FileKind::Regular;
     id.volume = info.dwVolumeSerialNumber;
     id.file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   }
@@ -42,7 +56,19 @@ FileIdentity IdentifyFile(const char* path) {
   return id;
 }
 
-FILE* CreateScratchBeside(const std::string& target, std::string* name) {
+// Symbolic links on Windows need privileges few users have; a name is taken as the file.
+std::string LinkTarget(const std::string& path) { return path; }
+
+FILE* OpenRegularFile(const char* path, FileKind* kind) {
+  const FileIdentity id = IdentifyFile(path);
+  *kind = id.kind;
+  if (!id.regular) return nullptr;
+  FILE* stream = std::fopen(path, "rb");
+  if (stream == nullptr) *kind = FileKind::Missing;
+  return stream;
+}
+
+FILE* CreateScratchBeside(const std::string& target, std::string* name, std::string* reason) {
   // Windows cannot rename over a file that has no name, so the scratch file is named and
   // hidden beside the output; the termination handler and every exit path remove it.
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
@@ -55,6 +81,7 @@ FILE* CreateScratchBeside(const std::string& target, std::string* name) {
                            FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       if (GetLastError() == ERROR_FILE_EXISTS) continue;
+      *reason = LastSystemError();
       return nullptr;
     }
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR | _O_BINARY);
@@ -62,22 +89,31 @@ FILE* CreateScratchBeside(const std::string& target, std::string* name) {
     if (stream == nullptr) {
       if (fd < 0) CloseHandle(h);
       else _close(fd);
+      *reason = "the scratch file cannot be opened as a stream";
       DeleteFileA(candidate.c_str());
       return nullptr;
     }
     *name = candidate;
     return stream;
   }
+  *reason = "no free scratch name";
   return nullptr;
 }
 
-bool CommitScratch(FILE* stream, const std::string& name, const std::string& target) {
-  const bool closed = std::fclose(stream) == 0;
+// The data reaches the disk before the move, and the move itself is written through, so that
+// after a power cut the name leads to the whole image.
+bool CommitScratch(FILE* stream, const std::string& name, const std::string& target,
+                   std::string* reason) {
+  bool ok = std::fflush(stream) == 0 &&
+            FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) != 0;
+  if (!ok) *reason = LastSystemError();
+  if (std::fclose(stream) != 0 && ok) *reason = LastSystemError(), ok = false;
   SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (closed && MoveFileExA(name.c_str(), target.c_str(),
-                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (ok && MoveFileExA(name.c_str(), target.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return true;
   }
+  if (ok) *reason = LastSystemError();
   DeleteFileA(name.c_str());
   return false;
 }
@@ -85,6 +121,17 @@ bool CommitScratch(FILE* stream, const std::string& name, const std::string& tar
 void DiscardScratch(FILE* stream, const std::string& name) {
   if (stream != nullptr) std::fclose(stream);
   if (!name.empty()) DeleteFileA(name.c_str());
+}
+
+std::string LastSystemError() {
+  const DWORD code = GetLastError();
+  if (code == 0) return std::strerror(errno);
+  char text[512] = {};
+  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                 code, 0, text, sizeof text, nullptr);
+  std::string out(text, n);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.')) out.pop_back();
+  return out;
 }
 
 void OnTermination(void (*cleanup)()) {

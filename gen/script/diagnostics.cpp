@@ -60,6 +60,7 @@ const CodeRow kCodes[] = {
     {ErrSoundAddress, "Address of <%s> does not fit in GrpAdr bytes", P, P},
     {ErrLinkLength, "Length of <%s> does not fit its link in GrpAdr bytes", P, P},
     {ErrRampPosition, "Ramp sound <%s> beyond 16 MiB, out of its header word's reach", P, P},
+    {ErrFactoryCell, "$FILL would destroy the part's factory trim: %s", S, P},
 };
 
 const CodeRow* FindRow(int code) {
@@ -94,12 +95,18 @@ void ReportError(int code, int line, const char* text) {
     return;
   }
   const Show show = ShowFor(code);
-  TakeErrorDetail(line, show == Show::Shown);
+  const bool explained = TakeErrorDetail(line, show != Show::Silent);
   switch (show) {
     case Show::Silent:
       return;
     case Show::Internal:
       std::printf("Internal Error !! What happens?\n");
+      // The chip tools name neither the line nor the cause.
+      if (!explained) {
+        PrintScriptPlace(line);
+        std::fprintf(stderr, "error: the statement failed (result code %d), which the chip tools "
+                     "report only as an internal error\n", code);
+      }
       break;
     case Show::Shown: {
       std::string message = MessageText(FindRow(code)->message, text);

@@ -217,7 +217,7 @@ void GlobalNumber(int token, int32_t value, int line) {
 void GlobalLiteral(int token, int line) {
   const char* literal = ScannerLiteral();
   int r = ErrNone;
-  if (token == T_FILL && !PassOne()) r = FillData(literal);
+  if (token == T_FILL && !PassOne()) r = FillData(literal, line);
   if (token == T_VOL_MAP && PassOne()) r = ParseVolMap(literal);
   if (token == T_SCALING && PassOne()) r = SetScale(literal);
   ReportError(r, line, nullptr);
