@@ -36,6 +36,7 @@ struct PendingImage {
   Destination image;
   std::string scratchName;  // empty for an unnamed scratch file or a device
   bool scratch = false;     // g_state.Image is a scratch file still to be settled
+  FILE* device = nullptr;   // a pipe or terminal that takes the image once it is complete
 };
 
 PendingImage g_pending;
@@ -155,7 +156,44 @@ bool CopyStream(FILE* from, FILE* to) {
   while ((n = std::fread(block, 1, sizeof block, from)) > 0) {
     if (std::fwrite(block, 1, n, to) != n) return false;
   }
-  return std::ferror(from) == 0;
+  return std::ferror(from) == 0 && std::fflush(to) == 0;
+}
+
+// The image goes to a device in place. One that can seek (/dev/full, /dev/null) takes the
+// writes as they come, as it always did; a pipe or terminal cannot take the skeleton's seeks,
+// so the image is built aside and copied in once the compile has succeeded.
+bool OpenInPlace(const std::string& output) {
+  FILE* out = std::fopen(output.c_str(), "wb+");
+  if (out == nullptr) {
+    std::fprintf(stderr, "qs71gen: %s: %s\n", output.c_str(), LastSystemError().c_str());
+    return false;
+  }
+  if (std::fseek(out, 0, SEEK_SET) == 0) return g_state.Image = out, true;
+  FILE* aside = std::tmpfile();
+  if (aside == nullptr) {
+    std::fprintf(stderr, "qs71gen: %s cannot seek, and no file to build the image in: %s\n",
+                 output.c_str(), LastSystemError().c_str());
+    std::fclose(out);
+    return false;
+  }
+  g_pending.device = out;
+  InstallCleanup();
+  TakeScratch(aside, "");
+  return true;
+}
+
+bool CloseDevice(bool deliver, FILE* image) {
+  FILE* device = g_pending.device;
+  g_pending.device = nullptr;
+  if (device == nullptr) return true;
+  bool ok = !deliver || CopyStream(image, device);
+  const std::string reason = ok ? std::string() : LastSystemError();
+  ok = std::fclose(device) == 0 && ok;
+  if (deliver && !ok) {
+    std::fprintf(stderr, "qs71gen: the image cannot be written to %s: %s\n",
+                 g_pending.request.image.c_str(), reason.empty() ? LastSystemError().c_str() : reason.c_str());
+  }
+  return ok;
 }
 
 // A failed compile's image into its own file: renamed there, or copied into a device.
@@ -184,11 +222,7 @@ bool OpenImageOutput(const OutputRequest& request) {
   const std::vector<OutputPlace> places = OutputPlaces(request);
   if (!OutputsSpare(script, "the script") || !OutputsApart(places)) return false;
   g_pending.image = DestinationOf(request.image);
-  if (g_pending.image.inPlace) {
-    g_state.Image = std::fopen(request.image.c_str(), "wb+");
-    if (g_state.Image == nullptr) std::fprintf(stderr, "qs71gen: %s: %s\n", request.image.c_str(), LastSystemError().c_str());
-    return g_state.Image != nullptr;
-  }
+  if (g_pending.image.inPlace) return OpenInPlace(request.image);
   InstallCleanup();
   std::string name;
   std::string reason;
@@ -213,6 +247,13 @@ int SettleImageOutput(int passResult) {
   const std::string name = g_pending.scratchName;
   ReleaseScratch();
   const OutputRequest& request = g_pending.request;
+  if (g_pending.device != nullptr) {
+    const bool delivered = CloseDevice(passResult == 0, stream);
+    if (passResult == 0) {
+      DiscardScratch(stream, name);
+      return delivered ? 0 : 1;
+    }
+  }
   if (passResult == 0) {
     std::string reason;
     if (CommitScratch(stream, name, g_pending.image.target, &reason)) return 0;
@@ -233,6 +274,7 @@ int SettleImageOutput(int passResult) {
 
 void AbandonImageOutput() {
   if (!g_pending.scratch) return;
+  CloseDevice(false, nullptr);
   FILE* stream = g_state.Image;
   const std::string name = g_pending.scratchName;
   ReleaseScratch();

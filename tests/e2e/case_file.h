@@ -7,6 +7,13 @@
 //   wav: tone.wav shape=sine freq=440 rate=16000 bits=16 channels=1 frames=100 amp=0.5
 //   file: raw.bin 52 49 46 46            (any other input file, as hex bytes)
 //   exit: -3                             (default 0)
+//   link: out.bin target.bin             (a symbolic link, which must still be one afterwards)
+//   fifo: pipe.bin                       (a FIFO that the runner drains while qs71gen runs;
+//                                         reading it as an output gives what was drained)
+//   mode: target.bin 640                 (permission bits set before the run, expected after it)
+//   mount: disk tmpfs 16k                (the run happens in a private mount namespace with a
+//   mount: sub readonly                   tmpfs of that size, or sub made read-only, at the
+//                                         folder; skipped where mounting is not allowed)
 //   failed-image: no                     (see below)
 //   === script
 //   ...script text, byte for byte...
@@ -45,8 +52,18 @@ struct ImageExpectation {
   std::vector<ImageRun> runs;
 };
 
+struct CaseMount {
+  std::string folder;  // empty: no mount
+  std::string kind;    // "tmpfs" or "readonly"
+  std::string size;
+};
+
 struct CaseFile {
   std::vector<std::string> args{"%script", "%image"};
+  std::vector<std::pair<std::string, std::string>> links;
+  std::vector<std::string> fifos;
+  std::vector<std::pair<std::string, unsigned>> modes;
+  CaseMount mount;
   std::vector<WavInput> wavs;
   std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
   int exitCode = 0;

@@ -5,14 +5,21 @@
 //   qs71_e2e_runner --gen PATH [--wrapper CMD] [--crlf] [--work DIR] [--update] CASE...
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "case_file.h"
@@ -89,8 +96,20 @@ std::string ExpandArg(const std::string& arg) {
 
 // The wrapper's words (a shell would split "timeout 60 wine" the same way), then qs71gen and
 // the case's arguments.
+// The shell words that give the run its mount: a tmpfs, or the folder bound read-only onto
+// itself. The namespace ends with the run, and the mount with it.
+std::string MountSetup(const CaseMount& m) {
+  if (m.kind == "tmpfs") return "mount -t tmpfs -o size=" + m.size + " tmpfs " + m.folder;
+  return "mount --bind " + m.folder + " " + m.folder + " && mount -o remount,bind,ro " + m.folder;
+}
+
+std::vector<std::string> InMountNamespace(const CaseMount& m, const std::string& then) {
+  return {"unshare", "-m", "sh", "-c", MountSetup(m) + " && " + then, "sh"};
+}
+
 std::vector<std::string> CommandLine(const Options& o, const CaseFile& c) {
   std::vector<std::string> line;
+  if (!c.mount.folder.empty()) line = InMountNamespace(c.mount, "exec \"$@\"");
   std::istringstream wrapper(o.wrapper);
   for (std::string word; wrapper >> word;) line.push_back(word);
   line.push_back(o.gen);
@@ -143,14 +162,17 @@ bool NoScratchLeft(const std::string& dir) {
   return clean;
 }
 
-// Every file in the case folder but the output, as the runner left it before the run.
-std::map<std::string, std::string> SnapshotInputs(const std::string& dir) {
+// Every plain file in the case folder but the outputs (image.bin and what links lead to), as
+// the runner left it before the run.
+std::map<std::string, std::string> SnapshotInputs(const std::string& dir, const CaseFile& c) {
   std::map<std::string, std::string> files;
   DIR* d = opendir(dir.c_str());
   if (d == nullptr) return files;
   while (const dirent* e = readdir(d)) {
     const std::string name = e->d_name;
-    if (name != "." && name != ".." && name != "image.bin") {
+    const bool output = name == "image.bin" ||
+        std::any_of(c.links.begin(), c.links.end(), [&](const auto& l) { return l.second == name; });
+    if (!output && std::filesystem::is_regular_file(dir + "/" + name)) {
       files[name] = ReadFileText(dir + "/" + name);
     }
   }
@@ -168,9 +190,51 @@ bool InputsUnchanged(const std::map<std::string, std::string>& before, const std
   return same;
 }
 
+// Reads a case's FIFO while qs71gen runs. Opened without waiting for a writer, it hears nothing
+// until one comes, and ends when the writer has gone or, for a run that never opened it, when
+// the run is over and nothing is left to read.
+class FifoDrain {
+ public:
+  explicit FifoDrain(const std::string& path) : fd(open(path.c_str(), O_RDONLY | O_NONBLOCK)) {
+    if (fd >= 0) reader = std::thread([this] { Drain(); });
+  }
+  ~FifoDrain() { Finish(); }
+  const std::string& Finish() {
+    done = true;
+    if (reader.joinable()) reader.join();
+    if (fd >= 0) close(fd), fd = -1;
+    return bytes;
+  }
+
+ private:
+  void Drain() {
+    char block[65536];
+    for (;;) {
+      pollfd p{fd, POLLIN, 0};
+      const bool ready = poll(&p, 1, 50) > 0;
+      if (!ready && !done) continue;
+      const ssize_t n = read(fd, block, sizeof block);
+      if (n > 0) bytes.append(block, static_cast<size_t>(n));
+      else if (n == 0 || !ready) return;
+    }
+  }
+  int fd;
+  std::atomic<bool> done{false};
+  std::string bytes;
+  std::thread reader;
+};
+
+std::string g_drained;  // what the case's FIFO received
+
+std::string ReadOutput(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) return g_drained;
+  return ReadFileText(path);
+}
+
 bool CompareImage(const ImageExpectation& want, const std::string& path) {
   const bool exists = std::filesystem::exists(path);
-  const std::string bytes = ReadFileText(path);
+  const std::string bytes = ReadOutput(path);
   if (want.mustBeAbsent) {
     if (exists) std::printf("  image: expected no file, found %zu bytes\n", bytes.size());
     return !exists;
@@ -197,11 +261,50 @@ void UpdateCase(const std::string& path, const std::string& text,
   std::string head = text.substr(0, text.find("=== stdout"));
   std::string out = head + "=== stdout\n" + r.out;
   if (c.expectedStderr || !r.err.empty()) out += "=== stderr\n" + r.err;
-  for (const auto& f : c.expectedFiles) out += "=== file " + f.first + "\n" + ReadFileText(imagePath.substr(0, imagePath.rfind('/') + 1) + f.first);
+  for (const auto& f : c.expectedFiles) out += "=== file " + f.first + "\n" + ReadOutput(imagePath.substr(0, imagePath.rfind('/') + 1) + f.first);
   const bool exists = std::filesystem::exists(imagePath);
-  const std::string bytes = ReadFileText(imagePath);
+  const std::string bytes = ReadOutput(imagePath);
   out += "=== image\n" + (exists ? DescribeImage(std::vector<uint8_t>(bytes.begin(), bytes.end())) : "none\n");
   WriteAll(path, out);
+}
+
+void MakeSpecialFiles(const std::string& dir, const CaseFile& c) {
+  for (const auto& [name, target] : c.links) symlink(target.c_str(), (dir + "/" + name).c_str());
+  for (const std::string& name : c.fifos) mkfifo((dir + "/" + name).c_str(), 0644);
+  for (const auto& [name, mode] : c.modes) chmod((dir + "/" + name).c_str(), mode);
+  if (!c.mount.folder.empty()) std::filesystem::create_directories(dir + "/" + c.mount.folder);
+}
+
+// Links are still the links they were, FIFOs still FIFOs, and files keep their permissions.
+bool SpecialFilesKept(const std::string& dir, const CaseFile& c) {
+  bool kept = true;
+  struct stat st;
+  for (const auto& [name, target] : c.links) {
+    std::error_code ec;
+    if (std::filesystem::is_symlink(dir + "/" + name, ec) &&
+        std::filesystem::read_symlink(dir + "/" + name, ec).string() == target) continue;
+    std::printf("  %s is no longer a link to %s\n", name.c_str(), target.c_str());
+    kept = false;
+  }
+  for (const std::string& name : c.fifos) {
+    if (lstat((dir + "/" + name).c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) continue;
+    std::printf("  %s is no longer a FIFO\n", name.c_str());
+    kept = false;
+  }
+  for (const auto& [name, mode] : c.modes) {
+    if (stat((dir + "/" + name).c_str(), &st) == 0 && (st.st_mode & 07777) == mode) continue;
+    std::printf("  %s has mode %o, expected %o\n", name.c_str(), st.st_mode & 07777, mode);
+    kept = false;
+  }
+  return kept;
+}
+
+// A mount in a private namespace needs a privilege that containers and CI runners often lack.
+bool MountAllowed(const std::string& dir, const CaseMount& m, std::string* why) {
+  if (m.folder.empty()) return true;
+  testsupport::ProcessResult r = testsupport::RunProcess(InMountNamespace(m, "true"), {.folder = dir});
+  *why = r.err.empty() ? "exit " + std::to_string(r.exitCode) : r.err.substr(0, r.err.find('\n'));
+  return r.exitCode == 0;
 }
 
 bool RunCase(const Options& o, const std::string& path) {
@@ -213,9 +316,23 @@ bool RunCase(const Options& o, const std::string& path) {
   EmptyFolder(dir);
   WriteAll(dir + "/script.qs", c.script);
   for (const WavInput& w : c.wavs) MakeWav(dir, w);
-  for (const auto& f : c.files) WriteAll(dir + "/" + f.first, std::string(f.second.begin(), f.second.end()));
-  const std::map<std::string, std::string> inputs = SnapshotInputs(dir);
+  for (const auto& f : c.files) {
+    std::filesystem::create_directories(std::filesystem::path(dir + "/" + f.first).parent_path());
+    WriteAll(dir + "/" + f.first, std::string(f.second.begin(), f.second.end()));
+  }
+  MakeSpecialFiles(dir, c);
+  std::string why;
+  if (!MountAllowed(dir, c.mount, &why)) {
+    std::printf("SKIP %s: mounting in a private mount namespace is not allowed here (%s)\n",
+                BaseName(path).c_str(), why.c_str());
+    return true;
+  }
+  const std::map<std::string, std::string> inputs = SnapshotInputs(dir, c);
+  std::vector<std::unique_ptr<FifoDrain>> drains;
+  for (const std::string& name : c.fifos) drains.push_back(std::make_unique<FifoDrain>(dir + "/" + name));
   testsupport::ProcessResult r = testsupport::RunProcess(CommandLine(o, c), {.folder = dir});
+  g_drained.clear();
+  for (auto& drain : drains) g_drained += drain->Finish();
   if (o.crlf) r.out = StripCr(r.out), r.err = StripCr(r.err);
   if (o.update) return UpdateCase(path, text, r, dir + "/image.bin", c), true;
   bool ok = true;
@@ -228,8 +345,9 @@ bool RunCase(const Options& o, const std::string& path) {
   if (c.image.present && !CompareImage(c.image, dir + "/image.bin")) ok = false;
   if (!NoScratchLeft(dir)) ok = false;
   if (!InputsUnchanged(inputs, dir)) ok = false;
+  if (!SpecialFilesKept(dir, c)) ok = false;
   for (const auto& [name, text] : c.expectedFiles) {
-    std::string actual = ReadFileText(dir + "/" + name);
+    std::string actual = ReadOutput(dir + "/" + name);
     if (o.crlf) actual = StripCr(actual);
     if (actual != text) ShowTextDiff(name.c_str(), text, actual), ok = false;
   }
