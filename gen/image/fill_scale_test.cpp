@@ -1,9 +1,11 @@
 #include "image/fill_scale.h"
 
 #include <string>
+#include <vector>
 
 #include "image/image_file.h"
 #include "image/image_test_support.h"
+#include "compile_state.h"
 #include "result_codes.h"
 
 namespace {
@@ -52,6 +54,36 @@ TEST_F(FillDataTest, WriteFailureIsReturned) {
   UseReadOnlyImage();
   std::string out;
   EXPECT_EQ(Captured(&out, [] { return FillData("\"10:12\""); }), ErrWrite);
+}
+
+// The last fill decides a byte; FF over a factory cell and the marker byte (k=31) are allowed;
+// each statement that clears a factory bit is one error.
+TEST_F(FillDataTest, FactoryCellsCountOneErrorPerClearingStatement) {
+  struct Case {
+    std::vector<const char*> fills;  // on lines 1, 2, ...
+    int errors;
+  };
+  const Case cases[] = {
+      {{"\"FE1:00\"", "\"FDC:00_00\"", "\"FC2:FF\""}, 0},
+      {{"\"FC1:00\""}, 1},
+      {{"\"FC2:FB\""}, 1},
+      {{"\"FC2:FF_00\"", "\"FC8:FB\""}, 2},
+      {{"\"FC1:00_00\"", "\"FC1:FF_FF\""}, 0},
+      {{"\"FC1:FF\"", "\"FC1:7F\""}, 1},
+      {{"\"1FC1:00\""}, 0},  // past the end, not in the system area
+  };
+  for (const Case& c : cases) {
+    FreshImage();
+    ResetFills();
+    g_state.FileSize = 0x1000;
+    g_state.Pass = 2;
+    int32_t line = 0;
+    std::string out;
+    for (const char* fill : c.fills) Captured(&out, [&] { return FillData(fill, ++line); });
+    const int32_t before = g_state.ErrorCount;
+    EXPECT_EQ(Captured(&out, [] { return CheckFactoryCells(); }), c.errors) << c.fills[0];
+    EXPECT_EQ(g_state.ErrorCount - before, c.errors) << c.fills[0];
+  }
 }
 
 TEST(SetScaleTest, Cases) {
