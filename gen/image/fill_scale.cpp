@@ -57,8 +57,8 @@ void WarnIfOverPlaced(const FillRecord& fill) {
   const int64_t end = start + static_cast<int64_t>(fill.bytes.size());
   for (const PlacedRegion& region : PlacedRegions()) {
     if (start >= region.end || region.start >= end || region.start >= region.end) continue;
-    Warn(fill.line, "$FILL at %s overwrites %s (%s), which the compile placed there; the chip "
-         "reads those bytes as they are", SpanText(start, end).c_str(), region.what,
+    Warn(fill.line, "$FILL at %s overwrites %s (%s), bytes that the compile places: one of the "
+         "two is lost", SpanText(start, end).c_str(), region.what,
          SpanText(region.start, region.end).c_str());
   }
 }
