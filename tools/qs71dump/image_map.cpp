@@ -98,7 +98,7 @@ double DividerRate(int64_t mainClockHz, uint8_t divider) {
 }
 
 int RefuseBySize(int64_t size, std::string* problem) {
-  return Refuse(CheckImageSize(size), problem);
+  return Refuse(ImageSizeVerdict(size), problem);
 }
 
 int BuildImageMap(const std::vector<uint8_t>& bytes, const DumpSettings& settings, ImageMap* map,
