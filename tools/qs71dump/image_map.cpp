@@ -103,8 +103,7 @@ int RefuseBySize(int64_t size, std::string* problem) {
 
 int BuildImageMap(const std::vector<uint8_t>& bytes, const DumpSettings& settings, ImageMap* map,
                   std::string* problem) {
-  const ImageVerdict verdict =
-      CheckImage(bytes, {settings.grpAdr, settings.offsetGiven, settings.offset});
+  const ImageVerdict verdict = CheckImage(bytes, settings);
   const int r = Refuse(verdict, problem);
   if (r != DumpOk) return r;
   const ImageBytes image(bytes);
