@@ -22,7 +22,8 @@ const std::vector<ExitCodeInfo> kExitCodes = {
     {ExitCode::kFileError, "file-error", "the image file is missing, a folder, or cannot be read"},
     {ExitCode::kLibraryMissing, "library-missing",
      "library not loadable, or --emulate given a real one"},
-    {ExitCode::kNotAnImage, "not-an-image", "the file is not a QS71 image; nothing was sent"},
+    {ExitCode::kNotAnImage, "not-an-image",
+     "the file is not a QS71 image, or would clear a factory cell; nothing was sent"},
     {ExitCode::kInterrupted, "interrupted", "Ctrl-C: stopped after the step under way"},
     {ExitCode::kAborted, "aborted", "a second Ctrl-C: stopped at once, even mid-write"},
 };

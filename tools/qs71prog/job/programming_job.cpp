@@ -106,11 +106,12 @@ bool KeepChipBetweenCalls(const Options& options, const WriterLibrary& library,
   return !library.IsEmulated() || !severalCalls || scratch.Keep();
 }
 
-JobDescription Describe(const Options& options, const WriterLibrary& library) {
+JobDescription Describe(const Options& options, const WriterLibrary& library,
+                        bool hashImage = true) {
   JobDescription job;
   job.selection = options.selection;
   job.image = options.image;
-  if (!options.image.empty()) job.sha256 = FileSha256(options.image.c_str());
+  if (hashImage && !options.image.empty()) job.sha256 = FileSha256(options.image.c_str());
   job.library = library.Path();
   job.emulated = library.IsEmulated();
   job.volts = options.volts;
@@ -225,7 +226,10 @@ ExitCode NotCalled(const Options& options, Console& console, const std::string& 
   JobOutcome outcome;
   outcome.problem = problem;
   outcome.exit = exit;
-  display->Finish(Describe(options, WriterLibrary()), outcome);
+  // A file refused for its size or kind may be huge or endless: it is not read, not even for
+  // its hash.
+  const bool unread = exit == ExitCode::kImageSize || exit == ExitCode::kFileError;
+  display->Finish(Describe(options, WriterLibrary(), !unread), outcome);
   return exit;
 }
 
