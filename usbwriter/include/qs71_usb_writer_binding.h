@@ -80,9 +80,10 @@ struct WriterBinding {
 
  private:
   // A loader hands every export back as one generic pointer; only the host knows its type.
+  // Going through void* turns any of them into it without a cast between function types.
   template <typename Find, typename Function>
   static void Take(Find& find, Function& slot, const char* name) {
-    slot = reinterpret_cast<Function>(find(name));
+    slot = reinterpret_cast<Function>(reinterpret_cast<void*>(find(name)));
   }
 };
 
