@@ -67,6 +67,13 @@ struct WriterBinding {
     Take(find, copyOtp, "Qs71EmuCopyOtp");
   }
 
+  // The same through a library object whose Find<Function>(name) looks an export up, as
+  // base/shared_library.h's SharedLibrary does.
+  template <typename Library>
+  void BindIn(const Library& library) {
+    Bind([&](const char* name) { return library.template Find<void (*)()>(name); });
+  }
+
   // Every call of the library is bound, as in any build that has the job calls.
   bool Complete() const {
     return writer && verifyRange && listProgrammers && writerOn && verifyRangeOn && job &&
