@@ -71,21 +71,15 @@ class JobCall : public ::testing::Test {
   void TearDown() override { lib.reset(); }
 
   Qs71JobRequest Request(bool blankCheck, bool write, bool verify) {
-    Qs71JobRequest request{};
-    request.size = sizeof request;
-    request.blankCheck = blankCheck;
-    request.write = write;
-    request.verify = verify;
-    request.blankCheckVdd = 5.0;
-    request.writeVdd = 5.5;
-    request.writeVpp = 6.5;
-    request.verifyVdd = 5.0;
-    request.image = image.data();
-    request.imageLength = static_cast<uint32_t>(image.size());
+    Job job;
+    job.blankCheck = blankCheck;
+    job.write = write;
+    job.verify = verify;
+    job.imageFile = "voice.bin";
+    Qs71JobRequest request = JobRequest(job, image);
     request.output = HostOutput;
     request.context = &host;
     request.cancel = &host.cancel;
-    request.imageName = "voice.bin";
     return request;
   }
 

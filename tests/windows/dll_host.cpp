@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "qs71_usb_writer.h"
+#include "qs71_usb_writer_binding.h"
 
 namespace {
 
@@ -30,46 +30,44 @@ void Expect(bool ok, const char* what) {
   if (!ok) ++g_failures;
 }
 
-// GetProcAddress hands every export back as the same generic pointer type; going through
-// void* is how a host turns it into the function's real type.
-template <typename Function>
-Function Find(HMODULE library, const char* plain, const char* stdcallName) {
-  // The export carries no decoration: neither a leading underscore nor an "@N" suffix.
-  const std::string underscored = std::string("_") + plain;
-  Expect(GetProcAddress(library, stdcallName) == nullptr, "no stdcall-decorated name");
-  Expect(GetProcAddress(library, underscored.c_str()) == nullptr, "no underscored name");
+// The names a stdcall build would have given the library's calls.
+struct Decorated {
+  const char* plain;
+  const char* stdcallName;
+};
+
+constexpr Decorated kDecorated[] = {
+    {"Qs71UsbWriter", "_Qs71UsbWriter@48"},
+    {"Qs71UsbVerifyRange", "_Qs71UsbVerifyRange@24"},
+    {"Qs71UsbListProgrammers", "_Qs71UsbListProgrammers@8"},
+    {"Qs71UsbWriterOn", "_Qs71UsbWriterOn@60"},
+    {"Qs71UsbVerifyRangeOn", "_Qs71UsbVerifyRangeOn@36"},
+    {"Qs71UsbJob", "_Qs71UsbJob@8"},
+    {"Qs71UsbCompareRange", "_Qs71UsbCompareRange@8"},
+};
+
+// Each of the library's calls is exported by its plain name, without decoration: neither a
+// leading underscore nor an "@N" suffix. The emulator's control calls, which the binding asks
+// for as well, are the emulated DLL's alone.
+FARPROC Find(HMODULE library, const char* plain) {
   FARPROC entry = GetProcAddress(library, plain);
-  Expect(entry != nullptr, "GetProcAddress finds the export by its plain name");
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(entry));
+  for (const Decorated& call : kDecorated) {
+    if (std::strcmp(call.plain, plain) != 0) continue;
+    const std::string underscored = std::string("_") + plain;
+    Expect(GetProcAddress(library, call.stdcallName) == nullptr, "no stdcall-decorated name");
+    Expect(GetProcAddress(library, underscored.c_str()) == nullptr, "no underscored name");
+    Expect(entry != nullptr, "GetProcAddress finds the export by its plain name");
+  }
+  return entry;
 }
 
-struct Exports {
-  Qs71UsbWriterFunction writer = nullptr;
-  Qs71UsbVerifyRangeFunction verifyRange = nullptr;
-  Qs71UsbListProgrammersFunction listProgrammers = nullptr;
-  Qs71UsbWriterOnFunction writerOn = nullptr;
-  Qs71UsbVerifyRangeOnFunction verifyRangeOn = nullptr;
-  Qs71UsbJobFunction job = nullptr;
-  Qs71UsbCompareRangeFunction compareRange = nullptr;
-};
+using Exports = qs71::WriterBinding;
 
 Exports Load(const char* path) {
   HMODULE library = LoadLibraryA(path);
   Expect(library != nullptr, "LoadLibrary finds the DLL");
-  if (library == nullptr) return {};
   Exports exports;
-  exports.writer = Find<Qs71UsbWriterFunction>(library, "Qs71UsbWriter", "_Qs71UsbWriter@48");
-  exports.verifyRange = Find<Qs71UsbVerifyRangeFunction>(library, "Qs71UsbVerifyRange",
-                                                         "_Qs71UsbVerifyRange@24");
-  exports.listProgrammers = Find<Qs71UsbListProgrammersFunction>(
-      library, "Qs71UsbListProgrammers", "_Qs71UsbListProgrammers@8");
-  exports.writerOn =
-      Find<Qs71UsbWriterOnFunction>(library, "Qs71UsbWriterOn", "_Qs71UsbWriterOn@60");
-  exports.verifyRangeOn = Find<Qs71UsbVerifyRangeOnFunction>(library, "Qs71UsbVerifyRangeOn",
-                                                             "_Qs71UsbVerifyRangeOn@36");
-  exports.job = Find<Qs71UsbJobFunction>(library, "Qs71UsbJob", "_Qs71UsbJob@8");
-  exports.compareRange =
-      Find<Qs71UsbCompareRangeFunction>(library, "Qs71UsbCompareRange", "_Qs71UsbCompareRange@8");
+  if (library != nullptr) exports.Bind([&](const char* name) { return Find(library, name); });
   return exports;
 }
 
@@ -200,12 +198,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const Exports exports = Load(argv[2]);
-  if (exports.writer == nullptr || exports.verifyRange == nullptr ||
-      exports.listProgrammers == nullptr || exports.writerOn == nullptr ||
-      exports.verifyRangeOn == nullptr || exports.job == nullptr ||
-      exports.compareRange == nullptr) {
-    return 1;
-  }
+  if (!exports.Complete()) return 1;
   if (std::strcmp(argv[1], "absent") == 0) return Absent(exports) == 0 ? 0 : 1;
   if (std::strcmp(argv[1], "program") == 0 && argc > 3) {
     return ProgramAndCompare(exports, argv[3]) == 0 ? 0 : 1;
