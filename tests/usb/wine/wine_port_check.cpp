@@ -64,7 +64,7 @@ const Row kRows[] = {
      {"OTP blank check complete.\n", "Write OTP complete.\n", "Verify OTP complete.\n", kStopped},
      Row::kByPath},
     {"the job call with the image in memory", {}, true, 0, 0,
-     {"Import File: image.bin\n", "OTP blank check complete.\n", "Write OTP complete.\n",
+     {"OTP blank check complete.\n", "Import File: image.bin\n", "Write OTP complete.\n",
       "Verify OTP complete.\n", kStopped},
      Row::kJob},
     {"no programmer on the bus", {}, false, -20, 0, {kNotStarted, kNotStopped}},
