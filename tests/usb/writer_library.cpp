@@ -25,13 +25,9 @@ Outcome WriterLibrary::Call(const Job& job) const {
   return outcome;
 }
 
-namespace {
-
 void QS71_CDECL AppendText(void* context, const char* text) {
   *static_cast<std::string*>(context) += text;
 }
-
-}  // namespace
 
 Outcome WriterLibrary::CallOn(const char* programmer, const Job& job,
                               std::string* stdoutText) const {
@@ -46,6 +42,23 @@ Outcome WriterLibrary::CallOn(const char* programmer, const Job& job,
                             job.verifyVdd, job.clearMarker, job.imageFile);
   if (captured) *stdoutText = captured->Text();
   return outcome;
+}
+
+Qs71JobRequest JobRequest(const Job& job, const std::vector<uint8_t>& image) {
+  Qs71JobRequest request{};
+  request.size = sizeof request;
+  request.blankCheck = job.blankCheck;
+  request.write = job.write;
+  request.verify = job.verify;
+  request.clearMarker = job.clearMarker;
+  request.blankCheckVdd = job.blankCheckVdd;
+  request.writeVdd = job.writeVdd;
+  request.writeVpp = job.writeVpp;
+  request.verifyVdd = job.verifyVdd;
+  request.image = image.data();
+  request.imageLength = static_cast<uint32_t>(image.size());
+  request.imageName = job.imageFile;
+  return request;
 }
 
 std::vector<Qs71ProgrammerInfo> WriterLibrary::Programmers() const {

@@ -23,6 +23,10 @@ struct Job {
   const char* imageFile = nullptr;
 };
 
+// The same selections for Qs71UsbJob, with the image's bytes, named for the text by
+// job.imageFile; the text goes to standard output.
+Qs71JobRequest JobRequest(const Job& job, const std::vector<uint8_t>& image);
+
 // What came back: the result, the three cells and everything printed.
 struct Outcome {
   int result = 0;
@@ -31,6 +35,9 @@ struct Outcome {
   int32_t otpSize = 0;
   std::string output;
 };
+
+// An output function for the calls: appends the text to the std::string at context.
+void QS71_CDECL AppendText(void* context, const char* text);
 
 // One build of qs71_usb_writer, loaded by path as a host loads it.
 class WriterLibrary : public WriterExports {
