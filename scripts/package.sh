@@ -78,7 +78,8 @@ expected_deb_files() {
   local multiarch=$1
   {
     printf '%s\n' usr/bin/qs71gen usr/bin/qs71prog usr/bin/qs71dump \
-      usr/include/qs71_usb_writer.h \
+      usr/include/qs71_usb_writer.h usr/include/qs71_usb_writer_binding.h \
+      usr/include/qs71_emulator_control.h \
       "usr/lib/$multiarch/libqs71_usb_writer.so" "usr/lib/$multiarch/libqs71_usb_writer_emulated.so" \
       usr/lib/udev/rules.d/70-qs71-programmer.rules \
       usr/share/man/man1/qs71gen.1 usr/share/man/man1/qs71prog.1 usr/share/man/man1/qs71dump.1 \
@@ -90,7 +91,8 @@ expected_deb_files() {
 expected_zip_entries() {  # top folder
   {
     printf "$1/%s\n" qs71gen.exe qs71prog.exe qs71dump.exe qs71_usb_writer.dll \
-      qs71_usb_writer_emulated.dll README.md include/qs71_usb_writer.h
+      qs71_usb_writer_emulated.dll README.md include/qs71_usb_writer.h \
+      include/qs71_usb_writer_binding.h include/qs71_emulator_control.h
     examples "$1/"
   } | sort
 }
