@@ -82,15 +82,41 @@ void WarnOptionsOutOfPlace(int argc, const char* const* argv, int scriptIndex) {
   }
 }
 
+// The status of a compile that a scanner limit stopped in the middle of a pass: its message
+// alone on standard error, after everything listed so far, and no image.
+constexpr int kScannerStopped = 2;
+
 int RunPass(int pass) {
-  ScannerReset(g_state.Script);
+  if (!ScannerReset(g_state.Script)) return 1;
   Init_yylex(pass);
   return ParsePass();
 }
 
+int StopAtScannerLimit() {
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", ScannerFailure());
+  SettleImageOutput(1, true);
+  ReleaseAll();
+  return kScannerStopped;
+}
+
+// What a finishing step found, in the style of the size messages.
+void PrintFinishingError(const FinishingError& error) {
+  if (error.text.empty()) return;
+  std::printf("\nErrors: %s. \n\n", error.text.c_str());
+  if (error.detail) TakeErrorDetail(0, true);
+  if (error.fillsPastEnd) ExplainFillsPastEnd();
+}
+
 int Finish(int passResult, const GenOptions& options) {
-  if (passResult == 0 && ImageLength() >= 0) passResult = CheckSizeLimits(passResult);
-  passResult = CheckFileSizeAndPad(passResult);
+  if (passResult == 0 && ImageLength() >= 0) {
+    FinishingError error;
+    passResult = CheckSizeLimits(passResult, &error);
+    PrintFinishingError(error);
+  }
+  FinishingError error;
+  passResult = CheckFileSizeAndPad(passResult, &error);
+  PrintFinishingError(error);
   passResult += StrictWarningCount();
   if (passResult == 0 && !options.map.empty()) passResult = WriteImageMap(options.map);
   passResult = SettleImageOutput(passResult);
@@ -132,11 +158,15 @@ int RunGenerator(int argc, const char* const* argv) {
   if (!OpenStreams(options)) return -2;
   for (const char* line : kBanner) std::printf("%s\n", line);
   int passResult = RunPass(1);
+  if (ScannerFailure() != nullptr) return StopAtScannerLimit();
   if (!OutputSparesWaveFiles()) return OpenFailure("output", 2);
   if (passResult == 0) {
     passResult = RunPass(2);
+    if (ScannerFailure() != nullptr) return StopAtScannerLimit();
     passResult += CheckFactoryCells();
-    passResult += WriteClockDividerWords();
+    FinishingError error;
+    passResult += WriteClockDividerWords(&error);
+    PrintFinishingError(error);
   }
   return Finish(passResult, options);
 }

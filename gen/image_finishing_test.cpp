@@ -55,7 +55,9 @@ TEST_F(FinishingTest, ClockDividerWords) {
     g_state.Ramp_Rate = c.rampRate;
     g_state.RampDecDone = c.decDone;
     g_state.RampIncDone = c.incDone;
-    EXPECT_EQ(WriteClockDividerWords(), 0);
+    FinishingError error;
+    EXPECT_EQ(WriteClockDividerWords(&error), 0);
+    EXPECT_EQ(error.text, "");
     std::vector<uint8_t> bytes = Bytes();
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 8, bytes.begin() + 12), c.at8);
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 12, bytes.begin() + 16), c.at12);
@@ -64,9 +66,12 @@ TEST_F(FinishingTest, ClockDividerWords) {
 
 TEST_F(FinishingTest, ZeroRampRateIsAnErrorNotADivision) {
   g_state.Ramp_Rate = 0;
+  FinishingError error;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(WriteClockDividerWords(), 1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nErrors: Invalid RAMP_RATE, it must not be 0. \n\n");
+  EXPECT_EQ(WriteClockDividerWords(&error), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(error.text, "Invalid RAMP_RATE, it must not be 0");
+  EXPECT_TRUE(error.detail);
 }
 
 TEST_F(FinishingTest, FileSizeCheckAndPadding) {
@@ -74,11 +79,11 @@ TEST_F(FinishingTest, FileSizeCheckAndPadding) {
     int32_t written, fileSize;
     int result;
     size_t length;
-    const char* printed;
+    const char* error;
   };
   const SizeCase cases[] = {
       {0x100, 0x100, 0, 0x100, ""},
-      {0x101, 0x100, 1, 0x101, "\nErrors: Exceed user specified file size 100. \n\n"},
+      {0x101, 0x100, 1, 0x101, "Exceed user specified file size 100"},
       {0x80, 0x100, 0, 0x100, ""},
       {0, 0x20000, 0, 0x20000, ""},
   };
@@ -86,9 +91,12 @@ TEST_F(FinishingTest, FileSizeCheckAndPadding) {
     Fresh();
     WriteBytes(c.written);
     g_state.FileSize = c.fileSize;
+    FinishingError error;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(CheckFileSizeAndPad(0), c.result);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
+    EXPECT_EQ(CheckFileSizeAndPad(0, &error), c.result);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(error.text, c.error);
+    EXPECT_EQ(error.fillsPastEnd, c.result != 0);
     std::vector<uint8_t> bytes = Bytes();
     ASSERT_EQ(bytes.size(), c.length);
     for (size_t i = static_cast<size_t>(c.written); i < bytes.size(); ++i) ASSERT_EQ(bytes[i], 0xFF);
@@ -99,11 +107,14 @@ TEST_F(FinishingTest, SizeLimitAlwaysShowsMaxSize) {
   WriteBytes(0x200);
   g_state.MaxSize = 0x1000;
   g_state.AddressLimit = 0x100;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(CheckSizeLimits(0), 1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nErrors: Exceed MaxSize 1000. \n\n");
+  FinishingError error;
+  EXPECT_EQ(CheckSizeLimits(0, &error), 1);
+  EXPECT_EQ(error.text, "Exceed MaxSize 1000");
+  EXPECT_FALSE(error.detail);
   g_state.AddressLimit = 0x10000000;
-  EXPECT_EQ(CheckSizeLimits(0), 0);
+  FinishingError none;
+  EXPECT_EQ(CheckSizeLimits(0, &none), 0);
+  EXPECT_EQ(none.text, "");
 }
 
 TEST_F(FinishingTest, ImageSizeOfNoPartIsWarnedAbout) {
@@ -120,8 +131,9 @@ TEST_F(FinishingTest, ImageSizeOfNoPartIsWarnedAbout) {
   for (const PartCase& c : cases) {
     Fresh();
     g_state.FileSize = c.fileSize;
+    FinishingError error;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(CheckFileSizeAndPad(c.passResult), c.passResult);
+    EXPECT_EQ(CheckFileSizeAndPad(c.passResult, &error), c.passResult);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.find("qs71gen: warning: the image is ") == 0, c.warned) << c.fileSize << ": " << err;
   }

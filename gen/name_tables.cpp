@@ -5,7 +5,7 @@
 #include <unordered_map>
 
 #include "ascii_case.h"
-#include "audio/wave_input.h"
+#include "audio/sound_import.h"
 #include "compile_state.h"
 #include "script/diagnostics.h"
 #include "sound_kinds.h"
@@ -28,10 +28,10 @@ std::unordered_map<std::string, SoundDef*> g_soundIndex;
 // Opens the wave file only long enough to learn its size from the header.
 int ReserveWaveRange(SoundDef* sound, const SoundKindInfo& kind) {
   CompileState& s = g_state;
-  int r = OpenWaveFile(sound->text, &s.Wave);
-  if (r != ErrNone) return r;
   WaveHeader header;
-  r = CheckWaveHeader(s.Wave, sound->text.c_str(), &header);
+  std::string listing;
+  int r = OpenSoundWave(*sound, &header, &listing);
+  std::fwrite(listing.data(), 1, listing.size(), stdout);
   if (r == ErrNone) {
     sound->frames = WaveFrameCount(header);
     uint32_t size = KindBytesFor(kind, sound->frames);
@@ -39,7 +39,7 @@ int ReserveWaveRange(SoundDef* sound, const SoundKindInfo& kind) {
     s.NextSoundStart = WrapAdd(sound->start, static_cast<int32_t>(size));
     sound->end = WrapSub(s.NextSoundStart, 1);
   }
-  std::fclose(s.Wave);
+  if (s.Wave != nullptr) std::fclose(s.Wave);
   s.Wave = nullptr;
   return r;
 }

@@ -1,7 +1,6 @@
 #include "output_file.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -40,7 +39,6 @@ struct PendingImage {
 };
 
 PendingImage g_pending;
-bool g_quiet = false;  // the scanner's fatal messages stand alone on standard error
 
 // The signal handler may only unlink; it reads the name from here, never from a std::string.
 char g_signalName[4096] = {};
@@ -49,18 +47,10 @@ void RemoveOnSignal() {
   if (g_signalName[0] != '\0') std::remove(g_signalName);
 }
 
-void SettleAtExit() {
-  // The scanner's fatal limits end the program from the middle of a pass.
-  if (!g_pending.scratch) return;
-  g_quiet = true;
-  SettleImageOutput(1);
-}
-
 void InstallCleanup() {
   static bool installed = false;
   if (installed) return;
   installed = true;
-  std::atexit(SettleAtExit);
   OnTermination(RemoveOnSignal);
 }
 
@@ -132,8 +122,8 @@ void ReleaseScratch() {
   g_signalName[0] = '\0';
 }
 
-void ReportNoImage() {
-  if (g_quiet) return;
+void ReportNoImage(bool quiet) {
+  if (quiet) return;
   const std::string& image = g_pending.request.image;
   if (g_pending.image.existed) {
     std::fprintf(stderr, "qs71gen: no image written: %s keeps its previous content\n", image.c_str());
@@ -216,7 +206,6 @@ bool KeepFailedImage(FILE* stream, const std::string& name, const std::string& f
 
 bool OpenImageOutput(const OutputRequest& request) {
   g_pending = PendingImage();
-  g_quiet = false;
   g_pending.request = request;
   const FileIdentity script = IdentifyFile(request.script.c_str());
   const std::vector<OutputPlace> places = OutputPlaces(request);
@@ -241,7 +230,7 @@ bool OutputSparesWaveFiles() {
   return true;
 }
 
-int SettleImageOutput(int passResult) {
+int SettleImageOutput(int passResult, bool quiet) {
   if (!g_pending.scratch) return passResult;
   FILE* stream = g_state.Image;
   const std::string name = g_pending.scratchName;
@@ -259,16 +248,16 @@ int SettleImageOutput(int passResult) {
     if (CommitScratch(stream, name, g_pending.image.target, &reason)) return 0;
     std::fprintf(stderr, "qs71gen: the image cannot be given the name %s: %s\n",
                  request.image.c_str(), reason.c_str());
-    ReportNoImage();
+    ReportNoImage(quiet);
     return 1;
   }
   if (!request.failed.empty() && KeepFailedImage(stream, name, request.failed)) {
-    if (!g_quiet) std::fprintf(stderr, "qs71gen: the image of this failed compile is in %s: never program it\n",
+    if (!quiet) std::fprintf(stderr, "qs71gen: the image of this failed compile is in %s: never program it\n",
                  request.failed.c_str());
     return passResult;
   }
   if (request.failed.empty()) DiscardScratch(stream, name);
-  ReportNoImage();
+  ReportNoImage(quiet);
   return passResult;
 }
 

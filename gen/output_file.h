@@ -33,8 +33,9 @@ bool OutputSparesWaveFiles();
 
 // The end of a run: with 0 errors the image takes its name (a failure to do so is an error),
 // otherwise it goes to the failed-image file or away. Returns passResult, plus 1 when the image
-// could not be given its name. Closes g_state.Image.
-int SettleImageOutput(int passResult);
+// could not be given its name. Closes g_state.Image. quiet: a compile stopped by a scanner limit,
+// whose message stands alone on standard error.
+int SettleImageOutput(int passResult, bool quiet = false);
 
 // Removes an image that has not been settled (an early refusal); nothing is kept.
 void AbandonImageOutput();

@@ -46,7 +46,9 @@ class SoundImportTest : public testing::Test {
   int Import(const char* name, std::string* out) {
     int r = 0;
     const size_t filesBefore = audiotest::OpenFileCount();
-    *out = Captured([&] { r = ImportSound(name); });
+    std::string listing;
+    EXPECT_EQ(Captured([&] { r = ImportSound(name, &listing); }), "");
+    *out = listing;
     EXPECT_EQ(g_state.Wave, nullptr);
     EXPECT_EQ(audiotest::OpenFileCount(), filesBefore) << "a wave file was left open";
     return r;

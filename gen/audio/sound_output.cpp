@@ -1,10 +1,10 @@
 #include "audio/sound_output.h"
 
-#include <cstdio>
 #include <vector>
 
 #include "image/image_file.h"
 #include "result_codes.h"
+#include "text_format.h"
 #include "wrap_math.h"
 
 int32_t SoundFilePosition(int32_t offset, int32_t soundBase, int32_t start) {
@@ -20,12 +20,12 @@ bool FillsRange(size_t bytes, int32_t start, int32_t end) {
 
 // Encodes and writes block after block from the current image position; *written counts the
 // bytes that reached the image.
-int StreamBlocks(const SoundCodec& codec, SampleReader* reader, size_t* written) {
+int StreamBlocks(const SoundCodec& codec, SampleReader* reader, double scale, size_t* written) {
   CodecState state;
   std::vector<uint8_t> bytes(codec.bytes(reader->samples.size()));
   size_t n = 0;
   int r = ErrNone;
-  while ((r = ReadSampleBlock(reader, &n)) == ErrNone && n > 0) {
+  while ((r = ReadSampleBlock(reader, scale, &n)) == ErrNone && n > 0) {
     codec.encode(&state, reader->samples.data(), n, bytes.data());
     const size_t size = codec.bytes(n);
     r = ImageWrite(bytes.data(), size);
@@ -51,10 +51,10 @@ int StoreSound(const SoundCodec& codec, SampleReader* reader, const SoundPlace& 
   const int32_t position = SoundFilePosition(place.offset, place.soundBase, place.start);
   int r = ImageSeek(position);
   if (r != ErrNone) return r;
-  std::printf("%s Samples = %8d <%-s> : \"%s\".\n", codec.tag, static_cast<int32_t>(reader->frames),
-              place.name, place.fileName);
+  *place.listing += Format("%s Samples = %8d <%-s> : \"%s\".\n", codec.tag,
+                           static_cast<int32_t>(reader->frames), place.name, place.fileName);
   size_t written = 0;
-  r = StreamBlocks(codec, reader, &written);
+  r = StreamBlocks(codec, reader, place.scale, &written);
   if (r == ErrRead) Unwrite(position, written);
   return r != ErrNone ? r : ImageFlush();
 }

@@ -28,9 +28,9 @@ class OpenWave {
   OpenWave(const std::string& name, const std::vector<int32_t>& samples,
            uint32_t blockFrames = kFramesPerBlock)
       : path_(audiotest::WriteWav(name, samples)), file_(std::fopen(path_.c_str(), "rb")) {
-    g_state.WaveRate = 16000;  // no rate message
     WaveHeader header;
-    if (file_ != nullptr && CheckWaveHeader(file_, name.c_str(), &header) == ErrNone) {
+    std::string detail;
+    if (file_ != nullptr && CheckWaveHeader(file_, name.c_str(), &header, &detail) == ErrNone) {
       started_ = StartSamples(&reader_, file_, header, blockFrames);
     }
   }
@@ -60,7 +60,10 @@ class SoundOutputTest : public testing::Test {
     const SoundCodec* codec = FindCodec(kind);
     EXPECT_NE(codec, nullptr);
     int r = -99;
-    *out = Captured([&] { r = StoreSound(*codec, reader, place); });
+    SoundPlace listed = place;
+    listed.listing = out;
+    out->clear();
+    EXPECT_EQ(Captured([&] { r = StoreSound(*codec, reader, listed); }), "");
     return r;
   }
 

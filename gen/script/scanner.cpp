@@ -1,6 +1,5 @@
 #include "script/scanner.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -27,6 +26,7 @@ struct ScannerState {
   int lastTokenLine = 1;
   size_t lastTokenPos = 0;
   char literal[kLiteralBufferSize] = {};
+  const char* failure = nullptr;  // the limit that stopped the scanner, if one did
 };
 
 ScannerState g_scan;
@@ -71,10 +71,11 @@ const ByteOrderMark kByteOrderMarks[] = {
     {"\xFE\xFF", "is UTF-16 text (byte-order mark FE FF)"},
 };
 
-[[noreturn]] void Fatal(const char* message) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "%s\n", message);
-  std::exit(2);
+// A limit that ends the compile: the parser is sent into error recovery without a message of
+// its own, and from then on it sees only the end of input, so that it gives up at once.
+int Stop(const char* message) {
+  g_scan.failure = message;
+  return YYerror;
 }
 
 char At(size_t i) { return i < g_scan.text.size() ? g_scan.text[i] : '\0'; }
@@ -84,16 +85,18 @@ bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 bool IsNameChar(char c) { return IsLetter(c) || IsDigit(c) || c == '_'; }
 
 // Every token start checks the rest of its line: the first token of an over-long line trips.
-void CheckLineLength() {
+// The limit's message, or null.
+const char* LineLimitExceeded() {
   if (g_scan.pos >= g_scan.lineEnd || g_scan.lineEnd == 0) {
     size_t lf = g_scan.text.find('\n', g_scan.pos);
     g_scan.lineEnd = lf == std::string::npos ? g_scan.text.size() : lf;
   }
   size_t rest = g_scan.lineEnd - g_scan.pos;
   if (rest >= static_cast<size_t>(kInputBufferSize)) {
-    Fatal("input buffer overflow, can't enlarge buffer because scanner uses REJECT");
+    return "input buffer overflow, can't enlarge buffer because scanner uses REJECT";
   }
-  if (rest > static_cast<size_t>(kMaxLineText)) Fatal("token too large, exceeds YYLMAX");
+  if (rest > static_cast<size_t>(kMaxLineText)) return "token too large, exceeds YYLMAX";
+  return nullptr;
 }
 
 int Emit(int token, size_t length, int32_t value) {
@@ -283,7 +286,7 @@ void Remember(int token, int line, size_t start) {
 
 }  // namespace
 
-void ScannerReset(FILE* script) {
+bool ScannerReset(FILE* script) {
   g_scan.text.clear();
   g_scan.pos = 0;
   g_scan.lineEnd = 0;
@@ -295,20 +298,23 @@ void ScannerReset(FILE* script) {
   g_scan.lastTokenLine = 1;
   g_scan.lastTokenPos = 0;
   g_scan.literal[0] = '\0';
+  g_scan.failure = nullptr;
   yylloc.first_line = yylloc.first_column = yylloc.last_line = yylloc.last_column = 1;
-  if (script == nullptr) return;
+  if (script == nullptr) return true;
   std::rewind(script);
   char chunk[kInputBufferSize];
   size_t n;
   while ((n = std::fread(chunk, 1, sizeof chunk, script)) > 0) g_scan.text.append(chunk, n);
-  if (std::ferror(script)) Fatal("input in flex scanner failed");
+  if (std::ferror(script)) g_scan.failure = "input in flex scanner failed";
+  return g_scan.failure == nullptr;
 }
 
 int yylex() {
+  if (g_scan.failure != nullptr) return 0;
   if (!g_scan.startSeen) StartOfPass();
   for (;;) {
     if (g_scan.pos >= g_scan.text.size()) return EndOfInput();
-    CheckLineLength();
+    if (const char* limit = LineLimitExceeded()) return Stop(limit);
     int line = ScannerLine();
     size_t start = g_scan.pos;
     int token = OneToken();
@@ -319,6 +325,8 @@ int yylex() {
 }
 
 const char* ScannerLiteral() { return g_scan.literal; }
+
+const char* ScannerFailure() { return g_scan.failure; }
 
 int ScannerLine() { return yylloc.first_line; }
 

@@ -13,12 +13,18 @@ constexpr int kInputBufferSize = 16384;
 constexpr int kLiteralBufferSize = 1024;
 
 // Rewinds script, sets the line counter to 1 and re-arms the final newline. Reads the script
-// afresh, so that a second pass sees the file as it is now.
-void ScannerReset(FILE* script);
+// afresh, so that a second pass sees the file as it is now. False when it cannot be read (see
+// ScannerFailure).
+bool ScannerReset(FILE* script);
 
 // Next token code (0 at end of input); stores the token value in yylval and the current line
 // in yylloc.first_line.
 int yylex();
+
+// The limit that ended the scan (a line too long, a script that cannot be read): its message,
+// which ends the compile with status 2; null while none has. The parser stops without a word
+// of its own at such a limit.
+const char* ScannerFailure();
 
 // Text of the last T_LITERAL or T_USR_VAR (a literal with its quotes). The next such token
 // overwrites it.

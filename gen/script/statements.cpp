@@ -1,5 +1,6 @@
 #include "script/statements.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -72,6 +73,14 @@ const GlobalField kGlobalFields[] = {
 };
 
 bool PassOne() { return g_state.Pass == 1; }
+
+// Pass 2 of a sound: its listing lines come before the report of its result.
+int ImportListed(const char* name) {
+  std::string listing;
+  const int r = ImportSound(name, &listing);
+  std::fwrite(listing.data(), 1, listing.size(), stdout);
+  return r;
+}
 
 void CopyInto(char* target) {
   std::strncpy(target, ScannerLiteral(), kLiteralBufferSize - 1);
@@ -184,7 +193,7 @@ void LengthSoundStatement(int32_t kind, int32_t length, int line) {
     r = DefineSound(g_state.NameBuffer, "", kind, length);
     NoteSoundDefined(line, 0);
   } else {
-    r = ImportSound(g_state.NameBuffer);
+    r = ImportListed(g_state.NameBuffer);
   }
   ReportError(r, line, nullptr);
 }
@@ -197,7 +206,7 @@ void WaveSoundStatement(int32_t kind, int line) {
     // A definition that read its header has just set WaveRate to this file's rate.
     NoteSoundDefined(line, r == ErrNone ? g_state.WaveRate : 0);
   } else {
-    r = ImportSound(g_state.NameBuffer);
+    r = ImportListed(g_state.NameBuffer);
   }
   ReportError(r, line, literal);
 }
