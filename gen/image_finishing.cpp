@@ -26,10 +26,10 @@ std::string PartSizeList() {
   return list;
 }
 
-void WarnIfNoPartHoldsTheImage() {
-  const int32_t size = g_state.FileSize;
+void WarnIfNoPartHoldsTheImage(CompileState& s) {
+  const int32_t size = s.FileSize;
   if (qs71::IsOtpSize(size)) return;
-  Warn(FileSizeLine(), "the image is %d bytes (%Xh), a size no QS71 part has: the programmer "
+  Warn(s, FileSizeLine(s), "the image is %d bytes (%Xh), a size no QS71 part has: the programmer "
        "takes only %s bytes", size, static_cast<unsigned>(size), PartSizeList().c_str());
 }
 
@@ -38,8 +38,7 @@ FinishingError WithDetail(const char* text) { return {text, true, false}; }
 
 }  // namespace
 
-int WriteClockDividerWords(FinishingError* error) {
-  CompileState& s = g_state;
+int WriteClockDividerWords(CompileState& s, FinishingError* error) {
   int32_t divider = 0;
   if (!ClockDivider(s.MainClk, s.Ramp_Rate, &divider)) {
     *error = WithDetail(ErrorMessage(ErrRampRate));
@@ -47,17 +46,16 @@ int WriteClockDividerWords(FinishingError* error) {
   }
   const uint32_t word = EncodeHeaderWord(kNoRampPosition, divider);
   int r = ErrNone;
-  if (s.RampDecDone == 0) r = ImageWriteWordAt(kRampDecWordPos, word);
-  if (r == ErrNone && s.RampIncDone == 0) r = ImageWriteWordAt(kRampIncWordPos, word);
-  if (r == ErrNone) r = ImageFlush();
+  if (s.RampDecDone == 0) r = ImageWriteWordAt(ImageOf(s), kRampDecWordPos, word);
+  if (r == ErrNone && s.RampIncDone == 0) r = ImageWriteWordAt(ImageOf(s), kRampIncWordPos, word);
+  if (r == ErrNone) r = ImageFlush(ImageOf(s));
   if (r == ErrNone) return 0;
   *error = WithDetail(ErrorMessage(ErrWrite));
   return 1;
 }
 
-int CheckSizeLimits(int passResult, FinishingError* error) {
-  const CompileState& s = g_state;
-  int32_t size = ImageLength();
+int CheckSizeLimits(CompileState& s, int passResult, FinishingError* error) {
+  int32_t size = ImageLength(ImageOf(s));
   if (size > s.MaxSize || size > s.AddressLimit) {
     error->text = Format("Exceed MaxSize %x", static_cast<unsigned>(s.MaxSize));
     return 1;
@@ -65,9 +63,8 @@ int CheckSizeLimits(int passResult, FinishingError* error) {
   return passResult;
 }
 
-int CheckFileSizeAndPad(int passResult, FinishingError* error) {
-  const CompileState& s = g_state;
-  int32_t size = ImageLength();
+int CheckFileSizeAndPad(CompileState& s, int passResult, FinishingError* error) {
+  int32_t size = ImageLength(ImageOf(s));
   if (size < 0) {
     *error = {ErrorMessage(ErrWrite), true, true};
     return passResult + 1;
@@ -77,9 +74,9 @@ int CheckFileSizeAndPad(int passResult, FinishingError* error) {
               true};
     return passResult + 1;
   }
-  int r = ImageFill(0xFF, s.FileSize - size);
-  if (r == ErrNone) r = ImageFlush();
-  if (r == ErrNone && passResult == 0) WarnIfNoPartHoldsTheImage();
+  int r = ImageFill(ImageOf(s), 0xFF, s.FileSize - size);
+  if (r == ErrNone) r = ImageFlush(ImageOf(s));
+  if (r == ErrNone && passResult == 0) WarnIfNoPartHoldsTheImage(s);
   if (r == ErrNone) return passResult;
   *error = WithDetail(ErrorMessage(ErrWrite));
   return passResult + 1;

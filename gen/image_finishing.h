@@ -5,6 +5,8 @@
 
 #include <string>
 
+struct CompileState;
+
 // The text of an "Errors: <text>." line (empty: nothing to say), whether the detail that the
 // failing operation recorded goes with it, and whether the fills that wrote past the end of the
 // image are explained after it.
@@ -16,11 +18,11 @@ struct FinishingError {
 
 // Writes the default clock-divider word at 8 and 12 where no ramp sound took the place, and
 // flushes. Returns the number of errors it found (0 or 1).
-int WriteClockDividerWords(FinishingError* error);
+int WriteClockDividerWords(CompileState& s, FinishingError* error);
 
 // Only while the pass result is 0: the image must not exceed MaxSize or the address limit.
-int CheckSizeLimits(int passResult, FinishingError* error);
+int CheckSizeLimits(CompileState& s, int passResult, FinishingError* error);
 
 // Always: a longer image than FileSize is an error; a shorter one is padded with 0xFF. An image
 // that comes out whole (pass result 0) of a size that no part of the family has is warned about.
-int CheckFileSizeAndPad(int passResult, FinishingError* error);
+int CheckFileSizeAndPad(CompileState& s, int passResult, FinishingError* error);

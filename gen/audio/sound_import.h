@@ -8,6 +8,8 @@
 
 #include "audio/wave_input.h"
 
+struct CompileState;
+
 struct SoundDef;
 
 // 0 or a result code: ErrInternal (unknown name, ramp sound not PCM16, kind outside 1..7,
@@ -15,12 +17,12 @@ struct SoundDef;
 // ErrSystemArea, or the image writer's code. The wave file is closed on every path. The
 // sound's listing lines (a ramp's place, the samples written, a sound that reaches the system
 // area) are appended to *listing, for the caller to print before it reports the code.
-int ImportSound(const char* name, std::string* listing);
+int ImportSound(CompileState& s, const char* name, std::string* listing);
 
 // The header word of a ramp sound: its file position in bits 31..8 (bits above 23 are lost)
 // and the clock divider minus one in bits 7..0. ErrRampRate when Ramp_Rate cannot divide.
-int RampWord(int32_t position, uint32_t* word);
+int RampWord(CompileState& s, int32_t position, uint32_t* word);
 
-// Opens the sound's wave file into g_state.Wave (left open, also on failure) and reads its
+// Opens the sound's wave file into s.Wave (left open, also on failure) and reads its
 // header: the rate message added to *listing, a refusal's detail kept for the error report.
-int OpenSoundWave(const SoundDef& sound, WaveHeader* header, std::string* listing);
+int OpenSoundWave(CompileState& s, const SoundDef& sound, WaveHeader* header, std::string* listing);

@@ -7,6 +7,7 @@
 
 #include "audio/sound_codecs.h"
 #include "audio/wave_input.h"
+#include "image/image_file.h"
 
 // Where a sound goes and what its listing line names.
 struct SoundPlace {
@@ -24,7 +25,7 @@ struct SoundPlace {
 // tools' 32-bit arithmetic; a negative result is refused by the image writer.
 int32_t SoundFilePosition(int32_t offset, int32_t soundBase, int32_t start);
 
-// Streams the samples of reader (started, nothing read yet) into the sound's range: checks
+// Streams the samples of reader into image (started, nothing read yet) into the sound's range: checks
 // that the codec's bytes for all of them fill the range exactly, seeks, adds the line
 // "<tag> Samples = ..." to the listing and writes each block's bytes with one write, then flushes.
 //
@@ -34,4 +35,4 @@ int32_t SoundFilePosition(int32_t offset, int32_t soundBase, int32_t start);
 // anything is listed when its length can be told) gives ErrRead, and the part already written
 // is set back to the blank 0xFF the layout gave the range. A kind whose range is only reserved
 // (no encoder) lists and writes nothing.
-int StoreSound(const SoundCodec& codec, SampleReader* reader, const SoundPlace& place);
+int StoreSound(const ImageStream& image, const SoundCodec& codec, SampleReader* reader, const SoundPlace& place);
