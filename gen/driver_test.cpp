@@ -80,12 +80,16 @@ class TwoCompilesTest : public testing::Test {
     testwav::Signal sweep;
     sweep.shape = testwav::Shape::Sweep;
     ASSERT_TRUE(testwav::WriteFile((folder / "a.wav").string(),
-                                   testwav::EncodeWav(testwav::MakeSamples(tone, 3000, 8000), {8000, 8, 2})));
+                                   testwav::EncodeWav(testwav::MakeSamples(tone, 3000, 8000),
+                                                      {8000, 8, 2})));
     ASSERT_TRUE(testwav::WriteFile((folder / "b.wav").string(),
-                                   testwav::EncodeWav(testwav::MakeSamples(sweep, 5000, 16000), {16000, 16, 1})));
+                                   testwav::EncodeWav(testwav::MakeSamples(sweep, 5000, 16000),
+                                                      {16000, 16, 1})));
     for (size_t i = 0; i < std::size(kScripts); ++i) {
       std::string text = kScripts[i];
-      for (size_t at; (at = text.find("%W")) != std::string::npos;) text.replace(at, 2, folder.string());
+      for (size_t at; (at = text.find("%W")) != std::string::npos;) {
+        text.replace(at, 2, folder.string());
+      }
       scripts.push_back(folder / ("s" + std::to_string(i) + ".qs"));
       ASSERT_TRUE(testwav::WriteFile(scripts.back().string(), {text.begin(), text.end()}));
       const fs::path image = folder / ("reference" + std::to_string(i) + ".bin");
@@ -116,7 +120,8 @@ class TwoCompilesTest : public testing::Test {
 TEST_F(TwoCompilesTest, InOneProcessAsInSeparateRuns) {
   for (int round = 0; round < 2; ++round) {
     for (size_t i = 0; i < scripts.size(); ++i) {
-      ExpectAsReference(CompileHere(scripts[i], folder / ("serial" + std::to_string(i) + ".bin")), i);
+      const fs::path image = folder / ("serial" + std::to_string(i) + ".bin");
+      ExpectAsReference(CompileHere(scripts[i], image), i);
     }
   }
   std::vector<Outcome> outcomes(scripts.size());

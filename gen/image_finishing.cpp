@@ -70,8 +70,8 @@ int CheckFileSizeAndPad(CompileState& s, int passResult, FinishingError* error) 
     return passResult + 1;
   }
   if (s.FileSize < size) {
-    *error = {Format("Exceed user specified file size %x", static_cast<unsigned>(s.FileSize)), false,
-              true};
+    *error = {Format("Exceed user specified file size %x", static_cast<unsigned>(s.FileSize)),
+              false, true};
     return passResult + 1;
   }
   int r = ImageFill(ImageOf(s), 0xFF, s.FileSize - size);

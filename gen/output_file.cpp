@@ -138,7 +138,8 @@ void ReportNoImage(CompileState& s, bool quiet) {
   if (quiet) return;
   const std::string& image = s.Pending.request.image;
   if (s.Pending.image.existed) {
-    std::fprintf(s.Err, "qs71gen: no image written: %s keeps its previous content\n", image.c_str());
+    std::fprintf(s.Err, "qs71gen: no image written: %s keeps its previous content\n",
+                 image.c_str());
   } else {
     std::fprintf(s.Err, "qs71gen: no image written: %s was not created\n", image.c_str());
   }
@@ -199,7 +200,8 @@ bool CloseDevice(CompileState& s, bool deliver, FILE* image) {
 }
 
 // A failed compile's image into its own file: renamed there, or copied into a device.
-bool KeepFailedImage(CompileState& s, FILE* stream, const std::string& name, const std::string& failed) {
+bool KeepFailedImage(CompileState& s, FILE* stream, const std::string& name,
+                     const std::string& failed) {
   const Destination d = DestinationOf(failed);
   std::string reason;
   if (!d.inPlace) {
@@ -264,8 +266,10 @@ int SettleImageOutput(CompileState& s, int passResult, bool quiet) {
     return 1;
   }
   if (!request.failed.empty() && KeepFailedImage(s, stream, name, request.failed)) {
-    if (!quiet) std::fprintf(s.Err, "qs71gen: the image of this failed compile is in %s: never program it\n",
-                 request.failed.c_str());
+    if (!quiet) {
+      std::fprintf(s.Err, "qs71gen: the image of this failed compile is in %s: never program it\n",
+                   request.failed.c_str());
+    }
     return passResult;
   }
   if (request.failed.empty()) DiscardScratch(stream, name);

@@ -10,7 +10,8 @@
 
 namespace {
 
-void PrintLine(CompileState& s, int32_t line, const char* kind, const char* fmt, std::va_list args) {
+void PrintLine(CompileState& s, int32_t line, const char* kind, const char* fmt,
+               std::va_list args) {
   PrintScriptPlace(s, line);
   std::fprintf(s.Err, "%s: ", kind);
   std::vfprintf(s.Err, fmt, args);

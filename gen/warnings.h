@@ -30,12 +30,13 @@ struct WarningState {
 void SetStrictWarnings(CompileState& s, bool strict);
 
 // One warning for a script line (0: the script as a whole).
-__attribute__((format(printf, 3, 4))) void Warn(CompileState& s, int32_t line, const char* fmt, ...);
+__attribute__((format(printf, 3, 4))) void Warn(CompileState& s, int32_t line, const char* fmt,
+                                                 ...);
 
 // As Warn, but only the first time in a run that `key` comes: one warning for something the
 // script may name on many lines.
-__attribute__((format(printf, 4, 5))) void WarnOnce(CompileState& s, const std::string& key, int32_t line,
-                                                     const char* fmt, ...);
+__attribute__((format(printf, 4, 5))) void WarnOnce(CompileState& s, const std::string& key,
+                                                     int32_t line, const char* fmt, ...);
 
 // Warnings counted as errors so far (only with --strict).
 int32_t StrictWarningCount(CompileState& s);

@@ -43,7 +43,8 @@ int32_t FilePosition(CompileState& s, int32_t relative) {
   return SoundFilePosition(s.Offset, s.SoundBase, relative);
 }
 
-int WriteRampWord(CompileState& s, const RampSound& ramp, const SoundDef& sound, std::string* listing) {
+int WriteRampWord(CompileState& s, const RampSound& ramp, const SoundDef& sound,
+                  std::string* listing) {
   if (sound.kind != KindPcm16) return ErrInternal;
   uint32_t word = 0;
   int r = RampWord(s, FilePosition(s, sound.start), &word);
@@ -66,8 +67,11 @@ bool ReachesSystemArea(CompileState& s, const SoundDef& sound) {
 // stores no rate and nothing is resampled.
 void ListRate(CompileState& s, uint32_t fileRate, std::string* listing) {
   const int32_t rate = static_cast<int32_t>(fileRate);
-  if (s.WaveRate == 0) *listing += Format("Find Sample Rate %d Hz in wave.\n", rate);
-  else if (s.WaveRate != rate) *listing += Format("Find different Sample Rate %d Hz in wave!\n", rate);
+  if (s.WaveRate == 0) {
+    *listing += Format("Find Sample Rate %d Hz in wave.\n", rate);
+  } else if (s.WaveRate != rate) {
+    *listing += Format("Find different Sample Rate %d Hz in wave!\n", rate);
+  }
   s.WaveRate = rate;
 }
 
@@ -76,7 +80,8 @@ int Refused(CompileState& s, int code, const std::string& detail) {
   return code;
 }
 
-int ImportWave(CompileState& s, const SoundDef& sound, const SoundCodec& codec, std::string* listing) {
+int ImportWave(CompileState& s, const SoundDef& sound, const SoundCodec& codec,
+               std::string* listing) {
   WaveHeader header;
   int r = OpenSoundWave(s, sound, &header, listing);
   SampleReader reader;
@@ -93,7 +98,8 @@ int ImportWave(CompileState& s, const SoundDef& sound, const SoundCodec& codec, 
 
 }  // namespace
 
-int OpenSoundWave(CompileState& s, const SoundDef& sound, WaveHeader* header, std::string* listing) {
+int OpenSoundWave(CompileState& s, const SoundDef& sound, WaveHeader* header,
+                  std::string* listing) {
   std::string detail;
   int r = OpenWaveFile(sound.text, &s.Wave, &detail);
   if (r != ErrNone) return Refused(s, r, detail);
@@ -123,7 +129,8 @@ int ImportSound(CompileState& s, const char* name, std::string* listing) {
   if (kind == nullptr) return ErrInternal;
   if (!KindHasData(sound->kind)) return ErrNone;
   if (ReachesSystemArea(s, *sound)) {
-    *listing += Format("%s[%06x:%06x] %s = %s  \n", kind->label, static_cast<unsigned>(sound->start),
+    *listing += Format("%s[%06x:%06x] %s = %s  \n", kind->label,
+                       static_cast<unsigned>(sound->start),
                        static_cast<unsigned>(sound->end), sound->name.c_str(), sound->text.c_str());
     return ErrSystemArea;
   }

@@ -20,7 +20,8 @@ bool FillsRange(size_t bytes, int32_t start, int32_t end) {
 
 // Encodes and writes block after block from the current image position; *written counts the
 // bytes that reached the image.
-int StreamBlocks(const ImageStream& image, const SoundCodec& codec, SampleReader* reader, double scale, size_t* written) {
+int StreamBlocks(const ImageStream& image, const SoundCodec& codec, SampleReader* reader,
+                 double scale, size_t* written) {
   CodecState state;
   std::vector<uint8_t> bytes(codec.bytes(reader->samples.size()));
   size_t n = 0;
@@ -45,7 +46,8 @@ void Unwrite(const ImageStream& image, int32_t position, size_t written) {
 
 }  // namespace
 
-int StoreSound(const ImageStream& image, const SoundCodec& codec, SampleReader* reader, const SoundPlace& place) {
+int StoreSound(const ImageStream& image, const SoundCodec& codec, SampleReader* reader,
+               const SoundPlace& place) {
   if (codec.encode == nullptr) return ErrNone;
   if (!FillsRange(codec.bytes(reader->frames), place.start, place.end)) return ErrInternal;
   const int32_t position = SoundFilePosition(place.offset, place.soundBase, place.start);

@@ -35,4 +35,5 @@ int32_t SoundFilePosition(int32_t offset, int32_t soundBase, int32_t start);
 // anything is listed when its length can be told) gives ErrRead, and the part already written
 // is set back to the blank 0xFF the layout gave the range. A kind whose range is only reserved
 // (no encoder) lists and writes nothing.
-int StoreSound(const ImageStream& image, const SoundCodec& codec, SampleReader* reader, const SoundPlace& place);
+int StoreSound(const ImageStream& image, const SoundCodec& codec, SampleReader* reader,
+               const SoundPlace& place);

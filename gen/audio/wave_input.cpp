@@ -109,8 +109,12 @@ bool SkipBytes(FILE* file, uint64_t n) {
 // to disk leave it 0 or stale, and the chunk walk ends with the file anyway.
 int CheckRiffForm(FILE* file, const char* name, std::string* detail) {
   uint8_t raw[12];
-  if (std::fread(raw, 1, sizeof raw, file) != sizeof raw) return Refuse(Refusal::NotWave, 0, name, detail);
-  if (!HasId(raw, "RIFF") || !HasId(raw + 8, "WAVE")) return Refuse(Refusal::NotWave, 0, name, detail);
+  if (std::fread(raw, 1, sizeof raw, file) != sizeof raw) {
+    return Refuse(Refusal::NotWave, 0, name, detail);
+  }
+  if (!HasId(raw, "RIFF") || !HasId(raw + 8, "WAVE")) {
+    return Refuse(Refusal::NotWave, 0, name, detail);
+  }
   return ErrNone;
 }
 
@@ -140,12 +144,15 @@ WaveFormat ParseFormat(const uint8_t* raw, uint32_t kept) {
 int CheckFormat(const WaveFormat& f, const char* name, std::string* detail) {
   if (f.tag == kFormatFloat) return Refuse(Refusal::Float, f.bits, name, detail);
   if (f.tag != kFormatPcm) return Refuse(Refusal::Compressed, f.tag, name, detail);
-  if (f.channels != 1 && f.channels != 2) return Refuse(Refusal::Channels, f.channels, name, detail);
+  if (f.channels != 1 && f.channels != 2) {
+    return Refuse(Refusal::Channels, f.channels, name, detail);
+  }
   if (f.bits != 8 && f.bits != 16) return Refuse(Refusal::Bits, f.bits, name, detail);
   return ErrNone;
 }
 
-int ReadFormatChunk(FILE* file, uint32_t size, const char* name, WaveFormat* format, std::string* detail) {
+int ReadFormatChunk(FILE* file, uint32_t size, const char* name, WaveFormat* format,
+                    std::string* detail) {
   if (size < kFormatSize) return Refuse(Refusal::ShortFormat, size, name, detail);
   uint8_t raw[kExtensibleFormatSize] = {};
   const uint32_t kept = std::min(size, kExtensibleFormatSize);
@@ -158,7 +165,8 @@ int ReadFormatChunk(FILE* file, uint32_t size, const char* name, WaveFormat* for
 // Walks the chunks up to "data" and leaves the file at its first sample byte. The format must
 // come before the samples, as RIFF wants it, so the file is read front to back only. Each step
 // consumes at least a chunk header: the walk ends with the file, whatever sizes it claims.
-int FindSampleData(FILE* file, const char* name, WaveFormat* format, uint32_t* dataSize, std::string* detail) {
+int FindSampleData(FILE* file, const char* name, WaveFormat* format, uint32_t* dataSize,
+                   std::string* detail) {
   bool haveFormat = false;
   ChunkHeader chunk;
   while (ReadChunkHeader(file, &chunk)) {
@@ -261,7 +269,9 @@ int CheckWaveHeader(FILE* file, const char* name, WaveHeader* header, std::strin
   if (r != ErrNone) return r;
   // A size of 2 GB or more cannot be a real sound for the chip and would turn negative in
   // every range computed from it.
-  if (dataSize > static_cast<uint32_t>(INT32_MAX)) return Refuse(Refusal::HugeData, dataSize, name, detail);
+  if (dataSize > static_cast<uint32_t>(INT32_MAX)) {
+    return Refuse(Refusal::HugeData, dataSize, name, detail);
+  }
   header->channels = format.channels;
   header->rate = format.rate;
   header->bits = format.bits;

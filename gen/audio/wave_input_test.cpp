@@ -59,7 +59,8 @@ int ReadBlocks(CompileState& s, FILE* f, const WaveHeader& header, std::vector<i
 }
 
 // Header check and sample reading of a whole file, as the import does them.
-int ReadAll(CompileState& s, const std::vector<uint8_t>& file, std::vector<int32_t>* samples, SampleReader* reader) {
+int ReadAll(CompileState& s, const std::vector<uint8_t>& file, std::vector<int32_t>* samples,
+            SampleReader* reader) {
   FILE* f = OpenBytes(file);
   int r = ErrNone;
   Captured([&] {
@@ -131,7 +132,9 @@ Reading Read(CompileState& s, const std::vector<uint8_t>& file) {
     reading.result = CheckHeader(s, f, "tone.wav", &reading.header);
     reading.dataAt = std::ftell(f);
     SampleReader reader;
-    if (reading.result == ErrNone) reading.result = ReadBlocks(s, f, reading.header, &reading.samples, &reader);
+    if (reading.result == ErrNone) {
+      reading.result = ReadBlocks(s, f, reading.header, &reading.samples, &reader);
+    }
   });
   std::fclose(f);
   return reading;

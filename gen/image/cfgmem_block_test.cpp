@@ -137,10 +137,12 @@ TEST(CfgMemFieldTest, EveryFieldRoundTripsWithinItsOwnBits) {
       EXPECT_EQ(back, f.encoding == CfgMemEncoding::Constant ? 0u : v) << f.name;
     }
     if (f.min > 0) {
-      EXPECT_EQ(SetCfgMemField(s, f.name, static_cast<int32_t>(f.min - 1)), ErrCfgMemValue) << f.name;
+      EXPECT_EQ(SetCfgMemField(s, f.name, static_cast<int32_t>(f.min - 1)),
+                ErrCfgMemValue) << f.name;
     }
     if (f.max < 0xFFFFFFFFu) {
-      EXPECT_EQ(SetCfgMemField(s, f.name, static_cast<int32_t>(f.max + 1)), ErrCfgMemValue) << f.name;
+      EXPECT_EQ(SetCfgMemField(s, f.name, static_cast<int32_t>(f.max + 1)),
+                ErrCfgMemValue) << f.name;
       EXPECT_EQ(SetCfgMemField(s, f.name, -1), ErrCfgMemValue) << f.name;
     }
   }

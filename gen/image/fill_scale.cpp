@@ -82,7 +82,8 @@ bool ParseFillAddress(const char* text, size_t last, int32_t* address, size_t* g
 // Writes the byte groups from text[j]; each is two hex digits closed by '_' or, for the last
 // one, by the closing quote. Every byte is flushed as it goes, so the bytes before a faulty
 // group stay in the image.
-int WriteFillGroups(CompileState& s, const char* text, size_t j, size_t last, std::vector<uint8_t>* written) {
+int WriteFillGroups(CompileState& s, const char* text, size_t j, size_t last,
+                    std::vector<uint8_t>* written) {
   for (; j < last; j += 3) {
     if (text[j + 2] != '_' && text[j + 2] != '"') return MalformedFill(s, text);
     int high = HexDigitValue(text[j]);
@@ -206,7 +207,8 @@ bool ParseDecimal(const char* text, size_t from, size_t to, int32_t* value) {
 }
 
 int MalformedScale(CompileState& s, const char* literal) {
-  SetErrorDetail(s, "malformed $SCALING text %s: write \"NUMERATOR/DENOMINATOR\" in decimal digits, "
+  SetErrorDetail(s,
+                 "malformed $SCALING text %s: write \"NUMERATOR/DENOMINATOR\" in decimal digits, "
                  "with a denominator other than 0", literal);
   return ErrInternal;
 }

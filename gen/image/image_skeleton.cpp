@@ -62,7 +62,9 @@ int WriteStepTable(CompileState& s) {
 
 // With FileSize 13 or 14 above a multiple of 16 the tag lands on the last step sizes and
 // replaces them; the layout has always been so and images in the field rely on it.
-int WriteTag(CompileState& s) { return WriteAndFlush(s, TagPos(s.FileSize), kTagBytes, sizeof kTagBytes); }
+int WriteTag(CompileState& s) {
+  return WriteAndFlush(s, TagPos(s.FileSize), kTagBytes, sizeof kTagBytes);
+}
 
 // Once a .CFGMEM statement was seen, its 48 bytes take the option block's place and no option
 // values are listed.

@@ -55,7 +55,9 @@ int WriteOptionBlock(CompileState& s) {
   PrintOptionValues(s);
   const std::array<uint8_t, kOptionBlockSize> block = BuildOptionBlock(s);
   int r = WriteVolMap(s);
-  if (r == ErrNone) r = ImageWriteAt(ImageOf(s), OptionStart(s.FileSize), block.data(), block.size());
+  if (r == ErrNone) {
+    r = ImageWriteAt(ImageOf(s), OptionStart(s.FileSize), block.data(), block.size());
+  }
   return r != ErrNone ? r : ImageFlush(ImageOf(s));
 }
 

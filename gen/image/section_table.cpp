@@ -95,7 +95,8 @@ int WriteSectionTable(CompileState& s) {
 
 namespace {
 
-int WriteGroupEntry(CompileState& s, int32_t position, uint8_t type, int32_t divider, const SoundDef& sound) {
+int WriteGroupEntry(CompileState& s, int32_t position, uint8_t type, int32_t divider,
+                    const SoundDef& sound) {
   const int32_t grpAdr = s.GrpAdr;
   if (grpAdr < 1 || grpAdr > kMaxGrpAdr) return ErrGrpAdr;
   GroupEntry entry;

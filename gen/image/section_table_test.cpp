@@ -228,7 +228,8 @@ TEST_F(SectionTableTest, LinkAddressesAtTheEdgeOfEachGrpAdr) {
     FreshImage();
     std::string out;
     if (c.length == 0) {
-      ASSERT_EQ(Captured(&out, [&] { return DefineSound(s, "s", literal.c_str(), KindPcm8, 0); }), ErrNone);
+      ASSERT_EQ(Captured(&out, [&] { return DefineSound(s, "s", literal.c_str(), KindPcm8, 0); }),
+                ErrNone);
     } else {
       ASSERT_EQ(DefineSound(s, "s", "", KindSilence, c.length), ErrNone);
     }
@@ -262,7 +263,8 @@ TEST_F(SectionTableTest, RefusedLinksWriteAndCountNothing) {
   s.SecGroups[0] = 1;
   s.SecBase[0] = 16;
   std::string out;
-  EXPECT_EQ(Captured(&out, [&] { return LinkGroup(s, 0, "nothing", 64000, 0); }), ErrGroupUndefined);
+  EXPECT_EQ(Captured(&out, [&] { return LinkGroup(s, 0, "nothing", 64000, 0); }),
+            ErrGroupUndefined);
   EXPECT_EQ(Captured(&out, [&] { return LinkGroup(s, 0, "pause", 0, 0); }), ErrGroupRate);
   EXPECT_EQ(out, "");
   EXPECT_EQ(s.SecLinked[0], 0);
