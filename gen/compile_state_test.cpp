@@ -8,7 +8,6 @@ namespace {
 // them) and leaves what belongs to the whole run.
 TEST(CompileStateTest, PassOneResetsTheScriptPartOnly) {
   CompileState s;
-  s = CompileState();
   s.Pass = 1;
   s.Scale = 0.5;
   s.CfgMem[0] = 0x12;
@@ -26,7 +25,6 @@ TEST(CompileStateTest, PassOneResetsTheScriptPartOnly) {
   EXPECT_EQ(s.Scale, 0.5);
   EXPECT_EQ(s.CfgMem[0], 0x12);
   EXPECT_EQ(s.ArgCount, 3);
-  s = CompileState();
 }
 
 }  // namespace

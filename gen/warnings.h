@@ -19,6 +19,7 @@
 
 struct CompileState;
 
+// What the warnings of one compile keep.
 struct WarningState {
   bool strict = false;  // --strict
   int32_t strictCount = 0;

@@ -25,7 +25,6 @@ Block CurrentBlock(CompileState& s) {
 
 TEST(CfgMemFieldTest, FirstStatementInitialisesEvenWhenRefused) {
   CompileState s;
-  s = CompileState();
   EXPECT_EQ(SetCfgMemField(s, "Foo", 1), ErrCfgMemField);
   EXPECT_EQ(s.CfgMemUsed, 1);
   EXPECT_EQ(CurrentBlock(s), InitialBlock());
@@ -92,7 +91,6 @@ TEST(CfgMemFieldTest, EncodingsOfSingleStatements) {
 
 TEST(CfgMemFieldTest, RoscVKeepsTheSelectorInTheHighNibble) {
   CompileState s;
-  s = CompileState();
   ASSERT_EQ(SetCfgMemField(s, "RoscSel2", 2), ErrNone);
   ASSERT_EQ(SetCfgMemField(s, "RoscV2", 0x123), ErrNone);
   EXPECT_EQ(s.CfgMem[22], 0x12);

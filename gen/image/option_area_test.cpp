@@ -27,7 +27,6 @@ void SetExampleOptions(CompileState& s) {
 
 TEST(OptionBlockTest, DefaultsGiveAllOnes) {
   CompileState s;
-  s = CompileState();
   Block ones;
   ones.fill(0xFF);
   EXPECT_EQ(BuildOptionBlock(s), ones);
@@ -35,7 +34,6 @@ TEST(OptionBlockTest, DefaultsGiveAllOnes) {
 
 TEST(OptionBlockTest, WorkedExample) {
   CompileState s;
-  s = CompileState();
   SetExampleOptions(s);
   const Block expected = {0x68, 0xFF, 0xFF, 0x7E, 0x24, 0xC5, 0xA3, 0xFF,
                           0x0C, 0x70, 0x56, 0x34, 0x81, 0x5A, 0x34, 0x12};
@@ -44,7 +42,6 @@ TEST(OptionBlockTest, WorkedExample) {
 
 TEST(OptionBlockTest, SecNumFourGivesTheBareMarker) {
   CompileState s;
-  s = CompileState();
   s.SecNum = 4;
   const Block b = BuildOptionBlock(s);
   EXPECT_EQ(b[8], 0x00);

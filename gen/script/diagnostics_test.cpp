@@ -117,7 +117,6 @@ TEST(ReportErrorTest, InfoLinePrintsTextWithoutCounting) {
 
 TEST(ReportErrorTest, LongTextIsNeverCut) {
   CompileState s;
-  s = CompileState();
   s.Pass = 1;
   std::string name(1023, 'n');
   testing::internal::CaptureStdout();
@@ -127,7 +126,6 @@ TEST(ReportErrorTest, LongTextIsNeverCut) {
 
 TEST(SyntaxMessageTest, DropsExactlyParseError) {
   CompileState s;
-  s = CompileState();
   s.Pass = 1;
   testing::internal::CaptureStdout();
   SyntaxMessage(s, "parse error");
@@ -140,7 +138,6 @@ TEST(SyntaxMessageTest, DropsExactlyParseError) {
 // A refused .CFGMEM line names the field it could not find.
 TEST(CfgMemFieldTest, UnknownNameIsReportedWithItsName) {
   CompileState s;
-  s = CompileState();
   s.Pass = 1;
   testing::internal::CaptureStdout();
   ReportError(s, SetCfgMemField(s, "Foo", 1), 7, "Foo");

@@ -115,7 +115,6 @@ TEST(ScannerTest, NulByteIsAnUnknownCharacter) {
 
 TEST(ScannerTest, ResetReadsTheFileAfresh) {
   CompileState s;
-  s = CompileState();
   FILE* f = ScriptFile("x\n");
   ScannerReset(s, f);
   while (Next(s) != 0) {
