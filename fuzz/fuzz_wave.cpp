@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "audio/wave_input.h"
-#include "compile_state.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -16,21 +16,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool quiet = (SilenceStandardOutput(), true);
   (void)quiet;
   if (size == 0) return 0;
-  ResetCompileState();
-  g_state.Scale = kScales[data[0] % 8];
+  const double scale = kScales[data[0] % 8];
   FILE* file = std::tmpfile();
   if (file == nullptr) std::abort();
   std::fwrite(data + 1, 1, size - 1, file);
   std::rewind(file);
   WaveHeader header;
-  if (CheckWaveHeader(file, "fuzz.wav", &header) == 0) {
+  std::string detail;
+  if (CheckWaveHeader(file, "fuzz.wav", &header, &detail) == 0) {
     // Small blocks, so that short inputs cross block boundaries too.
     SampleReader reader;
     size_t n = 0;
     uint32_t total = 0;
     int r = StartSamples(&reader, file, header, 6);
     if (r == 0) {
-      while ((r = ReadSampleBlock(&reader, &n)) == 0 && n > 0) {
+      while ((r = ReadSampleBlock(&reader, scale, &n)) == 0 && n > 0) {
         if (n > reader.samples.size()) std::abort();
         for (size_t i = 0; i < n; ++i) {
           if (reader.samples[i] < -32768 || reader.samples[i] > 32767) std::abort();

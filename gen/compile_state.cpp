@@ -1,7 +1,7 @@
 #include "compile_state.h"
 
-CompileState g_state;
+void ApplyPassOneDefaults(CompileState& s) { static_cast<ScriptState&>(s) = ScriptState(); }
 
-void ApplyPassOneDefaults() { static_cast<ScriptState&>(g_state) = ScriptState(); }
-
-void ResetCompileState() { g_state = CompileState(); }
+ImageStream ImageOf(CompileState& s) {
+  return {s.Image, s.ArgCount > 2 ? s.Args[2].c_str() : "", &s.Warnings.detail};
+}

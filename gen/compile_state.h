@@ -1,16 +1,28 @@
 #pragma once
-// Everything one compilation knows lives in one record: the current pass, the error count, the
-// global settings of the script, the per-section tables, the addresses the image layout fixes
-// and the streams. Pass 2 starts with whatever pass 1 left; unit tests reset it between runs.
+// Everything one compilation knows lives in one record, which the driver owns and hands to every
+// part that needs it: the current pass, the error count, the global settings of the script, the
+// per-section tables, the addresses the image layout fixes, the streams, and what the scanner,
+// the statements, the name lists, the fills, the map and the output keep. Nothing of a compile
+// lives anywhere else, so compiles can run one after another or side by side in one process.
+// Pass 2 starts with whatever pass 1 left.
 
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cfgmem_fields.h"
+#include "image/fill_scale.h"
+#include "image/image_file.h"
+#include "link_map.h"
+#include "name_tables.h"
 #include "option_block.h"
+#include "output_file.h"
+#include "script/scanner.h"
+#include "script/statements.h"
 #include "section_entry.h"
+#include "warnings.h"
 
 constexpr int kMaxArgs = 10;
 constexpr int kNameBufferSize = 1024;
@@ -70,21 +82,31 @@ struct CompileState : ScriptState {
   int32_t ArgCount = 0;
   std::string Args[kMaxArgs];
 
-  // Streams: the script, the image (opened "wb+") and the wave file being read, if any.
+  // Streams: the script, the image (opened "wb+") and the wave file being read, if any; the
+  // listing goes to Out and the messages to Err.
   FILE* Script = nullptr;
   FILE* Image = nullptr;
   FILE* Wave = nullptr;
+  FILE* Out = stdout;
+  FILE* Err = stderr;
 
   // Statement name buffer: names are copied here before the next token overwrites the
   // scanner's literal buffer.
   char NameBuffer[kNameBufferSize] = {};
-};
 
-extern CompileState g_state;
+  ScannerState Scan;
+  StatementMemory Statements;
+  WarningState Warnings;
+  NameTables Names;
+  std::vector<FillRecord> Fills;  // in script order
+  std::vector<LinkRecord> Links;  // in script order
+  PendingImage Pending;
+};
 
 // Puts every field of ScriptState back to its start value; the part of `Init_yylex(1)` that
 // touches state.
-void ApplyPassOneDefaults();
+void ApplyPassOneDefaults(CompileState& s);
 
-// Whole reset for a new run in the same process (tests): closes nothing, forgets everything.
-void ResetCompileState();
+// The image stream for the writers: a failed write's cause becomes the detail of the error
+// that reports it, naming the output.
+ImageStream ImageOf(CompileState& s);

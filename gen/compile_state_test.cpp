@@ -7,25 +7,24 @@ namespace {
 // Pass 1 starts from the record's own initialisers (the -1 of VolMap and SecOption among
 // them) and leaves what belongs to the whole run.
 TEST(CompileStateTest, PassOneResetsTheScriptPartOnly) {
-  ResetCompileState();
-  g_state.Pass = 1;
-  g_state.Scale = 0.5;
-  g_state.CfgMem[0] = 0x12;
-  g_state.ArgCount = 3;
-  g_state.ErrorCount = 4;
-  g_state.SecNum = 9;
-  g_state.VolMap[3] = 7;
-  g_state.SecOption[5] = 2;
-  ApplyPassOneDefaults();
-  EXPECT_EQ(g_state.ErrorCount, 0);
-  EXPECT_EQ(g_state.SecNum, 3);
-  EXPECT_EQ(g_state.VolMap[3], -1);
-  EXPECT_EQ(g_state.SecOption[5], -1);
-  EXPECT_EQ(g_state.Pass, 1);
-  EXPECT_EQ(g_state.Scale, 0.5);
-  EXPECT_EQ(g_state.CfgMem[0], 0x12);
-  EXPECT_EQ(g_state.ArgCount, 3);
-  ResetCompileState();
+  CompileState s;
+  s.Pass = 1;
+  s.Scale = 0.5;
+  s.CfgMem[0] = 0x12;
+  s.ArgCount = 3;
+  s.ErrorCount = 4;
+  s.SecNum = 9;
+  s.VolMap[3] = 7;
+  s.SecOption[5] = 2;
+  ApplyPassOneDefaults(s);
+  EXPECT_EQ(s.ErrorCount, 0);
+  EXPECT_EQ(s.SecNum, 3);
+  EXPECT_EQ(s.VolMap[3], -1);
+  EXPECT_EQ(s.SecOption[5], -1);
+  EXPECT_EQ(s.Pass, 1);
+  EXPECT_EQ(s.Scale, 0.5);
+  EXPECT_EQ(s.CfgMem[0], 0x12);
+  EXPECT_EQ(s.ArgCount, 3);
 }
 
 }  // namespace

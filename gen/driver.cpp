@@ -26,10 +26,10 @@ const char* const kBanner[] = {
 };
 
 // The script sees the command line without the options: %1 is always the script name.
-void KeepArguments(int argc, const char* const* argv, int scriptIndex) {
-  g_state.ArgCount = argc - scriptIndex + 1;
-  g_state.Args[0] = argv[0] != nullptr ? argv[0] : "qs71gen";
-  for (int i = 1; i < g_state.ArgCount && i < kMaxArgs; ++i) g_state.Args[i] = argv[scriptIndex + i - 1];
+void KeepArguments(CompileState& s, int argc, const char* const* argv, int scriptIndex) {
+  s.ArgCount = argc - scriptIndex + 1;
+  s.Args[0] = argv[0] != nullptr ? argv[0] : "qs71gen";
+  for (int i = 1; i < s.ArgCount && i < kMaxArgs; ++i) s.Args[i] = argv[scriptIndex + i - 1];
 }
 
 void CloseStream(FILE*& stream) {
@@ -38,105 +38,136 @@ void CloseStream(FILE*& stream) {
 }
 
 // "script-file %s open error\n" and its line end, then release; the name may be missing.
-int OpenFailure(const char* what, int index) {
-  const char* name = index < g_state.ArgCount ? g_state.Args[index].c_str() : "(missing)";
-  std::printf("%s-file %s open error\n\n", what, name);
+int OpenFailure(CompileState& s, const char* what, int index) {
+  const char* name = index < s.ArgCount ? s.Args[index].c_str() : "(missing)";
+  std::fprintf(s.Out, "%s-file %s open error\n\n", what, name);
   // Fewer than two names (as in "qs71gen script.qs"): the open failure, then how to call it.
-  if (g_state.ArgCount < 3) std::printf("%s", kGenUsage);
-  ReleaseAll();
+  if (s.ArgCount < 3) std::fprintf(s.Out, "%s", kGenUsage);
+  ReleaseAll(s);
   return -2;
 }
 
-bool OpenStreams(const GenOptions& options) {
-  CompileState& s = g_state;
+bool OpenStreams(CompileState& s, const GenOptions& options) {
   if (s.ArgCount > 1) s.Script = std::fopen(s.Args[1].c_str(), "rt");
-  if (s.Script == nullptr) return OpenFailure("script", 1), false;
-  if (s.ArgCount > 2 && OpenImageOutput({s.Args[2], options.failedImage, options.map, s.Args[1]})) {
+  if (s.Script == nullptr) return OpenFailure(s, "script", 1), false;
+  if (s.ArgCount > 2 && OpenImageOutput(s, {s.Args[2], options.failedImage, options.map, s.Args[1]})) {
     return true;
   }
-  return OpenFailure("output", 2), false;
+  return OpenFailure(s, "output", 2), false;
 }
 
 // Options that end the run before any file is touched; -1 when the run goes on.
-int AnswerOptions(int argc, const char* const* argv, GenOptions* options) {
+int AnswerOptions(CompileState& s, int argc, const char* const* argv, GenOptions* options) {
   std::string error;
   if (!ParseGenOptions(argc, argv, options, &error)) {
-    std::fprintf(stderr, "qs71gen: %s (qs71gen --help lists the options)\n", error.c_str());
+    std::fprintf(s.Err, "qs71gen: %s (qs71gen --help lists the options)\n", error.c_str());
     return -2;
   }
-  if (options->help) return std::printf("%s", kGenHelp), 0;
-  if (options->version) return std::printf("qs71gen %s\n", QS71_VERSION), 0;
+  if (options->help) return std::fprintf(s.Out, "%s", kGenHelp), 0;
+  if (options->version) return std::fprintf(s.Out, "qs71gen %s\n", QS71_VERSION), 0;
   return -1;
 }
 
 // An option written after the script name is the script's parameter, as it always was; a
 // mistyped command line should not pass unnoticed.
-void WarnOptionsOutOfPlace(int argc, const char* const* argv, int scriptIndex) {
+void WarnOptionsOutOfPlace(CompileState& s, int argc, const char* const* argv, int scriptIndex) {
   for (int i = scriptIndex + 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg.rfind("--", 0) != 0 || !IsGenOption(arg)) continue;
     const int parameter = i - scriptIndex + 1;
-    std::fprintf(stderr, "qs71gen: warning: parameter %d, %s, is a qs71gen option but comes after the "
+    std::fprintf(s.Err, "qs71gen: warning: parameter %d, %s, is a qs71gen option but comes after the "
                  "script name, so it only goes to the script as %%%d; options go before the script name\n",
                  parameter, arg.c_str(), parameter);
   }
 }
 
-int RunPass(int pass) {
-  ScannerReset(g_state.Script);
-  Init_yylex(pass);
-  return ParsePass();
+// The status of a compile that a scanner limit stopped in the middle of a pass: its message
+// alone on standard error, after everything listed so far, and no image.
+constexpr int kScannerStopped = 2;
+
+int RunPass(CompileState& s, int pass) {
+  if (!ScannerReset(s, s.Script)) return 1;
+  Init_yylex(s, pass);
+  return ParsePass(s);
 }
 
-int Finish(int passResult, const GenOptions& options) {
-  if (passResult == 0 && ImageLength() >= 0) passResult = CheckSizeLimits(passResult);
-  passResult = CheckFileSizeAndPad(passResult);
-  passResult += StrictWarningCount();
-  if (passResult == 0 && !options.map.empty()) passResult = WriteImageMap(options.map);
-  passResult = SettleImageOutput(passResult);
-  std::printf("\nComplete with %d Errors \n\n", passResult);
-  ReleaseAll();
+int StopAtScannerLimit(CompileState& s) {
+  std::fflush(s.Out);
+  std::fprintf(s.Err, "%s\n", ScannerFailure(s));
+  SettleImageOutput(s, 1, true);
+  ReleaseAll(s);
+  return kScannerStopped;
+}
+
+// What a finishing step found, in the style of the size messages.
+void PrintFinishingError(CompileState& s, const FinishingError& error) {
+  if (error.text.empty()) return;
+  std::fprintf(s.Out, "\nErrors: %s. \n\n", error.text.c_str());
+  if (error.detail) TakeErrorDetail(s, 0, true);
+  if (error.fillsPastEnd) ExplainFillsPastEnd(s);
+}
+
+int Finish(CompileState& s, int passResult, const GenOptions& options) {
+  if (passResult == 0 && ImageLength(ImageOf(s)) >= 0) {
+    FinishingError error;
+    passResult = CheckSizeLimits(s, passResult, &error);
+    PrintFinishingError(s, error);
+  }
+  FinishingError error;
+  passResult = CheckFileSizeAndPad(s, passResult, &error);
+  PrintFinishingError(s, error);
+  passResult += StrictWarningCount(s);
+  if (passResult == 0 && !options.map.empty()) passResult = WriteImageMap(s, options.map);
+  passResult = SettleImageOutput(s, passResult);
+  std::fprintf(s.Out, "\nComplete with %d Errors \n\n", passResult);
+  ReleaseAll(s);
   return passResult == 0 ? 0 : -3;
+}
+
+int Compile(CompileState& s, int argc, const char* const* argv) {
+  GenOptions options;
+  const int answered = AnswerOptions(s, argc, argv, &options);
+  if (answered != -1) return answered;
+  SetStrictWarnings(s, options.strict);
+  KeepArguments(s, argc, argv, options.scriptIndex);
+  WarnOptionsOutOfPlace(s, argc, argv, options.scriptIndex);
+  if (!OpenStreams(s, options)) return -2;
+  for (const char* line : kBanner) std::fprintf(s.Out, "%s\n", line);
+  int passResult = RunPass(s, 1);
+  if (ScannerFailure(s) != nullptr) return StopAtScannerLimit(s);
+  if (!OutputSparesWaveFiles(s)) return OpenFailure(s, "output", 2);
+  if (passResult == 0) {
+    passResult = RunPass(s, 2);
+    if (ScannerFailure(s) != nullptr) return StopAtScannerLimit(s);
+    passResult += CheckFactoryCells(s);
+    FinishingError error;
+    passResult += WriteClockDividerWords(s, &error);
+    PrintFinishingError(s, error);
+  }
+  return Finish(s, passResult, options);
 }
 
 }  // namespace
 
-void Init_yylex(int pass) {
-  g_state.Pass = pass;
-  ReportError(InfoLine, 0, pass == 1 ? "=<< PASS 1 >>==" : "=<< PASS 2 >>==");
-  if (pass == 1) ApplyPassOneDefaults();
+void Init_yylex(CompileState& s, int pass) {
+  s.Pass = pass;
+  ReportError(s, InfoLine, 0, pass == 1 ? "=<< PASS 1 >>==" : "=<< PASS 2 >>==");
+  if (pass == 1) ApplyPassOneDefaults(s);
 }
 
-void ReleaseAll() {
-  AbandonImageOutput();
-  FreeNames();
-  CloseStream(g_state.Script);
-  CloseStream(g_state.Image);
-  CloseStream(g_state.Wave);
+void ReleaseAll(CompileState& s) {
+  AbandonImageOutput(s);
+  FreeNames(s);
+  CloseStream(s.Script);
+  CloseStream(s.Image);
+  CloseStream(s.Wave);
 }
 
-int RunGenerator(int argc, const char* const* argv) {
-  // A run starts from nothing, also when several runs share one process (tests, fuzzing).
-  ResetCompileState();
-  ResetStatements();
-  ResetWarnings();
-  ResetFills();
-  ResetImageMap();
-  FreeNames();
-  GenOptions options;
-  const int answered = AnswerOptions(argc, argv, &options);
-  if (answered != -1) return answered;
-  SetStrictWarnings(options.strict);
-  KeepArguments(argc, argv, options.scriptIndex);
-  WarnOptionsOutOfPlace(argc, argv, options.scriptIndex);
-  if (!OpenStreams(options)) return -2;
-  for (const char* line : kBanner) std::printf("%s\n", line);
-  int passResult = RunPass(1);
-  if (!OutputSparesWaveFiles()) return OpenFailure("output", 2);
-  if (passResult == 0) {
-    passResult = RunPass(2);
-    passResult += CheckFactoryCells();
-    passResult += WriteClockDividerWords();
-  }
-  return Finish(passResult, options);
+int RunGenerator(int argc, const char* const* argv, FILE* out, FILE* err) {
+  // Each run has a state of its own, so that runs may share a process (tests, fuzzing, a host
+  // program), one after another or at the same time.
+  CompileState state;
+  state.Out = out;
+  state.Err = err;
+  return Compile(state, argc, argv);
 }

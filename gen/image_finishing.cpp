@@ -1,6 +1,5 @@
 #include "image_finishing.h"
 
-#include <cstdio>
 #include <string>
 
 #include "chip_identity.h"
@@ -11,6 +10,7 @@
 #include "image_layout.h"
 #include "script/diagnostics.h"
 #include "script/statements.h"
+#include "text_format.h"
 #include "warnings.h"
 
 namespace {
@@ -26,65 +26,58 @@ std::string PartSizeList() {
   return list;
 }
 
-void WarnIfNoPartHoldsTheImage() {
-  const int32_t size = g_state.FileSize;
+void WarnIfNoPartHoldsTheImage(CompileState& s) {
+  const int32_t size = s.FileSize;
   if (qs71::IsOtpSize(size)) return;
-  Warn(FileSizeLine(), "the image is %d bytes (%Xh), a size no QS71 part has: the programmer "
+  Warn(s, FileSizeLine(s), "the image is %d bytes (%Xh), a size no QS71 part has: the programmer "
        "takes only %s bytes", size, static_cast<unsigned>(size), PartSizeList().c_str());
 }
 
+// An error whose cause the failing operation recorded.
+FinishingError WithDetail(const char* text) { return {text, true, false}; }
+
 }  // namespace
 
-void PrintFinishingError(const char* text) {
-  std::printf("\nErrors: %s. \n\n", text);
-  TakeErrorDetail(0, true);
-}
-
-int WriteClockDividerWords() {
-  CompileState& s = g_state;
+int WriteClockDividerWords(CompileState& s, FinishingError* error) {
   int32_t divider = 0;
   if (!ClockDivider(s.MainClk, s.Ramp_Rate, &divider)) {
-    PrintFinishingError(ErrorMessage(ErrRampRate));
+    *error = WithDetail(ErrorMessage(ErrRampRate));
     return 1;
   }
   const uint32_t word = EncodeHeaderWord(kNoRampPosition, divider);
   int r = ErrNone;
-  if (s.RampDecDone == 0) r = ImageWriteWordAt(kRampDecWordPos, word);
-  if (r == ErrNone && s.RampIncDone == 0) r = ImageWriteWordAt(kRampIncWordPos, word);
-  if (r == ErrNone) r = ImageFlush();
+  if (s.RampDecDone == 0) r = ImageWriteWordAt(ImageOf(s), kRampDecWordPos, word);
+  if (r == ErrNone && s.RampIncDone == 0) r = ImageWriteWordAt(ImageOf(s), kRampIncWordPos, word);
+  if (r == ErrNone) r = ImageFlush(ImageOf(s));
   if (r == ErrNone) return 0;
-  PrintFinishingError(ErrorMessage(ErrWrite));
+  *error = WithDetail(ErrorMessage(ErrWrite));
   return 1;
 }
 
-int CheckSizeLimits(int passResult) {
-  const CompileState& s = g_state;
-  int32_t size = ImageLength();
+int CheckSizeLimits(CompileState& s, int passResult, FinishingError* error) {
+  int32_t size = ImageLength(ImageOf(s));
   if (size > s.MaxSize || size > s.AddressLimit) {
-    std::printf("\nErrors: Exceed MaxSize %x. \n\n", static_cast<unsigned>(s.MaxSize));
+    error->text = Format("Exceed MaxSize %x", static_cast<unsigned>(s.MaxSize));
     return 1;
   }
   return passResult;
 }
 
-int CheckFileSizeAndPad(int passResult) {
-  const CompileState& s = g_state;
-  int32_t size = ImageLength();
+int CheckFileSizeAndPad(CompileState& s, int passResult, FinishingError* error) {
+  int32_t size = ImageLength(ImageOf(s));
   if (size < 0) {
-    PrintFinishingError(ErrorMessage(ErrWrite));
-    ExplainFillsPastEnd();
+    *error = {ErrorMessage(ErrWrite), true, true};
     return passResult + 1;
   }
   if (s.FileSize < size) {
-    std::printf("\nErrors: Exceed user specified file size %x. \n\n",
-                static_cast<unsigned>(s.FileSize));
-    ExplainFillsPastEnd();
+    *error = {Format("Exceed user specified file size %x", static_cast<unsigned>(s.FileSize)),
+              false, true};
     return passResult + 1;
   }
-  int r = ImageFill(0xFF, s.FileSize - size);
-  if (r == ErrNone) r = ImageFlush();
-  if (r == ErrNone && passResult == 0) WarnIfNoPartHoldsTheImage();
+  int r = ImageFill(ImageOf(s), 0xFF, s.FileSize - size);
+  if (r == ErrNone) r = ImageFlush(ImageOf(s));
+  if (r == ErrNone && passResult == 0) WarnIfNoPartHoldsTheImage(s);
   if (r == ErrNone) return passResult;
-  PrintFinishingError(ErrorMessage(ErrWrite));
+  *error = WithDetail(ErrorMessage(ErrWrite));
   return passResult + 1;
 }

@@ -18,21 +18,23 @@ class FinishingTest : public testing::Test {
   // A new compile state and an empty image, for each row of a table.
   void Fresh() {
     Close();
-    ResetCompileState();
-    g_state.Image = std::tmpfile();
+    s = CompileState();
+    s.Image = std::tmpfile();
   }
   void Close() {
-    if (g_state.Image != nullptr) std::fclose(g_state.Image);
-    g_state.Image = nullptr;
+    if (s.Image != nullptr) std::fclose(s.Image);
+    s.Image = nullptr;
   }
   std::vector<uint8_t> Bytes() {
-    std::fflush(g_state.Image);
-    std::rewind(g_state.Image);
+    std::fflush(s.Image);
+    std::rewind(s.Image);
     std::vector<uint8_t> out;
-    for (int c; (c = std::fgetc(g_state.Image)) != EOF;) out.push_back(static_cast<uint8_t>(c));
+    for (int c; (c = std::fgetc(s.Image)) != EOF;) out.push_back(static_cast<uint8_t>(c));
     return out;
   }
-  void WriteBytes(int32_t n) { ASSERT_EQ(ImageFill(0x00, n), 0); }
+  void WriteBytes(int32_t n) { ASSERT_EQ(ImageFill(ImageOf(s), 0x00, n), 0); }
+
+  CompileState s;
 };
 
 TEST_F(FinishingTest, ClockDividerWords) {
@@ -51,11 +53,13 @@ TEST_F(FinishingTest, ClockDividerWords) {
   for (const WordCase& c : cases) {
     Fresh();
     WriteBytes(16);
-    g_state.MainClk = c.mainClk;
-    g_state.Ramp_Rate = c.rampRate;
-    g_state.RampDecDone = c.decDone;
-    g_state.RampIncDone = c.incDone;
-    EXPECT_EQ(WriteClockDividerWords(), 0);
+    s.MainClk = c.mainClk;
+    s.Ramp_Rate = c.rampRate;
+    s.RampDecDone = c.decDone;
+    s.RampIncDone = c.incDone;
+    FinishingError error;
+    EXPECT_EQ(WriteClockDividerWords(s, &error), 0);
+    EXPECT_EQ(error.text, "");
     std::vector<uint8_t> bytes = Bytes();
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 8, bytes.begin() + 12), c.at8);
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 12, bytes.begin() + 16), c.at12);
@@ -63,10 +67,13 @@ TEST_F(FinishingTest, ClockDividerWords) {
 }
 
 TEST_F(FinishingTest, ZeroRampRateIsAnErrorNotADivision) {
-  g_state.Ramp_Rate = 0;
+  s.Ramp_Rate = 0;
+  FinishingError error;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(WriteClockDividerWords(), 1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nErrors: Invalid RAMP_RATE, it must not be 0. \n\n");
+  EXPECT_EQ(WriteClockDividerWords(s, &error), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(error.text, "Invalid RAMP_RATE, it must not be 0");
+  EXPECT_TRUE(error.detail);
 }
 
 TEST_F(FinishingTest, FileSizeCheckAndPadding) {
@@ -74,21 +81,24 @@ TEST_F(FinishingTest, FileSizeCheckAndPadding) {
     int32_t written, fileSize;
     int result;
     size_t length;
-    const char* printed;
+    const char* error;
   };
   const SizeCase cases[] = {
       {0x100, 0x100, 0, 0x100, ""},
-      {0x101, 0x100, 1, 0x101, "\nErrors: Exceed user specified file size 100. \n\n"},
+      {0x101, 0x100, 1, 0x101, "Exceed user specified file size 100"},
       {0x80, 0x100, 0, 0x100, ""},
       {0, 0x20000, 0, 0x20000, ""},
   };
   for (const SizeCase& c : cases) {
     Fresh();
     WriteBytes(c.written);
-    g_state.FileSize = c.fileSize;
+    s.FileSize = c.fileSize;
+    FinishingError error;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(CheckFileSizeAndPad(0), c.result);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
+    EXPECT_EQ(CheckFileSizeAndPad(s, 0, &error), c.result);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(error.text, c.error);
+    EXPECT_EQ(error.fillsPastEnd, c.result != 0);
     std::vector<uint8_t> bytes = Bytes();
     ASSERT_EQ(bytes.size(), c.length);
     for (size_t i = static_cast<size_t>(c.written); i < bytes.size(); ++i) ASSERT_EQ(bytes[i], 0xFF);
@@ -97,13 +107,16 @@ TEST_F(FinishingTest, FileSizeCheckAndPadding) {
 
 TEST_F(FinishingTest, SizeLimitAlwaysShowsMaxSize) {
   WriteBytes(0x200);
-  g_state.MaxSize = 0x1000;
-  g_state.AddressLimit = 0x100;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(CheckSizeLimits(0), 1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nErrors: Exceed MaxSize 1000. \n\n");
-  g_state.AddressLimit = 0x10000000;
-  EXPECT_EQ(CheckSizeLimits(0), 0);
+  s.MaxSize = 0x1000;
+  s.AddressLimit = 0x100;
+  FinishingError error;
+  EXPECT_EQ(CheckSizeLimits(s, 0, &error), 1);
+  EXPECT_EQ(error.text, "Exceed MaxSize 1000");
+  EXPECT_FALSE(error.detail);
+  s.AddressLimit = 0x10000000;
+  FinishingError none;
+  EXPECT_EQ(CheckSizeLimits(s, 0, &none), 0);
+  EXPECT_EQ(none.text, "");
 }
 
 TEST_F(FinishingTest, ImageSizeOfNoPartIsWarnedAbout) {
@@ -116,12 +129,13 @@ TEST_F(FinishingTest, ImageSizeOfNoPartIsWarnedAbout) {
       {0x40000, 0, false}, {0x80000, 0, false}, {0x100000, 0, false}, {0x200000, 0, false},
       {0x3FFFF, 0, true},  {0x1000, 0, true},   {0x1000, 1, false},  // no image, no warning
   };
-  ResetStatements();
+  s.Statements = StatementMemory();
   for (const PartCase& c : cases) {
     Fresh();
-    g_state.FileSize = c.fileSize;
+    s.FileSize = c.fileSize;
+    FinishingError error;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(CheckFileSizeAndPad(c.passResult), c.passResult);
+    EXPECT_EQ(CheckFileSizeAndPad(s, c.passResult, &error), c.passResult);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.find("qs71gen: warning: the image is ") == 0, c.warned) << c.fileSize << ": " << err;
   }

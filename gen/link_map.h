@@ -7,14 +7,23 @@
 #include <cstdint>
 #include <string>
 
+struct CompileState;
+
+// A group link as pass 2 wrote it.
+struct LinkRecord {
+  int32_t section;
+  std::string sound;
+  int32_t rate;
+  int32_t flag;
+};
+
 // Pass 2 notes each group link as it is written, in script order.
-void MapLink(int32_t section, const char* sound, int32_t rate, int32_t flag);
+void MapLink(CompileState& s, int32_t section, const char* sound, int32_t rate, int32_t flag);
 
 // Writes the map of the finished image. 0, or 1 (reason on standard error) when the file
 // cannot be written.
-int WriteImageMap(const std::string& path);
+int WriteImageMap(CompileState& s, const std::string& path);
 
 // Formats the map; sha256 is the image's digest, or empty when it cannot be read back.
-std::string ImageMapText(const std::string& sha256, int64_t imageSize);
+std::string ImageMapText(CompileState& s, const std::string& sha256, int64_t imageSize);
 
-void ResetImageMap();

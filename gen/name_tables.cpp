@@ -5,7 +5,7 @@
 #include <unordered_map>
 
 #include "ascii_case.h"
-#include "audio/wave_input.h"
+#include "audio/sound_import.h"
 #include "compile_state.h"
 #include "script/diagnostics.h"
 #include "sound_kinds.h"
@@ -14,24 +14,12 @@
 
 namespace {
 
-struct Constant {
-  std::string name;
-  int32_t value;
-};
-
-// Definition order is kept; listings walk it backwards to show the newest first.
-std::vector<Constant> g_constants;
-std::unordered_map<std::string, size_t> g_constantIndex;
-std::vector<std::unique_ptr<SoundDef>> g_sounds;
-std::unordered_map<std::string, SoundDef*> g_soundIndex;
-
 // Opens the wave file only long enough to learn its size from the header.
-int ReserveWaveRange(SoundDef* sound, const SoundKindInfo& kind) {
-  CompileState& s = g_state;
-  int r = OpenWaveFile(sound->text, &s.Wave);
-  if (r != ErrNone) return r;
+int ReserveWaveRange(CompileState& s, SoundDef* sound, const SoundKindInfo& kind) {
   WaveHeader header;
-  r = CheckWaveHeader(s.Wave, sound->text.c_str(), &header);
+  std::string listing;
+  int r = OpenSoundWave(s, *sound, &header, &listing);
+  std::fwrite(listing.data(), 1, listing.size(), s.Out);
   if (r == ErrNone) {
     sound->frames = WaveFrameCount(header);
     uint32_t size = KindBytesFor(kind, sound->frames);
@@ -39,7 +27,7 @@ int ReserveWaveRange(SoundDef* sound, const SoundKindInfo& kind) {
     s.NextSoundStart = WrapAdd(sound->start, static_cast<int32_t>(size));
     sound->end = WrapSub(s.NextSoundStart, 1);
   }
-  std::fclose(s.Wave);
+  if (s.Wave != nullptr) std::fclose(s.Wave);
   s.Wave = nullptr;
   return r;
 }
@@ -58,26 +46,26 @@ std::string WavePath(const char* literal) {
 
 }  // namespace
 
-int DefineConst(const char* name, int32_t value) {
+int DefineConst(CompileState& s, const char* name, int32_t value) {
   std::string key = AsciiLowerCopy(name);
-  if (g_constantIndex.count(key) != 0) return ErrConstRedefined;
-  g_constantIndex.emplace(key, g_constants.size());
-  g_constants.push_back({name, value});
+  if (s.Names.constantIndex.count(key) != 0) return ErrConstRedefined;
+  s.Names.constantIndex.emplace(key, s.Names.constants.size());
+  s.Names.constants.push_back({name, value});
   return ErrNone;
 }
 
-int32_t LookupConst(const char* name, int line) {
-  auto it = g_constantIndex.find(AsciiLowerCopy(name));
-  if (it == g_constantIndex.end()) {
-    ReportError(ErrConstUndefined, line, name);
+int32_t LookupConst(CompileState& s, const char* name, int line) {
+  auto it = s.Names.constantIndex.find(AsciiLowerCopy(name));
+  if (it == s.Names.constantIndex.end()) {
+    ReportError(s, ErrConstUndefined, line, name);
     return -1;
   }
-  return g_constants[it->second].value;
+  return s.Names.constants[it->second].value;
 }
 
-int DefineSound(const char* name, const char* text, int32_t kind, int32_t length) {
+int DefineSound(CompileState& s, const char* name, const char* text, int32_t kind, int32_t length) {
   std::string key = AsciiLowerCopy(name);
-  if (g_soundIndex.count(key) != 0) return ErrVoiceRedefined;
+  if (s.Names.soundIndex.count(key) != 0) return ErrVoiceRedefined;
   auto sound = std::make_unique<SoundDef>();
   sound->name = name;
   sound->kind = kind;
@@ -85,22 +73,22 @@ int DefineSound(const char* name, const char* text, int32_t kind, int32_t length
   else if (kind == KindMute) sound->text = "Mute";
   else sound->text = WavePath(text);
   SoundDef* def = sound.get();
-  g_soundIndex.emplace(key, def);
-  g_sounds.push_back(std::move(sound));
+  s.Names.soundIndex.emplace(key, def);
+  s.Names.sounds.push_back(std::move(sound));
   if (!KindHasData(kind)) return SetSilenceLength(def, length);
   const SoundKindInfo* info = FindSoundKind(kind);
   if (info == nullptr) return ErrInternal;
-  return ReserveWaveRange(def, *info);
+  return ReserveWaveRange(s, def, *info);
 }
 
-const SoundDef* FindSound(const char* name) {
-  auto it = g_soundIndex.find(AsciiLowerCopy(name));
-  return it == g_soundIndex.end() ? nullptr : it->second;
+const SoundDef* FindSound(CompileState& s, const char* name) {
+  auto it = s.Names.soundIndex.find(AsciiLowerCopy(name));
+  return it == s.Names.soundIndex.end() ? nullptr : it->second;
 }
 
-std::vector<const SoundDef*> SoundsNewestFirst() {
+std::vector<const SoundDef*> SoundsNewestFirst(CompileState& s) {
   std::vector<const SoundDef*> out;
-  for (auto it = g_sounds.rbegin(); it != g_sounds.rend(); ++it) out.push_back(it->get());
+  for (auto it = s.Names.sounds.rbegin(); it != s.Names.sounds.rend(); ++it) out.push_back(it->get());
   return out;
 }
 
@@ -147,9 +135,9 @@ int ConvertNumber(const char* text, int32_t* value) {
   return ErrNone;
 }
 
-void FreeNames() {
-  g_constants.clear();
-  g_constantIndex.clear();
-  g_soundIndex.clear();
-  g_sounds.clear();
+void FreeNames(CompileState& s) {
+  s.Names.constants.clear();
+  s.Names.constantIndex.clear();
+  s.Names.soundIndex.clear();
+  s.Names.sounds.clear();
 }

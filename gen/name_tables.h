@@ -4,8 +4,12 @@
 // ASCII case; lookups are hashed so that scripts with ten thousand names stay linear.
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
+
+struct CompileState;
 
 struct SoundDef {
   std::string name;  // as spelled in its definition
@@ -16,22 +20,35 @@ struct SoundDef {
   uint32_t frames = 0;  // samples the wave file announces (0 for Silence and Mute)
 };
 
-int DefineConst(const char* name, int32_t value);
+struct Constant {
+  std::string name;
+  int32_t value;
+};
+
+// Definition order is kept; listings walk it backwards to show the newest first.
+struct NameTables {
+  std::vector<Constant> constants;
+  std::unordered_map<std::string, size_t> constantIndex;
+  std::vector<std::unique_ptr<SoundDef>> sounds;
+  std::unordered_map<std::string, SoundDef*> soundIndex;
+};
+
+int DefineConst(CompileState& s, const char* name, int32_t value);
 
 // The constant's value; reports ErrConstUndefined on line and yields -1 when there is none.
-int32_t LookupConst(const char* name, int line);
+int32_t LookupConst(CompileState& s, const char* name, int line);
 
 // text is the script literal with its quotes for the wave kinds and empty for Silence and
 // Mute; length is used only by those two, and one below 1 gives ErrSilenceLength. A refused
 // sound stays defined, so that its $GROUPS lines are not reported as undefined as well.
-int DefineSound(const char* name, const char* text, int32_t kind, int32_t length);
+int DefineSound(CompileState& s, const char* name, const char* text, int32_t kind, int32_t length);
 
-const SoundDef* FindSound(const char* name);
+const SoundDef* FindSound(CompileState& s, const char* name);
 
 // All sound definitions, newest first.
-std::vector<const SoundDef*> SoundsNewestFirst();
+std::vector<const SoundDef*> SoundsNewestFirst(CompileState& s);
 
 // Numeric text of a command-line parameter: "1Fh", "101b", "12d", "42", optionally quoted.
 int ConvertNumber(const char* text, int32_t* value);
 
-void FreeNames();
+void FreeNames(CompileState& s);

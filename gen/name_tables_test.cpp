@@ -13,12 +13,7 @@ namespace {
 
 class NameTablesTest : public testing::Test {
  protected:
-  void SetUp() override {
-    ResetCompileState();
-    FreeNames();
-    g_state.Pass = 1;
-  }
-  void TearDown() override { FreeNames(); }
+  void SetUp() override { s.Pass = 1; }
 
   // A wave file whose header announces dataSize bytes; the data is written in full.
   std::string Wave(const char* name, uint16_t bits, uint16_t channels, uint32_t dataSize) {
@@ -29,16 +24,18 @@ class NameTablesTest : public testing::Test {
     testwav::WriteFile(path, bytes);
     return "\"" + path + "\"";
   }
+
+  CompileState s;
 };
 
 TEST_F(NameTablesTest, ConstantsAreCaseInsensitiveAndKeepTheFirstValue) {
-  EXPECT_EQ(DefineConst("Rate", 1), ErrNone);
-  EXPECT_EQ(DefineConst("RATE", 2), ErrConstRedefined);
-  EXPECT_EQ(LookupConst("rate", 1), 1);
+  EXPECT_EQ(DefineConst(s, "Rate", 1), ErrNone);
+  EXPECT_EQ(DefineConst(s, "RATE", 2), ErrConstRedefined);
+  EXPECT_EQ(LookupConst(s, "rate", 1), 1);
   testing::internal::CaptureStdout();
-  EXPECT_EQ(LookupConst("missing", 4), -1);
+  EXPECT_EQ(LookupConst(s, "missing", 4), -1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "*Error Line4: Const <missing> Undefined.\n");
-  EXPECT_EQ(g_state.ErrorCount, 1);
+  EXPECT_EQ(s.ErrorCount, 1);
 }
 
 TEST_F(NameTablesTest, WaveSoundSizesByKind) {
@@ -57,34 +54,34 @@ TEST_F(NameTablesTest, WaveSoundSizesByKind) {
   for (const SizeCase& c : cases) {
     std::string name = "s" + std::to_string(i++);
     std::string literal = Wave((name + ".wav").c_str(), c.bits, c.channels, c.dataSize);
-    int32_t before = g_state.NextSoundStart;
+    int32_t before = s.NextSoundStart;
     testing::internal::CaptureStdout();
-    ASSERT_EQ(DefineSound(name.c_str(), literal.c_str(), c.kind, 0), ErrNone);
+    ASSERT_EQ(DefineSound(s, name.c_str(), literal.c_str(), c.kind, 0), ErrNone);
     testing::internal::GetCapturedStdout();
-    const SoundDef* s = FindSound(name.c_str());
-    ASSERT_NE(s, nullptr);
+    const SoundDef* sound = FindSound(s, name.c_str());
+    ASSERT_NE(sound, nullptr);
     SCOPED_TRACE(name);
-    EXPECT_EQ(s->start, before);
-    EXPECT_EQ(s->end, before + c.size - 1);
-    EXPECT_EQ(s->text, literal.substr(1, literal.size() - 2));
-    EXPECT_EQ(g_state.NextSoundStart, before + c.size);
+    EXPECT_EQ(sound->start, before);
+    EXPECT_EQ(sound->end, before + c.size - 1);
+    EXPECT_EQ(sound->text, literal.substr(1, literal.size() - 2));
+    EXPECT_EQ(s.NextSoundStart, before + c.size);
   }
 }
 
 TEST_F(NameTablesTest, SilenceMuteAndFailures) {
-  EXPECT_EQ(DefineSound("quiet", "", 1, 8000), ErrNone);
-  EXPECT_EQ(FindSound("QUIET")->end, 7999);
-  EXPECT_EQ(FindSound("quiet")->text, "Silence");
-  EXPECT_EQ(DefineSound("none", "", 7, 0), ErrSilenceLength);
-  EXPECT_EQ(FindSound("none")->end, -1);
-  EXPECT_EQ(FindSound("none")->text, "Mute");
-  EXPECT_EQ(DefineSound("Quiet", "", 7, 5), ErrVoiceRedefined);
-  EXPECT_EQ(DefineSound("gone", "\"no/such.wav\"", 2, 0), ErrFileOpen);
-  EXPECT_EQ(DefineSound("odd", "", 9, 0), ErrInternal);
-  EXPECT_EQ(DefineSound("bad", Wave("x.wav", 8, 1, 4).c_str(), 12, 0), ErrInternal);
-  EXPECT_EQ(g_state.NextSoundStart, 0);
+  EXPECT_EQ(DefineSound(s, "quiet", "", 1, 8000), ErrNone);
+  EXPECT_EQ(FindSound(s, "QUIET")->end, 7999);
+  EXPECT_EQ(FindSound(s, "quiet")->text, "Silence");
+  EXPECT_EQ(DefineSound(s, "none", "", 7, 0), ErrSilenceLength);
+  EXPECT_EQ(FindSound(s, "none")->end, -1);
+  EXPECT_EQ(FindSound(s, "none")->text, "Mute");
+  EXPECT_EQ(DefineSound(s, "Quiet", "", 7, 5), ErrVoiceRedefined);
+  EXPECT_EQ(DefineSound(s, "gone", "\"no/such.wav\"", 2, 0), ErrFileOpen);
+  EXPECT_EQ(DefineSound(s, "odd", "", 9, 0), ErrInternal);
+  EXPECT_EQ(DefineSound(s, "bad", Wave("x.wav", 8, 1, 4).c_str(), 12, 0), ErrInternal);
+  EXPECT_EQ(s.NextSoundStart, 0);
   // Newest first, failures included: a node stays once it is linked.
-  std::vector<const SoundDef*> list = SoundsNewestFirst();
+  std::vector<const SoundDef*> list = SoundsNewestFirst(s);
   ASSERT_EQ(list.size(), 5u);
   EXPECT_EQ(list.front()->name, "bad");
   EXPECT_EQ(list.back()->name, "quiet");
@@ -106,14 +103,14 @@ TEST_F(NameTablesTest, SilenceAndMuteLengthsBelowOneAreRefusedButStayDefined) {
       {1, INT32_MIN, ErrSilenceLength, INT32_MAX},
   };
   for (const LengthCase& c : cases) {
-    FreeNames();
+    FreeNames(s);
     SCOPED_TRACE(c.length);
-    EXPECT_EQ(DefineSound("gap", "", c.kind, c.length), c.result);
-    ASSERT_NE(FindSound("gap"), nullptr);
-    EXPECT_EQ(FindSound("gap")->start, 0);
-    EXPECT_EQ(FindSound("gap")->end, c.end);
+    EXPECT_EQ(DefineSound(s, "gap", "", c.kind, c.length), c.result);
+    ASSERT_NE(FindSound(s, "gap"), nullptr);
+    EXPECT_EQ(FindSound(s, "gap")->start, 0);
+    EXPECT_EQ(FindSound(s, "gap")->end, c.end);
   }
-  EXPECT_EQ(g_state.NextSoundStart, 0);
+  EXPECT_EQ(s.NextSoundStart, 0);
 }
 
 TEST(ConvertNumberTest, ParameterTexts) {

@@ -1,7 +1,8 @@
 #include "output_file.h"
 
+#include <atomic>
 #include <cstdio>
-#include <cstdlib>
+#include <mutex>
 #include <cstring>
 #include <vector>
 
@@ -13,14 +14,6 @@
 
 namespace {
 
-// Where an output's bytes go: in place (a device, a pipe, or a name that a link leads through
-// without a plain file at its end), or a rebuilt file at target, the end of any link chain.
-struct Destination {
-  bool inPlace = false;
-  bool existed = false;
-  std::string target;
-};
-
 // The outputs of a run, for the identity checks. A name not yet created is known by its
 // folder and file name, so that two new outputs of one name are found as well.
 struct OutputPlace {
@@ -31,37 +24,45 @@ struct OutputPlace {
   std::string base;
 };
 
-struct PendingImage {
-  OutputRequest request;
-  Destination image;
-  std::string scratchName;  // empty for an unnamed scratch file or a device
-  bool scratch = false;     // g_state.Image is a scratch file still to be settled
-  FILE* device = nullptr;   // a pipe or terminal that takes the image once it is complete
+// A signal ends the whole process, whichever compiles are running in it: the handler removes
+// the scratch file of each. It may only unlink, so it reads the names from a fixed table, never
+// from a std::string; a slot is taken by a compile and given back when its image is settled.
+constexpr int kSignalSlots = 16;
+struct SignalSlot {
+  std::atomic<bool> taken{false};
+  std::atomic<bool> named{false};  // the name is complete
+  char name[4096] = {};
 };
-
-PendingImage g_pending;
-bool g_quiet = false;  // the scanner's fatal messages stand alone on standard error
-
-// The signal handler may only unlink; it reads the name from here, never from a std::string.
-char g_signalName[4096] = {};
+SignalSlot g_signalSlots[kSignalSlots];
 
 void RemoveOnSignal() {
-  if (g_signalName[0] != '\0') std::remove(g_signalName);
-}
-
-void SettleAtExit() {
-  // The scanner's fatal limits end the program from the middle of a pass.
-  if (!g_pending.scratch) return;
-  g_quiet = true;
-  SettleImageOutput(1);
+  for (SignalSlot& slot : g_signalSlots) {
+    if (slot.named.load()) std::remove(slot.name);
+  }
 }
 
 void InstallCleanup() {
-  static bool installed = false;
-  if (installed) return;
-  installed = true;
-  std::atexit(SettleAtExit);
-  OnTermination(RemoveOnSignal);
+  static std::once_flag installed;
+  std::call_once(installed, [] { OnTermination(RemoveOnSignal); });
+}
+
+// A compile that finds no free slot keeps its scratch name from the handler only.
+int TakeSignalSlot(const std::string& name) {
+  if (name.empty()) return -1;
+  for (int i = 0; i < kSignalSlots; ++i) {
+    bool expected = false;
+    if (!g_signalSlots[i].taken.compare_exchange_strong(expected, true)) continue;
+    std::snprintf(g_signalSlots[i].name, sizeof g_signalSlots[i].name, "%s", name.c_str());
+    g_signalSlots[i].named.store(true);
+    return i;
+  }
+  return -1;
+}
+
+void GiveBackSignalSlot(int slot) {
+  if (slot < 0) return;
+  g_signalSlots[slot].named.store(false);
+  g_signalSlots[slot].taken.store(false);
 }
 
 Destination DestinationOf(const std::string& output) {
@@ -94,56 +95,58 @@ std::vector<OutputPlace> OutputPlaces(const OutputRequest& r) {
   return places;
 }
 
-bool Refuse(const OutputPlace& output, const std::string& what) {
-  std::fprintf(stderr, "qs71gen: %s is %s; refusing to write %s over it (nothing was written)\n",
+bool Refuse(CompileState& s, const OutputPlace& output, const std::string& what) {
+  std::fprintf(s.Err, "qs71gen: %s is %s; refusing to write %s over it (nothing was written)\n",
                output.name.c_str(), what.c_str(), output.writes);
   return false;
 }
 
 // The map against the image and the failed-image file; those two are never both written.
-bool OutputsApart(const std::vector<OutputPlace>& places) {
+bool OutputsApart(CompileState& s, const std::vector<OutputPlace>& places) {
   const OutputPlace& last = places.back();
   if (std::strcmp(last.writes, "the map") != 0) return true;
   for (size_t i = 0; i + 1 < places.size(); ++i) {
     if (!SamePlace(last, places[i])) continue;
-    return Refuse(last, i == 0 ? "the image output" : "the failed-image file");
+    return Refuse(s, last, i == 0 ? "the image output" : "the failed-image file");
   }
   return true;
 }
 
-bool OutputsSpare(const FileIdentity& input, const std::string& what) {
-  for (const OutputPlace& output : OutputPlaces(g_pending.request)) {
-    if (SameFile(output.file, input)) return Refuse(output, what);
+bool OutputsSpare(CompileState& s, const FileIdentity& input, const std::string& what) {
+  for (const OutputPlace& output : OutputPlaces(s.Pending.request)) {
+    if (SameFile(output.file, input)) return Refuse(s, output, what);
   }
   return true;
 }
 
-void TakeScratch(FILE* stream, const std::string& name) {
-  g_state.Image = stream;
-  g_pending.scratch = true;
-  g_pending.scratchName = name;
-  std::snprintf(g_signalName, sizeof g_signalName, "%s", name.c_str());
+void TakeScratch(CompileState& s, FILE* stream, const std::string& name) {
+  s.Image = stream;
+  s.Pending.scratch = true;
+  s.Pending.scratchName = name;
+  s.Pending.signalSlot = TakeSignalSlot(name);
 }
 
-void ReleaseScratch() {
-  g_state.Image = nullptr;
-  g_pending.scratch = false;
-  g_pending.scratchName.clear();
-  g_signalName[0] = '\0';
+void ReleaseScratch(CompileState& s) {
+  s.Image = nullptr;
+  s.Pending.scratch = false;
+  s.Pending.scratchName.clear();
+  GiveBackSignalSlot(s.Pending.signalSlot);
+  s.Pending.signalSlot = -1;
 }
 
-void ReportNoImage() {
-  if (g_quiet) return;
-  const std::string& image = g_pending.request.image;
-  if (g_pending.image.existed) {
-    std::fprintf(stderr, "qs71gen: no image written: %s keeps its previous content\n", image.c_str());
+void ReportNoImage(CompileState& s, bool quiet) {
+  if (quiet) return;
+  const std::string& image = s.Pending.request.image;
+  if (s.Pending.image.existed) {
+    std::fprintf(s.Err, "qs71gen: no image written: %s keeps its previous content\n",
+                 image.c_str());
   } else {
-    std::fprintf(stderr, "qs71gen: no image written: %s was not created\n", image.c_str());
+    std::fprintf(s.Err, "qs71gen: no image written: %s was not created\n", image.c_str());
   }
 }
 
-void ReportNoScratch(const std::string& output, const std::string& reason) {
-  std::fprintf(stderr,
+void ReportNoScratch(CompileState& s, const std::string& output, const std::string& reason) {
+  std::fprintf(s.Err,
                "qs71gen: %s: cannot create a file in its folder: %s (qs71gen builds the output in a "
                "new file beside it and renames that onto it, so the folder must be writable)\n",
                output.c_str(), reason.c_str());
@@ -162,47 +165,48 @@ bool CopyStream(FILE* from, FILE* to) {
 // The image goes to a device in place. One that can seek (/dev/full, /dev/null) takes the
 // writes as they come, as it always did; a pipe or terminal cannot take the skeleton's seeks,
 // so the image is built aside and copied in once the compile has succeeded.
-bool OpenInPlace(const std::string& output) {
+bool OpenInPlace(CompileState& s, const std::string& output) {
   FILE* out = std::fopen(output.c_str(), "wb+");
   if (out == nullptr) {
-    std::fprintf(stderr, "qs71gen: %s: %s\n", output.c_str(), LastSystemError().c_str());
+    std::fprintf(s.Err, "qs71gen: %s: %s\n", output.c_str(), LastSystemError().c_str());
     return false;
   }
-  if (std::fseek(out, 0, SEEK_SET) == 0) return g_state.Image = out, true;
+  if (std::fseek(out, 0, SEEK_SET) == 0) return s.Image = out, true;
   FILE* aside = std::tmpfile();
   if (aside == nullptr) {
-    std::fprintf(stderr, "qs71gen: %s cannot seek, and no file to build the image in: %s\n",
+    std::fprintf(s.Err, "qs71gen: %s cannot seek, and no file to build the image in: %s\n",
                  output.c_str(), LastSystemError().c_str());
     std::fclose(out);
     return false;
   }
-  g_pending.device = out;
+  s.Pending.device = out;
   InstallCleanup();
-  TakeScratch(aside, "");
+  TakeScratch(s, aside, "");
   return true;
 }
 
-bool CloseDevice(bool deliver, FILE* image) {
-  FILE* device = g_pending.device;
-  g_pending.device = nullptr;
+bool CloseDevice(CompileState& s, bool deliver, FILE* image) {
+  FILE* device = s.Pending.device;
+  s.Pending.device = nullptr;
   if (device == nullptr) return true;
   bool ok = !deliver || CopyStream(image, device);
   const std::string reason = ok ? std::string() : LastSystemError();
   ok = std::fclose(device) == 0 && ok;
   if (deliver && !ok) {
-    std::fprintf(stderr, "qs71gen: the image cannot be written to %s: %s\n",
-                 g_pending.request.image.c_str(), reason.empty() ? LastSystemError().c_str() : reason.c_str());
+    std::fprintf(s.Err, "qs71gen: the image cannot be written to %s: %s\n",
+                 s.Pending.request.image.c_str(), reason.empty() ? LastSystemError().c_str() : reason.c_str());
   }
   return ok;
 }
 
 // A failed compile's image into its own file: renamed there, or copied into a device.
-bool KeepFailedImage(FILE* stream, const std::string& name, const std::string& failed) {
+bool KeepFailedImage(CompileState& s, FILE* stream, const std::string& name,
+                     const std::string& failed) {
   const Destination d = DestinationOf(failed);
   std::string reason;
   if (!d.inPlace) {
     if (CommitScratch(stream, name, d.target, &reason)) return true;
-    std::fprintf(stderr, "qs71gen: %s: %s\n", failed.c_str(), reason.c_str());
+    std::fprintf(s.Err, "qs71gen: %s: %s\n", failed.c_str(), reason.c_str());
     return false;
   }
   FILE* out = std::fopen(failed.c_str(), "wb");
@@ -214,41 +218,40 @@ bool KeepFailedImage(FILE* stream, const std::string& name, const std::string& f
 
 }  // namespace
 
-bool OpenImageOutput(const OutputRequest& request) {
-  g_pending = PendingImage();
-  g_quiet = false;
-  g_pending.request = request;
+bool OpenImageOutput(CompileState& s, const OutputRequest& request) {
+  s.Pending = PendingImage();
+  s.Pending.request = request;
   const FileIdentity script = IdentifyFile(request.script.c_str());
   const std::vector<OutputPlace> places = OutputPlaces(request);
-  if (!OutputsSpare(script, "the script") || !OutputsApart(places)) return false;
-  g_pending.image = DestinationOf(request.image);
-  if (g_pending.image.inPlace) return OpenInPlace(request.image);
+  if (!OutputsSpare(s, script, "the script") || !OutputsApart(s, places)) return false;
+  s.Pending.image = DestinationOf(request.image);
+  if (s.Pending.image.inPlace) return OpenInPlace(s, request.image);
   InstallCleanup();
   std::string name;
   std::string reason;
-  FILE* stream = CreateScratchBeside(g_pending.image.target, &name, &reason);
-  if (stream == nullptr) return ReportNoScratch(request.image, reason), false;
-  TakeScratch(stream, name);
+  FILE* stream = CreateScratchBeside(s.Pending.image.target, &name, &reason);
+  if (stream == nullptr) return ReportNoScratch(s, request.image, reason), false;
+  TakeScratch(s, stream, name);
   return true;
 }
 
-bool OutputSparesWaveFiles() {
-  for (const SoundDef* sound : SoundsNewestFirst()) {
+bool OutputSparesWaveFiles(CompileState& s) {
+  for (const SoundDef* sound : SoundsNewestFirst(s)) {
     if (!KindHasData(sound->kind)) continue;
     const std::string what = "the wave file of sound <" + sound->name + ">";
-    if (!OutputsSpare(IdentifyFile(sound->text.c_str()), what)) return false;
+    if (!OutputsSpare(s, IdentifyFile(sound->text.c_str()), what)) return false;
   }
   return true;
 }
 
-int SettleImageOutput(int passResult) {
-  if (!g_pending.scratch) return passResult;
-  FILE* stream = g_state.Image;
-  const std::string name = g_pending.scratchName;
-  ReleaseScratch();
-  const OutputRequest& request = g_pending.request;
-  if (g_pending.device != nullptr) {
-    const bool delivered = CloseDevice(passResult == 0, stream);
+int SettleImageOutput(CompileState& s, int passResult, bool quiet) {
+  if (!s.Pending.scratch) return passResult;
+  FILE* stream = s.Image;
+  const std::string name = s.Pending.scratchName;
+  ReleaseScratch(s);
+  const OutputRequest& request = s.Pending.request;
+  if (s.Pending.device != nullptr) {
+    const bool delivered = CloseDevice(s, passResult == 0, stream);
     if (passResult == 0) {
       DiscardScratch(stream, name);
       return delivered ? 0 : 1;
@@ -256,28 +259,30 @@ int SettleImageOutput(int passResult) {
   }
   if (passResult == 0) {
     std::string reason;
-    if (CommitScratch(stream, name, g_pending.image.target, &reason)) return 0;
-    std::fprintf(stderr, "qs71gen: the image cannot be given the name %s: %s\n",
+    if (CommitScratch(stream, name, s.Pending.image.target, &reason)) return 0;
+    std::fprintf(s.Err, "qs71gen: the image cannot be given the name %s: %s\n",
                  request.image.c_str(), reason.c_str());
-    ReportNoImage();
+    ReportNoImage(s, quiet);
     return 1;
   }
-  if (!request.failed.empty() && KeepFailedImage(stream, name, request.failed)) {
-    if (!g_quiet) std::fprintf(stderr, "qs71gen: the image of this failed compile is in %s: never program it\n",
-                 request.failed.c_str());
+  if (!request.failed.empty() && KeepFailedImage(s, stream, name, request.failed)) {
+    if (!quiet) {
+      std::fprintf(s.Err, "qs71gen: the image of this failed compile is in %s: never program it\n",
+                   request.failed.c_str());
+    }
     return passResult;
   }
   if (request.failed.empty()) DiscardScratch(stream, name);
-  ReportNoImage();
+  ReportNoImage(s, quiet);
   return passResult;
 }
 
-void AbandonImageOutput() {
-  if (!g_pending.scratch) return;
-  CloseDevice(false, nullptr);
-  FILE* stream = g_state.Image;
-  const std::string name = g_pending.scratchName;
-  ReleaseScratch();
+void AbandonImageOutput(CompileState& s) {
+  if (!s.Pending.scratch) return;
+  CloseDevice(s, false, nullptr);
+  FILE* stream = s.Image;
+  const std::string name = s.Pending.scratchName;
+  ReleaseScratch(s);
   DiscardScratch(stream, name);
 }
 
@@ -301,9 +306,9 @@ bool WriteOutputText(const std::string& path, const std::string& text, std::stri
   return false;
 }
 
-std::string ImageSha256() {
-  FILE* image = g_state.Image;
-  if (image == nullptr || !g_pending.scratch) return {};
+std::string ImageSha256(CompileState& s) {
+  FILE* image = s.Image;
+  if (image == nullptr || !s.Pending.scratch) return {};
   if (std::fflush(image) != 0 || std::fseek(image, 0, SEEK_SET) != 0) return {};
   Sha256 sha;
   char block[65536];

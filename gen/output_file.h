@@ -13,7 +13,10 @@
 // ID), not by name. The image and the failed-image file may share a name, as exactly one of
 // them is written in a run.
 
+#include <cstdio>
 #include <string>
+
+struct CompileState;
 
 struct OutputRequest {
   std::string image;   // the output name from the command line
@@ -22,22 +25,41 @@ struct OutputRequest {
   std::string script;
 };
 
-// Opens g_state.Image for the request. False when it cannot be opened or an output would
+// Where an output's bytes go: in place (a device, a pipe, or a name that a link leads through
+// without a plain file at its end), or a rebuilt file at target, the end of any link chain.
+struct Destination {
+  bool inPlace = false;
+  bool existed = false;
+  std::string target;
+};
+
+// The image of a compile until it is settled.
+struct PendingImage {
+  OutputRequest request;
+  Destination image;
+  std::string scratchName;  // empty for an unnamed scratch file or a device
+  int signalSlot = -1;      // where the signal handler finds the scratch name, if it has one
+  bool scratch = false;     // the compile's Image is a scratch file still to be settled
+  FILE* device = nullptr;   // a pipe or terminal that takes the image once it is complete
+};
+
+// Opens s.Image for the request. False when it cannot be opened or an output would
 // overwrite the script or another output; then nothing was written, and the reason is on
 // standard error.
-bool OpenImageOutput(const OutputRequest& request);
+bool OpenImageOutput(CompileState& s, const OutputRequest& request);
 
 // After pass 1, when the wave files are known: false (reason on standard error) when an
 // output is one of them.
-bool OutputSparesWaveFiles();
+bool OutputSparesWaveFiles(CompileState& s);
 
 // The end of a run: with 0 errors the image takes its name (a failure to do so is an error),
 // otherwise it goes to the failed-image file or away. Returns passResult, plus 1 when the image
-// could not be given its name. Closes g_state.Image.
-int SettleImageOutput(int passResult);
+// could not be given its name. Closes s.Image. quiet: a compile stopped by a scanner limit,
+// whose message stands alone on standard error.
+int SettleImageOutput(CompileState& s, int passResult, bool quiet = false);
 
 // Removes an image that has not been settled (an early refusal); nothing is kept.
-void AbandonImageOutput();
+void AbandonImageOutput(CompileState& s);
 
 // Writes text as the output file path, as the image is written. False with the system's reason
 // in *reason.
@@ -45,4 +67,4 @@ bool WriteOutputText(const std::string& path, const std::string& text, std::stri
 
 // SHA-256 of the image as it stands, read back from the stream; empty for devices and pipes,
 // which cannot be read back.
-std::string ImageSha256();
+std::string ImageSha256(CompileState& s);

@@ -10,70 +10,60 @@
 
 namespace {
 
-bool g_strict = false;
-int32_t g_strictCount = 0;
-std::string g_detail;
-std::unordered_set<std::string> g_warnedKeys;
-
-void PrintLine(int32_t line, const char* kind, const char* fmt, std::va_list args) {
-  PrintScriptPlace(line);
-  std::fprintf(stderr, "%s: ", kind);
-  std::vfprintf(stderr, fmt, args);
-  std::fputc('\n', stderr);
+void PrintLine(CompileState& s, int32_t line, const char* kind, const char* fmt,
+               std::va_list args) {
+  PrintScriptPlace(s, line);
+  std::fprintf(s.Err, "%s: ", kind);
+  std::vfprintf(s.Err, fmt, args);
+  std::fputc('\n', s.Err);
 }
 
-void WarnV(int32_t line, const char* fmt, std::va_list args) {
-  PrintLine(line, g_strict ? "error" : "warning", fmt, args);
-  if (g_strict) ++g_strictCount;
+void WarnV(CompileState& s, int32_t line, const char* fmt, std::va_list args) {
+  PrintLine(s, line, s.Warnings.strict ? "error" : "warning", fmt, args);
+  if (s.Warnings.strict) ++s.Warnings.strictCount;
 }
 
 }  // namespace
 
-void SetStrictWarnings(bool strict) { g_strict = strict; }
+void SetStrictWarnings(CompileState& s, bool strict) { s.Warnings.strict = strict; }
 
-int32_t StrictWarningCount() { return g_strictCount; }
+int32_t StrictWarningCount(CompileState& s) { return s.Warnings.strictCount; }
 
-void PrintScriptPlace(int32_t line) {
-  const char* script = g_state.ArgCount > 1 ? g_state.Args[1].c_str() : "qs71gen";
-  if (line > 0) std::fprintf(stderr, "%s:%d: ", script, line);
-  else std::fprintf(stderr, "%s: ", script);
+void PrintScriptPlace(CompileState& s, int32_t line) {
+  const char* script = s.ArgCount > 1 ? s.Args[1].c_str() : "qs71gen";
+  if (line > 0) std::fprintf(s.Err, "%s:%d: ", script, line);
+  else std::fprintf(s.Err, "%s: ", script);
 }
 
-void Warn(int32_t line, const char* fmt, ...) {
+void Warn(CompileState& s, int32_t line, const char* fmt, ...) {
   std::va_list args;
   va_start(args, fmt);
-  WarnV(line, fmt, args);
+  WarnV(s, line, fmt, args);
   va_end(args);
 }
 
-void WarnOnce(const std::string& key, int32_t line, const char* fmt, ...) {
-  if (!g_warnedKeys.insert(key).second) return;
+void WarnOnce(CompileState& s, const std::string& key, int32_t line, const char* fmt, ...) {
+  if (!s.Warnings.warnedKeys.insert(key).second) return;
   std::va_list args;
   va_start(args, fmt);
-  WarnV(line, fmt, args);
+  WarnV(s, line, fmt, args);
   va_end(args);
 }
 
-void SetErrorDetail(const char* fmt, ...) {
+void SetErrorDetail(CompileState& s, const char* fmt, ...) {
   std::va_list args;
   va_start(args, fmt);
-  g_detail = FormatV(fmt, args);
+  s.Warnings.detail = FormatV(fmt, args);
   va_end(args);
 }
 
-bool TakeErrorDetail(int32_t line, bool shown) {
-  const bool printed = shown && !g_detail.empty();
+bool TakeErrorDetail(CompileState& s, int32_t line, bool shown) {
+  const bool printed = shown && !s.Warnings.detail.empty();
   if (printed) {
-    PrintScriptPlace(line);
-    std::fprintf(stderr, "error: %s\n", g_detail.c_str());
+    PrintScriptPlace(s, line);
+    std::fprintf(s.Err, "error: %s\n", s.Warnings.detail.c_str());
   }
-  g_detail.clear();
+  s.Warnings.detail.clear();
   return printed;
 }
 
-void ResetWarnings() {
-  g_strict = false;
-  g_strictCount = 0;
-  g_detail.clear();
-  g_warnedKeys.clear();
-}

@@ -15,31 +15,40 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
+
+struct CompileState;
+
+// What the warnings of one compile keep.
+struct WarningState {
+  bool strict = false;  // --strict
+  int32_t strictCount = 0;
+  std::string detail;  // of the error about to be reported
+  std::unordered_set<std::string> warnedKeys;
+};
 
 // --strict: every later warning is counted as an error.
-void SetStrictWarnings(bool strict);
+void SetStrictWarnings(CompileState& s, bool strict);
 
 // One warning for a script line (0: the script as a whole).
-__attribute__((format(printf, 2, 3))) void Warn(int32_t line, const char* fmt, ...);
+__attribute__((format(printf, 3, 4))) void Warn(CompileState& s, int32_t line, const char* fmt,
+                                                 ...);
 
 // As Warn, but only the first time in a run that `key` comes: one warning for something the
 // script may name on many lines.
-__attribute__((format(printf, 3, 4))) void WarnOnce(const std::string& key, int32_t line,
-                                                     const char* fmt, ...);
+__attribute__((format(printf, 4, 5))) void WarnOnce(CompileState& s, const std::string& key,
+                                                     int32_t line, const char* fmt, ...);
 
 // Warnings counted as errors so far (only with --strict).
-int32_t StrictWarningCount();
+int32_t StrictWarningCount(CompileState& s);
 
 // Records the detail of the error the current operation is about to return; the next shown
 // error prints it, any other report drops it.
-__attribute__((format(printf, 1, 2))) void SetErrorDetail(const char* fmt, ...);
+__attribute__((format(printf, 2, 3))) void SetErrorDetail(CompileState& s, const char* fmt, ...);
 
 // Called by the reporter for each error it handles: prints the pending detail on standard error
 // when the error is shown, and forgets it either way. True when a detail was printed.
-bool TakeErrorDetail(int32_t line, bool shown);
+bool TakeErrorDetail(CompileState& s, int32_t line, bool shown);
 
 // "<script>:<line>: " as every message here starts, for messages of other kinds.
-void PrintScriptPlace(int32_t line);
-
-// A new run in the same process (tests, fuzzing).
-void ResetWarnings();
+void PrintScriptPlace(CompileState& s, int32_t line);

@@ -16,23 +16,18 @@
 
 namespace audiotest {
 
-// A fresh compile state, as a member placed before anything that stores into it.
-struct FreshState {
-  FreshState() { ResetCompileState(); }
-};
-
-// A "wb+" image of size bytes of 0xFF in g_state.Image, as AddVolMap leaves it. The image it
-// replaced comes back when this one is closed at the end of its scope.
+// A "wb+" image of size bytes of 0xFF in the state's Image, as AddVolMap leaves it. The image
+// it replaced comes back when this one is closed at the end of its scope.
 class TempImage {
  public:
-  explicit TempImage(size_t size) : file_(std::tmpfile()), previous_(g_state.Image) {
+  TempImage(CompileState& s, size_t size) : s_(s), file_(std::tmpfile()), previous_(s.Image) {
     const std::vector<uint8_t> blank(size, 0xFF);
     if (file_ != nullptr && size > 0) std::fwrite(blank.data(), 1, blank.size(), file_);
-    g_state.Image = file_;
+    s_.Image = file_;
   }
   ~TempImage() {
     if (file_ != nullptr) std::fclose(file_);
-    g_state.Image = previous_;
+    s_.Image = previous_;
   }
   TempImage(const TempImage&) = delete;
   TempImage& operator=(const TempImage&) = delete;
@@ -56,6 +51,7 @@ class TempImage {
   }
 
  private:
+  CompileState& s_;
   FILE* file_;
   FILE* previous_;
 };

@@ -59,13 +59,13 @@ const RoundTrip kRoundTrips[] = {
 class CodecRoundTripTest : public testing::Test {
  protected:
   CodecRoundTripTest() {
-    FreeNames();
-    g_state.FileSize = kFileSize;
+    FreeNames(s);
+    s.FileSize = kFileSize;
   }
-  ~CodecRoundTripTest() override { FreeNames(); }
+  ~CodecRoundTripTest() override { FreeNames(s); }
 
-  audiotest::FreshState state_;
-  TempImage image_{0};
+  CompileState s;
+  TempImage image_{s, 0};
 };
 
 std::vector<int32_t> Decode(const RoundTrip& trip, const std::vector<uint8_t>& image, int32_t position) {
@@ -84,17 +84,18 @@ TEST_F(CodecRoundTripTest, DecodedSoundsMeetTheirFloors) {
     sources.push_back(testwav::MakeSamples(trip.signal, kFrames, kRate));
     const std::string path = audiotest::WriteWav(std::string(trip.name) + ".wav", sources.back());
     const std::string literal = "\"" + path + "\"";
-    Captured([&] { ASSERT_EQ(DefineSound(trip.name, literal.c_str(), trip.kind, 0), ErrNone); });
+    Captured([&] { ASSERT_EQ(DefineSound(s, trip.name, literal.c_str(), trip.kind, 0), ErrNone); });
   }
-  Captured([] { ASSERT_EQ(AddVolMap(), ErrNone); });
+  Captured([&] { ASSERT_EQ(AddVolMap(s), ErrNone); });
   for (const RoundTrip& trip : kRoundTrips) {
-    Captured([&] { ASSERT_EQ(ImportSound(trip.name), ErrNone); });
+    std::string listing;
+    Captured([&] { ASSERT_EQ(ImportSound(s, trip.name, &listing), ErrNone); });
   }
   const std::vector<uint8_t> image = image_.Bytes();
   ASSERT_EQ(image.size(), static_cast<size_t>(kFileSize));
   for (size_t i = 0; i < std::size(kRoundTrips); ++i) {
     const RoundTrip& trip = kRoundTrips[i];
-    const int32_t position = g_state.SoundBase + FindSound(trip.name)->start - g_state.Offset;
+    const int32_t position = s.SoundBase + FindSound(s, trip.name)->start - s.Offset;
     const double snr = testcodec::SnrDb(sources[i], Decode(trip, image, position));
     std::printf("[ SNR      ] %-10s %6.1f dB (floor %.1f)\n", trip.name, snr, trip.floorDb);
     EXPECT_GE(snr, trip.floorDb) << trip.name;
@@ -108,7 +109,7 @@ std::vector<int32_t> Noise(size_t n, uint32_t seed) {
   std::mt19937 random(seed);
   std::uniform_int_distribution<int32_t> sample(-32768, 32767);
   std::vector<int32_t> out(n);
-  for (int32_t& s : out) s = sample(random);
+  for (int32_t& v : out) v = sample(random);
   return out;
 }
 
@@ -116,6 +117,7 @@ using imagetest::TablesOf;
 
 // The encoder tracks the chip's predictor; the decoder must land on it sample for sample.
 TEST(Decoders, AdpcmPlaysWhatTheEncoderPredicted) {
+  CompileState s;
   const std::vector<int32_t> source = Noise(4000, 7);
   AdpcmState state;
   std::vector<int32_t> predicted;
@@ -141,6 +143,7 @@ TEST(Decoders, UlawExpansionInvertsTheEncoderForEveryCode) {
 }
 
 TEST(Decoders, PcmComesBackAsStored) {
+  CompileState s;
   const std::vector<int32_t> source = Noise(1000, 3);
   std::vector<uint8_t> pcm16(2 * source.size());
   EncodePcm16Block(source.data(), source.size(), pcm16.data());

@@ -13,6 +13,8 @@
 #include "name_tables.h"
 #include "result_codes.h"
 #include "sound_kinds.h"
+#include "text_format.h"
+#include "warnings.h"
 #include "wrap_math.h"
 
 namespace {
@@ -21,16 +23,13 @@ namespace {
 // it where they lie and with which clock divider to play them.
 struct RampSound {
   const char* name;
-  const char* message;
   int32_t headerPosition;
   int32_t CompileState::*done;
 };
 
 const RampSound kRamps[] = {
-    {"RampDec", "******* RampDec: start from %06xh to %06xh in %d Hz.\n", kRampDecWordPos,
-     &CompileState::RampDecDone},
-    {"RampInc", "******* RampInc: start from %06xh to %06xh in %d Hz.\n", kRampIncWordPos,
-     &CompileState::RampIncDone},
+    {"RampDec", kRampDecWordPos, &CompileState::RampDecDone},
+    {"RampInc", kRampIncWordPos, &CompileState::RampIncDone},
 };
 
 const RampSound* FindRamp(const char* name) {
@@ -40,76 +39,101 @@ const RampSound* FindRamp(const char* name) {
   return nullptr;
 }
 
-int32_t FilePosition(int32_t relative) {
-  return SoundFilePosition(g_state.Offset, g_state.SoundBase, relative);
+int32_t FilePosition(CompileState& s, int32_t relative) {
+  return SoundFilePosition(s.Offset, s.SoundBase, relative);
 }
 
-int WriteRampWord(const RampSound& ramp, const SoundDef& sound) {
+int WriteRampWord(CompileState& s, const RampSound& ramp, const SoundDef& sound,
+                  std::string* listing) {
   if (sound.kind != KindPcm16) return ErrInternal;
   uint32_t word = 0;
-  int r = RampWord(FilePosition(sound.start), &word);
+  int r = RampWord(s, FilePosition(s, sound.start), &word);
   if (r != ErrNone) return r;
-  std::printf(ramp.message, static_cast<unsigned>(FilePosition(sound.start)),
-              static_cast<unsigned>(FilePosition(sound.end)), g_state.Ramp_Rate);
-  r = ImageWriteWordAt(ramp.headerPosition, word);
+  *listing += Format("******* %s: start from %06xh to %06xh in %d Hz.\n", ramp.name,
+                     static_cast<unsigned>(FilePosition(s, sound.start)),
+                     static_cast<unsigned>(FilePosition(s, sound.end)), s.Ramp_Rate);
+  r = ImageWriteWordAt(ImageOf(s), ramp.headerPosition, word);
   if (r != ErrNone) return r;
-  g_state.*ramp.done = 1;
-  return ImageFlush();
+  s.*ramp.done = 1;
+  return ImageFlush(ImageOf(s));
 }
 
 // The system area is compared by chip address, without Offset, as the chip tools always did.
-bool ReachesSystemArea(const SoundDef& sound) {
-  return WrapAdd(g_state.SoundBase, sound.end) >= SystemAreaStart(g_state.FileSize);
+bool ReachesSystemArea(CompileState& s, const SoundDef& sound) {
+  return WrapAdd(s.SoundBase, sound.end) >= SystemAreaStart(s.FileSize);
 }
 
-// Header, samples and encoder of a wave file already open in g_state.Wave.
-int StreamOpenWave(const SoundDef& sound, const SoundCodec& codec) {
+// The rate only serves as a warning when a script mixes files of different rates; the image
+// stores no rate and nothing is resampled.
+void ListRate(CompileState& s, uint32_t fileRate, std::string* listing) {
+  const int32_t rate = static_cast<int32_t>(fileRate);
+  if (s.WaveRate == 0) {
+    *listing += Format("Find Sample Rate %d Hz in wave.\n", rate);
+  } else if (s.WaveRate != rate) {
+    *listing += Format("Find different Sample Rate %d Hz in wave!\n", rate);
+  }
+  s.WaveRate = rate;
+}
+
+int Refused(CompileState& s, int code, const std::string& detail) {
+  if (!detail.empty()) SetErrorDetail(s, "%s", detail.c_str());
+  return code;
+}
+
+int ImportWave(CompileState& s, const SoundDef& sound, const SoundCodec& codec,
+               std::string* listing) {
   WaveHeader header;
-  int r = CheckWaveHeader(g_state.Wave, sound.text.c_str(), &header);
-  if (r != ErrNone) return r;
+  int r = OpenSoundWave(s, sound, &header, listing);
   SampleReader reader;
-  r = StartSamples(&reader, g_state.Wave, header);
-  if (r != ErrNone) return r;
-  return StoreSound(codec, &reader,
-                    {g_state.Offset, g_state.SoundBase, sound.start, sound.end, sound.name.c_str(),
-                     sound.text.c_str()});
-}
-
-int ImportWave(const SoundDef& sound, const SoundCodec& codec) {
-  int r = OpenWaveFile(sound.text, &g_state.Wave);
-  if (r != ErrNone) return r;
-  r = StreamOpenWave(sound, codec);
-  std::fclose(g_state.Wave);
-  g_state.Wave = nullptr;
+  if (r == ErrNone) r = StartSamples(&reader, s.Wave, header);
+  if (r == ErrNone) {
+    r = StoreSound(ImageOf(s), codec, &reader,
+                   {s.Offset, s.SoundBase, sound.start, sound.end, sound.name.c_str(),
+                    sound.text.c_str(), s.Scale, listing});
+  }
+  if (s.Wave != nullptr) std::fclose(s.Wave);
+  s.Wave = nullptr;
   return r;
 }
 
 }  // namespace
 
-int RampWord(int32_t position, uint32_t* word) {
+int OpenSoundWave(CompileState& s, const SoundDef& sound, WaveHeader* header,
+                  std::string* listing) {
+  std::string detail;
+  int r = OpenWaveFile(sound.text, &s.Wave, &detail);
+  if (r != ErrNone) return Refused(s, r, detail);
+  r = CheckWaveHeader(s.Wave, sound.text.c_str(), header, &detail);
+  if (r != ErrNone) return Refused(s, r, detail);
+  ListRate(s, header->rate, listing);
+  return ErrNone;
+}
+
+int RampWord(CompileState& s, int32_t position, uint32_t* word) {
   // The upper 24 bits of the header word are all the chip has to find the ramp with.
   if (position < 0 || position > 0xFFFFFF) return ErrRampPosition;
   int32_t divider = 0;
-  if (!ClockDivider(g_state.MainClk, g_state.Ramp_Rate, &divider)) return ErrRampRate;
+  if (!ClockDivider(s.MainClk, s.Ramp_Rate, &divider)) return ErrRampRate;
   *word = EncodeHeaderWord(static_cast<uint32_t>(position), divider);
   return ErrNone;
 }
 
-int ImportSound(const char* name) {
-  const SoundDef* sound = FindSound(name);
+int ImportSound(CompileState& s, const char* name, std::string* listing) {
+  const SoundDef* sound = FindSound(s, name);
   if (sound == nullptr) return ErrInternal;
   if (const RampSound* ramp = FindRamp(name)) {
-    int r = WriteRampWord(*ramp, *sound);
+    int r = WriteRampWord(s, *ramp, *sound, listing);
     if (r != ErrNone) return r;
   }
   const SoundKindInfo* kind = FindSoundKind(sound->kind);
   if (kind == nullptr) return ErrInternal;
   if (!KindHasData(sound->kind)) return ErrNone;
-  if (ReachesSystemArea(*sound)) {
-    std::printf("%s[%06x:%06x] %s = %s  \n", kind->label, static_cast<unsigned>(sound->start),
-                static_cast<unsigned>(sound->end), sound->name.c_str(), sound->text.c_str());
+  if (ReachesSystemArea(s, *sound)) {
+    *listing += Format("%s[%06x:%06x] %s = %s  \n", kind->label,
+                       static_cast<unsigned>(sound->start),
+                       static_cast<unsigned>(sound->end), sound->name.c_str(), sound->text.c_str());
     return ErrSystemArea;
   }
   const SoundCodec* codec = FindCodec(sound->kind);
-  return codec != nullptr ? ImportWave(*sound, *codec) : ErrInternal;
+  return codec != nullptr ? ImportWave(s, *sound, *codec, listing) : ErrInternal;
 }

@@ -4,12 +4,25 @@
 // through the encoder of its kind into the image.
 
 #include <cstdint>
+#include <string>
+
+#include "audio/wave_input.h"
+
+struct CompileState;
+
+struct SoundDef;
 
 // 0 or a result code: ErrInternal (unknown name, ramp sound not PCM16, kind outside 1..7,
 // samples not filling the range), ErrRampRate, ErrFileOpen, ErrWaveFile, ErrRead,
-// ErrSystemArea, or the image writer's code. The wave file is closed on every path.
-int ImportSound(const char* name);
+// ErrSystemArea, or the image writer's code. The wave file is closed on every path. The
+// sound's listing lines (a ramp's place, the samples written, a sound that reaches the system
+// area) are appended to *listing, for the caller to print before it reports the code.
+int ImportSound(CompileState& s, const char* name, std::string* listing);
 
 // The header word of a ramp sound: its file position in bits 31..8 (bits above 23 are lost)
 // and the clock divider minus one in bits 7..0. ErrRampRate when Ramp_Rate cannot divide.
-int RampWord(int32_t position, uint32_t* word);
+int RampWord(CompileState& s, int32_t position, uint32_t* word);
+
+// Opens the sound's wave file into s.Wave (left open, also on failure) and reads its
+// header: the rate message added to *listing, a refusal's detail kept for the error report.
+int OpenSoundWave(CompileState& s, const SoundDef& sound, WaveHeader* header, std::string* listing);

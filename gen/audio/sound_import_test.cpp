@@ -29,33 +29,35 @@ std::vector<int32_t> Ramp(uint32_t n) {
 class SoundImportTest : public testing::Test {
  protected:
   SoundImportTest() {
-    FreeNames();
-    g_state.FileSize = static_cast<int32_t>(kImageSize);
-    g_state.SoundBase = 0x100;
+    FreeNames(s);
+    s.FileSize = static_cast<int32_t>(kImageSize);
+    s.SoundBase = 0x100;
   }
-  ~SoundImportTest() override { FreeNames(); }
+  ~SoundImportTest() override { FreeNames(s); }
 
   // Pass 1 of a sound statement: define it at relative start `start`.
   void Define(const char* name, const std::string& path, int32_t kind, int32_t start) {
-    g_state.NextSoundStart = start;
+    s.NextSoundStart = start;
     const std::string literal = "\"" + path + "\"";
-    Captured([&] { EXPECT_EQ(DefineSound(name, literal.c_str(), kind, 0), ErrNone); });
+    Captured([&] { EXPECT_EQ(DefineSound(s, name, literal.c_str(), kind, 0), ErrNone); });
   }
 
   // Pass 2: the import, with its printed lines.
   int Import(const char* name, std::string* out) {
     int r = 0;
     const size_t filesBefore = audiotest::OpenFileCount();
-    *out = Captured([&] { r = ImportSound(name); });
-    EXPECT_EQ(g_state.Wave, nullptr);
+    std::string listing;
+    EXPECT_EQ(Captured([&] { r = ImportSound(s, name, &listing); }), "");
+    *out = listing;
+    EXPECT_EQ(s.Wave, nullptr);
     EXPECT_EQ(audiotest::OpenFileCount(), filesBefore) << "a wave file was left open";
     return r;
   }
 
   std::vector<uint8_t> Blank() const { return std::vector<uint8_t>(kImageSize, 0xFF); }
 
-  audiotest::FreshState state_;
-  TempImage image_{kImageSize};
+  CompileState s;
+  TempImage image_{s, kImageSize};
 };
 
 TEST_F(SoundImportTest, RampDecRecordsItsPlaceAndDivider) {
@@ -72,18 +74,18 @@ TEST_F(SoundImportTest, RampDecRecordsItsPlaceAndDivider) {
   const std::string path = WriteWav("rampdec.wav", samples);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.offset);
-    TempImage image(kImageSize);
-    FreeNames();
-    g_state.RampDecDone = 0;
-    g_state.Offset = c.offset;
+    TempImage image(s, kImageSize);
+    FreeNames(s);
+    s.RampDecDone = 0;
+    s.Offset = c.offset;
     Define("rampdec", path, KindPcm16, 0x2000);
     std::string out;
     ASSERT_EQ(Import("RAMPDEC", &out), ErrNone);
     EXPECT_EQ(out, std::string(c.message) + "PCM16 Samples =     2048 <rampdec> : \"" + path + "\".\n");
     EXPECT_EQ(image.Bytes(8, 4), c.word);
     EXPECT_EQ(image.Bytes(12, 4), std::vector<uint8_t>(4, 0xFF));
-    EXPECT_EQ(g_state.RampDecDone, 1);
-    EXPECT_EQ(g_state.RampIncDone, 0);
+    EXPECT_EQ(s.RampDecDone, 1);
+    EXPECT_EQ(s.RampIncDone, 0);
     const std::vector<uint8_t> data = image.Bytes(c.dataPos, 4);
     EXPECT_EQ(data[0] | (data[1] << 8), samples[0] & 0xFFFF);
   }
@@ -91,12 +93,12 @@ TEST_F(SoundImportTest, RampDecRecordsItsPlaceAndDivider) {
 
 TEST_F(SoundImportTest, RampIncGoesToTheSecondHeaderWord) {
   Define("RampInc", WriteWav("rampinc.wav", Ramp(16)), KindPcm16, 0);
-  g_state.Ramp_Rate = 48000;
+  s.Ramp_Rate = 48000;
   std::string out;
   ASSERT_EQ(Import("rampinc", &out), ErrNone);
   EXPECT_EQ(out.substr(0, out.find('\n') + 1), "******* RampInc: start from 000100h to 00011fh in 48000 Hz.\n");
   EXPECT_EQ(image_.Bytes(12, 4), (std::vector<uint8_t>{0x0A, 0x00, 0x01, 0x00}));
-  EXPECT_EQ(g_state.RampIncDone, 1);
+  EXPECT_EQ(s.RampIncDone, 1);
 }
 
 TEST_F(SoundImportTest, RampWordHoldsPositionsOfTheFirst16MiBOnly) {
@@ -115,16 +117,16 @@ TEST_F(SoundImportTest, RampWordHoldsPositionsOfTheFirst16MiBOnly) {
   };
   for (const auto& c : cases) {
     uint32_t word = 0;
-    EXPECT_EQ(RampWord(c.position, &word), c.result) << std::hex << c.position;
+    EXPECT_EQ(RampWord(s, c.position, &word), c.result) << std::hex << c.position;
     EXPECT_EQ(word, c.word) << std::hex << c.position;
   }
 }
 
 TEST_F(SoundImportTest, RampWordKeepsTheLow8BitsOfTheDivider) {
   uint32_t word = 0;
-  g_state.MainClk = 1000;
-  g_state.Ramp_Rate = 3;  // (1000 + 1) / 3 - 1 = 332: only the low 8 bits are kept
-  ASSERT_EQ(RampWord(0, &word), ErrNone);
+  s.MainClk = 1000;
+  s.Ramp_Rate = 3;  // (1000 + 1) / 3 - 1 = 332: only the low 8 bits are kept
+  ASSERT_EQ(RampWord(s, 0, &word), ErrNone);
   EXPECT_EQ(word, 332u & 0xFF);
 }
 
@@ -144,14 +146,14 @@ TEST_F(SoundImportTest, RampSoundRefusalsWriteNothing) {
       {"RampDec", 64000, -0xFFFE00, ErrRampPosition},
   };
   for (const auto& c : cases) {
-    g_state.Ramp_Rate = c.rampRate;
-    g_state.Offset = c.offset;
+    s.Ramp_Rate = c.rampRate;
+    s.Offset = c.offset;
     std::string out;
     EXPECT_EQ(Import(c.name, &out), c.code) << c.name << " " << c.offset;
     EXPECT_EQ(out, "") << c.name << " " << c.offset;
   }
   EXPECT_EQ(image_.Bytes(), Blank());
-  EXPECT_EQ(g_state.RampDecDone + g_state.RampIncDone, 0);
+  EXPECT_EQ(s.RampDecDone + s.RampIncDone, 0);
 }
 
 // With FileSize 0x10000 the system area starts at 0xFE00; SoundBase is 0x100 and every sound
@@ -170,9 +172,9 @@ TEST_F(SoundImportTest, SoundReachingTheSystemAreaIsRefused) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << std::hex << c.start << " offset " << c.offset);
-    TempImage image(kImageSize);
-    FreeNames();
-    g_state.Offset = c.offset;
+    TempImage image(s, kImageSize);
+    FreeNames(s);
+    s.Offset = c.offset;
     Define("Edge", path, KindPcm8, c.start);
     std::string out;
     const int r = Import("edge", &out);
@@ -190,9 +192,9 @@ TEST_F(SoundImportTest, SoundReachingTheSystemAreaIsRefused) {
 }
 
 TEST_F(SoundImportTest, SilenceAndMuteTouchNothingEvenOverTheSystemArea) {
-  Captured([] {
-    EXPECT_EQ(DefineSound("Quiet", "", KindSilence, 0x20000), ErrNone);
-    EXPECT_EQ(DefineSound("Hush", "", KindMute, 0x20000), ErrNone);
+  Captured([&] {
+    EXPECT_EQ(DefineSound(s, "Quiet", "", KindSilence, 0x20000), ErrNone);
+    EXPECT_EQ(DefineSound(s, "Hush", "", KindMute, 0x20000), ErrNone);
   });
   for (const char* name : {"quiet", "hush"}) {
     std::string out;
@@ -204,7 +206,7 @@ TEST_F(SoundImportTest, SilenceAndMuteTouchNothingEvenOverTheSystemArea) {
 
 TEST_F(SoundImportTest, Eq01ReadsItsFileButLeavesItsRangeAlone) {
   Define("Chime", WriteWav("chime.wav", Ramp(17), {16000, 8, 1}), KindEq01, 0);
-  ASSERT_EQ(FindSound("chime")->end, 14);
+  ASSERT_EQ(FindSound(s, "chime")->end, 14);
   std::string out;
   EXPECT_EQ(Import("chime", &out), ErrNone);
   EXPECT_EQ(out, "");  // the rate was already reported in pass 1
@@ -218,8 +220,8 @@ TEST_F(SoundImportTest, FailuresLeaveTheImageUntouched) {
   ASSERT_TRUE(testwav::WriteFile(tiny, std::vector<uint8_t>(20, 'R')));
   Define("Good", good, KindPcm16, 0);
   Define("Gone", gone, KindPcm16, 0x400);
-  Captured([&] { DefineSound("Tiny", ("\"" + tiny + "\"").c_str(), KindPcm8, 0); });
-  Captured([&] { DefineSound("Odd", ("\"" + good + "\"").c_str(), 9, 0); });
+  Captured([&] { DefineSound(s, "Tiny", ("\"" + tiny + "\"").c_str(), KindPcm8, 0); });
+  Captured([&] { DefineSound(s, "Odd", ("\"" + good + "\"").c_str(), 9, 0); });
   std::filesystem::remove(gone);
   const struct {
     const char* name;
@@ -251,8 +253,8 @@ TEST_F(SoundImportTest, WaveFileChangedBetweenThePassesIsRefused) {
   const std::string path = TempPath("changing.wav");
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "kind " << c.kind << ", " << c.framesInPass2 << " frames");
-    TempImage image(kImageSize);
-    FreeNames();
+    TempImage image(s, kImageSize);
+    FreeNames(s);
     ASSERT_TRUE(testwav::WriteFile(path, testwav::EncodeWav(Ramp(100), {})));
     Define("Moving", path, c.kind, 0);
     std::vector<uint8_t> pass2 = testwav::EncodeWav(Ramp(c.framesInPass2), {});
@@ -269,7 +271,7 @@ TEST_F(SoundImportTest, WaveFileChangedBetweenThePassesIsRefused) {
 
 TEST_F(SoundImportTest, PositionBelowTheFileStartIsRefused) {
   Define("Low", WriteWav("low.wav", Ramp(8)), KindPcm8, 0);
-  g_state.Offset = 0x200;  // SoundBase 0x100 lies before the image file's first byte
+  s.Offset = 0x200;  // SoundBase 0x100 lies before the image file's first byte
   std::string out;
   EXPECT_EQ(Import("low", &out), ErrFilePosition);
   EXPECT_EQ(out, "");

@@ -1,10 +1,10 @@
 #include "audio/sound_output.h"
 
-#include <cstdio>
 #include <vector>
 
 #include "image/image_file.h"
 #include "result_codes.h"
+#include "text_format.h"
 #include "wrap_math.h"
 
 int32_t SoundFilePosition(int32_t offset, int32_t soundBase, int32_t start) {
@@ -20,15 +20,16 @@ bool FillsRange(size_t bytes, int32_t start, int32_t end) {
 
 // Encodes and writes block after block from the current image position; *written counts the
 // bytes that reached the image.
-int StreamBlocks(const SoundCodec& codec, SampleReader* reader, size_t* written) {
+int StreamBlocks(const ImageStream& image, const SoundCodec& codec, SampleReader* reader,
+                 double scale, size_t* written) {
   CodecState state;
   std::vector<uint8_t> bytes(codec.bytes(reader->samples.size()));
   size_t n = 0;
   int r = ErrNone;
-  while ((r = ReadSampleBlock(reader, &n)) == ErrNone && n > 0) {
+  while ((r = ReadSampleBlock(reader, scale, &n)) == ErrNone && n > 0) {
     codec.encode(&state, reader->samples.data(), n, bytes.data());
     const size_t size = codec.bytes(n);
-    r = ImageWrite(bytes.data(), size);
+    r = ImageWrite(image, bytes.data(), size);
     if (r != ErrNone) return r;
     *written += size;
   }
@@ -37,24 +38,25 @@ int StreamBlocks(const SoundCodec& codec, SampleReader* reader, size_t* written)
 
 // Puts the blank value back over the first bytes of a sound that could not be completed; the
 // sound's own failure is what the caller reports.
-void Unwrite(int32_t position, size_t written) {
-  if (written > 0 && ImageSeek(position) == ErrNone) {
-    ImageFill(0xFF, static_cast<int32_t>(written));
+void Unwrite(const ImageStream& image, int32_t position, size_t written) {
+  if (written > 0 && ImageSeek(image, position) == ErrNone) {
+    ImageFill(image, 0xFF, static_cast<int32_t>(written));
   }
 }
 
 }  // namespace
 
-int StoreSound(const SoundCodec& codec, SampleReader* reader, const SoundPlace& place) {
+int StoreSound(const ImageStream& image, const SoundCodec& codec, SampleReader* reader,
+               const SoundPlace& place) {
   if (codec.encode == nullptr) return ErrNone;
   if (!FillsRange(codec.bytes(reader->frames), place.start, place.end)) return ErrInternal;
   const int32_t position = SoundFilePosition(place.offset, place.soundBase, place.start);
-  int r = ImageSeek(position);
+  int r = ImageSeek(image, position);
   if (r != ErrNone) return r;
-  std::printf("%s Samples = %8d <%-s> : \"%s\".\n", codec.tag, static_cast<int32_t>(reader->frames),
-              place.name, place.fileName);
+  *place.listing += Format("%s Samples = %8d <%-s> : \"%s\".\n", codec.tag,
+                           static_cast<int32_t>(reader->frames), place.name, place.fileName);
   size_t written = 0;
-  r = StreamBlocks(codec, reader, &written);
-  if (r == ErrRead) Unwrite(position, written);
-  return r != ErrNone ? r : ImageFlush();
+  r = StreamBlocks(image, codec, reader, place.scale, &written);
+  if (r == ErrRead) Unwrite(image, position, written);
+  return r != ErrNone ? r : ImageFlush(image);
 }

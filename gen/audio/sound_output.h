@@ -3,9 +3,11 @@
 // encoder of its kind, written at the sound's place in the range pass 1 reserved for it.
 
 #include <cstdint>
+#include <string>
 
 #include "audio/sound_codecs.h"
 #include "audio/wave_input.h"
+#include "image/image_file.h"
 
 // Where a sound goes and what its listing line names.
 struct SoundPlace {
@@ -15,20 +17,23 @@ struct SoundPlace {
   int32_t end;        // last byte, relative to soundBase
   const char* name;
   const char* fileName;
+  double scale = 1.0;              // every sample is multiplied by it
+  std::string* listing = nullptr;  // the "<tag> Samples = ..." line is appended here
 };
 
 // File position of a sound's first byte: SoundBase + start - Offset, wrapping like the chip
 // tools' 32-bit arithmetic; a negative result is refused by the image writer.
 int32_t SoundFilePosition(int32_t offset, int32_t soundBase, int32_t start);
 
-// Streams the samples of reader (started, nothing read yet) into the sound's range: checks
-// that the codec's bytes for all of them fill the range exactly, seeks, prints
-// "<tag> Samples = ..." and writes each block's bytes with one write, then flushes.
+// Streams the samples of reader into image (started, nothing read yet) into the sound's range: checks
+// that the codec's bytes for all of them fill the range exactly, seeks, adds the line
+// "<tag> Samples = ..." to the listing and writes each block's bytes with one write, then flushes.
 //
 // A wave file that changed between the passes no longer fills its range: ErrInternal with
-// nothing printed or written, so that no half-written sound passes for a good one. A file that
+// nothing listed or written, so that no half-written sound passes for a good one. A file that
 // ends before its last block (it shrank while being read; a short file is refused before
-// anything is printed when its length can be told) gives ErrRead, and the part already written
+// anything is listed when its length can be told) gives ErrRead, and the part already written
 // is set back to the blank 0xFF the layout gave the range. A kind whose range is only reserved
-// (no encoder) prints and writes nothing.
-int StoreSound(const SoundCodec& codec, SampleReader* reader, const SoundPlace& place);
+// (no encoder) lists and writes nothing.
+int StoreSound(const ImageStream& image, const SoundCodec& codec, SampleReader* reader,
+               const SoundPlace& place);

@@ -28,9 +28,9 @@ class OpenWave {
   OpenWave(const std::string& name, const std::vector<int32_t>& samples,
            uint32_t blockFrames = kFramesPerBlock)
       : path_(audiotest::WriteWav(name, samples)), file_(std::fopen(path_.c_str(), "rb")) {
-    g_state.WaveRate = 16000;  // no rate message
     WaveHeader header;
-    if (file_ != nullptr && CheckWaveHeader(file_, name.c_str(), &header) == ErrNone) {
+    std::string detail;
+    if (file_ != nullptr && CheckWaveHeader(file_, name.c_str(), &header, &detail) == ErrNone) {
       started_ = StartSamples(&reader_, file_, header, blockFrames);
     }
   }
@@ -60,14 +60,17 @@ class SoundOutputTest : public testing::Test {
     const SoundCodec* codec = FindCodec(kind);
     EXPECT_NE(codec, nullptr);
     int r = -99;
-    *out = Captured([&] { r = StoreSound(*codec, reader, place); });
+    SoundPlace listed = place;
+    listed.listing = out;
+    out->clear();
+    EXPECT_EQ(Captured([&] { r = StoreSound(ImageOf(s), *codec, reader, listed); }), "");
     return r;
   }
 
   std::vector<uint8_t> Blank() const { return std::vector<uint8_t>(kImageSize, 0xFF); }
 
-  audiotest::FreshState state_;
-  TempImage image_{kImageSize};
+  CompileState s;
+  TempImage image_{s, kImageSize};
 };
 
 TEST_F(SoundOutputTest, WritesBytesAndListingLineAtSoundBasePlusStartMinusOffset) {
@@ -93,7 +96,7 @@ TEST_F(SoundOutputTest, WritesBytesAndListingLineAtSoundBasePlusStartMinusOffset
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
-    TempImage image(kImageSize);
+    TempImage image(s, kImageSize);
     OpenWave wave("out.wav", c.samples);
     std::string out;
     EXPECT_EQ(Store(c.kind, wave.Reader(), c.place, &out), ErrNone);
@@ -148,7 +151,7 @@ TEST_F(SoundOutputTest, BlocksJoinIntoTheBytesOfTheWholeSound) {
     const int32_t end = static_cast<int32_t>(FindCodec(kind)->bytes(samples.size())) - 1;
     std::vector<std::vector<uint8_t>> images;
     for (uint32_t block : {kFramesPerBlock, 8u, 3u}) {
-      TempImage image(kImageSize);
+      TempImage image(s, kImageSize);
       OpenWave wave("blocks.wav", samples, block);
       std::string out;
       EXPECT_EQ(Store(kind, wave.Reader(), {0, 0, 0, end, "b", "b.wav"}, &out), ErrNone) << block;
@@ -167,7 +170,7 @@ TEST_F(SoundOutputTest, FileEndingMidwayLeavesNothingOfTheSound) {
   OpenWave wave("shrinking.wav", std::vector<int32_t>(frames, 0x1234), 4096);
   SampleReader* reader = wave.Reader();
   std::filesystem::resize_file(wave.Path(), 44 + frames);  // 5000 frames are left
-  TempImage image(0x8000);
+  TempImage image(s, 0x8000);
   std::string out;
   EXPECT_EQ(Store(KindPcm8, reader, {0, 0, 0x100, 0x100 + frames - 1, "s", "s.wav"}, &out), ErrRead);
   EXPECT_EQ(out, "PCM8  Samples =    10000 <s> : \"s.wav\".\n");

@@ -5,11 +5,9 @@
 #include <string>
 
 #include "byte_order.h"
-#include "compile_state.h"
 #include "platform/file_system.h"
 #include "result_codes.h"
 #include "text_format.h"
-#include "warnings.h"
 
 namespace {
 
@@ -67,12 +65,12 @@ const RefusalText kRefusals[] = {
      "no chip holds such a sound and the header is likely damaged: export the sound again"},
 };
 
-int Refuse(Refusal refusal, uint32_t value, const char* name) {
+int Refuse(Refusal refusal, uint32_t value, const char* name, std::string* detail) {
   for (const RefusalText& t : kRefusals) {
     if (t.refusal != refusal) continue;
     const std::string why = Format(t.why, static_cast<unsigned>(value));
     const std::string fix = Format(t.fix, name);
-    SetErrorDetail("%s: %s; %s", name, why.c_str(), fix.c_str());
+    *detail = Format("%s: %s; %s", name, why.c_str(), fix.c_str());
   }
   return ErrWaveFile;
 }
@@ -109,10 +107,14 @@ bool SkipBytes(FILE* file, uint64_t n) {
 
 // The 12 bytes that open every wave file. The RIFF size is not trusted: recorders that stream
 // to disk leave it 0 or stale, and the chunk walk ends with the file anyway.
-int CheckRiffForm(FILE* file, const char* name) {
+int CheckRiffForm(FILE* file, const char* name, std::string* detail) {
   uint8_t raw[12];
-  if (std::fread(raw, 1, sizeof raw, file) != sizeof raw) return Refuse(Refusal::NotWave, 0, name);
-  if (!HasId(raw, "RIFF") || !HasId(raw + 8, "WAVE")) return Refuse(Refusal::NotWave, 0, name);
+  if (std::fread(raw, 1, sizeof raw, file) != sizeof raw) {
+    return Refuse(Refusal::NotWave, 0, name, detail);
+  }
+  if (!HasId(raw, "RIFF") || !HasId(raw + 8, "WAVE")) {
+    return Refuse(Refusal::NotWave, 0, name, detail);
+  }
   return ErrNone;
 }
 
@@ -139,54 +141,49 @@ WaveFormat ParseFormat(const uint8_t* raw, uint32_t kept) {
 }
 
 // The sample format first: a compressed file's bit count says nothing about its samples.
-int CheckFormat(const WaveFormat& f, const char* name) {
-  if (f.tag == kFormatFloat) return Refuse(Refusal::Float, f.bits, name);
-  if (f.tag != kFormatPcm) return Refuse(Refusal::Compressed, f.tag, name);
-  if (f.channels != 1 && f.channels != 2) return Refuse(Refusal::Channels, f.channels, name);
-  if (f.bits != 8 && f.bits != 16) return Refuse(Refusal::Bits, f.bits, name);
+int CheckFormat(const WaveFormat& f, const char* name, std::string* detail) {
+  if (f.tag == kFormatFloat) return Refuse(Refusal::Float, f.bits, name, detail);
+  if (f.tag != kFormatPcm) return Refuse(Refusal::Compressed, f.tag, name, detail);
+  if (f.channels != 1 && f.channels != 2) {
+    return Refuse(Refusal::Channels, f.channels, name, detail);
+  }
+  if (f.bits != 8 && f.bits != 16) return Refuse(Refusal::Bits, f.bits, name, detail);
   return ErrNone;
 }
 
-int ReadFormatChunk(FILE* file, uint32_t size, const char* name, WaveFormat* format) {
-  if (size < kFormatSize) return Refuse(Refusal::ShortFormat, size, name);
+int ReadFormatChunk(FILE* file, uint32_t size, const char* name, WaveFormat* format,
+                    std::string* detail) {
+  if (size < kFormatSize) return Refuse(Refusal::ShortFormat, size, name, detail);
   uint8_t raw[kExtensibleFormatSize] = {};
   const uint32_t kept = std::min(size, kExtensibleFormatSize);
-  if (std::fread(raw, 1, kept, file) != kept) return Refuse(Refusal::NoData, 0, name);
-  if (!SkipBytes(file, PaddedSize(size) - kept)) return Refuse(Refusal::NoData, 0, name);
+  if (std::fread(raw, 1, kept, file) != kept) return Refuse(Refusal::NoData, 0, name, detail);
+  if (!SkipBytes(file, PaddedSize(size) - kept)) return Refuse(Refusal::NoData, 0, name, detail);
   *format = ParseFormat(raw, kept);
-  return CheckFormat(*format, name);
+  return CheckFormat(*format, name, detail);
 }
 
 // Walks the chunks up to "data" and leaves the file at its first sample byte. The format must
 // come before the samples, as RIFF wants it, so the file is read front to back only. Each step
 // consumes at least a chunk header: the walk ends with the file, whatever sizes it claims.
-int FindSampleData(FILE* file, const char* name, WaveFormat* format, uint32_t* dataSize) {
+int FindSampleData(FILE* file, const char* name, WaveFormat* format, uint32_t* dataSize,
+                   std::string* detail) {
   bool haveFormat = false;
   ChunkHeader chunk;
   while (ReadChunkHeader(file, &chunk)) {
     if (HasId(chunk.id, "data")) {
-      if (!haveFormat) return Refuse(Refusal::NoFormat, 0, name);
+      if (!haveFormat) return Refuse(Refusal::NoFormat, 0, name, detail);
       *dataSize = chunk.size;
       return ErrNone;
     }
     if (HasId(chunk.id, "fmt ")) {
-      int r = ReadFormatChunk(file, chunk.size, name, format);
+      int r = ReadFormatChunk(file, chunk.size, name, format, detail);
       if (r != ErrNone) return r;
       haveFormat = true;
     } else if (!SkipBytes(file, PaddedSize(chunk.size))) {
       break;
     }
   }
-  return Refuse(Refusal::NoData, 0, name);
-}
-
-// The rate only serves as a warning when a script mixes files of different rates; the image
-// stores no rate and nothing is resampled.
-void ReportRate(uint32_t fileRate) {
-  int32_t rate = static_cast<int32_t>(fileRate);
-  if (g_state.WaveRate == 0) std::printf("Find Sample Rate %d Hz in wave.\n", rate);
-  else if (g_state.WaveRate != rate) std::printf("Find different Sample Rate %d Hz in wave!\n", rate);
-  g_state.WaveRate = rate;
+  return Refuse(Refusal::NoData, 0, name, detail);
 }
 
 // Bytes left after the current position, or -1 when the stream cannot tell (a pipe).
@@ -254,30 +251,31 @@ int32_t LimitSample(int32_t sample) {
   return sample;
 }
 
-int OpenWaveFile(const std::string& name, FILE** file) {
+int OpenWaveFile(const std::string& name, FILE** file, std::string* detail) {
   FileKind kind = FileKind::Missing;
   *file = OpenRegularFile(name.c_str(), &kind);
   if (*file != nullptr) return ErrNone;
   if (kind == FileKind::Missing) return ErrFileOpen;
-  SetErrorDetail("%s is %s, not a wave file: name a regular RIFF/WAVE file", name.c_str(),
-                 FileKindName(kind));
+  *detail = Format("%s is %s, not a wave file: name a regular RIFF/WAVE file", name.c_str(),
+                   FileKindName(kind));
   return ErrWaveFile;
 }
 
-int CheckWaveHeader(FILE* file, const char* name, WaveHeader* header) {
+int CheckWaveHeader(FILE* file, const char* name, WaveHeader* header, std::string* detail) {
   WaveFormat format;
   uint32_t dataSize = 0;
-  int r = CheckRiffForm(file, name);
-  if (r == ErrNone) r = FindSampleData(file, name, &format, &dataSize);
+  int r = CheckRiffForm(file, name, detail);
+  if (r == ErrNone) r = FindSampleData(file, name, &format, &dataSize, detail);
   if (r != ErrNone) return r;
   // A size of 2 GB or more cannot be a real sound for the chip and would turn negative in
   // every range computed from it.
-  if (dataSize > static_cast<uint32_t>(INT32_MAX)) return Refuse(Refusal::HugeData, dataSize, name);
+  if (dataSize > static_cast<uint32_t>(INT32_MAX)) {
+    return Refuse(Refusal::HugeData, dataSize, name, detail);
+  }
   header->channels = format.channels;
   header->rate = format.rate;
   header->bits = format.bits;
   header->dataSize = static_cast<int32_t>(dataSize);
-  ReportRate(format.rate);
   return ErrNone;
 }
 
@@ -310,12 +308,12 @@ int StartSamples(SampleReader* reader, FILE* file, const WaveHeader& header, uin
   return ErrNone;
 }
 
-int ReadSampleBlock(SampleReader* reader, size_t* count) {
+int ReadSampleBlock(SampleReader* reader, double scale, size_t* count) {
   *count = 0;
   const uint32_t n = std::min(reader->frames - reader->done, reader->blockFrames);
   if (n == 0) return ErrNone;
   if (std::fread(reader->raw.data(), FrameBytes(reader->header), n, reader->file) != n) return ErrRead;
-  ConverterFor(reader->header)(reader->raw.data(), n, g_state.Scale, reader->samples.data());
+  ConverterFor(reader->header)(reader->raw.data(), n, scale, reader->samples.data());
   reader->done += n;
   *count = n;
   return ErrNone;

@@ -37,14 +37,14 @@ struct SampleReader {
 
 // Opens a wave file for reading, only when it is a regular file: a FIFO would hang the compile
 // and a folder or device is no wave file. ErrFileOpen when it cannot be opened; ErrWaveFile,
-// with an error detail that names the file and says what it is, for anything but a file.
-int OpenWaveFile(const std::string& name, FILE** file);
+// with a *detail that names the file and says what it is, for anything but a file.
+int OpenWaveFile(const std::string& name, FILE** file, std::string* detail);
 
 // Reads and checks the chunks from the file's current position (the start) up to the sample
-// data, prints the sample-rate message and updates WaveRate; the file is left at the first
-// sample byte. 0, or ErrWaveFile for any refused rule, with an error detail that names the file
-// (name, as the script wrote it), says why and how to convert it.
-int CheckWaveHeader(FILE* file, const char* name, WaveHeader* header);
+// data into *header (its rate among them); the file is left at the first sample byte. 0, or
+// ErrWaveFile for any refused rule, with a *detail that names the file (name, as the script
+// wrote it), says why and how to convert it.
+int CheckWaveHeader(FILE* file, const char* name, WaveHeader* header, std::string* detail);
 
 // Frames the header announces: (data size / channels) / (bits / 8), unsigned, as the name
 // tables size a sound's range with it.
@@ -58,10 +58,11 @@ uint32_t WaveFrameCount(const WaveHeader& header);
 int StartSamples(SampleReader* reader, FILE* file, const WaveHeader& header,
                  uint32_t blockFrames = kFramesPerBlock);
 
-// Reads and converts the next block into reader->samples and sets *count to its samples: up to
+// Reads and converts the next block, each sample times scale, into reader->samples and sets
+// *count to its samples: up to
 // blockFrames, 0 once every announced frame has been read. ErrRead when the file ends early
 // (a file shortened while it is read, or one whose length cannot be told in advance).
-int ReadSampleBlock(SampleReader* reader, size_t* count);
+int ReadSampleBlock(SampleReader* reader, double scale, size_t* count);
 
 // One sample times the script's scale factor, truncated toward zero; a product outside the
 // 32-bit range becomes INT32_MIN, as the conversion of the chip's first tools made it.

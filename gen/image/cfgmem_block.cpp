@@ -8,8 +8,7 @@
 #include "image_layout.h"
 #include "result_codes.h"
 
-int SetCfgMemField(const char* name, int32_t value) {
-  CompileState& s = g_state;
+int SetCfgMemField(CompileState& s, const char* name, int32_t value) {
   if (s.CfgMemUsed == 0) {
     // Selecting the configuration block does not wait for a valid statement: even a refused
     // first .CFGMEM line turns the option block off.
@@ -25,7 +24,7 @@ int SetCfgMemField(const char* name, int32_t value) {
   return ErrNone;
 }
 
-int WriteCfgMemBlock() {
-  int r = ImageWriteAt(OptionBase(g_state.FileSize), g_state.CfgMem, sizeof g_state.CfgMem);
-  return r != ErrNone ? r : ImageFlush();
+int WriteCfgMemBlock(CompileState& s) {
+  int r = ImageWriteAt(ImageOf(s), OptionBase(s.FileSize), s.CfgMem, sizeof s.CfgMem);
+  return r != ErrNone ? r : ImageFlush(ImageOf(s));
 }

@@ -17,24 +17,25 @@ using Block = imagetest::CfgMemBlock;
 using imagetest::InitialBlock;
 using imagetest::OwnedBits;
 
-Block CurrentBlock() {
+Block CurrentBlock(CompileState& s) {
   Block b;
-  std::memcpy(b.data(), g_state.CfgMem, b.size());
+  std::memcpy(b.data(), s.CfgMem, b.size());
   return b;
 }
 
 TEST(CfgMemFieldTest, FirstStatementInitialisesEvenWhenRefused) {
-  ResetCompileState();
-  EXPECT_EQ(SetCfgMemField("Foo", 1), ErrCfgMemField);
-  EXPECT_EQ(g_state.CfgMemUsed, 1);
-  EXPECT_EQ(CurrentBlock(), InitialBlock());
-  EXPECT_EQ(SetCfgMemField("DefVol", 3), ErrNone);
-  EXPECT_EQ(SetCfgMemField("MaxVol", 4), ErrNone);  // a later statement does not refill
-  EXPECT_EQ(g_state.CfgMem[43], 0x43);
+  CompileState s;
+  EXPECT_EQ(SetCfgMemField(s, "Foo", 1), ErrCfgMemField);
+  EXPECT_EQ(s.CfgMemUsed, 1);
+  EXPECT_EQ(CurrentBlock(s), InitialBlock());
+  EXPECT_EQ(SetCfgMemField(s, "DefVol", 3), ErrNone);
+  EXPECT_EQ(SetCfgMemField(s, "MaxVol", 4), ErrNone);  // a later statement does not refill
+  EXPECT_EQ(s.CfgMem[43], 0x43);
 }
 
 // One statement on a fresh block and the bytes it changes (all others stay as initialised).
 TEST(CfgMemFieldTest, EncodingsOfSingleStatements) {
+  CompileState s;
   struct Case {
     const char* name;
     int32_t value;
@@ -80,23 +81,24 @@ TEST(CfgMemFieldTest, EncodingsOfSingleStatements) {
       {"Out3Sel", 2, {{47, 0x2F}}},
   };
   for (const Case& c : cases) {
-    ResetCompileState();
-    EXPECT_EQ(SetCfgMemField(c.name, c.value), ErrNone) << c.name;
+    s = CompileState();
+    EXPECT_EQ(SetCfgMemField(s, c.name, c.value), ErrNone) << c.name;
     Block expected = InitialBlock();
     for (auto [byte, value] : c.bytes) expected[byte] = static_cast<uint8_t>(value);
-    EXPECT_EQ(CurrentBlock(), expected) << c.name << " = " << c.value;
+    EXPECT_EQ(CurrentBlock(s), expected) << c.name << " = " << c.value;
   }
 }
 
 TEST(CfgMemFieldTest, RoscVKeepsTheSelectorInTheHighNibble) {
-  ResetCompileState();
-  ASSERT_EQ(SetCfgMemField("RoscSel2", 2), ErrNone);
-  ASSERT_EQ(SetCfgMemField("RoscV2", 0x123), ErrNone);
-  EXPECT_EQ(g_state.CfgMem[22], 0x12);
-  EXPECT_EQ(g_state.CfgMem[23], 0x93);
+  CompileState s;
+  ASSERT_EQ(SetCfgMemField(s, "RoscSel2", 2), ErrNone);
+  ASSERT_EQ(SetCfgMemField(s, "RoscV2", 0x123), ErrNone);
+  EXPECT_EQ(s.CfgMem[22], 0x12);
+  EXPECT_EQ(s.CfgMem[23], 0x93);
 }
 
 TEST(CfgMemFieldTest, RefusedValuesLeaveTheBlock) {
+  CompileState s;
   struct Case {
     const char* name;
     int32_t value;
@@ -105,24 +107,25 @@ TEST(CfgMemFieldTest, RefusedValuesLeaveTheBlock) {
                         {"DefVol", -1}, {"DefVol", 16},   {"dacsrc", 0},   {"LvrSet", 3},
                         {"RoscV1", 4096}, {"mod0", 7},    {"FuncOpt", 1024}, {"PullUI", 5}};
   for (const Case& c : cases) {
-    ResetCompileState();
-    ASSERT_EQ(SetCfgMemField("UsrSel", 1), ErrNone);
-    const Block before = CurrentBlock();
-    EXPECT_EQ(SetCfgMemField(c.name, c.value), ErrCfgMemValue) << c.name << " " << c.value;
-    EXPECT_EQ(CurrentBlock(), before) << c.name;
+    s = CompileState();
+    ASSERT_EQ(SetCfgMemField(s, "UsrSel", 1), ErrNone);
+    const Block before = CurrentBlock(s);
+    EXPECT_EQ(SetCfgMemField(s, c.name, c.value), ErrCfgMemValue) << c.name << " " << c.value;
+    EXPECT_EQ(CurrentBlock(s), before) << c.name;
   }
 }
 
 // Each accepted value of each field writes only the field's bits and reads back as itself;
 // the values just outside the range are refused.
 TEST(CfgMemFieldTest, EveryFieldRoundTripsWithinItsOwnBits) {
+  CompileState s;
   for (const CfgMemField& f : CfgMemFieldTable()) {
     const Block owned = OwnedBits(f);
     const uint32_t last = f.max - f.min > 4095 ? f.min + 3 : f.max;
     for (uint32_t v = f.min; v <= last; ++v) {
-      g_state.CfgMemUsed = 0;
-      ASSERT_EQ(SetCfgMemField(f.name, static_cast<int32_t>(v)), ErrNone) << f.name << " " << v;
-      const Block got = CurrentBlock();
+      s.CfgMemUsed = 0;
+      ASSERT_EQ(SetCfgMemField(s, f.name, static_cast<int32_t>(v)), ErrNone) << f.name << " " << v;
+      const Block got = CurrentBlock(s);
       const Block init = InitialBlock();
       for (int i = 0; i < kCfgMemBytes; ++i) {
         ASSERT_EQ(got[i] & ~owned[i], init[i] & ~owned[i]) << f.name << " byte " << i;
@@ -132,11 +135,13 @@ TEST(CfgMemFieldTest, EveryFieldRoundTripsWithinItsOwnBits) {
       EXPECT_EQ(back, f.encoding == CfgMemEncoding::Constant ? 0u : v) << f.name;
     }
     if (f.min > 0) {
-      EXPECT_EQ(SetCfgMemField(f.name, static_cast<int32_t>(f.min - 1)), ErrCfgMemValue) << f.name;
+      EXPECT_EQ(SetCfgMemField(s, f.name, static_cast<int32_t>(f.min - 1)),
+                ErrCfgMemValue) << f.name;
     }
     if (f.max < 0xFFFFFFFFu) {
-      EXPECT_EQ(SetCfgMemField(f.name, static_cast<int32_t>(f.max + 1)), ErrCfgMemValue) << f.name;
-      EXPECT_EQ(SetCfgMemField(f.name, -1), ErrCfgMemValue) << f.name;
+      EXPECT_EQ(SetCfgMemField(s, f.name, static_cast<int32_t>(f.max + 1)),
+                ErrCfgMemValue) << f.name;
+      EXPECT_EQ(SetCfgMemField(s, f.name, -1), ErrCfgMemValue) << f.name;
     }
   }
 }

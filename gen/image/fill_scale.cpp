@@ -20,14 +20,6 @@
 
 namespace {
 
-struct FillRecord {
-  int32_t line;
-  int32_t address;
-  std::vector<uint8_t> bytes;
-};
-
-std::vector<FillRecord> g_fills;
-
 // What the compile placed, by file position (end exclusive); Offset moves all but the header.
 struct PlacedRegion {
   const char* what;
@@ -35,8 +27,7 @@ struct PlacedRegion {
   int64_t end;
 };
 
-std::vector<PlacedRegion> PlacedRegions() {
-  const CompileState& s = g_state;
+std::vector<PlacedRegion> PlacedRegions(CompileState& s) {
   const int64_t groups = int64_t{s.SecBase[0]} - s.Offset;
   const int64_t sounds = int64_t{s.SoundBase} - s.Offset;
   return {
@@ -52,20 +43,20 @@ std::string SpanText(int64_t start, int64_t end) {
   return Format("%llXh..%llXh", static_cast<long long>(start), static_cast<long long>(end - 1));
 }
 
-void WarnIfOverPlaced(const FillRecord& fill) {
+void WarnIfOverPlaced(CompileState& s, const FillRecord& fill) {
   const int64_t start = fill.address;
   const int64_t end = start + static_cast<int64_t>(fill.bytes.size());
-  for (const PlacedRegion& region : PlacedRegions()) {
+  for (const PlacedRegion& region : PlacedRegions(s)) {
     if (start >= region.end || region.start >= end || region.start >= region.end) continue;
-    Warn(fill.line, "$FILL at %s overwrites %s (%s), bytes that the compile places: one of the "
+    Warn(s, fill.line, "$FILL at %s overwrites %s (%s), bytes that the compile places: one of the "
          "two is lost", SpanText(start, end).c_str(), region.what,
          SpanText(region.start, region.end).c_str());
   }
 }
 
 // A literal the fill syntax does not take: the chip tools only say "Internal Error".
-int MalformedFill(const char* literal) {
-  SetErrorDetail("malformed $FILL text %s: write \"ADDRESS:HH_HH_...\", a hex address, a colon "
+int MalformedFill(CompileState& s, const char* literal) {
+  SetErrorDetail(s, "malformed $FILL text %s: write \"ADDRESS:HH_HH_...\", a hex address, a colon "
                  "and bytes of two hex digits separated by _", literal);
   return ErrInternal;
 }
@@ -91,16 +82,17 @@ bool ParseFillAddress(const char* text, size_t last, int32_t* address, size_t* g
 // Writes the byte groups from text[j]; each is two hex digits closed by '_' or, for the last
 // one, by the closing quote. Every byte is flushed as it goes, so the bytes before a faulty
 // group stay in the image.
-int WriteFillGroups(const char* text, size_t j, size_t last, std::vector<uint8_t>* written) {
+int WriteFillGroups(CompileState& s, const char* text, size_t j, size_t last,
+                    std::vector<uint8_t>* written) {
   for (; j < last; j += 3) {
-    if (text[j + 2] != '_' && text[j + 2] != '"') return MalformedFill(text);
+    if (text[j + 2] != '_' && text[j + 2] != '"') return MalformedFill(s, text);
     int high = HexDigitValue(text[j]);
     int low = HexDigitValue(text[j + 1]);
-    if (high < 0 || low < 0) return MalformedFill(text);
+    if (high < 0 || low < 0) return MalformedFill(s, text);
     const uint8_t byte = static_cast<uint8_t>(high * 16 + low);
-    std::printf(" %02x", static_cast<unsigned>(byte));
-    int r = ImageWrite(&byte, 1);
-    if (r == ErrNone) r = ImageFlush();
+    std::fprintf(s.Out, " %02x", static_cast<unsigned>(byte));
+    int r = ImageWrite(ImageOf(s), &byte, 1);
+    if (r == ErrNone) r = ImageFlush(ImageOf(s));
     if (r != ErrNone) return r;
     written->push_back(byte);
   }
@@ -111,27 +103,27 @@ int WriteFillGroups(const char* text, size_t j, size_t last, std::vector<uint8_t
 
 // A fill runs between pass-2 writes that rely on nothing but absolute seeks, yet it puts the
 // stream back where it found it, as the tool always has.
-int FillData(const char* literal, int32_t line) {
+int FillData(CompileState& s, const char* literal, int32_t line) {
   const size_t length = literal == nullptr ? 0 : std::strlen(literal);
-  if (length < 2) return MalformedFill(literal == nullptr ? "" : literal);
+  if (length < 2) return MalformedFill(s, literal == nullptr ? "" : literal);
   const size_t last = length - 1;  // the closing quote
   int32_t address = 0;
   size_t groups = 0;
-  if (!ParseFillAddress(literal, last, &address, &groups)) return MalformedFill(literal);
-  std::printf("******* FillData: @%06x", static_cast<unsigned>(address));
-  const int32_t resume = ImageTell();
+  if (!ParseFillAddress(literal, last, &address, &groups)) return MalformedFill(s, literal);
+  std::fprintf(s.Out, "******* FillData: @%06x", static_cast<unsigned>(address));
+  const int32_t resume = ImageTell(ImageOf(s));
   if (resume < 0) return ErrWrite;
-  int r = ImageSeek(address);
+  int r = ImageSeek(ImageOf(s), address);
   if (r != ErrNone) return r;
   FillRecord fill{line, address, {}};
-  r = WriteFillGroups(literal, groups, last, &fill.bytes);
+  r = WriteFillGroups(s, literal, groups, last, &fill.bytes);
   if (!fill.bytes.empty()) {
-    WarnIfOverPlaced(fill);
-    g_fills.push_back(std::move(fill));
+    WarnIfOverPlaced(s, fill);
+    s.Fills.push_back(std::move(fill));
   }
-  const int back = ImageSeek(resume);
+  const int back = ImageSeek(ImageOf(s), resume);
   if (r == ErrNone) r = back;
-  if (r == ErrNone) std::printf("\n");
+  if (r == ErrNone) std::fprintf(s.Out, "\n");
   return r;
 }
 
@@ -145,11 +137,11 @@ struct FactoryClash {
 
 // The last fill decides each byte: pass 2 writes nothing else into the system area, whose
 // factory cells the skeleton leaves at FF.
-std::vector<FactoryClash> FactoryClashes() {
-  const int64_t base = int64_t{g_state.FileSize} - qs71::kSystemAreaSize;
+std::vector<FactoryClash> FactoryClashes(CompileState& s) {
+  const int64_t base = int64_t{s.FileSize} - qs71::kSystemAreaSize;
   std::vector<uint8_t> block(qs71::kSystemAreaSize, 0xFF);
   std::vector<int32_t> lines(qs71::kSystemAreaSize, 0);
-  for (const FillRecord& fill : g_fills) {
+  for (const FillRecord& fill : s.Fills) {
     for (size_t i = 0; i < fill.bytes.size(); ++i) {
       const int64_t at = fill.address + static_cast<int64_t>(i) - base;
       if (at < 0 || at >= qs71::kSystemAreaSize) continue;
@@ -171,36 +163,34 @@ std::vector<FactoryClash> FactoryClashes() {
 
 }  // namespace
 
-int CheckFactoryCells() {
+int CheckFactoryCells(CompileState& s) {
   int errors = 0;
-  for (const FactoryClash& c : FactoryClashes()) {
-    const int64_t offset = int64_t{g_state.FileSize} - c.distance;
+  for (const FactoryClash& c : FactoryClashes(s)) {
+    const int64_t offset = int64_t{s.FileSize} - c.distance;
     const uint8_t bits = qs71::FactoryBits(c.distance);
-    SetErrorDetail("offset %llXh, k = %u from the end of the image, is a factory cell: the part "
+    SetErrorDetail(s, "offset %llXh, k = %u from the end of the image, is a factory cell: the part "
                    "keeps its own trim there in the bits %02X, and the byte %02X would clear some of "
                    "them for good, destroying the part's factory trim; a $FILL must leave those bits 1",
                    static_cast<long long>(offset), c.distance, bits, c.byte);
     const std::string where = Format("byte %02X at %llXh, k=%u from the end", c.byte,
                                      static_cast<long long>(offset), c.distance);
-    ReportError(ErrFactoryCell, c.line, where.c_str());
+    ReportError(s, ErrFactoryCell, c.line, where.c_str());
     ++errors;
   }
   return errors;
 }
 
-void ExplainFillsPastEnd() {
-  const int64_t size = g_state.FileSize;
-  for (const FillRecord& fill : g_fills) {
+void ExplainFillsPastEnd(CompileState& s) {
+  const int64_t size = s.FileSize;
+  for (const FillRecord& fill : s.Fills) {
     const int64_t end = int64_t{fill.address} + static_cast<int64_t>(fill.bytes.size());
     if (end <= size) continue;
-    PrintScriptPlace(fill.line);
-    std::fprintf(stderr, "error: $FILL writes up to %llXh, past the end of the image, which "
+    PrintScriptPlace(s, fill.line);
+    std::fprintf(s.Err, "error: $FILL writes up to %llXh, past the end of the image, which "
                  "$FILESIZE makes %llXh bytes long; a fill must lie inside the image\n",
                  static_cast<long long>(end - 1), static_cast<long long>(size));
   }
 }
-
-void ResetFills() { g_fills.clear(); }
 
 namespace {
 
@@ -216,28 +206,29 @@ bool ParseDecimal(const char* text, size_t from, size_t to, int32_t* value) {
   return true;
 }
 
-int MalformedScale(const char* literal) {
-  SetErrorDetail("malformed $SCALING text %s: write \"NUMERATOR/DENOMINATOR\" in decimal digits, "
+int MalformedScale(CompileState& s, const char* literal) {
+  SetErrorDetail(s,
+                 "malformed $SCALING text %s: write \"NUMERATOR/DENOMINATOR\" in decimal digits, "
                  "with a denominator other than 0", literal);
   return ErrInternal;
 }
 
 }  // namespace
 
-int SetScale(const char* literal) {
+int SetScale(CompileState& s, const char* literal) {
   const size_t length = literal == nullptr ? 0 : std::strlen(literal);
-  if (length < 2) return MalformedScale("");
+  if (length < 2) return MalformedScale(s, "");
   const size_t last = length - 1;
   const char* slash = static_cast<const char*>(std::memchr(literal + 1, '/', last - 1));
-  if (slash == nullptr) return MalformedScale(literal);
+  if (slash == nullptr) return MalformedScale(s, literal);
   const size_t split = static_cast<size_t>(slash - literal);
   int32_t numerator = 0;
   int32_t denominator = 0;
-  if (!ParseDecimal(literal, 1, split, &numerator)) return MalformedScale(literal);
-  if (split + 1 >= last) return MalformedScale(literal);  // no digit after the '/'
-  if (!ParseDecimal(literal, split + 1, last, &denominator)) return MalformedScale(literal);
-  if (denominator == 0) return MalformedScale(literal);
-  g_state.Scale = static_cast<double>(numerator) / static_cast<double>(denominator);
-  std::printf("******* SetScale: <%d/%d>=%f\n", numerator, denominator, g_state.Scale);
+  if (!ParseDecimal(literal, 1, split, &numerator)) return MalformedScale(s, literal);
+  if (split + 1 >= last) return MalformedScale(s, literal);  // no digit after the '/'
+  if (!ParseDecimal(literal, split + 1, last, &denominator)) return MalformedScale(s, literal);
+  if (denominator == 0) return MalformedScale(s, literal);
+  s.Scale = static_cast<double>(numerator) / static_cast<double>(denominator);
+  std::fprintf(s.Out, "******* SetScale: <%d/%d>=%f\n", numerator, denominator, s.Scale);
   return ErrNone;
 }

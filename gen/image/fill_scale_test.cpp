@@ -37,11 +37,11 @@ TEST_F(FillDataTest, Cases) {
   };
   for (const Case& c : cases) {
     FreshImage();
-    ASSERT_EQ(ImageSeek(5), ErrNone);
+    ASSERT_EQ(ImageSeek(ImageOf(s), 5), ErrNone);
     std::string out;
-    EXPECT_EQ(Captured(&out, [&] { return FillData(c.literal); }), c.result) << c.literal;
+    EXPECT_EQ(Captured(&out, [&] { return FillData(s, c.literal); }), c.result) << c.literal;
     EXPECT_EQ(out, c.printed) << c.literal;
-    EXPECT_EQ(ImageTell(), 5) << c.literal;  // the stream is back where it was
+    EXPECT_EQ(ImageTell(ImageOf(s)), 5) << c.literal;  // the stream is back where it was
     if (c.bytes.empty()) {
       EXPECT_TRUE(ImageBytes().empty()) << c.literal;
     } else {
@@ -53,7 +53,7 @@ TEST_F(FillDataTest, Cases) {
 TEST_F(FillDataTest, WriteFailureIsReturned) {
   UseReadOnlyImage();
   std::string out;
-  EXPECT_EQ(Captured(&out, [] { return FillData("\"10:12\""); }), ErrWrite);
+  EXPECT_EQ(Captured(&out, [&] { return FillData(s, "\"10:12\""); }), ErrWrite);
 }
 
 // The last fill decides a byte; FF over a factory cell and the marker byte (k=31) are allowed;
@@ -74,19 +74,20 @@ TEST_F(FillDataTest, FactoryCellsCountOneErrorPerClearingStatement) {
   };
   for (const Case& c : cases) {
     FreshImage();
-    ResetFills();
-    g_state.FileSize = 0x1000;
-    g_state.Pass = 2;
+    s.Fills.clear();
+    s.FileSize = 0x1000;
+    s.Pass = 2;
     int32_t line = 0;
     std::string out;
-    for (const char* fill : c.fills) Captured(&out, [&] { return FillData(fill, ++line); });
-    const int32_t before = g_state.ErrorCount;
-    EXPECT_EQ(Captured(&out, [] { return CheckFactoryCells(); }), c.errors) << c.fills[0];
-    EXPECT_EQ(g_state.ErrorCount - before, c.errors) << c.fills[0];
+    for (const char* fill : c.fills) Captured(&out, [&] { return FillData(s, fill, ++line); });
+    const int32_t before = s.ErrorCount;
+    EXPECT_EQ(Captured(&out, [&] { return CheckFactoryCells(s); }), c.errors) << c.fills[0];
+    EXPECT_EQ(s.ErrorCount - before, c.errors) << c.fills[0];
   }
 }
 
 TEST(SetScaleTest, Cases) {
+  CompileState s;
   struct Case {
     const char* literal;
     int result;
@@ -106,10 +107,10 @@ TEST(SetScaleTest, Cases) {
       {"\"\"", ErrInternal, 2.0, ""},
   };
   for (const Case& c : cases) {
-    g_state.Scale = 2.0;
+    s.Scale = 2.0;
     std::string out;
-    EXPECT_EQ(Captured(&out, [&] { return SetScale(c.literal); }), c.result) << c.literal;
-    EXPECT_DOUBLE_EQ(g_state.Scale, c.scale) << c.literal;
+    EXPECT_EQ(Captured(&out, [&] { return SetScale(s, c.literal); }), c.result) << c.literal;
+    EXPECT_DOUBLE_EQ(s.Scale, c.scale) << c.literal;
     EXPECT_EQ(out, c.printed) << c.literal;
   }
 }

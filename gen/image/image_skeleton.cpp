@@ -17,76 +17,76 @@ namespace {
 
 // The image exists at its full size before anything is placed in it, so that every later
 // write lands inside the file.
-int WriteBlankImage() {
-  int r = ImageSeek(0);
-  if (r == ErrNone) r = ImageFill(0xFF, g_state.FileSize);
-  return r != ErrNone ? r : ImageFlush();
+int WriteBlankImage(CompileState& s) {
+  int r = ImageSeek(ImageOf(s), 0);
+  if (r == ErrNone) r = ImageFill(ImageOf(s), 0xFF, s.FileSize);
+  return r != ErrNone ? r : ImageFlush(ImageOf(s));
 }
 
-void LowerMaxSize() {
-  CompileState& s = g_state;
+void LowerMaxSize(CompileState& s) {
   int32_t room = WrapSub(s.AddressLimit, s.Offset);
   if (room < s.MaxSize) s.MaxSize = room;
 }
 
-void PrintReportHead() {
-  const CompileState& s = g_state;
-  std::printf("GrpAdr      = %d bytes\n", s.GrpAdr);
-  std::printf("MaxSize     = %x (hex)\n", static_cast<unsigned>(s.MaxSize));
-  std::printf("Offset      = %x (hex)\n", static_cast<unsigned>(s.Offset));
-  std::printf("FileSize    = %x (hex)\n", static_cast<unsigned>(s.FileSize));
-  std::printf("SecStart    = 0x%X\n", static_cast<unsigned>(kSecStart));
-  std::printf("adpcmStart  = 0x%X\n", static_cast<unsigned>(AdpcmStart(s.FileSize)));
-  std::printf("TagPos      = 0x%X\n", static_cast<unsigned>(TagPos(s.FileSize)));
-  std::printf("OptionStart = 0x%X\n", static_cast<unsigned>(OptionStart(s.FileSize)));
+void PrintReportHead(CompileState& s) {
+  std::fprintf(s.Out, "GrpAdr      = %d bytes\n", s.GrpAdr);
+  std::fprintf(s.Out, "MaxSize     = %x (hex)\n", static_cast<unsigned>(s.MaxSize));
+  std::fprintf(s.Out, "Offset      = %x (hex)\n", static_cast<unsigned>(s.Offset));
+  std::fprintf(s.Out, "FileSize    = %x (hex)\n", static_cast<unsigned>(s.FileSize));
+  std::fprintf(s.Out, "SecStart    = 0x%X\n", static_cast<unsigned>(kSecStart));
+  std::fprintf(s.Out, "adpcmStart  = 0x%X\n", static_cast<unsigned>(AdpcmStart(s.FileSize)));
+  std::fprintf(s.Out, "TagPos      = 0x%X\n", static_cast<unsigned>(TagPos(s.FileSize)));
+  std::fprintf(s.Out, "OptionStart = 0x%X\n", static_cast<unsigned>(OptionStart(s.FileSize)));
 }
 
-int WriteAndFlush(int32_t position, const uint8_t* bytes, size_t n) {
-  int r = ImageWriteAt(position, bytes, n);
-  return r != ErrNone ? r : ImageFlush();
+int WriteAndFlush(CompileState& s, int32_t position, const uint8_t* bytes, size_t n) {
+  int r = ImageWriteAt(ImageOf(s), position, bytes, n);
+  return r != ErrNone ? r : ImageFlush(ImageOf(s));
 }
 
 // The chip expands u-law codes through this table in its system area, not through a table of
 // its own, so the encoder and the table must agree code for code.
-int WriteUlawTable() {
+int WriteUlawTable(CompileState& s) {
   uint8_t bytes[2 * kUlawCodeCount];
   for (int c = 0; c < kUlawCodeCount; ++c) PutLittleEndian(bytes + 2 * c, UlawExpansion(c), 2);
-  return WriteAndFlush(SystemAreaStart(g_state.FileSize), bytes, sizeof bytes);
+  return WriteAndFlush(s, SystemAreaStart(s.FileSize), bytes, sizeof bytes);
 }
 
-int WriteStepTable() {
+int WriteStepTable(CompileState& s) {
   uint8_t bytes[2 * kImaStepCount];
   for (int i = 0; i < kImaStepCount; ++i) {
     PutLittleEndian(bytes + 2 * i, static_cast<uint16_t>(kImaStepTable[i]), 2);
   }
-  return WriteAndFlush(AdpcmStart(g_state.FileSize), bytes, sizeof bytes);
+  return WriteAndFlush(s, AdpcmStart(s.FileSize), bytes, sizeof bytes);
 }
 
 // With FileSize 13 or 14 above a multiple of 16 the tag lands on the last step sizes and
 // replaces them; the layout has always been so and images in the field rely on it.
-int WriteTag() { return WriteAndFlush(TagPos(g_state.FileSize), kTagBytes, sizeof kTagBytes); }
+int WriteTag(CompileState& s) {
+  return WriteAndFlush(s, TagPos(s.FileSize), kTagBytes, sizeof kTagBytes);
+}
 
 // Once a .CFGMEM statement was seen, its 48 bytes take the option block's place and no option
 // values are listed.
-int WriteOptionsOrCfgMem() {
-  if (g_state.CfgMemUsed != 0) {
-    int r = WriteVolMap();
-    return r != ErrNone ? r : WriteCfgMemBlock();
+int WriteOptionsOrCfgMem(CompileState& s) {
+  if (s.CfgMemUsed != 0) {
+    int r = WriteVolMap(s);
+    return r != ErrNone ? r : WriteCfgMemBlock(s);
   }
-  return WriteOptionBlock();
+  return WriteOptionBlock(s);
 }
 
 }  // namespace
 
-int AddVolMap() {
-  if (g_state.FileSize < kSystemAreaSize) return ErrFileSize;
-  int r = WriteBlankImage();
+int AddVolMap(CompileState& s) {
+  if (s.FileSize < kSystemAreaSize) return ErrFileSize;
+  int r = WriteBlankImage(s);
   if (r != ErrNone) return r;
-  LowerMaxSize();
-  PrintReportHead();
-  if ((r = WriteUlawTable()) != ErrNone) return r;
-  if ((r = WriteStepTable()) != ErrNone) return r;
-  if ((r = WriteTag()) != ErrNone) return r;
-  if ((r = WriteOptionsOrCfgMem()) != ErrNone) return r;
-  return WriteSectionTable();
+  LowerMaxSize(s);
+  PrintReportHead(s);
+  if ((r = WriteUlawTable(s)) != ErrNone) return r;
+  if ((r = WriteStepTable(s)) != ErrNone) return r;
+  if ((r = WriteTag(s)) != ErrNone) return r;
+  if ((r = WriteOptionsOrCfgMem(s)) != ErrNone) return r;
+  return WriteSectionTable(s);
 }

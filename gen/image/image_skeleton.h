@@ -3,7 +3,9 @@
 // its full size, the decoding tables and the tag of the system area, the options and the
 // section table, each at the place image_layout.h gives it.
 
+struct CompileState;
+
 // Writes the full-size 0xFF image and its skeleton; sets MaxSize, SecBase and SoundBase.
 // Returns the first failing code: ErrFileSize for a FileSize below 512 (nothing written), else
 // ErrWrite or ErrFilePosition from the image stream.
-int AddVolMap();
+int AddVolMap(CompileState& s);

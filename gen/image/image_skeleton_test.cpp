@@ -45,19 +45,19 @@ class AddVolMapTest : public ImageTest {
 
 TEST_F(AddVolMapTest, FileSizeBelowSystemAreaIsRefusedBeforeAnything) {
   for (int32_t size : {511, 0, -5}) {
-    g_state.FileSize = size;
+    s.FileSize = size;
     std::string out;
-    EXPECT_EQ(Captured(&out, [] { return AddVolMap(); }), ErrFileSize) << size;
+    EXPECT_EQ(Captured(&out, [&] { return AddVolMap(s); }), ErrFileSize) << size;
     EXPECT_EQ(out, "");
     EXPECT_TRUE(ImageBytes().empty());
-    EXPECT_EQ(g_state.MaxSize, 0x10000000);
+    EXPECT_EQ(s.MaxSize, 0x10000000);
   }
 }
 
 TEST_F(AddVolMapTest, EmptyScriptGetsTheWholeSkeleton) {
-  g_state.FileSize = 0x10000;
+  s.FileSize = 0x10000;
   std::string out;
-  ASSERT_EQ(Captured(&out, [] { return AddVolMap(); }), ErrNone);
+  ASSERT_EQ(Captured(&out, [&] { return AddVolMap(s); }), ErrNone);
   EXPECT_EQ(out,
             "GrpAdr      = 3 bytes\nMaxSize     = 10000000 (hex)\nOffset      = 0 (hex)\n"
             "FileSize    = 10000 (hex)\nSecStart    = 0x10\nadpcmStart  = 0xFF00\n"
@@ -69,14 +69,14 @@ TEST_F(AddVolMapTest, EmptyScriptGetsTheWholeSkeleton) {
   expected[0xFFBE] = 0x5A;
   expected[0xFFBF] = 0xA5;
   EXPECT_EQ(ImageBytes(), expected);
-  EXPECT_EQ(g_state.SecBase[0], 16);
-  EXPECT_EQ(g_state.SoundBase, 16);
+  EXPECT_EQ(s.SecBase[0], 16);
+  EXPECT_EQ(s.SoundBase, 16);
 }
 
 TEST_F(AddVolMapTest, SystemTableSpotValues) {
-  g_state.FileSize = 0x10000;
+  s.FileSize = 0x10000;
   std::string out;
-  ASSERT_EQ(Captured(&out, [] { return AddVolMap(); }), ErrNone);
+  ASSERT_EQ(Captured(&out, [&] { return AddVolMap(s); }), ErrNone);
   EXPECT_EQ(ImageAt(0xFE00, 4), Bytes({0x00, 0x00, 0x08, 0x00}));
   EXPECT_EQ(ImageAt(0xFE1E, 4), Bytes({0x78, 0x00, 0x84, 0x00}));  // 120, then 132
   EXPECT_EQ(ImageAt(0xFEFE, 2), Bytes({0x7C, 0x7D}));              // 32124
@@ -100,9 +100,9 @@ TEST_F(AddVolMapTest, OddFileSizes) {
   };
   for (const Case& c : cases) {
     FreshImage();
-    g_state.FileSize = c.fileSize;
+    s.FileSize = c.fileSize;
     std::string out;
-    ASSERT_EQ(Captured(&out, [] { return AddVolMap(); }), ErrNone);
+    ASSERT_EQ(Captured(&out, [&] { return AddVolMap(s); }), ErrNone);
     EXPECT_NE(out.find(c.adpcmLine), std::string::npos) << out;
     EXPECT_EQ(ImageBytes().size(), c.length);
     EXPECT_EQ(ImageAt(static_cast<size_t>(c.tagPos), 2), Bytes({0x5A, 0xA5}));
@@ -111,9 +111,9 @@ TEST_F(AddVolMapTest, OddFileSizes) {
 }
 
 TEST_F(AddVolMapTest, TagOverwritesTheLastStepSizeAt13Above16) {
-  g_state.FileSize = 0x1000D;
+  s.FileSize = 0x1000D;
   std::string out;
-  ASSERT_EQ(Captured(&out, [] { return AddVolMap(); }), ErrNone);
+  ASSERT_EQ(Captured(&out, [&] { return AddVolMap(s); }), ErrNone);
   // The step table runs 0xFF0D to 0xFFBE: 29794 (62 74), then 32767 (FF 7F) whose high byte
   // becomes the first tag byte.
   EXPECT_EQ(ImageAt(0xFFBB, 5), Bytes({0x62, 0x74, 0xFF, 0x5A, 0xA5}));
@@ -131,22 +131,22 @@ TEST_F(AddVolMapTest, OffsetLowersMaxSize) {
   };
   for (const Case& c : cases) {
     FreshImage();
-    g_state.FileSize = 0x1000;
-    g_state.Offset = c.offset;
-    g_state.MaxSize = c.maxSize;
+    s.FileSize = 0x1000;
+    s.Offset = c.offset;
+    s.MaxSize = c.maxSize;
     std::string out;
-    ASSERT_EQ(Captured(&out, [] { return AddVolMap(); }), ErrNone);
-    EXPECT_EQ(g_state.MaxSize, c.lowered);
+    ASSERT_EQ(Captured(&out, [&] { return AddVolMap(s); }), ErrNone);
+    EXPECT_EQ(s.MaxSize, c.lowered);
     EXPECT_NE(out.find(c.lines), std::string::npos) << out;
   }
 }
 
 TEST_F(AddVolMapTest, CfgMemBlockReplacesTheOptionBlock) {
-  g_state.FileSize = 0x10000;
-  ASSERT_EQ(SetCfgMemField("LvrSet", 1), ErrNone);
-  g_state.WakeupDly = 0x40;  // ignored once the configuration block is used
+  s.FileSize = 0x10000;
+  ASSERT_EQ(SetCfgMemField(s, "LvrSet", 1), ErrNone);
+  s.WakeupDly = 0x40;  // ignored once the configuration block is used
   std::string out;
-  ASSERT_EQ(Captured(&out, [] { return AddVolMap(); }), ErrNone);
+  ASSERT_EQ(Captured(&out, [&] { return AddVolMap(s); }), ErrNone);
   EXPECT_EQ(out.find("> WakeupDly"), std::string::npos);
   EXPECT_NE(out.find("OptionStart = 0xFFE0\n" + DefaultVolMapLine() + "<Sectin 0000>"),
             std::string::npos);
@@ -159,38 +159,38 @@ TEST_F(AddVolMapTest, CfgMemBlockReplacesTheOptionBlock) {
 
 TEST_F(AddVolMapTest, WriteFailureIsReturnedFirst) {
   UseReadOnlyImage();
-  g_state.FileSize = 0x1000;
+  s.FileSize = 0x1000;
   std::string out;
-  EXPECT_EQ(Captured(&out, [] { return AddVolMap(); }), ErrWrite);
+  EXPECT_EQ(Captured(&out, [&] { return AddVolMap(s); }), ErrWrite);
   EXPECT_EQ(out, "");
 }
 
 // A script's worth of statements: pass 1 settings and sections, the skeleton, pass 2 links
 // and a fill, checked against the whole expected image.
 TEST_F(AddVolMapTest, SectionsSilencesMutesVolumeMapAndFill) {
-  ASSERT_EQ(DefineSound("gap", "", KindSilence, 0x20), ErrNone);
-  ASSERT_EQ(DefineSound("quiet", "", KindMute, 0x10), ErrNone);
-  g_state.FileSize = 0x1000;
-  g_state.Vol_Cfg = 0x1000;
-  ASSERT_EQ(ParseVolMap("\"0102\""), ErrNone);
-  ASSERT_EQ(SetSectionFlag(1, 0, "\"Yes\""), ErrNone);
-  ASSERT_EQ(SetSectionOption(1, 1), ErrNone);
-  ASSERT_EQ(CountGroupLink(1, "gap"), ErrNone);
-  ASSERT_EQ(CountGroupLink(1, "quiet"), ErrNone);
-  ASSERT_EQ(CountGroupLink(3, "gap"), ErrNone);
+  ASSERT_EQ(DefineSound(s, "gap", "", KindSilence, 0x20), ErrNone);
+  ASSERT_EQ(DefineSound(s, "quiet", "", KindMute, 0x10), ErrNone);
+  s.FileSize = 0x1000;
+  s.Vol_Cfg = 0x1000;
+  ASSERT_EQ(ParseVolMap(s, "\"0102\""), ErrNone);
+  ASSERT_EQ(SetSectionFlag(s, 1, 0, "\"Yes\""), ErrNone);
+  ASSERT_EQ(SetSectionOption(s, 1, 1), ErrNone);
+  ASSERT_EQ(CountGroupLink(s, 1, "gap"), ErrNone);
+  ASSERT_EQ(CountGroupLink(s, 1, "quiet"), ErrNone);
+  ASSERT_EQ(CountGroupLink(s, 3, "gap"), ErrNone);
   std::string out;
-  ASSERT_EQ(Captured(&out, [] { return AddVolMap(); }), ErrNone);
+  ASSERT_EQ(Captured(&out, [&] { return AddVolMap(s); }), ErrNone);
   EXPECT_NE(out.find("> Section Count = 3\n"), std::string::npos);
   EXPECT_NE(out.find("> AddVolMap:    =  01h 02h\n"), std::string::npos);
-  EXPECT_EQ(g_state.SoundBase, 56);
+  EXPECT_EQ(s.SoundBase, 56);
 
-  g_state.Pass = 2;
-  ASSERT_EQ(Captured(&out, [] { return LinkGroup(1, "gap", 8000, 0); }), ErrNone);
+  s.Pass = 2;
+  ASSERT_EQ(Captured(&out, [&] { return LinkGroup(s, 1, "gap", 8000, 0); }), ErrNone);
   EXPECT_EQ(out, "Section[  1]: Link Silence gap       (00 )\n");
-  ASSERT_EQ(Captured(&out, [] { return LinkGroup(1, "quiet", 8000, 1); }), ErrNone);
+  ASSERT_EQ(Captured(&out, [&] { return LinkGroup(s, 1, "quiet", 8000, 1); }), ErrNone);
   EXPECT_EQ(out, "Section[  1]: Link Mute    quiet     (88*)\n");
-  ASSERT_EQ(Captured(&out, [] { return LinkGroup(3, "GAP", 64000, 0); }), ErrNone);
-  ASSERT_EQ(Captured(&out, [] { return FillData("\"0:AA_BB\""); }), ErrNone);
+  ASSERT_EQ(Captured(&out, [&] { return LinkGroup(s, 3, "GAP", 64000, 0); }), ErrNone);
+  ASSERT_EQ(Captured(&out, [&] { return FillData(s, "\"0:AA_BB\""); }), ErrNone);
 
   std::vector<uint8_t> expected(0x1000, 0xFF);
   PutSystemTables(&expected, 0x1000);

@@ -1,5 +1,5 @@
 #pragma once
-// Shared by the image builder's unit tests: a fresh compile state with an empty temporary
+// Shared by the image builder's unit tests: a compile state of its own with an empty temporary
 // image, the image's bytes read back, and the standard output of a call captured as text.
 
 #include <gtest/gtest.h>
@@ -15,22 +15,20 @@
 class ImageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetCompileState();
-    FreeNames();
-    g_state.Pass = 1;
-    g_state.Image = std::tmpfile();
-    ASSERT_NE(g_state.Image, nullptr);
+    s.Pass = 1;
+    s.Image = std::tmpfile();
+    ASSERT_NE(s.Image, nullptr);
   }
 
   void TearDown() override {
-    if (g_state.Image != nullptr) std::fclose(g_state.Image);
-    g_state.Image = nullptr;
-    FreeNames();
+    if (s.Image != nullptr) std::fclose(s.Image);
+    s.Image = nullptr;
+    FreeNames(s);
   }
 
   // The whole image as it stands, without moving the stream's position.
-  static std::vector<uint8_t> ImageBytes() {
-    FILE* f = g_state.Image;
+  std::vector<uint8_t> ImageBytes() {
+    FILE* f = s.Image;
     std::fflush(f);
     long keep = std::ftell(f);
     std::fseek(f, 0, SEEK_END);
@@ -43,7 +41,7 @@ class ImageTest : public ::testing::Test {
   }
 
   // n bytes from position; positions past the end read as nothing.
-  static std::vector<uint8_t> ImageAt(size_t position, size_t n) {
+  std::vector<uint8_t> ImageAt(size_t position, size_t n) {
     std::vector<uint8_t> all = ImageBytes();
     if (position >= all.size()) return {};
     size_t end = position + n < all.size() ? position + n : all.size();
@@ -52,25 +50,25 @@ class ImageTest : public ::testing::Test {
   }
 
   // A fresh compile state that keeps the open image, for table-driven cases.
-  static void ResetKeepingImage() {
-    FILE* image = g_state.Image;
-    ResetCompileState();
-    g_state.Image = image;
-    g_state.Pass = 1;
+  void ResetKeepingImage() {
+    FILE* image = s.Image;
+    s = CompileState();
+    s.Image = image;
+    s.Pass = 1;
   }
 
   // Starts over with an empty image, for table-driven cases that each need one.
-  static void FreshImage() {
-    std::fclose(g_state.Image);
-    g_state.Image = std::tmpfile();
-    ASSERT_NE(g_state.Image, nullptr);
+  void FreshImage() {
+    std::fclose(s.Image);
+    s.Image = std::tmpfile();
+    ASSERT_NE(s.Image, nullptr);
   }
 
   // Replaces the image by a stream that refuses every write.
-  static void UseReadOnlyImage() {
-    std::fclose(g_state.Image);
-    g_state.Image = std::fopen("/dev/null", "rb");
-    ASSERT_NE(g_state.Image, nullptr);
+  void UseReadOnlyImage() {
+    std::fclose(s.Image);
+    s.Image = std::fopen("/dev/null", "rb");
+    ASSERT_NE(s.Image, nullptr);
   }
 
   static void StartCapture() { testing::internal::CaptureStdout(); }
@@ -78,6 +76,8 @@ class ImageTest : public ::testing::Test {
     std::fflush(stdout);
     return testing::internal::GetCapturedStdout();
   }
+
+  CompileState s;
 };
 
 // Runs call with standard output captured; the output lands in *out, the call's result is

@@ -12,7 +12,7 @@
 #include "result_codes.h"
 #include "hex.h"
 
-int ParseVolMap(const char* literal) {
+int ParseVolMap(CompileState& s, const char* literal) {
   const size_t length = literal == nullptr ? 0 : std::strlen(literal);
   if (length < 2) return ErrInternal;
   const size_t digits = length - 2;
@@ -25,7 +25,7 @@ int ParseVolMap(const char* literal) {
     if (high < 0 || low < 0) return ErrInternal;
     map[k] = high * 16 + low;
   }
-  std::copy(std::begin(map), std::end(map), g_state.VolMap.begin());
+  std::copy(std::begin(map), std::end(map), s.VolMap.begin());
   return ErrNone;
 }
 
@@ -33,47 +33,48 @@ namespace {
 
 uint8_t Low8(int32_t v) { return static_cast<uint8_t>(static_cast<uint32_t>(v)); }
 
-void PrintOptionValues() {
-  const CompileState& s = g_state;
+void PrintOptionValues(CompileState& s) {
   auto hex = [](int32_t v) { return static_cast<unsigned>(v); };
-  std::printf("> WakeupDly     = %x\n", hex(s.WakeupDly));
-  std::printf("> SrcSpd        = %x\n", hex(s.SrcSpd));
-  std::printf("> FuncCode      = %x\n", hex(s.FuncCode));
-  std::printf("> MiscOpt       = %x\n", hex(s.MiscOpt));
-  std::printf("> IO_Cfg        = %x\n", hex(s.IO_Cfg));
-  std::printf("> DbckUi        = %x\n", hex(s.DbckUi));
-  std::printf("> DbckSi        = %x\n", hex(s.DbckSi));
-  std::printf("> Section Count = %d\n", s.MaxSection);
-  std::printf("> Section Num   = %d\n", s.SecNum);
-  std::printf("> Output Option = %x\n", hex(s.Output));
-  std::printf("> Ramp_Cfg      = %x\n", hex(s.Ramp_Cfg));
-  std::printf("> Vol_Cfg       = %x\n", hex(s.Vol_Cfg));
+  std::fprintf(s.Out, "> WakeupDly     = %x\n", hex(s.WakeupDly));
+  std::fprintf(s.Out, "> SrcSpd        = %x\n", hex(s.SrcSpd));
+  std::fprintf(s.Out, "> FuncCode      = %x\n", hex(s.FuncCode));
+  std::fprintf(s.Out, "> MiscOpt       = %x\n", hex(s.MiscOpt));
+  std::fprintf(s.Out, "> IO_Cfg        = %x\n", hex(s.IO_Cfg));
+  std::fprintf(s.Out, "> DbckUi        = %x\n", hex(s.DbckUi));
+  std::fprintf(s.Out, "> DbckSi        = %x\n", hex(s.DbckSi));
+  std::fprintf(s.Out, "> Section Count = %d\n", s.MaxSection);
+  std::fprintf(s.Out, "> Section Num   = %d\n", s.SecNum);
+  std::fprintf(s.Out, "> Output Option = %x\n", hex(s.Output));
+  std::fprintf(s.Out, "> Ramp_Cfg      = %x\n", hex(s.Ramp_Cfg));
+  std::fprintf(s.Out, "> Vol_Cfg       = %x\n", hex(s.Vol_Cfg));
 }
 
 }  // namespace
 
-int WriteOptionBlock() {
-  PrintOptionValues();
-  const std::array<uint8_t, kOptionBlockSize> block = BuildOptionBlock(g_state);
-  int r = WriteVolMap();
-  if (r == ErrNone) r = ImageWriteAt(OptionStart(g_state.FileSize), block.data(), block.size());
-  return r != ErrNone ? r : ImageFlush();
+int WriteOptionBlock(CompileState& s) {
+  PrintOptionValues(s);
+  const std::array<uint8_t, kOptionBlockSize> block = BuildOptionBlock(s);
+  int r = WriteVolMap(s);
+  if (r == ErrNone) {
+    r = ImageWriteAt(ImageOf(s), OptionStart(s.FileSize), block.data(), block.size());
+  }
+  return r != ErrNone ? r : ImageFlush(ImageOf(s));
 }
 
 // The map has one byte per volume level; the listing shows each entry's full value so that a
 // step never set by $VOL_MAP stands out as ffffffffh.
-int WriteVolMap() {
-  int r = ImageSeek(VolMapPos(g_state.FileSize));
+int WriteVolMap(CompileState& s) {
+  int r = ImageSeek(ImageOf(s), VolMapPos(s.FileSize));
   if (r != ErrNone) return r;
-  std::printf("> AddVolMap:    = ");
-  const int32_t n = VolMapLength(g_state.Vol_Cfg);
+  std::fprintf(s.Out, "> AddVolMap:    = ");
+  const int32_t n = VolMapLength(s.Vol_Cfg);
   uint8_t bytes[kVolMapEntries];
   for (int32_t k = 0; k < n; ++k) {
-    bytes[k] = Low8(g_state.VolMap[k]);
-    std::printf(" %02xh", static_cast<unsigned>(g_state.VolMap[k]));
+    bytes[k] = Low8(s.VolMap[k]);
+    std::fprintf(s.Out, " %02xh", static_cast<unsigned>(s.VolMap[k]));
   }
-  r = ImageWrite(bytes, static_cast<size_t>(n));
-  if (r == ErrNone) r = ImageFlush();
-  std::printf("\n");
+  r = ImageWrite(ImageOf(s), bytes, static_cast<size_t>(n));
+  if (r == ErrNone) r = ImageFlush(ImageOf(s));
+  std::fprintf(s.Out, "\n");
   return r;
 }

@@ -11,8 +11,7 @@ namespace {
 
 using Block = std::array<uint8_t, kOptionBlockSize>;
 
-void SetExampleOptions() {
-  CompileState& s = g_state;
+void SetExampleOptions(CompileState& s) {
   s.WakeupDly = 0x40;
   s.FuncCode = 0x123;
   s.SrcSpd = 2;
@@ -27,29 +26,30 @@ void SetExampleOptions() {
 }
 
 TEST(OptionBlockTest, DefaultsGiveAllOnes) {
-  ResetCompileState();
+  CompileState s;
   Block ones;
   ones.fill(0xFF);
-  EXPECT_EQ(BuildOptionBlock(g_state), ones);
+  EXPECT_EQ(BuildOptionBlock(s), ones);
 }
 
 TEST(OptionBlockTest, WorkedExample) {
-  ResetCompileState();
-  SetExampleOptions();
+  CompileState s;
+  SetExampleOptions(s);
   const Block expected = {0x68, 0xFF, 0xFF, 0x7E, 0x24, 0xC5, 0xA3, 0xFF,
                           0x0C, 0x70, 0x56, 0x34, 0x81, 0x5A, 0x34, 0x12};
-  EXPECT_EQ(BuildOptionBlock(g_state), expected);
+  EXPECT_EQ(BuildOptionBlock(s), expected);
 }
 
 TEST(OptionBlockTest, SecNumFourGivesTheBareMarker) {
-  ResetCompileState();
-  g_state.SecNum = 4;
-  const Block b = BuildOptionBlock(g_state);
+  CompileState s;
+  s.SecNum = 4;
+  const Block b = BuildOptionBlock(s);
   EXPECT_EQ(b[8], 0x00);
   EXPECT_EQ(b[9], 0x70);
 }
 
 TEST(VolMapTest, ParseCases) {
+  CompileState s;
   struct Case {
     const char* literal;
     int result;
@@ -69,12 +69,12 @@ TEST(VolMapTest, ParseCases) {
       {"\"00 1\"", ErrInternal, {}, -1},
   };
   for (const Case& c : cases) {
-    ResetCompileState();
-    EXPECT_EQ(ParseVolMap(c.literal), c.result) << c.literal;
+    s = CompileState();
+    EXPECT_EQ(ParseVolMap(s, c.literal), c.result) << c.literal;
     for (size_t k = 0; k < 16; ++k) {
       int32_t want = k < c.head.size() ? c.head[k] : c.rest;
       if (want == -2) want = static_cast<int32_t>(k);
-      EXPECT_EQ(g_state.VolMap[k], want) << c.literal << " entry " << k;
+      EXPECT_EQ(s.VolMap[k], want) << c.literal << " entry " << k;
     }
   }
 }
@@ -83,13 +83,13 @@ class OptionWriteTest : public ImageTest {
  protected:
   void SetUp() override {
     ImageTest::SetUp();
-    g_state.FileSize = 0x10000;
+    s.FileSize = 0x10000;
   }
 };
 
 TEST_F(OptionWriteTest, DefaultsListingAndBytes) {
   std::string out;
-  ASSERT_EQ(Captured(&out, [] { return WriteOptionBlock(); }), ErrNone);
+  ASSERT_EQ(Captured(&out, [&] { return WriteOptionBlock(s); }), ErrNone);
   std::string map = "> AddVolMap:    = ";
   for (int k = 0; k < 16; ++k) map += " ffffffffh";
   EXPECT_EQ(out,
@@ -110,11 +110,11 @@ TEST_F(OptionWriteTest, DefaultsListingAndBytes) {
 }
 
 TEST_F(OptionWriteTest, ExampleValuesAndShortVolumeMap) {
-  SetExampleOptions();
-  g_state.MaxSection = 7;
-  ASSERT_EQ(ParseVolMap("\"00102030\""), ErrNone);
+  SetExampleOptions(s);
+  s.MaxSection = 7;
+  ASSERT_EQ(ParseVolMap(s, "\"00102030\""), ErrNone);
   std::string out;
-  ASSERT_EQ(Captured(&out, [] { return WriteOptionBlock(); }), ErrNone);
+  ASSERT_EQ(Captured(&out, [&] { return WriteOptionBlock(s); }), ErrNone);
   EXPECT_NE(out.find("> WakeupDly     = 40\n> SrcSpd        = 2\n> FuncCode      = 123\n"),
             std::string::npos);
   EXPECT_NE(out.find("> Section Count = 7\n> Section Num   = 16\n> Output Option = 1234\n"),
@@ -128,8 +128,8 @@ TEST_F(OptionWriteTest, ExampleValuesAndShortVolumeMap) {
 }
 
 TEST_F(OptionWriteTest, CfgMemBlockGoesToOptionBase) {
-  for (int i = 0; i < 48; ++i) g_state.CfgMem[i] = static_cast<uint8_t>(i);
-  ASSERT_EQ(WriteCfgMemBlock(), ErrNone);
+  for (int i = 0; i < 48; ++i) s.CfgMem[i] = static_cast<uint8_t>(i);
+  ASSERT_EQ(WriteCfgMemBlock(s), ErrNone);
   EXPECT_EQ(ImageAt(0xFFC0, 48)[0], 0);
   EXPECT_EQ(ImageAt(0xFFC0, 48)[47], 47);
   EXPECT_EQ(ImageBytes().size(), 0xFFF0u);
@@ -138,8 +138,8 @@ TEST_F(OptionWriteTest, CfgMemBlockGoesToOptionBase) {
 TEST_F(OptionWriteTest, WriteFailuresAreReturned) {
   UseReadOnlyImage();
   std::string out;
-  EXPECT_EQ(Captured(&out, [] { return WriteOptionBlock(); }), ErrWrite);
-  EXPECT_EQ(WriteCfgMemBlock(), ErrWrite);
+  EXPECT_EQ(Captured(&out, [&] { return WriteOptionBlock(s); }), ErrWrite);
+  EXPECT_EQ(WriteCfgMemBlock(s), ErrWrite);
 }
 
 }  // namespace

@@ -18,62 +18,61 @@ namespace {
 
 // All three pass-1 section statements name the section first; a valid number raises
 // MaxSection even when the rest of the statement is then refused.
-int CheckSection(int32_t n) {
+int CheckSection(CompileState& s, int32_t n) {
   if (n < 0 || n >= kSectionCount) return ErrSectorNumber;
-  if (n > g_state.MaxSection) g_state.MaxSection = n;
+  if (n > s.MaxSection) s.MaxSection = n;
   return ErrNone;
 }
 
 }  // namespace
 
-int SetSectionOption(int32_t n, int32_t e) {
-  int r = CheckSection(n);
+int SetSectionOption(CompileState& s, int32_t n, int32_t e) {
+  int r = CheckSection(s, n);
   if (r != ErrNone) return r;
   bool valid = e >= 0 && e <= 3;
-  g_state.SecOption[n] = (valid && e != 0) ? e : kNoOption;
+  s.SecOption[n] = (valid && e != 0) ? e : kNoOption;
   return valid ? ErrNone : ErrOptionValue;
 }
 
-int SetSectionFlag(int32_t n, int bit, const char* literal) {
-  int r = CheckSection(n);
+int SetSectionFlag(CompileState& s, int32_t n, int bit, const char* literal) {
+  int r = CheckSection(s, n);
   if (r != ErrNone) return r;
   if (bit < 0 || bit > 7 || literal == nullptr) return ErrInternal;
   const int32_t mask = 1 << bit;
   if (EqualsNoCase(literal, "\"Yes\"")) {
-    g_state.SecFlags[n] |= mask;
+    s.SecFlags[n] |= mask;
   } else if (EqualsNoCase(literal, "\"No\"")) {
-    g_state.SecFlags[n] &= ~mask;
+    s.SecFlags[n] &= ~mask;
   } else {
     return ErrYesNo;
   }
   return ErrNone;
 }
 
-int CountGroupLink(int32_t n, const char* name) {
-  int r = CheckSection(n);
+int CountGroupLink(CompileState& s, int32_t n, const char* name) {
+  int r = CheckSection(s, n);
   if (r != ErrNone) return r;
-  if (name == nullptr || FindSound(name) == nullptr) return ErrGroupUndefined;
-  g_state.SecGroups[n] = WrapAdd(g_state.SecGroups[n], 1);
+  if (name == nullptr || FindSound(s, name) == nullptr) return ErrGroupUndefined;
+  s.SecGroups[n] = WrapAdd(s.SecGroups[n], 1);
   return ErrNone;
 }
 
 namespace {
 
-void PrintSectionLine(int32_t i) {
-  const int32_t flags = g_state.SecFlags[i];
-  std::printf("<Sectin %04d> ", i);
-  std::printf("%s, ", SectionHasFlag(flags, kSectionEdgeBit) ? "Edge  " : "Level  ");
-  std::printf("%s, ", SectionHasFlag(flags, kSectionHoldBit) ? "Hold  " : "UnHold ");
-  std::printf("%s, ", SectionHasFlag(flags, kSectionRetriggerBit) ? "Retrg " : "NonRtg ");
-  std::printf("%s, ", SectionHasFlag(flags, kSectionStopEnableBit) ? "StopEn" : "StopDis");
+void PrintSectionLine(CompileState& s, int32_t i) {
+  const int32_t flags = s.SecFlags[i];
+  std::fprintf(s.Out, "<Sectin %04d> ", i);
+  std::fprintf(s.Out, "%s, ", SectionHasFlag(flags, kSectionEdgeBit) ? "Edge  " : "Level  ");
+  std::fprintf(s.Out, "%s, ", SectionHasFlag(flags, kSectionHoldBit) ? "Hold  " : "UnHold ");
+  std::fprintf(s.Out, "%s, ", SectionHasFlag(flags, kSectionRetriggerBit) ? "Retrg " : "NonRtg ");
+  std::fprintf(s.Out, "%s, ", SectionHasFlag(flags, kSectionStopEnableBit) ? "StopEn" : "StopDis");
 }
 
 }  // namespace
 
 // SecBase keeps the wrapping arithmetic of the script; tableAddress follows the same sum
 // exactly, so that a table pushed past the entry's reach cannot wrap back into it unseen.
-int WriteSectionTable() {
-  CompileState& s = g_state;
+int WriteSectionTable(CompileState& s) {
   if (s.MaxSection < 0 || s.MaxSection >= kSectionCount) return ErrInternal;
   const int32_t entrySize = GroupEntrySize(s.GrpAdr);
   s.SecBase[0] = GroupStart(s.MaxSection);
@@ -83,38 +82,39 @@ int WriteSectionTable() {
       s.SecBase[i] = WrapAdd(s.SecBase[i - 1], WrapMul(entrySize, s.SecGroups[i - 1]));
       tableAddress += int64_t{entrySize} * s.SecGroups[i - 1];
     }
-    PrintSectionLine(i);
+    PrintSectionLine(s, i);
     s.SoundBase = WrapAdd(s.SecBase[i], WrapMul(entrySize, s.SecGroups[i]));
-    std::printf("Groups = %d\n", s.SecGroups[i]);
+    std::fprintf(s.Out, "Groups = %d\n", s.SecGroups[i]);
     if (s.SecGroups[i] != 0 && !SectionEntryHolds(tableAddress)) return ErrGroupTableAddress;
     uint32_t entry = SectionEntry(s.SecBase[i], s.SecFlags[i], s.SecOption[i], s.SecGroups[i]);
-    int r = ImageWriteWordAt(SectionEntryPos(i), entry);
+    int r = ImageWriteWordAt(ImageOf(s), SectionEntryPos(i), entry);
     if (r != ErrNone) return r;
   }
-  return ImageFlush();
+  return ImageFlush(ImageOf(s));
 }
 
 namespace {
 
-int WriteGroupEntry(int32_t position, uint8_t type, int32_t divider, const SoundDef& sound) {
-  const int32_t grpAdr = g_state.GrpAdr;
+int WriteGroupEntry(CompileState& s, int32_t position, uint8_t type, int32_t divider,
+                    const SoundDef& sound) {
+  const int32_t grpAdr = s.GrpAdr;
   if (grpAdr < 1 || grpAdr > kMaxGrpAdr) return ErrGrpAdr;
   GroupEntry entry;
   entry.typeByte = type;
   entry.divider = static_cast<uint8_t>(static_cast<uint32_t>(divider));
-  entry.first = static_cast<uint32_t>(WrapAdd(g_state.SoundBase, sound.start));
-  entry.last = static_cast<uint32_t>(WrapAdd(g_state.SoundBase, sound.end));
+  entry.first = static_cast<uint32_t>(WrapAdd(s.SoundBase, sound.start));
+  entry.last = static_cast<uint32_t>(WrapAdd(s.SoundBase, sound.end));
   uint8_t bytes[kMaxGroupEntrySize];
   EncodeGroupEntry(entry, grpAdr, bytes);
-  int r = ImageWriteAt(position, bytes, static_cast<size_t>(GroupEntrySize(grpAdr)));
-  return r != ErrNone ? r : ImageFlush();
+  int r = ImageWriteAt(ImageOf(s), position, bytes, static_cast<size_t>(GroupEntrySize(grpAdr)));
+  return r != ErrNone ? r : ImageFlush(ImageOf(s));
 }
 
 // A field that wrapped would send the chip into another sound, or play a silence for another
 // length.
-int CheckLinkAddresses(const SoundDef& sound, int32_t grpAdr) {
-  const int64_t first = int64_t{g_state.SoundBase} + sound.start;
-  const int64_t last = int64_t{g_state.SoundBase} + sound.end;
+int CheckLinkAddresses(CompileState& s, const SoundDef& sound, int32_t grpAdr) {
+  const int64_t first = int64_t{s.SoundBase} + sound.start;
+  const int64_t last = int64_t{s.SoundBase} + sound.end;
   if (!GroupAddressFits(first, grpAdr)) return ErrSoundAddress;
   if (GroupAddressFits(last, grpAdr)) return ErrNone;
   return KindHasData(sound.kind) ? ErrSoundAddress : ErrLinkLength;
@@ -123,9 +123,8 @@ int CheckLinkAddresses(const SoundDef& sound, int32_t grpAdr) {
 }  // namespace
 
 // The listing shows the type byte with the end mark but before the link's flag is applied.
-int LinkGroup(int32_t n, const char* name, int32_t a, int32_t b) {
-  CompileState& s = g_state;
-  const SoundDef* sound = name == nullptr ? nullptr : FindSound(name);
+int LinkGroup(CompileState& s, int32_t n, const char* name, int32_t a, int32_t b) {
+  const SoundDef* sound = name == nullptr ? nullptr : FindSound(s, name);
   if (sound == nullptr) return ErrGroupUndefined;
   const SoundKindInfo* kind = FindSoundKind(sound->kind);
   if (kind == nullptr || n < 0 || n >= kSectionCount) return ErrInternal;
@@ -139,9 +138,9 @@ int LinkGroup(int32_t n, const char* name, int32_t a, int32_t b) {
   uint8_t type = kind->typeCode;
   const bool last = s.SecLinked[n] == s.SecGroups[n];
   if (last) type |= kGroupLastBit;
-  std::printf("Section[%3d]: Link %s %-9s (%02X%s)\n", n, kind->label, sound->name.c_str(),
+  std::fprintf(s.Out, "Section[%3d]: Link %s %-9s (%02X%s)\n", n, kind->label, sound->name.c_str(),
               static_cast<unsigned>(type), last ? "*" : " ");
   if (b != 0) type |= kGroupFlagBit;
-  int r = CheckLinkAddresses(*sound, s.GrpAdr);
-  return r != ErrNone ? r : WriteGroupEntry(position, type, divider, *sound);
+  int r = CheckLinkAddresses(s, *sound, s.GrpAdr);
+  return r != ErrNone ? r : WriteGroupEntry(s, position, type, divider, *sound);
 }

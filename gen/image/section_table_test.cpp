@@ -14,16 +14,16 @@ namespace {
 class SectionTableTest : public ImageTest {
  protected:
   // A PCM16 sound of 4096 frames: start 0, end 0x1FFF.
-  static void DefineBell() {
+  void DefineBell() {
     const std::string path = (ScratchFolder(QS71_TEST_TMPDIR, "section") / "bell.wav").string();
     testwav::Format format;
     ASSERT_TRUE(testwav::WriteFile(
         path, testwav::EncodeWav(testwav::MakeSamples({}, 4096, format.rate), format)));
     std::string out;
     const std::string literal = "\"" + path + "\"";
-    ASSERT_EQ(Captured(&out, [&] { return DefineSound("bell", literal.c_str(), KindPcm16, 0); }),
+    ASSERT_EQ(Captured(&out, [&] { return DefineSound(s, "bell", literal.c_str(), KindPcm16, 0); }),
               ErrNone);
-    ASSERT_EQ(FindSound("bell")->end, 0x1FFF);
+    ASSERT_EQ(FindSound(s, "bell")->end, 0x1FFF);
   }
 };
 
@@ -41,69 +41,69 @@ TEST_F(SectionTableTest, SectionNumberAndOptionChecks) {
   };
   for (const Case& c : cases) {
     ResetKeepingImage();
-    g_state.SecOption[3] = 2;  // a refused value must replace an earlier option by none
-    EXPECT_EQ(SetSectionOption(c.n, c.e), c.result) << c.n << " " << c.e;
+    s.SecOption[3] = 2;  // a refused value must replace an earlier option by none
+    EXPECT_EQ(SetSectionOption(s, c.n, c.e), c.result) << c.n << " " << c.e;
     if (c.n >= 0 && c.n < 1024) {
-      EXPECT_EQ(g_state.SecOption[c.n], c.option) << c.e;
+      EXPECT_EQ(s.SecOption[c.n], c.option) << c.e;
     }
-    EXPECT_EQ(g_state.MaxSection, c.maxSection);
+    EXPECT_EQ(s.MaxSection, c.maxSection);
   }
 }
 
 TEST_F(SectionTableTest, FlagsTakeYesOrNoInAnyCase) {
-  EXPECT_EQ(SetSectionFlag(2, 0, "\"yes\""), ErrNone);
-  EXPECT_EQ(SetSectionFlag(2, 2, "\"YES\""), ErrNone);
-  EXPECT_EQ(SetSectionFlag(2, 7, "\"Yes\""), ErrNone);
-  EXPECT_EQ(g_state.SecFlags[2], 0x85);
-  EXPECT_EQ(SetSectionFlag(2, 2, "\"no\""), ErrNone);
-  EXPECT_EQ(g_state.SecFlags[2], 0x81);
-  EXPECT_EQ(SetSectionFlag(4, 0, "\"Y\""), ErrYesNo);
-  EXPECT_EQ(SetSectionFlag(2, 0, "Yes"), ErrYesNo);  // without its quotes it is no answer
-  EXPECT_EQ(g_state.SecFlags[2], 0x81);
-  EXPECT_EQ(g_state.MaxSection, 4);  // raised before the literal is looked at
-  EXPECT_EQ(SetSectionFlag(1024, 0, "\"Yes\""), ErrSectorNumber);
-  EXPECT_EQ(g_state.MaxSection, 4);
+  EXPECT_EQ(SetSectionFlag(s, 2, 0, "\"yes\""), ErrNone);
+  EXPECT_EQ(SetSectionFlag(s, 2, 2, "\"YES\""), ErrNone);
+  EXPECT_EQ(SetSectionFlag(s, 2, 7, "\"Yes\""), ErrNone);
+  EXPECT_EQ(s.SecFlags[2], 0x85);
+  EXPECT_EQ(SetSectionFlag(s, 2, 2, "\"no\""), ErrNone);
+  EXPECT_EQ(s.SecFlags[2], 0x81);
+  EXPECT_EQ(SetSectionFlag(s, 4, 0, "\"Y\""), ErrYesNo);
+  EXPECT_EQ(SetSectionFlag(s, 2, 0, "Yes"), ErrYesNo);  // without its quotes it is no answer
+  EXPECT_EQ(s.SecFlags[2], 0x81);
+  EXPECT_EQ(s.MaxSection, 4);  // raised before the literal is looked at
+  EXPECT_EQ(SetSectionFlag(s, 1024, 0, "\"Yes\""), ErrSectorNumber);
+  EXPECT_EQ(s.MaxSection, 4);
 }
 
 TEST_F(SectionTableTest, CountGroupLinkNeedsAnEarlierSound) {
-  EXPECT_EQ(CountGroupLink(5, "beep"), ErrGroupUndefined);
-  EXPECT_EQ(g_state.MaxSection, 5);
-  EXPECT_EQ(g_state.SecGroups[5], 0);
-  ASSERT_EQ(DefineSound("Beep", "", KindSilence, 10), ErrNone);
-  EXPECT_EQ(CountGroupLink(5, "BEEP"), ErrNone);
-  EXPECT_EQ(CountGroupLink(5, "beep"), ErrNone);
-  EXPECT_EQ(g_state.SecGroups[5], 2);
-  EXPECT_EQ(CountGroupLink(-1, "beep"), ErrSectorNumber);
+  EXPECT_EQ(CountGroupLink(s, 5, "beep"), ErrGroupUndefined);
+  EXPECT_EQ(s.MaxSection, 5);
+  EXPECT_EQ(s.SecGroups[5], 0);
+  ASSERT_EQ(DefineSound(s, "Beep", "", KindSilence, 10), ErrNone);
+  EXPECT_EQ(CountGroupLink(s, 5, "BEEP"), ErrNone);
+  EXPECT_EQ(CountGroupLink(s, 5, "beep"), ErrNone);
+  EXPECT_EQ(s.SecGroups[5], 2);
+  EXPECT_EQ(CountGroupLink(s, -1, "beep"), ErrSectorNumber);
 }
 
 TEST_F(SectionTableTest, WorkedExampleWithThreeSections) {
-  ASSERT_EQ(DefineSound("s", "", KindSilence, 4), ErrNone);
-  EXPECT_EQ(SetSectionOption(0, 0), ErrNone);
-  for (int bit : {0, 2, 7}) EXPECT_EQ(SetSectionFlag(1, bit, "\"Yes\""), ErrNone);
-  EXPECT_EQ(SetSectionOption(1, 2), ErrNone);
-  EXPECT_EQ(CountGroupLink(1, "s"), ErrNone);
-  EXPECT_EQ(CountGroupLink(1, "s"), ErrNone);
-  EXPECT_EQ(CountGroupLink(2, "s"), ErrNone);
+  ASSERT_EQ(DefineSound(s, "s", "", KindSilence, 4), ErrNone);
+  EXPECT_EQ(SetSectionOption(s, 0, 0), ErrNone);
+  for (int bit : {0, 2, 7}) EXPECT_EQ(SetSectionFlag(s, 1, bit, "\"Yes\""), ErrNone);
+  EXPECT_EQ(SetSectionOption(s, 1, 2), ErrNone);
+  EXPECT_EQ(CountGroupLink(s, 1, "s"), ErrNone);
+  EXPECT_EQ(CountGroupLink(s, 1, "s"), ErrNone);
+  EXPECT_EQ(CountGroupLink(s, 2, "s"), ErrNone);
   std::string out;
-  ASSERT_EQ(Captured(&out, [] { return WriteSectionTable(); }), ErrNone);
+  ASSERT_EQ(Captured(&out, [&] { return WriteSectionTable(s); }), ErrNone);
   EXPECT_EQ(out,
             "<Sectin 0000> Level  , UnHold , NonRtg , StopDis, Groups = 0\n"
             "<Sectin 0001> Edge  , UnHold , Retrg , StopEn, Groups = 2\n"
             "<Sectin 0002> Level  , UnHold , NonRtg , StopDis, Groups = 1\n");
-  EXPECT_EQ(g_state.SecBase[0], 32);
-  EXPECT_EQ(g_state.SecBase[1], 32);
-  EXPECT_EQ(g_state.SecBase[2], 48);
-  EXPECT_EQ(g_state.SoundBase, 56);
+  EXPECT_EQ(s.SecBase[0], 32);
+  EXPECT_EQ(s.SecBase[1], 32);
+  EXPECT_EQ(s.SecBase[2], 48);
+  EXPECT_EQ(s.SoundBase, 56);
   EXPECT_EQ(ImageAt(4, 4), Bytes({0xFF, 0xFF, 0xFF, 0xFF}));
   EXPECT_EQ(ImageAt(16, 8), Bytes({0xFD, 0x24, 0x00, 0x00, 0x78, 0x37, 0x00, 0x00}));
 }
 
 TEST_F(SectionTableTest, ListingLineOfEdgeRetriggerSection) {
-  g_state.MaxSection = 2;
-  g_state.SecFlags[2] = 0x05;
-  g_state.SecGroups[2] = 3;
+  s.MaxSection = 2;
+  s.SecFlags[2] = 0x05;
+  s.SecGroups[2] = 3;
   std::string out;
-  ASSERT_EQ(Captured(&out, [] { return WriteSectionTable(); }), ErrNone);
+  ASSERT_EQ(Captured(&out, [&] { return WriteSectionTable(s); }), ErrNone);
   EXPECT_NE(out.find("<Sectin 0002> Edge  , UnHold , Retrg , StopDis, Groups = 3\n"),
             std::string::npos);
   EXPECT_NE(out.find("<Sectin 0001> Level  , UnHold , NonRtg , StopDis, Groups = 0\n"),
@@ -119,31 +119,31 @@ TEST_F(SectionTableTest, GroupTablesFollowEachOtherForEveryGrpAdr) {
   const Case cases[] = {{1, 44, 48, 56}, {2, 50, 56, 68}, {3, 56, 64, 80}, {4, 62, 72, 92}};
   for (const Case& c : cases) {
     ResetKeepingImage();
-    g_state.GrpAdr = c.grpAdr;
-    g_state.MaxSection = 2;
-    g_state.SecGroups[0] = 3;
-    g_state.SecGroups[1] = 1;
-    g_state.SecGroups[2] = 2;
+    s.GrpAdr = c.grpAdr;
+    s.MaxSection = 2;
+    s.SecGroups[0] = 3;
+    s.SecGroups[1] = 1;
+    s.SecGroups[2] = 2;
     std::string out;
-    ASSERT_EQ(Captured(&out, [] { return WriteSectionTable(); }), ErrNone);
-    EXPECT_EQ(g_state.SecBase[0], 32);
-    EXPECT_EQ(g_state.SecBase[1], c.base1) << c.grpAdr;
-    EXPECT_EQ(g_state.SecBase[2], c.base2) << c.grpAdr;
-    EXPECT_EQ(g_state.SoundBase, c.soundBase) << c.grpAdr;
+    ASSERT_EQ(Captured(&out, [&] { return WriteSectionTable(s); }), ErrNone);
+    EXPECT_EQ(s.SecBase[0], 32);
+    EXPECT_EQ(s.SecBase[1], c.base1) << c.grpAdr;
+    EXPECT_EQ(s.SecBase[2], c.base2) << c.grpAdr;
+    EXPECT_EQ(s.SoundBase, c.soundBase) << c.grpAdr;
   }
 }
 
 TEST_F(SectionTableTest, BellLinkWorkedExample) {
   DefineBell();
   for (int32_t flag : {0, 1}) {
-    g_state.SecGroups[1] = 2;
-    g_state.SecLinked[1] = 1;
-    g_state.SecBase[1] = 32;
-    g_state.SoundBase = 0x38;
+    s.SecGroups[1] = 2;
+    s.SecLinked[1] = 1;
+    s.SecBase[1] = 32;
+    s.SoundBase = 0x38;
     std::string out;
-    ASSERT_EQ(Captured(&out, [&] { return LinkGroup(1, "BELL", 16000, flag); }), ErrNone);
+    ASSERT_EQ(Captured(&out, [&] { return LinkGroup(s, 1, "BELL", 16000, flag); }), ErrNone);
     EXPECT_EQ(out, "Section[  1]: Link PCM16   bell      (83*)\n");
-    EXPECT_EQ(g_state.SecLinked[1], 2);
+    EXPECT_EQ(s.SecLinked[1], 2);
     const int type = flag == 0 ? 0x83 : 0xC3;
     EXPECT_EQ(ImageAt(40, 8), Bytes({type, 0x1F, 0x38, 0x00, 0x00, 0xC8, 0xDF, 0xFF}));
   }
@@ -151,18 +151,18 @@ TEST_F(SectionTableTest, BellLinkWorkedExample) {
 
 TEST_F(SectionTableTest, FirstOfTwoLinksHasNoEndMark) {
   DefineBell();
-  g_state.SecGroups[1] = 2;
-  g_state.SecBase[1] = 32;
-  g_state.SoundBase = 0x38;
+  s.SecGroups[1] = 2;
+  s.SecBase[1] = 32;
+  s.SoundBase = 0x38;
   std::string out;
-  ASSERT_EQ(Captured(&out, [] { return LinkGroup(1, "bell", 8000, 7); }), ErrNone);
+  ASSERT_EQ(Captured(&out, [&] { return LinkGroup(s, 1, "bell", 8000, 7); }), ErrNone);
   EXPECT_EQ(out, "Section[  1]: Link PCM16   bell      (03 )\n");
   EXPECT_EQ(ImageAt(32, 2), Bytes({0x43, 63}));
 }
 
 TEST_F(SectionTableTest, SilenceAndMuteEntriesForEachGrpAdr) {
-  ASSERT_EQ(DefineSound("pause", "", KindSilence, 0x10), ErrNone);
-  ASSERT_EQ(DefineSound("hush", "", KindMute, 0x100), ErrNone);
+  ASSERT_EQ(DefineSound(s, "pause", "", KindSilence, 0x10), ErrNone);
+  ASSERT_EQ(DefineSound(s, "hush", "", KindMute, 0x100), ErrNone);
   struct Case {
     int32_t grpAdr, soundBase;
     const char* name;
@@ -175,13 +175,13 @@ TEST_F(SectionTableTest, SilenceAndMuteEntriesForEachGrpAdr) {
       {4, 0x123458, "hush", Bytes({0x88, 7, 0x58, 0x34, 0x12, 0x00, 0xA8, 0xCA, 0xED, 0xFF})},
   };
   for (const Case& c : cases) {
-    g_state.GrpAdr = c.grpAdr;
-    g_state.SecGroups[0] = 1;
-    g_state.SecLinked[0] = 0;
-    g_state.SecBase[0] = 16;
-    g_state.SoundBase = c.soundBase;
+    s.GrpAdr = c.grpAdr;
+    s.SecGroups[0] = 1;
+    s.SecLinked[0] = 0;
+    s.SecBase[0] = 16;
+    s.SoundBase = c.soundBase;
     std::string out;
-    ASSERT_EQ(Captured(&out, [&] { return LinkGroup(0, c.name, 64000, 0); }), ErrNone);
+    ASSERT_EQ(Captured(&out, [&] { return LinkGroup(s, 0, c.name, 64000, 0); }), ErrNone);
     EXPECT_EQ(ImageAt(16, c.entry.size()), c.entry) << c.grpAdr;
   }
 }
@@ -224,62 +224,64 @@ TEST_F(SectionTableTest, LinkAddressesAtTheEdgeOfEachGrpAdr) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.grpAdr << " " << std::hex << c.soundBase << " " << c.length);
     ResetKeepingImage();
-    FreeNames();
+    FreeNames(s);
     FreshImage();
     std::string out;
     if (c.length == 0) {
-      ASSERT_EQ(Captured(&out, [&] { return DefineSound("s", literal.c_str(), KindPcm8, 0); }), ErrNone);
+      ASSERT_EQ(Captured(&out, [&] { return DefineSound(s, "s", literal.c_str(), KindPcm8, 0); }),
+                ErrNone);
     } else {
-      ASSERT_EQ(DefineSound("s", "", KindSilence, c.length), ErrNone);
+      ASSERT_EQ(DefineSound(s, "s", "", KindSilence, c.length), ErrNone);
     }
-    g_state.GrpAdr = c.grpAdr;
-    g_state.SecGroups[0] = 2;
-    g_state.SecLinked[0] = 0;
-    g_state.SecBase[0] = 16;
-    g_state.SoundBase = c.soundBase;
-    ASSERT_EQ(Captured(&out, [] { return LinkGroup(0, "s", 64000, 0); }), c.result);
+    s.GrpAdr = c.grpAdr;
+    s.SecGroups[0] = 2;
+    s.SecLinked[0] = 0;
+    s.SecBase[0] = 16;
+    s.SoundBase = c.soundBase;
+    ASSERT_EQ(Captured(&out, [&] { return LinkGroup(s, 0, "s", 64000, 0); }), c.result);
     EXPECT_EQ(out.rfind("Section[  0]: Link ", 0), 0u) << out;
-    EXPECT_EQ(g_state.SecLinked[0], 1);
+    EXPECT_EQ(s.SecLinked[0], 1);
     EXPECT_EQ(ImageAt(18, c.addresses.size() + 1), c.addresses);
   }
 }
 
 TEST_F(SectionTableTest, OffsetMovesTheEntryAndMustNotGoBelowZero) {
-  ASSERT_EQ(DefineSound("pause", "", KindSilence, 8), ErrNone);
-  g_state.SecGroups[0] = 2;
-  g_state.SecBase[0] = 0x1020;
-  g_state.Offset = 0x1000;
+  ASSERT_EQ(DefineSound(s, "pause", "", KindSilence, 8), ErrNone);
+  s.SecGroups[0] = 2;
+  s.SecBase[0] = 0x1020;
+  s.Offset = 0x1000;
   std::string out;
-  ASSERT_EQ(Captured(&out, [] { return LinkGroup(0, "pause", 64000, 0); }), ErrNone);
+  ASSERT_EQ(Captured(&out, [&] { return LinkGroup(s, 0, "pause", 64000, 0); }), ErrNone);
   EXPECT_EQ(ImageAt(0x20, 2), Bytes({0x00, 7}));
-  g_state.Offset = 0x1030;  // the second entry's chip address 0x1028 lies before the file
-  EXPECT_EQ(Captured(&out, [] { return LinkGroup(0, "pause", 64000, 0); }), ErrFilePosition);
+  s.Offset = 0x1030;  // the second entry's chip address 0x1028 lies before the file
+  EXPECT_EQ(Captured(&out, [&] { return LinkGroup(s, 0, "pause", 64000, 0); }), ErrFilePosition);
   EXPECT_EQ(ImageBytes().size(), 0x28u);
 }
 
 TEST_F(SectionTableTest, RefusedLinksWriteAndCountNothing) {
-  ASSERT_EQ(DefineSound("pause", "", KindSilence, 8), ErrNone);
-  g_state.SecGroups[0] = 1;
-  g_state.SecBase[0] = 16;
+  ASSERT_EQ(DefineSound(s, "pause", "", KindSilence, 8), ErrNone);
+  s.SecGroups[0] = 1;
+  s.SecBase[0] = 16;
   std::string out;
-  EXPECT_EQ(Captured(&out, [] { return LinkGroup(0, "nothing", 64000, 0); }), ErrGroupUndefined);
-  EXPECT_EQ(Captured(&out, [] { return LinkGroup(0, "pause", 0, 0); }), ErrGroupRate);
+  EXPECT_EQ(Captured(&out, [&] { return LinkGroup(s, 0, "nothing", 64000, 0); }),
+            ErrGroupUndefined);
+  EXPECT_EQ(Captured(&out, [&] { return LinkGroup(s, 0, "pause", 0, 0); }), ErrGroupRate);
   EXPECT_EQ(out, "");
-  EXPECT_EQ(g_state.SecLinked[0], 0);
+  EXPECT_EQ(s.SecLinked[0], 0);
   EXPECT_TRUE(ImageBytes().empty());
 }
 
 TEST_F(SectionTableTest, KindOutsideTheTableOrBadGrpAdrWritesNothing) {
-  EXPECT_EQ(DefineSound("odd", "\"odd.wav\"", 9, 0), ErrInternal);  // stays in the list
-  ASSERT_EQ(DefineSound("pause", "", KindSilence, 8), ErrNone);
-  g_state.SecGroups[0] = 1;
-  g_state.SecBase[0] = 16;
+  EXPECT_EQ(DefineSound(s, "odd", "\"odd.wav\"", 9, 0), ErrInternal);  // stays in the list
+  ASSERT_EQ(DefineSound(s, "pause", "", KindSilence, 8), ErrNone);
+  s.SecGroups[0] = 1;
+  s.SecBase[0] = 16;
   std::string out;
-  EXPECT_EQ(Captured(&out, [] { return LinkGroup(0, "odd", 64000, 0); }), ErrInternal);
-  g_state.GrpAdr = 5;
-  EXPECT_EQ(Captured(&out, [] { return LinkGroup(0, "pause", 64000, 0); }), ErrGrpAdr);
+  EXPECT_EQ(Captured(&out, [&] { return LinkGroup(s, 0, "odd", 64000, 0); }), ErrInternal);
+  s.GrpAdr = 5;
+  EXPECT_EQ(Captured(&out, [&] { return LinkGroup(s, 0, "pause", 64000, 0); }), ErrGrpAdr);
   EXPECT_EQ(out, "");
-  EXPECT_EQ(g_state.SecLinked[0], 0);
+  EXPECT_EQ(s.SecLinked[0], 0);
   EXPECT_TRUE(ImageBytes().empty());
 }
 
@@ -300,11 +302,11 @@ TEST_F(SectionTableTest, GroupTableMustLieWithinReachOfItsSectionEntry) {
     SCOPED_TRACE(testing::Message() << std::hex << c.linksBefore << " " << c.links);
     ResetKeepingImage();
     FreshImage();
-    g_state.MaxSection = 1;
-    g_state.SecGroups[0] = c.linksBefore;
-    g_state.SecGroups[1] = c.links;
+    s.MaxSection = 1;
+    s.SecGroups[0] = c.linksBefore;
+    s.SecGroups[1] = c.links;
     std::string out;
-    EXPECT_EQ(Captured(&out, [] { return WriteSectionTable(); }), c.result);
+    EXPECT_EQ(Captured(&out, [&] { return WriteSectionTable(s); }), c.result);
     EXPECT_NE(out.find("<Sectin 0001>"), std::string::npos);
     EXPECT_EQ(ImageAt(16, 4), c.entry);
   }
@@ -313,7 +315,7 @@ TEST_F(SectionTableTest, GroupTableMustLieWithinReachOfItsSectionEntry) {
 TEST_F(SectionTableTest, WriteFailureIsReturned) {
   UseReadOnlyImage();
   std::string out;
-  EXPECT_EQ(Captured(&out, [] { return WriteSectionTable(); }), ErrWrite);
+  EXPECT_EQ(Captured(&out, [&] { return WriteSectionTable(s); }), ErrWrite);
 }
 
 }  // namespace

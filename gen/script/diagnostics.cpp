@@ -70,10 +70,10 @@ const CodeRow* FindRow(int code) {
   return nullptr;
 }
 
-Show ShowFor(int code) {
+Show ShowFor(CompileState& s, int code) {
   const CodeRow* row = FindRow(code);
   if (row == nullptr) return Show::Internal;
-  return g_state.Pass == 2 ? row->pass2 : row->pass1;
+  return s.Pass == 2 ? row->pass2 : row->pass1;
 }
 
 std::string MessageText(const char* message, const char* text) {
@@ -88,36 +88,36 @@ const char* ErrorMessage(int code) {
   return row != nullptr ? row->message : nullptr;
 }
 
-void ReportError(int code, int line, const char* text) {
+void ReportError(CompileState& s, int code, int line, const char* text) {
   if (code == ErrNone) return;
   if (code == InfoLine) {
-    std::printf("%s\n", text != nullptr ? text : "");
+    std::fprintf(s.Out, "%s\n", text != nullptr ? text : "");
     return;
   }
-  const Show show = ShowFor(code);
-  const bool explained = TakeErrorDetail(line, show != Show::Silent);
+  const Show show = ShowFor(s, code);
+  const bool explained = TakeErrorDetail(s, line, show != Show::Silent);
   switch (show) {
     case Show::Silent:
       return;
     case Show::Internal:
-      std::printf("Internal Error !! What happens?\n");
+      std::fprintf(s.Out, "Internal Error !! What happens?\n");
       // The chip tools name neither the line nor the cause.
       if (!explained) {
-        PrintScriptPlace(line);
-        std::fprintf(stderr, "error: the statement failed (result code %d), which the chip tools "
+        PrintScriptPlace(s, line);
+        std::fprintf(s.Err, "error: the statement failed (result code %d), which the chip tools "
                      "report only as an internal error\n", code);
       }
       break;
     case Show::Shown: {
       std::string message = MessageText(FindRow(code)->message, text);
-      std::printf("%s\n", Format("*Error Line%d: %s.", line, message.c_str()).c_str());
+      std::fprintf(s.Out, "%s\n", Format("*Error Line%d: %s.", line, message.c_str()).c_str());
       break;
     }
   }
-  g_state.ErrorCount++;
+  s.ErrorCount++;
 }
 
-void SyntaxMessage(const char* text) {
+void SyntaxMessage(CompileState& s, const char* text) {
   if (std::strcmp(text, "parse error") == 0) return;
-  ReportError(InfoLine, 0, text);
+  ReportError(s, InfoLine, 0, text);
 }

@@ -5,11 +5,13 @@
 
 #include "result_codes.h"
 
+struct CompileState;
+
 // Prints and counts (or not) one diagnostic for the current pass. text may be null.
-void ReportError(int code, int line, const char* text);
+void ReportError(CompileState& s, int code, int line, const char* text);
 
 // Receives the parser's syntax messages; a message that is exactly "parse error" is dropped.
-void SyntaxMessage(const char* text);
+void SyntaxMessage(CompileState& s, const char* text);
 
 // The message of a code as the table holds it (with "%s" unexpanded), or null.
 const char* ErrorMessage(int code);

@@ -88,57 +88,59 @@ const ReportCase kCases[] = {
 };
 
 TEST(ReportErrorTest, EveryCodeInBothPasses) {
+  CompileState s;
   for (const ReportCase& c : kCases) {
-    ResetCompileState();
-    g_state.Pass = c.pass;
+    s = CompileState();
+    s.Pass = c.pass;
     testing::internal::CaptureStdout();
-    ReportError(c.code, c.line, c.text);
+    ReportError(s, c.code, c.line, c.text);
     std::fflush(stdout);
     std::string out = testing::internal::GetCapturedStdout();
     SCOPED_TRACE("pass " + std::to_string(c.pass) + " code " + std::to_string(c.code));
     EXPECT_EQ(out, c.printed != nullptr ? c.printed : "");
-    EXPECT_EQ(g_state.ErrorCount, c.printed != nullptr ? 1 : 0);
+    EXPECT_EQ(s.ErrorCount, c.printed != nullptr ? 1 : 0);
   }
 }
 
 TEST(ReportErrorTest, InfoLinePrintsTextWithoutCounting) {
+  CompileState s;
   for (int pass : {1, 2}) {
-    ResetCompileState();
-    g_state.Pass = pass;
+    s = CompileState();
+    s.Pass = pass;
     testing::internal::CaptureStdout();
-    ReportError(InfoLine, 0, "=<< PASS 1 >>==");
-    ReportError(ErrNone, 3, "ignored");
+    ReportError(s, InfoLine, 0, "=<< PASS 1 >>==");
+    ReportError(s, ErrNone, 3, "ignored");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "=<< PASS 1 >>==\n");
-    EXPECT_EQ(g_state.ErrorCount, 0);
+    EXPECT_EQ(s.ErrorCount, 0);
   }
 }
 
 TEST(ReportErrorTest, LongTextIsNeverCut) {
-  ResetCompileState();
-  g_state.Pass = 1;
+  CompileState s;
+  s.Pass = 1;
   std::string name(1023, 'n');
   testing::internal::CaptureStdout();
-  ReportError(ErrConstUndefined, 1, name.c_str());
+  ReportError(s, ErrConstUndefined, 1, name.c_str());
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "*Error Line1: Const <" + name + "> Undefined.\n");
 }
 
 TEST(SyntaxMessageTest, DropsExactlyParseError) {
-  ResetCompileState();
-  g_state.Pass = 1;
+  CompileState s;
+  s.Pass = 1;
   testing::internal::CaptureStdout();
-  SyntaxMessage("parse error");
-  SyntaxMessage("parse error, unexpected '='");
-  SyntaxMessage("memory exhausted");
+  SyntaxMessage(s, "parse error");
+  SyntaxMessage(s, "parse error, unexpected '='");
+  SyntaxMessage(s, "memory exhausted");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "parse error, unexpected '='\nmemory exhausted\n");
-  EXPECT_EQ(g_state.ErrorCount, 0);
+  EXPECT_EQ(s.ErrorCount, 0);
 }
 
 // A refused .CFGMEM line names the field it could not find.
 TEST(CfgMemFieldTest, UnknownNameIsReportedWithItsName) {
-  ResetCompileState();
-  g_state.Pass = 1;
+  CompileState s;
+  s.Pass = 1;
   testing::internal::CaptureStdout();
-  ReportError(SetCfgMemField("Foo", 1), 7, "Foo");
+  ReportError(s, SetCfgMemField(s, "Foo", 1), 7, "Foo");
   std::fflush(stdout);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "*Error Line7: Invalid CfgMem field name <Foo> .\n");

@@ -5,6 +5,8 @@
 
 %code requires {
 #include <cstdint>
+
+struct CompileState;
 }
 
 %code {
@@ -17,9 +19,12 @@
 #include "section_entry.h"
 #include "sound_kinds.h"
 
-static void yyerror(const char* message);
+static int yylex(YYSTYPE* value, YYLTYPE* location, CompileState& state);
+static void yyerror(YYLTYPE* location, CompileState& state, const char* message);
 }
 
+%define api.pure full
+%param {CompileState& state}
 %define api.value.type {int32_t}
 %define parse.error custom
 %locations
@@ -43,7 +48,7 @@ static void yyerror(const char* message);
 
 %%
 
-Start: program { EndOfPass(); YYACCEPT; }
+Start: program { EndOfPass(state); YYACCEPT; }
   ;
 
 program: %empty
@@ -60,88 +65,88 @@ codeline: lineend
   | rule11 | rule12
   ;
 
-rule01: T_DEFEINE T_USR_VAR { CopyName(); } '=' exp lineend { DefineStatement($5, @1.first_line); }
-  | T_DEFEINE error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
+rule01: T_DEFEINE T_USR_VAR { CopyName(state); } '=' exp lineend { DefineStatement(state, $5, @1.first_line); }
+  | T_DEFEINE error lineend { SyntaxErrorLine(state, @1.first_line); yyerrok; }
   ;
 
-rule02: T_SILENCE T_USR_VAR { CopyName(); } '=' exp lineend { LengthSoundStatement(KindSilence, $5, @1.first_line); }
-  | T_SILENCE error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
+rule02: T_SILENCE T_USR_VAR { CopyName(state); } '=' exp lineend { LengthSoundStatement(state, KindSilence, $5, @1.first_line); }
+  | T_SILENCE error lineend { SyntaxErrorLine(state, @1.first_line); yyerrok; }
   ;
 
-rule08: T_MUTE T_USR_VAR { CopyName(); } '=' exp lineend { LengthSoundStatement(KindMute, $5, @1.first_line); }
-  | T_MUTE error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
+rule08: T_MUTE T_USR_VAR { CopyName(state); } '=' exp lineend { LengthSoundStatement(state, KindMute, $5, @1.first_line); }
+  | T_MUTE error lineend { SyntaxErrorLine(state, @1.first_line); yyerrok; }
   ;
 
-rule03: T_ADPCM T_USR_VAR { CopyName(); } '=' T_LITERAL lineend { WaveSoundStatement(KindAdpcm, @1.first_line); }
-  | T_ADPCM error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
+rule03: T_ADPCM T_USR_VAR { CopyName(state); } '=' T_LITERAL lineend { WaveSoundStatement(state, KindAdpcm, @1.first_line); }
+  | T_ADPCM error lineend { SyntaxErrorLine(state, @1.first_line); yyerrok; }
   ;
 
-rule04: T_PCM8 T_USR_VAR { CopyName(); } '=' T_LITERAL lineend { WaveSoundStatement(KindPcm8, @1.first_line); }
-  | T_PCM8 error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
+rule04: T_PCM8 T_USR_VAR { CopyName(state); } '=' T_LITERAL lineend { WaveSoundStatement(state, KindPcm8, @1.first_line); }
+  | T_PCM8 error lineend { SyntaxErrorLine(state, @1.first_line); yyerrok; }
   ;
 
-rule05: T_EQ01 T_USR_VAR { CopyName(); } '=' T_LITERAL lineend { WaveSoundStatement(KindEq01, @1.first_line); }
-  | T_EQ01 error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
+rule05: T_EQ01 T_USR_VAR { CopyName(state); } '=' T_LITERAL lineend { WaveSoundStatement(state, KindEq01, @1.first_line); }
+  | T_EQ01 error lineend { SyntaxErrorLine(state, @1.first_line); yyerrok; }
   ;
 
-rule06: T_PCM16 T_USR_VAR { CopyName(); } '=' T_LITERAL lineend { WaveSoundStatement(KindPcm16, @1.first_line); }
-  | T_PCM16 error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
+rule06: T_PCM16 T_USR_VAR { CopyName(state); } '=' T_LITERAL lineend { WaveSoundStatement(state, KindPcm16, @1.first_line); }
+  | T_PCM16 error lineend { SyntaxErrorLine(state, @1.first_line); yyerrok; }
   ;
 
-rule07: T_ULAW T_USR_VAR { CopyName(); } '=' T_LITERAL lineend { WaveSoundStatement(KindUlaw, @1.first_line); }
-  | T_ULAW error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
+rule07: T_ULAW T_USR_VAR { CopyName(state); } '=' T_LITERAL lineend { WaveSoundStatement(state, KindUlaw, @1.first_line); }
+  | T_ULAW error lineend { SyntaxErrorLine(state, @1.first_line); yyerrok; }
   ;
 
-rule09: T_CFGMEM T_USR_VAR { CopyName(); } '=' exp lineend { CfgMemStatement($5, @1.first_line); }
-  | T_CFGMEM error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
+rule09: T_CFGMEM T_USR_VAR { CopyName(state); } '=' exp lineend { CfgMemStatement(state, $5, @1.first_line); }
+  | T_CFGMEM error lineend { SyntaxErrorLine(state, @1.first_line); yyerrok; }
   ;
 
-rule11: T_GLOBAL T_SECNUM '=' exp lineend { GlobalNumber(T_SECNUM, $4, @1.first_line); }
-  | T_GLOBAL T_OUTPUT '=' exp lineend { GlobalNumber(T_OUTPUT, $4, @1.first_line); }
-  | T_GLOBAL T_FUNCCODE '=' exp lineend { GlobalNumber(T_FUNCCODE, $4, @1.first_line); }
-  | T_GLOBAL T_MISCOPT '=' exp lineend { GlobalNumber(T_MISCOPT, $4, @1.first_line); }
-  | T_GLOBAL T_WAKEUPDLY '=' exp lineend { GlobalNumber(T_WAKEUPDLY, $4, @1.first_line); }
-  | T_GLOBAL T_SRCSPD '=' exp lineend { GlobalNumber(T_SRCSPD, $4, @1.first_line); }
-  | T_GLOBAL T_IO_CFG '=' exp lineend { GlobalNumber(T_IO_CFG, $4, @1.first_line); }
-  | T_GLOBAL T_DBCKSI '=' exp lineend { GlobalNumber(T_DBCKSI, $4, @1.first_line); }
-  | T_GLOBAL T_DBCKUI '=' exp lineend { GlobalNumber(T_DBCKUI, $4, @1.first_line); }
-  | T_GLOBAL T_VOL_CFG '=' exp lineend { GlobalNumber(T_VOL_CFG, $4, @1.first_line); }
-  | T_GLOBAL T_MAINCLK '=' exp lineend { GlobalNumber(T_MAINCLK, $4, @1.first_line); }
-  | T_GLOBAL T_RAMP_CFG '=' exp lineend { GlobalNumber(T_RAMP_CFG, $4, @1.first_line); }
-  | T_GLOBAL T_RAMP_RATE '=' exp lineend { GlobalNumber(T_RAMP_RATE, $4, @1.first_line); }
-  | T_GLOBAL T_OFFSET '=' exp lineend { GlobalNumber(T_OFFSET, $4, @1.first_line); }
-  | T_GLOBAL T_FILESIZE '=' exp lineend { GlobalNumber(T_FILESIZE, $4, @1.first_line); }
-  | T_GLOBAL T_MAXSIZE '=' exp lineend { GlobalNumber(T_MAXSIZE, $4, @1.first_line); }
-  | T_GLOBAL T_GRPADR '=' exp lineend { GlobalNumber(T_GRPADR, $4, @1.first_line); }
-  | T_GLOBAL T_VOL_MAP '=' T_LITERAL lineend { GlobalLiteral(T_VOL_MAP, @1.first_line); }
-  | T_GLOBAL T_FILL '=' T_LITERAL lineend { GlobalLiteral(T_FILL, @1.first_line); }
-  | T_GLOBAL T_SCALING '=' T_LITERAL lineend { GlobalLiteral(T_SCALING, @1.first_line); }
-  | T_GLOBAL error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
+rule11: T_GLOBAL T_SECNUM '=' exp lineend { GlobalNumber(state, T_SECNUM, $4, @1.first_line); }
+  | T_GLOBAL T_OUTPUT '=' exp lineend { GlobalNumber(state, T_OUTPUT, $4, @1.first_line); }
+  | T_GLOBAL T_FUNCCODE '=' exp lineend { GlobalNumber(state, T_FUNCCODE, $4, @1.first_line); }
+  | T_GLOBAL T_MISCOPT '=' exp lineend { GlobalNumber(state, T_MISCOPT, $4, @1.first_line); }
+  | T_GLOBAL T_WAKEUPDLY '=' exp lineend { GlobalNumber(state, T_WAKEUPDLY, $4, @1.first_line); }
+  | T_GLOBAL T_SRCSPD '=' exp lineend { GlobalNumber(state, T_SRCSPD, $4, @1.first_line); }
+  | T_GLOBAL T_IO_CFG '=' exp lineend { GlobalNumber(state, T_IO_CFG, $4, @1.first_line); }
+  | T_GLOBAL T_DBCKSI '=' exp lineend { GlobalNumber(state, T_DBCKSI, $4, @1.first_line); }
+  | T_GLOBAL T_DBCKUI '=' exp lineend { GlobalNumber(state, T_DBCKUI, $4, @1.first_line); }
+  | T_GLOBAL T_VOL_CFG '=' exp lineend { GlobalNumber(state, T_VOL_CFG, $4, @1.first_line); }
+  | T_GLOBAL T_MAINCLK '=' exp lineend { GlobalNumber(state, T_MAINCLK, $4, @1.first_line); }
+  | T_GLOBAL T_RAMP_CFG '=' exp lineend { GlobalNumber(state, T_RAMP_CFG, $4, @1.first_line); }
+  | T_GLOBAL T_RAMP_RATE '=' exp lineend { GlobalNumber(state, T_RAMP_RATE, $4, @1.first_line); }
+  | T_GLOBAL T_OFFSET '=' exp lineend { GlobalNumber(state, T_OFFSET, $4, @1.first_line); }
+  | T_GLOBAL T_FILESIZE '=' exp lineend { GlobalNumber(state, T_FILESIZE, $4, @1.first_line); }
+  | T_GLOBAL T_MAXSIZE '=' exp lineend { GlobalNumber(state, T_MAXSIZE, $4, @1.first_line); }
+  | T_GLOBAL T_GRPADR '=' exp lineend { GlobalNumber(state, T_GRPADR, $4, @1.first_line); }
+  | T_GLOBAL T_VOL_MAP '=' T_LITERAL lineend { GlobalLiteral(state, T_VOL_MAP, @1.first_line); }
+  | T_GLOBAL T_FILL '=' T_LITERAL lineend { GlobalLiteral(state, T_FILL, @1.first_line); }
+  | T_GLOBAL T_SCALING '=' T_LITERAL lineend { GlobalLiteral(state, T_SCALING, @1.first_line); }
+  | T_GLOBAL error lineend { SyntaxErrorLine(state, @1.first_line); yyerrok; }
   ;
 
-rule12: T_SECTION '[' exp ']' T_OPTION '=' exp lineend { SectionOption($3, $7, @1.first_line); }
-  | T_SECTION '[' exp ']' T_EDGE '=' T_LITERAL lineend { SectionFlag($3, kSectionEdgeBit, @1.first_line); }
-  | T_SECTION '[' exp ']' T_HOLD '=' T_LITERAL lineend { SectionFlag($3, kSectionHoldBit, @1.first_line); }
-  | T_SECTION '[' exp ']' T_RETRG '=' T_LITERAL lineend { SectionFlag($3, kSectionRetriggerBit, @1.first_line); }
-  | T_SECTION '[' exp ']' T_STOPEN '=' T_LITERAL lineend { SectionFlag($3, kSectionStopEnableBit, @1.first_line); }
-  | T_SECTION '[' exp ']' T_GROUPS '=' T_USR_VAR { CopyGroupName(); } '(' exp ')' ':' exp lineend
-      { SectionGroup($3, $10, $13, @1.first_line); }
-  | T_SECTION error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
+rule12: T_SECTION '[' exp ']' T_OPTION '=' exp lineend { SectionOption(state, $3, $7, @1.first_line); }
+  | T_SECTION '[' exp ']' T_EDGE '=' T_LITERAL lineend { SectionFlag(state, $3, kSectionEdgeBit, @1.first_line); }
+  | T_SECTION '[' exp ']' T_HOLD '=' T_LITERAL lineend { SectionFlag(state, $3, kSectionHoldBit, @1.first_line); }
+  | T_SECTION '[' exp ']' T_RETRG '=' T_LITERAL lineend { SectionFlag(state, $3, kSectionRetriggerBit, @1.first_line); }
+  | T_SECTION '[' exp ']' T_STOPEN '=' T_LITERAL lineend { SectionFlag(state, $3, kSectionStopEnableBit, @1.first_line); }
+  | T_SECTION '[' exp ']' T_GROUPS '=' T_USR_VAR { CopyGroupName(state); } '(' exp ')' ':' exp lineend
+      { SectionGroup(state, $3, $10, $13, @1.first_line); }
+  | T_SECTION error lineend { SyntaxErrorLine(state, @1.first_line); yyerrok; }
   ;
 
-exp: T_USR_VAR { $$ = ConstantValue(@1.first_line); }
+exp: T_USR_VAR { $$ = ConstantValue(state, @1.first_line); }
   | expg
   ;
 
 expg: T_NUM { $$ = $1; }
-  | T_PARM_NUM { $$ = ParameterValue($1, @1.first_line); }
+  | T_PARM_NUM { $$ = ParameterValue(state, $1, @1.first_line); }
   | exp '|' exp { $$ = $1 | $3; }
   | exp '^' exp { $$ = $1 ^ $3; }
   | exp '&' exp { $$ = $1 & $3; }
   | exp '+' exp { $$ = Add($1, $3); }
   | exp '-' exp { $$ = Subtract($1, $3); }
   | exp '*' exp { $$ = Multiply($1, $3); }
-  | exp '/' exp { $$ = Divide($1, $3, @1.first_line); }
+  | exp '/' exp { $$ = Divide(state, $1, $3, @1.first_line); }
   | '-' exp %prec NEG { $$ = Negate($2); }
   | '(' exp ')' { $$ = $2; }
   ;
@@ -153,12 +158,20 @@ unmatch: '(' | ')' | '+' | '-' | '*' | '/' | '=' | '&' | '|' | '^' | '[' | ']' |
   | T_VOL_MAP | T_FILL | T_SCALING | T_RAMP_CFG | T_RAMP_RATE | T_MAINCLK | T_UNKNOW
   ;
 
-errorline: unmatch error lineend { SyntaxErrorLine(@1.first_line); yyerrok; }
+errorline: unmatch error lineend { SyntaxErrorLine(state, @1.first_line); yyerrok; }
   ;
 
 %%
 
-static void yyerror(const char* message) { SyntaxMessage(message); }
+static int yylex(YYSTYPE* value, YYLTYPE* location, CompileState& state) {
+  const int token = ScanToken(state, value);
+  location->first_line = ScannerLine(state);
+  return token;
+}
+
+static void yyerror(YYLTYPE*, CompileState& state, const char* message) {
+  SyntaxMessage(state, message);
+}
 
 // The names the chip tools have always printed for the end token and an undefined character.
 static std::string SymbolName(yysymbol_kind_t symbol) {
@@ -173,10 +186,10 @@ static std::string SymbolName(yysymbol_kind_t symbol) {
 
 // "syntax error, unexpected X[, expecting A[ or B...]]", with the expected tokens taken from
 // the parser's own tables and dropped altogether when there are more than four.
-static int yyreport_syntax_error(const yypcontext_t* context) {
+static int yyreport_syntax_error(const yypcontext_t* context, CompileState& state) {
   yysymbol_kind_t lookahead = yypcontext_token(context);
   if (lookahead == YYSYMBOL_YYEMPTY) {
-    SyntaxMessage("syntax error");
+    SyntaxMessage(state, "syntax error");
     return 0;
   }
   std::string message = "syntax error, unexpected " + SymbolName(lookahead);
@@ -185,11 +198,11 @@ static int yyreport_syntax_error(const yypcontext_t* context) {
   for (int i = 0; i < count; ++i) {
     message += (i == 0 ? ", expecting " : " or ") + SymbolName(expected[i]);
   }
-  SyntaxMessage(message.c_str());
+  SyntaxMessage(state, message.c_str());
   return 0;
 }
 
-int ParsePass() {
-  int result = yyparse();
-  return result == 0 ? g_state.ErrorCount : result;
+int ParsePass(CompileState& state) {
+  int result = yyparse(state);
+  return result == 0 ? state.ErrorCount : result;
 }

@@ -1,6 +1,5 @@
 #include "script/scanner.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -14,22 +13,6 @@
 #include "wrap_math.h"
 
 namespace {
-
-struct ScannerState {
-  std::string text;  // the whole script as read at the last reset
-  size_t pos = 0;
-  size_t lineEnd = 0;  // position of the line feed (or end) of the line that pos is on
-  bool finalNewline = false;
-  bool startSeen = false;  // the first token of this pass has been asked for
-  bool reachedEnd = false;
-  int lastTextLine = 1;
-  int lastToken = 0;
-  int lastTokenLine = 1;
-  size_t lastTokenPos = 0;
-  char literal[kLiteralBufferSize] = {};
-};
-
-ScannerState g_scan;
 
 struct Keyword {
   const char* text;
@@ -71,272 +54,290 @@ const ByteOrderMark kByteOrderMarks[] = {
     {"\xFE\xFF", "is UTF-16 text (byte-order mark FE FF)"},
 };
 
-[[noreturn]] void Fatal(const char* message) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "%s\n", message);
-  std::exit(2);
+// One call of the scanner: the compile, its scanner and where the token's value goes.
+struct Scan {
+  CompileState& s;
+  ScannerState& sc;
+  int32_t* value;
+};
+
+// A limit that ends the compile: the parser is sent into error recovery without a message of
+// its own, and from then on it sees only the end of input, so that it gives up at once.
+int Stop(Scan& c, const char* message) {
+  c.sc.failure = message;
+  return YYerror;
 }
 
-char At(size_t i) { return i < g_scan.text.size() ? g_scan.text[i] : '\0'; }
-bool Has(size_t i) { return i < g_scan.text.size(); }
+char At(Scan& c, size_t i) { return i < c.sc.text.size() ? c.sc.text[i] : '\0'; }
+bool Has(Scan& c, size_t i) { return i < c.sc.text.size(); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsNameChar(char c) { return IsLetter(c) || IsDigit(c) || c == '_'; }
 
 // Every token start checks the rest of its line: the first token of an over-long line trips.
-void CheckLineLength() {
-  if (g_scan.pos >= g_scan.lineEnd || g_scan.lineEnd == 0) {
-    size_t lf = g_scan.text.find('\n', g_scan.pos);
-    g_scan.lineEnd = lf == std::string::npos ? g_scan.text.size() : lf;
+// The limit's message, or null.
+const char* LineLimitExceeded(Scan& c) {
+  if (c.sc.pos >= c.sc.lineEnd || c.sc.lineEnd == 0) {
+    size_t lf = c.sc.text.find('\n', c.sc.pos);
+    c.sc.lineEnd = lf == std::string::npos ? c.sc.text.size() : lf;
   }
-  size_t rest = g_scan.lineEnd - g_scan.pos;
+  size_t rest = c.sc.lineEnd - c.sc.pos;
   if (rest >= static_cast<size_t>(kInputBufferSize)) {
-    Fatal("input buffer overflow, can't enlarge buffer because scanner uses REJECT");
+    return "input buffer overflow, can't enlarge buffer because scanner uses REJECT";
   }
-  if (rest > static_cast<size_t>(kMaxLineText)) Fatal("token too large, exceeds YYLMAX");
+  if (rest > static_cast<size_t>(kMaxLineText)) return "token too large, exceeds YYLMAX";
+  return nullptr;
 }
 
-int Emit(int token, size_t length, int32_t value) {
-  g_scan.pos += length;
-  yylval = value;
+int Emit(Scan& c, int token, size_t length, int32_t value) {
+  c.sc.pos += length;
+  *c.value = value;
   return token;
 }
 
 // Copies a name or literal into the shared literal buffer; longer ones are cut and refused.
-int EmitText(int token, size_t length) {
+int EmitText(Scan& c, int token, size_t length) {
   size_t n = length;
   if (n > static_cast<size_t>(kLiteralBufferSize - 1)) {
-    ReportError(ErrLiteralTooLong, ScannerLine(), nullptr);
+    ReportError(c.s, ErrLiteralTooLong, c.sc.line, nullptr);
     n = kLiteralBufferSize - 1;
   }
-  std::memcpy(g_scan.literal, g_scan.text.data() + g_scan.pos, n);
-  g_scan.literal[n] = '\0';
-  return Emit(token, length, 0);
+  std::memcpy(c.sc.literal, c.sc.text.data() + c.sc.pos, n);
+  c.sc.literal[n] = '\0';
+  return Emit(c, token, length, 0);
 }
 
 // CR LF and LF CR are one line end, so that scripts from any system count their lines alike.
-size_t LineEndLength(size_t p) {
-  char c = At(p);
-  char next = At(p + 1);
-  bool pair = Has(p + 1) && ((c == '\r' && next == '\n') || (c == '\n' && next == '\r'));
+size_t LineEndLength(Scan& c, size_t p) {
+  char first = At(c, p);
+  char next = At(c, p + 1);
+  bool pair = Has(c, p + 1) && ((first == '\r' && next == '\n') || (first == '\n' && next == '\r'));
   return pair ? 2 : 1;
 }
 
-int LineEnd() {
-  yylloc.first_line++;
-  return Emit('\n', LineEndLength(g_scan.pos), 0);
+int LineEnd(Scan& c) {
+  c.sc.line++;
+  return Emit(c, '\n', LineEndLength(c, c.sc.pos), 0);
 }
 
-bool IsRemarkStart(size_t p) {
-  return At(p) == ';' || (At(p) == '/' && At(p + 1) == '/' && Has(p + 1));
+bool IsRemarkStart(Scan& c, size_t p) {
+  return At(c, p) == ';' || (At(c, p) == '/' && At(c, p + 1) == '/' && Has(c, p + 1));
 }
 
 // A remark runs to the line feed: a carriage return inside it ends no line.
-size_t RemarkEnd(size_t p) {
-  size_t lf = g_scan.text.find('\n', p);
-  return lf == std::string::npos ? g_scan.text.size() : lf;
+size_t RemarkEnd(Scan& c, size_t p) {
+  size_t lf = c.sc.text.find('\n', p);
+  return lf == std::string::npos ? c.sc.text.size() : lf;
 }
 
-int Remark() { return Emit(T_REMARK, RemarkEnd(g_scan.pos) - g_scan.pos, 0); }
+int Remark(Scan& c) { return Emit(c, T_REMARK, RemarkEnd(c, c.sc.pos) - c.sc.pos, 0); }
 
-int MatchKeyword(const Keyword* table, size_t count) {
+int MatchKeyword(Scan& c, const Keyword* table, size_t count) {
   size_t best = 0;
   int token = 0;
   for (size_t k = 0; k < count; ++k) {
     size_t n = std::strlen(table[k].text);
-    if (n > best && EqualsNoCase(std::string_view(g_scan.text).substr(g_scan.pos, n), table[k].text)) {
+    if (n > best && EqualsNoCase(std::string_view(c.sc.text).substr(c.sc.pos, n), table[k].text)) {
       best = n;
       token = table[k].token;
     }
   }
-  return best == 0 ? 0 : Emit(token, best, 0);
+  return best == 0 ? 0 : Emit(c, token, best, 0);
 }
 
-size_t RunLength(size_t from, bool (*accept)(char)) {
+size_t RunLength(Scan& c, size_t from, bool (*accept)(char)) {
   size_t n = 0;
-  while (Has(from + n) && accept(At(from + n))) ++n;
+  while (Has(c, from + n) && accept(At(c, from + n))) ++n;
   return n;
 }
 
 bool IsBinaryDigit(char c) { return c == '0' || c == '1'; }
 bool IsHexDigit(char c) { return HexDigitValue(c) >= 0; }
 
-int32_t Accumulate(size_t from, size_t n, int base) {
+int32_t Accumulate(Scan& c, size_t from, size_t n, int base) {
   int32_t v = 0;
-  for (size_t i = 0; i < n; ++i) v = WrapAdd(WrapMul(v, base), HexDigitValue(At(from + i)));
+  for (size_t i = 0; i < n; ++i) v = WrapAdd(WrapMul(v, base), HexDigitValue(At(c, from + i)));
   return v;
 }
 
 // Binary "101b", hexadecimal "0FFh", decimal "12" or "12d": the longest wins, and on equal
 // length the binary form before the hexadecimal before the decimal.
-int Number() {
-  size_t p = g_scan.pos;
-  size_t bin = RunLength(p, IsBinaryDigit);
-  size_t lenBin = (bin > 0 && AsciiLower(At(p + bin)) == 'b' && Has(p + bin)) ? bin + 1 : 0;
-  size_t hex = RunLength(p, IsHexDigit);
-  size_t lenHex = (AsciiLower(At(p + hex)) == 'h' && Has(p + hex)) ? hex + 1 : 0;
-  size_t dec = RunLength(p, [](char c) { return c >= '0' && c <= '9'; });
-  size_t lenDec = (AsciiLower(At(p + dec)) == 'd' && Has(p + dec)) ? dec + 1 : dec;
-  if (lenBin >= lenHex && lenBin >= lenDec) return Emit(T_NUM, lenBin, Accumulate(p, bin, 2));
-  if (lenHex >= lenDec) return Emit(T_NUM, lenHex, Accumulate(p, hex, 16));
-  return Emit(T_NUM, lenDec, Accumulate(p, dec, 10));
+int Number(Scan& c) {
+  size_t p = c.sc.pos;
+  size_t bin = RunLength(c, p, IsBinaryDigit);
+  size_t lenBin = (bin > 0 && AsciiLower(At(c, p + bin)) == 'b' && Has(c, p + bin)) ? bin + 1 : 0;
+  size_t hex = RunLength(c, p, IsHexDigit);
+  size_t lenHex = (AsciiLower(At(c, p + hex)) == 'h' && Has(c, p + hex)) ? hex + 1 : 0;
+  size_t dec = RunLength(c, p, [](char c) { return c >= '0' && c <= '9'; });
+  size_t lenDec = (AsciiLower(At(c, p + dec)) == 'd' && Has(c, p + dec)) ? dec + 1 : dec;
+  if (lenBin >= lenHex && lenBin >= lenDec) return Emit(c, T_NUM, lenBin, Accumulate(c, p, bin, 2));
+  if (lenHex >= lenDec) return Emit(c, T_NUM, lenHex, Accumulate(c, p, hex, 16));
+  return Emit(c, T_NUM, lenDec, Accumulate(c, p, dec, 10));
 }
 
 // Position after the closing quote of a literal starting at p, or 0 when the line has none.
-size_t LiteralEnd(size_t p) {
+size_t LiteralEnd(Scan& c, size_t p) {
   size_t q = p + 1;
-  while (Has(q) && At(q) != '"' && At(q) != '\n') ++q;
-  return Has(q) && At(q) == '"' ? q + 1 : 0;
+  while (Has(c, q) && At(c, q) != '"' && At(c, q) != '\n') ++q;
+  return Has(c, q) && At(c, q) == '"' ? q + 1 : 0;
 }
 
-int Literal() {
-  size_t end = LiteralEnd(g_scan.pos);
-  if (end != 0) return EmitText(T_LITERAL, end - g_scan.pos);
-  return Emit(T_UNKNOW, 1, 0);
+int Literal(Scan& c) {
+  size_t end = LiteralEnd(c, c.sc.pos);
+  if (end != 0) return EmitText(c, T_LITERAL, end - c.sc.pos);
+  return Emit(c, T_UNKNOW, 1, 0);
 }
 
-int Parameter(int token) {
-  char d = At(g_scan.pos + 1);
-  if (Has(g_scan.pos + 1) && IsDigit(d)) return Emit(token, 2, d - '0');
+int Parameter(Scan& c, int token) {
+  char d = At(c, c.sc.pos + 1);
+  if (Has(c, c.sc.pos + 1) && IsDigit(d)) return Emit(c, token, 2, d - '0');
   return 0;
 }
 
-int Dollar() {
-  int token = MatchKeyword(kDollarKeywords, std::size(kDollarKeywords));
-  if (token == 0) token = Parameter(T_PARM_LITERAL);
-  return token != 0 ? token : Emit('$', 1, 0);
+int Dollar(Scan& c) {
+  int token = MatchKeyword(c, kDollarKeywords, std::size(kDollarKeywords));
+  if (token == 0) token = Parameter(c, T_PARM_LITERAL);
+  return token != 0 ? token : Emit(c, '$', 1, 0);
 }
 
-int OneToken() {
-  char c = At(g_scan.pos);
-  if (c == '\n' || c == '\r') return LineEnd();
-  if (IsRemarkStart(g_scan.pos)) return Remark();
-  if (c == ' ' || c == '\t') {
-    g_scan.pos += RunLength(g_scan.pos, [](char ch) { return ch == ' ' || ch == '\t'; });
+int OneToken(Scan& c) {
+  char ch = At(c, c.sc.pos);
+  if (ch == '\n' || ch == '\r') return LineEnd(c);
+  if (IsRemarkStart(c, c.sc.pos)) return Remark(c);
+  if (ch == ' ' || ch == '\t') {
+    c.sc.pos += RunLength(c, c.sc.pos, [](char blank) { return blank == ' ' || blank == '\t'; });
     return -1;
   }
-  if (c == '.') {
-    int token = MatchKeyword(kDotKeywords, std::size(kDotKeywords));
-    return token != 0 ? token : Emit(T_UNKNOW, 1, 0);
+  if (ch == '.') {
+    int token = MatchKeyword(c, kDotKeywords, std::size(kDotKeywords));
+    return token != 0 ? token : Emit(c, T_UNKNOW, 1, 0);
   }
-  if (c == '$') return Dollar();
-  if (c == '%') {
-    int token = Parameter(T_PARM_NUM);
-    return token != 0 ? token : Emit(T_UNKNOW, 1, 0);
+  if (ch == '$') return Dollar(c);
+  if (ch == '%') {
+    int token = Parameter(c, T_PARM_NUM);
+    return token != 0 ? token : Emit(c, T_UNKNOW, 1, 0);
   }
-  if (IsDigit(c)) return Number();
-  if (c == '"') return Literal();
-  if (IsLetter(c) || c == '_') return EmitText(T_USR_VAR, RunLength(g_scan.pos, IsNameChar));
-  if (kSingleChars.find(c) != std::string_view::npos) {
-    return Emit(static_cast<unsigned char>(c), 1, 0);
+  if (IsDigit(ch)) return Number(c);
+  if (ch == '"') return Literal(c);
+  if (IsLetter(ch) || ch == '_') return EmitText(c, T_USR_VAR, RunLength(c, c.sc.pos, IsNameChar));
+  if (kSingleChars.find(ch) != std::string_view::npos) {
+    return Emit(c, static_cast<unsigned char>(ch), 1, 0);
   }
-  return Emit(T_UNKNOW, 1, 0);
+  return Emit(c, T_UNKNOW, 1, 0);
 }
 
 // Only remarks and literals can hide a line end from the line counter; everything else is
 // stepped over a character at a time.
-size_t SkipToPossibleLineEnd(size_t p) {
-  if (IsRemarkStart(p)) return RemarkEnd(p);
-  if (At(p) == '"' && LiteralEnd(p) != 0) return LiteralEnd(p);
+size_t SkipToPossibleLineEnd(Scan& c, size_t p) {
+  if (IsRemarkStart(c, p)) return RemarkEnd(c, p);
+  if (At(c, p) == '"' && LiteralEnd(c, p) != 0) return LiteralEnd(c, p);
   return p + 1;
 }
 
-void WarnAboutEncoding() {
-  std::string_view text = g_scan.text;
+void WarnAboutEncoding(Scan& c) {
+  std::string_view text = c.sc.text;
   for (const ByteOrderMark& mark : kByteOrderMarks) {
     if (text.substr(0, mark.bytes.size()) == mark.bytes) {
-      Warn(1, "the script %s; save it as plain ASCII or as UTF-8 without BOM", mark.what);
+      Warn(c.s, 1, "the script %s; save it as plain ASCII or as UTF-8 without BOM", mark.what);
       return;
     }
   }
   if (text.substr(0, text.find_first_of("\r\n")).find('\0') != std::string_view::npos) {
-    Warn(1, "the script looks like UTF-16 text (NUL bytes in its first line); save it as plain "
+    Warn(c.s, 1, "the script looks like UTF-16 text (NUL bytes in its first line); save it as plain "
             "ASCII or as UTF-8 without BOM");
   }
 }
 
 // The encoding is looked at once per run, before the first token of pass 1.
-void StartOfPass() {
-  g_scan.startSeen = true;
-  if (g_state.Pass == 1) WarnAboutEncoding();
+void StartOfPass(Scan& c) {
+  c.sc.startSeen = true;
+  if (c.s.Pass == 1) WarnAboutEncoding(c);
 }
 
-int EndOfInput() {
-  yylval = 0;
-  g_scan.lastTokenPos = g_scan.text.size();
-  if (!g_scan.finalNewline) {
-    g_scan.reachedEnd = true;
-    g_scan.lastToken = 0;
+int EndOfInput(Scan& c) {
+  *c.value = 0;
+  c.sc.lastTokenPos = c.sc.text.size();
+  if (!c.sc.finalNewline) {
+    c.sc.reachedEnd = true;
+    c.sc.lastToken = 0;
     return 0;
   }
-  g_scan.finalNewline = false;
-  g_scan.lastToken = '\n';
+  c.sc.finalNewline = false;
+  c.sc.lastToken = '\n';
   return '\n';
 }
 
-void Remember(int token, int line, size_t start) {
-  if (token > 0 && token != '\n') g_scan.lastTextLine = line;
-  g_scan.lastToken = token;
-  g_scan.lastTokenLine = line;
-  g_scan.lastTokenPos = start;
+void Remember(Scan& c, int token, int line, size_t start) {
+  if (token > 0 && token != '\n') c.sc.lastTextLine = line;
+  c.sc.lastToken = token;
+  c.sc.lastTokenLine = line;
+  c.sc.lastTokenPos = start;
 }
 
 }  // namespace
 
-void ScannerReset(FILE* script) {
-  g_scan.text.clear();
-  g_scan.pos = 0;
-  g_scan.lineEnd = 0;
-  g_scan.finalNewline = true;
-  g_scan.startSeen = false;
-  g_scan.reachedEnd = false;
-  g_scan.lastTextLine = 1;
-  g_scan.lastToken = 0;
-  g_scan.lastTokenLine = 1;
-  g_scan.lastTokenPos = 0;
-  g_scan.literal[0] = '\0';
-  yylloc.first_line = yylloc.first_column = yylloc.last_line = yylloc.last_column = 1;
-  if (script == nullptr) return;
+bool ScannerReset(CompileState& s, FILE* script) {
+  Scan c{s, s.Scan, nullptr};
+  c.sc.text.clear();
+  c.sc.pos = 0;
+  c.sc.lineEnd = 0;
+  c.sc.finalNewline = true;
+  c.sc.startSeen = false;
+  c.sc.reachedEnd = false;
+  c.sc.lastTextLine = 1;
+  c.sc.lastToken = 0;
+  c.sc.lastTokenLine = 1;
+  c.sc.lastTokenPos = 0;
+  c.sc.literal[0] = '\0';
+  c.sc.failure = nullptr;
+  c.sc.line = 1;
+  if (script == nullptr) return true;
   std::rewind(script);
   char chunk[kInputBufferSize];
   size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, script)) > 0) g_scan.text.append(chunk, n);
-  if (std::ferror(script)) Fatal("input in flex scanner failed");
+  while ((n = std::fread(chunk, 1, sizeof chunk, script)) > 0) c.sc.text.append(chunk, n);
+  if (std::ferror(script)) c.sc.failure = "input in flex scanner failed";
+  return c.sc.failure == nullptr;
 }
 
-int yylex() {
-  if (!g_scan.startSeen) StartOfPass();
+int ScanToken(CompileState& s, int32_t* value) {
+  Scan c{s, s.Scan, value};
+  if (c.sc.failure != nullptr) return 0;
+  if (!c.sc.startSeen) StartOfPass(c);
   for (;;) {
-    if (g_scan.pos >= g_scan.text.size()) return EndOfInput();
-    CheckLineLength();
-    int line = ScannerLine();
-    size_t start = g_scan.pos;
-    int token = OneToken();
+    if (c.sc.pos >= c.sc.text.size()) return EndOfInput(c);
+    if (const char* limit = LineLimitExceeded(c)) return Stop(c, limit);
+    int line = c.sc.line;
+    size_t start = c.sc.pos;
+    int token = OneToken(c);
     if (token < 0) continue;
-    Remember(token, line, start);
+    Remember(c, token, line, start);
     return token;
   }
 }
 
-const char* ScannerLiteral() { return g_scan.literal; }
+const char* ScannerLiteral(const CompileState& s) { return s.Scan.literal; }
 
-int ScannerLine() { return yylloc.first_line; }
+const char* ScannerFailure(const CompileState& s) { return s.Scan.failure; }
 
-int ScannerLastTextLine() { return g_scan.lastTextLine; }
+int ScannerLine(const CompileState& s) { return s.Scan.line; }
 
-bool ScannerReachedEnd() { return g_scan.reachedEnd; }
+int ScannerLastTextLine(const CompileState& s) { return s.Scan.lastTextLine; }
 
-int ScannerLastToken() { return g_scan.lastToken; }
+bool ScannerReachedEnd(const CompileState& s) { return s.Scan.reachedEnd; }
 
-int ScannerLastTokenLine() { return g_scan.lastTokenLine; }
+int ScannerLastToken(const CompileState& s) { return s.Scan.lastToken; }
 
-int ScannerLinesBelowLastToken() {
+int ScannerLastTokenLine(const CompileState& s) { return s.Scan.lastTokenLine; }
+
+int ScannerLinesBelowLastToken(CompileState& s) {
+  Scan c{s, s.Scan, nullptr};
   int lineEnds = 0;
   bool textAfterLastEnd = false;
-  size_t p = g_scan.lastTokenPos;
-  while (p < g_scan.text.size()) {
-    bool lineEnd = At(p) == '\n' || At(p) == '\r';
-    p = lineEnd ? p + LineEndLength(p) : SkipToPossibleLineEnd(p);
+  size_t p = c.sc.lastTokenPos;
+  while (p < c.sc.text.size()) {
+    bool lineEnd = At(c, p) == '\n' || At(c, p) == '\r';
+    p = lineEnd ? p + LineEndLength(c, p) : SkipToPossibleLineEnd(c, p);
     if (lineEnd) ++lineEnds;
     textAfterLastEnd = !lineEnd;
   }

@@ -30,18 +30,24 @@ FILE* ScriptFile(const std::string& bytes) {
   return f;
 }
 
+int Next(CompileState& s) {
+  int32_t value = 0;
+  return ScanToken(s, &value);
+}
+
 // Every token up to and including the terminating 0.
-std::vector<Token> Scan(const std::string& bytes) {
-  ResetCompileState();
-  g_state.Pass = 1;
+std::vector<Token> Scan(CompileState& s, const std::string& bytes) {
+  s = CompileState();
+  s.Pass = 1;
   FILE* f = ScriptFile(bytes);
-  ScannerReset(f);
+  ScannerReset(s, f);
   std::vector<Token> out;
   for (int i = 0; i < 1000; ++i) {
-    int line = ScannerLine();
-    int code = yylex();
+    int line = ScannerLine(s);
+    int32_t value = 0;
+    int code = ScanToken(s, &value);
     bool hasText = code == T_LITERAL || code == T_USR_VAR;
-    out.push_back({code, yylval, hasText ? ScannerLiteral() : "", line});
+    out.push_back({code, value, hasText ? ScannerLiteral(s) : "", line});
     if (code == 0) break;
   }
   std::fclose(f);
@@ -56,6 +62,7 @@ struct ScanCase {
 const int NL = '\n';
 
 TEST(ScannerTest, TokenStreams) {
+  CompileState s;
   const ScanCase cases[] = {
       {".adpcm x = \"f.wav\"\n",
        {{T_ADPCM, 0, "", 1}, {T_USR_VAR, 0, "x", 1}, {'=', 0, "", 1}, {T_LITERAL, 0, "\"f.wav\"", 1},
@@ -95,62 +102,78 @@ TEST(ScannerTest, TokenStreams) {
   };
   for (const ScanCase& c : cases) {
     SCOPED_TRACE(c.input);
-    EXPECT_EQ(Scan(c.input), c.tokens);
+    EXPECT_EQ(Scan(s, c.input), c.tokens);
   }
 }
 
 TEST(ScannerTest, NulByteIsAnUnknownCharacter) {
+  CompileState s;
   std::vector<Token> want = {{T_USR_VAR, 0, "a", 1}, {T_UNKNOW, 0, "", 1}, {T_USR_VAR, 0, "b", 1},
                              {NL, 0, "", 1}, {0, 0, "", 1}};
-  EXPECT_EQ(Scan(std::string("a\0b", 3)), want);
+  EXPECT_EQ(Scan(s, std::string("a\0b", 3)), want);
 }
 
 TEST(ScannerTest, ResetReadsTheFileAfresh) {
-  ResetCompileState();
+  CompileState s;
   FILE* f = ScriptFile("x\n");
-  ScannerReset(f);
-  while (yylex() != 0) {
+  ScannerReset(s, f);
+  while (Next(s) != 0) {
   }
   std::fseek(f, 0, SEEK_END);
   std::fputs("yz\n", f);
-  ScannerReset(f);
-  EXPECT_EQ(yylex(), T_USR_VAR);
-  EXPECT_STREQ(ScannerLiteral(), "x");
-  EXPECT_EQ(yylex(), '\n');
-  EXPECT_EQ(yylex(), T_USR_VAR);
-  EXPECT_STREQ(ScannerLiteral(), "yz");
-  EXPECT_EQ(ScannerLine(), 2);
+  ScannerReset(s, f);
+  EXPECT_EQ(Next(s), T_USR_VAR);
+  EXPECT_STREQ(ScannerLiteral(s), "x");
+  EXPECT_EQ(Next(s), '\n');
+  EXPECT_EQ(Next(s), T_USR_VAR);
+  EXPECT_STREQ(ScannerLiteral(s), "yz");
+  EXPECT_EQ(ScannerLine(s), 2);
   std::fclose(f);
 }
 
 TEST(ScannerTest, LongestLineThatFits) {
+  CompileState s;
   std::string line = "; " + std::string(kMaxLineText - 2, 'x');
-  std::vector<Token> tokens = Scan(line + "\n");
+  std::vector<Token> tokens = Scan(s, line + "\n");
   EXPECT_EQ(tokens.front().code, T_REMARK);
 }
 
-TEST(ScannerDeathTest, LimitsAreFatal) {
-  struct Fatal {
+// A limit stops the scan: the error token once, then only the end of input, and the message
+// for the driver to end the compile with.
+TEST(ScannerTest, LimitsStopTheScan) {
+  CompileState s;
+  struct Limit {
     std::string input;
-    const char* message;
+    const char* message;  // null: within the limits
   };
-  const Fatal cases[] = {
-      {"; " + std::string(kMaxLineText, 'x') + "\n", "token too large, exceeds YYLMAX"},
+  std::string crLines;  // lone carriage returns do not end a line for this limit
+  for (int i = 0; i < 2000; ++i) crLines += "abcd\r";
+  const Limit cases[] = {
+      {"; " + std::string(kMaxLineText - 2, 'x') + "\n", nullptr},
+      {"; " + std::string(kMaxLineText - 1, 'x') + "\n", "token too large, exceeds YYLMAX"},
       {std::string(2000, ' ') + std::string(8000, 'a'), "token too large, exceeds YYLMAX"},
       {"; " + std::string(kInputBufferSize, 'x'), "input buffer overflow, can't enlarge buffer because scanner uses REJECT"},
+      {crLines, "token too large, exceeds YYLMAX"},
   };
-  for (const Fatal& c : cases) {
-    EXPECT_EXIT(Scan(c.input), testing::ExitedWithCode(2), c.message);
+  for (const Limit& c : cases) {
+    const std::vector<Token> tokens = Scan(s, c.input);
+    const char* failure = ScannerFailure(s);
+    if (c.message == nullptr) {
+      EXPECT_EQ(failure, nullptr);
+      continue;
+    }
+    ASSERT_NE(failure, nullptr);
+    EXPECT_STREQ(failure, c.message);
+    ASSERT_EQ(tokens.size(), 2u);
+    EXPECT_EQ(tokens[0].code, YYerror);
+    EXPECT_EQ(tokens[1].code, 0);
   }
-  // Lone carriage returns do not end a line for this limit: 2000 short lines are one long one.
-  std::string crLines;
-  for (int i = 0; i < 2000; ++i) crLines += "abcd\r";
-  EXPECT_EXIT(Scan(crLines), testing::ExitedWithCode(2), "token too large, exceeds YYLMAX");
 }
 
 TEST(ScannerTest, OverlongNameIsCutAndReported) {
+  CompileState s;
   testing::internal::CaptureStdout();
-  std::vector<Token> tokens = Scan(std::string(1100, 'n'));
+  std::vector<Token> tokens = Scan(s, std::string(1100, 'n'));
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(tokens[0].text, std::string(1023, 'n'));
   EXPECT_EQ(out, "*Error Line1: Literal or name longer than 1023 characters.\n");
@@ -159,6 +182,7 @@ TEST(ScannerTest, OverlongNameIsCutAndReported) {
 // A pass that stops at the name "stop" leaves the lines below it unread; they are counted as
 // the line counter counts them.
 TEST(ScannerTest, LinesBelowWhereReadingStops) {
+  CompileState s;
   struct StopCase {
     const char* input;
     int line, below;
@@ -175,23 +199,24 @@ TEST(ScannerTest, LinesBelowWhereReadingStops) {
   };
   for (const StopCase& c : cases) {
     SCOPED_TRACE(c.input);
-    ResetCompileState();
+    s = CompileState();
     FILE* f = ScriptFile(c.input);
-    ScannerReset(f);
+    ScannerReset(s, f);
     int code;
-    while ((code = yylex()) != 0 && !(code == T_USR_VAR && std::string(ScannerLiteral()) == "stop")) {
+    while ((code = Next(s)) != 0 && !(code == T_USR_VAR && std::string(ScannerLiteral(s)) == "stop")) {
     }
-    EXPECT_FALSE(ScannerReachedEnd());
-    EXPECT_EQ(ScannerLastTokenLine(), c.line);
-    EXPECT_EQ(ScannerLinesBelowLastToken(), c.below);
-    while (yylex() != 0) {
+    EXPECT_FALSE(ScannerReachedEnd(s));
+    EXPECT_EQ(ScannerLastTokenLine(s), c.line);
+    EXPECT_EQ(ScannerLinesBelowLastToken(s), c.below);
+    while (Next(s) != 0) {
     }
-    EXPECT_TRUE(ScannerReachedEnd());
+    EXPECT_TRUE(ScannerReachedEnd(s));
     std::fclose(f);
   }
 }
 
 TEST(ScannerTest, EncodingIsWarnedAboutInPassOneOnly) {
+  CompileState s;
   const std::string hint = "; save it as plain ASCII or as UTF-8 without BOM\n";
   struct EncodingCase {
     std::string input;
@@ -206,16 +231,16 @@ TEST(ScannerTest, EncodingIsWarnedAboutInPassOneOnly) {
   };
   for (const EncodingCase& c : cases) {
     testing::internal::CaptureStderr();
-    Scan(c.input);
+    Scan(s, c.input);
     std::string want = c.warning.empty() ? "" : "qs71gen:1: warning: the script " + c.warning + hint;
     EXPECT_EQ(testing::internal::GetCapturedStderr(), want);
   }
-  ResetCompileState();
-  g_state.Pass = 2;
+  s = CompileState();
+  s.Pass = 2;
   FILE* f = ScriptFile("\xEF\xBB\xBF\n");
-  ScannerReset(f);
+  ScannerReset(s, f);
   testing::internal::CaptureStderr();
-  while (yylex() != 0) {
+  while (Next(s) != 0) {
   }
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   std::fclose(f);

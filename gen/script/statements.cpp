@@ -1,5 +1,6 @@
 #include "script/statements.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -24,21 +25,6 @@
 #include "wrap_math.h"
 
 namespace {
-
-char g_groupName[kLiteralBufferSize] = {};
-int g_fileSizeLine = 0;  // where $FILESIZE was set, to point at it when the size is refused
-
-// What pass 1 learns about a sound for the warnings: where it is defined, the rate of its wave
-// file, and whether any section links it.
-struct SoundUse {
-  std::string name;      // as spelled in the definition
-  int line = 0;
-  int32_t fileRate = 0;  // 0 for silences, mutes and files that could not be read
-  bool linked = false;
-};
-
-std::vector<SoundUse> g_soundUses;  // in definition order
-std::unordered_map<std::string, size_t> g_soundUseIndex;
 
 // The chip finds these two through the header words at 8 and 12, never through a group.
 const char* const kRampSoundNames[] = {"RampDec", "RampInc"};
@@ -71,15 +57,22 @@ const GlobalField kGlobalFields[] = {
     {T_GRPADR, &CompileState::GrpAdr},
 };
 
-bool PassOne() { return g_state.Pass == 1; }
+bool PassOne(CompileState& s) { return s.Pass == 1; }
 
-void CopyInto(char* target) {
-  std::strncpy(target, ScannerLiteral(), kLiteralBufferSize - 1);
+// Pass 2 of a sound: its listing lines come before the report of its result.
+int ImportListed(CompileState& s, const char* name) {
+  std::string listing;
+  const int r = ImportSound(s, name, &listing);
+  std::fwrite(listing.data(), 1, listing.size(), s.Out);
+  return r;
+}
+
+void CopyInto(CompileState& s, char* target) {
+  std::strncpy(target, ScannerLiteral(s), kLiteralBufferSize - 1);
   target[kLiteralBufferSize - 1] = '\0';
 }
 
-int StoreGlobal(int token, int32_t value) {
-  CompileState& s = g_state;
+int StoreGlobal(CompileState& s, int token, int32_t value) {
   if (token == T_MAINCLK) {
     s.MainClk = value / 32;  // kept as the main clock divided by 32
     return ErrNone;
@@ -96,16 +89,16 @@ int StoreGlobal(int token, int32_t value) {
   return ErrNone;
 }
 
-void NoteSoundDefined(int line, int32_t fileRate) {
-  std::string key = AsciiLowerCopy(g_state.NameBuffer);
-  if (g_soundUseIndex.count(key) != 0) return;  // a redefinition: the first one stands
-  g_soundUseIndex.emplace(key, g_soundUses.size());
-  g_soundUses.push_back({g_state.NameBuffer, line, fileRate, false});
+void NoteSoundDefined(CompileState& s, int line, int32_t fileRate) {
+  std::string key = AsciiLowerCopy(s.NameBuffer);
+  if (s.Statements.soundUseIndex.count(key) != 0) return;  // a redefinition: the first one stands
+  s.Statements.soundUseIndex.emplace(key, s.Statements.soundUses.size());
+  s.Statements.soundUses.push_back({s.NameBuffer, line, fileRate, false});
 }
 
-SoundUse* FindSoundUse(const char* name) {
-  auto it = g_soundUseIndex.find(AsciiLowerCopy(name));
-  return it == g_soundUseIndex.end() ? nullptr : &g_soundUses[it->second];
+SoundUse* FindSoundUse(CompileState& s, const char* name) {
+  auto it = s.Statements.soundUseIndex.find(AsciiLowerCopy(name));
+  return it == s.Statements.soundUseIndex.end() ? nullptr : &s.Statements.soundUses[it->second];
 }
 
 // A path with blanks would split into several words on the sox command line.
@@ -115,22 +108,22 @@ std::string CommandLineWord(const std::string& path) {
 
 // The chip plays the samples as they are, at the link's rate: a file of another rate comes
 // out at the wrong pitch and speed.
-void NoteLink(const char* name, int32_t rate, int line) {
-  SoundUse* use = FindSoundUse(name);
-  const SoundDef* sound = FindSound(name);
+void NoteLink(CompileState& s, const char* name, int32_t rate, int line) {
+  SoundUse* use = FindSoundUse(s, name);
+  const SoundDef* sound = FindSound(s, name);
   if (use == nullptr || sound == nullptr) return;
   use->linked = true;
   if (use->fileRate <= 0 || rate <= 0 || use->fileRate == rate) return;
   std::string file = CommandLineWord(sound->text);
-  WarnOnce(Format("wave rate %s(%d)", AsciiLowerCopy(name).c_str(), rate), line,
+  WarnOnce(s, Format("wave rate %s(%d)", AsciiLowerCopy(name).c_str(), rate), line,
            "%s is %d Hz but is linked at %d Hz; resample with `sox %s -r %d out.wav`",
            sound->text.c_str(), use->fileRate, rate, file.c_str(), rate);
 }
 
-void WarnIfClockMissesRate(int32_t rate, int line) {
+void WarnIfClockMissesRate(CompileState& s, int32_t rate, int line) {
   PlayedRate played{};
-  if (!ChipPlayedRate(g_state.MainClk, rate, &played) || played.withinOnePercent) return;
-  WarnOnce(Format("clock rate %d", rate), line,
+  if (!ChipPlayedRate(s.MainClk, rate, &played) || played.withinOnePercent) return;
+  WarnOnce(s, Format("clock rate %d", rate), line,
            "the chip cannot play %d Hz within 1 %%; it will play at %d Hz", rate, played.hz);
 }
 
@@ -141,10 +134,10 @@ bool IsRampSound(const std::string& name) {
   return false;
 }
 
-void WarnUnlinkedSounds() {
-  for (const SoundUse& use : g_soundUses) {
+void WarnUnlinkedSounds(CompileState& s) {
+  for (const SoundUse& use : s.Statements.soundUses) {
     if (use.linked || IsRampSound(use.name)) continue;
-    Warn(use.line, "sound %s is defined but never linked (no .SECTION $GROUPS line names it)",
+    Warn(s, use.line, "sound %s is defined but never linked (no .SECTION $GROUPS line names it)",
          use.name.c_str());
   }
 }
@@ -158,122 +151,122 @@ const char* StopHintFor(int token) {
 
 // The parser ends a pass without a word at a line no statement can begin with (the start rule
 // takes it as the end of the script), so the lines below it silently go missing.
-void WarnWhereReadingStopped() {
-  if (ScannerReachedEnd()) return;
-  int below = ScannerLinesBelowLastToken();
+void WarnWhereReadingStopped(CompileState& s) {
+  if (ScannerReachedEnd(s)) return;
+  int below = ScannerLinesBelowLastToken(s);
   std::string lost = below == 0   ? std::string("this line is not read")
                      : below == 1 ? std::string("this line and 1 line below are not read")
                                   : Format("this line and %d lines below are not read", below);
-  Warn(ScannerLastTokenLine(), "the script ends here: %s (%s)", lost.c_str(),
-       StopHintFor(ScannerLastToken()));
+  Warn(s, ScannerLastTokenLine(s), "the script ends here: %s (%s)", lost.c_str(),
+       StopHintFor(ScannerLastToken(s)));
 }
 
 }  // namespace
 
-void CopyName() { CopyInto(g_state.NameBuffer); }
-void CopyGroupName() { CopyInto(g_groupName); }
+void CopyName(CompileState& s) { CopyInto(s, s.NameBuffer); }
+void CopyGroupName(CompileState& s) { CopyInto(s, s.Statements.groupName); }
 
-void DefineStatement(int32_t value, int line) {
-  if (!PassOne()) return;
-  ReportError(DefineConst(g_state.NameBuffer, value), line, g_state.NameBuffer);
+void DefineStatement(CompileState& s, int32_t value, int line) {
+  if (!PassOne(s)) return;
+  ReportError(s, DefineConst(s, s.NameBuffer, value), line, s.NameBuffer);
 }
 
-void LengthSoundStatement(int32_t kind, int32_t length, int line) {
+void LengthSoundStatement(CompileState& s, int32_t kind, int32_t length, int line) {
   int r;
-  if (PassOne()) {
-    r = DefineSound(g_state.NameBuffer, "", kind, length);
-    NoteSoundDefined(line, 0);
+  if (PassOne(s)) {
+    r = DefineSound(s, s.NameBuffer, "", kind, length);
+    NoteSoundDefined(s, line, 0);
   } else {
-    r = ImportSound(g_state.NameBuffer);
+    r = ImportListed(s, s.NameBuffer);
   }
-  ReportError(r, line, nullptr);
+  ReportError(s, r, line, nullptr);
 }
 
-void WaveSoundStatement(int32_t kind, int line) {
-  const char* literal = ScannerLiteral();
+void WaveSoundStatement(CompileState& s, int32_t kind, int line) {
+  const char* literal = ScannerLiteral(s);
   int r;
-  if (PassOne()) {
-    r = DefineSound(g_state.NameBuffer, literal, kind, 0);
+  if (PassOne(s)) {
+    r = DefineSound(s, s.NameBuffer, literal, kind, 0);
     // A definition that read its header has just set WaveRate to this file's rate.
-    NoteSoundDefined(line, r == ErrNone ? g_state.WaveRate : 0);
+    NoteSoundDefined(s, line, r == ErrNone ? s.WaveRate : 0);
   } else {
-    r = ImportSound(g_state.NameBuffer);
+    r = ImportListed(s, s.NameBuffer);
   }
-  ReportError(r, line, literal);
+  ReportError(s, r, line, literal);
 }
 
-void CfgMemStatement(int32_t value, int line) {
-  if (!PassOne()) return;
-  ReportError(SetCfgMemField(g_state.NameBuffer, value), line, g_state.NameBuffer);
+void CfgMemStatement(CompileState& s, int32_t value, int line) {
+  if (!PassOne(s)) return;
+  ReportError(s, SetCfgMemField(s, s.NameBuffer, value), line, s.NameBuffer);
 }
 
-void GlobalNumber(int token, int32_t value, int line) {
-  if (!PassOne()) return;
-  int r = StoreGlobal(token, value);
-  if (token == T_FILESIZE) g_fileSizeLine = line;
-  ReportError(r, line, nullptr);
+void GlobalNumber(CompileState& s, int token, int32_t value, int line) {
+  if (!PassOne(s)) return;
+  int r = StoreGlobal(s, token, value);
+  if (token == T_FILESIZE) s.Statements.fileSizeLine = line;
+  ReportError(s, r, line, nullptr);
 }
 
-void GlobalLiteral(int token, int line) {
-  const char* literal = ScannerLiteral();
+void GlobalLiteral(CompileState& s, int token, int line) {
+  const char* literal = ScannerLiteral(s);
   int r = ErrNone;
-  if (token == T_FILL && !PassOne()) r = FillData(literal, line);
-  if (token == T_VOL_MAP && PassOne()) r = ParseVolMap(literal);
-  if (token == T_SCALING && PassOne()) r = SetScale(literal);
-  ReportError(r, line, nullptr);
+  if (token == T_FILL && !PassOne(s)) r = FillData(s, literal, line);
+  if (token == T_VOL_MAP && PassOne(s)) r = ParseVolMap(s, literal);
+  if (token == T_SCALING && PassOne(s)) r = SetScale(s, literal);
+  ReportError(s, r, line, nullptr);
 }
 
-void SectionOption(int32_t section, int32_t option, int line) {
-  if (PassOne()) ReportError(SetSectionOption(section, option), line, nullptr);
+void SectionOption(CompileState& s, int32_t section, int32_t option, int line) {
+  if (PassOne(s)) ReportError(s, SetSectionOption(s, section, option), line, nullptr);
 }
 
-void SectionFlag(int32_t section, int bit, int line) {
-  if (PassOne()) ReportError(SetSectionFlag(section, bit, ScannerLiteral()), line, nullptr);
+void SectionFlag(CompileState& s, int32_t section, int bit, int line) {
+  if (PassOne(s)) ReportError(s, SetSectionFlag(s, section, bit, ScannerLiteral(s)), line, nullptr);
 }
 
-void SectionGroup(int32_t section, int32_t rate, int32_t flag, int line) {
+void SectionGroup(CompileState& s, int32_t section, int32_t rate, int32_t flag, int line) {
   int r;
-  if (PassOne()) {
-    r = CountGroupLink(section, g_groupName);
-    if (r == ErrNone) NoteLink(g_groupName, rate, line);
+  if (PassOne(s)) {
+    r = CountGroupLink(s, section, s.Statements.groupName);
+    if (r == ErrNone) NoteLink(s, s.Statements.groupName, rate, line);
     // A rate of 0 would divide the main clock by zero when the link is written.
     if (r == ErrNone && rate == 0) r = ErrGroupRate;
   } else {
     // Only now is the main clock final: a $MAINCLK line may follow the links.
-    r = LinkGroup(section, g_groupName, rate, flag);
-    if (r == ErrNone) WarnIfClockMissesRate(rate, line);
-    if (r == ErrNone) MapLink(section, g_groupName, rate, flag);
+    r = LinkGroup(s, section, s.Statements.groupName, rate, flag);
+    if (r == ErrNone) WarnIfClockMissesRate(s, rate, line);
+    if (r == ErrNone) MapLink(s, section, s.Statements.groupName, rate, flag);
   }
-  ReportError(r, line, g_groupName);
+  ReportError(s, r, line, s.Statements.groupName);
 }
 
-void SyntaxErrorLine(int line) { ReportError(ErrSyntax, line, nullptr); }
+void SyntaxErrorLine(CompileState& s, int line) { ReportError(s, ErrSyntax, line, nullptr); }
 
-void EndOfPass() {
-  if (PassOne()) {
-    WarnWhereReadingStopped();
-    WarnUnlinkedSounds();
+void EndOfPass(CompileState& s) {
+  if (PassOne(s)) {
+    WarnWhereReadingStopped(s);
+    WarnUnlinkedSounds(s);
   }
-  if (!PassOne() || g_state.ErrorCount != 0) return;
-  int r = AddVolMap();
+  if (!PassOne(s) || s.ErrorCount != 0) return;
+  int r = AddVolMap(s);
   if (r == ErrFileSize) {
-    std::string size = std::to_string(g_state.FileSize);
-    ReportError(r, g_fileSizeLine != 0 ? g_fileSizeLine : ScannerLastTextLine(), size.c_str());
+    std::string size = std::to_string(s.FileSize);
+    ReportError(s, r, s.Statements.fileSizeLine != 0 ? s.Statements.fileSizeLine : ScannerLastTextLine(s), size.c_str());
     return;
   }
   // The skeleton is written after the last line read; its failures point there.
-  ReportError(r, ScannerLastTextLine(), nullptr);
+  ReportError(s, r, ScannerLastTextLine(s), nullptr);
 }
 
-int32_t ConstantValue(int line) { return LookupConst(ScannerLiteral(), line); }
+int32_t ConstantValue(CompileState& s, int line) { return LookupConst(s, ScannerLiteral(s), line); }
 
-int32_t ParameterValue(int32_t index, int line) {
-  if (index >= g_state.ArgCount) {
-    ReportError(ErrNeedParameter, line, nullptr);
+int32_t ParameterValue(CompileState& s, int32_t index, int line) {
+  if (index >= s.ArgCount) {
+    ReportError(s, ErrNeedParameter, line, nullptr);
     return -1;
   }
   int32_t value = -1;
-  ReportError(ConvertNumber(g_state.Args[index].c_str(), &value), line, nullptr);
+  ReportError(s, ConvertNumber(s.Args[index].c_str(), &value), line, nullptr);
   return value;
 }
 
@@ -282,17 +275,11 @@ int32_t Subtract(int32_t a, int32_t b) { return WrapSub(a, b); }
 int32_t Multiply(int32_t a, int32_t b) { return WrapMul(a, b); }
 int32_t Negate(int32_t a) { return WrapNeg(a); }
 
-int32_t Divide(int32_t a, int32_t b, int line) {
+int32_t Divide(CompileState& s, int32_t a, int32_t b, int line) {
   int32_t q = -1;
-  if (!WrapDiv(a, b, &q)) ReportError(ErrDivideByZero, line, nullptr);
+  if (!WrapDiv(a, b, &q)) ReportError(s, ErrDivideByZero, line, nullptr);
   return q;
 }
 
-int FileSizeLine() { return g_fileSizeLine; }
+int FileSizeLine(CompileState& s) { return s.Statements.fileSizeLine; }
 
-void ResetStatements() {
-  g_groupName[0] = '\0';
-  g_fileSizeLine = 0;
-  g_soundUses.clear();
-  g_soundUseIndex.clear();
-}

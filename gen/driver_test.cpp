@@ -1,0 +1,138 @@
+#include "driver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "file_contents.h"
+#include "process_runner.h"
+#include "test_scratch.h"
+#include "wav_writer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Two scripts that differ in every part of the image: kinds, ramp sound, sizes, fills, options.
+// %W stands for the folder of the wave files.
+const char* const kScripts[] = {
+    ".GLOBAL $FILESIZE = 40000h\n"
+    ".GLOBAL $VOL_MAP = \"204080FF\"\n"
+    ".ADPCM chime = \"%W/a.wav\"\n"
+    ".PCM16 RampDec = \"%W/b.wav\"\n"
+    ".SILENCE pause = 2000\n"
+    ".SECTION [1] $EDGE = \"Yes\"\n"
+    ".SECTION [1] $GROUPS = chime(8000):0\n"
+    ".SECTION [1] $GROUPS = pause(8000):0\n",
+
+    ".GLOBAL $FILESIZE = 80000h\n"
+    ".GLOBAL $SECNUM = 8\n"
+    ".ULAW sweep = \"%W/b.wav\"\n"
+    ".PCM8 beep = \"%W/a.wav\"\n"
+    ".SECTION [2] $HOLD = \"Yes\"\n"
+    ".SECTION [2] $GROUPS = sweep(16000):1\n"
+    ".SECTION [3] $GROUPS = beep(8000):0\n"
+    ".GLOBAL $FILL = \"7F000:12_34\"\n",
+};
+
+struct Outcome {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+  std::vector<uint8_t> image;
+};
+
+std::string StreamText(FILE* stream) {
+  std::string text;
+  std::rewind(stream);
+  char block[4096];
+  size_t n;
+  while ((n = std::fread(block, 1, sizeof block, stream)) > 0) text.append(block, n);
+  std::fclose(stream);
+  return text;
+}
+
+// One compile in this process, its listing and messages in streams of its own.
+Outcome CompileHere(const fs::path& script, const fs::path& image) {
+  const std::string scriptName = script.string();
+  const std::string imageName = image.string();
+  const char* argv[] = {"qs71gen", scriptName.c_str(), imageName.c_str()};
+  FILE* out = std::tmpfile();
+  FILE* err = std::tmpfile();
+  Outcome o;
+  if (out == nullptr || err == nullptr) return o;
+  o.exitCode = RunGenerator(3, argv, out, err) & 0xFF;  // as the shell shows it
+  o.out = StreamText(out);
+  o.err = StreamText(err);
+  o.image = ReadFileBytes(image);
+  return o;
+}
+
+class TwoCompilesTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    folder = CleanScratchFolder(QS71_TEST_TMPDIR, "driver");
+    const testwav::Signal tone;
+    testwav::Signal sweep;
+    sweep.shape = testwav::Shape::Sweep;
+    ASSERT_TRUE(testwav::WriteFile((folder / "a.wav").string(),
+                                   testwav::EncodeWav(testwav::MakeSamples(tone, 3000, 8000),
+                                                      {8000, 8, 2})));
+    ASSERT_TRUE(testwav::WriteFile((folder / "b.wav").string(),
+                                   testwav::EncodeWav(testwav::MakeSamples(sweep, 5000, 16000),
+                                                      {16000, 16, 1})));
+    for (size_t i = 0; i < std::size(kScripts); ++i) {
+      std::string text = kScripts[i];
+      for (size_t at; (at = text.find("%W")) != std::string::npos;) {
+        text.replace(at, 2, folder.string());
+      }
+      scripts.push_back(folder / ("s" + std::to_string(i) + ".qs"));
+      ASSERT_TRUE(testwav::WriteFile(scripts.back().string(), {text.begin(), text.end()}));
+      const fs::path image = folder / ("reference" + std::to_string(i) + ".bin");
+      const testsupport::ProcessResult r =
+          testsupport::RunProcess({QS71GEN_PATH, scripts.back().string(), image.string()});
+      references.push_back({r.exitCode, r.out, r.err, ReadFileBytes(image)});
+      ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+      ASSERT_GT(references.back().image.size(), 0u);
+    }
+  }
+
+  void ExpectAsReference(const Outcome& got, size_t i) {
+    SCOPED_TRACE(scripts[i].string());
+    const Outcome& want = references[i];
+    EXPECT_EQ(got.exitCode, want.exitCode);
+    EXPECT_EQ(got.out, want.out);
+    EXPECT_EQ(got.err, want.err);
+    EXPECT_TRUE(got.image == want.image) << "the image differs from the one qs71gen wrote";
+  }
+
+  fs::path folder;
+  std::vector<fs::path> scripts;
+  std::vector<Outcome> references;
+};
+
+// Each image, listing and message text as qs71gen itself gives them: the compiles share
+// nothing, whether they run one after the other or on two threads at once.
+TEST_F(TwoCompilesTest, InOneProcessAsInSeparateRuns) {
+  for (int round = 0; round < 2; ++round) {
+    for (size_t i = 0; i < scripts.size(); ++i) {
+      const fs::path image = folder / ("serial" + std::to_string(i) + ".bin");
+      ExpectAsReference(CompileHere(scripts[i], image), i);
+    }
+  }
+  std::vector<Outcome> outcomes(scripts.size());
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < scripts.size(); ++i) {
+    threads.emplace_back([&, i] {
+      outcomes[i] = CompileHere(scripts[i], folder / ("thread" + std::to_string(i) + ".bin"));
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (size_t i = 0; i < scripts.size(); ++i) ExpectAsReference(outcomes[i], i);
+}
+
+}  // namespace
