@@ -25,6 +25,7 @@ const std::vector<ExitCodeInfo> kExitCodes = {
     {ExitCode::kNotAnImage, "not-an-image", "the file is not a QS71 image; nothing was sent"},
     {ExitCode::kInterrupted, "interrupted", "Ctrl-C: stopped after the step under way"},
     {ExitCode::kAborted, "aborted", "a second Ctrl-C: stopped at once, even mid-write"},
+    {ExitCode::kBusy, "busy", "another qs71prog holds the programmer or chip file"},
 };
 
 using PhaseSet = unsigned;

@@ -23,10 +23,13 @@ enum class ExitCode : int {
   kFileError = 9,
   kLibraryMissing = 10,
   kNotAnImage = 11,  // refused before the programmer is touched; --force takes it
-  // Ctrl-C: the library's call cannot be cancelled, so the first one lets the step under way
-  // finish and the job stops there; a second one ends the process at once.
+  // Ctrl-C or SIGTERM, SIGHUP, SIGQUIT: a write cut short scraps the part, so the first one
+  // lets the step under way finish and the job stops there; a second one cancels the call
+  // between two chunks.
   kInterrupted = 12,
   kAborted = 13,
+  // Another qs71prog holds the programmer (or the emulated chip file): refused at once.
+  kBusy = 14,
 };
 
 struct ExitCodeInfo {

@@ -80,16 +80,23 @@ std::string NotRun(const JobDescription& job, Phase phase) {
   return steps.empty() ? "" : "; not run: " + steps;
 }
 
+// "by SIGHUP ": a person who pressed Ctrl-C knows it; a closed terminal or a service manager's
+// signal must be named.
+std::string By(const JobOutcome& outcome) {
+  return outcome.signal.empty() ? "" : "by " + outcome.signal + " ";
+}
+
 std::string InterruptedText(const JobDescription& job, const JobOutcome& outcome) {
   if (!outcome.called) return "qs71prog: interrupted before the programmer was opened; ";
-  return "qs71prog: interrupted after the " + StepTitle(outcome.phase) +
+  return "qs71prog: interrupted " + By(outcome) + "after the " + StepTitle(outcome.phase) +
          NotRun(job, outcome.phase) + "; ";
 }
 
 std::string AbortedText(const JobOutcome& outcome) {
   const std::string consequence =
       outcome.phase == Phase::kWrite ? ": the part is partly written, scrap it" : "";
-  return "qs71prog: aborted during the " + StepTitle(outcome.phase) + consequence + "; ";
+  return "qs71prog: aborted " + By(outcome) + "during the " + StepTitle(outcome.phase) +
+         consequence + "; ";
 }
 
 std::string Body(const JobDescription& job, const JobOutcome& outcome) {

@@ -24,9 +24,4 @@ std::vector<JobStep> PlanSteps(const Selection& selection);
 // The first step that reads the image: the write when selected, else the verify.
 Phase ImagePhase(const Selection& selection);
 
-// Whether the image fits a chip of otpSize bytes, with the code the library itself gives a
-// misfit: 0, QS71_E_FILE when the size cannot be read, QS71_E_FILE_SIZE when it differs.
-// imageSize receives the size when it could be read.
-int32_t CheckImageSize(const std::string& image, int32_t otpSize, uint64_t& imageSize);
-
 }  // namespace qs71prog

@@ -13,7 +13,7 @@ namespace qs71prog {
 
 namespace {
 
-Preflight Refuse(ExitCode exit, const std::string& problem) { return {exit, problem, ""}; }
+Preflight Refuse(ExitCode exit, const std::string& problem) { return {exit, problem, "", {}}; }
 
 // "262144, 524288, 1048576 or 2097152"
 std::string PartSizes() {
@@ -97,7 +97,9 @@ Preflight PreflightImage(const Options& options) {
   if ((result = CheckSize(path, size)).exit != ExitCode::kOk) return result;
   std::vector<uint8_t> bytes;
   if ((result = ReadWhole(path, size, bytes)).exit != ExitCode::kOk) return result;
-  return JudgeImage(path, bytes, options.force);
+  result = JudgeImage(path, bytes, options.force);
+  result.bytes = std::move(bytes);
+  return result;
 }
 
 }  // namespace qs71prog

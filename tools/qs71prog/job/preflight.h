@@ -17,6 +17,7 @@ struct Preflight {
   ExitCode exit = ExitCode::kOk;  // kOk: the library may have the image
   std::string problem;            // why not, for the summary line
   std::string note;               // what --force let through, for the operator to see
+  std::vector<uint8_t> bytes;     // the image as read and judged; what reaches the part
 };
 
 // The image of a run that names one: a regular file that can be read, of a part's size, and a
