@@ -1,6 +1,7 @@
 // The library's entry points for hosts.
 #include "qs71_usb_writer.h"
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,54 +14,157 @@ static_assert(sizeof(qs71_bool) == sizeof(bool), "hosts pass selections as one-b
 
 namespace {
 
-// A host that selects a write or verify without a file gets the open-failure message and
-// -40 from that step, instead of the crash that building a string from NULL would be.
-std::string ImageName(const char* imageFile) { return imageFile ? imageFile : ""; }
+// The first versions of the structures; a caller's size below these is refused.
+constexpr uint32_t kJobRequestFirst =
+    offsetof(Qs71JobRequest, cancel) + sizeof(Qs71JobRequest::cancel);
+constexpr uint32_t kRangeRequestFirst =
+    offsetof(Qs71RangeRequest, cancel) + sizeof(Qs71RangeRequest::cancel);
+constexpr uint32_t kResultFirst = offsetof(Qs71JobResult, matched) + sizeof(qs71_bool);
 
-void ApplySelections(Qs71Application& app, qs71_bool blankCheck, double blankCheckVdd,
-                     qs71_bool write, double writeVdd, double writeVpp, qs71_bool verify,
-                     double verifyVdd, qs71_bool clearMarker, const char* imageFile) {
-  if (blankCheck) {
-    app.SetBlankCheckVdd(blankCheckVdd);
+// The cells a job writes while it runs: the caller's own, or those of its result.
+struct JobCells {
+  int32_t* stage;
+  int32_t* progress;
+  int32_t* otpSize;
+};
+
+void ApplySelections(Qs71Application& app, const Qs71JobRequest& request) {
+  if (request.blankCheck) {
+    app.SetBlankCheckVdd(request.blankCheckVdd);
     app.SelectBlankCheck();
   }
-  if (write) {
-    app.SetWriteVdd(writeVdd);
-    app.SetWriteVpp(writeVpp);
-    app.SetClearMarker(clearMarker != 0);
-    app.SelectWrite(ImageName(imageFile));
+  if (request.write) {
+    app.SetWriteVdd(request.writeVdd);
+    app.SetWriteVpp(request.writeVpp);
+    app.SetClearMarker(request.clearMarker != 0);
+    app.SelectWrite();
   }
-  if (verify) {
-    app.SetVerifyVdd(verifyVdd);
-    app.SelectVerify(ImageName(imageFile));
+  if (request.verify) {
+    app.SetVerifyVdd(request.verifyVdd);
+    app.SelectVerify();
   }
 }
 
 std::string ProgrammerPath(const char* programmer) { return programmer ? programmer : ""; }
 
-int32_t RunJob(const char* programmer, Qs71OutputFunction output, void* context,
-               int32_t* stage, int32_t* progress, int32_t* otpSize, qs71_bool blankCheck,
-               double blankCheckVdd, qs71_bool write, double writeVdd, double writeVpp,
-               qs71_bool verify, double verifyVdd, qs71_bool clearMarker,
-               const char* imageFile) {
-  Qs71Application app(ProgrammerPath(programmer), output, context);
-  ApplySelections(app, blankCheck, blankCheckVdd, write, writeVdd, writeVpp, verify, verifyVdd,
-                  clearMarker, imageFile);
-  return app.Run(stage, progress, otpSize);
+const char* ImageName(const Qs71JobRequest& request) {
+  const bool covered =
+      request.size >= offsetof(Qs71JobRequest, imageName) + sizeof request.imageName;
+  return covered ? request.imageName : nullptr;
 }
 
-int32_t RunRange(const char* programmer, Qs71OutputFunction output, void* context,
-                 int32_t* otpSize, uint32_t start, uint32_t length, double vdd,
-                 const char* imageFile) {
-  Qs71Application app(ProgrammerPath(programmer), output, context);
+// Before the job: nothing identified, nothing done. The polled cells are left to the job,
+// which stores them before anything else.
+void OpenResult(Qs71JobResult& result) {
+  result.result = QS71_OK;
+  std::memset(result.chipId, 0xFF, sizeof result.chipId);
+  result.otpSize = 0;
+  PublishCell(&result.stage, QS71_STAGE_IDLE);
+  PublishCell(&result.progress, 0);
+  PublishCell(&result.lastStep, QS71_STEP_NONE);
+  result.failedStep = QS71_STEP_NONE;
+  result.stepsDone = 0;
+  for (double& seconds : result.seconds) seconds = 0.0;
+  result.matched = 0;
+}
+
+int32_t CloseResult(const JobTrace& trace, int32_t code, bool matched, Qs71JobResult* result) {
+  if (result == nullptr) return code;
+  result->result = code;
+  std::memcpy(result->chipId, trace.chipId, sizeof result->chipId);
+  result->failedStep = trace.failedStep;
+  result->stepsDone = trace.stepsDone;
+  std::memcpy(result->seconds, trace.seconds, sizeof result->seconds);
+  result->matched = matched ? 1 : 0;
+  return code;
+}
+
+// A call refused before it starts touches no programmer and, of the result, only its code.
+bool Refused(uint32_t requestSize, uint32_t firstSize, Qs71JobResult* result, bool imageMissing) {
+  const bool resultFits = result != nullptr && result->size >= kResultFirst;
+  if (resultFits && requestSize >= firstSize && !imageMissing) return false;
+  if (result != nullptr && result->size >= offsetof(Qs71JobResult, result) + sizeof result->result) {
+    result->result = QS71_E_ARGUMENT;
+  }
+  return true;
+}
+
+// Every job of the library: the request's image bytes, or, when file is given, the file read
+// by name at each step that needs it, as the calls without a request always did.
+int32_t RunJob(const Qs71JobRequest& request, const std::string* file, const JobCells& cells,
+               Qs71JobResult* result) {
+  Qs71Application app(ProgrammerPath(request.programmer), request.output, request.context);
+  ApplySelections(app, request);
+  if (file != nullptr) {
+    app.SetImageFile(*file);
+  } else {
+    app.SetImageBytes(request.image, request.imageLength, ImageName(request));
+  }
+  app.SetCancelCell(request.cancel);
+  if (result != nullptr) app.WatchSteps(&result->lastStep);
+  const int32_t code = app.Run(cells.stage, cells.progress, cells.otpSize);
+  return CloseResult(app.Trace(), code, false, result);
+}
+
+// A range compare: QS71_RANGE_MATCHES or QS71_RANGE_DIFFERS once every step went through.
+int32_t RunRange(const Qs71RangeRequest& request, const std::string* file, int32_t* otpSize,
+                 Qs71JobResult* result) {
+  Qs71Application app(ProgrammerPath(request.programmer), request.output, request.context);
   app.PrintFailuresOnly();
-  app.SelectRange(start, length);
-  app.SetRangeVdd(vdd);
-  if (imageFile != nullptr) app.SetRangeImage(imageFile);
+  app.SelectRange(request.start, request.length);
+  app.SetRangeVdd(request.vdd);
+  if (file != nullptr) {
+    app.SetImageFile(*file);
+  } else {
+    app.SetImageBytes(request.image, request.imageLength, nullptr);
+  }
+  app.SetCancelCell(request.cancel);
+  if (result != nullptr) app.WatchSteps(&result->lastStep);
   bool match = true;
-  const int result = app.RunRangeVerify(otpSize, match);
-  if (result != 0) return result;
-  return match ? QS71_RANGE_MATCHES : QS71_RANGE_DIFFERS;
+  int32_t code = app.RunRangeVerify(otpSize, match);
+  if (code == 0) code = match ? QS71_RANGE_MATCHES : QS71_RANGE_DIFFERS;
+  return CloseResult(app.Trace(), code, code == QS71_RANGE_MATCHES, result);
+}
+
+// The calls that name a file: a request without image bytes, and the file read at each step.
+// A host that selects a write or verify without a file gets the open-failure message and -40
+// from that step, instead of the crash that building a string from NULL would be.
+int32_t RunFileJob(const char* programmer, Qs71OutputFunction output, void* context,
+                   int32_t* stage, int32_t* progress, int32_t* otpSize, qs71_bool blankCheck,
+                   double blankCheckVdd, qs71_bool write, double writeVdd, double writeVpp,
+                   qs71_bool verify, double verifyVdd, qs71_bool clearMarker,
+                   const char* imageFile) {
+  Qs71JobRequest request{};
+  request.size = sizeof request;
+  request.programmer = programmer;
+  request.blankCheck = blankCheck;
+  request.write = write;
+  request.verify = verify;
+  request.clearMarker = clearMarker;
+  request.blankCheckVdd = blankCheckVdd;
+  request.writeVdd = writeVdd;
+  request.writeVpp = writeVpp;
+  request.verifyVdd = verifyVdd;
+  request.output = output;
+  request.context = context;
+  const std::string file = imageFile ? imageFile : "";
+  return RunJob(request, &file, JobCells{stage, progress, otpSize}, nullptr);
+}
+
+int32_t RunFileRange(const char* programmer, Qs71OutputFunction output, void* context,
+                     int32_t* otpSize, uint32_t start, uint32_t length, double vdd,
+                     const char* imageFile) {
+  Qs71RangeRequest request{};
+  request.size = sizeof request;
+  request.programmer = programmer;
+  request.start = start;
+  request.length = length;
+  request.vdd = vdd;
+  request.output = output;
+  request.context = context;
+  // NULL compares with a blank part.
+  const std::string file = imageFile ? imageFile : "";
+  return RunRange(request, imageFile ? &file : nullptr, otpSize, nullptr);
 }
 
 // Copies text into a field of that size, NUL-terminated; a cut never splits a UTF-8 sequence.
@@ -81,7 +185,7 @@ extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbWriter(
     int32_t* stage, int32_t* progress, int32_t* otpSize, qs71_bool blankCheck,
     double blankCheckVdd, qs71_bool write, double writeVdd, double writeVpp, qs71_bool verify,
     double verifyVdd, qs71_bool clearMarker, const char* imageFile) {
-  return RunJob(nullptr, nullptr, nullptr, stage, progress, otpSize, blankCheck, blankCheckVdd,
+  return RunFileJob(nullptr, nullptr, nullptr, stage, progress, otpSize, blankCheck, blankCheckVdd,
                 write, writeVdd, writeVpp, verify, verifyVdd, clearMarker, imageFile);
 }
 
@@ -89,7 +193,7 @@ extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbVerifyRange(int32_t* ot
                                                                     uint32_t start,
                                                                     uint32_t length, double vdd,
                                                                     const char* imageFile) {
-  return RunRange(nullptr, nullptr, nullptr, otpSize, start, length, vdd, imageFile);
+  return RunFileRange(nullptr, nullptr, nullptr, otpSize, start, length, vdd, imageFile);
 }
 
 extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbWriterOn(
@@ -97,7 +201,7 @@ extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbWriterOn(
     int32_t* progress, int32_t* otpSize, qs71_bool blankCheck, double blankCheckVdd,
     qs71_bool write, double writeVdd, double writeVpp, qs71_bool verify, double verifyVdd,
     qs71_bool clearMarker, const char* imageFile) {
-  return RunJob(programmer, output, context, stage, progress, otpSize, blankCheck,
+  return RunFileJob(programmer, output, context, stage, progress, otpSize, blankCheck,
                 blankCheckVdd, write, writeVdd, writeVpp, verify, verifyVdd, clearMarker,
                 imageFile);
 }
@@ -105,7 +209,7 @@ extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbWriterOn(
 extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbVerifyRangeOn(
     const char* programmer, Qs71OutputFunction output, void* context, int32_t* otpSize,
     uint32_t start, uint32_t length, double vdd, const char* imageFile) {
-  return RunRange(programmer, output, context, otpSize, start, length, vdd, imageFile);
+  return RunFileRange(programmer, output, context, otpSize, start, length, vdd, imageFile);
 }
 
 // A device whose path does not fit the entry could not be named by it, so it is not listed.
@@ -125,4 +229,25 @@ extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbListProgrammers(Qs71Pro
     ++count;
   }
   return count;
+}
+
+extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbJob(const Qs71JobRequest* request,
+                                                             Qs71JobResult* result) {
+  const bool imageMissing = request != nullptr && request->size >= kJobRequestFirst &&
+                            (request->write || request->verify) && request->image == nullptr;
+  if (Refused(request ? request->size : 0, kJobRequestFirst, result, imageMissing)) {
+    return QS71_E_ARGUMENT;
+  }
+  OpenResult(*result);
+  return RunJob(*request, nullptr, JobCells{&result->stage, &result->progress, &result->otpSize},
+                result);
+}
+
+extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbCompareRange(
+    const Qs71RangeRequest* request, Qs71JobResult* result) {
+  if (Refused(request ? request->size : 0, kRangeRequestFirst, result, false)) {
+    return QS71_E_ARGUMENT;
+  }
+  OpenResult(*result);
+  return RunRange(*request, nullptr, &result->otpSize, result);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -8,6 +10,21 @@
 #include "qs71_usb_writer.h"
 
 class QS71_USB_Writer;
+
+// A cell the host polls from another thread: one aligned 32-bit store, made as an atomic
+// release store so that a host reading it atomically (and ThreadSanitizer) sees no race. It
+// compiles to the same single store.
+inline void PublishCell(int32_t* cell, int32_t value) {
+  std::atomic_ref<int32_t>(*cell).store(value, std::memory_order_release);
+}
+
+// What a job did, step by step (Qs71Step), for a host that learns it as data.
+struct JobTrace {
+  uint8_t chipId[4] = {0xFF, 0xFF, 0xFF, 0xFF};  // as the chip reported them
+  int failedStep = QS71_STEP_NONE;                // the first step that failed
+  uint32_t stepsDone = 0;                         // bit (1 << step) per step completed
+  double seconds[QS71_STEP_COUNT] = {};
+};
 
 // One programming job: the caller's selections and voltages, the OTP operations that carry
 // them out through the programmer, and the run sequence that orders them. Every step prints
@@ -29,23 +46,40 @@ class Qs71Application {
   void SetWriteVdd(double volts) { writeVdd = volts; }
   void SetWriteVpp(double volts) { writeVpp = volts; }
   void SetClearMarker(bool clear) { clearMarker = clear; }
-  void SelectWrite(const std::string& file);
+  void SelectWrite() { writeSelected = true; }
   void SetVerifyVdd(double volts) { verifyVdd = volts; }
-  void SelectVerify(const std::string& file);
+  void SelectVerify() { verifySelected = true; }
+  // The job's one image, for the write, the verify and the range: a file read by name at
+  // each step that needs it, or the caller's bytes, which must outlive the job. The text
+  // names the bytes "Import File: <name>" as it names a file, or not at all without a name.
+  void SetImageFile(const std::string& file);
+  void SetImageBytes(const uint8_t* bytes, size_t length, const char* name);
+  void SelectWrite(const std::string& file) {
+    SetImageFile(file);
+    SelectWrite();
+  }
+  void SelectVerify(const std::string& file) {
+    SetImageFile(file);
+    SelectVerify();
+  }
   void SetReadVdd(double volts) { readVdd = volts; }
   void SelectRead(const std::string& file);
 
   int Run(int* stage, int* progress, int* otpSizeOut);
+  // The cell that gets each step (Qs71Step) as it begins, stored as the stage is.
+  void WatchSteps(int* lastStepCell) { lastStep = lastStepCell; }
+  // A host's cell that stops the job, when non-zero, before its next chunk or step.
+  void SetCancelCell(const volatile int32_t* cell) { cancel = cell; }
+  const JobTrace& Trace() const { return trace; }
 
   // The job of Qs71UsbVerifyRange: test mode, identification, one range compared, stop.
-  // The range is compared with the same range of the image file, or with a blank part when
-  // no file is set. match carries the verdict when the result is 0.
+  // The range is compared with the same range of the job's image, or with a blank part when
+  // no image is set. match carries the verdict when the result is 0.
   void SelectRange(uint32_t start, uint32_t length) {
     rangeStart = start;
     rangeLength = length;
   }
   void SetRangeVdd(double volts) { rangeVdd = volts; }
-  void SetRangeImage(const std::string& file);
   int RunRangeVerify(int* otpSizeOut, bool& match);
   // Only failures are printed from now on: a host that compares many ranges in a row wants
   // to hear of a failed step, not of every test start, identification and transfer.
@@ -74,7 +108,11 @@ class Qs71Application {
  private:
   // A line that tells of a step going as planned; muted by PrintFailuresOnly.
   void Inform(const std::string& text);
-  int CompareRange(bool& match);
+  int CompareRange();
+  // One step of Qs71Step: announced, timed and traced; a set cancel cell fails it unrun.
+  int RunStep(int step, int (Qs71Application::*operation)());
+  bool CancelRequested() const;
+  int Cancelled();
   int RangeExpectation(std::vector<uint8_t>& expected);
   int CompareSystemAreaPart(const std::vector<uint8_t>& expected, uint32_t from, uint32_t to,
                             bool& match);
@@ -90,8 +128,8 @@ class Qs71Application {
   // One report per chunk through send(offset, more), where more is false for the last one.
   int TransferChunks(uint32_t start, uint32_t size, uint32_t chunk, const char* failure,
                      const std::function<bool(uint32_t offset, bool more)>& send);
-  // The image file, refused unless it is exactly as large as the part.
-  int ImportImage(const std::string& name, std::vector<uint8_t>& image);
+  // The job's image, refused unless it is exactly as large as the part.
+  int ImportImage(std::vector<uint8_t>& image);
 
   bool blankCheckSelected = false;
   bool writeSelected = false;
@@ -106,15 +144,20 @@ class Qs71Application {
   double verifyVdd = 0.0;
   double writeVdd = 0.0;
   double writeVpp = 0.0;
-  std::string writeFile;
-  std::string verifyFile;
+  enum class ImageKind { kNone, kFile, kBytes } imageKind = ImageKind::kNone;
+  std::string imageName;  // the file, or the name the text gives the bytes
+  bool imageNamed = false;
+  const uint8_t* imageBytes = nullptr;
+  size_t imageLength = 0;
   std::string readFile;
   uint32_t rangeStart = 0;
   uint32_t rangeLength = 0;
   double rangeVdd = 0.0;
-  bool rangeAgainstImage = false;
-  std::string rangeFile;
+  bool rangeMatch = true;
   bool routineLinesMuted = false;
+  int* lastStep = nullptr;
+  const volatile int32_t* cancel = nullptr;
+  JobTrace trace;
   Qs71OutputFunction output;
   void* outputContext;
   QS71_USB_Writer* writer;

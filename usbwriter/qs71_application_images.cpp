@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr const char* kImportLine = "Import File: %s\n";
+
 // Length of an open file, or -1 when it has none that can be read (a directory, a pipe) or
 // one too large for any part.
 long FileLength(std::FILE* file) {
@@ -33,7 +35,40 @@ int Qs71Application::ImportFile(const std::string& name, std::vector<uint8_t>& d
     return QS71_E_FILE;
   }
   data.swap(content);
-  Inform(Format("Import File: %s\n", name.c_str()));
+  Inform(Format(kImportLine, name.c_str()));
+  return 0;
+}
+
+void Qs71Application::SetImageFile(const std::string& file) {
+  imageKind = ImageKind::kFile;
+  imageName = file;
+}
+
+void Qs71Application::SetImageBytes(const uint8_t* bytes, size_t length, const char* name) {
+  imageKind = bytes != nullptr ? ImageKind::kBytes : ImageKind::kNone;
+  imageBytes = bytes;
+  imageLength = length;
+  imageNamed = name != nullptr;
+  imageName = imageNamed ? name : "";
+}
+
+// A file is read again at each step, as it always was; bytes are copied, so that a step may
+// change its copy (the cleared marker) while the caller's stay as they were.
+int Qs71Application::ImportImage(std::vector<uint8_t>& image) {
+  size_t length = imageLength;
+  if (imageKind == ImageKind::kBytes) {
+    if (imageNamed) Inform(Format(kImportLine, imageName.c_str()));
+  } else {
+    const int result = ImportFile(imageName, image);
+    if (result != 0) return result;
+    length = image.size();
+  }
+  if (length != otpSize) {
+    Print(Format("[ERROR] File and OTP size NOT match!\nFile: %u bytes\nOTP: %d bytes.\n",
+                 static_cast<unsigned>(length), static_cast<int>(otpSize)));
+    return QS71_E_FILE_SIZE;
+  }
+  if (imageKind == ImageKind::kBytes) image.assign(imageBytes, imageBytes + imageLength);
   return 0;
 }
 

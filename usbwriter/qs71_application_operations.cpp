@@ -2,6 +2,8 @@
 // check, write, verify and read-back.
 #include "qs71_application.h"
 
+#include <algorithm>
+
 #include "chip_identity.h"
 #include "qs71_usb_writer.h"
 #include "system_area.h"
@@ -47,7 +49,10 @@ int Qs71Application::StopOtpTest() {
 }
 
 int Qs71Application::Identify() {
-  if (!writer->GetOtpId(&otpId[0], &otpId[1], &otpId[2], &otpId[3])) {
+  const bool read = writer->GetOtpId(&otpId[0], &otpId[1], &otpId[2], &otpId[3]);
+  // A reply that came back carries the chip's bytes, whatever its status byte said.
+  if (writer->LastError() != QS71_E_TRANSPORT) std::copy(otpId, otpId + 4, trace.chipId);
+  if (!read) {
     Print(Format("Failed to get OTP ID 0x%02X, 0x%02X, 0x%02X, 0x%02X!! (%d)\n", otpId[0],
                  otpId[1], otpId[2], otpId[3], writer->LastError()));
     return writer->LastError();
@@ -135,17 +140,9 @@ std::vector<uint8_t> Qs71Application::ExpectedSystemArea(
   return expected;
 }
 
-int Qs71Application::ImportImage(const std::string& name, std::vector<uint8_t>& image) {
-  const int result = ImportFile(name, image);
-  if (result != 0 || image.size() == otpSize) return result;
-  Print(Format("[ERROR] File and OTP size NOT match!\nFile: %d bytes\nOTP: %d bytes.\n",
-               static_cast<int>(image.size()), static_cast<int>(otpSize)));
-  return QS71_E_FILE_SIZE;
-}
-
 int Qs71Application::WriteOtp() {
   std::vector<uint8_t> image;
-  int result = ImportImage(writeFile, image);
+  int result = ImportImage(image);
   if (result != 0) return result;
   AdjustOtpVdd(writeVdd);
   // Only the copy in memory changes: the file stays as it was, and a verify against it still
@@ -160,7 +157,7 @@ int Qs71Application::WriteOtp() {
 // host, where the per-part trims are masked before the comparison.
 int Qs71Application::VerifyOtp() {
   std::vector<uint8_t> image;
-  int result = ImportImage(verifyFile, image);
+  int result = ImportImage(image);
   if (result != 0) return result;
   AdjustOtpVdd(verifyVdd);
   bool match = true;

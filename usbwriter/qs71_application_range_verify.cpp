@@ -23,7 +23,8 @@ bool RangeFits(uint32_t start, uint32_t length, uint32_t otpSize) {
 
 }  // namespace
 
-int Qs71Application::CompareRange(bool& match) {
+int Qs71Application::CompareRange() {
+  bool& match = rangeMatch;
   if (!RangeFits(rangeStart, rangeLength, otpSize)) {
     Print(Format("[ERROR] Invalid OTP verify range %u bytes at 0x%06X!\n", rangeLength,
                  rangeStart));
@@ -45,9 +46,9 @@ int Qs71Application::CompareRange(bool& match) {
                                end - mainEnd, match);
 }
 
-// The whole part as it should read: the image file, or erased cells for a blank check.
+// The whole part as it should read: the image, or erased cells for a blank check.
 int Qs71Application::RangeExpectation(std::vector<uint8_t>& expected) {
-  if (rangeAgainstImage) return ImportImage(rangeFile, expected);
+  if (imageKind != ImageKind::kNone) return ImportImage(expected);
   expected.assign(otpSize, 0xFF);
   return 0;
 }
@@ -60,7 +61,7 @@ int Qs71Application::CompareSystemAreaPart(const std::vector<uint8_t>& expected,
   const int result = ReadSystemArea(block);
   if (result != 0) return result;
   MaskSystemArea(block);
-  const std::vector<uint8_t> wanted = ExpectedSystemArea(expected, !rangeAgainstImage, block);
+  const std::vector<uint8_t> wanted = ExpectedSystemArea(expected, imageKind == ImageKind::kNone, block);
   match = std::equal(block.begin() + from, block.begin() + to, wanted.begin() + from);
   return 0;
 }

@@ -2,8 +2,6 @@
 // caller's progress cell gets the last address the chunk touched, folded into the part.
 #include "qs71_application.h"
 
-#include <atomic>
-
 #include "qs71_usb_writer.h"
 #include "text_format.h"  // Format
 #include "usb_writer.h"
@@ -49,7 +47,7 @@ int Qs71Application::TransferFailed(const char* message) {
 void Qs71Application::PublishProgress(uint32_t address, uint32_t chunk) {
   if (progress == nullptr) return;
   const uint32_t position = (otpSize - 1) & (address + chunk - 1);
-  std::atomic_ref<int>(*progress).store(static_cast<int>(position), std::memory_order_release);
+  PublishCell(progress, static_cast<int32_t>(position));
 }
 
 // The line the transfer's progress was printed on is ended once the last chunk is through.
@@ -57,6 +55,7 @@ int Qs71Application::TransferChunks(uint32_t start, uint32_t size, uint32_t chun
                                     const char* failure,
                                     const std::function<bool(uint32_t offset, bool more)>& send) {
   for (uint32_t offset = 0; offset < size; offset += chunk) {
+    if (CancelRequested()) return Cancelled();
     if (!send(offset, offset + chunk < size)) return TransferFailed(failure);
     PublishProgress(start + offset, chunk);
   }

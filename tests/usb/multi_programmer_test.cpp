@@ -3,6 +3,7 @@
 // and the host's output function against standard output.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -90,31 +91,70 @@ TEST_F(MultiProgrammer, ListsEveryProgrammerInPathOrder) {
 }
 
 // Each programmer programs its own part at the same time as the other; every part ends up
-// with its own image.
+// with its own image. Once through the calls that name a file, once through Qs71UsbJob with
+// the bytes, whose polled cells a third thread reads meanwhile, as a host's display would.
 TEST_F(MultiProgrammer, JobsOnTwoProgrammersAtOnceKeepTheirOwnParts) {
   ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "2");
   ScopedEnv socket("QS71_EMU_SOCKET", (folder / "tray").string());
   const std::vector<Qs71ProgrammerInfo> list = lib.Programmers();
   ASSERT_EQ(list.size(), 2u);
-  const std::string parts[] = {Part(folder / "tray" / "1" / "p.otp"),
-                               Part(folder / "tray" / "2" / "p.otp")};
   const std::string files[] = {Image("one.bin", 1), Image("two.bin", 2)};
-  Outcome outcomes[2];
-  std::vector<std::thread> threads;
-  for (size_t k = 0; k < 2; ++k) {
-    threads.emplace_back([&, k] {
-      Job job;
-      job.blankCheck = job.write = job.verify = true;
-      job.imageFile = files[k].c_str();
-      outcomes[k] = lib.CallOn(list[k].path, job);
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
   const char* names[] = {"one.bin", "two.bin"};
-  for (size_t k = 0; k < 2; ++k) {
-    EXPECT_EQ(outcomes[k].result, 0) << outcomes[k].output;
-    EXPECT_NE(outcomes[k].output.find("Verify OTP complete.\n"), std::string::npos);
-    EXPECT_EQ(ReadFileBytes(parts[k]), Programmed(kSize, systemArea, images[names[k]])) << k;
+  for (const bool jobCall : {false, true}) {
+    SCOPED_TRACE(jobCall ? "Qs71UsbJob" : "Qs71UsbWriterOn");
+    const std::string parts[] = {Part(folder / "tray" / "1" / "p.otp"),
+                                 Part(folder / "tray" / "2" / "p.otp")};
+    Outcome outcomes[2];
+    Qs71JobResult results[2] = {};
+    std::atomic<bool> running = true;
+    std::vector<std::thread> threads;
+    for (size_t k = 0; k < 2; ++k) {
+      results[k].size = sizeof results[k];
+      threads.emplace_back([&, k] {
+        if (!jobCall) {
+          Job job;
+          job.blankCheck = job.write = job.verify = true;
+          job.imageFile = files[k].c_str();
+          outcomes[k] = lib.CallOn(list[k].path, job);
+          return;
+        }
+        const std::vector<uint8_t>& image = images.at(names[k]);
+        Qs71JobRequest request{};
+        request.size = sizeof request;
+        request.programmer = list[k].path;
+        request.blankCheck = request.write = request.verify = 1;
+        request.blankCheckVdd = request.verifyVdd = 5.0;
+        request.writeVdd = 5.5;
+        request.writeVpp = 6.5;
+        request.image = image.data();
+        request.imageLength = static_cast<uint32_t>(image.size());
+        request.output = AppendText;
+        request.context = &outcomes[k].output;
+        outcomes[k].result = lib.job(&request, &results[k]);
+      });
+    }
+    std::thread poller([&] {
+      while (running.load()) {
+        for (Qs71JobResult& result : results) {
+          const int32_t stage = std::atomic_ref<int32_t>(result.stage).load();
+          const int32_t step = std::atomic_ref<int32_t>(result.lastStep).load();
+          const int32_t progress = std::atomic_ref<int32_t>(result.progress).load();
+          EXPECT_TRUE(stage >= 0 && stage <= 3 && step >= 0 && step < QS71_STEP_COUNT &&
+                      progress >= 0 && progress < static_cast<int32_t>(kSize));
+        }
+      }
+    });
+    for (std::thread& thread : threads) thread.join();
+    running = false;
+    poller.join();
+    for (size_t k = 0; k < 2; ++k) {
+      EXPECT_EQ(outcomes[k].result, 0) << outcomes[k].output;
+      EXPECT_NE(outcomes[k].output.find("Verify OTP complete.\n"), std::string::npos);
+      EXPECT_EQ(ReadFileBytes(parts[k]), Programmed(kSize, systemArea, images[names[k]])) << k;
+      if (jobCall) {
+        EXPECT_EQ(results[k].failedStep, QS71_STEP_NONE);
+      }
+    }
   }
 }
 

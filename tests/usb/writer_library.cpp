@@ -25,13 +25,9 @@ Outcome WriterLibrary::Call(const Job& job) const {
   return outcome;
 }
 
-namespace {
-
 void QS71_CDECL AppendText(void* context, const char* text) {
   *static_cast<std::string*>(context) += text;
 }
-
-}  // namespace
 
 Outcome WriterLibrary::CallOn(const char* programmer, const Job& job,
                               std::string* stdoutText) const {

@@ -32,6 +32,9 @@ struct Outcome {
   std::string output;
 };
 
+// An output function for the calls: appends the text to the std::string at context.
+void QS71_CDECL AppendText(void* context, const char* text);
+
 // One build of qs71_usb_writer, loaded by path as a host loads it.
 class WriterLibrary : public WriterExports {
  public:

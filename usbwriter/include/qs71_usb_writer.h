@@ -217,10 +217,11 @@ typedef int32_t(QS71_CDECL* Qs71UsbVerifyRangeOnFunction)(
  * printed. Qs71UsbJob takes the image as bytes and fills a Qs71JobResult. The text it gives
  * the output function is the text Qs71UsbWriterOn prints, for people only.
  *
- * Both structures carry their own size, set by the caller to sizeof the structure it was
+ * The structures carry their own size, set by the caller to sizeof the structure it was
  * compiled with, so that later fields can be added: the library reads and writes only what
  * that size covers, and refuses a size smaller than the first version's with
- * QS71_E_ARGUMENT.
+ * QS71_E_ARGUMENT (the first Qs71JobRequest ends with cancel, the first Qs71JobResult with
+ * matched). A refused call touches nothing but result->result, where its size covers that.
  */
 
 /* The steps of a job, for Qs71JobResult.lastStep, failedStep, stepsDone and seconds. */
@@ -261,8 +262,12 @@ typedef struct Qs71JobRequest {
   Qs71OutputFunction output;     /* receives the call's text; NULL prints to standard output */
   void* context;                 /* output's first argument */
   const volatile int32_t* cancel; /* may be NULL; when the cell becomes non-zero the job
-                                    stops before its next chunk, stops the OTP test and
+                                    stops before its next chunk or step, prints
+                                    "[ERROR] Job cancelled!", stops the OTP test and
                                     returns QS71_E_CANCELLED */
+  const char* imageName;         /* the name the text gives the image, as Qs71UsbWriterOn
+                                    gives the file's ("Import File: <imageName>"); NULL
+                                    leaves that line out. Read only when size covers it. */
 } Qs71JobRequest;
 
 typedef struct Qs71JobResult {
@@ -272,11 +277,14 @@ typedef struct Qs71JobResult {
   uint8_t chipId[4];             /* the four ID bytes as the chip reported them (0xFF each
                                     when it did not answer) */
   int32_t otpSize;               /* the part's size in bytes, 0 when not identified */
-  int32_t stage;                 /* the Qs71Stage under way and its percentage (0..100), */
-  int32_t progress;              /* written with single aligned 32-bit stores, so that a
-                                    host may poll them from another thread during the call */
-  int32_t lastStep;              /* Qs71Step: the last step begun */
-  int32_t failedStep;            /* Qs71Step that failed, QS71_STEP_NONE when none did */
+  int32_t stage;                 /* the Qs71Stage under way, and the last OTP address */
+  int32_t progress;              /* transferred (folded into the part), as Qs71UsbWriter's
+                                    cells: written with single aligned 32-bit stores, so
+                                    that a host may poll them from another thread */
+  int32_t lastStep;              /* Qs71Step: the last step begun, written as stage is */
+  int32_t failedStep;            /* Qs71Step that failed first, QS71_STEP_NONE when none
+                                    did; a stop that fails after a passing job leaves
+                                    result 0 and names QS71_STEP_STOP here */
   uint32_t stepsDone;            /* bit (1 << step) for every step that completed */
   double seconds[QS71_STEP_COUNT]; /* time spent in each step, 0 for steps not run */
   qs71_bool matched;             /* Qs71UsbCompareRange: 1 when the range matched */
@@ -305,7 +313,7 @@ typedef struct Qs71RangeRequest {
   uint32_t imageLength;
   Qs71OutputFunction output;
   void* context;
-  const volatile int32_t* cancel;
+  const volatile int32_t* cancel; /* as in Qs71JobRequest */
 } Qs71RangeRequest;
 
 /*
