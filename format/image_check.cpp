@@ -10,13 +10,21 @@ namespace {
 // The generator's address space; nothing larger can be an image of it.
 constexpr int64_t kLargestImage = 0x10000000;
 
-using CheckFn = std::string (*)(const ImageBytes& image, int32_t fileSize, ImageVerdict* verdict);
+// What every check looks at.
+struct Subject {
+  const ImageBytes& image;
+  int32_t fileSize;
+  const GroupReading& reading;
+  ImageVerdict* verdict;
+};
 
-std::string CheckTag(const ImageBytes& image, int32_t fileSize, ImageVerdict*) {
-  const int32_t pos = TagPos(fileSize);
-  if (image.Byte(pos) == kTagBytes[0] && image.Byte(pos + 1) == kTagBytes[1]) return "";
-  return Format("0x%06X holds %02X %02X", static_cast<unsigned>(pos), image.Byte(pos),
-                image.Byte(pos + 1));
+using CheckFn = std::string (*)(const Subject& subject);
+
+std::string CheckTag(const Subject& s) {
+  const int32_t pos = TagPos(s.fileSize);
+  if (s.image.Byte(pos) == kTagBytes[0] && s.image.Byte(pos + 1) == kTagBytes[1]) return "";
+  return Format("0x%06X holds %02X %02X", static_cast<unsigned>(pos), s.image.Byte(pos),
+                s.image.Byte(pos + 1));
 }
 
 // The first entry of a 16-bit table that differs from what the generator stores.
@@ -33,70 +41,88 @@ std::string TableMismatch(const ImageBytes& image, int32_t pos, int count, uint1
 
 uint16_t StepEntry(int i) { return static_cast<uint16_t>(kImaStepTable[i]); }
 
-std::string CheckUlawTable(const ImageBytes& image, int32_t fileSize, ImageVerdict*) {
-  return TableMismatch(image, SystemAreaStart(fileSize), kUlawCodeCount, UlawExpansion);
+std::string CheckUlawTable(const Subject& s) {
+  return TableMismatch(s.image, SystemAreaStart(s.fileSize), kUlawCodeCount, UlawExpansion);
 }
 
-std::string CheckStepTable(const ImageBytes& image, int32_t fileSize, ImageVerdict*) {
-  return TableMismatch(image, AdpcmStart(fileSize), kImaStepCount, StepEntry);
+std::string CheckStepTable(const Subject& s) {
+  return TableMismatch(s.image, AdpcmStart(s.fileSize), kImaStepCount, StepEntry);
 }
 
-std::string CheckSystemAreaFits(const ImageBytes& image, int32_t fileSize, ImageVerdict*) {
-  const int32_t start = SystemAreaStart(fileSize);
-  const std::vector<uint8_t> block(image.At(start), image.At(start) + kSystemAreaSize);
-  const uint32_t k = qs71::SystemAreaMisfit(block);
+std::vector<uint8_t> SystemAreaOf(const Subject& s) {
+  const int32_t start = SystemAreaStart(s.fileSize);
+  return std::vector<uint8_t>(s.image.At(start), s.image.At(start) + kSystemAreaSize);
+}
+
+std::string CheckSystemAreaFits(const Subject& s) {
+  const uint32_t k = qs71::SystemAreaMisfit(SystemAreaOf(s));
   if (k == 0) return "";
-  const int32_t pos = fileSize - static_cast<int32_t>(k);
+  const int32_t pos = s.fileSize - static_cast<int32_t>(k);
   return Format("k=%u at 0x%06X holds %02X", static_cast<unsigned>(k), static_cast<unsigned>(pos),
-                image.Byte(pos));
+                s.image.Byte(pos));
 }
 
-std::string CheckSections(const ImageBytes& image, int32_t fileSize, ImageVerdict* verdict) {
+std::string CheckFactoryCells(const Subject& s) {
+  const uint32_t k = qs71::FactoryCellClash(SystemAreaOf(s));
+  if (k == 0) return "";
+  const int32_t pos = s.fileSize - static_cast<int32_t>(k);
+  return Format("0x%06X (k = %u, image byte %02X)", static_cast<unsigned>(pos),
+                static_cast<unsigned>(k), s.image.Byte(pos));
+}
+
+std::string CheckSections(const Subject& s) {
   std::string problem;
-  ScanSectionTable(image, SystemAreaStart(fileSize), &verdict->sections, &problem);
+  ScanSectionTable(s.image, SystemAreaStart(s.fileSize), &s.verdict->sections, &problem);
   return problem;
+}
+
+// The tables and what plays are only judged on a section table that reads.
+bool SectionsRead(const Subject& s) {
+  return s.verdict->Find(ImageFault::kSectionTable) == nullptr;
+}
+
+std::string CheckGroupTables(const Subject& s) {
+  std::string problem;
+  if (!SectionsRead(s)) return problem;
+  ScanGroupTables(s.image, SystemAreaStart(s.fileSize), s.verdict->sections, s.reading,
+                  &s.verdict->groups, &problem);
+  return problem;
+}
+
+std::string CheckSomethingPlays(const Subject& s) {
+  if (!SectionsRead(s) || !s.verdict->sections.sections.empty()) return "";
+  return "no section entry names a group table";
 }
 
 struct ImageCheck {
   ImageFault fault;
   const char* text;
   CheckFn run;  // nullptr: a size fault, decided before the others
+  bool detailInline;  // the detail continues the text rather than following in parentheses
 };
 
 const ImageCheck kChecks[] = {
-    {ImageFault::kTooSmall, "too small", nullptr},
-    {ImageFault::kTooLarge, "too large", nullptr},
-    {ImageFault::kNoTag, "no tag 5A A5 at TagPos", CheckTag},
-    {ImageFault::kUlawTable, "the u-law table is not the one the generator writes", CheckUlawTable},
+    {ImageFault::kTooSmall, "too small", nullptr, false},
+    {ImageFault::kTooLarge, "too large", nullptr, false},
+    {ImageFault::kNoTag, "no tag 5A A5 at TagPos", CheckTag, false},
+    {ImageFault::kUlawTable, "the u-law table is not the one the generator writes", CheckUlawTable,
+     false},
     {ImageFault::kStepTable, "the ADPCM step table is not the one the generator writes",
-     CheckStepTable},
+     CheckStepTable, false},
     {ImageFault::kSystemArea, "no good part's system area matches it after masking",
-     CheckSystemAreaFits},
-    {ImageFault::kSectionTable, "the section table does not read", CheckSections},
+     CheckSystemAreaFits, false},
+    {ImageFault::kFactoryCell, "a write would clear the part's factory trim at",
+     CheckFactoryCells, true},
+    {ImageFault::kSectionTable, "the section table does not read", CheckSections, false},
+    {ImageFault::kGroupTables, "inconsistent group entries", CheckGroupTables, false},
+    {ImageFault::kNothingPlays, "no section plays", CheckSomethingPlays, false},
 };
 
-const char* FaultText(ImageFault fault) {
+const ImageCheck* FindCheck(ImageFault fault) {
   for (const ImageCheck& check : kChecks) {
-    if (check.fault == fault) return check.text;
+    if (check.fault == fault) return &check;
   }
-  return "not an image";
-}
-
-// The positions of the layout exist only from 512 bytes on, and the generator's addresses end
-// at the chip address space.
-void CheckSize(int64_t size, ImageVerdict* verdict) {
-  const long long n = size;
-  if (size < kSystemAreaSize) {
-    verdict->problems.push_back(
-        {ImageFault::kTooSmall,
-         Format("%lld bytes; an image holds at least its %d-byte system area", n,
-                kSystemAreaSize)});
-  }
-  if (size > kLargestImage) {
-    verdict->problems.push_back(
-        {ImageFault::kTooLarge, Format("%lld bytes; the chip address space ends at 0x%llX", n,
-                                       static_cast<long long>(kLargestImage))});
-  }
+  return nullptr;
 }
 
 }  // namespace
@@ -108,21 +134,45 @@ const ImageProblem* ImageVerdict::Find(ImageFault fault) const {
   return nullptr;
 }
 
-ImageVerdict CheckImage(const std::vector<uint8_t>& bytes) {
+// The positions of the layout exist only from 512 bytes on, and the generator's addresses end
+// at the chip address space.
+ImageVerdict CheckImageSize(int64_t size) {
   ImageVerdict verdict;
-  CheckSize(static_cast<int64_t>(bytes.size()), &verdict);
+  const long long n = size;
+  if (size < kSystemAreaSize) {
+    verdict.problems.push_back(
+        {ImageFault::kTooSmall,
+         Format("%lld bytes; an image holds at least its %d-byte system area", n,
+                kSystemAreaSize)});
+  }
+  if (size > kLargestImage) {
+    verdict.problems.push_back(
+        {ImageFault::kTooLarge, Format("%lld bytes; the chip address space ends at 0x%llX", n,
+                                       static_cast<long long>(kLargestImage))});
+  }
+  return verdict;
+}
+
+ImageVerdict CheckImage(const std::vector<uint8_t>& bytes, const GroupReading& reading) {
+  ImageVerdict verdict = CheckImageSize(static_cast<int64_t>(bytes.size()));
   if (!verdict.Ok()) return verdict;
   const ImageBytes image(bytes);
+  const Subject subject{image, static_cast<int32_t>(bytes.size()), reading, &verdict};
   for (const ImageCheck& check : kChecks) {
     if (check.run == nullptr) continue;
-    std::string detail = check.run(image, static_cast<int32_t>(bytes.size()), &verdict);
+    std::string detail = check.run(subject);
     if (!detail.empty()) verdict.problems.push_back({check.fault, std::move(detail)});
   }
   return verdict;
 }
 
+std::string ProblemText(const ImageProblem& problem) {
+  const ImageCheck* check = FindCheck(problem.fault);
+  if (check == nullptr) return "not an image (" + problem.detail + ")";
+  if (check->detailInline) return std::string(check->text) + " " + problem.detail;
+  return std::string(check->text) + " (" + problem.detail + ")";
+}
+
 std::string ImageRefusal(const ImageVerdict& verdict) {
-  if (verdict.Ok()) return "";
-  const ImageProblem& first = verdict.problems.front();
-  return std::string(FaultText(first.fault)) + " (" + first.detail + ")";
+  return verdict.Ok() ? "" : ProblemText(verdict.problems.front());
 }

@@ -10,7 +10,8 @@
 namespace {
 
 constexpr int32_t kPart = 0x40000;
-constexpr int kGeneratorImage = -1;
+constexpr int kGeneratorImage = -1;  // the tables, the tag and section 1 with one link
+constexpr int kNoSections = -2;      // the same without the section
 
 struct CheckCase {
   const char* name;
@@ -25,7 +26,7 @@ struct CheckCase {
 
 const CheckCase kCases[] = {
     {"AsGenerated", kPart, kGeneratorImage, -1, 0, true, {}, ""},
-    {"OnlyASystemArea", 512, kGeneratorImage, -1, 0, false, ImageFault::kSectionTable,
+    {"OnlyASystemArea", 512, kNoSections, -1, 0, false, ImageFault::kSectionTable,
      "section 0 at 0x000004"},
     {"TooSmall", 511, 0xFF, -1, 0, false, ImageFault::kTooSmall, "511 bytes"},
     {"AllBlank", kPart, 0xFF, -1, 0, false, ImageFault::kNoTag, "0x03FFBE holds FF FF"},
@@ -37,16 +38,30 @@ const CheckCase kCases[] = {
      "entry 88 at 0x03FFB0 holds 00FF, not 7FFF"},
     {"SecondStageTrim", kPart, kGeneratorImage, kPart - 47, 0x00, false, ImageFault::kSystemArea,
      "k=47 at 0x03FFD1 holds 00"},
-    {"MaskedTrim", kPart, kGeneratorImage, kPart - 54, 0x00, true, {}, ""},
+    {"MaskedTrim", kPart, kGeneratorImage, kPart - 54, 0x00, false, ImageFault::kFactoryCell,
+     "0x03FFCA (k = 54, image byte 00)"},
+    {"FirstTrim", kPart, kGeneratorImage, kPart - 63, 0x00, false, ImageFault::kFactoryCell,
+     "0x03FFC1 (k = 63, image byte 00)"},
+    {"EnableBitKept", kPart, kGeneratorImage, kPart - 62, 0xFB, false, ImageFault::kFactoryCell,
+     "k = 62, image byte FB"},
+    {"EnableBitsAroundIt", kPart, kGeneratorImage, kPart - 62, 0xE4, true, {}, ""},
+    {"FinishedMarker", kPart, kGeneratorImage, kPart - 31, 0x00, true, {}, ""},
     {"SectionZeroEntry", kPart, kGeneratorImage, 4, 0x00, false, ImageFault::kSectionTable,
      "section 0 at 0x000004: entry FFFFFF00"},
+    // A first entry that no section has reads as sound data from 16 on: nothing is left to play.
+    {"SectionEntryFilled", kPart, kGeneratorImage, 16, 0x00, false, ImageFault::kNothingPlays,
+     "no section entry names a group table"},
+    {"GroupEntryFilled", kPart, kGeneratorImage, 0x20, 0x00, false, ImageFault::kGroupTables,
+     "group entry at 0x000028 has the type byte FF"},
+    {"NothingPlays", kPart, kNoSections, -1, 0, false, ImageFault::kNothingPlays,
+     "no section entry names a group table"},
 };
 
 std::vector<uint8_t> Build(const CheckCase& c) {
   std::vector<uint8_t> image =
-      c.fill == kGeneratorImage
-          ? imagetest::BlankImage(c.size)
-          : std::vector<uint8_t>(static_cast<size_t>(c.size), static_cast<uint8_t>(c.fill));
+      c.fill < 0 ? imagetest::BlankImage(c.size)
+                 : std::vector<uint8_t>(static_cast<size_t>(c.size), static_cast<uint8_t>(c.fill));
+  if (c.fill == kGeneratorImage) imagetest::PutSections(image, {{1, {{0x03, 7, 0, 9}}}}, 1);
   if (c.pos >= 0) image[static_cast<size_t>(c.pos)] = c.value;
   return image;
 }
@@ -64,8 +79,9 @@ TEST(CheckImage, NamesTheFirstThingThatIsNotAnImage) {
 
 TEST(CheckImage, EveryCheckRunsSoThatAReportCanShowThemAll) {
   const ImageVerdict verdict = CheckImage(std::vector<uint8_t>(kPart, 0x00));
-  const ImageFault expected[] = {ImageFault::kNoTag, ImageFault::kUlawTable, ImageFault::kStepTable,
-                                 ImageFault::kSystemArea, ImageFault::kSectionTable};
+  const ImageFault expected[] = {ImageFault::kNoTag,       ImageFault::kUlawTable,
+                                 ImageFault::kStepTable,   ImageFault::kSystemArea,
+                                 ImageFault::kFactoryCell, ImageFault::kSectionTable};
   ASSERT_EQ(verdict.problems.size(), std::size(expected));
   for (size_t i = 0; i < std::size(expected); ++i) {
     EXPECT_EQ(verdict.problems[i].fault, expected[i]) << i;

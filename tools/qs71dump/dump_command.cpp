@@ -1,9 +1,11 @@
 #include "dump_command.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "dump_options.h"
 #include "dump_result.h"
@@ -16,10 +18,29 @@
 namespace {
 
 // Anything beyond the chip address space is refused by the size check anyway; reading one
-// byte more than that is enough to tell.
-constexpr long kReadLimit = 0x10000000 + 1;
+// byte more than that is enough to tell from a stream whose size is not known beforehand.
+constexpr size_t kStreamLimit = 0x10000000 + 1;
+
+// The size of a regular file, judged before a byte of it is read, so that a huge (or sparse)
+// file costs neither time nor memory. Devices and pipes have no size to ask; they are read up
+// to the limit and judged afterwards.
+int JudgeSizeFirst(const std::string& path, size_t* readLimit, std::string* problem) {
+  std::error_code error;
+  *readLimit = kStreamLimit;
+  if (!std::filesystem::is_regular_file(path, error)) return DumpOk;
+  const uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) return DumpOk;  // the open below names the reason
+  const int r = RefuseBySize(static_cast<int64_t>(std::min<uintmax_t>(size, INT64_MAX)), problem);
+  if (r != DumpOk) *problem = path + ": " + *problem;
+  // One byte more tells a file that grew while it was read.
+  *readLimit = static_cast<size_t>(size) + 1;
+  return r;
+}
 
 int ReadImage(const std::string& path, std::vector<uint8_t>* bytes, std::string* problem) {
+  size_t limit = 0;
+  const int r = JudgeSizeFirst(path, &limit, problem);
+  if (r != DumpOk) return r;
   FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
     *problem = path + ": " + std::strerror(errno);
@@ -28,8 +49,7 @@ int ReadImage(const std::string& path, std::vector<uint8_t>* bytes, std::string*
   bytes->clear();
   uint8_t chunk[65536];
   size_t n = 0;
-  while (bytes->size() < static_cast<size_t>(kReadLimit) &&
-         (n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+  while (bytes->size() < limit && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
     bytes->insert(bytes->end(), chunk, chunk + n);
   }
   const bool failed = std::ferror(file) != 0;
@@ -78,4 +98,20 @@ int RunDump(const std::vector<std::string>& args, DumpOutput* output) {
   // With --json the listing goes to standard error, so that standard output stays one document.
   (options.json ? output->err : output->out) += (options.json ? "" : "\nExtracted\n") + listing;
   return r == DumpOk ? 0 : Fail(r, problem, output);
+}
+
+int EmitDumpOutput(const DumpOutput& output, int status, FILE* out, FILE* err) {
+  const std::string& text = output.out;
+  errno = 0;
+  const bool written =
+      text.empty() || std::fwrite(text.data(), 1, text.size(), out) == text.size();
+  const std::string reason = FinishWrite(out, written);
+  std::string message = output.err;
+  if (!reason.empty()) {
+    message += Format("qs71dump: %s: standard output: %s\n", DumpMessage(DumpOutputFailed),
+                      reason.c_str());
+    status = DumpExitCode(DumpOutputFailed);
+  }
+  std::fwrite(message.data(), 1, message.size(), err);
+  return status;
 }

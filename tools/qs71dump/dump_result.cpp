@@ -1,5 +1,8 @@
 #include "dump_result.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 struct ResultRow {
@@ -18,6 +21,7 @@ const ResultRow kResults[] = {
     {DumpBadSections, 3, "not an image: inconsistent section table"},
     {DumpBadGroups, 3, "not an image: inconsistent group entries"},
     {DumpWriteFailed, 2, "cannot write an extracted sound"},
+    {DumpOutputFailed, 2, "cannot write the output"},
 };
 
 const ResultRow* FindResult(int result) {
@@ -39,3 +43,15 @@ const char* DumpMessage(int result) {
   return row != nullptr ? row->message : "internal error";
 }
 
+
+std::string FinishWrite(FILE* file, bool written) {
+  written = std::fflush(file) == 0 && written;
+  int reason = written ? 0 : errno;
+  if (std::fclose(file) != 0 && written) {
+    reason = errno;
+    written = false;
+  }
+  if (written) return "";
+  // A short write that set no errno still lost bytes.
+  return reason != 0 ? std::strerror(reason) : "short write";
+}

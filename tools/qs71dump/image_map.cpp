@@ -1,12 +1,10 @@
 #include "image_map.h"
 
 #include "dump_result.h"
-#include "group_tables.h"
 #include "image_bytes.h"
 #include "image_check.h"
 #include "image_layout.h"
 #include "option_decode.h"
-#include "section_scan.h"
 #include "sound_list.h"
 #include "system_area_report.h"
 
@@ -35,8 +33,9 @@ HeaderWord ReadHeaderWord(const ImageBytes& image, int32_t pos) {
 }
 
 // What makes bytes no image for the inspector, in the order it reports them. The decoding
-// tables and the system area are only judged in the report: an image read back from a part
-// or built by hand is worth looking at even when a part would refuse it.
+// tables, the system area with its factory cells and whether a section plays are only judged
+// in the report: an image read back from a part or built by hand is worth looking at even
+// when a part would refuse it.
 struct Refusal {
   ImageFault fault;
   int result;
@@ -47,6 +46,7 @@ constexpr Refusal kRefusals[] = {
     {ImageFault::kTooLarge, DumpTooLarge},
     {ImageFault::kNoTag, DumpNoTag},
     {ImageFault::kSectionTable, DumpBadSections},
+    {ImageFault::kGroupTables, DumpBadGroups},
 };
 
 int Refuse(const ImageVerdict& verdict, std::string* problem) {
@@ -59,36 +59,36 @@ int Refuse(const ImageVerdict& verdict, std::string* problem) {
   return DumpOk;
 }
 
-int ReadTables(const ImageBytes& image, const SectionScan& scan, ImageMap* map,
-               std::string* problem) {
-  const DumpSettings& settings = map->settings;
-  if (!settings.offsetGiven && !DetectOffset(image, map->layout, scan.groupStart, &map->offset)) {
-    *problem = Format("no group table after the section entries (GroupStart 0x%06X)",
-                      static_cast<unsigned>(scan.groupStart));
-    return DumpBadGroups;
+Section SectionOf(const SectionSlot& slot, const std::vector<ScannedLink>& links) {
+  Section section;
+  section.number = slot.number;
+  section.entryPos = slot.entryPos;
+  section.entry = slot.entry;
+  section.empty = false;
+  section.flags = slot.fields.flags;
+  section.option = slot.fields.option;
+  section.tableAddress = slot.fields.tableAddress;
+  for (const ScannedLink& link : links) {
+    GroupLink shown;
+    static_cast<ScannedLink&>(shown) = link;
+    section.links.push_back(shown);
   }
-  GroupTables tables;
-  int r = DetectGroupTables(image, map->layout, scan, settings, map->offset, &tables, &map->grpAdr,
-                            problem);
-  if (r != DumpOk) return r;
-  map->sections = std::move(tables.sections);
-  map->soundBase = tables.soundBase;
-  return DumpOk;
+  return section;
 }
 
-int ReadSections(const ImageBytes& image, const ImageVerdict& verdict, ImageMap* map,
-                 std::string* problem) {
-  const SectionScan scan = SectionsOf(verdict.sections);
-  map->noSections = scan.noSections;
-  map->groupStart = scan.groupStart;
-  map->slotCount = scan.slotCount;
-  map->grpAdr = map->settings.grpAdr != 0 ? map->settings.grpAdr : 3;
+void ReadSections(const ImageVerdict& verdict, ImageMap* map) {
+  const SectionTableScan& table = verdict.sections;
+  map->noSections = table.noSections;
+  map->groupStart = table.groupStart;
+  map->slotCount = table.slotCount;
+  map->grpAdr = verdict.groups.grpAdr;
   map->grpAdrDetected = map->settings.grpAdr == 0;
-  map->offset = map->settings.offset;
+  map->offset = verdict.groups.offset;
   map->offsetDetected = !map->settings.offsetGiven;
-  map->soundBase = scan.groupStart;
-  if (scan.noSections) return DumpOk;
-  return ReadTables(image, scan, map, problem);
+  map->soundBase = verdict.groups.soundBase;
+  for (size_t i = 0; i < table.sections.size(); ++i) {
+    map->sections.push_back(SectionOf(table.sections[i], verdict.groups.links[i]));
+  }
 }
 
 }  // namespace
@@ -97,10 +97,15 @@ double DividerRate(int64_t mainClockHz, uint8_t divider) {
   return static_cast<double>(mainClockHz) / 32.0 / (divider + 1.0);
 }
 
+int RefuseBySize(int64_t size, std::string* problem) {
+  return Refuse(CheckImageSize(size), problem);
+}
+
 int BuildImageMap(const std::vector<uint8_t>& bytes, const DumpSettings& settings, ImageMap* map,
                   std::string* problem) {
-  const ImageVerdict verdict = CheckImage(bytes);
-  int r = Refuse(verdict, problem);
+  const ImageVerdict verdict =
+      CheckImage(bytes, {settings.grpAdr, settings.offsetGiven, settings.offset});
+  const int r = Refuse(verdict, problem);
   if (r != DumpOk) return r;
   const ImageBytes image(bytes);
   map->settings = settings;
@@ -109,7 +114,7 @@ int BuildImageMap(const std::vector<uint8_t>& bytes, const DumpSettings& setting
   image.ReadLe(4, 4, &map->section0Entry);
   map->rampDec = ReadHeaderWord(image, kRampDecWordPos);
   map->rampInc = ReadHeaderWord(image, kRampIncWordPos);
-  if ((r = ReadSections(image, verdict, map, problem)) != DumpOk) return r;
+  ReadSections(verdict, map);
   CollectSounds(&map->sections, map->offset, &map->sounds);
   const int64_t dataStart = map->soundBase - (map->noSections ? 0 : map->offset);
   map->freeRanges = FindFreeRanges(image, map->sounds, dataStart, map->layout.systemAreaStart);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "group_table_scan.h"
 #include "sound_kinds.h"
 
 // What the command line can fix instead of the detection.
@@ -40,18 +41,8 @@ struct HeaderWord {
   uint8_t divider = 0;
 };
 
-struct GroupLink {
-  int64_t filePos = 0;
-  uint8_t typeByte = 0;
-  const SoundKindInfo* kind = nullptr;
-  uint8_t divider = 0;
-  uint32_t rawStart = 0;  // the address fields as stored, GrpAdr bytes each
-  uint32_t rawEnd = 0;    // already complemented back
-  int64_t start = 0;      // chip addresses, widened past GrpAdr bytes where they were cut
-  int64_t end = 0;
-  int64_t length = 0;  // bytes for data kinds, samples for silence and mute
-  bool flag = false;
-  bool last = false;
+// A link as the image format reads it, and the distinct sound it names.
+struct GroupLink : ScannedLink {
   int soundId = 0;
 };
 
@@ -124,6 +115,10 @@ struct SystemAreaVerdict {
   bool checkPasses = false;  // CheckSystemArea of the image's last 512 bytes
   int maskedCount = 0;       // places MaskSystemArea covers
   std::vector<MaskedByte> programmedMasked;
+  // The first byte whose write would clear a factory bit, which qs71prog never writes.
+  bool clearsFactoryCell = false;
+  MaskedByte factoryCell;
+  uint8_t factoryBits = 0;  // the bits that must be 1 there
 };
 
 struct ImageMap {
@@ -153,6 +148,10 @@ struct ImageMap {
 
 // Rate the chip plays a divider at: (main clock / 32) / (divider + 1).
 double DividerRate(int64_t mainClockHz, uint8_t divider);
+
+// DumpOk, or the DumpResult of a file of this size with *problem saying why, before any of
+// it is read.
+int RefuseBySize(int64_t size, std::string* problem);
 
 // Reads everything above from the image bytes. DumpOk, or a DumpResult with *problem
 // naming the first thing that makes the bytes not an image.

@@ -197,6 +197,15 @@ void SystemArea(JsonWriter* j, const ImageMap& map) {
     j->EndObject();
   }
   j->EndArray();
+  // Only present when a write would clear a factory bit.
+  if (v.clearsFactoryCell) {
+    j->BeginObject("factory_cell");
+    j->Int("distance", v.factoryCell.distance);
+    j->Int("pos", v.factoryCell.pos);
+    j->Int("image", v.factoryCell.image);
+    j->Int("factory_bits", v.factoryBits);
+    j->EndObject();
+  }
   j->EndObject();
 }
 

@@ -19,7 +19,5 @@ int main(int argc, char** argv) {
     output.err += "qs71dump: out of memory\n";
     status = 2;
   }
-  std::fwrite(output.out.data(), 1, output.out.size(), stdout);
-  std::fwrite(output.err.data(), 1, output.err.size(), stderr);
-  return status;
+  return EmitDumpOutput(output, status, stdout, stderr);
 }

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "dump_result.h"
@@ -31,16 +33,17 @@ WavFormat FormatFor(const ImageMap& map, const Sound& sound) {
   return format;
 }
 
-bool OpenAndWrite(const std::string& path, const ImageMap& map, const Sound& sound,
-                  const std::vector<uint8_t>& image) {
+// The system's reason when the file cannot be written in full and closed, else empty.
+std::string OpenAndWrite(const std::string& path, const ImageMap& map, const Sound& sound,
+                         const std::vector<uint8_t>& image) {
   FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
+  if (file == nullptr) return std::strerror(errno);
   const WavFormat format = FormatFor(map, sound);
-  bool ok = KindHasData(sound.kind->kind)
+  errno = 0;
+  const bool ok = KindHasData(sound.kind->kind)
                 ? WriteWav(file, format, DecodeSound(image, map, sound))
                 : WriteSilentWav(file, format, static_cast<uint32_t>(sound.length));
-  ok = std::fclose(file) == 0 && ok;
-  return ok;
+  return FinishWrite(file, ok);
 }
 
 std::string ListingLine(const ImageMap& map, const Sound& sound, const std::string& path) {
@@ -97,8 +100,9 @@ int ExtractSounds(const std::vector<uint8_t>& image, const ImageMap& map, const 
       continue;
     }
     const std::string path = (std::filesystem::path(dir) / WavName(sound)).string();
-    if (!OpenAndWrite(path, map, sound, image)) {
-      *problem = path;
+    const std::string reason = OpenAndWrite(path, map, sound, image);
+    if (!reason.empty()) {
+      *problem = path + ": " + reason;
       return DumpWriteFailed;
     }
     *listing += ListingLine(map, sound, path);

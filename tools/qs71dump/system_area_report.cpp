@@ -41,5 +41,12 @@ SystemAreaVerdict JudgeSystemArea(const ImageBytes& image, const ImageVerdict& c
   const std::vector<uint8_t> block(image.At(blockPos), image.At(blockPos) + kSystemAreaSize);
   verdict.checkPasses = qs71::CheckSystemArea(block);
   verdict.programmedMasked = ProgrammedMaskedBytes(block, blockPos, &verdict.maskedCount);
+  const uint32_t k = qs71::FactoryCellClash(block);
+  verdict.clearsFactoryCell = checked.Find(ImageFault::kFactoryCell) != nullptr && k != 0;
+  if (verdict.clearsFactoryCell) {
+    const size_t at = block.size() - k;
+    verdict.factoryCell = {static_cast<int>(k), blockPos + static_cast<int32_t>(at), block[at]};
+    verdict.factoryBits = qs71::FactoryBits(k);
+  }
   return verdict;
 }

@@ -10,7 +10,9 @@
 // marker; the programmer leaves them out of the verify, but a write still programs them. An
 // image that holds 0xFF there (or the marker 0x5A) leaves a part's factory values as they
 // are; any other byte there is ANDed into them by the write, and whether the part's system
-// area still passes the check afterwards depends on the part.
+// area still passes the check afterwards depends on the part. Where the mask forces bits that
+// hold the part's own trims, a 0 in the image clears them for good: the image check's
+// factory-cell verdict, which qs71prog enforces even with --force, is shown here too.
 
 #include <cstdint>
 

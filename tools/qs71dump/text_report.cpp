@@ -256,6 +256,12 @@ void AppendSystemArea(const ImageMap& map, std::string* out) {
     *out +=
         Format("    k=%-2d at 0x%06X: %02X\n", b.distance, static_cast<unsigned>(b.pos), b.image);
   }
+  if (!v.clearsFactoryCell) return;
+  const MaskedByte& c = v.factoryCell;
+  *out += Format(
+      "  A write would clear the part's factory trim at 0x%06X (k = %d, image byte %02X, "
+      "factory bits %02X): qs71prog refuses the image, even with --force\n",
+      static_cast<unsigned>(c.pos), c.distance, c.image, v.factoryBits);
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ enum class ExitCode : int {
   kVerifyMismatch = 8,
   kFileError = 9,
   kLibraryMissing = 10,
-  kNotAnImage = 11,  // refused before the programmer is touched; --force takes it
+  kNotAnImage = 11,  // refused before the programmer is touched; --force takes it unless a
+                     // write would clear a factory cell
   // Ctrl-C or SIGTERM, SIGHUP, SIGQUIT: a write cut short scraps the part, so the first one
   // lets the step under way finish and the job stops there; a second one cancels the call
   // between two chunks.

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "chip_identity.h"
-#include "image_check.h"
 
 namespace qs71prog {
 
@@ -71,17 +71,26 @@ Preflight ReadWhole(const std::string& path, uint64_t size, std::vector<uint8_t>
 
 }  // namespace
 
-Preflight JudgeImage(const std::string& name, const std::vector<uint8_t>& bytes, bool force) {
-  Preflight result = CheckSize(name, bytes.size());
-  if (result.exit != ExitCode::kOk) return result;
-  const ImageVerdict verdict = CheckImage(bytes);
-  if (verdict.Ok()) return result;
-  const std::string why = name + " is not a QS71 image: " + ImageRefusal(verdict);
-  if (force) {
-    result.note = "--force: " + why + "; taken as it is";
-    return result;
+Preflight JudgeVerdict(const std::string& name, const ImageVerdict& verdict, bool force) {
+  // Checked before anything else is said about the file: an operator who reads "not an
+  // image" forces it, and one who reads "invalid system area" after the write blames the chip.
+  const ImageProblem* factory = verdict.Find(ImageFault::kFactoryCell);
+  if (factory != nullptr && (force || &verdict.problems.front() == factory)) {
+    return Refuse(ExitCode::kNotAnImage,
+                  name + " would clear the part's factory trim at " + factory->detail +
+                      ": the image is wrong, not the chip; rebuild it without writing the "
+                      "system area's factory cells");
   }
+  if (verdict.Ok()) return {};
+  const std::string why = name + " is not a QS71 image: " + ImageRefusal(verdict);
+  if (force) return {ExitCode::kOk, "", "--force: " + why + "; taken as it is", {}};
   return Refuse(ExitCode::kNotAnImage, why + "; --force takes it as it is");
+}
+
+Preflight JudgeImage(const std::string& name, const std::vector<uint8_t>& bytes, bool force) {
+  const Preflight result = CheckSize(name, bytes.size());
+  if (result.exit != ExitCode::kOk) return result;
+  return JudgeVerdict(name, CheckImage(bytes), force);
 }
 
 Preflight PreflightImage(const Options& options) {
@@ -98,7 +107,7 @@ Preflight PreflightImage(const Options& options) {
   std::vector<uint8_t> bytes;
   if ((result = ReadWhole(path, size, bytes)).exit != ExitCode::kOk) return result;
   result = JudgeImage(path, bytes, options.force);
-  result.bytes = std::move(bytes);
+  if (result.exit == ExitCode::kOk) result.bytes = std::move(bytes);
   return result;
 }
 

@@ -9,7 +9,7 @@
 namespace qs71prog {
 namespace {
 
-enum class Bytes { kImage, kZeros };
+enum class Bytes { kImage, kZeros, kTrimCleared, kNoSections };
 
 struct JudgeCase {
   const char* name;
@@ -20,31 +20,60 @@ struct JudgeCase {
   const char* text;  // part of the problem, or of the note when the image passes
 };
 
+std::vector<uint8_t> Build(Bytes kind, int32_t size) {
+  if (kind == Bytes::kZeros) return std::vector<uint8_t>(static_cast<size_t>(size), 0);
+  std::vector<uint8_t> image = imagetest::BlankImage(size);
+  if (kind != Bytes::kNoSections) imagetest::PutSections(image, {{1, {{0x03, 7, 0, 9}}}}, 1);
+  if (kind == Bytes::kTrimCleared) image[static_cast<size_t>(size - 63)] = 0x00;
+  return image;
+}
+
+constexpr char kTrimRefusal[] =
+    "v.bin would clear the part's factory trim at 0x03FFC1 (k = 63, image byte 00): the image "
+    "is wrong, not the chip; rebuild it without writing the system area's factory cells";
+
 // What is judged on the bytes: the size first, which --force never waives, then the content.
 const JudgeCase kJudged[] = {
     {"Image", Bytes::kImage, 0x40000, false, ExitCode::kOk, ""},
     {"LargestImage", Bytes::kImage, 0x200000, false, ExitCode::kOk, ""},
     {"Zeros", Bytes::kZeros, 0x80000, false, ExitCode::kNotAnImage,
      "v.bin is not a QS71 image: no tag 5A A5 at TagPos (0x07FFBE holds 00 00); --force"},
-    {"ZerosForced", Bytes::kZeros, 0x80000, true, ExitCode::kOk,
-     "--force: v.bin is not a QS71 image"},
+    // --force takes a file that is no image, but never clears a factory cell.
+    {"ZerosForced", Bytes::kZeros, 0x80000, true, ExitCode::kNotAnImage,
+     "v.bin would clear the part's factory trim at 0x07FFC1 (k = 63, image byte 00)"},
+    {"NothingPlaysForced", Bytes::kNoSections, 0x40000, true, ExitCode::kOk,
+     "--force: v.bin is not a QS71 image: no section plays"},
     {"ImageOfNoPart", Bytes::kImage, 0x10000, false, ExitCode::kImageSize,
      "v.bin is 65536 bytes; a QS71 part holds 262144, 524288, 1048576 or 2097152"},
     {"ForcedOfNoPart", Bytes::kZeros, 0x40001, true, ExitCode::kImageSize, "262145 bytes"},
+    {"TrimCleared", Bytes::kTrimCleared, 0x40000, false, ExitCode::kNotAnImage, kTrimRefusal},
+    {"TrimClearedForced", Bytes::kTrimCleared, 0x40000, true, ExitCode::kNotAnImage,
+     kTrimRefusal},
+    {"NothingPlays", Bytes::kNoSections, 0x40000, false, ExitCode::kNotAnImage,
+     "v.bin is not a QS71 image: no section plays"},
 };
 
 TEST(Preflight, JudgesTheSizeThenTheContent) {
   for (const JudgeCase& c : kJudged) {
-    const std::vector<uint8_t> bytes = c.bytes == Bytes::kImage
-                                           ? imagetest::BlankImage(c.size)
-                                           : std::vector<uint8_t>(static_cast<size_t>(c.size), 0);
-    const Preflight result = JudgeImage("v.bin", bytes, c.force);
+    const Preflight result = JudgeImage("v.bin", Build(c.bytes, c.size), c.force);
     EXPECT_EQ(result.exit, c.exit) << c.name << ": " << result.problem;
     const std::string& text = c.exit == ExitCode::kOk ? result.note : result.problem;
     EXPECT_NE(text.find(c.text), std::string::npos) << c.name << ": " << text;
     if (std::string(c.text).empty()) {
       EXPECT_EQ(result.note, "") << c.name;
     }
+  }
+}
+
+// The rows above against the verdict the pre-flight had before the factory-cell rule: the trim
+// rows are then taken, so they test that rule and nothing else.
+TEST(Preflight, WithoutTheFactoryRuleTheTrimRowsPass) {
+  for (const JudgeCase& c : kJudged) {
+    if (c.bytes != Bytes::kTrimCleared) continue;
+    ImageVerdict verdict = CheckImage(Build(c.bytes, c.size));
+    ASSERT_EQ(verdict.problems.size(), 1u) << c.name << ": " << ImageRefusal(verdict);
+    verdict.problems.clear();
+    EXPECT_EQ(JudgeVerdict("v.bin", verdict, c.force).exit, ExitCode::kOk) << c.name;
   }
 }
 

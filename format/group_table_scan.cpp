@@ -1,8 +1,7 @@
-#include "group_tables.h"
+#include "group_table_scan.h"
 
-#include "dump_result.h"
 #include "group_entry.h"
-#include "sound_kinds.h"
+#include "text_format.h"
 
 namespace {
 
@@ -19,15 +18,15 @@ int64_t Widen(uint32_t stored, int64_t from, int32_t grpAdr) {
 
 struct Walk {
   const ImageBytes& image;
-  const ImageLayout& layout;
+  int32_t systemAreaStart;
   int32_t grpAdr;
   int32_t offset;
   std::string* problem;
 };
 
-bool ReadLink(const Walk& walk, int64_t filePos, GroupLink* link) {
+bool ReadLink(const Walk& walk, int64_t filePos, ScannedLink* link) {
   const int64_t size = GroupEntrySize(walk.grpAdr);
-  if (filePos + size > walk.layout.systemAreaStart || !walk.image.Has(filePos, size)) {
+  if (filePos + size > walk.systemAreaStart || !walk.image.Has(filePos, size)) {
     *walk.problem = Format("group entry at 0x%06llX runs into the system area",
                            static_cast<unsigned long long>(filePos));
     return false;
@@ -52,50 +51,50 @@ bool ReadLink(const Walk& walk, int64_t filePos, GroupLink* link) {
 }
 
 // A section's table from *filePos up to its last-link mark.
-bool ReadTable(const Walk& walk, Section* section, int64_t* filePos) {
+bool ReadTable(const Walk& walk, const SectionSlot& section, std::vector<ScannedLink>* links,
+               int64_t* filePos) {
   const int64_t chip = *filePos + walk.offset;
-  if ((chip & 0xFFFFF8) != section->tableAddress) {
+  if ((chip & 0xFFFFF8) != section.fields.tableAddress) {
     *walk.problem = Format(
         "section %d names its group table at 0x%06X, but the tables before "
         "it end at 0x%06llX",
-        section->number, section->tableAddress, static_cast<unsigned long long>(chip));
+        section.number, section.fields.tableAddress, static_cast<unsigned long long>(chip));
     return false;
   }
-  section->links.clear();
+  links->clear();
   for (;;) {
-    GroupLink link;
+    ScannedLink link;
     if (!ReadLink(walk, *filePos, &link)) return false;
-    section->links.push_back(link);
+    links->push_back(link);
     *filePos += GroupEntrySize(walk.grpAdr);
     if (link.last) return true;
   }
 }
 
-bool CheckDataRange(const Walk& walk, const Section& section, int k, const GroupLink& link,
+bool CheckDataRange(const Walk& walk, int section, int k, const ScannedLink& link,
                     int64_t soundBase) {
   const int64_t first = link.start - walk.offset;
-  const int64_t limit = walk.layout.systemAreaStart;
+  const int64_t limit = walk.systemAreaStart;
   const char* name = link.kind->statement + 1;
   if (first < soundBase - walk.offset || first + link.length > limit) {
     *walk.problem = Format(
         "section %d link %d: %s data 0x%06llX..0x%06llX lies outside the "
         "sound data area",
-        section.number, k, name, static_cast<unsigned long long>(link.start),
+        section, k, name, static_cast<unsigned long long>(link.start),
         static_cast<unsigned long long>(link.end));
     return false;
   }
   const bool badSize = (link.kind->kind == KindPcm16 && link.length % 2 != 0) ||
                        (link.kind->kind == KindEq01 && link.length % 5 != 0);
   if (badSize) {
-    *walk.problem = Format("section %d link %d: %lld bytes cannot hold %s samples", section.number,
-                           k, static_cast<long long>(link.length), name);
+    *walk.problem = Format("section %d link %d: %lld bytes cannot hold %s samples", section, k,
+                           static_cast<long long>(link.length), name);
   }
   return !badSize;
 }
 
 // Silence and mute carry the sound data base as their start and only a length.
-bool CheckLink(const Walk& walk, const Section& section, int k, GroupLink* link,
-               int64_t soundBase) {
+bool CheckLink(const Walk& walk, int section, int k, ScannedLink* link, int64_t soundBase) {
   link->start = Widen(link->rawStart, soundBase, walk.grpAdr);
   link->end = Widen(link->rawEnd, link->start - 1, walk.grpAdr);
   link->length = link->end - link->start + 1;
@@ -104,18 +103,17 @@ bool CheckLink(const Walk& walk, const Section& section, int k, GroupLink* link,
     *walk.problem = Format(
         "section %d link %d: a %s starts at 0x%06llX, not at the sound data "
         "base 0x%06llX",
-        section.number, k, link->kind->statement + 1, static_cast<unsigned long long>(link->start),
+        section, k, link->kind->statement + 1, static_cast<unsigned long long>(link->start),
         static_cast<unsigned long long>(soundBase));
     return false;
   }
   return true;
 }
 
-}  // namespace
-
-bool DetectOffset(const ImageBytes& image, const ImageLayout& layout, int32_t groupStart,
+// The first byte that is not 0xFF from GroupStart on starts the first table.
+bool DetectOffset(const ImageBytes& image, int32_t systemAreaStart, int32_t groupStart,
                   int32_t* offset) {
-  for (int64_t pos = groupStart; pos < layout.systemAreaStart; ++pos) {
+  for (int64_t pos = groupStart; pos < systemAreaStart; ++pos) {
     if (image.Byte(pos) != 0xFF) {
       *offset = static_cast<int32_t>(groupStart - pos);
       return true;
@@ -124,45 +122,61 @@ bool DetectOffset(const ImageBytes& image, const ImageLayout& layout, int32_t gr
   return false;
 }
 
-int ReadGroupTables(const ImageBytes& image, const ImageLayout& layout, const SectionScan& scan,
-                    int32_t grpAdr, int32_t offset, GroupTables* tables, std::string* problem) {
-  const Walk walk{image, layout, grpAdr, offset, problem};
-  tables->sections = scan.sections;
-  int64_t filePos = static_cast<int64_t>(scan.groupStart) - offset;
+// The tables under one GrpAdr and Offset.
+bool ReadGroupTables(const Walk& walk, const SectionTableScan& sections, GroupTableScan* scan) {
+  scan->links.assign(sections.sections.size(), {});
+  int64_t filePos = static_cast<int64_t>(sections.groupStart) - walk.offset;
   if (filePos < 0) {
-    *problem = Format("with Offset %d the first group table would lie before the file", offset);
-    return DumpBadGroups;
+    *walk.problem =
+        Format("with Offset %d the first group table would lie before the file", walk.offset);
+    return false;
   }
-  for (Section& section : tables->sections) {
-    if (!ReadTable(walk, &section, &filePos)) return DumpBadGroups;
+  for (size_t i = 0; i < sections.sections.size(); ++i) {
+    if (!ReadTable(walk, sections.sections[i], &scan->links[i], &filePos)) return false;
   }
-  tables->soundBase = filePos + offset;
-  for (Section& section : tables->sections) {
-    for (size_t k = 0; k < section.links.size(); ++k) {
-      if (!CheckLink(walk, section, static_cast<int>(k), &section.links[k], tables->soundBase)) {
-        return DumpBadGroups;
+  scan->soundBase = filePos + walk.offset;
+  for (size_t i = 0; i < sections.sections.size(); ++i) {
+    std::vector<ScannedLink>& links = scan->links[i];
+    for (size_t k = 0; k < links.size(); ++k) {
+      if (!CheckLink(walk, sections.sections[i].number, static_cast<int>(k), &links[k],
+                     scan->soundBase)) {
+        return false;
       }
     }
   }
-  return DumpOk;
+  return true;
 }
 
-int DetectGroupTables(const ImageBytes& image, const ImageLayout& layout, const SectionScan& scan,
-                      const DumpSettings& settings, int32_t offset, GroupTables* tables,
-                      int32_t* grpAdr, std::string* problem) {
-  if (settings.grpAdr != 0) {
-    *grpAdr = settings.grpAdr;
-    return ReadGroupTables(image, layout, scan, *grpAdr, offset, tables, problem);
+}  // namespace
+
+bool ScanGroupTables(const ImageBytes& image, int32_t systemAreaStart,
+                     const SectionTableScan& sections, const GroupReading& reading,
+                     GroupTableScan* scan, std::string* problem) {
+  *scan = GroupTableScan();
+  problem->clear();
+  scan->grpAdr = reading.grpAdr != 0 ? reading.grpAdr : 3;
+  scan->offset = reading.offset;
+  scan->soundBase = sections.groupStart;
+  if (sections.noSections) return true;
+  if (!reading.offsetGiven &&
+      !DetectOffset(image, systemAreaStart, sections.groupStart, &scan->offset)) {
+    *problem = Format("no group table after the section entries (GroupStart 0x%06X)",
+                      static_cast<unsigned>(sections.groupStart));
+    return false;
+  }
+  if (reading.grpAdr != 0) {
+    return ReadGroupTables({image, systemAreaStart, reading.grpAdr, scan->offset, problem},
+                           sections, scan);
   }
   std::string first;
   for (int32_t candidate : kTryOrder) {
     std::string why;
-    if (ReadGroupTables(image, layout, scan, candidate, offset, tables, &why) == DumpOk) {
-      *grpAdr = candidate;
-      return DumpOk;
+    if (ReadGroupTables({image, systemAreaStart, candidate, scan->offset, &why}, sections, scan)) {
+      scan->grpAdr = candidate;
+      return true;
     }
     if (first.empty()) first = why;
   }
   *problem = first + " (GrpAdr 3; 1, 2 and 4 read no better)";
-  return DumpBadGroups;
+  return false;
 }
