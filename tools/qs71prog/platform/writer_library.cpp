@@ -29,29 +29,24 @@ bool SameDirectory(const std::string& a, const std::string& b) {
 bool WriterLibrary::Load(const std::string& file, std::string& error) {
   SharedLibrary loaded;
   if (!loaded.Open(file, error)) return false;
-  const auto jobCall = loaded.Find<Qs71UsbJobFunction>("Qs71UsbJob");
-  const auto compareCall = loaded.Find<Qs71UsbCompareRangeFunction>("Qs71UsbCompareRange");
-  const auto listCall = loaded.Find<Qs71UsbListProgrammersFunction>("Qs71UsbListProgrammers");
-  if (jobCall == nullptr || compareCall == nullptr || listCall == nullptr) {
+  qs71::WriterBinding bound;
+  bound.Bind([&](const char* name) { return loaded.Find<void (*)()>(name); });
+  if (bound.job == nullptr || bound.compareRange == nullptr || bound.listProgrammers == nullptr) {
     error = file + " has no Qs71UsbJob, Qs71UsbCompareRange and Qs71UsbListProgrammers";
     return false;
   }
-  setOtpFile = loaded.Find<decltype(&Qs71EmuSetOtpFile)>("Qs71EmuSetOtpFile");
-  setTranscript = loaded.Find<decltype(&Qs71EmuSetTranscript)>("Qs71EmuSetTranscript");
   library = std::move(loaded);
-  job = jobCall;
-  compareRange = compareCall;
-  listProgrammers = listCall;
+  calls = bound;
   path = file;
   return true;
 }
 
 void WriterLibrary::SetChipFile(const std::string& file) const {
-  if (setOtpFile != nullptr) setOtpFile(file.c_str());
+  if (calls.setOtpFile != nullptr) calls.setOtpFile(file.c_str());
 }
 
 void WriterLibrary::SetTranscript(const std::string& file) const {
-  if (setTranscript != nullptr) setTranscript(file.c_str());
+  if (calls.setTranscript != nullptr) calls.setTranscript(file.c_str());
 }
 
 BuildTree ThisBuildTree() { return {QS71PROG_BUILD_TOOL_DIR, QS71PROG_BUILD_LIBRARY_DIR}; }

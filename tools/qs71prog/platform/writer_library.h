@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "qs71_emulator_control.h"
 #include "qs71_usb_writer.h"
+#include "qs71_usb_writer_binding.h"
 #include "shared_library.h"
 
 namespace qs71prog {
@@ -18,11 +18,11 @@ class WriterLibrary {
   // Loads the file and looks up the job calls; a library loaded before stays loaded when
   // this one fails. On failure, error says why.
   bool Load(const std::string& path, std::string& error);
-  Qs71UsbJobFunction Job() const { return job; }
-  Qs71UsbCompareRangeFunction CompareRange() const { return compareRange; }
-  Qs71UsbListProgrammersFunction ListProgrammers() const { return listProgrammers; }
-  // Only the emulated build exports the emulator's control interface; null elsewhere.
-  bool IsEmulated() const { return setOtpFile != nullptr; }
+  Qs71UsbJobFunction Job() const { return calls.job; }
+  Qs71UsbCompareRangeFunction CompareRange() const { return calls.compareRange; }
+  Qs71UsbListProgrammersFunction ListProgrammers() const { return calls.listProgrammers; }
+  // Only the emulated build exports the emulator's control interface.
+  bool IsEmulated() const { return calls.Emulated(); }
   // The emulated programmer's chip file and transcript, for every later call.
   void SetChipFile(const std::string& file) const;
   void SetTranscript(const std::string& file) const;
@@ -30,11 +30,7 @@ class WriterLibrary {
 
  private:
   SharedLibrary library;
-  Qs71UsbJobFunction job = nullptr;
-  Qs71UsbCompareRangeFunction compareRange = nullptr;
-  Qs71UsbListProgrammersFunction listProgrammers = nullptr;
-  decltype(&Qs71EmuSetOtpFile) setOtpFile = nullptr;
-  decltype(&Qs71EmuSetTranscript) setTranscript = nullptr;
+  qs71::WriterBinding calls;
   std::string path;
 };
 
