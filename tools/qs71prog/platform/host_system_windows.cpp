@@ -12,6 +12,7 @@
 #include <ctime>
 #include <string>
 
+#include "job/programmer_lock.h"
 #include "platform/host_system.h"
 
 namespace qs71prog {
@@ -215,12 +216,8 @@ constexpr DWORD kHoldOffsetHigh = 0x100;
 std::string LockPathFor(const std::string& file) {
   char full[MAX_PATH];
   const DWORD length = GetFullPathNameA(file.c_str(), sizeof full, full, nullptr);
-  std::string key = length > 0 && length < sizeof full ? std::string(full, length) : file;
-  for (char& c : key) {
-    const bool safe = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-    if (!safe) c = '_';
-  }
-  return PathIn(LockFolder(), "qs71prog-" + key + ".lock");
+  const std::string key = length > 0 && length < sizeof full ? std::string(full, length) : file;
+  return PathIn(LockFolder(), LockFileName(key));
 }
 
 long ReadHolder(HANDLE file) {
