@@ -262,7 +262,7 @@ TEST_F(ProgProduction, AnImageReplacedMidRunChangesNothing) {
   std::filesystem::copy_file(image, original);
   testsupport::LiveProcess process(
       {QS71PROG_PATH, "--emulate", "--write", image.string(), "--production", "--count", "2",
-       "--log", log.string()},
+       "--stop-on-fail", "--log", log.string()},
       {.environment = {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PACE_US", "20"}}});
   std::string line;
   while (process.ReadLine(line) && line != "programmer 1: part 1 in the socket") {
@@ -361,7 +361,8 @@ TEST_F(ProgProduction, ASecondSigtermLogsEveryPartUnderWay) {
   // Standard error joins standard output, where the answer to the first signal comes.
   testsupport::LiveProcess process(
       {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH, "--emulate", "--write",
-       image.string(), "--no-blank-check", "--production", "--all", "--log", log.string()},
+       image.string(), "--no-blank-check", "--production", "--all", "--count", "1", "--log",
+       log.string()},
       {.environment = {{"QS71_EMU_SOCKET", sockets.string()},
                        {"QS71_EMU_PROGRAMMERS", "2"},
                        {"QS71_EMU_PACE_US", "1000"}}});
@@ -379,8 +380,9 @@ TEST_F(ProgProduction, ASecondSigtermLogsEveryPartUnderWay) {
     ASSERT_NE(ReadFileBytes(part), blank) << part << " was never written";
   }
   process.Send(SIGTERM);
-  while (process.ReadLine(line) && line.find("SIGTERM: the part under way") == std::string::npos) {
+  while (process.ReadLine(line) && line.find("the part under way will be") == std::string::npos) {
   }
+  EXPECT_NE(line.find("SIGTERM: the part under way"), std::string::npos) << line;
   process.Send(SIGTERM);
   EXPECT_EQ(process.Wait(), 13);
   const CsvLog parts_log = ReadLog(log);
