@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "job/localisation.h"
+#include "qs71_usb_writer_binding.h"
 #include "shared_library.h"
 #include "system_area.h"
-#include "writer_exports.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ constexpr uint32_t kPart = 2097152;
 constexpr uint8_t kSizeCode = 0x16;
 
 // The emulated library and its calls.
-struct Library : qs71::test::WriterExports {
+struct Library : qs71::WriterBinding {
   SharedLibrary file;
 };
 
@@ -36,7 +36,7 @@ bool Load(const char* path, Library& lib) {
     std::fprintf(stderr, "qs71_bench_locate: %s\n", error.c_str());
     return false;
   }
-  lib.FindIn(lib.file);
+  lib.BindIn(lib.file);
   return lib.writer && lib.verifyRange && lib.reset && lib.setChipId && lib.setOtpFile &&
          lib.addFaults && lib.copyOtp && lib.requestCount;
 }

@@ -100,7 +100,7 @@ run_dll_host() {  # wine command, build dir
   $1 "$host" absent "$2/usbwriter/qs71_usb_writer.dll" | tr -d '\r' || fail "DLL host, no programmer"
   (cd "$top/examples" && $1 "$2/gen/qs71gen.exe" demo.qs "$image" >/dev/null) || fail "demo image"
   $1 "$host" program "$2/usbwriter/qs71_usb_writer_emulated.dll" "$image" | tr -d '\r' |
-    grep -E '^(ok|FAILED|result|range)'
+    grep -E '^(ok|FAILED|result|range|job)'
   [ "${PIPESTATUS[0]}" -eq 0 ] || fail "DLL host, emulated programmer"
 }
 
@@ -154,9 +154,9 @@ run_tools() {  # wine command, build dir
 
 cross_build "$top/build-win" mingw-i686.cmake || fail "32-bit cross-build"
 check_dll "$top/build-win/usbwriter/qs71_usb_writer.dll" \
-  '^Qs71UsbListProgrammers Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn $'
+  '^Qs71UsbCompareRange Qs71UsbJob Qs71UsbListProgrammers Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn $'
 check_dll "$top/build-win/usbwriter/qs71_usb_writer_emulated.dll" \
-  '(^| )Qs71UsbListProgrammers Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn '
+  '(^| )Qs71UsbCompareRange Qs71UsbJob Qs71UsbListProgrammers Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn '
 for exe in gen/qs71gen tools/qs71prog/qs71prog tools/qs71dump/qs71dump; do
   check_exe "$top/build-win/$exe.exe"
 done

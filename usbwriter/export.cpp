@@ -53,8 +53,8 @@ const char* ImageName(const Qs71JobRequest& request) {
   return covered ? request.imageName : nullptr;
 }
 
-// Before the job: nothing identified, nothing done. The polled cells are left to the job,
-// which stores them before anything else.
+// Before the job: nothing identified, nothing done. A host may already poll the cells
+// that the job stores atomically, so they are stored the same way here.
 void OpenResult(Qs71JobResult& result) {
   result.result = QS71_OK;
   std::memset(result.chipId, 0xFF, sizeof result.chipId);
@@ -89,19 +89,27 @@ bool Refused(uint32_t requestSize, uint32_t firstSize, Qs71JobResult* result, bo
   return true;
 }
 
+// The job's image, the file when given, else the bytes; and the host's cancel and step cells.
+void TakeImageAndCells(Qs71Application& app, const std::string* file, const uint8_t* bytes,
+                       uint32_t length, const char* name, const volatile int32_t* cancel,
+                       Qs71JobResult* result) {
+  if (file != nullptr) {
+    app.SetImageFile(*file);
+  } else {
+    app.SetImageBytes(bytes, length, name);
+  }
+  app.SetCancelCell(cancel);
+  if (result != nullptr) app.WatchSteps(&result->lastStep);
+}
+
 // Every job of the library: the request's image bytes, or, when file is given, the file read
 // by name at each step that needs it, as the calls without a request always did.
 int32_t RunJob(const Qs71JobRequest& request, const std::string* file, const JobCells& cells,
                Qs71JobResult* result) {
   Qs71Application app(ProgrammerPath(request.programmer), request.output, request.context);
   ApplySelections(app, request);
-  if (file != nullptr) {
-    app.SetImageFile(*file);
-  } else {
-    app.SetImageBytes(request.image, request.imageLength, ImageName(request));
-  }
-  app.SetCancelCell(request.cancel);
-  if (result != nullptr) app.WatchSteps(&result->lastStep);
+  TakeImageAndCells(app, file, request.image, request.imageLength, ImageName(request),
+                    request.cancel, result);
   const int32_t code = app.Run(cells.stage, cells.progress, cells.otpSize);
   return CloseResult(app.Trace(), code, false, result);
 }
@@ -113,13 +121,8 @@ int32_t RunRange(const Qs71RangeRequest& request, const std::string* file, int32
   app.PrintFailuresOnly();
   app.SelectRange(request.start, request.length);
   app.SetRangeVdd(request.vdd);
-  if (file != nullptr) {
-    app.SetImageFile(*file);
-  } else {
-    app.SetImageBytes(request.image, request.imageLength, nullptr);
-  }
-  app.SetCancelCell(request.cancel);
-  if (result != nullptr) app.WatchSteps(&result->lastStep);
+  TakeImageAndCells(app, file, request.image, request.imageLength, nullptr, request.cancel,
+                    result);
   bool match = true;
   int32_t code = app.RunRangeVerify(otpSize, match);
   if (code == 0) code = match ? QS71_RANGE_MATCHES : QS71_RANGE_DIFFERS;

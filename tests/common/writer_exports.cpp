@@ -3,7 +3,7 @@
 namespace qs71::test {
 
 void WriterExports::FindIn(const SharedLibrary& library) {
-  Bind([&](const char* name) { return library.Find<void (*)()>(name); });
+  BindIn(library);
 }
 
 }  // namespace qs71::test

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "process_runner.h"
 #include "test_images.h"
 #include "test_scratch.h"
 #include "writer_library.h"
@@ -70,21 +71,15 @@ class JobCall : public ::testing::Test {
   void TearDown() override { lib.reset(); }
 
   Qs71JobRequest Request(bool blankCheck, bool write, bool verify) {
-    Qs71JobRequest request{};
-    request.size = sizeof request;
-    request.blankCheck = blankCheck;
-    request.write = write;
-    request.verify = verify;
-    request.blankCheckVdd = 5.0;
-    request.writeVdd = 5.5;
-    request.writeVpp = 6.5;
-    request.verifyVdd = 5.0;
-    request.image = image.data();
-    request.imageLength = static_cast<uint32_t>(image.size());
+    Job job;
+    job.blankCheck = blankCheck;
+    job.write = write;
+    job.verify = verify;
+    job.imageFile = "voice.bin";
+    Qs71JobRequest request = JobRequest(job, image);
     request.output = HostOutput;
     request.context = &host;
     request.cancel = &host.cancel;
-    request.imageName = "voice.bin";
     return request;
   }
 
@@ -331,6 +326,31 @@ TEST_F(JobCall, RangeCompareTellsMatchedOrDiffers) {
     EXPECT_EQ(result.lastStep, QS71_STEP_STOP);
     EXPECT_EQ((result.stepsDone >> QS71_STEP_COMPARE & 1) != 0, row.failedStep == 0);
     EXPECT_EQ(host.text, row.text);
+  }
+}
+
+// The host of README.md, built from its text: it reads the image, runs the job with the bytes
+// and prints what the result says.
+TEST_F(JobCall, TheReadmeHostRunsAJob) {
+  const std::string path = (folder / "voice.bin").string();
+  WriteFile(path, image);
+  const struct Row {
+    const char* faults;
+    int exitCode;
+    std::string printed;
+  } rows[] = {
+      {"", 0, "result 0: chip 6D 61 02 00, 262144 bytes, last step 7, failed step 0, write "},
+      {"no-device", 1, "result -20: chip FF FF FF FF, 0 bytes, last step 7, failed step 1, "
+                       "write 0.000 s\n"},
+  };
+  for (const Row& row : rows) {
+    testsupport::ProcessOptions options;
+    options.folder = folder;
+    options.environment = {{"QS71_EMU_FAULTS", row.faults}};
+    const testsupport::ProcessResult run = testsupport::RunProcess({QS71_README_HOST, path}, options);
+    EXPECT_EQ(run.exitCode, row.exitCode) << row.faults << run.err;
+    EXPECT_NE(run.out.find("\n" + row.printed), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("Write OTP complete.\n") != std::string::npos, row.exitCode == 0);
   }
 }
 

@@ -111,23 +111,15 @@ TEST_F(MultiProgrammer, JobsOnTwoProgrammersAtOnceKeepTheirOwnParts) {
     for (size_t k = 0; k < 2; ++k) {
       results[k].size = sizeof results[k];
       threads.emplace_back([&, k] {
+        Job job;
+        job.blankCheck = job.write = job.verify = true;
+        job.imageFile = files[k].c_str();
         if (!jobCall) {
-          Job job;
-          job.blankCheck = job.write = job.verify = true;
-          job.imageFile = files[k].c_str();
           outcomes[k] = lib.CallOn(list[k].path, job);
           return;
         }
-        const std::vector<uint8_t>& image = images.at(names[k]);
-        Qs71JobRequest request{};
-        request.size = sizeof request;
+        Qs71JobRequest request = JobRequest(job, images.at(names[k]));
         request.programmer = list[k].path;
-        request.blankCheck = request.write = request.verify = 1;
-        request.blankCheckVdd = request.verifyVdd = 5.0;
-        request.writeVdd = 5.5;
-        request.writeVpp = 6.5;
-        request.image = image.data();
-        request.imageLength = static_cast<uint32_t>(image.size());
         request.output = AppendText;
         request.context = &outcomes[k].output;
         outcomes[k].result = lib.job(&request, &results[k]);

@@ -44,6 +44,23 @@ Outcome WriterLibrary::CallOn(const char* programmer, const Job& job,
   return outcome;
 }
 
+Qs71JobRequest JobRequest(const Job& job, const std::vector<uint8_t>& image) {
+  Qs71JobRequest request{};
+  request.size = sizeof request;
+  request.blankCheck = job.blankCheck;
+  request.write = job.write;
+  request.verify = job.verify;
+  request.clearMarker = job.clearMarker;
+  request.blankCheckVdd = job.blankCheckVdd;
+  request.writeVdd = job.writeVdd;
+  request.writeVpp = job.writeVpp;
+  request.verifyVdd = job.verifyVdd;
+  request.image = image.data();
+  request.imageLength = static_cast<uint32_t>(image.size());
+  request.imageName = job.imageFile;
+  return request;
+}
+
 std::vector<Qs71ProgrammerInfo> WriterLibrary::Programmers() const {
   const int32_t count = listProgrammers(nullptr, 0);
   if (count <= 0) return {};

@@ -23,6 +23,10 @@ struct Job {
   const char* imageFile = nullptr;
 };
 
+// The same selections for Qs71UsbJob, with the image's bytes, named for the text by
+// job.imageFile; the text goes to standard output.
+Qs71JobRequest JobRequest(const Job& job, const std::vector<uint8_t>& image);
+
 // What came back: the result, the three cells and everything printed.
 struct Outcome {
   int result = 0;

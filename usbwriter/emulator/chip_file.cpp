@@ -1,5 +1,13 @@
 #include "chip_file.h"
 
+#include <fcntl.h>
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -10,7 +18,15 @@ namespace qs71::emu {
 
 namespace {
 
+#if defined(O_BINARY)
+constexpr int kBinaryMode = O_BINARY;
+#else
+constexpr int kBinaryMode = 0;
+#endif
+
+// A write that failed before leaves the stream's error flag set; each store starts clean.
 bool WriteAt(std::FILE* file, long offset, const uint8_t* bytes, size_t count) {
+  std::clearerr(file);
   return std::fseek(file, offset, SEEK_SET) == 0 &&
          std::fwrite(bytes, 1, count, file) == count && std::fflush(file) == 0;
 }
@@ -53,9 +69,20 @@ bool ChipFile::Load(const std::string& path, OtpChip& chip, std::string& error) 
   return true;
 }
 
+// The scratch name is created exclusively (O_EXCL, CREATE_NEW on Windows): whatever is there
+// already, a link planted to send the write elsewhere, a scratch left by a creation that was
+// killed, or another host creating the same part at this moment, is refused and left alone,
+// never written through.
 bool ChipFile::Create(const std::string& path, OtpChip& chip, std::string& error) {
   const std::string scratch = path + ".new";
-  std::FILE* out = std::fopen(scratch.c_str(), "wb");
+  const int descriptor = open(scratch.c_str(), O_WRONLY | O_CREAT | O_EXCL | kBinaryMode, 0644);
+  if (descriptor < 0) {
+    error = "cannot create the chip file " + path + ": " + scratch + " " +
+            (errno == EEXIST ? "is in the way" : "cannot be created");
+    return false;
+  }
+  std::FILE* out = fdopen(descriptor, "wb");
+  if (out == nullptr) close(descriptor);
   const std::vector<uint8_t>& cells = chip.Cells();
   const bool written =
       out != nullptr && std::fwrite(cells.data(), 1, cells.size(), out) == cells.size();
@@ -68,15 +95,21 @@ bool ChipFile::Create(const std::string& path, OtpChip& chip, std::string& error
     error = "cannot create the chip file " + path;
     return false;
   }
-  chip.TakeChanges();
+  chip.ForgetChanges();
   return true;
 }
 
+// The changes are forgotten only once they are in the file: a store that failed is made
+// again, whole, by the next one.
 bool ChipFile::Store(OtpChip& chip) {
-  const OtpChip::Span span = chip.TakeChanges();
+  const OtpChip::Span span = chip.Changes();
   if (file == nullptr || span.Empty()) return true;
-  return WriteAt(file, static_cast<long>(span.first), chip.Cells().data() + span.first,
-                 span.end - span.first);
+  if (!WriteAt(file, static_cast<long>(span.first), chip.Cells().data() + span.first,
+               span.end - span.first)) {
+    return false;
+  }
+  chip.ForgetChanges();
+  return true;
 }
 
 }  // namespace qs71::emu

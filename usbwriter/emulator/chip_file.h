@@ -22,13 +22,16 @@ class ChipFile {
   ChipFile& operator=(const ChipFile&) = delete;
 
   // Loads the part from path into chip, or, when there is no such file (or, with
-  // emptyIsFresh, an empty one: a socket's new part file), creates it from the fresh chip: written whole beside it and renamed into place, so that the name never shows
-  // a partial part. False, with error, for a file of another size (most likely an image given
-  // by mistake, left untouched) or one that cannot be read, created or opened for update.
+  // emptyIsFresh, an empty one: a socket's new part file), creates it from the fresh chip:
+  // written whole to a scratch file beside it, created exclusively, and renamed into place,
+  // so that the name never shows a partial part. False, with error, for a file of another
+  // size (most likely an image given by mistake, left untouched), a scratch name already
+  // taken, or a file that cannot be read, created or opened for update.
   bool Attach(const std::string& path, OtpChip& chip, std::string& error,
               bool emptyIsFresh = false);
-  // Writes the cells changed since the last store, then hands them to the system. False
-  // when that failed; the file then still holds a whole part, only not the latest cells.
+  // Writes the cells changed since the last store that succeeded, then hands them to the
+  // system. False when that failed; the file then still holds a whole part, only not the
+  // latest cells, which the next store writes again.
   bool Store(OtpChip& chip);
   bool Attached() const { return file != nullptr; }
   // Lets go of the file, which keeps the part as it last stored it.

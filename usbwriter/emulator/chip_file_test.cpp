@@ -1,10 +1,16 @@
 #include "chip_file.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 
+#include "captured_cout.h"
+#include "emulator_settings.h"
+#include "emulator_test_fixture.h"
 #include "file_contents.h"
+#include "qs71_application.h"
 #include "test_scratch.h"
 #include "wav_writer.h"
 
@@ -71,6 +77,102 @@ TEST(ChipFile, AFileOfAnotherSizeIsRefusedAndLeftAsItWas) {
     EXPECT_NE(error.find("holds " + std::to_string(size) + " bytes"), std::string::npos) << error;
     EXPECT_EQ(ReadFileBytes(path), content) << size;
   }
+}
+
+// While it lives, every write that reaches `bytes` into a file fails (EFBIG), as on a full
+// disk; SIGXFSZ, which would end the process, is ignored meanwhile.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) : handler(signal(SIGXFSZ, SIG_IGN)) {
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limit = saved;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, handler);
+  }
+
+ private:
+  rlimit saved;
+  sighandler_t handler;
+};
+
+TEST(ChipFile, AStoreThatFailedIsMadeAgainByTheNext) {
+  const std::filesystem::path path = PartPath();
+  OtpChip chip(kGoodId, kSize);
+  ChipFile file;
+  std::string error;
+  ASSERT_TRUE(file.Attach(path.string(), chip, error)) << error;
+  chip.Program(0x100, 0x00);
+  chip.Program(0x3000, 0x00);
+  {
+    FileSizeLimit limit(0x2000);
+    EXPECT_FALSE(file.Store(chip));
+  }
+  EXPECT_NE(ReadFileBytes(path)[0x3000], 0x00);
+  EXPECT_TRUE(file.Store(chip));
+  EXPECT_EQ(ReadFileBytes(path), chip.Cells());
+}
+
+// Whatever holds the scratch name is refused and left as it was; nothing is written through
+// it, and the part is not created.
+TEST(ChipFile, AScratchNameAlreadyTakenIsNeverWrittenThrough) {
+  const std::filesystem::path path = PartPath();
+  const std::filesystem::path scratch = path.string() + ".new";
+  const std::filesystem::path victim = path.parent_path() / "victim.bin";
+  const std::vector<uint8_t> kept = {1, 2, 3};
+  for (const bool link : {true, false}) {
+    std::filesystem::remove(scratch);
+    testwav::WriteFile(victim, kept);
+    if (link) {
+      std::filesystem::create_symlink(victim, scratch);
+    } else {
+      testwav::WriteFile(scratch, kept);
+    }
+    OtpChip chip(kGoodId, kSize);
+    ChipFile file;
+    std::string error;
+    EXPECT_FALSE(file.Attach(path.string(), chip, error)) << link;
+    EXPECT_NE(error.find(scratch.string() + " is in the way"), std::string::npos) << error;
+    EXPECT_EQ(ReadFileBytes(victim), kept);
+    EXPECT_EQ(ReadFileBytes(scratch), kept);
+    EXPECT_EQ(std::filesystem::is_symlink(scratch), link);
+    EXPECT_FALSE(std::filesystem::exists(path));
+  }
+  std::filesystem::remove(scratch);
+}
+
+// A request whose cells did not reach the part's file fails, as a report that was not
+// written, and the job with it.
+class ChipFileJob : public EmulatedProgrammerTest {};
+
+TEST_F(ChipFileJob, AWriteTheFileDoesNotKeepFails) {
+  const std::filesystem::path path = PartPath();
+  OtpChip fresh(kGoodId, kSize);
+  testwav::WriteFile(path, fresh.Cells());
+  const std::filesystem::path image = path.parent_path() / "zeros.bin";
+  testwav::WriteFile(image, std::vector<uint8_t>(kSize, 0x00));
+  Control().otpFile = path.string();
+  CapturedCout out;
+  Qs71Application app;
+  app.SelectWrite(image.string());
+  int stage = 0, progress = 0, otpSize = 0;
+  int result = 0;
+  {
+    FileSizeLimit limit(0x8000);
+    testing::internal::CaptureStderr();
+    result = app.Run(&stage, &progress, &otpSize);
+    testing::internal::GetCapturedStderr();
+  }
+  EXPECT_EQ(result, -20);
+  EXPECT_NE(out.Text().find("[ERROR] Fail to write OTP data! (-20)\n"), std::string::npos);
+  // Programmed up to the limit, and not a cell beyond it.
+  const std::vector<uint8_t> kept = ReadFileBytes(path);
+  EXPECT_EQ(kept[0x7FFF], 0x00);
+  EXPECT_EQ(kept[0x8000], 0xFF);
+  EXPECT_LT(progress, 0x8000 + 32);
 }
 
 }  // namespace

@@ -169,16 +169,17 @@ bool EmulatedDevice::AttachOtpFile() {
     return false;
   }
   for (const auto& [cell, value] : settings.presets) chip.Preset(cell, value);
-  StoreChip();
-  return true;
+  return StoreChip();
 }
 
 // After every request, so that the file never lags behind the part by more than the one
-// report being taken.
-void EmulatedDevice::StoreChip() {
-  if (otpFile.Store(chip) || otpFileFailed) return;
+// report being taken. A request whose cells did not reach the file fails as a report that
+// was not written: the host must not take for programmed what the part does not keep.
+bool EmulatedDevice::StoreChip() {
+  if (otpFile.Store(chip)) return true;
+  if (!otpFileFailed) Complain("cannot write the chip through to " + settings.otpFile);
   otpFileFailed = true;
-  Complain("cannot write the chip through to " + settings.otpFile);
+  return false;
 }
 
 void EmulatedDevice::AnnounceJob(bool runsSteps) {
@@ -228,7 +229,7 @@ bool EmulatedDevice::Write(const uint8_t* block) {
   transcript.Request(request);
   std::array<uint8_t, 64> reply;
   const bool answered = programmer.Handle(request, reply.data());
-  StoreChip();
+  if (!StoreChip()) return false;
   if (answered && !hit.noReply) {
     hit.ApplyTo(reply.data());
     replies.push_back(reply);

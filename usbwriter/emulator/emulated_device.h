@@ -52,7 +52,7 @@ class EmulatedDevice {
   static bool TakeSocketPart(EmulatorSettings& settings, int number, std::string& part);
   bool AttachOtpFile();
   void EmptySocket();
-  void StoreChip();
+  bool StoreChip();
   void Record(const uint8_t* request) const;
   void KeepPace();
 

@@ -1,7 +1,6 @@
 #include "otp_chip.h"
 
 #include <algorithm>
-#include <utility>
 
 #include "factory_system_area.h"
 
@@ -30,8 +29,6 @@ void OtpChip::Preset(uint32_t cell, uint8_t value) {
   cells[cell] = value;
   NoteChange(cell);
 }
-
-OtpChip::Span OtpChip::TakeChanges() { return std::exchange(changed, Span()); }
 
 void OtpChip::NoteChange(uint32_t cell) {
   if (changed.Empty()) {

@@ -35,14 +35,16 @@ class OtpChip {
   // new = old AND data, less the stuck bits; false when the address reaches no cell.
   bool Program(uint32_t address, uint8_t data);
 
-  // The cells Preset and Program changed since the last call, as [first, end); a part kept
-  // in a file writes them through (chip_file.h).
+  // The cells Preset and Program changed since the changes were last forgotten, as
+  // [first, end); a part kept in a file writes them through (chip_file.h) and forgets them
+  // only once they are written.
   struct Span {
     uint32_t first = 0;
     uint32_t end = 0;
     bool Empty() const { return first >= end; }
   };
-  Span TakeChanges();
+  const Span& Changes() const { return changed; }
+  void ForgetChanges() { changed = Span(); }
 
  private:
   uint32_t CellOf(uint32_t address) const;

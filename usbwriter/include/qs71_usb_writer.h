@@ -5,7 +5,9 @@
  * The library exports Qs71UsbWriter, one programming job, and Qs71UsbVerifyRange, one
  * range of the OTP compared, for a host that wants to know where a part differs; for a host
  * with several programmers, Qs71UsbListProgrammers and the variants of both that name the
- * programmer, Qs71UsbWriterOn and Qs71UsbVerifyRangeOn. Both are plain C with the cdecl calling convention and undecorated names, so
+ * programmer, Qs71UsbWriterOn and Qs71UsbVerifyRangeOn; and the same two with the image in
+ * memory and a result structure, Qs71UsbJob and Qs71UsbCompareRange (below). All are plain C
+ * with the cdecl calling convention and undecorated names, so
  * that any host (C, C++, a .NET or Delphi front end on 32-bit Windows) can bind them by
  * name.
  *
@@ -239,7 +241,8 @@ enum Qs71Step {
 
 /* Result codes of the job calls besides those of Qs71Result. */
 enum Qs71JobCode {
-  QS71_E_CANCELLED = -60,    /* the cancel cell was set; the job stopped between two chunks */
+  QS71_E_CANCELLED = -60,    /* the cancel cell was set; the job stopped before a chunk or
+                                a step */
   QS71_E_ARGUMENT = -61      /* a NULL structure, a size too small, or no image where a step
                                 needs one */
 };
@@ -319,7 +322,8 @@ typedef struct Qs71RangeRequest {
 /*
  * Qs71UsbVerifyRangeOn with the image as bytes: the same steps, texts and results
  * (QS71_RANGE_MATCHES, QS71_RANGE_DIFFERS or a negative code); result->matched tells
- * whether the range matched, and the rest of the result is filled as by Qs71UsbJob.
+ * whether the range matched, and the rest of the result is filled as by Qs71UsbJob (stage and
+ * progress stay 0: a range is not one of the stages).
  */
 QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbCompareRange(const Qs71RangeRequest* request,
                                                            Qs71JobResult* result);

@@ -67,6 +67,13 @@ struct WriterBinding {
     Take(find, copyOtp, "Qs71EmuCopyOtp");
   }
 
+  // The same through a library object whose Find<Function>(name) looks an export up, as
+  // base/shared_library.h's SharedLibrary does.
+  template <typename Library>
+  void BindIn(const Library& library) {
+    Bind([&](const char* name) { return library.template Find<void (*)()>(name); });
+  }
+
   // Every call of the library is bound, as in any build that has the job calls.
   bool Complete() const {
     return writer && verifyRange && listProgrammers && writerOn && verifyRangeOn && job &&
@@ -80,9 +87,10 @@ struct WriterBinding {
 
  private:
   // A loader hands every export back as one generic pointer; only the host knows its type.
+  // Going through void* turns any of them into it without a cast between function types.
   template <typename Find, typename Function>
   static void Take(Find& find, Function& slot, const char* name) {
-    slot = reinterpret_cast<Function>(find(name));
+    slot = reinterpret_cast<Function>(reinterpret_cast<void*>(find(name)));
   }
 };
 

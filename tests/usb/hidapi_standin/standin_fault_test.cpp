@@ -39,11 +39,23 @@ class HidapiStandin : public ::testing::Test {
   }
   void TearDown() override { standin.reset(); }
 
-  Outcome FullJob() const {
+  // Through the call that names the file, or through Qs71UsbJob with the image's bytes.
+  Outcome FullJob(bool jobCall = false) const {
     Job job;
     job.blankCheck = job.write = job.verify = true;
     job.imageFile = imagePath.c_str();
-    return lib.Call(job);
+    if (!jobCall) return lib.Call(job);
+    Outcome outcome;
+    Qs71JobRequest request = JobRequest(job, image);
+    request.output = AppendText;
+    request.context = &outcome.output;
+    Qs71JobResult result{};
+    result.size = sizeof result;
+    outcome.result = lib.job(&request, &result);
+    outcome.stage = result.stage;
+    outcome.progress = result.progress;
+    outcome.otpSize = result.otpSize;
+    return outcome;
   }
 
   // What every call must leave behind, whatever went wrong during it.
@@ -64,19 +76,23 @@ class HidapiStandin : public ::testing::Test {
 };
 
 TEST_F(HidapiStandin, BlankCheckWriteAndVerifyThroughHidapi) {
-  const Outcome outcome = FullJob();
-  EXPECT_EQ(outcome.result, 0);
-  EXPECT_EQ(outcome.output, WithImage(kFullJobOutput));
-  EXPECT_EQ(outcome.stage, 0);
-  EXPECT_EQ(outcome.progress, static_cast<int32_t>(kSize - 1));
-  EXPECT_EQ(outcome.otpSize, static_cast<int32_t>(kSize));
-  EXPECT_EQ(standin.Chip(), Programmed(kSize, systemArea, image));
-  const Qs71StandinRecord record = standin.Record();
-  EXPECT_EQ(record.requests[0x74], kSize / 32);
-  EXPECT_EQ(record.requests[0x7A], 2 * (kSize - 512) / 32);
-  EXPECT_EQ(record.inits, 1u);
-  EXPECT_EQ(record.timeouts, 0u);
-  ExpectCleanEnd();
+  for (const bool jobCall : {false, true}) {
+    SCOPED_TRACE(jobCall ? "Qs71UsbJob" : "Qs71UsbWriter");
+    standin.reset();
+    const Outcome outcome = FullJob(jobCall);
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(outcome.output, WithImage(kFullJobOutput));
+    EXPECT_EQ(outcome.stage, 0);
+    EXPECT_EQ(outcome.progress, static_cast<int32_t>(kSize - 1));
+    EXPECT_EQ(outcome.otpSize, static_cast<int32_t>(kSize));
+    EXPECT_EQ(standin.Chip(), Programmed(kSize, systemArea, image));
+    const Qs71StandinRecord record = standin.Record();
+    EXPECT_EQ(record.requests[0x74], kSize / 32);
+    EXPECT_EQ(record.requests[0x7A], 2 * (kSize - 512) / 32);
+    EXPECT_EQ(record.inits, 1u);
+    EXPECT_EQ(record.timeouts, 0u);
+    ExpectCleanEnd();
+  }
 }
 
 TEST_F(HidapiStandin, EveryCallSetsUpAndTearsDownHidapiAgain) {

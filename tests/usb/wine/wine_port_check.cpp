@@ -19,7 +19,7 @@
 #include "fake_setupapi.h"
 #include "kernel_hooks.h"
 #include "pipe_programmer.h"
-#include "qs71_usb_writer.h"
+#include "qs71_usb_writer_binding.h"
 #include "system_area.h"
 
 namespace qs71::wine {
@@ -52,7 +52,9 @@ struct Row {
   int result;
   uint32_t timeouts;
   std::vector<std::string> messages;  // printed in this order, among others
-  bool byPath = false;  // Qs71UsbWriterOn on the programmer's device path, not the first found
+  // Qs71UsbWriter on the first programmer found, Qs71UsbWriterOn on the programmer's device
+  // path, or Qs71UsbJob on that path with the image in memory.
+  enum Via { kFirstFound, kByPath, kJob } via = kFirstFound;
 };
 
 const Row kRows[] = {
@@ -60,7 +62,11 @@ const Row kRows[] = {
      {"OTP blank check complete.\n", "Write OTP complete.\n", "Verify OTP complete.\n", kStopped}},
     {"the same on the programmer named by its path", {}, true, 0, 0,
      {"OTP blank check complete.\n", "Write OTP complete.\n", "Verify OTP complete.\n", kStopped},
-     true},
+     Row::kByPath},
+    {"the job call with the image in memory", {}, true, 0, 0,
+     {"OTP blank check complete.\n", "Import File: image.bin\n", "Write OTP complete.\n",
+      "Verify OTP complete.\n", kStopped},
+     Row::kJob},
     {"no programmer on the bus", {}, false, -20, 0, {kNotStarted, kNotStopped}},
     {"silent from the write's end", {PipeFault::kSilent, 0x75}, true, -20, 2,
      {"[ERROR] Fail to write OTP data! (-20)\n", kNotStopped}},
@@ -137,12 +143,31 @@ bool HoldsImage(const std::vector<uint8_t>& fresh, const std::vector<uint8_t>& i
   return chip.size() == image.size();
 }
 
-struct Exports {
-  Qs71UsbWriterFunction writer;
-  Qs71UsbWriterOnFunction writerOn;
-};
+void QS71_CDECL AppendText(void* context, const char* text) {
+  *static_cast<std::string*>(context) += text;
+}
 
-Call Run(const Exports& exports, const Row& row, const std::string& folder, int index) {
+// The job call as a host that read the image makes it: the bytes, named for the text.
+int32_t RunJob(const WriterBinding& calls, const std::string& programmer,
+               const std::vector<uint8_t>& image, std::string& output) {
+  Qs71JobRequest request{};
+  request.size = sizeof request;
+  request.programmer = programmer.c_str();
+  request.blankCheck = request.write = request.verify = 1;
+  request.blankCheckVdd = request.verifyVdd = 5.0;
+  request.writeVdd = 5.5;
+  request.writeVpp = 6.5;
+  request.image = image.data();
+  request.imageLength = static_cast<uint32_t>(image.size());
+  request.output = AppendText;
+  request.context = &output;
+  request.imageName = "image.bin";
+  Qs71JobResult result{};
+  result.size = sizeof result;
+  return calls.job(&request, &result);
+}
+
+Call Run(const WriterBinding& calls, const Row& row, const std::string& folder, int index) {
   const std::string pipe = "\\\\.\\pipe\\qs71-wine-check-" + std::to_string(GetCurrentProcessId()) +
                            "-" + std::to_string(index);
   PipeProgrammer programmer(pipe, row.fault);
@@ -156,12 +181,17 @@ Call Run(const Exports& exports, const Row& row, const std::string& folder, int 
   Call call;
   int32_t stage = -1, progress = -1, otpSize = -1;
   CapturedStdout captured(folder + "\\output.txt");
-  call.result =
-      row.byPath ? exports.writerOn(pipe.c_str(), nullptr, nullptr, &stage, &progress, &otpSize,
-                                    1, 5.0, 1, 5.5, 6.5, 1, 5.0, 0, imagePath.c_str())
-                 : exports.writer(&stage, &progress, &otpSize, 1, 5.0, 1, 5.5, 6.5, 1, 5.0, 0,
-                                  imagePath.c_str());
-  call.output = captured.Text();
+  std::string given;
+  if (row.via == Row::kJob) {
+    call.result = RunJob(calls, pipe, image, given);
+  } else if (row.via == Row::kByPath) {
+    call.result = calls.writerOn(pipe.c_str(), nullptr, nullptr, &stage, &progress, &otpSize, 1,
+                                 5.0, 1, 5.5, 6.5, 1, 5.0, 0, imagePath.c_str());
+  } else {
+    call.result = calls.writer(&stage, &progress, &otpSize, 1, 5.0, 1, 5.5, 6.5, 1, 5.0, 0,
+                               imagePath.c_str());
+  }
+  call.output = captured.Text() + given;
   StopWatching();
   call.holdsImage = HoldsImage(fresh, image, programmer.Cells());
   call.violations = programmer.Violations();
@@ -222,26 +252,22 @@ int main(int argc, char** argv) {
     std::printf("FAILED: %s cannot be loaded and watched\n", argv[1]);
     return 1;
   }
-  const Exports exports = {
-      reinterpret_cast<Qs71UsbWriterFunction>(
-          reinterpret_cast<void*>(GetProcAddress(library, "Qs71UsbWriter"))),
-      reinterpret_cast<Qs71UsbWriterOnFunction>(
-          reinterpret_cast<void*>(GetProcAddress(library, "Qs71UsbWriterOn")))};
-  if (exports.writer == nullptr || exports.writerOn == nullptr) {
-    std::printf("FAILED: %s lacks Qs71UsbWriter or Qs71UsbWriterOn\n", argv[1]);
+  qs71::WriterBinding calls;
+  calls.Bind([&](const char* name) { return GetProcAddress(library, name); });
+  if (!calls.Complete()) {
+    std::printf("FAILED: %s lacks some of the library's calls\n", argv[1]);
     return 1;
   }
   int failures = 0;
   int index = 0;
   for (const Row& row : kRows) {
-    const Call call = Run(exports, row, argv[2], index++);
+    const Call call = Run(calls, row, argv[2], index++);
     const std::string why = Verdict(row, call, Transfers());
     if (why.empty()) std::printf("ok: %s\n", row.name);
     else std::printf("FAILED: %s: %s\n%s", row.name, why.c_str(), call.output.c_str());
     failures += why.empty() ? 0 : 1;
   }
-  const std::string listing = ListingVerdict(reinterpret_cast<Qs71UsbListProgrammersFunction>(
-      reinterpret_cast<void*>(GetProcAddress(library, "Qs71UsbListProgrammers"))));
+  const std::string listing = ListingVerdict(calls.listProgrammers);
   if (listing.empty()) std::printf("ok: the programmer listed\n");
   else std::printf("FAILED: the programmer listed: %s\n", listing.c_str());
   failures += listing.empty() ? 0 : 1;
