@@ -136,7 +136,7 @@ const ImageProblem* ImageVerdict::Find(ImageFault fault) const {
 
 // The positions of the layout exist only from 512 bytes on, and the generator's addresses end
 // at the chip address space.
-ImageVerdict CheckImageSize(int64_t size) {
+ImageVerdict ImageSizeVerdict(int64_t size) {
   ImageVerdict verdict;
   const long long n = size;
   if (size < kSystemAreaSize) {
@@ -154,7 +154,7 @@ ImageVerdict CheckImageSize(int64_t size) {
 }
 
 ImageVerdict CheckImage(const std::vector<uint8_t>& bytes, const GroupReading& reading) {
-  ImageVerdict verdict = CheckImageSize(static_cast<int64_t>(bytes.size()));
+  ImageVerdict verdict = ImageSizeVerdict(static_cast<int64_t>(bytes.size()));
   if (!verdict.Ok()) return verdict;
   const ImageBytes image(bytes);
   const Subject subject{image, static_cast<int32_t>(bytes.size()), reading, &verdict};

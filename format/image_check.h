@@ -48,7 +48,7 @@ struct ImageVerdict {
 
 // The size faults alone, for a file whose size is known before it is read: a file that fails
 // here need not be read at all.
-ImageVerdict CheckImageSize(int64_t size);
+ImageVerdict ImageSizeVerdict(int64_t size);
 
 // Pure: looks at the bytes only. Any size is accepted; whether a part of that size exists is
 // the caller's question. reading fixes GrpAdr or Offset instead of the detection.

@@ -25,6 +25,18 @@ using testwav::Shape;
 const std::string kGen = QS71GEN_PATH;
 const std::string kDump = QS71DUMP_PATH;
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
 void WriteWav(const std::filesystem::path& dir, const std::string& name,
               const std::vector<int32_t>& samples, uint16_t bits = 16, uint32_t rate = 16000) {
   ASSERT_TRUE(
@@ -244,6 +256,30 @@ TEST(Map, ShowsTheConfigurationBlockFieldByField) {
   EXPECT_EQ(FieldValue(dump.out, "Slave"), 0);  // byte 33 cleared: a slave part
 }
 
+// ---- The verdict on the factory cells --------------------------------------------------------
+
+TEST(Map, NamesAFactoryCellThatAWriteWouldClear) {
+  const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, "factory");
+  Compile(dir, ".GLOBAL $FILESIZE = 40000h\n.SILENCE q = 20\n.SECTION [1] $GROUPS = q(8000):0\n");
+  std::vector<uint8_t> image = ReadFileBytes(dir / "image.bin");
+  const auto clean = RunProcess({kDump, "image.bin"}, {.folder = dir});
+  ASSERT_EQ(clean.exitCode, 0) << clean.err;
+  EXPECT_EQ(clean.out.find("factory trim at"), std::string::npos) << clean.out;
+  image[image.size() - 63] = 0x00;
+  testwav::WriteFile(dir / "trim.bin", image);
+  const auto text = RunProcess({kDump, "trim.bin"}, {.folder = dir});
+  EXPECT_EQ(text.exitCode, 0) << text.err;
+  EXPECT_NE(text.out.find("  A write would clear the part's factory trim at 0x03FFC1 (k = 63, "
+                          "image byte 00, factory bits FF): qs71prog refuses the image, even "
+                          "with --force\n"),
+            std::string::npos)
+      << text.out;
+  const auto json = RunProcess({kDump, "--json", "trim.bin"}, {.folder = dir});
+  EXPECT_NE(json.out.find("\"factory_cell\": {\n      \"distance\": 63,\n      \"pos\": 262081,"),
+            std::string::npos)
+      << json.out;
+}
+
 // ---- Files that are not images ------------------------------------------------------------
 
 struct Bad {
@@ -288,6 +324,39 @@ TEST(NotAnImage, GivesItsErrorAndExitCode) {
     EXPECT_EQ(dump.exitCode, b.exitCode) << b.name << ": " << dump.err;
     EXPECT_EQ(dump.err.rfind(std::string("qs71dump: ") + b.err, 0), 0u) << dump.err;
     EXPECT_TRUE(dump.out.empty()) << b.name;
+  }
+}
+
+// The size is judged before anything is read: a sparse file of 100 GiB is refused at once,
+// also with too little address space to read even the part that could be an image.
+TEST(NotAnImage, AHugeFileIsRefusedByItsSize) {
+  const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, "huge");
+  testwav::WriteFile(dir / "huge.bin", {0x00});
+  std::error_code error;
+  std::filesystem::resize_file(dir / "huge.bin", uint64_t{100} << 30, error);
+  if (error) GTEST_SKIP() << "no sparse file of 100 GiB here: " << error.message();
+  // A sanitizer reserves more address space than any limit that would tell.
+  const std::string limit = kSanitized ? "" : "ulimit -v 131072; ";
+  const auto dump =
+      RunProcess({"/bin/sh", "-c", limit + "exec '" + kDump + "' huge.bin"}, {.folder = dir});
+  EXPECT_EQ(dump.exitCode, 3) << dump.err;
+  EXPECT_EQ(dump.err,
+            "qs71dump: not an image: too large: huge.bin: 107374182400 bytes; the chip address "
+            "space ends at 0x10000000\n");
+}
+
+// A report that does not reach its reader is a failure, with the system's reason.
+TEST(Output, ThatCannotBeWrittenFails) {
+  const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, "full");
+  Compile(dir, ".GLOBAL $FILESIZE = 1000h\n.SILENCE q = 20\n.SECTION [1] $GROUPS = q(8000):0\n");
+  for (const char* option : {"", "--json "}) {
+    const auto dump = RunProcess(
+        {"/bin/sh", "-c", "exec '" + kDump + "' " + option + "image.bin > /dev/full"},
+        {.folder = dir});
+    EXPECT_EQ(dump.exitCode, 2) << option;
+    EXPECT_EQ(dump.err,
+              "qs71dump: cannot write the output: standard output: No space left on device\n")
+        << option;
   }
 }
 

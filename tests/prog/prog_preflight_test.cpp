@@ -1,6 +1,6 @@
 // The look at the image before the programmer is touched: every file that is not an image is
 // refused with its own exit code and reason, and the chip and the wire stay as they were;
-// --force takes a file of a part's size as it is.
+// --force takes a file of a part's size as it is, unless it would clear a factory cell.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +12,7 @@
 #include "json_events.h"
 #include "output_lines.h"
 #include "prog_run.h"
+#include "system_area.h"
 #include "test_scratch.h"
 #include "wav_writer.h"
 
@@ -20,12 +21,33 @@ namespace {
 
 constexpr size_t kSmallPart = 262144;
 
-enum class Input { kZeros, kRandom, kWavSlice, kWholeWav, kFailedCompile, kMissing, kFolder };
+enum class Input {
+  kZeros,
+  kZerosKeepingFactoryCells,
+  kRandom,
+  kRandomKeepingFactoryCells,
+  kWavSlice,
+  kWholeWav,
+  kFailedCompile,
+  kFailedSecondPass,
+  kTrimEdited,
+  kFillOverGroups,
+  kFillOverSections,
+  kHugeSparse,
+  kMissing,
+  kFolder
+};
 
 void Write(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
+}
+
+// The bits a write must leave at 1 in the system area set, the rest as it was.
+std::vector<uint8_t> KeepingFactoryCells(std::vector<uint8_t> bytes) {
+  for (uint32_t k = 1; k <= qs71::kSystemAreaSize; ++k) bytes[bytes.size() - k] |= qs71::FactoryBits(k);
+  return bytes;
 }
 
 std::vector<uint8_t> RandomBytes() {
@@ -41,18 +63,33 @@ std::vector<uint8_t> Recording() {
   return testwav::EncodeWav(testwav::MakeSamples(sweep, 200000, 16000), {16000, 16, 1});
 }
 
-// The demo project without one of its recordings: qs71gen fails in its first pass and, asked
-// to, keeps the image it had begun.
-std::filesystem::path FailedCompile(const std::filesystem::path& dir) {
+// The demo project, changed, compiled by qs71gen. With failed set the compile must fail, and
+// the image it had begun is kept with --failed-image; otherwise it must succeed.
+struct DemoChange {
+  const char* lines = "";    // appended to the script
+  const char* removed = "";  // a recording taken away
+  bool failed = false;
+};
+
+std::filesystem::path CompileDemo(const std::filesystem::path& dir, const DemoChange& change) {
   const std::filesystem::path project = dir / "project";
   std::filesystem::copy(QS71_EXAMPLES_DIR, project, std::filesystem::copy_options::recursive);
-  std::filesystem::remove(project / "sounds" / "chime.wav");
-  const std::filesystem::path leftover = dir / "leftover.bin";
-  const std::string command = "cd '" + project.string() +
-                              "' && '" QS71GEN_PATH "' --failed-image '" + leftover.string() +
-                              "' demo.qs demo.bin >/dev/null 2>&1";
-  if (std::system(command.c_str()) == 0) return {};
-  return leftover;
+  if (*change.removed != '\0') std::filesystem::remove(project / "sounds" / change.removed);
+  std::ofstream(project / "demo.qs", std::ios::binary | std::ios::app) << change.lines;
+  const std::filesystem::path image = dir / (change.failed ? "leftover.bin" : "input.bin");
+  const std::string command = "cd '" + project.string() + "' && '" QS71GEN_PATH "' " +
+                              (change.failed ? "--failed-image '" + image.string() + "' " : "") +
+                              "demo.qs '" + (dir / "input.bin").string() + "' >/dev/null 2>&1";
+  if ((std::system(command.c_str()) != 0) != change.failed) return {};
+  return image;
+}
+
+// A file of 100 GiB that takes no room: only its size may be looked at.
+std::filesystem::path HugeSparse(const std::filesystem::path& path) {
+  std::ofstream(path, std::ios::binary).put('\0');
+  std::error_code error;
+  std::filesystem::resize_file(path, uint64_t{100} << 30, error);
+  return error ? std::filesystem::path() : path;
 }
 
 std::filesystem::path MakeInput(Input input, const std::filesystem::path& dir) {
@@ -61,8 +98,14 @@ std::filesystem::path MakeInput(Input input, const std::filesystem::path& dir) {
     case Input::kZeros:
       Write(path, std::vector<uint8_t>(kSmallPart, 0x00));
       break;
+    case Input::kZerosKeepingFactoryCells:
+      Write(path, KeepingFactoryCells(std::vector<uint8_t>(kSmallPart, 0x00)));
+      break;
     case Input::kRandom:
       Write(path, RandomBytes());
+      break;
+    case Input::kRandomKeepingFactoryCells:
+      Write(path, KeepingFactoryCells(RandomBytes()));
       break;
     case Input::kWavSlice: {
       std::vector<uint8_t> wav = Recording();
@@ -74,7 +117,24 @@ std::filesystem::path MakeInput(Input input, const std::filesystem::path& dir) {
       Write(path, Recording());
       break;
     case Input::kFailedCompile:
-      return FailedCompile(dir);
+      return CompileDemo(dir, {.removed = "chime.wav", .failed = true});
+    case Input::kFailedSecondPass:
+      // One address byte cannot reach the sounds behind the tables.
+      return CompileDemo(dir, {.lines = ".GLOBAL $GRPADR = 1\n", .failed = true});
+    case Input::kTrimEdited: {
+      const std::filesystem::path image = CompileDemo(dir, {});
+      if (image.empty()) return image;
+      std::vector<uint8_t> bytes = ReadFileBytes(image);
+      bytes[bytes.size() - 63] = 0x00;
+      Write(image, bytes);
+      return image;
+    }
+    case Input::kFillOverGroups:  // ends section 1's group table at its first entry
+      return CompileDemo(dir, {.lines = ".GLOBAL $FILL = \"20:80\"\n"});
+    case Input::kFillOverSections:  // section 2's entry
+      return CompileDemo(dir, {.lines = ".GLOBAL $FILL = \"14:00_00_00_00\"\n"});
+    case Input::kHugeSparse:
+      return HugeSparse(path);
     case Input::kMissing:
       break;
     case Input::kFolder:
@@ -113,7 +173,12 @@ struct RefusalCase {
   int exit;
   const char* status;
   const char* reason;  // part of the closing line
+  bool force = false;
 };
+
+constexpr char kTrimRefusal[] =
+    "input.bin would clear the part's factory trim at 0x03FFC1 (k = 63, image byte 00): the "
+    "image is wrong, not the chip; rebuild it without writing the system area's factory cells";
 
 const RefusalCase kRefusals[] = {
     {"ZeroFilled", Input::kZeros, 11, "not-an-image",
@@ -124,6 +189,19 @@ const RefusalCase kRefusals[] = {
      "leftover.bin is not a QS71 image: no tag 5A A5 at TagPos (0x03FFBE holds FF FF)"},
     {"WholeWav", Input::kWholeWav, 5, "image-size",
      "input.bin is 400044 bytes; a QS71 part holds 262144, 524288, 1048576 or 2097152"},
+    {"FailedSecondPass", Input::kFailedSecondPass, 11, "not-an-image",
+     "leftover.bin is not a QS71 image: inconsistent group entries"},
+    {"TrimEdited", Input::kTrimEdited, 11, "not-an-image", kTrimRefusal},
+    {"TrimEditedForced", Input::kTrimEdited, 11, "not-an-image", kTrimRefusal, true},
+    {"ZerosForced", Input::kZeros, 11, "not-an-image",
+     "input.bin would clear the part's factory trim at 0x03FFC1 (k = 63, image byte 00)", true},
+    {"FillOverGroups", Input::kFillOverGroups, 11, "not-an-image",
+     "input.bin is not a QS71 image: inconsistent group entries (section 2 names its group "
+     "table at 0x000038, but the tables before it end at 0x000028"},
+    {"FillOverSections", Input::kFillOverSections, 11, "not-an-image",
+     "input.bin is not a QS71 image: the section table does not read (section 2 at 0x000014"},
+    {"HugeSparse", Input::kHugeSparse, 5, "image-size",
+     "input.bin is 107374182400 bytes; a QS71 part holds"},
     {"Missing", Input::kMissing, 9, "file-error", "cannot open the image "},
     {"Folder", Input::kFolder, 9, "file-error", "input.bin is a folder, not an image file"},
 };
@@ -136,14 +214,20 @@ TEST_P(Refusal, LeavesTheChipAndTheWireUntouched) {
   const std::filesystem::path input = MakeInput(c.input, dir);
   ASSERT_FALSE(input.empty());
 
-  const ProcessResult write = Run({"--write", input.string()});
+  const std::vector<std::string> force = c.force ? std::vector<std::string>{"--force"}
+                                                 : std::vector<std::string>{};
+  std::vector<std::string> arguments = {"--write", input.string()};
+  arguments.insert(arguments.end(), force.begin(), force.end());
+  const ProcessResult write = Run(arguments);
   EXPECT_EQ(write.exitCode, c.exit) << write.out << write.err;
   EXPECT_NE(write.err.find(c.reason), std::string::npos) << write.err;
   EXPECT_NE(write.err.find("exit " + std::to_string(c.exit) + " (" + c.status + ")"),
             std::string::npos)
       << write.err;
 
-  const ProcessResult verify = Run({"--verify", input.string(), "--json"});
+  arguments = {"--verify", input.string(), "--json"};
+  arguments.insert(arguments.end(), force.begin(), force.end());
+  const ProcessResult verify = Run(arguments);
   const std::vector<JsonEvent> events = ParseEvents(verify.out);
   ASSERT_EQ(events.size(), 1u) << verify.out;
   EXPECT_EQ(events[0].Text("status"), c.status);
@@ -165,11 +249,12 @@ struct ForcedCase {
   int exit;
 };
 
-// Written as they are. A random system area then breaks the chip's own rules, so the verify's
-// connection refuses the part as a chip (exit 4), as it would refuse a real one.
+// Written as they are, with the factory cells left at 1 as --force needs them. A random
+// system area then breaks the chip's own rules, so the verify's connection refuses the part
+// as a chip (exit 4), as it would refuse a real one.
 const ForcedCase kForced[] = {
-    {"ZeroFilled", Input::kZeros, {"--no-verify"}, 0},
-    {"RandomBytes", Input::kRandom, {}, 4},
+    {"ZeroFilled", Input::kZerosKeepingFactoryCells, {"--no-verify"}, 0},
+    {"RandomBytes", Input::kRandomKeepingFactoryCells, {}, 4},
 };
 
 class Forced : public Preflight, public testing::WithParamInterface<ForcedCase> {};

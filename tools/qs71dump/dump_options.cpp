@@ -149,8 +149,9 @@ const char* DumpUsageText() {
          "  -h, --help        this text\n"
          "  -V, --version     the version\n"
          "\n"
-         "Exit status: 0 done, 1 bad command line, 2 a file cannot be read or written,\n"
-         "3 the file is not an image (too small or large, no tag, inconsistent tables).\n";
+         "Exit status: 0 done, 1 bad command line, 2 a file or standard output cannot be\n"
+         "read or written, 3 the file is not an image (too small or large, no tag,\n"
+         "inconsistent tables).\n";
 }
 
 const char* DumpVersionText() { return "qs71dump " QS71DUMP_VERSION "\n"; }

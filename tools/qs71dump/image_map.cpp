@@ -98,13 +98,12 @@ double DividerRate(int64_t mainClockHz, uint8_t divider) {
 }
 
 int RefuseBySize(int64_t size, std::string* problem) {
-  return Refuse(CheckImageSize(size), problem);
+  return Refuse(ImageSizeVerdict(size), problem);
 }
 
 int BuildImageMap(const std::vector<uint8_t>& bytes, const DumpSettings& settings, ImageMap* map,
                   std::string* problem) {
-  const ImageVerdict verdict =
-      CheckImage(bytes, {settings.grpAdr, settings.offsetGiven, settings.offset});
+  const ImageVerdict verdict = CheckImage(bytes, settings);
   const int r = Refuse(verdict, problem);
   if (r != DumpOk) return r;
   const ImageBytes image(bytes);

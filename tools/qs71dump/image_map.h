@@ -12,12 +12,9 @@
 #include "group_table_scan.h"
 #include "sound_kinds.h"
 
-// What the command line can fix instead of the detection.
-struct DumpSettings {
+// What the command line can fix instead of the detection (GrpAdr, Offset), and the clock.
+struct DumpSettings : GroupReading {
   int64_t mainClockHz = 16384000;  // the generator's default MainClk 512000 times 32
-  int32_t grpAdr = 0;              // 0: detect
-  bool offsetGiven = false;
-  int32_t offset = 0;
 };
 
 // File positions of the fixed regions, from the image format's layout functions.

@@ -72,8 +72,8 @@ Preflight ReadWhole(const std::string& path, uint64_t size, std::vector<uint8_t>
 }  // namespace
 
 Preflight JudgeVerdict(const std::string& name, const ImageVerdict& verdict, bool force) {
-  // Checked before anything else is said about the file: an operator who reads "not an
-  // image" forces it, and one who reads "invalid system area" after the write blames the chip.
+  // This rule holds with --force too: the write would destroy the part's trims, and the run's
+  // "invalid system area" that follows would have the operator blame a good chip.
   const ImageProblem* factory = verdict.Find(ImageFault::kFactoryCell);
   if (factory != nullptr && (force || &verdict.problems.front() == factory)) {
     return Refuse(ExitCode::kNotAnImage,

@@ -5,6 +5,8 @@
 #include <filesystem>
 
 #include "format_test_support.h"
+#include "test_scratch.h"
+#include "wav_writer.h"
 
 namespace qs71prog {
 namespace {
@@ -74,6 +76,21 @@ TEST(Preflight, WithoutTheFactoryRuleTheTrimRowsPass) {
     ASSERT_EQ(verdict.problems.size(), 1u) << c.name << ": " << ImageRefusal(verdict);
     verdict.problems.clear();
     EXPECT_EQ(JudgeVerdict("v.bin", verdict, c.force).exit, ExitCode::kOk) << c.name;
+  }
+}
+
+// The job hands the library exactly what was judged, so the result carries those bytes.
+TEST(Preflight, KeepsTheBytesItJudged) {
+  const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, "preflight_bytes");
+  Options options;
+  options.image = (dir / "v.bin").string();
+  for (const Bytes kind : {Bytes::kImage, Bytes::kTrimCleared}) {
+    const std::vector<uint8_t> image = Build(kind, 0x40000);
+    ASSERT_TRUE(testwav::WriteFile(dir / "v.bin", image));
+    const Preflight result = PreflightImage(options);
+    const bool taken = kind == Bytes::kImage;
+    EXPECT_EQ(result.exit == ExitCode::kOk, taken) << result.problem;
+    EXPECT_EQ(result.bytes, taken ? image : std::vector<uint8_t>()) << result.problem;
   }
 }
 

@@ -210,13 +210,18 @@ int32_t CallWriter(JobRun& run, const JobStep& step) {
   return result;
 }
 
+// image: the pre-flight's bytes when it passed. A file refused as no image is of a part's
+// size and is named by its hash all the same; one refused for its size or kind may be huge or
+// endless, and is neither read nor hashed.
 ExitCode NotCalled(const Options& options, Console& console, const std::string& problem,
-                   ExitCode exit) {
+                   ExitCode exit, const std::vector<uint8_t>& image) {
   const auto display = MakeDisplay(ChooseDisplay(options, console), console, console.Columns());
   JobOutcome outcome;
   outcome.problem = problem;
   outcome.exit = exit;
-  display->Finish(Describe(options, WriterLibrary(), {}), outcome);
+  JobDescription job = Describe(options, WriterLibrary(), image);
+  if (exit == ExitCode::kNotAnImage) job.sha256 = FileSha256(options.image.c_str());
+  display->Finish(job, outcome);
   return exit;
 }
 
@@ -377,26 +382,26 @@ bool LoadFor(const Options& options, WriterLibrary& library, std::string& error)
 ExitCode RunProgrammingJob(const Options& options, Console& console) {
   const Preflight preflight = PreflightImage(options);
   if (preflight.exit != ExitCode::kOk) {
-    return NotCalled(options, console, preflight.problem, preflight.exit);
+    return NotCalled(options, console, preflight.problem, preflight.exit, {});
   }
   const InterruptCounting counting;
   std::string problem;
   WriterLibrary library;
   if (!LoadFor(options, library, problem)) {
-    return NotCalled(options, console, problem, ExitCode::kLibraryMissing);
+    return NotCalled(options, console, problem, ExitCode::kLibraryMissing, preflight.bytes);
   }
   ProgrammerLink link;
   if (!ChooseLink(options, library, link, problem)) {
-    return NotCalled(options, console, problem, ExitCode::kNoProgrammer);
+    return NotCalled(options, console, problem, ExitCode::kNoProgrammer, preflight.bytes);
   }
   const std::string emulationNote = library.IsEmulated() ? EmulationNote(options) : "";
   ScratchChip chip;
   if (!chip.Keep(options, library)) {
-    return NotCalled(options, console, kScratchProblem, ExitCode::kLibraryMissing);
+    return NotCalled(options, console, kScratchProblem, ExitCode::kLibraryMissing, preflight.bytes);
   }
   ProgrammerLock lock;
   if (!HoldForJob(library, link, chip, lock, problem)) {
-    return NotCalled(options, console, problem, ExitCode::kBusy);
+    return NotCalled(options, console, problem, ExitCode::kBusy, preflight.bytes);
   }
   const auto display = MakeDisplay(ChooseDisplay(options, console), console, console.Columns());
   const JobDescription job = Describe(options, library, preflight.bytes);
@@ -428,8 +433,8 @@ JobOutcome RunPartJob(const PartJob& part) {
 }
 
 ExitCode ReportJobNotRun(const Options& options, Console& console, const std::string& problem,
-                         ExitCode exit) {
-  return NotCalled(options, console, problem, exit);
+                         ExitCode exit, const std::vector<uint8_t>& image) {
+  return NotCalled(options, console, problem, exit, image);
 }
 
 bool Cancelled() { return std::atomic_ref<int32_t>(cancelCell).load() != 0; }

@@ -29,9 +29,10 @@ bool LoadFor(const Options& options, WriterLibrary& library, std::string& error)
 ExitCode RunProgrammingJob(const Options& options, Console& console);
 
 // A job that ended before the library was called, reported on the display the options ask
-// for, as RunProgrammingJob reports it. Returns exit.
+// for, as RunProgrammingJob reports it; image holds the pre-flight's bytes once it passed.
+// Returns exit.
 ExitCode ReportJobNotRun(const Options& options, Console& console, const std::string& problem,
-                         ExitCode exit);
+                         ExitCode exit, const std::vector<uint8_t>& image = {});
 
 // What a production run does once, before its first part: the image's pre-flight (its bytes
 // are what every part gets), the library, and the job's description.

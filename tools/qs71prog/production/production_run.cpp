@@ -291,26 +291,26 @@ ExitCode RunProduction(const Options& options, Console& console) {
   JobDescription job;
   const Preflight preflight = PrepareProduction(options, library, job);
   if (preflight.exit != ExitCode::kOk) {
-    return ReportJobNotRun(options, console, preflight.problem, preflight.exit);
+    return ReportJobNotRun(options, console, preflight.problem, preflight.exit, preflight.bytes);
   }
   if (!EmulatedSocketsSet(library)) {
     return ReportJobNotRun(options, console,
                            "production on the emulated programmer takes its parts from the "
                            "folder QS71_EMU_SOCKET names, and it is not set",
-                           ExitCode::kUsage);
+                           ExitCode::kUsage, preflight.bytes);
   }
   std::vector<Attached> chosen;
   std::string problem;
   if (!ChooseProgrammers(options, library, chosen, problem)) {
-    return ReportJobNotRun(options, console, problem, ExitCode::kNoProgrammer);
+    return ReportJobNotRun(options, console, problem, ExitCode::kNoProgrammer, preflight.bytes);
   }
   ProgrammerLock lock;
   if (!HoldProgrammers(library, chosen, lock, problem)) {
-    return ReportJobNotRun(options, console, problem, ExitCode::kBusy);
+    return ReportJobNotRun(options, console, problem, ExitCode::kBusy, preflight.bytes);
   }
   ProductionLog log;
   if (!options.log.empty() && !log.Open(options.log, problem)) {
-    return ReportJobNotRun(options, console, problem, ExitCode::kFileError);
+    return ReportJobNotRun(options, console, problem, ExitCode::kFileError, preflight.bytes);
   }
   if (!preflight.note.empty()) console.Err("qs71prog: " + preflight.note + "\n");
   std::vector<int> ids;
