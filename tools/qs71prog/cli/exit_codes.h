@@ -42,7 +42,7 @@ struct ExitCodeInfo {
 const std::vector<ExitCodeInfo>& ExitCodeTable();
 const ExitCodeInfo& DescribeExit(ExitCode code);
 
-// The exit status for a result code of Qs71UsbWriter and the step it came from.
+// The exit status for a result code of the job call and the step it came from.
 ExitCode ExitCodeFor(int32_t result, Phase phase);
 
 }  // namespace qs71prog

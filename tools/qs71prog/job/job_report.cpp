@@ -38,7 +38,7 @@ constexpr ResultText kResults[] = {
     {QS71_E_STATUS, "the programmer's reply has an unexpected status byte"},
 };
 
-// A short explanation of a Qs71UsbWriter result code for the summary line; the library's
+// A short explanation of a job call's result code for the summary line; the library's
 // own message above it says the same in its words.
 const char* DescribeLibraryResult(int32_t result) {
   for (const ResultText& entry : kResults) {

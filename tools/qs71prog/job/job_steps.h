@@ -8,7 +8,7 @@
 
 namespace qs71prog {
 
-// One call of Qs71UsbWriter: the step it stands for and what it selects.
+// One call of Qs71UsbJob: the step it stands for and what it selects.
 struct JobStep {
   Phase phase;
   Selection selection;
