@@ -50,6 +50,7 @@ class LiveProcess {
   LiveProcess& operator=(const LiveProcess&) = delete;
 
   bool Started() const { return pid > 0; }
+  pid_t Pid() const { return pid; }
   // The next line of standard output; false once the output has ended.
   bool ReadLine(std::string& line);
   void Send(int signal) const;

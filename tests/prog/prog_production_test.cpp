@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <chrono>
 #include <map>
+#include <thread>
 
 #include "file_contents.h"
 #include "output_lines.h"
@@ -234,16 +236,161 @@ TEST_F(ProgProduction, LogQuotesFieldsAndKeepsOneHeader) {
   for (const auto& row : parts_log.rows) EXPECT_EQ(row.at("image"), odd.string());
 }
 
-// A programmer that stops answering while its loop waits for a part ends the loop with its
-// status and logs nothing.
+// A programmer that stops answering while its loop waits for a part ends the loop with the
+// status of a programmer gone, and the log says so in a row of its own.
 TEST_F(ProgProduction, LostProgrammerEndsTheLoop) {
   MakeParts(sockets, 1);
   const ProcessResult run = RunProg(
       {"--emulate", "--write", image.string(), "--production", "--log", log.string()},
       {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_FAULTS", "disconnect:5"}});
-  EXPECT_EQ(run.exitCode, 1) << run.err;  // -20 once the OTP test started: programmer-error
+  EXPECT_EQ(run.exitCode, 3) << run.err;  // -20: no programmer
   EXPECT_NE(run.err.find("qs71prog: programmer 1: lost (-20): "), std::string::npos) << run.err;
-  EXPECT_TRUE(ReadLog(log).rows.empty());
+  const CsvLog parts_log = ReadLog(log);
+  ASSERT_EQ(parts_log.rows.size(), 1u);
+  EXPECT_EQ(parts_log.rows[0].at("status"), "lost");
+  EXPECT_EQ(parts_log.rows[0].at("exit"), "3");
+  EXPECT_EQ(parts_log.rows[0].at("result"), "fail");
+}
+
+// The image is read once: a file replaced while the run goes on (qs71gen renames its output
+// into place) changes nothing, not even when the new one is a valid image of another size.
+TEST_F(ProgProduction, AnImageReplacedMidRunChangesNothing) {
+  const auto parts = MakeParts(sockets, 2);
+  const std::filesystem::path other = GeneratedImage(dir / "other", "80000h");
+  ASSERT_FALSE(other.empty());
+  const std::filesystem::path original = dir / "original.bin";
+  std::filesystem::copy_file(image, original);
+  testsupport::LiveProcess process(
+      {QS71PROG_PATH, "--emulate", "--write", image.string(), "--production", "--count", "2",
+       "--stop-on-fail", "--log", log.string()},
+      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PACE_US", "20"}}});
+  std::string line;
+  while (process.ReadLine(line) && line != "programmer 1: part 1 in the socket") {
+  }
+  std::filesystem::rename(other, image);
+  EXPECT_EQ(process.Wait(), 0);
+  image = original;
+  const CsvLog parts_log = ReadLog(log);
+  ASSERT_EQ(parts_log.rows.size(), 2u);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    EXPECT_EQ(parts_log.rows[i].at("result"), "pass");
+    EXPECT_TRUE(HoldsImage(parts[i])) << parts[i];
+  }
+}
+
+// The log is read by spreadsheets and by scripts: a cell never starts a formula, and a row
+// never continues a line that an earlier run left without its end.
+TEST_F(ProgProduction, LogRowsStandAloneAndRunNoFormula) {
+  const struct {
+    const char* name;
+    std::string imageName;
+    std::string logBefore;
+    std::string imageCell;
+  } cases[] = {
+      {"formula", "=1+1.bin", "", "'=1+1.bin"},
+      {"torn line", "voice.bin", "time,host\n2026-12-07T19:40:00.123Z,bench", "voice.bin"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(sockets);
+    MakeParts(sockets, 1);
+    std::filesystem::copy_file(image, dir / c.imageName,
+                               std::filesystem::copy_options::overwrite_existing);
+    std::ofstream(log, std::ios::binary) << c.logBefore;
+    const ProcessResult run = testsupport::RunProcess(
+        {QS71PROG_PATH, "--emulate", "--write", c.imageName, "--production", "--count", "1",
+         "--log", log.string()},
+        {.folder = dir, .environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::vector<std::string> lines = Lines(ReadFileText(log));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(CsvFields(lines.back()).size(), 18u) << lines.back();
+    EXPECT_EQ(CsvFields(lines.back())[6], c.imageCell) << lines.back();
+  }
+}
+
+// A disk that fills up mid-row: the row is cut back off, so the log ends as it was, and the
+// run stops before its next part. The disk is a small tmpfs in a mount namespace of this
+// test's own.
+TEST_F(ProgProduction, AFullDiskLeavesNoTornRow) {
+  if (testsupport::RunProcess({"unshare", "-m", "true"}).exitCode != 0) {
+    GTEST_SKIP() << "no private mount namespace here (unshare -m needs the right to mount)";
+  }
+  const auto parts = MakeParts(sockets, 2);
+  const std::filesystem::path full = dir / "full";
+  std::filesystem::create_directories(full);
+  // The log's page is full but for 40 bytes, and the file system has none left after the
+  // filler: a row starts to go in and cannot be finished.
+  const std::string header = "time,host,programmer,part\n";
+  const std::string before = header + std::string(4096 - 40 - header.size() - 1, 'x') + "\n";
+  const std::string script =
+      "mount -t tmpfs -o size=64k tmpfs \"$1\" || exit 99; printf %s \"$2\" > \"$1/parts.csv\"; "
+      "yes x > \"$1/filler\" 2>/dev/null; \"$0\" --emulate --write \"$3\" --production "
+      "--count 2 --log \"$1/parts.csv\" >/dev/null 2>&1; echo \"exit=$?\"; cat \"$1/parts.csv\"";
+  const ProcessResult run = testsupport::RunProcess(
+      {"unshare", "-m", "sh", "-c", script, QS71PROG_PATH, full.string(), before, image.string()},
+      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
+  if (run.exitCode == 99) GTEST_SKIP() << "tmpfs cannot be mounted here: " << run.err;
+  EXPECT_EQ(run.out, "exit=9\n" + before) << run.err;
+  EXPECT_TRUE(HoldsImage(parts[0]));
+  EXPECT_EQ(ReadFileBytes(parts[1]), blank) << "a part that could not be logged was made";
+}
+
+// A reader that goes away (qs71prog ... | head) stops neither the parts nor their log.
+TEST_F(ProgProduction, AClosedPipeStopsNothing) {
+  const auto parts = MakeParts(sockets, 2);
+  const std::filesystem::path status = dir / "status";
+  const ProcessResult run = testsupport::RunProcess(
+      {"sh", "-c",
+       "(\"$0\" --emulate --write \"$1\" --production --count 2 --log \"$2\"; "
+       "echo $? > \"$3\") | head -n 1",
+       QS71PROG_PATH, image.string(), log.string(), status.string()},
+      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PACE_US", "20"}}});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(ReadFileText(status), "0\n");
+  const CsvLog parts_log = ReadLog(log);
+  ASSERT_EQ(parts_log.rows.size(), 2u);
+  for (const auto& part : parts) EXPECT_TRUE(HoldsImage(part)) << part;
+}
+
+// A second SIGTERM with --all cancels every part under way; each is logged as aborted, with
+// the time its steps had, before the process ends.
+TEST_F(ProgProduction, ASecondSigtermLogsEveryPartUnderWay) {
+  const auto first = MakeParts(sockets / "1", 1);
+  const auto second = MakeParts(sockets / "2", 1);
+  // Standard error joins standard output, where the answer to the first signal comes.
+  testsupport::LiveProcess process(
+      {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH, "--emulate", "--write",
+       image.string(), "--no-blank-check", "--production", "--all", "--count", "1", "--log",
+       log.string()},
+      {.environment = {{"QS71_EMU_SOCKET", sockets.string()},
+                       {"QS71_EMU_PROGRAMMERS", "2"},
+                       {"QS71_EMU_PACE_US", "1000"}}});
+  int inSocket = 0;
+  std::string line;
+  while (inSocket < 2 && process.ReadLine(line)) {
+    inSocket += line.find(": part 1 in the socket") != std::string::npos;
+  }
+  ASSERT_EQ(inSocket, 2);
+  // Both writes under way: their parts have begun to change.
+  for (const auto& part : {first[0], second[0]}) {
+    for (int look = 0; look < 3000 && ReadFileBytes(part) == blank; ++look) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_NE(ReadFileBytes(part), blank) << part << " was never written";
+  }
+  process.Send(SIGTERM);
+  while (process.ReadLine(line) && line.find("the part under way will be") == std::string::npos) {
+  }
+  EXPECT_NE(line.find("SIGTERM: the part under way"), std::string::npos) << line;
+  process.Send(SIGTERM);
+  EXPECT_EQ(process.Wait(), 13);
+  const CsvLog parts_log = ReadLog(log);
+  ASSERT_EQ(parts_log.rows.size(), 2u);
+  for (const auto& row : parts_log.rows) {
+    EXPECT_EQ(row.at("status"), "aborted");
+    EXPECT_FALSE(row.at("write_s").empty());
+  }
 }
 
 // Ctrl-C while a part is programmed: that part is finished and logged, the next one stays in

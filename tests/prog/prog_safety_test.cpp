@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
+#include <fstream>
 #include <map>
 
 #include "file_contents.h"
@@ -118,6 +119,17 @@ TEST_F(ProgSafety, IdentifyAloneIsStillOneCall) {
   EXPECT_NE(run.out.find("qs71prog: done: identified a 262144-byte chip in "), std::string::npos)
       << run.out;
   EXPECT_EQ(run.out.find("sha256"), std::string::npos) << "no image, no fingerprint";
+}
+
+// A file far larger than any part is refused on its size alone: it is neither read nor
+// hashed, however long that would take.
+TEST_F(ProgSafety, AHugeFileIsRefusedUnread) {
+  const std::filesystem::path huge = dir / "huge.bin";
+  std::ofstream(huge).close();
+  std::filesystem::resize_file(huge, std::uintmax_t{1} << 30);
+  const ProcessResult run = RunProg({"--emulate", "--write", huge.string()});
+  EXPECT_EQ(run.exitCode, 5) << run.err;
+  EXPECT_EQ(run.err.find("sha256"), std::string::npos) << run.err;
 }
 
 // The first cell the demo image programs: a cell stuck at 0xFF there shows in the verify.
@@ -291,6 +303,7 @@ class LiveRun {
   }
 
   void Send(int signal) const { process.Send(signal); }
+  pid_t Pid() const { return process.Pid(); }
 
   // Reads what is left and returns the exit status.
   int Finish() {
@@ -436,12 +449,49 @@ INSTANTIATE_TEST_SUITE_P(
                                   "blank-check",
                                   {SIGTERM},
                                   12,
-                                  "stops after the blank check",
-                                  "interrupted after the blank check",
+                                  "SIGTERM: qs71prog stops after the blank check",
+                                  "interrupted by SIGTERM after the blank check",
                                   "OTP blank check complete.",
                                   WriteSeen::kNone,
-                                  "write"}),
+                                  "write"},
+                    // A closed terminal or a dropped SSH session: the part is finished as well.
+                    InterruptCase{"SighupIsTakenLikeSigterm",
+                                  kFullWrite,
+                                  "200",
+                                  "blank-check",
+                                  {SIGHUP},
+                                  12,
+                                  "SIGHUP: qs71prog stops after the blank check",
+                                  "interrupted by SIGHUP after the blank check",
+                                  "OTP blank check complete.",
+                                  WriteSeen::kNone,
+                                  "write"},
+                    InterruptCase{"SigquitIsTakenLikeSigterm",
+                                  kWriteOnly,
+                                  "200",
+                                  "write",
+                                  {SIGQUIT},
+                                  12,
+                                  "SIGQUIT: the write will finish",
+                                  "interrupted by SIGQUIT after the write; not run: verify",
+                                  "Write OTP complete.",
+                                  WriteSeen::kWhole,
+                                  "verify"}),
     [](const testing::TestParamInfo<InterruptCase>& info) { return std::string(info.param.name); });
+
+// Two qs71prog on one emulated chip file would mix two images in one part: the second is
+// refused before its first request and told which process holds the file.
+TEST_F(ProgSafety, ASecondProcessOnTheChipFileIsRefused) {
+  LiveRun first(Arguments(kWriteOnly), {{"QS71_EMU_PACE_US", "1000"}});
+  ASSERT_TRUE(first.Started());
+  ASSERT_TRUE(first.WaitFor([](const JsonEvent& e) { return IsProgressOf(e, "write"); }));
+  const ProcessResult second = RunProg(Arguments({"--emulate=CHIP", "--identify"}));
+  EXPECT_EQ(second.exitCode, 14) << second.err;
+  EXPECT_NE(second.err.find("the chip file " + chip + " is in use by another qs71prog (process " +
+                            std::to_string(first.Pid()) + ")"),
+            std::string::npos)
+      << second.err;
+}
 
 }  // namespace
 }  // namespace qs71prog::test

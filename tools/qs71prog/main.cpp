@@ -13,6 +13,7 @@
 
 int main(int argc, char** argv) {
   qs71prog::BufferStdoutByLine();
+  qs71prog::IgnoreBrokenPipes();
   qs71prog::Console console;
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   qs71prog::Options options;

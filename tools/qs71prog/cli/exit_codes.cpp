@@ -26,6 +26,7 @@ const std::vector<ExitCodeInfo> kExitCodes = {
      "the file is not a QS71 image, or would clear a factory cell; nothing was sent"},
     {ExitCode::kInterrupted, "interrupted", "Ctrl-C: stopped after the step under way"},
     {ExitCode::kAborted, "aborted", "a second Ctrl-C: stopped at once, even mid-write"},
+    {ExitCode::kBusy, "busy", "another qs71prog holds the programmer or chip file"},
 };
 
 using PhaseSet = unsigned;

@@ -24,10 +24,13 @@ enum class ExitCode : int {
   kLibraryMissing = 10,
   kNotAnImage = 11,  // refused before the programmer is touched; --force takes it unless a
                      // write would clear a factory cell
-  // Ctrl-C: the library's call cannot be cancelled, so the first one lets the step under way
-  // finish and the job stops there; a second one ends the process at once.
+  // Ctrl-C or SIGTERM, SIGHUP, SIGQUIT: a write cut short scraps the part, so the first one
+  // lets the step under way finish and the job stops there; a second one cancels the call
+  // between two chunks.
   kInterrupted = 12,
   kAborted = 13,
+  // Another qs71prog holds the programmer (or the emulated chip file): refused at once.
+  kBusy = 14,
 };
 
 struct ExitCodeInfo {
@@ -39,7 +42,7 @@ struct ExitCodeInfo {
 const std::vector<ExitCodeInfo>& ExitCodeTable();
 const ExitCodeInfo& DescribeExit(ExitCode code);
 
-// The exit status for a result code of Qs71UsbWriter and the step it came from.
+// The exit status for a result code of the job call and the step it came from.
 ExitCode ExitCodeFor(int32_t result, Phase phase);
 
 }  // namespace qs71prog

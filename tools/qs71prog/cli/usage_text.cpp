@@ -77,8 +77,9 @@ const char kProgrammerText[] =
     "\n"
     "A job with an image identifies the chip first and refuses an image of another\n"
     "size before the blank check. Each step is a call of the library of its own.\n"
-    "Ctrl-C stops after the step under way, since a write cut short leaves a part\n"
-    "to scrap; a second Ctrl-C stops at once.\n"
+    "Ctrl-C (or SIGTERM, SIGHUP, SIGQUIT) stops after the step under way, since a\n"
+    "write cut short leaves a part to scrap; a second one stops at once. A second\n"
+    "qs71prog on the same programmer or chip file is refused (exit 14).\n"
     "\n"
     "Exit codes:\n";
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 
@@ -10,24 +9,18 @@
 
 namespace qs71prog {
 
-// The text one library call prints, handed over as whole lines. The calls every build has
-// print to the process's standard output, so their text is taken by lending descriptors 1
-// and 2 to a pipe (OutputCapture); that works for one call at a time only. The calls that
-// name a programmer hand their text to a function instead (Receive), which lets calls on
-// several programmers run at once, each with its own lines. Either way the lines wait until
-// Deliver, so that the thread drawing the progress hands them over in order with the cells.
+// The text one library call hands to its output function (Receive), passed on as whole
+// lines. The lines wait until Deliver, so that the thread drawing the progress hands them
+// over in order with the cells; calls on several programmers at once each have their own.
 class CallText {
  public:
-  using LineHandler = std::function<void(const std::string& line, bool onStderr)>;
+  using LineHandler = std::function<void(const std::string& line)>;
 
-  // captureDescriptors: the call prints to standard output; otherwise it hands its text to
-  // Receive with this object as the context.
-  CallText(bool captureDescriptors, LineHandler handler);
-  ~CallText();
+  explicit CallText(LineHandler handler) : handler(std::move(handler)) {}
+  ~CallText() { Stop(); }
   CallText(const CallText&) = delete;
   CallText& operator=(const CallText&) = delete;
 
-  void Start();
   void Deliver();
   // Hands over the rest, a last line without its newline included.
   void Stop();
@@ -36,8 +29,6 @@ class CallText {
 
  private:
   LineHandler handler;
-  std::unique_ptr<OutputCapture> out;
-  std::unique_ptr<OutputCapture> err;
   std::mutex mutex;  // Receive on the calling thread, Deliver on the poller's
   LineSplitter splitter;
   std::string received;

@@ -15,18 +15,23 @@ std::string StepTitle(Phase phase) {
   return phase == Phase::kIdentify ? "identification" : "connection";
 }
 
-std::string InterruptAnnouncement(Phase phase) {
+std::string InterruptAnnouncement(Phase phase, const std::string& signal) {
   if (phase == Phase::kWrite) {
-    return "Ctrl-C: the write will finish, since a half-written OTP part is scrapped and the "
-           "library's call cannot be cancelled safely; qs71prog stops after it. Ctrl-C again "
-           "stops at once and leaves the part partly written.";
+    return signal + ": the write will finish, since a half-written OTP part is scrapped; "
+           "qs71prog stops after it. " + signal +
+           " again stops at once and leaves the part partly written.";
   }
-  return "Ctrl-C: qs71prog stops after the " + StepTitle(phase) + ". Ctrl-C again stops at once.";
+  return signal + ": qs71prog stops after the " + StepTitle(phase) + ". " + signal +
+         " again stops at once.";
 }
 
-std::string PartInterruptAnnouncement() {
-  return "Ctrl-C: the part under way will be finished and judged, since a half-written OTP "
-         "part is scrapped; qs71prog stops after it. Ctrl-C again stops at once.";
+std::string PartInterruptAnnouncement(const std::string& signal) {
+  return signal + ": the part under way will be finished and judged, since a half-written OTP "
+         "part is scrapped; qs71prog stops after it. " + signal + " again stops at once.";
+}
+
+std::string SignalForSummary(const std::string& signal) {
+  return signal == "Ctrl-C" ? "" : signal;
 }
 
 }  // namespace qs71prog

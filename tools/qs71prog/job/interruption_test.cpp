@@ -19,10 +19,13 @@ TEST(InterruptWatcher, AnnouncesTheFirstOnceAndAbortsOnTheSecond) {
 }
 
 TEST(InterruptAnnouncement, OnlyTheWriteIsLetFinishForThePartsSake) {
-  EXPECT_NE(InterruptAnnouncement(Phase::kWrite).find("the write will finish"), std::string::npos);
-  EXPECT_NE(InterruptAnnouncement(Phase::kWrite).find("partly written"), std::string::npos);
-  EXPECT_EQ(InterruptAnnouncement(Phase::kBlankCheck),
+  const std::string write = InterruptAnnouncement(Phase::kWrite, "Ctrl-C");
+  EXPECT_NE(write.find("the write will finish"), std::string::npos);
+  EXPECT_NE(write.find("partly written"), std::string::npos);
+  EXPECT_EQ(InterruptAnnouncement(Phase::kBlankCheck, "Ctrl-C"),
             "Ctrl-C: qs71prog stops after the blank check. Ctrl-C again stops at once.");
+  EXPECT_EQ(InterruptAnnouncement(Phase::kVerify, "SIGHUP"),
+            "SIGHUP: qs71prog stops after the verify. SIGHUP again stops at once.");
   EXPECT_EQ(StepTitle(Phase::kIdentify), "identification");
 }
 

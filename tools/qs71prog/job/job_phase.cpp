@@ -1,6 +1,6 @@
 #include "job/job_phase.h"
 
-#include "job/plain_words.h"
+#include "qs71_usb_writer.h"
 
 namespace qs71prog {
 
@@ -33,20 +33,24 @@ constexpr StageText kStages[] = {
 
 bool ValidStage(int stage) { return stage >= kFirstStage && stage <= kLastStage; }
 
-// The lines the library prints when a step has succeeded, and only then. Identification
-// prints the chip's ID after the system area has passed its check.
-struct CompletionLine {
-  const char* prefix;
-  int stage;
+struct StepPhase {
+  int32_t step;
+  Phase phase;
 };
 
-constexpr int kIdentification = 0;
-constexpr CompletionLine kCompletionLines[] = {
-    {"OTP ID: ", kIdentification},
-    {"OTP blank check complete.", 1},
-    {"Write OTP complete.", 2},
-    {"Verify OTP complete.", 3},
+// The steps a call's result names that stand for a step of the job.
+constexpr StepPhase kStepPhases[] = {
+    {QS71_STEP_OPEN, Phase::kConnect},          {QS71_STEP_IDENTIFY, Phase::kIdentify},
+    {QS71_STEP_BLANK_CHECK, Phase::kBlankCheck}, {QS71_STEP_WRITE, Phase::kWrite},
+    {QS71_STEP_VERIFY, Phase::kVerify},         {QS71_STEP_COMPARE, Phase::kVerify},
 };
+
+const StepPhase* FindStep(int32_t step) {
+  for (const StepPhase& entry : kStepPhases) {
+    if (entry.step == step) return &entry;
+  }
+  return nullptr;
+}
 
 }  // namespace
 
@@ -92,39 +96,9 @@ Phase Selection::LastPhase() const {
   return Phase::kIdentify;
 }
 
-int PhaseEvidence::NoteLine(const std::string& line) {
-  if (IsChipIdComplaint(line)) rejectedId = line;
-  for (const CompletionLine& entry : kCompletionLines) {
-    if (!line.starts_with(entry.prefix)) continue;
-    if (entry.stage == kIdentification) {
-      identified = true;
-      return 0;
-    }
-    completed[entry.stage] = true;
-    return entry.stage;
-  }
-  return 0;
-}
-
-void PhaseEvidence::NoteStage(int stage) {
-  if (ValidStage(stage) && stage > highestStage) highestStage = stage;
-}
-
-// The library moves the stage cell on only after the previous operation succeeded.
-bool PhaseEvidence::StageCompleted(int stage) const {
-  return ValidStage(stage) && (completed[stage] || highestStage > stage);
-}
-
-Phase PhaseEvidence::FailingPhase(const Selection& selection, bool otpTestStarted) const {
-  if (!otpTestStarted) return Phase::kConnect;
-  if (!identified && highestStage == 0) return Phase::kIdentify;
-  Phase last = Phase::kIdentify;
-  for (int stage = kFirstStage; stage <= kLastStage; ++stage) {
-    if (!selection.Selected(stage)) continue;
-    last = PhaseOfStage(stage);
-    if (!StageCompleted(stage)) return last;
-  }
-  return last;
+Phase FailedPhase(const Selection& call, int32_t failedStep, int32_t lastStep) {
+  const StepPhase* step = FindStep(failedStep != QS71_STEP_NONE ? failedStep : lastStep);
+  return step != nullptr ? step->phase : call.LastPhase();
 }
 
 }  // namespace qs71prog

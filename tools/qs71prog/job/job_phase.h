@@ -1,6 +1,6 @@
 #pragma once
 
-#include <array>
+#include <cstdint>
 #include <string>
 
 namespace qs71prog {
@@ -35,29 +35,10 @@ struct Selection {
   Phase LastPhase() const;
 };
 
-// What the job showed of its own course: the stages the poller saw and the lines the library
-// printed when a step was done. The stage cell alone cannot tell which operation failed, since
-// a failing step may begin and end between two polls; the library's completion lines are
-// fixed texts of its interface and arrive whole through the captured output.
-class PhaseEvidence {
- public:
-  // Takes one line of the library's output; returns the stage (1..3) that it reports as
-  // complete, 0 for any other line.
-  int NoteLine(const std::string& line);
-  // Takes a stage value seen in the cell.
-  void NoteStage(int stage);
-  bool StageCompleted(int stage) const;
-  // The step that failed. otpTestStarted is false when the library never wrote the OTP size
-  // cell, which it skips only when the OTP test could not be started.
-  Phase FailingPhase(const Selection& selection, bool otpTestStarted) const;
-  // The library's line that rejected the chip's ID, empty when none came.
-  const std::string& RejectedId() const { return rejectedId; }
-
- private:
-  bool identified = false;
-  std::string rejectedId;
-  int highestStage = 0;
-  std::array<bool, kLastStage + 1> completed{};
-};
+// The step of a call that failed, from the steps the library's result names (Qs71Step
+// values): the step that failed, or for a failure between the steps (stopping the OTP test,
+// a call cancelled between two chunks) the last one begun; past the selected steps, the
+// call's last step.
+Phase FailedPhase(const Selection& call, int32_t failedStep, int32_t lastStep);
 
 }  // namespace qs71prog

@@ -38,7 +38,7 @@ constexpr ResultText kResults[] = {
     {QS71_E_STATUS, "the programmer's reply has an unexpected status byte"},
 };
 
-// A short explanation of a Qs71UsbWriter result code for the summary line; the library's
+// A short explanation of a job call's result code for the summary line; the library's
 // own message above it says the same in its words.
 const char* DescribeLibraryResult(int32_t result) {
   for (const ResultText& entry : kResults) {
@@ -80,16 +80,23 @@ std::string NotRun(const JobDescription& job, Phase phase) {
   return steps.empty() ? "" : "; not run: " + steps;
 }
 
+// "by SIGHUP ": a person who pressed Ctrl-C knows it; a closed terminal or a service manager's
+// signal must be named.
+std::string By(const JobOutcome& outcome) {
+  return outcome.signal.empty() ? "" : "by " + outcome.signal + " ";
+}
+
 std::string InterruptedText(const JobDescription& job, const JobOutcome& outcome) {
   if (!outcome.called) return "qs71prog: interrupted before the programmer was opened; ";
-  return "qs71prog: interrupted after the " + StepTitle(outcome.phase) +
+  return "qs71prog: interrupted " + By(outcome) + "after the " + StepTitle(outcome.phase) +
          NotRun(job, outcome.phase) + "; ";
 }
 
 std::string AbortedText(const JobOutcome& outcome) {
   const std::string consequence =
       outcome.phase == Phase::kWrite ? ": the part is partly written, scrap it" : "";
-  return "qs71prog: aborted during the " + StepTitle(outcome.phase) + consequence + "; ";
+  return "qs71prog: aborted " + By(outcome) + "during the " + StepTitle(outcome.phase) +
+         consequence + "; ";
 }
 
 std::string Body(const JobDescription& job, const JobOutcome& outcome) {

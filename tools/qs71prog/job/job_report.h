@@ -23,7 +23,7 @@ struct JobDescription {
 // How it ended.
 struct JobOutcome {
   bool called = false;  // false when no call of the library returned
-  // Qs71UsbWriter's result, when called; for an image that qs71prog found not to fit the
+  // The job call's result, when called; for an image that qs71prog found not to fit the
   // identified chip, the code the library gives the same fault.
   int32_t result = 0;
   Phase phase = Phase::kConnect;  // the step that failed, or the last one run
@@ -31,6 +31,9 @@ struct JobOutcome {
   int32_t otpSize = 0;
   double seconds = 0.0;
   std::string problem;  // why the library was not called
+  std::string chipId;   // "6D 61 02 00" once the chip identified, empty before
+  // What interrupted or aborted the job when it was not Ctrl-C: "SIGTERM", "SIGHUP", ...
+  std::string signal;
   // Where a failed blank check or verify found the part different (job/localisation.h):
   // the first failing 256-byte blocks, "0x002300-0x0023FF", and whether all were searched.
   bool located = false;

@@ -8,7 +8,7 @@
 
 namespace qs71prog {
 
-// One call of Qs71UsbWriter: the step it stands for and what it selects.
+// One call of Qs71UsbJob: the step it stands for and what it selects.
 struct JobStep {
   Phase phase;
   Selection selection;
@@ -23,10 +23,5 @@ std::vector<JobStep> PlanSteps(const Selection& selection);
 
 // The first step that reads the image: the write when selected, else the verify.
 Phase ImagePhase(const Selection& selection);
-
-// Whether the image fits a chip of otpSize bytes, with the code the library itself gives a
-// misfit: 0, QS71_E_FILE when the size cannot be read, QS71_E_FILE_SIZE when it differs.
-// imageSize receives the size when it could be read.
-int32_t CheckImageSize(const std::string& image, int32_t otpSize, uint64_t& imageSize);
 
 }  // namespace qs71prog

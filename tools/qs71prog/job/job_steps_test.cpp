@@ -38,29 +38,5 @@ TEST(PlanSteps, OneCallPerStep) {
   }
 }
 
-TEST(CheckImageSize, TheImageMustBeAFileOfTheChipsSize) {
-  const std::filesystem::path dir = ScratchFolder(std::filesystem::temp_directory_path(), "steps");
-  const std::string image = (dir / "voice.bin").string();
-  std::ofstream(image, std::ios::binary) << std::string(262144, '\xFF');
-  struct {
-    std::string path;
-    int32_t otpSize;
-    int32_t result;
-  } const cases[] = {
-      {image, 262144, QS71_OK},
-      {image, 524288, QS71_E_FILE_SIZE},
-      {(dir / "missing.bin").string(), 262144, QS71_E_FILE},
-      {dir.string(), 262144, QS71_E_FILE},
-  };
-  for (const auto& c : cases) {
-    uint64_t size = 0;
-    EXPECT_EQ(CheckImageSize(c.path, c.otpSize, size), c.result) << c.path << " " << c.otpSize;
-  }
-  uint64_t size = 0;
-  CheckImageSize(image, 524288, size);
-  EXPECT_EQ(size, 262144u);
-  std::filesystem::remove_all(dir);
-}
-
 }  // namespace
 }  // namespace qs71prog

@@ -1,18 +1,10 @@
 #include "job/localisation.h"
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <optional>
-#include <system_error>
 
 #include "job/call_text.h"
-#include "platform/host_system.h"
-#include "platform/output_streams.h"
-#include "qs71_emulator_control.h"
 #include "qs71_usb_writer.h"
-#include "shared_library.h"
 
 namespace qs71prog {
 
@@ -65,9 +57,9 @@ class BlockSearch {
   Localisation found;
 };
 
-// What the failed step compared the part with: an image, or a blank part.
+// What the failed step compared the part with: the image, or a blank part.
 struct FailedComparison {
-  const char* image;  // nullptr: blank
+  bool withImage;
   double vdd;
   const char* step;
 };
@@ -77,76 +69,36 @@ std::optional<FailedComparison> ComparisonThatFailed(const Options& options,
   if (outcome.otpSize <= 0 || outcome.otpSize % kBlockSize != 0) return std::nullopt;
   const bool differs = outcome.result == QS71_E_NOT_BLANK || outcome.result == QS71_E_MISMATCH;
   if (differs && outcome.phase == Phase::kBlankCheck) {
-    return FailedComparison{nullptr, options.Volts(Voltage::kBlankCheckVdd), "blank check"};
+    return FailedComparison{false, options.Volts(Voltage::kBlankCheckVdd), "blank check"};
   }
   if (differs && outcome.phase == Phase::kVerify) {
-    return FailedComparison{options.image.c_str(), options.Volts(Voltage::kVerifyVdd), "verify"};
+    return FailedComparison{true, options.Volts(Voltage::kVerifyVdd), "verify"};
   }
   return std::nullopt;
 }
 
-// Without a chip file the emulated programmer meets a fresh part on every call, so the part
-// that failed would be gone before the first comparison. It is kept for the search in a
-// scratch file, taken from the emulator as the job's call left it.
-class KeptEmulatedPart {
- public:
-  explicit KeptEmulatedPart(const SharedLibrary& library) {
-    const char* chosen = std::getenv("QS71_EMU_OTP_FILE");
-    const auto copy = library.Find<decltype(&Qs71EmuCopyOtp)>("Qs71EmuCopyOtp");
-    if (copy == nullptr || (chosen != nullptr && *chosen != '\0')) return;
-    std::vector<uint8_t> cells(copy(nullptr, 0));
-    copy(cells.data(), static_cast<uint32_t>(cells.size()));
-    std::error_code error;
-    path = (std::filesystem::temp_directory_path(error) /
-            ("qs71prog-part-" +
-             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
-             ".otp"))
-               .string();
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    const bool kept = file != nullptr && std::fwrite(cells.data(), 1, cells.size(), file) ==
-                                             cells.size();
-    if (file != nullptr) std::fclose(file);
-    if (kept) SetEnvironment("QS71_EMU_OTP_FILE", path);
-  }
-  ~KeptEmulatedPart() {
-    if (path.empty()) return;
-    SetEnvironment("QS71_EMU_OTP_FILE", "");
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-  }
-  KeptEmulatedPart(const KeptEmulatedPart&) = delete;
-  KeptEmulatedPart& operator=(const KeptEmulatedPart&) = delete;
-
- private:
-  std::string path;
-};
-
-// One comparison on the programmer the job names, or on the first one found.
-int32_t CompareRange(const SharedLibrary& library, const ProgrammerLink& link, CallText& text,
-                     const FailedComparison& failed, uint32_t start, uint32_t length) {
-  if (!link.named) {
-    const auto verifyRange = library.Find<Qs71UsbVerifyRangeFunction>("Qs71UsbVerifyRange");
-    return verifyRange(nullptr, start, length, failed.vdd, failed.image);
-  }
-  const auto verifyRangeOn =
-      library.Find<Qs71UsbVerifyRangeOnFunction>("Qs71UsbVerifyRangeOn");
-  return verifyRangeOn(link.path.c_str(), CallText::Receive, &text, nullptr, start, length,
-                       failed.vdd, failed.image);
-}
-
-Localisation Search(const SharedLibrary& library, const ProgrammerLink& link,
-                    const FailedComparison& failed, uint32_t size, Reporter& reporter) {
-  // A named programmer's part stays in its socket between calls.
-  std::optional<KeptEmulatedPart> kept;
-  if (!link.named) kept.emplace(library);
+// The part stays where the job left it: in its socket, or in the emulated programmer's chip
+// file, which a job on the emulator always keeps (job/scratch_chip.h).
+Localisation Search(const PartSearch& part, const FailedComparison& failed, uint32_t size) {
   // The library prints only a step that failed; its lines go where the job's went.
-  CallText text(!link.named,
-                [&](const std::string& line, bool onStderr) { reporter.Line(line, onStderr); });
-  text.Start();
+  CallText text([&](const std::string& line) { part.reporter.Line(line, false); });
+  Qs71RangeRequest request{};
+  request.size = sizeof request;
+  request.programmer = part.link.Programmer();
+  request.vdd = failed.vdd;
+  request.image = failed.withImage ? part.image.data() : nullptr;
+  request.imageLength = failed.withImage ? static_cast<uint32_t>(part.image.size()) : 0;
+  request.output = CallText::Receive;
+  request.context = &text;
+  request.cancel = part.cancel;
   Localisation found = LocateFailingBlocks(size, [&](uint32_t start, uint32_t length) {
-    const int32_t result = CompareRange(library, link, text, failed, start, length);
+    request.start = start;
+    request.length = length;
+    Qs71JobResult result{};
+    result.size = sizeof result;
+    const int32_t code = part.library.CompareRange()(&request, &result);
     text.Deliver();
-    return result;
+    return code;
   });
   text.Stop();
   return found;
@@ -184,27 +136,18 @@ std::string BlockRange(uint32_t start) {
   return text;
 }
 
-void LocateDifferences(const Options& options, const std::string& libraryPath,
-                       const ProgrammerLink& link, JobOutcome& outcome, Reporter& reporter) {
-  const std::optional<FailedComparison> failed = ComparisonThatFailed(options, outcome);
-  if (!failed || !options.locate) return;
-  SharedLibrary library;
-  std::string error;
-  const char* function = link.named ? "Qs71UsbVerifyRangeOn" : "Qs71UsbVerifyRange";
-  if (!library.Open(libraryPath, error) || !library.Exports(function)) {
-    reporter.Note("not locating where the part differs: " + libraryPath +
-                  " cannot compare ranges (no " + function + ")");
-    return;
-  }
-  reporter.Note(std::string("locating where the ") + failed->step +
-                " failed: the programmer compares halves of the part down to 256-byte blocks");
-  const Localisation found =
-      Search(library, link, *failed, static_cast<uint32_t>(outcome.otpSize), reporter);
+void LocateDifferences(const PartSearch& part, JobOutcome& outcome) {
+  const std::optional<FailedComparison> failed = ComparisonThatFailed(part.options, outcome);
+  if (!failed || !part.options.locate) return;
+  part.reporter.Note(std::string("locating where the ") + failed->step +
+                     " failed: the programmer compares halves of the part down to 256-byte "
+                     "blocks");
+  const Localisation found = Search(part, *failed, static_cast<uint32_t>(outcome.otpSize));
   outcome.located = true;
   outcome.failingBlocks.clear();
   for (uint32_t block : found.blocks) outcome.failingBlocks.push_back(BlockRange(block));
   outcome.allBlocksSearched = found.complete;
-  reporter.Note(Describe(found, outcome.failingBlocks));
+  part.reporter.Note(Describe(found, outcome.failingBlocks));
 }
 
 }  // namespace qs71prog

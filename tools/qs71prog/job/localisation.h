@@ -10,11 +10,12 @@
 #include "job/job_report.h"
 #include "job/programmer_link.h"
 #include "job/reporter.h"
+#include "platform/writer_library.h"
 
 namespace qs71prog {
 
 // Where a part differs, after its blank check or verify failed: the programmer compares
-// ranges (Qs71UsbVerifyRange), never smaller than 256 bytes, and the search halves the ranges
+// ranges (Qs71UsbCompareRange), never smaller than 256 bytes, and the search halves the ranges
 // that differ until it knows the first failing 256-byte blocks.
 
 constexpr uint32_t kBlockSize = 256;
@@ -41,10 +42,19 @@ Localisation LocateFailingBlocks(uint32_t size, const RangeCompare& compare,
 // "0x002300-0x0023FF": a block as a range of addresses, both ends included.
 std::string BlockRange(uint32_t start);
 
-// After a run whose blank check or verify found a difference: locates it with the library at
-// libraryPath on the job's programmer, at that step's supply voltage, tells the user, and
-// fills in outcome's blocks. Does nothing after any other outcome, or with --no-locate.
-void LocateDifferences(const Options& options, const std::string& libraryPath,
-                       const ProgrammerLink& link, JobOutcome& outcome, Reporter& reporter);
+// The part a search looks into, and with what.
+struct PartSearch {
+  const Options& options;
+  const WriterLibrary& library;
+  const ProgrammerLink& link;
+  const std::vector<uint8_t>& image;  // the bytes the job programmed and verified
+  const volatile int32_t* cancel;     // the job's cancel cell
+  Reporter& reporter;
+};
+
+// After a run whose blank check or verify found a difference: locates it on the job's
+// programmer, at that step's supply voltage, tells the user, and fills in outcome's blocks.
+// Does nothing after any other outcome, or with --no-locate.
+void LocateDifferences(const PartSearch& part, JobOutcome& outcome);
 
 }  // namespace qs71prog

@@ -9,10 +9,6 @@ namespace qs71prog {
 
 namespace {
 
-// The library's lines that reject an ID, each followed by "(0x6D,0x61,0x10,0x00)".
-constexpr const char* kIdComplaints[] = {"[ERROR] Invalid OTP ID! (",
-                                         "[ERROR] Undefined OTP size! ("};
-
 constexpr int32_t kSystemAreaSize = 512;
 
 enum class Area { kMain, kSystem };
@@ -92,34 +88,18 @@ std::string ExpectedIds() {
   return text;
 }
 
-std::string ChipIdWords(const std::string& line) {
-  unsigned id[4] = {};
-  const size_t open = line.rfind('(');
-  const bool read =
-      open != std::string::npos && std::sscanf(line.c_str() + open, "(0x%x,0x%x,0x%x,0x%x)", &id[0],
-                                               &id[1], &id[2], &id[3]) == 4;
+std::string ChipIdWords(const std::array<uint8_t, 4>& id) {
   char text[300];
-  if (read) {
-    std::snprintf(text, sizeof text, "the chip's ID reads %02X %02X %02X %02X, expected %s",
-                  id[0] & 0xFF, id[1] & 0xFF, id[2] & 0xFF, id[3] & 0xFF, ExpectedIds().c_str());
-  } else {
-    std::snprintf(text, sizeof text, "the chip's ID is not one of %s", ExpectedIds().c_str());
-  }
+  std::snprintf(text, sizeof text, "the chip's ID reads %02X %02X %02X %02X, expected %s", id[0],
+                id[1], id[2], id[3], ExpectedIds().c_str());
   return text;
 }
 
 }  // namespace
 
-bool IsChipIdComplaint(const std::string& line) {
-  for (const char* prefix : kIdComplaints) {
-    if (line.starts_with(prefix)) return true;
-  }
-  return false;
-}
-
 std::string FoundWords(const FailureFacts& facts) {
   const bool idRejected = facts.result == QS71_E_OTP_ID || facts.result == QS71_E_SIZE_CODE;
-  if (facts.phase == Phase::kIdentify && idRejected) return ChipIdWords(facts.rejectedId);
+  if (facts.phase == Phase::kIdentify && idRejected) return ChipIdWords(facts.chipId);
   return Found(facts);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,7 +20,7 @@ struct FailureFacts {
   int32_t otpSize = 0;
   int32_t progress = 0;    // the progress cell as the call left it
   std::string image;       // as given on the command line
-  std::string rejectedId;  // the library's line that rejected the chip's ID, if any
+  std::array<uint8_t, 4> chipId{0xFF, 0xFF, 0xFF, 0xFF};  // as the chip reported them
 };
 
 // One line on what the failing step found; empty where the summary already says it all.
@@ -33,8 +34,5 @@ std::vector<std::string> NoProgrammerWords(const std::vector<ProgrammerNode>& pr
 
 // Before the blank check: the image does not fit the chip that was identified.
 std::string ImageSizeWords(const std::string& image, uint64_t imageSize, int32_t otpSize);
-
-// Whether a line of the library rejects the chip's ID and carries the four bytes read.
-bool IsChipIdComplaint(const std::string& line);
 
 }  // namespace qs71prog

@@ -4,14 +4,13 @@
 
 namespace qs71prog {
 
-// The programmer a job runs on. Unnamed: the first one found, through Qs71UsbWriter and
-// Qs71UsbVerifyRange, with their text taken from the process's standard output, exactly as
-// before a host could name one. Named: the programmer at `path`, through Qs71UsbWriterOn and
-// Qs71UsbVerifyRangeOn, whose text comes to the job's own function, so that jobs on several
-// programmers can run at once.
+// The programmer a job runs on: the first one found, or, named, the programmer at `path`.
 struct ProgrammerLink {
   bool named = false;
   std::string path;
+
+  // For the job calls: the path, or null for the first programmer found.
+  const char* Programmer() const { return named ? path.c_str() : nullptr; }
 };
 
 }  // namespace qs71prog

@@ -1,6 +1,8 @@
 #include "job/programming_job.h"
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -18,7 +20,9 @@
 #include "job/plain_words.h"
 #include "job/localisation.h"
 #include "job/reporter.h"
+#include "job/programmer_lock.h"
 #include "job/scratch_chip.h"
+#include "production/part_record.h"
 #include "platform/writer_library.h"
 #include "qs71_usb_writer.h"
 #include "sha256.h"
@@ -84,34 +88,20 @@ std::chrono::milliseconds PollInterval() {
   return std::chrono::milliseconds(value);
 }
 
-constexpr const char* kEnvironmentProblem =
-    "cannot pass the emulator's settings through the environment";
+constexpr const char* kScratchProblem = "cannot find a folder for the emulated chip's file";
 
-// The emulated library takes its settings from the environment when it opens the
-// programmer, as any host's would; QS71_EMU_ID, QS71_EMU_FAULTS and QS71_EMU_PACE_US pass
-// through untouched.
-bool PrepareEmulation(const Options& options, std::string& error) {
-  if (!options.emulate) return true;
-  const bool ok =
-      (options.otpFile.empty() || SetEnvironment("QS71_EMU_OTP_FILE", options.otpFile)) &&
-      (options.transcript.empty() || SetEnvironment("QS71_EMU_TRANSCRIPT", options.transcript));
-  if (!ok) error = kEnvironmentProblem;
-  return ok;
-}
-
-// The emulated programmer's chip must outlive a call when the job makes several.
-bool KeepChipBetweenCalls(const Options& options, const WriterLibrary& library,
-                          ScratchChip& scratch) {
-  const bool severalCalls = PlanSteps(options.selection).size() > 1;
-  return !library.IsEmulated() || !severalCalls || scratch.Keep();
-}
-
+// The image's SHA-256 from the bytes the pre-flight read: the bytes that reach the part. A
+// refused file was read only when its size was a part's, so a huge one is never hashed.
 JobDescription Describe(const Options& options, const WriterLibrary& library,
-                        bool hashImage = true) {
+                        const std::vector<uint8_t>& image) {
   JobDescription job;
   job.selection = options.selection;
   job.image = options.image;
-  if (hashImage && !options.image.empty()) job.sha256 = FileSha256(options.image.c_str());
+  if (!image.empty()) {
+    Sha256 digest;
+    digest.Add(image.data(), image.size());
+    job.sha256 = digest.HexDigest();
+  }
   job.library = library.Path();
   job.emulated = library.IsEmulated();
   job.volts = options.volts;
@@ -124,14 +114,22 @@ std::string EmulatorSetting(const char* variable) {
   return value != nullptr ? value : "";
 }
 
-std::string EmulationNote() {
-  const std::string otpFile = EmulatorSetting("QS71_EMU_OTP_FILE");
-  const std::string transcript = EmulatorSetting("QS71_EMU_TRANSCRIPT");
+std::string EmulationNote(const Options& options) {
+  const std::string otpFile = ChosenChipFile(options);
+  const std::string transcript =
+      options.transcript.empty() ? EmulatorSetting("QS71_EMU_TRANSCRIPT") : options.transcript;
   std::string note = "dry run on the emulated programmer";
   note += otpFile.empty() ? " with a fresh blank chip" : ", chip kept in " + otpFile;
   if (!transcript.empty()) note += ", transcript in " + transcript;
   return note;
 }
+
+// The cancel cell of every call: a second interruption sets it, and each call under way stops
+// before its next chunk, stops the OTP test and returns, so that its part is reported and
+// logged with what it had. The library reads it with single aligned loads.
+alignas(4) int32_t cancelCell = 0;
+
+void CancelCalls() { std::atomic_ref<int32_t>(cancelCell).store(1); }
 
 // One job under way: what each of its steps needs, and how the job stands.
 struct JobRun {
@@ -139,107 +137,113 @@ struct JobRun {
   const WriterLibrary& library;
   const ProgrammerLink& link;
   const JobDescription& job;
+  const std::vector<uint8_t>& image;  // the pre-flight's bytes, the same for every call
   JobCells& cells;
   Reporter& reporter;
-  ScratchChip* scratch;  // null when no scratch chip is kept
-  // Production: a first Ctrl-C lets the part under way be finished, every step of it, so
-  // that it leaves the socket with a verdict; the loop stops after it.
+  ScratchChip* chip;     // null in production: the sockets hold the parts
+  ProgrammerLock* lock;  // takes the chip file once the first call has made it
+  // Production: a first interruption lets the part under way be finished, every step of it,
+  // so that it leaves the socket with a verdict; the loop stops after it.
   bool wholePart;
   JobOutcome outcome;
 };
 
-// Ctrl-C reaches every programmer's loop at once; the operator needs to read it once.
+// An interruption reaches every programmer's loop at once; the operator needs to read it once.
 std::atomic_flag partInterruptAnnounced;
-
-// A second Ctrl-C: the library's call is left where it stands and the process ends. The
-// operating system closes the programmer; a write cut short leaves a part to scrap.
-[[noreturn]] void Abort(JobRun& run, Phase phase) {
-  JobOutcome outcome;
-  outcome.phase = phase;
-  outcome.exit = ExitCode::kAborted;
-  outcome.otpSize = run.outcome.otpSize;
-  outcome.seconds = run.reporter.Seconds();
-  run.reporter.Finish(run.job, outcome);
-  if (run.scratch != nullptr) run.scratch->Remove();
-  std::_Exit(static_cast<int>(ExitCode::kAborted));
-}
 
 // Poller thread, after each reading of the cells.
 void HeedInterrupts(JobRun& run, Phase phase, InterruptWatcher& watcher) {
   switch (watcher.Check(InterruptCount())) {
     case InterruptAction::kAnnounce:
       if (!run.wholePart) {
-        run.reporter.Note(InterruptAnnouncement(phase));
+        run.reporter.Note(InterruptAnnouncement(phase, InterruptName()));
       } else if (!partInterruptAnnounced.test_and_set()) {
-        run.reporter.Note(PartInterruptAnnouncement());
+        run.reporter.Note(PartInterruptAnnouncement(InterruptName()));
       }
       break;
     case InterruptAction::kAbort:
-      Abort(run, phase);
+      CancelCalls();
+      break;
     case InterruptAction::kNone:
       break;
   }
 }
 
+Qs71JobRequest RequestFor(const JobRun& run, const Selection& selection, CallText& text) {
+  const Options& options = run.options;
+  Qs71JobRequest request{};
+  request.size = sizeof request;
+  request.programmer = run.link.Programmer();
+  request.blankCheck = selection.blankCheck;
+  request.write = selection.write;
+  request.verify = selection.verify;
+  request.clearMarker = options.clearMarker;
+  request.blankCheckVdd = options.Volts(Voltage::kBlankCheckVdd);
+  request.writeVdd = options.Volts(Voltage::kWriteVdd);
+  request.writeVpp = options.Volts(Voltage::kWriteVpp);
+  request.verifyVdd = options.Volts(Voltage::kVerifyVdd);
+  request.image = run.image.empty() ? nullptr : run.image.data();
+  request.imageLength = static_cast<uint32_t>(run.image.size());
+  request.output = CallText::Receive;
+  request.context = &text;
+  request.cancel = &cancelCell;
+  return request;
+}
+
 int32_t CallWriter(JobRun& run, const JobStep& step) {
   Reporter& reporter = run.reporter;
-  run.cells = JobCells();
+  run.cells = FreshCells();
   reporter.BeginCall(step.selection);
   InterruptWatcher interrupts;
-  CallText text(!run.link.named, [&reporter](const std::string& line, bool onStderr) {
-    reporter.Line(line, onStderr);
-  });
+  CallText text([&reporter](const std::string& line) { reporter.Line(line, false); });
   CellPoller poller(
       [&] {
         reporter.Sample([&] { text.Deliver(); });
         HeedInterrupts(run, step.phase, interrupts);
       },
       PollInterval());
-  text.Start();
   poller.Start();
-  const Options& options = run.options;
-  const Selection& selection = step.selection;
-  JobCells& cells = run.cells;
-  const double blankCheckVdd = options.Volts(Voltage::kBlankCheckVdd);
-  const double writeVdd = options.Volts(Voltage::kWriteVdd);
-  const double writeVpp = options.Volts(Voltage::kWriteVpp);
-  const double verifyVdd = options.Volts(Voltage::kVerifyVdd);
-  const int32_t result =
-      run.link.named
-          ? run.library.WriterOn()(run.link.path.c_str(), CallText::Receive, &text, &cells.stage,
-                                   &cells.progress, &cells.otpSize, selection.blankCheck,
-                                   blankCheckVdd, selection.write, writeVdd, writeVpp,
-                                   selection.verify, verifyVdd, options.clearMarker,
-                                   options.image.c_str())
-          : run.library.Writer()(&cells.stage, &cells.progress, &cells.otpSize,
-                                 selection.blankCheck, blankCheckVdd, selection.write, writeVdd,
-                                 writeVpp, selection.verify, verifyVdd, options.clearMarker,
-                                 options.image.c_str());
+  const Qs71JobRequest request = RequestFor(run, step.selection, text);
+  const int32_t result = run.library.Job()(&request, &run.cells);
   poller.Stop();
   text.Stop();
   return result;
 }
 
+// image: the pre-flight's bytes when it passed. A file refused as no image is of a part's
+// size and is named by its hash all the same; one refused for its size or kind may be huge or
+// endless, and is neither read nor hashed.
 ExitCode NotCalled(const Options& options, Console& console, const std::string& problem,
-                   ExitCode exit) {
+                   ExitCode exit, const std::vector<uint8_t>& image) {
   const auto display = MakeDisplay(ChooseDisplay(options, console), console, console.Columns());
   JobOutcome outcome;
   outcome.problem = problem;
   outcome.exit = exit;
-  // A file refused for its size or kind may be huge or endless: it is not read, not even for
-  // its hash.
-  const bool unread = exit == ExitCode::kImageSize || exit == ExitCode::kFileError;
-  display->Finish(Describe(options, WriterLibrary(), !unread), outcome);
+  JobDescription job = Describe(options, WriterLibrary(), image);
+  if (exit == ExitCode::kNotAnImage) job.sha256 = FileSha256(options.image.c_str());
+  display->Finish(job, outcome);
   return exit;
+}
+
+// The attached programmers as the library lists them, with whether this user may open each.
+std::vector<ProgrammerNode> ListedNodes(const WriterLibrary& library) {
+  std::vector<Qs71ProgrammerInfo> found;
+  std::string problem;
+  std::vector<ProgrammerNode> nodes;
+  if (!ListProgrammers(library, found, problem)) return nodes;
+  for (const Qs71ProgrammerInfo& info : found) nodes.push_back({info.path, MayOpen(info.path)});
+  return nodes;
 }
 
 // The failure in the operator's words, after the library's own message. With no programmer,
 // a real one may be attached that this user may not open: the udev rule is missing.
 void SayWhatFailed(JobRun& run) {
   const JobOutcome& outcome = run.outcome;
+  if (outcome.exit == ExitCode::kAborted) return;
   if (outcome.exit == ExitCode::kNoProgrammer) {
     const bool real = !run.library.IsEmulated();
-    const auto words = NoProgrammerWords(real ? FindProgrammers() : std::vector<ProgrammerNode>{},
+    const auto words = NoProgrammerWords(real ? ListedNodes(run.library)
+                                              : std::vector<ProgrammerNode>{},
                                          real ? AccessRuleInstructions() : "");
     for (const std::string& line : words) run.reporter.Note(line);
     return;
@@ -250,7 +254,7 @@ void SayWhatFailed(JobRun& run) {
   facts.otpSize = outcome.otpSize;
   facts.progress = run.cells.progress;
   facts.image = run.options.image;
-  facts.rejectedId = run.reporter.RejectedId();
+  std::copy(std::begin(run.cells.chipId), std::end(run.cells.chipId), facts.chipId.begin());
   const std::string found = FoundWords(facts);
   if (!found.empty()) run.reporter.Note(found);
 }
@@ -261,15 +265,22 @@ bool ImageFits(JobRun& run) {
   const Selection& selection = run.options.selection;
   if (!selection.write && !selection.verify) return true;
   JobOutcome& outcome = run.outcome;
-  uint64_t imageSize = 0;
-  const int32_t fit = CheckImageSize(run.options.image, outcome.otpSize, imageSize);
-  if (fit == 0) return true;
-  outcome.result = fit;
+  const uint64_t imageSize = run.image.size();
+  if (imageSize == static_cast<uint64_t>(outcome.otpSize)) return true;
+  outcome.result = QS71_E_FILE_SIZE;
   outcome.phase = ImagePhase(selection);
-  outcome.exit = ExitCodeFor(fit, outcome.phase);
-  if (fit == QS71_E_FILE_SIZE) {
-    run.reporter.Note(ImageSizeWords(run.options.image, imageSize, outcome.otpSize));
-  }
+  outcome.exit = ExitCodeFor(outcome.result, outcome.phase);
+  run.reporter.Note(ImageSizeWords(run.options.image, imageSize, outcome.otpSize));
+  return false;
+}
+
+// The emulated chip file that the first call made is held from then on.
+bool HoldNewChipFile(JobRun& run) {
+  if (run.chip == nullptr || run.lock == nullptr || !run.chip->IsUsers()) return true;
+  std::string problem;
+  if (run.lock->HoldChipFile(run.chip->File(), problem)) return true;
+  run.reporter.Note(problem);
+  run.outcome.exit = ExitCode::kBusy;
   return false;
 }
 
@@ -284,12 +295,18 @@ bool RunStep(JobRun& run, const JobStep& step) {
   outcome.stepsRun[stage] = true;
   outcome.called = true;
   if (run.cells.otpSize > 0) outcome.otpSize = run.cells.otpSize;
+  if ((run.cells.stepsDone & (1u << QS71_STEP_IDENTIFY)) != 0) {
+    outcome.chipId = ChipIdText(run.cells.chipId);
+  }
   outcome.phase = run.reporter.Conclude(outcome.result);
-  outcome.exit = ExitCodeFor(outcome.result, outcome.phase);
+  outcome.exit = outcome.result == QS71_E_CANCELLED ? ExitCode::kAborted
+                                                    : ExitCodeFor(outcome.result, outcome.phase);
+  if (outcome.exit == ExitCode::kAborted) outcome.signal = SignalForSummary(InterruptName());
   if (outcome.result != 0) {
     SayWhatFailed(run);
     return false;
   }
+  if (!HoldNewChipFile(run)) return false;
   return step.phase != Phase::kIdentify || ImageFits(run);
 }
 
@@ -299,6 +316,7 @@ void RunSteps(JobRun& run) {
   for (const JobStep& step : PlanSteps(run.options.selection)) {
     if (!run.wholePart && InterruptCount() > 0) {
       run.outcome.exit = ExitCode::kInterrupted;
+      run.outcome.signal = SignalForSummary(InterruptName());
       return;
     }
     if (!RunStep(run, step)) return;
@@ -313,13 +331,31 @@ bool ChooseLink(const Options& options, const WriterLibrary& library, Programmer
   return FindProgrammer(library, options.programmer, link.path, problem);
 }
 
+// The programmer of a single job, held for its length: the emulated chip file, or the real
+// programmer it names or the first one listed. No programmer listed: nothing to hold, and the
+// job fails as it always did.
+bool HoldForJob(const WriterLibrary& library, const ProgrammerLink& link, const ScratchChip& chip,
+                ProgrammerLock& lock, std::string& problem) {
+  if (library.IsEmulated()) return !chip.IsUsers() || lock.HoldChipFile(chip.File(), problem);
+  std::vector<Qs71ProgrammerInfo> found;
+  std::string listProblem;
+  if (!ListProgrammers(library, found, listProblem)) return true;
+  for (const Qs71ProgrammerInfo& info : found) {
+    if (!link.named || link.path == info.path) {
+      return lock.HoldProgrammer(info.serial, info.path, problem);
+    }
+  }
+  return true;
+}
+
 // The job after its image and library passed: steps, localisation, the summary.
 JobOutcome RunJob(JobRun& run, const std::string& emulationNote, const std::string& note) {
   run.reporter.Begin(run.job);
   if (!emulationNote.empty()) run.reporter.Note(emulationNote);
   if (!note.empty()) run.reporter.Note(note);
   RunSteps(run);
-  LocateDifferences(run.options, run.library.Path(), run.link, run.outcome, run.reporter);
+  LocateDifferences({run.options, run.library, run.link, run.image, &cancelCell, run.reporter},
+                    run.outcome);
   run.outcome.seconds = run.reporter.Seconds();
   run.reporter.Finish(run.job, run.outcome);
   return run.outcome;
@@ -346,28 +382,33 @@ bool LoadFor(const Options& options, WriterLibrary& library, std::string& error)
 ExitCode RunProgrammingJob(const Options& options, Console& console) {
   const Preflight preflight = PreflightImage(options);
   if (preflight.exit != ExitCode::kOk) {
-    return NotCalled(options, console, preflight.problem, preflight.exit);
+    return NotCalled(options, console, preflight.problem, preflight.exit, {});
   }
   const InterruptCounting counting;
   std::string problem;
   WriterLibrary library;
-  if (!PrepareEmulation(options, problem) || !LoadFor(options, library, problem)) {
-    return NotCalled(options, console, problem, ExitCode::kLibraryMissing);
+  if (!LoadFor(options, library, problem)) {
+    return NotCalled(options, console, problem, ExitCode::kLibraryMissing, preflight.bytes);
   }
   ProgrammerLink link;
   if (!ChooseLink(options, library, link, problem)) {
-    return NotCalled(options, console, problem, ExitCode::kNoProgrammer);
+    return NotCalled(options, console, problem, ExitCode::kNoProgrammer, preflight.bytes);
   }
-  const std::string emulationNote = library.IsEmulated() ? EmulationNote() : "";
-  ScratchChip scratch;
-  if (!KeepChipBetweenCalls(options, library, scratch)) {
-    return NotCalled(options, console, kEnvironmentProblem, ExitCode::kLibraryMissing);
+  const std::string emulationNote = library.IsEmulated() ? EmulationNote(options) : "";
+  ScratchChip chip;
+  if (!chip.Keep(options, library)) {
+    return NotCalled(options, console, kScratchProblem, ExitCode::kLibraryMissing, preflight.bytes);
+  }
+  ProgrammerLock lock;
+  if (!HoldForJob(library, link, chip, lock, problem)) {
+    return NotCalled(options, console, problem, ExitCode::kBusy, preflight.bytes);
   }
   const auto display = MakeDisplay(ChooseDisplay(options, console), console, console.Columns());
-  const JobDescription job = Describe(options, library);
-  JobCells cells;
+  const JobDescription job = Describe(options, library, preflight.bytes);
+  JobCells cells = FreshCells();
   Reporter reporter(*display, cells, options.selection);
-  JobRun run{options, library, link, job, cells, reporter, &scratch, false, JobOutcome()};
+  JobRun run{options,  library, link,   job,  preflight.bytes, cells,
+             reporter, &chip,   &lock, false, JobOutcome()};
   return RunJob(run, emulationNote, preflight.note).exit;
 }
 
@@ -379,26 +420,23 @@ Preflight PrepareProduction(const Options& options, WriterLibrary& library,
     preflight.exit = ExitCode::kLibraryMissing;
     return preflight;
   }
-  if (!library.NamesProgrammers()) {
-    preflight.problem = library.Path() + " cannot name a programmer (no Qs71UsbWriterOn)";
-    preflight.exit = ExitCode::kLibraryMissing;
-    return preflight;
-  }
-  job = Describe(options, library);
+  job = Describe(options, library, preflight.bytes);
   return preflight;
 }
 
 JobOutcome RunPartJob(const PartJob& part) {
-  JobCells cells;
+  JobCells cells = FreshCells();
   Reporter reporter(part.display, cells, part.options.selection);
-  JobRun run{part.options, part.library, part.link, part.job, cells, reporter,
-             nullptr,      true,         JobOutcome()};
+  JobRun run{part.options, part.library, part.link, part.job, part.image, cells,
+             reporter,     nullptr,      nullptr,   true,     JobOutcome()};
   return RunJob(run, "", "");
 }
 
 ExitCode ReportJobNotRun(const Options& options, Console& console, const std::string& problem,
-                         ExitCode exit) {
-  return NotCalled(options, console, problem, exit);
+                         ExitCode exit, const std::vector<uint8_t>& image) {
+  return NotCalled(options, console, problem, exit, image);
 }
+
+bool Cancelled() { return std::atomic_ref<int32_t>(cancelCell).load() != 0; }
 
 }  // namespace qs71prog

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cli/exit_codes.h"
 #include "cli/prog_options.h"
@@ -21,32 +23,40 @@ DisplayKind ChooseDisplay(const Options& options, const Console& console);
 // qs71prog); a dry run must never reach a real part, whatever --library points at.
 bool LoadFor(const Options& options, WriterLibrary& library, std::string& error);
 
-// One run: load the library, call Qs71UsbWriter once per step (job/job_steps.h) with the
-// progress display running beside each call, report how it ended. Returns the exit status.
+// One run: read and judge the image once, load the library, hold the programmer, call
+// Qs71UsbJob once per step (job/job_steps.h) with the pre-flight's bytes and the progress
+// display running beside each call, report how it ended. Returns the exit status.
 ExitCode RunProgrammingJob(const Options& options, Console& console);
 
 // A job that ended before the library was called, reported on the display the options ask
-// for, as RunProgrammingJob reports it. Returns exit.
+// for, as RunProgrammingJob reports it; image holds the pre-flight's bytes once it passed.
+// Returns exit.
 ExitCode ReportJobNotRun(const Options& options, Console& console, const std::string& problem,
-                         ExitCode exit);
+                         ExitCode exit, const std::vector<uint8_t>& image = {});
 
-// What a production run does once, before its first part: the image's pre-flight, the
-// library, which must be able to name programmers, and the job's description.
+// What a production run does once, before its first part: the image's pre-flight (its bytes
+// are what every part gets), the library, and the job's description.
 Preflight PrepareProduction(const Options& options, WriterLibrary& library, JobDescription& job);
 
 // One part of a production run: the job's steps on the part in link's socket, shown on
-// display. A first Ctrl-C lets every step of the part run; a second ends the process.
+// display. A first interruption lets every step of the part run; a second cancels the calls
+// under way, and the part is reported as aborted.
 struct PartJob {
   const Options& options;
   const WriterLibrary& library;
   const ProgrammerLink& link;
   const JobDescription& job;
+  const std::vector<uint8_t>& image;
   Display& display;
 };
 
 JobOutcome RunPartJob(const PartJob& part);
 
-// Ctrl-C is counted rather than fatal for as long as a job runs. Created before any thread.
+// Whether a second interruption has cancelled the calls.
+bool Cancelled();
+
+// Interruptions are counted rather than fatal for as long as a job runs. Created before any
+// thread.
 class InterruptCounting {
  public:
   InterruptCounting() { StartCountingInterrupts(); }

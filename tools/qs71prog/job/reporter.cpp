@@ -14,6 +14,12 @@ int32_t Load(int32_t& cell) {
 
 }  // namespace
 
+JobCells FreshCells() {
+  JobCells cells{};
+  cells.size = sizeof cells;
+  return cells;
+}
+
 Reporter::Reporter(Display& display, JobCells& cells, const Selection& selection)
     : display(display),
       cells(cells),
@@ -49,7 +55,6 @@ void Reporter::Begin(const JobDescription& job) {
 void Reporter::BeginCall(const Selection& call) {
   std::lock_guard<std::mutex> lock(mutex);
   callSelection = call;
-  evidence = PhaseEvidence();
 }
 
 void Reporter::Sample(const std::function<void()>& deliverLines) {
@@ -57,7 +62,6 @@ void Reporter::Sample(const std::function<void()>& deliverLines) {
   if (deliverLines) deliverLines();
   std::lock_guard<std::mutex> lock(mutex);
   if (reading.stage != 0 && reading.otpSize <= 0) return;
-  evidence.NoteStage(reading.stage);
   Emit(model.Observe(reading.stage, reading.progress, reading.otpSize, Seconds()));
 }
 
@@ -65,9 +69,6 @@ void Reporter::Line(const std::string& text, bool onStderr) {
   if (text.empty()) return;
   std::lock_guard<std::mutex> lock(mutex);
   display.LibraryLine(text, onStderr);
-  if (onStderr) return;
-  const int completed = evidence.NoteLine(text);
-  if (completed != 0) Emit(model.Complete(completed, Load(cells.otpSize), Seconds()));
 }
 
 void Reporter::Note(const std::string& text) {
@@ -78,9 +79,8 @@ void Reporter::Note(const std::string& text) {
 Phase Reporter::Conclude(int32_t result) {
   std::lock_guard<std::mutex> lock(mutex);
   const Reading reading = Read();
-  const bool started = reading.otpSize != JobCells::kUntouched;
-  const Phase phase =
-      result == 0 ? callSelection.LastPhase() : evidence.FailingPhase(callSelection, started);
+  const Phase phase = result == 0 ? callSelection.LastPhase()
+                                  : FailedPhase(callSelection, cells.failedStep, cells.lastStep);
   const double now = Seconds();
   for (int stage = kFirstStage; stage <= kLastStage; ++stage) {
     const bool completed = result == 0 || PhaseOfStage(stage) < phase;
@@ -94,11 +94,6 @@ Phase Reporter::Conclude(int32_t result) {
     Emit(model.Fail(failedStage, reading.progress, reading.otpSize, now));
   }
   return phase;
-}
-
-std::string Reporter::RejectedId() {
-  std::lock_guard<std::mutex> lock(mutex);
-  return evidence.RejectedId();
 }
 
 void Reporter::Finish(const JobDescription& job, const JobOutcome& outcome) {

@@ -10,21 +10,17 @@
 #include "display/display.h"
 #include "display/progress_model.h"
 #include "job/job_phase.h"
+#include "qs71_usb_writer.h"
 
 namespace qs71prog {
 
-// The caller-owned cells of one Qs71UsbWriter call. The OTP size cell starts at a value the
-// library never writes, so that afterwards it tells whether the OTP test ever started.
-struct JobCells {
-  int32_t stage = 0;
-  int32_t progress = 0;
-  int32_t otpSize = kUntouched;
-
-  static constexpr int32_t kUntouched = -1;
-};
+// The result structure of one library call, ready to be handed to it: its size set, nothing
+// reached yet. The library writes its stage, progress and size cells while the call runs.
+using JobCells = Qs71JobResult;
+JobCells FreshCells();
 
 // The meeting point of the two threads of a run: the poller's readings of the cells and
-// the library's lines from the capture, and the main thread's start and end. One lock keeps
+// the library's lines, and the main thread's start and end. One lock keeps
 // the display's calls in order and whole. A job makes one call of the library per step; the
 // display follows the whole job, the evidence of where a call failed only that call.
 class Reporter {
@@ -38,15 +34,14 @@ class Reporter {
   // printed so far, after the cells are read and before their progress is shown: the library
   // prints a stage's messages before it moves the stage on, so they come out first.
   void Sample(const std::function<void()>& deliverLines = {});
-  // Poller thread, through the capture: one whole line of the library's output. Empty lines, which the library
+  // Poller thread: one whole line of the library's text. Empty lines, which the library
   // prints after each transfer to end its own progress line, carry nothing and are dropped.
   void Line(const std::string& text, bool onStderr);
   void Note(const std::string& text);
-  // Main thread, after the call returned: works out the step that failed (or the last one
-  // run) and reports the end of every stage that completed, or where the failed one stopped.
+  // Main thread, after the call returned: the step that failed (or the last one run), from
+  // the result structure; reports the end of every stage that completed, or where the failed
+  // one stopped.
   Phase Conclude(int32_t result);
-  // The library's line that rejected the chip's ID in the last call, empty when none came.
-  std::string RejectedId();
   void Finish(const JobDescription& job, const JobOutcome& outcome);
   double Seconds() const;
 
@@ -66,7 +61,6 @@ class Reporter {
   Selection selection;
   Selection callSelection;
   ProgressModel model;
-  PhaseEvidence evidence;
   std::chrono::steady_clock::time_point start;
 };
 

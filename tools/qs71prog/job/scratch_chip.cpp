@@ -5,13 +5,9 @@
 #include <random>
 #include <system_error>
 
-#include "platform/host_system.h"
-
 namespace qs71prog {
 
 namespace {
-
-constexpr const char* kOtpFileVariable = "QS71_EMU_OTP_FILE";
 
 // Unique among the jobs that run at once on one machine; none of them creates the file
 // before its first call has ended.
@@ -25,21 +21,31 @@ std::filesystem::path NewScratchPath(std::error_code& error) {
 
 }  // namespace
 
-bool ScratchChip::Keep() {
-  const char* chosen = std::getenv(kOtpFileVariable);
-  if (chosen != nullptr && *chosen != '\0') return true;
-  std::error_code error;
-  const std::filesystem::path scratch = NewScratchPath(error);
-  if (error || !SetEnvironment(kOtpFileVariable, scratch.string())) return false;
-  path = scratch.string();
+std::string ChosenChipFile(const Options& options) {
+  if (!options.otpFile.empty()) return options.otpFile;
+  const char* inherited = std::getenv("QS71_EMU_OTP_FILE");
+  return inherited != nullptr ? inherited : "";
+}
+
+bool ScratchChip::Keep(const Options& options, const WriterLibrary& library) {
+  if (!library.IsEmulated()) return true;
+  if (!options.transcript.empty()) library.SetTranscript(options.transcript);
+  file = ChosenChipFile(options);
+  if (file.empty()) {
+    std::error_code error;
+    const std::filesystem::path path = NewScratchPath(error);
+    if (error) return false;
+    scratch = file = path.string();
+  }
+  library.SetChipFile(file);
   return true;
 }
 
 void ScratchChip::Remove() {
-  if (path.empty()) return;
+  if (scratch.empty()) return;
   std::error_code ignored;
-  std::filesystem::remove(path, ignored);
-  path.clear();
+  std::filesystem::remove(scratch, ignored);
+  scratch.clear();
 }
 
 }  // namespace qs71prog

@@ -2,12 +2,16 @@
 
 #include <string>
 
+#include "cli/prog_options.h"
+#include "platform/writer_library.h"
+
 namespace qs71prog {
 
 // The emulated programmer forgets its chip when a call of the library ends: its tests want a
-// fresh part in every call. A job makes one call per step, and on a bench the part stays in
-// the socket between them, so a dry run of several steps keeps its chip in a scratch file
-// unless the user keeps it in a file of their own (--emulate=OTPFILE, QS71_EMU_OTP_FILE).
+// fresh part in every call. A job makes one call per step, and searches a failed part with
+// more calls; on a bench the part stays in the socket between them. So a dry run keeps its
+// chip in a file: the user's (--emulate=OTPFILE, QS71_EMU_OTP_FILE), or else a scratch file
+// that goes when the job ends. The library is told through its control calls.
 class ScratchChip {
  public:
   ScratchChip() = default;
@@ -15,13 +19,21 @@ class ScratchChip {
   ScratchChip(const ScratchChip&) = delete;
   ScratchChip& operator=(const ScratchChip&) = delete;
 
-  // Points the emulated library at a new scratch file when no chip file is set; a missing
-  // file is a fresh blank part to the emulator. False when the setting cannot be passed on.
-  bool Keep();
+  // Chooses the chip file and points the emulated library at it, with the transcript the
+  // options name. False when no scratch file name can be had.
+  bool Keep(const Options& options, const WriterLibrary& library);
+  // The chip file in use; empty before Keep or without the emulator.
+  const std::string& File() const { return file; }
+  // Whether the chip file is the user's, whom another run may share it with.
+  bool IsUsers() const { return scratch.empty() && !file.empty(); }
   void Remove();
 
  private:
-  std::string path;
+  std::string file;
+  std::string scratch;
 };
+
+// The chip file the user chose: --emulate=OTPFILE, else QS71_EMU_OTP_FILE; empty for none.
+std::string ChosenChipFile(const Options& options);
 
 }  // namespace qs71prog

@@ -15,21 +15,21 @@ namespace qs71prog {
 constexpr int kStdoutFd = 1;
 constexpr int kStderrFd = 2;
 
-bool MakePipe(int fds[2]);
 int DuplicateFd(int fd);  // -1 on failure
-bool ReplaceFd(int source, int target);
 void CloseFd(int fd);
-// Bytes read, 0 at the end of the stream, negative on an error.
-long ReadFd(int fd, char* buffer, std::size_t size);
-// What a pipe holds that a read would return at once; 0 when empty, negative on an error.
-long BytesWaiting(int fd);
 bool WriteFd(int fd, const char* data, std::size_t size);
 
-// A file opened to append: every write lands at its end, whoever else appends to it; the
-// file is created when missing. -1 on failure.
+// The production log's file, opened to append and to read its last byte: every write lands
+// at its end, whoever else appends to it (Windows: FILE_APPEND_DATA, not the C runtime's
+// seek-then-write); the file is created when missing. -1 on failure.
 int OpenForAppend(const std::string& path);
 // The size of an open file, -1 when unknown.
 long long FileSize(int fd);
+// The file's last byte, -1 when it is empty or cannot be read.
+int LastByte(int fd);
+// Appends text in one piece, or, when that fails (a full disk), cuts the file back to the
+// length it had before, so that no torn line is left. False when the text is not all there.
+bool AppendWhole(int fd, const std::string& text);
 // Waits until what was written to fd is on the disk.
 bool SyncFd(int fd);
 
@@ -41,8 +41,6 @@ std::tm UtcCalendar(std::time_t seconds);
 bool IsTerminal(int fd);
 // The terminal's width in columns, 0 when unknown.
 int TerminalColumns(int fd);
-
-bool SetEnvironment(const std::string& name, const std::string& value);
 
 // The library writes its messages to stdout without flushing; line buffering (or none where
 // the C runtime has no line buffering) lets each line reach the display as it is printed.
@@ -60,30 +58,51 @@ std::string PathIn(const std::string& folder, const std::string& file);
 std::vector<std::string> InstalledLibraryPaths(const std::string& executableDirectory,
                                                const std::string& file);
 
-// A QS71 programmer (04D8:FE08, release 0x0101) as the system lists it.
+// A QS71 programmer as the library lists it, and whether this user may open it.
 struct ProgrammerNode {
   std::string path;         // /dev/hidrawN on Linux
   bool accessible = false;  // this user may open it for reading and writing
 };
 
-// The programmers attached now. Linux asks hidapi; on Windows any user may open a HID
-// device, so there is nothing to look for there.
-std::vector<ProgrammerNode> FindProgrammers();
+// Whether this user may open the device at path for reading and writing (Windows: any user
+// may open a HID device).
+bool MayOpen(const std::string& path);
 
 // How to give this user access to the programmer, as lines to type; empty where every user
 // may open it (Windows).
 std::string AccessRuleInstructions();
 
-// Ctrl-C during a job. From StartCountingInterrupts to StopCountingInterrupts, Ctrl-C (and
-// SIGTERM on Linux) no longer ends the process; each one is counted, and the job decides
+// Ctrl-C during a job. From StartCountingInterrupts to StopCountingInterrupts, Ctrl-C (and on
+// Linux SIGTERM, SIGHUP and SIGQUIT; on Windows Ctrl-Break and the console's close, logoff and
+// shutdown events) no longer ends the process; each one is counted, and the job decides
 // between and during the library's calls what the count means. No signal may land in the
 // thread that runs the library: a HID read that a signal interrupts fails, and the library
 // would take that for a programmer that stopped answering in the middle of a write. Linux
 // therefore blocks the signals in every thread and takes them in a thread of its own; on
-// Windows the console's handler runs in a thread of its own anyway. Start before any other
-// thread is started, since threads inherit the blocked signals only from their creator.
+// Windows the console's handler runs in a thread of its own anyway, and for the close, logoff
+// and shutdown events, after which Windows ends the process within a few seconds, it waits
+// for the job to stop and, near the end of that time, counts a second interruption so that
+// the part under way is stopped cleanly and recorded. Start before any other thread is
+// started, since threads inherit the blocked signals only from their creator.
 void StartCountingInterrupts();
 void StopCountingInterrupts();
 int InterruptCount();
+// What the first interruption was, for the messages: "Ctrl-C", "SIGTERM", "SIGHUP", ...
+std::string InterruptName();
+
+// A reader of standard output that goes away (qs71prog ... | head) must not end a job: a
+// write to it then fails instead of raising SIGPIPE. Before any thread is started.
+void IgnoreBrokenPipes();
+
+// An exclusive hold on a file, for as long as the process keeps it (ReleaseHold). create: a
+// lock file of qs71prog's own, created when missing and given the holder's process ID; else
+// an existing file that must not change (the emulated programmer's chip file). Returns the
+// hold (>= 0); -1 when another process holds it, with holder its process ID (0 when
+// unknown); -2 when the file cannot be opened or locked.
+int TakeHold(const std::string& path, bool create, long& holder);
+void ReleaseHold(int hold);
+// The folder for lock files: /run/lock, else the user's runtime folder (Linux); the
+// temporary folder (Windows). Empty when there is none.
+std::string LockFolder();
 
 }  // namespace qs71prog

@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
-#include <hidapi.h>
 #include <limits.h>
 #include <pthread.h>
 #include <signal.h>
@@ -21,15 +20,12 @@ namespace qs71prog {
 
 namespace {
 
-constexpr unsigned short kVendorId = 0x04D8;
-constexpr unsigned short kProductId = 0xFE08;
-constexpr unsigned short kRelease = 0x0101;
-
 // The name of the udev rule that packaging/udev/ installs.
 constexpr const char* kUdevRuleName = "70-qs71-programmer.rules";
 
 struct InterruptWatch {
   std::atomic<int> count{0};
+  std::atomic<int> first{0};  // the first signal taken
   std::atomic<bool> stopping{false};
   sigset_t signals;
   int wake = 0;  // the watched signal that the job sends the watcher when it ends
@@ -53,40 +49,18 @@ void TakeSignals(InterruptWatch& watch) {
     int taken = 0;
     if (sigwait(&watch.signals, &taken) != 0) continue;
     if (watch.stopping) return;
+    int none = 0;
+    watch.first.compare_exchange_strong(none, taken);
     ++watch.count;
   }
 }
 
 }  // namespace
 
-bool MakePipe(int fds[2]) { return pipe(fds) == 0; }
-
 int DuplicateFd(int fd) { return dup(fd); }
-
-bool ReplaceFd(int source, int target) {
-  int result;
-  do {
-    result = dup2(source, target);
-  } while (result < 0 && errno == EINTR);
-  return result >= 0;
-}
 
 void CloseFd(int fd) {
   if (fd >= 0) close(fd);
-}
-
-long ReadFd(int fd, char* buffer, std::size_t size) {
-  ssize_t count;
-  do {
-    count = read(fd, buffer, size);
-  } while (count < 0 && errno == EINTR);
-  return static_cast<long>(count);
-}
-
-long BytesWaiting(int fd) {
-  int count = 0;
-  if (ioctl(fd, FIONREAD, &count) != 0) return -1;
-  return count;
 }
 
 bool WriteFd(int fd, const char* data, std::size_t size) {
@@ -101,7 +75,23 @@ bool WriteFd(int fd, const char* data, std::size_t size) {
 }
 
 int OpenForAppend(const std::string& path) {
-  return open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  return open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+}
+
+int LastByte(int fd) {
+  const long long size = FileSize(fd);
+  unsigned char last = 0;
+  if (size <= 0 || pread(fd, &last, 1, static_cast<off_t>(size - 1)) != 1) return -1;
+  return last;
+}
+
+bool AppendWhole(int fd, const std::string& text) {
+  const long long before = FileSize(fd);
+  if (before < 0) return false;
+  if (WriteFd(fd, text.data(), text.size())) return true;
+  while (ftruncate(fd, static_cast<off_t>(before)) != 0 && errno == EINTR) {
+  }
+  return false;
 }
 
 long long FileSize(int fd) {
@@ -131,10 +121,6 @@ int TerminalColumns(int fd) {
   return size.ws_col;
 }
 
-bool SetEnvironment(const std::string& name, const std::string& value) {
-  return setenv(name.c_str(), value.c_str(), 1) == 0;
-}
-
 void BufferStdoutByLine() { setvbuf(stdout, nullptr, _IOLBF, BUFSIZ); }
 
 std::string ExecutableDirectory() {
@@ -156,23 +142,7 @@ std::vector<std::string> InstalledLibraryPaths(const std::string& executableDire
   return {PathIn(executableDirectory, file), executableDirectory + "/../lib/" + file};
 }
 
-// Listing needs no access to the node itself: hidapi reads the list from udev and sysfs.
-std::vector<ProgrammerNode> FindProgrammers() {
-  std::vector<ProgrammerNode> programmers;
-  if (hid_init() != 0) return programmers;
-  hid_device_info* devices = hid_enumerate(kVendorId, kProductId);
-  for (const hid_device_info* device = devices; device != nullptr; device = device->next) {
-    if (device->release_number != kRelease || device->path == nullptr) continue;
-    ProgrammerNode node;
-    node.path = device->path;
-    node.accessible = access(device->path, R_OK | W_OK) == 0;
-    programmers.push_back(node);
-  }
-  hid_free_enumeration(devices);
-  hid_exit();
-  return programmers;
-}
-
+bool MayOpen(const std::string& path) { return access(path.c_str(), R_OK | W_OK) == 0; }
 
 std::string AccessRuleInstructions() {
   return std::string("install the udev rule ") + kUdevRuleName +
@@ -189,7 +159,7 @@ void StartCountingInterrupts() {
   if (watch.thread.joinable()) return;
   sigemptyset(&watch.signals);
   watch.wake = 0;
-  for (const int taken : {SIGINT, SIGTERM}) {
+  for (const int taken : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     if (Ignored(taken)) continue;
     sigaddset(&watch.signals, taken);
     if (watch.wake == 0) watch.wake = taken;
@@ -198,6 +168,7 @@ void StartCountingInterrupts() {
   pthread_sigmask(SIG_BLOCK, &watch.signals, &watch.previousMask);
   watch.stopping = false;
   watch.count = 0;
+  watch.first = 0;
   watch.thread = std::thread(TakeSignals, std::ref(watch));
 }
 
@@ -213,5 +184,77 @@ void StopCountingInterrupts() {
 }
 
 int InterruptCount() { return Watch().count; }
+
+std::string InterruptName() {
+  switch (Watch().first.load()) {
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    case SIGQUIT:
+      return "SIGQUIT";
+    default:
+      return "Ctrl-C";
+  }
+}
+
+void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
+
+namespace {
+
+// A hold is an open file description's lock (F_OFD_SETLK), not a classic record lock: those
+// belong to the process and go as soon as any of its descriptors of the file is closed, which
+// the emulated library does with its chip file after every call. An open file description's
+// lock has no process ID to report (F_OFD_GETLK gives -1), so the holder puts its own into
+// the lock's length: the lock covers kHoldStart to kHoldStart + ID, far beyond the end of any
+// file, and a process that is refused reads the length back.
+constexpr off_t kHoldStart = off_t{1} << 40;
+
+struct flock HoldRange(off_t length) {
+  struct flock range {};
+  range.l_type = F_WRLCK;
+  range.l_whence = SEEK_SET;
+  range.l_start = kHoldStart;
+  range.l_len = length;
+  return range;
+}
+
+long Holder(int fd) {
+  struct flock probe = HoldRange(1);
+  if (fcntl(fd, F_OFD_GETLK, &probe) != 0 || probe.l_type == F_UNLCK) return 0;
+  return probe.l_len > 1 ? static_cast<long>(probe.l_len - 1) : 0;
+}
+
+// For a person looking into the lock folder.
+void WriteOwnId(int fd) {
+  const std::string id = std::to_string(getpid()) + "\n";
+  if (ftruncate(fd, 0) == 0) (void)!pwrite(fd, id.data(), id.size(), 0);
+}
+
+}  // namespace
+
+int TakeHold(const std::string& path, bool create, long& holder) {
+  holder = 0;
+  const int fd = create ? open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644)
+                        : open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return -2;
+  struct flock hold = HoldRange(static_cast<off_t>(getpid()) + 1);
+  if (fcntl(fd, F_OFD_SETLK, &hold) == 0) {
+    if (create) WriteOwnId(fd);
+    return fd;
+  }
+  const int why = errno;
+  if (why == EAGAIN || why == EACCES) holder = Holder(fd);
+  close(fd);
+  return why == EAGAIN || why == EACCES ? -1 : -2;
+}
+
+void ReleaseHold(int hold) { CloseFd(hold); }
+
+std::string LockFolder() {
+  if (access("/run/lock", W_OK | X_OK) == 0) return "/run/lock";
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  return runtime != nullptr && *runtime != '\0' ? runtime : "";
+}
 
 }  // namespace qs71prog

@@ -8,9 +8,11 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
+#include "job/programmer_lock.h"
 #include "platform/host_system.h"
 
 namespace qs71prog {
@@ -18,35 +20,53 @@ namespace qs71prog {
 namespace {
 
 std::atomic<int> interrupts{0};
+std::atomic<const char*> firstInterrupt{nullptr};
+HANDLE jobOver = nullptr;  // set when the job stops counting: it has reported and logged
+
+struct ConsoleEvent {
+  DWORD event;
+  const char* name;
+  bool ending;  // Windows ends the process a few seconds after the handler is called
+};
+
+constexpr ConsoleEvent kConsoleEvents[] = {
+    {CTRL_C_EVENT, "Ctrl-C", false},
+    {CTRL_BREAK_EVENT, "Ctrl-Break", false},
+    {CTRL_CLOSE_EVENT, "console close", true},
+    {CTRL_LOGOFF_EVENT, "logoff", true},
+    {CTRL_SHUTDOWN_EVENT, "shutdown", true},
+};
+
+// Windows waits about five seconds for a handler of the close, logoff or shutdown event before
+// it ends the process. The step under way is given most of them to finish; then the calls
+// are cancelled, which takes a chunk, and the part is recorded before the time is up.
+constexpr DWORD kFinishMillis = 3500;
+constexpr DWORD kCancelMillis = 1200;
 
 // Runs in a thread that the console starts for the event, never in the library's.
 BOOL WINAPI CountInterrupt(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  const ConsoleEvent* found = nullptr;
+  for (const ConsoleEvent& entry : kConsoleEvents) {
+    if (entry.event == event) found = &entry;
+  }
+  if (found == nullptr) return FALSE;
+  const char* none = nullptr;
+  firstInterrupt.compare_exchange_strong(none, found->name);
   ++interrupts;
+  if (found->ending && jobOver != nullptr &&
+      WaitForSingleObject(jobOver, kFinishMillis) != WAIT_OBJECT_0) {
+    ++interrupts;
+    WaitForSingleObject(jobOver, kCancelMillis);
+  }
   return TRUE;
 }
 
 }  // namespace
 
-bool MakePipe(int fds[2]) { return _pipe(fds, 65536, _O_BINARY | _O_NOINHERIT) == 0; }
-
 int DuplicateFd(int fd) { return _dup(fd); }
-
-bool ReplaceFd(int source, int target) { return _dup2(source, target) == 0; }
 
 void CloseFd(int fd) {
   if (fd >= 0) _close(fd);
-}
-
-long ReadFd(int fd, char* buffer, std::size_t size) {
-  return _read(fd, buffer, static_cast<unsigned>(size));
-}
-
-long BytesWaiting(int fd) {
-  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-  DWORD count = 0;
-  if (!PeekNamedPipe(handle, nullptr, 0, nullptr, &count, nullptr)) return -1;
-  return static_cast<long>(count);
 }
 
 bool WriteFd(int fd, const char* data, std::size_t size) {
@@ -59,14 +79,58 @@ bool WriteFd(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+namespace {
+
+HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+
+}  // namespace
+
+// FILE_APPEND_DATA: the system puts every write at the end of the file, whoever else appends;
+// the C runtime's append mode seeks and then writes, which lets two processes overwrite each
+// other's rows. FILE_WRITE_DATA is there only to cut a failed row back off; appends still go
+// to the end, since they are written at the offset that means "the end".
 int OpenForAppend(const std::string& path) {
-  int fd = -1;
-  const errno_t error = _sopen_s(&fd, path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY,
-                                 _SH_DENYNO, _S_IREAD | _S_IWRITE);
-  return error == 0 ? fd : -1;
+  const HANDLE file = CreateFileA(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA | FILE_WRITE_DATA |
+                                                    FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return -1;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_BINARY);
+  if (fd < 0) CloseHandle(file);
+  return fd;
 }
 
 long long FileSize(int fd) { return _filelengthi64(fd); }
+
+int LastByte(int fd) {
+  const long long size = FileSize(fd);
+  if (size <= 0) return -1;
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(size - 1);
+  at.OffsetHigh = static_cast<DWORD>((size - 1) >> 32);
+  unsigned char last = 0;
+  DWORD read = 0;
+  if (!ReadFile(HandleOf(fd), &last, 1, &read, &at) || read != 1) return -1;
+  return last;
+}
+
+bool AppendWhole(int fd, const std::string& text) {
+  const HANDLE file = HandleOf(fd);
+  LARGE_INTEGER before;
+  if (!GetFileSizeEx(file, &before)) return false;
+  OVERLAPPED end{};
+  end.Offset = 0xFFFFFFFF;
+  end.OffsetHigh = 0xFFFFFFFF;
+  DWORD written = 0;
+  if (WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, &end) &&
+      written == text.size()) {
+    return true;
+  }
+  FILE_END_OF_FILE_INFO length{};
+  length.EndOfFile = before;
+  SetFileInformationByHandle(file, FileEndOfFileInfo, &length, sizeof length);
+  return false;
+}
 
 bool SyncFd(int fd) { return _commit(fd) == 0; }
 
@@ -89,10 +153,6 @@ int TerminalColumns(int fd) {
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (!GetConsoleScreenBufferInfo(handle, &info)) return 0;
   return info.srWindow.Right - info.srWindow.Left + 1;
-}
-
-bool SetEnvironment(const std::string& name, const std::string& value) {
-  return _putenv_s(name.c_str(), value.c_str()) == 0;
 }
 
 // The Microsoft C runtime treats _IOLBF as full buffering; unbuffered output still comes
@@ -118,17 +178,95 @@ std::vector<std::string> InstalledLibraryPaths(const std::string& executableDire
   return {PathIn(executableDirectory, file)};
 }
 
-std::vector<ProgrammerNode> FindProgrammers() { return {}; }
+bool MayOpen(const std::string&) { return true; }
 
 std::string AccessRuleInstructions() { return ""; }
 
 void StartCountingInterrupts() {
   interrupts = 0;
+  firstInterrupt = nullptr;
+  if (jobOver == nullptr) jobOver = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (jobOver != nullptr) ResetEvent(jobOver);
   SetConsoleCtrlHandler(CountInterrupt, TRUE);
 }
 
-void StopCountingInterrupts() { SetConsoleCtrlHandler(CountInterrupt, FALSE); }
+// The handler stays while a close, logoff or shutdown event is handled: the process ends with
+// it, and until then nothing may end the job unrecorded.
+void StopCountingInterrupts() {
+  if (jobOver != nullptr) SetEvent(jobOver);
+  SetConsoleCtrlHandler(CountInterrupt, FALSE);
+}
 
 int InterruptCount() { return interrupts; }
+
+std::string InterruptName() {
+  const char* name = firstInterrupt.load();
+  return name != nullptr ? name : "Ctrl-C";
+}
+
+// Windows has no SIGPIPE: a write to a pipe whose reader went away fails.
+void IgnoreBrokenPipes() {}
+
+namespace {
+
+// Far beyond the end of any lock file, so that its first bytes, the holder's process ID,
+// can be read while it is held.
+constexpr DWORD kHoldOffsetHigh = 0x100;
+
+std::string LockPathFor(const std::string& file) {
+  char full[MAX_PATH];
+  const DWORD length = GetFullPathNameA(file.c_str(), sizeof full, full, nullptr);
+  const std::string key = length > 0 && length < sizeof full ? std::string(full, length) : file;
+  return PathIn(LockFolder(), LockFileName(key));
+}
+
+long ReadHolder(HANDLE file) {
+  char text[32] = {};
+  DWORD read = 0;
+  OVERLAPPED start{};
+  if (!ReadFile(file, text, sizeof text - 1, &read, &start)) return 0;
+  return std::strtol(text, nullptr, 10);
+}
+
+}  // namespace
+
+// A file that must not change (the emulated chip file) is held through a lock file of its own
+// in the temporary folder, which can hold the holder's process ID.
+int TakeHold(const std::string& path, bool create, long& holder) {
+  holder = 0;
+  if (!create) return TakeHold(LockPathFor(path), true, holder);
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return -2;
+  OVERLAPPED region{};
+  region.OffsetHigh = kHoldOffsetHigh;
+  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &region)) {
+    const bool held = GetLastError() == ERROR_LOCK_VIOLATION;
+    if (held) holder = ReadHolder(file);
+    CloseHandle(file);
+    return held ? -1 : -2;
+  }
+  const std::string id = std::to_string(GetCurrentProcessId()) + "\r\n";
+  DWORD written = 0;
+  OVERLAPPED start{};
+  SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+  SetEndOfFile(file);
+  WriteFile(file, id.data(), static_cast<DWORD>(id.size()), &written, &start);
+  const int hold = _open_osfhandle(reinterpret_cast<intptr_t>(file), 0);
+  if (hold < 0) CloseHandle(file);
+  return hold;
+}
+
+void ReleaseHold(int hold) { CloseFd(hold); }
+
+std::string LockFolder() {
+  char folder[MAX_PATH];
+  const DWORD length = GetTempPathA(sizeof folder, folder);
+  if (length == 0 || length >= sizeof folder) return "";
+  std::string path(folder, length);
+  while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  return path;
+}
 
 }  // namespace qs71prog

@@ -24,22 +24,29 @@ bool SameDirectory(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+// A library from before the job calls cannot give qs71prog the bytes-in, data-out contract
+// it relies on, so it is refused as a whole rather than half used.
 bool WriterLibrary::Load(const std::string& file, std::string& error) {
   SharedLibrary loaded;
   if (!loaded.Open(file, error)) return false;
-  const auto function = loaded.Find<Qs71UsbWriterFunction>("Qs71UsbWriter");
-  if (function == nullptr) {
-    error = file + " has no Qs71UsbWriter";
+  qs71::WriterBinding bound;
+  bound.Bind([&](const char* name) { return loaded.Find<void (*)()>(name); });
+  if (bound.job == nullptr || bound.compareRange == nullptr || bound.listProgrammers == nullptr) {
+    error = file + " has no Qs71UsbJob, Qs71UsbCompareRange and Qs71UsbListProgrammers";
     return false;
   }
-  emulated = loaded.Exports("Qs71EmuReset");
-  listProgrammers = loaded.Find<Qs71UsbListProgrammersFunction>("Qs71UsbListProgrammers");
-  writerOn = loaded.Find<Qs71UsbWriterOnFunction>("Qs71UsbWriterOn");
-  verifyRangeOn = loaded.Find<Qs71UsbVerifyRangeOnFunction>("Qs71UsbVerifyRangeOn");
   library = std::move(loaded);
-  writer = function;
+  calls = bound;
   path = file;
   return true;
+}
+
+void WriterLibrary::SetChipFile(const std::string& file) const {
+  if (calls.setOtpFile != nullptr) calls.setOtpFile(file.c_str());
+}
+
+void WriterLibrary::SetTranscript(const std::string& file) const {
+  if (calls.setTranscript != nullptr) calls.setTranscript(file.c_str());
 }
 
 BuildTree ThisBuildTree() { return {QS71PROG_BUILD_TOOL_DIR, QS71PROG_BUILD_LIBRARY_DIR}; }

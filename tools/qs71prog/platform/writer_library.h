@@ -4,34 +4,33 @@
 #include <vector>
 
 #include "qs71_usb_writer.h"
+#include "qs71_usb_writer_binding.h"
 #include "shared_library.h"
 
 namespace qs71prog {
 
 // qs71_usb_writer loaded at run time, as any host loads it. qs71prog does not link the
-// library, so one program serves the production and the emulated build alike.
+// library, so one program serves the production and the emulated build alike. It uses the
+// calls that take the image as bytes and report in a result structure: what it judged and
+// hashed is what reaches the part, and it learns how a call went from data, never from text.
 class WriterLibrary {
  public:
-  // Loads the file and looks up Qs71UsbWriter; a library loaded before stays loaded when
+  // Loads the file and looks up the job calls; a library loaded before stays loaded when
   // this one fails. On failure, error says why.
   bool Load(const std::string& path, std::string& error);
-  Qs71UsbWriterFunction Writer() const { return writer; }
-  // The calls for several programmers; null in a build from before they existed.
-  Qs71UsbListProgrammersFunction ListProgrammers() const { return listProgrammers; }
-  Qs71UsbWriterOnFunction WriterOn() const { return writerOn; }
-  Qs71UsbVerifyRangeOnFunction VerifyRangeOn() const { return verifyRangeOn; }
-  bool NamesProgrammers() const { return listProgrammers && writerOn && verifyRangeOn; }
+  Qs71UsbJobFunction Job() const { return calls.job; }
+  Qs71UsbCompareRangeFunction CompareRange() const { return calls.compareRange; }
+  Qs71UsbListProgrammersFunction ListProgrammers() const { return calls.listProgrammers; }
   // Only the emulated build exports the emulator's control interface.
-  bool IsEmulated() const { return emulated; }
+  bool IsEmulated() const { return calls.Emulated(); }
+  // The emulated programmer's chip file and transcript, for every later call.
+  void SetChipFile(const std::string& file) const;
+  void SetTranscript(const std::string& file) const;
   const std::string& Path() const { return path; }
 
  private:
   SharedLibrary library;
-  Qs71UsbWriterFunction writer = nullptr;
-  Qs71UsbListProgrammersFunction listProgrammers = nullptr;
-  Qs71UsbWriterOnFunction writerOn = nullptr;
-  Qs71UsbVerifyRangeOnFunction verifyRangeOn = nullptr;
-  bool emulated = false;
+  qs71::WriterBinding calls;
   std::string path;
 };
 

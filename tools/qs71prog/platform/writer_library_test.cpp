@@ -37,14 +37,14 @@ TEST(WriterLibrary, SaysWhyNothingLoaded) {
   EXPECT_NE(error.find("cannot load the programmer library: /nonexistent/a.so"), std::string::npos)
       << error;
   EXPECT_NE(error.find("; /nonexistent/b.so"), std::string::npos) << error;
-  EXPECT_EQ(library.Writer(), nullptr);
+  EXPECT_EQ(library.Job(), nullptr);
 }
 
 TEST(WriterLibrary, RefusesALibraryWithoutTheExport) {
   WriterLibrary library;
   std::string error;
   EXPECT_FALSE(library.Load("libm.so.6", error));
-  EXPECT_EQ(error, "libm.so.6 has no Qs71UsbWriter");
+  EXPECT_EQ(error, "libm.so.6 has no Qs71UsbJob, Qs71UsbCompareRange and Qs71UsbListProgrammers");
 }
 
 TEST(ExecutableDirectory, IsWhereTheTestRuns) {

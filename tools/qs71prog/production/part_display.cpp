@@ -21,13 +21,9 @@ void PartDisplay::Progress(const ProgressEvent& event) {
   board.Activity(programmer, text, true);
 }
 
-void PartDisplay::LibraryLine(const std::string& text, bool) {
-  const std::string id = ChipIdFromLine(text);
-  if (!id.empty()) chipId = id;
-  story.push_back(text);
-}
+void PartDisplay::LibraryLine(const std::string& text, bool) { story.push_back(text); }
 
-// In order with the library's lines as a rule; at once after Ctrl-C, whose answer says what
+// In order with the library's lines as a rule; at once after an interruption, whose answer says what
 // happens next and cannot wait for the verdict.
 void PartDisplay::Note(const std::string& text) {
   if (InterruptCount() > 0) {
@@ -40,7 +36,7 @@ void PartDisplay::Note(const std::string& text) {
 void PartDisplay::Finish(const JobDescription& job, const JobOutcome& outcome) {
   story.push_back(SummaryLine(job, outcome));
   if (!story.back().empty() && story.back().back() == '\n') story.back().pop_back();
-  finished(outcome, chipId, story);
+  finished(outcome, story);
 }
 
 }  // namespace qs71prog

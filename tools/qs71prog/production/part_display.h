@@ -10,13 +10,12 @@
 namespace qs71prog {
 
 // The display of one part's job in a production run. It keeps the job's story (the library's
-// lines, qs71prog's notes, the summary) for a failed part's verdict, finds the chip's ID in
-// it, passes the progress on as the loop's activity, and hands the outcome to `finished` — also
-// when a second Ctrl-C ends the process in the middle of the part, so that the part is recorded.
+// lines, qs71prog's notes, the summary) for a failed part's verdict, passes the progress on as
+// the loop's activity, and hands the outcome to `finished`.
 class PartDisplay : public Display {
  public:
-  using Finished = std::function<void(const JobOutcome& outcome, const std::string& chipId,
-                                      const std::vector<std::string>& story)>;
+  using Finished =
+      std::function<void(const JobOutcome& outcome, const std::vector<std::string>& story)>;
 
   PartDisplay(ProductionDisplay& board, int programmer, int part, Finished finished)
       : board(board), programmer(programmer), part(part), finished(std::move(finished)) {}
@@ -32,7 +31,6 @@ class PartDisplay : public Display {
   int programmer;
   int part;
   Finished finished;
-  std::string chipId;
   std::vector<std::string> story;
 };
 

@@ -1,7 +1,5 @@
 #include "production/part_record.h"
 
-#include <cstdio>
-
 #include "platform/host_system.h"
 #include "text_format.h"
 
@@ -19,17 +17,8 @@ std::string UtcTimestamp(std::chrono::system_clock::time_point moment) {
                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, milliseconds);
 }
 
-std::string ChipIdFromLine(const std::string& line) {
-  unsigned bytes[4] = {};
-  char end = 0;
-  if (std::sscanf(line.c_str(), "OTP ID: 0x%2x, 0x%2x, 0x%2x, 0x%2x%c", &bytes[0], &bytes[1],
-                  &bytes[2], &bytes[3], &end) != 5 ||
-      end != '.') {
-    return "";
-  }
-  char text[16];
-  std::snprintf(text, sizeof text, "%02X %02X %02X %02X", bytes[0], bytes[1], bytes[2], bytes[3]);
-  return text;
+std::string ChipIdText(const uint8_t (&id)[4]) {
+  return Format("%02X %02X %02X %02X", id[0], id[1], id[2], id[3]);
 }
 
 }  // namespace qs71prog

@@ -34,8 +34,7 @@ struct PartRecord {
 // A moment of the system clock in UTC, as the log gives it: "2026-12-07T19:40:00.123Z".
 std::string UtcTimestamp(std::chrono::system_clock::time_point moment);
 
-// The chip's ID as the library's "OTP ID: 0x6D, 0x61, 0x00, 0x01." line gives it:
-// "6D 61 00 01". Empty for any other line.
-std::string ChipIdFromLine(const std::string& line);
+// The chip's four ID bytes as the log and the displays give them: "6D 61 00 01".
+std::string ChipIdText(const uint8_t (&id)[4]);
 
 }  // namespace qs71prog

@@ -1,6 +1,7 @@
 #include "production/production_log.h"
 
 #include <cstdio>
+#include <string_view>
 
 #include "platform/host_system.h"
 
@@ -31,11 +32,20 @@ std::string Joined(const std::vector<std::string>& items, const char* separator)
 
 std::string Row(const std::vector<std::string>& fields) {
   std::string row;
-  for (const std::string& field : fields) row += (row.empty() ? "" : ",") + CsvField(field);
+  for (const std::string& field : fields) {
+    row += (row.empty() ? "" : ",") + CsvField(Neutralised(field));
+  }
   return row + "\n";
 }
 
 }  // namespace
+
+std::string Neutralised(const std::string& text) {
+  if (text.empty() || std::string_view("=+-@\t\r").find(text.front()) == std::string_view::npos) {
+    return text;
+  }
+  return "'" + text;
+}
 
 std::string CsvField(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
@@ -71,8 +81,10 @@ bool ProductionLog::Open(const std::string& path, std::string& problem) {
     problem = "cannot open the log " + path + " to append to it";
     return false;
   }
+  // A line that a crash or a full disk left without its end would swallow the next row.
   const long long size = FileSize(fd);
-  if (size == 0 && !Write(CsvHeader())) {
+  const bool torn = size > 0 && LastByte(fd) != '\n';
+  if ((size == 0 && !Write(CsvHeader())) || (torn && !Write("\n"))) {
     problem = "cannot write the log " + path;
     return false;
   }
@@ -85,7 +97,7 @@ bool ProductionLog::Append(const PartRecord& record) {
 }
 
 bool ProductionLog::Write(const std::string& line) {
-  return WriteFd(fd, line.data(), line.size()) && SyncFd(fd);
+  return AppendWhole(fd, line) && SyncFd(fd);
 }
 
 }  // namespace qs71prog

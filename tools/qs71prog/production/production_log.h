@@ -3,7 +3,12 @@
 // ends. A line once written is never rewritten: the log is the record of what was shipped,
 // and a run cut short by a crash or a power cut must leave every finished part in it. So each
 // line goes out in one write to a descriptor opened to append, and to the disk before the
-// loop goes on.
+// loop goes on. A line goes in whole or not at all: a write that fails (a full disk) is cut
+// back off, and a log that some earlier crash left without a final line end gets one before
+// the first new line. The log is opened in spreadsheets, which run a cell that starts with
+// = + - @ (or a tab or carriage return before one) as a formula; an image's name, a host name
+// or a device serial can start so, and such a cell is written with a single quote before it,
+// as the common advice against CSV injection has it.
 
 #include <mutex>
 #include <string>
@@ -12,6 +17,10 @@
 #include "production/part_record.h"
 
 namespace qs71prog {
+
+// The text of a cell as a spreadsheet will take it as text: with a ' before a first = + - @,
+// tab or carriage return.
+std::string Neutralised(const std::string& text);
 
 // A field as RFC 4180 writes it: in double quotes, its quotes doubled, when it holds a comma,
 // a quote or a line end; as it is otherwise.

@@ -26,10 +26,28 @@ INSTANTIATE_TEST_SUITE_P(
                     FieldCase{"CarriageReturn", "a\rb", "\"a\rb\""}),
     [](const testing::TestParamInfo<FieldCase>& info) { return info.param.name; });
 
+struct CellCase {
+  const char* name;
+  std::string text;
+  std::string cell;
+};
+
+class SpreadsheetCells : public testing::TestWithParam<CellCase> {};
+
+TEST_P(SpreadsheetCells, NeverStartAFormula) { EXPECT_EQ(Neutralised(GetParam().text), GetParam().cell); }
+
+INSTANTIATE_TEST_SUITE_P(
+    CsvInjection, SpreadsheetCells,
+    testing::Values(CellCase{"Equals", "=1+1.bin", "'=1+1.bin"}, CellCase{"Plus", "+x", "'+x"},
+                    CellCase{"Minus", "-cmd", "'-cmd"}, CellCase{"At", "@SUM(A1)", "'@SUM(A1)"},
+                    CellCase{"Tab", "\t=1", "'\t=1"}, CellCase{"CarriageReturn", "\r=1", "'\r=1"},
+                    CellCase{"Inside", "a=1+1", "a=1+1"}, CellCase{"Empty", "", ""}),
+    [](const testing::TestParamInfo<CellCase>& info) { return info.param.name; });
+
 TEST(CsvRows, ColumnsInTheirOrderWithOnlyTheStepsThatRan) {
   PartRecord record;
   record.time = "2026-12-07T19:40:00.123Z";
-  record.host = "bench-2";
+  record.host = "=bench-2";
   record.programmer = 3;
   record.programmerPath = "emulated:3";
   record.part = 7;
@@ -47,7 +65,7 @@ TEST(CsvRows, ColumnsInTheirOrderWithOnlyTheStepsThatRan) {
             "blank_check_s,write_s,verify_s,blocks,programmer_path,programmer_serial,status,"
             "seconds\n");
   EXPECT_EQ(CsvRow(record),
-            "2026-12-07T19:40:00.123Z,bench-2,3,7,6D 61 00 01,262144,\"x,y.bin\",ab12,fail,8,"
+            "2026-12-07T19:40:00.123Z,'=bench-2,3,7,6D 61 00 01,262144,\"x,y.bin\",ab12,fail,8,"
             "0.250,,1.000,0x002300-0x0023FF 0x004000-0x0040FF,emulated:3,,verify-mismatch,"
             "2.500\n");
 }

@@ -9,6 +9,7 @@
 
 #include "display/production_display.h"
 #include "job/programmer_choice.h"
+#include "job/programmer_lock.h"
 #include "job/programming_job.h"
 #include "production/part_display.h"
 #include "production/production_log.h"
@@ -35,10 +36,13 @@ struct Production {
   const Options& options;
   const WriterLibrary& library;
   const JobDescription& job;
+  const std::vector<uint8_t>& image;  // the pre-flight's bytes: every part gets these
   ProductionDisplay& board;
   ProductionLog& log;
   std::string host;
-  std::atomic<bool> stopAll{false};  // --stop-on-fail: a failed part ends every loop
+  // --stop-on-fail's failed part, or a log that could not be written: every loop ends before
+  // its next part, since a part that cannot be logged must not be made.
+  std::atomic<bool> stopAll{false};
 };
 
 // How one loop ended.
@@ -46,10 +50,18 @@ struct LoopResult {
   ExitCode firstFailure = ExitCode::kOk;  // the first failed part's status
   ExitCode lost = ExitCode::kOk;          // the loop could not go on: programmer, log
   bool interrupted = false;
+  bool aborted = false;  // a second interruption cancelled its part
 };
 
 bool Stopping(const Production& production) {
   return InterruptCount() > 0 || production.stopAll.load();
+}
+
+// A programmer gone is a person's job: plugging it in again (-20, no programmer) or looking
+// at it (any other code, a programmer error).
+ExitCode LossExit(int32_t result) {
+  return result == QS71_E_TRANSPORT ? ExitCode::kNoProgrammer
+                                    : ExitCodeFor(result, Phase::kIdentify);
 }
 
 enum class Socket { kPart, kEmpty, kLost };
@@ -64,20 +76,23 @@ void QS71_CDECL KeepText(void* context, const char* text) {
 // gone wrong: unplugged, or no longer answering as it should.
 Socket LookIntoSocket(const Production& production, const Attached& programmer, int32_t& result,
                       std::string& text) {
-  int32_t stage = 0;
-  int32_t progress = 0;
-  int32_t otpSize = 0;
-  const Options& options = production.options;
   text.clear();
-  result = production.library.WriterOn()(
-      programmer.link.path.c_str(), KeepText, &text, &stage, &progress, &otpSize, 0,
-      options.Volts(Voltage::kBlankCheckVdd), 0, options.Volts(Voltage::kWriteVdd),
-      options.Volts(Voltage::kWriteVpp), 0, options.Volts(Voltage::kVerifyVdd), 0, nullptr);
+  Qs71JobRequest request{};
+  request.size = sizeof request;
+  request.programmer = programmer.link.Programmer();
+  request.output = KeepText;
+  request.context = &text;
+  Qs71JobResult identified{};
+  identified.size = sizeof identified;
+  result = production.library.Job()(&request, &identified);
   if (result == QS71_OK || result == QS71_E_SIZE_CODE || result == QS71_E_SYSTEM_AREA) {
     return Socket::kPart;
   }
   return result == QS71_E_OTP_ID ? Socket::kEmpty : Socket::kLost;
 }
+
+void LogLoss(Production& production, const Attached& programmer, int part, int32_t result,
+             LoopResult& loop);
 
 void Pause(const Production& production) {
   const auto until = std::chrono::steady_clock::now() + kPollInterval;
@@ -88,7 +103,8 @@ void Pause(const Production& production) {
 
 // Until the socket is as wanted. False when the loop must end: Ctrl-C or another loop's
 // failure (interrupted), or the programmer lost (the result says why).
-bool WaitFor(Production& production, const Attached& programmer, Socket wanted, LoopResult& loop) {
+bool WaitFor(Production& production, const Attached& programmer, int part, Socket wanted,
+             LoopResult& loop) {
   for (;;) {
     if (Stopping(production)) {
       loop.interrupted = InterruptCount() > 0;
@@ -103,7 +119,8 @@ bool WaitFor(Production& production, const Attached& programmer, Socket wanted, 
       std::replace(text.begin(), text.end(), '\n', ' ');
       production.board.Message(programmer.id, "lost (" + std::to_string(result) + "): " + text +
                                                   "; this programmer's loop ends");
-      loop.lost = ExitCodeFor(result, Phase::kIdentify);
+      loop.lost = LossExit(result);
+      LogLoss(production, programmer, part, result, loop);
       return false;
     }
     Pause(production);
@@ -111,7 +128,7 @@ bool WaitFor(Production& production, const Attached& programmer, Socket wanted, 
 }
 
 PartRecord RecordOf(const Production& production, const Attached& programmer, int part,
-                    const JobOutcome& outcome, const std::string& chipId) {
+                    const JobOutcome& outcome) {
   PartRecord record;
   record.time = UtcTimestamp(std::chrono::system_clock::now());
   record.host = production.host;
@@ -119,7 +136,7 @@ PartRecord RecordOf(const Production& production, const Attached& programmer, in
   record.programmerPath = programmer.link.path;
   record.programmerSerial = programmer.serial;
   record.part = part;
-  record.chipId = chipId;
+  record.chipId = outcome.chipId;
   record.otpSize = outcome.otpSize;
   record.image = production.options.image;
   record.sha256 = production.job.sha256;
@@ -134,27 +151,42 @@ PartRecord RecordOf(const Production& production, const Attached& programmer, in
   return record;
 }
 
-// One part's job. The part is logged and shown from the job's display as the job finishes,
-// so that a part cut short by a second Ctrl-C is logged too before the process ends.
+// A row that could not be written ends every loop before its next part.
+void Log(Production& production, const Attached& programmer, const PartRecord& record,
+         LoopResult& loop) {
+  if (!production.log.IsOpen() || production.log.Append(record)) return;
+  production.stopAll = true;
+  production.board.Message(programmer.id, "cannot write the log " + production.options.log +
+                                              "; the run ends");
+  loop.lost = ExitCode::kFileError;
+}
+
+// A programmer lost has a row of its own, so that the log tells where it went.
+void LogLoss(Production& production, const Attached& programmer, int part, int32_t result,
+             LoopResult& loop) {
+  JobOutcome outcome;
+  outcome.result = result;
+  outcome.exit = loop.lost;
+  PartRecord record = RecordOf(production, programmer, part, outcome);
+  record.status = "lost";
+  Log(production, programmer, record, loop);
+}
+
+// One part's job, shown and logged as the job finishes; a part that a second interruption
+// cut short is logged with the steps it had.
 ExitCode RunOnePart(Production& production, const Attached& programmer, int part,
                     LoopResult& loop) {
-  bool logged = true;
   PartDisplay display(production.board, programmer.id, part,
-                      [&](const JobOutcome& outcome, const std::string& chipId,
-                          const std::vector<std::string>& story) {
-                        const PartRecord record =
-                            RecordOf(production, programmer, part, outcome, chipId);
-                        logged = !production.log.IsOpen() || production.log.Append(record);
+                      [&](const JobOutcome& outcome, const std::vector<std::string>& story) {
+                        const PartRecord record = RecordOf(production, programmer, part, outcome);
+                        Log(production, programmer, record, loop);
                         const std::vector<std::string> none;
                         production.board.PartDone(record, record.passed ? none : story);
                       });
-  const JobOutcome outcome = RunPartJob(
-      {production.options, production.library, programmer.link, production.job, display});
-  if (!logged) {
-    production.board.Message(programmer.id, "cannot write the log " + production.options.log +
-                                                "; this programmer's loop ends");
-    loop.lost = ExitCode::kFileError;
-  }
+  const JobOutcome outcome =
+      RunPartJob({production.options, production.library, programmer.link, production.job,
+                  production.image, display});
+  if (outcome.exit == ExitCode::kAborted) loop.aborted = true;
   return outcome.exit;
 }
 
@@ -164,18 +196,18 @@ LoopResult RunLoop(Production& production, const Attached& programmer) {
   const int count = production.options.count;
   for (int part = 1; count == 0 || part <= count; ++part) {
     board.Activity(programmer.id, "waiting for a part", false);
-    if (!WaitFor(production, programmer, Socket::kPart, loop)) break;
+    if (!WaitFor(production, programmer, part, Socket::kPart, loop)) break;
     board.Activity(programmer.id, "part " + std::to_string(part) + " in the socket", false);
     const ExitCode exit = RunOnePart(production, programmer, part, loop);
     if (exit != ExitCode::kOk && loop.firstFailure == ExitCode::kOk) loop.firstFailure = exit;
     if (exit != ExitCode::kOk && production.options.stopOnFail) production.stopAll = true;
-    if (loop.lost != ExitCode::kOk || part == count) break;
+    if (loop.lost != ExitCode::kOk || loop.aborted || part == count) break;
     if (Stopping(production)) {
       loop.interrupted = InterruptCount() > 0;
       break;
     }
     board.Activity(programmer.id, "part " + std::to_string(part) + " done, take it out", false);
-    if (!WaitFor(production, programmer, Socket::kEmpty, loop)) break;
+    if (!WaitFor(production, programmer, part, Socket::kEmpty, loop)) break;
   }
   return loop;
 }
@@ -184,6 +216,9 @@ LoopResult RunLoop(Production& production, const Attached& programmer) {
 ExitCode Combine(const std::vector<LoopResult>& loops) {
   for (const LoopResult& loop : loops) {
     if (loop.lost != ExitCode::kOk) return loop.lost;
+  }
+  for (const LoopResult& loop : loops) {
+    if (loop.aborted) return ExitCode::kAborted;
   }
   for (const LoopResult& loop : loops) {
     if (loop.firstFailure != ExitCode::kOk) return loop.firstFailure;
@@ -221,6 +256,17 @@ bool EmulatedSocketsSet(const WriterLibrary& library) {
   return !library.IsEmulated() || (sockets != nullptr && *sockets != '\0');
 }
 
+// Every programmer of the run, for its whole length. The emulated programmers live in this
+// process alone.
+bool HoldProgrammers(const WriterLibrary& library, const std::vector<Attached>& chosen,
+                     ProgrammerLock& lock, std::string& problem) {
+  if (library.IsEmulated()) return true;
+  for (const Attached& programmer : chosen) {
+    if (!lock.HoldProgrammer(programmer.serial, programmer.link.path, problem)) return false;
+  }
+  return true;
+}
+
 std::vector<LoopResult> RunLoops(Production& production, const std::vector<Attached>& chosen) {
   std::vector<LoopResult> loops(chosen.size());
   if (chosen.size() == 1) {
@@ -245,28 +291,32 @@ ExitCode RunProduction(const Options& options, Console& console) {
   JobDescription job;
   const Preflight preflight = PrepareProduction(options, library, job);
   if (preflight.exit != ExitCode::kOk) {
-    return ReportJobNotRun(options, console, preflight.problem, preflight.exit);
+    return ReportJobNotRun(options, console, preflight.problem, preflight.exit, preflight.bytes);
   }
   if (!EmulatedSocketsSet(library)) {
     return ReportJobNotRun(options, console,
                            "production on the emulated programmer takes its parts from the "
                            "folder QS71_EMU_SOCKET names, and it is not set",
-                           ExitCode::kUsage);
+                           ExitCode::kUsage, preflight.bytes);
   }
   std::vector<Attached> chosen;
   std::string problem;
   if (!ChooseProgrammers(options, library, chosen, problem)) {
-    return ReportJobNotRun(options, console, problem, ExitCode::kNoProgrammer);
+    return ReportJobNotRun(options, console, problem, ExitCode::kNoProgrammer, preflight.bytes);
+  }
+  ProgrammerLock lock;
+  if (!HoldProgrammers(library, chosen, lock, problem)) {
+    return ReportJobNotRun(options, console, problem, ExitCode::kBusy, preflight.bytes);
   }
   ProductionLog log;
   if (!options.log.empty() && !log.Open(options.log, problem)) {
-    return ReportJobNotRun(options, console, problem, ExitCode::kFileError);
+    return ReportJobNotRun(options, console, problem, ExitCode::kFileError, preflight.bytes);
   }
   if (!preflight.note.empty()) console.Err("qs71prog: " + preflight.note + "\n");
   std::vector<int> ids;
   for (const Attached& programmer : chosen) ids.push_back(programmer.id);
   ProductionDisplay board(ChooseDisplay(options, console), console, ids);
-  Production production{options, library, job, board, log, HostName()};
+  Production production{options, library, job, preflight.bytes, board, log, HostName()};
   const ExitCode exit = Combine(RunLoops(production, chosen));
   board.End(exit);
   return exit;

@@ -13,9 +13,10 @@ namespace qs71prog {
 // --stop-on-fail at the first failed part, Ctrl-C after the part under way.
 //
 // The exit status: 0 when every part passed; the failed job's status (the first failed
-// part's) when a part failed, with or without --stop-on-fail; 12 when Ctrl-C ended a run in
-// which no part failed; a lost programmer's status (3, 1, ...) above all of these, since it
-// needs a person at the bench. With --all, the same over every loop.
+// part's) when a part failed, with or without --stop-on-fail; 12 when Ctrl-C (or SIGTERM,
+// SIGHUP, SIGQUIT) ended a run in which no part failed; 13 when a second one cut parts short;
+// a lost programmer's status (3, 1, ...) or a log that could not be written (9) above all of
+// these, since it needs a person at the bench. With --all, the same over every loop.
 ExitCode RunProduction(const Options& options, Console& console);
 
 // --list: the attached programmers on standard output.
