@@ -32,12 +32,13 @@ double Reporter::Seconds() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The stage first: the library writes the size before any stage, and a stage before the
-// progress of its transfers.
+// The stage first: the library stores the size before it moves the stage past idle, and
+// stores the stage with release semantics, so the size is read only once a stage is seen. Until
+// then the size is no cell to poll: the library sets it up at the call's start as it likes.
 Reporter::Reading Reporter::Read() const {
   Reading reading;
   reading.stage = Load(cells.stage);
-  reading.otpSize = Load(cells.otpSize);
+  reading.otpSize = reading.stage != 0 ? Load(cells.otpSize) : 0;
   reading.progress = Load(cells.progress);
   return reading;
 }
@@ -78,7 +79,8 @@ void Reporter::Note(const std::string& text) {
 
 Phase Reporter::Conclude(int32_t result) {
   std::lock_guard<std::mutex> lock(mutex);
-  const Reading reading = Read();
+  // The call has returned: every cell is the library's last word.
+  const Reading reading{cells.stage, cells.progress, cells.otpSize};
   const Phase phase = result == 0 ? callSelection.LastPhase()
                                   : FailedPhase(callSelection, cells.failedStep, cells.lastStep);
   const double now = Seconds();
