@@ -19,10 +19,12 @@ namespace {
 
 constexpr size_t kSmallPart = 262144;
 
-// The log's columns by name, one map per line after the header.
+// The log's columns by name, one map per line after the header: the parts' rows, and the
+// rows of the run's and the programmers' events (start, end, lost, ...).
 struct CsvLog {
   std::vector<std::string> header;
   std::vector<std::map<std::string, std::string>> rows;
+  std::vector<std::map<std::string, std::string>> events;
   int headers = 0;  // lines that are the header
 };
 
@@ -59,7 +61,7 @@ CsvLog ReadLog(const std::filesystem::path& path) {
     for (size_t i = 0; i < fields.size() && i < log.header.size(); ++i) {
       row[log.header[i]] = fields[i];
     }
-    log.rows.push_back(row);
+    (row["event"] == "part" ? log.rows : log.events).push_back(row);
   }
   return log;
 }
@@ -234,6 +236,22 @@ TEST_F(ProgProduction, LogQuotesFieldsAndKeepsOneHeader) {
   EXPECT_EQ(parts_log.headers, 1);
   ASSERT_EQ(parts_log.rows.size(), 2u);
   for (const auto& row : parts_log.rows) EXPECT_EQ(row.at("image"), odd.string());
+  // The second run goes on numbering where the first stopped, each run between its own start
+  // and end rows.
+  EXPECT_EQ(parts_log.rows[0].at("part"), "1");
+  EXPECT_EQ(parts_log.rows[1].at("part"), "2");
+  EXPECT_NE(parts_log.rows[0].at("run"), parts_log.rows[1].at("run"));
+  const char* events[][3] = {{"start", "0", ""},
+                             {"end", "1", "passed 1 failed 0 yield 100.0%"},
+                             {"start", "1", ""},
+                             {"end", "2", "passed 1 failed 0 yield 100.0%"}};
+  ASSERT_EQ(parts_log.events.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(parts_log.events[i].at("event"), events[i][0]);
+    EXPECT_EQ(parts_log.events[i].at("part"), events[i][1]);
+    EXPECT_EQ(parts_log.events[i].at("status"), events[i][2]);
+    EXPECT_EQ(parts_log.events[i].at("run"), parts_log.rows[i / 2].at("run"));
+  }
 }
 
 // A programmer that stops answering while its loop waits for a part ends the loop with the
@@ -246,10 +264,13 @@ TEST_F(ProgProduction, LostProgrammerEndsTheLoop) {
   EXPECT_EQ(run.exitCode, 3) << run.err;  // -20: no programmer
   EXPECT_NE(run.err.find("qs71prog: programmer 1: lost (-20): "), std::string::npos) << run.err;
   const CsvLog parts_log = ReadLog(log);
-  ASSERT_EQ(parts_log.rows.size(), 1u);
-  EXPECT_EQ(parts_log.rows[0].at("status"), "lost");
-  EXPECT_EQ(parts_log.rows[0].at("exit"), "3");
-  EXPECT_EQ(parts_log.rows[0].at("result"), "fail");
+  EXPECT_TRUE(parts_log.rows.empty());
+  ASSERT_EQ(parts_log.events.size(), 3u);
+  EXPECT_EQ(parts_log.events[1].at("event"), "lost");
+  EXPECT_EQ(parts_log.events[1].at("status"), "lost");
+  EXPECT_EQ(parts_log.events[1].at("exit"), "3");
+  EXPECT_EQ(parts_log.events[1].at("code"), "-20");
+  EXPECT_EQ(parts_log.events[1].at("result"), "");
 }
 
 // The image is read once: a file replaced while the run goes on (qs71gen renames its output
@@ -304,7 +325,7 @@ TEST_F(ProgProduction, LogRowsStandAloneAndRunNoFormula) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     const std::vector<std::string> lines = Lines(ReadFileText(log));
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(CsvFields(lines.back()).size(), 18u) << lines.back();
+    EXPECT_EQ(CsvFields(lines.back()).size(), 23u) << lines.back();
     EXPECT_EQ(CsvFields(lines.back())[6], c.imageCell) << lines.back();
   }
 }
@@ -332,8 +353,10 @@ TEST_F(ProgProduction, AFullDiskLeavesNoTornRow) {
       {.environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
   if (run.exitCode == 99) GTEST_SKIP() << "tmpfs cannot be mounted here: " << run.err;
   EXPECT_EQ(run.out, "exit=9\n" + before) << run.err;
-  EXPECT_TRUE(HoldsImage(parts[0]));
-  EXPECT_EQ(ReadFileBytes(parts[1]), blank) << "a part that could not be logged was made";
+  // The run's start row is the one that does not fit: no part is made.
+  for (const auto& part : parts) {
+    EXPECT_EQ(ReadFileBytes(part), blank) << "a part that could not be logged was made";
+  }
 }
 
 // A reader that goes away (qs71prog ... | head) stops neither the parts nor their log.

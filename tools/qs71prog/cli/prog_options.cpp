@@ -32,6 +32,8 @@ struct Given {
   bool stopOnFail = false;
   std::string log;
   bool all = false;
+  std::string station;
+  std::string operatorName;
 };
 
 enum class Value { kNone, kRequired, kAttachedOnly };
@@ -155,6 +157,8 @@ const OptionRule kOptions[] = {
     {"--stop-on-fail", Value::kNone, Flag<&Given::stopOnFail>},
     {"--log", Value::kRequired, Text<&Given::log>},
     {"--all", Value::kNone, Flag<&Given::all>},
+    {"--station", Value::kRequired, Text<&Given::station>},
+    {"--operator", Value::kRequired, Text<&Given::operatorName>},
     {"--help", Value::kNone, Stop<Command::kHelp>},
     {"--version", Value::kNone, Stop<Command::kVersion>},
 };
@@ -300,6 +304,8 @@ bool Resolve(const Given& given, Options& options, std::string& error) {
   options.stopOnFail = given.stopOnFail;
   options.log = given.log;
   options.all = given.all;
+  options.station = given.station;
+  options.operatorName = given.operatorName;
   ResolveVolts(given, options);
   return true;
 }

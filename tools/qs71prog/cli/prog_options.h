@@ -31,6 +31,8 @@ struct Options {
   bool stopOnFail = false;
   std::string log;  // --log FILE: CSV, one line appended per part
   bool all = false;  // --all: every attached programmer at once
+  std::string station;       // --station NAME for the log, empty for the host's name
+  std::string operatorName;  // --operator NAME for the log
 
   double Volts(Voltage voltage) const { return volts[static_cast<size_t>(voltage)]; }
 };

@@ -39,7 +39,8 @@ TEST_P(SpreadsheetCells, NeverStartAFormula) { EXPECT_EQ(Neutralised(GetParam().
 INSTANTIATE_TEST_SUITE_P(
     CsvInjection, SpreadsheetCells,
     testing::Values(CellCase{"Equals", "=1+1.bin", "'=1+1.bin"}, CellCase{"Plus", "+x", "'+x"},
-                    CellCase{"Minus", "-cmd", "'-cmd"}, CellCase{"At", "@SUM(A1)", "'@SUM(A1)"},
+                    CellCase{"Minus", "-cmd", "'-cmd"},
+                    CellCase{"NegativeNumber", "-20", "-20"}, CellCase{"MinusOnly", "-", "'-"}, CellCase{"At", "@SUM(A1)", "'@SUM(A1)"},
                     CellCase{"Tab", "\t=1", "'\t=1"}, CellCase{"CarriageReturn", "\r=1", "'\r=1"},
                     CellCase{"Inside", "a=1+1", "a=1+1"}, CellCase{"Empty", "", ""}),
     [](const testing::TestParamInfo<CellCase>& info) { return info.param.name; });
@@ -60,14 +61,21 @@ TEST(CsvRows, ColumnsInTheirOrderWithOnlyTheStepsThatRan) {
   record.seconds = 2.5;
   record.stepSeconds = {0.1, 0.25, -1.0, 1.0};
   record.blocks = {"0x002300-0x0023FF", "0x004000-0x0040FF"};
+  record.run = "20261207T194000Z-4711";
+  record.station = "line 2";
+  record.operatorName = "Ana";
+  record.code = -12;
   EXPECT_EQ(CsvHeader(),
             "time,host,programmer,part,chip_id,otp_size,image,sha256,result,exit,"
             "blank_check_s,write_s,verify_s,blocks,programmer_path,programmer_serial,status,"
-            "seconds\n");
+            "seconds,run,station,operator,code,event\n");
   EXPECT_EQ(CsvRow(record),
             "2026-12-07T19:40:00.123Z,'=bench-2,3,7,6D 61 00 01,262144,\"x,y.bin\",ab12,fail,8,"
             "0.250,,1.000,0x002300-0x0023FF 0x004000-0x0040FF,emulated:3,,verify-mismatch,"
-            "2.500\n");
+            "2.500,20261207T194000Z-4711,line 2,Ana,-12,part\n");
+  record.event = "lost";
+  EXPECT_EQ(CsvRow(record).substr(0, 74),
+            "2026-12-07T19:40:00.123Z,'=bench-2,3,7,6D 61 00 01,262144,\"x,y.bin\",ab12,,");
 }
 
 }  // namespace

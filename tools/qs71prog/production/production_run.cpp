@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -13,7 +14,9 @@
 #include "job/programming_job.h"
 #include "production/part_display.h"
 #include "production/production_log.h"
+#include "platform/host_system.h"
 #include "qs71_usb_writer.h"
+#include "text_format.h"
 
 namespace qs71prog {
 
@@ -40,6 +43,9 @@ struct Production {
   ProductionDisplay& board;
   ProductionLog& log;
   std::string host;
+  std::string run;      // this run's ID in the log
+  std::string station;  // --station, or the host
+  std::map<int, int> lastParts;  // each programmer's last part number in the log
   // --stop-on-fail's failed part, or a log that could not be written: every loop ends before
   // its next part, since a part that cannot be logged must not be made.
   std::atomic<bool> stopAll{false};
@@ -51,6 +57,8 @@ struct LoopResult {
   ExitCode lost = ExitCode::kOk;          // the loop could not go on: programmer, log
   bool interrupted = false;
   bool aborted = false;  // a second interruption cancelled its part
+  int passed = 0;
+  int failed = 0;
 };
 
 bool Stopping(const Production& production) {
@@ -148,6 +156,10 @@ PartRecord RecordOf(const Production& production, const Attached& programmer, in
     if (outcome.stepsRun[stage]) record.stepSeconds[stage] = outcome.stepSeconds[stage];
   }
   record.blocks = outcome.failingBlocks;
+  record.run = production.run;
+  record.station = production.station;
+  record.operatorName = production.options.operatorName;
+  record.code = outcome.result;
   return record;
 }
 
@@ -169,6 +181,7 @@ void LogLoss(Production& production, const Attached& programmer, int part, int32
   outcome.exit = loop.lost;
   PartRecord record = RecordOf(production, programmer, part, outcome);
   record.status = "lost";
+  record.event = "lost";
   Log(production, programmer, record, loop);
 }
 
@@ -194,14 +207,18 @@ LoopResult RunLoop(Production& production, const Attached& programmer) {
   LoopResult loop;
   ProductionDisplay& board = production.board;
   const int count = production.options.count;
-  for (int part = 1; count == 0 || part <= count; ++part) {
+  const auto last = production.lastParts.find(programmer.id);
+  const int before = last == production.lastParts.end() ? 0 : last->second;
+  for (int made = 1; count == 0 || made <= count; ++made) {
+    const int part = before + made;
     board.Activity(programmer.id, "waiting for a part", false);
     if (!WaitFor(production, programmer, part, Socket::kPart, loop)) break;
     board.Activity(programmer.id, "part " + std::to_string(part) + " in the socket", false);
     const ExitCode exit = RunOnePart(production, programmer, part, loop);
     if (exit != ExitCode::kOk && loop.firstFailure == ExitCode::kOk) loop.firstFailure = exit;
+    ++(exit == ExitCode::kOk ? loop.passed : loop.failed);
     if (exit != ExitCode::kOk && production.options.stopOnFail) production.stopAll = true;
-    if (loop.lost != ExitCode::kOk || loop.aborted || part == count) break;
+    if (loop.lost != ExitCode::kOk || loop.aborted || made == count) break;
     if (Stopping(production)) {
       loop.interrupted = InterruptCount() > 0;
       break;
@@ -227,6 +244,31 @@ ExitCode Combine(const std::vector<LoopResult>& loops) {
     if (loop.interrupted) return ExitCode::kInterrupted;
   }
   return ExitCode::kOk;
+}
+
+// A row of the run's own for each programmer: where its numbering goes on at the start, and
+// what it made at the end (loops). A row that could not be written ends the run (9).
+ExitCode LogEvents(Production& production, const std::vector<Attached>& chosen,
+                   const char* event, const std::vector<LoopResult>* loops) {
+  LoopResult logged;
+  for (size_t index = 0; index < chosen.size(); ++index) {
+    const Attached& programmer = chosen[index];
+    const auto last = production.lastParts.find(programmer.id);
+    PartRecord record = RecordOf(production, programmer,
+                                 last == production.lastParts.end() ? 0 : last->second, {});
+    record.event = event;
+    record.status = "";
+    if (loops != nullptr) {
+      const LoopResult& loop = (*loops)[index];
+      const int parts = loop.passed + loop.failed;
+      record.part += parts;
+      const std::string yield = parts == 0 ? "-" : Format("%.1f%%", 100.0 * loop.passed / parts);
+      record.status =
+          Format("passed %d failed %d yield %s", loop.passed, loop.failed, yield.c_str());
+    }
+    Log(production, programmer, record, logged);
+  }
+  return logged.lost;
 }
 
 // Every attached programmer with --all, the one --programmer names, or else the first.
@@ -316,8 +358,23 @@ ExitCode RunProduction(const Options& options, Console& console) {
   std::vector<int> ids;
   for (const Attached& programmer : chosen) ids.push_back(programmer.id);
   ProductionDisplay board(ChooseDisplay(options, console), console, ids);
-  Production production{options, library, job, preflight.bytes, board, log, HostName()};
-  const ExitCode exit = Combine(RunLoops(production, chosen));
+  const std::string host = HostName();
+  Production production{options,
+                        library,
+                        job,
+                        preflight.bytes,
+                        board,
+                        log,
+                        host,
+                        Format("%s-%ld", RunStamp(std::chrono::system_clock::now()).c_str(),
+                               ProcessId()),
+                        options.station.empty() ? host : options.station,
+                        options.log.empty() ? std::map<int, int>() : LastPartNumbers(options.log)};
+  const ExitCode started = LogEvents(production, chosen, "start", nullptr);
+  const std::vector<LoopResult> loops = RunLoops(production, chosen);
+  const ExitCode ended = LogEvents(production, chosen, "end", &loops);
+  ExitCode exit = started != ExitCode::kOk ? started : Combine(loops);
+  if (exit == ExitCode::kOk) exit = ended;
   board.End(exit);
   return exit;
 }
