@@ -12,6 +12,7 @@
 #include "file_contents.h"
 #include "output_lines.h"
 #include "prog_run.h"
+#include "sha256.h"
 #include "test_scratch.h"
 
 namespace qs71prog::test {
@@ -271,6 +272,39 @@ TEST_F(ProgProduction, LostProgrammerEndsTheLoop) {
   EXPECT_EQ(parts_log.events[1].at("exit"), "3");
   EXPECT_EQ(parts_log.events[1].at("code"), "-20");
   EXPECT_EQ(parts_log.events[1].at("result"), "");
+}
+
+// The job is checked before the first part: the number of programmers attached and the
+// image's hash. A run refused touches no part and writes no log; a run let go names its image.
+TEST_F(ProgProduction, ChecksTheJobBeforeTheFirstPart) {
+  const std::string sha = FileSha256(image.string().c_str());
+  const std::string other(64, 'a');
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    int exit;
+    std::string says;
+  } cases[] = {
+      {"too few programmers", {"--all", "--expect-programmers", "3"}, 2,
+       "3 programmers expected, 2 attached:\n"},
+      {"another image", {"--all", "--expect-sha256", other}, 11,
+       "is not the one expected: its SHA-256 is " + sha + ", --expect-sha256 gives " + other},
+      {"as expected", {"--all", "--count", "1", "--expect-programmers", "2", "--job", "lot 7",
+                       "--expect-sha256", sha}, 0,
+       "job lot 7: " + image.filename().string() + ", 262144 bytes, SHA-256 " + sha.substr(0, 12)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(sockets);
+    std::filesystem::remove(log);
+    const auto parts = MakeParts(sockets / "1", 1);
+    MakeParts(sockets / "2", 1);
+    const ProcessResult run = Production(c.arguments, 2);
+    EXPECT_EQ(run.exitCode, c.exit) << run.err;
+    EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
+    EXPECT_EQ(std::filesystem::exists(log), c.exit == 0);
+    EXPECT_EQ(HoldsImage(parts[0]), c.exit == 0);
+  }
 }
 
 // The image is read once: a file replaced while the run goes on (qs71gen renames its output

@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "ascii_case.h"
+
 namespace qs71prog {
 
 namespace {
@@ -34,6 +36,9 @@ struct Given {
   bool all = false;
   std::string station;
   std::string operatorName;
+  int expectProgrammers = 0;
+  std::string expectSha256;
+  std::string jobName;
 };
 
 enum class Value { kNone, kRequired, kAttachedOnly };
@@ -109,19 +114,45 @@ bool Emulate(Given& given, const std::string& value, std::string&) {
   return SetFlag(given.emulate);
 }
 
+// A count from 1 to most, or -1.
+int Number(const std::string& value, int most) {
+  int number = 0;
+  for (char c : value) {
+    number = c >= '0' && c <= '9' && number <= most ? number * 10 + (c - '0') : -1;
+    if (number < 0) break;
+  }
+  return value.empty() || number < 1 || number > most ? -1 : number;
+}
+
 bool Count(Given& given, const std::string& value, std::string& error) {
   constexpr int kMostParts = 1000000;
-  int parts = 0;
-  for (char c : value) {
-    parts = c >= '0' && c <= '9' && parts <= kMostParts ? parts * 10 + (c - '0') : -1;
-    if (parts < 0) break;
-  }
-  if (value.empty() || parts < 1 || parts > kMostParts) {
+  const int parts = Number(value, kMostParts);
+  if (parts < 0) {
     error = "--count needs a number of parts from 1 to " + std::to_string(kMostParts) +
             ", not \"" + value + "\"";
     return false;
   }
   given.count = parts;
+  return true;
+}
+
+bool ExpectProgrammers(Given& given, const std::string& value, std::string& error) {
+  given.expectProgrammers = Number(value, 64);
+  if (given.expectProgrammers < 0) {
+    error = "--expect-programmers needs a number of programmers from 1 to 64, not \"" + value +
+            "\"";
+    return false;
+  }
+  return true;
+}
+
+bool ExpectSha256(Given& given, const std::string& value, std::string& error) {
+  if (value.size() != 64 ||
+      value.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+    error = "--expect-sha256 needs the image's SHA-256 as 64 hex digits";
+    return false;
+  }
+  given.expectSha256 = AsciiLowerCopy(value);
   return true;
 }
 
@@ -158,6 +189,9 @@ const OptionRule kOptions[] = {
     {"--log", Value::kRequired, Text<&Given::log>},
     {"--all", Value::kNone, Flag<&Given::all>},
     {"--station", Value::kRequired, Text<&Given::station>},
+    {"--expect-programmers", Value::kRequired, ExpectProgrammers},
+    {"--expect-sha256", Value::kRequired, ExpectSha256},
+    {"--job", Value::kRequired, Text<&Given::jobName>},
     {"--operator", Value::kRequired, Text<&Given::operatorName>},
     {"--help", Value::kNone, Stop<Command::kHelp>},
     {"--version", Value::kNone, Stop<Command::kVersion>},
@@ -306,6 +340,9 @@ bool Resolve(const Given& given, Options& options, std::string& error) {
   options.all = given.all;
   options.station = given.station;
   options.operatorName = given.operatorName;
+  options.expectProgrammers = given.expectProgrammers;
+  options.expectSha256 = given.expectSha256;
+  options.jobName = given.jobName;
   ResolveVolts(given, options);
   return true;
 }

@@ -33,6 +33,9 @@ struct Options {
   bool all = false;  // --all: every attached programmer at once
   std::string station;       // --station NAME for the log, empty for the host's name
   std::string operatorName;  // --operator NAME for the log
+  int expectProgrammers = 0;  // --expect-programmers N, 0 when not given
+  std::string expectSha256;   // --expect-sha256 HEX, lower-case; empty when not given
+  std::string jobName;        // --job NAME, shown on the screen's first line
 
   double Volts(Voltage voltage) const { return volts[static_cast<size_t>(voltage)]; }
 };

@@ -90,6 +90,17 @@ void ProductionDisplay::Above(const std::string& text) {
   DrawBlock();
 }
 
+void ProductionDisplay::Title(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (kind == DisplayKind::kJson) {
+    sink.Out(Event("job").String("text", text).EndObject().Text());
+  } else if (kind == DisplayKind::kTerminal) {
+    Above(text + "\n");
+  } else {
+    sink.Out(text + "\n");
+  }
+}
+
 void ProductionDisplay::Activity(int programmer, const std::string& text, bool transient) {
   std::lock_guard<std::mutex> lock(mutex);
   ProgrammerCounters& entry = Counters(programmer);

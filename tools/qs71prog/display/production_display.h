@@ -35,6 +35,8 @@ class ProductionDisplay {
  public:
   ProductionDisplay(DisplayKind kind, TextSink& sink, const std::vector<int>& programmers);
 
+  // The run's first line: the job, its image and the image's hash.
+  void Title(const std::string& text);
   // A loop's state. transient: progress that only a terminal redraws in place.
   void Activity(int programmer, const std::string& text, bool transient);
   // A part ended: counts it, shows its verdict; story holds its job's lines when it failed.

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <thread>
 #include <vector>
@@ -125,8 +126,10 @@ bool WaitFor(Production& production, const Attached& programmer, int part, Socke
     if (socket == Socket::kLost) {
       while (!text.empty() && text.back() == '\n') text.pop_back();
       std::replace(text.begin(), text.end(), '\n', ' ');
-      production.board.Message(programmer.id, "lost (" + std::to_string(result) + "): " + text +
-                                                  "; this programmer's loop ends");
+      // A station that expects its programmers needs a person at once for one gone.
+      const std::string alarm = production.options.expectProgrammers > 0 ? "ALARM: " : "";
+      production.board.Message(programmer.id, alarm + "lost (" + std::to_string(result) +
+                                                  "): " + text + "; this programmer's loop ends");
       loop.lost = LossExit(result);
       LogLoss(production, programmer, part, result, loop);
       return false;
@@ -271,24 +274,40 @@ ExitCode LogEvents(Production& production, const std::vector<Attached>& chosen,
   return logged.lost;
 }
 
-// Every attached programmer with --all, the one --programmer names, or else the first.
-bool ChooseProgrammers(const Options& options, const WriterLibrary& library,
-                       std::vector<Attached>& chosen, std::string& problem) {
+// The screen's first line: which image the run makes, by name, size and hash.
+std::string JobTitle(const Options& options, size_t size, const std::string& sha256) {
+  const std::string name = std::filesystem::path(options.image).filename().string();
+  return (options.jobName.empty() ? "job: " : "job " + options.jobName + ": ") + name + ", " +
+         std::to_string(size) + " bytes, SHA-256 " + sha256.substr(0, 12);
+}
+
+// Every attached programmer with --all, the one --programmer names, or else the first; none
+// (2) when --expect-programmers counts others attached.
+ExitCode ChooseProgrammers(const Options& options, const WriterLibrary& library,
+                           std::vector<Attached>& chosen, std::string& problem) {
   std::vector<Qs71ProgrammerInfo> found;
-  if (!ListProgrammers(library, found, problem)) return false;
+  if (!ListProgrammers(library, found, problem)) return ExitCode::kNoProgrammer;
+  if (options.expectProgrammers > 0 &&
+      static_cast<int>(found.size()) != options.expectProgrammers) {
+    problem = Format("%d programmers expected, %d attached", options.expectProgrammers,
+                     static_cast<int>(found.size()));
+    problem += found.empty() ? "" : ":\n" + ProgrammerListText(found);
+    while (!problem.empty() && problem.back() == '\n') problem.pop_back();
+    return ExitCode::kUsage;
+  }
   if (found.empty()) {
     problem = "no programmer attached";
-    return false;
+    return ExitCode::kNoProgrammer;
   }
   int only = 0;
   if (!options.programmer.empty()) only = ChooseProgrammer(found, options.programmer, problem);
-  if (only < 0) return false;
+  if (only < 0) return ExitCode::kNoProgrammer;
   const size_t first = static_cast<size_t>(only);
   const size_t end = options.all ? found.size() : first + 1;
   for (size_t index = options.all ? 0 : first; index < end; ++index) {
     chosen.push_back({static_cast<int>(index) + 1, {true, found[index].path}, found[index].serial});
   }
-  return true;
+  return ExitCode::kOk;
 }
 
 // The emulated programmers keep their parts in the socket folders; without them every call
@@ -341,10 +360,16 @@ ExitCode RunProduction(const Options& options, Console& console) {
                            "folder QS71_EMU_SOCKET names, and it is not set",
                            ExitCode::kUsage, preflight.bytes);
   }
-  std::vector<Attached> chosen;
   std::string problem;
-  if (!ChooseProgrammers(options, library, chosen, problem)) {
-    return ReportJobNotRun(options, console, problem, ExitCode::kNoProgrammer, preflight.bytes);
+  if (!options.expectSha256.empty() && options.expectSha256 != job.sha256) {
+    problem = "the image " + options.image + " is not the one expected: its SHA-256 is " +
+              job.sha256 + ", --expect-sha256 gives " + options.expectSha256;
+    return ReportJobNotRun(options, console, problem, ExitCode::kNotAnImage, preflight.bytes);
+  }
+  std::vector<Attached> chosen;
+  const ExitCode chose = ChooseProgrammers(options, library, chosen, problem);
+  if (chose != ExitCode::kOk) {
+    return ReportJobNotRun(options, console, problem, chose, preflight.bytes);
   }
   ProgrammerLock lock;
   if (!HoldProgrammers(library, chosen, lock, problem)) {
@@ -358,6 +383,7 @@ ExitCode RunProduction(const Options& options, Console& console) {
   std::vector<int> ids;
   for (const Attached& programmer : chosen) ids.push_back(programmer.id);
   ProductionDisplay board(ChooseDisplay(options, console), console, ids);
+  board.Title(JobTitle(options, preflight.bytes.size(), job.sha256));
   const std::string host = HostName();
   Production production{options,
                         library,
