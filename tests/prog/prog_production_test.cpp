@@ -255,23 +255,61 @@ TEST_F(ProgProduction, LogQuotesFieldsAndKeepsOneHeader) {
   }
 }
 
-// A programmer that stops answering while its loop waits for a part ends the loop with the
-// status of a programmer gone, and the log says so in a row of its own.
-TEST_F(ProgProduction, LostProgrammerEndsTheLoop) {
-  MakeParts(sockets, 1);
-  const ProcessResult run = RunProg(
-      {"--emulate", "--write", image.string(), "--production", "--log", log.string()},
-      {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_FAULTS", "disconnect:5"}});
-  EXPECT_EQ(run.exitCode, 3) << run.err;  // -20: no programmer
-  EXPECT_NE(run.err.find("qs71prog: programmer 1: lost (-20): "), std::string::npos) << run.err;
-  const CsvLog parts_log = ReadLog(log);
-  EXPECT_TRUE(parts_log.rows.empty());
-  ASSERT_EQ(parts_log.events.size(), 3u);
-  EXPECT_EQ(parts_log.events[1].at("event"), "lost");
-  EXPECT_EQ(parts_log.events[1].at("status"), "lost");
-  EXPECT_EQ(parts_log.events[1].at("exit"), "3");
-  EXPECT_EQ(parts_log.events[1].at("code"), "-20");
-  EXPECT_EQ(parts_log.events[1].at("result"), "");
+// A programmer whose cable is pulled stays LOST until it answers again, and its loop then
+// goes on by itself; a part that does not answer (a crooked part reads 00 00 00 00) is told
+// to be reseated after 3 s. Each has its rows; a run that ends while its programmer is lost
+// ends with the status of a programmer gone and names it.
+TEST_F(ProgProduction, LostProgrammersAndCrookedPartsAreToldAndComeBack) {
+  const std::string crooked = "reply-byte:0x72:12:0 reply-byte:0x72:13:0 reply-byte:0x72:14:0 "
+                              "reply-byte:0x72:15:0";
+  const struct {
+    const char* name;
+    std::string faults;
+    std::string shows;
+    bool interrupt;  // Ctrl-C where the fault shows, rather than mending it
+    int exit;
+    std::vector<std::string> events;
+    std::string code;  // of the fault's row
+  } cases[] = {
+      {"cable pulled", "disconnect:1", "; LOST — check the USB cable", false, 0,
+       {"start", "lost", "back", "end"}, "-20"},
+      {"run ends while lost", "disconnect:1", "; LOST — check the USB cable", true, 3,
+       {"start", "lost", "end"}, "-20"},
+      {"crooked part", crooked, "programmer 1: no chip answers — reseat the part", false, 0,
+       {"start", "no-chip", "end"}, "-50"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(sockets);
+    std::filesystem::remove(log);
+    const auto parts = MakeParts(sockets, 1);
+    std::ofstream(sockets / "part1.faults") << c.faults;
+    testsupport::LiveProcess process(
+        {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH, "--emulate", "--write",
+         image.string(), "--production", "--count", "1", "--log", log.string()},
+        {.environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
+    std::string line;
+    while (process.ReadLine(line) && line.find(c.shows) == std::string::npos) {
+    }
+    ASSERT_NE(line.find(c.shows), std::string::npos);
+    if (c.interrupt) {
+      process.Send(SIGINT);
+    } else {
+      std::filesystem::remove(sockets / "part1.faults");
+    }
+    std::string rest;
+    while (process.ReadLine(line)) rest += line + "\n";
+    EXPECT_EQ(process.Wait(), c.exit) << rest;
+    EXPECT_EQ(rest.find("; lost: programmer 1\n") != std::string::npos, c.interrupt) << rest;
+    const CsvLog parts_log = ReadLog(log);
+    std::vector<std::string> events;
+    for (const auto& row : parts_log.events) events.push_back(row.at("event"));
+    EXPECT_EQ(events, c.events);
+    ASSERT_GE(parts_log.events.size(), 3u);
+    EXPECT_EQ(parts_log.events[1].at("code"), c.code);
+    EXPECT_EQ(parts_log.rows.size(), c.interrupt ? 0u : 1u);
+    EXPECT_EQ(HoldsImage(parts[0]), !c.interrupt);
+  }
 }
 
 // The job is checked before the first part: the number of programmers attached and the

@@ -41,10 +41,11 @@ void AddSeconds(JsonWriter& event, const char* key, double seconds) {
 std::string CountersLine(const ProgrammerCounters& counters, double hours, bool activity) {
   const int parts = counters.passed + counters.failed;
   char rate[32] = "-";
-  if (parts > 0 && hours > 0.0) std::snprintf(rate, sizeof rate, "%.0f", parts / hours);
+  if (parts > 0 && hours > 0.0 && counters.lost.empty()) std::snprintf(rate, sizeof rate, "%.0f", parts / hours);
   std::string line = "programmer " + std::to_string(counters.programmer) + ": passed " +
                      std::to_string(counters.passed) + "  failed " +
                      std::to_string(counters.failed) + "  " + rate + " parts/hour";
+  if (activity && !counters.lost.empty()) return line + "  | " + counters.lost;
   if (activity && !counters.activity.empty()) line += "  | " + counters.activity;
   return line;
 }
@@ -52,14 +53,14 @@ std::string CountersLine(const ProgrammerCounters& counters, double hours, bool 
 ProductionDisplay::ProductionDisplay(DisplayKind kind, TextSink& sink,
                                      const std::vector<int>& programmers)
     : kind(kind), sink(sink), start(std::chrono::steady_clock::now()) {
-  for (int programmer : programmers) counters.push_back({programmer, 0, 0, ""});
+  for (int programmer : programmers) counters.push_back({programmer, 0, 0, "", ""});
 }
 
 ProgrammerCounters& ProductionDisplay::Counters(int programmer) {
   for (ProgrammerCounters& entry : counters) {
     if (entry.programmer == programmer) return entry;
   }
-  counters.push_back({programmer, 0, 0, ""});
+  counters.push_back({programmer, 0, 0, "", ""});
   return counters.back();
 }
 
@@ -166,6 +167,15 @@ void ProductionDisplay::PartDone(const PartRecord& record, const std::vector<std
   }
 }
 
+void ProductionDisplay::Lost(int programmer, const std::string& hint) {
+  std::lock_guard<std::mutex> lock(mutex);
+  Counters(programmer).lost = hint;
+  if (kind == DisplayKind::kTerminal) {
+    EraseBlock();
+    DrawBlock();
+  }
+}
+
 void ProductionDisplay::Message(int programmer, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex);
   if (kind == DisplayKind::kJson) {
@@ -186,9 +196,11 @@ void ProductionDisplay::End(ExitCode exit) {
   const ExitCodeInfo& info = DescribeExit(exit);
   int passed = 0;
   int failed = 0;
+  std::string lost;
   for (const ProgrammerCounters& entry : counters) {
     passed += entry.passed;
     failed += entry.failed;
+    if (!entry.lost.empty()) lost += (lost.empty() ? "" : ", ") + std::to_string(entry.programmer);
   }
   if (kind == DisplayKind::kJson) {
     JsonWriter event = Event("end");
@@ -196,7 +208,9 @@ void ProductionDisplay::End(ExitCode exit) {
     sink.Out(event.String("status", info.name).EndObject().Text());
     return;
   }
-  for (ProgrammerCounters& entry : counters) entry.activity = "stopped";
+  for (ProgrammerCounters& entry : counters) {
+    if (entry.lost.empty()) entry.activity = "stopped";
+  }
   if (kind == DisplayKind::kTerminal) {
     EraseBlock();
     DrawBlock();
@@ -208,7 +222,7 @@ void ProductionDisplay::End(ExitCode exit) {
   const std::string summary = "qs71prog: production ended: " + std::to_string(passed) +
                               " passed, " + std::to_string(failed) + " failed; exit " +
                               std::to_string(static_cast<int>(info.code)) + " (" + info.name +
-                              ")\n";
+                              ")" + (lost.empty() ? "" : "; lost: programmer " + lost) + "\n";
   if (exit == ExitCode::kOk) {
     sink.Out(summary);
   } else {

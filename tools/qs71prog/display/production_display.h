@@ -17,6 +17,7 @@ struct ProgrammerCounters {
   int passed = 0;
   int failed = 0;
   std::string activity;  // "waiting for a part", "part 3: write 45%"
+  std::string lost;      // while the programmer is lost: what to do, "LOST — check the USB cable"
 };
 
 // "programmer 1: passed 4  failed 1  812 parts/hour  | waiting for a part" (the activity when
@@ -41,6 +42,9 @@ class ProductionDisplay {
   void Activity(int programmer, const std::string& text, bool transient);
   // A part ended: counts it, shows its verdict; story holds its job's lines when it failed.
   void PartDone(const PartRecord& record, const std::vector<std::string>& story);
+  // A programmer lost (hint: what to do) until it is back (an empty hint): it counts no
+  // parts per hour meanwhile, and the end names it when it did not come back.
+  void Lost(int programmer, const std::string& hint);
   // A remark about a loop outside its parts (a lost programmer, Ctrl-C).
   void Message(int programmer, const std::string& text);
   void End(ExitCode exit);

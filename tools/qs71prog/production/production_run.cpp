@@ -60,6 +60,7 @@ struct LoopResult {
   bool aborted = false;  // a second interruption cancelled its part
   int passed = 0;
   int failed = 0;
+  ExitCode stillLost = ExitCode::kOk;  // the run ended while the programmer was lost
 };
 
 bool Stopping(const Production& production) {
@@ -73,35 +74,61 @@ ExitCode LossExit(int32_t result) {
                                     : ExitCodeFor(result, Phase::kIdentify);
 }
 
-enum class Socket { kPart, kEmpty, kLost };
+enum class Socket { kPart, kEmpty, kNoChip, kLost };
+
+// An empty socket reads FF FF FF FF: nothing drives the lines, they float high. Any other ID
+// that is not a chip's (00 00 00 00: a part in crooked, its pins shorted or held low) means
+// something sits in the socket that does not answer.
+constexpr uint8_t kEmptySocketId[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+// How long a part may not answer before the operator is told to reseat it: a part being
+// pushed in gives a bad ID or two on the way.
+constexpr std::chrono::seconds kNoChipPatience{3};
 
 void QS71_CDECL KeepText(void* context, const char* text) {
   if (context != nullptr && text != nullptr) *static_cast<std::string*>(context) += text;
 }
 
+// What an identification found.
+struct Look {
+  Socket socket = Socket::kEmpty;
+  int32_t result = 0;
+  std::string chipId;
+  std::string text;  // the library's lines, on one line
+};
+
 // An identification only. A chip that answers but is not a good part (an unknown size code,
 // a damaged system area) is in the socket all the same: its job fails and records it. A
-// socket that no chip answers from is empty. Anything else means the programmer itself has
-// gone wrong: unplugged, or no longer answering as it should.
-Socket LookIntoSocket(const Production& production, const Attached& programmer, int32_t& result,
-                      std::string& text) {
-  text.clear();
+// socket that reads the empty ID is empty; another ID that is no chip's is a part that does
+// not answer. Anything else means the programmer itself has gone wrong: unplugged, or no
+// longer answering as it should.
+Look LookIntoSocket(const Production& production, const Attached& programmer) {
+  Look look;
   Qs71JobRequest request{};
   request.size = sizeof request;
   request.programmer = programmer.link.Programmer();
   request.output = KeepText;
-  request.context = &text;
+  request.context = &look.text;
   Qs71JobResult identified{};
   identified.size = sizeof identified;
-  result = production.library.Job()(&request, &identified);
-  if (result == QS71_OK || result == QS71_E_SIZE_CODE || result == QS71_E_SYSTEM_AREA) {
-    return Socket::kPart;
+  look.result = production.library.Job()(&request, &identified);
+  look.chipId = ChipIdText(identified.chipId);
+  while (!look.text.empty() && look.text.back() == '\n') look.text.pop_back();
+  std::replace(look.text.begin(), look.text.end(), '\n', ' ');
+  if (look.result == QS71_OK || look.result == QS71_E_SIZE_CODE ||
+      look.result == QS71_E_SYSTEM_AREA) {
+    look.socket = Socket::kPart;
+  } else if (look.result == QS71_E_OTP_ID) {
+    const bool empty = std::equal(std::begin(kEmptySocketId), std::end(kEmptySocketId),
+                                  std::begin(identified.chipId));
+    look.socket = empty ? Socket::kEmpty : Socket::kNoChip;
+  } else {
+    look.socket = Socket::kLost;
   }
-  return result == QS71_E_OTP_ID ? Socket::kEmpty : Socket::kLost;
+  return look;
 }
 
-void LogLoss(Production& production, const Attached& programmer, int part, int32_t result,
-             LoopResult& loop);
+void LogEvent(Production& production, const Attached& programmer, int part, const Look& look,
+              const char* event, const std::string& status, LoopResult& loop);
 
 void Pause(const Production& production) {
   const auto until = std::chrono::steady_clock::now() + kPollInterval;
@@ -110,29 +137,76 @@ void Pause(const Production& production) {
   }
 }
 
+bool Listed(const Production& production, const Attached& programmer) {
+  std::vector<Qs71ProgrammerInfo> found;
+  std::string problem;
+  if (!ListProgrammers(production.library, found, problem)) return false;
+  return std::any_of(found.begin(), found.end(), [&](const Qs71ProgrammerInfo& info) {
+    return programmer.link.path == info.path ||
+           (!programmer.serial.empty() && programmer.serial == info.serial);
+  });
+}
+
+// A lost programmer stays LOST until it is listed again (by its path or its serial) and
+// answers; false when the run ends first.
+bool WaitForReturn(Production& production, const Attached& programmer, int part, Look& look,
+                   LoopResult& loop) {
+  const bool cable = look.result == QS71_E_TRANSPORT;
+  const std::string alarm = production.options.expectProgrammers > 0 ? "ALARM: " : "";
+  const std::string hint = cable ? "LOST — check the USB cable" : "LOST — look at the programmer";
+  production.board.Message(programmer.id, alarm + "lost (" + std::to_string(look.result) +
+                                              "): " + look.text + "; " + hint);
+  LogEvent(production, programmer, part, look, "lost", cable ? "check the USB cable" : "lost",
+           loop);
+  production.board.Lost(programmer.id, hint);
+  for (;;) {
+    Pause(production);
+    if (Stopping(production)) {
+      loop.interrupted = InterruptCount() > 0;
+      loop.stillLost = LossExit(look.result);
+      return false;
+    }
+    if (!Listed(production, programmer)) continue;
+    look = LookIntoSocket(production, programmer);
+    if (look.socket == Socket::kLost) continue;
+    production.board.Lost(programmer.id, "");
+    production.board.Message(programmer.id, "back: " + programmer.link.path + " answers again; "
+                                            "its loop goes on");
+    LogEvent(production, programmer, part, look, "back", "back", loop);
+    return true;
+  }
+}
+
 // Until the socket is as wanted. False when the loop must end: Ctrl-C or another loop's
-// failure (interrupted), or the programmer lost (the result says why).
+// failure (interrupted), or the run ended while the programmer was lost. A part that does
+// not answer is no part to wait for, and no longer the part that was to be taken out.
 bool WaitFor(Production& production, const Attached& programmer, int part, Socket wanted,
              LoopResult& loop) {
+  std::chrono::steady_clock::time_point noChipSince{};
+  bool told = false;
   for (;;) {
     if (Stopping(production)) {
       loop.interrupted = InterruptCount() > 0;
       return false;
     }
-    int32_t result = 0;
-    std::string text;
-    const Socket socket = LookIntoSocket(production, programmer, result, text);
-    if (socket == wanted) return true;
-    if (socket == Socket::kLost) {
-      while (!text.empty() && text.back() == '\n') text.pop_back();
-      std::replace(text.begin(), text.end(), '\n', ' ');
-      // A station that expects its programmers needs a person at once for one gone.
-      const std::string alarm = production.options.expectProgrammers > 0 ? "ALARM: " : "";
-      production.board.Message(programmer.id, alarm + "lost (" + std::to_string(result) +
-                                                  "): " + text + "; this programmer's loop ends");
-      loop.lost = LossExit(result);
-      LogLoss(production, programmer, part, result, loop);
-      return false;
+    Look look = LookIntoSocket(production, programmer);
+    if (look.socket == Socket::kLost) {
+      if (!WaitForReturn(production, programmer, part, look, loop)) return false;
+    }
+    if (look.socket == wanted || (wanted == Socket::kEmpty && look.socket == Socket::kNoChip)) {
+      return true;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (look.socket != Socket::kNoChip) {
+      noChipSince = {};
+      told = false;
+    } else if (noChipSince == std::chrono::steady_clock::time_point{}) {
+      noChipSince = now;
+    } else if (!told && now - noChipSince >= kNoChipPatience) {
+      told = true;
+      production.board.Activity(programmer.id, "no chip answers — reseat the part", false);
+      LogEvent(production, programmer, part, look, "no-chip", "no chip answers — reseat the part",
+               loop);
     }
     Pause(production);
   }
@@ -176,15 +250,17 @@ void Log(Production& production, const Attached& programmer, const PartRecord& r
   loop.lost = ExitCode::kFileError;
 }
 
-// A programmer lost has a row of its own, so that the log tells where it went.
-void LogLoss(Production& production, const Attached& programmer, int part, int32_t result,
-             LoopResult& loop) {
+// A lost programmer, its return and a part that does not answer have rows of their own,
+// so that the log tells where the time went.
+void LogEvent(Production& production, const Attached& programmer, int part, const Look& look,
+              const char* event, const std::string& status, LoopResult& loop) {
   JobOutcome outcome;
-  outcome.result = result;
-  outcome.exit = loop.lost;
+  outcome.result = look.result;
+  outcome.chipId = look.socket == Socket::kLost ? "" : look.chipId;
   PartRecord record = RecordOf(production, programmer, part, outcome);
-  record.status = "lost";
-  record.event = "lost";
+  record.exit = look.socket == Socket::kLost ? static_cast<int>(LossExit(look.result)) : 0;
+  record.event = event;
+  record.status = status;
   Log(production, programmer, record, loop);
 }
 
@@ -236,6 +312,7 @@ LoopResult RunLoop(Production& production, const Attached& programmer) {
 ExitCode Combine(const std::vector<LoopResult>& loops) {
   for (const LoopResult& loop : loops) {
     if (loop.lost != ExitCode::kOk) return loop.lost;
+    if (loop.stillLost != ExitCode::kOk) return loop.stillLost;
   }
   for (const LoopResult& loop : loops) {
     if (loop.aborted) return ExitCode::kAborted;
