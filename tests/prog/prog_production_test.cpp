@@ -156,6 +156,7 @@ TEST_F(ProgProduction, CountsLogsAndJudgesEachPart) {
       EXPECT_EQ(row.at("result"), third ? "fail" : "pass");
       EXPECT_EQ(row.at("exit"), third ? "8" : "0");
       EXPECT_EQ(row.at("blocks"), third ? Block(ProgrammedCell()) : "");
+      EXPECT_EQ(row.at("status"), third ? "verify-mismatch — reject the part" : "ok");
       EXPECT_EQ(row.at("chip_id").substr(0, 5), "6D 61");
       EXPECT_EQ(row.at("otp_size"), std::to_string(kSmallPart));
       EXPECT_FALSE(row.at("verify_s").empty());
@@ -310,6 +311,24 @@ TEST_F(ProgProduction, LostProgrammersAndCrookedPartsAreToldAndComeBack) {
     EXPECT_EQ(parts_log.rows.size(), c.interrupt ? 0u : 1u);
     EXPECT_EQ(HoldsImage(parts[0]), !c.interrupt);
   }
+}
+
+// A part the job stopped before touching (an image of another size than its chip's) is to be
+// used again, not scrapped.
+TEST_F(ProgProduction, APartNeverWrittenIsToBeUsedAgain) {
+  const auto parts = MakeParts(sockets, 1);
+  std::filesystem::resize_file(parts[0], 0);  // a fresh part of the ID's size
+  const ProcessResult run = RunProg(
+      {"--emulate", "--write", image.string(), "--production", "--count", "1", "--log",
+       log.string()},
+      {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_ID", "6D610400"}});
+  EXPECT_EQ(run.exitCode, 5) << run.err;
+  EXPECT_NE(run.out.find("(image-size — part untouched — use it again)"), std::string::npos)
+      << run.out;
+  const CsvLog parts_log = ReadLog(log);
+  ASSERT_EQ(parts_log.rows.size(), 1u);
+  EXPECT_EQ(parts_log.rows[0].at("status"), "image-size — part untouched — use it again");
+  EXPECT_EQ(parts_log.rows[0].at("code"), "-52");
 }
 
 // The job is checked before the first part: the number of programmers attached and the
@@ -483,7 +502,7 @@ TEST_F(ProgProduction, ASecondSigtermLogsEveryPartUnderWay) {
   const CsvLog parts_log = ReadLog(log);
   ASSERT_EQ(parts_log.rows.size(), 2u);
   for (const auto& row : parts_log.rows) {
-    EXPECT_EQ(row.at("status"), "aborted");
+    EXPECT_EQ(row.at("status"), "aborted — reject the part");
     EXPECT_FALSE(row.at("write_s").empty());
   }
 }

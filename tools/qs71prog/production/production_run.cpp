@@ -212,6 +212,20 @@ bool WaitFor(Production& production, const Attached& programmer, int part, Socke
   }
 }
 
+// What to do with a part that failed, in plain words. A part is scrap once its write began
+// or it failed a check of the part itself; one the job stopped before touching (an image
+// that does not fit it, a programmer gone before the write) goes back on the pile.
+std::string NextStep(const JobOutcome& outcome) {
+  constexpr ExitCode kPartChecks[] = {ExitCode::kChip, ExitCode::kNotBlank,
+                                      ExitCode::kWriteFailed, ExitCode::kVerifyMismatch};
+  const bool checked = std::find(std::begin(kPartChecks), std::end(kPartChecks), outcome.exit) !=
+                       std::end(kPartChecks);
+  const std::string step = outcome.stepsRun[StageOfPhase(Phase::kWrite)] || checked
+                               ? "reject the part"
+                               : "part untouched — use it again";
+  return outcome.result == QS71_E_TRANSPORT ? "check the USB cable; " + step : step;
+}
+
 PartRecord RecordOf(const Production& production, const Attached& programmer, int part,
                     const JobOutcome& outcome) {
   PartRecord record;
@@ -228,6 +242,7 @@ PartRecord RecordOf(const Production& production, const Attached& programmer, in
   record.passed = outcome.exit == ExitCode::kOk;
   record.exit = static_cast<int>(outcome.exit);
   record.status = DescribeExit(outcome.exit).name;
+  if (!record.passed) record.status += " — " + NextStep(outcome);
   record.seconds = outcome.seconds;
   for (int stage = kFirstStage; stage <= kLastStage; ++stage) {
     if (outcome.stepsRun[stage]) record.stepSeconds[stage] = outcome.stepSeconds[stage];
