@@ -176,8 +176,16 @@ TEST_F(ProgProduction, AllProgrammersAtOnce) {
       parts.push_back(part);
     }
   }
-  const ProcessResult run = Production({"--all", "--count", "2"}, 3);
+  const std::filesystem::path summary = dir / "shift.json";
+  const ProcessResult run = Production({"--all", "--count", "2", "--summary", summary.string()}, 3);
   EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("shift: all: passed 6, failed 0, yield 100.0%, "), std::string::npos)
+      << run.out;
+  const std::string json = ReadFileText(summary);
+  EXPECT_NE(json.find("\"all\": {\n    \"passed\": 6,\n    \"failed\": 0,\n    \"yield\": 1.000,"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"lost\": []"), std::string::npos) << json;
   const CsvLog parts_log = ReadLog(log);
   ASSERT_EQ(parts_log.rows.size(), 6u);
   std::map<std::string, int> perProgrammer;

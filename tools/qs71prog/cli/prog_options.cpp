@@ -39,6 +39,7 @@ struct Given {
   int expectProgrammers = 0;
   std::string expectSha256;
   std::string jobName;
+  std::string summary;
 };
 
 enum class Value { kNone, kRequired, kAttachedOnly };
@@ -192,6 +193,7 @@ const OptionRule kOptions[] = {
     {"--expect-programmers", Value::kRequired, ExpectProgrammers},
     {"--expect-sha256", Value::kRequired, ExpectSha256},
     {"--job", Value::kRequired, Text<&Given::jobName>},
+    {"--summary", Value::kRequired, Text<&Given::summary>},
     {"--operator", Value::kRequired, Text<&Given::operatorName>},
     {"--help", Value::kNone, Stop<Command::kHelp>},
     {"--version", Value::kNone, Stop<Command::kVersion>},
@@ -343,6 +345,7 @@ bool Resolve(const Given& given, Options& options, std::string& error) {
   options.expectProgrammers = given.expectProgrammers;
   options.expectSha256 = given.expectSha256;
   options.jobName = given.jobName;
+  options.summary = given.summary;
   ResolveVolts(given, options);
   return true;
 }

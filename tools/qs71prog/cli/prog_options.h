@@ -36,6 +36,7 @@ struct Options {
   int expectProgrammers = 0;  // --expect-programmers N, 0 when not given
   std::string expectSha256;   // --expect-sha256 HEX, lower-case; empty when not given
   std::string jobName;        // --job NAME, shown on the screen's first line
+  std::string summary;        // --summary FILE: the shift's summary as JSON at the end
 
   double Volts(Voltage voltage) const { return volts[static_cast<size_t>(voltage)]; }
 };

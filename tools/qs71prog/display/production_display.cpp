@@ -4,6 +4,7 @@
 
 #include "display/big_words.h"
 #include "json_writer.h"
+#include "text_format.h"
 
 namespace qs71prog {
 
@@ -34,6 +35,35 @@ JsonWriter Event(const char* name) {
 
 void AddSeconds(JsonWriter& event, const char* key, double seconds) {
   if (seconds >= 0.0) event.Number(key, seconds);
+}
+
+// Passed parts per part made, "-" before the first.
+std::string Yield(const ProgrammerCounters& counters) {
+  const int parts = counters.passed + counters.failed;
+  char text[32] = "-";
+  if (parts > 0) std::snprintf(text, sizeof text, "%.1f%%", 100.0 * counters.passed / parts);
+  return text;
+}
+
+double PartsPerHour(const ProgrammerCounters& counters, double hours) {
+  return hours > 0.0 ? (counters.passed + counters.failed) / hours : 0.0;
+}
+
+std::string ShiftLine(const std::string& who, const ProgrammerCounters& counters, double hours) {
+  return Format("shift: %s: passed %d, failed %d, yield %s, %.0f parts/hour%s\n", who.c_str(),
+                counters.passed, counters.failed, Yield(counters).c_str(),
+                PartsPerHour(counters, hours), counters.lost.empty() ? "" : ", LOST");
+}
+
+void AddCounters(JsonWriter& json, const ProgrammerCounters& counters, double hours) {
+  json.Int("passed", counters.passed).Int("failed", counters.failed);
+  const int parts = counters.passed + counters.failed;
+  if (parts > 0) {
+    json.Number("yield", static_cast<double>(counters.passed) / parts);
+  } else {
+    json.Null("yield");
+  }
+  json.Number("parts_per_hour", PartsPerHour(counters, hours));
 }
 
 }  // namespace
@@ -191,17 +221,47 @@ void ProductionDisplay::Message(int programmer, const std::string& text) {
   }
 }
 
+ProgrammerCounters ProductionDisplay::Total() const {
+  ProgrammerCounters total;
+  for (const ProgrammerCounters& entry : counters) {
+    total.passed += entry.passed;
+    total.failed += entry.failed;
+  }
+  return total;
+}
+
+std::string ProductionDisplay::SummaryJson() {
+  std::lock_guard<std::mutex> lock(mutex);
+  const double hours = Hours();
+  JsonWriter json;
+  json.BeginObject().Number("seconds", hours * kSecondsPerHour).BeginArray("programmers");
+  for (const ProgrammerCounters& entry : counters) {
+    json.BeginObject().Int("programmer", entry.programmer);
+    AddCounters(json, entry, hours);
+    json.Bool("lost", !entry.lost.empty()).EndObject();
+  }
+  json.EndArray().BeginObject("all");
+  AddCounters(json, Total(), hours);
+  json.EndObject().BeginArray("lost");
+  for (const ProgrammerCounters& entry : counters) {
+    if (!entry.lost.empty()) json.Int({}, entry.programmer);
+  }
+  return json.EndArray().EndObject().Text();
+}
+
 void ProductionDisplay::End(ExitCode exit) {
   std::lock_guard<std::mutex> lock(mutex);
   const ExitCodeInfo& info = DescribeExit(exit);
-  int passed = 0;
-  int failed = 0;
+  const ProgrammerCounters total = Total();
+  const int passed = total.passed;
+  const int failed = total.failed;
   std::string lost;
+  std::string shift;
   for (const ProgrammerCounters& entry : counters) {
-    passed += entry.passed;
-    failed += entry.failed;
     if (!entry.lost.empty()) lost += (lost.empty() ? "" : ", ") + std::to_string(entry.programmer);
+    shift += ShiftLine("programmer " + std::to_string(entry.programmer), entry, Hours());
   }
+  shift += ShiftLine("all", total, Hours());
   if (kind == DisplayKind::kJson) {
     JsonWriter event = Event("end");
     event.Int("passed", passed).Int("failed", failed).Int("exit", static_cast<int>(info.code));
@@ -219,6 +279,7 @@ void ProductionDisplay::End(ExitCode exit) {
       sink.Out(CountersLine(entry, Hours(), false) + "\n");
     }
   }
+  sink.Out(shift);
   const std::string summary = "qs71prog: production ended: " + std::to_string(passed) +
                               " passed, " + std::to_string(failed) + " failed; exit " +
                               std::to_string(static_cast<int>(info.code)) + " (" + info.name +

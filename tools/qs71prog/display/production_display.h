@@ -47,10 +47,15 @@ class ProductionDisplay {
   void Lost(int programmer, const std::string& hint);
   // A remark about a loop outside its parts (a lost programmer, Ctrl-C).
   void Message(int programmer, const std::string& text);
+  // The shift's summary (passed, failed, yield and parts per hour, per programmer and in
+  // all, and the programmers lost), then the run's end.
   void End(ExitCode exit);
+  // The same summary as a JSON document, for --summary FILE.
+  std::string SummaryJson();
 
  private:
   ProgrammerCounters& Counters(int programmer);
+  ProgrammerCounters Total() const;
   double Hours() const;
   void EraseBlock();
   void DrawBlock();

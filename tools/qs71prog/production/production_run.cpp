@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <thread>
 #include <vector>
@@ -366,6 +367,13 @@ ExitCode LogEvents(Production& production, const std::vector<Attached>& chosen,
   return logged.lost;
 }
 
+bool WriteSummary(const std::string& path, const std::string& json) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << json;
+  file.close();
+  return !file.fail();
+}
+
 // The screen's first line: which image the run makes, by name, size and hash.
 std::string JobTitle(const Options& options, size_t size, const std::string& sha256) {
   const std::string name = std::filesystem::path(options.image).filename().string();
@@ -493,6 +501,10 @@ ExitCode RunProduction(const Options& options, Console& console) {
   const ExitCode ended = LogEvents(production, chosen, "end", &loops);
   ExitCode exit = started != ExitCode::kOk ? started : Combine(loops);
   if (exit == ExitCode::kOk) exit = ended;
+  if (!options.summary.empty() && !WriteSummary(options.summary, board.SummaryJson())) {
+    console.Err("qs71prog: cannot write the summary " + options.summary + "\n");
+    if (exit == ExitCode::kOk) exit = ExitCode::kFileError;
+  }
   board.End(exit);
   return exit;
 }
