@@ -168,6 +168,29 @@ TEST_F(ProgProduction, CountsLogsAndJudgesEachPart) {
   }
 }
 
+// The README's walk-through: two programmers, three parts each, and the stuck cell it names
+// in part 2 of programmer 2, which must lie in the demo image's data for that part to fail.
+TEST_F(ProgProduction, TheReadmeWalkThroughFailsItsBadPart) {
+  const std::string readme = ReadFileText(QS71_README);
+  const std::string before = "echo stuck:";
+  const size_t at = readme.find(before);
+  ASSERT_NE(at, std::string::npos) << "the README's walk-through has lost its stuck cell";
+  const std::string cell = readme.substr(at + before.size(),
+                                         readme.find(' ', at + before.size()) - at - before.size());
+  ASSERT_EQ(readme.substr(at + before.size() + cell.size(), 26), " > sockets/2/part2.faults ");
+  for (const char* programmer : {"1", "2"}) MakeParts(sockets / programmer, 3);
+  std::ofstream(sockets / "2" / "part2.faults") << "stuck:" << cell;
+  const ProcessResult run = Production({"--all", "--count", "3"}, 2);
+  EXPECT_EQ(run.exitCode, 8) << run.err;
+  const CsvLog parts_log = ReadLog(log);
+  ASSERT_EQ(parts_log.rows.size(), 6u);
+  for (const auto& row : parts_log.rows) {
+    const bool bad = row.at("programmer") == "2" && row.at("part") == "2";
+    EXPECT_EQ(row.at("result"), bad ? "fail" : "pass");
+    EXPECT_EQ(row.at("blocks"), bad ? Block(std::stoul(cell, nullptr, 16)) : "");
+  }
+}
+
 // Every programmer runs its own loop in its own thread, and each part file comes out written.
 TEST_F(ProgProduction, AllProgrammersAtOnce) {
   std::vector<std::filesystem::path> parts;
