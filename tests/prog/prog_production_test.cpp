@@ -168,6 +168,45 @@ TEST_F(ProgProduction, CountsLogsAndJudgesEachPart) {
   }
 }
 
+// On a terminal each programmer has a tile that names it with its verdict and keeps it after
+// the run; colour unless --no-color or NO_COLOR says otherwise.
+TEST_F(ProgProduction, EachVerdictStaysOnItsProgrammersTile) {
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string noColour;
+    bool coloured;
+  } cases[] = {
+      {"colour", {}, "", true},
+      {"--no-color", {"--no-color"}, "", false},
+      {"NO_COLOR", {}, "1", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(sockets);
+    for (const char* programmer : {"1", "2"}) MakeParts(sockets / programmer, 1);
+    std::ofstream(sockets / "2" / "part1.faults") << "stuck:" << ProgrammedCell();
+    std::vector<std::string> arguments = {"--emulate", "--write", image.string(), "--production",
+                                          "--all", "--count", "1"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const ProcessResult run = RunProgOnTerminal(arguments,
+                                                {{"QS71_EMU_SOCKET", sockets.string()},
+                                                 {"QS71_EMU_PROGRAMMERS", "2"},
+                                                 {"NO_COLOR", c.noColour}},
+                                                100);
+    EXPECT_EQ(run.exitCode, 8) << run.out;
+    EXPECT_EQ(run.out.find("\033[1;31m") != std::string::npos, c.coloured) << run.out;
+    // The tiles as the run left them: the last block drawn, below the last erase.
+    const std::string tiles = run.out.substr(run.out.rfind("\033[J"));
+    EXPECT_NE(tiles.find("programmer 1  PASS  part 1  chip 6D 61 02 00  "), std::string::npos)
+        << tiles;
+    EXPECT_NE(tiles.find("programmer 2  FAIL  part 1  chip 6D 61 02 00  "), std::string::npos)
+        << tiles;
+    EXPECT_NE(tiles.find("  verify-mismatch — reject the part\r\n"), std::string::npos) << tiles;
+    EXPECT_NE(run.out.find("programmer 2  part 1: checking which blocks differ"), std::string::npos);
+  }
+}
+
 // The README's walk-through: two programmers, three parts each, and the stuck cell it names
 // in part 2 of programmer 2, which must lie in the demo image's data for that part to fail.
 TEST_F(ProgProduction, TheReadmeWalkThroughFailsItsBadPart) {

@@ -40,6 +40,8 @@ struct Given {
   std::string expectSha256;
   std::string jobName;
   std::string summary;
+  bool noColour = false;
+  bool bell = false;
 };
 
 enum class Value { kNone, kRequired, kAttachedOnly };
@@ -194,6 +196,8 @@ const OptionRule kOptions[] = {
     {"--expect-sha256", Value::kRequired, ExpectSha256},
     {"--job", Value::kRequired, Text<&Given::jobName>},
     {"--summary", Value::kRequired, Text<&Given::summary>},
+    {"--no-color", Value::kNone, Flag<&Given::noColour>},
+    {"--bell", Value::kNone, Flag<&Given::bell>},
     {"--operator", Value::kRequired, Text<&Given::operatorName>},
     {"--help", Value::kNone, Stop<Command::kHelp>},
     {"--version", Value::kNone, Stop<Command::kVersion>},
@@ -346,6 +350,8 @@ bool Resolve(const Given& given, Options& options, std::string& error) {
   options.expectSha256 = given.expectSha256;
   options.jobName = given.jobName;
   options.summary = given.summary;
+  options.noColour = given.noColour;
+  options.bell = given.bell;
   ResolveVolts(given, options);
   return true;
 }

@@ -37,6 +37,8 @@ struct Options {
   std::string expectSha256;   // --expect-sha256 HEX, lower-case; empty when not given
   std::string jobName;        // --job NAME, shown on the screen's first line
   std::string summary;        // --summary FILE: the shift's summary as JSON at the end
+  bool noColour = false;      // --no-color: plain letters on a terminal too
+  bool bell = false;          // --bell: the terminal's bell on FAIL and LOST
 
   double Volts(Voltage voltage) const { return volts[static_cast<size_t>(voltage)]; }
 };

@@ -68,6 +68,8 @@ const char kProgrammerText[] =
     "  --expect-programmers N refuse to start unless N programmers are attached\n"
     "  --expect-sha256 HEX    refuse an image whose SHA-256 is not HEX\n"
     "  --summary FILE         write the shift's summary to FILE as JSON at the end\n"
+    "  --no-color             no colour on a terminal (as NO_COLOR does)\n"
+    "  --bell                 ring the terminal's bell on FAIL and LOST\n"
     "  With --emulate the parts come from part files: QS71_EMU_PROGRAMMERS=N\n"
     "  programmers, QS71_EMU_SOCKET=DIR with *.otp parts (DIR/k/ for programmer k).\n"
     "  Exit 0 when every part passed, else the first failed part's exit code; 12 when\n"

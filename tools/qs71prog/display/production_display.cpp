@@ -1,5 +1,6 @@
 #include "display/production_display.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "display/big_words.h"
@@ -83,14 +84,14 @@ std::string CountersLine(const ProgrammerCounters& counters, double hours, bool 
 ProductionDisplay::ProductionDisplay(DisplayKind kind, TextSink& sink,
                                      const std::vector<int>& programmers)
     : kind(kind), sink(sink), start(std::chrono::steady_clock::now()) {
-  for (int programmer : programmers) counters.push_back({programmer, 0, 0, "", ""});
+  for (int programmer : programmers) counters.push_back({programmer, 0, 0, "", "", "", ""});
 }
 
 ProgrammerCounters& ProductionDisplay::Counters(int programmer) {
   for (ProgrammerCounters& entry : counters) {
     if (entry.programmer == programmer) return entry;
   }
-  counters.push_back({programmer, 0, 0, "", ""});
+  counters.push_back({programmer, 0, 0, "", "", "", ""});
   return counters.back();
 }
 
@@ -107,12 +108,44 @@ void ProductionDisplay::EraseBlock() {
   drawnLines = 0;
 }
 
+// A programmer's tile: its number with the word and its line, the word in big letters (in
+// its colour), and its counters.
+std::string ProductionDisplay::Tile(const ProgrammerCounters& entry) const {
+  std::string tile = "programmer " + std::to_string(entry.programmer);
+  if (!entry.word.empty()) tile += "  " + entry.word;
+  if (!entry.detail.empty()) tile += "  " + entry.detail;
+  tile += "\n";
+  const char* paint = entry.word == "PASS" ? "\033[1;32m" : entry.word == "FAIL" ? "\033[1;31m"
+                                                                                : "\033[1;33m";
+  for (const std::string& line : entry.word.empty() ? std::vector<std::string>()
+                                                    : BigWord(entry.word)) {
+    tile += colour ? "    " + std::string(paint) + line + "\033[0m\n" : "    " + line + "\n";
+  }
+  return tile + CountersLine(entry, Hours(), true) + "\n";
+}
+
 void ProductionDisplay::DrawBlock() {
   std::string block;
-  for (const ProgrammerCounters& entry : counters)
-    block += CountersLine(entry, Hours(), true) + "\n";
+  for (const ProgrammerCounters& entry : counters) block += Tile(entry);
   sink.Out(block);
-  drawnLines = static_cast<int>(counters.size());
+  drawnLines = static_cast<int>(std::count(block.begin(), block.end(), '\n'));
+}
+
+void ProductionDisplay::SetLook(bool colourOn, bool bellOn) {
+  std::lock_guard<std::mutex> lock(mutex);
+  colour = colourOn;
+  bell = bellOn;
+}
+
+void ProductionDisplay::Checking(int programmer, int part) {
+  std::lock_guard<std::mutex> lock(mutex);
+  ProgrammerCounters& entry = Counters(programmer);
+  entry.word.clear();
+  entry.detail = "part " + std::to_string(part) + ": checking which blocks differ";
+  if (kind == DisplayKind::kTerminal) {
+    EraseBlock();
+    DrawBlock();
+  }
 }
 
 void ProductionDisplay::Above(const std::string& text) {
@@ -155,11 +188,15 @@ void ProductionDisplay::ShowPart(const PartRecord& record, const std::vector<std
              "\n");
     return;
   }
-  text += "\n";
-  for (const std::string& line : BigWord(record.passed ? "PASS" : "FAIL")) {
-    text += "    " + line + "\n";
-  }
-  Above(text + "\n" + Verdict(record) + "\n");
+  // The verdict stays on its programmer's tile until its next part's; the story and a line
+  // for the record scroll above the tiles.
+  ProgrammerCounters& entry = Counters(record.programmer);
+  entry.word = record.passed ? "PASS" : "FAIL";
+  entry.detail = "part " + std::to_string(record.part) +
+                 (record.chipId.empty() ? "" : "  chip " + record.chipId) + "  " +
+                 record.time.substr(11, 8) + (record.passed ? "" : "  " + record.status);
+  if (bell && !record.passed) text += "\a";
+  Above(text + Verdict(record) + "\n");
 }
 
 void ProductionDisplay::SendPartEvent(const PartRecord& record, const ProgrammerCounters& entry) {
@@ -199,9 +236,15 @@ void ProductionDisplay::PartDone(const PartRecord& record, const std::vector<std
 
 void ProductionDisplay::Lost(int programmer, const std::string& hint) {
   std::lock_guard<std::mutex> lock(mutex);
-  Counters(programmer).lost = hint;
+  ProgrammerCounters& entry = Counters(programmer);
+  entry.lost = hint;
+  entry.word = hint.empty() ? "" : "LOST";
+  const std::string dash = "— ";
+  const size_t cut = hint.find(dash);
+  entry.detail = hint.empty() ? "back" : cut == std::string::npos ? hint : hint.substr(cut + dash.size());
   if (kind == DisplayKind::kTerminal) {
     EraseBlock();
+    if (bell && !hint.empty()) sink.Out("\a");
     DrawBlock();
   }
 }

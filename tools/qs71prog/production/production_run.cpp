@@ -483,6 +483,8 @@ ExitCode RunProduction(const Options& options, Console& console) {
   std::vector<int> ids;
   for (const Attached& programmer : chosen) ids.push_back(programmer.id);
   ProductionDisplay board(ChooseDisplay(options, console), console, ids);
+  const char* noColour = std::getenv("NO_COLOR");
+  board.SetLook(!options.noColour && (noColour == nullptr || *noColour == '\0'), options.bell);
   board.Title(JobTitle(options, preflight.bytes.size(), job.sha256));
   const std::string host = HostName();
   Production production{options,
