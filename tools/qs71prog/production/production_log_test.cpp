@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
+#include "test_scratch.h"
+
 namespace qs71prog {
 namespace {
 
@@ -76,6 +80,29 @@ TEST(CsvRows, ColumnsInTheirOrderWithOnlyTheStepsThatRan) {
   record.event = "lost";
   EXPECT_EQ(CsvRow(record).substr(0, 74),
             "2026-12-07T19:40:00.123Z,'=bench-2,3,7,6D 61 00 01,262144,\"x,y.bin\",ab12,,");
+}
+
+// A new run numbers each programmer's parts after its last in the log, whether the log has
+// the event column or comes from before it; rows of events and quoted fields count right.
+TEST(LastPartNumbers, GoOnFromTheLogOfAnyVersion) {
+  const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, "LastPartNumbers");
+  const struct {
+    const char* name;
+    std::string log;
+    std::map<int, int> last;
+  } cases[] = {
+      {"none", "", {}},
+      {"before events", "time,host,programmer,part,image\nt,h,1,4,\"a,b\"\nt,h,2,9,x\nt,h,1,3,x\n",
+       {{1, 4}, {2, 9}}},
+      {"with events", "programmer,part,event\n1,7,part\n1,99,end\n2,0,start\n2,5,no-chip\n",
+       {{1, 7}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = dir / (std::string(c.name) + ".csv");
+    if (!c.log.empty()) std::ofstream(path, std::ios::binary) << c.log;
+    EXPECT_EQ(LastPartNumbers(path.string()), c.last);
+  }
 }
 
 }  // namespace
