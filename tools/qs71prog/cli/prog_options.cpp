@@ -295,6 +295,14 @@ const Conflict kConflicts[] = {
        return !g.production && (g.count || g.stopOnFail || !g.log.empty() || g.all);
      },
      "--count, --stop-on-fail, --log and --all go with --production"},
+    {[](const Given& g) {
+       return !g.production && (!g.station.empty() || !g.operatorName.empty() ||
+                                !g.jobName.empty() || g.expectProgrammers > 0 ||
+                                !g.expectSha256.empty() || !g.summary.empty() || g.noColour ||
+                                g.bell);
+     },
+     "--station, --operator, --job, --expect-programmers, --expect-sha256, --summary, "
+     "--no-color and --bell go with --production"},
     {[](const Given& g) { return g.all && !g.programmer.empty(); },
      "--all runs on every programmer, --programmer on one: give one of them"},
     {[](const Given& g) { return g.production && !g.otpFile.empty(); },
