@@ -76,6 +76,11 @@ void Reporter::Note(const std::string& text) {
   display.Note(text);
 }
 
+void Reporter::SearchingBlocks() {
+  std::lock_guard<std::mutex> lock(mutex);
+  display.SearchingBlocks();
+}
+
 Phase Reporter::Conclude(int32_t result) {
   std::lock_guard<std::mutex> lock(mutex);
   const Reading reading = Read();

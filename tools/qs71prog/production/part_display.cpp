@@ -31,9 +31,9 @@ void PartDisplay::Note(const std::string& text) {
   } else {
     story.push_back("qs71prog: " + text);
   }
-  // The search takes a while (some 17 s at the real pace): the tile says what goes on.
-  if (text.rfind("locating where the ", 0) == 0) board.Checking(programmer, part);
 }
+
+void PartDisplay::SearchingBlocks() { board.Checking(programmer, part); }
 
 void PartDisplay::Finish(const JobDescription& job, const JobOutcome& outcome) {
   story.push_back(SummaryLine(job, outcome));
