@@ -12,6 +12,7 @@
 #include "file_contents.h"
 #include "output_lines.h"
 #include "prog_run.h"
+#include "sha256.h"
 #include "test_scratch.h"
 
 namespace qs71prog::test {
@@ -19,10 +20,12 @@ namespace {
 
 constexpr size_t kSmallPart = 262144;
 
-// The log's columns by name, one map per line after the header.
+// The log's columns by name, one map per line after the header: the parts' rows, and the
+// rows of the run's and the programmers' events (start, end, lost, ...).
 struct CsvLog {
   std::vector<std::string> header;
   std::vector<std::map<std::string, std::string>> rows;
+  std::vector<std::map<std::string, std::string>> events;
   int headers = 0;  // lines that are the header
 };
 
@@ -59,7 +62,7 @@ CsvLog ReadLog(const std::filesystem::path& path) {
     for (size_t i = 0; i < fields.size() && i < log.header.size(); ++i) {
       row[log.header[i]] = fields[i];
     }
-    log.rows.push_back(row);
+    (row["event"] == "part" ? log.rows : log.events).push_back(row);
   }
   return log;
 }
@@ -153,6 +156,7 @@ TEST_F(ProgProduction, CountsLogsAndJudgesEachPart) {
       EXPECT_EQ(row.at("result"), third ? "fail" : "pass");
       EXPECT_EQ(row.at("exit"), third ? "8" : "0");
       EXPECT_EQ(row.at("blocks"), third ? Block(ProgrammedCell()) : "");
+      EXPECT_EQ(row.at("status"), third ? "verify-mismatch — reject the part" : "ok");
       EXPECT_EQ(row.at("chip_id").substr(0, 5), "6D 61");
       EXPECT_EQ(row.at("otp_size"), std::to_string(kSmallPart));
       EXPECT_FALSE(row.at("verify_s").empty());
@@ -164,6 +168,68 @@ TEST_F(ProgProduction, CountsLogsAndJudgesEachPart) {
   }
 }
 
+// On a terminal each programmer has a tile that names it with its verdict and keeps it after
+// the run; colour unless --no-color or NO_COLOR says otherwise.
+TEST_F(ProgProduction, EachVerdictStaysOnItsProgrammersTile) {
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string noColour;
+    bool coloured;
+  } cases[] = {
+      {"colour", {}, "", true},
+      {"--no-color", {"--no-color"}, "", false},
+      {"NO_COLOR", {}, "1", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(sockets);
+    for (const char* programmer : {"1", "2"}) MakeParts(sockets / programmer, 1);
+    std::ofstream(sockets / "2" / "part1.faults") << "stuck:" << ProgrammedCell();
+    std::vector<std::string> arguments = {"--emulate", "--write", image.string(), "--production",
+                                          "--all", "--count", "1"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const ProcessResult run = RunProgOnTerminal(arguments,
+                                                {{"QS71_EMU_SOCKET", sockets.string()},
+                                                 {"QS71_EMU_PROGRAMMERS", "2"},
+                                                 {"NO_COLOR", c.noColour}},
+                                                100);
+    EXPECT_EQ(run.exitCode, 8) << run.out;
+    EXPECT_EQ(run.out.find("\033[1;31m") != std::string::npos, c.coloured) << run.out;
+    // The tiles as the run left them: the last block drawn, below the last erase.
+    const std::string tiles = run.out.substr(run.out.rfind("\033[J"));
+    EXPECT_NE(tiles.find("programmer 1  PASS  part 1  chip 6D 61 02 00  "), std::string::npos)
+        << tiles;
+    EXPECT_NE(tiles.find("programmer 2  FAIL  part 1  chip 6D 61 02 00  "), std::string::npos)
+        << tiles;
+    EXPECT_NE(tiles.find("  verify-mismatch — reject the part\r\n"), std::string::npos) << tiles;
+    EXPECT_NE(run.out.find("programmer 2  part 1: checking which blocks differ"), std::string::npos);
+  }
+}
+
+// The README's walk-through: two programmers, three parts each, and the stuck cell it names
+// in part 2 of programmer 2, which must lie in the demo image's data for that part to fail.
+TEST_F(ProgProduction, TheReadmeWalkThroughFailsItsBadPart) {
+  const std::string readme = ReadFileText(QS71_README);
+  const std::string before = "echo stuck:";
+  const size_t at = readme.find(before);
+  ASSERT_NE(at, std::string::npos) << "the README's walk-through has lost its stuck cell";
+  const std::string cell = readme.substr(at + before.size(),
+                                         readme.find(' ', at + before.size()) - at - before.size());
+  ASSERT_EQ(readme.substr(at + before.size() + cell.size(), 26), " > sockets/2/part2.faults ");
+  for (const char* programmer : {"1", "2"}) MakeParts(sockets / programmer, 3);
+  std::ofstream(sockets / "2" / "part2.faults") << "stuck:" << cell;
+  const ProcessResult run = Production({"--all", "--count", "3"}, 2);
+  EXPECT_EQ(run.exitCode, 8) << run.err;
+  const CsvLog parts_log = ReadLog(log);
+  ASSERT_EQ(parts_log.rows.size(), 6u);
+  for (const auto& row : parts_log.rows) {
+    const bool bad = row.at("programmer") == "2" && row.at("part") == "2";
+    EXPECT_EQ(row.at("result"), bad ? "fail" : "pass");
+    EXPECT_EQ(row.at("blocks"), bad ? Block(std::stoul(cell, nullptr, 16)) : "");
+  }
+}
+
 // Every programmer runs its own loop in its own thread, and each part file comes out written.
 TEST_F(ProgProduction, AllProgrammersAtOnce) {
   std::vector<std::filesystem::path> parts;
@@ -172,8 +238,16 @@ TEST_F(ProgProduction, AllProgrammersAtOnce) {
       parts.push_back(part);
     }
   }
-  const ProcessResult run = Production({"--all", "--count", "2"}, 3);
+  const std::filesystem::path summary = dir / "shift.json";
+  const ProcessResult run = Production({"--all", "--count", "2", "--summary", summary.string()}, 3);
   EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("shift: all: passed 6, failed 0, yield 100.0%, "), std::string::npos)
+      << run.out;
+  const std::string json = ReadFileText(summary);
+  EXPECT_NE(json.find("\"all\": {\n    \"passed\": 6,\n    \"failed\": 0,\n    \"yield\": 1.000,"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"lost\": []"), std::string::npos) << json;
   const CsvLog parts_log = ReadLog(log);
   ASSERT_EQ(parts_log.rows.size(), 6u);
   std::map<std::string, int> perProgrammer;
@@ -234,22 +308,130 @@ TEST_F(ProgProduction, LogQuotesFieldsAndKeepsOneHeader) {
   EXPECT_EQ(parts_log.headers, 1);
   ASSERT_EQ(parts_log.rows.size(), 2u);
   for (const auto& row : parts_log.rows) EXPECT_EQ(row.at("image"), odd.string());
+  // The second run goes on numbering where the first stopped, each run between its own start
+  // and end rows.
+  EXPECT_EQ(parts_log.rows[0].at("part"), "1");
+  EXPECT_EQ(parts_log.rows[1].at("part"), "2");
+  EXPECT_NE(parts_log.rows[0].at("run"), parts_log.rows[1].at("run"));
+  const char* events[][3] = {{"start", "0", ""},
+                             {"end", "1", "passed 1 failed 0 yield 100.0%"},
+                             {"start", "1", ""},
+                             {"end", "2", "passed 1 failed 0 yield 100.0%"}};
+  ASSERT_EQ(parts_log.events.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(parts_log.events[i].at("event"), events[i][0]);
+    EXPECT_EQ(parts_log.events[i].at("part"), events[i][1]);
+    EXPECT_EQ(parts_log.events[i].at("status"), events[i][2]);
+    EXPECT_EQ(parts_log.events[i].at("run"), parts_log.rows[i / 2].at("run"));
+  }
 }
 
-// A programmer that stops answering while its loop waits for a part ends the loop with the
-// status of a programmer gone, and the log says so in a row of its own.
-TEST_F(ProgProduction, LostProgrammerEndsTheLoop) {
-  MakeParts(sockets, 1);
+// A programmer whose cable is pulled stays LOST until it answers again, and its loop then
+// goes on by itself; a part that does not answer (a crooked part reads 00 00 00 00) is told
+// to be reseated after 3 s. Each has its rows; a run that ends while its programmer is lost
+// ends with the status of a programmer gone and names it.
+TEST_F(ProgProduction, LostProgrammersAndCrookedPartsAreToldAndComeBack) {
+  const std::string crooked = "reply-byte:0x72:12:0 reply-byte:0x72:13:0 reply-byte:0x72:14:0 "
+                              "reply-byte:0x72:15:0";
+  const struct {
+    const char* name;
+    std::string faults;
+    std::string shows;
+    bool interrupt;  // Ctrl-C where the fault shows, rather than mending it
+    int exit;
+    std::vector<std::string> events;
+    std::string code;  // of the fault's row
+  } cases[] = {
+      {"cable pulled", "disconnect:1", "; LOST — check the USB cable", false, 0,
+       {"start", "lost", "back", "end"}, "-20"},
+      {"run ends while lost", "disconnect:1", "; LOST — check the USB cable", true, 3,
+       {"start", "lost", "end"}, "-20"},
+      {"crooked part", crooked, "programmer 1: no chip answers — reseat the part", false, 0,
+       {"start", "no-chip", "end"}, "-50"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(sockets);
+    std::filesystem::remove(log);
+    const auto parts = MakeParts(sockets, 1);
+    std::ofstream(sockets / "part1.faults") << c.faults;
+    testsupport::LiveProcess process(
+        {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH, "--emulate", "--write",
+         image.string(), "--production", "--count", "1", "--log", log.string()},
+        {.environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
+    std::string line;
+    while (process.ReadLine(line) && line.find(c.shows) == std::string::npos) {
+    }
+    ASSERT_NE(line.find(c.shows), std::string::npos);
+    if (c.interrupt) {
+      process.Send(SIGINT);
+    } else {
+      std::filesystem::remove(sockets / "part1.faults");
+    }
+    std::string rest;
+    while (process.ReadLine(line)) rest += line + "\n";
+    EXPECT_EQ(process.Wait(), c.exit) << rest;
+    EXPECT_EQ(rest.find("; lost: programmer 1\n") != std::string::npos, c.interrupt) << rest;
+    const CsvLog parts_log = ReadLog(log);
+    std::vector<std::string> events;
+    for (const auto& row : parts_log.events) events.push_back(row.at("event"));
+    EXPECT_EQ(events, c.events);
+    ASSERT_GE(parts_log.events.size(), 3u);
+    EXPECT_EQ(parts_log.events[1].at("code"), c.code);
+    EXPECT_EQ(parts_log.rows.size(), c.interrupt ? 0u : 1u);
+    EXPECT_EQ(HoldsImage(parts[0]), !c.interrupt);
+  }
+}
+
+// A part the job stopped before touching (an image of another size than its chip's) is to be
+// used again, not scrapped.
+TEST_F(ProgProduction, APartNeverWrittenIsToBeUsedAgain) {
+  const auto parts = MakeParts(sockets, 1);
+  std::filesystem::resize_file(parts[0], 0);  // a fresh part of the ID's size
   const ProcessResult run = RunProg(
-      {"--emulate", "--write", image.string(), "--production", "--log", log.string()},
-      {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_FAULTS", "disconnect:5"}});
-  EXPECT_EQ(run.exitCode, 3) << run.err;  // -20: no programmer
-  EXPECT_NE(run.err.find("qs71prog: programmer 1: lost (-20): "), std::string::npos) << run.err;
+      {"--emulate", "--write", image.string(), "--production", "--count", "1", "--log",
+       log.string()},
+      {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_ID", "6D610400"}});
+  EXPECT_EQ(run.exitCode, 5) << run.err;
+  EXPECT_NE(run.out.find("(image-size — part untouched — use it again)"), std::string::npos)
+      << run.out;
   const CsvLog parts_log = ReadLog(log);
   ASSERT_EQ(parts_log.rows.size(), 1u);
-  EXPECT_EQ(parts_log.rows[0].at("status"), "lost");
-  EXPECT_EQ(parts_log.rows[0].at("exit"), "3");
-  EXPECT_EQ(parts_log.rows[0].at("result"), "fail");
+  EXPECT_EQ(parts_log.rows[0].at("status"), "image-size — part untouched — use it again");
+  EXPECT_EQ(parts_log.rows[0].at("code"), "-52");
+}
+
+// The job is checked before the first part: the number of programmers attached and the
+// image's hash. A run refused touches no part and writes no log; a run let go names its image.
+TEST_F(ProgProduction, ChecksTheJobBeforeTheFirstPart) {
+  const std::string sha = FileSha256(image.string().c_str());
+  const std::string other(64, 'a');
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    int exit;
+    std::string says;
+  } cases[] = {
+      {"too few programmers", {"--all", "--expect-programmers", "3"}, 2,
+       "3 programmers expected, 2 attached:\n"},
+      {"another image", {"--all", "--expect-sha256", other}, 11,
+       "is not the one expected: its SHA-256 is " + sha + ", --expect-sha256 gives " + other},
+      {"as expected", {"--all", "--count", "1", "--expect-programmers", "2", "--job", "lot 7",
+                       "--expect-sha256", sha}, 0,
+       "job lot 7: " + image.filename().string() + ", 262144 bytes, SHA-256 " + sha.substr(0, 12)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(sockets);
+    std::filesystem::remove(log);
+    const auto parts = MakeParts(sockets / "1", 1);
+    MakeParts(sockets / "2", 1);
+    const ProcessResult run = Production(c.arguments, 2);
+    EXPECT_EQ(run.exitCode, c.exit) << run.err;
+    EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
+    EXPECT_EQ(std::filesystem::exists(log), c.exit == 0);
+    EXPECT_EQ(HoldsImage(parts[0]), c.exit == 0);
+  }
 }
 
 // The image is read once: a file replaced while the run goes on (qs71gen renames its output
@@ -304,7 +486,7 @@ TEST_F(ProgProduction, LogRowsStandAloneAndRunNoFormula) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     const std::vector<std::string> lines = Lines(ReadFileText(log));
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(CsvFields(lines.back()).size(), 18u) << lines.back();
+    EXPECT_EQ(CsvFields(lines.back()).size(), 23u) << lines.back();
     EXPECT_EQ(CsvFields(lines.back())[6], c.imageCell) << lines.back();
   }
 }
@@ -332,8 +514,10 @@ TEST_F(ProgProduction, AFullDiskLeavesNoTornRow) {
       {.environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
   if (run.exitCode == 99) GTEST_SKIP() << "tmpfs cannot be mounted here: " << run.err;
   EXPECT_EQ(run.out, "exit=9\n" + before) << run.err;
-  EXPECT_TRUE(HoldsImage(parts[0]));
-  EXPECT_EQ(ReadFileBytes(parts[1]), blank) << "a part that could not be logged was made";
+  // The run's start row is the one that does not fit: no part is made.
+  for (const auto& part : parts) {
+    EXPECT_EQ(ReadFileBytes(part), blank) << "a part that could not be logged was made";
+  }
 }
 
 // A reader that goes away (qs71prog ... | head) stops neither the parts nor their log.
@@ -388,7 +572,7 @@ TEST_F(ProgProduction, ASecondSigtermLogsEveryPartUnderWay) {
   const CsvLog parts_log = ReadLog(log);
   ASSERT_EQ(parts_log.rows.size(), 2u);
   for (const auto& row : parts_log.rows) {
-    EXPECT_EQ(row.at("status"), "aborted");
+    EXPECT_EQ(row.at("status"), "aborted — reject the part");
     EXPECT_FALSE(row.at("write_s").empty());
   }
 }

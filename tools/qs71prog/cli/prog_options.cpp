@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "ascii_case.h"
+
 namespace qs71prog {
 
 namespace {
@@ -32,6 +34,14 @@ struct Given {
   bool stopOnFail = false;
   std::string log;
   bool all = false;
+  std::string station;
+  std::string operatorName;
+  int expectProgrammers = 0;
+  std::string expectSha256;
+  std::string jobName;
+  std::string summary;
+  bool noColour = false;
+  bool bell = false;
 };
 
 enum class Value { kNone, kRequired, kAttachedOnly };
@@ -107,19 +117,45 @@ bool Emulate(Given& given, const std::string& value, std::string&) {
   return SetFlag(given.emulate);
 }
 
+// A count from 1 to most, or -1.
+int Number(const std::string& value, int most) {
+  int number = 0;
+  for (char c : value) {
+    number = c >= '0' && c <= '9' && number <= most ? number * 10 + (c - '0') : -1;
+    if (number < 0) break;
+  }
+  return value.empty() || number < 1 || number > most ? -1 : number;
+}
+
 bool Count(Given& given, const std::string& value, std::string& error) {
   constexpr int kMostParts = 1000000;
-  int parts = 0;
-  for (char c : value) {
-    parts = c >= '0' && c <= '9' && parts <= kMostParts ? parts * 10 + (c - '0') : -1;
-    if (parts < 0) break;
-  }
-  if (value.empty() || parts < 1 || parts > kMostParts) {
+  const int parts = Number(value, kMostParts);
+  if (parts < 0) {
     error = "--count needs a number of parts from 1 to " + std::to_string(kMostParts) +
             ", not \"" + value + "\"";
     return false;
   }
   given.count = parts;
+  return true;
+}
+
+bool ExpectProgrammers(Given& given, const std::string& value, std::string& error) {
+  given.expectProgrammers = Number(value, 64);
+  if (given.expectProgrammers < 0) {
+    error = "--expect-programmers needs a number of programmers from 1 to 64, not \"" + value +
+            "\"";
+    return false;
+  }
+  return true;
+}
+
+bool ExpectSha256(Given& given, const std::string& value, std::string& error) {
+  if (value.size() != 64 ||
+      value.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+    error = "--expect-sha256 needs the image's SHA-256 as 64 hex digits";
+    return false;
+  }
+  given.expectSha256 = AsciiLowerCopy(value);
   return true;
 }
 
@@ -155,6 +191,14 @@ const OptionRule kOptions[] = {
     {"--stop-on-fail", Value::kNone, Flag<&Given::stopOnFail>},
     {"--log", Value::kRequired, Text<&Given::log>},
     {"--all", Value::kNone, Flag<&Given::all>},
+    {"--station", Value::kRequired, Text<&Given::station>},
+    {"--expect-programmers", Value::kRequired, ExpectProgrammers},
+    {"--expect-sha256", Value::kRequired, ExpectSha256},
+    {"--job", Value::kRequired, Text<&Given::jobName>},
+    {"--summary", Value::kRequired, Text<&Given::summary>},
+    {"--no-color", Value::kNone, Flag<&Given::noColour>},
+    {"--bell", Value::kNone, Flag<&Given::bell>},
+    {"--operator", Value::kRequired, Text<&Given::operatorName>},
     {"--help", Value::kNone, Stop<Command::kHelp>},
     {"--version", Value::kNone, Stop<Command::kVersion>},
 };
@@ -251,6 +295,14 @@ const Conflict kConflicts[] = {
        return !g.production && (g.count || g.stopOnFail || !g.log.empty() || g.all);
      },
      "--count, --stop-on-fail, --log and --all go with --production"},
+    {[](const Given& g) {
+       return !g.production && (!g.station.empty() || !g.operatorName.empty() ||
+                                !g.jobName.empty() || g.expectProgrammers > 0 ||
+                                !g.expectSha256.empty() || !g.summary.empty() || g.noColour ||
+                                g.bell);
+     },
+     "--station, --operator, --job, --expect-programmers, --expect-sha256, --summary, "
+     "--no-color and --bell go with --production"},
     {[](const Given& g) { return g.all && !g.programmer.empty(); },
      "--all runs on every programmer, --programmer on one: give one of them"},
     {[](const Given& g) { return g.production && !g.otpFile.empty(); },
@@ -300,6 +352,14 @@ bool Resolve(const Given& given, Options& options, std::string& error) {
   options.stopOnFail = given.stopOnFail;
   options.log = given.log;
   options.all = given.all;
+  options.station = given.station;
+  options.operatorName = given.operatorName;
+  options.expectProgrammers = given.expectProgrammers;
+  options.expectSha256 = given.expectSha256;
+  options.jobName = given.jobName;
+  options.summary = given.summary;
+  options.noColour = given.noColour;
+  options.bell = given.bell;
   ResolveVolts(given, options);
   return true;
 }

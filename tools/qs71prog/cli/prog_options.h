@@ -31,6 +31,14 @@ struct Options {
   bool stopOnFail = false;
   std::string log;  // --log FILE: CSV, one line appended per part
   bool all = false;  // --all: every attached programmer at once
+  std::string station;       // --station NAME for the log, empty for the host's name
+  std::string operatorName;  // --operator NAME for the log
+  int expectProgrammers = 0;  // --expect-programmers N, 0 when not given
+  std::string expectSha256;   // --expect-sha256 HEX, lower-case; empty when not given
+  std::string jobName;        // --job NAME, shown on the screen's first line
+  std::string summary;        // --summary FILE: the shift's summary as JSON at the end
+  bool noColour = false;      // --no-color: plain letters on a terminal too
+  bool bell = false;          // --bell: the terminal's bell on FAIL and LOST
 
   double Volts(Voltage voltage) const { return volts[static_cast<size_t>(voltage)]; }
 };

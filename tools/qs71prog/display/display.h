@@ -21,6 +21,10 @@ class Display {
   virtual void LibraryLine(const std::string& text, bool onStderr) = 0;
   // A remark of qs71prog's own, such as the hint about the udev rule.
   virtual void Note(const std::string& text) = 0;
+  // The search for the blocks that differ begins; it takes a while (some 17 s at the real
+  // pace), and a display that shows each programmer apart says so where that one's verdict
+  // goes. The remark that explains the search comes as a Note as well.
+  virtual void SearchingBlocks() {}
   virtual void Finish(const JobDescription& job, const JobOutcome& outcome) = 0;
 };
 

@@ -139,6 +139,7 @@ std::string BlockRange(uint32_t start) {
 void LocateDifferences(const PartSearch& part, JobOutcome& outcome) {
   const std::optional<FailedComparison> failed = ComparisonThatFailed(part.options, outcome);
   if (!failed || !part.options.locate) return;
+  part.reporter.SearchingBlocks();
   part.reporter.Note(std::string("locating where the ") + failed->step +
                      " failed: the programmer compares halves of the part down to 256-byte "
                      "blocks");

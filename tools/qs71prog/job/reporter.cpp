@@ -77,6 +77,11 @@ void Reporter::Note(const std::string& text) {
   display.Note(text);
 }
 
+void Reporter::SearchingBlocks() {
+  std::lock_guard<std::mutex> lock(mutex);
+  display.SearchingBlocks();
+}
+
 Phase Reporter::Conclude(int32_t result) {
   std::lock_guard<std::mutex> lock(mutex);
   // The call has returned: every cell is the library's last word.

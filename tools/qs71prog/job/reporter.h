@@ -38,6 +38,7 @@ class Reporter {
   // prints after each transfer to end its own progress line, carry nothing and are dropped.
   void Line(const std::string& text, bool onStderr);
   void Note(const std::string& text);
+  void SearchingBlocks();
   // Main thread, after the call returned: the step that failed (or the last one run), from
   // the result structure; reports the end of every stage that completed, or where the failed
   // one stopped.

@@ -35,6 +35,8 @@ bool SyncFd(int fd);
 
 // This computer's name, "" when unknown.
 std::string HostName();
+// This process's ID.
+long ProcessId();
 // The calendar time of a moment in UTC.
 std::tm UtcCalendar(std::time_t seconds);
 

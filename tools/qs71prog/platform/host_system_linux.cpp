@@ -107,6 +107,8 @@ std::string HostName() {
   return name;
 }
 
+long ProcessId() { return static_cast<long>(getpid()); }
+
 std::tm UtcCalendar(std::time_t seconds) {
   std::tm utc{};
   gmtime_r(&seconds, &utc);

@@ -140,6 +140,8 @@ std::string HostName() {
   return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
 }
 
+long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+
 std::tm UtcCalendar(std::time_t seconds) {
   std::tm utc{};
   gmtime_s(&utc, &seconds);

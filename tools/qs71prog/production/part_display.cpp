@@ -33,6 +33,8 @@ void PartDisplay::Note(const std::string& text) {
   }
 }
 
+void PartDisplay::SearchingBlocks() { board.Checking(programmer, part); }
+
 void PartDisplay::Finish(const JobDescription& job, const JobOutcome& outcome) {
   story.push_back(SummaryLine(job, outcome));
   if (!story.back().empty() && story.back().back() == '\n') story.back().pop_back();

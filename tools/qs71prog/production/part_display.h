@@ -24,6 +24,7 @@ class PartDisplay : public Display {
   void Progress(const ProgressEvent& event) override;
   void LibraryLine(const std::string& text, bool onStderr) override;
   void Note(const std::string& text) override;
+  void SearchingBlocks() override;
   void Finish(const JobDescription& job, const JobOutcome& outcome) override;
 
  private:

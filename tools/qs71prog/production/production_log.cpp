@@ -1,6 +1,9 @@
 #include "production/production_log.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string_view>
 
 #include "platform/host_system.h"
@@ -15,7 +18,9 @@ constexpr const char* kColumns[] = {"time",     "host",     "programmer",      "
                                     "chip_id",  "otp_size", "image",           "sha256",
                                     "result",   "exit",     "blank_check_s",   "write_s",
                                     "verify_s", "blocks",   "programmer_path", "programmer_serial",
-                                    "status",   "seconds"};
+                                    "status",   "seconds",         "run",
+                                    "station",  "operator",        "code",
+                                    "event"};
 
 std::string Seconds(double seconds) {
   if (seconds < 0.0) return "";
@@ -38,10 +43,62 @@ std::string Row(const std::vector<std::string>& fields) {
   return row + "\n";
 }
 
+// One line's fields as CsvRow wrote them (its rows hold no line ends).
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (size_t index = 0; index < line.size(); ++index) {
+    const char c = line[index];
+    if (c == '"' && quoted && index + 1 < line.size() && line[index + 1] == '"') {
+      fields.back() += '"';
+      ++index;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      fields.emplace_back();
+    } else if (c != '\r') {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+int ColumnOf(const std::vector<std::string>& header, const char* name) {
+  const auto found = std::find(header.begin(), header.end(), name);
+  return found == header.end() ? -1 : static_cast<int>(found - header.begin());
+}
+
 }  // namespace
 
+std::map<int, int> LastPartNumbers(const std::string& path) {
+  std::map<int, int> last;
+  std::ifstream file(path, std::ios::binary);
+  std::string line;
+  if (!std::getline(file, line)) return last;
+  const std::vector<std::string> header = Fields(line);
+  const int programmer = ColumnOf(header, "programmer");
+  const int part = ColumnOf(header, "part");
+  const int event = ColumnOf(header, "event");
+  if (programmer < 0 || part < 0) return last;
+  while (std::getline(file, line)) {
+    const std::vector<std::string> fields = Fields(line);
+    const auto field = [&](int column) {
+      return column >= 0 && column < static_cast<int>(fields.size()) ? fields[column] : "";
+    };
+    // A log from before the event column holds parts only (and lost rows, which repeat a
+    // part's number and so change nothing).
+    if (!field(event).empty() && field(event) != "part") continue;
+    const int id = std::atoi(field(programmer).c_str());
+    last[id] = std::max(last[id], std::atoi(field(part).c_str()));
+  }
+  return last;
+}
+
 std::string Neutralised(const std::string& text) {
-  if (text.empty() || std::string_view("=+-@\t\r").find(text.front()) == std::string_view::npos) {
+  // A negative number (a library's result code) is a number to a spreadsheet, not a formula.
+  const bool number = text.size() > 1 && text.front() == '-' &&
+                      text.find_first_not_of("0123456789", 1) == std::string::npos;
+  if (text.empty() || number || std::string_view("=+-@\t\r").find(text.front()) == std::string_view::npos) {
     return text;
   }
   return "'" + text;
@@ -67,9 +124,11 @@ std::string CsvRow(const PartRecord& record) {
   return Row(
       {record.time, record.host, std::to_string(record.programmer), std::to_string(record.part),
        record.chipId, std::to_string(record.otpSize), record.image, record.sha256,
-       record.passed ? "pass" : "fail", std::to_string(record.exit), Seconds(record.stepSeconds[1]),
+       record.event != "part" ? "" : record.passed ? "pass" : "fail", std::to_string(record.exit), Seconds(record.stepSeconds[1]),
        Seconds(record.stepSeconds[2]), Seconds(record.stepSeconds[3]), Joined(record.blocks, " "),
-       record.programmerPath, record.programmerSerial, record.status, Seconds(record.seconds)});
+       record.programmerPath, record.programmerSerial, record.status, Seconds(record.seconds),
+       record.run, record.station, record.operatorName, std::to_string(record.code),
+       record.event});
 }
 
 ProductionLog::~ProductionLog() { CloseFd(fd); }

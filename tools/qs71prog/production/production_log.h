@@ -10,6 +10,7 @@
 // or a device serial can start so, and such a cell is written with a single quote before it,
 // as the common advice against CSV injection has it.
 
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -30,6 +31,10 @@ std::string CsvField(const std::string& text);
 // readers of RFC 4180 take it as well as CRLF).
 std::string CsvHeader();
 std::string CsvRow(const PartRecord& record);
+
+// The highest part number each programmer has in the log at path (none when it has no log
+// yet), so that a new run goes on numbering where the last one stopped.
+std::map<int, int> LastPartNumbers(const std::string& path);
 
 class ProductionLog {
  public:
