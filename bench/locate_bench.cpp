@@ -1,4 +1,4 @@
-// How long qs71prog's localisation takes at a programmer's pace: a 2 MiB part written on the
+// How long qs71prog's search for failing blocks takes at a programmer's pace: a 2 MiB part written on the
 // emulated programmer with cells that will not program, then the failing 256-byte blocks
 // found by bisection with Qs71UsbVerifyRange, exactly as qs71prog searches after a failed
 // verify. The write runs unpaced; the search at QS71_EMU_PACE_US (1000 for a real
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "job/localisation.h"
+#include "job/block_search.h"
 #include "qs71_usb_writer_binding.h"
 #include "shared_library.h"
 #include "system_area.h"
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
   if (!pace.empty()) setenv("QS71_EMU_PACE_US", pace.c_str(), 1);
   uint64_t bytes = 0, requests = 0;
   const auto start = std::chrono::steady_clock::now();
-  const qs71prog::Localisation found =
+  const qs71prog::FailingBlocks found =
       qs71prog::LocateFailingBlocks(kPart, [&](uint32_t from, uint32_t length) {
         bytes += length;
         const int32_t result = lib.verifyRange(nullptr, from, length, 5.0, image.c_str());

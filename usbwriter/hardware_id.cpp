@@ -1,21 +1,11 @@
 #include "hardware_id.h"
 
-#include <cctype>
 #include <cstring>
 
+#include "ascii_case.h"
 #include "text_format.h"  // Format
 
 namespace qs71 {
-
-namespace {
-
-std::string Lowered(const std::string& text) {
-  std::string lowered(text);
-  for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lowered;
-}
-
-}  // namespace
 
 std::string FirstHardwareId(const char* list, size_t length) {
   if (list == nullptr) return std::string();
@@ -25,7 +15,7 @@ std::string FirstHardwareId(const char* list, size_t length) {
 }
 
 bool HardwareIdMatches(const std::string& hardwareId, const std::string& pattern) {
-  return Lowered(hardwareId).find(Lowered(pattern)) != std::string::npos;
+  return AsciiLowerCopy(hardwareId).find(AsciiLowerCopy(pattern)) != std::string::npos;
 }
 
 std::string HardwareIdFor(unsigned vendorId, unsigned productId, unsigned release) {

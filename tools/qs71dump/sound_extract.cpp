@@ -1,13 +1,13 @@
 #include "sound_extract.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
+#include "ascii_case.h"
 #include "dump_result.h"
 #include "sound_decoders.h"
 #include "sound_list.h"
@@ -19,11 +19,7 @@ namespace {
 // gigabyte of zeros helps no one.
 constexpr int64_t kMaxSilentSamples = int64_t{1} << 28;
 
-std::string LowerName(const SoundKindInfo* kind) {
-  std::string name = KindName(kind);
-  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return name;
-}
+std::string LowerName(const SoundKindInfo* kind) { return AsciiLowerCopy(KindName(kind)); }
 
 WavFormat FormatFor(const ImageMap& map, const Sound& sound) {
   WavFormat format;

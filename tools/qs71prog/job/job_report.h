@@ -34,7 +34,7 @@ struct JobOutcome {
   std::string chipId;   // "6D 61 02 00" once the chip identified, empty before
   // What interrupted or aborted the job when it was not Ctrl-C: "SIGTERM", "SIGHUP", ...
   std::string signal;
-  // Where a failed blank check or verify found the part different (job/localisation.h):
+  // Where a failed blank check or verify found the part different (job/block_search.h):
   // the first failing 256-byte blocks, "0x002300-0x0023FF", and whether all were searched.
   bool located = false;
   std::vector<std::string> failingBlocks;

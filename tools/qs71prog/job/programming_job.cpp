@@ -18,7 +18,7 @@
 #include "job/interruption.h"
 #include "job/job_steps.h"
 #include "job/plain_words.h"
-#include "job/localisation.h"
+#include "job/block_search.h"
 #include "job/reporter.h"
 #include "job/programmer_lock.h"
 #include "job/scratch_chip.h"
@@ -348,7 +348,7 @@ bool HoldForJob(const WriterLibrary& library, const ProgrammerLink& link, const 
   return true;
 }
 
-// The job after its image and library passed: steps, localisation, the summary.
+// The job after its image and library passed: steps, the search for failing blocks, the summary.
 JobOutcome RunJob(JobRun& run, const std::string& emulationNote, const std::string& note) {
   run.reporter.Begin(run.job);
   if (!emulationNote.empty()) run.reporter.Note(emulationNote);

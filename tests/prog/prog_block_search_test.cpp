@@ -32,7 +32,7 @@ std::string BlocksMember(const std::vector<uint32_t>& cells) {
 
 const JsonEvent& Result(const std::vector<JsonEvent>& events) { return events.back(); }
 
-class ProgLocalisation : public testing::Test {
+class ProgBlockSearch : public testing::Test {
  protected:
   void SetUp() override {
     dir = CleanScratchFolder(QS71_TEST_TMPDIR, testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -66,7 +66,7 @@ std::string StuckFaults(const std::vector<uint32_t>& cells) {
   return faults;
 }
 
-TEST_F(ProgLocalisation, NamesTheBlocksOfCellsThatWouldNotProgram) {
+TEST_F(ProgBlockSearch, NamesTheBlocksOfCellsThatWouldNotProgram) {
   const std::vector<uint32_t> programmed = ProgrammedCells();
   ASSERT_GE(programmed.size(), 22u) << "the demo image programs fewer blocks than this needs";
   const std::vector<uint32_t> twenty(programmed.begin(), programmed.begin() + 20);
@@ -102,7 +102,7 @@ TEST_F(ProgLocalisation, NamesTheBlocksOfCellsThatWouldNotProgram) {
   }
 }
 
-TEST_F(ProgLocalisation, TellsAPersonWhereTheVerifyFailed) {
+TEST_F(ProgBlockSearch, TellsAPersonWhereTheVerifyFailed) {
   const std::vector<uint32_t> programmed = ProgrammedCells();
   const ProcessResult run = RunProg({"--emulate=" + chip, "--write", image.string()},
                               {{"QS71_EMU_FAULTS", StuckFaults({programmed[2], programmed[7]})}});
@@ -116,7 +116,7 @@ TEST_F(ProgLocalisation, TellsAPersonWhereTheVerifyFailed) {
 
 // A part that was not blank: cells programmed in the main area (-57), or a byte of the system
 // area that a blank part has erased (-56).
-TEST_F(ProgLocalisation, NamesTheBlocksThatAreNotBlank) {
+TEST_F(ProgBlockSearch, NamesTheBlocksThatAreNotBlank) {
   const struct {
     const char* name;
     std::vector<uint32_t> programmed;
@@ -146,7 +146,7 @@ TEST_F(ProgLocalisation, NamesTheBlocksThatAreNotBlank) {
 
 // Only a difference is located: a write that failed has nothing to compare. A line that
 // scraps failed parts anyway skips the search with --no-locate.
-TEST_F(ProgLocalisation, OtherFailuresAndNoLocateAreNotLocated) {
+TEST_F(ProgBlockSearch, OtherFailuresAndNoLocateAreNotLocated) {
   const std::string stuck = StuckFaults({ProgrammedCells()[0]});
   const struct {
     std::vector<std::string> arguments;

@@ -25,7 +25,7 @@ constexpr size_t kMostBlocks = 16;
 // ends the search.
 using RangeCompare = std::function<int32_t(uint32_t start, uint32_t length)>;
 
-struct Localisation {
+struct FailingBlocks {
   std::vector<uint32_t> blocks;  // first address of each failing block, ascending
   bool complete = true;          // false: stopped at the limit, more blocks may differ
   int32_t failure = 0;           // the code of a comparison that failed, 0 when none did
@@ -36,7 +36,7 @@ struct Localisation {
 // to differ as a whole. Halves are compared left first; a right half whose left half matched
 // must differ and is split without being compared, but a block is reported only when it was
 // compared on its own and differed.
-Localisation LocateFailingBlocks(uint32_t size, const RangeCompare& compare,
+FailingBlocks LocateFailingBlocks(uint32_t size, const RangeCompare& compare,
                                  size_t most = kMostBlocks);
 
 // "0x002300-0x0023FF": a block as a range of addresses, both ends included.

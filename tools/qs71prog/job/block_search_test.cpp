@@ -1,4 +1,4 @@
-#include "job/localisation.h"
+#include "job/block_search.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +25,7 @@ struct FakePart {
   }
 };
 
-Localisation Locate(FakePart& part, uint32_t size) {
+FailingBlocks Locate(FakePart& part, uint32_t size) {
   return LocateFailingBlocks(size, [&](uint32_t start, uint32_t length) {
     return part.Compare(start, length);
   });
@@ -64,7 +64,7 @@ TEST(LocateFailingBlocks, FindsTheFirstSixteenFailingBlocksInAddressOrder) {
     SCOPED_TRACE(c.name);
     FakePart part;
     part.differing.insert(c.differing.begin(), c.differing.end());
-    const Localisation found = Locate(part, c.size);
+    const FailingBlocks found = Locate(part, c.size);
     const std::vector<uint32_t> expected(c.differing.begin(), c.differing.begin() + c.reported);
     EXPECT_EQ(found.blocks, expected);
     EXPECT_EQ(found.complete, c.complete);
@@ -90,7 +90,7 @@ TEST(LocateFailingBlocks, AFailedComparisonEndsTheSearch) {
   FakePart part;
   part.differing = {0x2300, 0x30000};
   part.failAt = 5;
-  const Localisation found = Locate(part, k256K);
+  const FailingBlocks found = Locate(part, k256K);
   EXPECT_EQ(found.failure, -20);
   EXPECT_FALSE(found.complete);
   EXPECT_EQ(found.comparisons, 5);

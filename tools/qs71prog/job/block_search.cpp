@@ -1,4 +1,4 @@
-#include "job/localisation.h"
+#include "job/block_search.h"
 
 #include <cstdio>
 #include <optional>
@@ -30,7 +30,7 @@ class BlockSearch {
     return true;
   }
 
-  Localisation Result() && { return std::move(found); }
+  FailingBlocks Result() && { return std::move(found); }
 
  private:
   // A block is compared even when its sibling's match implies that it differs: a part that
@@ -54,7 +54,7 @@ class BlockSearch {
 
   const RangeCompare& compare;
   size_t most;
-  Localisation found;
+  FailingBlocks found;
 };
 
 // What the failed step compared the part with: the image, or a blank part.
@@ -79,7 +79,7 @@ std::optional<FailedComparison> ComparisonThatFailed(const Options& options,
 
 // The part stays where the job left it: in its socket, or in the emulated programmer's chip
 // file, which a job on the emulator always keeps (job/scratch_chip.h).
-Localisation Search(const PartSearch& part, const FailedComparison& failed, uint32_t size) {
+FailingBlocks Search(const PartSearch& part, const FailedComparison& failed, uint32_t size) {
   // The library prints only a step that failed; its lines go where the job's went.
   CallText text([&](const std::string& line) { part.reporter.Line(line, false); });
   Qs71RangeRequest request{};
@@ -91,7 +91,7 @@ Localisation Search(const PartSearch& part, const FailedComparison& failed, uint
   request.output = CallText::Receive;
   request.context = &text;
   request.cancel = part.cancel;
-  Localisation found = LocateFailingBlocks(size, [&](uint32_t start, uint32_t length) {
+  FailingBlocks found = LocateFailingBlocks(size, [&](uint32_t start, uint32_t length) {
     request.start = start;
     request.length = length;
     Qs71JobResult result{};
@@ -104,7 +104,7 @@ Localisation Search(const PartSearch& part, const FailedComparison& failed, uint
   return found;
 }
 
-std::string Describe(const Localisation& found, const std::vector<std::string>& blocks) {
+std::string Describe(const FailingBlocks& found, const std::vector<std::string>& blocks) {
   std::string list;
   for (const std::string& block : blocks) list += (list.empty() ? "" : ", ") + block;
   const std::string count = std::to_string(blocks.size());
@@ -123,7 +123,7 @@ std::string Describe(const Localisation& found, const std::vector<std::string>& 
 
 }  // namespace
 
-Localisation LocateFailingBlocks(uint32_t size, const RangeCompare& compare, size_t most) {
+FailingBlocks LocateFailingBlocks(uint32_t size, const RangeCompare& compare, size_t most) {
   BlockSearch search(compare, most);
   if (size >= kBlockSize && size % kBlockSize == 0) search.Search(0, size, true);
   return std::move(search).Result();
@@ -143,7 +143,7 @@ void LocateDifferences(const PartSearch& part, JobOutcome& outcome) {
   part.reporter.Note(std::string("locating where the ") + failed->step +
                      " failed: the programmer compares halves of the part down to 256-byte "
                      "blocks");
-  const Localisation found = Search(part, *failed, static_cast<uint32_t>(outcome.otpSize));
+  const FailingBlocks found = Search(part, *failed, static_cast<uint32_t>(outcome.otpSize));
   outcome.located = true;
   outcome.failingBlocks.clear();
   for (uint32_t block : found.blocks) outcome.failingBlocks.push_back(BlockRange(block));

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# qs71prog's localisation at the real programmer's pace: after a verify of a 2 MiB part failed
+# qs71prog's search for failing blocks at the real programmer's pace: after a verify of a 2 MiB part failed
 # on 1, 2 or 20 cells that would not program, how long the search for the failing 256-byte
 # blocks takes (bench/locate_bench.cpp). Prints a Markdown table for bench/RESULTS.md.
 #
-#   bench/localisation.sh
+#   bench/block_search.sh
 #
 # Environment:
 #   QS71_BENCH_BUILD  build directory (build-bench, configured with QS71_BENCH=ON)
