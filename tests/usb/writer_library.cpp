@@ -10,7 +10,7 @@ namespace qs71::test {
 
 WriterLibrary::WriterLibrary(const char* path) {
   if (!library.Open(path, error)) return;
-  FindIn(library);
+  BindIn(library);
   if (writer == nullptr) error = std::string("no Qs71UsbWriter in ") + path;
 }
 

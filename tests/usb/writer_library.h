@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "shared_library.h"
-#include "writer_exports.h"
+#include "qs71_usb_writer_binding.h"
 
 namespace qs71::test {
 
@@ -40,7 +40,7 @@ struct Outcome {
 void QS71_CDECL AppendText(void* context, const char* text);
 
 // One build of qs71_usb_writer, loaded by path as a host loads it.
-class WriterLibrary : public WriterExports {
+class WriterLibrary : public WriterBinding {
  public:
   explicit WriterLibrary(const char* path);
 
