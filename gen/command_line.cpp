@@ -17,6 +17,7 @@ const OptionRow kOptions[] = {
     {"--version", "-V", &GenOptions::version, nullptr},
     {"--map", nullptr, nullptr, &GenOptions::map},
     {"--failed-image", nullptr, nullptr, &GenOptions::failedImage},
+    {"--html", nullptr, nullptr, &GenOptions::html},
 };
 
 // The row an argument names, with "=VALUE" split off into inlineValue.
@@ -48,6 +49,7 @@ const char kGenHelp[] =
     "  --strict             every warning counts as an error: exit -3 and no image\n"
     "  --map FILE           write a map of the image: sounds, sections, free bytes, SHA-256\n"
     "  --failed-image FILE  keep the image of a failed compile in FILE, for inspection only\n"
+    "  --html FILE          write a page of the image: map, sounds to see and hear, warnings\n"
     "  -h, --help           this text\n"
     "  -V, --version        the version\n"
     "\n"

@@ -10,6 +10,7 @@ struct GenOptions {
   bool version = false;      // -V, --version
   std::string map;           // --map FILE
   std::string failedImage;   // --failed-image FILE
+  std::string html;          // --html FILE
   int scriptIndex = 1;       // argv index of the script name
 };
 

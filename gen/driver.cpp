@@ -11,6 +11,7 @@
 #include "link_map.h"
 #include "name_tables.h"
 #include "output_file.h"
+#include "page_notes.h"
 #include "script/diagnostics.h"
 #include "script/scanner.h"
 #include "script/statements.h"
@@ -50,7 +51,7 @@ int OpenFailure(CompileState& s, const char* what, int index) {
 bool OpenStreams(CompileState& s, const GenOptions& options) {
   if (s.ArgCount > 1) s.Script = std::fopen(s.Args[1].c_str(), "rt");
   if (s.Script == nullptr) return OpenFailure(s, "script", 1), false;
-  if (s.ArgCount > 2 && OpenImageOutput(s, {s.Args[2], options.failedImage, options.map, s.Args[1]})) {
+  if (s.ArgCount > 2 && OpenImageOutput(s, {s.Args[2], options.failedImage, options.map, s.Args[1], options.html})) {
     return true;
   }
   return OpenFailure(s, "output", 2), false;
@@ -118,6 +119,7 @@ int Finish(CompileState& s, int passResult, const GenOptions& options) {
   PrintFinishingError(s, error);
   passResult += StrictWarningCount(s);
   if (passResult == 0 && !options.map.empty()) passResult = WriteImageMap(s, options.map);
+  if (passResult == 0 && !options.html.empty()) passResult = WriteCompilePage(s, options.html);
   passResult = SettleImageOutput(s, passResult);
   std::fprintf(s.Out, "\nComplete with %d Errors \n\n", passResult);
   ReleaseAll(s);
