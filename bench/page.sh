@@ -37,10 +37,11 @@ for i in $(seq 1 $sounds); do
   "$build/bench/qs71_bench_inputs" wav "$data/voice$i.wav" $frames 8000 "$i"
 done
 
-# One timed run: "WALL_S USER_S SYS_S MAXRSS_KIB ..."; the wall time and the peak memory.
-run() { (cd "$data" && "$timed" -- "$@") | awk '{print $1, $4}'; }
+# One timed run: "WALL_S USER_S SYS_S MAXRSS_KIB ..."; the wall time, the CPU time (user and
+# system) and the peak memory.
+run() { (cd "$data" && "$timed" -- "$@") | awk '{print $1, $2 + $3, $4}'; }
 
-declare -A wall rss
+declare -A wall cpu rss
 cases=(gen gen-html dump dump-html)
 command_of() {
   case $1 in
@@ -53,8 +54,9 @@ command_of() {
 (cd "$data" && "$gen" full.qs full.bin >/dev/null)
 for r in $(seq 1 "$repeat"); do
   for c in "${cases[@]}"; do
-    read -r w m < <(run $(command_of "$c"))
+    read -r w u m < <(run $(command_of "$c"))
     wall[$c]+="$w "
+    cpu[$c]+="$u "
     rss[$c]=$m
   done
 done
@@ -64,9 +66,10 @@ median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{a[NR]=$1} END {print a
 echo "Image: $(stat -c %s "$data/full.bin") bytes, $sounds sounds"
 echo "Pages: qs71gen $(stat -c %s "$data/gen.html") bytes, qs71dump $(stat -c %s "$data/dump.html") bytes"
 echo
-echo "| run ($repeat each) | best s | median s | peak MiB |"
-echo "|---|---|---|---|"
+echo "| run ($repeat each) | best s | median s | median CPU s | peak MiB |"
+echo "|---|---|---|---|---|"
 for c in "${cases[@]}"; do
-  printf '| %s | %s | %s | %.1f |\n' "$(command_of "$c" | sed "s|$build/||g")" "$(best "${wall[$c]}")" \
-    "$(median "${wall[$c]}")" "$(awk -v k="${rss[$c]}" 'BEGIN {print k / 1024}')"
+  printf '| %s | %s | %s | %s | %.1f |\n' "$(command_of "$c" | sed "s|$build/||g")" \
+    "$(best "${wall[$c]}")" "$(median "${wall[$c]}")" "$(median "${cpu[$c]}")" \
+    "$(awk -v k="${rss[$c]}" 'BEGIN {print k / 1024}')"
 done

@@ -16,7 +16,7 @@ namespace {
 
 using ll = long long;
 
-constexpr int kWaveWidth = 320;
+constexpr int kWaveWidth = 240;
 constexpr int kWaveHeight = 48;
 // A silence plays as zeros; past a few seconds' worth it only makes the page heavier.
 constexpr int64_t kMaxPageSilence = int64_t{1} << 20;
@@ -27,7 +27,8 @@ constexpr char kStyle[] = R"(<style>
 body{margin:1.5rem;max-width:80rem}
 h1{font-size:1.5rem}h2{font-size:1.2rem;margin-top:2rem;border-bottom:1px solid #767676}
 table{border-collapse:collapse;font-size:.875rem}
-th,td{border:1px solid #a0a0a0;padding:.2rem .4rem;text-align:left;vertical-align:middle}
+th,td{border:1px solid #a0a0a0;padding:.2rem .4rem;text-align:left;vertical-align:middle;white-space:nowrap}
+td.wrap{white-space:normal}
 td.n{text-align:right;font-variant-numeric:tabular-nums}
 code,pre,.mono{font-family:ui-monospace,"Cascadia Mono","DejaVu Sans Mono",Menlo,Consolas,monospace}
 pre{font-size:.8rem;background:#f4f4f4;padding:.5rem;overflow-x:auto}
@@ -142,7 +143,7 @@ std::string LinkRow(const ImageMap& map, const Section& s, size_t k,
   std::string row = "<tr>";
   if (k == 0) {
     row += Format("<td rowspan=\"%d\">[%d]</td>", static_cast<int>(s.links.size()), s.number);
-    row += Format("<td rowspan=\"%d\">", static_cast<int>(s.links.size())) +
+    row += Format("<td class=\"wrap\" rowspan=\"%d\">", static_cast<int>(s.links.size())) +
            HtmlEscape(SectionFlagsText(s)) + "</td>";
   }
   row += Cell(Format("%d", static_cast<int>(k)), true);
@@ -181,23 +182,28 @@ const SoundNote* NoteFor(const PageNotes* notes, const Sound& sound) {
   return nullptr;
 }
 
-std::string PlayerCell(const ImageMap& map, const Sound& sound, const std::vector<int32_t>& samples,
-                       const std::string& label) {
-  if (!CanExtract(sound)) return "<td>no decoder for EQ01 codes</td>";
-  if (!KindHasData(sound.kind->kind) && sound.length > kMaxPageSilence)
-    return Cell(Format("%lld samples of silence", static_cast<ll>(sound.length)));
-  return Format("<td><audio controls preload=\"none\" aria-label=\"Play %s\" data-wav=\"%s\" "
-                "src=\"",
-                HtmlEscape(label).c_str(), HtmlEscape(WavName(sound)).c_str()) +
-         DataUri("audio/wav", ExtractedWavBytes(map, sound, samples)) + "\"></audio></td>";
+// The player's cell, appended in place: its data URI is most of the page's bytes.
+void AppendPlayerCell(const ImageMap& map, const Sound& sound, const std::vector<int32_t>& samples,
+                      const std::string& label, std::string* out) {
+  if (!CanExtract(sound)) {
+    *out += "<td>no decoder for EQ01 codes</td>";
+  } else if (!KindHasData(sound.kind->kind) && sound.length > kMaxPageSilence) {
+    *out += Cell(Format("%lld samples of silence", static_cast<ll>(sound.length)));
+  } else {
+    *out += Format("<td><audio controls preload=\"none\" aria-label=\"Play %s\" data-wav=\"%s\" "
+                   "src=\"",
+                   HtmlEscape(label).c_str(), HtmlEscape(WavName(sound)).c_str());
+    *out += DataUri("audio/wav", ExtractedWavBytes(map, sound, samples));
+    *out += "\"></audio></td>";
+  }
 }
 
 std::string SoundAddresses(const Sound& s) {
   return KindHasData(s.kind->kind) ? RangeText(s.filePos, s.filePos + s.length - 1) : "(no data)";
 }
 
-std::string SoundRow(const std::vector<uint8_t>& image, const ImageMap& map, const Sound& s,
-                     const PageNotes* notes) {
+void AppendSoundRow(const std::vector<uint8_t>& image, const ImageMap& map, const Sound& s,
+                    const PageNotes* notes, std::string* out) {
   const SoundNote* note = NoteFor(notes, s);
   const int64_t samples = KindSamplesIn(*s.kind, s.length);
   const double rate = DividerRate(map.settings.mainClockHz, s.divider);
@@ -206,11 +212,14 @@ std::string SoundRow(const std::vector<uint8_t>& image, const ImageMap& map, con
   if (CanExtract(s) && (KindHasData(s.kind->kind) || s.length <= kMaxPageSilence))
     decoded = DecodeSound(image, map, s);
   std::string row = Format("<tr id=\"sound-%d\"><td>#%d</td>", s.id, s.id);
-  if (notes != nullptr) row += Cell(note ? note->name : "") + Cell(note ? BaseName(note->waveFile) : "");
+  if (notes != nullptr) {
+    const bool file = note != nullptr && KindHasData(s.kind->kind);
+    row += Cell(note ? note->name : "") + Cell(file ? BaseName(note->waveFile) : "-");
+  }
   row += Cell(KindName(s.kind)) + Cell(SoundAddresses(s));
   row += Cell(Format("%lld", static_cast<ll>(KindHasData(s.kind->kind) ? s.length : 0)), true);
   row += Cell(Format("%lld", static_cast<ll>(samples)), true);
-  row += Cell(Format("%.3f s at %.0f Hz", rate > 0 ? samples / rate : 0.0, rate), true);
+  row += Cell(Format("%.3f s", rate > 0 ? samples / rate : 0.0), true);
   if (notes != nullptr) {
     for (size_t c = 0; c < notes->extraColumns.size(); ++c)
       row += Cell(note && c < note->extra.size() ? note->extra[c] : "");
@@ -219,7 +228,9 @@ std::string SoundRow(const std::vector<uint8_t>& image, const ImageMap& map, con
                          : "<td>" + WaveformSvg(DecimateMinMax(decoded, kWaveWidth), kWaveWidth,
                                                 kWaveHeight, "Waveform of " + label) +
                                "</td>";
-  return row + PlayerCell(map, s, decoded, label) + "</tr>";
+  *out += row;
+  AppendPlayerCell(map, s, decoded, label, out);
+  *out += "</tr>";
 }
 
 std::string SoundsPart(const std::vector<uint8_t>& image, const ImageMap& map,
@@ -230,8 +241,9 @@ std::string SoundsPart(const std::vector<uint8_t>& image, const ImageMap& map,
   if (notes != nullptr) heads.insert(heads.end(), notes->extraColumns.begin(), notes->extraColumns.end());
   heads.insert(heads.end(), {"waveform", "as the chip plays it"});
   std::string out = "<h2 id=\"sounds\">Sounds</h2><table id=\"sound-table\">" + Heads(heads);
-  for (const Sound& s : map.sounds) out += SoundRow(image, map, s, notes);
-  return out + "</table><p>Durations are at the rate of the first link that plays the sound.</p>";
+  for (const Sound& s : map.sounds) AppendSoundRow(image, map, s, notes, &out);
+  return out + "</table><p>Durations are at the rate of the first link that plays the sound, "
+               "as are the players.</p>";
 }
 
 std::string WarningsPart(const PageNotes* notes) {
@@ -268,13 +280,16 @@ std::string ImagePage(const std::vector<uint8_t>& image, const ImageMap& map,
   if (notes != nullptr)
     page += "<p>Compiled by qs71gen from <span class=\"mono\">" + HtmlEscape(notes->script) +
             "</span>.</p>";
-  page += MapPart(map) + SectionsPart(map, notes) + SoundsPart(image, map, notes);
+  page += MapPart(map) + SectionsPart(map, notes);
+  page += SoundsPart(image, map, notes);
   page += WarningsPart(notes);
   page += TextSection("options", map.options.configBlock ? "Configuration block" : "Option block",
                    map, TextPart::Options);
   page += TextSection("volume-map", "Volume map", map, TextPart::VolumeMap);
   page += TextSection("system-area", "System area", map, TextPart::SystemArea);
-  return page + kScript + "</body></html>\n";
+  page += kScript;
+  page += "</body></html>\n";
+  return page;
 }
 
 int WriteImagePage(const std::string& path, const std::string& page, std::string* problem) {

@@ -72,7 +72,11 @@ std::vector<MapBlock> MapBlocks(const ImageMap& map) {
   if (!map.noSections) AddRegion(&blocks, "sections", "section entries", 16, map.groupStart - 1);
   AddRegion(&blocks, "groups", "group tables", GroupTablesStart(map), SoundDataStart(map) - 1);
   AddSounds(map, &blocks);
-  for (const FreeRange& f : map.freeRanges) AddRegion(&blocks, "free", "free", f.start, f.end);
+  for (const FreeRange& f : map.freeRanges) {
+    AddRegion(&blocks, "free", "free", f.start, f.end);
+    // As the text report says it: bytes that no link names but something wrote.
+    if (f.used > 0) blocks.back().title += Format(", %lld not 0xFF (unlinked data?)", static_cast<long long>(f.used));
+  }
   AddRegion(&blocks, "system", "system area", map.layout.systemAreaStart, map.layout.fileSize - 1);
   std::stable_sort(blocks.begin(), blocks.end(),
                    [](const MapBlock& a, const MapBlock& b) { return a.first < b.first; });

@@ -22,28 +22,31 @@ std::vector<ColumnRange> DecimateMinMax(const std::vector<int32_t>& samples, int
 
 namespace {
 
-// 16-bit sample value to a y coordinate, the top of the picture being +32767.
-double Y(int32_t v, int height) {
-  const double clamped = std::clamp(v, -32768, 32767);
-  return (32767.0 - clamped) * (height - 1) / 65535.0;
+// 16-bit sample value to a pixel row, the top of the picture being +32767.
+int Row(int32_t v, int height) {
+  const int64_t clamped = std::clamp(v, -32768, 32767);
+  return static_cast<int>((32767 - clamped) * (height - 1) / 65535);
 }
 
 }  // namespace
 
 std::string WaveformSvg(const std::vector<ColumnRange>& columns, int width, int height,
                         const std::string& title) {
+  // Whole pixels, a stroke through the middle of each column: a full part has 200 pictures,
+  // and the page is written in well under a second.
   std::string path;
-  const double step = columns.empty() ? 1.0 : static_cast<double>(width) / columns.size();
+  path.reserve(columns.size() * 16);
+  const size_t count = std::max<size_t>(columns.size(), 1);
   for (size_t c = 0; c < columns.size(); ++c) {
-    const double x = (c + 0.5) * step;
-    // A column whose samples are all one value still gets a stroke of a pixel.
-    const double top = Y(columns[c].high, height) - 0.5;
-    const double bottom = Y(columns[c].low, height) + 0.5;
-    path += Format("M%.1f %.1fV%.1f", x, top, bottom);
+    const int top = Row(columns[c].high, height);
+    const int bottom = Row(columns[c].low, height) + 1;  // a flat column still shows a pixel
+    path += "M" + std::to_string(c * width / count) + ".5 " + std::to_string(top) + "V" +
+            std::to_string(bottom);
   }
+  const int axis = Row(0, height);
   return Format("<svg class=\"wave\" role=\"img\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\">"
-                "<title>%s</title><line class=\"axis\" x1=\"0\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\"/>"
-                "<path d=\"%s\"/></svg>",
-                width, height, width, height, HtmlEscape(title).c_str(), Y(0, height), width,
-                Y(0, height), path.c_str());
+                "<title>%s</title><line class=\"axis\" x1=\"0\" y1=\"%d.5\" x2=\"%d\" "
+                "y2=\"%d.5\"/><path d=\"%s\"/></svg>",
+                width, height, width, height, HtmlEscape(title).c_str(), axis, width, axis,
+                path.c_str());
 }

@@ -33,10 +33,12 @@ function makePages() {
   fs.mkdirSync(work, { recursive: true });
   const image = path.join(work, 'demo.bin');
   // The script names its wave files relative to its own folder.
-  execFileSync(gen, ['--html', path.join(work, 'gen.html'), 'demo.qs', image],
+  // Names as a person types them, relative: the pages show them.
+  execFileSync(gen, ['--html', path.join(work, 'gen.html'), 'demo.qs',
+                     path.relative(examplesDir, image)],
                { cwd: examplesDir, stdio: ['ignore', 'ignore', 'inherit'] });
-  execFileSync(dump, ['--html', path.join(work, 'dump.html'), '--extract',
-                      path.join(work, 'sounds'), image], { stdio: ['ignore', 'ignore', 'inherit'] });
+  execFileSync(dump, ['--html', 'dump.html', '--extract', 'sounds', 'demo.bin'],
+               { cwd: work, stdio: ['ignore', 'ignore', 'inherit'] });
   return JSON.parse(execFileSync(dump, ['--json', image]).toString());
 }
 
@@ -111,7 +113,7 @@ const report = makePages();
 const context = await chromium.launchPersistentContext(path.join(work, 'profile'), {
   executablePath: '/usr/bin/chromium',
   headless: true,
-  viewport: { width: 960, height: 720 },
+  viewport: { width: 1240, height: 1100 },
   args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
          '--disable-background-networking', '--disable-component-update', '--disable-sync'],
 });
