@@ -94,7 +94,8 @@ bool Refuse(CompileState& s, const OutputPlace& output, const std::string& what)
 
 const char* OutputName(const std::vector<OutputPlace>& places, size_t i) {
   if (i == 0) return "the image output";
-  return std::strcmp(places[i].writes, "the image") == 0 ? "the failed-image file" : places[i].writes;
+  const bool failedImage = std::strcmp(places[i].writes, "the image") == 0;
+  return failedImage ? "the failed-image file" : places[i].writes;
 }
 
 // The map and the page against every output before them; the image and the failed-image file
@@ -290,7 +291,8 @@ bool ReadImageBack(CompileState& s, std::vector<uint8_t>* bytes) {
   if (std::fflush(image) != 0 || std::fseek(image, 0, SEEK_SET) != 0) return false;
   uint8_t block[65536];
   size_t n;
-  while ((n = std::fread(block, 1, sizeof block, image)) > 0) bytes->insert(bytes->end(), block, block + n);
+  while ((n = std::fread(block, 1, sizeof block, image)) > 0)
+    bytes->insert(bytes->end(), block, block + n);
   return std::ferror(image) == 0;
 }
 

@@ -59,6 +59,7 @@ int WriteCompilePage(CompileState& s, const std::string& path) {
     const PageNotes notes = NotesOf(s);
     if (WriteImagePage(path, ImagePage(image, map, &notes), &problem) == 0) return 0;
   }
-  std::fprintf(s.Err, "qs71gen: the page cannot be written: %s; no image written\n", problem.c_str());
+  std::fprintf(s.Err, "qs71gen: the page cannot be written: %s; no image written\n",
+               problem.c_str());
   return 1;
 }

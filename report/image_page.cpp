@@ -6,7 +6,6 @@
 #include "file_system.h"
 #include "memory_map_svg.h"
 #include "page_text.h"
-#include "section_entry.h"
 #include "sound_extract.h"
 #include "sound_list.h"
 #include "text_report.h"
@@ -129,14 +128,6 @@ std::vector<std::string> LinkNames(const PageNotes* notes, int section) {
   return names;
 }
 
-std::string SectionFlagsText(const Section& s) {
-  std::string text = SectionHasFlag(s.flags, kSectionEdgeBit) ? "Edge" : "Level";
-  text += SectionHasFlag(s.flags, kSectionHoldBit) ? ", Hold" : ", UnHold";
-  text += SectionHasFlag(s.flags, kSectionRetriggerBit) ? ", Retrg" : ", NonRtg";
-  text += SectionHasFlag(s.flags, kSectionStopEnableBit) ? ", StopEn" : ", StopDis";
-  return text + (s.option < 0 ? ", no option" : Format(", option %d", s.option));
-}
-
 std::string LinkRow(const ImageMap& map, const Section& s, size_t k,
                     const std::vector<std::string>& names) {
   const GroupLink& link = s.links[k];
@@ -238,7 +229,8 @@ std::string SoundsPart(const std::vector<uint8_t>& image, const ImageMap& map,
   std::vector<std::string> heads = {"#"};
   if (notes != nullptr) heads.insert(heads.end(), {"name", "wave file"});
   heads.insert(heads.end(), {"kind", "file positions", "bytes", "samples", "duration"});
-  if (notes != nullptr) heads.insert(heads.end(), notes->extraColumns.begin(), notes->extraColumns.end());
+  if (notes != nullptr)
+    heads.insert(heads.end(), notes->extraColumns.begin(), notes->extraColumns.end());
   heads.insert(heads.end(), {"waveform", "as the chip plays it"});
   std::string out = "<h2 id=\"sounds\">Sounds</h2><table id=\"sound-table\">" + Heads(heads);
   for (const Sound& s : map.sounds) AppendSoundRow(image, map, s, notes, &out);

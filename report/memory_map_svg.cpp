@@ -33,7 +33,8 @@ void AddSounds(const ImageMap& map, std::vector<MapBlock>* blocks) {
     const int64_t last = s.filePos + s.length - 1;
     const std::string kind = AsciiLowerCopy(KindName(s.kind));
     blocks->push_back({s.filePos, last, "sound " + kind,
-                       Format("sound #%d %s %s", s.id, KindName(s.kind), Span(s.filePos, last).c_str()),
+                       Format("sound #%d %s %s", s.id, KindName(s.kind),
+                              Span(s.filePos, last).c_str()),
                        s.id});
   }
 }
@@ -75,7 +76,9 @@ std::vector<MapBlock> MapBlocks(const ImageMap& map) {
   for (const FreeRange& f : map.freeRanges) {
     AddRegion(&blocks, "free", "free", f.start, f.end);
     // As the text report says it: bytes that no link names but something wrote.
-    if (f.used > 0) blocks.back().title += Format(", %lld not 0xFF (unlinked data?)", static_cast<long long>(f.used));
+    if (f.used > 0)
+      blocks.back().title +=
+          Format(", %lld not 0xFF (unlinked data?)", static_cast<long long>(f.used));
   }
   AddRegion(&blocks, "system", "system area", map.layout.systemAreaStart, map.layout.fileSize - 1);
   std::stable_sort(blocks.begin(), blocks.end(),

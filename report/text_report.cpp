@@ -87,15 +87,6 @@ void AppendHeader(const ImageMap& map, std::string* out) {
   AppendHeaderWord(map, map.rampInc, "RampInc", out);
 }
 
-std::string SectionFlags(const Section& s) {
-  std::string text = SectionHasFlag(s.flags, kSectionEdgeBit) ? "Edge" : "Level";
-  text += SectionHasFlag(s.flags, kSectionHoldBit) ? ", Hold" : ", UnHold";
-  text += SectionHasFlag(s.flags, kSectionRetriggerBit) ? ", Retrg" : ", NonRtg";
-  text += SectionHasFlag(s.flags, kSectionStopEnableBit) ? ", StopEn" : ", StopDis";
-  text += s.option < 0 ? ", no option" : Format(", option %d", s.option);
-  return text;
-}
-
 void AppendLink(const ImageMap& map, int k, const GroupLink& link, std::string* out) {
   const bool data = KindHasData(link.kind->kind);
   *out += Format("      link %d at 0x%06llX: %02X %-7s %s, %s, %lld %s, flag %d%s, sound #%d\n", k,
@@ -120,8 +111,8 @@ void AppendSections(const ImageMap& map, std::string* out) {
   for (const Section& s : map.sections) {
     *out +=
         Format("  [%d] entry at 0x%06X = %08X: %s; table 0x%06X, %d link%s\n", s.number,
-               static_cast<unsigned>(s.entryPos), s.entry, SectionFlags(s).c_str(), s.tableAddress,
-               static_cast<int>(s.links.size()), s.links.size() == 1 ? "" : "s");
+               static_cast<unsigned>(s.entryPos), s.entry, SectionFlagsText(s).c_str(),
+               s.tableAddress, static_cast<int>(s.links.size()), s.links.size() == 1 ? "" : "s");
     for (size_t k = 0; k < s.links.size(); ++k)
       AppendLink(map, static_cast<int>(k), s.links[k], out);
   }
@@ -264,6 +255,15 @@ void AppendSystemArea(const ImageMap& map, std::string* out) {
 
 std::string RangeText(int64_t first, int64_t last) {
   return Format("0x%06llX..0x%06llX", static_cast<ull>(first), static_cast<ull>(last));
+}
+
+std::string SectionFlagsText(const Section& s) {
+  std::string text = SectionHasFlag(s.flags, kSectionEdgeBit) ? "Edge" : "Level";
+  text += SectionHasFlag(s.flags, kSectionHoldBit) ? ", Hold" : ", UnHold";
+  text += SectionHasFlag(s.flags, kSectionRetriggerBit) ? ", Retrg" : ", NonRtg";
+  text += SectionHasFlag(s.flags, kSectionStopEnableBit) ? ", StopEn" : ", StopDis";
+  text += s.option < 0 ? ", no option" : Format(", option %d", s.option);
+  return text;
 }
 
 std::string RateText(const ImageMap& map, uint8_t divider) {

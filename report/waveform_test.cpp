@@ -24,7 +24,8 @@ const DecimationCase kCases[] = {
 TEST(Waveform, DecimatesToMinAndMaxPerColumn) {
   for (const DecimationCase& c : kCases) {
     std::vector<std::pair<int32_t, int32_t>> got;
-    for (const ColumnRange& r : DecimateMinMax(c.samples, c.columns)) got.emplace_back(r.low, r.high);
+    for (const ColumnRange& r : DecimateMinMax(c.samples, c.columns))
+      got.emplace_back(r.low, r.high);
     EXPECT_EQ(got, c.expected) << c.name;
   }
 }

@@ -322,8 +322,8 @@ TEST(NotAnImage, GivesItsErrorAndExitCode) {
   // With --html the same status and message, and no page at all.
   const auto files = std::distance(std::filesystem::directory_iterator(dir), {});
   for (const Bad& b : kBad) {
-    for (const std::vector<std::string>& options : {std::vector<std::string>{},
-                                                     std::vector<std::string>{"--html", "p.html"}}) {
+    const std::vector<std::string> optionSets[] = {{}, {"--html", "p.html"}};
+    for (const std::vector<std::string>& options : optionSets) {
       std::vector<std::string> args = {kDump};
       args.insert(args.end(), options.begin(), options.end());
       args.push_back(b.name);
