@@ -10,6 +10,7 @@ struct GenOptions {
   bool version = false;      // -V, --version
   std::string map;           // --map FILE
   std::string failedImage;   // --failed-image FILE
+  int adpcmQuality = 0;      // --adpcm-quality N, 0..3
   int scriptIndex = 1;       // argv index of the script name
 };
 

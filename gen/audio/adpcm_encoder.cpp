@@ -1,5 +1,7 @@
 #include "audio/adpcm_encoder.h"
 
+#include <algorithm>
+
 #include "codec_tables.h"
 
 namespace {
@@ -128,4 +130,192 @@ void EncodeAdpcmBlock(AdpcmState* state, const int32_t* samples, size_t n, uint8
   }
   state->predictor = predictor;
   state->index = line->row / 16;
+}
+
+namespace {
+
+// What each level searches: nodes kept per sample, magnitudes tried on either side of the
+// greedy one, the lowest magnitudes also tried with the other sign, and the commit depth.
+struct SearchLevel {
+  int survivors;
+  int radius;
+  int opposite;
+  int depth;
+};
+
+// Wider radii and deeper commits were measured on speech and gain nothing: only more nodes do.
+const SearchLevel kSearchLevels[kAdpcmQualityMax + 1] = {
+    {1, 0, 0, 2}, {4, 1, 1, 32}, {16, 1, 1, 32}, {64, 1, 1, 32}};
+
+constexpr int kMergeSlots = 4096;  // a power of two, over twice the most candidates of a sample
+
+const SearchLevel& LevelOf(const AdpcmSearch& search) { return kSearchLevels[search.quality]; }
+
+// The magnitude the greedy encoder picks for a difference, by the chip's successive approximation.
+int GreedyMagnitude(int32_t magnitude, int32_t step) {
+  int code = 0;
+  for (int bit = 4; bit > 0; bit >>= 1, step >>= 1) {
+    if (magnitude >= step) code |= bit, magnitude -= step;
+  }
+  return code;
+}
+
+// The chip's reconstruction: the state a node moves to with a code.
+AdpcmNode Played(const AdpcmNode& node, int code) {
+  const int32_t step = kImaStepTable[node.index];
+  int32_t delta = step >> 3;
+  if (code & 4) delta += step;
+  if (code & 2) delta += step >> 1;
+  if (code & 1) delta += step >> 2;
+  AdpcmNode next = node;
+  next.predictor = Clamp(node.predictor + ((code & 8) ? -delta : delta), -32768, 32767);
+  next.index = Clamp(node.index + ImaIndexAdjust(code), 0, kImaStepCount - 1);
+  return next;
+}
+
+// A strict order on the candidates of one sample: merged states never tie.
+bool Cheaper(const AdpcmNode& a, const AdpcmNode& b) {
+  if (a.cost != b.cost) return a.cost < b.cost;
+  if (a.predictor != b.predictor) return a.predictor < b.predictor;
+  return a.index < b.index;
+}
+
+uint32_t MergeSlot(const AdpcmNode& node) {
+  const uint32_t key = static_cast<uint32_t>(node.predictor + 32768);
+  return (key * 2654435761u) >> 20;  // the top 12 bits: kMergeSlots
+}
+
+// Adds one expansion, or keeps only the cheaper of two paths to the same predictor; of two equal
+// ones the first offered stays. Merging states that differ only in their step index loses
+// little and leaves room for nodes that differ in what the chip plays: measured on speech, it
+// gains more than keeping both.
+void Offer(AdpcmSearch* search, const AdpcmNode& node, uint16_t parent, int code, int32_t target) {
+  std::vector<AdpcmLink>* links = &search->links;
+  AdpcmNode next = Played(node, code);
+  const int64_t error = static_cast<int64_t>(target) - next.predictor;
+  next.cost = node.cost + error * error;
+  for (uint32_t slot = MergeSlot(next);; slot = (slot + 1) & (kMergeSlots - 1)) {
+    const uint32_t entry = search->seen[slot];
+    if (entry >> 16 != (search->generation & 0xFFFF)) {
+      search->seen[slot] = (search->generation & 0xFFFF) << 16 | static_cast<uint32_t>(search->candidates.size());
+      search->candidates.push_back(next);
+      links->push_back({parent, static_cast<uint8_t>(code)});
+      return;
+    }
+    AdpcmNode& held = search->candidates[entry & 0xFFFF];
+    if (held.predictor != next.predictor) continue;
+    if (next.cost < held.cost) held = next, (*links)[entry & 0xFFFF] = {parent, static_cast<uint8_t>(code)};
+    return;
+  }
+}
+
+void Expand(AdpcmSearch* search, int32_t target) {
+  const SearchLevel& level = LevelOf(*search);
+  search->candidates.clear();
+  search->links.clear();
+  // Generation 0 in the table's top bits stands for an empty slot: it is skipped.
+  if ((++search->generation & 0xFFFF) == 0) ++search->generation;
+  for (size_t slot = 0; slot < search->nodes.size(); ++slot) {
+    const AdpcmNode& node = search->nodes[slot];
+    const int32_t diff = target - node.predictor;
+    const int sign = diff < 0 ? 8 : 0;
+    const int greedy = GreedyMagnitude(diff < 0 ? -diff : diff, kImaStepTable[node.index]);
+    const int low = std::max(0, greedy - level.radius);
+    const int high = std::min(kLevels, greedy + level.radius);
+    const uint16_t parent = static_cast<uint16_t>(slot);
+    for (int m = low; m <= high; ++m) Offer(search, node, parent, sign | m, target);
+    for (int m = 0; m < level.opposite; ++m) Offer(search, node, parent, (sign ^ 8) | m, target);
+  }
+}
+
+AdpcmLink* HistoryRow(AdpcmSearch* search, uint64_t sample) {
+  const SearchLevel& level = LevelOf(*search);
+  return &search->history[(sample % (2 * static_cast<uint64_t>(level.depth))) *
+                          static_cast<size_t>(level.survivors)];
+}
+
+// Keeps the cheapest candidates, cheapest first, and their links as this sample's history row.
+void Survive(AdpcmSearch* search) {
+  const size_t keep = std::min(search->candidates.size(), static_cast<size_t>(LevelOf(*search).survivors));
+  std::vector<uint32_t>& order = search->order;
+  order.resize(search->candidates.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
+  const auto cheaper = [search](uint32_t a, uint32_t b) {
+    return Cheaper(search->candidates[a], search->candidates[b]);
+  };
+  const auto kept = order.begin() + static_cast<std::ptrdiff_t>(keep);
+  std::nth_element(order.begin(), kept, order.end(), cheaper);
+  std::sort(order.begin(), kept, cheaper);
+  AdpcmLink* row = HistoryRow(search, search->samples);
+  search->nodes.resize(keep);
+  for (size_t i = 0; i < keep; ++i) {
+    search->nodes[i] = search->candidates[order[i]];
+    row[i] = search->links[order[i]];
+  }
+}
+
+// The codes of samples committed .. end - 1 on the path of the node in slot at sample end - 1,
+// packed two a byte onto out.
+void EmitPath(AdpcmSearch* search, uint16_t slot, uint64_t end, std::vector<uint8_t>* out) {
+  search->codes.resize(end - search->committed);
+  for (uint64_t j = search->samples; j-- > search->committed;) {
+    const AdpcmLink link = HistoryRow(search, j)[slot];
+    if (j < end) search->codes[j - search->committed] = link.code;
+    slot = link.parent;
+  }
+  for (size_t i = 0; i < search->codes.size(); i += 2) {
+    const uint8_t low = i + 1 < search->codes.size() ? search->codes[i + 1] : 0;
+    out->push_back(static_cast<uint8_t>(search->codes[i] << 4 | low));
+  }
+  search->committed = end;
+}
+
+// Commits the cheapest path up to one depth back and drops the nodes that left it before that;
+// the rest are renumbered, with this sample's history row, and their costs start again near 0.
+void Checkpoint(AdpcmSearch* search, std::vector<uint8_t>* out) {
+  const uint64_t depth = static_cast<uint64_t>(LevelOf(*search).depth);
+  const uint32_t kept = search->nodes[0].origin;
+  if (search->samples >= 2 * depth) EmitPath(search, 0, search->samples - depth, out);
+  AdpcmLink* row = HistoryRow(search, search->samples - 1);
+  const int64_t base = search->nodes[0].cost;
+  size_t count = 0;
+  for (size_t i = 0; i < search->nodes.size(); ++i) {
+    if (search->nodes[i].origin != kept) continue;
+    search->nodes[count] = search->nodes[i];
+    search->nodes[count].cost -= base;
+    search->nodes[count].origin = static_cast<uint32_t>(count);
+    row[count++] = row[i];
+  }
+  search->nodes.resize(count);
+}
+
+void SearchSample(AdpcmSearch* search, int32_t sample, std::vector<uint8_t>* out) {
+  Expand(search, Clamp(sample, -32768, 32767));
+  Survive(search);
+  ++search->samples;
+  if (search->samples % static_cast<uint64_t>(LevelOf(*search).depth) == 0) Checkpoint(search, out);
+}
+
+}  // namespace
+
+void StartAdpcmSearch(AdpcmSearch* search, int quality) {
+  *search = AdpcmSearch{};
+  search->quality = Clamp(quality, 0, kAdpcmQualityMax);
+  if (search->quality == 0) return;
+  const SearchLevel& level = LevelOf(*search);
+  search->nodes.push_back({0, 0, 0, 0});
+  search->history.resize(2 * static_cast<size_t>(level.depth) * static_cast<size_t>(level.survivors));
+  search->seen.assign(kMergeSlots, 0);
+}
+
+void SearchAdpcmBlock(AdpcmSearch* search, const int32_t* samples, size_t n, bool last,
+                      std::vector<uint8_t>* out) {
+  if (search->quality == 0) {
+    out->resize(AdpcmBytes(n));
+    EncodeAdpcmBlock(&search->greedy, samples, n, out->data());
+    return;
+  }
+  out->clear();
+  for (size_t i = 0; i < n; ++i) SearchSample(search, samples[i], out);
+  if (last && search->samples > search->committed) EmitPath(search, 0, search->samples, out);
 }
