@@ -151,6 +151,28 @@ constexpr int kMergeSlots = 4096;  // a power of two, over twice the most candid
 
 const SearchLevel& LevelOf(const AdpcmSearch& search) { return kSearchLevels[search.quality]; }
 
+// The chip's reconstruction by step index and magnitude, and where the index goes next: a
+// code's effect is two loads.
+struct PlayTables {
+  int32_t delta[kImaStepCount][8];
+  int32_t next[kImaStepCount][8];
+};
+
+const PlayTables& Plays() {
+  static const PlayTables tables = [] {
+    PlayTables t{};
+    for (int index = 0; index < kImaStepCount; ++index) {
+      const int32_t step = kImaStepTable[index];
+      for (int m = 0; m <= kLevels; ++m) {
+        t.delta[index][m] = (step >> 3) + ((m & 4) ? step : 0) + ((m & 2) ? step >> 1 : 0) + ((m & 1) ? step >> 2 : 0);
+        t.next[index][m] = Clamp(index + ImaIndexAdjust(m), 0, kImaStepCount - 1);
+      }
+    }
+    return t;
+  }();
+  return tables;
+}
+
 // The magnitude the greedy encoder picks for a difference, by the chip's successive approximation.
 int GreedyMagnitude(int32_t magnitude, int32_t step) {
   int code = 0;
@@ -160,29 +182,8 @@ int GreedyMagnitude(int32_t magnitude, int32_t step) {
   return code;
 }
 
-// The chip's reconstruction: the state a node moves to with a code.
-AdpcmNode Played(const AdpcmNode& node, int code) {
-  const int32_t step = kImaStepTable[node.index];
-  int32_t delta = step >> 3;
-  if (code & 4) delta += step;
-  if (code & 2) delta += step >> 1;
-  if (code & 1) delta += step >> 2;
-  AdpcmNode next = node;
-  next.predictor = Clamp(node.predictor + ((code & 8) ? -delta : delta), -32768, 32767);
-  next.index = Clamp(node.index + ImaIndexAdjust(code), 0, kImaStepCount - 1);
-  return next;
-}
-
-// A strict order on the candidates of one sample: merged states never tie.
-bool Cheaper(const AdpcmNode& a, const AdpcmNode& b) {
-  if (a.cost != b.cost) return a.cost < b.cost;
-  if (a.predictor != b.predictor) return a.predictor < b.predictor;
-  return a.index < b.index;
-}
-
-uint32_t MergeSlot(const AdpcmNode& node) {
-  const uint32_t key = static_cast<uint32_t>(node.predictor + 32768);
-  return (key * 2654435761u) >> 20;  // the top 12 bits: kMergeSlots
+uint32_t MergeSlot(int32_t predictor) {
+  return (static_cast<uint32_t>(predictor + 32768) * 2654435761u) >> 20;  // the top 12 bits
 }
 
 // Adds one expansion, or keeps only the cheaper of two paths to the same predictor; of two equal
@@ -190,21 +191,26 @@ uint32_t MergeSlot(const AdpcmNode& node) {
 // little and leaves room for nodes that differ in what the chip plays: measured on speech, it
 // gains more than keeping both.
 void Offer(AdpcmSearch* search, const AdpcmNode& node, uint16_t parent, int code, int32_t target) {
-  std::vector<AdpcmLink>* links = &search->links;
-  AdpcmNode next = Played(node, code);
+  const PlayTables& plays = Plays();
+  const int32_t delta = plays.delta[node.index][code & 7];
+  AdpcmNode next;
+  next.predictor = (code & 8) ? std::max(node.predictor - delta, -32768) : std::min(node.predictor + delta, 32767);
+  next.index = plays.next[node.index][code & 7];
   const int64_t error = static_cast<int64_t>(target) - next.predictor;
   next.cost = node.cost + error * error;
-  for (uint32_t slot = MergeSlot(next);; slot = (slot + 1) & (kMergeSlots - 1)) {
+  next.origin = node.origin;
+  const uint32_t stamp = (search->generation & 0xFFFF) << 16;
+  for (uint32_t slot = MergeSlot(next.predictor);; slot = (slot + 1) & (kMergeSlots - 1)) {
     const uint32_t entry = search->seen[slot];
-    if (entry >> 16 != (search->generation & 0xFFFF)) {
-      search->seen[slot] = (search->generation & 0xFFFF) << 16 | static_cast<uint32_t>(search->candidates.size());
+    if ((entry & 0xFFFF0000u) != stamp) {
+      search->seen[slot] = stamp | static_cast<uint32_t>(search->candidates.size());
       search->candidates.push_back(next);
-      links->push_back({parent, static_cast<uint8_t>(code)});
+      search->links.push_back({parent, static_cast<uint8_t>(code)});
       return;
     }
     AdpcmNode& held = search->candidates[entry & 0xFFFF];
     if (held.predictor != next.predictor) continue;
-    if (next.cost < held.cost) held = next, (*links)[entry & 0xFFFF] = {parent, static_cast<uint8_t>(code)};
+    if (next.cost < held.cost) held = next, search->links[entry & 0xFFFF] = {parent, static_cast<uint8_t>(code)};
     return;
   }
 }
@@ -216,7 +222,7 @@ void Expand(AdpcmSearch* search, int32_t target) {
   // Generation 0 in the table's top bits stands for an empty slot: it is skipped.
   if ((++search->generation & 0xFFFF) == 0) ++search->generation;
   for (size_t slot = 0; slot < search->nodes.size(); ++slot) {
-    const AdpcmNode& node = search->nodes[slot];
+    const AdpcmNode node = search->nodes[slot];
     const int32_t diff = target - node.predictor;
     const int sign = diff < 0 ? 8 : 0;
     const int greedy = GreedyMagnitude(diff < 0 ? -diff : diff, kImaStepTable[node.index]);
@@ -235,22 +241,22 @@ AdpcmLink* HistoryRow(AdpcmSearch* search, uint64_t sample) {
 }
 
 // Keeps the cheapest candidates, cheapest first, and their links as this sample's history row.
+// A candidate is ranked by its cost, then by the order it was offered in: the key is unique, so
+// the selection is the same with any standard library. Costs stay below 2^39 (see Checkpoint),
+// which leaves the low 16 bits for the candidate.
 void Survive(AdpcmSearch* search) {
   const size_t keep = std::min(search->candidates.size(), static_cast<size_t>(LevelOf(*search).survivors));
-  std::vector<uint32_t>& order = search->order;
+  std::vector<uint64_t>& order = search->order;
   order.resize(search->candidates.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
-  const auto cheaper = [search](uint32_t a, uint32_t b) {
-    return Cheaper(search->candidates[a], search->candidates[b]);
-  };
+  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint64_t>(search->candidates[i].cost) << 16 | i;
   const auto kept = order.begin() + static_cast<std::ptrdiff_t>(keep);
-  std::nth_element(order.begin(), kept, order.end(), cheaper);
-  std::sort(order.begin(), kept, cheaper);
+  std::nth_element(order.begin(), kept, order.end());
+  std::sort(order.begin(), kept);
   AdpcmLink* row = HistoryRow(search, search->samples);
   search->nodes.resize(keep);
   for (size_t i = 0; i < keep; ++i) {
-    search->nodes[i] = search->candidates[order[i]];
-    row[i] = search->links[order[i]];
+    search->nodes[i] = search->candidates[order[i] & 0xFFFF];
+    row[i] = search->links[order[i] & 0xFFFF];
   }
 }
 
@@ -271,7 +277,9 @@ void EmitPath(AdpcmSearch* search, uint16_t slot, uint64_t end, std::vector<uint
 }
 
 // Commits the cheapest path up to one depth back and drops the nodes that left it before that;
-// the rest are renumbered, with this sample's history row, and their costs start again near 0.
+// the rest are renumbered, with this sample's history row, and their costs start again from
+// the cheapest. The nodes kept share their path up to one depth back, so they differ by the
+// errors of at most two depths of samples (each below 2^32), and the next depth adds as much.
 void Checkpoint(AdpcmSearch* search, std::vector<uint8_t>* out) {
   const uint64_t depth = static_cast<uint64_t>(LevelOf(*search).depth);
   const uint32_t kept = search->nodes[0].origin;

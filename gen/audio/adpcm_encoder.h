@@ -60,7 +60,7 @@ struct AdpcmSearch {
   std::vector<AdpcmNode> nodes;       // the survivors, cheapest first
   std::vector<AdpcmNode> candidates;  // this sample's expansions, merged
   std::vector<AdpcmLink> links;       // how each candidate was reached
-  std::vector<uint32_t> order;
+  std::vector<uint64_t> order;       // cost and candidate, to rank them
   std::vector<AdpcmLink> history;  // 2 x depth samples of links, survivors slots each
   std::vector<uint32_t> seen;      // merge table: generation << 16 | candidate
   uint32_t generation = 0;
