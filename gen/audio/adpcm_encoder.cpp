@@ -143,7 +143,8 @@ struct SearchLevel {
   int depth;
 };
 
-// Wider radii and deeper commits were measured on speech and gain nothing: only more nodes do.
+// Level 0 is the greedy encoder and searches nothing. Wider radii and deeper commits were
+// measured on speech and gain nothing: only more nodes do.
 const SearchLevel kSearchLevels[kAdpcmQualityMax + 1] = {
     {1, 0, 0, 2}, {4, 1, 1, 32}, {16, 1, 1, 32}, {64, 1, 1, 32}};
 
