@@ -89,7 +89,7 @@ int ImportWave(CompileState& s, const SoundDef& sound, const SoundCodec& codec,
   if (r == ErrNone) {
     r = StoreSound(ImageOf(s), codec, &reader,
                    {s.Offset, s.SoundBase, sound.start, sound.end, sound.name.c_str(),
-                    sound.text.c_str(), s.Scale, listing});
+                    sound.text.c_str(), s.Scale, listing, s.AdpcmQuality});
   }
   if (s.Wave != nullptr) std::fclose(s.Wave);
   s.Wave = nullptr;
