@@ -68,8 +68,7 @@ dsc_files() {  # dsc
 # Where the archive serves the upstream tarball but not Debian's packaging (seen with
 # libebur128 1.2.6-1), the checked upstream tarball alone is unpacked, and this says so.
 fetch_source() {  # source package, version; prints the unpacked folder
-  local name=$1 version=$2 upstream=${2%-*}
-  upstream=${upstream#*:}
+  local name=$1 version=$2
   local dsc="$deps/src/${name}_${version#*:}.dsc" dir="$deps/src/$name-$version"
   if [ ! -d "$dir" ]; then
     mkdir -p "$deps/src"
@@ -81,7 +80,7 @@ fetch_source() {  # source package, version; prints the unpacked folder
     fi
     [ -f "$dsc" ] || die "no source package $name $version"
     rm -rf "$dir.tmp"
-    if (cd "$deps/src" && dsc_files "$dsc" | sha256sum -c --quiet >&2); then
+    if (cd "$deps/src" && dsc_files "$dsc" | sha256sum -c --quiet >/dev/null 2>&1); then
       dpkg-source -q --no-check -x "$dsc" "$dir.tmp" >&2 || die "dpkg-source -x $dsc failed"
     else
       local orig
@@ -193,7 +192,6 @@ configure_options() {  # source package
 build_library() {  # triple, source package, source folder
   local triple=$1 name=$2 src=$3 build="$deps/$1/build/$2" prefix="$deps/$1/prefix"
   local toolchain="$top/cmake/mingw-${triple%%-*}.cmake"
-  [ "$triple" = x86_64-w64-mingw32 ] && toolchain="$top/cmake/mingw-x86_64.cmake"
   local start=$SECONDS
   rm -rf "$build"
   mkdir -p "$deps/$triple/build"
