@@ -189,6 +189,11 @@ configure_options() {  # source package
   esac
 }
 
+# The one target each package must build; FLAC's others are the helpers of its programs.
+library_target() {  # source package
+  case $1 in flac) echo FLAC ;; libsndfile) echo sndfile ;; libsoxr) echo soxr ;; libebur128) echo ebur128 ;; esac
+}
+
 build_library() {  # triple, source package, source folder
   local triple=$1 name=$2 src=$3 build="$deps/$1/build/$2" prefix="$deps/$1/prefix"
   local toolchain="$top/cmake/mingw-${triple%%-*}.cmake"
@@ -201,7 +206,7 @@ build_library() {  # triple, source package, source folder
     -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_INSTALL_LIBDIR=lib -DLIB_INSTALL_DIR="$prefix/lib" \
     -DBUILD_SHARED_LIBS=OFF -Wno-dev $(configure_options "$name") \
     ${CCACHE:+-DCMAKE_C_COMPILER_LAUNCHER=ccache} >"$build.log" 2>&1 &&
-    cmake --build "$build" -j "$jobs" >>"$build.log" 2>&1 &&
+    cmake --build "$build" -j "$jobs" --target "$(library_target "$name")" >>"$build.log" 2>&1 &&
     cmake --install "$build" >>"$build.log" 2>&1 || { tail -30 "$build.log"; die "$name for $triple failed (log: $build.log)"; }
   echo "== windows_audio_libs: $name for $triple ($((SECONDS - start)) s)"
 }
