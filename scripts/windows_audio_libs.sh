@@ -73,7 +73,7 @@ fetch_source() {  # source package, version; prints the unpacked folder
   if [ ! -d "$dir" ]; then
     mkdir -p "$deps/src"
     if [ ! -f "$dsc" ] || ! (cd "$deps/src" && dsc_files "$dsc" | sha256sum -c --quiet >/dev/null 2>&1); then
-      [ -n "$(ls -A "$deps/apt/lists" 2>/dev/null | grep -v partial)" ] || private_apt update >&2 ||
+      compgen -G "$deps/apt/lists/*Sources*" >/dev/null || private_apt update >&2 ||
         die "apt-get update of the deb-src entries failed"
       (cd "$deps/src" && private_apt source --download-only "$name=$version" >&2) ||
         echo "windows_audio_libs: not every file of $name $version could be fetched" >&2
@@ -246,7 +246,7 @@ build_triple() {  # triple
     build_library "$triple" "$name" "$src"
     [ "$name" = libsoxr ] && soxr_pkg_config "$prefix" "$src" "${version%-*}"
   done
-  rm -rf "$prefix/bin" "$prefix/doc" "$prefix/share" "$prefix/include/FLAC++" "$prefix/lib/cmake"
+  rm -rf "${prefix:?}/bin" "$prefix/doc" "$prefix/share" "$prefix/include/FLAC++" "$prefix/lib/cmake"
   static_pkg_config "$prefix"
   recipe_stamp >"$prefix/stamp"
 }
