@@ -11,9 +11,7 @@
 #include "dump_result.h"
 #include "image_map.h"
 #include "sha256.h"
-#include "json_report.h"
 #include "sound_extract.h"
-#include "text_report.h"
 
 namespace {
 
