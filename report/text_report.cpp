@@ -1,4 +1,4 @@
-#include "text_report.h"
+#include "image_map.h"
 
 #include <algorithm>
 #include <utility>

@@ -13,9 +13,7 @@
 #include "image_map.h"
 #include "image_page.h"
 #include "sha256.h"
-#include "json_report.h"
 #include "sound_extract.h"
-#include "text_report.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "json_report.h"
+#include "image_map.h"
 
 #include "json_writer.h"
 #include "section_entry.h"
