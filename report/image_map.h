@@ -159,11 +159,3 @@ int RefuseBySize(int64_t size, std::string* problem);
 // naming the first thing that makes the bytes not an image.
 int BuildImageMap(const std::vector<uint8_t>& image, const DumpSettings& settings, ImageMap* map,
                   std::string* problem);
-
-// The map as text for a person: one part per region, in the order of the image
-// (text_report.cpp).
-std::string TextReport(const ImageMap& map);
-
-// The map as JSON: the same content as the text, with stable snake_case keys, positions and
-// values as decimal integers, one document per image (json_report.cpp).
-std::string JsonReport(const ImageMap& map);

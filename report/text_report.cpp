@@ -1,4 +1,4 @@
-#include "image_map.h"
+#include "text_report.h"
 
 #include <algorithm>
 #include <utility>

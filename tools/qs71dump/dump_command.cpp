@@ -14,6 +14,7 @@
 #include "image_page.h"
 #include "sha256.h"
 #include "sound_extract.h"
+#include "text_report.h"
 
 namespace {
 

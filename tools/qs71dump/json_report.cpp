@@ -1,3 +1,4 @@
+#include "dump_command.h"
 #include "image_map.h"
 
 #include "json_writer.h"
