@@ -8,7 +8,7 @@ struct OptionRow {
   const char* name;
   const char* shortName;
   bool GenOptions::*flag;          // a switch, or
-  std::string GenOptions::*value;  // an option with a value
+  std::string GenOptions::*value;  // an option with a value (with flag: a value that may follow)
 };
 
 const OptionRow kOptions[] = {
@@ -17,6 +17,7 @@ const OptionRow kOptions[] = {
     {"--version", "-V", &GenOptions::version, nullptr},
     {"--map", nullptr, nullptr, &GenOptions::map},
     {"--failed-image", nullptr, nullptr, &GenOptions::failedImage},
+    {"--rates", nullptr, &GenOptions::rates, &GenOptions::ratesNear},
 };
 
 // The row an argument names, with "=VALUE" split off into inlineValue.
@@ -29,6 +30,12 @@ const OptionRow* FindOption(const std::string& arg, std::string* inlineValue, bo
     if (name == row.name || (row.shortName != nullptr && name == row.shortName)) return &row;
   }
   return nullptr;
+}
+
+// A value that may follow a switch: the next argument when it is a number, never a script name.
+std::string OptionalValue(int argc, const char* const* argv, int* i) {
+  if (*i + 1 >= argc || argv[*i + 1][0] < '0' || argv[*i + 1][0] > '9') return "";
+  return argv[++*i];
 }
 
 }  // namespace
@@ -48,6 +55,7 @@ const char kGenHelp[] =
     "  --strict             every warning counts as an error: exit -3 and no image\n"
     "  --map FILE           write a map of the image: sounds, sections, free bytes, SHA-256\n"
     "  --failed-image FILE  keep the image of a failed compile in FILE, for inspection only\n"
+    "  --rates [HZ]         the rates the chip plays near HZ, or near the common rates\n"
     "  -h, --help           this text\n"
     "  -V, --version        the version\n"
     "\n"
@@ -69,12 +77,13 @@ bool ParseGenOptions(int argc, const char* const* argv, GenOptions* options, std
     std::string value;
     bool hasInline = false;
     const OptionRow* row = FindOption(argv[i], &value, &hasInline);
-    if (row == nullptr || (row->flag != nullptr && hasInline)) {
+    if (row == nullptr || (row->flag != nullptr && row->value == nullptr && hasInline)) {
       *error = std::string("unknown option ") + argv[i];
       return false;
     }
     if (row->flag != nullptr) {
       options->*row->flag = true;
+      if (row->value != nullptr) options->*row->value = hasInline ? value : OptionalValue(argc, argv, &i);
     } else {
       if (!hasInline && i + 1 >= argc) return *error = std::string(row->name) + " needs a file name", false;
       options->*row->value = hasInline ? value : argv[++i];

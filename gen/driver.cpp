@@ -1,8 +1,12 @@
 #include "driver.h"
 
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "clock_divider.h"
 #include "command_line.h"
 #include "compile_state.h"
 #include "image/fill_scale.h"
@@ -14,6 +18,8 @@
 #include "script/diagnostics.h"
 #include "script/scanner.h"
 #include "script/statements.h"
+#include "sound_report.h"
+#include "text_format.h"
 #include "warnings.h"
 
 namespace {
@@ -56,6 +62,22 @@ bool OpenStreams(CompileState& s, const GenOptions& options) {
   return OpenFailure(s, "output", 2), false;
 }
 
+// --rates with the main clock every script starts from.
+int AnswerRates(CompileState& s, const std::string& near) {
+  std::vector<int32_t> rates;
+  if (!near.empty()) {
+    char* end = nullptr;
+    const long rate = std::strtol(near.c_str(), &end, 10);
+    if (*end != '\0' || rate < 1 || rate > INT32_MAX) {
+      std::fprintf(s.Err, "qs71gen: --rates takes a rate in Hz, not %s\n", near.c_str());
+      return -2;
+    }
+    rates.push_back(static_cast<int32_t>(rate));
+  }
+  std::fprintf(s.Out, "%s", PlayableRatesText(ScriptState{}.MainClk, rates).c_str());
+  return 0;
+}
+
 // Options that end the run before any file is touched; -1 when the run goes on.
 int AnswerOptions(CompileState& s, int argc, const char* const* argv, GenOptions* options) {
   std::string error;
@@ -65,6 +87,7 @@ int AnswerOptions(CompileState& s, int argc, const char* const* argv, GenOptions
   }
   if (options->help) return std::fprintf(s.Out, "%s", kGenHelp), 0;
   if (options->version) return std::fprintf(s.Out, "qs71gen %s\n", QS71_VERSION), 0;
+  if (options->rates) return AnswerRates(s, options->ratesNear);
   return -1;
 }
 
@@ -102,6 +125,7 @@ int StopAtScannerLimit(CompileState& s) {
 // What a finishing step found, in the style of the size messages.
 void PrintFinishingError(CompileState& s, const FinishingError& error) {
   if (error.text.empty()) return;
+  s.Reports.errors.push_back(Format("Errors: %s.", error.text.c_str()));
   std::fprintf(s.Out, "\nErrors: %s. \n\n", error.text.c_str());
   if (error.detail) TakeErrorDetail(s, 0, true);
   if (error.fillsPastEnd) ExplainFillsPastEnd(s);
@@ -117,6 +141,9 @@ int Finish(CompileState& s, int passResult, const GenOptions& options) {
   passResult = CheckFileSizeAndPad(s, passResult, &error);
   PrintFinishingError(s, error);
   passResult += StrictWarningCount(s);
+  if (passResult != 0) WarnSpaceBudget(s);
+  // A failed compile's map shows where the bytes went; it never makes the run succeed or fail.
+  if (passResult != 0 && !options.map.empty()) WriteFailedMap(s, options.map);
   if (passResult == 0 && !options.map.empty()) passResult = WriteImageMap(s, options.map);
   passResult = SettleImageOutput(s, passResult);
   std::fprintf(s.Out, "\nComplete with %d Errors \n\n", passResult);
@@ -129,6 +156,7 @@ int Compile(CompileState& s, int argc, const char* const* argv) {
   const int answered = AnswerOptions(s, argc, argv, &options);
   if (answered != -1) return answered;
   SetStrictWarnings(s, options.strict);
+  s.Reports.codecCosts = !options.map.empty();
   KeepArguments(s, argc, argv, options.scriptIndex);
   WarnOptionsOutOfPlace(s, argc, argv, options.scriptIndex);
   if (!OpenStreams(s, options)) return -2;

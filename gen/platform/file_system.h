@@ -71,3 +71,7 @@ std::string LastSystemError();
 // Calls cleanup once when the process is interrupted or told to end (Ctrl-C, SIGTERM, a closed
 // console), then ends it as that signal would.
 void OnTermination(void (*cleanup)());
+
+// A path as one word of a command that a hint suggests, quoted for the shell the user pastes
+// it into: a POSIX shell here, cmd.exe on Windows.
+std::string HintPath(const std::string& path);
