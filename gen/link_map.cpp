@@ -68,6 +68,12 @@ bool Refused(const SoundDef& sound) {
   return KindHasData(sound.kind) && sound.start == 0 && sound.end == 0 && sound.frames == 0;
 }
 
+// What a refused file would take once mended, as the space budget counts it.
+int64_t SoundBytesNeededBy(CompileState& s, const SoundDef& sound) {
+  const SoundReport* report = FindSoundReport(s, sound.name);
+  return report != nullptr ? report->refusedBytes : 0;
+}
+
 std::string SoundLine(CompileState& s, const SoundDef& sound) {
   const SoundKindInfo* kind = FindSoundKind(sound.kind);
   const uint32_t first = static_cast<uint32_t>(WrapAdd(SoundAreaBase(s), sound.start));
@@ -77,7 +83,7 @@ std::string SoundLine(CompileState& s, const SoundDef& sound) {
                                                 : "(no data)";
   return Format("  %-16s %-7s %10lld %-17s %9lld  %s%s\n", sound.name.c_str(),
                 kind != nullptr ? Trimmed(kind->label).c_str() : "?", static_cast<long long>(Samples(sound)),
-                range.c_str(), static_cast<long long>(Bytes(sound)),
+                range.c_str(), static_cast<long long>(Refused(sound) ? SoundBytesNeededBy(s, sound) : Bytes(sound)),
                 KindHasData(sound.kind) ? sound.text.c_str() : "-", Durations(s, sound).c_str());
 }
 

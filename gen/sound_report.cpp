@@ -87,9 +87,9 @@ void WarnSilence(CompileState& s, const SoundReport& r, const SoundDef& def) {
   if (ends.empty()) return;
   const int64_t bytes = BytesFor(def.kind, r.levels.leadingSilence + r.levels.trailingSilence);
   const std::string file = HintPath(def.text);
-  Advise(s, r.line, "%s has %s of silence below %.0f dBFS, %lld bytes of OTP: trim it with "
+  Advise(s, r.line, "%s is silent (below %.0f dBFS) for %s, %lld bytes of OTP: trim it with "
          "`sox %s out.wav silence 1 0.01 -60d reverse silence 1 0.01 -60d reverse`",
-         def.text.c_str(), ends.c_str(), kSilenceDbfs, static_cast<long long>(bytes), file.c_str());
+         def.text.c_str(), kSilenceDbfs, ends.c_str(), static_cast<long long>(bytes), file.c_str());
 }
 
 double MedianRms(const std::vector<SoundReport>& reports, int* count) {
