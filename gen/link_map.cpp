@@ -111,21 +111,16 @@ std::string Milliseconds(int64_t samples, const SoundReport& r) {
   return r.fileRate > 0 ? Format("%.0f", 1000.0 * static_cast<double>(samples) / r.fileRate) : "-";
 }
 
-long long KindBytes(const SoundDef& sound, int64_t samples) {
-  const SoundKindInfo* kind = FindSoundKind(sound.kind);
-  return kind != nullptr ? static_cast<long long>(KindBytesFor(*kind, static_cast<uint32_t>(samples))) : 0;
-}
-
 const SoundColumn kMeasureColumns[] = {
     {"peak", 6, [](const SoundDef&, const SoundReport& r) { return Decibels(r.levels.peakDbfs); }},
     {"RMS", 6, [](const SoundDef&, const SoundReport& r) { return Decibels(r.levels.rmsDbfs); }},
     {"clipped", 8, [](const SoundDef&, const SoundReport& r) { return std::to_string(r.levels.clipped); }},
     {"lead ms", 8, [](const SoundDef&, const SoundReport& r) { return Milliseconds(r.levels.leadingSilence, r); }},
     {"bytes", 8,
-     [](const SoundDef& d, const SoundReport& r) { return std::to_string(KindBytes(d, r.levels.leadingSilence)); }},
+     [](const SoundDef& d, const SoundReport& r) { return std::to_string(KindBytesOf(d.kind, r.levels.leadingSilence)); }},
     {"trail ms", 9, [](const SoundDef&, const SoundReport& r) { return Milliseconds(r.levels.trailingSilence, r); }},
     {"bytes", 8,
-     [](const SoundDef& d, const SoundReport& r) { return std::to_string(KindBytes(d, r.levels.trailingSilence)); }},
+     [](const SoundDef& d, const SoundReport& r) { return std::to_string(KindBytesOf(d.kind, r.levels.trailingSilence)); }},
 };
 
 std::string MeasuresPart(CompileState& s) {
@@ -149,9 +144,7 @@ std::string MeasuresPart(CompileState& s) {
 std::string CodecsPart(CompileState& s) {
   std::string out = "Codecs (bytes, and the SNR in dB of what the chip plays back against the sound's samples)\n";
   out += Format("  %-16s", "name");
-  for (const CodecCost& cost : CodecCostsOf({})) {
-    out += Format(" %9s %5s", Trimmed(FindCodec(cost.kind)->tag).c_str(), "SNR");
-  }
+  for (int32_t kind : kComparedCodecs) out += Format(" %9s %5s", Trimmed(FindCodec(kind)->tag).c_str(), "SNR");
   out += "\n";
   for (const auto& sound : s.Names.sounds) {
     const SoundReport* report = FindSoundReport(s, sound->name);

@@ -24,28 +24,24 @@ constexpr double kLongSilenceSeconds = 0.5;
 // Sounds of one toy are heard one after another: beyond this, one sounds out of place.
 constexpr double kLevelSpreadDb = 12.0;
 
-int64_t BytesFor(int32_t kind, int64_t samples) {
-  const SoundKindInfo* info = FindSoundKind(kind);
-  return info != nullptr ? KindBytesFor(*info, static_cast<uint32_t>(samples)) : 0;
-}
-
-void ReadAllSamples(SampleReader* reader, double scale, SoundReport* report, std::vector<int32_t>* whole) {
+void ReadAllSamples(SampleReader* reader, double scale, SoundReport* report, CodecMeter* codecs) {
   LevelMeter meter;
   size_t n = 0;
   int r = ErrNone;
   while ((r = ReadSampleBlock(reader, scale, &n)) == ErrNone && n > 0) {
     MeterBlock(&meter, reader->samples.data(), n);
-    if (whole != nullptr) whole->insert(whole->end(), reader->samples.begin(), reader->samples.begin() + n);
+    if (codecs != nullptr) MeterCodecs(codecs, reader->samples.data(), n);
   }
   if (r != ErrNone) return;
   FinishMeter(&meter);
   report->levels = LevelsOf(meter);
   report->samples = meter.samples;
   report->measured = true;
+  if (codecs != nullptr) report->costs = CodecCostsOf(*codecs);
 }
 
-// Reads the file on its own: the pass that placed it kept nothing of its samples. With the
-// map asked for, the sound is held whole while each codec is tried on it, one sound at a time.
+// Reads the file on its own, block by block: the pass that placed it kept nothing of its
+// samples. Only with the map asked for is every codec tried on it.
 void MeasureSoundFile(CompileState& s, const SoundDef& def, SoundReport* report) {
   FILE* file = nullptr;
   std::string detail;
@@ -53,12 +49,11 @@ void MeasureSoundFile(CompileState& s, const SoundDef& def, SoundReport* report)
   WaveHeader header;
   SampleReader reader;
   if (CheckWaveHeader(file, def.text.c_str(), &header, &detail) != ErrNone) {
-    report->refusedBytes = BytesFor(def.kind, RefusedWaveFrames(file));
+    report->refusedBytes = KindBytesOf(def.kind, RefusedWaveFrames(file));
   } else if (StartSamples(&reader, file, header) == ErrNone) {
     report->fileRate = header.rate;
-    std::vector<int32_t> whole;
-    ReadAllSamples(&reader, s.Scale, report, s.Reports.codecCosts ? &whole : nullptr);
-    if (report->measured && s.Reports.codecCosts) report->costs = CodecCostsOf(whole);
+    CodecMeter codecs;
+    ReadAllSamples(&reader, s.Scale, report, s.Reports.codecCosts ? &codecs : nullptr);
   }
   std::fclose(file);
 }
@@ -85,7 +80,7 @@ std::string SilentEnds(const SoundReport& r) {
 void WarnSilence(CompileState& s, const SoundReport& r, const SoundDef& def) {
   const std::string ends = SilentEnds(r);
   if (ends.empty()) return;
-  const int64_t bytes = BytesFor(def.kind, r.levels.leadingSilence + r.levels.trailingSilence);
+  const int64_t bytes = KindBytesOf(def.kind, r.levels.leadingSilence + r.levels.trailingSilence);
   const std::string file = HintPath(def.text);
   Advise(s, r.line, "%s is silent (below %.0f dBFS) for %s, %lld bytes of OTP: trim it with "
          "`sox %s out.wav silence 1 0.01 -60d reverse silence 1 0.01 -60d reverse`",
@@ -139,7 +134,7 @@ std::string CodecFit(const CompileState& s, int64_t over) {
     const int64_t bytes = SoundBytes(*def, FindSoundReport(s, def->name));
     const int64_t samples = KindSamplesIn(*FindSoundKind(def->kind), bytes);
     if (def->kind == KindPcm8 || def->kind == KindPcm16 || def->kind == KindUlaw) {
-      savings.push_back({def.get(), bytes - BytesFor(KindAdpcm, samples)});
+      savings.push_back({def.get(), bytes - KindBytesOf(KindAdpcm, samples)});
     }
   }
   std::stable_sort(savings.begin(), savings.end(), [](const Saving& a, const Saving& b) { return a.bytes > b.bytes; });
@@ -192,6 +187,11 @@ std::string SmallestPart(int64_t needed, int32_t base) {
 }
 
 }  // namespace
+
+int64_t KindBytesOf(int32_t kind, int64_t samples) {
+  const SoundKindInfo* info = FindSoundKind(kind);
+  return info != nullptr ? KindBytesFor(*info, static_cast<uint32_t>(samples)) : 0;
+}
 
 const SoundReport* FindSoundReport(const CompileState& s, const std::string& name) {
   for (const SoundReport& r : s.Reports.sounds) {

@@ -45,6 +45,9 @@ void MeasureSounds(CompileState& s);
 // smallest part that holds them and a rate or codec change that fits the part asked for.
 void WarnSpaceBudget(CompileState& s);
 
+// OTP bytes that samples samples of a kind take; 0 for a kind outside 1..7.
+int64_t KindBytesOf(int32_t kind, int64_t samples);
+
 // The report of a sound, or null when it was not measured.
 const SoundReport* FindSoundReport(const CompileState& s, const std::string& name);
 

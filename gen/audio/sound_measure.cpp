@@ -1,12 +1,11 @@
 #include "audio/sound_measure.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 
-#include "audio/sound_codecs.h"
 #include "codec_tables.h"
-#include "sound_decoders.h"
 #include "sound_kinds.h"
 
 namespace {
@@ -54,36 +53,52 @@ StoredCodecTables ImageCodecTables() {
   return tables;
 }
 
-std::vector<int32_t> Decoded(int32_t kind, const std::vector<uint8_t>& bytes, const StoredCodecTables& tables) {
-  switch (kind) {
-    case KindAdpcm: return DecodeAdpcmRange(bytes.data(), bytes.size(), tables);
-    case KindPcm8: return DecodePcm8Range(bytes.data(), bytes.size());
-    case KindUlaw: return DecodeUlawRange(bytes.data(), bytes.size(), tables);
-    default: return DecodePcm16Range(bytes.data(), bytes.size());
-  }
+const StoredCodecTables& ImageTables() {
+  static const StoredCodecTables tables = ImageCodecTables();
+  return tables;
 }
 
-// Over the samples encoded; an ADPCM padding nibble is not compared.
-double SnrDb(const std::vector<int32_t>& in, const std::vector<int32_t>& out) {
-  double signal = 0.0;
-  double noise = 0.0;
-  for (size_t i = 0; i < in.size(); ++i) {
-    const double x = in[i];
-    const double e = x - (i < out.size() ? out[i] : 0);
-    signal += x * x;
+// Exact in 64 bits: a squared difference of two 16-bit samples is below 2^32, so 2^31 samples
+// of it still fit.
+int64_t NoiseOf(const int32_t* samples, size_t n, const int32_t* played) {
+  int64_t noise = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const int64_t e = int64_t{samples[i]} - played[i];
     noise += e * e;
   }
-  if (noise == 0.0) return std::numeric_limits<double>::infinity();
-  if (signal == 0.0) return -std::numeric_limits<double>::infinity();
-  return 10.0 * std::log10(signal / noise);
+  return noise;
 }
 
-CodecCost CostOf(int32_t kind, const std::vector<int32_t>& samples, const StoredCodecTables& tables) {
-  const SoundCodec* codec = FindCodec(kind);
-  CodecState state;
-  std::vector<uint8_t> bytes(codec->bytes(samples.size()));
-  codec->encode(&state, samples.data(), samples.size(), bytes.data());
-  return {kind, static_cast<int64_t>(bytes.size()), SnrDb(samples, Decoded(kind, bytes, tables))};
+// The squared error of one block played back; an ADPCM block of an odd count plays one more
+// sample, the padding nibble, which is not compared.
+int64_t PlayBackNoise(CodecMeter* meter, CodecMeter::Lane* lane, const int32_t* samples, size_t n, size_t bytes) {
+  const uint8_t* code = meter->code.data();
+  switch (lane->kind) {
+    case KindAdpcm:
+      DecodeAdpcmBlock(&lane->player, code, bytes, ImageTables(), meter->played.data());
+      return NoiseOf(samples, n, meter->played.data());
+    case KindPcm8: return NoiseOf(samples, n, DecodePcm8Range(code, bytes).data());
+    case KindUlaw: return NoiseOf(samples, n, DecodeUlawRange(code, bytes, ImageTables()).data());
+    default: return NoiseOf(samples, n, DecodePcm16Range(code, bytes).data());
+  }
+}
+
+// The block buffers only grow, to the largest block any lane needs: nothing is cleared or
+// allocated again block after block.
+void MeterLane(CodecMeter* meter, CodecMeter::Lane* lane, const int32_t* samples, size_t n) {
+  const SoundCodec* codec = FindCodec(lane->kind);
+  const size_t bytes = codec->bytes(n);
+  if (meter->code.size() < bytes) meter->code.resize(bytes);
+  if (meter->played.size() < 2 * bytes) meter->played.resize(2 * bytes);
+  codec->encode(&lane->encoder, samples, n, meter->code.data());
+  lane->noise += PlayBackNoise(meter, lane, samples, n, bytes);
+  lane->bytes += static_cast<int64_t>(bytes);
+}
+
+double SnrDb(int64_t signal, int64_t noise) {
+  if (noise == 0) return std::numeric_limits<double>::infinity();
+  if (signal == 0) return -std::numeric_limits<double>::infinity();
+  return 10.0 * std::log10(static_cast<double>(signal) / static_cast<double>(noise));
 }
 
 }  // namespace
@@ -116,9 +131,17 @@ SoundLevels LevelsOf(const LevelMeter& meter) {
   return levels;
 }
 
-std::vector<CodecCost> CodecCostsOf(const std::vector<int32_t>& samples) {
-  static const StoredCodecTables tables = ImageCodecTables();
+CodecMeter::CodecMeter() {
+  for (int32_t kind : kComparedCodecs) lanes.push_back({kind, {}, {}, 0, 0});
+}
+
+void MeterCodecs(CodecMeter* meter, const int32_t* samples, size_t n) {
+  for (size_t i = 0; i < n; ++i) meter->signal += int64_t{samples[i]} * samples[i];
+  for (CodecMeter::Lane& lane : meter->lanes) MeterLane(meter, &lane, samples, n);
+}
+
+std::vector<CodecCost> CodecCostsOf(const CodecMeter& meter) {
   std::vector<CodecCost> costs;
-  for (int32_t kind : {KindAdpcm, KindPcm8, KindUlaw, KindPcm16}) costs.push_back(CostOf(kind, samples, tables));
+  for (const CodecMeter::Lane& lane : meter.lanes) costs.push_back({lane.kind, lane.bytes, SnrDb(meter.signal, lane.noise)});
   return costs;
 }

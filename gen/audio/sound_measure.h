@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "audio/sound_codecs.h"
+#include "sound_decoders.h"
+#include "sound_kinds.h"
+
 // Below this level, a sound's ends count as silence.
 constexpr double kSilenceDbfs = -60.0;
 
@@ -47,8 +51,32 @@ struct CodecCost {
   double snrDb;  // +infinity when the chip plays the samples back exactly
 };
 
-// Every codec the chip decodes, in the order ADPCM, PCM8, u-law, PCM16.
-std::vector<CodecCost> CodecCostsOf(const std::vector<int32_t>& samples);
+// The codecs a map compares, in its column order.
+inline constexpr int32_t kComparedCodecs[] = {KindAdpcm, KindPcm8, KindUlaw, KindPcm16};
+
+// Every compared codec tried on a sound block by block, as the import streams it: each encoder
+// carries its state from block to block, and each block is played back at once by the chip's
+// decoder with the tables every image carries, so that no sound is held whole.
+struct CodecMeter {
+  struct Lane {
+    int32_t kind = 0;
+    CodecState encoder;
+    AdpcmPlayback player;
+    int64_t bytes = 0;
+    int64_t noise = 0;  // sum of squared differences
+  };
+  CodecMeter();
+  std::vector<Lane> lanes;
+  int64_t signal = 0;
+  std::vector<uint8_t> code;     // one block's bytes, reused
+  std::vector<int32_t> played;   // one block played back, reused
+};
+
+// A block of samples; every block but a sound's last holds an even count (as the reader gives
+// them), so that ADPCM's padding nibble comes only at the end.
+void MeterCodecs(CodecMeter* meter, const int32_t* samples, size_t n);
+
+std::vector<CodecCost> CodecCostsOf(const CodecMeter& meter);
 
 // dBFS of a magnitude on the 16-bit scale; -infinity for 0.
 double Dbfs(double magnitude);

@@ -65,7 +65,13 @@ TEST(SoundMeasureTest, LevelsClipsAndSilenceInAnyBlocks) {
 TEST(SoundMeasureTest, CodecCostsAsTheChipPlaysThemBack) {
   std::vector<int32_t> tone(1001);
   for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<int32_t>(20000 * std::sin(0.39 * i));
-  const std::vector<CodecCost> costs = CodecCostsOf(tone);
+  CodecMeter whole;
+  MeterCodecs(&whole, tone.data(), tone.size());
+  const std::vector<CodecCost> costs = CodecCostsOf(whole);
+  // In even blocks, as the reader gives them, every figure is the same as in one.
+  CodecMeter blocks;
+  for (size_t at = 0; at < tone.size(); at += 64) MeterCodecs(&blocks, tone.data() + at, std::min<size_t>(64, tone.size() - at));
+  const std::vector<CodecCost> blockCosts = CodecCostsOf(blocks);
   struct Want {
     int32_t kind;
     int64_t bytes;
@@ -80,6 +86,8 @@ TEST(SoundMeasureTest, CodecCostsAsTheChipPlaysThemBack) {
     EXPECT_EQ(costs[i].bytes, wants[i].bytes);
     EXPECT_GE(costs[i].snrDb, wants[i].minSnr);
     EXPECT_LE(costs[i].snrDb, wants[i].maxSnr);
+    EXPECT_EQ(blockCosts[i].bytes, costs[i].bytes);
+    EXPECT_EQ(blockCosts[i].snrDb, costs[i].snrDb);
   }
 }
 
