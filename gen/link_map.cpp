@@ -246,7 +246,10 @@ std::string MapBody(CompileState& s, const std::string& sha256, int64_t imageSiz
   out += Format("GrpAdr     %d bytes, Offset 0x%X, SoundBase 0x%X\n\n", s.GrpAdr, static_cast<unsigned>(s.Offset),
                 static_cast<unsigned>(SoundAreaBase(s)));
   out += SoundsPart(s) + "\n" + MeasuresPart(s) + "\n";
-  if (s.Reports.codecCosts) out += CodecsPart(s) + "\n";
+  // A failed compile may have imported none: the codecs are tried on pass 2's blocks.
+  const bool costed = std::any_of(s.Reports.sounds.begin(), s.Reports.sounds.end(),
+                                  [](const SoundReport& r) { return !r.costs.empty(); });
+  if (costed) out += CodecsPart(s) + "\n";
   return out + SectionsPart(s) + "\n" + SpacePart(s, imageSize);
 }
 

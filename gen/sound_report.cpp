@@ -24,24 +24,20 @@ constexpr double kLongSilenceSeconds = 0.5;
 // Sounds of one toy are heard one after another: beyond this, one sounds out of place.
 constexpr double kLevelSpreadDb = 12.0;
 
-void ReadAllSamples(SampleReader* reader, double scale, SoundReport* report, CodecMeter* codecs) {
+void ReadAllSamples(SampleReader* reader, double scale, SoundReport* report) {
   LevelMeter meter;
   size_t n = 0;
   int r = ErrNone;
-  while ((r = ReadSampleBlock(reader, scale, &n)) == ErrNone && n > 0) {
-    MeterBlock(&meter, reader->samples.data(), n);
-    if (codecs != nullptr) MeterCodecs(codecs, reader->samples.data(), n);
-  }
+  while ((r = ReadSampleBlock(reader, scale, &n)) == ErrNone && n > 0) MeterBlock(&meter, reader->samples.data(), n);
   if (r != ErrNone) return;
   FinishMeter(&meter);
   report->levels = LevelsOf(meter);
   report->samples = meter.samples;
   report->measured = true;
-  if (codecs != nullptr) report->costs = CodecCostsOf(*codecs);
 }
 
-// Reads the file on its own, block by block: the pass that placed it kept nothing of its
-// samples. Only with the map asked for is every codec tried on it.
+// Reads the file on its own, block by block: pass 2 is not reached by a script with errors,
+// and the levels are wanted then too. The codecs are tried in pass 2, on the import's blocks.
 void MeasureSoundFile(CompileState& s, const SoundDef& def, SoundReport* report) {
   FILE* file = nullptr;
   std::string detail;
@@ -52,8 +48,7 @@ void MeasureSoundFile(CompileState& s, const SoundDef& def, SoundReport* report)
     report->refusedBytes = KindBytesOf(def.kind, RefusedWaveFrames(file));
   } else if (StartSamples(&reader, file, header) == ErrNone) {
     report->fileRate = header.rate;
-    CodecMeter codecs;
-    ReadAllSamples(&reader, s.Scale, report, s.Reports.codecCosts ? &codecs : nullptr);
+    ReadAllSamples(&reader, s.Scale, report);
   }
   std::fclose(file);
 }
@@ -198,6 +193,12 @@ const SoundReport* FindSoundReport(const CompileState& s, const std::string& nam
     if (EqualsNoCase(r.name, name)) return &r;
   }
   return nullptr;
+}
+
+void NoteCodecCosts(CompileState& s, const std::string& name, const CodecMeter& codecs) {
+  for (SoundReport& r : s.Reports.sounds) {
+    if (EqualsNoCase(r.name, name)) r.costs = CodecCostsOf(codecs);
+  }
 }
 
 void MeasureSounds(CompileState& s) {

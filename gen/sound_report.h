@@ -5,8 +5,9 @@
 // and columns of the map, and a compile whose sounds do not fit says by how much and what would.
 //
 // A new per-sound figure is a field of SoundReport, filled where the sound is measured
-// (MeasureSoundFile in sound_report.cpp) or by whatever step knows it, and a row of the column
-// table in link_map.cpp that formats it.
+// (MeasureSoundFile in sound_report.cpp, at the end of pass 1) or by whatever step knows it (as
+// NoteCodecCosts does from pass 2's import), and a row of the column table in link_map.cpp that
+// formats it.
 
 #include <cstdint>
 #include <string>
@@ -24,7 +25,7 @@ struct SoundReport {
   uint32_t fileRate = 0;
   int64_t samples = 0;
   SoundLevels levels;
-  std::vector<CodecCost> costs;  // only when the map is asked for
+  std::vector<CodecCost> costs;  // only when the map is asked for, and the sound was imported
   // A wave file refused in pass 1 reserves nothing, but its bytes still count in the space
   // budget: the designer mends it next and should not meet a larger overflow then.
   int64_t refusedBytes = 0;
@@ -40,6 +41,9 @@ struct SoundReports {
 // End of pass 1: measures every wave file the script defines, refused or not, and warns about
 // clipped sources, long silence at either end and levels far from the others.
 void MeasureSounds(CompileState& s);
+
+// Pass 2, with the map asked for: what every codec would cost the sound just imported.
+void NoteCodecCosts(CompileState& s, const std::string& name, const CodecMeter& codecs);
 
 // A failed compile: when the sounds do not fit the part, warns once with the bytes over, the
 // smallest part that holds them and a rate or codec change that fits the part asked for.

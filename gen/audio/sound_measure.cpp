@@ -71,8 +71,8 @@ int64_t NoiseOf(const int32_t* samples, size_t n, const int32_t* played) {
 
 // The squared error of one block played back; an ADPCM block of an odd count plays one more
 // sample, the padding nibble, which is not compared.
-int64_t PlayBackNoise(CodecMeter* meter, CodecMeter::Lane* lane, const int32_t* samples, size_t n, size_t bytes) {
-  const uint8_t* code = meter->code.data();
+int64_t PlayBackNoise(CodecMeter* meter, CodecMeter::Lane* lane, const int32_t* samples, size_t n,
+                      const uint8_t* code, size_t bytes) {
   switch (lane->kind) {
     case KindAdpcm:
       DecodeAdpcmBlock(&lane->player, code, bytes, ImageTables(), meter->played.data());
@@ -85,13 +85,16 @@ int64_t PlayBackNoise(CodecMeter* meter, CodecMeter::Lane* lane, const int32_t* 
 
 // The block buffers only grow, to the largest block any lane needs: nothing is cleared or
 // allocated again block after block.
-void MeterLane(CodecMeter* meter, CodecMeter::Lane* lane, const int32_t* samples, size_t n) {
+void MeterLane(CodecMeter* meter, CodecMeter::Lane* lane, const int32_t* samples, size_t n, const uint8_t* encoded) {
   const SoundCodec* codec = FindCodec(lane->kind);
   const size_t bytes = codec->bytes(n);
   if (meter->code.size() < bytes) meter->code.resize(bytes);
   if (meter->played.size() < 2 * bytes) meter->played.resize(2 * bytes);
-  codec->encode(&lane->encoder, samples, n, meter->code.data());
-  lane->noise += PlayBackNoise(meter, lane, samples, n, bytes);
+  if (encoded == nullptr) {
+    codec->encode(&lane->encoder, samples, n, meter->code.data());
+    encoded = meter->code.data();
+  }
+  lane->noise += PlayBackNoise(meter, lane, samples, n, encoded, bytes);
   lane->bytes += static_cast<int64_t>(bytes);
 }
 
@@ -135,9 +138,11 @@ CodecMeter::CodecMeter() {
   for (int32_t kind : kComparedCodecs) lanes.push_back({kind, {}, {}, 0, 0});
 }
 
-void MeterCodecs(CodecMeter* meter, const int32_t* samples, size_t n) {
+void MeterCodecs(CodecMeter* meter, const int32_t* samples, size_t n, int32_t encodedKind, const uint8_t* encoded) {
   for (size_t i = 0; i < n; ++i) meter->signal += int64_t{samples[i]} * samples[i];
-  for (CodecMeter::Lane& lane : meter->lanes) MeterLane(meter, &lane, samples, n);
+  for (CodecMeter::Lane& lane : meter->lanes) {
+    MeterLane(meter, &lane, samples, n, lane.kind == encodedKind ? encoded : nullptr);
+  }
 }
 
 std::vector<CodecCost> CodecCostsOf(const CodecMeter& meter) {

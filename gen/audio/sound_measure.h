@@ -73,8 +73,10 @@ struct CodecMeter {
 };
 
 // A block of samples; every block but a sound's last holds an even count (as the reader gives
-// them), so that ADPCM's padding nibble comes only at the end.
-void MeterCodecs(CodecMeter* meter, const int32_t* samples, size_t n);
+// them), so that ADPCM's padding nibble comes only at the end. The import passes the bytes it
+// encoded for the sound's own kind, so that its codec does not run twice.
+void MeterCodecs(CodecMeter* meter, const int32_t* samples, size_t n, int32_t encodedKind = 0,
+                 const uint8_t* encoded = nullptr);
 
 std::vector<CodecCost> CodecCostsOf(const CodecMeter& meter);
 
