@@ -126,11 +126,10 @@ struct Saving {
 std::string CodecFit(const CompileState& s, int64_t over) {
   std::vector<Saving> savings;
   for (const auto& def : s.Names.sounds) {
+    if (def->kind != KindPcm8 && def->kind != KindPcm16 && def->kind != KindUlaw) continue;
     const int64_t bytes = SoundBytes(*def, FindSoundReport(s, def->name));
     const int64_t samples = KindSamplesIn(*FindSoundKind(def->kind), bytes);
-    if (def->kind == KindPcm8 || def->kind == KindPcm16 || def->kind == KindUlaw) {
-      savings.push_back({def.get(), bytes - KindBytesOf(KindAdpcm, samples)});
-    }
+    savings.push_back({def.get(), bytes - KindBytesOf(KindAdpcm, samples)});
   }
   std::stable_sort(savings.begin(), savings.end(), [](const Saving& a, const Saving& b) { return a.bytes > b.bytes; });
   std::string names;
