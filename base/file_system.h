@@ -86,3 +86,7 @@ Destination DestinationOf(const std::string& output);
 // when complete, a device or pipe is written in place. False with the system's reason in
 // *reason; a plain file then keeps what it held.
 bool WriteOutputText(const std::string& path, const std::string& text, std::string* reason);
+
+// A path as one word of a command that a hint suggests, quoted for the shell the user pastes
+// it into: a POSIX shell here, cmd.exe on Windows.
+std::string HintPath(const std::string& path);

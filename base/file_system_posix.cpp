@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "text_format.h"
+
 namespace {
 
 void (*g_cleanup)() = nullptr;
@@ -196,3 +198,5 @@ void OnTermination(void (*cleanup)()) {
   sigemptyset(&action.sa_mask);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
 }
+
+std::string HintPath(const std::string& path) { return PosixShellWord(path); }

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "text_format.h"
+
 namespace {
 
 void (*g_cleanup)() = nullptr;
@@ -138,3 +140,5 @@ void OnTermination(void (*cleanup)()) {
   g_cleanup = cleanup;
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
+
+std::string HintPath(const std::string& path) { return CmdShellWord(path); }

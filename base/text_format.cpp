@@ -1,6 +1,7 @@
 #include "text_format.h"
 
 #include <cstdio>
+#include <cstring>
 
 std::string FormatV(const char* fmt, std::va_list args) {
   std::va_list again;
@@ -18,4 +19,28 @@ std::string Format(const char* fmt, ...) {
   std::string out = FormatV(fmt, args);
   va_end(args);
   return out;
+}
+
+namespace {
+
+bool AllIn(const std::string& text, const char* plain) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!alnum && (c == '\0' || std::strchr(plain, c) == nullptr)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string PosixShellWord(const std::string& path) {
+  if (AllIn(path, "_-./:+,@%=")) return path;
+  std::string word = "'";
+  for (char c : path) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return word + "'";
+}
+
+std::string CmdShellWord(const std::string& path) {
+  return AllIn(path, "_-./:\\@") ? path : "\"" + path + "\"";
 }

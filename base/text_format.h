@@ -12,3 +12,9 @@ __attribute__((format(printf, 1, 2)))
 #endif
 std::string Format(const char* fmt, ...);
 std::string FormatV(const char* fmt, std::va_list args);
+
+// A path as one word of a command that the user pastes: bare when the shell would take it as it
+// stands, otherwise quoted. For a POSIX shell in single quotes (a quote inside as '\'');
+// for cmd.exe in double quotes, which no Windows file name contains.
+std::string PosixShellWord(const std::string& path);
+std::string CmdShellWord(const std::string& path);

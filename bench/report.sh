@@ -67,6 +67,18 @@ floor_rows() {
   done
 }
 
+# The part's compile without and with its map, and the ratio of their best times.
+map_rows() {
+  local name label
+  for name in qs71gen_part qs71gen_part_map; do
+    label="without --map"
+    [ "$name" = qs71gen_part_map ] && label="with --map part.map"
+    printf '| %s | %.3f | %.3f | %.3f | %.1f | %s |\n' "$label" "$(stat_of "$name" best)" \
+      "$(stat_of "$name" median)" "$(stat_of "$name" cpu)" "$(mib "$(stat_of "$name" rss)")" \
+      "$([ "$name" = qs71gen_part ] && echo — || calc "%.2f" "$(stat_of qs71gen_part_map best) / $(stat_of qs71gen_part best)")"
+  done
+}
+
 # Peak memory of every qs71gen run against the length of its sound.
 memory_rows() {
   local row name what frames
@@ -236,6 +248,14 @@ $(printf '%.3f' "$(stat_of floor_part best)") s; qs71gen ÷ floor $(calc "%.2f" 
 | Format | Tool | Best wall (s) | Median wall (s) | Best CPU (s) | Msamples/s | Peak RSS (MiB) | Page faults | qs71gen ÷ tool |
 |---|---|---|---|---|---|---|---|---|
 $(encoding_rows part ADPCM "$part_frames")
+
+The same compile with \`--map\`, interleaved with the one without it: the map measures the
+sound and encodes it with every codec, decoding each as the chip plays it; the image is the
+same byte for byte.
+
+| Compile | Best wall (s) | Median wall (s) | Best CPU (s) | Peak RSS (MiB) | With map ÷ without |
+|---|---|---|---|---|---|
+$(map_rows)
 
 ### 4. Memory against the sound's length
 

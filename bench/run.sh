@@ -190,9 +190,13 @@ run_part() {
   cmd_sox_part=(sox -V1 part.wav -t ima sox-part.ima)
   cmd_floor_part=(sh -c "cat part.wav >/dev/null && dd if=/dev/zero of=floor-part.bin bs=1M count=$((part_size >> 20)) status=none")
   cmd_qs71gen_ten=("$gen" ten.qs out-ten.bin)
+  # The same compile with its map: every codec tried on the sound and played back.
+  cmd_qs71gen_part_map=("$gen" --map part.map part.qs out-part-map.bin)
   wait_quiet part
-  run_group qs71gen_part ffmpeg_part sox_part floor_part qs71gen_ten
+  run_group qs71gen_part ffmpeg_part sox_part floor_part qs71gen_ten qs71gen_part_map
   check_image part.qs out-part.bin "$part_frames"
+  cmp -s out-part.bin out-part-map.bin || { say "the map changed the image"; exit 1; }
+  grep -q "^Codecs" part.map || { say "part.map has no codec table"; exit 1; }
   check_image ten.qs out-ten.bin "$ten_frames"
 }
 

@@ -11,24 +11,18 @@ int32_t Le16(const uint8_t* p) { return static_cast<int32_t>(GetLittleEndian(p, 
 constexpr int kUlawTableBytes = 2 * kUlawCodeCount;
 constexpr int kStepTableOffset = 256;  // the step table follows the u-law table's 256 bytes
 
-struct ImaPlayer {
-  const StoredCodecTables& tables;
-  int32_t predictor = 0;
-  int32_t index = 0;
-
-  // The stored steps are unsigned 16-bit values; a damaged table may hold up to 65535,
-  // which the 32-bit sum below still carries without overflow.
-  int32_t Play(int code) {
-    const int32_t step = tables.steps[index];
-    int32_t delta = step >> 3;
-    if (code & 4) delta += step;
-    if (code & 2) delta += step >> 1;
-    if (code & 1) delta += step >> 2;
-    predictor = Clamp(predictor + ((code & 8) ? -delta : delta), -32768, 32767);
-    index = Clamp(index + ImaIndexAdjust(code), 0, kImaStepCount - 1);
-    return predictor;
-  }
-};
+// The stored steps are unsigned 16-bit values; a damaged table may hold up to 65535, which
+// the 32-bit sum below still carries without overflow.
+int32_t PlayNibble(AdpcmPlayback* s, const StoredCodecTables& tables, int code) {
+  const int32_t step = tables.steps[s->index];
+  int32_t delta = step >> 3;
+  if (code & 4) delta += step;
+  if (code & 2) delta += step >> 1;
+  if (code & 1) delta += step >> 2;
+  s->predictor = Clamp(s->predictor + ((code & 8) ? -delta : delta), -32768, 32767);
+  s->index = Clamp(s->index + ImaIndexAdjust(code), 0, kImaStepCount - 1);
+  return s->predictor;
+}
 
 }  // namespace
 
@@ -44,14 +38,18 @@ StoredCodecTables ReadStoredCodecTables(const uint8_t* systemArea) {
 
 std::vector<int32_t> DecodeAdpcmRange(const uint8_t* bytes, size_t byteCount,
                                       const StoredCodecTables& tables) {
-  std::vector<int32_t> out;
-  out.reserve(2 * byteCount);
-  ImaPlayer player{tables};
-  for (size_t i = 0; i < byteCount; ++i) {
-    out.push_back(player.Play(bytes[i] >> 4));
-    out.push_back(player.Play(bytes[i] & 0x0F));
-  }
+  std::vector<int32_t> out(2 * byteCount);
+  AdpcmPlayback state;
+  DecodeAdpcmBlock(&state, bytes, byteCount, tables, out.data());
   return out;
+}
+
+void DecodeAdpcmBlock(AdpcmPlayback* state, const uint8_t* bytes, size_t byteCount,
+                      const StoredCodecTables& tables, int32_t* out) {
+  for (size_t i = 0; i < byteCount; ++i) {
+    out[2 * i] = PlayNibble(state, tables, bytes[i] >> 4);
+    out[2 * i + 1] = PlayNibble(state, tables, bytes[i] & 0x0F);
+  }
 }
 
 std::vector<int32_t> DecodeUlawRange(const uint8_t* codes, size_t count,

@@ -27,6 +27,18 @@ StoredCodecTables ReadStoredCodecTables(const uint8_t* systemArea);
 std::vector<int32_t> DecodeAdpcmRange(const uint8_t* bytes, size_t byteCount,
                                       const StoredCodecTables& tables);
 
+// The same decoder between two bytes of one sound, for a caller that plays a sound block by
+// block: a fresh one is where the chip starts every sound.
+struct AdpcmPlayback {
+  int32_t predictor = 0;
+  int32_t index = 0;
+};
+
+// Plays byteCount bytes from *state into out (2 x byteCount samples) and leaves *state where
+// the last nibble left it.
+void DecodeAdpcmBlock(AdpcmPlayback* state, const uint8_t* bytes, size_t byteCount,
+                      const StoredCodecTables& tables, int32_t* out);
+
 // u-law codes: bit 7 the sign, bits 6..0 the index into the stored expansion table.
 std::vector<int32_t> DecodeUlawRange(const uint8_t* codes, size_t count,
                                      const StoredCodecTables& tables);

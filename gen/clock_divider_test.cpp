@@ -46,4 +46,27 @@ TEST(ChipPlayedRateTest, OnePercentRule) {
   EXPECT_EQ(untouched.hz, 123);
 }
 
+// What --rates shows: the played rate and the rates one divider step either side, none past
+// the 8 bits of the divider or below one step.
+TEST(NearestPlayableRatesTest, NeighboursWithinTheDivider) {
+  struct Case {
+    int32_t rate, steps, hz, slower, faster;
+  };
+  const Case cases[] = {
+      {22050, 23, 22261, 21333, 23273}, {8000, 64, 8000, 7877, 8127},
+      {512000, 1, 512000, 256000, 0},   {2000, 256, 2000, 0, 2008},
+  };
+  for (const Case& c : cases) {
+    PlayableRates near{};
+    ASSERT_TRUE(NearestPlayableRates(512000, c.rate, &near)) << c.rate;
+    EXPECT_EQ(near.steps, c.steps) << c.rate;
+    EXPECT_EQ(near.played.hz, c.hz) << c.rate;
+    EXPECT_EQ(near.slower, c.slower) << c.rate;
+    EXPECT_EQ(near.faster, c.faster) << c.rate;
+  }
+  PlayableRates near{};
+  EXPECT_FALSE(NearestPlayableRates(512000, 0, &near));
+  EXPECT_FALSE(NearestPlayableRates(512000, -8000, &near));
+}
+
 }  // namespace

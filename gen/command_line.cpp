@@ -11,7 +11,7 @@ struct OptionRow {
   const char* name;
   const char* shortName;
   bool GenOptions::*flag;          // a switch, or
-  std::string GenOptions::*value;  // an option with a file name, or
+  std::string GenOptions::*value;  // an option with a file name (with flag: a number that may follow), or
   int GenOptions::*level;          // an option with a number from 0 to maxLevel
   int maxLevel;
 };
@@ -24,6 +24,7 @@ const OptionRow kOptions[] = {
     {"--failed-image", nullptr, nullptr, &GenOptions::failedImage, nullptr, 0},
     {"--html", nullptr, nullptr, &GenOptions::html, nullptr, 0},
     {"--adpcm-quality", nullptr, nullptr, nullptr, &GenOptions::adpcmQuality, kAdpcmQualityMax},
+    {"--rates", nullptr, &GenOptions::rates, &GenOptions::ratesNear, nullptr, 0},
 };
 
 // Only plain decimal digits: "2x", "+1" or " 3" are no level.
@@ -58,6 +59,12 @@ const OptionRow* FindOption(const std::string& arg, std::string* inlineValue, bo
   return nullptr;
 }
 
+// A value that may follow a switch: the next argument when it is a number, never a script name.
+std::string OptionalValue(int argc, const char* const* argv, int* i) {
+  if (*i + 1 >= argc || argv[*i + 1][0] < '0' || argv[*i + 1][0] > '9') return "";
+  return argv[++*i];
+}
+
 }  // namespace
 
 const char kGenUsage[] =
@@ -82,6 +89,7 @@ const char kGenHelp[] =
     "                       1  +0.8 to +1.2 dB SNR on speech, about 0.5 us a sample\n"
     "                       2  +1.4 to +1.8 dB, about 2 us a sample\n"
     "                       3  +1.5 to +2.1 dB, about 7 us a sample (1 s of 8 kHz speech: 0.06 s)\n"
+    "  --rates [HZ]         the rates the chip plays near HZ, or near the common rates\n"
     "  -h, --help           this text\n"
     "  -V, --version        the version\n"
     "\n"
@@ -103,12 +111,13 @@ bool ParseGenOptions(int argc, const char* const* argv, GenOptions* options, std
     std::string value;
     bool hasInline = false;
     const OptionRow* row = FindOption(argv[i], &value, &hasInline);
-    if (row == nullptr || (row->flag != nullptr && hasInline)) {
+    if (row == nullptr || (row->flag != nullptr && row->value == nullptr && hasInline)) {
       *error = std::string("unknown option ") + argv[i];
       return false;
     }
     if (row->flag != nullptr) {
       options->*row->flag = true;
+      if (row->value != nullptr) options->*row->value = hasInline ? value : OptionalValue(argc, argv, &i);
     } else if (!TakeValue(*row, hasInline ? value : (i + 1 < argc ? argv[++i] : ""), options, error)) {
       return false;
     }

@@ -8,6 +8,8 @@ struct GenOptions {
   bool strict = false;       // --strict: every warning is a counted error
   bool help = false;         // -h, --help
   bool version = false;      // -V, --version
+  bool rates = false;        // --rates [HZ]: the rates the chip plays, near HZ or the common ones
+  std::string ratesNear;     // HZ, when given
   std::string map;           // --map FILE
   std::string failedImage;   // --failed-image FILE
   std::string html;          // --html FILE

@@ -22,6 +22,7 @@
 #include "script/scanner.h"
 #include "script/statements.h"
 #include "section_entry.h"
+#include "sound_report.h"
 #include "warnings.h"
 
 constexpr int kMaxArgs = 10;
@@ -101,6 +102,7 @@ struct CompileState : ScriptState {
   NameTables Names;
   std::vector<FillRecord> Fills;  // in script order
   std::vector<LinkRecord> Links;  // in script order
+  SoundReports Reports;
   PendingImage Pending;
 };
 

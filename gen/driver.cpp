@@ -1,8 +1,12 @@
 #include "driver.h"
 
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "clock_divider.h"
 #include "command_line.h"
 #include "compile_state.h"
 #include "image/fill_scale.h"
@@ -15,6 +19,8 @@
 #include "script/diagnostics.h"
 #include "script/scanner.h"
 #include "script/statements.h"
+#include "sound_report.h"
+#include "text_format.h"
 #include "warnings.h"
 
 namespace {
@@ -57,6 +63,22 @@ bool OpenStreams(CompileState& s, const GenOptions& options) {
   return OpenFailure(s, "output", 2), false;
 }
 
+// --rates with the main clock every script starts from.
+int AnswerRates(CompileState& s, const std::string& near) {
+  std::vector<int32_t> rates;
+  if (!near.empty()) {
+    char* end = nullptr;
+    const long rate = std::strtol(near.c_str(), &end, 10);
+    if (*end != '\0' || rate < 1 || rate > INT32_MAX) {
+      std::fprintf(s.Err, "qs71gen: --rates takes a rate in Hz, not %s\n", near.c_str());
+      return -2;
+    }
+    rates.push_back(static_cast<int32_t>(rate));
+  }
+  std::fprintf(s.Out, "%s", PlayableRatesText(ScriptState{}.MainClk, rates).c_str());
+  return 0;
+}
+
 // Options that end the run before any file is touched; -1 when the run goes on.
 int AnswerOptions(CompileState& s, int argc, const char* const* argv, GenOptions* options) {
   std::string error;
@@ -66,6 +88,7 @@ int AnswerOptions(CompileState& s, int argc, const char* const* argv, GenOptions
   }
   if (options->help) return std::fprintf(s.Out, "%s", kGenHelp), 0;
   if (options->version) return std::fprintf(s.Out, "qs71gen %s\n", QS71_VERSION), 0;
+  if (options->rates) return AnswerRates(s, options->ratesNear);
   return -1;
 }
 
@@ -103,6 +126,7 @@ int StopAtScannerLimit(CompileState& s) {
 // What a finishing step found, in the style of the size messages.
 void PrintFinishingError(CompileState& s, const FinishingError& error) {
   if (error.text.empty()) return;
+  s.Reports.errors.push_back(Format("Errors: %s.", error.text.c_str()));
   std::fprintf(s.Out, "\nErrors: %s. \n\n", error.text.c_str());
   if (error.detail) TakeErrorDetail(s, 0, true);
   if (error.fillsPastEnd) ExplainFillsPastEnd(s);
@@ -118,6 +142,9 @@ int Finish(CompileState& s, int passResult, const GenOptions& options) {
   passResult = CheckFileSizeAndPad(s, passResult, &error);
   PrintFinishingError(s, error);
   passResult += StrictWarningCount(s);
+  if (passResult != 0) WarnSpaceBudget(s);
+  // A failed compile's map shows where the bytes went; it never makes the run succeed or fail.
+  if (passResult != 0 && !options.map.empty()) WriteFailedMap(s, options.map);
   if (passResult == 0 && !options.map.empty()) passResult = WriteImageMap(s, options.map);
   if (passResult == 0 && !options.html.empty()) passResult = WriteCompilePage(s, options.html);
   passResult = SettleImageOutput(s, passResult);
@@ -132,6 +159,7 @@ int Compile(CompileState& s, int argc, const char* const* argv) {
   if (answered != -1) return answered;
   SetStrictWarnings(s, options.strict);
   s.AdpcmQuality = options.adpcmQuality;
+  s.Reports.codecCosts = !options.map.empty();
   KeepArguments(s, argc, argv, options.scriptIndex);
   WarnOptionsOutOfPlace(s, argc, argv, options.scriptIndex);
   if (!OpenStreams(s, options)) return -2;

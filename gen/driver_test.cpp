@@ -135,4 +135,24 @@ TEST_F(TwoCompilesTest, InOneProcessAsInSeparateRuns) {
   for (size_t i = 0; i < scripts.size(); ++i) ExpectAsReference(outcomes[i], i);
 }
 
+// A hint's command, pasted into a POSIX shell, names the very file the script names, whatever
+// its name holds.
+TEST(HintTest, PastesIntoAShell) {
+  const fs::path folder = CleanScratchFolder(QS71_TEST_TMPDIR, "hints");
+  const std::vector<int32_t> samples = testwav::MakeSamples({}, 100, 8000);
+  for (const std::string name : {"plain.wav", "Voice Prompts 01.wav", "a $HOME & `more` (2).wav"}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(testwav::WriteFile((folder / name).string(), testwav::EncodeWav(samples, {8000, 32, 1, 3})));
+    const std::string script = ".GLOBAL $FILESIZE = 10000h\n.ADPCM s = \"" + name + "\"\n.SECTION [1] $GROUPS = s(8000):0\n";
+    ASSERT_TRUE(testwav::WriteFile((folder / "s.qs").string(), {script.begin(), script.end()}));
+    const auto gen = testsupport::RunProcess({QS71GEN_PATH, "s.qs", "s.bin"}, {.folder = folder});
+    const size_t from = gen.err.find("`sox ");
+    const size_t to = gen.err.find(" -e signed-integer", from);
+    ASSERT_NE(to, std::string::npos) << gen.err;
+    const std::string command = "printf '%s\\n'" + gen.err.substr(from + 4, to - from - 4);
+    const auto shell = testsupport::RunProcess({"sh", "-c", command}, {.folder = folder});
+    EXPECT_EQ(shell.out, name + "\n") << command;
+  }
+}
+
 }  // namespace

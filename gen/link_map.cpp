@@ -1,16 +1,20 @@
 #include "link_map.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
 #include "ascii_case.h"
+#include "clock_divider.h"
+#include "audio/sound_codecs.h"
 #include "compile_state.h"
 #include "image_layout.h"
 #include "name_tables.h"
 #include "output_file.h"
 #include "section_entry.h"
 #include "sound_kinds.h"
+#include "sound_report.h"
 #include "text_format.h"
 #include "wrap_math.h"
 
@@ -40,22 +44,46 @@ std::vector<int32_t> RatesOf(CompileState& s, const SoundDef& sound) {
   return rates;
 }
 
+// The rate the chip plays a link at: the clock divided by the steps of the link's divider.
+int32_t PlayedHz(CompileState& s, int32_t rate) {
+  PlayedRate played{};
+  return ChipPlayedRate(s.MainClk, rate, &played) ? played.hz : 0;
+}
+
+std::string Duration(CompileState& s, const SoundDef& sound, int32_t rate) {
+  const int32_t hz = PlayedHz(s, rate);
+  const double seconds = hz > 0 ? static_cast<double>(Samples(sound)) / hz : 0.0;
+  if (hz == rate) return Format("  %.3f s at %d Hz", seconds, hz);
+  return Format("  %.3f s at %d Hz (linked at %d)", seconds, hz, rate);
+}
+
 std::string Durations(CompileState& s, const SoundDef& sound) {
   std::string out;
-  for (int32_t rate : RatesOf(s, sound)) {
-    out += Format("  %.3f s at %d Hz", rate > 0 ? static_cast<double>(Samples(sound)) / rate : 0.0, rate);
-  }
+  for (int32_t rate : RatesOf(s, sound)) out += Duration(s, sound, rate);
   return out.empty() ? "  not linked" : out;
+}
+
+// A wave file refused in pass 1 has no place in the image.
+bool Refused(const SoundDef& sound) {
+  return KindHasData(sound.kind) && sound.start == 0 && sound.end == 0 && sound.frames == 0;
+}
+
+// What a refused file would take once mended, as the space budget counts it.
+int64_t SoundBytesNeededBy(CompileState& s, const SoundDef& sound) {
+  const SoundReport* report = FindSoundReport(s, sound.name);
+  return report != nullptr ? report->refusedBytes : 0;
 }
 
 std::string SoundLine(CompileState& s, const SoundDef& sound) {
   const SoundKindInfo* kind = FindSoundKind(sound.kind);
-  const uint32_t first = static_cast<uint32_t>(WrapAdd(s.SoundBase, sound.start));
-  const uint32_t last = static_cast<uint32_t>(WrapAdd(s.SoundBase, sound.end));
-  std::string range = KindHasData(sound.kind) ? Format("0x%06X-0x%06X", first, last) : "(no data)";
+  const uint32_t first = static_cast<uint32_t>(WrapAdd(SoundAreaBase(s), sound.start));
+  const uint32_t last = static_cast<uint32_t>(WrapAdd(SoundAreaBase(s), sound.end));
+  std::string range = Refused(sound)          ? "(refused)"
+                      : KindHasData(sound.kind) ? Format("0x%06X-0x%06X", first, last)
+                                                : "(no data)";
   return Format("  %-16s %-7s %10lld %-17s %9lld  %s%s\n", sound.name.c_str(),
                 kind != nullptr ? Trimmed(kind->label).c_str() : "?", static_cast<long long>(Samples(sound)),
-                range.c_str(), static_cast<long long>(Bytes(sound)),
+                range.c_str(), static_cast<long long>(Refused(sound) ? SoundBytesNeededBy(s, sound) : Bytes(sound)),
                 KindHasData(sound.kind) ? sound.text.c_str() : "-", Durations(s, sound).c_str());
 }
 
@@ -66,6 +94,67 @@ std::string SoundsPart(CompileState& s) {
   out += Format("  %-16s %-7s %10s %-17s %9s  %s\n", "name", "kind", "samples", "chip addresses", "bytes",
                 "wave file, playing time");
   for (const SoundDef* sound : sounds) out += SoundLine(s, *sound);
+  return out;
+}
+
+// One column of the measures table: its heading, its width and a sound's cell. A new per-sound
+// figure is a field of SoundReport (sound_report.h) and a row here.
+struct SoundColumn {
+  const char* heading;
+  int width;
+  std::string (*cell)(const SoundDef& sound, const SoundReport& report);
+};
+
+std::string Decibels(double db) { return std::isfinite(db) ? Format("%.1f", db) : db > 0 ? "exact" : "-inf"; }
+
+std::string Milliseconds(int64_t samples, const SoundReport& r) {
+  return r.fileRate > 0 ? Format("%.0f", 1000.0 * static_cast<double>(samples) / r.fileRate) : "-";
+}
+
+const SoundColumn kMeasureColumns[] = {
+    {"peak", 6, [](const SoundDef&, const SoundReport& r) { return Decibels(r.levels.peakDbfs); }},
+    {"RMS", 6, [](const SoundDef&, const SoundReport& r) { return Decibels(r.levels.rmsDbfs); }},
+    {"clipped", 8, [](const SoundDef&, const SoundReport& r) { return std::to_string(r.levels.clipped); }},
+    {"lead ms", 8, [](const SoundDef&, const SoundReport& r) { return Milliseconds(r.levels.leadingSilence, r); }},
+    {"bytes", 8,
+     [](const SoundDef& d, const SoundReport& r) { return std::to_string(KindBytesOf(d.kind, r.levels.leadingSilence)); }},
+    {"trail ms", 9, [](const SoundDef&, const SoundReport& r) { return Milliseconds(r.levels.trailingSilence, r); }},
+    {"bytes", 8,
+     [](const SoundDef& d, const SoundReport& r) { return std::to_string(KindBytesOf(d.kind, r.levels.trailingSilence)); }},
+};
+
+std::string MeasuresPart(CompileState& s) {
+  std::string out = Format("Levels (dBFS; silence at the ends below %.0f dBFS, at the file's rate, and its bytes)\n",
+                           kSilenceDbfs);
+  out += Format("  %-16s", "name");
+  for (const SoundColumn& column : kMeasureColumns) out += Format(" %*s", column.width, column.heading);
+  out += "\n";
+  for (const auto& sound : s.Names.sounds) {
+    const SoundReport* report = FindSoundReport(s, sound->name);
+    if (report == nullptr || !report->measured) continue;
+    out += Format("  %-16s", sound->name.c_str());
+    for (const SoundColumn& column : kMeasureColumns) {
+      out += Format(" %*s", column.width, column.cell(*sound, *report).c_str());
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+std::string CodecsPart(CompileState& s) {
+  std::string out = "Codecs (bytes, and the SNR in dB of what the chip plays back against the sound's samples)\n";
+  out += Format("  %-16s", "name");
+  for (int32_t kind : kComparedCodecs) out += Format(" %9s %5s", Trimmed(FindCodec(kind)->tag).c_str(), "SNR");
+  out += "\n";
+  for (const auto& sound : s.Names.sounds) {
+    const SoundReport* report = FindSoundReport(s, sound->name);
+    if (report == nullptr || report->costs.empty()) continue;
+    out += Format("  %-16s", sound->name.c_str());
+    for (const CodecCost& cost : report->costs) {
+      out += Format(" %9lld %5s", static_cast<long long>(cost.bytes), Decibels(cost.snrDb).c_str());
+    }
+    out += "\n";
+  }
   return out;
 }
 
@@ -88,7 +177,9 @@ std::string SectionsPart(CompileState& s) {
   for (int32_t n = 0; n <= s.MaxSection && n < kSectionCount; ++n) {
     out += SectionHead(s, n);
     for (const LinkRecord& link : s.Links) {
-      if (link.section == n) out += Format("      %-16s %6d Hz  flag %d\n", link.sound.c_str(), link.rate, link.flag);
+      if (link.section != n) continue;
+      out += Format("      %-16s %6d Hz  plays %6d Hz  flag %d\n", link.sound.c_str(), link.rate,
+                    PlayedHz(s, link.rate), link.flag);
     }
   }
   return out;
@@ -97,7 +188,7 @@ std::string SectionsPart(CompileState& s) {
 // Used and free space by file position: the sound data ends where the next sound would start,
 // and everything from there to the system area is free.
 std::string SpacePart(CompileState& s, int64_t imageSize) {
-  const int64_t soundStart = static_cast<int64_t>(s.SoundBase) - s.Offset;
+  const int64_t soundStart = static_cast<int64_t>(SoundAreaBase(s)) - s.Offset;
   const int64_t soundEnd = soundStart + s.NextSoundStart;
   const int64_t system = SystemAreaStart(s.FileSize);
   std::string out = "Space (file positions)\n";
@@ -106,11 +197,17 @@ std::string SpacePart(CompileState& s, int64_t imageSize) {
   out += Format("  sound data               0x%06llX-0x%06llX %9lld bytes\n",
                 static_cast<unsigned long long>(soundStart), static_cast<unsigned long long>(soundEnd - 1),
                 static_cast<long long>(s.NextSoundStart));
-  out += Format("  free                     %-17s %9lld bytes\n", "", static_cast<long long>(system - soundEnd));
+  const int64_t refused = SoundBytesNeeded(s) - s.NextSoundStart;
+  if (refused > 0) out += Format("  refused wave files       %-17s %9lld bytes\n", "", static_cast<long long>(refused));
+  const int64_t free = system - soundEnd - refused;
+  out += Format("  %-24s %-17s %9lld bytes\n", free < 0 ? "over" : "free", "",
+                static_cast<long long>(free < 0 ? -free : free));
   out += Format("  system area              0x%06llX-0x%06llX %9d bytes\n", static_cast<unsigned long long>(system),
                 static_cast<unsigned long long>(imageSize - 1), kSystemAreaSize);
   return out;
 }
+
+std::string MapBody(CompileState& s, const std::string& sha256, int64_t imageSize);
 
 }  // namespace
 
@@ -119,16 +216,45 @@ void MapLink(CompileState& s, int32_t section, const char* sound, int32_t rate, 
 }
 
 std::string ImageMapText(CompileState& s, const std::string& sha256, int64_t imageSize) {
+  return Format("qs71gen map of %s\n", s.ArgCount > 2 ? s.Args[2].c_str() : "") + MapBody(s, sha256, imageSize);
+}
+
+std::string FailedMapText(CompileState& s) {
   std::string out = Format("qs71gen map of %s\n", s.ArgCount > 2 ? s.Args[2].c_str() : "");
-  out += Format("script     %s\n", s.ArgCount > 1 ? s.Args[1].c_str() : "");
+  out += "FAILED: no image written\n";
+  for (const std::string& error : s.Reports.errors) out += "  " + error + "\n";
+  if (!s.Reports.budget.empty()) out += "  " + s.Reports.budget + "\n";
+  return out + MapBody(s, "", s.FileSize);
+}
+
+int WriteFailedMap(CompileState& s, const std::string& path) {
+  std::string reason;
+  if (WriteOutputText(path, FailedMapText(s), &reason)) return 0;
+  std::fprintf(s.Err, "qs71gen: the map %s cannot be written: %s\n", path.c_str(), reason.c_str());
+  return 1;
+}
+
+namespace {
+
+std::string MapBody(CompileState& s, const std::string& sha256, int64_t imageSize) {
+  std::string out = Format("script     %s\n", s.ArgCount > 1 ? s.Args[1].c_str() : "");
   out += Format("size       %lld bytes (0x%llX)\n", static_cast<long long>(imageSize),
                 static_cast<unsigned long long>(imageSize));
-  out += Format("sha256     %s\n", sha256.empty() ? "(the output cannot be read back)" : sha256.c_str());
+  out += Format("sha256     %s\n", !sha256.empty()               ? sha256.c_str()
+                                     : s.Reports.errors.empty() ? "(the output cannot be read back)"
+                                                                : "(no image)");
   out += Format("GrpAdr     %d bytes, Offset 0x%X, SoundBase 0x%X\n\n", s.GrpAdr, static_cast<unsigned>(s.Offset),
-                static_cast<unsigned>(s.SoundBase));
+                static_cast<unsigned>(SoundAreaBase(s)));
   out.insert(out.size() - 1, Format("ADPCM quality: %d\n", s.AdpcmQuality));
-  return out + SoundsPart(s) + "\n" + SectionsPart(s) + "\n" + SpacePart(s, imageSize);
+  out += SoundsPart(s) + "\n" + MeasuresPart(s) + "\n";
+  // A failed compile may have imported none: the codecs are tried on pass 2's blocks.
+  const bool costed = std::any_of(s.Reports.sounds.begin(), s.Reports.sounds.end(),
+                                  [](const SoundReport& r) { return !r.costs.empty(); });
+  if (costed) out += CodecsPart(s) + "\n";
+  return out + SectionsPart(s) + "\n" + SpacePart(s, imageSize);
 }
+
+}  // namespace
 
 int WriteImageMap(CompileState& s, const std::string& path) {
   const std::string text = ImageMapText(s, ImageSha256(s), static_cast<int64_t>(s.FileSize));

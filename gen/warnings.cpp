@@ -46,6 +46,13 @@ void Warn(CompileState& s, int32_t line, const char* fmt, ...) {
   va_end(args);
 }
 
+void Advise(CompileState& s, int32_t line, const char* fmt, ...) {
+  std::va_list args;
+  va_start(args, fmt);
+  PrintLine(s, line, "warning", fmt, args);
+  va_end(args);
+}
+
 void WarnOnce(CompileState& s, const std::string& key, int32_t line, const char* fmt, ...) {
   if (!s.Warnings.warnedKeys.insert(key).second) return;
   std::va_list args;

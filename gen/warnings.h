@@ -42,6 +42,11 @@ __attribute__((format(printf, 3, 4))) void Warn(CompileState& s, int32_t line, c
 __attribute__((format(printf, 4, 5))) void WarnOnce(CompileState& s, const std::string& key,
                                                      int32_t line, const char* fmt, ...);
 
+// Advice about the sounds themselves (levels, silence, space): always a warning, never counted,
+// also with --strict, so that a script that compiled before compiles still.
+__attribute__((format(printf, 3, 4))) void Advise(CompileState& s, int32_t line, const char* fmt,
+                                                   ...);
+
 // Warnings counted as errors so far (only with --strict).
 int32_t StrictWarningCount(CompileState& s);
 

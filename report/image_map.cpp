@@ -123,6 +123,7 @@ int BuildImageMap(const std::vector<uint8_t>& bytes, const DumpSettings& setting
   map->rampInc = ReadHeaderWord(image, kRampIncWordPos);
   ReadSections(verdict, map);
   CollectSounds(&map->sections, map->offset, &map->sounds);
+  MarkPaddingNibbles(image, &map->sounds);
   const int64_t dataStart = map->soundBase - (map->noSections ? 0 : map->offset);
   map->freeRanges = FindFreeRanges(image, map->sounds, dataStart, map->layout.systemAreaStart);
   map->options = DecodeOptions(image, map->layout);

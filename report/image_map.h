@@ -65,6 +65,9 @@ struct Sound {
   uint8_t divider = 0;  // of the first link that names it
   int linkCount = 0;
   bool mixedDividers = false;
+  // ADPCM whose last byte ends in a zero nibble: the generator pads an odd count with one,
+  // and the chip plays it as a sample, so the image cannot tell whether it is one.
+  bool maybePadded = false;
 };
 
 // A stretch of the sound data area that no group entry names.

@@ -47,6 +47,14 @@ void CollectSounds(std::vector<Section>* sections, int32_t offset, std::vector<S
   }
 }
 
+void MarkPaddingNibbles(const ImageBytes& image, std::vector<Sound>* sounds) {
+  for (Sound& sound : *sounds) {
+    const int64_t last = sound.filePos + sound.length - 1;
+    sound.maybePadded = sound.kind->kind == KindAdpcm && sound.length > 0 && image.Has(last, 1) &&
+                        (image.Byte(last) & 0x0F) == 0;
+  }
+}
+
 std::vector<FreeRange> FindFreeRanges(const ImageBytes& image, const std::vector<Sound>& sounds,
                                       int64_t dataStart, int64_t dataEnd) {
   std::vector<const Sound*> data;

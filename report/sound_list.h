@@ -16,6 +16,9 @@ const char* KindName(const SoundKindInfo* kind);
 // Fills sounds and sets every link's soundId.
 void CollectSounds(std::vector<Section>* sections, int32_t offset, std::vector<Sound>* sounds);
 
+// Marks the ADPCM sounds whose last nibble may be the padding of an odd count.
+void MarkPaddingNibbles(const ImageBytes& image, std::vector<Sound>* sounds);
+
 // Gaps between the data ranges from dataStart (file position) to the system area.
 std::vector<FreeRange> FindFreeRanges(const ImageBytes& image, const std::vector<Sound>& sounds,
                                       int64_t dataStart, int64_t dataEnd);

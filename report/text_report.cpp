@@ -127,9 +127,11 @@ void AppendSounds(const ImageMap& map, std::string* out) {
     if (data)
       *out += Range(s.filePos, s.filePos + s.length - 1) +
               Format(" %lld bytes, ", static_cast<ll>(s.length));
+    const ll samples = static_cast<ll>(KindSamplesIn(*s.kind, s.length));
+    *out += s.maybePadded ? Format("%lld samples (%lld if the last nibble is padding)", samples, samples - 1)
+                          : Format("%lld samples", samples);
     *out +=
-        Format("%lld samples, %s, %d link%s%s\n", static_cast<ll>(KindSamplesIn(*s.kind, s.length)),
-               Rate(map, s.divider).c_str(), s.linkCount, s.linkCount == 1 ? "" : "s",
+        Format(", %s, %d link%s%s\n", Rate(map, s.divider).c_str(), s.linkCount, s.linkCount == 1 ? "" : "s",
                s.mixedDividers ? " (other links play it at other dividers)" : "");
   }
 }

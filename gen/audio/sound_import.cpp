@@ -12,6 +12,7 @@
 #include "image_layout.h"
 #include "name_tables.h"
 #include "result_codes.h"
+#include "sound_report.h"
 #include "sound_kinds.h"
 #include "text_format.h"
 #include "warnings.h"
@@ -86,11 +87,14 @@ int ImportWave(CompileState& s, const SoundDef& sound, const SoundCodec& codec,
   int r = OpenSoundWave(s, sound, &header, listing);
   SampleReader reader;
   if (r == ErrNone) r = StartSamples(&reader, s.Wave, header);
+  CodecMeter codecs;
   if (r == ErrNone) {
     r = StoreSound(ImageOf(s), codec, &reader,
                    {s.Offset, s.SoundBase, sound.start, sound.end, sound.name.c_str(),
-                    sound.text.c_str(), s.Scale, listing, s.AdpcmQuality});
+                    sound.text.c_str(), s.Scale, listing, s.AdpcmQuality,
+                    s.Reports.codecCosts ? &codecs : nullptr});
   }
+  if (r == ErrNone && s.Reports.codecCosts && codec.encode != nullptr) NoteCodecCosts(s, sound.name, codecs);
   if (s.Wave != nullptr) std::fclose(s.Wave);
   s.Wave = nullptr;
   return r;

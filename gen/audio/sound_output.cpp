@@ -29,6 +29,12 @@ int StreamBlocks(const ImageStream& image, const SoundCodec& codec, SampleReader
   int r = ErrNone;
   while ((r = ReadSampleBlock(reader, place.scale, &n)) == ErrNone && n > 0) {
     codec.encode(&state, reader->samples.data(), n, reader->done >= reader->frames, &bytes);
+    // A searching ADPCM encoder commits its codes some samples late, so its bytes are not this
+    // block's: the meter then runs the chip tools' encoder itself.
+    const bool blockBytes = codec.kind != KindAdpcm || place.adpcmQuality == 0;
+    if (place.codecs != nullptr) {
+      MeterCodecs(place.codecs, reader->samples.data(), n, blockBytes ? codec.kind : 0, bytes.data());
+    }
     const size_t size = bytes.size();
     if (size == 0) continue;
     r = ImageWrite(image, bytes.data(), size);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "audio/sound_codecs.h"
+#include "audio/sound_measure.h"
 #include "audio/wave_input.h"
 #include "image/image_file.h"
 
@@ -20,6 +21,7 @@ struct SoundPlace {
   double scale = 1.0;              // every sample is multiplied by it
   std::string* listing = nullptr;  // the "<tag> Samples = ..." line is appended here
   int adpcmQuality = 0;            // --adpcm-quality
+  CodecMeter* codecs = nullptr;    // with the map asked for: every codec tried on the same blocks
 };
 
 // File position of a sound's first byte: SoundBase + start - Offset, wrapping like the chip

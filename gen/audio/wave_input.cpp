@@ -69,7 +69,7 @@ int Refuse(Refusal refusal, uint32_t value, const char* name, std::string* detai
   for (const RefusalText& t : kRefusals) {
     if (t.refusal != refusal) continue;
     const std::string why = Format(t.why, static_cast<unsigned>(value));
-    const std::string fix = Format(t.fix, name);
+    const std::string fix = Format(t.fix, HintPath(name).c_str());
     *detail = Format("%s: %s; %s", name, why.c_str(), fix.c_str());
   }
   return ErrWaveFile;
@@ -277,6 +277,27 @@ int CheckWaveHeader(FILE* file, const char* name, WaveHeader* header, std::strin
   header->bits = format.bits;
   header->dataSize = static_cast<int32_t>(dataSize);
   return ErrNone;
+}
+
+uint32_t RefusedWaveFrames(FILE* file) {
+  WaveFormat format;
+  ChunkHeader chunk;
+  if (std::fseek(file, 12, SEEK_SET) != 0) return 0;
+  while (ReadChunkHeader(file, &chunk)) {
+    if (HasId(chunk.id, "data")) break;
+    uint64_t rest = PaddedSize(chunk.size);
+    uint8_t raw[kExtensibleFormatSize] = {};
+    const uint32_t kept = std::min(chunk.size, kExtensibleFormatSize);
+    if (HasId(chunk.id, "fmt ") && kept >= kFormatSize) {
+      if (std::fread(raw, 1, kept, file) != kept) return 0;
+      format = ParseFormat(raw, kept);
+      rest -= kept;
+    }
+    if (!SkipBytes(file, rest)) return 0;
+  }
+  // A size of 2 GB or more is a damaged header, not a sound the designer can mend.
+  if (!HasId(chunk.id, "data") || format.channels == 0 || format.bits == 0 || chunk.size > INT32_MAX) return 0;
+  return chunk.size / format.channels / ((format.bits + 7u) / 8u);
 }
 
 uint32_t WaveFrameCount(const WaveHeader& header) {

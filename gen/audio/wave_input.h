@@ -50,6 +50,11 @@ int CheckWaveHeader(FILE* file, const char* name, WaveHeader* header, std::strin
 // tables size a sound's range with it.
 uint32_t WaveFrameCount(const WaveHeader& header);
 
+// Frames of a file that CheckWaveHeader refused for its sample format (24 bits, float, more
+// channels), told from its "fmt " and "data" chunks alone; 0 when they cannot be found. Only the
+// space budget uses it: such a file is never read as samples.
+uint32_t RefusedWaveFrames(FILE* file);
+
 // Prepares reading the announced frames from the file's current position (the first sample
 // byte) in blocks of blockFrames, made even. 0; ErrWaveFile for a sample width other than 8 or
 // 16 or a channel count other than 1 or 2; ErrRead when the file is too short for the frames,

@@ -101,6 +101,7 @@ void ReportError(CompileState& s, int code, int line, const char* text) {
       return;
     case Show::Internal:
       std::fprintf(s.Out, "Internal Error !! What happens?\n");
+      s.Reports.errors.push_back(Format("Internal Error !! What happens? (line %d)", line));
       // The chip tools name neither the line nor the cause.
       if (!explained) {
         PrintScriptPlace(s, line);
@@ -110,7 +111,9 @@ void ReportError(CompileState& s, int code, int line, const char* text) {
       break;
     case Show::Shown: {
       std::string message = MessageText(FindRow(code)->message, text);
-      std::fprintf(s.Out, "%s\n", Format("*Error Line%d: %s.", line, message.c_str()).c_str());
+      const std::string shown = Format("*Error Line%d: %s.", line, message.c_str());
+      std::fprintf(s.Out, "%s\n", shown.c_str());
+      s.Reports.errors.push_back(shown);
       break;
     }
   }

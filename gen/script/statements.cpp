@@ -18,8 +18,10 @@
 #include "image/section_table.h"
 #include "link_map.h"
 #include "name_tables.h"
+#include "file_system.h"
 #include "script/diagnostics.h"
 #include "script/scanner.h"
+#include "sound_report.h"
 #include "text_format.h"
 #include "warnings.h"
 #include "wrap_math.h"
@@ -101,11 +103,6 @@ SoundUse* FindSoundUse(CompileState& s, const char* name) {
   return it == s.Statements.soundUseIndex.end() ? nullptr : &s.Statements.soundUses[it->second];
 }
 
-// A path with blanks would split into several words on the sox command line.
-std::string CommandLineWord(const std::string& path) {
-  return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
-}
-
 // The chip plays the samples as they are, at the link's rate: a file of another rate comes
 // out at the wrong pitch and speed.
 void NoteLink(CompileState& s, const char* name, int32_t rate, int line) {
@@ -114,7 +111,7 @@ void NoteLink(CompileState& s, const char* name, int32_t rate, int line) {
   if (use == nullptr || sound == nullptr) return;
   use->linked = true;
   if (use->fileRate <= 0 || rate <= 0 || use->fileRate == rate) return;
-  std::string file = CommandLineWord(sound->text);
+  std::string file = HintPath(sound->text);
   WarnOnce(s, Format("wave rate %s(%d)", AsciiLowerCopy(name).c_str(), rate), line,
            "%s is %d Hz but is linked at %d Hz; resample with `sox %s -r %d out.wav`",
            sound->text.c_str(), use->fileRate, rate, file.c_str(), rate);
@@ -246,6 +243,7 @@ void EndOfPass(CompileState& s) {
   if (PassOne(s)) {
     WarnWhereReadingStopped(s);
     WarnUnlinkedSounds(s);
+    MeasureSounds(s);
   }
   if (!PassOne(s) || s.ErrorCount != 0) return;
   int r = AddVolMap(s);

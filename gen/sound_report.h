@@ -1,0 +1,63 @@
+#pragma once
+// What the designer is told about the sounds beyond the chip tools' listing: each wave file is
+// measured once at the end of pass 1 (levels, clipping, silence at the ends and, when the map
+// is asked for, what each codec would cost), the measures become warnings on standard error
+// and columns of the map, and a compile whose sounds do not fit says by how much and what would.
+//
+// A new per-sound figure is a field of SoundReport, filled where the sound is measured
+// (MeasureSoundFile in sound_report.cpp, at the end of pass 1) or by whatever step knows it (as
+// NoteCodecCosts does from pass 2's import), and a row of the column table in link_map.cpp that
+// formats it.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "audio/sound_measure.h"
+
+struct CompileState;
+
+struct SoundReport {
+  std::string name;  // as defined
+  int line = 0;      // of its definition
+  int32_t kind = 0;
+  bool measured = false;     // the wave file was read whole
+  uint32_t fileRate = 0;
+  int64_t samples = 0;
+  SoundLevels levels;
+  std::vector<CodecCost> costs;  // only when the map is asked for, and the sound was imported
+  // A wave file refused in pass 1 reserves nothing, but its bytes still count in the space
+  // budget: the designer mends it next and should not meet a larger overflow then.
+  int64_t refusedBytes = 0;
+};
+
+struct SoundReports {
+  bool codecCosts = false;  // --map: every codec is tried on every sound
+  std::vector<SoundReport> sounds;  // in definition order
+  std::vector<std::string> errors;  // as listed, for the map of a failed compile
+  std::string budget;               // the over-by line, when the sounds do not fit
+};
+
+// End of pass 1: measures every wave file the script defines, refused or not, and warns about
+// clipped sources, long silence at either end and levels far from the others.
+void MeasureSounds(CompileState& s);
+
+// Pass 2, with the map asked for: what every codec would cost the sound just imported.
+void NoteCodecCosts(CompileState& s, const std::string& name, const CodecMeter& codecs);
+
+// A failed compile: when the sounds do not fit the part, warns once with the bytes over, the
+// smallest part that holds them and a rate or codec change that fits the part asked for.
+void WarnSpaceBudget(CompileState& s);
+
+// OTP bytes that samples samples of a kind take; 0 for a kind outside 1..7.
+int64_t KindBytesOf(int32_t kind, int64_t samples);
+
+// The report of a sound, or null when it was not measured.
+const SoundReport* FindSoundReport(const CompileState& s, const std::string& name);
+
+// Chip address of the sound data area as the section tables place it; also for a compile that
+// stopped before pass 2 set SoundBase.
+int32_t SoundAreaBase(const CompileState& s);
+
+// Bytes every sound takes: those placed in pass 1 and those whose file was refused.
+int64_t SoundBytesNeeded(const CompileState& s);
