@@ -44,13 +44,21 @@ StoredCodecTables ReadStoredCodecTables(const uint8_t* systemArea) {
 
 std::vector<int32_t> DecodeAdpcmRange(const uint8_t* bytes, size_t byteCount,
                                       const StoredCodecTables& tables) {
+  AdpcmPlayback playback;
+  return DecodeAdpcmPiece(&playback, bytes, byteCount, tables);
+}
+
+std::vector<int32_t> DecodeAdpcmPiece(AdpcmPlayback* playback, const uint8_t* bytes,
+                                      size_t byteCount, const StoredCodecTables& tables) {
   std::vector<int32_t> out;
   out.reserve(2 * byteCount);
-  ImaPlayer player{tables};
+  ImaPlayer player{tables, playback->predictor, playback->index};
   for (size_t i = 0; i < byteCount; ++i) {
     out.push_back(player.Play(bytes[i] >> 4));
     out.push_back(player.Play(bytes[i] & 0x0F));
   }
+  playback->predictor = player.predictor;
+  playback->index = player.index;
   return out;
 }
 

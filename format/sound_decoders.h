@@ -27,6 +27,17 @@ StoredCodecTables ReadStoredCodecTables(const uint8_t* systemArea);
 std::vector<int32_t> DecodeAdpcmRange(const uint8_t* bytes, size_t byteCount,
                                       const StoredCodecTables& tables);
 
+// Where the chip's ADPCM player stands between two pieces of one range.
+struct AdpcmPlayback {
+  int32_t predictor = 0;
+  int32_t index = 0;
+};
+
+// A range decoded a piece at a time (each piece of whole bytes), continuing from *playback
+// and leaving it where the piece ends: the pieces together give what DecodeAdpcmRange gives.
+std::vector<int32_t> DecodeAdpcmPiece(AdpcmPlayback* playback, const uint8_t* bytes,
+                                      size_t byteCount, const StoredCodecTables& tables);
+
 // u-law codes: bit 7 the sign, bits 6..0 the index into the stored expansion table.
 std::vector<int32_t> DecodeUlawRange(const uint8_t* codes, size_t count,
                                      const StoredCodecTables& tables);

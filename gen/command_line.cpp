@@ -9,14 +9,21 @@ struct OptionRow {
   const char* shortName;
   bool GenOptions::*flag;          // a switch, or
   std::string GenOptions::*value;  // an option with a value
+  const char* valueName;           // what a missing value is called
 };
 
 const OptionRow kOptions[] = {
-    {"--strict", nullptr, &GenOptions::strict, nullptr},
-    {"--help", "-h", &GenOptions::help, nullptr},
-    {"--version", "-V", &GenOptions::version, nullptr},
-    {"--map", nullptr, nullptr, &GenOptions::map},
-    {"--failed-image", nullptr, nullptr, &GenOptions::failedImage},
+    {"--strict", nullptr, &GenOptions::strict, nullptr, nullptr},
+    {"--help", "-h", &GenOptions::help, nullptr, nullptr},
+    {"--version", "-V", &GenOptions::version, nullptr, nullptr},
+    {"--map", nullptr, nullptr, &GenOptions::map, "a file name"},
+    {"--failed-image", nullptr, nullptr, &GenOptions::failedImage, "a file name"},
+    {"--resample", nullptr, &GenOptions::resample, nullptr, nullptr},
+    {"--dither", nullptr, &GenOptions::dither, nullptr, nullptr},
+    {"--loudness", nullptr, nullptr, &GenOptions::loudness, "a value"},
+    {"--trim", nullptr, nullptr, &GenOptions::trim, "a value"},
+    {"--highpass", nullptr, nullptr, &GenOptions::highpass, "a value"},
+    {"--keep-prepared", nullptr, nullptr, &GenOptions::keepPrepared, "a folder name"},
 };
 
 // The row an argument names, with "=VALUE" split off into inlineValue.
@@ -48,6 +55,15 @@ const char kGenHelp[] =
     "  --strict             every warning counts as an error: exit -3 and no image\n"
     "  --map FILE           write a map of the image: sounds, sections, free bytes, SHA-256\n"
     "  --failed-image FILE  keep the image of a failed compile in FILE, for inspection only\n"
+    "\n"
+    "Sound preparation (any of these lets a sound be any WAV, AIFF or FLAC, mixed to mono;\n"
+    "the steps run in this order):\n"
+    "  --highpass HZ        second-order high-pass at HZ (1 to 4000) against DC and rumble\n"
+    "  --trim DBFS          cut leading and trailing audio below DBFS (-120 to -1), keeping 10 ms\n"
+    "  --resample           resample each sound to the rate the chip plays its link at\n"
+    "  --loudness LUFS      set each sound to LUFS (-70 to -1) integrated loudness, peak at most -1 dBFS\n"
+    "  --dither             TPDF dither before the PCM8 and u-law quantisers\n"
+    "  --keep-prepared DIR  write each prepared sound to DIR as a 16-bit WAV, for listening\n"
     "  -h, --help           this text\n"
     "  -V, --version        the version\n"
     "\n"
@@ -76,9 +92,10 @@ bool ParseGenOptions(int argc, const char* const* argv, GenOptions* options, std
     if (row->flag != nullptr) {
       options->*row->flag = true;
     } else {
-      if (!hasInline && i + 1 >= argc) return *error = std::string(row->name) + " needs a file name", false;
+      const std::string needs = std::string(row->name) + " needs " + row->valueName;
+      if (!hasInline && i + 1 >= argc) return *error = needs, false;
       options->*row->value = hasInline ? value : argv[++i];
-      if ((options->*row->value).empty()) return *error = std::string(row->name) + " needs a file name", false;
+      if ((options->*row->value).empty()) return *error = needs, false;
     }
     ++i;
   }

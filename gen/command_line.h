@@ -10,6 +10,13 @@ struct GenOptions {
   bool version = false;      // -V, --version
   std::string map;           // --map FILE
   std::string failedImage;   // --failed-image FILE
+  // Sound preparation (the values are checked by ParsePreparationValues).
+  bool resample = false;     // --resample
+  bool dither = false;       // --dither
+  std::string loudness;      // --loudness LUFS
+  std::string trim;          // --trim DBFS
+  std::string highpass;      // --highpass HZ
+  std::string keepPrepared;  // --keep-prepared DIR
   int scriptIndex = 1;       // argv index of the script name
 };
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/sound_preparation.h"
 #include "cfgmem_fields.h"
 #include "image/fill_scale.h"
 #include "image/image_file.h"
@@ -101,6 +102,7 @@ struct CompileState : ScriptState {
   std::vector<FillRecord> Fills;  // in script order
   std::vector<LinkRecord> Links;  // in script order
   PendingImage Pending;
+  PreparationState Prep;
 };
 
 // Puts every field of ScriptState back to its start value; the part of `Init_yylex(1)` that
