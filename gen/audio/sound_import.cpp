@@ -91,7 +91,9 @@ PreparationRecord* FindRecord(CompileState& s, const std::string& name) {
 int ImportPrepared(CompileState& s, const SoundDef& sound, const SoundCodec& codec,
                    std::string* listing) {
   const PreparationRecord* record = FindRecord(s, sound.name);
-  if (record == nullptr || s.Prep.files.prepared == nullptr) return ErrInternal;
+  if (record == nullptr) return ErrInternal;
+  if (!record->refusal.empty()) return Refused(s, ErrWaveFile, record->refusal);
+  if (s.Prep.files.prepared == nullptr) return ErrInternal;
   ListRate(s, static_cast<uint32_t>(record->source.rate), listing);
   if (std::fseek(s.Prep.files.prepared, static_cast<long>(record->offset), SEEK_SET) != 0) return ErrRead;
   const WaveHeader header{1, static_cast<uint32_t>(record->playedRate), 16,
@@ -185,13 +187,13 @@ int DefinePreparedSound(CompileState& s, const SoundDef& sound, std::string* lis
   PreparationRecord record;
   record.file = sound.text;
   std::string reason;
-  if (!ProbeSource(sound.text, &record.source, &reason)) {
-    return Refused(s, ErrWaveFile, Format("sound %s: %s cannot be read: %s", sound.name.c_str(),
-                                          sound.text.c_str(), reason.c_str()));
-  }
-  ListRate(s, static_cast<uint32_t>(record.source.rate), listing);
+  const bool readable = ProbeSource(sound.text, &record.source, &reason);
+  if (readable) ListRate(s, static_cast<uint32_t>(record.source.rate), listing);
+  else record.refusal = Format("sound %s: %s cannot be read: %s", sound.name.c_str(), sound.text.c_str(), reason.c_str());
+  // Like a refused wave file, an unreadable one is reported where pass 2 imports it.
+  const int r = readable ? ErrNone : Refused(s, ErrWaveFile, record.refusal);
   s.Prep.records.insert_or_assign(AsciiLowerCopy(sound.name), std::move(record));
-  return ErrNone;
+  return r;
 }
 
 void NotePreparedLink(CompileState& s, const char* name, int32_t rate) {
@@ -204,14 +206,14 @@ void NotePreparedLink(CompileState& s, const char* name, int32_t rate) {
 int PrepareDefinedSound(CompileState& s, const char* name, int line) {
   PreparationRecord* record = FindRecord(s, name);
   SoundDef* sound = const_cast<SoundDef*>(FindSound(s, name));
-  if (record == nullptr || sound == nullptr || !KindHasData(sound->kind)) return ErrNone;
+  if (record == nullptr || sound == nullptr || !KindHasData(sound->kind) || !record->refusal.empty()) return ErrNone;
   const PreparationOptions& options = s.Prep.options;
   PreparationJob job{&options, record->file, sound->kind, PreparedRate(s, name, *record, line), s.Scale,
                      options.keepDir.empty() ? "" : options.keepDir + "/" + sound->name + ".wav"};
   std::string reason;
   if (!OpenPreparationFiles(s, &reason) || !PrepareSound(job, s.Prep.files, record, &reason)) {
-    return Refused(s, ErrWaveFile, Format("sound %s (%s) cannot be prepared: %s", name,
-                                          record->file.c_str(), reason.c_str()));
+    record->refusal = Format("sound %s (%s) cannot be prepared: %s", name, record->file.c_str(), reason.c_str());
+    return Refused(s, ErrWaveFile, record->refusal);
   }
   WarnAboutLoudness(s, name, *record, line);
   ReserveSoundRange(s, sound, record->frames);

@@ -48,7 +48,7 @@ struct SourceInfo {
   int64_t frames = 0;
 };
 
-// 0 when the file can be read; otherwise false with libsndfile's reason.
+// True when libsndfile can read the file; otherwise false with its reason.
 bool ProbeSource(const std::string& path, SourceInfo* info, std::string* reason);
 
 // What the preparation of one sound did: the map's columns.
@@ -66,6 +66,7 @@ struct PreparationRecord {
   int64_t trimmedMs = 0;
   bool lossless = false;           // the codec gives back every sample (PCM16)
   double snrDb = 0;                // of the encoded sound decoded as the chip plays it
+  std::string refusal;             // why it cannot be prepared, for pass 2 to report
   int64_t offset = 0;              // of the prepared samples in the prepared file
   uint32_t frames = 0;
 };
