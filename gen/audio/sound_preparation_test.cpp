@@ -1,6 +1,7 @@
 #include "audio/sound_preparation.h"
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <cmath>
 #include <cstdio>
@@ -24,12 +25,13 @@ struct Prepared {
 // The file written by libsndfile, prepared alone with fresh scratch files.
 Prepared Prepare(const std::string& name, const testwav::Signal& signal, uint32_t frames,
                  const testwav::Format& format, const std::string& container,
-                 const PreparationOptions& options, int32_t rate, int32_t kind = KindPcm16) {
+                 const PreparationOptions& options, int32_t rate, int32_t kind = KindPcm16,
+                 const std::string& keepPath = "") {
   const std::string path = audiotest::TempPath(name);
   EXPECT_TRUE(testwav::WriteSoundFile(path, testwav::MakeSamples(signal, frames, format.rate), format, container));
   PreparationFiles files{std::tmpfile(), std::tmpfile()};
   Prepared out;
-  out.ok = PrepareSound({&options, path, kind, rate, 1.0, ""}, files, &out.record, &out.reason);
+  out.ok = PrepareSound({&options, path, kind, rate, 1.0, keepPath}, files, &out.record, &out.reason);
   out.samples.resize(out.record.frames);
   std::fseek(files.prepared, static_cast<long>(out.record.offset), SEEK_SET);
   out.samples.resize(std::fread(out.samples.data(), 2, out.samples.size(), files.prepared));
@@ -64,18 +66,28 @@ TEST(SoundPreparation, ValuesOutOfRangeAreRefusedWithTheirRange) {
   }
 }
 
-// A 24-bit stereo 44.1 kHz tone at 8 kHz: the exact length, the tone's level kept.
+// A 24-bit stereo 44.1 kHz tone at 8 kHz: the exact length, the tone's level kept; the
+// listening copy holds the very samples the encoder is given.
 TEST(SoundPreparation, ResamplesToTheExactLength) {
   PreparationOptions options;
   options.resample = true;
+  const std::string keep = audiotest::TempPath("tone24-prepared.wav");
   const Prepared p = Prepare("tone24.wav", {testwav::Shape::Sine, 440, 0, 0.5}, 44100,
-                             {44100, 24, 2, 1}, "wav", options, 8000);
+                             {44100, 24, 2, 1}, "wav", options, 8000, KindPcm16, keep);
   ASSERT_TRUE(p.ok) << p.reason;
   EXPECT_EQ(p.record.frames, 8000u);
   EXPECT_EQ(p.record.source.format, "WAV 24-bit");
   EXPECT_EQ(p.record.source.channels, 2);
   EXPECT_NEAR(Rms(p.samples, 1000, 7000), 32767 * 0.5 / std::sqrt(2.0), 30);
   EXPECT_TRUE(p.record.lossless);
+  SF_INFO info{};
+  SNDFILE* copy = sf_open(keep.c_str(), SFM_READ, &info);
+  ASSERT_NE(copy, nullptr);
+  std::vector<short> kept(8001);
+  kept.resize(static_cast<size_t>(sf_read_short(copy, kept.data(), 8001)));
+  sf_close(copy);
+  EXPECT_EQ(info.samplerate, 8000);
+  EXPECT_EQ(std::vector<int16_t>(kept.begin(), kept.end()), p.samples);
 }
 
 TEST(SoundPreparation, LoudnessReachesTheTargetOrStopsAtTheCeiling) {
