@@ -132,12 +132,15 @@ int32_t PreparedRate(CompileState& s, const char* name, const PreparationRecord&
   return highest;
 }
 
-// The scratch files sit beside the image, which is where a compile may write.
+// The scratch files sit beside the image, which is where a compile may write; beside the
+// script when the image goes to a pipe or a device, whose folder is no place for files.
 bool OpenPreparationFiles(CompileState& s, std::string* reason) {
   PreparationState& p = s.Prep;
-  if (p.files.stage == nullptr) p.files.stage = CreateScratchBeside(s.Args[2], &p.stageName, reason);
+  const FileKind output = IdentifyFile(s.Args[2].c_str()).kind;
+  const std::string& beside = output == FileKind::Regular || output == FileKind::Missing ? s.Args[2] : s.Args[1];
+  if (p.files.stage == nullptr) p.files.stage = CreateScratchBeside(beside, &p.stageName, reason);
   if (p.files.stage != nullptr && p.files.prepared == nullptr) {
-    p.files.prepared = CreateScratchBeside(s.Args[2], &p.preparedName, reason);
+    p.files.prepared = CreateScratchBeside(beside, &p.preparedName, reason);
   }
   return p.files.prepared != nullptr;
 }

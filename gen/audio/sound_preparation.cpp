@@ -586,6 +586,7 @@ bool PrepareSound(const PreparationJob& job, const PreparationFiles& files, Prep
   ChooseGain(*job.options, stage, record);
   if (std::fseek(files.prepared, 0, SEEK_END) != 0) return *reason = "the scratch file cannot be positioned", false;
   record->offset = std::ftell(files.prepared);
+  if (record->offset < 0) return *reason = "the scratch file cannot be positioned", false;
   record->frames = static_cast<uint32_t>(frames);
   FinalPass final(job, record);
   return final.Run(files, frames, reason);
