@@ -5,7 +5,7 @@
 #     qs71gen on tmp.wav (wall time, ratio, peak memory);
 #   - the resampler's quality on a linear sweep from 20 Hz to 22 kHz, against sox's very high
 #     quality resampler: passband ripple (how far the level of 300 Hz to 3400 Hz strays) and
-#     aliasing (the loudest 20 ms of the output while the sweep is above 4400 Hz, which a
+#     aliasing (the loudest 100 ms of the output while the sweep is above 4400 Hz, which a
 #     resampler to 8000 Hz must remove), both in dB.
 # Runs alone: bench/prepare.sh [--no-write]. Rewrites its section of bench/RESULTS.md between
 # the prepare:begin and prepare:end markers unless --no-write.
@@ -65,11 +65,11 @@ def samples(name):
     raw = w.readframes(w.getnframes())
     return w.getframerate(), struct.unpack(f"<{len(raw) // 2}h", raw)
 
-# Level of 20 ms blocks of the output against the sweep's frequency at the block's middle
+# Level of 100 ms blocks of the output against the sweep's frequency at the block's middle
 # (sox's synth sweeps exponentially from f0 to f1).
 def levels(name, seconds=20.0, f0=20.0, f1=22000.0):
     rate, x = samples(name)
-    n = rate // 50
+    n = rate // 10
     out = []
     for start in range(0, len(x) - n, n):
         rms = math.sqrt(sum(v * v for v in x[start:start + n]) / n)
