@@ -18,6 +18,7 @@ const OptionRow kOptions[] = {
     {"--version", "-V", &GenOptions::version, nullptr, nullptr},
     {"--map", nullptr, nullptr, &GenOptions::map, "a file name"},
     {"--failed-image", nullptr, nullptr, &GenOptions::failedImage, "a file name"},
+    {"--html", nullptr, nullptr, &GenOptions::html, "a file name"},
     {"--resample", nullptr, &GenOptions::resample, nullptr, nullptr},
     {"--dither", nullptr, &GenOptions::dither, nullptr, nullptr},
     {"--loudness", nullptr, nullptr, &GenOptions::loudness, "a value"},
@@ -55,8 +56,11 @@ const char kGenHelp[] =
     "  --strict             every warning counts as an error: exit -3 and no image\n"
     "  --map FILE           write a map of the image: sounds, sections, free bytes, SHA-256\n"
     "  --failed-image FILE  keep the image of a failed compile in FILE, for inspection only\n"
+    "  --html FILE          write a page of the image: map, sounds to see and hear, warnings\n"
+    "  -h, --help           this text\n"
+    "  -V, --version        the version\n"
     "\n"
-    "Sound preparation (any of these lets a sound be any WAV, AIFF or FLAC, mixed to mono;\n"
+    "Sound preparation (with any of these a sound may be any WAV, AIFF or FLAC, mixed to mono;\n"
     "the steps run in this order):\n"
     "  --highpass HZ        second-order high-pass at HZ (1 to 4000) against DC and rumble\n"
     "  --trim DBFS          cut leading and trailing audio below DBFS (-120 to -1), keeping 10 ms\n"
@@ -64,8 +68,6 @@ const char kGenHelp[] =
     "  --loudness LUFS      set each sound to LUFS (-70 to -1) integrated loudness, peak at most -1 dBFS\n"
     "  --dither             TPDF dither before the PCM8 and u-law quantisers\n"
     "  --keep-prepared DIR  write each prepared sound to DIR as a 16-bit WAV, for listening\n"
-    "  -h, --help           this text\n"
-    "  -V, --version        the version\n"
     "\n"
     "Progress, listings and errors go to standard output; warnings go to standard error as\n"
     "<script>:<line>: warning: <text>. The output file is replaced only by the image of a\n"

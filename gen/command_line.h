@@ -10,6 +10,7 @@ struct GenOptions {
   bool version = false;      // -V, --version
   std::string map;           // --map FILE
   std::string failedImage;   // --failed-image FILE
+  std::string html;          // --html FILE
   // Sound preparation (the values are checked by ParsePreparationValues).
   bool resample = false;     // --resample
   bool dither = false;       // --dither

@@ -6,13 +6,14 @@
 #include "audio/sound_import.h"
 #include "command_line.h"
 #include "compile_state.h"
+#include "file_system.h"
 #include "image/fill_scale.h"
 #include "image/image_file.h"
 #include "image_finishing.h"
 #include "link_map.h"
 #include "name_tables.h"
 #include "output_file.h"
-#include "platform/file_system.h"
+#include "page_notes.h"
 #include "script/diagnostics.h"
 #include "script/scanner.h"
 #include "script/statements.h"
@@ -52,7 +53,7 @@ int OpenFailure(CompileState& s, const char* what, int index) {
 bool OpenStreams(CompileState& s, const GenOptions& options) {
   if (s.ArgCount > 1) s.Script = std::fopen(s.Args[1].c_str(), "rt");
   if (s.Script == nullptr) return OpenFailure(s, "script", 1), false;
-  if (s.ArgCount > 2 && OpenImageOutput(s, {s.Args[2], options.failedImage, options.map, s.Args[1]})) {
+  if (s.ArgCount > 2 && OpenImageOutput(s, {s.Args[2], options.failedImage, options.map, s.Args[1], options.html})) {
     return true;
   }
   return OpenFailure(s, "output", 2), false;
@@ -136,6 +137,7 @@ int Finish(CompileState& s, int passResult, const GenOptions& options) {
   PrintFinishingError(s, error);
   passResult += StrictWarningCount(s);
   if (passResult == 0 && !options.map.empty()) passResult = WriteImageMap(s, options.map);
+  if (passResult == 0 && !options.html.empty()) passResult = WriteCompilePage(s, options.html);
   passResult = SettleImageOutput(s, passResult);
   std::fprintf(s.Out, "\nComplete with %d Errors \n\n", passResult);
   ReleaseAll(s);

@@ -8,7 +8,7 @@
 
 #include "compile_state.h"
 #include "name_tables.h"
-#include "platform/file_system.h"
+#include "file_system.h"
 #include "sha256.h"
 #include "sound_kinds.h"
 
@@ -65,16 +65,6 @@ void GiveBackSignalSlot(int slot) {
   g_signalSlots[slot].taken.store(false);
 }
 
-Destination DestinationOf(const std::string& output) {
-  Destination d;
-  const FileIdentity id = IdentifyFile(output.c_str());
-  d.existed = id.exists;
-  d.target = LinkTarget(output);
-  // A link of /proc leads to a pipe or to a file that may have lost its name: in place.
-  d.inPlace = id.exists && (!id.regular || !SameFile(IdentifyFile(d.target.c_str()), id));
-  return d;
-}
-
 OutputPlace PlaceOf(const std::string& name, const char* writes) {
   OutputPlace p{name, writes, IdentifyFile(name.c_str()), {}, {}};
   const std::string target = LinkTarget(name);
@@ -92,6 +82,7 @@ std::vector<OutputPlace> OutputPlaces(const OutputRequest& r) {
   std::vector<OutputPlace> places{PlaceOf(r.image, "the image")};
   if (!r.failed.empty()) places.push_back(PlaceOf(r.failed, "the image"));
   if (!r.map.empty()) places.push_back(PlaceOf(r.map, "the map"));
+  if (!r.html.empty()) places.push_back(PlaceOf(r.html, "the page"));
   return places;
 }
 
@@ -101,13 +92,20 @@ bool Refuse(CompileState& s, const OutputPlace& output, const std::string& what)
   return false;
 }
 
-// The map against the image and the failed-image file; those two are never both written.
+const char* OutputName(const std::vector<OutputPlace>& places, size_t i) {
+  if (i == 0) return "the image output";
+  const bool failedImage = std::strcmp(places[i].writes, "the image") == 0;
+  return failedImage ? "the failed-image file" : places[i].writes;
+}
+
+// The map and the page against every output before them; the image and the failed-image file
+// are never both written.
 bool OutputsApart(CompileState& s, const std::vector<OutputPlace>& places) {
-  const OutputPlace& last = places.back();
-  if (std::strcmp(last.writes, "the map") != 0) return true;
-  for (size_t i = 0; i + 1 < places.size(); ++i) {
-    if (!SamePlace(last, places[i])) continue;
-    return Refuse(s, last, i == 0 ? "the image output" : "the failed-image file");
+  for (size_t j = 1; j < places.size(); ++j) {
+    if (std::strcmp(places[j].writes, "the image") == 0) continue;
+    for (size_t i = 0; i < j; ++i) {
+      if (SamePlace(places[j], places[i])) return Refuse(s, places[j], OutputName(places, i));
+    }
   }
   return true;
 }
@@ -286,24 +284,16 @@ void AbandonImageOutput(CompileState& s) {
   DiscardScratch(stream, name);
 }
 
-bool WriteOutputText(const std::string& path, const std::string& text, std::string* reason) {
-  const Destination d = DestinationOf(path);
-  std::string name;
-  FILE* file = d.inPlace ? std::fopen(path.c_str(), "wb") : CreateScratchBeside(d.target, &name, reason);
-  if (file == nullptr) {
-    if (d.inPlace) *reason = LastSystemError();
-    return false;
-  }
-  if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0) {
-    *reason = LastSystemError();
-    if (d.inPlace) std::fclose(file);
-    else DiscardScratch(file, name);
-    return false;
-  }
-  if (!d.inPlace) return CommitScratch(file, name, d.target, reason);
-  if (std::fclose(file) == 0) return true;
-  *reason = LastSystemError();
-  return false;
+bool ReadImageBack(CompileState& s, std::vector<uint8_t>* bytes) {
+  FILE* image = s.Image;
+  bytes->clear();
+  if (image == nullptr || !s.Pending.scratch) return false;
+  if (std::fflush(image) != 0 || std::fseek(image, 0, SEEK_SET) != 0) return false;
+  uint8_t block[65536];
+  size_t n;
+  while ((n = std::fread(block, 1, sizeof block, image)) > 0)
+    bytes->insert(bytes->end(), block, block + n);
+  return std::ferror(image) == 0;
 }
 
 std::string ImageSha256(CompileState& s) {

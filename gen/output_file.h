@@ -14,7 +14,11 @@
 // them is written in a run.
 
 #include <cstdio>
+#include <cstdint>
 #include <string>
+#include <vector>
+
+#include "file_system.h"
 
 struct CompileState;
 
@@ -23,14 +27,7 @@ struct OutputRequest {
   std::string failed;  // --failed-image: where a failed compile's image goes; empty: nowhere
   std::string map;     // --map; empty: no map
   std::string script;
-};
-
-// Where an output's bytes go: in place (a device, a pipe, or a name that a link leads through
-// without a plain file at its end), or a rebuilt file at target, the end of any link chain.
-struct Destination {
-  bool inPlace = false;
-  bool existed = false;
-  std::string target;
+  std::string html;    // --html; empty: no page
 };
 
 // The image of a compile until it is settled.
@@ -61,9 +58,9 @@ int SettleImageOutput(CompileState& s, int passResult, bool quiet = false);
 // Removes an image that has not been settled (an early refusal); nothing is kept.
 void AbandonImageOutput(CompileState& s);
 
-// Writes text as the output file path, as the image is written. False with the system's reason
-// in *reason.
-bool WriteOutputText(const std::string& path, const std::string& text, std::string* reason);
+// The image as it stands, read back from the stream; false for devices and pipes, which
+// cannot be read back, and on a read error.
+bool ReadImageBack(CompileState& s, std::vector<uint8_t>* bytes);
 
 // SHA-256 of the image as it stands, read back from the stream; empty for devices and pipes,
 // which cannot be read back.

@@ -19,6 +19,10 @@ void PrintLine(CompileState& s, int32_t line, const char* kind, const char* fmt,
 }
 
 void WarnV(CompileState& s, int32_t line, const char* fmt, std::va_list args) {
+  std::va_list copy;
+  va_copy(copy, args);
+  s.Warnings.given.emplace_back(line, FormatV(fmt, copy));
+  va_end(copy);
   PrintLine(s, line, s.Warnings.strict ? "error" : "warning", fmt, args);
   if (s.Warnings.strict) ++s.Warnings.strictCount;
 }

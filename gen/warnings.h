@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 struct CompileState;
 
@@ -25,6 +26,8 @@ struct WarningState {
   int32_t strictCount = 0;
   std::string detail;  // of the error about to be reported
   std::unordered_set<std::string> warnedKeys;
+  // Each warning given, by script line (0: the script as a whole), for the page of the image.
+  std::vector<std::pair<int32_t, std::string>> given;
 };
 
 // --strict: every later warning is counted as an error.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole product in one command: builds the three programs and both programmer libraries,
-# compiles the demo project in examples/ with its map, shows what the image holds with
-# qs71dump and extracts its sounds as WAV files, then writes and verifies the image on the
+# compiles the demo project in examples/ with its map and its page, shows what the image holds
+# with qs71dump and extracts its sounds as WAV files, then writes and verifies the image on the
 # emulated programmer, and says where each result is. Nothing is rebuilt when nothing changed.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,6 +10,7 @@ image="$build/demo.bin"
 map="$build/demo.map"
 sounds="$build/demo-sounds"
 chip="$build/demo-chip.otp"
+page="$build/demo.html"
 
 step() { printf '\n== %s\n' "$*"; }
 
@@ -24,7 +25,7 @@ cmake --build "$build" --target qs71gen qs71dump qs71prog qs71_usb_writer \
 
 step "qs71gen: examples/demo.qs -> $image"
 # The script names its wave files relative to its own folder.
-(cd "$top/examples" && "$build/gen/qs71gen" --map "$map" demo.qs "$image")
+(cd "$top/examples" && "$build/gen/qs71gen" --map "$map" --html "$page" demo.qs "$image")
 
 step "qs71dump: what the image holds, and its sounds back as WAV files"
 rm -rf "$sounds"
@@ -42,6 +43,7 @@ cat <<EOF
 Results:
   image           $image
   map (qs71gen)   $map
+  page            $page (open it in a browser: the part, each sound to see and hear)
   sounds          $sounds/ ($(find "$sounds" -name '*.wav' | wc -l) WAV files)
   emulated chip   $chip (check it with: qs71prog --emulate=$chip --verify $image)
   programs        $build/gen/qs71gen, $build/tools/qs71dump/qs71dump, $build/tools/qs71prog/qs71prog

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, only when missing, the Debian packages that building and testing qs71 need.
-# Usage: scripts/deps.sh [base|all]   (all adds what the Windows and hardening runs need)
+# Usage: scripts/deps.sh [base|all]   (all adds what the Windows, hardening and browser runs need)
 set -euo pipefail
 
 # help2man writes the man pages from each program's --help at build time; strace watches the
@@ -16,14 +16,23 @@ base=(g++ cmake ninja-build pkg-config bison libhidapi-dev libgtest-dev libgmock
 extra=(clang libclang-rt-14-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
        binutils-mingw-w64-i686 wine wine64 wine32:i386 dpkg-dev debootstrap)
 
+# The browser stage opens the image pages in Debian's own chromium, driven by playwright-core
+# from npm; no browser is downloaded. npm is its own package on Debian but comes with the
+# nodejs of other sources, which Debian's npm would conflict with: it is asked for only when
+# missing.
+browser=(chromium nodejs)
+
 wanted=("${base[@]}")
-[ "${1:-base}" = all ] && wanted+=("${extra[@]}")
+[ "${1:-base}" = all ] && wanted+=("${extra[@]}" "${browser[@]}")
 missing=()
 for p in "${wanted[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
     missing+=("$p")
   fi
 done
+if [ "${1:-base}" = all ] && ! command -v npm >/dev/null; then
+  missing+=(npm)
+fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"

@@ -8,10 +8,13 @@
 #   fuzz      each libFuzzer target for a while from its seed corpus (QS71_FUZZ_SECONDS, 60)
 #   windows   the Windows cross-builds, and the Windows binaries run under Wine
 #   package   the .deb and the Windows zips, their contents, and the .deb installed
+#   browser   the image pages of qs71dump and qs71gen opened from disk in Debian's chromium
+#             (playwright-core from tests/browser/package-lock.json), within 300 seconds
+#             (QS71_BROWSER_SECONDS); its screenshots stay in build/browser-test
 # QS71_STAGES="main sanitize" runs only those. Any failure makes the run fail.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-stages=${QS71_STAGES:-main sanitize tsan fuzz windows package}
+stages=${QS71_STAGES:-main sanitize tsan fuzz windows package browser}
 jobs=$(nproc)
 passed=0
 failed=0
@@ -93,6 +96,22 @@ stage_package() {
   local status=${PIPESTATUS[0]}
   count_plain "$top/build-package.log"
   [ "$status" -eq 0 ] || failures+=("package")
+}
+
+# Its own budget: a browser that hangs must not hold the run until CI's own limit.
+stage_browser() {
+  local build="$top/build" log="$top/build/browser.log" status
+  echo "== browser: the image pages in chromium"
+  cmake -S "$top" -B "$build" -G Ninja -DQS71_WERROR=ON >/dev/null &&
+    cmake --build "$build" -j "$jobs" --target qs71gen qs71dump &&
+    (cd "$top/tests/browser" && npm ci --no-audit --no-fund >/dev/null) ||
+    { failures+=("browser build"); return 1; }
+  (cd "$top/tests/browser" &&
+    timeout "${QS71_BROWSER_SECONDS:-300}" node page_test.mjs "$build" "$top/examples") 2>&1 |
+    tee "$log"
+  status=${PIPESTATUS[0]}
+  count_plain "$log"
+  [ "$status" -eq 0 ] || failures+=("browser")
 }
 
 for stage in $stages; do

@@ -12,7 +12,7 @@
 #include "image/image_file.h"
 #include "image_layout.h"
 #include "name_tables.h"
-#include "platform/file_system.h"
+#include "file_system.h"
 #include "result_codes.h"
 #include "sound_kinds.h"
 #include "text_format.h"

@@ -13,7 +13,7 @@
 #include "audio/sound_codecs.h"
 #include "audio/wave_input.h"
 #include "codec_tables.h"
-#include "platform/file_system.h"
+#include "file_system.h"
 #include "sound_decoders.h"
 #include "sound_kinds.h"
 #include "text_format.h"

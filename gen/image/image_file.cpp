@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "byte_order.h"
-#include "platform/file_system.h"
+#include "file_system.h"
 #include "result_codes.h"
 #include "text_format.h"
 

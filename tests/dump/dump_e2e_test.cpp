@@ -319,12 +319,43 @@ TEST(NotAnImage, GivesItsErrorAndExitCode) {
       {"missing.bin", 2, "cannot read the image: missing.bin"},
       {".", 2, "cannot read the image: ."},
   };
+  // With --html the same status and message, and no page at all.
+  const auto files = std::distance(std::filesystem::directory_iterator(dir), {});
   for (const Bad& b : kBad) {
-    const auto dump = RunProcess({kDump, b.name}, {.folder = dir});
-    EXPECT_EQ(dump.exitCode, b.exitCode) << b.name << ": " << dump.err;
-    EXPECT_EQ(dump.err.rfind(std::string("qs71dump: ") + b.err, 0), 0u) << dump.err;
-    EXPECT_TRUE(dump.out.empty()) << b.name;
+    const std::vector<std::string> optionSets[] = {{}, {"--html", "p.html"}};
+    for (const std::vector<std::string>& options : optionSets) {
+      std::vector<std::string> args = {kDump};
+      args.insert(args.end(), options.begin(), options.end());
+      args.push_back(b.name);
+      const auto dump = RunProcess(args, {.folder = dir});
+      EXPECT_EQ(dump.exitCode, b.exitCode) << b.name << ": " << dump.err;
+      EXPECT_EQ(dump.err.rfind(std::string("qs71dump: ") + b.err, 0), 0u) << dump.err;
+      EXPECT_TRUE(dump.out.empty()) << b.name;
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), files) << b.name;
+    }
   }
+}
+
+// The page never replaces the image, and a page that cannot be written names its file.
+TEST(Page, IsRefusedOverTheImageAndNamesAFileItCannotWrite) {
+  const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, "page");
+  Compile(dir, ".GLOBAL $FILESIZE = 1000h\n.SILENCE q = 20\n.SECTION [1] $GROUPS = q(8000):0\n");
+  const std::vector<uint8_t> image = ReadFileBytes(dir / "image.bin");
+  const struct {
+    const char* page;
+    const char* err;
+  } kRows[] = {
+      {"./image.bin", "qs71dump: cannot write the page: ./image.bin: is the image; refusing to "
+                      "write the page over it\n"},
+      {"no/page.html", "qs71dump: cannot write the page: no/page.html: No such file or directory\n"},
+  };
+  for (const auto& row : kRows) {
+    const auto dump = RunProcess({kDump, "--html", row.page, "image.bin"}, {.folder = dir});
+    EXPECT_EQ(dump.exitCode, 2) << row.page;
+    EXPECT_EQ(dump.err, row.err);
+    EXPECT_EQ(ReadFileBytes(dir / "image.bin"), image);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "no"));
 }
 
 // The size is judged before anything is read: a sparse file of 100 GiB is refused at once,

@@ -9,7 +9,9 @@
 
 #include "dump_options.h"
 #include "dump_result.h"
+#include "file_system.h"
 #include "image_map.h"
+#include "image_page.h"
 #include "sha256.h"
 #include "json_report.h"
 #include "sound_extract.h"
@@ -67,6 +69,16 @@ int Fail(int result, const std::string& detail, DumpOutput* output) {
   return DumpExitCode(result);
 }
 
+// The page is written only for a file that is an image, and never over that image.
+int WritePage(const DumpOptions& options, const std::vector<uint8_t>& image, const ImageMap& map,
+              std::string* problem) {
+  if (SameFile(IdentifyFile(options.htmlFile.c_str()), IdentifyFile(options.image.c_str()))) {
+    *problem = options.htmlFile + ": is the image; refusing to write the page over it";
+    return DumpPageFailed;
+  }
+  return WriteImagePage(options.htmlFile, ImagePage(image, map, nullptr), problem);
+}
+
 }  // namespace
 
 int RunDump(const std::vector<std::string>& args, DumpOutput* output) {
@@ -92,6 +104,8 @@ int RunDump(const std::vector<std::string>& args, DumpOutput* output) {
   r = BuildImageMap(image, options.settings, &map, &problem);
   if (r != DumpOk) return Fail(r, options.image + ": " + problem, output);
   output->out += options.json ? JsonReport(map) : TextReport(map);
+  if (!options.htmlFile.empty() && (r = WritePage(options, image, map, &problem)) != DumpOk)
+    return Fail(r, problem, output);
   if (options.extractDir.empty()) return 0;
   std::string listing;
   r = ExtractSounds(image, map, options.extractDir, &listing, &problem);

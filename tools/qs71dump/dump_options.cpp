@@ -39,6 +39,11 @@ bool SetExtract(const std::string& v, DumpOptions* o) {
   return !v.empty();
 }
 
+bool SetHtml(const std::string& v, DumpOptions* o) {
+  o->htmlFile = v;
+  return !v.empty();
+}
+
 bool SetMainClock(const std::string& v, DumpOptions* o) {
   long long hz = 0;
   if (!ParseInteger(v, 1, 0x7FFFFFFF, &hz)) return false;
@@ -68,6 +73,7 @@ const OptionRow kOptions[] = {
     {"--version", Takes::Nothing, SetVersion},
     {"-V", Takes::Nothing, SetVersion},
     {"--extract", Takes::Value, SetExtract},
+    {"--html", Takes::Value, SetHtml},
     {"--main-clock", Takes::Value, SetMainClock},
     {"--grpadr", Takes::Value, SetGrpAdr},
     {"--offset", Takes::Value, SetOffset},
@@ -143,6 +149,9 @@ const char* DumpUsageText() {
          "  --json            the same content as JSON\n"
          "  --extract DIR     write every distinct sound to DIR as a WAV file, decoded as the\n"
          "                    chip plays it\n"
+         "  --html FILE       write FILE, one HTML page that needs nothing beside it: the\n"
+         "                    part drawn to scale, the sections, each sound's waveform and a\n"
+         "                    player of what the chip plays\n"
          "  --main-clock HZ   main clock for the rates of the dividers (default 16384000)\n"
          "  --grpadr N        bytes per group address, 1 to 4 (default: detected)\n"
          "  --offset N        chip address of the image's first byte (default: detected)\n"

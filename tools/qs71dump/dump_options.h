@@ -12,6 +12,7 @@ struct DumpOptions {
   bool help = false;
   bool version = false;
   std::string extractDir;  // empty: no extraction
+  std::string htmlFile;    // empty: no page
   DumpSettings settings;
 };
 

@@ -18,6 +18,7 @@ enum DumpResult : int {
   DumpBadGroups = -7,    // group entries inconsistent under every GrpAdr tried
   DumpWriteFailed = -8,  // an extracted sound cannot be written
   DumpOutputFailed = -9, // standard output did not take the whole report
+  DumpPageFailed = -10,  // the HTML page cannot be written, or would replace the image
 };
 
 // Exit status: 0 success, 1 usage, 2 a file cannot be read or written, 3 not an image.

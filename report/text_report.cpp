@@ -13,13 +13,9 @@ namespace {
 using ull = unsigned long long;
 using ll = long long;
 
-std::string Range(int64_t first, int64_t last) {
-  return Format("0x%06llX..0x%06llX", static_cast<ull>(first), static_cast<ull>(last));
-}
+std::string Range(int64_t first, int64_t last) { return RangeText(first, last); }
 
-std::string Rate(const ImageMap& map, uint8_t divider) {
-  return Format("divider %3u (%.0f Hz)", divider, DividerRate(map.settings.mainClockHz, divider));
-}
+std::string Rate(const ImageMap& map, uint8_t divider) { return RateText(map, divider); }
 
 std::string HexBytes(const std::vector<uint8_t>& bytes, size_t from, size_t count) {
   std::string text;
@@ -51,8 +47,8 @@ void AppendRegion(const char* name, int64_t first, int64_t last, const std::stri
 
 void AppendLayout(const ImageMap& map, std::string* out) {
   const ImageLayout& l = map.layout;
-  const int64_t tables = map.noSections ? map.soundBase : map.groupStart - map.offset;
-  const int64_t data = map.soundBase - (map.noSections ? 0 : map.offset);
+  const int64_t tables = GroupTablesStart(map);
+  const int64_t data = SoundDataStart(map);
   *out += "Layout\n";
   AppendRegion("header", 0, 15, "", out);
   AppendRegion("section entries", 16, map.groupStart - 1,
@@ -91,15 +87,6 @@ void AppendHeader(const ImageMap& map, std::string* out) {
   AppendHeaderWord(map, map.rampInc, "RampInc", out);
 }
 
-std::string SectionFlags(const Section& s) {
-  std::string text = SectionHasFlag(s.flags, kSectionEdgeBit) ? "Edge" : "Level";
-  text += SectionHasFlag(s.flags, kSectionHoldBit) ? ", Hold" : ", UnHold";
-  text += SectionHasFlag(s.flags, kSectionRetriggerBit) ? ", Retrg" : ", NonRtg";
-  text += SectionHasFlag(s.flags, kSectionStopEnableBit) ? ", StopEn" : ", StopDis";
-  text += s.option < 0 ? ", no option" : Format(", option %d", s.option);
-  return text;
-}
-
 void AppendLink(const ImageMap& map, int k, const GroupLink& link, std::string* out) {
   const bool data = KindHasData(link.kind->kind);
   *out += Format("      link %d at 0x%06llX: %02X %-7s %s, %s, %lld %s, flag %d%s, sound #%d\n", k,
@@ -124,8 +111,8 @@ void AppendSections(const ImageMap& map, std::string* out) {
   for (const Section& s : map.sections) {
     *out +=
         Format("  [%d] entry at 0x%06X = %08X: %s; table 0x%06X, %d link%s\n", s.number,
-               static_cast<unsigned>(s.entryPos), s.entry, SectionFlags(s).c_str(), s.tableAddress,
-               static_cast<int>(s.links.size()), s.links.size() == 1 ? "" : "s");
+               static_cast<unsigned>(s.entryPos), s.entry, SectionFlagsText(s).c_str(),
+               s.tableAddress, static_cast<int>(s.links.size()), s.links.size() == 1 ? "" : "s");
     for (size_t k = 0; k < s.links.size(); ++k)
       AppendLink(map, static_cast<int>(k), s.links[k], out);
   }
@@ -162,7 +149,7 @@ std::string RampNote(const ImageMap& map, int64_t first, int64_t last) {
 }
 
 void AppendDataArea(const ImageMap& map, std::string* out) {
-  const int64_t start = map.soundBase - (map.noSections ? 0 : map.offset);
+  const int64_t start = SoundDataStart(map);
   *out += Format("\nSound data area %s (file positions)\n",
                  Range(start, map.layout.systemAreaStart - 1).c_str());
   std::vector<std::pair<int64_t, std::string>> lines;
@@ -265,6 +252,32 @@ void AppendSystemArea(const ImageMap& map, std::string* out) {
 }
 
 }  // namespace
+
+std::string RangeText(int64_t first, int64_t last) {
+  return Format("0x%06llX..0x%06llX", static_cast<ull>(first), static_cast<ull>(last));
+}
+
+std::string SectionFlagsText(const Section& s) {
+  std::string text = SectionHasFlag(s.flags, kSectionEdgeBit) ? "Edge" : "Level";
+  text += SectionHasFlag(s.flags, kSectionHoldBit) ? ", Hold" : ", UnHold";
+  text += SectionHasFlag(s.flags, kSectionRetriggerBit) ? ", Retrg" : ", NonRtg";
+  text += SectionHasFlag(s.flags, kSectionStopEnableBit) ? ", StopEn" : ", StopDis";
+  text += s.option < 0 ? ", no option" : Format(", option %d", s.option);
+  return text;
+}
+
+std::string RateText(const ImageMap& map, uint8_t divider) {
+  return Format("divider %3u (%.0f Hz)", divider, DividerRate(map.settings.mainClockHz, divider));
+}
+
+std::string TextReportPart(const ImageMap& map, TextPart part) {
+  static void (*const kParts[])(const ImageMap&, std::string*) = {AppendOptions, AppendVolumeMap,
+                                                                  AppendSystemArea};
+  std::string out;
+  kParts[static_cast<int>(part)](map, &out);
+  // Each part opens with the blank line that parts it from the one before in the whole report.
+  return out.substr(out.find_first_not_of('\n'));
+}
 
 std::string TextReport(const ImageMap& map) {
   std::string out;

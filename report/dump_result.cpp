@@ -22,6 +22,7 @@ const ResultRow kResults[] = {
     {DumpBadGroups, 3, "not an image: inconsistent group entries"},
     {DumpWriteFailed, 2, "cannot write an extracted sound"},
     {DumpOutputFailed, 2, "cannot write the output"},
+    {DumpPageFailed, 2, "cannot write the page"},
 };
 
 const ResultRow* FindResult(int result) {

@@ -21,6 +21,11 @@ std::string WavName(const Sound& sound);
 std::vector<int32_t> DecodeSound(const std::vector<uint8_t>& image, const ImageMap& map,
                                  const Sound& sound);
 
+// The WAV file --extract writes for a sound, byte for byte, from its DecodeSound samples: the
+// page plays these same bytes.
+std::vector<uint8_t> ExtractedWavBytes(const ImageMap& map, const Sound& sound,
+                                       const std::vector<int32_t>& decoded);
+
 // Writes the WAV files into dir (created when missing) and appends one line per sound to
 // *listing. DumpOk, or DumpWriteFailed with *problem.
 int ExtractSounds(const std::vector<uint8_t>& image, const ImageMap& map, const std::string& dir,

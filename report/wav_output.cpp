@@ -57,12 +57,6 @@ std::vector<uint8_t> WavSampleBytes(const WavFormat& format, const std::vector<i
   return out;
 }
 
-bool WriteWav(FILE* file, const WavFormat& format, const std::vector<int32_t>& samples) {
-  const uint32_t count = static_cast<uint32_t>(samples.size());
-  return WriteAll(file, WavHeaderBytes(format, count)) &&
-         WriteAll(file, WavSampleBytes(format, samples));
-}
-
 bool WriteSilentWav(FILE* file, const WavFormat& format, uint32_t sampleCount) {
   if (!WriteAll(file, WavHeaderBytes(format, sampleCount))) return false;
   const std::vector<int32_t> chunk(65536, 0);

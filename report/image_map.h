@@ -146,6 +146,11 @@ struct ImageMap {
 // Rate the chip plays a divider at: (main clock / 32) / (divider + 1).
 double DividerRate(int64_t mainClockHz, uint8_t divider);
 
+// File position where the group tables start and where the sound data area starts: a chip
+// address after the tables is a file position only once Offset is taken off.
+int64_t GroupTablesStart(const ImageMap& map);
+int64_t SoundDataStart(const ImageMap& map);
+
 // DumpOk, or the DumpResult of a file of this size with *problem saying why, before any of
 // it is read.
 int RefuseBySize(int64_t size, std::string* problem);

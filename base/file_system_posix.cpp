@@ -1,4 +1,4 @@
-#include "platform/file_system.h"
+#include "file_system.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,8 +1,8 @@
 #pragma once
-// The few file-system facts qs71gen needs beyond standard streams, one file per platform:
+// The few file-system facts the programs need beyond standard streams, one file per platform:
 // whether two names are one file, what kind of file a name holds, and an output file that has
-// no name of its own until the compile has succeeded, so that a failed or killed run never
-// leaves a plausible image behind.
+// no name of its own until it is complete, so that a failed or killed run never leaves a
+// plausible image, map or page behind.
 
 #include <cstdint>
 #include <cstdio>
@@ -75,3 +75,18 @@ std::string LastSystemError();
 // Calls cleanup once when the process is interrupted or told to end (Ctrl-C, SIGTERM, a closed
 // console), then ends it as that signal would.
 void OnTermination(void (*cleanup)());
+
+// Where an output's bytes go: in place (a device, a pipe, or a name that a link leads through
+// without a plain file at its end), or a rebuilt file at target, the end of any link chain.
+struct Destination {
+  bool inPlace = false;
+  bool existed = false;
+  std::string target;
+};
+
+Destination DestinationOf(const std::string& output);
+
+// Writes text as the output file path: a plain file is built beside it and renamed onto it
+// when complete, a device or pipe is written in place. False with the system's reason in
+// *reason; a plain file then keeps what it held.
+bool WriteOutputText(const std::string& path, const std::string& text, std::string* reason);

@@ -17,7 +17,6 @@ std::vector<uint8_t> WavHeaderBytes(const WavFormat& format, uint32_t sampleCoun
 // Samples on the 16-bit scale, limited to it, in the format's width.
 std::vector<uint8_t> WavSampleBytes(const WavFormat& format, const std::vector<int32_t>& samples);
 
-// Header and samples into file; silence streams zeros without holding them. False on a
-// short write.
-bool WriteWav(FILE* file, const WavFormat& format, const std::vector<int32_t>& samples);
+// Header and silence into file, streaming the zeros without holding them. False on a short
+// write.
 bool WriteSilentWav(FILE* file, const WavFormat& format, uint32_t sampleCount);

@@ -93,6 +93,14 @@ void ReadSections(const ImageVerdict& verdict, ImageMap* map) {
 
 }  // namespace
 
+int64_t GroupTablesStart(const ImageMap& map) {
+  return map.noSections ? map.soundBase : map.groupStart - map.offset;
+}
+
+int64_t SoundDataStart(const ImageMap& map) {
+  return map.soundBase - (map.noSections ? 0 : map.offset);
+}
+
 double DividerRate(int64_t mainClockHz, uint8_t divider) {
   return static_cast<double>(mainClockHz) / 32.0 / (divider + 1.0);
 }

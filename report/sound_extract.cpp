@@ -36,9 +36,14 @@ std::string OpenAndWrite(const std::string& path, const ImageMap& map, const Sou
   if (file == nullptr) return std::strerror(errno);
   const WavFormat format = FormatFor(map, sound);
   errno = 0;
-  const bool ok = KindHasData(sound.kind->kind)
-                ? WriteWav(file, format, DecodeSound(image, map, sound))
-                : WriteSilentWav(file, format, static_cast<uint32_t>(sound.length));
+  bool ok = false;
+  if (KindHasData(sound.kind->kind)) {
+    const std::vector<uint8_t> bytes =
+        ExtractedWavBytes(map, sound, DecodeSound(image, map, sound));
+    ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  } else {
+    ok = WriteSilentWav(file, format, static_cast<uint32_t>(sound.length));
+  }
   return FinishWrite(file, ok);
 }
 
@@ -74,6 +79,15 @@ std::vector<int32_t> DecodeSound(const std::vector<uint8_t>& image, const ImageM
       return std::vector<int32_t>(static_cast<size_t>(std::min(sound.length, kMaxSilentSamples)),
                                   0);
   }
+}
+
+std::vector<uint8_t> ExtractedWavBytes(const ImageMap& map, const Sound& sound,
+                                       const std::vector<int32_t>& decoded) {
+  const WavFormat format = FormatFor(map, sound);
+  std::vector<uint8_t> bytes = WavHeaderBytes(format, static_cast<uint32_t>(decoded.size()));
+  const std::vector<uint8_t> data = WavSampleBytes(format, decoded);
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  return bytes;
 }
 
 int ExtractSounds(const std::vector<uint8_t>& image, const ImageMap& map, const std::string& dir,

@@ -1,0 +1,65 @@
+#include "page_notes.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "compile_state.h"
+#include "image_map.h"
+#include "image_page.h"
+#include "name_tables.h"
+#include "output_file.h"
+#include "sha256.h"
+#include "sound_kinds.h"
+#include "wrap_math.h"
+
+namespace {
+
+PageNotes NotesOf(CompileState& s) {
+  PageNotes notes;
+  notes.script = s.ArgCount > 1 ? s.Args[1] : "";
+  std::vector<const SoundDef*> sounds = SoundsNewestFirst(s);
+  for (auto it = sounds.rbegin(); it != sounds.rend(); ++it) {
+    const SoundDef& d = **it;
+    const int64_t chipStart = static_cast<uint32_t>(WrapAdd(s.SoundBase, d.start));
+    const int64_t samples = KindHasData(d.kind) ? d.frames : static_cast<int64_t>(d.end) + 1;
+    notes.sounds.push_back({d.kind, chipStart, samples, d.name, d.text, {}});
+  }
+  for (const LinkRecord& link : s.Links) notes.links.push_back({link.section, link.sound});
+  for (const auto& [line, text] : s.Warnings.given) notes.warnings.push_back({line, text});
+  return notes;
+}
+
+// The image is read back as any inspector reads it, at the compile's own clock, GrpAdr and
+// Offset, so the page never guesses what the script set.
+int BuildMap(CompileState& s, const std::vector<uint8_t>& image, ImageMap* map,
+             std::string* problem) {
+  DumpSettings settings;
+  settings.mainClockHz = static_cast<int64_t>(s.MainClk) * 32;
+  settings.grpAdr = s.GrpAdr;
+  settings.offsetGiven = true;
+  settings.offset = s.Offset;
+  map->path = s.ArgCount > 2 ? s.Args[2] : "";
+  Sha256 sha;
+  sha.Add(image.data(), image.size());
+  map->sha256 = sha.HexDigest();
+  return BuildImageMap(image, settings, map, problem);
+}
+
+}  // namespace
+
+int WriteCompilePage(CompileState& s, const std::string& path) {
+  std::vector<uint8_t> image;
+  ImageMap map;
+  std::string problem;
+  if (!ReadImageBack(s, &image)) {
+    problem = path + ": the image cannot be read back from its output";
+  } else if (BuildMap(s, image, &map, &problem) != 0) {
+    problem = path + ": the image does not read back: " + problem;
+  } else {
+    const PageNotes notes = NotesOf(s);
+    if (WriteImagePage(path, ImagePage(image, map, &notes), &problem) == 0) return 0;
+  }
+  std::fprintf(s.Err, "qs71gen: the page cannot be written: %s; no image written\n",
+               problem.c_str());
+  return 1;
+}

@@ -1,0 +1,84 @@
+// The page: its players hold the extracted WAV bytes, names from a script cannot break it, and
+// a page that cannot be written leaves nothing behind.
+
+#include "image_page.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "dump_result.h"
+#include "format_test_support.h"
+#include "page_text.h"
+#include "sound_extract.h"
+#include "test_scratch.h"
+
+namespace {
+
+constexpr int32_t kSize = 0x1000;
+
+TEST(PageText, Base64AsRfc4648) {
+  const std::pair<const char*, const char*> kRows[] = {
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xFF\xFE", "//4="}};
+  for (const auto& [text, expected] : kRows) {
+    const std::string s = text;
+    EXPECT_EQ(Base64(std::vector<uint8_t>(s.begin(), s.end())), expected) << text;
+  }
+  EXPECT_EQ(HtmlEscape("<a href=\"x\">&'"), "&lt;a href=&quot;x&quot;&gt;&amp;&#39;");
+}
+
+class ImagePageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    image_ = imagetest::BlankImage(kSize);
+    base_ = imagetest::PutSections(image_, {{1, {{0x03, 31, 0, 3}, {0x04, 31, 8, 12}}}}, 1);
+    imagetest::PutLe(image_, base_, 0x7FFF8000, 4);
+    std::string problem;
+    ASSERT_EQ(BuildImageMap(image_, DumpSettings{}, &map_, &problem), DumpOk) << problem;
+  }
+  std::vector<uint8_t> image_;
+  int32_t base_ = 0;
+  ImageMap map_;
+};
+
+TEST_F(ImagePageTest, PlayersHoldTheExtractedBytesAndEq01HasNone) {
+  const std::string page = ImagePage(image_, map_, nullptr);
+  const Sound& pcm16 = map_.sounds[0];
+  const std::string uri =
+      DataUri("audio/wav", ExtractedWavBytes(map_, pcm16, DecodeSound(image_, map_, pcm16)));
+  EXPECT_NE(page.find("src=\"" + uri + "\""), std::string::npos);
+  EXPECT_NE(page.find("no decoder for EQ01 codes"), std::string::npos);
+  EXPECT_EQ(page.find("://"), std::string::npos) << "nothing may come from outside the page";
+}
+
+TEST_F(ImagePageTest, CompileNotesAreEscapedAndMatchedToTheirSound) {
+  PageNotes notes;
+  notes.script = "demo.qs";
+  notes.sounds.push_back({KindPcm16, base_, 4, "<Beep>", "sounds/beep.wav", {"-1.0 dB"}});
+  notes.extraColumns = {"gain"};
+  notes.warnings.push_back({7, "rate & \"divider\""});
+  const std::string page = ImagePage(image_, map_, &notes);
+  EXPECT_NE(page.find("<td>&lt;Beep&gt;</td><td>beep.wav</td><td>PCM16</td>"), std::string::npos)
+      << page;
+  EXPECT_NE(page.find("<th scope=\"col\">gain</th>"), std::string::npos);
+  EXPECT_NE(page.find("<td>-1.0 dB</td>"), std::string::npos);
+  EXPECT_NE(page.find("demo.qs:7</span>: rate &amp; &quot;divider&quot;"), std::string::npos);
+}
+
+TEST_F(ImagePageTest, APageThatCannotBeWrittenNamesTheFileAndLeavesNothing) {
+  const std::filesystem::path dir = ScratchFolder(QS71_TEST_TMPDIR, "page");
+  std::filesystem::remove_all(dir);
+  const std::string path = (dir / "missing" / "page.html").string();
+  std::string problem;
+  EXPECT_EQ(WriteImagePage(path, "<html>", &problem), DumpPageFailed);
+  EXPECT_EQ(problem.rfind(path + ": ", 0), 0u) << problem;
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+  const std::string good = (dir / "page.html").string();
+  std::filesystem::create_directories(dir);
+  ASSERT_EQ(WriteImagePage(good, "<html>", &problem), DumpOk) << problem;
+  EXPECT_EQ(std::filesystem::file_size(good), 6u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+}
+
+}  // namespace
