@@ -3,7 +3,7 @@
 #   - a 3-minute 44.1 kHz 24-bit stereo recording as ADPCM at 8000 Hz, prepared by
 #     `qs71gen --resample --loudness -16`, against `sox in.wav -r 8000 -b 16 tmp.wav` followed by
 #     qs71gen on tmp.wav (wall time, ratio, peak memory);
-#   - the resampler's quality on a linear sweep from 20 Hz to 22 kHz, against sox's very high
+#   - the resampler's quality on an exponential sweep from 20 Hz to 22 kHz, against sox's very high
 #     quality resampler: passband ripple (how far the level of 300 Hz to 3400 Hz strays) and
 #     aliasing (the loudest 100 ms of the output while the sweep is above 4400 Hz, which a
 #     resampler to 8000 Hz must remove), both in dB.

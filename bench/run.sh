@@ -49,10 +49,10 @@ scaling_counts=(100 1000 10000)
 
 say() { echo "bench: $*" >&2; }
 
-install_missing() {
+install_missing() {  # package...
   "$top/scripts/deps.sh" base
   local missing=() p
-  for p in ffmpeg sox; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -238,7 +238,7 @@ source "$top/bench/report.sh"
 source "$top/bench/profile.sh"
 
 main() {
-  install_missing
+  install_missing ffmpeg sox
   build_release
   make_inputs
   rm -f "$times" "$data/load.txt" "$data/profile.txt" "$data/profile.md"
@@ -251,6 +251,8 @@ main() {
   [ "$profile" = 1 ] && command -v valgrind >/dev/null && run_profiles
   write_results "$load_start"
   say "results written to $out"
+  "$top/bench/adpcm_quality.sh"
 }
 
-main "$@"
+# bench/adpcm_quality.sh takes the helpers above without running the benchmark.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then main "$@"; fi

@@ -11,6 +11,7 @@ struct GenOptions {
   std::string map;           // --map FILE
   std::string failedImage;   // --failed-image FILE
   std::string html;          // --html FILE
+  int adpcmQuality = 0;      // --adpcm-quality N, 0..3
   // Sound preparation (the values are checked by ParsePreparationValues).
   bool resample = false;     // --resample
   bool dither = false;       // --dither

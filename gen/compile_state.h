@@ -74,6 +74,7 @@ struct ScriptState : OptionValues {
 struct CompileState : ScriptState {
   int32_t Pass = 0;
   double Scale = 1.0;  // set once per run, not per pass
+  int32_t AdpcmQuality = 0;  // --adpcm-quality: how hard the ADPCM encoder searches
 
   // The 48-byte configuration block that `.CFGMEM` statements fill; the first of them blanks
   // it, CfgMemUsed tells whether one was seen.

@@ -149,6 +149,7 @@ int Compile(CompileState& s, int argc, const char* const* argv) {
   const int answered = AnswerOptions(s, argc, argv, &options);
   if (answered != -1) return answered;
   SetStrictWarnings(s, options.strict);
+  s.AdpcmQuality = options.adpcmQuality;
   KeepArguments(s, argc, argv, options.scriptIndex);
   WarnOptionsOutOfPlace(s, argc, argv, options.scriptIndex);
   if (!OpenStreams(s, options)) return -2;

@@ -132,6 +132,7 @@ std::string ImageMapText(CompileState& s, const std::string& sha256, int64_t ima
   out += Format("sha256     %s\n", sha256.empty() ? "(the output cannot be read back)" : sha256.c_str());
   out += Format("GrpAdr     %d bytes, Offset 0x%X, SoundBase 0x%X\n\n", s.GrpAdr, static_cast<unsigned>(s.Offset),
                 static_cast<unsigned>(s.SoundBase));
+  out.insert(out.size() - 1, Format("ADPCM quality: %d\n", s.AdpcmQuality));
   return out + SoundsPart(s) + "\n" + SectionsPart(s) + "\n" + SpacePart(s, imageSize);
 }
 

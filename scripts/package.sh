@@ -321,6 +321,8 @@ root_maker=$!
 
 build_deb || fail "building the .deb"
 echo "(the .deb after ${SECONDS}s)"
+"$top/scripts/windows_audio_libs.sh" i686-w64-mingw32 x86_64-w64-mingw32 ||
+  fail "the audio libraries for Windows"
 build_zip "$top/build-win" mingw-i686.cmake || fail "building the 32-bit zip"
 build_zip "$top/build-win64" mingw-x86_64.cmake || fail "building the 64-bit zip"
 echo "(the zips after ${SECONDS}s)"

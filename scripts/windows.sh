@@ -152,6 +152,9 @@ run_tools() {  # wine command, build dir
   fi
 }
 
+# The static audio libraries of both targets, which the cross-builds find through pkg-config.
+"$top/scripts/windows_audio_libs.sh" i686-w64-mingw32 x86_64-w64-mingw32 ||
+  fail "the audio libraries for Windows"
 cross_build "$top/build-win" mingw-i686.cmake || fail "32-bit cross-build"
 check_dll "$top/build-win/usbwriter/qs71_usb_writer.dll" \
   '^Qs71UsbCompareRange Qs71UsbJob Qs71UsbListProgrammers Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn $'

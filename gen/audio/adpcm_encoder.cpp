@@ -1,5 +1,7 @@
 #include "audio/adpcm_encoder.h"
 
+#include <algorithm>
+
 #include "codec_tables.h"
 
 namespace {
@@ -128,4 +130,201 @@ void EncodeAdpcmBlock(AdpcmState* state, const int32_t* samples, size_t n, uint8
   }
   state->predictor = predictor;
   state->index = line->row / 16;
+}
+
+namespace {
+
+// What each level searches: nodes kept per sample, magnitudes tried on either side of the
+// greedy one, the lowest magnitudes also tried with the other sign, and the commit depth.
+struct SearchLevel {
+  int survivors;
+  int radius;
+  int opposite;
+  int depth;
+};
+
+// Level 0 is the greedy encoder and searches nothing. Wider radii and deeper commits were
+// measured on speech and gain nothing: only more nodes do.
+const SearchLevel kSearchLevels[kAdpcmQualityMax + 1] = {
+    {1, 0, 0, 2}, {4, 1, 1, 32}, {16, 1, 1, 32}, {64, 1, 1, 32}};
+
+constexpr int kMergeSlots = 4096;  // a power of two, over twice the most candidates of a sample
+
+const SearchLevel& LevelOf(const AdpcmSearch& search) { return kSearchLevels[search.quality]; }
+
+// The chip's reconstruction by step index and magnitude, and where the index goes next: a
+// code's effect is two loads.
+struct PlayTables {
+  int32_t delta[kImaStepCount][8];
+  int32_t next[kImaStepCount][8];
+};
+
+const PlayTables& Plays() {
+  static const PlayTables tables = [] {
+    PlayTables t{};
+    for (int index = 0; index < kImaStepCount; ++index) {
+      const int32_t step = kImaStepTable[index];
+      for (int m = 0; m <= kLevels; ++m) {
+        t.delta[index][m] = (step >> 3) + ((m & 4) ? step : 0) + ((m & 2) ? step >> 1 : 0) + ((m & 1) ? step >> 2 : 0);
+        t.next[index][m] = Clamp(index + ImaIndexAdjust(m), 0, kImaStepCount - 1);
+      }
+    }
+    return t;
+  }();
+  return tables;
+}
+
+// The magnitude the greedy encoder picks for a difference, by the chip's successive approximation.
+int GreedyMagnitude(int32_t magnitude, int32_t step) {
+  int code = 0;
+  for (int bit = 4; bit > 0; bit >>= 1, step >>= 1) {
+    if (magnitude >= step) code |= bit, magnitude -= step;
+  }
+  return code;
+}
+
+uint32_t MergeSlot(int32_t predictor) {
+  return (static_cast<uint32_t>(predictor + 32768) * 2654435761u) >> 20;  // the top 12 bits
+}
+
+// Adds one expansion, or keeps only the cheaper of two paths to the same predictor; of two equal
+// ones the first offered stays. Merging states that differ only in their step index loses
+// little and leaves room for nodes that differ in what the chip plays: measured on speech, it
+// gains more than keeping both.
+void Offer(AdpcmSearch* search, const AdpcmNode& node, uint16_t parent, int code, int32_t target) {
+  const PlayTables& plays = Plays();
+  const int32_t delta = plays.delta[node.index][code & 7];
+  AdpcmNode next;
+  next.predictor = (code & 8) ? std::max(node.predictor - delta, -32768) : std::min(node.predictor + delta, 32767);
+  next.index = plays.next[node.index][code & 7];
+  const int64_t error = static_cast<int64_t>(target) - next.predictor;
+  next.cost = node.cost + error * error;
+  next.origin = node.origin;
+  const uint32_t stamp = (search->generation & 0xFFFF) << 16;
+  for (uint32_t slot = MergeSlot(next.predictor);; slot = (slot + 1) & (kMergeSlots - 1)) {
+    const uint32_t entry = search->seen[slot];
+    if ((entry & 0xFFFF0000u) != stamp) {
+      search->seen[slot] = stamp | static_cast<uint32_t>(search->candidates.size());
+      search->candidates.push_back(next);
+      search->links.push_back({parent, static_cast<uint8_t>(code)});
+      return;
+    }
+    AdpcmNode& held = search->candidates[entry & 0xFFFF];
+    if (held.predictor != next.predictor) continue;
+    if (next.cost < held.cost) held = next, search->links[entry & 0xFFFF] = {parent, static_cast<uint8_t>(code)};
+    return;
+  }
+}
+
+void Expand(AdpcmSearch* search, int32_t target) {
+  const SearchLevel& level = LevelOf(*search);
+  search->candidates.clear();
+  search->links.clear();
+  // Generation 0 in the table's top bits stands for an empty slot: it is skipped.
+  if ((++search->generation & 0xFFFF) == 0) ++search->generation;
+  for (size_t slot = 0; slot < search->nodes.size(); ++slot) {
+    const AdpcmNode node = search->nodes[slot];
+    const int32_t diff = target - node.predictor;
+    const int sign = diff < 0 ? 8 : 0;
+    const int greedy = GreedyMagnitude(diff < 0 ? -diff : diff, kImaStepTable[node.index]);
+    const int low = std::max(0, greedy - level.radius);
+    const int high = std::min(kLevels, greedy + level.radius);
+    const uint16_t parent = static_cast<uint16_t>(slot);
+    for (int m = low; m <= high; ++m) Offer(search, node, parent, sign | m, target);
+    for (int m = 0; m < level.opposite; ++m) Offer(search, node, parent, (sign ^ 8) | m, target);
+  }
+}
+
+AdpcmLink* HistoryRow(AdpcmSearch* search, uint64_t sample) {
+  const SearchLevel& level = LevelOf(*search);
+  return &search->history[(sample % (2 * static_cast<uint64_t>(level.depth))) *
+                          static_cast<size_t>(level.survivors)];
+}
+
+// Keeps the cheapest candidates, cheapest first, and their links as this sample's history row.
+// A candidate is ranked by its cost, then by the order it was offered in: the key is unique, so
+// the selection is the same with any standard library. Costs stay below 2^39 (see Checkpoint),
+// which leaves the low 16 bits for the candidate.
+void Survive(AdpcmSearch* search) {
+  const size_t keep = std::min(search->candidates.size(), static_cast<size_t>(LevelOf(*search).survivors));
+  std::vector<uint64_t>& order = search->order;
+  order.resize(search->candidates.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint64_t>(search->candidates[i].cost) << 16 | i;
+  const auto kept = order.begin() + static_cast<std::ptrdiff_t>(keep);
+  std::nth_element(order.begin(), kept, order.end());
+  std::sort(order.begin(), kept);
+  AdpcmLink* row = HistoryRow(search, search->samples);
+  search->nodes.resize(keep);
+  for (size_t i = 0; i < keep; ++i) {
+    search->nodes[i] = search->candidates[order[i] & 0xFFFF];
+    row[i] = search->links[order[i] & 0xFFFF];
+  }
+}
+
+// The codes of samples committed .. end - 1 on the path of the node in slot at sample end - 1,
+// packed two a byte onto out.
+void EmitPath(AdpcmSearch* search, uint16_t slot, uint64_t end, std::vector<uint8_t>* out) {
+  search->codes.resize(end - search->committed);
+  for (uint64_t j = search->samples; j-- > search->committed;) {
+    const AdpcmLink link = HistoryRow(search, j)[slot];
+    if (j < end) search->codes[j - search->committed] = link.code;
+    slot = link.parent;
+  }
+  for (size_t i = 0; i < search->codes.size(); i += 2) {
+    const uint8_t low = i + 1 < search->codes.size() ? search->codes[i + 1] : 0;
+    out->push_back(static_cast<uint8_t>(search->codes[i] << 4 | low));
+  }
+  search->committed = end;
+}
+
+// Commits the cheapest path up to one depth back and drops the nodes that left it before that;
+// the rest are renumbered, with this sample's history row, and their costs start again from
+// the cheapest. The nodes kept share their path up to one depth back, so they differ by the
+// errors of at most two depths of samples (each below 2^32), and the next depth adds as much.
+void Checkpoint(AdpcmSearch* search, std::vector<uint8_t>* out) {
+  const uint64_t depth = static_cast<uint64_t>(LevelOf(*search).depth);
+  const uint32_t kept = search->nodes[0].origin;
+  if (search->samples >= 2 * depth) EmitPath(search, 0, search->samples - depth, out);
+  AdpcmLink* row = HistoryRow(search, search->samples - 1);
+  const int64_t base = search->nodes[0].cost;
+  size_t count = 0;
+  for (size_t i = 0; i < search->nodes.size(); ++i) {
+    if (search->nodes[i].origin != kept) continue;
+    search->nodes[count] = search->nodes[i];
+    search->nodes[count].cost -= base;
+    search->nodes[count].origin = static_cast<uint32_t>(count);
+    row[count++] = row[i];
+  }
+  search->nodes.resize(count);
+}
+
+void SearchSample(AdpcmSearch* search, int32_t sample, std::vector<uint8_t>* out) {
+  Expand(search, Clamp(sample, -32768, 32767));
+  Survive(search);
+  ++search->samples;
+  if (search->samples % static_cast<uint64_t>(LevelOf(*search).depth) == 0) Checkpoint(search, out);
+}
+
+}  // namespace
+
+void StartAdpcmSearch(AdpcmSearch* search, int quality) {
+  *search = AdpcmSearch{};
+  search->quality = Clamp(quality, 0, kAdpcmQualityMax);
+  if (search->quality == 0) return;
+  const SearchLevel& level = LevelOf(*search);
+  search->nodes.push_back({0, 0, 0, 0});
+  search->history.resize(2 * static_cast<size_t>(level.depth) * static_cast<size_t>(level.survivors));
+  search->seen.assign(kMergeSlots, 0);
+}
+
+void SearchAdpcmBlock(AdpcmSearch* search, const int32_t* samples, size_t n, bool last,
+                      std::vector<uint8_t>* out) {
+  if (search->quality == 0) {
+    out->resize(AdpcmBytes(n));
+    EncodeAdpcmBlock(&search->greedy, samples, n, out->data());
+    return;
+  }
+  out->clear();
+  for (size_t i = 0; i < n; ++i) SearchSample(search, samples[i], out);
+  if (last && search->samples > search->committed) EmitPath(search, 0, search->samples, out);
 }

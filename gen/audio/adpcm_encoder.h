@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // What one sample leaves for the next; a sound starts from the default and carries it from
 // block to block.
@@ -24,3 +25,53 @@ size_t AdpcmBytes(size_t n);
 // sample left it. A block of a sound holds an even count except the sound's last, whose lone
 // last code takes the high nibble of its byte; so a sound gives the same bytes in any blocks.
 void EncodeAdpcmBlock(AdpcmState* state, const int32_t* samples, size_t n, uint8_t* out);
+
+// --adpcm-quality: 0 is the greedy encoder above, byte for byte; 1 to 3 search ever more code
+// sequences for the one the chip plays closest to the input.
+constexpr int kAdpcmQualityMax = 3;
+
+// One decoder state the search keeps: where the chip would stand after the codes of its path,
+// and the squared error of that path so far.
+struct AdpcmNode {
+  int32_t predictor;
+  int32_t index;
+  int64_t cost;
+  uint32_t origin;  // its ancestor's slot at the last checkpoint
+};
+
+// How a node of one sample was reached from a node of the sample before.
+struct AdpcmLink {
+  uint16_t parent;
+  uint8_t code;
+};
+
+// A trellis over decoder states: every sample expands each kept node by the codes near its
+// greedy code, states that play the same sample merge keeping the cheaper path, and the
+// cheapest nodes survive.
+// Every `depth` samples the codes that lie `depth` samples back on the cheapest path are
+// committed and the nodes that do not descend from them are dropped; the sound's end commits the
+// rest of the cheapest path. Decisions hang on sample numbers only, so any split of a sound
+// into blocks gives the same bytes, and the memory stays bounded however long the sound.
+struct AdpcmSearch {
+  int quality = 0;
+  AdpcmState greedy;  // level 0
+  uint64_t samples = 0;    // samples searched
+  uint64_t committed = 0;  // codes written out; always a multiple of the depth
+  std::vector<AdpcmNode> nodes;       // the survivors, cheapest first
+  std::vector<AdpcmNode> candidates;  // this sample's expansions, merged
+  std::vector<AdpcmLink> links;       // how each candidate was reached
+  std::vector<uint64_t> order;       // cost and candidate, to rank them
+  std::vector<AdpcmLink> history;  // 2 x depth samples of links, survivors slots each
+  std::vector<uint32_t> seen;      // merge table: generation << 16 | candidate
+  uint32_t generation = 0;
+  std::vector<uint8_t> codes;
+};
+
+// A search for one sound at a quality level 0..kAdpcmQualityMax.
+void StartAdpcmSearch(AdpcmSearch* search, int quality);
+
+// Encodes the next n samples of the sound; *out becomes the whole bytes that are decided so far
+// (level 0: AdpcmBytes(n)); last marks the sound's last block, whose bytes end the sound. Blocks
+// before the last hold an even count.
+void SearchAdpcmBlock(AdpcmSearch* search, const int32_t* samples, size_t n, bool last,
+                      std::vector<uint8_t>* out);

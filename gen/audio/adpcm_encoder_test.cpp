@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 #include <vector>
+
+#include "audio/wave_input.h"
 
 #include "codec_decoders.h"
 #include "codec_tables.h"
@@ -85,6 +89,74 @@ TEST(AdpcmStreamTest, BlocksCarryTheStateAcrossTheirBoundaries) {
       EncodeAdpcmBlock(&state, input.data() + at, n, bytes.data() + at / 2);
     }
     EXPECT_EQ(bytes, whole) << block;
+  }
+}
+
+// The bytes of a whole sound searched at a level, fed in blocks of block samples.
+std::vector<uint8_t> Searched(const std::vector<int32_t>& samples, int quality, size_t block) {
+  AdpcmSearch search;
+  StartAdpcmSearch(&search, quality);
+  std::vector<uint8_t> bytes, out;
+  for (size_t at = 0; at < samples.size(); at += block) {
+    const size_t n = std::min(block, samples.size() - at);
+    SearchAdpcmBlock(&search, samples.data() + at, n, at + n == samples.size(), &out);
+    bytes.insert(bytes.end(), out.begin(), out.end());
+  }
+  return bytes;
+}
+
+// A short clip of synthetic speech (espeak-ng, 8 kHz), as the generator reads it.
+std::vector<int32_t> Speech() {
+  const std::string name = std::string(QS71_GEN_TESTDATA) + "/speech_8k.wav";
+  FILE* file = nullptr;
+  std::string detail;
+  WaveHeader header;
+  SampleReader reader;
+  std::vector<int32_t> samples;
+  size_t n = 0;
+  if (OpenWaveFile(name, &file, &detail) != 0) return samples;
+  if (CheckWaveHeader(file, name.c_str(), &header, &detail) == 0 && StartSamples(&reader, file, header) == 0) {
+    while (ReadSampleBlock(&reader, 1.0, &n) == 0 && n > 0) {
+      samples.insert(samples.end(), reader.samples.begin(), reader.samples.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+  }
+  std::fclose(file);
+  return samples;
+}
+
+// Level 0 is the greedy encoder; every level decodes, through a decoder of its own, to a sound
+// at least as close to the speech as the level below, and searching gains a real margin.
+TEST(AdpcmSearchTest, EachLevelPlaysCloserToTheSpeech) {
+  const std::vector<int32_t> speech = Speech();
+  ASSERT_GT(speech.size(), 4000u);
+  EXPECT_EQ(Searched(speech, 0, 4096), Encoded(speech));
+  double below = 0, greedy = 0;
+  for (int quality = 0; quality <= kAdpcmQualityMax; ++quality) {
+    const std::vector<uint8_t> bytes = Searched(speech, quality, 4096);
+    ASSERT_EQ(bytes.size(), AdpcmBytes(speech.size())) << quality;
+    const double snr = testcodec::SnrDb(speech, testcodec::DecodeImaAdpcm(bytes.data(), speech.size(), StepTable()));
+    std::printf("[ SNR      ] level %d %6.2f dB\n", quality, snr);
+    if (quality == 0) greedy = below = snr;
+    EXPECT_GE(snr, below) << quality;
+    below = snr;
+  }
+  EXPECT_GE(below, greedy + 1.0);
+}
+
+// Where a block ends changes nothing: blocks shorter and longer than the commit depth, and an
+// odd last block, give the bytes of one block; so do full swings, where states merge and clip.
+TEST(AdpcmSearchTest, BlocksGiveTheBytesOfOneBlock) {
+  std::vector<int32_t> swing = SwingAndNoise();
+  swing.resize(1999);
+  const std::vector<int32_t> speech = Speech();
+  for (const std::vector<int32_t>* sound : {static_cast<const std::vector<int32_t>*>(&swing), &speech}) {
+    for (int quality = 1; quality <= kAdpcmQualityMax; ++quality) {
+      const std::vector<uint8_t> whole = Searched(*sound, quality, sound->size());
+      ASSERT_EQ(whole.size(), AdpcmBytes(sound->size()));
+      for (size_t block : {2u, 6u, 34u, 64u, 1000u}) {
+        EXPECT_EQ(Searched(*sound, quality, block), whole) << quality << " " << block;
+      }
+    }
   }
 }
 

@@ -5,16 +5,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "audio/adpcm_encoder.h"
 
 // What a sound's encoder carries from one block to the next; a fresh one for every sound.
 struct CodecState {
-  AdpcmState adpcm;
+  AdpcmSearch adpcm;
 };
 
-// Encodes n samples into out, which has room for the codec's bytes of n samples.
-using BlockEncoder = void (*)(CodecState* state, const int32_t* samples, size_t n, uint8_t* out);
+// Encodes the next n samples and sets *out to the bytes they decide. Only a searching ADPCM
+// encoder holds codes back, and gives them with the sound's last block (last); every other
+// block encoder gives the codec's bytes of n samples.
+using BlockEncoder = void (*)(CodecState* state, const int32_t* samples, size_t n, bool last,
+                              std::vector<uint8_t>* out);
 
 struct SoundCodec {
   int32_t kind;

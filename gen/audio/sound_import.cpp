@@ -103,7 +103,7 @@ int ImportPrepared(CompileState& s, const SoundDef& sound, const SoundCodec& cod
   if (r != ErrNone) return r;
   return StoreSound(ImageOf(s), codec, &reader,
                     {s.Offset, s.SoundBase, sound.start, sound.end, sound.name.c_str(),
-                     sound.text.c_str(), 1.0, listing});
+                     sound.text.c_str(), 1.0, listing, s.AdpcmQuality});
 }
 
 // The rate a sound is prepared for: the highest its links play at (a ramp sound plays at
@@ -166,7 +166,7 @@ int ImportWave(CompileState& s, const SoundDef& sound, const SoundCodec& codec,
   if (r == ErrNone) {
     r = StoreSound(ImageOf(s), codec, &reader,
                    {s.Offset, s.SoundBase, sound.start, sound.end, sound.name.c_str(),
-                    sound.text.c_str(), s.Scale, listing});
+                    sound.text.c_str(), s.Scale, listing, s.AdpcmQuality});
   }
   if (s.Wave != nullptr) std::fclose(s.Wave);
   s.Wave = nullptr;
@@ -212,7 +212,8 @@ int PrepareDefinedSound(CompileState& s, const char* name, int line) {
   if (record == nullptr || sound == nullptr || !KindHasData(sound->kind) || !record->refusal.empty()) return ErrNone;
   const PreparationOptions& options = s.Prep.options;
   PreparationJob job{&options, record->file, sound->kind, PreparedRate(s, name, *record, line), s.Scale,
-                     options.keepDir.empty() ? "" : options.keepDir + "/" + sound->name + ".wav"};
+                     options.keepDir.empty() ? "" : options.keepDir + "/" + sound->name + ".wav",
+                     s.AdpcmQuality};
   std::string reason;
   if (!OpenPreparationFiles(s, &reason) || !PrepareSound(job, s.Prep.files, record, &reason)) {
     record->refusal = Format("sound %s (%s) cannot be prepared: %s", name, record->file.c_str(), reason.c_str());

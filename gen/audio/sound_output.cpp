@@ -21,14 +21,16 @@ bool FillsRange(size_t bytes, int32_t start, int32_t end) {
 // Encodes and writes block after block from the current image position; *written counts the
 // bytes that reached the image.
 int StreamBlocks(const ImageStream& image, const SoundCodec& codec, SampleReader* reader,
-                 double scale, size_t* written) {
+                 const SoundPlace& place, size_t* written) {
   CodecState state;
-  std::vector<uint8_t> bytes(codec.bytes(reader->samples.size()));
+  StartAdpcmSearch(&state.adpcm, place.adpcmQuality);
+  std::vector<uint8_t> bytes;
   size_t n = 0;
   int r = ErrNone;
-  while ((r = ReadSampleBlock(reader, scale, &n)) == ErrNone && n > 0) {
-    codec.encode(&state, reader->samples.data(), n, bytes.data());
-    const size_t size = codec.bytes(n);
+  while ((r = ReadSampleBlock(reader, place.scale, &n)) == ErrNone && n > 0) {
+    codec.encode(&state, reader->samples.data(), n, reader->done >= reader->frames, &bytes);
+    const size_t size = bytes.size();
+    if (size == 0) continue;
     r = ImageWrite(image, bytes.data(), size);
     if (r != ErrNone) return r;
     *written += size;
@@ -56,7 +58,7 @@ int StoreSound(const ImageStream& image, const SoundCodec& codec, SampleReader* 
   *place.listing += Format("%s Samples = %8d <%-s> : \"%s\".\n", codec.tag,
                            static_cast<int32_t>(reader->frames), place.name, place.fileName);
   size_t written = 0;
-  r = StreamBlocks(image, codec, reader, place.scale, &written);
+  r = StreamBlocks(image, codec, reader, place, &written);
   if (r == ErrRead) Unwrite(image, position, written);
   return r != ErrNone ? r : ImageFlush(image);
 }

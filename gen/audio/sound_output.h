@@ -19,6 +19,7 @@ struct SoundPlace {
   const char* fileName;
   double scale = 1.0;              // every sample is multiplied by it
   std::string* listing = nullptr;  // the "<tag> Samples = ..." line is appended here
+  int adpcmQuality = 0;            // --adpcm-quality
 };
 
 // File position of a sound's first byte: SoundBase + start - Offset, wrapping like the chip

@@ -424,33 +424,37 @@ StoredCodecTables ChipTables() {
 
 // Encodes the prepared blocks as the image will hold them, decodes them as the chip plays
 // them and adds up the error against the prepared signal.
+// A searching ADPCM encoder gives a block's bytes late, so the prepared samples wait in
+// pending until the bytes that play them have come.
 struct CodecCheck {
-  explicit CodecCheck(const SoundCodec* c) : codec(c) {}
+  CodecCheck(const SoundCodec* c, int adpcmQuality) : codec(c) { StartAdpcmSearch(&state.adpcm, adpcmQuality); }
   const SoundCodec* codec;
   StoredCodecTables tables = ChipTables();
   CodecState state;
   AdpcmPlayback playback;
   std::vector<uint8_t> bytes;
-  std::vector<int32_t> decoded;
+  std::vector<int32_t> pending;
   int64_t signal = 0, noise = 0;
 
-  void Add(const int32_t* reference, const int32_t* input, size_t n) {
+  void Add(const int32_t* reference, const int32_t* input, size_t n, bool last) {
     if (codec == nullptr || codec->encode == nullptr) return;
-    bytes.resize(codec->bytes(n));
-    codec->encode(&state, input, n, bytes.data());
-    decoded = DecodeBytes(n);
-    for (size_t i = 0; i < n && i < decoded.size(); ++i) {
-      const int64_t e = reference[i] - decoded[i];
-      signal += int64_t{reference[i]} * reference[i];
+    codec->encode(&state, input, n, last, &bytes);
+    pending.insert(pending.end(), reference, reference + n);
+    const std::vector<int32_t> decoded = DecodeBytes();
+    const size_t played = std::min(decoded.size(), pending.size());
+    for (size_t i = 0; i < played; ++i) {
+      const int64_t e = pending[i] - decoded[i];
+      signal += int64_t{pending[i]} * pending[i];
       noise += e * e;
     }
+    pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(played));
   }
 
-  std::vector<int32_t> DecodeBytes(size_t n) {
+  std::vector<int32_t> DecodeBytes() {
     switch (codec->kind) {
       case KindAdpcm: return DecodeAdpcmPiece(&playback, bytes.data(), bytes.size(), tables);
-      case KindPcm8: return DecodePcm8Range(bytes.data(), n);
-      case KindUlaw: return DecodeUlawRange(bytes.data(), n, tables);
+      case KindPcm8: return DecodePcm8Range(bytes.data(), bytes.size());
+      case KindUlaw: return DecodeUlawRange(bytes.data(), bytes.size(), tables);
       default: return DecodePcm16Range(bytes.data(), bytes.size());
     }
   }
@@ -474,7 +478,7 @@ struct FinalPass {
   PreparationRecord* record;
   LoudnessMeter meter;
   Dither dither;
-  CodecCheck check = CodecCheck(FindCodec(job.kind));
+  CodecCheck check = CodecCheck(FindCodec(job.kind), job.adpcmQuality);
   SndfileWriter keep;
   int64_t peak = 0;
   std::vector<int32_t> stage = std::vector<int32_t>(kBlock);
@@ -504,10 +508,10 @@ struct FinalPass {
     }
   }
 
-  bool Block(size_t n, int64_t gain, FILE* out, std::string* reason) {
+  bool Block(size_t n, bool last, int64_t gain, FILE* out, std::string* reason) {
     Quantise(n, gain);
     meter.Add(measured.data(), n);
-    check.Add(prepared.data(), encoded.data(), n);
+    check.Add(prepared.data(), encoded.data(), n, last);
     const sf_count_t count = static_cast<sf_count_t>(n);
     if (keep.file && sf_write_short(keep.file.get(), listening.data(), count) != count) {
       return *reason = Format("the prepared copy cannot be written: %s", sf_strerror(keep.file.get())), false;
@@ -529,8 +533,8 @@ struct FinalPass {
       if (std::fread(stage.data(), sizeof(int32_t), n, files.stage) != n) {
         return *reason = "the scratch file cannot be read back", false;
       }
-      if (!Block(n, gain, files.prepared, reason)) return false;
       left -= static_cast<int64_t>(n);
+      if (!Block(n, left == 0, gain, files.prepared, reason)) return false;
     }
     if (std::fflush(files.prepared) != 0) return *reason = "the scratch file cannot be written", false;
     if (keep.file && sf_close(keep.file.release()) != 0) return *reason = "the prepared copy cannot be closed", false;

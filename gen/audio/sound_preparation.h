@@ -79,6 +79,7 @@ struct PreparationJob {
   int32_t rate;         // to resample to; 0 keeps the file's own rate
   double scale;         // the script's scale factor, applied before the 16-bit rounding
   std::string keepPath; // empty: no listening copy
+  int adpcmQuality;     // the search the image's ADPCM encoder makes, for the SNR
 };
 
 // Scratch space the preparation writes: stage holds one sound's resampled signal at a time,

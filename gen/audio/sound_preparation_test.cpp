@@ -31,7 +31,7 @@ Prepared Prepare(const std::string& name, const testwav::Signal& signal, uint32_
   EXPECT_TRUE(testwav::WriteSoundFile(path, testwav::MakeSamples(signal, frames, format.rate), format, container));
   PreparationFiles files{std::tmpfile(), std::tmpfile()};
   Prepared out;
-  out.ok = PrepareSound({&options, path, kind, rate, 1.0, keepPath}, files, &out.record, &out.reason);
+  out.ok = PrepareSound({&options, path, kind, rate, 1.0, keepPath, 0}, files, &out.record, &out.reason);
   out.samples.resize(out.record.frames);
   std::fseek(files.prepared, static_cast<long>(out.record.offset), SEEK_SET);
   out.samples.resize(std::fread(out.samples.data(), 2, out.samples.size(), files.prepared));
@@ -145,7 +145,7 @@ TEST(SoundPreparation, BadInputsAreRefusedWithAReason) {
   PreparationRecord record;
   std::string reason;
   PreparationOptions options;
-  EXPECT_FALSE(PrepareSound({&options, audiotest::TempPath("missing.flac"), KindAdpcm, 0, 1.0, ""},
+  EXPECT_FALSE(PrepareSound({&options, audiotest::TempPath("missing.flac"), KindAdpcm, 0, 1.0, "", 0},
                             {nullptr, nullptr}, &record, &reason));
   EXPECT_NE(reason.find("No such file"), std::string::npos) << reason;
 }

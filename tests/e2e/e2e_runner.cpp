@@ -2,7 +2,10 @@
 // image it wrote with the case's expectations. On a difference it shows the first differing
 // offset of the image and a readable diff of the output.
 //
-//   qs71_e2e_runner --gen PATH [--wrapper CMD] [--crlf] [--work DIR] [--update] CASE...
+//   qs71_e2e_runner --gen PATH [--wrapper CMD] [--options ARGS] [--crlf] [--work DIR] [--update] CASE...
+//
+// --options puts ARGS (split at blanks) before every case's own arguments: an option that must
+// leave every case as it is, such as a default given explicitly, is checked on all of them.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -34,6 +37,7 @@ namespace {
 struct Options {
   std::string gen;
   std::string wrapper;
+  std::string options;
   std::string work = "e2e_work";
   bool crlf = false;
   bool update = false;
@@ -116,6 +120,8 @@ std::vector<std::string> CommandLine(const Options& o, const CaseFile& c) {
   std::istringstream wrapper(o.wrapper);
   for (std::string word; wrapper >> word;) line.push_back(word);
   line.push_back(o.gen);
+  std::istringstream options(o.options);
+  for (std::string word; options >> word;) line.push_back(word);
   if (c.keepFailedImage && !c.args.empty() && c.args[0] == "%script") {
     line.insert(line.end(), {"--failed-image", "image.bin"});
   }
@@ -363,6 +369,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     std::string a = argv[i];
     if (a == "--gen" && i + 1 < argc) o->gen = argv[++i];
     else if (a == "--wrapper" && i + 1 < argc) o->wrapper = argv[++i];
+    else if (a == "--options" && i + 1 < argc) o->options = argv[++i];
     else if (a == "--work" && i + 1 < argc) o->work = argv[++i];
     else if (a == "--crlf") o->crlf = true;
     else if (a == "--update") o->update = true;
@@ -376,7 +383,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
 int main(int argc, char** argv) {
   Options o;
   if (!ParseOptions(argc, argv, &o)) {
-    std::fprintf(stderr, "usage: %s --gen PATH [--wrapper CMD] [--crlf] [--work DIR] [--update] CASE...\n", argv[0]);
+    std::fprintf(stderr, "usage: %s --gen PATH [--wrapper CMD] [--options ARGS] [--crlf] [--work DIR] [--update] CASE...\n", argv[0]);
     return 2;
   }
   int failed = 0;

@@ -1,0 +1,51 @@
+// The SNR of a decoded sound against the wave the encoder was given, over the whole sound:
+// 10 log10(sum of input^2 / sum of (decoded - input)^2). Both files are read by the generator's
+// own wave reader, so the input is exactly the samples the encoder saw. A decoder may give a
+// few more samples than the input (a padding nibble, a codec's last block): only the input's
+// length is compared.
+//
+//   qs71_bench_snr INPUT.wav DECODED.wav    prints "SNR_DB SAMPLES"
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "audio/wave_input.h"
+
+namespace {
+
+bool ReadAll(const char* name, std::vector<int32_t>* out) {
+  FILE* file = nullptr;
+  std::string detail;
+  WaveHeader header;
+  SampleReader reader;
+  bool ok = OpenWaveFile(name, &file, &detail) == 0 && CheckWaveHeader(file, name, &header, &detail) == 0 &&
+            StartSamples(&reader, file, header) == 0;
+  size_t n = 0;
+  while (ok && (ok = ReadSampleBlock(&reader, 1.0, &n) == 0) && n > 0) {
+    out->insert(out->end(), reader.samples.begin(), reader.samples.begin() + static_cast<std::ptrdiff_t>(n));
+  }
+  if (file != nullptr) std::fclose(file);
+  if (!ok) std::fprintf(stderr, "qs71_bench_snr: %s: %s\n", name, detail.empty() ? "cannot be read" : detail.c_str());
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<int32_t> input, decoded;
+  if (argc != 3) return std::fprintf(stderr, "usage: qs71_bench_snr INPUT.wav DECODED.wav\n"), 2;
+  if (!ReadAll(argv[1], &input) || !ReadAll(argv[2], &decoded)) return 1;
+  if (decoded.size() < input.size()) {
+    std::fprintf(stderr, "qs71_bench_snr: %s has %zu samples, fewer than the %zu of %s\n", argv[2],
+                 decoded.size(), input.size(), argv[1]);
+    return 1;
+  }
+  double signal = 0, noise = 0;
+  for (size_t i = 0; i < input.size(); ++i) {
+    const double e = static_cast<double>(decoded[i]) - input[i];
+    signal += static_cast<double>(input[i]) * input[i];
+    noise += e * e;
+  }
+  std::printf("%.2f %zu\n", noise > 0 ? 10 * std::log10(signal / noise) : 999.0, input.size());
+  return 0;
+}

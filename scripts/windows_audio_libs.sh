@@ -1,0 +1,279 @@
+#!/usr/bin/env bash
+# The audio libraries of the Windows builds: libsndfile (with FLAC as its only external codec),
+# libsoxr and libebur128, cross-built as static libraries from Debian's source packages of the
+# very versions the Linux build links, into build-win-deps/<triple>/prefix with their .pc
+# files. cmake/mingw-common.cmake points the cross-builds' pkg-config at that prefix.
+#
+# Usage: scripts/windows_audio_libs.sh TRIPLE...   (i686-w64-mingw32, x86_64-w64-mingw32)
+#
+# A prefix whose stamp names the same source versions and the same recipe (this script and the
+# toolchain files) is left as it is, so a rerun costs a moment. The sources come through apt
+# with a private list of deb-src entries under build-win-deps/, derived from the system's own
+# sources: nothing outside the tree is changed.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+deps="$top/build-win-deps"
+jobs=$(nproc)
+
+# Source package, the -dev package whose installed version it must match.
+packages=(flac:libflac-dev libsndfile:libsndfile1-dev libsoxr:libsoxr-dev libebur128:libebur128-dev)
+
+die() { echo "windows_audio_libs: $*" >&2; exit 1; }
+
+source_version() {  # -dev package
+  dpkg-query -W -f='${db:Status-Status} ${source:Version}' "$1" 2>/dev/null |
+    sed -n 's/^installed //p'
+}
+
+# What the prefix is made of: every source version and the recipe's own text.
+recipe_stamp() {
+  local entry version
+  for entry in "${packages[@]}"; do
+    version=$(source_version "${entry#*:}")
+    [ -n "$version" ] || die "${entry#*:} is not installed (scripts/deps.sh installs it)"
+    echo "${entry%%:*} $version"
+  done
+  cat "$0" "$top"/cmake/mingw-*.cmake | sha256sum
+}
+
+# apt with deb-src entries of the system's own archives, its lists and cache kept under $deps.
+private_apt() {
+  local apt="$deps/apt"
+  if [ ! -f "$apt/apt.conf" ]; then
+    mkdir -p "$apt/parts" "$apt/lists/partial" "$apt/cache/archives/partial"
+    local list
+    for list in /etc/apt/sources.list.d/*.sources; do
+      [ -f "$list" ] && sed 's/^Types:.*/Types: deb-src/' "$list" >"$apt/parts/$(basename "$list")"
+    done
+    for list in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+      [ -f "$list" ] && sed -n 's/^deb /deb-src /p' "$list" >>"$apt/parts/system.list"
+    done
+    cat >"$apt/apt.conf" <<EOF
+Dir::Etc::SourceList "/dev/null";
+Dir::Etc::SourceParts "$apt/parts";
+Dir::State::Lists "$apt/lists";
+Dir::Cache "$apt/cache";
+APT::Sandbox::User "root";
+EOF
+  fi
+  APT_CONFIG="$apt/apt.conf" apt-get -qq "$@"
+}
+
+# The files a .dsc lists, with their SHA-256.
+dsc_files() {  # dsc
+  sed -n '/^Checksums-Sha256:/,/^[A-Z]/p' "$1" | awk 'NF == 3 {print $1, $3}'
+}
+
+# Downloads the source package once into $deps/src and unpacks it there with Debian's patches.
+# Where the archive serves the upstream tarball but not Debian's packaging (seen with
+# libebur128 1.2.6-1), the checked upstream tarball alone is unpacked, and this says so.
+fetch_source() {  # source package, version; prints the unpacked folder
+  local name=$1 version=$2
+  local dsc="$deps/src/${name}_${version#*:}.dsc" dir="$deps/src/$name-$version"
+  if [ ! -d "$dir" ]; then
+    mkdir -p "$deps/src"
+    if [ ! -f "$dsc" ] || ! (cd "$deps/src" && dsc_files "$dsc" | sha256sum -c --quiet >/dev/null 2>&1); then
+      compgen -G "$deps/apt/lists/*Sources*" >/dev/null || private_apt update >&2 ||
+        die "apt-get update of the deb-src entries failed"
+      (cd "$deps/src" && private_apt source --download-only "$name=$version" >&2) ||
+        echo "windows_audio_libs: not every file of $name $version could be fetched" >&2
+    fi
+    [ -f "$dsc" ] || die "no source package $name $version"
+    rm -rf "$dir.tmp"
+    if (cd "$deps/src" && dsc_files "$dsc" | sha256sum -c --quiet >/dev/null 2>&1); then
+      dpkg-source -q --no-check -x "$dsc" "$dir.tmp" >&2 || die "dpkg-source -x $dsc failed"
+    else
+      local orig
+      orig=$(dsc_files "$dsc" | awk '$2 ~ /\.orig\.tar\./ {print $2}')
+      [ -n "$orig" ] && (cd "$deps/src" && dsc_files "$dsc" | grep -F " $orig" | sha256sum -c --quiet >&2) ||
+        die "the upstream tarball of $name $version is missing or corrupt"
+      echo "windows_audio_libs: WARNING: Debian's packaging of $name $version is missing;" \
+        "building its checked upstream tarball $orig without Debian's patches" >&2
+      mkdir -p "$dir.tmp"
+      tar -xf "$deps/src/$orig" -C "$dir.tmp" --strip-components=1
+    fi
+    mv "$dir.tmp" "$dir"
+  fi
+  echo "$dir"
+}
+
+# libsndfile 1.2 builds its external codecs all together or not at all; this lets it link FLAC
+# alone, which needs neither Ogg nor Vorbis nor Opus for plain .flac files.
+patch_sndfile() {  # source folder
+  grep -q ENABLE_FLAC_ONLY "$1/CMakeLists.txt" && return
+  patch -s -d "$1" -p1 <<'EOF'
+--- a/CMakeLists.txt
++++ b/CMakeLists.txt
+@@ -21,6 +21,7 @@
+ endif ()
+ 
+ option (ENABLE_MPEG "Enable MPEG codecs" ON)
++option (ENABLE_FLAC_ONLY "FLAC as the only external codec: no Ogg, Vorbis or Opus" OFF)
+ if (ENABLE_MPEG)
+ 	list (APPEND VCPKG_MANIFEST_FEATURES "mpeg")
+ endif ()
+@@ -93,6 +94,12 @@
+ #
+ 
+ include(SndFileChecks)
++if (ENABLE_FLAC_ONLY)
++	# FLAC's package asks for Ogg even when FLAC was built without it.
++	add_library (Ogg::ogg INTERFACE IMPORTED)
++	find_package (FLAC CONFIG REQUIRED)
++	set (ENABLE_EXTERNAL_LIBS OFF)
++endif ()
+ 
+ if (ENABLE_EXTERNAL_LIBS AND NOT (Vorbis_FOUND OR FLAC_FOUND OR OPUS_FOUND))
+ 	set (ENABLE_EXTERNAL_LIBS OFF)
+@@ -227,6 +234,9 @@
+ 	set (libdir "\$\{prefix\}/${CMAKE_INSTALL_LIBDIR}")
+ 	set (includedir "\$\{prefix\}/${CMAKE_INSTALL_INCLUDEDIR}")
+ 	set (VERSION ${PROJECT_VERSION})
++	if (ENABLE_FLAC_ONLY)
++		set (EXTERNAL_XIPH_REQUIRE "flac")
++	endif ()
+ 	if (ENABLE_EXTERNAL_LIBS)
+ 		set (EXTERNAL_XIPH_REQUIRE "flac ogg vorbis vorbisenc opus")
+ 		if (ENABLE_EXPERIMENTAL)
+@@ -388,11 +398,12 @@
+ 		src
+ 		$<BUILD_INTERFACE:${CMAKE_CURRENT_BINARY_DIR}/src>
+ 	)
++target_compile_definitions (sndfile PRIVATE $<$<BOOL:${ENABLE_FLAC_ONLY}>:HAVE_FLAC_ONLY=1>)
+ target_link_libraries (sndfile
+ 	PRIVATE
+ 		$<$<BOOL:${LIBM_REQUIRED}>:m>
+ 		$<$<BOOL:${HAVE_EXTERNAL_XIPH_LIBS}>:Vorbis::vorbisenc>
+-		$<$<BOOL:${HAVE_EXTERNAL_XIPH_LIBS}>:FLAC::FLAC>
++		$<$<OR:$<BOOL:${HAVE_EXTERNAL_XIPH_LIBS}>,$<BOOL:${ENABLE_FLAC_ONLY}>>:FLAC::FLAC>
+ 		$<$<AND:$<BOOL:${ENABLE_EXPERIMENTAL}>,$<BOOL:${HAVE_EXTERNAL_XIPH_LIBS}>,$<BOOL:${HAVE_SPEEX}>>:Speex::Speex>
+ 		$<$<BOOL:${HAVE_EXTERNAL_XIPH_LIBS}>:Opus::opus>
+ 		$<$<BOOL:${HAVE_MPEG}>:MPG123::libmpg123>
+--- a/src/flac.c
++++ b/src/flac.c
+@@ -29,7 +29,7 @@
+ #include	"sndfile.h"
+ #include	"common.h"
+ 
+-#if HAVE_EXTERNAL_XIPH_LIBS
++#if HAVE_EXTERNAL_XIPH_LIBS || HAVE_FLAC_ONLY
+ 
+ #include	<FLAC/stream_decoder.h>
+ #include	<FLAC/stream_encoder.h>
+EOF
+}
+
+# Each library: its configure options beyond the common ones. Only the libraries are built: no
+# programs, tests, examples or documents.
+#
+# FLAC: no Ogg container (libsndfile reads plain .flac), and no stack protector or fortify,
+# which would make the programs need libssp's DLL.
+# libsoxr: no OpenMP (a DLL, and the channels' results do not depend on it) and only its
+# portable engines. With its SIMD engines built in, libsoxr picks one at run time from the CPU
+# (AVX for the very-high-quality engine) or the SOXR_USE_SIMD* variables, and the SIMD engines
+# round differently, so the same input would give other samples on another machine; without
+# them the result is the same on every machine, and equals the Linux build's when that runs
+# its library with SOXR_USE_SIMD=0.
+configure_options() {  # source package
+  case $1 in
+    flac) echo -DBUILD_CXXLIBS=OFF -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF \
+      -DBUILD_DOCS=OFF -DINSTALL_MANPAGES=OFF -DWITH_OGG=OFF -DWITH_STACK_PROTECTOR=OFF \
+      -DWITH_FORTIFY_SOURCE=OFF ;;
+    libsndfile) echo -DENABLE_FLAC_ONLY=ON -DENABLE_EXTERNAL_LIBS=OFF -DENABLE_MPEG=OFF \
+      -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF -DENABLE_CPACK=OFF \
+      -DENABLE_PACKAGE_CONFIG=OFF -DINSTALL_MANPAGES=OFF -DCMAKE_DISABLE_FIND_PACKAGE_ALSA=ON \
+      -DCMAKE_DISABLE_FIND_PACKAGE_Speex=ON -DCMAKE_DISABLE_FIND_PACKAGE_SQLite3=ON ;;
+    libsoxr) echo -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF -DWITH_OPENMP=OFF -DWITH_LSR_BINDINGS=OFF \
+      -DWITH_CR32S=OFF -DWITH_CR64S=OFF -DWITH_PFFFT=OFF -DWITH_AVFFT=OFF ;;
+    libebur128) echo -DENABLE_TESTS=OFF ;;
+  esac
+}
+
+# The one target each package must build; FLAC's others are the helpers of its programs.
+library_target() {  # source package
+  case $1 in flac) echo FLAC ;; libsndfile) echo sndfile ;; libsoxr) echo soxr ;; libebur128) echo ebur128 ;; esac
+}
+
+build_library() {  # triple, source package, source folder
+  local triple=$1 name=$2 src=$3 build="$deps/$1/build/$2" prefix="$deps/$1/prefix"
+  local toolchain="$top/cmake/mingw-${triple%%-*}.cmake"
+  local start=$SECONDS
+  rm -rf "$build"
+  mkdir -p "$deps/$triple/build"
+  # shellcheck disable=SC2046  # the options are words
+  cmake -S "$src" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_INSTALL_LIBDIR=lib -DLIB_INSTALL_DIR="$prefix/lib" \
+    -DBUILD_SHARED_LIBS=OFF -Wno-dev $(configure_options "$name") \
+    ${CCACHE:+-DCMAKE_C_COMPILER_LAUNCHER=ccache} >"$build.log" 2>&1 &&
+    cmake --build "$build" -j "$jobs" --target "$(library_target "$name")" >>"$build.log" 2>&1 &&
+    cmake --install "$build" >>"$build.log" 2>&1 || { tail -30 "$build.log"; die "$name for $triple failed (log: $build.log)"; }
+  echo "== windows_audio_libs: $name for $triple ($((SECONDS - start)) s)"
+}
+
+# In a prefix of static libraries what a library needs to link is part of its public need:
+# CMake's pkg_check_modules(IMPORTED_TARGET) reads Libs and Requires only.
+static_pkg_config() {  # prefix
+  local pc
+  for pc in "$1"/lib/pkgconfig/*.pc; do
+    awk -F': *' '
+      /^Requires(\.private)?:/ { requires = requires " " $2; next }
+      /^Libs\.private:/ { private = private " " $2; next }
+      /^Libs:/ { libs = $0; next }
+      { print }
+      END { print "Requires:" requires; print libs private }' "$pc" >"$pc.tmp" && mv "$pc.tmp" "$pc"
+  done
+}
+
+# libsoxr installs no .pc file for Windows; this one is its own template filled in.
+soxr_pkg_config() {  # prefix, source folder, version
+  sed -e 's/${PROJECT_NAME}/soxr/g' -e 's/${DESCRIPTION_SUMMARY}/High quality, one-dimensional sample-rate conversion library/' \
+    -e "s|\${PROJECT_VERSION}|$3|" -e "s|\${LIB_INSTALL_DIR}|$1/lib|" -e "s|\${INCLUDE_INSTALL_DIR}|$1/include|" \
+    "$2/src/soxr.pc.in" >"$1/lib/pkgconfig/soxr.pc"
+}
+
+up_to_date() {  # triple
+  [ -f "$deps/$1/prefix/stamp" ] && [ "$(cat "$deps/$1/prefix/stamp")" = "$(recipe_stamp)" ]
+}
+
+build_triple() {  # triple
+  local triple=$1 prefix="$deps/$1/prefix" entry name version src
+  rm -rf "$prefix"
+  for entry in "${packages[@]}"; do
+    name=${entry%%:*}
+    version=$(source_version "${entry#*:}")
+    src="$deps/src/$name-$version"
+    build_library "$triple" "$name" "$src"
+    [ "$name" = libsoxr ] && soxr_pkg_config "$prefix" "$src" "${version%-*}"
+  done
+  rm -rf "${prefix:?}/bin" "$prefix/doc" "$prefix/share" "$prefix/include/FLAC++" "$prefix/lib/cmake"
+  static_pkg_config "$prefix"
+  recipe_stamp >"$prefix/stamp"
+}
+
+[ $# -gt 0 ] || die "usage: $0 TRIPLE..."
+command -v ccache >/dev/null && CCACHE=1
+stale=()
+for triple in "$@"; do
+  command -v "$triple-gcc-posix" >/dev/null || die "no $triple-gcc-posix (scripts/deps.sh all)"
+  if up_to_date "$triple"; then
+    echo "== windows_audio_libs: $triple up to date"
+  else
+    stale+=("$triple")
+  fi
+done
+[ ${#stale[@]} -gt 0 ] || exit 0
+for entry in "${packages[@]}"; do
+  src=$(fetch_source "${entry%%:*}" "$(source_version "${entry#*:}")")
+  [ "${entry%%:*}" = libsndfile ] && patch_sndfile "$src"
+done
+# The targets side by side: CMake's configure checks run one at a time, so two of them keep
+# both cores busy.
+pids=()
+for triple in "${stale[@]}"; do
+  build_triple "$triple" &
+  pids+=($!)
+done
+status=0
+for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+exit $status
