@@ -114,8 +114,15 @@ class Qs71Application {
   bool CancelRequested() const;
   int Cancelled();
   int RangeExpectation(std::vector<uint8_t>& expected);
-  int CompareSystemAreaPart(const std::vector<uint8_t>& expected, uint32_t from, uint32_t to,
-                            bool& match);
+  // Where a part differs from what it should hold, once the comparison went through.
+  enum class PartDifference { kNone, kMainArea, kSystemArea };
+  // The one comparison of the blank check, the verify and the range verify, over start..end
+  // of the part: the main area's share by the programmer, then the system area's read back
+  // and compared after masking. expected is the whole part as it should read; blank tells
+  // whether that is a blank part or an image.
+  int ComparePart(const std::vector<uint8_t>& expected, bool blank, uint32_t start,
+                  uint32_t end, PartDifference& difference);
+  int JudgeWholePart(const std::vector<uint8_t>& expected, bool blank);
   // The system area, as masked, that a part passing the blank check (blank) or the verify
   // against content must show; maskedBlock is the part's own, already masked.
   std::vector<uint8_t> ExpectedSystemArea(const std::vector<uint8_t>& content, bool blank,

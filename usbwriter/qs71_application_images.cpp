@@ -1,14 +1,21 @@
-// Image files are raw OTP content in address order, no header.
+// What a part should hold: the job's image, raw OTP content in address order with no header,
+// read from a file or taken from the caller's bytes; the read-back written out; and the system
+// area, read, checked and masked.
 #include "qs71_application.h"
 
 #include <climits>
 #include <cstdio>
 
 #include "qs71_usb_writer.h"
+#include "system_area.h"
 #include "text_format.h"  // Format
 
-
 namespace {
+
+// Bytes copied from the chip into the blank pattern: a blank part already carries its tag
+// and its marker.
+constexpr uint32_t kBlankKeeps[] = {qs71::kMarkerDistance, qs71::kTagDistanceLow,
+                                    qs71::kTagDistanceHigh};
 
 constexpr const char* kImportLine = "Import File: %s\n";
 
@@ -84,4 +91,42 @@ int Qs71Application::ExportFile(const std::string& name, const std::vector<uint8
   }
   Print(Format("Export File: %s\n", name.c_str()));
   return 0;
+}
+
+// Reads the system area and refuses a part whose factory values are not those of a good one.
+int Qs71Application::ReadSystemArea(std::vector<uint8_t>& block) {
+  const int result = ReadRange(qs71::kSystemAreaAddress, qs71::kSystemAreaSize, block);
+  if (result != 0) return result;
+  if (CheckSystemArea(block)) return 0;
+  Print("[ERROR] Invalid system area!\n");
+  return QS71_E_SYSTEM_AREA;
+}
+
+bool Qs71Application::CheckSystemArea(const std::vector<uint8_t>& block) const {
+  return qs71::CheckSystemArea(block);
+}
+
+void Qs71Application::MaskSystemArea(std::vector<uint8_t>& block) const {
+  qs71::MaskSystemArea(block);
+}
+
+// For a blank part: erased cells, except the tag and the marker that a blank part already
+// carries. For an image: the masked places hold the chip's factory trims and its marker,
+// which the image does not decide, so they are left out of the comparison on both sides.
+// Comparing the image's own bytes there would fail every image whose marker byte is 0xFF (all
+// images without a configuration block) on a chip that holds exactly what the write could
+// program.
+std::vector<uint8_t> Qs71Application::ExpectedSystemArea(
+    const std::vector<uint8_t>& content, bool blank,
+    const std::vector<uint8_t>& maskedBlock) const {
+  std::vector<uint8_t> expected(content.end() - qs71::kSystemAreaSize, content.end());
+  if (!blank) {
+    MaskSystemArea(expected);
+    return expected;
+  }
+  for (uint32_t distance : kBlankKeeps) {
+    const uint32_t offset = qs71::SystemAreaOffset(distance);
+    expected[offset] = maskedBlock[offset];
+  }
+  return expected;
 }

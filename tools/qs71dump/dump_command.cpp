@@ -13,7 +13,6 @@
 #include "image_map.h"
 #include "image_page.h"
 #include "sha256.h"
-#include "json_report.h"
 #include "sound_extract.h"
 #include "text_report.h"
 

@@ -18,3 +18,9 @@ int RunDump(const std::vector<std::string>& args, DumpOutput* output);
 // failed write with its reason on err when out did not take everything (a full disk, a
 // closed pipe): a report that was cut short must not look like one that was written.
 int EmitDumpOutput(const DumpOutput& output, int status, FILE* out, FILE* err);
+
+struct ImageMap;
+
+// The map as JSON: the same content as the text report, with stable snake_case keys,
+// positions and values as decimal integers, one document per image (json_report.cpp).
+std::string JsonReport(const ImageMap& map);

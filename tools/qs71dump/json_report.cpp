@@ -1,4 +1,5 @@
-#include "json_report.h"
+#include "dump_command.h"
+#include "image_map.h"
 
 #include "json_writer.h"
 #include "section_entry.h"

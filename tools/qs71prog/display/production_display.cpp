@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "display/big_words.h"
 #include "json_writer.h"
 #include "text_format.h"
 
@@ -12,6 +11,46 @@ namespace qs71prog {
 namespace {
 
 constexpr double kSecondsPerHour = 3600.0;
+
+constexpr int kRows = 5;
+
+struct Glyph {
+  char letter;
+  const char* rows[kRows];
+};
+
+constexpr Glyph kGlyphs[] = {
+    {'A', {" ### ", "#   #", "#####", "#   #", "#   #"}},
+    {'F', {"#####", "#    ", "#### ", "#    ", "#    "}},
+    {'I', {"#####", "  #  ", "  #  ", "  #  ", "#####"}},
+    {'L', {"#    ", "#    ", "#    ", "#    ", "#####"}},
+    {'O', {" ### ", "#   #", "#   #", "#   #", " ### "}},
+    {'P', {"#### ", "#   #", "#### ", "#    ", "#    "}},
+    {'S', {" ####", "#    ", " ### ", "    #", "#### "}},
+    {'T', {"#####", "  #  ", "  #  ", "  #  ", "  #  "}},
+};
+
+constexpr const char* kBlank = "     ";
+
+const char* Row(char letter, int row) {
+  for (const Glyph& glyph : kGlyphs) {
+    if (glyph.letter == letter) return glyph.rows[row];
+  }
+  return kBlank;
+}
+
+// A word in letters five lines high, built of '#' and spaces, so that the verdict on a part
+// reads from across the bench on any terminal, with no font or colour to rely on. Knows the
+// letters of the verdicts; any other character is a space.
+std::vector<std::string> BigWord(const std::string& word) {
+  std::vector<std::string> lines(kRows);
+  for (int row = 0; row < kRows; ++row) {
+    for (size_t index = 0; index < word.size(); ++index) {
+      lines[row] += (index == 0 ? "" : "  ") + std::string(Row(word[index], row));
+    }
+  }
+  return lines;
+}
 
 std::string Verdict(const PartRecord& record) {
   std::string text = "programmer " + std::to_string(record.programmer) + " part " +

@@ -31,7 +31,7 @@ std::string CountersLine(const ProgrammerCounters& counters, double hours, bool 
 // What a production run shows, for every programmer's loop at once (each from its own
 // thread; one lock keeps the output whole):
 //   terminal  one counters line per programmer, kept at the bottom and redrawn in place, and
-//             above it each part's verdict in big plain letters (display/big_words.h)
+//             above it each part's verdict in big plain letters (BigWord)
 //   plain     a line per part with the counters, and a line when a loop starts waiting
 //   json      one "part" event per part, "message" events, one "end" event
 // The library's lines and qs71prog's notes of a part are shown only when the part failed:

@@ -8,7 +8,7 @@
 
 #include "cli/prog_options.h"
 #include "job/job_report.h"
-#include "job/programmer_link.h"
+#include "job/programmer_choice.h"
 #include "job/reporter.h"
 #include "platform/writer_library.h"
 

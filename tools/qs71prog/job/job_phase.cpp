@@ -52,6 +52,16 @@ const StepPhase* FindStep(int32_t step) {
   return nullptr;
 }
 
+Selection Only(int stage) {
+  Selection selection;
+  selection.blankCheck = stage == 1;
+  selection.write = stage == 2;
+  selection.verify = stage == 3;
+  return selection;
+}
+
+bool UsesImage(const Selection& selection) { return selection.write || selection.verify; }
+
 }  // namespace
 
 const char* PhaseName(Phase phase) {
@@ -99,6 +109,21 @@ Phase Selection::LastPhase() const {
 Phase FailedPhase(const Selection& call, int32_t failedStep, int32_t lastStep) {
   const StepPhase* step = FindStep(failedStep != QS71_STEP_NONE ? failedStep : lastStep);
   return step != nullptr ? step->phase : call.LastPhase();
+}
+
+std::vector<JobStep> PlanSteps(const Selection& selection) {
+  std::vector<JobStep> steps;
+  if (UsesImage(selection) || selection.LastPhase() == Phase::kIdentify) {
+    steps.push_back({Phase::kIdentify, Selection{}});
+  }
+  for (int stage = kFirstStage; stage <= kLastStage; ++stage) {
+    if (selection.Selected(stage)) steps.push_back({PhaseOfStage(stage), Only(stage)});
+  }
+  return steps;
+}
+
+Phase ImagePhase(const Selection& selection) {
+  return selection.write ? Phase::kWrite : Phase::kVerify;
 }
 
 }  // namespace qs71prog

@@ -8,6 +8,15 @@
 
 namespace qs71prog {
 
+// The programmer a job runs on: the first one found, or, named, the programmer at `path`.
+struct ProgrammerLink {
+  bool named = false;
+  std::string path;
+
+  // For the job calls: the path, or null for the first programmer found.
+  const char* Programmer() const { return named ? path.c_str() : nullptr; }
+};
+
 // The programmers attached now, in the library's order (by path): programmer 1 is the first.
 // False with problem set when the library cannot list them.
 bool ListProgrammers(const WriterLibrary& library, std::vector<Qs71ProgrammerInfo>& found,

@@ -16,7 +16,6 @@
 #include "job/call_text.h"
 #include "job/programmer_choice.h"
 #include "job/interruption.h"
-#include "job/job_steps.h"
 #include "job/plain_words.h"
 #include "job/block_search.h"
 #include "job/reporter.h"

@@ -9,7 +9,7 @@
 #include "display/display.h"
 #include "job/job_report.h"
 #include "job/preflight.h"
-#include "job/programmer_link.h"
+#include "job/programmer_choice.h"
 #include "platform/host_system.h"
 #include "platform/output_streams.h"
 #include "platform/writer_library.h"
@@ -24,7 +24,7 @@ DisplayKind ChooseDisplay(const Options& options, const Console& console);
 bool LoadFor(const Options& options, WriterLibrary& library, std::string& error);
 
 // One run: read and judge the image once, load the library, hold the programmer, call
-// Qs71UsbJob once per step (job/job_steps.h) with the pre-flight's bytes and the progress
+// Qs71UsbJob once per step (job/job_phase.h) with the pre-flight's bytes and the progress
 // display running beside each call, report how it ended. Returns the exit status.
 ExitCode RunProgrammingJob(const Options& options, Console& console);
 
