@@ -65,6 +65,10 @@ bool CommitScratch(FILE* stream, const std::string& name, const std::string& tar
 // Closes stream and removes the file, named or not.
 void DiscardScratch(FILE* stream, const std::string& name);
 
+// Sets a variable of the process's environment, for libraries that take their settings only
+// from there. Not safe while another thread reads the environment: call it once, early.
+void SetProcessVariable(const char* name, const char* value);
+
 // The text of the system's last error (errno, or GetLastError on Windows).
 std::string LastSystemError();
 

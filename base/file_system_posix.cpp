@@ -191,6 +191,8 @@ void DiscardScratch(FILE* stream, const std::string& name) {
 
 std::string LastSystemError() { return std::strerror(errno); }
 
+void SetProcessVariable(const char* name, const char* value) { setenv(name, value, 1); }
+
 void OnTermination(void (*cleanup)()) {
   g_cleanup = cleanup;
   struct sigaction action = {};

@@ -125,6 +125,8 @@ void DiscardScratch(FILE* stream, const std::string& name) {
   if (!name.empty()) DeleteFileA(name.c_str());
 }
 
+void SetProcessVariable(const char* name, const char* value) { _putenv_s(name, value); }
+
 std::string LastSystemError() {
   const DWORD code = GetLastError();
   if (code == 0) return std::strerror(errno);

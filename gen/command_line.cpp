@@ -11,20 +11,27 @@ struct OptionRow {
   const char* name;
   const char* shortName;
   bool GenOptions::*flag;          // a switch, or
-  std::string GenOptions::*value;  // an option with a file name (with flag: a number that may follow), or
+  std::string GenOptions::*value;  // an option with a text (with flag: a number that may follow), or
   int GenOptions::*level;          // an option with a number from 0 to maxLevel
   int maxLevel;
+  const char* valueName;           // what a missing text is called (null: a file name)
 };
 
 const OptionRow kOptions[] = {
-    {"--strict", nullptr, &GenOptions::strict, nullptr, nullptr, 0},
-    {"--help", "-h", &GenOptions::help, nullptr, nullptr, 0},
-    {"--version", "-V", &GenOptions::version, nullptr, nullptr, 0},
-    {"--map", nullptr, nullptr, &GenOptions::map, nullptr, 0},
-    {"--failed-image", nullptr, nullptr, &GenOptions::failedImage, nullptr, 0},
-    {"--html", nullptr, nullptr, &GenOptions::html, nullptr, 0},
-    {"--adpcm-quality", nullptr, nullptr, nullptr, &GenOptions::adpcmQuality, kAdpcmQualityMax},
-    {"--rates", nullptr, &GenOptions::rates, &GenOptions::ratesNear, nullptr, 0},
+    {"--strict", nullptr, &GenOptions::strict, nullptr, nullptr, 0, nullptr},
+    {"--help", "-h", &GenOptions::help, nullptr, nullptr, 0, nullptr},
+    {"--version", "-V", &GenOptions::version, nullptr, nullptr, 0, nullptr},
+    {"--map", nullptr, nullptr, &GenOptions::map, nullptr, 0, nullptr},
+    {"--failed-image", nullptr, nullptr, &GenOptions::failedImage, nullptr, 0, nullptr},
+    {"--html", nullptr, nullptr, &GenOptions::html, nullptr, 0, nullptr},
+    {"--adpcm-quality", nullptr, nullptr, nullptr, &GenOptions::adpcmQuality, kAdpcmQualityMax, nullptr},
+    {"--resample", nullptr, &GenOptions::resample, nullptr, nullptr, 0, nullptr},
+    {"--dither", nullptr, &GenOptions::dither, nullptr, nullptr, 0, nullptr},
+    {"--loudness", nullptr, nullptr, &GenOptions::loudness, nullptr, 0, "a value"},
+    {"--trim", nullptr, nullptr, &GenOptions::trim, nullptr, 0, "a value"},
+    {"--highpass", nullptr, nullptr, &GenOptions::highpass, nullptr, 0, "a value"},
+    {"--keep-prepared", nullptr, nullptr, &GenOptions::keepPrepared, nullptr, 0, "a folder name"},
+    {"--rates", nullptr, &GenOptions::rates, &GenOptions::ratesNear, nullptr, 0, nullptr},
 };
 
 // Only plain decimal digits: "2x", "+1" or " 3" are no level.
@@ -43,7 +50,7 @@ bool TakeValue(const OptionRow& row, const std::string& value, GenOptions* optio
     return false;
   }
   options->*row.value = value;
-  if (value.empty()) *error = std::string(row.name) + " needs a file name";
+  if (value.empty()) *error = std::string(row.name) + " needs " + (row.valueName != nullptr ? row.valueName : "a file name");
   return !value.empty();
 }
 
@@ -92,6 +99,15 @@ const char kGenHelp[] =
     "  --rates [HZ]         the rates the chip plays near HZ, or near the common rates\n"
     "  -h, --help           this text\n"
     "  -V, --version        the version\n"
+    "\n"
+    "Sound preparation (with any of these a sound may be any WAV, AIFF or FLAC, mixed to mono;\n"
+    "the steps run in this order):\n"
+    "  --highpass HZ        second-order high-pass at HZ (1 to 4000) against DC and rumble\n"
+    "  --trim DBFS          cut leading and trailing audio below DBFS (-120 to -1), keeping 10 ms\n"
+    "  --resample           resample each sound to the rate the chip plays its link at\n"
+    "  --loudness LUFS      set each sound to LUFS (-70 to -1) integrated loudness, peak at most -1 dBFS\n"
+    "  --dither             TPDF dither before the PCM8 and u-law quantisers\n"
+    "  --keep-prepared DIR  write each prepared sound to DIR as a 16-bit WAV, for listening\n"
     "\n"
     "Progress, listings and errors go to standard output; warnings go to standard error as\n"
     "<script>:<line>: warning: <text>. The output file is replaced only by the image of a\n"

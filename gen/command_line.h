@@ -14,6 +14,13 @@ struct GenOptions {
   std::string failedImage;   // --failed-image FILE
   std::string html;          // --html FILE
   int adpcmQuality = 0;      // --adpcm-quality N, 0..3
+  // Sound preparation (the values are checked by ParsePreparationValues).
+  bool resample = false;     // --resample
+  bool dither = false;       // --dither
+  std::string loudness;      // --loudness LUFS
+  std::string trim;          // --trim DBFS
+  std::string highpass;      // --highpass HZ
+  std::string keepPrepared;  // --keep-prepared DIR
   int scriptIndex = 1;       // argv index of the script name
 };
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/sound_preparation.h"
 #include "cfgmem_fields.h"
 #include "image/fill_scale.h"
 #include "image/image_file.h"
@@ -104,6 +105,7 @@ struct CompileState : ScriptState {
   std::vector<LinkRecord> Links;  // in script order
   SoundReports Reports;
   PendingImage Pending;
+  PreparationState Prep;
 };
 
 // Puts every field of ScriptState back to its start value; the part of `Init_yylex(1)` that

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "clock_divider.h"
+#include "audio/sound_import.h"
 #include "command_line.h"
 #include "compile_state.h"
+#include "file_system.h"
 #include "image/fill_scale.h"
 #include "image/image_file.h"
 #include "image_finishing.h"
@@ -79,6 +81,18 @@ int AnswerRates(CompileState& s, const std::string& near) {
   return 0;
 }
 
+bool TakePreparationOptions(CompileState& s, const GenOptions& options, std::string* error) {
+  PreparationOptions& p = s.Prep.options;
+  if (!ParsePreparationValues({options.loudness, options.trim, options.highpass}, &p, error)) return false;
+  p.resample = options.resample;
+  p.dither = options.dither;
+  p.keepDir = options.keepPrepared;
+  if (!p.keepDir.empty() && IdentifyFile(p.keepDir.c_str()).kind != FileKind::Folder) {
+    return *error = "--keep-prepared " + p.keepDir + " is not a folder", false;
+  }
+  return true;
+}
+
 // Options that end the run before any file is touched; -1 when the run goes on.
 int AnswerOptions(CompileState& s, int argc, const char* const* argv, GenOptions* options) {
   std::string error;
@@ -87,6 +101,10 @@ int AnswerOptions(CompileState& s, int argc, const char* const* argv, GenOptions
     return -2;
   }
   if (options->help) return std::fprintf(s.Out, "%s", kGenHelp), 0;
+  if (!TakePreparationOptions(s, *options, &error)) {
+    std::fprintf(s.Err, "qs71gen: %s (qs71gen --help lists the options)\n", error.c_str());
+    return -2;
+  }
   if (options->version) return std::fprintf(s.Out, "qs71gen %s\n", QS71_VERSION), 0;
   if (options->rates) return AnswerRates(s, options->ratesNear);
   return -1;
@@ -188,6 +206,7 @@ void Init_yylex(CompileState& s, int pass) {
 
 void ReleaseAll(CompileState& s) {
   AbandonImageOutput(s);
+  ReleasePreparation(s);
   FreeNames(s);
   CloseStream(s.Script);
   CloseStream(s.Image);

@@ -87,13 +87,19 @@ std::string SoundLine(CompileState& s, const SoundDef& sound) {
                 KindHasData(sound.kind) ? sound.text.c_str() : "-", Durations(s, sound).c_str());
 }
 
+// What the preparation did to a sound (only with a preparation option).
+std::string PreparationLine(CompileState& s, const SoundDef& sound) {
+  auto it = s.Prep.records.find(AsciiLowerCopy(sound.name));
+  return it != s.Prep.records.end() && it->second.playedRate > 0 ? PreparationMapColumns(it->second) : "";
+}
+
 std::string SoundsPart(CompileState& s) {
   std::vector<const SoundDef*> sounds = SoundsNewestFirst(s);
   std::reverse(sounds.begin(), sounds.end());
   std::string out = Format("Sounds (%u, in script order)\n", static_cast<unsigned>(sounds.size()));
   out += Format("  %-16s %-7s %10s %-17s %9s  %s\n", "name", "kind", "samples", "chip addresses", "bytes",
                 "wave file, playing time");
-  for (const SoundDef* sound : sounds) out += SoundLine(s, *sound);
+  for (const SoundDef* sound : sounds) out += SoundLine(s, *sound) + PreparationLine(s, *sound);
   return out;
 }
 

@@ -14,19 +14,15 @@
 
 namespace {
 
-// Opens the wave file only long enough to learn its size from the header.
-int ReserveWaveRange(CompileState& s, SoundDef* sound, const SoundKindInfo& kind) {
+// Opens the wave file only long enough to learn its size from the header. A sound to be
+// prepared has its size only once the links of pass 1 have fixed its rate.
+int ReserveWaveRange(CompileState& s, SoundDef* sound) {
   WaveHeader header;
   std::string listing;
-  int r = OpenSoundWave(s, *sound, &header, &listing);
+  const bool prepared = s.Prep.options.Active();
+  int r = prepared ? DefinePreparedSound(s, *sound, &listing) : OpenSoundWave(s, *sound, &header, &listing);
   std::fwrite(listing.data(), 1, listing.size(), s.Out);
-  if (r == ErrNone) {
-    sound->frames = WaveFrameCount(header);
-    uint32_t size = KindBytesFor(kind, sound->frames);
-    sound->start = s.NextSoundStart;
-    s.NextSoundStart = WrapAdd(sound->start, static_cast<int32_t>(size));
-    sound->end = WrapSub(s.NextSoundStart, 1);
-  }
+  if (r == ErrNone && !prepared) ReserveSoundRange(s, sound, WaveFrameCount(header));
   if (s.Wave != nullptr) std::fclose(s.Wave);
   s.Wave = nullptr;
   return r;
@@ -78,7 +74,17 @@ int DefineSound(CompileState& s, const char* name, const char* text, int32_t kin
   if (!KindHasData(kind)) return SetSilenceLength(def, length);
   const SoundKindInfo* info = FindSoundKind(kind);
   if (info == nullptr) return ErrInternal;
-  return ReserveWaveRange(s, def, *info);
+  return ReserveWaveRange(s, def);
+}
+
+void ReserveSoundRange(CompileState& s, SoundDef* sound, uint32_t frames) {
+  const SoundKindInfo* kind = FindSoundKind(sound->kind);
+  if (kind == nullptr) return;
+  sound->frames = frames;
+  uint32_t size = KindBytesFor(*kind, sound->frames);
+  sound->start = s.NextSoundStart;
+  s.NextSoundStart = WrapAdd(sound->start, static_cast<int32_t>(size));
+  sound->end = WrapSub(s.NextSoundStart, 1);
 }
 
 const SoundDef* FindSound(CompileState& s, const char* name) {

@@ -45,6 +45,9 @@ int DefineSound(CompileState& s, const char* name, const char* text, int32_t kin
 
 const SoundDef* FindSound(CompileState& s, const char* name);
 
+// Gives a wave sound of frames samples the next range of the sound data area.
+void ReserveSoundRange(CompileState& s, SoundDef* sound, uint32_t frames);
+
 // All sound definitions, newest first.
 std::vector<const SoundDef*> SoundsNewestFirst(CompileState& s);
 

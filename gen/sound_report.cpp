@@ -211,9 +211,11 @@ void MeasureSounds(CompileState& s) {
     MeasureSoundFile(s, *def, &report);
     s.Reports.sounds.push_back(std::move(report));
     WarnClipped(s, s.Reports.sounds.back(), *def);
-    WarnSilence(s, s.Reports.sounds.back(), *def);
+    // The preparation cuts the silence and sets the levels it is asked for: advice on the
+    // source's would only mislead.
+    if (!s.Prep.options.trim) WarnSilence(s, s.Reports.sounds.back(), *def);
   }
-  WarnLevels(s);
+  if (!s.Prep.options.loudness) WarnLevels(s);
 }
 
 int32_t SoundAreaBase(const CompileState& s) {

@@ -110,7 +110,7 @@ check_deb_control() {  # deb
   local depends
   depends=$(dpkg-deb -f "$deb" Depends)
   echo "Depends: $depends"
-  for package in libhidapi-hidraw0 libc6 libstdc++6; do
+  for package in libhidapi-hidraw0 libc6 libstdc++6 libsoxr0 libebur128-1 libsndfile1; do
     check "Depends names $package" \
       grep -qxF "$package" < <(sed 's/ *([^)]*)//g; s/, */\n/g' <<<"$depends")
   done
@@ -144,6 +144,11 @@ check_programs() {  # label, runner, the installed examples folder, a scratch fo
   done
   text=$($run "$examples_dir" qs71gen demo.qs "$tmp/demo.bin" | tr -d '\r' | grep '^Complete with')
   check "$label: qs71gen compiles the installed demo project ('$text')" \
+    grep -q "^Complete with 0 Errors" <<<"$text"
+  # Sound preparation needs the resampling, loudness and file libraries of the package's Depends.
+  text=$($run "$examples_dir" qs71gen --resample --loudness -16 demo.qs "$tmp/demo-prepared.bin" |
+    tr -d '\r' | grep '^Complete with')
+  check "$label: qs71gen --resample --loudness -16 compiles the installed demo project ('$text')" \
     grep -q "^Complete with 0 Errors" <<<"$text"
   check "$label: qs71dump reads the demo image" \
     quietly "$work/$label-dump.log" $run "$tmp" qs71dump demo.bin

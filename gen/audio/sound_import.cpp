@@ -1,5 +1,6 @@
 #include "audio/sound_import.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "ascii_case.h"
@@ -11,6 +12,7 @@
 #include "image/image_file.h"
 #include "image_layout.h"
 #include "name_tables.h"
+#include "file_system.h"
 #include "result_codes.h"
 #include "sound_report.h"
 #include "sound_kinds.h"
@@ -81,8 +83,83 @@ int Refused(CompileState& s, int code, const std::string& detail) {
   return code;
 }
 
+PreparationRecord* FindRecord(CompileState& s, const std::string& name) {
+  auto it = s.Prep.records.find(AsciiLowerCopy(name));
+  return it == s.Prep.records.end() ? nullptr : &it->second;
+}
+
+// Pass 2 of a prepared sound: its 16-bit samples from the prepared file, already scaled.
+int ImportPrepared(CompileState& s, const SoundDef& sound, const SoundCodec& codec,
+                   std::string* listing) {
+  const PreparationRecord* record = FindRecord(s, sound.name);
+  if (record == nullptr) return ErrInternal;
+  if (!record->refusal.empty()) return Refused(s, ErrWaveFile, record->refusal);
+  if (s.Prep.files.prepared == nullptr) return ErrInternal;
+  ListRate(s, static_cast<uint32_t>(record->source.rate), listing);
+  if (std::fseek(s.Prep.files.prepared, static_cast<long>(record->offset), SEEK_SET) != 0) return ErrRead;
+  const WaveHeader header{1, static_cast<uint32_t>(record->playedRate), 16,
+                          static_cast<int32_t>(record->frames * 2)};
+  SampleReader reader;
+  int r = StartSamples(&reader, s.Prep.files.prepared, header);
+  if (r != ErrNone) return r;
+  return StoreSound(ImageOf(s), codec, &reader,
+                    {s.Offset, s.SoundBase, sound.start, sound.end, sound.name.c_str(),
+                     sound.text.c_str(), 1.0, listing, s.AdpcmQuality});
+}
+
+// The rate a sound is prepared for: the highest its links play at (a ramp sound plays at
+// the ramp rate), its own when nothing links it or nothing asks for resampling.
+int32_t PreparedRate(CompileState& s, const char* name, const PreparationRecord& record, int line) {
+  if (!s.Prep.options.resample) return 0;
+  std::vector<int32_t> asked = record.linkRates;
+  if (FindRamp(name) != nullptr) asked.push_back(s.Ramp_Rate);
+  std::vector<int32_t> played;
+  for (int32_t rate : asked) {
+    PlayedRate p{};
+    if (ChipPlayedRate(s.MainClk, rate, &p) && std::find(played.begin(), played.end(), p.hz) == played.end()) {
+      played.push_back(p.hz);
+    }
+  }
+  if (played.empty()) return 0;
+  const int32_t highest = *std::max_element(played.begin(), played.end());
+  if (played.size() > 1) {
+    std::string others;
+    for (int32_t hz : played) {
+      if (hz != highest) others += Format("%s%d Hz", others.empty() ? "" : ", ", hz);
+    }
+    Warn(s, line, "sound %s is played at %d Hz and also at %s; it is resampled for %d Hz, so it "
+         "plays at another pitch and speed at the others", name, highest, others.c_str(), highest);
+  }
+  return highest;
+}
+
+// The scratch files sit beside the image, which is where a compile may write; beside the
+// script when the image goes to a pipe or a device, whose folder is no place for files.
+bool OpenPreparationFiles(CompileState& s, std::string* reason) {
+  PreparationState& p = s.Prep;
+  const FileKind output = IdentifyFile(s.Args[2].c_str()).kind;
+  const std::string& beside = output == FileKind::Regular || output == FileKind::Missing ? s.Args[2] : s.Args[1];
+  if (p.files.stage == nullptr) p.files.stage = CreateScratchBeside(beside, &p.stageName, reason);
+  if (p.files.stage != nullptr && p.files.prepared == nullptr) {
+    p.files.prepared = CreateScratchBeside(beside, &p.preparedName, reason);
+  }
+  return p.files.prepared != nullptr;
+}
+
+void WarnAboutLoudness(CompileState& s, const char* name, const PreparationRecord& r, int line) {
+  if (!s.Prep.options.loudness) return;
+  if (!r.measured) {
+    Warn(s, line, "sound %s (%s) is too short (under 0.4 s) or too quiet (under -70 LUFS) to "
+         "measure its loudness; it keeps its level", name, r.file.c_str());
+  } else if (r.ceilingReached) {
+    Warn(s, line, "sound %s (%s) reaches only %.2f LUFS of the %g LUFS asked for: the -1 dBFS "
+         "peak ceiling holds it there", name, r.file.c_str(), r.loudnessAfter, s.Prep.options.loudnessLufs);
+  }
+}
+
 int ImportWave(CompileState& s, const SoundDef& sound, const SoundCodec& codec,
                std::string* listing) {
+  if (s.Prep.options.Active()) return ImportPrepared(s, sound, codec, listing);
   WaveHeader header;
   int r = OpenSoundWave(s, sound, &header, listing);
   SampleReader reader;
@@ -111,6 +188,51 @@ int OpenSoundWave(CompileState& s, const SoundDef& sound, WaveHeader* header,
   if (r != ErrNone) return Refused(s, r, detail);
   ListRate(s, header->rate, listing);
   return ErrNone;
+}
+
+int DefinePreparedSound(CompileState& s, const SoundDef& sound, std::string* listing) {
+  PreparationRecord record;
+  record.file = sound.text;
+  std::string reason;
+  const bool readable = ProbeSource(sound.text, &record.source, &reason);
+  if (readable) ListRate(s, static_cast<uint32_t>(record.source.rate), listing);
+  else record.refusal = Format("sound %s: %s cannot be read: %s", sound.name.c_str(), sound.text.c_str(), reason.c_str());
+  // Like a refused wave file, an unreadable one is reported where pass 2 imports it.
+  const int r = readable ? ErrNone : Refused(s, ErrWaveFile, record.refusal);
+  s.Prep.records.insert_or_assign(AsciiLowerCopy(sound.name), std::move(record));
+  return r;
+}
+
+void NotePreparedLink(CompileState& s, const char* name, int32_t rate) {
+  PreparationRecord* record = FindRecord(s, name);
+  if (record == nullptr) return;
+  std::vector<int32_t>& rates = record->linkRates;
+  if (std::find(rates.begin(), rates.end(), rate) == rates.end()) rates.push_back(rate);
+}
+
+int PrepareDefinedSound(CompileState& s, const char* name, int line) {
+  PreparationRecord* record = FindRecord(s, name);
+  SoundDef* sound = const_cast<SoundDef*>(FindSound(s, name));
+  if (record == nullptr || sound == nullptr || !KindHasData(sound->kind) || !record->refusal.empty()) return ErrNone;
+  const PreparationOptions& options = s.Prep.options;
+  PreparationJob job{&options, record->file, sound->kind, PreparedRate(s, name, *record, line), s.Scale,
+                     options.keepDir.empty() ? "" : options.keepDir + "/" + sound->name + ".wav",
+                     s.AdpcmQuality};
+  std::string reason;
+  if (!OpenPreparationFiles(s, &reason) || !PrepareSound(job, s.Prep.files, record, &reason)) {
+    record->refusal = Format("sound %s (%s) cannot be prepared: %s", name, record->file.c_str(), reason.c_str());
+    return Refused(s, ErrWaveFile, record->refusal);
+  }
+  WarnAboutLoudness(s, name, *record, line);
+  ReserveSoundRange(s, sound, record->frames);
+  return ErrNone;
+}
+
+void ReleasePreparation(CompileState& s) {
+  PreparationState& p = s.Prep;
+  if (p.files.stage != nullptr) DiscardScratch(p.files.stage, p.stageName);
+  if (p.files.prepared != nullptr) DiscardScratch(p.files.prepared, p.preparedName);
+  p.files = {};
 }
 
 int RampWord(CompileState& s, int32_t position, uint32_t* word) {

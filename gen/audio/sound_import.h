@@ -23,6 +23,21 @@ int ImportSound(CompileState& s, const char* name, std::string* listing);
 // and the clock divider minus one in bits 7..0. ErrRampRate when Ramp_Rate cannot divide.
 int RampWord(CompileState& s, int32_t position, uint32_t* word);
 
+// Pass 1 of a sound to be prepared: reads what its file is, or ErrWaveFile with a detail that
+// names sound and file and gives libsndfile's reason. Lists its rate as a wave file's.
+int DefinePreparedSound(CompileState& s, const SoundDef& sound, std::string* listing);
+
+// Pass 1 of a link: the rates a prepared sound is asked to play at.
+void NotePreparedLink(CompileState& s, const char* name, int32_t rate);
+
+// The end of pass 1, for each sound in definition order (line: its definition): prepares it
+// at the rate its links settled and reserves its range. ErrWaveFile with a detail naming
+// sound and file when it cannot be prepared; warns when its loudness stays below the target.
+int PrepareDefinedSound(CompileState& s, const char* name, int line);
+
+// Closes and removes the preparation's scratch files.
+void ReleasePreparation(CompileState& s);
+
 // Opens the sound's wave file into s.Wave (left open, also on failure) and reads its
 // header: the rate message added to *listing, a refusal's detail kept for the error report.
 int OpenSoundWave(CompileState& s, const SoundDef& sound, WaveHeader* header, std::string* listing);

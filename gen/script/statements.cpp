@@ -110,6 +110,9 @@ void NoteLink(CompileState& s, const char* name, int32_t rate, int line) {
   const SoundDef* sound = FindSound(s, name);
   if (use == nullptr || sound == nullptr) return;
   use->linked = true;
+  NotePreparedLink(s, name, rate);
+  // A resampled sound plays at the rate of its link, whatever its file's.
+  if (s.Prep.options.resample) return;
   if (use->fileRate <= 0 || rate <= 0 || use->fileRate == rate) return;
   std::string file = HintPath(sound->text);
   WarnOnce(s, Format("wave rate %s(%d)", AsciiLowerCopy(name).c_str(), rate), line,
@@ -136,6 +139,14 @@ void WarnUnlinkedSounds(CompileState& s) {
     if (use.linked || IsRampSound(use.name)) continue;
     Warn(s, use.line, "sound %s is defined but never linked (no .SECTION $GROUPS line names it)",
          use.name.c_str());
+  }
+}
+
+// Only now are the links and the main clock known, and with them the rate of each sound.
+void PrepareSounds(CompileState& s) {
+  if (!s.Prep.options.Active()) return;
+  for (const SoundUse& use : s.Statements.soundUses) {
+    ReportError(s, PrepareDefinedSound(s, use.name.c_str(), use.line), use.line, nullptr);
   }
 }
 
@@ -244,6 +255,7 @@ void EndOfPass(CompileState& s) {
     WarnWhereReadingStopped(s);
     WarnUnlinkedSounds(s);
     MeasureSounds(s);
+    PrepareSounds(s);
   }
   if (!PassOne(s) || s.ErrorCount != 0) return;
   int r = AddVolMap(s);

@@ -1,5 +1,7 @@
 #include "wav_writer.h"
 
+#include <sndfile.h>
+
 #include <cmath>
 #include <cstdio>
 #include <iterator>
@@ -100,9 +102,11 @@ std::vector<int32_t> MakeSamples(const Signal& signal, uint32_t frames, uint32_t
   std::vector<int32_t> out;
   out.reserve(frames);
   uint32_t rng = signal.seed != 0 ? signal.seed : 1;
+  out.assign(signal.padFrames, 0);
   for (uint32_t i = 0; i < frames; ++i) {
     out.push_back(Clamp16(32767.0 * signal.amplitude * SampleAt(signal, i, frames, rate, rng)));
   }
+  out.insert(out.end(), signal.padFrames, 0);
   return out;
 }
 
@@ -148,6 +152,26 @@ bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   // An empty vector may hold no buffer at all, and fwrite takes none.
   bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   return std::fclose(f) == 0 && ok;
+}
+
+bool WriteSoundFile(const std::string& path, const std::vector<int32_t>& samples,
+                    const Format& f, const std::string& container) {
+  const int type = container == "flac" ? SF_FORMAT_FLAC : container == "aiff" ? SF_FORMAT_AIFF : SF_FORMAT_WAV;
+  const int encoding = f.tag == 3 ? SF_FORMAT_FLOAT
+                       : f.bits == 8 ? (type == SF_FORMAT_WAV ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_S8)
+                       : f.bits == 24 ? SF_FORMAT_PCM_24
+                       : f.bits == 32 ? SF_FORMAT_PCM_32 : SF_FORMAT_PCM_16;
+  SF_INFO info{};
+  info.samplerate = static_cast<int>(f.rate);
+  info.channels = f.channels;
+  info.format = type | encoding;
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  if (file == nullptr) return false;
+  std::vector<int> frames;
+  for (int32_t s : samples) frames.insert(frames.end(), f.channels, s * 65536);
+  const sf_count_t n = static_cast<sf_count_t>(samples.size());
+  const bool ok = sf_writef_int(file, frames.data(), n) == n;
+  return sf_close(file) == 0 && ok;
 }
 
 }  // namespace testwav

@@ -17,6 +17,7 @@ struct Signal {
   double freqEnd = 4000.0;   // sweep end
   double amplitude = 0.5;    // of full scale (32767)
   uint32_t seed = 1;         // noise
+  uint32_t padFrames = 0;    // of silence before and after the signal
 };
 
 // Where the header's fields stand: the canonical 44 bytes; a LIST chunk of odd size (so a pad
@@ -35,7 +36,7 @@ struct Format {
 // "canonical", "list" or "extensible"; false for any other name.
 bool LayoutByName(const std::string& name, Layout* layout);
 
-// frames samples of the signal on the 16-bit scale (-32768..32767).
+// frames samples of the signal on the 16-bit scale (-32768..32767), between the pads.
 std::vector<int32_t> MakeSamples(const Signal& signal, uint32_t frames, uint32_t rate);
 
 // A whole WAV file: header and data. Stereo files carry the samples in both channels.
@@ -46,5 +47,11 @@ std::vector<uint8_t> EncodeWav(const std::vector<int32_t>& samples, const Format
 std::vector<uint8_t> WavHeader(const Format& format, uint32_t dataSize);
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// The samples in what only a full audio library writes: container "wav", "aiff" or "flac",
+// 8 to 32 bits, or float (tag 3); every channel carries the samples. False with nothing
+// written when libsndfile refuses the combination.
+bool WriteSoundFile(const std::string& path, const std::vector<int32_t>& samples,
+                    const Format& format, const std::string& container);
 
 }  // namespace testwav

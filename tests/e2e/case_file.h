@@ -5,7 +5,8 @@
 //   # free comment lines
 //   args: %script %image 12 34          (optional; default "%script %image")
 //   wav: tone.wav shape=sine freq=440 rate=16000 bits=16 channels=1 frames=100 amp=0.5
-//        (pad=N: N frames of silence before and after the frames)
+//        pad=N                           (N silent frames before and after the signal)
+//        container=flac|wav|aiff         (written by libsndfile: 24/32 bits, tag=3 float, FLAC)
 //   file: raw.bin 52 49 46 46            (any other input file, as hex bytes)
 //   exit: -3                             (default 0)
 //   link: out.bin target.bin             (a symbolic link, which must still be one afterwards)

@@ -67,6 +67,7 @@ testwav::Signal SignalOf(const std::map<std::string, std::string>& p) {
   s.freqEnd = std::atof(get("freq2", "4000").c_str());
   s.amplitude = std::atof(get("amp", "0.5").c_str());
   s.seed = static_cast<uint32_t>(std::atoi(get("seed", "1").c_str()));
+  s.padFrames = static_cast<uint32_t>(std::atoi(get("pad", "0").c_str()));
   return s;
 }
 
@@ -80,12 +81,8 @@ bool MakeWav(const std::string& dir, const WavInput& wav) {
   if (p.count("layout") && !testwav::LayoutByName(p.at("layout"), &f.layout)) return false;
   uint32_t frames = p.count("frames") ? static_cast<uint32_t>(std::atoi(p.at("frames").c_str())) : 100;
   auto samples = testwav::MakeSamples(SignalOf(p), frames, f.rate);
-  // A take as recorders leave it: silence before and after the sound.
-  if (p.count("pad")) {
-    const size_t pad = static_cast<size_t>(std::atoi(p.at("pad").c_str()));
-    samples.insert(samples.begin(), pad, 0);
-    samples.insert(samples.end(), pad, 0);
-  }
+  // What the chip tools never read: made by an audio library, as recorders make them.
+  if (p.count("container")) return testwav::WriteSoundFile(dir + "/" + wav.name, samples, f, p.at("container"));
   std::vector<uint8_t> bytes = testwav::EncodeWav(samples, f);
   // Bad inputs: a header that lies about its data, a file cut short, another identifier.
   if (p.count("announce")) {

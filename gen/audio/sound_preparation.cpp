@@ -1,0 +1,611 @@
+#include "audio/sound_preparation.h"
+
+#include <ebur128.h>
+#include <sndfile.h>
+#include <soxr.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+#include "audio/sound_codecs.h"
+#include "audio/wave_input.h"
+#include "codec_tables.h"
+#include "file_system.h"
+#include "sound_decoders.h"
+#include "sound_kinds.h"
+#include "text_format.h"
+
+namespace {
+
+// Frames per step of the pipeline: every buffer is a few of these.
+constexpr size_t kBlock = 8192;
+
+// The resampled signal is kept as integers at 24-bit precision (2^23 is full scale), the gain
+// as a 24-bit fraction; their product is on a 2^47 scale, 2^32 above the 16-bit one.
+constexpr int kStageBits = 23;
+constexpr int kGainBits = 24;
+constexpr double kStageScale = 8388608.0;  // 2^kStageBits
+
+// Everything the math library computes is rounded to this many fractional bits, far below any
+// audible step and far above the last-place differences between math libraries.
+constexpr int kGridBits = 40;
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kCeilingDbfs = -1.0;
+constexpr double kKeptSeconds = 0.010;  // on each side of a trim
+
+double OnGrid(double v) { return std::ldexp(std::nearbyint(std::ldexp(v, kGridBits)), -kGridBits); }
+
+double Hundredths(double v) { return std::nearbyint(v * 100.0) / 100.0; }
+
+struct ValueRule {
+  const char* option;
+  std::string PreparationTexts::*text;
+  bool PreparationOptions::*given;
+  double PreparationOptions::*value;
+  double low, high;
+  const char* unit;
+};
+
+const ValueRule kValueRules[] = {
+    {"--loudness", &PreparationTexts::loudness, &PreparationOptions::loudness,
+     &PreparationOptions::loudnessLufs, -70, -1, "LUFS"},
+    {"--trim", &PreparationTexts::trim, &PreparationOptions::trim, &PreparationOptions::trimDbfs,
+     -120, -1, "dBFS"},
+    {"--highpass", &PreparationTexts::highpass, &PreparationOptions::highpass,
+     &PreparationOptions::highpassHz, 1, 4000, "Hz"},
+};
+
+bool ParseValue(const ValueRule& rule, const std::string& text, double* value, std::string* error) {
+  char* end = nullptr;
+  *value = std::strtod(text.c_str(), &end);
+  if (!text.empty() && *end == '\0' && std::isfinite(*value) && *value >= rule.low && *value <= rule.high) {
+    return true;
+  }
+  *error = Format("%s %s is out of range: give %g to %g %s", rule.option, text.c_str(), rule.low,
+                  rule.high, rule.unit);
+  return false;
+}
+
+// --- reading ------------------------------------------------------------------------------
+
+struct FormatName {
+  int code;
+  const char* name;
+};
+
+const FormatName kContainers[] = {
+    {SF_FORMAT_WAV, "WAV"},   {SF_FORMAT_WAVEX, "WAV"}, {SF_FORMAT_RF64, "RF64"},
+    {SF_FORMAT_W64, "W64"},   {SF_FORMAT_AIFF, "AIFF"}, {SF_FORMAT_FLAC, "FLAC"},
+    {SF_FORMAT_CAF, "CAF"},   {SF_FORMAT_OGG, "OGG"},
+};
+
+const FormatName kEncodings[] = {
+    {SF_FORMAT_PCM_S8, "8-bit"}, {SF_FORMAT_PCM_U8, "8-bit"}, {SF_FORMAT_PCM_16, "16-bit"},
+    {SF_FORMAT_PCM_24, "24-bit"}, {SF_FORMAT_PCM_32, "32-bit"}, {SF_FORMAT_FLOAT, "float"},
+    {SF_FORMAT_DOUBLE, "double"}, {SF_FORMAT_VORBIS, "Vorbis"},
+};
+
+const char* NameOf(const FormatName* table, size_t n, int code, const char* otherwise) {
+  for (size_t i = 0; i < n; ++i) {
+    if (table[i].code == code) return table[i].name;
+  }
+  return otherwise;
+}
+
+std::string FormatText(int format) {
+  return std::string(NameOf(kContainers, std::size(kContainers), format & SF_FORMAT_TYPEMASK, "other")) +
+         " " + NameOf(kEncodings, std::size(kEncodings), format & SF_FORMAT_SUBMASK, "encoded");
+}
+
+struct SndfileCloser {
+  void operator()(SNDFILE* f) const { sf_close(f); }
+};
+using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
+
+// A source read as mono blocks: each frame is the mean of its channels.
+struct Source {
+  SndfilePtr file;
+  SF_INFO info{};
+  std::vector<double> frames;
+
+  bool Open(const std::string& path, std::string* reason) {
+    // A FIFO would hang the compile and a folder is no recording.
+    const FileIdentity id = IdentifyFile(path.c_str());
+    if (id.exists && id.kind != FileKind::Regular) return *reason = Format("it is %s", FileKindName(id.kind)), false;
+    file.reset(sf_open(path.c_str(), SFM_READ, &info));
+    if (!file) return *reason = sf_strerror(nullptr), false;
+    if (info.channels < 1 || info.samplerate < 1 || info.frames < 1) return *reason = "it holds no samples", false;
+    frames.resize(kBlock * static_cast<size_t>(info.channels));
+    return true;
+  }
+
+  size_t ReadMono(double* mono) {
+    const sf_count_t n = sf_readf_double(file.get(), frames.data(), static_cast<sf_count_t>(kBlock));
+    const int channels = info.channels;
+    for (sf_count_t i = 0; i < n; ++i) {
+      double sum = 0;
+      for (int c = 0; c < channels; ++c) sum += frames[static_cast<size_t>(i * channels + c)];
+      mono[i] = sum / channels;
+    }
+    return n > 0 ? static_cast<size_t>(n) : 0;
+  }
+};
+
+// --- high-pass ----------------------------------------------------------------------------
+
+// A second-order Butterworth high-pass (Q = 1/sqrt 2), direct form I.
+struct HighPass {
+  bool on = false;
+  double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+  double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+
+  void Design(double hz, double rate) {
+    on = true;
+    const double w = 2 * kPi * hz / rate;
+    const double cosw = std::cos(w);
+    const double alpha = std::sin(w) / std::sqrt(2.0);
+    const double a0 = 1 + alpha;
+    b0 = OnGrid((1 + cosw) / 2 / a0);
+    b1 = OnGrid(-(1 + cosw) / a0);
+    b2 = b0;
+    a1 = OnGrid(-2 * cosw / a0);
+    a2 = OnGrid((1 - alpha) / a0);
+  }
+
+  void Run(double* x, size_t n) {
+    if (!on) return;
+    for (size_t i = 0; i < n; ++i) {
+      const double y = b0 * x[i] + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+      x2 = x1, x1 = x[i], y2 = y1, y1 = y;
+      x[i] = y;
+    }
+  }
+};
+
+// The source, mixed and high-passed, from its first frame.
+struct FilteredSource {
+  Source source;
+  HighPass highpass;
+  std::vector<double> mono = std::vector<double>(kBlock);
+  double peak = 0;  // of the mixed signal before the filter
+
+  bool Open(const PreparationJob& job, std::string* reason) {
+    if (!source.Open(job.file, reason)) return false;
+    const double rate = source.info.samplerate;
+    if (job.options->highpass) {
+      if (job.options->highpassHz >= rate / 2) {
+        *reason = Format("--highpass %g Hz is out of range for its rate of %d Hz: give less than %g Hz",
+                         job.options->highpassHz, source.info.samplerate, rate / 2);
+        return false;
+      }
+      highpass.Design(job.options->highpassHz, rate);
+    }
+    return true;
+  }
+
+  size_t Read() {
+    const size_t n = source.ReadMono(mono.data());
+    for (size_t i = 0; i < n; ++i) peak = std::max(peak, std::fabs(mono[i]));
+    highpass.Run(mono.data(), n);
+    return n;
+  }
+};
+
+// The frames [first, end) that the trim keeps; the whole file without a trim.
+struct Window {
+  int64_t first = 0;
+  int64_t end = 0;
+};
+
+bool FindWindow(const PreparationJob& job, Window* window, std::string* reason) {
+  FilteredSource in;
+  if (!in.Open(job, reason)) return false;
+  const double threshold = OnGrid(std::pow(10.0, job.options->trimDbfs / 20));
+  int64_t at = 0, first = -1, last = -1;
+  for (size_t n; (n = in.Read()) > 0; at += static_cast<int64_t>(n)) {
+    for (size_t i = 0; i < n; ++i) {
+      if (std::fabs(in.mono[i]) < threshold) continue;
+      if (first < 0) first = at + static_cast<int64_t>(i);
+      last = at + static_cast<int64_t>(i);
+    }
+  }
+  if (in.peak == 0) return *reason = "it is all silence", false;
+  if (first < 0) {
+    *reason = Format("--trim %g dBFS would leave nothing: no sample reaches that level", job.options->trimDbfs);
+    return false;
+  }
+  const int64_t kept = static_cast<int64_t>(std::llround(kKeptSeconds * in.source.info.samplerate));
+  window->first = std::max<int64_t>(0, first - kept);
+  window->end = std::min<int64_t>(at, last + 1 + kept);
+  return true;
+}
+
+// --- resampling ---------------------------------------------------------------------------
+
+using Sink = bool (*)(void* context, const double* samples, size_t n);
+
+// soxr at very high quality on one thread, its output cut or padded to exactly
+// round(frames x out / in) samples so that the length never depends on the engine.
+struct Resampler {
+  soxr_t soxr = nullptr;
+  int64_t expected = 0;
+  int64_t produced = 0;
+  std::vector<double> out = std::vector<double>(kBlock);
+  Sink sink;
+  void* context;
+
+  Resampler(Sink s, void* c) : sink(s), context(c) {}
+  Resampler(const Resampler&) = delete;
+  Resampler& operator=(const Resampler&) = delete;
+  ~Resampler() {
+    if (soxr != nullptr) soxr_delete(soxr);
+  }
+
+  // soxr picks its AVX engine when the processor has one, and that engine rounds differently
+  // from the plain one: the same file would give other samples on another machine. Its
+  // variables pin the plain double-precision engine (SOXR_USE_SIMD would override the
+  // 64-bit one, so both are set); a Windows build without the SIMD engines uses it anyway.
+  static void PinPlainEngine() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+      SetProcessVariable("SOXR_USE_SIMD", "0");
+      SetProcessVariable("SOXR_USE_SIMD64", "0");
+    });
+  }
+
+  bool Start(int32_t inRate, int32_t outRate, int64_t frames, std::string* reason) {
+    expected = (frames * outRate + inRate / 2) / inRate;
+    if (inRate == outRate) return true;
+    PinPlainEngine();
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
+    const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+    soxr_error_t error = nullptr;
+    soxr = soxr_create(inRate, outRate, 1, &error, &io, &quality, &runtime);
+    if (error != nullptr) return *reason = Format("the resampler refuses it: %s", error), false;
+    return true;
+  }
+
+  bool Emit(const double* samples, size_t n) {
+    const size_t room = static_cast<size_t>(std::max<int64_t>(0, expected - produced));
+    n = std::min(n, room);
+    produced += static_cast<int64_t>(n);
+    return n == 0 || sink(context, samples, n);
+  }
+
+  bool Push(const double* in, size_t n) {
+    if (soxr == nullptr) return Emit(in, n);
+    while (n > 0) {
+      size_t used = 0, made = 0;
+      if (soxr_process(soxr, in, n, &used, out.data(), out.size(), &made) != nullptr) return false;
+      if (!Emit(out.data(), made)) return false;
+      in += used, n -= used;
+    }
+    return true;
+  }
+
+  bool Finish() {
+    for (size_t made = 1; soxr != nullptr && made > 0;) {
+      if (soxr_process(soxr, nullptr, 0, nullptr, out.data(), out.size(), &made) != nullptr) return false;
+      if (!Emit(out.data(), made)) return false;
+    }
+    std::fill(out.begin(), out.end(), 0.0);
+    while (produced < expected) {
+      if (!Emit(out.data(), static_cast<size_t>(std::min<int64_t>(expected - produced, kBlock)))) return false;
+    }
+    return true;
+  }
+};
+
+// --- loudness -----------------------------------------------------------------------------
+
+struct LoudnessMeter {
+  ebur128_state* state = nullptr;
+  explicit LoudnessMeter(int32_t rate) : state(ebur128_init(1, static_cast<unsigned long>(rate), EBUR128_MODE_I)) {}
+  LoudnessMeter(const LoudnessMeter&) = delete;
+  LoudnessMeter& operator=(const LoudnessMeter&) = delete;
+  ~LoudnessMeter() {
+    if (state != nullptr) ebur128_destroy(&state);
+  }
+  void Add(const double* x, size_t n) {
+    if (state != nullptr) ebur128_add_frames_double(state, x, n);
+  }
+  // Rounded to hundredths; false when there is no gated block to measure (under 0.4 s, or
+  // quieter than -70 LUFS throughout).
+  bool Integrated(double* lufs) {
+    double v = -HUGE_VAL;
+    if (state == nullptr || ebur128_loudness_global(state, &v) != EBUR128_SUCCESS || !std::isfinite(v)) return false;
+    *lufs = Hundredths(v);
+    return true;
+  }
+};
+
+// --- the stage: resampled, as integers ----------------------------------------------------
+
+struct StageWriter {
+  StageWriter(FILE* f, int32_t rate) : file(f), meter(rate) {}
+  FILE* file;
+  LoudnessMeter meter;
+  int64_t peak = 0;
+  int64_t frames = 0;
+  std::vector<int32_t> ints = std::vector<int32_t>(kBlock);
+  std::vector<double> measured = std::vector<double>(kBlock);
+
+  static bool Take(void* context, const double* x, size_t n) {
+    auto* self = static_cast<StageWriter*>(context);
+    for (size_t i = 0; i < n; ++i) {
+      const double v = std::clamp(std::nearbyint(x[i] * kStageScale), -2147483647.0, 2147483647.0);
+      self->ints[i] = static_cast<int32_t>(v);
+      self->peak = std::max<int64_t>(self->peak, std::llabs(self->ints[i]));
+      self->measured[i] = self->ints[i] / kStageScale;
+    }
+    self->meter.Add(self->measured.data(), n);
+    self->frames += static_cast<int64_t>(n);
+    return std::fwrite(self->ints.data(), sizeof(int32_t), n, self->file) == n;
+  }
+};
+
+bool WriteStage(const PreparationJob& job, const Window& window, int32_t rate, FILE* stage,
+                StageWriter* writer, std::string* reason) {
+  FilteredSource in;
+  if (!in.Open(job, reason)) return false;
+  Resampler resampler(&StageWriter::Take, writer);
+  if (!resampler.Start(in.source.info.samplerate, rate, window.end - window.first, reason)) return false;
+  if (std::fseek(stage, 0, SEEK_SET) != 0) return *reason = "the scratch file cannot be rewound", false;
+  int64_t at = 0;
+  for (size_t n; (n = in.Read()) > 0 && at < window.end; at += static_cast<int64_t>(n)) {
+    const int64_t from = std::max(window.first, at) - at;
+    const int64_t to = std::min(window.end, at + static_cast<int64_t>(n)) - at;
+    if (to > from && !resampler.Push(in.mono.data() + from, static_cast<size_t>(to - from))) {
+      return *reason = Format("the scratch file cannot be written: %s", LastSystemError().c_str()), false;
+    }
+  }
+  if (in.peak == 0) return *reason = "it is all silence", false;
+  if (!resampler.Finish()) {
+    return *reason = Format("the scratch file cannot be written: %s", LastSystemError().c_str()), false;
+  }
+  return std::fflush(stage) == 0 || (*reason = "the scratch file cannot be written", false);
+}
+
+// --- gain ---------------------------------------------------------------------------------
+
+double Dbfs(double peak, double fullScale) { return peak > 0 ? 20 * std::log10(peak / fullScale) : -HUGE_VAL; }
+
+// The gain that brings the loudness to the target, held below the peak ceiling.
+void ChooseGain(const PreparationOptions& options, StageWriter& stage, PreparationRecord* record) {
+  record->measured = stage.meter.Integrated(&record->loudnessBefore);
+  if (!options.loudness || !record->measured) return;
+  const double ceiling = std::floor((kCeilingDbfs - Dbfs(static_cast<double>(stage.peak), kStageScale)) * 100) / 100;
+  record->gainDb = Hundredths(options.loudnessLufs - record->loudnessBefore);
+  if (record->gainDb > ceiling) {
+    record->gainDb = ceiling;
+    record->ceilingReached = true;
+  }
+}
+
+int64_t GainFraction(double gainDb) {
+  return std::llround(OnGrid(std::pow(10.0, gainDb / 20)) * std::ldexp(1.0, kGainBits));
+}
+
+// --- the prepared signal, the dither and the SNR ----------------------------------------
+
+// xorshift32: the same noise on every machine, from the same seed for every sound.
+struct Dither {
+  uint32_t state = 0x2545F491u;
+  int32_t step = 0;  // the quantiser's step on the 16-bit scale; 0: no dither
+
+  int32_t Uniform() {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return static_cast<int32_t>((static_cast<uint64_t>(state) * static_cast<uint32_t>(step)) >> 32);
+  }
+  // Triangular noise over (-step, step): the difference of two uniform values.
+  int32_t Apply(int32_t v) {
+    if (step == 0) return v;
+    return LimitSample(v + Uniform() - Uniform());
+  }
+};
+
+// The quantisers that drop bits of the 16-bit samples: PCM8 keeps the top byte, u-law's finest
+// segment steps by 8.
+int32_t DitherStep(int32_t kind) { return kind == KindPcm8 ? 256 : kind == KindUlaw ? 8 : 0; }
+
+StoredCodecTables ChipTables() {
+  StoredCodecTables tables;
+  for (int c = 0; c < kUlawCodeCount; ++c) tables.expansion[c] = UlawExpansion(c);
+  for (int i = 0; i < kImaStepCount; ++i) tables.steps[i] = static_cast<uint16_t>(kImaStepTable[i]);
+  return tables;
+}
+
+// Encodes the prepared blocks as the image will hold them, decodes them as the chip plays
+// them and adds up the error against the prepared signal.
+// A searching ADPCM encoder gives a block's bytes late, so the prepared samples wait in
+// pending until the bytes that play them have come.
+struct CodecCheck {
+  CodecCheck(const SoundCodec* c, int adpcmQuality) : codec(c) { StartAdpcmSearch(&state.adpcm, adpcmQuality); }
+  const SoundCodec* codec;
+  StoredCodecTables tables = ChipTables();
+  CodecState state;
+  AdpcmPlayback playback;
+  std::vector<uint8_t> bytes;
+  std::vector<int32_t> pending;
+  int64_t signal = 0, noise = 0;
+
+  void Add(const int32_t* reference, const int32_t* input, size_t n, bool last) {
+    if (codec == nullptr || codec->encode == nullptr) return;
+    codec->encode(&state, input, n, last, &bytes);
+    pending.insert(pending.end(), reference, reference + n);
+    const std::vector<int32_t> decoded = DecodeBytes();
+    const size_t played = std::min(decoded.size(), pending.size());
+    for (size_t i = 0; i < played; ++i) {
+      const int64_t e = pending[i] - decoded[i];
+      signal += int64_t{pending[i]} * pending[i];
+      noise += e * e;
+    }
+    pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(played));
+  }
+
+  std::vector<int32_t> DecodeBytes() {
+    switch (codec->kind) {
+      case KindAdpcm: {
+        std::vector<int32_t> played(2 * bytes.size());
+        DecodeAdpcmBlock(&playback, bytes.data(), bytes.size(), tables, played.data());
+        return played;
+      }
+      case KindPcm8: return DecodePcm8Range(bytes.data(), bytes.size());
+      case KindUlaw: return DecodeUlawRange(bytes.data(), bytes.size(), tables);
+      default: return DecodePcm16Range(bytes.data(), bytes.size());
+    }
+  }
+};
+
+struct SndfileWriter {
+  SndfilePtr file;
+  bool Open(const std::string& path, int32_t rate, std::string* reason) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    file.reset(sf_open(path.c_str(), SFM_WRITE, &info));
+    if (!file) *reason = Format("the prepared copy %s cannot be written: %s", path.c_str(), sf_strerror(nullptr));
+    return static_cast<bool>(file);
+  }
+};
+
+struct FinalPass {
+  const PreparationJob& job;
+  PreparationRecord* record;
+  LoudnessMeter meter;
+  Dither dither;
+  CodecCheck check = CodecCheck(FindCodec(job.kind), job.adpcmQuality);
+  SndfileWriter keep;
+  int64_t peak = 0;
+  std::vector<int32_t> stage = std::vector<int32_t>(kBlock);
+  std::vector<int32_t> prepared = std::vector<int32_t>(kBlock);
+  std::vector<int32_t> encoded = std::vector<int32_t>(kBlock);
+  std::vector<short> listening = std::vector<short>(kBlock);
+  std::vector<uint8_t> raw = std::vector<uint8_t>(2 * kBlock);
+  std::vector<double> measured = std::vector<double>(kBlock);
+
+  FinalPass(const PreparationJob& j, PreparationRecord* r) : job(j), record(r), meter(r->playedRate) {
+    dither.step = job.options->dither ? DitherStep(job.kind) : 0;
+  }
+
+  // The one point where the signal becomes 16-bit: the gain in integer arithmetic, rounded
+  // half up, then the script's scale factor as every sound gets it.
+  void Quantise(size_t n, int64_t gain) {
+    for (size_t i = 0; i < n; ++i) {
+      const int64_t v = (int64_t{stage[i]} * gain + (int64_t{1} << 31)) >> 32;
+      const int32_t y = LimitSample(static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)));
+      prepared[i] = job.scale == 1.0 ? y : LimitSample(ScaleSample(y, job.scale));
+      peak = std::max<int64_t>(peak, std::abs(prepared[i]));
+      measured[i] = prepared[i] / 32768.0;
+      listening[i] = static_cast<short>(prepared[i]);
+      encoded[i] = dither.Apply(prepared[i]);
+      raw[2 * i] = static_cast<uint8_t>(encoded[i]);
+      raw[2 * i + 1] = static_cast<uint8_t>(static_cast<uint32_t>(encoded[i]) >> 8);
+    }
+  }
+
+  bool Block(size_t n, bool last, int64_t gain, FILE* out, std::string* reason) {
+    Quantise(n, gain);
+    meter.Add(measured.data(), n);
+    check.Add(prepared.data(), encoded.data(), n, last);
+    const sf_count_t count = static_cast<sf_count_t>(n);
+    if (keep.file && sf_write_short(keep.file.get(), listening.data(), count) != count) {
+      return *reason = Format("the prepared copy cannot be written: %s", sf_strerror(keep.file.get())), false;
+    }
+    if (std::fwrite(raw.data(), 2, n, out) != n) {
+      return *reason = Format("the scratch file cannot be written: %s", LastSystemError().c_str()), false;
+    }
+    return true;
+  }
+
+  bool Run(const PreparationFiles& files, int64_t frames, std::string* reason) {
+    if (!job.keepPath.empty() && !keep.Open(job.keepPath, record->playedRate, reason)) return false;
+    const int64_t gain = GainFraction(record->gainDb);
+    if (std::fseek(files.stage, 0, SEEK_SET) != 0 || std::fseek(files.prepared, 0, SEEK_END) != 0) {
+      return *reason = "the scratch file cannot be positioned", false;
+    }
+    for (int64_t left = frames; left > 0;) {
+      const size_t n = static_cast<size_t>(std::min<int64_t>(left, kBlock));
+      if (std::fread(stage.data(), sizeof(int32_t), n, files.stage) != n) {
+        return *reason = "the scratch file cannot be read back", false;
+      }
+      left -= static_cast<int64_t>(n);
+      if (!Block(n, left == 0, gain, files.prepared, reason)) return false;
+    }
+    if (std::fflush(files.prepared) != 0) return *reason = "the scratch file cannot be written", false;
+    if (keep.file && sf_close(keep.file.release()) != 0) return *reason = "the prepared copy cannot be closed", false;
+    Summarise();
+    return true;
+  }
+
+  void Summarise() {
+    record->peakDbfs = Dbfs(static_cast<double>(peak), 32768.0);
+    if (!meter.Integrated(&record->loudnessAfter)) record->loudnessAfter = -HUGE_VAL;
+    record->lossless = check.noise == 0;
+    record->snrDb = record->lossless ? 0 : 10 * std::log10(static_cast<double>(check.signal) / check.noise);
+  }
+};
+
+std::string Db(double v) { return std::isfinite(v) ? Format("%.2f", v) : std::string("-inf"); }
+
+}  // namespace
+
+bool ParsePreparationValues(const PreparationTexts& texts, PreparationOptions* options, std::string* error) {
+  for (const ValueRule& rule : kValueRules) {
+    const std::string& text = texts.*rule.text;
+    if (text.empty()) continue;
+    if (!ParseValue(rule, text, &(options->*rule.value), error)) return false;
+    options->*rule.given = true;
+  }
+  return true;
+}
+
+bool ProbeSource(const std::string& path, SourceInfo* info, std::string* reason) {
+  Source source;
+  if (!source.Open(path, reason)) return false;
+  info->format = FormatText(source.info.format);
+  info->rate = source.info.samplerate;
+  info->channels = source.info.channels;
+  info->frames = source.info.frames;
+  return true;
+}
+
+bool PrepareSound(const PreparationJob& job, const PreparationFiles& files, PreparationRecord* record,
+                  std::string* reason) {
+  if (!ProbeSource(job.file, &record->source, reason)) return false;
+  Window window{0, record->source.frames};
+  if (job.options->trim && !FindWindow(job, &window, reason)) return false;
+  record->trimmedMs = (record->source.frames - (window.end - window.first)) * 1000 / record->source.rate;
+  record->playedRate = job.rate > 0 ? job.rate : record->source.rate;
+  StageWriter stage(files.stage, record->playedRate);
+  if (!WriteStage(job, window, record->playedRate, files.stage, &stage, reason)) return false;
+  const int64_t frames = stage.frames;
+  if (frames < 1 || frames > INT32_MAX / 2) {
+    return *reason = Format("it is too %s to be played at %d Hz", frames < 1 ? "short" : "long", record->playedRate), false;
+  }
+  ChooseGain(*job.options, stage, record);
+  if (std::fseek(files.prepared, 0, SEEK_END) != 0) return *reason = "the scratch file cannot be positioned", false;
+  record->offset = std::ftell(files.prepared);
+  if (record->offset < 0) return *reason = "the scratch file cannot be positioned", false;
+  record->frames = static_cast<uint32_t>(frames);
+  FinalPass final(job, record);
+  return final.Run(files, frames, reason);
+}
+
+std::string PreparationMapColumns(const PreparationRecord& r) {
+  std::string loudness = r.measured ? Format("%s -> %s LUFS", Db(r.loudnessBefore).c_str(), Db(r.loudnessAfter).c_str())
+                                    : std::string("not measurable");
+  return Format("      prepared from %s (%s, %d ch, %d Hz): played at %d Hz, gain %+.2f dB, loudness %s, "
+                "peak %s dBFS, trimmed %lld ms, SNR %s\n",
+                r.file.c_str(), r.source.format.c_str(), r.source.channels, r.source.rate, r.playedRate, r.gainDb,
+                loudness.c_str(), Db(r.peakDbfs).c_str(), static_cast<long long>(r.trimmedMs),
+                r.lossless ? "lossless" : Format("%.1f dB", r.snrDb).c_str());
+}

@@ -1,0 +1,109 @@
+#pragma once
+// Preparing a recording for the chip: any file libsndfile reads is mixed to mono, high-passed,
+// trimmed, resampled to the rate the chip plays it at, set to a loudness, dithered and stored
+// as the 16-bit samples the encoders take. The steps always run in that order, a block at a
+// time, so that a ten-minute take costs no more memory than a short one.
+//
+// The same inputs and options give the same samples on every machine: the resampler runs its
+// plain double-precision engine (never the one it would pick for the processor at hand),
+// everything the math library computes (filter coefficients, thresholds, gains) is rounded to
+// a fixed grid before use, the resampled signal is kept as integers, the gain is applied in
+// integer arithmetic, and the dither comes from a fixed-seed generator of our own.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+struct PreparationOptions {
+  bool resample = false;  // --resample
+  bool loudness = false;  // --loudness LUFS
+  double loudnessLufs = 0;
+  bool trim = false;      // --trim DBFS
+  double trimDbfs = 0;
+  bool highpass = false;  // --highpass HZ
+  double highpassHz = 0;
+  bool dither = false;    // --dither
+  std::string keepDir;    // --keep-prepared DIR
+
+  // Any option given: every wave sound then goes through the preparation.
+  bool Active() const { return resample || loudness || trim || highpass || dither || !keepDir.empty(); }
+};
+
+// The option texts as the command line gave them (empty: not given).
+struct PreparationTexts {
+  std::string loudness, trim, highpass;
+};
+
+// Checks the numbers and their ranges; false with error saying which value and what it may be.
+bool ParsePreparationValues(const PreparationTexts& texts, PreparationOptions* options,
+                            std::string* error);
+
+// What a source file is, as libsndfile tells it.
+struct SourceInfo {
+  std::string format;  // "WAV 24-bit", "FLAC 16-bit", "AIFF float", ...
+  int32_t rate = 0;
+  int32_t channels = 0;
+  int64_t frames = 0;
+};
+
+// True when libsndfile can read the file; otherwise false with its reason.
+bool ProbeSource(const std::string& path, SourceInfo* info, std::string* reason);
+
+// What the preparation of one sound did: the map's columns.
+struct PreparationRecord {
+  std::string file;
+  SourceInfo source;
+  std::vector<int32_t> linkRates;  // asked for, in the order of their first link
+  int32_t playedRate = 0;          // the rate of the prepared samples
+  double gainDb = 0;
+  bool measured = false;           // loudness could be measured (0.4 s and above the gate)
+  double loudnessBefore = 0;       // LUFS, of the resampled signal
+  double loudnessAfter = 0;        // LUFS, of the prepared 16-bit signal
+  bool ceilingReached = false;     // the peak ceiling kept the gain below the target's
+  double peakDbfs = 0;             // of the prepared signal
+  int64_t trimmedMs = 0;
+  bool lossless = false;           // the codec gives back every sample (PCM16)
+  double snrDb = 0;                // of the encoded sound decoded as the chip plays it
+  std::string refusal;             // why it cannot be prepared, for pass 2 to report
+  int64_t offset = 0;              // of the prepared samples in the prepared file
+  uint32_t frames = 0;
+};
+
+// The request for one sound: its kind decides the dither and the codec of the SNR.
+struct PreparationJob {
+  const PreparationOptions* options;
+  std::string file;
+  int32_t kind;
+  int32_t rate;         // to resample to; 0 keeps the file's own rate
+  double scale;         // the script's scale factor, applied before the 16-bit rounding
+  std::string keepPath; // empty: no listening copy
+  int adpcmQuality;     // the search the image's ADPCM encoder makes, for the SNR
+};
+
+// Scratch space the preparation writes: stage holds one sound's resampled signal at a time,
+// prepared the 16-bit samples of every sound one after another.
+struct PreparationFiles {
+  FILE* stage = nullptr;
+  FILE* prepared = nullptr;
+};
+
+// Runs the steps for one sound and appends its samples to files.prepared at record->offset.
+// False with a reason that needs no file name around it (the caller names sound and file):
+// a file libsndfile cannot read, a value out of range for this sound, all silence, a trim that
+// leaves nothing, or a scratch file that cannot be written.
+bool PrepareSound(const PreparationJob& job, const PreparationFiles& files,
+                  PreparationRecord* record, std::string* reason);
+
+// The map's columns of a prepared sound, after its line in the sound list.
+std::string PreparationMapColumns(const PreparationRecord& record);
+
+// What a compile keeps of the preparation: the options, a record per sound (by lower-case
+// name), and the scratch files, which live until the compile ends.
+struct PreparationState {
+  PreparationOptions options;
+  std::unordered_map<std::string, PreparationRecord> records;
+  PreparationFiles files;
+  std::string stageName, preparedName;  // when the files got names, to remove them
+};

@@ -1,0 +1,185 @@
+#include "audio/sound_preparation.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "audio/audio_test_support.h"
+#include "sound_decoders.h"
+#include "sound_kinds.h"
+#include "wav_writer.h"
+
+namespace {
+
+struct Prepared {
+  bool ok = false;
+  std::string reason;
+  PreparationRecord record;
+  std::vector<int16_t> samples;
+};
+
+// The file written by libsndfile, prepared alone with fresh scratch files.
+Prepared Prepare(const std::string& name, const testwav::Signal& signal, uint32_t frames,
+                 const testwav::Format& format, const std::string& container,
+                 const PreparationOptions& options, int32_t rate, int32_t kind = KindPcm16,
+                 const std::string& keepPath = "") {
+  const std::string path = audiotest::TempPath(name);
+  EXPECT_TRUE(testwav::WriteSoundFile(path, testwav::MakeSamples(signal, frames, format.rate), format, container));
+  PreparationFiles files{std::tmpfile(), std::tmpfile()};
+  Prepared out;
+  out.ok = PrepareSound({&options, path, kind, rate, 1.0, keepPath, 0}, files, &out.record, &out.reason);
+  out.samples.resize(out.record.frames);
+  std::fseek(files.prepared, static_cast<long>(out.record.offset), SEEK_SET);
+  out.samples.resize(std::fread(out.samples.data(), 2, out.samples.size(), files.prepared));
+  std::fclose(files.stage);
+  std::fclose(files.prepared);
+  return out;
+}
+
+double Rms(const std::vector<int16_t>& x, size_t from, size_t to) {
+  double sum = 0;
+  for (size_t i = from; i < to; ++i) sum += static_cast<double>(x[i]) * x[i];
+  return std::sqrt(sum / static_cast<double>(to - from));
+}
+
+TEST(SoundPreparation, ValuesOutOfRangeAreRefusedWithTheirRange) {
+  struct Row {
+    PreparationTexts texts;
+    const char* error;
+  } rows[] = {
+      {{"-16", "", ""}, ""},
+      {{"0", "", ""}, "--loudness 0 is out of range: give -70 to -1 LUFS"},
+      {{"", "loud", ""}, "--trim loud is out of range: give -120 to -1 dBFS"},
+      {{"", "", "nan"}, "--highpass nan is out of range: give 1 to 4000 Hz"},
+      {{"", "", "1e9"}, "--highpass 1e9 is out of range: give 1 to 4000 Hz"},
+  };
+  for (const Row& row : rows) {
+    PreparationOptions options;
+    std::string error;
+    const bool taken = ParsePreparationValues(row.texts, &options, &error);
+    EXPECT_EQ(taken, error.empty()) << row.error;
+    EXPECT_EQ(error, row.error);
+  }
+}
+
+// A 24-bit stereo 44.1 kHz tone at 8 kHz: the exact length, the tone's level kept; the
+// listening copy holds the very samples the encoder is given.
+TEST(SoundPreparation, ResamplesToTheExactLength) {
+  PreparationOptions options;
+  options.resample = true;
+  const std::string keep = audiotest::TempPath("tone24-prepared.wav");
+  const Prepared p = Prepare("tone24.wav", {testwav::Shape::Sine, 440, 0, 0.5}, 44100,
+                             {44100, 24, 2, 1}, "wav", options, 8000, KindPcm16, keep);
+  ASSERT_TRUE(p.ok) << p.reason;
+  EXPECT_EQ(p.record.frames, 8000u);
+  EXPECT_EQ(p.record.source.format, "WAV 24-bit");
+  EXPECT_EQ(p.record.source.channels, 2);
+  EXPECT_NEAR(Rms(p.samples, 1000, 7000), 32767 * 0.5 / std::sqrt(2.0), 30);
+  EXPECT_TRUE(p.record.lossless);
+  SF_INFO info{};
+  SNDFILE* copy = sf_open(keep.c_str(), SFM_READ, &info);
+  ASSERT_NE(copy, nullptr);
+  std::vector<short> kept(8001);
+  kept.resize(static_cast<size_t>(sf_read_short(copy, kept.data(), 8001)));
+  sf_close(copy);
+  EXPECT_EQ(info.samplerate, 8000);
+  EXPECT_EQ(std::vector<int16_t>(kept.begin(), kept.end()), p.samples);
+}
+
+TEST(SoundPreparation, LoudnessReachesTheTargetOrStopsAtTheCeiling) {
+  struct Row {
+    double amplitude;
+    double target;
+    bool ceiling;
+  } rows[] = {{0.05, -20, false}, {0.5, -20, false}, {0.5, -3, true}};
+  for (const Row& row : rows) {
+    PreparationOptions options;
+    options.loudness = true;
+    options.loudnessLufs = row.target;
+    const Prepared p = Prepare("level.flac", {testwav::Shape::Sine, 1000, 0, row.amplitude}, 32000,
+                               {16000, 16, 1, 1}, "flac", options, 0);
+    ASSERT_TRUE(p.ok) << p.reason;
+    EXPECT_EQ(p.record.ceilingReached, row.ceiling) << row.amplitude;
+    EXPECT_NEAR(p.record.loudnessAfter, row.ceiling ? p.record.loudnessAfter : row.target, 0.5) << row.amplitude;
+    EXPECT_LE(p.record.peakDbfs, -0.99) << row.amplitude;
+  }
+}
+
+// Half a second of silence around a second of tone: 10 ms kept on each side.
+TEST(SoundPreparation, TrimKeepsTenMillisecondsAroundTheSound) {
+  PreparationOptions options;
+  options.trim = true;
+  options.trimDbfs = -50;
+  testwav::Signal tone{testwav::Shape::Sine, 440, 0, 0.5};
+  tone.padFrames = 8000;
+  const Prepared p = Prepare("take.wav", tone, 16000, {16000, 32, 1, 1}, "wav", options, 0);
+  ASSERT_TRUE(p.ok) << p.reason;
+  EXPECT_NEAR(static_cast<double>(p.record.trimmedMs), 980, 2);
+  EXPECT_NEAR(p.record.frames, 16000 + 2 * 160, 4);
+}
+
+TEST(SoundPreparation, BadInputsAreRefusedWithAReason) {
+  struct Row {
+    testwav::Shape shape;
+    bool trim, highpass;
+    const char* reason;
+  } rows[] = {
+      {testwav::Shape::Silence, false, false, "it is all silence"},
+      {testwav::Shape::Silence, true, false, "it is all silence"},
+      {testwav::Shape::Sine, false, true, "--highpass 4000 Hz is out of range for its rate of 8000 Hz: give less than 4000 Hz"},
+  };
+  for (const Row& row : rows) {
+    PreparationOptions options;
+    options.trim = row.trim;
+    options.trimDbfs = -60;
+    options.highpass = row.highpass;
+    options.highpassHz = 4000;
+    const Prepared p = Prepare("bad.wav", {row.shape}, 800, {8000, 16, 1, 3}, "wav", options, 0);
+    EXPECT_FALSE(p.ok);
+    EXPECT_EQ(p.reason, row.reason);
+  }
+  PreparationRecord record;
+  std::string reason;
+  PreparationOptions options;
+  EXPECT_FALSE(PrepareSound({&options, audiotest::TempPath("missing.flac"), KindAdpcm, 0, 1.0, "", 0},
+                            {nullptr, nullptr}, &record, &reason));
+  EXPECT_NE(reason.find("No such file"), std::string::npos) << reason;
+}
+
+// The dither makes the PCM8 noise independent of the signal; the SNR measures what the codec
+// costs against the prepared signal.
+TEST(SoundPreparation, CodecSnrAndDither) {
+  struct Row {
+    int32_t kind;
+    bool dither;
+    double low, high;
+  } rows[] = {{KindPcm8, false, 35, 50}, {KindPcm8, true, 30, 45}, {KindAdpcm, false, 15, 40}, {KindUlaw, true, 30, 45}};
+  for (const Row& row : rows) {
+    PreparationOptions options;
+    options.dither = row.dither;
+    const Prepared p = Prepare("snr.wav", {testwav::Shape::Sine, 440, 0, 0.5}, 8000, {8000, 16, 1, 1}, "wav",
+                               options, 0, row.kind);
+    ASSERT_TRUE(p.ok) << p.reason;
+    EXPECT_FALSE(p.record.lossless);
+    EXPECT_GT(p.record.snrDb, row.low) << row.kind << row.dither;
+    EXPECT_LT(p.record.snrDb, row.high) << row.kind << row.dither;
+  }
+}
+
+TEST(SoundPreparation, AdpcmPiecesDecodeAsTheWholeRange) {
+  std::vector<uint8_t> bytes(64);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 37 + 11);
+  StoredCodecTables tables;
+  for (int i = 0; i < kImaStepCount; ++i) tables.steps[i] = kImaStepTable[i];
+  AdpcmPlayback playback;
+  std::vector<int32_t> pieces(2 * bytes.size());
+  DecodeAdpcmBlock(&playback, bytes.data(), 24, tables, pieces.data());
+  DecodeAdpcmBlock(&playback, bytes.data() + 24, 40, tables, pieces.data() + 48);
+  EXPECT_EQ(pieces, DecodeAdpcmRange(bytes.data(), bytes.size(), tables));
+}
+
+}  // namespace
