@@ -57,8 +57,11 @@ struct AdpcmSearch {
   AdpcmState greedy;  // level 0
   uint64_t samples = 0;    // samples searched
   uint64_t committed = 0;  // codes written out; always a multiple of the depth
-  std::vector<AdpcmNode> nodes;       // the survivors, cheapest first
+  std::vector<AdpcmNode> nodes;       // the survivors, in the order they were offered
+  uint32_t nodeCount = 0;
+  uint32_t cheapest = 0;              // the cheapest survivor's slot
   std::vector<AdpcmNode> candidates;  // this sample's expansions, merged
+  uint32_t candidateCount = 0;
   std::vector<AdpcmLink> links;       // how each candidate was reached
   std::vector<uint64_t> order;       // cost and candidate, to rank them
   std::vector<AdpcmLink> history;  // 2 x depth samples of links, survivors slots each
