@@ -46,8 +46,8 @@ struct AdpcmLink {
 };
 
 // A trellis over decoder states: every sample expands each kept node by the codes near its
-// greedy code, states that play the same sample merge keeping the cheaper path, and the
-// cheapest nodes survive.
+// greedy code, states with one step index and predictors within a fraction of its step merge
+// keeping the cheaper path, and the cheapest nodes survive.
 // Every `depth` samples the codes that lie `depth` samples back on the cheapest path are
 // committed and the nodes that do not descend from them are dropped; the sound's end commits the
 // rest of the cheapest path. Decisions hang on sample numbers only, so any split of a sound
