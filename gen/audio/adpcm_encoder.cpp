@@ -176,7 +176,10 @@ const PlayTables& Plays() {
         t.delta[index][m] = (step >> 3) + ((m & 4) ? step : 0) + ((m & 2) ? step >> 1 : 0) + ((m & 1) ? step >> 2 : 0);
         t.next[index][m] = Clamp(index + ImaIndexAdjust(m), 0, kImaStepCount - 1);
       }
-      for (int f = 0; f <= kFinenessMax; ++f) t.bucket[f][index] = ((uint64_t{1} << (32 + f)) + static_cast<uint64_t>(step) - 1) / static_cast<uint64_t>(step);
+      const uint64_t wide = static_cast<uint64_t>(step);
+      for (int f = 0; f <= kFinenessMax; ++f) {
+        t.bucket[f][index] = ((uint64_t{1} << (32 + f)) + wide - 1) / wide;
+      }
     }
     return t;
   }();
