@@ -135,18 +135,25 @@ void EncodeAdpcmBlock(AdpcmState* state, const int32_t* samples, size_t n, uint8
 namespace {
 
 // What each level searches: nodes kept per sample, magnitudes tried on either side of the
-// greedy one, the lowest magnitudes also tried with the other sign, and the commit depth.
+// greedy one, the lowest magnitudes also tried with the other sign, the commit depth, and how
+// finely nodes merge: two nodes with one step index merge when their predictors lie in the same
+// bucket of step / 2^fineness.
 struct SearchLevel {
   int survivors;
   int radius;
   int opposite;
   int depth;
+  int fineness;
 };
 
-// Level 0 is the greedy encoder and searches nothing. Wider radii and deeper commits were
-// measured on speech and gain nothing: only more nodes do.
+constexpr int kFinenessMax = 2;
+
+// Level 0 is the greedy encoder and searches nothing. Merging only equal predictors fills the
+// kept set with near copies of one path; buckets as wide as a fraction of the step keep nodes
+// that play apart, and on speech a 16-node search with them beats a 256-node one without.
+// Finer buckets pay only with more nodes. Wider radii and deeper commits gain nothing.
 const SearchLevel kSearchLevels[kAdpcmQualityMax + 1] = {
-    {1, 0, 0, 2}, {4, 1, 1, 32}, {16, 1, 1, 32}, {64, 1, 1, 32}};
+    {1, 0, 0, 2, 0}, {4, 1, 1, 32, 1}, {16, 1, 1, 32, 1}, {64, 1, 1, 32, 2}};
 
 constexpr int kMergeSlots = 4096;  // a power of two, over twice the most candidates of a sample
 
@@ -157,6 +164,7 @@ const SearchLevel& LevelOf(const AdpcmSearch& search) { return kSearchLevels[sea
 struct PlayTables {
   int32_t delta[kImaStepCount][8];
   int32_t next[kImaStepCount][8];
+  uint64_t bucket[kFinenessMax + 1][kImaStepCount];  // 2^(32 + fineness) / step, rounded up
 };
 
 const PlayTables& Plays() {
@@ -167,6 +175,10 @@ const PlayTables& Plays() {
       for (int m = 0; m <= kLevels; ++m) {
         t.delta[index][m] = (step >> 3) + ((m & 4) ? step : 0) + ((m & 2) ? step >> 1 : 0) + ((m & 1) ? step >> 2 : 0);
         t.next[index][m] = Clamp(index + ImaIndexAdjust(m), 0, kImaStepCount - 1);
+      }
+      const uint64_t wide = static_cast<uint64_t>(step);
+      for (int f = 0; f <= kFinenessMax; ++f) {
+        t.bucket[f][index] = ((uint64_t{1} << (32 + f)) + wide - 1) / wide;
       }
     }
     return t;
@@ -183,46 +195,59 @@ int GreedyMagnitude(int32_t magnitude, int32_t step) {
   return code;
 }
 
-uint32_t MergeSlot(int32_t predictor) {
-  return (static_cast<uint32_t>(predictor + 32768) * 2654435761u) >> 20;  // the top 12 bits
+// The merge key of a node: its step index and its predictor's bucket, by a multiplication
+// where a division would be the slowest step of an expansion.
+inline uint32_t MergeKey(int32_t predictor, int32_t index, const uint64_t* bucket) {
+  const uint64_t offset = static_cast<uint64_t>(predictor + 32768);
+  return static_cast<uint32_t>((offset * bucket[index]) >> 32) | static_cast<uint32_t>(index) << 17;
 }
 
-// Adds one expansion, or keeps only the cheaper of two paths to the same predictor; of two equal
-// ones the first offered stays. Merging states that differ only in their step index loses
-// little and leaves room for nodes that differ in what the chip plays: measured on speech, it
-// gains more than keeping both.
-void Offer(AdpcmSearch* search, const AdpcmNode& node, uint16_t parent, int code, int32_t target) {
-  const PlayTables& plays = Plays();
+uint32_t MergeSlot(uint32_t key) {
+  return (key * 2654435761u) >> 20;  // the top 12 bits
+}
+
+// Adds one expansion, or keeps only the cheaper of two paths with one merge key; of two equal
+// ones the first offered stays. Candidates live in arrays sized once for the level: the inner
+// loop neither allocates nor checks a capacity.
+inline void Offer(AdpcmSearch* search, const AdpcmNode& node, uint16_t parent, int code,
+                  int32_t target, uint32_t stamp, const PlayTables& plays, const uint64_t* bucket) {
   const int32_t delta = plays.delta[node.index][code & 7];
-  AdpcmNode next;
-  next.predictor = (code & 8) ? std::max(node.predictor - delta, -32768) : std::min(node.predictor + delta, 32767);
-  next.index = plays.next[node.index][code & 7];
-  const int64_t error = static_cast<int64_t>(target) - next.predictor;
-  next.cost = node.cost + error * error;
-  next.origin = node.origin;
-  const uint32_t stamp = (search->generation & 0xFFFF) << 16;
-  for (uint32_t slot = MergeSlot(next.predictor);; slot = (slot + 1) & (kMergeSlots - 1)) {
-    const uint32_t entry = search->seen[slot];
+  const int32_t predictor = (code & 8) ? std::max(node.predictor - delta, -32768)
+                                       : std::min(node.predictor + delta, 32767);
+  const int64_t error = static_cast<int64_t>(target) - predictor;
+  const int64_t cost = node.cost + error * error;
+  const int32_t index = plays.next[node.index][code & 7];
+  const uint32_t key = MergeKey(predictor, index, bucket);
+  uint32_t* seen = search->seen.data();
+  AdpcmNode* candidates = search->candidates.data();
+  for (uint32_t slot = MergeSlot(key);; slot = (slot + 1) & (kMergeSlots - 1)) {
+    const uint32_t entry = seen[slot];
     if ((entry & 0xFFFF0000u) != stamp) {
-      search->seen[slot] = stamp | static_cast<uint32_t>(search->candidates.size());
-      search->candidates.push_back(next);
-      search->links.push_back({parent, static_cast<uint8_t>(code)});
+      const uint32_t at = search->candidateCount++;
+      seen[slot] = stamp | at;
+      candidates[at] = {predictor, index, cost, node.origin};
+      search->links[at] = {parent, static_cast<uint8_t>(code)};
       return;
     }
-    AdpcmNode& held = search->candidates[entry & 0xFFFF];
-    if (held.predictor != next.predictor) continue;
-    if (next.cost < held.cost) held = next, search->links[entry & 0xFFFF] = {parent, static_cast<uint8_t>(code)};
+    AdpcmNode& held = candidates[entry & 0xFFFF];
+    if (MergeKey(held.predictor, held.index, bucket) != key) continue;
+    if (cost < held.cost) {
+      held = {predictor, index, cost, node.origin};
+      search->links[entry & 0xFFFF] = {parent, static_cast<uint8_t>(code)};
+    }
     return;
   }
 }
 
 void Expand(AdpcmSearch* search, int32_t target) {
   const SearchLevel& level = LevelOf(*search);
-  search->candidates.clear();
-  search->links.clear();
+  const PlayTables& plays = Plays();
+  const uint64_t* bucket = plays.bucket[level.fineness];
+  search->candidateCount = 0;
   // Generation 0 in the table's top bits stands for an empty slot: it is skipped.
   if ((++search->generation & 0xFFFF) == 0) ++search->generation;
-  for (size_t slot = 0; slot < search->nodes.size(); ++slot) {
+  const uint32_t stamp = (search->generation & 0xFFFF) << 16;
+  for (uint32_t slot = 0; slot < search->nodeCount; ++slot) {
     const AdpcmNode node = search->nodes[slot];
     const int32_t diff = target - node.predictor;
     const int sign = diff < 0 ? 8 : 0;
@@ -230,8 +255,10 @@ void Expand(AdpcmSearch* search, int32_t target) {
     const int low = std::max(0, greedy - level.radius);
     const int high = std::min(kLevels, greedy + level.radius);
     const uint16_t parent = static_cast<uint16_t>(slot);
-    for (int m = low; m <= high; ++m) Offer(search, node, parent, sign | m, target);
-    for (int m = 0; m < level.opposite; ++m) Offer(search, node, parent, (sign ^ 8) | m, target);
+    for (int m = low; m <= high; ++m) Offer(search, node, parent, sign | m, target, stamp, plays, bucket);
+    for (int m = 0; m < level.opposite; ++m) {
+      Offer(search, node, parent, (sign ^ 8) | m, target, stamp, plays, bucket);
+    }
   }
 }
 
@@ -241,24 +268,34 @@ AdpcmLink* HistoryRow(AdpcmSearch* search, uint64_t sample) {
                           static_cast<size_t>(level.survivors)];
 }
 
-// Keeps the cheapest candidates, cheapest first, and their links as this sample's history row.
-// A candidate is ranked by its cost, then by the order it was offered in: the key is unique, so
-// the selection is the same with any standard library. Costs stay below 2^39 (see Checkpoint),
+// Keeps the cheapest candidates in the order they were offered, and their links as this
+// sample's history row. A candidate is ranked by its cost, then by the order it was offered in:
+// the key is unique, so the kept set is the same with any standard library, and so is their
+// order, which does not depend on the selection's. Costs stay below 2^39 (see Checkpoint),
 // which leaves the low 16 bits for the candidate.
 void Survive(AdpcmSearch* search) {
-  const size_t keep = std::min(search->candidates.size(), static_cast<size_t>(LevelOf(*search).survivors));
-  std::vector<uint64_t>& order = search->order;
-  order.resize(search->candidates.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint64_t>(search->candidates[i].cost) << 16 | i;
-  const auto kept = order.begin() + static_cast<std::ptrdiff_t>(keep);
-  std::nth_element(order.begin(), kept, order.end());
-  std::sort(order.begin(), kept);
-  AdpcmLink* row = HistoryRow(search, search->samples);
-  search->nodes.resize(keep);
-  for (size_t i = 0; i < keep; ++i) {
-    search->nodes[i] = search->candidates[order[i] & 0xFFFF];
-    row[i] = search->links[order[i] & 0xFFFF];
+  const uint32_t count = search->candidateCount;
+  const uint32_t keep = std::min(count, static_cast<uint32_t>(LevelOf(*search).survivors));
+  uint64_t* order = search->order.data();
+  const AdpcmNode* candidates = search->candidates.data();
+  for (uint32_t i = 0; i < count; ++i) order[i] = static_cast<uint64_t>(candidates[i].cost) << 16 | i;
+  // Keys below the bound survive: every key when all do, else the keep cheapest.
+  uint64_t bound = ~uint64_t{0};
+  if (keep < count) {
+    std::nth_element(order, order + keep, order + count);
+    bound = order[keep];
   }
+  AdpcmLink* row = HistoryRow(search, search->samples);
+  uint32_t kept = 0;
+  uint64_t cheapest = ~uint64_t{0};
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint64_t key = static_cast<uint64_t>(candidates[i].cost) << 16 | i;
+    if (key >= bound) continue;
+    if (key < cheapest) cheapest = key, search->cheapest = kept;
+    search->nodes[kept] = candidates[i];
+    row[kept++] = search->links[i];
+  }
+  search->nodeCount = kept;
 }
 
 // The codes of samples committed .. end - 1 on the path of the node in slot at sample end - 1,
@@ -283,19 +320,19 @@ void EmitPath(AdpcmSearch* search, uint16_t slot, uint64_t end, std::vector<uint
 // errors of at most two depths of samples (each below 2^32), and the next depth adds as much.
 void Checkpoint(AdpcmSearch* search, std::vector<uint8_t>* out) {
   const uint64_t depth = static_cast<uint64_t>(LevelOf(*search).depth);
-  const uint32_t kept = search->nodes[0].origin;
-  if (search->samples >= 2 * depth) EmitPath(search, 0, search->samples - depth, out);
+  const AdpcmNode best = search->nodes[search->cheapest];
+  if (search->samples >= 2 * depth) EmitPath(search, static_cast<uint16_t>(search->cheapest), search->samples - depth, out);
   AdpcmLink* row = HistoryRow(search, search->samples - 1);
-  const int64_t base = search->nodes[0].cost;
-  size_t count = 0;
-  for (size_t i = 0; i < search->nodes.size(); ++i) {
-    if (search->nodes[i].origin != kept) continue;
+  uint32_t count = 0;
+  for (uint32_t i = 0; i < search->nodeCount; ++i) {
+    if (search->nodes[i].origin != best.origin) continue;
+    if (i == search->cheapest) search->cheapest = count;
     search->nodes[count] = search->nodes[i];
-    search->nodes[count].cost -= base;
-    search->nodes[count].origin = static_cast<uint32_t>(count);
+    search->nodes[count].cost -= best.cost;
+    search->nodes[count].origin = count;
     row[count++] = row[i];
   }
-  search->nodes.resize(count);
+  search->nodeCount = count;
 }
 
 void SearchSample(AdpcmSearch* search, int32_t sample, std::vector<uint8_t>* out) {
@@ -312,8 +349,14 @@ void StartAdpcmSearch(AdpcmSearch* search, int quality) {
   search->quality = Clamp(quality, 0, kAdpcmQualityMax);
   if (search->quality == 0) return;
   const SearchLevel& level = LevelOf(*search);
-  search->nodes.push_back({0, 0, 0, 0});
-  search->history.resize(2 * static_cast<size_t>(level.depth) * static_cast<size_t>(level.survivors));
+  const size_t survivors = static_cast<size_t>(level.survivors);
+  const size_t candidates = survivors * static_cast<size_t>(2 * level.radius + 1 + level.opposite);
+  search->nodes.assign(survivors, AdpcmNode{0, 0, 0, 0});
+  search->nodeCount = 1;
+  search->candidates.resize(candidates);
+  search->links.resize(candidates);
+  search->order.resize(candidates);
+  search->history.resize(2 * static_cast<size_t>(level.depth) * survivors);
   search->seen.assign(kMergeSlots, 0);
 }
 
@@ -326,5 +369,7 @@ void SearchAdpcmBlock(AdpcmSearch* search, const int32_t* samples, size_t n, boo
   }
   out->clear();
   for (size_t i = 0; i < n; ++i) SearchSample(search, samples[i], out);
-  if (last && search->samples > search->committed) EmitPath(search, 0, search->samples, out);
+  if (last && search->samples > search->committed) {
+    EmitPath(search, static_cast<uint16_t>(search->cheapest), search->samples, out);
+  }
 }

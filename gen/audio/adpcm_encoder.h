@@ -46,8 +46,8 @@ struct AdpcmLink {
 };
 
 // A trellis over decoder states: every sample expands each kept node by the codes near its
-// greedy code, states that play the same sample merge keeping the cheaper path, and the
-// cheapest nodes survive.
+// greedy code, states with one step index and predictors within a fraction of its step merge
+// keeping the cheaper path, and the cheapest nodes survive.
 // Every `depth` samples the codes that lie `depth` samples back on the cheapest path are
 // committed and the nodes that do not descend from them are dropped; the sound's end commits the
 // rest of the cheapest path. Decisions hang on sample numbers only, so any split of a sound
@@ -57,8 +57,11 @@ struct AdpcmSearch {
   AdpcmState greedy;  // level 0
   uint64_t samples = 0;    // samples searched
   uint64_t committed = 0;  // codes written out; always a multiple of the depth
-  std::vector<AdpcmNode> nodes;       // the survivors, cheapest first
+  std::vector<AdpcmNode> nodes;       // the survivors, in the order they were offered
+  uint32_t nodeCount = 0;
+  uint32_t cheapest = 0;              // the cheapest survivor's slot
   std::vector<AdpcmNode> candidates;  // this sample's expansions, merged
+  uint32_t candidateCount = 0;
   std::vector<AdpcmLink> links;       // how each candidate was reached
   std::vector<uint64_t> order;       // cost and candidate, to rank them
   std::vector<AdpcmLink> history;  // 2 x depth samples of links, survivors slots each
