@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "audio/pcm_encoders.h"
-#include "audio/ulaw_encoder.h"
 
 namespace {
 

@@ -155,4 +155,21 @@ TEST(HintTest, PastesIntoAShell) {
   }
 }
 
+// The page of a prepared compile carries the preparation's figures in the sounds' rows.
+TEST(PageTest, ShowsThePreparation) {
+  const fs::path folder = CleanScratchFolder(QS71_TEST_TMPDIR, "prepared-page");
+  const std::vector<int32_t> samples = testwav::MakeSamples({}, 22050, 44100);
+  ASSERT_TRUE(testwav::WriteFile((folder / "take.wav").string(), testwav::EncodeWav(samples, {44100, 16, 2})));
+  const std::string script = ".GLOBAL $FILESIZE = 40000h\n.ADPCM take = \"take.wav\"\n.SECTION [1] $GROUPS = take(8000):0\n";
+  ASSERT_TRUE(testwav::WriteFile((folder / "s.qs").string(), {script.begin(), script.end()}));
+  const auto gen = testsupport::RunProcess({QS71GEN_PATH, "--resample", "--html", "p.html", "s.qs", "s.bin"},
+                                           {.folder = folder});
+  ASSERT_EQ(gen.exitCode, 0) << gen.err;
+  const std::vector<uint8_t> bytes = ReadFileBytes(folder / "p.html");
+  const std::string page(bytes.begin(), bytes.end());
+  for (const char* text : {"prepared from", "take.wav (WAV 16-bit, 2 ch, 44100 Hz)", "8000 Hz"}) {
+    EXPECT_NE(page.find(text), std::string::npos) << text;
+  }
+}
+
 }  // namespace

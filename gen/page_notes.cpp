@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "ascii_case.h"
+#include "audio/sound_preparation.h"
 #include "compile_state.h"
 #include "image_map.h"
 #include "image_page.h"
@@ -14,6 +16,19 @@
 
 namespace {
 
+// A prepared sound's figures, as the map gives them; a sound the preparation did not touch
+// (silence, mute) leaves its cells empty.
+void AddPreparation(const CompileState& s, PageNotes* notes, SoundNote* sound) {
+  if (!s.Prep.options.Active()) return;
+  notes->extraColumns = kPreparationHeadings;
+  auto it = s.Prep.records.find(AsciiLowerCopy(sound->name));
+  if (it != s.Prep.records.end() && it->second.refusal.empty()) {
+    sound->extra = PreparationCells(it->second);
+  } else {
+    sound->extra.assign(kPreparationHeadings.size(), "");
+  }
+}
+
 PageNotes NotesOf(CompileState& s) {
   PageNotes notes;
   notes.script = s.ArgCount > 1 ? s.Args[1] : "";
@@ -23,6 +38,7 @@ PageNotes NotesOf(CompileState& s) {
     const int64_t chipStart = static_cast<uint32_t>(WrapAdd(s.SoundBase, d.start));
     const int64_t samples = KindHasData(d.kind) ? d.frames : static_cast<int64_t>(d.end) + 1;
     notes.sounds.push_back({d.kind, chipStart, samples, d.name, d.text, {}});
+    AddPreparation(s, &notes, &notes.sounds.back());
   }
   for (const LinkRecord& link : s.Links) notes.links.push_back({link.section, link.sound});
   for (const auto& [line, text] : s.Warnings.given) notes.warnings.push_back({line, text});

@@ -15,7 +15,6 @@
 #include "audio/audio_test_support.h"
 #include "audio/pcm_encoders.h"
 #include "audio/sound_import.h"
-#include "audio/ulaw_encoder.h"
 #include "codec_decoders.h"
 #include "compile_state.h"
 #include "format_test_support.h"

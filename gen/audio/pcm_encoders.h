@@ -1,5 +1,6 @@
 #pragma once
-// .PCM8 and .PCM16 sounds: one signed value per sample, no prediction, no header.
+// The encoders of one byte or word per sample, no prediction, no header: .PCM8, .PCM16 and
+// .ULAW.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,3 +14,13 @@ void EncodePcm8Block(const int32_t* samples, size_t n, uint8_t* out);
 
 // Two bytes per sample into out, low byte first, limited to -32768..32767.
 void EncodePcm16Block(const int32_t* samples, size_t n, uint8_t* out);
+
+// .ULAW: one companded byte per sample. The byte is the complement of the G.711 mu-law
+// byte (no bit inversion on storing), so that it indexes the expansion table of the system
+// area directly: bit 7 sign, bits 6..4 segment, bits 3..0 mantissa.
+
+// The code of the low 16 bits of sample, taken as a signed 16-bit value.
+uint8_t UlawEncodeSample(int32_t sample);
+
+// One code per sample into out.
+void EncodeUlawBlock(const int32_t* samples, size_t n, uint8_t* out);

@@ -1,8 +1,11 @@
 #include "audio/pcm_encoders.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
-
 #include <vector>
+
+#include "codec_decoders.h"
+#include "codec_tables.h"
 
 namespace {
 
@@ -22,6 +25,39 @@ TEST(Pcm16BlockTest, LowByteFirstAndLimited) {
   std::vector<uint8_t> out(bytes.size());
   EncodePcm16Block(samples.data(), samples.size(), out.data());
   EXPECT_EQ(out, bytes);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(UlawEncodeSampleTest, KnownCodes) {
+  const struct {
+    int32_t sample;
+    uint8_t code;
+  } cases[] = {{0, 0x00},      {1000, 0x31},    {-1000, 0xB1}, {-1, 0x80},    {32767, 0x7F},
+               {-32768, 0xFF}, {32636, 0x7F},   {-32636, 0xFF}, {31612, 0x7F}, {31611, 0x7E}, {-31611, 0xFE},
+               {123, 0x0F},    {124, 0x10},     {0x10000 + 1000, 0x31}};  // only the low 16 bits count
+  for (const auto& c : cases) EXPECT_EQ(UlawEncodeSample(c.sample), c.code) << c.sample;
+}
+
+// Every 16-bit value against the expansion table the chip uses: the code keeps the sign and
+// the magnitude lands within half a segment step, except at the top, where everything from
+// 32636 on takes the last code.
+TEST(UlawEncodeSampleTest, EveryValueExpandsBackWithinHalfAStep) {
+  std::vector<int32_t> expansion;
+  for (int c = 0; c < 128; ++c) expansion.push_back(UlawExpansion(c));
+  for (int32_t s = -32768; s <= 32767; ++s) {
+    const uint8_t code = UlawEncodeSample(s);
+    const int32_t decoded = testcodec::DecodeUlaw(&code, 1, expansion)[0];
+    const int32_t magnitude = std::abs(s);
+    if (magnitude >= 32636) {
+      ASSERT_EQ(code & 0x7F, 0x7F) << s;
+    } else {
+      ASSERT_LE(std::abs(decoded - s), 4 << ((code >> 4) & 7)) << s;
+    }
+    ASSERT_EQ((code & 0x80) != 0, s < 0) << s;
+  }
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "audio/sound_codecs.h"
 
 #include "audio/pcm_encoders.h"
-#include "audio/ulaw_encoder.h"
 #include "sound_kinds.h"
 
 namespace {

@@ -600,12 +600,34 @@ bool PrepareSound(const PreparationJob& job, const PreparationFiles& files, Prep
   return final.Run(files, frames, reason);
 }
 
+namespace {
+
+std::string LoudnessText(const PreparationRecord& r) {
+  return r.measured ? Format("%s -> %s LUFS", Db(r.loudnessBefore).c_str(), Db(r.loudnessAfter).c_str())
+                    : std::string("not measurable");
+}
+
+std::string SnrText(const PreparationRecord& r) { return r.lossless ? "lossless" : Format("%.1f dB", r.snrDb); }
+
+}  // namespace
+
+const std::vector<std::string> kPreparationHeadings = {"prepared from", "played at", "gain", "loudness",
+                                                       "peak", "trimmed", "SNR"};
+
+std::vector<std::string> PreparationCells(const PreparationRecord& r) {
+  return {Format("%s (%s, %d ch, %d Hz)", r.file.c_str(), r.source.format.c_str(), r.source.channels, r.source.rate),
+          Format("%d Hz", r.playedRate),
+          Format("%+.2f dB", r.gainDb),
+          LoudnessText(r),
+          Format("%s dBFS", Db(r.peakDbfs).c_str()),
+          Format("%lld ms", static_cast<long long>(r.trimmedMs)),
+          SnrText(r)};
+}
+
 std::string PreparationMapColumns(const PreparationRecord& r) {
-  std::string loudness = r.measured ? Format("%s -> %s LUFS", Db(r.loudnessBefore).c_str(), Db(r.loudnessAfter).c_str())
-                                    : std::string("not measurable");
+  const std::string loudness = LoudnessText(r);
   return Format("      prepared from %s (%s, %d ch, %d Hz): played at %d Hz, gain %+.2f dB, loudness %s, "
                 "peak %s dBFS, trimmed %lld ms, SNR %s\n",
                 r.file.c_str(), r.source.format.c_str(), r.source.channels, r.source.rate, r.playedRate, r.gainDb,
-                loudness.c_str(), Db(r.peakDbfs).c_str(), static_cast<long long>(r.trimmedMs),
-                r.lossless ? "lossless" : Format("%.1f dB", r.snrDb).c_str());
+                loudness.c_str(), Db(r.peakDbfs).c_str(), static_cast<long long>(r.trimmedMs), SnrText(r).c_str());
 }

@@ -99,6 +99,10 @@ bool PrepareSound(const PreparationJob& job, const PreparationFiles& files,
 // The map's columns of a prepared sound, after its line in the sound list.
 std::string PreparationMapColumns(const PreparationRecord& record);
 
+// The same figures as cells of the page's sound rows, under these headings.
+extern const std::vector<std::string> kPreparationHeadings;
+std::vector<std::string> PreparationCells(const PreparationRecord& record);
+
 // What a compile keeps of the preparation: the options, a record per sound (by lower-case
 // name), and the scratch files, which live until the compile ends.
 struct PreparationState {
