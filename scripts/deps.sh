@@ -13,7 +13,8 @@ base=(g++ cmake ninja-build pkg-config bison libhidapi-dev libgtest-dev libgmock
 # mingw-w64 cross compilers and Wine (32-bit Wine comes from the i386 architecture); the
 # package checks need dpkg-shlibdeps for the .deb's Depends and debootstrap for a Debian 12
 # root to install it into.
-extra=(clang libclang-rt-14-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+# ccache lets the package stage reuse the main stage's objects (the same compiler and flags).
+extra=(ccache clang libclang-rt-14-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
        binutils-mingw-w64-i686 wine wine64 wine32:i386 dpkg-dev debootstrap)
 
 # The browser stage opens the image pages in Debian's own chromium, driven by playwright-core

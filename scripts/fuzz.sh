@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each one for a while from its committed
 # seed corpus; any crash, leak or sanitizer report fails the run and leaves the input in
-# build-fuzz/artifacts/. Usage: scripts/fuzz.sh [seconds per target, default 60]
+# build-fuzz/artifacts/. The targets run at the same time. Usage: scripts/fuzz.sh [seconds per target, default 60]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
@@ -9,14 +9,26 @@ build="$top/build-fuzz"
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" -G Ninja -DQS71_FUZZ=ON -DQS71_TESTS=OFF >/dev/null
 cmake --build "$build" --target fuzz_script fuzz_wave fuzz_replies
 mkdir -p "$build/artifacts"
-status=0
-for target in script wave replies; do
-  work="$build/corpus-$target"
+
+# The targets run side by side: libFuzzer is single-threaded, and one after the other they would
+# leave a core idle for the whole stage.
+fuzz_one() {  # target
+  local work="$build/corpus-$1"
   mkdir -p "$work"
-  echo "== fuzz_$target for ${seconds}s"
-  if "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \
-      -artifact_prefix="$build/artifacts/$target-" "$work" "$top/fuzz/corpus/$target" \
-      >"$build/fuzz_$target.log" 2>&1; then
+  "$build/fuzz/fuzz_$1" -max_total_time="$seconds" -print_final_stats=1 \
+    -artifact_prefix="$build/artifacts/$1-" "$work" "$top/fuzz/corpus/$1" >"$build/fuzz_$1.log" 2>&1
+}
+targets=(script wave replies)
+echo "== ${targets[*]/#/fuzz_} for ${seconds}s each, side by side"
+pids=()
+for target in "${targets[@]}"; do
+  fuzz_one "$target" &
+  pids+=($!)
+done
+status=0
+for i in "${!targets[@]}"; do
+  target=${targets[$i]}
+  if wait "${pids[$i]}"; then
     grep -E "stat::number_of_executed_units" "$build/fuzz_$target.log" | sed "s/^/fuzz_$target: /"
   else
     echo "fuzz_$target FAILED:"; tail -40 "$build/fuzz_$target.log"; status=1

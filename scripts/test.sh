@@ -11,7 +11,11 @@
 #   browser   the image pages of qs71dump and qs71gen opened from disk in Debian's chromium
 #             (playwright-core from tests/browser/package-lock.json), within 300 seconds
 #             (QS71_BROWSER_SECONDS); its screenshots stay in build/browser-test
-# QS71_STAGES="main sanitize" runs only those. Any failure makes the run fail.
+# QS71_STAGES="main sanitize" runs only those. Any failure makes the run fail. Each stage's wall
+# time is printed after it, and again in the summary.
+# The builds go through ccache, kept in build-ccache/ (QS71_CCACHE_DIR elsewhere): the .deb is
+# built with the main build's compiler and flags, so on a clean clone it costs little more than
+# linking; the base dir makes the cache independent of where the clone lies.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 stages=${QS71_STAGES:-main sanitize tsan fuzz windows package browser}
@@ -21,6 +25,11 @@ failed=0
 failures=()
 
 "$top/scripts/deps.sh" all || { echo "dependency installation failed"; exit 1; }
+
+if command -v ccache >/dev/null; then
+  export CCACHE_DIR=${QS71_CCACHE_DIR:-$top/build-ccache} CCACHE_BASEDIR=$top CCACHE_NOHASHDIR=1
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
+fi
 
 # Adds the counts of a ctest summary ("100% tests passed, 0 tests failed out of 225").
 count_ctest() {
@@ -114,13 +123,18 @@ stage_browser() {
   [ "$status" -eq 0 ] || failures+=("browser")
 }
 
+timings=()
 for stage in $stages; do
+  start=$SECONDS
   "stage_$stage"
+  timings+=("$stage $((SECONDS - start)) s")
+  echo "== $stage: $((SECONDS - start)) s"
 done
 
 echo
 if [ ${#failures[@]} -ne 0 ]; then
   echo "FAILED: ${failures[*]}"
 fi
+echo "stage times: $(IFS=,; echo "${timings[*]}" | sed 's/,/, /g') (total $SECONDS s)"
 echo "total: $passed passed, $failed failed"
 [ ${#failures[@]} -eq 0 ] && [ "$failed" -eq 0 ]
