@@ -28,6 +28,16 @@ uint32_t Be32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
 }
 
+// One round with the eight working words named by position: the caller rotates the names
+// instead of moving the words, so that a block's 64 rounds stay in registers.
+inline void Round(uint32_t a, uint32_t b, uint32_t c, uint32_t& d, uint32_t e, uint32_t f, uint32_t g,
+                  uint32_t& h, uint32_t kw) {
+  const uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + kw;
+  const uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+  d += t1;
+  h = t1 + t2;
+}
+
 }  // namespace
 
 Sha256::Sha256() { std::memcpy(h_, kStart, sizeof h_); }
@@ -40,24 +50,30 @@ void Sha256::Block(const uint8_t* p) {
     const uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
     w[i] = w[i - 16] + s0 + w[i - 7] + s1;
   }
-  uint32_t v[8];
-  std::memcpy(v, h_, sizeof v);
-  for (int i = 0; i < 64; ++i) {
-    const uint32_t t1 = v[7] + (Rotr(v[4], 6) ^ Rotr(v[4], 11) ^ Rotr(v[4], 25)) +
-                        ((v[4] & v[5]) ^ (~v[4] & v[6])) + kRound[i] + w[i];
-    const uint32_t t2 = (Rotr(v[0], 2) ^ Rotr(v[0], 13) ^ Rotr(v[0], 22)) +
-                        ((v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]));
-    std::memmove(v + 1, v, 7 * sizeof v[0]);
-    v[4] += t1;
-    v[0] = t1 + t2;
+  uint32_t a = h_[0], b = h_[1], c = h_[2], d = h_[3], e = h_[4], f = h_[5], g = h_[6], h = h_[7];
+  for (int i = 0; i < 64; i += 8) {
+    Round(a, b, c, d, e, f, g, h, kRound[i] + w[i]);
+    Round(h, a, b, c, d, e, f, g, kRound[i + 1] + w[i + 1]);
+    Round(g, h, a, b, c, d, e, f, kRound[i + 2] + w[i + 2]);
+    Round(f, g, h, a, b, c, d, e, kRound[i + 3] + w[i + 3]);
+    Round(e, f, g, h, a, b, c, d, kRound[i + 4] + w[i + 4]);
+    Round(d, e, f, g, h, a, b, c, kRound[i + 5] + w[i + 5]);
+    Round(c, d, e, f, g, h, a, b, kRound[i + 6] + w[i + 6]);
+    Round(b, c, d, e, f, g, h, a, kRound[i + 7] + w[i + 7]);
   }
-  for (int i = 0; i < 8; ++i) h_[i] += v[i];
+  h_[0] += a, h_[1] += b, h_[2] += c, h_[3] += d, h_[4] += e, h_[5] += f, h_[6] += g, h_[7] += h;
 }
 
 void Sha256::Add(const void* data, size_t n) {
   const uint8_t* p = static_cast<const uint8_t*>(data);
   length_ += n;
   while (n > 0) {
+    // Whole blocks are hashed where they lie; only a partial one is gathered in the buffer.
+    if (used_ == 0 && n >= 64) {
+      Block(p);
+      p += 64, n -= 64;
+      continue;
+    }
     const size_t take = n < 64 - used_ ? n : 64 - used_;
     std::memcpy(buffer_ + used_, p, take);
     used_ += take, p += take, n -= take;

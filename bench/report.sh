@@ -67,15 +67,15 @@ floor_rows() {
   done
 }
 
-# The part's compile without and with its map, and the ratio of their best times.
+# The part's compiles without and with their maps, and the ratio of their best times.
 map_rows() {
-  local name label
-  for name in qs71gen_part qs71gen_part_map; do
-    label="without --map"
-    [ "$name" = qs71gen_part_map ] && label="with --map part.map"
+  local row name base label
+  for row in "qs71gen_part|qs71gen_part|ADPCM, without --map" "qs71gen_part_map|qs71gen_part|ADPCM, with --map" \
+    "qs71gen_part16|qs71gen_part16|PCM16, without --map" "qs71gen_part16_map|qs71gen_part16|PCM16, with --map"; do
+    IFS='|' read -r name base label <<<"$row"
     printf '| %s | %.3f | %.3f | %.3f | %.1f | %s |\n' "$label" "$(stat_of "$name" best)" \
       "$(stat_of "$name" median)" "$(stat_of "$name" cpu)" "$(mib "$(stat_of "$name" rss)")" \
-      "$([ "$name" = qs71gen_part ] && echo — || calc "%.2f" "$(stat_of qs71gen_part_map best) / $(stat_of qs71gen_part best)")"
+      "$([ "$name" = "$base" ] && echo — || calc "%.2f" "$(stat_of "$name" best) / $(stat_of "$base" best)")"
   done
 }
 
@@ -249,9 +249,9 @@ $(printf '%.3f' "$(stat_of floor_part best)") s; qs71gen ÷ floor $(calc "%.2f" 
 |---|---|---|---|---|---|---|---|---|
 $(encoding_rows part ADPCM "$part_frames")
 
-The same compile with \`--map\`, interleaved with the one without it: the map measures the
-sound and encodes it with every codec, decoding each as the chip plays it; the image is the
-same byte for byte.
+The same compiles with \`--map\`, interleaved with those without it, for this part and for
+$(calc "%.1f" "$part16_frames / $long_rate") s of PCM16 on the same part size: the map measures the sound and encodes it with
+every codec, decoding each as the chip plays it; the images are the same byte for byte.
 
 | Compile | Best wall (s) | Median wall (s) | Best CPU (s) | Peak RSS (MiB) | With map ÷ without |
 |---|---|---|---|---|---|

@@ -164,7 +164,7 @@ int ImportWave(CompileState& s, const SoundDef& sound, const SoundCodec& codec,
   int r = OpenSoundWave(s, sound, &header, listing);
   SampleReader reader;
   if (r == ErrNone) r = StartSamples(&reader, s.Wave, header);
-  CodecMeter codecs;
+  CodecMeter codecs(s.AdpcmQuality);
   if (r == ErrNone) {
     r = StoreSound(ImageOf(s), codec, &reader,
                    {s.Offset, s.SoundBase, sound.start, sound.end, sound.name.c_str(),

@@ -1,6 +1,7 @@
 #include "audio/sound_measure.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -45,58 +46,158 @@ void MeterSilence(LevelMeter* m, int32_t magnitude) {
   }
 }
 
-// The chip's tables as the generator stores them in every image's system area.
-StoredCodecTables ImageCodecTables() {
-  StoredCodecTables tables;
-  for (int i = 0; i < kImaStepCount; ++i) tables.steps[i] = static_cast<uint16_t>(kImaStepTable[i]);
-  for (int c = 0; c < kUlawCodeCount; ++c) tables.expansion[c] = UlawExpansion(c);
-  return tables;
-}
-
-const StoredCodecTables& ImageTables() {
-  static const StoredCodecTables tables = ImageCodecTables();
-  return tables;
-}
-
 // Exact in 64 bits: a squared difference of two 16-bit samples is below 2^32, so 2^31 samples
 // of it still fit.
-int64_t NoiseOf(const int32_t* samples, size_t n, const int32_t* played) {
-  int64_t noise = 0;
-  for (size_t i = 0; i < n; ++i) {
-    const int64_t e = int64_t{samples[i]} - played[i];
-    noise += e * e;
+int64_t Squared(int64_t difference) { return difference * difference; }
+
+// What the chip plays for the bytes of one codec of one value per sample.
+std::vector<int32_t> PlayedBack(int32_t kind, const std::vector<uint8_t>& code) {
+  switch (kind) {
+    case KindPcm8: return DecodePcm8Range(code.data(), code.size());
+    case KindUlaw: return DecodeUlawRange(code.data(), code.size(), ImageTables());
+    default: return DecodePcm16Range(code.data(), code.size());
   }
+}
+
+static_assert(kComparedCodecs[0] == KindAdpcm, "the first lane is ADPCM's, with a state");
+
+// The lanes after ADPCM: the codecs of one value per sample, which have no state.
+constexpr size_t kValueLanes = std::size(kComparedCodecs) - 1;
+
+// Each sample less what the chip plays of the bytes one codec of one value per sample gives
+// for it: the codec's own encoder and the chip's decoder, for samples outside 16 bits.
+std::vector<int32_t> Differences(int32_t kind, const int32_t* samples, size_t n) {
+  CodecState state;
+  std::vector<uint8_t> code;
+  FindCodec(kind)->encode(&state, samples, n, true, &code);
+  std::vector<int32_t> played = PlayedBack(kind, code);
+  for (size_t i = 0; i < n; ++i) played[i] = samples[i] - played[i];
+  return played;
+}
+
+// The differences of a 16-bit sample, worked out from its magnitude without the bytes, so
+// that a long sound costs a few instructions per sample; a negative sample's difference is the
+// positive one's negated, which the square does not see. The unit tests hold each against the
+// encoder and the chip's decoder for every 16-bit value.
+//
+// PCM8 keeps the magnitude's bits above the low 8 (truncation toward zero).
+int32_t Pcm8Difference(int32_t magnitude) { return magnitude & 0xFF; }
+
+// u-law codes the magnitude plus a bias of 132 by its leading one (the segment) and the four
+// bits below it; the stored expansion plays the middle of the interval those bits leave, less
+// the bias. Biased magnitudes past 15 bits take the top code, as 32767 does.
+int32_t UlawDifference(int32_t magnitude) {
+  const uint32_t biased = static_cast<uint32_t>(std::min(magnitude + 132, 32767));
+  const int cut = std::bit_width(biased) - 5;  // bits below the kept five
+  const uint32_t kept = (biased >> cut << cut) + (1u << (cut - 1));
+  return magnitude - (static_cast<int32_t>(kept) - 132);
+}
+
+bool Within16Bits(const int32_t* samples, size_t n) {
+  int32_t low = 0, high = 0;
+  for (size_t i = 0; i < n; ++i) low = std::min(low, samples[i]), high = std::max(high, samples[i]);
+  return low >= -32768 && high <= 32767;
+}
+
+void MeterValueLanes(CodecMeter* meter, const int32_t* samples, size_t n) {
+  static_assert(kComparedCodecs[1] == KindPcm8 && kComparedCodecs[2] == KindUlaw && kComparedCodecs[3] == KindPcm16,
+                "the lanes of one value per sample");
+  int64_t signal = 0;
+  int64_t noise[kValueLanes] = {};
+  if (Within16Bits(samples, n)) {
+    // PCM16 stores a sample within 16 bits as it is: its lane has no noise to add.
+    for (size_t i = 0; i < n; ++i) {
+      const int32_t magnitude = samples[i] < 0 ? -samples[i] : samples[i];
+      signal += Squared(magnitude);
+      noise[0] += Squared(Pcm8Difference(magnitude));
+      noise[1] += Squared(UlawDifference(magnitude));
+    }
+  } else {
+    for (size_t i = 0; i < n; ++i) signal += Squared(samples[i]);
+    for (size_t lane = 0; lane < kValueLanes; ++lane) {
+      for (int32_t d : Differences(kComparedCodecs[lane + 1], samples, n)) noise[lane] += Squared(d);
+    }
+  }
+  meter->signal += signal;
+  for (size_t lane = 0; lane < kValueLanes; ++lane) {
+    meter->noise[lane + 1] += noise[lane];
+    meter->bytes[lane + 1] += static_cast<int64_t>(FindCodec(kComparedCodecs[lane + 1])->bytes(n));
+  }
+}
+
+// The chip's ADPCM decoder as two tables by step index and code: what the code adds to the
+// predictor before the limit, as the chip's decoder plays it with the image's steps, and the
+// index it leaves (times 16, the first entry of that index).
+struct AdpcmMoves {
+  int32_t delta[kImaStepCount * 16];
+  int32_t next[kImaStepCount * 16];
+};
+
+// A code played from the predictor's far end, so that the limit does not cut its delta.
+int32_t DeltaOf(int index, int code) {
+  AdpcmPlayback from{(code & 8) ? 32767 : -32768, index};
+  const uint8_t byte = static_cast<uint8_t>(code << 4);
+  int32_t played[2];
+  const int32_t start = from.predictor;
+  DecodeAdpcmBlock(&from, &byte, 1, ImageTables(), played);
+  return played[0] - start;
+}
+
+const AdpcmMoves& Moves() {
+  static const AdpcmMoves moves = [] {
+    AdpcmMoves m{};
+    for (int index = 0; index < kImaStepCount; ++index) {
+      for (int code = 0; code < 16; ++code) {
+        m.delta[index * 16 + code] = DeltaOf(index, code);
+        m.next[index * 16 + code] = std::clamp(index + ImaIndexAdjust(code), 0, kImaStepCount - 1) * 16;
+      }
+    }
+    return m;
+  }();
+  return moves;
+}
+
+// One code played against its sample. The chain from one sample to the next is one table
+// load and the predictor's sum and limit.
+inline void PlayCode(const AdpcmMoves& m, int32_t code, int32_t sample, int32_t* predictor, int32_t* row,
+                     int64_t* noise) {
+  *predictor = std::clamp(*predictor + m.delta[*row + code], -32768, 32767);
+  *row = m.next[*row + code];
+  *noise += Squared(int64_t{sample} - *predictor);
+}
+
+// Plays count nibbles from nibble first of bytes (the earlier of a byte in its high half)
+// against as many samples; returns the squared error.
+int64_t PlayAdpcm(AdpcmPlayback* player, const uint8_t* bytes, size_t first, size_t count, const int32_t* samples) {
+  const AdpcmMoves& m = Moves();
+  int32_t predictor = player->predictor;
+  int32_t row = player->index * 16;
+  int64_t noise = 0;
+  size_t i = 0;
+  if (count > 0 && first % 2 != 0) PlayCode(m, bytes[first / 2] & 0x0F, samples[i++], &predictor, &row, &noise);
+  const uint8_t* byte = bytes + (first + i) / 2;
+  for (; i + 1 < count; i += 2, ++byte) {
+    PlayCode(m, *byte >> 4, samples[i], &predictor, &row, &noise);
+    PlayCode(m, *byte & 0x0F, samples[i + 1], &predictor, &row, &noise);
+  }
+  if (i < count) PlayCode(m, *byte >> 4, samples[i], &predictor, &row, &noise);
+  player->predictor = predictor;
+  player->index = row / 16;
   return noise;
 }
 
-// The squared error of one block played back; an ADPCM block of an odd count plays one more
-// sample, the padding nibble, which is not compared.
-int64_t PlayBackNoise(CodecMeter* meter, CodecMeter::Lane* lane, const int32_t* samples, size_t n,
-                      const uint8_t* code, size_t bytes) {
-  switch (lane->kind) {
-    case KindAdpcm:
-      DecodeAdpcmBlock(&lane->player, code, bytes, ImageTables(), meter->played.data());
-      return NoiseOf(samples, n, meter->played.data());
-    case KindPcm8: return NoiseOf(samples, n, DecodePcm8Range(code, bytes).data());
-    case KindUlaw: return NoiseOf(samples, n, DecodeUlawRange(code, bytes, ImageTables()).data());
-    default: return NoiseOf(samples, n, DecodePcm16Range(code, bytes).data());
-  }
-}
-
-// The block buffers only grow, to the largest block any lane needs: nothing is cleared or
-// allocated again block after block.
-void MeterLane(CodecMeter* meter, CodecMeter::Lane* lane, const int32_t* samples, size_t n, const uint8_t* encoded) {
-  const SoundCodec* codec = FindCodec(lane->kind);
-  const size_t bytes = codec->bytes(n);
-  if (meter->code.size() < bytes) meter->code.resize(bytes);
-  if (meter->played.size() < 2 * bytes) meter->played.resize(2 * bytes);
-  if (encoded == nullptr) {
-    // The lanes run the chip tools' encoders, which give every block's bytes at once.
-    codec->encode(&lane->encoder, samples, n, false, &meter->code);
-    encoded = meter->code.data();
-  }
-  lane->noise += PlayBackNoise(meter, lane, samples, n, encoded, bytes);
-  lane->bytes += static_cast<int64_t>(bytes);
+// The codes first answer the samples still waiting for theirs, then this block's; samples left
+// without a code wait for the next block. Codes beyond the samples are the padding nibble.
+void MeterAdpcmLane(CodecMeter* meter, const int32_t* samples, size_t n, const uint8_t* bytes, size_t size) {
+  const size_t codes = 2 * size;
+  const size_t early = std::min(codes, meter->waiting.size());
+  int64_t noise = PlayAdpcm(&meter->player, bytes, 0, early, meter->waiting.data());
+  meter->waiting.erase(meter->waiting.begin(), meter->waiting.begin() + static_cast<std::ptrdiff_t>(early));
+  const size_t now = std::min(codes - early, n);
+  noise += PlayAdpcm(&meter->player, bytes, early, now, samples);
+  meter->waiting.insert(meter->waiting.end(), samples + now, samples + n);
+  meter->noise[0] += noise;
+  meter->bytes[0] += static_cast<int64_t>(size);
 }
 
 double SnrDb(int64_t signal, int64_t noise) {
@@ -106,6 +207,16 @@ double SnrDb(int64_t signal, int64_t noise) {
 }
 
 }  // namespace
+
+const StoredCodecTables& ImageTables() {
+  static const StoredCodecTables tables = [] {
+    StoredCodecTables t;
+    for (int i = 0; i < kImaStepCount; ++i) t.steps[i] = static_cast<uint16_t>(kImaStepTable[i]);
+    for (int c = 0; c < kUlawCodeCount; ++c) t.expansion[c] = UlawExpansion(c);
+    return t;
+  }();
+  return tables;
+}
 
 double Dbfs(double magnitude) {
   return magnitude > 0.0 ? 20.0 * std::log10(magnitude / 32768.0) : -std::numeric_limits<double>::infinity();
@@ -135,19 +246,25 @@ SoundLevels LevelsOf(const LevelMeter& meter) {
   return levels;
 }
 
-CodecMeter::CodecMeter() {
-  for (int32_t kind : kComparedCodecs) lanes.push_back({kind, {}, {}, 0, 0});
-}
+CodecMeter::CodecMeter(int quality) : adpcmQuality(quality) {}
 
-void MeterCodecs(CodecMeter* meter, const int32_t* samples, size_t n, int32_t encodedKind, const uint8_t* encoded) {
-  for (size_t i = 0; i < n; ++i) meter->signal += int64_t{samples[i]} * samples[i];
-  for (CodecMeter::Lane& lane : meter->lanes) {
-    MeterLane(meter, &lane, samples, n, lane.kind == encodedKind ? encoded : nullptr);
+void MeterCodecs(CodecMeter* meter, const int32_t* samples, size_t n, bool last, const EncodedBlock& encoded) {
+  MeterValueLanes(meter, samples, n);
+  if (encoded.kind == KindAdpcm) {
+    MeterAdpcmLane(meter, samples, n, encoded.bytes, encoded.size);
+    return;
   }
+  // Started only here: a sound stored as ADPCM never needs it, and a search's state is large.
+  if (!meter->encoding) StartAdpcmSearch(&meter->adpcm.adpcm, meter->adpcmQuality);
+  meter->encoding = true;
+  FindCodec(KindAdpcm)->encode(&meter->adpcm, samples, n, last, &meter->code);
+  MeterAdpcmLane(meter, samples, n, meter->code.data(), meter->code.size());
 }
 
 std::vector<CodecCost> CodecCostsOf(const CodecMeter& meter) {
   std::vector<CodecCost> costs;
-  for (const CodecMeter::Lane& lane : meter.lanes) costs.push_back({lane.kind, lane.bytes, SnrDb(meter.signal, lane.noise)});
+  for (size_t lane = 0; lane < std::size(kComparedCodecs); ++lane) {
+    costs.push_back({kComparedCodecs[lane], meter.bytes[lane], SnrDb(meter.signal, meter.noise[lane])});
+  }
   return costs;
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 #include "audio/sound_codecs.h"
@@ -54,29 +55,40 @@ struct CodecCost {
 // The codecs a map compares, in its column order.
 inline constexpr int32_t kComparedCodecs[] = {KindAdpcm, KindPcm8, KindUlaw, KindPcm16};
 
-// Every compared codec tried on a sound block by block, as the import streams it: each encoder
-// carries its state from block to block, and each block is played back at once by the chip's
-// decoder with the tables every image carries, so that no sound is held whole.
-struct CodecMeter {
-  struct Lane {
-    int32_t kind = 0;
-    CodecState encoder;
-    AdpcmPlayback player;
-    int64_t bytes = 0;
-    int64_t noise = 0;  // sum of squared differences
-  };
-  CodecMeter();
-  std::vector<Lane> lanes;
-  int64_t signal = 0;
-  std::vector<uint8_t> code;     // one block's bytes, reused
-  std::vector<int32_t> played;   // one block played back, reused
+// The bytes the import's own encoder gave for a block, so that the sound's codec does not run
+// twice. A searching ADPCM encoder gives its codes some samples late: a block's bytes then
+// answer samples of earlier blocks, and the sound's last block gives the rest.
+struct EncodedBlock {
+  int32_t kind = 0;  // 0: nothing given
+  const uint8_t* bytes = nullptr;
+  size_t size = 0;
 };
 
-// A block of samples; every block but a sound's last holds an even count (as the reader gives
-// them), so that ADPCM's padding nibble comes only at the end. The import passes the bytes it
-// encoded for the sound's own kind, so that its codec does not run twice.
-void MeterCodecs(CodecMeter* meter, const int32_t* samples, size_t n, int32_t encodedKind = 0,
-                 const uint8_t* encoded = nullptr);
+// The chip's decoding tables as every image stores them in its system area.
+const StoredCodecTables& ImageTables();
+
+// Every compared codec tried on a sound block by block, as the import streams it, so that no
+// sound is held whole: ADPCM at the quality level of the compile, its codes played back by the
+// chip's decoder with the tables every image carries; for the codecs of one value per sample,
+// what the chip plays is worked out from each sample (the import's bytes of those add nothing).
+struct CodecMeter {
+  explicit CodecMeter(int adpcmQuality = 0);
+  int64_t signal = 0;            // sum of squared samples
+  int64_t bytes[std::size(kComparedCodecs)] = {};  // per compared codec, in column order
+  int64_t noise[std::size(kComparedCodecs)] = {};  // sums of squared differences
+  int adpcmQuality = 0;
+  bool encoding = false;         // the ADPCM lane's own encoder started, for a sound of another kind
+  CodecState adpcm;
+  AdpcmPlayback player;
+  std::vector<int32_t> waiting;  // samples whose ADPCM codes have not been given yet
+  std::vector<uint8_t> code;     // one block's ADPCM bytes, reused
+};
+
+// A block of samples, each within -32768..32767 as the reader gives them (others are measured
+// too, only slower); every block but a sound's last (last) holds an even count, so that ADPCM's
+// padding nibble comes only at the end, where it is not compared.
+void MeterCodecs(CodecMeter* meter, const int32_t* samples, size_t n, bool last,
+                 const EncodedBlock& encoded = {});
 
 std::vector<CodecCost> CodecCostsOf(const CodecMeter& meter);
 

@@ -66,11 +66,11 @@ TEST(SoundMeasureTest, CodecCostsAsTheChipPlaysThemBack) {
   std::vector<int32_t> tone(1001);
   for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<int32_t>(20000 * std::sin(0.39 * i));
   CodecMeter whole;
-  MeterCodecs(&whole, tone.data(), tone.size());
+  MeterCodecs(&whole, tone.data(), tone.size(), true);
   const std::vector<CodecCost> costs = CodecCostsOf(whole);
   // In even blocks, as the reader gives them, every figure is the same as in one.
   CodecMeter blocks;
-  for (size_t at = 0; at < tone.size(); at += 64) MeterCodecs(&blocks, tone.data() + at, std::min<size_t>(64, tone.size() - at));
+  for (size_t at = 0; at < tone.size(); at += 64) MeterCodecs(&blocks, tone.data() + at, std::min<size_t>(64, tone.size() - at), at + 64 >= tone.size());
   const std::vector<CodecCost> blockCosts = CodecCostsOf(blocks);
   struct Want {
     int32_t kind;
@@ -88,6 +88,111 @@ TEST(SoundMeasureTest, CodecCostsAsTheChipPlaysThemBack) {
     EXPECT_LE(costs[i].snrDb, wants[i].maxSnr);
     EXPECT_EQ(blockCosts[i].bytes, costs[i].bytes);
     EXPECT_EQ(blockCosts[i].snrDb, costs[i].snrDb);
+  }
+}
+
+// What the chip plays of a whole sound, the plain way: the codec's encoder over all of it, the
+// image format's decoder over all the bytes.
+std::vector<int32_t> ChipPlays(int32_t kind, const std::vector<int32_t>& samples, int quality) {
+  CodecState state;
+  StartAdpcmSearch(&state.adpcm, quality);
+  std::vector<uint8_t> code;
+  FindCodec(kind)->encode(&state, samples.data(), samples.size(), true, &code);
+  const StoredCodecTables& tables = ImageTables();
+  switch (kind) {
+    case KindAdpcm: return DecodeAdpcmRange(code.data(), code.size(), tables);
+    case KindPcm8: return DecodePcm8Range(code.data(), code.size());
+    case KindUlaw: return DecodeUlawRange(code.data(), code.size(), tables);
+    default: return DecodePcm16Range(code.data(), code.size());
+  }
+}
+
+// The SNR the meter must give, summed as it sums.
+double ReferenceSnr(int32_t kind, const std::vector<int32_t>& samples, int quality) {
+  const std::vector<int32_t> played = ChipPlays(kind, samples, quality);
+  int64_t signal = 0, noise = 0;
+  for (size_t i = 0; i < samples.size(); ++i) {
+    signal += int64_t{samples[i]} * samples[i];
+    noise += (int64_t{samples[i]} - played[i]) * (int64_t{samples[i]} - played[i]);
+  }
+  if (noise == 0) return kInf;
+  return signal == 0 ? -kInf : 10.0 * std::log10(static_cast<double>(signal) / static_cast<double>(noise));
+}
+
+// Meters samples in blocks of block (even), handing over the bytes of the sound's own kind as
+// the import does.
+std::vector<CodecCost> Metered(const std::vector<int32_t>& samples, size_t block, int quality, int32_t ownKind) {
+  CodecMeter meter(quality);
+  CodecState own;
+  StartAdpcmSearch(&own.adpcm, quality);
+  std::vector<uint8_t> bytes;
+  for (size_t at = 0; at < samples.size(); at += block) {
+    const size_t n = std::min(block, samples.size() - at);
+    const bool last = at + n == samples.size();
+    EncodedBlock encoded;
+    if (ownKind != 0) {
+      FindCodec(ownKind)->encode(&own, samples.data() + at, n, last, &bytes);
+      encoded = {ownKind, bytes.data(), bytes.size()};
+    }
+    MeterCodecs(&meter, samples.data() + at, n, last, encoded);
+  }
+  return CodecCostsOf(meter);
+}
+
+std::vector<int32_t> Noise(size_t n, uint32_t seed, int32_t amplitude) {
+  std::vector<int32_t> out(n);
+  for (int32_t& v : out) {
+    seed = seed * 1664525u + 1013904223u;
+    v = static_cast<int32_t>(seed >> 8) % amplitude;
+  }
+  return out;
+}
+
+// Every lane against its codec's encoder and the image format's decoder over the whole sound:
+// at each ADPCM level, in blocks or whole, with or without the import's own bytes, for samples
+// beyond 16 bits too (which the reader never gives).
+TEST(SoundMeasureTest, EveryLaneIsWhatTheChipPlays) {
+  struct Case {
+    const char* name;
+    std::vector<int32_t> samples;
+    size_t block;
+    int quality;
+    int32_t ownKind;
+  };
+  const Case cases[] = {
+      {"noise, level 0, own ADPCM", Noise(3001, 1, 32768), 256, 0, KindAdpcm},
+      {"noise, level 0, own u-law", Noise(3001, 2, 32768), 256, 0, KindUlaw},
+      {"quiet noise, level 2, own ADPCM", Noise(3001, 3, 3000), 100, 2, KindAdpcm},
+      {"noise, level 1, own PCM16", Noise(3001, 4, 32768), 3002, 1, KindPcm16},
+      {"noise, level 3, own ADPCM, small blocks", Noise(501, 5, 20000), 2, 3, KindAdpcm},
+      {"beyond 16 bits", {40000, -40000, 32767, -32768, 70000, 5, -70000}, 4, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<CodecCost> costs = Metered(c.samples, c.block, c.quality, c.ownKind);
+    ASSERT_EQ(costs.size(), std::size(kComparedCodecs));
+    for (const CodecCost& cost : costs) {
+      SCOPED_TRACE(cost.kind);
+      EXPECT_EQ(cost.bytes, static_cast<int64_t>(FindCodec(cost.kind)->bytes(c.samples.size())));
+      EXPECT_EQ(cost.snrDb, ReferenceSnr(cost.kind, c.samples, c.quality));
+    }
+  }
+}
+
+// The codecs of one value per sample are worked out from the sample alone: each 16-bit value
+// on its own against its encoder and the chip's decoder.
+TEST(SoundMeasureTest, EverySixteenBitValueIsPlayedAsTheChipPlaysIt) {
+  for (int32_t v = -32768; v <= 32767; ++v) {
+    const std::vector<int32_t> one{v};
+    CodecMeter meter;
+    MeterCodecs(&meter, one.data(), 1, true);
+    const std::vector<CodecCost> costs = CodecCostsOf(meter);
+    for (size_t lane = 1; lane < costs.size(); ++lane) {
+      if (costs[lane].snrDb != ReferenceSnr(costs[lane].kind, one, 0)) {
+        ADD_FAILURE() << "sample " << v << ", kind " << costs[lane].kind;
+        return;
+      }
+    }
   }
 }
 

@@ -28,12 +28,10 @@ int StreamBlocks(const ImageStream& image, const SoundCodec& codec, SampleReader
   size_t n = 0;
   int r = ErrNone;
   while ((r = ReadSampleBlock(reader, place.scale, &n)) == ErrNone && n > 0) {
-    codec.encode(&state, reader->samples.data(), n, reader->done >= reader->frames, &bytes);
-    // A searching ADPCM encoder commits its codes some samples late, so its bytes are not this
-    // block's: the meter then runs the chip tools' encoder itself.
-    const bool blockBytes = codec.kind != KindAdpcm || place.adpcmQuality == 0;
+    const bool last = reader->done >= reader->frames;
+    codec.encode(&state, reader->samples.data(), n, last, &bytes);
     if (place.codecs != nullptr) {
-      MeterCodecs(place.codecs, reader->samples.data(), n, blockBytes ? codec.kind : 0, bytes.data());
+      MeterCodecs(place.codecs, reader->samples.data(), n, last, {codec.kind, bytes.data(), bytes.size()});
     }
     const size_t size = bytes.size();
     if (size == 0) continue;
