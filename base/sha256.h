@@ -14,12 +14,17 @@ class Sha256 {
   std::string HexDigest();
 
  private:
-  void Block(const uint8_t* p);
+  void Blocks(const uint8_t* p, size_t count);
   uint32_t h_[8];
   uint8_t buffer_[64];
   size_t used_ = 0;
   uint64_t length_ = 0;
 };
+
+// Whether the processor's SHA instructions hash the blocks (x86 with the SHA extensions); the
+// digest is the same either way. Tests turn them off to check the portable rounds too.
+bool Sha256UsesCpuInstructions();
+void Sha256AllowCpuInstructions(bool allow);
 
 // The digest of a whole file as hex, or an empty string when it cannot be read.
 std::string FileSha256(const char* path);
