@@ -106,6 +106,16 @@ struct SndfileCloser {
 };
 using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
 
+// On Windows libsndfile's sf_open reads a name in the ANSI code page, where a recording named
+// in another script's letters cannot be found: its wide open takes every name.
+SNDFILE* OpenSoundFile(const std::string& path, int mode, SF_INFO* info) {
+#ifdef _WIN32
+  return sf_wchar_open(WidePath(path).c_str(), mode, info);
+#else
+  return sf_open(path.c_str(), mode, info);
+#endif
+}
+
 // A source read as mono blocks: each frame is the mean of its channels.
 struct Source {
   SndfilePtr file;
@@ -116,7 +126,7 @@ struct Source {
     // A FIFO would hang the compile and a folder is no recording.
     const FileIdentity id = IdentifyFile(path.c_str());
     if (id.exists && id.kind != FileKind::Regular) return *reason = Format("it is %s", FileKindName(id.kind)), false;
-    file.reset(sf_open(path.c_str(), SFM_READ, &info));
+    file.reset(OpenSoundFile(path, SFM_READ, &info));
     if (!file) return *reason = sf_strerror(nullptr), false;
     if (info.channels < 1 || info.samplerate < 1 || info.frames < 1) return *reason = "it holds no samples", false;
     frames.resize(kBlock * static_cast<size_t>(info.channels));
@@ -471,7 +481,7 @@ struct SndfileWriter {
     info.samplerate = rate;
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    file.reset(sf_open(path.c_str(), SFM_WRITE, &info));
+    file.reset(OpenSoundFile(path, SFM_WRITE, &info));
     if (!file) *reason = Format("the prepared copy %s cannot be written: %s", path.c_str(), sf_strerror(nullptr));
     return static_cast<bool>(file);
   }
