@@ -108,9 +108,9 @@ check_prepared_images() {  # wine command, build dir
     for case in "$top"/tests/e2e/cases/prepare_*.case; do
       name=$(basename "$case" .case)
       grep -q '^only: linux' "$case" && continue
-      sed -n '/^===/q;/^#/!p' "$case" | grep -q -- "${entry#*:}" || continue
+      grep -q -- "${entry#*:}" <<<"$(sed -n '/^===/q;/^#/!p' "$case")" || continue
       grep -qE '^sha256 |^[0-9a-f]+: ' "$case" || continue
-      cat "$2/e2e.log" "$2/e2e-again.log" 2>/dev/null | grep -qx "PASS $name" && covered+=" $name"
+      grep -qx "PASS $name" "$2/e2e.log" "$2/e2e-again.log" 2>/dev/null && covered+=" $name"
     done
     echo "  ${entry%%:*}:${covered:- NONE}"
     [ -n "$covered" ] || missing+=" ${entry%%:*}"
