@@ -72,6 +72,13 @@ void SetProcessVariable(const char* name, const char* value);
 // The text of the system's last error (errno, or GetLastError on Windows).
 std::string LastSystemError();
 
+#ifdef _WIN32
+// A name as the wide calls of Windows take it, for libraries that open files themselves. Names
+// in scripts are UTF-8; one that is not (a name from the command line, or a script saved in the
+// ANSI code page) is read in that code page, as the narrow calls read it.
+std::wstring WidePath(const std::string& path);
+#endif
+
 // Calls cleanup once when the process is interrupted or told to end (Ctrl-C, SIGTERM, a closed
 // console), then ends it as that signal would.
 void OnTermination(void (*cleanup)());

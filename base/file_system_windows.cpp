@@ -138,6 +138,19 @@ std::string LastSystemError() {
   return out;
 }
 
+std::wstring WidePath(const std::string& path) {
+  const int length = static_cast<int>(path.size());
+  for (const UINT page : {CP_UTF8, CP_ACP}) {
+    const DWORD flags = page == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+    const int n = MultiByteToWideChar(page, flags, path.data(), length, nullptr, 0);
+    if (n <= 0) continue;
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(page, flags, path.data(), length, wide.data(), n);
+    return wide;
+  }
+  return std::wstring();
+}
+
 void OnTermination(void (*cleanup)()) {
   g_cleanup = cleanup;
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);

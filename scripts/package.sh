@@ -307,6 +307,13 @@ check_zip() {  # win32|win64, PE format expected, wine command ("" when Wine can
     grep -q "^Complete with 0 Errors" <<<"$text"
   check "$folder: qs71prog.exe writes and verifies it through the emulated DLL beside it" \
     quietly "$work/$arch-prog.log" in_folder "$dir" $wine qs71prog.exe --emulate=demo-chip.otp --write demo.bin
+  # The zipped generator has the preparation options and gives the Linux build's image: the
+  # cases' maps hold its SHA-256, recorded on Linux.
+  local runner="$top/build/tests/e2e/qs71_e2e_runner"
+  [ -x "$runner" ] || cmake --build "$top/build" --target qs71_e2e_runner >/dev/null
+  check "$folder: qs71gen.exe prepares sounds into the Linux build's image (prepare_inputs, prepare_loudness)" \
+    quietly "$work/$arch-prepare.log" "$runner" --gen "$dir/qs71gen.exe" --wrapper "$wine" --crlf \
+      --work "$work/$arch-prepare" "$top/tests/e2e/cases/prepare_inputs.case" "$top/tests/e2e/cases/prepare_loudness.case"
 }
 
 # ---------------------------------------------------------------------------------------------

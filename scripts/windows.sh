@@ -72,6 +72,7 @@ run_e2e() {  # wine command, build dir
     grep -q '^only: linux' "$c" || cases+=("$c")
   done
   echo "== windows: ${#cases[@]} end-to-end cases under $1"
+  rm -f "$2/e2e-again.log"
   "$runner" --gen "$2/gen/qs71gen.exe" --wrapper "$1" --crlf --work "$2/e2e_work" "${cases[@]}" |
     tee "$2/e2e.log" | grep -v '^PASS'
   if [ "${PIPESTATUS[0]}" -eq 0 ]; then
@@ -92,6 +93,33 @@ run_e2e() {  # wine command, build dir
   failures=$((failures + still))
   [ "$still" -eq 0 ] || echo "FAILED: $still end-to-end case(s) under $1"
   [ ${#again[@]} -gt 0 ] || fail "the end-to-end runner under $1 failed without naming a case"
+}
+
+# Sound preparation computes in floating point, where Windows and Linux could part: the cases
+# that pin a prepared image's bytes (an image section, or the map's SHA-256 of it) must have
+# run and passed here for every step that computes and every format libsndfile decodes.
+preparation_steps=("--resample:--resample" "--loudness:--loudness" "--dither:--dither" "--trim:--trim"
+                   "--highpass:--highpass" "24-bit WAV:bits=24" "float WAV:tag=3" "FLAC:container=flac"
+                   "AIFF:container=aiff")
+check_prepared_images() {  # wine command, build dir
+  local entry case name covered missing=""
+  for entry in "${preparation_steps[@]}"; do
+    covered=""
+    for case in "$top"/tests/e2e/cases/prepare_*.case; do
+      name=$(basename "$case" .case)
+      grep -q '^only: linux' "$case" && continue
+      grep -q -- "${entry#*:}" <<<"$(sed -n '/^===/q;/^#/!p' "$case")" || continue
+      grep -qE '^sha256 |^[0-9a-f]+: ' "$case" || continue
+      grep -qx "PASS $name" "$2/e2e.log" "$2/e2e-again.log" 2>/dev/null && covered+=" $name"
+    done
+    echo "  ${entry%%:*}:${covered:- NONE}"
+    [ -n "$covered" ] || missing+=" ${entry%%:*}"
+  done
+  if [ -z "$missing" ]; then
+    pass "prepared images under $1 are byte for byte the Linux build's, for every step and input format above"
+  else
+    fail "no passing case under $1 pins the prepared image of:$missing"
+  fi
 }
 
 run_dll_host() {  # wine command, build dir
@@ -168,6 +196,7 @@ if can_run_32bit; then
   export WINEPREFIX="$top/build-win/wineprefix" WINEARCH=win32
   wine wineboot --init >/dev/null 2>&1
   run_e2e wine "$top/build-win"
+  check_prepared_images wine "$top/build-win"
   run_dll_host wine "$top/build-win"
   run_port_check wine "$top/build-win"
   run_tools wine "$top/build-win"
@@ -184,6 +213,7 @@ MSG
   export WINEPREFIX="$top/build-win64/wineprefix"
   /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
   run_e2e /usr/lib/wine/wine64 "$top/build-win64"
+  check_prepared_images /usr/lib/wine/wine64 "$top/build-win64"
   run_dll_host /usr/lib/wine/wine64 "$top/build-win64"
   run_port_check /usr/lib/wine/wine64 "$top/build-win64"
   run_tools /usr/lib/wine/wine64 "$top/build-win64"

@@ -11,10 +11,9 @@
 #include <mutex>
 
 #include "audio/sound_codecs.h"
+#include "audio/sound_measure.h"
 #include "audio/wave_input.h"
-#include "codec_tables.h"
 #include "file_system.h"
-#include "sound_decoders.h"
 #include "sound_kinds.h"
 #include "text_format.h"
 
@@ -106,6 +105,16 @@ struct SndfileCloser {
 };
 using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
 
+// On Windows libsndfile's sf_open reads a name in the ANSI code page, where a recording named
+// in another script's letters cannot be found: its wide open takes every name.
+SNDFILE* OpenSoundFile(const std::string& path, int mode, SF_INFO* info) {
+#ifdef _WIN32
+  return sf_wchar_open(WidePath(path).c_str(), mode, info);
+#else
+  return sf_open(path.c_str(), mode, info);
+#endif
+}
+
 // A source read as mono blocks: each frame is the mean of its channels.
 struct Source {
   SndfilePtr file;
@@ -116,7 +125,7 @@ struct Source {
     // A FIFO would hang the compile and a folder is no recording.
     const FileIdentity id = IdentifyFile(path.c_str());
     if (id.exists && id.kind != FileKind::Regular) return *reason = Format("it is %s", FileKindName(id.kind)), false;
-    file.reset(sf_open(path.c_str(), SFM_READ, &info));
+    file.reset(OpenSoundFile(path, SFM_READ, &info));
     if (!file) return *reason = sf_strerror(nullptr), false;
     if (info.channels < 1 || info.samplerate < 1 || info.frames < 1) return *reason = "it holds no samples", false;
     frames.resize(kBlock * static_cast<size_t>(info.channels));
@@ -373,13 +382,13 @@ bool WriteStage(const PreparationJob& job, const Window& window, int32_t rate, F
 
 // --- gain ---------------------------------------------------------------------------------
 
-double Dbfs(double peak, double fullScale) { return peak > 0 ? 20 * std::log10(peak / fullScale) : -HUGE_VAL; }
-
 // The gain that brings the loudness to the target, held below the peak ceiling.
 void ChooseGain(const PreparationOptions& options, StageWriter& stage, PreparationRecord* record) {
   record->measured = stage.meter.Integrated(&record->loudnessBefore);
   if (!options.loudness || !record->measured) return;
-  const double ceiling = std::floor((kCeilingDbfs - Dbfs(static_cast<double>(stage.peak), kStageScale)) * 100) / 100;
+  // On the 16-bit scale by a power of two, which leaves every bit of the figure as it was.
+  const double peakDbfs = Dbfs(std::ldexp(static_cast<double>(stage.peak), 15 - kStageBits));
+  const double ceiling = std::floor((kCeilingDbfs - peakDbfs) * 100) / 100;
   record->gainDb = Hundredths(options.loudnessLufs - record->loudnessBefore);
   if (record->gainDb > ceiling) {
     record->gainDb = ceiling;
@@ -415,52 +424,37 @@ struct Dither {
 // segment steps by 8.
 int32_t DitherStep(int32_t kind) { return kind == KindPcm8 ? 256 : kind == KindUlaw ? 8 : 0; }
 
-StoredCodecTables ChipTables() {
-  StoredCodecTables tables;
-  for (int c = 0; c < kUlawCodeCount; ++c) tables.expansion[c] = UlawExpansion(c);
-  for (int i = 0; i < kImaStepCount; ++i) tables.steps[i] = static_cast<uint16_t>(kImaStepTable[i]);
-  return tables;
-}
-
-// Encodes the prepared blocks as the image will hold them, decodes them as the chip plays
-// them and adds up the error against the prepared signal.
-// A searching ADPCM encoder gives a block's bytes late, so the prepared samples wait in
-// pending until the bytes that play them have come.
+// Encodes the prepared blocks as the image will hold them (dithered, with the image's ADPCM
+// search) and has the map's codec meter play them back as the chip does, against the prepared
+// signal; of the codecs the meter tries, only the sound's own is read. A searching ADPCM
+// encoder gives a block's bytes late, so the prepared samples wait in pending until the bytes
+// that play them have come.
 struct CodecCheck {
   CodecCheck(const SoundCodec* c, int adpcmQuality) : codec(c) { StartAdpcmSearch(&state.adpcm, adpcmQuality); }
   const SoundCodec* codec;
-  StoredCodecTables tables = ChipTables();
   CodecState state;
-  AdpcmPlayback playback;
+  CodecMeter meter;
   std::vector<uint8_t> bytes;
   std::vector<int32_t> pending;
-  int64_t signal = 0, noise = 0;
 
   void Add(const int32_t* reference, const int32_t* input, size_t n, bool last) {
     if (codec == nullptr || codec->encode == nullptr) return;
     codec->encode(&state, input, n, last, &bytes);
     pending.insert(pending.end(), reference, reference + n);
-    const std::vector<int32_t> decoded = DecodeBytes();
-    const size_t played = std::min(decoded.size(), pending.size());
-    for (size_t i = 0; i < played; ++i) {
-      const int64_t e = pending[i] - decoded[i];
-      signal += int64_t{pending[i]} * pending[i];
-      noise += e * e;
-    }
+    // Only the last bytes may carry ADPCM's padding nibble, a sample beyond the sound.
+    const int64_t coded = KindSamplesIn(*FindSoundKind(codec->kind), static_cast<int64_t>(bytes.size()));
+    const size_t played = std::min(pending.size(), static_cast<size_t>(coded));
+    if (played == 0) return;
+    MeterCodecs(&meter, pending.data(), played, codec->kind, bytes.data());
     pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(played));
   }
 
-  std::vector<int32_t> DecodeBytes() {
-    switch (codec->kind) {
-      case KindAdpcm: {
-        std::vector<int32_t> played(2 * bytes.size());
-        DecodeAdpcmBlock(&playback, bytes.data(), bytes.size(), tables, played.data());
-        return played;
-      }
-      case KindPcm8: return DecodePcm8Range(bytes.data(), bytes.size());
-      case KindUlaw: return DecodeUlawRange(bytes.data(), bytes.size(), tables);
-      default: return DecodePcm16Range(bytes.data(), bytes.size());
+  // +infinity when the chip plays the prepared samples back exactly.
+  double SnrDb() const {
+    for (const CodecCost& cost : CodecCostsOf(meter)) {
+      if (codec != nullptr && cost.kind == codec->kind) return cost.snrDb;
     }
+    return HUGE_VAL;
   }
 };
 
@@ -471,7 +465,7 @@ struct SndfileWriter {
     info.samplerate = rate;
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    file.reset(sf_open(path.c_str(), SFM_WRITE, &info));
+    file.reset(OpenSoundFile(path, SFM_WRITE, &info));
     if (!file) *reason = Format("the prepared copy %s cannot be written: %s", path.c_str(), sf_strerror(nullptr));
     return static_cast<bool>(file);
   }
@@ -547,10 +541,11 @@ struct FinalPass {
   }
 
   void Summarise() {
-    record->peakDbfs = Dbfs(static_cast<double>(peak), 32768.0);
+    record->peakDbfs = Dbfs(static_cast<double>(peak));
     if (!meter.Integrated(&record->loudnessAfter)) record->loudnessAfter = -HUGE_VAL;
-    record->lossless = check.noise == 0;
-    record->snrDb = record->lossless ? 0 : 10 * std::log10(static_cast<double>(check.signal) / check.noise);
+    const double snr = check.SnrDb();
+    record->lossless = snr == HUGE_VAL;
+    record->snrDb = record->lossless ? 0 : snr;
   }
 };
 

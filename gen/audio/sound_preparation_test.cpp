@@ -5,10 +5,13 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "audio/audio_test_support.h"
+#include "file_contents.h"
+#include "process_runner.h"
 #include "sound_decoders.h"
 #include "sound_kinds.h"
 #include "wav_writer.h"
@@ -168,6 +171,38 @@ TEST(SoundPreparation, CodecSnrAndDither) {
     EXPECT_GT(p.record.snrDb, row.low) << row.kind << row.dither;
     EXPECT_LT(p.record.snrDb, row.high) << row.kind << row.dither;
   }
+}
+
+// The listening copy is the sound as the encoder gets it: 16-bit mono at the rate played,
+// every sample; compiled again without preparation, it gives the very same image.
+TEST(SoundPreparation, TheListeningCopyCompilesToTheSameImage) {
+  const std::filesystem::path folder = CleanScratchFolder(QS71_TEST_TMPDIR, "listening-copy");
+  std::filesystem::create_directory(folder / "listen");
+  ASSERT_TRUE(testwav::WriteSoundFile((folder / "take.flac").string(), testwav::MakeSamples({}, 44100, 44100),
+                                      {44100, 24, 2, 1}, "flac"));
+  const char* const scripts[][2] = {{"prepared.qs", "take.flac"}, {"again.qs", "listen/take.wav"}};
+  for (const auto& [name, file] : scripts) {
+    const std::string text = std::string(".GLOBAL $FILESIZE = 40000h\n.PCM16 take = \"") + file +
+                             "\"\n.SECTION [1] $GROUPS = take(11025):0\n";
+    ASSERT_TRUE(testwav::WriteFile((folder / name).string(), {text.begin(), text.end()}));
+  }
+  const auto prepared = testsupport::RunProcess(
+      {QS71GEN_PATH, "--resample", "--loudness", "-18", "--keep-prepared", "listen", "prepared.qs", "prepared.bin"},
+      {.folder = folder});
+  ASSERT_EQ(prepared.exitCode, 0) << prepared.out << prepared.err;
+  SF_INFO info{};
+  SNDFILE* copy = sf_open((folder / "listen/take.wav").string().c_str(), SFM_READ, &info);
+  ASSERT_NE(copy, nullptr);
+  sf_close(copy);
+  EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  EXPECT_EQ(info.channels, 1);
+  EXPECT_EQ(info.samplerate, 11130);  // the rate the chip plays a link at 11025 Hz
+  EXPECT_EQ(info.frames, 11130);
+  const auto again = testsupport::RunProcess({QS71GEN_PATH, "again.qs", "again.bin"}, {.folder = folder});
+  ASSERT_EQ(again.exitCode, 0) << again.out << again.err;
+  const std::vector<uint8_t> image = ReadFileBytes(folder / "prepared.bin");
+  EXPECT_EQ(image.size(), 0x40000u);
+  EXPECT_TRUE(image == ReadFileBytes(folder / "again.bin"));
 }
 
 TEST(SoundPreparation, AdpcmPiecesDecodeAsTheWholeRange) {

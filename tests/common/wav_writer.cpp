@@ -167,10 +167,18 @@ bool WriteSoundFile(const std::string& path, const std::vector<int32_t>& samples
   info.format = type | encoding;
   SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
   if (file == nullptr) return false;
-  std::vector<int> frames;
-  for (int32_t s : samples) frames.insert(frames.end(), f.channels, s * 65536);
   const sf_count_t n = static_cast<sf_count_t>(samples.size());
-  const bool ok = sf_writef_int(file, frames.data(), n) == n;
+  bool ok;
+  if (f.tag == 3) {
+    // libsndfile stores integers given for a float file unscaled: 16384 would be +84 dBFS.
+    std::vector<double> frames;
+    for (int32_t s : samples) frames.insert(frames.end(), f.channels, s / 32768.0);
+    ok = sf_writef_double(file, frames.data(), n) == n;
+  } else {
+    std::vector<int> frames;
+    for (int32_t s : samples) frames.insert(frames.end(), f.channels, s * 65536);
+    ok = sf_writef_int(file, frames.data(), n) == n;
+  }
   return sf_close(file) == 0 && ok;
 }
 
