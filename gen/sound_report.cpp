@@ -45,7 +45,9 @@ void MeasureSoundFile(CompileState& s, const SoundDef& def, SoundReport* report)
   WaveHeader header;
   SampleReader reader;
   if (CheckWaveHeader(file, def.text.c_str(), &header, &detail) != ErrNone) {
-    report->refusedBytes = KindBytesOf(def.kind, RefusedWaveFrames(file));
+    // Prepared sounds are read by the preparation, which takes what this reader refuses (24-bit,
+    // float) and sizes them in pass 1 already.
+    if (!s.Prep.options.Active()) report->refusedBytes = KindBytesOf(def.kind, RefusedWaveFrames(file));
   } else if (StartSamples(&reader, file, header) == ErrNone) {
     report->fileRate = header.rate;
     ReadAllSamples(&reader, s.Scale, report);

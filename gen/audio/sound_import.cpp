@@ -89,6 +89,19 @@ PreparationRecord* FindRecord(CompileState& s, const std::string& name) {
 }
 
 // Pass 2 of a prepared sound: its 16-bit samples from the prepared file, already scaled.
+// Stores a sound's samples in the image; with the map asked for, every codec is tried on the
+// same blocks (against the samples the encoder is given, prepared or not).
+int StoreMetered(CompileState& s, const SoundDef& sound, const SoundCodec& codec, SampleReader* reader,
+                 double scale, std::string* listing) {
+  CodecMeter codecs(s.AdpcmQuality);
+  const int r = StoreSound(ImageOf(s), codec, reader,
+                           {s.Offset, s.SoundBase, sound.start, sound.end, sound.name.c_str(),
+                            sound.text.c_str(), scale, listing, s.AdpcmQuality,
+                            s.Reports.codecCosts ? &codecs : nullptr});
+  if (r == ErrNone && s.Reports.codecCosts && codec.encode != nullptr) NoteCodecCosts(s, sound.name, codecs);
+  return r;
+}
+
 int ImportPrepared(CompileState& s, const SoundDef& sound, const SoundCodec& codec,
                    std::string* listing) {
   const PreparationRecord* record = FindRecord(s, sound.name);
@@ -100,11 +113,8 @@ int ImportPrepared(CompileState& s, const SoundDef& sound, const SoundCodec& cod
   const WaveHeader header{1, static_cast<uint32_t>(record->playedRate), 16,
                           static_cast<int32_t>(record->frames * 2)};
   SampleReader reader;
-  int r = StartSamples(&reader, s.Prep.files.prepared, header);
-  if (r != ErrNone) return r;
-  return StoreSound(ImageOf(s), codec, &reader,
-                    {s.Offset, s.SoundBase, sound.start, sound.end, sound.name.c_str(),
-                     sound.text.c_str(), 1.0, listing, s.AdpcmQuality});
+  const int r = StartSamples(&reader, s.Prep.files.prepared, header);
+  return r != ErrNone ? r : StoreMetered(s, sound, codec, &reader, 1.0, listing);
 }
 
 // The rate a sound is prepared for: the highest its links play at (a ramp sound plays at
@@ -164,14 +174,7 @@ int ImportWave(CompileState& s, const SoundDef& sound, const SoundCodec& codec,
   int r = OpenSoundWave(s, sound, &header, listing);
   SampleReader reader;
   if (r == ErrNone) r = StartSamples(&reader, s.Wave, header);
-  CodecMeter codecs(s.AdpcmQuality);
-  if (r == ErrNone) {
-    r = StoreSound(ImageOf(s), codec, &reader,
-                   {s.Offset, s.SoundBase, sound.start, sound.end, sound.name.c_str(),
-                    sound.text.c_str(), s.Scale, listing, s.AdpcmQuality,
-                    s.Reports.codecCosts ? &codecs : nullptr});
-  }
-  if (r == ErrNone && s.Reports.codecCosts && codec.encode != nullptr) NoteCodecCosts(s, sound.name, codecs);
+  if (r == ErrNone) r = StoreMetered(s, sound, codec, &reader, s.Scale, listing);
   if (s.Wave != nullptr) std::fclose(s.Wave);
   s.Wave = nullptr;
   return r;

@@ -51,11 +51,11 @@ void MeterSilence(LevelMeter* m, int32_t magnitude) {
 int64_t Squared(int64_t difference) { return difference * difference; }
 
 // What the chip plays for the bytes of one codec of one value per sample.
-std::vector<int32_t> PlayedBack(int32_t kind, const std::vector<uint8_t>& code) {
+std::vector<int32_t> PlayedBack(int32_t kind, const uint8_t* code, size_t size) {
   switch (kind) {
-    case KindPcm8: return DecodePcm8Range(code.data(), code.size());
-    case KindUlaw: return DecodeUlawRange(code.data(), code.size(), ImageTables());
-    default: return DecodePcm16Range(code.data(), code.size());
+    case KindPcm8: return DecodePcm8Range(code, size);
+    case KindUlaw: return DecodeUlawRange(code, size, ImageTables());
+    default: return DecodePcm16Range(code, size);
   }
 }
 
@@ -70,9 +70,19 @@ std::vector<int32_t> Differences(int32_t kind, const int32_t* samples, size_t n)
   CodecState state;
   std::vector<uint8_t> code;
   FindCodec(kind)->encode(&state, samples, n, true, &code);
-  std::vector<int32_t> played = PlayedBack(kind, code);
+  std::vector<int32_t> played = PlayedBack(kind, code.data(), code.size());
   for (size_t i = 0; i < n; ++i) played[i] = samples[i] - played[i];
   return played;
+}
+
+// A sound's own bytes of one value per sample are played as they are: they need not be the
+// samples' own coding, since preparation dithers what it encodes and measures the result
+// against the samples before the dither.
+int64_t OwnBytesNoise(const EncodedBlock& own, const int32_t* samples, size_t n) {
+  const std::vector<int32_t> played = PlayedBack(own.kind, own.bytes, own.size);
+  int64_t noise = 0;
+  for (size_t i = 0; i < n && i < played.size(); ++i) noise += Squared(int64_t{samples[i]} - played[i]);
+  return noise;
 }
 
 // The differences of a 16-bit sample, worked out from its magnitude without the bytes, so
@@ -99,7 +109,7 @@ bool Within16Bits(const int32_t* samples, size_t n) {
   return low >= -32768 && high <= 32767;
 }
 
-void MeterValueLanes(CodecMeter* meter, const int32_t* samples, size_t n) {
+void MeterValueLanes(CodecMeter* meter, const int32_t* samples, size_t n, const EncodedBlock& own) {
   static_assert(kComparedCodecs[1] == KindPcm8 && kComparedCodecs[2] == KindUlaw && kComparedCodecs[3] == KindPcm16,
                 "the lanes of one value per sample");
   int64_t signal = 0;
@@ -120,6 +130,7 @@ void MeterValueLanes(CodecMeter* meter, const int32_t* samples, size_t n) {
   }
   meter->signal += signal;
   for (size_t lane = 0; lane < kValueLanes; ++lane) {
+    if (own.bytes != nullptr && own.kind == kComparedCodecs[lane + 1]) noise[lane] = OwnBytesNoise(own, samples, n);
     meter->noise[lane + 1] += noise[lane];
     meter->bytes[lane + 1] += static_cast<int64_t>(FindCodec(kComparedCodecs[lane + 1])->bytes(n));
   }
@@ -249,7 +260,7 @@ SoundLevels LevelsOf(const LevelMeter& meter) {
 CodecMeter::CodecMeter(int quality) : adpcmQuality(quality) {}
 
 void MeterCodecs(CodecMeter* meter, const int32_t* samples, size_t n, bool last, const EncodedBlock& encoded) {
-  MeterValueLanes(meter, samples, n);
+  MeterValueLanes(meter, samples, n, encoded);
   if (encoded.kind == KindAdpcm) {
     MeterAdpcmLane(meter, samples, n, encoded.bytes, encoded.size);
     return;

@@ -57,7 +57,8 @@ inline constexpr int32_t kComparedCodecs[] = {KindAdpcm, KindPcm8, KindUlaw, Kin
 
 // The bytes the import's own encoder gave for a block, so that the sound's codec does not run
 // twice. A searching ADPCM encoder gives its codes some samples late: a block's bytes then
-// answer samples of earlier blocks, and the sound's last block gives the rest.
+// answer samples of earlier blocks, and the sound's last block gives the rest. Bytes of one
+// value per sample answer exactly the block's samples and are played as given.
 struct EncodedBlock {
   int32_t kind = 0;  // 0: nothing given
   const uint8_t* bytes = nullptr;

@@ -426,27 +426,20 @@ int32_t DitherStep(int32_t kind) { return kind == KindPcm8 ? 256 : kind == KindU
 
 // Encodes the prepared blocks as the image will hold them (dithered, with the image's ADPCM
 // search) and has the map's codec meter play them back as the chip does, against the prepared
-// signal; of the codecs the meter tries, only the sound's own is read. A searching ADPCM
-// encoder gives a block's bytes late, so the prepared samples wait in pending until the bytes
-// that play them have come.
+// signal before the dither; of the codecs the meter tries, only the sound's own is read.
 struct CodecCheck {
-  CodecCheck(const SoundCodec* c, int adpcmQuality) : codec(c) { StartAdpcmSearch(&state.adpcm, adpcmQuality); }
+  CodecCheck(const SoundCodec* c, int adpcmQuality) : codec(c), meter(adpcmQuality) {
+    StartAdpcmSearch(&state.adpcm, adpcmQuality);
+  }
   const SoundCodec* codec;
   CodecState state;
   CodecMeter meter;
   std::vector<uint8_t> bytes;
-  std::vector<int32_t> pending;
 
   void Add(const int32_t* reference, const int32_t* input, size_t n, bool last) {
     if (codec == nullptr || codec->encode == nullptr) return;
     codec->encode(&state, input, n, last, &bytes);
-    pending.insert(pending.end(), reference, reference + n);
-    // Only the last bytes may carry ADPCM's padding nibble, a sample beyond the sound.
-    const int64_t coded = KindSamplesIn(*FindSoundKind(codec->kind), static_cast<int64_t>(bytes.size()));
-    const size_t played = std::min(pending.size(), static_cast<size_t>(coded));
-    if (played == 0) return;
-    MeterCodecs(&meter, pending.data(), played, codec->kind, bytes.data());
-    pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(played));
+    MeterCodecs(&meter, reference, n, last, {codec->kind, bytes.data(), bytes.size()});
   }
 
   // +infinity when the chip plays the prepared samples back exactly.
