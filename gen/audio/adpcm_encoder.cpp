@@ -204,7 +204,8 @@ uint32_t MergeBits(uint32_t expansions) {
   return bits;
 }
 
-inline uint32_t MergeSlot(uint32_t key, uint32_t bits) { return (key * 2654435761u) >> (32 - bits); }
+// The top bits of a multiplicative hash: 32 - shift of them.
+inline uint32_t MergeSlot(uint32_t key, uint32_t shift) { return (key * 2654435761u) >> shift; }
 
 // Classes of a cost above the cheapest survivor's: exact below 16, then eight to an octave.
 constexpr int kRanks = 512;
@@ -237,7 +238,7 @@ uint32_t Expand(AdpcmSearch* search, int32_t target) {
   const SearchLevel& level = LevelOf(*search);
   const PlayTables& plays = Plays();
   const uint64_t* bucket = plays.bucket[level.fineness];
-  const uint32_t shift = 32 - MergeBits(static_cast<uint32_t>(search->key.size()));
+  const uint32_t shift = 32 - MergeBits(static_cast<uint32_t>(search->key.size() - 2));
   const int32_t* predictors = search->kept.predictor.data();
   const int32_t* indexes = search->kept.index.data();
   const int64_t* costs = search->kept.cost.data();
@@ -248,6 +249,7 @@ uint32_t Expand(AdpcmSearch* search, int32_t target) {
   uint8_t* outCode = search->code.data();
   uint16_t* merge = search->merge.data();
   const uint32_t keptCount = search->keptCount;
+  const uint32_t spare = static_cast<uint32_t>(search->key.size()) - 1;
   uint32_t count = 0;
   for (uint32_t slot = 0; slot < keptCount; ++slot) {
     const int32_t p = predictors[slot];
@@ -264,23 +266,24 @@ uint32_t Expand(AdpcmSearch* search, int32_t target) {
       const int64_t error = target - predictor;
       const int64_t cost = c + error * error;
       const uint32_t key = MergeKey(predictor, nexts[code & 7], bucket);
-      uint16_t& entry = merge[(key * 2654435761u) >> shift];
-      uint32_t at = entry;
-      if (at != 0 && outKey[at - 1] == key) {
-        if (cost >= outCost[at - 1]) continue;
-        --at;
-      } else {
-        at = count++;
-        entry = static_cast<uint16_t>(count);
-        outKey[at] = key;
-      }
-      outPredictor[at] = predictor;
-      outCost[at] = cost;
-      outParent[at] = static_cast<uint16_t>(slot);
-      outCode[at] = static_cast<uint8_t>(code);
+      // Without branches, whose outcome is a coin toss here: a new key takes the next entry, a
+      // held one its own, and a path that loses the merge is written to the spare entry past
+      // the end. Entries count from 1; entry 0 holds a key no state has.
+      uint16_t& entry = merge[MergeSlot(key, shift)];
+      const uint32_t held = entry;
+      const bool merges = outKey[held] == key;
+      const uint32_t at = merges ? held : count + 1;
+      const uint32_t to = (!merges || cost < outCost[at]) ? at : spare;
+      count += merges ? 0 : 1;
+      entry = static_cast<uint16_t>(at);
+      outKey[to] = key;
+      outPredictor[to] = predictor;
+      outCost[to] = cost;
+      outParent[to] = static_cast<uint16_t>(slot);
+      outCode[to] = static_cast<uint8_t>(code);
     }
   }
-  for (uint32_t j = 0; j < count; ++j) merge[(outKey[j] * 2654435761u) >> shift] = 0;
+  for (uint32_t j = 1; j <= count; ++j) merge[MergeSlot(outKey[j], shift)] = 0;
   return count;
 }
 
@@ -303,7 +306,7 @@ void Survive(AdpcmSearch* search, uint32_t count) {
   if (count > survivors) {
     uint32_t classes[kRanks] = {};
     const int64_t floor = search->kept.cost[search->cheapest];
-    for (uint32_t j = 0; j < count; ++j) {
+    for (uint32_t j = 1; j <= count; ++j) {
       rank[j] = static_cast<uint16_t>(RankOf(static_cast<uint64_t>(costs[j] - floor)));
       ++classes[rank[j]];
     }
@@ -316,7 +319,7 @@ void Survive(AdpcmSearch* search, uint32_t count) {
   const AdpcmPaths& offered = search->offered;
   uint32_t n = 0;
   int64_t cheapest = INT64_MAX;
-  for (uint32_t j = 0; j < count; ++j) {
+  for (uint32_t j = 1; j <= count; ++j) {
     if (count > survivors) {
       if (rank[j] > cut || (rank[j] == cut && quota == 0)) continue;
       if (rank[j] == cut) --quota;
@@ -424,8 +427,58 @@ void CopyLoneSurvivor(AdpcmSearch* search) {
   search->codes[row + 1] = search->codes[row];
 }
 
+// The four expansions of a pair for one sample: each path with the nearest magnitude and its
+// neighbour on the side of the difference.
+struct PairExpansions {
+  static constexpr int kTried = 2;
+  int32_t predictor[2 * kTried];
+  int64_t cost[2 * kTried];
+  int32_t magnitude[2 * kTried];
+  int32_t sign[2];  // all ones below the prediction
+};
+
+inline void ExpandPair(const PlayTables& plays, const PairOfPaths& pair, int32_t target, PairExpansions* e) {
+  for (int k = 0; k < 2; ++k) {
+    const int32_t p = pair.predictor[k];
+    const int32_t diff = target - p;
+    const int32_t sign = diff >> 31;
+    e->sign[k] = sign;
+    const uint64_t magnitude = static_cast<uint64_t>((diff ^ sign) - sign);
+    const int32_t* deltas = plays.delta[pair.index[k]];
+    const int nearest = static_cast<int>(std::min<uint64_t>((magnitude * plays.nearest[pair.index[k]]) >> 32, kLevels));
+    const int low = Clamp(nearest - (static_cast<int64_t>(magnitude) < deltas[nearest]), 0, kLevels - 1);
+    for (int t = 0; t < PairExpansions::kTried; ++t) {
+      const int j = k * PairExpansions::kTried + t;
+      const int32_t d = deltas[low + t];
+      e->predictor[j] = Clamp(p + ((d ^ sign) - sign), -32768, 32767);
+      const int64_t error = target - e->predictor[j];
+      e->cost[j] = pair.cost[k] + error * error;
+      e->magnitude[j] = low + t;
+    }
+  }
+}
+
+// The cheapest expansion (the earliest on a tie), and the cheapest that does not merge with it,
+// or the cheapest again when all do.
+inline void PickPair(const PlayTables& plays, const PairOfPaths& pair, const PairExpansions& e, int fineness,
+                     int picked[2]) {
+  constexpr int kTried = PairExpansions::kTried;
+  int best = 0;
+  for (int j = 1; j < 2 * kTried; ++j) best = e.cost[j] < e.cost[best] ? j : best;
+  const int32_t bestIndex = plays.next[pair.index[best / kTried]][e.magnitude[best]];
+  const int32_t width = kImaStepTable[bestIndex] >> fineness;
+  int other = -1;
+  for (int j = 0; j < 2 * kTried; ++j) {
+    const bool merges = plays.next[pair.index[j / kTried]][e.magnitude[j]] == bestIndex &&
+                        std::abs(e.predictor[j] - e.predictor[best]) < width;
+    if (!merges && (other < 0 || e.cost[j] < e.cost[other])) other = j;
+  }
+  picked[0] = best;
+  picked[1] = other < 0 ? best : other;
+}
+
 void SearchTwoBlock(AdpcmSearch* search, const int32_t* samples, size_t n, std::vector<uint8_t>* out) {
-  constexpr int kTried = 2;
+  constexpr int kTried = PairExpansions::kTried;
   const PlayTables& plays = Plays();
   const int fineness = LevelOf(*search).fineness;
   PairOfPaths pair;
@@ -433,53 +486,21 @@ void SearchTwoBlock(AdpcmSearch* search, const int32_t* samples, size_t n, std::
   uint16_t* parents = search->parents.data();
   uint8_t* codes = search->codes.data();
   for (size_t s = 0; s < n; ++s) {
-    const int32_t target = Clamp(samples[s], -32768, 32767);
-    int32_t predictor[2 * kTried];
-    int64_t cost[2 * kTried];
-    int32_t magnitudeOf[2 * kTried];
-    int32_t signs[2];
-    for (int k = 0; k < 2; ++k) {
-      const int32_t p = pair.predictor[k];
-      const int32_t diff = target - p;
-      const int32_t sign = diff >> 31;
-      signs[k] = sign;
-      const uint64_t magnitude = static_cast<uint64_t>((diff ^ sign) - sign);
-      const int32_t* deltas = plays.delta[pair.index[k]];
-      const int nearest = static_cast<int>(std::min<uint64_t>((magnitude * plays.nearest[pair.index[k]]) >> 32, kLevels));
-      // The nearest magnitude and its neighbour on the side of the difference.
-      const int low = Clamp(nearest - (static_cast<int64_t>(magnitude) < deltas[nearest]), 0, kLevels - 1);
-      for (int t = 0; t < kTried; ++t) {
-        const int j = k * kTried + t;
-        const int m = low + t;
-        const int32_t d = deltas[m];
-        predictor[j] = Clamp(p + ((d ^ sign) - sign), -32768, 32767);
-        const int64_t error = target - predictor[j];
-        cost[j] = pair.cost[k] + error * error;
-        magnitudeOf[j] = m;
-      }
-    }
-    int best = 0;
-    for (int j = 1; j < 2 * kTried; ++j) best = cost[j] < cost[best] ? j : best;
-    const int32_t bestIndex = plays.next[pair.index[best / kTried]][magnitudeOf[best]];
-    const int32_t width = kImaStepTable[bestIndex] >> fineness;
-    int other = -1;
-    for (int j = 0; j < 2 * kTried; ++j) {
-      const int32_t apart = predictor[j] - predictor[best];
-      const bool merges = plays.next[pair.index[j / kTried]][magnitudeOf[j]] == bestIndex && std::abs(apart) < width;
-      if (!merges && (other < 0 || cost[j] < cost[other])) other = j;
-    }
-    if (other < 0) other = best;
+    PairExpansions e;
+    ExpandPair(plays, pair, Clamp(samples[s], -32768, 32767), &e);
+    int picked[2];
+    PickPair(plays, pair, e, fineness, picked);
     const uint32_t row = search->ring * 2;
     const PairOfPaths was = pair;
     for (int k = 0; k < 2; ++k) {
-      const int j = k == 0 ? best : other;
+      const int j = picked[k];
       const int from = j / kTried;
-      pair.predictor[k] = predictor[j];
-      pair.index[k] = plays.next[was.index[from]][magnitudeOf[j]];
-      pair.cost[k] = cost[j];
+      pair.predictor[k] = e.predictor[j];
+      pair.index[k] = plays.next[was.index[from]][e.magnitude[j]];
+      pair.cost[k] = e.cost[j];
       pair.origin[k] = was.origin[from];
       parents[row + k] = static_cast<uint16_t>(from);
-      codes[row + k] = static_cast<uint8_t>((signs[from] & 8) | magnitudeOf[j]);
+      codes[row + k] = static_cast<uint8_t>((e.sign[from] & 8) | e.magnitude[j]);
     }
     ++search->samples;
     search->ring = (search->ring + 1) & (kRing - 1);
@@ -519,11 +540,12 @@ void StartAdpcmSearch(AdpcmSearch* search, int quality) {
   SizePaths(&search->kept, survivors);
   search->keptCount = 1;
   SizePaths(&search->spare, survivors);
-  SizePaths(&search->offered, expansions);
-  search->key.assign(expansions, 0);
-  search->parent.assign(expansions, 0);
-  search->code.assign(expansions, 0);
-  search->rank.assign(expansions, 0);
+  // Expansions count from 1, after the entry of no state's key, and before a spare entry.
+  SizePaths(&search->offered, expansions + 2);
+  search->key.assign(expansions + 2, ~uint32_t{0});
+  search->parent.assign(expansions + 2, 0);
+  search->code.assign(expansions + 2, 0);
+  search->rank.assign(expansions + 2, 0);
   search->merge.assign(size_t{1} << MergeBits(static_cast<uint32_t>(expansions)), 0);
   search->parents.assign(kRing * survivors, 0);
   search->codes.assign(kRing * survivors, 0);
