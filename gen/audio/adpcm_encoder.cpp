@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <climits>
 
 #include "codec_tables.h"
 
@@ -245,8 +244,8 @@ uint32_t Expand(AdpcmSearch* search, int32_t target) {
   const int32_t* predictors = search->kept.predictor.data();
   const int32_t* indexes = search->kept.index.data();
   const int64_t* costs = search->kept.cost.data();
-  int32_t* outPredictor = search->offered.predictor.data();
-  int64_t* outCost = search->offered.cost.data();
+  int32_t* outPredictor = search->predictor.data();
+  int64_t* outCost = search->cost.data();
   uint32_t* outKey = search->key.data();
   uint16_t* outParent = search->parent.data();
   uint8_t* outCode = search->code.data();
@@ -302,7 +301,7 @@ inline uint32_t RowOf(const AdpcmSearch& search, uint32_t ring) {
 // expansions and one over the classes.
 void Survive(AdpcmSearch* search, uint32_t count) {
   const uint32_t survivors = static_cast<uint32_t>(LevelOf(*search).survivors);
-  const int64_t* costs = search->offered.cost.data();
+  const int64_t* costs = search->cost.data();
   uint16_t* rank = search->rank.data();
   uint32_t cut = kRanks;
   uint32_t quota = survivors;
@@ -319,7 +318,6 @@ void Survive(AdpcmSearch* search, uint32_t count) {
   const PlayTables& plays = Plays();
   const AdpcmPaths& kept = search->kept;
   AdpcmPaths& next = search->spare;
-  const AdpcmPaths& offered = search->offered;
   uint32_t n = 0;
   int64_t cheapest = INT64_MAX;
   for (uint32_t j = 1; j <= count; ++j) {
@@ -329,7 +327,7 @@ void Survive(AdpcmSearch* search, uint32_t count) {
     }
     if (costs[j] < cheapest) cheapest = costs[j], search->cheapest = n;
     const uint16_t parent = search->parent[j];
-    next.predictor[n] = offered.predictor[j];
+    next.predictor[n] = search->predictor[j];
     next.index[n] = plays.next[kept.index[parent]][search->code[j] & 7];
     next.cost[n] = costs[j];
     next.origin[n] = kept.origin[parent];
@@ -544,7 +542,8 @@ void StartAdpcmSearch(AdpcmSearch* search, int quality) {
   search->keptCount = 1;
   SizePaths(&search->spare, survivors);
   // Expansions count from 1, after the entry of no state's key, and before a spare entry.
-  SizePaths(&search->offered, expansions + 2);
+  search->predictor.assign(expansions + 2, 0);
+  search->cost.assign(expansions + 2, 0);
   search->key.assign(expansions + 2, ~uint32_t{0});
   search->parent.assign(expansions + 2, 0);
   search->code.assign(expansions + 2, 0);

@@ -56,16 +56,19 @@ struct AdpcmSearch {
   uint32_t keptCount = 0;
   uint32_t cheapest = 0;   // the cheapest survivor's slot
   AdpcmPaths spare;        // where the next sample's survivors go
-  AdpcmPaths offered;      // this sample's expansions, merged: predictor and cost
-  std::vector<uint32_t> key;      // each expansion's merge key
+  // This sample's expansions, merged, counted from 1 (see StartAdpcmSearch).
+  std::vector<int32_t> predictor;
+  std::vector<int64_t> cost;
+  std::vector<uint32_t> key;      // its merge key
   std::vector<uint16_t> parent;   // the survivor it grew from
   std::vector<uint8_t> code;      // and the code it took
   std::vector<uint16_t> rank;     // its cost's class, to pick the survivors
-  std::vector<uint16_t> merge;    // direct-mapped by merge key: expansion + 1, 0 for none
+  std::vector<uint16_t> merge;    // direct-mapped by merge key: the expansion holding it, 0 for none
   std::vector<uint16_t> parents;  // 2 x depth samples of survivors' parents, a ring
   std::vector<uint8_t> codes;     // and their codes
-  std::vector<uint8_t> path;
+  std::vector<uint8_t> path;     // the codes of one commit, in order
 };
+
 // A search for one sound at a quality level 0..kAdpcmQualityMax.
 void StartAdpcmSearch(AdpcmSearch* search, int quality);
 
