@@ -1,6 +1,8 @@
 // The SNR of a decoded sound against the wave the encoder was given, over the whole sound:
-// 10 log10(sum of input^2 / sum of (decoded - input)^2). Both files are read by the generator's
-// own wave reader, so the input is exactly the samples the encoder saw. A decoder may give a
+// 10 log10(sum of input^2 / sum of (decoded - input)^2), as the generator's map measures it.
+// Both files are read by the generator's own wave reader, so the input is exactly the samples
+// the encoder saw; the decoded sound is handed to the map's meter as the PCM16 bytes of the
+// input, which the chip plays back unchanged. A decoder may give a
 // few more samples than the input (a padding nibble, a codec's last block): only the input's
 // length is compared.
 //
@@ -9,6 +11,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "audio/pcm_encoders.h"
+#include "audio/sound_measure.h"
 #include "audio/wave_input.h"
 
 namespace {
@@ -40,12 +44,12 @@ int main(int argc, char** argv) {
                  decoded.size(), input.size(), argv[1]);
     return 1;
   }
-  double signal = 0, noise = 0;
-  for (size_t i = 0; i < input.size(); ++i) {
-    const double e = static_cast<double>(decoded[i]) - input[i];
-    signal += static_cast<double>(input[i]) * input[i];
-    noise += e * e;
+  std::vector<uint8_t> played(2 * input.size());
+  EncodePcm16Block(decoded.data(), input.size(), played.data());
+  CodecMeter meter;
+  MeterCodecs(&meter, input.data(), input.size(), KindPcm16, played.data());
+  for (const CodecCost& cost : CodecCostsOf(meter)) {
+    if (cost.kind == KindPcm16) std::printf("%.2f %zu\n", std::isinf(cost.snrDb) ? 999.0 : cost.snrDb, input.size());
   }
-  std::printf("%.2f %zu\n", noise > 0 ? 10 * std::log10(signal / noise) : 999.0, input.size());
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "audio/adpcm_encoder.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "codec_tables.h"
 
@@ -134,28 +135,31 @@ void EncodeAdpcmBlock(AdpcmState* state, const int32_t* samples, size_t n, uint8
 
 namespace {
 
-// What each level searches: nodes kept per sample, magnitudes tried on either side of the
-// greedy one, the lowest magnitudes also tried with the other sign, the commit depth, and how
-// finely nodes merge: two nodes with one step index merge when their predictors lie in the same
-// bucket of step / 2^fineness.
+// What each level searches: paths kept per sample, magnitudes tried around the one nearest the
+// sample, the lowest magnitudes also tried with the other sign, and how finely paths merge: two
+// with one step index merge when their predictors lie in the same bucket of step / 2^fineness.
 struct SearchLevel {
   int survivors;
   int radius;
   int opposite;
-  int depth;
   int fineness;
 };
 
-constexpr int kFinenessMax = 2;
+// Samples between commits, and how far back a commit reaches: a deeper one gains nothing. A
+// power of two, so that the history ring of two depths wraps with a mask.
+constexpr uint32_t kDepth = 32;
+constexpr uint32_t kRing = 2 * kDepth;
 
-// Level 0 is the greedy encoder and searches nothing. Merging only equal predictors fills the
-// kept set with near copies of one path; buckets as wide as a fraction of the step keep nodes
-// that play apart, and on speech a 16-node search with them beats a 256-node one without.
-// Finer buckets pay only with more nodes. Wider radii and deeper commits gain nothing.
+constexpr int kFinenessMax = 4;
+
+// Level 0 is the greedy encoder and searches nothing; level 1 is the pair search below. Merging
+// only equal predictors fills the kept set with near copies of one path; buckets as wide as a
+// fraction of the step keep paths that play apart. More paths pay only with finer buckets: 128
+// at a sixteenth of a step gain 0.1 to 0.16 dB on speech over 64 at a quarter, where the other
+// sign's code adds less than it costs. 1024 paths at a 64th gain another 0.34 dB on 8 kHz
+// male speech, at thirteen times the work.
 const SearchLevel kSearchLevels[kAdpcmQualityMax + 1] = {
-    {1, 0, 0, 2, 0}, {4, 1, 1, 32, 1}, {16, 1, 1, 32, 1}, {64, 1, 1, 32, 2}};
-
-constexpr int kMergeSlots = 4096;  // a power of two, over twice the most candidates of a sample
+    {1, 0, 0, 0}, {2, 1, 0, 0}, {16, 1, 1, 1}, {128, 1, 0, 4}};
 
 const SearchLevel& LevelOf(const AdpcmSearch& search) { return kSearchLevels[search.quality]; }
 
@@ -164,6 +168,7 @@ const SearchLevel& LevelOf(const AdpcmSearch& search) { return kSearchLevels[sea
 struct PlayTables {
   int32_t delta[kImaStepCount][8];
   int32_t next[kImaStepCount][8];
+  uint64_t nearest[kImaStepCount];  // 2^34 / step: 4 x difference / step by a multiplication
   uint64_t bucket[kFinenessMax + 1][kImaStepCount];  // 2^(32 + fineness) / step, rounded up
 };
 
@@ -177,6 +182,7 @@ const PlayTables& Plays() {
         t.next[index][m] = Clamp(index + ImaIndexAdjust(m), 0, kImaStepCount - 1);
       }
       const uint64_t wide = static_cast<uint64_t>(step);
+      t.nearest[index] = (uint64_t{1} << 34) / wide;
       for (int f = 0; f <= kFinenessMax; ++f) {
         t.bucket[f][index] = ((uint64_t{1} << (32 + f)) + wide - 1) / wide;
       }
@@ -186,160 +192,341 @@ const PlayTables& Plays() {
   return tables;
 }
 
-// The magnitude the greedy encoder picks for a difference, by the chip's successive approximation.
-int GreedyMagnitude(int32_t magnitude, int32_t step) {
-  int code = 0;
-  for (int bit = 4; bit > 0; bit >>= 1, step >>= 1) {
-    if (magnitude >= step) code |= bit, magnitude -= step;
-  }
-  return code;
-}
-
-// The merge key of a node: its step index and its predictor's bucket, by a multiplication
-// where a division would be the slowest step of an expansion.
+// The merge key of a state: its step index and its predictor's bucket, by a multiplication
+// where a division would be the slowest step of an expansion. Buckets stay below 2^21.
 inline uint32_t MergeKey(int32_t predictor, int32_t index, const uint64_t* bucket) {
   const uint64_t offset = static_cast<uint64_t>(predictor + 32768);
-  return static_cast<uint32_t>((offset * bucket[index]) >> 32) | static_cast<uint32_t>(index) << 17;
+  return static_cast<uint32_t>((offset * bucket[index]) >> 32) | static_cast<uint32_t>(index) << 21;
 }
 
-uint32_t MergeSlot(uint32_t key) {
-  return (key * 2654435761u) >> 20;  // the top 12 bits
+// Slots of the merge table: a power of two at least four times the expansions of a sample.
+uint32_t MergeBits(uint32_t expansions) {
+  uint32_t bits = 8;
+  while ((1u << bits) < 4 * expansions) ++bits;
+  return bits;
 }
 
-// Adds one expansion, or keeps only the cheaper of two paths with one merge key; of two equal
-// ones the first offered stays. Candidates live in arrays sized once for the level: the inner
-// loop neither allocates nor checks a capacity.
-inline void Offer(AdpcmSearch* search, const AdpcmNode& node, uint16_t parent, int code,
-                  int32_t target, uint32_t stamp, const PlayTables& plays, const uint64_t* bucket) {
-  const int32_t delta = plays.delta[node.index][code & 7];
-  const int32_t predictor = (code & 8) ? std::max(node.predictor - delta, -32768)
-                                       : std::min(node.predictor + delta, 32767);
-  const int64_t error = static_cast<int64_t>(target) - predictor;
-  const int64_t cost = node.cost + error * error;
-  const int32_t index = plays.next[node.index][code & 7];
-  const uint32_t key = MergeKey(predictor, index, bucket);
-  uint32_t* seen = search->seen.data();
-  AdpcmNode* candidates = search->candidates.data();
-  for (uint32_t slot = MergeSlot(key);; slot = (slot + 1) & (kMergeSlots - 1)) {
-    const uint32_t entry = seen[slot];
-    if ((entry & 0xFFFF0000u) != stamp) {
-      const uint32_t at = search->candidateCount++;
-      seen[slot] = stamp | at;
-      candidates[at] = {predictor, index, cost, node.origin};
-      search->links[at] = {parent, static_cast<uint8_t>(code)};
-      return;
-    }
-    AdpcmNode& held = candidates[entry & 0xFFFF];
-    if (MergeKey(held.predictor, held.index, bucket) != key) continue;
-    if (cost < held.cost) {
-      held = {predictor, index, cost, node.origin};
-      search->links[entry & 0xFFFF] = {parent, static_cast<uint8_t>(code)};
-    }
-    return;
-  }
+// The top bits of a multiplicative hash: 32 - shift of them.
+inline uint32_t MergeSlot(uint32_t key, uint32_t shift) { return (key * 2654435761u) >> shift; }
+
+// Classes of a cost above the cheapest survivor's: exact below 16, then eight to an octave.
+constexpr int kRanks = 512;
+
+inline uint32_t RankOf(uint64_t above) {
+  if (above < 16) return static_cast<uint32_t>(above);
+  const int top = std::bit_width(above) - 1;
+  return static_cast<uint32_t>(top - 2) * 8 + static_cast<uint32_t>((above >> (top - 3)) & 7);
 }
 
-void Expand(AdpcmSearch* search, int32_t target) {
+// The codes a survivor tries: the `span` magnitudes around the nearest with the sign of the
+// difference, the window kept inside 0..7, then the lowest magnitudes with the other sign.
+inline int TriedCodes(int32_t diff, uint64_t nearestScale, const SearchLevel& level, uint8_t* codes) {
+  const int sign = diff < 0 ? 8 : 0;
+  const uint64_t magnitude = static_cast<uint64_t>(diff < 0 ? -static_cast<int64_t>(diff) : diff);
+  const int span = 2 * level.radius + 1;
+  const int nearest = static_cast<int>(std::min<uint64_t>((magnitude * nearestScale) >> 32, kLevels));
+  const int low = Clamp(nearest - level.radius, 0, kLevels + 1 - span);
+  int n = 0;
+  for (int k = 0; k < span; ++k) codes[n++] = static_cast<uint8_t>(sign | (low + k));
+  for (int m = 0; m < level.opposite; ++m) codes[n++] = static_cast<uint8_t>((sign ^ 8) | m);
+  return n;
+}
+
+// The expansions of every survivor by the codes of one level, merged: an expansion whose merge
+// key an earlier one of this sample holds keeps only the cheaper path (the earlier on a tie).
+// The merge table maps a key to one expansion; a key that finds another key in its slot takes
+// the slot, and a later expansion of the displaced key then stays a separate path.
+uint32_t Expand(AdpcmSearch* search, int32_t target) {
   const SearchLevel& level = LevelOf(*search);
   const PlayTables& plays = Plays();
   const uint64_t* bucket = plays.bucket[level.fineness];
-  search->candidateCount = 0;
-  // Generation 0 in the table's top bits stands for an empty slot: it is skipped.
-  if ((++search->generation & 0xFFFF) == 0) ++search->generation;
-  const uint32_t stamp = (search->generation & 0xFFFF) << 16;
-  for (uint32_t slot = 0; slot < search->nodeCount; ++slot) {
-    const AdpcmNode node = search->nodes[slot];
-    const int32_t diff = target - node.predictor;
-    const int sign = diff < 0 ? 8 : 0;
-    const int greedy = GreedyMagnitude(diff < 0 ? -diff : diff, kImaStepTable[node.index]);
-    const int low = std::max(0, greedy - level.radius);
-    const int high = std::min(kLevels, greedy + level.radius);
-    const uint16_t parent = static_cast<uint16_t>(slot);
-    for (int m = low; m <= high; ++m) Offer(search, node, parent, sign | m, target, stamp, plays, bucket);
-    for (int m = 0; m < level.opposite; ++m) {
-      Offer(search, node, parent, (sign ^ 8) | m, target, stamp, plays, bucket);
+  const uint32_t shift = 32 - MergeBits(static_cast<uint32_t>(search->key.size() - 2));
+  const int32_t* predictors = search->kept.predictor.data();
+  const int32_t* indexes = search->kept.index.data();
+  const int64_t* costs = search->kept.cost.data();
+  int32_t* outPredictor = search->predictor.data();
+  int64_t* outCost = search->cost.data();
+  uint32_t* outKey = search->key.data();
+  uint16_t* outParent = search->parent.data();
+  uint8_t* outCode = search->code.data();
+  uint16_t* merge = search->merge.data();
+  const uint32_t keptCount = search->keptCount;
+  const uint32_t spare = static_cast<uint32_t>(search->key.size()) - 1;
+  uint32_t count = 0;
+  for (uint32_t slot = 0; slot < keptCount; ++slot) {
+    const int32_t p = predictors[slot];
+    const int32_t i = indexes[slot];
+    const int64_t c = costs[slot];
+    const int32_t* deltas = plays.delta[i];
+    const int32_t* nexts = plays.next[i];
+    uint8_t codes[16];
+    const int tried = TriedCodes(target - p, plays.nearest[i], level, codes);
+    for (int k = 0; k < tried; ++k) {
+      const int code = codes[k];
+      const int32_t d = deltas[code & 7];
+      const int32_t predictor = (code & 8) ? std::max(p - d, -32768) : std::min(p + d, 32767);
+      const int64_t error = target - predictor;
+      const int64_t cost = c + error * error;
+      const uint32_t key = MergeKey(predictor, nexts[code & 7], bucket);
+      // Without branches, whose outcome is a coin toss here: a new key takes the next entry, a
+      // held one its own, and a path that loses the merge is written to the spare entry past
+      // the end. Entries count from 1; entry 0 holds a key no state has.
+      uint16_t& entry = merge[MergeSlot(key, shift)];
+      const uint32_t held = entry;
+      const bool merges = outKey[held] == key;
+      const uint32_t at = merges ? held : count + 1;
+      const uint32_t to = (!merges || cost < outCost[at]) ? at : spare;
+      count += merges ? 0 : 1;
+      entry = static_cast<uint16_t>(at);
+      outKey[to] = key;
+      outPredictor[to] = predictor;
+      outCost[to] = cost;
+      outParent[to] = static_cast<uint16_t>(slot);
+      outCode[to] = static_cast<uint8_t>(code);
+    }
+  }
+  for (uint32_t j = 1; j <= count; ++j) merge[MergeSlot(outKey[j], shift)] = 0;
+  return count;
+}
+
+// The first entry of a sample's row in the history ring.
+inline uint32_t RowOf(const AdpcmSearch& search, uint32_t ring) {
+  return ring * static_cast<uint32_t>(LevelOf(search).survivors);
+}
+
+// Keeps the cheapest expansions in the order they were offered, and their parents and codes as
+// this sample's history row. Costs are ranked in classes eight to an octave above the cheapest
+// survivor's (below which no expansion lies); the classes below the one where the count is
+// reached survive whole, and of that one the earliest offered. No sort: two passes over the
+// expansions and one over the classes.
+void Survive(AdpcmSearch* search, uint32_t count) {
+  const uint32_t survivors = static_cast<uint32_t>(LevelOf(*search).survivors);
+  const int64_t* costs = search->cost.data();
+  uint16_t* rank = search->rank.data();
+  uint32_t cut = kRanks;
+  uint32_t quota = survivors;
+  if (count > survivors) {
+    uint32_t classes[kRanks] = {};
+    const int64_t floor = search->kept.cost[search->cheapest];
+    for (uint32_t j = 1; j <= count; ++j) {
+      rank[j] = static_cast<uint16_t>(RankOf(static_cast<uint64_t>(costs[j] - floor)));
+      ++classes[rank[j]];
+    }
+    for (cut = 0; classes[cut] < quota; ++cut) quota -= classes[cut];
+  }
+  const uint32_t row = RowOf(*search, search->ring);
+  const PlayTables& plays = Plays();
+  const AdpcmPaths& kept = search->kept;
+  AdpcmPaths& next = search->spare;
+  uint32_t n = 0;
+  int64_t cheapest = INT64_MAX;
+  for (uint32_t j = 1; j <= count; ++j) {
+    if (count > survivors) {
+      if (rank[j] > cut || (rank[j] == cut && quota == 0)) continue;
+      if (rank[j] == cut) --quota;
+    }
+    if (costs[j] < cheapest) cheapest = costs[j], search->cheapest = n;
+    const uint16_t parent = search->parent[j];
+    next.predictor[n] = search->predictor[j];
+    next.index[n] = plays.next[kept.index[parent]][search->code[j] & 7];
+    next.cost[n] = costs[j];
+    next.origin[n] = kept.origin[parent];
+    search->parents[row + n] = parent;
+    search->codes[row + n] = search->code[j];
+    ++n;
+  }
+  std::swap(search->kept, search->spare);
+  search->keptCount = n;
+}
+
+// The codes of samples committed .. end - 1 on the path of the survivor in slot, packed two a
+// byte onto out.
+void EmitPath(AdpcmSearch* search, uint32_t slot, uint64_t end, std::vector<uint8_t>* out) {
+  const size_t count = static_cast<size_t>(end - search->committed);
+  search->path.resize(count + 1);
+  uint8_t* path = search->path.data();
+  path[count] = 0;  // the low nibble of an odd count's last byte
+  const uint16_t* parents = search->parents.data();
+  const uint8_t* codes = search->codes.data();
+  const uint32_t survivors = static_cast<uint32_t>(LevelOf(*search).survivors);
+  uint32_t row = search->ring * survivors;
+  const uint32_t wrap = kRing * survivors;
+  for (uint64_t j = search->samples; j-- > search->committed;) {
+    row = (row == 0 ? wrap : row) - survivors;
+    if (j < end) path[j - search->committed] = codes[row + slot];
+    slot = parents[row + slot];
+  }
+  const size_t at = out->size();
+  out->resize(at + AdpcmBytes(count));
+  for (size_t i = 0; i < count; i += 2) (*out)[at + i / 2] = static_cast<uint8_t>(path[i] << 4 | path[i + 1]);
+  search->committed = end;
+}
+
+// Commits the cheapest path up to one depth back and drops the survivors that left it before
+// that; the rest are renumbered, with this sample's history row, and their costs start again
+// from the cheapest. The survivors share their path up to one depth back, so they differ by the
+// errors of at most two depths of samples (each below 2^32), and the next depth adds as much.
+void Checkpoint(AdpcmSearch* search, std::vector<uint8_t>* out) {
+  AdpcmPaths& kept = search->kept;
+  const uint16_t origin = kept.origin[search->cheapest];
+  const int64_t floor = kept.cost[search->cheapest];
+  if (search->samples >= kRing) EmitPath(search, search->cheapest, search->samples - kDepth, out);
+  const uint32_t row = RowOf(*search, (search->ring - 1) & (kRing - 1));
+  uint32_t n = 0;
+  for (uint32_t i = 0; i < search->keptCount; ++i) {
+    if (kept.origin[i] != origin) continue;
+    if (i == search->cheapest) search->cheapest = n;
+    kept.predictor[n] = kept.predictor[i];
+    kept.index[n] = kept.index[i];
+    kept.cost[n] = kept.cost[i] - floor;
+    kept.origin[n] = static_cast<uint16_t>(n);
+    search->parents[row + n] = search->parents[row + i];
+    search->codes[row + n] = search->codes[row + i];
+    ++n;
+  }
+  search->keptCount = n;
+}
+
+// Level 1 at the cost of a few greedy encoders: two survivors, each tried with the two
+// magnitudes nearest the sample, held in locals for a whole block. The survivors are the
+// cheapest expansion and the cheapest of those that do not merge with it: another step index,
+// or a predictor at least a bucket away. With no such expansion the cheapest is kept twice; a
+// copy never wins a tie, so it costs time and not quality.
+struct PairOfPaths {
+  int32_t predictor[2];
+  int32_t index[2];
+  int64_t cost[2];
+  uint16_t origin[2];
+};
+
+void LoadPair(const AdpcmSearch& search, PairOfPaths* pair) {
+  for (uint32_t k = 0; k < 2; ++k) {
+    const uint32_t from = k < search.keptCount ? k : 0;
+    pair->predictor[k] = search.kept.predictor[from];
+    pair->index[k] = search.kept.index[from];
+    pair->cost[k] = search.kept.cost[from];
+    pair->origin[k] = search.kept.origin[from];
+  }
+}
+
+void StorePair(const PairOfPaths& pair, AdpcmSearch* search) {
+  for (uint32_t k = 0; k < 2; ++k) {
+    search->kept.predictor[k] = pair.predictor[k];
+    search->kept.index[k] = pair.index[k];
+    search->kept.cost[k] = pair.cost[k];
+    search->kept.origin[k] = pair.origin[k];
+  }
+  search->keptCount = 2;
+  search->cheapest = 0;
+}
+
+// A copy made when a checkpoint left one survivor needs its entry in the history row too.
+void CopyLoneSurvivor(AdpcmSearch* search) {
+  if (search->keptCount != 1) return;
+  const uint32_t row = RowOf(*search, (search->ring - 1) & (kRing - 1));
+  search->parents[row + 1] = search->parents[row];
+  search->codes[row + 1] = search->codes[row];
+}
+
+// The four expansions of a pair for one sample: each path with the nearest magnitude and its
+// neighbour on the side of the difference.
+struct PairExpansions {
+  static constexpr int kTried = 2;
+  int32_t predictor[2 * kTried];
+  int64_t cost[2 * kTried];
+  int32_t magnitude[2 * kTried];
+  int32_t sign[2];  // all ones below the prediction
+};
+
+inline void ExpandPair(const PlayTables& plays, const PairOfPaths& pair, int32_t target, PairExpansions* e) {
+  for (int k = 0; k < 2; ++k) {
+    const int32_t p = pair.predictor[k];
+    const int32_t diff = target - p;
+    const int32_t sign = diff >> 31;
+    e->sign[k] = sign;
+    const uint64_t magnitude = static_cast<uint64_t>((diff ^ sign) - sign);
+    const int32_t* deltas = plays.delta[pair.index[k]];
+    const int nearest = static_cast<int>(std::min<uint64_t>((magnitude * plays.nearest[pair.index[k]]) >> 32, kLevels));
+    const int low = Clamp(nearest - (static_cast<int64_t>(magnitude) < deltas[nearest]), 0, kLevels - 1);
+    for (int t = 0; t < PairExpansions::kTried; ++t) {
+      const int j = k * PairExpansions::kTried + t;
+      const int32_t d = deltas[low + t];
+      e->predictor[j] = Clamp(p + ((d ^ sign) - sign), -32768, 32767);
+      const int64_t error = target - e->predictor[j];
+      e->cost[j] = pair.cost[k] + error * error;
+      e->magnitude[j] = low + t;
     }
   }
 }
 
-AdpcmLink* HistoryRow(AdpcmSearch* search, uint64_t sample) {
-  const SearchLevel& level = LevelOf(*search);
-  return &search->history[(sample % (2 * static_cast<uint64_t>(level.depth))) *
-                          static_cast<size_t>(level.survivors)];
+// The cheapest expansion (the earliest on a tie), and the cheapest that does not merge with it,
+// or the cheapest again when all do.
+inline void PickPair(const PlayTables& plays, const PairOfPaths& pair, const PairExpansions& e, int fineness,
+                     int picked[2]) {
+  constexpr int kTried = PairExpansions::kTried;
+  int best = 0;
+  for (int j = 1; j < 2 * kTried; ++j) best = e.cost[j] < e.cost[best] ? j : best;
+  const int32_t bestIndex = plays.next[pair.index[best / kTried]][e.magnitude[best]];
+  const int32_t width = kImaStepTable[bestIndex] >> fineness;
+  int other = -1;
+  for (int j = 0; j < 2 * kTried; ++j) {
+    const bool merges = plays.next[pair.index[j / kTried]][e.magnitude[j]] == bestIndex &&
+                        std::abs(e.predictor[j] - e.predictor[best]) < width;
+    if (!merges && (other < 0 || e.cost[j] < e.cost[other])) other = j;
+  }
+  picked[0] = best;
+  picked[1] = other < 0 ? best : other;
 }
 
-// Keeps the cheapest candidates in the order they were offered, and their links as this
-// sample's history row. A candidate is ranked by its cost, then by the order it was offered in:
-// the key is unique, so the kept set is the same with any standard library, and so is their
-// order, which does not depend on the selection's. Costs stay below 2^39 (see Checkpoint),
-// which leaves the low 16 bits for the candidate.
-void Survive(AdpcmSearch* search) {
-  const uint32_t count = search->candidateCount;
-  const uint32_t keep = std::min(count, static_cast<uint32_t>(LevelOf(*search).survivors));
-  uint64_t* order = search->order.data();
-  const AdpcmNode* candidates = search->candidates.data();
-  for (uint32_t i = 0; i < count; ++i) order[i] = static_cast<uint64_t>(candidates[i].cost) << 16 | i;
-  // Keys below the bound survive: every key when all do, else the keep cheapest.
-  uint64_t bound = ~uint64_t{0};
-  if (keep < count) {
-    std::nth_element(order, order + keep, order + count);
-    bound = order[keep];
+void SearchTwoBlock(AdpcmSearch* search, const int32_t* samples, size_t n, std::vector<uint8_t>* out) {
+  constexpr int kTried = PairExpansions::kTried;
+  const PlayTables& plays = Plays();
+  const int fineness = LevelOf(*search).fineness;
+  PairOfPaths pair;
+  LoadPair(*search, &pair);
+  uint16_t* parents = search->parents.data();
+  uint8_t* codes = search->codes.data();
+  for (size_t s = 0; s < n; ++s) {
+    PairExpansions e;
+    ExpandPair(plays, pair, Clamp(samples[s], -32768, 32767), &e);
+    int picked[2];
+    PickPair(plays, pair, e, fineness, picked);
+    const uint32_t row = search->ring * 2;
+    const PairOfPaths was = pair;
+    for (int k = 0; k < 2; ++k) {
+      const int j = picked[k];
+      const int from = j / kTried;
+      pair.predictor[k] = e.predictor[j];
+      pair.index[k] = plays.next[was.index[from]][e.magnitude[j]];
+      pair.cost[k] = e.cost[j];
+      pair.origin[k] = was.origin[from];
+      parents[row + k] = static_cast<uint16_t>(from);
+      codes[row + k] = static_cast<uint8_t>((e.sign[from] & 8) | e.magnitude[j]);
+    }
+    ++search->samples;
+    search->ring = (search->ring + 1) & (kRing - 1);
+    if (search->ring % kDepth == 0) {
+      StorePair(pair, search);
+      Checkpoint(search, out);
+      CopyLoneSurvivor(search);
+      LoadPair(*search, &pair);
+    }
   }
-  AdpcmLink* row = HistoryRow(search, search->samples);
-  uint32_t kept = 0;
-  uint64_t cheapest = ~uint64_t{0};
-  for (uint32_t i = 0; i < count; ++i) {
-    const uint64_t key = static_cast<uint64_t>(candidates[i].cost) << 16 | i;
-    if (key >= bound) continue;
-    if (key < cheapest) cheapest = key, search->cheapest = kept;
-    search->nodes[kept] = candidates[i];
-    row[kept++] = search->links[i];
-  }
-  search->nodeCount = kept;
-}
-
-// The codes of samples committed .. end - 1 on the path of the node in slot at sample end - 1,
-// packed two a byte onto out.
-void EmitPath(AdpcmSearch* search, uint16_t slot, uint64_t end, std::vector<uint8_t>* out) {
-  search->codes.resize(end - search->committed);
-  for (uint64_t j = search->samples; j-- > search->committed;) {
-    const AdpcmLink link = HistoryRow(search, j)[slot];
-    if (j < end) search->codes[j - search->committed] = link.code;
-    slot = link.parent;
-  }
-  for (size_t i = 0; i < search->codes.size(); i += 2) {
-    const uint8_t low = i + 1 < search->codes.size() ? search->codes[i + 1] : 0;
-    out->push_back(static_cast<uint8_t>(search->codes[i] << 4 | low));
-  }
-  search->committed = end;
-}
-
-// Commits the cheapest path up to one depth back and drops the nodes that left it before that;
-// the rest are renumbered, with this sample's history row, and their costs start again from
-// the cheapest. The nodes kept share their path up to one depth back, so they differ by the
-// errors of at most two depths of samples (each below 2^32), and the next depth adds as much.
-void Checkpoint(AdpcmSearch* search, std::vector<uint8_t>* out) {
-  const uint64_t depth = static_cast<uint64_t>(LevelOf(*search).depth);
-  const AdpcmNode best = search->nodes[search->cheapest];
-  if (search->samples >= 2 * depth) EmitPath(search, static_cast<uint16_t>(search->cheapest), search->samples - depth, out);
-  AdpcmLink* row = HistoryRow(search, search->samples - 1);
-  uint32_t count = 0;
-  for (uint32_t i = 0; i < search->nodeCount; ++i) {
-    if (search->nodes[i].origin != best.origin) continue;
-    if (i == search->cheapest) search->cheapest = count;
-    search->nodes[count] = search->nodes[i];
-    search->nodes[count].cost -= best.cost;
-    search->nodes[count].origin = count;
-    row[count++] = row[i];
-  }
-  search->nodeCount = count;
+  StorePair(pair, search);
 }
 
 void SearchSample(AdpcmSearch* search, int32_t sample, std::vector<uint8_t>* out) {
-  Expand(search, Clamp(sample, -32768, 32767));
-  Survive(search);
+  Survive(search, Expand(search, Clamp(sample, -32768, 32767)));
   ++search->samples;
-  if (search->samples % static_cast<uint64_t>(LevelOf(*search).depth) == 0) Checkpoint(search, out);
+  search->ring = (search->ring + 1) & (kRing - 1);
+  if (search->ring % kDepth == 0) Checkpoint(search, out);
+}
+
+void SizePaths(AdpcmPaths* paths, size_t n) {
+  paths->predictor.assign(n, 0);
+  paths->index.assign(n, 0);
+  paths->cost.assign(n, 0);
+  paths->origin.assign(n, 0);
 }
 
 }  // namespace
@@ -350,14 +537,20 @@ void StartAdpcmSearch(AdpcmSearch* search, int quality) {
   if (search->quality == 0) return;
   const SearchLevel& level = LevelOf(*search);
   const size_t survivors = static_cast<size_t>(level.survivors);
-  const size_t candidates = survivors * static_cast<size_t>(2 * level.radius + 1 + level.opposite);
-  search->nodes.assign(survivors, AdpcmNode{0, 0, 0, 0});
-  search->nodeCount = 1;
-  search->candidates.resize(candidates);
-  search->links.resize(candidates);
-  search->order.resize(candidates);
-  search->history.resize(2 * static_cast<size_t>(level.depth) * survivors);
-  search->seen.assign(kMergeSlots, 0);
+  const size_t expansions = survivors * static_cast<size_t>(2 * level.radius + 1 + level.opposite);
+  SizePaths(&search->kept, survivors);
+  search->keptCount = 1;
+  SizePaths(&search->spare, survivors);
+  // Expansions count from 1, after the entry of no state's key, and before a spare entry.
+  search->predictor.assign(expansions + 2, 0);
+  search->cost.assign(expansions + 2, 0);
+  search->key.assign(expansions + 2, ~uint32_t{0});
+  search->parent.assign(expansions + 2, 0);
+  search->code.assign(expansions + 2, 0);
+  search->rank.assign(expansions + 2, 0);
+  search->merge.assign(size_t{1} << MergeBits(static_cast<uint32_t>(expansions)), 0);
+  search->parents.assign(kRing * survivors, 0);
+  search->codes.assign(kRing * survivors, 0);
 }
 
 void SearchAdpcmBlock(AdpcmSearch* search, const int32_t* samples, size_t n, bool last,
@@ -368,8 +561,10 @@ void SearchAdpcmBlock(AdpcmSearch* search, const int32_t* samples, size_t n, boo
     return;
   }
   out->clear();
-  for (size_t i = 0; i < n; ++i) SearchSample(search, samples[i], out);
-  if (last && search->samples > search->committed) {
-    EmitPath(search, static_cast<uint16_t>(search->cheapest), search->samples, out);
+  if (LevelOf(*search).survivors == 2) {
+    SearchTwoBlock(search, samples, n, out);
+  } else {
+    for (size_t i = 0; i < n; ++i) SearchSample(search, samples[i], out);
   }
+  if (last && search->samples > search->committed) EmitPath(search, search->cheapest, search->samples, out);
 }

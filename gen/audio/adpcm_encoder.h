@@ -30,44 +30,43 @@ void EncodeAdpcmBlock(AdpcmState* state, const int32_t* samples, size_t n, uint8
 // sequences for the one the chip plays closest to the input.
 constexpr int kAdpcmQualityMax = 3;
 
-// One decoder state the search keeps: where the chip would stand after the codes of its path,
-// and the squared error of that path so far.
-struct AdpcmNode {
-  int32_t predictor;
-  int32_t index;
-  int64_t cost;
-  uint32_t origin;  // its ancestor's slot at the last checkpoint
+// Decoder states of the search, a vector per field: each pass over them reads only the fields
+// it needs.
+struct AdpcmPaths {
+  std::vector<int32_t> predictor;  // where the chip would stand after the path's codes
+  std::vector<int32_t> index;
+  std::vector<int64_t> cost;       // squared error of the path, from the last checkpoint's cheapest
+  std::vector<uint16_t> origin;    // its ancestor's slot at the last checkpoint
 };
 
-// How a node of one sample was reached from a node of the sample before.
-struct AdpcmLink {
-  uint16_t parent;
-  uint8_t code;
-};
-
-// A trellis over decoder states: every sample expands each kept node by the codes near its
-// greedy code, states with one step index and predictors within a fraction of its step merge
-// keeping the cheaper path, and the cheapest nodes survive.
+// A trellis over decoder states: every sample expands each kept path by the codes around the
+// one nearest the sample, states with one step index and predictors within a fraction of its
+// step merge keeping the cheaper path, and the cheapest paths survive.
 // Every `depth` samples the codes that lie `depth` samples back on the cheapest path are
-// committed and the nodes that do not descend from them are dropped; the sound's end commits the
-// rest of the cheapest path. Decisions hang on sample numbers only, so any split of a sound
+// committed and the paths that do not descend from them are dropped; the sound's end commits
+// the rest of the cheapest path. Decisions hang on sample numbers only, so any split of a sound
 // into blocks gives the same bytes, and the memory stays bounded however long the sound.
 struct AdpcmSearch {
   int quality = 0;
   AdpcmState greedy;  // level 0
   uint64_t samples = 0;    // samples searched
   uint64_t committed = 0;  // codes written out; always a multiple of the depth
-  std::vector<AdpcmNode> nodes;       // the survivors, in the order they were offered
-  uint32_t nodeCount = 0;
-  uint32_t cheapest = 0;              // the cheapest survivor's slot
-  std::vector<AdpcmNode> candidates;  // this sample's expansions, merged
-  uint32_t candidateCount = 0;
-  std::vector<AdpcmLink> links;       // how each candidate was reached
-  std::vector<uint64_t> order;       // cost and candidate, to rank them
-  std::vector<AdpcmLink> history;  // 2 x depth samples of links, survivors slots each
-  std::vector<uint32_t> seen;      // merge table: generation << 16 | candidate
-  uint32_t generation = 0;
-  std::vector<uint8_t> codes;
+  uint32_t ring = 0;       // the next sample's row in the history ring
+  AdpcmPaths kept;         // the survivors, in the order they were offered
+  uint32_t keptCount = 0;
+  uint32_t cheapest = 0;   // the cheapest survivor's slot
+  AdpcmPaths spare;        // where the next sample's survivors go
+  // This sample's expansions, merged, counted from 1 (see StartAdpcmSearch).
+  std::vector<int32_t> predictor;
+  std::vector<int64_t> cost;
+  std::vector<uint32_t> key;      // its merge key
+  std::vector<uint16_t> parent;   // the survivor it grew from
+  std::vector<uint8_t> code;      // and the code it took
+  std::vector<uint16_t> rank;     // its cost's class, to pick the survivors
+  std::vector<uint16_t> merge;    // direct-mapped by merge key: the expansion holding it, 0 for none
+  std::vector<uint16_t> parents;  // 2 x depth samples of survivors' parents, a ring
+  std::vector<uint8_t> codes;     // and their codes
+  std::vector<uint8_t> path;     // the codes of one commit, in order
 };
 
 // A search for one sound at a quality level 0..kAdpcmQualityMax.
