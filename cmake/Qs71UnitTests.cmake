@@ -26,6 +26,11 @@ function(qs71_add_unit_tests name)
     message(FATAL_ERROR "${name}: no test sources found")
   endif()
   add_executable(${name} ${ARG_SOURCES})
+  # Under the sanitizers the tests' own code is not optimised: the checks are the same, and
+  # optimising the expanded assertions was most of those builds' time (3.5 times -O0's).
+  if(QS71_SANITIZE OR QS71_TSAN)
+    target_compile_options(${name} PRIVATE -O0)
+  endif()
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
     QS71_TEST_TMPDIR="${CMAKE_CURRENT_BINARY_DIR}/test_tmp" ${ARG_DEFINITIONS})
