@@ -211,6 +211,17 @@ void MeterAdpcmLane(CodecMeter* meter, const int32_t* samples, size_t n, const u
   meter->bytes[0] += static_cast<int64_t>(size);
 }
 
+// The sound's own codec alone, from the bytes given.
+void MeterOwnLane(CodecMeter* meter, const int32_t* samples, size_t n, const EncodedBlock& own) {
+  for (size_t i = 0; i < n; ++i) meter->signal += Squared(samples[i]);
+  if (own.kind == KindAdpcm) return MeterAdpcmLane(meter, samples, n, own.bytes, own.size);
+  for (size_t lane = 1; lane < std::size(kComparedCodecs); ++lane) {
+    if (kComparedCodecs[lane] != own.kind) continue;
+    meter->noise[lane] += OwnBytesNoise(own, samples, n);
+    meter->bytes[lane] += static_cast<int64_t>(own.size);
+  }
+}
+
 double SnrDb(int64_t signal, int64_t noise) {
   if (noise == 0) return std::numeric_limits<double>::infinity();
   if (signal == 0) return -std::numeric_limits<double>::infinity();
@@ -257,9 +268,10 @@ SoundLevels LevelsOf(const LevelMeter& meter) {
   return levels;
 }
 
-CodecMeter::CodecMeter(int quality) : adpcmQuality(quality) {}
+CodecMeter::CodecMeter(int quality, bool ownOnly) : ownCodecOnly(ownOnly), adpcmQuality(quality) {}
 
 void MeterCodecs(CodecMeter* meter, const int32_t* samples, size_t n, bool last, const EncodedBlock& encoded) {
+  if (meter->ownCodecOnly && encoded.bytes != nullptr) return MeterOwnLane(meter, samples, n, encoded);
   MeterValueLanes(meter, samples, n, encoded);
   if (encoded.kind == KindAdpcm) {
     MeterAdpcmLane(meter, samples, n, encoded.bytes, encoded.size);

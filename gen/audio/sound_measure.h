@@ -73,7 +73,10 @@ const StoredCodecTables& ImageTables();
 // chip's decoder with the tables every image carries; for the codecs of one value per sample,
 // what the chip plays is worked out from each sample (the import's bytes of those add nothing).
 struct CodecMeter {
-  explicit CodecMeter(int adpcmQuality = 0);
+  // ownCodecOnly: only the codec of the bytes given is measured, from those bytes, for a caller
+  // that reads nothing else (the preparation's SNR of the sound as stored).
+  explicit CodecMeter(int adpcmQuality = 0, bool ownCodecOnly = false);
+  bool ownCodecOnly = false;
   int64_t signal = 0;            // sum of squared samples
   int64_t bytes[std::size(kComparedCodecs)] = {};  // per compared codec, in column order
   int64_t noise[std::size(kComparedCodecs)] = {};  // sums of squared differences

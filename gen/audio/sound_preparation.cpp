@@ -426,9 +426,9 @@ int32_t DitherStep(int32_t kind) { return kind == KindPcm8 ? 256 : kind == KindU
 
 // Encodes the prepared blocks as the image will hold them (dithered, with the image's ADPCM
 // search) and has the map's codec meter play them back as the chip does, against the prepared
-// signal before the dither; of the codecs the meter tries, only the sound's own is read.
+// signal before the dither; the meter measures only the sound's own codec.
 struct CodecCheck {
-  CodecCheck(const SoundCodec* c, int adpcmQuality) : codec(c), meter(adpcmQuality) {
+  CodecCheck(const SoundCodec* c, int adpcmQuality) : codec(c), meter(adpcmQuality, true) {
     StartAdpcmSearch(&state.adpcm, adpcmQuality);
   }
   const SoundCodec* codec;
