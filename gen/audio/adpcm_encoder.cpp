@@ -85,6 +85,8 @@ inline uint32_t EncodeSample(int32_t sample, const StepLine* after, const StepLi
   // Both differences and a select: a step fewer on the chain than applying the sign's mask.
   const int32_t magnitude = diff < 0 ? predicted - limited : diff;
   int32_t masks[kLevels];
+  // Unrolled: at -O2 the loop would keep the masks in memory, on the chain from sample to sample.
+#pragma GCC unroll 7
   for (int k = 0; k < kLevels; ++k) masks[k] = BelowMask(magnitude, line.threshold[k]);
   const int32_t missed = ((masks[0] & line.rise[0]) + (masks[1] & line.rise[1])) +
                          ((masks[2] & line.rise[2]) + (masks[3] & line.rise[3])) +
@@ -116,21 +118,42 @@ uint8_t AdpcmEncodeStep(AdpcmState* state, int32_t sample) {
 
 size_t AdpcmBytes(size_t n) { return n / 2 + n % 2; }
 
-void EncodeAdpcmBlock(AdpcmState* state, const int32_t* samples, size_t n, uint8_t* out) {
+namespace {
+
+int64_t Squared(int64_t difference) { return difference * difference; }
+
+// The squared error is worked out beside the codes only when asked for. The loop keeps its
+// state in locals: a byte stored through out may alias anything in memory.
+template <bool kNoise>
+int64_t EncodeGreedy(AdpcmState* state, const int32_t* samples, size_t n, uint8_t* out) {
   const StepLines& lines = Lines();
   const StepLine* line = &lines.at[state->index];
   int32_t predictor = state->predictor;
+  int64_t noise = 0;
+  const auto encode = [&](int32_t sample) {
+    const uint32_t code = EncodeSample(sample, lines.after, &line, &predictor);
+    if constexpr (kNoise) noise += Squared(int64_t{sample} - predictor);
+    return code;
+  };
   size_t i = 0;
   for (; i + 1 < n; i += 2) {
-    const uint32_t high = EncodeSample(samples[i], lines.after, &line, &predictor);
-    const uint32_t low = EncodeSample(samples[i + 1], lines.after, &line, &predictor);
-    out[i / 2] = static_cast<uint8_t>(high << 4 | low);
+    const uint32_t high = encode(samples[i]);
+    out[i / 2] = static_cast<uint8_t>(high << 4 | encode(samples[i + 1]));
   }
-  if (i < n) {
-    out[i / 2] = static_cast<uint8_t>(EncodeSample(samples[i], lines.after, &line, &predictor) << 4);
-  }
+  if (i < n) out[i / 2] = static_cast<uint8_t>(encode(samples[i]) << 4);
   state->predictor = predictor;
   state->index = line->row / 16;
+  return noise;
+}
+
+}  // namespace
+
+void EncodeAdpcmBlock(AdpcmState* state, const int32_t* samples, size_t n, uint8_t* out) {
+  EncodeGreedy<false>(state, samples, n, out);
+}
+
+int64_t EncodeAdpcmMeasured(AdpcmState* state, const int32_t* samples, size_t n, uint8_t* out) {
+  return EncodeGreedy<true>(state, samples, n, out);
 }
 
 namespace {

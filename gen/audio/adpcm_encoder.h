@@ -26,6 +26,10 @@ size_t AdpcmBytes(size_t n);
 // last code takes the high nibble of its byte; so a sound gives the same bytes in any blocks.
 void EncodeAdpcmBlock(AdpcmState* state, const int32_t* samples, size_t n, uint8_t* out);
 
+// The same, returning the sum of the squared differences between the samples and what the
+// chip plays for the codes: the greedy encoder's predictor is the played sample.
+int64_t EncodeAdpcmMeasured(AdpcmState* state, const int32_t* samples, size_t n, uint8_t* out);
+
 // --adpcm-quality: 0 is the greedy encoder above, byte for byte; 1 to 3 search ever more code
 // sequences for the one the chip plays closest to the input.
 constexpr int kAdpcmQualityMax = 3;

@@ -3,8 +3,13 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <limits>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "codec_tables.h"
 #include "sound_kinds.h"
@@ -79,6 +84,15 @@ std::vector<int32_t> Differences(int32_t kind, const int32_t* samples, size_t n)
 // samples' own coding, since preparation dithers what it encodes and measures the result
 // against the samples before the dither.
 int64_t OwnBytesNoise(const EncodedBlock& own, const int32_t* samples, size_t n) {
+  if (own.kind == KindPcm16) {
+    // The common case, a sound stored as PCM16, read where it lies.
+    int64_t noise = 0;
+    for (size_t i = 0; i < n && 2 * i + 1 < own.size; ++i) {
+      const auto played = static_cast<int16_t>(own.bytes[2 * i] | own.bytes[2 * i + 1] << 8);
+      noise += Squared(int64_t{samples[i]} - played);
+    }
+    return noise;
+  }
   const std::vector<int32_t> played = PlayedBack(own.kind, own.bytes, own.size);
   int64_t noise = 0;
   for (size_t i = 0; i < n && i < played.size(); ++i) noise += Squared(int64_t{samples[i]} - played[i]);
@@ -109,12 +123,26 @@ bool Within16Bits(const int32_t* samples, size_t n) {
   return low >= -32768 && high <= 32767;
 }
 
+// From a sound's second block on, the lanes of one value per sample only count how often each
+// 16-bit value comes: their noise depends on the value alone, and is summed over the counts
+// when the costs are read. A short sound never pays for the 65536 counts.
+constexpr int64_t kCountFrom = 65536;
+
+void CountValues(CodecMeter* meter, const int32_t* samples, size_t n) {
+  if (meter->counts.empty()) meter->counts.assign(size_t{1} << 16, 0);
+  uint32_t* counts = meter->counts.data() + 32768;
+  for (size_t i = 0; i < n; ++i) ++counts[samples[i]];
+}
+
 void MeterValueLanes(CodecMeter* meter, const int32_t* samples, size_t n, const EncodedBlock& own) {
   static_assert(kComparedCodecs[1] == KindPcm8 && kComparedCodecs[2] == KindUlaw && kComparedCodecs[3] == KindPcm16,
                 "the lanes of one value per sample");
   int64_t signal = 0;
   int64_t noise[kValueLanes] = {};
-  if (Within16Bits(samples, n)) {
+  const bool within = Within16Bits(samples, n);
+  if (within && meter->metered >= kCountFrom) {
+    CountValues(meter, samples, n);
+  } else if (within) {
     // PCM16 stores a sample within 16 bits as it is: its lane has no noise to add.
     for (size_t i = 0; i < n; ++i) {
       const int32_t magnitude = samples[i] < 0 ? -samples[i] : samples[i];
@@ -128,11 +156,28 @@ void MeterValueLanes(CodecMeter* meter, const int32_t* samples, size_t n, const 
       for (int32_t d : Differences(kComparedCodecs[lane + 1], samples, n)) noise[lane] += Squared(d);
     }
   }
+  meter->metered += static_cast<int64_t>(n);
   meter->signal += signal;
   for (size_t lane = 0; lane < kValueLanes; ++lane) {
-    if (own.bytes != nullptr && own.kind == kComparedCodecs[lane + 1]) noise[lane] = OwnBytesNoise(own, samples, n);
+    if (own.bytes != nullptr && own.kind == kComparedCodecs[lane + 1]) {
+      meter->ownKind = own.kind;
+      noise[lane] = OwnBytesNoise(own, samples, n);
+    }
     meter->noise[lane + 1] += noise[lane];
     meter->bytes[lane + 1] += static_cast<int64_t>(FindCodec(kComparedCodecs[lane + 1])->bytes(n));
+  }
+}
+
+// The counted values' signal and noise added to what was summed sample by sample; the lane of
+// the sound's own bytes was summed from those bytes, every block.
+void AddCounted(const CodecMeter& meter, int64_t* signal, int64_t* noise) {
+  for (size_t slot = 0; slot < meter.counts.size(); ++slot) {
+    const int64_t count = meter.counts[slot];
+    if (count == 0) continue;
+    const int32_t magnitude = std::abs(static_cast<int32_t>(slot) - 32768);
+    *signal += count * Squared(magnitude);
+    if (meter.ownKind != KindPcm8) noise[1] += count * Squared(Pcm8Difference(magnitude));
+    if (meter.ownKind != KindUlaw) noise[2] += count * Squared(UlawDifference(magnitude));
   }
 }
 
@@ -199,22 +244,37 @@ int64_t PlayAdpcm(AdpcmPlayback* player, const uint8_t* bytes, size_t first, siz
 
 // The codes first answer the samples still waiting for theirs, then this block's; samples left
 // without a code wait for the next block. Codes beyond the samples are the padding nibble.
-void MeterAdpcmLane(CodecMeter* meter, const int32_t* samples, size_t n, const uint8_t* bytes, size_t size) {
+void PlayLane(AdpcmLane* lane, const int32_t* samples, size_t n, const uint8_t* bytes, size_t size) {
   const size_t codes = 2 * size;
-  const size_t early = std::min(codes, meter->waiting.size());
-  int64_t noise = PlayAdpcm(&meter->player, bytes, 0, early, meter->waiting.data());
-  meter->waiting.erase(meter->waiting.begin(), meter->waiting.begin() + static_cast<std::ptrdiff_t>(early));
+  const size_t early = std::min(codes, lane->waiting.size());
+  int64_t noise = PlayAdpcm(&lane->player, bytes, 0, early, lane->waiting.data());
+  lane->waiting.erase(lane->waiting.begin(), lane->waiting.begin() + static_cast<std::ptrdiff_t>(early));
   const size_t now = std::min(codes - early, n);
-  noise += PlayAdpcm(&meter->player, bytes, early, now, samples);
-  meter->waiting.insert(meter->waiting.end(), samples + now, samples + n);
-  meter->noise[0] += noise;
-  meter->bytes[0] += static_cast<int64_t>(size);
+  noise += PlayAdpcm(&lane->player, bytes, early, now, samples);
+  lane->waiting.insert(lane->waiting.end(), samples + now, samples + n);
+  lane->noise += noise;
+  lane->bytes += static_cast<int64_t>(size);
+}
+
+// The lane's own encoder at the compile's level, for a sound stored otherwise.
+void EncodeLane(AdpcmLane* lane, const int32_t* samples, size_t n, bool last) {
+  if (!lane->encoding) StartAdpcmSearch(&lane->adpcm.adpcm, lane->quality);
+  lane->encoding = true;
+  if (lane->quality == 0) {
+    // The greedy encoder's predictor is what the chip plays: no playback needed.
+    lane->code.resize(AdpcmBytes(n));
+    lane->noise += EncodeAdpcmMeasured(&lane->adpcm.adpcm.greedy, samples, n, lane->code.data());
+    lane->bytes += static_cast<int64_t>(lane->code.size());
+    return;
+  }
+  FindCodec(KindAdpcm)->encode(&lane->adpcm, samples, n, last, &lane->code);
+  PlayLane(lane, samples, n, lane->code.data(), lane->code.size());
 }
 
 // The sound's own codec alone, from the bytes given.
 void MeterOwnLane(CodecMeter* meter, const int32_t* samples, size_t n, const EncodedBlock& own) {
   for (size_t i = 0; i < n; ++i) meter->signal += Squared(samples[i]);
-  if (own.kind == KindAdpcm) return MeterAdpcmLane(meter, samples, n, own.bytes, own.size);
+  if (own.kind == KindAdpcm) return PlayLane(&meter->adpcm, samples, n, own.bytes, own.size);
   for (size_t lane = 1; lane < std::size(kComparedCodecs); ++lane) {
     if (kComparedCodecs[lane] != own.kind) continue;
     meter->noise[lane] += OwnBytesNoise(own, samples, n);
@@ -268,26 +328,113 @@ SoundLevels LevelsOf(const LevelMeter& meter) {
   return levels;
 }
 
-CodecMeter::CodecMeter(int quality, bool ownOnly) : ownCodecOnly(ownOnly), adpcmQuality(quality) {}
+// The lane's blocks queue for the thread, two at most, so that the memory stays bounded and the
+// compile waits when the encoder falls behind. The thread alone touches the lane until the
+// sound's last block is done.
+class LaneThread {
+ public:
+  explicit LaneThread(AdpcmLane* lane) : lane_(lane), thread_(&LaneThread::Run, this) {}
+  ~LaneThread() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+  void Add(const int32_t* samples, size_t n, bool last) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return queued_.size() < kQueued; });
+    std::vector<int32_t> block;
+    if (!spare_.empty()) block = std::move(spare_.back()), spare_.pop_back();
+    block.assign(samples, samples + n);
+    queued_.push_back({std::move(block), last});
+    changed_.notify_all();
+  }
+
+  // Returns once every block given is in the lane.
+  void Drain() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return queued_.empty() && !busy_; });
+  }
+
+ private:
+  static constexpr size_t kQueued = 2;
+  struct Block {
+    std::vector<int32_t> samples;
+    bool last;
+  };
+
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return stopping_ || !queued_.empty(); });
+      if (stopping_) return;
+      Block block = std::move(queued_.front());
+      queued_.pop_front();
+      busy_ = true;
+      changed_.notify_all();
+      lock.unlock();
+      EncodeLane(lane_, block.samples.data(), block.samples.size(), block.last);
+      lock.lock();
+      busy_ = false;
+      spare_.push_back(std::move(block.samples));
+      changed_.notify_all();
+    }
+  }
+
+  AdpcmLane* lane_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Block> queued_;
+  std::vector<std::vector<int32_t>> spare_;
+  bool busy_ = false;
+  bool stopping_ = false;
+  std::thread thread_;  // last: it starts once everything above is built
+};
+
+CodecMeter::CodecMeter(int quality, bool ownOnly) : ownCodecOnly(ownOnly) { adpcm.quality = quality; }
+
+CodecMeter::~CodecMeter() = default;
+
+namespace {
+
+// A sound's first block that is not its last starts the thread; where no thread can be
+// started, the lane runs in line as for a short sound.
+void TrialBeside(CodecMeter* meter, const int32_t* samples, size_t n, bool last) {
+  if (meter->thread == nullptr && !last) {
+    try {
+      meter->thread = std::make_unique<LaneThread>(&meter->adpcm);
+    } catch (const std::system_error&) {
+    }
+  }
+  if (meter->thread == nullptr) return EncodeLane(&meter->adpcm, samples, n, last);
+  meter->thread->Add(samples, n, last);
+  if (last) meter->thread->Drain();
+}
+
+}  // namespace
 
 void MeterCodecs(CodecMeter* meter, const int32_t* samples, size_t n, bool last, const EncodedBlock& encoded) {
   if (meter->ownCodecOnly && encoded.bytes != nullptr) return MeterOwnLane(meter, samples, n, encoded);
+  if (encoded.kind != KindAdpcm) TrialBeside(meter, samples, n, last);
   MeterValueLanes(meter, samples, n, encoded);
-  if (encoded.kind == KindAdpcm) {
-    MeterAdpcmLane(meter, samples, n, encoded.bytes, encoded.size);
-    return;
-  }
-  // Started only here: a sound stored as ADPCM never needs it, and a search's state is large.
-  if (!meter->encoding) StartAdpcmSearch(&meter->adpcm.adpcm, meter->adpcmQuality);
-  meter->encoding = true;
-  FindCodec(KindAdpcm)->encode(&meter->adpcm, samples, n, last, &meter->code);
-  MeterAdpcmLane(meter, samples, n, meter->code.data(), meter->code.size());
+  if (encoded.kind == KindAdpcm) PlayLane(&meter->adpcm, samples, n, encoded.bytes, encoded.size);
 }
 
 std::vector<CodecCost> CodecCostsOf(const CodecMeter& meter) {
+  int64_t signal = meter.signal;
+  int64_t noise[std::size(kComparedCodecs)];
+  int64_t bytes[std::size(kComparedCodecs)];
+  std::copy(std::begin(meter.noise), std::end(meter.noise), noise);
+  std::copy(std::begin(meter.bytes), std::end(meter.bytes), bytes);
+  noise[0] = meter.adpcm.noise;
+  bytes[0] = meter.adpcm.bytes;
+  AddCounted(meter, &signal, noise);
   std::vector<CodecCost> costs;
   for (size_t lane = 0; lane < std::size(kComparedCodecs); ++lane) {
-    costs.push_back({kComparedCodecs[lane], meter.bytes[lane], SnrDb(meter.signal, meter.noise[lane])});
+    costs.push_back({kComparedCodecs[lane], bytes[lane], SnrDb(signal, noise[lane])});
   }
   return costs;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 #include <vector>
 
 #include "audio/sound_codecs.h"
@@ -68,24 +69,42 @@ struct EncodedBlock {
 // The chip's decoding tables as every image stores them in its system area.
 const StoredCodecTables& ImageTables();
 
+// The ADPCM column of one sound: codes played back as the chip plays them, against the samples.
+struct AdpcmLane {
+  int quality = 0;
+  bool encoding = false;         // its own encoder started, for a sound of another kind
+  CodecState adpcm;
+  AdpcmPlayback player;
+  std::vector<int32_t> waiting;  // samples whose codes have not been given yet
+  std::vector<uint8_t> code;     // one block's codes, reused
+  int64_t noise = 0;             // sum of squared differences
+  int64_t bytes = 0;
+};
+
+class LaneThread;
+
 // Every compared codec tried on a sound block by block, as the import streams it, so that no
 // sound is held whole: ADPCM at the quality level of the compile, its codes played back by the
 // chip's decoder with the tables every image carries; for the codecs of one value per sample,
 // what the chip plays is worked out from each sample (the import's bytes of those add nothing).
+// A sound of several blocks not stored as ADPCM runs its ADPCM encoder on a thread beside the
+// compile: that trial costs more than a whole PCM16 compile.
 struct CodecMeter {
   // ownCodecOnly: only the codec of the bytes given is measured, from those bytes, for a caller
   // that reads nothing else (the preparation's SNR of the sound as stored).
   explicit CodecMeter(int adpcmQuality = 0, bool ownCodecOnly = false);
+  ~CodecMeter();
+  CodecMeter(const CodecMeter&) = delete;
+  CodecMeter& operator=(const CodecMeter&) = delete;
   bool ownCodecOnly = false;
   int64_t signal = 0;            // sum of squared samples
-  int64_t bytes[std::size(kComparedCodecs)] = {};  // per compared codec, in column order
+  int64_t bytes[std::size(kComparedCodecs)] = {};  // per compared codec, in column order; ADPCM's in the lane
   int64_t noise[std::size(kComparedCodecs)] = {};  // sums of squared differences
-  int adpcmQuality = 0;
-  bool encoding = false;         // the ADPCM lane's own encoder started, for a sound of another kind
-  CodecState adpcm;
-  AdpcmPlayback player;
-  std::vector<int32_t> waiting;  // samples whose ADPCM codes have not been given yet
-  std::vector<uint8_t> code;     // one block's ADPCM bytes, reused
+  int64_t metered = 0;            // samples of the lanes of one value per sample so far
+  std::vector<uint32_t> counts;   // of each 16-bit value, from -32768 on, once a sound is long
+  int32_t ownKind = 0;            // the lane measured from the sound's own bytes, if any
+  AdpcmLane adpcm;
+  std::unique_ptr<LaneThread> thread;  // while the ADPCM lane runs beside the compile
 };
 
 // A block of samples, each within -32768..32767 as the reader gives them (others are measured

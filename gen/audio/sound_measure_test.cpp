@@ -166,6 +166,12 @@ TEST(SoundMeasureTest, EveryLaneIsWhatTheChipPlays) {
       {"noise, level 1, own PCM16", Noise(3001, 4, 32768), 3002, 1, KindPcm16},
       {"noise, level 3, own ADPCM, small blocks", Noise(501, 5, 20000), 2, 3, KindAdpcm},
       {"beyond 16 bits", {40000, -40000, 32767, -32768, 70000, 5, -70000}, 4, 0, 0},
+      // Long sounds: values counted from the second block on, ADPCM on a thread of its own
+      {"long noise, level 0, own PCM16", Noise(150001, 6, 32768), 65536, 0, KindPcm16},
+      {"long noise, level 1, own PCM8", Noise(140001, 7, 20000), 65536, 1, KindPcm8},
+      {"long noise, level 0, own u-law", Noise(131074, 8, 32768), 65536, 0, KindUlaw},
+      {"long noise, level 0, own ADPCM", Noise(131075, 9, 32768), 65536, 0, KindAdpcm},
+      {"long noise, level 0, nothing own", Noise(200000, 10, 9000), 65536, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
