@@ -159,7 +159,7 @@ void MeterValueLanes(CodecMeter* meter, const int32_t* samples, size_t n, const 
   meter->metered += static_cast<int64_t>(n);
   meter->signal += signal;
   for (size_t lane = 0; lane < kValueLanes; ++lane) {
-    if (own.bytes != nullptr && own.kind == kComparedCodecs[lane + 1]) {
+    if (own.bytes != nullptr && own.kind == kComparedCodecs[lane + 1] && !own.ofTheseSamples) {
       meter->ownKind = own.kind;
       noise[lane] = OwnBytesNoise(own, samples, n);
     }

@@ -59,11 +59,13 @@ inline constexpr int32_t kComparedCodecs[] = {KindAdpcm, KindPcm8, KindUlaw, Kin
 // The bytes the import's own encoder gave for a block, so that the sound's codec does not run
 // twice. A searching ADPCM encoder gives its codes some samples late: a block's bytes then
 // answer samples of earlier blocks, and the sound's last block gives the rest. Bytes of one
-// value per sample answer exactly the block's samples and are played as given.
+// value per sample answer exactly the block's samples and are played as given, unless they are
+// the codec's own coding of those very samples, which the meter works out without reading them.
 struct EncodedBlock {
   int32_t kind = 0;  // 0: nothing given
   const uint8_t* bytes = nullptr;
   size_t size = 0;
+  bool ofTheseSamples = false;  // the codec's encoder gave them for the samples metered with them
 };
 
 // The chip's decoding tables as every image stores them in its system area.

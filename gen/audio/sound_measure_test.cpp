@@ -121,7 +121,8 @@ double ReferenceSnr(int32_t kind, const std::vector<int32_t>& samples, int quali
 
 // Meters samples in blocks of block (even), handing over the bytes of the sound's own kind as
 // the import does.
-std::vector<CodecCost> Metered(const std::vector<int32_t>& samples, size_t block, int quality, int32_t ownKind) {
+std::vector<CodecCost> Metered(const std::vector<int32_t>& samples, size_t block, int quality, int32_t ownKind,
+                               bool ofTheseSamples = false) {
   CodecMeter meter(quality);
   CodecState own;
   StartAdpcmSearch(&own.adpcm, quality);
@@ -132,7 +133,7 @@ std::vector<CodecCost> Metered(const std::vector<int32_t>& samples, size_t block
     EncodedBlock encoded;
     if (ownKind != 0) {
       FindCodec(ownKind)->encode(&own, samples.data() + at, n, last, &bytes);
-      encoded = {ownKind, bytes.data(), bytes.size()};
+      encoded = {ownKind, bytes.data(), bytes.size(), ofTheseSamples};
     }
     MeterCodecs(&meter, samples.data() + at, n, last, encoded);
   }
@@ -158,6 +159,7 @@ TEST(SoundMeasureTest, EveryLaneIsWhatTheChipPlays) {
     size_t block;
     int quality;
     int32_t ownKind;
+    bool ofTheseSamples = false;  // the import's bytes, worked out rather than read
   };
   const Case cases[] = {
       {"noise, level 0, own ADPCM", Noise(3001, 1, 32768), 256, 0, KindAdpcm},
@@ -170,12 +172,13 @@ TEST(SoundMeasureTest, EveryLaneIsWhatTheChipPlays) {
       {"long noise, level 0, own PCM16", Noise(150001, 6, 32768), 65536, 0, KindPcm16},
       {"long noise, level 1, own PCM8", Noise(140001, 7, 20000), 65536, 1, KindPcm8},
       {"long noise, level 0, own u-law", Noise(131074, 8, 32768), 65536, 0, KindUlaw},
+      {"long noise, level 0, own u-law as the import gives it", Noise(131074, 8, 32768), 65536, 0, KindUlaw, true},
       {"long noise, level 0, own ADPCM", Noise(131075, 9, 32768), 65536, 0, KindAdpcm},
       {"long noise, level 0, nothing own", Noise(200000, 10, 9000), 65536, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::vector<CodecCost> costs = Metered(c.samples, c.block, c.quality, c.ownKind);
+    const std::vector<CodecCost> costs = Metered(c.samples, c.block, c.quality, c.ownKind, c.ofTheseSamples);
     ASSERT_EQ(costs.size(), std::size(kComparedCodecs));
     for (const CodecCost& cost : costs) {
       SCOPED_TRACE(cost.kind);

@@ -31,7 +31,7 @@ int StreamBlocks(const ImageStream& image, const SoundCodec& codec, SampleReader
     const bool last = reader->done >= reader->frames;
     codec.encode(&state, reader->samples.data(), n, last, &bytes);
     if (place.codecs != nullptr) {
-      MeterCodecs(place.codecs, reader->samples.data(), n, last, {codec.kind, bytes.data(), bytes.size()});
+      MeterCodecs(place.codecs, reader->samples.data(), n, last, {codec.kind, bytes.data(), bytes.size(), true});
     }
     const size_t size = bytes.size();
     if (size == 0) continue;
