@@ -39,12 +39,29 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
+namespace {
+
+// Names come from the command line in the ANSI code page and from scripts, which are often
+// saved as UTF-8: a name that is no file in the code page is tried as UTF-8 too, so that a
+// name that works today keeps its meaning.
+HANDLE OpenForIdentity(const char* path) {
+  // Opened for no access at all: only the identity is read, and a file in use still answers.
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE h = CreateFileA(path, 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h != INVALID_HANDLE_VALUE) return h;
+  const DWORD error = GetLastError();
+  if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return h;
+  const std::wstring wide = WidePath(path);
+  if (wide.empty()) return h;
+  return CreateFileW(wide.c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+}  // namespace
+
 FileIdentity IdentifyFile(const char* path) {
   FileIdentity id;
   if (path == nullptr) return id;
-  // Opened for no access at all: only the identity is read, and a file in use still answers.
-  HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = OpenForIdentity(path);
   if (h == INVALID_HANDLE_VALUE) return id;
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileInformationByHandle(h, &info)) {
@@ -66,6 +83,7 @@ FILE* OpenRegularFile(const char* path, FileKind* kind) {
   *kind = id.kind;
   if (!id.regular) return nullptr;
   FILE* stream = std::fopen(path, "rb");
+  if (stream == nullptr) stream = _wfopen(WidePath(path).c_str(), L"rb");
   if (stream == nullptr) *kind = FileKind::Missing;
   return stream;
 }
