@@ -1,6 +1,7 @@
 #include "audio/adpcm_encoder.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 
 #include "codec_tables.h"
@@ -339,9 +340,9 @@ void Survive(AdpcmSearch* search, uint32_t count) {
   search->keptCount = n;
 }
 
-// The codes of samples committed .. end - 1 on the path of the survivor in slot, packed two a
-// byte onto out.
-void EmitPath(AdpcmSearch* search, uint32_t slot, uint64_t end, std::vector<uint8_t>* out) {
+// The codes of samples committed .. end - 1 on the path that holds slot at sample from - 1,
+// packed two a byte onto out.
+void EmitPath(AdpcmSearch* search, uint32_t slot, uint64_t from, uint64_t end, std::vector<uint8_t>* out) {
   const size_t count = static_cast<size_t>(end - search->committed);
   search->path.resize(count + 1);
   uint8_t* path = search->path.data();
@@ -349,16 +350,19 @@ void EmitPath(AdpcmSearch* search, uint32_t slot, uint64_t end, std::vector<uint
   const uint16_t* parents = search->parents.data();
   const uint8_t* codes = search->codes.data();
   const uint32_t survivors = static_cast<uint32_t>(LevelOf(*search).survivors);
-  uint32_t row = search->ring * survivors;
-  const uint32_t wrap = kRing * survivors;
-  for (uint64_t j = search->samples; j-- > search->committed;) {
-    row = (row == 0 ? wrap : row) - survivors;
-    if (j < end) path[j - search->committed] = codes[row + slot];
-    slot = parents[row + slot];
+  const uint32_t back = static_cast<uint32_t>(search->samples - from);  // below kRing
+  uint32_t ring = search->ring + kRing - back;
+  uint64_t j = from;
+  for (; j > end; --j) slot = parents[(--ring & (kRing - 1)) * survivors + slot];
+  for (; j > search->committed; --j) {
+    const uint32_t at = (--ring & (kRing - 1)) * survivors + slot;
+    path[j - 1 - search->committed] = codes[at];
+    slot = parents[at];
   }
   const size_t at = out->size();
   out->resize(at + AdpcmBytes(count));
-  for (size_t i = 0; i < count; i += 2) (*out)[at + i / 2] = static_cast<uint8_t>(path[i] << 4 | path[i + 1]);
+  uint8_t* bytes = out->data() + at;
+  for (size_t i = 0; i < count; i += 2) bytes[i / 2] = static_cast<uint8_t>(path[i] << 4 | path[i + 1]);
   search->committed = end;
 }
 
@@ -370,7 +374,10 @@ void Checkpoint(AdpcmSearch* search, std::vector<uint8_t>* out) {
   AdpcmPaths& kept = search->kept;
   const uint16_t origin = kept.origin[search->cheapest];
   const int64_t floor = kept.cost[search->cheapest];
-  if (search->samples >= kRing) EmitPath(search, search->cheapest, search->samples - kDepth, out);
+  // The cheapest path held its origin one depth back, where the commit ends.
+  if (search->samples >= kRing) {
+    EmitPath(search, origin, search->samples - kDepth, search->samples - kDepth, out);
+  }
   const uint32_t row = RowOf(*search, (search->ring - 1) & (kRing - 1));
   uint32_t n = 0;
   for (uint32_t i = 0; i < search->keptCount; ++i) {
@@ -388,33 +395,177 @@ void Checkpoint(AdpcmSearch* search, std::vector<uint8_t>* out) {
 }
 
 // Level 1 at the cost of a few greedy encoders: two survivors, each tried with the two
-// magnitudes nearest the sample, held in locals for a whole block. The survivors are the
-// cheapest expansion and the cheapest of those that do not merge with it: another step index,
-// or a predictor at least a bucket away. With no such expansion the cheapest is kept twice; a
-// copy never wins a tie, so it costs time and not quality.
-struct PairOfPaths {
-  int32_t predictor[2];
-  int32_t index[2];
-  int64_t cost[2];
-  uint16_t origin[2];
+// magnitudes whose deltas bracket its difference. The survivors are the cheapest expansion and
+// the cheapest of those that do not merge with it: another step index, or a predictor at least a
+// step away. With no such expansion the cheapest is kept twice; a copy never wins a tie, so it
+// costs time and not quality.
+//
+// A long sound is one chain of dependent steps from its first sample to its last, so a sample's
+// step is kept short and lean: a path is two numbers held in registers, its state's merge key
+// and its cost; the bracket comes from six comparisons that do not depend on each other; the
+// choices are selections without branches (their outcome is a coin toss); and everything a step
+// index needs lies in one line.
+//
+// A state's merge key is its step index times 2^17 plus its predictor plus 32768: two states
+// merge when their keys lie less than a step apart, since keys of two step indices lie at least
+// 2^17 - 65535 apart, more than any step.
+constexpr int kKeyShift = 17;
+constexpr int32_t kKeyPredictor = (1 << kKeyShift) - 1;
+
+struct alignas(128) PairLine {
+  int32_t delta[8];     // delta of each magnitude; those of 1..6 bound the bracket
+  int32_t key[8];       // the merge key of the step index after each magnitude, predictor -32768
+  int32_t keyBelow[8];  // that key less the step after the magnitude, plus 1
+  int32_t span[8];      // twice the step after each magnitude, less 1
 };
 
-void LoadPair(const AdpcmSearch& search, PairOfPaths* pair) {
+struct PairLines {
+  PairLine at[kImaStepCount];
+};
+
+const PairLines& PairLinesOf() {
+  static const PairLines lines = [] {
+    PairLines t{};
+    const PlayTables& plays = Plays();
+    for (int index = 0; index < kImaStepCount; ++index) {
+      PairLine& line = t.at[index];
+      const int32_t* delta = plays.delta[index];
+      for (int m = 0; m <= kLevels; ++m) {
+        line.delta[m] = delta[m];
+        const int32_t width = kImaStepTable[plays.next[index][m]];
+        line.key[m] = (plays.next[index][m] << kKeyShift) + 32768;
+        line.keyBelow[m] = line.key[m] - width + 1;
+        line.span[m] = 2 * width - 1;
+      }
+    }
+    return t;
+  }();
+  return lines;
+}
+
+inline int32_t KeyOf(const AdpcmSearch& search, uint32_t slot) {
+  return (search.kept.index[slot] << kKeyShift) + 32768 + search.kept.predictor[slot];
+}
+
+// A sample's four expansions, a field per array: 0 and 1 grow from the first path, 2 and 3 from
+// the second, each with the lower magnitude first.
+struct PairExpansions {
+  int32_t key[4];
+  int32_t keyBelow[4];  // the lowest key that merges with it
+  int32_t span[4];      // and how many keys from there
+  int64_t rank[4];      // its cost times 4 plus its place: the least is the cheapest, the
+                        // earliest on a tie
+  uint32_t code[2];     // the lower magnitude's code of each path
+};
+
+// All ones where a condition holds: the selections of a sample are masks, not branches, whose
+// outcome would be a coin toss.
+template <typename T>
+inline T MaskOf(bool holds) {
+  return -static_cast<T>(holds);
+}
+
+// b where mask is all ones, else a.
+template <typename T>
+inline T Blend(T mask, T a, T b) {
+  return a ^ ((a ^ b) & mask);
+}
+
+// The two expansions of the path at key: the magnitudes m and m + 1 whose deltas bracket the
+// difference (0 and 1 below the first, 6 and 7 above the last).
+inline void ExpandPath(const PairLines& lines, int32_t key, int64_t cost, int32_t target, PairExpansions* e, int at) {
+  const PairLine& line = lines.at[key >> kKeyShift];
+  const int32_t predictor = (key & kKeyPredictor) - 32768;
+  const int32_t diff = target - predictor;
+  const int32_t sign = diff >> 31;  // all ones below the prediction
+  const int32_t magnitude = (diff ^ sign) - sign;
+  uint32_t m = 0;
+  for (int k = 1; k <= 6; ++k) m += static_cast<uint32_t>(magnitude) >= static_cast<uint32_t>(line.delta[k]);
+  const int32_t deltaLow = line.delta[m];
+  const int32_t deltaHigh = line.delta[m + 1];
+  // The new prediction stays within 16 bits: room is the distance to the limit on the side
+  // the prediction moves to.
+  const int32_t room = Blend(sign, 32767 - predictor, predictor + 32768);
+  const int32_t low = predictor + ((std::min(deltaLow, room) ^ sign) - sign);
+  const int32_t high = predictor + ((std::min(deltaHigh, room) ^ sign) - sign);
+  const int64_t errorLow = target - low;
+  const int64_t errorHigh = target - high;
+  e->key[at] = line.key[m] + low;
+  e->key[at + 1] = line.key[m + 1] + high;
+  e->keyBelow[at] = line.keyBelow[m] + low;
+  e->keyBelow[at + 1] = line.keyBelow[m + 1] + high;
+  e->span[at] = line.span[m];
+  e->span[at + 1] = line.span[m + 1];
+  e->rank[at] = (cost + errorLow * errorLow) << 2 | at;
+  e->rank[at + 1] = (cost + errorHigh * errorHigh) << 2 | (at + 1);
+  e->code[at / 2] = static_cast<uint32_t>((sign & 8) | m);
+}
+
+// Above any path's cost: costs restart at every checkpoint and stay below 2^40.
+constexpr int64_t kMerged = int64_t{1} << 60;
+
+// The least of four ranks: the cheapest expansion, the earliest on a tie.
+inline int64_t Least4(const int64_t rank[4]) {
+  return std::min(std::min(rank[0], rank[1]), std::min(rank[2], rank[3]));
+}
+
+// The survivors' origins, a bit each, after survivors that grew from parents a and b:
+// kOriginsAfter[origins << 2 | a << 1 | b].
+constexpr auto kOriginsAfter = [] {
+  std::array<uint8_t, 16> after{};
+  for (uint32_t i = 0; i < 16; ++i) {
+    const uint32_t origins = i >> 2, a = (i >> 1) & 1, b = i & 1;
+    after[i] = static_cast<uint8_t>(((origins >> a) & 1) | ((origins >> b) & 1) << 1);
+  }
+  return after;
+}();
+
+// One sample for the pair: its two survivors and their history row. An expansion that merges
+// with the cheapest is priced up by kMerged: the cheapest of the rest is then the second
+// survivor, or the cheapest itself when all merge.
+inline void StepPair(const PairLines& lines, int32_t target, int32_t key[2], int64_t cost[2], uint32_t* origins,
+                     uint16_t* parents, uint8_t* codes) {
+  PairExpansions e;
+  ExpandPath(lines, key[0], cost[0], target, &e, 0);
+  ExpandPath(lines, key[1], cost[1], target, &e, 2);
+  const int64_t best = Least4(e.rank);
+  const uint32_t bestAt = static_cast<uint32_t>(best & 3);
+  const int32_t bestKey = e.key[bestAt];
+  int64_t apart[4];
+  for (int j = 0; j < 4; ++j) {
+    const bool merges = static_cast<uint32_t>(bestKey - e.keyBelow[j]) < static_cast<uint32_t>(e.span[j]);
+    apart[j] = e.rank[j] + (MaskOf<int64_t>(merges) & kMerged << 2);
+  }
+  const int64_t other = Least4(apart);
+  const uint32_t otherAt = static_cast<uint32_t>(other & 3);
+  key[0] = bestKey;
+  cost[0] = best >> 2;
+  key[1] = e.key[otherAt];
+  cost[1] = (other >> 2) & (kMerged - 1);
+  *origins = kOriginsAfter[*origins << 2 | (bestAt >> 1) << 1 | otherAt >> 1];
+  parents[0] = static_cast<uint16_t>(bestAt >> 1);
+  parents[1] = static_cast<uint16_t>(otherAt >> 1);
+  codes[0] = static_cast<uint8_t>(e.code[bestAt >> 1] + (bestAt & 1));
+  codes[1] = static_cast<uint8_t>(e.code[otherAt >> 1] + (otherAt & 1));
+}
+
+// The pair's search state in and out of the search's survivors, which a checkpoint reads.
+void LoadPair(const AdpcmSearch& search, int32_t key[2], int64_t cost[2], uint32_t* origins) {
+  *origins = 0;
   for (uint32_t k = 0; k < 2; ++k) {
     const uint32_t from = k < search.keptCount ? k : 0;
-    pair->predictor[k] = search.kept.predictor[from];
-    pair->index[k] = search.kept.index[from];
-    pair->cost[k] = search.kept.cost[from];
-    pair->origin[k] = search.kept.origin[from];
+    key[k] = KeyOf(search, from);
+    cost[k] = search.kept.cost[from];
+    *origins |= (search.kept.origin[from] & 1u) << k;
   }
 }
 
-void StorePair(const PairOfPaths& pair, AdpcmSearch* search) {
+void StorePair(const int32_t key[2], const int64_t cost[2], uint32_t origins, AdpcmSearch* search) {
   for (uint32_t k = 0; k < 2; ++k) {
-    search->kept.predictor[k] = pair.predictor[k];
-    search->kept.index[k] = pair.index[k];
-    search->kept.cost[k] = pair.cost[k];
-    search->kept.origin[k] = pair.origin[k];
+    search->kept.predictor[k] = (key[k] & kKeyPredictor) - 32768;
+    search->kept.index[k] = key[k] >> kKeyShift;
+    search->kept.cost[k] = cost[k];
+    search->kept.origin[k] = static_cast<uint16_t>((origins >> k) & 1);
   }
   search->keptCount = 2;
   search->cheapest = 0;
@@ -428,91 +579,34 @@ void CopyLoneSurvivor(AdpcmSearch* search) {
   search->codes[row + 1] = search->codes[row];
 }
 
-// The four expansions of a pair for one sample: each path with the nearest magnitude and its
-// neighbour on the side of the difference.
-struct PairExpansions {
-  static constexpr int kTried = 2;
-  int32_t predictor[2 * kTried];
-  int64_t cost[2 * kTried];
-  int32_t magnitude[2 * kTried];
-  int32_t sign[2];  // all ones below the prediction
-};
-
-inline void ExpandPair(const PlayTables& plays, const PairOfPaths& pair, int32_t target, PairExpansions* e) {
-  for (int k = 0; k < 2; ++k) {
-    const int32_t p = pair.predictor[k];
-    const int32_t diff = target - p;
-    const int32_t sign = diff >> 31;
-    e->sign[k] = sign;
-    const uint64_t magnitude = static_cast<uint64_t>((diff ^ sign) - sign);
-    const int32_t* deltas = plays.delta[pair.index[k]];
-    const int nearest = static_cast<int>(std::min<uint64_t>((magnitude * plays.nearest[pair.index[k]]) >> 32, kLevels));
-    const int low = Clamp(nearest - (static_cast<int64_t>(magnitude) < deltas[nearest]), 0, kLevels - 1);
-    for (int t = 0; t < PairExpansions::kTried; ++t) {
-      const int j = k * PairExpansions::kTried + t;
-      const int32_t d = deltas[low + t];
-      e->predictor[j] = Clamp(p + ((d ^ sign) - sign), -32768, 32767);
-      const int64_t error = target - e->predictor[j];
-      e->cost[j] = pair.cost[k] + error * error;
-      e->magnitude[j] = low + t;
-    }
-  }
-}
-
-// The cheapest expansion (the earliest on a tie), and the cheapest that does not merge with it,
-// or the cheapest again when all do.
-inline void PickPair(const PlayTables& plays, const PairOfPaths& pair, const PairExpansions& e, int fineness,
-                     int picked[2]) {
-  constexpr int kTried = PairExpansions::kTried;
-  int best = 0;
-  for (int j = 1; j < 2 * kTried; ++j) best = e.cost[j] < e.cost[best] ? j : best;
-  const int32_t bestIndex = plays.next[pair.index[best / kTried]][e.magnitude[best]];
-  const int32_t width = kImaStepTable[bestIndex] >> fineness;
-  int other = -1;
-  for (int j = 0; j < 2 * kTried; ++j) {
-    const bool merges = plays.next[pair.index[j / kTried]][e.magnitude[j]] == bestIndex &&
-                        std::abs(e.predictor[j] - e.predictor[best]) < width;
-    if (!merges && (other < 0 || e.cost[j] < e.cost[other])) other = j;
-  }
-  picked[0] = best;
-  picked[1] = other < 0 ? best : other;
-}
-
 void SearchTwoBlock(AdpcmSearch* search, const int32_t* samples, size_t n, std::vector<uint8_t>* out) {
-  constexpr int kTried = PairExpansions::kTried;
-  const PlayTables& plays = Plays();
-  const int fineness = LevelOf(*search).fineness;
-  PairOfPaths pair;
-  LoadPair(*search, &pair);
+  const PairLines& lines = PairLinesOf();
+  int32_t key[2];
+  int64_t cost[2];
+  uint32_t origins = 0;
+  LoadPair(*search, key, cost, &origins);
   uint16_t* parents = search->parents.data();
   uint8_t* codes = search->codes.data();
-  for (size_t s = 0; s < n; ++s) {
-    PairExpansions e;
-    ExpandPair(plays, pair, Clamp(samples[s], -32768, 32767), &e);
-    int picked[2];
-    PickPair(plays, pair, e, fineness, picked);
-    const uint32_t row = search->ring * 2;
-    const PairOfPaths was = pair;
-    for (int k = 0; k < 2; ++k) {
-      const int j = picked[k];
-      const int from = j / kTried;
-      pair.predictor[k] = e.predictor[j];
-      pair.index[k] = plays.next[was.index[from]][e.magnitude[j]];
-      pair.cost[k] = e.cost[j];
-      pair.origin[k] = was.origin[from];
-      parents[row + k] = static_cast<uint16_t>(from);
-      codes[row + k] = static_cast<uint8_t>((e.sign[from] & 8) | e.magnitude[j]);
+  uint32_t ring = search->ring;
+  size_t s = 0;
+  while (s < n) {
+    // The samples up to the next checkpoint or the block's end, in a loop of their own.
+    const size_t run = std::min<size_t>(n - s, kDepth - ring % kDepth);
+    for (size_t r = 0; r < run; ++r, ++ring) {
+      StepPair(lines, Clamp(samples[s + r], -32768, 32767), key, cost, &origins, parents + ring * 2, codes + ring * 2);
     }
-    ++search->samples;
-    search->ring = (search->ring + 1) & (kRing - 1);
-    if (search->ring % kDepth == 0) {
-      StorePair(pair, search);
+    s += run;
+    search->samples += run;
+    ring &= kRing - 1;
+    search->ring = ring;
+    if (ring % kDepth == 0) {
+      StorePair(key, cost, origins, search);
       Checkpoint(search, out);
       CopyLoneSurvivor(search);
-      LoadPair(*search, &pair);
+      LoadPair(*search, key, cost, &origins);
     }
   }
-  StorePair(pair, search);
+  StorePair(key, cost, origins, search);
 }
 
 void SearchSample(AdpcmSearch* search, int32_t sample, std::vector<uint8_t>* out) {
@@ -566,5 +660,5 @@ void SearchAdpcmBlock(AdpcmSearch* search, const int32_t* samples, size_t n, boo
   } else {
     for (size_t i = 0; i < n; ++i) SearchSample(search, samples[i], out);
   }
-  if (last && search->samples > search->committed) EmitPath(search, search->cheapest, search->samples, out);
+  if (last && search->samples > search->committed) EmitPath(search, search->cheapest, search->samples, search->samples, out);
 }
