@@ -443,10 +443,6 @@ const PairLines& PairLinesOf() {
   return lines;
 }
 
-inline int32_t KeyOf(const AdpcmSearch& search, uint32_t slot) {
-  return (search.kept.index[slot] << kKeyShift) + 32768 + search.kept.predictor[slot];
-}
-
 // A sample's four expansions, a field per array: 0 and 1 grow from the first path, 2 and 3 from
 // the second, each with the lower magnitude first.
 struct PairExpansions {
@@ -520,14 +516,13 @@ constexpr auto kOriginsAfter = [] {
   return after;
 }();
 
-// One sample for the pair: its two survivors and their history row. An expansion that merges
-// with the cheapest is priced up by kMerged: the cheapest of the rest is then the second
-// survivor, or the cheapest itself when all merge.
-inline void StepPair(const PairLines& lines, int32_t target, int32_t key[2], int64_t cost[2], uint32_t* origins,
-                     uint16_t* parents, uint8_t* codes) {
+// One sample for the pair: its two survivors, each with its parent's codes and its own code at
+// shift in the word of half kHalf of the depth; the first half's words leave the second's empty.
+template <int kHalf>
+inline void StepPair(const PairLines& lines, int32_t target, AdpcmPair* pair, uint32_t shift) {
   PairExpansions e;
-  ExpandPath(lines, key[0], cost[0], target, &e, 0);
-  ExpandPath(lines, key[1], cost[1], target, &e, 2);
+  ExpandPath(lines, pair->key[0], pair->cost[0], target, &e, 0);
+  ExpandPath(lines, pair->key[1], pair->cost[1], target, &e, 2);
   const int64_t best = Least4(e.rank);
   const uint32_t bestAt = static_cast<uint32_t>(best & 3);
   const int32_t bestKey = e.key[bestAt];
@@ -538,75 +533,88 @@ inline void StepPair(const PairLines& lines, int32_t target, int32_t key[2], int
   }
   const int64_t other = Least4(apart);
   const uint32_t otherAt = static_cast<uint32_t>(other & 3);
-  key[0] = bestKey;
-  cost[0] = best >> 2;
-  key[1] = e.key[otherAt];
-  cost[1] = (other >> 2) & (kMerged - 1);
-  *origins = kOriginsAfter[*origins << 2 | (bestAt >> 1) << 1 | otherAt >> 1];
-  parents[0] = static_cast<uint16_t>(bestAt >> 1);
-  parents[1] = static_cast<uint16_t>(otherAt >> 1);
-  codes[0] = static_cast<uint8_t>(e.code[bestAt >> 1] + (bestAt & 1));
-  codes[1] = static_cast<uint8_t>(e.code[otherAt >> 1] + (otherAt & 1));
-}
-
-// The pair's search state in and out of the search's survivors, which a checkpoint reads.
-void LoadPair(const AdpcmSearch& search, int32_t key[2], int64_t cost[2], uint32_t* origins) {
-  *origins = 0;
-  for (uint32_t k = 0; k < 2; ++k) {
-    const uint32_t from = k < search.keptCount ? k : 0;
-    key[k] = KeyOf(search, from);
-    cost[k] = search.kept.cost[from];
-    *origins |= (search.kept.origin[from] & 1u) << k;
+  pair->key[0] = bestKey;
+  pair->cost[0] = best >> 2;
+  pair->key[1] = e.key[otherAt];
+  pair->cost[1] = (other >> 2) & (kMerged - 1);
+  pair->origins = kOriginsAfter[pair->origins << 2 | (bestAt >> 1) << 1 | otherAt >> 1];
+  const uint64_t* from = pair->codes[bestAt >> 1];
+  const uint64_t* to = pair->codes[otherAt >> 1];
+  const uint64_t words[2][2] = {{from[0], from[1]}, {to[0], to[1]}};
+  pair->codes[0][kHalf] = words[0][kHalf] | static_cast<uint64_t>(e.code[bestAt >> 1] + (bestAt & 1)) << shift;
+  pair->codes[1][kHalf] = words[1][kHalf] | static_cast<uint64_t>(e.code[otherAt >> 1] + (otherAt & 1)) << shift;
+  if (kHalf == 1) {
+    pair->codes[0][0] = words[0][0];
+    pair->codes[1][0] = words[1][0];
   }
 }
 
-void StorePair(const int32_t key[2], const int64_t cost[2], uint32_t origins, AdpcmSearch* search) {
-  for (uint32_t k = 0; k < 2; ++k) {
-    search->kept.predictor[k] = (key[k] & kKeyPredictor) - 32768;
-    search->kept.index[k] = key[k] >> kKeyShift;
-    search->kept.cost[k] = cost[k];
-    search->kept.origin[k] = static_cast<uint16_t>((origins >> k) & 1);
+// Where the code of sample at of a depth lies in its word: the words hold the bytes of the
+// sound in order, the earlier code of a byte in its high nibble.
+inline uint32_t CodeShift(uint32_t at) { return 8 * (at % (kDepth / 2) / 2) + 4 * (1 - at % 2); }
+
+// The first count codes of words onto out.
+void EmitCodes(const uint64_t words[2], uint32_t count, AdpcmSearch* search, std::vector<uint8_t>* out) {
+  const size_t at = out->size();
+  out->resize(at + AdpcmBytes(count));
+  uint8_t* bytes = out->data() + at;
+  for (uint32_t i = 0; i < AdpcmBytes(count); ++i) bytes[i] = static_cast<uint8_t>(words[i / 8] >> (8 * (i % 8)));
+  search->committed += count;
+}
+
+// Every depth: commits the codes of the depth before the last checkpoint on the cheapest path
+// (the first), and drops the other path when it does not descend from them, keeping a copy of
+// the first in its place; costs start again from the first's.
+void PairCheckpoint(AdpcmSearch* search, AdpcmPair* pair, std::vector<uint8_t>* out) {
+  const uint32_t origin = pair->origins & 1;
+  if (search->samples >= kRing) EmitCodes(pair->held[origin], kDepth, search, out);
+  if ((pair->origins >> 1) != origin) {
+    pair->key[1] = pair->key[0];
+    pair->cost[1] = pair->cost[0];
+    pair->codes[1][0] = pair->codes[0][0];
+    pair->codes[1][1] = pair->codes[0][1];
+    pair->origins = 0;
+  } else {
+    pair->origins = 2;
   }
-  search->keptCount = 2;
-  search->cheapest = 0;
+  pair->cost[1] -= pair->cost[0];
+  pair->cost[0] = 0;
+  for (int k = 0; k < 2; ++k) {
+    for (int h = 0; h < 2; ++h) {
+      pair->held[k][h] = pair->codes[k][h];
+      pair->codes[k][h] = 0;
+    }
+  }
 }
 
-// A copy made when a checkpoint left one survivor needs its entry in the history row too.
-void CopyLoneSurvivor(AdpcmSearch* search) {
-  if (search->keptCount != 1) return;
-  const uint32_t row = RowOf(*search, (search->ring - 1) & (kRing - 1));
-  search->parents[row + 1] = search->parents[row];
-  search->codes[row + 1] = search->codes[row];
+// The sound's end: the rest of the cheapest path.
+void FinishPair(AdpcmSearch* search, std::vector<uint8_t>* out) {
+  const AdpcmPair& pair = search->pair;
+  const uint64_t checkpoint = search->samples - search->samples % kDepth;
+  if (search->committed < checkpoint) EmitCodes(pair.held[pair.origins & 1], kDepth, search, out);
+  EmitCodes(pair.codes[0], static_cast<uint32_t>(search->samples % kDepth), search, out);
 }
 
+// Runs of samples up to the next half depth, where the codes move to the other word, and a
+// checkpoint every depth.
 void SearchTwoBlock(AdpcmSearch* search, const int32_t* samples, size_t n, std::vector<uint8_t>* out) {
+  constexpr uint32_t kHalf = kDepth / 2;
   const PairLines& lines = PairLinesOf();
-  int32_t key[2];
-  int64_t cost[2];
-  uint32_t origins = 0;
-  LoadPair(*search, key, cost, &origins);
-  uint16_t* parents = search->parents.data();
-  uint8_t* codes = search->codes.data();
-  uint32_t ring = search->ring;
+  AdpcmPair pair = search->pair;
   size_t s = 0;
   while (s < n) {
-    // The samples up to the next checkpoint or the block's end, in a loop of their own.
-    const size_t run = std::min<size_t>(n - s, kDepth - ring % kDepth);
-    for (size_t r = 0; r < run; ++r, ++ring) {
-      StepPair(lines, Clamp(samples[s + r], -32768, 32767), key, cost, &origins, parents + ring * 2, codes + ring * 2);
+    const uint32_t at = static_cast<uint32_t>(search->samples % kDepth);
+    const size_t run = std::min<size_t>(n - s, kHalf - at % kHalf);
+    if (at < kHalf) {
+      for (uint32_t r = 0; r < run; ++r) StepPair<0>(lines, Clamp(samples[s + r], -32768, 32767), &pair, CodeShift(at + r));
+    } else {
+      for (uint32_t r = 0; r < run; ++r) StepPair<1>(lines, Clamp(samples[s + r], -32768, 32767), &pair, CodeShift(at + r));
     }
     s += run;
     search->samples += run;
-    ring &= kRing - 1;
-    search->ring = ring;
-    if (ring % kDepth == 0) {
-      StorePair(key, cost, origins, search);
-      Checkpoint(search, out);
-      CopyLoneSurvivor(search);
-      LoadPair(*search, key, cost, &origins);
-    }
+    if (search->samples % kDepth == 0) PairCheckpoint(search, &pair, out);
   }
-  StorePair(key, cost, origins, search);
+  search->pair = pair;
 }
 
 void SearchSample(AdpcmSearch* search, int32_t sample, std::vector<uint8_t>* out) {
@@ -628,8 +636,8 @@ void SizePaths(AdpcmPaths* paths, size_t n) {
 void StartAdpcmSearch(AdpcmSearch* search, int quality) {
   *search = AdpcmSearch{};
   search->quality = Clamp(quality, 0, kAdpcmQualityMax);
-  if (search->quality == 0) return;
   const SearchLevel& level = LevelOf(*search);
+  if (level.survivors <= 2) return;  // the greedy encoder and the pair keep their own state
   const size_t survivors = static_cast<size_t>(level.survivors);
   const size_t expansions = survivors * static_cast<size_t>(2 * level.radius + 1 + level.opposite);
   SizePaths(&search->kept, survivors);
@@ -657,8 +665,9 @@ void SearchAdpcmBlock(AdpcmSearch* search, const int32_t* samples, size_t n, boo
   out->clear();
   if (LevelOf(*search).survivors == 2) {
     SearchTwoBlock(search, samples, n, out);
-  } else {
-    for (size_t i = 0; i < n; ++i) SearchSample(search, samples[i], out);
+    if (last) FinishPair(search, out);
+    return;
   }
+  for (size_t i = 0; i < n; ++i) SearchSample(search, samples[i], out);
   if (last && search->samples > search->committed) EmitPath(search, search->cheapest, search->samples, search->samples, out);
 }
