@@ -407,20 +407,19 @@ void Checkpoint(AdpcmSearch* search, std::vector<uint8_t>* out) {
 // index needs lies in one line.
 //
 // A state's merge key is its step index times 2^17 plus its predictor plus 32768: two states
-// merge when their keys lie less than a step apart, since keys of two step indices lie at least
-// 2^17 - 65535 apart, more than any step.
+// merge when their keys lie less than a step apart, since keys of two step indices lie more than
+// 2^17 - 65536 apart, further than any step.
 constexpr int kKeyShift = 17;
 constexpr int32_t kKeyPredictor = (1 << kKeyShift) - 1;
 
-struct alignas(128) PairLine {
-  int32_t delta[8];     // delta of each magnitude; those of 1..6 bound the bracket
-  int32_t key[8];       // the merge key of the step index after each magnitude, predictor -32768
-  int32_t keyBelow[8];  // that key less the step after the magnitude, plus 1
-  int32_t span[8];      // twice the step after each magnitude, less 1
+struct alignas(64) PairLine {
+  int32_t delta[8];  // delta of each magnitude; those of 1..6 bound the bracket
+  int32_t key[8];    // the merge key of the step index after each magnitude, predictor -32768
 };
 
 struct PairLines {
   PairLine at[kImaStepCount];
+  int32_t width[kImaStepCount];  // the step: keys closer than it merge
 };
 
 const PairLines& PairLinesOf() {
@@ -429,14 +428,11 @@ const PairLines& PairLinesOf() {
     const PlayTables& plays = Plays();
     for (int index = 0; index < kImaStepCount; ++index) {
       PairLine& line = t.at[index];
-      const int32_t* delta = plays.delta[index];
       for (int m = 0; m <= kLevels; ++m) {
-        line.delta[m] = delta[m];
-        const int32_t width = kImaStepTable[plays.next[index][m]];
+        line.delta[m] = plays.delta[index][m];
         line.key[m] = (plays.next[index][m] << kKeyShift) + 32768;
-        line.keyBelow[m] = line.key[m] - width + 1;
-        line.span[m] = 2 * width - 1;
       }
+      t.width[index] = kImaStepTable[index];
     }
     return t;
   }();
@@ -447,8 +443,6 @@ const PairLines& PairLinesOf() {
 // the second, each with the lower magnitude first.
 struct PairExpansions {
   int32_t key[4];
-  int32_t keyBelow[4];  // the lowest key that merges with it
-  int32_t span[4];      // and how many keys from there
   int64_t rank[4];      // its cost times 4 plus its place: the least is the cheapest, the
                         // earliest on a tie
   uint32_t code[2];     // the lower magnitude's code of each path
@@ -488,10 +482,6 @@ inline void ExpandPath(const PairLines& lines, int32_t key, int64_t cost, int32_
   const int64_t errorHigh = target - high;
   e->key[at] = line.key[m] + low;
   e->key[at + 1] = line.key[m + 1] + high;
-  e->keyBelow[at] = line.keyBelow[m] + low;
-  e->keyBelow[at + 1] = line.keyBelow[m + 1] + high;
-  e->span[at] = line.span[m];
-  e->span[at + 1] = line.span[m + 1];
   e->rank[at] = (cost + errorLow * errorLow) << 2 | at;
   e->rank[at + 1] = (cost + errorHigh * errorHigh) << 2 | (at + 1);
   e->code[at / 2] = static_cast<uint32_t>((sign & 8) | m);
@@ -526,9 +516,12 @@ inline void StepPair(const PairLines& lines, int32_t target, AdpcmPair* pair, ui
   const int64_t best = Least4(e.rank);
   const uint32_t bestAt = static_cast<uint32_t>(best & 3);
   const int32_t bestKey = e.key[bestAt];
+  // Keys within a step of the best's merge with it: those of another step index lie further.
+  const int32_t width = lines.width[bestKey >> kKeyShift];
+  const int32_t below = bestKey - width + 1;
   int64_t apart[4];
   for (int j = 0; j < 4; ++j) {
-    const bool merges = static_cast<uint32_t>(bestKey - e.keyBelow[j]) < static_cast<uint32_t>(e.span[j]);
+    const bool merges = static_cast<uint32_t>(e.key[j] - below) < static_cast<uint32_t>(2 * width - 1);
     apart[j] = e.rank[j] + (MaskOf<int64_t>(merges) & kMerged << 2);
   }
   const int64_t other = Least4(apart);
