@@ -400,11 +400,11 @@ void Checkpoint(AdpcmSearch* search, std::vector<uint8_t>* out) {
 // step away. With no such expansion the cheapest is kept twice; a copy never wins a tie, so it
 // costs time and not quality.
 //
-// A long sound is one chain of dependent steps from its first sample to its last, so a sample's
-// step is kept short and lean: a path is two numbers held in registers, its state's merge key
-// and its cost; the bracket comes from six comparisons that do not depend on each other; the
-// choices are selections without branches (their outcome is a coin toss); and everything a step
-// index needs lies in one line.
+// Level 1 runs on every sample of a long sound, so a sample's step is kept lean: a path is its
+// state's merge key and its cost; the bracket comes from six comparisons that do not depend on
+// each other; the choices are selections without branches (their outcome is a coin toss);
+// everything a step index needs lies in one cache line; and a path carries its own codes, so
+// that no history is kept per sample.
 //
 // A state's merge key is its step index times 2^17 plus its predictor plus 32768: two states
 // merge when their keys lie less than a step apart, since keys of two step indices lie more than
@@ -443,9 +443,9 @@ const PairLines& PairLinesOf() {
 // the second, each with the lower magnitude first.
 struct PairExpansions {
   int32_t key[4];
-  int64_t rank[4];      // its cost times 4 plus its place: the least is the cheapest, the
-                        // earliest on a tie
-  uint32_t code[2];     // the lower magnitude's code of each path
+  int64_t rank[4];   // its cost times 4 plus its place: the least is the cheapest, the
+                     // earliest on a tie
+  uint32_t code[2];  // the lower magnitude's code of each path
 };
 
 // All ones where a condition holds: the selections of a sample are masks, not branches, whose
