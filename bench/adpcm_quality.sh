@@ -52,8 +52,20 @@ make_inputs() {
 
 rate_of() { ffprobe -v error -show_entries stream=sample_rate -of csv=p=0 "$1"; }
 
-# One timed run, its line "WALL USER SYS MAXRSS FAULTS STATUS" on standard output.
-timed_run() { "$timed" -- "$@"; }
+# A timed run, its line "WALL USER SYS MAXRSS FAULTS STATUS" on standard output. A run under a
+# second of CPU time is repeated, five in all, and the line of median CPU time is given: the
+# machine is shared, and one short run varies by a third.
+timed_run() {
+  local first cpu lines i
+  first=$("$timed" -- "$@")
+  cpu=$(awk '{ print $2 + $3 }' <<<"$first")
+  if awk -v c="$cpu" 'BEGIN { exit !(c >= 1) }'; then echo "$first"; return; fi
+  lines=$first
+  for i in 2 3 4 5; do lines+=$'\n'$("$timed" -- "$@"); done
+  # A failed run is the answer, whichever it was.
+  if awk '$NF != 0 { found = 1 } END { exit !found }' <<<"$lines"; then awk '$NF != 0' <<<"$lines" | head -1; return; fi
+  sort -g -k2,2 <<<"$(awk '{ $2 = $2 + $3; $3 = 0; print }' <<<"$lines")" | sed -n 3p
+}
 
 # "WALL CPU RSS_KIB" of a timed run's line; CPU is user plus system time.
 costs() { awk '{ printf "%s %.3f %s", $1, $2 + $3, $4 }' <<<"$1"; }
@@ -114,7 +126,8 @@ results_block() {
   echo "Measured $(date -u +%Y-%m-%d) on $(nproc) CPUs, load at start $1; ffmpeg $(ffmpeg -version | head -1 | cut -d' ' -f3)."
   echo "SNR of the decoded sound against the encoder's input over the whole sound; wall and CPU"
   echo "(user + system) time of the encoder's process (qs71gen: the whole compile, ffmpeg: the"
-  echo "encode alone), and its peak RSS. The machine is shared: CPU time is the fairer measure."
+  echo "encode alone), and its peak RSS. The machine is shared: CPU time is the fairer measure, and"
+  echo "a run under a second of it is the median of five."
   echo "ffmpeg -trellis 16 (65536 nodes a sample) runs on the 8 kHz speech only: on the 3-minute"
   echo "file it would take hours."
   echo

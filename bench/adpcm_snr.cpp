@@ -46,8 +46,8 @@ int main(int argc, char** argv) {
   }
   std::vector<uint8_t> played(2 * input.size());
   EncodePcm16Block(decoded.data(), input.size(), played.data());
-  CodecMeter meter;
-  MeterCodecs(&meter, input.data(), input.size(), KindPcm16, played.data());
+  CodecMeter meter(0, true);
+  MeterCodecs(&meter, input.data(), input.size(), true, EncodedBlock{KindPcm16, played.data(), played.size()});
   for (const CodecCost& cost : CodecCostsOf(meter)) {
     if (cost.kind == KindPcm16) std::printf("%.2f %zu\n", std::isinf(cost.snrDb) ? 999.0 : cost.snrDb, input.size());
   }

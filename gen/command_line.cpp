@@ -93,7 +93,7 @@ const char kGenHelp[] =
     "  --adpcm-quality N    how hard the ADPCM encoder searches for the codes the chip plays\n"
     "                       closest to the wave; a sound keeps its size, every chip plays it:\n"
     "                       0  the chip tools' greedy encoder, byte for byte (default)\n"
-    "                       1  +0.9 to +1.0 dB SNR on speech, about 0.07 us a sample\n"
+    "                       1  +0.9 to +1.0 dB SNR on speech, about 0.05 us a sample\n"
     "                       2  +2.1 to +2.7 dB, about 2 us a sample\n"
     "                       3  +2.4 to +3.1 dB, about 9 us a sample (1 s of 8 kHz speech: 0.08 s)\n"
     "  --rates [HZ]         the rates the chip plays near HZ, or near the common rates\n"

@@ -1,6 +1,7 @@
 #include "audio/adpcm_encoder.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 
 #include "codec_tables.h"
@@ -362,9 +363,9 @@ void Survive(AdpcmSearch* search, uint32_t count) {
   search->keptCount = n;
 }
 
-// The codes of samples committed .. end - 1 on the path of the survivor in slot, packed two a
-// byte onto out.
-void EmitPath(AdpcmSearch* search, uint32_t slot, uint64_t end, std::vector<uint8_t>* out) {
+// The codes of samples committed .. end - 1 on the path that holds slot at sample from - 1,
+// packed two a byte onto out.
+void EmitPath(AdpcmSearch* search, uint32_t slot, uint64_t from, uint64_t end, std::vector<uint8_t>* out) {
   const size_t count = static_cast<size_t>(end - search->committed);
   search->path.resize(count + 1);
   uint8_t* path = search->path.data();
@@ -372,16 +373,19 @@ void EmitPath(AdpcmSearch* search, uint32_t slot, uint64_t end, std::vector<uint
   const uint16_t* parents = search->parents.data();
   const uint8_t* codes = search->codes.data();
   const uint32_t survivors = static_cast<uint32_t>(LevelOf(*search).survivors);
-  uint32_t row = search->ring * survivors;
-  const uint32_t wrap = kRing * survivors;
-  for (uint64_t j = search->samples; j-- > search->committed;) {
-    row = (row == 0 ? wrap : row) - survivors;
-    if (j < end) path[j - search->committed] = codes[row + slot];
-    slot = parents[row + slot];
+  const uint32_t back = static_cast<uint32_t>(search->samples - from);  // below kRing
+  uint32_t ring = search->ring + kRing - back;
+  uint64_t j = from;
+  for (; j > end; --j) slot = parents[(--ring & (kRing - 1)) * survivors + slot];
+  for (; j > search->committed; --j) {
+    const uint32_t at = (--ring & (kRing - 1)) * survivors + slot;
+    path[j - 1 - search->committed] = codes[at];
+    slot = parents[at];
   }
   const size_t at = out->size();
   out->resize(at + AdpcmBytes(count));
-  for (size_t i = 0; i < count; i += 2) (*out)[at + i / 2] = static_cast<uint8_t>(path[i] << 4 | path[i + 1]);
+  uint8_t* bytes = out->data() + at;
+  for (size_t i = 0; i < count; i += 2) bytes[i / 2] = static_cast<uint8_t>(path[i] << 4 | path[i + 1]);
   search->committed = end;
 }
 
@@ -393,7 +397,10 @@ void Checkpoint(AdpcmSearch* search, std::vector<uint8_t>* out) {
   AdpcmPaths& kept = search->kept;
   const uint16_t origin = kept.origin[search->cheapest];
   const int64_t floor = kept.cost[search->cheapest];
-  if (search->samples >= kRing) EmitPath(search, search->cheapest, search->samples - kDepth, out);
+  // The cheapest path held its origin one depth back, where the commit ends.
+  if (search->samples >= kRing) {
+    EmitPath(search, origin, search->samples - kDepth, search->samples - kDepth, out);
+  }
   const uint32_t row = RowOf(*search, (search->ring - 1) & (kRing - 1));
   uint32_t n = 0;
   for (uint32_t i = 0; i < search->keptCount; ++i) {
@@ -411,131 +418,219 @@ void Checkpoint(AdpcmSearch* search, std::vector<uint8_t>* out) {
 }
 
 // Level 1 at the cost of a few greedy encoders: two survivors, each tried with the two
-// magnitudes nearest the sample, held in locals for a whole block. The survivors are the
-// cheapest expansion and the cheapest of those that do not merge with it: another step index,
-// or a predictor at least a bucket away. With no such expansion the cheapest is kept twice; a
-// copy never wins a tie, so it costs time and not quality.
-struct PairOfPaths {
-  int32_t predictor[2];
-  int32_t index[2];
-  int64_t cost[2];
-  uint16_t origin[2];
+// magnitudes whose deltas bracket its difference. The survivors are the cheapest expansion and
+// the cheapest of those that do not merge with it: another step index, or a predictor at least a
+// step away. With no such expansion the cheapest is kept twice; a copy never wins a tie, so it
+// costs time and not quality.
+//
+// Level 1 runs on every sample of a long sound, so a sample's step is kept lean: a path is its
+// state's merge key and its cost; the bracket comes from six comparisons that do not depend on
+// each other; the choices are selections without branches (their outcome is a coin toss);
+// everything a step index needs lies in one cache line; and a path carries its own codes, so
+// that no history is kept per sample.
+//
+// A state's merge key is its step index times 2^17 plus its predictor plus 32768: two states
+// merge when their keys lie less than a step apart, since keys of two step indices lie more than
+// 2^17 - 65536 apart, further than any step.
+constexpr int kKeyShift = 17;
+constexpr int32_t kKeyPredictor = (1 << kKeyShift) - 1;
+
+struct alignas(64) PairLine {
+  int32_t delta[8];  // delta of each magnitude; those of 1..6 bound the bracket
+  int32_t key[8];    // the merge key of the step index after each magnitude, predictor -32768
 };
 
-void LoadPair(const AdpcmSearch& search, PairOfPaths* pair) {
-  for (uint32_t k = 0; k < 2; ++k) {
-    const uint32_t from = k < search.keptCount ? k : 0;
-    pair->predictor[k] = search.kept.predictor[from];
-    pair->index[k] = search.kept.index[from];
-    pair->cost[k] = search.kept.cost[from];
-    pair->origin[k] = search.kept.origin[from];
-  }
+struct PairLines {
+  PairLine at[kImaStepCount];
+  int32_t width[kImaStepCount];  // the step: keys closer than it merge
+};
+
+const PairLines& PairLinesOf() {
+  static const PairLines lines = [] {
+    PairLines t{};
+    const PlayTables& plays = Plays();
+    for (int index = 0; index < kImaStepCount; ++index) {
+      PairLine& line = t.at[index];
+      for (int m = 0; m <= kLevels; ++m) {
+        line.delta[m] = plays.delta[index][m];
+        line.key[m] = (plays.next[index][m] << kKeyShift) + 32768;
+      }
+      t.width[index] = kImaStepTable[index];
+    }
+    return t;
+  }();
+  return lines;
 }
 
-void StorePair(const PairOfPaths& pair, AdpcmSearch* search) {
-  for (uint32_t k = 0; k < 2; ++k) {
-    search->kept.predictor[k] = pair.predictor[k];
-    search->kept.index[k] = pair.index[k];
-    search->kept.cost[k] = pair.cost[k];
-    search->kept.origin[k] = pair.origin[k];
-  }
-  search->keptCount = 2;
-  search->cheapest = 0;
-}
-
-// A copy made when a checkpoint left one survivor needs its entry in the history row too.
-void CopyLoneSurvivor(AdpcmSearch* search) {
-  if (search->keptCount != 1) return;
-  const uint32_t row = RowOf(*search, (search->ring - 1) & (kRing - 1));
-  search->parents[row + 1] = search->parents[row];
-  search->codes[row + 1] = search->codes[row];
-}
-
-// The four expansions of a pair for one sample: each path with the nearest magnitude and its
-// neighbour on the side of the difference.
+// A sample's four expansions, a field per array: 0 and 1 grow from the first path, 2 and 3 from
+// the second, each with the lower magnitude first.
 struct PairExpansions {
-  static constexpr int kTried = 2;
-  int32_t predictor[2 * kTried];
-  int64_t cost[2 * kTried];
-  int32_t magnitude[2 * kTried];
-  int32_t sign[2];  // all ones below the prediction
+  int32_t key[4];
+  int64_t rank[4];   // its cost times 4 plus its place: the least is the cheapest, the
+                     // earliest on a tie
+  uint32_t code[2];  // the lower magnitude's code of each path
 };
 
-inline void ExpandPair(const PlayTables& plays, const PairOfPaths& pair, int32_t target, PairExpansions* e) {
+// All ones where a condition holds: the selections of a sample are masks, not branches, whose
+// outcome would be a coin toss.
+template <typename T>
+inline T MaskOf(bool holds) {
+  return -static_cast<T>(holds);
+}
+
+// b where mask is all ones, else a.
+template <typename T>
+inline T Blend(T mask, T a, T b) {
+  return a ^ ((a ^ b) & mask);
+}
+
+// The two expansions of the path at key: the magnitudes m and m + 1 whose deltas bracket the
+// difference (0 and 1 below the first, 6 and 7 above the last).
+inline void ExpandPath(const PairLines& lines, int32_t key, int64_t cost, int32_t target, PairExpansions* e, int at) {
+  const PairLine& line = lines.at[key >> kKeyShift];
+  const int32_t predictor = (key & kKeyPredictor) - 32768;
+  const int32_t diff = target - predictor;
+  const int32_t sign = diff >> 31;  // all ones below the prediction
+  const int32_t magnitude = (diff ^ sign) - sign;
+  uint32_t m = 0;
+  for (int k = 1; k <= 6; ++k) m += static_cast<uint32_t>(magnitude) >= static_cast<uint32_t>(line.delta[k]);
+  const int32_t deltaLow = line.delta[m];
+  const int32_t deltaHigh = line.delta[m + 1];
+  // The new prediction stays within 16 bits: room is the distance to the limit on the side
+  // the prediction moves to.
+  const int32_t room = Blend(sign, 32767 - predictor, predictor + 32768);
+  const int32_t low = predictor + ((std::min(deltaLow, room) ^ sign) - sign);
+  const int32_t high = predictor + ((std::min(deltaHigh, room) ^ sign) - sign);
+  const int64_t errorLow = target - low;
+  const int64_t errorHigh = target - high;
+  e->key[at] = line.key[m] + low;
+  e->key[at + 1] = line.key[m + 1] + high;
+  e->rank[at] = (cost + errorLow * errorLow) << 2 | at;
+  e->rank[at + 1] = (cost + errorHigh * errorHigh) << 2 | (at + 1);
+  e->code[at / 2] = static_cast<uint32_t>((sign & 8) | m);
+}
+
+// Above any path's cost: costs restart at every checkpoint and stay below 2^40.
+constexpr int64_t kMerged = int64_t{1} << 60;
+
+// The least of four ranks: the cheapest expansion, the earliest on a tie.
+inline int64_t Least4(const int64_t rank[4]) {
+  return std::min(std::min(rank[0], rank[1]), std::min(rank[2], rank[3]));
+}
+
+// The survivors' origins, a bit each, after survivors that grew from parents a and b:
+// kOriginsAfter[origins << 2 | a << 1 | b].
+constexpr auto kOriginsAfter = [] {
+  std::array<uint8_t, 16> after{};
+  for (uint32_t i = 0; i < 16; ++i) {
+    const uint32_t origins = i >> 2, a = (i >> 1) & 1, b = i & 1;
+    after[i] = static_cast<uint8_t>(((origins >> a) & 1) | ((origins >> b) & 1) << 1);
+  }
+  return after;
+}();
+
+// One sample for the pair: its two survivors, each with its parent's codes and its own code at
+// shift in the word of half kHalf of the depth; the first half's words leave the second's empty.
+template <int kHalf>
+inline void StepPair(const PairLines& lines, int32_t target, AdpcmPair* pair, uint32_t shift) {
+  PairExpansions e;
+  ExpandPath(lines, pair->key[0], pair->cost[0], target, &e, 0);
+  ExpandPath(lines, pair->key[1], pair->cost[1], target, &e, 2);
+  const int64_t best = Least4(e.rank);
+  const uint32_t bestAt = static_cast<uint32_t>(best & 3);
+  const int32_t bestKey = e.key[bestAt];
+  // Keys within a step of the best's merge with it: those of another step index lie further.
+  const int32_t width = lines.width[bestKey >> kKeyShift];
+  const int32_t below = bestKey - width + 1;
+  int64_t apart[4];
+  for (int j = 0; j < 4; ++j) {
+    const bool merges = static_cast<uint32_t>(e.key[j] - below) < static_cast<uint32_t>(2 * width - 1);
+    apart[j] = e.rank[j] + (MaskOf<int64_t>(merges) & kMerged << 2);
+  }
+  const int64_t other = Least4(apart);
+  const uint32_t otherAt = static_cast<uint32_t>(other & 3);
+  pair->key[0] = bestKey;
+  pair->cost[0] = best >> 2;
+  pair->key[1] = e.key[otherAt];
+  pair->cost[1] = (other >> 2) & (kMerged - 1);
+  pair->origins = kOriginsAfter[pair->origins << 2 | (bestAt >> 1) << 1 | otherAt >> 1];
+  const uint64_t* from = pair->codes[bestAt >> 1];
+  const uint64_t* to = pair->codes[otherAt >> 1];
+  const uint64_t words[2][2] = {{from[0], from[1]}, {to[0], to[1]}};
+  pair->codes[0][kHalf] = words[0][kHalf] | static_cast<uint64_t>(e.code[bestAt >> 1] + (bestAt & 1)) << shift;
+  pair->codes[1][kHalf] = words[1][kHalf] | static_cast<uint64_t>(e.code[otherAt >> 1] + (otherAt & 1)) << shift;
+  if (kHalf == 1) {
+    pair->codes[0][0] = words[0][0];
+    pair->codes[1][0] = words[1][0];
+  }
+}
+
+// Where the code of sample at of a depth lies in its word: the words hold the bytes of the
+// sound in order, the earlier code of a byte in its high nibble.
+inline uint32_t CodeShift(uint32_t at) { return 8 * (at % (kDepth / 2) / 2) + 4 * (1 - at % 2); }
+
+// The first count codes of words onto out.
+void EmitCodes(const uint64_t words[2], uint32_t count, AdpcmSearch* search, std::vector<uint8_t>* out) {
+  const size_t at = out->size();
+  out->resize(at + AdpcmBytes(count));
+  uint8_t* bytes = out->data() + at;
+  for (uint32_t i = 0; i < AdpcmBytes(count); ++i) bytes[i] = static_cast<uint8_t>(words[i / 8] >> (8 * (i % 8)));
+  search->committed += count;
+}
+
+// Every depth: commits the codes of the depth before the last checkpoint on the cheapest path
+// (the first), and drops the other path when it does not descend from them, keeping a copy of
+// the first in its place; costs start again from the first's.
+void PairCheckpoint(AdpcmSearch* search, AdpcmPair* pair, std::vector<uint8_t>* out) {
+  const uint32_t origin = pair->origins & 1;
+  if (search->samples >= kRing) EmitCodes(pair->held[origin], kDepth, search, out);
+  if ((pair->origins >> 1) != origin) {
+    pair->key[1] = pair->key[0];
+    pair->cost[1] = pair->cost[0];
+    pair->codes[1][0] = pair->codes[0][0];
+    pair->codes[1][1] = pair->codes[0][1];
+    pair->origins = 0;
+  } else {
+    pair->origins = 2;
+  }
+  pair->cost[1] -= pair->cost[0];
+  pair->cost[0] = 0;
   for (int k = 0; k < 2; ++k) {
-    const int32_t p = pair.predictor[k];
-    const int32_t diff = target - p;
-    const int32_t sign = diff >> 31;
-    e->sign[k] = sign;
-    const uint64_t magnitude = static_cast<uint64_t>((diff ^ sign) - sign);
-    const int32_t* deltas = plays.delta[pair.index[k]];
-    const int nearest = static_cast<int>(std::min<uint64_t>((magnitude * plays.nearest[pair.index[k]]) >> 32, kLevels));
-    const int low = Clamp(nearest - (static_cast<int64_t>(magnitude) < deltas[nearest]), 0, kLevels - 1);
-    for (int t = 0; t < PairExpansions::kTried; ++t) {
-      const int j = k * PairExpansions::kTried + t;
-      const int32_t d = deltas[low + t];
-      e->predictor[j] = Clamp(p + ((d ^ sign) - sign), -32768, 32767);
-      const int64_t error = target - e->predictor[j];
-      e->cost[j] = pair.cost[k] + error * error;
-      e->magnitude[j] = low + t;
+    for (int h = 0; h < 2; ++h) {
+      pair->held[k][h] = pair->codes[k][h];
+      pair->codes[k][h] = 0;
     }
   }
 }
 
-// The cheapest expansion (the earliest on a tie), and the cheapest that does not merge with it,
-// or the cheapest again when all do.
-inline void PickPair(const PlayTables& plays, const PairOfPaths& pair, const PairExpansions& e, int fineness,
-                     int picked[2]) {
-  constexpr int kTried = PairExpansions::kTried;
-  int best = 0;
-  for (int j = 1; j < 2 * kTried; ++j) best = e.cost[j] < e.cost[best] ? j : best;
-  const int32_t bestIndex = plays.next[pair.index[best / kTried]][e.magnitude[best]];
-  const int32_t width = kImaStepTable[bestIndex] >> fineness;
-  int other = -1;
-  for (int j = 0; j < 2 * kTried; ++j) {
-    const bool merges = plays.next[pair.index[j / kTried]][e.magnitude[j]] == bestIndex &&
-                        std::abs(e.predictor[j] - e.predictor[best]) < width;
-    if (!merges && (other < 0 || e.cost[j] < e.cost[other])) other = j;
-  }
-  picked[0] = best;
-  picked[1] = other < 0 ? best : other;
+// The sound's end: the rest of the cheapest path.
+void FinishPair(AdpcmSearch* search, std::vector<uint8_t>* out) {
+  const AdpcmPair& pair = search->pair;
+  const uint64_t checkpoint = search->samples - search->samples % kDepth;
+  if (search->committed < checkpoint) EmitCodes(pair.held[pair.origins & 1], kDepth, search, out);
+  EmitCodes(pair.codes[0], static_cast<uint32_t>(search->samples % kDepth), search, out);
 }
 
+// Runs of samples up to the next half depth, where the codes move to the other word, and a
+// checkpoint every depth.
 void SearchTwoBlock(AdpcmSearch* search, const int32_t* samples, size_t n, std::vector<uint8_t>* out) {
-  constexpr int kTried = PairExpansions::kTried;
-  const PlayTables& plays = Plays();
-  const int fineness = LevelOf(*search).fineness;
-  PairOfPaths pair;
-  LoadPair(*search, &pair);
-  uint16_t* parents = search->parents.data();
-  uint8_t* codes = search->codes.data();
-  for (size_t s = 0; s < n; ++s) {
-    PairExpansions e;
-    ExpandPair(plays, pair, Clamp(samples[s], -32768, 32767), &e);
-    int picked[2];
-    PickPair(plays, pair, e, fineness, picked);
-    const uint32_t row = search->ring * 2;
-    const PairOfPaths was = pair;
-    for (int k = 0; k < 2; ++k) {
-      const int j = picked[k];
-      const int from = j / kTried;
-      pair.predictor[k] = e.predictor[j];
-      pair.index[k] = plays.next[was.index[from]][e.magnitude[j]];
-      pair.cost[k] = e.cost[j];
-      pair.origin[k] = was.origin[from];
-      parents[row + k] = static_cast<uint16_t>(from);
-      codes[row + k] = static_cast<uint8_t>((e.sign[from] & 8) | e.magnitude[j]);
+  constexpr uint32_t kHalf = kDepth / 2;
+  const PairLines& lines = PairLinesOf();
+  AdpcmPair pair = search->pair;
+  size_t s = 0;
+  while (s < n) {
+    const uint32_t at = static_cast<uint32_t>(search->samples % kDepth);
+    const size_t run = std::min<size_t>(n - s, kHalf - at % kHalf);
+    if (at < kHalf) {
+      for (uint32_t r = 0; r < run; ++r) StepPair<0>(lines, Clamp(samples[s + r], -32768, 32767), &pair, CodeShift(at + r));
+    } else {
+      for (uint32_t r = 0; r < run; ++r) StepPair<1>(lines, Clamp(samples[s + r], -32768, 32767), &pair, CodeShift(at + r));
     }
-    ++search->samples;
-    search->ring = (search->ring + 1) & (kRing - 1);
-    if (search->ring % kDepth == 0) {
-      StorePair(pair, search);
-      Checkpoint(search, out);
-      CopyLoneSurvivor(search);
-      LoadPair(*search, &pair);
-    }
+    s += run;
+    search->samples += run;
+    if (search->samples % kDepth == 0) PairCheckpoint(search, &pair, out);
   }
-  StorePair(pair, search);
+  search->pair = pair;
 }
 
 void SearchSample(AdpcmSearch* search, int32_t sample, std::vector<uint8_t>* out) {
@@ -557,8 +652,8 @@ void SizePaths(AdpcmPaths* paths, size_t n) {
 void StartAdpcmSearch(AdpcmSearch* search, int quality) {
   *search = AdpcmSearch{};
   search->quality = Clamp(quality, 0, kAdpcmQualityMax);
-  if (search->quality == 0) return;
   const SearchLevel& level = LevelOf(*search);
+  if (level.survivors <= 2) return;  // the greedy encoder and the pair keep their own state
   const size_t survivors = static_cast<size_t>(level.survivors);
   const size_t expansions = survivors * static_cast<size_t>(2 * level.radius + 1 + level.opposite);
   SizePaths(&search->kept, survivors);
@@ -586,8 +681,9 @@ void SearchAdpcmBlock(AdpcmSearch* search, const int32_t* samples, size_t n, boo
   out->clear();
   if (LevelOf(*search).survivors == 2) {
     SearchTwoBlock(search, samples, n, out);
-  } else {
-    for (size_t i = 0; i < n; ++i) SearchSample(search, samples[i], out);
+    if (last) FinishPair(search, out);
+    return;
   }
-  if (last && search->samples > search->committed) EmitPath(search, search->cheapest, search->samples, out);
+  for (size_t i = 0; i < n; ++i) SearchSample(search, samples[i], out);
+  if (last && search->samples > search->committed) EmitPath(search, search->cheapest, search->samples, search->samples, out);
 }

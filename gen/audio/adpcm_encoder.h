@@ -43,6 +43,18 @@ struct AdpcmPaths {
   std::vector<uint16_t> origin;    // its ancestor's slot at the last checkpoint
 };
 
+// Level 1's two paths between blocks. A path is its state's merge key (step index times 2^17
+// plus predictor plus 32768) and its squared error; it carries its own codes since the last
+// checkpoint, sixteen a word as the bytes of the sound (a byte's earlier code in its high nibble,
+// the first byte lowest), so that no history is walked.
+struct AdpcmPair {
+  int32_t key[2] = {32768, 32768};
+  int64_t cost[2] = {};
+  uint32_t origins = 0;        // bit k: the slot at the last checkpoint that path k grew from
+  uint64_t codes[2][2] = {};
+  uint64_t held[2][2] = {};    // each slot's codes of the depth before the last checkpoint
+};
+
 // A trellis over decoder states: every sample expands each kept path by the codes around the
 // one nearest the sample, states with one step index and predictors within a fraction of its
 // step merge keeping the cheaper path, and the cheapest paths survive.
@@ -71,6 +83,7 @@ struct AdpcmSearch {
   std::vector<uint16_t> parents;  // 2 x depth samples of survivors' parents, a ring
   std::vector<uint8_t> codes;     // and their codes
   std::vector<uint8_t> path;     // the codes of one commit, in order
+  AdpcmPair pair;                 // level 1
 };
 
 // A search for one sound at a quality level 0..kAdpcmQualityMax.

@@ -144,17 +144,19 @@ TEST(AdpcmSearchTest, EachLevelPlaysCloserToTheSpeech) {
 }
 
 // Where a block ends changes nothing: blocks shorter and longer than the commit depth, and an
-// odd last block, give the bytes of one block; so do full swings, where states merge and clip.
+// odd last block, give the bytes of one block; so do full swings, where states merge and clip,
+// and sounds that end before the first checkpoint, on it, and just after the first commit.
 TEST(AdpcmSearchTest, BlocksGiveTheBytesOfOneBlock) {
-  std::vector<int32_t> swing = SwingAndNoise();
-  swing.resize(1999);
-  const std::vector<int32_t> speech = Speech();
-  for (const std::vector<int32_t>* sound : {static_cast<const std::vector<int32_t>*>(&swing), &speech}) {
+  const std::vector<int32_t> swingAndNoise = SwingAndNoise();
+  std::vector<std::vector<int32_t>> sounds;
+  for (size_t length : {1999u, 1u, 31u, 32u, 65u}) sounds.emplace_back(swingAndNoise.begin(), swingAndNoise.begin() + length);
+  sounds.push_back(Speech());
+  for (const std::vector<int32_t>& sound : sounds) {
     for (int quality = 1; quality <= kAdpcmQualityMax; ++quality) {
-      const std::vector<uint8_t> whole = Searched(*sound, quality, sound->size());
-      ASSERT_EQ(whole.size(), AdpcmBytes(sound->size()));
+      const std::vector<uint8_t> whole = Searched(sound, quality, sound.size());
+      ASSERT_EQ(whole.size(), AdpcmBytes(sound.size()));
       for (size_t block : {2u, 6u, 34u, 64u, 1000u}) {
-        EXPECT_EQ(Searched(*sound, quality, block), whole) << quality << " " << block;
+        EXPECT_EQ(Searched(sound, quality, block), whole) << sound.size() << " " << quality << " " << block;
       }
     }
   }
