@@ -493,6 +493,8 @@ inline void ExpandPath(const PairLines& lines, int32_t key, int64_t cost, int32_
   const int32_t sign = diff >> 31;  // all ones below the prediction
   const int32_t magnitude = (diff ^ sign) - sign;
   uint32_t m = 0;
+  // Unrolled, as the loops below: at -O2 they would stay loops, on the path from sample to sample.
+#pragma GCC unroll 6
   for (int k = 1; k <= 6; ++k) m += static_cast<uint32_t>(magnitude) >= static_cast<uint32_t>(line.delta[k]);
   const int32_t deltaLow = line.delta[m];
   const int32_t deltaHigh = line.delta[m + 1];
@@ -543,6 +545,7 @@ inline void StepPair(const PairLines& lines, int32_t target, AdpcmPair* pair, ui
   const int32_t width = lines.width[bestKey >> kKeyShift];
   const int32_t below = bestKey - width + 1;
   int64_t apart[4];
+#pragma GCC unroll 4
   for (int j = 0; j < 4; ++j) {
     const bool merges = static_cast<uint32_t>(e.key[j] - below) < static_cast<uint32_t>(2 * width - 1);
     apart[j] = e.rank[j] + (MaskOf<int64_t>(merges) & kMerged << 2);
