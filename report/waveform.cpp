@@ -40,8 +40,13 @@ std::string WaveformSvg(const std::vector<ColumnRange>& columns, int width, int 
   for (size_t c = 0; c < columns.size(); ++c) {
     const int top = Row(columns[c].high, height);
     const int bottom = Row(columns[c].low, height) + 1;  // a flat column still shows a pixel
-    path += "M" + std::to_string(c * width / count) + ".5 " + std::to_string(top) + "V" +
-            std::to_string(bottom);
+    // Appended piece by piece: "M" + std::to_string(...) trips GCC 12's -Wrestrict at -O3.
+    path += 'M';
+    path += std::to_string(c * width / count);
+    path += ".5 ";
+    path += std::to_string(top);
+    path += 'V';
+    path += std::to_string(bottom);
   }
   const int axis = Row(0, height);
   return Format("<svg class=\"wave\" role=\"img\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\">"
