@@ -21,6 +21,10 @@ struct FileIdentity {
 // Follows symbolic links (stat, not lstat): a link names the file it leads to.
 FileIdentity IdentifyFile(const char* path);
 
+// An input a script names. On Windows a name that is no file in the ANSI code page is looked
+// up as UTF-8 too, the way OpenRegularFile opens it; elsewhere the same as IdentifyFile.
+FileIdentity IdentifyInput(const char* path);
+
 inline bool SameFile(const FileIdentity& a, const FileIdentity& b) {
   return a.exists && b.exists && a.volume == b.volume && a.file == b.file;
 }

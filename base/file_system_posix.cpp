@@ -130,6 +130,8 @@ FileIdentity IdentifyFile(const char* path) {
   return id;
 }
 
+FileIdentity IdentifyInput(const char* path) { return IdentifyFile(path); }
+
 std::string LinkTarget(const std::string& path) {
   std::string current = path;
   // As many steps as the system itself follows before it gives up on a loop.

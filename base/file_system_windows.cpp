@@ -41,27 +41,11 @@ std::string FolderOf(const std::string& path) {
 
 namespace {
 
-// Names come from the command line in the ANSI code page and from scripts, which are often
-// saved as UTF-8: a name that is no file in the code page is tried as UTF-8 too, so that a
-// name that works today keeps its meaning.
-HANDLE OpenForIdentity(const char* path) {
-  // Opened for no access at all: only the identity is read, and a file in use still answers.
-  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  HANDLE h = CreateFileA(path, 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h != INVALID_HANDLE_VALUE) return h;
-  const DWORD error = GetLastError();
-  if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return h;
-  const std::wstring wide = WidePath(path);
-  if (wide.empty()) return h;
-  return CreateFileW(wide.c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-}
+// Opened for no access at all: only the identity is read, and a file in use still answers.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-}  // namespace
-
-FileIdentity IdentifyFile(const char* path) {
+FileIdentity IdentityOf(HANDLE h) {
   FileIdentity id;
-  if (path == nullptr) return id;
-  HANDLE h = OpenForIdentity(path);
   if (h == INVALID_HANDLE_VALUE) return id;
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileInformationByHandle(h, &info)) {
@@ -75,15 +59,45 @@ FileIdentity IdentifyFile(const char* path) {
   return id;
 }
 
+// Scripts are often saved as UTF-8, while names reach this program in the ANSI code page: a
+// name a script gives that is no file in the code page is looked up as UTF-8 too (*wide). A name
+// that is a file in the code page keeps that meaning, and outputs are only ever named in it.
+FileIdentity InputIdentity(const char* path, bool* wide) {
+  *wide = false;
+  FileIdentity id = IdentifyFile(path);
+  const DWORD error = GetLastError();
+  if (id.exists || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && error != ERROR_INVALID_NAME)) {
+    return id;
+  }
+  const std::wstring name = WidePath(path);
+  if (name.empty()) return id;
+  id = IdentityOf(CreateFileW(name.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  *wide = id.exists;
+  return id;
+}
+
+}  // namespace
+
+FileIdentity IdentifyFile(const char* path) {
+  if (path == nullptr) return FileIdentity{};
+  return IdentityOf(CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+FileIdentity IdentifyInput(const char* path) {
+  bool wide = false;
+  return path == nullptr ? FileIdentity{} : InputIdentity(path, &wide);
+}
+
 // Symbolic links on Windows need privileges few users have; a name is taken as the file.
 std::string LinkTarget(const std::string& path) { return path; }
 
 FILE* OpenRegularFile(const char* path, FileKind* kind) {
-  const FileIdentity id = IdentifyFile(path);
+  bool wide = false;
+  const FileIdentity id = InputIdentity(path, &wide);
   *kind = id.kind;
   if (!id.regular) return nullptr;
-  FILE* stream = std::fopen(path, "rb");
-  if (stream == nullptr) stream = _wfopen(WidePath(path).c_str(), L"rb");
+  // Opened by the name in the form that was identified, never the other.
+  FILE* stream = wide ? _wfopen(WidePath(path).c_str(), L"rb") : std::fopen(path, "rb");
   if (stream == nullptr) *kind = FileKind::Missing;
   return stream;
 }

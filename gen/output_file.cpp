@@ -237,7 +237,7 @@ bool OutputSparesWaveFiles(CompileState& s) {
   for (const SoundDef* sound : SoundsNewestFirst(s)) {
     if (!KindHasData(sound->kind)) continue;
     const std::string what = "the wave file of sound <" + sound->name + ">";
-    if (!OutputsSpare(s, IdentifyFile(sound->text.c_str()), what)) return false;
+    if (!OutputsSpare(s, IdentifyInput(sound->text.c_str()), what)) return false;
   }
   return true;
 }

@@ -403,10 +403,11 @@ namespace {
 // A sound's first block that is not its last starts the thread; where no thread can be
 // started, the lane runs in line as for a short sound.
 void TrialBeside(CodecMeter* meter, const int32_t* samples, size_t n, bool last) {
-  if (meter->thread == nullptr && !last) {
+  if (meter->thread == nullptr && !last && !meter->inLine) {
     try {
       meter->thread = std::make_unique<LaneThread>(&meter->adpcm);
     } catch (const std::system_error&) {
+      meter->inLine = true;  // not tried again for every block
     }
   }
   if (meter->thread == nullptr) return EncodeLane(&meter->adpcm, samples, n, last);

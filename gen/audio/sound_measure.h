@@ -107,6 +107,7 @@ struct CodecMeter {
   int32_t ownKind = 0;            // the lane measured from the sound's own bytes, if any
   AdpcmLane adpcm;
   std::unique_ptr<LaneThread> thread;  // while the ADPCM lane runs beside the compile
+  bool inLine = false;                 // no thread could be started for it
 };
 
 // A block of samples, each within -32768..32767 as the reader gives them (others are measured

@@ -122,8 +122,9 @@ double ReferenceSnr(int32_t kind, const std::vector<int32_t>& samples, int quali
 // Meters samples in blocks of block (even), handing over the bytes of the sound's own kind as
 // the import does.
 std::vector<CodecCost> Metered(const std::vector<int32_t>& samples, size_t block, int quality, int32_t ownKind,
-                               bool ofTheseSamples = false) {
+                               bool ofTheseSamples = false, bool inLine = false) {
   CodecMeter meter(quality);
+  meter.inLine = inLine;
   CodecState own;
   StartAdpcmSearch(&own.adpcm, quality);
   std::vector<uint8_t> bytes;
@@ -160,6 +161,7 @@ TEST(SoundMeasureTest, EveryLaneIsWhatTheChipPlays) {
     int quality;
     int32_t ownKind;
     bool ofTheseSamples = false;  // the import's bytes, worked out rather than read
+    bool inLine = false;          // as where no thread can be started
   };
   const Case cases[] = {
       {"noise, level 0, own ADPCM", Noise(3001, 1, 32768), 256, 0, KindAdpcm},
@@ -175,16 +177,28 @@ TEST(SoundMeasureTest, EveryLaneIsWhatTheChipPlays) {
       {"long noise, level 0, own u-law as the import gives it", Noise(131074, 8, 32768), 65536, 0, KindUlaw, true},
       {"long noise, level 0, own ADPCM", Noise(131075, 9, 32768), 65536, 0, KindAdpcm},
       {"long noise, level 0, nothing own", Noise(200000, 10, 9000), 65536, 0, 0},
+      {"long noise, level 1, own PCM16, no thread", Noise(150001, 11, 32768), 65536, 1, KindPcm16, true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::vector<CodecCost> costs = Metered(c.samples, c.block, c.quality, c.ownKind, c.ofTheseSamples);
+    const std::vector<CodecCost> costs = Metered(c.samples, c.block, c.quality, c.ownKind, c.ofTheseSamples, c.inLine);
     ASSERT_EQ(costs.size(), std::size(kComparedCodecs));
     for (const CodecCost& cost : costs) {
       SCOPED_TRACE(cost.kind);
       EXPECT_EQ(cost.bytes, static_cast<int64_t>(FindCodec(cost.kind)->bytes(c.samples.size())));
       EXPECT_EQ(cost.snrDb, ReferenceSnr(cost.kind, c.samples, c.quality));
     }
+  }
+}
+
+// A compile that stops in the middle of a sound (a read error) drops its meter with the trial's
+// thread at work and blocks queued: it must stop and let go of them.
+TEST(SoundMeasureTest, AMeterDroppedMidSoundStopsItsTrial) {
+  const std::vector<int32_t> noise = Noise(4 * 65536, 12, 32768);
+  for (size_t blocks = 1; blocks <= 3; ++blocks) {
+    CodecMeter meter(1);
+    for (size_t b = 0; b < blocks; ++b) MeterCodecs(&meter, noise.data() + b * 65536, 65536, false);
+    EXPECT_NE(meter.thread, nullptr);
   }
 }
 
