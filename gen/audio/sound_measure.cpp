@@ -84,15 +84,6 @@ std::vector<int32_t> Differences(int32_t kind, const int32_t* samples, size_t n)
 // samples' own coding, since preparation dithers what it encodes and measures the result
 // against the samples before the dither.
 int64_t OwnBytesNoise(const EncodedBlock& own, const int32_t* samples, size_t n) {
-  if (own.kind == KindPcm16) {
-    // The common case, a sound stored as PCM16, read where it lies.
-    int64_t noise = 0;
-    for (size_t i = 0; i < n && 2 * i + 1 < own.size; ++i) {
-      const auto played = static_cast<int16_t>(own.bytes[2 * i] | own.bytes[2 * i + 1] << 8);
-      noise += Squared(int64_t{samples[i]} - played);
-    }
-    return noise;
-  }
   const std::vector<int32_t> played = PlayedBack(own.kind, own.bytes, own.size);
   int64_t noise = 0;
   for (size_t i = 0; i < n && i < played.size(); ++i) noise += Squared(int64_t{samples[i]} - played[i]);
