@@ -5,8 +5,10 @@
 # SNR of the decoded sound against the encoder's input over the whole sound (qs71_bench_snr),
 # wall time and peak RSS of the encoder (qs71_bench_timed). qs71gen's sounds are decoded as the
 # chip plays them (qs71dump --extract), ffmpeg's by ffmpeg. Writes a table and a plot of SNR
-# against time (gnuplot) into bench/RESULTS.md between its own markers. Runs alone, or as the
-# last part of bench/run.sh.
+# against time (gnuplot) into bench/RESULTS.md between its own markers. On the speech it also
+# runs the generator's search at widths past level 3's (qs71_bench_snr --search), to show how
+# much a wider search still gains and at what cost. Runs alone, or as the last part of
+# bench/run.sh.
 #
 #   bench/adpcm_quality.sh
 #
@@ -23,6 +25,9 @@ plot=$top/bench/adpcm_quality.png
 snr=$build/bench/qs71_bench_snr
 levels=(0 1 2 3)
 trellises=(0 4 8 16)
+# Search widths "survivors radius opposite fineness": level 3's, then wider, each about twice
+# the work of the one before.
+widths=("128 1 0 4" "256 1 0 5" "512 1 0 6" "1024 1 0 6" "2048 1 0 7" "4096 1 0 7")
 # The speech: fixed text, fixed voices and speed, so every run hears the same input.
 text="Press the green button to hear the song again. The little train climbs the hill."
 voices=("male en+m3" "female en+f3")
@@ -52,16 +57,17 @@ make_inputs() {
 
 rate_of() { ffprobe -v error -show_entries stream=sample_rate -of csv=p=0 "$1"; }
 
-# A timed run, its line "WALL USER SYS MAXRSS FAULTS STATUS" on standard output. A run under a
-# second of CPU time is repeated, five in all, and the line of median CPU time is given: the
-# machine is shared, and one short run varies by a third.
+# A timed run, its line "WALL USER SYS MAXRSS FAULTS STATUS" on standard output; the run's own
+# standard output goes to $timed_out (default /dev/null). A run under a second of CPU time is
+# repeated, five in all, and the line of median CPU time is given: the machine is shared, and
+# one short run varies by a third.
 timed_run() {
   local first cpu lines i
-  first=$("$timed" -- "$@")
+  first=$("$timed" --out "${timed_out:-/dev/null}" -- "$@")
   cpu=$(awk '{ print $2 + $3 }' <<<"$first")
   if awk -v c="$cpu" 'BEGIN { exit !(c >= 1) }'; then echo "$first"; return; fi
   lines=$first
-  for i in 2 3 4 5; do lines+=$'\n'$("$timed" -- "$@"); done
+  for i in 2 3 4 5; do lines+=$'\n'$("$timed" --out "${timed_out:-/dev/null}" -- "$@"); done
   # A failed run is the answer, whichever it was.
   if awk '$NF != 0 { found = 1 } END { exit !found }' <<<"$lines"; then awk '$NF != 0' <<<"$lines" | head -1; return; fi
   sort -g -k2,2 <<<"$(awk '{ $2 = $2 + $3; $3 = 0; print }' <<<"$lines")" | sed -n 3p
@@ -90,8 +96,8 @@ run_qs71gen() {  # wave
 run_ffmpeg() {  # wave
   local wave=$1 base=${1%.wav} t line
   for t in "${trellises[@]}"; do
-    # 65536 nodes a sample: minutes for 8 kHz speech, hours for the 3-minute file.
-    if [ "$t" -gt 8 ] && [ "$base" != speech_male_8000 ] && [ "$base" != speech_female_8000 ]; then continue; fi
+    # 65536 nodes a sample: seconds for the speech, hours for the 3-minute file.
+    if [ "$t" -gt 8 ] && [ "$base" = long ]; then continue; fi
     line=$(timed_run ffmpeg -nostdin -loglevel error -y -i "$wave" -c:a adpcm_ima_wav -trellis "$t" "$base.t$t.wav")
     [ "${line##* }" = 0 ] || { say "ffmpeg failed on $wave at trellis $t"; exit 1; }
     ffmpeg -nostdin -loglevel error -y -i "$base.t$t.wav" -c:a pcm_s16le "$base.t$t.dec.wav"
@@ -99,11 +105,23 @@ run_ffmpeg() {  # wave
   done
 }
 
+# A row "input search survivors/radius/opposite/fineness snr wall cpu rss_kib" per width.
+run_widths() {  # wave
+  local wave=$1 base=${1%.wav} w line
+  for w in "${widths[@]}"; do
+    # shellcheck disable=SC2086 # the width is four numbers
+    line=$(timed_out=$base.search.txt timed_run "$snr" --search $w "$wave")
+    [ "${line##* }" = 0 ] || { say "the search at $w failed on $wave"; exit 1; }
+    echo "$base search ${w// //} $(cut -d' ' -f1 "$base.search.txt") $(costs "$line")"
+  done
+}
+
 make_plot() {
   local series=() base
   for base in $(cut -d' ' -f1 rows.txt | sort -u); do
-    for enc in qs71gen ffmpeg; do
+    for enc in qs71gen ffmpeg search; do
       awk -v b="$base" -v e="$enc" '$1 == b && $2 == e { print ($6 > 0.001 ? $6 : 0.001), $4 }' rows.txt >"plot_${base}_$enc.dat"
+      [ -s "plot_${base}_$enc.dat" ] || continue
       series+=("'plot_${base}_$enc.dat' using 1:2 with linespoints title '$base $enc'")
     done
   done
@@ -128,12 +146,27 @@ results_block() {
   echo "(user + system) time of the encoder's process (qs71gen: the whole compile, ffmpeg: the"
   echo "encode alone), and its peak RSS. The machine is shared: CPU time is the fairer measure, and"
   echo "a run under a second of it is the median of five."
-  echo "ffmpeg -trellis 16 (65536 nodes a sample) runs on the 8 kHz speech only: on the 3-minute"
-  echo "file it would take hours."
+  echo "ffmpeg -trellis 16 (65536 nodes a sample) runs on the speech only: on the 3-minute file it"
+  echo "would take hours."
   echo
   echo "| input | encoder | setting | SNR dB | wall s | CPU s | peak RSS MiB |"
   echo "|---|---|---|---|---|---|---|"
-  awk '{ printf "| %s | %s | %s %s | %.2f | %.3f | %.3f | %.1f |\n", $1, $2, ($2 == "qs71gen" ? "level" : "trellis"), $3, $4, $5, $6, $7 / 1024 }' rows.txt
+  awk '$2 != "search" { printf "| %s | %s | %s %s | %.2f | %.3f | %.3f | %.1f |\n", $1, $2, ($2 == "qs71gen" ? "level" : "trellis"), $3, $4, $5, $6, $7 / 1024 }' rows.txt
+  echo
+  echo "### How much a wider search still gains"
+  echo
+  echo "The generator's search run by qs71_bench_snr --search at widths past level 3's (the first"
+  echo "row): paths kept per sample, magnitudes tried around the nearest, magnitudes tried with the"
+  echo "other sign, and merge buckets of step / 2^fineness. Each is played as the chip plays it. CPU"
+  echo "time is the whole process's (reading the wave, the search, the playback, the SNR); \"of t8\""
+  echo "is that time over ffmpeg -trellis 8's on the same input. The target is -trellis 8 + 0.5 dB."
+  echo
+  echo "| input | width | SNR dB | CPU s | of t8 | target dB | -trellis 16 dB |"
+  echo "|---|---|---|---|---|---|---|"
+  awk '$2 == "ffmpeg" && $3 == 8 { t8[$1] = $4; c8[$1] = $6 } $2 == "ffmpeg" && $3 == 16 { t16[$1] = $4 }
+    $2 == "search" { row[++n] = $0 }
+    END { for (i = 1; i <= n; ++i) { split(row[i], f, " ")
+      printf "| %s | %s | %.2f | %.3f | %.2f | %.2f | %.2f |\n", f[1], f[3], f[4], f[6], f[6] / c8[f[1]], t8[f[1]] + 0.5, t16[f[1]] } }' rows.txt
   echo
   echo "![SNR against time](adpcm_quality.png)"
   echo "<!-- adpcm-quality:end -->"
@@ -164,6 +197,7 @@ main() {
     say "$wave"
     run_qs71gen "$wave" | tee -a rows.txt
     run_ffmpeg "$wave" | tee -a rows.txt
+    [ "$wave" = long.wav ] || run_widths "$wave" | tee -a rows.txt
   done
   make_plot
   write_results "$load_start"

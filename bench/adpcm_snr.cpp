@@ -6,14 +6,24 @@
 // few more samples than the input (a padding nibble, a codec's last block): only the input's
 // length is compared.
 //
+// With --search, the input is first encoded by the generator's ADPCM search at a width of the
+// caller's, wider than level 3's, and played as the chip plays it: how much a wider search
+// would still gain.
+//
 //   qs71_bench_snr INPUT.wav DECODED.wav    prints "SNR_DB SAMPLES"
+//   qs71_bench_snr --search SURVIVORS RADIUS OPPOSITE FINENESS INPUT.wav
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
+#include "audio/adpcm_encoder.h"
 #include "audio/pcm_encoders.h"
 #include "audio/sound_measure.h"
 #include "audio/wave_input.h"
+#include "sound_decoders.h"
 
 namespace {
 
@@ -33,12 +43,47 @@ bool ReadAll(const char* name, std::vector<int32_t>* out) {
   return ok;
 }
 
+// The input searched at width in blocks of a compile's size, then played as the chip plays it.
+std::vector<int32_t> SearchedAndPlayed(const std::vector<int32_t>& input, const AdpcmSearchWidth& width) {
+  constexpr size_t kBlock = 65536;
+  AdpcmSearch search;
+  StartAdpcmWidthSearch(&search, width);
+  std::vector<uint8_t> bytes, block;
+  for (size_t at = 0; at < input.size(); at += kBlock) {
+    const size_t n = std::min(kBlock, input.size() - at);
+    SearchAdpcmBlock(&search, input.data() + at, n, at + n == input.size(), &block);
+    bytes.insert(bytes.end(), block.begin(), block.end());
+  }
+  StoredCodecTables tables;
+  for (int i = 0; i < kImaStepCount; ++i) tables.steps[i] = kImaStepTable[i];
+  return DecodeAdpcmRange(bytes.data(), bytes.size(), tables);
+}
+
+bool ReadWidth(char** args, AdpcmSearchWidth* width) {
+  int* fields[] = {&width->survivors, &width->radius, &width->opposite, &width->fineness};
+  for (int* field : fields) {
+    char* end = nullptr;
+    *field = static_cast<int>(std::strtol(*args++, &end, 10));
+    if (*end != '\0') return false;
+  }
+  return AdpcmSearchWidthFits(*width);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<int32_t> input, decoded;
-  if (argc != 3) return std::fprintf(stderr, "usage: qs71_bench_snr INPUT.wav DECODED.wav\n"), 2;
-  if (!ReadAll(argv[1], &input) || !ReadAll(argv[2], &decoded)) return 1;
+  const bool search = argc == 7 && std::string(argv[1]) == "--search";
+  if (argc != 3 && !search) {
+    return std::fprintf(stderr, "usage: qs71_bench_snr INPUT.wav DECODED.wav\n"
+                                "       qs71_bench_snr --search SURVIVORS RADIUS OPPOSITE FINENESS INPUT.wav\n"), 2;
+  }
+  AdpcmSearchWidth width;
+  if (search && !ReadWidth(argv + 2, &width)) {
+    return std::fprintf(stderr, "qs71_bench_snr: that search width cannot be searched\n"), 2;
+  }
+  if (search ? !ReadAll(argv[6], &input) : !ReadAll(argv[1], &input) || !ReadAll(argv[2], &decoded)) return 1;
+  if (search) decoded = SearchedAndPlayed(input, width);
   if (decoded.size() < input.size()) {
     std::fprintf(stderr, "qs71_bench_snr: %s has %zu samples, fewer than the %zu of %s\n", argv[2],
                  decoded.size(), input.size(), argv[1]);

@@ -159,22 +159,13 @@ int64_t EncodeAdpcmMeasured(AdpcmState* state, const int32_t* samples, size_t n,
 
 namespace {
 
-// What each level searches: paths kept per sample, magnitudes tried around the one nearest the
-// sample, the lowest magnitudes also tried with the other sign, and how finely paths merge: two
-// with one step index merge when their predictors lie in the same bucket of step / 2^fineness.
-struct SearchLevel {
-  int survivors;
-  int radius;
-  int opposite;
-  int fineness;
-};
-
 // Samples between commits, and how far back a commit reaches: a deeper one gains nothing. A
 // power of two, so that the history ring of two depths wraps with a mask.
 constexpr uint32_t kDepth = 32;
 constexpr uint32_t kRing = 2 * kDepth;
 
-constexpr int kFinenessMax = 4;
+// Finer buckets would reach into the step index's bits of a merge key.
+constexpr int kFinenessMax = 7;
 
 // Level 0 is the greedy encoder and searches nothing; level 1 is the pair search below. Merging
 // only equal predictors fills the kept set with near copies of one path; buckets as wide as a
@@ -182,10 +173,10 @@ constexpr int kFinenessMax = 4;
 // at a sixteenth of a step gain 0.1 to 0.16 dB on speech over 64 at a quarter, where the other
 // sign's code adds less than it costs. 1024 paths at a 64th gain another 0.34 dB on 8 kHz
 // male speech, at thirteen times the work.
-const SearchLevel kSearchLevels[kAdpcmQualityMax + 1] = {
+const AdpcmSearchWidth kSearchLevels[kAdpcmQualityMax + 1] = {
     {1, 0, 0, 0}, {2, 1, 0, 0}, {16, 1, 1, 1}, {128, 1, 0, 4}};
 
-const SearchLevel& LevelOf(const AdpcmSearch& search) { return kSearchLevels[search.quality]; }
+const AdpcmSearchWidth& LevelOf(const AdpcmSearch& search) { return search.width; }
 
 // The chip's reconstruction by step index and magnitude, and where the index goes next: a
 // code's effect is two loads.
@@ -244,7 +235,7 @@ inline uint32_t RankOf(uint64_t above) {
 
 // The codes a survivor tries: the `span` magnitudes around the nearest with the sign of the
 // difference, the window kept inside 0..7, then the lowest magnitudes with the other sign.
-inline int TriedCodes(int32_t diff, uint64_t nearestScale, const SearchLevel& level, uint8_t* codes) {
+inline int TriedCodes(int32_t diff, uint64_t nearestScale, const AdpcmSearchWidth& level, uint8_t* codes) {
   const int sign = diff < 0 ? 8 : 0;
   const uint64_t magnitude = static_cast<uint64_t>(diff < 0 ? -static_cast<int64_t>(diff) : diff);
   const int span = 2 * level.radius + 1;
@@ -261,7 +252,7 @@ inline int TriedCodes(int32_t diff, uint64_t nearestScale, const SearchLevel& le
 // The merge table maps a key to one expansion; a key that finds another key in its slot takes
 // the slot, and a later expansion of the displaced key then stays a separate path.
 uint32_t Expand(AdpcmSearch* search, int32_t target) {
-  const SearchLevel& level = LevelOf(*search);
+  const AdpcmSearchWidth& level = LevelOf(*search);
   const PlayTables& plays = Plays();
   const uint64_t* bucket = plays.bucket[level.fineness];
   const uint32_t shift = 32 - MergeBits(static_cast<uint32_t>(search->key.size() - 2));
@@ -650,13 +641,9 @@ void SizePaths(AdpcmPaths* paths, size_t n) {
   paths->origin.assign(n, 0);
 }
 
-}  // namespace
-
-void StartAdpcmSearch(AdpcmSearch* search, int quality) {
-  *search = AdpcmSearch{};
-  search->quality = Clamp(quality, 0, kAdpcmQualityMax);
-  const SearchLevel& level = LevelOf(*search);
-  if (level.survivors <= 2) return;  // the greedy encoder and the pair keep their own state
+// Sizes a search of level 2 or up, or of a width of its own.
+void SizeSearch(AdpcmSearch* search) {
+  const AdpcmSearchWidth& level = LevelOf(*search);
   const size_t survivors = static_cast<size_t>(level.survivors);
   const size_t expansions = survivors * static_cast<size_t>(2 * level.radius + 1 + level.opposite);
   SizePaths(&search->kept, survivors);
@@ -672,6 +659,34 @@ void StartAdpcmSearch(AdpcmSearch* search, int quality) {
   search->merge.assign(size_t{1} << MergeBits(static_cast<uint32_t>(expansions)), 0);
   search->parents.assign(kRing * survivors, 0);
   search->codes.assign(kRing * survivors, 0);
+}
+
+}  // namespace
+
+bool AdpcmSearchWidthFits(const AdpcmSearchWidth& width) {
+  if (width.survivors < 3 || width.radius < 0 || width.radius > 3 || width.opposite < 0 || width.opposite > 8 ||
+      width.fineness < 0 || width.fineness > kFinenessMax) {
+    return false;
+  }
+  // Expansions and survivors are numbered in 16 bits, after the entry of no state and before
+  // the spare one.
+  const int64_t expansions = int64_t{width.survivors} * (2 * width.radius + 1 + width.opposite);
+  return expansions + 2 <= 65535;
+}
+
+void StartAdpcmSearch(AdpcmSearch* search, int quality) {
+  *search = AdpcmSearch{};
+  search->quality = Clamp(quality, 0, kAdpcmQualityMax);
+  search->width = kSearchLevels[search->quality];
+  // The greedy encoder and the pair keep their own state.
+  if (search->width.survivors > 2) SizeSearch(search);
+}
+
+void StartAdpcmWidthSearch(AdpcmSearch* search, const AdpcmSearchWidth& width) {
+  *search = AdpcmSearch{};
+  search->quality = -1;
+  search->width = width;
+  SizeSearch(search);
 }
 
 void SearchAdpcmBlock(AdpcmSearch* search, const int32_t* samples, size_t n, bool last,

@@ -34,6 +34,22 @@ int64_t EncodeAdpcmMeasured(AdpcmState* state, const int32_t* samples, size_t n,
 // sequences for the one the chip plays closest to the input.
 constexpr int kAdpcmQualityMax = 3;
 
+// How widely a search of level 2 or 3 looks: paths kept per sample, magnitudes tried around the
+// one nearest the sample, the lowest magnitudes also tried with the other sign, and how finely
+// paths merge (two with one step index merge when their predictors lie in the same bucket of
+// step / 2^fineness). The levels' widths are fixed; the bench widens the search past level 3's
+// to measure how much a wider one still gains.
+struct AdpcmSearchWidth {
+  int survivors = 1;
+  int radius = 0;
+  int opposite = 0;
+  int fineness = 0;
+};
+
+// Whether a width can be searched: at least 3 survivors, radius 0..3, opposite 0..8, fineness
+// 0..7, and at most 65533 expansions a sample (survivors x (2 x radius + 1 + opposite)).
+bool AdpcmSearchWidthFits(const AdpcmSearchWidth& width);
+
 // Decoder states of the search, a vector per field: each pass over them reads only the fields
 // it needs.
 struct AdpcmPaths {
@@ -63,7 +79,8 @@ struct AdpcmPair {
 // the rest of the cheapest path. Decisions hang on sample numbers only, so any split of a sound
 // into blocks gives the same bytes, and the memory stays bounded however long the sound.
 struct AdpcmSearch {
-  int quality = 0;
+  int quality = 0;         // the level; -1 for a search of a width of its own
+  AdpcmSearchWidth width;  // the level's
   AdpcmState greedy;  // level 0
   uint64_t samples = 0;    // samples searched
   uint64_t committed = 0;  // codes written out; always a multiple of the depth
@@ -88,6 +105,9 @@ struct AdpcmSearch {
 
 // A search for one sound at a quality level 0..kAdpcmQualityMax.
 void StartAdpcmSearch(AdpcmSearch* search, int quality);
+
+// A search for one sound of a width that AdpcmSearchWidthFits.
+void StartAdpcmWidthSearch(AdpcmSearch* search, const AdpcmSearchWidth& width);
 
 // Encodes the next n samples of the sound; *out becomes the whole bytes that are decided so far
 // (level 0: AdpcmBytes(n)); last marks the sound's last block, whose bytes end the sound. Blocks

@@ -92,10 +92,16 @@ TEST(AdpcmStreamTest, BlocksCarryTheStateAcrossTheirBoundaries) {
   }
 }
 
-// The bytes of a whole sound searched at a level, fed in blocks of block samples.
-std::vector<uint8_t> Searched(const std::vector<int32_t>& samples, int quality, size_t block) {
+// The bytes of a whole sound searched at a level, or at a width when quality is -1, fed in
+// blocks of block samples.
+std::vector<uint8_t> Searched(const std::vector<int32_t>& samples, int quality, size_t block,
+                              const AdpcmSearchWidth& width = {}) {
   AdpcmSearch search;
-  StartAdpcmSearch(&search, quality);
+  if (quality < 0) {
+    StartAdpcmWidthSearch(&search, width);
+  } else {
+    StartAdpcmSearch(&search, quality);
+  }
   std::vector<uint8_t> bytes, out;
   for (size_t at = 0; at < samples.size(); at += block) {
     const size_t n = std::min(block, samples.size() - at);
@@ -125,22 +131,39 @@ std::vector<int32_t> Speech() {
 }
 
 // Level 0 is the greedy encoder; every level decodes, through a decoder of its own, to a sound
-// at least as close to the speech as the level below, and searching gains a real margin.
+// at least as close to the speech as the level below, and searching gains a real margin. A
+// search wider than level 3's, with the finest buckets, plays closer still.
 TEST(AdpcmSearchTest, EachLevelPlaysCloserToTheSpeech) {
   const std::vector<int32_t> speech = Speech();
   ASSERT_GT(speech.size(), 4000u);
   EXPECT_EQ(Searched(speech, 0, 4096), Encoded(speech));
   double below = 0, greedy = 0;
-  for (int quality = 0; quality <= kAdpcmQualityMax; ++quality) {
-    const std::vector<uint8_t> bytes = Searched(speech, quality, 4096);
+  for (int quality = 0; quality <= kAdpcmQualityMax + 1; ++quality) {
+    const bool wider = quality > kAdpcmQualityMax;
+    const std::vector<uint8_t> bytes = Searched(speech, wider ? -1 : quality, 4096, {512, 1, 0, 7});
     ASSERT_EQ(bytes.size(), AdpcmBytes(speech.size())) << quality;
     const double snr = testcodec::SnrDb(speech, testcodec::DecodeImaAdpcm(bytes.data(), speech.size(), StepTable()));
-    std::printf("[ SNR      ] level %d %6.2f dB\n", quality, snr);
+    std::printf("[ SNR      ] %s %d %6.2f dB\n", wider ? "wider than level" : "level", wider ? kAdpcmQualityMax : quality, snr);
     if (quality == 0) greedy = below = snr;
     EXPECT_GE(snr, below) << quality;
-    below = snr;
+    if (!wider) below = snr;
   }
   EXPECT_GE(below, greedy + 2.0);
+}
+
+TEST(AdpcmSearchTest, WidthsThatFit) {
+  const struct {
+    AdpcmSearchWidth width;
+    bool fits;
+  } cases[] = {
+      {{128, 1, 0, 4}, true},   {{3, 0, 0, 0}, true},     {{21844, 1, 0, 7}, true},  {{8191, 3, 1, 0}, true},
+      {{2, 1, 0, 0}, false},    {{21845, 1, 0, 7}, false}, {{128, 4, 0, 4}, false}, {{128, 1, 9, 4}, false},
+      {{128, 1, 0, 8}, false},  {{128, -1, 0, 4}, false}, {{128, 1, 0, -1}, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(AdpcmSearchWidthFits(c.width), c.fits)
+        << c.width.survivors << " " << c.width.radius << " " << c.width.opposite << " " << c.width.fineness;
+  }
 }
 
 // Where a block ends changes nothing: blocks shorter and longer than the commit depth, and an
