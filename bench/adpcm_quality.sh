@@ -25,9 +25,10 @@ plot=$top/bench/adpcm_quality.png
 snr=$build/bench/qs71_bench_snr
 levels=(0 1 2 3)
 trellises=(0 4 8 16)
-# Search widths "survivors radius opposite fineness": level 3's, then wider, each about twice
-# the work of the one before.
-widths=("128 1 0 4" "256 1 0 5" "512 1 0 6" "1024 1 0 6" "2048 1 0 7" "4096 1 0 7")
+# Search widths "survivors radius opposite fineness depth": level 3's, then wider, up to the
+# finest buckets and deepest commits that still gain, and at the last one more codes tried.
+widths=("128 1 0 4 32" "256 1 0 5 64" "512 1 0 6 128" "1024 1 0 6 128" "2048 1 0 7 128"
+  "4096 1 0 7 128" "4096 2 2 7 128")
 # The speech: fixed text, fixed voices and speed, so every run hears the same input.
 text="Press the green button to hear the song again. The little train climbs the hill."
 voices=("male en+m3" "female en+f3")
@@ -105,11 +106,11 @@ run_ffmpeg() {  # wave
   done
 }
 
-# A row "input search survivors/radius/opposite/fineness snr wall cpu rss_kib" per width.
+# A row "input search survivors/radius/opposite/fineness/depth snr wall cpu rss_kib" per width.
 run_widths() {  # wave
   local wave=$1 base=${1%.wav} w line
   for w in "${widths[@]}"; do
-    # shellcheck disable=SC2086 # the width is four numbers
+    # shellcheck disable=SC2086 # the width is five numbers
     line=$(timed_out=$base.search.txt timed_run "$snr" --search $w "$wave")
     [ "${line##* }" = 0 ] || { say "the search at $w failed on $wave"; exit 1; }
     echo "$base search ${w// //} $(cut -d' ' -f1 "$base.search.txt") $(costs "$line")"
@@ -157,9 +158,10 @@ results_block() {
   echo
   echo "The generator's search run by qs71_bench_snr --search at widths past level 3's (the first"
   echo "row): paths kept per sample, magnitudes tried around the nearest, magnitudes tried with the"
-  echo "other sign, and merge buckets of step / 2^fineness. Each is played as the chip plays it. CPU"
-  echo "time is the whole process's (reading the wave, the search, the playback, the SNR); \"of t8\""
-  echo "is that time over ffmpeg -trellis 8's on the same input. The target is -trellis 8 + 0.5 dB."
+  echo "other sign, merge buckets of step / 2^fineness, and samples between commits (the depth a"
+  echo "commit reaches back). Each is played as the chip plays it. CPU time is the whole"
+  echo "process's (reading the wave, the search, the playback, the SNR); \"of t8\" is that time over"
+  echo "ffmpeg -trellis 8's on the same input. The target is -trellis 8 + 0.5 dB."
   echo
   echo "| input | width | SNR dB | CPU s | of t8 | target dB | -trellis 16 dB |"
   echo "|---|---|---|---|---|---|---|"

@@ -11,7 +11,7 @@
 // would still gain.
 //
 //   qs71_bench_snr INPUT.wav DECODED.wav    prints "SNR_DB SAMPLES"
-//   qs71_bench_snr --search SURVIVORS RADIUS OPPOSITE FINENESS INPUT.wav
+//   qs71_bench_snr --search SURVIVORS RADIUS OPPOSITE FINENESS DEPTH INPUT.wav
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -60,7 +60,7 @@ std::vector<int32_t> SearchedAndPlayed(const std::vector<int32_t>& input, const 
 }
 
 bool ReadWidth(char** args, AdpcmSearchWidth* width) {
-  int* fields[] = {&width->survivors, &width->radius, &width->opposite, &width->fineness};
+  int* fields[] = {&width->survivors, &width->radius, &width->opposite, &width->fineness, &width->depth};
   for (int* field : fields) {
     char* end = nullptr;
     *field = static_cast<int>(std::strtol(*args++, &end, 10));
@@ -73,16 +73,16 @@ bool ReadWidth(char** args, AdpcmSearchWidth* width) {
 
 int main(int argc, char** argv) {
   std::vector<int32_t> input, decoded;
-  const bool search = argc == 7 && std::string(argv[1]) == "--search";
+  const bool search = argc == 8 && std::string(argv[1]) == "--search";
   if (argc != 3 && !search) {
     return std::fprintf(stderr, "usage: qs71_bench_snr INPUT.wav DECODED.wav\n"
-                                "       qs71_bench_snr --search SURVIVORS RADIUS OPPOSITE FINENESS INPUT.wav\n"), 2;
+                                "       qs71_bench_snr --search SURVIVORS RADIUS OPPOSITE FINENESS DEPTH INPUT.wav\n"), 2;
   }
   AdpcmSearchWidth width;
   if (search && !ReadWidth(argv + 2, &width)) {
     return std::fprintf(stderr, "qs71_bench_snr: that search width cannot be searched\n"), 2;
   }
-  if (search ? !ReadAll(argv[6], &input) : !ReadAll(argv[1], &input) || !ReadAll(argv[2], &decoded)) return 1;
+  if (search ? !ReadAll(argv[7], &input) : !ReadAll(argv[1], &input) || !ReadAll(argv[2], &decoded)) return 1;
   if (search) decoded = SearchedAndPlayed(input, width);
   if (decoded.size() < input.size()) {
     std::fprintf(stderr, "qs71_bench_snr: %s has %zu samples, fewer than the %zu of %s\n", argv[2],

@@ -159,10 +159,9 @@ int64_t EncodeAdpcmMeasured(AdpcmState* state, const int32_t* samples, size_t n,
 
 namespace {
 
-// Samples between commits, and how far back a commit reaches: a deeper one gains nothing. A
-// power of two, so that the history ring of two depths wraps with a mask.
+// Level 1's samples between commits, and how far back a commit reaches: the codes of one depth
+// fill two 64-bit words.
 constexpr uint32_t kDepth = 32;
-constexpr uint32_t kRing = 2 * kDepth;
 
 // Finer buckets would reach into the step index's bits of a merge key.
 constexpr int kFinenessMax = 7;
@@ -304,6 +303,9 @@ uint32_t Expand(AdpcmSearch* search, int32_t target) {
   return count;
 }
 
+// Samples in the history ring: two depths, a power of two, so that it wraps with a mask.
+inline uint32_t RingOf(const AdpcmSearch& search) { return 2 * static_cast<uint32_t>(LevelOf(search).depth); }
+
 // The first entry of a sample's row in the history ring.
 inline uint32_t RowOf(const AdpcmSearch& search, uint32_t ring) {
   return ring * static_cast<uint32_t>(LevelOf(search).survivors);
@@ -364,12 +366,13 @@ void EmitPath(AdpcmSearch* search, uint32_t slot, uint64_t from, uint64_t end, s
   const uint16_t* parents = search->parents.data();
   const uint8_t* codes = search->codes.data();
   const uint32_t survivors = static_cast<uint32_t>(LevelOf(*search).survivors);
-  const uint32_t back = static_cast<uint32_t>(search->samples - from);  // below kRing
-  uint32_t ring = search->ring + kRing - back;
+  const uint32_t mask = RingOf(*search) - 1;
+  const uint32_t back = static_cast<uint32_t>(search->samples - from);  // below the ring's length
+  uint32_t ring = search->ring + mask + 1 - back;
   uint64_t j = from;
-  for (; j > end; --j) slot = parents[(--ring & (kRing - 1)) * survivors + slot];
+  for (; j > end; --j) slot = parents[(--ring & mask) * survivors + slot];
   for (; j > search->committed; --j) {
-    const uint32_t at = (--ring & (kRing - 1)) * survivors + slot;
+    const uint32_t at = (--ring & mask) * survivors + slot;
     path[j - 1 - search->committed] = codes[at];
     slot = parents[at];
   }
@@ -389,10 +392,11 @@ void Checkpoint(AdpcmSearch* search, std::vector<uint8_t>* out) {
   const uint16_t origin = kept.origin[search->cheapest];
   const int64_t floor = kept.cost[search->cheapest];
   // The cheapest path held its origin one depth back, where the commit ends.
-  if (search->samples >= kRing) {
-    EmitPath(search, origin, search->samples - kDepth, search->samples - kDepth, out);
+  const uint32_t depth = static_cast<uint32_t>(LevelOf(*search).depth);
+  if (search->samples >= 2 * depth) {
+    EmitPath(search, origin, search->samples - depth, search->samples - depth, out);
   }
-  const uint32_t row = RowOf(*search, (search->ring - 1) & (kRing - 1));
+  const uint32_t row = RowOf(*search, (search->ring - 1) & (RingOf(*search) - 1));
   uint32_t n = 0;
   for (uint32_t i = 0; i < search->keptCount; ++i) {
     if (kept.origin[i] != origin) continue;
@@ -577,7 +581,7 @@ void EmitCodes(const uint64_t words[2], uint32_t count, AdpcmSearch* search, std
 // the first in its place; costs start again from the first's.
 void PairCheckpoint(AdpcmSearch* search, AdpcmPair* pair, std::vector<uint8_t>* out) {
   const uint32_t origin = pair->origins & 1;
-  if (search->samples >= kRing) EmitCodes(pair->held[origin], kDepth, search, out);
+  if (search->samples >= 2 * kDepth) EmitCodes(pair->held[origin], kDepth, search, out);
   if ((pair->origins >> 1) != origin) {
     pair->key[1] = pair->key[0];
     pair->cost[1] = pair->cost[0];
@@ -630,8 +634,8 @@ void SearchTwoBlock(AdpcmSearch* search, const int32_t* samples, size_t n, std::
 void SearchSample(AdpcmSearch* search, int32_t sample, std::vector<uint8_t>* out) {
   Survive(search, Expand(search, Clamp(sample, -32768, 32767)));
   ++search->samples;
-  search->ring = (search->ring + 1) & (kRing - 1);
-  if (search->ring % kDepth == 0) Checkpoint(search, out);
+  search->ring = (search->ring + 1) & (RingOf(*search) - 1);
+  if (search->ring % static_cast<uint32_t>(LevelOf(*search).depth) == 0) Checkpoint(search, out);
 }
 
 void SizePaths(AdpcmPaths* paths, size_t n) {
@@ -657,15 +661,16 @@ void SizeSearch(AdpcmSearch* search) {
   search->code.assign(expansions + 2, 0);
   search->rank.assign(expansions + 2, 0);
   search->merge.assign(size_t{1} << MergeBits(static_cast<uint32_t>(expansions)), 0);
-  search->parents.assign(kRing * survivors, 0);
-  search->codes.assign(kRing * survivors, 0);
+  search->parents.assign(RingOf(*search) * survivors, 0);
+  search->codes.assign(RingOf(*search) * survivors, 0);
 }
 
 }  // namespace
 
 bool AdpcmSearchWidthFits(const AdpcmSearchWidth& width) {
   if (width.survivors < 3 || width.radius < 0 || width.radius > 3 || width.opposite < 0 || width.opposite > 8 ||
-      width.fineness < 0 || width.fineness > kFinenessMax) {
+      width.fineness < 0 || width.fineness > kFinenessMax || width.depth < 16 || width.depth > 1024 ||
+      !std::has_single_bit(static_cast<unsigned>(width.depth))) {
     return false;
   }
   // Expansions and survivors are numbered in 16 bits, after the entry of no state and before

@@ -35,19 +35,22 @@ int64_t EncodeAdpcmMeasured(AdpcmState* state, const int32_t* samples, size_t n,
 constexpr int kAdpcmQualityMax = 3;
 
 // How widely a search of level 2 or 3 looks: paths kept per sample, magnitudes tried around the
-// one nearest the sample, the lowest magnitudes also tried with the other sign, and how finely
-// paths merge (two with one step index merge when their predictors lie in the same bucket of
-// step / 2^fineness). The levels' widths are fixed; the bench widens the search past level 3's
-// to measure how much a wider one still gains.
+// one nearest the sample, the lowest magnitudes also tried with the other sign, how finely paths
+// merge (two with one step index merge when their predictors lie in the same bucket of
+// step / 2^fineness), and the samples between commits, which is also how far back a commit
+// reaches. The levels' widths are fixed; the bench widens the search past level 3's to measure
+// how much a wider one still gains.
 struct AdpcmSearchWidth {
   int survivors = 1;
   int radius = 0;
   int opposite = 0;
   int fineness = 0;
+  int depth = 32;
 };
 
 // Whether a width can be searched: at least 3 survivors, radius 0..3, opposite 0..8, fineness
-// 0..7, and at most 65533 expansions a sample (survivors x (2 x radius + 1 + opposite)).
+// 0..7, a depth that is a power of two from 16 to 1024, and at most 65533 expansions a sample
+// (survivors x (2 x radius + 1 + opposite)).
 bool AdpcmSearchWidthFits(const AdpcmSearchWidth& width);
 
 // Decoder states of the search, a vector per field: each pass over them reads only the fields

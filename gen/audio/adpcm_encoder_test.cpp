@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "audio/wave_input.h"
@@ -140,7 +141,7 @@ TEST(AdpcmSearchTest, EachLevelPlaysCloserToTheSpeech) {
   double below = 0, greedy = 0;
   for (int quality = 0; quality <= kAdpcmQualityMax + 1; ++quality) {
     const bool wider = quality > kAdpcmQualityMax;
-    const std::vector<uint8_t> bytes = Searched(speech, wider ? -1 : quality, 4096, {512, 1, 0, 7});
+    const std::vector<uint8_t> bytes = Searched(speech, wider ? -1 : quality, 4096, {512, 1, 0, 7, 128});
     ASSERT_EQ(bytes.size(), AdpcmBytes(speech.size())) << quality;
     const double snr = testcodec::SnrDb(speech, testcodec::DecodeImaAdpcm(bytes.data(), speech.size(), StepTable()));
     std::printf("[ SNR      ] %s %d %6.2f dB\n", wider ? "wider than level" : "level", wider ? kAdpcmQualityMax : quality, snr);
@@ -156,9 +157,10 @@ TEST(AdpcmSearchTest, WidthsThatFit) {
     AdpcmSearchWidth width;
     bool fits;
   } cases[] = {
-      {{128, 1, 0, 4}, true},   {{3, 0, 0, 0}, true},     {{21844, 1, 0, 7}, true},  {{8191, 3, 1, 0}, true},
-      {{2, 1, 0, 0}, false},    {{21845, 1, 0, 7}, false}, {{128, 4, 0, 4}, false}, {{128, 1, 9, 4}, false},
-      {{128, 1, 0, 8}, false},  {{128, -1, 0, 4}, false}, {{128, 1, 0, -1}, false},
+      {{128, 1, 0, 4}, true},   {{3, 0, 0, 0}, true},      {{21844, 1, 0, 7}, true},    {{8191, 3, 1, 0}, true},
+      {{2, 1, 0, 0}, false},    {{21845, 1, 0, 7}, false}, {{128, 4, 0, 4}, false},     {{128, 1, 9, 4}, false},
+      {{128, 1, 0, 8}, false},  {{128, -1, 0, 4}, false},  {{128, 1, 0, -1}, false},    {{64, 1, 0, 4, 16}, true},
+      {{64, 1, 0, 4, 1024}, true}, {{64, 1, 0, 4, 8}, false}, {{64, 1, 0, 4, 48}, false}, {{64, 1, 0, 4, 2048}, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(AdpcmSearchWidthFits(c.width), c.fits)
@@ -175,11 +177,15 @@ TEST(AdpcmSearchTest, BlocksGiveTheBytesOfOneBlock) {
   for (size_t length : {1999u, 1u, 31u, 32u, 65u}) sounds.emplace_back(swingAndNoise.begin(), swingAndNoise.begin() + length);
   sounds.push_back(Speech());
   for (const std::vector<int32_t>& sound : sounds) {
-    for (int quality = 1; quality <= kAdpcmQualityMax; ++quality) {
-      const std::vector<uint8_t> whole = Searched(sound, quality, sound.size());
+    // The levels, then a shallower and a deeper search than theirs (quality -1: the width).
+    const std::pair<int, AdpcmSearchWidth> searches[] = {
+        {1, {}}, {2, {}}, {3, {}}, {-1, {8, 1, 1, 2, 16}}, {-1, {8, 1, 0, 4, 128}}};
+    for (const auto& [quality, width] : searches) {
+      const std::vector<uint8_t> whole = Searched(sound, quality, sound.size(), width);
       ASSERT_EQ(whole.size(), AdpcmBytes(sound.size()));
       for (size_t block : {2u, 6u, 34u, 64u, 1000u}) {
-        EXPECT_EQ(Searched(sound, quality, block), whole) << sound.size() << " " << quality << " " << block;
+        EXPECT_EQ(Searched(sound, quality, block, width), whole)
+            << sound.size() << " " << quality << " " << width.depth << " " << block;
       }
     }
   }
