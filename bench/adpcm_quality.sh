@@ -117,13 +117,18 @@ run_widths() {  # wave
   done
 }
 
+# One colour per input; qs71gen's levels solid with dots, ffmpeg dashed with squares, the wider
+# searches dotted with crosses.
 make_plot() {
-  local series=() base
+  local series=() base enc colour=0 style
+  declare -A styles=([qs71gen]="dt 1 pt 7" [ffmpeg]="dt 2 pt 5" [search]="dt 3 pt 2")
   for base in $(cut -d' ' -f1 rows.txt | sort -u); do
+    colour=$((colour + 1))
     for enc in qs71gen ffmpeg search; do
       awk -v b="$base" -v e="$enc" '$1 == b && $2 == e { print ($6 > 0.001 ? $6 : 0.001), $4 }' rows.txt >"plot_${base}_$enc.dat"
       [ -s "plot_${base}_$enc.dat" ] || continue
-      series+=("'plot_${base}_$enc.dat' using 1:2 with linespoints title '$base $enc'")
+      style=${styles[$enc]}
+      series+=("'plot_${base}_$enc.dat' using 1:2 with linespoints lc $colour $style title '$base $enc'")
     done
   done
   gnuplot <<GP
