@@ -12,7 +12,6 @@
 //
 //   qs71_bench_snr INPUT.wav DECODED.wav    prints "SNR_DB SAMPLES"
 //   qs71_bench_snr --search SURVIVORS RADIUS OPPOSITE FINENESS DEPTH INPUT.wav
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -45,15 +44,9 @@ bool ReadAll(const char* name, std::vector<int32_t>* out) {
 
 // The input searched at width in blocks of a compile's size, then played as the chip plays it.
 std::vector<int32_t> SearchedAndPlayed(const std::vector<int32_t>& input, const AdpcmSearchWidth& width) {
-  constexpr size_t kBlock = 65536;
   AdpcmSearch search;
   StartAdpcmWidthSearch(&search, width);
-  std::vector<uint8_t> bytes, block;
-  for (size_t at = 0; at < input.size(); at += kBlock) {
-    const size_t n = std::min(kBlock, input.size() - at);
-    SearchAdpcmBlock(&search, input.data() + at, n, at + n == input.size(), &block);
-    bytes.insert(bytes.end(), block.begin(), block.end());
-  }
+  const std::vector<uint8_t> bytes = SearchAdpcmSound(&search, input.data(), input.size(), 65536);
   StoredCodecTables tables;
   for (int i = 0; i < kImaStepCount; ++i) tables.steps[i] = kImaStepTable[i];
   return DecodeAdpcmRange(bytes.data(), bytes.size(), tables);

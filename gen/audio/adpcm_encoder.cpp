@@ -711,3 +711,13 @@ void SearchAdpcmBlock(AdpcmSearch* search, const int32_t* samples, size_t n, boo
   for (size_t i = 0; i < n; ++i) SearchSample(search, samples[i], out);
   if (last && search->samples > search->committed) EmitPath(search, search->cheapest, search->samples, search->samples, out);
 }
+
+std::vector<uint8_t> SearchAdpcmSound(AdpcmSearch* search, const int32_t* samples, size_t n, size_t block) {
+  std::vector<uint8_t> bytes, out;
+  for (size_t at = 0; at < n; at += block) {
+    const size_t count = std::min(block, n - at);
+    SearchAdpcmBlock(search, samples + at, count, at + count == n, &out);
+    bytes.insert(bytes.end(), out.begin(), out.end());
+  }
+  return bytes;
+}

@@ -117,3 +117,7 @@ void StartAdpcmWidthSearch(AdpcmSearch* search, const AdpcmSearchWidth& width);
 // before the last hold an even count.
 void SearchAdpcmBlock(AdpcmSearch* search, const int32_t* samples, size_t n, bool last,
                       std::vector<uint8_t>* out);
+
+// A whole sound held in memory, fed to a started search in blocks of block samples (an even
+// count): the sound's bytes.
+std::vector<uint8_t> SearchAdpcmSound(AdpcmSearch* search, const int32_t* samples, size_t n, size_t block);

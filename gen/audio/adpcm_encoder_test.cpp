@@ -103,13 +103,7 @@ std::vector<uint8_t> Searched(const std::vector<int32_t>& samples, int quality, 
   } else {
     StartAdpcmSearch(&search, quality);
   }
-  std::vector<uint8_t> bytes, out;
-  for (size_t at = 0; at < samples.size(); at += block) {
-    const size_t n = std::min(block, samples.size() - at);
-    SearchAdpcmBlock(&search, samples.data() + at, n, at + n == samples.size(), &out);
-    bytes.insert(bytes.end(), out.begin(), out.end());
-  }
-  return bytes;
+  return SearchAdpcmSound(&search, samples.data(), samples.size(), block);
 }
 
 // A short clip of synthetic speech (espeak-ng, 8 kHz), as the generator reads it.
