@@ -168,12 +168,15 @@ results_block() {
   echo "process's (reading the wave, the search, the playback, the SNR); \"of t8\" is that time over"
   echo "ffmpeg -trellis 8's on the same input. The target is -trellis 8 + 0.5 dB."
   echo
-  echo "| input | width | SNR dB | CPU s | of t8 | target dB | -trellis 16 dB |"
-  echo "|---|---|---|---|---|---|---|"
+  echo "| input | width | SNR dB | CPU s | of t8 | peak RSS MiB | target dB | -trellis 16 dB |"
+  echo "|---|---|---|---|---|---|---|---|"
+  # A -trellis 8 run too short to time shows "-" rather than a ratio.
   awk '$2 == "ffmpeg" && $3 == 8 { t8[$1] = $4; c8[$1] = $6 } $2 == "ffmpeg" && $3 == 16 { t16[$1] = $4 }
     $2 == "search" { row[++n] = $0 }
     END { for (i = 1; i <= n; ++i) { split(row[i], f, " ")
-      printf "| %s | %s | %.2f | %.3f | %.2f | %.2f | %.2f |\n", f[1], f[3], f[4], f[6], f[6] / c8[f[1]], t8[f[1]] + 0.5, t16[f[1]] } }' rows.txt
+      ratio = c8[f[1]] > 0 ? sprintf("%.2f", f[6] / c8[f[1]]) : "-"
+      printf "| %s | %s | %.2f | %.3f | %s | %.1f | %.2f | %.2f |\n", f[1], f[3], f[4], f[6], ratio, f[7] / 1024,
+        t8[f[1]] + 0.5, t16[f[1]] } }' rows.txt
   echo
   echo "![SNR against time](adpcm_quality.png)"
   echo "<!-- adpcm-quality:end -->"

@@ -14,7 +14,6 @@
 //   qs71_bench_snr --search SURVIVORS RADIUS OPPOSITE FINENESS DEPTH INPUT.wav
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -42,24 +41,23 @@ bool ReadAll(const char* name, std::vector<int32_t>* out) {
   return ok;
 }
 
-// The input searched at width in blocks of a compile's size, then played as the chip plays it.
-std::vector<int32_t> SearchedAndPlayed(const std::vector<int32_t>& input, const AdpcmSearchWidth& width) {
-  AdpcmSearch search;
-  StartAdpcmWidthSearch(&search, width);
-  const std::vector<uint8_t> bytes = SearchAdpcmSound(&search, input.data(), input.size(), 65536);
+// The input searched in blocks of a compile's size, then played as the chip plays it.
+std::vector<int32_t> SearchedAndPlayed(const std::vector<int32_t>& input, AdpcmSearch* search) {
+  const std::vector<uint8_t> bytes = SearchAdpcmSound(search, input.data(), input.size(), 65536);
   StoredCodecTables tables;
   for (int i = 0; i < kImaStepCount; ++i) tables.steps[i] = kImaStepTable[i];
   return DecodeAdpcmRange(bytes.data(), bytes.size(), tables);
 }
 
+// Five whole numbers of at most six digits each: no field of a width that fits is longer.
 bool ReadWidth(char** args, AdpcmSearchWidth* width) {
   int* fields[] = {&width->survivors, &width->radius, &width->opposite, &width->fineness, &width->depth};
   for (int* field : fields) {
-    char* end = nullptr;
-    *field = static_cast<int>(std::strtol(*args++, &end, 10));
-    if (*end != '\0') return false;
+    const std::string text = *args++;
+    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    *field = std::stoi(text);
   }
-  return AdpcmSearchWidthFits(*width);
+  return true;
 }
 
 }  // namespace
@@ -72,11 +70,13 @@ int main(int argc, char** argv) {
                                 "       qs71_bench_snr --search SURVIVORS RADIUS OPPOSITE FINENESS DEPTH INPUT.wav\n"), 2;
   }
   AdpcmSearchWidth width;
-  if (search && !ReadWidth(argv + 2, &width)) {
+  AdpcmSearch searched;
+  if (search && (!ReadWidth(argv + 2, &width) || !StartAdpcmWidthSearch(&searched, width))) {
     return std::fprintf(stderr, "qs71_bench_snr: that search width cannot be searched\n"), 2;
   }
   if (search ? !ReadAll(argv[7], &input) : !ReadAll(argv[1], &input) || !ReadAll(argv[2], &decoded)) return 1;
-  if (search) decoded = SearchedAndPlayed(input, width);
+  if (search) decoded = SearchedAndPlayed(input, &searched);
+  // The search plays every sample it is given, so only two files can disagree here.
   if (decoded.size() < input.size()) {
     std::fprintf(stderr, "qs71_bench_snr: %s has %zu samples, fewer than the %zu of %s\n", argv[2],
                  decoded.size(), input.size(), argv[1]);

@@ -669,15 +669,16 @@ void SizeSearch(AdpcmSearch* search) {
 }  // namespace
 
 bool AdpcmSearchWidthFits(const AdpcmSearchWidth& width) {
-  if (width.survivors < 3 || width.radius < 0 || width.radius > 3 || width.opposite < 0 || width.opposite > 8 ||
-      width.fineness < 0 || width.fineness > kFinenessMax || width.depth < 16 || width.depth > 1024 ||
+  if (width.radius < 0 || width.radius > 3 || width.opposite < 0 || width.opposite > 8 || width.fineness < 0 ||
+      width.fineness > kFinenessMax || width.depth < 16 || width.depth > 1024 ||
       !std::has_single_bit(static_cast<unsigned>(width.depth))) {
     return false;
   }
   // Expansions and survivors are numbered in 16 bits, after the entry of no state and before
   // the spare one.
-  const int64_t expansions = int64_t{width.survivors} * (2 * width.radius + 1 + width.opposite);
-  return expansions + 2 <= 65535;
+  const int codes = 2 * width.radius + 1 + width.opposite;
+  const int64_t expansions = int64_t{width.survivors} * codes;
+  return width.survivors >= 4 * codes && expansions + 2 <= 65535;
 }
 
 void StartAdpcmSearch(AdpcmSearch* search, int quality) {
@@ -688,11 +689,13 @@ void StartAdpcmSearch(AdpcmSearch* search, int quality) {
   if (search->width.survivors > 2) SizeSearch(search);
 }
 
-void StartAdpcmWidthSearch(AdpcmSearch* search, const AdpcmSearchWidth& width) {
+bool StartAdpcmWidthSearch(AdpcmSearch* search, const AdpcmSearchWidth& width) {
+  if (!AdpcmSearchWidthFits(width)) return false;
   *search = AdpcmSearch{};
   search->quality = -1;
   search->width = width;
   SizeSearch(search);
+  return true;
 }
 
 void SearchAdpcmBlock(AdpcmSearch* search, const int32_t* samples, size_t n, bool last,
@@ -713,6 +716,7 @@ void SearchAdpcmBlock(AdpcmSearch* search, const int32_t* samples, size_t n, boo
 }
 
 std::vector<uint8_t> SearchAdpcmSound(AdpcmSearch* search, const int32_t* samples, size_t n, size_t block) {
+  block = block == 0 ? n : block + block % 2;
   std::vector<uint8_t> bytes, out;
   for (size_t at = 0; at < n; at += block) {
     const size_t count = std::min(block, n - at);

@@ -48,9 +48,11 @@ struct AdpcmSearchWidth {
   int depth = 32;
 };
 
-// Whether a width can be searched: at least 3 survivors, radius 0..3, opposite 0..8, fineness
-// 0..7, a depth that is a power of two from 16 to 1024, and at most 65533 expansions a sample
-// (survivors x (2 x radius + 1 + opposite)).
+// Whether a width can be searched: radius 0..3, opposite 0..8, fineness 0..7, a depth that is a
+// power of two from 16 to 1024, at most 65533 expansions a sample (survivors x (2 x radius + 1 +
+// opposite)), and at least four survivors for each code a path tries: with fewer, a loud start
+// puts every expansion in the ranking's one class, the earliest offered survive, and the search
+// can lose its cheapest path and play far worse than the greedy encoder.
 bool AdpcmSearchWidthFits(const AdpcmSearchWidth& width);
 
 // Decoder states of the search, a vector per field: each pass over them reads only the fields
@@ -109,8 +111,9 @@ struct AdpcmSearch {
 // A search for one sound at a quality level 0..kAdpcmQualityMax.
 void StartAdpcmSearch(AdpcmSearch* search, int quality);
 
-// A search for one sound of a width that AdpcmSearchWidthFits.
-void StartAdpcmWidthSearch(AdpcmSearch* search, const AdpcmSearchWidth& width);
+// A search for one sound at a width; false, and the search untouched, for a width that does not
+// fit (AdpcmSearchWidthFits).
+bool StartAdpcmWidthSearch(AdpcmSearch* search, const AdpcmSearchWidth& width);
 
 // Encodes the next n samples of the sound; *out becomes the whole bytes that are decided so far
 // (level 0: AdpcmBytes(n)); last marks the sound's last block, whose bytes end the sound. Blocks
@@ -118,6 +121,6 @@ void StartAdpcmWidthSearch(AdpcmSearch* search, const AdpcmSearchWidth& width);
 void SearchAdpcmBlock(AdpcmSearch* search, const int32_t* samples, size_t n, bool last,
                       std::vector<uint8_t>* out);
 
-// A whole sound held in memory, fed to a started search in blocks of block samples (an even
-// count): the sound's bytes.
+// A whole sound held in memory, fed to a started search in blocks of block samples (an odd count
+// is taken as the next even one, 0 as the whole sound): the sound's bytes.
 std::vector<uint8_t> SearchAdpcmSound(AdpcmSearch* search, const int32_t* samples, size_t n, size_t block);

@@ -99,7 +99,7 @@ std::vector<uint8_t> Searched(const std::vector<int32_t>& samples, int quality, 
                               const AdpcmSearchWidth& width = {}) {
   AdpcmSearch search;
   if (quality < 0) {
-    StartAdpcmWidthSearch(&search, width);
+    EXPECT_TRUE(StartAdpcmWidthSearch(&search, width)) << width.survivors;
   } else {
     StartAdpcmSearch(&search, quality);
   }
@@ -126,24 +126,35 @@ std::vector<int32_t> Speech() {
 }
 
 // Level 0 is the greedy encoder; every level decodes, through a decoder of its own, to a sound
-// at least as close to the speech as the level below, and searching gains a real margin. A
-// search wider than level 3's, with the finest buckets, plays closer still.
+// at least as close to the speech as the level below, and searching gains a real margin.
+// Searches of widths of their own (quality -1) play at least as close as the level named:
+// level 3's width, which gives level 3's bytes, a shallower and a deeper commit than the
+// levels', and a search wider than level 3's with the finest buckets.
 TEST(AdpcmSearchTest, EachLevelPlaysCloserToTheSpeech) {
   const std::vector<int32_t> speech = Speech();
   ASSERT_GT(speech.size(), 4000u);
   EXPECT_EQ(Searched(speech, 0, 4096), Encoded(speech));
-  double below = 0, greedy = 0;
-  for (int quality = 0; quality <= kAdpcmQualityMax + 1; ++quality) {
-    const bool wider = quality > kAdpcmQualityMax;
-    const std::vector<uint8_t> bytes = Searched(speech, wider ? -1 : quality, 4096, {512, 1, 0, 7, 128});
-    ASSERT_EQ(bytes.size(), AdpcmBytes(speech.size())) << quality;
-    const double snr = testcodec::SnrDb(speech, testcodec::DecodeImaAdpcm(bytes.data(), speech.size(), StepTable()));
-    std::printf("[ SNR      ] %s %d %6.2f dB\n", wider ? "wider than level" : "level", wider ? kAdpcmQualityMax : quality, snr);
-    if (quality == 0) greedy = below = snr;
-    EXPECT_GE(snr, below) << quality;
-    if (!wider) below = snr;
+  const struct {
+    int quality;
+    AdpcmSearchWidth width;
+    int atLeast;
+  } searches[] = {{0, {}, 0},  {1, {}, 0},  {2, {}, 1},  {3, {}, 2},  {-1, {128, 1, 0, 4, 32}, 3},
+                  {-1, {16, 1, 1, 2, 16}, 1}, {-1, {12, 1, 0, 4, 128}, 1}, {-1, {512, 1, 0, 7, 128}, 3}};
+  double snr[kAdpcmQualityMax + 1] = {};
+  for (const auto& c : searches) {
+    const std::vector<uint8_t> bytes = Searched(speech, c.quality, 4096, c.width);
+    ASSERT_EQ(bytes.size(), AdpcmBytes(speech.size())) << c.quality;
+    const double played = testcodec::SnrDb(speech, testcodec::DecodeImaAdpcm(bytes.data(), speech.size(), StepTable()));
+    if (c.quality >= 0) std::printf("[ SNR      ] level %d: %6.2f dB\n", c.quality, played);
+    if (c.quality < 0) {
+      std::printf("[ SNR      ] width %d/%d/%d/%d/%d: %6.2f dB\n", c.width.survivors, c.width.radius, c.width.opposite,
+                  c.width.fineness, c.width.depth, played);
+    }
+    EXPECT_GE(played, snr[c.atLeast]) << c.quality << " " << c.width.survivors << " " << c.width.depth;
+    if (c.quality >= 0) snr[c.quality] = played;
   }
-  EXPECT_GE(below, greedy + 2.0);
+  EXPECT_GE(snr[kAdpcmQualityMax], snr[0] + 2.0);
+  EXPECT_EQ(Searched(speech, -1, 4096, {128, 1, 0, 4, 32}), Searched(speech, 3, 4096));
 }
 
 TEST(AdpcmSearchTest, WidthsThatFit) {
@@ -151,29 +162,32 @@ TEST(AdpcmSearchTest, WidthsThatFit) {
     AdpcmSearchWidth width;
     bool fits;
   } cases[] = {
-      {{128, 1, 0, 4}, true},   {{3, 0, 0, 0}, true},      {{21844, 1, 0, 7}, true},    {{8191, 3, 1, 0}, true},
-      {{2, 1, 0, 0}, false},    {{21845, 1, 0, 7}, false}, {{128, 4, 0, 4}, false},     {{128, 1, 9, 4}, false},
+      {{128, 1, 0, 4}, true},   {{4, 0, 0, 0}, true},      {{21844, 1, 0, 7}, true},    {{8191, 3, 1, 0}, true},
+      {{3, 0, 0, 0}, false},    {{21845, 1, 0, 7}, false}, {{128, 4, 0, 4}, false},     {{128, 1, 9, 4}, false},
+      {{12, 1, 0, 4}, true},    {{11, 1, 0, 4}, false},    {{60, 3, 8, 7}, true},       {{59, 3, 8, 7}, false},
       {{128, 1, 0, 8}, false},  {{128, -1, 0, 4}, false},  {{128, 1, 0, -1}, false},    {{64, 1, 0, 4, 16}, true},
       {{64, 1, 0, 4, 1024}, true}, {{64, 1, 0, 4, 8}, false}, {{64, 1, 0, 4, 48}, false}, {{64, 1, 0, 4, 2048}, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(AdpcmSearchWidthFits(c.width), c.fits)
-        << c.width.survivors << " " << c.width.radius << " " << c.width.opposite << " " << c.width.fineness;
+        << c.width.survivors << " " << c.width.radius << " " << c.width.opposite << " " << c.width.fineness << " "
+        << c.width.depth;
   }
 }
 
 // Where a block ends changes nothing: blocks shorter and longer than the commit depth, and an
 // odd last block, give the bytes of one block; so do full swings, where states merge and clip,
-// and sounds that end before the first checkpoint, on it, and just after the first commit.
+// and sounds that end before the first checkpoint, on it, and just after the first commit, at
+// the levels' depth and at a deeper one.
 TEST(AdpcmSearchTest, BlocksGiveTheBytesOfOneBlock) {
   const std::vector<int32_t> swingAndNoise = SwingAndNoise();
   std::vector<std::vector<int32_t>> sounds;
-  for (size_t length : {1999u, 1u, 31u, 32u, 65u}) sounds.emplace_back(swingAndNoise.begin(), swingAndNoise.begin() + length);
+  for (size_t length : {1999u, 1u, 31u, 32u, 65u, 128u, 256u, 257u}) sounds.emplace_back(swingAndNoise.begin(), swingAndNoise.begin() + length);
   sounds.push_back(Speech());
   for (const std::vector<int32_t>& sound : sounds) {
     // The levels, then a shallower and a deeper search than theirs (quality -1: the width).
     const std::pair<int, AdpcmSearchWidth> searches[] = {
-        {1, {}}, {2, {}}, {3, {}}, {-1, {8, 1, 1, 2, 16}}, {-1, {8, 1, 0, 4, 128}}};
+        {1, {}}, {2, {}}, {3, {}}, {-1, {16, 1, 1, 2, 16}}, {-1, {12, 1, 0, 4, 128}}};
     for (const auto& [quality, width] : searches) {
       const std::vector<uint8_t> whole = Searched(sound, quality, sound.size(), width);
       ASSERT_EQ(whole.size(), AdpcmBytes(sound.size()));
