@@ -520,6 +520,57 @@ TEST_F(ProgProduction, AFullDiskLeavesNoTornRow) {
   }
 }
 
+// A row that cannot be written in one programmer's loop ends the others too, a loop waiting for
+// a part included. The disk fills once both first parts are logged, while programmer 2 waits for
+// a part that never comes and programmer 1 makes its second, whose row does not fit: the log
+// begins with a filler sized from a first run's rows, so that half a row is left in its page
+// (a full disk still takes rows into a page it has given). Without the stop the run would wait
+// for ever; timeout kills it after a minute.
+TEST_F(ProgProduction, AFullLogEndsEveryLoop) {
+  if (testsupport::RunProcess({"unshare", "-m", "true"}).exitCode != 0) {
+    GTEST_SKIP() << "no private mount namespace here (unshare -m needs the right to mount)";
+  }
+  const std::vector<std::pair<std::string, std::string>> environment = {
+      {"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PROGRAMMERS", "2"}, {"QS71_EMU_PACE_US", "40"}};
+  // The first run: the bytes of two start rows and two part rows.
+  MakeParts(sockets / "1", 1);
+  MakeParts(sockets / "2", 1);
+  const ProcessResult first = testsupport::RunProcess(
+      {QS71PROG_PATH, "--emulate", "--write", image.string(), "--production", "--all", "--count", "1", "--log",
+       log.string()},
+      {.environment = environment});
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  const std::vector<std::string> rows = Lines(ReadFileText(log));
+  ASSERT_GE(rows.size(), 5u);
+  size_t used = 0;
+  for (size_t i = 1; i < 5; ++i) used += rows[i].size() + 1;
+  const size_t partRow = rows[4].size() + 1;
+  const std::string header = "time,host,programmer,part\n";
+  const size_t filler = (2 * 4096 - used - partRow / 2 - header.size() - 1) % 4096;
+  const std::string before = header + std::string(filler, 'x') + "\n";
+  std::filesystem::remove_all(sockets);
+  MakeParts(sockets / "1", 2);
+  MakeParts(sockets / "2", 1);
+  const std::filesystem::path full = dir / "full";
+  std::filesystem::create_directories(full);
+  const std::string script =
+      "mount -t tmpfs -o size=64k tmpfs \"$1\" || exit 99; printf %s \"$2\" > \"$1/parts.csv\"; "
+      "timeout -s KILL 60 \"$0\" --emulate --write \"$3\" --production --all --count 2 --log \"$1/parts.csv\" "
+      ">/dev/null 2>&1 & pid=$!; i=0; while [ \"$(wc -l < \"$1/parts.csv\")\" -lt 6 ] && [ $i -lt 6000 ]; do "
+      "sleep 0.01; i=$((i+1)); done; yes x > \"$1/filler\" 2>/dev/null; wait $pid; echo \"exit=$?\"; "
+      "cat \"$1/parts.csv\"";
+  const ProcessResult run = testsupport::RunProcess(
+      {"unshare", "-m", "sh", "-c", script, QS71PROG_PATH, full.string(), before, image.string()},
+      {.environment = environment});
+  if (run.exitCode == 99) GTEST_SKIP() << "tmpfs cannot be mounted here: " << run.err;
+  const std::vector<std::string> lines = Lines(run.out);
+  // The code, the filler's two lines, each programmer's start and first part; no row torn.
+  ASSERT_EQ(lines.size(), 7u) << run.out << run.err;
+  EXPECT_EQ(lines[0], "exit=9");
+  for (size_t i = 3; i < lines.size(); ++i) EXPECT_EQ(CsvFields(lines[i]).size(), 23u) << lines[i];
+  EXPECT_EQ(CsvFields(lines[5])[22] + CsvFields(lines[6])[22], "partpart");
+}
+
 // A reader that goes away (qs71prog ... | head) stops neither the parts nor their log.
 TEST_F(ProgProduction, AClosedPipeStopsNothing) {
   const auto parts = MakeParts(sockets, 2);
