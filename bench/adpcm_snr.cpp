@@ -44,9 +44,7 @@ bool ReadAll(const char* name, std::vector<int32_t>* out) {
 // The input searched in blocks of a compile's size, then played as the chip plays it.
 std::vector<int32_t> SearchedAndPlayed(const std::vector<int32_t>& input, AdpcmSearch* search) {
   const std::vector<uint8_t> bytes = SearchAdpcmSound(search, input.data(), input.size(), 65536);
-  StoredCodecTables tables;
-  for (int i = 0; i < kImaStepCount; ++i) tables.steps[i] = kImaStepTable[i];
-  return DecodeAdpcmRange(bytes.data(), bytes.size(), tables);
+  return DecodeAdpcmRange(bytes.data(), bytes.size(), ImageTables());
 }
 
 // Five whole numbers of at most six digits each: no field of a width that fits is longer.

@@ -681,26 +681,30 @@ bool AdpcmSearchWidthFits(const AdpcmSearchWidth& width) {
   return width.survivors >= 4 * codes && expansions + 2 <= 65535;
 }
 
-void StartAdpcmSearch(AdpcmSearch* search, int quality) {
+namespace {
+
+void StartAtWidth(AdpcmSearch* search, const AdpcmSearchWidth& width) {
   *search = AdpcmSearch{};
-  search->quality = Clamp(quality, 0, kAdpcmQualityMax);
-  search->width = kSearchLevels[search->quality];
+  search->width = width;
   // The greedy encoder and the pair keep their own state.
-  if (search->width.survivors > 2) SizeSearch(search);
+  if (width.survivors > 2) SizeSearch(search);
+}
+
+}  // namespace
+
+void StartAdpcmSearch(AdpcmSearch* search, int quality) {
+  StartAtWidth(search, kSearchLevels[Clamp(quality, 0, kAdpcmQualityMax)]);
 }
 
 bool StartAdpcmWidthSearch(AdpcmSearch* search, const AdpcmSearchWidth& width) {
   if (!AdpcmSearchWidthFits(width)) return false;
-  *search = AdpcmSearch{};
-  search->quality = -1;
-  search->width = width;
-  SizeSearch(search);
+  StartAtWidth(search, width);
   return true;
 }
 
 void SearchAdpcmBlock(AdpcmSearch* search, const int32_t* samples, size_t n, bool last,
                       std::vector<uint8_t>* out) {
-  if (search->quality == 0) {
+  if (LevelOf(*search).survivors == 1) {
     out->resize(AdpcmBytes(n));
     EncodeAdpcmBlock(&search->greedy, samples, n, out->data());
     return;

@@ -84,8 +84,7 @@ struct AdpcmPair {
 // the rest of the cheapest path. Decisions hang on sample numbers only, so any split of a sound
 // into blocks gives the same bytes, and the memory stays bounded however long the sound.
 struct AdpcmSearch {
-  int quality = 0;         // the level; -1 for a search of a width of its own
-  AdpcmSearchWidth width;  // the level's
+  AdpcmSearchWidth width;  // the level's, or one of its own; one survivor is the greedy encoder
   AdpcmState greedy;  // level 0
   uint64_t samples = 0;    // samples searched
   uint64_t committed = 0;  // codes written out; always a multiple of the depth
