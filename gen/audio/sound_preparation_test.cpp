@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "audio/audio_test_support.h"
+#include "audio/sound_measure.h"
 #include "file_contents.h"
 #include "process_runner.h"
 #include "sound_decoders.h"
@@ -208,8 +209,7 @@ TEST(SoundPreparation, TheListeningCopyCompilesToTheSameImage) {
 TEST(SoundPreparation, AdpcmPiecesDecodeAsTheWholeRange) {
   std::vector<uint8_t> bytes(64);
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 37 + 11);
-  StoredCodecTables tables;
-  for (int i = 0; i < kImaStepCount; ++i) tables.steps[i] = kImaStepTable[i];
+  const StoredCodecTables& tables = ImageTables();
   AdpcmPlayback playback;
   std::vector<int32_t> pieces(2 * bytes.size());
   DecodeAdpcmBlock(&playback, bytes.data(), 24, tables, pieces.data());
