@@ -57,8 +57,15 @@ int OpenFailure(CompileState& s, const char* what, int index) {
 }
 
 bool OpenStreams(CompileState& s, const GenOptions& options) {
-  if (s.ArgCount > 1) s.Script = std::fopen(s.Args[1].c_str(), "rt");
+  // Binary on every system: the scanner takes CR LF as one line end itself, and a text-mode
+  // read on Windows would end the script at its first Ctrl-Z byte, silently.
+  if (s.ArgCount > 1) s.Script = std::fopen(s.Args[1].c_str(), "rb");
   if (s.Script == nullptr) return OpenFailure(s, "script", 1), false;
+  // An empty name can never be renamed onto; say so before the compile, as for any output.
+  if (s.ArgCount > 2 && s.Args[2].empty()) {
+    std::fprintf(s.Err, "qs71gen: the image output's name is empty; give the image file after the script name\n");
+    return OpenFailure(s, "output", 2), false;
+  }
   if (s.ArgCount > 2 && OpenImageOutput(s, {s.Args[2], options.failedImage, options.map, s.Args[1], options.html})) {
     return true;
   }
@@ -113,10 +120,15 @@ int AnswerOptions(CompileState& s, int argc, const char* const* argv, GenOptions
 // An option written after the script name is the script's parameter, as it always was; a
 // mistyped command line should not pass unnoticed.
 void WarnOptionsOutOfPlace(CompileState& s, int argc, const char* const* argv, int scriptIndex) {
-  for (int i = scriptIndex + 2; i < argc; ++i) {
+  for (int i = scriptIndex + 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg.rfind("--", 0) != 0 || !IsGenOption(arg)) continue;
     const int parameter = i - scriptIndex + 1;
+    if (parameter == 2) {
+      std::fprintf(s.Err, "qs71gen: warning: the image output's name, %s, is a qs71gen option; the image goes to "
+                   "a file of that name; options go before the script name\n", arg.c_str());
+      continue;
+    }
     std::fprintf(s.Err, "qs71gen: warning: parameter %d, %s, is a qs71gen option but comes after the "
                  "script name, so it only goes to the script as %%%d; options go before the script name\n",
                  parameter, arg.c_str(), parameter);

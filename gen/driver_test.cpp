@@ -135,6 +135,17 @@ TEST_F(TwoCompilesTest, InOneProcessAsInSeparateRuns) {
   for (size_t i = 0; i < scripts.size(); ++i) ExpectAsReference(outcomes[i], i);
 }
 
+// A script piped in is read once and scanned by both passes: the same listing and image as
+// from its file, not an image without its sounds.
+TEST_F(TwoCompilesTest, ScriptFromAPipe) {
+  for (size_t i = 0; i < scripts.size(); ++i) {
+    const fs::path image = folder / ("piped" + std::to_string(i) + ".bin");
+    const std::string command = "cat '" + scripts[i].string() + "' | \"$0\" /dev/stdin '" + image.string() + "'";
+    const testsupport::ProcessResult r = testsupport::RunProcess({"sh", "-c", command, QS71GEN_PATH});
+    ExpectAsReference({r.exitCode, r.out, r.err, ReadFileBytes(image)}, i);
+  }
+}
+
 // A hint's command, pasted into a POSIX shell, names the very file the script names, whatever
 // its name holds.
 TEST(HintTest, PastesIntoAShell) {

@@ -233,6 +233,15 @@ bool OpenImageOutput(CompileState& s, const OutputRequest& request) {
   return true;
 }
 
+std::string OutputAt(CompileState& s, const std::string& path) {
+  const std::vector<OutputPlace> places = OutputPlaces(s.Pending.request);
+  const OutputPlace place = PlaceOf(path, "");
+  for (size_t i = 0; i < places.size(); ++i) {
+    if (SamePlace(place, places[i])) return OutputName(places, i);
+  }
+  return {};
+}
+
 bool OutputSparesWaveFiles(CompileState& s) {
   for (const SoundDef* sound : SoundsNewestFirst(s)) {
     if (!KindHasData(sound->kind)) continue;

@@ -45,6 +45,10 @@ struct PendingImage {
 // standard error.
 bool OpenImageOutput(CompileState& s, const OutputRequest& request);
 
+// What output of the run path is ("the image output", "the map", ...), also when neither exists
+// yet; empty when it is none of them.
+std::string OutputAt(CompileState& s, const std::string& path);
+
 // After pass 1, when the wave files are known: false (reason on standard error) when an
 // output is one of them.
 bool OutputSparesWaveFiles(CompileState& s);

@@ -12,6 +12,7 @@
 #include "image/image_file.h"
 #include "image_layout.h"
 #include "name_tables.h"
+#include "output_file.h"
 #include "file_system.h"
 #include "result_codes.h"
 #include "sound_report.h"
@@ -180,6 +181,28 @@ int ImportWave(CompileState& s, const SoundDef& sound, const SoundCodec& codec,
   return r;
 }
 
+// What a listening copy would be written over: the script, a wave file named so far, or an
+// output of the run. A folder of recordings named as the sounds are would otherwise lose them.
+std::string KeptCopyClash(CompileState& s, const std::string& kept) {
+  const FileIdentity copy = IdentifyFile(kept.c_str());
+  if (SameFile(copy, IdentifyInput(s.Args[1].c_str()))) return "the script";
+  for (const auto& entry : s.Prep.records) {
+    if (SameFile(copy, IdentifyInput(entry.second.file.c_str()))) return "the wave file " + entry.second.file;
+  }
+  return OutputAt(s, kept);
+}
+
+// A wave file named after a listening copy was written is that copy, not a recording.
+std::string KeptCopyNamed(CompileState& s, const std::string& file) {
+  const FileIdentity source = IdentifyInput(file.c_str());
+  for (const auto& entry : s.Prep.records) {
+    if (!entry.second.kept.empty() && SameFile(source, IdentifyFile(entry.second.kept.c_str()))) {
+      return entry.second.kept;
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 int OpenSoundWave(CompileState& s, const SoundDef& sound, WaveHeader* header,
@@ -197,7 +220,9 @@ int DefinePreparedSound(CompileState& s, const SoundDef& sound, std::string* lis
   PreparationRecord record;
   record.file = sound.text;
   std::string reason;
-  const bool readable = ProbeSource(sound.text, &record.source, &reason);
+  const std::string copy = KeptCopyNamed(s, sound.text);
+  const bool readable = copy.empty() ? ProbeSource(sound.text, &record.source, &reason)
+                                     : (reason = "it is the prepared copy " + copy + " that --keep-prepared wrote in this run", false);
   if (readable) ListRate(s, static_cast<uint32_t>(record.source.rate), listing);
   else record.refusal = Format("sound %s: %s cannot be read: %s", sound.name.c_str(), sound.text.c_str(), reason.c_str());
   // Like a refused wave file, an unreadable one is reported where pass 2 imports it.
@@ -218,14 +243,22 @@ int PrepareDefinedSound(CompileState& s, const char* name, int line) {
   SoundDef* sound = const_cast<SoundDef*>(FindSound(s, name));
   if (record == nullptr || sound == nullptr || !KindHasData(sound->kind) || !record->refusal.empty()) return ErrNone;
   const PreparationOptions& options = s.Prep.options;
-  PreparationJob job{&options, record->file, sound->kind, PreparedRate(s, name, *record, line), s.Scale,
-                     options.keepDir.empty() ? "" : options.keepDir + "/" + sound->name + ".wav",
+  const std::string kept = options.keepDir.empty() ? "" : options.keepDir + "/" + sound->name + ".wav";
+  PreparationJob job{&options, record->file, sound->kind, PreparedRate(s, name, *record, line), s.Scale, kept,
                      s.AdpcmQuality};
+  const std::string clash = kept.empty() ? "" : KeptCopyClash(s, kept);
+  if (!clash.empty()) {
+    record->refusal = Format("sound %s: --keep-prepared would write its prepared copy %s over %s; nothing was "
+                             "written there: choose a folder that holds none of the run's files",
+                             name, kept.c_str(), clash.c_str());
+    return Refused(s, ErrWaveFile, record->refusal);
+  }
   std::string reason;
   if (!OpenPreparationFiles(s, &reason) || !PrepareSound(job, s.Prep.files, record, &reason)) {
     record->refusal = Format("sound %s (%s) cannot be prepared: %s", name, record->file.c_str(), reason.c_str());
     return Refused(s, ErrWaveFile, record->refusal);
   }
+  record->kept = kept;
   WarnAboutLoudness(s, name, *record, line);
   ReserveSoundRange(s, sound, record->frames);
   return ErrNone;

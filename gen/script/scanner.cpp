@@ -278,7 +278,11 @@ void Remember(Scan& c, int token, int line, size_t start) {
 
 bool ScannerReset(CompileState& s, FILE* script) {
   Scan c{s, s.Scan, nullptr};
-  c.sc.text.clear();
+  // A script read from a pipe cannot be read a second time: the later passes scan the text the
+  // first one read, or they would find an empty script and compile an image without sounds.
+  const bool rewound = script != nullptr && std::fseek(script, 0, SEEK_SET) == 0;
+  const bool reuse = script != nullptr && !rewound && c.sc.wholeText;
+  if (!reuse) c.sc.text.clear();
   c.sc.pos = 0;
   c.sc.lineEnd = 0;
   c.sc.finalNewline = true;
@@ -291,12 +295,12 @@ bool ScannerReset(CompileState& s, FILE* script) {
   c.sc.literal[0] = '\0';
   c.sc.failure = nullptr;
   c.sc.line = 1;
-  if (script == nullptr) return true;
-  std::rewind(script);
+  if (script == nullptr || reuse) return true;
   char chunk[kInputBufferSize];
   size_t n;
   while ((n = std::fread(chunk, 1, sizeof chunk, script)) > 0) c.sc.text.append(chunk, n);
   if (std::ferror(script)) c.sc.failure = "input in flex scanner failed";
+  c.sc.wholeText = c.sc.failure == nullptr;
   return c.sc.failure == nullptr;
 }
 

@@ -19,6 +19,7 @@ constexpr int kLiteralBufferSize = 1024;
 // Where the scanner stands in the script of one compile.
 struct ScannerState {
   std::string text;  // the whole script as read at the last reset
+  bool wholeText = false;  // text holds a complete read of the script
   size_t pos = 0;
   size_t lineEnd = 0;  // position of the line feed (or end) of the line that pos is on
   int line = 1;        // the line the next token starts on
@@ -34,7 +35,8 @@ struct ScannerState {
 };
 
 // Rewinds script, sets the line counter to 1 and re-arms the final newline. Reads the script
-// afresh, so that a second pass sees the file as it is now. False when it cannot be read (see
+// afresh, so that a second pass sees the file as it is now; a script that cannot be rewound (a
+// pipe) is scanned again from the text read before. False when it cannot be read (see
 // ScannerFailure).
 bool ScannerReset(CompileState& s, FILE* script);
 

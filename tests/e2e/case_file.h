@@ -3,7 +3,7 @@
 // qs71gen must print and write. One text file per case:
 //
 //   # free comment lines
-//   args: %script %image 12 34          (optional; default "%script %image")
+//   args: %script %image 12 34          (optional; default "%script %image"; %empty: "")
 //   wav: tone.wav shape=sine freq=440 rate=16000 bits=16 channels=1 frames=100 amp=0.5
 //        pad=N                           (N silent frames before and after the signal)
 //        container=flac|wav|aiff         (written by libsndfile: 24/32 bits, tag=3 float, FLAC)

@@ -98,6 +98,7 @@ bool MakeWav(const std::string& dir, const WavInput& wav) {
 std::string ExpandArg(const std::string& arg) {
   if (arg == "%script") return "script.qs";
   if (arg == "%image") return "image.bin";
+  if (arg == "%empty") return "";  // an argument that is the empty string
   return arg;
 }
 
