@@ -97,14 +97,34 @@ bool SomePartByteFits(uint32_t distance, uint8_t imageByte, bool secondStage) {
   return false;
 }
 
+bool TriggersSecondStage(uint8_t trigger) { return (trigger & kSecondStageBits) == kSecondStageBits; }
+
+bool PartAccepts(uint32_t distance, uint8_t b, bool secondStage) {
+  return HoldsAt(kFirstStage, distance, b) && (!secondStage || HoldsAt(kSecondStage, distance, b));
+}
+
+// Programming can only clear bits: a part holds its own byte AND the image's after the write.
+// True when some byte a good part may hold there would come out as one no good part holds,
+// so that the part fails its own system-area check from then on.
+bool WriteSpoils(uint32_t distance, uint8_t imageByte, bool secondStage) {
+  for (int value = 0; value <= 0xFF; ++value) {
+    const uint8_t part = static_cast<uint8_t>(value);
+    if (!PartAccepts(distance, part, secondStage)) continue;
+    if (!PartAccepts(distance, static_cast<uint8_t>(part & imageByte), secondStage)) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+bool SecondStageOf(const std::vector<uint8_t>& block) {
+  return TriggersSecondStage(block[SystemAreaOffset(kSecondStageTrigger)]);
+}
 
 bool CheckSystemArea(const std::vector<uint8_t>& block) {
   if (block.size() != kSystemAreaSize) return false;
   if (!AllHold(kFirstStage, block)) return false;
-  const uint8_t trigger = block[SystemAreaOffset(kSecondStageTrigger)];
-  if ((trigger & kSecondStageBits) != kSecondStageBits) return true;
-  return AllHold(kSecondStage, block);
+  return !SecondStageOf(block) || AllHold(kSecondStage, block);
 }
 
 void MaskSystemArea(std::vector<uint8_t>& block) {
@@ -124,11 +144,26 @@ uint8_t FactoryBits(uint32_t distance) {
   return 0;
 }
 
+uint8_t PartBits(uint32_t distance, bool secondStage) {
+  uint8_t common = 0xFF;
+  bool any = false;
+  for (int value = 0; value <= 0xFF; ++value) {
+    if (!PartAccepts(distance, static_cast<uint8_t>(value), secondStage)) continue;
+    common &= static_cast<uint8_t>(value);
+    any = true;
+  }
+  // The marker is 0x00 or 0x5A: its bits must be kept together or cleared together.
+  if (distance == kMarkerDistance) common = 0x5A;
+  return static_cast<uint8_t>(FactoryBits(distance) | (any ? common : 0));
+}
+
 uint32_t FactoryCellClash(const std::vector<uint8_t>& imageBlock) {
   if (imageBlock.size() != kSystemAreaSize) return kSystemAreaSize;
+  const bool secondStage = SecondStageOf(imageBlock);
   for (uint32_t distance = kSystemAreaSize; distance > 0; --distance) {
     const uint8_t bits = FactoryBits(distance);
-    if ((imageBlock[SystemAreaOffset(distance)] & bits) != bits) return distance;
+    const uint8_t image = imageBlock[SystemAreaOffset(distance)];
+    if ((image & bits) != bits || WriteSpoils(distance, image, secondStage)) return distance;
   }
   return 0;
 }
@@ -137,8 +172,7 @@ uint32_t SystemAreaMisfit(const std::vector<uint8_t>& imageBlock) {
   if (imageBlock.size() != kSystemAreaSize) return kSystemAreaSize;
   // The option byte is not masked, so a part that verifies holds the image's value there,
   // and the image decides whether the second stage applies.
-  const uint8_t trigger = imageBlock[SystemAreaOffset(kSecondStageTrigger)];
-  const bool secondStage = (trigger & kSecondStageBits) == kSecondStageBits;
+  const bool secondStage = SecondStageOf(imageBlock);
   for (uint32_t distance = kSystemAreaSize; distance > 0; --distance) {
     if (!SomePartByteFits(distance, imageBlock[SystemAreaOffset(distance)], secondStage)) {
       return distance;

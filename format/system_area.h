@@ -45,9 +45,19 @@ uint32_t SystemAreaMisfit(const std::vector<uint8_t>& imageBlock);
 // marked as finished (the clear-marker option), so the image may hold any value there.
 uint8_t FactoryBits(uint32_t distance);
 
-// The first byte (in address order) of an image's system area that would clear a factory
-// bit: its distance k, or 0 when the block clears none. A block of another size gives
-// kSystemAreaSize.
+// The bits at distance k that a write must leave as the part holds them, for a part whose
+// option byte says secondStage: FactoryBits, the bits every good part holds as 1 there (tags,
+// enables), and the marker's 5A, which may only be kept whole or cleared whole.
+uint8_t PartBits(uint32_t distance, bool secondStage);
+
+// The first byte (in address order) of an image's system area whose write would spoil a good
+// part: it clears a factory bit, or it leaves a byte that no good part holds (a tag or an
+// enable bit cleared, a marker that is neither 00 nor 5A), so that the part fails its
+// system-area check from then on. Its distance k, or 0 when there is none. A block of another
+// size gives kSystemAreaSize.
 uint32_t FactoryCellClash(const std::vector<uint8_t>& imageBlock);
+
+// Whether the image's option byte makes its parts leave the second-stage trims unprogrammed.
+bool SecondStageOf(const std::vector<uint8_t>& block);
 
 }  // namespace qs71

@@ -195,13 +195,15 @@ struct FactoryCase {
   uint32_t clash;
 };
 
-// A 0 written where the mask forces a bit clears the part's own trim for good; every other
-// place, the marker among them, takes any value.
+// A 0 written where the mask forces a bit clears the part's own trim for good, and one written
+// over a bit every good part holds (tags, enables, the erased second-stage trims) or over part
+// of the marker leaves a part that fails its own check; every other place takes any value.
 TEST(SystemArea, AFactoryBitClearedByTheImageIsNamed) {
   const FactoryCase cases[] = {
-      {0, 0x00, 0},    {63, 0x00, 63},  {63, 0xFE, 63}, {62, 0xFB, 62}, {62, 0x04, 0},
-      {59, 0xF7, 59},  {59, 0x0F, 0},   {37, 0xF0, 37}, {31, 0x00, 0},  {45, 0x00, 0},
-      {66, 0x00, 0},   {78, 0x00, 0},   {64, 0x00, 0},
+      {0, 0x00, 0},    {63, 0x00, 63},  {63, 0xFE, 63}, {62, 0xFB, 62}, {62, 0xE4, 0},
+      {62, 0x7F, 62},  {59, 0xF7, 59},  {59, 0x0F, 0},  {37, 0xF0, 37}, {31, 0x00, 0},
+      {31, 0xA5, 0},   {31, 0x12, 31},  {45, 0x00, 0},  {66, 0x00, 66}, {66, 0x5A, 0},
+      {65, 0xA4, 65},  {50, 0xFB, 50},  {47, 0x0F, 47}, {78, 0x00, 0},  {64, 0x00, 0},
   };
   for (const FactoryCase& c : cases) {
     std::vector<uint8_t> block = GeneratorBlock(0xFF);
@@ -213,6 +215,10 @@ TEST(SystemArea, AFactoryBitClearedByTheImageIsNamed) {
   At(block, 41) = 0x00;
   At(block, 54) = 0x00;
   EXPECT_EQ(FactoryCellClash(block), 54u);
+  block = GeneratorBlock(0xFF);
+  At(block, 78) = 0x00;  // the trims of the second stage are the part's own then
+  At(block, 47) = 0x0F;
+  EXPECT_EQ(FactoryCellClash(block), 0u);
   EXPECT_EQ(FactoryCellClash(std::vector<uint8_t>(511, 0xFF)), 512u);
 }
 

@@ -46,7 +46,7 @@ SystemAreaVerdict JudgeSystemArea(const ImageBytes& image, const ImageVerdict& c
   if (verdict.clearsFactoryCell) {
     const size_t at = block.size() - k;
     verdict.factoryCell = {static_cast<int>(k), blockPos + static_cast<int32_t>(at), block[at]};
-    verdict.factoryBits = qs71::FactoryBits(k);
+    verdict.factoryBits = qs71::PartBits(k, qs71::SecondStageOf(block));
   }
   return verdict;
 }

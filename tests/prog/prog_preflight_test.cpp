@@ -46,7 +46,9 @@ void Write(const std::filesystem::path& path, const std::vector<uint8_t>& bytes)
 
 // The bits a write must leave at 1 in the system area set, the rest as it was.
 std::vector<uint8_t> KeepingFactoryCells(std::vector<uint8_t> bytes) {
-  for (uint32_t k = 1; k <= qs71::kSystemAreaSize; ++k) bytes[bytes.size() - k] |= qs71::FactoryBits(k);
+  const std::vector<uint8_t> block(bytes.end() - qs71::kSystemAreaSize, bytes.end());
+  const bool secondStage = qs71::SecondStageOf(block);
+  for (uint32_t k = 1; k <= qs71::kSystemAreaSize; ++k) bytes[bytes.size() - k] |= qs71::PartBits(k, secondStage);
   return bytes;
 }
 
@@ -194,7 +196,7 @@ const RefusalCase kRefusals[] = {
     {"TrimEdited", Input::kTrimEdited, 11, "not-an-image", kTrimRefusal},
     {"TrimEditedForced", Input::kTrimEdited, 11, "not-an-image", kTrimRefusal, true},
     {"ZerosForced", Input::kZeros, 11, "not-an-image",
-     "input.bin would clear the part's factory trim at 0x03FFC1 (k = 63, image byte 00)", true},
+     "input.bin would clear the part's factory trim at 0x03FFBE (k = 66, image byte 00)", true},
     {"FillOverGroups", Input::kFillOverGroups, 11, "not-an-image",
      "input.bin is not a QS71 image: inconsistent group entries (section 2 names its group "
      "table at 0x000038, but the tables before it end at 0x000028"},
@@ -249,12 +251,12 @@ struct ForcedCase {
   int exit;
 };
 
-// Written as they are, with the factory cells left at 1 as --force needs them. A random
-// system area then breaks the chip's own rules, so the verify's connection refuses the part
-// as a chip (exit 4), as it would refuse a real one.
+// Written as they are, with the bits a part must keep left at 1 as --force needs them. A
+// random system area then asks for bits the part's own cells cannot hold (its tag), so the
+// verify finds the part differing from the file (exit 8), not an invalid chip.
 const ForcedCase kForced[] = {
     {"ZeroFilled", Input::kZerosKeepingFactoryCells, {"--no-verify"}, 0},
-    {"RandomBytes", Input::kRandomKeepingFactoryCells, {}, 4},
+    {"RandomBytes", Input::kRandomKeepingFactoryCells, {}, 8},
 };
 
 class Forced : public Preflight, public testing::WithParamInterface<ForcedCase> {};
