@@ -175,6 +175,7 @@ int ImportWave(CompileState& s, const SoundDef& sound, const SoundCodec& codec,
   int r = OpenSoundWave(s, sound, &header, listing);
   SampleReader reader;
   if (r == ErrNone) r = StartSamples(&reader, s.Wave, header);
+  if (r == ErrRead) Refused(s, r, CutShortDetail(sound.text));
   if (r == ErrNone) r = StoreMetered(s, sound, codec, &reader, s.Scale, listing);
   if (s.Wave != nullptr) std::fclose(s.Wave);
   s.Wave = nullptr;

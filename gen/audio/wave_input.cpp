@@ -33,7 +33,7 @@ constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80
 // Why a wave file is refused. Its standard-output line stays the chip tools' one message for
 // every reason; the detail on standard error tells the user which reason and how to mend it.
 enum class Refusal {
-  NotWave, NoFormat, ShortFormat, Compressed, Float, Channels, Bits, NoData, HugeData
+  NotWave, NoFormat, ShortFormat, Compressed, Float, Channels, Bits, NoData, HugeData, ShortData
 };
 
 struct RefusalText {
@@ -63,6 +63,9 @@ const RefusalText kRefusals[] = {
      "the file is cut short or damaged: export the sound again"},
     {Refusal::HugeData, "`data` chunk of %u bytes, 2 GB or more",
      "no chip holds such a sound and the header is likely damaged: export the sound again"},
+    {Refusal::ShortData, "`data` chunk of %u bytes, more than the file holds",
+     "the file is cut short, or its header was written before its size was known (as a program "
+     "writing to a pipe does): export the sound again into a file"},
 };
 
 int Refuse(Refusal refusal, uint32_t value, const char* name, std::string* detail) {
@@ -277,6 +280,23 @@ int CheckWaveHeader(FILE* file, const char* name, WaveHeader* header, std::strin
   header->bits = format.bits;
   header->dataSize = static_cast<int32_t>(dataSize);
   return ErrNone;
+}
+
+std::string CutShortDetail(const std::string& name) {
+  FILE* file = nullptr;
+  std::string detail;
+  if (OpenWaveFile(name, &file, &detail) != ErrNone) return {};
+  WaveHeader header;
+  std::string cut;
+  if (CheckWaveHeader(file, name.c_str(), &header, &detail) == ErrNone) {
+    const int64_t remaining = RemainingBytes(file);
+    const uint64_t needed = uint64_t{WaveFrameCount(header)} * FrameBytes(header);
+    if (remaining >= 0 && static_cast<uint64_t>(remaining) < needed) {
+      Refuse(Refusal::ShortData, static_cast<uint32_t>(header.dataSize), name.c_str(), &cut);
+    }
+  }
+  std::fclose(file);
+  return cut;
 }
 
 uint32_t RefusedWaveFrames(FILE* file) {

@@ -46,6 +46,10 @@ int OpenWaveFile(const std::string& name, FILE** file, std::string* detail);
 // wrote it), says why and how to convert it.
 int CheckWaveHeader(FILE* file, const char* name, WaveHeader* header, std::string* detail);
 
+// For a wave file whose header announces more samples than the file holds (cut short, or
+// written to a pipe): what is wrong and how to mend it, naming the file; empty otherwise.
+std::string CutShortDetail(const std::string& name);
+
 // Frames the header announces: (data size / channels) / (bits / 8), unsigned, as the name
 // tables size a sound's range with it.
 uint32_t WaveFrameCount(const WaveHeader& header);

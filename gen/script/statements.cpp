@@ -8,6 +8,7 @@
 
 #include "ascii_case.h"
 #include "audio/sound_import.h"
+#include "audio/wave_input.h"
 #include "clock_divider.h"
 #include "compile_state.h"
 #include "grammar.tab.h"
@@ -169,6 +170,15 @@ void WarnWhereReadingStopped(CompileState& s) {
        StopHintFor(ScannerLastToken(s)));
 }
 
+// The range just reserved counts samples the file does not hold: pass 2 will fail to read them,
+// and a header sized for a pipe may first push every later address out of the image.
+void WarnCutShort(CompileState& s, int defined, int line) {
+  if (defined != ErrNone || s.Prep.options.Active()) return;
+  const SoundDef* sound = FindSound(s, s.NameBuffer);
+  const std::string cut = sound != nullptr ? CutShortDetail(sound->text) : "";
+  if (!cut.empty()) Warn(s, line, "%s", cut.c_str());
+}
+
 }  // namespace
 
 void CopyName(CompileState& s) { CopyInto(s, s.NameBuffer); }
@@ -197,6 +207,7 @@ void WaveSoundStatement(CompileState& s, int32_t kind, int line) {
     r = DefineSound(s, s.NameBuffer, literal, kind, 0);
     // A definition that read its header has just set WaveRate to this file's rate.
     NoteSoundDefined(s, line, r == ErrNone ? s.WaveRate : 0);
+    WarnCutShort(s, r, line);
   } else {
     r = ImportListed(s, s.NameBuffer);
   }
