@@ -181,6 +181,8 @@ struct FilteredSource {
   HighPass highpass;
   std::vector<double> mono = std::vector<double>(kBlock);
   double peak = 0;  // of the mixed signal before the filter
+  int64_t done = 0;
+  int64_t firstNotFinite = -1;  // a float file's NaN or infinity, which every filter would spread
 
   bool Open(const PreparationJob& job, std::string* reason) {
     if (!source.Open(job.file, reason)) return false;
@@ -198,9 +200,23 @@ struct FilteredSource {
 
   size_t Read() {
     const size_t n = source.ReadMono(mono.data());
-    for (size_t i = 0; i < n; ++i) peak = std::max(peak, std::fabs(mono[i]));
+    for (size_t i = 0; i < n; ++i) {
+      if (!std::isfinite(mono[i])) {
+        if (firstNotFinite < 0) firstNotFinite = done + static_cast<int64_t>(i);
+        mono[i] = 0;
+      }
+      peak = std::max(peak, std::fabs(mono[i]));
+    }
+    done += static_cast<int64_t>(n);
     highpass.Run(mono.data(), n);
     return n;
+  }
+
+  bool Finite(std::string* reason) const {
+    if (firstNotFinite < 0) return true;
+    *reason = Format("its sample %lld is not a number (NaN or infinite): the recording is damaged; "
+                     "export it again", static_cast<long long>(firstNotFinite));
+    return false;
   }
 };
 
@@ -222,6 +238,7 @@ bool FindWindow(const PreparationJob& job, Window* window, std::string* reason) 
       last = at + static_cast<int64_t>(i);
     }
   }
+  if (!in.Finite(reason)) return false;
   if (in.peak == 0) return *reason = "it is all silence", false;
   if (first < 0) {
     *reason = Format("--trim %g dBFS would leave nothing: no sample reaches that level", job.options->trimDbfs);
@@ -373,6 +390,7 @@ bool WriteStage(const PreparationJob& job, const Window& window, int32_t rate, F
       return *reason = Format("the scratch file cannot be written: %s", LastSystemError().c_str()), false;
     }
   }
+  if (!in.Finite(reason)) return false;
   if (in.peak == 0) return *reason = "it is all silence", false;
   if (!resampler.Finish()) {
     return *reason = Format("the scratch file cannot be written: %s", LastSystemError().c_str()), false;
