@@ -10,19 +10,32 @@
 #include "image_layout.h"
 #include "option_block.h"
 #include "result_codes.h"
+#include "warnings.h"
 #include "hex.h"
+
+namespace {
+
+// The chip tools report a malformed map only as an internal error; the detail says what to write.
+int MalformedVolMap(CompileState& s, const char* literal) {
+  SetErrorDetail(s, "malformed $VOL_MAP text %s: write up to %d levels, each two hex digits "
+                 "(00 to FF), one for each volume step, such as \"204080FF\"",
+                 literal == nullptr ? "" : literal, kVolMapEntries);
+  return ErrInternal;
+}
+
+}  // namespace
 
 int ParseVolMap(CompileState& s, const char* literal) {
   const size_t length = literal == nullptr ? 0 : std::strlen(literal);
-  if (length < 2) return ErrInternal;
+  if (length < 2) return MalformedVolMap(s, literal);
   const size_t digits = length - 2;
-  if (digits > 2 * kVolMapEntries || digits % 2 != 0) return ErrInternal;
+  if (digits > 2 * kVolMapEntries || digits % 2 != 0) return MalformedVolMap(s, literal);
   int32_t map[kVolMapEntries];
   for (int32_t& entry : map) entry = 0x80;
   for (size_t k = 0; k < digits / 2; ++k) {
     int high = HexDigitValue(literal[1 + 2 * k]);
     int low = HexDigitValue(literal[2 + 2 * k]);
-    if (high < 0 || low < 0) return ErrInternal;
+    if (high < 0 || low < 0) return MalformedVolMap(s, literal);
     map[k] = high * 16 + low;
   }
   std::copy(std::begin(map), std::end(map), s.VolMap.begin());
