@@ -248,6 +248,8 @@ void SectionGroup(CompileState& s, int32_t section, int32_t rate, int32_t flag, 
   if (PassOne(s)) {
     r = CountGroupLink(s, section, s.Statements.groupName);
     if (r == ErrNone) NoteLink(s, s.Statements.groupName, rate, line);
+    // A line that names the sound but fails has its own error; "never linked" would mislead.
+    else if (SoundUse* use = FindSoundUse(s, s.Statements.groupName)) use->linked = true;
     // A rate of 0 would divide the main clock by zero when the link is written.
     if (r == ErrNone && rate == 0) r = ErrGroupRate;
   } else {
