@@ -79,6 +79,29 @@ TEST(RunDump, JsonIsOneDocument) {
   EXPECT_NE(output.out.find("\"grpadr\": 3,"), std::string::npos);
 }
 
+// One section with one link, written with GrpAdr 2: GrpAdr 1, tried first, reads it too (as a
+// shorter sound). The report stays the one of the first that reads; standard error
+// says which others fit, unless --grpadr settled it.
+TEST(RunDump, WarnsWhenAnotherGrpAdrReadsTheTablesToo) {
+  auto bytes = imagetest::BlankImage(0x1000);
+  imagetest::PutSections(bytes, {{1, {{0x02, 63, 0, 499}}}}, 3, 2);
+  const std::string image = TempFile("ambiguous", bytes);
+  DumpOutput detected;
+  DumpOutput given;
+  ASSERT_EQ(RunDump({image}, &detected), 0) << detected.err;
+  ASSERT_EQ(RunDump({image, "--grpadr", "1"}, &given), 0) << given.err;
+  EXPECT_EQ(detected.err, "qs71dump: warning: " + image +
+                              ": read with GrpAdr 1, but GrpAdr 2 also reads every group "
+                              "entry consistently; give --grpadr with the value of the script's "
+                              "$GRPADR (qs71gen) if it was not 1\n");
+  EXPECT_EQ(given.err, "");
+  std::string expected = given.out;
+  const std::string read = "Read with GrpAdr 1 (";
+  ASSERT_NE(expected.find(read + "given)"), std::string::npos) << expected;
+  expected.replace(expected.find(read + "given)"), read.size() + 6, read + "detected)");
+  EXPECT_EQ(detected.out, expected);
+}
+
 // Random bytes where the tables would be, in an image that carries the tag, and a good image
 // with bytes of its tables changed one by one: every run ends with a report or a message.
 TEST(RunDump, NeverCrashesOnDamagedTables) {
