@@ -127,6 +127,9 @@ int RunDump(const std::vector<std::string>& args, DumpOutput* output) {
   r = BuildImageMap(image, options.settings, &map, &problem);
   if (r != DumpOk) return Fail(r, options.image + ": " + problem, output);
   output->err += GrpAdrWarning(map);
+  if (!options.extractDir.empty() &&
+      (r = RefuseExtractingOverImage(map, options.extractDir, &problem)) != DumpOk)
+    return Fail(r, problem, output);
   output->out += options.json ? JsonReport(map) : TextReport(map);
   if (!options.htmlFile.empty() && (r = WritePage(options, image, map, &problem)) != DumpOk)
     return Fail(r, problem, output);

@@ -9,8 +9,13 @@
 #include <fstream>
 #include <random>
 
+#include "dump_result.h"
+#include "file_contents.h"
 #include "format_test_support.h"
+#include "image_map.h"
+#include "sound_extract.h"
 #include "test_scratch.h"
+#include "wav_writer.h"
 
 namespace {
 
@@ -100,6 +105,55 @@ TEST(RunDump, WarnsWhenAnotherGrpAdrReadsTheTablesToo) {
   ASSERT_NE(expected.find(read + "given)"), std::string::npos) << expected;
   expected.replace(expected.find(read + "given)"), read.size() + 6, read + "detected)");
   EXPECT_EQ(detected.out, expected);
+}
+
+std::string FirstWavName(const std::vector<uint8_t>& image) {
+  ImageMap map;
+  std::string problem;
+  EXPECT_EQ(BuildImageMap(image, DumpSettings{}, &map, &problem), DumpOk) << problem;
+  return map.sounds.empty() ? "none" : WavName(map.sounds.front());
+}
+
+// What the extraction folder holds, before the run, under the name of the first sound's file.
+struct ExtractCase {
+  const char* name;
+  bool imageThere;  // the image itself; else a link to a file outside the folder
+  int exitCode;
+};
+
+const ExtractCase kExtractCases[] = {
+    {"link_out", false, 0},  // the link is replaced; the file it led to stays as it was
+    {"image_in", true, 2},   // refused before anything is written
+};
+
+TEST(RunDump, ExtractionReplacesLinksAndNeverTheImage) {
+  const std::vector<uint8_t> bytes = TwoSectionImage();
+  for (const ExtractCase& c : kExtractCases) {
+    const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, std::string("extract_") + c.name);
+    const auto out = dir / "sounds";
+    std::filesystem::create_directory(out);
+    const auto wav = out / FirstWavName(bytes);
+    const auto image = c.imageThere ? wav : dir / "image.bin";
+    const auto outside = dir / "outside.txt";
+    ASSERT_TRUE(testwav::WriteFile(image.string(), bytes));
+    ASSERT_TRUE(testwav::WriteFile(outside.string(), {'k', 'e', 'e', 'p'}));
+    std::error_code error;
+    if (!c.imageThere) std::filesystem::create_symlink(outside, wav, error);
+    if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+    DumpOutput output;
+    EXPECT_EQ(RunDump({image.string(), "--extract", out.string()}, &output), c.exitCode) << c.name;
+    EXPECT_EQ(ReadFileBytes(image), bytes) << c.name;
+    EXPECT_EQ(ReadFileText(outside), "keep") << c.name;
+    if (c.exitCode == 0) {
+      EXPECT_FALSE(std::filesystem::is_symlink(wav)) << c.name;
+      EXPECT_EQ(ReadFileText(wav).substr(0, 4), "RIFF") << c.name;
+      continue;
+    }
+    EXPECT_EQ(output.err, "qs71dump: cannot write an extracted sound: " + wav.string() +
+                              ": is the image; refusing to write a sound over it\n");
+    EXPECT_EQ(output.out, "") << c.name;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out), {}), 1) << c.name;
+  }
 }
 
 // Random bytes where the tables would be, in an image that carries the tag, and a good image
