@@ -83,6 +83,11 @@ std::string LastSystemError();
 std::wstring WidePath(const std::string& path);
 #endif
 
+// A reader of standard output that goes away (qs71prog ... | head, qs71dump ... | head) must
+// not end the program silently: a write to it then fails with its reason, which the program
+// reports, instead of raising SIGPIPE. Call it first in main, before any thread is started.
+void IgnoreBrokenPipes();
+
 // Calls cleanup once when the process is interrupted or told to end (Ctrl-C, SIGTERM, a closed
 // console), then ends it as that signal would.
 void OnTermination(void (*cleanup)());

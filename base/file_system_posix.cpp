@@ -203,4 +203,6 @@ void OnTermination(void (*cleanup)()) {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
 }
 
+void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
+
 std::string HintPath(const std::string& path) { return PosixShellWord(path); }

@@ -188,4 +188,7 @@ void OnTermination(void (*cleanup)()) {
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
+// Windows has no SIGPIPE: a write to a pipe whose reader went away fails by itself.
+void IgnoreBrokenPipes() {}
+
 std::string HintPath(const std::string& path) { return CmdShellWord(path); }

@@ -14,8 +14,10 @@ enum class JsonLayout { kIndented, kOneLine };
 
 // How control characters inside strings are written. kUnicode: every one as \u00XX with
 // upper-case digits. kShort: the two-letter escapes JSON has (\b \f \n \r \t), \u00xx with
-// lower-case digits for the rest. Either way '"' and '\' are escaped and bytes from 0x80 up
-// pass through unchanged: texts are ASCII and paths are taken to be UTF-8.
+// lower-case digits for the rest. Either way '"' and '\' are escaped and well-formed UTF-8
+// passes through unchanged; every byte that is not part of it (a name in another encoding, an
+// overlong form, a surrogate, a code point above U+10FFFF) becomes U+FFFD, written \ufffd, so
+// that the document stays UTF-8 whatever bytes a file name holds.
 enum class JsonEscapes { kUnicode, kShort };
 
 // value as a JSON string literal, quotes included.

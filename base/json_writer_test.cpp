@@ -55,4 +55,38 @@ TEST(JsonQuote, EscapesWhatJsonRequires) {
   EXPECT_EQ(JsonQuote("\x1f\t"), "\"\\u001F\\u0009\"");
 }
 
+struct Utf8Case {
+  const char* name;
+  const char* in;
+  const char* out;  // between the quotes
+};
+
+// A file name in another encoding must not make the document invalid: each byte outside
+// well-formed UTF-8 becomes U+FFFD, and well-formed UTF-8 of every length passes unchanged.
+const Utf8Case kUtf8Cases[] = {
+    {"two bytes", "caf\xc3\xa9", "caf\xc3\xa9"},
+    {"three bytes", "\xe2\x82\xac 1", "\xe2\x82\xac 1"},
+    {"four bytes", "\xf0\x9f\x8e\xb5", "\xf0\x9f\x8e\xb5"},
+    {"U+10FFFF", "\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf"},
+    {"latin-1 name", "lat\xe9.bin", "lat\\ufffd.bin"},
+    {"lone continuation", "a\x80", "a\\ufffd"},
+    {"cut at the end", "\xe2\x82", "\\ufffd\\ufffd"},
+    {"cut by ASCII", "\xc3" "A", "\\ufffdA"},
+    {"overlong two bytes", "\xc0\xaf", "\\ufffd\\ufffd"},
+    {"overlong three bytes", "\xe0\x80\xaf", "\\ufffd\\ufffd\\ufffd"},
+    {"overlong four bytes", "\xf0\x8f\xbf\xbf", "\\ufffd\\ufffd\\ufffd\\ufffd"},
+    {"surrogate", "\xed\xa0\x80", "\\ufffd\\ufffd\\ufffd"},
+    {"above U+10FFFF", "\xf4\x90\x80\x80", "\\ufffd\\ufffd\\ufffd\\ufffd"},
+    {"F5 lead", "\xf5\x80\x80\x80", "\\ufffd\\ufffd\\ufffd\\ufffd"},
+    {"FF", "\xff", "\\ufffd"},
+};
+
+TEST(JsonQuote, ReplacesBytesThatAreNotUtf8) {
+  for (const Utf8Case& c : kUtf8Cases) {
+    const std::string expected = std::string("\"") + c.out + "\"";
+    EXPECT_EQ(JsonQuote(c.in), expected) << c.name;
+    EXPECT_EQ(JsonQuote(c.in, JsonEscapes::kShort), expected) << c.name;
+  }
+}
+
 }  // namespace

@@ -147,6 +147,28 @@ bool ReadGroupTables(const Walk& walk, const SectionTableScan& sections, GroupTa
   return true;
 }
 
+// Tries every GrpAdr in turn and reads the tables with the first that fits; the ones after it
+// that fit too are only noted, since the image cannot tell them apart.
+bool DetectGrpAdr(const ImageBytes& image, int32_t systemAreaStart,
+                  const SectionTableScan& sections, GroupTableScan* scan, std::string* problem) {
+  std::string first;
+  GroupTableScan other;
+  bool found = false;
+  for (int32_t candidate : kTryOrder) {
+    std::string why;
+    GroupTableScan* into = found ? &other : scan;
+    if (!ReadGroupTables({image, systemAreaStart, candidate, scan->offset, &why}, sections, into)) {
+      if (first.empty()) first = why;
+      continue;
+    }
+    if (found) scan->alsoConsistent.push_back(candidate);
+    else scan->grpAdr = candidate;
+    found = true;
+  }
+  if (!found) *problem = first + " (GrpAdr 3; 1, 2 and 4 read no better)";
+  return found;
+}
+
 }  // namespace
 
 bool ScanGroupTables(const ImageBytes& image, int32_t systemAreaStart,
@@ -168,15 +190,5 @@ bool ScanGroupTables(const ImageBytes& image, int32_t systemAreaStart,
     return ReadGroupTables({image, systemAreaStart, reading.grpAdr, scan->offset, problem},
                            sections, scan);
   }
-  std::string first;
-  for (int32_t candidate : kTryOrder) {
-    std::string why;
-    if (ReadGroupTables({image, systemAreaStart, candidate, scan->offset, &why}, sections, scan)) {
-      scan->grpAdr = candidate;
-      return true;
-    }
-    if (first.empty()) first = why;
-  }
-  *problem = first + " (GrpAdr 3; 1, 2 and 4 read no better)";
-  return false;
+  return DetectGrpAdr(image, systemAreaStart, sections, scan, problem);
 }

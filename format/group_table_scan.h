@@ -6,7 +6,9 @@
 // section entries keep the chip address; the first byte of a table is a type byte, never
 // 0xFF, so the first byte that is not 0xFF from GroupStart on is the first table. GrpAdr is
 // found by trying 3 (the default), then 1, 2 and 4, and taking the first under which every
-// entry is consistent and every link lies inside the sound data area.
+// entry is consistent and every link lies inside the sound data area. The others are tried all
+// the same: with few links, more than one can read every entry, and then only the script that
+// set $GRPADR knows which one the tables were written with.
 
 #include <cstdint>
 #include <string>
@@ -41,6 +43,9 @@ struct GroupTableScan {
   int32_t grpAdr = 3;
   int32_t offset = 0;
   int64_t soundBase = 16;  // chip address after the last table
+  // Detection only: the GrpAdr values after grpAdr in the order tried that read every entry
+  // consistently as well. Empty when the reading gave GrpAdr.
+  std::vector<int32_t> alsoConsistent;
   // The links of each section of the section table's scan, in the same order.
   std::vector<std::vector<ScannedLink>> links;
 };

@@ -83,6 +83,7 @@ void ReadSections(const ImageVerdict& verdict, ImageMap* map) {
   map->slotCount = table.slotCount;
   map->grpAdr = verdict.groups.grpAdr;
   map->grpAdrDetected = map->settings.grpAdr == 0;
+  map->grpAdrAlsoConsistent = verdict.groups.alsoConsistent;
   map->offset = verdict.groups.offset;
   map->offsetDetected = !map->settings.offsetGiven;
   map->soundBase = verdict.groups.soundBase;

@@ -128,6 +128,9 @@ struct ImageMap {
   DumpSettings settings;
   int32_t grpAdr = 3;
   bool grpAdrDetected = true;
+  // Other GrpAdr values that read every group entry as consistently as grpAdr (detection
+  // only): the image alone cannot say which one the script set.
+  std::vector<int32_t> grpAdrAlsoConsistent;
   int32_t offset = 0;
   bool offsetDetected = true;
   uint32_t headerWord0 = 0;  // bytes 0 to 3, which the generator leaves 0xFF

@@ -9,6 +9,7 @@
 
 #include "ascii_case.h"
 #include "dump_result.h"
+#include "file_system.h"
 #include "sound_decoders.h"
 #include "sound_list.h"
 #include "wav_output.h"
@@ -29,22 +30,50 @@ WavFormat FormatFor(const ImageMap& map, const Sound& sound) {
   return format;
 }
 
-// The system's reason when the file cannot be written in full and closed, else empty.
-std::string OpenAndWrite(const std::string& path, const ImageMap& map, const Sound& sound,
-                         const std::vector<uint8_t>& image) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return std::strerror(errno);
-  const WavFormat format = FormatFor(map, sound);
-  errno = 0;
-  bool ok = false;
-  if (KindHasData(sound.kind->kind)) {
-    const std::vector<uint8_t> bytes =
-        ExtractedWavBytes(map, sound, DecodeSound(image, map, sound));
-    ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  } else {
-    ok = WriteSilentWav(file, format, static_cast<uint32_t>(sound.length));
+// False on a short write.
+bool WriteWav(FILE* file, const ImageMap& map, const Sound& sound,
+              const std::vector<uint8_t>& image) {
+  if (!KindHasData(sound.kind->kind)) {
+    return WriteSilentWav(file, FormatFor(map, sound), static_cast<uint32_t>(sound.length));
   }
-  return FinishWrite(file, ok);
+  const std::vector<uint8_t> bytes = ExtractedWavBytes(map, sound, DecodeSound(image, map, sound));
+  return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+}
+
+// The WAV file is built beside its name and renamed onto it when complete: whatever the name
+// held before (a link to a file elsewhere, another name of some file) is replaced, never
+// written through. The system's reason when it fails, else empty.
+std::string WriteWavFile(const std::string& path, const ImageMap& map, const Sound& sound,
+                         const std::vector<uint8_t>& image) {
+  std::string name;
+  std::string reason;
+  FILE* file = CreateScratchBeside(path, &name, &reason);
+  if (file == nullptr) return reason;
+  errno = 0;
+  if (!WriteWav(file, map, sound, image) || std::fflush(file) != 0) {
+    // A short write that set no errno still lost bytes.
+    reason = errno != 0 ? std::strerror(errno) : "short write";
+    DiscardScratch(file, name);
+    return reason;
+  }
+  return CommitScratch(file, name, path, &reason) ? "" : reason;
+}
+
+// The listing's line for a sound that gets no file, empty for one that does.
+std::string NotExtractedLine(const Sound& sound) {
+  if (!CanExtract(sound)) {
+    return Format("#%d %-7s not extracted: no decoder for EQ01 codes\n", sound.id,
+                  KindName(sound.kind));
+  }
+  if (!KindHasData(sound.kind->kind) && sound.length > kMaxSilentSamples) {
+    return Format("#%d %-7s not extracted: %lld samples of silence\n", sound.id,
+                  KindName(sound.kind), static_cast<long long>(sound.length));
+  }
+  return "";
+}
+
+std::string WavPath(const std::string& dir, const Sound& sound) {
+  return (std::filesystem::path(dir) / WavName(sound)).string();
 }
 
 std::string ListingLine(const ImageMap& map, const Sound& sound, const std::string& path) {
@@ -90,6 +119,19 @@ std::vector<uint8_t> ExtractedWavBytes(const ImageMap& map, const Sound& sound,
   return bytes;
 }
 
+int RefuseExtractingOverImage(const ImageMap& map, const std::string& dir,
+                              std::string* problem) {
+  const FileIdentity image = IdentifyFile(map.path.c_str());
+  for (const Sound& sound : map.sounds) {
+    const std::string path = WavPath(dir, sound);
+    if (NotExtractedLine(sound).empty() && SameFile(IdentifyFile(path.c_str()), image)) {
+      *problem = path + ": is the image; refusing to write a sound over it";
+      return DumpWriteFailed;
+    }
+  }
+  return DumpOk;
+}
+
 int ExtractSounds(const std::vector<uint8_t>& image, const ImageMap& map, const std::string& dir,
                   std::string* listing, std::string* problem) {
   std::error_code error;
@@ -99,18 +141,13 @@ int ExtractSounds(const std::vector<uint8_t>& image, const ImageMap& map, const 
     return DumpWriteFailed;
   }
   for (const Sound& sound : map.sounds) {
-    if (!CanExtract(sound)) {
-      *listing += Format("#%d %-7s not extracted: no decoder for EQ01 codes\n", sound.id,
-                         KindName(sound.kind));
+    const std::string skipped = NotExtractedLine(sound);
+    if (!skipped.empty()) {
+      *listing += skipped;
       continue;
     }
-    if (!KindHasData(sound.kind->kind) && sound.length > kMaxSilentSamples) {
-      *listing += Format("#%d %-7s not extracted: %lld samples of silence\n", sound.id,
-                         KindName(sound.kind), static_cast<long long>(sound.length));
-      continue;
-    }
-    const std::string path = (std::filesystem::path(dir) / WavName(sound)).string();
-    const std::string reason = OpenAndWrite(path, map, sound, image);
+    const std::string path = WavPath(dir, sound);
+    const std::string reason = WriteWavFile(path, map, sound, image);
     if (!reason.empty()) {
       *problem = path + ": " + reason;
       return DumpWriteFailed;

@@ -26,7 +26,15 @@ std::vector<int32_t> DecodeSound(const std::vector<uint8_t>& image, const ImageM
 std::vector<uint8_t> ExtractedWavBytes(const ImageMap& map, const Sound& sound,
                                        const std::vector<int32_t>& decoded);
 
+// DumpOk, or DumpWriteFailed with *problem when a name ExtractSounds would write in dir is the
+// image of map.path itself (the same file, also through a link): a WAV file renamed onto the
+// image's own name would take its place, and a link to the image among the sounds' names is
+// the same mistake one step removed. Asked before anything is written.
+int RefuseExtractingOverImage(const ImageMap& map, const std::string& dir,
+                              std::string* problem);
+
 // Writes the WAV files into dir (created when missing) and appends one line per sound to
-// *listing. DumpOk, or DumpWriteFailed with *problem.
+// *listing. Each file is built beside its name and renamed onto it, so that a link already
+// there is replaced rather than followed out of dir. DumpOk, or DumpWriteFailed with *problem.
 int ExtractSounds(const std::vector<uint8_t>& image, const ImageMap& map, const std::string& dir,
                   std::string* listing, std::string* problem);

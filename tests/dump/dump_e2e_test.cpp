@@ -2,6 +2,12 @@
 // codec's error, the map of a known image, the detection of GrpAdr and Offset, the
 // configuration block, and files that are not images.
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -389,6 +395,50 @@ TEST(Output, ThatCannotBeWrittenFails) {
               "qs71dump: cannot write the output: standard output: No space left on device\n")
         << option;
   }
+}
+
+// qs71dump IMAGE in folder, its standard output a pipe whose reader has already gone and its
+// standard error the file err.txt there. SIGPIPE starts at its default, whatever the test
+// runner inherited, so that only the program itself can turn the closed pipe into a message.
+// The exit status as a shell shows it.
+int RunIntoClosedPipe(const std::filesystem::path& folder, const std::string& image) {
+  int ends[2];
+  if (pipe(ends) != 0) return -1;
+  close(ends[0]);
+  const std::string errFile = (folder / "err.txt").string();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &pipeSignal);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  std::string program = kDump;
+  std::string path = (folder / image).string();
+  char* argv[] = {program.data(), path.data(), nullptr};
+  pid_t pid = -1;
+  const int error = posix_spawn(&pid, argv[0], &actions, &attributes, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  close(ends[1]);
+  int status = 0;
+  if (error != 0 || waitpid(pid, &status, 0) != pid) return -1;
+  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+// A reader that went away (qs71dump image.bin | head) is a failed write like a full disk, not a
+// silent death by SIGPIPE.
+TEST(Output, IntoAClosedPipeFails) {
+  const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, "closed_pipe");
+  Compile(dir, ".GLOBAL $FILESIZE = 1000h\n.SILENCE q = 20\n.SECTION [1] $GROUPS = q(8000):0\n");
+  EXPECT_EQ(RunIntoClosedPipe(dir, "image.bin"), 2);
+  EXPECT_EQ(ReadFileText(dir / "err.txt"),
+            "qs71dump: cannot write the output: standard output: Broken pipe\n");
 }
 
 // The real image with random bytes over its header, tables and first sound bytes: qs71dump

@@ -78,6 +78,30 @@ int WritePage(const DumpOptions& options, const std::vector<uint8_t>& image, con
   return WriteImagePage(options.htmlFile, ImagePage(image, map, nullptr), problem);
 }
 
+// "2", "2 and 4", "1, 2 and 4".
+std::string ListOfValues(const std::vector<int32_t>& values) {
+  std::string text;
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) text += i + 1 == values.size() ? " and " : ", ";
+    text += std::to_string(values[i]);
+  }
+  return text;
+}
+
+// A section with one or two links often reads the same under several GrpAdr values, and the
+// image does not store the one its script set: the report keeps the first that fits, and the
+// reader learns that it was a choice and how to make it.
+std::string GrpAdrWarning(const ImageMap& map) {
+  const std::vector<int32_t>& others = map.grpAdrAlsoConsistent;
+  if (!map.grpAdrDetected || others.empty()) return "";
+  return Format(
+      "qs71dump: warning: %s: read with GrpAdr %d, but GrpAdr %s also %s every group entry "
+      "consistently; give --grpadr with the value of the script's $GRPADR (qs71gen) if it was "
+      "not %d\n",
+      map.path.c_str(), map.grpAdr, ListOfValues(others).c_str(),
+      others.size() == 1 ? "reads" : "read", map.grpAdr);
+}
+
 }  // namespace
 
 int RunDump(const std::vector<std::string>& args, DumpOutput* output) {
@@ -102,6 +126,10 @@ int RunDump(const std::vector<std::string>& args, DumpOutput* output) {
   map.sha256 = sha.HexDigest();
   r = BuildImageMap(image, options.settings, &map, &problem);
   if (r != DumpOk) return Fail(r, options.image + ": " + problem, output);
+  output->err += GrpAdrWarning(map);
+  if (!options.extractDir.empty() &&
+      (r = RefuseExtractingOverImage(map, options.extractDir, &problem)) != DumpOk)
+    return Fail(r, problem, output);
   output->out += options.json ? JsonReport(map) : TextReport(map);
   if (!options.htmlFile.empty() && (r = WritePage(options, image, map, &problem)) != DumpOk)
     return Fail(r, problem, output);

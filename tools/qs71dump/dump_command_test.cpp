@@ -9,8 +9,13 @@
 #include <fstream>
 #include <random>
 
+#include "dump_result.h"
+#include "file_contents.h"
 #include "format_test_support.h"
+#include "image_map.h"
+#include "sound_extract.h"
 #include "test_scratch.h"
+#include "wav_writer.h"
 
 namespace {
 
@@ -77,6 +82,78 @@ TEST(RunDump, JsonIsOneDocument) {
   EXPECT_EQ(output.out.front(), '{');
   EXPECT_EQ(output.out.substr(output.out.size() - 2), "}\n");
   EXPECT_NE(output.out.find("\"grpadr\": 3,"), std::string::npos);
+}
+
+// One section with one link, written with GrpAdr 2: GrpAdr 1, tried first, reads it too (as a
+// shorter sound). The report stays the one of the first that reads; standard error
+// says which others fit, unless --grpadr settled it.
+TEST(RunDump, WarnsWhenAnotherGrpAdrReadsTheTablesToo) {
+  auto bytes = imagetest::BlankImage(0x1000);
+  imagetest::PutSections(bytes, {{1, {{0x02, 63, 0, 499}}}}, 3, 2);
+  const std::string image = TempFile("ambiguous", bytes);
+  DumpOutput detected;
+  DumpOutput given;
+  ASSERT_EQ(RunDump({image}, &detected), 0) << detected.err;
+  ASSERT_EQ(RunDump({image, "--grpadr", "1"}, &given), 0) << given.err;
+  EXPECT_EQ(detected.err, "qs71dump: warning: " + image +
+                              ": read with GrpAdr 1, but GrpAdr 2 also reads every group "
+                              "entry consistently; give --grpadr with the value of the script's "
+                              "$GRPADR (qs71gen) if it was not 1\n");
+  EXPECT_EQ(given.err, "");
+  std::string expected = given.out;
+  const std::string read = "Read with GrpAdr 1 (";
+  ASSERT_NE(expected.find(read + "given)"), std::string::npos) << expected;
+  expected.replace(expected.find(read + "given)"), read.size() + 6, read + "detected)");
+  EXPECT_EQ(detected.out, expected);
+}
+
+std::string FirstWavName(const std::vector<uint8_t>& image) {
+  ImageMap map;
+  std::string problem;
+  EXPECT_EQ(BuildImageMap(image, DumpSettings{}, &map, &problem), DumpOk) << problem;
+  return map.sounds.empty() ? "none" : WavName(map.sounds.front());
+}
+
+// What the extraction folder holds, before the run, under the name of the first sound's file.
+struct ExtractCase {
+  const char* name;
+  bool imageThere;  // the image itself; else a link to a file outside the folder
+  int exitCode;
+};
+
+const ExtractCase kExtractCases[] = {
+    {"link_out", false, 0},  // the link is replaced; the file it led to stays as it was
+    {"image_in", true, 2},   // refused before anything is written
+};
+
+TEST(RunDump, ExtractionReplacesLinksAndNeverTheImage) {
+  const std::vector<uint8_t> bytes = TwoSectionImage();
+  for (const ExtractCase& c : kExtractCases) {
+    const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, std::string("extract_") + c.name);
+    const auto out = dir / "sounds";
+    std::filesystem::create_directory(out);
+    const auto wav = out / FirstWavName(bytes);
+    const auto image = c.imageThere ? wav : dir / "image.bin";
+    const auto outside = dir / "outside.txt";
+    ASSERT_TRUE(testwav::WriteFile(image.string(), bytes));
+    ASSERT_TRUE(testwav::WriteFile(outside.string(), {'k', 'e', 'e', 'p'}));
+    std::error_code error;
+    if (!c.imageThere) std::filesystem::create_symlink(outside, wav, error);
+    if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+    DumpOutput output;
+    EXPECT_EQ(RunDump({image.string(), "--extract", out.string()}, &output), c.exitCode) << c.name;
+    EXPECT_EQ(ReadFileBytes(image), bytes) << c.name;
+    EXPECT_EQ(ReadFileText(outside), "keep") << c.name;
+    if (c.exitCode == 0) {
+      EXPECT_FALSE(std::filesystem::is_symlink(wav)) << c.name;
+      EXPECT_EQ(ReadFileText(wav).substr(0, 4), "RIFF") << c.name;
+      continue;
+    }
+    EXPECT_EQ(output.err, "qs71dump: cannot write an extracted sound: " + wav.string() +
+                              ": is the image; refusing to write a sound over it\n");
+    EXPECT_EQ(output.out, "") << c.name;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out), {}), 1) << c.name;
+  }
 }
 
 // Random bytes where the tables would be, in an image that carries the tag, and a good image

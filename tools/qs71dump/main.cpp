@@ -6,8 +6,11 @@
 #include <vector>
 
 #include "dump_command.h"
+#include "file_system.h"
 
 int main(int argc, char** argv) {
+  // A reader that went away (qs71dump image.bin | head) is a failed write, reported below.
+  IgnoreBrokenPipes();
   std::vector<std::string> args(argv + 1, argv + argc);
   DumpOutput output;
   int status = 0;

@@ -6,6 +6,7 @@
 
 #include "cli/prog_options.h"
 #include "cli/usage_text.h"
+#include "file_system.h"
 #include "job/programming_job.h"
 #include "production/production_run.h"
 #include "platform/host_system.h"
@@ -13,7 +14,7 @@
 
 int main(int argc, char** argv) {
   qs71prog::BufferStdoutByLine();
-  qs71prog::IgnoreBrokenPipes();
+  IgnoreBrokenPipes();
   qs71prog::Console console;
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   qs71prog::Options options;

@@ -92,10 +92,6 @@ int InterruptCount();
 // What the first interruption was, for the messages: "Ctrl-C", "SIGTERM", "SIGHUP", ...
 std::string InterruptName();
 
-// A reader of standard output that goes away (qs71prog ... | head) must not end a job: a
-// write to it then fails instead of raising SIGPIPE. Before any thread is started.
-void IgnoreBrokenPipes();
-
 // An exclusive hold on a file, for as long as the process keeps it (ReleaseHold). create: a
 // lock file of qs71prog's own, created when missing and given the holder's process ID; else
 // an existing file that must not change (the emulated programmer's chip file). Returns the

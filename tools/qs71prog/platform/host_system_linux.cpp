@@ -200,8 +200,6 @@ std::string InterruptName() {
   }
 }
 
-void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
-
 namespace {
 
 // A hold is an open file description's lock (F_OFD_SETLK), not a classic record lock: those

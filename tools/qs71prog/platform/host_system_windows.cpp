@@ -206,9 +206,6 @@ std::string InterruptName() {
   return name != nullptr ? name : "Ctrl-C";
 }
 
-// Windows has no SIGPIPE: a write to a pipe whose reader went away fails.
-void IgnoreBrokenPipes() {}
-
 namespace {
 
 // Far beyond the end of any lock file, so that its first bytes, the holder's process ID,
