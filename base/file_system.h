@@ -88,6 +88,12 @@ std::wstring WidePath(const std::string& path);
 // reports, instead of raising SIGPIPE. Call it first in main, before any thread is started.
 void IgnoreBrokenPipes();
 
+// A program started with standard input, output or error closed (by a service manager, or
+// `>&-`) would hand that number to the next file it opens, and its messages would land in an
+// image, a chip file or a log. Each closed one is opened on the null device instead. Call it
+// first in main.
+void OpenMissingStandardStreams();
+
 // Calls cleanup once when the process is interrupted or told to end (Ctrl-C, SIGTERM, a closed
 // console), then ends it as that signal would.
 void OnTermination(void (*cleanup)());

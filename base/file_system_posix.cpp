@@ -205,4 +205,13 @@ void OnTermination(void (*cleanup)()) {
 
 void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
+void OpenMissingStandardStreams() {
+  // In order: open() takes the lowest free number, which is the stream being mended.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) close(opened);
+  }
+}
+
 std::string HintPath(const std::string& path) { return PosixShellWord(path); }

@@ -191,4 +191,8 @@ void OnTermination(void (*cleanup)()) {
 // Windows has no SIGPIPE: a write to a pipe whose reader went away fails by itself.
 void IgnoreBrokenPipes() {}
 
+// The C runtime of Windows keeps descriptors 0 to 2 for the standard streams even when the
+// process has no console or handles for them, so no file opened later can take their place.
+void OpenMissingStandardStreams() {}
+
 std::string HintPath(const std::string& path) { return CmdShellWord(path); }

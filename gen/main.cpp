@@ -1,3 +1,7 @@
 #include "driver.h"
+#include "file_system.h"
 
-int main(int argc, char** argv) { return RunGenerator(argc, argv); }
+int main(int argc, char** argv) {
+  OpenMissingStandardStreams();
+  return RunGenerator(argc, argv);
+}

@@ -493,5 +493,14 @@ TEST_F(ProgSafety, ASecondProcessOnTheChipFileIsRefused) {
       << second.err;
 }
 
+// Started with standard output and error closed, as a service may start it: the screen's lines
+// must not land in the chip file, which would take their numbers.
+TEST_F(ProgSafety, ClosedStandardStreamsLeaveTheChipAlone) {
+  const ProcessResult write = testsupport::RunProcess(
+      {"sh", "-c", "exec >&- 2>&-; exec \"$0\" --emulate=\"$1\" --write \"$2\"", QS71PROG_PATH, chip, image.string()});
+  EXPECT_EQ(write.exitCode, 0);
+  EXPECT_EQ(RunProg(Arguments({"--emulate=CHIP", "--verify", "IMAGE"})).exitCode, 0);
+}
+
 }  // namespace
 }  // namespace qs71prog::test

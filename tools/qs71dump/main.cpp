@@ -9,6 +9,7 @@
 #include "file_system.h"
 
 int main(int argc, char** argv) {
+  OpenMissingStandardStreams();
   // A reader that went away (qs71dump image.bin | head) is a failed write, reported below.
   IgnoreBrokenPipes();
   std::vector<std::string> args(argv + 1, argv + argc);

@@ -13,6 +13,7 @@
 #include "platform/output_streams.h"
 
 int main(int argc, char** argv) {
+  OpenMissingStandardStreams();
   qs71prog::BufferStdoutByLine();
   IgnoreBrokenPipes();
   qs71prog::Console console;
