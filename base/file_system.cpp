@@ -1,5 +1,18 @@
 #include "file_system.h"
 
+FilePlace PlaceOf(const std::string& path) {
+  FilePlace p{IdentifyFile(path.c_str()), {}, {}};
+  const std::string target = LinkTarget(path);
+  p.folder = IdentifyFile(FolderOf(target).c_str());
+  p.base = target.substr(target.find_last_of("/\\") + 1);
+  return p;
+}
+
+bool SamePlace(const FilePlace& a, const FilePlace& b) {
+  if (a.file.exists || b.file.exists) return SameFile(a.file, b.file);
+  return SameFile(a.folder, b.folder) && a.base == b.base;
+}
+
 Destination DestinationOf(const std::string& output) {
   Destination d;
   const FileIdentity id = IdentifyFile(output.c_str());

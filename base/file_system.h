@@ -46,6 +46,20 @@ inline const char* FileKindName(FileKind kind) {
 // The folder part of a path ("." when there is none).
 std::string FolderOf(const std::string& path);
 
+// Where a name leads, for the checks that keep two of a run's files apart (an output over an
+// input, two outputs over each other). A file that exists is known by its identity, through
+// any link or hard link; a name not yet created by its folder's identity and its own name
+// (at the end of any link chain), so that two new outputs of one name are found as well.
+struct FilePlace {
+  FileIdentity file;
+  FileIdentity folder;
+  std::string base;
+};
+
+FilePlace PlaceOf(const std::string& path);
+
+bool SamePlace(const FilePlace& a, const FilePlace& b);
+
 // The name at the end of a chain of symbolic links (also a dangling one); path itself when it
 // is not a link. Replacing this name leaves every link on the way a link.
 std::string LinkTarget(const std::string& path);

@@ -14,14 +14,11 @@
 
 namespace {
 
-// The outputs of a run, for the identity checks. A name not yet created is known by its
-// folder and file name, so that two new outputs of one name are found as well.
+// The outputs of a run, for the identity checks (PlaceOf: a name not yet created counts too).
 struct OutputPlace {
   std::string name;
   const char* writes;  // what would be written over the file, for the refusal
-  FileIdentity file;
-  FileIdentity folder;
-  std::string base;
+  FilePlace place;
 };
 
 // A signal ends the whole process, whichever compiles are running in it: the handler removes
@@ -65,24 +62,15 @@ void GiveBackSignalSlot(int slot) {
   g_signalSlots[slot].taken.store(false);
 }
 
-OutputPlace PlaceOf(const std::string& name, const char* writes) {
-  OutputPlace p{name, writes, IdentifyFile(name.c_str()), {}, {}};
-  const std::string target = LinkTarget(name);
-  p.folder = IdentifyFile(FolderOf(target).c_str());
-  p.base = target.substr(target.find_last_of("/\\") + 1);
-  return p;
-}
-
-bool SamePlace(const OutputPlace& a, const OutputPlace& b) {
-  if (a.file.exists || b.file.exists) return SameFile(a.file, b.file);
-  return SameFile(a.folder, b.folder) && a.base == b.base;
+OutputPlace Output(const std::string& name, const char* writes) {
+  return {name, writes, PlaceOf(name)};
 }
 
 std::vector<OutputPlace> OutputPlaces(const OutputRequest& r) {
-  std::vector<OutputPlace> places{PlaceOf(r.image, "the image")};
-  if (!r.failed.empty()) places.push_back(PlaceOf(r.failed, "the image"));
-  if (!r.map.empty()) places.push_back(PlaceOf(r.map, "the map"));
-  if (!r.html.empty()) places.push_back(PlaceOf(r.html, "the page"));
+  std::vector<OutputPlace> places{Output(r.image, "the image")};
+  if (!r.failed.empty()) places.push_back(Output(r.failed, "the image"));
+  if (!r.map.empty()) places.push_back(Output(r.map, "the map"));
+  if (!r.html.empty()) places.push_back(Output(r.html, "the page"));
   return places;
 }
 
@@ -104,7 +92,9 @@ bool OutputsApart(CompileState& s, const std::vector<OutputPlace>& places) {
   for (size_t j = 1; j < places.size(); ++j) {
     if (std::strcmp(places[j].writes, "the image") == 0) continue;
     for (size_t i = 0; i < j; ++i) {
-      if (SamePlace(places[j], places[i])) return Refuse(s, places[j], OutputName(places, i));
+      if (SamePlace(places[j].place, places[i].place)) {
+        return Refuse(s, places[j], OutputName(places, i));
+      }
     }
   }
   return true;
@@ -112,7 +102,7 @@ bool OutputsApart(CompileState& s, const std::vector<OutputPlace>& places) {
 
 bool OutputsSpare(CompileState& s, const FileIdentity& input, const std::string& what) {
   for (const OutputPlace& output : OutputPlaces(s.Pending.request)) {
-    if (SameFile(output.file, input)) return Refuse(s, output, what);
+    if (SameFile(output.place.file, input)) return Refuse(s, output, what);
   }
   return true;
 }

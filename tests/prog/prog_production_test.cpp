@@ -434,6 +434,73 @@ TEST_F(ProgProduction, ChecksTheJobBeforeTheFirstPart) {
   }
 }
 
+// Names in a case of TheRunsFilesAreKeptApart, in the case's own folder: {img} a copy of the
+// image, {link} a hard link to it, {log} yesterday's log, {new} a name not made yet, {sub} a
+// folder beside them, {chip} the chip file of a single job.
+std::string InCaseFolder(std::string text, const std::filesystem::path& folder) {
+  for (const char* name : {"img", "link", "log", "new", "sub", "chip"}) {
+    const std::string token = std::string("{") + name + "}";
+    const std::string path = (folder / name).string();
+    for (size_t at = text.find(token); at != std::string::npos; at = text.find(token, at)) {
+      text.replace(at, token.size(), path);
+      at += path.size();
+    }
+  }
+  return text;
+}
+
+// The log and the transcript are appended to and the summary written over: two of the run's
+// files that are one file (by a link, or two spellings of a name not made yet) would put text
+// into the master image or wipe the log's earlier rows. Refused before the first part.
+TEST_F(ProgProduction, TheRunsFilesAreKeptApart) {
+  const auto parts = MakeParts(sockets, 1);
+  std::filesystem::copy_file(parts[0], dir / "blank.otp");
+  const std::vector<std::string> production = {"--emulate", "--write", "{img}", "--production",
+                                                "--count", "1"};
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;  // after production's unless a single job's
+    const char* kept;                    // as it was before the run, or still missing
+    const char* says;
+  } cases[] = {
+      {"log on the image", {"--log", "{img}"}, "{img}",
+       "--log {img} and --write {img} are the same file; give --log another name"},
+      {"summary on the log", {"--log", "{log}", "--summary", "{log}"}, "{log}",
+       "--summary {log} and --log {log} are the same file; give --summary another name"},
+      {"transcript through a hard link",
+       {"--emulate={chip}", "--transcript", "{link}", "--write", "{img}"}, "{img}",
+       "--transcript {link} and --write {img} are the same file; give --transcript another "
+       "name"},
+      {"two new names of one file", {"--log", "{new}", "--summary", "{sub}/../new"}, "{new}",
+       "--summary {sub}/../new and --log {new} are the same file; give --summary another "
+       "name"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::filesystem::path folder = dir / c.name;
+    std::filesystem::create_directories(folder / "sub");
+    std::filesystem::copy_file(image, folder / "img");
+    std::filesystem::create_hard_link(folder / "img", folder / "link");
+    std::ofstream(folder / "log") << "time,host,programmer,part\n2026-12-07T19:40:00Z,b,1,41\n";
+    const std::filesystem::path kept = InCaseFolder(c.kept, folder);
+    const bool existed = std::filesystem::exists(kept);
+    const std::string before = ReadFileText(kept);
+    std::vector<std::string> arguments = c.arguments;
+    if (!arguments[0].starts_with("--emulate=")) {
+      arguments.insert(arguments.begin(), production.begin(), production.end());
+    }
+    for (std::string& argument : arguments) argument = InCaseFolder(argument, folder);
+    const ProcessResult run = RunProg(arguments, {{"QS71_EMU_SOCKET", sockets.string()}});
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    EXPECT_EQ(run.err, "qs71prog: " + InCaseFolder(c.says, folder) + "\n");
+    EXPECT_EQ(std::filesystem::exists(kept), existed);
+    EXPECT_TRUE(ReadFileText(kept) == before) << kept << " changed";
+    EXPECT_TRUE(ReadFileBytes(parts[0]) == blank) << "the part was written";
+    std::filesystem::copy_file(dir / "blank.otp", parts[0],  // for the next case
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+}
+
 // The image is read once: a file replaced while the run goes on (qs71gen renames its output
 // into place) changes nothing, not even when the new one is a valid image of another size.
 TEST_F(ProgProduction, AnImageReplacedMidRunChangesNothing) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/prog_options.h"
+#include "cli/run_files.h"
 #include "cli/usage_text.h"
 #include "file_system.h"
 #include "job/programming_job.h"
@@ -32,6 +33,10 @@ int main(int argc, char** argv) {
       return static_cast<int>(qs71prog::ExitCode::kUsage);
     case qs71prog::Command::kRun:
       break;
+  }
+  if (!qs71prog::RunFilesApart(options, error)) {
+    console.Err("qs71prog: " + error + "\n");
+    return static_cast<int>(qs71prog::ExitCode::kUsage);
   }
   if (options.list) return static_cast<int>(qs71prog::ListProgrammersCommand(options, console));
   if (options.production) return static_cast<int>(qs71prog::RunProduction(options, console));

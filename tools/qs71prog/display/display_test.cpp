@@ -179,6 +179,24 @@ TEST(Summary, LibraryThatDidNotLoad) {
             "qs71prog: cannot load the programmer library: nope; exit 10 (library-missing)\n");
 }
 
+// Two runs raced for a chip file not made yet: the loser learns it after its first call
+// succeeded, and must read as busy, not as a call that failed with "success".
+TEST(Summary, AChipFileTakenAfterTheFirstCallIsBusy) {
+  JobOutcome outcome;
+  outcome.called = true;
+  outcome.phase = Phase::kIdentify;
+  outcome.problem = "the chip file new.otp is in use by another qs71prog (process 4711)";
+  outcome.exit = ExitCode::kBusy;
+  const std::string line =
+      "qs71prog: the chip file new.otp is in use by another qs71prog (process 4711); exit 14 "
+      "(busy)";
+  EXPECT_EQ(SummaryLine(Job(), outcome), line + "\n");
+  StringSink sink;
+  MakeDisplay(DisplayKind::kJson, sink, 0)->Finish(Job(), outcome);
+  EXPECT_EQ(sink.out.find("\"result\":0"), std::string::npos) << sink.out;
+  EXPECT_NE(sink.out.find("\"message\":\"" + line + "\""), std::string::npos) << sink.out;
+}
+
 ProgressPoint Point(int stage, int percent, double remaining, double elapsed = 0.0) {
   ProgressPoint point;
   point.stage = stage;

@@ -95,7 +95,7 @@ void JsonDisplay::Finish(const JobDescription& job, const JobOutcome& outcome) {
   const ExitCodeInfo& exit = DescribeExit(outcome.exit);
   JsonWriter event = Event("result");
   event.Bool("ok", outcome.exit == ExitCode::kOk);
-  if (outcome.called) event.Int("result", outcome.result);
+  if (outcome.called && outcome.problem.empty()) event.Int("result", outcome.result);
   event.String("stage", PhaseName(outcome.phase))
       .Int("exit", static_cast<int>(exit.code))
       .String("status", exit.name)

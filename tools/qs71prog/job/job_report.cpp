@@ -102,7 +102,7 @@ std::string AbortedText(const JobOutcome& outcome) {
 std::string Body(const JobDescription& job, const JobOutcome& outcome) {
   if (outcome.exit == ExitCode::kInterrupted) return InterruptedText(job, outcome);
   if (outcome.exit == ExitCode::kAborted) return AbortedText(outcome);
-  if (!outcome.called) return "qs71prog: " + outcome.problem + "; ";
+  if (!outcome.called || !outcome.problem.empty()) return "qs71prog: " + outcome.problem + "; ";
   return "qs71prog: failed in " + std::string(PhaseName(outcome.phase)) + ": " +
          DescribeLibraryResult(outcome.result) + " (" + std::to_string(outcome.result) + "); ";
 }

@@ -30,7 +30,9 @@ struct JobOutcome {
   ExitCode exit = ExitCode::kOk;
   int32_t otpSize = 0;
   double seconds = 0.0;
-  std::string problem;  // why the library was not called
+  // Why qs71prog ended the job itself: before the library was called, or between two calls
+  // (a chip file that another run took first). The closing line gives it, not a result.
+  std::string problem;
   std::string chipId;   // "6D 61 02 00" once the chip identified, empty before
   // What interrupted or aborted the job when it was not Ctrl-C: "SIGTERM", "SIGHUP", ...
   std::string signal;

@@ -273,12 +273,12 @@ bool ImageFits(JobRun& run) {
   return false;
 }
 
-// The emulated chip file that the first call made is held from then on.
+// The emulated chip file that the first call made is held from then on. Another run that
+// raced for the same new file may have taken it first: then this job ends as a busy one that
+// found the file held before its first call, for the refusal is qs71prog's, not the call's.
 bool HoldNewChipFile(JobRun& run) {
   if (run.chip == nullptr || run.lock == nullptr || !run.chip->IsUsers()) return true;
-  std::string problem;
-  if (run.lock->HoldChipFile(run.chip->File(), problem)) return true;
-  run.reporter.Note(problem);
+  if (run.lock->HoldChipFile(run.chip->File(), run.outcome.problem)) return true;
   run.outcome.exit = ExitCode::kBusy;
   return false;
 }
