@@ -225,9 +225,9 @@ bool OpenImageOutput(CompileState& s, const OutputRequest& request) {
 
 std::string OutputAt(CompileState& s, const std::string& path) {
   const std::vector<OutputPlace> places = OutputPlaces(s.Pending.request);
-  const OutputPlace place = PlaceOf(path, "");
+  const FilePlace place = PlaceOf(path);
   for (size_t i = 0; i < places.size(); ++i) {
-    if (SamePlace(place, places[i])) return OutputName(places, i);
+    if (SamePlace(place, places[i].place)) return OutputName(places, i);
   }
   return {};
 }
