@@ -502,5 +502,15 @@ TEST_F(ProgSafety, ClosedStandardStreamsLeaveTheChipAlone) {
   EXPECT_EQ(RunProg(Arguments({"--emulate=CHIP", "--verify", "IMAGE"})).exitCode, 0);
 }
 
+// The emulator keeps the chip file for programmer 1 alone: a job on programmer 2 would write a
+// fresh chip and verify another, so it is refused before any call, and no file is made.
+TEST_F(ProgSafety, TheChipFileIsProgrammerOnesOnly) {
+  const ProcessResult run = RunProg(Arguments({"--emulate=CHIP", "--programmer", "2", "--write", "IMAGE"}),
+                                    {{"QS71_EMU_PROGRAMMERS", "2"}});
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("keeps the chip of the emulated programmer 1 only"), std::string::npos) << run.err;
+  EXPECT_FALSE(std::filesystem::exists(chip));
+}
+
 }  // namespace
 }  // namespace qs71prog::test

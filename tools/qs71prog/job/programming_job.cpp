@@ -330,6 +330,20 @@ bool ChooseLink(const Options& options, const WriterLibrary& library, Programmer
   return FindProgrammer(library, options.programmer, link.path, problem);
 }
 
+// The emulator keeps a chip file for its first programmer only: another one meets a fresh chip
+// in every call, so its write would end in a verify that finds a blank part, and nothing would
+// be kept in the file the screen names.
+bool ChipFileFitsLink(const Options& options, const WriterLibrary& library, const ProgrammerLink& link,
+                      std::string& problem) {
+  if (!library.IsEmulated() || !link.named || options.otpFile.empty()) return true;
+  std::vector<Qs71ProgrammerInfo> found;
+  if (!ListProgrammers(library, found, problem)) return false;
+  if (found.empty() || found.front().path == link.path) return true;
+  problem = "--emulate=" + options.otpFile + " keeps the chip of the emulated programmer 1 only; programmer " +
+            options.programmer + " meets a fresh chip in every call: leave out --programmer, or give --programmer 1";
+  return false;
+}
+
 // The programmer of a single job, held for its length: the emulated chip file, or the real
 // programmer it names or the first one listed. No programmer listed: nothing to hold, and the
 // job fails as it always did.
@@ -392,6 +406,9 @@ ExitCode RunProgrammingJob(const Options& options, Console& console) {
   ProgrammerLink link;
   if (!ChooseLink(options, library, link, problem)) {
     return NotCalled(options, console, problem, ExitCode::kNoProgrammer, preflight.bytes);
+  }
+  if (!ChipFileFitsLink(options, library, link, problem)) {
+    return NotCalled(options, console, problem, ExitCode::kUsage, preflight.bytes);
   }
   const std::string emulationNote = library.IsEmulated() ? EmulationNote(options) : "";
   ScratchChip chip;
