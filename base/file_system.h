@@ -108,6 +108,10 @@ void IgnoreBrokenPipes();
 // first in main.
 void OpenMissingStandardStreams();
 
+// Whether a file read in text mode ends at its first Ctrl-Z byte, as the Windows C runtime
+// reads it.
+bool TextReadsStopAtCtrlZ();
+
 // Calls cleanup once when the process is interrupted or told to end (Ctrl-C, SIGTERM, a closed
 // console), then ends it as that signal would.
 void OnTermination(void (*cleanup)());

@@ -205,6 +205,8 @@ void OnTermination(void (*cleanup)()) {
 
 void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
+bool TextReadsStopAtCtrlZ() { return false; }
+
 void OpenMissingStandardStreams() {
   // In order: open() takes the lowest free number, which is the stream being mended.
   for (int fd = 0; fd <= 2; ++fd) {

@@ -195,4 +195,6 @@ void IgnoreBrokenPipes() {}
 // process has no console or handles for them, so no file opened later can take their place.
 void OpenMissingStandardStreams() {}
 
+bool TextReadsStopAtCtrlZ() { return true; }
+
 std::string HintPath(const std::string& path) { return CmdShellWord(path); }

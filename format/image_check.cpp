@@ -63,11 +63,14 @@ std::string CheckSystemAreaFits(const Subject& s) {
 }
 
 std::string CheckFactoryCells(const Subject& s) {
-  const uint32_t k = qs71::FactoryCellClash(SystemAreaOf(s));
+  const std::vector<uint8_t> block = SystemAreaOf(s);
+  const uint32_t k = qs71::FactoryCellClash(block);
   if (k == 0) return "";
   const int32_t pos = s.fileSize - static_cast<int32_t>(k);
-  return Format("0x%06X (k = %u, image byte %02X)", static_cast<unsigned>(pos),
-                static_cast<unsigned>(k), s.image.Byte(pos));
+  const std::string spoiled = qs71::SpoiledByteName(k, s.image.Byte(pos), qs71::SecondStageOf(block));
+  return Format("0x%06X (k = %u, image byte %02X%s%s)", static_cast<unsigned>(pos),
+                static_cast<unsigned>(k), s.image.Byte(pos), spoiled.empty() ? "" : ", which spoils ",
+                spoiled.c_str());
 }
 
 std::string CheckSections(const Subject& s) {

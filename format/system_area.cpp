@@ -1,5 +1,7 @@
 #include "system_area.h"
 
+#include <cstdio>
+
 namespace qs71 {
 
 namespace {
@@ -155,6 +157,17 @@ uint8_t PartBits(uint32_t distance, bool secondStage) {
   // The marker is 0x00 or 0x5A: its bits must be kept together or cleared together.
   if (distance == kMarkerDistance) common = 0x5A;
   return static_cast<uint8_t>(FactoryBits(distance) | (any ? common : 0));
+}
+
+std::string SpoiledByteName(uint32_t distance, uint8_t imageByte, bool secondStage) {
+  const uint8_t factory = FactoryBits(distance);
+  if ((imageByte & factory) != factory) return "";
+  if (distance == kMarkerDistance) return "the marker (00 or 5A only)";
+  if (distance == 66 || distance == 65) return "the tag 5A A5";
+  char text[64];
+  std::snprintf(text, sizeof text, "the bits %02X that every good part holds",
+                static_cast<unsigned>(PartBits(distance, secondStage)));
+  return text;
 }
 
 uint32_t FactoryCellClash(const std::vector<uint8_t>& imageBlock) {

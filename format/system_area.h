@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace qs71 {
@@ -56,6 +57,11 @@ uint8_t PartBits(uint32_t distance, bool secondStage);
 // system-area check from then on. Its distance k, or 0 when there is none. A block of another
 // size gives kSystemAreaSize.
 uint32_t FactoryCellClash(const std::vector<uint8_t>& imageBlock);
+
+// What an image byte that FactoryCellClash names spoils, when it is not a factory trim: "the
+// tag 5A A5", "the marker (00 or 5A only)", "the bits E4 that every good part holds", ...;
+// empty for a factory trim.
+std::string SpoiledByteName(uint32_t distance, uint8_t imageByte, bool secondStage);
 
 // Whether the image's option byte makes its parts leave the second-stage trims unprogrammed.
 bool SecondStageOf(const std::vector<uint8_t>& block);

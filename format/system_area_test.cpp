@@ -215,6 +215,9 @@ TEST(SystemArea, AFactoryBitClearedByTheImageIsNamed) {
   At(block, 41) = 0x00;
   At(block, 54) = 0x00;
   EXPECT_EQ(FactoryCellClash(block), 54u);
+  EXPECT_EQ(SpoiledByteName(31, 0x12, true), "the marker (00 or 5A only)");
+  EXPECT_EQ(SpoiledByteName(62, 0x7F, true), "the bits E4 that every good part holds");
+  EXPECT_EQ(SpoiledByteName(63, 0x00, true), "");
   block = GeneratorBlock(0xFF);
   At(block, 78) = 0x00;  // the trims of the second stage are the part's own then
   At(block, 47) = 0x0F;

@@ -56,11 +56,29 @@ int OpenFailure(CompileState& s, const char* what, int index) {
   return -2;
 }
 
+// A text-mode read that stops at a Ctrl-Z drops every line after it without a word; the script
+// is read as bytes once more to find such a line.
+void WarnTextAfterCtrlZ(CompileState& s) {
+  if (!TextReadsStopAtCtrlZ() || IdentifyFile(s.Args[1].c_str()).kind != FileKind::Regular) return;
+  FILE* raw = std::fopen(s.Args[1].c_str(), "rb");
+  if (raw == nullptr) return;
+  std::string bytes;
+  char chunk[4096];
+  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, raw)) > 0;) bytes.append(chunk, n);
+  std::fclose(raw);
+  const int line = LineCutByCtrlZ(bytes);
+  if (line == 0) return;
+  std::fprintf(s.Err, "qs71gen: warning: %s:%d: a Ctrl-Z byte ends the script there on Windows, and "
+               "the lines after it are not compiled: remove the byte\n", s.Args[1].c_str(), line);
+}
+
 bool OpenStreams(CompileState& s, const GenOptions& options) {
-  // Binary on every system: the scanner takes CR LF as one line end itself, and a text-mode
-  // read on Windows would end the script at its first Ctrl-Z byte, silently.
-  if (s.ArgCount > 1) s.Script = std::fopen(s.Args[1].c_str(), "rb");
+  // Text mode, as the chip tools read it: on Windows that ends the script at a Ctrl-Z byte,
+  // which scripts written by DOS editors carry at their end, so it is only said when text
+  // follows it.
+  if (s.ArgCount > 1) s.Script = std::fopen(s.Args[1].c_str(), "rt");
   if (s.Script == nullptr) return OpenFailure(s, "script", 1), false;
+  WarnTextAfterCtrlZ(s);
   // An empty name can never be renamed onto; say so before the compile, as for any output.
   if (s.ArgCount > 2 && s.Args[2].empty()) {
     std::fprintf(s.Err, "qs71gen: the image output's name is empty; give the image file after the script name\n");
@@ -201,6 +219,7 @@ int Compile(CompileState& s, int argc, const char* const* argv) {
     passResult = RunPass(s, 2);
     if (ScannerFailure(s) != nullptr) return StopAtScannerLimit(s);
     passResult += CheckFactoryCells(s);
+    if (passResult == 0) AdviseSpoiledSystemArea(s);
     FinishingError error;
     passResult += WriteClockDividerWords(s, &error);
     PrintFinishingError(s, error);

@@ -118,7 +118,7 @@ struct SystemAreaVerdict {
   // The first byte whose write would clear a factory bit, which qs71prog never writes.
   bool clearsFactoryCell = false;
   MaskedByte factoryCell;
-  uint8_t factoryBits = 0;  // the bits that must be 1 there
+  uint8_t factoryBits = 0;  // the bits a write must leave as the part holds them there
 };
 
 struct ImageMap {

@@ -193,17 +193,6 @@ std::string KeptCopyClash(CompileState& s, const std::string& kept) {
   return OutputAt(s, kept);
 }
 
-// A wave file named after a listening copy was written is that copy, not a recording.
-std::string KeptCopyNamed(CompileState& s, const std::string& file) {
-  const FileIdentity source = IdentifyInput(file.c_str());
-  for (const auto& entry : s.Prep.records) {
-    if (!entry.second.kept.empty() && SameFile(source, IdentifyFile(entry.second.kept.c_str()))) {
-      return entry.second.kept;
-    }
-  }
-  return {};
-}
-
 }  // namespace
 
 int OpenSoundWave(CompileState& s, const SoundDef& sound, WaveHeader* header,
@@ -221,9 +210,7 @@ int DefinePreparedSound(CompileState& s, const SoundDef& sound, std::string* lis
   PreparationRecord record;
   record.file = sound.text;
   std::string reason;
-  const std::string copy = KeptCopyNamed(s, sound.text);
-  const bool readable = copy.empty() ? ProbeSource(sound.text, &record.source, &reason)
-                                     : (reason = "it is the prepared copy " + copy + " that --keep-prepared wrote in this run", false);
+  const bool readable = ProbeSource(sound.text, &record.source, &reason);
   if (readable) ListRate(s, static_cast<uint32_t>(record.source.rate), listing);
   else record.refusal = Format("sound %s: %s cannot be read: %s", sound.name.c_str(), sound.text.c_str(), reason.c_str());
   // Like a refused wave file, an unreadable one is reported where pass 2 imports it.
@@ -259,7 +246,6 @@ int PrepareDefinedSound(CompileState& s, const char* name, int line) {
     record->refusal = Format("sound %s (%s) cannot be prepared: %s", name, record->file.c_str(), reason.c_str());
     return Refused(s, ErrWaveFile, record->refusal);
   }
-  record->kept = kept;
   WarnAboutLoudness(s, name, *record, line);
   ReserveSoundRange(s, sound, record->frames);
   return ErrNone;

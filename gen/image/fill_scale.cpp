@@ -180,6 +180,26 @@ int CheckFactoryCells(CompileState& s) {
   return errors;
 }
 
+// qs71prog refuses more than a $FILL over a factory cell: any system-area byte whose write
+// leaves a part failing its own check (a tag, an enable bit, the marker). Said here as advice,
+// never counted, so that such an image is not found out only at the programmer.
+void AdviseSpoiledSystemArea(CompileState& s) {
+  const long from = static_cast<long>(s.FileSize) - static_cast<long>(qs71::kSystemAreaSize);
+  std::vector<uint8_t> block(qs71::kSystemAreaSize);
+  if (s.Image == nullptr || from < 0 || std::fflush(s.Image) != 0 || std::fseek(s.Image, from, SEEK_SET) != 0 ||
+      std::fread(block.data(), 1, block.size(), s.Image) != block.size()) {
+    return;
+  }
+  const uint32_t k = qs71::FactoryCellClash(block);
+  if (k == 0) return;
+  const uint8_t byte = block[qs71::SystemAreaOffset(k)];
+  const std::string name = qs71::SpoiledByteName(k, byte, qs71::SecondStageOf(block));
+  Advise(s, 0, "offset %llXh, k = %u from the end of the image, holds %02X, which spoils %s of every "
+         "part it is written to: qs71prog refuses this image, even with --force",
+         static_cast<long long>(from + qs71::kSystemAreaSize - k), k, byte,
+         name.empty() ? "the factory trim" : name.c_str());
+}
+
 void ExplainFillsPastEnd(CompileState& s) {
   const int64_t size = s.FileSize;
   for (const FillRecord& fill : s.Fills) {

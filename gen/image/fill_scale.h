@@ -30,6 +30,10 @@ int FillData(CompileState& s, const char* literal, int32_t line = 0);
 // number of such errors.
 int CheckFactoryCells(CompileState& s);
 
+// After a clean pass 2: advice on standard error when the image's system area would spoil a
+// part (the rule qs71prog's pre-flight applies), without counting it as a warning.
+void AdviseSpoiledSystemArea(CompileState& s);
+
 // For an image that came out longer than FileSize (or too long to measure): one error line on
 // standard error for each fill that wrote past the end, at the fill's line.
 void ExplainFillsPastEnd(CompileState& s);

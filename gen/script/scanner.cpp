@@ -276,6 +276,18 @@ void Remember(Scan& c, int token, int line, size_t start) {
 
 }  // namespace
 
+int LineCutByCtrlZ(const std::string& bytes) {
+  const size_t mark = bytes.find('\x1A');
+  if (mark == std::string::npos) return 0;
+  if (bytes.find_first_not_of(std::string(" \t\r\n\x1A", 5), mark) == std::string::npos) return 0;
+  int line = 1;
+  for (size_t i = 0; i < mark; ++i) {
+    // CR LF is one line end, as a text-mode read gives it.
+    if (bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 >= mark || bytes[i + 1] != '\n'))) ++line;
+  }
+  return line;
+}
+
 bool ScannerReset(CompileState& s, FILE* script) {
   Scan c{s, s.Scan, nullptr};
   // A script read from a pipe cannot be read a second time: the later passes scan the text the

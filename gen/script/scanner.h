@@ -40,6 +40,10 @@ struct ScannerState {
 // ScannerFailure).
 bool ScannerReset(CompileState& s, FILE* script);
 
+// The line of the first Ctrl-Z byte in a script's bytes when anything but blanks, line ends
+// and more Ctrl-Z bytes follows it (a read in text mode on Windows ends there); 0 otherwise.
+int LineCutByCtrlZ(const std::string& bytes);
+
 // Next token code (0 at end of input); stores the token value in *value.
 int ScanToken(CompileState& s, int32_t* value);
 

@@ -246,4 +246,16 @@ TEST(ScannerTest, EncodingIsWarnedAboutInPassOneOnly) {
   std::fclose(f);
 }
 
+// Where a text-mode read on Windows would end a script: only a Ctrl-Z with text after it.
+TEST(Scanner, LineCutByCtrlZ) {
+  const struct {
+    std::string bytes;
+    int line;
+  } cases[] = {
+      {"a\nb\n", 0},          {"a\nb\n\x1A", 0},       {"a\r\nb\r\n\x1A\x1A \r\n", 0},
+      {"a\r\n; x\x1A\r\nb", 2}, {"a\rb\x1A c", 2},        {"\x1A.SOUND", 1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(LineCutByCtrlZ(c.bytes), c.line) << c.bytes;
+}
+
 }  // namespace

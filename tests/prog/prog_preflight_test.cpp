@@ -196,7 +196,7 @@ const RefusalCase kRefusals[] = {
     {"TrimEdited", Input::kTrimEdited, 11, "not-an-image", kTrimRefusal},
     {"TrimEditedForced", Input::kTrimEdited, 11, "not-an-image", kTrimRefusal, true},
     {"ZerosForced", Input::kZeros, 11, "not-an-image",
-     "input.bin would clear the part's factory trim at 0x03FFBE (k = 66, image byte 00)", true},
+     "input.bin would clear the part's factory trim at 0x03FFBE (k = 66, image byte 00, which spoils the tag 5A A5)", true},
     {"FillOverGroups", Input::kFillOverGroups, 11, "not-an-image",
      "input.bin is not a QS71 image: inconsistent group entries (section 2 names its group "
      "table at 0x000038, but the tables before it end at 0x000028"},

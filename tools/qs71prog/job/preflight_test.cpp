@@ -42,7 +42,7 @@ const JudgeCase kJudged[] = {
      "v.bin is not a QS71 image: no tag 5A A5 at TagPos (0x07FFBE holds 00 00); --force"},
     // --force takes a file that is no image, but never clears a factory cell.
     {"ZerosForced", Bytes::kZeros, 0x80000, true, ExitCode::kNotAnImage,
-     "v.bin would clear the part's factory trim at 0x07FFBE (k = 66, image byte 00)"},
+     "v.bin would clear the part's factory trim at 0x07FFBE (k = 66, image byte 00, which spoils the tag 5A A5)"},
     {"NothingPlaysForced", Bytes::kNoSections, 0x40000, true, ExitCode::kOk,
      "--force: v.bin is not a QS71 image: no section plays"},
     {"ImageOfNoPart", Bytes::kImage, 0x10000, false, ExitCode::kImageSize,
