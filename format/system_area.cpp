@@ -87,22 +87,19 @@ bool HoldsAt(const ByteRule (&rules)[N], uint32_t distance, uint8_t b) {
   return true;
 }
 
+bool PartAccepts(uint32_t distance, uint8_t b, bool secondStage) {
+  return HoldsAt(kFirstStage, distance, b) && (!secondStage || HoldsAt(kSecondStage, distance, b));
+}
+
 // Whether a part may hold some byte at this distance that the rules accept and that masks to
 // what the image's byte masks to. Where nothing is masked that is the image's byte itself.
 bool SomePartByteFits(uint32_t distance, uint8_t imageByte, bool secondStage) {
   const uint8_t expected = MaskedByte(distance, imageByte);
   for (int value = 0; value <= 0xFF; ++value) {
     const uint8_t b = static_cast<uint8_t>(value);
-    if (MaskedByte(distance, b) != expected || !HoldsAt(kFirstStage, distance, b)) continue;
-    if (!secondStage || HoldsAt(kSecondStage, distance, b)) return true;
+    if (MaskedByte(distance, b) == expected && PartAccepts(distance, b, secondStage)) return true;
   }
   return false;
-}
-
-bool TriggersSecondStage(uint8_t trigger) { return (trigger & kSecondStageBits) == kSecondStageBits; }
-
-bool PartAccepts(uint32_t distance, uint8_t b, bool secondStage) {
-  return HoldsAt(kFirstStage, distance, b) && (!secondStage || HoldsAt(kSecondStage, distance, b));
 }
 
 // Programming can only clear bits: a part holds its own byte AND the image's after the write.
@@ -120,7 +117,8 @@ bool WriteSpoils(uint32_t distance, uint8_t imageByte, bool secondStage) {
 }  // namespace
 
 bool SecondStageOf(const std::vector<uint8_t>& block) {
-  return TriggersSecondStage(block[SystemAreaOffset(kSecondStageTrigger)]);
+  const uint8_t trigger = block[SystemAreaOffset(kSecondStageTrigger)];
+  return (trigger & kSecondStageBits) == kSecondStageBits;
 }
 
 bool CheckSystemArea(const std::vector<uint8_t>& block) {
@@ -163,7 +161,7 @@ std::string SpoiledByteName(uint32_t distance, uint8_t imageByte, bool secondSta
   const uint8_t factory = FactoryBits(distance);
   if ((imageByte & factory) != factory) return "";
   if (distance == kMarkerDistance) return "the marker (00 or 5A only)";
-  if (distance == 66 || distance == 65) return "the tag 5A A5";
+  if (distance == kTagDistanceHigh || distance == kTagDistanceLow) return "the tag 5A A5";
   char text[64];
   std::snprintf(text, sizeof text, "the bits %02X that every good part holds",
                 static_cast<unsigned>(PartBits(distance, secondStage)));

@@ -200,6 +200,13 @@ int64_t RemainingBytes(FILE* file) {
 
 size_t FrameBytes(const WaveHeader& header) { return header.channels * (header.bits / 8u); }
 
+// From the first sample byte: whether the header announces more frames than the file holds
+// (unknown for a pipe, which is then taken at its word).
+bool AnnouncesMoreThanHeld(FILE* file, const WaveHeader& header) {
+  const int64_t remaining = RemainingBytes(file);
+  return remaining >= 0 && static_cast<uint64_t>(remaining) < uint64_t{WaveFrameCount(header)} * FrameBytes(header);
+}
+
 int32_t ScaledSample(int32_t mixed, double scale) { return LimitSample(ScaleSample(mixed, scale)); }
 
 // One frame mixed to mono on the 16-bit scale: the channel sum divided by the channel count
@@ -289,9 +296,7 @@ std::string CutShortDetail(const std::string& name) {
   WaveHeader header;
   std::string cut;
   if (CheckWaveHeader(file, name.c_str(), &header, &detail) == ErrNone) {
-    const int64_t remaining = RemainingBytes(file);
-    const uint64_t needed = uint64_t{WaveFrameCount(header)} * FrameBytes(header);
-    if (remaining >= 0 && static_cast<uint64_t>(remaining) < needed) {
+    if (AnnouncesMoreThanHeld(file, header)) {
       Refuse(Refusal::ShortData, static_cast<uint32_t>(header.dataSize), name.c_str(), &cut);
     }
   }
@@ -338,11 +343,7 @@ int StartSamples(SampleReader* reader, FILE* file, const WaveHeader& header, uin
   reader->frames = WaveFrameCount(header);
   // A header may announce far more than the file holds: refused before a byte is read, so that
   // no sound is begun that cannot be completed.
-  const int64_t remaining = RemainingBytes(file);
-  if (remaining >= 0 &&
-      static_cast<uint64_t>(remaining) < static_cast<uint64_t>(reader->frames) * FrameBytes(header)) {
-    return ErrRead;
-  }
+  if (AnnouncesMoreThanHeld(file, header)) return ErrRead;
   const uint32_t block = std::min(reader->frames, reader->blockFrames);
   reader->raw.resize(block * FrameBytes(header));
   reader->samples.resize(block);
