@@ -14,16 +14,25 @@ namespace qs71prog {
 struct PartRecord {
   std::string time;  // when its job ended, UTC: "2026-12-07T19:40:00.123Z"
   std::string host;
-  int programmer = 0;  // its number in --list
+  int programmer = 0;  // its tile on the screen, numbered in the order the run took them
   std::string programmerPath;
   std::string programmerSerial;
-  int part = 0;        // per programmer, continuing the log's numbers from run to run
+  // The programmer as the log names it: its serial, or its path where it has none. Part
+  // numbers, the log's programmer column and a return after a loss follow it, not a port.
+  std::string programmerKey;
+  // Per programmer key, continuing the log's numbers from run to run; 0 for a part that got
+  // no number (untouched, cut short before its write, or ALREADY holding this image).
+  int part = 0;
   std::string chipId;  // "6D 61 00 01", empty when the chip did not identify
   int32_t otpSize = 0;
   std::string image;
   std::string sha256;
   bool passed = false;
-  int exit = 0;        // the part's job's exit status
+  // The verdict of a part's row: "pass", "fail", "unverified" (written with verify off),
+  // "already" (held this image before it came), "aborted" (cut short after its write began:
+  // scrap), "untouched" (stopped before its write: use it again). Empty for other rows.
+  std::string result;
+  int exit = 0;        // the part's job's exit status; the run's exit on its end rows
   std::string status;  // its name: "verify-mismatch"
   double seconds = 0.0;
   // Each operation's call in seconds, by stage value; negative when it did not run.
@@ -35,8 +44,9 @@ struct PartRecord {
   std::string station;
   std::string operatorName;
   int32_t code = 0;  // the library's result code
-  // "part" for a part's verdict; "start", "end", "lost", "back" and "no-chip" for what
-  // happened to the run or to the programmer. Only a part has a result.
+  // "part" for a part's verdict, "started" before the first write to a part, "already" for a
+  // part that held this image; "start", "end", "lost", "back" and "reseat" for what happened
+  // to the run or to the programmer. Only "part" and "already" rows have a result.
   std::string event = "part";
 };
 
