@@ -20,11 +20,13 @@ namespace {
 
 constexpr size_t kSmallPart = 262144;
 
-// The log's columns by name, one map per line after the header: the parts' rows, and the
-// rows of the run's and the programmers' events (start, end, lost, ...).
+// The log's columns by name, one map per line after the header: the parts' rows (verdicts),
+// the rows written before a part's first write, and the rows of the run's and the
+// programmers' events (start, end, lost, ...).
 struct CsvLog {
   std::vector<std::string> header;
   std::vector<std::map<std::string, std::string>> rows;
+  std::vector<std::map<std::string, std::string>> started;
   std::vector<std::map<std::string, std::string>> events;
   int headers = 0;  // lines that are the header
 };
@@ -62,7 +64,11 @@ CsvLog ReadLog(const std::filesystem::path& path) {
     for (size_t i = 0; i < fields.size() && i < log.header.size(); ++i) {
       row[log.header[i]] = fields[i];
     }
-    (row["event"] == "part" ? log.rows : log.events).push_back(row);
+    const std::string event = row["event"];
+    (event == "part" || event == "already" ? log.rows
+     : event == "started"                  ? log.started
+                                           : log.events)
+        .push_back(row);
   }
   return log;
 }
@@ -99,6 +105,17 @@ class ProgProduction : public testing::Test {
       if (bytes[cell] != 0xFF) return cell;
     }
     return 0;
+  }
+
+  // The image with one programmed cell changed: a part written with it is written, and not
+  // with this image.
+  std::filesystem::path AlteredImage() const {
+    std::vector<uint8_t> altered = bytes;
+    altered[ProgrammedCell()] ^= 0x01;
+    const std::filesystem::path path = dir / "altered.bin";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(altered.data()), static_cast<std::streamsize>(altered.size()));
+    return path;
   }
 
   bool HoldsImage(const std::filesystem::path& part) const {
@@ -224,7 +241,7 @@ TEST_F(ProgProduction, TheReadmeWalkThroughFailsItsBadPart) {
   const CsvLog parts_log = ReadLog(log);
   ASSERT_EQ(parts_log.rows.size(), 6u);
   for (const auto& row : parts_log.rows) {
-    const bool bad = row.at("programmer") == "2" && row.at("part") == "2";
+    const bool bad = row.at("programmer") == "QS71EMU-02" && row.at("part") == "2";
     EXPECT_EQ(row.at("result"), bad ? "fail" : "pass");
     EXPECT_EQ(row.at("blocks"), bad ? Block(std::stoul(cell, nullptr, 16)) : "");
   }
@@ -255,7 +272,8 @@ TEST_F(ProgProduction, AllProgrammersAtOnce) {
     ++perProgrammer[row.at("programmer")];
     EXPECT_EQ(row.at("result"), "pass");
   }
-  EXPECT_EQ(perProgrammer, (std::map<std::string, int>{{"1", 2}, {"2", 2}, {"3", 2}}));
+  EXPECT_EQ(perProgrammer, (std::map<std::string, int>{
+                               {"QS71EMU-01", 2}, {"QS71EMU-02", 2}, {"QS71EMU-03", 2}}));
   for (int programmer = 1; programmer <= 3; ++programmer) {
     EXPECT_NE(run.out.find("programmer " + std::to_string(programmer) + ": passed 2  failed 0"),
               std::string::npos)
@@ -282,7 +300,7 @@ TEST_F(ProgProduction, ListsProgrammersAndRunsOnTheOnePicked) {
   EXPECT_EQ(run.exitCode, 0) << run.err;
   const CsvLog parts_log = ReadLog(log);
   ASSERT_EQ(parts_log.rows.size(), 1u);
-  EXPECT_EQ(parts_log.rows[0].at("programmer"), "2");
+  EXPECT_EQ(parts_log.rows[0].at("programmer"), "QS71EMU-02");
   EXPECT_TRUE(HoldsImage(second[0]));
   EXPECT_EQ(ReadFileBytes(first[0]), blank);
 }
@@ -314,9 +332,9 @@ TEST_F(ProgProduction, LogQuotesFieldsAndKeepsOneHeader) {
   EXPECT_EQ(parts_log.rows[1].at("part"), "2");
   EXPECT_NE(parts_log.rows[0].at("run"), parts_log.rows[1].at("run"));
   const char* events[][3] = {{"start", "0", ""},
-                             {"end", "1", "passed 1 failed 0 yield 100.0%"},
+                             {"end", "1", "passed 1 failed 0 yield 100.0%; ended: count reached"},
                              {"start", "1", ""},
-                             {"end", "2", "passed 1 failed 0 yield 100.0%"}};
+                             {"end", "2", "passed 1 failed 0 yield 100.0%; ended: count reached"}};
   ASSERT_EQ(parts_log.events.size(), 4u);
   for (size_t i = 0; i < 4; ++i) {
     EXPECT_EQ(parts_log.events[i].at("event"), events[i][0]);
@@ -347,7 +365,7 @@ TEST_F(ProgProduction, LostProgrammersAndCrookedPartsAreToldAndComeBack) {
       {"run ends while lost", "disconnect:1", "; LOST — check the USB cable", true, 3,
        {"start", "lost", "end"}, "-20"},
       {"crooked part", crooked, "programmer 1: no chip answers — reseat the part", false, 0,
-       {"start", "no-chip", "end"}, "-50"},
+       {"start", "reseat", "end"}, "-50"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -717,5 +735,223 @@ TEST_F(ProgProduction, CtrlCEndsTheRunAfterThePartUnderWay) {
   EXPECT_EQ(ReadFileBytes(parts[1]), blank);
 }
 
+
+// Waits until the log holds a row of this event (a part's first write under way, a verdict).
+bool LogGets(const std::filesystem::path& log, const std::string& event) {
+  for (int look = 0; look < 3000; ++look) {
+    const std::string text = std::filesystem::exists(log) ? ReadFileText(log) : "";
+    if (text.find("," + event + "\n") != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// A run killed during a write leaves its part's started row without an end: the next run of
+// the log reports it and numbers its own parts after it.
+TEST_F(ProgProduction, ACrashLeavesATraceTheNextRunReports) {
+  const auto first = MakeParts(sockets / "first", 1);
+  testsupport::LiveProcess crashed(
+      {QS71PROG_PATH, "--emulate", "--write", image.string(), "--production", "--log",
+       log.string()},
+      {.environment = {{"QS71_EMU_SOCKET", (sockets / "first").string()},
+                       {"QS71_EMU_PACE_US", "1000"}}});
+  ASSERT_TRUE(LogGets(log, "started"));
+  for (int look = 0; look < 3000 && ReadFileBytes(first[0]) == blank; ++look) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  crashed.Send(SIGKILL);
+  crashed.Wait();
+  ASSERT_EQ(ReadLog(log).started.size(), 1u);
+  const std::string run = ReadLog(log).started[0].at("run");
+  EXPECT_EQ(ReadLog(log).started[0].at("part"), "1");
+  EXPECT_TRUE(ReadLog(log).rows.empty());
+
+  MakeParts(sockets / "second", 1);
+  const ProcessResult next = RunProg(
+      {"--emulate", "--write", image.string(), "--production", "--count", "1", "--log",
+       log.string()},
+      {{"QS71_EMU_SOCKET", (sockets / "second").string()}});
+  EXPECT_EQ(next.exitCode, 0) << next.err;
+  EXPECT_NE((next.out + next.err)
+                .find("1 part of run " + run + " was under way when it stopped (QS71EMU-01 part "
+                      "1): check it with --verify"),
+            std::string::npos)
+      << next.out << next.err;
+  const CsvLog after = ReadLog(log);
+  ASSERT_EQ(after.rows.size(), 1u);
+  EXPECT_EQ(after.rows[0].at("part"), "2");
+  ASSERT_EQ(after.started.size(), 2u);
+  EXPECT_EQ(after.started[1].at("part"), "2");
+}
+
+// A part that passed and is put in again holds the image already: it is taken out as ALREADY,
+// counted apart, with no number of its own; a part written with another image stays a
+// not-blank failure.
+TEST_F(ProgProduction, APartMadeBeforeIsNotScrapped) {
+  const auto made = MakeParts(sockets / "made", 2);
+  ASSERT_EQ(RunProg({"--emulate=" + made[0].string(), "--write", image.string()}).exitCode, 0);
+  ASSERT_EQ(RunProg({"--emulate=" + made[1].string(), "--write", AlteredImage().string()}).exitCode,
+            0);
+  const struct {
+    const char* name;
+    size_t part;  // of made
+    const char* rowResult;
+    int exit;
+    const char* endCounts;
+  } cases[] = {
+      {"same image", 0, "already", 0, "passed 1 failed 0 yield 100.0% already 1"},
+      {"another image", 1, "fail", 6, "passed 0 failed 1 yield 0.0%"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(sockets / "run");
+    std::filesystem::remove(log);
+    MakeParts(sockets / "run", 2);
+    std::filesystem::copy_file(made[c.part], sockets / "run" / "part1.otp",
+                               std::filesystem::copy_options::overwrite_existing);
+    const ProcessResult run = RunProg(
+        {"--emulate", "--write", image.string(), "--production", "--count", "1", "--log",
+         log.string()},
+        {{"QS71_EMU_SOCKET", (sockets / "run").string()}});
+    EXPECT_EQ(run.exitCode, c.exit) << run.out << run.err;
+    const CsvLog parts_log = ReadLog(log);
+    ASSERT_GE(parts_log.rows.size(), 1u);
+    EXPECT_EQ(parts_log.rows[0].at("result"), c.rowResult);
+    EXPECT_EQ(parts_log.rows[0].at("part"), c.exit == 0 ? "0" : "1");
+    ASSERT_FALSE(parts_log.events.empty());
+    EXPECT_EQ(parts_log.events.back().at("status").substr(0, std::string(c.endCounts).size()),
+              c.endCounts);
+  }
+}
+
+// The run's exit is its first failure in time, whichever programmer had it; the end rows
+// and the summary carry that exit, how the run ended and who ran it.
+TEST_F(ProgProduction, TheFirstFailureInTimeIsTheRunsExit) {
+  MakeParts(sockets / "1", 1);
+  std::ofstream(sockets / "1" / "part1.faults") << "stuck:" << ProgrammedCell();
+  const auto written = MakeParts(sockets / "2", 1);
+  ASSERT_EQ(RunProg({"--emulate=" + written[0].string(), "--write", AlteredImage().string()})
+                .exitCode,
+            0);
+  const std::filesystem::path summary = dir / "shift.json";
+  const ProcessResult run = RunProg(
+      {"--emulate", "--write", image.string(), "--production", "--all", "--count", "1", "--log",
+       log.string(), "--summary", summary.string(), "--operator", "Ann", "--station", "bench 4"},
+      {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PROGRAMMERS", "2"},
+       {"QS71_EMU_PACE_US", "50"}});
+  EXPECT_EQ(run.exitCode, 6) << run.out << run.err;  // programmer 2's not-blank came first
+  const CsvLog parts_log = ReadLog(log);
+  std::vector<std::string> ends;
+  for (const auto& row : parts_log.events) {
+    if (row.at("event") == "end") ends.push_back(row.at("exit") + " " + row.at("status"));
+  }
+  EXPECT_EQ(ends, (std::vector<std::string>{
+                      "6 passed 0 failed 1 yield 0.0%; ended: count reached",
+                      "6 passed 0 failed 1 yield 0.0%; ended: count reached"}));
+  const std::string json = ReadFileText(summary);
+  for (const std::string& field :
+       {"\"run\": \"" + parts_log.events[0].at("run") + "\"", std::string("\"station\": \"bench 4\""),
+        std::string("\"operator\": \"Ann\""),
+        "\"image_sha256\": \"" + FileSha256(image.string().c_str()) + "\"",
+        std::string("\"exit\": 6"), std::string("\"ended\": \"count reached\""),
+        std::string("\"start\": \""), std::string("\"end\": \"")}) {
+    EXPECT_NE(json.find(field), std::string::npos) << field << "\n" << json;
+  }
+}
+
+// --no-verify makes parts that nobody compared: never a pass.
+TEST_F(ProgProduction, AnUnverifiedPartIsNoPass) {
+  MakeParts(sockets, 1);
+  const ProcessResult run = Production({"--count", "1", "--no-verify"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  const CsvLog parts_log = ReadLog(log);
+  ASSERT_EQ(parts_log.rows.size(), 1u);
+  EXPECT_EQ(parts_log.rows[0].at("result"), "unverified");
+  EXPECT_EQ(parts_log.rows[0].at("status"), "written, not verified");
+  EXPECT_EQ(parts_log.rows[0].at("part"), "1");
+}
+
+// The log's folder removed while the run waits for a part: the run ends with 9 before the part
+// is touched, saying so, instead of writing rows into a file nobody can see.
+TEST_F(ProgProduction, ALogThatIsGoneEndsTheRunBeforeTheNextPart) {
+  std::filesystem::create_directories(sockets);
+  const std::filesystem::path logs = dir / "logs";
+  std::filesystem::create_directories(logs);
+  testsupport::LiveProcess process(
+      {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH, "--emulate", "--write",
+       image.string(), "--production", "--count", "1", "--log", (logs / "parts.csv").string()},
+      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
+  std::string line;
+  while (process.ReadLine(line) && line != "programmer 1: waiting for a part") {
+  }
+  ASSERT_EQ(line, "programmer 1: waiting for a part");
+  std::filesystem::remove_all(logs);
+  const auto parts = MakeParts(dir / "later", 1);
+  std::filesystem::copy_file(parts[0], sockets / "part1.otp");
+  std::string rest;
+  while (process.ReadLine(line)) rest += line + "\n";
+  EXPECT_EQ(process.Wait(), 9) << rest;
+  EXPECT_NE(rest.find("parts.csv is gone"), std::string::npos) << rest;
+  EXPECT_EQ(ReadFileBytes(sockets / "part1.otp"), blank) << "a part that cannot be logged was made";
+}
+
+// A launcher that ignores Ctrl-C keeps it ignored; the run says how to stop it instead.
+TEST_F(ProgProduction, ARunWithCtrlCIgnoredSaysHowToStopIt) {
+  MakeParts(sockets, 1);
+  const ProcessResult run = testsupport::RunProcess(
+      {"sh", "-c", "trap '' INT; exec \"$0\" \"$@\"", QS71PROG_PATH, "--emulate", "--write",
+       image.string(), "--production", "--count", "1"},
+      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE((run.out + run.err).find("Ctrl-C is ignored: the program that started qs71prog "
+                                     "ignores it; stop the run with kill -TERM "),
+            std::string::npos)
+      << run.out << run.err;
+}
+
+// The emulator's files are parts: a run's text never goes into one, and a dry run refused for
+// the chip's size leaves no chip behind and says how to emulate the right part.
+TEST_F(ProgProduction, TheEmulatorsPartsAreNoRunsFiles) {
+  const auto parts = MakeParts(sockets, 1);
+  const std::filesystem::path chip = dir / "chip.otp";
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    Environment environment;
+    int exit;
+    std::string says;
+  } cases[] = {
+      {"transcript into the chip file",
+       {"--emulate=" + chip.string(), "--transcript", chip.string(), "--write", image.string()},
+       {}, 2,
+       "--transcript " + chip.string() + " and the emulated chip file " + chip.string() +
+           " are the same file; give --transcript another name"},
+      {"log onto a socket's part",
+       {"--emulate", "--write", image.string(), "--production", "--log", parts[0].string()},
+       {{"QS71_EMU_SOCKET", sockets.string()}}, 2,
+       "--log " + parts[0].string() + " and the socket's part " + parts[0].string() +
+           " are the same file; give --log another name"},
+      {"log as a new part",
+       {"--emulate", "--write", image.string(), "--production", "--log",
+        (sockets / "log.otp").string()},
+       {{"QS71_EMU_SOCKET", sockets.string()}}, 2,
+       "--log " + (sockets / "log.otp").string() +
+           " would be taken for a part: its folder feeds an emulated socket; give --log a name "
+           "outside it"},
+      {"chip of another size",
+       {"--emulate=" + chip.string(), "--write", image.string()},
+       {{"QS71_EMU_ID", "6D610400"}}, 5,
+       "the emulated chip is the part QS71_EMU_ID names: QS71_EMU_ID=6D610200 makes one of "
+       "262144 bytes"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ProcessResult run = RunProg(c.arguments, c.environment);
+    EXPECT_EQ(run.exitCode, c.exit) << run.out << run.err;
+    EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
+    EXPECT_FALSE(std::filesystem::exists(chip));
+    EXPECT_EQ(ReadFileBytes(parts[0]), blank);
+  }
+}
 }  // namespace
 }  // namespace qs71prog::test

@@ -26,7 +26,7 @@ const std::vector<ExitCodeInfo> kExitCodes = {
      "the file is not a QS71 image, or would clear a factory cell; nothing was sent"},
     {ExitCode::kInterrupted, "interrupted", "Ctrl-C: stopped after the step under way"},
     {ExitCode::kAborted, "aborted", "a second Ctrl-C: stopped at once, even mid-write"},
-    {ExitCode::kBusy, "busy", "another qs71prog holds the programmer or chip file"},
+    {ExitCode::kBusy, "busy", "another process, of any user, holds the programmer"},
 };
 
 using PhaseSet = unsigned;
@@ -47,6 +47,10 @@ struct ExitRule {
 // untouched, which the operator must be told apart from a write that broke off.
 constexpr ExitRule kExitRules[] = {
     {QS71_OK, kAnyPhase, ExitCode::kOk},
+    {QS71_E_BUSY, kAnyPhase, ExitCode::kBusy},
+    // The programmer is there but cannot be held (its node cannot be opened, a system without
+    // locks): for the operator the same as one that cannot be opened at all.
+    {QS71_E_HOLD, kAnyPhase, ExitCode::kNoProgrammer},
     {QS71_E_TRANSPORT, Bit(Phase::kConnect), ExitCode::kNoProgrammer},
     {QS71_E_FILE, kAnyPhase, ExitCode::kFileError},
     {QS71_E_FILE_SIZE, kAnyPhase, ExitCode::kImageSize},

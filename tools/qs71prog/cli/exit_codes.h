@@ -29,7 +29,8 @@ enum class ExitCode : int {
   // between two chunks.
   kInterrupted = 12,
   kAborted = 13,
-  // Another qs71prog holds the programmer (or the emulated chip file): refused at once.
+  // Another process holds the programmer (the library's hold, which every host and user
+  // meets): refused at once, before any traffic.
   kBusy = 14,
 };
 

@@ -44,6 +44,9 @@ struct JobOutcome {
   // How long each step's call took, by stage value (0: identification), and which ran.
   std::array<double, kLastStage + 1> stepSeconds{};
   std::array<bool, kLastStage + 1> stepsRun{};
+  // A production part that was not blank but held exactly this image already (put in a
+  // second time): its verify matched, and it is neither made again nor scrap.
+  bool already = false;
 };
 
 // "blank-check", "write", "verify" as selected, in the order the library runs them.

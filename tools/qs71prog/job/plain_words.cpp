@@ -4,6 +4,7 @@
 
 #include "chip_identity.h"
 #include "qs71_usb_writer.h"
+#include "text_format.h"
 
 namespace qs71prog {
 
@@ -119,6 +120,18 @@ std::vector<std::string> NoProgrammerWords(const std::vector<ProgrammerNode>& pr
 std::string ImageSizeWords(const std::string& image, uint64_t imageSize, int32_t otpSize) {
   return image + " is " + std::to_string(imageSize) + " bytes, the chip's OTP " +
          std::to_string(otpSize) + ": nothing was done to the part";
+}
+
+std::string EmulatedSizeWords(uint64_t imageSize) {
+  for (const qs71::OtpPart& part : qs71::OtpParts()) {
+    if (part.size == imageSize) {
+      return Format("the emulated chip is the part QS71_EMU_ID names: QS71_EMU_ID=6D61%02X00 "
+                    "makes one of %u bytes",
+                    part.sizeCode, part.size);
+    }
+  }
+  return "the emulated chip is the part QS71_EMU_ID names, and no part has " +
+         std::to_string(imageSize) + " bytes";
 }
 
 }  // namespace qs71prog

@@ -35,4 +35,9 @@ std::vector<std::string> NoProgrammerWords(const std::vector<ProgrammerNode>& pr
 // Before the blank check: the image does not fit the chip that was identified.
 std::string ImageSizeWords(const std::string& image, uint64_t imageSize, int32_t otpSize);
 
+// For an image that does not fit the emulated chip: how to make an emulated part that it fits,
+// "the emulated chip is the part QS71_EMU_ID names: QS71_EMU_ID=6D610400 makes one of 524288
+// bytes".
+std::string EmulatedSizeWords(uint64_t imageSize);
+
 }  // namespace qs71prog

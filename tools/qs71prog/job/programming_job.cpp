@@ -19,7 +19,7 @@
 #include "job/plain_words.h"
 #include "job/block_search.h"
 #include "job/reporter.h"
-#include "job/programmer_lock.h"
+#include "job/programmer_hold.h"
 #include "job/scratch_chip.h"
 #include "production/part_record.h"
 #include "platform/writer_library.h"
@@ -139,12 +139,13 @@ struct JobRun {
   const std::vector<uint8_t>& image;  // the pre-flight's bytes, the same for every call
   JobCells& cells;
   Reporter& reporter;
-  ScratchChip* chip;     // null in production: the sockets hold the parts
-  ProgrammerLock* lock;  // takes the chip file once the first call has made it
+  ScratchChip* chip;  // null in production: the sockets hold the parts
   // Production: a first interruption lets the part under way be finished, every step of it,
   // so that it leaves the socket with a verdict; the loop stops after it.
   bool wholePart;
   JobOutcome outcome;
+  // Production only (PartJob): the record before the first write.
+  std::function<bool(JobOutcome& outcome)> beforeWrite = {};
 };
 
 // An interruption reaches every programmer's loop at once; the operator needs to read it once.
@@ -270,16 +271,7 @@ bool ImageFits(JobRun& run) {
   outcome.phase = ImagePhase(selection);
   outcome.exit = ExitCodeFor(outcome.result, outcome.phase);
   run.reporter.Note(ImageSizeWords(run.options.image, imageSize, outcome.otpSize));
-  return false;
-}
-
-// The emulated chip file that the first call made is held from then on. Another run that
-// raced for the same new file may have taken it first: then this job ends as a busy one that
-// found the file held before its first call, for the refusal is qs71prog's, not the call's.
-bool HoldNewChipFile(JobRun& run) {
-  if (run.chip == nullptr || run.lock == nullptr || !run.chip->IsUsers()) return true;
-  if (run.lock->HoldChipFile(run.chip->File(), run.outcome.problem)) return true;
-  run.outcome.exit = ExitCode::kBusy;
+  if (run.library.IsEmulated()) run.reporter.Note(EmulatedSizeWords(imageSize));
   return false;
 }
 
@@ -305,8 +297,29 @@ bool RunStep(JobRun& run, const JobStep& step) {
     SayWhatFailed(run);
     return false;
   }
-  if (!HoldNewChipFile(run)) return false;
   return step.phase != Phase::kIdentify || ImageFits(run);
+}
+
+// A production part that passed an earlier run, or this one, and is put in again is not blank.
+// Scrapping it would count one good part as a pass and a fail, so before its verdict it is
+// verified against the image: a match is a part made already. A part that differs keeps the
+// blank check's verdict, and its search for failing blocks, as if never compared.
+void CheckWrittenAlready(JobRun& run) {
+  if (!run.beforeWrite || run.outcome.exit != ExitCode::kNotBlank || run.image.empty() ||
+      Cancelled()) {
+    return;
+  }
+  const JobOutcome blankCheck = run.outcome;
+  run.reporter.Note("the part is not blank: comparing it with the image");
+  const JobStep verify{Phase::kVerify, Selection{false, false, true}};
+  const int32_t result = CallWriter(run, verify);
+  run.reporter.Conclude(result);
+  run.outcome = blankCheck;
+  if (result != QS71_OK) return;
+  run.outcome.already = true;
+  run.outcome.result = QS71_OK;
+  run.outcome.exit = ExitCode::kOk;
+  run.reporter.Note("the part holds this image already: it was made before");
 }
 
 // A Ctrl-C during a step is heeded once that step's call has returned: a failure it ended
@@ -318,7 +331,11 @@ void RunSteps(JobRun& run) {
       run.outcome.signal = SignalForSummary(InterruptName());
       return;
     }
-    if (!RunStep(run, step)) return;
+    if (step.phase == Phase::kWrite && run.beforeWrite && !run.beforeWrite(run.outcome)) return;
+    if (!RunStep(run, step)) {
+      if (step.phase == Phase::kBlankCheck) CheckWrittenAlready(run);
+      return;
+    }
   }
 }
 
@@ -344,21 +361,13 @@ bool ChipFileFitsLink(const Options& options, const WriterLibrary& library, cons
   return false;
 }
 
-// The programmer of a single job, held for its length: the emulated chip file, or the real
-// programmer it names or the first one listed. No programmer listed: nothing to hold, and the
-// job fails as it always did.
-bool HoldForJob(const WriterLibrary& library, const ProgrammerLink& link, const ScratchChip& chip,
-                ProgrammerLock& lock, std::string& problem) {
-  if (library.IsEmulated()) return !chip.IsUsers() || lock.HoldChipFile(chip.File(), problem);
-  std::vector<Qs71ProgrammerInfo> found;
-  std::string listProblem;
-  if (!ListProgrammers(library, found, listProblem)) return true;
-  for (const Qs71ProgrammerInfo& info : found) {
-    if (!link.named || link.path == info.path) {
-      return lock.HoldProgrammer(info.serial, info.path, problem);
-    }
-  }
-  return true;
+// The programmer of a single job, held for its length: the one --programmer names, or the
+// first one found (the emulated one keeps its chip file held). No programmer attached:
+// nothing to hold, and the job fails in its first call as it always did.
+ExitCode HoldForJob(const ProgrammerLink& link, ProgrammerHold& hold, std::string& problem) {
+  const int32_t result = hold.Take(link.named ? link.path : "", problem);
+  if (result == QS71_OK || result == QS71_E_TRANSPORT) return ExitCode::kOk;
+  return ExitCodeFor(result, Phase::kConnect);
 }
 
 // The job after its image and library passed: steps, the search for failing blocks, the summary.
@@ -415,17 +424,21 @@ ExitCode RunProgrammingJob(const Options& options, Console& console) {
   if (!chip.Keep(options, library)) {
     return NotCalled(options, console, kScratchProblem, ExitCode::kLibraryMissing, preflight.bytes);
   }
-  ProgrammerLock lock;
-  if (!HoldForJob(library, link, chip, lock, problem)) {
-    return NotCalled(options, console, problem, ExitCode::kBusy, preflight.bytes);
-  }
+  ProgrammerHold hold(library);
+  const ExitCode held = HoldForJob(link, hold, problem);
+  if (held != ExitCode::kOk) return NotCalled(options, console, problem, held, preflight.bytes);
+  const bool chipFileExisted = ChipFileExists(chip);
   const auto display = MakeDisplay(ChooseDisplay(options, console), console, console.Columns());
   const JobDescription job = Describe(options, library, preflight.bytes);
   JobCells cells = FreshCells();
   Reporter reporter(*display, cells, options.selection);
   JobRun run{options,  library, link,   job,  preflight.bytes, cells,
-             reporter, &chip,   &lock, false, JobOutcome()};
-  return RunJob(run, emulationNote, preflight.note).exit;
+             reporter, &chip,   false, JobOutcome()};
+  const ExitCode exit = RunJob(run, emulationNote, preflight.note).exit;
+  // An image refused for the emulated chip's size leaves no chip of the wrong size behind:
+  // the run again with QS71_EMU_ID set would meet it and fail on the old size.
+  if (exit == ExitCode::kImageSize && !chipFileExisted) chip.ForgetUsersFile();
+  return exit;
 }
 
 Preflight PrepareProduction(const Options& options, WriterLibrary& library,
@@ -443,8 +456,9 @@ Preflight PrepareProduction(const Options& options, WriterLibrary& library,
 JobOutcome RunPartJob(const PartJob& part) {
   JobCells cells = FreshCells();
   Reporter reporter(part.display, cells, part.options.selection);
-  JobRun run{part.options, part.library, part.link, part.job, part.image, cells,
-             reporter,     nullptr,      nullptr,   true,     JobOutcome()};
+  JobRun run{part.options, part.library, part.link,    part.job,
+             part.image,   cells,        reporter,     nullptr,
+             true,         JobOutcome(), part.beforeWrite};
   return RunJob(run, "", "");
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,12 @@ Preflight PrepareProduction(const Options& options, WriterLibrary& library, JobD
 // One part of a production run: the job's steps on the part in link's socket, shown on
 // display. A first interruption lets every step of the part run; a second cancels the calls
 // under way, and the part is reported as aborted.
+//
+// A part whose blank check finds it written is compared with the image before its verdict:
+// one that holds exactly the image comes back with `already` set and exit 0. beforeWrite runs
+// once the part is known to be blank, right before the first write to it: the run records the
+// part there, and a part that cannot be recorded is not made (false ends the job before the
+// write, with the exit the callback put in the outcome).
 struct PartJob {
   const Options& options;
   const WriterLibrary& library;
@@ -48,6 +55,7 @@ struct PartJob {
   const JobDescription& job;
   const std::vector<uint8_t>& image;
   Display& display;
+  std::function<bool(JobOutcome& outcome)> beforeWrite;
 };
 
 JobOutcome RunPartJob(const PartJob& part);

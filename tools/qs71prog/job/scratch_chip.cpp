@@ -48,4 +48,15 @@ void ScratchChip::Remove() {
   scratch.clear();
 }
 
+void ScratchChip::ForgetUsersFile() {
+  if (!IsUsers()) return;
+  std::error_code ignored;
+  std::filesystem::remove(file, ignored);
+}
+
+bool ChipFileExists(const ScratchChip& chip) {
+  std::error_code ignored;
+  return !chip.File().empty() && std::filesystem::exists(chip.File(), ignored);
+}
+
 }  // namespace qs71prog

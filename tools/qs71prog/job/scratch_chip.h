@@ -27,11 +27,18 @@ class ScratchChip {
   // Whether the chip file is the user's, whom another run may share it with.
   bool IsUsers() const { return scratch.empty() && !file.empty(); }
   void Remove();
+  // Removes the user's chip file, for a job that made it and was then refused before the
+  // part was touched.
+  void ForgetUsersFile();
 
  private:
   std::string file;
   std::string scratch;
 };
+
+// Whether the chip file exists already (a job that makes it cannot tell a fresh part of the
+// wrong size from the user's part).
+bool ChipFileExists(const ScratchChip& chip);
 
 // The chip file the user chose: --emulate=OTPFILE, else QS71_EMU_OTP_FILE; empty for none.
 std::string ChosenChipFile(const Options& options);

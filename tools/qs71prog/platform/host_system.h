@@ -91,16 +91,7 @@ void StopCountingInterrupts();
 int InterruptCount();
 // What the first interruption was, for the messages: "Ctrl-C", "SIGTERM", "SIGHUP", ...
 std::string InterruptName();
-
-// An exclusive hold on a file, for as long as the process keeps it (ReleaseHold). create: a
-// lock file of qs71prog's own, created when missing and given the holder's process ID; else
-// an existing file that must not change (the emulated programmer's chip file). Returns the
-// hold (>= 0); -1 when another process holds it, with holder its process ID (0 when
-// unknown); -2 when the file cannot be opened or locked.
-int TakeHold(const std::string& path, bool create, long& holder);
-void ReleaseHold(int hold);
-// The folder for lock files: /run/lock, else the user's runtime folder (Linux); the
-// temporary folder (Windows). Empty when there is none.
-std::string LockFolder();
+// Whether this process was started with Ctrl-C ignored; ask before StartCountingInterrupts.
+bool InterruptIgnored();
 
 }  // namespace qs71prog

@@ -200,61 +200,8 @@ std::string InterruptName() {
   }
 }
 
-namespace {
-
-// A hold is an open file description's lock (F_OFD_SETLK), not a classic record lock: those
-// belong to the process and go as soon as any of its descriptors of the file is closed, which
-// the emulated library does with its chip file after every call. An open file description's
-// lock has no process ID to report (F_OFD_GETLK gives -1), so the holder puts its own into
-// the lock's length: the lock covers kHoldStart to kHoldStart + ID, far beyond the end of any
-// file, and a process that is refused reads the length back.
-constexpr off_t kHoldStart = off_t{1} << 40;
-
-struct flock HoldRange(off_t length) {
-  struct flock range {};
-  range.l_type = F_WRLCK;
-  range.l_whence = SEEK_SET;
-  range.l_start = kHoldStart;
-  range.l_len = length;
-  return range;
-}
-
-long Holder(int fd) {
-  struct flock probe = HoldRange(1);
-  if (fcntl(fd, F_OFD_GETLK, &probe) != 0 || probe.l_type == F_UNLCK) return 0;
-  return probe.l_len > 1 ? static_cast<long>(probe.l_len - 1) : 0;
-}
-
-// For a person looking into the lock folder.
-void WriteOwnId(int fd) {
-  const std::string id = std::to_string(getpid()) + "\n";
-  if (ftruncate(fd, 0) == 0) (void)!pwrite(fd, id.data(), id.size(), 0);
-}
-
-}  // namespace
-
-int TakeHold(const std::string& path, bool create, long& holder) {
-  holder = 0;
-  const int fd = create ? open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644)
-                        : open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) return -2;
-  struct flock hold = HoldRange(static_cast<off_t>(getpid()) + 1);
-  if (fcntl(fd, F_OFD_SETLK, &hold) == 0) {
-    if (create) WriteOwnId(fd);
-    return fd;
-  }
-  const int why = errno;
-  if (why == EAGAIN || why == EACCES) holder = Holder(fd);
-  close(fd);
-  return why == EAGAIN || why == EACCES ? -1 : -2;
-}
-
-void ReleaseHold(int hold) { CloseFd(hold); }
-
-std::string LockFolder() {
-  if (access("/run/lock", W_OK | X_OK) == 0) return "/run/lock";
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  return runtime != nullptr && *runtime != '\0' ? runtime : "";
-}
+// A launcher may start qs71prog with Ctrl-C ignored (a service, nohup, a front end that
+// handles the keyboard itself); that choice stands, and the run says how else to stop it.
+bool InterruptIgnored() { return Ignored(SIGINT); }
 
 }  // namespace qs71prog

@@ -12,7 +12,6 @@
 #include <ctime>
 #include <string>
 
-#include "job/programmer_lock.h"
 #include "platform/host_system.h"
 
 namespace qs71prog {
@@ -206,66 +205,8 @@ std::string InterruptName() {
   return name != nullptr ? name : "Ctrl-C";
 }
 
-namespace {
-
-// Far beyond the end of any lock file, so that its first bytes, the holder's process ID,
-// can be read while it is held.
-constexpr DWORD kHoldOffsetHigh = 0x100;
-
-std::string LockPathFor(const std::string& file) {
-  char full[MAX_PATH];
-  const DWORD length = GetFullPathNameA(file.c_str(), sizeof full, full, nullptr);
-  const std::string key = length > 0 && length < sizeof full ? std::string(full, length) : file;
-  return PathIn(LockFolder(), LockFileName(key));
-}
-
-long ReadHolder(HANDLE file) {
-  char text[32] = {};
-  DWORD read = 0;
-  OVERLAPPED start{};
-  if (!ReadFile(file, text, sizeof text - 1, &read, &start)) return 0;
-  return std::strtol(text, nullptr, 10);
-}
-
-}  // namespace
-
-// A file that must not change (the emulated chip file) is held through a lock file of its own
-// in the temporary folder, which can hold the holder's process ID.
-int TakeHold(const std::string& path, bool create, long& holder) {
-  holder = 0;
-  if (!create) return TakeHold(LockPathFor(path), true, holder);
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return -2;
-  OVERLAPPED region{};
-  region.OffsetHigh = kHoldOffsetHigh;
-  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &region)) {
-    const bool held = GetLastError() == ERROR_LOCK_VIOLATION;
-    if (held) holder = ReadHolder(file);
-    CloseHandle(file);
-    return held ? -1 : -2;
-  }
-  const std::string id = std::to_string(GetCurrentProcessId()) + "\r\n";
-  DWORD written = 0;
-  OVERLAPPED start{};
-  SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-  SetEndOfFile(file);
-  WriteFile(file, id.data(), static_cast<DWORD>(id.size()), &written, &start);
-  const int hold = _open_osfhandle(reinterpret_cast<intptr_t>(file), 0);
-  if (hold < 0) CloseHandle(file);
-  return hold;
-}
-
-void ReleaseHold(int hold) { CloseFd(hold); }
-
-std::string LockFolder() {
-  char folder[MAX_PATH];
-  const DWORD length = GetTempPathA(sizeof folder, folder);
-  if (length == 0 || length >= sizeof folder) return "";
-  std::string path(folder, length);
-  while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-  return path;
-}
+// A console process cannot ask whether its Ctrl-C was switched off by its parent (a process
+// group of its own): the run never claims so.
+bool InterruptIgnored() { return false; }
 
 }  // namespace qs71prog

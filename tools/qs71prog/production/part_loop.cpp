@@ -1,0 +1,391 @@
+// One programmer's loop of a production run: the socket watched, each part's job, its record
+// before its first write and its verdict, and the programmer's losses and returns.
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "job/programming_job.h"
+#include "production/part_display.h"
+#include "production/production_state.h"
+#include "platform/host_system.h"
+#include "qs71_usb_writer.h"
+
+namespace qs71prog {
+
+namespace {
+
+// About twice a second: a part is noticed as soon as a person can tell, and the programmer
+// is not kept busy with identifications.
+constexpr std::chrono::milliseconds kPollInterval{500};
+// How soon a wait notices Ctrl-C or another loop's --stop-on-fail.
+constexpr std::chrono::milliseconds kStopCheck{25};
+
+// A programmer gone is a person's job: plugging it in again (-20, no programmer) or looking
+// at it (any other code, a programmer error).
+ExitCode LossExit(int32_t result) {
+  return result == QS71_E_TRANSPORT ? ExitCode::kNoProgrammer
+                                    : ExitCodeFor(result, Phase::kIdentify);
+}
+
+enum class Socket { kPart, kEmpty, kNoChip, kLost };
+
+// An empty socket reads FF FF FF FF: nothing drives the lines, they float high. Any other ID
+// that is not a chip's (00 00 00 00: a part in crooked, its pins shorted or held low) means
+// something sits in the socket that does not answer.
+constexpr uint8_t kEmptySocketId[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+// How long a part may not answer before the operator is told to reseat it: a part being
+// pushed in gives a bad ID or two on the way.
+constexpr std::chrono::seconds kNoChipPatience{3};
+
+void QS71_CDECL KeepText(void* context, const char* text) {
+  if (context != nullptr && text != nullptr) *static_cast<std::string*>(context) += text;
+}
+
+// What an identification found.
+struct Look {
+  Socket socket = Socket::kEmpty;
+  int32_t result = 0;
+  std::string chipId;
+  std::string text;  // the library's lines, on one line
+};
+
+// An identification only. A chip that answers but is not a good part (an unknown size code,
+// a damaged system area) is in the socket all the same: its job fails and records it. A
+// socket that reads the empty ID is empty; another ID that is no chip's is a part that does
+// not answer. Anything else means the programmer itself has gone wrong: unplugged, held by
+// another process since it came back, or no longer answering as it should.
+Look LookIntoSocket(const Production& production, const Attached& programmer) {
+  Look look;
+  Qs71JobRequest request{};
+  request.size = sizeof request;
+  request.programmer = programmer.link.Programmer();
+  request.output = KeepText;
+  request.context = &look.text;
+  Qs71JobResult identified{};
+  identified.size = sizeof identified;
+  look.result = production.library.Job()(&request, &identified);
+  look.chipId = ChipIdText(identified.chipId);
+  while (!look.text.empty() && look.text.back() == '\n') look.text.pop_back();
+  std::replace(look.text.begin(), look.text.end(), '\n', ' ');
+  if (look.result == QS71_OK || look.result == QS71_E_SIZE_CODE ||
+      look.result == QS71_E_SYSTEM_AREA) {
+    look.socket = Socket::kPart;
+  } else if (look.result == QS71_E_OTP_ID) {
+    const bool empty = std::equal(std::begin(kEmptySocketId), std::end(kEmptySocketId),
+                                  std::begin(identified.chipId));
+    look.socket = empty ? Socket::kEmpty : Socket::kNoChip;
+  } else {
+    look.socket = Socket::kLost;
+  }
+  return look;
+}
+
+void LogEvent(Production& production, const Attached& programmer, const Look& look,
+              const char* event, const std::string& status) {
+  JobOutcome outcome;
+  outcome.result = look.result;
+  outcome.chipId = look.socket == Socket::kLost ? "" : look.chipId;
+  PartRecord record = RecordOf(production, programmer, 0, outcome);
+  record.exit = look.socket == Socket::kLost ? static_cast<int>(LossExit(look.result)) : 0;
+  record.event = event;
+  record.status = status;
+  Log(production, record);
+}
+
+void Pause(const Production& production) {
+  const auto until = std::chrono::steady_clock::now() + kPollInterval;
+  while (!Stopping(production) && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(kStopCheck);
+  }
+}
+
+// Where the programmer is listed now: by its serial on whatever path it came back on, or,
+// without a serial, at its old path. Another programmer that took the old path is not it.
+bool FindAgain(const Production& production, const Attached& programmer, std::string& path) {
+  std::vector<Qs71ProgrammerInfo> found;
+  std::string problem;
+  if (!ListProgrammers(production.library, found, problem)) return false;
+  for (const Qs71ProgrammerInfo& info : found) {
+    const bool same = programmer.serial.empty() ? programmer.link.path == info.path
+                                                : programmer.serial == info.serial;
+    if (same) {
+      path = info.path;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The hold went with the node the programmer had; it is taken again where it is now. False
+// while another process holds it there.
+bool HoldAgain(Production& production, Attached& programmer, const std::string& path) {
+  std::string problem;
+  production.hold.Let(programmer.link.path);
+  if (production.hold.Take(path, problem) != QS71_OK) {
+    production.board.Message(programmer.id, problem);
+    return false;
+  }
+  programmer.link.path = path;
+  return true;
+}
+
+// A lost programmer stays LOST until it is listed again and answers; false when the run ends
+// first. The tile keeps the verdict of the part still in the socket once it is back.
+bool WaitForReturn(Production& production, Attached& programmer, Look& look, LoopResult& loop) {
+  const auto since = std::chrono::steady_clock::now();
+  const bool cable = look.result == QS71_E_TRANSPORT;
+  const std::string alarm = production.options.expectProgrammers > 0 ? "ALARM: " : "";
+  const std::string hint = cable ? "LOST — check the USB cable" : "LOST — look at the programmer";
+  production.board.Message(programmer.id, alarm + "lost (" + std::to_string(look.result) +
+                                              "): " + look.text + "; " + hint);
+  LogEvent(production, programmer, look, "lost", cable ? "check the USB cable" : "lost");
+  production.board.Lost(programmer.id, hint);
+  for (;;) {
+    Pause(production);
+    if (Stopping(production)) {
+      loop.interrupted = InterruptCount() > 0;
+      loop.stillLost = true;
+      production.failures.Note(LossExit(look.result), since);
+      return false;
+    }
+    std::string path;
+    if (!FindAgain(production, programmer, path) || !HoldAgain(production, programmer, path)) {
+      continue;
+    }
+    look = LookIntoSocket(production, programmer);
+    if (look.socket == Socket::kLost) continue;
+    production.board.Lost(programmer.id, "");
+    production.board.Message(programmer.id, "back: " + programmer.link.path +
+                                                " answers again; its loop goes on");
+    LogEvent(production, programmer, look, "back", "back");
+    return true;
+  }
+}
+
+// Until the socket is as wanted. False when the loop must end: Ctrl-C or another loop's
+// failure (interrupted), or the run ended while the programmer was lost. A part that does
+// not answer is no part to wait for, and no longer the part that was to be taken out.
+bool WaitFor(Production& production, Attached& programmer, Socket wanted, LoopResult& loop) {
+  std::chrono::steady_clock::time_point noChipSince{};
+  bool told = false;
+  for (;;) {
+    if (Stopping(production)) {
+      loop.interrupted = InterruptCount() > 0;
+      return false;
+    }
+    Look look = LookIntoSocket(production, programmer);
+    if (look.socket == Socket::kLost && !WaitForReturn(production, programmer, look, loop)) {
+      return false;
+    }
+    if (look.socket == wanted || (wanted == Socket::kEmpty && look.socket == Socket::kNoChip)) {
+      return true;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (look.socket != Socket::kNoChip) {
+      if (told) production.board.SocketEmpty(programmer.id);
+      noChipSince = {};
+      told = false;
+    } else if (noChipSince == std::chrono::steady_clock::time_point{}) {
+      noChipSince = now;
+    } else if (!told && now - noChipSince >= kNoChipPatience) {
+      told = true;
+      production.board.Reseat(programmer.id);
+      LogEvent(production, programmer, look, "reseat", "no chip answers — reseat the part");
+    }
+    Pause(production);
+  }
+}
+
+// What became of a part, in the log's words: its result, and what to do with it.
+struct PartFate {
+  const char* result;
+  std::string status;
+  bool numbered;  // it keeps its part number: it was written, or judged on its own merits
+};
+
+// A part is scrap once its write began or it failed a check of the part itself; one the job
+// stopped before touching (an image that does not fit it, a programmer gone before the write,
+// a log that could not record it) goes back on the pile. A part cut short before its blank
+// check ended may have been written by some earlier run: the next blank check judges it.
+PartFate FateOf(const JobOutcome& outcome, const Selection& selection) {
+  const bool written = outcome.stepsRun[StageOfPhase(Phase::kWrite)];
+  if (outcome.already) return {"already", "already holds this image — take it out", false};
+  if (outcome.exit == ExitCode::kOk) {
+    return selection.verify ? PartFate{"pass", "ok", true}
+                            : PartFate{"unverified", "written, not verified", true};
+  }
+  const std::string name = DescribeExit(outcome.exit).name;
+  if (outcome.exit == ExitCode::kAborted || outcome.exit == ExitCode::kInterrupted) {
+    if (written) return {"aborted", name + " — reject the part", true};
+    const bool checked = !selection.blankCheck || outcome.phase > Phase::kBlankCheck;
+    return checked ? PartFate{"untouched", name + " — part untouched — use it again", false}
+                   : PartFate{"aborted", name + " — cut short before its blank check ended — "
+                                                "put it through again", false};
+  }
+  constexpr ExitCode kPartChecks[] = {ExitCode::kChip, ExitCode::kNotBlank,
+                                      ExitCode::kWriteFailed, ExitCode::kVerifyMismatch};
+  const bool judged = std::find(std::begin(kPartChecks), std::end(kPartChecks), outcome.exit) !=
+                      std::end(kPartChecks);
+  const std::string cable = outcome.result == QS71_E_TRANSPORT ? "check the USB cable; " : "";
+  if (written || judged) return {"fail", name + " — " + cable + "reject the part", true};
+  return {"untouched", name + " — " + cable + "part untouched — use it again", false};
+}
+
+int NextPartNumber(Production& production, const std::string& key) {
+  std::lock_guard<std::mutex> lock(production.numbers);
+  return production.lastParts[key] + 1;
+}
+
+void UseNumber(Production& production, const std::string& key, int part) {
+  std::lock_guard<std::mutex> lock(production.numbers);
+  production.lastParts[key] = std::max(production.lastParts[key], part);
+}
+
+// The part's row before its first write, on the disk before the write begins: a crash from
+// here on leaves a started part without an end, which the next run reports. A part that
+// cannot be recorded is not made.
+bool RecordStart(Production& production, const Attached& programmer, int part,
+                 JobOutcome& outcome) {
+  PartRecord record = RecordOf(production, programmer, part, outcome);
+  record.event = "started";
+  record.status.clear();
+  record.exit = 0;
+  record.code = 0;
+  if (!Log(production, record)) {
+    outcome.exit = ExitCode::kFileError;
+    outcome.problem = "the part was not written: the log cannot be written";
+    return false;
+  }
+  UseNumber(production, programmer.key, part);
+  return true;
+}
+
+PartRecord VerdictRecord(Production& production, const Attached& programmer, int part,
+                         const JobOutcome& outcome) {
+  const PartFate fate = FateOf(outcome, production.options.selection);
+  PartRecord record = RecordOf(production, programmer, fate.numbered ? part : 0, outcome);
+  record.result = fate.result;
+  record.status = fate.status;
+  record.event = outcome.already ? "already" : "part";
+  if (fate.numbered) UseNumber(production, programmer.key, part);
+  return record;
+}
+
+// One part's job, shown and logged as the job finishes; a part that a second interruption
+// cut short is logged with the steps it had.
+PartRecord RunOnePart(Production& production, const Attached& programmer, int part,
+                      LoopResult& loop) {
+  PartRecord record;
+  PartDisplay display(production.board, programmer.id, part,
+                      [&](const JobOutcome& outcome, const std::vector<std::string>& story) {
+                        record = VerdictRecord(production, programmer, part, outcome);
+                        const bool logged = Log(production, record);
+                        const bool quiet = record.result == "pass" || record.result == "already";
+                        production.board.PartDone(record, quiet ? std::vector<std::string>() : story);
+                        if (!logged && record.result == "pass") production.board.NotLogged(record);
+                      });
+  const JobOutcome outcome = RunPartJob(
+      {production.options, production.library, programmer.link, production.job, production.image,
+       display, [&](JobOutcome& running) {
+         return RecordStart(production, programmer, part, running);
+       }});
+  if (outcome.exit == ExitCode::kAborted) loop.aborted = true;
+  if (outcome.exit != ExitCode::kOk && outcome.exit != ExitCode::kInterrupted) {
+    production.failures.Note(outcome.exit);
+  }
+  return record;
+}
+
+}  // namespace
+
+bool Stopping(const Production& production) {
+  return InterruptCount() > 0 || production.stopAll.load();
+}
+
+std::string ProgrammerKey(const std::string& serial, const std::string& path) {
+  return serial.empty() ? path : serial;
+}
+
+PartRecord RecordOf(const Production& production, const Attached& programmer, int part,
+                    const JobOutcome& outcome) {
+  PartRecord record;
+  record.time = UtcTimestamp(std::chrono::system_clock::now());
+  record.host = production.host;
+  record.programmer = programmer.id;
+  record.programmerPath = programmer.link.path;
+  record.programmerSerial = programmer.serial;
+  record.programmerKey = programmer.key;
+  record.part = part;
+  record.chipId = outcome.chipId;
+  record.otpSize = outcome.otpSize;
+  record.image = production.options.image;
+  record.sha256 = production.job.sha256;
+  record.passed = outcome.exit == ExitCode::kOk && !outcome.already;
+  record.exit = static_cast<int>(outcome.exit);
+  record.status = DescribeExit(outcome.exit).name;
+  record.seconds = outcome.seconds;
+  for (int stage = kFirstStage; stage <= kLastStage; ++stage) {
+    if (outcome.stepsRun[stage]) record.stepSeconds[stage] = outcome.stepSeconds[stage];
+  }
+  record.blocks = outcome.failingBlocks;
+  record.run = production.run;
+  record.station = production.station;
+  record.operatorName = production.options.operatorName;
+  record.code = outcome.result;
+  return record;
+}
+
+bool Log(Production& production, const PartRecord& record) {
+  if (!production.log.IsOpen()) return true;
+  std::string problem;
+  if (production.log.Append(record, problem)) return true;
+  LogFailed(production, problem);
+  return false;
+}
+
+void LogFailed(Production& production, const std::string& problem) {
+  production.stopAll = true;
+  if (!production.logFailed.exchange(true)) {
+    production.failures.Note(ExitCode::kFileError);
+    production.board.RunMessage(problem + "; the run ends");
+  }
+}
+
+LoopResult RunLoop(Production& production, Attached programmer) {
+  LoopResult loop;
+  ProductionDisplay& board = production.board;
+  const int count = production.options.count;
+  for (int made = 0; count == 0 || made < count;) {
+    board.Activity(programmer.id, "waiting for a part", false);
+    if (!WaitFor(production, programmer, Socket::kPart, loop)) break;
+    std::string problem;
+    if (production.log.IsOpen() && !production.log.StillInPlace(problem)) {
+      LogFailed(production, problem);
+      break;
+    }
+    const int part = NextPartNumber(production, programmer.key);
+    board.PartStarted(programmer.id, part);
+    board.Activity(programmer.id, "part " + std::to_string(part) + " in the socket", false);
+    const PartRecord record = RunOnePart(production, programmer, part, loop);
+    ++loop.results[record.result];
+    if (record.part > 0) ++made;
+    const bool failed = record.result == "fail" || record.result == "aborted";
+    if (failed && production.options.stopOnFail && !production.stopAll.exchange(true)) {
+      production.stoppedOnFail = true;
+    }
+    if (loop.aborted || Stopping(production)) {
+      loop.interrupted = InterruptCount() > 0;
+      break;
+    }
+    if (count != 0 && made >= count) {
+      loop.countReached = true;
+      break;
+    }
+    board.Activity(programmer.id, "take the part out", false);
+    if (!WaitFor(production, programmer, Socket::kEmpty, loop)) break;
+    board.SocketEmpty(programmer.id);
+  }
+  return loop;
+}
+
+}  // namespace qs71prog

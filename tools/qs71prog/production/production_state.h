@@ -1,0 +1,98 @@
+#pragma once
+// What the loops of one production run share: the job, the display, the log, the holds, the
+// part numbers and the run's failures in the order they happened.
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "cli/exit_codes.h"
+#include "cli/prog_options.h"
+#include "display/production_display.h"
+#include "job/job_report.h"
+#include "job/programmer_choice.h"
+#include "job/programmer_hold.h"
+#include "production/part_record.h"
+#include "production/production_log.h"
+#include "platform/writer_library.h"
+
+namespace qs71prog {
+
+// One programmer of the run. It is its serial (its path only where it has none): that key
+// numbers its parts and names it in the log; the path is only where it is now, and changes
+// when it comes back on another port.
+struct Attached {
+  int id = 0;  // its tile, in the order the run took the programmers
+  std::string key;
+  std::string serial;
+  ProgrammerLink link;
+};
+
+// The key of a listed programmer.
+std::string ProgrammerKey(const std::string& serial, const std::string& path);
+
+// The run's failures, each with when it happened: the run's exit is the first one's, which
+// is the one that needed a person first, whatever the order of the programmers.
+class RunFailures {
+ public:
+  using Moment = std::chrono::steady_clock::time_point;
+  void Note(ExitCode exit, Moment when = std::chrono::steady_clock::now());
+  ExitCode First() const;
+
+ private:
+  mutable std::mutex mutex;
+  ExitCode first = ExitCode::kOk;
+  Moment firstAt{};
+};
+
+struct Production {
+  const Options& options;
+  const WriterLibrary& library;
+  const JobDescription& job;
+  const std::vector<uint8_t>& image;  // the pre-flight's bytes: every part gets these
+  ProductionDisplay& board;
+  ProductionLog& log;
+  ProgrammerHold& hold;
+  std::string host;
+  std::string run;      // this run's ID in the log
+  std::string station;  // --station, or the host
+  std::map<std::string, int> lastParts;  // per programmer key, the highest number in the log
+  std::mutex numbers;                    // guards lastParts
+  RunFailures failures;
+  // Why the run stops, once something stops it for every loop: --stop-on-fail's failed part,
+  // or a log that cannot be written (a part that cannot be logged must not be made).
+  std::atomic<bool> stopAll{false};
+  std::atomic<bool> logFailed{false};
+  std::atomic<bool> stoppedOnFail{false};
+};
+
+// How one loop ended, and what its parts came to.
+struct LoopResult {
+  bool interrupted = false;
+  bool aborted = false;    // a second interruption cancelled its part
+  bool stillLost = false;  // the run ended while its programmer was lost
+  bool countReached = false;
+  std::map<std::string, int> results;  // parts by PartRecord::result
+};
+
+bool Stopping(const Production& production);
+
+// One programmer's loop: wait for a part, run the job on it, record it, wait until it is
+// taken out, again until --count or the run stops.
+LoopResult RunLoop(Production& production, Attached programmer);
+
+// A row for the log; a row that cannot be written ends the run (exit 9) before the next part.
+bool Log(Production& production, const PartRecord& record);
+
+// The log cannot be written, or is no longer the file at its name: every loop ends before
+// its next part, and the run with exit 9.
+void LogFailed(Production& production, const std::string& problem);
+
+// A record of the run's own with the programmer's fields filled in.
+PartRecord RecordOf(const Production& production, const Attached& programmer, int part,
+                    const JobOutcome& outcome);
+
+}  // namespace qs71prog
