@@ -7,7 +7,7 @@ set -euo pipefail
 # order of the sync and rename calls that make an output durable. libsoxr, libebur128 and
 # libsndfile resample, measure and read the recordings that qs71gen prepares; sox is the
 # reference the bench measures the preparation against.
-base=(g++ cmake ninja-build pkg-config bison libhidapi-dev libgtest-dev libgmock-dev help2man strace
+base=(g++ cmake ninja-build pkg-config bison libhidapi-dev libgtest-dev libgmock-dev help2man strace tmux
       libsoxr-dev libebur128-dev libsndfile1-dev sox)
 # The sanitizer and fuzz runs need clang and its runtime; the Windows target needs the
 # mingw-w64 cross compilers and Wine (32-bit Wine comes from the i386 architecture); the

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+
+#include "display/production_display.h"
 #include "terminal_screen.h"
 
 namespace qs71prog {
@@ -244,6 +249,299 @@ TEST(RenderDoneLine, KeepsTheGaugeOfTheBar) {
 
 TEST(RenderPlainLine, NamesTheAddress) {
   EXPECT_EQ(RenderPlainLine(Point(2, 50, 1)), "write  50%  address 0x01FFFF of 0x03FFFF");
+}
+
+
+// A production run's parts, as its loop reports them.
+PartRecord Made(const std::string& result, int part = 4) {
+  PartRecord record;
+  record.time = "2026-12-07T19:40:00.123Z";
+  record.programmer = 1;
+  record.programmerKey = "SER1";
+  record.part = part;
+  record.chipId = "6D 61 02 00";
+  record.result = result;
+  record.passed = result == "pass";
+  const bool failed = result == "fail" || result == "aborted";
+  record.exit = failed ? 8 : result == "untouched" ? 5 : 0;
+  record.status = failed ? "verify-mismatch — reject the part"
+                  : result == "untouched" ? "image-size — part untouched — use it again"
+                                          : "ok";
+  record.seconds = 25.0;
+  return record;
+}
+
+// The tiles as the display last drew them: everything after its last erase.
+std::string LastTiles(const std::string& out) {
+  const size_t erase = out.rfind("\033[J");
+  return erase == std::string::npos ? out : out.substr(erase);
+}
+
+constexpr const char* kRed = "\033[1;31m";
+constexpr const char* kGreen = "\033[1;32m";
+
+// From across the bench a tile must tell "busy, don't touch" from "needs you" and from "take
+// it out", and never say more of a part than was done to it.
+TEST(ProductionDisplay, EachTileSaysWhatTheOperatorMustDoNow) {
+  using Play = std::function<void(ProductionDisplay&)>;
+  const struct {
+    const char* name;
+    Play play;
+    std::vector<std::string> shows;
+    std::vector<std::string> hides;
+    bool rings;
+  } cases[] = {
+      {"the next part starts after a FAIL",
+       [](ProductionDisplay& d) {
+         d.PartDone(Made("fail"), {});
+         d.PartStarted(1, 5);
+         d.Activity(1, "part 5: blank check 84%", true);
+       },
+       {"programmer 1  part 5  do not touch\n", "\033[1;36m####", "| part 5: blank check 84%"},
+       {"FAIL", kRed},
+       true},
+      {"a part with no number yet", [](ProductionDisplay& d) { d.PartStarted(1, 0); },
+       {"programmer 1  part  do not touch\n"}, {"part 0"}, false},
+      {"a part that does not answer",
+       [](ProductionDisplay& d) {
+         d.PartDone(Made("pass"), {});
+         d.Reseat(1);
+       },
+       {"programmer 1  RESEAT  no chip answers — reseat the part\n"}, {"PASS", kGreen}, true},
+      {"reseated and started", [](ProductionDisplay& d) {
+         d.Reseat(1);
+         d.PartStarted(1, 5);
+       },
+       {"part 5  do not touch"}, {"RESEAT"}, true},
+      {"taken out",
+       [](ProductionDisplay& d) {
+         d.PartDone(Made("pass"), {});
+         d.SocketEmpty(1);
+       },
+       {"programmer 1  waiting for a part\nprogrammer 1: passed 1"}, {"PASS", "#"}, false},
+      {"written without its verify", [](ProductionDisplay& d) { d.PartDone(Made("unverified"), {}); },
+       {"programmer 1  WRITTEN, NOT VERIFIED  part 4  chip 6D 61 02 00  ", "take it out, not verified\n"},
+       {"PASS", kGreen}, false},
+      {"held this image already", [](ProductionDisplay& d) { d.PartDone(Made("already", 0), {}); },
+       {"programmer 1  ALREADY  part  chip 6D 61 02 00  ", kGreen}, {"PASS"}, false},
+      {"untouched", [](ProductionDisplay& d) { d.PartDone(Made("untouched", 0), {}); },
+       {"programmer 1  part  chip 6D 61 02 00  ", "  image-size — part untouched — use it again\n"},
+       {"#", "PASS", "FAIL"}, false},
+      {"aborted", [](ProductionDisplay& d) { d.PartDone(Made("aborted"), {}); },
+       {"programmer 1  FAIL  part 4", kRed}, {"PASS"}, true},
+      {"lost and back with a failed part in the socket",
+       [](ProductionDisplay& d) {
+         d.PartDone(Made("fail"), {});
+         d.Lost(1, "LOST — check the USB cable");
+         d.Lost(1, "");
+       },
+       {"programmer 1  FAIL  part 4  chip 6D 61 02 00  ",
+        "  verify-mismatch — reject the part  — programmer back\n", kRed},
+       {"LOST", "programmer 1  back"}, true},
+      {"lost", [](ProductionDisplay& d) { d.Lost(1, "LOST — check the USB cable"); },
+       {"programmer 1  LOST  check the USB cable\n", "| LOST — check the USB cable"}, {}, true},
+      {"named after the start", [](ProductionDisplay& d) { d.Name(2, "/dev/hidraw7"); },
+       {"programmer 1\n", "programmer 2 (/dev/hidraw7)\n"}, {}, false},
+  };
+  for (const auto& c : cases) {
+    for (bool bell : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (bell ? ", bell" : ""));
+      StringSink sink;
+      ProductionDisplay display(DisplayKind::kTerminal, sink, {1});
+      display.SetLook(true, bell);
+      c.play(display);
+      const std::string tiles = LastTiles(sink.out);
+      for (const std::string& text : c.shows) EXPECT_NE(tiles.find(text), std::string::npos) << text << "\n" << tiles;
+      for (const std::string& text : c.hides) EXPECT_EQ(tiles.find(text), std::string::npos) << text << "\n" << tiles;
+      EXPECT_EQ(sink.out.find('\a') != std::string::npos, bell && c.rings) << sink.out;
+    }
+  }
+}
+
+// A part written with its verify off is never a PASS, not even in the line that scrolls away
+// or a plain log.
+TEST(ProductionDisplay, AnUnverifiedPartIsNeverAPass) {
+  for (DisplayKind kind : {DisplayKind::kTerminal, DisplayKind::kPlain}) {
+    StringSink sink;
+    ProductionDisplay display(kind, sink, {1});
+    display.PartDone(Made("unverified"), {});
+    EXPECT_EQ((sink.out + sink.err).find("PASS"), std::string::npos) << sink.out;
+    EXPECT_NE(sink.out.find("programmer 1 part 4: WRITTEN, NOT VERIFIED, chip 6D 61 02 00, in 0:25\n"),
+              std::string::npos)
+        << sink.out;
+  }
+}
+
+// Each result is counted apart; the yield is over the parts this run made and judged, and the
+// rare counts appear only when they happened.
+TEST(ProductionDisplay, CountsEachResultApart) {
+  const struct {
+    std::vector<std::string> results;
+    std::string counters;
+    std::string shift;
+    std::string ended;
+  } cases[] = {
+      {{"pass", "pass", "fail"}, "programmer 1: passed 2  failed 1  ",
+       "shift: all: passed 2, failed 1, yield 66.7%, ", "2 passed, 1 failed; exit 0"},
+      {{"pass", "unverified"}, "programmer 1: passed 1  failed 0  unverified 1  ",
+       "shift: all: passed 1, failed 0, unverified 1, yield 50.0%, ",
+       "1 passed, 0 failed, 1 unverified; exit 0"},
+      {{"already", "aborted", "untouched"},
+       "programmer 1: passed 0  failed 0  already 1  aborted 1  untouched 1  ",
+       "shift: all: passed 0, failed 0, already 1, aborted 1, untouched 1, yield -, ",
+       "0 passed, 0 failed, 1 already, 1 aborted, 1 untouched; exit 0"},
+      {{"pass", "already"}, "programmer 1: passed 1  failed 0  already 1  ",
+       "shift: all: passed 1, failed 0, already 1, yield 100.0%, ", "1 passed, 0 failed, 1 already"},
+      {{}, "programmer 1: passed 0  failed 0  - parts/hour", "yield -, 0 parts/hour\n",
+       "0 passed, 0 failed; exit 0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shift);
+    StringSink sink;
+    ProductionDisplay display(DisplayKind::kPlain, sink, {1});
+    for (const std::string& result : c.results) display.PartDone(Made(result), {});
+    display.End(ExitCode::kOk, "count reached");
+    EXPECT_NE(sink.out.find(c.counters), std::string::npos) << sink.out;
+    EXPECT_NE(sink.out.find(c.shift), std::string::npos) << sink.out;
+    EXPECT_NE(sink.out.find("qs71prog: production ended (count reached): " + c.ended),
+              std::string::npos)
+        << sink.out;
+  }
+}
+
+// The summary names the shift (who, where, which image, from when to when and why it ended),
+// every programmer by its key, a programmer that came after the start, and the parts the log
+// lacks.
+TEST(ProductionDisplay, SummaryJsonNamesTheShift) {
+  StringSink sink;
+  ProductionDisplay display(DisplayKind::kPlain, sink, {1});
+  display.SetRun({"20261207T194000Z-4711", "bench 3", "Ann", "voice.bin", "ab12",
+                  "2026-12-07T19:40:00.123Z"});
+  display.Name(1, "SER1");
+  display.Name(2, "/dev/hidraw7");
+  for (const char* result : {"pass", "unverified", "already", "aborted", "untouched"}) {
+    display.PartDone(Made(result), {});
+  }
+  const PartRecord lonely = Made("pass", 7);
+  display.NotLogged(lonely);
+  EXPECT_EQ(sink.err, "programmer 1 part 7: passed, not in the log\n");
+  EXPECT_NE(display.SummaryJson().find("\"end\": null,\n  \"exit\": null,\n  \"ended\": null,"),
+            std::string::npos)
+      << display.SummaryJson();
+  display.End(ExitCode::kInterrupted, "Ctrl-C");
+  const std::string json = display.SummaryJson();
+  const std::string head =
+      "{\n  \"run\": \"20261207T194000Z-4711\",\n  \"station\": \"bench 3\",\n"
+      "  \"operator\": \"Ann\",\n  \"image\": \"voice.bin\",\n  \"image_sha256\": \"ab12\",\n"
+      "  \"start\": \"2026-12-07T19:40:00.123Z\",\n  \"end\": \"20";
+  EXPECT_EQ(json.substr(0, head.size()), head) << json;
+  for (const std::string text :
+       {"\"exit\": 12,\n  \"ended\": \"Ctrl-C\",", "\"programmer\": 1,\n      \"key\": \"SER1\",",
+        "\"programmer\": 2,\n      \"key\": \"/dev/hidraw7\",\n      \"passed\": 0,",
+        "\"all\": {\n    \"passed\": 1,\n    \"failed\": 0,\n    \"yield\": 0.500,\n"
+        "    \"parts_per_hour\": ",
+        ",\n    \"unverified\": 1,\n    \"already\": 1,\n    \"aborted\": 1,\n    \"untouched\": 1\n  },",
+        "\"not_logged\": [\n    {\n      \"programmer\": 1,\n      \"part\": 7,\n"
+        "      \"chip_id\": \"6D 61 02 00\"\n    }\n  ]\n}"}) {
+    EXPECT_NE(json.find(text), std::string::npos) << text << "\n" << json;
+  }
+  EXPECT_NE(sink.out.find("qs71prog: not in the log: programmer 1 part 7, chip 6D 61 02 00\n"),
+            std::string::npos)
+      << sink.out;
+  EXPECT_NE(sink.err.find("qs71prog: production ended (Ctrl-C): 1 passed, 0 failed, 1 unverified, "
+                          "1 already, 1 aborted, 1 untouched; exit 12 (interrupted)\n"),
+            std::string::npos)
+      << sink.err;
+}
+
+// What goes to programs: a part's result in words and its programmer's key, a remark about
+// the whole run without a programmer, and how the run ended.
+TEST(ProductionDisplay, JsonEventsCarryResultKeyAndCause) {
+  StringSink sink;
+  ProductionDisplay display(DisplayKind::kJson, sink, {1});
+  display.PartDone(Made("unverified"), {});
+  display.RunMessage("Ctrl-C: the parts under way will be finished");
+  display.End(ExitCode::kInterrupted, "Ctrl-C");
+  for (const char* text :
+       {"\"programmer_key\":\"SER1\",", "\"result\":\"unverified\",", "\"unverified\":1,",
+        "{\"event\":\"message\",\"text\":\"Ctrl-C: the parts under way will be finished\"}\n",
+        "\"exit\":12,\"status\":\"interrupted\",\"ended\":\"Ctrl-C\"}\n"}) {
+    EXPECT_NE(sink.out.find(text), std::string::npos) << text << "\n" << sink.out;
+  }
+}
+
+// A remark about the whole run is the run's, not the first programmer's.
+TEST(ProductionDisplay, ARunMessageIsNoProgrammersMessage) {
+  const struct {
+    DisplayKind kind;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {DisplayKind::kPlain, "", "qs71prog: Ctrl-C: the run ends\n"},
+      {DisplayKind::kTerminal, "qs71prog: Ctrl-C: the run ends\nprogrammer 1\n", ""},
+  };
+  for (const auto& c : cases) {
+    StringSink sink;
+    ProductionDisplay display(c.kind, sink, {1});
+    display.RunMessage("Ctrl-C: the run ends");
+    EXPECT_EQ(sink.err, c.err);
+    EXPECT_NE(sink.out.find(c.out), std::string::npos) << sink.out;
+  }
+}
+
+// The tile's clock is the bench's wall clock, whatever zone the log's UTC times are in.
+TEST(ProductionDisplay, TheTileTellsLocalTime) {
+  const char* before = std::getenv("TZ");
+  const std::string saved = before == nullptr ? "" : before;
+  const struct {
+    const char* zone;  // POSIX: the offset is west of UTC, so -5:30 is India's
+    const char* clock;
+  } cases[] = {{"UTC0", "  19:40:00  "}, {"IST-5:30", "  01:10:00  "}, {"EST5", "  14:40:00  "}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.zone);
+    setenv("TZ", c.zone, 1);
+    tzset();
+    StringSink sink;
+    ProductionDisplay display(DisplayKind::kTerminal, sink, {1});
+    display.PartDone(Made("pass"), {});
+    EXPECT_NE(LastTiles(sink.out).find(std::string("chip 6D 61 02 00") + c.clock), std::string::npos)
+        << sink.out;
+  }
+  if (before == nullptr) {
+    unsetenv("TZ");
+  } else {
+    setenv("TZ", saved.c_str(), 1);
+  }
+  tzset();
+}
+
+// Every big word on a terminal of 80 columns: a line that wraps would push the tiles below it
+// down and leave them drawn twice.
+TEST(ProductionDisplay, EveryBigWordFitsEightyColumns) {
+  using Play = std::function<void(ProductionDisplay&)>;
+  const struct {
+    const char* word;
+    Play play;
+    size_t rows;  // of big letters
+  } cases[] = {
+      {"WRITTEN, NOT VERIFIED", [](ProductionDisplay& d) { d.PartDone(Made("unverified"), {}); }, 10},
+      {"ALREADY", [](ProductionDisplay& d) { d.PartDone(Made("already"), {}); }, 5},
+      {"RESEAT", [](ProductionDisplay& d) { d.Reseat(1); }, 5},
+      {"BUSY", [](ProductionDisplay& d) { d.PartStarted(1, 3); }, 5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.word);
+    StringSink sink;
+    ProductionDisplay display(DisplayKind::kTerminal, sink, {1});
+    c.play(display);
+    size_t rows = 0;
+    for (const std::string& line : TerminalScreen(LastTiles(sink.out))) {
+      if (line.find('#') == std::string::npos) continue;
+      ++rows;
+      EXPECT_LT(line.size(), 80u) << line;
+    }
+    EXPECT_EQ(rows, c.rows) << sink.out;
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "json_writer.h"
+#include "platform/host_system.h"
 #include "text_format.h"
 
 namespace qs71prog {
@@ -21,16 +22,30 @@ struct Glyph {
 
 constexpr Glyph kGlyphs[] = {
     {'A', {" ### ", "#   #", "#####", "#   #", "#   #"}},
+    {'B', {"#### ", "#   #", "#### ", "#   #", "#### "}},
+    {'D', {"#### ", "#   #", "#   #", "#   #", "#### "}},
+    {'E', {"#####", "#    ", "#### ", "#    ", "#####"}},
     {'F', {"#####", "#    ", "#### ", "#    ", "#    "}},
     {'I', {"#####", "  #  ", "  #  ", "  #  ", "#####"}},
     {'L', {"#    ", "#    ", "#    ", "#    ", "#####"}},
+    {'N', {"#   #", "##  #", "# # #", "#  ##", "#   #"}},
     {'O', {" ### ", "#   #", "#   #", "#   #", " ### "}},
     {'P', {"#### ", "#   #", "#### ", "#    ", "#    "}},
+    {'R', {"#### ", "#   #", "#### ", "#  # ", "#   #"}},
     {'S', {" ####", "#    ", " ### ", "    #", "#### "}},
     {'T', {"#####", "  #  ", "  #  ", "  #  ", "  #  "}},
+    {'U', {"#   #", "#   #", "#   #", "#   #", " ### "}},
+    {'V', {"#   #", "#   #", "#   #", " # # ", "  #  "}},
+    {'W', {"#   #", "#   #", "# # #", "## ##", "#   #"}},
+    {'Y', {"#   #", " # # ", "  #  ", "  #  ", "  #  "}},
 };
 
 constexpr const char* kBlank = "     ";
+
+// The big letters start this far in, and their widest row must end before the 80th column of
+// the narrowest terminal a bench has: a row that wraps would push every tile below it down.
+constexpr size_t kIndent = 4;
+constexpr size_t kWidest = 80 - kIndent - 1;
 
 const char* Row(char letter, int row) {
   for (const Glyph& glyph : kGlyphs) {
@@ -39,32 +54,180 @@ const char* Row(char letter, int row) {
   return kBlank;
 }
 
-// A word in letters five lines high, built of '#' and spaces, so that the verdict on a part
-// reads from across the bench on any terminal, with no font or colour to rely on. Knows the
-// letters of the verdicts; any other character is a space.
-std::vector<std::string> BigWord(const std::string& word) {
+std::vector<std::string> BigRow(const std::string& text, const std::string& gap) {
   std::vector<std::string> lines(kRows);
   for (int row = 0; row < kRows; ++row) {
-    for (size_t index = 0; index < word.size(); ++index) {
-      lines[row] += (index == 0 ? "" : "  ") + std::string(Row(word[index], row));
+    for (size_t index = 0; index < text.size(); ++index) {
+      lines[row] += (index == 0 ? "" : gap) + std::string(Row(text[index], row));
     }
   }
   return lines;
 }
 
-std::string Verdict(const PartRecord& record) {
-  std::string text = "programmer " + std::to_string(record.programmer) + " part " +
-                     std::to_string(record.part) + ": " + (record.passed ? "PASS" : "FAIL");
-  if (!record.chipId.empty()) text += ", chip " + record.chipId;
-  if (!record.passed) {
-    text += ", exit " + std::to_string(record.exit) + " (" + record.status + ")";
+// Each word the tiles show, in letters five lines high built of '#' and spaces, so that it
+// reads from across the bench on any terminal with no font or colour to rely on. A word too
+// long for one row of big letters comes in several, and closer together when one of them
+// would still not fit.
+struct BigWord {
+  const char* word;
+  std::vector<const char*> rows;
+  const char* paint;
+};
+
+// Green is for a part to take out and put with the good ones; red for one to reject; yellow
+// for a person needed at the programmer; cyan for a programmer at work, not to be touched.
+constexpr const char* kGreen = "\033[1;32m";
+constexpr const char* kRed = "\033[1;31m";
+constexpr const char* kYellow = "\033[1;33m";
+constexpr const char* kCyan = "\033[1;36m";
+
+const BigWord kBigWords[] = {
+    {"PASS", {"PASS"}, kGreen},
+    {"ALREADY", {"ALREADY"}, kGreen},
+    {"FAIL", {"FAIL"}, kRed},
+    {"WRITTEN, NOT VERIFIED", {"WRITTEN", "NOT VERIFIED"}, kYellow},
+    {"RESEAT", {"RESEAT"}, kYellow},
+    {"LOST", {"LOST"}, kYellow},
+    {"BUSY", {"BUSY"}, kCyan},
+};
+
+const BigWord* FindBigWord(const std::string& word) {
+  for (const BigWord& big : kBigWords) {
+    if (word == big.word) return &big;
   }
+  return nullptr;
+}
+
+std::vector<std::string> BigLines(const BigWord& big) {
+  std::string gap = "  ";
+  for (const char* row : big.rows) {
+    if (BigRow(row, gap).front().size() > kWidest) gap = " ";
+  }
+  std::vector<std::string> lines;
+  for (const char* row : big.rows) {
+    const std::vector<std::string> part = BigRow(row, gap);
+    lines.insert(lines.end(), part.begin(), part.end());
+  }
+  return lines;
+}
+
+// What each result of a part means at the bench: the word on its tile (none for a part to be
+// used again, which needs no one's attention), what to do with it, whether the bell calls
+// someone, and the words for a line that names it.
+struct Verdict {
+  const char* result;
+  const char* word;
+  const char* todo;
+  bool rings;
+  bool showsStatus;  // its exit status says more than todo: why it failed, why untouched
+  const char* told;
+  int ProgrammerCounters::*count;
+};
+
+constexpr Verdict kVerdicts[] = {
+    {"pass", "PASS", "take it out", false, false, "passed", &ProgrammerCounters::passed},
+    {"fail", "FAIL", "reject it", true, true, "failed", &ProgrammerCounters::failed},
+    {"aborted", "FAIL", "reject it", true, true, "aborted", &ProgrammerCounters::aborted},
+    {"unverified", "WRITTEN, NOT VERIFIED", "take it out, not verified", false, false,
+     "written, not verified", &ProgrammerCounters::unverified},
+    {"already", "ALREADY", "take it out: it held this image already", false, false,
+     "held this image already", &ProgrammerCounters::already},
+    {"untouched", "", "untouched — use it again", false, true, "untouched",
+     &ProgrammerCounters::untouched},
+};
+
+// A record without a result comes from a caller that judged a part by passed alone.
+const Verdict& VerdictOf(const PartRecord& record) {
+  const std::string result = record.result.empty() ? (record.passed ? "pass" : "fail")
+                                                   : record.result;
+  for (const Verdict& verdict : kVerdicts) {
+    if (result == verdict.result) return verdict;
+  }
+  return kVerdicts[1];
+}
+
+// The counts in the order every line and document gives them.
+struct Count {
+  const char* name;
+  int ProgrammerCounters::*count;
+};
+
+constexpr Count kCounts[] = {
+    {"passed", &ProgrammerCounters::passed},         {"failed", &ProgrammerCounters::failed},
+    {"unverified", &ProgrammerCounters::unverified}, {"already", &ProgrammerCounters::already},
+    {"aborted", &ProgrammerCounters::aborted},       {"untouched", &ProgrammerCounters::untouched},
+};
+
+// Parts that got a verdict word: the pace of the bench.
+int JudgedParts(const ProgrammerCounters& counters) {
+  return counters.passed + counters.failed + counters.unverified + counters.already +
+         counters.aborted;
+}
+
+// The parts this run made and judged: one held already, aborted or untouched says nothing of
+// how well the chips take the image.
+int YieldParts(const ProgrammerCounters& counters) {
+  return counters.passed + counters.failed + counters.unverified;
+}
+
+std::string PartName(int part) { return part > 0 ? "part " + std::to_string(part) : "part"; }
+
+// The counts after passed and failed that a line names only when they happened, so that the
+// usual shift reads as it always did.
+std::string RareCounts(const ProgrammerCounters& counters, const char* before, const char* between,
+                       bool nameFirst) {
+  std::string text;
+  for (const Count& count : kCounts) {
+    const int value = counters.*count.count;
+    if (count.count == &ProgrammerCounters::passed || count.count == &ProgrammerCounters::failed ||
+        value == 0) {
+      continue;
+    }
+    text += before + (nameFirst ? Format("%s%s%d", count.name, between, value)
+                                : Format("%d%s%s", value, between, count.name));
+  }
+  return text;
+}
+
+// The bench's wall clock at a moment the log gives in UTC ("2026-12-07T19:40:00.123Z"), as
+// "20:40:00"; empty when the text is no such moment.
+std::string LocalClock(const std::string& utc) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (std::sscanf(utc.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &year, &month, &day, &hour, &minute,
+                  &second) != 6) {
+    return "";
+  }
+  const std::chrono::year_month_day date{std::chrono::year{year},
+                                         std::chrono::month{static_cast<unsigned>(month)},
+                                         std::chrono::day{static_cast<unsigned>(day)}};
+  if (!date.ok()) return "";
+  const auto moment = std::chrono::sys_days{date} + std::chrono::hours{hour} +
+                      std::chrono::minutes{minute} + std::chrono::seconds{second};
+  const std::tm local = LocalCalendar(std::chrono::system_clock::to_time_t(
+      std::chrono::time_point_cast<std::chrono::system_clock::duration>(moment)));
+  return Format("%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
+}
+
+std::string VerdictLine(const PartRecord& record, const Verdict& verdict) {
+  std::string text = "programmer " + std::to_string(record.programmer) + " " +
+                     PartName(record.part) + ": " +
+                     (*verdict.word != '\0' ? verdict.word : verdict.told);
+  if (!record.chipId.empty()) text += ", chip " + record.chipId;
+  if (verdict.showsStatus) text += ", exit " + std::to_string(record.exit) + " (" + record.status + ")";
   std::string blocks;
   for (const std::string& block : record.blocks) blocks += (blocks.empty() ? "" : " ") + block;
   if (!blocks.empty()) text += ", blocks " + blocks;
-  char seconds[32];
-  std::snprintf(seconds, sizeof seconds, ", in %s", FormatDuration(record.seconds).c_str());
-  return text + seconds;
+  return text + ", in " + FormatDuration(record.seconds);
+}
+
+// The tile's line under a verdict: which part, its chip, when, and what to do with it.
+std::string VerdictDetail(const PartRecord& record, const Verdict& verdict) {
+  std::string detail = PartName(record.part);
+  if (!record.chipId.empty()) detail += "  chip " + record.chipId;
+  const std::string clock = LocalClock(record.time);
+  if (!clock.empty()) detail += "  " + clock;
+  const bool status = verdict.showsStatus && !record.status.empty();
+  return detail + "  " + (status ? record.status : std::string(verdict.todo));
 }
 
 JsonWriter Event(const char* name) {
@@ -77,44 +240,59 @@ void AddSeconds(JsonWriter& event, const char* key, double seconds) {
   if (seconds >= 0.0) event.Number(key, seconds);
 }
 
-// Passed parts per part made, "-" before the first.
+// Passed parts per part made and judged, "-" before the first.
 std::string Yield(const ProgrammerCounters& counters) {
-  const int parts = counters.passed + counters.failed;
+  const int parts = YieldParts(counters);
   char text[32] = "-";
   if (parts > 0) std::snprintf(text, sizeof text, "%.1f%%", 100.0 * counters.passed / parts);
   return text;
 }
 
 double PartsPerHour(const ProgrammerCounters& counters, double hours) {
-  return hours > 0.0 ? (counters.passed + counters.failed) / hours : 0.0;
+  return hours > 0.0 ? JudgedParts(counters) / hours : 0.0;
 }
 
 std::string ShiftLine(const std::string& who, const ProgrammerCounters& counters, double hours) {
-  return Format("shift: %s: passed %d, failed %d, yield %s, %.0f parts/hour%s\n", who.c_str(),
-                counters.passed, counters.failed, Yield(counters).c_str(),
-                PartsPerHour(counters, hours), counters.lost.empty() ? "" : ", LOST");
+  return Format("shift: %s: passed %d, failed %d%s, yield %s, %.0f parts/hour%s\n", who.c_str(),
+                counters.passed, counters.failed, RareCounts(counters, ", ", " ", true).c_str(),
+                Yield(counters).c_str(), PartsPerHour(counters, hours),
+                counters.lost.empty() ? "" : ", LOST");
 }
 
 void AddCounters(JsonWriter& json, const ProgrammerCounters& counters, double hours) {
   json.Int("passed", counters.passed).Int("failed", counters.failed);
-  const int parts = counters.passed + counters.failed;
+  const int parts = YieldParts(counters);
   if (parts > 0) {
     json.Number("yield", static_cast<double>(counters.passed) / parts);
   } else {
     json.Null("yield");
   }
   json.Number("parts_per_hour", PartsPerHour(counters, hours));
+  for (const Count& count : kCounts) {
+    if (count.count != &ProgrammerCounters::passed && count.count != &ProgrammerCounters::failed) {
+      json.Int(count.name, counters.*count.count);
+    }
+  }
+}
+
+void StringOrNull(JsonWriter& json, const char* key, bool known, const std::string& value) {
+  if (known) {
+    json.String(key, value);
+  } else {
+    json.Null(key);
+  }
 }
 
 }  // namespace
 
 std::string CountersLine(const ProgrammerCounters& counters, double hours, bool activity) {
-  const int parts = counters.passed + counters.failed;
+  const int parts = JudgedParts(counters);
   char rate[32] = "-";
   if (parts > 0 && hours > 0.0 && counters.lost.empty()) std::snprintf(rate, sizeof rate, "%.0f", parts / hours);
   std::string line = "programmer " + std::to_string(counters.programmer) + ": passed " +
                      std::to_string(counters.passed) + "  failed " +
-                     std::to_string(counters.failed) + "  " + rate + " parts/hour";
+                     std::to_string(counters.failed) + RareCounts(counters, "  ", " ", true) +
+                     "  " + rate + " parts/hour";
   if (activity && !counters.lost.empty()) return line + "  | " + counters.lost;
   if (activity && !counters.activity.empty()) line += "  | " + counters.activity;
   return line;
@@ -123,14 +301,15 @@ std::string CountersLine(const ProgrammerCounters& counters, double hours, bool 
 ProductionDisplay::ProductionDisplay(DisplayKind kind, TextSink& sink,
                                      const std::vector<int>& programmers)
     : kind(kind), sink(sink), start(std::chrono::steady_clock::now()) {
-  for (int programmer : programmers) counters.push_back({programmer, 0, 0, "", "", "", ""});
+  for (int programmer : programmers) Counters(programmer);
 }
 
 ProgrammerCounters& ProductionDisplay::Counters(int programmer) {
   for (ProgrammerCounters& entry : counters) {
     if (entry.programmer == programmer) return entry;
   }
-  counters.push_back({programmer, 0, 0, "", "", "", ""});
+  counters.emplace_back();
+  counters.back().programmer = programmer;
   return counters.back();
 }
 
@@ -147,18 +326,22 @@ void ProductionDisplay::EraseBlock() {
   drawnLines = 0;
 }
 
-// A programmer's tile: its number with the word and its line, the word in big letters (in
-// its colour), and its counters.
+// A programmer's tile: its number and name with the word and its line, the word in big letters
+// (in its colour), and its counters. BUSY is left out of the line: the big letters say it, and
+// the line is the part's.
 std::string ProductionDisplay::Tile(const ProgrammerCounters& entry) const {
   std::string tile = "programmer " + std::to_string(entry.programmer);
-  if (!entry.word.empty()) tile += "  " + entry.word;
+  if (!entry.key.empty()) tile += " (" + entry.key + ")";
+  if (!entry.word.empty() && entry.word != "BUSY") tile += "  " + entry.word;
   if (!entry.detail.empty()) tile += "  " + entry.detail;
+  if (!entry.note.empty()) tile += "  — " + entry.note;
   tile += "\n";
-  const char* paint = entry.word == "PASS" ? "\033[1;32m" : entry.word == "FAIL" ? "\033[1;31m"
-                                                                                : "\033[1;33m";
-  for (const std::string& line : entry.word.empty() ? std::vector<std::string>()
-                                                    : BigWord(entry.word)) {
-    tile += colour ? "    " + std::string(paint) + line + "\033[0m\n" : "    " + line + "\n";
+  const BigWord* big = FindBigWord(entry.word);
+  if (big != nullptr) {
+    const std::string indent(kIndent, ' ');
+    for (const std::string& line : BigLines(*big)) {
+      tile += colour ? indent + big->paint + line + "\033[0m\n" : indent + line + "\n";
+    }
   }
   return tile + CountersLine(entry, Hours(), true) + "\n";
 }
@@ -170,27 +353,77 @@ void ProductionDisplay::DrawBlock() {
   drawnLines = static_cast<int>(std::count(block.begin(), block.end(), '\n'));
 }
 
-void ProductionDisplay::SetLook(bool colourOn, bool bellOn) {
-  std::lock_guard<std::mutex> lock(mutex);
-  colour = colourOn;
-  bell = bellOn;
-}
-
-void ProductionDisplay::Checking(int programmer, int part) {
-  std::lock_guard<std::mutex> lock(mutex);
-  ProgrammerCounters& entry = Counters(programmer);
-  entry.word.clear();
-  entry.detail = "part " + std::to_string(part) + ": checking which blocks differ";
-  if (kind == DisplayKind::kTerminal) {
-    EraseBlock();
-    DrawBlock();
-  }
+void ProductionDisplay::Redraw() {
+  if (kind != DisplayKind::kTerminal) return;
+  EraseBlock();
+  DrawBlock();
 }
 
 void ProductionDisplay::Above(const std::string& text) {
   EraseBlock();
   sink.Out(text);
   DrawBlock();
+}
+
+void ProductionDisplay::Ring() {
+  if (bell && kind == DisplayKind::kTerminal) sink.Out("\a");
+}
+
+void ProductionDisplay::SetLook(bool colourOn, bool bellOn) {
+  std::lock_guard<std::mutex> lock(mutex);
+  colour = colourOn;
+  bell = bellOn;
+}
+
+void ProductionDisplay::SetRun(const RunFacts& run) {
+  std::lock_guard<std::mutex> lock(mutex);
+  facts = run;
+}
+
+void ProductionDisplay::Name(int programmer, const std::string& key) {
+  std::lock_guard<std::mutex> lock(mutex);
+  Counters(programmer).key = key;
+  Redraw();
+}
+
+void ProductionDisplay::PartStarted(int programmer, int part) {
+  std::lock_guard<std::mutex> lock(mutex);
+  ProgrammerCounters& entry = Counters(programmer);
+  entry.word = "BUSY";
+  entry.detail = PartName(part) + "  do not touch";
+  entry.note.clear();
+  entry.activity = PartName(part);
+  Redraw();
+}
+
+void ProductionDisplay::Checking(int programmer, int part) {
+  std::lock_guard<std::mutex> lock(mutex);
+  ProgrammerCounters& entry = Counters(programmer);
+  entry.word = "BUSY";
+  entry.detail = PartName(part) + ": checking which blocks differ  do not touch";
+  Redraw();
+}
+
+void ProductionDisplay::Reseat(int programmer) {
+  std::lock_guard<std::mutex> lock(mutex);
+  ProgrammerCounters& entry = Counters(programmer);
+  entry.word = "RESEAT";
+  entry.detail = "no chip answers — reseat the part";
+  entry.note.clear();
+  if (kind == DisplayKind::kPlain) {
+    sink.Out("programmer " + std::to_string(programmer) + ": " + entry.detail + "\n");
+  }
+  Ring();
+  Redraw();
+}
+
+void ProductionDisplay::SocketEmpty(int programmer) {
+  std::lock_guard<std::mutex> lock(mutex);
+  ProgrammerCounters& entry = Counters(programmer);
+  entry.word.clear();
+  entry.detail = "waiting for a part";
+  entry.note.clear();
+  Redraw();
 }
 
 void ProductionDisplay::Title(const std::string& text) {
@@ -210,40 +443,40 @@ void ProductionDisplay::Activity(int programmer, const std::string& text, bool t
   if (entry.activity == text) return;
   entry.activity = text;
   if (kind == DisplayKind::kTerminal) {
-    EraseBlock();
-    DrawBlock();
+    Redraw();
   } else if (kind == DisplayKind::kPlain && !transient) {
     sink.Out("programmer " + std::to_string(programmer) + ": " + text + "\n");
   }
 }
 
 void ProductionDisplay::ShowPart(const PartRecord& record, const std::vector<std::string>& story) {
+  const Verdict& verdict = VerdictOf(record);
   std::string text;
   const std::string prefix = "programmer " + std::to_string(record.programmer) + ": ";
   for (const std::string& line : story) text += prefix + line + "\n";
+  ProgrammerCounters& entry = Counters(record.programmer);
   if (kind == DisplayKind::kPlain) {
     if (!text.empty()) sink.Err(text);
-    sink.Out(Verdict(record) + "\n" + CountersLine(Counters(record.programmer), Hours(), false) +
-             "\n");
+    sink.Out(VerdictLine(record, verdict) + "\n" + CountersLine(entry, Hours(), false) + "\n");
     return;
   }
-  // The verdict stays on its programmer's tile until its next part's; the story and a line
-  // for the record scroll above the tiles.
-  ProgrammerCounters& entry = Counters(record.programmer);
-  entry.word = record.passed ? "PASS" : "FAIL";
-  entry.detail = "part " + std::to_string(record.part) +
-                 (record.chipId.empty() ? "" : "  chip " + record.chipId) + "  " +
-                 record.time.substr(11, 8) + (record.passed ? "" : "  " + record.status);
-  if (bell && !record.passed) text += "\a";
-  Above(text + Verdict(record) + "\n");
+  // The verdict stays on its programmer's tile until the part is taken out or the next one
+  // starts; the story and a line for the record scroll above the tiles.
+  entry.word = verdict.word;
+  entry.detail = VerdictDetail(record, verdict);
+  entry.note.clear();
+  if (verdict.rings) Ring();
+  Above(text + VerdictLine(record, verdict) + "\n");
 }
 
-void ProductionDisplay::SendPartEvent(const PartRecord& record, const ProgrammerCounters& entry) {
+void ProductionDisplay::SendPartEvent(const PartRecord& record, const std::string& result,
+                                      const ProgrammerCounters& entry) {
   JsonWriter event = Event("part");
   event.Int("programmer", record.programmer)
+      .String("programmer_key", record.programmerKey)
       .String("programmer_path", record.programmerPath)
       .Int("part", record.part)
-      .String("result", record.passed ? "pass" : "fail")
+      .String("result", result)
       .Int("exit", record.exit)
       .String("status", record.status)
       .String("chip_id", record.chipId)
@@ -255,37 +488,68 @@ void ProductionDisplay::SendPartEvent(const PartRecord& record, const Programmer
   AddSeconds(event, "verify_s", record.stepSeconds[3]);
   event.BeginArray("blocks");
   for (const std::string& block : record.blocks) event.String({}, block);
-  event.EndArray().Int("passed", entry.passed).Int("failed", entry.failed);
-  const int parts = entry.passed + entry.failed;
+  event.EndArray();
+  for (const Count& count : kCounts) event.Int(count.name, entry.*count.count);
   const double hours = Hours();
-  if (hours > 0.0) event.Number("parts_per_hour", parts / hours);
+  if (hours > 0.0) event.Number("parts_per_hour", JudgedParts(entry) / hours);
   sink.Out(event.EndObject().Text());
 }
 
 void ProductionDisplay::PartDone(const PartRecord& record, const std::vector<std::string>& story) {
   std::lock_guard<std::mutex> lock(mutex);
   ProgrammerCounters& entry = Counters(record.programmer);
-  ++(record.passed ? entry.passed : entry.failed);
+  const Verdict& verdict = VerdictOf(record);
+  ++(entry.*verdict.count);
   if (kind == DisplayKind::kJson) {
-    SendPartEvent(record, entry);
+    SendPartEvent(record, verdict.result, entry);
   } else {
     ShowPart(record, story);
+  }
+}
+
+void ProductionDisplay::NotLogged(const PartRecord& record) {
+  std::lock_guard<std::mutex> lock(mutex);
+  notLogged.push_back(record);
+  const std::string text = "programmer " + std::to_string(record.programmer) + " " +
+                           PartName(record.part) + ": " + VerdictOf(record).told +
+                           ", not in the log";
+  if (kind == DisplayKind::kJson) {
+    JsonWriter event = Event("message");
+    sink.Out(event.Int("programmer", record.programmer).String("text", text).EndObject().Text());
+  } else if (kind == DisplayKind::kTerminal) {
+    Counters(record.programmer).note = "not in the log";
+    Above(text + "\n");
+  } else {
+    sink.Err(text + "\n");
   }
 }
 
 void ProductionDisplay::Lost(int programmer, const std::string& hint) {
   std::lock_guard<std::mutex> lock(mutex);
   ProgrammerCounters& entry = Counters(programmer);
+  if (hint.empty()) {
+    if (entry.lost.empty()) return;
+    // Whatever sat in the socket when the programmer went is still there, and still needs
+    // what its tile said then.
+    entry.lost.clear();
+    entry.word = entry.wordBeforeLoss;
+    entry.detail = entry.detailBeforeLoss;
+    entry.note = "programmer back";
+    Redraw();
+    return;
+  }
+  if (entry.lost.empty()) {
+    entry.wordBeforeLoss = entry.word;
+    entry.detailBeforeLoss = entry.detail;
+  }
   entry.lost = hint;
-  entry.word = hint.empty() ? "" : "LOST";
+  entry.word = "LOST";
   const std::string dash = "— ";
   const size_t cut = hint.find(dash);
-  entry.detail = hint.empty() ? "back" : cut == std::string::npos ? hint : hint.substr(cut + dash.size());
-  if (kind == DisplayKind::kTerminal) {
-    EraseBlock();
-    if (bell && !hint.empty()) sink.Out("\a");
-    DrawBlock();
-  }
+  entry.detail = cut == std::string::npos ? hint : hint.substr(cut + dash.size());
+  entry.note.clear();
+  Ring();
+  Redraw();
 }
 
 void ProductionDisplay::Message(int programmer, const std::string& text) {
@@ -303,11 +567,21 @@ void ProductionDisplay::Message(int programmer, const std::string& text) {
   }
 }
 
+void ProductionDisplay::RunMessage(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (kind == DisplayKind::kJson) {
+    sink.Out(Event("message").String("text", text).EndObject().Text());
+  } else if (kind == DisplayKind::kTerminal) {
+    Above("qs71prog: " + text + "\n");
+  } else {
+    sink.Err("qs71prog: " + text + "\n");
+  }
+}
+
 ProgrammerCounters ProductionDisplay::Total() const {
   ProgrammerCounters total;
   for (const ProgrammerCounters& entry : counters) {
-    total.passed += entry.passed;
-    total.failed += entry.failed;
+    for (const Count& count : kCounts) total.*count.count += entry.*count.count;
   }
   return total;
 }
@@ -316,9 +590,23 @@ std::string ProductionDisplay::SummaryJson() {
   std::lock_guard<std::mutex> lock(mutex);
   const double hours = Hours();
   JsonWriter json;
-  json.BeginObject().Number("seconds", hours * kSecondsPerHour).BeginArray("programmers");
+  json.BeginObject()
+      .String("run", facts.run)
+      .String("station", facts.station)
+      .String("operator", facts.operatorName)
+      .String("image", facts.image)
+      .String("image_sha256", facts.sha256)
+      .String("start", facts.startUtc);
+  StringOrNull(json, "end", ended, endUtc);
+  if (ended) {
+    json.Int("exit", exitCode);
+  } else {
+    json.Null("exit");
+  }
+  StringOrNull(json, "ended", ended, endedHow);
+  json.Number("seconds", hours * kSecondsPerHour).BeginArray("programmers");
   for (const ProgrammerCounters& entry : counters) {
-    json.BeginObject().Int("programmer", entry.programmer);
+    json.BeginObject().Int("programmer", entry.programmer).String("key", entry.key);
     AddCounters(json, entry, hours);
     json.Bool("lost", !entry.lost.empty()).EndObject();
   }
@@ -328,48 +616,68 @@ std::string ProductionDisplay::SummaryJson() {
   for (const ProgrammerCounters& entry : counters) {
     if (!entry.lost.empty()) json.Int({}, entry.programmer);
   }
+  json.EndArray().BeginArray("not_logged");
+  for (const PartRecord& record : notLogged) {
+    json.BeginObject().Int("programmer", record.programmer).Int("part", record.part);
+    json.String("chip_id", record.chipId).EndObject();
+  }
   return json.EndArray().EndObject().Text();
 }
 
-void ProductionDisplay::End(ExitCode exit) {
-  std::lock_guard<std::mutex> lock(mutex);
-  const ExitCodeInfo& info = DescribeExit(exit);
-  const ProgrammerCounters total = Total();
-  const int passed = total.passed;
-  const int failed = total.failed;
+// The last lines of a run, after the tiles: the shift, the parts the log lacks, and the end.
+std::string ProductionDisplay::EndLines(const std::string& how) const {
+  std::string lines;
+  const double hours = Hours();
   std::string lost;
-  std::string shift;
   for (const ProgrammerCounters& entry : counters) {
     if (!entry.lost.empty()) lost += (lost.empty() ? "" : ", ") + std::to_string(entry.programmer);
-    shift += ShiftLine("programmer " + std::to_string(entry.programmer), entry, Hours());
+    lines += ShiftLine("programmer " + std::to_string(entry.programmer), entry, hours);
   }
-  shift += ShiftLine("all", total, Hours());
+  const ProgrammerCounters total = Total();
+  lines += ShiftLine("all", total, hours);
+  for (const PartRecord& record : notLogged) {
+    lines += "qs71prog: not in the log: programmer " + std::to_string(record.programmer) + " " +
+             PartName(record.part) + (record.chipId.empty() ? "" : ", chip " + record.chipId) +
+             "\n";
+  }
+  const ExitCodeInfo& info = DescribeExit(static_cast<ExitCode>(exitCode));
+  return lines + "qs71prog: production ended" + (how.empty() ? "" : " (" + how + ")") + ": " +
+         std::to_string(total.passed) + " passed, " + std::to_string(total.failed) + " failed" +
+         RareCounts(total, ", ", " ", false) + "; exit " + std::to_string(exitCode) + " (" +
+         info.name + ")" + (lost.empty() ? "" : "; lost: programmer " + lost) + "\n";
+}
+
+void ProductionDisplay::End(ExitCode exit, const std::string& how) {
+  std::lock_guard<std::mutex> lock(mutex);
+  ended = true;
+  exitCode = static_cast<int>(exit);
+  endedHow = how;
+  endUtc = UtcTimestamp(std::chrono::system_clock::now());
   if (kind == DisplayKind::kJson) {
     JsonWriter event = Event("end");
-    event.Int("passed", passed).Int("failed", failed).Int("exit", static_cast<int>(info.code));
-    sink.Out(event.String("status", info.name).EndObject().Text());
+    for (const Count& count : kCounts) event.Int(count.name, Total().*count.count);
+    event.Int("exit", exitCode).String("status", DescribeExit(exit).name);
+    sink.Out(event.String("ended", how).EndObject().Text());
     return;
   }
   for (ProgrammerCounters& entry : counters) {
     if (entry.lost.empty()) entry.activity = "stopped";
   }
   if (kind == DisplayKind::kTerminal) {
-    EraseBlock();
-    DrawBlock();
+    Redraw();
   } else {
     for (const ProgrammerCounters& entry : counters) {
       sink.Out(CountersLine(entry, Hours(), false) + "\n");
     }
   }
-  sink.Out(shift);
-  const std::string summary = "qs71prog: production ended: " + std::to_string(passed) +
-                              " passed, " + std::to_string(failed) + " failed; exit " +
-                              std::to_string(static_cast<int>(info.code)) + " (" + info.name +
-                              ")" + (lost.empty() ? "" : "; lost: programmer " + lost) + "\n";
+  const std::string lines = EndLines(how);
+  // The shift's lines are the run's output; the end goes where a failure is told.
+  const size_t last = lines.rfind("qs71prog: production ended");
+  sink.Out(lines.substr(0, last));
   if (exit == ExitCode::kOk) {
-    sink.Out(summary);
+    sink.Out(lines.substr(last));
   } else {
-    sink.Err(summary);
+    sink.Err(lines.substr(last));
   }
 }
 

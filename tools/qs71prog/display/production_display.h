@@ -14,25 +14,47 @@ namespace qs71prog {
 // How one programmer's loop stands.
 struct ProgrammerCounters {
   int programmer = 0;
+  std::string key;  // its serial, else its path; empty until the run names it
+  // Each part's fate apart: a part written without its verify is no pass, one that held this
+  // image already was never made here, and an aborted one is scrap but no verdict on the chips.
   int passed = 0;
   int failed = 0;
+  int unverified = 0;
+  int already = 0;
+  int aborted = 0;
+  int untouched = 0;
   std::string activity;  // "waiting for a part", "part 3: write 45%"
   std::string lost;      // while the programmer is lost: what to do, "LOST — check the USB cable"
-  // Its tile on a terminal, until its next verdict: the word in big letters (PASS, FAIL,
-  // LOST, none while its failing blocks are searched) and the line that goes with it.
+  // Its tile on a terminal: the word in big letters (a verdict, BUSY, RESEAT, LOST; none while
+  // the socket waits) and the line that goes with it, and a remark after that line ("programmer
+  // back", "not in the log").
   std::string word;
   std::string detail;
+  std::string note;
+  // The tile as it was when the programmer was lost: the part in the socket is still to be
+  // dealt with when it comes back.
+  std::string wordBeforeLoss;
+  std::string detailBeforeLoss;
 };
 
 // "programmer 1: passed 4  failed 1  812 parts/hour  | waiting for a part" (the activity when
-// asked for); the rate over `hours` since the run began, "-" before a part has ended.
+// asked for), the other counts after failed when there are any; the rate over `hours` since
+// the run began, "-" before a part has got a verdict.
 std::string CountersLine(const ProgrammerCounters& counters, double hours, bool activity);
+
+// The shift as the summary names it.
+struct RunFacts {
+  std::string run, station, operatorName, image, sha256;
+  std::string startUtc;  // "2026-12-07T19:40:00.123Z"
+};
 
 // What a production run shows, for every programmer's loop at once (each from its own
 // thread; one lock keeps the output whole):
-//   terminal  one counters line per programmer, kept at the bottom and redrawn in place, and
-//             above it each part's verdict in big plain letters (BigWord)
-//   plain     a line per part with the counters, and a line when a loop starts waiting
+//   terminal  a tile per programmer, kept at the bottom and redrawn in place: its name, a big
+//             word for what the operator must do (BUSY while a part is made, then its verdict,
+//             RESEAT, LOST) and its counters; each part's line scrolls above the tiles
+//   plain     a line per part with its result word and the counters, and a line when a loop
+//             starts waiting
 //   json      one "part" event per part, "message" events, one "end" event
 // The library's lines and qs71prog's notes of a part are shown only when the part failed:
 // they say why, and a passing part needs one line.
@@ -42,44 +64,74 @@ class ProductionDisplay {
 
   // The run's first line: the job, its image and the image's hash.
   void Title(const std::string& text);
-  // Colour on a terminal, and a bell on FAIL and LOST there.
+  // Who made what, for the summary.
+  void SetRun(const RunFacts& facts);
+  // Colour on a terminal, and a bell there on FAIL, RESEAT and LOST.
   void SetLook(bool colour, bool bell);
-  // The programmer's part failed and its failing blocks are being searched: its tile says so.
-  void Checking(int programmer, int part);
+  // The programmer's name beside its number; makes the tile of one that came after the start.
+  void Name(int programmer, const std::string& key);
+  // A part's job begins (part 0: it has no number yet): the last verdict goes at once and the
+  // tile says BUSY until this part's verdict.
+  void PartStarted(int programmer, int part);
   // A loop's state. transient: progress that only a terminal redraws in place.
   void Activity(int programmer, const std::string& text, bool transient);
-  // A part ended: counts it, shows its verdict; story holds its job's lines when it failed.
+  // The programmer's part failed and its failing blocks are being searched: still BUSY.
+  void Checking(int programmer, int part);
+  // A part ended: counts it by record.result and shows its verdict; story holds its job's lines
+  // when it failed.
   void PartDone(const PartRecord& record, const std::vector<std::string>& story);
-  // A programmer lost (hint: what to do) until it is back (an empty hint): it counts no
-  // parts per hour meanwhile, and the end names it when it did not come back.
+  // A good part whose row could not be written: the screen, the summary and the end say so.
+  void NotLogged(const PartRecord& record);
+  // Something in the socket does not answer: RESEAT until the next part starts or the socket
+  // is empty.
+  void Reseat(int programmer);
+  // The part was taken out: the tile waits for the next one.
+  void SocketEmpty(int programmer);
+  // A programmer lost (hint: what to do) until it is back (an empty hint), when its tile shows
+  // again what it showed before: it counts no parts per hour meanwhile, and the end names it
+  // when it did not come back.
   void Lost(int programmer, const std::string& hint);
-  // A remark about a loop outside its parts (a lost programmer, Ctrl-C).
+  // A remark about a loop outside its parts (a lost programmer, its return).
   void Message(int programmer, const std::string& text);
-  // The shift's summary (passed, failed, yield and parts per hour, per programmer and in
-  // all, and the programmers lost), then the run's end.
-  void End(ExitCode exit);
-  // The same summary as a JSON document, for --summary FILE.
+  // A remark about the whole run (Ctrl-C), no programmer's.
+  void RunMessage(const std::string& text);
+  // The shift's summary (each count, yield and parts per hour, per programmer and in all, the
+  // programmers lost and the parts not logged), then the run's end and how it came (in words:
+  // "count reached", "Ctrl-C").
+  void End(ExitCode exit, const std::string& how = "");
+  // The same summary as a JSON document, for --summary FILE; after End, with the end's time,
+  // status and cause.
   std::string SummaryJson();
 
  private:
   ProgrammerCounters& Counters(int programmer);
   ProgrammerCounters Total() const;
   double Hours() const;
+  void Redraw();
   void EraseBlock();
   void DrawBlock();
   std::string Tile(const ProgrammerCounters& entry) const;
   void Above(const std::string& text);
+  void Ring();
   void ShowPart(const PartRecord& record, const std::vector<std::string>& story);
-  void SendPartEvent(const PartRecord& record, const ProgrammerCounters& counters);
+  void SendPartEvent(const PartRecord& record, const std::string& result,
+                     const ProgrammerCounters& counters);
+  std::string EndLines(const std::string& how) const;
 
   std::mutex mutex;
   DisplayKind kind;
   TextSink& sink;
   std::vector<ProgrammerCounters> counters;
+  std::vector<PartRecord> notLogged;
+  RunFacts facts;
   std::chrono::steady_clock::time_point start;
   int drawnLines = 0;
   bool colour = false;
   bool bell = false;
+  bool ended = false;
+  int exitCode = 0;
+  std::string endedHow;
+  std::string endUtc;
 };
 
 }  // namespace qs71prog

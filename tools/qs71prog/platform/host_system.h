@@ -39,6 +39,8 @@ std::string HostName();
 long ProcessId();
 // The calendar time of a moment in UTC.
 std::tm UtcCalendar(std::time_t seconds);
+// The same in this computer's time zone, as the clock on the bench's wall shows it.
+std::tm LocalCalendar(std::time_t seconds);
 
 bool IsTerminal(int fd);
 // The terminal's width in columns, 0 when unknown.

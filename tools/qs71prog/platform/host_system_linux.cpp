@@ -115,6 +115,12 @@ std::tm UtcCalendar(std::time_t seconds) {
   return utc;
 }
 
+std::tm LocalCalendar(std::time_t seconds) {
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  return local;
+}
+
 bool IsTerminal(int fd) { return isatty(fd) == 1; }
 
 int TerminalColumns(int fd) {

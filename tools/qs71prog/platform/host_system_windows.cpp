@@ -147,6 +147,12 @@ std::tm UtcCalendar(std::time_t seconds) {
   return utc;
 }
 
+std::tm LocalCalendar(std::time_t seconds) {
+  std::tm local{};
+  localtime_s(&local, &seconds);
+  return local;
+}
+
 bool IsTerminal(int fd) { return _isatty(fd) != 0; }
 
 int TerminalColumns(int fd) {

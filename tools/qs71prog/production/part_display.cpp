@@ -7,7 +7,9 @@ namespace qs71prog {
 
 void PartDisplay::Progress(const ProgressEvent& event) {
   const ProgressPoint& point = event.point;
-  std::string text = "part " + std::to_string(part) + ": " + StageTitle(point.stage);
+  // A part with no number yet (it may hold this image already) is still the one in the socket.
+  std::string text = (part > 0 ? "part " + std::to_string(part) : std::string("part")) + ": " +
+                     StageTitle(point.stage);
   switch (event.kind) {
     case ProgressEventKind::kDone:
       text += " done";

@@ -11,7 +11,8 @@ namespace qs71prog {
 
 // The display of one part's job in a production run. It keeps the job's story (the library's
 // lines, qs71prog's notes, the summary) for a failed part's verdict, passes the progress on as
-// the loop's activity, and hands the outcome to `finished`.
+// the loop's activity (the step under the programmer's BUSY), and hands the outcome to
+// `finished`. part is 0 for a part that has no number yet.
 class PartDisplay : public Display {
  public:
   using Finished =

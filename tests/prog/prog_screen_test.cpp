@@ -1,0 +1,166 @@
+// The production screen as an operator sees it: the real qs71prog --production on emulated
+// programmers, in a terminal that tmux keeps (a server of this test's own, on a socket in its
+// scratch folder), read back with capture-pane while the parts go through.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <thread>
+
+#include "file_contents.h"
+#include "output_lines.h"
+#include "prog_run.h"
+#include "test_scratch.h"
+
+namespace qs71prog::test {
+namespace {
+
+// Wide enough for the longest tile line, tall enough for the tiles and the lines above them.
+constexpr const char* kColumns = "120";
+constexpr const char* kLines = "45";
+// A part takes a few seconds at this pace, so that its steps stay on the screen long enough to
+// be read; the bound on every wait is far beyond what a loaded machine needs.
+constexpr const char* kPace = "150";
+constexpr std::chrono::seconds kPatience{120};
+
+// Every tile's first line: "programmer 1  PASS  part 2 ...", with the programmer's name in
+// brackets once the run gives it.
+std::vector<std::string> TileHeads(const std::string& screen) {
+  static const std::regex kHead("^programmer [0-9]+( \\([^)]*\\))?(  |$)");
+  std::vector<std::string> heads;
+  for (const std::string& line : Lines(screen)) {
+    if (std::regex_search(line, kHead)) heads.push_back(line);
+  }
+  return heads;
+}
+
+class ProgScreen : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (testsupport::RunProcess({"tmux", "-V"}).exitCode != 0) GTEST_SKIP() << "no tmux here";
+    dir = CleanScratchFolder(QS71_TEST_TMPDIR,
+                             testing::UnitTest::GetInstance()->current_test_info()->name());
+    image = GeneratedImage(dir / "gen");
+    ASSERT_FALSE(image.empty());
+    sockets = dir / "sockets";
+    // The pane stays after qs71prog ends, so that its last screen can still be read; no user's
+    // tmux configuration is read.
+    std::ofstream(dir / "tmux.conf") << "set -g remain-on-exit on\nset -g status off\n";
+  }
+
+  void TearDown() override {
+    if (started) Tmux({"kill-server"});
+  }
+
+  // Relative to the scratch folder: a socket's path must stay short.
+  testsupport::ProcessResult Tmux(std::vector<std::string> arguments) const {
+    arguments.insert(arguments.begin(), {"tmux", "-S", "tmux.sock", "-f", "tmux.conf"});
+    return testsupport::RunProcess(arguments, {.folder = dir});
+  }
+
+  void MakeParts(const std::filesystem::path& folder, int count) {
+    std::filesystem::create_directories(folder);
+    for (int i = 1; i <= count; ++i) {
+      const auto part = folder / ("part" + std::to_string(i) + ".otp");
+      ASSERT_EQ(RunProg({"--emulate=" + part.string(), "--identify"}).exitCode, 0) << part;
+    }
+  }
+
+  // qs71prog --production with these arguments, alone in a terminal of the fixed size.
+  void Start(const std::vector<std::string>& arguments) {
+    std::vector<std::string> command = {
+        "new-session", "-d", "-s", "bench", "-x", kColumns, "-y", kLines,
+        "env", "QS71_EMU_SOCKET=" + sockets.string(), std::string("QS71_EMU_PACE_US=") + kPace,
+        "QS71_EMU_PROGRAMMERS=1", "NO_COLOR=1", QS71PROG_PATH, "--emulate", "--write",
+        image.string(), "--production"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    const testsupport::ProcessResult tmux = Tmux(command);
+    ASSERT_EQ(tmux.exitCode, 0) << tmux.err;
+    started = true;
+  }
+
+  std::string Screen() const { return Tmux({"capture-pane", "-p", "-t", "bench"}).out; }
+
+  // The screen once it shows what is wanted, or the last one read when it never did.
+  std::string WaitFor(const std::function<bool(const std::string&)>& wanted) const {
+    const auto until = std::chrono::steady_clock::now() + kPatience;
+    std::string screen = Screen();
+    while (!wanted(screen) && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      screen = Screen();
+    }
+    return screen;
+  }
+
+  static std::function<bool(const std::string&)> Shows(const std::string& text) {
+    return [text](const std::string& screen) { return screen.find(text) != std::string::npos; };
+  }
+
+  std::filesystem::path dir;
+  std::filesystem::path image;
+  std::filesystem::path sockets;
+  bool started = false;
+};
+
+// The first part of the image that a part holds: a cell stuck there fails its verify.
+uint32_t ProgrammedCell(const std::vector<uint8_t>& bytes) {
+  for (uint32_t cell = 0; cell < bytes.size(); ++cell) {
+    if (bytes[cell] != 0xFF) return cell;
+  }
+  return 0;
+}
+
+// While the next part is made no tile may still say FAIL or PASS of the last one: from across
+// the bench "busy, don't touch" must not read as "needs you".
+TEST_F(ProgScreen, ThePartUnderWayShowsBusyNotTheLastVerdict) {
+  MakeParts(sockets, 2);
+  std::ofstream(sockets / "part1.faults") << "stuck:" << ProgrammedCell(ReadFileBytes(image));
+  Start({"--count", "2"});
+  const std::string failed = WaitFor(Shows("programmer 1 part 1: FAIL"));
+  ASSERT_NE(failed.find("programmer 1 part 1: FAIL"), std::string::npos) << failed;
+  const std::string screen = WaitFor(Shows("| part 2: "));
+  ASSERT_NE(screen.find("| part 2: "), std::string::npos) << screen;
+  const std::vector<std::string> heads = TileHeads(screen);
+  ASSERT_EQ(heads.size(), 1u) << screen;
+  for (const char* verdict : {"FAIL", "PASS"}) {
+    EXPECT_EQ(heads[0].find(verdict), std::string::npos) << screen;
+  }
+  EXPECT_NE(heads[0].find("part 2  do not touch"), std::string::npos) << screen;
+}
+
+// A part that sits crooked (its ID lines held low, 00 00 00 00) calls for the operator in big
+// letters, not in the counters line alone under the last part's PASS.
+TEST_F(ProgScreen, ACrookedPartShowsReseat) {
+  MakeParts(sockets, 1);
+  std::ofstream(sockets / "part1.faults")
+      << "reply-byte:0x72:12:0 reply-byte:0x72:13:0 reply-byte:0x72:14:0 reply-byte:0x72:15:0";
+  Start({"--count", "1"});
+  const std::string told = WaitFor(Shows("no chip answers — reseat the part"));
+  ASSERT_NE(told.find("no chip answers — reseat the part"), std::string::npos) << told;
+  const std::string screen = WaitFor([](const std::string& shown) {
+    const std::vector<std::string> heads = TileHeads(shown);
+    return !heads.empty() && heads[0].find("  RESEAT  ") != std::string::npos;
+  });
+  const std::vector<std::string> heads = TileHeads(screen);
+  ASSERT_EQ(heads.size(), 1u) << screen;
+  EXPECT_NE(heads[0].find("  RESEAT  no chip answers — reseat the part"), std::string::npos)
+      << screen;
+}
+
+// A part written with the verify off is no PASS anywhere on the screen.
+TEST_F(ProgScreen, AnUnverifiedPartIsNeverAPass) {
+  MakeParts(sockets, 1);
+  Start({"--count", "1", "--no-verify"});
+  const std::string screen = WaitFor(Shows("qs71prog: production ended"));
+  ASSERT_NE(screen.find("qs71prog: production ended"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("PASS"), std::string::npos) << screen;
+  const std::vector<std::string> heads = TileHeads(screen);
+  ASSERT_EQ(heads.size(), 1u) << screen;
+  EXPECT_NE(heads[0].find("  WRITTEN, NOT VERIFIED  part 1"), std::string::npos) << screen;
+}
+
+}  // namespace
+}  // namespace qs71prog::test
