@@ -98,7 +98,7 @@ class ProductionDisplay {
   // The shift's summary (each count, yield and parts per hour, per programmer and in all, the
   // programmers lost and the parts not logged), then the run's end and how it came (in words:
   // "count reached", "Ctrl-C").
-  void End(ExitCode exit, const std::string& how = "");
+  void End(ExitCode exit, const std::string& how);
   // The same summary as a JSON document, for --summary FILE; after End, with the end's time,
   // status and cause.
   std::string SummaryJson();
