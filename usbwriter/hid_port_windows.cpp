@@ -246,7 +246,7 @@ class MutexKeeper : public SystemHold {
   explicit MutexKeeper(HANDLE heldMutex) : mutex(heldMutex) {}
   ~MutexKeeper() override {
     if (thread != nullptr) {
-      SetEvent(letGo);
+      ReleaseSemaphore(letGo, 1, nullptr);
       WaitForSingleObject(thread, INFINITE);
       CloseHandle(thread);
     }
@@ -256,10 +256,12 @@ class MutexKeeper : public SystemHold {
   }
 
   // False when the thread could not be started; taken tells whether the mutex was free (or
-  // abandoned by a holder that ended without letting go, which is taken over).
+  // abandoned by a holder that ended without letting go, which is taken over). The keeper
+  // and its owner signal each other through semaphores: one signal each way, and nothing of
+  // the transfers' events.
   bool Start() {
-    letGo = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    letGo = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+    ready = CreateSemaphoreA(nullptr, 0, 1, nullptr);
     if (letGo == nullptr || ready == nullptr) return false;
     thread = CreateThread(nullptr, 0, &MutexKeeper::Keep, this, 0, nullptr);
     if (thread == nullptr) return false;
@@ -273,7 +275,7 @@ class MutexKeeper : public SystemHold {
     MutexKeeper& keeper = *static_cast<MutexKeeper*>(self);
     const DWORD waited = WaitForSingleObject(keeper.mutex, 0);
     keeper.taken = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-    SetEvent(keeper.ready);
+    ReleaseSemaphore(keeper.ready, 1, nullptr);
     if (!keeper.taken) return 0;
     WaitForSingleObject(keeper.letGo, INFINITE);
     ReleaseMutex(keeper.mutex);
