@@ -185,9 +185,9 @@ run_tools() {  # wine command, build dir
   fail "the audio libraries for Windows"
 cross_build "$top/build-win" mingw-i686.cmake || fail "32-bit cross-build"
 check_dll "$top/build-win/usbwriter/qs71_usb_writer.dll" \
-  '^Qs71UsbCompareRange Qs71UsbJob Qs71UsbListProgrammers Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn $'
+  '^Qs71UsbCompareRange Qs71UsbHold Qs71UsbJob Qs71UsbListProgrammers Qs71UsbRelease Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn $'
 check_dll "$top/build-win/usbwriter/qs71_usb_writer_emulated.dll" \
-  '(^| )Qs71UsbCompareRange Qs71UsbJob Qs71UsbListProgrammers Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn '
+  '(^| )Qs71UsbCompareRange Qs71UsbHold Qs71UsbJob Qs71UsbListProgrammers Qs71UsbRelease Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn '
 for exe in gen/qs71gen tools/qs71prog/qs71prog tools/qs71dump/qs71dump; do
   check_exe "$top/build-win/$exe.exe"
 done

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "process_holds.h"
 #include "qs71_application.h"
 #include "usb_writer.h"
 
@@ -253,4 +254,16 @@ extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbCompareRange(
   }
   OpenResult(*result);
   return RunRange(*request, nullptr, &result->otpSize, result);
+}
+
+extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbHold(const char* programmer, char* why,
+                                                              uint32_t whyCapacity) {
+  std::string text;
+  const int32_t code = qs71::HoldForProcess(ProgrammerPath(programmer), text);
+  if (why != nullptr && whyCapacity > 0) CopyField(why, whyCapacity, text);
+  return code;
+}
+
+extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbRelease(const char* programmer) {
+  return qs71::ReleaseForProcess(ProgrammerPath(programmer));
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "programmer_hold.h"
+
 namespace qs71 {
 
 // On the wire every report is the report ID (always 0: the programmer has unnumbered
@@ -38,6 +40,16 @@ void HidPortDestroy(HidPortDevice* device);
 // hardware_id.h), or when path is not empty for the one among them with that path, and
 // remembers its path. Calls on different devices may run at the same time.
 bool HidPortFind(HidPortDevice* device, const std::string& pattern, const std::string& path);
+// Takes the call's hold of the device found, before any report and before the two handles
+// open: code 0, or QS71_E_BUSY or QS71_E_HOLD with the holder or the reason
+// (programmer_hold.h). The emulated programmer attaches its part here as well, once it holds
+// it, and refuses with QS71_E_TRANSPORT and the reason when the part cannot be attached. The
+// hold goes with the device (HidPortDestroy), after its handles.
+HoldResult HidPortHold(HidPortDevice* device);
+// The device found, as HidPortList names it.
+std::string HidPortPath(const HidPortDevice* device);
+// Hands the device's hold over, to outlive the device (Qs71UsbHold).
+HeldShares HidPortKeepHold(HidPortDevice* device);
 // Whether the call that holds the device runs steps on the part (blank check, write, verify,
 // read) or only identifies it. A programmer cannot know and the hardware ports ignore it; the
 // emulated socket uses it to stand in for the operator, who takes a finished part out once

@@ -4,12 +4,16 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "emulated_device.h"
+#include "qs71_usb_writer.h"
 
 namespace qs71 {
 
+// The holds outlive the device: it lets go of its part's file before the hold of it goes.
 struct HidPortDevice {
+  HeldShares holds;
   std::unique_ptr<emu::EmulatedDevice> device;
   bool writeOpen = false;
   bool readOpen = false;
@@ -36,6 +40,17 @@ bool HidPortFind(HidPortDevice* port, const std::string& pattern, const std::str
   port->device = emu::EmulatedDevice::Attach(pattern, path);
   return port->device != nullptr;
 }
+
+HoldResult HidPortHold(HidPortDevice* port) {
+  if (!port->device) return HoldResult{QS71_E_TRANSPORT, "not found"};
+  return port->device->Hold(port->holds);
+}
+
+std::string HidPortPath(const HidPortDevice* port) {
+  return port->device ? port->device->Path() : "";
+}
+
+HeldShares HidPortKeepHold(HidPortDevice* port) { return std::exchange(port->holds, {}); }
 
 void HidPortAnnounceJob(HidPortDevice* port, bool runsSteps) {
   if (port->device) port->device->AnnounceJob(runsSteps);

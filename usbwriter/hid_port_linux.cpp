@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <mutex>
+#include <utility>
 
 #include "hardware_id.h"
 
@@ -96,6 +97,7 @@ struct HidPortDevice {
   std::string path;
   hid_device* writeHandle = nullptr;
   hid_device* readHandle = nullptr;
+  HeldShares holds;
 };
 
 bool HidPortList(const std::string& pattern, std::vector<HidPortInfo>& found) {
@@ -116,6 +118,7 @@ void HidPortDestroy(HidPortDevice* device) {
   if (device == nullptr) return;
   HidPortCloseWrite(device);
   HidPortCloseRead(device);
+  device->holds.clear();
   if (device->initialized) ReleaseHidapi();
   delete device;
 }
@@ -132,6 +135,15 @@ bool HidPortFind(HidPortDevice* device, const std::string& pattern, const std::s
   }
   return false;
 }
+
+// A descriptor of the library's own on the node, locked: hidapi's handles cannot carry the
+// lock, and a lock on the node itself is met by every user who can open the device, where a
+// lock file would be met only by those who share its folder and may open it.
+HoldResult HidPortHold(HidPortDevice* device) { return HoldFile(device->path, device->holds); }
+
+std::string HidPortPath(const HidPortDevice* device) { return device->path; }
+
+HeldShares HidPortKeepHold(HidPortDevice* device) { return std::exchange(device->holds, {}); }
 
 void HidPortAnnounceJob(HidPortDevice*, bool) {}
 

@@ -6,6 +6,7 @@
 
 // windows.h must come before setupapi.h and hidsdi.h.
 #include <windows.h>
+#include <sddl.h>
 #include <setupapi.h>
 // MinGW's hidsdi.h declares the HID class driver's calls without C linkage.
 extern "C" {
@@ -16,8 +17,13 @@ extern "C" {
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
+#include "ascii_case.h"
+#include "file_system.h"  // LastSystemError
 #include "hardware_id.h"
+#include "qs71_usb_writer.h"
+#include "sha256.h"
 
 namespace qs71 {
 
@@ -35,6 +41,7 @@ struct HidPortDevice {
   SP_DEVICE_INTERFACE_DETAIL_DATA_A* interfaceDetail = nullptr;
   HANDLE writeHandle = INVALID_HANDLE_VALUE;
   HANDLE readHandle = INVALID_HANDLE_VALUE;
+  HeldShares holds;
 };
 
 HidPortDevice* HidPortCreate() { return new HidPortDevice(); }
@@ -43,6 +50,7 @@ void HidPortDestroy(HidPortDevice* device) {
   if (device == nullptr) return;
   HidPortCloseWrite(device);
   HidPortCloseRead(device);
+  device->holds.clear();
   std::free(device->interfaceDetail);
   delete device;
 }
@@ -208,6 +216,124 @@ bool HidPortFind(HidPortDevice* device, const std::string& pattern, const std::s
   });
   return found;
 }
+
+namespace {
+
+// The hold is a named mutex in the Global\ namespace, which every session and user shares.
+// The port's handles stay shared (FILE_SHARE_READ | FILE_SHARE_WRITE) as the programmer has
+// always been opened, so the handles cannot be the hold. A mutex belongs to the thread that
+// took it, and a host may take the hold on one thread and let go of it on another: a keeper
+// thread of the hold's own takes it, and lets go when told.
+constexpr char kMutexPrefix[] = "Global\\qs71-programmer-";
+// Every user may wait on the mutex and release it, and no more: not change who may.
+constexpr char kEveryoneMayTake[] = "D:(A;;0x00100001;;;WD)";
+
+// Device paths name one device whatever their case; a kernel object's name holds no
+// backslash beyond its namespace, nor more than MAX_PATH characters.
+std::string MutexName(const std::string& path) {
+  std::string key = AsciiLowerCopy(path);
+  std::replace(key.begin(), key.end(), '\\', '/');
+  if (sizeof kMutexPrefix + key.size() > MAX_PATH) {
+    Sha256 digest;
+    digest.Add(key.data(), key.size());
+    key = digest.HexDigest();
+  }
+  return kMutexPrefix + key;
+}
+
+class MutexKeeper : public SystemHold {
+ public:
+  explicit MutexKeeper(HANDLE heldMutex) : mutex(heldMutex) {}
+  ~MutexKeeper() override {
+    if (thread != nullptr) {
+      ReleaseSemaphore(letGo, 1, nullptr);
+      WaitForSingleObject(thread, INFINITE);
+      CloseHandle(thread);
+    }
+    if (letGo != nullptr) CloseHandle(letGo);
+    if (ready != nullptr) CloseHandle(ready);
+    CloseHandle(mutex);
+  }
+
+  // False when the thread could not be started; taken tells whether the mutex was free (or
+  // abandoned by a holder that ended without letting go, which is taken over). The keeper
+  // and its owner signal each other through semaphores: one signal each way, and nothing of
+  // the transfers' events.
+  bool Start() {
+    letGo = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+    ready = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+    if (letGo == nullptr || ready == nullptr) return false;
+    thread = CreateThread(nullptr, 0, &MutexKeeper::Keep, this, 0, nullptr);
+    if (thread == nullptr) return false;
+    WaitForSingleObject(ready, INFINITE);
+    return true;
+  }
+  bool Taken() const { return taken; }
+
+ private:
+  static DWORD WINAPI Keep(void* self) {
+    MutexKeeper& keeper = *static_cast<MutexKeeper*>(self);
+    const DWORD waited = WaitForSingleObject(keeper.mutex, 0);
+    keeper.taken = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    ReleaseSemaphore(keeper.ready, 1, nullptr);
+    if (!keeper.taken) return 0;
+    WaitForSingleObject(keeper.letGo, INFINITE);
+    ReleaseMutex(keeper.mutex);
+    return 0;
+  }
+
+  HANDLE mutex;
+  HANDLE letGo = nullptr;
+  HANDLE ready = nullptr;
+  HANDLE thread = nullptr;
+  bool taken = false;
+};
+
+HANDLE OpenHoldMutex(const std::string& name) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kEveryoneMayTake, SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return nullptr;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  const HANDLE mutex =
+      CreateMutexExA(&attributes, name.c_str(), 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
+  const DWORD error = GetLastError();
+  LocalFree(descriptor);
+  SetLastError(error);
+  return mutex;
+}
+
+// Windows does not name the process that holds a mutex. A mutex another user made and this
+// one may not open is one that is held.
+HoldResult TakeMutex(const std::string& name, std::unique_ptr<SystemHold>& made) {
+  const HANDLE mutex = OpenHoldMutex(name);
+  if (mutex == nullptr) {
+    if (GetLastError() == ERROR_ACCESS_DENIED) return HoldResult{QS71_E_BUSY, "another process"};
+    return HoldResult{QS71_E_HOLD, name + ": " + LastSystemError()};
+  }
+  auto keeper = std::make_unique<MutexKeeper>(mutex);
+  if (!keeper->Start()) return HoldResult{QS71_E_HOLD, name + ": " + LastSystemError()};
+  if (!keeper->Taken()) return HoldResult{QS71_E_BUSY, "another process"};
+  made = std::move(keeper);
+  return HoldResult{};
+}
+
+}  // namespace
+
+HoldResult HidPortHold(HidPortDevice* device) {
+  if (device->interfaceDetail == nullptr) return HoldResult{QS71_E_TRANSPORT, "not found"};
+  const std::string name = MutexName(device->interfaceDetail->DevicePath);
+  return HoldKey(
+      "mutex " + name, [&](std::unique_ptr<SystemHold>& made) { return TakeMutex(name, made); },
+      device->holds);
+}
+
+std::string HidPortPath(const HidPortDevice* device) {
+  return device->interfaceDetail != nullptr ? device->interfaceDetail->DevicePath : "";
+}
+
+HeldShares HidPortKeepHold(HidPortDevice* device) { return std::exchange(device->holds, {}); }
 
 void HidPortAnnounceJob(HidPortDevice*, bool) {}
 

@@ -50,6 +50,7 @@ int Qs71Application::Run(int* stage, int* progressCell, int* otpSizeOut) {
   progress = progressCell;
   PublishCell(progress, 0);
   PublishCell(stage, 0);
+  if (writer->Refusal() != 0) return Refused();
   writer->AnnounceJob(blankCheckSelected || writeSelected || verifySelected || readSelected);
   int result = RunStep(QS71_STEP_OPEN, &Qs71Application::StartOtpTest);
   if (result == 0) {
@@ -68,6 +69,7 @@ int Qs71Application::Run(int* stage, int* progressCell, int* otpSizeOut) {
 // The same frame as Run, around one comparison: the chip leaves test mode whatever happened.
 int Qs71Application::RunRangeVerify(int* otpSizeOut, bool& match) {
   rangeMatch = true;
+  if (writer->Refusal() != 0) return Refused();
   writer->AnnounceJob(true);
   int result = RunStep(QS71_STEP_OPEN, &Qs71Application::StartOtpTest);
   if (result == 0) {
@@ -128,6 +130,15 @@ bool Qs71Application::CancelRequested() const {
   return cancel != nullptr &&
          std::atomic_ref<int32_t>(const_cast<int32_t&>(*cancel))
                  .load(std::memory_order_acquire) != 0;
+}
+
+// A programmer this call could not hold has had nothing sent to it, so there is no OTP test
+// to stop: the one message says why, and the open is the step that failed.
+int Qs71Application::Refused() {
+  if (lastStep != nullptr) PublishCell(lastStep, QS71_STEP_OPEN);
+  trace.failedStep = QS71_STEP_OPEN;
+  Print(Format("[ERROR] %s! (%d)\n", writer->RefusalMessage().c_str(), writer->Refusal()));
+  return writer->Refusal();
 }
 
 int Qs71Application::Cancelled() {

@@ -113,6 +113,7 @@ class Qs71Application {
   int RunStep(int step, int (Qs71Application::*operation)());
   bool CancelRequested() const;
   int Cancelled();
+  int Refused();
   int RangeExpectation(std::vector<uint8_t>& expected);
   // Where a part differs from what it should hold, once the comparison went through.
   enum class PartDifference { kNone, kMainArea, kSystemArea };

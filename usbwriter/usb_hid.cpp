@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "qs71_usb_writer.h"
+
 UsbHid::UsbHid() : outReport(outBuffer), inReport(inBuffer), port(qs71::HidPortCreate()) {
   std::memset(outBuffer, 0xFF, sizeof outBuffer);
   std::memset(inBuffer, 0xFF, sizeof inBuffer);
@@ -28,6 +30,15 @@ bool UsbHid::Open(const std::string& vid, const std::string& pid, const std::str
     openFailed = false;
     return false;
   }
+  // Nothing goes to a programmer that another process holds, not even a handle's open.
+  const qs71::HoldResult held = qs71::HidPortHold(port);
+  refusal = held.code;
+  if (refusal != 0) {
+    refusalMessage = qs71::RefusalText(held);
+    connected = false;
+    openFailed = true;
+    return false;
+  }
   const bool writeOpened = qs71::HidPortOpenWrite(port);
   const bool readOpened = qs71::HidPortOpenRead(port);
   if (writeOpened && readOpened) {
@@ -42,6 +53,21 @@ bool UsbHid::Open(const std::string& vid, const std::string& pid, const std::str
   if (writeOpened) qs71::HidPortCloseWrite(port);
   if (readOpened) qs71::HidPortCloseRead(port);
   return false;
+}
+
+int UsbHid::HoldDevice(const std::string& vid, const std::string& pid, const std::string& rev,
+                       const std::string& path, std::string& found, qs71::HeldShares& shares,
+                       std::string& why) {
+  UsbHid hid;
+  hid.deviceId = DeviceIdFor(vid, pid, rev);
+  hid.devicePath = path;
+  if (!hid.FindDevice()) return QS71_E_TRANSPORT;
+  const qs71::HoldResult held = qs71::HidPortHold(hid.port);
+  why = held.why;
+  if (held.code != 0) return held.code;
+  found = qs71::HidPortPath(hid.port);
+  shares = qs71::HidPortKeepHold(hid.port);
+  return 0;
 }
 
 bool UsbHid::FindDevice() {

@@ -38,6 +38,16 @@ class UsbHid {
   const uint8_t* InReport() const { return inReport; }
   bool Connected() const { return connected; }
   bool OpenFailed() const { return openFailed; }
+  // When the programmer was found but not held (or, emulated, its part not attached): the
+  // code (programmer_hold.h) and the text for a person; 0 otherwise.
+  int Refusal() const { return refusal; }
+  const std::string& RefusalMessage() const { return refusalMessage; }
+  // Qs71UsbHold: takes the hold of the programmer at path (empty: the first one found) to
+  // outlive this object. found receives its path; QS71_E_TRANSPORT when none is attached; a
+  // refusal's holder or reason goes to why.
+  static int HoldDevice(const std::string& vid, const std::string& pid, const std::string& rev,
+                        const std::string& path, std::string& found, qs71::HeldShares& shares,
+                        std::string& why);
   const std::string& DeviceId() const { return deviceId; }
 
  private:
@@ -51,6 +61,8 @@ class UsbHid {
   uint8_t inBuffer[qs71::kReportPayload];
   bool connected = false;
   bool openFailed = false;
+  int refusal = 0;
+  std::string refusalMessage;
   std::string deviceId;
   std::string devicePath;
   qs71::HidPortDevice* port;

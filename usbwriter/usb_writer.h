@@ -26,6 +26,15 @@ class QS71_USB_Writer {
   QS71_USB_Writer& operator=(const QS71_USB_Writer&) = delete;
 
   int LastError() const { return lastError; }
+  // A programmer found but refused to this call before any report (programmer_hold.h): the
+  // code, which LastError() holds as well, and its text; 0 when there was none.
+  int Refusal() const;
+  const std::string& RefusalMessage() const;
+  // Qs71UsbHold's hold of the programmer at path (empty: the first found), to outlive this
+  // call: 0 with found and shares, QS71_E_TRANSPORT when none is attached, or a refusal with
+  // the holder or the reason in why.
+  static int HoldProgrammer(const std::string& path, std::string& found,
+                            qs71::HeldShares& shares, std::string& why);
 
   // OTP test mode, identification and the range transfers.
   bool OtpTestStart(double vdd, double* vddOut, double* vppOut);

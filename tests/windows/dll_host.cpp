@@ -44,6 +44,8 @@ constexpr Decorated kDecorated[] = {
     {"Qs71UsbVerifyRangeOn", "_Qs71UsbVerifyRangeOn@36"},
     {"Qs71UsbJob", "_Qs71UsbJob@8"},
     {"Qs71UsbCompareRange", "_Qs71UsbCompareRange@8"},
+    {"Qs71UsbHold", "_Qs71UsbHold@12"},
+    {"Qs71UsbRelease", "_Qs71UsbRelease@4"},
 };
 
 // Each of the library's calls is exported by its plain name, without decoration: neither a

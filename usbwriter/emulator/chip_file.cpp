@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "file_lock.h"
 #include "text_format.h"  // Format
 
 namespace qs71::emu {
@@ -23,6 +24,23 @@ constexpr int kBinaryMode = O_BINARY;
 #else
 constexpr int kBinaryMode = 0;
 #endif
+
+// Windows renames no file that a descriptor holds open; there the scratch's lock ends just
+// before the rename, elsewhere just after it.
+#if defined(_WIN32)
+constexpr bool kRenameWhileOpen = false;
+#else
+constexpr bool kRenameWhileOpen = true;
+#endif
+
+// What stands at the scratch name when it is not a plain file, for the refusal.
+const char* ScratchKind(const std::filesystem::file_status& status) {
+  switch (status.type()) {
+    case std::filesystem::file_type::symlink: return "a symbolic link";
+    case std::filesystem::file_type::directory: return "a folder";
+    default: return "not a regular file";
+  }
+}
 
 // A write that failed before leaves the stream's error flag set; each store starts clean.
 bool WriteAt(std::FILE* file, long offset, const uint8_t* bytes, size_t count) {
@@ -42,6 +60,7 @@ void ChipFile::Close() {
 
 bool ChipFile::Attach(const std::string& path, OtpChip& chip, std::string& error,
                       bool emptyIsFresh) {
+  creator.clear();
   std::error_code ignored;
   const bool exists = std::filesystem::exists(path, ignored) &&
                       !(emptyIsFresh && std::filesystem::file_size(path, ignored) == 0);
@@ -69,34 +88,80 @@ bool ChipFile::Load(const std::string& path, OtpChip& chip, std::string& error) 
   return true;
 }
 
-// The scratch name is created exclusively (O_EXCL, CREATE_NEW on Windows): whatever is there
-// already, a link planted to send the write elsewhere, a scratch left by a creation that was
-// killed, or another host creating the same part at this moment, is refused and left alone,
-// never written through.
-bool ChipFile::Create(const std::string& path, OtpChip& chip, std::string& error) {
-  const std::string scratch = path + ".new";
-  const int descriptor = open(scratch.c_str(), O_WRONLY | O_CREAT | O_EXCL | kBinaryMode, 0644);
-  if (descriptor < 0) {
-    error = "cannot create the chip file " + path + ": " + scratch + " " +
-            (errno == EEXIST ? "is in the way" : "cannot be created");
+// The scratch name is created exclusively (O_EXCL, CREATE_NEW on Windows) and locked while
+// the part is written into it, so that whatever stands there already is never written
+// through: a link planted to send the write elsewhere, or anything but a plain file, is
+// refused and left alone; a plain file that another creation holds means that host is
+// creating the part right now (Creator() names it). A plain file nobody holds was left by a
+// creation that was killed: it would refuse every later call, so it is removed and the
+// creation goes on.
+int ChipFile::CreateScratch(const std::string& path, const std::string& scratch,
+                            std::string& error) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const int fd = open(scratch.c_str(), O_WRONLY | O_CREAT | O_EXCL | kBinaryMode, 0644);
+    if (fd >= 0) {
+      std::string why;
+      if (LockExclusive(fd, &why) == FileLock::kTaken) return fd;
+      close(fd);
+      error = "cannot create the chip file " + path + ": " + scratch + ": " + why;
+      return -1;
+    }
+    const bool taken = errno == EEXIST;
+    if (!taken || !RemoveStaleScratch(path, scratch, error)) {
+      if (!taken) error = "cannot create the chip file " + path + ": " + scratch + " cannot be created";
+      return -1;
+    }
+  }
+  error = "cannot create the chip file " + path + ": " + scratch + " keeps coming back";
+  return -1;
+}
+
+bool ChipFile::RemoveStaleScratch(const std::string& path, const std::string& scratch,
+                                  std::string& error) {
+  std::error_code ignored;
+  const std::filesystem::file_status status = std::filesystem::symlink_status(scratch, ignored);
+  if (status.type() != std::filesystem::file_type::regular) {
+    error = "cannot create the chip file " + path + ": " + scratch + " is in the way (" +
+            ScratchKind(status) + ")";
     return false;
   }
-  std::FILE* out = fdopen(descriptor, "wb");
-  if (out == nullptr) close(descriptor);
+  std::string why;
+  const int fd = OpenForLock(scratch, &why);
+  const FileLock lock = fd < 0 ? FileLock::kFailed : LockExclusive(fd, &why);
+  CloseLockedFile(fd);
+  if (lock == FileLock::kHeld) creator = why;
+  if (lock != FileLock::kTaken) {
+    error = "cannot create the chip file " + path + ": " + scratch + " is in the way (" +
+            (lock == FileLock::kHeld ? why + " is creating it" : why) + ")";
+    return false;
+  }
+  std::filesystem::remove(scratch, ignored);
+  return true;
+}
+
+bool ChipFile::Create(const std::string& path, OtpChip& chip, std::string& error) {
+  const std::string scratch = path + ".new";
+  const int lockFd = CreateScratch(path, scratch, error);
+  if (lockFd < 0) return false;
+  const int descriptor = dup(lockFd);
+  std::FILE* out = descriptor < 0 ? nullptr : fdopen(descriptor, "wb");
+  if (out == nullptr && descriptor >= 0) close(descriptor);
   const std::vector<uint8_t>& cells = chip.Cells();
   const bool written =
       out != nullptr && std::fwrite(cells.data(), 1, cells.size(), out) == cells.size();
   const bool closed = out != nullptr && std::fclose(out) == 0;
+  if (!kRenameWhileOpen) close(lockFd);
   std::error_code renameError;
   if (written && closed) std::filesystem::rename(scratch, path, renameError);
-  if (!written || !closed || renameError) {
+  const bool created = written && closed && !renameError;
+  if (!created) {
     std::error_code ignored;
     std::filesystem::remove(scratch, ignored);
     error = "cannot create the chip file " + path;
-    return false;
   }
-  chip.ForgetChanges();
-  return true;
+  if (kRenameWhileOpen) close(lockFd);
+  if (created) chip.ForgetChanges();
+  return created;
 }
 
 // The changes are forgotten only once they are in the file: a store that failed is made

@@ -25,8 +25,10 @@ class ChipFile {
   // emptyIsFresh, an empty one: a socket's new part file), creates it from the fresh chip:
   // written whole to a scratch file beside it, created exclusively, and renamed into place,
   // so that the name never shows a partial part. False, with error, for a file of another
-  // size (most likely an image given by mistake, left untouched), a scratch name already
-  // taken, or a file that cannot be read, created or opened for update.
+  // size (most likely an image given by mistake, left untouched), a scratch name that holds
+  // anything but a plain file or one another host is creating (see Creator), or a file that
+  // cannot be read, created or opened for update. A plain scratch that no creation holds,
+  // left by one that was killed, is removed and the creation goes on.
   bool Attach(const std::string& path, OtpChip& chip, std::string& error,
               bool emptyIsFresh = false);
   // Writes the cells changed since the last store that succeeded, then hands them to the
@@ -34,14 +36,22 @@ class ChipFile {
   // latest cells, which the next store writes again.
   bool Store(OtpChip& chip);
   bool Attached() const { return file != nullptr; }
+  // When Attach failed because another process is creating this part: that process
+  // ("process 4711 (qs71prog)"); empty otherwise.
+  const std::string& Creator() const { return creator; }
   // Lets go of the file, which keeps the part as it last stored it.
   void Close();
 
  private:
   bool Load(const std::string& path, OtpChip& chip, std::string& error);
   bool Create(const std::string& path, OtpChip& chip, std::string& error);
+  // The scratch, created and locked: its descriptor, or -1 with error.
+  int CreateScratch(const std::string& path, const std::string& scratch, std::string& error);
+  bool RemoveStaleScratch(const std::string& path, const std::string& scratch,
+                          std::string& error);
 
   std::FILE* file = nullptr;
+  std::string creator;
 };
 
 }  // namespace qs71::emu

@@ -10,6 +10,7 @@
 #include "emulator_settings.h"
 #include "emulator_test_fixture.h"
 #include "file_contents.h"
+#include "file_lock.h"
 #include "qs71_application.h"
 #include "test_scratch.h"
 #include "wav_writer.h"
@@ -116,30 +117,54 @@ TEST(ChipFile, AStoreThatFailedIsMadeAgainByTheNext) {
   EXPECT_EQ(ReadFileBytes(path), chip.Cells());
 }
 
-// Whatever holds the scratch name is refused and left as it was; nothing is written through
-// it, and the part is not created.
+// What stands at the scratch name: a plain file that a creation killed before left, and
+// nobody holds, is removed and the part created; a link, or a scratch that a live creation
+// holds, is refused, named and left as it was, and nothing is written through it.
 TEST(ChipFile, AScratchNameAlreadyTakenIsNeverWrittenThrough) {
   const std::filesystem::path path = PartPath();
   const std::filesystem::path scratch = path.string() + ".new";
   const std::filesystem::path victim = path.parent_path() / "victim.bin";
   const std::vector<uint8_t> kept = {1, 2, 3};
-  for (const bool link : {true, false}) {
+  enum class Scratch { kStale, kLink, kHeld };
+  struct Row {
+    Scratch scratch;
+    bool created;
+    std::string named;  // in the error, after the scratch's name
+  };
+  const Row rows[] = {{Scratch::kStale, true, ""},
+                      {Scratch::kLink, false, " is in the way (a symbolic link)"},
+                      {Scratch::kHeld, false, " is in the way (process "}};
+  for (const Row& row : rows) {
     std::filesystem::remove(scratch);
+    std::filesystem::remove(path);
     testwav::WriteFile(victim, kept);
-    if (link) {
+    if (row.scratch == Scratch::kLink) {
       std::filesystem::create_symlink(victim, scratch);
     } else {
       testwav::WriteFile(scratch, kept);
     }
+    // Another open file's lock stands for a creation under way in another process.
+    std::string why;
+    const int creation = row.scratch == Scratch::kHeld ? OpenForLock(scratch.string(), &why) : -1;
+    if (creation >= 0) {
+      ASSERT_EQ(LockExclusive(creation, &why), FileLock::kTaken) << why;
+    }
     OtpChip chip(kGoodId, kSize);
     ChipFile file;
     std::string error;
-    EXPECT_FALSE(file.Attach(path.string(), chip, error)) << link;
-    EXPECT_NE(error.find(scratch.string() + " is in the way"), std::string::npos) << error;
+    EXPECT_EQ(file.Attach(path.string(), chip, error), row.created) << error;
+    CloseLockedFile(creation);
     EXPECT_EQ(ReadFileBytes(victim), kept);
+    EXPECT_EQ(std::filesystem::exists(path), row.created);
+    if (row.created) {
+      EXPECT_EQ(ReadFileBytes(path), chip.Cells());
+      EXPECT_FALSE(std::filesystem::exists(scratch));
+      continue;
+    }
+    EXPECT_NE(error.find(scratch.string() + row.named), std::string::npos) << error;
+    EXPECT_EQ(file.Creator().empty(), row.scratch != Scratch::kHeld) << file.Creator();
+    EXPECT_EQ(std::filesystem::is_symlink(scratch), row.scratch == Scratch::kLink);
     EXPECT_EQ(ReadFileBytes(scratch), kept);
-    EXPECT_EQ(std::filesystem::is_symlink(scratch), link);
-    EXPECT_FALSE(std::filesystem::exists(path));
   }
   std::filesystem::remove(scratch);
 }

@@ -6,13 +6,16 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
 
 #include "emulated_bus.h"
 #include "emulated_socket.h"
+#include "file_lock.h"
 #include "hardware_id.h"
+#include "qs71_usb_writer.h"
 #include "session_record.h"
 #include "text_format.h"  // Format
 
@@ -95,12 +98,7 @@ std::unique_ptr<EmulatedDevice> EmulatedDevice::Attach(const std::string& patter
   std::unique_ptr<EmulatedDevice> device(new EmulatedDevice(settings, programmer));
   device->part = part;
   device->commonFaults = common;
-  if (!device->AttachOtpFile()) return nullptr;
-  const bool shared = settings.programmers > 1;
-  if (!settings.transcript.empty() && !device->transcript.Open(settings.transcript, shared)) {
-    Complain("cannot append to transcript " + settings.transcript);
-  }
-  device->transcript.Comment(Describe(device->chip, settings, programmer));
+  if (!settings.socket.empty()) device->socketFolder = SocketFolderOf(settings, programmer);
   return device;
 }
 
@@ -158,18 +156,43 @@ EmulatedDevice::~EmulatedDevice() {
   transcript.Comment("emulated programmer detached");
 }
 
-// A missing file is a fresh part; one of another size is refused, since it is most likely
-// an image given by mistake and must not be overwritten. The presets are cells as the
-// factory made them, so they reach the file too.
-bool EmulatedDevice::AttachOtpFile() {
-  if (settings.otpFile.empty()) return true;
+HoldResult EmulatedDevice::Hold(HeldShares& shares) {
+  if (kFoldersLock && !socketFolder.empty()) {
+    const HoldResult folder = HoldFile(socketFolder, shares);
+    if (folder.code != 0) return folder;
+  }
+  return AttachOtpFile(shares);
+}
+
+std::string EmulatedDevice::Path() const { return ProgrammerPath(number); }
+
+// A missing file is a fresh part, created whole under the scratch's own lock and held from
+// the moment it has its name; an existing one is held before it is read. One of another size
+// is refused, since it is most likely an image given by mistake and must not be overwritten.
+// The presets are cells as the factory made them, so they reach the file too, once it is
+// held.
+HoldResult EmulatedDevice::AttachOtpFile(HeldShares& shares) {
+  if (settings.otpFile.empty()) return HoldResult{};
+  std::error_code ignored;
+  const bool existed = std::filesystem::exists(settings.otpFile, ignored);
+  if (existed) {
+    const HoldResult held = HoldFile(settings.otpFile, shares);
+    if (held.code != 0) return held;
+  }
   std::string error;
   if (!otpFile.Attach(settings.otpFile, chip, error, !part.empty())) {
-    Complain(error);
-    return false;
+    if (!otpFile.Creator().empty()) return HoldResult{QS71_E_BUSY, otpFile.Creator()};
+    return HoldResult{QS71_E_TRANSPORT, "No programmer: the emulated part: " + error};
+  }
+  if (!existed) {
+    const HoldResult held = HoldFile(settings.otpFile, shares);
+    if (held.code != 0) return held;
   }
   for (const auto& [cell, value] : settings.presets) chip.Preset(cell, value);
-  return StoreChip();
+  return StoreChip() ? HoldResult{}
+                     : HoldResult{QS71_E_TRANSPORT, "No programmer: the emulated part: cannot "
+                                                    "write the chip through to " +
+                                                        settings.otpFile};
 }
 
 // After every request, so that the file never lags behind the part by more than the one
@@ -196,7 +219,18 @@ void EmulatedDevice::EmptySocket() {
   transcript.Comment("the part left the socket");
 }
 
-bool EmulatedDevice::OpenWrite() const { return !faults.Has(FaultKind::kWriteOpenFails); }
+// The transcript starts with the first handle: a call refused its hold leaves no trace in it.
+bool EmulatedDevice::OpenWrite() {
+  if (!described) {
+    described = true;
+    const bool shared = settings.programmers > 1;
+    if (!settings.transcript.empty() && !transcript.Open(settings.transcript, shared)) {
+      Complain("cannot append to transcript " + settings.transcript);
+    }
+    transcript.Comment(Describe(chip, settings, number));
+  }
+  return !faults.Has(FaultKind::kWriteOpenFails);
+}
 
 bool EmulatedDevice::OpenRead() const { return !faults.Has(FaultKind::kReadOpenFails); }
 

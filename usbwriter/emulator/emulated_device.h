@@ -13,6 +13,7 @@
 #include "emulator_settings.h"
 #include "fault_plan.h"
 #include "otp_chip.h"
+#include "programmer_hold.h"
 #include "transcript.h"
 
 namespace qs71::emu {
@@ -24,7 +25,7 @@ class EmulatedDevice {
  public:
   // A device for one call of the library, or nullptr when none is attached (a no-device
   // fault, a hardware ID that does not match, no programmer with that path, settings that
-  // cannot be used). An empty path is the first programmer.
+  // cannot be used). An empty path is the first programmer. Its part is attached by Hold.
   static std::unique_ptr<EmulatedDevice> Attach(const std::string& pattern,
                                                 const std::string& path);
   // The paths, serials and releases of the programmers the pattern finds; false when the
@@ -39,7 +40,13 @@ class EmulatedDevice {
   EmulatedDevice(const EmulatedDevice&) = delete;
   EmulatedDevice& operator=(const EmulatedDevice&) = delete;
 
-  bool OpenWrite() const;
+  // Holds the files the programmer keeps its part in, which other processes may share (the
+  // socket's folder, the part's file), then attaches the part from its file. Refused with
+  // QS71_E_BUSY or QS71_E_HOLD, or with QS71_E_TRANSPORT and the reason when the part
+  // cannot be attached. The shares are the caller's, to outlive the device if it likes.
+  HoldResult Hold(HeldShares& shares);
+  std::string Path() const;
+  bool OpenWrite();
   bool OpenRead() const;
   // Whether the call runs steps on the part or only identifies it (the socket's rule).
   void AnnounceJob(bool runsSteps);
@@ -50,7 +57,7 @@ class EmulatedDevice {
  private:
   EmulatedDevice(const EmulatorSettings& settings, int number);
   static bool TakeSocketPart(EmulatorSettings& settings, int number, std::string& part);
-  bool AttachOtpFile();
+  HoldResult AttachOtpFile(HeldShares& shares);
   void EmptySocket();
   bool StoreChip();
   void Record(const uint8_t* request) const;
@@ -59,6 +66,7 @@ class EmulatedDevice {
   EmulatorSettings settings;
   int number;                      // which programmer, from 1
   std::string part;                // the socket's part, empty when there is none
+  std::string socketFolder;        // where the socket takes its parts from, "" for none
   std::vector<Fault> commonFaults;  // those of the settings, without the part's own
   OtpChip chip;
   ChipFile otpFile;
@@ -66,6 +74,7 @@ class EmulatedDevice {
   EmulatedProgrammer programmer;
   FaultPlan faults;
   Transcript transcript;
+  bool described = false;  // the transcript has been opened and told of this device
   std::deque<std::array<uint8_t, 64>> replies;
   uint64_t paced = 0;  // requests taken since the first one
   std::chrono::steady_clock::time_point pacedFrom;

@@ -6,7 +6,8 @@
  * range of the OTP compared, for a host that wants to know where a part differs; for a host
  * with several programmers, Qs71UsbListProgrammers and the variants of both that name the
  * programmer, Qs71UsbWriterOn and Qs71UsbVerifyRangeOn; and the same two with the image in
- * memory and a result structure, Qs71UsbJob and Qs71UsbCompareRange (below). All are plain C
+ * memory and a result structure, Qs71UsbJob and Qs71UsbCompareRange; and Qs71UsbHold and
+ * Qs71UsbRelease, which keep a programmer for this process across calls (below). All are plain C
  * with the cdecl calling convention and undecorated names, so
  * that any host (C, C++, a .NET or Delphi front end on 32-bit Windows) can bind them by
  * name.
@@ -247,6 +248,25 @@ enum Qs71JobCode {
                                 needs one */
 };
 
+/*
+ * Result codes of every call that opens a programmer. A programmer has one holder at a time:
+ * each call holds the programmer it opens from before its first report until it closes it,
+ * and Qs71UsbHold keeps the hold across calls. A call that cannot take the hold sends
+ * nothing, prints one message and returns one of these; Qs71UsbJob and Qs71UsbCompareRange
+ * name QS71_STEP_OPEN as the failed step.
+ *
+ *   QS71_E_BUSY  "[ERROR] Programmer busy: process 4711 (qs71prog) holds it! (-62)": another
+ *                process holds the programmer (on Windows "another process": the system does
+ *                not name it)
+ *   QS71_E_HOLD  "[ERROR] Cannot hold the programmer: /dev/hidraw3: Permission denied! (-63)":
+ *                the hold could not be taken, for the system's reason; the call is refused
+ *                rather than run unguarded
+ */
+enum Qs71HoldCode {
+  QS71_E_BUSY = -62,
+  QS71_E_HOLD = -63
+};
+
 typedef struct Qs71JobRequest {
   uint32_t size;                 /* sizeof(Qs71JobRequest) */
   const char* programmer;        /* a path from Qs71UsbListProgrammers; NULL or "" for the
@@ -330,6 +350,37 @@ QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbCompareRange(const Qs71RangeReques
 
 typedef int32_t(QS71_CDECL* Qs71UsbCompareRangeFunction)(const Qs71RangeRequest* request,
                                                          Qs71JobResult* result);
+
+/*
+ * A production run holds its programmer from its first part to its last, so that no other
+ * host slips in between two calls. Qs71UsbHold takes the hold of the programmer (a path from
+ * Qs71UsbListProgrammers; NULL or "" for the first programmer found) for this process until
+ * Qs71UsbRelease or the end of the process, however it ends. Calls of this process on that
+ * programmer then go through, from any thread; other processes, of any user, are refused
+ * with QS71_E_BUSY. Holding a programmer this process holds already is 0 again, and one
+ * Qs71UsbRelease lets go of it.
+ *
+ * Qs71UsbHold returns 0, QS71_E_BUSY, QS71_E_HOLD, or QS71_E_TRANSPORT when no such
+ * programmer is attached. why (may be NULL) receives, NUL-terminated and cut to whyCapacity
+ * bytes, the text for a person: the holder ("process 4711 (qs71prog)", "another process") or
+ * the system's reason; "" on success. Prints nothing.
+ *
+ * Qs71UsbRelease returns 0, or QS71_E_ARGUMENT when this process does not hold that
+ * programmer (NULL or "": the first programmer found).
+ *
+ * The emulated programmer is held through the files it keeps its parts in (the chip file,
+ * the socket's part files and folders); one without a file has nothing to share and is held
+ * trivially.
+ */
+QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbHold(const char* programmer, char* why,
+                                                   uint32_t whyCapacity);
+
+typedef int32_t(QS71_CDECL* Qs71UsbHoldFunction)(const char* programmer, char* why,
+                                                uint32_t whyCapacity);
+
+QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbRelease(const char* programmer);
+
+typedef int32_t(QS71_CDECL* Qs71UsbReleaseFunction)(const char* programmer);
 
 #ifdef __cplusplus
 }

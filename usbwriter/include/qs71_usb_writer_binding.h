@@ -27,6 +27,8 @@ struct WriterBinding {
   Qs71UsbVerifyRangeOnFunction verifyRangeOn = nullptr;
   Qs71UsbJobFunction job = nullptr;
   Qs71UsbCompareRangeFunction compareRange = nullptr;
+  Qs71UsbHoldFunction hold = nullptr;
+  Qs71UsbReleaseFunction release = nullptr;
 
   // The emulated build's control interface (qs71_emulator_control.h).
   decltype(&Qs71EmuReset) reset = nullptr;
@@ -53,6 +55,8 @@ struct WriterBinding {
     Take(find, verifyRangeOn, "Qs71UsbVerifyRangeOn");
     Take(find, job, "Qs71UsbJob");
     Take(find, compareRange, "Qs71UsbCompareRange");
+    Take(find, hold, "Qs71UsbHold");
+    Take(find, release, "Qs71UsbRelease");
     Take(find, reset, "Qs71EmuReset");
     Take(find, setChipId, "Qs71EmuSetChipId");
     Take(find, addFaults, "Qs71EmuAddFaults");
@@ -74,10 +78,10 @@ struct WriterBinding {
     Bind([&](const char* name) { return library.template Find<void (*)()>(name); });
   }
 
-  // Every call of the library is bound, as in any build that has the job calls.
+  // Every call of the library is bound, as in any build that has the hold.
   bool Complete() const {
     return writer && verifyRange && listProgrammers && writerOn && verifyRangeOn && job &&
-           compareRange;
+           compareRange && hold && release;
   }
   // The emulated build: its control interface is bound.
   bool Emulated() const {

@@ -1,10 +1,16 @@
 #include "standin_device.h"
 
+#include <stdlib.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
 
 namespace qs71::standin {
 
@@ -21,7 +27,7 @@ constexpr size_t kQueueDepth = 63;
 constexpr size_t kShortReportBytes = 16;
 
 constexpr emu::ChipId kGoodPart = {0x6D, 0x61, 0x02, 0x00};
-constexpr const char* kProgrammerPath = "standin/hidraw3";
+constexpr const char* kProgrammerNode = "hidraw3";
 
 // The bus as hidapi lists it: a stranger, a programmer of another release and an entry
 // whose device node has no name come before the programmer.
@@ -36,15 +42,51 @@ struct BusEntry {
 
 // The programmer's serial has a character beyond ASCII, as hidapi hands it over (wchar_t).
 constexpr BusEntry kBus[] = {
-    {"standin/hidraw0", 0x046D, 0xC52B, 0x1201, false, L"decoy"},
-    {"standin/hidraw1", 0x04D8, 0xFE08, 0x0102, false, L"QS71-0001"},
+    {"hidraw0", 0x046D, 0xC52B, 0x1201, false, L"decoy"},
+    {"hidraw1", 0x04D8, 0xFE08, 0x0102, false, L"QS71-0001"},
     {nullptr, 0x04D8, 0xFE08, 0x0101, false, nullptr},
-    {kProgrammerPath, 0x04D8, 0xFE08, 0x0101, true, L"QS71-\u00C4\U0001F600-42"},
+    {kProgrammerNode, 0x04D8, 0xFE08, 0x0101, true, L"QS71-\u00C4\U0001F600-42"},
 };
+
+// A private folder of this process's own, gone with it.
+std::string PrivateFolder() {
+  char pattern[] = "/tmp/qs71-standin-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  if (made == nullptr) return "/tmp";
+  static std::string folder = made;
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+  });
+  return folder;
+}
+
+// The device nodes are files, as hidraw's are, so that the library can lock them: in
+// QS71_STANDIN_DIR when set (a test sharing one programmer between processes and users),
+// else in a private folder. Every user may open them, as a udev rule lets every user open
+// the programmer. A node a test removed stays removed.
+const std::string& NodeFolder() {
+  static const std::string folder = [] {
+    const char* chosen = std::getenv("QS71_STANDIN_DIR");
+    const std::string dir = chosen != nullptr && *chosen != '\0' ? chosen : PrivateFolder();
+    for (const BusEntry& entry : kBus) {
+      if (entry.path == nullptr) continue;
+      const std::string node = dir + "/" + entry.path;
+      std::error_code ignored;
+      if (std::filesystem::exists(node, ignored)) continue;
+      std::ofstream{node};
+      chmod(node.c_str(), 0666);
+    }
+    return dir;
+  }();
+  return folder;
+}
+
+std::string NodePath(const char* node) { return NodeFolder() + "/" + node; }
 
 hid_device_info* NewInfo(const BusEntry& entry) {
   auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
-  info->path = entry.path != nullptr ? strdup(entry.path) : nullptr;
+  info->path = entry.path != nullptr ? strdup(NodePath(entry.path).c_str()) : nullptr;
   info->vendor_id = entry.vendorId;
   info->product_id = entry.productId;
   info->release_number = entry.release;
@@ -67,6 +109,7 @@ void StandinDevice::Reset() {
   handles.clear();
   chip = std::make_unique<emu::OtpChip>(kGoodPart, emu::ChipSizeForCode(kGoodPart[2]));
   programmer = std::make_unique<emu::EmulatedProgrammer>(*chip);
+  chipFile.Close();
   faults.Clear();
   lateReply.reset();
   initialised = unplugged = silent = interruptNextRead = lastReadInterrupted = readEnded = false;
@@ -153,7 +196,7 @@ bool StandinDevice::OpenRefused() {
 
 hid_device* StandinDevice::Open(const char* path) {
   CheckInitialised("hid_open_path");
-  if (path == nullptr || std::strcmp(path, kProgrammerPath) != 0) {
+  if (path == nullptr || NodePath(kProgrammerNode) != path) {
     Violate(std::string("opened ") + (path != nullptr ? path : "(null)") +
             ", which is not the programmer");
     errno = ENOENT;
@@ -163,6 +206,7 @@ hid_device* StandinDevice::Open(const char* path) {
     errno = ENOENT;
     return nullptr;
   }
+  if (handles.empty()) LoadSharedChip();
   hid_device* handle = new hid_device_();
   handles.insert(handle);
   record.openHandles = static_cast<uint32_t>(handles.size());
@@ -174,6 +218,17 @@ void StandinDevice::Close(hid_device* handle) {
   handles.erase(handle);
   delete handle;
   record.openHandles = static_cast<uint32_t>(handles.size());
+}
+
+// With QS71_STANDIN_OTP the chip lives in that file, as the emulated programmer keeps it in
+// its chip file, so that processes of different users meet one part: read afresh whenever
+// the programmer is opened, and every request's changes written through.
+void StandinDevice::LoadSharedChip() {
+  const char* shared = std::getenv("QS71_STANDIN_OTP");
+  if (shared == nullptr || *shared == '\0') return;
+  chipFile.Close();
+  std::string error;
+  if (!chipFile.Attach(shared, *chip, error)) Violate("QS71_STANDIN_OTP: " + error);
 }
 
 // Every open file gets its own copy of each input report, as long as its ring has room.
@@ -191,7 +246,9 @@ void StandinDevice::TakeReport(const unsigned char* request, FaultHits hits) {
   silent = silent || hits.Has(FaultKind::kSilent);
   if (hits.Has(FaultKind::kUnplugAwaited)) unplugged = true;
   InputReport reply;
-  if (unplugged || silent || !programmer->Handle(request, reply.bytes.data())) return;
+  const bool answered = !unplugged && !silent && programmer->Handle(request, reply.bytes.data());
+  if (!chipFile.Store(*chip)) Violate("QS71_STANDIN_OTP: a change not written through");
+  if (!answered) return;
   if (hits.Has(FaultKind::kShortReport)) reply.length = kShortReportBytes;
   if (hits.Has(FaultKind::kLateReply)) {
     lateReply = reply;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "chip_file.h"
 #include "emulated_programmer.h"
 #include "otp_chip.h"
 #include "standin_control.h"
@@ -67,9 +68,11 @@ class StandinDevice {
   int Deliver(hid_device* handle, unsigned char* data, size_t length);
   int TimeOut(int milliseconds, bool retry);
   int PolledAgain();
+  void LoadSharedChip();
 
   std::unique_ptr<emu::OtpChip> chip;
   std::unique_ptr<emu::EmulatedProgrammer> programmer;
+  emu::ChipFile chipFile;
   FaultList faults;
   std::set<hid_device*> handles;
   std::optional<InputReport> lateReply;

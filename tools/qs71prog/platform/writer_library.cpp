@@ -35,6 +35,11 @@ bool WriterLibrary::Load(const std::string& file, std::string& error) {
     error = file + " has no Qs71UsbJob, Qs71UsbCompareRange and Qs71UsbListProgrammers";
     return false;
   }
+  // A library from before the hold cannot keep a programmer from its first part to its last.
+  if (bound.hold == nullptr || bound.release == nullptr) {
+    error = file + " has no Qs71UsbHold and Qs71UsbRelease";
+    return false;
+  }
   library = std::move(loaded);
   calls = bound;
   path = file;

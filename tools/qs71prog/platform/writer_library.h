@@ -21,6 +21,9 @@ class WriterLibrary {
   Qs71UsbJobFunction Job() const { return calls.job; }
   Qs71UsbCompareRangeFunction CompareRange() const { return calls.compareRange; }
   Qs71UsbListProgrammersFunction ListProgrammers() const { return calls.listProgrammers; }
+  // The hold of a programmer across calls, for a run from its first part to its last.
+  Qs71UsbHoldFunction Hold() const { return calls.hold; }
+  Qs71UsbReleaseFunction Release() const { return calls.release; }
   // Only the emulated build exports the emulator's control interface.
   bool IsEmulated() const { return calls.Emulated(); }
   // The emulated programmer's chip file and transcript, for every later call.

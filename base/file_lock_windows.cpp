@@ -1,0 +1,41 @@
+#include "file_lock.h"
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include "file_system.h"  // LastSystemError
+
+namespace {
+
+// Far beyond the end of any part or device: LockFileEx locks are mandatory, and one on a
+// byte the file holds would refuse this process's own writes through its other handles.
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+
+}  // namespace
+
+int OpenForLock(const std::string& path, std::string* reason) {
+  const int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  if (fd < 0) *reason = path + ": " + LastSystemError();
+  return fd;
+}
+
+// Windows does not say which process holds a lock.
+FileLock LockExclusive(int fd, std::string* text) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  OVERLAPPED region{};
+  region.OffsetHigh = kLockOffsetHigh;
+  if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &region)) {
+    return FileLock::kTaken;
+  }
+  if (GetLastError() == ERROR_LOCK_VIOLATION || GetLastError() == ERROR_IO_PENDING) {
+    *text = "another process";
+    return FileLock::kHeld;
+  }
+  *text = LastSystemError();
+  return FileLock::kFailed;
+}
+
+void CloseLockedFile(int fd) {
+  if (fd >= 0) _close(fd);
+}

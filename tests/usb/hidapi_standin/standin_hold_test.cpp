@@ -1,0 +1,100 @@
+// The production library's hold on the device node, through the real Linux port against the
+// hidapi stand-in, whose nodes are files: a second user on the same programmer meets the
+// first one's hold (the lock is on the node, which both can open) and is refused before any
+// report; a node the library cannot open refuses the call with the system's reason.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "process_runner.h"
+#include "standin_library.h"
+#include "test_images.h"
+#include "test_scratch.h"
+#include "writer_library.h"
+
+namespace qs71::test {
+namespace {
+
+constexpr uint32_t kSize = 262144;
+
+bool HaveSetpriv() {
+  return testsupport::RunProcess({"setpriv", "--version"}).exitCode == 0;
+}
+
+// Root holds the programmer and writes a part; the unprivileged user, sharing the stand-in's
+// nodes and part, is refused until root lets go.
+TEST(HidapiStandinHold, AnotherUserIsRefusedBeforeAnyReport) {
+  if (!HaveSetpriv()) GTEST_SKIP() << "setpriv is missing: cannot run a host as another user";
+  const StandinLibrary& standin = LoadedStandin();
+  ASSERT_TRUE(standin.Loaded()) << standin.error;
+  const std::filesystem::path folder = CleanScratchFolder(QS71_TEST_TMPDIR, "standin_hold");
+  const std::filesystem::path nodes = folder / "dev";
+  std::filesystem::create_directory(nodes);
+  const std::string part = (folder / "part.otp").string();
+  std::vector<uint8_t> fresh(kSize, 0xFF);
+  standin.reset();
+  const std::vector<uint8_t> chip = standin.Chip();
+  const std::vector<uint8_t> systemArea(chip.end() - 512, chip.end());
+  std::copy(systemArea.begin(), systemArea.end(), fresh.end() - 512);
+  WriteFile(part, fresh);
+  const std::vector<uint8_t> image = ValidImage(kSize, systemArea, 41);
+  const std::string imagePath = (folder / "voice.bin").string();
+  WriteFile(imagePath, image);
+  // Everything the other user must reach: the folders, the image, the part and the nodes.
+  for (const std::filesystem::path& path : {folder, nodes}) chmod(path.c_str(), 0777);
+  chmod(imagePath.c_str(), 0644);
+  chmod(part.c_str(), 0666);
+
+  testsupport::ProcessOptions options;
+  options.folder = folder;
+  options.environment = {{"QS71_STANDIN_DIR", nodes.string()}, {"QS71_STANDIN_OTP", part}};
+  testsupport::LiveProcess holder(
+      {QS71_HOLD_HELPER, QS71_PRODUCTION_LIBRARY, "hold", "-", imagePath}, options);
+  std::string line;
+  ASSERT_TRUE(holder.ReadLine(line) && line == "hold 0 ") << line;
+  ASSERT_TRUE(holder.ReadLine(line) && line == "job 0") << line;
+  const std::vector<std::string> other = {"setpriv", "--reuid=65534", "--regid=65534",
+                                          "--clear-groups", QS71_HOLD_HELPER,
+                                          QS71_PRODUCTION_LIBRARY, "job", "-", imagePath};
+  const testsupport::ProcessResult refused = testsupport::RunProcess(other, options);
+  EXPECT_EQ(refused.out, "job -62 requests 0\n[ERROR] Programmer busy: process " +
+                             std::to_string(holder.Pid()) + " (qs71_hold_helpe) holds it! (-62)\n")
+      << refused.err;
+  EXPECT_EQ(ReadFileBytes(part), Programmed(kSize, systemArea, image));
+  holder.Send(SIGUSR1);
+  ASSERT_TRUE(holder.ReadLine(line) && line == "release 0") << line;
+  const testsupport::ProcessResult after = testsupport::RunProcess(other, options);
+  EXPECT_EQ(after.out.rfind("job 0 requests ", 0), 0u) << after.out << after.err;
+  EXPECT_EQ(ReadFileBytes(part), Programmed(kSize, systemArea, image));
+}
+
+// The node gone between the listing and the open: no hold, so no call.
+TEST(HidapiStandinHold, ANodeThatCannotBeOpenedRefusesTheCall) {
+  const WriterLibrary& lib = Production();
+  ASSERT_TRUE(lib.Loaded()) << lib.Error();
+  const StandinLibrary& standin = LoadedStandin();
+  ASSERT_TRUE(standin.Loaded()) << standin.error;
+  standin.reset();
+  const std::vector<Qs71ProgrammerInfo> list = lib.Programmers();
+  ASSERT_EQ(list.size(), 1u);
+  ASSERT_TRUE(std::filesystem::remove(list[0].path));
+  const Outcome outcome = lib.CallOn(list[0].path, Job{});
+  EXPECT_EQ(outcome.result, -63);
+  EXPECT_EQ(outcome.output, std::string("[ERROR] Cannot hold the programmer: ") + list[0].path +
+                                ": No such file or directory! (-63)\n");
+  const Qs71StandinRecord record = standin.Record();
+  uint32_t requests = 0;
+  for (uint32_t count : record.requests) requests += count;
+  EXPECT_EQ(requests, 0u);
+  EXPECT_EQ(record.openHandles, 0u);
+  EXPECT_EQ(standin.Unsettled(), "");
+}
+
+}  // namespace
+}  // namespace qs71::test

@@ -1,0 +1,119 @@
+#include "programmer_hold.h"
+
+#include <map>
+#include <mutex>
+
+#include "file_lock.h"
+#include "file_system.h"  // IdentifyFile
+#include "qs71_usb_writer.h"
+#include "text_format.h"  // Format
+
+namespace qs71 {
+
+namespace {
+
+struct Held {
+  std::unique_ptr<SystemHold> hold;
+  int shares = 0;
+};
+
+// Calls on different programmers run on different threads; all of them meet here.
+std::mutex heldLock;
+std::map<std::string, Held>& HeldByKey() {
+  static std::map<std::string, Held> held;
+  return held;
+}
+
+class LockedFile : public SystemHold {
+ public:
+  explicit LockedFile(int descriptor) : fd(descriptor) {}
+  ~LockedFile() override { CloseLockedFile(fd); }
+
+ private:
+  int fd;
+};
+
+HoldResult LockFile(const std::string& path, std::unique_ptr<SystemHold>& made) {
+  HoldResult result;
+  const int fd = OpenForLock(path, &result.why);
+  if (fd < 0) {
+    result.code = QS71_E_HOLD;
+    return result;
+  }
+  switch (LockExclusive(fd, &result.why)) {
+    case FileLock::kTaken:
+      made = std::make_unique<LockedFile>(fd);
+      return result;
+    case FileLock::kHeld:
+      result.code = QS71_E_BUSY;
+      break;
+    case FileLock::kFailed:
+      result.code = QS71_E_HOLD;
+      result.why = path + ": " + result.why;
+      break;
+  }
+  CloseLockedFile(fd);
+  return result;
+}
+
+}  // namespace
+
+HoldShare& HoldShare::operator=(HoldShare&& other) noexcept {
+  if (this != &other) {
+    HoldShare gone(std::move(*this));
+    key = std::move(other.key);
+    other.key.clear();
+  }
+  return *this;
+}
+
+// The system's hold goes outside the table's lock: closing it may take the system a while.
+HoldShare::~HoldShare() {
+  if (key.empty()) return;
+  std::unique_ptr<SystemHold> last;
+  {
+    std::lock_guard<std::mutex> guard(heldLock);
+    auto found = HeldByKey().find(key);
+    if (found == HeldByKey().end() || --found->second.shares > 0) return;
+    last = std::move(found->second.hold);
+    HeldByKey().erase(found);
+  }
+}
+
+// Under the table's lock throughout, so that two threads of this process never race to take
+// one system hold and refuse each other.
+HoldResult HoldKey(const std::string& key, const HoldMaker& make, HeldShares& shares) {
+  std::lock_guard<std::mutex> guard(heldLock);
+  Held& held = HeldByKey()[key];
+  if (held.hold == nullptr) {
+    const HoldResult result = make(held.hold);
+    if (held.hold == nullptr) {
+      HeldByKey().erase(key);
+      return result;
+    }
+  }
+  ++held.shares;
+  shares.emplace_back(key);
+  return HoldResult{};
+}
+
+HoldResult HoldFile(const std::string& path, HeldShares& shares) {
+  const FileIdentity file = IdentifyFile(path.c_str());
+  if (!file.exists) {
+    std::string why;
+    CloseLockedFile(OpenForLock(path, &why));
+    return HoldResult{QS71_E_HOLD, why.empty() ? path + ": cannot be opened" : why};
+  }
+  const std::string key = Format("file %llu:%llu", static_cast<unsigned long long>(file.volume),
+                                 static_cast<unsigned long long>(file.file));
+  return HoldKey(key, [&](std::unique_ptr<SystemHold>& made) { return LockFile(path, made); },
+                 shares);
+}
+
+std::string RefusalText(const HoldResult& result) {
+  if (result.code == QS71_E_BUSY) return "Programmer busy: " + result.why + " holds it";
+  if (result.code == QS71_E_HOLD) return "Cannot hold the programmer: " + result.why;
+  return result.why;
+}
+
+}  // namespace qs71

@@ -1,0 +1,59 @@
+#pragma once
+// One holder per programmer. Every call of the library holds the programmer it opens from
+// before its first report until it closes it, and Qs71UsbHold keeps that hold across calls,
+// so that no two processes ever interleave their requests on one part. The system's holds
+// (a locked file, a mutex) belong to open handles, and two handles of one process would
+// refuse each other; so this process keeps one system hold per thing held and counts its
+// takers here: a call on a programmer that Qs71UsbHold holds goes through.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qs71 {
+
+// What taking a hold came to: 0, QS71_E_BUSY (why names the holder) or QS71_E_HOLD (why is
+// the system's reason).
+struct HoldResult {
+  int code = 0;
+  std::string why;
+};
+
+// The platform's hold itself, let go when destroyed.
+class SystemHold {
+ public:
+  virtual ~SystemHold() = default;
+};
+
+// One taker's share of a hold; the last share that goes lets go of the system's hold.
+class HoldShare {
+ public:
+  HoldShare() = default;
+  explicit HoldShare(std::string heldKey) : key(std::move(heldKey)) {}
+  HoldShare(HoldShare&& other) noexcept : key(std::move(other.key)) { other.key.clear(); }
+  HoldShare& operator=(HoldShare&& other) noexcept;
+  ~HoldShare();
+
+ private:
+  std::string key;
+};
+
+using HeldShares = std::vector<HoldShare>;
+using HoldMaker = std::function<HoldResult(std::unique_ptr<SystemHold>& made)>;
+
+// Takes key for this process: a share of the hold the process has, or a hold that make
+// takes. The key names the thing held as the system knows it (a file's identity, a mutex's
+// name), so that two spellings of one device meet.
+HoldResult HoldKey(const std::string& key, const HoldMaker& make, HeldShares& shares);
+
+// A file held through a lock on a descriptor of its own (base/file_lock.h), known by its
+// identity; a file that cannot be opened or locked refuses with the system's reason.
+HoldResult HoldFile(const std::string& path, HeldShares& shares);
+
+// "Programmer busy: process 4711 (qs71prog) holds it", "Cannot hold the programmer: ...":
+// the text of a refused call, without the "[ERROR]" and the code the call adds; any other
+// refusal (the emulated part not attached) is its why as it stands.
+std::string RefusalText(const HoldResult& result);
+
+}  // namespace qs71
