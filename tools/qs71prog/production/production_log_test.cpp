@@ -261,6 +261,31 @@ INSTANTIATE_TEST_SUITE_P(
                  kNotThisOne}),
     [](const testing::TestParamInfo<MoveCase>& info) { return info.param.name; });
 
+// A row never runs on from a line that a crash left without its end, and a new or empty log
+// starts with the header.
+TEST(LogWrite, StartsARowOnALineOfItsOwn) {
+  const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, "LogStart");
+  const std::string row = CsvRow(Record("SN1", 1));
+  const struct {
+    const char* name;
+    const char* before;  // nullptr: no file
+    std::string after;
+  } cases[] = {{"new", nullptr, CsvHeader() + row},
+               {"empty", "", CsvHeader() + row},
+               {"torn", "a,b", "a,b\n" + row},
+               {"whole", "a,b\n", "a,b\n" + row}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = (dir / (std::string(c.name) + ".csv")).string();
+    if (c.before != nullptr) std::ofstream(path, std::ios::binary) << c.before;
+    ProductionLog log;
+    std::string problem;
+    ASSERT_TRUE(log.Open(path, problem)) << problem;
+    EXPECT_TRUE(log.Append(Record("SN1", 1), problem)) << problem;
+    EXPECT_EQ(ReadFileText(path), c.after);
+  }
+}
+
 // A file-size limit on this process for as long as the object lives, with SIGXFSZ ignored so
 // that a write over it fails with EFBIG, as a full disk fails with ENOSPC.
 class SizeLimit {
@@ -335,7 +360,7 @@ TEST(LogWrite, AFailingRunNeverTakesAnotherRunsRows) {
   ASSERT_TRUE(log.Open(path, problem)) << problem;
   const pid_t child = fork();
   ASSERT_GE(child, 0);
-  if (child == 0) AppendOverALimit(path, 300);
+  if (child == 0) AppendOverALimit(path, 100);
   std::string expected = CsvHeader();
   int status = 0;
   pid_t ended = 0;
