@@ -103,9 +103,10 @@ Value Failed(std::string& reason, Value failure) {
   return failure;
 }
 
-// The append lock is one byte far beyond the end of any log. Windows' locks are mandatory,
-// and one over the rows would refuse a spreadsheet that reads the log while a row goes in.
-constexpr DWORD kAppendLockOffsetHigh = 0x40000000;
+// The append lock is one byte at 1 TiB, far beyond the end of any log, as the holds below
+// lie beyond their lock files. Windows' locks are mandatory, and one over the rows would
+// refuse a spreadsheet that reads the log while a row goes in.
+constexpr DWORD kAppendLockOffsetHigh = 0x100;
 
 OVERLAPPED AppendLockRegion() {
   OVERLAPPED region{};

@@ -38,10 +38,11 @@ std::string Joined(const std::vector<std::string>& items, const char* separator)
   return text;
 }
 
+// Every field but the first after a comma, even after empty ones (a host without a name).
 std::string Row(const std::vector<std::string>& fields) {
   std::string row;
-  for (const std::string& field : fields) {
-    row += (row.empty() ? "" : ",") + CsvField(Neutralised(field));
+  for (size_t index = 0; index < fields.size(); ++index) {
+    row += (index == 0 ? "" : ",") + CsvField(Neutralised(fields[index]));
   }
   return row + "\n";
 }

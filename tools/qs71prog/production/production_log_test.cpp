@@ -94,6 +94,7 @@ TEST(CsvRows, ColumnsInTheirOrderWithOnlyTheStepsThatRan) {
             "2026-12-07T19:40:00.123Z,'=bench-2,SN-0042,7,6D 61 00 01,262144,\"x,y.bin\",ab12,"
             "fail,8,0.250,,1.000,0x002300-0x0023FF 0x004000-0x0040FF,emulated:3,SN-0042,"
             "verify-mismatch,2.500,20261207T194000Z-4711,line 2,Ana,-12,part\n");
+  EXPECT_EQ(CsvRow(PartRecord()), ",,,0,,0,,,,0,,,,,,,,0.000,,,,0,part\n");
   // Only a verdict's row has a result, whatever the record holds.
   const struct {
     const char* event;
