@@ -21,17 +21,37 @@ bool WriteFd(int fd, const char* data, std::size_t size);
 
 // The production log's file, opened to append and to read its last byte: every write lands
 // at its end, whoever else appends to it (Windows: FILE_APPEND_DATA, not the C runtime's
-// seek-then-write); the file is created when missing. -1 on failure.
-int OpenForAppend(const std::string& path);
+// seek-then-write); the file is created when missing. -1 on failure. Every call of this
+// block that fails puts the system's own words for it in reason ("No space left on device").
+int OpenForAppend(const std::string& path, std::string& reason);
+// Waits for the lock that every qs71prog appending to the log takes around a row, so that
+// one process's row never lands between another's size and its cut-back. The lock belongs to
+// the open log, which all of a run's threads share, so it does not keep them apart; the log's
+// mutex does.
+bool LockForAppend(int fd, std::string& reason);
+void UnlockForAppend(int fd);
 // The size of an open file, -1 when unknown.
-long long FileSize(int fd);
-// The file's last byte, -1 when it is empty or cannot be read.
-int LastByte(int fd);
-// Appends text in one piece, or, when that fails (a full disk), cuts the file back to the
-// length it had before, so that no torn line is left. False when the text is not all there.
-bool AppendWhole(int fd, const std::string& text);
+long long FileSize(int fd, std::string& reason);
+// The file's last byte, -1 when it cannot be read; size is the file's size, above 0.
+int LastByte(int fd, long long size, std::string& reason);
+// Appends text in one piece, or, when that fails (a full disk), cuts the file back to before,
+// its size when the lock was taken, so that neither a torn line nor anyone else's row is lost.
+// False when the text is not all there.
+bool AppendWhole(int fd, const std::string& text, long long before, std::string& reason);
+// Cuts the file back to size, for a row that was written but never reached the disk.
+bool CutBack(int fd, long long size, std::string& reason);
 // Waits until what was written to fd is on the disk.
-bool SyncFd(int fd);
+bool SyncFd(int fd, std::string& reason);
+
+// Whether the file at path is still the open file fd: a log deleted, renamed or replaced
+// while a run goes on would take every later row into a file nobody will find.
+enum class FileAtPath {
+  kSame,
+  kGone,         // nothing at the name, and the open file has no name left
+  kNotThisOne,   // another file at the name, or nothing there while the open file lives on
+  kUnknown,      // the name could not be looked up (reason says why)
+};
+FileAtPath CompareWithPath(int fd, const std::string& path, std::string& reason);
 
 // This computer's name, "" when unknown.
 std::string HostName();

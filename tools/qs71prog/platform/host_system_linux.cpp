@@ -1,5 +1,6 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <limits.h>
@@ -7,6 +8,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -74,32 +76,101 @@ bool WriteFd(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-int OpenForAppend(const std::string& path) {
-  return open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+namespace {
+
+// strerror_r's GNU form, which glibc gives C++: the text may be a static one, not buffer.
+std::string SystemWords(int number) {
+  char buffer[256] = {};
+  return strerror_r(number, buffer, sizeof buffer);
 }
 
-int LastByte(int fd) {
-  const long long size = FileSize(fd);
-  unsigned char last = 0;
-  if (size <= 0 || pread(fd, &last, 1, static_cast<off_t>(size - 1)) != 1) return -1;
-  return last;
+// failure, with the system's words for errno in reason.
+template <typename Value>
+Value Failed(std::string& reason, Value failure) {
+  reason = SystemWords(errno);
+  return failure;
 }
 
-bool AppendWhole(int fd, const std::string& text) {
-  const long long before = FileSize(fd);
-  if (before < 0) return false;
-  if (WriteFd(fd, text.data(), text.size())) return true;
-  while (ftruncate(fd, static_cast<off_t>(before)) != 0 && errno == EINTR) {
+}  // namespace
+
+int OpenForAppend(const std::string& path, std::string& reason) {
+  const int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  return fd >= 0 ? fd : Failed(reason, -1);
+}
+
+// flock, not a record lock: a record lock belongs to the process and would go as soon as
+// any descriptor of the log were closed; flock's belongs to this open file.
+bool LockForAppend(int fd, std::string& reason) {
+  while (flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) return Failed(reason, false);
   }
-  return false;
+  return true;
 }
 
-long long FileSize(int fd) {
+void UnlockForAppend(int fd) { flock(fd, LOCK_UN); }
+
+long long FileSize(int fd, std::string& reason) {
   struct stat status;
-  return fstat(fd, &status) == 0 ? static_cast<long long>(status.st_size) : -1;
+  if (fstat(fd, &status) != 0) return Failed(reason, -1LL);
+  return static_cast<long long>(status.st_size);
 }
 
-bool SyncFd(int fd) { return fsync(fd) == 0; }
+int LastByte(int fd, long long size, std::string& reason) {
+  unsigned char last = 0;
+  const ssize_t read = pread(fd, &last, 1, static_cast<off_t>(size - 1));
+  if (read == 1) return last;
+  if (read < 0) return Failed(reason, -1);
+  reason = "it ended before its size";
+  return -1;
+}
+
+bool CutBack(int fd, long long size, std::string& reason) {
+  while (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+    if (errno != EINTR) return Failed(reason, false);
+  }
+  return true;
+}
+
+// A write cut short by a size limit or a full disk ends with the error on the next try,
+// which gives the reason.
+bool AppendWhole(int fd, const std::string& text, long long before, std::string& reason) {
+  const char* data = text.data();
+  std::size_t size = text.size();
+  while (size > 0) {
+    const ssize_t written = write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      reason = written < 0 ? SystemWords(errno) : "the system took none of it";
+      std::string cut;
+      if (!CutBack(fd, before, cut)) reason += "; cutting it back failed too: " + cut;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool SyncFd(int fd, std::string& reason) {
+  while (fsync(fd) != 0) {
+    if (errno != EINTR) return Failed(reason, false);
+  }
+  return true;
+}
+
+// A file renamed, or its folder, keeps its links; one deleted (rm, rm -rf of its folder)
+// has none left.
+FileAtPath CompareWithPath(int fd, const std::string& path, std::string& reason) {
+  struct stat opened;
+  struct stat named;
+  if (fstat(fd, &opened) != 0) return Failed(reason, FileAtPath::kUnknown);
+  if (stat(path.c_str(), &named) == 0) {
+    const bool same = named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+    return same ? FileAtPath::kSame : FileAtPath::kNotThisOne;
+  }
+  if (errno != ENOENT && errno != ENOTDIR) return Failed(reason, FileAtPath::kUnknown);
+  return opened.st_nlink == 0 ? FileAtPath::kGone : FileAtPath::kNotThisOne;
+}
 
 std::string HostName() {
   char name[HOST_NAME_MAX + 1] = {};

@@ -82,56 +82,159 @@ namespace {
 
 HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
 
+// The system's words for an error code, without the closing full stop and line end, so that
+// they fit after a colon: "There is not enough space on the disk".
+std::string SystemWords(DWORD code) {
+  char text[512] = {};
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                nullptr, code, 0, text, sizeof text, nullptr);
+  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                        text[length - 1] == '.' || text[length - 1] == ' ')) {
+    --length;
+  }
+  return length > 0 ? std::string(text, length) : "system error " + std::to_string(code);
+}
+
+// failure, with the system's words for the calling thread's last error in reason.
+template <typename Value>
+Value Failed(std::string& reason, Value failure) {
+  reason = SystemWords(GetLastError());
+  return failure;
+}
+
+// The append lock is one byte at 1 TiB, far beyond the end of any log, as the holds below
+// lie beyond their lock files. Windows' locks are mandatory, and one over the rows would
+// refuse a spreadsheet that reads the log while a row goes in.
+constexpr DWORD kAppendLockOffsetHigh = 0x100;
+
+OVERLAPPED AppendLockRegion() {
+  OVERLAPPED region{};
+  region.OffsetHigh = kAppendLockOffsetHigh;
+  return region;
+}
+
 }  // namespace
 
 // FILE_APPEND_DATA: the system puts every write at the end of the file, whoever else appends;
 // the C runtime's append mode seeks and then writes, which lets two processes overwrite each
 // other's rows. FILE_WRITE_DATA is there only to cut a failed row back off; appends still go
 // to the end, since they are written at the offset that means "the end".
-int OpenForAppend(const std::string& path) {
+int OpenForAppend(const std::string& path, std::string& reason) {
   const HANDLE file = CreateFileA(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA | FILE_WRITE_DATA |
                                                     FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return -1;
+  if (file == INVALID_HANDLE_VALUE) return Failed(reason, -1);
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_BINARY);
-  if (fd < 0) CloseHandle(file);
+  if (fd < 0) {
+    reason = "the C runtime has no descriptor left for it";
+    CloseHandle(file);
+  }
   return fd;
 }
 
-long long FileSize(int fd) { return _filelengthi64(fd); }
+bool LockForAppend(int fd, std::string& reason) {
+  OVERLAPPED region = AppendLockRegion();
+  if (LockFileEx(HandleOf(fd), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region)) return true;
+  return Failed(reason, false);
+}
 
-int LastByte(int fd) {
-  const long long size = FileSize(fd);
-  if (size <= 0) return -1;
+void UnlockForAppend(int fd) {
+  OVERLAPPED region = AppendLockRegion();
+  UnlockFileEx(HandleOf(fd), 0, 1, 0, &region);
+}
+
+long long FileSize(int fd, std::string& reason) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(HandleOf(fd), &size)) return Failed(reason, -1LL);
+  return size.QuadPart;
+}
+
+int LastByte(int fd, long long size, std::string& reason) {
   OVERLAPPED at{};
   at.Offset = static_cast<DWORD>(size - 1);
   at.OffsetHigh = static_cast<DWORD>((size - 1) >> 32);
   unsigned char last = 0;
   DWORD read = 0;
-  if (!ReadFile(HandleOf(fd), &last, 1, &read, &at) || read != 1) return -1;
-  return last;
+  if (!ReadFile(HandleOf(fd), &last, 1, &read, &at)) return Failed(reason, -1);
+  if (read == 1) return last;
+  reason = "it ended before its size";
+  return -1;
 }
 
-bool AppendWhole(int fd, const std::string& text) {
-  const HANDLE file = HandleOf(fd);
-  LARGE_INTEGER before;
-  if (!GetFileSizeEx(file, &before)) return false;
+bool CutBack(int fd, long long size, std::string& reason) {
+  FILE_END_OF_FILE_INFO length{};
+  length.EndOfFile.QuadPart = size;
+  if (SetFileInformationByHandle(HandleOf(fd), FileEndOfFileInfo, &length, sizeof length)) {
+    return true;
+  }
+  return Failed(reason, false);
+}
+
+bool AppendWhole(int fd, const std::string& text, long long before, std::string& reason) {
   OVERLAPPED end{};
   end.Offset = 0xFFFFFFFF;
   end.OffsetHigh = 0xFFFFFFFF;
   DWORD written = 0;
-  if (WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, &end) &&
-      written == text.size()) {
-    return true;
+  if (WriteFile(HandleOf(fd), text.data(), static_cast<DWORD>(text.size()), &written, &end)) {
+    if (written == text.size()) return true;
+    reason = "the system took only part of it";
+  } else {
+    reason = SystemWords(GetLastError());
   }
-  FILE_END_OF_FILE_INFO length{};
-  length.EndOfFile = before;
-  SetFileInformationByHandle(file, FileEndOfFileInfo, &length, sizeof length);
+  std::string cut;
+  if (!CutBack(fd, before, cut)) reason += "; cutting it back failed too: " + cut;
   return false;
 }
 
-bool SyncFd(int fd) { return _commit(fd) == 0; }
+bool SyncFd(int fd, std::string& reason) {
+  return FlushFileBuffers(HandleOf(fd)) ? true : Failed(reason, false);
+}
+
+namespace {
+
+bool IdentityOf(HANDLE file, BY_HANDLE_FILE_INFORMATION& identity, std::string& reason) {
+  return GetFileInformationByHandle(file, &identity) ? true : Failed(reason, false);
+}
+
+// A file that is deleted while open has no link left, or waits for its last handle to go.
+bool Deleted(HANDLE file) {
+  FILE_STANDARD_INFO standard{};
+  if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) {
+    return false;
+  }
+  return standard.DeletePending || standard.NumberOfLinks == 0;
+}
+
+}  // namespace
+
+// The name opened afresh (attributes only, sharing everything, so that nobody is refused
+// for it) and compared with the open log by volume and file index.
+FileAtPath CompareWithPath(int fd, const std::string& path, std::string& reason) {
+  BY_HANDLE_FILE_INFORMATION opened;
+  if (!IdentityOf(HandleOf(fd), opened, reason)) return FileAtPath::kUnknown;
+  const HANDLE named = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (named == INVALID_HANDLE_VALUE) {
+    // A name whose file waits to be deleted refuses to be opened (access denied).
+    const DWORD error = GetLastError();
+    if (Deleted(HandleOf(fd))) return FileAtPath::kGone;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      return FileAtPath::kNotThisOne;
+    }
+    reason = SystemWords(error);
+    return FileAtPath::kUnknown;
+  }
+  BY_HANDLE_FILE_INFORMATION found;
+  const bool known = IdentityOf(named, found, reason);
+  CloseHandle(named);
+  if (!known) return FileAtPath::kUnknown;
+  const bool same = found.dwVolumeSerialNumber == opened.dwVolumeSerialNumber &&
+                    found.nFileIndexHigh == opened.nFileIndexHigh &&
+                    found.nFileIndexLow == opened.nFileIndexLow;
+  return same ? FileAtPath::kSame : FileAtPath::kNotThisOne;
+}
 
 std::string HostName() {
   char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
