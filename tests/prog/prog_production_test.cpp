@@ -215,12 +215,12 @@ TEST_F(ProgProduction, EachVerdictStaysOnItsProgrammersTile) {
     EXPECT_EQ(run.out.find("\033[1;31m") != std::string::npos, c.coloured) << run.out;
     // The tiles as the run left them: the last block drawn, below the last erase.
     const std::string tiles = run.out.substr(run.out.rfind("\033[J"));
-    EXPECT_NE(tiles.find("programmer 1  PASS  part 1  chip 6D 61 02 00  "), std::string::npos)
+    EXPECT_NE(tiles.find("programmer 1 (QS71EMU-01)  PASS  part 1  chip 6D 61 02 00  "), std::string::npos)
         << tiles;
-    EXPECT_NE(tiles.find("programmer 2  FAIL  part 1  chip 6D 61 02 00  "), std::string::npos)
+    EXPECT_NE(tiles.find("programmer 2 (QS71EMU-02)  FAIL  part 1  chip 6D 61 02 00  "), std::string::npos)
         << tiles;
     EXPECT_NE(tiles.find("  verify-mismatch — reject the part\r\n"), std::string::npos) << tiles;
-    EXPECT_NE(run.out.find("programmer 2  part 1: checking which blocks differ"), std::string::npos);
+    EXPECT_NE(run.out.find("programmer 2 (QS71EMU-02)  part 1: checking which blocks differ"), std::string::npos);
   }
 }
 
@@ -607,17 +607,17 @@ TEST_F(ProgProduction, AFullDiskLeavesNoTornRow) {
 
 // A row that cannot be written in one programmer's loop ends the others too, a loop waiting for
 // a part included. The disk fills once both first parts are logged, while programmer 2 waits for
-// a part that never comes and programmer 1 makes its second, whose row does not fit: the log
-// begins with a filler sized from a first run's rows, so that half a row is left in its page
-// (a full disk still takes rows into a page it has given). Without the stop the run would wait
-// for ever; timeout kills it after a minute.
+// a part that never comes and programmer 1 takes its second, whose started row does not fit: the
+// log begins with a filler sized from a first run's rows, so that half a row is left in its page
+// (a full disk still takes rows into a page it has given). That part is never written. Without
+// the stop the run would wait for ever; timeout kills it after a minute.
 TEST_F(ProgProduction, AFullLogEndsEveryLoop) {
   if (testsupport::RunProcess({"unshare", "-m", "true"}).exitCode != 0) {
     GTEST_SKIP() << "no private mount namespace here (unshare -m needs the right to mount)";
   }
   const std::vector<std::pair<std::string, std::string>> environment = {
       {"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PROGRAMMERS", "2"}, {"QS71_EMU_PACE_US", "40"}};
-  // The first run: the bytes of two start rows and two part rows.
+  // The first run: the bytes of two start rows, two started rows and two part rows.
   MakeParts(sockets / "1", 1);
   MakeParts(sockets / "2", 1);
   const ProcessResult first = testsupport::RunProcess(
@@ -626,22 +626,25 @@ TEST_F(ProgProduction, AFullLogEndsEveryLoop) {
       {.environment = environment});
   ASSERT_EQ(first.exitCode, 0) << first.err;
   const std::vector<std::string> rows = Lines(ReadFileText(log));
-  ASSERT_GE(rows.size(), 5u);
+  ASSERT_GE(rows.size(), 7u);
   size_t used = 0;
-  for (size_t i = 1; i < 5; ++i) used += rows[i].size() + 1;
-  const size_t partRow = rows[4].size() + 1;
+  size_t startedRow = 0;
+  for (size_t i = 1; i < 7; ++i) {
+    used += rows[i].size() + 1;
+    if (CsvFields(rows[i])[22] == "started") startedRow = rows[i].size() + 1;
+  }
   const std::string header = "time,host,programmer,part\n";
-  const size_t filler = (2 * 4096 - used - partRow / 2 - header.size() - 1) % 4096;
+  const size_t filler = (2 * 4096 - used - startedRow / 2 - header.size() - 1) % 4096;
   const std::string before = header + std::string(filler, 'x') + "\n";
   std::filesystem::remove_all(sockets);
-  MakeParts(sockets / "1", 2);
+  const auto parts = MakeParts(sockets / "1", 2);
   MakeParts(sockets / "2", 1);
   const std::filesystem::path full = dir / "full";
   std::filesystem::create_directories(full);
   const std::string script =
       "mount -t tmpfs -o size=64k tmpfs \"$1\" || exit 99; printf %s \"$2\" > \"$1/parts.csv\"; "
       "timeout -s KILL 60 \"$0\" --emulate --write \"$3\" --production --all --count 2 --log \"$1/parts.csv\" "
-      ">/dev/null 2>&1 & pid=$!; i=0; while [ \"$(wc -l < \"$1/parts.csv\")\" -lt 6 ] && [ $i -lt 6000 ]; do "
+      ">/dev/null 2>&1 & pid=$!; i=0; while [ \"$(wc -l < \"$1/parts.csv\")\" -lt 8 ] && [ $i -lt 6000 ]; do "
       "sleep 0.01; i=$((i+1)); done; yes x > \"$1/filler\" 2>/dev/null; wait $pid; echo \"exit=$?\"; "
       "cat \"$1/parts.csv\"";
   const ProcessResult run = testsupport::RunProcess(
@@ -649,11 +652,17 @@ TEST_F(ProgProduction, AFullLogEndsEveryLoop) {
       {.environment = environment});
   if (run.exitCode == 99) GTEST_SKIP() << "tmpfs cannot be mounted here: " << run.err;
   const std::vector<std::string> lines = Lines(run.out);
-  // The code, the filler's two lines, each programmer's start and first part; no row torn.
-  ASSERT_EQ(lines.size(), 7u) << run.out << run.err;
+  // The code, the filler's two lines, each programmer's start, started and first part rows; no
+  // row torn.
+  ASSERT_EQ(lines.size(), 9u) << run.out << run.err;
   EXPECT_EQ(lines[0], "exit=9");
-  for (size_t i = 3; i < lines.size(); ++i) EXPECT_EQ(CsvFields(lines[i]).size(), 23u) << lines[i];
-  EXPECT_EQ(CsvFields(lines[5])[22] + CsvFields(lines[6])[22], "partpart");
+  std::map<std::string, int> events;
+  for (size_t i = 3; i < lines.size(); ++i) {
+    ASSERT_EQ(CsvFields(lines[i]).size(), 23u) << lines[i];
+    ++events[CsvFields(lines[i])[22]];
+  }
+  EXPECT_EQ(events, (std::map<std::string, int>{{"part", 2}, {"start", 2}, {"started", 2}}));
+  EXPECT_EQ(ReadFileBytes(parts[1]), blank) << "a part that could not be logged was made";
 }
 
 // A reader that goes away (qs71prog ... | head) stops neither the parts nor their log.
@@ -800,7 +809,7 @@ TEST_F(ProgProduction, APartMadeBeforeIsNotScrapped) {
     const char* endCounts;
   } cases[] = {
       {"same image", 0, "already", 0, "passed 1 failed 0 yield 100.0% already 1"},
-      {"another image", 1, "fail", 6, "passed 0 failed 1 yield 0.0%"},
+      {"another image", 1, "fail", 6, "passed 1 failed 1 yield 50.0%"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -810,7 +819,7 @@ TEST_F(ProgProduction, APartMadeBeforeIsNotScrapped) {
     std::filesystem::copy_file(made[c.part], sockets / "run" / "part1.otp",
                                std::filesystem::copy_options::overwrite_existing);
     const ProcessResult run = RunProg(
-        {"--emulate", "--write", image.string(), "--production", "--count", "1", "--log",
+        {"--emulate", "--write", image.string(), "--production", "--count", "2", "--log",
          log.string()},
         {{"QS71_EMU_SOCKET", (sockets / "run").string()}});
     EXPECT_EQ(run.exitCode, c.exit) << run.out << run.err;

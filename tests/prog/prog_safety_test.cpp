@@ -487,8 +487,8 @@ TEST_F(ProgSafety, ASecondProcessOnTheChipFileIsRefused) {
   ASSERT_TRUE(first.WaitFor([](const JsonEvent& e) { return IsProgressOf(e, "write"); }));
   const ProcessResult second = RunProg(Arguments({"--emulate=CHIP", "--identify"}));
   EXPECT_EQ(second.exitCode, 14) << second.err;
-  EXPECT_NE(second.err.find("the chip file " + chip + " is in use by another qs71prog (process " +
-                            std::to_string(first.Pid()) + ")"),
+  EXPECT_NE(second.err.find("the emulated programmer with the chip file " + chip +
+                            " is busy: process " + std::to_string(first.Pid()) + " (qs71prog)"),
             std::string::npos)
       << second.err;
 }

@@ -87,7 +87,7 @@ bool RunFilesApart(const Options& options, std::string& error) {
   std::vector<FilePlace> places;
   for (const RunFile& file : files) places.push_back(PlaceOf(file.name));
   for (size_t later = 1; later < files.size(); ++later) {
-    if (BecomesAPart(files[later], files)) {
+    if (!places[later].file.exists && BecomesAPart(files[later], files)) {
       error = files[later].option + " " + files[later].name +
               " would be taken for a part: its folder feeds an emulated socket; give " +
               files[later].option + " a name outside it";

@@ -10,7 +10,8 @@ ProgrammerHold::~ProgrammerHold() {
   for (const std::string& path : held) library.Release()(path.empty() ? nullptr : path.c_str());
 }
 
-int32_t ProgrammerHold::Take(const std::string& path, std::string& problem) {
+int32_t ProgrammerHold::Take(const std::string& path, const std::string& what,
+                             std::string& problem) {
   std::lock_guard<std::mutex> lock(mutex);
   if (std::find(held.begin(), held.end(), path) != held.end()) return QS71_OK;
   char why[512] = "";
@@ -19,7 +20,6 @@ int32_t ProgrammerHold::Take(const std::string& path, std::string& problem) {
     held.push_back(path);
     return result;
   }
-  const std::string what = path.empty() ? "the programmer" : "the programmer " + path;
   problem = what + (result == QS71_E_BUSY ? " is busy: " : " cannot be held: ") + why;
   return result;
 }

@@ -23,9 +23,9 @@ class ProgrammerHold {
   ProgrammerHold& operator=(const ProgrammerHold&) = delete;
 
   // Holds the programmer at path ("" for the first one found) until Let or the end. Returns
-  // the library's code: 0, QS71_E_BUSY (problem names the holder), QS71_E_HOLD (problem gives
-  // the system's reason) or QS71_E_TRANSPORT (not attached). From any thread.
-  int32_t Take(const std::string& path, std::string& problem);
+  // the library's code: 0, QS71_E_BUSY (problem names what and its holder), QS71_E_HOLD
+  // (problem gives the system's reason) or QS71_E_TRANSPORT (not attached). From any thread.
+  int32_t Take(const std::string& path, const std::string& what, std::string& problem);
   void Let(const std::string& path);
 
  private:

@@ -364,8 +364,12 @@ bool ChipFileFitsLink(const Options& options, const WriterLibrary& library, cons
 // The programmer of a single job, held for its length: the one --programmer names, or the
 // first one found (the emulated one keeps its chip file held). No programmer attached:
 // nothing to hold, and the job fails in its first call as it always did.
-ExitCode HoldForJob(const ProgrammerLink& link, ProgrammerHold& hold, std::string& problem) {
-  const int32_t result = hold.Take(link.named ? link.path : "", problem);
+ExitCode HoldForJob(const ProgrammerLink& link, const ScratchChip& chip, ProgrammerHold& hold,
+                    std::string& problem) {
+  const std::string what = chip.IsUsers() ? "the emulated programmer with the chip file " + chip.File()
+                           : link.named   ? "the programmer " + link.path
+                                          : "the programmer";
+  const int32_t result = hold.Take(link.named ? link.path : "", what, problem);
   if (result == QS71_OK || result == QS71_E_TRANSPORT) return ExitCode::kOk;
   return ExitCodeFor(result, Phase::kConnect);
 }
@@ -424,10 +428,11 @@ ExitCode RunProgrammingJob(const Options& options, Console& console) {
   if (!chip.Keep(options, library)) {
     return NotCalled(options, console, kScratchProblem, ExitCode::kLibraryMissing, preflight.bytes);
   }
-  ProgrammerHold hold(library);
-  const ExitCode held = HoldForJob(link, hold, problem);
-  if (held != ExitCode::kOk) return NotCalled(options, console, problem, held, preflight.bytes);
+  // The emulated programmer's hold makes a missing chip file.
   const bool chipFileExisted = ChipFileExists(chip);
+  ProgrammerHold hold(library);
+  const ExitCode held = HoldForJob(link, chip, hold, problem);
+  if (held != ExitCode::kOk) return NotCalled(options, console, problem, held, preflight.bytes);
   const auto display = MakeDisplay(ChooseDisplay(options, console), console, console.Columns());
   const JobDescription job = Describe(options, library, preflight.bytes);
   JobCells cells = FreshCells();

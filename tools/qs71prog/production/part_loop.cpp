@@ -121,7 +121,7 @@ bool FindAgain(const Production& production, const Attached& programmer, std::st
 bool HoldAgain(Production& production, Attached& programmer, const std::string& path) {
   std::string problem;
   production.hold.Let(programmer.link.path);
-  if (production.hold.Take(path, problem) != QS71_OK) {
+  if (production.hold.Take(path, "programmer " + programmer.key, problem) != QS71_OK) {
     production.board.Message(programmer.id, problem);
     return false;
   }
@@ -368,7 +368,7 @@ LoopResult RunLoop(Production& production, Attached programmer) {
     board.Activity(programmer.id, "part " + std::to_string(part) + " in the socket", false);
     const PartRecord record = RunOnePart(production, programmer, part, loop);
     ++loop.results[record.result];
-    if (record.part > 0) ++made;
+    ++made;  // --count counts the parts through the socket, whatever became of them
     const bool failed = record.result == "fail" || record.result == "aborted";
     if (failed && production.options.stopOnFail && !production.stopAll.exchange(true)) {
       production.stoppedOnFail = true;

@@ -106,7 +106,7 @@ ExitCode ChooseProgrammers(const Options& options, const WriterLibrary& library,
 ExitCode HoldProgrammers(ProgrammerHold& hold, const std::vector<Attached>& chosen,
                          std::string& problem) {
   for (const Attached& programmer : chosen) {
-    const int32_t result = hold.Take(programmer.link.path, problem);
+    const int32_t result = hold.Take(programmer.link.path, "programmer " + programmer.key, problem);
     if (result != QS71_OK) return ExitCodeFor(result, Phase::kConnect);
   }
   return ExitCode::kOk;
@@ -179,7 +179,7 @@ class Loops {
     if (!ListProgrammers(production.library, found, problem)) return;
     for (const Qs71ProgrammerInfo& info : found) {
       const std::string key = ProgrammerKey(info.serial, info.path);
-      if (Known(key) || production.hold.Take(info.path, problem) != QS71_OK) continue;
+      if (Known(key) || production.hold.Take(info.path, "programmer " + key, problem) != QS71_OK) continue;
       const Attached programmer{static_cast<int>(programmers.size()) + 1, key, info.serial,
                                 {true, info.path}};
       production.board.Name(programmer.id, key);

@@ -60,8 +60,8 @@ struct Production {
   std::string run;      // this run's ID in the log
   std::string station;  // --station, or the host
   std::map<std::string, int> lastParts;  // per programmer key, the highest number in the log
-  std::mutex numbers;                    // guards lastParts
-  RunFailures failures;
+  std::mutex numbers{};                  // guards lastParts
+  RunFailures failures{};
   // Why the run stops, once something stops it for every loop: --stop-on-fail's failed part,
   // or a log that cannot be written (a part that cannot be logged must not be made).
   std::atomic<bool> stopAll{false};
