@@ -16,7 +16,9 @@ struct RunFile {
 // In the order of what matters most to keep: the image is never the one to rename.
 std::vector<RunFile> GivenFiles(const Options& options) {
   const RunFile files[] = {
-      {options.selection.write ? "--write" : "--verify", options.image},
+      {!options.jobFile.empty() ? "--job" : options.selection.write ? "--write" : "--verify",
+       options.image},
+      {"--make-job", options.makeJob},
       {"--log", options.log},
       {"--transcript", options.transcript},
       {"--summary", options.summary},

@@ -1,0 +1,27 @@
+#pragma once
+// A production run of a job file: `qs71prog --job FILE --production ...`. The job is loaded
+// once, before anything else is opened, and the run's options are filled from it alone.
+//
+// For the production run (job/programming_job.cpp, PrepareProduction): call
+// PreflightRunImage(options) where PreflightImage(options) is called today. With a job file it
+// judges the job's bytes (options.jobImage) by the same image checks and hands them on as the
+// pre-flight's bytes, without reading options.image (the job file) as an image; without one it
+// is PreflightImage.
+
+#include "cli/exit_codes.h"
+#include "cli/prog_options.h"
+#include "job/preflight.h"
+#include "platform/output_streams.h"
+
+namespace qs71prog {
+
+// LoadJob on options.jobFile with the station's trust (--trust and the trust folders), and
+// options filled from the job: the image's bytes, blank check, write and verify, the
+// voltages, the programmers expected, the name, the lot, the work order, the image's SHA-256
+// as --expect-sha256, the job's hash and signer. kOk, or exit 11 with the refusal shown the
+// way the run's display shows a job that was never called.
+ExitCode ApplyJobFile(Options& options, Console& console);
+
+Preflight PreflightRunImage(const Options& options);
+
+}  // namespace qs71prog
