@@ -2,24 +2,11 @@
 # result is one target, Qs71::Sodium.
 #
 # Linux: the system's package (libsodium-dev), linked shared.
-# Windows: the static library that scripts/windows_sodium.sh cross-builds from Debian's source
-# package into build-win-deps/<triple>/sodium, apart from the audio libraries' prefix so that
-# neither rebuild touches the other. Its .pc file's Cflags carry SODIUM_STATIC.
+# Windows: the static library that scripts/windows_audio_libs.sh cross-builds from Debian's
+# source package into the audio libraries' prefix (cmake/mingw-common.cmake points pkg-config
+# there); its .pc file's Cflags carry SODIUM_STATIC.
 find_package(PkgConfig REQUIRED)
-if(WIN32)
-  set(QS71_SODIUM_PREFIX ${PROJECT_SOURCE_DIR}/build-win-deps/${QS71_MINGW_PREFIX}/sodium)
-  set(qs71_saved_libdir "$ENV{PKG_CONFIG_LIBDIR}")
-  set(ENV{PKG_CONFIG_LIBDIR} ${QS71_SODIUM_PREFIX}/lib/pkgconfig)
-  list(APPEND CMAKE_FIND_ROOT_PATH ${QS71_SODIUM_PREFIX})
-  pkg_check_modules(QS71_SODIUM libsodium)
-  set(ENV{PKG_CONFIG_LIBDIR} "${qs71_saved_libdir}")
-  if(NOT QS71_SODIUM_FOUND)
-    message(FATAL_ERROR "libsodium for ${QS71_MINGW_PREFIX} is missing: run "
-      "scripts/windows_sodium.sh ${QS71_MINGW_PREFIX}")
-  endif()
-else()
-  pkg_check_modules(QS71_SODIUM REQUIRED libsodium)
-endif()
+pkg_check_modules(QS71_SODIUM REQUIRED libsodium)
 
 add_library(qs71_sodium INTERFACE)
 add_library(Qs71::Sodium ALIAS qs71_sodium)
