@@ -196,6 +196,16 @@ library_target() {  # source package
   case $1 in flac) echo FLAC ;; libsndfile) echo sndfile ;; libsoxr) echo soxr ;; libebur128) echo ebur128 ;; esac
 }
 
+# Debian's libsodium source is the upstream git tree without a configure script; Debian's
+# packaging makes it with autoreconf (dh --with autoreconf), and so does this, once, before
+# both targets' builds.
+autoreconf_sodium() {  # source folder
+  [ -x "$1/configure" ] && return
+  command -v autoreconf >/dev/null || die "no autoreconf (scripts/deps.sh all installs it)"
+  (cd "$1" && autoreconf -fi) >"$deps/src/libsodium-autoreconf.log" 2>&1 ||
+    { tail -20 "$deps/src/libsodium-autoreconf.log"; die "autoreconf of libsodium failed"; }
+}
+
 # libsodium builds with its own configure script. --enable-minimal leaves out what qs71prog
 # never calls (Ed25519 signing and its checks stay in); no stack protector, which would need
 # libssp's DLL; SODIUM_STATIC in its .pc file, so that its header does not declare the calls
@@ -288,6 +298,7 @@ done
 for entry in "${packages[@]}"; do
   src=$(fetch_source "${entry%%:*}" "$(source_version "${entry#*:}")")
   [ "${entry%%:*}" = libsndfile ] && patch_sndfile "$src"
+  [ "${entry%%:*}" = libsodium ] && autoreconf_sodium "$src"
 done
 # The targets side by side: CMake's configure checks run one at a time, so two of them keep
 # both cores busy.
