@@ -24,11 +24,13 @@ ExitCode Refuse(TextSink& console, ExitCode exit, const std::string& problem) {
   return exit;
 }
 
-// "alice@bench3", as far as the system tells.
+// "alice@bench3", as far as the system tells; a header value is one printable line.
 std::string MadeBy() {
   const std::string user = UserName();
   const std::string host = HostName();
-  return (user.empty() ? "unknown" : user) + "@" + (host.empty() ? "unknown" : host);
+  std::string text = (user.empty() ? "unknown" : user) + "@" + (host.empty() ? "unknown" : host);
+  for (char& c : text) c = static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+  return text.substr(0, 200);
 }
 
 std::string UtcNow() {
