@@ -9,6 +9,7 @@
 
 #include "file_contents.h"
 #include "job_file/job_loader.h"
+#include "job_file/job_run.h"
 #include "process_runner.h"
 #include "sha256.h"
 #include "test_scratch.h"
@@ -86,6 +87,38 @@ TEST_F(JobFiles, MadeAndLoadedGivesEveryFieldBack) {
   EXPECT_NE(file.find("\nsha256: " + job.sha256 + "\n"), std::string::npos);
   EXPECT_EQ(job.signer, trust.keys.at(0).fingerprint);
   EXPECT_TRUE(job.accepted);
+  const auto json = Prog(dir, {"--show-job", "doorbell.job", "--json", "--trust", "engineer.pub"});
+  EXPECT_EQ(json.exitCode, 0) << json.err;
+  for (const std::string& member : std::vector<std::string>{"\"work_order\": \"WO 17/b\"", "\"blank_check\": false", "\"write_vpp\": 6.250",
+        "\"lot\": 5000", "\"sha256\": \"" + job.sha256 + "\"", "\"signer\": \"" + job.signer + "\"",
+        "\"accepted\": true"}) {
+    EXPECT_NE(json.out.find(member), std::string::npos) << member << "\n" << json.out;
+  }
+}
+
+// What a production run takes from a job: its options filled from the job alone, and the
+// pre-flight's bytes the job's image, judged without reading the job file as an image.
+TEST_F(JobFiles, ARunTakesEverythingFromItsJob) {
+  ASSERT_EQ(Prog(dir, {"--make-job", "run.job", "--write", "demo.bin", "--no-verify",
+                       "--write-vdd", "5", "--expect-programmers", "2", "--job-name", "night"})
+                .exitCode,
+            0);
+  Options options;
+  std::string error;
+  const std::string job = (dir / "run.job").string();
+  ASSERT_EQ(ParseArguments({"--job", job, "--production"}, options, error), Command::kRun) << error;
+  setenv("QS71_TRUST_DIR", (dir / "no-keys").c_str(), 1);
+  Console console;
+  ASSERT_EQ(ApplyJobFile(options, console), ExitCode::kOk);
+  EXPECT_TRUE(options.selection.write && options.selection.blankCheck);
+  EXPECT_FALSE(options.selection.verify);
+  EXPECT_EQ(options.Volts(Voltage::kWriteVdd), 5.0);
+  EXPECT_EQ(options.expectProgrammers, 2);
+  EXPECT_EQ(options.jobName, "night");
+  EXPECT_EQ(options.expectSha256, FileSha256((dir / "demo.bin").string().c_str()));
+  const Preflight preflight = PreflightRunImage(options);
+  EXPECT_EQ(preflight.exit, ExitCode::kOk) << preflight.problem;
+  EXPECT_EQ(preflight.bytes, ReadFileBytes(dir / "demo.bin"));
 }
 
 enum class Trusting { kNone, kEngineer, kStranger };
