@@ -167,6 +167,8 @@ const Damage kDamages[] = {
      "is cut short: it ends in its header"},
     {"another_format", true, [](std::string& b) { b[8] = '2'; }, Trusting::kNone, 11,
      "is a job file of format 2; this qs71prog reads format 1 only"},
+    {"cut_in_first_line", false, [](std::string& b) { b.resize(9); }, Trusting::kNone, 11,
+     "is cut short: it ends in its first line"},
     {"not_a_job", false, [](std::string& b) { b = "PK\x03\x04 a zip file\n"; }, Trusting::kNone,
      11, "is not a job file: it does not begin with QS71JOB"},
 };

@@ -33,10 +33,12 @@ bool CheckMagic(const std::string& name, const std::vector<uint8_t>& bytes, size
     return false;
   }
   const std::string_view line = LineAt(bytes, 0, next);
-  const std::string_view version = line.substr(kMagic.size());
   if (next == std::string_view::npos) {
     problem = name + " is cut short: it ends in its first line";
-  } else if (version.empty() || version.size() > 6 ||
+    return false;
+  }
+  const std::string_view version = line.substr(kMagic.size());
+  if (version.empty() || version.size() > 6 ||
              version.find_first_not_of("0123456789") != std::string_view::npos) {
     problem = name + " is not a job file: its first line names no format";
   } else if (version != std::to_string(kJobFormat)) {
