@@ -9,6 +9,8 @@ set -euo pipefail
 # reference the bench measures the preparation against.
 base=(g++ cmake ninja-build pkg-config bison libhidapi-dev libgtest-dev libgmock-dev help2man strace tmux
       libsoxr-dev libebur128-dev libsndfile1-dev sox)
+# libsodium signs and checks qs71prog's job files (Ed25519).
+base+=(libsodium-dev)
 # The sanitizer and fuzz runs need clang and its runtime; the Windows target needs the
 # mingw-w64 cross compilers and Wine (32-bit Wine comes from the i386 architecture); the
 # package checks need dpkg-shlibdeps for the .deb's Depends and debootstrap for a Debian 12
@@ -16,6 +18,9 @@ base=(g++ cmake ninja-build pkg-config bison libhidapi-dev libgtest-dev libgmock
 # ccache lets the package stage reuse the main stage's objects (the same compiler and flags).
 extra=(ccache clang libclang-rt-14-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
        binutils-mingw-w64-i686 wine wine64 wine32:i386 dpkg-dev debootstrap)
+# Debian's libsodium source has no configure script: the Windows cross-build makes it as
+# Debian's packaging does, with autoreconf.
+extra+=(autoconf automake libtool)
 
 # The browser stage opens the image pages in Debian's own chromium, driven by playwright-core
 # from npm; no browser is downloaded. npm is its own package on Debian but comes with the

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The audio libraries of the Windows builds: libsndfile (with FLAC as its only external codec),
-# libsoxr and libebur128, cross-built as static libraries from Debian's source packages of the
-# very versions the Linux build links, into build-win-deps/<triple>/prefix with their .pc
-# files. cmake/mingw-common.cmake points the cross-builds' pkg-config at that prefix.
+# libsoxr and libebur128, and libsodium for qs71prog's signed jobs, cross-built as static
+# libraries from Debian's source packages of the very versions the Linux build links, into
+# build-win-deps/<triple>/prefix with their .pc files. cmake/mingw-common.cmake points the
+# cross-builds' pkg-config at that prefix.
 #
 # Usage: scripts/windows_audio_libs.sh TRIPLE...   (i686-w64-mingw32, x86_64-w64-mingw32)
 #
@@ -16,7 +17,8 @@ deps="$top/build-win-deps"
 jobs=$(nproc)
 
 # Source package, the -dev package whose installed version it must match.
-packages=(flac:libflac-dev libsndfile:libsndfile1-dev libsoxr:libsoxr-dev libebur128:libebur128-dev)
+packages=(flac:libflac-dev libsndfile:libsndfile1-dev libsoxr:libsoxr-dev libebur128:libebur128-dev
+          libsodium:libsodium-dev)
 
 die() { echo "windows_audio_libs: $*" >&2; exit 1; }
 
@@ -194,12 +196,42 @@ library_target() {  # source package
   case $1 in flac) echo FLAC ;; libsndfile) echo sndfile ;; libsoxr) echo soxr ;; libebur128) echo ebur128 ;; esac
 }
 
+# Debian's libsodium source is the upstream git tree without a configure script; Debian's
+# packaging makes it with autoreconf (dh --with autoreconf), and so does this, once, before
+# both targets' builds.
+autoreconf_sodium() {  # source folder
+  [ -x "$1/configure" ] && return
+  command -v autoreconf >/dev/null || die "no autoreconf (scripts/deps.sh all installs it)"
+  (cd "$1" && autoreconf -fi) >"$deps/src/libsodium-autoreconf.log" 2>&1 ||
+    { tail -20 "$deps/src/libsodium-autoreconf.log"; die "autoreconf of libsodium failed"; }
+}
+
+# libsodium builds with its own configure script. --enable-minimal leaves out what qs71prog
+# never calls (Ed25519 signing and its checks stay in); no stack protector, which would need
+# libssp's DLL; SODIUM_STATIC in its .pc file, so that its header does not declare the calls
+# as imports from a DLL.
+build_sodium() {  # triple, source folder, build folder, prefix
+  local cc="$1-gcc-posix"
+  [ -n "${CCACHE:-}" ] && cc="ccache $cc"
+  mkdir -p "$3"
+  (cd "$3" && "$2/configure" --host="$1" CC="$cc" CFLAGS="-O2" --prefix="$4" \
+     --disable-shared --enable-static --enable-minimal --disable-ssp --disable-dependency-tracking --without-pthreads &&
+   make -j "$jobs" install) >"$3.log" 2>&1 || return 1
+  sed -i 's|^Cflags: \(.*\)$|Cflags: \1 -DSODIUM_STATIC|' "$4/lib/pkgconfig/libsodium.pc"
+}
+
 build_library() {  # triple, source package, source folder
   local triple=$1 name=$2 src=$3 build="$deps/$1/build/$2" prefix="$deps/$1/prefix"
   local toolchain="$top/cmake/mingw-${triple%%-*}.cmake"
   local start=$SECONDS
   rm -rf "$build"
   mkdir -p "$deps/$triple/build"
+  if [ "$name" = libsodium ]; then
+    build_sodium "$triple" "$src" "$build" "$prefix" ||
+      { tail -30 "$build.log"; die "$name for $triple failed (log: $build.log)"; }
+    echo "== windows_audio_libs: $name for $triple ($((SECONDS - start)) s)"
+    return
+  fi
   # shellcheck disable=SC2046  # the options are words
   cmake -S "$src" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
@@ -266,6 +298,7 @@ done
 for entry in "${packages[@]}"; do
   src=$(fetch_source "${entry%%:*}" "$(source_version "${entry#*:}")")
   [ "${entry%%:*}" = libsndfile ] && patch_sndfile "$src"
+  [ "${entry%%:*}" = libsodium ] && autoreconf_sodium "$src"
 done
 # The targets side by side: CMake's configure checks run one at a time, so two of them keep
 # both cores busy.

@@ -9,6 +9,8 @@
 #include "cli/usage_text.h"
 #include "file_system.h"
 #include "job/programming_job.h"
+#include "job_file/job_commands.h"
+#include "job_file/job_run.h"
 #include "production/production_run.h"
 #include "platform/host_system.h"
 #include "platform/output_streams.h"
@@ -37,6 +39,13 @@ int main(int argc, char** argv) {
   if (!qs71prog::RunFilesApart(options, error)) {
     console.Err("qs71prog: " + error + "\n");
     return static_cast<int>(qs71prog::ExitCode::kUsage);
+  }
+  if (!options.makeKey.empty()) return static_cast<int>(qs71prog::MakeKeyCommand(options, console));
+  if (!options.makeJob.empty()) return static_cast<int>(qs71prog::MakeJobCommand(options, console));
+  if (!options.showJob.empty()) return static_cast<int>(qs71prog::ShowJobCommand(options, console));
+  if (!options.jobFile.empty()) {
+    const qs71prog::ExitCode taken = qs71prog::ApplyJobFile(options, console);
+    if (taken != qs71prog::ExitCode::kOk) return static_cast<int>(taken);
   }
   if (options.list) return static_cast<int>(qs71prog::ListProgrammersCommand(options, console));
   if (options.production) return static_cast<int>(qs71prog::RunProduction(options, console));

@@ -23,7 +23,7 @@ const std::vector<ExitCodeInfo> kExitCodes = {
     {ExitCode::kLibraryMissing, "library-missing",
      "library not loadable, or --emulate given a real one"},
     {ExitCode::kNotAnImage, "not-an-image",
-     "the file is not a QS71 image, or would clear a factory cell; nothing was sent"},
+     "no QS71 image or no job this station runs, or a key file refused; nothing sent"},
     {ExitCode::kInterrupted, "interrupted", "Ctrl-C: stopped after the step under way"},
     {ExitCode::kAborted, "aborted", "a second Ctrl-C: stopped at once, even mid-write"},
     {ExitCode::kBusy, "busy", "another process, of any user, holds the programmer"},

@@ -23,7 +23,8 @@ enum class ExitCode : int {
   kFileError = 9,
   kLibraryMissing = 10,
   kNotAnImage = 11,  // refused before the programmer is touched; --force takes it unless a
-                     // write would clear a factory cell
+                     // write would clear a factory cell. Also a job file that is damaged or
+                     // not trusted here, and a key file that is not the key asked for
   // Ctrl-C or SIGTERM, SIGHUP, SIGQUIT: a write cut short scraps the part, so the first one
   // lets the step under way finish and the job stops there; a second one cancels the call
   // between two chunks.

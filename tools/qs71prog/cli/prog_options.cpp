@@ -3,46 +3,12 @@
 #include <optional>
 
 #include "ascii_case.h"
+#include "cli/given_options.h"
+#include "file_system.h"
 
 namespace qs71prog {
 
 namespace {
-
-// The command line as given, before defaults and implications.
-struct Given {
-  Command command = Command::kRun;
-  bool blankCheck = false;
-  bool identify = false;
-  bool noBlankCheck = false;
-  bool noVerify = false;
-  bool clearMarker = false;
-  bool force = false;
-  bool noLocate = false;
-  std::optional<std::string> write;
-  std::optional<std::string> verify;
-  std::optional<double> vdd;
-  std::array<std::optional<double>, 4> volts;
-  std::string library;
-  bool emulate = false;
-  std::string otpFile;
-  std::string transcript;
-  bool json = false;
-  bool list = false;
-  std::string programmer;
-  bool production = false;
-  std::optional<int> count;
-  bool stopOnFail = false;
-  std::string log;
-  bool all = false;
-  std::string station;
-  std::string operatorName;
-  int expectProgrammers = 0;
-  std::string expectSha256;
-  std::string jobName;
-  std::string summary;
-  bool noColour = false;
-  bool bell = false;
-};
 
 enum class Value { kNone, kRequired, kAttachedOnly };
 
@@ -159,6 +125,45 @@ bool ExpectSha256(Given& given, const std::string& value, std::string& error) {
   return true;
 }
 
+// The job files' options name files; an empty name would leave the option unseen.
+template <std::string Given::*Member>
+bool FileName(Given& given, const std::string& value, std::string& error) {
+  if (value.empty()) {
+    error = "a file name must follow " + given.named.back();
+    return false;
+  }
+  given.*Member = value;
+  return true;
+}
+
+bool Job(Given& given, const std::string& value, std::string&) {
+  given.job = value;
+  return true;
+}
+
+bool Trust(Given& given, const std::string& value, std::string&) {
+  given.trust.push_back(value);
+  return true;
+}
+
+bool WorkOrder(Given& given, const std::string& value, std::string&) {
+  given.workOrder = value;
+  return true;
+}
+
+// 0 is a lot without a limit.
+bool Lot(Given& given, const std::string& value, std::string& error) {
+  constexpr int kMostParts = 100000000;
+  const int parts = value == "0" ? 0 : Number(value, kMostParts);
+  if (parts < 0) {
+    error = "--lot needs a number of parts from 0 (no limit) to " + std::to_string(kMostParts) +
+            ", not \"" + value + "\"";
+    return false;
+  }
+  given.lot = parts;
+  return true;
+}
+
 template <Command C>
 bool Stop(Given& given, const std::string&, std::string&) {
   given.command = C;
@@ -194,7 +199,15 @@ const OptionRule kOptions[] = {
     {"--station", Value::kRequired, Text<&Given::station>},
     {"--expect-programmers", Value::kRequired, ExpectProgrammers},
     {"--expect-sha256", Value::kRequired, ExpectSha256},
-    {"--job", Value::kRequired, Text<&Given::jobName>},
+    {"--job", Value::kRequired, Job},
+    {"--job-name", Value::kRequired, Text<&Given::jobName>},
+    {"--make-key", Value::kRequired, FileName<&Given::makeKey>},
+    {"--make-job", Value::kRequired, FileName<&Given::makeJob>},
+    {"--show-job", Value::kRequired, FileName<&Given::showJob>},
+    {"--sign", Value::kRequired, FileName<&Given::sign>},
+    {"--trust", Value::kRequired, Trust},
+    {"--lot", Value::kRequired, Lot},
+    {"--work-order", Value::kRequired, WorkOrder},
     {"--summary", Value::kRequired, Text<&Given::summary>},
     {"--no-color", Value::kNone, Flag<&Given::noColour>},
     {"--bell", Value::kNone, Flag<&Given::bell>},
@@ -256,6 +269,7 @@ bool TakeArgument(const std::vector<std::string>& arguments, size_t& index, Give
     error = "unknown option " + name;
     return false;
   }
+  given.named.push_back(name);
   if (!CheckAttached(*rule, name, attached, value, error)) return false;
   if (rule->value == Value::kRequired && !attached &&
       !TakeValue(arguments, index, name, value, error)) {
@@ -289,27 +303,29 @@ const Conflict kConflicts[] = {
                          !g.programmer.empty());
      },
      "--list only lists the attached programmers"},
-    {[](const Given& g) { return g.production && !g.write; },
-     "--production needs --write IMAGE: it writes one part after another"},
+    {[](const Given& g) { return g.production && !g.write && !g.jobIsFile; },
+     "--production needs --write IMAGE or --job FILE: it writes one part after another"},
+    {[](const Given& g) { return g.job && !g.jobIsFile && !g.jobName.empty(); },
+     "--job NAME and --job-name NAME both name the job: give --job-name alone"},
     {[](const Given& g) {
        return !g.production && (g.count || g.stopOnFail || !g.log.empty() || g.all);
      },
      "--count, --stop-on-fail, --log and --all go with --production"},
     {[](const Given& g) {
        return !g.production && (!g.station.empty() || !g.operatorName.empty() ||
-                                !g.jobName.empty() || g.expectProgrammers > 0 ||
+                                g.job || !g.jobName.empty() || g.expectProgrammers > 0 ||
                                 !g.expectSha256.empty() || !g.summary.empty() || g.noColour ||
                                 g.bell);
      },
-     "--station, --operator, --job, --expect-programmers, --expect-sha256, --summary, "
-     "--no-color and --bell go with --production"},
+     "--station, --operator, --job, --job-name, --expect-programmers, --expect-sha256, "
+     "--summary, --no-color and --bell go with --production"},
     {[](const Given& g) { return g.all && !g.programmer.empty(); },
      "--all runs on every programmer, --programmer on one: give one of them"},
     {[](const Given& g) { return g.production && !g.otpFile.empty(); },
      "--production takes its parts from the emulated sockets (QS71_EMU_SOCKET), not from "
      "--emulate=OTPFILE"},
     {[](const Given& g) {
-       return !g.list && !g.blankCheck && !g.write && !g.verify && !g.identify;
+       return !g.list && !g.blankCheck && !g.write && !g.verify && !g.identify && !g.jobIsFile;
      },
      "nothing to do: give --blank-check, --write IMAGE, --verify IMAGE or --identify"},
 };
@@ -324,12 +340,32 @@ void ResolveVolts(const Given& given, Options& options) {
   }
 }
 
-bool Resolve(const Given& given, Options& options, std::string& error) {
+bool CheckConflicts(const Given& given, std::string& error) {
+  if (!CheckJobOptionRules(given, error)) return false;
+  if (AsksForJobAction(given)) return true;
   for (const Conflict& conflict : kConflicts) {
     if (!conflict.applies(given)) continue;
     error = conflict.complaint;
     return false;
   }
+  return true;
+}
+
+void ResolveJobFiles(const Given& given, Options& options) {
+  options.makeKey = given.makeKey;
+  options.makeJob = given.makeJob;
+  options.showJob = given.showJob;
+  options.sign = given.sign;
+  options.trust = given.trust;
+  options.lot = given.lot.value_or(0);
+  options.workOrder = given.workOrder.value_or("");
+  options.jobFile = given.jobIsFile ? *given.job : "";
+  if (given.job && !given.jobIsFile) options.jobName = *given.job;
+  if (given.jobIsFile) options.image = *given.job;
+}
+
+bool Resolve(const Given& given, Options& options, std::string& error) {
+  if (!CheckConflicts(given, error)) return false;
   const bool write = given.write.has_value();
   options.selection.write = write;
   options.selection.verify = given.verify.has_value() || (write && !given.noVerify);
@@ -361,10 +397,18 @@ bool Resolve(const Given& given, Options& options, std::string& error) {
   options.noColour = given.noColour;
   options.bell = given.bell;
   ResolveVolts(given, options);
+  ResolveJobFiles(given, options);
   return true;
 }
 
 }  // namespace
+
+bool Given::Named(std::string_view option) const {
+  for (const std::string& name : named) {
+    if (name == option) return true;
+  }
+  return false;
+}
 
 Command ParseArguments(const std::vector<std::string>& arguments, Options& options,
                        std::string& error) {
@@ -373,6 +417,9 @@ Command ParseArguments(const std::vector<std::string>& arguments, Options& optio
     if (!TakeArgument(arguments, index, given, error)) return Command::kUsageError;
     if (given.command != Command::kRun) return given.command;
   }
+  // A --job that names a file, whatever the file holds, is a job file: a damaged job must be
+  // refused as one, not taken for a label while the run goes on without it.
+  given.jobIsFile = given.job && IdentifyFile(given.job->c_str()).exists;
   options = Options();
   return Resolve(given, options, error) ? Command::kRun : Command::kUsageError;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -35,10 +36,28 @@ struct Options {
   std::string operatorName;  // --operator NAME for the log
   int expectProgrammers = 0;  // --expect-programmers N, 0 when not given
   std::string expectSha256;   // --expect-sha256 HEX, lower-case; empty when not given
-  std::string jobName;        // --job NAME, shown on the screen's first line
+  std::string jobName;        // --job-name NAME (or --job NAME), the screen's first line
   std::string summary;        // --summary FILE: the shift's summary as JSON at the end
   bool noColour = false;      // --no-color: plain letters on a terminal too
   bool bell = false;          // --bell: the terminal's bell on FAIL and LOST
+
+  // Job files (job_file/). One of --make-key KEY, --make-job JOB (with --write IMAGE, the
+  // settings it fixes, --sign KEY), --show-job JOB; or a production run's --job FILE, whose
+  // image then is jobFile too, so that the run's files are kept apart from it.
+  std::string makeKey;
+  std::string makeJob;
+  std::string showJob;
+  std::string sign;                // --sign KEY: the secret key
+  std::vector<std::string> trust;  // --trust FILE...: public keys, beside the trust folders
+  int lot = 0;                     // --lot N: parts over all the job's runs, 0 for no limit
+  std::string workOrder;           // --work-order TEXT
+  std::string jobFile;             // --job FILE: a production run's job
+  // What LoadJob took from jobFile, filled before the run (ApplyJobFile in
+  // job_file/job_run.h): the parts get jobImage, never a file read again; the run's
+  // pre-flight judges these bytes (PreflightImage).
+  std::vector<uint8_t> jobImage;
+  std::string jobSha256;  // the job file's own hash
+  std::string jobSigner;  // the signing key's fingerprint, empty when not signed
 
   double Volts(Voltage voltage) const { return volts[static_cast<size_t>(voltage)]; }
 };

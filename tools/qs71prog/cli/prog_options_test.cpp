@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "case_names.h"
+#include "test_scratch.h"
 
 namespace qs71prog {
 namespace {
@@ -98,6 +101,99 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"--write", "a", "--production", "--emulate=c.otp"}, "QS71_EMU_SOCKET"},
         UsageCase{{"--list", "--identify"}, "--list only lists"}),
     [](const testing::TestParamInfo<UsageCase>& info) { return CaseName(info.param.arguments); });
+
+// The job files' options. "JOB" stands for a file that exists, which makes --job a job file.
+struct JobOptionCase {
+  std::vector<std::string> arguments;
+  std::string complaint;  // empty: accepted
+};
+
+class JobFileOptions : public testing::TestWithParam<JobOptionCase> {
+ protected:
+  std::vector<std::string> WithJobFile(std::vector<std::string> arguments) {
+    const std::filesystem::path dir = ScratchFolder(QS71_TEST_TMPDIR, "JobFileOptions");
+    const std::string job = (dir / "doorbell.job").string();
+    std::ofstream(job) << "QS71JOB 1\n";
+    for (std::string& argument : arguments) argument = argument == "JOB" ? job : argument;
+    return arguments;
+  }
+};
+
+TEST_P(JobFileOptions, FollowTheirRules) {
+  const JobOptionCase& c = GetParam();
+  Options options;
+  std::string error;
+  const Command command = ParseArguments(WithJobFile(c.arguments), options, error);
+  if (c.complaint.empty()) {
+    EXPECT_EQ(command, Command::kRun) << error;
+    return;
+  }
+  EXPECT_EQ(command, Command::kUsageError);
+  EXPECT_NE(error.find(c.complaint), std::string::npos) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, JobFileOptions,
+    testing::Values(
+        JobOptionCase{{"--job", "JOB", "--production", "--trust", "k.pub", "--log", "l.csv"}, ""},
+        JobOptionCase{{"--job", "JOB", "--production", "--write", "a.bin"},
+                      "--write cannot be given with the job file"},
+        JobOptionCase{{"--job", "JOB", "--production", "--vpp", "6.2"},
+                      "--vpp cannot be given with the job file"},
+        JobOptionCase{{"--job", "JOB", "--production", "--vdd", "5"},
+                      "--vdd cannot be given with the job file"},
+        JobOptionCase{{"--job", "JOB", "--production", "--verify-vdd", "5"},
+                      "--verify-vdd cannot be given"},
+        JobOptionCase{{"--job", "JOB", "--production", "--no-verify"},
+                      "--no-verify cannot be given with the job file"},
+        JobOptionCase{{"--job", "JOB", "--production", "--no-blank-check"},
+                      "--no-blank-check cannot be given with the job file"},
+        JobOptionCase{{"--job", "JOB", "--production", "--count", "3"},
+                      "--count cannot be given with the job file"},
+        JobOptionCase{{"--job", "JOB", "--production", "--job-name", "x"},
+                      "--job-name cannot be given with the job file"},
+        JobOptionCase{{"--job", "JOB", "--write", "a.bin"}, "--write cannot be given"},
+        JobOptionCase{{"--job", "JOB"}, "go with --production"},
+        // No file of that name: the label it has always been.
+        JobOptionCase{{"--job", "no such job", "--write", "a.bin", "--production"}, ""},
+        JobOptionCase{{"--job", "x", "--job-name", "y", "--write", "a.bin", "--production"},
+                      "give --job-name alone"},
+        JobOptionCase{{"--production"}, "--production needs --write IMAGE or --job FILE"},
+        JobOptionCase{{"--make-job", "j", "--write", "a.bin", "--vpp", "6.2", "--lot", "0",
+                       "--sign", "k", "--job-name", "n", "--work-order", "w"},
+                      ""},
+        JobOptionCase{{"--make-job", "j"}, "--make-job needs --write IMAGE"},
+        JobOptionCase{{"--make-job", "j", "--write", "a.bin", "--production"},
+                      "--production does not go with --make-job"},
+        JobOptionCase{{"--make-job", "j", "--write", "a.bin", "--force"},
+                      "--force does not go with --make-job"},
+        JobOptionCase{{"--make-job", "j", "--write", "a", "--lot", "-1"}, "--lot needs a number"},
+        JobOptionCase{{"--make-key", "k", "--json"}, "--json does not go with --make-key"},
+        JobOptionCase{{"--make-key="}, "a file name must follow --make-key"},
+        JobOptionCase{{"--show-job", "j", "--make-key", "k"}, "--show-job does not go with --make-key"},
+        JobOptionCase{{"--show-job", "j", "--json", "--trust", "k.pub"}, ""},
+        JobOptionCase{{"--write", "a.bin", "--sign", "k"}, "go with --make-job"},
+        JobOptionCase{{"--write", "a.bin", "--trust", "k.pub"},
+                      "--trust goes with --job FILE and --show-job"}),
+    [](const testing::TestParamInfo<JobOptionCase>& info) {
+      return CaseName(info.param.arguments);
+    });
+
+TEST(JobFileOptions, AJobFileIsTheRunsImage) {
+  Options options;
+  std::string error;
+  ASSERT_EQ(ParseArguments({"--job", QS71_TEST_TMPDIR, "--production"}, options, error),
+            Command::kRun)
+      << error;
+  EXPECT_EQ(options.jobFile, QS71_TEST_TMPDIR);
+  EXPECT_EQ(options.image, QS71_TEST_TMPDIR);
+  EXPECT_EQ(options.jobName, "");
+  ASSERT_EQ(ParseArguments({"--job", "Doorbell", "--write", "a.bin", "--production"}, options,
+                           error),
+            Command::kRun);
+  EXPECT_EQ(options.jobFile, "");
+  EXPECT_EQ(options.jobName, "Doorbell");
+}
 
 TEST(Voltages, DefaultsApplyWhenNothingIsGiven) {
   Options options;

@@ -52,7 +52,9 @@ std::vector<RunFile> GivenFiles(const Options& options) {
   const auto add = [&given](const std::string& option, const std::string& name, bool written) {
     if (!name.empty()) given.push_back({option, name, written});
   };
-  add(options.selection.write ? "--write" : "--verify", options.image, false);
+  add(!options.jobFile.empty() ? "--job" : options.selection.write ? "--write" : "--verify",
+      options.image, false);
+  add("--make-job", options.makeJob, true);
   if (options.emulate) add("the emulated chip file", ChosenChipFile(options), false);
   AddSocketParts(options, given);
   add("--log", options.log, true);

@@ -94,6 +94,13 @@ Preflight JudgeImage(const std::string& name, const std::vector<uint8_t>& bytes,
 }
 
 Preflight PreflightImage(const Options& options) {
+  // A job file's image was read with the job, which its hash and signature vouch for: those
+  // bytes are judged, and the job file itself is never taken for an image.
+  if (!options.jobFile.empty()) {
+    Preflight judged = JudgeImage(options.jobFile, options.jobImage, false);
+    if (judged.exit == ExitCode::kOk) judged.bytes = options.jobImage;
+    return judged;
+  }
   const std::string& path = options.image;
   if (path.empty()) return {};
   Preflight result = CheckFileKind(path);

@@ -25,7 +25,8 @@ struct Preflight {
 };
 
 // The image of a run that names one: a regular file that can be read, of a part's size, and a
-// QS71 image unless options.force takes it as it is. A run without an image passes.
+// QS71 image unless options.force takes it as it is. A run of a job file judges the job's
+// image bytes instead. A run without an image passes.
 Preflight PreflightImage(const Options& options);
 
 // The size and content checks on bytes already read; name is the file's name for the texts.

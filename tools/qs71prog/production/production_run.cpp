@@ -31,11 +31,16 @@ bool WriteSummary(const std::string& path, const std::string& json) {
   return !file.fail();
 }
 
-// The screen's first line: which image the run makes, by name, size and hash.
+// The screen's first line: which image the run makes, by name, size and hash; for a job file,
+// the job by its name, work order, its own hash and who signed it.
 std::string JobTitle(const Options& options, size_t size, const std::string& sha256) {
   const std::string name = std::filesystem::path(options.image).filename().string();
-  return (options.jobName.empty() ? "job: " : "job " + options.jobName + ": ") + name + ", " +
-         std::to_string(size) + " bytes, SHA-256 " + sha256.substr(0, 12);
+  std::string title = (options.jobName.empty() ? "job: " : "job " + options.jobName + ": ");
+  if (!options.workOrder.empty()) title += "work order " + options.workOrder + ", ";
+  title += name + ", " + std::to_string(size) + " bytes, SHA-256 " + sha256.substr(0, 12);
+  if (options.jobFile.empty()) return title;
+  title += ", job file SHA-256 " + options.jobSha256.substr(0, 12);
+  return title + (options.jobSigner.empty() ? ", not signed" : ", signed by key " + options.jobSigner);
 }
 
 void Sleep(std::chrono::milliseconds span) {

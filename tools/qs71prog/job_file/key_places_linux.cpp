@@ -1,0 +1,44 @@
+#include "job_file/key_places.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace qs71prog {
+
+namespace {
+
+std::string Variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? "" : value;
+}
+
+}  // namespace
+
+std::vector<std::string> TrustFolders() {
+  const std::string replaced = Variable("QS71_TRUST_DIR");
+  if (!replaced.empty()) return {replaced};
+  std::string config = Variable("XDG_CONFIG_HOME");
+  if (config.empty() && !Variable("HOME").empty()) config = Variable("HOME") + "/.config";
+  std::vector<std::string> folders = {"/etc/qs71/trusted-keys"};
+  if (!config.empty()) folders.push_back(config + "/qs71/trusted-keys");
+  return folders;
+}
+
+std::string UserName() {
+  const passwd* entry = getpwuid(geteuid());
+  if (entry != nullptr && entry->pw_name != nullptr) return entry->pw_name;
+  return Variable("USER");
+}
+
+bool MakePrivate(FILE* stream, std::string& problem) {
+  if (fchmod(fileno(stream), S_IRUSR | S_IWUSR) == 0) return true;
+  problem = std::strerror(errno);
+  return false;
+}
+
+}  // namespace qs71prog
