@@ -962,5 +962,119 @@ TEST_F(ProgProduction, TheEmulatorsPartsAreNoRunsFiles) {
     EXPECT_EQ(ReadFileBytes(parts[0]), blank);
   }
 }
+
+// Reads the live run's output until a line holds text; false when the output ends first.
+bool ReadUntil(testsupport::LiveProcess& process, const std::string& text, std::string* seen) {
+  std::string line;
+  while (process.ReadLine(line)) {
+    if (seen != nullptr) *seen += line + "\n";
+    if (line.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// A programmer is its serial: pulled and plugged in on another path it is found again there,
+// and another programmer plugged into its old path is not taken for it. The bus file lists
+// what is attached, and is read at every call.
+TEST_F(ProgProduction, AProgrammerIsFoundAgainByItsSerial) {
+  const struct {
+    const char* name;
+    const char* busAfter;
+    bool back;
+    int exit;
+    std::vector<std::string> events;
+  } cases[] = {
+      {"back on another path", "1 emulated:07 QS71EMU-01\n", true, 0,
+       {"start", "lost", "back", "end"}},
+      {"another one on its path", "2 emulated:01 QS71EMU-02\n", false, 3,
+       {"start", "lost", "end"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(sockets);
+    std::filesystem::remove(log);
+    std::filesystem::create_directories(sockets / "1");
+    std::filesystem::create_directories(sockets / "2");
+    const std::filesystem::path bus = dir / "bus";
+    std::ofstream(bus) << "1 emulated:01 QS71EMU-01\n";
+    testsupport::LiveProcess process(
+        {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH, "--emulate", "--write",
+         image.string(), "--production", "--count", "1", "--log", log.string()},
+        {.environment = {{"QS71_EMU_SOCKET", sockets.string()},
+                         {"QS71_EMU_PROGRAMMERS", "2"},
+                         {"QS71_EMU_BUS", bus.string()}}});
+    std::string seen;
+    ASSERT_TRUE(ReadUntil(process, "programmer 1: waiting for a part", &seen)) << seen;
+    std::ofstream(bus, std::ios::trunc) << "";
+    ASSERT_TRUE(ReadUntil(process, "LOST — check the USB cable", &seen)) << seen;
+    std::ofstream(bus, std::ios::trunc) << c.busAfter;
+    if (c.back) {
+      ASSERT_TRUE(ReadUntil(process, "back: emulated:07 answers again", &seen)) << seen;
+      MakeParts(sockets / "1", 1);
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      process.Send(SIGINT);
+    }
+    std::string line;
+    while (process.ReadLine(line)) seen += line + "\n";
+    EXPECT_EQ(process.Wait(), c.exit) << seen;
+    const CsvLog parts_log = ReadLog(log);
+    std::vector<std::string> events;
+    for (const auto& row : parts_log.events) events.push_back(row.at("event"));
+    EXPECT_EQ(events, c.events);
+    ASSERT_EQ(parts_log.rows.size(), c.back ? 1u : 0u);
+    if (c.back) {
+      EXPECT_EQ(parts_log.rows[0].at("programmer"), "QS71EMU-01");
+      EXPECT_EQ(parts_log.rows[0].at("programmer_path"), "emulated:07");
+      EXPECT_EQ(parts_log.rows[0].at("result"), "pass");
+    }
+  }
+}
+
+// --all takes a programmer plugged in after the start; --expect-programmers waits for the
+// bench's count before the first part.
+TEST_F(ProgProduction, ProgrammersPluggedInLaterJoinTheRun) {
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    const char* waitFor;  // before the second programmer is plugged in
+    int exit;
+  } cases[] = {
+      {"--all", {"--all"}, "programmer 1 part 1: PASS", 12},
+      {"--expect-programmers", {"--all", "--expect-programmers", "2", "--count", "1"},
+       "waiting for 2 programmers, 1 attached", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(sockets);
+    std::filesystem::remove(log);
+    const auto first = MakeParts(sockets / "1", 1);
+    const auto second = MakeParts(sockets / "2", 1);
+    const std::filesystem::path bus = dir / "bus";
+    std::ofstream(bus) << "1 emulated:01 QS71EMU-01\n";
+    std::vector<std::string> command = {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH,
+                                        "--emulate", "--write", image.string(), "--production",
+                                        "--log", log.string()};
+    command.insert(command.end(), c.arguments.begin(), c.arguments.end());
+    testsupport::LiveProcess process(command, {.environment = {{"QS71_EMU_SOCKET", sockets.string()},
+                                                               {"QS71_EMU_PROGRAMMERS", "2"},
+                                                               {"QS71_EMU_BUS", bus.string()}}});
+    std::string seen;
+    ASSERT_TRUE(ReadUntil(process, c.waitFor, &seen)) << seen;
+    std::ofstream(bus, std::ios::app) << "2 emulated:02 QS71EMU-02\n";
+    if (c.exit != 0) {
+      ASSERT_TRUE(ReadUntil(process, "programmer 2 part 1: PASS", &seen)) << seen;
+      process.Send(SIGINT);
+    }
+    std::string line;
+    while (process.ReadLine(line)) seen += line + "\n";
+    EXPECT_EQ(process.Wait(), c.exit) << seen;
+    EXPECT_TRUE(HoldsImage(first[0]));
+    EXPECT_TRUE(HoldsImage(second[0]));
+    std::map<std::string, int> perProgrammer;
+    for (const auto& row : ReadLog(log).rows) ++perProgrammer[row.at("programmer")];
+    EXPECT_EQ(perProgrammer, (std::map<std::string, int>{{"QS71EMU-01", 1}, {"QS71EMU-02", 1}}));
+  }
+}
 }  // namespace
 }  // namespace qs71prog::test

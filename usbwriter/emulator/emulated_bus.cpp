@@ -1,5 +1,8 @@
 #include "emulated_bus.h"
 
+#include <fstream>
+#include <sstream>
+
 #include "text_format.h"  // Format
 
 namespace qs71::emu {
@@ -8,12 +11,49 @@ std::string ProgrammerPath(int programmer) { return Format("emulated:%02d", prog
 
 std::string ProgrammerSerial(int programmer) { return Format("QS71EMU-%02d", programmer); }
 
-int ProgrammerOfPath(const std::string& path) {
-  if (path.empty()) return 1;
-  for (int programmer = 1; programmer <= kMaxProgrammers; ++programmer) {
-    if (path == ProgrammerPath(programmer)) return programmer;
+namespace {
+
+bool ReadEntry(const std::string& line, int count, BusEntry& entry) {
+  std::istringstream fields(line);
+  std::string rest;
+  if (!(fields >> entry.programmer >> entry.path >> entry.serial) || (fields >> rest)) {
+    return false;
   }
-  return 0;
+  return entry.programmer >= 1 && entry.programmer <= count;
+}
+
+}  // namespace
+
+bool BusEntries(const std::string& busFile, int count, std::vector<BusEntry>& entries,
+                std::string& error) {
+  entries.clear();
+  if (busFile.empty()) {
+    for (int programmer = 1; programmer <= count; ++programmer) {
+      entries.push_back({programmer, ProgrammerPath(programmer), ProgrammerSerial(programmer)});
+    }
+    return true;
+  }
+  std::ifstream in(busFile);
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (line.find_first_not_of(" \t\r") == std::string::npos || line[0] == '#') continue;
+    BusEntry entry;
+    if (!ReadEntry(line, count, entry)) {
+      error = Format("%s:%d: a line is \"k PATH SERIAL\" with k from 1 to %d", busFile.c_str(),
+                     number, count);
+      return false;
+    }
+    entries.push_back(entry);
+  }
+  return true;
+}
+
+const BusEntry* EntryOfPath(const std::vector<BusEntry>& entries, const std::string& path) {
+  if (path.empty()) return entries.empty() ? nullptr : &entries.front();
+  for (const BusEntry& entry : entries) {
+    if (entry.path == path) return &entry;
+  }
+  return nullptr;
 }
 
 }  // namespace qs71::emu

@@ -80,15 +80,18 @@ void StartSession(int programmer) {
 
 std::unique_ptr<EmulatedDevice> EmulatedDevice::Attach(const std::string& pattern,
                                                        const std::string& path) {
-  const int programmer = ProgrammerOfPath(path);
-  if (programmer != 0) StartSession(programmer);
   EmulatorSettings settings;
   std::string error;
-  if (!CurrentSettings(settings, error)) {
+  std::vector<BusEntry> bus;
+  if (!CurrentSettings(settings, error) ||
+      !BusEntries(settings.bus, settings.programmers, bus, error)) {
     Complain(error);
     return nullptr;
   }
-  if (programmer == 0 || programmer > settings.programmers) return nullptr;
+  const BusEntry* entry = EntryOfPath(bus, path);
+  if (entry == nullptr) return nullptr;
+  const int programmer = entry->programmer;
+  StartSession(programmer);
   if (FaultPlan(settings.faults).Has(FaultKind::kNoDevice)) return nullptr;
   if (!MatchesHardwareId(settings.hardwareIds, pattern)) return nullptr;
   const std::vector<Fault> common = settings.faults;
@@ -96,6 +99,7 @@ std::unique_ptr<EmulatedDevice> EmulatedDevice::Attach(const std::string& patter
   if (!TakeSocketPart(settings, programmer, part)) return nullptr;
   if (FaultPlan(settings.faults).Has(FaultKind::kNoDevice)) return nullptr;  // the part's own
   std::unique_ptr<EmulatedDevice> device(new EmulatedDevice(settings, programmer));
+  device->listedPath = entry->path;
   device->part = part;
   device->commonFaults = common;
   if (!settings.socket.empty()) device->socketFolder = SocketFolderOf(settings, programmer);
@@ -112,9 +116,12 @@ bool EmulatedDevice::List(const std::string& pattern, std::vector<Listed>& found
   }
   if (FaultPlan(settings.faults).Has(FaultKind::kNoDevice)) return true;
   if (!MatchesHardwareId(settings.hardwareIds, pattern)) return true;
-  for (int programmer = 1; programmer <= settings.programmers; ++programmer) {
-    found.push_back({ProgrammerPath(programmer), ProgrammerSerial(programmer), kEmulatedRelease});
+  std::vector<BusEntry> bus;
+  if (!BusEntries(settings.bus, settings.programmers, bus, error)) {
+    Complain(error);
+    return true;
   }
+  for (const BusEntry& entry : bus) found.push_back({entry.path, entry.serial, kEmulatedRelease});
   return true;
 }
 
@@ -164,7 +171,7 @@ HoldResult EmulatedDevice::Hold(HeldShares& shares) {
   return AttachOtpFile(shares);
 }
 
-std::string EmulatedDevice::Path() const { return ProgrammerPath(number); }
+std::string EmulatedDevice::Path() const { return listedPath; }
 
 // A missing file is a fresh part, created whole under the scratch's own lock and held from
 // the moment it has its name; an existing one is held before it is read. One of another size

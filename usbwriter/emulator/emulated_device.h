@@ -65,6 +65,7 @@ class EmulatedDevice {
 
   EmulatorSettings settings;
   int number;                      // which programmer, from 1
+  std::string listedPath;          // the path it was found at
   std::string part;                // the socket's part, empty when there is none
   std::string socketFolder;        // where the socket takes its parts from, "" for none
   std::vector<Fault> commonFaults;  // those of the settings, without the part's own

@@ -38,6 +38,7 @@ bool ApplyEnvironment(EmulatorSettings& settings, std::string& error) {
     return false;
   }
   settings.socket = Environment("QS71_EMU_SOCKET");
+  settings.bus = Environment("QS71_EMU_BUS");
   const std::string id = Environment("QS71_EMU_ID");
   if (!id.empty() && !ParseChipId(id, settings.id)) {
     error = "QS71_EMU_ID must be eight hex digits, not \"" + id + "\"";

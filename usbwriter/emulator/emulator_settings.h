@@ -24,6 +24,7 @@ struct EmulatorSettings {
   std::vector<std::pair<uint32_t, uint8_t>> presets;  // cell, value
   int programmers = 1;  // how many programmers are attached
   std::string socket;   // the folder the sockets take their parts from; empty: no sockets
+  std::string bus;      // the bus file (emulated_bus.h); empty: programmers 1..programmers
 };
 
 // Settings made through the control interface. They outlive calls, take precedence over the
