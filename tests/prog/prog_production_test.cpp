@@ -419,8 +419,8 @@ TEST_F(ProgProduction, APartNeverWrittenIsToBeUsedAgain) {
   EXPECT_EQ(parts_log.rows[0].at("code"), "-52");
 }
 
-// The job is checked before the first part: the number of programmers attached and the
-// image's hash. A run refused touches no part and writes no log; a run let go names its image.
+// The job is checked before the first part: the number of programmers attached (fewer are
+// waited for, more refused) and the image's hash. A run refused touches no part and writes no log; a run let go names its image.
 TEST_F(ProgProduction, ChecksTheJobBeforeTheFirstPart) {
   const std::string sha = FileSha256(image.string().c_str());
   const std::string other(64, 'a');
@@ -430,8 +430,8 @@ TEST_F(ProgProduction, ChecksTheJobBeforeTheFirstPart) {
     int exit;
     std::string says;
   } cases[] = {
-      {"too few programmers", {"--all", "--expect-programmers", "3"}, 2,
-       "3 programmers expected, 2 attached:\n"},
+      {"more programmers than the bench has", {"--all", "--expect-programmers", "1"}, 2,
+       "1 programmers expected, 2 attached:\n"},
       {"another image", {"--all", "--expect-sha256", other}, 11,
        "is not the one expected: its SHA-256 is " + sha + ", --expect-sha256 gives " + other},
       {"as expected", {"--all", "--count", "1", "--expect-programmers", "2", "--job", "lot 7",
