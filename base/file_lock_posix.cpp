@@ -72,6 +72,17 @@ FileLock LockExclusive(int fd, std::string* text) {
   return FileLock::kFailed;
 }
 
+bool LockWaiting(int fd, std::string* reason) {
+  while (flock(fd, LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    *reason = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+void Unlock(int fd) { flock(fd, LOCK_UN); }
+
 void CloseLockedFile(int fd) {
   if (fd >= 0) close(fd);
 }

@@ -12,7 +12,6 @@ namespace {
 // byte the file holds would refuse this process's own writes through its other handles.
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
-}  // namespace
 
 int OpenForLock(const std::string& path, std::string* reason) {
   const int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
@@ -21,10 +20,19 @@ int OpenForLock(const std::string& path, std::string* reason) {
 }
 
 // Windows does not say which process holds a lock.
-FileLock LockExclusive(int fd, std::string* text) {
-  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+OVERLAPPED LockRegion() {
   OVERLAPPED region{};
   region.OffsetHigh = kLockOffsetHigh;
+  return region;
+}
+
+HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+
+}  // namespace
+
+FileLock LockExclusive(int fd, std::string* text) {
+  const HANDLE handle = HandleOf(fd);
+  OVERLAPPED region = LockRegion();
   if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &region)) {
     return FileLock::kTaken;
   }
@@ -34,6 +42,18 @@ FileLock LockExclusive(int fd, std::string* text) {
   }
   *text = LastSystemError();
   return FileLock::kFailed;
+}
+
+bool LockWaiting(int fd, std::string* reason) {
+  OVERLAPPED region = LockRegion();
+  if (LockFileEx(HandleOf(fd), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region)) return true;
+  *reason = LastSystemError();
+  return false;
+}
+
+void Unlock(int fd) {
+  OVERLAPPED region = LockRegion();
+  UnlockFileEx(HandleOf(fd), 0, 1, 0, &region);
 }
 
 void CloseLockedFile(int fd) {

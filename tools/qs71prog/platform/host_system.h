@@ -24,12 +24,6 @@ bool WriteFd(int fd, const char* data, std::size_t size);
 // seek-then-write); the file is created when missing. -1 on failure. Every call of this
 // block that fails puts the system's own words for it in reason ("No space left on device").
 int OpenForAppend(const std::string& path, std::string& reason);
-// Waits for the lock that every qs71prog appending to the log takes around a row, so that
-// one process's row never lands between another's size and its cut-back. The lock belongs to
-// the open log, which all of a run's threads share, so it does not keep them apart; the log's
-// mutex does.
-bool LockForAppend(int fd, std::string& reason);
-void UnlockForAppend(int fd);
 // The size of an open file, -1 when unknown.
 long long FileSize(int fd, std::string& reason);
 // The file's last byte, -1 when it cannot be read; size is the file's size, above 0.

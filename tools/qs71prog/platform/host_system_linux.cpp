@@ -1,6 +1,5 @@
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <limits.h>
@@ -97,17 +96,6 @@ int OpenForAppend(const std::string& path, std::string& reason) {
   const int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   return fd >= 0 ? fd : Failed(reason, -1);
 }
-
-// flock, not a record lock: a record lock belongs to the process and would go as soon as
-// any descriptor of the log were closed; flock's belongs to this open file.
-bool LockForAppend(int fd, std::string& reason) {
-  while (flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) return Failed(reason, false);
-  }
-  return true;
-}
-
-void UnlockForAppend(int fd) { flock(fd, LOCK_UN); }
 
 long long FileSize(int fd, std::string& reason) {
   struct stat status;

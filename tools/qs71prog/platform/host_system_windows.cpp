@@ -102,17 +102,6 @@ Value Failed(std::string& reason, Value failure) {
   return failure;
 }
 
-// The append lock is one byte at 1 TiB, far beyond the end of any log, as the holds below
-// lie beyond their lock files. Windows' locks are mandatory, and one over the rows would
-// refuse a spreadsheet that reads the log while a row goes in.
-constexpr DWORD kAppendLockOffsetHigh = 0x100;
-
-OVERLAPPED AppendLockRegion() {
-  OVERLAPPED region{};
-  region.OffsetHigh = kAppendLockOffsetHigh;
-  return region;
-}
-
 }  // namespace
 
 // FILE_APPEND_DATA: the system puts every write at the end of the file, whoever else appends;
@@ -131,17 +120,6 @@ int OpenForAppend(const std::string& path, std::string& reason) {
     CloseHandle(file);
   }
   return fd;
-}
-
-bool LockForAppend(int fd, std::string& reason) {
-  OVERLAPPED region = AppendLockRegion();
-  if (LockFileEx(HandleOf(fd), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region)) return true;
-  return Failed(reason, false);
-}
-
-void UnlockForAppend(int fd) {
-  OVERLAPPED region = AppendLockRegion();
-  UnlockFileEx(HandleOf(fd), 0, 1, 0, &region);
 }
 
 long long FileSize(int fd, std::string& reason) {

@@ -9,6 +9,7 @@
 #include <tuple>
 #include <utility>
 
+#include "file_lock.h"
 #include "platform/host_system.h"
 
 namespace qs71prog {
@@ -257,12 +258,17 @@ bool ProductionLog::InPlace(std::string& problem) const {
 
 bool ProductionLog::WriteLocked(const std::string& row, std::string& problem) {
   std::string reason;
-  if (!LockForAppend(fd, reason)) {
+  // Every qs71prog appending to the log takes this lock around a row, so that one process's
+  // row never lands between another's size and its cut-back. It belongs to the open log,
+  // which all of a run's threads share, so it does not keep them apart; the log's mutex does.
+  // On Windows it lies on a byte far beyond the end (base/file_lock.h): a lock over the rows
+  // would refuse a spreadsheet that reads the log while a row goes in.
+  if (!LockWaiting(fd, &reason)) {
     problem = "cannot lock the log " + path + ": " + reason;
     return false;
   }
   const bool written = InPlace(problem) && WriteAtEnd(row, problem);
-  UnlockForAppend(fd);
+  Unlock(fd);
   return written;
 }
 
