@@ -12,14 +12,6 @@ namespace {
 // byte the file holds would refuse this process's own writes through its other handles.
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
-
-int OpenForLock(const std::string& path, std::string* reason) {
-  const int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
-  if (fd < 0) *reason = path + ": " + LastSystemError();
-  return fd;
-}
-
-// Windows does not say which process holds a lock.
 OVERLAPPED LockRegion() {
   OVERLAPPED region{};
   region.OffsetHigh = kLockOffsetHigh;
@@ -30,6 +22,13 @@ HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
 
 }  // namespace
 
+int OpenForLock(const std::string& path, std::string* reason) {
+  const int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  if (fd < 0) *reason = path + ": " + LastSystemError();
+  return fd;
+}
+
+// Windows does not say which process holds a lock.
 FileLock LockExclusive(int fd, std::string* text) {
   const HANDLE handle = HandleOf(fd);
   OVERLAPPED region = LockRegion();

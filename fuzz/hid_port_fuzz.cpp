@@ -29,6 +29,10 @@ bool HidPortList(const std::string&, std::vector<HidPortInfo>& found) {
   return true;
 }
 bool HidPortFind(HidPortDevice*, const std::string&, const std::string&) { return true; }
+// Nothing is shared with another process: the programmer lives in the fuzzer's bytes.
+HoldResult HidPortHold(HidPortDevice*) { return HoldResult{}; }
+std::string HidPortPath(const HidPortDevice*) { return "fuzz"; }
+HeldShares HidPortKeepHold(HidPortDevice*) { return {}; }
 void HidPortAnnounceJob(HidPortDevice*, bool) {}
 bool HidPortOpenWrite(HidPortDevice*) { return true; }
 bool HidPortOpenRead(HidPortDevice*) { return true; }
