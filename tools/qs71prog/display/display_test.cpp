@@ -358,6 +358,29 @@ TEST(ProductionDisplay, EachTileSaysWhatTheOperatorMustDoNow) {
   }
 }
 
+// A tile's line longer than the terminal wraps onto more rows; the next redraw must take every
+// one of them away, or each redraw leaves rows of the old tile above the new one. The FAIL
+// tile is its line (89 columns), five rows of letters (30: exactly the width of 30 takes one
+// row each) and its counters (46 to 57, with its rate).
+TEST(ProductionDisplay, TheRedrawTakesAwayEveryRowOfAWrappedLine) {
+  const struct {
+    int width;
+    const char* erase;
+  } cases[] = {{0, "\033[7A\r\033[J"}, {80, "\033[8A\r\033[J"}, {30, "\033[10A\r\033[J"},
+               {20, "\033[18A\r\033[J"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.width);
+    StringSink sink;
+    ProductionDisplay display(DisplayKind::kTerminal, sink, {1});
+    display.SetWidth(c.width);
+    display.PartDone(Made("fail"), {});
+    const size_t drawn = sink.out.size();
+    display.Activity(1, "take the part out", false);
+    EXPECT_EQ(sink.out.substr(drawn, std::string(c.erase).size()), c.erase)
+        << LastTiles(sink.out.substr(0, drawn));
+  }
+}
+
 // A part written with its verify off is never a PASS, not even in the line that scrolls away
 // or a plain log.
 TEST(ProductionDisplay, AnUnverifiedPartIsNeverAPass) {

@@ -283,6 +283,36 @@ void StringOrNull(JsonWriter& json, const char* key, bool known, const std::stri
   }
 }
 
+// The columns a line takes on the terminal: its characters (UTF-8 sequences count once, "—"
+// is one column) without the colour sequences, which take none.
+int VisibleColumns(const std::string& line) {
+  int columns = 0;
+  bool escape = false;
+  for (const char c : line) {
+    if (escape) {
+      escape = c != 'm';
+    } else if (c == '\033') {
+      escape = true;
+    } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+      ++columns;
+    }
+  }
+  return columns;
+}
+
+// The terminal rows that text ending in a line feed takes: a line longer than the width wraps
+// onto more; one of exactly the width leaves the cursor at its end, and its line feed ends it.
+int TerminalRows(const std::string& text, int width) {
+  int rows = 0;
+  size_t start = 0;
+  for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+    const int columns = VisibleColumns(text.substr(start, end - start));
+    rows += width > 0 && columns > width ? (columns + width - 1) / width : 1;
+    start = end + 1;
+  }
+  return rows;
+}
+
 }  // namespace
 
 std::string CountersLine(const ProgrammerCounters& counters, double hours, bool activity) {
@@ -350,7 +380,7 @@ void ProductionDisplay::DrawBlock() {
   std::string block;
   for (const ProgrammerCounters& entry : counters) block += Tile(entry);
   sink.Out(block);
-  drawnLines = static_cast<int>(std::count(block.begin(), block.end(), '\n'));
+  drawnLines = TerminalRows(block, width);
 }
 
 void ProductionDisplay::Redraw() {
@@ -367,6 +397,11 @@ void ProductionDisplay::Above(const std::string& text) {
 
 void ProductionDisplay::Ring() {
   if (bell && kind == DisplayKind::kTerminal) sink.Out("\a");
+}
+
+void ProductionDisplay::SetWidth(int columns) {
+  std::lock_guard<std::mutex> lock(mutex);
+  width = columns;
 }
 
 void ProductionDisplay::SetLook(bool colourOn, bool bellOn) {

@@ -68,6 +68,9 @@ class ProductionDisplay {
   void SetRun(const RunFacts& facts);
   // Colour on a terminal, and a bell there on FAIL, RESEAT and LOST.
   void SetLook(bool colour, bool bell);
+  // The terminal's width in columns (0: unknown). A tile's line longer than that wraps onto
+  // more rows, and the redraw must take all of them away.
+  void SetWidth(int columns);
   // The programmer's name beside its number; makes the tile of one that came after the start.
   void Name(int programmer, const std::string& key);
   // A part's job begins (part 0: it has no number yet): the last verdict goes at once and the
@@ -125,7 +128,8 @@ class ProductionDisplay {
   std::vector<PartRecord> notLogged;
   RunFacts facts;
   std::chrono::steady_clock::time_point start;
-  int drawnLines = 0;
+  int drawnLines = 0;  // terminal rows, wrapped lines counted by their rows
+  int width = 0;
   bool colour = false;
   bool bell = false;
   bool ended = false;

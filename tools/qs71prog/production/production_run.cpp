@@ -324,6 +324,7 @@ ExitCode RunProduction(const Options& options, Console& console) {
   ProductionDisplay board(ChooseDisplay(options, console), console, ids);
   const char* noColour = std::getenv("NO_COLOR");
   board.SetLook(!options.noColour && (noColour == nullptr || *noColour == '\0'), options.bell);
+  board.SetWidth(console.Columns());
   board.Title(JobTitle(options, preflight.bytes.size(), job.sha256));
   const std::string host = HostName();
   const auto started = std::chrono::system_clock::now();
