@@ -19,5 +19,8 @@ inline int HexDigitValue(char c) {
 // Appends the byte as two hex digits.
 void AppendHexByte(std::string& out, uint8_t byte, HexCase letters = HexCase::kLower);
 
+// Reads exactly count bytes written as two hex digits each, either case, no separators.
+bool ParseHexBytes(const std::string& hex, uint8_t* bytes, size_t count);
+
 // The bytes as two hex digits each, without separators: "6d610200".
 std::string HexBytes(const uint8_t* bytes, size_t count, HexCase letters = HexCase::kLower);

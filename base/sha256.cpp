@@ -177,6 +177,12 @@ std::string Sha256::HexDigest() {
   return hex;
 }
 
+std::string Sha256Hex(const void* data, size_t size) {
+  Sha256 sha;
+  sha.Add(data, size);
+  return sha.HexDigest();
+}
+
 std::string FileSha256(const char* path) {
   FILE* file = std::fopen(path, "rb");
   if (file == nullptr) return {};

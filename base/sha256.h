@@ -26,5 +26,8 @@ class Sha256 {
 bool Sha256UsesCpuInstructions();
 void Sha256AllowCpuInstructions(bool allow);
 
+// The digest of bytes in memory as hex.
+std::string Sha256Hex(const void* data, size_t size);
+
 // The digest of a whole file as hex, or an empty string when it cannot be read.
 std::string FileSha256(const char* path);

@@ -234,9 +234,7 @@ std::string MutexName(const std::string& path) {
   std::string key = AsciiLowerCopy(path);
   std::replace(key.begin(), key.end(), '\\', '/');
   if (sizeof kMutexPrefix + key.size() > MAX_PATH) {
-    Sha256 digest;
-    digest.Add(key.data(), key.size());
-    key = digest.HexDigest();
+    key = Sha256Hex(key.data(), key.size());
   }
   return kMutexPrefix + key;
 }

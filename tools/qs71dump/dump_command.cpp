@@ -121,9 +121,7 @@ int RunDump(const std::vector<std::string>& args, DumpOutput* output) {
   if ((r = ReadImage(options.image, &image, &problem)) != DumpOk) return Fail(r, problem, output);
   ImageMap map;
   map.path = options.image;
-  Sha256 sha;
-  sha.Add(image.data(), image.size());
-  map.sha256 = sha.HexDigest();
+  map.sha256 = Sha256Hex(image.data(), image.size());
   r = BuildImageMap(image, options.settings, &map, &problem);
   if (r != DumpOk) return Fail(r, options.image + ": " + problem, output);
   output->err += GrpAdrWarning(map);

@@ -136,12 +136,9 @@ constexpr Verdict kVerdicts[] = {
      &ProgrammerCounters::untouched},
 };
 
-// A record without a result comes from a caller that judged a part by passed alone.
 const Verdict& VerdictOf(const PartRecord& record) {
-  const std::string result = record.result.empty() ? (record.passed ? "pass" : "fail")
-                                                   : record.result;
   for (const Verdict& verdict : kVerdicts) {
-    if (result == verdict.result) return verdict;
+    if (record.result == verdict.result) return verdict;
   }
   return kVerdicts[1];
 }

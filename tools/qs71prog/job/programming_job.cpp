@@ -97,9 +97,7 @@ JobDescription Describe(const Options& options, const WriterLibrary& library,
   job.selection = options.selection;
   job.image = options.image;
   if (!image.empty()) {
-    Sha256 digest;
-    digest.Add(image.data(), image.size());
-    job.sha256 = digest.HexDigest();
+    job.sha256 = Sha256Hex(image.data(), image.size());
   }
   job.library = library.Path();
   job.emulated = library.IsEmulated();

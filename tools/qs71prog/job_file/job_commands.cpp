@@ -129,10 +129,8 @@ ExitCode MakeJobCommand(const Options& options, TextSink& console) {
   // The bytes the pre-flight judged are the bytes hashed and kept: the file may be replaced
   // by a compile meanwhile.
   const std::vector<uint8_t>& image = preflight.bytes;
-  Sha256 digest;
-  digest.Add(image.data(), image.size());
   LoadedJob made;
-  made.settings = SettingsFrom(options, digest.HexDigest(), image.size());
+  made.settings = SettingsFrom(options, Sha256Hex(image.data(), image.size()), image.size());
   const std::vector<uint8_t> bytes = BuildJobFile(made.settings, image, sign ? &key : nullptr);
   if (!WriteOutputText(options.makeJob, std::string(bytes.begin(), bytes.end()), &problem)) {
     return Refuse(console, ExitCode::kFileError,

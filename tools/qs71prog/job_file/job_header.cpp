@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/voltage_settings.h"
+#include "hex.h"
 #include "job_file/job_format.h"
 
 namespace qs71prog {

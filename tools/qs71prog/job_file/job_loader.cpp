@@ -15,12 +15,6 @@ namespace {
 // read to find that out.
 constexpr size_t kLongestJob = (size_t{2} << 20) + 65536;
 
-std::string HashOf(const uint8_t* data, size_t size) {
-  Sha256 digest;
-  digest.Add(data, size);
-  return digest.HexDigest();
-}
-
 bool ReadJobBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string& problem) {
   FileKind kind = FileKind::Missing;
   FILE* file = OpenRegularFile(path.c_str(), &kind);
@@ -71,7 +65,7 @@ void JudgeSigner(const std::string& path, const std::vector<uint8_t>& bytes,
 // What the hash cannot vouch for: a job made by hand, or by a qs71prog that checked less.
 bool CheckContent(const std::string& path, LoadedJob& job, std::string& problem) {
   const Preflight verdict = JudgeImage(path, job.image, false);
-  if (HashOf(job.image.data(), job.image.size()) != job.settings.imageSha256) {
+  if (Sha256Hex(job.image.data(), job.image.size()) != job.settings.imageSha256) {
     problem = path + " is damaged: its image's SHA-256 is not the one its header gives";
   } else if (job.settings.chipSize != job.image.size()) {
     problem = path + " is damaged: its chip size is not its image's";
@@ -92,7 +86,7 @@ std::vector<uint8_t> BuildJobFile(const JobSettings& settings, const std::vector
     signature.fingerprint = key->fingerprint;
     signature.bytes = SignBytes(*key, bytes.data(), bytes.size());
   }
-  const std::string trailer = JobTrailer(HashOf(bytes.data(), bytes.size()), signature);
+  const std::string trailer = JobTrailer(Sha256Hex(bytes.data(), bytes.size()), signature);
   bytes.insert(bytes.end(), trailer.begin(), trailer.end());
   return bytes;
 }
@@ -105,7 +99,7 @@ bool ReadJob(const std::string& path, const Trust& trust, LoadedJob& job, std::s
       !CryptoReady(problem)) {
     return false;
   }
-  job.sha256 = HashOf(bytes.data(), parts.covered);
+  job.sha256 = Sha256Hex(bytes.data(), parts.covered);
   if (job.sha256 != parts.sha256) {
     problem = path + " was changed after it was made: its content's SHA-256 is " + job.sha256 +
               ", its trailer says " + parts.sha256;

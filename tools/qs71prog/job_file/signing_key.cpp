@@ -129,17 +129,6 @@ bool WriteSecretFile(const std::string& path, const std::string& text, std::stri
 
 }  // namespace
 
-bool ParseHexBytes(const std::string& hex, uint8_t* bytes, size_t count) {
-  if (hex.size() != count * 2) return false;
-  for (size_t i = 0; i < count; ++i) {
-    const int high = HexDigitValue(hex[2 * i]);
-    const int low = HexDigitValue(hex[2 * i + 1]);
-    if (high < 0 || low < 0) return false;
-    bytes[i] = static_cast<uint8_t>(high * 16 + low);
-  }
-  return true;
-}
-
 
 SecretKey::~SecretKey() { sodium_memzero(bytes.data(), bytes.size()); }
 
@@ -150,9 +139,7 @@ bool CryptoReady(std::string& problem) {
 }
 
 std::string KeyFingerprint(const PublicKeyBytes& bytes) {
-  Sha256 digest;
-  digest.Add(bytes.data(), bytes.size());
-  return digest.HexDigest().substr(0, 32);
+  return Sha256Hex(bytes.data(), bytes.size()).substr(0, 32);
 }
 
 bool MakeKeyFiles(const std::string& path, const std::string& comment, std::string& fingerprint,

@@ -50,8 +50,6 @@ Signature SignBytes(const SecretKey& key, const uint8_t* data, size_t size);
 bool SignatureHolds(const PublicKeyBytes& key, const uint8_t* data, size_t size,
                     const Signature& signature);
 
-// Hex digits, two a byte, exactly count bytes of them; false for anything else.
-bool ParseHexBytes(const std::string& hex, uint8_t* bytes, size_t count);
 
 // False when libsodium cannot start (no source of randomness); problem says so.
 bool CryptoReady(std::string& problem);

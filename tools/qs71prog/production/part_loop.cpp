@@ -320,7 +320,6 @@ PartRecord RecordOf(const Production& production, const Attached& programmer, in
   record.otpSize = outcome.otpSize;
   record.image = production.options.image;
   record.sha256 = production.job.sha256;
-  record.passed = outcome.exit == ExitCode::kOk && !outcome.already;
   record.exit = static_cast<int>(outcome.exit);
   record.status = DescribeExit(outcome.exit).name;
   record.seconds = outcome.seconds;
@@ -377,10 +376,7 @@ LoopResult RunLoop(Production& production, Attached programmer) {
       loop.interrupted = InterruptCount() > 0;
       break;
     }
-    if (count != 0 && made >= count) {
-      loop.countReached = true;
-      break;
-    }
+    if (count != 0 && made >= count) break;
     board.Activity(programmer.id, "take the part out", false);
     if (!WaitFor(production, programmer, Socket::kEmpty, loop)) break;
     board.SocketEmpty(programmer.id);

@@ -27,7 +27,6 @@ struct PartRecord {
   int32_t otpSize = 0;
   std::string image;
   std::string sha256;
-  bool passed = false;
   // The verdict of a part's row: "pass", "fail", "unverified" (written with verify off),
   // "already" (held this image before it came), "aborted" (cut short after its write began:
   // scrap), "untouched" (stopped before its write: use it again). Empty for other rows.

@@ -74,7 +74,6 @@ struct LoopResult {
   bool interrupted = false;
   bool aborted = false;    // a second interruption cancelled its part
   bool stillLost = false;  // the run ended while its programmer was lost
-  bool countReached = false;
   std::map<std::string, int> results;  // parts by PartRecord::result
 };
 
