@@ -11,6 +11,9 @@ base=(g++ cmake ninja-build pkg-config bison libhidapi-dev libgtest-dev libgmock
       libsoxr-dev libebur128-dev libsndfile1-dev sox)
 # libsodium signs and checks qs71prog's job files (Ed25519).
 base+=(libsodium-dev)
+# SQLite holds a station's production trace; libpq reaches a line's PostgreSQL trace, and the
+# tests start a server of their own from the postgresql package.
+base+=(libsqlite3-dev sqlite3 libpq-dev postgresql)
 # The sanitizer and fuzz runs need clang and its runtime; the Windows target needs the
 # mingw-w64 cross compilers and Wine (32-bit Wine comes from the i386 architecture); the
 # package checks need dpkg-shlibdeps for the .deb's Depends and debootstrap for a Debian 12
