@@ -352,7 +352,7 @@ bool PostgresStore::Connect(std::string& problem) {
   // Ours first: the connection string's own settings, expanded after them, win. A server
   // that vanished without closing its sockets must not hold a station for minutes.
   const char* const keys[] = {"connect_timeout", "tcp_user_timeout", "dbname", nullptr};
-  const char* const values[] = {"10", "10000", connection.c_str(), nullptr};
+  const char* const values[] = {"3", "10000", connection.c_str(), nullptr};
   conn = PQconnectdbParams(keys, values, 1);
   if (PQstatus(conn) == CONNECTION_OK) return true;
   // libpq tells "nobody answers" from "refused" only through a ping.
