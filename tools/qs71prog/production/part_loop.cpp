@@ -248,7 +248,9 @@ bool TakePartNumber(Production& production, const Attached& programmer, int& par
     LogFailed(production, problem);
     return false;
   }
-  production.board.Status(LotText(state));
+  const std::string lot = LotText(state);
+  const std::string backlog = production.trace.Waiting();
+  production.board.Status(lot + (lot.empty() || backlog.empty() ? "" : "; ") + backlog);
   if (part > 0) return true;
   production.stopAll = true;
   production.board.Activity(programmer.id, "lot complete: part not written — take it out", false);

@@ -7,6 +7,7 @@
 
 #include "job_file/key_places.h"
 #include "platform/host_system.h"
+#include "trace/line_trace.h"
 #include "trace/sqlite_store.h"
 
 namespace qs71prog {
@@ -32,11 +33,8 @@ bool MakeFolders(const std::string& file, std::string& problem) {
 
 bool ChooseTraceStore(const std::string& target, std::unique_ptr<TraceStore>& store,
                       std::string& problem) {
-  if (IsServer(target)) {
-    problem = "this qs71prog records no trace on a PostgreSQL server: name a trace file";
-    return false;
-  }
-  std::string file = target;
+  const bool server = IsServer(target);
+  std::string file = server ? "" : target;
   if (file.empty()) {
     file = DefaultTraceFile();
     if (file.empty()) {
@@ -46,6 +44,7 @@ bool ChooseTraceStore(const std::string& target, std::unique_ptr<TraceStore>& st
     }
     if (!MakeFolders(file, problem)) return false;
   }
+  if (server) return LineTraceStore(target, file, store, problem);
   store = std::make_unique<SqliteStore>(file);
   return true;
 }
@@ -126,6 +125,6 @@ bool RunTrace::Unfinished(std::vector<TracePart>& parts, std::string& problem) {
   return true;
 }
 
-std::string RunTrace::Waiting() const { return ""; }
+std::string RunTrace::Waiting() const { return store == nullptr ? "" : store->Backlog(); }
 
 }  // namespace qs71prog

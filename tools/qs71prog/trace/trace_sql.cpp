@@ -283,7 +283,10 @@ bool SqlTraceStore::GiveBack(const std::string& job, const std::vector<int>& num
   return Transaction(
       [&](TraceSql& sql, std::string& why) {
         for (const int number : numbers) {
-          if (!sql.Execute("INSERT INTO spare_numbers (job, number) VALUES ($1, $2) "
+          // Only a number no part took: a give-back repeated after a part took the number
+          // must not offer it again.
+          if (!sql.Execute("INSERT INTO spare_numbers (job, number) SELECT $1, $2 WHERE NOT "
+                           "EXISTS (SELECT 1 FROM parts WHERE job = $1 AND number = $2) "
                            "ON CONFLICT (job, number) DO NOTHING",
                            {V::Text(job), V::Integer(number)}, why)) {
             return false;

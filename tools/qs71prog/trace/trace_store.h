@@ -124,6 +124,9 @@ class TraceStore {
   virtual bool Unfinished(const std::string& host, const std::string& run,
                           std::vector<TracePart>& parts, std::string& problem) = 0;
   virtual bool Load(const TraceFilter& filter, TraceContents& contents, std::string& problem) = 0;
+  // For the screen, while a line's server has not got everything: "recording locally, 3
+  // events waiting"; empty otherwise.
+  virtual std::string Backlog() const { return ""; }
 };
 
 }  // namespace qs71prog

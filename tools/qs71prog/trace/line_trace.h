@@ -1,0 +1,17 @@
+#pragma once
+// A line of stations' trace: a PostgreSQL server, reached through libpq, with the station's
+// own SQLite file beside it recording every call and queueing what the server has not got.
+// One file per platform: the Windows builds carry no PostgreSQL client and refuse it.
+
+#include <memory>
+#include <string>
+
+#include "trace/trace_store.h"
+
+namespace qs71prog {
+
+// connection: the --trace postgresql://... string; localFile: the station's own trace.
+bool LineTraceStore(const std::string& connection, const std::string& localFile,
+                    std::unique_ptr<TraceStore>& store, std::string& problem);
+
+}  // namespace qs71prog

@@ -1,0 +1,16 @@
+#include "trace/line_trace.h"
+
+#include "trace/forwarding_store.h"
+#include "trace/postgres_store.h"
+#include "trace/sqlite_store.h"
+
+namespace qs71prog {
+
+bool LineTraceStore(const std::string& connection, const std::string& localFile,
+                    std::unique_ptr<TraceStore>& store, std::string&) {
+  store = std::make_unique<ForwardingStore>(std::make_unique<PostgresStore>(connection),
+                                            std::make_unique<SqliteStore>(localFile), localFile);
+  return true;
+}
+
+}  // namespace qs71prog

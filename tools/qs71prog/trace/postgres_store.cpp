@@ -1,0 +1,166 @@
+#include "trace/postgres_store.h"
+
+#include <libpq-fe.h>
+
+#include <algorithm>
+#include <charconv>
+#include <memory>
+
+namespace qs71prog {
+
+namespace {
+
+using PgResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+// The types the values are sent as (pg_type's OIDs): the server reads every value as a
+// parameter of a known type, never inside the statement's text.
+constexpr Oid kInt8 = 20;
+constexpr Oid kText = 25;
+constexpr Oid kFloat8 = 701;
+
+// The server's message on one line, for the screen and the log.
+std::string OneLine(const char* message) {
+  std::string text = message == nullptr ? "" : message;
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  return text;
+}
+
+std::string Number(double value) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
+}
+
+// A column of a result as the trace's logic reads it, by the column's type.
+TraceValue ValueAt(const PGresult* result, int row, int column) {
+  if (PQgetisnull(result, row, column)) return TraceValue::Null();
+  const std::string text = PQgetvalue(result, row, column);
+  switch (PQftype(result, column)) {
+    case 20: case 21: case 23: return TraceValue::Integer(std::stoll(text));
+    case 700: case 701: case 1700: return TraceValue::Real(std::stod(text));
+    default: return TraceValue::Text(text);
+  }
+}
+
+// Two stations opening an empty database at once must not both create the schema: the
+// migration runs under this lock, held until its transaction ends.
+constexpr int64_t kMigrationLock = 7107;
+
+}  // namespace
+
+std::string PostgresDisplayName(const std::string& connection) {
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(connection.c_str(), &error);
+  PQfreemem(error);
+  if (options == nullptr) return "postgresql (an unreadable connection string)";
+  std::string host, port, user, dbname;
+  for (PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
+    const std::string key = option->keyword;
+    const std::string value = option->val == nullptr ? "" : option->val;
+    if (key == "host" || (key == "hostaddr" && host.empty())) host = value;
+    if (key == "port") port = value;
+    if (key == "user") user = value;
+    if (key == "dbname") dbname = value;
+  }
+  PQconninfoFree(options);
+  // A socket folder as the host: its slashes encoded, as a URI takes them.
+  std::string encoded;
+  for (const char c : host) encoded += c == '/' ? std::string("%2F") : std::string(1, c);
+  return "postgresql://" + (user.empty() ? "" : user + "@") + encoded +
+         (port.empty() ? "" : ":" + port) + "/" + dbname;
+}
+
+PostgresStore::PostgresStore(std::string connection)
+    : connection(std::move(connection)), name(PostgresDisplayName(this->connection)) {}
+
+PostgresStore::~PostgresStore() { PQfinish(conn); }
+
+bool PostgresStore::Query(const std::string& sql, const TraceRow& values, TraceRows& rows,
+                          std::string& problem) {
+  std::vector<std::string> texts;
+  std::vector<const char*> pointers;
+  std::vector<Oid> types;
+  texts.reserve(values.size());
+  for (const TraceValue& value : values) {
+    texts.push_back(value.kind == TraceValue::kReal ? Number(value.real) : value.AsText());
+    pointers.push_back(value.kind == TraceValue::kNull ? nullptr : texts.back().c_str());
+    types.push_back(value.kind == TraceValue::kInteger ? kInt8
+                    : value.kind == TraceValue::kReal  ? kFloat8
+                    : value.kind == TraceValue::kText  ? kText
+                                                       : 0);
+  }
+  const PgResult result(PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()),
+                                     types.data(), pointers.data(), nullptr, nullptr, 0),
+                        &PQclear);
+  const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+    problem = OneLine(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn));
+    if (problem.empty()) problem = OneLine(PQerrorMessage(conn));
+    return false;
+  }
+  for (int row = 0; row < PQntuples(result.get()); ++row) {
+    TraceRow columns;
+    for (int column = 0; column < PQnfields(result.get()); ++column) {
+      columns.push_back(ValueAt(result.get(), row, column));
+    }
+    rows.push_back(std::move(columns));
+  }
+  return true;
+}
+
+bool PostgresStore::Connect(std::string& problem) {
+  PQfinish(conn);
+  // Ours first: the connection string's own settings, expanded after them, win. A server
+  // that vanished without closing its sockets must not hold a station for minutes.
+  const char* const keys[] = {"connect_timeout", "tcp_user_timeout", "dbname", nullptr};
+  const char* const values[] = {"3", "10000", connection.c_str(), nullptr};
+  conn = PQconnectdbParams(keys, values, 1);
+  if (PQstatus(conn) == CONNECTION_OK) return true;
+  // libpq tells "nobody answers" from "refused" only through a ping.
+  unreachable = PQpingParams(keys, values, 1) == PQPING_NO_RESPONSE;
+  problem = "cannot open the trace " + name + ": " + OneLine(PQerrorMessage(conn));
+  PQfinish(conn);
+  conn = nullptr;
+  return false;
+}
+
+bool PostgresStore::Open(std::string& problem) {
+  std::lock_guard<std::recursive_mutex> lock(mutex);
+  unreachable = false;
+  if (!Connect(problem)) return false;
+  return Transaction(
+      [this](TraceSql& sql, std::string& why) {
+        TraceRows tables;
+        if (!sql.Execute("SELECT pg_advisory_xact_lock($1)", {TraceValue::Integer(kMigrationLock)},
+                         why) ||
+            !sql.Query("SELECT table_name FROM information_schema.tables "
+                       "WHERE table_schema = current_schema()",
+                       {}, tables, why)) {
+          return false;
+        }
+        std::vector<std::string> names;
+        for (const TraceRow& row : tables) names.push_back(row[0].AsText());
+        return UpToDate(sql, names, why);
+      },
+      problem);
+}
+
+bool PostgresStore::Transaction(const Work& work, std::string& problem) {
+  std::lock_guard<std::recursive_mutex> lock(mutex);
+  unreachable = conn == nullptr || PQstatus(conn) != CONNECTION_OK;
+  if (unreachable) {
+    problem = "the trace server " + name + " does not answer";
+    return false;
+  }
+  std::string why;
+  if (Execute("BEGIN", {}, why) && work(*this, why) && Execute("COMMIT", {}, why)) return true;
+  unreachable = PQstatus(conn) != CONNECTION_OK;
+  std::string ignored;
+  if (!unreachable) Execute("ROLLBACK", {}, ignored);
+  // The trace's own refusals name it already; the server's words follow its name.
+  problem = why.rfind("the trace ", 0) == 0 ? why : "the trace " + name + ": " + why;
+  return false;
+}
+
+}  // namespace qs71prog
