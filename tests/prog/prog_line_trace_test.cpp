@@ -1,0 +1,113 @@
+// A line of stations on one PostgreSQL trace, through the real qs71prog: two stations share a
+// job's lot and never a number, and a station cut off from the server goes on locally and
+// forwards everything, once, when the server is back.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "file_contents.h"
+#include "postgres_server.h"
+#include "prog_run.h"
+#include "test_scratch.h"
+
+namespace qs71prog::test {
+namespace {
+
+using testsupport::PostgresServer;
+
+class ProgLineTrace : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!PostgresServer::Installed()) GTEST_SKIP() << "no PostgreSQL server on this machine";
+    dir = CleanScratchFolder(QS71_TEST_TMPDIR,
+                             testing::UnitTest::GetInstance()->current_test_info()->name());
+    image = GeneratedImage(dir / "gen");
+    ASSERT_FALSE(image.empty());
+    server = std::make_unique<PostgresServer>(dir / "server");
+    std::string problem;
+    ASSERT_TRUE(server->Start(problem)) << problem;
+  }
+
+  // A station: its own socket of parts, its own state folder (its local trace), the line's
+  // trace.
+  ProcessResult Station(const std::string& name, int parts, std::vector<std::string> arguments) {
+    const std::filesystem::path socket = dir / name;
+    std::filesystem::create_directories(socket);
+    for (int i = 1; i <= parts; ++i) {
+      RunProg({"--emulate=" + (socket / ("part" + std::to_string(i) + ".otp")).string(), "--identify"});
+    }
+    arguments.insert(arguments.begin(), {"--emulate", "--production", "--station", name, "--trace",
+                                         server->Connection()});
+    return RunProg(arguments, {{"QS71_EMU_SOCKET", socket.string()},
+                               {"QS71_TRUST_DIR", (dir / "no-keys").string()},
+                               {"XDG_STATE_HOME", (dir / (name + "-state")).string()}});
+  }
+
+  std::string Sql(const std::string& statement) {
+    std::string rows, problem;
+    EXPECT_TRUE(server->Sql(statement, rows, problem)) << problem;
+    return rows;
+  }
+
+  std::filesystem::path dir;
+  std::filesystem::path image;
+  std::unique_ptr<PostgresServer> server;
+};
+
+TEST_F(ProgLineTrace, TwoStationsShareALotAndNeverANumber) {
+  const std::string job = (dir / "toy.job").string();
+  ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string(), "--lot", "20"}).exitCode, 0);
+  ProcessResult runs[2];
+  std::thread first([&] { runs[0] = Station("st1", 14, {"--job", job}); });
+  std::thread second([&] { runs[1] = Station("st2", 14, {"--job", job}); });
+  first.join();
+  second.join();
+  for (const ProcessResult& run : runs) {
+    EXPECT_EQ(run.exitCode, 15) << run.out << run.err;
+    EXPECT_NE((run.out + run.err).find("the lot of 20 parts is complete"), std::string::npos)
+        << run.out << run.err;
+  }
+  EXPECT_EQ(Sql("SELECT count(*), count(DISTINCT number), min(number), max(number) FROM parts "
+                "WHERE result = 'pass'"),
+            "20|20|1|20\n");
+  EXPECT_EQ(Sql("SELECT count(DISTINCT station) FROM runs"), "2\n");
+
+  const ProcessResult again = Station("st3", 1, {"--job", job});
+  EXPECT_EQ(again.exitCode, 15);
+  EXPECT_NE(again.err.find("is complete (20 of 20 parts made"), std::string::npos) << again.err;
+}
+
+TEST_F(ProgLineTrace, AStationCutOffRecordsLocallyAndForwardsWhenTheServerIsBack) {
+  testsupport::LiveProcess cut(
+      {QS71PROG_PATH, "--emulate", "--write", image.string(), "--production", "--count", "3",
+       "--station", "st1", "--trace", server->Connection()},
+      {.environment = {{"QS71_EMU_SOCKET", (dir / "st1").string()},
+                       {"XDG_STATE_HOME", (dir / "st1-state").string()}}});
+  std::filesystem::create_directories(dir / "st1");
+  for (int i = 1; i <= 3; ++i) {
+    RunProg({"--emulate=" + (dir / "st1" / ("part" + std::to_string(i) + ".otp")).string(), "--identify"});
+  }
+  std::string line, seen;
+  while (cut.ReadLine(line) && line.find("PASS") == std::string::npos) seen += line + "\n";
+  server->Stop();
+  while (cut.ReadLine(line)) seen += line + "\n";
+  EXPECT_EQ(cut.Wait(), 0) << seen;
+  EXPECT_NE(seen.find("not answering: recording locally"), std::string::npos) << seen;
+
+  std::string problem;
+  ASSERT_TRUE(server->Start(problem)) << problem;
+  std::filesystem::remove_all(dir / "st1");  // a fresh part; the station's local trace stays
+  const ProcessResult next = Station("st1", 1, {"--write", image.string(), "--count", "1"});
+  EXPECT_EQ(next.exitCode, 0) << next.out << next.err;
+  // Every part of both runs, once: the first run's forwarded by the second.
+  EXPECT_EQ(Sql("SELECT count(*), count(DISTINCT number) FROM parts WHERE result = 'pass'"),
+            "4|4\n") << seen << next.out << next.err;
+  EXPECT_EQ(Sql("SELECT count(*) FROM runs WHERE ended_at IS NOT NULL"), "2\n");
+  const testsupport::ProcessResult outbox = testsupport::RunProcess(
+      {"sqlite3", (dir / "st1-state" / "qs71" / "trace.db").string(), "SELECT count(*) FROM outbox"});
+  EXPECT_EQ(outbox.out, "0\n") << outbox.err;
+}
+
+}  // namespace
+}  // namespace qs71prog::test
