@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <iterator>
 #include <map>
 #include <unordered_map>
 #include <utility>
@@ -44,6 +46,28 @@ bool Digits(const std::string& text, size_t at, size_t count, int& value) {
     if (text[index] < '0' || text[index] > '9') return false;
     value = value * 10 + (text[index] - '0');
   }
+  return true;
+}
+
+// The fields of "2026-12-07T19:40:00" at their places, each with its largest value and the
+// character after it (a leap second's 60 is a second the clock gave).
+struct TimeField {
+  size_t at;
+  size_t digits;
+  int most;
+  char after;
+};
+constexpr TimeField kTimeFields[] = {{0, 4, 9999, '-'}, {5, 2, 12, '-'},  {8, 2, 31, 'T'},
+                                     {11, 2, 23, ':'},  {14, 2, 59, ':'}, {17, 2, 60, '\0'}};
+
+// ".123" after the seconds: the point and one to nine digits.
+bool Fraction(const std::string& text, double& fraction) {
+  int digits = 0;
+  if (text.size() < 2 || text.size() > 10 || text[0] != '.' ||
+      !Digits(text, 1, text.size() - 1, digits)) {
+    return false;
+  }
+  fraction = digits / std::pow(10.0, static_cast<double>(text.size() - 1));
   return true;
 }
 
@@ -219,29 +243,22 @@ std::string YieldText(const Tally& tally) {
 }
 
 bool ParseUtc(const std::string& text, double& seconds) {
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
-      text[16] != ':' || text.back() != 'Z' || !Digits(text, 0, 4, year) ||
-      !Digits(text, 5, 2, month) || !Digits(text, 8, 2, day) || !Digits(text, 11, 2, hour) ||
-      !Digits(text, 14, 2, minute) || !Digits(text, 17, 2, second) || hour > 23 || minute > 59 ||
-      second > 60) {
-    return false;
+  int field[std::size(kTimeFields)] = {};
+  if (text.size() < 20 || text.back() != 'Z') return false;
+  for (size_t index = 0; index < std::size(kTimeFields); ++index) {
+    const TimeField& f = kTimeFields[index];
+    if (!Digits(text, f.at, f.digits, field[index]) || field[index] > f.most) return false;
+    if (f.after != '\0' && text[f.at + f.digits] != f.after) return false;
   }
-  int fraction = 0;
-  const size_t places = text.size() - 21;  // digits after the point, before the Z
-  if (text.size() > 20 &&
-      (text[19] != '.' || places == 0 || places > 9 || !Digits(text, 20, places, fraction))) {
-    return false;
-  }
-  const std::chrono::year_month_day date{std::chrono::year{year},
-                                         std::chrono::month{static_cast<unsigned>(month)},
-                                         std::chrono::day{static_cast<unsigned>(day)}};
+  double fraction = 0.0;
+  if (text.size() > 20 && !Fraction(text.substr(19, text.size() - 20), fraction)) return false;
+  const std::chrono::year_month_day date{std::chrono::year{field[0]},
+                                         std::chrono::month{static_cast<unsigned>(field[1])},
+                                         std::chrono::day{static_cast<unsigned>(field[2])}};
   if (!date.ok()) return false;
   const long long days = std::chrono::sys_days{date}.time_since_epoch().count();
-  double scale = 1.0;
-  for (size_t place = 0; text.size() > 20 && place < places; ++place) scale *= 10.0;
-  seconds = static_cast<double>(days * 86400 + hour * 3600 + minute * 60 + second) +
-            (text.size() > 20 ? fraction / scale : 0.0);
+  seconds =
+      static_cast<double>(days * 86400 + field[3] * 3600 + field[4] * 60 + field[5]) + fraction;
   return true;
 }
 

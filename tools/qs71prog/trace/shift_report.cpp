@@ -180,15 +180,14 @@ std::string HtmlTable(const FigureTable& table) {
 }
 
 ColumnChart HoursChart(const std::vector<TallyRow>& hours) {
-  ColumnChart chart{"hours-chart",
-                    "Parts per hour, stacked by verdict, and the yield",
-                    {},
-                    {{"pass", "pass", {}},
-                     {"fail", "fail", {}},
-                     {"unverified", "unverified", {}},
-                     {"other", "other", {}}},
-                    "yield",
-                    {}};
+  ColumnChart chart;
+  chart.id = "hours-chart";
+  chart.title = "Parts per hour, stacked by verdict, and the yield";
+  chart.stacks = {{"pass", "pass", {}},
+                  {"fail", "fail", {}},
+                  {"unverified", "unverified", {}},
+                  {"other", "other", {}}};
+  chart.percentName = "yield";
   std::string day;
   for (const TallyRow& hour : hours) {
     // "19h", with the date where the day changes: the table beside has the whole date.
@@ -208,8 +207,17 @@ ColumnChart HoursChart(const std::vector<TallyRow>& hours) {
   return chart;
 }
 
+BarChart Bars(const std::string& id, const std::string& title, const char* style, double full) {
+  BarChart chart;
+  chart.id = id;
+  chart.title = title;
+  chart.style = style;
+  chart.full = full;
+  return chart;
+}
+
 BarChart YieldChart(const char* id, const char* who, const std::vector<TallyRow>& rows) {
-  BarChart chart{id, Format("Yield per %s", who), "pass", {}, {}, {}, 100.0, "", {}};
+  BarChart chart = Bars(id, Format("Yield per %s", who), "pass", 100.0);
   for (const TallyRow& row : rows) {
     chart.labels.push_back(row.key);
     chart.values.push_back(YieldPercent(row.parts));
@@ -220,12 +228,10 @@ BarChart YieldChart(const char* id, const char* who, const std::vector<TallyRow>
 
 BarChart ParetoChart(const char* id, const char* what, const std::vector<ParetoRow>& rows) {
   const size_t shown = std::min(rows.size(), kChartRows);
-  BarChart chart{
-      id,     Format("Failures by %s, most frequent first, with the cumulative share", what),
-      "fail", {},
-      {},     {},
-      0.0,    "cumulative",
-      {}};
+  BarChart chart =
+      Bars(id, Format("Failures by %s, most frequent first, with the cumulative share", what),
+           "fail", 0.0);
+  chart.percentName = "cumulative";
   if (shown < rows.size())
     chart.title += Format(" (the %d most frequent of %d)", static_cast<int>(shown),
                           static_cast<int>(rows.size()));
@@ -240,18 +246,18 @@ BarChart ParetoChart(const char* id, const char* what, const std::vector<ParetoR
 }
 
 BarChart LostChart(const std::vector<LostRow>& lost) {
-  BarChart chart{"lost-chart", "Time each programmer was lost", "lost", {}, {}, {}, 0.0, "", {}};
+  BarChart chart = Bars("lost-chart", "Time each programmer was lost", "lost", 0.0);
   for (const LostRow& row : lost) {
     chart.labels.push_back(row.programmer);
     chart.values.push_back(row.seconds);
-    chart.notes.push_back(Duration(row.seconds) + Format(", lost %d times", row.losses));
+    chart.notes.push_back(Duration(row.seconds) +
+                          Format(" in %d loss%s", row.losses, row.losses == 1 ? "" : "es"));
   }
   return chart;
 }
 
 BarChart LotChart(const std::vector<LotRow>& lots) {
-  BarChart chart{
-      "lots-chart", "Each job's lot: parts made of the lot", "bar", {}, {}, {}, 100.0, "", {}};
+  BarChart chart = Bars("lots-chart", "Each job's lot: parts made of the lot", "bar", 100.0);
   for (const LotRow& lot : lots) {
     chart.labels.push_back(lot.name.empty() ? lot.job.substr(0, kShownHash) : lot.name);
     chart.values.push_back(lot.lot > 0 ? std::min(100.0, 100.0 * lot.made / lot.lot) : 0.0);
