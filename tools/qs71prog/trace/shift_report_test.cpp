@@ -9,6 +9,7 @@
 
 #include "file_contents.h"
 #include "test_scratch.h"
+#include "text_format.h"
 
 namespace qs71prog {
 namespace {
@@ -89,62 +90,45 @@ TEST(ShiftFigures, TalliesByHourProgrammerAndOperator) {
 // From "lost" to the next "back" of that programmer in that run; else to the run's end, or
 // to its last event when it has none.
 TEST(ShiftFigures, LostTimeRunsToTheReturnOrTheRunsEnd) {
+  const auto at = [](const char* clock) { return std::string("2026-12-07T") + clock + "Z"; };
+  const auto lost = [&](const char* run, const char* clock) {
+    return Event(run, "P1", "lost", at(clock));
+  };
+  const auto back = [&](const char* run, const char* clock) {
+    return Event(run, "P1", "back", at(clock));
+  };
   const struct {
     const char* name;
+    const char* runEnd;    // of r1
+    const char* expected;  // losses, never back, seconds
     std::vector<TraceEvent> events;
-    std::string runEnd;
-    int losses, neverBack;
-    double seconds;
   } cases[] = {
-      {"back",
-       {Event("r1", "P1", "lost", "2026-12-07T10:00:00.000Z"),
-        Event("r1", "P1", "back", "2026-12-07T10:00:30.500Z")},
-       "",
-       1,
-       0,
-       30.5},
+      {"back", "", "1 0 30.500", {lost("r1", "10:00:00"), back("r1", "10:00:30.500")}},
       {"twice, a second lost changes nothing",
-       {Event("r1", "P1", "lost", "2026-12-07T10:00:00Z"),
-        Event("r1", "P1", "lost", "2026-12-07T10:00:05Z"),
-        Event("r1", "P1", "back", "2026-12-07T10:00:10Z"),
-        Event("r1", "P1", "lost", "2026-12-07T10:01:00Z"),
-        Event("r1", "P1", "back", "2026-12-07T10:01:20Z")},
        "",
-       2,
-       0,
-       30.0},
-      {"never back, run ended",
-       {Event("r1", "P1", "lost", "2026-12-07T10:00:00Z")},
-       "2026-12-07T10:05:00.000Z",
-       1,
-       1,
-       300.0},
+       "2 0 30.000",
+       {lost("r1", "10:00:00"), lost("r1", "10:00:05"), back("r1", "10:00:10"),
+        lost("r1", "10:01:00"), back("r1", "10:01:20")}},
+      {"never back, run ended", "10:05:00.000", "1 1 300.000", {lost("r1", "10:00:00")}},
       {"never back, run cut short",
-       {Event("r1", "P1", "lost", "2026-12-07T10:00:00Z"),
-        Event("r1", "P2", "started", "2026-12-07T10:02:00Z")},
        "",
-       1,
-       1,
-       120.0},
+       "1 1 120.000",
+       {lost("r1", "10:00:00"), Event("r1", "P2", "started", at("10:02:00"))}},
       {"another run's back is not its own",
-       {Event("r1", "P1", "lost", "2026-12-07T10:00:00Z"),
-        Event("r2", "P1", "back", "2026-12-07T10:00:01Z")},
-       "2026-12-07T10:01:00Z",
-       1,
-       1,
-       60.0},
+       "10:01:00",
+       "1 1 60.000",
+       {lost("r1", "10:00:00"), back("r2", "10:00:01")}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TraceContents trace;
-    trace.runs = {RunOf("r1", "", c.runEnd), RunOf("r2", "", "")};
+    trace.runs = {RunOf("r1", "", *c.runEnd ? at(c.runEnd) : ""), RunOf("r2", "", "")};
     trace.events = c.events;
     const ShiftFigures figures = Figures(trace);
     ASSERT_EQ(figures.lost.size(), 1u);
-    EXPECT_EQ(figures.lost[0].programmer, "P1");
-    EXPECT_EQ(figures.lost[0].losses, c.losses);
-    EXPECT_EQ(figures.lost[0].neverBack, c.neverBack);
-    EXPECT_NEAR(figures.lost[0].seconds, c.seconds, 1e-6);
+    const LostRow& row = figures.lost[0];
+    EXPECT_EQ(row.programmer, "P1");
+    EXPECT_EQ(Format("%d %d %.3f", row.losses, row.neverBack, row.seconds), c.expected);
   }
 }
 
