@@ -24,6 +24,9 @@ extra=(ccache clang libclang-rt-14-dev g++-mingw-w64-i686-posix g++-mingw-w64-x8
 # Debian's libsodium source has no configure script: the Windows cross-build makes it as
 # Debian's packaging does, with autoreconf.
 extra+=(autoconf automake libtool)
+# Debian's SQLite source is the full tree: the Windows cross-build makes its one-file
+# amalgamation with the tclsh scripts SQLite generates it with.
+extra+=(tcl)
 
 # The browser stage opens the image pages in Debian's own chromium, driven by playwright-core
 # from npm; no browser is downloaded. npm is its own package on Debian but comes with the

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The audio libraries of the Windows builds: libsndfile (with FLAC as its only external codec),
-# libsoxr and libebur128, and libsodium for qs71prog's signed jobs, cross-built as static
-# libraries from Debian's source packages of the very versions the Linux build links, into
-# build-win-deps/<triple>/prefix with their .pc files. cmake/mingw-common.cmake points the
-# cross-builds' pkg-config at that prefix.
+# libsoxr and libebur128, libsodium for qs71prog's signed jobs and SQLite for its production
+# trace, cross-built as static libraries from Debian's source packages of the very versions the
+# Linux build links, into build-win-deps/<triple>/prefix with their .pc files.
+# cmake/mingw-common.cmake points the cross-builds' pkg-config at that prefix.
 #
 # Usage: scripts/windows_audio_libs.sh TRIPLE...   (i686-w64-mingw32, x86_64-w64-mingw32)
 #
@@ -18,7 +18,7 @@ jobs=$(nproc)
 
 # Source package, the -dev package whose installed version it must match.
 packages=(flac:libflac-dev libsndfile:libsndfile1-dev libsoxr:libsoxr-dev libebur128:libebur128-dev
-          libsodium:libsodium-dev)
+          libsodium:libsodium-dev sqlite3:libsqlite3-dev)
 
 die() { echo "windows_audio_libs: $*" >&2; exit 1; }
 
@@ -77,7 +77,10 @@ fetch_source() {  # source package, version; prints the unpacked folder
     if [ ! -f "$dsc" ] || ! (cd "$deps/src" && dsc_files "$dsc" | sha256sum -c --quiet >/dev/null 2>&1); then
       compgen -G "$deps/apt/lists/*Sources*" >/dev/null || private_apt update >&2 ||
         die "apt-get update of the deb-src entries failed"
-      (cd "$deps/src" && private_apt source --download-only "$name=$version" >&2) ||
+      # Lists older than the system's -dev package (a point or security release since) lack
+      # its version: they are brought up to date once, and the download tried again.
+      (cd "$deps/src" && private_apt source --download-only "$name=$version" 2>/dev/null >&2) ||
+        { private_apt update >&2 && (cd "$deps/src" && private_apt source --download-only "$name=$version" >&2); } ||
         echo "windows_audio_libs: not every file of $name $version could be fetched" >&2
     fi
     [ -f "$dsc" ] || die "no source package $name $version"
@@ -220,14 +223,70 @@ build_sodium() {  # triple, source folder, build folder, prefix
   sed -i 's|^Cflags: \(.*\)$|Cflags: \1 -DSODIUM_STATIC|' "$4/lib/pkgconfig/libsodium.pc"
 }
 
+# Debian's SQLite source is the upstream tree, not the one-file amalgamation; its own build
+# generates sqlite3.c and sqlite3.h from it with native tools (lemon, tclsh). That is done once
+# here with a native configure, since the file is the same for every target, and each target
+# then compiles the one file: far quicker than a configure per target. The parser is generated
+# with the feature flags below, as Debian's build does, so that the same SQL parses on both.
+amalgamate_sqlite() {  # source folder
+  local out="$1/amalgamation"
+  [ -f "$out/sqlite3.c" ] && [ "$(cat "$out/options" 2>/dev/null)" = "$(sqlite_options)" ] && return
+  command -v tclsh >/dev/null || die "no tclsh, which makes SQLite's amalgamation (scripts/deps.sh all installs tcl)"
+  rm -rf "$out" "$out.tmp"
+  mkdir -p "$out.tmp"
+  local log="$deps/src/sqlite3-amalgamation.log"
+  (cd "$out.tmp" && "$1/configure" --disable-shared --disable-tcl --disable-readline \
+     CFLAGS="-O2 $(sqlite_options)" && make -j "$jobs" sqlite3.c sqlite3.h) >"$log" 2>&1 ||
+    { tail -20 "$log"; die "making SQLite's amalgamation failed (log: $log)"; }
+  mkdir -p "$out"
+  cp "$out.tmp/sqlite3.c" "$out.tmp/sqlite3.h" "$out.tmp/sqlite3ext.h" "$out"
+  sqlite_options >"$out/options"
+  rm -rf "$out.tmp"
+}
+
+# The compile-time options of Debian's libsqlite3 that change what SQL or the C API does, so
+# that the trace behaves on Windows as on Linux: deleted rows overwritten, LIKE never matching a
+# blob, URI file names, the math and soundex functions, the column metadata calls,
+# DELETE/UPDATE ... LIMIT, Debian's limits.
+# Serialized threading (SQLITE_THREADSAFE=1, on Windows with its own mutexes: no pthread DLL).
+# Debian's extensions that the trace does not use (full-text search, R-tree, sessions and the
+# like) stay out; name one here if the trace ever needs it.
+sqlite_options() {
+  echo -DSQLITE_THREADSAFE=1 -DSQLITE_SECURE_DELETE -DSQLITE_LIKE_DOESNT_MATCH_BLOBS \
+    -DSQLITE_USE_URI=1 -DSQLITE_ENABLE_MATH_FUNCTIONS -DSQLITE_ENABLE_COLUMN_METADATA \
+    -DSQLITE_ENABLE_UPDATE_DELETE_LIMIT=1 -DSQLITE_ALLOW_ROWID_IN_VIEW -DSQLITE_MAX_SCHEMA_RETRY=25 \
+    -DSQLITE_MAX_VARIABLE_NUMBER=250000 -DSQLITE_SOUNDEX=1
+}
+
+# The amalgamation compiled into libsqlite3.a, with its headers and its own .pc template filled
+# in; on Windows it needs no library beyond the system's.
+build_sqlite() {  # triple, source folder, build folder, prefix
+  local cc=("$1-gcc-posix") version
+  version=$(cat "$2/VERSION")
+  [ -n "${CCACHE:-}" ] && cc=(ccache "$1-gcc-posix")
+  mkdir -p "$3" "$4/lib/pkgconfig" "$4/include"
+  # shellcheck disable=SC2046  # the options are words
+  (cd "$3" && "${cc[@]}" -O2 -DNDEBUG -fno-strict-aliasing $(sqlite_options) \
+     -c "$2/amalgamation/sqlite3.c" -o sqlite3.o && rm -f libsqlite3.a && "$1-ar" rcs libsqlite3.a sqlite3.o) \
+    >"$3.log" 2>&1 || return 1
+  cp "$3/libsqlite3.a" "$4/lib/"
+  cp "$2/amalgamation/sqlite3.h" "$2/amalgamation/sqlite3ext.h" "$4/include/"
+  # shellcheck disable=SC2016  # ${prefix} and ${exec_prefix} are the .pc file's own
+  sed -e "s|@prefix@|$4|" -e 's|@exec_prefix@|${prefix}|' -e 's|@libdir@|${exec_prefix}/lib|' \
+    -e 's|@includedir@|${prefix}/include|' -e "s|@PACKAGE_VERSION@|$version|" -e 's|@LIBS@||' \
+    "$2/sqlite3.pc.in" >"$4/lib/pkgconfig/sqlite3.pc"
+}
+
 build_library() {  # triple, source package, source folder
   local triple=$1 name=$2 src=$3 build="$deps/$1/build/$2" prefix="$deps/$1/prefix"
   local toolchain="$top/cmake/mingw-${triple%%-*}.cmake"
   local start=$SECONDS
   rm -rf "$build"
   mkdir -p "$deps/$triple/build"
-  if [ "$name" = libsodium ]; then
-    build_sodium "$triple" "$src" "$build" "$prefix" ||
+  local own=""
+  case $name in libsodium) own=build_sodium ;; sqlite3) own=build_sqlite ;; esac
+  if [ -n "$own" ]; then
+    "$own" "$triple" "$src" "$build" "$prefix" ||
       { tail -30 "$build.log"; die "$name for $triple failed (log: $build.log)"; }
     echo "== windows_audio_libs: $name for $triple ($((SECONDS - start)) s)"
     return
@@ -299,6 +358,7 @@ for entry in "${packages[@]}"; do
   src=$(fetch_source "${entry%%:*}" "$(source_version "${entry#*:}")")
   [ "${entry%%:*}" = libsndfile ] && patch_sndfile "$src"
   [ "${entry%%:*}" = libsodium ] && autoreconf_sodium "$src"
+  [ "${entry%%:*}" = sqlite3 ] && amalgamate_sqlite "$src"
 done
 # The targets side by side: CMake's configure checks run one at a time, so two of them keep
 # both cores busy.

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 extern char** environ;
@@ -39,12 +40,27 @@ class SpawnActions {
   posix_spawn_file_actions_t actions;
 };
 
-std::vector<std::string> ChildEnvironment(const Environment& additions) {
+std::vector<std::string> ChildEnvironment(const Environment& additions,
+                                          const std::filesystem::path& folder) {
   std::vector<std::string> variables;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     if (std::string(*entry).rfind("QS71", 0) != 0) variables.emplace_back(*entry);
   }
-  for (const auto& [name, value] : additions) variables.push_back(name + "=" + value);
+  bool stateNamed = false;
+  for (const auto& [name, value] : additions) {
+    variables.push_back(name + "=" + value);
+    stateNamed = stateNamed || name == "XDG_STATE_HOME";
+  }
+  // qs71prog's production keeps its trace in the user's state folder: a test that names none
+  // gets one in its scratch folder (QS71_TEST_STATE_HOME, set by test_scratch), else one in the folder the program
+  // runs in; never the user's own.
+  if (!stateNamed) {
+    const char* chosen = std::getenv("QS71_TEST_STATE_HOME");
+    const std::filesystem::path here = folder.empty() ? std::filesystem::current_path() : folder;
+    variables.push_back("XDG_STATE_HOME=" + (chosen != nullptr && *chosen != '\0'
+                                                 ? std::string(chosen)
+                                                 : (here / "qs71-test-state").string()));
+  }
   return variables;
 }
 
@@ -62,7 +78,7 @@ pid_t Spawn(const std::vector<std::string>& commandLine, const ProcessOptions& o
   if (!options.folder.empty()) actions.ChangeFolder(options.folder);
   actions.Open(STDIN_FILENO, "/dev/null", O_RDONLY);
   std::vector<std::string> argv = commandLine;
-  std::vector<std::string> envp = ChildEnvironment(options.environment);
+  std::vector<std::string> envp = ChildEnvironment(options.environment, options.folder);
   const std::vector<char*> argvPointers = Pointers(argv);
   const std::vector<char*> envpPointers = Pointers(envp);
   pid_t pid = -1;

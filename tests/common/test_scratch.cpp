@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 std::filesystem::path ScratchFolder(const std::filesystem::path& root, const std::string& name) {
   std::string leaf = name;
   if (const auto* info = ::testing::UnitTest::GetInstance()->current_test_info()) {
@@ -15,6 +17,8 @@ std::filesystem::path ScratchFolder(const std::filesystem::path& root, const std
   }
   const std::filesystem::path dir = root / leaf;
   std::filesystem::create_directories(dir);
+  // The programs the test starts keep their state (qs71prog's trace) in its folder.
+  setenv("QS71_TEST_STATE_HOME", (dir / "state").c_str(), 1);
   return dir;
 }
 

@@ -12,6 +12,7 @@
 #include "job_file/job_commands.h"
 #include "job_file/job_run.h"
 #include "production/production_run.h"
+#include "trace/trace_commands.h"
 #include "platform/host_system.h"
 #include "platform/output_streams.h"
 
@@ -43,6 +44,9 @@ int main(int argc, char** argv) {
   if (!options.makeKey.empty()) return static_cast<int>(qs71prog::MakeKeyCommand(options, console));
   if (!options.makeJob.empty()) return static_cast<int>(qs71prog::MakeJobCommand(options, console));
   if (!options.showJob.empty()) return static_cast<int>(qs71prog::ShowJobCommand(options, console));
+  if (!options.exportCsv.empty()) {
+    return static_cast<int>(qs71prog::ExportCsvCommand(options, console));
+  }
   if (!options.jobFile.empty()) {
     const qs71prog::ExitCode taken = qs71prog::ApplyJobFile(options, console);
     if (taken != qs71prog::ExitCode::kOk) return static_cast<int>(taken);

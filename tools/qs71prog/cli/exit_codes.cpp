@@ -27,6 +27,7 @@ const std::vector<ExitCodeInfo> kExitCodes = {
     {ExitCode::kInterrupted, "interrupted", "Ctrl-C: stopped after the step under way"},
     {ExitCode::kAborted, "aborted", "a second Ctrl-C: stopped at once, even mid-write"},
     {ExitCode::kBusy, "busy", "another process, of any user, holds the programmer"},
+    {ExitCode::kLotComplete, "lot-complete", "the job's lot is made: no more parts of it"},
 };
 
 using PhaseSet = unsigned;

@@ -33,6 +33,9 @@ enum class ExitCode : int {
   // Another process holds the programmer (the library's hold, which every host and user
   // meets): refused at once, before any traffic.
   kBusy = 14,
+  // Every part of the job's lot is made (or under way at another station of the trace): the
+  // run stops, and a new run of the job is refused.
+  kLotComplete = 15,
 };
 
 struct ExitCodeInfo {

@@ -53,6 +53,11 @@ struct Given {
   std::vector<std::string> trust;
   std::optional<int> lot;
   std::optional<std::string> workOrder;
+  std::string trace;      // --trace FILE or postgresql://...
+  std::string exportCsv;  // --export-csv FILE
+  std::string report;     // --report FILE, or - for text on standard output
+  std::string run;        // --run ID
+  std::string since;      // --since TIME
   std::vector<std::string> named;  // every option given, by its name
   bool jobIsFile = false;          // --job names a file that exists
 
@@ -65,7 +70,7 @@ struct Given {
 // of the settings its job fixes. False with error naming the option.
 bool CheckJobOptionRules(const Given& given, std::string& error);
 
-// Whether given asks for one of --make-key, --make-job and --show-job.
+// Whether given asks for one of --make-key, --make-job, --show-job, --export-csv and --report.
 bool AsksForJobAction(const Given& given);
 
 }  // namespace qs71prog

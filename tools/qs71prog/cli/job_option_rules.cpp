@@ -24,6 +24,8 @@ const JobAction kActions[] = {
       "--write-vdd", "--vpp", "--verify-vdd", "--expect-programmers", "--lot", "--work-order",
       "--job-name", "--sign"}},
     {"--show-job", &Given::showJob, {"--show-job", "--json", "--trust"}},
+    {"--export-csv", &Given::exportCsv, {"--export-csv", "--trace", "--run", "--job", "--since"}},
+    {"--report", &Given::report, {"--report", "--trace", "--run", "--job", "--since"}},
 };
 
 // What a production run takes from its job file and nowhere else.
@@ -50,7 +52,8 @@ bool CheckAction(const Given& given, const JobAction& action, std::string& error
   }
   for (const JobAction& other : kActions) {
     if (&other != &action && !(given.*other.value).empty()) {
-      error = std::string("give one of --make-key, --make-job and --show-job");
+      error = std::string("give one of --make-key, --make-job, --show-job, --export-csv and "
+                          "--report");
     }
   }
   return error.empty();
@@ -85,6 +88,8 @@ bool CheckJobOptionRules(const Given& given, std::string& error) {
     error = "--sign, --lot and --work-order go with --make-job";
   } else if (!given.trust.empty()) {
     error = "--trust goes with --job FILE and --show-job";
+  } else if (!given.run.empty() || !given.since.empty()) {
+    error = "--run and --since choose what --export-csv and --report read";
   }
   return error.empty();
 }

@@ -209,6 +209,11 @@ const OptionRule kOptions[] = {
     {"--lot", Value::kRequired, Lot},
     {"--work-order", Value::kRequired, WorkOrder},
     {"--summary", Value::kRequired, Text<&Given::summary>},
+    {"--trace", Value::kRequired, Text<&Given::trace>},
+    {"--export-csv", Value::kRequired, FileName<&Given::exportCsv>},
+    {"--report", Value::kRequired, Text<&Given::report>},
+    {"--run", Value::kRequired, Text<&Given::run>},
+    {"--since", Value::kRequired, Text<&Given::since>},
     {"--no-color", Value::kNone, Flag<&Given::noColour>},
     {"--bell", Value::kNone, Flag<&Given::bell>},
     {"--operator", Value::kRequired, Text<&Given::operatorName>},
@@ -319,6 +324,8 @@ const Conflict kConflicts[] = {
      },
      "--station, --operator, --job, --job-name, --expect-programmers, --expect-sha256, "
      "--summary, --no-color and --bell go with --production"},
+    {[](const Given& g) { return !g.production && !g.trace.empty(); },
+     "--trace goes with --production, --export-csv and --report"},
     {[](const Given& g) { return g.all && !g.programmer.empty(); },
      "--all runs on every programmer, --programmer on one: give one of them"},
     {[](const Given& g) { return g.production && !g.otpFile.empty(); },
@@ -361,6 +368,13 @@ void ResolveJobFiles(const Given& given, Options& options) {
   options.workOrder = given.workOrder.value_or("");
   options.jobFile = given.jobIsFile ? *given.job : "";
   if (given.job && !given.jobIsFile) options.jobName = *given.job;
+  options.trace = given.trace;
+  options.exportCsv = given.exportCsv;
+  options.report = given.report;
+  options.traceRun = given.run;
+  options.since = given.since;
+  // Beside --export-csv and --report, --job names a job of the trace by its hash.
+  if (!given.exportCsv.empty() || !given.report.empty()) options.traceJob = given.job.value_or("");
   if (given.jobIsFile) options.image = *given.job;
 }
 

@@ -59,6 +59,16 @@ struct Options {
   std::string jobSha256;  // the job file's own hash
   std::string jobSigner;  // the signing key's fingerprint, empty when not signed
 
+  // The trace (trace/): where a production run records, and what --export-csv and --report
+  // read. trace is a file, a postgresql:// connection string, or empty for the station's
+  // default file; the filters are --run ID, --job HASH (traceJob) and --since TIME.
+  std::string trace;
+  std::string exportCsv;
+  std::string report;
+  std::string traceRun;
+  std::string traceJob;
+  std::string since;
+
   double Volts(Voltage voltage) const { return volts[static_cast<size_t>(voltage)]; }
 };
 

@@ -374,7 +374,7 @@ std::string ProductionDisplay::Tile(const ProgrammerCounters& entry) const {
 }
 
 void ProductionDisplay::DrawBlock() {
-  std::string block;
+  std::string block = status.empty() ? "" : status + "\n";
   for (const ProgrammerCounters& entry : counters) block += Tile(entry);
   sink.Out(block);
   drawnLines = TerminalRows(block, width);
@@ -465,6 +465,19 @@ void ProductionDisplay::Title(const std::string& text) {
   } else if (kind == DisplayKind::kTerminal) {
     Above(text + "\n");
   } else {
+    sink.Out(text + "\n");
+  }
+}
+
+void ProductionDisplay::Status(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (status == text) return;
+  status = text;
+  if (kind == DisplayKind::kJson) {
+    sink.Out(Event("status").String("text", text).EndObject().Text());
+  } else if (kind == DisplayKind::kTerminal) {
+    Redraw();
+  } else if (!text.empty()) {
     sink.Out(text + "\n");
   }
 }

@@ -64,6 +64,9 @@ class ProductionDisplay {
 
   // The run's first line: the job, its image and the image's hash.
   void Title(const std::string& text);
+  // A line about the run that changes as it goes (the lot's progress, a trace recording
+  // locally): above the tiles on a terminal, a line of its own elsewhere when it changes.
+  void Status(const std::string& text);
   // Who made what, for the summary.
   void SetRun(const RunFacts& facts);
   // Colour on a terminal, and a bell there on FAIL, RESEAT and LOST.
@@ -128,6 +131,7 @@ class ProductionDisplay {
   std::vector<PartRecord> notLogged;
   RunFacts facts;
   std::chrono::steady_clock::time_point start;
+  std::string status;
   int drawnLines = 0;  // terminal rows, wrapped lines counted by their rows
   int width = 0;
   bool colour = false;

@@ -15,6 +15,11 @@ namespace qs71prog {
 // %PROGRAMDATA%\qs71\trusted-keys.
 std::vector<std::string> TrustFolders();
 
+// The station's own trace when --trace names none: $XDG_STATE_HOME/qs71/trace.db
+// (~/.local/state without it); Windows %LOCALAPPDATA%\qs71\trace.db. Empty when the system
+// names no such folder.
+std::string DefaultTraceFile();
+
 // The user this process runs for, "" when unknown.
 std::string UserName();
 

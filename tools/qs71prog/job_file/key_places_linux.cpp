@@ -29,6 +29,12 @@ std::vector<std::string> TrustFolders() {
   return folders;
 }
 
+std::string DefaultTraceFile() {
+  std::string state = Variable("XDG_STATE_HOME");
+  if (state.empty() && !Variable("HOME").empty()) state = Variable("HOME") + "/.local/state";
+  return state.empty() ? "" : state + "/qs71/trace.db";
+}
+
 std::string UserName() {
   const passwd* entry = getpwuid(geteuid());
   if (entry != nullptr && entry->pw_name != nullptr) return entry->pw_name;

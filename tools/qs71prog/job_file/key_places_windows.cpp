@@ -21,6 +21,11 @@ std::vector<std::string> TrustFolders() {
   return {data + "\\qs71\\trusted-keys"};
 }
 
+std::string DefaultTraceFile() {
+  const std::string local = Variable("LOCALAPPDATA");
+  return local.empty() ? "" : local + "\\qs71\\trace.db";
+}
+
 std::string UserName() { return Variable("USERNAME"); }
 
 bool MakePrivate(FILE*, std::string&) { return true; }

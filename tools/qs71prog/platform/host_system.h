@@ -51,6 +51,8 @@ FileAtPath CompareWithPath(int fd, const std::string& path, std::string& reason)
 std::string HostName();
 // This process's ID.
 long ProcessId();
+// Whether a process with this ID runs on this computer now (one of another user counts).
+bool ProcessRunning(long pid);
 // The calendar time of a moment in UTC.
 std::tm UtcCalendar(std::time_t seconds);
 // The same in this computer's time zone, as the clock on the bench's wall shows it.

@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <pthread.h>
 #include <signal.h>
+#include <cerrno>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -167,6 +168,10 @@ std::string HostName() {
 }
 
 long ProcessId() { return static_cast<long>(getpid()); }
+
+bool ProcessRunning(long pid) {
+  return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
 
 std::tm UtcCalendar(std::time_t seconds) {
   std::tm utc{};

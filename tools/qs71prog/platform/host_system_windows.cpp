@@ -222,6 +222,15 @@ std::string HostName() {
 
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 
+bool ProcessRunning(long pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
+  DWORD code = 0;
+  const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+  CloseHandle(process);
+  return running;
+}
+
 std::tm UtcCalendar(std::time_t seconds) {
   std::tm utc{};
   gmtime_s(&utc, &seconds);

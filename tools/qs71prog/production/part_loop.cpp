@@ -231,9 +231,33 @@ PartFate FateOf(const JobOutcome& outcome, const Selection& selection) {
   return {"untouched", name + " — " + cable + "part untouched — use it again", false};
 }
 
-int NextPartNumber(Production& production, const std::string& key) {
-  std::lock_guard<std::mutex> lock(production.numbers);
-  return production.lastParts[key] + 1;
+// "lot 20: 8 made, 12 to go"; empty for a job without a lot.
+std::string LotText(const NumberGrant& state) {
+  if (state.lot == 0) return "";
+  return "lot " + std::to_string(state.lot) + ": " + std::to_string(state.made) + " made, " +
+         std::to_string(std::max(state.lot - state.made, 0)) + " to go";
+}
+
+// The part's number from the trace: unique per job over every run and station sharing it.
+// None when the lot has no number left: every part is made or under way elsewhere, and the
+// run ends; the part in the socket stays untouched.
+bool TakePartNumber(Production& production, const Attached& programmer, int& part) {
+  NumberGrant state;
+  std::string problem;
+  if (!production.trace.TakeNumber(production.logFloor, part, state, problem)) {
+    LogFailed(production, problem);
+    return false;
+  }
+  production.board.Status(LotText(state));
+  if (part > 0) return true;
+  production.stopAll = true;
+  production.board.Activity(programmer.id, "lot complete: part not written — take it out", false);
+  if (!production.lotComplete.exchange(true)) {
+    production.board.RunMessage("the lot of " + std::to_string(state.lot) +
+                                " parts is complete: every number is made or under way; the "
+                                "run ends");
+  }
+  return false;
 }
 
 void UseNumber(Production& production, const std::string& key, int part) {
@@ -267,7 +291,11 @@ PartRecord VerdictRecord(Production& production, const Attached& programmer, int
   record.result = fate.result;
   record.status = fate.status;
   record.event = outcome.already ? "already" : "part";
-  if (fate.numbered) UseNumber(production, programmer.key, part);
+  if (fate.numbered) {
+    UseNumber(production, programmer.key, part);
+  } else {
+    production.trace.GiveBack(part);
+  }
   return record;
 }
 
@@ -335,9 +363,12 @@ PartRecord RecordOf(const Production& production, const Attached& programmer, in
 }
 
 bool Log(Production& production, const PartRecord& record) {
-  if (!production.log.IsOpen()) return true;
   std::string problem;
-  if (production.log.Append(record, problem)) return true;
+  if (!production.trace.Record(record, problem)) {
+    production.traceFailed = true;
+  } else if (!production.log.IsOpen() || production.log.Append(record, problem)) {
+    return true;
+  }
   LogFailed(production, problem);
   return false;
 }
@@ -362,7 +393,8 @@ LoopResult RunLoop(Production& production, Attached programmer) {
       LogFailed(production, problem);
       break;
     }
-    const int part = NextPartNumber(production, programmer.key);
+    int part = 0;
+    if (!TakePartNumber(production, programmer, part)) break;
     board.PartStarted(programmer.id, part);
     board.Activity(programmer.id, "part " + std::to_string(part) + " in the socket", false);
     const PartRecord record = RunOnePart(production, programmer, part, loop);

@@ -1,5 +1,6 @@
 #include "production/production_run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <deque>
@@ -124,9 +125,19 @@ bool EmulatedSocketsSet(const WriterLibrary& library) {
   return !library.IsEmulated() || (sockets != nullptr && *sockets != '\0');
 }
 
-// Parts that an earlier run of this log began to write and never finished: a crash or a
-// power cut. Their numbers stay used; a person must look at them.
-void ReportUnfinished(ProductionDisplay& board, const std::vector<UnfinishedPart>& unfinished) {
+// Parts that an earlier run began to write and never finished, by the trace and by the log:
+// a crash or a power cut. Their numbers stay used; a person must look at them.
+void ReportUnfinished(ProductionDisplay& board, std::vector<UnfinishedPart> unfinished,
+                      const std::vector<TracePart>& traced) {
+  for (const TracePart& part : traced) {
+    const auto same = [&part](const UnfinishedPart& known) {
+      return known.run == part.run && known.programmerKey == part.programmer &&
+             known.part == part.number;
+    };
+    if (std::none_of(unfinished.begin(), unfinished.end(), same)) {
+      unfinished.push_back({part.run, part.programmer, part.chipId, part.startedAt, part.number});
+    }
+  }
   std::map<std::string, std::vector<const UnfinishedPart*>> byRun;
   for (const UnfinishedPart& part : unfinished) byRun[part.run].push_back(&part);
   for (const auto& [run, parts] : byRun) {
@@ -217,7 +228,9 @@ std::string HowItEnded(const Production& production, const std::deque<LoopResult
     aborted = aborted || loop.aborted;
     allLost = allLost && loop.stillLost;
   }
+  if (production.traceFailed) return "the trace could not be written";
   if (production.logFailed) return "the log could not be written";
+  if (production.lotComplete) return "lot complete";
   if (aborted) return "a second " + InterruptName() + " aborted the parts under way";
   if (InterruptCount() > 0) return InterruptName();
   if (production.stoppedOnFail) return "stop-on-fail";
@@ -232,7 +245,7 @@ ExitCode RunExit(const Production& production, const std::deque<LoopResult>& loo
   for (const LoopResult& loop : loops) {
     if (loop.interrupted) return ExitCode::kInterrupted;
   }
-  return ExitCode::kOk;
+  return production.lotComplete ? ExitCode::kLotComplete : ExitCode::kOk;
 }
 
 // "passed 3 failed 1 yield 75.0%", then the parts counted apart when there were any:
@@ -268,6 +281,41 @@ void LogRunRows(Production& production, const std::deque<Attached>& programmers,
     record.exit = static_cast<int>(exit);
     if (!Log(production, record)) return;
   }
+}
+
+// What the run makes, as the trace keys it: a job file by its own hash; an image alone by its
+// hash, marked so that it is never taken for a job file's.
+TraceJob TracedJob(const Options& options, const JobDescription& job) {
+  return {options.jobFile.empty() ? "image:" + job.sha256 : options.jobSha256,
+          options.jobName,
+          options.workOrder,
+          options.jobSigner,
+          options.image,
+          job.sha256,
+          options.lot};
+}
+
+// The trace opened and the run in it before the first part; a job whose lot is complete runs
+// no more (15). A trace that cannot be written stops the run here (9).
+ExitCode BeginTrace(const Options& options, RunTrace& trace, const TraceJob& traced,
+                    const TraceRun& run, std::string& problem) {
+  NumberGrant lot;
+  if (!trace.Begin(options.trace, traced, run, problem) || !trace.Lot(lot, problem)) {
+    return ExitCode::kFileError;
+  }
+  if (!lot.exhausted) return ExitCode::kOk;
+  problem = "the lot of " + (traced.name.empty() ? "job " + traced.hash.substr(0, 12) : traced.name) +
+            " is complete (" + std::to_string(lot.made) + " of " + std::to_string(lot.lot) +
+            " parts made, in " + trace.Name() + "): the job makes no more parts";
+  return ExitCode::kLotComplete;
+}
+
+// The highest part number anywhere in the log: the trace's numbers go on above it, so that a
+// log kept from before the trace never holds one number twice.
+int HighestNumber(const LogHistory& history) {
+  int highest = 0;
+  for (const auto& [key, part] : history.lastPart) highest = std::max(highest, part);
+  return highest;
 }
 
 }  // namespace
@@ -318,6 +366,24 @@ ExitCode RunProduction(const Options& options, Console& console) {
     return ReportJobNotRun(options, console, problem, ExitCode::kFileError, preflight.bytes);
   }
   const LogHistory history = options.log.empty() ? LogHistory() : ReadLogHistory(options.log);
+  const std::string host = HostName();
+  const auto started = std::chrono::system_clock::now();
+  const std::string runId = Format("%s-%ld", RunStamp(started).c_str(), ProcessId());
+  const std::string station = options.station.empty() ? host : options.station;
+  const TraceJob traced = TracedJob(options, job);
+  RunTrace trace;
+  const ExitCode traceOpened = BeginTrace(
+      options, trace, traced,
+      {runId, traced.hash, station, options.operatorName, host, QS71PROG_VERSION,
+       UtcTimestamp(started), "", 0, ""},
+      problem);
+  if (traceOpened != ExitCode::kOk) {
+    return ReportJobNotRun(options, console, problem, traceOpened, preflight.bytes);
+  }
+  std::vector<TracePart> crashed;
+  if (!trace.Unfinished(crashed, problem)) {
+    return ReportJobNotRun(options, console, problem, ExitCode::kFileError, preflight.bytes);
+  }
   if (!preflight.note.empty()) console.Err("qs71prog: " + preflight.note + "\n");
   std::vector<int> ids;
   for (const Attached& programmer : chosen) ids.push_back(programmer.id);
@@ -326,11 +392,9 @@ ExitCode RunProduction(const Options& options, Console& console) {
   board.SetLook(!options.noColour && (noColour == nullptr || *noColour == '\0'), options.bell);
   board.SetWidth(console.Columns());
   board.Title(JobTitle(options, preflight.bytes.size(), job.sha256));
-  const std::string host = HostName();
-  const auto started = std::chrono::system_clock::now();
-  Production production{options, library, job, preflight.bytes, board, log, hold, host,
-                        Format("%s-%ld", RunStamp(started).c_str(), ProcessId()),
-                        options.station.empty() ? host : options.station, history.lastPart};
+  board.RunMessage("trace: " + trace.Name());
+  Production production{options, library, job, preflight.bytes, board, log, trace, hold, host,
+                        runId, station, history.lastPart, HighestNumber(history)};
   board.SetRun({production.run, production.station, options.operatorName, options.image,
                 job.sha256, UtcTimestamp(started)});
   for (const Attached& programmer : chosen) board.Name(programmer.id, programmer.key);
@@ -339,7 +403,7 @@ ExitCode RunProduction(const Options& options, Console& console) {
                             "stop the run with kill -TERM %ld",
                             ProcessId()));
   }
-  ReportUnfinished(board, history.unfinished);
+  ReportUnfinished(board, history.unfinished, crashed);
   Loops loops(production);
   for (const Attached& programmer : chosen) {
     LogRunRows(production, {programmer}, nullptr, ExitCode::kOk, "");
@@ -350,6 +414,10 @@ ExitCode RunProduction(const Options& options, Console& console) {
   const std::string how = HowItEnded(production, loops.Results());
   LogRunRows(production, loops.Programmers(), &loops.Results(), exit, how);
   if (exit == ExitCode::kOk) exit = production.failures.First();
+  if (!trace.End(static_cast<int>(exit), how, problem)) {
+    board.RunMessage(problem + ": the run's end is not in the trace");
+    if (exit == ExitCode::kOk) exit = ExitCode::kFileError;
+  }
   board.End(exit, how);
   if (!options.summary.empty() && !WriteSummary(options.summary, board.SummaryJson())) {
     console.Err("qs71prog: cannot write the summary " + options.summary + "\n");

@@ -17,6 +17,7 @@
 #include "job/programmer_hold.h"
 #include "production/part_record.h"
 #include "production/production_log.h"
+#include "trace/run_trace.h"
 #include "platform/writer_library.h"
 
 namespace qs71prog {
@@ -55,11 +56,15 @@ struct Production {
   const std::vector<uint8_t>& image;  // the pre-flight's bytes: every part gets these
   ProductionDisplay& board;
   ProductionLog& log;
+  RunTrace& trace;
   ProgrammerHold& hold;
   std::string host;
   std::string run;      // this run's ID in the log
   std::string station;  // --station, or the host
-  std::map<std::string, int> lastParts;  // per programmer key, the highest number in the log
+  // Per programmer key, the highest number it used (for the run's own rows); and the highest
+  // number in the CSV log, above which the trace's numbers go.
+  std::map<std::string, int> lastParts;
+  int logFloor = 0;
   std::mutex numbers{};                  // guards lastParts
   RunFailures failures{};
   // Why the run stops, once something stops it for every loop: --stop-on-fail's failed part,
@@ -67,6 +72,8 @@ struct Production {
   std::atomic<bool> stopAll{false};
   std::atomic<bool> logFailed{false};
   std::atomic<bool> stoppedOnFail{false};
+  std::atomic<bool> lotComplete{false};
+  std::atomic<bool> traceFailed{false};
 };
 
 // How one loop ended, and what its parts came to.
@@ -83,7 +90,8 @@ bool Stopping(const Production& production);
 // taken out, again until --count or the run stops.
 LoopResult RunLoop(Production& production, Attached programmer);
 
-// A row for the log; a row that cannot be written ends the run (exit 9) before the next part.
+// A row for the trace and the log; a row that cannot be written ends the run (exit 9) before
+// the next part.
 bool Log(Production& production, const PartRecord& record);
 
 // The log cannot be written, or is no longer the file at its name: every loop ends before

@@ -8,6 +8,7 @@
 // Every call is one transaction, on the disk (or committed by the server) before it returns:
 // a part whose "started" event is not recorded is not made.
 
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -78,6 +79,7 @@ struct NumberGrant {
   std::vector<int> numbers;
   int lot = 0;
   int made = 0;  // numbers of the job taken by parts so far
+  bool exhausted = false;  // every number of the lot granted: none left for any station
 };
 
 // What export and report read: everything the filter selects, in order.
@@ -101,6 +103,8 @@ class TraceStore {
   // Opens the trace, creating the schema in an empty one and bringing an older one up to date;
   // a trace of a newer schema, or no trace at all, is refused with the reason.
   virtual bool Open(std::string& problem) = 0;
+  // For reading alone (an export, a report): nothing is created or changed.
+  virtual bool OpenToRead(std::string& problem) { return Open(problem); }
   // The job (added when new; a job is never changed once recorded) and the run.
   virtual bool BeginRun(const TraceJob& job, const TraceRun& run, std::string& problem) = 0;
   // Up to want numbers of job, none beyond its lot: the ones given back first, then new ones

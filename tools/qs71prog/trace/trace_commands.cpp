@@ -1,0 +1,40 @@
+#include "trace/trace_commands.h"
+
+#include <memory>
+
+#include "file_system.h"
+#include "production/production_log.h"
+#include "trace/run_trace.h"
+
+namespace qs71prog {
+
+bool ReadTrace(const Options& options, TraceContents& contents, std::string& problem) {
+  std::unique_ptr<TraceStore> store;
+  if (!ChooseTraceStore(options.trace, store, problem) || !store->OpenToRead(problem)) return false;
+  const TraceFilter filter{options.traceRun, options.traceJob, options.since};
+  if (!store->Load(filter, contents, problem)) return false;
+  if (!contents.runs.empty()) return true;
+  problem = "the trace " + store->Name() + " holds no run" +
+            (options.traceRun.empty() ? "" : " " + options.traceRun) +
+            (options.traceJob.empty() ? "" : " of job " + options.traceJob) +
+            (options.since.empty() ? "" : " since " + options.since);
+  return false;
+}
+
+ExitCode ExportCsvCommand(const Options& options, Console& console) {
+  TraceContents contents;
+  std::string problem;
+  if (!ReadTrace(options, contents, problem)) {
+    console.Err("qs71prog: " + problem + "\n");
+    return ExitCode::kFileError;
+  }
+  std::string text = CsvHeader();
+  for (const TraceEvent& event : contents.events) text += CsvRow(event.row);
+  if (!WriteOutputText(options.exportCsv, text, &problem)) {
+    console.Err("qs71prog: cannot write " + options.exportCsv + ": " + problem + "\n");
+    return ExitCode::kFileError;
+  }
+  return ExitCode::kOk;
+}
+
+}  // namespace qs71prog

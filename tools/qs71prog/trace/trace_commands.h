@@ -1,0 +1,20 @@
+#pragma once
+// What qs71prog does with a trace besides recording into it: --export-csv writes the CSV log
+// again from it, --report the shift report.
+
+#include "cli/exit_codes.h"
+#include "cli/prog_options.h"
+#include "platform/output_streams.h"
+#include "trace/trace_store.h"
+
+namespace qs71prog {
+
+// The trace that options.trace names, opened to read, and what --run, --job and --since
+// select from it. False with the reason.
+bool ReadTrace(const Options& options, TraceContents& contents, std::string& problem);
+
+// --export-csv FILE: the selected runs' rows as the CSV log has them, header first; for the
+// runs of one log, byte for byte that log.
+ExitCode ExportCsvCommand(const Options& options, Console& console);
+
+}  // namespace qs71prog
