@@ -29,19 +29,3 @@ std::string Base64(const std::vector<uint8_t>& bytes) {
 std::string DataUri(const char* mime, const std::vector<uint8_t>& bytes) {
   return std::string("data:") + mime + ";base64," + Base64(bytes);
 }
-
-std::string HtmlEscape(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}

@@ -8,9 +8,11 @@
 #   fuzz      each libFuzzer target for a while from its seed corpus (QS71_FUZZ_SECONDS, 60)
 #   windows   the Windows cross-builds, and the Windows binaries run under Wine
 #   package   the .deb and the Windows zips, their contents, and the .deb installed
-#   browser   the image pages of qs71dump and qs71gen opened from disk in Debian's chromium
-#             (playwright-core from tests/browser/package-lock.json), within 300 seconds
-#             (QS71_BROWSER_SECONDS); its screenshots stay in build/browser-test
+#   browser   the image pages of qs71dump and qs71gen, and qs71prog's shift report of a trace
+#             that emulated production runs record, opened from disk in Debian's chromium
+#             (playwright-core from tests/browser/package-lock.json), each test within 300
+#             seconds (QS71_BROWSER_SECONDS); their screenshots stay in build/browser-test and
+#             build/browser-report-test
 # QS71_STAGES="main sanitize" runs only those. Any failure makes the run fail. Each stage's wall
 # time is printed after it, and again in the summary.
 # The builds go through ccache, kept in build-ccache/ (QS71_CCACHE_DIR elsewhere): the .deb is
@@ -117,18 +119,21 @@ stage_package() {
 
 # Its own budget: a browser that hangs must not hold the run until CI's own limit.
 stage_browser() {
-  local build="$top/build" log="$top/build/browser.log" status
-  echo "== browser: the image pages in chromium"
+  local build="$top/build" test log status
+  echo "== browser: the image pages and the shift report in chromium"
   cmake -S "$top" -B "$build" -G Ninja -DQS71_WERROR=ON >/dev/null &&
-    cmake --build "$build" -j "$jobs" --target qs71gen qs71dump &&
+    cmake --build "$build" -j "$jobs" --target qs71gen qs71dump qs71prog &&
     (cd "$top/tests/browser" && npm ci --no-audit --no-fund >/dev/null) ||
     { failures+=("browser build"); return 1; }
-  (cd "$top/tests/browser" &&
-    timeout "${QS71_BROWSER_SECONDS:-300}" node page_test.mjs "$build" "$top/examples") 2>&1 |
-    tee "$log"
-  status=${PIPESTATUS[0]}
-  count_plain "$log"
-  [ "$status" -eq 0 ] || failures+=("browser")
+  for test in page_test shift_report_test; do
+    log="$build/browser-$test.log"
+    (cd "$top/tests/browser" &&
+      timeout "${QS71_BROWSER_SECONDS:-300}" node "$test.mjs" "$build" "$top/examples") 2>&1 |
+      tee "$log"
+    status=${PIPESTATUS[0]}
+    count_plain "$log"
+    [ "$status" -eq 0 ] || failures+=("browser $test")
+  done
 }
 
 timings=()

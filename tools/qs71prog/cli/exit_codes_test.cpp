@@ -92,7 +92,7 @@ TEST(ExitCodes, AreDistinctAndNamedOnce) {
     EXPECT_TRUE(names.insert(info.name).second) << info.name;
     EXPECT_EQ(DescribeExit(info.code).name, std::string(info.name));
   }
-  EXPECT_EQ(codes.size(), 15u);
+  EXPECT_EQ(codes.size(), 16u);
 }
 
 }  // namespace

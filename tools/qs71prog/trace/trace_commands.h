@@ -10,11 +10,16 @@
 namespace qs71prog {
 
 // The trace that options.trace names, opened to read, and what --run, --job and --since
-// select from it. False with the reason.
-bool ReadTrace(const Options& options, TraceContents& contents, std::string& problem);
+// select from it, with the trace's name. False with the reason.
+bool ReadTrace(const Options& options, TraceContents& contents, std::string& name,
+               std::string& problem);
 
 // --export-csv FILE: the selected runs' rows as the CSV log has them, header first; for the
 // runs of one log, byte for byte that log.
 ExitCode ExportCsvCommand(const Options& options, Console& console);
+
+// --report FILE: the shift report of the selected runs as one page; --report - as text on
+// standard output.
+ExitCode ReportCommand(const Options& options, Console& console);
 
 }  // namespace qs71prog
