@@ -175,7 +175,15 @@ INSTANTIATE_TEST_SUITE_P(
         JobOptionCase{{"--show-job", "j", "--json", "--trust", "k.pub"}, ""},
         JobOptionCase{{"--write", "a.bin", "--sign", "k"}, "go with --make-job"},
         JobOptionCase{{"--write", "a.bin", "--trust", "k.pub"},
-                      "--trust goes with --job FILE and --show-job"}),
+                      "--trust goes with --job FILE and --show-job"},
+        JobOptionCase{{"--export-csv", "o.csv", "--trace", "t.db", "--run", "r", "--since", "2026"}, ""},
+        JobOptionCase{{"--report", "-", "--job", "3f2a9c"}, ""},
+        JobOptionCase{{"--report", "-", "--write", "a.bin"}, "--write does not go with --report"},
+        JobOptionCase{{"--report", "-", "--export-csv", "o.csv"}, "--report does not go with --export-csv"},
+        JobOptionCase{{"--write", "a.bin", "--trace", "t.db"},
+                      "--trace goes with --production, --export-csv and --report"},
+        JobOptionCase{{"--write", "a.bin", "--production", "--since", "2026"},
+                      "--run and --since choose what --export-csv and --report read"}),
     [](const testing::TestParamInfo<JobOptionCase>& info) {
       return CaseName(info.param.arguments);
     });
