@@ -497,6 +497,8 @@ TEST_F(ProgProduction, TheRunsFilesAreKeptApart) {
        {"--emulate={chip}", "--transcript", "{link}", "--write", "{img}"}, "{img}",
        "--transcript {link} and --write {img} are the same file; give --transcript another "
        "name"},
+      {"trace on the log", {"--log", "{log}", "--trace", "{log}"}, "{log}",
+       "--trace {log} and --log {log} are the same file; give --trace another name"},
       {"two new names of one file", {"--log", "{new}", "--summary", "{sub}/../new"}, "{new}",
        "--summary {sub}/../new and --log {new} are the same file; give --summary another "
        "name"},

@@ -60,6 +60,12 @@ std::vector<RunFile> GivenFiles(const Options& options) {
   add("--log", options.log, true);
   add("--transcript", options.transcript, true);
   add("--summary", options.summary, true);
+  // A trace on a server is no file here; the export and the report read theirs and write
+  // their own outputs.
+  const bool server = options.trace.find("://") != std::string::npos;
+  add("--trace", server ? "" : options.trace, options.exportCsv.empty() && options.report.empty());
+  add("--export-csv", options.exportCsv, true);
+  add("--report", options.report == "-" ? "" : options.report, true);
   return given;
 }
 
