@@ -168,6 +168,30 @@ run_tools() {  # wine command, build dir
   else
     fail "qs71prog.exe with the emulated DLL (exit $status):"; tail -5 <<<"$out"
   fi
+  # A signed job with a lot of 2 run on the emulated socket into a SQLite trace, and its
+  # report: jobs, signatures and the trace in the Windows build; a line's PostgreSQL trace is
+  # refused there, with the reason.
+  local prog="tools/qs71prog/qs71prog.exe" report pg
+  rm -rf "$dir/line"
+  mkdir -p "$dir/line/keys" "$dir/line/socket"
+  (cd "$dir" && $1 $prog --make-key line/alice && cp line/alice.pub line/keys/ &&
+   $1 $prog --make-job line/demo.job --write demo.bin --lot 2 --sign line/alice &&
+   $1 $prog --emulate=line/socket/part1.otp --identify && $1 $prog --emulate=line/socket/part2.otp --identify) \
+    >"$dir/line/make.log" 2>&1
+  out=$(cd "$dir" && QS71_TRUST_DIR=line/keys QS71_EMU_SOCKET=line/socket \
+        $1 $prog --emulate --job line/demo.job --production --trace line/trace.db 2>&1 | tr -d '\r')
+  status=${PIPESTATUS[0]}
+  report=$(cd "$dir" && $1 $prog --report - --trace line/trace.db 2>&1 | tr -d '\r')
+  pg=$(cd "$dir" && QS71_TRUST_DIR=line/keys QS71_EMU_SOCKET=line/socket \
+       $1 $prog --emulate --job line/demo.job --production --trace postgresql://line@127.0.0.1/trace \
+       2>&1 | tr -d '\r')
+  if [ "$status" -eq 15 ] && grep -Eq "^all +2 +2 " <<<"$report" &&
+     grep -q "records no trace on a PostgreSQL server" <<<"$pg"; then
+    pass "qs71prog.exe runs a signed job into a SQLite trace, reports it and refuses postgresql://"
+  else
+    fail "qs71prog.exe with a signed job and a trace (exit $status, expected 15):"
+    tail -5 "$dir/line/make.log"; tail -5 <<<"$out"; head -12 <<<"$report"; tail -2 <<<"$pg"
+  fi
   # The production DLL finds no programmer under Wine: exit 3 and the plain words.
   out=$(cd "$dir" && $1 tools/qs71prog/qs71prog.exe --write demo.bin 2>&1 | tr -d '\r')
   status=${PIPESTATUS[0]}

@@ -1103,5 +1103,25 @@ TEST_F(ProgProduction, ProgrammersPluggedInLaterJoinTheRun) {
     EXPECT_EQ(perProgrammer, (std::map<std::string, int>{{"QS71EMU-01", 1}, {"QS71EMU-02", 1}}));
   }
 }
+// A job's lot counts over its runs in the station's trace: the run that makes its last part
+// ends at once (15) without waiting for a part it may not make, and the job runs no more.
+TEST_F(ProgProduction, ALotEndsTheRunAndTheJob) {
+  const std::string job = (dir / "toy.job").string();
+  ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string(), "--lot", "3"}).exitCode, 0);
+  const Environment environment = {{"QS71_EMU_SOCKET", sockets.string()},
+                                   {"QS71_TRUST_DIR", (dir / "none").string()}};
+  MakeParts(sockets, 3);
+  const ProcessResult made = RunProg({"--emulate", "--job", job, "--production", "--log", log.string()},
+                                     environment);
+  EXPECT_EQ(made.exitCode, 15) << made.out << made.err;
+  EXPECT_NE(made.out.find("lot 3: 2 made, 1 to go"), std::string::npos) << made.out;
+  std::vector<std::string> numbers;
+  for (const auto& row : ReadLog(log).rows) numbers.push_back(row.at("part"));
+  EXPECT_EQ(numbers, (std::vector<std::string>{"1", "2", "3"}));
+  const ProcessResult again = RunProg({"--emulate", "--job", job, "--production"}, environment);
+  EXPECT_EQ(again.exitCode, 15);
+  EXPECT_NE(again.err.find("is complete (3 of 3 parts made"), std::string::npos) << again.err;
+}
+
 }  // namespace
 }  // namespace qs71prog::test

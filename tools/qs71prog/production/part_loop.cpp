@@ -231,6 +231,15 @@ PartFate FateOf(const JobOutcome& outcome, const Selection& selection) {
   return {"untouched", name + " — " + cable + "part untouched — use it again", false};
 }
 
+void LotComplete(Production& production, const NumberGrant& state) {
+  production.stopAll = true;
+  if (!production.lotComplete.exchange(true)) {
+    production.board.RunMessage("the lot of " + std::to_string(state.lot) +
+                                " parts is complete: every number is made or under way; the "
+                                "run ends");
+  }
+}
+
 // "lot 20: 8 made, 12 to go"; empty for a job without a lot.
 std::string LotText(const NumberGrant& state) {
   if (state.lot == 0) return "";
@@ -252,14 +261,23 @@ bool TakePartNumber(Production& production, const Attached& programmer, int& par
   const std::string backlog = production.trace.Waiting();
   production.board.Status(lot + (lot.empty() || backlog.empty() ? "" : "; ") + backlog);
   if (part > 0) return true;
-  production.stopAll = true;
+  LotComplete(production, state);
   production.board.Activity(programmer.id, "lot complete: part not written — take it out", false);
-  if (!production.lotComplete.exchange(true)) {
-    production.board.RunMessage("the lot of " + std::to_string(state.lot) +
-                                " parts is complete: every number is made or under way; the "
-                                "run ends");
-  }
   return false;
+}
+
+// Before a loop waits for its next part: a lot with no number left for this station ends the
+// run now, instead of waiting for a part it may not make.
+bool LotDone(Production& production) {
+  if (production.options.lot == 0) return false;
+  NumberGrant state;
+  std::string problem;
+  if (!production.trace.Lot(state, problem)) {
+    LogFailed(production, problem);
+    return true;
+  }
+  if (state.exhausted) LotComplete(production, state);
+  return state.exhausted;
 }
 
 void UseNumber(Production& production, const std::string& key, int part) {
@@ -388,6 +406,7 @@ LoopResult RunLoop(Production& production, Attached programmer) {
   ProductionDisplay& board = production.board;
   const int count = production.options.count;
   for (int made = 0; count == 0 || made < count;) {
+    if (LotDone(production)) break;
     board.Activity(programmer.id, "waiting for a part", false);
     if (!WaitFor(production, programmer, Socket::kPart, loop)) break;
     std::string problem;

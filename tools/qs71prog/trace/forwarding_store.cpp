@@ -296,8 +296,14 @@ bool ForwardingStore::TakeNumbers(const std::string& job, int want, int floor, N
 }
 
 bool ForwardingStore::Lot(const std::string& job, NumberGrant& state, std::string& problem) {
-  return Read([&](std::string& why) { return server->Lot(job, state, why); },
-              [&](std::string& why) { return local->Lot(job, state, why); }, problem);
+  if (!Read([&](std::string& why) { return server->Lot(job, state, why); },
+            [&](std::string& why) { return local->Lot(job, state, why); }, problem)) {
+    return false;
+  }
+  // Numbers this station holds in reserve are the lot's too: it is not done while it has any.
+  std::lock_guard<std::mutex> lock(mutex);
+  state.exhausted = state.exhausted && reserve[job].empty();
+  return true;
 }
 
 bool ForwardingStore::Unfinished(const std::string& host, const std::string& run,

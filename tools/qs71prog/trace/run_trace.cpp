@@ -78,7 +78,10 @@ bool RunTrace::TakeNumber(int floor, int& number, NumberGrant& state, std::strin
 }
 
 bool RunTrace::Lot(NumberGrant& state, std::string& problem) {
-  return store->Lot(job.hash, state, problem);
+  if (!store->Lot(job.hash, state, problem)) return false;
+  std::lock_guard<std::mutex> lock(mutex);
+  state.exhausted = state.exhausted && spare.empty();
+  return true;
 }
 
 void RunTrace::GiveBack(int number) {
