@@ -84,13 +84,17 @@ TEST_F(ProgLineTrace, AStationCutOffRecordsLocallyAndForwardsWhenTheServerIsBack
        "--station", "st1", "--trace", server->Connection()},
       {.environment = {{"QS71_EMU_SOCKET", (dir / "st1").string()},
                        {"XDG_STATE_HOME", (dir / "st1-state").string()}}});
-  std::filesystem::create_directories(dir / "st1");
-  for (int i = 1; i <= 3; ++i) {
+  const auto part = [&](int i) {
     RunProg({"--emulate=" + (dir / "st1" / ("part" + std::to_string(i) + ".otp")).string(), "--identify"});
-  }
+  };
+  std::filesystem::create_directories(dir / "st1");
+  part(1);
   std::string line, seen;
   while (cut.ReadLine(line) && line.find("PASS") == std::string::npos) seen += line + "\n";
+  // The next parts come only once the server is down: the socket takes each new part file.
   server->Stop();
+  part(2);
+  part(3);
   while (cut.ReadLine(line)) seen += line + "\n";
   EXPECT_EQ(cut.Wait(), 0) << seen;
   EXPECT_NE(seen.find("not answering: recording locally"), std::string::npos) << seen;

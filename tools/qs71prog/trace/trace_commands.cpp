@@ -10,12 +10,12 @@
 
 namespace qs71prog {
 
-bool ReadTrace(const Options& options, TraceContents& contents, std::string& name,
-               std::string& problem) {
+bool ReadTrace(const Options& options, bool partEvents, TraceContents& contents,
+               std::string& name, std::string& problem) {
   std::unique_ptr<TraceStore> store;
   if (!ChooseTraceStore(options.trace, store, problem) || !store->OpenToRead(problem)) return false;
   name = store->Name();
-  const TraceFilter filter{options.traceRun, options.traceJob, options.since};
+  const TraceFilter filter{options.traceRun, options.traceJob, options.since, partEvents};
   if (!store->Load(filter, contents, problem)) return false;
   if (!contents.runs.empty()) return true;
   problem = "the trace " + store->Name() + " holds no run" +
@@ -29,7 +29,7 @@ ExitCode ExportCsvCommand(const Options& options, Console& console) {
   TraceContents contents;
   std::string name;
   std::string problem;
-  if (!ReadTrace(options, contents, name, problem)) {
+  if (!ReadTrace(options, true, contents, name, problem)) {
     console.Err("qs71prog: " + problem + "\n");
     return ExitCode::kFileError;
   }
@@ -46,7 +46,7 @@ ExitCode ReportCommand(const Options& options, Console& console) {
   TraceContents contents;
   std::string name;
   std::string problem;
-  if (!ReadTrace(options, contents, name, problem)) {
+  if (!ReadTrace(options, false, contents, name, problem)) {
     console.Err("qs71prog: " + problem + "\n");
     return ExitCode::kFileError;
   }

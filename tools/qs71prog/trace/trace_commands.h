@@ -10,9 +10,10 @@
 namespace qs71prog {
 
 // The trace that options.trace names, opened to read, and what --run, --job and --since
-// select from it, with the trace's name. False with the reason.
-bool ReadTrace(const Options& options, TraceContents& contents, std::string& name,
-               std::string& problem);
+// select from it (the parts' own events too when partEvents), with the trace's name. False
+// with the reason.
+bool ReadTrace(const Options& options, bool partEvents, TraceContents& contents,
+               std::string& name, std::string& problem);
 
 // --export-csv FILE: the selected runs' rows as the CSV log has them, header first; for the
 // runs of one log, byte for byte that log.

@@ -381,7 +381,9 @@ bool SqlTraceStore::Load(const TraceFilter& filter, TraceContents& contents,
                            runs + ") ORDER BY job, number",
                        FilterValues(filter), parts, why) ||
             !sql.Query("SELECT " + eventColumns + " FROM events e JOIN runs r ON r.id = e.run "
-                       "WHERE e.run IN (" + runs + ") ORDER BY r.started_at, r.id, e.seq",
+                       "WHERE e.run IN (" + runs + ")" +
+                           (filter.partEvents ? "" : " AND e.kind NOT IN ('started', 'part')") +
+                           " ORDER BY r.started_at, r.id, e.seq",
                        FilterValues(filter), events, why)) {
           return false;
         }

@@ -87,6 +87,9 @@ struct TraceFilter {
   std::string run;    // a run's ID
   std::string job;    // a job's hash, or a prefix of it of 6 or more hex digits
   std::string since;  // UTC as the trace writes it ("2026-12-07T19:40:00Z" or a prefix)
+  // False leaves out the parts' own events ("started" and "part"), which the parts table
+  // holds as well: nearly every event of a trace, and all a report would load for nothing.
+  bool partEvents = true;
 };
 struct TraceContents {
   std::vector<TraceJob> jobs;
