@@ -90,6 +90,14 @@ bool OpenStreams(CompileState& s, const GenOptions& options) {
   return OpenFailure(s, "output", 2), false;
 }
 
+// What follows --rates: only a number is taken as its value, so a word ("--rates abc") is left
+// where a script name would be; --rates compiles nothing, so every such word is a mistyped rate.
+std::string RatesText(int argc, const char* const* argv, const GenOptions& options) {
+  std::string text = options.ratesNear;
+  for (int i = options.scriptIndex; i < argc; ++i) text += (text.empty() ? "" : " ") + std::string(argv[i]);
+  return text;
+}
+
 // --rates with the main clock every script starts from.
 int AnswerRates(CompileState& s, const std::string& near) {
   std::vector<int32_t> rates;
@@ -131,7 +139,7 @@ int AnswerOptions(CompileState& s, int argc, const char* const* argv, GenOptions
     return -2;
   }
   if (options->version) return std::fprintf(s.Out, "qs71gen %s\n", QS71_VERSION), 0;
-  if (options->rates) return AnswerRates(s, options->ratesNear);
+  if (options->rates) return AnswerRates(s, RatesText(argc, argv, *options));
   return -1;
 }
 
