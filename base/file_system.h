@@ -112,8 +112,10 @@ void OpenMissingStandardStreams();
 // reads it.
 bool TextReadsStopAtCtrlZ();
 
-// Calls cleanup once when the process is interrupted or told to end (Ctrl-C, SIGTERM, a closed
-// console), then ends it as that signal would.
+// When the process is interrupted or told to end (Ctrl-C, SIGTERM, SIGHUP, a closed console),
+// removes every scratch file that CreateScratchBeside or CommitScratch has given a name and not
+// yet renamed or removed, calls cleanup once (when not null), then ends the process as that
+// signal would. A signal ignored when this is called stays ignored.
 void OnTermination(void (*cleanup)());
 
 // Where an output's bytes go: in place (a device, a pipe, or a name that a link leads through

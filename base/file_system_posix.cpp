@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "scratch_names.h"
 #include "text_format.h"
 
 namespace {
@@ -54,6 +55,7 @@ FILE* Named(const std::string& target, std::string* name) {
     unlink(pattern.c_str());
     return nullptr;
   }
+  HoldScratchName(pattern);
   *name = pattern;
   return stream;
 }
@@ -64,6 +66,7 @@ bool LinkUnnamed(FILE* stream, const std::string& link) {
 }
 
 void OnSignal(int sig) {
+  RemoveHeldScratchNames();
   if (g_cleanup != nullptr) g_cleanup();
   g_cleanup = nullptr;
   signal(sig, SIG_DFL);
@@ -105,7 +108,8 @@ bool NameUnnamed(FILE* stream, const std::string& target, std::string* linked) {
   if (fd < 0) return false;
   close(fd);
   unlink(pattern.c_str());
-  if (!LinkUnnamed(stream, pattern)) return false;
+  HoldScratchName(pattern);
+  if (!LinkUnnamed(stream, pattern)) return ForgetScratchName(pattern), false;
   *linked = pattern;
   return true;
 }
@@ -178,17 +182,24 @@ bool CommitScratch(FILE* stream, const std::string& name, const std::string& tar
   if (!ok) *reason = LastSystemError();
   if (std::fclose(stream) != 0 && ok) *reason = LastSystemError(), ok = false;
   if (ok && rename(linked.c_str(), target.c_str()) == 0) {
+    ForgetScratchName(linked);
     SyncFolder(target);
     return true;
   }
   if (ok) *reason = LastSystemError();
-  if (!linked.empty()) unlink(linked.c_str());
+  if (!linked.empty()) {
+    unlink(linked.c_str());
+    ForgetScratchName(linked);
+  }
   return false;
 }
 
 void DiscardScratch(FILE* stream, const std::string& name) {
   if (stream != nullptr) std::fclose(stream);
-  if (!name.empty()) unlink(name.c_str());
+  if (!name.empty()) {
+    unlink(name.c_str());
+    ForgetScratchName(name);
+  }
 }
 
 std::string LastSystemError() { return std::strerror(errno); }
@@ -200,7 +211,13 @@ void OnTermination(void (*cleanup)()) {
   struct sigaction action = {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    // A signal ignored at start was ignored on purpose (nohup, a shell's background job): a
+    // compile started that way must run on through it.
+    struct sigaction old = {};
+    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    sigaction(sig, &action, nullptr);
+  }
 }
 
 void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }

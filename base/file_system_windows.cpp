@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "scratch_names.h"
 #include "text_format.h"
 
 namespace {
@@ -27,6 +28,7 @@ FileKind KindOf(HANDLE h, const BY_HANDLE_FILE_INFORMATION& info) {
 }
 
 BOOL WINAPI OnConsoleEvent(DWORD) {
+  RemoveHeldScratchNames();
   if (g_cleanup != nullptr) g_cleanup();
   g_cleanup = nullptr;
   return FALSE;  // the default handler then ends the process
@@ -127,6 +129,7 @@ FILE* CreateScratchBeside(const std::string& target, std::string* name, std::str
       DeleteFileA(candidate.c_str());
       return nullptr;
     }
+    HoldScratchName(candidate);
     *name = candidate;
     return stream;
   }
@@ -145,16 +148,21 @@ bool CommitScratch(FILE* stream, const std::string& name, const std::string& tar
   SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (ok && MoveFileExA(name.c_str(), target.c_str(),
                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    ForgetScratchName(name);
     return true;
   }
   if (ok) *reason = LastSystemError();
   DeleteFileA(name.c_str());
+  ForgetScratchName(name);
   return false;
 }
 
 void DiscardScratch(FILE* stream, const std::string& name) {
   if (stream != nullptr) std::fclose(stream);
-  if (!name.empty()) DeleteFileA(name.c_str());
+  if (!name.empty()) {
+    DeleteFileA(name.c_str());
+    ForgetScratchName(name);
+  }
 }
 
 void SetProcessVariable(const char* name, const char* value) { _putenv_s(name, value); }

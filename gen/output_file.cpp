@@ -1,6 +1,5 @@
 #include "output_file.h"
 
-#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <cstring>
@@ -21,45 +20,11 @@ struct OutputPlace {
   FilePlace place;
 };
 
-// A signal ends the whole process, whichever compiles are running in it: the handler removes
-// the scratch file of each. It may only unlink, so it reads the names from a fixed table, never
-// from a std::string; a slot is taken by a compile and given back when its image is settled.
-constexpr int kSignalSlots = 16;
-struct SignalSlot {
-  std::atomic<bool> taken{false};
-  std::atomic<bool> named{false};  // the name is complete
-  char name[4096] = {};
-};
-SignalSlot g_signalSlots[kSignalSlots];
-
-void RemoveOnSignal() {
-  for (SignalSlot& slot : g_signalSlots) {
-    if (slot.named.load()) std::remove(slot.name);
-  }
-}
-
+// A signal ends the whole process, whichever compiles are running in it: base removes every
+// scratch file it made beside an output, the image's as well as the map's and the page's.
 void InstallCleanup() {
   static std::once_flag installed;
-  std::call_once(installed, [] { OnTermination(RemoveOnSignal); });
-}
-
-// A compile that finds no free slot keeps its scratch name from the handler only.
-int TakeSignalSlot(const std::string& name) {
-  if (name.empty()) return -1;
-  for (int i = 0; i < kSignalSlots; ++i) {
-    bool expected = false;
-    if (!g_signalSlots[i].taken.compare_exchange_strong(expected, true)) continue;
-    std::snprintf(g_signalSlots[i].name, sizeof g_signalSlots[i].name, "%s", name.c_str());
-    g_signalSlots[i].named.store(true);
-    return i;
-  }
-  return -1;
-}
-
-void GiveBackSignalSlot(int slot) {
-  if (slot < 0) return;
-  g_signalSlots[slot].named.store(false);
-  g_signalSlots[slot].taken.store(false);
+  std::call_once(installed, [] { OnTermination(nullptr); });
 }
 
 OutputPlace Output(const std::string& name, const char* writes) {
@@ -111,15 +76,12 @@ void TakeScratch(CompileState& s, FILE* stream, const std::string& name) {
   s.Image = stream;
   s.Pending.scratch = true;
   s.Pending.scratchName = name;
-  s.Pending.signalSlot = TakeSignalSlot(name);
 }
 
 void ReleaseScratch(CompileState& s) {
   s.Image = nullptr;
   s.Pending.scratch = false;
   s.Pending.scratchName.clear();
-  GiveBackSignalSlot(s.Pending.signalSlot);
-  s.Pending.signalSlot = -1;
 }
 
 void ReportNoImage(CompileState& s, bool quiet) {

@@ -35,7 +35,6 @@ struct PendingImage {
   OutputRequest request;
   Destination image;
   std::string scratchName;  // empty for an unnamed scratch file or a device
-  int signalSlot = -1;      // where the signal handler finds the scratch name, if it has one
   bool scratch = false;     // the compile's Image is a scratch file still to be settled
   FILE* device = nullptr;   // a pipe or terminal that takes the image once it is complete
 };
