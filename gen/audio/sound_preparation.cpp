@@ -431,10 +431,14 @@ struct Dither {
     state ^= state << 5;
     return static_cast<int32_t>((static_cast<uint64_t>(state) * static_cast<uint32_t>(step)) >> 32);
   }
-  // Triangular noise over (-step, step): the difference of two uniform values.
+  // Triangular noise over (-step, step): the difference of two uniform values. Drawn in two
+  // statements, so that the order of the draws (and the image) is the same with every compiler;
+  // this is the order g++ chose when the draws shared one expression.
   int32_t Apply(int32_t v) {
     if (step == 0) return v;
-    return LimitSample(v + Uniform() - Uniform());
+    const int32_t added = Uniform();
+    const int32_t taken = Uniform();
+    return LimitSample(v + added - taken);
   }
 };
 
