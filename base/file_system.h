@@ -21,6 +21,9 @@ struct FileIdentity {
 // Follows symbolic links (stat, not lstat): a link names the file it leads to.
 FileIdentity IdentifyFile(const char* path);
 
+// The file an open stream writes to or reads from (a pipe and a terminal too, on POSIX systems).
+FileIdentity IdentifyStream(FILE* stream);
+
 // An input a script names. On Windows a name that is no file in the ANSI code page is looked
 // up as UTF-8 too, the way OpenRegularFile opens it; elsewhere the same as IdentifyFile.
 FileIdentity IdentifyInput(const char* path);

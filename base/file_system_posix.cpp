@@ -114,6 +114,16 @@ bool NameUnnamed(FILE* stream, const std::string& target, std::string* linked) {
   return true;
 }
 
+FileIdentity IdentityOf(const struct stat& st) {
+  FileIdentity id;
+  id.exists = true;
+  id.kind = KindOf(st.st_mode);
+  id.regular = id.kind == FileKind::Regular;
+  id.volume = static_cast<uint64_t>(st.st_dev);
+  id.file = static_cast<uint64_t>(st.st_ino);
+  return id;
+}
+
 }  // namespace
 
 std::string FolderOf(const std::string& path) {
@@ -123,15 +133,15 @@ std::string FolderOf(const std::string& path) {
 }
 
 FileIdentity IdentifyFile(const char* path) {
-  FileIdentity id;
   struct stat st;
-  if (path == nullptr || stat(path, &st) != 0) return id;
-  id.exists = true;
-  id.kind = KindOf(st.st_mode);
-  id.regular = id.kind == FileKind::Regular;
-  id.volume = static_cast<uint64_t>(st.st_dev);
-  id.file = static_cast<uint64_t>(st.st_ino);
-  return id;
+  if (path == nullptr || stat(path, &st) != 0) return FileIdentity{};
+  return IdentityOf(st);
+}
+
+FileIdentity IdentifyStream(FILE* stream) {
+  struct stat st;
+  if (stream == nullptr || fstat(fileno(stream), &st) != 0) return FileIdentity{};
+  return IdentityOf(st);
 }
 
 FileIdentity IdentifyInput(const char* path) { return IdentifyFile(path); }

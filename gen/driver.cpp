@@ -72,6 +72,13 @@ void WarnTextAfterCtrlZ(CompileState& s) {
                "the lines after it are not compiled: remove the byte\n", s.Args[1].c_str(), line);
 }
 
+// The image into standard output (/dev/stdout, a pipe, a redirection to the image's own name):
+// a listing there would be mixed into the image's bytes, so the listing goes to standard error,
+// and standard output carries the image alone.
+void KeepListingOutOfImage(CompileState& s) {
+  if (SameFile(IdentifyStream(s.Out), IdentifyFile(s.Args[2].c_str()))) s.Out = s.Err;
+}
+
 bool OpenStreams(CompileState& s, const GenOptions& options) {
   // Text mode, as the chip tools read it: on Windows that ends the script at a Ctrl-Z byte,
   // which scripts written by DOS editors carry at their end, so it is only said when text
@@ -85,6 +92,7 @@ bool OpenStreams(CompileState& s, const GenOptions& options) {
     return OpenFailure(s, "output", 2), false;
   }
   if (s.ArgCount > 2 && OpenImageOutput(s, {s.Args[2], options.failedImage, options.map, s.Args[1], options.html})) {
+    KeepListingOutOfImage(s);
     return true;
   }
   return OpenFailure(s, "output", 2), false;
