@@ -473,16 +473,62 @@ struct CodecCheck {
   }
 };
 
+// libsndfile writes the kept copy into a scratch stream of ours, through these.
+sf_count_t StreamLength(void* stream) {
+  FILE* f = static_cast<FILE*>(stream);
+  const long at = std::ftell(f);
+  if (at < 0 || std::fseek(f, 0, SEEK_END) != 0) return -1;
+  const long end = std::ftell(f);
+  return std::fseek(f, at, SEEK_SET) == 0 ? end : -1;
+}
+sf_count_t StreamSeek(sf_count_t offset, int whence, void* stream) {
+  FILE* f = static_cast<FILE*>(stream);
+  return std::fseek(f, static_cast<long>(offset), whence) == 0 ? std::ftell(f) : -1;
+}
+sf_count_t StreamRead(void* data, sf_count_t count, void* stream) {
+  return static_cast<sf_count_t>(std::fread(data, 1, static_cast<size_t>(count), static_cast<FILE*>(stream)));
+}
+sf_count_t StreamWrite(const void* data, sf_count_t count, void* stream) {
+  return static_cast<sf_count_t>(std::fwrite(data, 1, static_cast<size_t>(count), static_cast<FILE*>(stream)));
+}
+sf_count_t StreamTell(void* stream) { return std::ftell(static_cast<FILE*>(stream)); }
+
+SF_VIRTUAL_IO kScratchIo = {StreamLength, StreamSeek, StreamRead, StreamWrite, StreamTell};
+
+// A listening copy is built beside its name and renamed onto it only when complete, as the
+// image and the map are: a full disk or a failed run keeps the copy of an earlier run whole.
+// Its name is ours, in the folder given for the copies, so a link found there is replaced by
+// the copy, never written through to a file outside the folder.
 struct SndfileWriter {
   SndfilePtr file;
-  bool Open(const std::string& path, int32_t rate, std::string* reason) {
+  FILE* scratch = nullptr;
+  std::string scratchName;
+  std::string path;
+
+  ~SndfileWriter() {
+    file.reset();
+    if (scratch != nullptr) DiscardScratch(scratch, scratchName);
+  }
+  bool Open(const std::string& name, int32_t rate, std::string* reason) {
+    path = name;
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    file.reset(OpenSoundFile(path, SFM_WRITE, &info));
-    if (!file) *reason = Format("the prepared copy %s cannot be written: %s", path.c_str(), sf_strerror(nullptr));
+    std::string why;
+    scratch = CreateScratchBeside(path, &scratchName, &why);
+    if (scratch != nullptr) file.reset(sf_open_virtual(&kScratchIo, SFM_WRITE, &info, scratch));
+    if (scratch != nullptr && !file) why = sf_strerror(nullptr);
+    if (!file) *reason = Format("the prepared copy %s cannot be written: %s", path.c_str(), why.c_str());
     return static_cast<bool>(file);
+  }
+  bool Close(std::string* reason) {
+    if (sf_close(file.release()) != 0) return *reason = "the prepared copy cannot be closed", false;
+    std::string why;
+    const bool renamed = CommitScratch(scratch, scratchName, path, &why);
+    scratch = nullptr;
+    if (!renamed) *reason = Format("the prepared copy %s cannot be written: %s", path.c_str(), why.c_str());
+    return renamed;
   }
 };
 
@@ -527,7 +573,9 @@ struct FinalPass {
     check.Add(prepared.data(), encoded.data(), n, last);
     const sf_count_t count = static_cast<sf_count_t>(n);
     if (keep.file && sf_write_short(keep.file.get(), listening.data(), count) != count) {
-      return *reason = Format("the prepared copy cannot be written: %s", sf_strerror(keep.file.get())), false;
+      // The copy goes through our own stream, so the system's reason is the one to give.
+      return *reason = Format("the prepared copy %s cannot be written: %s", keep.path.c_str(),
+                              LastSystemError().c_str()), false;
     }
     if (std::fwrite(raw.data(), 2, n, out) != n) {
       return *reason = Format("the scratch file cannot be written: %s", LastSystemError().c_str()), false;
@@ -550,7 +598,7 @@ struct FinalPass {
       if (!Block(n, left == 0, gain, files.prepared, reason)) return false;
     }
     if (std::fflush(files.prepared) != 0) return *reason = "the scratch file cannot be written", false;
-    if (keep.file && sf_close(keep.file.release()) != 0) return *reason = "the prepared copy cannot be closed", false;
+    if (keep.file && !keep.Close(reason)) return false;
     Summarise();
     return true;
   }

@@ -59,6 +59,7 @@ bool ParseHeaderLine(const std::string& line, CaseFile* c) {
   if (w[0] == "only:") return true;  // platform filter, read by the scripts that run cases
   if (w[0] == "exit:" && w.size() == 2) return c->exitCode = std::atoi(w[1].c_str()), true;
   if (w[0] == "link:" && w.size() == 3) return c->links.emplace_back(w[1], w[2]), true;
+  if (w[0] == "replaced-link:" && w.size() == 3) return c->replacedLinks.emplace_back(w[1], w[2]), true;
   if (w[0] == "fifo:" && w.size() == 2) return c->fifos.push_back(w[1]), true;
   if (w[0] == "mode:" && w.size() == 3) {
     return c->modes.emplace_back(w[1], std::strtoul(w[2].c_str(), nullptr, 8)), true;

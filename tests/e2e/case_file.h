@@ -63,6 +63,7 @@ struct CaseMount {
 struct CaseFile {
   std::vector<std::string> args{"%script", "%image"};
   std::vector<std::pair<std::string, std::string>> links;
+  std::vector<std::pair<std::string, std::string>> replacedLinks;  // links the run makes plain files
   std::vector<std::string> fifos;
   std::vector<std::pair<std::string, unsigned>> modes;
   CaseMount mount;

@@ -280,15 +280,22 @@ void UpdateCase(const std::string& path, const std::string& text,
 
 void MakeSpecialFiles(const std::string& dir, const CaseFile& c) {
   for (const auto& [name, target] : c.links) symlink(target.c_str(), (dir + "/" + name).c_str());
+  for (const auto& [name, target] : c.replacedLinks) symlink(target.c_str(), (dir + "/" + name).c_str());
   for (const std::string& name : c.fifos) mkfifo((dir + "/" + name).c_str(), 0644);
   for (const auto& [name, mode] : c.modes) chmod((dir + "/" + name).c_str(), mode);
   if (!c.mount.folder.empty()) std::filesystem::create_directories(dir + "/" + c.mount.folder);
 }
 
-// Links are still the links they were, FIFOs still FIFOs, and files keep their permissions.
+// Links are still the links they were (or plain files, where the run is to replace them), FIFOs
+// still FIFOs, and files keep their permissions.
 bool SpecialFilesKept(const std::string& dir, const CaseFile& c) {
   bool kept = true;
   struct stat st;
+  for (const auto& [name, target] : c.replacedLinks) {
+    if (lstat((dir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) continue;
+    std::printf("  %s is not a plain file in place of the link to %s\n", name.c_str(), target.c_str());
+    kept = false;
+  }
   for (const auto& [name, target] : c.links) {
     std::error_code ec;
     if (std::filesystem::is_symlink(dir + "/" + name, ec) &&
