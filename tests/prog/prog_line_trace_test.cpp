@@ -84,10 +84,15 @@ TEST_F(ProgLineTrace, AStationCutOffRecordsLocallyAndForwardsWhenTheServerIsBack
        "--station", "st1", "--trace", server->Connection()},
       {.environment = {{"QS71_EMU_SOCKET", (dir / "st1").string()},
                        {"XDG_STATE_HOME", (dir / "st1-state").string()}}});
+  // A part is made apart and then put into the socket whole: the running station holds every
+  // part file it meets, and must not meet one still being made.
   const auto part = [&](int i) {
-    RunProg({"--emulate=" + (dir / "st1" / ("part" + std::to_string(i) + ".otp")).string(), "--identify"});
+    const std::string name = "part" + std::to_string(i) + ".otp";
+    RunProg({"--emulate=" + (dir / "made" / name).string(), "--identify"});
+    std::filesystem::rename(dir / "made" / name, dir / "st1" / name);
   };
   std::filesystem::create_directories(dir / "st1");
+  std::filesystem::create_directories(dir / "made");
   part(1);
   std::string line, seen;
   while (cut.ReadLine(line) && line.find("PASS") == std::string::npos) seen += line + "\n";
