@@ -247,6 +247,12 @@ std::string StreamedText(const std::string& name, const DataExtent& e) {
                 name.c_str(), static_cast<unsigned>(e.declared), static_cast<long long>(e.held));
 }
 
+std::string EmptyBeforeBytesText(const std::string& name, const DataExtent& e) {
+  return Format("%s: `data` chunk says 0 bytes while %lld bytes follow it; the sound is taken as "
+                "empty: if those bytes are its samples, write the WAV into a file, not a pipe, or "
+                "mend its header", name.c_str(), static_cast<long long>(e.held));
+}
+
 int32_t ScaledSample(int32_t mixed, double scale) { return LimitSample(ScaleSample(mixed, scale)); }
 
 // One frame mixed to mono on the 16-bit scale: the channel sum divided by the channel count
@@ -336,6 +342,7 @@ DataSizeKind ClassifyDataSize(const DataExtent& e) {
   const uint64_t declared = e.declared;
   const uint64_t held = static_cast<uint64_t>(e.held);
   if (IsStreamingSize(e.declared) && held < declared) return DataSizeKind::Streamed;
+  if (e.declared == 0 && held > 0) return DataSizeKind::EmptyBeforeBytes;
   const uint64_t whole = e.frameBytes == 0 ? declared : declared / e.frameBytes * e.frameBytes;
   return held < whole ? DataSizeKind::CutShort : DataSizeKind::Kept;
 }
@@ -351,6 +358,7 @@ std::string DataSizeNotice(const std::string& name, DataSizeKind* kind) {
   text.clear();
   if (*kind == DataSizeKind::CutShort) Refuse(Refusal::ShortData, e.declared, name.c_str(), &text);
   if (*kind == DataSizeKind::Streamed) text = StreamedText(name, e);
+  if (*kind == DataSizeKind::EmptyBeforeBytes) text = EmptyBeforeBytesText(name, e);
   return text;
 }
 

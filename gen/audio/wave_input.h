@@ -55,9 +55,10 @@ struct DataExtent {
 };
 
 // How a data chunk's size is taken: as it stands; as the rest of the file (the placeholder of a
-// program writing into a pipe, 0x7FFFF000 or 0xFFFFFFFF, with fewer bytes present); or as a
+// program writing into a pipe, 0x7FFFF000 or 0xFFFFFFFF, with fewer bytes present); as 0 bytes
+// although bytes follow (kept, as the chip tools always read it, but worth a warning); or as a
 // file cut short (more whole frames announced than present).
-enum class DataSizeKind { Kept, Streamed, CutShort };
+enum class DataSizeKind { Kept, Streamed, EmptyBeforeBytes, CutShort };
 
 DataSizeKind ClassifyDataSize(const DataExtent& e);
 

@@ -390,6 +390,8 @@ TEST(DataSizeTest, ClassifiesDeclaredAgainstHeldBytes) {
       {0xFFFFFFFFu, 20, 4, DataSizeKind::Streamed},
       {0x7FFFF000u, 0x7FFFF000, 2, DataSizeKind::Kept},  // a real size of that value
       {0x7FFFEFFEu, 20, 2, DataSizeKind::CutShort},      // near the placeholder is no placeholder
+      {0, 20, 2, DataSizeKind::EmptyBeforeBytes},
+      {0, 0, 2, DataSizeKind::Kept},
   };
   for (const Row& r : rows) {
     EXPECT_EQ(ClassifyDataSize({r.declared, r.held, r.frameBytes}), r.kind) << r.declared << " " << r.held;

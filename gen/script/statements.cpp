@@ -172,7 +172,8 @@ void WarnWhereReadingStopped(CompileState& s) {
 
 // What a wave file's data size means, said where its sound is defined. A size the file cannot
 // hold makes pass 2 fail (and may first push every later address out of the image); a pipe's
-// placeholder size is read to the end of the file.
+// placeholder size is read to the end of the file; a size of 0 with bytes behind it stays an
+// empty sound, as the chip tools read it, but is rarely what the designer meant.
 void WarnDataSize(CompileState& s, int defined, int line) {
   if (defined != ErrNone || s.Prep.options.Active()) return;
   const SoundDef* sound = FindSound(s, s.NameBuffer);
@@ -180,7 +181,7 @@ void WarnDataSize(CompileState& s, int defined, int line) {
   const std::string notice = sound != nullptr ? DataSizeNotice(sound->text, &kind) : "";
   if (notice.empty()) return;
   // The placeholder's scripts never compiled before, so --strict may count it; the others are
-  // advice: a cut-short file is an error in pass 2 anyway.
+  // advice: a cut-short file is an error in pass 2 anyway, an empty one compiled before.
   if (kind == DataSizeKind::Streamed) Warn(s, line, "%s", notice.c_str());
   else Advise(s, line, "%s", notice.c_str());
 }
