@@ -175,7 +175,8 @@ void WarnWhereReadingStopped(CompileState& s) {
 // placeholder size is read to the end of the file; a size of 0 with bytes behind it stays an
 // empty sound, as the chip tools read it, but is rarely what the designer meant.
 void WarnDataSize(CompileState& s, int defined, int line) {
-  if (defined != ErrNone || s.Prep.options.Active()) return;
+  const bool prepared = s.Prep.options.Active();
+  if (defined != ErrNone && !prepared) return;
   const SoundDef* sound = FindSound(s, s.NameBuffer);
   DataSizeKind kind = DataSizeKind::Kept;
   const std::string notice = sound != nullptr ? DataSizeNotice(sound->text, &kind) : "";
