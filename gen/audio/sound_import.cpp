@@ -107,7 +107,7 @@ int ImportPrepared(CompileState& s, const SoundDef& sound, const SoundCodec& cod
                    std::string* listing) {
   const PreparationRecord* record = FindRecord(s, sound.name);
   if (record == nullptr) return ErrInternal;
-  if (!record->refusal.empty()) return Refused(s, ErrWaveFile, record->refusal);
+  if (!record->refusal.empty()) return Refused(s, record->cutShort ? ErrRead : ErrWaveFile, record->refusal);
   if (s.Prep.files.prepared == nullptr) return ErrInternal;
   ListRate(s, static_cast<uint32_t>(record->source.rate), listing);
   if (std::fseek(s.Prep.files.prepared, static_cast<long>(record->offset), SEEK_SET) != 0) return ErrRead;
@@ -213,8 +213,12 @@ int DefinePreparedSound(CompileState& s, const SoundDef& sound, std::string* lis
   const bool readable = ProbeSource(sound.text, &record.source, &reason);
   if (readable) ListRate(s, static_cast<uint32_t>(record.source.rate), listing);
   else record.refusal = Format("sound %s: %s cannot be read: %s", sound.name.c_str(), sound.text.c_str(), reason.c_str());
+  // libsndfile reads a wave file cut short as far as it goes; the unprepared path refuses it as
+  // a read error, and a prepared sound must not quietly lose its end either.
+  const std::string cut = readable ? CutShortDetail(sound.text) : "";
+  if (!cut.empty()) record.refusal = cut, record.cutShort = true;
   // Like a refused wave file, an unreadable one is reported where pass 2 imports it.
-  const int r = readable ? ErrNone : Refused(s, ErrWaveFile, record.refusal);
+  const int r = record.refusal.empty() ? ErrNone : Refused(s, ErrWaveFile, record.refusal);
   s.Prep.records.insert_or_assign(AsciiLowerCopy(sound.name), std::move(record));
   return r;
 }

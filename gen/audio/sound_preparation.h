@@ -67,6 +67,7 @@ struct PreparationRecord {
   bool lossless = false;           // the codec gives back every sample (PCM16)
   double snrDb = 0;                // of the encoded sound decoded as the chip plays it
   std::string refusal;             // why it cannot be prepared, for pass 2 to report
+  bool cutShort = false;           // refused as a file cut short: a read error, as unprepared
   int64_t offset = 0;              // of the prepared samples in the prepared file
   uint32_t frames = 0;
 };

@@ -207,6 +207,52 @@ bool AnnouncesMoreThanHeld(FILE* file, const WaveHeader& header) {
   return remaining >= 0 && static_cast<uint64_t>(remaining) < uint64_t{WaveFrameCount(header)} * FrameBytes(header);
 }
 
+uint32_t FrameBytesOf(uint16_t channels, uint16_t bits) { return channels * ((bits + 7u) / 8u); }
+
+// The sizes a program writes before it knows the length, when its output cannot be seeked back
+// to (a pipe): sox and others put 0x7FFFF000, some 0xFFFFFFFF. Only these are read to the end
+// of the file; any other size that runs past it is a file cut short.
+bool IsStreamingSize(uint32_t size) { return size == 0x7FFFF000u || size == 0xFFFFFFFFu; }
+
+// Walks the chunks to "data" without judging the sample format, so that a file read by the
+// preparation (24-bit, float) is measured by the same rule as one read here.
+bool FindDataExtent(FILE* file, DataExtent* e) {
+  uint8_t form[12];
+  if (std::fread(form, 1, sizeof form, file) != sizeof form) return false;
+  if (!HasId(form, "RIFF") || !HasId(form + 8, "WAVE")) return false;
+  ChunkHeader chunk;
+  while (ReadChunkHeader(file, &chunk)) {
+    if (HasId(chunk.id, "data")) {
+      *e = {chunk.size, RemainingBytes(file), e->frameBytes};
+      return true;
+    }
+    uint64_t rest = PaddedSize(chunk.size);
+    const uint32_t kept = std::min(chunk.size, kExtensibleFormatSize);
+    uint8_t raw[kExtensibleFormatSize] = {};
+    if (HasId(chunk.id, "fmt ") && kept >= kFormatSize) {
+      if (std::fread(raw, 1, kept, file) != kept) return false;
+      const WaveFormat f = ParseFormat(raw, kept);
+      e->frameBytes = FrameBytesOf(f.channels, f.bits);
+      rest -= kept;
+    }
+    if (!SkipBytes(file, rest)) return false;
+  }
+  return false;
+}
+
+std::string StreamedText(const std::string& name, const DataExtent& e) {
+  return Format("%s: `data` chunk of %u bytes, the size a program writing into a pipe gives before it "
+                "knows the length; the %lld bytes to the end of the file are read as its samples: "
+                "write the WAV into a file to give it its true size",
+                name.c_str(), static_cast<unsigned>(e.declared), static_cast<long long>(e.held));
+}
+
+std::string EmptyBeforeBytesText(const std::string& name, const DataExtent& e) {
+  return Format("%s: `data` chunk says 0 bytes while %lld bytes follow it; the sound is taken as "
+                "empty: if those bytes are its samples, write the WAV into a file, not a pipe, or "
+                "mend its header", name.c_str(), static_cast<long long>(e.held));
+}
+
 int32_t ScaledSample(int32_t mixed, double scale) { return LimitSample(ScaleSample(mixed, scale)); }
 
 // One frame mixed to mono on the 16-bit scale: the channel sum divided by the channel count
@@ -277,6 +323,8 @@ int CheckWaveHeader(FILE* file, const char* name, WaveHeader* header, std::strin
   int r = CheckRiffForm(file, name, detail);
   if (r == ErrNone) r = FindSampleData(file, name, &format, &dataSize, detail);
   if (r != ErrNone) return r;
+  const DataExtent extent{dataSize, RemainingBytes(file), FrameBytesOf(format.channels, format.bits)};
+  if (ClassifyDataSize(extent) == DataSizeKind::Streamed) dataSize = static_cast<uint32_t>(extent.held);
   // A size of 2 GB or more cannot be a real sound for the chip and would turn negative in
   // every range computed from it.
   if (dataSize > static_cast<uint32_t>(INT32_MAX)) {
@@ -289,19 +337,35 @@ int CheckWaveHeader(FILE* file, const char* name, WaveHeader* header, std::strin
   return ErrNone;
 }
 
-std::string CutShortDetail(const std::string& name) {
+DataSizeKind ClassifyDataSize(const DataExtent& e) {
+  if (e.held < 0) return DataSizeKind::Kept;
+  const uint64_t declared = e.declared;
+  const uint64_t held = static_cast<uint64_t>(e.held);
+  if (IsStreamingSize(e.declared) && held < declared) return DataSizeKind::Streamed;
+  if (e.declared == 0 && held > 0) return DataSizeKind::EmptyBeforeBytes;
+  const uint64_t whole = e.frameBytes == 0 ? declared : declared / e.frameBytes * e.frameBytes;
+  return held < whole ? DataSizeKind::CutShort : DataSizeKind::Kept;
+}
+
+std::string DataSizeNotice(const std::string& name, DataSizeKind* kind) {
+  *kind = DataSizeKind::Kept;
   FILE* file = nullptr;
-  std::string detail;
-  if (OpenWaveFile(name, &file, &detail) != ErrNone) return {};
-  WaveHeader header;
-  std::string cut;
-  if (CheckWaveHeader(file, name.c_str(), &header, &detail) == ErrNone) {
-    if (AnnouncesMoreThanHeld(file, header)) {
-      Refuse(Refusal::ShortData, static_cast<uint32_t>(header.dataSize), name.c_str(), &cut);
-    }
-  }
+  std::string text;
+  if (OpenWaveFile(name, &file, &text) != ErrNone) return {};
+  DataExtent e;
+  if (FindDataExtent(file, &e)) *kind = ClassifyDataSize(e);
   std::fclose(file);
-  return cut;
+  text.clear();
+  if (*kind == DataSizeKind::CutShort) Refuse(Refusal::ShortData, e.declared, name.c_str(), &text);
+  if (*kind == DataSizeKind::Streamed) text = StreamedText(name, e);
+  if (*kind == DataSizeKind::EmptyBeforeBytes) text = EmptyBeforeBytesText(name, e);
+  return text;
+}
+
+std::string CutShortDetail(const std::string& name) {
+  DataSizeKind kind;
+  std::string text = DataSizeNotice(name, &kind);
+  return kind == DataSizeKind::CutShort ? text : std::string();
 }
 
 uint32_t RefusedWaveFrames(FILE* file) {
@@ -320,9 +384,13 @@ uint32_t RefusedWaveFrames(FILE* file) {
     }
     if (!SkipBytes(file, rest)) return 0;
   }
+  if (!HasId(chunk.id, "data") || format.channels == 0 || format.bits == 0) return 0;
+  // A pipe's placeholder size stands for the rest of the file, as when the samples are read.
+  const DataExtent extent{chunk.size, RemainingBytes(file), FrameBytesOf(format.channels, format.bits)};
+  const uint32_t size = ClassifyDataSize(extent) == DataSizeKind::Streamed ? static_cast<uint32_t>(extent.held) : chunk.size;
   // A size of 2 GB or more is a damaged header, not a sound the designer can mend.
-  if (!HasId(chunk.id, "data") || format.channels == 0 || format.bits == 0 || chunk.size > INT32_MAX) return 0;
-  return chunk.size / format.channels / ((format.bits + 7u) / 8u);
+  if (size > INT32_MAX) return 0;
+  return size / extent.frameBytes;
 }
 
 uint32_t WaveFrameCount(const WaveHeader& header) {

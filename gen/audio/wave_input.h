@@ -46,8 +46,29 @@ int OpenWaveFile(const std::string& name, FILE** file, std::string* detail);
 // wrote it), says why and how to convert it.
 int CheckWaveHeader(FILE* file, const char* name, WaveHeader* header, std::string* detail);
 
-// For a wave file whose header announces more samples than the file holds (cut short, or
-// written to a pipe): what is wrong and how to mend it, naming the file; empty otherwise.
+// A data chunk's size against the bytes that follow its header (-1: cannot be told), and the
+// bytes of one frame (0 when no format was found).
+struct DataExtent {
+  uint32_t declared = 0;
+  int64_t held = -1;
+  uint32_t frameBytes = 0;
+};
+
+// How a data chunk's size is taken: as it stands; as the rest of the file (the placeholder of a
+// program writing into a pipe, 0x7FFFF000 or 0xFFFFFFFF, with fewer bytes present); as 0 bytes
+// although bytes follow (kept, as the chip tools always read it, but worth a warning); or as a
+// file cut short (more whole frames announced than present).
+enum class DataSizeKind { Kept, Streamed, EmptyBeforeBytes, CutShort };
+
+DataSizeKind ClassifyDataSize(const DataExtent& e);
+
+// Reads a wave file's chunks (whatever its sample format) and, for any kind but Kept, says what
+// its data size means for the sound and what to do, naming the file; empty for Kept or a file
+// that is no RIFF/WAVE (refused elsewhere).
+std::string DataSizeNotice(const std::string& name, DataSizeKind* kind);
+
+// For a wave file whose header announces more samples than the file holds (cut short): what is
+// wrong and how to mend it, naming the file; empty otherwise.
 std::string CutShortDetail(const std::string& name);
 
 // Frames the header announces: (data size / channels) / (bits / 8), unsigned, as the name

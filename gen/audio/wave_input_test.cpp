@@ -372,3 +372,28 @@ TEST_F(WaveInputTest, StartSamplesRefusesLayoutsTheHeaderCheckWouldRefuse) {
 }
 
 }  // namespace
+
+// The edges of a data size against the bytes behind it; the whole files are run end to end.
+TEST(DataSizeTest, ClassifiesDeclaredAgainstHeldBytes) {
+  struct Row {
+    uint32_t declared;
+    int64_t held;
+    uint32_t frameBytes;
+    DataSizeKind kind;
+  };
+  const Row rows[] = {
+      {100, 100, 2, DataSizeKind::Kept},
+      {101, 100, 2, DataSizeKind::Kept},  // the odd byte is no frame: nothing is missing
+      {102, 100, 2, DataSizeKind::CutShort},
+      {100, -1, 2, DataSizeKind::Kept},  // length unknown: taken at its word
+      {0x7FFFF000u, 20, 2, DataSizeKind::Streamed},
+      {0xFFFFFFFFu, 20, 4, DataSizeKind::Streamed},
+      {0x7FFFF000u, 0x7FFFF000, 2, DataSizeKind::Kept},  // a real size of that value
+      {0x7FFFEFFEu, 20, 2, DataSizeKind::CutShort},      // near the placeholder is no placeholder
+      {0, 20, 2, DataSizeKind::EmptyBeforeBytes},
+      {0, 0, 2, DataSizeKind::Kept},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(ClassifyDataSize({r.declared, r.held, r.frameBytes}), r.kind) << r.declared << " " << r.held;
+  }
+}

@@ -170,14 +170,21 @@ void WarnWhereReadingStopped(CompileState& s) {
        StopHintFor(ScannerLastToken(s)));
 }
 
-// The range just reserved counts samples the file does not hold: pass 2 will fail to read them,
-// and a header sized for a pipe may first push every later address out of the image.
-void WarnCutShort(CompileState& s, int defined, int line) {
-  if (defined != ErrNone || s.Prep.options.Active()) return;
+// What a wave file's data size means, said where its sound is defined. A size the file cannot
+// hold makes pass 2 fail (and may first push every later address out of the image); a pipe's
+// placeholder size is read to the end of the file; a size of 0 with bytes behind it stays an
+// empty sound, as the chip tools read it, but is rarely what the designer meant.
+void WarnDataSize(CompileState& s, int defined, int line) {
+  const bool prepared = s.Prep.options.Active();
+  if (defined != ErrNone && !prepared) return;
   const SoundDef* sound = FindSound(s, s.NameBuffer);
-  const std::string cut = sound != nullptr ? CutShortDetail(sound->text) : "";
-  // Advice, not counted under --strict: pass 2 reports the sound as an error in any case.
-  if (!cut.empty()) Advise(s, line, "%s", cut.c_str());
+  DataSizeKind kind = DataSizeKind::Kept;
+  const std::string notice = sound != nullptr ? DataSizeNotice(sound->text, &kind) : "";
+  if (notice.empty()) return;
+  // The placeholder's scripts never compiled before, so --strict may count it; the others are
+  // advice: a cut-short file is an error in pass 2 anyway, an empty one compiled before.
+  if (kind == DataSizeKind::Streamed) Warn(s, line, "%s", notice.c_str());
+  else Advise(s, line, "%s", notice.c_str());
 }
 
 }  // namespace
@@ -208,7 +215,7 @@ void WaveSoundStatement(CompileState& s, int32_t kind, int line) {
     r = DefineSound(s, s.NameBuffer, literal, kind, 0);
     // A definition that read its header has just set WaveRate to this file's rate.
     NoteSoundDefined(s, line, r == ErrNone ? s.WaveRate : 0);
-    WarnCutShort(s, r, line);
+    WarnDataSize(s, r, line);
   } else {
     r = ImportListed(s, s.NameBuffer);
   }
