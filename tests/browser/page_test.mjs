@@ -6,25 +6,18 @@
 // Usage: node page_test.mjs BUILD_DIR EXAMPLES_DIR
 // Everything it writes stays in BUILD_DIR/browser-test, made afresh each run; the screenshots
 // there are the CI artefacts.
-import { chromium } from 'playwright-core';
 import { execFileSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import fs from 'node:fs';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
 
+import { check, finish, launchChromium, watchProblems } from './browser_check.mjs';
+
 const [buildDir, examplesDir] = process.argv.slice(2).map((p) => path.resolve(p));
 const work = path.join(buildDir, 'browser-test');
 const gen = path.join(buildDir, 'gen', 'qs71gen');
 const dump = path.join(buildDir, 'tools', 'qs71dump', 'qs71dump');
-let passed = 0;
-let failed = 0;
-
-function check(name, ok, detail = '') {
-  if (ok) passed++;
-  else failed++;
-  console.log(`${ok ? 'ok  ' : 'FAIL'} ${name}${ok || !detail ? '' : `: ${detail}`}`);
-}
 
 const sha256 = (bytes) => createHash('sha256').update(bytes).digest('hex');
 
@@ -88,10 +81,7 @@ async function checkPlays(page, name) {
 
 async function checkPage(context, file, name, report) {
   const page = await context.newPage();
-  const problems = [];
-  page.on('console', (m) => m.type() === 'error' && problems.push(`console: ${m.text()}`));
-  page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
-  page.on('request', (r) => !/^(file|data):/.test(r.url()) && problems.push(`request: ${r.url()}`));
+  const problems = watchProblems(page);
   await page.goto(pathToFileURL(file).href);
   // The top of the page as it opens: the picture of the README.
   await page.screenshot({ path: path.join(work, `${name}-page.png`) });
@@ -116,18 +106,11 @@ async function checkPage(context, file, name, report) {
 }
 
 const report = makePages();
-const context = await chromium.launchPersistentContext(path.join(work, 'profile'), {
-  executablePath: '/usr/bin/chromium',
-  headless: true,
-  viewport: { width: 1240, height: 1100 },
-  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-         '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-});
+const context = await launchChromium(work);
 try {
   await checkPage(context, path.join(work, 'dump.html'), 'qs71dump', report);
   await checkPage(context, path.join(work, 'gen.html'), 'qs71gen', report);
 } finally {
   await context.close();
 }
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);
+finish();

@@ -8,12 +8,13 @@
 // Usage: node shift_report_test.mjs BUILD_DIR EXAMPLES_DIR
 // Everything it writes stays in BUILD_DIR/browser-report-test, made afresh each run; the
 // screenshot and the printed PDF there are the CI artefacts.
-import { chromium } from 'playwright-core';
 import { execFileSync, spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import readline from 'node:readline';
 import { pathToFileURL } from 'node:url';
+
+import { check, finish, launchChromium, watchProblems } from './browser_check.mjs';
 
 const [buildDir, examplesDir] = process.argv.slice(2).map((p) => path.resolve(p));
 const work = path.join(buildDir, 'browser-report-test');
@@ -21,14 +22,6 @@ const gen = path.join(buildDir, 'gen', 'qs71gen');
 const prog = path.join(buildDir, 'tools', 'qs71prog', 'qs71prog');
 const trace = path.join(work, 'trace.db');
 const log = path.join(work, 'parts.csv');
-let passed = 0;
-let failed = 0;
-
-function check(name, ok, detail = '') {
-  if (ok) passed++;
-  else failed++;
-  console.log(`${ok ? 'ok  ' : 'FAIL'} ${name}${ok || !detail ? '' : `: ${detail}`}`);
-}
 
 const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
 
@@ -207,10 +200,7 @@ async function checkCharts(page, expected) {
 
 async function checkPage(context, file, expected) {
   const page = await context.newPage();
-  const problems = [];
-  page.on('console', (m) => m.type() === 'error' && problems.push(`console: ${m.text()}`));
-  page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
-  page.on('request', (r) => !/^(file|data):/.test(r.url()) && problems.push(`request: ${r.url()}`));
+  const problems = watchProblems(page);
   await page.goto(pathToFileURL(file).href);
   await page.screenshot({ path: path.join(work, 'report-page.png'), fullPage: true });
   await checkFigures(page, expected);
@@ -238,17 +228,10 @@ const text = spawnSync(prog, ['--report', '-', '--trace', trace], { encoding: 'u
 check('qs71prog --report - prints the text', text.status === 0 && text.stdout.startsWith('Shift report'),
       `exit ${text.status}: ${text.stderr}`);
 const expected = expectedFigures();
-const context = await chromium.launchPersistentContext(path.join(work, 'profile'), {
-  executablePath: '/usr/bin/chromium',
-  headless: true,
-  viewport: { width: 1240, height: 1100 },
-  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-         '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-});
+const context = await launchChromium(work);
 try {
   if (fs.existsSync(page)) await checkPage(context, page, expected);
 } finally {
   await context.close();
 }
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);
+finish();

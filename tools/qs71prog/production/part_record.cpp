@@ -1,9 +1,24 @@
 #include "production/part_record.h"
 
+#include <sstream>
+
 #include "platform/host_system.h"
 #include "text_format.h"
 
 namespace qs71prog {
+
+std::string BlocksText(const std::vector<std::string>& blocks) {
+  std::string text;
+  for (const std::string& block : blocks) text += (text.empty() ? "" : " ") + block;
+  return text;
+}
+
+std::vector<std::string> BlocksOf(const std::string& text) {
+  std::vector<std::string> blocks;
+  std::istringstream stream(text);
+  for (std::string block; stream >> block;) blocks.push_back(block);
+  return blocks;
+}
 
 std::string UtcTimestamp(std::chrono::system_clock::time_point moment) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(moment);

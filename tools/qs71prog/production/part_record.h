@@ -55,6 +55,10 @@ std::string UtcTimestamp(std::chrono::system_clock::time_point moment);
 // The same to the second, for the run's ID: "20261207T194000Z".
 std::string RunStamp(std::chrono::system_clock::time_point moment);
 
+// A part's failing blocks as the log and the trace keep them, space-separated, and back.
+std::string BlocksText(const std::vector<std::string>& blocks);
+std::vector<std::string> BlocksOf(const std::string& text);
+
 // The chip's four ID bytes as the log and the displays give them: "6D 61 00 01".
 std::string ChipIdText(const uint8_t (&id)[4]);
 

@@ -33,12 +33,6 @@ std::string Seconds(double seconds) {
   return text;
 }
 
-std::string Joined(const std::vector<std::string>& items, const char* separator) {
-  std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
-  return text;
-}
-
 // Every field but the first after a comma, even after empty ones (a host without a name).
 std::string Row(const std::vector<std::string>& fields) {
   std::string row;
@@ -200,7 +194,7 @@ std::string CsvRow(const PartRecord& record) {
               record.chipId, std::to_string(record.otpSize), record.image, record.sha256,
               verdict ? record.result : "", std::to_string(record.exit),
               Seconds(record.stepSeconds[1]), Seconds(record.stepSeconds[2]),
-              Seconds(record.stepSeconds[3]), Joined(record.blocks, " "), record.programmerPath,
+              Seconds(record.stepSeconds[3]), BlocksText(record.blocks), record.programmerPath,
               record.programmerSerial, record.status, Seconds(record.seconds), record.run,
               record.station, record.operatorName, std::to_string(record.code), record.event});
 }

@@ -24,9 +24,6 @@ class SqliteStore : public SqlTraceStore, private TraceSql {
   std::string Name() const override { return path; }
   bool Open(std::string& problem) override;
   bool OpenToRead(std::string& problem) override;
-  // Statements of the station's own beside the trace's tables (the forwarding queue), in one
-  // transaction.
-  bool Local(const Work& work, std::string& problem) { return Transaction(work, problem); }
 
  protected:
   bool Transaction(const Work& work, std::string& problem) override;

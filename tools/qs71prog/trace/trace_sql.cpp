@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <sstream>
 
 #include "trace/trace_schema.h"
 
@@ -11,19 +10,6 @@ namespace qs71prog {
 namespace {
 
 using V = TraceValue;
-
-std::string Joined(const std::vector<std::string>& items) {
-  std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : " ") + item;
-  return text;
-}
-
-std::vector<std::string> Words(const std::string& text) {
-  std::vector<std::string> words;
-  std::istringstream stream(text);
-  for (std::string word; stream >> word;) words.push_back(word);
-  return words;
-}
 
 // The statement that adds an event, its columns in TraceEventColumns' order after id, job
 // and seq; it gives back the id only when the event is new.
@@ -46,7 +32,7 @@ TraceRow EventValues(const TraceEvent& event) {
           V::Integer(row.part), V::Text(row.chipId), V::Integer(row.otpSize), V::Text(row.image),
           V::Text(row.sha256), V::Text(row.result), V::Integer(row.exit),
           V::Seconds(row.stepSeconds[1]), V::Seconds(row.stepSeconds[2]),
-          V::Seconds(row.stepSeconds[3]), V::Text(Joined(row.blocks)), V::Text(row.programmerPath),
+          V::Seconds(row.stepSeconds[3]), V::Text(BlocksText(row.blocks)), V::Text(row.programmerPath),
           V::Text(row.programmerSerial), V::Text(row.status), V::Real(row.seconds),
           V::Text(row.run), V::Text(row.station), V::Text(row.operatorName), V::Integer(row.code),
           V::Text(row.event)};
@@ -71,7 +57,7 @@ TraceEvent EventOf(const TraceRow& values) {
   row.result = values[12].AsText();
   row.exit = static_cast<int>(values[13].AsInteger());
   for (int stage = 1; stage <= 3; ++stage) row.stepSeconds[stage] = values[13 + stage].AsReal();
-  row.blocks = Words(values[17].AsText());
+  row.blocks = BlocksOf(values[17].AsText());
   row.programmerPath = values[18].AsText();
   row.programmerSerial = values[19].AsText();
   row.status = values[20].AsText();
@@ -101,7 +87,7 @@ TracePart PartOf(const TraceRow& values) {
   part.code = static_cast<int>(values[8].AsInteger());
   part.seconds = values[9].AsReal();
   for (int stage = 1; stage <= 3; ++stage) part.stepSeconds[stage] = values[9 + stage].AsReal();
-  part.blocks = Words(values[13].AsText());
+  part.blocks = BlocksOf(values[13].AsText());
   part.startedAt = values[14].AsText();
   part.endedAt = values[15].AsText();
   return part;
@@ -320,7 +306,7 @@ bool SqlTraceStore::Record(const TraceEvent& event, std::string& problem) {
             {V::Text(event.job), V::Integer(row.part), V::Text(row.result), V::Text(row.status),
              V::Integer(row.exit), V::Integer(row.code), V::Real(row.seconds),
              V::Seconds(row.stepSeconds[1]), V::Seconds(row.stepSeconds[2]),
-             V::Seconds(row.stepSeconds[3]), V::Text(Joined(row.blocks)), V::Text(row.time)},
+             V::Seconds(row.stepSeconds[3]), V::Text(BlocksText(row.blocks)), V::Text(row.time)},
             why);
       },
       problem);
