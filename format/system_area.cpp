@@ -87,6 +87,14 @@ bool HoldsAt(const ByteRule (&rules)[N], uint32_t distance, uint8_t b) {
   return true;
 }
 
+template <size_t N>
+bool Names(const ByteRule (&rules)[N], uint32_t distance) {
+  for (const ByteRule& rule : rules) {
+    if (rule.distance == distance) return true;
+  }
+  return false;
+}
+
 bool PartAccepts(uint32_t distance, uint8_t b, bool secondStage) {
   return HoldsAt(kFirstStage, distance, b) && (!secondStage || HoldsAt(kSecondStage, distance, b));
 }
@@ -106,6 +114,9 @@ bool SomePartByteFits(uint32_t distance, uint8_t imageByte, bool secondStage) {
 // True when some byte a good part may hold there would come out as one no good part holds,
 // so that the part fails its own system-area check from then on.
 bool WriteSpoils(uint32_t distance, uint8_t imageByte, bool secondStage) {
+  // A byte no rule names takes any value: only the few ruled ones need the 256 tries, which
+  // every compile runs over the whole system area.
+  if (!Names(kFirstStage, distance) && !(secondStage && Names(kSecondStage, distance))) return false;
   for (int value = 0; value <= 0xFF; ++value) {
     const uint8_t part = static_cast<uint8_t>(value);
     if (!PartAccepts(distance, part, secondStage)) continue;
