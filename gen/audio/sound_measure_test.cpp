@@ -33,6 +33,9 @@ const LevelCase kLevelCases[] = {
     {"half scale, padded", Concat({Run(10, 32), Run(20, 16384), Run(5, -3)}), -6.0206, -8.4510, 0, 10, 5},
     {"flat tops", Concat({Run(3, 32767), {0, 32767}, Run(2, -32768), Run(4, -32600)}), 0.0, -0.4318, 7, 0, 0},
     {"8-bit full scale", Concat({Run(5, 32512), {100}}), -0.0681, -0.8599, 5, 0, 0},
+    // In blocks of 3, the flat top fills a block and the next block, quiet, ends it.
+    {"flat top between silences", Concat({Run(39, 0), Run(3, 32767), Run(7, 100), Run(30, 0)}), -0.0003, -14.2052,
+     3, 39, 30},
 };
 
 void Measure(const std::vector<int32_t>& samples, size_t block, LevelMeter* meter) {
@@ -44,7 +47,7 @@ void Measure(const std::vector<int32_t>& samples, size_t block, LevelMeter* mete
 
 TEST(SoundMeasureTest, LevelsClipsAndSilenceInAnyBlocks) {
   for (const LevelCase& c : kLevelCases) {
-    for (size_t block : {size_t{1}, size_t{2}, size_t{1000}}) {
+    for (size_t block : {size_t{1}, size_t{2}, size_t{3}, size_t{1000}}) {
       SCOPED_TRACE(std::string(c.name) + ", block " + std::to_string(block));
       LevelMeter meter;
       Measure(c.samples, block, &meter);
