@@ -7,12 +7,14 @@
 # every program prints it with --version.
 
 if(WIN32)
-  # The zip is the whole kit: the README and the example project beside the programs.
+  # The zip is the whole kit: the README, the guides it leads to and the example project
+  # beside the programs.
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples DESTINATION .)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs ${PROJECT_SOURCE_DIR}/examples DESTINATION .)
 else()
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs ${PROJECT_SOURCE_DIR}/examples
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
 set(QS71_PACKAGE_MAINTAINER "qs71 developers <qs71@localhost>" CACHE STRING

@@ -47,8 +47,10 @@ bool NearestPlayableRates(int32_t clock, int32_t rate, PlayableRates* out) {
 }
 
 std::string PlayableRatesText(int32_t clock, const std::vector<int32_t>& rates) {
-  std::string out = Format("Rates the chip plays with the main clock at %d Hz (a script's $MAINCLK, divided by 32):\n"
-                           "the clock divided by a whole number of steps, 1 to %d.\n", clock, kMaxSteps);
+  // The clock is kept divided by 32; the heading names the main clock itself, as $MAINCLK does.
+  std::string out = Format("Rates the chip plays with the main clock at %lld Hz (a script's $MAINCLK sets another):\n"
+                           "%d Hz (the main clock divided by 32) divided by a whole number of steps, 1 to %d.\n",
+                           static_cast<long long>(clock) * 32, clock, kMaxSteps);
   out += Format("  %8s %8s %6s %8s  %s\n", "asked Hz", "plays Hz", "steps", "off", "one step slower, faster");
   for (int32_t rate : rates.empty() ? std::vector<int32_t>(kCommonRates.begin(), kCommonRates.end()) : rates) {
     PlayableRates near{};

@@ -153,7 +153,9 @@ TEST(HintTest, PastesIntoAShell) {
   const std::vector<int32_t> samples = testwav::MakeSamples({}, 100, 8000);
   for (const std::string name : {"plain.wav", "Voice Prompts 01.wav", "a $HOME & `more` (2).wav"}) {
     SCOPED_TRACE(name);
-    ASSERT_TRUE(testwav::WriteFile((folder / name).string(), testwav::EncodeWav(samples, {8000, 32, 1, 3})));
+    std::vector<uint8_t> compressed = testwav::EncodeWav(samples, {8000, 16, 1});
+    compressed[20] = 2;  // MS ADPCM: refused with a sox command
+    ASSERT_TRUE(testwav::WriteFile((folder / name).string(), compressed));
     const std::string script = ".GLOBAL $FILESIZE = 10000h\n.ADPCM s = \"" + name + "\"\n.SECTION [1] $GROUPS = s(8000):0\n";
     ASSERT_TRUE(testwav::WriteFile((folder / "s.qs").string(), {script.begin(), script.end()}));
     const auto gen = testsupport::RunProcess({QS71GEN_PATH, "s.qs", "s.bin"}, {.folder = folder});

@@ -70,8 +70,8 @@ build_zip() {  # build dir, toolchain file
 # ---------------------------------------------------------------------------------------------
 # What the packages must hold
 
-examples() {  # prefix: the example project's files below it
-  (cd "$top" && find examples -type f | sort | sed "s|^|$1|")
+kit_folders() {  # prefix: the guides' and the example project's files below it
+  (cd "$top" && find docs examples -type f | sort | sed "s|^|$1|")
 }
 
 expected_deb_files() {
@@ -84,7 +84,7 @@ expected_deb_files() {
       usr/lib/udev/rules.d/70-qs71-programmer.rules \
       usr/share/man/man1/qs71gen.1 usr/share/man/man1/qs71prog.1 usr/share/man/man1/qs71dump.1 \
       usr/share/doc/qs71/README.md
-    examples usr/share/doc/qs71/
+    kit_folders usr/share/doc/qs71/
   } | sort
 }
 
@@ -93,7 +93,7 @@ expected_zip_entries() {  # top folder
     printf "$1/%s\n" qs71gen.exe qs71prog.exe qs71dump.exe qs71_usb_writer.dll \
       qs71_usb_writer_emulated.dll README.md include/qs71_usb_writer.h \
       include/qs71_usb_writer_binding.h include/qs71_emulator_control.h
-    examples "$1/"
+    kit_folders "$1/"
   } | sort
 }
 

@@ -68,12 +68,13 @@ bool ReachesSystemArea(CompileState& s, const SoundDef& sound) {
 }
 
 // The rate only serves as a warning when a script mixes files of different rates; the image
-// stores no rate and nothing is resampled.
+// stores no rate. With --resample every sound is brought to the rate it plays at, so files of
+// different rates are no news there.
 void ListRate(CompileState& s, uint32_t fileRate, std::string* listing) {
   const int32_t rate = static_cast<int32_t>(fileRate);
   if (s.WaveRate == 0) {
     *listing += Format("Find Sample Rate %d Hz in wave.\n", rate);
-  } else if (s.WaveRate != rate) {
+  } else if (s.WaveRate != rate && !s.Prep.options.resample) {
     *listing += Format("Find different Sample Rate %d Hz in wave!\n", rate);
   }
   s.WaveRate = rate;

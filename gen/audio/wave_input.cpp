@@ -33,7 +33,8 @@ constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80
 // Why a wave file is refused. Its standard-output line stays the chip tools' one message for
 // every reason; the detail on standard error tells the user which reason and how to mend it.
 enum class Refusal {
-  NotWave, NoFormat, ShortFormat, Compressed, Float, Channels, Bits, NoData, HugeData, ShortData
+  NotWave, Flac, Aiff, NoFormat, ShortFormat, Compressed, Float, NoChannels, Channels, Bits, NoData,
+  HugeData, ShortData
 };
 
 struct RefusalText {
@@ -42,9 +43,18 @@ struct RefusalText {
   const char* fix;  // the file's name, if any, as its one conversion
 };
 
+// What the plain reader refuses but the preparation reads (through libsndfile, mixed to mono):
+// the option names the way in, rather than a trip through another program.
+constexpr char kPreparationReads[] =
+    "without a preparation option qs71gen reads only 8- or 16-bit PCM WAV, mono or stereo: add "
+    "--resample (before the script name) to read this file and bring it to the rate its link "
+    "plays at";
+
 const RefusalText kRefusals[] = {
     {Refusal::NotWave, "not a RIFF/WAVE file",
      "save the sound as a WAV file with 8- or 16-bit PCM samples"},
+    {Refusal::Flac, "a FLAC file, not RIFF/WAVE", kPreparationReads},
+    {Refusal::Aiff, "an AIFF file, not RIFF/WAVE", kPreparationReads},
     {Refusal::NoFormat, "no `fmt ` chunk before the samples",
      "the file is damaged: export the sound again as a WAV file"},
     {Refusal::ShortFormat, "`fmt ` chunk of %u bytes, fewer than 16",
@@ -52,13 +62,10 @@ const RefusalText kRefusals[] = {
     {Refusal::Compressed, "compressed format 0x%04X",
      "the chip tools read PCM samples only: "
      "convert with `sox %s -e signed-integer -b 16 out.wav`"},
-    {Refusal::Float, "%u-bit float samples",
-     "the chip tools read 8- or 16-bit integers: "
-     "convert with `sox %s -e signed-integer -b 16 out.wav`"},
-    {Refusal::Channels, "%u channels",
-     "the chip tools read mono or stereo: mix down with `sox %s -c 1 out.wav` (or `-c 2`)"},
-    {Refusal::Bits, "%u-bit samples",
-     "the chip tools read 8 or 16 bits: convert with `sox %s -b 16 out.wav`"},
+    {Refusal::Float, "%u-bit float samples", kPreparationReads},
+    {Refusal::NoChannels, "0 channels", "the file is damaged: export the sound again as a WAV file"},
+    {Refusal::Channels, "%u channels", kPreparationReads},
+    {Refusal::Bits, "%u-bit samples", kPreparationReads},
     {Refusal::NoData, "no `data` chunk",
      "the file is cut short or damaged: export the sound again"},
     {Refusal::HugeData, "`data` chunk of %u bytes, 2 GB or more",
@@ -115,6 +122,10 @@ int CheckRiffForm(FILE* file, const char* name, std::string* detail) {
   if (std::fread(raw, 1, sizeof raw, file) != sizeof raw) {
     return Refuse(Refusal::NotWave, 0, name, detail);
   }
+  if (HasId(raw, "fLaC")) return Refuse(Refusal::Flac, 0, name, detail);
+  if (HasId(raw, "FORM") && (HasId(raw + 8, "AIFF") || HasId(raw + 8, "AIFC"))) {
+    return Refuse(Refusal::Aiff, 0, name, detail);
+  }
   if (!HasId(raw, "RIFF") || !HasId(raw + 8, "WAVE")) {
     return Refuse(Refusal::NotWave, 0, name, detail);
   }
@@ -147,6 +158,7 @@ WaveFormat ParseFormat(const uint8_t* raw, uint32_t kept) {
 int CheckFormat(const WaveFormat& f, const char* name, std::string* detail) {
   if (f.tag == kFormatFloat) return Refuse(Refusal::Float, f.bits, name, detail);
   if (f.tag != kFormatPcm) return Refuse(Refusal::Compressed, f.tag, name, detail);
+  if (f.channels == 0) return Refuse(Refusal::NoChannels, 0, name, detail);
   if (f.channels != 1 && f.channels != 2) {
     return Refuse(Refusal::Channels, f.channels, name, detail);
   }

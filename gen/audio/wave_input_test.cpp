@@ -286,13 +286,11 @@ TEST_F(WaveInputTest, RefusedHeadersPrintNothingAndKeepTheRate) {
   const std::string toPcm =
       "the chip tools read PCM samples only: "
       "convert with `sox tone.wav -e signed-integer -b 16 out.wav`";
-  const std::string toInt =
-      "the chip tools read 8- or 16-bit integers: "
-      "convert with `sox tone.wav -e signed-integer -b 16 out.wav`";
-  const std::string to16 =
-      "the chip tools read 8 or 16 bits: convert with `sox tone.wav -b 16 out.wav`";
-  const std::string toMono =
-      "the chip tools read mono or stereo: mix down with `sox tone.wav -c 1 out.wav` (or `-c 2`)";
+  // What the preparation reads is refused with the option that reads it.
+  const std::string prepared =
+      "without a preparation option qs71gen reads only 8- or 16-bit PCM WAV, mono or stereo: add "
+      "--resample (before the script name) to read this file and bring it to the rate its link "
+      "plays at";
   const struct {
     const char* what;
     std::vector<uint8_t> file;
@@ -301,16 +299,20 @@ TEST_F(WaveInputTest, RefusedHeadersPrintNothingAndKeepTheRate) {
       {"not RIFF", patched(0, {'R', 'I', 'F', 'X'}), notWave},
       {"RIFF of another form", patched(8, {'A', 'V', 'I', ' '}), notWave},
       {"file shorter than the RIFF header", {'R', 'I', 'F', 'F'}, notWave},
-      {"no channels", patched(22, {0, 0}), "tone.wav: 0 channels; " + toMono},
-      {"three channels", patched(22, {3, 0}), "tone.wav: 3 channels; " + toMono},
-      {"12-bit samples", patched(34, {12, 0}), "tone.wav: 12-bit samples; " + to16},
-      {"24-bit samples", patched(34, {24, 0}), "tone.wav: 24-bit samples; " + to16},
+      {"no channels", patched(22, {0, 0}), "tone.wav: 0 channels; " + damaged},
+      {"FLAC", {'f', 'L', 'a', 'C', 0, 0, 0, 0x22, 0x10, 0, 0x10, 0},
+       "tone.wav: a FLAC file, not RIFF/WAVE; " + prepared},
+      {"AIFF", {'F', 'O', 'R', 'M', 0, 0, 0, 4, 'A', 'I', 'F', 'F'},
+       "tone.wav: an AIFF file, not RIFF/WAVE; " + prepared},
+      {"three channels", patched(22, {3, 0}), "tone.wav: 3 channels; " + prepared},
+      {"12-bit samples", patched(34, {12, 0}), "tone.wav: 12-bit samples; " + prepared},
+      {"24-bit samples", patched(34, {24, 0}), "tone.wav: 24-bit samples; " + prepared},
       {"24-bit samples behind an extensible header", extensible(1, 24),
-       "tone.wav: 24-bit samples; " + to16},
+       "tone.wav: 24-bit samples; " + prepared},
       {"float samples", testwav::EncodeWav({1}, {16000, 32, 1, 3}),
-       "tone.wav: 32-bit float samples; " + toInt},
+       "tone.wav: 32-bit float samples; " + prepared},
       {"float samples behind an extensible header", extensible(3, 64),
-       "tone.wav: 64-bit float samples; " + toInt},
+       "tone.wav: 64-bit float samples; " + prepared},
       {"MS ADPCM", patched(20, {2, 0}), "tone.wav: compressed format 0x0002; " + toPcm},
       {"extensible header of an unknown sub-format", unknownSubFormat,
        "tone.wav: compressed format 0xFFFE; " + toPcm},

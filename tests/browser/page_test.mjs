@@ -83,7 +83,7 @@ async function checkPage(context, file, name, report) {
   const page = await context.newPage();
   const problems = watchProblems(page);
   await page.goto(pathToFileURL(file).href);
-  // The top of the page as it opens: the picture of the README.
+  // The top of the page as it opens: the picture in docs/image-page.png.
   await page.screenshot({ path: path.join(work, `${name}-page.png`) });
   await checkMap(page, name, report);
   await checkPlayers(page, name, report);

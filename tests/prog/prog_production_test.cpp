@@ -228,16 +228,16 @@ TEST_F(ProgProduction, EachVerdictStaysOnItsProgrammersTile) {
   }
 }
 
-// The README's walk-through: two programmers, three parts each, and the stuck cell it names
-// in part 2 of programmer 2, which must lie in the demo image's data for that part to fail.
-TEST_F(ProgProduction, TheReadmeWalkThroughFailsItsBadPart) {
-  const std::string readme = ReadFileText(QS71_README);
+// The production guide's walk-through: two programmers, three parts each, and the stuck cell
+// it names in part 2 of programmer 2, which must lie in the demo image's data for that part to fail.
+TEST_F(ProgProduction, TheGuidesWalkThroughFailsItsBadPart) {
+  const std::string guide = ReadFileText(QS71_PRODUCTION_GUIDE);
   const std::string before = "echo stuck:";
-  const size_t at = readme.find(before);
-  ASSERT_NE(at, std::string::npos) << "the README's walk-through has lost its stuck cell";
-  const std::string cell = readme.substr(at + before.size(),
-                                         readme.find(' ', at + before.size()) - at - before.size());
-  ASSERT_EQ(readme.substr(at + before.size() + cell.size(), 26), " > sockets/2/part2.faults ");
+  const size_t at = guide.find(before);
+  ASSERT_NE(at, std::string::npos) << "the production guide's walk-through has lost its stuck cell";
+  const std::string cell = guide.substr(at + before.size(),
+                                        guide.find(' ', at + before.size()) - at - before.size());
+  ASSERT_EQ(guide.substr(at + before.size() + cell.size(), 26), " > sockets/2/part2.faults ");
   for (const char* programmer : {"1", "2"}) MakeParts(sockets / programmer, 3);
   std::ofstream(sockets / "2" / "part2.faults") << "stuck:" << cell;
   const ProcessResult run = Production({"--all", "--count", "3"}, 2);

@@ -170,6 +170,7 @@ TEST_P(ProgPlainWords, FollowTheLibrarysOwnLine) {
   EXPECT_TRUE(HasLine(run.err, words)) << run.err;
   EXPECT_TRUE(HasLine(run.out, c.libraryLine)) << run.out;
   EXPECT_EQ(run.err.find("udev"), std::string::npos) << "the emulator has no node to open";
+  EXPECT_EQ(run.err.find("plugged in"), std::string::npos) << "nobody plugs the emulator in";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -180,7 +181,9 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--emulate", "--write", "IMAGE"},
                   false,
                   3,
-                  "no QS71 programmer found (USB 04d8:fe08) \xE2\x80\x94 is it plugged in?",
+                  "the emulated programmer did not take the call: the emulated library's message "
+                  "above says why (its chip file, QS71_EMU_FAULTS, QS71_EMU_BUS or another "
+                  "QS71_EMU_ setting)",
                   "Failed to start OTP test!! (-20)"},
         WordsCase{"WrongChipId",
                   {{"QS71_EMU_ID", "12340200"}},

@@ -329,9 +329,9 @@ TEST_F(JobCall, RangeCompareTellsMatchedOrDiffers) {
   }
 }
 
-// The host of README.md, built from its text: it reads the image, runs the job with the bytes
+// The host of the library's guide (docs/library.md), built from its text: it reads the image, runs the job with the bytes
 // and prints what the result says.
-TEST_F(JobCall, TheReadmeHostRunsAJob) {
+TEST_F(JobCall, TheGuidesHostRunsAJob) {
   const std::string path = (folder / "voice.bin").string();
   WriteFile(path, image);
   const struct Row {
@@ -347,7 +347,7 @@ TEST_F(JobCall, TheReadmeHostRunsAJob) {
     testsupport::ProcessOptions options;
     options.folder = folder;
     options.environment = {{"QS71_EMU_FAULTS", row.faults}};
-    const testsupport::ProcessResult run = testsupport::RunProcess({QS71_README_HOST, path}, options);
+    const testsupport::ProcessResult run = testsupport::RunProcess({QS71_GUIDE_HOST, path}, options);
     EXPECT_EQ(run.exitCode, row.exitCode) << row.faults << run.err;
     EXPECT_NE(run.out.find("\n" + row.printed), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("Write OTP complete.\n") != std::string::npos, row.exitCode == 0);

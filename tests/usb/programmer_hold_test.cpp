@@ -1,6 +1,6 @@
 // One holder per programmer, across processes: the emulated programmer's part, kept in a chip
-// file, is held by whichever process opened it, and a host in another process (the README's
-// C host among them) is refused with -62 before it sends a single report. Qs71UsbHold keeps
+// file, is held by whichever process opened it, and a host in another process (the library
+// guide's C host among them) is refused with -62 before it sends a single report. Qs71UsbHold keeps
 // the hold across calls of its process, which go through, until Qs71UsbRelease.
 #include <gtest/gtest.h>
 
@@ -62,14 +62,14 @@ class ProgrammerHold : public ::testing::Test {
   testsupport::ProcessOptions options;
 };
 
-// The README's host ran a whole job beside a job in progress and left the AND of two images;
+// The library guide's host ran a whole job beside a job in progress and left the AND of two images;
 // now it is refused, says by whom, and its request never reaches the part.
-TEST_F(ProgrammerHold, TheReadmeHostIsRefusedWhileAnotherProcessHoldsTheProgrammer) {
+TEST_F(ProgrammerHold, TheGuidesHostIsRefusedWhileAnotherProcessHoldsTheProgrammer) {
   testsupport::LiveProcess holder(HolderCommand(), options);
   ASSERT_TRUE(HolderStarted(holder));
   const std::string requestsBefore = Transcript();
   WriteFile(imagePath, ValidImage(kSize, systemArea, 32));
-  const testsupport::ProcessResult run = testsupport::RunProcess({QS71_README_HOST, imagePath}, options);
+  const testsupport::ProcessResult run = testsupport::RunProcess({QS71_GUIDE_HOST, imagePath}, options);
   EXPECT_EQ(run.exitCode, 1) << run.err;
   const std::string refusal = "[ERROR] Programmer busy: process " +
                               std::to_string(holder.Pid()) + " (qs71_hold_helpe) holds it! (-62)\n";

@@ -8,7 +8,7 @@
 namespace qs71::emu {
 
 // Faults the emulated programmer can be told to show. Each comes from one text item (the
-// same syntax for the control interface and QS71_EMU_FAULTS; the README's emulator section
+// same syntax for the control interface and QS71_EMU_FAULTS; the emulator's guide (docs/emulator.md)
 // lists them).
 enum class FaultKind {
   kNoDevice,       // no-device

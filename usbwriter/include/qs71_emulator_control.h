@@ -2,7 +2,7 @@
  * Control interface of qs71_usb_writer_emulated, the build of qs71_usb_writer that talks to
  * an emulated programmer in the same process instead of a USB device. Tests use these calls
  * to choose the chip and the faults; hosts use the QS71_EMU_* environment variables instead
- * (README.md, "The emulated programmer"). Settings made here outlive calls of
+ * (docs/emulator.md). Settings made here outlive calls of
  * Qs71UsbWriter, take precedence over the environment, and last until Qs71EmuReset. The
  * production library has none of this.
  */

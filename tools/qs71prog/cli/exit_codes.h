@@ -41,7 +41,7 @@ enum class ExitCode : int {
 struct ExitCodeInfo {
   ExitCode code;
   const char* name;     // "write-failed": the status field of the JSON result event
-  const char* meaning;  // one line for --help and the README
+  const char* meaning;  // one line for --help and the production guide
 };
 
 const std::vector<ExitCodeInfo>& ExitCodeTable();

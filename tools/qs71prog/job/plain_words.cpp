@@ -117,6 +117,11 @@ std::vector<std::string> NoProgrammerWords(const std::vector<ProgrammerNode>& pr
   return words;
 }
 
+std::string EmulatedNoProgrammerWords() {
+  return "the emulated programmer did not take the call: the emulated library's message above "
+         "says why (its chip file, QS71_EMU_FAULTS, QS71_EMU_BUS or another QS71_EMU_ setting)";
+}
+
 std::string ImageSizeWords(const std::string& image, uint64_t imageSize, int32_t otpSize) {
   return image + " is " + std::to_string(imageSize) + " bytes, the chip's OTP " +
          std::to_string(otpSize) + ": nothing was done to the part";

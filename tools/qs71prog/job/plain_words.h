@@ -28,9 +28,13 @@ std::string FoundWords(const FailureFacts& facts);
 
 // After "no programmer": a programmer this user may not open is named with what to do about
 // it; otherwise qs71prog asks whether one is plugged in, adding the instructions where the
-// system has any. Empty for the emulated programmer, which has no node to open.
+// system has any.
 std::vector<std::string> NoProgrammerWords(const std::vector<ProgrammerNode>& programmers,
                                            const std::string& instructions);
+
+// The same for the emulated programmer, which nobody plugs in: its refusals come from its
+// settings, which the emulated library's own message names.
+std::string EmulatedNoProgrammerWords();
 
 // Before the blank check: the image does not fit the chip that was identified.
 std::string ImageSizeWords(const std::string& image, uint64_t imageSize, int32_t otpSize);

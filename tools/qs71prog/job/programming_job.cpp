@@ -239,10 +239,11 @@ void SayWhatFailed(JobRun& run) {
   const JobOutcome& outcome = run.outcome;
   if (outcome.exit == ExitCode::kAborted) return;
   if (outcome.exit == ExitCode::kNoProgrammer) {
-    const bool real = !run.library.IsEmulated();
-    const auto words = NoProgrammerWords(real ? ListedNodes(run.library)
-                                              : std::vector<ProgrammerNode>{},
-                                         real ? AccessRuleInstructions() : "");
+    if (run.library.IsEmulated()) {
+      run.reporter.Note(EmulatedNoProgrammerWords());
+      return;
+    }
+    const auto words = NoProgrammerWords(ListedNodes(run.library), AccessRuleInstructions());
     for (const std::string& line : words) run.reporter.Note(line);
     return;
   }
