@@ -40,12 +40,17 @@ void ButterworthFilter::Design(FilterPass pass, double hz, double rate, int orde
   }
 }
 
+// Each sample through every section in turn: the sections' chains of dependent multiplies then
+// overlap from one sample to the next, where a section at a time over the block would wait on
+// each of them.
 void ButterworthFilter::Run(double* x, size_t n) {
-  for (Section& s : sections_) {
-    for (size_t i = 0; i < n; ++i) {
-      const double y = s.b0 * x[i] + s.b1 * s.x1 + s.b2 * s.x2 - s.a1 * s.y1 - s.a2 * s.y2;
-      s.x2 = s.x1, s.x1 = x[i], s.y2 = s.y1, s.y1 = y;
-      x[i] = y;
+  for (size_t i = 0; i < n; ++i) {
+    double v = x[i];
+    for (Section& s : sections_) {
+      const double y = s.b0 * v + s.b1 * s.x1 + s.b2 * s.x2 - s.a1 * s.y1 - s.a2 * s.y2;
+      s.x2 = s.x1, s.x1 = v, s.y2 = s.y1, s.y1 = y;
+      v = y;
     }
+    x[i] = v;
   }
 }

@@ -37,9 +37,12 @@ constexpr double kKeptSeconds = 0.010;  // on each side of a trim
 // Between the samples above the trim's level, a gap up to this long stays within one stretch:
 // a half cycle of 33 Hz, lower than any voice or loudspeaker the chip drives.
 constexpr double kBridgedSeconds = 0.015;
-// After the high-pass, what lies half an octave below its cut-off should be this far under the
-// sound's RMS; closer, the filter did not take the rumble out.
+// After the high-pass, what lies an octave below its cut-off should be this far under the
+// sound's RMS; closer, the filter did not take the rumble out. The measuring low-pass takes
+// anything at the cut-off 24 dB down, so what passes the high-pass is never counted.
 constexpr double kResidueDb = 20.0;
+constexpr double kResidueBelow = 0.5;
+constexpr int kResidueOrder = 4;
 // Gain reduction the limiter may take off peaks before it starts to be heard on speech.
 constexpr double kAudibleLimitingDb = 12.0;
 // A stereo mix that comes out this much below its channels has them cancelling each other.
@@ -191,8 +194,9 @@ struct Source {
 
 // --- high-pass ----------------------------------------------------------------------------
 
-// The source, mixed and high-passed, from its first frame. With the high-pass, a low-pass half an
-// octave under its cut-off measures what the filter left below it.
+// The source, mixed and high-passed, from its first frame. With the high-pass, a low-pass an
+// octave under its cut-off can measure what the filter left below it (on the pass that keeps
+// the signal only: it costs as much as the high-pass).
 struct FilteredSource {
   Source source;
   ButterworthFilter highpass;
@@ -204,7 +208,7 @@ struct FilteredSource {
   int64_t done = 0;
   int64_t firstNotFinite = -1;  // a float file's NaN or infinity, which every filter would spread
 
-  bool Open(const PreparationJob& job, std::string* reason) {
+  bool Open(const PreparationJob& job, bool measureResidue, std::string* reason) {
     if (!source.Open(job.file, reason)) return false;
     const double rate = source.info.samplerate;
     if (job.options->highpass) {
@@ -214,7 +218,7 @@ struct FilteredSource {
         return false;
       }
       highpass.Design(FilterPass::High, job.options->highpassHz, rate, job.options->highpassOrder);
-      residue.Design(FilterPass::Low, job.options->highpassHz / std::sqrt(2.0), rate, 8);
+      if (measureResidue) residue.Design(FilterPass::Low, job.options->highpassHz * kResidueBelow, rate, kResidueOrder);
     }
     return true;
   }
@@ -231,9 +235,10 @@ struct FilteredSource {
     done += static_cast<int64_t>(n);
     if (!highpass.On()) return n;
     highpass.Run(mono.data(), n);
+    for (size_t i = 0; i < n; ++i) filteredPeak = std::max(filteredPeak, std::fabs(mono[i]));
+    if (!residue.On()) return n;
     std::copy(mono.begin(), mono.begin() + static_cast<ptrdiff_t>(n), low.begin());
     residue.Run(low.data(), n);
-    for (size_t i = 0; i < n; ++i) filteredPeak = std::max(filteredPeak, std::fabs(mono[i]));
     return n;
   }
 
@@ -275,7 +280,7 @@ struct Stretches {
 
 bool FindWindow(const PreparationJob& job, Window* window, std::string* reason) {
   FilteredSource in;
-  if (!in.Open(job, reason)) return false;
+  if (!in.Open(job, false, reason)) return false;
   const double threshold = OnGrid(std::pow(10.0, job.options->trimDbfs / 20));
   const double rate = in.source.info.samplerate;
   Stretches found{std::llround(kBridgedSeconds * rate), std::llround(job.options->trimHoldMs * rate / 1000)};
@@ -435,13 +440,13 @@ struct StageFacts {
   double filteredPeak = 0;  // after the high-pass (with one)
   double mixLossDb = 0;     // of the mix to mono against its channels
   double energy = 0;        // of the kept frames after the high-pass
-  double residue = 0;       // of what the high-pass left half an octave below its cut-off
+  double residue = 0;       // of what the high-pass left an octave below its cut-off
 };
 
 bool WriteStage(const PreparationJob& job, const Window& window, int32_t rate, FILE* stage,
                 StageWriter* writer, StageFacts* facts, std::string* reason) {
   FilteredSource in;
-  if (!in.Open(job, reason)) return false;
+  if (!in.Open(job, true, reason)) return false;
   Resampler resampler(&StageWriter::Take, writer);
   if (!resampler.Start(in.source.info.samplerate, rate, window.end - window.first, reason)) return false;
   if (std::fseek(stage, 0, SEEK_SET) != 0) return *reason = "the scratch file cannot be rewound", false;
@@ -452,7 +457,7 @@ bool WriteStage(const PreparationJob& job, const Window& window, int32_t rate, F
     if (to > from && !resampler.Push(in.mono.data() + from, static_cast<size_t>(to - from))) {
       return *reason = Format("the scratch file cannot be written: %s", LastSystemError().c_str()), false;
     }
-    for (int64_t i = from; in.highpass.On() && i < to; ++i) {
+    for (int64_t i = from; in.residue.On() && i < to; ++i) {
       facts->energy += in.mono[static_cast<size_t>(i)] * in.mono[static_cast<size_t>(i)];
       facts->residue += in.low[static_cast<size_t>(i)] * in.low[static_cast<size_t>(i)];
     }
@@ -811,7 +816,7 @@ void NoteWhatTheStepsDid(const PreparationJob& job, const StageFacts& facts, con
     if (residueDb > -kResidueDb) {
       record->notes.push_back(Format("after --highpass %g:%d what lies below %.0f Hz is still %.1f dB under its "
                                      "RMS (within %.0f dB): raise the order or the frequency, or mend the take",
-                                     options.highpassHz, options.highpassOrder, options.highpassHz / std::sqrt(2.0),
+                                     options.highpassHz, options.highpassOrder, options.highpassHz * kResidueBelow,
                                      -residueDb, kResidueDb));
     }
   }

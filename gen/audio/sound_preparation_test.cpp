@@ -21,6 +21,8 @@
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+
 struct Prepared {
   bool ok = false;
   std::string reason;
@@ -71,8 +73,8 @@ std::string WriteFloatWav(const std::string& name, const std::vector<float>& int
 double AmplitudeAt(const std::vector<double>& x, double freq, double rate) {
   double c = 0, q = 0;
   for (size_t i = 0; i < x.size(); ++i) {
-    c += x[i] * std::sin(2 * M_PI * freq * static_cast<double>(i) / rate);
-    q += x[i] * std::cos(2 * M_PI * freq * static_cast<double>(i) / rate);
+    c += x[i] * std::sin(2 * kPi * freq * static_cast<double>(i) / rate);
+    q += x[i] * std::cos(2 * kPi * freq * static_cast<double>(i) / rate);
   }
   return 2 * std::hypot(c, q) / static_cast<double>(x.size());
 }
@@ -189,8 +191,8 @@ TEST(SoundPreparation, HighpassCutsByItsOrder) {
     std::vector<float> x(16000);
     for (size_t i = 0; i < x.size(); ++i) {
       const double t = static_cast<double>(i) / 16000;
-      x[i] = static_cast<float>(row.rumble ? 0.25 * (std::sin(2 * M_PI * 40 * t) + std::sin(2 * M_PI * 55 * t))
-                                           : 0.25 * std::sin(2 * M_PI * 1000 * t));
+      x[i] = static_cast<float>(row.rumble ? 0.25 * (std::sin(2 * kPi * 40 * t) + std::sin(2 * kPi * 55 * t))
+                                           : 0.25 * std::sin(2 * kPi * 1000 * t));
     }
     PreparationOptions options;
     options.highpass = true;
@@ -294,7 +296,7 @@ TEST(SoundPreparation, StepsThatHarmTheSoundAreNoted) {
   for (const Row& row : rows) {
     std::vector<float> x;
     for (int i = 0; i < 44100; ++i) {
-      const double s = std::sin(2 * M_PI * 440 * i / 44100.0);
+      const double s = std::sin(2 * kPi * 440 * i / 44100.0);
       x.push_back(static_cast<float>(row.square ? (s >= 0 ? 1.0 : -1.0) : 0.5 * s));
       if (row.channels == 2) x.push_back(static_cast<float>(0.5 * s * row.right));
     }
@@ -313,7 +315,7 @@ TEST(SoundPreparation, LimiterReachesALoudTargetUnderItsCeiling) {
   std::vector<float> x(32000);
   for (size_t i = 0; i < x.size(); ++i) {
     const double t = static_cast<double>(i) / 16000;
-    x[i] = static_cast<float>(0.05 * std::sin(2 * M_PI * 300 * t) * (i % 4000 < 400 ? 10 : 1));
+    x[i] = static_cast<float>(0.05 * std::sin(2 * kPi * 300 * t) * (i % 4000 < 400 ? 10 : 1));
   }
   PreparationOptions options;
   options.loudness = true;
