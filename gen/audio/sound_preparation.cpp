@@ -635,7 +635,7 @@ struct GainedSignal {
       if (std::fread(stage.data(), sizeof(int32_t), n, file) != n) return false;
       left -= static_cast<int64_t>(n);
       if (limiter) {
-        // Exact products in doubles: the stage and the gain fraction hold under 53 bits together.
+        // Products in doubles: exact up to 53 bits, and beyond that rounded alike on every machine.
         for (size_t i = 0; i < n; ++i) scaled[i] = std::ldexp(static_cast<double>(stage[i]) * static_cast<double>(gain), -32);
         limiter->Push(scaled.data(), n, out);
         if (left == 0) limiter->Finish(out);
