@@ -30,6 +30,7 @@ const OptionRow kOptions[] = {
     {"--loudness", nullptr, nullptr, &GenOptions::loudness, nullptr, 0, "a value"},
     {"--trim", nullptr, nullptr, &GenOptions::trim, nullptr, 0, "a value"},
     {"--highpass", nullptr, nullptr, &GenOptions::highpass, nullptr, 0, "a value"},
+    {"--limit", nullptr, nullptr, &GenOptions::limit, nullptr, 0, "a value"},
     {"--keep-prepared", nullptr, nullptr, &GenOptions::keepPrepared, nullptr, 0, "a folder name"},
     {"--rates", nullptr, &GenOptions::rates, &GenOptions::ratesNear, nullptr, 0, nullptr},
 };
@@ -102,11 +103,15 @@ const char kGenHelp[] =
     "\n"
     "Sound preparation (with any of these a sound may be any WAV, AIFF or FLAC, mixed to mono;\n"
     "the steps run in this order):\n"
-    "  --highpass HZ        second-order high-pass at HZ (1 to 4000) against DC and rumble\n"
-    "  --trim DBFS          cut leading and trailing audio below DBFS (-120 to -1), keeping 10 ms\n"
+    "  --highpass HZ[:N]    Butterworth high-pass at HZ (1 to 4000) against DC and rumble, of\n"
+    "                       order N (2 to 8, 6 dB an octave each; default 4)\n"
+    "  --trim DBFS[:MS]     cut leading and trailing audio below DBFS (-120 to -1), keeping 10 ms;\n"
+    "                       sound is what stays above DBFS for MS ms (0 to 1000, default 20)\n"
     "  --resample           resample each sound to the rate the chip plays its link at\n"
     "  --loudness LUFS      set each sound to LUFS (-70 to -1) integrated loudness, peak at most -1 dBFS\n"
-    "  --dither             TPDF dither before the PCM8 and u-law quantisers\n"
+    "  --limit DBFS         a look-ahead peak limiter at DBFS (-30 to 0) after the loudness gain,\n"
+    "                       in place of the -1 dBFS ceiling, so that a loud LUFS is reached\n"
+    "  --dither             TPDF dither before the PCM8 (then rounded) and u-law quantisers\n"
     "  --keep-prepared DIR  write each prepared sound to DIR as a 16-bit WAV, for listening\n"
     "\n"
     "Progress, listings and errors go to standard output; warnings go to standard error as\n"

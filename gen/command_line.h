@@ -18,8 +18,9 @@ struct GenOptions {
   bool resample = false;     // --resample
   bool dither = false;       // --dither
   std::string loudness;      // --loudness LUFS
-  std::string trim;          // --trim DBFS
-  std::string highpass;      // --highpass HZ
+  std::string trim;          // --trim DBFS[:HOLD]
+  std::string highpass;      // --highpass HZ[:ORDER]
+  std::string limit;         // --limit DBFS
   std::string keepPrepared;  // --keep-prepared DIR
   int scriptIndex = 1;       // argv index of the script name
 };

@@ -124,7 +124,7 @@ int AnswerRates(CompileState& s, const std::string& near) {
 
 bool TakePreparationOptions(CompileState& s, const GenOptions& options, std::string* error) {
   PreparationOptions& p = s.Prep.options;
-  if (!ParsePreparationValues({options.loudness, options.trim, options.highpass}, &p, error)) return false;
+  if (!ParsePreparationValues({options.loudness, options.trim, options.highpass, options.limit}, &p, error)) return false;
   p.resample = options.resample;
   p.dither = options.dither;
   p.keepDir = options.keepPrepared;

@@ -10,6 +10,11 @@ uint8_t Pcm8Sample(int32_t sample) {
   return static_cast<uint8_t>(v);
 }
 
+int32_t Pcm8NearestInput(int32_t sample) {
+  const int32_t half = sample > 0 ? 128 : sample < 0 ? -128 : 0;
+  return std::clamp(sample + half, -32768, 32767);
+}
+
 void EncodePcm8Block(const int32_t* samples, size_t n, uint8_t* out) {
   for (size_t i = 0; i < n; ++i) out[i] = Pcm8Sample(samples[i]);
 }

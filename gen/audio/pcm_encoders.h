@@ -9,6 +9,11 @@
 // to -128..127.
 uint8_t Pcm8Sample(int32_t sample);
 
+// The 16-bit value that Pcm8Sample turns into the byte nearest to sample (halves away from
+// zero) rather than truncating: for the dithered samples, whose noise only averages out to the
+// signal when the quantiser rounds.
+int32_t Pcm8NearestInput(int32_t sample);
+
 // One byte per sample into out.
 void EncodePcm8Block(const int32_t* samples, size_t n, uint8_t* out);
 

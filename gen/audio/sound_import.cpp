@@ -1,6 +1,7 @@
 #include "audio/sound_import.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "ascii_case.h"
@@ -158,6 +159,9 @@ bool OpenPreparationFiles(CompileState& s, std::string* reason) {
   return p.files.prepared != nullptr;
 }
 
+// Under this much short of the target, the limiter's trials count as reaching it.
+constexpr double kLimitedShortfallLufs = 0.5;
+
 void WarnAboutLoudness(CompileState& s, const char* name, const PreparationRecord& r, int line) {
   if (!s.Prep.options.loudness) return;
   if (!r.measured) {
@@ -166,6 +170,10 @@ void WarnAboutLoudness(CompileState& s, const char* name, const PreparationRecor
   } else if (r.ceilingReached) {
     Warn(s, line, "sound %s (%s) reaches only %.2f LUFS of the %g LUFS asked for: the -1 dBFS "
          "peak ceiling holds it there", name, r.file.c_str(), r.loudnessAfter, s.Prep.options.loudnessLufs);
+  } else if (s.Prep.options.limit && r.loudnessAfter < s.Prep.options.loudnessLufs - kLimitedShortfallLufs) {
+    Warn(s, line, "sound %s (%s) reaches only %.2f LUFS of the %g LUFS asked for: it is as dense as the "
+         "--limit %g dBFS ceiling allows", name, r.file.c_str(), r.loudnessAfter, s.Prep.options.loudnessLufs,
+         s.Prep.options.limitDbfs);
   }
 }
 
@@ -252,8 +260,29 @@ int PrepareDefinedSound(CompileState& s, const char* name, int line) {
     return Refused(s, ErrWaveFile, record->refusal);
   }
   WarnAboutLoudness(s, name, *record, line);
+  for (const std::string& note : record->notes) Advise(s, line, "sound %s (%s): %s", name, record->file.c_str(), note.c_str());
   ReserveSoundRange(s, sound, record->frames);
   return ErrNone;
+}
+
+void AdviseLoudnessReach(CompileState& s) {
+  const PreparationOptions& options = s.Prep.options;
+  if (!options.loudness || options.limit) return;
+  int stopped = 0, measured = 0;
+  double reach = HUGE_VAL;
+  for (const auto& entry : s.Prep.records) {
+    const PreparationRecord& r = entry.second;
+    if (!r.refusal.empty() || !r.measured) continue;
+    ++measured;
+    stopped += r.ceilingReached ? 1 : 0;
+    reach = std::min(reach, r.reachLufs);
+  }
+  if (stopped == 0) return;
+  // A tenth lower, so that the figure given is one every sound reaches in full.
+  const double every = std::floor(reach * 10) / 10;
+  Advise(s, 0, "%d of %d sounds stop at the -1 dBFS peak ceiling below %g LUFS; every sound reaches %.1f LUFS: "
+         "give --loudness %.1f to match them all, or --limit -1 to have a limiter hold the peaks instead",
+         stopped, measured, options.loudnessLufs, every, every);
 }
 
 void ReleasePreparation(CompileState& s) {

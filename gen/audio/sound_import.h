@@ -35,6 +35,10 @@ void NotePreparedLink(CompileState& s, const char* name, int32_t rate);
 // sound and file when it cannot be prepared; warns when its loudness stays below the target.
 int PrepareDefinedSound(CompileState& s, const char* name, int line);
 
+// Once every sound is prepared for --loudness without --limit: when the peak ceiling held some
+// below the target, the highest loudness every sound reaches, as advice on standard error.
+void AdviseLoudnessReach(CompileState& s);
+
 // Closes and removes the preparation's scratch files.
 void ReleasePreparation(CompileState& s);
 

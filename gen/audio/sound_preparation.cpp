@@ -10,6 +10,10 @@
 #include <memory>
 #include <mutex>
 
+#include "audio/butterworth_filter.h"
+#include "audio/fixed_grid.h"
+#include "audio/pcm_encoders.h"
+#include "audio/peak_limiter.h"
 #include "audio/sound_codecs.h"
 #include "audio/sound_measure.h"
 #include "audio/wave_input.h"
@@ -28,18 +32,25 @@ constexpr int kStageBits = 23;
 constexpr int kGainBits = 24;
 constexpr double kStageScale = 8388608.0;  // 2^kStageBits
 
-// Everything the math library computes is rounded to this many fractional bits, far below any
-// audible step and far above the last-place differences between math libraries.
-constexpr int kGridBits = 40;
-
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kCeilingDbfs = -1.0;
 constexpr double kKeptSeconds = 0.010;  // on each side of a trim
-
-double OnGrid(double v) { return std::ldexp(std::nearbyint(std::ldexp(v, kGridBits)), -kGridBits); }
+// Between the samples above the trim's level, a gap up to this long stays within one stretch:
+// a half cycle of 33 Hz, lower than any voice or loudspeaker the chip drives.
+constexpr double kBridgedSeconds = 0.015;
+// After the high-pass, what lies an octave below its cut-off should be this far under the
+// sound's RMS; closer, the filter did not take the rumble out. The measuring low-pass takes
+// anything at the cut-off 24 dB down, so what passes the high-pass is never counted.
+constexpr double kResidueDb = 20.0;
+constexpr double kResidueBelow = 0.5;
+constexpr int kResidueOrder = 4;
+// Gain reduction the limiter may take off peaks before it starts to be heard on speech.
+constexpr double kAudibleLimitingDb = 12.0;
+// A stereo mix that comes out this much below its channels has them cancelling each other.
+constexpr double kMixLossDb = 6.0;
 
 double Hundredths(double v) { return std::nearbyint(v * 100.0) / 100.0; }
 
+// An option's value; some take a whole number after a colon as well (part: null when not).
 struct ValueRule {
   const char* option;
   std::string PreparationTexts::*text;
@@ -47,25 +58,47 @@ struct ValueRule {
   double PreparationOptions::*value;
   double low, high;
   const char* unit;
+  int PreparationOptions::*part;
+  int partLow, partHigh;
+  const char* partName;
 };
 
 const ValueRule kValueRules[] = {
     {"--loudness", &PreparationTexts::loudness, &PreparationOptions::loudness,
-     &PreparationOptions::loudnessLufs, -70, -1, "LUFS"},
+     &PreparationOptions::loudnessLufs, -70, -1, "LUFS", nullptr, 0, 0, nullptr},
     {"--trim", &PreparationTexts::trim, &PreparationOptions::trim, &PreparationOptions::trimDbfs,
-     -120, -1, "dBFS"},
+     -120, -1, "dBFS", &PreparationOptions::trimHoldMs, 0, 1000, "the hold in ms"},
     {"--highpass", &PreparationTexts::highpass, &PreparationOptions::highpass,
-     &PreparationOptions::highpassHz, 1, 4000, "Hz"},
+     &PreparationOptions::highpassHz, 1, 4000, "Hz", &PreparationOptions::highpassOrder, 2, 8, "the order"},
+    {"--limit", &PreparationTexts::limit, &PreparationOptions::limit, &PreparationOptions::limitDbfs,
+     -30, 0, "dBFS", nullptr, 0, 0, nullptr},
 };
 
-bool ParseValue(const ValueRule& rule, const std::string& text, double* value, std::string* error) {
+bool ParseNumber(const std::string& text, double low, double high, double* value) {
   char* end = nullptr;
   *value = std::strtod(text.c_str(), &end);
-  if (!text.empty() && *end == '\0' && std::isfinite(*value) && *value >= rule.low && *value <= rule.high) {
+  return !text.empty() && *end == '\0' && std::isfinite(*value) && *value >= low && *value <= high;
+}
+
+// Only plain decimal digits: "4.5", "+4" or " 4" is no order.
+bool ParseWhole(const std::string& text, int low, int high, int* value) {
+  if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  *value = std::atoi(text.c_str());
+  return *value >= low && *value <= high;
+}
+
+bool ParseValue(const ValueRule& rule, const std::string& text, PreparationOptions* options, std::string* error) {
+  const size_t colon = rule.part != nullptr ? text.find(':') : std::string::npos;
+  if (!ParseNumber(text.substr(0, colon), rule.low, rule.high, &(options->*rule.value))) {
+    *error = Format("%s %s is out of range: give %g to %g %s", rule.option, text.c_str(), rule.low,
+                    rule.high, rule.unit);
+    return false;
+  }
+  if (colon == std::string::npos || ParseWhole(text.substr(colon + 1), rule.partLow, rule.partHigh, &(options->*rule.part))) {
     return true;
   }
-  *error = Format("%s %s is out of range: give %g to %g %s", rule.option, text.c_str(), rule.low,
-                  rule.high, rule.unit);
+  *error = Format("%s %s is out of range: give %s after the colon as %d to %d", rule.option, text.c_str(),
+                  rule.partName, rule.partLow, rule.partHigh);
   return false;
 }
 
@@ -120,6 +153,8 @@ struct Source {
   SndfilePtr file;
   SF_INFO info{};
   std::vector<double> frames;
+  double channelEnergy = 0;  // summed over every channel, of what was read
+  double mixEnergy = 0;
 
   bool Open(const std::string& path, std::string* reason) {
     // A FIFO would hang the compile and a folder is no recording.
@@ -136,55 +171,44 @@ struct Source {
     const sf_count_t n = sf_readf_double(file.get(), frames.data(), static_cast<sf_count_t>(kBlock));
     const int channels = info.channels;
     for (sf_count_t i = 0; i < n; ++i) {
-      double sum = 0;
-      for (int c = 0; c < channels; ++c) sum += frames[static_cast<size_t>(i * channels + c)];
+      double sum = 0, squares = 0;
+      for (int c = 0; c < channels; ++c) {
+        const double v = frames[static_cast<size_t>(i * channels + c)];
+        sum += v, squares += v * v;
+      }
       mono[i] = sum / channels;
+      channelEnergy += squares;
+      mixEnergy += mono[i] * mono[i];
     }
     return n > 0 ? static_cast<size_t>(n) : 0;
+  }
+
+  // How far the mix to mono falls below its channels' mean power, in dB: 0 for channels alike,
+  // 3 for unrelated ones, more when they cancel; 0 for one channel or none heard.
+  double MixLossDb() const {
+    const double channelMean = channelEnergy / info.channels;
+    if (info.channels < 2 || !(channelMean > 0)) return 0;
+    return mixEnergy > 0 ? 10 * std::log10(channelMean / mixEnergy) : HUGE_VAL;
   }
 };
 
 // --- high-pass ----------------------------------------------------------------------------
 
-// A second-order Butterworth high-pass (Q = 1/sqrt 2), direct form I.
-struct HighPass {
-  bool on = false;
-  double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-  double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-
-  void Design(double hz, double rate) {
-    on = true;
-    const double w = 2 * kPi * hz / rate;
-    const double cosw = std::cos(w);
-    const double alpha = std::sin(w) / std::sqrt(2.0);
-    const double a0 = 1 + alpha;
-    b0 = OnGrid((1 + cosw) / 2 / a0);
-    b1 = OnGrid(-(1 + cosw) / a0);
-    b2 = b0;
-    a1 = OnGrid(-2 * cosw / a0);
-    a2 = OnGrid((1 - alpha) / a0);
-  }
-
-  void Run(double* x, size_t n) {
-    if (!on) return;
-    for (size_t i = 0; i < n; ++i) {
-      const double y = b0 * x[i] + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
-      x2 = x1, x1 = x[i], y2 = y1, y1 = y;
-      x[i] = y;
-    }
-  }
-};
-
-// The source, mixed and high-passed, from its first frame.
+// The source, mixed and high-passed, from its first frame. With the high-pass, a low-pass an
+// octave under its cut-off can measure what the filter left below it (on the pass that keeps
+// the signal only: it costs as much as the high-pass).
 struct FilteredSource {
   Source source;
-  HighPass highpass;
+  ButterworthFilter highpass;
+  ButterworthFilter residue;
   std::vector<double> mono = std::vector<double>(kBlock);
-  double peak = 0;  // of the mixed signal before the filter
+  std::vector<double> low = std::vector<double>(kBlock);
+  double peak = 0;          // of the mixed signal before the filter
+  double filteredPeak = 0;  // after it
   int64_t done = 0;
   int64_t firstNotFinite = -1;  // a float file's NaN or infinity, which every filter would spread
 
-  bool Open(const PreparationJob& job, std::string* reason) {
+  bool Open(const PreparationJob& job, bool measureResidue, std::string* reason) {
     if (!source.Open(job.file, reason)) return false;
     const double rate = source.info.samplerate;
     if (job.options->highpass) {
@@ -193,7 +217,8 @@ struct FilteredSource {
                          job.options->highpassHz, source.info.samplerate, rate / 2);
         return false;
       }
-      highpass.Design(job.options->highpassHz, rate);
+      highpass.Design(FilterPass::High, job.options->highpassHz, rate, job.options->highpassOrder);
+      if (measureResidue) residue.Design(FilterPass::Low, job.options->highpassHz * kResidueBelow, rate, kResidueOrder);
     }
     return true;
   }
@@ -208,7 +233,12 @@ struct FilteredSource {
       peak = std::max(peak, std::fabs(mono[i]));
     }
     done += static_cast<int64_t>(n);
+    if (!highpass.On()) return n;
     highpass.Run(mono.data(), n);
+    for (size_t i = 0; i < n; ++i) filteredPeak = std::max(filteredPeak, std::fabs(mono[i]));
+    if (!residue.On()) return n;
+    std::copy(mono.begin(), mono.begin() + static_cast<ptrdiff_t>(n), low.begin());
+    residue.Run(low.data(), n);
     return n;
   }
 
@@ -226,27 +256,55 @@ struct Window {
   int64_t end = 0;
 };
 
+// The stretches of a signal above a level: samples above it, with gaps no longer than bridge
+// between them. A stretch counts as sound when it lasts hold samples or more, so that a click
+// (a stretch of one sample) does not count; the trim keeps from the start of the first that
+// counts to the end of the last.
+struct Stretches {
+  int64_t bridge, hold;
+  int64_t start = -1, latest = -1;  // of the stretch being followed
+  int64_t first = -1, last = -1;    // of the sound: the first counted stretch's start, the last one's end
+  bool anyAbove = false;
+
+  void Close() {
+    if (start < 0 || latest - start + 1 < hold) return;
+    if (first < 0) first = start;
+    last = latest;
+  }
+  void Above(int64_t at) {
+    anyAbove = true;
+    if (start < 0 || at - latest > bridge) Close(), start = at;
+    latest = at;
+  }
+};
+
 bool FindWindow(const PreparationJob& job, Window* window, std::string* reason) {
   FilteredSource in;
-  if (!in.Open(job, reason)) return false;
+  if (!in.Open(job, false, reason)) return false;
   const double threshold = OnGrid(std::pow(10.0, job.options->trimDbfs / 20));
-  int64_t at = 0, first = -1, last = -1;
+  const double rate = in.source.info.samplerate;
+  Stretches found{std::llround(kBridgedSeconds * rate), std::llround(job.options->trimHoldMs * rate / 1000)};
+  int64_t at = 0;
   for (size_t n; (n = in.Read()) > 0; at += static_cast<int64_t>(n)) {
     for (size_t i = 0; i < n; ++i) {
-      if (std::fabs(in.mono[i]) < threshold) continue;
-      if (first < 0) first = at + static_cast<int64_t>(i);
-      last = at + static_cast<int64_t>(i);
+      if (std::fabs(in.mono[i]) >= threshold) found.Above(at + static_cast<int64_t>(i));
     }
   }
+  found.Close();
   if (!in.Finite(reason)) return false;
   if (in.peak == 0) return *reason = "it is all silence", false;
-  if (first < 0) {
+  if (!found.anyAbove) {
     *reason = Format("--trim %g dBFS would leave nothing: no sample reaches that level", job.options->trimDbfs);
     return false;
   }
-  const int64_t kept = static_cast<int64_t>(std::llround(kKeptSeconds * in.source.info.samplerate));
-  window->first = std::max<int64_t>(0, first - kept);
-  window->end = std::min<int64_t>(at, last + 1 + kept);
+  if (found.first < 0) {
+    *reason = Format("--trim %g dBFS would leave nothing: nothing stays above that level for %d ms",
+                     job.options->trimDbfs, job.options->trimHoldMs);
+    return false;
+  }
+  const int64_t kept = std::llround(kKeptSeconds * rate);
+  window->first = std::max<int64_t>(0, found.first - kept);
+  window->end = std::min<int64_t>(at, found.last + 1 + kept);
   return true;
 }
 
@@ -375,10 +433,20 @@ struct StageWriter {
   }
 };
 
+// What the pass through the filter and the resampler saw, for the notes and for naming the
+// step that took the signal over full scale.
+struct StageFacts {
+  double sourcePeak = 0;    // of the mixed source
+  double filteredPeak = 0;  // after the high-pass (with one)
+  double mixLossDb = 0;     // of the mix to mono against its channels
+  double energy = 0;        // of the kept frames after the high-pass
+  double residue = 0;       // of what the high-pass left an octave below its cut-off
+};
+
 bool WriteStage(const PreparationJob& job, const Window& window, int32_t rate, FILE* stage,
-                StageWriter* writer, std::string* reason) {
+                StageWriter* writer, StageFacts* facts, std::string* reason) {
   FilteredSource in;
-  if (!in.Open(job, reason)) return false;
+  if (!in.Open(job, true, reason)) return false;
   Resampler resampler(&StageWriter::Take, writer);
   if (!resampler.Start(in.source.info.samplerate, rate, window.end - window.first, reason)) return false;
   if (std::fseek(stage, 0, SEEK_SET) != 0) return *reason = "the scratch file cannot be rewound", false;
@@ -389,9 +457,15 @@ bool WriteStage(const PreparationJob& job, const Window& window, int32_t rate, F
     if (to > from && !resampler.Push(in.mono.data() + from, static_cast<size_t>(to - from))) {
       return *reason = Format("the scratch file cannot be written: %s", LastSystemError().c_str()), false;
     }
+    for (int64_t i = from; in.residue.On() && i < to; ++i) {
+      facts->energy += in.mono[static_cast<size_t>(i)] * in.mono[static_cast<size_t>(i)];
+      facts->residue += in.low[static_cast<size_t>(i)] * in.low[static_cast<size_t>(i)];
+    }
   }
   if (!in.Finite(reason)) return false;
-  if (in.peak == 0) return *reason = "it is all silence", false;
+  facts->sourcePeak = in.peak;
+  facts->filteredPeak = in.filteredPeak;
+  facts->mixLossDb = in.source.MixLossDb();
   if (!resampler.Finish()) {
     return *reason = Format("the scratch file cannot be written: %s", LastSystemError().c_str()), false;
   }
@@ -400,14 +474,17 @@ bool WriteStage(const PreparationJob& job, const Window& window, int32_t rate, F
 
 // --- gain ---------------------------------------------------------------------------------
 
-// The gain that brings the loudness to the target, held below the peak ceiling.
+// The gain that brings the loudness to the target, held below the peak ceiling (without the
+// limiter), and the loudness that ceiling lets the sound reach.
 void ChooseGain(const PreparationOptions& options, StageWriter& stage, PreparationRecord* record) {
   record->measured = stage.meter.Integrated(&record->loudnessBefore);
   if (!options.loudness || !record->measured) return;
   // On the 16-bit scale by a power of two, which leaves every bit of the figure as it was.
   const double peakDbfs = Dbfs(std::ldexp(static_cast<double>(stage.peak), 15 - kStageBits));
   const double ceiling = std::floor((kCeilingDbfs - peakDbfs) * 100) / 100;
+  record->reachLufs = record->loudnessBefore + ceiling;
   record->gainDb = Hundredths(options.loudnessLufs - record->loudnessBefore);
+  if (options.limit) return;  // the limiter holds the peaks instead
   if (record->gainDb > ceiling) {
     record->gainDb = ceiling;
     record->ceilingReached = true;
@@ -532,15 +609,119 @@ struct SndfileWriter {
   }
 };
 
+// The stage's frames with the gain applied, on the 16-bit scale before the script's scale
+// factor: in integer arithmetic rounded half up, or through the limiter with --limit.
+struct GainedSignal {
+  FILE* file;
+  int64_t left;
+  int64_t gain;
+  std::unique_ptr<PeakLimiter> limiter;
+  std::vector<int32_t> stage = std::vector<int32_t>(kBlock);
+  std::vector<double> scaled = std::vector<double>(kBlock);
+  int64_t clipped = 0;  // samples the 16-bit range cut
+
+  GainedSignal(const PreparationOptions& options, FILE* f, int64_t frames, double gainDb, int32_t rate)
+      : file(f), left(frames), gain(GainFraction(gainDb)) {
+    if (options.limit) limiter = std::make_unique<PeakLimiter>(UsualLimiterSettings(options.limitDbfs, rate));
+  }
+
+  bool Rewind() { return std::fseek(file, 0, SEEK_SET) == 0; }
+
+  // The next samples into *out (at least one until the end); *last with the final ones.
+  bool Next(std::vector<int32_t>* out, bool* last) {
+    out->clear();
+    while (out->empty() && left > 0) {
+      const size_t n = static_cast<size_t>(std::min<int64_t>(left, kBlock));
+      if (std::fread(stage.data(), sizeof(int32_t), n, file) != n) return false;
+      left -= static_cast<int64_t>(n);
+      if (limiter) {
+        // Products in doubles: exact up to 53 bits, and beyond that rounded alike on every machine.
+        for (size_t i = 0; i < n; ++i) scaled[i] = std::ldexp(static_cast<double>(stage[i]) * static_cast<double>(gain), -32);
+        limiter->Push(scaled.data(), n, out);
+        if (left == 0) limiter->Finish(out);
+        continue;
+      }
+      for (size_t i = 0; i < n; ++i) {
+        const int64_t v = (int64_t{stage[i]} * gain + (int64_t{1} << 31)) >> 32;
+        if (v < -32768 || v > 32767) ++clipped;
+        out->push_back(LimitSample(static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX))));
+      }
+    }
+    *last = left == 0;
+    return true;
+  }
+};
+
+// With the limiter, the peaks it holds down take some loudness with them: the gain is raised
+// until a trial pass measures the target, each step by the shortfall over the loudness the last
+// step gained per dB. Where more gain hardly adds loudness (a sound already as dense as the
+// ceiling allows), it would only squash the sound: the gain before stays.
+constexpr int kLimiterTrials = 6;
+constexpr double kLargestGainDb = 80;
+constexpr double kLargestStepDb = 12;
+constexpr double kLeastLoudnessPerDb = 0.1;
+
+bool MeasureLimited(const PreparationOptions& options, FILE* stage, int64_t frames, double gainDb, int32_t rate,
+                    bool* measured, double* lufs) {
+  GainedSignal gained(options, stage, frames, gainDb, rate);
+  if (!gained.Rewind()) return false;
+  LoudnessMeter meter(rate);
+  std::vector<int32_t> block;
+  std::vector<double> values;
+  for (bool last = false; !last;) {
+    if (!gained.Next(&block, &last)) return false;
+    values.assign(block.begin(), block.end());
+    for (double& v : values) v /= 32768.0;
+    meter.Add(values.data(), values.size());
+  }
+  *measured = meter.Integrated(lufs);
+  return true;
+}
+
+bool CorrectLimitedGain(const PreparationOptions& options, FILE* stage, int64_t frames, PreparationRecord* record) {
+  if (!options.limit || !options.loudness || !record->measured) return true;
+  double previousGain = 0, previousAfter = 0, perDb = 1;
+  for (int trial = 0; trial < kLimiterTrials; ++trial) {
+    bool measured = false;
+    double after = 0;
+    if (!MeasureLimited(options, stage, frames, record->gainDb, record->playedRate, &measured, &after)) return false;
+    if (!measured) return true;
+    if (trial > 0 && record->gainDb != previousGain) {
+      perDb = (after - previousAfter) / (record->gainDb - previousGain);
+      if (perDb < kLeastLoudnessPerDb) {
+        if (after < previousAfter + kLeastLoudnessPerDb) record->gainDb = previousGain;
+        return true;
+      }
+    }
+    const double shortfall = options.loudnessLufs - after;
+    if (std::fabs(shortfall) < 0.05) return true;
+    previousGain = record->gainDb, previousAfter = after;
+    const double step = std::clamp(shortfall / perDb, -kLargestStepDb, kLargestStepDb);
+    record->gainDb = std::min(kLargestGainDb, Hundredths(record->gainDb + step));
+  }
+  return true;
+}
+
+// The step that took the signal over full scale, for a note on the samples the 16-bit range cut.
+const char* StepOverFullScale(const StageFacts& facts, const StageWriter& stage) {
+  if (facts.sourcePeak > 1) return "the recording itself (its samples go past full scale)";
+  if (facts.filteredPeak > 1) return "the high-pass filter";
+  if (stage.peak > (int64_t{1} << kStageBits)) return "the resampler";
+  return "the gain";
+}
+
 struct FinalPass {
   const PreparationJob& job;
   PreparationRecord* record;
   LoudnessMeter meter;
   Dither dither;
+  bool roundPcm8;  // the dithered PCM8 samples go to the byte nearest, not toward zero
   CodecCheck check = CodecCheck(FindCodec(job.kind), job.adpcmQuality);
   SndfileWriter keep;
   int64_t peak = 0;
-  std::vector<int32_t> stage = std::vector<int32_t>(kBlock);
+  int64_t clipped = 0;
+  double limitedDb = 0;
+  std::vector<int32_t> gained;
   std::vector<int32_t> prepared = std::vector<int32_t>(kBlock);
   std::vector<int32_t> encoded = std::vector<int32_t>(kBlock);
   std::vector<short> listening = std::vector<short>(kBlock);
@@ -549,26 +730,34 @@ struct FinalPass {
 
   FinalPass(const PreparationJob& j, PreparationRecord* r) : job(j), record(r), meter(r->playedRate) {
     dither.step = job.options->dither ? DitherStep(job.kind) : 0;
+    roundPcm8 = job.options->dither && job.kind == KindPcm8;
   }
 
-  // The one point where the signal becomes 16-bit: the gain in integer arithmetic, rounded
-  // half up, then the script's scale factor as every sound gets it.
-  void Quantise(size_t n, int64_t gain) {
+  // The one point where the signal becomes 16-bit: the gained samples, then the script's scale
+  // factor as every sound gets it.
+  void Quantise(size_t n) {
     for (size_t i = 0; i < n; ++i) {
-      const int64_t v = (int64_t{stage[i]} * gain + (int64_t{1} << 31)) >> 32;
-      const int32_t y = LimitSample(static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)));
+      const int32_t y = gained[i];
       prepared[i] = job.scale == 1.0 ? y : LimitSample(ScaleSample(y, job.scale));
       peak = std::max<int64_t>(peak, std::abs(prepared[i]));
       measured[i] = prepared[i] / 32768.0;
       listening[i] = static_cast<short>(prepared[i]);
       encoded[i] = dither.Apply(prepared[i]);
+      // Rounded, the dither would turn digital silence into a noise of one step; truncated,
+      // as it always was, silence stays silent. Its draws are made either way, in order.
+      if (roundPcm8) encoded[i] = prepared[i] == 0 ? 0 : Pcm8NearestInput(encoded[i]);
       raw[2 * i] = static_cast<uint8_t>(encoded[i]);
       raw[2 * i + 1] = static_cast<uint8_t>(static_cast<uint32_t>(encoded[i]) >> 8);
     }
   }
 
-  bool Block(size_t n, bool last, int64_t gain, FILE* out, std::string* reason) {
-    Quantise(n, gain);
+  bool Block(bool last, FILE* out, std::string* reason) {
+    const size_t n = gained.size();
+    if (prepared.size() < n) {
+      for (auto* v : {&prepared, &encoded}) v->resize(n);
+      listening.resize(n), raw.resize(2 * n), measured.resize(n);
+    }
+    Quantise(n);
     meter.Add(measured.data(), n);
     check.Add(prepared.data(), encoded.data(), n, last);
     const sf_count_t count = static_cast<sf_count_t>(n);
@@ -585,20 +774,18 @@ struct FinalPass {
 
   bool Run(const PreparationFiles& files, int64_t frames, std::string* reason) {
     if (!job.keepPath.empty() && !keep.Open(job.keepPath, record->playedRate, reason)) return false;
-    const int64_t gain = GainFraction(record->gainDb);
-    if (std::fseek(files.stage, 0, SEEK_SET) != 0 || std::fseek(files.prepared, 0, SEEK_END) != 0) {
+    GainedSignal signal(*job.options, files.stage, frames, record->gainDb, record->playedRate);
+    if (!signal.Rewind() || std::fseek(files.prepared, 0, SEEK_END) != 0) {
       return *reason = "the scratch file cannot be positioned", false;
     }
-    for (int64_t left = frames; left > 0;) {
-      const size_t n = static_cast<size_t>(std::min<int64_t>(left, kBlock));
-      if (std::fread(stage.data(), sizeof(int32_t), n, files.stage) != n) {
-        return *reason = "the scratch file cannot be read back", false;
-      }
-      left -= static_cast<int64_t>(n);
-      if (!Block(n, left == 0, gain, files.prepared, reason)) return false;
+    for (bool last = false; !last;) {
+      if (!signal.Next(&gained, &last)) return *reason = "the scratch file cannot be read back", false;
+      if (!Block(last, files.prepared, reason)) return false;
     }
     if (std::fflush(files.prepared) != 0) return *reason = "the scratch file cannot be written", false;
     if (keep.file && !keep.Close(reason)) return false;
+    clipped = signal.clipped;
+    if (signal.limiter) limitedDb = signal.limiter->DeepestDb();
     Summarise();
     return true;
   }
@@ -609,8 +796,40 @@ struct FinalPass {
     const double snr = check.SnrDb();
     record->lossless = snr == HUGE_VAL;
     record->snrDb = record->lossless ? 0 : snr;
+    record->limitedDb = limitedDb;
   }
 };
+
+// The notes of a prepared sound, in the order of the steps.
+void NoteWhatTheStepsDid(const PreparationJob& job, const StageFacts& facts, const StageWriter& stage,
+                         int64_t clipped, PreparationRecord* record) {
+  const PreparationOptions& options = *job.options;
+  if (facts.mixLossDb > kMixLossDb) {
+    record->notes.push_back(std::isfinite(facts.mixLossDb)
+        ? Format("its mix to mono is %.1f dB below its channels: they cancel each other out (one in opposite "
+                 "phase?); mend the take or keep one channel", facts.mixLossDb)
+        : std::string("its channels cancel each other out entirely: the mix to mono is silence; mend the take "
+                      "(one channel is in opposite phase) or keep one channel"));
+  }
+  if (options.highpass && facts.energy > 0 && facts.residue > 0) {
+    const double residueDb = 10 * std::log10(facts.residue / facts.energy);
+    if (residueDb > -kResidueDb) {
+      record->notes.push_back(Format("after --highpass %g:%d what lies below %.0f Hz is still %.1f dB under its "
+                                     "RMS (within %.0f dB): raise the order or the frequency, or mend the take",
+                                     options.highpassHz, options.highpassOrder, options.highpassHz * kResidueBelow,
+                                     -residueDb, kResidueDb));
+    }
+  }
+  if (record->limitedDb < -kAudibleLimitingDb) {
+    record->notes.push_back(Format("the limiter takes up to %.1f dB off its peaks; beyond %.0f dB that may be "
+                                   "heard: a lower --loudness sounds cleaner", -record->limitedDb, kAudibleLimitingDb));
+  }
+  if (clipped > 0) {
+    record->notes.push_back(Format("%s took it over full scale: %lld samples were clipped at 16 bits; lower "
+                                   "its level (--loudness) or give --limit",
+                                   StepOverFullScale(facts, stage), static_cast<long long>(clipped)));
+  }
+}
 
 std::string Db(double v) { return std::isfinite(v) ? Format("%.2f", v) : std::string("-inf"); }
 
@@ -620,7 +839,7 @@ bool ParsePreparationValues(const PreparationTexts& texts, PreparationOptions* o
   for (const ValueRule& rule : kValueRules) {
     const std::string& text = texts.*rule.text;
     if (text.empty()) continue;
-    if (!ParseValue(rule, text, &(options->*rule.value), error)) return false;
+    if (!ParseValue(rule, text, options, error)) return false;
     options->*rule.given = true;
   }
   return true;
@@ -644,7 +863,8 @@ bool PrepareSound(const PreparationJob& job, const PreparationFiles& files, Prep
   record->trimmedMs = (record->source.frames - (window.end - window.first)) * 1000 / record->source.rate;
   record->playedRate = job.rate > 0 ? job.rate : record->source.rate;
   StageWriter stage(files.stage, record->playedRate);
-  if (!WriteStage(job, window, record->playedRate, files.stage, &stage, reason)) return false;
+  StageFacts facts;
+  if (!WriteStage(job, window, record->playedRate, files.stage, &stage, &facts, reason)) return false;
   const int64_t frames = stage.frames;
   if (frames < 1 || frames > INT32_MAX / 2) {
     return *reason = Format("it is too %s to be played at %d Hz", frames < 1 ? "short" : "long", record->playedRate), false;
@@ -654,8 +874,13 @@ bool PrepareSound(const PreparationJob& job, const PreparationFiles& files, Prep
   record->offset = std::ftell(files.prepared);
   if (record->offset < 0) return *reason = "the scratch file cannot be positioned", false;
   record->frames = static_cast<uint32_t>(frames);
+  if (!CorrectLimitedGain(*job.options, files.stage, frames, record)) {
+    return *reason = "the scratch file cannot be read back", false;
+  }
   FinalPass final(job, record);
-  return final.Run(files, frames, reason);
+  if (!final.Run(files, frames, reason)) return false;
+  NoteWhatTheStepsDid(job, facts, stage, final.clipped, record);
+  return true;
 }
 
 namespace {
@@ -684,8 +909,10 @@ std::vector<std::string> PreparationCells(const PreparationRecord& r) {
 
 std::string PreparationMapColumns(const PreparationRecord& r) {
   const std::string loudness = LoudnessText(r);
-  return Format("      prepared from %s (%s, %d ch, %d Hz): played at %d Hz, gain %+.2f dB, loudness %s, "
+  const std::string limited = r.limitedDb < 0 ? Format(", limited %.2f dB at most", r.limitedDb) : "";
+  return Format("      prepared from %s (%s, %d ch, %d Hz): played at %d Hz, gain %+.2f dB%s, loudness %s, "
                 "peak %s dBFS, trimmed %lld ms, SNR %s\n",
                 r.file.c_str(), r.source.format.c_str(), r.source.channels, r.source.rate, r.playedRate, r.gainDb,
-                loudness.c_str(), Db(r.peakDbfs).c_str(), static_cast<long long>(r.trimmedMs), SnrText(r).c_str());
+                limited.c_str(), loudness.c_str(), Db(r.peakDbfs).c_str(), static_cast<long long>(r.trimmedMs),
+                SnrText(r).c_str());
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Preparing a recording for the chip: any file libsndfile reads is mixed to mono, high-passed,
-// trimmed, resampled to the rate the chip plays it at, set to a loudness, dithered and stored
-// as the 16-bit samples the encoders take. The steps always run in that order, a block at a
+// trimmed, resampled to the rate the chip plays it at, set to a loudness, peak-limited,
+// dithered and stored as the 16-bit samples the encoders take. The steps always run in that order, a block at a
 // time, so that a ten-minute take costs no more memory than a short one.
 //
 // The same inputs and options give the same samples on every machine: the resampler runs its
@@ -20,20 +20,24 @@ struct PreparationOptions {
   bool resample = false;  // --resample
   bool loudness = false;  // --loudness LUFS
   double loudnessLufs = 0;
-  bool trim = false;      // --trim DBFS
+  bool trim = false;      // --trim DBFS[:HOLD]
   double trimDbfs = 0;
-  bool highpass = false;  // --highpass HZ
+  int trimHoldMs = 20;    // how long a stretch stays above the level to count as sound
+  bool highpass = false;  // --highpass HZ[:ORDER]
   double highpassHz = 0;
+  int highpassOrder = 4;
+  bool limit = false;     // --limit DBFS
+  double limitDbfs = 0;
   bool dither = false;    // --dither
   std::string keepDir;    // --keep-prepared DIR
 
   // Any option given: every wave sound then goes through the preparation.
-  bool Active() const { return resample || loudness || trim || highpass || dither || !keepDir.empty(); }
+  bool Active() const { return resample || loudness || trim || highpass || limit || dither || !keepDir.empty(); }
 };
 
 // The option texts as the command line gave them (empty: not given).
 struct PreparationTexts {
-  std::string loudness, trim, highpass;
+  std::string loudness, trim, highpass, limit;
 };
 
 // Checks the numbers and their ranges; false with error saying which value and what it may be.
@@ -62,6 +66,8 @@ struct PreparationRecord {
   double loudnessBefore = 0;       // LUFS, of the resampled signal
   double loudnessAfter = 0;        // LUFS, of the prepared 16-bit signal
   bool ceilingReached = false;     // the peak ceiling kept the gain below the target's
+  double reachLufs = 0;            // the loudest it can be under the ceiling (when measured)
+  double limitedDb = 0;            // the limiter's deepest gain reduction (with --limit)
   double peakDbfs = 0;             // of the prepared signal
   int64_t trimmedMs = 0;
   bool lossless = false;           // the codec gives back every sample (PCM16)
@@ -70,6 +76,9 @@ struct PreparationRecord {
   bool cutShort = false;           // refused as a file cut short: a read error, as unprepared
   int64_t offset = 0;              // of the prepared samples in the prepared file
   uint32_t frames = 0;
+  // What the designer should hear about the preparation (a step that clipped, a mix that
+  // cancels, a rumble the filter left), each to follow "sound NAME (FILE): ".
+  std::vector<std::string> notes;
 };
 
 // The request for one sound: its kind decides the dither and the codec of the SNR.

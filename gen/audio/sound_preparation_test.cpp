@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "audio/audio_test_support.h"
+#include "audio/pcm_encoders.h"
+#include "audio/peak_limiter.h"
 #include "audio/sound_measure.h"
 #include "file_contents.h"
 #include "process_runner.h"
@@ -19,6 +21,8 @@
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+
 struct Prepared {
   bool ok = false;
   std::string reason;
@@ -26,13 +30,9 @@ struct Prepared {
   std::vector<int16_t> samples;
 };
 
-// The file written by libsndfile, prepared alone with fresh scratch files.
-Prepared Prepare(const std::string& name, const testwav::Signal& signal, uint32_t frames,
-                 const testwav::Format& format, const std::string& container,
-                 const PreparationOptions& options, int32_t rate, int32_t kind = KindPcm16,
-                 const std::string& keepPath = "") {
-  const std::string path = audiotest::TempPath(name);
-  EXPECT_TRUE(testwav::WriteSoundFile(path, testwav::MakeSamples(signal, frames, format.rate), format, container));
+// A file prepared alone with fresh scratch files.
+Prepared PrepareFile(const std::string& path, const PreparationOptions& options, int32_t rate,
+                     int32_t kind = KindPcm16, const std::string& keepPath = "") {
   PreparationFiles files{std::tmpfile(), std::tmpfile()};
   Prepared out;
   out.ok = PrepareSound({&options, path, kind, rate, 1.0, keepPath, 0}, files, &out.record, &out.reason);
@@ -42,6 +42,47 @@ Prepared Prepare(const std::string& name, const testwav::Signal& signal, uint32_
   std::fclose(files.stage);
   std::fclose(files.prepared);
   return out;
+}
+
+// The file written by libsndfile, prepared.
+Prepared Prepare(const std::string& name, const testwav::Signal& signal, uint32_t frames,
+                 const testwav::Format& format, const std::string& container,
+                 const PreparationOptions& options, int32_t rate, int32_t kind = KindPcm16,
+                 const std::string& keepPath = "") {
+  const std::string path = audiotest::TempPath(name);
+  EXPECT_TRUE(testwav::WriteSoundFile(path, testwav::MakeSamples(signal, frames, format.rate), format, container));
+  return PrepareFile(path, options, rate, kind, keepPath);
+}
+
+// A float WAV of the channels given, interleaved: channel c of frame i at i * channels + c.
+std::string WriteFloatWav(const std::string& name, const std::vector<float>& interleaved, int channels, int rate) {
+  const std::string path = audiotest::TempPath(name);
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = channels;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  EXPECT_NE(f, nullptr);
+  const sf_count_t frames = static_cast<sf_count_t>(interleaved.size()) / channels;
+  EXPECT_EQ(sf_writef_float(f, interleaved.data(), frames), frames);
+  sf_close(f);
+  return path;
+}
+
+// A sine's amplitude at freq in x, by correlation over whole seconds.
+double AmplitudeAt(const std::vector<double>& x, double freq, double rate) {
+  double c = 0, q = 0;
+  for (size_t i = 0; i < x.size(); ++i) {
+    c += x[i] * std::sin(2 * kPi * freq * static_cast<double>(i) / rate);
+    q += x[i] * std::cos(2 * kPi * freq * static_cast<double>(i) / rate);
+  }
+  return 2 * std::hypot(c, q) / static_cast<double>(x.size());
+}
+
+std::string Notes(const PreparationRecord& record) {
+  std::string all;
+  for (const std::string& note : record.notes) all += note + "\n";
+  return all;
 }
 
 double Rms(const std::vector<int16_t>& x, size_t from, size_t to) {
@@ -55,11 +96,15 @@ TEST(SoundPreparation, ValuesOutOfRangeAreRefusedWithTheirRange) {
     PreparationTexts texts;
     const char* error;
   } rows[] = {
-      {{"-16", "", ""}, ""},
-      {{"0", "", ""}, "--loudness 0 is out of range: give -70 to -1 LUFS"},
-      {{"", "loud", ""}, "--trim loud is out of range: give -120 to -1 dBFS"},
-      {{"", "", "nan"}, "--highpass nan is out of range: give 1 to 4000 Hz"},
-      {{"", "", "1e9"}, "--highpass 1e9 is out of range: give 1 to 4000 Hz"},
+      {{"-16", "", "", ""}, ""},
+      {{"0", "", "", ""}, "--loudness 0 is out of range: give -70 to -1 LUFS"},
+      {{"", "loud", "", ""}, "--trim loud is out of range: give -120 to -1 dBFS"},
+      {{"", "-50:5", "120:8", "-1"}, ""},
+      {{"", "-50:x", "", ""}, "--trim -50:x is out of range: give the hold in ms after the colon as 0 to 1000"},
+      {{"", "", "nan", ""}, "--highpass nan is out of range: give 1 to 4000 Hz"},
+      {{"", "", "1e9", ""}, "--highpass 1e9 is out of range: give 1 to 4000 Hz"},
+      {{"", "", "120:9", ""}, "--highpass 120:9 is out of range: give the order after the colon as 2 to 8"},
+      {{"", "", "", "1"}, "--limit 1 is out of range: give -30 to 0 dBFS"},
   };
   for (const Row& row : rows) {
     PreparationOptions options;
@@ -113,17 +158,53 @@ TEST(SoundPreparation, LoudnessReachesTheTargetOrStopsAtTheCeiling) {
   }
 }
 
-// Half a second of silence around a second of tone: 10 ms kept on each side.
+// Half a second of silence around a second of tone: 10 ms kept on each side, also when a click
+// in the last sample stays above the level (it lasts less than the hold).
 TEST(SoundPreparation, TrimKeepsTenMillisecondsAroundTheSound) {
-  PreparationOptions options;
-  options.trim = true;
-  options.trimDbfs = -50;
-  testwav::Signal tone{testwav::Shape::Sine, 440, 0, 0.5};
-  tone.padFrames = 8000;
-  const Prepared p = Prepare("take.wav", tone, 16000, {16000, 32, 1, 1}, "wav", options, 0);
-  ASSERT_TRUE(p.ok) << p.reason;
-  EXPECT_NEAR(static_cast<double>(p.record.trimmedMs), 980, 2);
-  EXPECT_NEAR(p.record.frames, 16000 + 2 * 160, 4);
+  for (const bool click : {false, true}) {
+    PreparationOptions options;
+    options.trim = true;
+    options.trimDbfs = -50;
+    testwav::Signal tone{testwav::Shape::Sine, 440, 0, 0.5};
+    tone.padFrames = 8000;
+    std::vector<int32_t> samples = testwav::MakeSamples(tone, 16000, 16000);
+    if (click) samples.back() = 20000;
+    const std::string path = audiotest::TempPath("take.wav");
+    ASSERT_TRUE(testwav::WriteSoundFile(path, samples, {16000, 32, 1, 1}, "wav"));
+    const Prepared p = PrepareFile(path, options, 0);
+    ASSERT_TRUE(p.ok) << p.reason;
+    EXPECT_NEAR(static_cast<double>(p.record.trimmedMs), 980, 2) << click;
+    EXPECT_NEAR(p.record.frames, 16000 + 2 * 160, 4) << click;
+  }
+}
+
+// A 40 + 55 Hz rumble under --highpass 120: the order sets how far it falls (the second order
+// left it 15.6 dB down), and what is left is still most of the sound, which a note says. A tone
+// above the cut-off passes without a note.
+TEST(SoundPreparation, HighpassCutsByItsOrder) {
+  struct Row {
+    bool rumble;
+    int order;
+    double low, high;  // dB, of the output's RMS against the input's
+  } rows[] = {{true, 2, -16.5, -14.5}, {true, 4, -40, -27}, {true, 8, -60, -40}, {false, 4, -0.2, 0.1}};
+  for (const Row& row : rows) {
+    std::vector<float> x(16000);
+    for (size_t i = 0; i < x.size(); ++i) {
+      const double t = static_cast<double>(i) / 16000;
+      x[i] = static_cast<float>(row.rumble ? 0.25 * (std::sin(2 * kPi * 40 * t) + std::sin(2 * kPi * 55 * t))
+                                           : 0.25 * std::sin(2 * kPi * 1000 * t));
+    }
+    PreparationOptions options;
+    options.highpass = true;
+    options.highpassHz = 120;
+    options.highpassOrder = row.order;
+    const Prepared p = PrepareFile(WriteFloatWav("rumble.wav", x, 1, 16000), options, 0);
+    ASSERT_TRUE(p.ok) << p.reason;
+    const double db = 20 * std::log10(Rms(p.samples, 4000, 16000) / (32768 * (row.rumble ? 0.25 : 0.25 / std::sqrt(2.0))));
+    EXPECT_GT(db, row.low) << row.order;
+    EXPECT_LT(db, row.high) << row.order;
+    EXPECT_EQ(Notes(p.record).find("after --highpass 120:") != std::string::npos, row.rumble) << Notes(p.record);
+  }
 }
 
 TEST(SoundPreparation, BadInputsAreRefusedWithAReason) {
@@ -132,7 +213,6 @@ TEST(SoundPreparation, BadInputsAreRefusedWithAReason) {
     bool trim, highpass;
     const char* reason;
   } rows[] = {
-      {testwav::Shape::Silence, false, false, "it is all silence"},
       {testwav::Shape::Silence, true, false, "it is all silence"},
       {testwav::Shape::Sine, false, true, "--highpass 4000 Hz is out of range for its rate of 8000 Hz: give less than 4000 Hz"},
   };
@@ -172,6 +252,88 @@ TEST(SoundPreparation, CodecSnrAndDither) {
     EXPECT_GT(p.record.snrDb, row.low) << row.kind << row.dither;
     EXPECT_LT(p.record.snrDb, row.high) << row.kind << row.dither;
   }
+}
+
+// With --dither, what the chip plays of a quiet PCM8 sine keeps the sine's level (truncated
+// toward zero it lost 15.7 dB at amplitude 100, 9.5 dB at 200); digital silence stays silent
+// and is no error, whatever the codec.
+TEST(SoundPreparation, DitherKeepsTheLevelAndTheSilence) {
+  struct Row {
+    int32_t kind;
+    double amplitude;  // of 32768
+  } rows[] = {{KindPcm8, 100}, {KindPcm8, 200}, {KindPcm8, 0}, {KindAdpcm, 0}};
+  for (const Row& row : rows) {
+    PreparationOptions options;
+    options.dither = true;
+    const testwav::Signal sine{row.amplitude > 0 ? testwav::Shape::Sine : testwav::Shape::Silence, 440, 0,
+                               row.amplitude / 32767};
+    const Prepared p = Prepare("quiet.wav", sine, 16000, {16000, 24, 1, 1}, "wav", options, 0, row.kind);
+    ASSERT_TRUE(p.ok) << p.reason;
+    std::vector<double> played(p.samples.size());
+    for (size_t i = 0; i < played.size(); ++i) played[i] = static_cast<int8_t>(Pcm8Sample(p.samples[i])) * 256.0;
+    if (row.amplitude == 0) {
+      EXPECT_EQ(Rms(p.samples, 0, p.samples.size()), 0) << row.kind;
+      continue;
+    }
+    EXPECT_NEAR(20 * std::log10(AmplitudeAt(played, 440, 16000) / row.amplitude), 0, 1) << row.amplitude;
+  }
+}
+
+// What a step did to the sound that the designer would not hear in the map: channels that cancel
+// in the mix (they compiled to silence without a word), the resampler's overshoot of a
+// full-scale square clipped at 16 bits.
+TEST(SoundPreparation, StepsThatHarmTheSoundAreNoted) {
+  struct Row {
+    int channels;
+    double right;  // the right channel, times the left
+    bool square;
+    int32_t rate;
+    const char* note;
+  } rows[] = {{2, 1.0, false, 0, nullptr},
+              {2, -0.9, false, 0, "its mix to mono is 25.6 dB below its channels"},
+              {2, -1.0, false, 0, "its channels cancel each other out entirely"},
+              {1, 0, true, 8000, "the resampler took it over full scale: "}};
+  for (const Row& row : rows) {
+    std::vector<float> x;
+    for (int i = 0; i < 44100; ++i) {
+      const double s = std::sin(2 * kPi * 440 * i / 44100.0);
+      x.push_back(static_cast<float>(row.square ? (s >= 0 ? 1.0 : -1.0) : 0.5 * s));
+      if (row.channels == 2) x.push_back(static_cast<float>(0.5 * s * row.right));
+    }
+    PreparationOptions options;
+    options.resample = true;
+    const Prepared p = PrepareFile(WriteFloatWav("steps.wav", x, row.channels, 44100), options, row.rate);
+    ASSERT_TRUE(p.ok) << p.reason;
+    if (row.note == nullptr) EXPECT_EQ(Notes(p.record), "");
+    else EXPECT_NE(Notes(p.record).find(row.note), std::string::npos) << Notes(p.record);
+  }
+}
+
+// A loud target through the limiter: reached within half a LU, no sample past the ceiling, and a
+// signal under the ceiling comes out as it went in, only later by the look-ahead.
+TEST(SoundPreparation, LimiterReachesALoudTargetUnderItsCeiling) {
+  std::vector<float> x(32000);
+  for (size_t i = 0; i < x.size(); ++i) {
+    const double t = static_cast<double>(i) / 16000;
+    x[i] = static_cast<float>(0.05 * std::sin(2 * kPi * 300 * t) * (i % 4000 < 400 ? 10 : 1));
+  }
+  PreparationOptions options;
+  options.loudness = true;
+  options.loudnessLufs = -10;
+  options.limit = true;
+  options.limitDbfs = -1;
+  const Prepared p = PrepareFile(WriteFloatWav("peaky.wav", x, 1, 16000), options, 0);
+  ASSERT_TRUE(p.ok) << p.reason;
+  EXPECT_NEAR(p.record.loudnessAfter, -10, 0.5);
+  EXPECT_LE(p.record.peakDbfs, -1.0);
+  EXPECT_LT(p.record.limitedDb, -6);
+
+  PeakLimiter limiter(UsualLimiterSettings(-6, 8000));
+  const double quiet[] = {100, -2000, 16000, 3};
+  std::vector<int32_t> out;
+  limiter.Push(quiet, 4, &out);
+  limiter.Finish(&out);
+  EXPECT_EQ(out, (std::vector<int32_t>{100, -2000, 16000, 3}));
 }
 
 // The listening copy is the sound as the encoder gets it: 16-bit mono at the rate played,

@@ -149,6 +149,7 @@ void PrepareSounds(CompileState& s) {
   for (const SoundUse& use : s.Statements.soundUses) {
     ReportError(s, PrepareDefinedSound(s, use.name.c_str(), use.line), use.line, nullptr);
   }
+  AdviseLoudnessReach(s);
 }
 
 const char* StopHintFor(int token) {
