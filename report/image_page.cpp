@@ -197,7 +197,7 @@ void AppendSoundRow(const std::vector<uint8_t>& image, const ImageMap& map, cons
                     const PageNotes* notes, std::string* out) {
   const SoundNote* note = NoteFor(notes, s);
   const int64_t samples = KindSamplesIn(*s.kind, s.length);
-  const double rate = DividerRate(map.settings.mainClockHz, s.divider);
+  const double rate = LinkRate(map.settings.mainClockHz, s.divider);
   const std::string label = Format("sound #%d", s.id) + (note ? " " + note->name : "");
   std::vector<int32_t> decoded;
   if (CanExtract(s) && (KindHasData(s.kind->kind) || s.length <= kMaxPageSilence))
