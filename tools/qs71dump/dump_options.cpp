@@ -48,6 +48,7 @@ bool SetMainClock(const std::string& v, DumpOptions* o) {
   long long hz = 0;
   if (!ParseInteger(v, 1, 0x7FFFFFFF, &hz)) return false;
   o->settings.mainClockHz = hz;
+  o->mainClockGiven = true;
   return true;
 }
 
