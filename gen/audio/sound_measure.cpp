@@ -91,8 +91,8 @@ int64_t OwnBytesNoise(const EncodedBlock& own, const int32_t* samples, size_t n)
 
 // The differences of a 16-bit sample by its magnitude, so that a long sound costs a lookup per
 // sample: worked out once for -0..-32768 by each codec's own encoder and the chip's decoder.
-// Both codecs code a sample's sign apart from its magnitude, so a positive sample's difference
-// is its negative's negated, which the square does not see. The unit tests hold each against
+// Both codecs code a sample and its negative alike but for the sign, so a positive sample's
+// difference is its negative's negated, which the square does not see. The unit tests hold each against
 // the encoder and the chip's decoder for every 16-bit value.
 struct MagnitudeDifferences {
   std::vector<int16_t> pcm8;  // within 255
@@ -110,7 +110,6 @@ const MagnitudeDifferences& ByMagnitude() {
   static const MagnitudeDifferences differences{DifferencesOfNegatives(KindPcm8), DifferencesOfNegatives(KindUlaw)};
   return differences;
 }
-
 
 bool Within16Bits(const int32_t* samples, size_t n) {
   int32_t low = 0, high = 0;
