@@ -41,6 +41,7 @@ AdpcmSearchWidth WidthOf(const uint8_t* b) {
   return w;
 }
 
+// The greedy encoder and the pair search expand at most four states a sample.
 size_t SamplesFor(const AdpcmSearch& search) {
   const AdpcmSearchWidth& w = search.width;
   const size_t expansions = w.survivors <= 2 ? 4 : static_cast<size_t>(w.survivors) * (2 * w.radius + 1 + w.opposite);
