@@ -11,20 +11,27 @@ int32_t Le16(const uint8_t* p) { return static_cast<int32_t>(GetLittleEndian(p, 
 constexpr int kUlawTableBytes = 2 * kUlawCodeCount;
 constexpr int kStepTableOffset = 256;  // the step table follows the u-law table's 256 bytes
 
+}  // namespace
+
 // The stored steps are unsigned 16-bit values; a damaged table may hold up to 65535, which
-// the 32-bit sum below still carries without overflow.
-int32_t PlayNibble(AdpcmPlayback* s, const StoredCodecTables& tables, int code) {
-  const int32_t step = tables.steps[s->index];
+// the 32-bit sum still carries without overflow.
+int32_t AdpcmDelta(int32_t step, int code) {
   int32_t delta = step >> 3;
   if (code & 4) delta += step;
   if (code & 2) delta += step >> 1;
   if (code & 1) delta += step >> 2;
-  s->predictor = Clamp(s->predictor + ((code & 8) ? -delta : delta), -32768, 32767);
-  s->index = Clamp(s->index + ImaIndexAdjust(code), 0, kImaStepCount - 1);
-  return s->predictor;
+  return (code & 8) ? -delta : delta;
 }
 
-}  // namespace
+int32_t AdpcmNextIndex(int32_t index, int code) {
+  return Clamp(index + ImaIndexAdjust(code), 0, kImaStepCount - 1);
+}
+
+int32_t PlayAdpcmCode(AdpcmPlayback* s, const StoredCodecTables& tables, int code) {
+  s->predictor = Clamp(s->predictor + AdpcmDelta(tables.steps[s->index], code), -32768, 32767);
+  s->index = AdpcmNextIndex(s->index, code);
+  return s->predictor;
+}
 
 StoredCodecTables ReadStoredCodecTables(const uint8_t* systemArea) {
   StoredCodecTables tables;
@@ -33,6 +40,13 @@ StoredCodecTables ReadStoredCodecTables(const uint8_t* systemArea) {
   for (int i = 0; i < kImaStepCount; ++i) {
     tables.steps[i] = Le16(systemArea + kStepTableOffset + 2 * i);
   }
+  return tables;
+}
+
+StoredCodecTables ImageCodecTables() {
+  StoredCodecTables tables;
+  for (int i = 0; i < kImaStepCount; ++i) tables.steps[i] = static_cast<uint16_t>(kImaStepTable[i]);
+  for (int c = 0; c < kUlawCodeCount; ++c) tables.expansion[c] = UlawExpansion(c);
   return tables;
 }
 
@@ -47,8 +61,8 @@ std::vector<int32_t> DecodeAdpcmRange(const uint8_t* bytes, size_t byteCount,
 void DecodeAdpcmBlock(AdpcmPlayback* state, const uint8_t* bytes, size_t byteCount,
                       const StoredCodecTables& tables, int32_t* out) {
   for (size_t i = 0; i < byteCount; ++i) {
-    out[2 * i] = PlayNibble(state, tables, bytes[i] >> 4);
-    out[2 * i + 1] = PlayNibble(state, tables, bytes[i] & 0x0F);
+    out[2 * i] = PlayAdpcmCode(state, tables, bytes[i] >> 4);
+    out[2 * i + 1] = PlayAdpcmCode(state, tables, bytes[i] & 0x0F);
   }
 }
 

@@ -21,18 +21,34 @@ struct StoredCodecTables {
 // Reads both tables from a system area of at least 512 bytes (first byte = the u-law table).
 StoredCodecTables ReadStoredCodecTables(const uint8_t* systemArea);
 
+// The tables the generator stores in every image (codec_tables.h), as ReadStoredCodecTables
+// finds them there: what the encoders and the codec checks play their codes with.
+StoredCodecTables ImageCodecTables();
+
 // IMA ADPCM as the chip plays it: one continuous stream from predictor 0 and step index 0,
 // two codes a byte with the earlier sample in the high nibble. Every nibble of the range is
 // played, so byteCount bytes give 2 x byteCount samples.
 std::vector<int32_t> DecodeAdpcmRange(const uint8_t* bytes, size_t byteCount,
                                       const StoredCodecTables& tables);
 
-// The same decoder between two bytes of one sound, for a caller that plays a sound block by
-// block: a fresh one is where the chip starts every sound.
+// The decoder's state between two codes of one sound, for a caller that plays (or an encoder
+// that searches) a sound code by code or block by block: a fresh one is where the chip starts
+// every sound.
 struct AdpcmPlayback {
-  int32_t predictor = 0;
-  int32_t index = 0;
+  int32_t predictor = 0;  // kept within -32768..32767
+  int32_t index = 0;      // kept within 0..88
 };
+
+// What a code adds to the predictor at a step, before the limit: step / 8, plus step, step / 2
+// and step / 4 for bits 2, 1 and 0 of the code; bit 3 makes it a subtraction. Unsigned stored
+// steps up to 65535 keep it within 32 bits.
+int32_t AdpcmDelta(int32_t step, int code);
+
+// The step index after a code at index, kept within the table.
+int32_t AdpcmNextIndex(int32_t index, int code);
+
+// Plays one 4-bit code from *state and returns the sample the chip plays for it.
+int32_t PlayAdpcmCode(AdpcmPlayback* state, const StoredCodecTables& tables, int code);
 
 // Plays byteCount bytes from *state into out (2 x byteCount samples) and leaves *state where
 // the last nibble left it.

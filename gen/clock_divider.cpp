@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "playback_rate.h"
 #include "text_format.h"
 #include "wrap_math.h"
 
@@ -20,7 +21,7 @@ bool ChipPlayedRate(int32_t clock, int32_t rate, PlayedRate* played) {
   const int64_t steps = (divider & 0xFF) + 1;
   const int64_t exactClock = int64_t{rate} * steps;
   const int64_t off = int64_t{clock} - exactClock;
-  played->hz = static_cast<int32_t>((int64_t{clock} + steps / 2) / steps);
+  played->hz = static_cast<int32_t>(ChipRateHz(clock, steps));
   played->withinOnePercent = std::llabs(off) * 100 <= std::llabs(exactClock);
   return true;
 }
@@ -30,7 +31,7 @@ namespace {
 constexpr int32_t kMaxSteps = 256;  // the group entry keeps 8 bits of the divider
 
 int32_t RateOfSteps(int32_t clock, int32_t steps) {
-  return steps >= 1 && steps <= kMaxSteps ? static_cast<int32_t>((int64_t{clock} + steps / 2) / steps) : 0;
+  return steps >= 1 && steps <= kMaxSteps ? static_cast<int32_t>(ChipRateHz(clock, steps)) : 0;
 }
 
 std::string RateCell(int32_t hz) { return hz > 0 ? std::to_string(hz) : "-"; }

@@ -102,10 +102,6 @@ int64_t SoundDataStart(const ImageMap& map) {
   return map.soundBase - (map.noSections ? 0 : map.offset);
 }
 
-double DividerRate(int64_t mainClockHz, uint8_t divider) {
-  return static_cast<double>(mainClockHz) / 32.0 / (divider + 1.0);
-}
-
 int RefuseBySize(int64_t size, std::string* problem) {
   return Refuse(ImageSizeVerdict(size), problem);
 }

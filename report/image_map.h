@@ -10,11 +10,12 @@
 #include <vector>
 
 #include "group_table_scan.h"
+#include "playback_rate.h"
 #include "sound_kinds.h"
 
 // What the command line can fix instead of the detection (GrpAdr, Offset), and the clock.
 struct DumpSettings : GroupReading {
-  int64_t mainClockHz = 16384000;  // the generator's default MainClk 512000 times 32
+  int64_t mainClockHz = kDefaultMainClockHz;  // rates come from it (playback_rate.h)
 };
 
 // File positions of the fixed regions, from the image format's layout functions.
@@ -149,8 +150,6 @@ struct ImageMap {
   SystemAreaVerdict systemArea;
 };
 
-// Rate the chip plays a divider at: (main clock / 32) / (divider + 1).
-double DividerRate(int64_t mainClockHz, uint8_t divider);
 
 // File position where the group tables start and where the sound data area starts: a chip
 // address after the tables is a file position only once Offset is taken off.

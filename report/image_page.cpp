@@ -197,7 +197,7 @@ void AppendSoundRow(const std::vector<uint8_t>& image, const ImageMap& map, cons
                     const PageNotes* notes, std::string* out) {
   const SoundNote* note = NoteFor(notes, s);
   const int64_t samples = KindSamplesIn(*s.kind, s.length);
-  const double rate = DividerRate(map.settings.mainClockHz, s.divider);
+  const double rate = LinkRate(map.settings.mainClockHz, s.divider);
   const std::string label = Format("sound #%d", s.id) + (note ? " " + note->name : "");
   std::vector<int32_t> decoded;
   if (CanExtract(s) && (KindHasData(s.kind->kind) || s.length <= kMaxPageSilence))
@@ -234,8 +234,10 @@ std::string SoundsPart(const std::vector<uint8_t>& image, const ImageMap& map,
   heads.insert(heads.end(), {"waveform", "as the chip plays it"});
   std::string out = "<h2 id=\"sounds\">Sounds</h2><table id=\"sound-table\">" + Heads(heads);
   for (const Sound& s : map.sounds) AppendSoundRow(image, map, s, notes, &out);
-  return out + "</table><p>Durations are at the rate of the first link that plays the sound, "
-               "as are the players.</p>";
+  // The clock is not in the image: qs71gen's is the script's $MAINCLK, qs71dump's its option.
+  return out + Format("</table><p>Durations are at the rate of the first link that plays the sound, "
+                      "as are the players, with the main clock at %lld Hz.</p>",
+                      static_cast<ll>(map.settings.mainClockHz));
 }
 
 std::string WarningsPart(const PageNotes* notes) {

@@ -24,8 +24,7 @@ std::string LowerName(const SoundKindInfo* kind) { return AsciiLowerCopy(KindNam
 
 WavFormat FormatFor(const ImageMap& map, const Sound& sound) {
   WavFormat format;
-  const long rate = std::lround(DividerRate(map.settings.mainClockHz, sound.divider));
-  format.rate = static_cast<uint32_t>(std::max(rate, 1L));
+  format.rate = LinkRateHz(map.settings.mainClockHz, sound.divider);
   format.bits = sound.kind->kind == KindPcm8 ? 8 : 16;
   return format;
 }

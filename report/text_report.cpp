@@ -269,7 +269,7 @@ std::string SectionFlagsText(const Section& s) {
 }
 
 std::string RateText(const ImageMap& map, uint8_t divider) {
-  return Format("divider %3u (%.0f Hz)", divider, DividerRate(map.settings.mainClockHz, divider));
+  return Format("divider %3u (%u Hz)", divider, LinkRateHz(map.settings.mainClockHz, divider));
 }
 
 std::string TextReportPart(const ImageMap& map, TextPart part) {

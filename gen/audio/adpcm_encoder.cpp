@@ -5,6 +5,7 @@
 #include <bit>
 
 #include "codec_tables.h"
+#include "sound_decoders.h"
 
 namespace {
 
@@ -34,27 +35,31 @@ struct StepLines {
   StepLine at[kImaStepCount];          // the line of each index, where a block begins
 };
 
-StepLine LineOf(int index) {
-  const int32_t step = kImaStepTable[index];
+// The step of an index as the chip finds it in every image.
+int32_t StepOf(const StoredCodecTables& tables, int index) { return tables.steps[index]; }
+
+// Threshold k is what magnitude k adds beyond the step / 8 that every code adds.
+StepLine LineOf(const StoredCodecTables& tables, int index) {
+  const int32_t step = StepOf(tables, index);
   StepLine line{};
   int32_t below = 0;
   for (int k = 1; k <= kLevels; ++k) {
-    const int32_t t = ((k & 4) ? step : 0) + ((k & 2) ? step >> 1 : 0) + ((k & 1) ? step >> 2 : 0);
+    const int32_t t = AdpcmDelta(step, k) - AdpcmDelta(step, 0);
     line.threshold[k - 1] = t;
     line.rise[k - 1] = t - below;
     below = t;
   }
-  line.top = (step >> 3) + below;
+  line.top = AdpcmDelta(step, kLevels);
   line.row = index * 16;
   return line;
 }
 
 void FillLines(StepLines* lines) {
+  const StoredCodecTables tables = ImageCodecTables();
   for (int index = 0; index < kImaStepCount; ++index) {
-    lines->at[index] = LineOf(index);
+    lines->at[index] = LineOf(tables, index);
     for (int code = 0; code < 16; ++code) {
-      lines->after[index * 16 + code] =
-          LineOf(Clamp(index + ImaIndexAdjust(code), 0, kImaStepCount - 1));
+      lines->after[index * 16 + code] = LineOf(tables, AdpcmNextIndex(index, code));
     }
   }
 }
@@ -190,11 +195,12 @@ struct PlayTables {
 const PlayTables& Plays() {
   static const PlayTables tables = [] {
     PlayTables t{};
+    const StoredCodecTables stored = ImageCodecTables();
     for (int index = 0; index < kImaStepCount; ++index) {
-      const int32_t step = kImaStepTable[index];
+      const int32_t step = StepOf(stored, index);
       for (int m = 0; m <= kLevels; ++m) {
-        t.delta[index][m] = (step >> 3) + ((m & 4) ? step : 0) + ((m & 2) ? step >> 1 : 0) + ((m & 1) ? step >> 2 : 0);
-        t.next[index][m] = Clamp(index + ImaIndexAdjust(m), 0, kImaStepCount - 1);
+        t.delta[index][m] = AdpcmDelta(step, m);
+        t.next[index][m] = AdpcmNextIndex(index, m);
       }
       const uint64_t wide = static_cast<uint64_t>(step);
       t.nearest[index] = (uint64_t{1} << 34) / wide;
@@ -445,13 +451,14 @@ const PairLines& PairLinesOf() {
   static const PairLines lines = [] {
     PairLines t{};
     const PlayTables& plays = Plays();
+    const StoredCodecTables stored = ImageCodecTables();
     for (int index = 0; index < kImaStepCount; ++index) {
       PairLine& line = t.at[index];
       for (int m = 0; m <= kLevels; ++m) {
         line.delta[m] = plays.delta[index][m];
         line.key[m] = (plays.next[index][m] << kKeyShift) + 32768;
       }
-      t.width[index] = kImaStepTable[index];
+      t.width[index] = StepOf(stored, index);
     }
     return t;
   }();

@@ -1,18 +1,19 @@
 #pragma once
 // .ADPCM sounds: IMA ADPCM at 4 bits per sample, two codes per byte, earlier sample in the high
 // nibble. The stream has no header: the chip starts every sound from predictor 0 and step
-// index 0 and steps with the table it finds in its system area.
+// index 0 and steps with the table it finds in its system area. What a code plays is the
+// chip's decoder's (sound_decoders.h) with the tables every image stores: the encoders build
+// their tables from it and keep its state, so that they cannot drift from what is heard.
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-// What one sample leaves for the next; a sound starts from the default and carries it from
-// block to block.
-struct AdpcmState {
-  int32_t predictor = 0;  // kept within -32768..32767
-  int32_t index = 0;      // kept within 0..88
-};
+#include "sound_decoders.h"
+
+// What one sample leaves for the next: the chip's decoder's state after the sample's code. A
+// sound starts from the default and carries it from block to block.
+using AdpcmState = AdpcmPlayback;
 
 // Encodes one sample and advances the state exactly as the chip's decoder will; returns the
 // 4-bit code (bit 3 the sign).

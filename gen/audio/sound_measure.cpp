@@ -1,7 +1,6 @@
 #include "audio/sound_measure.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
@@ -79,22 +78,26 @@ int64_t OwnBytesNoise(const EncodedBlock& own, const int32_t* samples, size_t n)
   return noise;
 }
 
-// The differences of a 16-bit sample, worked out from its magnitude without the bytes, so
-// that a long sound costs a few instructions per sample; a negative sample's difference is the
-// positive one's negated, which the square does not see. The unit tests hold each against the
-// encoder and the chip's decoder for every 16-bit value.
-//
-// PCM8 keeps the magnitude's bits above the low 8 (truncation toward zero).
-int32_t Pcm8Difference(int32_t magnitude) { return magnitude & 0xFF; }
+// The differences of a 16-bit sample by its magnitude, so that a long sound costs a lookup per
+// sample: worked out once for -0..-32768 by each codec's own encoder and the chip's decoder.
+// Both codecs code a sample and its negative alike but for the sign, so a positive sample's
+// difference is its negative's negated, which the square does not see. The unit tests hold each against
+// the encoder and the chip's decoder for every 16-bit value.
+struct MagnitudeDifferences {
+  std::vector<int16_t> pcm8;  // within 255
+  std::vector<int16_t> ulaw;  // within 1024
+};
 
-// u-law codes the magnitude plus a bias of 132 by its leading one (the segment) and the four
-// bits below it; the stored expansion plays the middle of the interval those bits leave, less
-// the bias. Biased magnitudes past 15 bits take the top code, as 32767 does.
-int32_t UlawDifference(int32_t magnitude) {
-  const uint32_t biased = static_cast<uint32_t>(std::min(magnitude + 132, 32767));
-  const int cut = std::bit_width(biased) - 5;  // bits below the kept five
-  const uint32_t kept = (biased >> cut << cut) + (1u << (cut - 1));
-  return magnitude - (static_cast<int32_t>(kept) - 132);
+std::vector<int16_t> DifferencesOfNegatives(int32_t kind) {
+  std::vector<int32_t> negatives(32769);
+  for (int32_t m = 0; m <= 32768; ++m) negatives[static_cast<size_t>(m)] = -m;
+  const std::vector<int32_t> d = Differences(kind, negatives.data(), negatives.size());
+  return {d.begin(), d.end()};
+}
+
+const MagnitudeDifferences& ByMagnitude() {
+  static const MagnitudeDifferences differences{DifferencesOfNegatives(KindPcm8), DifferencesOfNegatives(KindUlaw)};
+  return differences;
 }
 
 bool Within16Bits(const int32_t* samples, size_t n) {
@@ -124,11 +127,12 @@ void MeterValueLanes(CodecMeter* meter, const int32_t* samples, size_t n, const 
     CountValues(meter, samples, n);
   } else if (within) {
     // PCM16 stores a sample within 16 bits as it is: its lane has no noise to add.
+    const MagnitudeDifferences& by = ByMagnitude();
     for (size_t i = 0; i < n; ++i) {
-      const int32_t magnitude = samples[i] < 0 ? -samples[i] : samples[i];
-      signal += Squared(magnitude);
-      noise[0] += Squared(Pcm8Difference(magnitude));
-      noise[1] += Squared(UlawDifference(magnitude));
+      const size_t magnitude = static_cast<size_t>(samples[i] < 0 ? -samples[i] : samples[i]);
+      signal += Squared(static_cast<int64_t>(magnitude));
+      noise[0] += Squared(by.pcm8[magnitude]);
+      noise[1] += Squared(by.ulaw[magnitude]);
     }
   } else {
     for (size_t i = 0; i < n; ++i) signal += Squared(samples[i]);
@@ -151,13 +155,15 @@ void MeterValueLanes(CodecMeter* meter, const int32_t* samples, size_t n, const 
 // The counted values' signal and noise added to what was summed sample by sample; the lane of
 // the sound's own bytes was summed from those bytes, every block.
 void AddCounted(const CodecMeter& meter, int64_t* signal, int64_t* noise) {
+  if (meter.counts.empty()) return;
+  const MagnitudeDifferences& by = ByMagnitude();
   for (size_t slot = 0; slot < meter.counts.size(); ++slot) {
     const int64_t count = meter.counts[slot];
     if (count == 0) continue;
-    const int32_t magnitude = std::abs(static_cast<int32_t>(slot) - 32768);
-    *signal += count * Squared(magnitude);
-    if (meter.ownKind != KindPcm8) noise[1] += count * Squared(Pcm8Difference(magnitude));
-    if (meter.ownKind != KindUlaw) noise[2] += count * Squared(UlawDifference(magnitude));
+    const size_t magnitude = static_cast<size_t>(std::abs(static_cast<int32_t>(slot) - 32768));
+    *signal += count * Squared(static_cast<int64_t>(magnitude));
+    if (meter.ownKind != KindPcm8) noise[1] += count * Squared(by.pcm8[magnitude]);
+    if (meter.ownKind != KindUlaw) noise[2] += count * Squared(by.ulaw[magnitude]);
   }
 }
 
@@ -169,23 +175,14 @@ struct AdpcmMoves {
   int32_t next[kImaStepCount * 16];
 };
 
-// A code played from the predictor's far end, so that the limit does not cut its delta.
-int32_t DeltaOf(int index, int code) {
-  AdpcmPlayback from{(code & 8) ? 32767 : -32768, index};
-  const uint8_t byte = static_cast<uint8_t>(code << 4);
-  int32_t played[2];
-  const int32_t start = from.predictor;
-  DecodeAdpcmBlock(&from, &byte, 1, ImageTables(), played);
-  return played[0] - start;
-}
-
 const AdpcmMoves& Moves() {
   static const AdpcmMoves moves = [] {
     AdpcmMoves m{};
+    const StoredCodecTables& tables = ImageTables();
     for (int index = 0; index < kImaStepCount; ++index) {
       for (int code = 0; code < 16; ++code) {
-        m.delta[index * 16 + code] = DeltaOf(index, code);
-        m.next[index * 16 + code] = std::clamp(index + ImaIndexAdjust(code), 0, kImaStepCount - 1) * 16;
+        m.delta[index * 16 + code] = AdpcmDelta(tables.steps[index], code);
+        m.next[index * 16 + code] = AdpcmNextIndex(index, code) * 16;
       }
     }
     return m;
@@ -271,12 +268,7 @@ double SnrDb(int64_t signal, int64_t noise) {
 }  // namespace
 
 const StoredCodecTables& ImageTables() {
-  static const StoredCodecTables tables = [] {
-    StoredCodecTables t;
-    for (int i = 0; i < kImaStepCount; ++i) t.steps[i] = static_cast<uint16_t>(kImaStepTable[i]);
-    for (int c = 0; c < kUlawCodeCount; ++c) t.expansion[c] = UlawExpansion(c);
-    return t;
-  }();
+  static const StoredCodecTables tables = ImageCodecTables();
   return tables;
 }
 

@@ -364,6 +364,61 @@ TEST(Page, IsRefusedOverTheImageAndNamesAFileItCannotWrite) {
   EXPECT_FALSE(std::filesystem::exists(dir / "no"));
 }
 
+// The bytes of the first player's data URI on a page; empty when there is none.
+std::vector<uint8_t> FirstPlayerBytes(const std::string& page) {
+  const std::string head = "src=\"data:audio/wav;base64,";
+  const size_t from = page.find(head);
+  if (from == std::string::npos) return {};
+  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::vector<uint8_t> bytes;
+  uint32_t bits = 0;
+  int count = 0;
+  for (size_t i = from + head.size(); i < page.size() && alphabet.find(page[i]) != std::string::npos; ++i) {
+    bits = bits << 6 | static_cast<uint32_t>(alphabet.find(page[i]));
+    if ((count += 6) >= 8) bytes.push_back(static_cast<uint8_t>(bits >> (count -= 8)));
+  }
+  return bytes;
+}
+
+// qs71gen's page plays a sound at the script's $MAINCLK. qs71dump reads an image without its
+// clock: at its own it says so, and given the script's it writes the very file the page plays.
+// The clock counts divided by 32 and truncated, as the generator worked out the dividers:
+// 12000127 Hz plays divider 22 at 16304 Hz, not at the 16305 of the clock untruncated.
+TEST(Page, PlaysTheFileExtractedAtTheScriptsClock) {
+  const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, "page_clock");
+  WriteWav(dir, "tone.wav", testwav::MakeSamples({Shape::Sine, 440, 0, 0.5, 1}, 1600, 16000));
+  const std::string script =
+      ".GLOBAL $FILESIZE = 1000h\n.GLOBAL $MAINCLK = 12000127\n.ADPCM t = \"tone.wav\"\n"
+      ".SECTION [1] $GROUPS = t(16000):0\n";
+  testwav::WriteFile(dir / "script.qs", {script.begin(), script.end()});
+  ASSERT_EQ(RunProcess({kGen, "--html", "p.html", "script.qs", "image.bin"}, {.folder = dir}).exitCode, 0);
+  const std::vector<uint8_t> played = FirstPlayerBytes(ReadFileText(dir / "p.html"));
+  dumpe2e::Wav page;
+  testwav::WriteFile(dir / "played.wav", played);
+  ASSERT_TRUE(dumpe2e::ReadWav(dir / "played.wav", &page));
+  EXPECT_EQ(page.rate, 16304u);
+  const struct {
+    std::vector<std::string> clock;
+    uint32_t rate;
+    bool warned;
+  } kRows[] = {{{}, 22261, true}, {{"--main-clock", "12000127"}, 16304, false}};
+  for (const auto& row : kRows) {
+    const auto out = CleanScratchFolder(QS71_TEST_TMPDIR, "page_clock_wav");
+    std::vector<std::string> args = {kDump, "--extract", out.string(), "image.bin"};
+    args.insert(args.begin() + 1, row.clock.begin(), row.clock.end());
+    const auto dump = RunProcess(args, {.folder = dir});
+    ASSERT_EQ(dump.exitCode, 0) << dump.err;
+    EXPECT_EQ(dump.err.find("give --main-clock with the script's $MAINCLK") != std::string::npos, row.warned)
+        << dump.err;
+    dumpe2e::Wav extracted;
+    ASSERT_TRUE(dumpe2e::ReadWav(dumpe2e::FindFile(out, "001_"), &extracted));
+    EXPECT_EQ(extracted.rate, row.rate);
+    if (!row.warned) {
+      EXPECT_EQ(ReadFileBytes(dumpe2e::FindFile(out, "001_")), played);
+    }
+  }
+}
+
 // The size is judged before anything is read: a sparse file of 100 GiB is refused at once,
 // also with too little address space to read even the part that could be an image.
 TEST(NotAnImage, AHugeFileIsRefusedByItsSize) {

@@ -12,6 +12,7 @@
 #include "file_system.h"
 #include "image_map.h"
 #include "image_page.h"
+#include "playback_rate.h"
 #include "sha256.h"
 #include "sound_extract.h"
 #include "text_report.h"
@@ -102,6 +103,29 @@ std::string GrpAdrWarning(const ImageMap& map) {
       others.size() == 1 ? "reads" : "read", map.grpAdr);
 }
 
+// A script's $MAINCLK is not in the image, but the generator's clock-divider word is, where no
+// ramp sound took its place: the divider of the ramp rate at the script's clock. One that the
+// clock read with does not give tells that every rate read with it is off (or that the script
+// set $RAMP_RATE), and a page's player from qs71gen plays what the extracted file does not.
+std::string ClockWarning(const DumpOptions& options, const ImageMap& map) {
+  constexpr int64_t kDefaultRampRate = 64000;
+  if (options.mainClockGiven) return "";
+  const int64_t counting = ChipCountingClock(map.settings.mainClockHz);
+  const uint8_t expected = static_cast<uint8_t>((counting + kDefaultRampRate / 2) / kDefaultRampRate - 1);
+  for (const HeaderWord* word : {&map.rampDec, &map.rampInc}) {
+    // A word of all ones was never written (a part read back before its header was).
+    if (word->isRamp || word->word == 0xFFFFFFFFu || word->divider == expected) continue;
+    return Format(
+        "qs71dump: warning: %s: the clock-divider word holds divider %u, not the %u of a main clock "
+        "of %lld Hz at the ramp rate of %lld Hz: the script set another $MAINCLK (or $RAMP_RATE); "
+        "rates, durations and extracted sounds are given for %lld Hz; give --main-clock with the "
+        "script's $MAINCLK\n",
+        map.path.c_str(), word->divider, expected, static_cast<long long>(map.settings.mainClockHz),
+        static_cast<long long>(kDefaultRampRate), static_cast<long long>(map.settings.mainClockHz));
+  }
+  return "";
+}
+
 }  // namespace
 
 int RunDump(const std::vector<std::string>& args, DumpOutput* output) {
@@ -125,6 +149,7 @@ int RunDump(const std::vector<std::string>& args, DumpOutput* output) {
   r = BuildImageMap(image, options.settings, &map, &problem);
   if (r != DumpOk) return Fail(r, options.image + ": " + problem, output);
   output->err += GrpAdrWarning(map);
+  output->err += ClockWarning(options, map);
   if (!options.extractDir.empty() &&
       (r = RefuseExtractingOverImage(map, options.extractDir, &problem)) != DumpOk)
     return Fail(r, problem, output);

@@ -48,6 +48,7 @@ bool SetMainClock(const std::string& v, DumpOptions* o) {
   long long hz = 0;
   if (!ParseInteger(v, 1, 0x7FFFFFFF, &hz)) return false;
   o->settings.mainClockHz = hz;
+  o->mainClockGiven = true;
   return true;
 }
 
@@ -152,7 +153,8 @@ const char* DumpUsageText() {
          "  --html FILE       write FILE, one HTML page that needs nothing beside it: the\n"
          "                    part drawn to scale, the sections, each sound's waveform and a\n"
          "                    player of what the chip plays\n"
-         "  --main-clock HZ   main clock for the rates of the dividers (default 16384000)\n"
+         "  --main-clock HZ   main clock for the rates of the dividers: the script's\n"
+         "                    $MAINCLK (default 16384000)\n"
          "  --grpadr N        bytes per group address, 1 to 4 (default: detected)\n"
          "  --offset N        chip address of the image's first byte (default: detected)\n"
          "  -h, --help        this text\n"

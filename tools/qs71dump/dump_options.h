@@ -14,6 +14,7 @@ struct DumpOptions {
   std::string extractDir;  // empty: no extraction
   std::string htmlFile;    // empty: no page
   DumpSettings settings;
+  bool mainClockGiven = false;  // --main-clock: the rates need no warning about the clock
 };
 
 // DumpOk or DumpUsage with *problem naming the argument.

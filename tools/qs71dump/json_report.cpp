@@ -10,7 +10,7 @@ namespace {
 
 void Rate(JsonWriter* j, const ImageMap& map, uint8_t divider) {
   j->Int("divider", divider);
-  j->Number("rate_hz", DividerRate(map.settings.mainClockHz, divider));
+  j->Number("rate_hz", LinkRate(map.settings.mainClockHz, divider));
 }
 
 void Layout(JsonWriter* j, const ImageMap& map) {
