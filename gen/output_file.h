@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "file_system.h"
+#include "output_writer.h"
 
 struct CompileState;
 
@@ -34,8 +34,8 @@ struct OutputRequest {
 struct PendingImage {
   OutputRequest request;
   Destination image;
-  std::string scratchName;  // empty for an unnamed scratch file or a device
-  bool scratch = false;     // the compile's Image is a scratch file still to be settled
+  OutputWriter file;        // the image built beside its name, until it is settled
+  FILE* aside = nullptr;    // the image of a pipe or terminal, built in a temporary file
   FILE* device = nullptr;   // a pipe or terminal that takes the image once it is complete
 };
 
