@@ -153,9 +153,8 @@ bool KeepFailedImage(CompileState& s, const std::string& failed) {
     return false;
   }
   OutputWriter out;
-  bool ok = out.Open(failed, AtLink::kFollow, &reason) && CopyStream(Unsettled(s), out.Stream()) &&
-            out.Commit(&reason);
-  return ok;
+  return out.Open(failed, AtLink::kFollow, &reason) && CopyStream(Unsettled(s), out.Stream()) &&
+         out.Commit(&reason);
 }
 
 // Closes the image's stream and removes its scratch file; the image's name keeps what it held.
