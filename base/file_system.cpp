@@ -1,5 +1,7 @@
 #include "file_system.h"
 
+#include "ascii_case.h"
+
 FilePlace PlaceOf(const std::string& path) {
   FilePlace p{IdentifyFile(path.c_str()), {}, {}};
   const std::string target = LinkTarget(path);
@@ -10,7 +12,11 @@ FilePlace PlaceOf(const std::string& path) {
 
 bool SamePlace(const FilePlace& a, const FilePlace& b) {
   if (a.file.exists || b.file.exists) return SameFile(a.file, b.file);
-  return SameFile(a.folder, b.folder) && a.base == b.base;
+  return SameFile(a.folder, b.folder) && SameEntryName(a.base, b.base, FileNamesFoldCase());
+}
+
+bool SameEntryName(const std::string& a, const std::string& b, bool foldCase) {
+  return foldCase ? EqualsNoCase(a, b) : a == b;
 }
 
 Destination DestinationOf(const std::string& output) {
@@ -21,24 +27,4 @@ Destination DestinationOf(const std::string& output) {
   // A link of /proc leads to a pipe or to a file that may have lost its name: in place.
   d.inPlace = id.exists && (!id.regular || !SameFile(IdentifyFile(d.target.c_str()), id));
   return d;
-}
-
-bool WriteOutputText(const std::string& path, const std::string& text, std::string* reason) {
-  const Destination d = DestinationOf(path);
-  std::string name;
-  FILE* file = d.inPlace ? std::fopen(path.c_str(), "wb") : CreateScratchBeside(d.target, &name, reason);
-  if (file == nullptr) {
-    if (d.inPlace) *reason = LastSystemError();
-    return false;
-  }
-  if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0) {
-    *reason = LastSystemError();
-    if (d.inPlace) std::fclose(file);
-    else DiscardScratch(file, name);
-    return false;
-  }
-  if (!d.inPlace) return CommitScratch(file, name, d.target, reason);
-  if (std::fclose(file) == 0) return true;
-  *reason = LastSystemError();
-  return false;
 }

@@ -61,7 +61,16 @@ struct FilePlace {
 
 FilePlace PlaceOf(const std::string& path);
 
+// Two names not yet created are one file when their folders are one and their own names match
+// as the file system matches them: exactly on POSIX systems, regardless of ASCII letter case on
+// Windows ("OUT.BIN" and "out.bin" are one file there).
 bool SamePlace(const FilePlace& a, const FilePlace& b);
+
+// Whether two names in one folder lead to one entry, folding ASCII case when foldCase.
+bool SameEntryName(const std::string& a, const std::string& b, bool foldCase);
+
+// Whether the system's file names ignore letter case (Windows); false elsewhere.
+bool FileNamesFoldCase();
 
 // The name at the end of a chain of symbolic links (also a dangling one); path itself when it
 // is not a link. Replacing this name leaves every link on the way a link.
@@ -130,11 +139,6 @@ struct Destination {
 };
 
 Destination DestinationOf(const std::string& output);
-
-// Writes text as the output file path: a plain file is built beside it and renamed onto it
-// when complete, a device or pipe is written in place. False with the system's reason in
-// *reason; a plain file then keeps what it held.
-bool WriteOutputText(const std::string& path, const std::string& text, std::string* reason);
 
 // A path as one word of a command that a hint suggests, quoted for the shell the user pastes
 // it into: a POSIX shell here, cmd.exe on Windows.

@@ -232,6 +232,8 @@ void OnTermination(void (*cleanup)()) {
 
 void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
+bool FileNamesFoldCase() { return false; }
+
 bool TextReadsStopAtCtrlZ() { return false; }
 
 void OpenMissingStandardStreams() {

@@ -214,6 +214,8 @@ void IgnoreBrokenPipes() {}
 // process has no console or handles for them, so no file opened later can take their place.
 void OpenMissingStandardStreams() {}
 
+bool FileNamesFoldCase() { return true; }
+
 bool TextReadsStopAtCtrlZ() { return true; }
 
 std::string HintPath(const std::string& path) { return CmdShellWord(path); }

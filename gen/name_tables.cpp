@@ -7,7 +7,7 @@
 #include "ascii_case.h"
 #include "audio/sound_import.h"
 #include "compile_state.h"
-#include "script/diagnostics.h"
+#include "error_report.h"
 #include "sound_kinds.h"
 #include "hex.h"
 #include "wrap_math.h"

@@ -72,16 +72,10 @@ bool OutputsSpare(CompileState& s, const FileIdentity& input, const std::string&
   return true;
 }
 
-void TakeScratch(CompileState& s, FILE* stream, const std::string& name) {
-  s.Image = stream;
-  s.Pending.scratch = true;
-  s.Pending.scratchName = name;
-}
-
-void ReleaseScratch(CompileState& s) {
-  s.Image = nullptr;
-  s.Pending.scratch = false;
-  s.Pending.scratchName.clear();
+// The stream the compile writes its image into, when it is still to be settled.
+FILE* Unsettled(CompileState& s) {
+  if (s.Pending.aside != nullptr) return s.Pending.aside;
+  return s.Pending.file.Stream();
 }
 
 void ReportNoImage(CompileState& s, bool quiet) {
@@ -131,7 +125,7 @@ bool OpenInPlace(CompileState& s, const std::string& output) {
   }
   s.Pending.device = out;
   InstallCleanup();
-  TakeScratch(s, aside, "");
+  s.Pending.aside = s.Image = aside;
   return true;
 }
 
@@ -150,20 +144,25 @@ bool CloseDevice(CompileState& s, bool deliver, FILE* image) {
 }
 
 // A failed compile's image into its own file: renamed there, or copied into a device.
-bool KeepFailedImage(CompileState& s, FILE* stream, const std::string& name,
-                     const std::string& failed) {
+bool KeepFailedImage(CompileState& s, const std::string& failed) {
   const Destination d = DestinationOf(failed);
   std::string reason;
-  if (!d.inPlace) {
-    if (CommitScratch(stream, name, d.target, &reason)) return true;
+  if (!d.inPlace && s.Pending.aside == nullptr) {
+    if (s.Pending.file.CommitAs(d.target, &reason)) return true;
     std::fprintf(s.Err, "qs71gen: %s: %s\n", failed.c_str(), reason.c_str());
     return false;
   }
-  FILE* out = std::fopen(failed.c_str(), "wb");
-  bool ok = out != nullptr && CopyStream(stream, out);
-  if (out != nullptr) ok = std::fclose(out) == 0 && ok;
-  DiscardScratch(stream, name);
-  return ok;
+  OutputWriter out;
+  return out.Open(failed, AtLink::kFollow, &reason) && CopyStream(Unsettled(s), out.Stream()) &&
+         out.Commit(&reason);
+}
+
+// Closes the image's stream and removes its scratch file; the image's name keeps what it held.
+void DropImage(CompileState& s) {
+  s.Image = nullptr;
+  s.Pending.file.Discard();
+  if (s.Pending.aside != nullptr) std::fclose(s.Pending.aside);
+  s.Pending.aside = nullptr;
 }
 
 }  // namespace
@@ -177,11 +176,11 @@ bool OpenImageOutput(CompileState& s, const OutputRequest& request) {
   s.Pending.image = DestinationOf(request.image);
   if (s.Pending.image.inPlace) return OpenInPlace(s, request.image);
   InstallCleanup();
-  std::string name;
   std::string reason;
-  FILE* stream = CreateScratchBeside(s.Pending.image.target, &name, &reason);
-  if (stream == nullptr) return ReportNoScratch(s, request.image, reason), false;
-  TakeScratch(s, stream, name);
+  if (!s.Pending.file.Open(request.image, AtLink::kFollow, &reason)) {
+    return ReportNoScratch(s, request.image, reason), false;
+  }
+  s.Image = s.Pending.file.Stream();
   return true;
 }
 
@@ -204,51 +203,48 @@ bool OutputSparesWaveFiles(CompileState& s) {
 }
 
 int SettleImageOutput(CompileState& s, int passResult, bool quiet) {
-  if (!s.Pending.scratch) return passResult;
-  FILE* stream = s.Image;
-  const std::string name = s.Pending.scratchName;
-  ReleaseScratch(s);
+  FILE* stream = Unsettled(s);
+  if (stream == nullptr) return passResult;
+  s.Image = nullptr;
   const OutputRequest& request = s.Pending.request;
   if (s.Pending.device != nullptr) {
     const bool delivered = CloseDevice(s, passResult == 0, stream);
     if (passResult == 0) {
-      DiscardScratch(stream, name);
+      DropImage(s);
       return delivered ? 0 : 1;
     }
   }
   if (passResult == 0) {
     std::string reason;
-    if (CommitScratch(stream, name, s.Pending.image.target, &reason)) return 0;
+    if (s.Pending.file.Commit(&reason)) return 0;
     std::fprintf(s.Err, "qs71gen: the image cannot be given the name %s: %s\n",
                  request.image.c_str(), reason.c_str());
     ReportNoImage(s, quiet);
     return 1;
   }
-  if (!request.failed.empty() && KeepFailedImage(s, stream, name, request.failed)) {
+  const bool kept = !request.failed.empty() && KeepFailedImage(s, request.failed);
+  DropImage(s);
+  if (kept) {
     if (!quiet) {
       std::fprintf(s.Err, "qs71gen: the image of this failed compile is in %s: never program it\n",
                    request.failed.c_str());
     }
     return passResult;
   }
-  if (request.failed.empty()) DiscardScratch(stream, name);
   ReportNoImage(s, quiet);
   return passResult;
 }
 
 void AbandonImageOutput(CompileState& s) {
-  if (!s.Pending.scratch) return;
+  if (Unsettled(s) == nullptr) return;
   CloseDevice(s, false, nullptr);
-  FILE* stream = s.Image;
-  const std::string name = s.Pending.scratchName;
-  ReleaseScratch(s);
-  DiscardScratch(stream, name);
+  DropImage(s);
 }
 
 bool ReadImageBack(CompileState& s, std::vector<uint8_t>* bytes) {
   FILE* image = s.Image;
   bytes->clear();
-  if (image == nullptr || !s.Pending.scratch) return false;
+  if (image == nullptr || Unsettled(s) != image) return false;
   if (std::fflush(image) != 0 || std::fseek(image, 0, SEEK_SET) != 0) return false;
   uint8_t block[65536];
   size_t n;
@@ -259,7 +255,7 @@ bool ReadImageBack(CompileState& s, std::vector<uint8_t>* bytes) {
 
 std::string ImageSha256(CompileState& s) {
   FILE* image = s.Image;
-  if (image == nullptr || !s.Pending.scratch) return {};
+  if (image == nullptr || Unsettled(s) != image) return {};
   if (std::fflush(image) != 0 || std::fseek(image, 0, SEEK_SET) != 0) return {};
   Sha256 sha;
   char block[65536];

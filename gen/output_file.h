@@ -1,8 +1,8 @@
 #pragma once
 // The image reaches its name only after a run without errors. For a plain file it is built in a
-// scratch file beside the output and renamed onto it at the end, so that a failed, interrupted
-// or killed compile leaves the output as it was, and never a plausible image that a programmer
-// would then burn. The map is written the same way.
+// scratch file beside the output and renamed onto it at the end (OutputWriter, as every output
+// of the tools), so that a failed, interrupted or killed compile leaves the output as it was,
+// and never a plausible image that a programmer would then burn.
 //
 // An output whose name leads to a device, a FIFO or a socket (/dev/full, /dev/stdout, a pipe's
 // /proc/self/fd/N) is written in place. A symbolic link to a plain file stays a link: the file
@@ -10,15 +10,16 @@
 //
 // No output is ever one of the inputs (the script or a wave file), and the map is neither the
 // image nor the failed-image file: compared by identity (device and inode, or the Windows file
-// ID), not by name. The image and the failed-image file may share a name, as exactly one of
-// them is written in a run.
+// ID), and names not yet created by folder and name, without regard to letter case on Windows.
+// The image and the failed-image file may share a name, as exactly one of them is written in a
+// run.
 
 #include <cstdio>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "file_system.h"
+#include "output_writer.h"
 
 struct CompileState;
 
@@ -34,8 +35,8 @@ struct OutputRequest {
 struct PendingImage {
   OutputRequest request;
   Destination image;
-  std::string scratchName;  // empty for an unnamed scratch file or a device
-  bool scratch = false;     // the compile's Image is a scratch file still to be settled
+  OutputWriter file;        // the image built beside its name, until it is settled
+  FILE* aside = nullptr;    // the image of a pipe or terminal, built in a temporary file
   FILE* device = nullptr;   // a pipe or terminal that takes the image once it is complete
 };
 

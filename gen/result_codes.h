@@ -1,7 +1,7 @@
 #pragma once
 // The result codes of the generator's operations: 0 for success, negative for each refusal,
 // and InfoLine for a line of text the parser hands to the reporter. Every operation returns one;
-// only the reporter (script/diagnostics.h) turns them into the messages of the listing.
+// only the reporter (error_report.h) turns them into the messages of the listing.
 
 enum ResultCode {
   ErrNone = 0,

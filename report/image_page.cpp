@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "dump_result.h"
-#include "file_system.h"
+#include "output_writer.h"
 #include "memory_map_svg.h"
 #include "page_text.h"
 #include "sound_extract.h"

@@ -9,7 +9,7 @@
 
 #include "ascii_case.h"
 #include "dump_result.h"
-#include "file_system.h"
+#include "output_writer.h"
 #include "sound_decoders.h"
 #include "sound_list.h"
 #include "wav_output.h"
@@ -39,23 +39,20 @@ bool WriteWav(FILE* file, const ImageMap& map, const Sound& sound,
   return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }
 
-// The WAV file is built beside its name and renamed onto it when complete: whatever the name
-// held before (a link to a file elsewhere, another name of some file) is replaced, never
-// written through. The system's reason when it fails, else empty.
+// The WAV file replaces whatever its name held (a link to a file elsewhere, another name of
+// some file), never writing through it; a failed write keeps it. The system's reason when it
+// fails, else empty.
 std::string WriteWavFile(const std::string& path, const ImageMap& map, const Sound& sound,
                          const std::vector<uint8_t>& image) {
-  std::string name;
+  OutputWriter out;
   std::string reason;
-  FILE* file = CreateScratchBeside(path, &name, &reason);
-  if (file == nullptr) return reason;
+  if (!out.Open(path, AtLink::kReplace, &reason)) return reason;
   errno = 0;
-  if (!WriteWav(file, map, sound, image) || std::fflush(file) != 0) {
+  if (!WriteWav(out.Stream(), map, sound, image)) {
     // A short write that set no errno still lost bytes.
-    reason = errno != 0 ? std::strerror(errno) : "short write";
-    DiscardScratch(file, name);
-    return reason;
+    return errno != 0 ? std::strerror(errno) : "short write";
   }
-  return CommitScratch(file, name, path, &reason) ? "" : reason;
+  return out.Commit(&reason) ? "" : reason;
 }
 
 // The listing's line for a sound that gets no file, empty for one that does.
@@ -118,13 +115,13 @@ std::vector<uint8_t> ExtractedWavBytes(const ImageMap& map, const Sound& sound,
   return bytes;
 }
 
-int RefuseExtractingOverImage(const ImageMap& map, const std::string& dir,
-                              std::string* problem) {
-  const FileIdentity image = IdentifyFile(map.path.c_str());
+int RefuseExtractingOver(const RunFiles& files, const ImageMap& map, const std::string& dir,
+                         std::string* problem) {
   for (const Sound& sound : map.sounds) {
     const std::string path = WavPath(dir, sound);
-    if (NotExtractedLine(sound).empty() && SameFile(IdentifyFile(path.c_str()), image)) {
-      *problem = path + ": is the image; refusing to write a sound over it";
+    const std::string clash = NotExtractedLine(sound).empty() ? files.Clash(path) : "";
+    if (!clash.empty()) {
+      *problem = path + ": is " + clash + "; refusing to write a sound over it";
       return DumpWriteFailed;
     }
   }

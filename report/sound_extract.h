@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image_map.h"
+#include "output_writer.h"
 
 bool CanExtract(const Sound& sound);
 
@@ -26,12 +27,13 @@ std::vector<int32_t> DecodeSound(const std::vector<uint8_t>& image, const ImageM
 std::vector<uint8_t> ExtractedWavBytes(const ImageMap& map, const Sound& sound,
                                        const std::vector<int32_t>& decoded);
 
-// DumpOk, or DumpWriteFailed with *problem when a name ExtractSounds would write in dir is the
-// image of map.path itself (the same file, also through a link): a WAV file renamed onto the
-// image's own name would take its place, and a link to the image among the sounds' names is
-// the same mistake one step removed. Asked before anything is written.
-int RefuseExtractingOverImage(const ImageMap& map, const std::string& dir,
-                              std::string* problem);
+// DumpOk, or DumpWriteFailed with *problem when a name ExtractSounds would write in dir is a
+// file of the run (the image read, the page written): the same file, also through a link, or
+// a name another output takes. A WAV file renamed onto the image's own name would take its
+// place, and a link to the image among the sounds' names is the same mistake one step removed.
+// Asked before anything is written.
+int RefuseExtractingOver(const RunFiles& files, const ImageMap& map, const std::string& dir,
+                         std::string* problem);
 
 // Writes the WAV files into dir (created when missing) and appends one line per sound to
 // *listing. Each file is built beside its name and renamed onto it, so that a link already

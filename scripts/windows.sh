@@ -156,6 +156,8 @@ run_tools() {  # wine command, build dir
   else
     fail "qs71dump.exe's map differs from the Linux build's:"; head -20 "$dir/dump-diff.log"
   fi
+  # Names that differ only in letter case are one file on Windows: a map and an image so named are refused.
+  rm -f "$dir/case.bin" "$dir/CASE.BIN"; [[ "$(cd "$dir" && $1 gen/qs71gen.exe --map CASE.BIN "$top/examples/demo.qs" case.bin 2>&1 | tr -d '\r')" == *"CASE.BIN is the image output; refusing to write the map over it"* && ! -e "$dir/case.bin" ]] && pass "qs71gen.exe refuses a map and an image whose names differ only in case" || fail "qs71gen.exe wrote a map and an image whose names differ only in case"
   # Blank check, write and verify through the emulated DLL beside qs71prog.exe, then a verify
   # of the chip file alone.
   rm -f "$dir/demo-chip.otp"

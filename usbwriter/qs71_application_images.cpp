@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "output_writer.h"
 #include "qs71_usb_writer.h"
 #include "system_area.h"
 #include "text_format.h"  // Format
@@ -80,12 +81,10 @@ int Qs71Application::ImportImage(std::vector<uint8_t>& image) {
 }
 
 int Qs71Application::ExportFile(const std::string& name, const std::vector<uint8_t>& data) {
-  std::FILE* file = std::fopen(name.c_str(), "wb");
-  // A read-back that did not reach the disk whole is as lost as one never created.
-  const bool written =
-      file != nullptr && std::fwrite(data.data(), 1, data.size(), file) == data.size();
-  const bool closed = file != nullptr && std::fclose(file) == 0;
-  if (!written || !closed) {
+  // A read-back that did not reach the disk whole is as lost as one never created; a file of
+  // that name from before stays as it was.
+  std::string reason;
+  if (!WriteOutputBytes(name, data.data(), data.size(), AtLink::kFollow, &reason)) {
     Print(Format("Failed to create file: %s\n", name.c_str()));
     return QS71_E_FILE;
   }

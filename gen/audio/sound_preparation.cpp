@@ -17,7 +17,7 @@
 #include "audio/sound_codecs.h"
 #include "audio/sound_measure.h"
 #include "audio/wave_input.h"
-#include "file_system.h"
+#include "output_writer.h"
 #include "sound_kinds.h"
 #include "text_format.h"
 
@@ -577,15 +577,10 @@ SF_VIRTUAL_IO kScratchIo = {StreamLength, StreamSeek, StreamRead, StreamWrite, S
 // Its name is ours, in the folder given for the copies, so a link found there is replaced by
 // the copy, never written through to a file outside the folder.
 struct SndfileWriter {
-  SndfilePtr file;
-  FILE* scratch = nullptr;
-  std::string scratchName;
+  OutputWriter out;
+  SndfilePtr file;  // closed before out discards its scratch file
   std::string path;
 
-  ~SndfileWriter() {
-    file.reset();
-    if (scratch != nullptr) DiscardScratch(scratch, scratchName);
-  }
   bool Open(const std::string& name, int32_t rate, std::string* reason) {
     path = name;
     SF_INFO info{};
@@ -593,17 +588,15 @@ struct SndfileWriter {
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     std::string why;
-    scratch = CreateScratchBeside(path, &scratchName, &why);
-    if (scratch != nullptr) file.reset(sf_open_virtual(&kScratchIo, SFM_WRITE, &info, scratch));
-    if (scratch != nullptr && !file) why = sf_strerror(nullptr);
+    if (out.Open(path, AtLink::kReplace, &why)) file.reset(sf_open_virtual(&kScratchIo, SFM_WRITE, &info, out.Stream()));
+    if (out.IsOpen() && !file) why = sf_strerror(nullptr);
     if (!file) *reason = Format("the prepared copy %s cannot be written: %s", path.c_str(), why.c_str());
     return static_cast<bool>(file);
   }
   bool Close(std::string* reason) {
     if (sf_close(file.release()) != 0) return *reason = "the prepared copy cannot be closed", false;
     std::string why;
-    const bool renamed = CommitScratch(scratch, scratchName, path, &why);
-    scratch = nullptr;
+    const bool renamed = out.Commit(&why);
     if (!renamed) *reason = Format("the prepared copy %s cannot be written: %s", path.c_str(), why.c_str());
     return renamed;
   }

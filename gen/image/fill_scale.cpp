@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "compile_state.h"
+#include "error_report.h"
 #include "hex.h"
 #include "image/image_file.h"
 #include "image_layout.h"
 #include "result_codes.h"
-#include "script/diagnostics.h"
 #include "system_area.h"
 #include "warnings.h"
 #include "text_format.h"

@@ -1,17 +1,9 @@
 #pragma once
-// Every script diagnostic goes through ReportError: operations return a result code, the
-// statement hands it over with its line, and the reporter decides by code and pass whether it
-// is printed and counted, from the table of messages beside the codes of result_codes.h.
+// The parser's own diagnostics; every other one goes through ReportError (error_report.h).
 
-#include "result_codes.h"
+#include "error_report.h"
 
 struct CompileState;
 
-// Prints and counts (or not) one diagnostic for the current pass. text may be null.
-void ReportError(CompileState& s, int code, int line, const char* text);
-
 // Receives the parser's syntax messages; a message that is exactly "parse error" is dropped.
 void SyntaxMessage(CompileState& s, const char* text);
-
-// The message of a code as the table holds it (with "%s" unexpanded), or null.
-const char* ErrorMessage(int code);

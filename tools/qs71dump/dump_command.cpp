@@ -9,7 +9,7 @@
 
 #include "dump_options.h"
 #include "dump_result.h"
-#include "file_system.h"
+#include "output_writer.h"
 #include "image_map.h"
 #include "image_page.h"
 #include "playback_rate.h"
@@ -69,11 +69,22 @@ int Fail(int result, const std::string& detail, DumpOutput* output) {
   return DumpExitCode(result);
 }
 
-// The page is written only for a file that is an image, and never over that image.
+// The files of the run: the image read, and the page written only for a file that is an
+// image, never over it; the extracted sounds are checked against both.
+RunFiles FilesOfRun(const DumpOptions& options) {
+  RunFiles files;
+  files.AddInput(options.image, "the image");
+  if (!options.htmlFile.empty()) files.AddOutput(options.htmlFile, "the page");
+  return files;
+}
+
 int WritePage(const DumpOptions& options, const std::vector<uint8_t>& image, const ImageMap& map,
               std::string* problem) {
-  if (SameFile(IdentifyFile(options.htmlFile.c_str()), IdentifyFile(options.image.c_str()))) {
-    *problem = options.htmlFile + ": is the image; refusing to write the page over it";
+  RunFiles read;
+  read.AddInput(options.image, "the image");
+  const std::string clash = read.Clash(options.htmlFile);
+  if (!clash.empty()) {
+    *problem = options.htmlFile + ": is " + clash + "; refusing to write the page over it";
     return DumpPageFailed;
   }
   return WriteImagePage(options.htmlFile, ImagePage(image, map, nullptr), problem);
@@ -151,7 +162,7 @@ int RunDump(const std::vector<std::string>& args, DumpOutput* output) {
   output->err += GrpAdrWarning(map);
   output->err += ClockWarning(options, map);
   if (!options.extractDir.empty() &&
-      (r = RefuseExtractingOverImage(map, options.extractDir, &problem)) != DumpOk)
+      (r = RefuseExtractingOver(FilesOfRun(options), map, options.extractDir, &problem)) != DumpOk)
     return Fail(r, problem, output);
   output->out += options.json ? JsonReport(map) : TextReport(map);
   if (!options.htmlFile.empty() && (r = WritePage(options, image, map, &problem)) != DumpOk)

@@ -118,12 +118,15 @@ std::string FirstWavName(const std::vector<uint8_t>& image) {
 struct ExtractCase {
   const char* name;
   bool imageThere;  // the image itself; else a link to a file outside the folder
+  bool pageThere;   // --html names it: nothing there, and no link
   int exitCode;
+  const char* clash;
 };
 
 const ExtractCase kExtractCases[] = {
-    {"link_out", false, 0},  // the link is replaced; the file it led to stays as it was
-    {"image_in", true, 2},   // refused before anything is written
+    {"link_out", false, false, 0, ""},  // the link is replaced; the file it led to stays as it was
+    {"image_in", true, false, 2, "the image"},  // refused before anything is written
+    {"page_in", false, true, 2, "the page"},    // the page would be renamed over, or over it
 };
 
 TEST(RunDump, ExtractionReplacesLinksAndNeverTheImage) {
@@ -138,10 +141,12 @@ TEST(RunDump, ExtractionReplacesLinksAndNeverTheImage) {
     ASSERT_TRUE(testwav::WriteFile(image.string(), bytes));
     ASSERT_TRUE(testwav::WriteFile(outside.string(), {'k', 'e', 'e', 'p'}));
     std::error_code error;
-    if (!c.imageThere) std::filesystem::create_symlink(outside, wav, error);
+    if (!c.imageThere && !c.pageThere) std::filesystem::create_symlink(outside, wav, error);
     if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+    std::vector<std::string> args{image.string(), "--extract", out.string()};
+    if (c.pageThere) args.insert(args.end(), {"--html", wav.string()});
     DumpOutput output;
-    EXPECT_EQ(RunDump({image.string(), "--extract", out.string()}, &output), c.exitCode) << c.name;
+    EXPECT_EQ(RunDump(args, &output), c.exitCode) << c.name;
     EXPECT_EQ(ReadFileBytes(image), bytes) << c.name;
     EXPECT_EQ(ReadFileText(outside), "keep") << c.name;
     if (c.exitCode == 0) {
@@ -149,10 +154,10 @@ TEST(RunDump, ExtractionReplacesLinksAndNeverTheImage) {
       EXPECT_EQ(ReadFileText(wav).substr(0, 4), "RIFF") << c.name;
       continue;
     }
-    EXPECT_EQ(output.err, "qs71dump: cannot write an extracted sound: " + wav.string() +
-                              ": is the image; refusing to write a sound over it\n");
+    EXPECT_EQ(output.err, "qs71dump: cannot write an extracted sound: " + wav.string() + ": is " +
+                              c.clash + "; refusing to write a sound over it\n");
     EXPECT_EQ(output.out, "") << c.name;
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out), {}), 1) << c.name;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out), {}), c.imageThere ? 1 : 0) << c.name;
   }
 }
 

@@ -12,6 +12,8 @@ int main(int argc, char** argv) {
   OpenMissingStandardStreams();
   // A reader that went away (qs71dump image.bin | head) is a failed write, reported below.
   IgnoreBrokenPipes();
+  // Ctrl-C or a kill while the page or a sound is being written removes its scratch file.
+  OnTermination(nullptr);
   std::vector<std::string> args(argv + 1, argv + argc);
   DumpOutput output;
   int status = 0;

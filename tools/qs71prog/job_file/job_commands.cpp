@@ -3,7 +3,7 @@
 #include <ctime>
 #include <string>
 
-#include "file_system.h"
+#include "output_writer.h"
 #include "job/preflight.h"
 #include "job_file/job_loader.h"
 #include "job_file/key_places.h"

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "file_system.h"
+#include "output_writer.h"
 #include "hex.h"
 #include "job_file/key_places.h"
 #include "sha256.h"
@@ -114,17 +114,15 @@ bool ReadKeyText(const std::string& path, const std::string& option, KeyKind wan
 }
 
 bool WriteSecretFile(const std::string& path, const std::string& text, std::string& problem) {
-  std::string scratch;
-  FILE* stream = CreateScratchBeside(path, &scratch, &problem);
-  if (stream == nullptr) return false;
-  const bool written = MakePrivate(stream, problem) &&
-                       std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+  OutputWriter out;
+  if (!out.Open(path, AtLink::kReplace, &problem)) return false;
+  const bool written = MakePrivate(out.Stream(), problem) &&
+                       std::fwrite(text.data(), 1, text.size(), out.Stream()) == text.size();
   if (!written) {
     if (problem.empty()) problem = LastSystemError();
-    DiscardScratch(stream, scratch);
     return false;
   }
-  return CommitScratch(stream, scratch, path, &problem);
+  return out.Commit(&problem);
 }
 
 }  // namespace

@@ -5,12 +5,12 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <thread>
 #include <vector>
 
 #include "job/programming_job.h"
+#include "output_writer.h"
 #include "production/production_state.h"
 #include "platform/host_system.h"
 #include "qs71_usb_writer.h"
@@ -25,11 +25,10 @@ namespace {
 constexpr std::chrono::milliseconds kArrivalPoll{1000};
 constexpr std::chrono::milliseconds kStopCheck{25};
 
+// Built beside its name and renamed, so that a failed write keeps the previous summary whole.
 bool WriteSummary(const std::string& path, const std::string& json) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << json;
-  file.close();
-  return !file.fail();
+  std::string reason;
+  return WriteOutputText(path, json, &reason);
 }
 
 // The screen's first line: which image the run makes, by name, size and hash; for a job file,

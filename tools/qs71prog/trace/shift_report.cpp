@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "file_system.h"
+#include "output_writer.h"
 #include "html_text.h"
 #include "text_format.h"
 #include "trace/report_charts.h"

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <memory>
 
-#include "file_system.h"
+#include "output_writer.h"
 #include "production/production_log.h"
 #include "trace/run_trace.h"
 #include "trace/shift_report.h"
