@@ -23,6 +23,9 @@ struct LinkRecord {
 // Pass 2 notes each group link as it is written, in script order.
 void MapLink(CompileState& s, int32_t section, const char* sound, int32_t rate, int32_t flag);
 
+// Pass 1 notes each group link it counts, for the map of a compile that never reaches pass 2.
+void NoteScriptLink(CompileState& s, int32_t section, const char* sound, int32_t rate, int32_t flag);
+
 // Writes the map of the finished image. 0, or 1 (reason on standard error) when the file
 // cannot be written.
 int WriteImageMap(CompileState& s, const std::string& path);

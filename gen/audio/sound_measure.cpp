@@ -16,29 +16,11 @@
 
 namespace {
 
-// A flat top: at least this many equal samples within one 8-bit step of full scale. One such
-// sample is a loud peak; a run of them is a waveform the recorder or the scale cut off.
-constexpr int64_t kClipRun = 3;
-constexpr int32_t kClipLevel = 32512;
-
 // -60 dBFS on the 16-bit scale.
 const int32_t kSilenceLimit = static_cast<int32_t>(32768.0 * std::pow(10.0, kSilenceDbfs / 20.0));
 
-void EndRun(LevelMeter* m) {
-  if (m->runLength >= kClipRun) m->clipped += m->runLength;
-  m->runValue = 0;
-  m->runLength = 0;
-}
-
-void MeterClip(LevelMeter* m, int32_t v) {
-  const bool full = v >= kClipLevel || v <= -kClipLevel;
-  if (full && v == m->runValue) {
-    ++m->runLength;
-    return;
-  }
-  EndRun(m);
-  if (full) m->runValue = v, m->runLength = 1;
-}
+// The smallest magnitude within kClipWithinDb of full scale: 32393.
+const int32_t kClipLimit = static_cast<int32_t>(std::ceil(32768.0 * std::pow(10.0, -kClipWithinDb / 20.0)));
 
 void MeterSilence(LevelMeter* m, int32_t magnitude) {
   if (magnitude > kSilenceLimit) {
@@ -295,19 +277,18 @@ double Dbfs(double magnitude) {
   return magnitude > 0.0 ? 20.0 * std::log10(magnitude / 32768.0) : -std::numeric_limits<double>::infinity();
 }
 
-void MeterBlock(LevelMeter* meter, const int32_t* samples, size_t n) {
+void MeterFrames(LevelMeter* meter, const int32_t* mixed, const int32_t* loudest, size_t n) {
   for (size_t i = 0; i < n; ++i) {
-    const int32_t v = samples[i];
-    const int32_t magnitude = std::abs(v);
+    const int32_t magnitude = loudest[i] == INT32_MIN ? INT32_MAX : std::abs(loudest[i]);
     if (magnitude > meter->peak) meter->peak = magnitude;
-    meter->energy += static_cast<double>(v) * v;
-    MeterClip(meter, v);
+    meter->energy += static_cast<double>(mixed[i]) * mixed[i];
+    if (magnitude >= kClipLimit) ++meter->clipped;
     MeterSilence(meter, magnitude);
   }
   meter->samples += static_cast<int64_t>(n);
 }
 
-void FinishMeter(LevelMeter* meter) { EndRun(meter); }
+void MeterBlock(LevelMeter* meter, const int32_t* samples, size_t n) { MeterFrames(meter, samples, samples, n); }
 
 SoundLevels LevelsOf(const LevelMeter& meter) {
   SoundLevels levels;
