@@ -334,6 +334,22 @@ const SoundLevels& PlayedLevels(const SoundReport& report) {
 
 uint32_t PlayedSampleRate(const SoundReport& report) { return report.prepared ? report.preparedRate : report.fileRate; }
 
+namespace {
+
+std::string Db(double db) { return std::isfinite(db) ? Format("%.1f", db) : "-inf"; }
+
+std::string Ms(int64_t samples, uint32_t rate) {
+  return rate > 0 ? Format("%.0f ms", 1000.0 * static_cast<double>(samples) / rate) : "-";
+}
+
+}  // namespace
+
+std::string LevelsSummary(const SoundLevels& levels, uint32_t rate) {
+  return Format("peak %s, RMS %s dBFS, %lld clipped, silent %s at the start, %s at the end", Db(levels.peakDbfs).c_str(),
+                Db(levels.rmsDbfs).c_str(), static_cast<long long>(levels.clipped),
+                Ms(levels.leadingSilence, rate).c_str(), Ms(levels.trailingSilence, rate).c_str());
+}
+
 // The import tries every codec on its blocks; these are the sounds it never reached, read
 // again here so that a failed compile's map still compares the codecs for each of them.
 void CostUnimportedSounds(CompileState& s) {

@@ -54,6 +54,10 @@ void MeasureSounds(CompileState& s);
 const SoundLevels& PlayedLevels(const SoundReport& report);
 uint32_t PlayedSampleRate(const SoundReport& report);
 
+// Levels in a line of words, as the page shows them: "peak -6.0, RMS -9.0 dBFS, 0 clipped,
+// silent 500 ms at the start, 0 ms at the end".
+std::string LevelsSummary(const SoundLevels& levels, uint32_t rate);
+
 // A failed compile's map: what every codec would cost each sound that pass 2 did not import
 // (it overflowed, or pass 2 never ran), read from its file or its prepared samples.
 void CostUnimportedSounds(CompileState& s);
