@@ -22,17 +22,6 @@ const int32_t kSilenceLimit = static_cast<int32_t>(32768.0 * std::pow(10.0, kSil
 // The smallest magnitude within kClipWithinDb of full scale: 32393.
 const int32_t kClipLimit = static_cast<int32_t>(std::ceil(32768.0 * std::pow(10.0, -kClipWithinDb / 20.0)));
 
-void MeterSilence(LevelMeter* m, int32_t magnitude) {
-  if (magnitude > kSilenceLimit) {
-    m->heardLoud = true;
-    m->sinceLoud = 0;
-  } else if (m->heardLoud) {
-    ++m->sinceLoud;
-  } else {
-    ++m->leading;
-  }
-}
-
 // Exact in 64 bits: a squared difference of two 16-bit samples is below 2^32, so 2^31 samples
 // of it still fit.
 int64_t Squared(int64_t difference) { return difference * difference; }
@@ -277,14 +266,43 @@ double Dbfs(double magnitude) {
   return magnitude > 0.0 ? 20.0 * std::log10(magnitude / 32768.0) : -std::numeric_limits<double>::infinity();
 }
 
-void MeterFrames(LevelMeter* meter, const int32_t* mixed, const int32_t* loudest, size_t n) {
-  for (size_t i = 0; i < n; ++i) {
-    const int32_t magnitude = loudest[i] == INT32_MIN ? INT32_MAX : std::abs(loudest[i]);
-    if (magnitude > meter->peak) meter->peak = magnitude;
-    meter->energy += static_cast<double>(mixed[i]) * mixed[i];
-    if (magnitude >= kClipLimit) ++meter->clipped;
-    MeterSilence(meter, magnitude);
+namespace {
+
+// The magnitude of any 32-bit sample, INT32_MIN's too.
+uint32_t Magnitude(int32_t v) { return v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v); }
+
+// The silence at the ends needs only a block's first and last loud sample.
+void MeterSilence(LevelMeter* meter, const int32_t* loudest, size_t n) {
+  const uint32_t limit = static_cast<uint32_t>(kSilenceLimit);
+  size_t first = 0;
+  while (first < n && Magnitude(loudest[first]) <= limit) ++first;
+  if (first == n) {
+    (meter->heardLoud ? meter->sinceLoud : meter->leading) += static_cast<int64_t>(n);
+    return;
   }
+  if (!meter->heardLoud) meter->leading += static_cast<int64_t>(first);
+  meter->heardLoud = true;
+  size_t last = n - 1;
+  while (Magnitude(loudest[last]) <= limit) --last;
+  meter->sinceLoud = static_cast<int64_t>(n - 1 - last);
+}
+
+}  // namespace
+
+void MeterFrames(LevelMeter* meter, const int32_t* mixed, const int32_t* loudest, size_t n) {
+  uint32_t peak = 0;
+  int64_t clipped = 0;
+  double energy = 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t magnitude = Magnitude(loudest[i]);
+    peak = std::max(peak, magnitude);
+    clipped += magnitude >= static_cast<uint32_t>(kClipLimit) ? 1 : 0;
+    energy += static_cast<double>(mixed[i]) * mixed[i];
+  }
+  meter->peak = std::max<int64_t>(meter->peak, peak);
+  meter->clipped += clipped;
+  meter->energy += energy;
+  MeterSilence(meter, loudest, n);
   meter->samples += static_cast<int64_t>(n);
 }
 

@@ -25,7 +25,7 @@ constexpr double kClipWithinDb = 0.1;
 // Streaming levels of one sound: fed block by block, so that no sound is held whole.
 struct LevelMeter {
   int64_t samples = 0;
-  int32_t peak = 0;         // largest magnitude
+  int64_t peak = 0;         // largest magnitude
   double energy = 0.0;      // sum of squares
   int64_t clipped = 0;      // samples at or within kClipWithinDb of full scale
   int64_t leading = 0;      // silent samples before the first loud one
