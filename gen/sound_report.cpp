@@ -256,10 +256,13 @@ std::string CodecFit(const std::vector<Budgeted>& sounds, int64_t room) {
 
 // How the sounds come to a common rate: a designer resamples a file; with preparation, a link
 // at the rate has --resample do it, at the rate the chip plays.
-std::string Lowering(const CompileState& s, const std::string& which, int32_t common, double stored) {
+std::string Lowering(const CompileState& s, const std::string& which, int32_t common) {
   if (!s.Prep.options.Active()) return Format("resample %s to %d Hz", which.c_str(), common);
-  return Format("link %s at %d Hz%s%s", which.c_str(), common, s.Prep.options.resample ? "" : " with --resample",
-                stored != common ? Format(" (played at %.0f Hz)", stored).c_str() : "");
+  return Format("link %s at %d Hz%s", which.c_str(), common, s.Prep.options.resample ? "" : " with --resample");
+}
+
+std::string PlayedAt(int32_t common, double stored) {
+  return stored != common ? Format("played at %.0f Hz", stored) : "";
 }
 
 // The highest common rate at which every sound above it, lowered to it, leaves the rest fitting.
@@ -268,9 +271,12 @@ std::string RateFit(const CompileState& s, const std::vector<Budgeted>& sounds, 
     const double stored = StoredRateFor(s, *it);
     const Plan plan = PlanAt(sounds, stored, false, room);
     if (plan.lowered.empty() || !Fits(plan, room)) continue;
-    const std::string above = s.Prep.options.Active() ? Format("the sounds stored above %.0f Hz", stored)
-                                                      : Format("the sounds above %d Hz", *it);
-    return Format("%s (about %.0f bytes)", Lowering(s, above, *it, stored).c_str(), plan.needed);
+    if (!s.Prep.options.Active()) {
+      return Format("resample the sounds above %d Hz to %d Hz (about %.0f bytes)", *it, *it, plan.needed);
+    }
+    const std::string played = PlayedAt(*it, stored);
+    return Format("%s (%s%sabout %.0f bytes)", Lowering(s, Format("the sounds stored above %.0f Hz", stored), *it).c_str(),
+                  played.c_str(), played.empty() ? "" : ": ", plan.needed);
   }
   return "";
 }
@@ -282,8 +288,10 @@ std::string MixedFit(const CompileState& s, const std::vector<Budgeted>& sounds,
     const double stored = StoredRateFor(s, *it);
     const Plan plan = PlanAt(sounds, stored, true, room);
     if (plan.lowered.empty() || plan.recoded.empty() || !Fits(plan, room)) continue;
-    return Format("%s and store %s as ADPCM: about %.0f bytes free", Lowering(s, plan.lowered, *it, stored).c_str(),
-                  plan.recoded.c_str(), static_cast<double>(room) - plan.needed);
+    const std::string played = PlayedAt(*it, stored);
+    return Format("%s%s%s%s and store %s as ADPCM: about %.0f bytes free", Lowering(s, plan.lowered, *it).c_str(),
+                  played.empty() ? "" : " (", played.c_str(), played.empty() ? "" : ")", plan.recoded.c_str(),
+                  static_cast<double>(room) - plan.needed);
   }
   return "";
 }
