@@ -5,7 +5,8 @@
 // ends, and with the map asked for what each codec would cost it; how much of the part is used
 // and free; the image's size and SHA-256, the fingerprint that qs71dump and qs71prog print for
 // the same file. A failed compile gets a map too, headed FAILED with its errors, so that the
-// designer sees where the bytes went.
+// designer sees where the bytes went: every sound with what each codec would cost it, every
+// section with its links as the script gave them, also when pass 2 never ran.
 
 #include <cstdint>
 #include <string>

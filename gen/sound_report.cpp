@@ -96,6 +96,12 @@ void MeasurePreparedSound(CompileState& s, const SoundDef& def, SoundReport* rep
   report->preparedLevels = LevelsOf(prepared);
 }
 
+std::string Db(double db) { return std::isfinite(db) ? Format("%.1f", db) : "-inf"; }
+
+std::string Ms(int64_t samples, uint32_t rate) {
+  return rate > 0 ? Format("%.0f ms", 1000.0 * static_cast<double>(samples) / rate) : "-";
+}
+
 double Seconds(int64_t samples, uint32_t rate) { return rate > 0 ? static_cast<double>(samples) / rate : 0.0; }
 
 void WarnClipped(CompileState& s, const SoundReport& r, const SoundDef& def) {
@@ -141,7 +147,7 @@ void WarnSilence(CompileState& s, const SoundReport& r, const SoundDef& def) {
 double MedianRms(const std::vector<SoundReport>& reports, int* count) {
   std::vector<double> levels;
   for (const SoundReport& r : reports) {
-    if (r.measured && std::isfinite(PlayedLevels(r).rmsDbfs)) levels.push_back(PlayedLevels(r).rmsDbfs);
+    if ((r.measured || r.prepared) && std::isfinite(PlayedLevels(r).rmsDbfs)) levels.push_back(PlayedLevels(r).rmsDbfs);
   }
   *count = static_cast<int>(levels.size());
   if (levels.empty()) return 0.0;
@@ -156,7 +162,7 @@ void WarnLevels(CompileState& s) {
   if (count < 2) return;
   for (const SoundReport& r : s.Reports.sounds) {
     const double rms = PlayedLevels(r).rmsDbfs;
-    if (!r.measured || !std::isfinite(rms)) continue;
+    if ((!r.measured && !r.prepared) || !std::isfinite(rms)) continue;
     const double off = rms - median;
     if (std::fabs(off) <= kLevelSpreadDb) continue;
     Advise(s, r.line, "sound %s is %.1f dBFS RMS, %.1f dB %s the median of the image's %d sounds "
@@ -341,16 +347,6 @@ const SoundLevels& PlayedLevels(const SoundReport& report) {
 }
 
 uint32_t PlayedSampleRate(const SoundReport& report) { return report.prepared ? report.preparedRate : report.fileRate; }
-
-namespace {
-
-std::string Db(double db) { return std::isfinite(db) ? Format("%.1f", db) : "-inf"; }
-
-std::string Ms(int64_t samples, uint32_t rate) {
-  return rate > 0 ? Format("%.0f ms", 1000.0 * static_cast<double>(samples) / rate) : "-";
-}
-
-}  // namespace
 
 std::string LevelsSummary(const SoundLevels& levels, uint32_t rate) {
   return Format("peak %s, RMS %s dBFS, %lld clipped, silent %s at the start, %s at the end", Db(levels.peakDbfs).c_str(),
