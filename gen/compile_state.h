@@ -102,7 +102,8 @@ struct CompileState : ScriptState {
   WarningState Warnings;
   NameTables Names;
   std::vector<FillRecord> Fills;  // in script order
-  std::vector<LinkRecord> Links;  // in script order
+  std::vector<LinkRecord> Links;  // in script order, as pass 2 wrote them
+  std::vector<LinkRecord> ScriptLinks;  // as pass 1 counted them, for a map of a compile that stopped
   SoundReports Reports;
   PendingImage Pending;
   PreparationState Prep;

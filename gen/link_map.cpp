@@ -35,9 +35,9 @@ int64_t Bytes(const SoundDef& sound) {
 }
 
 // Distinct rates at which a sound is linked, in the order of their first link.
-std::vector<int32_t> RatesOf(CompileState& s, const SoundDef& sound) {
+std::vector<int32_t> RatesOf(const std::vector<LinkRecord>& links, const SoundDef& sound) {
   std::vector<int32_t> rates;
-  for (const LinkRecord& link : s.Links) {
+  for (const LinkRecord& link : links) {
     if (!EqualsNoCase(link.sound, sound.name)) continue;
     if (std::find(rates.begin(), rates.end(), link.rate) == rates.end()) rates.push_back(link.rate);
   }
@@ -57,9 +57,9 @@ std::string Duration(CompileState& s, const SoundDef& sound, int32_t rate) {
   return Format("  %.3f s at %d Hz (linked at %d)", seconds, hz, rate);
 }
 
-std::string Durations(CompileState& s, const SoundDef& sound) {
+std::string Durations(CompileState& s, const std::vector<LinkRecord>& links, const SoundDef& sound) {
   std::string out;
-  for (int32_t rate : RatesOf(s, sound)) out += Duration(s, sound, rate);
+  for (int32_t rate : RatesOf(links, sound)) out += Duration(s, sound, rate);
   return out.empty() ? "  not linked" : out;
 }
 
@@ -74,7 +74,7 @@ int64_t SoundBytesNeededBy(CompileState& s, const SoundDef& sound) {
   return report != nullptr ? report->refusedBytes : 0;
 }
 
-std::string SoundLine(CompileState& s, const SoundDef& sound) {
+std::string SoundLine(CompileState& s, const std::vector<LinkRecord>& links, const SoundDef& sound) {
   const SoundKindInfo* kind = FindSoundKind(sound.kind);
   const uint32_t first = static_cast<uint32_t>(WrapAdd(SoundAreaBase(s), sound.start));
   const uint32_t last = static_cast<uint32_t>(WrapAdd(SoundAreaBase(s), sound.end));
@@ -84,7 +84,7 @@ std::string SoundLine(CompileState& s, const SoundDef& sound) {
   return Format("  %-16s %-7s %10lld %-17s %9lld  %s%s\n", sound.name.c_str(),
                 kind != nullptr ? Trimmed(kind->label).c_str() : "?", static_cast<long long>(Samples(sound)),
                 range.c_str(), static_cast<long long>(Refused(sound) ? SoundBytesNeededBy(s, sound) : Bytes(sound)),
-                KindHasData(sound.kind) ? sound.text.c_str() : "-", Durations(s, sound).c_str());
+                KindHasData(sound.kind) ? sound.text.c_str() : "-", Durations(s, links, sound).c_str());
 }
 
 // What the preparation did to a sound (only with a preparation option).
@@ -93,56 +93,85 @@ std::string PreparationLine(CompileState& s, const SoundDef& sound) {
   return it != s.Prep.records.end() && it->second.playedRate > 0 ? PreparationMapColumns(it->second) : "";
 }
 
-std::string SoundsPart(CompileState& s) {
+std::string SoundsPart(CompileState& s, const std::vector<LinkRecord>& links) {
   std::vector<const SoundDef*> sounds = SoundsNewestFirst(s);
   std::reverse(sounds.begin(), sounds.end());
   std::string out = Format("Sounds (%u, in script order)\n", static_cast<unsigned>(sounds.size()));
   out += Format("  %-16s %-7s %10s %-17s %9s  %s\n", "name", "kind", "samples", "chip addresses", "bytes",
                 "wave file, playing time");
-  for (const SoundDef* sound : sounds) out += SoundLine(s, *sound) + PreparationLine(s, *sound);
+  for (const SoundDef* sound : sounds) out += SoundLine(s, links, *sound) + PreparationLine(s, *sound);
   return out;
 }
 
-// One column of the measures table: its heading, its width and a sound's cell. A new per-sound
+// One row of the measures table: a sound's levels, the rate of those samples, and whether the
+// image stores them (the bytes of their silence are then the OTP it takes).
+struct LevelsRow {
+  const SoundLevels& levels;
+  uint32_t rate;
+  bool stored;
+};
+
+// One column of the measures table: its heading, its width and a row's cell. A new per-sound
 // figure is a field of SoundReport (sound_report.h) and a row here.
 struct SoundColumn {
   const char* heading;
   int width;
-  std::string (*cell)(const SoundDef& sound, const SoundReport& report);
+  std::string (*cell)(const SoundDef& sound, const LevelsRow& row);
 };
 
 std::string Decibels(double db) { return std::isfinite(db) ? Format("%.1f", db) : db > 0 ? "exact" : "-inf"; }
 
-std::string Milliseconds(int64_t samples, const SoundReport& r) {
-  return r.fileRate > 0 ? Format("%.0f", 1000.0 * static_cast<double>(samples) / r.fileRate) : "-";
+std::string Milliseconds(int64_t samples, const LevelsRow& r) {
+  return r.rate > 0 ? Format("%.0f", 1000.0 * static_cast<double>(samples) / r.rate) : "-";
+}
+
+std::string SilenceBytes(const SoundDef& d, int64_t samples, const LevelsRow& r) {
+  return r.stored ? std::to_string(KindBytesOf(d.kind, samples)) : "-";
 }
 
 const SoundColumn kMeasureColumns[] = {
-    {"peak", 6, [](const SoundDef&, const SoundReport& r) { return Decibels(r.levels.peakDbfs); }},
-    {"RMS", 6, [](const SoundDef&, const SoundReport& r) { return Decibels(r.levels.rmsDbfs); }},
-    {"clipped", 8, [](const SoundDef&, const SoundReport& r) { return std::to_string(r.levels.clipped); }},
-    {"lead ms", 8, [](const SoundDef&, const SoundReport& r) { return Milliseconds(r.levels.leadingSilence, r); }},
-    {"bytes", 8,
-     [](const SoundDef& d, const SoundReport& r) { return std::to_string(KindBytesOf(d.kind, r.levels.leadingSilence)); }},
-    {"trail ms", 9, [](const SoundDef&, const SoundReport& r) { return Milliseconds(r.levels.trailingSilence, r); }},
-    {"bytes", 8,
-     [](const SoundDef& d, const SoundReport& r) { return std::to_string(KindBytesOf(d.kind, r.levels.trailingSilence)); }},
+    {"peak", 6, [](const SoundDef&, const LevelsRow& r) { return Decibels(r.levels.peakDbfs); }},
+    {"RMS", 6, [](const SoundDef&, const LevelsRow& r) { return Decibels(r.levels.rmsDbfs); }},
+    {"clipped", 8, [](const SoundDef&, const LevelsRow& r) { return std::to_string(r.levels.clipped); }},
+    {"lead ms", 8, [](const SoundDef&, const LevelsRow& r) { return Milliseconds(r.levels.leadingSilence, r); }},
+    {"bytes", 8, [](const SoundDef& d, const LevelsRow& r) { return SilenceBytes(d, r.levels.leadingSilence, r); }},
+    {"trail ms", 9, [](const SoundDef&, const LevelsRow& r) { return Milliseconds(r.levels.trailingSilence, r); }},
+    {"bytes", 8, [](const SoundDef& d, const LevelsRow& r) { return SilenceBytes(d, r.levels.trailingSilence, r); }},
 };
 
+std::string LevelsLine(const SoundDef& sound, const char* name, const char* of, const LevelsRow& row) {
+  std::string out = Format("  %-16s", name);
+  if (of != nullptr) out += Format(" %-8s", of);
+  for (const SoundColumn& column : kMeasureColumns) out += Format(" %*s", column.width, column.cell(sound, row).c_str());
+  return out + "\n";
+}
+
+// With preparation each sound has two rows: its source as recorded (a file the plain reader
+// refuses too), and below it the samples the image stores.
 std::string MeasuresPart(CompileState& s) {
-  std::string out = Format("Levels (dBFS; silence at the ends below %.0f dBFS, at the file's rate, and its bytes)\n",
-                           kSilenceDbfs);
+  const bool prepared = s.Prep.options.Active();
+  std::string out = prepared ? Format("Levels (dBFS; of the source and of the prepared samples; silence at the ends "
+                                      "below %.0f dBFS, at the samples' rate, and the bytes it takes as stored)\n",
+                                      kSilenceDbfs)
+                             : Format("Levels (dBFS; silence at the ends below %.0f dBFS, at the file's rate, and its "
+                                      "bytes)\n", kSilenceDbfs);
   out += Format("  %-16s", "name");
+  if (prepared) out += Format(" %-8s", "of");
   for (const SoundColumn& column : kMeasureColumns) out += Format(" %*s", column.width, column.heading);
   out += "\n";
   for (const auto& sound : s.Names.sounds) {
     const SoundReport* report = FindSoundReport(s, sound->name);
-    if (report == nullptr || !report->measured) continue;
-    out += Format("  %-16s", sound->name.c_str());
-    for (const SoundColumn& column : kMeasureColumns) {
-      out += Format(" %*s", column.width, column.cell(*sound, *report).c_str());
+    if (report == nullptr || (!report->measured && !report->prepared)) continue;
+    if (!prepared) {
+      out += LevelsLine(*sound, sound->name.c_str(), nullptr, {report->levels, report->fileRate, true});
+      continue;
     }
-    out += "\n";
+    const char* name = sound->name.c_str();
+    if (report->measured) out += LevelsLine(*sound, name, "source", {report->levels, report->fileRate, false});
+    if (report->prepared) {
+      out += LevelsLine(*sound, report->measured ? "" : name, "prepared",
+                        {report->preparedLevels, report->preparedRate, true});
+    }
   }
   return out;
 }
@@ -178,11 +207,13 @@ std::string SectionHead(CompileState& s, int32_t n) {
                 static_cast<unsigned>(s.SecBase[n]), links, links == 1 ? "" : "s");
 }
 
-std::string SectionsPart(CompileState& s) {
+// links: as pass 2 wrote them for an image, as pass 1 counted them for a failed compile, which
+// may have stopped before pass 2 or in the middle of it.
+std::string SectionsPart(CompileState& s, const std::vector<LinkRecord>& links) {
   std::string out = Format("Sections (0 to %d)\n", s.MaxSection);
   for (int32_t n = 0; n <= s.MaxSection && n < kSectionCount; ++n) {
     out += SectionHead(s, n);
-    for (const LinkRecord& link : s.Links) {
+    for (const LinkRecord& link : links) {
       if (link.section != n) continue;
       out += Format("      %-16s %6d Hz  plays %6d Hz  flag %d\n", link.sound.c_str(), link.rate,
                     PlayedHz(s, link.rate), link.flag);
@@ -213,7 +244,8 @@ std::string SpacePart(CompileState& s, int64_t imageSize) {
   return out;
 }
 
-std::string MapBody(CompileState& s, const std::string& sha256, int64_t imageSize);
+std::string MapBody(CompileState& s, const std::string& sha256, int64_t imageSize,
+                    const std::vector<LinkRecord>& links);
 
 }  // namespace
 
@@ -221,8 +253,12 @@ void MapLink(CompileState& s, int32_t section, const char* sound, int32_t rate, 
   s.Links.push_back({section, sound != nullptr ? sound : "", rate, flag});
 }
 
+void NoteScriptLink(CompileState& s, int32_t section, const char* sound, int32_t rate, int32_t flag) {
+  s.ScriptLinks.push_back({section, sound != nullptr ? sound : "", rate, flag});
+}
+
 std::string ImageMapText(CompileState& s, const std::string& sha256, int64_t imageSize) {
-  return Format("qs71gen map of %s\n", s.ArgCount > 2 ? s.Args[2].c_str() : "") + MapBody(s, sha256, imageSize);
+  return Format("qs71gen map of %s\n", s.ArgCount > 2 ? s.Args[2].c_str() : "") + MapBody(s, sha256, imageSize, s.Links);
 }
 
 std::string FailedMapText(CompileState& s) {
@@ -230,10 +266,11 @@ std::string FailedMapText(CompileState& s) {
   out += "FAILED: no image written\n";
   for (const std::string& error : s.Reports.errors) out += "  " + error + "\n";
   if (!s.Reports.budget.empty()) out += "  " + s.Reports.budget + "\n";
-  return out + MapBody(s, "", s.FileSize);
+  return out + MapBody(s, "", s.FileSize, s.ScriptLinks);
 }
 
 int WriteFailedMap(CompileState& s, const std::string& path) {
+  CostUnimportedSounds(s);
   std::string reason;
   if (WriteOutputText(path, FailedMapText(s), &reason)) return 0;
   std::fprintf(s.Err, "qs71gen: the map %s cannot be written: %s\n", path.c_str(), reason.c_str());
@@ -242,7 +279,8 @@ int WriteFailedMap(CompileState& s, const std::string& path) {
 
 namespace {
 
-std::string MapBody(CompileState& s, const std::string& sha256, int64_t imageSize) {
+std::string MapBody(CompileState& s, const std::string& sha256, int64_t imageSize,
+                    const std::vector<LinkRecord>& links) {
   std::string out = Format("script     %s\n", s.ArgCount > 1 ? s.Args[1].c_str() : "");
   out += Format("size       %lld bytes (0x%llX)\n", static_cast<long long>(imageSize),
                 static_cast<unsigned long long>(imageSize));
@@ -252,12 +290,12 @@ std::string MapBody(CompileState& s, const std::string& sha256, int64_t imageSiz
   out += Format("GrpAdr     %d bytes, Offset 0x%X, SoundBase 0x%X\n\n", s.GrpAdr, static_cast<unsigned>(s.Offset),
                 static_cast<unsigned>(SoundAreaBase(s)));
   out.insert(out.size() - 1, Format("ADPCM quality: %d\n", s.AdpcmQuality));
-  out += SoundsPart(s) + "\n" + MeasuresPart(s) + "\n";
+  out += SoundsPart(s, links) + "\n" + MeasuresPart(s) + "\n";
   // A failed compile may have imported none: the codecs are tried on pass 2's blocks.
   const bool costed = std::any_of(s.Reports.sounds.begin(), s.Reports.sounds.end(),
                                   [](const SoundReport& r) { return !r.costs.empty(); });
   if (costed) out += CodecsPart(s) + "\n";
-  return out + SectionsPart(s) + "\n" + SpacePart(s, imageSize);
+  return out + SectionsPart(s, links) + "\n" + SpacePart(s, imageSize);
 }
 
 }  // namespace

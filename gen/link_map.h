@@ -5,7 +5,8 @@
 // ends, and with the map asked for what each codec would cost it; how much of the part is used
 // and free; the image's size and SHA-256, the fingerprint that qs71dump and qs71prog print for
 // the same file. A failed compile gets a map too, headed FAILED with its errors, so that the
-// designer sees where the bytes went.
+// designer sees where the bytes went: every sound with what each codec would cost it, every
+// section with its links as the script gave them, also when pass 2 never ran.
 
 #include <cstdint>
 #include <string>
@@ -22,6 +23,9 @@ struct LinkRecord {
 
 // Pass 2 notes each group link as it is written, in script order.
 void MapLink(CompileState& s, int32_t section, const char* sound, int32_t rate, int32_t flag);
+
+// Pass 1 notes each group link it counts, for the map of a compile that never reaches pass 2.
+void NoteScriptLink(CompileState& s, int32_t section, const char* sound, int32_t rate, int32_t flag);
 
 // Writes the map of the finished image. 0, or 1 (reason on standard error) when the file
 // cannot be written.

@@ -12,21 +12,32 @@
 #include "output_file.h"
 #include "sha256.h"
 #include "sound_kinds.h"
+#include "sound_report.h"
 #include "wrap_math.h"
 
 namespace {
+
+// The levels of a prepared sound's source beside those of the samples the image stores.
+const std::vector<std::string> kLevelsHeadings = {"source levels", "prepared levels"};
+
+std::vector<std::string> LevelsCells(const SoundReport* r) {
+  return {r != nullptr && r->measured ? LevelsSummary(r->levels, r->fileRate) : "",
+          r != nullptr && r->prepared ? LevelsSummary(r->preparedLevels, r->preparedRate) : ""};
+}
 
 // A prepared sound's figures, as the map gives them; a sound the preparation did not touch
 // (silence, mute) leaves its cells empty.
 void AddPreparation(const CompileState& s, PageNotes* notes, SoundNote* sound) {
   if (!s.Prep.options.Active()) return;
   notes->extraColumns = kPreparationHeadings;
+  notes->extraColumns.insert(notes->extraColumns.end(), kLevelsHeadings.begin(), kLevelsHeadings.end());
   auto it = s.Prep.records.find(AsciiLowerCopy(sound->name));
   if (it != s.Prep.records.end() && it->second.refusal.empty()) {
     sound->extra = PreparationCells(it->second);
   } else {
     sound->extra.assign(kPreparationHeadings.size(), "");
   }
+  for (std::string& cell : LevelsCells(FindSoundReport(s, sound->name))) sound->extra.push_back(std::move(cell));
 }
 
 PageNotes NotesOf(CompileState& s) {

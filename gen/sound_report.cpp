@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "ascii_case.h"
+#include "audio/sound_codecs.h"
+#include "audio/sound_preparation.h"
 #include "audio/wave_input.h"
 #include "chip_identity.h"
 #include "clock_divider.h"
@@ -21,16 +23,24 @@ namespace {
 
 // A take that starts or ends with more than this is likely padded by the recorder.
 constexpr double kLongSilenceSeconds = 0.5;
+// Fewer samples at full scale are a peak that touches it (a ramp's ends, a take normalised to
+// 0 dBFS), not a waveform cut off.
+constexpr int64_t kClippedTake = 3;
 // Sounds of one toy are heard one after another: beyond this, one sounds out of place.
 constexpr double kLevelSpreadDb = 12.0;
 
-void ReadAllSamples(SampleReader* reader, double scale, SoundReport* report) {
-  LevelMeter meter;
+// Every sample of the reader through the level meter and, when given, the codec meter.
+bool ReadAllSamples(SampleReader* reader, double scale, LevelMeter* levels, CodecMeter* codecs = nullptr) {
   size_t n = 0;
   int r = ErrNone;
-  while ((r = ReadSampleBlock(reader, scale, &n)) == ErrNone && n > 0) MeterBlock(&meter, reader->samples.data(), n);
-  if (r != ErrNone) return;
-  FinishMeter(&meter);
+  while ((r = ReadSampleBlock(reader, scale, &n)) == ErrNone && n > 0) {
+    if (levels != nullptr) MeterBlock(levels, reader->samples.data(), n);
+    if (codecs != nullptr) MeterCodecs(codecs, reader->samples.data(), n, reader->done >= reader->frames);
+  }
+  return r == ErrNone;
+}
+
+void Keep(const LevelMeter& meter, SoundReport* report) {
   report->levels = LevelsOf(meter);
   report->samples = meter.samples;
   report->measured = true;
@@ -44,28 +54,66 @@ void MeasureSoundFile(CompileState& s, const SoundDef& def, SoundReport* report)
   if (OpenWaveFile(def.text, &file, &detail) != ErrNone) return;
   WaveHeader header;
   SampleReader reader;
+  LevelMeter meter;
   if (CheckWaveHeader(file, def.text.c_str(), &header, &detail) != ErrNone) {
-    // Prepared sounds are read by the preparation, which takes what this reader refuses (24-bit,
-    // float) and sizes them in pass 1 already.
-    if (!s.Prep.options.Active()) report->refusedBytes = KindBytesOf(def.kind, RefusedWaveFrames(file));
+    report->refusedBytes = KindBytesOf(def.kind, RefusedWaveFrames(file));
   } else if (StartSamples(&reader, file, header) == ErrNone) {
     report->fileRate = header.rate;
-    ReadAllSamples(&reader, s.Scale, report);
+    if (ReadAllSamples(&reader, s.Scale, &meter)) Keep(meter, report);
   }
   std::fclose(file);
+}
+
+const PreparationRecord* PreparedRecord(const CompileState& s, const std::string& name) {
+  auto it = s.Prep.records.find(AsciiLowerCopy(name));
+  if (it == s.Prep.records.end() || !it->second.refusal.empty() || it->second.frames == 0) return nullptr;
+  return &it->second;
+}
+
+// A prepared sound's samples, where the preparation left them for the import.
+bool StartPrepared(const CompileState& s, const PreparationRecord& record, SampleReader* reader) {
+  FILE* file = s.Prep.files.prepared;
+  if (file == nullptr || std::fseek(file, static_cast<long>(record.offset), SEEK_SET) != 0) return false;
+  const WaveHeader header{1, static_cast<uint32_t>(record.playedRate), 16, static_cast<int32_t>(record.frames * 2)};
+  return StartSamples(reader, file, header) == ErrNone;
+}
+
+// A prepared sound's source is read as the preparation reads it (24-bit, float, AIFF, FLAC),
+// without the script's scale, which belongs to the prepared samples; the prepared samples are
+// what the import will store.
+void MeasurePreparedSound(CompileState& s, const SoundDef& def, SoundReport* report) {
+  LevelMeter source;
+  std::string reason;
+  if (MeterSource(def.text, &source, &reason)) Keep(source, report);
+  auto it = s.Prep.records.find(AsciiLowerCopy(def.name));
+  if (it != s.Prep.records.end()) report->fileRate = static_cast<uint32_t>(it->second.source.rate);
+  const PreparationRecord* record = PreparedRecord(s, def.name);
+  SampleReader reader;
+  LevelMeter prepared;
+  if (record == nullptr || !StartPrepared(s, *record, &reader) || !ReadAllSamples(&reader, 1.0, &prepared)) return;
+  report->prepared = true;
+  report->preparedRate = static_cast<uint32_t>(record->playedRate);
+  report->preparedLevels = LevelsOf(prepared);
+}
+
+std::string Db(double db) { return std::isfinite(db) ? Format("%.1f", db) : "-inf"; }
+
+std::string Ms(int64_t samples, uint32_t rate) {
+  return rate > 0 ? Format("%.0f ms", 1000.0 * static_cast<double>(samples) / rate) : "-";
 }
 
 double Seconds(int64_t samples, uint32_t rate) { return rate > 0 ? static_cast<double>(samples) / rate : 0.0; }
 
 void WarnClipped(CompileState& s, const SoundReport& r, const SoundDef& def) {
-  if (r.levels.clipped == 0) return;
-  Advise(s, r.line, "%s has %lld samples clipped flat at full scale; the chip plays them as distortion: "
-         "use a take recorded lower", def.text.c_str(), static_cast<long long>(r.levels.clipped));
+  if (r.levels.clipped < kClippedTake) return;
+  Advise(s, r.line, "%s has %lld samples clipped at full scale (at or within %.1f dB of it); the chip plays them "
+         "as distortion: use a take recorded lower", def.text.c_str(), static_cast<long long>(r.levels.clipped),
+         kClipWithinDb);
 }
 
-std::string SilentEnds(const SoundReport& r) {
-  const double lead = Seconds(r.levels.leadingSilence, r.fileRate);
-  const double trail = Seconds(r.levels.trailingSilence, r.fileRate);
+std::string SilentEnds(const SoundLevels& levels, uint32_t rate) {
+  const double lead = Seconds(levels.leadingSilence, rate);
+  const double trail = Seconds(levels.trailingSilence, rate);
   std::string ends;
   if (lead > kLongSilenceSeconds) ends = Format("%.0f ms at its start", lead * 1000.0);
   if (trail > kLongSilenceSeconds) {
@@ -74,20 +122,32 @@ std::string SilentEnds(const SoundReport& r) {
   return ends;
 }
 
+// The silence the chip would play, in the bytes the image stores it in: a prepared sound's at
+// the rate it was resampled to and after its trim.
 void WarnSilence(CompileState& s, const SoundReport& r, const SoundDef& def) {
-  const std::string ends = SilentEnds(r);
+  const SoundLevels& levels = PlayedLevels(r);
+  const std::string ends = SilentEnds(levels, PlayedSampleRate(r));
   if (ends.empty()) return;
-  const int64_t bytes = KindBytesOf(def.kind, r.levels.leadingSilence + r.levels.trailingSilence);
-  const std::string file = HintPath(def.text);
-  Advise(s, r.line, "%s is silent (below %.0f dBFS) for %s, %lld bytes of OTP: trim it with "
-         "`sox %s out.wav silence 1 0.01 -60d reverse silence 1 0.01 -60d reverse`",
-         def.text.c_str(), kSilenceDbfs, ends.c_str(), static_cast<long long>(bytes), file.c_str());
+  const int64_t bytes = KindBytesOf(def.kind, levels.leadingSilence + levels.trailingSilence);
+  if (!r.prepared) {
+    const std::string file = HintPath(def.text);
+    Advise(s, r.line, "%s is silent (below %.0f dBFS) for %s, %lld bytes of OTP: trim it with "
+           "`sox %s out.wav silence 1 0.01 -60d reverse silence 1 0.01 -60d reverse`",
+           def.text.c_str(), kSilenceDbfs, ends.c_str(), static_cast<long long>(bytes), file.c_str());
+  } else if (!s.Prep.options.trim) {
+    Advise(s, r.line, "%s is silent (below %.0f dBFS) for %s as prepared, %lld bytes of OTP: trim it with "
+           "--trim %.0f", def.text.c_str(), kSilenceDbfs, ends.c_str(), static_cast<long long>(bytes), kSilenceDbfs);
+  } else {
+    Advise(s, r.line, "%s is still silent (below %.0f dBFS) for %s after --trim %g, %lld bytes of OTP: its noise "
+           "or a click there stays above the trim's level", def.text.c_str(), kSilenceDbfs, ends.c_str(),
+           s.Prep.options.trimDbfs, static_cast<long long>(bytes));
+  }
 }
 
 double MedianRms(const std::vector<SoundReport>& reports, int* count) {
   std::vector<double> levels;
   for (const SoundReport& r : reports) {
-    if (r.measured && std::isfinite(r.levels.rmsDbfs)) levels.push_back(r.levels.rmsDbfs);
+    if ((r.measured || r.prepared) && std::isfinite(PlayedLevels(r).rmsDbfs)) levels.push_back(PlayedLevels(r).rmsDbfs);
   }
   *count = static_cast<int>(levels.size());
   if (levels.empty()) return 0.0;
@@ -101,12 +161,13 @@ void WarnLevels(CompileState& s) {
   const double median = MedianRms(s.Reports.sounds, &count);
   if (count < 2) return;
   for (const SoundReport& r : s.Reports.sounds) {
-    if (!r.measured || !std::isfinite(r.levels.rmsDbfs)) continue;
-    const double off = r.levels.rmsDbfs - median;
+    const double rms = PlayedLevels(r).rmsDbfs;
+    if ((!r.measured && !r.prepared) || !std::isfinite(rms)) continue;
+    const double off = rms - median;
     if (std::fabs(off) <= kLevelSpreadDb) continue;
     Advise(s, r.line, "sound %s is %.1f dBFS RMS, %.1f dB %s the median of the image's %d sounds "
            "(%.1f dBFS): bring it to the others' level, unless it is meant to stand out (a jingle "
-           "may be louder than speech)", r.name.c_str(), r.levels.rmsDbfs, std::fabs(off),
+           "may be louder than speech)", r.name.c_str(), rms, std::fabs(off),
            off > 0 ? "above" : "below", count, median);
   }
 }
@@ -119,58 +180,137 @@ int64_t SoundBytes(const SoundDef& def, const SoundReport* report) {
   return KindHasData(def.kind) ? static_cast<int64_t>(def.end) - def.start + 1 : 0;
 }
 
-struct Saving {
+// A sound as the space budget sees it: its bytes as stored now (or once its file is accepted),
+// its samples and their rate (0 when unknown: such a sound is never resampled).
+struct Budgeted {
   const SoundDef* def;
   int64_t bytes;
+  int64_t samples;
+  double rate;
 };
 
-// Sounds stored in a wider codec than ADPCM, the largest saving first, as far as needed.
-std::string CodecFit(const CompileState& s, int64_t over) {
-  std::vector<Saving> savings;
+// Every sound the script defines, overflowed or refused alike: a prepared one at the rate the
+// preparation stored it, another at its file's.
+std::vector<Budgeted> BudgetedSounds(const CompileState& s) {
+  std::vector<Budgeted> sounds;
   for (const auto& def : s.Names.sounds) {
-    if (def->kind != KindPcm8 && def->kind != KindPcm16 && def->kind != KindUlaw) continue;
-    const int64_t bytes = SoundBytes(*def, FindSoundReport(s, def->name));
-    const int64_t samples = KindSamplesIn(*FindSoundKind(def->kind), bytes);
-    savings.push_back({def.get(), bytes - KindBytesOf(KindAdpcm, samples)});
+    const SoundReport* report = FindSoundReport(s, def->name);
+    const int64_t bytes = SoundBytes(*def, report);
+    const SoundKindInfo* kind = FindSoundKind(def->kind);
+    const int64_t samples = KindHasData(def->kind) && kind != nullptr ? KindSamplesIn(*kind, bytes) : 0;
+    const PreparationRecord* record = PreparedRecord(s, def->name);
+    const double rate = record != nullptr ? record->playedRate : report != nullptr ? report->fileRate : 0;
+    sounds.push_back({def.get(), bytes, samples, rate});
   }
-  std::stable_sort(savings.begin(), savings.end(), [](const Saving& a, const Saving& b) { return a.bytes > b.bytes; });
-  std::string names;
-  int64_t saved = 0;
-  for (const Saving& saving : savings) {
-    if (saved >= over) break;
-    names += (names.empty() ? "" : ", ") + saving.def->name;
-    saved += saving.bytes;
-  }
-  return saved >= over ? Format("store %s as ADPCM (saves %lld bytes)", names.c_str(), static_cast<long long>(saved)) : "";
+  return sounds;
 }
 
-// The highest common rate at which every sound above it, resampled to it, leaves the rest fitting.
-std::string RateFit(const CompileState& s, int64_t room) {
+bool Recodable(int32_t kind) { return kind == KindPcm8 || kind == KindPcm16 || kind == KindUlaw; }
+
+// The rate a sound lowered to a common rate is stored at: that rate for a file the designer
+// resamples; with preparation, the rate the chip plays a link at that rate, which --resample
+// resamples to (11130 Hz for 11025).
+double StoredRateFor(const CompileState& s, int32_t common) {
+  PlayedRate played{};
+  if (!s.Prep.options.Active() || !ChipPlayedRate(s.MainClk, common, &played)) return common;
+  return played.hz;
+}
+
+constexpr double kKeepRate = HUGE_VAL;
+
+double BytesAt(const Budgeted& sound, double target, bool adpcm) {
+  const double bytes = static_cast<double>(adpcm ? KindBytesOf(KindAdpcm, sound.samples) : sound.bytes);
+  return sound.rate > target ? bytes * target / sound.rate : bytes;
+}
+
+// The sounds above target lowered to it, then, when recoding is allowed, those stored wider
+// than ADPCM turned to ADPCM, the largest saving first, until the sounds fit room.
+struct Plan {
+  double needed = 0;
+  double saved = 0;  // by the recoding
+  std::string lowered, recoded;  // names, comma-separated
+};
+
+Plan PlanAt(const std::vector<Budgeted>& sounds, double target, bool recode, int64_t room) {
+  Plan plan;
+  std::vector<std::pair<double, const Budgeted*>> savings;
+  for (const Budgeted& sound : sounds) {
+    plan.needed += BytesAt(sound, target, false);
+    if (sound.rate > target) plan.lowered += (plan.lowered.empty() ? "" : ", ") + sound.def->name;
+    if (recode && Recodable(sound.def->kind)) {
+      savings.push_back({BytesAt(sound, target, false) - BytesAt(sound, target, true), &sound});
+    }
+  }
+  std::stable_sort(savings.begin(), savings.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  for (const auto& [saving, sound] : savings) {
+    if (plan.needed <= static_cast<double>(room)) break;
+    plan.needed -= saving;
+    plan.saved += saving;
+    plan.recoded += (plan.recoded.empty() ? "" : ", ") + sound->def->name;
+  }
+  return plan;
+}
+
+bool Fits(const Plan& plan, int64_t room) { return plan.needed <= static_cast<double>(room); }
+
+// Sounds stored in a wider codec than ADPCM, the largest saving first, as far as needed.
+std::string CodecFit(const std::vector<Budgeted>& sounds, int64_t room) {
+  const Plan plan = PlanAt(sounds, kKeepRate, true, room);
+  if (!Fits(plan, room) || plan.recoded.empty()) return "";
+  return Format("store %s as ADPCM (saves %.0f bytes)", plan.recoded.c_str(), plan.saved);
+}
+
+// How the sounds come to a common rate: a designer resamples a file; with preparation, a link
+// at the rate has --resample do it, at the rate the chip plays.
+std::string Lowering(const CompileState& s, const std::string& which, int32_t common) {
+  if (!s.Prep.options.Active()) return Format("resample %s to %d Hz", which.c_str(), common);
+  return Format("link %s at %d Hz%s", which.c_str(), common, s.Prep.options.resample ? "" : " with --resample");
+}
+
+std::string PlayedAt(int32_t common, double stored) {
+  return stored != common ? Format("played at %.0f Hz", stored) : "";
+}
+
+// The highest common rate at which every sound above it, lowered to it, leaves the rest fitting.
+std::string RateFit(const CompileState& s, const std::vector<Budgeted>& sounds, int64_t room) {
   for (auto it = kCommonRates.rbegin(); it != kCommonRates.rend(); ++it) {
-    double needed = 0.0;
-    bool lowers = false;
-    for (const auto& def : s.Names.sounds) {
-      const SoundReport* report = FindSoundReport(s, def->name);
-      double bytes = static_cast<double>(SoundBytes(*def, report));
-      if (report != nullptr && report->fileRate > static_cast<uint32_t>(*it)) {
-        bytes *= static_cast<double>(*it) / report->fileRate;
-        lowers = true;
-      }
-      needed += bytes;
+    const double stored = StoredRateFor(s, *it);
+    const Plan plan = PlanAt(sounds, stored, false, room);
+    if (plan.lowered.empty() || !Fits(plan, room)) continue;
+    if (!s.Prep.options.Active()) {
+      return Format("resample the sounds above %d Hz to %d Hz (about %.0f bytes)", *it, *it, plan.needed);
     }
-    if (lowers && needed <= static_cast<double>(room)) {
-      return Format("resample the sounds above %d Hz to %d Hz (about %.0f bytes)", *it, *it, needed);
-    }
+    const std::string played = PlayedAt(*it, stored);
+    return Format("%s (%s%sabout %.0f bytes)", Lowering(s, Format("the sounds stored above %.0f Hz", stored), *it).c_str(),
+                  played.c_str(), played.empty() ? "" : ": ", plan.needed);
   }
   return "";
 }
 
-std::string FitHere(const CompileState& s, int64_t over, int64_t room) {
-  const std::string rate = RateFit(s, room);
-  const std::string codec = CodecFit(s, over);
-  if (rate.empty() && codec.empty()) return "on this part, no codec change nor a common rate of 8000 Hz or more makes them fit";
-  if (rate.empty() || codec.empty()) return "to fit this part, " + rate + codec;
-  return "to fit this part, " + rate + ", or " + codec;
+// Where neither change alone fits: the highest common rate at which turning some sounds to
+// ADPCM as well makes them fit.
+std::string MixedFit(const CompileState& s, const std::vector<Budgeted>& sounds, int64_t room) {
+  for (auto it = kCommonRates.rbegin(); it != kCommonRates.rend(); ++it) {
+    const double stored = StoredRateFor(s, *it);
+    const Plan plan = PlanAt(sounds, stored, true, room);
+    if (plan.lowered.empty() || plan.recoded.empty() || !Fits(plan, room)) continue;
+    const std::string played = PlayedAt(*it, stored);
+    return Format("%s%s%s%s and store %s as ADPCM: about %.0f bytes free", Lowering(s, plan.lowered, *it).c_str(),
+                  played.empty() ? "" : " (", played.c_str(), played.empty() ? "" : ")", plan.recoded.c_str(),
+                  static_cast<double>(room) - plan.needed);
+  }
+  return "";
+}
+
+std::string FitHere(const CompileState& s, int64_t room) {
+  const std::vector<Budgeted> sounds = BudgetedSounds(s);
+  const std::string rate = RateFit(s, sounds, room);
+  const std::string codec = CodecFit(sounds, room);
+  if (!rate.empty() && !codec.empty()) return "to fit this part, " + rate + ", or " + codec;
+  if (!rate.empty() || !codec.empty()) return "to fit this part, " + rate + codec;
+  const std::string mixed = MixedFit(s, sounds, room);
+  if (!mixed.empty()) return "to fit this part, " + mixed;
+  return "on this part, no codec change nor a common rate of 8000 Hz or more, alone or together, makes them fit";
 }
 
 std::string SmallestPart(int64_t needed, int32_t base) {
@@ -202,6 +342,44 @@ void NoteCodecCosts(CompileState& s, const std::string& name, const CodecMeter& 
   }
 }
 
+const SoundLevels& PlayedLevels(const SoundReport& report) {
+  return report.prepared ? report.preparedLevels : report.levels;
+}
+
+uint32_t PlayedSampleRate(const SoundReport& report) { return report.prepared ? report.preparedRate : report.fileRate; }
+
+std::string LevelsSummary(const SoundLevels& levels, uint32_t rate) {
+  return Format("peak %s, RMS %s dBFS, %lld clipped, silent %s at the start, %s at the end", Db(levels.peakDbfs).c_str(),
+                Db(levels.rmsDbfs).c_str(), static_cast<long long>(levels.clipped),
+                Ms(levels.leadingSilence, rate).c_str(), Ms(levels.trailingSilence, rate).c_str());
+}
+
+// The import tries every codec on its blocks; these are the sounds it never reached, read
+// again here so that a failed compile's map still compares the codecs for each of them.
+void CostUnimportedSounds(CompileState& s) {
+  if (!s.Reports.codecCosts) return;
+  for (SoundReport& report : s.Reports.sounds) {
+    const SoundDef* def = FindSound(s, report.name.c_str());
+    const SoundCodec* codec = def != nullptr ? FindCodec(def->kind) : nullptr;
+    if (!report.costs.empty() || codec == nullptr || codec->encode == nullptr) continue;
+    CodecMeter codecs(s.AdpcmQuality);
+    SampleReader reader;
+    FILE* file = nullptr;
+    bool read = false;
+    if (const PreparationRecord* record = PreparedRecord(s, def->name)) {
+      read = StartPrepared(s, *record, &reader) && ReadAllSamples(&reader, 1.0, nullptr, &codecs);
+    } else if (!s.Prep.options.Active() && report.measured) {
+      WaveHeader header;
+      std::string detail;
+      read = OpenWaveFile(def->text, &file, &detail) == ErrNone &&
+             CheckWaveHeader(file, def->text.c_str(), &header, &detail) == ErrNone &&
+             StartSamples(&reader, file, header) == ErrNone && ReadAllSamples(&reader, s.Scale, nullptr, &codecs);
+    }
+    if (file != nullptr) std::fclose(file);
+    if (read) report.costs = CodecCostsOf(codecs);
+  }
+}
+
 void MeasureSounds(CompileState& s) {
   for (const SoundUse& use : s.Statements.soundUses) {
     const SoundDef* def = FindSound(s, use.name.c_str());
@@ -210,13 +388,13 @@ void MeasureSounds(CompileState& s) {
     report.name = def->name;
     report.line = use.line;
     report.kind = def->kind;
-    MeasureSoundFile(s, *def, &report);
+    if (s.Prep.options.Active()) MeasurePreparedSound(s, *def, &report);
+    else MeasureSoundFile(s, *def, &report);
     s.Reports.sounds.push_back(std::move(report));
     WarnClipped(s, s.Reports.sounds.back(), *def);
-    // The preparation cuts the silence and sets the levels it is asked for: advice on the
-    // source's would only mislead.
-    if (!s.Prep.options.trim) WarnSilence(s, s.Reports.sounds.back(), *def);
+    WarnSilence(s, s.Reports.sounds.back(), *def);
   }
+  // The preparation sets the loudness it is asked for, and says when a sound falls short.
   if (!s.Prep.options.loudness) WarnLevels(s);
 }
 
@@ -244,6 +422,6 @@ void WarnSpaceBudget(CompileState& s) {
   s.Reports.budget = Format("the sounds need %lld bytes where a part of %d bytes has room for %lld: over by %lld "
                             "bytes; %s; %s", static_cast<long long>(needed), s.FileSize,
                             static_cast<long long>(room), static_cast<long long>(over),
-                            SmallestPart(needed, base).c_str(), FitHere(s, over, room).c_str());
+                            SmallestPart(needed, base).c_str(), FitHere(s, room).c_str());
   Advise(s, FileSizeLine(s), "%s", s.Reports.budget.c_str());
 }

@@ -3,6 +3,8 @@
 // measured once at the end of pass 1 (levels, clipping, silence at the ends and, when the map
 // is asked for, what each codec would cost), the measures become warnings on standard error
 // and columns of the map, and a compile whose sounds do not fit says by how much and what would.
+// A prepared sound is measured twice: its source as recorded, and the samples the preparation
+// made, at the rate they are stored; the warnings judge what the chip plays.
 //
 // A new per-sound figure is a field of SoundReport, filled where the sound is measured
 // (MeasureSoundFile in sound_report.cpp, at the end of pass 1) or by whatever step knows it (as
@@ -24,7 +26,12 @@ struct SoundReport {
   bool measured = false;     // the wave file was read whole
   uint32_t fileRate = 0;
   int64_t samples = 0;
+  // Of the samples as the import reads them (scaled by the script), or of a prepared sound's
+  // file as recorded.
   SoundLevels levels;
+  bool prepared = false;  // the preparation's samples were measured too
+  uint32_t preparedRate = 0;
+  SoundLevels preparedLevels;
   std::vector<CodecCost> costs;  // only when the map is asked for, and the sound was imported
   // A wave file refused in pass 1 reserves nothing, but its bytes still count in the space
   // budget: the designer mends it next and should not meet a larger overflow then.
@@ -38,9 +45,22 @@ struct SoundReports {
   std::string budget;               // the over-by line, when the sounds do not fit
 };
 
-// End of pass 1: measures every wave file the script defines, refused or not, and warns about
-// clipped sources, long silence at either end and levels far from the others.
+// End of pass 1, after the preparation: measures every wave file the script defines, refused
+// or not, and what the preparation made of it, and warns about clipped sources, long silence
+// at either end and levels far from the others.
 void MeasureSounds(CompileState& s);
+
+// The levels the chip plays and the rate of their samples: the prepared ones when there are.
+const SoundLevels& PlayedLevels(const SoundReport& report);
+uint32_t PlayedSampleRate(const SoundReport& report);
+
+// Levels in a line of words, as the page shows them: "peak -6.0, RMS -9.0 dBFS, 0 clipped,
+// silent 500 ms at the start, 0 ms at the end".
+std::string LevelsSummary(const SoundLevels& levels, uint32_t rate);
+
+// A failed compile's map: what every codec would cost each sound that pass 2 did not import
+// (it overflowed, or pass 2 never ran), read from its file or its prepared samples.
+void CostUnimportedSounds(CompileState& s);
 
 // Pass 2, with the map asked for: what every codec would cost the sound just imported.
 void NoteCodecCosts(CompileState& s, const std::string& name, const CodecMeter& codecs);

@@ -15,29 +15,11 @@
 
 namespace {
 
-// A flat top: at least this many equal samples within one 8-bit step of full scale. One such
-// sample is a loud peak; a run of them is a waveform the recorder or the scale cut off.
-constexpr int64_t kClipRun = 3;
-constexpr int32_t kClipLevel = 32512;
-
 // -60 dBFS on the 16-bit scale.
 const int32_t kSilenceLimit = static_cast<int32_t>(32768.0 * std::pow(10.0, kSilenceDbfs / 20.0));
 
-void EndRun(LevelMeter* m) {
-  if (m->runLength >= kClipRun) m->clipped += m->runLength;
-  m->runValue = 0;
-  m->runLength = 0;
-}
-
-void MeterClip(LevelMeter* m, int32_t v) {
-  const bool full = v >= kClipLevel || v <= -kClipLevel;
-  if (full && v == m->runValue) {
-    ++m->runLength;
-    return;
-  }
-  EndRun(m);
-  if (full) m->runValue = v, m->runLength = 1;
-}
+// The smallest magnitude within kClipWithinDb of full scale: 32393.
+const int32_t kClipLimit = static_cast<int32_t>(std::ceil(32768.0 * std::pow(10.0, -kClipWithinDb / 20.0)));
 
 // Exact in 64 bits: a squared difference of two 16-bit samples is below 2^32, so 2^31 samples
 // of it still fit.
@@ -278,64 +260,48 @@ double Dbfs(double magnitude) {
 
 namespace {
 
-// The block's largest magnitude and sum of squares, in integers: no sum waits on the one before
-// it, as a running double would make every sample wait for the last addition. Exact: a square
-// of a 16-bit sample is below 2^31, so a block of 2^32 of them still fits.
-struct BlockSums {
-  int32_t peak = 0;
-  int64_t energy = 0;
-};
+// The magnitude of any 32-bit sample, INT32_MIN's too.
+uint32_t Magnitude(int32_t v) { return v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v); }
 
-BlockSums SumBlock(const int32_t* samples, size_t n) {
-  BlockSums sums;
-  for (size_t i = 0; i < n; ++i) {
-    const int32_t v = samples[i];
-    sums.peak = std::max(sums.peak, std::abs(v));
-    sums.energy += int64_t{v} * v;
-  }
-  return sums;
-}
-
-bool Loud(int32_t v) { return std::abs(v) > kSilenceLimit; }
-
-// The silence at the ends, from the block's first and last loud sample: the samples before a
-// sound's first loud one lead, those after its last loud one trail.
-void MeterSilentEnds(LevelMeter* m, const int32_t* samples, size_t n) {
+// The silence at the ends needs only a block's first and last loud sample.
+void MeterSilence(LevelMeter* meter, const int32_t* loudest, size_t n) {
+  const uint32_t limit = static_cast<uint32_t>(kSilenceLimit);
   size_t first = 0;
-  while (first < n && !Loud(samples[first])) ++first;
+  while (first < n && Magnitude(loudest[first]) <= limit) ++first;
   if (first == n) {
-    (m->heardLoud ? m->sinceLoud : m->leading) += static_cast<int64_t>(n);
+    (meter->heardLoud ? meter->sinceLoud : meter->leading) += static_cast<int64_t>(n);
     return;
   }
+  if (!meter->heardLoud) meter->leading += static_cast<int64_t>(first);
+  meter->heardLoud = true;
   size_t last = n - 1;
-  while (!Loud(samples[last])) --last;
-  if (!m->heardLoud) m->leading += static_cast<int64_t>(first);
-  m->heardLoud = true;
-  m->sinceLoud = static_cast<int64_t>(n - 1 - last);
+  while (Magnitude(loudest[last]) <= limit) --last;
+  meter->sinceLoud = static_cast<int64_t>(n - 1 - last);
 }
 
 }  // namespace
 
-// The same figures as metering sample by sample, block by block: the import's one pass over a
-// sound pays for them, and a 3-minute sound spent more here than in its encoder. The energy is
-// the same double as a running sum of the squares while it stays below 2^53 (it is then exact
-// either way); beyond, the block sums are nearer the true value.
-void MeterBlock(LevelMeter* meter, const int32_t* samples, size_t n) {
-  if (n == 0) return;
-  const BlockSums sums = SumBlock(samples, n);
-  meter->peak = std::max(meter->peak, sums.peak);
-  meter->energy += static_cast<double>(sums.energy);
-  MeterSilentEnds(meter, samples, n);
-  // Below the clipping level a block only ends a run the block before left open.
-  if (sums.peak < kClipLevel) {
-    EndRun(meter);
-  } else {
-    for (size_t i = 0; i < n; ++i) MeterClip(meter, samples[i]);
+void MeterFrames(LevelMeter* meter, const int32_t* mixed, const int32_t* loudest, size_t n) {
+  uint32_t peak = 0;
+  int64_t clipped = 0;
+  // Four running sums, so that no addition waits on the one before it (a single running double
+  // made every sample wait for the last addition, the compile's largest cost). Each sum of
+  // 16-bit squares is exact below 2^53, so the total is the same double as one running sum.
+  double energy[4] = {0.0, 0.0, 0.0, 0.0};
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t magnitude = Magnitude(loudest[i]);
+    peak = std::max(peak, magnitude);
+    clipped += magnitude >= static_cast<uint32_t>(kClipLimit) ? 1 : 0;
+    energy[i % 4] += static_cast<double>(mixed[i]) * mixed[i];
   }
+  meter->peak = std::max<int64_t>(meter->peak, peak);
+  meter->clipped += clipped;
+  meter->energy += (energy[0] + energy[1]) + (energy[2] + energy[3]);
+  MeterSilence(meter, loudest, n);
   meter->samples += static_cast<int64_t>(n);
 }
 
-void FinishMeter(LevelMeter* meter) { EndRun(meter); }
+void MeterBlock(LevelMeter* meter, const int32_t* samples, size_t n) { MeterFrames(meter, samples, samples, n); }
 
 SoundLevels LevelsOf(const LevelMeter& meter) {
   SoundLevels levels;

@@ -1,8 +1,8 @@
 #pragma once
 // What a designer needs to know about a sound before burning it, measured on the samples the
-// encoder is given (mixed to mono, scaled and limited as the import makes them): its peak and
-// RMS level, the samples that were flattened at full scale, the silence at either end, and what
-// each of the chip's codecs would make of it.
+// encoder is given (mixed to mono, scaled and limited as the import or the preparation makes
+// them) and on a prepared sound's source: its peak and RMS level, the samples at full scale,
+// the silence at either end, and what each of the chip's codecs would make of it.
 
 #include <cstddef>
 #include <cstdint>
@@ -17,23 +17,30 @@
 // Below this level, a sound's ends count as silence.
 constexpr double kSilenceDbfs = -60.0;
 
+// A sample at or within this of full scale counts as clipped: a recorder or a gain that cut the
+// waveform leaves its tops there, flat or not (a converter's ripple alternates near-full
+// values), and a sound that peaks there leaves the chip's decoders no room.
+constexpr double kClipWithinDb = 0.1;
+
 // Streaming levels of one sound: fed block by block, so that no sound is held whole.
 struct LevelMeter {
   int64_t samples = 0;
-  int32_t peak = 0;         // largest magnitude
+  int64_t peak = 0;         // largest magnitude
   double energy = 0.0;      // sum of squares
-  int64_t clipped = 0;      // samples inside flat runs at full scale
+  int64_t clipped = 0;      // samples at or within kClipWithinDb of full scale
   int64_t leading = 0;      // silent samples before the first loud one
   int64_t sinceLoud = 0;    // silent samples after the last loud one
   bool heardLoud = false;
-  int32_t runValue = 0;     // the full-scale value of the current run, 0 when none
-  int64_t runLength = 0;
 };
 
+// samples on the 16-bit scale; values beyond it (a float source above full scale) count as
+// clipped and raise the peak above 0 dBFS.
 void MeterBlock(LevelMeter* meter, const int32_t* samples, size_t n);
 
-// Closes a run still open at the sound's end.
-void FinishMeter(LevelMeter* meter);
+// A source of several channels: mixed holds the frames' mean, which gives the RMS (what the
+// mono mix plays), loudest each frame's channel of the largest magnitude, which gives the peak,
+// the clipping and the silence at the ends (one clipped channel is a clipped take).
+void MeterFrames(LevelMeter* meter, const int32_t* mixed, const int32_t* loudest, size_t n);
 
 struct SoundLevels {
   double peakDbfs = 0.0;  // -infinity for digital silence

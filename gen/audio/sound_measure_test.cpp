@@ -26,12 +26,13 @@ struct LevelCase {
 
 const double kInf = std::numeric_limits<double>::infinity();
 
-// Levels on the 16-bit scale (32768 is 0 dBFS); silence is 32 or less (-60 dBFS); a clip is a
-// flat run of 3 or more within an 8-bit step of full scale, of one value.
+// Levels on the 16-bit scale (32768 is 0 dBFS); silence is 32 or less (-60 dBFS); a sample of
+// 32393 or more (within 0.1 dB of full scale) is clipped, in a flat run or not.
 const LevelCase kLevelCases[] = {
     {"digital silence", Run(100, 0), -kInf, -kInf, 0, 100, 0},
     {"half scale, padded", Concat({Run(10, 32), Run(20, 16384), Run(5, -3)}), -6.0206, -8.4510, 0, 10, 5},
-    {"flat tops", Concat({Run(3, 32767), {0, 32767}, Run(2, -32768), Run(4, -32600)}), 0.0, -0.4318, 7, 0, 0},
+    {"flat tops", Concat({Run(3, 32767), {0, 32767}, Run(2, -32768), Run(4, -32600)}), 0.0, -0.4318, 10, 0, 0},
+    {"tops alternating near full scale", {32767, 32500, -32768, -32393, 32392, -32392}, 0.0, -0.0618, 4, 0, 0},
     {"8-bit full scale", Concat({Run(5, 32512), {100}}), -0.0681, -0.8599, 5, 0, 0},
     // In blocks of 3, the flat top fills a block and the next block, quiet, ends it.
     {"flat top between silences", Concat({Run(39, 0), Run(3, 32767), Run(7, 100), Run(30, 0)}), -0.0003, -14.2052,
@@ -42,7 +43,6 @@ void Measure(const std::vector<int32_t>& samples, size_t block, LevelMeter* mete
   for (size_t at = 0; at < samples.size(); at += block) {
     MeterBlock(meter, samples.data() + at, std::min(block, samples.size() - at));
   }
-  FinishMeter(meter);
 }
 
 TEST(SoundMeasureTest, LevelsClipsAndSilenceInAnyBlocks) {

@@ -848,6 +848,29 @@ bool ProbeSource(const std::string& path, SourceInfo* info, std::string* reason)
   return true;
 }
 
+bool MeterSource(const std::string& path, LevelMeter* meter, std::string* reason) {
+  Source source;
+  if (!source.Open(path, reason)) return false;
+  std::vector<double> mono(kBlock);
+  std::vector<int32_t> mixed(kBlock), loudest(kBlock);
+  const auto scaled = [](double v) {
+    return std::isfinite(v) ? static_cast<int32_t>(std::lrint(std::clamp(v * 32768.0, -1073741824.0, 1073741824.0))) : 0;
+  };
+  const size_t channels = static_cast<size_t>(source.info.channels);
+  for (size_t n; (n = source.ReadMono(mono.data())) > 0;) {
+    for (size_t i = 0; i < n; ++i) mixed[i] = scaled(mono[i]);
+    for (size_t i = 0; i < n && channels > 1; ++i) {
+      loudest[i] = 0;
+      for (size_t c = 0; c < channels; ++c) {
+        const int32_t v = scaled(source.frames[i * channels + c]);
+        if (std::abs(v) > std::abs(loudest[i])) loudest[i] = v;
+      }
+    }
+    MeterFrames(meter, mixed.data(), channels > 1 ? loudest.data() : mixed.data(), n);
+  }
+  return true;
+}
+
 bool PrepareSound(const PreparationJob& job, const PreparationFiles& files, PreparationRecord* record,
                   std::string* reason) {
   if (!ProbeSource(job.file, &record->source, reason)) return false;

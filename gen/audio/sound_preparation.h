@@ -55,6 +55,14 @@ struct SourceInfo {
 // True when libsndfile can read the file; otherwise false with its reason.
 bool ProbeSource(const std::string& path, SourceInfo* info, std::string* reason);
 
+struct LevelMeter;
+
+// The source's levels as the recording holds them, before any step: its frames on the 16-bit
+// scale (a float file's values above full scale stay above it), the channels mixed as the
+// preparation mixes them for the RMS, the loudest channel for the peak, clipping and silence.
+// False with libsndfile's reason when it cannot be read.
+bool MeterSource(const std::string& path, LevelMeter* meter, std::string* reason);
+
 // What the preparation of one sound did: the map's columns.
 struct PreparationRecord {
   std::string file;

@@ -257,6 +257,7 @@ void SectionGroup(CompileState& s, int32_t section, int32_t rate, int32_t flag, 
   if (PassOne(s)) {
     r = CountGroupLink(s, section, s.Statements.groupName);
     if (r == ErrNone) NoteLink(s, s.Statements.groupName, rate, line);
+    if (r == ErrNone) NoteScriptLink(s, section, s.Statements.groupName, rate, flag);
     // A line that names the sound but fails has its own error; "never linked" would mislead.
     else if (SoundUse* use = FindSoundUse(s, s.Statements.groupName)) use->linked = true;
     // A rate of 0 would divide the main clock by zero when the link is written.
@@ -276,8 +277,9 @@ void EndOfPass(CompileState& s) {
   if (PassOne(s)) {
     WarnWhereReadingStopped(s);
     WarnUnlinkedSounds(s);
-    MeasureSounds(s);
+    // The prepared samples are measured beside their sources.
     PrepareSounds(s);
+    MeasureSounds(s);
   }
   if (!PassOne(s) || s.ErrorCount != 0) return;
   int r = AddVolMap(s);
