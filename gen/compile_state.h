@@ -105,6 +105,7 @@ struct CompileState : ScriptState {
   std::vector<LinkRecord> Links;  // in script order
   SoundReports Reports;
   PendingImage Pending;
+  ImageBlanks Blanks;  // the image's bytes still to be written blank at its end
   PreparationState Prep;
 };
 
