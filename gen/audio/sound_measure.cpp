@@ -294,13 +294,24 @@ struct BlockSums {
   int64_t energy = 0;
 };
 
+// The highest and the lowest sample rather than the largest magnitude, and the squares of the
+// magnitudes as unsigned products: so the loop becomes vector instructions (the magnitude and
+// its running maximum, in signed integers, kept it one sample at a time, the largest cost of a
+// plain PCM16 compile). The same figures.
 BlockSums SumBlock(const int32_t* samples, size_t n) {
-  BlockSums sums;
+  int32_t high = 0;
+  int32_t low = 0;
+  uint64_t energy = 0;
   for (size_t i = 0; i < n; ++i) {
     const int32_t v = samples[i];
-    sums.peak = std::max(sums.peak, std::abs(v));
-    sums.energy += int64_t{v} * v;
+    high = std::max(high, v);
+    low = std::min(low, v);
+    const uint32_t magnitude = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+    energy += uint64_t{magnitude} * magnitude;
   }
+  BlockSums sums;
+  sums.peak = std::max(high, low == INT32_MIN ? INT32_MAX : -low);
+  sums.energy = static_cast<int64_t>(energy);
   return sums;
 }
 
