@@ -95,6 +95,12 @@ bool CommitScratch(FILE* stream, const std::string& name, const std::string& tar
 // Closes stream and removes the file, named or not.
 void DiscardScratch(FILE* stream, const std::string& name);
 
+// Gives the file of stream its first size bytes on the disk without writing them (they read as
+// zeros until written; a shorter file grows to size), so that a disk too full for them says so
+// now rather than halfway through the writes. False, with nothing changed, where the file
+// system or the platform cannot (a device, Windows): the caller then writes the bytes.
+bool ReserveFileSpace(FILE* stream, int64_t size);
+
 // Sets a variable of the process's environment, for libraries that take their settings only
 // from there. Not safe while another thread reads the environment: call it once, early.
 void SetProcessVariable(const char* name, const char* value);

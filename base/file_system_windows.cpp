@@ -178,6 +178,10 @@ void DiscardScratch(FILE* stream, const std::string& name) {
 
 void SetProcessVariable(const char* name, const char* value) { _putenv_s(name, value); }
 
+// NTFS writes zeros into a file's new length up to where it is first written, so a reservation
+// would cost as much as the caller's own writes of the bytes.
+bool ReserveFileSpace(FILE*, int64_t) { return false; }
+
 std::string LastSystemError() {
   const DWORD code = GetLastError();
   if (code == 0) return std::strerror(errno);

@@ -106,6 +106,7 @@ struct CompileState : ScriptState {
   std::vector<LinkRecord> ScriptLinks;  // as pass 1 counted them, for a map of a compile that stopped
   SoundReports Reports;
   PendingImage Pending;
+  ImageBlanks Blanks;  // the image's bytes still to be written blank at its end
   PreparationState Prep;
 };
 

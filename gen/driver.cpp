@@ -182,6 +182,7 @@ int RunPass(CompileState& s, int pass) {
 int StopAtScannerLimit(CompileState& s) {
   std::fflush(s.Out);
   std::fprintf(s.Err, "%s\n", ScannerFailure(s));
+  ImageFillBlanks(ImageOf(s));  // a failed image may be kept: blank where nothing was written
   SettleImageOutput(s, 1, true);
   ReleaseAll(s);
   return kScannerStopped;

@@ -64,6 +64,10 @@ int CheckSizeLimits(CompileState& s, int passResult, FinishingError* error) {
 }
 
 int CheckFileSizeAndPad(CompileState& s, int passResult, FinishingError* error) {
+  if (ImageFillBlanks(ImageOf(s)) != ErrNone) {
+    *error = WithDetail(ErrorMessage(ErrWrite));
+    return passResult + 1;
+  }
   int32_t size = ImageLength(ImageOf(s));
   if (size < 0) {
     *error = {ErrorMessage(ErrWrite), true, true};

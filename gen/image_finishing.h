@@ -23,6 +23,7 @@ int WriteClockDividerWords(CompileState& s, FinishingError* error);
 // Only while the pass result is 0: the image must not exceed MaxSize or the address limit.
 int CheckSizeLimits(CompileState& s, int passResult, FinishingError* error);
 
-// Always: a longer image than FileSize is an error; a shorter one is padded with 0xFF. An image
+// Always: the blank bytes that nothing was written to get their 0xFF; a longer image than
+// FileSize is an error; a shorter one is padded with 0xFF. An image
 // that comes out whole (pass result 0) of a size that no part of the family has is warned about.
 int CheckFileSizeAndPad(CompileState& s, int passResult, FinishingError* error);

@@ -1,6 +1,8 @@
 #include "image/image_file.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,31 @@ int WriteFailed(const ImageStream& image) {
   return ErrWrite;
 }
 
+// Joins [from, to) to the written ranges, merging those it overlaps or touches.
+void MarkWritten(ImageBlanks* blanks, int64_t from, int64_t to) {
+  if (to > blanks->size) to = blanks->size;
+  if (from >= to) return;
+  auto& written = blanks->written;
+  auto next = written.upper_bound(from);
+  if (next != written.begin() && std::prev(next)->second >= from) {
+    --next;
+    from = next->first;
+    to = std::max(to, next->second);
+    next = written.erase(next);
+  }
+  while (next != written.end() && next->first <= to) {
+    to = std::max(to, next->second);
+    next = written.erase(next);
+  }
+  written.emplace_hint(next, from, to);
+}
+
+int FillBlank(const ImageStream& image, int64_t from, int64_t to) {
+  if (to <= from) return ErrNone;
+  int r = ImageSeek(image, static_cast<int32_t>(from));
+  return r != ErrNone ? r : ImageFill(image, 0xFF, static_cast<int32_t>(to - from));
+}
+
 }  // namespace
 
 int ImageSeek(const ImageStream& image, int32_t position) {
@@ -32,7 +59,11 @@ int ImageSeek(const ImageStream& image, int32_t position) {
 int ImageWrite(const ImageStream& image, const void* data, size_t n) {
   if (image.file == nullptr) return ErrWrite;
   if (n == 0) return ErrNone;
+  const bool tracked = image.blanks != nullptr && image.blanks->size > 0;
+  const long position = tracked ? std::ftell(image.file) : 0;
+  if (position < 0) return WriteFailed(image);
   if (std::fwrite(data, 1, n, image.file) != n) return WriteFailed(image);
+  if (tracked) MarkWritten(image.blanks, position, position + static_cast<int64_t>(n));
   return ErrNone;
 }
 
@@ -58,6 +89,28 @@ int ImageFill(const ImageStream& image, uint8_t byte, int32_t count) {
     count -= static_cast<int32_t>(n);
   }
   return ErrNone;
+}
+
+bool ImageKeepBlank(const ImageStream& image, int32_t size) {
+  if (image.blanks == nullptr || image.file == nullptr) return false;
+  *image.blanks = ImageBlanks();
+  if (!ReserveFileSpace(image.file, size)) return false;
+  image.blanks->size = size;
+  return true;
+}
+
+int ImageFillBlanks(const ImageStream& image) {
+  if (image.blanks == nullptr || image.blanks->size <= 0) return ErrNone;
+  const ImageBlanks blanks = std::move(*image.blanks);
+  *image.blanks = ImageBlanks();  // the fill below is no write to keep apart
+  int64_t from = 0;
+  int r = ErrNone;
+  for (const auto& [start, end] : blanks.written) {
+    if ((r = FillBlank(image, from, start)) != ErrNone) return r;
+    from = end;
+  }
+  r = FillBlank(image, from, blanks.size);
+  return r != ErrNone ? r : ImageFlush(image);
 }
 
 int ImageFlush(const ImageStream& image) {

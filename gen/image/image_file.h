@@ -6,14 +6,24 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 
+// The bytes of the image that nothing has written to, which the chip reads as blank (0xFF).
+// Writing every byte 0xFF first and the sounds over it would copy a big image twice; the
+// blank bytes are written once instead, at the end, where nothing else went.
+struct ImageBlanks {
+  int64_t size = 0;                    // [0, size) is blank where not written; 0: none kept
+  std::map<int64_t, int64_t> written;  // start -> end (exclusive); apart, none touching
+};
+
 // The image as its writers see it: the stream, and where a failed write's cause goes for the
-// error report, with the name that the cause mentions.
+// error report, with the name that the cause mentions; blanks, when given, learns every write.
 struct ImageStream {
   FILE* file = nullptr;
   const char* name = "";
   std::string* detail = nullptr;
+  ImageBlanks* blanks = nullptr;
 };
 
 // Moves to an absolute file position. ErrFilePosition for a negative position, ErrWrite when
@@ -31,6 +41,16 @@ int ImageWriteWordAt(const ImageStream& image, int32_t position, uint32_t value)
 
 // Writes count copies of byte at the current position.
 int ImageFill(const ImageStream& image, uint8_t byte, int32_t count);
+
+// Reserves the first size bytes of the image on the disk, and from now on keeps them blank
+// wherever nothing is written to them, without writing them until ImageFillBlanks. False, with
+// nothing kept, where the file cannot be reserved (a device, Windows, a file system that
+// cannot): the caller then writes the blank bytes itself.
+bool ImageKeepBlank(const ImageStream& image, int32_t size);
+
+// Writes 0xFF into every kept blank byte that was not written since ImageKeepBlank, and
+// flushes; then no blank is kept. ErrNone when none was kept.
+int ImageFillBlanks(const ImageStream& image);
 
 // Pushes buffered bytes to the file; ErrWrite when that fails (a full device shows up here).
 int ImageFlush(const ImageStream& image);

@@ -16,10 +16,15 @@
 namespace {
 
 // The image exists at its full size before anything is placed in it, so that every later
-// write lands inside the file.
+// write lands inside the file and a disk too full for it fails here. Where the file can be
+// reserved, its blank bytes are written at the end, where nothing else went (ImageFillBlanks):
+// blanking it all first and writing the sounds over it copied the image twice. The system area
+// is blank now all the same, since its check reads it back before the end.
 int WriteBlankImage(CompileState& s) {
-  int r = ImageSeek(ImageOf(s), 0);
-  if (r == ErrNone) r = ImageFill(ImageOf(s), 0xFF, s.FileSize);
+  const bool kept = ImageKeepBlank(ImageOf(s), s.FileSize);
+  const int32_t from = kept ? SystemAreaStart(s.FileSize) : 0;
+  int r = ImageSeek(ImageOf(s), from);
+  if (r == ErrNone) r = ImageFill(ImageOf(s), 0xFF, s.FileSize - from);
   return r != ErrNone ? r : ImageFlush(ImageOf(s));
 }
 

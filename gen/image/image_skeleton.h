@@ -5,7 +5,8 @@
 
 struct CompileState;
 
-// Writes the full-size 0xFF image and its skeleton; sets MaxSize, SecBase and SoundBase.
+// Makes the image full size, blank (0xFF) where nothing else is written by the end, and writes
+// its skeleton; sets MaxSize, SecBase and SoundBase.
 // Returns the first failing code: ErrFileSize for a FileSize below 512 (nothing written), else
 // ErrWrite or ErrFilePosition from the image stream.
 int AddVolMap(CompileState& s);

@@ -26,11 +26,13 @@ class ImageTest : public ::testing::Test {
     FreeNames(s);
   }
 
-  // The whole image as it stands, without moving the stream's position.
+  // The whole image as it stands, blank where nothing was written, as the compile's end leaves
+  // it; without moving the stream's position.
   std::vector<uint8_t> ImageBytes() {
     FILE* f = s.Image;
     std::fflush(f);
     long keep = std::ftell(f);
+    ImageFillBlanks(ImageOf(s));
     std::fseek(f, 0, SEEK_END);
     std::vector<uint8_t> bytes(static_cast<size_t>(std::ftell(f)));
     std::fseek(f, 0, SEEK_SET);
