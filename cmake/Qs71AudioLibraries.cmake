@@ -27,6 +27,25 @@ if(NOT WIN32 AND NOT QS71_AUDIO_STATIC)
   set(QS71_AUDIO_LAZY_DEFAULT ON)
 endif()
 option(QS71_AUDIO_LAZY "qs71gen opens the sound preparation libraries at their first call" ${QS71_AUDIO_LAZY_DEFAULT})
+# The leak checker of AddressSanitizer (and libFuzzer's) cannot see into a library opened late:
+# what a dependency of libsoxr allocates as it is loaded reads as a leak of an unknown module.
+# Those builds check the generator, not its loader, so they link the libraries.
+if(QS71_SANITIZE OR QS71_FUZZ)
+  set(QS71_AUDIO_LAZY OFF)
+endif()
+
+# The Debian package that holds the library opened by that SONAME: the .deb's Depends, which
+# dpkg-shlibdeps cannot find for a library the programs do not link (QS71_LAZY_PACKAGES, read by
+# Qs71Packaging.cmake). Nothing where dpkg does not know the file (a library built by hand).
+function(qs71_library_package library soname)
+  get_filename_component(folder ${library} DIRECTORY)
+  execute_process(COMMAND dpkg-query -S ${folder}/${soname} OUTPUT_VARIABLE owner ERROR_QUIET)
+  if(owner MATCHES "^([^:,]+)")
+    set(packages ${QS71_LAZY_PACKAGES} ${CMAKE_MATCH_1})
+    list(REMOVE_DUPLICATES packages)
+    set(QS71_LAZY_PACKAGES "${packages}" CACHE INTERNAL "packages of the libraries opened late")
+  endif()
+endfunction()
 
 # The name a shared library is opened by (its SONAME), read from the file pkg-config found.
 function(qs71_library_soname out name)
@@ -38,6 +57,7 @@ function(qs71_library_soname out name)
     execute_process(COMMAND ${CMAKE_OBJDUMP} -p ${library} OUTPUT_VARIABLE dump ERROR_QUIET)
     if(dump MATCHES "SONAME +([^ \r\n]+)")
       set(${out} ${CMAKE_MATCH_1} PARENT_SCOPE)
+      qs71_library_package(${library} ${CMAKE_MATCH_1})
       return()
     endif()
   endforeach()
@@ -50,6 +70,7 @@ target_include_directories(qs71_audio_headers SYSTEM INTERFACE ${QS71_AUDIO_INCL
 target_compile_options(qs71_audio_headers INTERFACE ${QS71_AUDIO_CFLAGS_OTHER})
 add_library(Qs71::AudioHeaders ALIAS qs71_audio_headers)
 if(QS71_AUDIO_LAZY)
+  set(QS71_LAZY_PACKAGES "" CACHE INTERNAL "packages of the libraries opened late")
   qs71_library_soname(QS71_SNDFILE_SONAME sndfile)
   qs71_library_soname(QS71_SOXR_SONAME soxr)
   qs71_library_soname(QS71_EBUR128_SONAME ebur128)

@@ -54,6 +54,11 @@ at the seat access to the programmer.")
   # dpkg-shlibdeps works out Depends from what the programs and libraries link, the
   # programmer library's libhidapi-hidraw0 among them.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # qs71gen opens the sound preparation libraries only when a compile needs them, so they are
+  # not among what it links: their packages are named here, and shlibdeps adds the rest.
+  if(QS71_AUDIO_LAZY AND QS71_LAZY_PACKAGES)
+    string(REPLACE ";" ", " CPACK_DEBIAN_PACKAGE_DEPENDS "${QS71_LAZY_PACKAGES}")
+  endif()
   # postinst and postrm reload udev's rules; triggers runs ldconfig for the libraries.
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/debian/postinst
