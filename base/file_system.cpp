@@ -2,6 +2,8 @@
 
 #include "ascii_case.h"
 
+#include <cstdio>
+
 FilePlace PlaceOf(const std::string& path) {
   FilePlace p{IdentifyFile(path.c_str()), {}, {}};
   const std::string target = LinkTarget(path);
@@ -27,4 +29,15 @@ Destination DestinationOf(const std::string& output) {
   // A link of /proc leads to a pipe or to a file that may have lost its name: in place.
   d.inPlace = id.exists && (!id.regular || !SameFile(IdentifyFile(d.target.c_str()), id));
   return d;
+}
+
+bool ReadFileBytes(const std::string& path, std::string* bytes) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  bytes->clear();
+  char chunk[4096];
+  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) bytes->append(chunk, n);
+  const bool read = std::ferror(file) == 0;
+  std::fclose(file);
+  return read;
 }

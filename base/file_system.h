@@ -76,6 +76,10 @@ bool FileNamesFoldCase();
 // is not a link. Replacing this name leaves every link on the way a link.
 std::string LinkTarget(const std::string& path);
 
+// The bytes of a file as they are on disk (no line-end translation). False when it cannot be
+// opened or read.
+bool ReadFileBytes(const std::string& path, std::string* bytes);
+
 // Opens path for reading only when it is a regular file; otherwise null with *kind saying what
 // it is (Missing when it cannot be opened). A FIFO is never waited on.
 FILE* OpenRegularFile(const char* path, FileKind* kind);

@@ -33,6 +33,7 @@ const OptionRow kOptions[] = {
     {"--limit", nullptr, nullptr, &GenOptions::limit, nullptr, 0, "a value"},
     {"--keep-prepared", nullptr, nullptr, &GenOptions::keepPrepared, nullptr, 0, "a folder name"},
     {"--rates", nullptr, &GenOptions::rates, &GenOptions::ratesNear, nullptr, 0, nullptr},
+    {"--fit", nullptr, nullptr, &GenOptions::fit, nullptr, 0, nullptr},
 };
 
 // Only plain decimal digits: "2x", "+1" or " 3" are no level.
@@ -98,6 +99,8 @@ const char kGenHelp[] =
     "                       2  +2.1 to +2.7 dB, about 2 us a sample\n"
     "                       3  +2.4 to +3.1 dB, about 9 us a sample (1 s of 8 kHz speech: 0.08 s)\n"
     "  --rates [HZ]         the rates the chip plays near HZ, or near the common rates\n"
+    "  --fit NEW.qs         choose each sound's codec and rate for the best sound the part holds,\n"
+    "                       write the script so changed to NEW.qs and compile it (with --resample)\n"
     "  -h, --help           this text\n"
     "  -V, --version        the version\n"
     "\n"

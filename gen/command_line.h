@@ -22,6 +22,7 @@ struct GenOptions {
   std::string highpass;      // --highpass HZ[:ORDER]
   std::string limit;         // --limit DBFS
   std::string keepPrepared;  // --keep-prepared DIR
+  std::string fit;           // --fit NEW.qs: choose codecs and rates, write them into NEW.qs
   int scriptIndex = 1;       // argv index of the script name
 };
 

@@ -12,6 +12,7 @@
 #include "compile_state.h"
 #include "error_report.h"
 #include "file_system.h"
+#include "fit_run.h"
 #include "image/fill_scale.h"
 #include "image/image_file.h"
 #include "image_finishing.h"
@@ -60,12 +61,8 @@ int OpenFailure(CompileState& s, const char* what, int index) {
 // is read as bytes once more to find such a line.
 void WarnTextAfterCtrlZ(CompileState& s) {
   if (!TextReadsStopAtCtrlZ() || IdentifyFile(s.Args[1].c_str()).kind != FileKind::Regular) return;
-  FILE* raw = std::fopen(s.Args[1].c_str(), "rb");
-  if (raw == nullptr) return;
   std::string bytes;
-  char chunk[4096];
-  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, raw)) > 0;) bytes.append(chunk, n);
-  std::fclose(raw);
+  if (!ReadFileBytes(s.Args[1], &bytes)) return;
   const int line = LineCutByCtrlZ(bytes);
   if (line == 0) return;
   std::fprintf(s.Err, "qs71gen: warning: %s:%d: a Ctrl-Z byte ends the script there on Windows, and "
@@ -218,17 +215,24 @@ int Finish(CompileState& s, int passResult, const GenOptions& options) {
   return passResult == 0 ? 0 : -3;
 }
 
-int Compile(CompileState& s, int argc, const char* const* argv) {
-  GenOptions options;
-  const int answered = AnswerOptions(s, argc, argv, &options);
-  if (answered != -1) return answered;
+// Settings, streams and banner once the options are taken: false when a file cannot be opened.
+bool BeginCompile(CompileState& s, int argc, const char* const* argv, const GenOptions& options) {
   SetStrictWarnings(s, options.strict);
   s.AdpcmQuality = options.adpcmQuality;
   s.Reports.codecCosts = !options.map.empty();
   KeepArguments(s, argc, argv, options.scriptIndex);
   WarnOptionsOutOfPlace(s, argc, argv, options.scriptIndex);
-  if (!OpenStreams(s, options)) return -2;
+  if (!OpenStreams(s, options)) return false;
   for (const char* line : kBanner) std::fprintf(s.Out, "%s\n", line);
+  return true;
+}
+
+int Compile(CompileState& s, int argc, const char* const* argv) {
+  GenOptions options;
+  const int answered = AnswerOptions(s, argc, argv, &options);
+  if (answered != -1) return answered;
+  if (!options.fit.empty()) return RunFit(s, argc, argv, options);
+  if (!BeginCompile(s, argc, argv, options)) return -2;
   int passResult = RunPass(s, 1);
   if (ScannerFailure(s) != nullptr) return StopAtScannerLimit(s);
   if (!OutputSparesWaveFiles(s)) return OpenFailure(s, "output", 2);
@@ -245,6 +249,15 @@ int Compile(CompileState& s, int argc, const char* const* argv) {
 }
 
 }  // namespace
+
+int RunPassOne(CompileState& s, int argc, const char* const* argv) {
+  GenOptions options;
+  if (AnswerOptions(s, argc, argv, &options) != -1 || !BeginCompile(s, argc, argv, options)) return -2;
+  const int passResult = RunPass(s, 1);
+  if (ScannerFailure(s) != nullptr) return kScannerStopped;
+  if (!OutputSparesWaveFiles(s)) return -2;
+  return passResult;
+}
 
 void Init_yylex(CompileState& s, int pass) {
   s.Pass = pass;

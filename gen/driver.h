@@ -15,5 +15,11 @@ void Init_yylex(CompileState& s, int pass);
 // scanner's limits).
 int RunGenerator(int argc, const char* const* argv, FILE* out = stdout, FILE* err = stderr);
 
+// Pass 1 alone, for a caller that reads what it found (the fit): the options taken and the
+// streams opened as a compile takes and opens them, the banner and pass 1 listed to s.Out. The
+// pass result, or -2 when the command line or a file is refused, 2 at a scanner limit; the
+// caller ends with ReleaseAll either way.
+int RunPassOne(CompileState& s, int argc, const char* const* argv);
+
 // Frees the name lists and closes every stream still open.
 void ReleaseAll(CompileState& s);

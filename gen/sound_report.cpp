@@ -406,6 +406,14 @@ int32_t SoundAreaBase(const CompileState& s) {
   return base > INT32_MAX ? s.SoundBase : static_cast<int32_t>(base);
 }
 
+bool MeterPreparedSamples(const CompileState& s, const PreparationRecord& record, LevelMeter* levels,
+                          CodecMeter* codecs) {
+  SampleReader reader;
+  return StartPrepared(s, record, &reader) && ReadAllSamples(&reader, 1.0, levels, codecs);
+}
+
+int64_t SoundRoom(const CompileState& s) { return int64_t{SystemAreaStart(s.FileSize)} - SoundAreaBase(s); }
+
 int64_t SoundBytesNeeded(const CompileState& s) {
   int64_t needed = s.NextSoundStart;
   for (const SoundReport& r : s.Reports.sounds) needed += r.refusedBytes;
@@ -416,7 +424,7 @@ void WarnSpaceBudget(CompileState& s) {
   if (s.FileSize < kSystemAreaSize) return;
   const int32_t base = SoundAreaBase(s);
   const int64_t needed = SoundBytesNeeded(s);
-  const int64_t room = int64_t{SystemAreaStart(s.FileSize)} - base;
+  const int64_t room = SoundRoom(s);
   const int64_t over = needed - room;
   if (over <= 0) return;
   s.Reports.budget = Format("the sounds need %lld bytes where a part of %d bytes has room for %lld: over by %lld "

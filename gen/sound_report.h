@@ -18,6 +18,7 @@
 #include "audio/sound_measure.h"
 
 struct CompileState;
+struct PreparationRecord;
 
 struct SoundReport {
   std::string name;  // as defined
@@ -78,6 +79,14 @@ const SoundReport* FindSoundReport(const CompileState& s, const std::string& nam
 // Chip address of the sound data area as the section tables place it; also for a compile that
 // stopped before pass 2 set SoundBase.
 int32_t SoundAreaBase(const CompileState& s);
+
+// The bytes the part has for sounds: from the sound data area to the system area.
+int64_t SoundRoom(const CompileState& s);
+
+// A prepared sound's samples, read where the preparation left them, through the level meter
+// and, when given, the codec meter. False when they cannot be read back.
+bool MeterPreparedSamples(const CompileState& s, const PreparationRecord& record, LevelMeter* levels,
+                          CodecMeter* codecs = nullptr);
 
 // Bytes every sound takes: those placed in pass 1 and those whose file was refused.
 int64_t SoundBytesNeeded(const CompileState& s);

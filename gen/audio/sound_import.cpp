@@ -204,6 +204,8 @@ std::string KeptCopyClash(CompileState& s, const std::string& kept) {
 
 }  // namespace
 
+bool IsRampSound(const char* name) { return FindRamp(name) != nullptr; }
+
 int OpenSoundWave(CompileState& s, const SoundDef& sound, WaveHeader* header,
                   std::string* listing) {
   std::string detail;

@@ -19,6 +19,9 @@ struct SoundDef;
 // area) are appended to *listing, for the caller to print before it reports the code.
 int ImportSound(CompileState& s, const char* name, std::string* listing);
 
+// Whether the chip finds the sound through the header (RampDec, RampInc) rather than a link.
+bool IsRampSound(const char* name);
+
 // The header word of a ramp sound: its file position in bits 31..8 (bits above 23 are lost)
 // and the clock divider minus one in bits 7..0. ErrRampRate when Ramp_Rate cannot divide.
 int RampWord(CompileState& s, int32_t position, uint32_t* word);

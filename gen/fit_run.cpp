@@ -1,0 +1,222 @@
+#include "fit_run.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "command_line.h"
+#include "compile_state.h"
+#include "driver.h"
+#include "file_system.h"
+#include "fit_choice.h"
+#include "fit_measure.h"
+#include "image_layout.h"
+#include "output_writer.h"
+#include "script_rewrite.h"
+#include "sound_report.h"
+#include "text_format.h"
+
+namespace {
+
+// The words of a compile of script as the fit runs it: always with --resample, so that a sound
+// given another rate is brought to it.
+std::vector<std::string> CompileWords(const FitRequest& r, const std::string& script) {
+  std::vector<std::string> words{"qs71gen"};
+  words.insert(words.end(), r.options.begin(), r.options.end());
+  if (std::find(words.begin(), words.end(), "--resample") == words.end()) words.push_back("--resample");
+  words.push_back(script);
+  words.push_back(r.image);
+  words.insert(words.end(), r.parameters.begin(), r.parameters.end());
+  return words;
+}
+
+struct Arguments {
+  std::vector<const char*> argv;
+  explicit Arguments(const std::vector<std::string>& words) {
+    for (const std::string& w : words) argv.push_back(w.c_str());
+  }
+  int argc() const { return static_cast<int>(argv.size()); }
+};
+
+// The command as a shell takes it: a word with anything but plain characters in quotes.
+std::string CommandText(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& w : words) {
+    const bool plain = !w.empty() && w.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                                         "0123456789_./=:+-,%") == std::string::npos;
+    text += (text.empty() ? "" : " ") + (plain ? w : "\"" + w + "\"");
+  }
+  return text;
+}
+
+// What of the run NEW.qs would be written over; empty when none.
+std::string Clash(const FitRequest& r, const CompileState* read) {
+  RunFiles files;
+  files.AddInput(r.script, "the script");
+  files.AddOutput(r.image, "the image output");
+  if (!r.map.empty()) files.AddOutput(r.map, "the map");
+  if (!r.html.empty()) files.AddOutput(r.html, "the page");
+  if (!r.failedImage.empty()) files.AddOutput(r.failedImage, "the failed-image file");
+  if (read != nullptr) {
+    for (const auto& entry : read->Prep.records) files.AddInput(entry.second.file, "the wave file " + entry.second.file);
+  }
+  return files.Clash(r.newScript);
+}
+
+bool AllSoundsRead(const CompileState& s) {
+  return std::all_of(s.Prep.records.begin(), s.Prep.records.end(),
+                     [](const auto& entry) { return entry.second.refusal.empty(); });
+}
+
+// What the fit learnt of the script before its pass 1 state was released.
+struct ScriptFacts {
+  std::vector<FitSound> sounds;
+  int32_t fileSize = 0;
+  int64_t room = 0;
+  int adpcmQuality = 0;
+  std::string clash;
+};
+
+std::string Cell(const FitOption& o, bool judged) {
+  if (!judged) return Format("%-34s %8lld %7s", "as it is", static_cast<long long>(o.bytes), "-");
+  return Format("%-34s %8lld %7.1f", FitOptionText(o).c_str(), static_cast<long long>(o.bytes), o.snrDb);
+}
+
+std::string Table(const ScriptFacts& facts, const FitChoice& choice, const std::string& command) {
+  std::string text = Format("\nFit for a part of %d bytes, %lld of them for sounds (SNR in dB against the source; "
+                            "ADPCM at quality level %d):\n", facts.fileSize, static_cast<long long>(facts.room),
+                            facts.adpcmQuality);
+  size_t width = 4;
+  for (const FitSound& sound : facts.sounds) width = std::max(width, sound.name.size());
+  text += Format("  %-*s  %-34s %8s %7s   %-34s %8s %7s\n", static_cast<int>(width), "name", "before", "bytes", "SNR",
+                 "after", "bytes", "SNR");
+  for (size_t i = 0; i < facts.sounds.size(); ++i) {
+    const FitSound& sound = facts.sounds[i];
+    text += Format("  %-*s  %s   %s%s%s\n", static_cast<int>(width), sound.name.c_str(),
+                   Cell(sound.options[sound.current], sound.judged).c_str(),
+                   Cell(sound.options[choice.chosen[i]], sound.judged).c_str(), sound.kept.empty() ? "" : "  ",
+                   sound.kept.c_str());
+  }
+  text += Format("free: %lld bytes; worst SNR %.1f dB (%s), total %.1f dB\n", static_cast<long long>(choice.free),
+                 choice.worstDb, std::isfinite(choice.worstDb) ? facts.sounds[choice.worst].name.c_str() : "none",
+                 choice.totalDb);
+  text += "limited by " + choice.limit + "\n";
+  return text + "compiled as: " + command + "\n";
+}
+
+std::vector<ScriptEdit> Edits(const std::vector<FitSound>& sounds, const FitChoice& choice) {
+  std::vector<ScriptEdit> edits;
+  for (size_t i = 0; i < sounds.size(); ++i) {
+    const FitOption& now = sounds[i].options[sounds[i].current];
+    const FitOption& next = sounds[i].options[choice.chosen[i]];
+    ScriptEdit edit{sounds[i].name, next.kind != now.kind ? next.kind : 0,
+                    next.linkRate != now.linkRate ? next.linkRate : 0};
+    if (edit.kind != 0 || edit.rate != 0) edits.push_back(edit);
+  }
+  return edits;
+}
+
+// Pass 1 of the script, quietly; false (after the compile of the script has shown why) when
+// its sounds cannot all be read.
+bool ReadScript(CompileState& s, const FitRequest& r, FILE* quiet, ScriptFacts* facts, int* code) {
+  auto read = std::make_unique<CompileState>();
+  read->Out = read->Err = quiet;
+  const std::vector<std::string> words = CompileWords(r, r.script);
+  const Arguments args(words);
+  const int pass = RunPassOne(*read, args.argc(), args.argv.data());
+  if (pass != 0 || !AllSoundsRead(*read)) {
+    ReleaseAll(*read);
+    *code = RunGenerator(args.argc(), args.argv.data(), s.Out, s.Err);
+    std::fprintf(s.Err, "qs71gen: --fit: %s was not written: every sound of the script must be read first\n",
+                 r.newScript.c_str());
+    if (*code == 0) *code = -3;
+    return false;
+  }
+  facts->fileSize = read->FileSize;
+  facts->adpcmQuality = read->AdpcmQuality;
+  facts->clash = Clash(r, read.get());
+  if (read->FileSize >= kSystemAreaSize && facts->clash.empty()) {
+    facts->room = SoundRoom(*read);
+    facts->sounds = MeasureFitOptions(*read);
+  }
+  ReleaseAll(*read);
+  return true;
+}
+
+}  // namespace
+
+int RunFitRequest(CompileState& s, const FitRequest& r) {
+  std::string clash = Clash(r, nullptr);
+  if (!clash.empty()) {
+    std::fprintf(s.Err, "qs71gen: --fit would write %s over %s; give the new script a name of its own\n",
+                 r.newScript.c_str(), clash.c_str());
+    return -2;
+  }
+  FILE* quiet = std::tmpfile();
+  if (quiet == nullptr) {
+    std::fprintf(s.Err, "qs71gen: --fit needs a temporary file: %s\n", LastSystemError().c_str());
+    return -2;
+  }
+  ScriptFacts facts;
+  int code = 0;
+  const bool read = ReadScript(s, r, quiet, &facts, &code);
+  std::fclose(quiet);
+  if (!read) return code;
+  if (!facts.clash.empty()) {
+    std::fprintf(s.Err, "qs71gen: --fit would write %s over %s; give the new script a name of its own\n",
+                 r.newScript.c_str(), facts.clash.c_str());
+    return -2;
+  }
+  if (facts.fileSize < kSystemAreaSize) {
+    std::fprintf(s.Err, "qs71gen: --fit needs the part's size: %s sets no $FILESIZE; %s was not written\n",
+                 r.script.c_str(), r.newScript.c_str());
+    return -3;
+  }
+  const FitChoice choice = ChooseFit(facts.sounds, facts.room);
+  if (!choice.fits) {
+    std::fprintf(s.Err, "qs71gen: --fit: nothing fits this part: with every sound at its smallest codec and rate the "
+                 "sounds need %lld bytes where the part has room for %lld: over by %lld bytes; %s was not written\n",
+                 static_cast<long long>(choice.bytes), static_cast<long long>(facts.room),
+                 static_cast<long long>(choice.overBy), r.newScript.c_str());
+    return -3;
+  }
+  std::string text, reason;
+  if (!ReadFileBytes(r.script, &text)) {
+    std::fprintf(s.Err, "qs71gen: --fit: %s cannot be read again: %s\n", r.script.c_str(), LastSystemError().c_str());
+    return -2;
+  }
+  if (!WriteOutputText(r.newScript, RewriteScript(text, Edits(facts.sounds, choice), s.Err), &reason)) {
+    std::fprintf(s.Err, "qs71gen: --fit: %s cannot be written: %s\n", r.newScript.c_str(), reason.c_str());
+    return -2;
+  }
+  const std::vector<std::string> words = CompileWords(r, r.newScript);
+  const Arguments args(words);
+  code = RunGenerator(args.argc(), args.argv.data(), s.Out, s.Err);
+  // The table follows the listing, on the stream that carried it.
+  FILE* out = SameFile(IdentifyStream(s.Out), IdentifyFile(r.image.c_str())) ? s.Err : s.Out;
+  const std::string table = Table(facts, choice, CommandText(words));
+  std::fwrite(table.data(), 1, table.size(), out);
+  return code;
+}
+
+int RunFit(CompileState& s, int argc, const char* const* argv, const GenOptions& options) {
+  FitRequest r;
+  r.newScript = options.fit;
+  for (int i = 1; i < options.scriptIndex; ++i) {
+    const std::string word = argv[i];
+    if (word == "--fit") ++i;
+    else if (word.rfind("--fit=", 0) != 0) r.options.push_back(word);
+  }
+  if (options.scriptIndex + 1 >= argc) {
+    std::fprintf(s.Err, "qs71gen: --fit needs the script and the image output after the options\n");
+    return -2;
+  }
+  r.script = argv[options.scriptIndex];
+  r.image = argv[options.scriptIndex + 1];
+  for (int i = options.scriptIndex + 2; i < argc; ++i) r.parameters.push_back(argv[i]);
+  r.map = options.map;
+  r.html = options.html;
+  r.failedImage = options.failedImage;
+  return RunFitRequest(s, r);
+}

@@ -1,0 +1,34 @@
+#pragma once
+// qs71gen --fit NEW.qs SCRIPT OUT: reads the script's sounds as a compile with --resample would
+// (pass 1, its listing kept out of sight), measures every codec at every rate the chip plays for
+// each (fit_measure.h), chooses the best mix the part holds (fit_choice.h), writes the script
+// with only those choices changed to NEW.qs (script_rewrite.h), compiles NEW.qs into OUT with
+// the same options and --resample, and prints a table of the choice after the compile's listing.
+//
+// Nothing is written when the script's sounds cannot all be read (the compile of the script is
+// run instead, to give its errors), when nothing fits the part, or when NEW.qs would be the
+// script, a wave file or an output of the run.
+
+#include <string>
+#include <vector>
+
+struct CompileState;
+struct GenOptions;
+
+// What a fit is asked. The command line gives it; another front end (a project file) can give
+// the same: the compile's options as command-line words, without --fit.
+struct FitRequest {
+  std::string newScript;
+  std::vector<std::string> options;
+  std::string script;
+  std::string image;
+  std::vector<std::string> parameters;  // the script's %3 to %9
+  std::string map, html, failedImage;   // outputs the new script must not be
+};
+
+// The exit code: the compile's of NEW.qs, or of the script when its sounds cannot all be read;
+// -2 for a name refused, -3 when nothing fits.
+int RunFitRequest(CompileState& s, const FitRequest& request);
+
+// The command line's fit: the options before the script name but --fit.
+int RunFit(CompileState& s, int argc, const char* const* argv, const GenOptions& options);
