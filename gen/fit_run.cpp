@@ -19,11 +19,23 @@
 
 namespace {
 
+// The words without an option that takes a value (as "--name VALUE" or "--name=VALUE").
+std::vector<std::string> Without(const std::vector<std::string>& words, const std::string& name) {
+  std::vector<std::string> kept;
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (words[i] == name) ++i;
+    else if (words[i].rfind(name + "=", 0) != 0) kept.push_back(words[i]);
+  }
+  return kept;
+}
+
 // The words of a compile of script as the fit runs it: always with --resample, so that a sound
-// given another rate is brought to it.
-std::vector<std::string> CompileWords(const FitRequest& r, const std::string& script) {
+// given another rate is brought to it. The look at the script (read) keeps no listening copies:
+// those of NEW.qs's compile are the ones asked for.
+std::vector<std::string> CompileWords(const FitRequest& r, const std::string& script, bool read = false) {
   std::vector<std::string> words{"qs71gen"};
-  words.insert(words.end(), r.options.begin(), r.options.end());
+  const std::vector<std::string> options = read ? Without(r.options, "--keep-prepared") : r.options;
+  words.insert(words.end(), options.begin(), options.end());
   if (std::find(words.begin(), words.end(), "--resample") == words.end()) words.push_back("--resample");
   words.push_back(script);
   words.push_back(r.image);
@@ -31,6 +43,7 @@ std::vector<std::string> CompileWords(const FitRequest& r, const std::string& sc
   return words;
 }
 
+// Pointers into words, which must outlive them.
 struct Arguments {
   std::vector<const char*> argv;
   explicit Arguments(const std::vector<std::string>& words) {
@@ -122,12 +135,14 @@ std::vector<ScriptEdit> Edits(const std::vector<FitSound>& sounds, const FitChoi
 bool ReadScript(CompileState& s, const FitRequest& r, FILE* quiet, ScriptFacts* facts, int* code) {
   auto read = std::make_unique<CompileState>();
   read->Out = read->Err = quiet;
-  const std::vector<std::string> words = CompileWords(r, r.script);
-  const Arguments args(words);
+  const std::vector<std::string> readWords = CompileWords(r, r.script, true);
+  const Arguments args(readWords);
   const int pass = RunPassOne(*read, args.argc(), args.argv.data());
   if (pass != 0 || !AllSoundsRead(*read)) {
     ReleaseAll(*read);
-    *code = RunGenerator(args.argc(), args.argv.data(), s.Out, s.Err);
+    const std::vector<std::string> words = CompileWords(r, r.script);
+    const Arguments compile(words);
+    *code = RunGenerator(compile.argc(), compile.argv.data(), s.Out, s.Err);
     std::fprintf(s.Err, "qs71gen: --fit: %s was not written: every sound of the script must be read first\n",
                  r.newScript.c_str());
     if (*code == 0) *code = -3;
@@ -203,11 +218,7 @@ int RunFitRequest(CompileState& s, const FitRequest& r) {
 int RunFit(CompileState& s, int argc, const char* const* argv, const GenOptions& options) {
   FitRequest r;
   r.newScript = options.fit;
-  for (int i = 1; i < options.scriptIndex; ++i) {
-    const std::string word = argv[i];
-    if (word == "--fit") ++i;
-    else if (word.rfind("--fit=", 0) != 0) r.options.push_back(word);
-  }
+  r.options = Without(std::vector<std::string>(argv + 1, argv + options.scriptIndex), "--fit");
   if (options.scriptIndex + 1 >= argc) {
     std::fprintf(s.Err, "qs71gen: --fit needs the script and the image output after the options\n");
     return -2;
