@@ -33,6 +33,8 @@ const OptionRow kOptions[] = {
     {"--limit", nullptr, nullptr, &GenOptions::limit, nullptr, 0, "a value"},
     {"--keep-prepared", nullptr, nullptr, &GenOptions::keepPrepared, nullptr, 0, "a folder name"},
     {"--rates", nullptr, &GenOptions::rates, &GenOptions::ratesNear, nullptr, 0, nullptr},
+    {"--spl", nullptr, nullptr, &GenOptions::spl, nullptr, 0, "a value"},
+    {"--spl-limit", nullptr, nullptr, &GenOptions::splLimit, nullptr, 0, "a value"},
 };
 
 // Only plain decimal digits: "2x", "+1" or " 3" are no level.
@@ -98,6 +100,12 @@ const char kGenHelp[] =
     "                       2  +2.1 to +2.7 dB, about 2 us a sample\n"
     "                       3  +2.4 to +3.1 dB, about 9 us a sample (1 s of 8 kHz speech: 0.08 s)\n"
     "  --rates [HZ]         the rates the chip plays near HZ, or near the common rates\n"
+    "  --spl DB             the toy's sound-pressure level (dB SPL, above 0 to 200) for a full-scale\n"
+    "                       1 kHz sine, as a meter measured it once: the map and the page then give\n"
+    "                       each sound's predicted LAeq and LCpeak in the toy\n"
+    "  --spl-limit LAEQ[:LCPEAK]\n"
+    "                       with --spl, warn about each sound above these levels (dB); take them\n"
+    "                       from the standard that applies to the toy: qs71gen sets none of its own\n"
     "  -h, --help           this text\n"
     "  -V, --version        the version\n"
     "\n"

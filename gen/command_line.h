@@ -22,6 +22,8 @@ struct GenOptions {
   std::string highpass;      // --highpass HZ[:ORDER]
   std::string limit;         // --limit DBFS
   std::string keepPrepared;  // --keep-prepared DIR
+  std::string spl;           // --spl DB (checked by ParseSplSettings)
+  std::string splLimit;      // --spl-limit LAEQ[:LCPEAK]
   int scriptIndex = 1;       // argv index of the script name
 };
 
