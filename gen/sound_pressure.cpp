@@ -129,7 +129,10 @@ void MeasureSoundPressure(CompileState& s) {
 
 std::string SoundPressureMapPart(const CompileState& s) {
   const SplSettings& spl = s.Reports.spl;
-  if (!spl.given) return "";
+  // A failed compile has no image to play: its map has no such table.
+  const bool measured = std::any_of(s.Reports.sounds.begin(), s.Reports.sounds.end(),
+                                    [](const SoundReport& r) { return !r.pressure.empty(); });
+  if (!spl.given || !measured) return "";
   std::string limits;
   if (spl.laeqLimit) limits = Format("; limits LAeq %.1f", spl.laeqLimitDb);
   if (spl.lcpeakLimit) limits += Format(", LCpeak %.1f", spl.lcpeakLimitDb);

@@ -42,7 +42,7 @@ bool ParseSplSettings(const std::string& spl, const std::string& limit, SplSetti
 // kept in its SoundReport, and a warning for each above a limit.
 void MeasureSoundPressure(CompileState& s);
 
-// The map's table of the levels; empty without --spl.
+// The map's table of the levels; empty without --spl or without a sound measured.
 std::string SoundPressureMapPart(const CompileState& s);
 
 // A sound's levels for the page: "78.1" or, linked at several rates, "78.1 at 8000 Hz, 80.3 at
