@@ -1,6 +1,8 @@
 #include "text_format.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 std::string FormatV(const char* fmt, std::va_list args) {
@@ -19,6 +21,12 @@ std::string Format(const char* fmt, ...) {
   std::string out = FormatV(fmt, args);
   va_end(args);
   return out;
+}
+
+bool ParseNumber(const std::string& text, double low, double high, double* value) {
+  char* end = nullptr;
+  *value = std::strtod(text.c_str(), &end);
+  return !text.empty() && *end == '\0' && std::isfinite(*value) && *value >= low && *value <= high;
 }
 
 namespace {

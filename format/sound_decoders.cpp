@@ -1,6 +1,7 @@
 #include "sound_decoders.h"
 
 #include "byte_order.h"
+#include "sound_kinds.h"
 
 namespace {
 
@@ -88,4 +89,15 @@ std::vector<int32_t> DecodePcm16Range(const uint8_t* bytes, size_t byteCount) {
     out[i] = static_cast<int16_t>(Le16(bytes + 2 * i));
   }
   return out;
+}
+
+std::vector<int32_t> DecodeKindRange(int32_t kind, const uint8_t* bytes, size_t byteCount,
+                                     const StoredCodecTables& tables) {
+  switch (kind) {
+    case KindAdpcm: return DecodeAdpcmRange(bytes, byteCount, tables);
+    case KindUlaw: return DecodeUlawRange(bytes, byteCount, tables);
+    case KindPcm8: return DecodePcm8Range(bytes, byteCount);
+    case KindPcm16: return DecodePcm16Range(bytes, byteCount);
+    default: return {};
+  }
 }

@@ -64,3 +64,8 @@ std::vector<int32_t> DecodePcm8Range(const uint8_t* bytes, size_t count);
 
 // Signed 16-bit samples, low byte first; an odd last byte is not a sample.
 std::vector<int32_t> DecodePcm16Range(const uint8_t* bytes, size_t byteCount);
+
+// What the chip plays from byteCount bytes of a sound of kind (sound_kinds.h): ADPCM, u-law,
+// PCM8 or PCM16 as above; empty for a kind without codes to decode (EQ01, silence, mute).
+std::vector<int32_t> DecodeKindRange(int32_t kind, const uint8_t* bytes, size_t byteCount,
+                                     const StoredCodecTables& tables);

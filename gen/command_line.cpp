@@ -34,6 +34,8 @@ const OptionRow kOptions[] = {
     {"--keep-prepared", nullptr, nullptr, &GenOptions::keepPrepared, nullptr, 0, "a folder name"},
     {"--rates", nullptr, &GenOptions::rates, &GenOptions::ratesNear, nullptr, 0, nullptr},
     {"--fit", nullptr, nullptr, &GenOptions::fit, nullptr, 0, nullptr},
+    {"--spl", nullptr, nullptr, &GenOptions::spl, nullptr, 0, "a value"},
+    {"--spl-limit", nullptr, nullptr, &GenOptions::splLimit, nullptr, 0, "a value"},
 };
 
 // Only plain decimal digits: "2x", "+1" or " 3" are no level.
@@ -101,6 +103,12 @@ const char kGenHelp[] =
     "  --rates [HZ]         the rates the chip plays near HZ, or near the common rates\n"
     "  --fit NEW.qs         choose each sound's codec and rate for the best sound the part holds,\n"
     "                       write the script so changed to NEW.qs and compile it (with --resample)\n"
+    "  --spl DB             the toy's sound-pressure level (dB SPL, above 0 to 200) for a full-scale\n"
+    "                       1 kHz sine, as a meter measured it once: the map and the page then give\n"
+    "                       each sound's predicted LAeq and LCpeak in the toy\n"
+    "  --spl-limit LAEQ[:LCPEAK]\n"
+    "                       with --spl, warn about each sound above these levels (dB); take them\n"
+    "                       from the standard that applies to the toy: qs71gen sets none of its own\n"
     "  -h, --help           this text\n"
     "  -V, --version        the version\n"
     "\n"

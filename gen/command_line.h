@@ -23,6 +23,8 @@ struct GenOptions {
   std::string limit;         // --limit DBFS
   std::string keepPrepared;  // --keep-prepared DIR
   std::string fit;           // --fit NEW.qs: choose codecs and rates, write them into NEW.qs
+  std::string spl;           // --spl DB (checked by ParseSplSettings)
+  std::string splLimit;      // --spl-limit LAEQ[:LCPEAK]
   int scriptIndex = 1;       // argv index of the script name
 };
 

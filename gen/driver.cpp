@@ -22,6 +22,7 @@
 #include "page_notes.h"
 #include "script/scanner.h"
 #include "script/statements.h"
+#include "sound_pressure.h"
 #include "sound_report.h"
 #include "text_format.h"
 #include "warnings.h"
@@ -139,7 +140,8 @@ int AnswerOptions(CompileState& s, int argc, const char* const* argv, GenOptions
     return -2;
   }
   if (options->help) return std::fprintf(s.Out, "%s", kGenHelp), 0;
-  if (!TakePreparationOptions(s, *options, &error)) {
+  if (!TakePreparationOptions(s, *options, &error) ||
+      !ParseSplSettings(options->spl, options->splLimit, &s.Reports.spl, &error)) {
     std::fprintf(s.Err, "qs71gen: %s (qs71gen --help lists the options)\n", error.c_str());
     return -2;
   }
@@ -203,6 +205,7 @@ int Finish(CompileState& s, int passResult, const GenOptions& options) {
   FinishingError error;
   passResult = CheckFileSizeAndPad(s, passResult, &error);
   PrintFinishingError(s, error);
+  if (passResult == 0) MeasureSoundPressure(s);
   passResult += StrictWarningCount(s);
   if (passResult != 0) WarnSpaceBudget(s);
   // A failed compile's map shows where the bytes went; it never makes the run succeed or fail.

@@ -14,6 +14,7 @@
 #include "output_file.h"
 #include "section_entry.h"
 #include "sound_kinds.h"
+#include "sound_pressure.h"
 #include "sound_report.h"
 #include "text_format.h"
 #include "wrap_math.h"
@@ -290,7 +291,7 @@ std::string MapBody(CompileState& s, const std::string& sha256, int64_t imageSiz
   out += Format("GrpAdr     %d bytes, Offset 0x%X, SoundBase 0x%X\n\n", s.GrpAdr, static_cast<unsigned>(s.Offset),
                 static_cast<unsigned>(SoundAreaBase(s)));
   out.insert(out.size() - 1, Format("ADPCM quality: %d\n", s.AdpcmQuality));
-  out += SoundsPart(s, links) + "\n" + MeasuresPart(s) + "\n";
+  out += SoundsPart(s, links) + "\n" + MeasuresPart(s) + "\n" + SoundPressureMapPart(s);
   // A failed compile may have imported none: the codecs are tried on pass 2's blocks.
   const bool costed = std::any_of(s.Reports.sounds.begin(), s.Reports.sounds.end(),
                                   [](const SoundReport& r) { return !r.costs.empty(); });

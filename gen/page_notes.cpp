@@ -40,6 +40,19 @@ void AddPreparation(const CompileState& s, PageNotes* notes, SoundNote* sound) {
   for (std::string& cell : LevelsCells(FindSoundReport(s, sound->name))) sound->extra.push_back(std::move(cell));
 }
 
+// With --spl, each sound's predicted levels in the toy, after any other columns.
+void AddSoundPressure(const CompileState& s, PageNotes* notes) {
+  if (!s.Reports.spl.given) return;
+  const size_t columns = notes->extraColumns.size();
+  notes->extraColumns.insert(notes->extraColumns.end(), {"LAeq dB in the toy", "LCpeak dB in the toy"});
+  for (SoundNote& sound : notes->sounds) {
+    const SoundReport* report = FindSoundReport(s, sound.name);
+    sound.extra.resize(columns);
+    sound.extra.push_back(report != nullptr ? SoundPressureCell(report->pressure, false) : "");
+    sound.extra.push_back(report != nullptr ? SoundPressureCell(report->pressure, true) : "");
+  }
+}
+
 PageNotes NotesOf(CompileState& s) {
   PageNotes notes;
   notes.script = s.ArgCount > 1 ? s.Args[1] : "";
@@ -51,6 +64,7 @@ PageNotes NotesOf(CompileState& s) {
     notes.sounds.push_back({d.kind, chipStart, samples, d.name, d.text, {}});
     AddPreparation(s, &notes, &notes.sounds.back());
   }
+  AddSoundPressure(s, &notes);
   for (const LinkRecord& link : s.Links) notes.links.push_back({link.section, link.sound});
   for (const auto& [line, text] : s.Warnings.given) notes.warnings.push_back({line, text});
   return notes;

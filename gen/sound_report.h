@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "audio/sound_measure.h"
+#include "sound_pressure.h"
 
 struct CompileState;
 struct PreparationRecord;
@@ -37,10 +38,12 @@ struct SoundReport {
   // A wave file refused in pass 1 reserves nothing, but its bytes still count in the space
   // budget: the designer mends it next and should not meet a larger overflow then.
   int64_t refusedBytes = 0;
+  std::vector<SoundPressure> pressure;  // with --spl: at each rate the chip plays it at
 };
 
 struct SoundReports {
   bool codecCosts = false;  // --map: every codec is tried on every sound
+  SplSettings spl;          // --spl, --spl-limit
   std::vector<SoundReport> sounds;  // in definition order
   std::vector<std::string> errors;  // as listed, for the map of a failed compile
   std::string budget;               // the over-by line, when the sounds do not fit

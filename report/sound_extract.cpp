@@ -94,16 +94,8 @@ std::vector<int32_t> DecodeSound(const std::vector<uint8_t>& image, const ImageM
   const uint8_t* data = image.data() + sound.filePos;
   const size_t n = static_cast<size_t>(sound.length);
   const StoredCodecTables tables = ReadStoredCodecTables(image.data() + map.layout.systemAreaStart);
-  switch (sound.kind->kind) {
-    case KindAdpcm: return DecodeAdpcmRange(data, n, tables);
-    case KindUlaw: return DecodeUlawRange(data, n, tables);
-    case KindPcm8: return DecodePcm8Range(data, n);
-    case KindPcm16: return DecodePcm16Range(data, n);
-    case KindEq01: return {};
-    default:
-      return std::vector<int32_t>(static_cast<size_t>(std::min(sound.length, kMaxSilentSamples)),
-                                  0);
-  }
+  if (KindHasData(sound.kind->kind)) return DecodeKindRange(sound.kind->kind, data, n, tables);
+  return std::vector<int32_t>(static_cast<size_t>(std::min(sound.length, kMaxSilentSamples)), 0);
 }
 
 std::vector<uint8_t> ExtractedWavBytes(const ImageMap& map, const Sound& sound,

@@ -74,12 +74,6 @@ const ValueRule kValueRules[] = {
      -30, 0, "dBFS", nullptr, 0, 0, nullptr},
 };
 
-bool ParseNumber(const std::string& text, double low, double high, double* value) {
-  char* end = nullptr;
-  *value = std::strtod(text.c_str(), &end);
-  return !text.empty() && *end == '\0' && std::isfinite(*value) && *value >= low && *value <= high;
-}
-
 // Only plain decimal digits: "4.5", "+4" or " 4" is no order.
 bool ParseWhole(const std::string& text, int low, int high, int* value) {
   if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return false;
