@@ -22,6 +22,8 @@ struct GenOptions {
   std::string highpass;      // --highpass HZ[:ORDER]
   std::string limit;         // --limit DBFS
   std::string keepPrepared;  // --keep-prepared DIR
+  std::string project;       // --project FILE: the script, outputs and settings from FILE
+  std::string initProject;   // --init-project FILE: write a project for the script named next
   int scriptIndex = 1;       // argv index of the script name
 };
 
