@@ -227,8 +227,8 @@ class Reader {
   // A step's value as the command line writes it; false turns the step off (a sound without
   // the default's step), and in [preparation] leaves it off.
   bool Step(const KeyRule& rule, const toml::node& node, std::string* text, bool inSound) {
-    if (node.is_boolean()) {
-      if (node.as_boolean()->get()) return false;
+    if (node.is_boolean() || node.value<std::string>() == "off") {
+      if (node.value<bool>().value_or(false)) return false;
       *text = inSound ? "off" : "";
       return true;
     }
