@@ -69,6 +69,11 @@ const ReadRow kReadRows[] = {
      "3: [sound.hello] is a second section for one sound (the first: FOLDER/toy.toml:1); sound names ignore letter case"},
     {"[sound]\nhello = 3\n", "2: sound.hello needs a section of settings: [sound.hello]"},
     {"image = \"a.bin\"\nimage = \"b.bin\"\n", "2: Error while parsing key-value pair: cannot redefine existing string 'image'; the project must be TOML"},
+    {"map = \"D\xc3\xa9mo.map\" # \xc2\xa7 in a comment\n[soundz\xc3\xa2]\n",
+     "2: a character that is not ASCII outside quotes and comments; the project must be TOML, whose names and "
+     "values are ASCII but for texts in quotes"},
+    {"map = \"\"\"\\\n  \xc2\xa7\"\"\"\n", "2: a character that is not ASCII outside quotes and comments; the "
+     "project must be TOML, whose names and values are ASCII but for texts in quotes"},
     {"script = toy.qs\n", "1: Error while parsing boolean: expected 'true', saw 'to'; the project must be TOML"},
 };
 
