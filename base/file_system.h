@@ -49,6 +49,10 @@ inline const char* FileKindName(FileKind kind) {
 // The folder part of a path ("." when there is none).
 std::string FolderOf(const std::string& path);
 
+// A path named relative to folder, as seen from the working folder: path itself when it is
+// absolute (or has a drive on Windows) or folder is ".".
+std::string PathFrom(const std::string& folder, const std::string& path);
+
 // Where a name leads, for the checks that keep two of a run's files apart (an output over an
 // input, two outputs over each other). A file that exists is known by its identity, through
 // any link or hard link; a name not yet created by its folder's identity and its own name

@@ -126,6 +126,11 @@ FileIdentity IdentityOf(const struct stat& st) {
 
 }  // namespace
 
+std::string PathFrom(const std::string& folder, const std::string& path) {
+  if (folder.empty() || folder == "." || path.empty() || path[0] == '/') return path;
+  return folder + "/" + path;
+}
+
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";

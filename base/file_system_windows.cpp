@@ -36,6 +36,12 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
 
 }  // namespace
 
+std::string PathFrom(const std::string& folder, const std::string& path) {
+  const bool absolute = !path.empty() && (path[0] == '/' || path[0] == '\\' || (path.size() > 1 && path[1] == ':'));
+  if (folder.empty() || folder == "." || path.empty() || absolute) return path;
+  return folder + "\\" + path;
+}
+
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.find_last_of("/\\");
   return slash == std::string::npos ? "." : path.substr(0, slash);

@@ -36,6 +36,8 @@ const OptionRow kOptions[] = {
     {"--fit", nullptr, nullptr, &GenOptions::fit, nullptr, 0, nullptr},
     {"--spl", nullptr, nullptr, &GenOptions::spl, nullptr, 0, "a value"},
     {"--spl-limit", nullptr, nullptr, &GenOptions::splLimit, nullptr, 0, "a value"},
+    {"--project", nullptr, nullptr, &GenOptions::project, nullptr, 0, nullptr},
+    {"--init-project", nullptr, nullptr, &GenOptions::initProject, nullptr, 0, nullptr},
 };
 
 // Only plain decimal digits: "2x", "+1" or " 3" are no level.
@@ -100,6 +102,9 @@ const char kGenHelp[] =
     "                       1  +0.9 to +1.0 dB SNR on speech, about 0.05 us a sample\n"
     "                       2  +2.1 to +2.7 dB, about 2 us a sample\n"
     "                       3  +2.4 to +3.1 dB, about 9 us a sample (1 s of 8 kHz speech: 0.08 s)\n"
+    "  --project FILE       compile the project FILE (TOML): its script, outputs and settings,\n"
+    "                       also per sound; the options given here go over its settings\n"
+    "  --init-project FILE SCRIPT  write a commented project for SCRIPT into FILE (a new file)\n"
     "  --rates [HZ]         the rates the chip plays near HZ, or near the common rates\n"
     "  --fit NEW.qs         choose each sound's codec and rate for the best sound the part holds,\n"
     "                       write the script so changed to NEW.qs and compile it (with --resample)\n"

@@ -25,6 +25,8 @@ struct GenOptions {
   std::string fit;           // --fit NEW.qs: choose codecs and rates, write them into NEW.qs
   std::string spl;           // --spl DB (checked by ParseSplSettings)
   std::string splLimit;      // --spl-limit LAEQ[:LCPEAK]
+  std::string project;       // --project FILE: the script, outputs and settings from FILE
+  std::string initProject;   // --init-project FILE: write a project for the script named next
   int scriptIndex = 1;       // argv index of the script name
 };
 

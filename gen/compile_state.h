@@ -76,6 +76,10 @@ struct CompileState : ScriptState {
   int32_t Pass = 0;
   double Scale = 1.0;  // set once per run, not per pass
   int32_t AdpcmQuality = 0;  // --adpcm-quality: how hard the ADPCM encoder searches
+  // From a project: the part size in place of the script's $FILESIZE (0: the script's), and
+  // the folder the script's wave file names are read from (empty: the working folder).
+  int32_t PartSize = 0;
+  std::string SoundFolder;
 
   // The 48-byte configuration block that `.CFGMEM` statements fill; the first of them blanks
   // it, CfgMemUsed tells whether one was seen.

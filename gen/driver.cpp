@@ -11,8 +11,10 @@
 #include "command_line.h"
 #include "compile_state.h"
 #include "error_report.h"
+#include "ascii_case.h"
 #include "file_system.h"
 #include "fit_run.h"
+#include "output_writer.h"
 #include "image/fill_scale.h"
 #include "image/image_file.h"
 #include "image_finishing.h"
@@ -20,6 +22,7 @@
 #include "name_tables.h"
 #include "output_file.h"
 #include "page_notes.h"
+#include "project_file.h"
 #include "script/scanner.h"
 #include "script/statements.h"
 #include "sound_pressure.h"
@@ -36,11 +39,28 @@ const char* const kBanner[] = {
     "------------------------------------------------------",
 };
 
-// The script sees the command line without the options: %1 is always the script name.
-void KeepArguments(CompileState& s, int argc, const char* const* argv, int scriptIndex) {
+// The script sees the command line without the options: %1 is always the script name. A
+// project gives the names when the command line gives none.
+void KeepArguments(CompileState& s, int argc, const char* const* argv, int scriptIndex, const ProjectFile& project) {
   s.ArgCount = argc - scriptIndex + 1;
   s.Args[0] = argv[0] != nullptr ? argv[0] : "qs71gen";
   for (int i = 1; i < s.ArgCount && i < kMaxArgs; ++i) s.Args[i] = argv[scriptIndex + i - 1];
+  if (project.path.empty() || s.ArgCount > 1) return;
+  std::vector<std::string> names = {project.script, project.image};
+  names.insert(names.end(), project.parameters.begin(), project.parameters.end());
+  s.ArgCount = static_cast<int32_t>(names.size()) + 1;
+  for (size_t i = 0; i < names.size(); ++i) s.Args[i + 1] = names[i];
+}
+
+// What only a project holds: the settings per sound, the part size, the folder of the wave files.
+void TakeProjectSettings(CompileState& s, const ProjectFile& project) {
+  if (project.path.empty()) return;
+  for (const SoundSettings& own : project.sounds) {
+    s.Prep.own.insert_or_assign(AsciiLowerCopy(own.name), own);
+    s.Prep.options.perSound = s.Prep.options.perSound || own.Prepares();
+  }
+  s.PartSize = project.partSize;
+  s.SoundFolder = project.folder;
 }
 
 void CloseStream(FILE*& stream) {
@@ -132,14 +152,60 @@ bool TakePreparationOptions(CompileState& s, const GenOptions& options, std::str
   return true;
 }
 
+// The project's settings with the command line's options over them.
+bool TakeProject(CompileState& s, int argc, const char* const* argv, GenOptions* options, ProjectFile* project) {
+  std::string error;
+  if (!ReadProjectFile(options->project, project, &error)) return std::fprintf(s.Err, "qs71gen: %s\n", error.c_str()), false;
+  const char* missing = project->script.empty() ? "script" : project->image.empty() ? "image" : nullptr;
+  if (options->scriptIndex >= argc && missing != nullptr) {
+    std::fprintf(s.Err, "qs71gen: %s names no %s and the command line none either: give %s = \"NAME\"\n",
+                 project->path.c_str(), missing, missing);
+    return false;
+  }
+  GenOptions merged = project->options;
+  ParseGenOptions(argc, argv, &merged, &error);
+  *options = merged;
+  return true;
+}
+
+// --init-project FILE SCRIPT: a new project beside the script, or in the working folder.
+int WriteInitialProject(CompileState& s, const std::string& file, int argc, const char* const* argv, int scriptIndex) {
+  if (scriptIndex >= argc) return std::fprintf(s.Err, "qs71gen: --init-project FILE needs the script after it\n"), -2;
+  const std::string script = argv[scriptIndex];
+  const bool beside = FolderOf(file) == FolderOf(script);
+  if (!beside && FolderOf(file) != ".") {
+    std::fprintf(s.Err, "qs71gen: --init-project writes the project beside the script (%s) or into the working "
+                 "folder, where the script's name holds\n", FolderOf(script).c_str());
+    return -2;
+  }
+  if (IdentifyFile(file.c_str()).exists) return std::fprintf(s.Err, "qs71gen: %s exists; --init-project never writes over a file\n", file.c_str()), -2;
+  FileKind kind = FileKind::Missing;
+  FILE* in = OpenRegularFile(script.c_str(), &kind);
+  if (in == nullptr) return std::fprintf(s.Out, "script-file %s open error\n\n", script.c_str()), -2;
+  std::string text;
+  char chunk[4096];
+  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) text.append(chunk, n);
+  std::fclose(in);
+  const std::string named = beside ? script.substr(script.find_last_of("/\\") + 1) : script;
+  const std::string stem = named.substr(0, named.find_last_of('.'));
+  std::string error;
+  if (!WriteOutputText(file, InitialProjectText(named, stem + ".bin", ScriptSoundNames(text)), &error)) {
+    return std::fprintf(s.Err, "qs71gen: %s cannot be written: %s\n", file.c_str(), error.c_str()), -2;
+  }
+  std::fprintf(s.Out, "%s: the project of %s; qs71gen --project %s compiles it\n", file.c_str(), script.c_str(), file.c_str());
+  return 0;
+}
+
 // Options that end the run before any file is touched; -1 when the run goes on.
-int AnswerOptions(CompileState& s, int argc, const char* const* argv, GenOptions* options) {
+int AnswerOptions(CompileState& s, int argc, const char* const* argv, GenOptions* options, ProjectFile* project) {
   std::string error;
   if (!ParseGenOptions(argc, argv, options, &error)) {
     std::fprintf(s.Err, "qs71gen: %s (qs71gen --help lists the options)\n", error.c_str());
     return -2;
   }
   if (options->help) return std::fprintf(s.Out, "%s", kGenHelp), 0;
+  if (!options->initProject.empty()) return WriteInitialProject(s, options->initProject, argc, argv, options->scriptIndex);
+  if (!options->project.empty() && !TakeProject(s, argc, argv, options, project)) return -2;
   if (!TakePreparationOptions(s, *options, &error) ||
       !ParseSplSettings(options->spl, options->splLimit, &s.Reports.spl, &error)) {
     std::fprintf(s.Err, "qs71gen: %s (qs71gen --help lists the options)\n", error.c_str());
@@ -219,11 +285,13 @@ int Finish(CompileState& s, int passResult, const GenOptions& options) {
 }
 
 // Settings, streams and banner once the options are taken: false when a file cannot be opened.
-bool BeginCompile(CompileState& s, int argc, const char* const* argv, const GenOptions& options) {
+bool BeginCompile(CompileState& s, int argc, const char* const* argv, const GenOptions& options,
+                  const ProjectFile& project) {
   SetStrictWarnings(s, options.strict);
   s.AdpcmQuality = options.adpcmQuality;
   s.Reports.codecCosts = !options.map.empty();
-  KeepArguments(s, argc, argv, options.scriptIndex);
+  KeepArguments(s, argc, argv, options.scriptIndex, project);
+  TakeProjectSettings(s, project);
   WarnOptionsOutOfPlace(s, argc, argv, options.scriptIndex);
   if (!OpenStreams(s, options)) return false;
   for (const char* line : kBanner) std::fprintf(s.Out, "%s\n", line);
@@ -232,10 +300,11 @@ bool BeginCompile(CompileState& s, int argc, const char* const* argv, const GenO
 
 int Compile(CompileState& s, int argc, const char* const* argv) {
   GenOptions options;
-  const int answered = AnswerOptions(s, argc, argv, &options);
+  ProjectFile project;
+  const int answered = AnswerOptions(s, argc, argv, &options, &project);
   if (answered != -1) return answered;
   if (!options.fit.empty()) return RunFit(s, argc, argv, options);
-  if (!BeginCompile(s, argc, argv, options)) return -2;
+  if (!BeginCompile(s, argc, argv, options, project)) return -2;
   int passResult = RunPass(s, 1);
   if (ScannerFailure(s) != nullptr) return StopAtScannerLimit(s);
   if (!OutputSparesWaveFiles(s)) return OpenFailure(s, "output", 2);
@@ -255,7 +324,11 @@ int Compile(CompileState& s, int argc, const char* const* argv) {
 
 int RunPassOne(CompileState& s, int argc, const char* const* argv) {
   GenOptions options;
-  if (AnswerOptions(s, argc, argv, &options) != -1 || !BeginCompile(s, argc, argv, options)) return -2;
+  ProjectFile project;
+  if (AnswerOptions(s, argc, argv, &options, &project) != -1 ||
+      !BeginCompile(s, argc, argv, options, project)) {
+    return -2;
+  }
   const int passResult = RunPass(s, 1);
   if (ScannerFailure(s) != nullptr) return kScannerStopped;
   if (!OutputSparesWaveFiles(s)) return -2;
@@ -266,6 +339,7 @@ void Init_yylex(CompileState& s, int pass) {
   s.Pass = pass;
   ReportError(s, InfoLine, 0, pass == 1 ? "=<< PASS 1 >>==" : "=<< PASS 2 >>==");
   if (pass == 1) ApplyPassOneDefaults(s);
+  if (pass == 1 && s.PartSize != 0) s.FileSize = s.PartSize;
 }
 
 void ReleaseAll(CompileState& s) {

@@ -8,6 +8,7 @@
 #include "audio/sound_import.h"
 #include "compile_state.h"
 #include "error_report.h"
+#include "file_system.h"
 #include "sound_kinds.h"
 #include "hex.h"
 #include "wrap_math.h"
@@ -67,7 +68,7 @@ int DefineSound(CompileState& s, const char* name, const char* text, int32_t kin
   sound->kind = kind;
   if (kind == KindSilence) sound->text = "Silence";
   else if (kind == KindMute) sound->text = "Mute";
-  else sound->text = WavePath(text);
+  else sound->text = s.SoundFolder.empty() ? WavePath(text) : PathFrom(s.SoundFolder, WavePath(text));
   SoundDef* def = sound.get();
   s.Names.soundIndex.emplace(key, def);
   s.Names.sounds.push_back(std::move(sound));

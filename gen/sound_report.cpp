@@ -6,6 +6,7 @@
 
 #include "ascii_case.h"
 #include "audio/sound_codecs.h"
+#include "audio/sound_import.h"
 #include "audio/sound_preparation.h"
 #include "audio/wave_input.h"
 #include "chip_identity.h"
@@ -362,7 +363,7 @@ void CostUnimportedSounds(CompileState& s) {
     const SoundDef* def = FindSound(s, report.name.c_str());
     const SoundCodec* codec = def != nullptr ? FindCodec(def->kind) : nullptr;
     if (!report.costs.empty() || codec == nullptr || codec->encode == nullptr) continue;
-    CodecMeter codecs(s.AdpcmQuality);
+    CodecMeter codecs(AdpcmQualityOf(s, def->name));
     SampleReader reader;
     FILE* file = nullptr;
     bool read = false;

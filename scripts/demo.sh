@@ -26,9 +26,11 @@ step "build: qs71gen, qs71dump, qs71prog and both programmer libraries"
 cmake --build "$build" --target qs71gen qs71dump qs71prog qs71_usb_writer \
   qs71_usb_writer_emulated
 
-step "qs71gen: examples/demo.qs -> $image"
-# The script names its wave files relative to its own folder.
-(cd "$top/examples" && "$build/gen/qs71gen" --map "$map" --html "$page" demo.qs "$image")
+step "qs71gen: the project examples/demo.toml -> $image"
+# The project holds the script and the settings of each sound; the script and the outputs
+# named here go over the project's, so that the results land in the build folder.
+"$build/gen/qs71gen" --project "$top/examples/demo.toml" --map "$map" --html "$page" \
+  "$top/examples/demo.qs" "$image"
 
 step "qs71dump: what the image holds, and its sounds back as WAV files"
 rm -rf "$sounds"

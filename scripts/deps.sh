@@ -14,6 +14,8 @@ base+=(libsodium-dev)
 # SQLite holds a station's production trace; libpq reaches a line's PostgreSQL trace, and the
 # tests start a server of their own from the postgresql package.
 base+=(libsqlite3-dev sqlite3 libpq-dev postgresql)
+# toml++ reads qs71gen's project files; it is used header-only, on Windows too.
+base+=(libtomlplusplus-dev)
 # The sanitizer and fuzz runs need clang and its runtime; the Windows target needs the
 # mingw-w64 cross compilers and Wine (32-bit Wine comes from the i386 architecture); the
 # package checks need dpkg-shlibdeps for the .deb's Depends and debootstrap for a Debian 12

@@ -91,15 +91,30 @@ PreparationRecord* FindRecord(CompileState& s, const std::string& name) {
   return it == s.Prep.records.end() ? nullptr : &it->second;
 }
 
+const SoundSettings* OwnSettings(CompileState& s, const std::string& name) {
+  auto it = s.Prep.own.find(AsciiLowerCopy(name));
+  return it == s.Prep.own.end() ? nullptr : &it->second;
+}
+
+// The options a sound is prepared with: the defaults, with its own settings over them (checked
+// when the project was read).
+PreparationOptions OptionsOf(CompileState& s, const std::string& name) {
+  PreparationOptions options = s.Prep.options;
+  std::string error;
+  if (const SoundSettings* own = OwnSettings(s, name)) ApplySoundSettings(*own, &options, &error);
+  return options;
+}
+
 // Pass 2 of a prepared sound: its 16-bit samples from the prepared file, already scaled.
 // Stores a sound's samples in the image; with the map asked for, every codec is tried on the
 // same blocks (against the samples the encoder is given, prepared or not).
 int StoreMetered(CompileState& s, const SoundDef& sound, const SoundCodec& codec, SampleReader* reader,
                  double scale, std::string* listing) {
-  CodecMeter codecs(s.AdpcmQuality);
+  const int quality = AdpcmQualityOf(s, sound.name);
+  CodecMeter codecs(quality);
   const int r = StoreSound(ImageOf(s), codec, reader,
                            {s.Offset, s.SoundBase, sound.start, sound.end, sound.name.c_str(),
-                            sound.text.c_str(), scale, listing, s.AdpcmQuality,
+                            sound.text.c_str(), scale, listing, quality,
                             s.Reports.codecCosts ? &codecs : nullptr});
   if (r == ErrNone && s.Reports.codecCosts && codec.encode != nullptr) NoteCodecCosts(s, sound.name, codecs);
   return r;
@@ -162,18 +177,23 @@ bool OpenPreparationFiles(CompileState& s, std::string* reason) {
 // Under this much short of the target, the limiter's trials count as reaching it.
 constexpr double kLimitedShortfallLufs = 0.5;
 
-void WarnAboutLoudness(CompileState& s, const char* name, const PreparationRecord& r, int line) {
-  if (!s.Prep.options.loudness) return;
+void WarnAboutLoudness(CompileState& s, const PreparationOptions& options, const char* name,
+                       const PreparationRecord& r, int line) {
+  if (!options.loudness && r.ceilingReached) {
+    Warn(s, line, "sound %s (%s) is raised by only %+.2f dB of the %+g dB of its gain: the -1 dBFS peak "
+         "ceiling holds it there", name, r.file.c_str(), r.gainDb, options.gainDb);
+  }
+  if (!options.loudness) return;
   if (!r.measured) {
     Warn(s, line, "sound %s (%s) is too short (under 0.4 s) or too quiet (under -70 LUFS) to "
          "measure its loudness; it keeps its level", name, r.file.c_str());
   } else if (r.ceilingReached) {
     Warn(s, line, "sound %s (%s) reaches only %.2f LUFS of the %g LUFS asked for: the -1 dBFS "
-         "peak ceiling holds it there", name, r.file.c_str(), r.loudnessAfter, s.Prep.options.loudnessLufs);
-  } else if (s.Prep.options.limit && r.loudnessAfter < s.Prep.options.loudnessLufs - kLimitedShortfallLufs) {
+         "peak ceiling holds it there", name, r.file.c_str(), r.loudnessAfter, options.TargetLufs());
+  } else if (options.limit && r.loudnessAfter < options.TargetLufs() - kLimitedShortfallLufs) {
     Warn(s, line, "sound %s (%s) reaches only %.2f LUFS of the %g LUFS asked for: it is as dense as the "
-         "--limit %g dBFS ceiling allows", name, r.file.c_str(), r.loudnessAfter, s.Prep.options.loudnessLufs,
-         s.Prep.options.limitDbfs);
+         "--limit %g dBFS ceiling allows", name, r.file.c_str(), r.loudnessAfter, options.TargetLufs(),
+         options.limitDbfs);
   }
 }
 
@@ -205,6 +225,11 @@ std::string KeptCopyClash(CompileState& s, const std::string& kept) {
 }  // namespace
 
 bool IsRampSound(const char* name) { return FindRamp(name) != nullptr; }
+
+int AdpcmQualityOf(CompileState& s, const std::string& name) {
+  const SoundSettings* own = OwnSettings(s, name);
+  return own != nullptr && own->adpcmQuality >= 0 ? own->adpcmQuality : s.AdpcmQuality;
+}
 
 int OpenSoundWave(CompileState& s, const SoundDef& sound, WaveHeader* header,
                   std::string* listing) {
@@ -245,10 +270,10 @@ int PrepareDefinedSound(CompileState& s, const char* name, int line) {
   PreparationRecord* record = FindRecord(s, name);
   SoundDef* sound = const_cast<SoundDef*>(FindSound(s, name));
   if (record == nullptr || sound == nullptr || !KindHasData(sound->kind) || !record->refusal.empty()) return ErrNone;
-  const PreparationOptions& options = s.Prep.options;
+  const PreparationOptions options = OptionsOf(s, sound->name);
   const std::string kept = options.keepDir.empty() ? "" : options.keepDir + "/" + sound->name + ".wav";
   PreparationJob job{&options, record->file, sound->kind, PreparedRate(s, name, *record, line), s.Scale, kept,
-                     s.AdpcmQuality};
+                     AdpcmQualityOf(s, sound->name)};
   const std::string clash = kept.empty() ? "" : KeptCopyClash(s, kept);
   if (!clash.empty()) {
     record->refusal = Format("sound %s: --keep-prepared would write its prepared copy %s over %s; nothing was "
@@ -261,7 +286,7 @@ int PrepareDefinedSound(CompileState& s, const char* name, int line) {
     record->refusal = Format("sound %s (%s) cannot be prepared: %s", name, record->file.c_str(), reason.c_str());
     return Refused(s, ErrWaveFile, record->refusal);
   }
-  WarnAboutLoudness(s, name, *record, line);
+  WarnAboutLoudness(s, options, name, *record, line);
   for (const std::string& note : record->notes) Advise(s, line, "sound %s (%s): %s", name, record->file.c_str(), note.c_str());
   ReserveSoundRange(s, sound, record->frames);
   return ErrNone;

@@ -42,6 +42,9 @@ int PrepareDefinedSound(CompileState& s, const char* name, int line);
 // below the target, the highest loudness every sound reaches, as advice on standard error.
 void AdviseLoudnessReach(CompileState& s);
 
+// The search of a sound's ADPCM encoder: its own (a project's [sound.NAME]), or everyone's.
+int AdpcmQualityOf(CompileState& s, const std::string& name);
+
 // Closes and removes the preparation's scratch files.
 void ReleasePreparation(CompileState& s);
 

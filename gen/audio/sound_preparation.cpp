@@ -470,14 +470,16 @@ bool WriteStage(const PreparationJob& job, const Window& window, int32_t rate, F
 
 // The gain that brings the loudness to the target, held below the peak ceiling (without the
 // limiter), and the loudness that ceiling lets the sound reach.
+// A sound's own gain moves its loudness target; without a target it is taken as it stands.
 void ChooseGain(const PreparationOptions& options, StageWriter& stage, PreparationRecord* record) {
   record->measured = stage.meter.Integrated(&record->loudnessBefore);
-  if (!options.loudness || !record->measured) return;
+  const bool toTarget = options.loudness && record->measured;
+  if (!toTarget && options.gainDb == 0) return;
   // On the 16-bit scale by a power of two, which leaves every bit of the figure as it was.
   const double peakDbfs = Dbfs(std::ldexp(static_cast<double>(stage.peak), 15 - kStageBits));
   const double ceiling = std::floor((kCeilingDbfs - peakDbfs) * 100) / 100;
-  record->reachLufs = record->loudnessBefore + ceiling;
-  record->gainDb = Hundredths(options.loudnessLufs - record->loudnessBefore);
+  if (record->measured) record->reachLufs = record->loudnessBefore + ceiling;
+  record->gainDb = Hundredths(toTarget ? options.TargetLufs() - record->loudnessBefore : options.gainDb);
   if (options.limit) return;  // the limiter holds the peaks instead
   if (record->gainDb > ceiling) {
     record->gainDb = ceiling;
@@ -680,7 +682,7 @@ bool CorrectLimitedGain(const PreparationOptions& options, FILE* stage, int64_t 
         return true;
       }
     }
-    const double shortfall = options.loudnessLufs - after;
+    const double shortfall = options.TargetLufs() - after;
     if (std::fabs(shortfall) < 0.05) return true;
     previousGain = record->gainDb, previousAfter = after;
     const double step = std::clamp(shortfall / perDb, -kLargestStepDb, kLargestStepDb);
@@ -829,6 +831,24 @@ bool ParsePreparationValues(const PreparationTexts& texts, PreparationOptions* o
     if (!ParseValue(rule, text, options, error)) return false;
     options->*rule.given = true;
   }
+  return true;
+}
+
+bool ApplySoundSettings(const SoundSettings& own, PreparationOptions* options, std::string* error) {
+  const PreparationOptions defaults;
+  for (const ValueRule& rule : kValueRules) {
+    const std::string& text = own.texts.*rule.text;
+    if (text.empty()) continue;
+    options->*rule.given = text != "off";
+    // A value of the sound's own replaces the default's whole: a trim without its hold has the usual one.
+    if (rule.part != nullptr) options->*rule.part = defaults.*rule.part;
+    if (options->*rule.given && !ParseValue(rule, text, options, error)) return false;
+  }
+  if (own.dither >= 0) options->dither = own.dither != 0;
+  if (own.gainDb < -kSoundGainLimitDb || own.gainDb > kSoundGainLimitDb) {
+    return *error = Format("gain %g is out of range: give %g to %g dB", own.gainDb, -kSoundGainLimitDb, kSoundGainLimitDb), false;
+  }
+  options->gainDb = own.gainDb;
   return true;
 }
 

@@ -30,9 +30,15 @@ struct PreparationOptions {
   double limitDbfs = 0;
   bool dither = false;    // --dither
   std::string keepDir;    // --keep-prepared DIR
+  double gainDb = 0;      // a sound's own gain: on top of the loudness target, or of its level
+  bool perSound = false;  // some sound has settings of its own (a project's [sound.NAME])
 
   // Any option given: every wave sound then goes through the preparation.
-  bool Active() const { return resample || loudness || trim || highpass || limit || dither || !keepDir.empty(); }
+  bool Active() const {
+    return resample || loudness || trim || highpass || limit || dither || !keepDir.empty() || perSound;
+  }
+  // The loudness the gain aims at: the target moved by the sound's own gain.
+  double TargetLufs() const { return loudnessLufs + gainDb; }
 };
 
 // The option texts as the command line gave them (empty: not given).
@@ -43,6 +49,28 @@ struct PreparationTexts {
 // Checks the numbers and their ranges; false with error saying which value and what it may be.
 bool ParsePreparationValues(const PreparationTexts& texts, PreparationOptions* options,
                             std::string* error);
+
+// One sound's own settings over the defaults (a project's [sound.NAME]): the texts as the
+// command line writes them, "off" for a step the sound goes without.
+struct SoundSettings {
+  std::string name;       // as the project writes it
+  std::string where;      // "FILE:LINE" of its section, for messages
+  PreparationTexts texts;
+  int dither = -1;        // 0 or 1; -1: the default's
+  double gainDb = 0;      // -40 to 40
+  int adpcmQuality = -1;  // -1: the default's
+
+  bool Prepares() const {
+    return !texts.loudness.empty() || !texts.trim.empty() || !texts.highpass.empty() || !texts.limit.empty() ||
+           dither >= 0 || gainDb != 0;
+  }
+};
+
+// The range of a sound's own gain in dB.
+constexpr double kSoundGainLimitDb = 40;
+
+// The defaults with a sound's own settings applied; false with error as ParsePreparationValues.
+bool ApplySoundSettings(const SoundSettings& own, PreparationOptions* options, std::string* error);
 
 // What a source file is, as libsndfile tells it.
 struct SourceInfo {
@@ -121,10 +149,11 @@ std::string PreparationMapColumns(const PreparationRecord& record);
 extern const std::vector<std::string> kPreparationHeadings;
 std::vector<std::string> PreparationCells(const PreparationRecord& record);
 
-// What a compile keeps of the preparation: the options, a record per sound (by lower-case
-// name), and the scratch files, which live until the compile ends.
+// What a compile keeps of the preparation: the options, the settings of sounds that have their
+// own, a record per sound (by lower-case name), and the scratch files, which live until the compile ends.
 struct PreparationState {
   PreparationOptions options;
+  std::unordered_map<std::string, SoundSettings> own;  // by lower-case name
   std::unordered_map<std::string, PreparationRecord> records;
   PreparationFiles files;
   std::string stageName, preparedName;  // when the files got names, to remove them

@@ -85,6 +85,8 @@ int StoreGlobal(CompileState& s, int token, int32_t value) {
     s.Ramp_Rate = value;
     return ErrNone;
   }
+  // A project's part size stands in place of the script's own.
+  if (token == T_FILESIZE && s.PartSize != 0) return ErrNone;
   for (const GlobalField& g : kGlobalFields) {
     if (g.token == token) s.*g.field = value;
   }
@@ -140,6 +142,19 @@ void WarnUnlinkedSounds(CompileState& s) {
     if (use.linked || IsRampSound(use.name)) continue;
     Warn(s, use.line, "sound %s is defined but never linked (no .SECTION $GROUPS line names it)",
          use.name.c_str());
+  }
+}
+
+// A project's settings for a sound the script does not define would silently do nothing.
+void CheckOwnSettings(CompileState& s) {
+  for (const auto& entry : s.Prep.own) {
+    if (FindSound(s, entry.first.c_str()) != nullptr) continue;
+    const SoundSettings& own = entry.second;
+    const std::string text = Format("%s: [sound.%s]: %s defines no sound %s; give a sound the script defines",
+                                    own.where.c_str(), own.name.c_str(), s.Args[1].c_str(), own.name.c_str());
+    std::fprintf(s.Err, "qs71gen: %s\n", text.c_str());
+    s.Reports.errors.push_back(text);
+    ++s.ErrorCount;
   }
 }
 
@@ -277,6 +292,7 @@ void EndOfPass(CompileState& s) {
   if (PassOne(s)) {
     WarnWhereReadingStopped(s);
     WarnUnlinkedSounds(s);
+    CheckOwnSettings(s);
     // The prepared samples are measured beside their sources.
     PrepareSounds(s);
     MeasureSounds(s);

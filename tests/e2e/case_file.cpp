@@ -100,7 +100,7 @@ std::map<std::string, std::string> Sections(const std::string& text, std::string
     if (line.rfind("=== ", 0) == 0) {
       std::vector<std::string> words = Words(line.substr(4));
       std::string name = words.empty() ? "" : words[0];
-      if (name == "file" && words.size() == 2) name += " " + words[1];
+      if ((name == "file" || name == "input") && words.size() == 2) name += " " + words[1];
       current = &out[name];
     } else {
       *current += line;
@@ -146,6 +146,7 @@ bool ParseCaseFile(const std::string& text, CaseFile* c, std::string* error) {
   if (sections.count("stderr")) c->expectedStderr = sections["stderr"];
   for (const auto& [name, text] : sections) {
     if (name.rfind("file ", 0) == 0) c->expectedFiles.emplace_back(name.substr(5), text);
+    if (name.rfind("input ", 0) == 0) c->files.emplace_back(name.substr(6), std::vector<uint8_t>(text.begin(), text.end()));
   }
   if (sections.count("image")) {
     c->image.present = true;

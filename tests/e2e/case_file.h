@@ -21,6 +21,7 @@
 //   ...script text, byte for byte...
 //   === stdout
 //   ...expected standard output, byte for byte...
+//   === input project.toml               (optional; another input file, its text as it stands)
 //   === stderr                           (optional)
 //   === file map.txt                     (optional; another output file, byte for byte)
 //   === image                            (optional; "none" when no image file may exist)

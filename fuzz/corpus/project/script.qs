@@ -1,0 +1,2 @@
+.ADPCM hello = "a.wav"
+.pcm8 song = "s.wav"
