@@ -252,6 +252,14 @@ struct SourceMeter {
   }
 };
 
+// The largest magnitude of x[0, n) and of peak, NaN passed over as std::max passes it: four
+// running maxima, so that no comparison waits on the one before (in any order, the same one).
+double PeakOf(const double* x, size_t n, double peak) {
+  double most[4] = {peak, peak, peak, peak};
+  for (size_t i = 0; i < n; ++i) most[i % 4] = std::max(most[i % 4], std::fabs(x[i]));
+  return std::max(std::max(most[0], most[1]), std::max(most[2], most[3]));
+}
+
 // --- high-pass ----------------------------------------------------------------------------
 
 // The source, mixed and high-passed, from its first frame. With the high-pass, a low-pass an
@@ -287,22 +295,17 @@ struct FilteredSource {
   size_t Read() {
     const size_t n = source.ReadMono(mono.data());
     if (levels != nullptr) levels->Add(source, mono.data(), n);
-    // The peaks in locals, as the sums: a member would make every sample wait on memory.
-    double most = peak;
     for (size_t i = 0; i < n; ++i) {
       if (!std::isfinite(mono[i])) {
         if (firstNotFinite < 0) firstNotFinite = done + static_cast<int64_t>(i);
         mono[i] = 0;
       }
-      most = std::max(most, std::fabs(mono[i]));
     }
-    peak = most;
+    peak = PeakOf(mono.data(), n, peak);
     done += static_cast<int64_t>(n);
     if (!highpass.On()) return n;
     highpass.Run(mono.data(), n);
-    most = filteredPeak;
-    for (size_t i = 0; i < n; ++i) most = std::max(most, std::fabs(mono[i]));
-    filteredPeak = most;
+    filteredPeak = PeakOf(mono.data(), n, filteredPeak);
     if (!residue.On()) return n;
     std::copy(mono.begin(), mono.begin() + static_cast<ptrdiff_t>(n), low.begin());
     residue.Run(low.data(), n);
