@@ -82,16 +82,20 @@ bool StartPrepared(const CompileState& s, const PreparationRecord& record, Sampl
 // A prepared sound's source is read as the preparation reads it (24-bit, float, AIFF, FLAC),
 // without the script's scale, which belongs to the prepared samples; the prepared samples are
 // what the import will store.
+// The preparation took both as it ran; a file is read here only where it did not get that far.
 void MeasurePreparedSound(CompileState& s, const SoundDef& def, SoundReport* report) {
   LevelMeter source;
   std::string reason;
-  if (MeterSource(def.text, &source, &reason)) Keep(source, report);
   auto it = s.Prep.records.find(AsciiLowerCopy(def.name));
+  if (it != s.Prep.records.end() && it->second.sourceMetered) Keep(it->second.sourceLevels, report);
+  else if (MeterSource(def.text, &source, &reason)) Keep(source, report);
   if (it != s.Prep.records.end()) report->fileRate = static_cast<uint32_t>(it->second.source.rate);
   const PreparationRecord* record = PreparedRecord(s, def.name);
   SampleReader reader;
   LevelMeter prepared;
-  if (record == nullptr || !StartPrepared(s, *record, &reader) || !ReadAllSamples(&reader, 1.0, &prepared)) return;
+  if (record == nullptr) return;
+  if (record->preparedMetered) prepared = record->preparedLevels;
+  else if (!StartPrepared(s, *record, &reader) || !ReadAllSamples(&reader, 1.0, &prepared)) return;
   report->prepared = true;
   report->preparedRate = static_cast<uint32_t>(record->playedRate);
   report->preparedLevels = LevelsOf(prepared);

@@ -5,6 +5,7 @@
 #include <soxr.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -164,6 +165,8 @@ struct Source {
   size_t ReadMono(double* mono) {
     const sf_count_t n = sf_readf_double(file.get(), frames.data(), static_cast<sf_count_t>(kBlock));
     const int channels = info.channels;
+    // The sums in locals: kept in the members, each addition waited on a store and a load.
+    double channelSum = channelEnergy, mixSum = mixEnergy;
     for (sf_count_t i = 0; i < n; ++i) {
       double sum = 0, squares = 0;
       for (int c = 0; c < channels; ++c) {
@@ -171,9 +174,10 @@ struct Source {
         sum += v, squares += v * v;
       }
       mono[i] = sum / channels;
-      channelEnergy += squares;
-      mixEnergy += mono[i] * mono[i];
+      channelSum += squares;
+      mixSum += mono[i] * mono[i];
     }
+    channelEnergy = channelSum, mixEnergy = mixSum;
     return n > 0 ? static_cast<size_t>(n) : 0;
   }
 
@@ -185,6 +189,70 @@ struct Source {
     return mixEnergy > 0 ? 10 * std::log10(channelMean / mixEnergy) : HUGE_VAL;
   }
 };
+
+// A value within 2^30 rounded to nearest, ties to even, as lrint rounds: adding 1.5 x 2^52
+// leaves a double no bits below the unit, so the sum is the value rounded, without a library
+// call (every build does double arithmetic in SSE registers, the i686 one included).
+int32_t Rounded(double x) {
+  constexpr double kRounder = 6755399441055744.0;
+  return static_cast<int32_t>((x + kRounder) - kRounder);
+}
+
+// A source sample on the 16-bit scale as the checks take it: beyond it up to 2^30, and 0 for
+// NaN or infinity.
+int32_t OnSixteenBitScale(double v) {
+  return Rounded(std::clamp((std::fabs(v) <= DBL_MAX ? v : 0.0) * 32768.0, -1073741824.0, 1073741824.0));
+}
+
+// An integer recording's sample, which libsndfile gives within [-1, 1): the same value without
+// the tests, in a loop the compiler turns into vector instructions.
+int32_t OnSixteenBitScaleBounded(double v) { return Rounded(v * 32768.0); }
+
+bool IntegerEncoding(int format) {
+  const int subtype = format & SF_FORMAT_SUBMASK;
+  return subtype == SF_FORMAT_PCM_S8 || subtype == SF_FORMAT_PCM_U8 || subtype == SF_FORMAT_PCM_16 ||
+         subtype == SF_FORMAT_PCM_24 || subtype == SF_FORMAT_PCM_32;
+}
+
+// Of two channels, the one of the larger magnitude; the first when they are level.
+int32_t Louder(int32_t first, int32_t second) { return std::abs(second) > std::abs(first) ? second : first; }
+
+// The mix and each frame's loudest channel on the 16-bit scale.
+template <int32_t (*OnScale)(double)>
+void ScaleFrames(const double* mono, const double* frames, size_t channels, size_t n, int32_t* mixed,
+                 int32_t* loudest) {
+  for (size_t i = 0; i < n; ++i) mixed[i] = OnScale(mono[i]);
+  for (size_t i = 0; i < n && channels == 2; ++i) loudest[i] = Louder(OnScale(frames[2 * i]), OnScale(frames[2 * i + 1]));
+  for (size_t i = 0; i < n && channels > 2; ++i) {
+    int32_t most = 0;
+    for (size_t c = 0; c < channels; ++c) most = Louder(most, OnScale(frames[i * channels + c]));
+    loudest[i] = most;
+  }
+}
+
+// The source's levels, taken from the frames as a pass reads them: the mix for the RMS, each
+// frame's loudest channel for the peak, the clipping and the silence at the ends.
+struct SourceMeter {
+  LevelMeter* meter;
+  std::vector<int32_t> mixed = std::vector<int32_t>(kBlock);
+  std::vector<int32_t> loudest = std::vector<int32_t>(kBlock);
+
+  void Add(const Source& source, const double* mono, size_t n) {
+    const size_t channels = static_cast<size_t>(source.info.channels);
+    const auto scale = IntegerEncoding(source.info.format) ? ScaleFrames<OnSixteenBitScaleBounded>
+                                                           : ScaleFrames<OnSixteenBitScale>;
+    scale(mono, source.frames.data(), channels, n, mixed.data(), loudest.data());
+    MeterFrames(meter, mixed.data(), channels > 1 ? loudest.data() : mixed.data(), n);
+  }
+};
+
+// The largest magnitude of x[0, n) and of peak, NaN passed over as std::max passes it: four
+// running maxima, so that no comparison waits on the one before (in any order, the same one).
+double PeakOf(const double* x, size_t n, double peak) {
+  double most[4] = {peak, peak, peak, peak};
+  for (size_t i = 0; i < n; ++i) most[i % 4] = std::max(most[i % 4], std::fabs(x[i]));
+  return std::max(std::max(most[0], most[1]), std::max(most[2], most[3]));
+}
 
 // --- high-pass ----------------------------------------------------------------------------
 
@@ -201,6 +269,7 @@ struct FilteredSource {
   double filteredPeak = 0;  // after it
   int64_t done = 0;
   int64_t firstNotFinite = -1;  // a float file's NaN or infinity, which every filter would spread
+  SourceMeter* levels = nullptr;  // given: the source's levels are taken as it is read
 
   bool Open(const PreparationJob& job, bool measureResidue, std::string* reason) {
     if (!source.Open(job.file, reason)) return false;
@@ -219,17 +288,18 @@ struct FilteredSource {
 
   size_t Read() {
     const size_t n = source.ReadMono(mono.data());
+    if (levels != nullptr) levels->Add(source, mono.data(), n);
     for (size_t i = 0; i < n; ++i) {
       if (!std::isfinite(mono[i])) {
         if (firstNotFinite < 0) firstNotFinite = done + static_cast<int64_t>(i);
         mono[i] = 0;
       }
-      peak = std::max(peak, std::fabs(mono[i]));
     }
+    peak = PeakOf(mono.data(), n, peak);
     done += static_cast<int64_t>(n);
     if (!highpass.On()) return n;
     highpass.Run(mono.data(), n);
-    for (size_t i = 0; i < n; ++i) filteredPeak = std::max(filteredPeak, std::fabs(mono[i]));
+    filteredPeak = PeakOf(mono.data(), n, filteredPeak);
     if (!residue.On()) return n;
     std::copy(mono.begin(), mono.begin() + static_cast<ptrdiff_t>(n), low.begin());
     residue.Run(low.data(), n);
@@ -272,9 +342,11 @@ struct Stretches {
   }
 };
 
-bool FindWindow(const PreparationJob& job, Window* window, std::string* reason) {
+// Reads the whole source: levels, when given, are taken on the way.
+bool FindWindow(const PreparationJob& job, Window* window, SourceMeter* levels, bool* metered, std::string* reason) {
   FilteredSource in;
   if (!in.Open(job, false, reason)) return false;
+  in.levels = levels;
   const double threshold = OnGrid(std::pow(10.0, job.options->trimDbfs / 20));
   const double rate = in.source.info.samplerate;
   Stretches found{std::llround(kBridgedSeconds * rate), std::llround(job.options->trimHoldMs * rate / 1000)};
@@ -285,6 +357,7 @@ bool FindWindow(const PreparationJob& job, Window* window, std::string* reason) 
     }
   }
   found.Close();
+  *metered = levels != nullptr;
   if (!in.Finite(reason)) return false;
   if (in.peak == 0) return *reason = "it is all silence", false;
   if (!found.anyAbove) {
@@ -437,10 +510,13 @@ struct StageFacts {
   double residue = 0;       // of what the high-pass left an octave below its cut-off
 };
 
+// Without a trim the window is the whole source, read to its end: levels, when given, are taken
+// on the way.
 bool WriteStage(const PreparationJob& job, const Window& window, int32_t rate, FILE* stage,
-                StageWriter* writer, StageFacts* facts, std::string* reason) {
+                StageWriter* writer, StageFacts* facts, SourceMeter* levels, bool* metered, std::string* reason) {
   FilteredSource in;
   if (!in.Open(job, true, reason)) return false;
+  in.levels = levels;
   Resampler resampler(&StageWriter::Take, writer);
   if (!resampler.Start(in.source.info.samplerate, rate, window.end - window.first, reason)) return false;
   if (std::fseek(stage, 0, SEEK_SET) != 0) return *reason = "the scratch file cannot be rewound", false;
@@ -456,6 +532,7 @@ bool WriteStage(const PreparationJob& job, const Window& window, int32_t rate, F
       facts->residue += in.low[static_cast<size_t>(i)] * in.low[static_cast<size_t>(i)];
     }
   }
+  *metered = levels != nullptr && in.done >= in.source.info.frames;
   if (!in.Finite(reason)) return false;
   facts->sourcePeak = in.peak;
   facts->filteredPeak = in.filteredPeak;
@@ -716,6 +793,9 @@ struct FinalPass {
   std::vector<short> listening = std::vector<short>(kBlock);
   std::vector<uint8_t> raw = std::vector<uint8_t>(2 * kBlock);
   std::vector<double> measured = std::vector<double>(kBlock);
+  // The samples as the scratch file holds them, gathered into the blocks the import reads them
+  // back in, so that their levels are the very figures a read-back gives.
+  std::vector<int32_t> stored;
 
   FinalPass(const PreparationJob& j, PreparationRecord* r) : job(j), record(r), meter(r->playedRate) {
     dither.step = job.options->dither ? DitherStep(job.kind) : 0;
@@ -747,6 +827,7 @@ struct FinalPass {
       listening.resize(n), raw.resize(2 * n), measured.resize(n);
     }
     Quantise(n);
+    MeterStored(n);
     meter.Add(measured.data(), n);
     check.Add(prepared.data(), encoded.data(), n, last);
     const sf_count_t count = static_cast<sf_count_t>(n);
@@ -761,6 +842,18 @@ struct FinalPass {
     return true;
   }
 
+  void MeterStored(size_t n) {
+    stored.reserve(kFramesPerBlock);
+    for (size_t i = 0; i < n; ++i) {
+      stored.push_back(static_cast<int16_t>(encoded[i]));
+      if (stored.size() == kFramesPerBlock) FlushStored();
+    }
+  }
+  void FlushStored() {
+    if (!stored.empty()) MeterBlock(&record->preparedLevels, stored.data(), stored.size());
+    stored.clear();
+  }
+
   bool Run(const PreparationFiles& files, int64_t frames, std::string* reason) {
     if (!job.keepPath.empty() && !keep.Open(job.keepPath, record->playedRate, reason)) return false;
     GainedSignal signal(*job.options, files.stage, frames, record->gainDb, record->playedRate);
@@ -773,6 +866,8 @@ struct FinalPass {
     }
     if (std::fflush(files.prepared) != 0) return *reason = "the scratch file cannot be written", false;
     if (keep.file && !keep.Close(reason)) return false;
+    FlushStored();
+    record->preparedMetered = true;
     clipped = signal.clipped;
     if (signal.limiter) limitedDb = signal.limiter->DeepestDb();
     Summarise();
@@ -866,35 +961,28 @@ bool MeterSource(const std::string& path, LevelMeter* meter, std::string* reason
   Source source;
   if (!source.Open(path, reason)) return false;
   std::vector<double> mono(kBlock);
-  std::vector<int32_t> mixed(kBlock), loudest(kBlock);
-  const auto scaled = [](double v) {
-    return std::isfinite(v) ? static_cast<int32_t>(std::lrint(std::clamp(v * 32768.0, -1073741824.0, 1073741824.0))) : 0;
-  };
-  const size_t channels = static_cast<size_t>(source.info.channels);
-  for (size_t n; (n = source.ReadMono(mono.data())) > 0;) {
-    for (size_t i = 0; i < n; ++i) mixed[i] = scaled(mono[i]);
-    for (size_t i = 0; i < n && channels > 1; ++i) {
-      loudest[i] = 0;
-      for (size_t c = 0; c < channels; ++c) {
-        const int32_t v = scaled(source.frames[i * channels + c]);
-        if (std::abs(v) > std::abs(loudest[i])) loudest[i] = v;
-      }
-    }
-    MeterFrames(meter, mixed.data(), channels > 1 ? loudest.data() : mixed.data(), n);
-  }
+  SourceMeter levels{meter};
+  for (size_t n; (n = source.ReadMono(mono.data())) > 0;) levels.Add(source, mono.data(), n);
   return true;
 }
 
 bool PrepareSound(const PreparationJob& job, const PreparationFiles& files, PreparationRecord* record,
                   std::string* reason) {
   if (!ProbeSource(job.file, &record->source, reason)) return false;
+  // The source's levels come from its first pass: the trim's when there is one, which reads it whole.
+  record->sourceLevels = LevelMeter{}, record->preparedLevels = LevelMeter{};
+  record->sourceMetered = record->preparedMetered = false;
+  SourceMeter levels{&record->sourceLevels};
   Window window{0, record->source.frames};
-  if (job.options->trim && !FindWindow(job, &window, reason)) return false;
+  if (job.options->trim && !FindWindow(job, &window, &levels, &record->sourceMetered, reason)) return false;
   record->trimmedMs = (record->source.frames - (window.end - window.first)) * 1000 / record->source.rate;
   record->playedRate = job.rate > 0 ? job.rate : record->source.rate;
   StageWriter stage(files.stage, record->playedRate);
   StageFacts facts;
-  if (!WriteStage(job, window, record->playedRate, files.stage, &stage, &facts, reason)) return false;
+  SourceMeter* unmetered = record->sourceMetered ? nullptr : &levels;
+  bool metered = false;
+  if (!WriteStage(job, window, record->playedRate, files.stage, &stage, &facts, unmetered, &metered, reason)) return false;
+  record->sourceMetered = record->sourceMetered || metered;
   const int64_t frames = stage.frames;
   if (frames < 1 || frames > INT32_MAX / 2) {
     return *reason = Format("it is too %s to be played at %d Hz", frames < 1 ? "short" : "long", record->playedRate), false;

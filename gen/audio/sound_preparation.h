@@ -16,6 +16,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "audio/sound_measure.h"
+
 struct PreparationOptions {
   bool resample = false;  // --resample
   bool loudness = false;  // --loudness LUFS
@@ -83,8 +85,6 @@ struct SourceInfo {
 // True when libsndfile can read the file; otherwise false with its reason.
 bool ProbeSource(const std::string& path, SourceInfo* info, std::string* reason);
 
-struct LevelMeter;
-
 // The source's levels as the recording holds them, before any step: its frames on the 16-bit
 // scale (a float file's values above full scale stay above it), the channels mixed as the
 // preparation mixes them for the RMS, the loudest channel for the peak, clipping and silence.
@@ -115,6 +115,13 @@ struct PreparationRecord {
   // What the designer should hear about the preparation (a step that clipped, a mix that
   // cancels, a rumble the filter left), each to follow "sound NAME (FILE): ".
   std::vector<std::string> notes;
+  // Levels taken while the steps read and wrote, so that the checks read no file again: the
+  // source's as MeterSource gives them (once a pass read it whole), the prepared samples' as
+  // the import reads them back (once they were all written).
+  bool sourceMetered = false;
+  LevelMeter sourceLevels;
+  bool preparedMetered = false;
+  LevelMeter preparedLevels;
 };
 
 // The request for one sound: its kind decides the dither and the codec of the SNR.
