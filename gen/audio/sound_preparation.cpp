@@ -848,14 +848,21 @@ bool ProbeSource(const std::string& path, SourceInfo* info, std::string* reason)
   return true;
 }
 
+namespace {
+
+// A source value on the 16-bit scale; a float file's values above full scale stay above it.
+int32_t SixteenBitScale(double v) {
+  return std::isfinite(v) ? static_cast<int32_t>(std::lrint(std::clamp(v * 32768.0, -1073741824.0, 1073741824.0))) : 0;
+}
+
+}  // namespace
+
 bool MeterSource(const std::string& path, LevelMeter* meter, std::string* reason) {
   Source source;
   if (!source.Open(path, reason)) return false;
   std::vector<double> mono(kBlock);
   std::vector<int32_t> mixed(kBlock), loudest(kBlock);
-  const auto scaled = [](double v) {
-    return std::isfinite(v) ? static_cast<int32_t>(std::lrint(std::clamp(v * 32768.0, -1073741824.0, 1073741824.0))) : 0;
-  };
+  const auto scaled = SixteenBitScale;
   const size_t channels = static_cast<size_t>(source.info.channels);
   for (size_t n; (n = source.ReadMono(mono.data())) > 0;) {
     for (size_t i = 0; i < n; ++i) mixed[i] = scaled(mono[i]);
@@ -867,6 +874,20 @@ bool MeterSource(const std::string& path, LevelMeter* meter, std::string* reason
       }
     }
     MeterFrames(meter, mixed.data(), channels > 1 ? loudest.data() : mixed.data(), n);
+  }
+  return true;
+}
+
+bool ReadSourceMono(const std::string& path, int64_t maxFrames, MonoSource* mono, std::string* reason) {
+  Source source;
+  if (!source.Open(path, reason)) return false;
+  mono->rate = source.info.samplerate;
+  mono->frames = source.info.frames;
+  if (mono->frames > maxFrames) return true;
+  mono->samples.reserve(static_cast<size_t>(mono->frames));
+  std::vector<double> block(kBlock);
+  for (size_t n; (n = source.ReadMono(block.data())) > 0;) {
+    for (size_t i = 0; i < n; ++i) mono->samples.push_back(SixteenBitScale(block[i]));
   }
   return true;
 }
