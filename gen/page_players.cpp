@@ -1,6 +1,7 @@
 #include "page_players.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 
 #include "ascii_case.h"
