@@ -276,6 +276,7 @@ int Finish(CompileState& s, int passResult, const GenOptions& options) {
   if (passResult != 0) WarnSpaceBudget(s);
   // A failed compile's map shows where the bytes went; it never makes the run succeed or fail.
   if (passResult != 0 && !options.map.empty()) WriteFailedMap(s, options.map);
+  if (passResult != 0 && !options.html.empty()) WriteFailedPage(s, options.html);
   if (passResult == 0 && !options.map.empty()) passResult = WriteImageMap(s, options.map);
   if (passResult == 0 && !options.html.empty()) passResult = WriteCompilePage(s, options.html);
   passResult = SettleImageOutput(s, passResult);

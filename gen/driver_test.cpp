@@ -168,7 +168,8 @@ TEST(HintTest, PastesIntoAShell) {
   }
 }
 
-// The page of a prepared compile carries the preparation's figures in the sounds' rows.
+// The page of a prepared compile carries the preparation's figures in the sounds' cards; a failed
+// compile's page is headed FAILED.
 TEST(PageTest, ShowsThePreparation) {
   const fs::path folder = CleanScratchFolder(QS71_TEST_TMPDIR, "prepared-page");
   const std::vector<int32_t> samples = testwav::MakeSamples({}, 22050, 44100);
@@ -182,6 +183,17 @@ TEST(PageTest, ShowsThePreparation) {
   const std::string page(bytes.begin(), bytes.end());
   for (const char* text : {"prepared from", "take.wav (WAV 16-bit, 2 ch, 44100 Hz)", "8000 Hz"}) {
     EXPECT_NE(page.find(text), std::string::npos) << text;
+  }
+  // Onto a part too small: the page says so, with the advice, and still plays the source.
+  const std::string small = ".GLOBAL $FILESIZE = 800h\n" + script.substr(script.find('\n') + 1);
+  ASSERT_TRUE(testwav::WriteFile((folder / "s.qs").string(), {small.begin(), small.end()}));
+  const auto failed = testsupport::RunProcess({QS71GEN_PATH, "--resample", "--html", "p.html", "s.qs", "s.bin"},
+                                              {.folder = folder});
+  ASSERT_NE(failed.exitCode, 0);
+  const std::vector<uint8_t> failedBytes = ReadFileBytes(folder / "p.html");
+  const std::string failedPage(failedBytes.begin(), failedBytes.end());
+  for (const char* text : {"FAILED: no image written", "over by", "download=\"take-source.wav\""}) {
+    EXPECT_NE(failedPage.find(text), std::string::npos) << text;
   }
 }
 

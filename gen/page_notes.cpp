@@ -10,6 +10,8 @@
 #include "image_page.h"
 #include "name_tables.h"
 #include "output_file.h"
+#include "page_players.h"
+#include "link_map.h"
 #include "sha256.h"
 #include "sound_kinds.h"
 #include "sound_report.h"
@@ -17,27 +19,17 @@
 
 namespace {
 
-// The levels of a prepared sound's source beside those of the samples the image stores.
-const std::vector<std::string> kLevelsHeadings = {"source levels", "prepared levels"};
-
-std::vector<std::string> LevelsCells(const SoundReport* r) {
-  return {r != nullptr && r->measured ? LevelsSummary(r->levels, r->fileRate) : "",
-          r != nullptr && r->prepared ? LevelsSummary(r->preparedLevels, r->preparedRate) : ""};
-}
-
 // A prepared sound's figures, as the map gives them; a sound the preparation did not touch
 // (silence, mute) leaves its cells empty.
 void AddPreparation(const CompileState& s, PageNotes* notes, SoundNote* sound) {
   if (!s.Prep.options.Active()) return;
   notes->extraColumns = kPreparationHeadings;
-  notes->extraColumns.insert(notes->extraColumns.end(), kLevelsHeadings.begin(), kLevelsHeadings.end());
   auto it = s.Prep.records.find(AsciiLowerCopy(sound->name));
   if (it != s.Prep.records.end() && it->second.refusal.empty()) {
     sound->extra = PreparationCells(it->second);
   } else {
     sound->extra.assign(kPreparationHeadings.size(), "");
   }
-  for (std::string& cell : LevelsCells(FindSoundReport(s, sound->name))) sound->extra.push_back(std::move(cell));
 }
 
 // With --spl, each sound's predicted levels in the toy, after any other columns.
@@ -61,12 +53,14 @@ PageNotes NotesOf(CompileState& s) {
     const SoundDef& d = **it;
     const int64_t chipStart = static_cast<uint32_t>(WrapAdd(s.SoundBase, d.start));
     const int64_t samples = KindHasData(d.kind) ? d.frames : static_cast<int64_t>(d.end) + 1;
-    notes.sounds.push_back({d.kind, chipStart, samples, d.name, d.text, {}});
+    notes.sounds.push_back({d.kind, chipStart, samples, d.name, d.text, {}, SoundBytesTaken(s, d)});
     AddPreparation(s, &notes, &notes.sounds.back());
   }
   AddSoundPressure(s, &notes);
   for (const LinkRecord& link : s.Links) notes.links.push_back({link.section, link.sound});
   for (const auto& [line, text] : s.Warnings.given) notes.warnings.push_back({line, text});
+  notes.players = [&s](const SoundNote& sound) { return CompilePlayers(s, sound); };
+  notes.levels = PlayedLevelsText;
   return notes;
 }
 
@@ -102,5 +96,17 @@ int WriteCompilePage(CompileState& s, const std::string& path) {
   }
   std::fprintf(s.Err, "qs71gen: the page cannot be written: %s; no image written\n",
                problem.c_str());
+  return 1;
+}
+
+int WriteFailedPage(CompileState& s, const std::string& path) {
+  // The lines that head the failed map, from the same records.
+  std::vector<std::string> lines = s.Reports.errors;
+  if (!s.Reports.budget.empty()) lines.push_back(s.Reports.budget);
+  const PageNotes notes = NotesOf(s);
+  std::string problem;
+  const std::string image = s.ArgCount > 2 ? s.Args[2] : "";
+  if (WriteImagePage(path, FailedCompilePage(image, notes, lines, FailedMapText(s)), &problem) == 0) return 0;
+  std::fprintf(s.Err, "qs71gen: the page cannot be written: %s\n", problem.c_str());
   return 1;
 }

@@ -9,3 +9,8 @@ struct CompileState;
 
 // 0, or 1 after a message on standard error naming the page.
 int WriteCompilePage(CompileState& s, const std::string& path);
+
+// The page of a failed compile, headed FAILED with its errors and the advice on fitting the part,
+// its sounds with their source and prepared players, and its map. 0, or 1 after a message on
+// standard error; the run fails either way.
+int WriteFailedPage(CompileState& s, const std::string& path);

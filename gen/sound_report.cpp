@@ -385,6 +385,22 @@ void CostUnimportedSounds(CompileState& s) {
   }
 }
 
+bool ReadPreparedSound(const CompileState& s, const std::string& name, int64_t maxFrames, MonoSource* sound) {
+  const PreparationRecord* record = PreparedRecord(s, name);
+  SampleReader reader;
+  if (record == nullptr || !StartPrepared(s, *record, &reader)) return false;
+  sound->rate = record->playedRate;
+  sound->frames = record->frames;
+  if (sound->frames > maxFrames) return true;
+  sound->samples.reserve(record->frames);
+  size_t n = 0;
+  int r = ErrNone;
+  while ((r = ReadSampleBlock(&reader, 1.0, &n)) == ErrNone && n > 0) {
+    sound->samples.insert(sound->samples.end(), reader.samples.begin(), reader.samples.begin() + static_cast<ptrdiff_t>(n));
+  }
+  return r == ErrNone;
+}
+
 void MeasureSounds(CompileState& s) {
   for (const SoundUse& use : s.Statements.soundUses) {
     const SoundDef* def = FindSound(s, use.name.c_str());
@@ -402,6 +418,8 @@ void MeasureSounds(CompileState& s) {
   // The preparation sets the loudness it is asked for, and says when a sound falls short.
   if (!s.Prep.options.loudness) WarnLevels(s);
 }
+
+int64_t SoundBytesTaken(const CompileState& s, const SoundDef& def) { return SoundBytes(def, FindSoundReport(s, def.name)); }
 
 int32_t SoundAreaBase(const CompileState& s) {
   if (s.SoundBase != 0 || s.GrpAdr < 1 || s.GrpAdr > kMaxGrpAdr) return s.SoundBase;

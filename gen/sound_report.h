@@ -20,6 +20,8 @@
 
 struct CompileState;
 struct PreparationRecord;
+struct MonoSource;
+struct SoundDef;
 
 struct SoundReport {
   std::string name;  // as defined
@@ -66,6 +68,11 @@ std::string LevelsSummary(const SoundLevels& levels, uint32_t rate);
 // (it overflowed, or pass 2 never ran), read from its file or its prepared samples.
 void CostUnimportedSounds(CompileState& s);
 
+// A prepared sound's samples as the encoder takes them (dithered, with --dither) and their rate;
+// no samples when there are more than maxFrames. False when the sound was not prepared or its
+// samples cannot be read back.
+bool ReadPreparedSound(const CompileState& s, const std::string& name, int64_t maxFrames, MonoSource* sound);
+
 // Pass 2, with the map asked for: what every codec would cost the sound just imported.
 void NoteCodecCosts(CompileState& s, const std::string& name, const CodecMeter& codecs);
 
@@ -78,6 +85,9 @@ int64_t KindBytesOf(int32_t kind, int64_t samples);
 
 // The report of a sound, or null when it was not measured.
 const SoundReport* FindSoundReport(const CompileState& s, const std::string& name);
+
+// The bytes a sound takes in the image, or would take once its refused file is accepted.
+int64_t SoundBytesTaken(const CompileState& s, const SoundDef& def);
 
 // Chip address of the sound data area as the section tables place it; also for a compile that
 // stopped before pass 2 set SoundBase.

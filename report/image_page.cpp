@@ -9,6 +9,7 @@
 #include "sound_extract.h"
 #include "sound_list.h"
 #include "text_report.h"
+#include "wav_output.h"
 #include "waveform.h"
 
 namespace {
@@ -24,10 +25,10 @@ constexpr int64_t kMaxPageSilence = int64_t{1} << 20;
 constexpr char kStyle[] = R"(<style>
 :root{font-family:system-ui,-apple-system,"Segoe UI",Roboto,"Helvetica Neue",Arial,sans-serif;color:#1a1a1a;background:#fff}
 body{margin:1.5rem;max-width:80rem}
-h1{font-size:1.5rem}h2{font-size:1.2rem;margin-top:2rem;border-bottom:1px solid #767676}
+h1{font-size:1.5rem}h2{font-size:1.2rem;margin-top:2rem;border-bottom:1px solid #767676}h3{font-size:1rem;margin:0 0 .4rem}
 table{border-collapse:collapse;font-size:.875rem}
 th,td{border:1px solid #a0a0a0;padding:.2rem .4rem;text-align:left;vertical-align:middle;white-space:nowrap}
-td.wrap{white-space:normal}
+td.wrap,.summary td,.figures td{white-space:normal;overflow-wrap:anywhere}
 td.n{text-align:right;font-variant-numeric:tabular-nums}
 code,pre,.mono{font-family:ui-monospace,"Cascadia Mono","DejaVu Sans Mono",Menlo,Consolas,monospace}
 pre{font-size:.8rem;background:#f4f4f4;padding:.5rem;overflow-x:auto}
@@ -38,16 +39,27 @@ pre{font-size:.8rem;background:#f4f4f4;padding:.5rem;overflow-x:auto}
 .free{fill:#e8e8e8}.adpcm{fill:#1f6fb2}.ulaw{fill:#2e7d32}.pcm8{fill:#b26a00}.pcm16{fill:#a03d00}
 .eq01{fill:#6d5f00}
 .legend span{display:inline-block;margin-right:1rem}.legend svg{vertical-align:middle}
-svg.wave{background:#f8f8f8}svg.wave path{stroke:#1f6fb2;stroke-width:1}svg.wave .axis{stroke:#a0a0a0}
-tr:target{outline:3px solid #b26a00}
-.warn{color:#8a1c00}
-@media print{body{margin:0}audio,#map-detail{display:none}#memory-map{max-height:none}
-*{-webkit-print-color-adjust:exact;print-color-adjust:exact}tr{break-inside:avoid}}
+.sound{border:1px solid #a0a0a0;padding:.5rem .75rem;margin:.75rem 0}
+.card{display:flex;flex-wrap:wrap;gap:.75rem 1.5rem;align-items:flex-start}
+.figures{flex:1 1 18rem;max-width:28rem}.figures th{font-weight:normal;color:#4d4d4d}
+.players{flex:3 1 36rem;min-width:0;display:flex;flex-direction:column;gap:.5rem}
+.player{display:flex;flex-wrap:wrap;align-items:center;gap:.25rem .75rem}
+.player .what{width:5rem;font-weight:600}
+.play{flex:1 1 18rem;min-width:0;display:flex;flex-direction:column;gap:.2rem;font-size:.875rem}
+.play audio{width:100%;max-width:24rem}
+svg.wave{background:#f8f8f8;flex:none}svg.wave path{stroke:#1f6fb2;stroke-width:1}svg.wave .axis{stroke:#a0a0a0}
+.sound:target{outline:3px solid #b26a00}
+.warn,.failed{color:#8a1c00}.failed{font-size:1.2rem;font-weight:700}
+@media print{body{margin:0}audio,.download,#map-detail{display:none}#memory-map{max-height:none}
+*{-webkit-print-color-adjust:exact;print-color-adjust:exact}.sound{break-inside:avoid}}
 </style>)";
 
-// The only script: the details of the block under the pointer or the focus, in words.
+// The only script: the details of the block under the pointer or the focus, in words; the
+// download links, which take their player's data.
 constexpr char kScript[] = R"(<script>
-(function(){var d=document.getElementById('map-detail'),m=document.getElementById('memory-map');
+(function(){document.querySelectorAll('a[data-player]').forEach(function(a){
+var p=document.getElementById(a.getAttribute('data-player'));if(p){a.href=p.getAttribute('src');a.hidden=false;}});
+var d=document.getElementById('map-detail'),m=document.getElementById('memory-map');
 if(!d||!m)return;d.hidden=false;function show(e){var b=e.target.closest('.block')||
 (e.target.querySelector&&e.target.querySelector('.block'));if(b)d.textContent=b.getAttribute('data-detail');}
 m.addEventListener('mouseover',show);m.addEventListener('focusin',show);})();
@@ -173,71 +185,136 @@ const SoundNote* NoteFor(const PageNotes* notes, const Sound& sound) {
   return nullptr;
 }
 
-// The player's cell, appended in place: its data URI is most of the page's bytes.
-void AppendPlayerCell(const ImageMap& map, const Sound& sound, const std::vector<int32_t>& samples,
-                      const std::string& label, std::string* out) {
-  if (!CanExtract(sound)) {
-    *out += "<td>no decoder for EQ01 codes</td>";
-  } else if (!KindHasData(sound.kind->kind) && sound.length > kMaxPageSilence) {
-    *out += Cell(Format("%lld samples of silence", static_cast<ll>(sound.length)));
-  } else {
-    *out += Format("<td><audio controls preload=\"none\" aria-label=\"Play %s\" data-wav=\"%s\" "
-                   "src=\"",
-                   HtmlEscape(label).c_str(), HtmlEscape(WavName(sound)).c_str());
-    *out += DataUri("audio/wav", ExtractedWavBytes(map, sound, samples));
-    *out += "\"></audio></td>";
+// A card per sound: its heading, its figures (a column a compile step adds is one more row) and
+// its players stacked beside them, so that the page stays within the window's width.
+struct CardHead {
+  std::string id;
+  std::string title;
+  std::vector<std::pair<std::string, std::string>> figures;
+};
+
+void OpenCard(const CardHead& card, std::string* out) {
+  *out += "<section class=\"sound\" id=\"" + card.id + "\"><h3>" + HtmlEscape(card.title) +
+          "</h3><div class=\"card\"><table class=\"figures\">";
+  for (const auto& [heading, value] : card.figures)
+    *out += "<tr><th scope=\"row\">" + HtmlEscape(heading) + "</th>" + Cell(value) + "</tr>";
+  *out += "</table><div class=\"players\">";
+}
+
+void CloseCard(std::string* out) { *out += "</div></div></section>"; }
+
+// One player: the waveform of its samples, the WAV bytes as a data URI (most of the page's
+// bytes, appended in place), a link that downloads them under a sound's name (the page's
+// script gives it the player's data, which would otherwise be on the page twice), and levels.
+struct PlayerView {
+  std::string id;
+  std::string what;
+  std::string label;
+  std::string download;
+  const std::vector<int32_t>* samples;
+  std::vector<uint8_t> wav;
+  std::string levels;
+};
+
+void AppendPlayer(const PlayerView& p, std::string* out) {
+  *out += "<div class=\"player\"><span class=\"what\">" + HtmlEscape(p.what) + "</span>";
+  *out += WaveformSvg(DecimateMinMax(*p.samples, kWaveWidth), kWaveWidth, kWaveHeight,
+                      "Waveform of " + p.label + ", " + p.what);
+  *out += Format("<div class=\"play\"><audio id=\"%s\" controls preload=\"none\" aria-label=\"Play %s, "
+                 "%s\" data-wav=\"%s\" src=\"",
+                 p.id.c_str(), HtmlEscape(p.label).c_str(), HtmlEscape(p.what).c_str(),
+                 HtmlEscape(p.download).c_str());
+  *out += DataUri("audio/wav", p.wav);
+  *out += Format("\"></audio><a class=\"download\" data-player=\"%s\" download=\"%s\" hidden>%s</a>",
+                 p.id.c_str(), HtmlEscape(p.download).c_str(), HtmlEscape(p.download).c_str());
+  if (!p.levels.empty()) *out += "<span class=\"levels\">" + HtmlEscape(p.levels) + "</span>";
+  *out += "</div></div>";
+}
+
+void AppendNoPlayer(const std::string& what, const std::string& why, std::string* out) {
+  *out += "<div class=\"player\"><span class=\"what\">" + HtmlEscape(what) +
+          "</span><span class=\"missing\">" + HtmlEscape(why) + "</span></div>";
+}
+
+// The compile's own players of a sound: its source, its prepared samples.
+void AppendCompilePlayers(const PageNotes* notes, const SoundNote* note, const std::string& id,
+                          const std::string& label, std::string* out) {
+  if (notes == nullptr || note == nullptr || !notes->players) return;
+  for (const PagePlayer& p : notes->players(*note)) {
+    if (!p.missing.empty()) {
+      AppendNoPlayer(p.what, p.missing, out);
+      continue;
+    }
+    AppendPlayer({id + "-" + p.what, p.what, label, p.download, &p.samples,
+                  WavBytes(WavFormat{p.rate, 16}, p.samples), p.levels},
+                 out);
   }
+}
+
+// What the chip plays: exactly the WAV file --extract writes; named after the script's sound
+// when the compile tells it.
+void AppendChipPlayer(const std::vector<uint8_t>& image, const ImageMap& map, const Sound& s,
+                      const PageNotes* notes, const SoundNote* note, const std::string& label,
+                      std::string* out) {
+  const char* what = "chip";
+  if (!CanExtract(s)) return AppendNoPlayer(what, "no decoder for EQ01 codes", out);
+  if (!KindHasData(s.kind->kind) && s.length > kMaxPageSilence)
+    return AppendNoPlayer(what, Format("%lld samples of silence", static_cast<ll>(s.length)), out);
+  const std::vector<int32_t> decoded = DecodeSound(image, map, s);
+  const double rate = LinkRate(map.settings.mainClockHz, s.divider);
+  const std::string levels =
+      notes != nullptr && notes->levels ? notes->levels(decoded, rate) : std::string();
+  AppendPlayer({Format("play-%d-chip", s.id), what, label,
+                note != nullptr ? note->name + ".wav" : WavName(s), &decoded,
+                ExtractedWavBytes(map, s, decoded), levels},
+               out);
 }
 
 std::string SoundAddresses(const Sound& s) {
   return KindHasData(s.kind->kind) ? RangeText(s.filePos, s.filePos + s.length - 1) : "(no data)";
 }
 
-void AppendSoundRow(const std::vector<uint8_t>& image, const ImageMap& map, const Sound& s,
-                    const PageNotes* notes, std::string* out) {
+// The figures a compile adds: one row per extra column.
+void AddExtraFigures(const PageNotes* notes, const SoundNote* note, CardHead* card) {
+  if (notes == nullptr) return;
+  for (size_t c = 0; c < notes->extraColumns.size(); ++c) {
+    const std::string value = note != nullptr && c < note->extra.size() ? note->extra[c] : "";
+    if (!value.empty()) card->figures.push_back({notes->extraColumns[c], value});
+  }
+}
+
+void AppendSoundCard(const std::vector<uint8_t>& image, const ImageMap& map, const Sound& s,
+                     const PageNotes* notes, std::string* out) {
   const SoundNote* note = NoteFor(notes, s);
   const int64_t samples = KindSamplesIn(*s.kind, s.length);
   const double rate = LinkRate(map.settings.mainClockHz, s.divider);
   const std::string label = Format("sound #%d", s.id) + (note ? " " + note->name : "");
-  std::vector<int32_t> decoded;
-  if (CanExtract(s) && (KindHasData(s.kind->kind) || s.length <= kMaxPageSilence))
-    decoded = DecodeSound(image, map, s);
-  std::string row = Format("<tr id=\"sound-%d\"><td>#%d</td>", s.id, s.id);
-  if (notes != nullptr) {
-    const bool file = note != nullptr && KindHasData(s.kind->kind);
-    row += Cell(note ? note->name : "") + Cell(file ? BaseName(note->waveFile) : "-");
-  }
-  row += Cell(KindName(s.kind)) + Cell(SoundAddresses(s));
-  row += Cell(Format("%lld", static_cast<ll>(KindHasData(s.kind->kind) ? s.length : 0)), true);
-  row += Cell(Format("%lld", static_cast<ll>(samples)), true);
-  row += Cell(Format("%.3f s", rate > 0 ? samples / rate : 0.0), true);
-  if (notes != nullptr) {
-    for (size_t c = 0; c < notes->extraColumns.size(); ++c)
-      row += Cell(note && c < note->extra.size() ? note->extra[c] : "");
-  }
-  row += decoded.empty() ? Cell("")
-                         : "<td>" + WaveformSvg(DecimateMinMax(decoded, kWaveWidth), kWaveWidth,
-                                                kWaveHeight, "Waveform of " + label) +
-                               "</td>";
-  *out += row;
-  AppendPlayerCell(map, s, decoded, label, out);
-  *out += "</tr>";
+  CardHead card{Format("sound-%d", s.id), Format("#%d", s.id) + (note ? " " + note->name : ""), {}};
+  if (note != nullptr && KindHasData(s.kind->kind)) card.figures.push_back({"wave file", note->waveFile});
+  card.figures.push_back({"kind", KindName(s.kind)});
+  card.figures.push_back({"file positions", SoundAddresses(s)});
+  card.figures.push_back({"bytes", Format("%lld", static_cast<ll>(KindHasData(s.kind->kind) ? s.length : 0))});
+  card.figures.push_back({"samples", Format("%lld", static_cast<ll>(samples))});
+  card.figures.push_back({"duration", Format("%.3f s at %.0f Hz", rate > 0 ? samples / rate : 0.0, rate)});
+  AddExtraFigures(notes, note, &card);
+  OpenCard(card, out);
+  AppendCompilePlayers(notes, note, Format("play-%d", s.id), label, out);
+  AppendChipPlayer(image, map, s, notes, note, label, out);
+  CloseCard(out);
 }
 
 std::string SoundsPart(const std::vector<uint8_t>& image, const ImageMap& map,
                        const PageNotes* notes) {
-  std::vector<std::string> heads = {"#"};
-  if (notes != nullptr) heads.insert(heads.end(), {"name", "wave file"});
-  heads.insert(heads.end(), {"kind", "file positions", "bytes", "samples", "duration"});
-  if (notes != nullptr)
-    heads.insert(heads.end(), notes->extraColumns.begin(), notes->extraColumns.end());
-  heads.insert(heads.end(), {"waveform", "as the chip plays it"});
-  std::string out = "<h2 id=\"sounds\">Sounds</h2><table id=\"sound-table\">" + Heads(heads);
-  for (const Sound& s : map.sounds) AppendSoundRow(image, map, s, notes, &out);
+  std::string out = "<h2 id=\"sounds\">Sounds</h2><div id=\"sound-cards\">";
+  for (const Sound& s : map.sounds) AppendSoundCard(image, map, s, notes, &out);
   // The clock is not in the image: qs71gen's is the script's $MAINCLK, qs71dump's its option.
-  return out + Format("</table><p>Durations are at the rate of the first link that plays the sound, "
-                      "as are the players, with the main clock at %lld Hz.</p>",
-                      static_cast<ll>(map.settings.mainClockHz));
+  out += Format("</div><p>Durations are at the rate of the first link that plays the sound, "
+                "as is the chip's player, with the main clock at %lld Hz.",
+                static_cast<ll>(map.settings.mainClockHz));
+  if (notes != nullptr && notes->players)
+    out += " The source plays as its file holds it, mixed to mono, at its own rate; the prepared "
+           "sound as the encoder takes it.";
+  return out + "</p>";
 }
 
 std::string WarningsPart(const PageNotes* notes) {
@@ -259,18 +336,37 @@ std::string TextSection(const char* id, const char* heading, const ImageMap& map
          HtmlEscape(TextReportPart(map, part)) + "</pre>";
 }
 
+// The page's head and the start of its body.
+std::string PageStart(const std::string& title) {
+  return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+         // Nothing may come from outside the page, whatever a name in it says.
+         "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+         "style-src 'unsafe-inline'; script-src 'unsafe-inline'; media-src data:\">"
+         "<title>" + title + "</title>" + kStyle + "</head><body>";
+}
+
+// A sound of a compile that wrote no image: what the script and its file tell, and the
+// compile's players; the chip's has nothing to play.
+void AppendFailedCard(const PageNotes& notes, const SoundNote& n, size_t index, std::string* out) {
+  CardHead card{Format("sound-%d", static_cast<int>(index + 1)), n.name, {}};
+  if (KindHasData(n.kind)) card.figures.push_back({"wave file", n.waveFile});
+  card.figures.push_back({"kind", KindName(FindSoundKind(n.kind))});
+  card.figures.push_back({"samples", Format("%lld", static_cast<ll>(n.samples))});
+  card.figures.push_back({"bytes", Format("%lld", static_cast<ll>(n.bytes))});
+  AddExtraFigures(&notes, &n, &card);
+  OpenCard(card, out);
+  AppendCompilePlayers(&notes, &n, Format("play-%d", static_cast<int>(index + 1)), n.name, out);
+  AppendNoPlayer("chip", "no image written", out);
+  CloseCard(out);
+}
+
 }  // namespace
 
 std::string ImagePage(const std::vector<uint8_t>& image, const ImageMap& map,
                       const PageNotes* notes) {
-  const std::string name = HtmlEscape(BaseName(map.path));
-  std::string page = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-                     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-                     // Nothing may come from outside the page, whatever a name in it says.
-                     "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-                     "style-src 'unsafe-inline'; script-src 'unsafe-inline'; media-src data:\">";
-  page += "<title>QS71 image " + name + "</title>" + kStyle + "</head><body>";
-  page += "<h1>QS71 image " + name + "</h1>" + Summary(map);
+  const std::string name = "QS71 image " + HtmlEscape(BaseName(map.path));
+  std::string page = PageStart(name) + "<h1>" + name + "</h1>" + Summary(map);
   if (notes != nullptr)
     page += "<p>Compiled by qs71gen from <span class=\"mono\">" + HtmlEscape(notes->script) +
             "</span>.</p>";
@@ -281,9 +377,21 @@ std::string ImagePage(const std::vector<uint8_t>& image, const ImageMap& map,
                    map, TextPart::Options);
   page += TextSection("volume-map", "Volume map", map, TextPart::VolumeMap);
   page += TextSection("system-area", "System area", map, TextPart::SystemArea);
-  page += kScript;
-  page += "</body></html>\n";
-  return page;
+  return page + kScript + "</body></html>\n";
+}
+
+std::string FailedCompilePage(const std::string& image, const PageNotes& notes,
+                              const std::vector<std::string>& lines, const std::string& mapText) {
+  const std::string name = "QS71 image " + HtmlEscape(BaseName(image));
+  std::string page = PageStart("FAILED: " + name) + "<h1>" + name + "</h1>";
+  page += "<p class=\"failed\" id=\"failed\">FAILED: no image written</p><ul class=\"warn\">";
+  for (const std::string& line : lines) page += "<li>" + HtmlEscape(line) + "</li>";
+  page += "</ul><p>Compiled by qs71gen from <span class=\"mono\">" + HtmlEscape(notes.script) +
+          "</span>.</p><h2 id=\"sounds\">Sounds</h2><div id=\"sound-cards\">";
+  for (size_t i = 0; i < notes.sounds.size(); ++i) AppendFailedCard(notes, notes.sounds[i], i, &page);
+  page += "</div>" + WarningsPart(&notes);
+  page += "<h2 id=\"map-text\">Map of the failed compile</h2><pre>" + HtmlEscape(mapText) + "</pre>";
+  return page + kScript + "</body></html>\n";
 }
 
 int WriteImagePage(const std::string& path, const std::string& page, std::string* problem) {

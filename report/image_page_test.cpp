@@ -12,6 +12,7 @@
 #include "page_text.h"
 #include "sound_extract.h"
 #include "test_scratch.h"
+#include "wav_output.h"
 
 namespace {
 
@@ -58,12 +59,41 @@ TEST_F(ImagePageTest, CompileNotesAreEscapedAndMatchedToTheirSound) {
   notes.sounds.push_back({KindPcm16, base_, 4, "<Beep>", "sounds/beep.wav", {"-1.0 dB"}});
   notes.extraColumns = {"gain"};
   notes.warnings.push_back({7, "rate & \"divider\""});
+  notes.players = [](const SoundNote& n) {
+    PagePlayer source;
+    source.what = "source";
+    source.download = n.name + "-source.wav";
+    source.rate = 8000;
+    source.samples = {1, -2, 3};
+    PagePlayer prepared;
+    prepared.what = "prepared";
+    prepared.missing = "not prepared";
+    return std::vector<PagePlayer>{source, prepared};
+  };
   const std::string page = ImagePage(image_, map_, &notes);
-  EXPECT_NE(page.find("<td>&lt;Beep&gt;</td><td>beep.wav</td><td>PCM16</td>"), std::string::npos)
-      << page;
-  EXPECT_NE(page.find("<th scope=\"col\">gain</th>"), std::string::npos);
-  EXPECT_NE(page.find("<td>-1.0 dB</td>"), std::string::npos);
+  EXPECT_NE(page.find("<h3>#1 &lt;Beep&gt;</h3>"), std::string::npos) << page;
+  EXPECT_NE(page.find("<th scope=\"row\">gain</th><td>-1.0 dB</td>"), std::string::npos);
   EXPECT_NE(page.find("demo.qs:7</span>: rate &amp; &quot;divider&quot;"), std::string::npos);
+  // The compile's player carries the samples it was given as a 16-bit WAV, named after the
+  // sound as the chip's is; the dump's pages keep --extract's names.
+  const std::vector<uint8_t> wav = WavBytes(WavFormat{8000, 16}, {1, -2, 3});
+  EXPECT_NE(page.find("download=\"&lt;Beep&gt;-source.wav\""), std::string::npos);
+  EXPECT_NE(page.find("data-wav=\"&lt;Beep&gt;-source.wav\" src=\"" + DataUri("audio/wav", wav) + "\""),
+            std::string::npos);
+  EXPECT_NE(page.find("download=\"&lt;Beep&gt;.wav\""), std::string::npos);
+  EXPECT_NE(page.find("not prepared"), std::string::npos);
+  EXPECT_NE(ImagePage(image_, map_, nullptr).find("download=\"" + WavName(map_.sounds[0]) + "\""),
+            std::string::npos);
+}
+
+TEST_F(ImagePageTest, AFailedCompileIsHeadedFailedWithItsLinesSoundsAndMap) {
+  PageNotes notes;
+  notes.sounds.push_back({KindAdpcm, 0, 10, "hello", "hello.wav", {}, 5});
+  const std::string page = FailedCompilePage("toy.bin", notes, {"over by 12 <bytes>"}, "map & text");
+  EXPECT_NE(page.find("FAILED: no image written"), std::string::npos);
+  EXPECT_NE(page.find("<li>over by 12 &lt;bytes&gt;</li>"), std::string::npos);
+  EXPECT_NE(page.find("<h3>hello</h3>"), std::string::npos);
+  EXPECT_NE(page.find("<pre>map &amp; text</pre>"), std::string::npos);
 }
 
 TEST_F(ImagePageTest, APageThatCannotBeWrittenNamesTheFileAndLeavesNothing) {

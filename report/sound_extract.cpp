@@ -100,11 +100,7 @@ std::vector<int32_t> DecodeSound(const std::vector<uint8_t>& image, const ImageM
 
 std::vector<uint8_t> ExtractedWavBytes(const ImageMap& map, const Sound& sound,
                                        const std::vector<int32_t>& decoded) {
-  const WavFormat format = FormatFor(map, sound);
-  std::vector<uint8_t> bytes = WavHeaderBytes(format, static_cast<uint32_t>(decoded.size()));
-  const std::vector<uint8_t> data = WavSampleBytes(format, decoded);
-  bytes.insert(bytes.end(), data.begin(), data.end());
-  return bytes;
+  return WavBytes(FormatFor(map, sound), decoded);
 }
 
 int RefuseExtractingOver(const RunFiles& files, const ImageMap& map, const std::string& dir,

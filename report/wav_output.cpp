@@ -57,6 +57,13 @@ std::vector<uint8_t> WavSampleBytes(const WavFormat& format, const std::vector<i
   return out;
 }
 
+std::vector<uint8_t> WavBytes(const WavFormat& format, const std::vector<int32_t>& samples) {
+  std::vector<uint8_t> bytes = WavHeaderBytes(format, static_cast<uint32_t>(samples.size()));
+  const std::vector<uint8_t> data = WavSampleBytes(format, samples);
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  return bytes;
+}
+
 bool WriteSilentWav(FILE* file, const WavFormat& format, uint32_t sampleCount) {
   if (!WriteAll(file, WavHeaderBytes(format, sampleCount))) return false;
   const std::vector<int32_t> chunk(65536, 0);

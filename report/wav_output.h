@@ -17,6 +17,9 @@ std::vector<uint8_t> WavHeaderBytes(const WavFormat& format, uint32_t sampleCoun
 // Samples on the 16-bit scale, limited to it, in the format's width.
 std::vector<uint8_t> WavSampleBytes(const WavFormat& format, const std::vector<int32_t>& samples);
 
+// The whole file: header and samples.
+std::vector<uint8_t> WavBytes(const WavFormat& format, const std::vector<int32_t>& samples);
+
 // Header and silence into file, streaming the zeros without holding them. False on a short
 // write.
 bool WriteSilentWav(FILE* file, const WavFormat& format, uint32_t sampleCount);

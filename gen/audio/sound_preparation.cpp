@@ -966,6 +966,20 @@ bool MeterSource(const std::string& path, LevelMeter* meter, std::string* reason
   return true;
 }
 
+bool ReadSourceMono(const std::string& path, int64_t maxFrames, MonoSource* mono, std::string* reason) {
+  Source source;
+  if (!source.Open(path, reason)) return false;
+  mono->rate = source.info.samplerate;
+  mono->frames = source.info.frames;
+  if (mono->frames > maxFrames) return true;
+  mono->samples.reserve(static_cast<size_t>(mono->frames));
+  std::vector<double> block(kBlock);
+  for (size_t n; (n = source.ReadMono(block.data())) > 0;) {
+    for (size_t i = 0; i < n; ++i) mono->samples.push_back(OnSixteenBitScale(block[i]));
+  }
+  return true;
+}
+
 bool PrepareSound(const PreparationJob& job, const PreparationFiles& files, PreparationRecord* record,
                   std::string* reason) {
   if (!ProbeSource(job.file, &record->source, reason)) return false;

@@ -91,6 +91,17 @@ bool ProbeSource(const std::string& path, SourceInfo* info, std::string* reason)
 // False with libsndfile's reason when it cannot be read.
 bool MeterSource(const std::string& path, LevelMeter* meter, std::string* reason);
 
+// A source as the page plays it: its channels mixed as the preparation mixes them, on the
+// 16-bit scale (a float file's values above full scale stay above it), at its own rate.
+struct MonoSource {
+  int32_t rate = 0;
+  int64_t frames = 0;            // as the file holds them
+  std::vector<int32_t> samples;  // empty when frames exceeds the most asked for
+};
+
+// False with libsndfile's reason when the file cannot be read.
+bool ReadSourceMono(const std::string& path, int64_t maxFrames, MonoSource* mono, std::string* reason);
+
 // What the preparation of one sound did: the map's columns.
 struct PreparationRecord {
   std::string file;

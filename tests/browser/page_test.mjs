@@ -1,7 +1,10 @@
 // The image page in a real browser: Debian's chromium, driven by playwright-core, opens the
 // pages that qs71dump and qs71gen write for the demo image straight from disk and checks what a
 // person relies on: one map block per sound and per free stretch, players that hold exactly the
-// WAV files --extract writes and that play, no console error, no request beyond the page.
+// files they name (the WAV files --extract writes, the source mixed to mono, the prepared copy
+// --keep-prepared writes) and that play, downloads named after the sounds, no sideways
+// scrolling in a window 1280 pixels wide, a failed compile's page headed FAILED, no console
+// error, no request beyond the page.
 //
 // Usage: node page_test.mjs BUILD_DIR EXAMPLES_DIR
 // Everything it writes stays in BUILD_DIR/browser-test, made afresh each run; the screenshots
@@ -21,19 +24,57 @@ const dump = path.join(buildDir, 'tools', 'qs71dump', 'qs71dump');
 
 const sha256 = (bytes) => createHash('sha256').update(bytes).digest('hex');
 
+// The demo compiled with a preparation option, so that its page has all three players, and once
+// more onto a part too small for it, which fails.
 function makePages() {
   fs.rmSync(work, { recursive: true, force: true });
-  fs.mkdirSync(work, { recursive: true });
+  fs.mkdirSync(path.join(work, 'prepared'), { recursive: true });
   const image = path.join(work, 'demo.bin');
   // The script names its wave files relative to its own folder.
   // Names as a person types them, relative: the pages show them.
-  execFileSync(gen, ['--html', path.join(work, 'gen.html'), 'demo.qs',
-                     path.relative(examplesDir, image)],
+  execFileSync(gen, ['--keep-prepared', path.relative(examplesDir, path.join(work, 'prepared')),
+                     '--html', path.join(work, 'gen.html'), 'demo.qs', path.relative(examplesDir, image)],
                { cwd: examplesDir, stdio: ['ignore', 'ignore', 'inherit'] });
   execFileSync(dump, ['--html', 'dump.html', '--extract', 'sounds', 'demo.bin'],
                { cwd: work, stdio: ['ignore', 'ignore', 'inherit'] });
+  const small = path.join(work, 'small.qs');
+  fs.writeFileSync(small, fs.readFileSync(path.join(examplesDir, 'demo.qs'), 'latin1')
+    .replace(/\$FILESIZE\s*=\s*40000h/, '$FILESIZE = 1000h'), 'latin1');
+  try {
+    execFileSync(gen, ['--html', path.join(work, 'failed.html'), small, path.join(work, 'small.bin')],
+                 { cwd: examplesDir, stdio: ['ignore', 'ignore', 'ignore'] });
+  } catch {
+    // It fails: that is the point.
+  }
   return JSON.parse(execFileSync(dump, ['--json', image]).toString());
 }
+
+// A WAV file's samples mixed to mono on the 16-bit scale, as the compile reads them: the channel
+// sum divided by their count, truncated; 8-bit samples as (byte - 128) * 256.
+function monoSamples(bytes) {
+  let fmt = null;
+  for (let at = 12; at + 8 <= bytes.length;) {
+    const id = bytes.toString('latin1', at, at + 4);
+    const size = bytes.readUInt32LE(at + 4);
+    if (id === 'fmt ') fmt = { channels: bytes.readUInt16LE(at + 10), bits: bytes.readUInt16LE(at + 22) };
+    if (id === 'data' && fmt) {
+      const width = fmt.bits / 8;
+      const out = [];
+      for (let f = at + 8; f + width * fmt.channels <= at + 8 + size; f += width * fmt.channels) {
+        let sum = 0;
+        for (let c = 0; c < fmt.channels; c++) {
+          sum += width === 1 ? bytes[f + c] - 128 : bytes.readInt16LE(f + 2 * c);
+        }
+        out.push(Math.trunc(sum / fmt.channels) * (width === 1 ? 256 : 1));
+      }
+      return out;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return [];
+}
+
+const sameSamples = (a, b) => a.length === b.length && a.every((v, i) => v === b[i]);
 
 // The blocks the map must hold: every sound with data, every free stretch.
 async function checkMap(page, name, report) {
@@ -50,18 +91,65 @@ async function checkMap(page, name, report) {
         `${freeBlocks} blocks, ${report.free.length} stretches`);
 }
 
+const dataOf = (src) => Buffer.from(src.replace(/^data:audio\/wav;base64,/, ''), 'base64');
+
+// Every player, and the file its download link names.
+async function playersOf(page) {
+  return page.$$eval('audio', (list) => list.map((a) => {
+    const link = document.querySelector(`a[data-player="${a.id}"]`);
+    const card = a.closest('section.sound');
+    const row = [...card.querySelectorAll('.figures tr')].find((r) => r.cells[0].textContent === 'wave file');
+    return { id: a.id, wav: a.dataset.wav, src: a.getAttribute('src'), download: link && link.download,
+             href: link && link.getAttribute('href'), card: card.id,
+             title: card.querySelector('h3').textContent, waveFile: row && row.cells[1].textContent };
+  }));
+}
+
+// The chip's players hold the WAV files --extract writes; qs71dump names them as it does, qs71gen
+// after the script's sounds.
 async function checkPlayers(page, name, report) {
-  const players = await page.$$eval('audio', (list) =>
-    list.map((a) => ({ wav: a.dataset.wav, src: a.getAttribute('src') })));
+  const players = await playersOf(page);
+  const chip = players.filter((p) => p.id.endsWith('-chip'));
   const extractable = report.sounds.filter((s) => s.wav);
-  check(`${name}: one player per extracted sound`, players.length === extractable.length,
-        `${players.length} players, ${extractable.length} sounds`);
-  for (const p of players) {
-    const file = path.join(work, 'sounds', p.wav);
-    const inPage = Buffer.from(p.src.replace(/^data:audio\/wav;base64,/, ''), 'base64');
+  check(`${name}: one chip player per extracted sound`, chip.length === extractable.length,
+        `${chip.length} players, ${extractable.length} sounds`);
+  for (const p of chip) {
+    const id = Number(p.card.replace('sound-', ''));
+    const extracted = extractable.find((s) => s.id === id);
+    const file = path.join(work, 'sounds', extracted ? extracted.wav : '');
     check(`${name}: player ${p.wav} holds the extracted WAV`,
-          fs.existsSync(file) && sha256(inPage) === sha256(fs.readFileSync(file)));
+          fs.existsSync(file) && sha256(dataOf(p.src)) === sha256(fs.readFileSync(file)));
+    const expected = name === 'qs71dump' ? extracted.wav : `${p.title.replace(/^#\d+ /, '')}.wav`;
+    check(`${name}: player ${p.wav} downloads as ${expected}`,
+          p.wav === expected && p.download === expected && p.href === p.src, JSON.stringify(p.download));
   }
+}
+
+// qs71gen's source and prepared players: the source's samples mixed to mono, the prepared copy's.
+async function checkCompilePlayers(page, name, prepared) {
+  const players = await playersOf(page);
+  const withFile = await page.$$eval('section.sound .figures th', (list) =>
+    list.filter((th) => th.textContent === 'wave file').length);
+  for (const what of ['source', 'prepared']) {
+    const list = players.filter((p) => p.id.endsWith(`-${what}`));
+    check(`${name}: a ${what} player per sound with a wave file`,
+          list.length === (what === 'prepared' && !prepared ? 0 : withFile), `${list.length} of ${withFile}`);
+    for (const p of list) {
+      const sound = p.wav.replace(new RegExp(`-${what}\\.wav$`), '');
+      const file = what === 'source' ? path.join(examplesDir, p.waveFile)
+                                     : path.join(work, 'prepared', `${sound}.wav`);
+      check(`${name}: ${p.wav} plays ${path.relative(work, file)}`,
+            fs.existsSync(file) && sameSamples(monoSamples(dataOf(p.src)), monoSamples(fs.readFileSync(file))) &&
+            p.download === p.wav && p.href === p.src);
+    }
+  }
+}
+
+// The page in a window 1280 pixels wide: nothing beyond its right edge.
+async function checkWidth(page, name) {
+  await page.setViewportSize({ width: 1280, height: 1100 });
+  const width = await page.evaluate(() => document.documentElement.scrollWidth);
+  check(`${name}: no sideways scrolling at 1280 px`, width <= 1280, `${width} px wide`);
 }
 
 // Pressing play: the player's time moves on and no error event comes.
@@ -85,8 +173,10 @@ async function checkPage(context, file, name, report) {
   await page.goto(pathToFileURL(file).href);
   // The top of the page as it opens: the picture in docs/image-page.png.
   await page.screenshot({ path: path.join(work, `${name}-page.png`) });
+  await checkWidth(page, name);
   await checkMap(page, name, report);
   await checkPlayers(page, name, report);
+  if (name === 'qs71gen') await checkCompilePlayers(page, name, true);
   await checkPlays(page, name);
   // The hover details: the block under the pointer in words.
   await page.locator('#memory-map .block.sound').first().hover();
@@ -105,11 +195,31 @@ async function checkPage(context, file, name, report) {
   await page.close();
 }
 
+// A failed compile: its page says so, and still plays each sound's source.
+async function checkFailedPage(context, file) {
+  const name = 'failed qs71gen';
+  const page = await context.newPage();
+  const problems = watchProblems(page);
+  await page.goto(pathToFileURL(file).href);
+  await page.screenshot({ path: path.join(work, 'failed-page.png') });
+  await checkWidth(page, name);
+  const head = await page.locator('#failed').textContent();
+  check(`${name}: the page is headed FAILED`, head.startsWith('FAILED'), head);
+  const advice = await page.locator('ul.warn li').allTextContents();
+  check(`${name}: it gives the advice on fitting the part`, advice.some((l) => l.includes('to fit this part')),
+        advice.join(' | '));
+  await checkCompilePlayers(page, name, false);
+  check(`${name}: no console error and no request beyond the page`, problems.length === 0,
+        problems.join('; '));
+  await page.close();
+}
+
 const report = makePages();
 const context = await launchChromium(work);
 try {
   await checkPage(context, path.join(work, 'dump.html'), 'qs71dump', report);
   await checkPage(context, path.join(work, 'gen.html'), 'qs71gen', report);
+  await checkFailedPage(context, path.join(work, 'failed.html'));
 } finally {
   await context.close();
 }
