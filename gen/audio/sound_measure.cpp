@@ -281,22 +281,66 @@ void MeterSilence(LevelMeter* meter, const int32_t* loudest, size_t n) {
 
 }  // namespace
 
-void MeterFrames(LevelMeter* meter, const int32_t* mixed, const int32_t* loudest, size_t n) {
+namespace {
+
+// What one block adds to the meter's figures but the silence.
+struct BlockLevels {
   uint32_t peak = 0;
   int64_t clipped = 0;
-  // Four running sums, so that no addition waits on the one before it (a single running double
-  // made every sample wait for the last addition, the compile's largest cost). Each sum of
-  // 16-bit squares is exact below 2^53, so the total is the same double as one running sum.
-  double energy[4] = {0.0, 0.0, 0.0, 0.0};
+  double energy = 0.0;
+};
+
+// Sums of 16-bit squares are exact in 64 bits, and their total below 2^53 converts to the very
+// double that any order of exact double sums gives: below this many samples a block's total is
+// always there.
+constexpr size_t kExactBlock = size_t{1} << 22;
+
+// One loop of integer lanes, which the compiler turns into vector instructions: the peak and
+// the clipping from the loudest channel, the squares of the mix in 64 bits, and the mix's range,
+// which says whether those squares were exact (a product of a value beyond 16 bits wraps).
+bool MeterSixteenBit(const int32_t* mixed, const int32_t* loudest, size_t n, BlockLevels* block) {
+  uint32_t peak = 0;
+  uint32_t clipped = 0;
+  uint64_t energy = 0;
+  int32_t low = 0, high = 0;
   for (size_t i = 0; i < n; ++i) {
     const uint32_t magnitude = Magnitude(loudest[i]);
     peak = std::max(peak, magnitude);
-    clipped += magnitude >= static_cast<uint32_t>(kClipLimit) ? 1 : 0;
+    clipped += magnitude >= static_cast<uint32_t>(kClipLimit) ? 1u : 0u;
+    const int32_t v = mixed[i];
+    low = std::min(low, v);
+    high = std::max(high, v);
+    const uint32_t u = static_cast<uint32_t>(v);
+    energy += u * u;
+  }
+  if (low < -32768 || high > 32767) return false;
+  *block = {peak, clipped, static_cast<double>(energy)};
+  return true;
+}
+
+// Values beyond 16 bits (a prepared source above full scale): four running double sums, so that
+// no addition waits on the one before it.
+BlockLevels MeterWide(const int32_t* mixed, const int32_t* loudest, size_t n) {
+  BlockLevels block;
+  double energy[4] = {0.0, 0.0, 0.0, 0.0};
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t magnitude = Magnitude(loudest[i]);
+    block.peak = std::max(block.peak, magnitude);
+    block.clipped += magnitude >= static_cast<uint32_t>(kClipLimit) ? 1 : 0;
     energy[i % 4] += static_cast<double>(mixed[i]) * mixed[i];
   }
-  meter->peak = std::max<int64_t>(meter->peak, peak);
-  meter->clipped += clipped;
-  meter->energy += (energy[0] + energy[1]) + (energy[2] + energy[3]);
+  block.energy = (energy[0] + energy[1]) + (energy[2] + energy[3]);
+  return block;
+}
+
+}  // namespace
+
+void MeterFrames(LevelMeter* meter, const int32_t* mixed, const int32_t* loudest, size_t n) {
+  BlockLevels block;
+  if (n > kExactBlock || !MeterSixteenBit(mixed, loudest, n, &block)) block = MeterWide(mixed, loudest, n);
+  meter->peak = std::max<int64_t>(meter->peak, block.peak);
+  meter->clipped += block.clipped;
+  meter->energy += block.energy;
   MeterSilence(meter, loudest, n);
   meter->samples += static_cast<int64_t>(n);
 }

@@ -113,6 +113,20 @@ int ImageFillBlanks(const ImageStream& image) {
   return r != ErrNone ? r : ImageFlush(image);
 }
 
+int ImageFillBlanksEarly(const ImageStream& image, int64_t from, int64_t to) {
+  if (image.blanks == nullptr || image.blanks->size <= 0) return ErrNone;
+  from = std::max<int64_t>(from, 0);
+  to = std::min(to, image.blanks->size);
+  if (from >= to) return ErrNone;
+  const int r = FillBlank(image, from, to);  // marked written, so the final fill passes over it
+  if (r == ErrNone) ImageStartWriteBack(image, from, to - from);
+  return r;
+}
+
+void ImageStartWriteBack(const ImageStream& image, int64_t from, int64_t count) {
+  if (image.file != nullptr) StartWriteBack(image.file, from, count);
+}
+
 int ImageFlush(const ImageStream& image) {
   if (image.file == nullptr) return ErrWrite;
   if (std::fflush(image.file) != 0 || std::ferror(image.file)) return WriteFailed(image);
