@@ -109,6 +109,12 @@ void DiscardScratch(FILE* stream, const std::string& name);
 // system or the platform cannot (a device, Windows): the caller then writes the bytes.
 bool ReserveFileSpace(FILE* stream, int64_t size);
 
+// Has the system start writing count bytes of stream's file from from to the disk, without
+// waiting for them, so that the writes overlap the work still to come and the final sync waits
+// for less. Buffered data is flushed first. Nothing where the platform offers no such request;
+// a failure is no error: the final sync writes what is left.
+void StartWriteBack(FILE* stream, int64_t from, int64_t count);
+
 // Sets a variable of the process's environment, for libraries that take their settings only
 // from there. Not safe while another thread reads the environment: call it once, early.
 void SetProcessVariable(const char* name, const char* value);

@@ -230,6 +230,15 @@ bool ReserveFileSpace(FILE* stream, int64_t size) {
 #endif
 }
 
+void StartWriteBack(FILE* stream, int64_t from, int64_t count) {
+  if (std::fflush(stream) != 0 || count <= 0) return;
+#ifdef __linux__
+  sync_file_range(fileno(stream), static_cast<off_t>(from), static_cast<off_t>(count), SYNC_FILE_RANGE_WRITE);
+#else
+  (void)from;
+#endif
+}
+
 std::string LastSystemError() { return std::strerror(errno); }
 
 void SetProcessVariable(const char* name, const char* value) { setenv(name, value, 1); }

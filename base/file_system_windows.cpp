@@ -188,6 +188,9 @@ void SetProcessVariable(const char* name, const char* value) { _putenv_s(name, v
 // would cost as much as the caller's own writes of the bytes.
 bool ReserveFileSpace(FILE*, int64_t) { return false; }
 
+// Windows writes a file's cached pages behind the program on its own.
+void StartWriteBack(FILE*, int64_t, int64_t) {}
+
 std::string LastSystemError() {
   const DWORD code = GetLastError();
   if (code == 0) return std::strerror(errno);

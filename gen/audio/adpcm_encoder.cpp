@@ -27,12 +27,14 @@ struct alignas(64) StepLine {
   int32_t threshold[kLevels];  // threshold of magnitude k + 1
   int32_t rise[kLevels];       // what it adds to the one below
   int32_t top;                 // the delta of magnitude 7: step/8 plus the top threshold
-  int32_t row;                 // index * 16: the first of the lines that follow this index
+  int32_t row;                 // index * 8: the first of the lines that follow this index
 };
 
+// The index that follows a code depends on its magnitude alone: with the sign left out of the
+// lines that follow, the next line waits for no sign, and the table is half as large.
 struct StepLines {
-  StepLine after[kImaStepCount * 16];  // the line of the index that follows index and code
-  StepLine at[kImaStepCount];          // the line of each index, where a block begins
+  StepLine after[kImaStepCount * 8];  // the line of the index that follows index and magnitude
+  StepLine at[kImaStepCount];         // the line of each index, where a block begins
 };
 
 // The step of an index as the chip finds it in every image.
@@ -50,7 +52,7 @@ StepLine LineOf(const StoredCodecTables& tables, int index) {
     below = t;
   }
   line.top = AdpcmDelta(step, kLevels);
-  line.row = index * 16;
+  line.row = index * 8;
   return line;
 }
 
@@ -58,8 +60,8 @@ void FillLines(StepLines* lines) {
   const StoredCodecTables tables = ImageCodecTables();
   for (int index = 0; index < kImaStepCount; ++index) {
     lines->at[index] = LineOf(tables, index);
-    for (int code = 0; code < 16; ++code) {
-      lines->after[index * 16 + code] = LineOf(tables, AdpcmNextIndex(index, code));
+    for (int magnitude = 0; magnitude <= kLevels; ++magnitude) {
+      lines->after[index * 8 + magnitude] = LineOf(tables, AdpcmNextIndex(index, magnitude));
     }
   }
 }
@@ -106,10 +108,9 @@ inline uint32_t EncodeSample(int32_t sample, const StepLine* after, const StepLi
   const int32_t room = ((predicted + 32768) & sign) | ((32767 - predicted) & ~sign);
   const int32_t moved = delta < room ? delta : room;
   *predictor = predicted + ((moved ^ sign) - sign);
-  const uint32_t code =
-      static_cast<uint32_t>(kLevels + notReached) | (static_cast<uint32_t>(sign) & 8u);
-  *current = after + line.row + code;
-  return code;
+  const int32_t magnitudeCode = kLevels + notReached;
+  *current = after + line.row + magnitudeCode;
+  return static_cast<uint32_t>(magnitudeCode) | (static_cast<uint32_t>(sign) & 8u);
 }
 
 }  // namespace
@@ -118,7 +119,7 @@ uint8_t AdpcmEncodeStep(AdpcmState* state, int32_t sample) {
   const StepLines& lines = Lines();
   const StepLine* line = &lines.at[state->index];
   const uint32_t code = EncodeSample(sample, lines.after, &line, &state->predictor);
-  state->index = line->row / 16;
+  state->index = line->row / 8;
   return static_cast<uint8_t>(code);
 }
 
@@ -148,7 +149,7 @@ int64_t EncodeGreedy(AdpcmState* state, const int32_t* samples, size_t n, uint8_
   }
   if (i < n) out[i / 2] = static_cast<uint8_t>(encode(samples[i]) << 4);
   state->predictor = predictor;
-  state->index = line->row / 16;
+  state->index = line->row / 8;
   return noise;
 }
 

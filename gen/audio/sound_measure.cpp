@@ -281,27 +281,103 @@ void MeterSilence(LevelMeter* meter, const int32_t* loudest, size_t n) {
 
 }  // namespace
 
-void MeterFrames(LevelMeter* meter, const int32_t* mixed, const int32_t* loudest, size_t n) {
+namespace {
+
+// What one block adds to the meter's figures but the silence.
+struct BlockLevels {
   uint32_t peak = 0;
   int64_t clipped = 0;
-  // Four running sums, so that no addition waits on the one before it (a single running double
-  // made every sample wait for the last addition, the compile's largest cost). Each sum of
-  // 16-bit squares is exact below 2^53, so the total is the same double as one running sum.
-  double energy[4] = {0.0, 0.0, 0.0, 0.0};
+  double energy = 0.0;
+};
+
+// Sums of 16-bit squares are exact in 64 bits, and their total below 2^53 converts to the very
+// double that any order of exact double sums gives: below this many samples a block's total is
+// always there.
+constexpr size_t kExactBlock = size_t{1} << 22;
+
+// One loop of integer lanes, which the compiler turns into vector instructions: the peak and
+// the clipping from the loudest channel, the squares of the mix in 64 bits, and the mix's range,
+// which says whether those squares were exact (a product of a value beyond 16 bits wraps).
+bool MeterSixteenBit(const int32_t* mixed, const int32_t* loudest, size_t n, BlockLevels* block) {
+  uint32_t peak = 0;
+  uint32_t clipped = 0;
+  uint64_t energy = 0;
+  int32_t low = 0, high = 0;
   for (size_t i = 0; i < n; ++i) {
     const uint32_t magnitude = Magnitude(loudest[i]);
     peak = std::max(peak, magnitude);
-    clipped += magnitude >= static_cast<uint32_t>(kClipLimit) ? 1 : 0;
+    clipped += magnitude >= static_cast<uint32_t>(kClipLimit) ? 1u : 0u;
+    const int32_t v = mixed[i];
+    low = std::min(low, v);
+    high = std::max(high, v);
+    const uint32_t u = static_cast<uint32_t>(v);
+    energy += u * u;
+  }
+  if (low < -32768 || high > 32767) return false;
+  *block = {peak, clipped, static_cast<double>(energy)};
+  return true;
+}
+
+// Values beyond 16 bits (a prepared source above full scale): four running double sums, so that
+// no addition waits on the one before it.
+BlockLevels MeterWide(const int32_t* mixed, const int32_t* loudest, size_t n) {
+  BlockLevels block;
+  double energy[4] = {0.0, 0.0, 0.0, 0.0};
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t magnitude = Magnitude(loudest[i]);
+    block.peak = std::max(block.peak, magnitude);
+    block.clipped += magnitude >= static_cast<uint32_t>(kClipLimit) ? 1 : 0;
     energy[i % 4] += static_cast<double>(mixed[i]) * mixed[i];
   }
-  meter->peak = std::max<int64_t>(meter->peak, peak);
-  meter->clipped += clipped;
-  meter->energy += (energy[0] + energy[1]) + (energy[2] + energy[3]);
+  block.energy = (energy[0] + energy[1]) + (energy[2] + energy[3]);
+  return block;
+}
+
+// A mono block within 16 bits, as the plain import gives it: each sample's square gives its
+// energy, the peak (the square root of the largest) and whether it clips, so one loop of
+// integer lanes does with a multiplication what magnitudes and their unsigned maximum cost
+// several instructions each for. Whether every sample is within 16 bits shows in the bits
+// above 16 of the samples offset by 32768, or-ed together.
+bool MeterSixteenBitMono(const int32_t* samples, size_t n, BlockLevels* block) {
+  const int32_t kClipSquare = kClipLimit * kClipLimit;
+  uint32_t offsets = 0;
+  int32_t largest = 0;
+  uint32_t clipped = 0;
+  uint64_t energy = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t v = static_cast<uint32_t>(samples[i]);
+    offsets |= v + 32768u;
+    const int32_t square = static_cast<int32_t>(v * v);  // at most 2^30 within 16 bits
+    largest = std::max(largest, square);
+    clipped += square >= kClipSquare ? 1u : 0u;
+    energy += static_cast<uint32_t>(square);
+  }
+  if (offsets > 0xFFFFu) return false;
+  *block = {static_cast<uint32_t>(std::sqrt(static_cast<double>(largest))), clipped, static_cast<double>(energy)};
+  return true;
+}
+
+void AddBlock(LevelMeter* meter, const BlockLevels& block, const int32_t* loudest, size_t n) {
+  meter->peak = std::max<int64_t>(meter->peak, block.peak);
+  meter->clipped += block.clipped;
+  meter->energy += block.energy;
   MeterSilence(meter, loudest, n);
   meter->samples += static_cast<int64_t>(n);
 }
 
-void MeterBlock(LevelMeter* meter, const int32_t* samples, size_t n) { MeterFrames(meter, samples, samples, n); }
+}  // namespace
+
+void MeterFrames(LevelMeter* meter, const int32_t* mixed, const int32_t* loudest, size_t n) {
+  BlockLevels block;
+  if (n > kExactBlock || !MeterSixteenBit(mixed, loudest, n, &block)) block = MeterWide(mixed, loudest, n);
+  AddBlock(meter, block, loudest, n);
+}
+
+void MeterBlock(LevelMeter* meter, const int32_t* samples, size_t n) {
+  BlockLevels block;
+  if (n > kExactBlock || !MeterSixteenBitMono(samples, n, &block)) return MeterFrames(meter, samples, samples, n);
+  AddBlock(meter, block, samples, n);
+}
 
 SoundLevels LevelsOf(const LevelMeter& meter) {
   SoundLevels levels;

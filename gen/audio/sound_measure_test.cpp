@@ -34,6 +34,8 @@ const LevelCase kLevelCases[] = {
     {"flat tops", Concat({Run(3, 32767), {0, 32767}, Run(2, -32768), Run(4, -32600)}), 0.0, -0.4318, 10, 0, 0},
     {"tops alternating near full scale", {32767, 32500, -32768, -32393, 32392, -32392}, 0.0, -0.0618, 4, 0, 0},
     {"8-bit full scale", Concat({Run(5, 32512), {100}}), -0.0681, -0.8599, 5, 0, 0},
+    // A source above full scale: squares beyond 32 bits, a peak above 0 dBFS.
+    {"beyond 16 bits", {40000, -70000, 100}, 6.5930, 3.0489, 2, 0, 0},
     // In blocks of 3, the flat top fills a block and the next block, quiet, ends it.
     {"flat top between silences", Concat({Run(39, 0), Run(3, 32767), Run(7, 100), Run(30, 0)}), -0.0003, -14.2052,
      3, 39, 30},

@@ -18,10 +18,15 @@ bool FillsRange(size_t bytes, int32_t start, int32_t end) {
   return static_cast<int64_t>(bytes) == static_cast<int64_t>(end) - start + 1;
 }
 
-// Encodes and writes block after block from the current image position; *written counts the
-// bytes that reached the image.
+// Every this many bytes of a sound, the system is asked to start writing them to the disk, so
+// that the final sync does not wait for the whole sound.
+constexpr size_t kWriteBackBytes = size_t{1} << 20;
+
+// Encodes and writes block after block from position, the current image position; *written
+// counts the bytes that reached the image.
 int StreamBlocks(const ImageStream& image, const SoundCodec& codec, SampleReader* reader,
-                 const SoundPlace& place, size_t* written) {
+                 const SoundPlace& place, int32_t position, size_t* written) {
+  size_t sent = 0;  // bytes whose disk writes were started
   CodecState state;
   StartAdpcmSearch(&state.adpcm, place.adpcmQuality);
   std::vector<uint8_t> bytes;
@@ -38,6 +43,10 @@ int StreamBlocks(const ImageStream& image, const SoundCodec& codec, SampleReader
     r = ImageWrite(image, bytes.data(), size);
     if (r != ErrNone) return r;
     *written += size;
+    if (*written - sent >= kWriteBackBytes) {
+      ImageStartWriteBack(image, int64_t{position} + static_cast<int64_t>(sent), static_cast<int64_t>(*written - sent));
+      sent = *written;
+    }
   }
   return r;
 }
@@ -62,7 +71,7 @@ int StoreSound(const ImageStream& image, const SoundCodec& codec, SampleReader* 
   *place.listing += Format("%s Samples = %8d <%-s> : \"%s\".\n", codec.tag,
                            static_cast<int32_t>(reader->frames), place.name, place.fileName);
   size_t written = 0;
-  r = StreamBlocks(image, codec, reader, place, &written);
+  r = StreamBlocks(image, codec, reader, place, position, &written);
   if (r == ErrRead) Unwrite(image, position, written);
   return r != ErrNone ? r : ImageFlush(image);
 }

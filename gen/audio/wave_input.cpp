@@ -1,6 +1,7 @@
 #include "audio/wave_input.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <string>
 
@@ -287,6 +288,17 @@ int32_t MixedSample(const uint8_t* frame) {
 template <int Channels, int Bits>
 void ConvertBlock(const uint8_t* block, uint32_t n, double scale, int32_t* out) {
   constexpr size_t kFrameBytes = Channels * Bits / 8;
+  if constexpr (Channels == 1 && Bits == 16 && std::endian::native == std::endian::little) {
+    // The file's byte order is the host's: the samples are the host's int16 values, widened.
+    if (scale == 1.0) {
+      for (size_t i = 0; i < n; ++i) {
+        int16_t v;
+        std::memcpy(&v, block + 2 * i, sizeof v);
+        out[i] = v;
+      }
+      return;
+    }
+  }
   if (scale == 1.0) {
     for (uint32_t i = 0; i < n; ++i) out[i] = MixedSample<Channels, Bits>(block + i * kFrameBytes);
     return;

@@ -18,10 +18,11 @@ struct WaveHeader {
   int32_t dataSize = 0;  // bytes of sample data, as the header announces them
 };
 
-// Frames a reader takes from the file per block: large enough that a 10-minute file needs
-// few reads and the image few writes, small enough that a block's buffers stay well under a
-// megabyte whatever the sound's length.
-constexpr uint32_t kFramesPerBlock = 65536;
+// Frames a reader takes from the file per block: large enough that a read or a write costs
+// little beside the samples it carries, small enough that a block's buffers (the raw frames,
+// the samples and the encoded bytes, a third of a megabyte at most) stay in the processor's
+// cache and add little to the compile's memory whatever the sound's length.
+constexpr uint32_t kFramesPerBlock = 32768;
 
 // A wave file's samples, handed out one block at a time: the frames of a block are mixed to
 // mono, scaled and limited (as below) into samples, which the next block overwrites.

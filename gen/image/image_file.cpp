@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "byte_order.h"
@@ -111,6 +112,36 @@ int ImageFillBlanks(const ImageStream& image) {
   }
   r = FillBlank(image, from, blanks.size);
   return r != ErrNone ? r : ImageFlush(image);
+}
+
+int ImageFillBlanksEarly(const ImageStream& image, int64_t from, int64_t to) {
+  if (image.blanks == nullptr || image.blanks->size <= 0) return ErrNone;
+  from = std::max<int64_t>(from, 0);
+  to = std::min(to, image.blanks->size);
+  if (from >= to) return ErrNone;
+  const int32_t resume = ImageTell(image);  // the writers after it find the stream where it was
+  if (resume < 0) return WriteFailed(image);
+  // The gaps between what was written, found before the fill marks them written too (so that
+  // the final fill passes over them).
+  std::vector<std::pair<int64_t, int64_t>> gaps;
+  int64_t at = from;
+  for (const auto& [start, end] : image.blanks->written) {
+    if (end <= at) continue;
+    if (start >= to) break;
+    if (start > at) gaps.emplace_back(at, start);
+    at = std::max(at, end);
+  }
+  if (at < to) gaps.emplace_back(at, to);
+  int r = ErrNone;
+  for (const auto& [start, end] : gaps) {
+    if ((r = FillBlank(image, start, end)) != ErrNone) return r;
+  }
+  ImageStartWriteBack(image, from, to - from);
+  return ImageSeek(image, resume);
+}
+
+void ImageStartWriteBack(const ImageStream& image, int64_t from, int64_t count) {
+  if (image.file != nullptr) StartWriteBack(image.file, from, count);
 }
 
 int ImageFlush(const ImageStream& image) {

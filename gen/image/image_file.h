@@ -52,6 +52,16 @@ bool ImageKeepBlank(const ImageStream& image, int32_t size);
 // flushes; then no blank is kept. ErrNone when none was kept.
 int ImageFillBlanks(const ImageStream& image);
 
+// Writes the kept blank bytes of [from, to) that nothing wrote yet now rather than in
+// ImageFillBlanks, and has the system start writing the range to the disk: a part that nothing
+// else will write (the space after the last sound) is then on its way while the sounds are
+// encoded, and the final sync waits for less. The stream is left at its position. ErrNone,
+// with nothing written, when no blank is kept or the range is empty.
+int ImageFillBlanksEarly(const ImageStream& image, int64_t from, int64_t to);
+
+// Has the system start writing count bytes from from to the disk, without waiting for them.
+void ImageStartWriteBack(const ImageStream& image, int64_t from, int64_t count);
+
 // Pushes buffered bytes to the file; ErrWrite when that fails (a full device shows up here).
 int ImageFlush(const ImageStream& image);
 

@@ -37,7 +37,8 @@ std::vector<uint8_t> ReadAll(FILE* f) {
 }
 
 // Only the bytes no write reached are blanked at the end, whatever the order and overlap of
-// the writes, and nothing past the kept size.
+// the writes, and nothing past the kept size; a part blanked early (after the first write) is
+// blank where no write came after it, and the writer's position stays where it was.
 TEST(ImageBlanksTest, FillsExactlyWhatNoWriteReached) {
   const std::vector<std::vector<Write>> rows = {
       {},
@@ -50,18 +51,23 @@ TEST(ImageBlanksTest, FillsExactlyWhatNoWriteReached) {
       {{3, 2, 0x00}, {1, 1, 0xFF}, {3, 2, 0x05}, {2, 1, 0x06}},
   };
   for (size_t row = 0; row < rows.size(); ++row) {
-    FILE* f = std::tmpfile();
-    ASSERT_NE(f, nullptr);
-    ImageBlanks blanks;
-    const ImageStream image{f, "image", nullptr, &blanks};
-    ASSERT_TRUE(ImageKeepBlank(image, 64)) << "this file system cannot reserve";
-    for (const Write& w : rows[row]) {
-      const std::vector<uint8_t> bytes(static_cast<size_t>(w.count), w.byte);
-      ASSERT_EQ(ImageWriteAt(image, w.position, bytes.data(), bytes.size()), ErrNone);
+    for (bool early : {false, true}) {
+      FILE* f = std::tmpfile();
+      ASSERT_NE(f, nullptr);
+      ImageBlanks blanks;
+      const ImageStream image{f, "image", nullptr, &blanks};
+      ASSERT_TRUE(ImageKeepBlank(image, 64)) << "this file system cannot reserve";
+      for (const Write& w : rows[row]) {
+        const std::vector<uint8_t> bytes(static_cast<size_t>(w.count), w.byte);
+        ASSERT_EQ(ImageWriteAt(image, w.position, bytes.data(), bytes.size()), ErrNone);
+        if (!early || &w != &rows[row].front()) continue;
+        ASSERT_EQ(ImageFillBlanksEarly(image, 32, 48), ErrNone);
+        EXPECT_EQ(ImageTell(image), w.position + w.count);
+      }
+      ASSERT_EQ(ImageFillBlanks(image), ErrNone);
+      EXPECT_EQ(ReadAll(f), Expected(64, rows[row])) << "row " << row << (early ? ", blanked early" : "");
+      std::fclose(f);
     }
-    ASSERT_EQ(ImageFillBlanks(image), ErrNone);
-    EXPECT_EQ(ReadAll(f), Expected(64, rows[row])) << "row " << row;
-    std::fclose(f);
   }
 }
 

@@ -81,6 +81,14 @@ int WriteOptionsOrCfgMem(CompileState& s) {
   return WriteOptionBlock(s);
 }
 
+// The sounds' ranges are known once the section table is: the rest up to the system area stays
+// blank, and is written now, so that the disk takes it while pass 2 encodes the sounds.
+int BlankAfterSounds(CompileState& s) {
+  const int32_t soundsEnd = WrapSub(WrapAdd(s.SoundBase, s.NextSoundStart), s.Offset);
+  if (soundsEnd < 0) return ErrNone;
+  return ImageFillBlanksEarly(ImageOf(s), soundsEnd, SystemAreaStart(s.FileSize));
+}
+
 }  // namespace
 
 int AddVolMap(CompileState& s) {
@@ -93,5 +101,6 @@ int AddVolMap(CompileState& s) {
   if ((r = WriteStepTable(s)) != ErrNone) return r;
   if ((r = WriteTag(s)) != ErrNone) return r;
   if ((r = WriteOptionsOrCfgMem(s)) != ErrNone) return r;
-  return WriteSectionTable(s);
+  if ((r = WriteSectionTable(s)) != ErrNone) return r;
+  return BlankAfterSounds(s);
 }
