@@ -100,6 +100,10 @@ FILE* CreateScratchBeside(const std::string& target, std::string* name, std::str
 bool CommitScratch(FILE* stream, const std::string& name, const std::string& target,
                    std::string* reason);
 
+// Gives the file from the name to without ever replacing a file there: false with the system's
+// reason (the name taken, for one) and from left as it was. The new name is made durable.
+bool RenameNoReplace(const std::string& from, const std::string& to, std::string* reason);
+
 // Closes stream and removes the file, named or not.
 void DiscardScratch(FILE* stream, const std::string& name);
 

@@ -209,6 +209,14 @@ bool CommitScratch(FILE* stream, const std::string& name, const std::string& tar
   return false;
 }
 
+// A hard link is made only where no name is: the one step that cannot replace a file.
+bool RenameNoReplace(const std::string& from, const std::string& to, std::string* reason) {
+  if (link(from.c_str(), to.c_str()) != 0) return *reason = LastSystemError(), false;
+  unlink(from.c_str());
+  SyncFolder(to);
+  return true;
+}
+
 void DiscardScratch(FILE* stream, const std::string& name) {
   if (stream != nullptr) std::fclose(stream);
   if (!name.empty()) {

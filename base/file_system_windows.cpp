@@ -174,6 +174,13 @@ bool CommitScratch(FILE* stream, const std::string& name, const std::string& tar
   return false;
 }
 
+// Without MOVEFILE_REPLACE_EXISTING the move fails where the name is taken.
+bool RenameNoReplace(const std::string& from, const std::string& to, std::string* reason) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+  *reason = LastSystemError();
+  return false;
+}
+
 void DiscardScratch(FILE* stream, const std::string& name) {
   if (stream != nullptr) std::fclose(stream);
   if (!name.empty()) {

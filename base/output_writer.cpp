@@ -2,7 +2,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <random>
 #include <utility>
+
+#include "scratch_names.h"
+#include "text_format.h"
 
 OutputWriter::OutputWriter(OutputWriter&& other) noexcept { *this = std::move(other); }
 
@@ -81,6 +85,20 @@ bool WriteOutputBytes(const std::string& path, const void* data, size_t size, At
 
 bool WriteOutputText(const std::string& path, const std::string& text, std::string* reason) {
   return WriteOutputBytes(path, text.data(), text.size(), AtLink::kFollow, reason);
+}
+
+bool WriteNewOutputText(const std::string& path, const std::string& text, std::string* reason) {
+  // A hidden name of its own beside path, held so that an interrupted run removes it; a random
+  // part keeps two runs apart.
+  std::random_device random;
+  const std::string scratch = FolderOf(path) + "/." + path.substr(path.find_last_of("/\\") + 1) +
+                              Format(".qs71gen-%08x", static_cast<unsigned>(random()));
+  HoldScratchName(scratch);
+  const bool ok = WriteOutputBytes(scratch, text.data(), text.size(), AtLink::kReplace, reason) &&
+                  RenameNoReplace(scratch, path, reason);
+  if (!ok) std::remove(scratch.c_str());
+  ForgetScratchName(scratch);
+  return ok;
 }
 
 void RunFiles::AddInput(const std::string& name, const std::string& what) {

@@ -72,6 +72,10 @@ bool WriteOutputBytes(const std::string& path, const void* data, size_t size, At
 // Writes text as the output path, following a link at the name.
 bool WriteOutputText(const std::string& path, const std::string& text, std::string* reason);
 
+// Writes text as a new file path, never over a file that is there (also one made while the
+// text is written): false with the system's reason, and nothing at path changed.
+bool WriteNewOutputText(const std::string& path, const std::string& text, std::string* reason);
+
 // The files of a run, each with the words that name it in a refusal ("the image", "the map",
 // "the wave file of sound <voice>"), so that no output is written over an input or over
 // another output of the same run.

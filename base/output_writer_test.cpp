@@ -68,4 +68,19 @@ TEST(OutputWriter, AFailedWriteKeepsTheEarlierFile) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
 }
 
+// A file that appears at the name while the new text is written (here: before) is never
+// replaced, and the scratch file goes.
+TEST(WriteNewOutputText, NeverReplacesAFile) {
+  const std::filesystem::path dir = std::filesystem::path(QS71_TEST_TMPDIR) / "write_new_output";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::filesystem::path name = dir / "toy.toml";
+  std::string reason;
+  ASSERT_TRUE(WriteNewOutputText(name.string(), "first", &reason)) << reason;
+  EXPECT_FALSE(WriteNewOutputText(name.string(), "second", &reason));
+  EXPECT_FALSE(reason.empty());
+  EXPECT_EQ(ReadAll(name), "first");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+}
+
 }  // namespace

@@ -189,7 +189,7 @@ int WriteInitialProject(CompileState& s, const std::string& file, int argc, cons
   const std::string named = beside ? script.substr(script.find_last_of("/\\") + 1) : script;
   const std::string stem = named.substr(0, named.find_last_of('.'));
   std::string error;
-  if (!WriteOutputText(file, InitialProjectText(named, stem + ".bin", ScriptSoundNames(text)), &error)) {
+  if (!WriteNewOutputText(file, InitialProjectText(named, stem + ".bin", ScriptSoundNames(text)), &error)) {
     return std::fprintf(s.Err, "qs71gen: %s cannot be written: %s\n", file.c_str(), error.c_str()), -2;
   }
   std::fprintf(s.Out, "%s: the project of %s; qs71gen --project %s compiles it\n", file.c_str(), script.c_str(), file.c_str());
@@ -304,7 +304,7 @@ int Compile(CompileState& s, int argc, const char* const* argv) {
   ProjectFile project;
   const int answered = AnswerOptions(s, argc, argv, &options, &project);
   if (answered != -1) return answered;
-  if (!options.fit.empty()) return RunFit(s, argc, argv, options);
+  if (!options.fit.empty()) return RunFit(s, argc, argv, options, project);
   if (!BeginCompile(s, argc, argv, options, project)) return -2;
   int passResult = RunPass(s, 1);
   if (ScannerFailure(s) != nullptr) return StopAtScannerLimit(s);

@@ -40,15 +40,21 @@ struct Trial {
   std::vector<CodecCost> costs;
 };
 
-// played 0: the source's own rate. Without codecs, only the power is measured.
-bool Prepare(CompileState& s, const PreparationRecord& source, int32_t played, bool codecs, Trial* trial) {
-  // As PCM16, so that the preparation neither dithers nor runs an encoder of its own.
-  const PreparationJob job{&s.Prep.options, source.file, KindPcm16, played, s.Scale, "", s.AdpcmQuality};
-  PreparationRecord record;
+// played 0: the source's own rate. Without codecs, only the power is measured. The sound is
+// prepared with its own settings (a project's) over the defaults, as its compile prepares it.
+bool Prepare(CompileState& s, const std::string& name, const PreparationRecord& source, int32_t played, bool codecs,
+             Trial* trial) {
+  PreparationOptions options = s.Prep.options;
   std::string reason;
+  auto own = s.Prep.own.find(AsciiLowerCopy(name));
+  if (own != s.Prep.own.end() && !ApplySoundSettings(own->second, &options, &reason)) return false;
+  const int quality = AdpcmQualityOf(s, name);
+  // As PCM16, so that the preparation neither dithers nor runs an encoder of its own.
+  const PreparationJob job{&options, source.file, KindPcm16, played, s.Scale, "", quality};
+  PreparationRecord record;
   if (!PrepareSound(job, s.Prep.files, &record, &reason)) return false;
   LevelMeter levels;
-  CodecMeter meter(s.AdpcmQuality);
+  CodecMeter meter(quality);
   if (!MeterPreparedSamples(s, record, &levels, codecs ? &meter : nullptr)) return false;
   trial->played = record.playedRate;
   trial->frames = record.frames;
@@ -129,12 +135,12 @@ FitSound Measure(CompileState& s, const SoundDef& def) {
   for (const auto& [link, played] : rates) {
     Trial trial;
     trial.linkRate = link;
-    if (Prepare(s, source, played, true, &trial)) trials.push_back(std::move(trial));
+    if (Prepare(s, def.name, source, played, true, &trial)) trials.push_back(std::move(trial));
   }
   Trial reference;
   const auto atSource = std::find_if(trials.begin(), trials.end(), [&](const Trial& t) { return t.played == source.source.rate; });
   if (atSource != trials.end()) referenceDb = atSource->powerDb;
-  else if (Prepare(s, source, 0, false, &reference)) referenceDb = reference.powerDb;
+  else if (Prepare(s, def.name, source, 0, false, &reference)) referenceDb = reference.powerDb;
   for (const Trial& trial : trials) AddOptions(trial, referenceDb, &sound);
   const int32_t nowRate = links.size() == 1 ? links[0] : 0;
   const auto now = std::find_if(sound.options.begin(), sound.options.end(),

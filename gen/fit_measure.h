@@ -17,8 +17,9 @@
 // ramps, which the chip plays as PCM16 at the ramp rate. A sound whose links all ask for one
 // rate may take another rate (all its links then get it); a sound linked at several rates, or
 // not at all, keeps its rate, and only its codec is chosen. The ADPCM option is measured at the
-// compile's --adpcm-quality level, which NEW.qs is compiled with: the levels differ in time and
-// SNR, never in bytes, and a script holds no level per sound.
+// level NEW.qs is compiled with: the sound's own (a project's) or the compile's --adpcm-quality;
+// the levels differ in time and SNR, never in bytes. A sound is prepared with its own settings
+// over the defaults, as the compile prepares it.
 
 #include <vector>
 

@@ -13,6 +13,7 @@
 #include "fit_measure.h"
 #include "image_layout.h"
 #include "output_writer.h"
+#include "project_file.h"
 #include "script_rewrite.h"
 #include "sound_report.h"
 #include "text_format.h"
@@ -215,17 +216,45 @@ int RunFitRequest(CompileState& s, const FitRequest& r) {
   return code;
 }
 
-int RunFit(CompileState& s, int argc, const char* const* argv, const GenOptions& options) {
+namespace {
+
+// With a project, the script, image and parameters are the project's; the command line may give
+// the image alone.
+bool TakeNames(CompileState& s, int argc, const char* const* argv, int first, const ProjectFile& project,
+               FitRequest* r) {
+  if (!project.path.empty()) {
+    if (argc - first > 1) {
+      std::fprintf(s.Err, "qs71gen: --fit with --project takes the image output alone after the options (the "
+                   "script and its parameters are the project's)\n");
+      return false;
+    }
+    if (project.script.empty()) {
+      std::fprintf(s.Err, "qs71gen: %s names no script: give script = \"NAME\"\n", project.path.c_str());
+      return false;
+    }
+    r->script = project.script;
+    r->image = first < argc ? argv[first] : project.image;
+    r->parameters = project.parameters;
+    return true;
+  }
+  if (first + 1 >= argc) {
+    std::fprintf(s.Err, "qs71gen: --fit needs the script and the image output after the options\n");
+    return false;
+  }
+  r->script = argv[first];
+  r->image = argv[first + 1];
+  for (int i = first + 2; i < argc; ++i) r->parameters.push_back(argv[i]);
+  return true;
+}
+
+}  // namespace
+
+int RunFit(CompileState& s, int argc, const char* const* argv, const GenOptions& options, const ProjectFile& project) {
   FitRequest r;
   r.newScript = options.fit;
+  // --project stays among the options: each compile of the fit takes the project's settings.
   r.options = Without(std::vector<std::string>(argv + 1, argv + options.scriptIndex), "--fit");
-  if (options.scriptIndex + 1 >= argc) {
-    std::fprintf(s.Err, "qs71gen: --fit needs the script and the image output after the options\n");
-    return -2;
-  }
-  r.script = argv[options.scriptIndex];
-  r.image = argv[options.scriptIndex + 1];
-  for (int i = options.scriptIndex + 2; i < argc; ++i) r.parameters.push_back(argv[i]);
+  if (!TakeNames(s, argc, argv, options.scriptIndex, project, &r)) return -2;
   r.map = options.map;
   r.html = options.html;
   r.failedImage = options.failedImage;

@@ -1,5 +1,5 @@
 #pragma once
-// qs71gen --fit NEW.qs SCRIPT OUT: reads the script's sounds as a compile with --resample would
+// qs71gen --fit NEW.qs [--project FILE | SCRIPT] OUT: reads the script's sounds as a compile with --resample would
 // (pass 1, its listing kept out of sight), measures every codec at every rate the chip plays for
 // each (fit_measure.h), chooses the best mix the part holds (fit_choice.h), writes the script
 // with only those choices changed to NEW.qs (script_rewrite.h), compiles NEW.qs into OUT with
@@ -14,6 +14,7 @@
 
 struct CompileState;
 struct GenOptions;
+struct ProjectFile;
 
 // What a fit is asked. The command line gives it; another front end (a project file) can give
 // the same: the compile's options as command-line words, without --fit.
@@ -30,5 +31,7 @@ struct FitRequest {
 // -2 for a name refused, -3 when nothing fits.
 int RunFitRequest(CompileState& s, const FitRequest& request);
 
-// The command line's fit: the options before the script name but --fit.
-int RunFit(CompileState& s, int argc, const char* const* argv, const GenOptions& options);
+// The command line's fit: the options before the script name but --fit. With a project
+// (--fit NEW.qs --project FILE [OUT]) the script, its parameters and the image unless OUT is
+// given are the project's, and every compile of the fit, NEW.qs's too, is run with the project.
+int RunFit(CompileState& s, int argc, const char* const* argv, const GenOptions& options, const ProjectFile& project);
