@@ -127,7 +127,7 @@ std::string MapPart(const ImageMap& map) {
          "<p id=\"map-detail\" class=\"mono\" aria-live=\"polite\" hidden>Point at a block, or "
          "focus it, for its address range and size.</p>"
          "<p>Each block's title gives its address range and size; a sound's block leads to its "
-         "row below.</p>";
+         "card below.</p>";
 }
 
 // Names the script links in a section, in the order of its group table.

@@ -183,12 +183,12 @@ async function checkPage(context, file, name, report) {
   const detail = await page.locator('#map-detail').textContent();
   check(`${name}: hovering a block names its range and size`,
         /0x[0-9A-F]{6}\.\.0x[0-9A-F]{6}, \d+ bytes/.test(detail), detail);
-  // Clicking a sound's block leads to its row.
+  // Clicking a sound's block leads to its card.
   const block = page.locator('#memory-map .block.sound').last();
   const id = await block.getAttribute('data-sound');
   await block.click();
   const hash = await page.evaluate(() => window.location.hash);
-  check(`${name}: clicking a sound's block leads to its row`, hash === `#sound-${id}`, hash);
+  check(`${name}: clicking a sound's block leads to its card`, hash === `#sound-${id}`, hash);
   await page.locator('#memory-map').screenshot({ path: path.join(work, `${name}-map.png`) });
   check(`${name}: no console error and no request beyond the page`, problems.length === 0,
         problems.join('; '));
