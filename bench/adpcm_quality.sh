@@ -185,15 +185,7 @@ results_block() {
 write_results() {  # load at start
   local block="$data/adpcm.md"
   results_block "$1" >"$block"
-  if grep -q '<!-- adpcm-quality:begin' "$out"; then
-    awk -v block="$block" '
-      /<!-- adpcm-quality:begin/ { while ((getline line < block) > 0) print line; skip = 1; next }
-      /<!-- adpcm-quality:end -->/ { skip = 0; next }
-      !skip' "$out" >"$out.new"
-    mv "$out.new" "$out"
-  else
-    { echo; cat "$block"; } >>"$out"
-  fi
+  replace_results_section adpcm-quality "$out" "$block" || { echo; cat "$block"; } >>"$out"
 }
 
 main() {

@@ -15,6 +15,7 @@
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
+source "$top/bench/results_section.sh"
 build=${QS71_BENCH_BUILD:-$top/build-bench}
 repeat=${QS71_BENCH_REPEAT:-5}
 write=1
@@ -59,10 +60,10 @@ done
 "$gen" --resample --keep-prepared keep sweep.qs sweep.bin >/dev/null
 sox sweep.wav -D -b 16 sox-sweep.wav rate -v 8000
 
-python3 - "$repeat" "$write" "$top/bench/RESULTS.md" "$load" <<'EOF'
+python3 - "$repeat" "$load" >section.md <<'EOF'
 import math, statistics, struct, subprocess, sys, wave, datetime
 
-repeat, write, results, load = int(sys.argv[1]), sys.argv[2] == "1", sys.argv[3], sys.argv[4]
+repeat, load = int(sys.argv[1]), sys.argv[2]
 
 def runs(name):
     rows = [line.split() for line in open(name) if line.strip()]
@@ -124,11 +125,9 @@ Run of {when}: `bench/prepare.sh`, {repeat} interleaved runs per command; {sox};
 | sox `rate -v` | {ripple_s:.3f} dB | {alias_text(alias_s)} |
 <!-- prepare:end -->"""
 print(text)
-if write:
-    doc = open(results).read()
-    begin, end = doc.find("<!-- prepare:begin"), doc.find("<!-- prepare:end -->")
-    if begin < 0 or end < 0:
-        sys.exit("bench/RESULTS.md has no prepare:begin and prepare:end markers")
-    doc = doc[:begin] + text + doc[end + len("<!-- prepare:end -->"):]
-    open(results, "w").write(doc)
 EOF
+cat section.md
+[ "$write" = 0 ] || replace_results_section prepare "$top/bench/RESULTS.md" section.md || {
+  echo "bench: bench/RESULTS.md has no prepare:begin and prepare:end markers" >&2
+  exit 1
+}

@@ -310,13 +310,6 @@ EOF
 write_results() {  # load at start
   local block="$data/measured.md"
   measured_block "$1" >"$block"
-  if [ -f "$out" ] && grep -q '<!-- measured:begin' "$out"; then
-    awk -v block="$block" '
-      /<!-- measured:begin/ { while ((getline line < block) > 0) print line; skip = 1; next }
-      /<!-- measured:end -->/ { skip = 0; next }
-      !skip' "$out" >"$out.new"
-    mv "$out.new" "$out"
-  else
+  replace_results_section measured "$out" "$block" ||
     { echo "# qs71 benchmark results"; echo; cat "$block"; } >"$out"
-  fi
 }

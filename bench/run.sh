@@ -249,6 +249,7 @@ prog_value() { awk -v k="$1" '$1 == k { print $2 }' "$data/prog.txt"; }
 
 calc() { awk "BEGIN { printf \"$1\", $2 }"; }
 
+source "$top/bench/results_section.sh"
 source "$top/bench/report.sh"
 source "$top/bench/profile.sh"
 

@@ -16,6 +16,7 @@
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
+source "$top/bench/results_section.sh"
 build=${QS71_BENCH_BUILD:-$top/build-bench}
 repeat=${QS71_BENCH_REPEAT:-7}
 baseline=${QS71_BENCH_BASELINE:-}
@@ -88,10 +89,10 @@ if [ -n "$baseline" ]; then
   done
 fi
 
-python3 - "$repeat" "$write" "$top/bench/RESULTS.md" "$(cut -d' ' -f1-3 /proc/loadavg)" "$baseline" <<'EOF'
+python3 - "$repeat" "$(cut -d' ' -f1-3 /proc/loadavg)" "$baseline" >section.md <<'EOF'
 import datetime, statistics, sys
 
-repeat, write, results, load, baseline = int(sys.argv[1]), sys.argv[2] == "1", sys.argv[3], sys.argv[4], sys.argv[5]
+repeat, load, baseline = int(sys.argv[1]), sys.argv[2], sys.argv[3]
 runs = {}
 for line in open("times.txt"):
     name, wall, user, system, rss, faults, status = line.split()
@@ -158,10 +159,9 @@ at the start {load}. Wall and CPU (user + system) time in seconds; peak RSS the 
 {chr(10).join(targets)}
 <!-- synced:end -->"""
 print(text)
-if write:
-    doc = open(results).read()
-    begin, end = doc.find("<!-- synced:begin"), doc.find("<!-- synced:end -->")
-    if begin < 0 or end < 0:
-        sys.exit("bench/RESULTS.md has no synced:begin and synced:end markers")
-    open(results, "w").write(doc[:begin] + text + doc[end + len("<!-- synced:end -->"):])
 EOF
+cat section.md
+[ "$write" = 0 ] || replace_results_section synced "$top/bench/RESULTS.md" section.md || {
+  echo "bench: bench/RESULTS.md has no synced:begin and synced:end markers" >&2
+  exit 1
+}
