@@ -1,24 +1,24 @@
 #include "audio/butterworth_filter.h"
 
+#include <numbers>
 #include <cmath>
 
 #include "audio/fixed_grid.h"
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 
 }  // namespace
 
 void ButterworthFilter::Design(FilterPass pass, double hz, double rate, int order) {
   sections_.clear();
-  const double w = 2 * kPi * hz / rate;
+  const double w = 2 * std::numbers::pi * hz / rate;
   const double cosw = std::cos(w);
   const bool high = pass == FilterPass::High;
   // The poles of an order-N Butterworth pair up at angles (2k+1) pi / 2N from the imaginary
   // axis; each pair is a section of Q = 1 / (2 sin angle).
   for (int k = 0; k < order / 2; ++k) {
-    const double q = 1 / (2 * std::sin(kPi * (2 * k + 1) / (2.0 * order)));
+    const double q = 1 / (2 * std::sin(std::numbers::pi * (2 * k + 1) / (2.0 * order)));
     const double alpha = std::sin(w) / (2 * q);
     const double a0 = 1 + alpha;
     Section s;

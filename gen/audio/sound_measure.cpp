@@ -25,15 +25,6 @@ const int32_t kClipLimit = static_cast<int32_t>(std::ceil(32768.0 * std::pow(10.
 // of it still fit.
 int64_t Squared(int64_t difference) { return difference * difference; }
 
-// What the chip plays for the bytes of one codec of one value per sample.
-std::vector<int32_t> PlayedBack(int32_t kind, const uint8_t* code, size_t size) {
-  switch (kind) {
-    case KindPcm8: return DecodePcm8Range(code, size);
-    case KindUlaw: return DecodeUlawRange(code, size, ImageTables());
-    default: return DecodePcm16Range(code, size);
-  }
-}
-
 static_assert(kComparedCodecs[0] == KindAdpcm, "the first lane is ADPCM's, with a state");
 
 // The lanes after ADPCM: the codecs of one value per sample, which have no state.
@@ -45,7 +36,7 @@ std::vector<int32_t> Differences(int32_t kind, const int32_t* samples, size_t n)
   CodecState state;
   std::vector<uint8_t> code;
   FindCodec(kind)->encode(&state, samples, n, true, &code);
-  std::vector<int32_t> played = PlayedBack(kind, code.data(), code.size());
+  std::vector<int32_t> played = DecodeKindRange(kind, code.data(), code.size(), ImageTables());
   for (size_t i = 0; i < n; ++i) played[i] = samples[i] - played[i];
   return played;
 }
@@ -54,7 +45,7 @@ std::vector<int32_t> Differences(int32_t kind, const int32_t* samples, size_t n)
 // samples' own coding, since preparation dithers what it encodes and measures the result
 // against the samples before the dither.
 int64_t OwnBytesNoise(const EncodedBlock& own, const int32_t* samples, size_t n) {
-  const std::vector<int32_t> played = PlayedBack(own.kind, own.bytes, own.size);
+  const std::vector<int32_t> played = DecodeKindRange(own.kind, own.bytes, own.size, ImageTables());
   int64_t noise = 0;
   for (size_t i = 0; i < n && i < played.size(); ++i) noise += Squared(int64_t{samples[i]} - played[i]);
   return noise;

@@ -1,5 +1,6 @@
 #include "audio/sound_preparation.h"
 
+#include <numbers>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -21,7 +22,6 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 
 struct Prepared {
   bool ok = false;
@@ -73,8 +73,8 @@ std::string WriteFloatWav(const std::string& name, const std::vector<float>& int
 double AmplitudeAt(const std::vector<double>& x, double freq, double rate) {
   double c = 0, q = 0;
   for (size_t i = 0; i < x.size(); ++i) {
-    c += x[i] * std::sin(2 * kPi * freq * static_cast<double>(i) / rate);
-    q += x[i] * std::cos(2 * kPi * freq * static_cast<double>(i) / rate);
+    c += x[i] * std::sin(2 * std::numbers::pi * freq * static_cast<double>(i) / rate);
+    q += x[i] * std::cos(2 * std::numbers::pi * freq * static_cast<double>(i) / rate);
   }
   return 2 * std::hypot(c, q) / static_cast<double>(x.size());
 }
@@ -191,8 +191,8 @@ TEST(SoundPreparation, HighpassCutsByItsOrder) {
     std::vector<float> x(16000);
     for (size_t i = 0; i < x.size(); ++i) {
       const double t = static_cast<double>(i) / 16000;
-      x[i] = static_cast<float>(row.rumble ? 0.25 * (std::sin(2 * kPi * 40 * t) + std::sin(2 * kPi * 55 * t))
-                                           : 0.25 * std::sin(2 * kPi * 1000 * t));
+      x[i] = static_cast<float>(row.rumble ? 0.25 * (std::sin(2 * std::numbers::pi * 40 * t) + std::sin(2 * std::numbers::pi * 55 * t))
+                                           : 0.25 * std::sin(2 * std::numbers::pi * 1000 * t));
     }
     PreparationOptions options;
     options.highpass = true;
@@ -296,7 +296,7 @@ TEST(SoundPreparation, StepsThatHarmTheSoundAreNoted) {
   for (const Row& row : rows) {
     std::vector<float> x;
     for (int i = 0; i < 44100; ++i) {
-      const double s = std::sin(2 * kPi * 440 * i / 44100.0);
+      const double s = std::sin(2 * std::numbers::pi * 440 * i / 44100.0);
       x.push_back(static_cast<float>(row.square ? (s >= 0 ? 1.0 : -1.0) : 0.5 * s));
       if (row.channels == 2) x.push_back(static_cast<float>(0.5 * s * row.right));
     }
@@ -315,7 +315,7 @@ TEST(SoundPreparation, LimiterReachesALoudTargetUnderItsCeiling) {
   std::vector<float> x(32000);
   for (size_t i = 0; i < x.size(); ++i) {
     const double t = static_cast<double>(i) / 16000;
-    x[i] = static_cast<float>(0.05 * std::sin(2 * kPi * 300 * t) * (i % 4000 < 400 ? 10 : 1));
+    x[i] = static_cast<float>(0.05 * std::sin(2 * std::numbers::pi * 300 * t) * (i % 4000 < 400 ? 10 : 1));
   }
   PreparationOptions options;
   options.loudness = true;

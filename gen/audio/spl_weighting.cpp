@@ -1,5 +1,6 @@
 #include "audio/spl_weighting.h"
 
+#include <numbers>
 #include <algorithm>
 #include <cmath>
 #include <complex>
@@ -8,7 +9,6 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 
 // The poles of the standard's analog weightings, in Hz.
 constexpr double kF1 = 20.598997;
@@ -20,7 +20,7 @@ constexpr double kF4 = 12194.217;
 // rate, where the transform bends frequencies little, and warping the 737.9 Hz corner onto
 // itself would take 0.25 dB off everything below it at 8 kHz.
 FirstOrderSection HighPass(double hz, double rateHz) {
-  const double k = kPi * hz / rateHz;
+  const double k = std::numbers::pi * hz / rateHz;
   FirstOrderSection section;
   section.b0 = 1.0 / (1.0 + k);
   section.b1 = -section.b0;
@@ -54,7 +54,7 @@ FirstOrderSection LowPass(double hz, double rateHz) {
 }
 
 std::complex<double> SectionResponse(const FirstOrderSection& s, double hz, double rateHz) {
-  const std::complex<double> z1 = std::polar(1.0, -2.0 * kPi * hz / rateHz);
+  const std::complex<double> z1 = std::polar(1.0, -2.0 * std::numbers::pi * hz / rateHz);
   return (s.b0 + s.b1 * z1) / (1.0 + s.a1 * z1);
 }
 
@@ -70,8 +70,8 @@ struct Interpolator {
       double sum = 0.0;
       for (int m = -kHalfTaps + 1; m <= kHalfTaps; ++m) {
         const double t = static_cast<double>(k) / kOversampling - m;
-        const double sinc = std::sin(kPi * t) / (kPi * t);
-        const double window = 0.5 * (1.0 + std::cos(kPi * t / kHalfTaps));
+        const double sinc = std::sin(std::numbers::pi * t) / (std::numbers::pi * t);
+        const double window = 0.5 * (1.0 + std::cos(std::numbers::pi * t / kHalfTaps));
         taps[k - 1][m + kHalfTaps - 1] = sinc * window;
         sum += sinc * window;
       }

@@ -1,5 +1,6 @@
 #include "audio/spl_weighting.h"
 
+#include <numbers>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +9,6 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kInf = HUGE_VAL;
 
 // IEC 61672-1:2013 Table 3: each nominal 1/3-octave frequency, the A and C weightings there
@@ -49,7 +49,7 @@ double MeasuredGainDb(Weighting weighting, double rate, double hz) {
   const int64_t measured = std::llround(periods * rate / hz);
   double energy = 0.0;
   for (int64_t i = 0; i < settle + measured; ++i) {
-    const double y = WeightSample(&filter, std::sin(2 * kPi * hz * static_cast<double>(i) / rate));
+    const double y = WeightSample(&filter, std::sin(2 * std::numbers::pi * hz * static_cast<double>(i) / rate));
     if (i >= settle) energy += y * y;
   }
   return 10 * std::log10(2 * energy / static_cast<double>(measured));
@@ -83,8 +83,8 @@ std::vector<int32_t> FullScaleSine(double rate, double fadeSeconds) {
   const double fade = fadeSeconds * rate;
   for (size_t i = 0; i < samples.size(); ++i) {
     const double edge = static_cast<double>(std::min(i, samples.size() - 1 - i));
-    const double gain = edge < fade ? 0.5 - 0.5 * std::cos(kPi * edge / fade) : 1.0;
-    samples[i] = static_cast<int32_t>(std::lrint(gain * 32767 * std::sin(2 * kPi * 1000 * i / rate + 0.39)));
+    const double gain = edge < fade ? 0.5 - 0.5 * std::cos(std::numbers::pi * edge / fade) : 1.0;
+    samples[i] = static_cast<int32_t>(std::lrint(gain * 32767 * std::sin(2 * std::numbers::pi * 1000 * i / rate + 0.39)));
   }
   return samples;
 }
