@@ -119,6 +119,19 @@ bool ReserveFileSpace(FILE* stream, int64_t size);
 // a failure is no error: the final sync writes what is left.
 void StartWriteBack(FILE* stream, int64_t from, int64_t count);
 
+// A stream that keeps what is written to it in memory, for text that must wait for other text
+// to be printed before it. Null where the platform has none (Windows): the caller then does
+// without holding text back.
+struct HeldText {
+  FILE* stream = nullptr;
+  char* buffer = nullptr;
+  size_t size = 0;
+};
+bool HoldText(HeldText* held);
+
+// Closes the held stream and gives what was written to it.
+std::string ReleaseHeldText(HeldText* held);
+
 // Sets a variable of the process's environment, for libraries that take their settings only
 // from there. Not safe while another thread reads the environment: call it once, early.
 void SetProcessVariable(const char* name, const char* value);

@@ -247,6 +247,20 @@ void StartWriteBack(FILE* stream, int64_t from, int64_t count) {
 #endif
 }
 
+bool HoldText(HeldText* held) {
+  held->stream = open_memstream(&held->buffer, &held->size);
+  return held->stream != nullptr;
+}
+
+std::string ReleaseHeldText(HeldText* held) {
+  if (held->stream == nullptr) return {};
+  std::fclose(held->stream);
+  std::string text(held->buffer != nullptr ? held->buffer : "", held->size);
+  std::free(held->buffer);
+  *held = HeldText{};
+  return text;
+}
+
 std::string LastSystemError() { return std::strerror(errno); }
 
 void SetProcessVariable(const char* name, const char* value) { setenv(name, value, 1); }

@@ -198,6 +198,11 @@ bool ReserveFileSpace(FILE*, int64_t) { return false; }
 // Windows writes a file's cached pages behind the program on its own.
 void StartWriteBack(FILE*, int64_t, int64_t) {}
 
+// The C runtime has no memory stream, and a temporary file would land in the drive's root.
+bool HoldText(HeldText*) { return false; }
+
+std::string ReleaseHeldText(HeldText*) { return {}; }
+
 std::string LastSystemError() {
   const DWORD code = GetLastError();
   if (code == 0) return std::strerror(errno);

@@ -263,6 +263,7 @@ void PrintFinishingError(CompileState& s, const FinishingError& error) {
 }
 
 int Finish(CompileState& s, int passResult, const GenOptions& options) {
+  SettleSoundMeasures(s);
   if (passResult == 0 && ImageLength(ImageOf(s)) >= 0) {
     FinishingError error;
     passResult = CheckSizeLimits(s, passResult, &error);
@@ -331,6 +332,8 @@ int RunPassOne(CompileState& s, int argc, const char* const* argv) {
     return -2;
   }
   const int passResult = RunPass(s, 1);
+  // No pass 2 follows to measure the sounds.
+  SettleSoundMeasures(s);
   if (ScannerFailure(s) != nullptr) return kScannerStopped;
   if (!OutputSparesWaveFiles(s)) return -2;
   return passResult;
@@ -344,6 +347,7 @@ void Init_yylex(CompileState& s, int pass) {
 }
 
 void ReleaseAll(CompileState& s) {
+  SettleSoundMeasures(s);
   AbandonImageOutput(s);
   ReleasePreparation(s);
   FreeNames(s);

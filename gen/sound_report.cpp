@@ -401,7 +401,34 @@ bool ReadPreparedSound(const CompileState& s, const std::string& name, int64_t m
   return r == ErrNone;
 }
 
+namespace {
+
+void WarnMeasures(CompileState& s) {
+  for (const SoundReport& r : s.Reports.sounds) {
+    const SoundDef* def = FindSound(s, r.name.c_str());
+    if (def == nullptr) continue;
+    WarnClipped(s, r, *def);
+    WarnSilence(s, r, *def);
+  }
+  // The preparation sets the loudness it is asked for, and says when a sound falls short.
+  if (!s.Prep.options.loudness) WarnLevels(s);
+}
+
+// Only a plain compile with no error so far is sure to reach pass 2 with every file readable;
+// and the listing must not share standard error, or holding the warnings back would move them
+// after lines they used to precede.
+bool HoldWarningsForPassTwo(CompileState& s) {
+  if (s.Prep.options.Active() || s.ErrorCount != 0 || s.Out == s.Err) return false;
+  if (!HoldText(&s.Reports.held)) return false;
+  s.Reports.err = s.Err;
+  s.Err = s.Reports.held.stream;
+  return true;
+}
+
+}  // namespace
+
 void MeasureSounds(CompileState& s) {
+  const bool inPassTwo = HoldWarningsForPassTwo(s);
   for (const SoundUse& use : s.Statements.soundUses) {
     const SoundDef* def = FindSound(s, use.name.c_str());
     if (def == nullptr || !KindHasData(def->kind) || Reported(s, def->name)) continue;
@@ -410,13 +437,38 @@ void MeasureSounds(CompileState& s) {
     report.line = use.line;
     report.kind = def->kind;
     if (s.Prep.options.Active()) MeasurePreparedSound(s, *def, &report);
+    else if (inPassTwo) report.pending = true;
     else MeasureSoundFile(s, *def, &report);
     s.Reports.sounds.push_back(std::move(report));
-    WarnClipped(s, s.Reports.sounds.back(), *def);
-    WarnSilence(s, s.Reports.sounds.back(), *def);
   }
-  // The preparation sets the loudness it is asked for, and says when a sound falls short.
-  if (!s.Prep.options.loudness) WarnLevels(s);
+  if (!inPassTwo) WarnMeasures(s);
+}
+
+void SettleSoundMeasures(CompileState& s) {
+  if (s.Reports.err == nullptr) return;
+  s.Err = s.Reports.err;
+  s.Reports.err = nullptr;
+  const std::string held = ReleaseHeldText(&s.Reports.held);
+  for (SoundReport& r : s.Reports.sounds) {
+    const SoundDef* def = FindSound(s, r.name.c_str());
+    if (r.pending && !r.measured && def != nullptr) MeasureSoundFile(s, *def, &r);
+    r.pending = false;
+  }
+  WarnMeasures(s);
+  std::fwrite(held.data(), 1, held.size(), s.Err);
+}
+
+SoundReport* PendingReport(CompileState& s, const std::string& name) {
+  for (SoundReport& r : s.Reports.sounds) {
+    if (r.pending && EqualsNoCase(r.name, name)) return &r;
+  }
+  return nullptr;
+}
+
+void KeepImportedLevels(SoundReport* report, const LevelMeter& levels, int64_t frames, uint32_t rate) {
+  if (levels.samples != frames) return;
+  Keep(levels, report);
+  report->fileRate = rate;
 }
 
 int64_t SoundBytesTaken(const CompileState& s, const SoundDef& def) { return SoundBytes(def, FindSoundReport(s, def.name)); }

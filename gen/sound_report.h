@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "audio/sound_measure.h"
+#include "file_system.h"
 #include "sound_pressure.h"
 
 struct CompileState;
@@ -28,6 +29,7 @@ struct SoundReport {
   int line = 0;      // of its definition
   int32_t kind = 0;
   bool measured = false;     // the wave file was read whole
+  bool pending = false;      // to be measured as pass 2 imports it
   uint32_t fileRate = 0;
   int64_t samples = 0;
   // Of the samples as the import reads them (scaled by the script), or of a prepared sound's
@@ -49,12 +51,28 @@ struct SoundReports {
   std::vector<SoundReport> sounds;  // in definition order
   std::vector<std::string> errors;  // as listed, for the map of a failed compile
   std::string budget;               // the over-by line, when the sounds do not fit
+  // A plain compile measures each sound as pass 2 imports it rather than reading every file
+  // once more at the end of pass 1. What goes to standard error from then on is held here, so
+  // that the warnings about the levels still come first, as they did when pass 1 measured.
+  HeldText held;
+  FILE* err = nullptr;  // standard error itself while its text is held
 };
 
 // End of pass 1, after the preparation: measures every wave file the script defines, refused
 // or not, and what the preparation made of it, and warns about clipped sources, long silence
 // at either end and levels far from the others.
 void MeasureSounds(CompileState& s);
+
+// The warnings and the levels of the sounds left to pass 2: those the import did not meter
+// (pass 2 stopped, or never ran) are read from their files, the warnings are given, and what
+// was held back from standard error follows them. Nothing when nothing was left.
+void SettleSoundMeasures(CompileState& s);
+
+// The report whose levels pass 2's import is to take, or null.
+SoundReport* PendingReport(CompileState& s, const std::string& name);
+
+// The levels the import metered, when it read every one of frames samples.
+void KeepImportedLevels(SoundReport* report, const LevelMeter& levels, int64_t frames, uint32_t rate);
 
 // The levels the chip plays and the rate of their samples: the prepared ones when there are.
 const SoundLevels& PlayedLevels(const SoundReport& report);

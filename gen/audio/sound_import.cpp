@@ -109,13 +109,13 @@ PreparationOptions OptionsOf(CompileState& s, const std::string& name) {
 // Stores a sound's samples in the image; with the map asked for, every codec is tried on the
 // same blocks (against the samples the encoder is given, prepared or not).
 int StoreMetered(CompileState& s, const SoundDef& sound, const SoundCodec& codec, SampleReader* reader,
-                 double scale, std::string* listing) {
+                 double scale, std::string* listing, LevelMeter* levels = nullptr) {
   const int quality = AdpcmQualityOf(s, sound.name);
   CodecMeter codecs(quality);
   const int r = StoreSound(ImageOf(s), codec, reader,
                            {s.Offset, s.SoundBase, sound.start, sound.end, sound.name.c_str(),
                             sound.text.c_str(), scale, listing, quality,
-                            s.Reports.codecCosts ? &codecs : nullptr});
+                            s.Reports.codecCosts ? &codecs : nullptr, levels});
   if (r == ErrNone && s.Reports.codecCosts && codec.encode != nullptr) NoteCodecCosts(s, sound.name, codecs);
   return r;
 }
@@ -205,7 +205,11 @@ int ImportWave(CompileState& s, const SoundDef& sound, const SoundCodec& codec,
   SampleReader reader;
   if (r == ErrNone) r = StartSamples(&reader, s.Wave, header);
   if (r == ErrRead) Refused(s, r, CutShortDetail(sound.text));
-  if (r == ErrNone) r = StoreMetered(s, sound, codec, &reader, s.Scale, listing);
+  // The levels are taken on the way, unless pass 1 measured them already.
+  SoundReport* pending = PendingReport(s, sound.name);
+  LevelMeter levels;
+  if (r == ErrNone) r = StoreMetered(s, sound, codec, &reader, s.Scale, listing, pending != nullptr ? &levels : nullptr);
+  if (r == ErrNone && pending != nullptr) KeepImportedLevels(pending, levels, reader.frames, header.rate);
   if (s.Wave != nullptr) std::fclose(s.Wave);
   s.Wave = nullptr;
   return r;

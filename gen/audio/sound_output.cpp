@@ -35,6 +35,7 @@ int StreamBlocks(const ImageStream& image, const SoundCodec& codec, SampleReader
   while ((r = ReadSampleBlock(reader, place.scale, &n)) == ErrNone && n > 0) {
     const bool last = reader->done >= reader->frames;
     codec.encode(&state, reader->samples.data(), n, last, &bytes);
+    if (place.levels != nullptr) MeterBlock(place.levels, reader->samples.data(), n);
     if (place.codecs != nullptr) {
       MeterCodecs(place.codecs, reader->samples.data(), n, last, {codec.kind, bytes.data(), bytes.size(), true});
     }

@@ -22,6 +22,7 @@ struct SoundPlace {
   std::string* listing = nullptr;  // the "<tag> Samples = ..." line is appended here
   int adpcmQuality = 0;            // --adpcm-quality
   CodecMeter* codecs = nullptr;    // with the map asked for: every codec tried on the same blocks
+  LevelMeter* levels = nullptr;    // the samples' levels, where pass 1 left them to the import
 };
 
 // File position of a sound's first byte: SoundBase + start - Offset, wrapping like the chip
