@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "audio/sound_import.h"
 #include "command_line.h"
 #include "compile_state.h"
 #include "driver.h"
@@ -88,7 +89,7 @@ struct ScriptFacts {
   std::vector<FitSound> sounds;
   int32_t fileSize = 0;
   int64_t room = 0;
-  int adpcmQuality = 0;
+  std::string adpcmQuality;  // the compile's level, and the sounds' own
   std::string clash;
 };
 
@@ -99,8 +100,8 @@ std::string Cell(const FitOption& o, bool judged) {
 
 std::string Table(const ScriptFacts& facts, const FitChoice& choice, const std::string& command) {
   std::string text = Format("\nFit for a part of %d bytes, %lld of them for sounds (SNR in dB against the source; "
-                            "ADPCM at quality level %d):\n", facts.fileSize, static_cast<long long>(facts.room),
-                            facts.adpcmQuality);
+                            "ADPCM at quality level %s):\n", facts.fileSize, static_cast<long long>(facts.room),
+                            facts.adpcmQuality.c_str());
   size_t width = 4;
   for (const FitSound& sound : facts.sounds) width = std::max(width, sound.name.size());
   text += Format("  %-*s  %-34s %8s %7s   %-34s %8s %7s\n", static_cast<int>(width), "name", "before", "bytes", "SNR",
@@ -150,7 +151,7 @@ bool ReadScript(CompileState& s, const FitRequest& r, FILE* quiet, ScriptFacts* 
     return false;
   }
   facts->fileSize = read->FileSize;
-  facts->adpcmQuality = read->AdpcmQuality;
+  facts->adpcmQuality = AdpcmQualityLevels(*read);
   facts->clash = Clash(r, read.get());
   if (read->FileSize >= kSystemAreaSize && facts->clash.empty()) {
     facts->room = SoundRoom(*read);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ascii_case.h"
+#include "audio/sound_import.h"
 #include "clock_divider.h"
 #include "audio/sound_codecs.h"
 #include "compile_state.h"
@@ -290,7 +291,7 @@ std::string MapBody(CompileState& s, const std::string& sha256, int64_t imageSiz
                                                                 : "(no image)");
   out += Format("GrpAdr     %d bytes, Offset 0x%X, SoundBase 0x%X\n\n", s.GrpAdr, static_cast<unsigned>(s.Offset),
                 static_cast<unsigned>(SoundAreaBase(s)));
-  out.insert(out.size() - 1, Format("ADPCM quality: %d\n", s.AdpcmQuality));
+  out.insert(out.size() - 1, "ADPCM quality: " + AdpcmQualityLevels(s) + "\n");
   out += SoundsPart(s, links) + "\n" + MeasuresPart(s) + "\n" + SoundPressureMapPart(s);
   // A failed compile may have imported none: the codecs are tried on pass 2's blocks.
   const bool costed = std::any_of(s.Reports.sounds.begin(), s.Reports.sounds.end(),

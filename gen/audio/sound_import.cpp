@@ -235,6 +235,21 @@ int AdpcmQualityOf(CompileState& s, const std::string& name) {
   return own != nullptr && own->adpcmQuality >= 0 ? own->adpcmQuality : s.AdpcmQuality;
 }
 
+std::string AdpcmQualityLevels(CompileState& s) {
+  std::vector<std::string> own;
+  for (const auto& entry : s.Prep.own) {
+    const SoundSettings& settings = entry.second;
+    if (settings.adpcmQuality >= 0 && settings.adpcmQuality != s.AdpcmQuality) {
+      own.push_back(Format("%s: %d", settings.name.c_str(), settings.adpcmQuality));
+    }
+  }
+  // The settings are kept by a hash of the name; the text must not depend on it.
+  std::sort(own.begin(), own.end());
+  std::string text = std::to_string(s.AdpcmQuality);
+  for (size_t i = 0; i < own.size(); ++i) text += (i == 0 ? " (" : ", ") + own[i];
+  return own.empty() ? text : text + ")";
+}
+
 int OpenSoundWave(CompileState& s, const SoundDef& sound, WaveHeader* header,
                   std::string* listing) {
   std::string detail;

@@ -45,6 +45,9 @@ void AdviseLoudnessReach(CompileState& s);
 // The search of a sound's ADPCM encoder: its own (a project's [sound.NAME]), or everyone's.
 int AdpcmQualityOf(CompileState& s, const std::string& name);
 
+// The compile's ADPCM level and the sounds' own where they differ: "0 (chime: 3)".
+std::string AdpcmQualityLevels(CompileState& s);
+
 // Closes and removes the preparation's scratch files.
 void ReleasePreparation(CompileState& s);
 

@@ -125,6 +125,8 @@ void NoteLink(CompileState& s, const char* name, int32_t rate, int line) {
 
 void WarnIfClockMissesRate(CompileState& s, int32_t rate, int line) {
   PlayedRate played{};
+  // Resampled sounds are made for the rate the chip plays, so they keep their pitch there.
+  if (s.Prep.options.resample) return;
   if (!ChipPlayedRate(s.MainClk, rate, &played) || played.withinOnePercent) return;
   WarnOnce(s, Format("clock rate %d", rate), line,
            "the chip cannot play %d Hz within 1 %%; it will play at %d Hz", rate, played.hz);
