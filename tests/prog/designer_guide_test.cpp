@@ -44,7 +44,8 @@ std::vector<Block> WalkThroughBlocks(const std::string& guide, const std::string
     const size_t fence = line.find("```");
     if (fence == std::string::npos) {
       if (inside) {
-        blocks.back().text += line.substr(std::min({indent, line.find_first_not_of(' '), line.size()})) + "\n";
+        const size_t text = std::min({indent, line.find_first_not_of(' '), line.size()});
+        blocks.back().text += line.substr(text) + "\n";
       }
       continue;
     }
@@ -115,11 +116,13 @@ std::vector<int32_t> TakeSamples(const Take& take) {
 }
 
 // The takes the walk-through's script names: 48 kHz 24-bit and 44.1 kHz float stereo WAV and a
-// 44.1 kHz FLAC, far apart in level, with silence around them and rumble under two; ten
-// seconds in all, more than the part holds as PCM16 at the takes' rates.
+// 44.1 kHz FLAC, far apart in level, with silence around them and rumble under two; 18 seconds
+// in all, so that the part holds them only at lower rates or in fewer bytes than PCM16's and
+// the fit has a choice to make.
 const Take kTakes[] = {
     {"takes/hello.wav", "wav", {.rate = 48000, .bits = 24, .channels = 2}, 1.5, 180, 3, 0.08, 0.4, 0.3, 0.01},
-    {"takes/story.wav", "wav", {.rate = 44100, .bits = 32, .channels = 2, .tag = 3}, 12, 120, 4, 0.5, 0.2, 0.5, 0.02},
+    {"takes/story.wav", "wav", {.rate = 44100, .bits = 32, .channels = 2, .tag = 3},
+     12, 120, 4, 0.5, 0.2, 0.5, 0.02},
     {"takes/song.flac", "flac", {.rate = 44100, .bits = 16, .channels = 2}, 3, 110, 0, 0.7, 0.05, 0.1, 0},
 };
 
