@@ -109,7 +109,7 @@ bool OpenStreams(CompileState& s, const GenOptions& options) {
     std::fprintf(s.Err, "qs71gen: the image output's name is empty; give the image file after the script name\n");
     return OpenFailure(s, "output", 2), false;
   }
-  if (s.ArgCount > 2 && OpenImageOutput(s, {s.Args[2], options.failedImage, options.map, s.Args[1], options.html})) {
+  if (s.ArgCount > 2 && OpenImageOutput(s, {s.Args[2], options.failedImage, options.map, s.Args[1], options.html, options.project})) {
     KeepListingOutOfImage(s);
     return true;
   }

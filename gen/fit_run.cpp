@@ -69,6 +69,7 @@ std::string CommandText(const std::vector<std::string>& words) {
 std::string Clash(const FitRequest& r, const CompileState* read) {
   RunFiles files;
   files.AddInput(r.script, "the script");
+  if (!r.project.empty()) files.AddInput(r.project, "the project");
   files.AddOutput(r.image, "the image output");
   if (!r.map.empty()) files.AddOutput(r.map, "the map");
   if (!r.html.empty()) files.AddOutput(r.html, "the page");
@@ -140,13 +141,15 @@ bool ReadScript(CompileState& s, const FitRequest& r, FILE* quiet, ScriptFacts* 
   const std::vector<std::string> readWords = CompileWords(r, r.script, true);
   const Arguments args(readWords);
   const int pass = RunPassOne(*read, args.argc(), args.argv.data());
-  if (pass != 0 || !AllSoundsRead(*read)) {
+  const bool soundsRead = AllSoundsRead(*read);
+  if (pass != 0 || !soundsRead) {
     ReleaseAll(*read);
     const std::vector<std::string> words = CompileWords(r, r.script);
     const Arguments compile(words);
     *code = RunGenerator(compile.argc(), compile.argv.data(), s.Out, s.Err);
-    std::fprintf(s.Err, "qs71gen: --fit: %s was not written: every sound of the script must be read first\n",
-                 r.newScript.c_str());
+    std::fprintf(s.Err, "qs71gen: --fit: %s was not written: %s\n", r.newScript.c_str(),
+                 soundsRead ? "the run stopped before the sounds were measured (above: why)"
+                            : "every sound of the script must be read first");
     if (*code == 0) *code = -3;
     return false;
   }
@@ -259,5 +262,6 @@ int RunFit(CompileState& s, int argc, const char* const* argv, const GenOptions&
   r.map = options.map;
   r.html = options.html;
   r.failedImage = options.failedImage;
+  r.project = options.project;
   return RunFitRequest(s, r);
 }

@@ -25,6 +25,7 @@ struct FitRequest {
   std::string image;
   std::vector<std::string> parameters;  // the script's %3 to %9
   std::string map, html, failedImage;   // outputs the new script must not be
+  std::string project;                  // --project, which the new script must not be either
 };
 
 // The exit code: the compile's of NEW.qs, or of the script when its sounds cannot all be read;

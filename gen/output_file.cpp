@@ -173,6 +173,7 @@ bool OpenImageOutput(CompileState& s, const OutputRequest& request) {
   const FileIdentity script = IdentifyFile(request.script.c_str());
   const std::vector<OutputPlace> places = OutputPlaces(request);
   if (!OutputsSpare(s, script, "the script") || !OutputsApart(s, places)) return false;
+  if (!request.project.empty() && !OutputsSpare(s, IdentifyFile(request.project.c_str()), "the project")) return false;
   s.Pending.image = DestinationOf(request.image);
   if (s.Pending.image.inPlace) return OpenInPlace(s, request.image);
   InstallCleanup();

@@ -29,6 +29,7 @@ struct OutputRequest {
   std::string map;     // --map; empty: no map
   std::string script;
   std::string html;    // --html; empty: no page
+  std::string project;  // --project; empty: none
 };
 
 // The image of a compile until it is settled.
