@@ -195,6 +195,16 @@ TEST(PageTest, ShowsThePreparation) {
   for (const char* text : {"FAILED: no image written", "over by", "download=\"take-source.wav\""}) {
     EXPECT_NE(failedPage.find(text), std::string::npos) << text;
   }
+  // A plain compile's advice about its sounds is on the page as on standard error.
+  ASSERT_TRUE(testwav::WriteFile((folder / "quiet.wav").string(),
+                                 testwav::EncodeWav(std::vector<int32_t>(6000, 0), {8000, 16, 1})));
+  const std::string plain = ".GLOBAL $FILESIZE = 40000h\n.PCM16 quiet = \"quiet.wav\"\n.SECTION [1] $GROUPS = quiet(8000):0\n";
+  ASSERT_TRUE(testwav::WriteFile((folder / "s.qs").string(), {plain.begin(), plain.end()}));
+  const auto advised = testsupport::RunProcess({QS71GEN_PATH, "--html", "p.html", "s.qs", "s.bin"}, {.folder = folder});
+  ASSERT_EQ(advised.exitCode, 0) << advised.err;
+  const std::vector<uint8_t> advisedBytes = ReadFileBytes(folder / "p.html");
+  EXPECT_NE(std::string(advisedBytes.begin(), advisedBytes.end()).find("quiet.wav is silent (below -60 dBFS)"),
+            std::string::npos) << advised.err;
 }
 
 }  // namespace

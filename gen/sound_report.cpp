@@ -421,6 +421,7 @@ bool HoldWarningsForPassTwo(CompileState& s) {
   if (s.Prep.options.Active() || s.ErrorCount != 0 || s.Out == s.Err) return false;
   if (!HoldText(&s.Reports.held)) return false;
   s.Reports.err = s.Err;
+  s.Reports.heldFrom = s.Warnings.given.size();
   s.Err = s.Reports.held.stream;
   return true;
 }
@@ -454,7 +455,11 @@ void SettleSoundMeasures(CompileState& s) {
     if (r.pending && !r.measured && def != nullptr) MeasureSoundFile(s, *def, &r);
     r.pending = false;
   }
+  auto& given = s.Warnings.given;
+  const size_t before = given.size();
   WarnMeasures(s);
+  // The page lists them where standard error has them.
+  std::rotate(given.begin() + static_cast<ptrdiff_t>(s.Reports.heldFrom), given.begin() + static_cast<ptrdiff_t>(before), given.end());
   std::fwrite(held.data(), 1, held.size(), s.Err);
 }
 

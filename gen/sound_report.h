@@ -56,6 +56,7 @@ struct SoundReports {
   // that the warnings about the levels still come first, as they did when pass 1 measured.
   HeldText held;
   FILE* err = nullptr;  // standard error itself while its text is held
+  size_t heldFrom = 0;  // the warnings given before it was held, which the levels' follow
 };
 
 // End of pass 1, after the preparation: measures every wave file the script defines, refused

@@ -49,6 +49,11 @@ void Warn(CompileState& s, int32_t line, const char* fmt, ...) {
 void Advise(CompileState& s, int32_t line, const char* fmt, ...) {
   std::va_list args;
   va_start(args, fmt);
+  std::va_list copy;
+  va_copy(copy, args);
+  // The page lists the advice with the warnings: it is what the designer acts on.
+  s.Warnings.given.emplace_back(line, FormatV(fmt, copy));
+  va_end(copy);
   PrintLine(s, line, "warning", fmt, args);
   va_end(args);
 }
