@@ -177,18 +177,23 @@ TEST_F(UsbWriterEndToEnd, OtpFileKeepsThePartBetweenCalls) {
   EXPECT_EQ(lib.Call(verify).result, 0);
 }
 
+// A file made for a larger part shows its own size, not the byte past the part that was read.
 TEST_F(UsbWriterEndToEnd, OtpFileOfAnotherSizeIsNeitherUsedNorOverwritten) {
   const std::filesystem::path otpFile = ScratchFolder(QS71_TEST_TMPDIR, "e2e") / "wrong-size.otp";
-  WriteFile(otpFile, std::vector<uint8_t>(1000, 0x42));
-  lib.setOtpFile(otpFile.string().c_str());
-  testing::internal::CaptureStderr();
-  const Outcome outcome = lib.Call(Job{});
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_EQ(outcome.result, -20);
-  // The reason is the call's one message, where a host shows what the call printed.
-  EXPECT_EQ(outcome.output, "[ERROR] No programmer: the emulated part: " + otpFile.string() +
-                                " holds 1000 bytes, the emulated chip has 262144! (-20)\n");
-  EXPECT_EQ(ReadFileBytes(otpFile), std::vector<uint8_t>(1000, 0x42));
+  const std::pair<size_t, std::string> rows[] = {
+      {1000, "holds 1000 bytes, the emulated chip has 262144"},
+      {524288, "holds 524288 bytes, the emulated chip has 262144 (QS71_EMU_ID=6D610400 emulates a part of that size)"}};
+  for (const auto& [size, words] : rows) {
+    WriteFile(otpFile, std::vector<uint8_t>(size, 0x42));
+    lib.setOtpFile(otpFile.string().c_str());
+    testing::internal::CaptureStderr();
+    const Outcome outcome = lib.Call(Job{});
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(outcome.result, -20);
+    // The reason is the call's one message, where a host shows what the call printed.
+    EXPECT_EQ(outcome.output, "[ERROR] No programmer: the emulated part: " + otpFile.string() + " " + words + "! (-20)\n");
+    EXPECT_EQ(ReadFileBytes(otpFile), std::vector<uint8_t>(size, 0x42));
+  }
 }
 
 // One failure per row: the setup that causes it, what the host selected, and what the host

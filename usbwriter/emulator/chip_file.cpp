@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "chip_identity.h"
 #include "file_lock.h"
 #include "text_format.h"  // Format
 
@@ -70,6 +71,18 @@ bool ChipFile::Attach(const std::string& path, OtpChip& chip, std::string& error
   return file != nullptr;
 }
 
+namespace {
+
+// The chip file was made for another part: the setting that emulates that part.
+std::string PartHint(uintmax_t size) {
+  for (const qs71::OtpPart& part : qs71::OtpParts()) {
+    if (part.size == size) return Format(" (QS71_EMU_ID=6D61%02X00 emulates a part of that size)", part.sizeCode);
+  }
+  return "";
+}
+
+}  // namespace
+
 bool ChipFile::Load(const std::string& path, OtpChip& chip, std::string& error) {
   std::FILE* in = std::fopen(path.c_str(), "rb");
   if (in == nullptr) {
@@ -81,8 +94,12 @@ bool ChipFile::Load(const std::string& path, OtpChip& chip, std::string& error) 
   content.resize(std::fread(content.data(), 1, content.size(), in));
   std::fclose(in);
   if (!chip.Load(content)) {
-    error = Format("%s holds %lu bytes, the emulated chip has %u", path.c_str(),
-                   static_cast<unsigned long>(content.size()), chip.Size());
+    // Only a byte past the part was read: the file's own size says how long it is.
+    std::error_code failed;
+    const uintmax_t size = std::filesystem::file_size(path, failed);
+    const uintmax_t held = failed ? content.size() : size;
+    error = Format("%s holds %llu bytes, the emulated chip has %u%s", path.c_str(),
+                   static_cast<unsigned long long>(held), chip.Size(), PartHint(held).c_str());
     return false;
   }
   return true;
