@@ -1,10 +1,13 @@
 #include "project_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include <toml++/toml.h>
 
@@ -118,9 +121,24 @@ class Reader {
     return false;
   }
 
+  // A table's entries as the file has them: toml++ keeps them sorted by key, and the first
+  // mistake in the file is the one to name.
+  static std::vector<std::pair<const toml::key*, const toml::node*>> InFileOrder(const toml::table& table) {
+    std::vector<std::pair<const toml::key*, const toml::node*>> entries;
+    for (auto&& [key, node] : table) entries.emplace_back(&key, &node);
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+      const toml::source_position& x = a.first->source().begin;
+      const toml::source_position& y = b.first->source().begin;
+      return x.line != y.line ? x.line < y.line : x.column < y.column;
+    });
+    return entries;
+  }
+
   bool Sounds(const toml::table& sounds) {
     std::unordered_map<std::string, std::string> seen;  // lower-case name: where
-    for (auto&& [key, node] : sounds) {
+    for (const auto& [keyAt, nodeAt] : InFileOrder(sounds)) {
+      const toml::key& key = *keyAt;
+      const toml::node& node = *nodeAt;
       const std::string name(key.str());
       if (!node.is_table()) return Fail(key, Format("sound.%s needs a section of settings: [sound.%s]", name.c_str(), name.c_str()));
       SoundSettings own;
@@ -136,8 +154,8 @@ class Reader {
   }
 
   bool Table(const toml::table& table, unsigned place, SoundSettings* own) {
-    for (auto&& [key, node] : table) {
-      if (!Entry(key, node, place, own)) return false;
+    for (const auto& [key, node] : InFileOrder(table)) {
+      if (!Entry(*key, *node, place, own)) return false;
     }
     return true;
   }
