@@ -29,6 +29,11 @@ bool ParseNumber(const std::string& text, double low, double high, double* value
   return !text.empty() && *end == '\0' && std::isfinite(*value) && *value >= low && *value <= high;
 }
 
+const char* NumberFault(const std::string& text) {
+  double any = 0;
+  return ParseNumber(text, -HUGE_VAL, HUGE_VAL, &any) ? "is out of range" : "is not a number";
+}
+
 namespace {
 
 bool AllIn(const std::string& text, const char* plain) {

@@ -16,6 +16,9 @@ std::string FormatV(const char* fmt, std::va_list args);
 // A whole text as a finite decimal number from low to high; false for anything else ("", "3x").
 bool ParseNumber(const std::string& text, double low, double high, double* value);
 
+// What is wrong with a text that ParseNumber refused: "is not a number" or "is out of range".
+const char* NumberFault(const std::string& text);
+
 // A path as one word of a command that the user pastes: bare when the shell would take it as it
 // stands, otherwise quoted. For a POSIX shell in single quotes (a quote inside as '\'');
 // for cmd.exe in double quotes, which no Windows file name contains.

@@ -192,7 +192,8 @@ int WriteInitialProject(CompileState& s, const std::string& file, int argc, cons
   if (!WriteNewOutputText(file, InitialProjectText(named, stem + ".bin", ScriptSoundNames(text)), &error)) {
     return std::fprintf(s.Err, "qs71gen: %s cannot be written: %s\n", file.c_str(), error.c_str()), -2;
   }
-  std::fprintf(s.Out, "%s: the project of %s; qs71gen --project %s compiles it\n", file.c_str(), script.c_str(), file.c_str());
+  std::fprintf(s.Out, "%s: the project of %s; qs71gen --project %s compiles it\n", file.c_str(), script.c_str(),
+               HintPath(file).c_str());
   return 0;
 }
 

@@ -71,6 +71,7 @@ const ReadRow kReadRows[] = {
      "3: [sound.VOICE] is a second section for one sound (the first: FOLDER/toy.toml:1); sound names ignore letter case"},
     {"[sound.hello]\ngain = 99\ndither = 1\n", "2: gain 99 is out of range: give -40 to 40 dB"},
     {"[sound]\nhello = 3\n", "2: sound.hello needs a section of settings: [sound.hello]"},
+    {"\xEF\xBB\xBF[sound.hello]\ngain = 1\n", ""},
     {"image = \"a.bin\"\nimage = \"b.bin\"\n", "2: Error while parsing key-value pair: cannot redefine existing string 'image'; the project must be TOML"},
     {"map = \"D\xc3\xa9mo.map\" # \xc2\xa7 in a comment\n[soundz\xc3\xa2]\n",
      "2: a character that is not ASCII outside quotes and comments; the project must be TOML, whose names and "

@@ -103,8 +103,8 @@ void MeasureSound(CompileState& s, const std::vector<uint8_t>& image, SoundRepor
 
 bool ParseSplSettings(const std::string& spl, const std::string& limit, SplSettings* settings, std::string* error) {
   if (!spl.empty() && !ParseSpl(spl, &settings->referenceDb)) {
-    return *error = Format("--spl %s is out of range: give the toy's level in dB SPL for a full-scale 1 kHz sine, "
-                           "above 0 to %.0f", spl.c_str(), kMaxSplDb), false;
+    return *error = Format("--spl %s %s: give the toy's level in dB SPL for a full-scale 1 kHz sine, above 0 to %.0f",
+                           spl.c_str(), NumberFault(spl), kMaxSplDb), false;
   }
   settings->given = !spl.empty();
   if (limit.empty()) return true;
@@ -113,6 +113,11 @@ bool ParseSplSettings(const std::string& spl, const std::string& limit, SplSetti
                            limit.c_str(), kMaxSplDb), false;
   }
   if (!settings->given) return *error = "--spl-limit needs --spl, the toy's level for a full-scale 1 kHz sine", false;
+  // A sound's C-weighted peak is never below its A-weighted mean: such limits are the wrong way round.
+  if (settings->lcpeakLimit && settings->lcpeakLimitDb < settings->laeqLimitDb) {
+    return *error = Format("--spl-limit %s gives a peak limit below the LAeq limit: give LAEQ first, then LCPEAK "
+                           "(the standards' peak limits are the higher)", limit.c_str()), false;
+  }
   return true;
 }
 

@@ -16,11 +16,13 @@ TEST(ParseSplSettings, LevelsAndLimits) {
       {"85", "80:110", ""},
       {"85.5", "80", ""},
       {"-3", "", "--spl -3 is out of range: give the toy's level in dB SPL for a full-scale 1 kHz sine, above 0 to 200"},
-      {"loud", "", "--spl loud is out of range: give the toy's level in dB SPL for a full-scale 1 kHz sine, above 0 to 200"},
+      {"loud", "", "--spl loud is not a number: give the toy's level in dB SPL for a full-scale 1 kHz sine, above 0 to 200"},
       {"250", "", "--spl 250 is out of range: give the toy's level in dB SPL for a full-scale 1 kHz sine, above 0 to 200"},
       {"85", "80:", "--spl-limit 80: is out of range: give LAEQ or LAEQ:LCPEAK in dB, each above 0 to 200"},
       {"85", "0:110", "--spl-limit 0:110 is out of range: give LAEQ or LAEQ:LCPEAK in dB, each above 0 to 200"},
       {"", "80", "--spl-limit needs --spl, the toy's level for a full-scale 1 kHz sine"},
+      {"85", "110:80", "--spl-limit 110:80 gives a peak limit below the LAeq limit: give LAEQ first, then LCPEAK (the "
+                       "standards' peak limits are the higher)"},
   };
   for (const Row& row : rows) {
     SplSettings settings;

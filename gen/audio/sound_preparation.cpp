@@ -85,8 +85,8 @@ bool ParseWhole(const std::string& text, int low, int high, int* value) {
 bool ParseValue(const ValueRule& rule, const std::string& text, PreparationOptions* options, std::string* error) {
   const size_t colon = rule.part != nullptr ? text.find(':') : std::string::npos;
   if (!ParseNumber(text.substr(0, colon), rule.low, rule.high, &(options->*rule.value))) {
-    *error = Format("%s %s is out of range: give %g to %g %s", rule.option, text.c_str(), rule.low,
-                    rule.high, rule.unit);
+    *error = Format("%s %s %s: give %g to %g %s", rule.option, text.c_str(), NumberFault(text.substr(0, colon)),
+                    rule.low, rule.high, rule.unit);
     return false;
   }
   if (colon == std::string::npos || ParseWhole(text.substr(colon + 1), rule.partLow, rule.partHigh, &(options->*rule.part))) {

@@ -98,10 +98,10 @@ TEST(SoundPreparation, ValuesOutOfRangeAreRefusedWithTheirRange) {
   } rows[] = {
       {{"-16", "", "", ""}, ""},
       {{"0", "", "", ""}, "--loudness 0 is out of range: give -70 to -1 LUFS"},
-      {{"", "loud", "", ""}, "--trim loud is out of range: give -120 to -1 dBFS"},
+      {{"", "loud", "", ""}, "--trim loud is not a number: give -120 to -1 dBFS"},
       {{"", "-50:5", "120:8", "-1"}, ""},
       {{"", "-50:x", "", ""}, "--trim -50:x is out of range: give the hold in ms after the colon as 0 to 1000"},
-      {{"", "", "nan", ""}, "--highpass nan is out of range: give 1 to 4000 Hz"},
+      {{"", "", "nan", ""}, "--highpass nan is not a number: give 1 to 4000 Hz"},
       {{"", "", "1e9", ""}, "--highpass 1e9 is out of range: give 1 to 4000 Hz"},
       {{"", "", "120:9", ""}, "--highpass 120:9 is out of range: give the order after the colon as 2 to 8"},
       {{"", "", "", "1"}, "--limit 1 is out of range: give -30 to 0 dBFS"},
