@@ -438,7 +438,7 @@ std::string InitialProjectText(const std::string& script, const std::string& ima
       "# part_size = \"512K\"       # in place of the script's $FILESIZE: \"256K\", \"512K\", \"1M\", \"2M\"\n"
       "# failed_image = \"%s.failed.bin\"\n"
       "# parameters = []          # the script's %%3 to %%9\n"
-      "# strict = false           # every warning counts as an error\n"
+      "# strict = false           # every warning counts as an error (the advice on levels and silence does not)\n"
       "\n"
       "[preparation]              # the defaults for every sound\n"
       "# resample = true          # to the rate the chip plays each sound at\n"
