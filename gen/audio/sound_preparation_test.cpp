@@ -231,7 +231,7 @@ TEST(SoundPreparation, BadInputsAreRefusedWithAReason) {
   PreparationOptions options;
   EXPECT_FALSE(PrepareSound({&options, audiotest::TempPath("missing.flac"), KindAdpcm, 0, 1.0, "", 0},
                             {nullptr, nullptr}, &record, &reason));
-  EXPECT_NE(reason.find("No such file"), std::string::npos) << reason;
+  EXPECT_NE(reason.find("there is no such file"), std::string::npos) << reason;
 }
 
 // The dither makes the PCM8 noise independent of the signal; the SNR measures what the codec
