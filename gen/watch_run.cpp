@@ -106,6 +106,8 @@ int RunWatch(int argc, const char* const* argv, const GenOptions& options, FILE*
     WatchedCompile record;
     record.page = page;
     const int exitCode = RunWatchedCompile(argc, argv, out, err, &record);
+    // A stop ends the process where it waits, past the exit that would flush the listing.
+    std::fflush(out);
     PrintStatus(err, exitCode, record);
     server.Published();
     std::string reason;
