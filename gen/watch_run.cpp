@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <set>
+#include <filesystem>
 
 #include "command_line.h"
 #include "compile_state.h"
@@ -74,6 +74,18 @@ void PrintStatus(FILE* err, int exitCode, const WatchedCompile& record) {
   std::fflush(err);
 }
 
+// A file written during the compile in a folder the watch did not watch yet (the first
+// compile's folders, a new wave file's) changed before the watch could see it: its time tells.
+bool WrittenSince(const std::vector<std::string>& files, std::filesystem::file_time_type start) {
+  const auto now = std::filesystem::file_time_type::clock::now();
+  for (const std::string& file : files) {
+    std::error_code error;
+    const auto written = std::filesystem::last_write_time(file, error);
+    if (!error && written >= start && written <= now) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void NoteWatchedCompile(CompileState& s) {
@@ -103,15 +115,19 @@ int RunWatch(int argc, const char* const* argv, const GenOptions& options, FILE*
   }
   FileWatch watch;
   for (;;) {
+    const auto start = std::filesystem::file_time_type::clock::now();
     WatchedCompile record;
     record.page = page;
     const int exitCode = RunWatchedCompile(argc, argv, out, err, &record);
     // A stop ends the process where it waits, past the exit that would flush the listing.
     std::fflush(out);
+    std::string reason;
+    const bool watching = watch.Watch(record.inputs, &reason);
+    // The status comes once the inputs are watched: whoever waits for it may change them then.
     PrintStatus(err, exitCode, record);
     server.Published();
-    std::string reason;
-    if (!watch.Watch(record.inputs, &reason) || !watch.WaitForChange(kSettleMs, &reason)) {
+    if (watching && WrittenSince(record.inputs, start)) continue;
+    if (!watching || !watch.WaitForChange(kSettleMs, &reason)) {
       std::fprintf(err, "qs71gen: cannot watch the inputs: %s\n", reason.c_str());
       return -2;
     }
