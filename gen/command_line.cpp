@@ -74,9 +74,12 @@ const OptionRow* FindOption(const std::string& arg, std::string* inlineValue, bo
   return nullptr;
 }
 
-// A value that may follow a switch: the next argument when it is a number, never a script name.
+// A value that may follow a switch: the next argument when it is all digits, never a script
+// name ("--serve 1song.qs out.bin" serves that script).
 std::string OptionalValue(int argc, const char* const* argv, int* i) {
-  if (*i + 1 >= argc || argv[*i + 1][0] < '0' || argv[*i + 1][0] > '9') return "";
+  if (*i + 1 >= argc) return "";
+  const std::string next = argv[*i + 1];
+  if (next.empty() || next.find_first_not_of("0123456789") != std::string::npos) return "";
   return argv[++*i];
 }
 
