@@ -17,8 +17,9 @@ class FileWatch {
   FileWatch& operator=(const FileWatch&) = delete;
 
   // The files to watch from now on, in place of the ones before. A folder stays watched once it
-  // was, so that a change made during a compile is still reported after it. False with the
-  // system's reason when a folder cannot be watched.
+  // was, so that a change made during a compile is still reported after it; a folder that does
+  // not exist is passed over. False with the system's reason when a folder cannot be watched,
+  // or when none of them exists.
   bool Watch(const std::vector<std::string>& files, std::string* reason);
 
   // Returns once one of the files was written, made, renamed or removed and then nothing more

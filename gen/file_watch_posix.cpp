@@ -70,17 +70,21 @@ bool FileWatch::Watch(const std::vector<std::string>& files, std::string* reason
   if (f.fd < 0) f.fd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
   if (f.fd < 0) return *reason = LastSystemError(), false;
   for (auto& entry : f.names) entry.second.clear();
+  bool any = false;
   for (const std::string& file : files) {
     const std::string folder = FolderOf(file);
     auto it = f.watched.find(folder);
     if (it == f.watched.end()) {
       const int wd = inotify_add_watch(f.fd, folder.c_str(), kChanges);
+      // A folder the script names by mistake: the script's own folder sees it mended.
+      if (wd < 0 && (errno == ENOENT || errno == ENOTDIR)) continue;
       if (wd < 0) return *reason = folder + ": " + LastSystemError(), false;
       it = f.watched.emplace(folder, wd).first;
     }
     f.names[it->second].insert(BaseName(file));
+    any = true;
   }
-  return true;
+  return any || (*reason = "no folder of the inputs exists", false);
 }
 
 bool FileWatch::WaitForChange(int settleMs, std::string* reason) {

@@ -75,6 +75,7 @@ FileWatch::~FileWatch() = default;
 
 bool FileWatch::Watch(const std::vector<std::string>& files, std::string* reason) {
   for (auto& entry : folders_->watched) entry.second->names.clear();
+  bool any = false;
   for (const std::string& file : files) {
     const std::string folder = FolderOf(file);
     auto it = folders_->watched.find(folder);
@@ -84,6 +85,9 @@ bool FileWatch::Watch(const std::vector<std::string>& files, std::string* reason
       w->folder = CreateFileW(WidePath(folder).c_str(), FILE_LIST_DIRECTORY,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+      // A folder the script names by mistake: the script's own folder sees it mended.
+      const DWORD error = w->folder == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) continue;
       if (w->folder == INVALID_HANDLE_VALUE) return *reason = folder + ": " + LastSystemError(), false;
       w->overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
       it = folders_->watched.emplace(folder, std::move(w)).first;
@@ -92,8 +96,9 @@ bool FileWatch::Watch(const std::vector<std::string>& files, std::string* reason
       }
     }
     it->second->names.insert(AsciiLowerCopy(BaseName(file)));
+    any = true;
   }
-  return true;
+  return any || (*reason = "no folder of the inputs exists", false);
 }
 
 bool FileWatch::WaitForChange(int settleMs, std::string* reason) {

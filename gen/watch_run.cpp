@@ -121,6 +121,7 @@ int RunWatch(int argc, const char* const* argv, const GenOptions& options, FILE*
     const int exitCode = RunWatchedCompile(argc, argv, out, err, &record);
     // A stop ends the process where it waits, past the exit that would flush the listing.
     std::fflush(out);
+    if (record.inputs.empty()) return exitCode;  // no script named: nothing to watch
     std::string reason;
     const bool watching = watch.Watch(record.inputs, &reason);
     // The status comes once the inputs are watched: whoever waits for it may change them then.
