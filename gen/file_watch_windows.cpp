@@ -13,7 +13,7 @@ namespace {
 // Everything that can leave a file with other bytes under its name.
 constexpr DWORD kChanges = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE;
 
-// One folder's pending ReadDirectoryChangesW, reissued after each completion.
+// One folder's pending ReadDirectoryChangesW, started again after each completion.
 struct FolderWatch {
   HANDLE folder = INVALID_HANDLE_VALUE;
   OVERLAPPED overlapped = {};
@@ -33,7 +33,7 @@ std::string Utf8(const wchar_t* text, DWORD chars) {
   return out;
 }
 
-bool Issue(FolderWatch& w) {
+bool StartRead(FolderWatch& w) {
   ResetEvent(w.overlapped.hEvent);
   return ReadDirectoryChangesW(w.folder, w.buffer, sizeof w.buffer, FALSE, kChanges, nullptr, &w.overlapped,
                                nullptr) != 0;
@@ -91,7 +91,7 @@ bool FileWatch::Watch(const std::vector<std::string>& files, std::string* reason
       if (w->folder == INVALID_HANDLE_VALUE) return *reason = folder + ": " + LastSystemError(), false;
       w->overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
       it = folders_->watched.emplace(folder, std::move(w)).first;
-      if (it->second->overlapped.hEvent == nullptr || !Issue(*it->second)) {
+      if (it->second->overlapped.hEvent == nullptr || !StartRead(*it->second)) {
         return *reason = folder + ": " + LastSystemError(), false;
       }
     }
@@ -117,6 +117,6 @@ bool FileWatch::WaitForChange(int settleMs, std::string* reason) {
     if (n >= WAIT_OBJECT_0 + events.size()) return *reason = LastSystemError(), false;
     FolderWatch& w = *order[n - WAIT_OBJECT_0];
     changed = Relevant(w) || changed;
-    if (!Issue(w)) return *reason = LastSystemError(), false;
+    if (!StartRead(w)) return *reason = LastSystemError(), false;
   }
 }
