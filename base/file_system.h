@@ -164,7 +164,8 @@ bool TextReadsStopAtCtrlZ();
 // When the process is interrupted or told to end (Ctrl-C, SIGTERM, SIGHUP, a closed console),
 // removes every scratch file that CreateScratchBeside or CommitScratch has given a name and not
 // yet renamed or removed, calls cleanup once (when not null), then ends the process as that
-// signal would. A signal ignored when this is called stays ignored.
+// signal would. A signal ignored when this is called stays ignored. A null cleanup keeps the one
+// given before: a writer that only needs its scratch files removed leaves a caller's cleanup be.
 void OnTermination(void (*cleanup)());
 
 // Where an output's bytes go: in place (a device, a pipe, or a name that a link leads through

@@ -266,7 +266,7 @@ std::string LastSystemError() { return std::strerror(errno); }
 void SetProcessVariable(const char* name, const char* value) { setenv(name, value, 1); }
 
 void OnTermination(void (*cleanup)()) {
-  g_cleanup = cleanup;
+  if (cleanup != nullptr) g_cleanup = cleanup;
   struct sigaction action = {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);

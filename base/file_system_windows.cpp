@@ -228,7 +228,7 @@ std::wstring WidePath(const std::string& path) {
 }
 
 void OnTermination(void (*cleanup)()) {
-  g_cleanup = cleanup;
+  if (cleanup != nullptr) g_cleanup = cleanup;
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 

@@ -38,6 +38,8 @@ const OptionRow kOptions[] = {
     {"--spl-limit", nullptr, nullptr, &GenOptions::splLimit, nullptr, 0, "a value"},
     {"--project", nullptr, nullptr, &GenOptions::project, nullptr, 0, nullptr},
     {"--init-project", nullptr, nullptr, &GenOptions::initProject, nullptr, 0, nullptr},
+    {"--watch", nullptr, &GenOptions::watch, nullptr, nullptr, 0, nullptr},
+    {"--serve", nullptr, &GenOptions::serve, &GenOptions::servePort, nullptr, 0, nullptr},
 };
 
 // Only plain decimal digits: "2x", "+1" or " 3" are no level.
@@ -72,9 +74,12 @@ const OptionRow* FindOption(const std::string& arg, std::string* inlineValue, bo
   return nullptr;
 }
 
-// A value that may follow a switch: the next argument when it is a number, never a script name.
+// A value that may follow a switch: the next argument when it is all digits, never a script
+// name ("--serve 1song.qs out.bin" serves that script).
 std::string OptionalValue(int argc, const char* const* argv, int* i) {
-  if (*i + 1 >= argc || argv[*i + 1][0] < '0' || argv[*i + 1][0] > '9') return "";
+  if (*i + 1 >= argc) return "";
+  const std::string next = argv[*i + 1];
+  if (next.empty() || next.find_first_not_of("0123456789") != std::string::npos) return "";
   return argv[++*i];
 }
 
@@ -114,6 +119,10 @@ const char kGenHelp[] =
     "  --spl-limit LAEQ[:LCPEAK]\n"
     "                       with --spl, warn about each sound above these levels (dB); take them\n"
     "                       from the standard that applies to the toy: qs71gen sets none of its own\n"
+    "  --watch              compile, then compile again whenever the script, the project or a\n"
+    "                       wave file the last compile read changes; Ctrl-C ends it\n"
+    "  --serve [PORT]       --watch, and serve the page on http://127.0.0.1:PORT/ (default 8071),\n"
+    "                       which reloads itself after each compile\n"
     "  -h, --help           this text\n"
     "  -V, --version        the version\n"
     "\n"

@@ -27,6 +27,9 @@ struct GenOptions {
   std::string splLimit;      // --spl-limit LAEQ[:LCPEAK]
   std::string project;       // --project FILE: the script, outputs and settings from FILE
   std::string initProject;   // --init-project FILE: write a project for the script named next
+  bool watch = false;        // --watch: compile again whenever an input changes
+  bool serve = false;        // --serve [PORT]: --watch, and the page served on 127.0.0.1
+  std::string servePort;     // PORT, when given
   int scriptIndex = 1;       // argv index of the script name
 };
 

@@ -26,6 +26,8 @@
 #include "sound_report.h"
 #include "warnings.h"
 
+struct WatchedCompile;
+
 constexpr int kMaxArgs = 10;
 constexpr int kNameBufferSize = 1024;
 
@@ -112,6 +114,7 @@ struct CompileState : ScriptState {
   PendingImage Pending;
   ImageBlanks Blanks;  // the image's bytes still to be written blank at its end
   PreparationState Prep;
+  WatchedCompile* Watched = nullptr;  // under --watch: what the compile read, for the watch
 };
 
 // Puts every field of ScriptState back to its start value; the part of `Init_yylex(1)` that

@@ -29,6 +29,7 @@
 #include "sound_report.h"
 #include "text_format.h"
 #include "warnings.h"
+#include "watch_run.h"
 
 namespace {
 
@@ -287,6 +288,12 @@ int Finish(CompileState& s, int passResult, const GenOptions& options) {
   return passResult == 0 ? 0 : -3;
 }
 
+// A watched compile: the watch needs the project among the inputs, the server a page.
+void TakeWatchRequests(CompileState& s, GenOptions* options) {
+  if (!options->project.empty()) s.Watched->inputs.push_back(options->project);
+  if (options->html.empty()) options->html = s.Watched->page;
+}
+
 // Settings, streams and banner once the options are taken: false when a file cannot be opened.
 bool BeginCompile(CompileState& s, int argc, const char* const* argv, const GenOptions& options,
                   const ProjectFile& project) {
@@ -306,6 +313,8 @@ int Compile(CompileState& s, int argc, const char* const* argv) {
   ProjectFile project;
   const int answered = AnswerOptions(s, argc, argv, &options, &project);
   if (answered != -1) return answered;
+  if ((options.watch || options.serve) && s.Watched == nullptr) return RunWatch(argc, argv, options, s.Out, s.Err);
+  if (s.Watched != nullptr) TakeWatchRequests(s, &options);
   if (!options.fit.empty()) return RunFit(s, argc, argv, options, project);
   if (!BeginCompile(s, argc, argv, options, project)) return -2;
   int passResult = RunPass(s, 1);
@@ -349,6 +358,7 @@ void Init_yylex(CompileState& s, int pass) {
 
 void ReleaseAll(CompileState& s) {
   SettleSoundMeasures(s);
+  NoteWatchedCompile(s);
   AbandonImageOutput(s);
   ReleasePreparation(s);
   FreeNames(s);
@@ -363,5 +373,13 @@ int RunGenerator(int argc, const char* const* argv, FILE* out, FILE* err) {
   CompileState state;
   state.Out = out;
   state.Err = err;
+  return Compile(state, argc, argv);
+}
+
+int RunWatchedCompile(int argc, const char* const* argv, FILE* out, FILE* err, WatchedCompile* record) {
+  CompileState state;
+  state.Out = out;
+  state.Err = err;
+  state.Watched = record;
   return Compile(state, argc, argv);
 }

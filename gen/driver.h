@@ -5,6 +5,7 @@
 #include <cstdio>
 
 struct CompileState;
+struct WatchedCompile;
 
 // Prepares a pass: sets the pass number, prints its header and, for pass 1, the defaults.
 void Init_yylex(CompileState& s, int pass);
@@ -14,6 +15,9 @@ void Init_yylex(CompileState& s, int pass);
 // when a file cannot be opened, -3 on errors, 2 when a line of the script exceeds the
 // scanner's limits).
 int RunGenerator(int argc, const char* const* argv, FILE* out = stdout, FILE* err = stderr);
+
+// One compile of a watch, as RunGenerator runs it, telling record what it read.
+int RunWatchedCompile(int argc, const char* const* argv, FILE* out, FILE* err, WatchedCompile* record);
 
 // Pass 1 alone, for a caller that reads what it found (the fit): the options taken and the
 // streams opened as a compile takes and opens them, the banner and pass 1 listed to s.Out. The

@@ -238,7 +238,7 @@ std::string SpacePart(CompileState& s, int64_t imageSize) {
                 static_cast<long long>(s.NextSoundStart));
   const int64_t refused = SoundBytesNeeded(s) - s.NextSoundStart;
   if (refused > 0) out += Format("  refused wave files       %-17s %9lld bytes\n", "", static_cast<long long>(refused));
-  const int64_t free = system - soundEnd - refused;
+  const int64_t free = FreeSoundBytes(s);
   out += Format("  %-24s %-17s %9lld bytes\n", free < 0 ? "over" : "free", "",
                 static_cast<long long>(free < 0 ? -free : free));
   out += Format("  system area              0x%06llX-0x%06llX %9d bytes\n", static_cast<unsigned long long>(system),
@@ -250,6 +250,11 @@ std::string MapBody(CompileState& s, const std::string& sha256, int64_t imageSiz
                     const std::vector<LinkRecord>& links);
 
 }  // namespace
+
+int64_t FreeSoundBytes(const CompileState& s) {
+  const int64_t soundEnd = static_cast<int64_t>(SoundAreaBase(s)) - s.Offset + s.NextSoundStart;
+  return SystemAreaStart(s.FileSize) - soundEnd - (SoundBytesNeeded(s) - s.NextSoundStart);
+}
 
 void MapLink(CompileState& s, int32_t section, const char* sound, int32_t rate, int32_t flag) {
   s.Links.push_back({section, sound != nullptr ? sound : "", rate, flag});

@@ -36,6 +36,10 @@ int WriteFailedMap(CompileState& s, const std::string& path);
 
 std::string FailedMapText(CompileState& s);
 
+// The bytes between the end of the sound data and the system area, as the map's space part
+// gives them; below 0 by as much as the sounds are over.
+int64_t FreeSoundBytes(const CompileState& s);
+
 // Formats the map; sha256 is the image's digest, or empty when it cannot be read back.
 std::string ImageMapText(CompileState& s, const std::string& sha256, int64_t imageSize);
 

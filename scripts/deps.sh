@@ -16,6 +16,9 @@ base+=(libsodium-dev)
 base+=(libsqlite3-dev sqlite3 libpq-dev postgresql)
 # toml++ reads qs71gen's project files; it is used header-only, on Windows too.
 base+=(libtomlplusplus-dev)
+# cpp-httplib serves qs71gen --serve's page on 127.0.0.1; Debian ships it as a shared library
+# with a header of declarations, so the page server needs no server of our own making.
+base+=(libcpp-httplib-dev)
 # The sanitizer and fuzz runs need clang and its runtime; the Windows target needs the
 # mingw-w64 cross compilers and Wine (32-bit Wine comes from the i386 architecture); the
 # package checks need dpkg-shlibdeps for the .deb's Depends and debootstrap for a Debian 12

@@ -9,7 +9,8 @@
 #   windows   the Windows cross-builds, and the Windows binaries run under Wine
 #   package   the .deb and the Windows zips, their contents, and the .deb installed
 #   browser   the image pages of qs71dump and qs71gen, and qs71prog's shift report of a trace
-#             that emulated production runs record, opened from disk in Debian's chromium
+#             that emulated production runs record, opened from disk in Debian's chromium, and
+#             the page qs71gen --serve serves, which must follow a changed wave file
 #             (playwright-core from tests/browser/package-lock.json), each test within 300
 #             seconds (QS71_BROWSER_SECONDS); their screenshots stay in build/browser-test and
 #             build/browser-report-test
@@ -125,7 +126,7 @@ stage_browser() {
     cmake --build "$build" -j "$jobs" --target qs71gen qs71dump qs71prog &&
     (cd "$top/tests/browser" && npm ci --no-audit --no-fund >/dev/null) ||
     { failures+=("browser build"); return 1; }
-  for test in page_test shift_report_test; do
+  for test in page_test shift_report_test live_page_test; do
     log="$build/browser-$test.log"
     (cd "$top/tests/browser" &&
       timeout "${QS71_BROWSER_SECONDS:-300}" node "$test.mjs" "$build" "$top/examples") 2>&1 |

@@ -1,0 +1,21 @@
+#include "page_server.h"
+
+// A build without the HTTP library: qs71gen --watch works, --serve says it is not available.
+
+struct PageServer::Server {};
+
+bool PageServingAvailable() { return false; }
+
+PageServer::PageServer() = default;
+PageServer::~PageServer() = default;
+
+bool PageServer::Start(std::string*, int, std::string* reason) {
+  *reason = "not available in this build";
+  return false;
+}
+
+void PageServer::Published() {}
+
+void RemovePrivatePage() {}
+
+std::string LivePage(const std::string& page, uint64_t) { return page; }

@@ -1,0 +1,136 @@
+#include "watch_run.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+
+#include "command_line.h"
+#include "compile_state.h"
+#include "driver.h"
+#include "file_system.h"
+#include "file_watch.h"
+#include "link_map.h"
+#include "name_tables.h"
+#include "page_server.h"
+#include "sound_kinds.h"
+
+namespace {
+
+// Quiet this long after a change before compiling: an editor's save or a sound tool's export
+// comes as several writes and renames, and a compile of half a file is a wasted one.
+constexpr int kSettleMs = 200;
+
+// The signal handling that removes the outputs' scratch files ends the watch as a stop asked
+// for: the private page goes too, and the exit code is 0.
+void StopWatching() {
+  RemovePrivatePage();
+  std::_Exit(0);
+}
+
+int UsageError(FILE* err, const std::string& text) {
+  std::fprintf(err, "qs71gen: %s (qs71gen --help lists the options)\n", text.c_str());
+  return -2;
+}
+
+// The port from --serve's value, 0 when it is no port.
+int ServePort(const std::string& text) {
+  if (text.empty()) return kDefaultServePort;
+  if (text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
+  const int port = std::atoi(text.c_str());
+  return port <= 65535 ? port : 0;
+}
+
+// What may not be watched: -1 when the options fit a watch, else the exit code, said on err.
+int RefuseOptions(const GenOptions& options, FILE* err) {
+  if (!options.fit.empty()) {
+    return UsageError(err, "--fit writes a new script once; compile that script with --watch afterwards");
+  }
+  if (options.serve && ServePort(options.servePort) == 0) {
+    return UsageError(err, "--serve takes a port from 1 to 65535, not " + options.servePort);
+  }
+  if (options.serve && !PageServingAvailable()) {
+    return UsageError(err, "--serve is not available in this build; --watch with --html FILE writes the page, "
+                           "for a browser to open");
+  }
+  return -1;
+}
+
+std::string Clock() {
+  const std::time_t now = std::time(nullptr);
+  char text[16] = "--:--:--";
+  const std::tm* local = std::localtime(&now);
+  if (local != nullptr) std::strftime(text, sizeof text, "%H:%M:%S", local);
+  return text;
+}
+
+void PrintStatus(FILE* err, int exitCode, const WatchedCompile& record) {
+  if (exitCode == 0) {
+    std::fprintf(err, "qs71gen: %s compiled %s, %lld bytes free\n", Clock().c_str(), record.image.c_str(),
+                 static_cast<long long>(record.freeBytes));
+  } else {
+    std::fprintf(err, "qs71gen: %s FAILED (exit %d): %s is left as it was\n", Clock().c_str(), exitCode,
+                 record.image.c_str());
+  }
+  std::fflush(err);
+}
+
+// A file written during the compile in a folder the watch did not watch yet (the first
+// compile's folders, a new wave file's) changed before the watch could see it: its time tells.
+bool WrittenSince(const std::vector<std::string>& files, std::filesystem::file_time_type start) {
+  const auto now = std::filesystem::file_time_type::clock::now();
+  for (const std::string& file : files) {
+    std::error_code error;
+    const auto written = std::filesystem::last_write_time(file, error);
+    if (!error && written >= start && written <= now) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void NoteWatchedCompile(CompileState& s) {
+  if (s.Watched == nullptr) return;
+  if (s.ArgCount > 1) s.Watched->inputs.push_back(s.Args[1]);
+  if (s.ArgCount > 2) s.Watched->image = s.Args[2];
+  for (const SoundDef* sound : SoundsNewestFirst(s)) {
+    if (KindHasData(sound->kind)) s.Watched->inputs.push_back(sound->text);
+  }
+  s.Watched->freeBytes = FreeSoundBytes(s);
+}
+
+int RunWatch(int argc, const char* const* argv, const GenOptions& options, FILE* out, FILE* err) {
+  const int refused = RefuseOptions(options, err);
+  if (refused != -1) return refused;
+  OnTermination(StopWatching);
+  PageServer server;
+  std::string page = options.html;
+  if (options.serve) {
+    const int port = ServePort(options.servePort);
+    std::string reason;
+    if (!server.Start(&page, port, &reason)) {
+      std::fprintf(err, "qs71gen: cannot serve on 127.0.0.1:%d: %s\n", port, reason.c_str());
+      return -2;
+    }
+    std::fprintf(err, "qs71gen: serving the page on http://127.0.0.1:%d/ (Ctrl-C ends)\n", port);
+  }
+  FileWatch watch;
+  for (;;) {
+    const auto start = std::filesystem::file_time_type::clock::now();
+    WatchedCompile record;
+    record.page = page;
+    const int exitCode = RunWatchedCompile(argc, argv, out, err, &record);
+    // A stop ends the process where it waits, past the exit that would flush the listing.
+    std::fflush(out);
+    if (record.inputs.empty()) return exitCode;  // no script named: nothing to watch
+    std::string reason;
+    const bool watching = watch.Watch(record.inputs, &reason);
+    // The status comes once the inputs are watched: whoever waits for it may change them then.
+    PrintStatus(err, exitCode, record);
+    server.Published();
+    if (watching && WrittenSince(record.inputs, start)) continue;
+    if (!watching || !watch.WaitForChange(kSettleMs, &reason)) {
+      std::fprintf(err, "qs71gen: cannot watch the inputs: %s\n", reason.c_str());
+      return -2;
+    }
+  }
+}
