@@ -153,7 +153,7 @@ struct Source {
 
   bool Open(const std::string& path, std::string* reason) {
     // A FIFO would hang the compile and a folder is no recording.
-    const FileIdentity id = IdentifyFile(path.c_str());
+    const FileIdentity id = IdentifyInput(path.c_str());
     if (id.exists && id.kind != FileKind::Regular) return *reason = Format("it is %s", FileKindName(id.kind)), false;
     // libsndfile's own words for this read "System error : ...".
     if (!id.exists) return *reason = "there is no such file", false;
