@@ -456,9 +456,15 @@ struct Resampler {
 
 // --- loudness -----------------------------------------------------------------------------
 
+// libebur128 1.2.6 sizes its 400 ms window as 0.4 x rate rounded up to whole 100 ms blocks of
+// (rate + 5) / 10 frames; at 5 to 9 and 15 to 17 Hz that is less than four blocks, and it writes
+// past its buffer. No sound is played that slowly, so below this rate nothing is metered.
+constexpr int32_t kLeastMeteredRate = 18;
+
 struct LoudnessMeter {
   ebur128_state* state = nullptr;
-  explicit LoudnessMeter(int32_t rate) : state(ebur128_init(1, static_cast<unsigned long>(rate), EBUR128_MODE_I)) {}
+  explicit LoudnessMeter(int32_t rate)
+      : state(rate < kLeastMeteredRate ? nullptr : ebur128_init(1, static_cast<unsigned long>(rate), EBUR128_MODE_I)) {}
   LoudnessMeter(const LoudnessMeter&) = delete;
   LoudnessMeter& operator=(const LoudnessMeter&) = delete;
   ~LoudnessMeter() {
