@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "audio/sample_blocks.h"
 #include "image/image_file.h"
 #include "result_codes.h"
 #include "text_format.h"
@@ -31,15 +30,14 @@ int StreamBlocks(const ImageStream& image, const SoundCodec& codec, SampleReader
   CodecState state;
   StartAdpcmSearch(&state.adpcm, place.adpcmQuality);
   std::vector<uint8_t> bytes;
-  SampleBlocks blocks(reader, place.scale, place.levels);
-  const int32_t* samples = nullptr;
   size_t n = 0;
-  bool last = false;
   int r = ErrNone;
-  while ((r = blocks.Next(&samples, &n, &last)) == ErrNone && n > 0) {
-    codec.encode(&state, samples, n, last, &bytes);
+  while ((r = ReadSampleBlock(reader, place.scale, &n)) == ErrNone && n > 0) {
+    const bool last = reader->done >= reader->frames;
+    codec.encode(&state, reader->samples.data(), n, last, &bytes);
+    if (place.levels != nullptr) MeterBlock(place.levels, reader->samples.data(), n);
     if (place.codecs != nullptr) {
-      MeterCodecs(place.codecs, samples, n, last, {codec.kind, bytes.data(), bytes.size(), true});
+      MeterCodecs(place.codecs, reader->samples.data(), n, last, {codec.kind, bytes.data(), bytes.size(), true});
     }
     const size_t size = bytes.size();
     if (size == 0) continue;
