@@ -49,6 +49,9 @@ inline const char* FileKindName(FileKind kind) {
 // The folder part of a path ("." when there is none).
 std::string FolderOf(const std::string& path);
 
+// The folder of the running program, without a trailing separator; empty when unknown.
+std::string ExecutableDirectory();
+
 // A path named relative to folder, as seen from the working folder: path itself when it is
 // absolute (or has a drive on Windows) or folder is ".".
 std::string PathFrom(const std::string& folder, const std::string& path);

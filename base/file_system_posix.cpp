@@ -137,6 +137,15 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string ExecutableDirectory() {
+  char buffer[4096];
+  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0) return "";
+  const std::string executable(buffer, static_cast<size_t>(length));
+  const size_t slash = executable.rfind('/');
+  return slash == std::string::npos ? "" : executable.substr(0, slash);
+}
+
 FileIdentity IdentifyFile(const char* path) {
   struct stat st;
   if (path == nullptr || stat(path, &st) != 0) return FileIdentity{};

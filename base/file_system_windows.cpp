@@ -47,6 +47,15 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
+std::string ExecutableDirectory() {
+  char buffer[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+  if (length == 0 || length >= sizeof buffer) return "";
+  const std::string executable(buffer, length);
+  const size_t separator = executable.find_last_of("\\/");
+  return separator == std::string::npos ? "" : executable.substr(0, separator);
+}
+
 namespace {
 
 // Opened for no access at all: only the identity is read, and a file in use still answers.

@@ -3,7 +3,7 @@
 # Debian's libcpp-httplib-dev is not the single-header form: httplib.h holds the declarations
 # and libcpp-httplib.so the code, built with OpenSSL, zlib and brotli support. Those switches
 # change the layout of the library's classes, so the header is compiled with the definitions of
-# its pkg-config file, and the program links the shared library (the .deb's Depends follows).
+# its pkg-config file, and qs71gen's HTTP module links the shared library (the .deb's Depends follows).
 #
 # Windows builds go without it: qs71gen.exe must run on a bare Windows with system DLLs only,
 # and the Windows target is not cross-built from Debian's source; --serve then says it is not

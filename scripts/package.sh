@@ -81,6 +81,7 @@ expected_deb_files() {
       usr/include/qs71_usb_writer.h usr/include/qs71_usb_writer_binding.h \
       usr/include/qs71_emulator_control.h \
       "usr/lib/$multiarch/libqs71_usb_writer.so" "usr/lib/$multiarch/libqs71_usb_writer_emulated.so" \
+      "usr/lib/$multiarch/libqs71gen_http.so" \
       usr/lib/udev/rules.d/70-qs71-programmer.rules \
       usr/share/man/man1/qs71gen.1 usr/share/man/man1/qs71prog.1 usr/share/man/man1/qs71dump.1 \
       usr/share/doc/qs71/README.md
@@ -110,7 +111,7 @@ check_deb_control() {  # deb
   local depends
   depends=$(dpkg-deb -f "$deb" Depends)
   echo "Depends: $depends"
-  for package in libhidapi-hidraw0 libc6 libstdc++6 libsoxr0 libebur128-1 libsndfile1; do
+  for package in libhidapi-hidraw0 libc6 libstdc++6 libsoxr0 libebur128-1 libsndfile1 "$(httplib_package)"; do
     check "Depends names $package" \
       grep -qxF "$package" < <(sed 's/ *([^)]*)//g; s/, */\n/g' <<<"$depends")
   done
@@ -121,6 +122,21 @@ check_deb_control() {  # deb
   done
   check "control member triggers runs ldconfig" \
     bash -c "dpkg-deb --ctrl-tarfile '$deb' | tar -xOf - ./triggers | grep -qx 'activate-noawait ldconfig'"
+}
+
+# The package of the cpp-httplib this machine builds with (its name carries the version).
+httplib_package() {
+  dpkg -S "$(pkg-config --variable=libdir cpp-httplib)/libcpp-httplib.so.*" 2>/dev/null | sed -n '1s/:.*//p'
+}
+
+# qs71gen --serve opens its HTTP module from the package's library folder and serves; the
+# server is ended after 2 s. It runs in the examples folder, whose wave files the demo names.
+check_serve() {  # label, a command that runs its arguments in the examples folder, qs71gen, a scratch folder
+  local label=$1 run=$2 gen=$3 tmp=$4 port=$((20000 + RANDOM % 20000)) text
+  text=$($run env TMPDIR="$tmp" timeout 2 "$gen" --serve "$port" demo.qs "$tmp/served.bin" 2>&1 >/dev/null |
+    tr -d '\r' | head -1)
+  check "$label: qs71gen --serve opens its HTTP module and serves ('$text')" \
+    grep -q "^qs71gen: serving the page on http://127.0.0.1:$port/" <<<"$text"
 }
 
 check_deb_files() {  # deb
@@ -166,6 +182,9 @@ scratch_run() {  # folder, program, arguments
   in_folder "$dir" "$scratch/usr/bin/$program" "$@"
 }
 
+unpacked_examples() { in_folder "$scratch/usr/share/doc/qs71/examples" "$@"; }
+installed_examples() { chroot_run /usr/share/doc/qs71/examples "$@"; }
+
 check_deb_unpacked() {  # deb
   scratch="$work/unpacked"
   rm -rf "$scratch" "$work/demo-chip.otp"
@@ -180,6 +199,7 @@ check_deb_unpacked() {  # deb
     sed -n 's/.*calling init: \(.*libqs71_usb_writer_emulated\.so\)$/\1/p' | head -1)
   check "unpacked: qs71prog loads the library of its own tree ($loaded)" \
     [ "$(realpath -m "$loaded")" = "$scratch/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/libqs71_usb_writer_emulated.so" ]
+  check_serve unpacked unpacked_examples "$scratch/usr/bin/qs71gen" "$work"
   check "unpacked: man qs71gen finds the page" \
     bash -c "man --manpath='$scratch/usr/share/man' -w qs71gen | grep -qx '$scratch/usr/share/man/man1/qs71gen.1'"
 }
@@ -226,6 +246,7 @@ check_deb_installed() {  # deb
   check "installed: the udev rule is in /usr/lib/udev/rules.d" \
     [ -f "$root/usr/lib/udev/rules.d/70-qs71-programmer.rules" ]
   check_programs installed chroot_run /usr/share/doc/qs71/examples /tmp
+  check_serve installed installed_examples qs71gen /tmp
   # The postinst reloads udev's rules only where udev runs: a udevadm that records its calls
   # stands in for udev's, first without /run/udev (as in this root), then with it.
   local record="$root/tmp/udevadm.calls"

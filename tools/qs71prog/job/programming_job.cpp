@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "display/display.h"
+#include "file_system.h"
 #include "job/preflight.h"
 #include "job/call_text.h"
 #include "job/programmer_choice.h"

@@ -67,9 +67,6 @@ int TerminalColumns(int fd);
 // Must run before anything is printed to stdout.
 void BufferStdoutByLine();
 
-// The folder of the running qs71prog, without a trailing separator; empty when unknown.
-std::string ExecutableDirectory();
-
 // folder, this system's path separator, file.
 std::string PathIn(const std::string& folder, const std::string& file);
 

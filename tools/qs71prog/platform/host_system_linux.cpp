@@ -195,15 +195,6 @@ int TerminalColumns(int fd) {
 
 void BufferStdoutByLine() { setvbuf(stdout, nullptr, _IOLBF, BUFSIZ); }
 
-std::string ExecutableDirectory() {
-  char buffer[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (length <= 0) return "";
-  const std::string executable(buffer, static_cast<size_t>(length));
-  const size_t slash = executable.rfind('/');
-  return slash == std::string::npos ? "" : executable.substr(0, slash);
-}
-
 std::string PathIn(const std::string& folder, const std::string& file) {
   return folder + '/' + file;
 }

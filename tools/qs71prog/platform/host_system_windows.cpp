@@ -256,15 +256,6 @@ int TerminalColumns(int fd) {
 // whole per message, since the library formats each message before printing it.
 void BufferStdoutByLine() { setvbuf(stdout, nullptr, _IONBF, 0); }
 
-std::string ExecutableDirectory() {
-  char buffer[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-  if (length == 0 || length >= sizeof buffer) return "";
-  const std::string executable(buffer, length);
-  const size_t separator = executable.find_last_of("\\/");
-  return separator == std::string::npos ? "" : executable.substr(0, separator);
-}
-
 std::string PathIn(const std::string& folder, const std::string& file) {
   return folder + '\\' + file;
 }

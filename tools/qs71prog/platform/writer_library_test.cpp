@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "file_system.h"
 #include "platform/host_system.h"
 
 namespace qs71prog {

@@ -1,6 +1,7 @@
 #include "page_server.h"
 
-// A build without the HTTP library: qs71gen --watch works, --serve says it is not available.
+// Windows builds go without the HTTP library: qs71gen --watch works, --serve says it is not
+// available.
 
 struct PageServer::Server {};
 
@@ -17,5 +18,3 @@ bool PageServer::Start(std::string*, int, std::string* reason) {
 void PageServer::Published() {}
 
 void RemovePrivatePage() {}
-
-std::string LivePage(const std::string& page, uint64_t) { return page; }
