@@ -182,7 +182,13 @@ int WriteInitialProject(CompileState& s, const std::string& file, int argc, cons
   if (IdentifyFile(file.c_str()).exists) return std::fprintf(s.Err, "qs71gen: %s exists; --init-project never writes over a file\n", file.c_str()), -2;
   FileKind kind = FileKind::Missing;
   FILE* in = OpenRegularFile(script.c_str(), &kind);
-  if (in == nullptr) return std::fprintf(s.Out, "script-file %s open error\n\n", script.c_str()), -2;
+  if (in == nullptr) {
+    const std::string why = kind == FileKind::Missing ? "there is no such file"
+                            : kind == FileKind::Regular ? LastSystemError()
+                                                        : std::string("it is ") + FileKindName(kind);
+    std::fprintf(s.Err, "qs71gen: --init-project: the script %s cannot be read: %s\n", script.c_str(), why.c_str());
+    return -2;
+  }
   std::string text;
   char chunk[4096];
   for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) text.append(chunk, n);

@@ -144,6 +144,10 @@ TEST(ProjectFileTest, InitialProjectReadsBack) {
   const auto again = testsupport::RunProcess({QS71GEN_PATH, "--init-project", "new.toml", "toy.qs"}, {.folder = folder});
   EXPECT_EQ(again.exitCode, 254);
   EXPECT_EQ(again.err, "qs71gen: new.toml exists; --init-project never writes over a file\n");
+  const auto missing = testsupport::RunProcess({QS71GEN_PATH, "--init-project", "other.toml", "nosuch.qs"}, {.folder = folder});
+  EXPECT_EQ(missing.exitCode, 254);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_EQ(missing.err, "qs71gen: --init-project: the script nosuch.qs cannot be read: there is no such file\n");
 }
 
 // The image of a run in folder, which writes it to image.
