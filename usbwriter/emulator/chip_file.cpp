@@ -123,9 +123,10 @@ int ChipFile::CreateScratch(const std::string& path, const std::string& scratch,
       error = "cannot create the chip file " + path + ": " + scratch + ": " + why;
       return -1;
     }
-    const bool taken = errno == EEXIST;
+    const int reason = errno;
+    const bool taken = reason == EEXIST;
     if (!taken || !RemoveStaleScratch(path, scratch, error)) {
-      if (!taken) error = "cannot create the chip file " + path + ": " + scratch + " cannot be created";
+      if (!taken) error = "cannot create the chip file " + path + ": " + scratch + ": " + std::generic_category().message(reason);
       return -1;
     }
   }

@@ -169,6 +169,16 @@ TEST(ChipFile, AScratchNameAlreadyTakenIsNeverWrittenThrough) {
   std::filesystem::remove(scratch);
 }
 
+// A part that cannot be created says the system's reason.
+TEST(ChipFile, AFolderThatIsNotThereIsTheReason) {
+  const std::string path = (PartPath().parent_path() / "no-such-folder" / "part.otp").string();
+  OtpChip chip(kGoodId, kSize);
+  ChipFile file;
+  std::string error;
+  EXPECT_FALSE(file.Attach(path, chip, error));
+  EXPECT_EQ(error, "cannot create the chip file " + path + ": " + path + ".new: No such file or directory");
+}
+
 // A request whose cells did not reach the part's file fails, as a report that was not
 // written, and the job with it.
 class ChipFileJob : public EmulatedProgrammerTest {};
