@@ -41,3 +41,9 @@ bool ReadFileBytes(const std::string& path, std::string* bytes) {
   std::fclose(file);
   return read;
 }
+
+std::string UnreadableReason(FileKind kind) {
+  if (kind == FileKind::Missing) return "there is no such file";
+  if (kind == FileKind::Regular) return LastSystemError();
+  return std::string("it is ") + FileKindName(kind);
+}

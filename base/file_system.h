@@ -46,6 +46,10 @@ inline const char* FileKindName(FileKind kind) {
   return "not a regular file";
 }
 
+// Why a name of this kind cannot be read as a file, in our own words: "there is no such file",
+// "it is a folder", ...; for a regular file that would not open, the system's reason.
+std::string UnreadableReason(FileKind kind);
+
 // The folder part of a path ("." when there is none).
 std::string FolderOf(const std::string& path);
 

@@ -183,10 +183,8 @@ int WriteInitialProject(CompileState& s, const std::string& file, int argc, cons
   FileKind kind = FileKind::Missing;
   FILE* in = OpenRegularFile(script.c_str(), &kind);
   if (in == nullptr) {
-    const std::string why = kind == FileKind::Missing ? "there is no such file"
-                            : kind == FileKind::Regular ? LastSystemError()
-                                                        : std::string("it is ") + FileKindName(kind);
-    std::fprintf(s.Err, "qs71gen: --init-project: the script %s cannot be read: %s\n", script.c_str(), why.c_str());
+    std::fprintf(s.Err, "qs71gen: --init-project: the script %s cannot be read: %s\n", script.c_str(),
+                 UnreadableReason(kind).c_str());
     return -2;
   }
   std::string text;

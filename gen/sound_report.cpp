@@ -464,10 +464,9 @@ void SettleSoundMeasures(CompileState& s) {
 }
 
 SoundReport* PendingReport(CompileState& s, const std::string& name) {
-  for (SoundReport& r : s.Reports.sounds) {
-    if (r.pending && EqualsNoCase(r.name, name)) return &r;
-  }
-  return nullptr;
+  // s is the compile's own: the report found is one to change.
+  auto* r = const_cast<SoundReport*>(FindSoundReport(s, name));
+  return r != nullptr && r->pending ? r : nullptr;
 }
 
 void KeepImportedLevels(SoundReport* report, const LevelMeter& levels, int64_t frames, uint32_t rate) {

@@ -154,9 +154,8 @@ struct Source {
   bool Open(const std::string& path, std::string* reason) {
     // A FIFO would hang the compile and a folder is no recording.
     const FileIdentity id = IdentifyInput(path.c_str());
-    if (id.exists && id.kind != FileKind::Regular) return *reason = Format("it is %s", FileKindName(id.kind)), false;
-    // libsndfile's own words for this read "System error : ...".
-    if (!id.exists) return *reason = "there is no such file", false;
+    // libsndfile's own words for a missing file read "System error : ...".
+    if (id.kind != FileKind::Regular) return *reason = UnreadableReason(id.kind), false;
     file.reset(OpenSoundFile(path, SFM_READ, &info));
     if (!file) return *reason = sf_strerror(nullptr), false;
     if (info.channels < 1 || info.samplerate < 1 || info.frames < 1) return *reason = "it holds no samples", false;
