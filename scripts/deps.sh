@@ -1,63 +1,161 @@
 #!/usr/bin/env bash
-# Installs, only when missing, the Debian packages that building and testing qs71 need.
-# Usage: scripts/deps.sh [base|all]   (all adds what the Windows, hardening and browser runs need)
-set -euo pipefail
+# Installs, only when missing, the Debian packages that building and testing qs71 need, in
+# groups, so that what cannot be installed takes down only the stages that need it.
+#
+# Usage: scripts/deps.sh [GROUP ...]     (no group: base; "all": every group)
+#   base       the native build and its tests, ccache (every stage builds through it)
+#   sanitize   clang and its runtime: the sanitizer, thread-sanitizer and fuzz stages
+#   windows    the mingw-w64 cross compilers and the tools the cross-built libraries need
+#   wine64     64-bit Wine, which runs the Windows binaries
+#   wine32     32-bit Wine (wine32:i386): the product's own 32-bit binaries under Wine
+#   browser    Debian's chromium and Node.js with npm: the browser stage
+#   package    dpkg-dev and debootstrap: the .deb and its installation into a Debian 12 root
+#
+# Exit status: 0 when every group asked for is installed; 10 when some could not be (each is
+# named on standard error with its packages and apt's reason, and written to the status file
+# below); 2 for a group that does not exist. An index that apt cannot fetch (a mirror in the
+# middle of its sync) is retried, then named and passed over: the lists that did come in are
+# used.
+#
+# QS71_DEPS_STATUS=FILE   receives one line per group that is missing:
+#                         "<group><TAB><packages><TAB><apt's reason>"; emptied when none is.
+# QS71_APT_TRIES (3) and QS71_APT_PAUSE (15 seconds) set how often and how far apart
+# `apt-get update` is tried.
+set -uo pipefail
 
+declare -A group
 # help2man writes the man pages from each program's --help at build time; strace watches the
 # order of the sync and rename calls that make an output durable. libsoxr, libebur128 and
 # libsndfile resample, measure and read the recordings that qs71gen prepares; sox is the
-# reference the bench measures the preparation against.
-base=(g++ cmake ninja-build pkg-config bison libhidapi-dev libgtest-dev libgmock-dev help2man strace tmux
-      libsoxr-dev libebur128-dev libsndfile1-dev sox)
-# libsodium signs and checks qs71prog's job files (Ed25519).
-base+=(libsodium-dev)
-# SQLite holds a station's production trace; libpq reaches a line's PostgreSQL trace, and the
-# tests start a server of their own from the postgresql package.
-base+=(libsqlite3-dev sqlite3 libpq-dev postgresql)
-# toml++ reads qs71gen's project files; it is used header-only, on Windows too.
-base+=(libtomlplusplus-dev)
-# cpp-httplib serves qs71gen --serve's page on 127.0.0.1; Debian ships it as a shared library
-# with a header of declarations, so the page server needs no server of our own making.
-base+=(libcpp-httplib-dev)
-# The sanitizer and fuzz runs need clang and its runtime; the Windows target needs the
-# mingw-w64 cross compilers and Wine (32-bit Wine comes from the i386 architecture); the
-# package checks need dpkg-shlibdeps for the .deb's Depends and debootstrap for a Debian 12
-# root to install it into.
-# ccache lets the package stage reuse the main stage's objects (the same compiler and flags).
-extra=(ccache clang libclang-rt-14-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-       binutils-mingw-w64-i686 wine wine64 wine32:i386 dpkg-dev debootstrap)
+# reference the bench measures the preparation against. libsodium signs and checks qs71prog's
+# job files (Ed25519). SQLite holds a station's production trace; libpq reaches a line's
+# PostgreSQL trace, and the tests start a server of their own from the postgresql package.
+# toml++ reads qs71gen's project files (header-only, on Windows too). cpp-httplib serves
+# qs71gen --serve's page on 127.0.0.1. ccache lets every stage reuse the main stage's objects.
+group[base]="g++ cmake ninja-build pkg-config bison libhidapi-dev libgtest-dev libgmock-dev
+  help2man strace tmux libsoxr-dev libebur128-dev libsndfile1-dev sox libsodium-dev
+  libsqlite3-dev sqlite3 libpq-dev postgresql libtomlplusplus-dev libcpp-httplib-dev ccache"
+group[sanitize]="clang libclang-rt-14-dev"
 # Debian's libsodium source has no configure script: the Windows cross-build makes it as
-# Debian's packaging does, with autoreconf.
-extra+=(autoconf automake libtool)
-# Debian's SQLite source is the full tree: the Windows cross-build makes its one-file
-# amalgamation with the tclsh scripts SQLite generates it with.
-extra+=(tcl)
+# Debian's packaging does, with autoreconf. Debian's SQLite source is the full tree: the
+# cross-build makes its one-file amalgamation with the tclsh scripts SQLite generates it with.
+group[windows]="g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
+  autoconf automake libtool tcl"
+group[wine64]="wine wine64"
+# 32-bit Wine comes from the i386 architecture, whose indexes are the first to be out of step.
+group[wine32]="wine32:i386"
+# The browser stage opens the pages in Debian's own chromium, driven by playwright-core from
+# npm; no browser is downloaded. npm is its own package on Debian but comes with the nodejs of
+# other sources, which Debian's npm would conflict with: it is asked for only when missing.
+group[browser]="chromium nodejs"
+# dpkg-shlibdeps writes the .deb's Depends; debootstrap makes a Debian 12 root to install it in.
+group[package]="dpkg-dev debootstrap"
+order=(base sanitize windows wine64 wine32 browser package)
 
-# The browser stage opens the image pages in Debian's own chromium, driven by playwright-core
-# from npm; no browser is downloaded. npm is its own package on Debian but comes with the
-# nodejs of other sources, which Debian's npm would conflict with: it is asked for only when
-# missing.
-browser=(chromium nodejs)
-
-wanted=("${base[@]}")
-[ "${1:-base}" = all ] && wanted+=("${extra[@]}" "${browser[@]}")
-missing=()
-for p in "${wanted[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
-done
-if [ "${1:-base}" = all ] && ! command -v npm >/dev/null; then
-  missing+=(npm)
-fi
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "Installing: ${missing[*]}"
+status_file=${QS71_DEPS_STATUS:-}
+tries=${QS71_APT_TRIES:-3}
+pause=${QS71_APT_PAUSE:-15}
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $sudo dpkg --add-architecture i386
-fi
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+say() { echo "deps: $*" >&2; }
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
+# The packages of a group that are not installed yet.
+missing_of() {
+  local p out=()
+  for p in ${group[$1]}; do installed "$p" || out+=("$p"); done
+  if [ "$1" = browser ] && ! command -v npm >/dev/null; then out+=(npm); fi
+  echo "${out[*]}"
+}
+
+wanted_groups() {
+  local g
+  [ $# -eq 0 ] && set -- base
+  for g in "$@"; do
+    if [ "$g" = all ]; then echo "${order[@]}"; continue; fi
+    [ -n "${group[$g]+x}" ] || { say "no group '$g' (the groups: ${order[*]})"; return 1; }
+    echo "$g"
+  done
+}
+
+# apt-get update, tried again after a pause while an index fails; then the indexes that still
+# failed are named and the lists that came in are used.
+update_lists() {
+  local try log=$1
+  for ((try = 1; try <= tries; try++)); do
+    $sudo apt-get update -qq >"$log" 2>&1 && return 0
+    [ "$try" -lt "$tries" ] && { say "apt-get update failed (try $try of $tries); again in ${pause} s"; sleep "$pause"; }
+  done
+  local failed
+  failed=$(grep -E '^(E|W): Failed to fetch' "$log" | sed -E 's/^(E|W): Failed to fetch //')
+  if [ -n "$failed" ]; then
+    while IFS= read -r line; do say "index not fetched, passed over: $line"; done <<<"$failed"
+  else
+    say "apt-get update failed; going on with the lists there are:"; sed 's/^/  /' "$log" >&2
+  fi
+  return 0
+}
+
+# apt's own reason, from what it printed: the unmet dependencies and the E: lines.
+apt_reason() {
+  grep -E '^E: | : Depends: |^ +Depends: |Unable to locate|has no installation candidate' "$1" |
+    sed -E 's/^ +//' | head -6 | paste -sd ';' | sed 's/;/; /g'
+}
+
+install_packages() {  # log, packages...
+  local log=$1
+  shift
+  $sudo apt-get install -y -qq --no-install-recommends "$@" >"$log" 2>&1
+}
+
+main() {
+  local groups g need=() log
+  groups=$(wanted_groups "$@") || exit 2
+  declare -A pending
+  for g in $groups; do
+    pending[$g]=$(missing_of "$g")
+    [ -n "${pending[$g]}" ] && need+=($g)
+  done
+  [ -n "$status_file" ] && : >"$status_file"
+  [ ${#need[@]} -eq 0 ] && exit 0
+
+  log=$(mktemp -d)
+  trap 'rm -rf "$log"' EXIT
+  local all=()
+  for g in "${need[@]}"; do all+=(${pending[$g]}); done
+  say "installing: ${all[*]}"
+  if [[ " ${all[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
+  update_lists "$log/update"
+  # One install when everything can be had; otherwise each group on its own, so that one
+  # package that cannot be installed takes down only its own group.
+  if ! install_packages "$log/all" "${all[@]}"; then
+    say "the packages cannot all be installed at once; installing group by group"
+    for g in "${need[@]}"; do
+      install_packages "$log/$g" ${pending[$g]} && continue
+      echo "$g" >>"$log/failed"
+    done
+  fi
+  local lost=() left reason
+  for g in "${need[@]}"; do
+    left=$(missing_of "$g")
+    [ -z "$left" ] && continue
+    reason=$(apt_reason "$log/$g" 2>/dev/null)
+    [ -n "$reason" ] || reason=$(apt_reason "$log/all")
+    [ -n "$reason" ] || reason="apt-get install did not install them"
+    say "MISSING GROUP $g: $left: $reason"
+    [ -n "$status_file" ] && printf '%s\t%s\t%s\n' "$g" "$left" "$reason" >>"$status_file"
+    lost+=("$g")
+  done
+  [ ${#lost[@]} -eq 0 ] && exit 0
+  say "not installed: ${lost[*]}; the stages that need them will fail (32-bit Wine: the Windows stage runs its 64-bit build instead)"
+  exit 10
+}
+
+main "$@"

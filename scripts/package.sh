@@ -311,7 +311,7 @@ check_zip() {  # win32|win64, PE format expected, wine command ("" when Wine can
     check "$folder: $binary is $format (found '$found')" [ "$found" = "$format" ]
   done
   if [ -z "$wine" ]; then
-    echo "== package: Wine cannot run $arch programs here; $folder.zip checked by its contents only"
+    echo "== package: Wine cannot run $arch programs here ($no32); $folder.zip checked by its contents only"
     return
   fi
   # As a Windows user: unzipped, the DLLs beside qs71prog.exe, the demo from examples\.
@@ -359,9 +359,10 @@ echo "== package: version $version (project(VERSION) in CMakeLists.txt)"
 
 check_deb
 
-# Wine runs a 32-bit program only where the kernel can execute 32-bit code (scripts/windows.sh).
+source "$top/scripts/wine32.sh"
+no32=$(wine32_unavailable)
 wine32=""
-timeout 60 /usr/lib/wine/wine --version >/dev/null 2>&1 && wine32=/usr/lib/wine/wine
+[ -z "$no32" ] && wine32=/usr/lib/wine/wine
 export WINEPREFIX="$top/build-win64/wineprefix"
 check_zip win64 pei-x86-64 /usr/lib/wine/wine64
 if [ -n "$wine32" ]; then export WINEPREFIX="$top/build-win/wineprefix" WINEARCH=win32; fi

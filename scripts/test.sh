@@ -16,6 +16,11 @@
 #             build/browser-report-test
 # QS71_STAGES="main sanitize" runs only those. Any failure makes the run fail. Each stage's wall
 # time is printed after it, and again in the summary.
+# scripts/deps.sh installs what is missing in groups (base, sanitize, windows, wine64, wine32,
+# browser, package). A group that cannot be installed is a warning here, not the end of the run:
+# each stage names the groups it needs, and a stage whose group is missing fails, naming the
+# packages and apt's reason. Without 32-bit Wine the windows stage runs its 64-bit fallback
+# and says why.
 # The builds go through ccache, kept in build-ccache/ (QS71_CCACHE_DIR elsewhere): the .deb is
 # built with the main build's compiler and flags, so on a clean clone it costs little more than
 # linking; the base dir makes the cache independent of where the clone lies.
@@ -27,7 +32,35 @@ passed=0
 failed=0
 failures=()
 
-"$top/scripts/deps.sh" all || { echo "dependency installation failed"; exit 1; }
+mkdir -p "$top/build-deps"
+deps_status="$top/build-deps/missing"
+QS71_DEPS_STATUS=$deps_status "$top/scripts/deps.sh" all
+deps=$?
+if [ "$deps" -ne 0 ]; then
+  echo "WARNING: the setup is incomplete (scripts/deps.sh exit $deps); the stages that need what is missing will fail"
+fi
+touch "$deps_status"
+# The reason 32-bit Wine is missing goes to the windows and package stages' banners.
+wine32_missing=$(awk -F'\t' '$1 == "wine32" { print $2 ": " $3 }' "$deps_status")
+[ -n "$wine32_missing" ] && export QS71_WINE32_MISSING=$wine32_missing
+notes=()
+
+# needs STAGE GROUP...: whether every group the stage needs is installed. A missing one fails
+# the stage, with a line naming its packages and apt's reason: no stage is passed over in
+# silence.
+needs() {
+  local stage=$1 g line lost=()
+  shift
+  for g in "$@"; do
+    line=$(awk -F'\t' -v g="$g" '$1 == g' "$deps_status")
+    [ -z "$line" ] && continue
+    echo "== $stage: CANNOT RUN: the $g group is not installed ($(cut -f2 <<<"$line")): $(cut -f3 <<<"$line")"
+    lost+=("$g")
+  done
+  [ ${#lost[@]} -eq 0 ] && return 0
+  failures+=("$stage (not installed: ${lost[*]})")
+  return 1
+}
 
 if command -v ccache >/dev/null; then
   export CCACHE_DIR=${QS71_CCACHE_DIR:-$top/build-ccache} CCACHE_BASEDIR=$top CCACHE_NOHASHDIR=1
@@ -66,7 +99,7 @@ run_suite() {  # build dir, label, extra cmake arguments...
   [ "$status" -eq 0 ] || failures+=("$label tests")
 }
 
-stage_main() { run_suite "$top/build" main; }
+stage_main() { needs main base && run_suite "$top/build" main; }
 
 # The sanitizer builds compile at -O1 with minimal debug information (-g1: functions and line
 # tables), as the sanitizers advise, and the tests' own code at -O0: the reports keep file and
@@ -77,6 +110,7 @@ sanitizer_flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo
                  "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
 
 stage_sanitize() {
+  needs sanitize base sanitize || return
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
   run_suite "$top/build-sanitize" sanitize -DQS71_SANITIZE=ON "${sanitizer_flags[@]}"
   unset ASAN_OPTIONS UBSAN_OPTIONS
@@ -84,6 +118,7 @@ stage_sanitize() {
 
 stage_tsan() {
   local build="$top/build-tsan" log="$top/build-tsan/ctest.log"
+  needs tsan base sanitize || return
   echo "== tsan: configure and build ($build)"
   cmake -S "$top" -B "$build" -G Ninja -DQS71_WERROR=ON -DQS71_TSAN=ON "${sanitizer_flags[@]}" >/dev/null &&
     cmake --build "$build" -j "$jobs" \
@@ -100,18 +135,23 @@ stage_tsan() {
 }
 
 stage_fuzz() {
+  needs fuzz base sanitize || return
   "$top/scripts/fuzz.sh" "${QS71_FUZZ_SECONDS:-60}" || failures+=("fuzz")
 }
 
 stage_windows() {
+  needs windows base windows wine64 || return
   "$top/scripts/windows.sh" 2>&1 | tee "$top/build-win.log"
   local status=${PIPESTATUS[0]}
   count_plain "$top/build-win.log"
   [ "$status" -eq 0 ] || failures+=("windows")
+  grep -q "64-BIT FALLBACK ONLY" "$top/build-win.log" &&
+    notes+=("$(grep -o "windows: .*64-BIT FALLBACK ONLY.*" "$top/build-win.log" | tail -1)")
 }
 
 # After windows: the zips come from its cross-build folders.
 stage_package() {
+  needs package base package windows wine64 || return
   "$top/scripts/package.sh" 2>&1 | tee "$top/build-package.log"
   local status=${PIPESTATUS[0]}
   count_plain "$top/build-package.log"
@@ -121,6 +161,7 @@ stage_package() {
 # Its own budget: a browser that hangs must not hold the run until CI's own limit.
 stage_browser() {
   local build="$top/build" test log status
+  needs browser base browser || return
   echo "== browser: the image pages and the shift report in chromium"
   cmake -S "$top" -B "$build" -G Ninja -DQS71_WERROR=ON >/dev/null &&
     cmake --build "$build" -j "$jobs" --target qs71gen qs71dump qs71prog &&
@@ -146,6 +187,7 @@ for stage in $stages; do
 done
 
 echo
+for note in "${notes[@]}"; do echo "NOTE: $note"; done
 if [ ${#failures[@]} -ne 0 ]; then
   echo "FAILED: ${failures[*]}"
 fi
