@@ -91,11 +91,11 @@ void WarnTextAfterCtrlZ(CompileState& s) {
                "the lines after it are not compiled: remove the byte\n", s.Args[1].c_str(), line);
 }
 
-// The image into standard output (/dev/stdout, a pipe, a redirection to the image's own name):
-// a listing there would be mixed into the image's bytes, so the listing goes to standard error,
-// and standard output carries the image alone.
+// The image into standard output (/dev/stdout into a pipe, a redirection to the image's own
+// name): a listing there would be mixed into the image's bytes, so the listing goes to standard
+// error, and standard output carries the image alone.
 void KeepListingOutOfImage(CompileState& s) {
-  if (SameFile(IdentifyStream(s.Out), IdentifyFile(s.Args[2].c_str()))) s.Out = s.Err;
+  if (StreamIsImage(s.Out, s.Args[2])) s.Out = s.Err;
 }
 
 bool OpenStreams(CompileState& s, const GenOptions& options) {

@@ -146,6 +146,43 @@ TEST_F(TwoCompilesTest, ScriptFromAPipe) {
   }
 }
 
+// The listing leaves standard output only when standard output is the image itself: the image's
+// own file or the pipe it goes down. A device is never the image, however both are named.
+TEST_F(TwoCompilesTest, ListingMovesOnlyOffTheImage) {
+  struct Row {
+    const char* command;  // $0 the program, $1 the script
+    bool listingOnStderr;
+    const char* image;    // the file that must hold the image, or null
+    const char* listing;  // the file that must hold the listing, or null
+  };
+  const Row rows[] = {
+      {"\"$0\" \"$1\" /dev/null > /dev/null", false, nullptr, nullptr},
+      {"\"$0\" \"$1\" /dev/zero > /dev/zero", false, nullptr, nullptr},
+      {"\"$0\" \"$1\" /dev/null > listing.txt", false, nullptr, "listing.txt"},
+      {"\"$0\" \"$1\" /dev/stdout > image.bin", true, "image.bin", nullptr},
+      {"\"$0\" \"$1\" same.bin > same.bin", true, "same.bin", nullptr},
+      {"\"$0\" \"$1\" /dev/stdout | cat > piped.bin", true, "piped.bin", nullptr},
+  };
+  const fs::path work = folder / "streams";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.command);
+    fs::remove_all(work);
+    fs::create_directories(work);
+    const testsupport::ProcessResult r = testsupport::RunProcess(
+        {"sh", "-c", row.command, QS71GEN_PATH, scripts[0].string()}, {.folder = work});
+    EXPECT_EQ(r.exitCode, 0);
+    // Devices read back what they read back (zeros from /dev/zero): only the listing is judged.
+    EXPECT_EQ(r.err.find(references[0].out) != std::string::npos, row.listingOnStderr) << r.err;
+    EXPECT_EQ(r.err.find("PASS 1") != std::string::npos, row.listingOnStderr) << r.err;
+    if (row.image != nullptr) {
+      EXPECT_TRUE(ReadFileBytes(work / row.image) == references[0].image);
+    }
+    if (row.listing != nullptr) {
+      EXPECT_EQ(ReadFileText(work / row.listing), references[0].out);
+    }
+  }
+}
+
 // A hint's command, pasted into a POSIX shell, names the very file the script names, whatever
 // its name holds.
 TEST(HintTest, PastesIntoAShell) {

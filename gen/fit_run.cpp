@@ -13,6 +13,7 @@
 #include "fit_choice.h"
 #include "fit_measure.h"
 #include "image_layout.h"
+#include "output_file.h"
 #include "output_writer.h"
 #include "project_file.h"
 #include "script_rewrite.h"
@@ -214,7 +215,7 @@ int RunFitRequest(CompileState& s, const FitRequest& r) {
   const Arguments args(words);
   code = RunGenerator(args.argc(), args.argv.data(), s.Out, s.Err);
   // The table follows the listing, on the stream that carried it.
-  FILE* out = SameFile(IdentifyStream(s.Out), IdentifyFile(r.image.c_str())) ? s.Err : s.Out;
+  FILE* out = StreamIsImage(s.Out, r.image) ? s.Err : s.Out;
   const std::string table = Table(facts, choice, CommandText(words));
   std::fwrite(table.data(), 1, table.size(), out);
   return code;
