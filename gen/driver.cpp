@@ -98,11 +98,18 @@ void KeepListingOutOfImage(CompileState& s) {
   if (StreamIsImage(s.Out, s.Args[2])) s.Out = s.Err;
 }
 
+// Text mode, as the chip tools read it: on Windows that ends the script at a Ctrl-Z byte, which
+// scripts written by DOS editors carry at their end, so it is only said when text follows it.
+// A watch never waits on its script: one that is briefly a FIFO would hold the open until a
+// writer came. (Windows, where text mode differs, has no FIFO in a folder.)
+FILE* OpenScript(const CompileState& s) {
+  if (s.Watched == nullptr || TextReadsStopAtCtrlZ()) return std::fopen(s.Args[1].c_str(), "rt");
+  FileKind kind = FileKind::Missing;
+  return OpenRegularFile(s.Args[1].c_str(), &kind);
+}
+
 bool OpenStreams(CompileState& s, const GenOptions& options) {
-  // Text mode, as the chip tools read it: on Windows that ends the script at a Ctrl-Z byte,
-  // which scripts written by DOS editors carry at their end, so it is only said when text
-  // follows it.
-  if (s.ArgCount > 1) s.Script = std::fopen(s.Args[1].c_str(), "rt");
+  if (s.ArgCount > 1) s.Script = OpenScript(s);
   if (s.Script == nullptr) return OpenFailure(s, "script", 1), false;
   WarnTextAfterCtrlZ(s);
   // An empty name can never be renamed onto; say so before the compile, as for any output.

@@ -86,6 +86,59 @@ bool WrittenSince(const std::vector<std::string>& files, std::filesystem::file_t
   return false;
 }
 
+// What the first compile reads for certain: the script on the command line and the project.
+std::vector<std::string> FirstInputs(int argc, const char* const* argv, const GenOptions& options) {
+  std::vector<std::string> inputs;
+  if (options.scriptIndex < argc) inputs.push_back(argv[options.scriptIndex]);
+  if (!options.project.empty()) inputs.push_back(options.project);
+  return inputs;
+}
+
+// An input that is there but is no regular file (a FIFO, a device, a folder): a compile would
+// wait on it or fail on it, so the watch passes over it until it is a file again. Empty when
+// every input that exists is a regular file; a missing one is the compile's to report.
+std::string OddInput(const std::vector<std::string>& inputs) {
+  for (const std::string& file : inputs) {
+    const FileIdentity id = IdentifyFile(file.c_str());
+    if (id.exists && !id.regular) return file + " is " + FileKindName(id.kind);
+  }
+  return "";
+}
+
+int CannotWatch(FILE* err, const std::string& reason) {
+  std::fprintf(err, "qs71gen: cannot watch the inputs: %s\n", reason.c_str());
+  return -2;
+}
+
+// Waits while an input is no regular file, saying so once. The message comes once the inputs are
+// watched, as the status does; a change made before the watch began is seen by looking again.
+// -1 when the inputs are worth a compile, else the exit code.
+int PassOver(FileWatch* watch, const std::vector<std::string>& inputs, FILE* err) {
+  std::string said, reason;
+  for (std::string odd = OddInput(inputs); !odd.empty(); odd = OddInput(inputs)) {
+    if (!watch->Watch(inputs, &reason)) return CannotWatch(err, reason);
+    if (OddInput(inputs) != odd) continue;
+    if (odd != said) {
+      std::fprintf(err, "qs71gen: %s %s, not a regular file: passed over until it is one\n", Clock().c_str(), odd.c_str());
+      std::fflush(err);
+    }
+    said = odd;
+    if (!watch->WaitForChange(kSettleMs, &reason)) return CannotWatch(err, reason);
+  }
+  return -1;
+}
+
+bool StartServing(PageServer* server, std::string* page, const GenOptions& options, FILE* err) {
+  const int port = ServePort(options.servePort);
+  std::string reason;
+  if (!server->Start(page, port, &reason)) {
+    std::fprintf(err, "qs71gen: cannot serve on 127.0.0.1:%d: %s\n", port, reason.c_str());
+    return false;
+  }
+  std::fprintf(err, "qs71gen: serving the page on http://127.0.0.1:%d/ (Ctrl-C ends)\n", port);
+  return true;
+}
+
 }  // namespace
 
 void NoteWatchedCompile(CompileState& s) {
@@ -104,33 +157,28 @@ int RunWatch(int argc, const char* const* argv, const GenOptions& options, FILE*
   OnTermination(StopWatching);
   PageServer server;
   std::string page = options.html;
-  if (options.serve) {
-    const int port = ServePort(options.servePort);
-    std::string reason;
-    if (!server.Start(&page, port, &reason)) {
-      std::fprintf(err, "qs71gen: cannot serve on 127.0.0.1:%d: %s\n", port, reason.c_str());
-      return -2;
-    }
-    std::fprintf(err, "qs71gen: serving the page on http://127.0.0.1:%d/ (Ctrl-C ends)\n", port);
-  }
+  if (options.serve && !StartServing(&server, &page, options, err)) return -2;
   FileWatch watch;
+  std::vector<std::string> inputs = FirstInputs(argc, argv, options);
   for (;;) {
+    const int stopped = PassOver(&watch, inputs, err);
+    if (stopped != -1) return stopped;
     const auto start = std::filesystem::file_time_type::clock::now();
     WatchedCompile record;
     record.page = page;
     const int exitCode = RunWatchedCompile(argc, argv, out, err, &record);
     // A stop ends the process where it waits, past the exit that would flush the listing.
     std::fflush(out);
-    if (record.inputs.empty()) return exitCode;  // no script named: nothing to watch
+    // A compile that stopped before it named its inputs (a project it could not read) keeps
+    // the last compile's under watch.
+    if (!record.inputs.empty()) inputs = record.inputs;
+    if (inputs.empty()) return exitCode;  // no script named: nothing to watch
     std::string reason;
-    const bool watching = watch.Watch(record.inputs, &reason);
+    const bool watching = watch.Watch(inputs, &reason);
     // The status comes once the inputs are watched: whoever waits for it may change them then.
     PrintStatus(err, exitCode, record);
     server.Published();
-    if (watching && WrittenSince(record.inputs, start)) continue;
-    if (!watching || !watch.WaitForChange(kSettleMs, &reason)) {
-      std::fprintf(err, "qs71gen: cannot watch the inputs: %s\n", reason.c_str());
-      return -2;
-    }
+    if (watching && WrittenSince(inputs, start)) continue;
+    if (!watching || !watch.WaitForChange(kSettleMs, &reason)) return CannotWatch(err, reason);
   }
 }
