@@ -135,7 +135,7 @@ bool StartServing(PageServer* server, std::string* page, const GenOptions& optio
     std::fprintf(err, "qs71gen: cannot serve on 127.0.0.1:%d: %s\n", port, reason.c_str());
     return false;
   }
-  std::fprintf(err, "qs71gen: serving the page on http://127.0.0.1:%d/ (Ctrl-C ends)\n", port);
+  std::fprintf(err, "qs71gen: serving the page on %s (Ctrl-C ends)\n", server->Address().c_str());
   return true;
 }
 
