@@ -205,6 +205,27 @@ TEST(HintTest, PastesIntoAShell) {
   }
 }
 
+// The fit's `compiled as:` line, pasted into a POSIX shell, gives qs71gen the very words of the
+// compile, and runs nothing that a name holds.
+TEST(HintTest, CompiledAsPastesIntoAShell) {
+  const fs::path folder = CleanScratchFolder(QS71_TEST_TMPDIR, "compiled-as");
+  ASSERT_TRUE(testwav::WriteFile((folder / "tone.wav").string(),
+                                 testwav::EncodeWav(testwav::MakeSamples({}, 4000, 8000), {8000, 16, 1})));
+  const std::string script = ".GLOBAL $FILESIZE = 40000h\n.ADPCM tone = \"tone.wav\"\n.SECTION [1] $GROUPS = tone(8000):0\n";
+  const std::string name = "a `touch ran1` $(touch ran2) 'q' \"d\".qs";
+  ASSERT_TRUE(testwav::WriteFile((folder / name).string(), {script.begin(), script.end()}));
+  const std::string fitted = "fit $HOME.qs", image = "out put.bin";
+  const auto gen = testsupport::RunProcess({QS71GEN_PATH, "--fit", fitted, name, image, "%3 & more"}, {.folder = folder});
+  ASSERT_EQ(gen.exitCode, 0) << gen.out << gen.err;
+  const size_t at = gen.out.find("compiled as: qs71gen ");
+  ASSERT_NE(at, std::string::npos) << gen.out;
+  const std::string words = gen.out.substr(at + 21, gen.out.find('\n', at) - at - 21);
+  const auto shell = testsupport::RunProcess({"sh", "-c", "printf '%s\\n' " + words}, {.folder = folder});
+  EXPECT_EQ(shell.out, "--resample\n" + fitted + "\n" + image + "\n%3 & more\n") << words;
+  EXPECT_FALSE(fs::exists(folder / "ran1"));
+  EXPECT_FALSE(fs::exists(folder / "ran2"));
+}
+
 // The page of a prepared compile carries the preparation's figures in the sounds' cards; a failed
 // compile's page is headed FAILED.
 TEST(PageTest, ShowsThePreparation) {

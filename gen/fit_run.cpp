@@ -55,17 +55,6 @@ struct Arguments {
   int argc() const { return static_cast<int>(argv.size()); }
 };
 
-// The command as a shell takes it: a word with anything but plain characters in quotes.
-std::string CommandText(const std::vector<std::string>& words) {
-  std::string text;
-  for (const std::string& w : words) {
-    const bool plain = !w.empty() && w.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-                                                         "0123456789_./=:+-,%") == std::string::npos;
-    text += (text.empty() ? "" : " ") + (plain ? w : "\"" + w + "\"");
-  }
-  return text;
-}
-
 // What of the run NEW.qs would be written over; empty when none.
 std::string Clash(const FitRequest& r, const CompileState* read) {
   RunFiles files;
@@ -216,7 +205,7 @@ int RunFitRequest(CompileState& s, const FitRequest& r) {
   code = RunGenerator(args.argc(), args.argv.data(), s.Out, s.Err);
   // The table follows the listing, on the stream that carried it.
   FILE* out = StreamIsImage(s.Out, r.image) ? s.Err : s.Out;
-  const std::string table = Table(facts, choice, CommandText(words));
+  const std::string table = Table(facts, choice, HintCommand(words));
   std::fwrite(table.data(), 1, table.size(), out);
   return code;
 }
