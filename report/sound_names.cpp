@@ -192,9 +192,9 @@ void NameSounds(const std::string& file, const FileNames& names, ImageMap* map, 
     const auto given = names.links.find(section.number);
     const size_t count = given == names.links.end() ? 0 : given->second.size();
     if (count != section.links.size()) {
-      *warnings += Format("qs71dump: warning: %s names %zu links of section %d where the image has %zu; its sounds "
-                          "keep the names of their positions\n", file.c_str(), count, section.number,
-                          section.links.size());
+      *warnings += Format("qs71dump: warning: %s names %d links of section %d where the image has %d; its sounds "
+                          "keep the names of their positions\n", file.c_str(), static_cast<int>(count), section.number,
+                          static_cast<int>(section.links.size()));
       continue;
     }
     for (size_t i = 0; i < count; ++i) {
