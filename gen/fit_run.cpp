@@ -55,6 +55,13 @@ struct Arguments {
   int argc() const { return static_cast<int>(argv.size()); }
 };
 
+// A compile of the fit; under a watch one that tells the watch what it read and writes the
+// page the watch serves.
+int RunCompile(CompileState& s, const Arguments& args) {
+  if (s.Watched != nullptr) return RunWatchedCompile(args.argc(), args.argv.data(), s.Out, s.Err, s.Watched);
+  return RunGenerator(args.argc(), args.argv.data(), s.Out, s.Err);
+}
+
 // What of the run NEW.qs would be written over; empty when none.
 std::string Clash(const FitRequest& r, const CompileState* read) {
   RunFiles files;
@@ -128,6 +135,7 @@ std::vector<ScriptEdit> Edits(const std::vector<FitSound>& sounds, const FitChoi
 bool ReadScript(CompileState& s, const FitRequest& r, FILE* quiet, ScriptFacts* facts, int* code) {
   auto read = std::make_unique<CompileState>();
   read->Out = read->Err = quiet;
+  read->Watched = s.Watched;  // the script and wave files the fit reads are the watch's inputs
   const std::vector<std::string> readWords = CompileWords(r, r.script, true);
   const Arguments args(readWords);
   const int pass = RunPassOne(*read, args.argc(), args.argv.data());
@@ -136,7 +144,7 @@ bool ReadScript(CompileState& s, const FitRequest& r, FILE* quiet, ScriptFacts* 
     ReleaseAll(*read);
     const std::vector<std::string> words = CompileWords(r, r.script);
     const Arguments compile(words);
-    *code = RunGenerator(compile.argc(), compile.argv.data(), s.Out, s.Err);
+    *code = RunCompile(s, compile);
     std::fprintf(s.Err, "qs71gen: --fit: %s was not written: %s\n", r.newScript.c_str(),
                  soundsRead ? "the run stopped before the sounds were measured (above: why)"
                             : "every sound of the script must be read first");
@@ -202,7 +210,7 @@ int RunFitRequest(CompileState& s, const FitRequest& r) {
   }
   const std::vector<std::string> words = CompileWords(r, r.newScript);
   const Arguments args(words);
-  code = RunGenerator(args.argc(), args.argv.data(), s.Out, s.Err);
+  code = RunCompile(s, args);
   // The table follows the listing, on the stream that carried it.
   FILE* out = StreamIsImage(s.Out, r.image) ? s.Err : s.Out;
   const std::string table = Table(facts, choice, HintCommand(words));

@@ -22,6 +22,7 @@
 
 #include "file_contents.h"
 #include "process_runner.h"
+#include "sha256.h"
 #include "test_scratch.h"
 #include "wav_writer.h"
 
@@ -300,6 +301,63 @@ TEST_F(ServeTest, SlowConnectionsLeaveTheReload) {
   std::sort(ms.begin(), ms.end());
   std::cout << "/generation beside 64 slow connections: median " << ms[ms.size() / 2] << " ms, worst "
             << ms.back() << " ms of " << ms.size() << "\n";
+}
+
+// Noise, whose band every lower rate or cheaper codec loses some of.
+void WriteTone(const fs::path& path, int samples) {
+  testwav::Signal tone;
+  tone.shape = testwav::Shape::Noise;
+  ASSERT_TRUE(testwav::WriteFile(path.string(), testwav::EncodeWav(testwav::MakeSamples(tone, samples, 16000), {16000, 16, 1})));
+}
+
+// What a plain fit of the script makes of a take of samples: the new script and the image.
+std::pair<std::string, std::vector<uint8_t>> PlainFit(const fs::path& folder, const std::string& script, int samples) {
+  fs::create_directories(folder);
+  WriteTone(folder / "tone.wav", samples);
+  WriteText(folder / "s.qs", script);
+  const auto r = testsupport::RunProcess({QS71GEN_PATH, "--fit", "fit.qs", "s.qs", "s.bin"}, {.folder = folder});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  return {ReadFileText(folder / "fit.qs"), ReadFileBytes(folder / "s.bin")};
+}
+
+// --serve --fit: when a take grows past what the last choice leaves room for, the fit chooses
+// again, as a plain fit of the new take does, and the served page is that compile's.
+TEST(ServeFitTest, FitsAgainWhenATakeChanges) {
+  const std::string script = ".GLOBAL $FILESIZE = 40000h\n.PCM16 tone = \"tone.wav\"\n.SECTION [1] $GROUPS = tone(16000):0\n";
+  const fs::path root = CleanScratchFolder(QS71_TEST_TMPDIR, "serve-fit");
+  const auto shortTake = PlainFit(root / "plain-short", script, 4000);
+  const auto longTake = PlainFit(root / "plain-long", script, 16000 * 12);
+  ASSERT_NE(shortTake.first, longTake.first) << "the longer take should need another choice";
+  const fs::path folder = root / "served";
+  fs::create_directories(folder);
+  WriteTone(folder / "tone.wav", 4000);
+  WriteText(folder / "s.qs", script);
+  const int port = FreePort();
+  const std::string command = "exec \"$0\" --serve " + std::to_string(port) + " --fit fit.qs s.qs s.bin 2>&1 >listing.txt";
+  testsupport::LiveProcess serve({"sh", "-c", command, QS71GEN_PATH}, {.folder = folder});
+  std::string line, token;
+  while (serve.ReadLine(line) && line.find(" compiled s.bin") == std::string::npos) {
+    if (line.find("?token=") != std::string::npos) token = line.substr(line.find("?token=") + 7, 32);
+  }
+  EXPECT_EQ(ReadFileText(folder / "fit.qs"), shortTake.first);
+  EXPECT_EQ(ReadFileBytes(folder / "s.bin"), shortTake.second);
+  WriteTone(folder / "tone.wav", 16000 * 12);
+  const auto deadline = Clock::now() + std::chrono::seconds(kAnswerSeconds);
+  while (ReadFileBytes(folder / "s.bin") != longTake.second && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(ReadFileText(folder / "fit.qs"), longTake.first);
+  EXPECT_EQ(ReadFileBytes(folder / "s.bin"), longTake.second);
+  // The page follows once the compile's status is out.
+  while (serve.ReadLine(line) && line.find(" compiled s.bin") == std::string::npos) {
+  }
+  const std::string host = "127.0.0.1:" + std::to_string(port);
+  const Reply page = Exchange(port, Request("GET", "/", host, "qs71gen-" + std::to_string(port) + "=" + token));
+  EXPECT_EQ(page.status, 200);
+  EXPECT_NE(page.body.find(Sha256Hex(longTake.second.data(), longTake.second.size())), std::string::npos);
+  EXPECT_NE(ReadFileText(folder / "listing.txt").find("compiled as: qs71gen --resample fit.qs s.bin\n"), std::string::npos);
+  serve.Send(SIGTERM);
+  EXPECT_EQ(serve.Wait(), 0);
 }
 
 // On port 80 a browser leaves the port out of the Host header; the server still answers it. In

@@ -42,9 +42,6 @@ int ServePort(const std::string& text) {
 
 // What may not be watched: -1 when the options fit a watch, else the exit code, said on err.
 int RefuseOptions(const GenOptions& options, FILE* err) {
-  if (!options.fit.empty()) {
-    return UsageError(err, "--fit writes a new script once; compile that script with --watch afterwards");
-  }
   if (options.serve && ServePort(options.servePort) == 0) {
     return UsageError(err, "--serve takes a port from 1 to 65535, not " + options.servePort);
   }
@@ -84,6 +81,38 @@ bool WrittenSince(const std::vector<std::string>& files, std::filesystem::file_t
     if (!error && written >= start && written <= now) return true;
   }
   return false;
+}
+
+// Whether argv[i] stands where an option may: everything before it reads as options.
+bool AtOptionPlace(const char* const* argv, int i) {
+  GenOptions before;
+  std::string error;
+  return ParseGenOptions(i, argv, &before, &error) && before.scriptIndex == i;
+}
+
+// The command line of each compile under the watch: without --watch and --serve (with its port),
+// so that a fit's compiles and its `compiled as:` line are those of a plain run.
+std::vector<std::string> CompileArguments(int argc, const char* const* argv, const GenOptions& options) {
+  std::vector<std::string> words;
+  for (int i = 0; i < argc; ++i) {
+    const std::string word = argv[i];
+    const bool watching = word == "--watch" || word == "--serve" || word.rfind("--serve=", 0) == 0;
+    if (i == 0 || i >= options.scriptIndex || !watching || !AtOptionPlace(argv, i)) {
+      words.push_back(word);
+      continue;
+    }
+    const bool port = word == "--serve" && i + 1 < options.scriptIndex && !std::string(argv[i + 1]).empty() &&
+                      std::string(argv[i + 1]).find_first_not_of("0123456789") == std::string::npos;
+    if (port) ++i;
+  }
+  return words;
+}
+
+// The inputs a compile read, without the script a fit writes: its own writing is no change.
+void DropFitScript(std::vector<std::string>* inputs, const GenOptions& options) {
+  if (options.fit.empty()) return;
+  const FilePlace written = PlaceOf(options.fit);
+  std::erase_if(*inputs, [&](const std::string& input) { return SamePlace(PlaceOf(input), written); });
 }
 
 // What the first compile reads for certain: the script on the command line and the project.
@@ -160,19 +189,26 @@ int RunWatch(int argc, const char* const* argv, const GenOptions& options, FILE*
   if (options.serve && !StartServing(&server, &page, options, err)) return -2;
   FileWatch watch;
   std::vector<std::string> inputs = FirstInputs(argc, argv, options);
+  const std::vector<std::string> words = CompileArguments(argc, argv, options);
+  std::vector<const char*> args;
+  for (const std::string& word : words) args.push_back(word.c_str());
+  bool first = true;
   for (;;) {
     const int stopped = PassOver(&watch, inputs, err);
     if (stopped != -1) return stopped;
     const auto start = std::filesystem::file_time_type::clock::now();
     WatchedCompile record;
     record.page = page;
-    const int exitCode = RunWatchedCompile(argc, argv, out, err, &record);
+    const int exitCode = RunWatchedCompile(static_cast<int>(args.size()), args.data(), out, err, &record);
+    DropFitScript(&record.inputs, options);
     // A stop ends the process where it waits, past the exit that would flush the listing.
     std::fflush(out);
-    // A compile that stopped before it named its inputs (a project it could not read) keeps
-    // the last compile's under watch.
+    // A first compile that named no input was refused its command line (no script named, a
+    // fit's new script over an input): no change of a file mends that. A later one that stopped
+    // before it named its inputs (a project it could not read) keeps the last ones under watch.
+    if (record.inputs.empty() && first) return exitCode;
+    first = false;
     if (!record.inputs.empty()) inputs = record.inputs;
-    if (inputs.empty()) return exitCode;  // no script named: nothing to watch
     std::string reason;
     const bool watching = watch.Watch(inputs, &reason);
     // The status comes once the inputs are watched: whoever waits for it may change them then.
