@@ -31,10 +31,13 @@ declare -A group
 # job files (Ed25519). SQLite holds a station's production trace; libpq reaches a line's
 # PostgreSQL trace, and the tests start a server of their own from the postgresql package.
 # toml++ reads qs71gen's project files (header-only, on Windows too). cpp-httplib serves
-# qs71gen --serve's page on 127.0.0.1. ccache lets every stage reuse the main stage's objects.
+# qs71gen --serve's page on 127.0.0.1; its tests attack it with curl, as another user, and on
+# port 80 in a network namespace of their own (iproute2 brings its loopback up). ccache lets
+# every stage reuse the main stage's objects.
 group[base]="g++ cmake ninja-build pkg-config bison libhidapi-dev libgtest-dev libgmock-dev
   help2man strace tmux libsoxr-dev libebur128-dev libsndfile1-dev sox libsodium-dev
-  libsqlite3-dev sqlite3 libpq-dev postgresql libtomlplusplus-dev libcpp-httplib-dev ccache"
+  libsqlite3-dev sqlite3 libpq-dev postgresql libtomlplusplus-dev libcpp-httplib-dev curl
+  iproute2 ccache"
 group[sanitize]="clang libclang-rt-14-dev"
 # Debian's libsodium source has no configure script: the Windows cross-build makes it as
 # Debian's packaging does, with autoreconf. Debian's SQLite source is the full tree: the
