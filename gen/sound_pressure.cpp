@@ -37,6 +37,18 @@ bool ParseLimits(const std::string& text, SplSettings* settings) {
   return settings->laeqLimit && settings->lcpeakLimit;
 }
 
+// Why ParseLimits refused a text: a part that is no number at all (nan, inf, a word) is said
+// so; a part left out, or out of range, is out of range.
+const char* LimitFault(const std::string& text) {
+  const size_t colon = text.find(':');
+  const auto number = [](const std::string& part) {
+    double any = 0;
+    return part.empty() || ParseNumber(part, -HUGE_VAL, HUGE_VAL, &any);
+  };
+  const bool numbers = number(text.substr(0, colon)) && (colon == std::string::npos || number(text.substr(colon + 1)));
+  return numbers ? "is out of range" : "is not a number";
+}
+
 // The dividers of a sound's links, each once, in the order of its first link: each is a rate
 // the chip plays it at.
 std::vector<uint8_t> DividersOf(const CompileState& s, const std::string& name) {
@@ -109,8 +121,8 @@ bool ParseSplSettings(const std::string& spl, const std::string& limit, SplSetti
   settings->given = !spl.empty();
   if (limit.empty()) return true;
   if (!ParseLimits(limit, settings)) {
-    return *error = Format("--spl-limit %s is out of range: give LAEQ or LAEQ:LCPEAK in dB, each above 0 to %.0f",
-                           limit.c_str(), kMaxSplDb), false;
+    return *error = Format("--spl-limit %s %s: give LAEQ or LAEQ:LCPEAK in dB, each above 0 to %.0f", limit.c_str(),
+                           LimitFault(limit), kMaxSplDb), false;
   }
   if (!settings->given) return *error = "--spl-limit needs --spl, the toy's level for a full-scale 1 kHz sine", false;
   // A sound's C-weighted peak is never below its A-weighted mean: such limits are the wrong way round.

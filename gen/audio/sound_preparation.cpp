@@ -947,8 +947,11 @@ bool ApplySoundSettings(const SoundSettings& own, PreparationOptions* options, s
     if (options->*rule.given && !ParseValue(rule, text, options, error)) return false;
   }
   if (own.dither >= 0) options->dither = own.dither != 0;
-  if (own.gainDb < -kSoundGainLimitDb || own.gainDb > kSoundGainLimitDb) {
-    return *error = Format("gain %g is out of range: give %g to %g dB", own.gainDb, -kSoundGainLimitDb, kSoundGainLimitDb), false;
+  // Written so that a NaN fails it too: it would make every sample of the sound 0.
+  if (!(own.gainDb >= -kSoundGainLimitDb && own.gainDb <= kSoundGainLimitDb)) {
+    return *error = Format("gain %g %s: give %g to %g dB", own.gainDb,
+                           std::isfinite(own.gainDb) ? "is out of range" : "is not a number", -kSoundGainLimitDb,
+                           kSoundGainLimitDb), false;
   }
   options->gainDb = own.gainDb;
   return true;
