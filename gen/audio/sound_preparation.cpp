@@ -876,7 +876,7 @@ struct FinalPass {
     FlushStored();
     record->preparedMetered = true;
     clipped = signal.clipped;
-    if (signal.limiter) limitedDb = signal.limiter->DeepestDb();
+    if (signal.limiter) limitedDb = signal.limiter->DeepestDb(), clipped += signal.limiter->Clipped();
     Summarise();
     return true;
   }
