@@ -818,10 +818,12 @@ struct FinalPass {
       peak = std::max<int64_t>(peak, std::abs(prepared[i]));
       measured[i] = prepared[i] / 32768.0;
       listening[i] = static_cast<short>(prepared[i]);
+      // Digital silence stays silent for every quantiser: dithered, a zero would become a
+      // noise of a step (u-law's finest is 8). The draws are made either way, in order, so
+      // that the other samples keep the noise they always had.
       encoded[i] = dither.Apply(prepared[i]);
-      // Rounded, the dither would turn digital silence into a noise of one step; truncated,
-      // as it always was, silence stays silent. Its draws are made either way, in order.
-      if (roundPcm8) encoded[i] = prepared[i] == 0 ? 0 : Pcm8NearestInput(encoded[i]);
+      if (prepared[i] == 0) encoded[i] = 0;
+      else if (roundPcm8) encoded[i] = Pcm8NearestInput(encoded[i]);
       raw[2 * i] = static_cast<uint8_t>(encoded[i]);
       raw[2 * i + 1] = static_cast<uint8_t>(static_cast<uint32_t>(encoded[i]) >> 8);
     }
