@@ -51,7 +51,7 @@ const KeyRule kKeys[] = {
     {"resample", kPreparation, Kind::Flag, "true or false", nullptr, &GenOptions::resample, nullptr},
     {"highpass", kPreparation | kSound, Kind::Step, "Hz as a number, \"HZ:ORDER\", or false", &GenOptions::highpass,
      nullptr, &PreparationTexts::highpass},
-    {"trim", kPreparation | kSound, Kind::Step, "dBFS as a number, \"DBFS:MS\", or false", &GenOptions::trim, nullptr,
+    {"trim", kPreparation | kSound, Kind::Step, "dBFS as a number, \"DBFS:MS\", \"peak-DB\" or \"peak-DB:MS\", or false", &GenOptions::trim, nullptr,
      &PreparationTexts::trim},
     {"loudness", kPreparation | kSound, Kind::Step, "LUFS as a number, or false", &GenOptions::loudness, nullptr,
      &PreparationTexts::loudness},
@@ -380,7 +380,7 @@ std::string InitialProjectText(const std::string& script, const std::string& ima
       "[preparation]              # the defaults for every sound\n"
       "# resample = true          # to the rate the chip plays each sound at\n"
       "# highpass = 120           # Hz (1 to 4000), or \"HZ:ORDER\" (order 2 to 8)\n"
-      "# trim = -50               # dBFS (-120 to -1), or \"DBFS:MS\" (hold 0 to 1000 ms)\n"
+      "# trim = \"peak-40\"        # dB under each sound's peak, or dBFS (-120 to -1); \":MS\" a hold of 0 to 1000 ms\n"
       "# loudness = -21.0         # LUFS (-70 to -1) integrated loudness\n"
       "# limit = -1.0             # dBFS (-30 to 0): a peak limiter in place of the -1 dBFS ceiling\n"
       "# dither = true            # before the PCM8 and u-law quantisers\n"
@@ -392,7 +392,7 @@ std::string InitialProjectText(const std::string& script, const std::string& ima
         "# gain = 0.0               # dB (-40 to 40) on top of the loudness target, or of its level\n"
         "# loudness = -21.0         # a step of its own; false: without the default's\n"
         "# highpass = 120\n"
-        "# trim = -50\n"
+        "# trim = \"peak-40\"\n"
         "# limit = -1.0\n"
         "# dither = false\n"
         "# adpcm_quality = 3\n",

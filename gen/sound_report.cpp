@@ -143,9 +143,11 @@ void WarnSilence(CompileState& s, const SoundReport& r, const SoundDef& def) {
     Advise(s, r.line, "%s is silent (below %.0f dBFS) for %s as prepared, %lld bytes of OTP: trim it with "
            "--trim %.0f", def.text.c_str(), kSilenceDbfs, ends.c_str(), static_cast<long long>(bytes), kSilenceDbfs);
   } else {
-    Advise(s, r.line, "%s is still silent (below %.0f dBFS) for %s after --trim %g, %lld bytes of OTP: its noise "
+    const PreparationOptions& o = s.Prep.options;
+    const std::string trim = o.trimFromPeak ? TrimLevelText(o) : Format("%g", o.trimDbfs);
+    Advise(s, r.line, "%s is still silent (below %.0f dBFS) for %s after --trim %s, %lld bytes of OTP: its noise "
            "or a click there stays above the trim's level", def.text.c_str(), kSilenceDbfs, ends.c_str(),
-           s.Prep.options.trimDbfs, static_cast<long long>(bytes));
+           trim.c_str(), static_cast<long long>(bytes));
   }
 }
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "audio/butterworth_filter.h"
 #include "audio/fixed_grid.h"
@@ -62,18 +63,21 @@ struct ValueRule {
   int PreparationOptions::*part;
   int partLow, partHigh;
   const char* partName;
+  bool PreparationOptions::*fromPeak;
 };
 
 const ValueRule kValueRules[] = {
     {"--loudness", &PreparationTexts::loudness, &PreparationOptions::loudness,
-     &PreparationOptions::loudnessLufs, -70, -1, "LUFS", nullptr, 0, 0, nullptr},
+     &PreparationOptions::loudnessLufs, -70, -1, "LUFS", nullptr, 0, 0, nullptr, nullptr},
     {"--trim", &PreparationTexts::trim, &PreparationOptions::trim, &PreparationOptions::trimDbfs,
-     -120, -1, "dBFS", &PreparationOptions::trimHoldMs, 0, 1000, "the hold in ms"},
+     -120, -1, "dBFS", &PreparationOptions::trimHoldMs, 0, 1000, "the hold in ms", &PreparationOptions::trimFromPeak},
     {"--highpass", &PreparationTexts::highpass, &PreparationOptions::highpass,
-     &PreparationOptions::highpassHz, 1, 4000, "Hz", &PreparationOptions::highpassOrder, 2, 8, "the order"},
+     &PreparationOptions::highpassHz, 1, 4000, "Hz", &PreparationOptions::highpassOrder, 2, 8, "the order", nullptr},
     {"--limit", &PreparationTexts::limit, &PreparationOptions::limit, &PreparationOptions::limitDbfs,
-     -30, 0, "dBFS", nullptr, 0, 0, nullptr},
+     -30, 0, "dBFS", nullptr, 0, 0, nullptr, nullptr},
 };
+
+constexpr std::string_view kPeakPrefix = "peak";
 
 // Only plain decimal digits: "4.5", "+4" or " 4" is no order.
 bool ParseWhole(const std::string& text, int low, int high, int* value) {
@@ -83,13 +87,19 @@ bool ParseWhole(const std::string& text, int low, int high, int* value) {
 }
 
 bool ParseValue(const ValueRule& rule, const std::string& text, PreparationOptions* options, std::string* error) {
-  const size_t colon = rule.part != nullptr ? text.find(':') : std::string::npos;
-  if (!ParseNumber(text.substr(0, colon), rule.low, rule.high, &(options->*rule.value))) {
-    *error = Format("%s %s %s: give %g to %g %s", rule.option, text.c_str(), NumberFault(text.substr(0, colon)),
-                    rule.low, rule.high, rule.unit);
+  const bool fromPeak = rule.fromPeak != nullptr && text.starts_with(kPeakPrefix);
+  if (rule.fromPeak != nullptr) options->*rule.fromPeak = fromPeak;
+  const std::string value = fromPeak ? text.substr(kPeakPrefix.size()) : text;
+  const size_t colon = rule.part != nullptr ? value.find(':') : std::string::npos;
+  if (!ParseNumber(value.substr(0, colon), rule.low, rule.high, &(options->*rule.value))) {
+    const char* fault = NumberFault(value.substr(0, colon));
+    *error = fromPeak ? Format("%s %s %s: give peak%g to peak%g, the dB under the sound's own peak", rule.option,
+                               text.c_str(), fault, rule.high, rule.low)
+                      : Format("%s %s %s: give %g to %g %s", rule.option, text.c_str(), fault, rule.low, rule.high,
+                               rule.unit);
     return false;
   }
-  if (colon == std::string::npos || ParseWhole(text.substr(colon + 1), rule.partLow, rule.partHigh, &(options->*rule.part))) {
+  if (colon == std::string::npos || ParseWhole(value.substr(colon + 1), rule.partLow, rule.partHigh, &(options->*rule.part))) {
     return true;
   }
   *error = Format("%s %s is out of range: give %s after the colon as %d to %d", rule.option, text.c_str(),
@@ -343,12 +353,28 @@ struct Stretches {
   }
 };
 
+// The level the trim keeps sound above: the dBFS given, or that far under the peak of the very
+// signal the trim looks at (mixed and high-passed), which takes one more reading of the source,
+// so that a quiet take and a loud one lose alike.
+bool TrimThreshold(const PreparationJob& job, double* threshold, std::string* reason) {
+  const double level = OnGrid(std::pow(10.0, job.options->trimDbfs / 20));
+  if (!job.options->trimFromPeak) return *threshold = level, true;
+  FilteredSource in;
+  if (!in.Open(job, false, reason)) return false;
+  while (in.Read() > 0) {
+  }
+  if (!in.Finite(reason)) return false;
+  *threshold = (in.highpass.On() ? in.filteredPeak : in.peak) * level;
+  return true;
+}
+
 // Reads the whole source: levels, when given, are taken on the way.
 bool FindWindow(const PreparationJob& job, Window* window, SourceMeter* levels, bool* metered, std::string* reason) {
+  double threshold = 0;
+  if (!TrimThreshold(job, &threshold, reason)) return false;
   FilteredSource in;
   if (!in.Open(job, false, reason)) return false;
   in.levels = levels;
-  const double threshold = OnGrid(std::pow(10.0, job.options->trimDbfs / 20));
   const double rate = in.source.info.samplerate;
   Stretches found{std::llround(kBridgedSeconds * rate), std::llround(job.options->trimHoldMs * rate / 1000)};
   int64_t at = 0;
@@ -361,13 +387,14 @@ bool FindWindow(const PreparationJob& job, Window* window, SourceMeter* levels, 
   *metered = levels != nullptr;
   if (!in.Finite(reason)) return false;
   if (in.peak == 0) return *reason = "it is all silence", false;
+  const std::string trim = TrimLevelText(*job.options);
   if (!found.anyAbove) {
-    *reason = Format("--trim %g dBFS would leave nothing: no sample reaches that level", job.options->trimDbfs);
+    *reason = Format("--trim %s would leave nothing: no sample reaches that level", trim.c_str());
     return false;
   }
   if (found.first < 0) {
-    *reason = Format("--trim %g dBFS would leave nothing: nothing stays above that level for %d ms",
-                     job.options->trimDbfs, job.options->trimHoldMs);
+    *reason = Format("--trim %s would leave nothing: nothing stays above that level for %d ms", trim.c_str(),
+                     job.options->trimHoldMs);
     return false;
   }
   const int64_t kept = std::llround(kKeptSeconds * rate);
@@ -936,6 +963,22 @@ bool ParsePreparationValues(const PreparationTexts& texts, PreparationOptions* o
     options->*rule.given = true;
   }
   return true;
+}
+
+bool MeasureLoudness(const std::vector<int32_t>& samples, int32_t rate, double* lufs) {
+  LoudnessMeter meter(rate);
+  std::vector<double> block;
+  for (size_t at = 0; at < samples.size(); at += kBlock) {
+    const size_t n = std::min(kBlock, samples.size() - at);
+    block.resize(n);
+    for (size_t i = 0; i < n; ++i) block[i] = samples[at + i] / 32768.0;
+    meter.Add(block.data(), n);
+  }
+  return meter.Integrated(lufs);
+}
+
+std::string TrimLevelText(const PreparationOptions& options) {
+  return options.trimFromPeak ? Format("peak%g", options.trimDbfs) : Format("%g dBFS", options.trimDbfs);
 }
 
 bool ApplySoundSettings(const SoundSettings& own, PreparationOptions* options, std::string* error) {

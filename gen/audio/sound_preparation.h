@@ -22,8 +22,9 @@ struct PreparationOptions {
   bool resample = false;  // --resample
   bool loudness = false;  // --loudness LUFS
   double loudnessLufs = 0;
-  bool trim = false;      // --trim DBFS[:HOLD]
+  bool trim = false;      // --trim DBFS[:HOLD], or peak-DB[:HOLD]
   double trimDbfs = 0;
+  bool trimFromPeak = false;  // trimDbfs is a level under the sound's own peak
   int trimHoldMs = 20;    // how long a stretch stays above the level to count as sound
   bool highpass = false;  // --highpass HZ[:ORDER]
   double highpassHz = 0;
@@ -51,6 +52,13 @@ struct PreparationTexts {
 // Checks the numbers and their ranges; false with error saying which value and what it may be.
 bool ParsePreparationValues(const PreparationTexts& texts, PreparationOptions* options,
                             std::string* error);
+
+// The integrated loudness (ITU-R BS.1770, libebur128) of samples on the 16-bit scale at rate,
+// in LUFS, rounded to hundredths; false when there is no gated block to measure.
+bool MeasureLoudness(const std::vector<int32_t>& samples, int32_t rate, double* lufs);
+
+// The trim's level as the option gives it: "-50 dBFS", or "peak-40" for one under the peak.
+std::string TrimLevelText(const PreparationOptions& options);
 
 // One sound's own settings over the defaults (a project's [sound.NAME]): the texts as the
 // command line writes them, "off" for a step the sound goes without.
