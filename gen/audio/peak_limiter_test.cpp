@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <cstdlib>
 #include <vector>
 
@@ -25,7 +26,7 @@ TEST(PeakLimiterTest, NeverClipsAtTheStart) {
     const LimiterSettings settings = UsualLimiterSettings(-1.0, row.rate);
     PeakLimiter limiter(settings);
     std::vector<double> in(static_cast<size_t>(row.rate / 10));
-    for (size_t i = 0; i < in.size(); ++i) in[i] = row.amplitude * 32767 * std::sin(2 * M_PI * row.hz * i / row.rate);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = row.amplitude * 32767 * std::sin(2 * std::numbers::pi * row.hz * i / row.rate);
     std::vector<int32_t> out;
     limiter.Push(in.data(), in.size(), &out);
     limiter.Finish(&out);

@@ -18,6 +18,7 @@
 #include "audio/peak_limiter.h"
 #include "audio/sound_codecs.h"
 #include "audio/sound_measure.h"
+#include "audio/spl_weighting.h"
 #include "audio/wave_input.h"
 #include "output_writer.h"
 #include "sound_kinds.h"
@@ -52,7 +53,8 @@ constexpr double kMixLossDb = 6.0;
 
 double Hundredths(double v) { return std::nearbyint(v * 100.0) / 100.0; }
 
-// An option's value; some take a whole number after a colon as well (part: null when not).
+// An option's value; some take a whole number after a colon as well (part: null when not), and
+// the trim a level under the sound's own peak ("peak-40") in place of one in dBFS.
 struct ValueRule {
   const char* option;
   std::string PreparationTexts::*text;
@@ -511,10 +513,30 @@ struct LoudnessMeter {
 
 // --- the stage: resampled, as integers ----------------------------------------------------
 
+// The A-weighted power of a signal, as a meter hears it: of the source before the resampler and
+// of what it made, so that the band a lower rate drops is known in the terms of the toy's level.
+struct HeardPower {
+  WeightingFilter filter;
+  bool on = false;
+  double energy = 0;
+  int64_t frames = 0;
+
+  void Start(double rate) { on = DesignWeighting(Weighting::A, rate, &filter); }
+  void Add(const double* x, size_t n) {
+    for (size_t i = 0; on && i < n; ++i) {
+      const double w = WeightSample(&filter, x[i]);
+      energy += w * w;
+    }
+    frames += static_cast<int64_t>(n);
+  }
+  double Mean() const { return on && frames > 0 ? energy / static_cast<double>(frames) : 0; }
+};
+
 struct StageWriter {
   StageWriter(FILE* f, int32_t rate) : file(f), meter(rate) {}
   FILE* file;
   LoudnessMeter meter;
+  HeardPower heard;  // started only where the rate changes
   int64_t peak = 0;
   int64_t frames = 0;
   std::vector<int32_t> ints = std::vector<int32_t>(kBlock);
@@ -529,6 +551,7 @@ struct StageWriter {
       self->measured[i] = self->ints[i] / kStageScale;
     }
     self->meter.Add(self->measured.data(), n);
+    if (self->heard.on) self->heard.Add(self->measured.data(), n);
     self->frames += static_cast<int64_t>(n);
     return std::fwrite(self->ints.data(), sizeof(int32_t), n, self->file) == n;
   }
@@ -542,6 +565,7 @@ struct StageFacts {
   double mixLossDb = 0;     // of the mix to mono against its channels
   double energy = 0;        // of the kept frames after the high-pass
   double residue = 0;       // of what the high-pass left an octave below its cut-off
+  HeardPower heard;         // of the kept frames, when they are resampled
 };
 
 // Without a trim the window is the whole source, read to its end: levels, when given, are taken
@@ -553,6 +577,7 @@ bool WriteStage(const PreparationJob& job, const Window& window, int32_t rate, F
   in.levels = levels;
   Resampler resampler(&StageWriter::Take, writer);
   if (!resampler.Start(in.source.info.samplerate, rate, window.end - window.first, reason)) return false;
+  if (rate != in.source.info.samplerate) facts->heard.Start(in.source.info.samplerate), writer->heard.Start(rate);
   if (std::fseek(stage, 0, SEEK_SET) != 0) return *reason = "the scratch file cannot be rewound", false;
   int64_t at = 0;
   for (size_t n; (n = in.Read()) > 0 && at < window.end; at += static_cast<int64_t>(n)) {
@@ -561,6 +586,7 @@ bool WriteStage(const PreparationJob& job, const Window& window, int32_t rate, F
     if (to > from && !resampler.Push(in.mono.data() + from, static_cast<size_t>(to - from))) {
       return *reason = Format("the scratch file cannot be written: %s", LastSystemError().c_str()), false;
     }
+    if (facts->heard.on && to > from) facts->heard.Add(in.mono.data() + from, static_cast<size_t>(to - from));
     for (int64_t i = from; in.residue.On() && i < to; ++i) {
       facts->energy += in.mono[static_cast<size_t>(i)] * in.mono[static_cast<size_t>(i)];
       facts->residue += in.low[static_cast<size_t>(i)] * in.low[static_cast<size_t>(i)];
@@ -925,29 +951,30 @@ void NoteWhatTheStepsDid(const PreparationJob& job, const StageFacts& facts, con
                          int64_t clipped, PreparationRecord* record) {
   const PreparationOptions& options = *job.options;
   if (facts.mixLossDb > kMixLossDb) {
-    record->notes.push_back(std::isfinite(facts.mixLossDb)
+    record->notes.push_back({std::isfinite(facts.mixLossDb)
         ? Format("its mix to mono is %.1f dB below its channels: they cancel each other out (one in opposite "
                  "phase?); mend the take or keep one channel", facts.mixLossDb)
         : std::string("its channels cancel each other out entirely: the mix to mono is silence; mend the take "
-                      "(one channel is in opposite phase) or keep one channel"));
+                      "(one channel is in opposite phase) or keep one channel")});
   }
   if (options.highpass && facts.energy > 0 && facts.residue > 0) {
     const double residueDb = 10 * std::log10(facts.residue / facts.energy);
     if (residueDb > -kResidueDb) {
-      record->notes.push_back(Format("after --highpass %g:%d what lies below %.0f Hz is still %.1f dB under its "
-                                     "RMS (within %.0f dB): raise the order or the frequency, or mend the take",
-                                     options.highpassHz, options.highpassOrder, options.highpassHz * kResidueBelow,
-                                     -residueDb, kResidueDb));
+      record->notes.push_back({Format("after --highpass %g:%d what lies below %.0f Hz is still %.1f dB under its "
+                                      "RMS (within %.0f dB): raise the order or the frequency, or mend the take",
+                                      options.highpassHz, options.highpassOrder, options.highpassHz * kResidueBelow,
+                                      -residueDb, kResidueDb)});
     }
   }
   if (record->limitedDb < -kAudibleLimitingDb) {
-    record->notes.push_back(Format("the limiter takes up to %.1f dB off its peaks; beyond %.0f dB that may be "
-                                   "heard: a lower --loudness sounds cleaner", -record->limitedDb, kAudibleLimitingDb));
+    record->notes.push_back({Format("the limiter takes up to %.1f dB off its peaks; beyond %.0f dB that may be "
+                                    "heard: a lower --loudness sounds cleaner", -record->limitedDb, kAudibleLimitingDb)});
   }
   if (clipped > 0) {
-    record->notes.push_back(Format("%s took it over full scale: %lld samples were clipped at 16 bits; lower "
-                                   "its level (--loudness) or give --limit",
-                                   StepOverFullScale(facts, stage), static_cast<long long>(clipped)));
+    record->notes.push_back({Format("%s took it over full scale: %lld samples were clipped at 16 bits; lower "
+                                    "its level (--loudness) or give --limit",
+                                    StepOverFullScale(facts, stage), static_cast<long long>(clipped)),
+                             true});
   }
 }
 
@@ -1052,6 +1079,9 @@ bool PrepareSound(const PreparationJob& job, const PreparationFiles& files, Prep
   bool metered = false;
   if (!WriteStage(job, window, record->playedRate, files.stage, &stage, &facts, unmetered, &metered, reason)) return false;
   record->sourceMetered = record->sourceMetered || metered;
+  if (facts.heard.Mean() > 0 && stage.heard.Mean() > 0) {
+    record->bandLossDb = 10 * std::log10(facts.heard.Mean() / stage.heard.Mean());
+  }
   const int64_t frames = stage.frames;
   if (frames < 1 || frames > INT32_MAX / 2) {
     return *reason = Format("it is too %s to be played at %d Hz", frames < 1 ? "short" : "long", record->playedRate), false;

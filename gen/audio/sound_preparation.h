@@ -110,6 +110,12 @@ struct MonoSource {
 // False with libsndfile's reason when the file cannot be read.
 bool ReadSourceMono(const std::string& path, int64_t maxFrames, MonoSource* mono, std::string* reason);
 
+// A note on what a step did to a sound; clipped: samples were cut at full scale.
+struct PreparationNote {
+  std::string text;
+  bool clipped = false;
+};
+
 // What the preparation of one sound did: the map's columns.
 struct PreparationRecord {
   std::string file;
@@ -123,6 +129,7 @@ struct PreparationRecord {
   bool ceilingReached = false;     // the peak ceiling kept the gain below the target's
   double reachLufs = 0;            // the loudest it can be under the ceiling (when measured)
   double limitedDb = 0;            // the limiter's deepest gain reduction (with --limit)
+  double bandLossDb = 0;           // of its A-weighted power, what the resampler dropped above half its rate
   double peakDbfs = 0;             // of the prepared signal
   int64_t trimmedMs = 0;
   bool lossless = false;           // the codec gives back every sample (PCM16)
@@ -133,7 +140,7 @@ struct PreparationRecord {
   uint32_t frames = 0;
   // What the designer should hear about the preparation (a step that clipped, a mix that
   // cancels, a rumble the filter left), each to follow "sound NAME (FILE): ".
-  std::vector<std::string> notes;
+  std::vector<PreparationNote> notes;
   // Levels taken while the steps read and wrote, so that the checks read no file again: the
   // source's as MeterSource gives them (once a pass read it whole), the prepared samples' as
   // the import reads them back (once they were all written).

@@ -82,7 +82,7 @@ double AmplitudeAt(const std::vector<double>& x, double freq, double rate) {
 
 std::string Notes(const PreparationRecord& record) {
   std::string all;
-  for (const std::string& note : record.notes) all += note + "\n";
+  for (const PreparationNote& note : record.notes) all += note.text + "\n";
   return all;
 }
 
