@@ -22,6 +22,7 @@
 #include "name_tables.h"
 #include "output_file.h"
 #include "page_notes.h"
+#include "played_sound_checks.h"
 #include "project_file.h"
 #include "script/scanner.h"
 #include "script/statements.h"
@@ -285,7 +286,7 @@ int Finish(CompileState& s, int passResult, const GenOptions& options) {
   FinishingError error;
   passResult = CheckFileSizeAndPad(s, passResult, &error);
   PrintFinishingError(s, error);
-  if (passResult == 0) MeasureSoundPressure(s);
+  if (passResult == 0) CheckPlayedSounds(s);
   passResult += StrictWarningCount(s);
   if (passResult != 0) WarnSpaceBudget(s);
   // A failed compile's map shows where the bytes went; it never makes the run succeed or fail.
