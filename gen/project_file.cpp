@@ -16,6 +16,7 @@
 #include "file_system.h"
 #include "sound_kinds.h"
 #include "text_format.h"
+#include "toml_text.h"
 
 namespace {
 
@@ -303,80 +304,15 @@ std::string StemOf(const std::string& name) {
   return dot == std::string::npos || dot == 0 ? base : base.substr(0, dot);
 }
 
-// The line of the first byte above 127 outside a string or a comment, 0 when there is none.
-// TOML has no such byte there, and toml++ 3.3 runs into undefined behaviour on some of them
-// (its whitespace test on a non-ASCII character), so they are refused before it reads the text;
-// so is one where a line-ending backslash in a """ string skips the whitespace that follows.
-class NonAsciiScan {
- public:
-  explicit NonAsciiScan(const std::string& text) : text_(text) {}
-
-  unsigned FirstLine() {
-    while (i_ < text_.size()) {
-      if (text_[i_] == '#') Skip("\n", false);
-      else if (At("\"\"\"")) i_ += 3, Skip("\"\"\"", true);
-      else if (At("'''")) i_ += 3, Skip("'''", false);
-      else if (text_[i_] == '"') ++i_, Skip("\"", true);
-      else if (text_[i_] == '\'') ++i_, Skip("'", false);
-      else if (static_cast<unsigned char>(text_[i_]) > 127) return line_;
-      else Next();
-      if (bad_) return line_;
-    }
-    return 0;
-  }
-
- private:
-  bool At(const char* s) const { return text_.compare(i_, std::strlen(s), s) == 0; }
-  void Next() { line_ += text_[i_++] == '\n' ? 1 : 0; }
-
-  // To the end of a string or a comment (the end is taken too, but a comment's line end).
-  void Skip(const char* end, bool escapes) {
-    const bool multi = std::strlen(end) == 3;
-    while (i_ < text_.size() && !bad_) {
-      if (At(end)) {
-        if (end[0] != '\n') i_ += std::strlen(end);
-        while (multi && i_ < text_.size() && text_[i_] == end[0]) ++i_;  // up to two quotes more
-        return;
-      }
-      if (!multi && text_[i_] == '\n') return;
-      if (escapes && text_[i_] == '\\') {
-        ++i_;
-        if (multi && LineEnds()) SkipWhitespace();
-        else if (i_ < text_.size()) Next();
-        continue;
-      }
-      Next();
-    }
-  }
-
-  bool LineEnds() const {
-    size_t j = i_;
-    while (j < text_.size() && (text_[j] == ' ' || text_[j] == '\t' || text_[j] == '\r')) ++j;
-    return j < text_.size() && text_[j] == '\n';
-  }
-
-  void SkipWhitespace() {
-    while (i_ < text_.size() && std::strchr(" \t\r\n", text_[i_]) != nullptr) Next();
-    bad_ = i_ < text_.size() && static_cast<unsigned char>(text_[i_]) > 127;
-  }
-
-  const std::string& text_;
-  size_t i_ = 0;
-  unsigned line_ = 1;
-  bool bad_ = false;
-};
-
 }  // namespace
 
 bool ParseProjectText(const std::string& path, const std::string& whole, ProjectFile* project,
                       std::string* error) {
-  // Notepad and other Windows editors may start a UTF-8 file with a byte-order mark.
-  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-  const std::string text = whole.starts_with(kByteOrderMark) ? whole.substr(kByteOrderMark.size()) : whole;
+  const std::string text(WithoutByteOrderMark(whole));
   project->path = path;
   project->folder = FolderOf(path);
   error->clear();
-  if (const unsigned line = NonAsciiScan(text).FirstLine()) {
+  if (const unsigned line = FirstNonAsciiLineForToml(text)) {
     *error = Format("%s:%u: a character that is not ASCII outside quotes and comments; the project must be TOML, "
                     "whose names and values are ASCII but for texts in quotes", path.c_str(), line);
     return false;
