@@ -11,6 +11,7 @@
 #include "job/programming_job.h"
 #include "job_file/job_commands.h"
 #include "job_file/job_run.h"
+#include "policy/policy_rules.h"
 #include "production/production_run.h"
 #include "trace/trace_commands.h"
 #include "platform/host_system.h"
@@ -41,6 +42,8 @@ int main(int argc, char** argv) {
     console.Err("qs71prog: " + error + "\n");
     return static_cast<int>(qs71prog::ExitCode::kUsage);
   }
+  const qs71prog::ExitCode ruled = qs71prog::TakeStationPolicy(options, console);
+  if (ruled != qs71prog::ExitCode::kOk || options.showPolicy) return static_cast<int>(ruled);
   if (!options.makeKey.empty()) return static_cast<int>(qs71prog::MakeKeyCommand(options, console));
   if (!options.makeJob.empty()) return static_cast<int>(qs71prog::MakeJobCommand(options, console));
   if (!options.showJob.empty()) return static_cast<int>(qs71prog::ShowJobCommand(options, console));

@@ -146,7 +146,7 @@ ExitCode ShowJobCommand(const Options& options, TextSink& console) {
   Trust trust;
   LoadedJob job;
   std::string problem;
-  if (!LoadTrust(options.trust, TrustFolders(), trust, problem) ||
+  if (!LoadStationTrust(options, trust, problem) ||
       !ReadJob(options.showJob, trust, job, problem)) {
     return Refuse(console, ExitCode::kNotAnImage, problem);
   }
