@@ -2,7 +2,7 @@
 // station trusts or where it records (each the way it was done on a line) is refused, with the
 // policy named, before any part is touched; a policy, a key folder or a key that others than
 // root could change is refused, for root and for an unprivileged operator alike; the system's
-// policy comes before QS71_STATION_POLICY.
+// policy comes before QS71_STATION_POLICY; names that the trace cannot store are usage errors.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -359,6 +359,42 @@ TEST_F(ProgPolicy, ThePasswordIsNeverShown) {
   EXPECT_EQ(refused.exitCode, 11);
   EXPECT_NE(refused.out.find("station.toml:5: trace holds a password"), std::string::npos) << refused.out;
   EXPECT_EQ(refused.out.find("s3cr3t"), std::string::npos) << refused.out;
+}
+
+// A name the trace cannot keep as text is a usage error naming it, before the part is touched.
+TEST_F(ProgPolicy, NamesThatAreNoTextAreUsageErrors) {
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string says;
+  } cases[] = {
+      {"an operator in Latin-1", {"--operator", "J\xE9r\xF4me"},
+       "--operator \"J\\xE9r\\xF4me\" is not UTF-8 (byte 0xE9 at 2): a name is kept as text"},
+      {"a station with an escape", {"--station", "b\x1B[2J"},
+       "--station \"b\\x1B[2J\" holds a control character (byte 0x1B at 2)"},
+      {"a log with a line end", {"--log", "{dir}/a\nb.csv"},
+       "--log \"{dir}/a\\x0Ab.csv\" holds a control character"},
+      {"an image in Latin-1", {"--write", "{dir}/voix-\xE9t\xE9.bin"},
+       "--write \"{dir}/voix-\\xE9t\\xE9.bin\" is not UTF-8 (byte 0xE9 at "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::filesystem::path part = Part();
+    std::vector<std::string> arguments = {"--emulate", "--write", image.string(), "--production",
+                                          "--count", "1"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const ProcessResult result = Run(arguments, {{"QS71_STATION_POLICY", ""}});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find(InScene(c.says, dir)), std::string::npos) << result.err;
+    EXPECT_FALSE(HoldsImage(part));
+  }
+  // A job's name and work order reach every station's trace.
+  const ProcessResult made = RunProg({"--make-job", (dir / "x.job").string(), "--write", image.string(),
+                                      "--work-order", "WO-\xB5" "17"});
+  EXPECT_EQ(made.exitCode, 2);
+  EXPECT_NE(made.err.find("--work-order \"WO-\\xB517\" is not UTF-8 (byte 0xB5 at 4)"), std::string::npos)
+      << made.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.job"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/name_checks.h"
 #include "cli/prog_options.h"
 #include "cli/run_files.h"
 #include "cli/usage_text.h"
@@ -38,7 +39,7 @@ int main(int argc, char** argv) {
     case qs71prog::Command::kRun:
       break;
   }
-  if (!qs71prog::RunFilesApart(options, error)) {
+  if (!qs71prog::CheckNames(options, error) || !qs71prog::RunFilesApart(options, error)) {
     console.Err("qs71prog: " + error + "\n");
     return static_cast<int>(qs71prog::ExitCode::kUsage);
   }
