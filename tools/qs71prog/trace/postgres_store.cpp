@@ -129,8 +129,11 @@ bool PostgresStore::Connect(std::string& problem) {
   values.insert(values.end(), {connection.c_str(), nullptr});
   conn = PQconnectdbParams(keys.data(), values.data(), 1);
   if (PQstatus(conn) == CONNECTION_OK) return true;
-  // libpq tells "nobody answers" from "refused" only through a ping.
-  unreachable = PQpingParams(keys.data(), values.data(), 1) == PQPING_NO_RESPONSE;
+  // libpq tells "nobody answers" from "refused" only through a ping, and takes a server that
+  // refuses the TLS our CA asks for as one that does not answer: the ping asks no TLS.
+  const char* const pingKeys[] = {"connect_timeout", "tcp_user_timeout", "dbname", nullptr};
+  const char* const pingValues[] = {"3", "10000", connection.c_str(), nullptr};
+  unreachable = PQpingParams(pingKeys, pingValues, 1) == PQPING_NO_RESPONSE;
   // libpq repeats a connection string it cannot read, password and all.
   problem = "cannot open the trace " + name + ": " +
             WithoutPassword(OneLine(PQerrorMessage(conn)), connection);
