@@ -79,9 +79,7 @@ class ProgPolicy : public testing::Test {
     return part;
   }
 
-  bool HoldsImage(const std::filesystem::path& part) const {
-    return RunProg({"--emulate=" + part.string(), "--verify", image.string()}).exitCode == 0;
-  }
+  bool HoldsImage(const std::filesystem::path& part) const { return PartHoldsImage(part, image); }
 
   ProcessResult Run(std::vector<std::string> arguments, const Environment& more = {}) {
     for (std::string& argument : arguments) argument = InScene(argument, dir);
@@ -142,6 +140,14 @@ TEST_F(ProgPolicy, TheOperatorDecidesNothingTheStationTrusts) {
        {"--job", "{dir}/alice.job", "--trace", "{dir}/fresh.db"}, {}, 2,
        "--trace cannot be given on this station: its policy {dir}/policy/station.toml names the "
        "trace"},
+      {"a programmer library of the operator's own", kSigned, {"alice.pub"},
+       {"--job", "{dir}/alice.job", "--library", "{dir}/mine.so"}, {}, 2,
+       "--library cannot be given on this station: its policy {dir}/policy/station.toml lets "
+       "qs71prog load only its own programmer library"},
+      {"a log written into the station's record", kSigned, {"alice.pub"},
+       {"--job", "{dir}/alice.job", "--log", "{dir}/spool.db"}, {}, 2,
+       "--log {dir}/spool.db and the station policy's trace {dir}/spool.db are the same file; "
+       "give --log another name"},
       {"a station's name of the operator's own", kSigned, {"alice.pub"},
        {"--job", "{dir}/alice.job", "--station", "bench-9"}, {}, 2,
        "--station cannot be given on this station: its policy {dir}/policy/station.toml names "

@@ -39,12 +39,17 @@ int main(int argc, char** argv) {
     case qs71prog::Command::kRun:
       break;
   }
-  if (!qs71prog::CheckNames(options, error) || !qs71prog::RunFilesApart(options, error)) {
+  if (!qs71prog::CheckNames(options, error)) {
     console.Err("qs71prog: " + error + "\n");
     return static_cast<int>(qs71prog::ExitCode::kUsage);
   }
+  // The policy first: its trace and spool are among the run's files.
   const qs71prog::ExitCode ruled = qs71prog::TakeStationPolicy(options, console);
   if (ruled != qs71prog::ExitCode::kOk || options.showPolicy) return static_cast<int>(ruled);
+  if (!qs71prog::RunFilesApart(options, error)) {
+    console.Err("qs71prog: " + error + "\n");
+    return static_cast<int>(qs71prog::ExitCode::kUsage);
+  }
   if (!options.makeKey.empty()) return static_cast<int>(qs71prog::MakeKeyCommand(options, console));
   if (!options.makeJob.empty()) return static_cast<int>(qs71prog::MakeJobCommand(options, console));
   if (!options.showJob.empty()) return static_cast<int>(qs71prog::ShowJobCommand(options, console));
