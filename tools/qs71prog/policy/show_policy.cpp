@@ -71,7 +71,8 @@ std::string PolicyLines(const PolicyLookup& lookup) {
   text += "spool: " + Or(policy.spool, DefaultTraceFile() + " (the user's own file)") + "\n";
   text += "reserve: " + std::to_string(policy.reserveMinutes) + " minutes of parts\n";
   text += "root certificate: " + Or(policy.rootCertificate, "(libpq's own choice)") + "\n";
-  return text + "refused here: --trust, QS71_TRUST_DIR, the user's own key folder, --trace, " +
+  return text + "refused here: --trust, QS71_TRUST_DIR, the user's own key folder, --trace, "
+                "--library, " +
          (policy.station.empty() ? "" : "--station, ") + "--write IMAGE --production" +
          (signedOnly ? ", --write but in a dry run" : "") + "\n";
 }
