@@ -14,7 +14,8 @@
 // first.
 std::string_view WithoutByteOrderMark(std::string_view text);
 
-// The line of the first byte above 127 outside a string or a comment, or of one where a
+// The line of the first byte above 127 outside a string or a comment (a quote inside a bare
+// word starts none), of one that a backslash in a string escapes, or of one where a
 // line-ending backslash in a """ string skips the whitespace that follows; 0 when there is
 // none.
 unsigned FirstNonAsciiLineForToml(std::string_view text);
