@@ -18,8 +18,16 @@ TEST(Utf8Text, FaultsAndTheirShownForm) {
       {"an escape", "ann\x1B[31m", "holds a control character (byte 0x1B at 4)", "ann\\x1B[31m"},
       {"a line end", "a\nb", "holds a control character (byte 0x0A at 2)", "a\\x0Ab"},
       {"DEL", "a\x7F", "holds a control character (byte 0x7F at 2)", "a\\x7F"},
-      {"a C1 control", "a\xC2\x9B" "2J", "holds a control character (U+009B at 2)", "a\\xC2\\x9B2J"},
-      {"U+00A0 is text", "a\xC2\xA0" "b", "", "a\xC2\xA0" "b"},
+      {"a C1 control",
+       "a\xC2\x9B"
+       "2J",
+       "holds a control character (U+009B at 2)", "a\\xC2\\x9B2J"},
+      {"U+00A0 is text",
+       "a\xC2\xA0"
+       "b",
+       "",
+       "a\xC2\xA0"
+       "b"},
       {"an overlong slash", "\xC0\xAF", "is not UTF-8 (byte 0xC0 at 1)", "\\xC0\\xAF"},
       {"a surrogate", "\xED\xA0\x80", "is not UTF-8 (byte 0xED at 1)", "\\xED\\xA0\\x80"},
       {"cut short", "ab\xE2\x82", "is not UTF-8 (byte 0xE2 at 3)", "ab\\xE2\\x82"},

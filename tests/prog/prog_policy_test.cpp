@@ -42,8 +42,8 @@ class ProgPolicy : public testing::Test {
 
   void MakeJob(const std::string& name, std::vector<std::string> arguments) {
     // A lot of one part ends a run of the job after its part: a job fixes its runs' counts.
-    arguments.insert(arguments.begin(), {"--make-job", (dir / name).string(), "--write", image.string(),
-                                         "--lot", "1"});
+    arguments.insert(arguments.begin(), {"--make-job", (dir / name).string(), "--write",
+                                         image.string(), "--lot", "1"});
     ASSERT_EQ(RunProg(arguments).exitCode, 0);
   }
 
@@ -65,7 +65,8 @@ class ProgPolicy : public testing::Test {
                                {"QS71_EMU_SOCKET", (dir / "socket").string()}};
     for (const auto& [name, value] : more) {
       const auto same = [&name](const auto& entry) { return entry.first == name; };
-      environment.erase(std::remove_if(environment.begin(), environment.end(), same), environment.end());
+      environment.erase(std::remove_if(environment.begin(), environment.end(), same),
+                        environment.end());
       environment.emplace_back(name, InScene(value, dir));
     }
     return environment;
@@ -107,49 +108,106 @@ TEST_F(ProgPolicy, TheOperatorDecidesNothingTheStationTrusts) {
     int exit;
     std::string says;
   } cases[] = {
-      {"QS71_TRUST_DIR at an empty folder", kSigned, {"alice.pub"}, {"--job", "{dir}/unsigned.job"},
-       {{"QS71_TRUST_DIR", "{dir}/empty"}}, 2,
+      {"QS71_TRUST_DIR at an empty folder",
+       kSigned,
+       {"alice.pub"},
+       {"--job", "{dir}/unsigned.job"},
+       {{"QS71_TRUST_DIR", "{dir}/empty"}},
+       2,
        "QS71_TRUST_DIR cannot be set on this station: its policy {dir}/policy/station.toml names "
        "the keys it trusts (trusted-keys)"},
-      {"--trust on the command line", kSigned, {"alice.pub"},
-       {"--job", "{dir}/mallory.job", "--trust", "{dir}/mallory.pub"}, {}, 2,
+      {"--trust on the command line",
+       kSigned,
+       {"alice.pub"},
+       {"--job", "{dir}/mallory.job", "--trust", "{dir}/mallory.pub"},
+       {},
+       2,
        "--trust cannot be given on this station: its policy {dir}/policy/station.toml"},
-      {"a key in the user's own folder", kSigned, {"alice.pub"}, {"--job", "{dir}/mallory.job"},
-       {}, 2,
+      {"a key in the user's own folder",
+       kSigned,
+       {"alice.pub"},
+       {"--job", "{dir}/mallory.job"},
+       {},
+       2,
        "the user's own key folder {dir}/config/qs71/trusted-keys is not read on this station: "
        "its policy {dir}/policy/station.toml names the keys it trusts (trusted-keys); remove the "
        "folder"},
-      {"a key folder mistyped", std::regex_replace(kSigned, std::regex("trusted-keys\""), "trusted-kyes\""),
-       {"alice.pub"}, {"--job", "{dir}/alice.job"}, {}, 11,
+      {"a key folder mistyped",
+       std::regex_replace(kSigned, std::regex("trusted-keys\""), "trusted-kyes\""),
+       {"alice.pub"},
+       {"--job", "{dir}/alice.job"},
+       {},
+       11,
        "the trusted-keys folder {dir}/trusted-kyes cannot be checked: No such file or directory: "
        "the station policy {dir}/policy/station.toml trusts no key, and this station runs no job"},
-      {"only ALICE.PUB", kSigned, {"ALICE.PUB"}, {"--job", "{dir}/mallory.job"}, {}, 11,
+      {"only ALICE.PUB",
+       kSigned,
+       {"ALICE.PUB"},
+       {"--job", "{dir}/mallory.job"},
+       {},
+       11,
        "the station policy {dir}/policy/station.toml trusts no key: its trusted-keys folder "
        "{dir}/trusted-keys holds no *.pub file (ALICE.PUB: a key's name ends in .pub), and this "
        "station runs no job until it holds one"},
-      {"only alice.pub.bak", kSigned, {"alice.pub.bak"}, {"--job", "{dir}/unsigned.job"}, {}, 11,
+      {"only alice.pub.bak",
+       kSigned,
+       {"alice.pub.bak"},
+       {"--job", "{dir}/unsigned.job"},
+       {},
+       11,
        "holds no *.pub file (alice.pub.bak: a key's name ends in .pub)"},
-      {"a job signed by anyone", kSigned, {"alice.pub"}, {"--job", "{dir}/mallory.job"}, {}, 11,
+      {"a job signed by anyone",
+       kSigned,
+       {"alice.pub"},
+       {"--job", "{dir}/mallory.job"},
+       {},
+       11,
        "mallory.job is signed by key "},
-      {"an unsigned job", kSigned, {"alice.pub"}, {"--job", "{dir}/unsigned.job"}, {}, 11,
+      {"an unsigned job",
+       kSigned,
+       {"alice.pub"},
+       {"--job", "{dir}/unsigned.job"},
+       {},
+       11,
        "unsigned.job is not signed, and this station runs only jobs signed by a key it trusts"},
-      {"an image with --production", kSigned, {"alice.pub"}, {"--write", image.string(), "--count", "1"}, {}, 2,
+      {"an image with --production",
+       kSigned,
+       {"alice.pub"},
+       {"--write", image.string(), "--count", "1"},
+       {},
+       2,
        "--write IMAGE --production cannot be run on this station: its policy "
        "{dir}/policy/station.toml runs job files only: --job FILE, made with --make-job"},
-      {"a trace of the operator's own", kSigned, {"alice.pub"},
-       {"--job", "{dir}/alice.job", "--trace", "{dir}/fresh.db"}, {}, 2,
+      {"a trace of the operator's own",
+       kSigned,
+       {"alice.pub"},
+       {"--job", "{dir}/alice.job", "--trace", "{dir}/fresh.db"},
+       {},
+       2,
        "--trace cannot be given on this station: its policy {dir}/policy/station.toml names the "
        "trace"},
-      {"a programmer library of the operator's own", kSigned, {"alice.pub"},
-       {"--job", "{dir}/alice.job", "--library", "{dir}/mine.so"}, {}, 2,
+      {"a programmer library of the operator's own",
+       kSigned,
+       {"alice.pub"},
+       {"--job", "{dir}/alice.job", "--library", "{dir}/mine.so"},
+       {},
+       2,
        "--library cannot be given on this station: its policy {dir}/policy/station.toml lets "
        "qs71prog load only its own programmer library"},
-      {"a log written into the station's record", kSigned, {"alice.pub"},
-       {"--job", "{dir}/alice.job", "--log", "{dir}/spool.db"}, {}, 2,
+      {"a log written into the station's record",
+       kSigned,
+       {"alice.pub"},
+       {"--job", "{dir}/alice.job", "--log", "{dir}/spool.db"},
+       {},
+       2,
        "--log {dir}/spool.db and the station policy's trace {dir}/spool.db are the same file; "
        "give --log another name"},
-      {"a station's name of the operator's own", kSigned, {"alice.pub"},
-       {"--job", "{dir}/alice.job", "--station", "bench-9"}, {}, 2,
+      {"a station's name of the operator's own",
+       kSigned,
+       {"alice.pub"},
+       {"--job", "{dir}/alice.job", "--station", "bench-9"},
+       {},
+       2,
        "--station cannot be given on this station: its policy {dir}/policy/station.toml names "
        "the station"},
   };
@@ -160,7 +218,8 @@ TEST_F(ProgPolicy, TheOperatorDecidesNothingTheStationTrusts) {
     std::filesystem::remove_all(dir / "config");
     if (std::string(c.name).find("user's own") != std::string::npos) {
       std::filesystem::create_directories(dir / "config" / "qs71" / "trusted-keys");
-      std::filesystem::copy_file(dir / "mallory.pub", dir / "config" / "qs71" / "trusted-keys" / "mallory.pub");
+      std::filesystem::copy_file(dir / "mallory.pub",
+                                 dir / "config" / "qs71" / "trusted-keys" / "mallory.pub");
     }
     const std::filesystem::path part = Part();
     std::vector<std::string> arguments = run;
@@ -182,13 +241,20 @@ TEST_F(ProgPolicy, TheFirstLineAndTheSummarySayWhatRuns) {
     int exit;  // a job's run ends with its lot (15)
     std::string says;
   } cases[] = {
-      {"a signed job on a station for signed jobs", kSigned, {"--job", "{dir}/alice.job"}, 15,
+      {"a signed job on a station for signed jobs",
+       kSigned,
+       {"--job", "{dir}/alice.job"},
+       15,
        "station policy {dir}/policy/station.toml: only jobs signed by a trusted key run"},
       {"an unsigned job on a station for any job",
        "jobs = \"any\"\ntrusted-keys = [\"{dir}/trusted-keys/alice.pub\"]\n",
-       {"--job", "{dir}/unsigned.job"}, 15,
+       {"--job", "{dir}/unsigned.job"},
+       15,
        "station policy {dir}/policy/station.toml: job files run, signed or not"},
-      {"an image on an engineer's desk", "", {"--write", image.string(), "--count", "1"}, 0,
+      {"an image on an engineer's desk",
+       "",
+       {"--write", image.string(), "--count", "1"},
+       0,
        "no station policy: any job runs"},
   };
   for (const auto& c : cases) {
@@ -198,19 +264,22 @@ TEST_F(ProgPolicy, TheFirstLineAndTheSummarySayWhatRuns) {
     // A log's highest number, of any job, is the floor of the next job's numbers.
     std::filesystem::remove(dir / "parts.csv");
     const std::filesystem::path part = Part();
-    std::vector<std::string> arguments = {"--emulate", "--production",
-                                          "--summary", "{dir}/summary.json", "--log", "{dir}/parts.csv"};
+    std::vector<std::string> arguments = {"--emulate",          "--production", "--summary",
+                                          "{dir}/summary.json", "--log",        "{dir}/parts.csv"};
     arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
-    const ProcessResult result = Run(arguments, *c.policy == '\0' ? Environment{{"QS71_STATION_POLICY", ""}}
-                                                                  : Environment{});
+    const ProcessResult result = Run(
+        arguments, *c.policy == '\0' ? Environment{{"QS71_STATION_POLICY", ""}} : Environment{});
     ASSERT_EQ(result.exitCode, c.exit) << result.out << result.err;
     const std::string says = InScene(c.says, dir);
-    EXPECT_NE(result.out.substr(0, result.out.find('\n')).find("; " + says), std::string::npos) << result.out;
+    EXPECT_NE(result.out.substr(0, result.out.find('\n')).find("; " + says), std::string::npos)
+        << result.out;
     EXPECT_NE(result.out.find("qs71prog: " + says + "\n"), std::string::npos) << result.out;
-    EXPECT_NE(ReadFileText(dir / "summary.json").find("\"policy\": \"" + says + "\""), std::string::npos);
+    EXPECT_NE(ReadFileText(dir / "summary.json").find("\"policy\": \"" + says + "\""),
+              std::string::npos);
     EXPECT_TRUE(HoldsImage(part));
     // The policy's station names the log's rows.
-    EXPECT_EQ(ReadFileText(dir / "parts.csv").find(",bench-3,") != std::string::npos, c.policy == kSigned);
+    EXPECT_EQ(ReadFileText(dir / "parts.csv").find(",bench-3,") != std::string::npos,
+              c.policy == kSigned);
   }
   // The policy's spool holds its trace.
   EXPECT_TRUE(std::filesystem::exists(dir / "spool.db"));
@@ -228,8 +297,10 @@ TEST_F(ProgPolicy, FilesOthersCouldChangeAreRefused) {
     std::string says;
   } cases[] = {
       {"a policy of another user's", "{dir}/policy/station.toml", -1,
-       "the station policy " + policy + " is owned by nobody (uid 65534), not by root, so others "
-       "than root could change it; a station takes it only from root: chown root " + policy},
+       "the station policy " + policy +
+           " is owned by nobody (uid 65534), not by root, so others "
+           "than root could change it; a station takes it only from root: chown root " +
+           policy},
       {"a policy its group may write", "{dir}/policy/station.toml", 0664,
        "the station policy " + policy + " can be written by its group, root (gid 0)"},
       {"a policy in a folder anyone may write", "{dir}/policy", 0757,
@@ -241,7 +312,8 @@ TEST_F(ProgPolicy, FilesOthersCouldChangeAreRefused) {
       {"a CA of another user's", "{dir}/policy/line-ca.crt", -1,
        "the root certificate {dir}/policy/line-ca.crt is owned by nobody (uid 65534)"},
       {"a policy that links to another user's file", "{dir}/elsewhere/station.toml", -1,
-       "the station policy " + policy + ", a link to {dir}/elsewhere/station.toml is owned by nobody"},
+       "the station policy " + policy +
+           ", a link to {dir}/elsewhere/station.toml is owned by nobody"},
       {"a policy that links to a file of root's", "{dir}/elsewhere/station.toml", 0644, ""},
   };
   for (const auto& c : cases) {
@@ -254,7 +326,9 @@ TEST_F(ProgPolicy, FilesOthersCouldChangeAreRefused) {
       std::filesystem::rename(dir / "policy" / "station.toml", path);
       std::filesystem::create_symlink(path, dir / "policy" / "station.toml");
     }
-    ASSERT_EQ(c.mode < 0 ? chown(path.c_str(), kNobody, kNobody) : chmod(path.c_str(), static_cast<mode_t>(c.mode)), 0);
+    ASSERT_EQ(c.mode < 0 ? chown(path.c_str(), kNobody, kNobody)
+                         : chmod(path.c_str(), static_cast<mode_t>(c.mode)),
+              0);
     const ProcessResult shown = Run({"--show-policy"});
     chmod((dir / "policy").c_str(), 0755);
     EXPECT_EQ(shown.exitCode, c.says.empty() ? 0 : 11) << shown.out;
@@ -266,8 +340,8 @@ TEST_F(ProgPolicy, FilesOthersCouldChangeAreRefused) {
 // are not, whatever the operator may read.
 TEST_F(ProgPolicy, AnUnprivilegedOperatorIsHeldToTheSameFiles) {
   if (geteuid() != 0) GTEST_SKIP() << "running as another user takes root";
-  const std::vector<std::string> asNobody = {"setpriv", "--reuid=65534", "--regid=65534",
-                                             "--clear-groups", QS71PROG_PATH, "--show-policy"};
+  const std::vector<std::string> asNobody = {"setpriv",        "--reuid=65534", "--regid=65534",
+                                             "--clear-groups", QS71PROG_PATH,   "--show-policy"};
   const struct {
     const char* name;
     const char* given;  // made the operator's own
@@ -308,10 +382,14 @@ TEST_F(ProgPolicy, TheSystemPolicyComesFirst) {
     int exit;
     std::string says;
   } cases[] = {
-      {"the system's alone", {{"QS71_STATION_POLICY", ""}}, 0,
+      {"the system's alone",
+       {{"QS71_STATION_POLICY", ""}},
+       0,
        "station policy /etc/qs71/station.toml: only jobs signed by a trusted key run\n"
        "why: the system's policy file, which only an administrator can change\n"},
-      {"beside QS71_STATION_POLICY", {}, 11,
+      {"beside QS71_STATION_POLICY",
+       {},
+       11,
        "QS71_STATION_POLICY cannot be set on this station: its policy is /etc/qs71/station.toml"},
   };
   for (const auto& c : cases) {
@@ -346,9 +424,13 @@ TEST_F(ProgPolicy, ThePasswordIsNeverShown) {
     int exit;
     std::string says;
   } cases[] = {
-      {"a production run", {"--emulate", "--write", image.string(), "--production", "--trace", broken}, 9,
+      {"a production run",
+       {"--emulate", "--write", image.string(), "--production", "--trace", broken},
+       9,
        "the password in --trace can be read by every user of this computer"},
-      {"its JSON", {"--emulate", "--write", image.string(), "--production", "--json", "--trace", broken}, 9,
+      {"its JSON",
+       {"--emulate", "--write", image.string(), "--production", "--json", "--trace", broken},
+       9,
        "IPv6 host address in URI: \\\"postgresql://line:***@[::1/trace\\\""},
       {"a report", {"--report", "-", "--trace", broken}, 9, "postgresql://line:***@[::1/trace"},
   };
@@ -357,13 +439,16 @@ TEST_F(ProgPolicy, ThePasswordIsNeverShown) {
     Part();
     const ProcessResult result = Run(c.arguments, {{"QS71_STATION_POLICY", ""}});
     EXPECT_EQ(result.exitCode, c.exit) << result.out << result.err;
-    EXPECT_NE((result.out + result.err).find(c.says), std::string::npos) << result.out << result.err;
-    EXPECT_EQ((result.out + result.err).find("s3cr3t"), std::string::npos) << result.out << result.err;
+    EXPECT_NE((result.out + result.err).find(c.says), std::string::npos)
+        << result.out << result.err;
+    EXPECT_EQ((result.out + result.err).find("s3cr3t"), std::string::npos)
+        << result.out << result.err;
   }
   WritePolicy(std::string(kSigned) + "trace = \"postgresql://line:s3cr3t-77@db/trace\"\n");
   const ProcessResult refused = Run({"--show-policy"});
   EXPECT_EQ(refused.exitCode, 11);
-  EXPECT_NE(refused.out.find("station.toml:5: trace holds a password"), std::string::npos) << refused.out;
+  EXPECT_NE(refused.out.find("station.toml:5: trace holds a password"), std::string::npos)
+      << refused.out;
   EXPECT_EQ(refused.out.find("s3cr3t"), std::string::npos) << refused.out;
 }
 
@@ -374,20 +459,24 @@ TEST_F(ProgPolicy, NamesThatAreNoTextAreUsageErrors) {
     std::vector<std::string> arguments;
     std::string says;
   } cases[] = {
-      {"an operator in Latin-1", {"--operator", "J\xE9r\xF4me"},
+      {"an operator in Latin-1",
+       {"--operator", "J\xE9r\xF4me"},
        "--operator \"J\\xE9r\\xF4me\" is not UTF-8 (byte 0xE9 at 2): a name is kept as text"},
-      {"a station with an escape", {"--station", "b\x1B[2J"},
+      {"a station with an escape",
+       {"--station", "b\x1B[2J"},
        "--station \"b\\x1B[2J\" holds a control character (byte 0x1B at 2)"},
-      {"a log with a line end", {"--log", "{dir}/a\nb.csv"},
+      {"a log with a line end",
+       {"--log", "{dir}/a\nb.csv"},
        "--log \"{dir}/a\\x0Ab.csv\" holds a control character"},
-      {"an image in Latin-1", {"--write", "{dir}/voix-\xE9t\xE9.bin"},
+      {"an image in Latin-1",
+       {"--write", "{dir}/voix-\xE9t\xE9.bin"},
        "--write \"{dir}/voix-\\xE9t\\xE9.bin\" is not UTF-8 (byte 0xE9 at "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::filesystem::path part = Part();
-    std::vector<std::string> arguments = {"--emulate", "--write", image.string(), "--production",
-                                          "--count", "1"};
+    std::vector<std::string> arguments = {"--emulate",    "--write", image.string(),
+                                          "--production", "--count", "1"};
     arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
     const ProcessResult result = Run(arguments, {{"QS71_STATION_POLICY", ""}});
     EXPECT_EQ(result.exitCode, 2);
@@ -395,10 +484,13 @@ TEST_F(ProgPolicy, NamesThatAreNoTextAreUsageErrors) {
     EXPECT_FALSE(HoldsImage(part));
   }
   // A job's name and work order reach every station's trace.
-  const ProcessResult made = RunProg({"--make-job", (dir / "x.job").string(), "--write", image.string(),
-                                      "--work-order", "WO-\xB5" "17"});
+  const ProcessResult made =
+      RunProg({"--make-job", (dir / "x.job").string(), "--write", image.string(), "--work-order",
+               "WO-\xB5"
+               "17"});
   EXPECT_EQ(made.exitCode, 2);
-  EXPECT_NE(made.err.find("--work-order \"WO-\\xB517\" is not UTF-8 (byte 0xB5 at 4)"), std::string::npos)
+  EXPECT_NE(made.err.find("--work-order \"WO-\\xB517\" is not UTF-8 (byte 0xB5 at 4)"),
+            std::string::npos)
       << made.err;
   EXPECT_FALSE(std::filesystem::exists(dir / "x.job"));
 }

@@ -1,5 +1,3 @@
-#include "policy/administrator_files.h"
-
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -9,6 +7,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "policy/administrator_files.h"
+
 namespace qs71prog {
 
 namespace {
@@ -16,20 +16,23 @@ namespace {
 std::string OwnerName(uid_t uid) {
   const passwd* entry = getpwuid(uid);
   const std::string number = "uid " + std::to_string(uid);
-  return entry != nullptr && entry->pw_name != nullptr ? entry->pw_name + (" (" + number + ")") : number;
+  return entry != nullptr && entry->pw_name != nullptr ? entry->pw_name + (" (" + number + ")")
+                                                       : number;
 }
 
 std::string GroupName(gid_t gid) {
   const group* entry = getgrgid(gid);
   const std::string number = "gid " + std::to_string(gid);
-  return entry != nullptr && entry->gr_name != nullptr ? entry->gr_name + (" (" + number + ")") : number;
+  return entry != nullptr && entry->gr_name != nullptr ? entry->gr_name + (" (" + number + ")")
+                                                       : number;
 }
 
 // What lets someone other than root change the file: "" when nothing does. A folder's write
 // access lets its writers replace what it holds; an access list's grants show in the group bits.
 std::string Fault(const struct stat& facts) {
   if (facts.st_uid != 0) return "is owned by " + OwnerName(facts.st_uid) + ", not by root";
-  if ((facts.st_mode & S_IWGRP) != 0) return "can be written by its group, " + GroupName(facts.st_gid);
+  if ((facts.st_mode & S_IWGRP) != 0)
+    return "can be written by its group, " + GroupName(facts.st_gid);
   if ((facts.st_mode & S_IWOTH) != 0) return "can be written by every user";
   return "";
 }
@@ -43,8 +46,10 @@ bool Check(const std::string& path, const std::string& place, std::string& probl
   }
   const std::string fault = Fault(facts);
   if (fault.empty()) return true;
-  problem = place + " " + fault + ", so others than root could change it; a station takes it "
-            "only from root: chown root " + path + " && chmod go-w " + path;
+  problem = place + " " + fault +
+            ", so others than root could change it; a station takes it "
+            "only from root: chown root " +
+            path + " && chmod go-w " + path;
   return false;
 }
 

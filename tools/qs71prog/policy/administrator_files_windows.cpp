@@ -1,12 +1,11 @@
-#include "policy/administrator_files.h"
-
-#include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
+#include <windows.h>
 
 #include <cstdlib>
 
 #include "file_system.h"
+#include "policy/administrator_files.h"
 
 namespace qs71prog {
 
@@ -18,8 +17,7 @@ constexpr ACCESS_MASK kChanges = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE
                                  GENERIC_WRITE | GENERIC_ALL;
 
 bool IsAdministrator(PSID sid) {
-  return IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
-         IsWellKnownSid(sid, WinLocalSystemSid);
+  return IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid);
 }
 
 // "BENCH3\ann", or the SID as text when the account cannot be looked up.
@@ -65,8 +63,8 @@ std::string Fault(HANDLE handle) {
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   const DWORD got = GetSecurityInfo(handle, SE_FILE_OBJECT,
-                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                    &owner, nullptr, &dacl, nullptr, &descriptor);
+                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                    nullptr, &dacl, nullptr, &descriptor);
   if (got != ERROR_SUCCESS) {
     SetLastError(got);
     return "cannot be checked: " + LastSystemError();
@@ -84,8 +82,9 @@ std::string Fault(HANDLE handle) {
 
 HANDLE OpenForSecurity(const std::string& path) {
   // Without FILE_FLAG_OPEN_REPARSE_POINT, a link is followed to its target.
-  return CreateFileA(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  return CreateFileA(path.c_str(), READ_CONTROL,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 // The target's own name, without the \\?\ that GetFinalPathNameByHandle puts first.
@@ -122,8 +121,10 @@ bool Check(const std::string& path, const std::string& named, const std::string&
   target = FinalName(handle, path);
   CloseHandle(handle);
   if (fault.empty()) return true;
-  problem = place + " " + fault + ", so others than the administrators could change it; a "
-            "station takes it only from them: " + Advice(path);
+  problem = place + " " + fault +
+            ", so others than the administrators could change it; a "
+            "station takes it only from them: " +
+            Advice(path);
   return false;
 }
 

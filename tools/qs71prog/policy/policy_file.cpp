@@ -1,10 +1,11 @@
 #include "policy/policy_file.h"
 
+#include <toml++/toml.h>
+
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string_view>
-
-#include <toml++/toml.h>
 
 #include "file_system.h"
 #include "toml_text.h"
@@ -30,8 +31,7 @@ struct PolicyKey {
 };
 
 const PolicyKey kKeys[] = {
-    {"station", Kind::kName, false, &StationPolicy::station,
-     "the station's name in quotes"},
+    {"station", Kind::kName, false, &StationPolicy::station, "the station's name in quotes"},
     {"jobs", Kind::kJobs, true, nullptr,
      "\"signed\" (production runs only jobs signed by a trusted key) or \"any\""},
     {"trusted-keys", Kind::kKeys, true, nullptr,
@@ -63,10 +63,14 @@ class ValueReader {
 
   std::string Take(const PolicyKey& key, const toml::node& node) {
     switch (key.kind) {
-      case Kind::kJobs: return Jobs(node);
-      case Kind::kKeys: return Keys(node);
-      case Kind::kMinutes: return Minutes(node);
-      default: break;
+      case Kind::kJobs:
+        return Jobs(node);
+      case Kind::kKeys:
+        return Keys(node);
+      case Kind::kMinutes:
+        return Minutes(node);
+      default:
+        break;
     }
     const std::optional<std::string> text = node.value_exact<std::string>();
     if (!text || text->empty()) return kNeeds;
@@ -120,7 +124,8 @@ class ValueReader {
       return "\"" + text + "\" " + fault + ": a file name is one line of UTF-8";
     }
     if (!std::filesystem::path(text).is_absolute()) {
-      return "\"" + text + "\" is not an absolute path: a policy names its files from the top, "
+      return "\"" + text +
+             "\" is not an absolute path: a policy names its files from the top, "
              "whatever folder qs71prog starts in";
     }
     return "";
@@ -215,7 +220,8 @@ bool ReadPolicyFile(const std::string& path, StationPolicy& policy, std::string&
   FILE* file = OpenRegularFile(path.c_str(), &kind);
   if (file == nullptr) {
     problem = "the station policy " + path + " cannot be read: " +
-              (kind == FileKind::Missing ? LastSystemError() : "it is " + std::string(FileKindName(kind)));
+              (kind == FileKind::Missing ? LastSystemError()
+                                         : "it is " + std::string(FileKindName(kind)));
     return false;
   }
   std::string text(kLongestPolicy + 1, '\0');

@@ -61,8 +61,8 @@ PolicyLookup FindStationPolicy() {
     if (!problem.empty()) return Refused("the system's", problem);
     if (!named.empty()) {
       return Refused("the system's",
-                     "QS71_STATION_POLICY cannot be set on this station: its policy is " +
-                         system + ", and no other");
+                     "QS71_STATION_POLICY cannot be set on this station: its policy is " + system +
+                         ", and no other");
     }
     return Load(system, "the system's");
   }

@@ -57,7 +57,8 @@ const PolicyRule kRules[] = {
        return o.selection.write && !o.production && !o.emulate && o.makeJob.empty() &&
               o.policy.jobs == JobsRule::kSigned;
      },
-     "--write cannot be run", "writes parts only from jobs signed by a key it trusts "
+     "--write cannot be run",
+     "writes parts only from jobs signed by a key it trusts "
      "(--job FILE --production); a dry run (--emulate) may"},
 };
 
@@ -75,16 +76,17 @@ std::string Named(const PolicyRule& rule) {
 bool ApplyStationPolicy(Options& options, std::string& warning, std::string& error) {
   if (!options.policy.Present()) {
     if (IsConnectionString(options.trace) && !ConnectionPasswords(options.trace).empty()) {
-      warning = "the password in --trace can be read by every user of this computer (a "
-                "process's command line is everyone's to see): keep it in ~/.pgpass or a "
-                "service file instead";
+      warning =
+          "the password in --trace can be read by every user of this computer (a "
+          "process's command line is everyone's to see): keep it in ~/.pgpass or a "
+          "service file instead";
     }
     return true;
   }
   for (const PolicyRule& rule : kRules) {
     if (!rule.applies(options)) continue;
-    error = Named(rule) + " on this station: its policy " + options.policy.file + " " +
-            rule.complaint;
+    error =
+        Named(rule) + " on this station: its policy " + options.policy.file + " " + rule.complaint;
     return false;
   }
   options.trace = options.policy.trace.empty() ? options.policy.spool : options.policy.trace;

@@ -52,7 +52,7 @@ std::string TrustPlaceLine(const StationPolicy& policy) {
   return "trusted keys: " + Folders(policy.keyFiles) + "\n";
 }
 
-std::string PolicyLines(const PolicyLookup& lookup) {
+std::string HeadLines(const PolicyLookup& lookup) {
   const StationPolicy& policy = lookup.policy;
   const bool signedOnly = policy.jobs == JobsRule::kSigned;
   std::string text = PolicyWords(policy) + "\n";
@@ -63,16 +63,20 @@ std::string PolicyLines(const PolicyLookup& lookup) {
                         "and no --write but a dry run (--emulate)\n"
                       : "\"any\": production runs job files, signed or not; a signature by a "
                         "trusted key must hold\n");
-  text += "trace: " + Or(policy.trace, Or(policy.spool, DefaultTraceFile()) + " (the spool)") +
-          (IsConnectionString(policy.trace) ? "; its password from libpq's own files "
-                                                  "(~/.pgpass, a service file)"
-                                                : "") +
-          "\n";
-  text += "spool: " + Or(policy.spool, DefaultTraceFile() + " (the user's own file)") + "\n";
+  return text;
+}
+
+std::string RecordLines(const StationPolicy& policy) {
+  const bool signedOnly = policy.jobs == JobsRule::kSigned;
+  const std::string spool = Or(policy.spool, DefaultTraceFile());
+  std::string text = "trace: " + Or(policy.trace, spool + " (the spool)");
+  if (IsConnectionString(policy.trace)) text += "; its password from ~/.pgpass or a service file";
+  text += "\nspool: " + spool + (policy.spool.empty() ? " (the user's own file)" : "") + "\n";
   text += "reserve: " + std::to_string(policy.reserveMinutes) + " minutes of parts\n";
   text += "root certificate: " + Or(policy.rootCertificate, "(libpq's own choice)") + "\n";
-  return text + "refused here: --trust, QS71_TRUST_DIR, the user's own key folder, --trace, "
-                "--library, " +
+  return text +
+         "refused here: --trust, QS71_TRUST_DIR, the user's own key folder, --trace, "
+         "--library, " +
          (policy.station.empty() ? "" : "--station, ") + "--write IMAGE --production" +
          (signedOnly ? ", --write but in a dry run" : "") + "\n";
 }
@@ -86,12 +90,12 @@ ExitCode ShowPolicyCommand(const PolicyLookup& lookup, TextSink& console) {
                 "\nthis station runs no job until its policy is mended\n");
     return ExitCode::kNotAnImage;
   }
-  std::string text = PolicyLines(lookup);
   Trust trust;
   std::string problem;
   const bool trusted = LoadPolicyTrust(lookup.policy, trust, problem);
-  text += TrustPlaceLine(lookup.policy) + (trusted ? KeyLines(trust) : "  refused: " + problem + "\n");
-  console.Out(text);
+  console.Out(HeadLines(lookup) + TrustPlaceLine(lookup.policy) +
+              (trusted ? KeyLines(trust) : "  refused: " + problem + "\n") +
+              RecordLines(lookup.policy));
   return trusted ? ExitCode::kOk : ExitCode::kNotAnImage;
 }
 

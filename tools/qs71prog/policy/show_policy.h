@@ -3,8 +3,8 @@
 // up and the operator asking why a job was refused.
 
 #include "cli/exit_codes.h"
-#include "policy/policy_lookup.h"
 #include "platform/output_streams.h"
+#include "policy/policy_lookup.h"
 
 namespace qs71prog {
 

@@ -70,8 +70,8 @@ void WordPasswords(std::string_view words, std::vector<std::string>& found) {
     if (value == std::string_view::npos) return;
     const bool quoted = words[value] == '\'';
     size_t end = quoted ? value + 1 : value;
-    while (end < words.size() && (quoted ? words[end] != '\''
-                                         : !std::isspace(static_cast<unsigned char>(words[end])))) {
+    while (end < words.size() &&
+           (quoted ? words[end] != '\'' : !std::isspace(static_cast<unsigned char>(words[end])))) {
       end += quoted && words[end] == '\\' ? 2 : 1;
     }
     end = std::min(end, words.size());
@@ -87,8 +87,10 @@ bool IsConnectionString(const std::string& trace) {
 
 std::vector<std::string> ConnectionPasswords(const std::string& connection) {
   std::vector<std::string> found;
-  if (IsConnectionString(connection)) UriPasswords(connection, found);
-  else WordPasswords(connection, found);
+  if (IsConnectionString(connection))
+    UriPasswords(connection, found);
+  else
+    WordPasswords(connection, found);
   // The longest first, so that no shorter spelling inside it is left half replaced.
   std::sort(found.begin(), found.end(),
             [](const std::string& a, const std::string& b) { return a.size() > b.size(); });

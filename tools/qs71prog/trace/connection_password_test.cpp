@@ -15,7 +15,8 @@ TEST(ConnectionPassword, FoundInEveryForm) {
       {"postgresql://line:s3cret@db/trace", {"s3cret"}},
       {"postgres://line:pa%40ss@db:5432/trace", {"pa%40ss", "pa@ss"}},
       {"postgresql://line:p?ss@db/trace?password=two", {"p?ss", "two"}},
-      {"postgresql://line@db/trace?sslmode=require&password=in%20query", {"in%20query", "in query"}},
+      {"postgresql://line@db/trace?sslmode=require&password=in%20query",
+       {"in%20query", "in query"}},
       {"postgresql://line:@db/trace", {}},
       {"postgresql:///trace?service=line", {}},
       {"postgresql://db/pass:word@x", {}},  // after the first '/', no user part
