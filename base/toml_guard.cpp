@@ -174,3 +174,8 @@ class TomlScan {
 }  // namespace
 
 TomlHazard FindTomlHazard(std::string_view text) { return TomlScan(text).Run(); }
+
+std::string_view WithoutByteOrderMark(std::string_view text) {
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  return text.starts_with(kByteOrderMark) ? text.substr(kByteOrderMark.size()) : text;
+}

@@ -18,6 +18,10 @@ struct TomlHazard {
   const char* what = "";   // "a character that is not ASCII ...", to follow "FILE:LINE: "
 };
 
+// The text without the UTF-8 byte-order mark that Notepad and other Windows editors may put
+// first.
+std::string_view WithoutByteOrderMark(std::string_view text);
+
 // The first place in text where toml++ 3.3 would test a character above 127 for whitespace.
 // A UTF-8 byte-order mark at the start is passed over, as toml++ passes over it.
 TomlHazard FindTomlHazard(std::string_view text);

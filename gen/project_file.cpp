@@ -307,9 +307,7 @@ std::string StemOf(const std::string& name) {
 
 bool ParseProjectText(const std::string& path, const std::string& whole, ProjectFile* project,
                       std::string* error) {
-  // Notepad and other Windows editors may start a UTF-8 file with a byte-order mark.
-  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-  const std::string text = whole.starts_with(kByteOrderMark) ? whole.substr(kByteOrderMark.size()) : whole;
+  const std::string text(WithoutByteOrderMark(whole));
   project->path = path;
   project->folder = FolderOf(path);
   error->clear();
