@@ -99,6 +99,7 @@ FitSound Fixed(const SoundDef& def, const std::string& why) {
   FitSound sound;
   sound.name = def.name;
   sound.options.push_back({def.kind, 0, 0, int64_t{def.end} - def.start + 1, 0});
+  sound.before = sound.options.front();
   sound.judged = false;
   sound.kept = why;
   return sound;
@@ -146,7 +147,7 @@ FitSound Measure(CompileState& s, const SoundDef& def) {
   const auto now = std::find_if(sound.options.begin(), sound.options.end(),
                                 [&](const FitOption& o) { return o.kind == def.kind && o.linkRate == nowRate; });
   if (now == sound.options.end()) return Fixed(def, "cannot be prepared at its rate: kept as it is");
-  sound.current = static_cast<size_t>(now - sound.options.begin());
+  sound.before = *now;
   return sound;
 }
 

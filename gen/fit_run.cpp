@@ -110,7 +110,7 @@ std::string Table(const ScriptFacts& facts, const FitChoice& choice, const std::
   for (size_t i = 0; i < facts.sounds.size(); ++i) {
     const FitSound& sound = facts.sounds[i];
     text += Format("  %-*s  %s   %s%s%s\n", static_cast<int>(width), sound.name.c_str(),
-                   Cell(sound.options[sound.current], sound.judged).c_str(),
+                   Cell(sound.before, sound.judged).c_str(),
                    Cell(sound.options[choice.chosen[i]], sound.judged).c_str(), sound.kept.empty() ? "" : "  ",
                    sound.kept.c_str());
   }
@@ -124,7 +124,7 @@ std::string Table(const ScriptFacts& facts, const FitChoice& choice, const std::
 std::vector<ScriptEdit> Edits(const std::vector<FitSound>& sounds, const FitChoice& choice) {
   std::vector<ScriptEdit> edits;
   for (size_t i = 0; i < sounds.size(); ++i) {
-    const FitOption& now = sounds[i].options[sounds[i].current];
+    const FitOption& now = sounds[i].before;
     const FitOption& next = sounds[i].options[choice.chosen[i]];
     ScriptEdit edit{sounds[i].name, next.kind != now.kind ? next.kind : 0,
                     next.linkRate != now.linkRate ? next.linkRate : 0};
