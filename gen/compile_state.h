@@ -115,6 +115,9 @@ struct CompileState : ScriptState {
   ImageBlanks Blanks;  // the image's bytes still to be written blank at its end
   PreparationState Prep;
   WatchedCompile* Watched = nullptr;  // under --watch: what the compile read, for the watch
+  // --fit's look at the script: each recording is probed and its rate found, none is prepared
+  // (the fit prepares each at the rates it measures).
+  bool ProbeSoundsOnly = false;
 };
 
 // Puts every field of ScriptState back to its start value; the part of `Init_yylex(1)` that

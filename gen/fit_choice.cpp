@@ -16,21 +16,7 @@ struct Problem {
 
   const FitOption& At(size_t sound, size_t option) const { return sounds[sound].options[option]; }
 
-  // The cheapest option of a sound at or above level, of those alike the best (then the
-  // first); a sound not judged has its one way. False when a judged sound reaches no such level.
-  bool Cheapest(size_t s, double level, size_t* pick) const {
-    const std::vector<FitOption>& options = sounds[s].options;
-    bool found = false;
-    for (size_t o = 0; o < options.size(); ++o) {
-      if (sounds[s].judged && options[o].snrDb < level) continue;
-      const FitOption& now = options[*pick];
-      const bool better = !found || options[o].bytes < now.bytes ||
-                          (options[o].bytes == now.bytes && options[o].snrDb > now.snrDb);
-      if (better) *pick = o, found = true;
-      if (!sounds[s].judged) break;
-    }
-    return found;
-  }
+  bool Cheapest(size_t s, double level, size_t* pick) const { return CheapestOption(sounds[s], level, pick); }
 
   // Each sound's cheapest option of at least level; false (with the first sound short) when
   // some sound has none.
@@ -110,19 +96,24 @@ void Summarise(const Problem& p, FitChoice* choice) {
   }
 }
 
-// Why the worst sound is no better: it has no better option, or the next level costs more than
-// the room (and by how much), or another sound cannot reach it.
-std::string Limit(const Problem& p, const std::vector<double>& levels, size_t level, const FitChoice& choice) {
+// Why the worst sound is no better: it has no better option, or with its next better option
+// (the cheapest above it) every sound at that option's level costs more than the room (and by
+// how much), or another sound cannot reach that level.
+std::string Limit(const Problem& p, const FitChoice& choice) {
   if (!std::isfinite(choice.worstDb)) return "nothing: no sound has a choice";
   const FitSound& worst = p.sounds[choice.worst];
-  if (level + 1 >= levels.size()) {
+  size_t better = 0;
+  if (!p.Cheapest(choice.worst, std::nextafter(choice.worstDb, HUGE_VAL), &better)) {
+    const size_t judged = static_cast<size_t>(
+        std::count_if(p.sounds.begin(), p.sounds.end(), [](const FitSound& s) { return s.judged; }));
+    if (judged > 1) return Format("%s, which no choice brings above %.1f dB", worst.name.c_str(), choice.worstDb);
     return Format("nothing but %s's own best: %s, %.1f dB", worst.name.c_str(),
                   FitOptionText(p.At(choice.worst, choice.chosen[choice.worst])).c_str(), choice.worstDb);
   }
   std::vector<size_t> chosen;
   int64_t bytes = 0;
   size_t short_ = 0;
-  const double next = levels[level + 1];
+  const double next = p.At(choice.worst, better).snrDb;
   if (!p.CheapestAtLeast(next, &chosen, &bytes, &short_)) {
     return Format("%s, which no choice brings above %.1f dB", p.sounds[short_].name.c_str(), choice.worstDb);
   }
@@ -132,6 +123,19 @@ std::string Limit(const Problem& p, const std::vector<double>& levels, size_t le
 }
 
 }  // namespace
+
+bool CheapestOption(const FitSound& sound, double level, size_t* pick) {
+  bool found = false;
+  for (size_t o = 0; o < sound.options.size(); ++o) {
+    const FitOption& option = sound.options[o];
+    if (sound.judged && option.snrDb < level) continue;
+    const FitOption& now = sound.options[*pick];
+    const bool better = !found || option.bytes < now.bytes || (option.bytes == now.bytes && option.snrDb > now.snrDb);
+    if (better) *pick = o, found = true;
+    if (!sound.judged) break;
+  }
+  return found;
+}
 
 std::string FitOptionText(const FitOption& option) {
   const SoundKindInfo* kind = FindSoundKind(option.kind);
@@ -158,6 +162,6 @@ FitChoice ChooseFit(const std::vector<FitSound>& sounds, int64_t room) {
   p.CheapestAtLeast(at, &choice.chosen, &choice.bytes, &none);
   BestSum(p, at, &choice);
   Summarise(p, &choice);
-  choice.limit = Limit(p, levels, level, choice);
+  choice.limit = Limit(p, choice);
   return choice;
 }

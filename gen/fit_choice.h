@@ -9,6 +9,9 @@
 // 2. The sum: over the options at or above that level, by dynamic programming over the room
 //    left (fit_knapsack.h, which rounds bytes up to its unit so that the mix chosen fits).
 //
+// Its last line says what keeps the worst sound from being better: that it has no better option,
+// or what its next better one (its cheapest above it) would cost with every sound at that level.
+//
 // The choice takes each option's snrDb as it stands: --fit gives an unmeasured option the most
 // it could measure (fit_search.h) and asks again until every option chosen was measured.
 
@@ -48,6 +51,10 @@ struct FitChoice {
 };
 
 FitChoice ChooseFit(const std::vector<FitSound>& sounds, int64_t room);
+
+// A sound's cheapest option at or above level, of those alike the best (then the first); a sound
+// not judged has its one way. False when a judged sound reaches no such level.
+bool CheapestOption(const FitSound& sound, double level, size_t* pick);
 
 // "ADPCM at 16000 Hz", "PCM16 at 11025 Hz (plays 11130 Hz)".
 std::string FitOptionText(const FitOption& option);
