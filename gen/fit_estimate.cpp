@@ -27,7 +27,7 @@ constexpr CodecSpread kSpread[] = {{0.25, 1.5, 30}, {0.4, 0.8, 10}, {0.5, 1.2, 1
 // A tone at a rate it divides into a period of a few samples takes only that many values, and a
 // codec's error there follows from those few: it may be far smaller than at the rates beside.
 constexpr int kFewestSamplesApart = 32;
-constexpr double kInStepWithin = 3e-4;  // of the ratio of rate to tone
+constexpr double kInStepWithin = 1e-3;  // of the ratio of rate to tone
 
 // Where a codec's error is likely within this of the signal, each dB closer adds to its spread.
 constexpr double kPoorBelowDb = 20;
@@ -42,7 +42,7 @@ constexpr double kTonalSpreads = 6.0;
 // The most the ADPCM search of each level was seen to gain over the greedy one on one sound,
 // and how a gain measured at some rates may stray at others.
 constexpr double kSearchGainDb[] = {0.0, 1.5, 4.0, 5.0};
-constexpr CodecSpread kGainSpread = {0.3, 0.6, 0};
+constexpr CodecSpread kGainSpread = {0.15, 1.0, 0};
 
 constexpr size_t kAdpcm = 0;
 
@@ -188,13 +188,16 @@ std::vector<FitModel::Anchor> FitModel::SearchGains() const {
   return gains;
 }
 
-// The most a search's level could gain over the greedy one at octave.
-double FitModel::MostSearchGainDb(double octave) const {
+// The most a search's level could gain over the greedy one at octave, where the greedy one
+// likely measures greedyDb: a search on a sound that overloads the greedy encoder's steps gains
+// more at one rate than at the next.
+double FitModel::MostSearchGainDb(double octave, double greedyDb) const {
   if (quality_ < 2) return 0;
   const std::vector<Anchor> gains = SearchGains();
   if (gains.empty()) return kSearchGainDb[std::min(quality_, 3)];
   double gain = 0, spread = 0;
   OffsetAt(gains, octave, kGainSpread, &gain, &spread);
+  spread += kPoorPerDb * std::max(0.0, kPoorBelowDb - greedyDb);
   return gain + spread * spreads_;
 }
 
@@ -220,10 +223,17 @@ double FitModel::MostSnrDb(size_t codec, int32_t played) const {
   }
   // A search's figures go by the greedy level's and what the search gains over it.
   const bool searching = codec == kAdpcm && quality_ >= 2;
+  const double octave = std::log2(played);
+  // Where the greedy level was measured at this rate, only what the search gains is unknown.
+  const RateMeasure* greedy = searching ? MeasuredAtAnyLevel(played) : nullptr;
+  if (greedy != nullptr) {
+    const double gain = MostSearchGainDb(octave, greedy->greedyAdpcmDb);
+    const double leastNoise = Noise(greedy->greedyAdpcmDb) * std::pow(10.0, -gain / 10.0);
+    return AgainstSource(leastNoise > 0 ? -10 * std::log10(leastNoise) : HUGE_VAL, leastLost);
+  }
   const std::vector<Anchor> anchors = Anchors(codec, codec == kAdpcm && !searching ? quality_ : 0);
   const double model = ModelNoise(codec, at);
   if (anchors.empty() || model <= 0) return AgainstSource(HUGE_VAL, leastLost);
-  const double octave = std::log2(played);
   const double samples = std::max(1.0, static_cast<double>(reference_.frames) * played / reference_.played);
   const CodecSpread& own = kSpread[codec];
   const CodecSpread scaled{(own.db + own.fewDb / std::sqrt(samples)) * spreads_, own.perOctave * spreads_, 0};
@@ -232,7 +242,7 @@ double FitModel::MostSnrDb(size_t codec, int32_t played) const {
   // A codec far from its depth (ADPCM on a sound that overloads its steps) strays more.
   const double likelyDb = -10 * std::log10(model) - offset;
   spread += kPoorPerDb * std::max(0.0, kPoorBelowDb - likelyDb) * spreads_;
-  const double gain = searching ? MostSearchGainDb(octave) : 0.0;
+  const double gain = searching ? MostSearchGainDb(octave, likelyDb) : 0.0;
   const double leastNoise = model * std::pow(10.0, (offset - spread - gain) / 10.0);
   return AgainstSource(-10 * std::log10(leastNoise), leastLost);
 }

@@ -21,7 +21,8 @@
 // ADPCM at a searching level (2 or 3) is dear to measure: its bound is the greedy level's (every
 // measure takes that too) raised by what the search gains over it, taken between the rates
 // measured at the search's level as the offsets are; before any is, by the most a search has
-// been seen to gain.
+// been seen to gain. A bright sound that overloads the greedy encoder's steps (harmonics falling
+// only 6 dB an octave up to 5 kHz) may gain more from a search at some rates than this allows.
 
 #include <cstdint>
 #include <map>
@@ -59,7 +60,7 @@ class FitModel {
   std::vector<Anchor> Anchors(size_t codec, int level) const;
   double MostSnrDb(size_t codec, int32_t played) const;
   std::vector<Anchor> SearchGains() const;
-  double MostSearchGainDb(double octave) const;
+  double MostSearchGainDb(double octave, double greedyDb) const;
   bool InStepWithTone(int32_t played) const;
   const SoundSpectrum::AtRate& At(int32_t played) const;
 

@@ -8,9 +8,9 @@
 namespace {
 
 constexpr size_t kWindow = SoundSpectrum::kWindowFrames;
-// A quarter of a window: the squares of Hann windows over a sample then add up to the same for
-// every sample, so that no part of the sound counts more than another.
-constexpr size_t kHop = kWindow / 4;
+// Half a window: the squares of sine windows over a sample then add up to the same for every
+// sample, so that no part of the sound counts more than another.
+constexpr size_t kHop = kWindow / 2;
 constexpr size_t kBins = kWindow / 2 + 1;
 // A tone takes its window's main lobe, 4 bins, and a little beside it: the strongest bins of a
 // few tones.
@@ -93,11 +93,9 @@ void Transform(double* re, double* im) {
 }  // namespace
 
 SoundSpectrum::SoundSpectrum(int32_t rate) : rate_(rate), taper_(kWindow), power_(kBins, 0.0) {
-  // Hann: its side lobes fall 18 dB an octave, so what leaks past the resampler's transition,
-  // some 15 bins away at the least, lies 80 dB down.
-  for (size_t i = 0; i < kWindow; ++i) {
-    taper_[i] = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) / kWindow);
-  }
+  // The sine window, whose square is Hann's: its side lobes fall 12 dB an octave, so what
+  // leaks past the resampler's transition, some 15 bins away at the least, lies 60 dB down.
+  for (size_t i = 0; i < kWindow; ++i) taper_[i] = std::sin(std::numbers::pi * (static_cast<double>(i) + 0.5) / kWindow);
   // Silence before the sound, as the resampler starts from, so that its first samples are
   // covered by as many windows as any other.
   pending_.assign(kWindow - kHop, 0.0);
@@ -148,15 +146,20 @@ SoundSpectrum::AtRate SoundSpectrum::At(int32_t played) const {
   if (total_ <= 0 || played <= 0) return at;
   at.kept = 0;
   const bool resampled = played < rate_;
+  // 4 sin^2(pi f / played) = 2 - 2 cos(2 pi f / played), the cosine stepped from bin to bin.
+  const double step = 2 * std::numbers::pi * rate_ / kWindow / played;
+  const double twice = 2 * std::cos(step);
+  double cosine = 1, before = std::cos(step);  // at bins k and k - 1
   for (size_t k = 0; k < power_.size(); ++k) {
-    const double hz = static_cast<double>(k) * rate_ / kWindow;
-    const double x = hz / (played / 2.0);
+    const double x = static_cast<double>(k) * rate_ / kWindow / (played / 2.0);
+    if (resampled && x >= 1.0) break;  // nothing kept from here on
     const double keeps = resampled ? Response(x) : 1.0;
     const double share = power_[k] / total_;
     at.kept += share * keeps;
-    if (resampled && x > kFlatTo && x < 1.0) at.uncertain += share;
-    const double s = std::sin(std::numbers::pi * hz / played);
-    at.difference += share * keeps * 4 * s * s;
+    if (resampled && x > kFlatTo) at.uncertain += share;
+    at.difference += share * keeps * (2 - 2 * cosine);
+    const double next = twice * cosine - before;
+    before = cosine, cosine = next;
   }
   return at;
 }
