@@ -1,9 +1,10 @@
 #pragma once
 // The power spectrum of a prepared sound at its own rate, averaged over the whole sound (4096-
-// sample Hann windows, each a quarter of a window after the last, with silence around the sound), and what it says of the sound at a lower rate: the share
-// of its power the resampler keeps, the share that lies where the resampler's response is not
-// flat (how far the first share may be off), and the power of the first difference of the
-// samples, which an ADPCM encoder's error follows.
+// sample sine windows, each half a window after the last, with silence around the sound), and
+// what it says of the sound at a lower rate: the share of its power the resampler keeps, the
+// share that lies where the resampler's response is not flat (how far the first share may be
+// off), and the power of the first difference of the samples, which an ADPCM encoder's error
+// follows.
 //
 // The resampler's response is libsoxr's at very high quality, as the preparation runs it, in
 // fractions of the lower rate's half: flat to 0.70, within 0.2 % of flat to 0.92, half power at
