@@ -15,6 +15,7 @@
 #include "fit_measure.h"
 #include "fit_search.h"
 #include "image_layout.h"
+#include "output_file.h"
 #include "output_writer.h"
 #include "project_file.h"
 #include "script_rewrite.h"
@@ -56,15 +57,11 @@ struct Arguments {
   int argc() const { return static_cast<int>(argv.size()); }
 };
 
-// The command as a shell takes it: a word with anything but plain characters in quotes.
-std::string CommandText(const std::vector<std::string>& words) {
-  std::string text;
-  for (const std::string& w : words) {
-    const bool plain = !w.empty() && w.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-                                                         "0123456789_./=:+-,%") == std::string::npos;
-    text += (text.empty() ? "" : " ") + (plain ? w : "\"" + w + "\"");
-  }
-  return text;
+// A compile of the fit; under a watch one that tells the watch what it read and writes the
+// page the watch serves.
+int RunCompile(CompileState& s, const Arguments& args) {
+  if (s.Watched != nullptr) return RunWatchedCompile(args.argc(), args.argv.data(), s.Out, s.Err, s.Watched);
+  return RunGenerator(args.argc(), args.argv.data(), s.Out, s.Err);
 }
 
 // What of the run NEW.qs would be written over; empty when none.
@@ -141,7 +138,7 @@ std::vector<ScriptEdit> Edits(const std::vector<FitSound>& sounds, const FitChoi
 int CompileForErrors(CompileState& s, const FitRequest& r, const char* why) {
   const std::vector<std::string> words = CompileWords(r, r.script);
   const Arguments compile(words);
-  const int code = RunGenerator(compile.argc(), compile.argv.data(), s.Out, s.Err);
+  const int code = RunCompile(s, compile);
   std::fprintf(s.Err, "qs71gen: --fit: %s was not written: %s\n", r.newScript.c_str(), why);
   return code == 0 ? -3 : code;
 }
@@ -154,6 +151,7 @@ bool ReadScript(CompileState& s, const FitRequest& r, FILE* quiet, ScriptFacts* 
   auto read = std::make_unique<CompileState>();
   read->Out = read->Err = quiet;
   read->ProbeSoundsOnly = true;
+  read->Watched = s.Watched;  // the script and wave files the fit reads are the watch's inputs
   const std::vector<std::string> readWords = CompileWords(r, r.script, true);
   const Arguments args(readWords);
   const int pass = RunPassOne(*read, args.argc(), args.argv.data());
@@ -251,10 +249,10 @@ int RunFitRequest(CompileState& s, const FitRequest& r) {
   }
   const std::vector<std::string> words = CompileWords(r, r.newScript);
   const Arguments args(words);
-  code = RunGenerator(args.argc(), args.argv.data(), s.Out, s.Err);
+  code = RunCompile(s, args);
   // The table follows the listing, on the stream that carried it.
-  FILE* out = SameFile(IdentifyStream(s.Out), IdentifyFile(r.image.c_str())) ? s.Err : s.Out;
-  const std::string table = Table(facts, search.sounds, choice, CommandText(words));
+  FILE* out = StreamIsImage(s.Out, r.image) ? s.Err : s.Out;
+  const std::string table = Table(facts, search.sounds, choice, HintCommand(words));
   std::fwrite(table.data(), 1, table.size(), out);
   return code;
 }
