@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -143,6 +144,15 @@ int CompileForErrors(CompileState& s, const FitRequest& r, const char* why) {
   return code == 0 ? -3 : code;
 }
 
+// For bench/fit.sh: how much the search measured, on standard error when QS71_FIT_STATS is set.
+void PrintSearchStats(FILE* err, const FitSearchResult& search, const std::vector<FitCandidates>& sounds) {
+  if (std::getenv("QS71_FIT_STATS") == nullptr) return;
+  size_t options = 0;
+  for (const FitCandidates& c : sounds) options += c.sound.judged ? c.rates.size() * kFitCodecs : 0;
+  std::fprintf(err, "qs71gen: --fit measured %d rates (%d at the searching ADPCM level) in %d rounds, of %zu options\n",
+               search.stats.measures, search.stats.adpcmMeasures, search.stats.rounds, options);
+}
+
 constexpr const char* kEverySoundRead = "every sound of the script must be read first";
 
 // Pass 1 of the script, quietly, its sounds probed and not prepared; false (after the compile of
@@ -192,6 +202,7 @@ bool Search(CompileState& s, const FitRequest& r, const ScriptFacts& facts, FitS
            MeasureRate(facts.sounds[job.sound].take, job.played, job.adpcmLevel, scratch.Files(worker), spectrum, out, why);
   };
   *result = SearchFit(facts.sounds, facts.room, scratch.Workers(), measure);
+  PrintSearchStats(s.Err, *result, facts.sounds);
   return true;
 }
 
