@@ -43,7 +43,7 @@ make_case() {
     done
     for ((i = 0; i < count; i++)); do echo ".SECTION [$((i % 16 + 1))] \$GROUPS = take$i(16000):0"; done
   } >"$dir/body.qs"
-  printf '.GLOBAL $FILESIZE = %Xh\n' $((seconds_x10 * 1450)) | cat - "$dir/body.qs" >"$dir/script.qs"
+  printf '.GLOBAL $FILESIZE = 0%Xh\n' $((seconds_x10 * 1450)) | cat - "$dir/body.qs" >"$dir/script.qs"
 }
 
 # "WALL CPU" of one run, in seconds; the fit's stats line into $dir/stats.
@@ -53,6 +53,9 @@ run() {
   local line
   line=$(cd "$dir" && QS71_FIT_STATS=1 "$timed" -- "$@" 2>"$dir/stderr")
   grep 'measured' "$dir/stderr" >"$dir/stats" || true
+  # A run that fails would time nothing worth a row.
+  # (qs71gen ends with 0 also when the script has errors; only the image says it compiled.)
+  [ "$(awk '{ print $6 }' <<<"$line")" = 0 ] && [ -f "$dir/${*: -1}" ] || { echo "failed in $dir: $*" >&2; cat "$dir/stderr" >&2; exit 1; }
   awk '{ printf "%.2f %.2f", $1, $2 + $3 }' <<<"$line"
 }
 
@@ -64,8 +67,10 @@ for count in $counts; do
   make_case "$count"
   dir=$data/$count
   for level in $levels; do
-    read -r cw cc <<<"$(run "$dir" "$gen" --resample --adpcm-quality "$level" script.qs compiled.bin)"
-    read -r fw fc <<<"$(run "$dir" "$gen" --fit new.qs --resample --adpcm-quality "$level" script.qs fitted.bin)"
+    times=$(run "$dir" "$gen" --resample --adpcm-quality "$level" script.qs compiled.bin)
+    read -r cw cc <<<"$times"
+    times=$(run "$dir" "$gen" --fit new.qs --resample --adpcm-quality "$level" script.qs fitted.bin)
+    read -r fw fc <<<"$times"
     stats=$(sed -E 's/.*measured ([0-9]+) rates \(([0-9]+) at.* in ([0-9]+) rounds, of ([0-9]+) options/\1 | \2 | \3 | \4/' "$dir/stats")
     awk -v n="$count" -v q="$level" -v cw="$cw" -v cc="$cc" -v fw="$fw" -v fc="$fc" -v s="$stats" 'BEGIN {
       printf "| %d | %d | %.2f | %.2f | %.2f | %.2f | %.1f | %.1f | %s |\n", n, q, cw, cc, fw, fc, fw / cw, fc / cc, s }' >>"$rows"
