@@ -127,3 +127,6 @@ void ApplyPassOneDefaults(CompileState& s);
 // The image stream for the writers: a failed write's cause becomes the detail of the error
 // that reports it, naming the output.
 ImageStream ImageOf(CompileState& s);
+
+// Line of the $FILESIZE statement that set the image size, 0 when none did.
+int FileSizeLine(const CompileState& s);
