@@ -61,8 +61,8 @@ struct Arguments {
 // A compile of the fit; under a watch one that tells the watch what it read and writes the
 // page the watch serves.
 int RunCompile(CompileState& s, const Arguments& args) {
-  if (s.Watched != nullptr) return RunWatchedCompile(args.argc(), args.argv.data(), s.Out, s.Err, s.Watched);
-  return RunGenerator(args.argc(), args.argv.data(), s.Out, s.Err);
+  if (s.Watched != nullptr) return RunWatchedCompile(args.argc(), args.argv.data(), s.Out, s.Err, s.Watched, s.Routes);
+  return RunGenerator(args.argc(), args.argv.data(), s.Out, s.Err, s.Routes);
 }
 
 // What of the run NEW.qs would be written over; empty when none.
