@@ -67,12 +67,7 @@ class ProgProduction : public testing::Test {
     return path;
   }
 
-  // The emulated operator (QS71_EMU_OPERATOR) puts each part it takes out in out/ beside it.
-  bool HoldsImage(const std::filesystem::path& part) const {
-    const std::filesystem::path taken = part.parent_path() / "out" / part.filename();
-    const std::filesystem::path where = std::filesystem::exists(part) ? part : taken;
-    return RunProg({"--emulate=" + where.string(), "--verify", image.string()}).exitCode == 0;
-  }
+  bool HoldsImage(const std::filesystem::path& part) const { return PartHoldsImage(part, image); }
 
   ProcessResult Production(std::vector<std::string> arguments, int programmers = 1) {
     arguments.insert(arguments.begin(), {"--emulate", "--write", image.string(), "--production",

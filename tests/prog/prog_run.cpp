@@ -26,6 +26,12 @@ ProcessResult RunProgOnTerminal(const std::vector<std::string>& arguments,
                                  {.environment = environment, .terminalColumns = columns});
 }
 
+bool PartHoldsImage(const std::filesystem::path& part, const std::filesystem::path& image) {
+  const std::filesystem::path taken = part.parent_path() / "out" / part.filename();
+  const std::filesystem::path where = std::filesystem::exists(part) ? part : taken;
+  return RunProg({"--emulate=" + where.string(), "--verify", image.string()}).exitCode == 0;
+}
+
 std::filesystem::path GeneratedImage(const std::filesystem::path& dir, const std::string& size) {
   const std::filesystem::path project = dir / "project";
   std::filesystem::create_directories(dir);

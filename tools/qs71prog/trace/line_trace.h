@@ -10,8 +10,10 @@
 
 namespace qs71prog {
 
-// connection: the --trace postgresql://... string; localFile: the station's own trace.
+// connection: the --trace postgresql://... string; localFile: the station's own trace;
+// rootCertificate: the CA the server must prove itself by, empty for libpq's own choice.
 bool LineTraceStore(const std::string& connection, const std::string& localFile,
-                    std::unique_ptr<TraceStore>& store, std::string& problem);
+                    const std::string& rootCertificate, std::unique_ptr<TraceStore>& store,
+                    std::string& problem);
 
 }  // namespace qs71prog

@@ -4,7 +4,7 @@ namespace qs71prog {
 
 // Debian's PostgreSQL client builds for Windows only without TLS and from another version
 // than the Linux one; a station's link to its line's server is not left unencrypted for it.
-bool LineTraceStore(const std::string& connection, const std::string&,
+bool LineTraceStore(const std::string& connection, const std::string&, const std::string&,
                     std::unique_ptr<TraceStore>&, std::string& problem) {
   problem = "this Windows build of qs71prog records no trace on a PostgreSQL server (" +
             connection.substr(0, connection.find(':')) +
