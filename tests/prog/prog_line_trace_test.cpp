@@ -158,6 +158,7 @@ TEST_F(ProgLineTrace, AStationOfAPolicyTakesTheLinesPasswordFromPgpass) {
     const ProcessResult run = RunProg(
         {"--emulate", "--production", "--job", job},
         {{"QS71_STATION_POLICY", (dir / "station.toml").string()},
+         {"QS71_EMU_OPERATOR", "0"},
          {"QS71_EMU_SOCKET", (dir / "st-p").string()},
          {"XDG_CONFIG_HOME", (dir / "config").string()},
          {"PGPASSFILE", (dir / c.passwords).string()}});
