@@ -25,6 +25,10 @@ FileIdentity IdentifyFile(const char* path);
 // The file an open stream writes to or reads from (a pipe and a terminal too, on POSIX systems).
 FileIdentity IdentifyStream(FILE* stream);
 
+// The file an open descriptor (of the C runtime on Windows) stands for: what was opened, whatever
+// its name leads to by now.
+FileIdentity IdentifyDescriptor(int fd);
+
 // An input a script names. On Windows a name that is no file in the ANSI code page is looked
 // up as UTF-8 too, the way OpenRegularFile opens it; elsewhere the same as IdentifyFile.
 FileIdentity IdentifyInput(const char* path);

@@ -158,6 +158,12 @@ FileIdentity IdentifyStream(FILE* stream) {
   return IdentityOf(st);
 }
 
+FileIdentity IdentifyDescriptor(int fd) {
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) return FileIdentity{};
+  return IdentityOf(st);
+}
+
 FileIdentity IdentifyInput(const char* path) { return IdentifyFile(path); }
 
 std::string LinkTarget(const std::string& path) {

@@ -100,15 +100,19 @@ FileIdentity IdentifyFile(const char* path) {
   return IdentityOf(CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-FileIdentity IdentifyStream(FILE* stream) {
-  // A copy of the stream's handle, since IdentityOf closes the handle it is given.
-  const HANDLE own = stream == nullptr ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+FileIdentity IdentifyDescriptor(int fd) {
+  // A copy of the descriptor's handle, since IdentityOf closes the handle it is given.
+  const HANDLE own = fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
   HANDLE copy = INVALID_HANDLE_VALUE;
   if (own == INVALID_HANDLE_VALUE ||
       !DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
     return FileIdentity{};
   }
   return IdentityOf(copy);
+}
+
+FileIdentity IdentifyStream(FILE* stream) {
+  return stream == nullptr ? FileIdentity{} : IdentifyDescriptor(_fileno(stream));
 }
 
 FileIdentity IdentifyInput(const char* path) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <utility>
 
+#include "emulated_bus.h"
 #include "emulated_device.h"
 #include "qs71_usb_writer.h"
 
@@ -24,7 +25,8 @@ bool HidPortList(const std::string& pattern, std::vector<HidPortInfo>& found) {
   if (!emu::EmulatedDevice::List(pattern, listed)) return false;
   found.clear();
   for (const auto& device : listed) {
-    found.push_back({device.path, device.serial, static_cast<uint16_t>(device.release)});
+    found.push_back({device.path, device.serial, static_cast<uint16_t>(device.release),
+                     device.node});
   }
   std::sort(found.begin(), found.end(),
             [](const HidPortInfo& a, const HidPortInfo& b) { return a.path < b.path; });
@@ -37,7 +39,14 @@ HidPortDevice* HidPortCreate() { return new HidPortDevice(); }
 void HidPortDestroy(HidPortDevice* port) { delete port; }
 
 bool HidPortFind(HidPortDevice* port, const std::string& pattern, const std::string& path) {
-  port->device = emu::EmulatedDevice::Attach(pattern, path);
+  std::string chosen = path;
+  if (chosen.empty()) {
+    std::vector<HidPortInfo> found;
+    const HidPortInfo* first = HidPortList(pattern, found) ? NamedDevice(found, "") : nullptr;
+    if (first == nullptr) return false;
+    chosen = first->path;
+  }
+  port->device = emu::EmulatedDevice::Attach(pattern, chosen);
   return port->device != nullptr;
 }
 
@@ -46,9 +55,14 @@ HoldResult HidPortHold(HidPortDevice* port) {
   return port->device->Hold(port->holds);
 }
 
-std::string HidPortPath(const HidPortDevice* port) {
-  return port->device ? port->device->Path() : "";
+HidPortInfo HidPortFound(const HidPortDevice* port) {
+  if (!port->device) return HidPortInfo{};
+  return {port->device->Path(), port->device->Serial(), static_cast<uint16_t>(emu::kEmulatedRelease),
+          port->device->Node()};
 }
+
+// The emulated device is attached as the bus listed it for the whole call.
+bool HidPortConfirm(HidPortDevice*) { return true; }
 
 HeldShares HidPortKeepHold(HidPortDevice* port) { return std::exchange(port->holds, {}); }
 

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "file_lock.h"
-#include "file_system.h"  // IdentifyFile
+#include "file_system.h"  // IdentifyDescriptor
 #include "qs71_usb_writer.h"
 #include "text_format.h"  // Format
 
@@ -33,13 +33,10 @@ class LockedFile : public SystemHold {
   int fd;
 };
 
-HoldResult LockFile(const std::string& path, std::unique_ptr<SystemHold>& made) {
+// The descriptor is the one the identity was read from, so the lock lands on what was
+// identified, whatever the name leads to meanwhile. It is the hold's, or closed.
+HoldResult LockDescriptor(int fd, const std::string& path, std::unique_ptr<SystemHold>& made) {
   HoldResult result;
-  const int fd = OpenForLock(path, &result.why);
-  if (fd < 0) {
-    result.code = QS71_E_HOLD;
-    return result;
-  }
   switch (LockExclusive(fd, &result.why)) {
     case FileLock::kTaken:
       made = std::make_unique<LockedFile>(fd);
@@ -97,17 +94,37 @@ HoldResult HoldKey(const std::string& key, const HoldMaker& make, HeldShares& sh
   return HoldResult{};
 }
 
-HoldResult HoldFile(const std::string& path, HeldShares& shares) {
-  const FileIdentity file = IdentifyFile(path.c_str());
-  if (!file.exists) {
-    std::string why;
-    CloseLockedFile(OpenForLock(path, &why));
-    return HoldResult{QS71_E_HOLD, why.empty() ? path + ": cannot be opened" : why};
-  }
-  const std::string key = Format("file %llu:%llu", static_cast<unsigned long long>(file.volume),
-                                 static_cast<unsigned long long>(file.file));
-  return HoldKey(key, [&](std::unique_ptr<SystemHold>& made) { return LockFile(path, made); },
-                 shares);
+HoldResult HoldFile(const std::string& path, HeldShares& shares, std::string* heldNode) {
+  HoldResult opened;
+  const int fd = OpenForLock(path, &opened.why);
+  if (fd < 0) return HoldResult{QS71_E_HOLD, opened.why.empty() ? path + ": cannot be opened" : opened.why};
+  const std::string key = NodeIdentityOf(IdentifyDescriptor(fd));
+  if (heldNode != nullptr) *heldNode = key;
+  bool used = false;
+  const HoldResult result = HoldKey(key, [&](std::unique_ptr<SystemHold>& made) {
+    used = true;
+    return LockDescriptor(fd, path, made);
+  }, shares);
+  // This process held the file already: its own descriptor carries the lock.
+  if (!used) CloseLockedFile(fd);
+  return result;
+}
+
+std::string NodeIdentityOf(const FileIdentity& file) {
+  if (!file.exists) return "";
+  return Format("inode %llu:%llu", static_cast<unsigned long long>(file.volume),
+                static_cast<unsigned long long>(file.file));
+}
+
+void LockHoldsForFork() { heldLock.lock(); }
+
+void UnlockHoldsAfterFork() { heldLock.unlock(); }
+
+// The child's copies of the descriptors close without a word to the system's locks, which
+// stay with the parent's open files.
+void ForgetHoldsInChild() {
+  HeldByKey().clear();
+  heldLock.unlock();
 }
 
 std::string RefusalText(const HoldResult& result) {

@@ -39,6 +39,10 @@ Qs71Application::Qs71Application(const std::string& programmer, Qs71OutputFuncti
                                  void* context)
     : output(function), outputContext(context), writer(new QS71_USB_Writer(programmer)) {}
 
+Qs71Application::Qs71Application(const qs71::ProgrammerName& programmer,
+                                 Qs71OutputFunction function, void* context)
+    : output(function), outputContext(context), writer(new QS71_USB_Writer(programmer)) {}
+
 Qs71Application::~Qs71Application() { delete writer; }
 
 void Qs71Application::SelectRead(const std::string& file) {

@@ -40,8 +40,10 @@ function production(image, operator, extra) {
           '--operator', operator, ...extra];
 }
 
+// QS71_EMU_OPERATOR=0: each finished part is taken out of its socket, as an operator would.
 const emulation = (sockets, programmers) => ({
-  ...process.env, QS71_EMU_SOCKET: sockets, QS71_EMU_PROGRAMMERS: String(programmers) });
+  ...process.env, QS71_EMU_SOCKET: sockets, QS71_EMU_PROGRAMMERS: String(programmers),
+  QS71_EMU_OPERATOR: '0' });
 
 // Two programmers, three parts each; the second programmer's second part has a cell that will
 // not program where the image has data, so it fails its verify.

@@ -41,7 +41,7 @@ class ProgLineTrace : public testing::Test {
     }
     arguments.insert(arguments.begin(), {"--emulate", "--production", "--station", name, "--trace",
                                          server->Connection()});
-    return RunProg(arguments, {{"QS71_EMU_SOCKET", socket.string()},
+    return RunProg(arguments, {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", socket.string()},
                                {"QS71_TRUST_DIR", (dir / "no-keys").string()},
                                {"XDG_STATE_HOME", (dir / (name + "-state")).string()}});
   }
@@ -84,7 +84,7 @@ TEST_F(ProgLineTrace, AStationCutOffRecordsLocallyAndForwardsWhenTheServerIsBack
   testsupport::LiveProcess cut(
       {QS71PROG_PATH, "--emulate", "--write", image.string(), "--production", "--count", "3",
        "--station", "st1", "--trace", server->Connection()},
-      {.environment = {{"QS71_EMU_SOCKET", (dir / "st1").string()},
+      {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", (dir / "st1").string()},
                        {"XDG_STATE_HOME", (dir / "st1-state").string()}}});
   // A part is made apart and then put into the socket whole: the running station holds every
   // part file it meets, and must not meet one still being made.
@@ -158,6 +158,7 @@ TEST_F(ProgLineTrace, AStationOfAPolicyTakesTheLinesPasswordFromPgpass) {
     const ProcessResult run = RunProg(
         {"--emulate", "--production", "--job", job},
         {{"QS71_STATION_POLICY", (dir / "station.toml").string()},
+         {"QS71_EMU_OPERATOR", "0"},
          {"QS71_EMU_SOCKET", (dir / "st-p").string()},
          {"XDG_CONFIG_HOME", (dir / "config").string()},
          {"PGPASSFILE", (dir / c.passwords).string()}});

@@ -62,6 +62,7 @@ class ProgPolicy : public testing::Test {
     Environment environment = {{"QS71_STATION_POLICY", (dir / "policy" / "station.toml").string()},
                                {"XDG_CONFIG_HOME", (dir / "config").string()},
                                {"XDG_STATE_HOME", (dir / "state").string()},
+                               {"QS71_EMU_OPERATOR", "0"},
                                {"QS71_EMU_SOCKET", (dir / "socket").string()}};
     for (const auto& [name, value] : more) {
       const auto same = [&name](const auto& entry) { return entry.first == name; };

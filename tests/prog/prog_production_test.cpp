@@ -10,6 +10,7 @@
 #include <regex>
 #include <thread>
 
+#include "csv_log.h"
 #include "file_contents.h"
 #include "output_lines.h"
 #include "prog_run.h"
@@ -20,59 +21,6 @@ namespace qs71prog::test {
 namespace {
 
 constexpr size_t kSmallPart = 262144;
-
-// The log's columns by name, one map per line after the header: the parts' rows (verdicts),
-// the rows written before a part's first write, and the rows of the run's and the
-// programmers' events (start, end, lost, ...).
-struct CsvLog {
-  std::vector<std::string> header;
-  std::vector<std::map<std::string, std::string>> rows;
-  std::vector<std::map<std::string, std::string>> started;
-  std::vector<std::map<std::string, std::string>> events;
-  int headers = 0;  // lines that are the header
-};
-
-// Fields as the log writes them: quoted when they hold a comma or a quote, quotes doubled.
-std::vector<std::string> CsvFields(const std::string& line) {
-  std::vector<std::string> fields(1);
-  bool quoted = false;
-  for (size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-      fields.back() += '"';
-      ++i;
-    } else if (c == '"') {
-      quoted = !quoted;
-    } else if (c == ',' && !quoted) {
-      fields.emplace_back();
-    } else {
-      fields.back() += c;
-    }
-  }
-  return fields;
-}
-
-CsvLog ReadLog(const std::filesystem::path& path) {
-  CsvLog log;
-  for (const std::string& line : Lines(ReadFileText(path))) {
-    const std::vector<std::string> fields = CsvFields(line);
-    if (fields.front() == "time") {
-      log.header = fields;
-      ++log.headers;
-      continue;
-    }
-    std::map<std::string, std::string> row;
-    for (size_t i = 0; i < fields.size() && i < log.header.size(); ++i) {
-      row[log.header[i]] = fields[i];
-    }
-    const std::string event = row["event"];
-    (event == "part" || event == "already" ? log.rows
-     : event == "started"                  ? log.started
-                                           : log.events)
-        .push_back(row);
-  }
-  return log;
-}
 
 class ProgProduction : public testing::Test {
  protected:
@@ -124,7 +72,7 @@ class ProgProduction : public testing::Test {
   ProcessResult Production(std::vector<std::string> arguments, int programmers = 1) {
     arguments.insert(arguments.begin(), {"--emulate", "--write", image.string(), "--production",
                                          "--log", log.string()});
-    return RunProg(arguments, {{"QS71_EMU_SOCKET", sockets.string()},
+    return RunProg(arguments, {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()},
                                {"QS71_EMU_PROGRAMMERS", std::to_string(programmers)}});
   }
 
@@ -208,7 +156,7 @@ TEST_F(ProgProduction, EachVerdictStaysOnItsProgrammersTile) {
                                           "--all", "--count", "1"};
     arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
     const ProcessResult run = RunProgOnTerminal(arguments,
-                                                {{"QS71_EMU_SOCKET", sockets.string()},
+                                                {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()},
                                                  {"QS71_EMU_PROGRAMMERS", "2"},
                                                  {"NO_COLOR", c.noColour}},
                                                 100);
@@ -221,7 +169,7 @@ TEST_F(ProgProduction, EachVerdictStaysOnItsProgrammersTile) {
         << tiles;
     EXPECT_TRUE(std::regex_search(tiles, std::regex(R"(programmer 2 \(QS71EMU-02\)  FAIL  part [12]  chip 6D 61 02 00  )")))
         << tiles;
-    EXPECT_NE(tiles.find("  verify-mismatch — reject the part\r\n"), std::string::npos) << tiles;
+    EXPECT_NE(tiles.find("  verify failed: verify-mismatch — reject the part\r\n"), std::string::npos) << tiles;
     EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(programmer 2 \(QS71EMU-02\)  part [12]: checking which blocks differ)")));
   }
 }
@@ -289,7 +237,7 @@ TEST_F(ProgProduction, AllProgrammersAtOnce) {
 TEST_F(ProgProduction, ListsProgrammersAndRunsOnTheOnePicked) {
   const ProcessResult list =
       RunProg({"--emulate", "--list"},
-              {{"QS71_EMU_PROGRAMMERS", "2"}, {"QS71_EMU_SOCKET", sockets.string()}});
+              {{"QS71_EMU_PROGRAMMERS", "2"}, {"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}});
   EXPECT_EQ(list.exitCode, 0) << list.err;
   const std::vector<std::string> lines = Lines(list.out);
   ASSERT_EQ(lines.size(), 3u) << list.out;
@@ -381,7 +329,7 @@ TEST_F(ProgProduction, LostProgrammersAndCrookedPartsAreToldAndComeBack) {
     testsupport::LiveProcess process(
         {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH, "--emulate", "--write",
          image.string(), "--production", "--count", "1", "--log", log.string()},
-        {.environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
+        {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}}});
     std::string line;
     while (process.ReadLine(line) && line.find(c.shows) == std::string::npos) {
     }
@@ -414,7 +362,7 @@ TEST_F(ProgProduction, APartNeverWrittenIsToBeUsedAgain) {
   const ProcessResult run = RunProg(
       {"--emulate", "--write", image.string(), "--production", "--count", "1", "--log",
        log.string()},
-      {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_ID", "6D610400"}});
+      {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_ID", "6D610400"}});
   EXPECT_EQ(run.exitCode, 5) << run.err;
   EXPECT_NE(run.out.find("(image-size — part untouched — use it again)"), std::string::npos)
       << run.out;
@@ -516,7 +464,7 @@ TEST_F(ProgProduction, TheRunsFilesAreKeptApart) {
       arguments.insert(arguments.begin(), production.begin(), production.end());
     }
     for (std::string& argument : arguments) argument = InCaseFolder(argument, folder);
-    const ProcessResult run = RunProg(arguments, {{"QS71_EMU_SOCKET", sockets.string()}});
+    const ProcessResult run = RunProg(arguments, {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}});
     EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
     EXPECT_EQ(run.err, "qs71prog: " + InCaseFolder(c.says, folder) + "\n");
     EXPECT_EQ(std::filesystem::exists(kept), existed);
@@ -538,7 +486,7 @@ TEST_F(ProgProduction, AnImageReplacedMidRunChangesNothing) {
   testsupport::LiveProcess process(
       {QS71PROG_PATH, "--emulate", "--write", image.string(), "--production", "--count", "2",
        "--stop-on-fail", "--log", log.string()},
-      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PACE_US", "20"}}});
+      {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PACE_US", "20"}}});
   std::string line;
   while (process.ReadLine(line) && line != "programmer 1: part 1 in the socket") {
   }
@@ -575,7 +523,7 @@ TEST_F(ProgProduction, LogRowsStandAloneAndRunNoFormula) {
     const ProcessResult run = testsupport::RunProcess(
         {QS71PROG_PATH, "--emulate", "--write", c.imageName, "--production", "--count", "1",
          "--log", log.string()},
-        {.folder = dir, .environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
+        {.folder = dir, .environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}}});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     const std::vector<std::string> lines = Lines(ReadFileText(log));
     ASSERT_FALSE(lines.empty());
@@ -604,7 +552,7 @@ TEST_F(ProgProduction, AFullDiskLeavesNoTornRow) {
       "--count 2 --log \"$1/parts.csv\" >/dev/null 2>&1; echo \"exit=$?\"; cat \"$1/parts.csv\"";
   const ProcessResult run = testsupport::RunProcess(
       {"unshare", "-m", "sh", "-c", script, QS71PROG_PATH, full.string(), before, image.string()},
-      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
+      {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}}});
   if (run.exitCode == 99) GTEST_SKIP() << "tmpfs cannot be mounted here: " << run.err;
   EXPECT_EQ(run.out, "exit=9\n" + before) << run.err;
   // The run's start row is the one that does not fit: no part is made.
@@ -624,7 +572,7 @@ TEST_F(ProgProduction, AFullLogEndsEveryLoop) {
     GTEST_SKIP() << "no private mount namespace here (unshare -m needs the right to mount)";
   }
   const std::vector<std::pair<std::string, std::string>> environment = {
-      {"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PROGRAMMERS", "2"}, {"QS71_EMU_PACE_US", "40"}};
+      {"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PROGRAMMERS", "2"}, {"QS71_EMU_PACE_US", "40"}};
   // The first run: the bytes of two start rows, two started rows and two part rows.
   MakeParts(sockets / "1", 1);
   MakeParts(sockets / "2", 1);
@@ -682,7 +630,7 @@ TEST_F(ProgProduction, AClosedPipeStopsNothing) {
        "(\"$0\" --emulate --write \"$1\" --production --count 2 --log \"$2\"; "
        "echo $? > \"$3\") | head -n 1",
        QS71PROG_PATH, image.string(), log.string(), status.string()},
-      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PACE_US", "20"}}});
+      {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PACE_US", "20"}}});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(ReadFileText(status), "0\n");
   const CsvLog parts_log = ReadLog(log);
@@ -700,7 +648,7 @@ TEST_F(ProgProduction, ASecondSigtermLogsEveryPartUnderWay) {
       {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH, "--emulate", "--write",
        image.string(), "--no-blank-check", "--production", "--all", "--count", "1", "--log",
        log.string()},
-      {.environment = {{"QS71_EMU_SOCKET", sockets.string()},
+      {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()},
                        {"QS71_EMU_PROGRAMMERS", "2"},
                        {"QS71_EMU_PACE_US", "1000"}}});
   int inSocket = 0;
@@ -737,7 +685,7 @@ TEST_F(ProgProduction, CtrlCEndsTheRunAfterThePartUnderWay) {
   testsupport::LiveProcess process(
       {QS71PROG_PATH, "--emulate", "--write", image.string(), "--production", "--log",
        log.string()},
-      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PACE_US", "100"}}});
+      {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PACE_US", "100"}}});
   ASSERT_TRUE(process.Started());
   std::string line;
   while (process.ReadLine(line) && line != "programmer 1: part 1 in the socket") {
@@ -770,7 +718,7 @@ TEST_F(ProgProduction, ACrashLeavesATraceTheNextRunReports) {
   testsupport::LiveProcess crashed(
       {QS71PROG_PATH, "--emulate", "--write", image.string(), "--production", "--log",
        log.string()},
-      {.environment = {{"QS71_EMU_SOCKET", (sockets / "first").string()},
+      {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", (sockets / "first").string()},
                        {"QS71_EMU_PACE_US", "1000"}}});
   ASSERT_TRUE(LogGets(log, "started"));
   for (int look = 0; look < 3000 && ReadFileBytes(first[0]) == blank; ++look) {
@@ -789,7 +737,7 @@ TEST_F(ProgProduction, ACrashLeavesATraceTheNextRunReports) {
   const ProcessResult next = RunProg(
       {"--emulate", "--write", image.string(), "--production", "--count", "1", "--log",
        nextLog.string()},
-      {{"QS71_EMU_SOCKET", (sockets / "second").string()}});
+      {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", (sockets / "second").string()}});
   EXPECT_EQ(next.exitCode, 0) << next.err;
   EXPECT_NE((next.out + next.err)
                 .find("1 part of run " + run + " was under way when it stopped (QS71EMU-01 part "
@@ -843,7 +791,7 @@ TEST_F(ProgProduction, APartMadeBeforeIsNotScrapped) {
     const ProcessResult run = RunProg(
         {"--emulate", "--write", image.string(), "--production", "--count", "2", "--log",
          log.string()},
-        {{"QS71_EMU_SOCKET", (sockets / "run").string()}});
+        {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", (sockets / "run").string()}});
     EXPECT_EQ(run.exitCode, c.exit) << run.out << run.err;
     const CsvLog parts_log = ReadLog(log);
     ASSERT_GE(parts_log.rows.size(), 1u);
@@ -868,7 +816,7 @@ TEST_F(ProgProduction, TheFirstFailureInTimeIsTheRunsExit) {
   const ProcessResult run = RunProg(
       {"--emulate", "--write", image.string(), "--production", "--all", "--count", "1", "--log",
        log.string(), "--summary", summary.string(), "--operator", "Ann", "--station", "bench 4"},
-      {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PROGRAMMERS", "2"},
+      {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PROGRAMMERS", "2"},
        {"QS71_EMU_PACE_US", "50"}});
   EXPECT_EQ(run.exitCode, 6) << run.out << run.err;  // programmer 2's not-blank came first
   const CsvLog parts_log = ReadLog(log);
@@ -911,7 +859,7 @@ TEST_F(ProgProduction, ALogThatIsGoneEndsTheRunBeforeTheNextPart) {
   testsupport::LiveProcess process(
       {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH, "--emulate", "--write",
        image.string(), "--production", "--count", "1", "--log", (logs / "parts.csv").string()},
-      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
+      {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}}});
   std::string line;
   while (process.ReadLine(line) && line != "programmer 1: waiting for a part") {
   }
@@ -932,7 +880,7 @@ TEST_F(ProgProduction, ARunWithCtrlCIgnoredSaysHowToStopIt) {
   const ProcessResult run = testsupport::RunProcess(
       {"sh", "-c", "trap '' INT; exec \"$0\" \"$@\"", QS71PROG_PATH, "--emulate", "--write",
        image.string(), "--production", "--count", "1"},
-      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
+      {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}}});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE((run.out + run.err).find("Ctrl-C is ignored: the program that started qs71prog "
                                      "ignores it; stop the run with kill -TERM "),
@@ -959,13 +907,13 @@ TEST_F(ProgProduction, TheEmulatorsPartsAreNoRunsFiles) {
            " are the same file; give --transcript another name"},
       {"log onto a socket's part",
        {"--emulate", "--write", image.string(), "--production", "--log", parts[0].string()},
-       {{"QS71_EMU_SOCKET", sockets.string()}}, 2,
+       {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}}, 2,
        "--log " + parts[0].string() + " and the socket's part " + parts[0].string() +
            " are the same file; give --log another name"},
       {"log as a new part",
        {"--emulate", "--write", image.string(), "--production", "--log",
         (sockets / "log.otp").string()},
-       {{"QS71_EMU_SOCKET", sockets.string()}}, 2,
+       {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}}, 2,
        "--log " + (sockets / "log.otp").string() +
            " would be taken for a part: its folder feeds an emulated socket; give --log a name "
            "outside it"},
@@ -1023,7 +971,7 @@ TEST_F(ProgProduction, AProgrammerIsFoundAgainByItsSerial) {
     testsupport::LiveProcess process(
         {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH, "--emulate", "--write",
          image.string(), "--production", "--count", "1", "--log", log.string()},
-        {.environment = {{"QS71_EMU_SOCKET", sockets.string()},
+        {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()},
                          {"QS71_EMU_PROGRAMMERS", "2"},
                          {"QS71_EMU_BUS", bus.string()}}});
     std::string seen;
@@ -1080,7 +1028,7 @@ TEST_F(ProgProduction, ProgrammersPluggedInLaterJoinTheRun) {
                                         "--emulate", "--write", image.string(), "--production",
                                         "--log", log.string()};
     command.insert(command.end(), c.arguments.begin(), c.arguments.end());
-    testsupport::LiveProcess process(command, {.environment = {{"QS71_EMU_SOCKET", sockets.string()},
+    testsupport::LiveProcess process(command, {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()},
                                                                {"QS71_EMU_PROGRAMMERS", "2"},
                                                                {"QS71_EMU_BUS", bus.string()}}});
     std::string seen;
@@ -1106,7 +1054,7 @@ TEST_F(ProgProduction, ProgrammersPluggedInLaterJoinTheRun) {
 TEST_F(ProgProduction, ALotEndsTheRunAndTheJob) {
   const std::string job = (dir / "toy.job").string();
   ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string(), "--lot", "3"}).exitCode, 0);
-  const Environment environment = {{"QS71_EMU_SOCKET", sockets.string()},
+  const Environment environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()},
                                    {"QS71_TRUST_DIR", (dir / "none").string()}};
   MakeParts(sockets, 3);
   const ProcessResult made = RunProg({"--emulate", "--job", job, "--production", "--log", log.string()},

@@ -15,6 +15,7 @@
 #include "emulated_socket.h"
 #include "file_lock.h"
 #include "hardware_id.h"
+#include "hold_record.h"
 #include "qs71_usb_writer.h"
 #include "session_record.h"
 #include "text_format.h"  // Format
@@ -100,6 +101,8 @@ std::unique_ptr<EmulatedDevice> EmulatedDevice::Attach(const std::string& patter
   if (FaultPlan(settings.faults).Has(FaultKind::kNoDevice)) return nullptr;  // the part's own
   std::unique_ptr<EmulatedDevice> device(new EmulatedDevice(settings, programmer));
   device->listedPath = entry->path;
+  device->listedNode = entry->Node();
+  device->listedSerial = entry->serial;
   device->part = part;
   device->commonFaults = common;
   if (!settings.socket.empty()) device->socketFolder = SocketFolderOf(settings, programmer);
@@ -121,7 +124,9 @@ bool EmulatedDevice::List(const std::string& pattern, std::vector<Listed>& found
     Complain(error);
     return true;
   }
-  for (const BusEntry& entry : bus) found.push_back({entry.path, entry.serial, kEmulatedRelease});
+  for (const BusEntry& entry : bus) {
+    found.push_back({entry.path, entry.serial, kEmulatedRelease, entry.Node()});
+  }
   return true;
 }
 
@@ -163,12 +168,15 @@ EmulatedDevice::~EmulatedDevice() {
   transcript.Comment("emulated programmer detached");
 }
 
+// The no-hold fault attaches the part as a library that lost track of its hold would reach
+// it: without a hold, which the hold record (hold_record.h) then tells.
 HoldResult EmulatedDevice::Hold(HeldShares& shares) {
-  if (kFoldersLock && !socketFolder.empty()) {
+  const bool holding = !faults.Has(FaultKind::kNoHold);
+  if (holding && kFoldersLock && !socketFolder.empty()) {
     const HoldResult folder = HoldFile(socketFolder, shares);
     if (folder.code != 0) return folder;
   }
-  return AttachOtpFile(shares);
+  return AttachOtpFile(shares, holding);
 }
 
 std::string EmulatedDevice::Path() const { return listedPath; }
@@ -178,11 +186,11 @@ std::string EmulatedDevice::Path() const { return listedPath; }
 // is refused, since it is most likely an image given by mistake and must not be overwritten.
 // The presets are cells as the factory made them, so they reach the file too, once it is
 // held.
-HoldResult EmulatedDevice::AttachOtpFile(HeldShares& shares) {
+HoldResult EmulatedDevice::AttachOtpFile(HeldShares& shares, bool holding) {
   if (settings.otpFile.empty()) return HoldResult{};
   std::error_code ignored;
   const bool existed = std::filesystem::exists(settings.otpFile, ignored);
-  if (existed) {
+  if (existed && holding) {
     const HoldResult held = HoldFile(settings.otpFile, shares);
     if (held.code != 0) return held;
   }
@@ -191,7 +199,7 @@ HoldResult EmulatedDevice::AttachOtpFile(HeldShares& shares) {
     if (!otpFile.Creator().empty()) return HoldResult{QS71_E_BUSY, otpFile.Creator()};
     return HoldResult{QS71_E_TRANSPORT, "No programmer: the emulated part: " + error};
   }
-  if (!existed) {
+  if (!existed && holding) {
     const HoldResult held = HoldFile(settings.otpFile, shares);
     if (held.code != 0) return held;
   }
@@ -213,7 +221,7 @@ bool EmulatedDevice::StoreChip() {
 }
 
 void EmulatedDevice::AnnounceJob(bool runsSteps) {
-  if (AnnounceToSocket(number, part, runsSteps)) EmptySocket();
+  if (AnnounceToSocket(number, part, runsSteps, settings.operatorSeconds)) EmptySocket();
 }
 
 // The part has left: its file keeps it as the last request left it, and the programmer now
@@ -259,9 +267,23 @@ void EmulatedDevice::KeepPace() {
   if (due - now >= std::chrono::milliseconds(1)) std::this_thread::sleep_until(due);
 }
 
+// Once per call, at its first request: the files the part is kept in must be held by this
+// process by now.
+void EmulatedDevice::CheckHold() {
+  if (holdChecked || settings.holdRecord.empty()) return;
+  holdChecked = true;
+  std::vector<std::string> files = {otpFile.Attached() ? settings.otpFile : ""};
+  if (kFoldersLock) files.push_back(socketFolder);
+  const std::vector<std::string> unheld = UnheldFiles(files);
+  if (!unheld.empty() && !RecordUnheldCall(settings.holdRecord, number, listedPath, unheld)) {
+    Complain("cannot append to the hold record " + settings.holdRecord);
+  }
+}
+
 bool EmulatedDevice::Write(const uint8_t* block) {
   // Unnumbered reports only: anything but report ID 0 is refused by the driver.
   if (faults.Disconnected() || block[0] != 0x00) return false;
+  CheckHold();
   const uint8_t* request = block + 1;
   const RequestFaults hit = faults.OnRequest(request[0]);
   if (hit.writeFails) return false;

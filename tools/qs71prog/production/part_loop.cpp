@@ -2,6 +2,7 @@
 // before its first write and its verdict, and the programmer's losses and returns.
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "job/programming_job.h"
@@ -20,14 +21,19 @@ constexpr std::chrono::milliseconds kPollInterval{500};
 // How soon a wait notices Ctrl-C or another loop's --stop-on-fail.
 constexpr std::chrono::milliseconds kStopCheck{25};
 
-// A programmer gone is a person's job: plugging it in again (-20, no programmer) or looking
-// at it (any other code, a programmer error).
+// A programmer gone is a person's job: plugging it in again (-20, no programmer; -64, another
+// device where it was) or looking at it (any other code, a programmer error).
+bool Unplugged(int32_t result) { return result == QS71_E_TRANSPORT || result == QS71_E_REPLACED; }
+
 ExitCode LossExit(int32_t result) {
-  return result == QS71_E_TRANSPORT ? ExitCode::kNoProgrammer
-                                    : ExitCodeFor(result, Phase::kIdentify);
+  return Unplugged(result) ? ExitCode::kNoProgrammer : ExitCodeFor(result, Phase::kIdentify);
 }
 
 enum class Socket { kPart, kEmpty, kNoChip, kLost };
+
+// Where a wait for the socket ended: the run stops, the socket is as wanted, or, after the
+// programmer came back, another part than the one the loop waited to see taken out is in it.
+enum class Waited { kStopped, kReached, kAnotherPart };
 
 // An empty socket reads FF FF FF FF: nothing drives the lines, they float high. Any other ID
 // that is not a chip's (00 00 00 00: a part in crooked, its pins shorted or held low) means
@@ -46,25 +52,28 @@ struct Look {
   Socket socket = Socket::kEmpty;
   int32_t result = 0;
   std::string chipId;
+  int32_t otpSize = 0;
   std::string text;  // the library's lines, on one line
 };
 
-// An identification only. A chip that answers but is not a good part (an unknown size code,
-// a damaged system area) is in the socket all the same: its job fails and records it. A
-// socket that reads the empty ID is empty; another ID that is no chip's is a part that does
-// not answer. Anything else means the programmer itself has gone wrong: unplugged, held by
-// another process since it came back, or no longer answering as it should.
+// An identification only, on the loop's programmer and no other. A chip that answers but is
+// not a good part (an unknown size code, a damaged system area) is in the socket all the
+// same: its job fails and records it. A socket that reads the empty ID is empty; another ID
+// that is no chip's is a part that does not answer. Anything else means the programmer itself
+// has gone wrong: unplugged, replaced by another device at its port, held by another process
+// since it came back, or no longer answering as it should.
 Look LookIntoSocket(const Production& production, const Attached& programmer) {
   Look look;
   Qs71JobRequest request{};
   request.size = sizeof request;
-  request.programmer = programmer.link.Programmer();
+  request.identity = programmer.link.Identity();
   request.output = KeepText;
   request.context = &look.text;
   Qs71JobResult identified{};
   identified.size = sizeof identified;
   look.result = production.library.Job()(&request, &identified);
   look.chipId = ChipIdText(identified.chipId);
+  look.otpSize = identified.otpSize;
   while (!look.text.empty() && look.text.back() == '\n') look.text.pop_back();
   std::replace(look.text.begin(), look.text.end(), '\n', ' ');
   if (look.result == QS71_OK || look.result == QS71_E_SIZE_CODE ||
@@ -99,86 +108,187 @@ void Pause(const Production& production) {
   }
 }
 
-// Where the programmer is listed now: by its serial on whatever path it came back on, or,
-// without a serial, at its old path. Another programmer that took the old path is not it.
-bool FindAgain(const Production& production, const Attached& programmer, std::string& path) {
-  std::vector<Qs71ProgrammerInfo> found;
-  std::string problem;
-  if (!ListProgrammers(production.library, found, problem)) return false;
-  for (const Qs71ProgrammerInfo& info : found) {
-    const bool same = programmer.serial.empty() ? programmer.link.path == info.path
-                                                : programmer.serial == info.serial;
-    if (same) {
-      path = info.path;
-      return true;
-    }
-  }
-  return false;
+bool Listed(const std::vector<ProgrammerIdentity>& listed, const ProgrammerIdentity& programmer) {
+  return std::any_of(listed.begin(), listed.end(), [&](const ProgrammerIdentity& other) {
+    return SameDevice(other, programmer);
+  });
 }
 
-// The hold went with the node the programmer had; it is taken again where it is now. False
-// while another process holds it there.
-bool HoldAgain(Production& production, Attached& programmer, const std::string& path) {
+// A lost loop's search for its programmer, across the polls: what it holds of it meanwhile,
+// and the last refusal said, so that a busy programmer is named once and not every poll.
+struct Search {
+  std::optional<ProgrammerIdentity> held;
+  std::string told;
+};
+
+// The device the registry lets the loop take back, held and claimed for it; false while there
+// is none, another process holds it, or another loop got it first.
+bool TakeBack(Production& production, const Attached& programmer, Search& search,
+              const std::vector<ProgrammerIdentity>& listed) {
+  const std::optional<ProgrammerIdentity> candidate =
+      production.registry.Candidate(programmer.id, listed);
+  if (!candidate) return false;
   std::string problem;
-  production.hold.Let(programmer.link.path);
-  if (production.hold.Take(path, "programmer " + programmer.key, problem) != QS71_OK) {
-    production.board.Message(programmer.id, problem);
+  if (production.hold.Take(*candidate, "programmer " + programmer.key, problem) != QS71_OK) {
+    if (problem != search.told) production.board.Message(programmer.id, problem);
+    search.told = problem;
     return false;
   }
-  programmer.link.path = path;
+  if (!production.registry.Claim(programmer.id, *candidate)) {
+    production.hold.Let(*candidate);
+    return false;
+  }
+  search.held = candidate;
   return true;
 }
 
+// The device the loop took back left again (or another is at its port) before it answered.
+void GiveUp(Production& production, const Attached& programmer, Search& search) {
+  production.hold.Let(*search.held);
+  production.registry.Unclaim(programmer.id);
+  search.held.reset();
+}
+
+// One poll of a lost loop: true once its programmer (the same device, or the one the registry
+// lets it take back) answers again.
+bool FoundAgain(Production& production, Attached& programmer, Search& search, Look& look) {
+  std::vector<ProgrammerIdentity> listed;
+  std::string problem;
+  if (!ListProgrammers(production.library, listed, problem)) return false;
+  TellDuplicates(production, listed);
+  if (search.held && !Listed(listed, *search.held)) GiveUp(production, programmer, search);
+  if (!search.held && !TakeBack(production, programmer, search, listed)) return false;
+  programmer.link.identity = *search.held;
+  look = LookIntoSocket(production, programmer);
+  if (look.socket != Socket::kLost) return true;
+  if (Unplugged(look.result)) GiveUp(production, programmer, search);
+  return false;
+}
+
 // A lost programmer stays LOST until it is listed again and answers; false when the run ends
-// first. The tile keeps the verdict of the part still in the socket once it is back.
+// first. Its hold is given up once, here, as it is declared lost; the device it comes back as
+// is held afresh, like any new one.
 bool WaitForReturn(Production& production, Attached& programmer, Look& look, LoopResult& loop) {
   const auto since = std::chrono::steady_clock::now();
-  const bool cable = look.result == QS71_E_TRANSPORT;
+  const bool cable = Unplugged(look.result);
   const std::string alarm = production.options.expectProgrammers > 0 ? "ALARM: " : "";
   const std::string hint = cable ? "LOST — check the USB cable" : "LOST — look at the programmer";
   production.board.Message(programmer.id, alarm + "lost (" + std::to_string(look.result) +
                                               "): " + look.text + "; " + hint);
   LogEvent(production, programmer, look, "lost", cable ? "check the USB cable" : "lost");
   production.board.Lost(programmer.id, hint);
+  production.hold.Let(programmer.link.identity);
+  production.registry.Lost(programmer.id);
+  const int32_t lostWith = look.result;
+  Search search;
   for (;;) {
     Pause(production);
     if (Stopping(production)) {
       loop.interrupted = InterruptCount() > 0;
       loop.stillLost = true;
-      production.failures.Note(LossExit(look.result), since);
+      production.failures.Note(LossExit(lostWith), since);
       return false;
     }
-    std::string path;
-    if (!FindAgain(production, programmer, path) || !HoldAgain(production, programmer, path)) {
-      continue;
-    }
-    look = LookIntoSocket(production, programmer);
-    if (look.socket == Socket::kLost) continue;
-    production.board.Lost(programmer.id, "");
-    production.board.Message(programmer.id, "back: " + programmer.link.path +
+    if (!FoundAgain(production, programmer, search, look)) continue;
+    production.registry.Back(programmer.id);
+    production.board.Message(programmer.id, "back: " + programmer.link.Path() +
                                                 " answers again; its loop goes on");
     LogEvent(production, programmer, look, "back", "back");
     return true;
   }
 }
 
-// Until the socket is as wanted. False when the loop must end: Ctrl-C or another loop's
-// failure (interrupted), or the run ended while the programmer was lost. A part that does
-// not answer is no part to wait for, and no longer the part that was to be taken out.
-bool WaitFor(Production& production, Attached& programmer, Socket wanted, LoopResult& loop) {
+// What a part in the socket holds, told by the programmer's own compare over the whole part.
+enum class Holds { kImage, kBlank, kOther, kUnknown };
+
+int32_t CompareWhole(const Production& production, const Attached& programmer, uint32_t size,
+                     bool withImage) {
+  std::string text;
+  Qs71RangeRequest request{};
+  request.size = sizeof request;
+  request.identity = programmer.link.Identity();
+  request.start = 0;
+  request.length = size;
+  request.vdd = production.options.Volts(withImage ? Voltage::kVerifyVdd : Voltage::kBlankCheckVdd);
+  request.image = withImage ? production.image.data() : nullptr;
+  request.imageLength = withImage ? static_cast<uint32_t>(production.image.size()) : 0;
+  request.output = KeepText;
+  request.context = &text;
+  Qs71JobResult result{};
+  result.size = sizeof result;
+  return production.library.CompareRange()(&request, &result);
+}
+
+Holds WhatItHolds(const Production& production, const Attached& programmer, int32_t otpSize) {
+  if (otpSize <= 0 || static_cast<size_t>(otpSize) != production.image.size()) {
+    return Holds::kUnknown;
+  }
+  const uint32_t size = static_cast<uint32_t>(otpSize);
+  const int32_t image = CompareWhole(production, programmer, size, true);
+  if (image == QS71_RANGE_MATCHES) return Holds::kImage;
+  const int32_t blank = image == QS71_RANGE_DIFFERS ? CompareWhole(production, programmer, size, false) : image;
+  if (blank == QS71_RANGE_MATCHES) return Holds::kBlank;
+  return blank == QS71_RANGE_DIFFERS ? Holds::kOther : Holds::kUnknown;
+}
+
+// Whether a part holding this is, as far as the programmer can tell, the part of the verdict.
+bool SameAsVerdict(const std::string& result, Holds holds) {
+  if (holds == Holds::kUnknown || result == "untouched") return true;
+  if (result == "pass" || result == "already") return holds == Holds::kImage;
+  if (result == "unverified") return holds != Holds::kBlank;
+  return holds == Holds::kOther;
+}
+
+std::string HoldsWords(Holds holds) {
+  switch (holds) {
+    case Holds::kImage: return "a part that holds this image";
+    case Holds::kBlank: return "a blank part";
+    default: return "a written part";
+  }
+}
+
+// Back after a loss with a part in the socket that the tile gave a verdict of: the verdict
+// shows again only for the part it was about. Another part (the old one taken out and a new
+// one put in meanwhile) is said for what it holds, and goes through as the next part.
+Waited AfterReturn(Production& production, const Attached& programmer, const Look& look,
+                   const PartRecord* verdict) {
+  if (verdict == nullptr || look.socket != Socket::kPart) {
+    production.board.Back(programmer.id, "");
+    return Waited::kReached;
+  }
+  const Holds holds = WhatItHolds(production, programmer, look.otpSize);
+  if (SameAsVerdict(verdict->result, holds)) {
+    production.board.Back(programmer.id, "");
+    return Waited::kReached;
+  }
+  const std::string now = HoldsWords(holds) + " is in the socket, not part " +
+                          std::to_string(verdict->part);
+  production.board.Back(programmer.id, now);
+  production.board.Message(programmer.id, now + ": it goes through as the next part");
+  return Waited::kAnotherPart;
+}
+
+// Until the socket is as wanted. A part that does not answer is no part to wait for, and no
+// longer the part that was to be taken out. verdict: the part the loop waits to see taken out.
+Waited WaitFor(Production& production, Attached& programmer, Socket wanted, LoopResult& loop,
+               const PartRecord* verdict) {
   std::chrono::steady_clock::time_point noChipSince{};
   bool told = false;
   for (;;) {
     if (Stopping(production)) {
       loop.interrupted = InterruptCount() > 0;
-      return false;
+      return Waited::kStopped;
     }
     Look look = LookIntoSocket(production, programmer);
-    if (look.socket == Socket::kLost && !WaitForReturn(production, programmer, look, loop)) {
-      return false;
+    if (look.socket == Socket::kLost) {
+      if (!WaitForReturn(production, programmer, look, loop)) return Waited::kStopped;
+      if (AfterReturn(production, programmer, look, wanted == Socket::kEmpty ? verdict : nullptr) ==
+          Waited::kAnotherPart) {
+        return Waited::kAnotherPart;
+      }
     }
     if (look.socket == wanted || (wanted == Socket::kEmpty && look.socket == Socket::kNoChip)) {
-      return true;
+      return Waited::kReached;
     }
     const auto now = std::chrono::steady_clock::now();
     if (look.socket != Socket::kNoChip) {
@@ -205,8 +315,9 @@ struct PartFate {
 
 // A part is scrap once its write began or it failed a check of the part itself; one the job
 // stopped before touching (an image that does not fit it, a programmer gone before the write,
-// a log that could not record it) goes back on the pile. A part cut short before its blank
-// check ended may have been written by some earlier run: the next blank check judges it.
+// a log that could not record it, an interruption before its write) goes back on the pile. A
+// part cut short before its blank check ended may have been written by some earlier run: the
+// next blank check judges it.
 PartFate FateOf(const JobOutcome& outcome, const Selection& selection) {
   const bool written = outcome.stepsRun[StageOfPhase(Phase::kWrite)];
   if (outcome.already) return {"already", "already holds this image — take it out", false};
@@ -219,14 +330,14 @@ PartFate FateOf(const JobOutcome& outcome, const Selection& selection) {
     if (written) return {"aborted", name + " — reject the part", true};
     const bool checked = !selection.blankCheck || outcome.phase > Phase::kBlankCheck;
     return checked ? PartFate{"untouched", name + " — part untouched — use it again", false}
-                   : PartFate{"aborted", name + " — cut short before its blank check ended — "
-                                                "put it through again", false};
+                   : PartFate{"untouched", name + " — cut short before its blank check ended — "
+                                                  "put it through again", false};
   }
   constexpr ExitCode kPartChecks[] = {ExitCode::kChip, ExitCode::kNotBlank,
                                       ExitCode::kWriteFailed, ExitCode::kVerifyMismatch};
   const bool judged = std::find(std::begin(kPartChecks), std::end(kPartChecks), outcome.exit) !=
                       std::end(kPartChecks);
-  const std::string cable = outcome.result == QS71_E_TRANSPORT ? "check the USB cable; " : "";
+  const std::string cable = Unplugged(outcome.result) ? "check the USB cable; " : "";
   if (written || judged) return {"fail", name + " — " + cable + "reject the part", true};
   return {"untouched", name + " — " + cable + "part untouched — use it again", false};
 }
@@ -301,6 +412,7 @@ bool RecordStart(Production& production, const Attached& programmer, int part,
     return false;
   }
   UseNumber(production, programmer.key, part);
+  production.board.PartNumbered(programmer.id, part);
   return true;
 }
 
@@ -311,6 +423,7 @@ PartRecord VerdictRecord(Production& production, const Attached& programmer, int
   record.result = fate.result;
   record.status = fate.status;
   record.event = outcome.already ? "already" : "part";
+  if (std::string(fate.result) == "fail") record.failedStep = PhaseTitle(outcome.phase);
   if (fate.numbered) {
     UseNumber(production, programmer.key, part);
   } else {
@@ -324,7 +437,7 @@ PartRecord VerdictRecord(Production& production, const Attached& programmer, int
 PartRecord RunOnePart(Production& production, const Attached& programmer, int part,
                       LoopResult& loop) {
   PartRecord record;
-  PartDisplay display(production.board, programmer.id, part,
+  PartDisplay display(production.board, programmer.id,
                       [&](const JobOutcome& outcome, const std::vector<std::string>& story) {
                         record = VerdictRecord(production, programmer, part, outcome);
                         const bool logged = Log(production, record);
@@ -335,7 +448,9 @@ PartRecord RunOnePart(Production& production, const Attached& programmer, int pa
   const JobOutcome outcome = RunPartJob(
       {production.options, production.library, programmer.link, production.job, production.image,
        display, [&](JobOutcome& running) {
-         return RecordStart(production, programmer, part, running);
+         if (!RecordStart(production, programmer, part, running)) return false;
+         display.Numbered(part);
+         return true;
        }});
   if (outcome.exit == ExitCode::kAborted) loop.aborted = true;
   if (outcome.exit != ExitCode::kOk && outcome.exit != ExitCode::kInterrupted) {
@@ -350,8 +465,10 @@ bool Stopping(const Production& production) {
   return InterruptCount() > 0 || production.stopAll.load();
 }
 
-std::string ProgrammerKey(const std::string& serial, const std::string& path) {
-  return serial.empty() ? path : serial;
+void TellDuplicates(Production& production, const std::vector<ProgrammerIdentity>& listed) {
+  for (const std::string& serial : production.registry.UntoldDuplicates(listed)) {
+    production.board.RunMessage(DuplicateSerialWords(serial));
+  }
 }
 
 PartRecord RecordOf(const Production& production, const Attached& programmer, int part,
@@ -360,8 +477,8 @@ PartRecord RecordOf(const Production& production, const Attached& programmer, in
   record.time = UtcTimestamp(std::chrono::system_clock::now());
   record.host = production.host;
   record.programmer = programmer.id;
-  record.programmerPath = programmer.link.path;
-  record.programmerSerial = programmer.serial;
+  record.programmerPath = programmer.link.Path();
+  record.programmerSerial = programmer.Serial();
   record.programmerKey = programmer.key;
   record.part = part;
   record.chipId = outcome.chipId;
@@ -408,7 +525,7 @@ LoopResult RunLoop(Production& production, Attached programmer) {
   for (int made = 0; count == 0 || made < count;) {
     if (LotDone(production)) break;
     board.Activity(programmer.id, "waiting for a part", false);
-    if (!WaitFor(production, programmer, Socket::kPart, loop)) break;
+    if (WaitFor(production, programmer, Socket::kPart, loop, nullptr) == Waited::kStopped) break;
     std::string problem;
     if (production.log.IsOpen() && !production.log.StillInPlace(problem)) {
       LogFailed(production, problem);
@@ -416,8 +533,9 @@ LoopResult RunLoop(Production& production, Attached programmer) {
     }
     int part = 0;
     if (!TakePartNumber(production, programmer, part)) break;
-    board.PartStarted(programmer.id, part);
-    board.Activity(programmer.id, "part " + std::to_string(part) + " in the socket", false);
+    // The number shows once the part's started row holds it: until then it may go back.
+    board.PartStarted(programmer.id, 0);
+    board.Activity(programmer.id, "a part in the socket", false);
     const PartRecord record = RunOnePart(production, programmer, part, loop);
     ++loop.results[record.result];
     ++made;  // --count counts the parts through the socket, whatever became of them
@@ -431,8 +549,9 @@ LoopResult RunLoop(Production& production, Attached programmer) {
     }
     if (count != 0 && made >= count) break;
     board.Activity(programmer.id, "take the part out", false);
-    if (!WaitFor(production, programmer, Socket::kEmpty, loop)) break;
-    board.SocketEmpty(programmer.id);
+    const Waited out = WaitFor(production, programmer, Socket::kEmpty, loop, &record);
+    if (out == Waited::kStopped) break;
+    if (out == Waited::kReached) board.SocketEmpty(programmer.id);
   }
   return loop;
 }

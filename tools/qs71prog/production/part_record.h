@@ -47,6 +47,8 @@ struct PartRecord {
   // part that held this image; "start", "end", "lost", "back" and "reseat" for what happened
   // to the run or to the programmer. Only "part" and "already" rows have a result.
   std::string event = "part";
+  // For the screen only: the step a failed part failed in ("blank check"), empty otherwise.
+  std::string failedStep;
 };
 
 // A moment of the system clock in UTC, as the log gives it: "2026-12-07T19:40:00.123Z".

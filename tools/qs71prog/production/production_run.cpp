@@ -6,6 +6,7 @@
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -54,7 +55,7 @@ void Sleep(std::chrono::milliseconds span) {
 // attached (the bench is being cabled; Ctrl-C ends the wait), and refuses more, which is
 // another bench's cabling or a wrong count.
 bool ListExpected(const Options& options, const WriterLibrary& library, Console& console,
-                  std::vector<Qs71ProgrammerInfo>& found, std::string& problem) {
+                  std::vector<ProgrammerIdentity>& found, std::string& problem) {
   int told = -1;
   for (;;) {
     if (!ListProgrammers(library, found, problem)) return false;
@@ -75,11 +76,12 @@ bool ListExpected(const Options& options, const WriterLibrary& library, Console&
 }
 
 // Every attached programmer with --all, the one --programmer names, or else the first; none
-// (2) when --expect-programmers counts more attached.
+// (2) when --expect-programmers counts more attached. Each joins the registry, which gives it
+// its tile and its key; listed is the listing they came from.
 ExitCode ChooseProgrammers(const Options& options, const WriterLibrary& library,
-                           Console& console, std::vector<Attached>& chosen,
+                           Console& console, ProgrammerRegistry& registry,
+                           std::vector<Attached>& chosen, std::vector<ProgrammerIdentity>& found,
                            std::string& problem) {
-  std::vector<Qs71ProgrammerInfo> found;
   if (!ListExpected(options, library, console, found, problem)) return ExitCode::kNoProgrammer;
   if (options.expectProgrammers > 0 &&
       static_cast<int>(found.size()) != options.expectProgrammers) {
@@ -99,9 +101,9 @@ ExitCode ChooseProgrammers(const Options& options, const WriterLibrary& library,
   const size_t first = static_cast<size_t>(only);
   const size_t end = options.all ? found.size() : first + 1;
   for (size_t index = options.all ? 0 : first; index < end; ++index) {
-    const Qs71ProgrammerInfo& info = found[index];
-    chosen.push_back({static_cast<int>(chosen.size()) + 1, ProgrammerKey(info.serial, info.path),
-                      info.serial, {true, info.path}});
+    const ProgrammerIdentity& device = found[index];
+    const std::string key = registry.KeyFor(device, found);
+    chosen.push_back({registry.Join(device), key, {true, device}});
   }
   return ExitCode::kOk;
 }
@@ -111,7 +113,7 @@ ExitCode ChooseProgrammers(const Options& options, const WriterLibrary& library,
 ExitCode HoldProgrammers(ProgrammerHold& hold, const std::vector<Attached>& chosen,
                          std::string& problem) {
   for (const Attached& programmer : chosen) {
-    const int32_t result = hold.Take(programmer.link.path, "programmer " + programmer.key, problem);
+    const int32_t result = hold.Take(programmer.link.identity, "programmer " + programmer.key, problem);
     if (result != QS71_OK) return ExitCodeFor(result, Phase::kConnect);
   }
   return ExitCode::kOk;
@@ -154,8 +156,13 @@ void ReportUnfinished(ProductionDisplay& board, std::vector<UnfinishedPart> unfi
   }
 }
 
+// A row of the run's own for each programmer: where its numbering goes on at the start, and
+// at the end what it made, the run's exit and how the run ended.
+void LogRunRows(Production& production, const std::deque<Attached>& programmers,
+                const std::deque<LoopResult>* loops, ExitCode exit, const std::string& how);
+
 // The loops of the run, a thread each; with --all, programmers plugged in after the start
-// join it with loops of their own.
+// join it with loops of their own, each with its start row, up to --expect-programmers.
 class Loops {
  public:
   explicit Loops(Production& production) : production(production) {}
@@ -189,26 +196,39 @@ class Loops {
     const auto now = std::chrono::steady_clock::now();
     if (now - lastLook < kArrivalPoll) return;
     lastLook = now;
-    std::vector<Qs71ProgrammerInfo> found;
+    std::vector<ProgrammerIdentity> found;
     std::string problem;
     if (!ListProgrammers(production.library, found, problem)) return;
-    for (const Qs71ProgrammerInfo& info : found) {
-      const std::string key = ProgrammerKey(info.serial, info.path);
-      if (Known(key) || production.hold.Take(info.path, "programmer " + key, problem) != QS71_OK) continue;
-      const Attached programmer{static_cast<int>(programmers.size()) + 1, key, info.serial,
-                                {true, info.path}};
-      production.board.Name(programmer.id, key);
-      production.board.RunMessage("programmer " + std::to_string(programmer.id) + " (" + key +
-                                  ") joined the run");
-      Start(programmer);
+    TellDuplicates(production, found);
+    for (const ProgrammerIdentity& device : production.registry.Newcomers(found)) {
+      if (!RoomFor(device)) continue;
+      const std::string key = production.registry.KeyFor(device, found);
+      if (production.hold.Take(device, "programmer " + key, problem) != QS71_OK) continue;
+      Join(device, key);
     }
   }
 
-  bool Known(const std::string& key) const {
-    for (const Attached& programmer : programmers) {
-      if (programmer.key == key) return true;
+  // --expect-programmers: the bench has that many, and a programmer beyond them belongs to
+  // another bench; said once for each.
+  bool RoomFor(const ProgrammerIdentity& device) {
+    const int expected = production.options.expectProgrammers;
+    if (expected == 0 || production.registry.Count() < expected) return true;
+    if (refused.insert(std::string(device.node) + "\n" + SerialOf(device)).second) {
+      production.board.RunMessage(Format(
+          "the programmer at %s (%s) does not join the run: the bench has %d (--expect-programmers)",
+          PathOf(device).c_str(), SerialOf(device).empty() ? "no serial" : SerialOf(device).c_str(),
+          expected));
     }
     return false;
+  }
+
+  void Join(const ProgrammerIdentity& device, const std::string& key) {
+    const Attached programmer{production.registry.Join(device), key, {true, device}};
+    production.board.Name(programmer.id, key);
+    production.board.RunMessage("programmer " + std::to_string(programmer.id) + " (" + key +
+                                ") joined the run");
+    LogRunRows(production, {programmer}, nullptr, ExitCode::kOk, "");
+    if (!production.logFailed) Start(programmer);
   }
 
   Production& production;
@@ -216,6 +236,7 @@ class Loops {
   std::deque<LoopResult> results;
   std::vector<std::thread> threads;
   std::atomic<int> running{0};
+  std::set<std::string> refused;
   std::chrono::steady_clock::time_point lastLook = std::chrono::steady_clock::now();
 };
 
@@ -235,6 +256,14 @@ std::string HowItEnded(const Production& production, const std::deque<LoopResult
   if (production.stoppedOnFail) return "stop-on-fail";
   if (allLost) return "every programmer lost";
   return "count reached";
+}
+
+// A failure after the parts (an end row, the trace's end or the summary not written) sets the
+// exit unless one came before it: an interruption (12) and a lot completed (15) are none.
+ExitCode Outranked(ExitCode exit, ExitCode failure) {
+  const bool failed = exit != ExitCode::kOk && exit != ExitCode::kInterrupted &&
+                      exit != ExitCode::kLotComplete;
+  return failed || failure == ExitCode::kOk ? exit : failure;
 }
 
 // The run's exit: its first failure in time; Ctrl-C (12) when nothing failed.
@@ -264,8 +293,6 @@ std::string Counted(const std::map<std::string, int>& results) {
   return text;
 }
 
-// A row of the run's own for each programmer: where its numbering goes on at the start, and
-// at the end what it made, the run's exit and how the run ended.
 void LogRunRows(Production& production, const std::deque<Attached>& programmers,
                 const std::deque<LoopResult>* loops, ExitCode exit, const std::string& how) {
   for (size_t index = 0; index < programmers.size(); ++index) {
@@ -353,8 +380,11 @@ ExitCode RunProduction(const Options& options, Console& console) {
               job.sha256 + ", --expect-sha256 gives " + options.expectSha256;
     return ReportJobNotRun(options, console, problem, ExitCode::kNotAnImage, preflight.bytes);
   }
+  ProgrammerRegistry registry;
   std::vector<Attached> chosen;
-  const ExitCode chose = ChooseProgrammers(options, library, console, chosen, problem);
+  std::vector<ProgrammerIdentity> listed;
+  const ExitCode chose =
+      ChooseProgrammers(options, library, console, registry, chosen, listed, problem);
   if (chose != ExitCode::kOk) {
     return ReportJobNotRun(options, console, problem, chose, preflight.bytes);
   }
@@ -394,8 +424,8 @@ ExitCode RunProduction(const Options& options, Console& console) {
   board.Title(JobTitle(options, preflight.bytes.size(), job.sha256) + "; " +
               PolicyWords(options.policy));
   board.RunMessage("trace: " + trace.Name());
-  Production production{options, library, job, preflight.bytes, board, log, trace, hold, host,
-                        runId, station, history.lastPart, HighestNumber(history)};
+  Production production{options, library, job, preflight.bytes, board, log, trace, hold,
+                        registry, host, runId, station, history.lastPart, HighestNumber(history)};
   board.SetRun({production.run, production.station, options.operatorName, options.image,
                 job.sha256, UtcTimestamp(started), PolicyWords(options.policy)});
   for (const Attached& programmer : chosen) board.Name(programmer.id, programmer.key);
@@ -405,6 +435,7 @@ ExitCode RunProduction(const Options& options, Console& console) {
                             ProcessId()));
   }
   ReportUnfinished(board, history.unfinished, crashed);
+  TellDuplicates(production, listed);
   Loops loops(production);
   for (const Attached& programmer : chosen) {
     LogRunRows(production, {programmer}, nullptr, ExitCode::kOk, "");
@@ -414,15 +445,15 @@ ExitCode RunProduction(const Options& options, Console& console) {
   ExitCode exit = RunExit(production, loops.Results());
   const std::string how = HowItEnded(production, loops.Results());
   LogRunRows(production, loops.Programmers(), &loops.Results(), exit, how);
-  if (exit == ExitCode::kOk) exit = production.failures.First();
+  exit = Outranked(exit, production.failures.First());
   if (!trace.End(static_cast<int>(exit), how, problem)) {
     board.RunMessage(problem + ": the run's end is not in the trace");
-    if (exit == ExitCode::kOk) exit = ExitCode::kFileError;
+    exit = Outranked(exit, ExitCode::kFileError);
   }
   board.End(exit, how);
   if (!options.summary.empty() && !WriteSummary(options.summary, board.SummaryJson())) {
     console.Err("qs71prog: cannot write the summary " + options.summary + "\n");
-    if (exit == ExitCode::kOk) exit = ExitCode::kFileError;
+    exit = Outranked(exit, ExitCode::kFileError);
   }
   return exit;
 }
@@ -430,7 +461,7 @@ ExitCode RunProduction(const Options& options, Console& console) {
 ExitCode ListProgrammersCommand(const Options& options, Console& console) {
   WriterLibrary library;
   std::string problem;
-  std::vector<Qs71ProgrammerInfo> found;
+  std::vector<ProgrammerIdentity> found;
   if (!LoadFor(options, library, problem)) {
     console.Err("qs71prog: " + problem + "\n");
     return ExitCode::kLibraryMissing;

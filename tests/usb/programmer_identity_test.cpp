@@ -1,0 +1,185 @@
+// A programmer is its device: the calls that name a Qs71ProgrammerIdentity reach that device
+// or none, whatever the bus did to its path (another programmer plugged into it, one of the
+// same serial, the node made again), and a hold is of the device, never of a path. The bus is
+// the emulator's bus file, rewritten between the listing and the call as a test would pull and
+// plug programmers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "process_runner.h"
+#include "test_images.h"
+#include "test_scratch.h"
+#include "writer_library.h"
+
+namespace qs71::test {
+namespace {
+
+class ProgrammerIdentity : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(lib.Loaded()) << lib.Error();
+    ASSERT_NE(lib.listIdentities, nullptr);
+    lib.reset();
+    folder = CleanScratchFolder(QS71_TEST_TMPDIR, "identity");
+    bus = (folder / "bus").string();
+  }
+  void TearDown() override { lib.reset(); }
+
+  void Bus(const std::string& lines) const { std::ofstream(bus, std::ios::trunc) << lines; }
+
+  std::vector<Qs71ProgrammerIdentity> Identities() const {
+    std::vector<Qs71ProgrammerIdentity> list(8);
+    const int32_t count = lib.listIdentities(list.data(), static_cast<int32_t>(list.size()));
+    list.resize(count < 0 ? 0 : static_cast<size_t>(count));
+    return list;
+  }
+
+  // One identification on the device named, its text kept.
+  int32_t IdentifyOn(const Qs71ProgrammerIdentity& identity, std::string& text) const {
+    Qs71JobRequest request{};
+    request.size = sizeof request;
+    request.identity = &identity;
+    request.output = AppendText;
+    request.context = &text;
+    Qs71JobResult result{};
+    result.size = sizeof result;
+    return lib.job(&request, &result);
+  }
+
+  const WriterLibrary& lib = Emulated();
+  std::filesystem::path folder;
+  std::string bus;
+};
+
+// The listing with nodes is the listing: the same programmers in the same order, each with a
+// node of its own even where two report one serial.
+TEST_F(ProgrammerIdentity, TheListingGivesEachDeviceItsNode) {
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "3");
+  ScopedEnv onBus("QS71_EMU_BUS", bus);
+  Bus("3 emulated:09 SAME\n1 emulated:01 SAME\n2 emulated:02 OTHER 4\n");
+  const std::vector<Qs71ProgrammerIdentity> identities = Identities();
+  const std::vector<Qs71ProgrammerInfo> infos = lib.Programmers();
+  ASSERT_EQ(identities.size(), 3u);
+  ASSERT_EQ(infos.size(), 3u);
+  const char* nodes[] = {"emulated 1", "emulated 2/4", "emulated 3"};
+  for (size_t i = 0; i < identities.size(); ++i) {
+    EXPECT_STREQ(identities[i].info.path, infos[i].path);
+    EXPECT_STREQ(identities[i].info.serial, infos[i].serial);
+    EXPECT_EQ(identities[i].info.release, infos[i].release);
+    EXPECT_STREQ(identities[i].node, nodes[i]);
+  }
+}
+
+// Rows: the bus when the host listed, the bus when it called, and what the call on the first
+// device listed gets. A device refused sends nothing; one gone from its path is missing.
+TEST_F(ProgrammerIdentity, ACallReachesTheDeviceNamedOrNone) {
+  const struct {
+    const char* name;
+    const char* before;
+    const char* after;
+    int result;
+    const char* says;
+  } rows[] = {
+      {"still there", "1 emulated:01 A\n2 emulated:02 B\n", "1 emulated:01 A\n2 emulated:02 B\n", 0,
+       "OTP test started"},
+      {"another programmer took its path between two polls", "1 emulated:01 A\n",
+       "2 emulated:01 B\n", -64,
+       "[ERROR] Programmer replaced: emulated:01 is not the device named (serial B, emulated "
+       "2)! (-64)\n"},
+      {"one of the same serial took its path", "1 emulated:01 X\n2 emulated:02 X\n",
+       "2 emulated:01 X\n", -64,
+       "[ERROR] Programmer replaced: emulated:01 is not the device named (serial X, emulated "
+       "2)! (-64)\n"},
+      {"its node made again at the same path", "1 emulated:01 A\n", "1 emulated:01 A 2\n", -64,
+       "(serial A, emulated 1/2)! (-64)\n"},
+      {"moved to another path", "1 emulated:01 A\n", "1 emulated:05 A\n", -20,
+       "Failed to start OTP test!! (-20)\n"},
+  };
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "2");
+  ScopedEnv onBus("QS71_EMU_BUS", bus);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Bus(row.before);
+    const std::vector<Qs71ProgrammerIdentity> identities = Identities();
+    ASSERT_FALSE(identities.empty());
+    Bus(row.after);
+    std::string text;
+    EXPECT_EQ(IdentifyOn(identities[0], text), row.result) << text;
+    EXPECT_NE(text.find(row.says), std::string::npos) << text;
+    if (row.result == -64) {
+      EXPECT_EQ(lib.requestCount(-1), 0u) << "a request reached the device at the path";
+      char why[160] = "";
+      EXPECT_EQ(lib.holdProgrammer(&identities[0], why, sizeof why), -64);
+      EXPECT_NE(std::string(why).find("is not the device named"), std::string::npos) << why;
+    }
+  }
+}
+
+// The old calls keep naming a path: whoever is there now gets the call.
+TEST_F(ProgrammerIdentity, APathStillNamesWhateverIsThere) {
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "2");
+  ScopedEnv onBus("QS71_EMU_BUS", bus);
+  Bus("2 emulated:01 B\n");
+  const Outcome outcome = lib.CallOn("emulated:01", Job{});
+  EXPECT_EQ(outcome.result, 0) << outcome.output;
+}
+
+// "The first programmer" is one: Qs71UsbHold(NULL) holds the one Qs71UsbRelease(NULL) lets
+// go, however the bus lists them; the first by path is programmer 1 here, whose chip file
+// holds it.
+TEST_F(ProgrammerIdentity, HoldAndReleaseOfNoneNameOneDevice) {
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "2");
+  ScopedEnv onBus("QS71_EMU_BUS", bus);
+  ScopedEnv chip("QS71_EMU_OTP_FILE", (folder / "part.otp").string());
+  Bus("2 emulated:02 B\n1 emulated:01 A\n");
+  char why[128] = "x";
+  EXPECT_EQ(lib.hold(nullptr, why, sizeof why), 0) << why;
+  testsupport::ProcessOptions options;
+  options.folder = folder;
+  options.environment = {{"QS71_EMU_PROGRAMMERS", "2"}, {"QS71_EMU_BUS", bus},
+                         {"QS71_EMU_OTP_FILE", (folder / "part.otp").string()}};
+  testsupport::LiveProcess other({QS71_HOLD_HELPER, QS71_EMULATED_LIBRARY, "hold", "emulated:01"},
+                                 options);
+  std::string line;
+  ASSERT_TRUE(other.ReadLine(line));
+  EXPECT_EQ(line.rfind("hold -62 process ", 0), 0u) << line;
+  EXPECT_EQ(lib.release(nullptr), 0);
+  EXPECT_EQ(lib.release(nullptr), -61);
+}
+
+// Another programmer on a held programmer's path is another device: this process does not
+// hold it for having held the path, and a second process may take it first.
+TEST_F(ProgrammerIdentity, AHoldIsOfTheDeviceNotItsPath) {
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "2");
+  ScopedEnv onBus("QS71_EMU_BUS", bus);
+  ScopedEnv sockets("QS71_EMU_SOCKET", (folder / "sockets").string());
+  for (const char* k : {"1", "2"}) std::filesystem::create_directories(folder / "sockets" / k);
+  Bus("1 emulated:01 A\n");
+  const std::vector<Qs71ProgrammerIdentity> before = Identities();
+  ASSERT_EQ(before.size(), 1u);
+  EXPECT_EQ(lib.holdProgrammer(&before[0], nullptr, 0), 0);
+  Bus("2 emulated:01 B\n");
+  testsupport::ProcessOptions options;
+  options.folder = folder;
+  options.environment = {{"QS71_EMU_PROGRAMMERS", "2"}, {"QS71_EMU_BUS", bus},
+                         {"QS71_EMU_SOCKET", (folder / "sockets").string()}};
+  testsupport::LiveProcess other({QS71_HOLD_HELPER, QS71_EMULATED_LIBRARY, "hold", "emulated:01"},
+                                 options);
+  std::string line;
+  ASSERT_TRUE(other.ReadLine(line));
+  EXPECT_EQ(line, "hold 0 ");
+  char why[128] = "";
+  EXPECT_EQ(lib.hold("emulated:01", why, sizeof why), -62);
+  EXPECT_EQ(std::string(why), "process " + std::to_string(other.Pid()) + " (qs71_hold_helpe)");
+  // The first device's hold goes with a release by its identity, gone from the bus or not.
+  EXPECT_EQ(lib.releaseProgrammer(&before[0]), 0);
+  EXPECT_EQ(lib.releaseProgrammer(&before[0]), -61);
+}
+
+}  // namespace
+}  // namespace qs71::test
