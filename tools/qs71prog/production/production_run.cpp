@@ -15,6 +15,7 @@
 #include "platform/host_system.h"
 #include "qs71_usb_writer.h"
 #include "text_format.h"
+#include "trace/random_id.h"
 
 namespace qs71prog {
 
@@ -298,23 +299,16 @@ TraceJob TracedJob(const Options& options, const JobDescription& job) {
 // no more (15). A trace that cannot be written stops the run here (9).
 ExitCode BeginTrace(const Options& options, RunTrace& trace, const TraceJob& traced,
                     const TraceRun& run, std::string& problem) {
-  NumberGrant lot;
-  if (!trace.Begin(options.trace, traced, run, problem) || !trace.Lot(lot, problem)) {
+  LotState lot;
+  if (!trace.Begin(TraceSettings(options.trace), traced, run, problem) || !trace.Lot(lot, problem)) {
     return ExitCode::kFileError;
   }
-  if (!lot.exhausted) return ExitCode::kOk;
+  if (!lot.Complete()) return ExitCode::kOk;
   problem = "the lot of " + (traced.name.empty() ? "job " + traced.hash.substr(0, 12) : traced.name) +
-            " is complete (" + std::to_string(lot.made) + " of " + std::to_string(lot.lot) +
-            " parts made, in " + trace.Name() + "): the job makes no more parts";
+            " is complete (" + std::to_string(lot.good) + " good parts of " +
+            std::to_string(lot.lot) + ", " + std::to_string(lot.scrap) + " scrap, in " +
+            trace.Name() + "): the job makes no more parts";
   return ExitCode::kLotComplete;
-}
-
-// The highest part number anywhere in the log: the trace's numbers go on above it, so that a
-// log kept from before the trace never holds one number twice.
-int HighestNumber(const LogHistory& history) {
-  int highest = 0;
-  for (const auto& [key, part] : history.lastPart) highest = std::max(highest, part);
-  return highest;
 }
 
 }  // namespace
@@ -367,7 +361,7 @@ ExitCode RunProduction(const Options& options, Console& console) {
   const LogHistory history = options.log.empty() ? LogHistory() : ReadLogHistory(options.log);
   const std::string host = HostName();
   const auto started = std::chrono::system_clock::now();
-  const std::string runId = Format("%s-%ld", RunStamp(started).c_str(), ProcessId());
+  const std::string runId = RandomUuid();
   const std::string station = options.station.empty() ? host : options.station;
   const TraceJob traced = TracedJob(options, job);
   RunTrace trace;
@@ -392,8 +386,9 @@ ExitCode RunProduction(const Options& options, Console& console) {
   board.SetWidth(console.Columns());
   board.Title(JobTitle(options, preflight.bytes.size(), job.sha256));
   board.RunMessage("trace: " + trace.Name());
+  for (const std::string& note : trace.Notes()) board.RunMessage(note);
   Production production{options, library, job, preflight.bytes, board, log, trace, hold, host,
-                        runId, station, history.lastPart, HighestNumber(history)};
+                        runId, station, history.lastPart, LogFloor(history, job.sha256)};
   board.SetRun({production.run, production.station, options.operatorName, options.image,
                 job.sha256, UtcTimestamp(started)});
   for (const Attached& programmer : chosen) board.Name(programmer.id, programmer.key);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "trace/station_spool.h"
 #include "trace/trace_store.h"
 
 namespace qs71prog {
@@ -13,5 +14,20 @@ namespace qs71prog {
 // connection: the --trace postgresql://... string; localFile: the station's own trace.
 bool LineTraceStore(const std::string& connection, const std::string& localFile,
                     std::unique_ptr<TraceStore>& store, std::string& problem);
+
+// The line's server alone, for a report or an export: what a station spooled is not the
+// line's trace.
+bool LineTraceReader(const std::string& connection, std::unique_ptr<TraceStore>& store,
+                     std::string& problem);
+
+}  // namespace qs71prog
+
+namespace qs71prog {
+
+// --clear-refused: the events the line's server refused, set aside in the spool at
+// localFile, each sent again; false when the server does not answer or the spool cannot be
+// read.
+bool ClearRefusedEvents(const std::string& connection, const std::string& localFile,
+                        std::vector<ClearedEntry>& cleared, std::string& problem);
 
 }  // namespace qs71prog

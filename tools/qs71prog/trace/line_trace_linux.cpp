@@ -9,8 +9,21 @@ namespace qs71prog {
 bool LineTraceStore(const std::string& connection, const std::string& localFile,
                     std::unique_ptr<TraceStore>& store, std::string&) {
   store = std::make_unique<ForwardingStore>(std::make_unique<PostgresStore>(connection),
-                                            std::make_unique<SqliteStore>(localFile), localFile);
+                                            std::make_unique<SqliteStore>(localFile));
   return true;
+}
+
+bool LineTraceReader(const std::string& connection, std::unique_ptr<TraceStore>& store,
+                     std::string&) {
+  store = std::make_unique<PostgresStore>(connection);
+  return true;
+}
+
+bool ClearRefusedEvents(const std::string& connection, const std::string& localFile,
+                        std::vector<ClearedEntry>& cleared, std::string& problem) {
+  ForwardingStore station(std::make_unique<PostgresStore>(connection),
+                          std::make_unique<SqliteStore>(localFile));
+  return station.Open(problem) && station.ClearRefused(cleared, problem);
 }
 
 }  // namespace qs71prog

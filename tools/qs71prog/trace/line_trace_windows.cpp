@@ -13,4 +13,15 @@ bool LineTraceStore(const std::string& connection, const std::string&,
   return false;
 }
 
+bool LineTraceReader(const std::string& connection, std::unique_ptr<TraceStore>& store,
+                     std::string& problem) {
+  return LineTraceStore(connection, "", store, problem);
+}
+
+bool ClearRefusedEvents(const std::string& connection, const std::string& localFile,
+                        std::vector<ClearedEntry>&, std::string& problem) {
+  std::unique_ptr<TraceStore> none;
+  return LineTraceStore(connection, localFile, none, problem);
+}
+
 }  // namespace qs71prog

@@ -43,6 +43,17 @@ TraceValue ValueAt(const PGresult* result, int row, int column) {
   }
 }
 
+// The SQLSTATE classes of a failure that says nothing about what was sent: connection
+// trouble, insufficient resources (a full disk), an operator's intervention (a shutdown), a
+// system error, and a transaction to be tried again (a deadlock). The same call later may pass.
+bool Passing(const char* state) {
+  if (state == nullptr) return false;
+  const std::string code = state;
+  const std::string kind = code.substr(0, 2);
+  return kind == "08" || kind == "53" || kind == "57" || kind == "58" || code == "40001" ||
+         code == "40P01";
+}
+
 // Two stations opening an empty database at once must not both create the schema: the
 // migration runs under this lock, held until its transaction ends.
 constexpr int64_t kMigrationLock = 7107;
@@ -95,6 +106,7 @@ bool PostgresStore::Query(const std::string& sql, const TraceRow& values, TraceR
                         &PQclear);
   const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+    passing = !result || Passing(PQresultErrorField(result.get(), PG_DIAG_SQLSTATE));
     problem = OneLine(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn));
     if (problem.empty()) problem = OneLine(PQerrorMessage(conn));
     return false;
@@ -117,8 +129,10 @@ bool PostgresStore::Connect(std::string& problem) {
   const char* const values[] = {"3", "10000", connection.c_str(), nullptr};
   conn = PQconnectdbParams(keys, values, 1);
   if (PQstatus(conn) == CONNECTION_OK) return true;
-  // libpq tells "nobody answers" from "refused" only through a ping.
-  unreachable = PQpingParams(keys, values, 1) == PQPING_NO_RESPONSE;
+  // libpq tells "nobody answers" from "refused" only through a ping; a server starting up or
+  // shutting down refuses everyone for a while.
+  const PGPing ping = PQpingParams(keys, values, 1);
+  unreachable = ping == PQPING_NO_RESPONSE || ping == PQPING_REJECT;
   problem = "cannot open the trace " + name + ": " + OneLine(PQerrorMessage(conn));
   PQfinish(conn);
   conn = nullptr;
@@ -146,6 +160,14 @@ bool PostgresStore::Open(std::string& problem) {
       problem);
 }
 
+bool PostgresStore::OpenToRead(std::string& problem) {
+  std::lock_guard<std::recursive_mutex> lock(mutex);
+  unreachable = false;
+  return Connect(problem) &&
+         Transaction([this](TraceSql& sql, std::string& why) { return Readable(sql, why); },
+                     problem);
+}
+
 bool PostgresStore::Transaction(const Work& work, std::string& problem) {
   std::lock_guard<std::recursive_mutex> lock(mutex);
   unreachable = conn == nullptr || PQstatus(conn) != CONNECTION_OK;
@@ -154,10 +176,11 @@ bool PostgresStore::Transaction(const Work& work, std::string& problem) {
     return false;
   }
   std::string why;
+  passing = false;
   if (Execute("BEGIN", {}, why) && work(*this, why) && Execute("COMMIT", {}, why)) return true;
-  unreachable = PQstatus(conn) != CONNECTION_OK;
+  unreachable = passing || PQstatus(conn) != CONNECTION_OK;
   std::string ignored;
-  if (!unreachable) Execute("ROLLBACK", {}, ignored);
+  if (PQstatus(conn) == CONNECTION_OK) Execute("ROLLBACK", {}, ignored);
   // The trace's own refusals name it already; the server's words follow its name.
   problem = why.rfind("the trace ", 0) == 0 ? why : "the trace " + name + ": " + why;
   return false;

@@ -26,13 +26,15 @@ class PostgresStore : public SqlTraceStore, private TraceSql {
   std::string Name() const override { return name; }
   // Connects (again, when a connection was open) and brings the schema up to date.
   bool Open(std::string& problem) override;
+  // Connects and checks the schema's version; nothing is created or changed.
+  bool OpenToRead(std::string& problem) override;
+  bool Transaction(const Work& work, std::string& problem) override;
 
   // After a failed call: true when it failed because the server could not be reached (no
-  // connection, or one that broke), false when the server answered and refused.
+  // connection, or one that broke), or for a reason of the moment that the same call may not
+  // meet again (a full disk, a server shutting down, a deadlock); false when the server
+  // answered and refused what was sent.
   bool Unreachable() const { return unreachable; }
-
- protected:
-  bool Transaction(const Work& work, std::string& problem) override;
 
  private:
   bool Query(const std::string& sql, const TraceRow& values, TraceRows& rows,
@@ -43,6 +45,7 @@ class PostgresStore : public SqlTraceStore, private TraceSql {
   std::string name;
   pg_conn* conn = nullptr;
   bool unreachable = false;
+  bool passing = false;  // the last statement failed for a reason of the moment
   std::recursive_mutex mutex;  // one transaction at a time on the connection
 };
 

@@ -23,4 +23,9 @@ ExitCode ExportCsvCommand(const Options& options, Console& console);
 // standard output.
 ExitCode ReportCommand(const Options& options, Console& console);
 
+// --clear-refused: the events that the line's server refused, set aside in this station's
+// spool, sent again; what it takes now leaves the spool, the rest stays there, cleared, and
+// no longer counts as refused on the screen and in the report. Each is listed.
+ExitCode ClearRefusedCommand(const Options& options, Console& console);
+
 }  // namespace qs71prog
