@@ -1103,8 +1103,9 @@ TEST_F(ProgProduction, ProgrammersPluggedInLaterJoinTheRun) {
     EXPECT_EQ(perProgrammer, (std::map<std::string, int>{{"QS71EMU-01", 1}, {"QS71EMU-02", 1}}));
   }
 }
-// A job's lot counts over its runs in the station's trace: the run that makes its last part
-// ends at once (15) without waiting for a part it may not make, and the job runs no more.
+// A job's lot of good parts counts over its runs in the station's trace: the run that makes
+// its last part ends at once (15) without waiting for a part it may not make, and the job
+// runs no more.
 TEST_F(ProgProduction, ALotEndsTheRunAndTheJob) {
   const std::string job = (dir / "toy.job").string();
   ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string(), "--lot", "3"}).exitCode, 0);
@@ -1114,13 +1115,14 @@ TEST_F(ProgProduction, ALotEndsTheRunAndTheJob) {
   const ProcessResult made = RunProg({"--emulate", "--job", job, "--production", "--log", log.string()},
                                      environment);
   EXPECT_EQ(made.exitCode, 15) << made.out << made.err;
-  EXPECT_NE(made.out.find("lot 3: 2 made, 1 to go"), std::string::npos) << made.out;
+  EXPECT_NE(made.out.find("lot 3: 2 good, 0 scrap, 1 to go"), std::string::npos) << made.out;
   std::vector<std::string> numbers;
   for (const auto& row : ReadLog(log).rows) numbers.push_back(row.at("part"));
   EXPECT_EQ(numbers, (std::vector<std::string>{"1", "2", "3"}));
   const ProcessResult again = RunProg({"--emulate", "--job", job, "--production"}, environment);
   EXPECT_EQ(again.exitCode, 15);
-  EXPECT_NE(again.err.find("is complete (3 of 3 parts made"), std::string::npos) << again.err;
+  EXPECT_NE(again.err.find("is complete (3 good parts of 3, 0 scrap"), std::string::npos)
+      << again.err;
 }
 
 }  // namespace
