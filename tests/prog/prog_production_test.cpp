@@ -426,6 +426,43 @@ TEST_F(ProgProduction, APartNeverWrittenIsToBeUsedAgain) {
   EXPECT_EQ(parts_log.rows[0].at("code"), "-52");
 }
 
+// A programmer lost once a part's write was done leaves a part that holds the image: it is
+// WRITTEN, NOT VERIFIED, to be verified, never a FAIL to scrap; and a station that has only
+// the job file checks it against the job's image.
+TEST_F(ProgProduction, APartWhoseVerifyTheProgrammerLostIsToBeVerified) {
+  const auto parts = MakeParts(sockets, 1);
+  // Without a blank check the verify's call is the first to begin a comparison (0x79).
+  std::ofstream(sockets / "part1.faults") << "no-reply:0x79";
+  const testsupport::ProcessResult run = RunProg(
+      {"--emulate", "--write", image.string(), "--no-blank-check", "--production", "--count",
+       "1", "--log", log.string()},
+      {{"QS71_EMU_SOCKET", sockets.string()}});
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  const CsvLog parts_log = ReadLog(log);
+  ASSERT_EQ(parts_log.rows.size(), 1u) << run.out << run.err;
+  EXPECT_EQ(parts_log.rows[0].at("result"), "unverified");
+  EXPECT_EQ(parts_log.rows[0].at("status"), "written, not verified — verify it");
+  EXPECT_NE(run.out.find("WRITTEN, NOT VERIFIED"), std::string::npos) << run.out;
+  std::filesystem::remove(sockets / "part1.faults");
+  const std::string job = (dir / "toy.job").string();
+  ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string()}).exitCode, 0);
+  const Environment environment = {{"QS71_TRUST_DIR", (dir / "none").string()}};
+  const struct {
+    const char* step;
+    int exit;
+  } checks[] = {{"--verify", 0}, {"--identify", 0}};
+  for (const auto& check : checks) {
+    const testsupport::ProcessResult checked = RunProg(
+        {"--emulate=" + parts[0].string(), "--job", job, check.step}, environment);
+    EXPECT_EQ(checked.exitCode, check.exit) << check.step << checked.out << checked.err;
+  }
+  const testsupport::ProcessResult blank = RunProg(
+      {"--emulate=" + (dir / "blank.otp").string(), "--job", job, "--verify", "--no-locate"},
+      environment);
+  EXPECT_EQ(blank.exitCode, 8) << blank.out << blank.err;
+  EXPECT_NE(blank.err.find("differs from " + job), std::string::npos) << blank.err;
+}
+
 // The job is checked before the first part: the number of programmers attached (fewer are
 // waited for, more refused) and the image's hash. A run refused touches no part and writes no log; a run let go names its image.
 TEST_F(ProgProduction, ChecksTheJobBeforeTheFirstPart) {
@@ -795,7 +832,7 @@ TEST_F(ProgProduction, ACrashLeavesATraceTheNextRunReports) {
   EXPECT_EQ(next.exitCode, 0) << next.err;
   EXPECT_NE((next.out + next.err)
                 .find("1 part of run " + run + " was under way when it stopped (QS71EMU-01 part "
-                      "1): check it with --verify"),
+                      "1): check it with qs71prog --verify " + image.string()),
             std::string::npos)
       << next.out << next.err;
   const CsvLog after = ReadLog(nextLog);

@@ -23,6 +23,7 @@ struct Given {
   bool noLocate = false;
   std::optional<std::string> write;
   std::optional<std::string> verify;
+  bool verifyJob = false;  // --verify without an image: the job file's
   std::optional<double> vdd;
   std::array<std::optional<double>, 4> volts;
   std::string library;
@@ -58,6 +59,7 @@ struct Given {
   std::string report;     // --report FILE, or - for text on standard output
   std::string run;        // --run ID
   std::string since;      // --since TIME
+  bool clearRefused = false;  // --clear-refused
   std::vector<std::string> named;  // every option given, by its name
   bool jobIsFile = false;          // --job names a file that exists
 
@@ -70,7 +72,8 @@ struct Given {
 // of the settings its job fixes. False with error naming the option.
 bool CheckJobOptionRules(const Given& given, std::string& error);
 
-// Whether given asks for one of --make-key, --make-job, --show-job, --export-csv and --report.
+// Whether given asks for one of --make-key, --make-job, --show-job, --export-csv, --report
+// and --clear-refused.
 bool AsksForJobAction(const Given& given);
 
 }  // namespace qs71prog

@@ -68,6 +68,8 @@ struct Options {
   std::string traceRun;
   std::string traceJob;
   std::string since;
+  // --clear-refused: the events a line's server refused, sent again or cleared.
+  bool clearRefused = false;
 
   double Volts(Voltage voltage) const { return volts[static_cast<size_t>(voltage)]; }
 };

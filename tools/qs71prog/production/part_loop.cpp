@@ -222,6 +222,13 @@ PartFate FateOf(const JobOutcome& outcome, const Selection& selection) {
                    : PartFate{"aborted", name + " — cut short before its blank check ended — "
                                                 "put it through again", false};
   }
+  // A programmer lost once the write was done (its verify could not run) leaves a part that
+  // holds what was written: it is to be verified, not scrapped.
+  const bool lost = outcome.exit == ExitCode::kNoProgrammer ||
+                    outcome.exit == ExitCode::kProgrammerError;
+  if (written && lost && outcome.phase == Phase::kVerify) {
+    return {"unverified", "written, not verified — verify it", true};
+  }
   constexpr ExitCode kPartChecks[] = {ExitCode::kChip, ExitCode::kNotBlank,
                                       ExitCode::kWriteFailed, ExitCode::kVerifyMismatch};
   const bool judged = std::find(std::begin(kPartChecks), std::end(kPartChecks), outcome.exit) !=

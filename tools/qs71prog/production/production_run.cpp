@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "file_system.h"
 #include "job/programming_job.h"
 #include "output_writer.h"
 #include "production/production_state.h"
@@ -125,10 +126,17 @@ bool EmulatedSocketsSet(const WriterLibrary& library) {
   return !library.IsEmulated() || (sockets != nullptr && *sockets != '\0');
 }
 
+// The command that checks a part against this run's image, as a station with only the job
+// file can type it.
+std::string VerifyCommand(const Options& options) {
+  return options.jobFile.empty() ? "qs71prog --verify " + HintPath(options.image)
+                                 : "qs71prog --job " + HintPath(options.jobFile) + " --verify";
+}
+
 // Parts that an earlier run began to write and never finished, by the trace and by the log:
 // a crash or a power cut. Their numbers stay used; a person must look at them.
 void ReportUnfinished(ProductionDisplay& board, std::vector<UnfinishedPart> unfinished,
-                      const std::vector<TracePart>& traced) {
+                      const std::vector<TracePart>& traced, const std::string& verify) {
   for (const TracePart& part : traced) {
     const auto same = [&part](const UnfinishedPart& known) {
       return known.run == part.run && known.programmerKey == part.programmer &&
@@ -148,10 +156,10 @@ void ReportUnfinished(ProductionDisplay& board, std::vector<UnfinishedPart> unfi
     }
     board.RunMessage(parts.size() == 1
                          ? "1 part of run " + run + " was under way when it stopped (" + which +
-                               "): check it with --verify"
+                               "): check it with " + verify
                          : std::to_string(parts.size()) + " parts of run " + run +
                                " were under way when it stopped (" + which +
-                               "): check them with --verify");
+                               "): check them with " + verify);
   }
 }
 
@@ -397,7 +405,7 @@ ExitCode RunProduction(const Options& options, Console& console) {
                             "stop the run with kill -TERM %ld",
                             ProcessId()));
   }
-  ReportUnfinished(board, history.unfinished, crashed);
+  ReportUnfinished(board, history.unfinished, crashed, VerifyCommand(options));
   Loops loops(production);
   for (const Attached& programmer : chosen) {
     LogRunRows(production, {programmer}, nullptr, ExitCode::kOk, "");
