@@ -121,5 +121,34 @@ TEST_F(ProgLineTrace, AStationCutOffRecordsLocallyAndForwardsWhenTheServerIsBack
   EXPECT_EQ(outbox.out, "0\n") << outbox.err;
 }
 
+// A station whose line server does not answer and that holds no numbers yet waits for the
+// server, saying so, rather than ending; once it answers the part is made and the run ends
+// for its own reason.
+TEST_F(ProgLineTrace, AStationWithoutNumbersWaitsForItsServer) {
+  server->Stop();
+  std::filesystem::create_directories(dir / "st1");
+  RunProg({"--emulate=" + (dir / "st1" / "part1.otp").string(), "--identify"});
+  testsupport::LiveProcess station(
+      {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH, "--emulate", "--write",
+       image.string(), "--production", "--count", "1", "--station", "st1", "--trace",
+       server->Connection(), "--summary", (dir / "summary.json").string()},
+      {.environment = {{"QS71_EMU_SOCKET", (dir / "st1").string()},
+                       {"XDG_STATE_HOME", (dir / "st1-state").string()}}});
+  std::string line, seen;
+  while (station.ReadLine(line) && line.find("waiting for the line's trace: ") == std::string::npos) {
+    seen += line + "\n";
+  }
+  ASSERT_NE(line.find("waiting for the line's trace: 2 events to send"), std::string::npos)
+      << seen << line;
+  std::string problem;
+  ASSERT_TRUE(server->Start(problem)) << problem;
+  while (station.ReadLine(line)) seen += line + "\n";
+  EXPECT_EQ(station.Wait(), 0) << seen;
+  EXPECT_EQ(Sql("SELECT result FROM parts"), "pass\n");
+  EXPECT_EQ(Sql("SELECT how FROM runs"), "count reached\n");
+  EXPECT_NE(ReadFileText(dir / "summary.json").find("\"ended\": \"count reached\""),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace qs71prog::test

@@ -3,6 +3,8 @@
 // programmers at once, and Ctrl-C between parts.
 
 #include <gtest/gtest.h>
+
+#include <functional>
 #include <signal.h>
 
 #include <chrono>
@@ -941,28 +943,58 @@ TEST_F(ProgProduction, AnUnverifiedPartIsNoPass) {
   EXPECT_EQ(parts_log.rows[0].at("part"), "1");
 }
 
-// The log's folder removed while the run waits for a part: the run ends with 9 before the part
-// is touched, saying so, instead of writing rows into a file nobody can see.
-TEST_F(ProgProduction, ALogThatIsGoneEndsTheRunBeforeTheNextPart) {
-  std::filesystem::create_directories(sockets);
-  const std::filesystem::path logs = dir / "logs";
-  std::filesystem::create_directories(logs);
-  testsupport::LiveProcess process(
-      {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH, "--emulate", "--write",
-       image.string(), "--production", "--count", "1", "--log", (logs / "parts.csv").string()},
-      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
-  std::string line;
-  while (process.ReadLine(line) && line != "programmer 1: waiting for a part") {
+// The log's folder removed, or the trace deleted or replaced, while the run waits for a part:
+// the run ends with 9 before the part is touched, saying so, instead of writing rows into a
+// file nobody can see.
+TEST_F(ProgProduction, ALogOrTraceThatIsGoneEndsTheRunBeforeTheNextPart) {
+  const std::filesystem::path files = dir / "files";
+  const std::string trace = (files / "trace.db").string();
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::function<void()> fault;
+    std::string says;
+  } cases[] = {
+      {"the log's folder removed", {"--log", (files / "parts.csv").string()},
+       [&] { std::filesystem::remove_all(files); }, "parts.csv is gone"},
+      {"the trace deleted", {"--trace", trace},
+       [&] {
+         for (const char* end : {"", "-wal", "-shm"}) std::filesystem::remove(trace + end);
+       },
+       "the trace " + trace + " is gone: it was deleted or its folder removed; the run ends"},
+      {"the trace replaced", {"--trace", trace},
+       [&] {
+         std::filesystem::copy_file(trace, trace + ".new");
+         std::filesystem::rename(trace + ".new", trace);
+       },
+       "the trace " + trace + " was renamed or replaced by another file; the run ends"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(sockets);
+    std::filesystem::create_directories(sockets);
+    std::filesystem::create_directories(files);
+    std::vector<std::string> command = {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH,
+                                        "--emulate", "--write", image.string(), "--production",
+                                        "--count", "1"};
+    command.insert(command.end(), c.arguments.begin(), c.arguments.end());
+    testsupport::LiveProcess process(command,
+                                     {.environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
+    std::string line;
+    while (process.ReadLine(line) && line != "programmer 1: waiting for a part") {
+    }
+    ASSERT_EQ(line, "programmer 1: waiting for a part");
+    c.fault();
+    const auto parts = MakeParts(dir / "later", 1);
+    std::filesystem::copy_file(parts[0], sockets / "part1.otp");
+    std::string rest;
+    while (process.ReadLine(line)) rest += line + "\n";
+    EXPECT_EQ(process.Wait(), 9) << rest;
+    EXPECT_NE(rest.find(c.says), std::string::npos) << rest;
+    EXPECT_EQ(ReadFileBytes(sockets / "part1.otp"), blank) << "a part that cannot be logged was made";
+    std::filesystem::remove_all(files);
+    std::filesystem::remove_all(dir / "later");
   }
-  ASSERT_EQ(line, "programmer 1: waiting for a part");
-  std::filesystem::remove_all(logs);
-  const auto parts = MakeParts(dir / "later", 1);
-  std::filesystem::copy_file(parts[0], sockets / "part1.otp");
-  std::string rest;
-  while (process.ReadLine(line)) rest += line + "\n";
-  EXPECT_EQ(process.Wait(), 9) << rest;
-  EXPECT_NE(rest.find("parts.csv is gone"), std::string::npos) << rest;
-  EXPECT_EQ(ReadFileBytes(sockets / "part1.otp"), blank) << "a part that cannot be logged was made";
 }
 
 // A launcher that ignores Ctrl-C keeps it ignored; the run says how to stop it instead.

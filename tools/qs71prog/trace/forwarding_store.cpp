@@ -212,10 +212,9 @@ bool ForwardingStore::TakeNumbers(const std::string& job, const std::string& run
       return local->AdoptGrantIn(sql, job, run, grant, why);
     }, problem);
   }
-  if (offline || server->Unreachable()) {
-    GoOffline();
-    problem = "the trace server " + Name() + " does not answer";
-  }
+  // Away already, the next attempt stays where TryReconnect put it.
+  if (!offline && server->Unreachable()) GoOffline();
+  if (offline) problem = "the trace server " + Name() + " does not answer";
   return false;
 }
 
