@@ -24,7 +24,31 @@ std::string Now() { return UtcTimestamp(std::chrono::system_clock::now()); }
 
 ForwardingStore::ForwardingStore(std::unique_ptr<PostgresStore> server,
                                  std::unique_ptr<SqliteStore> local)
-    : server(std::move(server)), local(std::move(local)) {}
+    : server(std::move(server)), local(std::move(local)) {
+  this->server->CommitWithoutWaiting();
+}
+
+bool ForwardingStore::ConfirmDue() const {
+  return !unconfirmed.empty() &&
+         (unconfirmed.size() >= kConfirmEvery ||
+          std::chrono::steady_clock::now() - firstUnconfirmed >= kConfirmAfter);
+}
+
+void ForwardingStore::Took(int64_t seq, bool durable) {
+  --waiting;
+  if (!durable) {
+    if (unconfirmed.empty()) firstUnconfirmed = std::chrono::steady_clock::now();
+    unconfirmed.push_back(seq);
+    return;
+  }
+  Confirmed();
+  sent.push_back(seq);
+}
+
+void ForwardingStore::Confirmed() {
+  sent.insert(sent.end(), unconfirmed.begin(), unconfirmed.end());
+  unconfirmed.clear();
+}
 
 bool ForwardingStore::Local(const LocalStep& step, std::string& problem) {
   int queued = 0;
@@ -37,7 +61,7 @@ bool ForwardingStore::Local(const LocalStep& step, std::string& problem) {
       problem);
   if (!done) return false;
   sent.clear();
-  waiting = queued;
+  waiting = queued - static_cast<int>(unconfirmed.size());
   refused = setAside;
   return true;
 }
@@ -50,7 +74,11 @@ bool ForwardingStore::Recount(std::string& problem) {
   return Local([](TraceSql&, std::string&) { return true; }, problem);
 }
 
+// What was sent and not confirmed goes again once the server is back: it may be what a
+// server that crashed lost.
 void ForwardingStore::GoOffline() {
+  waiting += static_cast<int>(unconfirmed.size());
+  unconfirmed.clear();
   offline = true;
   lastTry = std::chrono::steady_clock::now();
 }
@@ -116,17 +144,19 @@ bool ForwardingStore::Flush(const SpoolEntry& newest, const Step& sendNow,
   }
   std::map<std::string, TraceContents> runs;
   for (const SpoolEntry& entry : entries) {
+    if (std::find(unconfirmed.begin(), unconfirmed.end(), entry.seq) != unconfirmed.end()) {
+      continue;  // on the server already
+    }
     std::string why;
+    const bool durable = ConfirmDue() || entry.kind == "end" || entry.kind == "numbers";
+    if (durable) server->NextDurable();
     const Sent result =
         entry.seq == newest.seq ? Sending(sendNow(why)) : Forward(entry, runs, why);
     if (result == Sent::kServerGone) return GoOffline(), true;
     if (result == Sent::kLocalFailed) return problem = why, false;
     // A refusal is set aside with the server's words: the rows behind it go on.
     if (result == Sent::kRefused && !Refuse(entry, why, problem)) return false;
-    if (result == Sent::kDone) {
-      sent.push_back(entry.seq);
-      --waiting;
-    }
+    if (result == Sent::kDone) Took(entry.seq, durable);
   }
   return true;
 }
@@ -204,7 +234,9 @@ bool ForwardingStore::TakeNumbers(const std::string& job, const std::string& run
   TryReconnect();
   // The job and the run must be on the server before it grants numbers of them.
   if (waiting > 0 && !FlushAll(problem)) return false;
+  if (!offline) server->NextDurable();  // a grant never lost: nor the entries before it
   if (!offline && server->TakeNumbers(job, run, want, floor, grant, problem)) {
+    Confirmed();
     LotState known = grant.lot;
     known.since = Now();
     lastLot[job] = known;
@@ -277,6 +309,7 @@ bool ForwardingStore::ClearRefused(std::vector<ClearedEntry>& cleared, std::stri
   std::map<std::string, TraceContents> runs;
   for (const SpoolEntry& entry : entries) {
     std::string why;
+    if (!offline) server->NextDurable();
     const Sent result = offline ? Sent::kServerGone : Forward(entry, runs, why);
     if (result == Sent::kLocalFailed) return problem = why, false;
     if (result == Sent::kServerGone) {

@@ -3,7 +3,11 @@
 // which records every call too and keeps the spool (trace/station_spool.h): the queue of what
 // the server has not got yet, and what it refused. Each change is recorded locally and queued
 // in one local transaction, then sent; its removal from the queue goes with the next local
-// transaction, so that an event costs one synced local transaction and one on the server. A
+// transaction, so that an event costs one synced local transaction. The server's commits of
+// events do not wait for its disk: an entry sent stays in the queue until a commit that does
+// wait (every kConfirmEvery entries or kConfirmAfter, a grant, a give-back, a run's end) has
+// put it on the server's disk with everything before it, so a server that crashes gets what
+// it lost again, and a station that crashes sends it again at its next start. A
 // server that does not answer stops nothing: changes are recorded and queued, and once it
 // answers again the queue goes to it in order. Every forwarded row carries its key, so a
 // forward repeated (after a lost answer, or a crash before the removal) adds nothing. A row
@@ -33,6 +37,9 @@ class ForwardingStore : public TraceStore {
  public:
   // How long a station waits between attempts to reach a server that stopped answering.
   static constexpr std::chrono::seconds kRetry{2};
+  // How many entries, or how long, a station lets wait for a commit on the server's disk.
+  static constexpr size_t kConfirmEvery = 16;
+  static constexpr std::chrono::seconds kConfirmAfter{5};
 
   // local: the station's own trace, whose file also keeps the spool.
   ForwardingStore(std::unique_ptr<PostgresStore> server, std::unique_ptr<SqliteStore> local);
@@ -95,6 +102,12 @@ class ForwardingStore : public TraceStore {
   bool SettleSent(std::string& problem);
   // The queue counted again: another process of the station may have queued rows.
   bool Recount(std::string& problem);
+  // Whether the next entry sent is to be on the server's disk, vouching for those before it;
+  // Sent: what becomes of an entry the server took.
+  bool ConfirmDue() const;
+  void Took(int64_t seq, bool durable);
+  // A commit on the server's disk: everything sent before it is there too.
+  void Confirmed();
   bool Local(const LocalStep& step, std::string& problem);
   void GoOffline();
   void TryReconnect();
@@ -102,7 +115,9 @@ class ForwardingStore : public TraceStore {
 
   std::unique_ptr<PostgresStore> server;
   std::unique_ptr<SqliteStore> local;
-  std::vector<int64_t> sent;  // sent, to leave the queue with the next local transaction
+  std::vector<int64_t> sent;  // on the server's disk, to leave the queue with the next local transaction
+  std::vector<int64_t> unconfirmed;  // sent, not known to be on the server's disk yet
+  std::chrono::steady_clock::time_point firstUnconfirmed{};
   std::atomic<int> waiting{0};
   std::atomic<int> refused{0};
   std::atomic<bool> offline{true};

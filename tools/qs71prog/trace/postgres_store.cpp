@@ -128,7 +128,9 @@ bool PostgresStore::Connect(std::string& problem) {
   const char* const keys[] = {"connect_timeout", "tcp_user_timeout", "dbname", nullptr};
   const char* const values[] = {"3", "10000", connection.c_str(), nullptr};
   conn = PQconnectdbParams(keys, values, 1);
-  if (PQstatus(conn) == CONNECTION_OK) return true;
+  if (PQstatus(conn) == CONNECTION_OK) {
+    return !lazy || Execute("SET synchronous_commit TO off", {}, problem);
+  }
   // libpq tells "nobody answers" from "refused" only through a ping; a server starting up or
   // shutting down refuses everyone for a while.
   const PGPing ping = PQpingParams(keys, values, 1);
@@ -168,6 +170,19 @@ bool PostgresStore::OpenToRead(std::string& problem) {
                      problem);
 }
 
+bool PostgresStore::ReadOnce(const Work& work, std::string& problem) {
+  std::lock_guard<std::recursive_mutex> lock(mutex);
+  unreachable = conn == nullptr || PQstatus(conn) != CONNECTION_OK;
+  std::string why;
+  passing = false;
+  if (!unreachable && work(*this, why)) return true;
+  unreachable = unreachable || passing || PQstatus(conn) != CONNECTION_OK;
+  problem = unreachable && why.empty() ? "the trace server " + name + " does not answer"
+            : why.rfind("the trace ", 0) == 0 ? why
+                                              : "the trace " + name + ": " + why;
+  return false;
+}
+
 bool PostgresStore::Transaction(const Work& work, std::string& problem) {
   std::lock_guard<std::recursive_mutex> lock(mutex);
   unreachable = conn == nullptr || PQstatus(conn) != CONNECTION_OK;
@@ -177,7 +192,13 @@ bool PostgresStore::Transaction(const Work& work, std::string& problem) {
   }
   std::string why;
   passing = false;
-  if (Execute("BEGIN", {}, why) && work(*this, why) && Execute("COMMIT", {}, why)) return true;
+  const bool durable = lazy && durableNext;
+  durableNext = false;
+  if (Execute("BEGIN", {}, why) &&
+      (!durable || Execute("SET LOCAL synchronous_commit TO on", {}, why)) && work(*this, why) &&
+      Execute("COMMIT", {}, why)) {
+    return true;
+  }
   unreachable = passing || PQstatus(conn) != CONNECTION_OK;
   std::string ignored;
   if (PQstatus(conn) == CONNECTION_OK) Execute("ROLLBACK", {}, ignored);

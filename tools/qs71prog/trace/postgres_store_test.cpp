@@ -240,9 +240,10 @@ TEST_F(PostgresTrace, AStationCutOffRecordsLocallyAndForwardsOnceBack) {
     ASSERT_TRUE(station.Record(Event("r1", seq++, "part", part), problem)) << problem;
   }
   EXPECT_TRUE(station.Away());
-  EXPECT_EQ(station.Waiting(), seq - 2);
+  // The event sent before the stop is not known to be on the server's disk: it goes again.
+  EXPECT_EQ(station.Waiting(), seq - 1);
   EXPECT_EQ(station.Backlog(), "trace server " + station.Name() +
-                                   " not answering: recording locally, 6 events waiting");
+                                   " not answering: recording locally, 7 events waiting");
   grant.id = "g2";
   EXPECT_FALSE(station.TakeNumbers(kJob, "r1", 4, 0, grant, problem));
   EXPECT_TRUE(station.Away());
@@ -268,9 +269,48 @@ TEST_F(PostgresTrace, AStationCutOffRecordsLocallyAndForwardsOnceBack) {
             0);
   LotState lot;
   ASSERT_TRUE(station.Lot(kJob, lot, problem)) << problem;
-  EXPECT_EQ(OutboxQuery(outbox, "SELECT count(*) FROM outbox"), 0);
+  EXPECT_EQ(station.Waiting(), 0);
   EXPECT_EQ(Sql(counts), std::to_string(seq - 1) + " 3 1\n");
   EXPECT_EQ(lot.scrap, 3);
+  // They leave the queue with the next commit on the server's disk: the run's end again.
+  ASSERT_TRUE(station.EndRun(ended, problem)) << problem;
+  EXPECT_EQ(OutboxQuery(outbox, "SELECT count(*) FROM outbox"), 0);
+  EXPECT_EQ(Sql(counts), std::to_string(seq - 1) + " 3 1\n");
+}
+
+// What the line refused stays set aside until an engineer clears it: an event the server
+// takes now (its run is there at last) leaves the spool; one it still refuses is kept,
+// cleared, with the server's latest words, and no longer counts as refused.
+TEST_F(PostgresTrace, RefusedEventsAreClearedByAnEngineer) {
+  const auto spool = folder / "station.sqlite";
+  auto station = std::make_unique<ForwardingStore>(Store(), std::make_unique<SqliteStore>(spool.string()));
+  ASSERT_TRUE(station->Open(problem)) << problem;
+  ASSERT_TRUE(station->BeginRun(Job(0), MakeRun("r1", "st1"), problem)) << problem;
+  TraceEvent latin1 = Event("r1", 1, "lost", 0);
+  latin1.row.operatorName = "Jos\xe9";
+  ASSERT_TRUE(station->Record(latin1, problem)) << problem;
+  // The run's start reached the server late: its events were refused meanwhile.
+  Sql("DELETE FROM runs");
+  ASSERT_TRUE(station->Record(Event("r1", 2, "back", 0), problem)) << problem;
+  EXPECT_EQ(station->Refused(), 2);
+  ASSERT_TRUE(Store()->Open(problem)) << problem;
+  auto server = Store();
+  ASSERT_TRUE(server->Open(problem) && server->BeginRun(Job(0), MakeRun("r1", "st1"), problem))
+      << problem;
+  std::vector<ClearedEntry> cleared;
+  ASSERT_TRUE(station->ClearRefused(cleared, problem)) << problem;
+  ASSERT_EQ(cleared.size(), 2u);
+  EXPECT_FALSE(cleared[0].sent);
+  EXPECT_NE(cleared[0].entry.reason.find("invalid byte sequence for encoding \"UTF8\""),
+            std::string::npos)
+      << cleared[0].entry.reason;
+  EXPECT_TRUE(cleared[1].sent);
+  EXPECT_EQ(Sql("SELECT id FROM events"), "r1/2\n");
+  EXPECT_EQ(OutboxQuery(spool, "SELECT count(*) FROM refused WHERE cleared_at IS NOT NULL"), 1);
+  station = std::make_unique<ForwardingStore>(Store(), std::make_unique<SqliteStore>(spool.string()));
+  ASSERT_TRUE(station->Open(problem)) << problem;
+  EXPECT_EQ(station->Refused(), 0);
+  EXPECT_EQ(RefusedInSpool(spool.string()), 0);
 }
 
 }  // namespace

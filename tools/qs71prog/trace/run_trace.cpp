@@ -103,8 +103,8 @@ std::string LotEndText(const LotState& state) {
   if (state.Complete()) {
     return Format("%s: %d good, %d scrap; the run ends", lot.c_str(), state.good, state.scrap);
   }
-  return Format("%s here: %d good, the other %d under way on the line; the run ends", lot.c_str(),
-                state.good, state.ToGo());
+  return Format("%s or under way: %d good, %d under way; the run ends", lot.c_str(), state.good,
+                state.ToGo());
 }
 
 bool RunTrace::Begin(const TraceSettings& settings, const TraceJob& traced,

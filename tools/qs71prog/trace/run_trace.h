@@ -69,8 +69,8 @@ int ReserveTarget(int taken, double running, int minutes);
 std::string LotLine(const LotState& state);
 
 // Why a run ends at its lot: "the lot of 40 parts is complete: 40 good, 6 scrap; the run
-// ends", or, while the last good parts are under way on other stations, "... is complete
-// here: 38 good, the other 2 under way on the line; the run ends".
+// ends", or, while its last good parts are under way (on another programmer or station), "...
+// is complete or under way: 38 good, 2 under way; the run ends".
 std::string LotEndText(const LotState& state);
 
 enum class NumberTaken {

@@ -20,10 +20,10 @@ std::string Now() { return UtcTimestamp(std::chrono::system_clock::now()); }
 
 // Locks the job's row until the transaction ends, and reads its next number and lot.
 bool LockJob(TraceSql& sql, const std::string& trace, const std::string& job, int64_t& next,
-             std::string& problem) {
+             std::string& problem, int* lot = nullptr) {
   TraceRows rows;
   if (!sql.Query("UPDATE jobs SET next_number = next_number WHERE hash = $1 "
-                 "RETURNING next_number",
+                 "RETURNING next_number, lot",
                  {V::Text(job)}, rows, problem)) {
     return false;
   }
@@ -32,6 +32,7 @@ bool LockJob(TraceSql& sql, const std::string& trace, const std::string& job, in
     return false;
   }
   next = rows[0][0].AsInteger();
+  if (lot != nullptr) *lot = static_cast<int>(rows[0][1].AsInteger());
   return true;
 }
 
@@ -205,15 +206,16 @@ bool SqlTraceStore::LotIn(TraceSql& sql, const std::string& job, LotState& state
 bool SqlTraceStore::TakeNumbersIn(TraceSql& sql, const std::string& job, const std::string& run,
                                   int want, int floor, NumberGrant& grant, std::string& problem) {
   int64_t next = 0;
+  int lot = 0;
   bool known = false;
-  if (!LockJob(sql, Name(), job, next, problem) ||
+  if (!LockJob(sql, Name(), job, next, problem, &lot) ||
       !KnownGrant(sql, Name(), grant.id, job, run, known, problem)) {
     return false;
   }
-  if (known) {
-    return HeldNumbers(sql, grant.id, grant.numbers, problem) && LotIn(sql, job, grant.lot, problem);
-  }
-  if (!LotIn(sql, job, grant.lot, problem)) return false;
+  // A job without a lot has no room to count: its parts are not counted at every grant.
+  grant.lot.lot = lot;
+  if (lot > 0 && !LotIn(sql, job, grant.lot, problem)) return false;
+  if (known) return HeldNumbers(sql, grant.id, grant.numbers, problem);
   if (grant.lot.Limited()) want = std::min(want, grant.lot.Room());
   int64_t first = 0;
   size_t spares = 0;

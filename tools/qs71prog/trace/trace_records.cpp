@@ -134,51 +134,51 @@ bool SqlTraceStore::RecordIn(TraceSql& sql, const TraceEvent& event, std::string
                  EventValues(event), added, problem)) {
     return false;
   }
-  if (added.empty()) {
-    if (!sql.Query("SELECT " + EventColumns() + " FROM events WHERE id = $1",
-                   {V::Text(event.id)}, held, problem) ||
-        held.empty()) {
-      return false;
-    }
-    const TraceEvent there = EventOf(held[0]);
-    if (EventValues(there) == EventValues(event)) return true;  // delivered before
-    problem = Conflict(Name(), "the event " + event.id, EventText(there), EventText(event));
+  if (!added.empty()) return event.row.part <= 0 || RecordPart(sql, event, problem);
+  if (!sql.Query("SELECT " + EventColumns() + " FROM events WHERE id = $1", {V::Text(event.id)},
+                 held, problem) ||
+      held.empty()) {
     return false;
   }
-  if (event.row.part <= 0) return true;
-  if (event.row.event == "started") {
-    TraceRows made;
+  const TraceEvent there = EventOf(held[0]);
+  if (EventValues(there) == EventValues(event)) return true;  // delivered before
+  problem = Conflict(Name(), "the event " + event.id, EventText(there), EventText(event));
+  return false;
+}
+
+// A numbered part's row, as its event has it: made by "started", judged by "part". A row of
+// another run under the number is a conflict, never written over.
+bool SqlTraceStore::RecordPart(TraceSql& sql, const TraceEvent& event, std::string& problem) {
+  const PartRecord& row = event.row;
+  TraceRows done;
+  if (row.event == "started") {
     if (!sql.Query("INSERT INTO parts (job, number, run, programmer, chip_id, started_at) "
                    "VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT (job, number) DO NOTHING "
                    "RETURNING number",
-                   {V::Text(event.job), V::Integer(event.row.part), V::Text(event.row.run),
-                    V::Text(event.row.programmerKey), V::Text(event.row.chipId),
-                    V::Text(event.row.time)},
-                   made, problem)) {
+                   {V::Text(event.job), V::Integer(row.part), V::Text(row.run),
+                    V::Text(row.programmerKey), V::Text(row.chipId), V::Text(row.time)},
+                   done, problem)) {
       return false;
     }
-    if (!made.empty()) return true;
-  } else if (event.row.event == "part") {
+  } else if (row.event == "part") {
     // Only the part this run started, and not yet judged: never another station's.
-    TraceRows judged;
     if (!sql.Query("UPDATE parts SET result = $3, status = $4, exit = $5, code = $6, "
                    "seconds = $7, blank_check_s = $8, write_s = $9, verify_s = $10, "
-                   "blocks = $11, ended_at = $12, step = $13, chip_id = CASE WHEN chip_id = '' THEN "
-                   "$16 ELSE chip_id END WHERE job = $1 AND number = $2 "
-                   "AND run = $14 AND programmer = $15 AND result IS NULL RETURNING number",
-                   VerdictValues(event), judged, problem)) {
+                   "blocks = $11, ended_at = $12, step = $13, chip_id = CASE WHEN chip_id = '' "
+                   "THEN $16 ELSE chip_id END WHERE job = $1 AND number = $2 AND run = $14 AND "
+                   "programmer = $15 AND result IS NULL RETURNING number",
+                   VerdictValues(event), done, problem)) {
       return false;
     }
-    if (!judged.empty()) return true;
   } else {
     return true;
   }
+  if (!done.empty()) return true;
   TracePart there;
   bool found = false;
-  if (!HeldPart(sql, event.job, event.row.part, there, found, problem)) return false;
+  if (!HeldPart(sql, event.job, row.part, there, found, problem)) return false;
   if (found) {
-    problem = Conflict(Name(), "part " + std::to_string(event.row.part) + " of the job " +
-                                   event.job,
+    problem = Conflict(Name(), "part " + std::to_string(row.part) + " of the job " + event.job,
                        PartText(there), PartText(PartOfEvent(event)) + " (event " + event.id + ")");
     return false;
   }

@@ -161,8 +161,8 @@ bool SqlTraceStore::Readable(TraceSql& sql, std::string& problem) {
 
 bool SqlTraceStore::Lot(const std::string& job, LotState& state, std::string& problem) {
   state = {};
-  return Transaction([&](TraceSql& sql, std::string& why) { return LotIn(sql, job, state, why); },
-                     problem);
+  return ReadOnce([&](TraceSql& sql, std::string& why) { return LotIn(sql, job, state, why); },
+                  problem);
 }
 
 bool SqlTraceStore::Unfinished(const std::string& host, const std::string& run,

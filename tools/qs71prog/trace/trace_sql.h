@@ -77,6 +77,9 @@ class SqlTraceStore : public TraceStore {
   // work in one transaction, committed (and on the disk) when work and the commit succeed,
   // rolled back otherwise.
   virtual bool Transaction(const Work& work, std::string& problem) = 0;
+  // work of one statement that only reads: where each statement is a transaction of its own
+  // (a server), without a transaction around it, a round trip each way the fewer.
+  virtual bool ReadOnce(const Work& work, std::string& problem) { return Transaction(work, problem); }
 
   bool BeginRunIn(TraceSql& sql, const TraceJob& job, const TraceRun& run, std::string& problem);
   bool RecordIn(TraceSql& sql, const TraceEvent& event, std::string& problem);
@@ -103,6 +106,7 @@ class SqlTraceStore : public TraceStore {
   bool TakeNumbersIn(TraceSql& sql, const std::string& job, const std::string& run, int want,
                      int floor, NumberGrant& grant, std::string& problem);
   bool Repair(TraceSql& sql, std::string& problem);
+  bool RecordPart(TraceSql& sql, const TraceEvent& event, std::string& problem);
 
   std::vector<std::string> notes;
 };
