@@ -22,7 +22,6 @@
 #include "production/part_record.h"
 #include "trace/random_id.h"
 #include "trace/sqlite_store.h"
-#include "trace/random_id.h"
 #include "trace/trace_schema.h"
 
 namespace {

@@ -127,7 +127,7 @@ void Open(Mode& mode, const fs::path& scratch) {
     Fail(mode.name, problem);
   }
   if (!mode.trace.empty() &&
-      !mode.run.Begin(qs71prog::TraceSettings(mode.trace, mode.spool), JobOf(mode), RunOf(mode),
+      !mode.run.Begin(qs71prog::TracePlace{mode.trace, mode.spool}, JobOf(mode), RunOf(mode),
                       problem)) {
     Fail(mode.name, problem);
   }

@@ -31,10 +31,13 @@ declare -A group
 # job files (Ed25519). SQLite holds a station's production trace; libpq reaches a line's
 # PostgreSQL trace, and the tests start a server of their own from the postgresql package.
 # toml++ reads qs71gen's project files (header-only, on Windows too). cpp-httplib serves
-# qs71gen --serve's page on 127.0.0.1. ccache lets every stage reuse the main stage's objects.
+# qs71gen --serve's page on 127.0.0.1; its tests attack it with curl, as another user, and on
+# port 80 in a network namespace of their own (iproute2 brings its loopback up). ccache lets
+# every stage reuse the main stage's objects.
 group[base]="g++ cmake ninja-build pkg-config bison libhidapi-dev libgtest-dev libgmock-dev
   help2man strace tmux libsoxr-dev libebur128-dev libsndfile1-dev sox libsodium-dev
-  libsqlite3-dev sqlite3 libpq-dev postgresql libtomlplusplus-dev libcpp-httplib-dev ccache"
+  libsqlite3-dev sqlite3 libpq-dev postgresql libtomlplusplus-dev libcpp-httplib-dev curl
+  iproute2 ccache"
 group[sanitize]="clang libclang-rt-14-dev"
 # Debian's libsodium source has no configure script: the Windows cross-build makes it as
 # Debian's packaging does, with autoreconf. Debian's SQLite source is the full tree: the
@@ -93,6 +96,7 @@ update_lists() {
   done
   local failed
   failed=$(grep -E '^(E|W): Failed to fetch' "$log" | sed -E 's/^(E|W): Failed to fetch //')
+  echo "$failed" | sed '/^$/d' >"$log.failed"
   if [ -n "$failed" ]; then
     while IFS= read -r line; do say "index not fetched, passed over: $line"; done <<<"$failed"
   else
@@ -101,10 +105,20 @@ update_lists() {
   return 0
 }
 
-# apt's own reason, from what it printed: the unmet dependencies and the E: lines.
-apt_reason() {
-  grep -E '^E: | : Depends: |^ +Depends: |Unable to locate|has no installation candidate' "$1" |
-    sed -E 's/^ +//' | head -6 | paste -sd ';' | sed 's/;/; /g'
+# apt's own reason for a group, from what it printed: its error, and how many dependencies it
+# could not meet with the first of them (a "not installable" one first), then the indexes that
+# could not be fetched, which are the usual cause.
+apt_reason() {  # install log, simulation log
+  local error deps first reason
+  error=$(cat "$1" "$2" 2>/dev/null | grep -E '^E: ' | head -1)
+  deps=$(grep -c ' Depends: ' "$2" 2>/dev/null)
+  first=$(grep -E ' Depends: .*not installable' "$2" 2>/dev/null | head -1)
+  [ -n "$first" ] || first=$(grep -E ' : Depends: ' "$2" 2>/dev/null | head -1)
+  error=${error%.}
+  reason=${error:-apt-get install did not install them}
+  [ "${deps:-0}" -gt 0 ] && reason+="; $deps unmet dependencies, the first: $(sed -E 's/^ +//' <<<"$first")"
+  [ -s "$3" ] && reason+="; indexes not fetched: $(cut -d' ' -f1 "$3" | paste -sd ' ')"
+  echo "$reason"
 }
 
 install_packages() {  # log, packages...
@@ -139,16 +153,15 @@ main() {
     say "the packages cannot all be installed at once; installing group by group"
     for g in "${need[@]}"; do
       install_packages "$log/$g" ${pending[$g]} && continue
-      echo "$g" >>"$log/failed"
+      # Quietly, apt names no cause; its simulation does.
+      $sudo apt-get install -s --no-install-recommends ${pending[$g]} >"$log/$g.why" 2>&1
     done
   fi
   local lost=() left reason
   for g in "${need[@]}"; do
     left=$(missing_of "$g")
     [ -z "$left" ] && continue
-    reason=$(apt_reason "$log/$g" 2>/dev/null)
-    [ -n "$reason" ] || reason=$(apt_reason "$log/all")
-    [ -n "$reason" ] || reason="apt-get install did not install them"
+    reason=$(apt_reason "$log/$g" "$log/$g.why" "$log/update.failed")
     say "MISSING GROUP $g: $left: $reason"
     [ -n "$status_file" ] && printf '%s\t%s\t%s\n' "$g" "$left" "$reason" >>"$status_file"
     lost+=("$g")

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <regex>
 #include <thread>
 
 #include "file_contents.h"
@@ -148,6 +150,111 @@ TEST_F(ProgLineTrace, AStationWithoutNumbersWaitsForItsServer) {
   EXPECT_EQ(Sql("SELECT how FROM runs"), "count reached\n");
   EXPECT_NE(ReadFileText(dir / "summary.json").find("\"ended\": \"count reached\""),
             std::string::npos);
+}
+
+// A station with a policy records where its policy says, with the password from libpq's own
+// file, never from a command line; a CA in the policy asks the server to prove itself by TLS,
+// which this test's server does not speak.
+TEST_F(ProgLineTrace, AStationOfAPolicyTakesTheLinesPasswordFromPgpass) {
+  const std::string connection = server->Connection();
+  const std::string bare = std::regex_replace(connection, std::regex(":[^:@/]+@"), "@");
+  const std::string port = std::regex_replace(connection, std::regex(".*:([0-9]+)/trace$"), "$1");
+  ASSERT_EQ(RunProg({"--make-key", (dir / "alice").string()}).exitCode, 0);
+  std::filesystem::create_directories(dir / "keys");
+  std::filesystem::copy_file(dir / "alice.pub", dir / "keys" / "alice.pub");
+  const std::string job = (dir / "doorbell.job").string();
+  ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string(), "--lot", "1", "--sign",
+                     (dir / "alice").string()}).exitCode, 0);
+  std::ofstream(dir / "ca.crt") << "-----BEGIN CERTIFICATE-----\n";
+  std::ofstream(dir / "pgpass") << "127.0.0.1:" << port << ":trace:qs71:" << PostgresServer::kPassword << "\n";
+  std::filesystem::permissions(dir / "pgpass", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  const struct {
+    const char* name;
+    std::string more;  // of the policy
+    const char* passwords;
+    int exit;
+    std::string says;
+  } cases[] = {
+      {"the password from pgpass", "", "pgpass", 15, "the lot of 1 parts is complete"},
+      {"no password anywhere", "", "none", 9, "cannot open the trace " + bare},
+      {"a CA for a server without TLS", "root-certificate = \"" + (dir / "ca.crt").string() + "\"\n",
+       "pgpass", 9, "server does not support SSL, but SSL was required"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(dir / "station.toml", std::ios::trunc)
+        << "station = \"st-p\"\njobs = \"signed\"\ntrusted-keys = \"" << (dir / "keys").string()
+        << "\"\ntrace = \"" << bare << "\"\nspool = \"" << (dir / "spool.db").string() << "\"\n" << c.more;
+    EmptyFolder(dir / "st-p");
+    RunProg({"--emulate=" + (dir / "st-p" / "part1.otp").string(), "--identify"});
+    const ProcessResult run = RunProg(
+        {"--emulate", "--production", "--job", job},
+        {{"QS71_STATION_POLICY", (dir / "station.toml").string()},
+         {"QS71_EMU_SOCKET", (dir / "st-p").string()},
+         {"XDG_CONFIG_HOME", (dir / "config").string()},
+         {"PGPASSFILE", (dir / c.passwords).string()}});
+    EXPECT_EQ(run.exitCode, c.exit) << run.out << run.err;
+    EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
+  }
+  EXPECT_EQ(Sql("SELECT station, count(*) FROM parts JOIN runs ON runs.id = parts.run "
+                "WHERE result = 'pass' GROUP BY station"),
+            "st-p|1\n");
+  EXPECT_TRUE(std::filesystem::exists(dir / "spool.db"));
+}
+
+}  // namespace
+}  // namespace qs71prog::test
+
+namespace qs71prog::test {
+namespace {
+
+// Verdicts the line's server refuses (here by a trigger of the plant's own) are set aside in
+// the station's spool: the run goes on and says so, the report says so, and --clear-refused
+// sends each again: what the server takes now leaves the spool, what it still refuses is kept
+// there, cleared, with the server's words; after that neither counts them.
+TEST_F(ProgLineTrace, RefusedEventsAreSetAsideUntilTheirCommandClearsThem) {
+  ASSERT_EQ(Station("st1", 1, {"--write", image.string(), "--count", "1"}).exitCode, 0);
+  const auto refuse = [&](const std::string& parts) {
+    Sql("CREATE OR REPLACE FUNCTION refuse_parts() RETURNS trigger AS $$ BEGIN "
+        "IF NEW.kind = 'part' AND NEW.part IN (" + parts + ") THEN "
+        "RAISE EXCEPTION 'the plant holds part %', NEW.part; END IF; RETURN NEW; END $$ "
+        "LANGUAGE plpgsql");
+  };
+  refuse("2, 3");
+  Sql("CREATE TRIGGER refuse_parts BEFORE INSERT ON events FOR EACH ROW EXECUTE FUNCTION "
+      "refuse_parts()");
+  std::filesystem::remove_all(dir / "st1");
+  const ProcessResult run = Station("st1", 2, {"--write", image.string(), "--count", "2"});
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("1 event the line refused"), std::string::npos) << run.out << run.err;
+  EXPECT_EQ(Sql("SELECT number, result FROM parts ORDER BY number"), "1|pass\n2|\n3|\n");
+
+  const std::string spool = (dir / "st1-state" / "qs71" / "trace.db").string();
+  const auto command = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.end(), {"--trace", server->Connection()});
+    return RunProg(arguments, {{"XDG_STATE_HOME", (dir / "st1-state").string()}});
+  };
+  ProcessResult report = command({"--report", "-"});
+  EXPECT_EQ(report.exitCode, 0) << report.err;
+  EXPECT_NE(report.out.find("refused: 2 events the line refused (set aside in " + spool +
+                            ": qs71prog --clear-refused)"),
+            std::string::npos)
+      << report.out;
+
+  refuse("3");
+  const ProcessResult cleared = command({"--clear-refused"});
+  EXPECT_EQ(cleared.exitCode, 0) << cleared.err;
+  EXPECT_NE(cleared.out.find("sent now: event "), std::string::npos) << cleared.out;
+  EXPECT_NE(cleared.out.find(", cleared: event "), std::string::npos) << cleared.out;
+  EXPECT_NE(cleared.out.find("the plant holds part 3"), std::string::npos) << cleared.out;
+  EXPECT_NE(cleared.out.find("2 events the line refused: 1 sent now, 1 kept in " + spool +
+                             " and cleared"),
+            std::string::npos)
+      << cleared.out;
+  EXPECT_EQ(Sql("SELECT number, result FROM parts ORDER BY number"), "1|pass\n2|pass\n3|\n");
+  report = command({"--report", "-"});
+  EXPECT_EQ(report.exitCode, 0) << report.err;
+  EXPECT_EQ(report.out.find("the line refused"), std::string::npos) << report.out;
 }
 
 }  // namespace

@@ -59,6 +59,7 @@ struct Given {
   std::string report;     // --report FILE, or - for text on standard output
   std::string run;        // --run ID
   std::string since;      // --since TIME
+  std::string showPolicy;  // "--show-policy" when asked, a command as --show-job is
   bool clearRefused = false;  // --clear-refused
   std::vector<std::string> named;  // every option given, by its name
   bool jobIsFile = false;          // --job names a file that exists
@@ -72,8 +73,8 @@ struct Given {
 // of the settings its job fixes. False with error naming the option.
 bool CheckJobOptionRules(const Given& given, std::string& error);
 
-// Whether given asks for one of --make-key, --make-job, --show-job, --export-csv, --report
-// and --clear-refused.
+// Whether given asks for one of --make-key, --make-job, --show-job, --show-policy, --export-csv,
+// --report and --clear-refused.
 bool AsksForJobAction(const Given& given);
 
 }  // namespace qs71prog

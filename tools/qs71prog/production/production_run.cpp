@@ -17,6 +17,7 @@
 #include "qs71_usb_writer.h"
 #include "text_format.h"
 #include "trace/random_id.h"
+#include "trace/trace_commands.h"
 
 namespace qs71prog {
 
@@ -308,7 +309,7 @@ TraceJob TracedJob(const Options& options, const JobDescription& job) {
 ExitCode BeginTrace(const Options& options, RunTrace& trace, const TraceJob& traced,
                     const TraceRun& run, std::string& problem) {
   LotState lot;
-  if (!trace.Begin(TraceSettings(options.trace), traced, run, problem) || !trace.Lot(lot, problem)) {
+  if (!trace.Begin(TracePlaceOf(options), traced, run, problem) || !trace.Lot(lot, problem)) {
     return ExitCode::kFileError;
   }
   if (!lot.Complete()) return ExitCode::kOk;
@@ -392,13 +393,14 @@ ExitCode RunProduction(const Options& options, Console& console) {
   const char* noColour = std::getenv("NO_COLOR");
   board.SetLook(!options.noColour && (noColour == nullptr || *noColour == '\0'), options.bell);
   board.SetWidth(console.Columns());
-  board.Title(JobTitle(options, preflight.bytes.size(), job.sha256));
+  board.Title(JobTitle(options, preflight.bytes.size(), job.sha256) + "; " +
+              PolicyWords(options.policy));
   board.RunMessage("trace: " + trace.Name());
   for (const std::string& note : trace.Notes()) board.RunMessage(note);
   Production production{options, library, job, preflight.bytes, board, log, trace, hold, host,
                         runId, station, history.lastPart, LogFloor(history, job.sha256)};
   board.SetRun({production.run, production.station, options.operatorName, options.image,
-                job.sha256, UtcTimestamp(started)});
+                job.sha256, UtcTimestamp(started), PolicyWords(options.policy)});
   for (const Attached& programmer : chosen) board.Name(programmer.id, programmer.key);
   if (interruptIgnored) {
     board.RunMessage(Format("Ctrl-C is ignored: the program that started qs71prog ignores it; "

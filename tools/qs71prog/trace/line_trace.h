@@ -5,29 +5,29 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "trace/station_spool.h"
 #include "trace/trace_store.h"
 
 namespace qs71prog {
 
-// connection: the --trace postgresql://... string; localFile: the station's own trace.
+// connection: the --trace postgresql://... string; localFile: the station's own trace;
+// rootCertificate: the CA the server must prove itself by, empty for libpq's own choice.
 bool LineTraceStore(const std::string& connection, const std::string& localFile,
-                    std::unique_ptr<TraceStore>& store, std::string& problem);
+                    const std::string& rootCertificate, std::unique_ptr<TraceStore>& store,
+                    std::string& problem);
 
 // The line's server alone, for a report or an export: what a station spooled is not the
 // line's trace.
-bool LineTraceReader(const std::string& connection, std::unique_ptr<TraceStore>& store,
-                     std::string& problem);
-
-}  // namespace qs71prog
-
-namespace qs71prog {
+bool LineTraceReader(const std::string& connection, const std::string& rootCertificate,
+                     std::unique_ptr<TraceStore>& store, std::string& problem);
 
 // --clear-refused: the events the line's server refused, set aside in the spool at
 // localFile, each sent again; false when the server does not answer or the spool cannot be
 // read.
 bool ClearRefusedEvents(const std::string& connection, const std::string& localFile,
-                        std::vector<ClearedEntry>& cleared, std::string& problem);
+                        const std::string& rootCertificate, std::vector<ClearedEntry>& cleared,
+                        std::string& problem);
 
 }  // namespace qs71prog

@@ -4,7 +4,7 @@ namespace qs71prog {
 
 // Debian's PostgreSQL client builds for Windows only without TLS and from another version
 // than the Linux one; a station's link to its line's server is not left unencrypted for it.
-bool LineTraceStore(const std::string& connection, const std::string&,
+bool LineTraceStore(const std::string& connection, const std::string&, const std::string&,
                     std::unique_ptr<TraceStore>&, std::string& problem) {
   problem = "this Windows build of qs71prog records no trace on a PostgreSQL server (" +
             connection.substr(0, connection.find(':')) +
@@ -13,15 +13,16 @@ bool LineTraceStore(const std::string& connection, const std::string&,
   return false;
 }
 
-bool LineTraceReader(const std::string& connection, std::unique_ptr<TraceStore>& store,
-                     std::string& problem) {
-  return LineTraceStore(connection, "", store, problem);
+bool LineTraceReader(const std::string& connection, const std::string& rootCertificate,
+                     std::unique_ptr<TraceStore>& store, std::string& problem) {
+  return LineTraceStore(connection, "", rootCertificate, store, problem);
 }
 
 bool ClearRefusedEvents(const std::string& connection, const std::string& localFile,
-                        std::vector<ClearedEntry>&, std::string& problem) {
+                        const std::string& rootCertificate, std::vector<ClearedEntry>&,
+                        std::string& problem) {
   std::unique_ptr<TraceStore> none;
-  return LineTraceStore(connection, localFile, none, problem);
+  return LineTraceStore(connection, localFile, rootCertificate, none, problem);
 }
 
 }  // namespace qs71prog

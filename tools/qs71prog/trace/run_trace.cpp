@@ -9,6 +9,7 @@
 #include "job_file/key_places.h"
 #include "platform/host_system.h"
 #include "text_format.h"
+#include "trace/connection_password.h"
 #include "trace/line_trace.h"
 #include "trace/random_id.h"
 #include "trace/shift_figures.h"
@@ -45,36 +46,32 @@ std::string Numbers(size_t count) {
 
 }  // namespace
 
-bool IsLineTrace(const std::string& target) {
-  return target.rfind("postgresql://", 0) == 0 || target.rfind("postgres://", 0) == 0;
-}
-
 std::string RefusedText(int count) {
   return std::to_string(count) + (count == 1 ? " event" : " events") + " the line refused";
 }
 
-std::string SpoolFile(const TraceSettings& settings) {
-  return settings.spool.empty() ? DefaultTraceFile() : settings.spool;
+std::string SpoolFile(const TracePlace& place) {
+  return place.spool.empty() ? DefaultTraceFile() : place.spool;
 }
 
-bool ChooseTraceStore(const TraceSettings& settings, std::unique_ptr<TraceStore>& store,
+bool ChooseTraceStore(const TracePlace& place, std::unique_ptr<TraceStore>& store,
                       std::string& problem) {
-  const bool server = IsLineTrace(settings.target);
-  const std::string file = server || settings.target.empty() ? SpoolFile(settings)
-                                                             : settings.target;
+  const bool server = IsConnectionString(place.target);
+  const std::string file = server || place.target.empty() ? SpoolFile(place)
+                                                             : place.target;
   if (file.empty()) return NoDefaultFile(problem);
-  if ((server || settings.target.empty()) && !MakeFolders(file, problem)) return false;
-  if (server) return LineTraceStore(settings.target, file, store, problem);
+  if ((server || place.target.empty()) && !MakeFolders(file, problem)) return false;
+  if (server) return LineTraceStore(place.target, file, place.rootCertificate, store, problem);
   store = std::make_unique<SqliteStore>(file);
   return true;
 }
 
-bool OpenTraceToRead(const TraceSettings& settings, std::unique_ptr<TraceStore>& store,
+bool OpenTraceToRead(const TracePlace& place, std::unique_ptr<TraceStore>& store,
                      std::string& problem) {
-  if (IsLineTrace(settings.target)) {
-    return LineTraceReader(settings.target, store, problem) && store->OpenToRead(problem);
+  if (IsConnectionString(place.target)) {
+    return LineTraceReader(place.target, place.rootCertificate, store, problem) && store->OpenToRead(problem);
   }
-  const std::string file = settings.target.empty() ? SpoolFile(settings) : settings.target;
+  const std::string file = place.target.empty() ? SpoolFile(place) : place.target;
   if (file.empty()) return NoDefaultFile(problem);
   store = std::make_unique<SqliteStore>(file);
   return store->OpenToRead(problem);
@@ -107,13 +104,13 @@ std::string LotEndText(const LotState& state) {
                 state.ToGo());
 }
 
-bool RunTrace::Begin(const TraceSettings& settings, const TraceJob& traced,
+bool RunTrace::Begin(const TracePlace& place, const TraceJob& traced,
                      const TraceRun& started, std::string& problem) {
   job = traced;
   run = started;
   run.pid = ProcessId();
-  reserveMinutes = settings.reserveMinutes;
-  if (!ChooseTraceStore(settings, store, problem) || !store->Open(problem) ||
+  reserveMinutes = place.reserveMinutes;
+  if (!ChooseTraceStore(place, store, problem) || !store->Open(problem) ||
       !store->BeginRun(job, run, problem)) {
     return false;
   }

@@ -26,39 +26,33 @@ namespace qs71prog {
 constexpr int kReserveMinutes = 30;
 constexpr int kLeastReserve = 4;
 
-// Where a run records. The station policy may fix all three.
-struct TraceSettings {
-  explicit TraceSettings(std::string target = "", std::string spool = "",
-                         int reserveMinutes = kReserveMinutes)
-      : target(std::move(target)), spool(std::move(spool)), reserveMinutes(reserveMinutes) {}
-
-  // --trace: a SQLite file, a postgresql:// (or postgres://) connection string for a line of
-  // stations, or empty for the station's own file.
+// Where a run records: --trace's target or the station policy's, the station's own file
+// beside a line's server (its spool; empty: the default file), the CA that the line's server
+// must prove itself by (empty: libpq's own choice), and the reserve's time (reserve-minutes).
+struct TracePlace {
+  // A SQLite file, a postgresql:// (or postgres://) connection string for a line of
+  // stations, or empty for the station's own file, whose folders are made.
   std::string target;
-  // The station's own trace, which spools what a line's server has not got; empty for the
-  // default file (job_file/key_places.h), whose folders are made.
-  std::string spool;
+  std::string spool{};
+  std::string rootCertificate{};
   int reserveMinutes = kReserveMinutes;
 };
 
-// The store for settings: a line's (the server and the spool) or a SQLite file. False with
+// The store for place: a line's (the server and the spool) or a SQLite file. False with
 // the reason when there is none to use.
-bool ChooseTraceStore(const TraceSettings& settings, std::unique_ptr<TraceStore>& store,
+bool ChooseTraceStore(const TracePlace& place, std::unique_ptr<TraceStore>& store,
                       std::string& problem);
 
 // The store a report or an export reads, opened to read: the server alone for a line's
 // trace (what a station recorded locally is not the line's), never created or changed.
-bool OpenTraceToRead(const TraceSettings& settings, std::unique_ptr<TraceStore>& store,
+bool OpenTraceToRead(const TracePlace& place, std::unique_ptr<TraceStore>& store,
                      std::string& problem);
-
-// Whether --trace names a line's server: postgresql:// or postgres://.
-bool IsLineTrace(const std::string& target);
 
 // "3 events the line refused", as the screen and the report say it.
 std::string RefusedText(int count);
 
-// The station's own file for settings: its spool, or the default file.
-std::string SpoolFile(const TraceSettings& settings);
+// The station's own file for place: its spool, or the default file.
+std::string SpoolFile(const TracePlace& place);
 
 // How many numbers a reserve should hold: minutes of parts at the rate of taken parts in
 // running minutes (the first minute counts whole), at least kLeastReserve.
@@ -85,7 +79,7 @@ class RunTrace {
   // The trace is opened, the job and the run recorded, before the first part: a trace that
   // cannot be written stops the run before anything is made. The run's pid is this process's.
   // The numbers a crashed run of this host left in reserve are given back.
-  bool Begin(const TraceSettings& settings, const TraceJob& job, const TraceRun& run,
+  bool Begin(const TracePlace& place, const TraceJob& job, const TraceRun& run,
              std::string& problem);
   std::string Name() const;
   // What the start should say: a trace repaired, numbers of a crashed run given back.

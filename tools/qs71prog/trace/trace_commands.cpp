@@ -5,6 +5,7 @@
 
 #include "output_writer.h"
 #include "production/production_log.h"
+#include "trace/connection_password.h"
 #include "trace/line_trace.h"
 #include "trace/run_trace.h"
 #include "trace/shift_report.h"
@@ -12,10 +13,15 @@
 
 namespace qs71prog {
 
+TracePlace TracePlaceOf(const Options& options) {
+  return {options.trace, options.policy.spool, options.policy.rootCertificate,
+          options.policy.reserveMinutes};
+}
+
 bool ReadTrace(const Options& options, bool partEvents, TraceContents& contents,
                std::string& name, std::string& problem) {
   std::unique_ptr<TraceStore> store;
-  if (!OpenTraceToRead(TraceSettings(options.trace), store, problem)) return false;
+  if (!OpenTraceToRead(TracePlaceOf(options), store, problem)) return false;
   name = store->Name();
   const TraceFilter filter{options.traceRun, options.traceJob, options.since, partEvents};
   if (!store->Load(filter, contents, problem)) return false;
@@ -63,10 +69,10 @@ ExitCode ReportCommand(const Options& options, Console& console) {
                    {"qs71prog", QS71PROG_VERSION}}};
   // What this station's spool holds of the line's trace that the line refused: not in the
   // figures, and so said beside them.
-  const int refused = IsLineTrace(options.trace) ? RefusedInSpool(SpoolFile(TraceSettings(options.trace))) : 0;
+  const int refused = IsConnectionString(options.trace) ? RefusedInSpool(SpoolFile(TracePlaceOf(options))) : 0;
   if (refused > 0) {
     info.facts.push_back({"refused", RefusedText(refused) + " (set aside in " +
-                                         SpoolFile(TraceSettings(options.trace)) + ": qs71prog --clear-refused)"});
+                                         SpoolFile(TracePlaceOf(options)) + ": qs71prog --clear-refused)"});
   }
   if (!WriteShiftReport(contents, options.report, info, console, problem)) {
     console.Err("qs71prog: " + problem + "\n");
@@ -76,15 +82,15 @@ ExitCode ReportCommand(const Options& options, Console& console) {
 }
 
 ExitCode ClearRefusedCommand(const Options& options, Console& console) {
-  if (!IsLineTrace(options.trace)) {
+  if (!IsConnectionString(options.trace)) {
     console.Err("qs71prog: --clear-refused needs the line's trace (--trace postgresql://...): "
                 "only a line's server refuses events\n");
     return ExitCode::kUsage;
   }
-  const std::string spool = SpoolFile(TraceSettings(options.trace));
+  const std::string spool = SpoolFile(TracePlaceOf(options));
   std::vector<ClearedEntry> cleared;
   std::string problem;
-  if (spool.empty() || !ClearRefusedEvents(options.trace, spool, cleared, problem)) {
+  if (spool.empty() || !ClearRefusedEvents(options.trace, spool, options.policy.rootCertificate, cleared, problem)) {
     console.Err("qs71prog: " + (problem.empty() ? "no station's own trace to clear" : problem) +
                 "\n");
     return ExitCode::kFileError;

@@ -5,9 +5,14 @@
 #include "cli/exit_codes.h"
 #include "cli/prog_options.h"
 #include "platform/output_streams.h"
+#include "trace/run_trace.h"
 #include "trace/trace_store.h"
 
 namespace qs71prog {
+
+// Where options record: --trace (the policy's trace, where there is one), and the policy's
+// spool, CA and reserve.
+TracePlace TracePlaceOf(const Options& options);
 
 // The trace that options.trace names, opened to read, and what --run, --job and --since
 // select from it (the parts' own events too when partEvents), with the trace's name. False

@@ -12,6 +12,7 @@
 #include "test_scratch.h"
 #include "trace/forwarding_store.h"
 #include "trace/run_trace.h"
+#include "trace/trace_commands.h"
 #include "trace/trace_schema.h"
 #include "trace/trace_test_backends.h"
 
@@ -49,8 +50,8 @@ struct Row {
     EXPECT_TRUE(store.Record(MakeEvent(run, seq, "started", number), problem)) << problem;
     EXPECT_TRUE(store.Record(MakeEvent(run, seq + 1, "part", number, result), problem)) << problem;
   }
-  TraceSettings Settings() const {
-    return TraceSettings(backend.Target(), (folder / "spool.db").string());
+  TracePlace Settings() const {
+    return {backend.Target(), (folder / "spool.db").string()};
   }
 };
 
@@ -231,16 +232,50 @@ const Finding kFindings[] = {
        ASSERT_TRUE(run.End(0, "count reached", row.problem)) << row.problem;
        EXPECT_EQ(row.backend.Sql("SELECT count(*) FROM parts"), "3\n");
      }},
+    {"the reserve covers the policy's reserve-minutes at the run's rate, within the lot", false,
+     [](Row& row) {
+       // The first number takes the least reserve; the second, a part a minute being the
+       // rate of a run's first minute, tops the reserve up to the policy's minutes of parts,
+       // beside the number the first part took.
+       const struct {
+         int minutes;
+         int lot;
+         const char* granted;
+       } cases[] = {{1, 0, "4\n"}, {10, 0, "11\n"}, {30, 0, "31\n"}, {30, 12, "12\n"}};
+       for (const auto& c : cases) {
+         SCOPED_TRACE(c.minutes);
+         row.backend.Reset();
+         Options options;
+         options.trace = row.backend.Target();
+         options.policy.spool = (EmptyFolder(row.folder / "reserve") / "spool.db").string();
+         options.policy.reserveMinutes = c.minutes;
+         RunTrace run;
+         ASSERT_TRUE(run.Begin(TracePlaceOf(options), MakeJob(c.lot), MakeRun("r1"), row.problem))
+             << row.problem;
+         LotState lot;
+         int number = 0;
+         for (int part = 1; part <= 2; ++part) {
+           ASSERT_EQ(run.TakeNumber(0, number, lot, row.problem), NumberTaken::kTaken);
+           EXPECT_EQ(number, part);
+         }
+         EXPECT_EQ(row.backend.Sql("SELECT count(*) FROM granted_numbers"), c.granted);
+         // No part used one: every number goes back at the run's end.
+         run.GiveBack(1);
+         run.GiveBack(2);
+         ASSERT_TRUE(run.End(0, "count reached", row.problem)) << row.problem;
+         EXPECT_EQ(row.backend.Sql("SELECT count(*) FROM spare_numbers"), c.granted);
+       }
+     }},
     {"a report of a server that does not answer is refused, and a report writes nothing", true,
      [](Row& row) {
        std::unique_ptr<TraceStore> reader;
-       EXPECT_FALSE(OpenTraceToRead(TraceSettings(row.backend.Target()), reader, row.problem));
+       EXPECT_FALSE(OpenTraceToRead({row.backend.Target()}, reader, row.problem));
        EXPECT_TRUE(Has(row.problem, "is not a qs71 trace")) << row.problem;
        EXPECT_EQ(row.backend.Sql("SELECT count(*) FROM information_schema.tables WHERE "
                                  "table_schema = 'public'"),
                  "0\n");
        row.backend.Stop();
-       EXPECT_FALSE(OpenTraceToRead(TraceSettings(row.backend.Target()), reader, row.problem));
+       EXPECT_FALSE(OpenTraceToRead({row.backend.Target()}, reader, row.problem));
        EXPECT_TRUE(Has(row.problem, "cannot open the trace postgresql://qs71@127.0.0.1:"))
            << row.problem;
        ASSERT_TRUE(row.backend.Restart(row.problem)) << row.problem;
