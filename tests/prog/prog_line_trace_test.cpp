@@ -60,9 +60,11 @@ class ProgLineTrace : public testing::Test {
 TEST_F(ProgLineTrace, TwoStationsShareALotAndNeverANumber) {
   const std::string job = (dir / "toy.job").string();
   ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string(), "--lot", "20"}).exitCode, 0);
+  // Each station has parts enough for the whole lot: a station may hold in reserve any of
+  // the numbers the lot has room for, and waits for parts while it holds them.
   ProcessResult runs[2];
-  std::thread first([&] { runs[0] = Station("st1", 14, {"--job", job}); });
-  std::thread second([&] { runs[1] = Station("st2", 14, {"--job", job}); });
+  std::thread first([&] { runs[0] = Station("st1", 20, {"--job", job}); });
+  std::thread second([&] { runs[1] = Station("st2", 20, {"--job", job}); });
   first.join();
   second.join();
   for (const ProcessResult& run : runs) {
@@ -77,7 +79,8 @@ TEST_F(ProgLineTrace, TwoStationsShareALotAndNeverANumber) {
 
   const ProcessResult again = Station("st3", 1, {"--job", job});
   EXPECT_EQ(again.exitCode, 15);
-  EXPECT_NE(again.err.find("is complete (20 of 20 parts made"), std::string::npos) << again.err;
+  EXPECT_NE(again.err.find("is complete (20 good parts of 20, 0 scrap"), std::string::npos)
+      << again.err;
 }
 
 TEST_F(ProgLineTrace, AStationCutOffRecordsLocallyAndForwardsWhenTheServerIsBack) {
@@ -118,6 +121,35 @@ TEST_F(ProgLineTrace, AStationCutOffRecordsLocallyAndForwardsWhenTheServerIsBack
   const testsupport::ProcessResult outbox = testsupport::RunProcess(
       {"sqlite3", (dir / "st1-state" / "qs71" / "trace.db").string(), "SELECT count(*) FROM outbox"});
   EXPECT_EQ(outbox.out, "0\n") << outbox.err;
+}
+
+// A station whose line server does not answer and that holds no numbers yet waits for the
+// server, saying so, rather than ending; once it answers the part is made and the run ends
+// for its own reason.
+TEST_F(ProgLineTrace, AStationWithoutNumbersWaitsForItsServer) {
+  server->Stop();
+  std::filesystem::create_directories(dir / "st1");
+  RunProg({"--emulate=" + (dir / "st1" / "part1.otp").string(), "--identify"});
+  testsupport::LiveProcess station(
+      {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH, "--emulate", "--write",
+       image.string(), "--production", "--count", "1", "--station", "st1", "--trace",
+       server->Connection(), "--summary", (dir / "summary.json").string()},
+      {.environment = {{"QS71_EMU_SOCKET", (dir / "st1").string()},
+                       {"XDG_STATE_HOME", (dir / "st1-state").string()}}});
+  std::string line, seen;
+  while (station.ReadLine(line) && line.find("waiting for the line's trace: ") == std::string::npos) {
+    seen += line + "\n";
+  }
+  ASSERT_NE(line.find("waiting for the line's trace: 2 events to send"), std::string::npos)
+      << seen << line;
+  std::string problem;
+  ASSERT_TRUE(server->Start(problem)) << problem;
+  while (station.ReadLine(line)) seen += line + "\n";
+  EXPECT_EQ(station.Wait(), 0) << seen;
+  EXPECT_EQ(Sql("SELECT result FROM parts"), "pass\n");
+  EXPECT_EQ(Sql("SELECT how FROM runs"), "count reached\n");
+  EXPECT_NE(ReadFileText(dir / "summary.json").find("\"ended\": \"count reached\""),
+            std::string::npos);
 }
 
 // A station with a policy records where its policy says, with the password from libpq's own
@@ -169,6 +201,61 @@ TEST_F(ProgLineTrace, AStationOfAPolicyTakesTheLinesPasswordFromPgpass) {
                 "WHERE result = 'pass' GROUP BY station"),
             "st-p|1\n");
   EXPECT_TRUE(std::filesystem::exists(dir / "spool.db"));
+}
+
+}  // namespace
+}  // namespace qs71prog::test
+
+namespace qs71prog::test {
+namespace {
+
+// Verdicts the line's server refuses (here by a trigger of the plant's own) are set aside in
+// the station's spool: the run goes on and says so, the report says so, and --clear-refused
+// sends each again: what the server takes now leaves the spool, what it still refuses is kept
+// there, cleared, with the server's words; after that neither counts them.
+TEST_F(ProgLineTrace, RefusedEventsAreSetAsideUntilTheirCommandClearsThem) {
+  ASSERT_EQ(Station("st1", 1, {"--write", image.string(), "--count", "1"}).exitCode, 0);
+  const auto refuse = [&](const std::string& parts) {
+    Sql("CREATE OR REPLACE FUNCTION refuse_parts() RETURNS trigger AS $$ BEGIN "
+        "IF NEW.kind = 'part' AND NEW.part IN (" + parts + ") THEN "
+        "RAISE EXCEPTION 'the plant holds part %', NEW.part; END IF; RETURN NEW; END $$ "
+        "LANGUAGE plpgsql");
+  };
+  refuse("2, 3");
+  Sql("CREATE TRIGGER refuse_parts BEFORE INSERT ON events FOR EACH ROW EXECUTE FUNCTION "
+      "refuse_parts()");
+  std::filesystem::remove_all(dir / "st1");
+  const ProcessResult run = Station("st1", 2, {"--write", image.string(), "--count", "2"});
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("1 event the line refused"), std::string::npos) << run.out << run.err;
+  EXPECT_EQ(Sql("SELECT number, result FROM parts ORDER BY number"), "1|pass\n2|\n3|\n");
+
+  const std::string spool = (dir / "st1-state" / "qs71" / "trace.db").string();
+  const auto command = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.end(), {"--trace", server->Connection()});
+    return RunProg(arguments, {{"XDG_STATE_HOME", (dir / "st1-state").string()}});
+  };
+  ProcessResult report = command({"--report", "-"});
+  EXPECT_EQ(report.exitCode, 0) << report.err;
+  EXPECT_NE(report.out.find("refused: 2 events the line refused (set aside in " + spool +
+                            ": qs71prog --clear-refused)"),
+            std::string::npos)
+      << report.out;
+
+  refuse("3");
+  const ProcessResult cleared = command({"--clear-refused"});
+  EXPECT_EQ(cleared.exitCode, 0) << cleared.err;
+  EXPECT_NE(cleared.out.find("sent now: event "), std::string::npos) << cleared.out;
+  EXPECT_NE(cleared.out.find(", cleared: event "), std::string::npos) << cleared.out;
+  EXPECT_NE(cleared.out.find("the plant holds part 3"), std::string::npos) << cleared.out;
+  EXPECT_NE(cleared.out.find("2 events the line refused: 1 sent now, 1 kept in " + spool +
+                             " and cleared"),
+            std::string::npos)
+      << cleared.out;
+  EXPECT_EQ(Sql("SELECT number, result FROM parts ORDER BY number"), "1|pass\n2|pass\n3|\n");
+  report = command({"--report", "-"});
+  EXPECT_EQ(report.exitCode, 0) << report.err;
+  EXPECT_EQ(report.out.find("the line refused"), std::string::npos) << report.out;
 }
 
 }  // namespace

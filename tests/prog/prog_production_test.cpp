@@ -3,6 +3,8 @@
 // programmers at once, and Ctrl-C between parts.
 
 #include <gtest/gtest.h>
+
+#include <functional>
 #include <signal.h>
 
 #include <chrono>
@@ -370,6 +372,43 @@ TEST_F(ProgProduction, APartNeverWrittenIsToBeUsedAgain) {
   ASSERT_EQ(parts_log.rows.size(), 1u);
   EXPECT_EQ(parts_log.rows[0].at("status"), "image-size — part untouched — use it again");
   EXPECT_EQ(parts_log.rows[0].at("code"), "-52");
+}
+
+// A programmer lost once a part's write was done leaves a part that holds the image: it is
+// WRITTEN, NOT VERIFIED, to be verified, never a FAIL to scrap; and a station that has only
+// the job file checks it against the job's image.
+TEST_F(ProgProduction, APartWhoseVerifyTheProgrammerLostIsToBeVerified) {
+  const auto parts = MakeParts(sockets, 1);
+  // Without a blank check the verify's call is the first to begin a comparison (0x79).
+  std::ofstream(sockets / "part1.faults") << "no-reply:0x79";
+  const testsupport::ProcessResult run = RunProg(
+      {"--emulate", "--write", image.string(), "--no-blank-check", "--production", "--count",
+       "1", "--log", log.string()},
+      {{"QS71_EMU_SOCKET", sockets.string()}});
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  const CsvLog parts_log = ReadLog(log);
+  ASSERT_EQ(parts_log.rows.size(), 1u) << run.out << run.err;
+  EXPECT_EQ(parts_log.rows[0].at("result"), "unverified");
+  EXPECT_EQ(parts_log.rows[0].at("status"), "written, not verified — verify it");
+  EXPECT_NE(run.out.find("WRITTEN, NOT VERIFIED"), std::string::npos) << run.out;
+  std::filesystem::remove(sockets / "part1.faults");
+  const std::string job = (dir / "toy.job").string();
+  ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string()}).exitCode, 0);
+  const Environment environment = {{"QS71_TRUST_DIR", (dir / "none").string()}};
+  const struct {
+    const char* step;
+    int exit;
+  } checks[] = {{"--verify", 0}, {"--identify", 0}};
+  for (const auto& check : checks) {
+    const testsupport::ProcessResult checked = RunProg(
+        {"--emulate=" + parts[0].string(), "--job", job, check.step}, environment);
+    EXPECT_EQ(checked.exitCode, check.exit) << check.step << checked.out << checked.err;
+  }
+  const testsupport::ProcessResult blank = RunProg(
+      {"--emulate=" + (dir / "blank.otp").string(), "--job", job, "--verify", "--no-locate"},
+      environment);
+  EXPECT_EQ(blank.exitCode, 8) << blank.out << blank.err;
+  EXPECT_NE(blank.err.find("differs from " + job), std::string::npos) << blank.err;
 }
 
 // The job is checked before the first part: the number of programmers attached (fewer are
@@ -741,7 +780,7 @@ TEST_F(ProgProduction, ACrashLeavesATraceTheNextRunReports) {
   EXPECT_EQ(next.exitCode, 0) << next.err;
   EXPECT_NE((next.out + next.err)
                 .find("1 part of run " + run + " was under way when it stopped (QS71EMU-01 part "
-                      "1): check it with --verify"),
+                      "1): check it with qs71prog --verify " + image.string()),
             std::string::npos)
       << next.out << next.err;
   const CsvLog after = ReadLog(nextLog);
@@ -850,28 +889,59 @@ TEST_F(ProgProduction, AnUnverifiedPartIsNoPass) {
   EXPECT_EQ(parts_log.rows[0].at("part"), "1");
 }
 
-// The log's folder removed while the run waits for a part: the run ends with 9 before the part
-// is touched, saying so, instead of writing rows into a file nobody can see.
-TEST_F(ProgProduction, ALogThatIsGoneEndsTheRunBeforeTheNextPart) {
-  std::filesystem::create_directories(sockets);
-  const std::filesystem::path logs = dir / "logs";
-  std::filesystem::create_directories(logs);
-  testsupport::LiveProcess process(
-      {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH, "--emulate", "--write",
-       image.string(), "--production", "--count", "1", "--log", (logs / "parts.csv").string()},
-      {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}}});
-  std::string line;
-  while (process.ReadLine(line) && line != "programmer 1: waiting for a part") {
+// The log's folder removed, or the trace deleted or replaced, while the run waits for a part:
+// the run ends with 9 before the part is touched, saying so, instead of writing rows into a
+// file nobody can see.
+TEST_F(ProgProduction, ALogOrTraceThatIsGoneEndsTheRunBeforeTheNextPart) {
+  const std::filesystem::path files = dir / "files";
+  const std::string trace = (files / "trace.db").string();
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::function<void()> fault;
+    std::string says;
+  } cases[] = {
+      {"the log's folder removed", {"--log", (files / "parts.csv").string()},
+       [&] { std::filesystem::remove_all(files); }, "parts.csv is gone"},
+      {"the trace deleted", {"--trace", trace},
+       [&] {
+         for (const char* end : {"", "-wal", "-shm"}) std::filesystem::remove(trace + end);
+       },
+       "the trace " + trace + " is gone: it was deleted or its folder removed; the run ends"},
+      {"the trace replaced", {"--trace", trace},
+       [&] {
+         std::filesystem::copy_file(trace, trace + ".new");
+         std::filesystem::rename(trace + ".new", trace);
+       },
+       "the trace " + trace + " was renamed or replaced by another file; the run ends"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(sockets);
+    std::filesystem::create_directories(sockets);
+    std::filesystem::create_directories(files);
+    std::vector<std::string> command = {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH,
+                                        "--emulate", "--write", image.string(), "--production",
+                                        "--count", "1"};
+    command.insert(command.end(), c.arguments.begin(), c.arguments.end());
+    testsupport::LiveProcess process(command,
+                                     {.environment = {{"QS71_EMU_OPERATOR", "0"},
+                                                      {"QS71_EMU_SOCKET", sockets.string()}}});
+    std::string line;
+    while (process.ReadLine(line) && line != "programmer 1: waiting for a part") {
+    }
+    ASSERT_EQ(line, "programmer 1: waiting for a part");
+    c.fault();
+    const auto parts = MakeParts(dir / "later", 1);
+    std::filesystem::copy_file(parts[0], sockets / "part1.otp");
+    std::string rest;
+    while (process.ReadLine(line)) rest += line + "\n";
+    EXPECT_EQ(process.Wait(), 9) << rest;
+    EXPECT_NE(rest.find(c.says), std::string::npos) << rest;
+    EXPECT_EQ(ReadFileBytes(sockets / "part1.otp"), blank) << "a part that cannot be logged was made";
+    std::filesystem::remove_all(files);
+    std::filesystem::remove_all(dir / "later");
   }
-  ASSERT_EQ(line, "programmer 1: waiting for a part");
-  std::filesystem::remove_all(logs);
-  const auto parts = MakeParts(dir / "later", 1);
-  std::filesystem::copy_file(parts[0], sockets / "part1.otp");
-  std::string rest;
-  while (process.ReadLine(line)) rest += line + "\n";
-  EXPECT_EQ(process.Wait(), 9) << rest;
-  EXPECT_NE(rest.find("parts.csv is gone"), std::string::npos) << rest;
-  EXPECT_EQ(ReadFileBytes(sockets / "part1.otp"), blank) << "a part that cannot be logged was made";
 }
 
 // A launcher that ignores Ctrl-C keeps it ignored; the run says how to stop it instead.
@@ -1049,8 +1119,9 @@ TEST_F(ProgProduction, ProgrammersPluggedInLaterJoinTheRun) {
     EXPECT_EQ(perProgrammer, (std::map<std::string, int>{{"QS71EMU-01", 1}, {"QS71EMU-02", 1}}));
   }
 }
-// A job's lot counts over its runs in the station's trace: the run that makes its last part
-// ends at once (15) without waiting for a part it may not make, and the job runs no more.
+// A job's lot of good parts counts over its runs in the station's trace: the run that makes
+// its last part ends at once (15) without waiting for a part it may not make, and the job
+// runs no more.
 TEST_F(ProgProduction, ALotEndsTheRunAndTheJob) {
   const std::string job = (dir / "toy.job").string();
   ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string(), "--lot", "3"}).exitCode, 0);
@@ -1060,13 +1131,14 @@ TEST_F(ProgProduction, ALotEndsTheRunAndTheJob) {
   const ProcessResult made = RunProg({"--emulate", "--job", job, "--production", "--log", log.string()},
                                      environment);
   EXPECT_EQ(made.exitCode, 15) << made.out << made.err;
-  EXPECT_NE(made.out.find("lot 3: 2 made, 1 to go"), std::string::npos) << made.out;
+  EXPECT_NE(made.out.find("lot 3: 2 good, 0 scrap, 1 to go"), std::string::npos) << made.out;
   std::vector<std::string> numbers;
   for (const auto& row : ReadLog(log).rows) numbers.push_back(row.at("part"));
   EXPECT_EQ(numbers, (std::vector<std::string>{"1", "2", "3"}));
   const ProcessResult again = RunProg({"--emulate", "--job", job, "--production"}, environment);
   EXPECT_EQ(again.exitCode, 15);
-  EXPECT_NE(again.err.find("is complete (3 of 3 parts made"), std::string::npos) << again.err;
+  EXPECT_NE(again.err.find("is complete (3 good parts of 3, 0 scrap"), std::string::npos)
+      << again.err;
 }
 
 }  // namespace

@@ -333,6 +333,13 @@ PartFate FateOf(const JobOutcome& outcome, const Selection& selection) {
                    : PartFate{"untouched", name + " — cut short before its blank check ended — "
                                                   "put it through again", false};
   }
+  // A programmer lost once the write was done (its verify could not run) leaves a part that
+  // holds what was written: it is to be verified, not scrapped.
+  const bool lost = outcome.exit == ExitCode::kNoProgrammer ||
+                    outcome.exit == ExitCode::kProgrammerError;
+  if (written && lost && outcome.phase == Phase::kVerify) {
+    return {"unverified", "written, not verified — verify it", true};
+  }
   constexpr ExitCode kPartChecks[] = {ExitCode::kChip, ExitCode::kNotBlank,
                                       ExitCode::kWriteFailed, ExitCode::kVerifyMismatch};
   const bool judged = std::find(std::begin(kPartChecks), std::end(kPartChecks), outcome.exit) !=
@@ -342,53 +349,63 @@ PartFate FateOf(const JobOutcome& outcome, const Selection& selection) {
   return {"untouched", name + " — " + cable + "part untouched — use it again", false};
 }
 
-void LotComplete(Production& production, const NumberGrant& state) {
+void LotComplete(Production& production, const LotState& state) {
   production.stopAll = true;
-  if (!production.lotComplete.exchange(true)) {
-    production.board.RunMessage("the lot of " + std::to_string(state.lot) +
-                                " parts is complete: every number is made or under way; the "
-                                "run ends");
-  }
+  if (!production.lotComplete.exchange(true)) production.board.RunMessage(LotEndText(state));
 }
 
-// "lot 20: 8 made, 12 to go"; empty for a job without a lot.
-std::string LotText(const NumberGrant& state) {
-  if (state.lot == 0) return "";
-  return "lot " + std::to_string(state.lot) + ": " + std::to_string(state.made) + " made, " +
-         std::to_string(std::max(state.lot - state.made, 0)) + " to go";
+// The status line: the lot as the trace has it, and what a line's trace has not got yet.
+void ShowStatus(Production& production, const LotState& state) {
+  const std::string lot = LotLine(state);
+  const std::string backlog = production.trace.Waiting();
+  production.board.Status(lot + (lot.empty() || backlog.empty() ? "" : "; ") + backlog);
+}
+
+// A trace that cannot serve the run ends it with its own reason, not the log's.
+void TraceFailed(Production& production, const std::string& problem) {
+  production.traceFailed = true;
+  LogFailed(production, problem);
 }
 
 // The part's number from the trace: unique per job over every run and station sharing it.
-// None when the lot has no number left: every part is made or under way elsewhere, and the
-// run ends; the part in the socket stays untouched.
+// None when the lot needs no more parts from this station, and the run ends; the part in the
+// socket stays untouched. While a line's server is away and the reserve is empty, the loop
+// waits for the server.
 bool TakePartNumber(Production& production, const Attached& programmer, int& part) {
-  NumberGrant state;
+  LotState state;
   std::string problem;
-  if (!production.trace.TakeNumber(production.logFloor, part, state, problem)) {
-    LogFailed(production, problem);
+  NumberTaken taken = NumberTaken::kWaiting;
+  while ((taken = production.trace.TakeNumber(production.logFloor, part, state, problem)) ==
+         NumberTaken::kWaiting) {
+    production.board.Status(production.trace.WaitingForNumbers());
+    Pause(production);
+    if (Stopping(production)) return false;
+  }
+  if (taken == NumberTaken::kFailed) {
+    TraceFailed(production, problem);
     return false;
   }
-  const std::string lot = LotText(state);
-  const std::string backlog = production.trace.Waiting();
-  production.board.Status(lot + (lot.empty() || backlog.empty() ? "" : "; ") + backlog);
-  if (part > 0) return true;
+  ShowStatus(production, state);
+  if (taken == NumberTaken::kTaken) return true;
   LotComplete(production, state);
   production.board.Activity(programmer.id, "lot complete: part not written — take it out", false);
   return false;
 }
 
-// Before a loop waits for its next part: a lot with no number left for this station ends the
+// Before a loop waits for its next part: a lot with no part left for this station ends the
 // run now, instead of waiting for a part it may not make.
 bool LotDone(Production& production) {
   if (production.options.lot == 0) return false;
-  NumberGrant state;
+  LotState state;
   std::string problem;
   if (!production.trace.Lot(state, problem)) {
-    LogFailed(production, problem);
+    TraceFailed(production, problem);
     return true;
   }
-  if (state.exhausted) LotComplete(production, state);
-  return state.exhausted;
+  ShowStatus(production, state);
+  const bool done = production.trace.LotDone(state);
+  if (done) LotComplete(production, state);
+  return done;
 }
 
 void UseNumber(Production& production, const std::string& key, int part) {
@@ -529,6 +546,10 @@ LoopResult RunLoop(Production& production, Attached programmer) {
     std::string problem;
     if (production.log.IsOpen() && !production.log.StillInPlace(problem)) {
       LogFailed(production, problem);
+      break;
+    }
+    if (!production.trace.StillInPlace(problem)) {
+      TraceFailed(production, problem);
       break;
     }
     int part = 0;

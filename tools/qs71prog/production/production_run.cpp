@@ -10,12 +10,15 @@
 #include <thread>
 #include <vector>
 
+#include "file_system.h"
 #include "job/programming_job.h"
 #include "output_writer.h"
 #include "production/production_state.h"
 #include "platform/host_system.h"
 #include "qs71_usb_writer.h"
 #include "text_format.h"
+#include "trace/random_id.h"
+#include "trace/trace_commands.h"
 
 namespace qs71prog {
 
@@ -126,10 +129,17 @@ bool EmulatedSocketsSet(const WriterLibrary& library) {
   return !library.IsEmulated() || (sockets != nullptr && *sockets != '\0');
 }
 
+// The command that checks a part against this run's image, as a station with only the job
+// file can type it.
+std::string VerifyCommand(const Options& options) {
+  return options.jobFile.empty() ? "qs71prog --verify " + HintPath(options.image)
+                                 : "qs71prog --job " + HintPath(options.jobFile) + " --verify";
+}
+
 // Parts that an earlier run began to write and never finished, by the trace and by the log:
 // a crash or a power cut. Their numbers stay used; a person must look at them.
 void ReportUnfinished(ProductionDisplay& board, std::vector<UnfinishedPart> unfinished,
-                      const std::vector<TracePart>& traced) {
+                      const std::vector<TracePart>& traced, const std::string& verify) {
   for (const TracePart& part : traced) {
     const auto same = [&part](const UnfinishedPart& known) {
       return known.run == part.run && known.programmerKey == part.programmer &&
@@ -149,10 +159,10 @@ void ReportUnfinished(ProductionDisplay& board, std::vector<UnfinishedPart> unfi
     }
     board.RunMessage(parts.size() == 1
                          ? "1 part of run " + run + " was under way when it stopped (" + which +
-                               "): check it with --verify"
+                               "): check it with " + verify
                          : std::to_string(parts.size()) + " parts of run " + run +
                                " were under way when it stopped (" + which +
-                               "): check them with --verify");
+                               "): check them with " + verify);
   }
 }
 
@@ -325,24 +335,16 @@ TraceJob TracedJob(const Options& options, const JobDescription& job) {
 // no more (15). A trace that cannot be written stops the run here (9).
 ExitCode BeginTrace(const Options& options, RunTrace& trace, const TraceJob& traced,
                     const TraceRun& run, std::string& problem) {
-  NumberGrant lot;
-  const TracePlace place{options.trace, options.policy.spool, options.policy.rootCertificate};
-  if (!trace.Begin(place, traced, run, problem) || !trace.Lot(lot, problem)) {
+  LotState lot;
+  if (!trace.Begin(TracePlaceOf(options), traced, run, problem) || !trace.Lot(lot, problem)) {
     return ExitCode::kFileError;
   }
-  if (!lot.exhausted) return ExitCode::kOk;
+  if (!lot.Complete()) return ExitCode::kOk;
   problem = "the lot of " + (traced.name.empty() ? "job " + traced.hash.substr(0, 12) : traced.name) +
-            " is complete (" + std::to_string(lot.made) + " of " + std::to_string(lot.lot) +
-            " parts made, in " + trace.Name() + "): the job makes no more parts";
+            " is complete (" + std::to_string(lot.good) + " good parts of " +
+            std::to_string(lot.lot) + ", " + std::to_string(lot.scrap) + " scrap, in " +
+            trace.Name() + "): the job makes no more parts";
   return ExitCode::kLotComplete;
-}
-
-// The highest part number anywhere in the log: the trace's numbers go on above it, so that a
-// log kept from before the trace never holds one number twice.
-int HighestNumber(const LogHistory& history) {
-  int highest = 0;
-  for (const auto& [key, part] : history.lastPart) highest = std::max(highest, part);
-  return highest;
 }
 
 }  // namespace
@@ -398,7 +400,7 @@ ExitCode RunProduction(const Options& options, Console& console) {
   const LogHistory history = options.log.empty() ? LogHistory() : ReadLogHistory(options.log);
   const std::string host = HostName();
   const auto started = std::chrono::system_clock::now();
-  const std::string runId = Format("%s-%ld", RunStamp(started).c_str(), ProcessId());
+  const std::string runId = RandomUuid();
   const std::string station = options.station.empty() ? host : options.station;
   const TraceJob traced = TracedJob(options, job);
   RunTrace trace;
@@ -424,8 +426,10 @@ ExitCode RunProduction(const Options& options, Console& console) {
   board.Title(JobTitle(options, preflight.bytes.size(), job.sha256) + "; " +
               PolicyWords(options.policy));
   board.RunMessage("trace: " + trace.Name());
+  for (const std::string& note : trace.Notes()) board.RunMessage(note);
   Production production{options, library, job, preflight.bytes, board, log, trace, hold,
-                        registry, host, runId, station, history.lastPart, HighestNumber(history)};
+                        registry, host, runId, station, history.lastPart,
+                        LogFloor(history, job.sha256)};
   board.SetRun({production.run, production.station, options.operatorName, options.image,
                 job.sha256, UtcTimestamp(started), PolicyWords(options.policy)});
   for (const Attached& programmer : chosen) board.Name(programmer.id, programmer.key);
@@ -434,7 +438,7 @@ ExitCode RunProduction(const Options& options, Console& console) {
                             "stop the run with kill -TERM %ld",
                             ProcessId()));
   }
-  ReportUnfinished(board, history.unfinished, crashed);
+  ReportUnfinished(board, history.unfinished, crashed, VerifyCommand(options));
   TellDuplicates(production, listed);
   Loops loops(production);
   for (const Attached& programmer : chosen) {

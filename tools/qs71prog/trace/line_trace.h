@@ -5,7 +5,9 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "trace/station_spool.h"
 #include "trace/trace_store.h"
 
 namespace qs71prog {
@@ -15,5 +17,17 @@ namespace qs71prog {
 bool LineTraceStore(const std::string& connection, const std::string& localFile,
                     const std::string& rootCertificate, std::unique_ptr<TraceStore>& store,
                     std::string& problem);
+
+// The line's server alone, for a report or an export: what a station spooled is not the
+// line's trace.
+bool LineTraceReader(const std::string& connection, const std::string& rootCertificate,
+                     std::unique_ptr<TraceStore>& store, std::string& problem);
+
+// --clear-refused: the events the line's server refused, set aside in the spool at
+// localFile, each sent again; false when the server does not answer or the spool cannot be
+// read.
+bool ClearRefusedEvents(const std::string& connection, const std::string& localFile,
+                        const std::string& rootCertificate, std::vector<ClearedEntry>& cleared,
+                        std::string& problem);
 
 }  // namespace qs71prog

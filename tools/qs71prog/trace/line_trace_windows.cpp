@@ -13,4 +13,16 @@ bool LineTraceStore(const std::string& connection, const std::string&, const std
   return false;
 }
 
+bool LineTraceReader(const std::string& connection, const std::string& rootCertificate,
+                     std::unique_ptr<TraceStore>& store, std::string& problem) {
+  return LineTraceStore(connection, "", rootCertificate, store, problem);
+}
+
+bool ClearRefusedEvents(const std::string& connection, const std::string& localFile,
+                        const std::string& rootCertificate, std::vector<ClearedEntry>&,
+                        std::string& problem) {
+  std::unique_ptr<TraceStore> none;
+  return LineTraceStore(connection, localFile, rootCertificate, none, problem);
+}
+
 }  // namespace qs71prog
