@@ -14,6 +14,7 @@
 #include "emulated_bus.h"
 #include "emulated_socket.h"
 #include "file_lock.h"
+#include "file_system.h"
 #include "hardware_id.h"
 #include "hold_record.h"
 #include "qs71_usb_writer.h"
@@ -190,8 +191,9 @@ HoldResult EmulatedDevice::AttachOtpFile(HeldShares& shares, bool holding) {
   if (settings.otpFile.empty()) return HoldResult{};
   std::error_code ignored;
   const bool existed = std::filesystem::exists(settings.otpFile, ignored);
+  std::string heldNode;
   if (existed && holding) {
-    const HoldResult held = HoldFile(settings.otpFile, shares);
+    const HoldResult held = HoldFile(settings.otpFile, shares, &heldNode);
     if (held.code != 0) return held;
   }
   std::string error;
@@ -199,7 +201,11 @@ HoldResult EmulatedDevice::AttachOtpFile(HeldShares& shares, bool holding) {
     if (!otpFile.Creator().empty()) return HoldResult{QS71_E_BUSY, otpFile.Creator()};
     return HoldResult{QS71_E_TRANSPORT, "No programmer: the emulated part: " + error};
   }
-  if (!existed && holding) {
+  // An empty file is a new part, made whole under a new inode in its place: the hold taken
+  // on the empty one would not cover it.
+  const bool replaced =
+      existed && NodeIdentityOf(IdentifyFile(settings.otpFile.c_str())) != heldNode;
+  if ((!existed || replaced) && holding) {
     const HoldResult held = HoldFile(settings.otpFile, shares);
     if (held.code != 0) return held;
   }

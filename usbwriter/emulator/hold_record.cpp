@@ -8,6 +8,8 @@
 #include <unistd.h>
 #endif
 
+#include <cstdlib>
+
 #include "file_lock.h"
 #include "text_format.h"  // Format
 
@@ -15,10 +17,21 @@ namespace qs71::emu {
 
 namespace {
 
+// The holder is named as /proc/locks counts processes: in the PID namespace of /proc, which a
+// process in a namespace of its own (a container, unshare --pid) is not counted in by getpid().
+// /proc/self is this process in /proc's numbers.
 long ThisProcess() {
 #if defined(_WIN32)
   return static_cast<long>(_getpid());
 #else
+  char link[32];
+  const ssize_t size = readlink("/proc/self", link, sizeof link - 1);
+  if (size > 0) {
+    link[size] = '\0';
+    char* end = nullptr;
+    const long pid = std::strtol(link, &end, 10);
+    if (*end == '\0' && pid > 0) return pid;
+  }
   return static_cast<long>(getpid());
 #endif
 }

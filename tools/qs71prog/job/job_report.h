@@ -27,6 +27,9 @@ struct JobOutcome {
   // identified chip, the code the library gives the same fault.
   int32_t result = 0;
   Phase phase = Phase::kConnect;  // the step that failed, or the last one run
+  // The job's step whose call gave the result: a verify whose call could not even connect
+  // failed in the connection (phase), but after a write that had ended well (step).
+  Phase step = Phase::kConnect;
   ExitCode exit = ExitCode::kOk;
   int32_t otpSize = 0;
   double seconds = 0.0;

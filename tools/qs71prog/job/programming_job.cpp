@@ -287,6 +287,7 @@ bool RunStep(JobRun& run, const JobStep& step) {
   outcome.stepSeconds[stage] =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   outcome.stepsRun[stage] = true;
+  outcome.step = step.phase;
   outcome.called = true;
   if (run.cells.otpSize > 0) outcome.otpSize = run.cells.otpSize;
   if ((run.cells.stepsDone & (1u << QS71_STEP_IDENTIFY)) != 0) {

@@ -333,11 +333,12 @@ PartFate FateOf(const JobOutcome& outcome, const Selection& selection) {
                    : PartFate{"untouched", name + " — cut short before its blank check ended — "
                                                   "put it through again", false};
   }
-  // A programmer lost once the write was done (its verify could not run) leaves a part that
-  // holds what was written: it is to be verified, not scrapped.
+  // A programmer lost once the write was done (its verify could not run, or not to its end)
+  // leaves a part that holds what was written: it is to be verified, not scrapped. The job
+  // stops at its first failing step, so a failing verify step had a write that ended well.
   const bool lost = outcome.exit == ExitCode::kNoProgrammer ||
                     outcome.exit == ExitCode::kProgrammerError;
-  if (written && lost && outcome.phase == Phase::kVerify) {
+  if (written && lost && outcome.step == Phase::kVerify) {
     return {"unverified", "written, not verified — verify it", true};
   }
   constexpr ExitCode kPartChecks[] = {ExitCode::kChip, ExitCode::kNotBlank,
@@ -433,8 +434,44 @@ bool RecordStart(Production& production, const Attached& programmer, int part,
   return true;
 }
 
+// The number a stopped run left under way on this programmer, when the part now in its socket
+// was written before (it holds the image, or it is not blank): that part is the one the run
+// left, and its verdict closes that number instead of taking a new one.
+bool TakeLeftPart(Production& production, const Attached& programmer, const JobOutcome& outcome,
+                  int& number) {
+  if (!outcome.already && outcome.exit != ExitCode::kNotBlank) return false;
+  std::lock_guard<std::mutex> lock(production.numbers);
+  std::deque<int>& left = production.leftParts[programmer.key];
+  if (left.empty()) return false;
+  number = left.front();
+  left.pop_front();
+  return true;
+}
+
+PartRecord LeftPartRecord(Production& production, const Attached& programmer, int part,
+                          int left, const JobOutcome& outcome) {
+  production.trace.GiveBack(part);
+  PartRecord record = RecordOf(production, programmer, left, outcome);
+  record.event = "part";
+  if (outcome.already) {
+    record.result = "pass";
+    record.status = "ok — verified: the part a stopped run left under way";
+  } else {
+    record.result = "fail";
+    record.status = std::string(DescribeExit(outcome.exit).name) +
+                    " — left half-written by a run that stopped — reject the part";
+    record.failedStep = PhaseTitle(outcome.phase);
+  }
+  UseNumber(production, programmer.key, left);
+  return record;
+}
+
 PartRecord VerdictRecord(Production& production, const Attached& programmer, int part,
                          const JobOutcome& outcome) {
+  int left = 0;
+  if (TakeLeftPart(production, programmer, outcome, left)) {
+    return LeftPartRecord(production, programmer, part, left, outcome);
+  }
   const PartFate fate = FateOf(outcome, production.options.selection);
   PartRecord record = RecordOf(production, programmer, fate.numbered ? part : 0, outcome);
   record.result = fate.result;

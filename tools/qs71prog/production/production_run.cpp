@@ -344,6 +344,12 @@ ExitCode BeginTrace(const Options& options, RunTrace& trace, const TraceJob& tra
             " is complete (" + std::to_string(lot.good) + " good parts of " +
             std::to_string(lot.lot) + ", " + std::to_string(lot.scrap) + " scrap, in " +
             trace.Name() + "): the job makes no more parts";
+  // The run is in the trace already: it ends there too, or the line would count it open.
+  std::string notEnded;
+  if (!trace.End(static_cast<int>(ExitCode::kLotComplete), "lot complete", notEnded)) {
+    problem += "; " + notEnded + ": the run's end is not in the trace";
+    return ExitCode::kFileError;
+  }
   return ExitCode::kLotComplete;
 }
 
@@ -413,7 +419,7 @@ ExitCode RunProduction(const Options& options, Console& console) {
     return ReportJobNotRun(options, console, problem, traceOpened, preflight.bytes);
   }
   std::vector<TracePart> crashed;
-  if (!trace.Unfinished(crashed, problem)) {
+  if (!trace.Unfinished(crashed, problem) || !trace.EndStopped(crashed, problem)) {
     return ReportJobNotRun(options, console, problem, ExitCode::kFileError, preflight.bytes);
   }
   if (!preflight.note.empty()) console.Err("qs71prog: " + preflight.note + "\n");
@@ -439,6 +445,7 @@ ExitCode RunProduction(const Options& options, Console& console) {
                             ProcessId()));
   }
   ReportUnfinished(board, history.unfinished, crashed, VerifyCommand(options));
+  for (const TracePart& part : crashed) production.leftParts[part.programmer].push_back(part.number);
   TellDuplicates(production, listed);
   Loops loops(production);
   for (const Attached& programmer : chosen) {
@@ -453,6 +460,8 @@ ExitCode RunProduction(const Options& options, Console& console) {
   if (!trace.End(static_cast<int>(exit), how, problem)) {
     board.RunMessage(problem + ": the run's end is not in the trace");
     exit = Outranked(exit, ExitCode::kFileError);
+  } else if (const std::string backlog = trace.Waiting(); !backlog.empty()) {
+    board.RunMessage(backlog + "; they go to the line's trace with this station's next run");
   }
   board.End(exit, how);
   if (!options.summary.empty() && !WriteSummary(options.summary, board.SummaryJson())) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -66,7 +67,11 @@ struct Production {
   // number in the CSV log, above which the trace's numbers go.
   std::map<std::string, int> lastParts;
   int logFloor = 0;
-  std::mutex numbers{};                  // guards lastParts
+  // The numbers of the parts that a stopped run of this station (a crash, kill -9) left under
+  // way, by programmer key: the socket keeps a part, so a written part found on that
+  // programmer is that part, and its verdict is that number's.
+  std::map<std::string, std::deque<int>> leftParts{};
+  std::mutex numbers{};                  // guards lastParts and leftParts
   RunFailures failures{};
   // Why the run stops, once something stops it for every loop: --stop-on-fail's failed part,
   // or a log that cannot be written (a part that cannot be logged must not be made).

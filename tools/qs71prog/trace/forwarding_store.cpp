@@ -208,6 +208,12 @@ bool ForwardingStore::Record(const TraceEvent& event, std::string& problem) {
 }
 
 bool ForwardingStore::EndRun(const TraceRun& run, std::string& problem) {
+  {
+    // The run's last word waits for no retry's pause: a server that answers again gets the
+    // whole queue now, not at the station's next run.
+    std::lock_guard<std::mutex> lock(mutex);
+    lastTry = {};
+  }
   if (!Change({0, "end", run.id, "", "", "", "", ""},
               [&](TraceSql& sql, std::string& why) { return local->EndRunIn(sql, run, why); },
               [&](std::string& why) { return server->EndRun(run, why); }, problem)) {

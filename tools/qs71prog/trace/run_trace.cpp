@@ -223,6 +223,20 @@ bool RunTrace::End(int exit, const std::string& how, std::string& problem) {
   return store->EndRun(run, problem);
 }
 
+bool RunTrace::EndStopped(const std::vector<TracePart>& parts, std::string& problem) {
+  std::set<std::string> stopped;
+  for (const TracePart& part : parts) {
+    if (!stopped.insert(part.run).second) continue;
+    TraceRun ended;
+    ended.id = part.run;
+    ended.endedAt = UtcTimestamp(std::chrono::system_clock::now());
+    ended.exit = -1;
+    ended.how = kStoppedWithoutEnd;
+    if (!store->EndRun(ended, problem)) return false;
+  }
+  return true;
+}
+
 bool RunTrace::Unfinished(std::vector<TracePart>& parts, std::string& problem) {
   std::vector<TracePart> found;
   std::vector<long> pids;

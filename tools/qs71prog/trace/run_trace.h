@@ -99,6 +99,9 @@ class RunTrace {
   // Parts of this host's earlier runs that were started and never ended, leaving out the
   // runs of processes that still run (another qs71prog of the station).
   bool Unfinished(std::vector<TracePart>& parts, std::string& problem);
+  // Ends the runs those parts are of (kStoppedWithoutEnd), so that the report shows how they
+  // ended and this station may judge the parts they left when it meets them again.
+  bool EndStopped(const std::vector<TracePart>& parts, std::string& problem);
   // False when the trace's file was deleted or replaced since the run began.
   bool StillInPlace(std::string& problem);
   // "recording locally, 3 events waiting; 1 event the line refused" while a line's trace has

@@ -161,11 +161,17 @@ bool SqlTraceStore::RecordPart(TraceSql& sql, const TraceEvent& event, std::stri
       return false;
     }
   } else if (row.event == "part") {
-    // Only the part this run started, and not yet judged: never another station's.
+    // Only the part this run started, and not yet judged, or one that a run of this station
+    // that stopped without ending (a crash, ended since by a later run) left under way on the
+    // same programmer: never another station's, nor a run's that may still be going.
     if (!sql.Query("UPDATE parts SET result = $3, status = $4, exit = $5, code = $6, "
                    "seconds = $7, blank_check_s = $8, write_s = $9, verify_s = $10, "
                    "blocks = $11, ended_at = $12, step = $13, chip_id = CASE WHEN chip_id = '' "
-                   "THEN $16 ELSE chip_id END WHERE job = $1 AND number = $2 AND run = $14 AND "
+                   "THEN $16 ELSE chip_id END WHERE job = $1 AND number = $2 AND (run = $14 OR "
+                   "run IN (SELECT left_by.id FROM runs left_by JOIN runs this_run ON "
+                   "this_run.id = $14 WHERE left_by.station = this_run.station AND "
+                   "left_by.host = this_run.host AND left_by.how = '" +
+                       std::string(kStoppedWithoutEnd) + "')) AND "
                    "programmer = $15 AND result IS NULL RETURNING number",
                    VerdictValues(event), done, problem)) {
       return false;

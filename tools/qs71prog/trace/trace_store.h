@@ -30,6 +30,10 @@ struct TraceJob {
   int lot = 0;  // parts over all runs of the job, 0 for no limit
 };
 
+// How a run that stopped without ending (kill -9, a power cut) is ended by the next run of its
+// station that finds it: the parts it left under way may then be judged by that station.
+inline constexpr const char* kStoppedWithoutEnd = "stopped without an end";
+
 struct TraceRun {
   std::string id;  // random, 128 bits (trace/random_id.h): never the same on two stations
   std::string job;
