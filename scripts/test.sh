@@ -126,7 +126,9 @@ run_suite() {  # build dir, label, extra cmake arguments...
   cmake -S "$top" -B "$build" -G Ninja -DQS71_WERROR=ON "$@" >/dev/null &&
     cmake --build "$build" -j "$jobs" || { fail "$label build"; return 1; }
   echo "== $label: tests"
-  ctest --test-dir "$build" --output-on-failure -j "$jobs" 2>&1 | tee "$log"
+  # One test more than cores: the longest (the line under faults, a screen held for 30 s)
+  # mostly wait, and would otherwise keep a core idle.
+  ctest --test-dir "$build" --output-on-failure -j "$((jobs + 1))" 2>&1 | tee "$log"
   local status=${PIPESTATUS[0]}
   count_ctest "$log"
   [ "$status" -eq 0 ] || fail "$label tests" "$counted_bad"

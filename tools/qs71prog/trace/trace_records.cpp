@@ -212,6 +212,8 @@ bool SqlTraceStore::EndRunIn(TraceSql& sql, const TraceRun& run, std::string& pr
     return false;
   }
   if (there.endedAt == run.endedAt && there.exit == run.exit && there.how == run.how) return true;
+  // A run that stopped without an end is ended once, by the first later run that found it.
+  if (there.how == kStoppedWithoutEnd && run.how == kStoppedWithoutEnd) return true;
   problem = Conflict(Name(), "the end of the run " + run.id,
                      "\"" + there.how + ", exit " + std::to_string(there.exit) + " at " +
                          there.endedAt + "\"",
