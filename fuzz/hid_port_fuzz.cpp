@@ -35,7 +35,7 @@ HidPortInfo HidPortFound(const HidPortDevice*) { return {"fuzz", "", 0, "fuzz"};
 // The fuzzer's programmer is never unplugged behind the call's back.
 bool HidPortConfirm(HidPortDevice*) { return true; }
 HeldShares HidPortKeepHold(HidPortDevice*) { return {}; }
-void HidPortAnnounceJob(HidPortDevice*, bool) {}
+void HidPortAnnounceJob(HidPortDevice*, PartUse) {}
 bool HidPortOpenWrite(HidPortDevice*) { return true; }
 bool HidPortOpenRead(HidPortDevice*) { return true; }
 void HidPortCloseWrite(HidPortDevice*) {}

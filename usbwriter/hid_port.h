@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "part_use.h"
 #include "programmer_hold.h"
 
 namespace qs71 {
@@ -77,11 +78,8 @@ HidPortInfo HidPortFound(const HidPortDevice* device);
 bool HidPortConfirm(HidPortDevice* device);
 // Hands the device's hold over, to outlive the device (Qs71UsbHold).
 HeldShares HidPortKeepHold(HidPortDevice* device);
-// Whether the call that holds the device runs steps on the part (blank check, write, verify,
-// read) or only identifies it. A programmer cannot know and the hardware ports ignore it; the
-// emulated socket uses it to stand in for the operator, who takes a finished part out once
-// the host shows that it is only waiting for the socket to be empty.
-void HidPortAnnounceJob(HidPortDevice* device, bool runsSteps);
+// What the call that holds the device does to the part (part_use.h).
+void HidPortAnnounceJob(HidPortDevice* device, PartUse use);
 bool HidPortOpenWrite(HidPortDevice* device);
 bool HidPortOpenRead(HidPortDevice* device);
 void HidPortCloseWrite(HidPortDevice* device);

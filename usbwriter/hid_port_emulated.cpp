@@ -66,8 +66,8 @@ bool HidPortConfirm(HidPortDevice*) { return true; }
 
 HeldShares HidPortKeepHold(HidPortDevice* port) { return std::exchange(port->holds, {}); }
 
-void HidPortAnnounceJob(HidPortDevice* port, bool runsSteps) {
-  if (port->device) port->device->AnnounceJob(runsSteps);
+void HidPortAnnounceJob(HidPortDevice* port, PartUse use) {
+  if (port->device) port->device->AnnounceJob(use);
 }
 
 bool HidPortOpenWrite(HidPortDevice* port) {

@@ -155,7 +155,7 @@ bool HidPortConfirm(HidPortDevice* device) {
 
 HeldShares HidPortKeepHold(HidPortDevice* device) { return std::exchange(device->holds, {}); }
 
-void HidPortAnnounceJob(HidPortDevice*, bool) {}
+void HidPortAnnounceJob(HidPortDevice*, PartUse) {}
 
 bool HidPortOpenWrite(HidPortDevice* device) {
   device->writeHandle = OpenLocked(device->found.path);

@@ -369,7 +369,7 @@ bool HidPortConfirm(HidPortDevice* device) {
 
 HeldShares HidPortKeepHold(HidPortDevice* device) { return std::exchange(device->holds, {}); }
 
-void HidPortAnnounceJob(HidPortDevice*, bool) {}
+void HidPortAnnounceJob(HidPortDevice*, PartUse) {}
 
 namespace {
 

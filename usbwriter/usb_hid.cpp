@@ -138,8 +138,8 @@ int UsbHid::HoldDevice(const std::string& vid, const std::string& pid, const std
   return 0;
 }
 
-void UsbHid::AnnounceJob(bool runsSteps) {
-  if (Usable()) qs71::HidPortAnnounceJob(port, runsSteps);
+void UsbHid::AnnounceJob(qs71::PartUse use) {
+  if (Usable()) qs71::HidPortAnnounceJob(port, use);
 }
 
 void UsbHid::ClearBuffers() {

@@ -27,7 +27,7 @@ class UsbHid {
   // The attached devices with these numbers, ordered by path; false when none can be listed.
   static bool List(const std::string& vid, const std::string& pid, const std::string& rev,
                    std::vector<qs71::HidPortInfo>& found);
-  void AnnounceJob(bool runsSteps);
+  void AnnounceJob(qs71::PartUse use);
   // Finds the device the last Open named (the first programmer for none).
   bool FindDevice();
   void ClearBuffers();

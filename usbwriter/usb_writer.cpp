@@ -58,7 +58,7 @@ bool QS71_USB_Writer::ListProgrammers(std::vector<HidPortInfo>& found) {
                       Format("%04X", kRelease), found);
 }
 
-void QS71_USB_Writer::AnnounceJob(bool runsSteps) { hid->AnnounceJob(runsSteps); }
+void QS71_USB_Writer::AnnounceJob(qs71::PartUse use) { hid->AnnounceJob(use); }
 
 QS71_USB_Writer::~QS71_USB_Writer() { delete hid; }
 

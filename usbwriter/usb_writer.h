@@ -21,8 +21,8 @@ class QS71_USB_Writer {
   explicit QS71_USB_Writer(const qs71::ProgrammerName& name);
   // The attached programmers, ordered by path; false when the devices cannot be listed.
   static bool ListProgrammers(std::vector<qs71::HidPortInfo>& found);
-  // Tells the transport whether this call runs steps on the part or only identifies it.
-  void AnnounceJob(bool runsSteps);
+  // Tells the transport what this call does to the part.
+  void AnnounceJob(qs71::PartUse use);
   virtual ~QS71_USB_Writer();
   QS71_USB_Writer(const QS71_USB_Writer&) = delete;
   QS71_USB_Writer& operator=(const QS71_USB_Writer&) = delete;

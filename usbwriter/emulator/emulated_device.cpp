@@ -226,8 +226,8 @@ bool EmulatedDevice::StoreChip() {
   return false;
 }
 
-void EmulatedDevice::AnnounceJob(bool runsSteps) {
-  if (AnnounceToSocket(number, part, runsSteps, settings.operatorSeconds)) EmptySocket();
+void EmulatedDevice::AnnounceJob(PartUse use) {
+  if (AnnounceToSocket(number, part, use, settings.operatorSeconds)) EmptySocket();
 }
 
 // The part has left: its file keeps it as the last request left it, and the programmer now

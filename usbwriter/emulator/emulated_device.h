@@ -13,6 +13,7 @@
 #include "emulator_settings.h"
 #include "fault_plan.h"
 #include "otp_chip.h"
+#include "part_use.h"
 #include "programmer_hold.h"
 #include "transcript.h"
 
@@ -52,8 +53,8 @@ class EmulatedDevice {
   std::string Serial() const { return listedSerial; }
   bool OpenWrite();
   bool OpenRead() const;
-  // Whether the call runs steps on the part or only identifies it (the socket's rule).
-  void AnnounceJob(bool runsSteps);
+  // What the call does to the part (the socket's rule).
+  void AnnounceJob(PartUse use);
   // One 65-byte block each, report ID first.
   bool Write(const uint8_t* block);
   bool Read(uint8_t* block);

@@ -106,17 +106,16 @@ SocketContent OpenSocket(int programmer, const std::string& folder) {
   return {true, socket.part};
 }
 
-bool AnnounceToSocket(int programmer, const std::string& part, bool runsSteps,
-                      int operatorSeconds) {
+bool AnnounceToSocket(int programmer, const std::string& part, PartUse use, int operatorSeconds) {
   if (!Valid(programmer) || part.empty()) return false;
   std::lock_guard<std::mutex> hold(socketLock);
   Socket& socket = sockets[programmer];
   if (!socket.active || socket.part != part) return false;
   // A new part's file was made whole in its place by this call: that file is the part now.
   if (!socket.inserted) socket.partFile = IdentifyFile(part.c_str());
-  if (runsSteps) {
+  if (use != PartUse::kIdentifies) {
     socket.used = true;
-    socket.waited = false;
+    if (use == PartUse::kRunsSteps) socket.waited = false;
     return false;
   }
   if (!socket.used || operatorSeconds == kNoOperator) return false;

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "part_use.h"
+
 namespace qs71::emu {
 
 // The socket of each emulated programmer, fed with parts from a folder (QS71_EMU_SOCKET) or
@@ -32,11 +34,11 @@ constexpr int kNoOperator = -1;
 // folder is where the programmer's parts come from ("" for none). A new folder starts the
 // socket afresh.
 SocketContent OpenSocket(int programmer, const std::string& folder);
-// What the call on the part does: running steps marks it used; with an operator
-// (operatorSeconds from 0), calls that only identify a used part have it taken out once that
-// many seconds passed since the first of them. True when the part left the socket.
-bool AnnounceToSocket(int programmer, const std::string& part, bool runsSteps,
-                      int operatorSeconds);
+// What the call on the part does: running steps marks it used, and a compare marks it used
+// without beginning the wait again; with an operator (operatorSeconds from 0), calls that only
+// identify a used part have it taken out once that many seconds passed since the first of
+// them. True when the part left the socket.
+bool AnnounceToSocket(int programmer, const std::string& part, PartUse use, int operatorSeconds);
 // Puts the part in this file into the socket in place of whatever it held; the part file is
 // then not taken again from a folder.
 void InsertPart(int programmer, const std::string& part);

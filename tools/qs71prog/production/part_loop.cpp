@@ -201,14 +201,14 @@ bool WaitForReturn(Production& production, Attached& programmer, Look& look, Loo
 // What a part in the socket holds, told by the programmer's own compare over the whole part.
 enum class Holds { kImage, kBlank, kOther, kUnknown };
 
-int32_t CompareWhole(const Production& production, const Attached& programmer, uint32_t size,
-                     bool withImage) {
+int32_t CompareRange(const Production& production, const Attached& programmer, uint32_t start,
+                     uint32_t length, bool withImage) {
   std::string text;
   Qs71RangeRequest request{};
   request.size = sizeof request;
   request.identity = programmer.link.Identity();
-  request.start = 0;
-  request.length = size;
+  request.start = start;
+  request.length = length;
   request.vdd = production.options.Volts(withImage ? Voltage::kVerifyVdd : Voltage::kBlankCheckVdd);
   request.image = withImage ? production.image.data() : nullptr;
   request.imageLength = withImage ? static_cast<uint32_t>(production.image.size()) : 0;
@@ -224,9 +224,10 @@ Holds WhatItHolds(const Production& production, const Attached& programmer, int3
     return Holds::kUnknown;
   }
   const uint32_t size = static_cast<uint32_t>(otpSize);
-  const int32_t image = CompareWhole(production, programmer, size, true);
+  const int32_t image = CompareRange(production, programmer, 0, size, true);
   if (image == QS71_RANGE_MATCHES) return Holds::kImage;
-  const int32_t blank = image == QS71_RANGE_DIFFERS ? CompareWhole(production, programmer, size, false) : image;
+  const int32_t blank =
+      image == QS71_RANGE_DIFFERS ? CompareRange(production, programmer, 0, size, false) : image;
   if (blank == QS71_RANGE_MATCHES) return Holds::kBlank;
   return blank == QS71_RANGE_DIFFERS ? Holds::kOther : Holds::kUnknown;
 }
@@ -247,6 +248,10 @@ std::string HoldsWords(Holds holds) {
   }
 }
 
+std::string AnotherPartWords(Holds holds, const PartRecord& verdict) {
+  return HoldsWords(holds) + " is in the socket, not part " + std::to_string(verdict.part);
+}
+
 // Back after a loss with a part in the socket that the tile gave a verdict of: the verdict
 // shows again only for the part it was about. Another part (the old one taken out and a new
 // one put in meanwhile) is said for what it holds, and goes through as the next part.
@@ -261,9 +266,46 @@ Waited AfterReturn(Production& production, const Attached& programmer, const Loo
     production.board.Back(programmer.id, "");
     return Waited::kReached;
   }
-  const std::string now = HoldsWords(holds) + " is in the socket, not part " +
-                          std::to_string(verdict->part);
+  const std::string now = AnotherPartWords(holds, *verdict);
   production.board.Back(programmer.id, now);
+  production.board.Message(programmer.id, now + ": it goes through as the next part");
+  return Waited::kAnotherPart;
+}
+
+// Where a part that holds the image shows it soonest: the unit of the image's first byte that a
+// blank part cannot hold (the programmer compares whole units). Empty for an image that is
+// blank all through.
+struct Sample {
+  uint32_t start = 0;
+  uint32_t length = 0;
+};
+constexpr uint32_t kSampleUnit = 256;
+
+Sample SampleOf(const std::vector<uint8_t>& image) {
+  const auto written = std::find_if(image.begin(), image.end(), [](uint8_t b) { return b != 0xFF; });
+  if (written == image.end()) return {};
+  const auto start = static_cast<uint32_t>(written - image.begin()) / kSampleUnit * kSampleUnit;
+  if (image.size() - start < kSampleUnit) return {};
+  return {start, kSampleUnit};
+}
+
+// A part swapped at once (taken out and the next put in between two polls) leaves no empty
+// socket to see. The chip's ID is every part's, so what tells them apart is what the part
+// holds: a part whose verify matched the whole image still holds its sample, and a part that
+// does not is another part. Failed parts are not judged so: what a failed part holds at any one
+// place proves nothing.
+Waited SwappedUnseen(Production& production, const Attached& programmer, const Look& look,
+                     const PartRecord& verdict) {
+  if (verdict.result != "pass" && verdict.result != "already") return Waited::kReached;
+  const Sample sample = SampleOf(production.image);
+  if (sample.length == 0 || look.otpSize <= 0 ||
+      static_cast<size_t>(look.otpSize) != production.image.size()) {
+    return Waited::kReached;
+  }
+  const int32_t compared = CompareRange(production, programmer, sample.start, sample.length, true);
+  if (compared != QS71_RANGE_DIFFERS) return Waited::kReached;
+  const std::string now =
+      AnotherPartWords(WhatItHolds(production, programmer, look.otpSize), verdict);
   production.board.Message(programmer.id, now + ": it goes through as the next part");
   return Waited::kAnotherPart;
 }
@@ -289,6 +331,10 @@ Waited WaitFor(Production& production, Attached& programmer, Socket wanted, Loop
     }
     if (look.socket == wanted || (wanted == Socket::kEmpty && look.socket == Socket::kNoChip)) {
       return Waited::kReached;
+    }
+    if (wanted == Socket::kEmpty && look.socket == Socket::kPart && verdict != nullptr &&
+        SwappedUnseen(production, programmer, look, *verdict) == Waited::kAnotherPart) {
+      return Waited::kAnotherPart;
     }
     const auto now = std::chrono::steady_clock::now();
     if (look.socket != Socket::kNoChip) {
