@@ -225,12 +225,21 @@ TEST_F(ProgLineTrace, RefusedEventsAreSetAsideUntilTheirCommandClearsThem) {
   Sql("CREATE TRIGGER refuse_parts BEFORE INSERT ON events FOR EACH ROW EXECUTE FUNCTION "
       "refuse_parts()");
   std::filesystem::remove_all(dir / "st1");
-  const ProcessResult run = Station("st1", 2, {"--write", image.string(), "--count", "2"});
+  const std::string summary = (dir / "summary.json").string();
+  const ProcessResult run =
+      Station("st1", 2, {"--write", image.string(), "--count", "2", "--summary", summary});
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
   EXPECT_NE(run.out.find("1 event the line refused"), std::string::npos) << run.out << run.err;
   EXPECT_EQ(Sql("SELECT number, result FROM parts ORDER BY number"), "1|pass\n2|\n3|\n");
-
+  // The run's summary names them too, with where they are and what clears them.
   const std::string spool = (dir / "st1-state" / "qs71" / "trace.db").string();
+  EXPECT_NE(run.out.find("qs71prog: 2 events the line refused (set aside in " + spool +
+                         ": qs71prog --clear-refused)\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("go to it with this station's next run"), std::string::npos) << run.out;
+  EXPECT_NE(ReadFileText(summary).find("\"refused\": 2,"), std::string::npos)
+      << ReadFileText(summary);
   const auto command = [&](std::vector<std::string> arguments) {
     arguments.insert(arguments.end(), {"--trace", server->Connection()});
     return RunProg(arguments, {{"XDG_STATE_HOME", (dir / "st1-state").string()}});

@@ -895,50 +895,74 @@ TEST_F(ProgProduction, AnUnverifiedPartIsNoPass) {
 TEST_F(ProgProduction, ALogOrTraceThatIsGoneEndsTheRunBeforeTheNextPart) {
   const std::filesystem::path files = dir / "files";
   const std::string trace = (files / "trace.db").string();
+  const std::string state = (dir / "state").string();
+  const std::string parts = (files / "parts.csv").string();
   const struct {
     const char* name;
     std::vector<std::string> arguments;
     std::function<void()> fault;
-    std::string says;
+    std::string says;  // on the screen, and as how the run ended wherever that is told
+    std::string traced;  // the trace that keeps the run's end
   } cases[] = {
-      {"the log's folder removed", {"--log", (files / "parts.csv").string()},
-       [&] { std::filesystem::remove_all(files); }, "parts.csv is gone"},
-      {"the trace deleted", {"--trace", trace},
+      {"the log's folder removed", {"--log", parts},
+       [&] { std::filesystem::remove_all(files); },
+       "the log " + parts + " is gone: it was deleted or its folder removed",
+       state + "/qs71/trace.db"},
+      {"the trace deleted", {"--trace", trace, "--log", log.string()},
        [&] {
          for (const char* end : {"", "-wal", "-shm"}) std::filesystem::remove(trace + end);
        },
-       "the trace " + trace + " is gone: it was deleted or its folder removed; the run ends"},
-      {"the trace replaced", {"--trace", trace},
+       "the trace " + trace + " is gone: it was deleted or its folder removed", ""},
+      {"the trace replaced", {"--trace", trace, "--log", log.string()},
        [&] {
          std::filesystem::copy_file(trace, trace + ".new");
          std::filesystem::rename(trace + ".new", trace);
        },
-       "the trace " + trace + " was renamed or replaced by another file; the run ends"},
+       "the trace " + trace + " was renamed or replaced by another file", trace},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove_all(sockets);
     std::filesystem::create_directories(sockets);
     std::filesystem::create_directories(files);
+    std::filesystem::remove(log);
+    std::filesystem::remove_all(state);
     std::vector<std::string> command = {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH,
                                         "--emulate", "--write", image.string(), "--production",
-                                        "--count", "1"};
+                                        "--count", "1", "--summary", (dir / "summary.json").string()};
     command.insert(command.end(), c.arguments.begin(), c.arguments.end());
     testsupport::LiveProcess process(command,
                                      {.environment = {{"QS71_EMU_OPERATOR", "0"},
-                                                      {"QS71_EMU_SOCKET", sockets.string()}}});
+                                                      {"QS71_EMU_SOCKET", sockets.string()},
+                                                      {"XDG_STATE_HOME", state}}});
     std::string line;
     while (process.ReadLine(line) && line != "programmer 1: waiting for a part") {
     }
     ASSERT_EQ(line, "programmer 1: waiting for a part");
     c.fault();
-    const auto parts = MakeParts(dir / "later", 1);
-    std::filesystem::copy_file(parts[0], sockets / "part1.otp");
+    const auto made = MakeParts(dir / "later", 1);
+    std::filesystem::copy_file(made[0], sockets / "part1.otp");
     std::string rest;
     while (process.ReadLine(line)) rest += line + "\n";
     EXPECT_EQ(process.Wait(), 9) << rest;
-    EXPECT_NE(rest.find(c.says), std::string::npos) << rest;
+    EXPECT_NE(rest.find(c.says + "; the run ends"), std::string::npos) << rest;
+    EXPECT_NE(rest.find("qs71prog: production ended (" + c.says + "): "), std::string::npos)
+        << rest;
     EXPECT_EQ(ReadFileBytes(sockets / "part1.otp"), blank) << "a part that cannot be logged was made";
+    EXPECT_NE(ReadFileText(dir / "summary.json").find("\"ended\": \"" + c.says + "\""),
+              std::string::npos)
+        << ReadFileText(dir / "summary.json");
+    if (std::filesystem::exists(log)) {
+      const CsvLog rows = ReadLog(log);
+      ASSERT_FALSE(rows.events.empty());
+      EXPECT_EQ(rows.events.back().at("event"), "end");
+      EXPECT_EQ(rows.events.back().at("status"), "passed 0 failed 0 yield -; ended: " + c.says);
+    }
+    if (!c.traced.empty()) {
+      const ProcessResult how =
+          testsupport::RunProcess({"sqlite3", c.traced, "SELECT how FROM runs WHERE how <> ''"});
+      EXPECT_EQ(how.out, c.says + "\n") << how.err;
+    }
     std::filesystem::remove_all(files);
     std::filesystem::remove_all(dir / "later");
   }

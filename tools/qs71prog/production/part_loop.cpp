@@ -567,6 +567,7 @@ bool Log(Production& production, const PartRecord& record) {
 void LogFailed(Production& production, const std::string& problem) {
   production.stopAll = true;
   if (!production.logFailed.exchange(true)) {
+    production.endReason = problem;
     production.failures.Note(ExitCode::kFileError);
     production.board.RunMessage(problem + "; the run ends");
   }
