@@ -1165,5 +1165,60 @@ TEST_F(ProgProduction, ALotEndsTheRunAndTheJob) {
       << again.err;
 }
 
+// Every attempt on a part is a part of the trace with its verdict and step: a part that fails
+// its blank check too, and again under a number of its own when it is put in again. The lot
+// counts good parts and scrap apart, the status line counts each part as soon as it has its
+// verdict, and the report's fail count and yield are those of the physical parts.
+TEST_F(ProgProduction, EveryAttemptIsAPartOfItsOwn) {
+  const std::string job = (dir / "toy.job").string();
+  ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string(), "--lot", "3"}).exitCode, 0);
+  const std::string state = (dir / "state").string();
+  const Environment environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()},
+                                   {"QS71_TRUST_DIR", (dir / "none").string()},
+                                   {"XDG_STATE_HOME", state}};
+  // A part written before, a good one, and one with a stuck cell.
+  const auto parts = MakeParts(sockets, 3);
+  ASSERT_EQ(RunProg({"--emulate=" + parts[0].string(), "--write", AlteredImage().string()}).exitCode,
+            0);
+  std::ofstream(sockets / "part3.faults") << "stuck:" << ProgrammedCell();
+  testsupport::LiveProcess run({QS71PROG_PATH, "--emulate", "--job", job, "--production"},
+                               {.environment = environment});
+  std::string line, seen;
+  while (run.ReadLine(line) && line.rfind("programmer 1 part 2: ", 0) != 0) seen += line + "\n";
+  seen += line + "\n";
+  // The part that failed its blank check, taken out and put in again; two blank ones behind it,
+  // each made apart and put in whole.
+  std::filesystem::rename(sockets / "out" / "part1.otp", sockets / "part4.otp");
+  const auto more = MakeParts(dir / "more", 2);
+  std::filesystem::rename(more[0], sockets / "part5.otp");
+  std::filesystem::rename(more[1], sockets / "part6.otp");
+  while (run.ReadLine(line)) seen += line + "\n";
+  EXPECT_EQ(run.Wait(), 6) << seen;  // the first failure: not blank
+  for (const char* text : {"programmer 1 part 1: FAIL", "programmer 1 part 3: FAIL",
+                           "programmer 1 part 4: FAIL", "programmer 1 part 6: PASS"}) {
+    EXPECT_NE(seen.find(text), std::string::npos) << text << "\n" << seen;
+  }
+  // The lot's line counts a part with its verdict, before the part is taken out.
+  for (const char* lot : {"lot 3: 1 good, 2 scrap, 2 to go\nprogrammer 1: take the part out",
+                          "lot 3: 1 good, 3 scrap, 2 to go\nprogrammer 1: take the part out",
+                          "lot 3: 3 good, 3 scrap, 0 to go\n"}) {
+    EXPECT_NE(seen.find(lot), std::string::npos) << lot << "\n" << seen;
+  }
+  const ProcessResult rows = testsupport::RunProcess(
+      {"sqlite3", state + "/qs71/trace.db", "SELECT number, result, step FROM parts ORDER BY number"});
+  EXPECT_EQ(rows.out,
+            "1|fail|blank-check\n2|pass|verify\n3|fail|verify\n4|fail|blank-check\n5|pass|verify\n"
+            "6|pass|verify\n")
+      << rows.err;
+  const ProcessResult report = RunProg({"--report", "-"}, environment);
+  EXPECT_EQ(report.exitCode, 0) << report.err;
+  for (const char* figures :
+       {"\nall      6     3     3           0        0        0          0     0  50.0%     1 ",
+        "\nnot-blank — reject the part            2       66.7%\n",
+        "\nblank-check      2       66.7%\nverify           1      100.0%\n"}) {
+    EXPECT_NE(report.out.find(figures), std::string::npos) << figures << "\n" << report.out;
+  }
+}
+
 }  // namespace
 }  // namespace qs71prog::test
