@@ -109,8 +109,31 @@ TEST_F(ProgLineTrace, AStationCutOffRecordsLocallyAndForwardsWhenTheServerIsBack
   EXPECT_EQ(cut.Wait(), 0) << seen;
   EXPECT_NE(seen.find("not answering: recording locally"), std::string::npos) << seen;
 
+  // A report asked of a server that does not answer is refused: the station's own figures are
+  // not the line's.
+  const Environment st1 = {{"XDG_STATE_HOME", (dir / "st1-state").string()}};
+  const ProcessResult away = RunProg({"--report", "-", "--trace", server->Connection()}, st1);
+  EXPECT_EQ(away.exitCode, 9) << away.out << away.err;
+  EXPECT_EQ(away.out, "");
+  EXPECT_NE(away.err.find("cannot open the trace postgresql://qs71@127.0.0.1:"),
+            std::string::npos)
+      << away.err;
+  const std::string spool = (dir / "st1-state" / "qs71" / "trace.db").string();
+  const auto queued = [&] {
+    return testsupport::RunProcess({"sqlite3", spool, "SELECT count(*) FROM outbox"}).out;
+  };
+  const std::string waiting = queued();
+  EXPECT_NE(waiting, "0\n");
+
   std::string problem;
   ASSERT_TRUE(server->Start(problem)) << problem;
+  // Once it answers, a report reads the server alone and writes to neither: the station's
+  // queue stays for its next run.
+  const ProcessResult report = RunProg({"--report", "-", "--trace", server->Connection()}, st1);
+  EXPECT_EQ(report.exitCode, 0) << report.err;
+  EXPECT_NE(report.out.find("\nall      1     1     0 "), std::string::npos) << report.out;
+  EXPECT_EQ(queued(), waiting);
+  EXPECT_EQ(Sql("SELECT count(*) FROM parts"), "1\n");
   std::filesystem::remove_all(dir / "st1");  // a fresh part; the station's local trace stays
   const ProcessResult next = Station("st1", 1, {"--write", image.string(), "--count", "1"});
   EXPECT_EQ(next.exitCode, 0) << next.out << next.err;

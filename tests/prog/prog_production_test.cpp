@@ -1220,5 +1220,28 @@ TEST_F(ProgProduction, EveryAttemptIsAPartOfItsOwn) {
   }
 }
 
+// Names in a trace that another program (or an older qs71prog) wrote reach a terminal as
+// text: the report shows their control characters escaped, so that none acts on the screen.
+TEST_F(ProgProduction, AReportShowsNamesWithoutLettingTheTerminalActOnThem) {
+  MakeParts(sockets, 1);
+  const std::string state = (dir / "state").string();
+  const Environment environment = {{"XDG_STATE_HOME", state}};
+  const ProcessResult run = RunProg(
+      {"--emulate", "--write", image.string(), "--production", "--count", "1", "--operator", "ann"},
+      {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}, {"XDG_STATE_HOME", state}});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const ProcessResult changed = testsupport::RunProcess(
+      {"sqlite3", state + "/qs71/trace.db",
+       "UPDATE runs SET operator_name = char(27) || '[2J' || char(27) || ']0;owned' || char(7) || "
+       "'ann', station = 'st' || char(13) || 'x'"});
+  ASSERT_EQ(changed.exitCode, 0) << changed.err;
+  const ProcessResult report = RunProg({"--report", "-"}, environment);
+  EXPECT_EQ(report.exitCode, 0) << report.err;
+  for (const char control : {'\x1b', '\x07', '\r'}) {
+    EXPECT_EQ(report.out.find(control), std::string::npos) << static_cast<int>(control);
+  }
+  EXPECT_NE(report.out.find("\n\\x1B[2J\\x1B]0;owned\\x07ann "), std::string::npos) << report.out;
+}
+
 }  // namespace
 }  // namespace qs71prog::test
