@@ -801,6 +801,48 @@ TEST_F(ProgProduction, ACrashLeavesATraceTheNextRunReports) {
   }
 }
 
+// A station that has only the job file can follow the crash's advice: for a job's run it names
+// the job, which --verify checks a part against.
+TEST_F(ProgProduction, ACrashedJobsAdviceNamesTheJob) {
+  const std::string job = (dir / "toy.job").string();
+  ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string()}).exitCode, 0);
+  const Environment environment = {{"QS71_EMU_OPERATOR", "0"},
+                                   {"QS71_EMU_SOCKET", (sockets / "first").string()},
+                                   {"QS71_EMU_PACE_US", "1000"},
+                                   {"QS71_TRUST_DIR", (dir / "none").string()}};
+  const auto first = MakeParts(sockets / "first", 1);
+  testsupport::LiveProcess crashed(
+      {QS71PROG_PATH, "--emulate", "--job", job, "--production", "--log", log.string()},
+      {.environment = environment});
+  ASSERT_TRUE(LogGets(log, "started"));
+  crashed.Send(SIGKILL);
+  crashed.Wait();
+  const std::string run = ReadLog(log).started.at(0).at("run");
+
+  std::filesystem::create_directories(sockets / "second");
+  Environment next = environment;
+  next[1].second = (sockets / "second").string();
+  testsupport::LiveProcess again({"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH,
+                                  "--emulate", "--job", job, "--production"},
+                                 {.environment = next});
+  std::string line, seen;
+  while (again.ReadLine(line) && line.find("was under way when it stopped") == std::string::npos) {
+    seen += line + "\n";
+  }
+  again.Send(SIGTERM);
+  while (again.ReadLine(seen)) {
+  }
+  again.Wait();
+  EXPECT_NE(line.find("1 part of run " + run + " was under way when it stopped (QS71EMU-01 part "
+                      "1): check it with qs71prog --job " + job + " --verify"),
+            std::string::npos)
+      << seen << line;
+  const ProcessResult checked =
+      RunProg({"--emulate=" + first[0].string(), "--job", job, "--verify"},
+              {{"QS71_TRUST_DIR", (dir / "none").string()}});
+  EXPECT_NE(checked.exitCode, 2) << checked.out << checked.err;  // the advice is a command that runs
+}
+
 // A part that passed and is put in again holds the image already: it is taken out as ALREADY,
 // counted apart, with no number of its own; a part written with another image stays a
 // not-blank failure.
