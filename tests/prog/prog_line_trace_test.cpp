@@ -146,6 +146,75 @@ TEST_F(ProgLineTrace, AStationCutOffRecordsLocallyAndForwardsWhenTheServerIsBack
   EXPECT_EQ(outbox.out, "0\n") << outbox.err;
 }
 
+// The lot's line on a station's screen is the line's, read from the trace at each part: the
+// parts of another station are in it. While the server is away it is the last figure the
+// server gave, and says when.
+TEST_F(ProgLineTrace, TheLotLineCountsTheWholeLine) {
+  const std::string job = (dir / "toy.job").string();
+  ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string(), "--lot", "20"}).exitCode, 0);
+  const auto station = [&](const std::string& name) {
+    std::filesystem::create_directories(dir / name);
+    return std::make_unique<testsupport::LiveProcess>(
+        std::vector<std::string>{"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH,
+                                 "--emulate", "--production", "--job", job, "--station", name,
+                                 "--trace", server->Connection()},
+        testsupport::ProcessOptions{
+            .environment = {{"QS71_EMU_OPERATOR", "0"},
+                            {"QS71_EMU_SOCKET", (dir / name).string()},
+                            {"QS71_TRUST_DIR", (dir / "no-keys").string()},
+                            {"XDG_STATE_HOME", (dir / (name + "-state")).string()}}});
+  };
+  // A part is made apart and put into the socket whole.
+  int made = 0;
+  const auto part = [&](const std::string& name) {
+    const std::string file = "part" + std::to_string(++made) + ".otp";
+    std::filesystem::create_directories(dir / "made");
+    RunProg({"--emulate=" + (dir / "made" / file).string(), "--identify"});
+    std::filesystem::rename(dir / "made" / file, dir / name / file);
+  };
+  // Reads a station's lines up to the one that holds text, which it returns.
+  const auto until = [](testsupport::LiveProcess& process, const std::string& text,
+                        std::string& seen) {
+    std::string line;
+    while (process.ReadLine(line)) {
+      seen += line + "\n";
+      if (line.find(text) != std::string::npos) return line;
+    }
+    return std::string();
+  };
+  std::string seenA, seenB;
+  const auto a = station("stA");
+  part("stA");
+  EXPECT_NE(until(*a, "lot 20: 1 good, 0 scrap, 19 to go", seenA), "") << seenA;
+
+  const auto b = station("stB");
+  part("stB");
+  part("stB");
+  until(*b, "lot 20: 3 good, 0 scrap, 17 to go", seenB);
+  b->Send(SIGTERM);
+  until(*b, "production ended", seenB);
+  EXPECT_EQ(b->Wait(), 12) << seenB;
+
+  part("stA");
+  EXPECT_NE(until(*a, "lot 20: 4 good", seenA).find("lot 20: 4 good, 0 scrap, 16 to go"),
+            std::string::npos)
+      << seenA;
+
+  server->Stop();
+  part("stA");
+  EXPECT_NE(until(*a, "programmer 1 part 3: ", seenA).find(": PASS"), std::string::npos) << seenA;
+  EXPECT_NE(until(*a, "as the line's trace said at ", seenA)
+                .find("lot 20: 4 good, 0 scrap, 16 to go, as the line's trace said at "),
+            std::string::npos)
+      << seenA;
+  std::string problem;
+  ASSERT_TRUE(server->Start(problem)) << problem;
+  a->Send(SIGTERM);
+  until(*a, "production ended", seenA);
+  EXPECT_EQ(a->Wait(), 12) << seenA;
+  EXPECT_EQ(Sql("SELECT count(*) FROM parts WHERE result = 'pass'"), "5\n") << seenA;
+}
+
 // A station whose line server does not answer and that holds no numbers yet waits for the
 // server, saying so, rather than ending; once it answers the part is made and the run ends
 // for its own reason.

@@ -316,7 +316,7 @@ TEST_P(ProgPolicy, TheFirstLineAndTheSummarySayWhatRuns) {
     SCOPED_TRACE(c.name);
     WritePolicy(c.policy);
     if (*c.policy == '\0') std::filesystem::remove(dir / "policy" / "station.toml");
-    // A log's highest number, of any job, is the floor of the next job's numbers.
+    // A log of its own: the jobs share an image, whose rows in a log are the floor of its numbers.
     std::filesystem::remove(own / "parts.csv");
     const std::filesystem::path part = Part();
     std::vector<std::string> arguments = {"--emulate",          "--production", "--summary",
