@@ -109,8 +109,31 @@ TEST_F(ProgLineTrace, AStationCutOffRecordsLocallyAndForwardsWhenTheServerIsBack
   EXPECT_EQ(cut.Wait(), 0) << seen;
   EXPECT_NE(seen.find("not answering: recording locally"), std::string::npos) << seen;
 
+  // A report asked of a server that does not answer is refused: the station's own figures are
+  // not the line's.
+  const Environment st1 = {{"XDG_STATE_HOME", (dir / "st1-state").string()}};
+  const ProcessResult away = RunProg({"--report", "-", "--trace", server->Connection()}, st1);
+  EXPECT_EQ(away.exitCode, 9) << away.out << away.err;
+  EXPECT_EQ(away.out, "");
+  EXPECT_NE(away.err.find("cannot open the trace postgresql://qs71@127.0.0.1:"),
+            std::string::npos)
+      << away.err;
+  const std::string spool = (dir / "st1-state" / "qs71" / "trace.db").string();
+  const auto queued = [&] {
+    return testsupport::RunProcess({"sqlite3", spool, "SELECT count(*) FROM outbox"}).out;
+  };
+  const std::string waiting = queued();
+  EXPECT_NE(waiting, "0\n");
+
   std::string problem;
   ASSERT_TRUE(server->Start(problem)) << problem;
+  // Once it answers, a report reads the server alone and writes to neither: the station's
+  // queue stays for its next run.
+  const ProcessResult report = RunProg({"--report", "-", "--trace", server->Connection()}, st1);
+  EXPECT_EQ(report.exitCode, 0) << report.err;
+  EXPECT_NE(report.out.find("\nall      1     1     0 "), std::string::npos) << report.out;
+  EXPECT_EQ(queued(), waiting);
+  EXPECT_EQ(Sql("SELECT count(*) FROM parts"), "1\n");
   std::filesystem::remove_all(dir / "st1");  // a fresh part; the station's local trace stays
   const ProcessResult next = Station("st1", 1, {"--write", image.string(), "--count", "1"});
   EXPECT_EQ(next.exitCode, 0) << next.out << next.err;
@@ -121,6 +144,75 @@ TEST_F(ProgLineTrace, AStationCutOffRecordsLocallyAndForwardsWhenTheServerIsBack
   const testsupport::ProcessResult outbox = testsupport::RunProcess(
       {"sqlite3", (dir / "st1-state" / "qs71" / "trace.db").string(), "SELECT count(*) FROM outbox"});
   EXPECT_EQ(outbox.out, "0\n") << outbox.err;
+}
+
+// The lot's line on a station's screen is the line's, read from the trace at each part: the
+// parts of another station are in it. While the server is away it is the last figure the
+// server gave, and says when.
+TEST_F(ProgLineTrace, TheLotLineCountsTheWholeLine) {
+  const std::string job = (dir / "toy.job").string();
+  ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string(), "--lot", "20"}).exitCode, 0);
+  const auto station = [&](const std::string& name) {
+    std::filesystem::create_directories(dir / name);
+    return std::make_unique<testsupport::LiveProcess>(
+        std::vector<std::string>{"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH,
+                                 "--emulate", "--production", "--job", job, "--station", name,
+                                 "--trace", server->Connection()},
+        testsupport::ProcessOptions{
+            .environment = {{"QS71_EMU_OPERATOR", "0"},
+                            {"QS71_EMU_SOCKET", (dir / name).string()},
+                            {"QS71_TRUST_DIR", (dir / "no-keys").string()},
+                            {"XDG_STATE_HOME", (dir / (name + "-state")).string()}}});
+  };
+  // A part is made apart and put into the socket whole.
+  int made = 0;
+  const auto part = [&](const std::string& name) {
+    const std::string file = "part" + std::to_string(++made) + ".otp";
+    std::filesystem::create_directories(dir / "made");
+    RunProg({"--emulate=" + (dir / "made" / file).string(), "--identify"});
+    std::filesystem::rename(dir / "made" / file, dir / name / file);
+  };
+  // Reads a station's lines up to the one that holds text, which it returns.
+  const auto until = [](testsupport::LiveProcess& process, const std::string& text,
+                        std::string& seen) {
+    std::string line;
+    while (process.ReadLine(line)) {
+      seen += line + "\n";
+      if (line.find(text) != std::string::npos) return line;
+    }
+    return std::string();
+  };
+  std::string seenA, seenB;
+  const auto a = station("stA");
+  part("stA");
+  EXPECT_NE(until(*a, "lot 20: 1 good, 0 scrap, 19 to go", seenA), "") << seenA;
+
+  const auto b = station("stB");
+  part("stB");
+  part("stB");
+  until(*b, "lot 20: 3 good, 0 scrap, 17 to go", seenB);
+  b->Send(SIGTERM);
+  until(*b, "production ended", seenB);
+  EXPECT_EQ(b->Wait(), 12) << seenB;
+
+  part("stA");
+  EXPECT_NE(until(*a, "lot 20: 4 good", seenA).find("lot 20: 4 good, 0 scrap, 16 to go"),
+            std::string::npos)
+      << seenA;
+
+  server->Stop();
+  part("stA");
+  EXPECT_NE(until(*a, "programmer 1 part 3: ", seenA).find(": PASS"), std::string::npos) << seenA;
+  EXPECT_NE(until(*a, "as the line's trace said at ", seenA)
+                .find("lot 20: 4 good, 0 scrap, 16 to go, as the line's trace said at "),
+            std::string::npos)
+      << seenA;
+  std::string problem;
+  ASSERT_TRUE(server->Start(problem)) << problem;
+  a->Send(SIGTERM);
+  until(*a, "production ended", seenA);
+  EXPECT_EQ(a->Wait(), 12) << seenA;
+  EXPECT_EQ(Sql("SELECT count(*) FROM parts WHERE result = 'pass'"), "5\n") << seenA;
 }
 
 // A station whose line server does not answer and that holds no numbers yet waits for the
@@ -225,12 +317,21 @@ TEST_F(ProgLineTrace, RefusedEventsAreSetAsideUntilTheirCommandClearsThem) {
   Sql("CREATE TRIGGER refuse_parts BEFORE INSERT ON events FOR EACH ROW EXECUTE FUNCTION "
       "refuse_parts()");
   std::filesystem::remove_all(dir / "st1");
-  const ProcessResult run = Station("st1", 2, {"--write", image.string(), "--count", "2"});
+  const std::string summary = (dir / "summary.json").string();
+  const ProcessResult run =
+      Station("st1", 2, {"--write", image.string(), "--count", "2", "--summary", summary});
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
   EXPECT_NE(run.out.find("1 event the line refused"), std::string::npos) << run.out << run.err;
   EXPECT_EQ(Sql("SELECT number, result FROM parts ORDER BY number"), "1|pass\n2|\n3|\n");
-
+  // The run's summary names them too, with where they are and what clears them.
   const std::string spool = (dir / "st1-state" / "qs71" / "trace.db").string();
+  EXPECT_NE(run.out.find("qs71prog: 2 events the line refused (set aside in " + spool +
+                         ": qs71prog --clear-refused)\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("go to it with this station's next run"), std::string::npos) << run.out;
+  EXPECT_NE(ReadFileText(summary).find("\"refused\": 2,"), std::string::npos)
+      << ReadFileText(summary);
   const auto command = [&](std::vector<std::string> arguments) {
     arguments.insert(arguments.end(), {"--trace", server->Connection()});
     return RunProg(arguments, {{"XDG_STATE_HOME", (dir / "st1-state").string()}});

@@ -801,6 +801,48 @@ TEST_F(ProgProduction, ACrashLeavesATraceTheNextRunReports) {
   }
 }
 
+// A station that has only the job file can follow the crash's advice: for a job's run it names
+// the job, which --verify checks a part against.
+TEST_F(ProgProduction, ACrashedJobsAdviceNamesTheJob) {
+  const std::string job = (dir / "toy.job").string();
+  ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string()}).exitCode, 0);
+  const Environment environment = {{"QS71_EMU_OPERATOR", "0"},
+                                   {"QS71_EMU_SOCKET", (sockets / "first").string()},
+                                   {"QS71_EMU_PACE_US", "1000"},
+                                   {"QS71_TRUST_DIR", (dir / "none").string()}};
+  const auto first = MakeParts(sockets / "first", 1);
+  testsupport::LiveProcess crashed(
+      {QS71PROG_PATH, "--emulate", "--job", job, "--production", "--log", log.string()},
+      {.environment = environment});
+  ASSERT_TRUE(LogGets(log, "started"));
+  crashed.Send(SIGKILL);
+  crashed.Wait();
+  const std::string run = ReadLog(log).started.at(0).at("run");
+
+  std::filesystem::create_directories(sockets / "second");
+  Environment next = environment;
+  next[1].second = (sockets / "second").string();
+  testsupport::LiveProcess again({"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH,
+                                  "--emulate", "--job", job, "--production"},
+                                 {.environment = next});
+  std::string line, seen;
+  while (again.ReadLine(line) && line.find("was under way when it stopped") == std::string::npos) {
+    seen += line + "\n";
+  }
+  again.Send(SIGTERM);
+  while (again.ReadLine(seen)) {
+  }
+  again.Wait();
+  EXPECT_NE(line.find("1 part of run " + run + " was under way when it stopped (QS71EMU-01 part "
+                      "1): check it with qs71prog --job " + job + " --verify"),
+            std::string::npos)
+      << seen << line;
+  const ProcessResult checked =
+      RunProg({"--emulate=" + first[0].string(), "--job", job, "--verify"},
+              {{"QS71_TRUST_DIR", (dir / "none").string()}});
+  EXPECT_NE(checked.exitCode, 2) << checked.out << checked.err;  // the advice is a command that runs
+}
+
 // A part that passed and is put in again holds the image already: it is taken out as ALREADY,
 // counted apart, with no number of its own; a part written with another image stays a
 // not-blank failure.
@@ -895,50 +937,74 @@ TEST_F(ProgProduction, AnUnverifiedPartIsNoPass) {
 TEST_F(ProgProduction, ALogOrTraceThatIsGoneEndsTheRunBeforeTheNextPart) {
   const std::filesystem::path files = dir / "files";
   const std::string trace = (files / "trace.db").string();
+  const std::string state = (dir / "state").string();
+  const std::string parts = (files / "parts.csv").string();
   const struct {
     const char* name;
     std::vector<std::string> arguments;
     std::function<void()> fault;
-    std::string says;
+    std::string says;  // on the screen, and as how the run ended wherever that is told
+    std::string traced;  // the trace that keeps the run's end
   } cases[] = {
-      {"the log's folder removed", {"--log", (files / "parts.csv").string()},
-       [&] { std::filesystem::remove_all(files); }, "parts.csv is gone"},
-      {"the trace deleted", {"--trace", trace},
+      {"the log's folder removed", {"--log", parts},
+       [&] { std::filesystem::remove_all(files); },
+       "the log " + parts + " is gone: it was deleted or its folder removed",
+       state + "/qs71/trace.db"},
+      {"the trace deleted", {"--trace", trace, "--log", log.string()},
        [&] {
          for (const char* end : {"", "-wal", "-shm"}) std::filesystem::remove(trace + end);
        },
-       "the trace " + trace + " is gone: it was deleted or its folder removed; the run ends"},
-      {"the trace replaced", {"--trace", trace},
+       "the trace " + trace + " is gone: it was deleted or its folder removed", ""},
+      {"the trace replaced", {"--trace", trace, "--log", log.string()},
        [&] {
          std::filesystem::copy_file(trace, trace + ".new");
          std::filesystem::rename(trace + ".new", trace);
        },
-       "the trace " + trace + " was renamed or replaced by another file; the run ends"},
+       "the trace " + trace + " was renamed or replaced by another file", trace},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove_all(sockets);
     std::filesystem::create_directories(sockets);
     std::filesystem::create_directories(files);
+    std::filesystem::remove(log);
+    std::filesystem::remove_all(state);
     std::vector<std::string> command = {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH,
                                         "--emulate", "--write", image.string(), "--production",
-                                        "--count", "1"};
+                                        "--count", "1", "--summary", (dir / "summary.json").string()};
     command.insert(command.end(), c.arguments.begin(), c.arguments.end());
     testsupport::LiveProcess process(command,
                                      {.environment = {{"QS71_EMU_OPERATOR", "0"},
-                                                      {"QS71_EMU_SOCKET", sockets.string()}}});
+                                                      {"QS71_EMU_SOCKET", sockets.string()},
+                                                      {"XDG_STATE_HOME", state}}});
     std::string line;
     while (process.ReadLine(line) && line != "programmer 1: waiting for a part") {
     }
     ASSERT_EQ(line, "programmer 1: waiting for a part");
     c.fault();
-    const auto parts = MakeParts(dir / "later", 1);
-    std::filesystem::copy_file(parts[0], sockets / "part1.otp");
+    const auto made = MakeParts(dir / "later", 1);
+    std::filesystem::copy_file(made[0], sockets / "part1.otp");
     std::string rest;
     while (process.ReadLine(line)) rest += line + "\n";
     EXPECT_EQ(process.Wait(), 9) << rest;
-    EXPECT_NE(rest.find(c.says), std::string::npos) << rest;
+    EXPECT_NE(rest.find(c.says + "; the run ends"), std::string::npos) << rest;
+    EXPECT_NE(rest.find("qs71prog: production ended (" + c.says + "): "), std::string::npos)
+        << rest;
     EXPECT_EQ(ReadFileBytes(sockets / "part1.otp"), blank) << "a part that cannot be logged was made";
+    EXPECT_NE(ReadFileText(dir / "summary.json").find("\"ended\": \"" + c.says + "\""),
+              std::string::npos)
+        << ReadFileText(dir / "summary.json");
+    if (std::filesystem::exists(log)) {
+      const CsvLog rows = ReadLog(log);
+      ASSERT_FALSE(rows.events.empty());
+      EXPECT_EQ(rows.events.back().at("event"), "end");
+      EXPECT_EQ(rows.events.back().at("status"), "passed 0 failed 0 yield -; ended: " + c.says);
+    }
+    if (!c.traced.empty()) {
+      const ProcessResult how =
+          testsupport::RunProcess({"sqlite3", c.traced, "SELECT how FROM runs WHERE how <> ''"});
+      EXPECT_EQ(how.out, c.says + "\n") << how.err;
+    }
     std::filesystem::remove_all(files);
     std::filesystem::remove_all(dir / "later");
   }
@@ -1139,6 +1205,84 @@ TEST_F(ProgProduction, ALotEndsTheRunAndTheJob) {
   EXPECT_EQ(again.exitCode, 15);
   EXPECT_NE(again.err.find("is complete (3 good parts of 3, 0 scrap"), std::string::npos)
       << again.err;
+}
+
+// Every attempt on a part is a part of the trace with its verdict and step: a part that fails
+// its blank check too, and again under a number of its own when it is put in again. The lot
+// counts good parts and scrap apart, the status line counts each part as soon as it has its
+// verdict, and the report's fail count and yield are those of the physical parts.
+TEST_F(ProgProduction, EveryAttemptIsAPartOfItsOwn) {
+  const std::string job = (dir / "toy.job").string();
+  ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string(), "--lot", "3"}).exitCode, 0);
+  const std::string state = (dir / "state").string();
+  const Environment environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()},
+                                   {"QS71_TRUST_DIR", (dir / "none").string()},
+                                   {"XDG_STATE_HOME", state}};
+  // A part written before, a good one, and one with a stuck cell.
+  const auto parts = MakeParts(sockets, 3);
+  ASSERT_EQ(RunProg({"--emulate=" + parts[0].string(), "--write", AlteredImage().string()}).exitCode,
+            0);
+  std::ofstream(sockets / "part3.faults") << "stuck:" << ProgrammedCell();
+  testsupport::LiveProcess run({QS71PROG_PATH, "--emulate", "--job", job, "--production"},
+                               {.environment = environment});
+  std::string line, seen;
+  while (run.ReadLine(line) && line.rfind("programmer 1 part 2: ", 0) != 0) seen += line + "\n";
+  seen += line + "\n";
+  // The part that failed its blank check, taken out and put in again; two blank ones behind it,
+  // each made apart and put in whole.
+  std::filesystem::rename(sockets / "out" / "part1.otp", sockets / "part4.otp");
+  const auto more = MakeParts(dir / "more", 2);
+  std::filesystem::rename(more[0], sockets / "part5.otp");
+  std::filesystem::rename(more[1], sockets / "part6.otp");
+  while (run.ReadLine(line)) seen += line + "\n";
+  EXPECT_EQ(run.Wait(), 6) << seen;  // the first failure: not blank
+  for (const char* text : {"programmer 1 part 1: FAIL", "programmer 1 part 3: FAIL",
+                           "programmer 1 part 4: FAIL", "programmer 1 part 6: PASS"}) {
+    EXPECT_NE(seen.find(text), std::string::npos) << text << "\n" << seen;
+  }
+  // The lot's line counts a part with its verdict, before the part is taken out.
+  for (const char* lot : {"lot 3: 1 good, 2 scrap, 2 to go\nprogrammer 1: take the part out",
+                          "lot 3: 1 good, 3 scrap, 2 to go\nprogrammer 1: take the part out",
+                          "lot 3: 3 good, 3 scrap, 0 to go\n"}) {
+    EXPECT_NE(seen.find(lot), std::string::npos) << lot << "\n" << seen;
+  }
+  const ProcessResult rows = testsupport::RunProcess(
+      {"sqlite3", state + "/qs71/trace.db", "SELECT number, result, step FROM parts ORDER BY number"});
+  EXPECT_EQ(rows.out,
+            "1|fail|blank-check\n2|pass|verify\n3|fail|verify\n4|fail|blank-check\n5|pass|verify\n"
+            "6|pass|verify\n")
+      << rows.err;
+  const ProcessResult report = RunProg({"--report", "-"}, environment);
+  EXPECT_EQ(report.exitCode, 0) << report.err;
+  for (const char* figures :
+       {"\nall      6     3     3           0        0        0          0     0  50.0%     1 ",
+        "\nnot-blank — reject the part            2       66.7%\n",
+        "\nblank-check      2       66.7%\nverify           1      100.0%\n"}) {
+    EXPECT_NE(report.out.find(figures), std::string::npos) << figures << "\n" << report.out;
+  }
+}
+
+// Names in a trace that another program (or an older qs71prog) wrote reach a terminal as
+// text: the report shows their control characters escaped, so that none acts on the screen.
+TEST_F(ProgProduction, AReportShowsNamesWithoutLettingTheTerminalActOnThem) {
+  MakeParts(sockets, 1);
+  const std::string state = (dir / "state").string();
+  const Environment environment = {{"XDG_STATE_HOME", state}};
+  const ProcessResult run = RunProg(
+      {"--emulate", "--write", image.string(), "--production", "--count", "1", "--operator", "ann"},
+      {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}, {"XDG_STATE_HOME", state}});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const ProcessResult changed = testsupport::RunProcess(
+      {"sqlite3", state + "/qs71/trace.db",
+       "UPDATE runs SET operator_name = char(27) || '[2J' || char(27) || ']0;owned' || char(7) || "
+       "'ann', station = 'st' || char(13) || 'x'"});
+  ASSERT_EQ(changed.exitCode, 0) << changed.err;
+  const ProcessResult report = RunProg({"--report", "-"}, environment);
+  EXPECT_EQ(report.exitCode, 0) << report.err;
+  for (const char control : {'\x1b', '\x07', '\r'}) {
+    EXPECT_EQ(report.out.find(control), std::string::npos) << static_cast<int>(control);
+  }
+  EXPECT_NE(report.out.find("\n\\x1B[2J\\x1B]0;owned\\x07ann "), std::string::npos) << report.out;
 }
 
 }  // namespace

@@ -497,8 +497,14 @@ TEST(ProductionDisplay, SummaryJsonNamesTheShift) {
   EXPECT_NE(display.SummaryJson().find("\"end\": null,\n  \"exit\": null,\n  \"ended\": null,"),
             std::string::npos)
       << display.SummaryJson();
+  display.LineRefused(2, "2 events the line refused (set aside in s.db: qs71prog --clear-refused)");
   display.End(ExitCode::kInterrupted, "Ctrl-C");
   const std::string json = display.SummaryJson();
+  EXPECT_NE(json.find("\"refused\": 2,\n"), std::string::npos) << json;
+  EXPECT_NE(sink.out.find("qs71prog: 2 events the line refused (set aside in s.db: qs71prog "
+                          "--clear-refused)\n"),
+            std::string::npos)
+      << sink.out;
   const std::string head =
       "{\n  \"run\": \"20261207T194000Z-4711\",\n  \"station\": \"bench 3\",\n"
       "  \"operator\": \"Ann\",\n  \"image\": \"voice.bin\",\n  \"image_sha256\": \"ab12\",\n"

@@ -678,7 +678,7 @@ std::string ProductionDisplay::SummaryJson() {
   for (const ProgrammerCounters& entry : counters) {
     if (!entry.lost.empty()) json.Int({}, entry.programmer);
   }
-  json.EndArray().BeginArray("not_logged");
+  json.EndArray().Int("refused", refused).BeginArray("not_logged");
   for (const PartRecord& record : notLogged) {
     json.BeginObject().Int("programmer", record.programmer).Int("part", record.part);
     json.String("chip_id", record.chipId).EndObject();
@@ -702,6 +702,7 @@ std::string ProductionDisplay::EndLines(const std::string& how) const {
              PartName(record.part) + (record.chipId.empty() ? "" : ", chip " + record.chipId) +
              "\n";
   }
+  if (refused > 0) lines += "qs71prog: " + refusedText + "\n";
   if (!facts.policy.empty()) lines += "qs71prog: " + facts.policy + "\n";
   const ExitCodeInfo& info = DescribeExit(static_cast<ExitCode>(exitCode));
   return lines + "qs71prog: production ended" + (how.empty() ? "" : " (" + how + ")") + ": " +
@@ -712,6 +713,12 @@ std::string ProductionDisplay::EndLines(const std::string& how) const {
 
 // The run's last words are on the terminal before End returns; the lock is not held while
 // the terminal takes them, since the writer draws the tiles under it.
+void ProductionDisplay::LineRefused(int count, const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex);
+  refused = count;
+  refusedText = text;
+}
+
 void ProductionDisplay::End(ExitCode exit, const std::string& how) {
   ShowEnd(exit, how);
   writer->Flush();

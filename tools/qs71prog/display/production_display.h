@@ -115,6 +115,9 @@ class ProductionDisplay {
   void Message(int programmer, const std::string& text);
   // A remark about the whole run (Ctrl-C), no programmer's.
   void RunMessage(const std::string& text);
+  // Events a line's server refused and the station set aside (text: how many, where, and the
+  // command that clears them): the summary names them until they are cleared.
+  void LineRefused(int count, const std::string& text);
   // The shift's summary (each count, yield and parts per hour, per programmer and in all, the
   // programmers lost and the parts not logged), then the run's end and how it came (in words:
   // "count reached", "Ctrl-C").
@@ -155,6 +158,8 @@ class ProductionDisplay {
   bool ended = false;
   int exitCode = 0;
   std::string endedHow;
+  int refused = 0;
+  std::string refusedText;
   std::string endUtc;
   // Last, so that it goes first: its thread draws from everything above.
   std::unique_ptr<ScreenWriter> writer;

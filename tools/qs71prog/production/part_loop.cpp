@@ -439,17 +439,24 @@ bool TakePartNumber(Production& production, const Attached& programmer, int& par
   return false;
 }
 
+// The lot as the trace has it now, every station's parts in it, on the status line; false
+// when the trace cannot say, which ends the run.
+bool ShowLot(Production& production, LotState& state) {
+  std::string problem;
+  if (!production.trace.Lot(state, problem)) {
+    TraceFailed(production, problem);
+    return false;
+  }
+  ShowStatus(production, state);
+  return true;
+}
+
 // Before a loop waits for its next part: a lot with no part left for this station ends the
 // run now, instead of waiting for a part it may not make.
 bool LotDone(Production& production) {
   if (production.options.lot == 0) return false;
   LotState state;
-  std::string problem;
-  if (!production.trace.Lot(state, problem)) {
-    TraceFailed(production, problem);
-    return true;
-  }
-  ShowStatus(production, state);
+  if (!ShowLot(production, state)) return true;
   const bool done = production.trace.LotDone(state);
   if (done) LotComplete(production, state);
   return done;
@@ -613,6 +620,7 @@ bool Log(Production& production, const PartRecord& record) {
 void LogFailed(Production& production, const std::string& problem) {
   production.stopAll = true;
   if (!production.logFailed.exchange(true)) {
+    production.endReason = problem;
     production.failures.Note(ExitCode::kFileError);
     production.board.RunMessage(problem + "; the run ends");
   }
@@ -642,6 +650,9 @@ LoopResult RunLoop(Production& production, Attached programmer) {
     board.Activity(programmer.id, "a part in the socket", false);
     const PartRecord record = RunOnePart(production, programmer, part, loop);
     ++loop.results[record.result];
+    // The status line counts the part as soon as it has its verdict, whatever comes next.
+    LotState lot;
+    if (production.options.lot != 0 && record.part > 0) ShowLot(production, lot);
     ++made;  // --count counts the parts through the socket, whatever became of them
     const bool failed = record.result == "fail" || record.result == "aborted";
     if (failed && production.options.stopOnFail && !production.stopAll.exchange(true)) {

@@ -250,7 +250,8 @@ class Loops {
   std::chrono::steady_clock::time_point lastLook = std::chrono::steady_clock::now();
 };
 
-// How the run ended, in words for the end rows, the summary and the screen's last line.
+// How the run ended, in words for the end rows, the summary and the screen's last line; a log
+// or a trace that could not serve the run by what the screen said of it.
 std::string HowItEnded(const Production& production, const std::deque<LoopResult>& loops) {
   bool aborted = false;
   bool allLost = !loops.empty();
@@ -258,6 +259,7 @@ std::string HowItEnded(const Production& production, const std::deque<LoopResult
     aborted = aborted || loop.aborted;
     allLost = allLost && loop.stillLost;
   }
+  if (production.logFailed && !production.endReason.empty()) return production.endReason;
   if (production.traceFailed) return "the trace could not be written";
   if (production.logFailed) return "the log could not be written";
   if (production.lotComplete) return "lot complete";
@@ -460,8 +462,14 @@ ExitCode RunProduction(const Options& options, Console& console) {
   if (!trace.End(static_cast<int>(exit), how, problem)) {
     board.RunMessage(problem + ": the run's end is not in the trace");
     exit = Outranked(exit, ExitCode::kFileError);
-  } else if (const std::string backlog = trace.Waiting(); !backlog.empty()) {
-    board.RunMessage(backlog + "; they go to the line's trace with this station's next run");
+  } else if (const int unsent = trace.Unsent(); unsent > 0) {
+    board.RunMessage(Format("%d %s not on the line's trace yet: %s with this station's next run",
+                            unsent, unsent == 1 ? "event is" : "events are",
+                            unsent == 1 ? "it goes to it" : "they go to it"));
+  }
+  if (const int refused = trace.Refused(); refused > 0) {
+    board.LineRefused(refused, RefusedText(refused) + " (set aside in " +
+                                   SpoolFile(TracePlaceOf(options)) + ": qs71prog --clear-refused)");
   }
   board.End(exit, how);
   if (!options.summary.empty() && !WriteSummary(options.summary, board.SummaryJson())) {

@@ -80,6 +80,10 @@ struct Production {
   std::atomic<bool> stoppedOnFail{false};
   std::atomic<bool> lotComplete{false};
   std::atomic<bool> traceFailed{false};
+  // What stopped the run when the log or the trace could not serve it, in the words the screen
+  // gave: its end says that, in the summary, the trace's run and the log's end rows. Written
+  // once, by the loop that set logFailed, and read after every loop has ended.
+  std::string endReason{};
 };
 
 // How one loop ended, and what its parts came to.

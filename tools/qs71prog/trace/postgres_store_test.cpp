@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "postgres_server.h"
 #include "test_scratch.h"
@@ -276,6 +277,49 @@ TEST_F(PostgresTrace, AStationCutOffRecordsLocallyAndForwardsOnceBack) {
   ASSERT_TRUE(station.EndRun(ended, problem)) << problem;
   EXPECT_EQ(OutboxQuery(outbox, "SELECT count(*) FROM outbox"), 0);
   EXPECT_EQ(Sql(counts), std::to_string(seq - 1) + " 3 1\n");
+}
+
+// A station's lot is the line's: another station's parts are in it as soon as the server has
+// them. While the server is away it is the last figure the server gave, with when it gave it,
+// not the station's own count; a station that never reached the server says it counts alone.
+TEST_F(PostgresTrace, TheLotIsTheLinesAndDuringAnOutageItsLastWord) {
+  ForwardingStore first(Store(), std::make_unique<SqliteStore>((folder / "st1.sqlite").string()));
+  ForwardingStore second(Store(), std::make_unique<SqliteStore>((folder / "st2.sqlite").string()));
+  const struct {
+    ForwardingStore& station;
+    const char* run;
+    int number;
+  } stations[] = {{first, "r1", 1}, {second, "r2", 5}};
+  for (const auto& s : stations) {
+    ASSERT_TRUE(s.station.Open(problem)) << problem;
+    ASSERT_TRUE(s.station.BeginRun(Job(10), MakeRun(s.run, s.run), problem)) << problem;
+    NumberGrant grant;
+    grant.id = std::string("g-") + s.run;
+    ASSERT_TRUE(s.station.TakeNumbers(kJob, s.run, 4, 0, grant, problem)) << problem;
+    ASSERT_EQ(grant.numbers.front(), s.number);
+    ASSERT_TRUE(s.station.Record(Event(s.run, 1, "started", s.number), problem)) << problem;
+    ASSERT_TRUE(s.station.Record(Event(s.run, 2, "part", s.number), problem)) << problem;
+  }
+  LotState lot;
+  ASSERT_TRUE(first.Lot(kJob, lot, problem)) << problem;
+  EXPECT_EQ(std::make_tuple(lot.lot, lot.good, lot.scrap, lot.since, lot.stationOnly),
+            std::make_tuple(10, 0, 2, std::string(), false));
+
+  line->Stop();
+  ASSERT_TRUE(first.Record(Event("r1", 3, "started", 2), problem)) << problem;
+  ASSERT_TRUE(first.Record(Event("r1", 4, "part", 2), problem)) << problem;
+  ASSERT_TRUE(first.Lot(kJob, lot, problem)) << problem;
+  EXPECT_TRUE(first.Away());
+  EXPECT_EQ(std::make_tuple(lot.lot, lot.good, lot.scrap, lot.stationOnly),
+            std::make_tuple(10, 0, 2, false));
+  EXPECT_EQ(lot.since.size(), std::string("2026-12-07T19:40:00.000Z").size()) << lot.since;
+
+  ForwardingStore cutOff(Store(), std::make_unique<SqliteStore>((folder / "st3.sqlite").string()));
+  ASSERT_TRUE(cutOff.Open(problem)) << problem;
+  ASSERT_TRUE(cutOff.BeginRun(Job(10), MakeRun("r3", "r3"), problem)) << problem;
+  ASSERT_TRUE(cutOff.Lot(kJob, lot, problem)) << problem;
+  EXPECT_EQ(std::make_tuple(lot.lot, lot.good, lot.scrap, lot.since, lot.stationOnly),
+            std::make_tuple(10, 0, 0, std::string(), true));
 }
 
 // What the line refused stays set aside until an engineer clears it: an event the server

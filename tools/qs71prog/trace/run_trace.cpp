@@ -262,4 +262,6 @@ std::string RunTrace::WaitingForNumbers() const {
 
 int RunTrace::Refused() const { return store == nullptr ? 0 : store->Refused(); }
 
+int RunTrace::Unsent() const { return store == nullptr ? 0 : store->Waiting(); }
+
 }  // namespace qs71prog

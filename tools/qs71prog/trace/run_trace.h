@@ -110,6 +110,8 @@ class RunTrace {
   // "waiting for the line's trace: 12 events to send": the reserve is empty.
   std::string WaitingForNumbers() const;
   int Refused() const;
+  // Events a line's server has not got yet.
+  int Unsent() const;
 
  private:
   bool TopUp(int floor, int target, std::string& problem);
