@@ -20,11 +20,12 @@ using testsupport::RunProcess;
 // A socket's part that sits crooked: the chip's ID reads as zeros.
 constexpr const char* kCrooked =
     "reply-byte:0x72:12:0 reply-byte:0x72:13:0 reply-byte:0x72:14:0 reply-byte:0x72:15:0";
-// The least time an emulated request takes: slow enough that faults land inside parts.
-constexpr const char* kPaceMicroseconds = "100";
-
 double SteadySeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+double EpochSeconds() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 // A file whose owner is the running user, writable by it alone, as a station policy demands.
@@ -77,12 +78,29 @@ bool HasPart(const fs::path& socket) {
 
 }  // namespace
 
+fs::path MakeDemoImage(const fs::path& dir) {
+  const fs::path project = dir / "project";
+  fs::create_directories(dir);
+  fs::copy(QS71_EXAMPLES_DIR, project, fs::copy_options::recursive);
+  const fs::path made = dir / "demo.bin";
+  if (RunProcess({QS71GEN_PATH, "demo.qs", made.string()}, {.folder = project}).exitCode != 0) {
+    return {};
+  }
+  return made;
+}
+
+double Setting(const char* name, double otherwise) {
+  const char* value = std::getenv(name);
+  return value && *value ? std::atof(value) : otherwise;
+}
+
 Line::Line(fs::path folder_, std::vector<StationShape> shape_, Schedule schedule_,
-           fs::path image_)
+           fs::path image_, LineSettings settings_)
     : folder(std::move(folder_)),
       image(std::move(image_)),
       shape(std::move(shape_)),
       schedule(std::move(schedule_)),
+      settings(settings_),
       runs(shape.size()),
       draw(schedule.seed) {}
 
@@ -138,7 +156,8 @@ bool Line::Prepare(std::string& problem) {
     WriteOwnFile(own / "station.toml",
                  "station = \"" + shape[station].name + "\"\njobs = \"signed\"\ntrusted-keys = \"" +
                      (folder / "keys").string() + "\"\ntrace = \"" + bare + "\"\nspool = \"" +
-                     SpoolOf(station).string() + "\"\nreserve-minutes = 1\n");
+                     SpoolOf(station).string() + "\"\nreserve-minutes = " +
+                     std::to_string(settings.reserveMinutes) + "\n");
     WriteBus(station);
   }
   unshareWorks = UnshareWorks();
@@ -154,7 +173,7 @@ Environment Line::EnvironmentOf(size_t station) const {
           {"QS71_EMU_PROGRAMMERS", std::to_string(shape[station].programmers)},
           {"QS71_EMU_BUS", (own / "bus").string()},
           {"QS71_EMU_HOLD_RECORD", (folder / "holds.record").string()},
-          {"QS71_EMU_PACE_US", kPaceMicroseconds},
+          {"QS71_EMU_PACE_US", std::to_string(settings.paceMicroseconds)},
           {"QS71_EMU_ID", ChipIdFor(fs::file_size(image))},
           {"XDG_CONFIG_HOME", (own / "config").string()},
           {"XDG_STATE_HOME", (own / "state").string()},
@@ -205,10 +224,15 @@ void Line::WriteBus(size_t station) {
 }
 
 void Line::ServerDown(double seconds) {
-  if (serverDown++ == 0) server->Stop();
+  if (serverDown++ == 0) {
+    server->Stop();
+    outages.push_back({EpochSeconds(), 0.0});
+  }
   At(Now() + seconds, [this] {
     std::string problem;
-    if (--serverDown == 0 && !server->Start(problem)) troubles.push_back("server: " + problem);
+    if (--serverDown != 0) return;
+    if (!server->Start(problem)) troubles.push_back("server: " + problem);
+    outages.back().up = EpochSeconds();
   });
 }
 

@@ -18,6 +18,19 @@
 
 namespace qs71line {
 
+// How fast the line's parts go and how long a station's reserve of numbers lasts: a line at the
+// real pace is these scaled down together.
+struct LineSettings {
+  int paceMicroseconds = 100;  // the least time an emulated request takes
+  int reserveMinutes = 1;      // each station policy's reserve-minutes
+};
+
+// When the line's server was stopped and started again, in seconds since the epoch.
+struct Outage {
+  double down = 0.0;
+  double up = 0.0;  // 0 while it is still down
+};
+
 struct StationRun {
   std::unique_ptr<testsupport::LiveProcess> process;
   int lastExit = -1;   // of the last process that ended
@@ -26,10 +39,15 @@ struct StationRun {
   double endedAt = 0.0;  // when the last process ended by itself, in the line's seconds
 };
 
+// examples/demo.qs compiled into dir: the image every line makes. Empty when it did not compile.
+std::filesystem::path MakeDemoImage(const std::filesystem::path& dir);
+// A setting from the environment, otherwise where it is unset or empty.
+double Setting(const char* name, double otherwise);
+
 class Line {
  public:
   Line(std::filesystem::path folder, std::vector<StationShape> shape, Schedule schedule,
-       std::filesystem::path image);
+       std::filesystem::path image, LineSettings settings = {});
   ~Line();
 
   // The server, the key, the signed job, each station's policy and folders.
@@ -54,6 +72,7 @@ class Line {
   testsupport::Environment EnvironmentOf(size_t station) const;
   std::string Serial(size_t station, int programmer) const;
   int Fed() const { return fed; }
+  const std::vector<Outage>& Outages() const { return outages; }
   int Kills() const { return kills; }
 
  private:
@@ -76,6 +95,8 @@ class Line {
   std::filesystem::path folder, image;
   std::vector<StationShape> shape;
   Schedule schedule;
+  LineSettings settings;
+  std::vector<Outage> outages;
   std::unique_ptr<testsupport::PostgresServer> server;
   std::string job, connection;
   std::vector<StationRun> runs;

@@ -34,23 +34,6 @@ const std::vector<StationShape> kLine = {
     {"C", 1, true},
 };
 
-double Setting(const char* name, double otherwise) {
-  const char* value = std::getenv(name);
-  return value && *value ? std::atof(value) : otherwise;
-}
-
-fs::path DemoImage(const fs::path& dir) {
-  const fs::path project = dir / "project";
-  fs::create_directories(dir);
-  fs::copy(QS71_EXAMPLES_DIR, project, fs::copy_options::recursive);
-  const fs::path image = dir / "demo.bin";
-  if (testsupport::RunProcess({QS71GEN_PATH, "demo.qs", image.string()}, {.folder = project})
-          .exitCode != 0) {
-    return {};
-  }
-  return image;
-}
-
 struct Totals {
   int schedules = 0, faults = 0, parts = 0, passes = 0, attempts = 0, open = 0, violations = 0;
 };
@@ -105,7 +88,7 @@ TEST(LineUnderFaults, EveryPartIsCountedOnceWhateverTheLineMeets) {
   const double budget = Setting("QS71_LINE_SECONDS", 100.0);
   if (budget <= 0.0 && !std::getenv("QS71_LINE_SEED")) GTEST_SKIP() << "QS71_LINE_SECONDS=0";
   const fs::path dir = CleanScratchFolder(QS71_TEST_TMPDIR, "LineUnderFaults");
-  const fs::path image = DemoImage(dir / "gen");
+  const fs::path image = MakeDemoImage(dir / "gen");
   ASSERT_FALSE(image.empty());
   if (testsupport::RunProcess({"unshare", "--pid", "--fork", "--kill-child", "true"}).exitCode != 0) {
     std::printf("line: unshare --pid is refused here: stations B and C share the test's PID "
