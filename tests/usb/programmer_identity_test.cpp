@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -179,6 +182,45 @@ TEST_F(ProgrammerIdentity, AHoldIsOfTheDeviceNotItsPath) {
   // The first device's hold goes with a release by its identity, gone from the bus or not.
   EXPECT_EQ(lib.releaseProgrammer(&before[0]), 0);
   EXPECT_EQ(lib.releaseProgrammer(&before[0]), -61);
+}
+
+// A careless host fills an identity's fields to the brim, without their NUL: the library reads
+// no byte beyond the structure, and refuses what names no device. The structure ends where
+// the page ends and the next page cannot be read, so a read past it is a crash of the call.
+TEST_F(ProgrammerIdentity, AnIdentityWithoutItsNulsIsReadNoFurtherThanItsFields) {
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "1");
+  const long page = sysconf(_SC_PAGESIZE);
+  const struct {
+    const char* name;
+    int call;  // 0 hold, 1 release, 2 identify
+  } rows[] = {{"hold", 0}, {"release", 1}, {"a job", 2}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    void* pages = mmap(nullptr, static_cast<size_t>(2 * page), PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(pages, MAP_FAILED);
+    ASSERT_EQ(mprotect(static_cast<char*>(pages) + page, static_cast<size_t>(page), PROT_NONE), 0);
+    auto* identity = reinterpret_cast<Qs71ProgrammerIdentity*>(
+        static_cast<char*>(pages) + page - static_cast<long>(sizeof(Qs71ProgrammerIdentity)));
+    std::memset(identity, 'A', sizeof *identity);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      int32_t result = 0;
+      if (row.call == 0) result = lib.holdProgrammer(identity, nullptr, 0);
+      if (row.call == 1) result = lib.releaseProgrammer(identity);
+      if (row.call == 2) {
+        std::string text;
+        result = IdentifyOn(*identity, text);
+      }
+      _exit(result == 0 ? 0 : 100 - result);  // 161 for -61, 164 for -64
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    munmap(pages, static_cast<size_t>(2 * page));
+    EXPECT_TRUE(WIFEXITED(status)) << "the call died of signal " << WTERMSIG(status);
+    if (WIFEXITED(status)) EXPECT_NE(WEXITSTATUS(status), 0) << "an identity that names nothing was taken";
+  }
 }
 
 }  // namespace
