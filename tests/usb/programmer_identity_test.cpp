@@ -219,7 +219,9 @@ TEST_F(ProgrammerIdentity, AnIdentityWithoutItsNulsIsReadNoFurtherThanItsFields)
     ASSERT_EQ(waitpid(child, &status, 0), child);
     munmap(pages, static_cast<size_t>(2 * page));
     EXPECT_TRUE(WIFEXITED(status)) << "the call died of signal " << WTERMSIG(status);
-    if (WIFEXITED(status)) EXPECT_NE(WEXITSTATUS(status), 0) << "an identity that names nothing was taken";
+    if (WIFEXITED(status)) {
+      EXPECT_NE(WEXITSTATUS(status), 0) << "an identity that names nothing was taken";
+    }
   }
 }
 
