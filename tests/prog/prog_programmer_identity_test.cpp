@@ -490,3 +490,53 @@ TEST_F(ProgProgrammerIdentity, ADryRunsPartFitsItsImage) {
 
 }  // namespace
 }  // namespace qs71prog::test
+
+namespace qs71prog::test {
+namespace {
+
+// A programmer whose node is made again at its own path (a USB glitch re-enumerates it: hidraw
+// gives it a new inode at the same /dev/hidrawN) while its loop is in the middle of a part. The
+// loop does not see it before its next call; --all's look for newcomers, once a second, must
+// not take the same programmer for a newcomer and start a second loop on the same socket, on
+// the part the first loop is writing.
+TEST_F(ProgProgrammerIdentity, ANodeMadeAgainDuringAPartIsNoNewcomer) {
+  const struct {
+    const char* name;
+    int afterSeconds;  // after the part's job began
+  } cases[] = {{"during its blank check", 0}, {"during its write", 4}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(sockets);
+    std::filesystem::remove(log);
+    std::filesystem::remove_all(dir / "state");
+    Bus("1 emulated:01 QS71EMU-01\n");
+    const auto part = PutPart(sockets, "a.otp");
+    Environment environment = Emulation(1, false);
+    environment.push_back({"QS71_EMU_PACE_US", "400"});
+    environment.push_back({"XDG_STATE_HOME", (dir / "state").string()});
+    auto run = Start({"--emulate", "--write", image.string(), "--production", "--all", "--log",
+                      log.string()},
+                     environment);
+    std::string seen;
+    ASSERT_TRUE(ReadUntil(*run, "programmer 1: part 1 in the socket", seen)) << seen;
+    std::this_thread::sleep_for(std::chrono::seconds(c.afterSeconds));
+    Bus("1 emulated:01 QS71EMU-01 7\n");
+    std::this_thread::sleep_for(std::chrono::seconds(14));
+    run->Send(SIGINT);
+    seen = RestOf(*run, seen);
+    run->Wait();
+    EXPECT_EQ(seen.find("joined the run"), std::string::npos) << seen;
+    EXPECT_EQ(seen.find("two programmers report serial"), std::string::npos)
+        << "one programmer, its node made again\n" << seen;
+    EXPECT_TRUE(HoldsImage(part)) << seen;
+    const CsvLog rows = ReadLog(log);
+    std::string verdicts;
+    for (const auto& row : rows.rows) {
+      verdicts += row.at("programmer") + " part " + row.at("part") + " " + row.at("result") + "\n";
+    }
+    EXPECT_EQ(rows.rows.size(), 1u) << "one part in the socket:\n" << verdicts << seen;
+  }
+}
+
+}  // namespace
+}  // namespace qs71prog::test
