@@ -538,5 +538,24 @@ TEST_F(ProgProgrammerIdentity, ANodeMadeAgainDuringAPartIsNoNewcomer) {
   }
 }
 
+// A job whose programmer was replaced, held by another process, or refused its hold says so
+// in qs71prog's own words: every code of the library's hold is one qs71prog knows.
+TEST_F(ProgProgrammerIdentity, AReplacedProgrammerIsACodeQs71progKnows) {
+  std::filesystem::remove_all(sockets);
+  PutPart(sockets / "1", "a.otp");
+  PutPart(sockets / "2", "a.otp");
+  Bus("1 emulated:01 QS71EMU-01\n");
+  Environment environment = Emulation(2, false);
+  environment.push_back({"QS71_EMU_PACE_US", "200"});
+  auto run = Start({"--emulate", "--write", image.string()}, environment);
+  std::string seen;
+  ASSERT_TRUE(ReadUntil(*run, "blank check  ", seen)) << seen;
+  Bus("2 emulated:01 QS71EMU-02\n");
+  seen = RestOf(*run, seen);
+  EXPECT_EQ(run->Wait(), 3) << seen;
+  EXPECT_NE(seen.find("Programmer replaced"), std::string::npos) << seen;
+  EXPECT_EQ(seen.find("a result code this qs71prog does not know"), std::string::npos) << seen;
+}
+
 }  // namespace
 }  // namespace qs71prog::test
