@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -555,6 +558,85 @@ TEST_F(ProgProgrammerIdentity, AReplacedProgrammerIsACodeQs71progKnows) {
   EXPECT_EQ(run->Wait(), 3) << seen;
   EXPECT_NE(seen.find("Programmer replaced"), std::string::npos) << seen;
   EXPECT_EQ(seen.find("a result code this qs71prog does not know"), std::string::npos) << seen;
+}
+
+// The bus as a pipe: every listing and every call of the emulated library reads the bus file
+// once, so a pipe in its place gives each reading the bus the test wants it to see, in order.
+// While the test says, readings up to `first` see `before`; the later ones `after`, until the
+// test changes it.
+class PipedBus {
+ public:
+  PipedBus(const std::filesystem::path& path, int first, std::string before, std::string after)
+      : path(path), first(first), before(std::move(before)), after(std::move(after)) {
+    mkfifo(path.c_str(), 0600);
+    thread = std::thread([this] { Serve(); });
+  }
+  ~PipedBus() {
+    stop = true;
+    thread.join();
+  }
+  void Then(const std::string& lines) {
+    std::lock_guard<std::mutex> lock(mutex);
+    after = lines;
+  }
+  int Readings() const { return readings; }
+
+ private:
+  void Serve() {
+    while (!stop) {
+      const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd < 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        continue;
+      }
+      std::string lines;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        lines = ++readings <= first ? before : after;
+      }
+      fcntl(fd, F_SETFL, 0);
+      if (!lines.empty() && write(fd, lines.data(), lines.size()) < 0) {}
+      close(fd);
+      // The reader reads to the end before it opens the pipe again.
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+
+  std::filesystem::path path;
+  int first;
+  std::string before;
+  std::string after;
+  std::mutex mutex;
+  std::atomic<int> readings{0};
+  std::atomic<bool> stop{false};
+  std::thread thread;
+};
+
+// A single job started while no programmer was listed yet (one plugged in a moment later, or
+// a bus re-enumerating as qs71prog starts) has chosen none: it must not then send each call
+// to whatever programmer is first at that moment, unheld between its calls. Another programmer
+// put first during its blank check gets the write of a part it never blank-checked.
+TEST_F(ProgProgrammerIdentity, ASingleJobThatFoundNoProgrammerDoesNotTakeTheFirstAtEachCall) {
+  std::filesystem::remove_all(sockets);
+  const auto mine = PutPart(sockets / "1", "a.otp");
+  const auto theirs = PutPart(sockets / "2", "a.otp");
+  std::filesystem::remove(bus);
+  PipedBus piped(bus, 2, "", "1 emulated:01 QS71EMU-01\n");
+  Environment environment = Emulation(2, false);
+  environment.push_back({"QS71_EMU_PACE_US", "200"});
+  auto run = Start({"--emulate", "--write", image.string()}, environment);
+  std::string seen;
+  const bool blankCheck = ReadUntil(*run, "blank check  ", seen);
+  piped.Then("2 emulated:01 QS71EMU-02\n1 emulated:02 QS71EMU-01\n");
+  seen = RestOf(*run, seen);
+  const int exit = run->Wait();
+  if (!blankCheck) {
+    EXPECT_EQ(exit, 3) << seen;  // no programmer: the job made no call
+    return;
+  }
+  EXPECT_NE(exit, 0) << "the job went from one programmer to another\n" << seen;
+  EXPECT_EQ(ReadFileBytes(theirs), blank)
+      << "a part written that was never blank-checked\n" << seen;
 }
 
 }  // namespace
