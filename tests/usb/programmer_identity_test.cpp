@@ -225,5 +225,21 @@ TEST_F(ProgrammerIdentity, AnIdentityWithoutItsNulsIsReadNoFurtherThanItsFields)
   }
 }
 
+// A programmer whose serial is longer than the listing's field (63 bytes; a USB string may
+// hold 126 characters) is listed with its serial cut. The identity the listing gave must still
+// name that programmer: its calls must not all be refused as another device's.
+TEST_F(ProgrammerIdentity, AProgrammerWithALongSerialIsTheOneItsListingNames) {
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "1");
+  ScopedEnv onBus("QS71_EMU_BUS", bus);
+  Bus("1 emulated:01 " + std::string(70, 'S') + "\n");
+  const std::vector<Qs71ProgrammerIdentity> identities = Identities();
+  ASSERT_EQ(identities.size(), 1u);
+  EXPECT_EQ(std::strlen(identities[0].info.serial), 63u);
+  std::string text;
+  EXPECT_EQ(IdentifyOn(identities[0], text), 0) << text;
+  EXPECT_EQ(lib.holdProgrammer(&identities[0], nullptr, 0), 0);
+  lib.releaseProgrammer(&identities[0]);
+}
+
 }  // namespace
 }  // namespace qs71::test
