@@ -246,11 +246,14 @@ TEST_F(ProgProgrammerIdentity, ASingleJobKeepsItsProgrammerWhateverTheBusDoes) {
     const char* during;
     int exit;
     bool written;
+    const char* says;
   } cases[] = {
       {"another programmer put first", "1 emulated:02 QS71EMU-01\n",
-       "2 emulated:01 QS71EMU-02\n1 emulated:02 QS71EMU-01\n", 0, true},
+       "2 emulated:01 QS71EMU-02\n1 emulated:02 QS71EMU-01\n", 0, true, "done: blank check, write, verify"},
       {"another programmer in its place", "1 emulated:01 QS71EMU-01\n",
-       "2 emulated:01 QS71EMU-02\n", 3, false},
+       "2 emulated:01 QS71EMU-02\n", 3, false,
+       "another device stands where the programmer was: it was unplugged or replaced; check the "
+       "USB cable (-64)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -266,6 +269,7 @@ TEST_F(ProgProgrammerIdentity, ASingleJobKeepsItsProgrammerWhateverTheBusDoes) {
     Bus(c.during);
     seen = RestOf(*run, seen);
     EXPECT_EQ(run->Wait(), c.exit) << seen;
+    EXPECT_NE(seen.find(c.says), std::string::npos) << seen;
     EXPECT_EQ(HoldsImage(mine), c.written) << seen;
     EXPECT_EQ(ReadFileBytes(theirs), blank) << "the other programmer's part was touched\n" << seen;
   }
