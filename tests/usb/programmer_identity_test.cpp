@@ -243,3 +243,37 @@ TEST_F(ProgrammerIdentity, AProgrammerWithALongSerialIsTheOneItsListingNames) {
 
 }  // namespace
 }  // namespace qs71::test
+
+namespace qs71::test {
+namespace {
+
+// An identity that is not quite the device at its path: the same node under another serial,
+// or a host that filled the identity from the plain listing and left its node empty. Neither
+// names the device there, and neither call sends it anything.
+TEST_F(ProgrammerIdentity, AnIdentityThatIsNotQuiteTheDeviceIsRefused) {
+  const struct {
+    const char* name;
+    const char* after;
+    bool emptyNode;
+  } rows[] = {
+      {"its serial changed on the same node", "1 emulated:01 B\n", false},
+      {"an identity without its node", "1 emulated:01 A\n", true},
+  };
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "1");
+  ScopedEnv onBus("QS71_EMU_BUS", bus);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Bus("1 emulated:01 A\n");
+    std::vector<Qs71ProgrammerIdentity> identities = Identities();
+    ASSERT_EQ(identities.size(), 1u);
+    if (row.emptyNode) identities[0].node[0] = '\0';
+    Bus(row.after);
+    std::string text;
+    EXPECT_EQ(IdentifyOn(identities[0], text), -64) << text;
+    EXPECT_EQ(lib.requestCount(-1), 0u) << "a request reached the device at the path";
+    EXPECT_EQ(lib.holdProgrammer(&identities[0], nullptr, 0), -64);
+  }
+}
+
+}  // namespace
+}  // namespace qs71::test
