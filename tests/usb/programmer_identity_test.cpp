@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "process_runner.h"
@@ -273,6 +274,58 @@ TEST_F(ProgrammerIdentity, AnIdentityThatIsNotQuiteTheDeviceIsRefused) {
     EXPECT_EQ(lib.requestCount(-1), 0u) << "a request reached the device at the path";
     EXPECT_EQ(lib.holdProgrammer(&identities[0], nullptr, 0), -64);
   }
+}
+
+}  // namespace
+}  // namespace qs71::test
+
+namespace qs71::test {
+namespace {
+
+// Threads of one host take the hold of one programmer at once, each running a call on it
+// between its hold and the next: the process holds it once, so another process is refused
+// until one release, and then takes it.
+TEST_F(ProgrammerIdentity, ThreadsHoldingOneProgrammerAtOnceHoldItOnce) {
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "1");
+  ScopedEnv onBus("QS71_EMU_BUS", bus);
+  ScopedEnv chip("QS71_EMU_OTP_FILE", (folder / "part.otp").string());
+  Bus("1 emulated:01 A\n");
+  const std::vector<Qs71ProgrammerIdentity> identities = Identities();
+  ASSERT_EQ(identities.size(), 1u);
+  std::vector<int32_t> holds(8, 1);
+  std::vector<int32_t> calls(8, 1);
+  std::vector<std::thread> threads;
+  for (size_t k = 0; k < holds.size(); ++k) {
+    threads.emplace_back([&, k] {
+      for (int round = 0; round < 5; ++round) {
+        holds[k] = holds[k] != 0 && round > 0 ? holds[k] : lib.holdProgrammer(&identities[0], nullptr, 0);
+        std::string text;
+        calls[k] = calls[k] != 0 && round > 0 ? calls[k] : IdentifyOn(identities[0], text);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (size_t k = 0; k < holds.size(); ++k) {
+    EXPECT_EQ(holds[k], 0) << "thread " << k;
+    EXPECT_EQ(calls[k], 0) << "thread " << k;
+  }
+  testsupport::ProcessOptions options;
+  options.folder = folder;
+  options.environment = {{"QS71_EMU_PROGRAMMERS", "1"}, {"QS71_EMU_BUS", bus},
+                         {"QS71_EMU_OTP_FILE", (folder / "part.otp").string()}};
+  std::string line;
+  {
+    testsupport::LiveProcess held({QS71_HOLD_HELPER, QS71_EMULATED_LIBRARY, "hold", "emulated:01"},
+                                  options);
+    ASSERT_TRUE(held.ReadLine(line));
+    EXPECT_EQ(line.rfind("hold -62 process ", 0), 0u) << line;
+  }
+  EXPECT_EQ(lib.releaseProgrammer(&identities[0]), 0);
+  EXPECT_EQ(lib.releaseProgrammer(&identities[0]), -61);
+  testsupport::LiveProcess free({QS71_HOLD_HELPER, QS71_EMULATED_LIBRARY, "hold", "emulated:01"},
+                                options);
+  ASSERT_TRUE(free.ReadLine(line));
+  EXPECT_EQ(line, "hold 0 ");
 }
 
 }  // namespace
