@@ -645,3 +645,38 @@ TEST_F(ProgProgrammerIdentity, ASingleJobThatFoundNoProgrammerDoesNotTakeTheFirs
 
 }  // namespace
 }  // namespace qs71prog::test
+
+namespace qs71prog::test {
+namespace {
+
+// The operator pulls the part during a single job's write, and may put a new one in: the job
+// must not end well, and the new part keeps what it had (blank): nothing of the job reaches it.
+TEST_F(ProgProgrammerIdentity, APartPulledDuringASingleJobsWriteIsNoPass) {
+  const struct {
+    const char* name;
+    bool newPart;
+  } cases[] = {{"pulled", false}, {"pulled, a new part put in", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(sockets);
+    Bus("1 emulated:01 QS71EMU-01\n");
+    const auto part = PutPart(sockets, "a.otp");
+    Environment environment = Emulation(1, false);
+    environment.push_back({"QS71_EMU_PACE_US", "300"});
+    auto run = Start({"--emulate", "--write", image.string()}, environment);
+    std::string seen;
+    ASSERT_TRUE(ReadUntil(*run, "write  ", seen)) << seen;
+    std::filesystem::create_directories(sockets / "out");
+    std::filesystem::rename(part, sockets / "out" / "a.otp");
+    if (c.newPart) PutPart(sockets, "a.otp");
+    seen = RestOf(*run, seen);
+    EXPECT_NE(run->Wait(), 0) << seen;
+    EXPECT_EQ(seen.find("qs71prog: done:"), std::string::npos) << seen;
+    if (c.newPart) {
+      EXPECT_EQ(ReadFileBytes(sockets / "a.otp"), blank) << seen;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qs71prog::test
