@@ -330,3 +330,43 @@ TEST_F(ProgrammerIdentity, ThreadsHoldingOneProgrammerAtOnceHoldItOnce) {
 
 }  // namespace
 }  // namespace qs71::test
+
+namespace qs71::test {
+namespace {
+
+// A careless host's arguments to the identity calls: no list for a capacity, a capacity
+// below zero, no identity at all. Each call returns a code and crashes nothing; each runs in
+// a child, so that a crash is a failure of its row and not of the suite.
+TEST_F(ProgrammerIdentity, ACarelessHostsArgumentsAreCodesNotCrashes) {
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "1");
+  const WriterLibrary& library = lib;
+  const struct {
+    const char* name;
+    int32_t (*call)(const WriterLibrary&);
+    int32_t result;
+  } rows[] = {
+      // A listing that has nowhere to write counts, as one of capacity 0 does.
+      {"a listing into no list", [](const WriterLibrary& l) { return l.listIdentities(nullptr, 4); }, 1},
+      {"a listing of negative capacity",
+       [](const WriterLibrary& l) {
+         Qs71ProgrammerIdentity one{};
+         return l.listIdentities(&one, -1);
+       },
+       1},
+      {"a hold of no identity", [](const WriterLibrary& l) { return l.holdProgrammer(nullptr, nullptr, 0); }, -61},
+      {"a release of no identity", [](const WriterLibrary& l) { return l.releaseProgrammer(nullptr); }, -61},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(100 - row.call(library));
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the call died of signal " << WTERMSIG(status);
+    EXPECT_EQ(100 - WEXITSTATUS(status), row.result);
+  }
+}
+
+}  // namespace
+}  // namespace qs71::test
