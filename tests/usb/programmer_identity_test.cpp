@@ -370,3 +370,24 @@ TEST_F(ProgrammerIdentity, ACarelessHostsArgumentsAreCodesNotCrashes) {
 
 }  // namespace
 }  // namespace qs71::test
+
+namespace qs71::test {
+namespace {
+
+// A serial of characters beyond ASCII that does not fit the listing's field is cut between two
+// characters: the listing is UTF-8, and half a character is none.
+TEST_F(ProgrammerIdentity, ALongSerialIsCutBetweenCharacters) {
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "1");
+  ScopedEnv onBus("QS71_EMU_BUS", bus);
+  std::string serial;
+  for (int k = 0; k < 40; ++k) serial += "\xC3\x84";  // Ä, two bytes each
+  Bus("1 emulated:01 " + serial + "\n");
+  const std::vector<Qs71ProgrammerIdentity> identities = Identities();
+  ASSERT_EQ(identities.size(), 1u);
+  const std::string listed = identities[0].info.serial;
+  EXPECT_EQ(listed.size() % 2, 0u) << "a character cut in two: " << listed.size() << " bytes";
+  EXPECT_EQ(serial.rfind(listed, 0), 0u);
+}
+
+}  // namespace
+}  // namespace qs71::test
