@@ -35,6 +35,8 @@ HidPortInfo HidPortFound(const HidPortDevice*) { return {"fuzz", "", 0, "fuzz"};
 // The fuzzer's programmer is never unplugged behind the call's back.
 bool HidPortConfirm(HidPortDevice*) { return true; }
 HeldShares HidPortKeepHold(HidPortDevice*) { return {}; }
+void HidPortLockForFork() {}
+void HidPortUnlockAfterFork() {}
 void HidPortAnnounceJob(HidPortDevice*, PartUse) {}
 bool HidPortOpenWrite(HidPortDevice*) { return true; }
 bool HidPortOpenRead(HidPortDevice*) { return true; }

@@ -8,6 +8,7 @@
 
 #include "process_holds.h"
 #include "qs71_application.h"
+#include "usb_hid.h"
 #include "usb_writer.h"
 
 static_assert(sizeof(int32_t) == sizeof(int), "the caller's cells are plain 32-bit ints");
@@ -52,12 +53,18 @@ qs71::ProgrammerName ByPath(const char* programmer) {
   return name;
 }
 
+// A host's field is read no further than its size: one without its NUL names nothing there is.
+template <size_t Size>
+std::string FieldText(const char (&field)[Size]) {
+  return std::string(field, strnlen(field, Size));
+}
+
 qs71::ProgrammerName ByIdentity(const Qs71ProgrammerIdentity& identity) {
   qs71::ProgrammerName name;
-  name.path = identity.info.path;
+  name.path = FieldText(identity.info.path);
   name.exact = true;
-  name.node = identity.node;
-  name.serial = identity.info.serial;
+  name.node = FieldText(identity.node);
+  name.serial = FieldText(identity.info.serial);
   return name;
 }
 
@@ -196,13 +203,9 @@ int32_t RunFileRange(const char* programmer, Qs71OutputFunction output, void* co
 
 // Copies text into a field of that size, NUL-terminated; a cut never splits a UTF-8 sequence.
 void CopyField(char* field, size_t size, const std::string& text) {
-  size_t length = text.size() < size ? text.size() : size - 1;
-  while (length < text.size() && length > 0 &&
-         (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
-    --length;
-  }
-  std::memcpy(field, text.data(), length);
-  field[length] = '\0';
+  const std::string cut = CutToField(text, size);
+  std::memcpy(field, cut.data(), cut.size());
+  field[cut.size()] = '\0';
 }
 
 // The listings: every programmer whose path fits an entry, counted; info picks an entry's

@@ -78,6 +78,11 @@ HidPortInfo HidPortFound(const HidPortDevice* device);
 bool HidPortConfirm(HidPortDevice* device);
 // Hands the device's hold over, to outlive the device (Qs71UsbHold).
 HeldShares HidPortKeepHold(HidPortDevice* device);
+// Around a fork: the port's own process-wide locks taken before it, so that the child finds
+// them free, and let go after it in both processes. Called with the holds' locks taken
+// (process_holds.cpp), in the order the calls take them.
+void HidPortLockForFork();
+void HidPortUnlockAfterFork();
 // What the call that holds the device does to the part (part_use.h).
 void HidPortAnnounceJob(HidPortDevice* device, PartUse use);
 bool HidPortOpenWrite(HidPortDevice* device);

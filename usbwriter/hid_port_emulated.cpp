@@ -66,6 +66,10 @@ bool HidPortConfirm(HidPortDevice*) { return true; }
 
 HeldShares HidPortKeepHold(HidPortDevice* port) { return std::exchange(port->holds, {}); }
 
+// The emulator's state is each call's own.
+void HidPortLockForFork() {}
+void HidPortUnlockAfterFork() {}
+
 void HidPortAnnounceJob(HidPortDevice* port, PartUse use) {
   if (port->device) port->device->AnnounceJob(use);
 }

@@ -155,6 +155,11 @@ bool HidPortConfirm(HidPortDevice* device) {
 
 HeldShares HidPortKeepHold(HidPortDevice* device) { return std::exchange(device->holds, {}); }
 
+// A child forked while another thread was inside hidapi would find its lock taken for good.
+// hidapi's state is copied as it was between two calls: the child goes on with it.
+void HidPortLockForFork() { hidapiLock.lock(); }
+void HidPortUnlockAfterFork() { hidapiLock.unlock(); }
+
 void HidPortAnnounceJob(HidPortDevice*, PartUse) {}
 
 bool HidPortOpenWrite(HidPortDevice* device) {

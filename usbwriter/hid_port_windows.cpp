@@ -369,6 +369,10 @@ bool HidPortConfirm(HidPortDevice* device) {
 
 HeldShares HidPortKeepHold(HidPortDevice* device) { return std::exchange(device->holds, {}); }
 
+// Windows does not fork.
+void HidPortLockForFork() {}
+void HidPortUnlockAfterFork() {}
+
 void HidPortAnnounceJob(HidPortDevice*, PartUse) {}
 
 namespace {

@@ -56,21 +56,24 @@ std::map<std::string, Kept>::iterator HeldFor(const ProgrammerName& name) {
 }
 
 #if !defined(_WIN32)
-// Both tables are locked across a fork, in the order the calls take them, so that the child
-// finds them whole; the child then holds nothing (programmer_hold.h).
+// Both tables and the port's own lock are locked across a fork, in the order the calls take
+// them, so that the child finds them whole; the child then holds nothing (programmer_hold.h).
 void PrepareFork() {
   holdsLock.lock();
+  HidPortLockForFork();
   LockHoldsForFork();
 }
 
 void AfterForkInParent() {
   UnlockHoldsAfterFork();
+  HidPortUnlockAfterFork();
   holdsLock.unlock();
 }
 
 // The system's holds first: the shares that go after them find nothing left to let go of.
 void AfterForkInChild() {
   ForgetHoldsInChild();
+  HidPortUnlockAfterFork();
   Holds().clear();
   holdsLock.unlock();
 }

@@ -64,23 +64,25 @@ HoldShare& HoldShare::operator=(HoldShare&& other) noexcept {
   return *this;
 }
 
-// The system's hold goes outside the table's lock: closing it may take the system a while.
+// Where processes fork, the system's hold goes under the table's lock: a descriptor out of the
+// table but still open would be copied into a child forked meanwhile, which the child's handler
+// cannot close, and the child would keep the lock after this process let it go. Windows does
+// not fork, and its hold (a thread keeping a mutex) may take a while to stop: outside.
 HoldShare::~HoldShare() {
   if (key.empty()) return;
   std::unique_ptr<SystemHold> last;
-  {
-    std::lock_guard<std::mutex> guard(heldLock);
-    auto found = HeldByKey().find(key);
-    if (found == HeldByKey().end() || --found->second.shares > 0) return;
-    last = std::move(found->second.hold);
-    HeldByKey().erase(found);
-  }
+  std::lock_guard<std::mutex> guard(heldLock);
+  auto found = HeldByKey().find(key);
+  if (found == HeldByKey().end() || --found->second.shares > 0) return;
+#if defined(_WIN32)
+  last = std::move(found->second.hold);
+#endif
+  HeldByKey().erase(found);
 }
 
-// Under the table's lock throughout, so that two threads of this process never race to take
-// one system hold and refuse each other.
-HoldResult HoldKey(const std::string& key, const HoldMaker& make, HeldShares& shares) {
-  std::lock_guard<std::mutex> guard(heldLock);
+namespace {
+
+HoldResult HoldKeyLocked(const std::string& key, const HoldMaker& make, HeldShares& shares) {
   Held& held = HeldByKey()[key];
   if (held.hold == nullptr) {
     const HoldResult result = make(held.hold);
@@ -94,14 +96,27 @@ HoldResult HoldKey(const std::string& key, const HoldMaker& make, HeldShares& sh
   return HoldResult{};
 }
 
+}  // namespace
+
+// Under the table's lock throughout, so that two threads of this process never race to take
+// one system hold and refuse each other.
+HoldResult HoldKey(const std::string& key, const HoldMaker& make, HeldShares& shares) {
+  std::lock_guard<std::mutex> guard(heldLock);
+  return HoldKeyLocked(key, make, shares);
+}
+
+// Under the table's lock from the open to the close or the table: a fork waits for it, so no
+// child gets a copy of a descriptor that is not in the table, where the child's handler closes
+// it. A copy left open would carry this process's lock for as long as the child lives.
 HoldResult HoldFile(const std::string& path, HeldShares& shares, std::string* heldNode) {
+  std::lock_guard<std::mutex> guard(heldLock);
   HoldResult opened;
   const int fd = OpenForLock(path, &opened.why);
   if (fd < 0) return HoldResult{QS71_E_HOLD, opened.why.empty() ? path + ": cannot be opened" : opened.why};
   const std::string key = NodeIdentityOf(IdentifyDescriptor(fd));
   if (heldNode != nullptr) *heldNode = key;
   bool used = false;
-  const HoldResult result = HoldKey(key, [&](std::unique_ptr<SystemHold>& made) {
+  const HoldResult result = HoldKeyLocked(key, [&](std::unique_ptr<SystemHold>& made) {
     used = true;
     return LockDescriptor(fd, path, made);
   }, shares);

@@ -51,11 +51,24 @@ std::string Replaced(const qs71::HidPortInfo& there) {
          (there.node.empty() ? std::string("node unknown") : there.node) + ")";
 }
 
+// A host names a programmer by what its listing gave, and the listing cuts a long serial.
 bool IsNamed(const qs71::ProgrammerName& name, const qs71::HidPortInfo& there) {
-  return !name.exact || (there.node == name.node && there.serial == name.serial);
+  const bool serial = there.serial == name.serial ||
+                      CutToField(there.serial, sizeof(Qs71ProgrammerInfo{}.serial)) == name.serial;
+  return !name.exact || (there.node == name.node && serial);
 }
 
 }  // namespace
+
+std::string CutToField(const std::string& text, size_t size) {
+  if (size == 0) return "";
+  size_t length = text.size() < size ? text.size() : size - 1;
+  while (length < text.size() && length > 0 &&
+         (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
+    --length;
+  }
+  return text.substr(0, length);
+}
 
 void UsbHid::Refuse(int code, const std::string& why) {
   refusal = code;

@@ -6,6 +6,10 @@
 
 #include "hid_port.h"
 
+// text as a listing's field of `size` bytes holds it: NUL included, so cut to size - 1 bytes at
+// most, and never inside a UTF-8 character.
+std::string CutToField(const std::string& text, size_t size);
+
 // The HID transport to the programmer: finds it by its hardware ID, opens it once as a write
 // and a read handle, and moves 64-byte reports through two buffers that the command layer
 // fills and reads. It knows nothing of what the bytes mean and never prints.

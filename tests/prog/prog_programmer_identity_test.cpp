@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -501,6 +504,189 @@ TEST_F(ProgProgrammerIdentity, ADryRunsPartFitsItsImage) {
             std::string::npos)
       << refused.out << refused.err;
   EXPECT_EQ(std::filesystem::file_size(small), 262144u);
+}
+
+}  // namespace
+}  // namespace qs71prog::test
+
+namespace qs71prog::test {
+namespace {
+
+// A programmer whose node is made again at its own path (a USB glitch re-enumerates it: hidraw
+// gives it a new inode at the same /dev/hidrawN) while its loop is in the middle of a part. The
+// loop does not see it before its next call; --all's look for newcomers, once a second, must
+// not take the same programmer for a newcomer and start a second loop on the same socket, on
+// the part the first loop is writing.
+TEST_F(ProgProgrammerIdentity, ANodeMadeAgainDuringAPartIsNoNewcomer) {
+  const struct {
+    const char* name;
+    int afterSeconds;  // after the part's job began
+  } cases[] = {{"during its blank check", 0}, {"during its write", 4}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(sockets);
+    std::filesystem::remove(log);
+    std::filesystem::remove_all(dir / "state");
+    Bus("1 emulated:01 QS71EMU-01\n");
+    const auto part = PutPart(sockets, "a.otp");
+    Environment environment = Emulation(1, false);
+    environment.push_back({"QS71_EMU_PACE_US", "400"});
+    environment.push_back({"XDG_STATE_HOME", (dir / "state").string()});
+    auto run = Start({"--emulate", "--write", image.string(), "--production", "--all", "--log",
+                      log.string()},
+                     environment);
+    std::string seen;
+    ASSERT_TRUE(ReadUntil(*run, "programmer 1: part 1 in the socket", seen)) << seen;
+    std::this_thread::sleep_for(std::chrono::seconds(c.afterSeconds));
+    Bus("1 emulated:01 QS71EMU-01 7\n");
+    std::this_thread::sleep_for(std::chrono::seconds(14));
+    run->Send(SIGINT);
+    seen = RestOf(*run, seen);
+    run->Wait();
+    EXPECT_EQ(seen.find("joined the run"), std::string::npos) << seen;
+    EXPECT_EQ(seen.find("two programmers report serial"), std::string::npos)
+        << "one programmer, its node made again\n" << seen;
+    EXPECT_TRUE(HoldsImage(part)) << seen;
+    const CsvLog rows = ReadLog(log);
+    std::string verdicts;
+    for (const auto& row : rows.rows) {
+      verdicts += row.at("programmer") + " part " + row.at("part") + " " + row.at("result") + "\n";
+    }
+    EXPECT_EQ(rows.rows.size(), 1u) << "one part in the socket:\n" << verdicts << seen;
+  }
+}
+
+// A job whose programmer was replaced, held by another process, or refused its hold says so
+// in qs71prog's own words: every code of the library's hold is one qs71prog knows.
+TEST_F(ProgProgrammerIdentity, AReplacedProgrammerIsACodeQs71progKnows) {
+  std::filesystem::remove_all(sockets);
+  PutPart(sockets / "1", "a.otp");
+  PutPart(sockets / "2", "a.otp");
+  Bus("1 emulated:01 QS71EMU-01\n");
+  Environment environment = Emulation(2, false);
+  environment.push_back({"QS71_EMU_PACE_US", "200"});
+  auto run = Start({"--emulate", "--write", image.string()}, environment);
+  std::string seen;
+  ASSERT_TRUE(ReadUntil(*run, "blank check  ", seen)) << seen;
+  Bus("2 emulated:01 QS71EMU-02\n");
+  seen = RestOf(*run, seen);
+  EXPECT_EQ(run->Wait(), 3) << seen;
+  EXPECT_NE(seen.find("Programmer replaced"), std::string::npos) << seen;
+  EXPECT_EQ(seen.find("a result code this qs71prog does not know"), std::string::npos) << seen;
+}
+
+// The bus as a pipe: every listing and every call of the emulated library reads the bus file
+// once, so a pipe in its place gives each reading the bus the test wants it to see, in order.
+// While the test says, readings up to `first` see `before`; the later ones `after`, until the
+// test changes it.
+class PipedBus {
+ public:
+  PipedBus(const std::filesystem::path& path, int first, std::string before, std::string after)
+      : path(path), first(first), before(std::move(before)), after(std::move(after)) {
+    mkfifo(path.c_str(), 0600);
+    thread = std::thread([this] { Serve(); });
+  }
+  ~PipedBus() {
+    stop = true;
+    thread.join();
+  }
+  void Then(const std::string& lines) {
+    std::lock_guard<std::mutex> lock(mutex);
+    after = lines;
+  }
+  int Readings() const { return readings; }
+
+ private:
+  void Serve() {
+    while (!stop) {
+      const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd < 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        continue;
+      }
+      std::string lines;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        lines = ++readings <= first ? before : after;
+      }
+      fcntl(fd, F_SETFL, 0);
+      if (!lines.empty() && write(fd, lines.data(), lines.size()) < 0) {}
+      close(fd);
+      // The reader reads to the end before it opens the pipe again.
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+
+  std::filesystem::path path;
+  int first;
+  std::string before;
+  std::string after;
+  std::mutex mutex;
+  std::atomic<int> readings{0};
+  std::atomic<bool> stop{false};
+  std::thread thread;
+};
+
+// A single job started while no programmer was listed yet (one plugged in a moment later, or
+// a bus re-enumerating as qs71prog starts) has chosen none: it must not then send each call
+// to whatever programmer is first at that moment, unheld between its calls. Another programmer
+// put first during its blank check gets the write of a part it never blank-checked.
+TEST_F(ProgProgrammerIdentity, ASingleJobThatFoundNoProgrammerDoesNotTakeTheFirstAtEachCall) {
+  std::filesystem::remove_all(sockets);
+  const auto mine = PutPart(sockets / "1", "a.otp");
+  const auto theirs = PutPart(sockets / "2", "a.otp");
+  std::filesystem::remove(bus);
+  PipedBus piped(bus, 2, "", "1 emulated:01 QS71EMU-01\n");
+  Environment environment = Emulation(2, false);
+  environment.push_back({"QS71_EMU_PACE_US", "200"});
+  auto run = Start({"--emulate", "--write", image.string()}, environment);
+  std::string seen;
+  const bool blankCheck = ReadUntil(*run, "blank check  ", seen);
+  piped.Then("2 emulated:01 QS71EMU-02\n1 emulated:02 QS71EMU-01\n");
+  seen = RestOf(*run, seen);
+  const int exit = run->Wait();
+  if (!blankCheck) {
+    EXPECT_EQ(exit, 3) << seen;  // no programmer: the job made no call
+    return;
+  }
+  EXPECT_NE(exit, 0) << "the job went from one programmer to another\n" << seen;
+  EXPECT_EQ(ReadFileBytes(theirs), blank)
+      << "a part written that was never blank-checked\n" << seen;
+}
+
+}  // namespace
+}  // namespace qs71prog::test
+
+namespace qs71prog::test {
+namespace {
+
+// The operator pulls the part during a single job's write, and may put a new one in: the job
+// must not end well, and the new part keeps what it had (blank): nothing of the job reaches it.
+TEST_F(ProgProgrammerIdentity, APartPulledDuringASingleJobsWriteIsNoPass) {
+  const struct {
+    const char* name;
+    bool newPart;
+  } cases[] = {{"pulled", false}, {"pulled, a new part put in", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(sockets);
+    Bus("1 emulated:01 QS71EMU-01\n");
+    const auto part = PutPart(sockets, "a.otp");
+    Environment environment = Emulation(1, false);
+    environment.push_back({"QS71_EMU_PACE_US", "300"});
+    auto run = Start({"--emulate", "--write", image.string()}, environment);
+    std::string seen;
+    ASSERT_TRUE(ReadUntil(*run, "write  ", seen)) << seen;
+    std::filesystem::create_directories(sockets / "out");
+    std::filesystem::rename(part, sockets / "out" / "a.otp");
+    if (c.newPart) PutPart(sockets, "a.otp");
+    seen = RestOf(*run, seen);
+    EXPECT_NE(run->Wait(), 0) << seen;
+    EXPECT_EQ(seen.find("qs71prog: done:"), std::string::npos) << seen;
+    if (c.newPart) {
+      EXPECT_EQ(ReadFileBytes(sockets / "a.otp"), blank) << seen;
+    }
+  }
 }
 
 }  // namespace

@@ -6,9 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "process_runner.h"
@@ -179,6 +183,210 @@ TEST_F(ProgrammerIdentity, AHoldIsOfTheDeviceNotItsPath) {
   // The first device's hold goes with a release by its identity, gone from the bus or not.
   EXPECT_EQ(lib.releaseProgrammer(&before[0]), 0);
   EXPECT_EQ(lib.releaseProgrammer(&before[0]), -61);
+}
+
+// A careless host fills an identity's fields to the brim, without their NUL: the library reads
+// no byte beyond the structure, and refuses what names no device. The structure ends where
+// the page ends and the next page cannot be read, so a read past it is a crash of the call.
+TEST_F(ProgrammerIdentity, AnIdentityWithoutItsNulsIsReadNoFurtherThanItsFields) {
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "1");
+  const long page = sysconf(_SC_PAGESIZE);
+  const struct {
+    const char* name;
+    int call;  // 0 hold, 1 release, 2 identify
+  } rows[] = {{"hold", 0}, {"release", 1}, {"a job", 2}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    void* pages = mmap(nullptr, static_cast<size_t>(2 * page), PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(pages, MAP_FAILED);
+    ASSERT_EQ(mprotect(static_cast<char*>(pages) + page, static_cast<size_t>(page), PROT_NONE), 0);
+    auto* identity = reinterpret_cast<Qs71ProgrammerIdentity*>(
+        static_cast<char*>(pages) + page - static_cast<long>(sizeof(Qs71ProgrammerIdentity)));
+    std::memset(identity, 'A', sizeof *identity);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      int32_t result = 0;
+      if (row.call == 0) result = lib.holdProgrammer(identity, nullptr, 0);
+      if (row.call == 1) result = lib.releaseProgrammer(identity);
+      if (row.call == 2) {
+        std::string text;
+        result = IdentifyOn(*identity, text);
+      }
+      _exit(result == 0 ? 0 : 100 - result);  // 161 for -61, 164 for -64
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    munmap(pages, static_cast<size_t>(2 * page));
+    EXPECT_TRUE(WIFEXITED(status)) << "the call died of signal " << WTERMSIG(status);
+    if (WIFEXITED(status)) {
+      EXPECT_NE(WEXITSTATUS(status), 0) << "an identity that names nothing was taken";
+    }
+  }
+}
+
+// A programmer whose serial is longer than the listing's field (63 bytes; a USB string may
+// hold 126 characters) is listed with its serial cut. The identity the listing gave must still
+// name that programmer: its calls must not all be refused as another device's.
+TEST_F(ProgrammerIdentity, AProgrammerWithALongSerialIsTheOneItsListingNames) {
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "1");
+  ScopedEnv onBus("QS71_EMU_BUS", bus);
+  Bus("1 emulated:01 " + std::string(70, 'S') + "\n");
+  const std::vector<Qs71ProgrammerIdentity> identities = Identities();
+  ASSERT_EQ(identities.size(), 1u);
+  EXPECT_EQ(std::strlen(identities[0].info.serial), 63u);
+  std::string text;
+  EXPECT_EQ(IdentifyOn(identities[0], text), 0) << text;
+  EXPECT_EQ(lib.holdProgrammer(&identities[0], nullptr, 0), 0);
+  lib.releaseProgrammer(&identities[0]);
+}
+
+}  // namespace
+}  // namespace qs71::test
+
+namespace qs71::test {
+namespace {
+
+// An identity that is not quite the device at its path: the same node under another serial,
+// or a host that filled the identity from the plain listing and left its node empty. Neither
+// names the device there, and neither call sends it anything.
+TEST_F(ProgrammerIdentity, AnIdentityThatIsNotQuiteTheDeviceIsRefused) {
+  const struct {
+    const char* name;
+    const char* after;
+    bool emptyNode;
+  } rows[] = {
+      {"its serial changed on the same node", "1 emulated:01 B\n", false},
+      {"an identity without its node", "1 emulated:01 A\n", true},
+  };
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "1");
+  ScopedEnv onBus("QS71_EMU_BUS", bus);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Bus("1 emulated:01 A\n");
+    std::vector<Qs71ProgrammerIdentity> identities = Identities();
+    ASSERT_EQ(identities.size(), 1u);
+    if (row.emptyNode) identities[0].node[0] = '\0';
+    Bus(row.after);
+    std::string text;
+    EXPECT_EQ(IdentifyOn(identities[0], text), -64) << text;
+    EXPECT_EQ(lib.requestCount(-1), 0u) << "a request reached the device at the path";
+    EXPECT_EQ(lib.holdProgrammer(&identities[0], nullptr, 0), -64);
+  }
+}
+
+}  // namespace
+}  // namespace qs71::test
+
+namespace qs71::test {
+namespace {
+
+// Threads of one host take the hold of one programmer at once, each running a call on it
+// between its hold and the next: the process holds it once, so another process is refused
+// until one release, and then takes it.
+TEST_F(ProgrammerIdentity, ThreadsHoldingOneProgrammerAtOnceHoldItOnce) {
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "1");
+  ScopedEnv onBus("QS71_EMU_BUS", bus);
+  ScopedEnv chip("QS71_EMU_OTP_FILE", (folder / "part.otp").string());
+  Bus("1 emulated:01 A\n");
+  const std::vector<Qs71ProgrammerIdentity> identities = Identities();
+  ASSERT_EQ(identities.size(), 1u);
+  std::vector<int32_t> holds(8, 1);
+  std::vector<int32_t> calls(8, 1);
+  std::vector<std::thread> threads;
+  for (size_t k = 0; k < holds.size(); ++k) {
+    threads.emplace_back([&, k] {
+      for (int round = 0; round < 5; ++round) {
+        holds[k] = holds[k] != 0 && round > 0 ? holds[k] : lib.holdProgrammer(&identities[0], nullptr, 0);
+        std::string text;
+        calls[k] = calls[k] != 0 && round > 0 ? calls[k] : IdentifyOn(identities[0], text);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (size_t k = 0; k < holds.size(); ++k) {
+    EXPECT_EQ(holds[k], 0) << "thread " << k;
+    EXPECT_EQ(calls[k], 0) << "thread " << k;
+  }
+  testsupport::ProcessOptions options;
+  options.folder = folder;
+  options.environment = {{"QS71_EMU_PROGRAMMERS", "1"}, {"QS71_EMU_BUS", bus},
+                         {"QS71_EMU_OTP_FILE", (folder / "part.otp").string()}};
+  std::string line;
+  {
+    testsupport::LiveProcess held({QS71_HOLD_HELPER, QS71_EMULATED_LIBRARY, "hold", "emulated:01"},
+                                  options);
+    ASSERT_TRUE(held.ReadLine(line));
+    EXPECT_EQ(line.rfind("hold -62 process ", 0), 0u) << line;
+  }
+  EXPECT_EQ(lib.releaseProgrammer(&identities[0]), 0);
+  EXPECT_EQ(lib.releaseProgrammer(&identities[0]), -61);
+  testsupport::LiveProcess free({QS71_HOLD_HELPER, QS71_EMULATED_LIBRARY, "hold", "emulated:01"},
+                                options);
+  ASSERT_TRUE(free.ReadLine(line));
+  EXPECT_EQ(line, "hold 0 ");
+}
+
+}  // namespace
+}  // namespace qs71::test
+
+namespace qs71::test {
+namespace {
+
+// A careless host's arguments to the identity calls: no list for a capacity, a capacity
+// below zero, no identity at all. Each call returns a code and crashes nothing; each runs in
+// a child, so that a crash is a failure of its row and not of the suite.
+TEST_F(ProgrammerIdentity, ACarelessHostsArgumentsAreCodesNotCrashes) {
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "1");
+  const WriterLibrary& library = lib;
+  const struct {
+    const char* name;
+    int32_t (*call)(const WriterLibrary&);
+    int32_t result;
+  } rows[] = {
+      // A listing that has nowhere to write counts, as one of capacity 0 does.
+      {"a listing into no list", [](const WriterLibrary& l) { return l.listIdentities(nullptr, 4); }, 1},
+      {"a listing of negative capacity",
+       [](const WriterLibrary& l) {
+         Qs71ProgrammerIdentity one{};
+         return l.listIdentities(&one, -1);
+       },
+       1},
+      {"a hold of no identity", [](const WriterLibrary& l) { return l.holdProgrammer(nullptr, nullptr, 0); }, -61},
+      {"a release of no identity", [](const WriterLibrary& l) { return l.releaseProgrammer(nullptr); }, -61},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(100 - row.call(library));
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the call died of signal " << WTERMSIG(status);
+    EXPECT_EQ(100 - WEXITSTATUS(status), row.result);
+  }
+}
+
+}  // namespace
+}  // namespace qs71::test
+
+namespace qs71::test {
+namespace {
+
+// A serial of characters beyond ASCII that does not fit the listing's field is cut between two
+// characters: the listing is UTF-8, and half a character is none.
+TEST_F(ProgrammerIdentity, ALongSerialIsCutBetweenCharacters) {
+  ScopedEnv programmers("QS71_EMU_PROGRAMMERS", "1");
+  ScopedEnv onBus("QS71_EMU_BUS", bus);
+  std::string serial;
+  for (int k = 0; k < 40; ++k) serial += "\xC3\x84";  // Ä, two bytes each
+  Bus("1 emulated:01 " + serial + "\n");
+  const std::vector<Qs71ProgrammerIdentity> identities = Identities();
+  ASSERT_EQ(identities.size(), 1u);
+  const std::string listed = identities[0].info.serial;
+  EXPECT_EQ(listed.size() % 2, 0u) << "a character cut in two: " << listed.size() << " bytes";
+  EXPECT_EQ(serial.rfind(listed, 0), 0u);
 }
 
 }  // namespace

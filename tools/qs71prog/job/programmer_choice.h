@@ -26,8 +26,10 @@ struct ProgrammerLink {
   bool named = false;
   ProgrammerIdentity identity{};
 
-  // For the job calls' identity field.
-  const ProgrammerIdentity* Identity() const { return named ? &identity : nullptr; }
+  // For the job calls' identity field: there is always one, so that no call of a job goes to
+  // whichever programmer is first at the time. With none chosen (none was attached) it names no
+  // device: a programmer plugged in later is not the job's, and its calls fail as with none.
+  const ProgrammerIdentity* Identity() const { return &identity; }
   std::string Path() const { return named ? PathOf(identity) : ""; }
 };
 

@@ -5,6 +5,25 @@
 
 namespace qs71prog {
 
+namespace {
+
+// A loop's own programmer with its node made again (a USB glitch re-enumerates it: hidraw gives
+// it a new inode at the same path): at the loop's path, with its serial, under another node,
+// while the loop's node is listed no more. Its loop meets it as replaced at its next call and
+// takes it back by serial; until then it is nobody's newcomer and no second programmer of that
+// serial.
+bool MadeAgain(const ProgrammerIdentity& own, const ProgrammerIdentity& programmer,
+               const std::vector<ProgrammerIdentity>& listed) {
+  if (SerialOf(own).empty() || SerialOf(own) != SerialOf(programmer) ||
+      PathOf(own) != PathOf(programmer) || NodeOf(own) == NodeOf(programmer)) {
+    return false;
+  }
+  return std::none_of(listed.begin(), listed.end(),
+                      [&](const ProgrammerIdentity& other) { return SameDevice(other, own); });
+}
+
+}  // namespace
+
 const ProgrammerRegistry::Loop* ProgrammerRegistry::Find(int loop) const {
   return loop >= 1 && static_cast<size_t>(loop) <= loops.size() ? &loops[loop - 1] : nullptr;
 }
@@ -97,7 +116,8 @@ std::vector<ProgrammerIdentity> ProgrammerRegistry::Newcomers(
     bool taken = Owned(programmer, 0);
     for (size_t index = 0; !taken && index < loops.size(); ++index) {
       const auto back = CandidateOf(static_cast<int>(index) + 1, listed);
-      taken = back && SameDevice(*back, programmer);
+      taken = (back && SameDevice(*back, programmer)) ||
+              MadeAgain(loops[index].programmer, programmer, listed);
     }
     if (!taken) newcomers.push_back(programmer);
   }
@@ -112,7 +132,10 @@ std::vector<std::string> ProgrammerRegistry::UntoldDuplicates(
     if (!SerialOf(programmer).empty()) nodes[SerialOf(programmer)].insert(NodeOf(programmer));
   }
   for (const Loop& loop : loops) {
-    if (!SerialOf(loop.programmer).empty()) {
+    const bool again = std::any_of(listed.begin(), listed.end(), [&](const ProgrammerIdentity& p) {
+      return MadeAgain(loop.programmer, p, listed);
+    });
+    if (!SerialOf(loop.programmer).empty() && !again) {
       nodes[SerialOf(loop.programmer)].insert(NodeOf(loop.programmer));
     }
   }
@@ -129,7 +152,8 @@ std::string ProgrammerRegistry::KeyFor(const ProgrammerIdentity& programmer,
   if (serial.empty()) return PathOf(programmer);
   std::lock_guard<std::mutex> lock(mutex);
   const auto twin = [&](const ProgrammerIdentity& other) {
-    return SerialOf(other) == serial && NodeOf(other) != NodeOf(programmer);
+    return SerialOf(other) == serial && NodeOf(other) != NodeOf(programmer) &&
+           !MadeAgain(other, programmer, listed) && !MadeAgain(programmer, other, listed);
   };
   const bool shared = std::any_of(listed.begin(), listed.end(), twin) ||
                       std::any_of(loops.begin(), loops.end(),
