@@ -157,7 +157,7 @@ bool Line::Prepare(std::string& problem) {
                  "station = \"" + shape[station].name + "\"\njobs = \"signed\"\ntrusted-keys = \"" +
                      (folder / "keys").string() + "\"\ntrace = \"" + bare + "\"\nspool = \"" +
                      SpoolOf(station).string() + "\"\nreserve-minutes = " +
-                     std::to_string(settings.reserveMinutes) + "\n");
+                     std::to_string(settings.reserveMinutes) + "\ndry-runs = \"recorded\"\n");
     WriteBus(station);
   }
   unshareWorks = UnshareWorks();

@@ -276,7 +276,8 @@ TEST_F(ProgLineTrace, AStationOfAPolicyTakesTheLinesPasswordFromPgpass) {
     SCOPED_TRACE(c.name);
     std::ofstream(dir / "station.toml", std::ios::trunc)
         << "station = \"st-p\"\njobs = \"signed\"\ntrusted-keys = \"" << (dir / "keys").string()
-        << "\"\ntrace = \"" << bare << "\"\nspool = \"" << (dir / "spool.db").string() << "\"\n" << c.more;
+        << "\"\ntrace = \"" << bare << "\"\nspool = \"" << (dir / "spool.db").string()
+        << "\"\ndry-runs = \"recorded\"\n" << c.more;
     EmptyFolder(dir / "st-p");
     RunProg({"--emulate=" + (dir / "st-p" / "part1.otp").string(), "--identify"});
     const ProcessResult run = RunProg(

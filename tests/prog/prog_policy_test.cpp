@@ -146,9 +146,10 @@ class ProgPolicy : public testing::TestWithParam<Operator> {
   std::filesystem::path image;
 };
 
+// The station's programmers are emulated: its dry runs record as a line of them does.
 const char* const kSigned =
     "station = \"bench-3\"\njobs = \"signed\"\ntrusted-keys = \"{dir}/trusted-keys\"\n"
-    "spool = \"{own}/spool.db\"\n";
+    "spool = \"{own}/spool.db\"\ndry-runs = \"recorded\"\n";
 
 // Each way an operator changed what a line's station trusted or where it recorded ran the
 // part before; under a policy each is refused, and the part stays blank.
@@ -163,6 +164,16 @@ TEST_P(ProgPolicy, TheOperatorDecidesNothingTheStationTrusts) {
     int exit;
     std::string says;
   } cases[] = {
+      {"a dry run of a signed job, counted in the line's lot",
+       std::regex_replace(kSigned, std::regex("dry-runs = \"recorded\"\n"), ""),
+       {"alice.pub"},
+       {"--job", "{dir}/alice.job"},
+       {},
+       2,
+       "--emulate --production cannot be run on this station: its policy "
+       "{dir}/policy/station.toml records production into its trace, where emulated parts would "
+       "count in the lot as parts made (dry-runs = \"recorded\" is for a line of emulated "
+       "programmers)"},
       {"QS71_TRUST_DIR at an empty folder",
        kSigned,
        {"alice.pub"},
@@ -302,7 +313,7 @@ TEST_P(ProgPolicy, TheFirstLineAndTheSummarySayWhatRuns) {
        15,
        "station policy {dir}/policy/station.toml: only jobs signed by a trusted key run"},
       {"an unsigned job on a station for any job",
-       "jobs = \"any\"\ntrusted-keys = [\"{dir}/trusted-keys/alice.pub\"]\n",
+       "jobs = \"any\"\ntrusted-keys = [\"{dir}/trusted-keys/alice.pub\"]\ndry-runs = \"recorded\"\n",
        {"--job", "{dir}/unsigned.job"},
        15,
        "station policy {dir}/policy/station.toml: job files run, signed or not"},
@@ -516,7 +527,7 @@ TEST_P(ProgPolicy, ThePasswordIsNeverShown) {
   WritePolicy(std::string(kSigned) + "trace = \"postgresql://line:s3cr3t-77@db/trace\"\n");
   const ProcessResult refused = Run({"--show-policy"});
   EXPECT_EQ(refused.exitCode, 11);
-  EXPECT_NE(refused.out.find("station.toml:5: trace holds a password"), std::string::npos)
+  EXPECT_NE(refused.out.find("station.toml:6: trace holds a password"), std::string::npos)
       << refused.out;
   EXPECT_EQ(refused.out.find("s3cr3t"), std::string::npos) << refused.out;
 }

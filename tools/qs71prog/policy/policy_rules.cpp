@@ -50,6 +50,10 @@ const PolicyRule kRules[] = {
      "lets qs71prog load only its own programmer library"},
     {[](const Options& o) { return !o.station.empty() && !o.policy.station.empty(); },
      "--station cannot be given", "names the station"},
+    {[](const Options& o) { return o.production && o.emulate && !o.policy.dryRunsRecorded; },
+     "--emulate --production cannot be run",
+     "records production into its trace, where emulated parts would count in the lot as "
+     "parts made (dry-runs = \"recorded\" is for a line of emulated programmers)"},
     {[](const Options& o) { return o.production && o.jobFile.empty(); },
      "--write IMAGE --production cannot be run",
      "runs job files only: --job FILE, made with --make-job"},

@@ -78,7 +78,7 @@ bool OpenTraceToRead(const TracePlace& place, std::unique_ptr<TraceStore>& store
 }
 
 int ReserveTarget(int taken, double running, int minutes) {
-  const double perMinute = taken / std::max(running, 1.0);
+  const double perMinute = taken / std::max(running, kLeastRateMinutes);
   const double wanted = std::ceil(perMinute * std::max(minutes, 0));
   return wanted > kLeastReserve ? static_cast<int>(std::min(wanted, 1e6)) : kLeastReserve;
 }

@@ -4,7 +4,8 @@
 // from the trace so that they are unique per job over every run and station that share it.
 //
 // A run keeps a reserve of numbers that covers a time, not a count: reserveMinutes at the
-// run's own rate so far (at least kLeastReserve), never more than the lot has room for. A
+// run's own rate so far (at least kLeastReserve), never more than half of what the lot has
+// room for at each grant (LotState::Share). A
 // station cut off from a line's server goes on from its reserve, and when that is empty it
 // waits for the server rather than ending. The reserve's numbers are grants recorded in the
 // trace: what a run did not use goes back at its end, and what a crashed run of this host
@@ -25,6 +26,10 @@ namespace qs71prog {
 
 constexpr int kReserveMinutes = 30;
 constexpr int kLeastReserve = 4;
+// The rate is taken over a quarter of a minute at least: the parts of a run's first seconds
+// (every programmer's first at once) say little of it, and a fast station's first minute must
+// be covered as well as its later ones.
+constexpr double kLeastRateMinutes = 0.25;
 
 // Where a run records: --trace's target or the station policy's, the station's own file
 // beside a line's server (its spool; empty: the default file), the CA that the line's server
@@ -55,7 +60,7 @@ std::string RefusedText(int count);
 std::string SpoolFile(const TracePlace& place);
 
 // How many numbers a reserve should hold: minutes of parts at the rate of taken parts in
-// running minutes (the first minute counts whole), at least kLeastReserve.
+// running minutes (kLeastRateMinutes at least), at least kLeastReserve.
 int ReserveTarget(int taken, double running, int minutes);
 
 // "lot 40: 32 good, 6 scrap, 8 to go", with when the line's trace last said so while it does

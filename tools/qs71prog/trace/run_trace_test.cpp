@@ -22,8 +22,9 @@ TEST(ReserveTarget, CoversMinutesAtTheRunsRate) {
     int target;
   } cases[] = {
       {0, 0.0, 30, kLeastReserve},  // nothing known yet
-      {1, 0.1, 30, 30},             // the first minute counts whole
-      {3, 0.5, 30, 90},             // three programmers at the start
+      {1, 0.1, 30, 120},            // a quarter of a minute at least
+      {3, 0.5, 30, 180},            // three programmers, 6 parts a minute
+      {4, 0.33, 1, 13},             // 12 parts a minute and a reserve of one
       {150, 60.0, 30, 75},          // 150 parts an hour
       {150, 60.0, 60, 150},         // the policy's reserve-minutes
       {10, 600.0, 30, kLeastReserve},

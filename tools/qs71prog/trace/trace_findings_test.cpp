@@ -234,14 +234,15 @@ const Finding kFindings[] = {
      }},
     {"the reserve covers the policy's reserve-minutes at the run's rate, within the lot", false,
      [](Row& row) {
-       // The first number takes the least reserve; the second, a part a minute being the
-       // rate of a run's first minute, tops the reserve up to the policy's minutes of parts,
-       // beside the number the first part took.
+       // The first number takes the least reserve; the second, one part in the least quarter
+       // of a minute the rate is taken over (4 a minute), tops the reserve up to the policy's
+       // minutes of parts beside the number the first part took; a lot gives each grant half
+       // of its room at most.
        const struct {
          int minutes;
          int lot;
          const char* granted;
-       } cases[] = {{1, 0, "4\n"}, {10, 0, "11\n"}, {30, 0, "31\n"}, {30, 12, "12\n"}};
+       } cases[] = {{1, 0, "4\n"}, {10, 0, "41\n"}, {30, 0, "121\n"}, {30, 12, "8\n"}};
        for (const auto& c : cases) {
          SCOPED_TRACE(c.minutes);
          row.backend.Reset();

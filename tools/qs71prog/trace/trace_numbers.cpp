@@ -216,7 +216,7 @@ bool SqlTraceStore::TakeNumbersIn(TraceSql& sql, const std::string& job, const s
   grant.lot.lot = lot;
   if (lot > 0 && !LotIn(sql, job, grant.lot, problem)) return false;
   if (known) return HeldNumbers(sql, grant.id, grant.numbers, problem);
-  if (grant.lot.Limited()) want = std::min(want, grant.lot.Room());
+  if (grant.lot.Limited()) want = std::min(want, grant.lot.Share());
   int64_t first = 0;
   size_t spares = 0;
   if (want <= 0) return true;

@@ -104,6 +104,10 @@ struct LotState {
   int ToGo() const { return lot > good ? lot - good : 0; }
   // How many more numbers may be granted without the lot's good parts passing it.
   int Room() const { return lot > 0 ? std::max(lot - good - open, 0) : 0; }
+  // The most one grant takes of it: half, so that no station's reserve holds the rest of a lot
+  // while another has none; all of a room that is down to a reserve's least.
+  int Share() const { return Room() <= kSmallestShare ? Room() : (Room() + 1) / 2; }
+  static constexpr int kSmallestShare = 4;
 };
 
 // Numbers granted to a station for a job, unique per job across every station on the trace.
