@@ -140,3 +140,18 @@ std::string VisibleText(const std::string& text) {
   }
   return out;
 }
+
+int VisibleColumns(const std::string& line) {
+  int columns = 0;
+  bool escape = false;
+  for (const char c : line) {
+    if (escape) {
+      escape = c != 'm';
+    } else if (c == '\033') {
+      escape = true;
+    } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+      ++columns;
+    }
+  }
+  return columns;
+}

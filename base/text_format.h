@@ -34,3 +34,7 @@ std::string CmdShellWord(const std::string& path);
 // (C1 as \u00HH), the rest as it is. A name from a trace or a log cannot move the cursor,
 // recolour the screen or retitle the window of the person reading it.
 std::string VisibleText(const std::string& text);
+
+// The columns a line takes on a terminal: its characters (UTF-8 sequences count once, "—" is
+// one column) without the colour sequences (ESC ... m), which take none.
+int VisibleColumns(const std::string& line);

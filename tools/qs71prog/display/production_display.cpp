@@ -284,23 +284,6 @@ void StringOrNull(JsonWriter& json, const char* key, bool known, const std::stri
   }
 }
 
-// The columns a line takes on the terminal: its characters (UTF-8 sequences count once, "—"
-// is one column) without the colour sequences, which take none.
-int VisibleColumns(const std::string& line) {
-  int columns = 0;
-  bool escape = false;
-  for (const char c : line) {
-    if (escape) {
-      escape = c != 'm';
-    } else if (c == '\033') {
-      escape = true;
-    } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
-      ++columns;
-    }
-  }
-  return columns;
-}
-
 // The terminal rows that text ending in a line feed takes: a line longer than the width wraps
 // onto more; one of exactly the width leaves the cursor at its end, and its line feed ends it.
 int TerminalRows(const std::string& text, int width) {

@@ -135,16 +135,16 @@ std::string TextTable(const FigureTable& table) {
   }
   const auto widen = [&widths](const std::vector<std::string>& cells) {
     for (size_t index = 0; index < cells.size() && index < widths.size(); ++index)
-      widths[index] = std::max(widths[index], cells[index].size());
+      widths[index] = std::max(widths[index], static_cast<size_t>(VisibleColumns(cells[index])));
   };
   widen(table.heads);
   for (const std::vector<std::string>& cells : shown) widen(cells);
   const auto line = [&widths, &table](const std::vector<std::string>& cells) {
     std::string text;
     for (size_t index = 0; index < cells.size(); ++index) {
-      const int width = static_cast<int>(widths[index]);
-      text += Format(index < table.words ? "%s%-*s" : "%s%*s", index == 0 ? "" : "  ", width,
-                     cells[index].c_str());
+      // Padded by columns, not bytes: "—" and a name's accents take one each.
+      const std::string pad(widths[index] - static_cast<size_t>(VisibleColumns(cells[index])), ' ');
+      text += (index == 0 ? "" : "  ") + (index < table.words ? cells[index] + pad : pad + cells[index]);
     }
     text.erase(text.find_last_not_of(' ') + 1);
     return text + "\n";

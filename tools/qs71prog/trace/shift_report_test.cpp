@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "file_contents.h"
 #include "test_scratch.h"
@@ -227,6 +228,25 @@ TEST(ShiftReport, CountsPartsWithoutNumbersAndEscapesTheText) {
   EXPECT_EQ(text.find('\x07'), std::string::npos);
   EXPECT_NE(text.find("\\x1B[2J\\x1B]0;owned\\x07mallory  "), std::string::npos) << text;
   EXPECT_NE(text.find("trace: t\\x1B.db\n"), std::string::npos) << text;
+}
+
+// A table's columns line up on a terminal whatever bytes its names take: "Jérôme" is six
+// columns, as "annabe" is, and its figures end in the same column.
+TEST(ShiftReport, TextColumnsAreCountedInCharacters) {
+  TraceContents trace;
+  trace.runs = {RunOf("r1", "J\xC3\xA9r\xC3\xB4me", ""), RunOf("r2", "annabe", "")};
+  trace.parts = {Part("r1", "P1", "pass", "2026-12-07T19:10:00.000Z"),
+                 Part("r2", "P1", "pass", "2026-12-07T19:20:00.000Z")};
+  const std::string text = ReportText(Figures(trace), {"t.db", {}});
+  std::vector<int> widths;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("J\xC3\xA9r\xC3\xB4me  ", 0) == 0 || line.rfind("annabe  ", 0) == 0) {
+      widths.push_back(VisibleColumns(line));
+    }
+  }
+  ASSERT_EQ(widths.size(), 2u) << text;
+  EXPECT_EQ(widths[0], widths[1]) << text;
 }
 
 class StringSink : public TextSink {
