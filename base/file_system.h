@@ -147,6 +147,8 @@ std::string ReleaseHeldText(HeldText* held);
 // Sets a variable of the process's environment, for libraries that take their settings only
 // from there. Not safe while another thread reads the environment: call it once, early.
 void SetProcessVariable(const char* name, const char* value);
+// Removes an environment variable of this process, for itself and the libraries it loads.
+void RemoveProcessVariable(const char* name);
 
 // The text of the system's last error (errno, or GetLastError on Windows).
 std::string LastSystemError();

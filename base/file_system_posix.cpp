@@ -279,6 +279,7 @@ std::string ReleaseHeldText(HeldText* held) {
 std::string LastSystemError() { return std::strerror(errno); }
 
 void SetProcessVariable(const char* name, const char* value) { setenv(name, value, 1); }
+void RemoveProcessVariable(const char* name) { unsetenv(name); }
 
 void OnTermination(void (*cleanup)()) {
   if (cleanup != nullptr) g_cleanup = cleanup;

@@ -203,6 +203,8 @@ void DiscardScratch(FILE* stream, const std::string& name) {
 }
 
 void SetProcessVariable(const char* name, const char* value) { _putenv_s(name, value); }
+// An empty value removes the variable on Windows.
+void RemoveProcessVariable(const char* name) { _putenv_s(name, ""); }
 
 // NTFS writes zeros into a file's new length up to where it is first written, so a reservation
 // would cost as much as the caller's own writes of the bytes.

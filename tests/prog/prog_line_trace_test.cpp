@@ -260,6 +260,12 @@ TEST_F(ProgLineTrace, AStationOfAPolicyTakesTheLinesPasswordFromPgpass) {
   std::ofstream(dir / "ca.crt") << "-----BEGIN CERTIFICATE-----\n";
   std::ofstream(dir / "pgpass") << "127.0.0.1:" << port << ":trace:qs71:" << PostgresServer::kPassword << "\n";
   std::filesystem::permissions(dir / "pgpass", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  const auto WritePolicy = [&](const std::string& more) {
+    std::ofstream(dir / "station.toml", std::ios::trunc)
+        << "station = \"st-p\"\njobs = \"signed\"\ntrusted-keys = \"" << (dir / "keys").string()
+        << "\"\ntrace = \"" << bare << "\"\nspool = \"" << (dir / "spool.db").string()
+        << "\"\ndry-runs = \"recorded\"\n" << more;
+  };
   const struct {
     const char* name;
     std::string more;  // of the policy
@@ -274,19 +280,15 @@ TEST_F(ProgLineTrace, AStationOfAPolicyTakesTheLinesPasswordFromPgpass) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::ofstream(dir / "station.toml", std::ios::trunc)
-        << "station = \"st-p\"\njobs = \"signed\"\ntrusted-keys = \"" << (dir / "keys").string()
-        << "\"\ntrace = \"" << bare << "\"\nspool = \"" << (dir / "spool.db").string()
-        << "\"\ndry-runs = \"recorded\"\n" << c.more;
+    WritePolicy(c.more);
     EmptyFolder(dir / "st-p");
     RunProg({"--emulate=" + (dir / "st-p" / "part1.otp").string(), "--identify"});
-    const ProcessResult run = RunProg(
-        {"--emulate", "--production", "--job", job},
-        {{"QS71_STATION_POLICY", (dir / "station.toml").string()},
-         {"QS71_EMU_OPERATOR", "0"},
-         {"QS71_EMU_SOCKET", (dir / "st-p").string()},
-         {"XDG_CONFIG_HOME", (dir / "config").string()},
-         {"PGPASSFILE", (dir / c.passwords).string()}});
+    const Environment environment = {{"QS71_STATION_POLICY", (dir / "station.toml").string()},
+                               {"QS71_EMU_OPERATOR", "0"},
+                               {"QS71_EMU_SOCKET", (dir / "st-p").string()},
+                               {"XDG_CONFIG_HOME", (dir / "config").string()},
+                               {"PGPASSFILE", (dir / c.passwords).string()}};
+    const ProcessResult run = RunProg({"--emulate", "--production", "--job", job}, environment);
     EXPECT_EQ(run.exitCode, c.exit) << run.out << run.err;
     EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
   }
@@ -294,6 +296,17 @@ TEST_F(ProgLineTrace, AStationOfAPolicyTakesTheLinesPasswordFromPgpass) {
                 "WHERE result = 'pass' GROUP BY station"),
             "st-p|1\n");
   EXPECT_TRUE(std::filesystem::exists(dir / "spool.db"));
+  // libpq would take another address, another TLS mode and other services from the operator's
+  // environment; under the policy its trace alone says where the line's server is.
+  WritePolicy("");
+  const ProcessResult report = RunProg(
+      {"--report", "-"}, {{"QS71_STATION_POLICY", (dir / "station.toml").string()},
+                          {"XDG_CONFIG_HOME", (dir / "config").string()},
+                          {"PGPASSFILE", (dir / "pgpass").string()},
+                          {"PGHOSTADDR", "127.0.0.2"},
+                          {"PGSSLMODE", "require"},
+                          {"PGSERVICEFILE", (dir / "mine.conf").string()}});
+  EXPECT_EQ(report.exitCode, 0) << report.out << report.err;
 }
 
 }  // namespace

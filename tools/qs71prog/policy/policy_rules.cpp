@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "job_file/key_places.h"
+#include "policy/libpq_environment.h"
 #include "policy/policy_lookup.h"
 #include "policy/show_policy.h"
 #include "trace/connection_password.h"
@@ -95,6 +96,7 @@ bool ApplyStationPolicy(Options& options, std::string& warning, std::string& err
   }
   options.trace = options.policy.trace.empty() ? options.policy.spool : options.policy.trace;
   if (!options.policy.station.empty()) options.station = options.policy.station;
+  KeepLibpqToThePolicy(options.policy.file);
   return true;
 }
 

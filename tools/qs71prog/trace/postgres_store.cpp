@@ -131,8 +131,10 @@ bool PostgresStore::Connect(std::string& problem) {
   // Ours first: the connection string's own settings, expanded after them, win. A server
   // that vanished without closing its sockets must not hold a station for minutes.
   // A CA of the station's policy asks for a server that proves itself by it, by its name.
-  std::vector<const char*> keys = {"connect_timeout", "tcp_user_timeout"};
-  std::vector<const char*> values = {"3", "10000"};
+  // The trace keeps text as UTF-8 whatever the database's own encoding: a name the database
+  // cannot hold is refused, not stored as other characters.
+  std::vector<const char*> keys = {"connect_timeout", "tcp_user_timeout", "client_encoding"};
+  std::vector<const char*> values = {"3", "10000", "UTF8"};
   if (!rootCertificate.empty()) {
     keys.insert(keys.end(), {"sslrootcert", "sslmode"});
     values.insert(values.end(), {rootCertificate.c_str(), "verify-full"});
