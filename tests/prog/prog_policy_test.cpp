@@ -30,7 +30,8 @@ enum class Operator { kRoot, kNobody };
 
 // What root keeps of the scene: the policy's files, the system's policy and its mounts. The
 // operator gets the rest: the socket, the spool, the state and whatever a run writes.
-const char* const kRootsOwn[] = {"policy", "trusted-keys", "elsewhere", "system", "upper", "work"};
+const char* const kRootsOwn[] = {"policy", "trusted-keys", "elsewhere", "key-store",
+                                 "system", "upper",        "work"};
 
 // path made root's, with mode: a station's administrator makes the policy's files so.
 bool RootsOwn(const std::filesystem::path& path, mode_t mode) {
@@ -380,6 +381,11 @@ TEST_P(ProgPolicy, FilesOthersCouldChangeAreRefused) {
        "the station policy " + policy +
            ", a link to {dir}/elsewhere/station.toml is owned by nobody"},
       {"a policy that links to a file of root's", "{dir}/elsewhere/station.toml", 0644, ""},
+      // root's key, reached through a link in a folder the operator may change: the operator
+      // may point that link at any file of root's, a key long withdrawn among them.
+      {"a key linked through another user's folder", "{dir}/hop", -1,
+       "the trusted key {dir}/trusted-keys/alice.pub: the folder {dir}/hop of its link "
+       "{dir}/hop/alice.pub is owned by nobody (uid 65534)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -391,6 +397,13 @@ TEST_P(ProgPolicy, FilesOthersCouldChangeAreRefused) {
       ASSERT_TRUE(RootsOwn(EmptyFolder(path.parent_path()), 0755));
       std::filesystem::rename(dir / "policy" / "station.toml", path);
       std::filesystem::create_symlink(path, dir / "policy" / "station.toml");
+    }
+    if (path.filename() == "hop") {
+      ASSERT_TRUE(RootsOwn(EmptyFolder(dir / "key-store"), 0755));
+      ASSERT_TRUE(RootsOwn(EmptyFolder(path), 0755));
+      std::filesystem::rename(dir / "trusted-keys" / "alice.pub", dir / "key-store" / "alice.pub");
+      std::filesystem::create_symlink(dir / "key-store" / "alice.pub", path / "alice.pub");
+      std::filesystem::create_symlink(path / "alice.pub", dir / "trusted-keys" / "alice.pub");
     }
     ASSERT_EQ(c.mode < 0 ? chown(path.c_str(), kNobody, kNobody)
                          : chmod(path.c_str(), static_cast<mode_t>(c.mode)),
@@ -445,6 +458,24 @@ TEST_P(ProgPolicy, TheOperatorsOwnFilesAreRefused) {
 
 // The system's policy, bound over /etc/qs71 in a mount namespace of the test's own (nothing
 // is written to the real /etc), comes before QS71_STATION_POLICY, which it refuses.
+// In a user namespace of its own any user is root and may mount his own files over /etc/qs71:
+// there no policy is taken, and the station runs no job.
+TEST_P(ProgPolicy, NoPolicyIsTakenInAUserNamespaceOfItsOwn) {
+  WritePolicy(kSigned);
+  const testsupport::ProcessResult shown = testsupport::RunProcess(
+      AsOperator({"unshare", "--user", "--map-root-user", QS71PROG_PATH, "--show-policy"}),
+      {.environment = Scene()});
+  if (shown.err.find("unshare failed") != std::string::npos) {
+    if (testsupport::EveryTestMustRun()) FAIL() << shown.err;
+    GTEST_SKIP() << shown.err;
+  }
+  EXPECT_EQ(shown.exitCode, 11) << shown.out << shown.err;
+  EXPECT_NE(shown.out.find("the station policy " + (dir / "policy" / "station.toml").string() +
+                           " cannot be trusted: qs71prog runs in a user namespace of its own"),
+            std::string::npos)
+      << shown.out << shown.err;
+}
+
 TEST_P(ProgPolicy, TheSystemPolicyComesFirst) {
   const bool hadEtc = std::filesystem::exists("/etc/qs71");
   const std::filesystem::path system = dir / "system";
