@@ -576,6 +576,13 @@ TEST_P(ProgPolicy, NamesThatAreNoTextAreUsageErrors) {
       {"a station with an escape",
        {"--station", "b\x1B[2J"},
        "--station \"b\\x1B[2J\" holds a control character (byte 0x1B at 2)"},
+      {"an operator with a zero-width space",
+       {"--operator", "bob\xE2\x80\x8B"},
+       "--operator \"bob\xE2\x80\x8B\" holds U+200B, which shows as nothing or turns the text "
+       "around (byte 4)"},
+      {"a station that turns its text around",
+       {"--station", "ann\xE2\x80\xAE"},
+       "holds U+202E, which shows as nothing"},
       {"a log with a line end",
        {"--log", "{dir}/a\nb.csv"},
        "--log \"{dir}/a\\x0Ab.csv\" holds a control character"},
