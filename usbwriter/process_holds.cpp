@@ -1,12 +1,16 @@
 #include "process_holds.h"
 
+#include <cerrno>
 #include <iterator>
 #include <map>
 #include <mutex>
 #include <vector>
 
 #if !defined(_WIN32)
+#include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
+#include <unistd.h>
 #endif
 
 #include "programmer_hold.h"
@@ -56,15 +60,46 @@ std::map<std::string, Kept>::iterator HeldFor(const ProgrammerName& name) {
 }
 
 #if !defined(_WIN32)
+// Until a child forked while this process held something has closed its copies of the
+// descriptors, the system's locks are on them too: the parent's next hold of its own would be
+// refused in its own name. So the parent waits for the child's word that it closed them (a
+// child not scheduled within a second is not waited for longer).
+int childClosed[2] = {-1, -1};
+constexpr int kChildCloseWaitMs = 1000;
+
+void WaitForTheChildsCopies() {
+  if (childClosed[0] < 0) return;
+  close(childClosed[1]);
+  pollfd closed{childClosed[0], POLLIN, 0};
+  while (poll(&closed, 1, kChildCloseWaitMs) < 0 && errno == EINTR) {
+  }
+  close(childClosed[0]);
+  childClosed[0] = childClosed[1] = -1;
+}
+
+void SayTheCopiesAreClosed() {
+  if (childClosed[1] < 0) return;
+  close(childClosed[0]);
+  const char closed = 1;
+  while (write(childClosed[1], &closed, 1) < 0 && errno == EINTR) {
+  }
+  close(childClosed[1]);
+  childClosed[0] = childClosed[1] = -1;
+}
+
 // Both tables and the port's own lock are locked across a fork, in the order the calls take
 // them, so that the child finds them whole; the child then holds nothing (programmer_hold.h).
 void PrepareFork() {
   holdsLock.lock();
   HidPortLockForFork();
   LockHoldsForFork();
+  if ((HoldsAnythingDuringFork() || !Holds().empty()) && pipe2(childClosed, O_CLOEXEC) != 0) {
+    childClosed[0] = childClosed[1] = -1;
+  }
 }
 
 void AfterForkInParent() {
+  WaitForTheChildsCopies();
   UnlockHoldsAfterFork();
   HidPortUnlockAfterFork();
   holdsLock.unlock();
@@ -75,6 +110,7 @@ void AfterForkInChild() {
   ForgetHoldsInChild();
   HidPortUnlockAfterFork();
   Holds().clear();
+  SayTheCopiesAreClosed();
   holdsLock.unlock();
 }
 

@@ -135,6 +135,8 @@ void LockHoldsForFork() { heldLock.lock(); }
 
 void UnlockHoldsAfterFork() { heldLock.unlock(); }
 
+bool HoldsAnythingDuringFork() { return !HeldByKey().empty(); }
+
 // The child's copies of the descriptors close without a word to the system's locks, which
 // stay with the parent's open files.
 void ForgetHoldsInChild() {

@@ -68,6 +68,8 @@ std::string NodeIdentityOf(const FileIdentity& file);
 void LockHoldsForFork();
 void UnlockHoldsAfterFork();
 void ForgetHoldsInChild();
+// Whether the table holds anything: between LockHoldsForFork and the unlock only.
+bool HoldsAnythingDuringFork();
 
 // "Programmer busy: process 4711 (qs71prog) holds it", "Cannot hold the programmer: ...":
 // the text of a refused call, without the "[ERROR]" and the code the call adds; any other
