@@ -552,7 +552,20 @@ TEST_F(ProgProgrammerIdentity, ANodeMadeAgainDuringAPartIsNoNewcomer) {
     for (const auto& row : rows.rows) {
       verdicts += row.at("programmer") + " part " + row.at("part") + " " + row.at("result") + "\n";
     }
-    EXPECT_EQ(rows.rows.size(), 1u) << "one part in the socket:\n" << verdicts << seen;
+    // One part in the socket, one loop, no scrap. Where the node was made again inside one of
+    // the part's calls, that call goes on: one pass. Between two of them, the next call is
+    // refused before it reaches the part: before the write, an attempt that left the part
+    // untouched, which then goes through again; before the verify, a part written and not
+    // verified, which holds the image all the same.
+    size_t passes = 0;
+    for (const auto& row : rows.rows) {
+      const std::string& result = row.at("result");
+      EXPECT_EQ(row.at("programmer"), "QS71EMU-01") << verdicts << seen;
+      EXPECT_TRUE(result == "pass" || result == "untouched" || result == "unverified")
+          << verdicts << seen;
+      passes += result == "pass" || result == "unverified";
+    }
+    EXPECT_EQ(passes, 1u) << "one part in the socket:\n" << verdicts << seen;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <thread>
 
 #include "emulated_bus.h"
@@ -66,14 +67,17 @@ bool AddPartFaults(const std::string& part, std::vector<Fault>& faults) {
 }
 
 // Each programmer keeps the record of its last call; the control interface shows that of
-// the programmer whose call began last. Calls on one programmer never overlap, so a record
-// is written by one call at a time, and read after it.
+// the programmer whose call began last, read after the calls. A host's jobs on one programmer
+// do not overlap, but its holds may come from any thread at any time, and each opens the
+// programmer as a call does: the records are written under one lock.
 std::array<SessionRecord, kMaxProgrammers + 1> sessions;
 std::atomic<int> lastProgrammer{1};
+std::mutex sessionLock;
 
 SessionRecord& SessionOf(int programmer) { return sessions[static_cast<size_t>(programmer)]; }
 
 void StartSession(int programmer) {
+  std::lock_guard<std::mutex> hold(sessionLock);
   SessionOf(programmer).Reset();
   lastProgrammer = programmer;
 }
@@ -165,7 +169,10 @@ EmulatedDevice::EmulatedDevice(const EmulatorSettings& chosen, int programmerNum
 }
 
 EmulatedDevice::~EmulatedDevice() {
-  SessionOf(number).otp = chip.Cells();
+  {
+    std::lock_guard<std::mutex> hold(sessionLock);
+    SessionOf(number).otp = chip.Cells();
+  }
   transcript.Comment("emulated programmer detached");
 }
 
@@ -256,6 +263,7 @@ bool EmulatedDevice::OpenWrite() {
 bool EmulatedDevice::OpenRead() const { return !faults.Has(FaultKind::kReadOpenFails); }
 
 void EmulatedDevice::Record(const uint8_t* request) const {
+  std::lock_guard<std::mutex> hold(sessionLock);
   SessionRecord& record = SessionOf(number);
   ++record.requests[request[0]];
   ++record.totalRequests;
@@ -313,9 +321,12 @@ bool EmulatedDevice::Read(uint8_t* block) {
   block[0] = 0x00;
   std::memcpy(block + 1, replies.front().data(), 64);
   transcript.Reply(replies.front().data());
-  SessionRecord& record = SessionOf(number);
-  ++record.replies;
-  record.lastReply = replies.front();
+  {
+    std::lock_guard<std::mutex> hold(sessionLock);
+    SessionRecord& record = SessionOf(number);
+    ++record.replies;
+    record.lastReply = replies.front();
+  }
   replies.pop_front();
   return true;
 }
@@ -323,6 +334,7 @@ bool EmulatedDevice::Read(uint8_t* block) {
 SessionRecord& LastSession() { return SessionOf(lastProgrammer); }
 
 void ResetSessions() {
+  std::lock_guard<std::mutex> hold(sessionLock);
   for (SessionRecord& record : sessions) record.Reset();
   lastProgrammer = 1;
 }

@@ -286,7 +286,10 @@ bool RunStep(JobRun& run, const JobStep& step) {
   const int stage = StageOfPhase(step.phase);
   outcome.stepSeconds[stage] =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-  outcome.stepsRun[stage] = true;
+  // A call refused or failed before it got past the chip's identification (the programmer gone
+  // or replaced since the last step) did nothing to the part: a write that never began leaves
+  // it untouched, not scrap.
+  outcome.stepsRun[stage] = outcome.result == 0 || run.cells.failedStep >= QS71_STEP_BLANK_CHECK;
   outcome.step = step.phase;
   outcome.called = true;
   if (run.cells.otpSize > 0) outcome.otpSize = run.cells.otpSize;

@@ -262,6 +262,14 @@ Waited AfterReturn(Production& production, const Attached& programmer, const Loo
     return Waited::kReached;
   }
   const Holds holds = WhatItHolds(production, programmer, look.otpSize);
+  // A part the lost programmer left untouched, blank still, is what the operator would put
+  // through again: it goes through now, without being taken out first.
+  if (verdict->result == "untouched" && holds == Holds::kBlank) {
+    const std::string again = "part " + std::to_string(verdict->part) + " was left untouched";
+    production.board.Back(programmer.id, again);
+    production.board.Message(programmer.id, again + ": it goes through again");
+    return Waited::kAnotherPart;
+  }
   if (SameAsVerdict(verdict->result, holds)) {
     production.board.Back(programmer.id, "");
     return Waited::kReached;
