@@ -50,6 +50,9 @@ struct JobOutcome {
   // A production part that was not blank but held exactly this image already (put in a
   // second time): its verify matched, and it is neither made again nor scrap.
   bool already = false;
+  // A production part whose started row the log and the trace hold: its number is taken for
+  // good, whatever became of the part.
+  bool startRecorded = false;
 };
 
 // "blank-check", "write", "verify" as selected, in the order the library runs them.

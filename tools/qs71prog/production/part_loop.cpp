@@ -491,6 +491,7 @@ bool RecordStart(Production& production, const Attached& programmer, int part,
     return false;
   }
   UseNumber(production, programmer.key, part);
+  outcome.startRecorded = true;
   production.board.PartNumbered(programmer.id, part);
   return true;
 }
@@ -534,12 +535,15 @@ PartRecord VerdictRecord(Production& production, const Attached& programmer, int
     return LeftPartRecord(production, programmer, part, left, outcome);
   }
   const PartFate fate = FateOf(outcome, production.options.selection);
-  PartRecord record = RecordOf(production, programmer, fate.numbered ? part : 0, outcome);
+  // A number whose started row is in the trace is that attempt's, even of a part left
+  // untouched: given back, it would be taken again and meet its own row.
+  const bool numbered = fate.numbered || outcome.startRecorded;
+  PartRecord record = RecordOf(production, programmer, numbered ? part : 0, outcome);
   record.result = fate.result;
   record.status = fate.status;
   record.event = outcome.already ? "already" : "part";
   if (std::string(fate.result) == "fail") record.failedStep = PhaseTitle(outcome.phase);
-  if (fate.numbered) {
+  if (numbered) {
     UseNumber(production, programmer.key, part);
   } else {
     production.trace.GiveBack(part);
