@@ -8,6 +8,9 @@
 
 #include "emulated_bus.h"
 #include "emulated_device.h"
+#include "emulated_socket.h"
+#include "emulator_settings.h"
+#include "session_record.h"
 #include "qs71_usb_writer.h"
 
 namespace qs71 {
@@ -66,9 +69,20 @@ bool HidPortConfirm(HidPortDevice*) { return true; }
 
 HeldShares HidPortKeepHold(HidPortDevice* port) { return std::exchange(port->holds, {}); }
 
-// The emulator's state is each call's own.
-void HidPortLockForFork() {}
-void HidPortUnlockAfterFork() {}
+// The emulator's settings, sockets and records are the process's, each under its lock: a child
+// forked while another thread held one would wait for it for good. In the order the calls
+// take them (settings before a socket or a record; none of them inside another).
+void HidPortLockForFork() {
+  emu::ControlLock().lock();
+  emu::LockSocketsForFork();
+  emu::LockSessionsForFork();
+}
+
+void HidPortUnlockAfterFork() {
+  emu::UnlockSessionsAfterFork();
+  emu::UnlockSocketsAfterFork();
+  emu::ControlLock().unlock();
+}
 
 void HidPortAnnounceJob(HidPortDevice* port, PartUse use) {
   if (port->device) port->device->AnnounceJob(use);

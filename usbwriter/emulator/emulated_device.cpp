@@ -204,7 +204,13 @@ HoldResult EmulatedDevice::AttachOtpFile(HeldShares& shares, bool holding) {
     if (held.code != 0) return held;
   }
   std::string error;
-  if (!otpFile.Attach(settings.otpFile, chip, error, !part.empty())) {
+  // A chip file is made under a lock of its own, on a descriptor no holds' table knows: a
+  // child forked meanwhile would keep that lock for as long as it lives, on the file the
+  // parent holds next. Forks wait for the records' lock (HidPortLockForFork).
+  std::unique_lock<std::mutex> noFork(sessionLock);
+  const bool attached = otpFile.Attach(settings.otpFile, chip, error, !part.empty());
+  noFork.unlock();
+  if (!attached) {
     if (!otpFile.Creator().empty()) return HoldResult{QS71_E_BUSY, otpFile.Creator()};
     return HoldResult{QS71_E_TRANSPORT, "No programmer: the emulated part: " + error};
   }
@@ -332,6 +338,9 @@ bool EmulatedDevice::Read(uint8_t* block) {
 }
 
 SessionRecord& LastSession() { return SessionOf(lastProgrammer); }
+
+void LockSessionsForFork() { sessionLock.lock(); }
+void UnlockSessionsAfterFork() { sessionLock.unlock(); }
 
 void ResetSessions() {
   std::lock_guard<std::mutex> hold(sessionLock);

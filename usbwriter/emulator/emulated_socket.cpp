@@ -163,4 +163,7 @@ std::string TakenOutFolder(const std::string& folder) {
   return (std::filesystem::path(folder) / "out").string();
 }
 
+void LockSocketsForFork() { socketLock.lock(); }
+void UnlockSocketsAfterFork() { socketLock.unlock(); }
+
 }  // namespace qs71::emu

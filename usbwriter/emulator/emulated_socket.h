@@ -46,6 +46,9 @@ void InsertPart(int programmer, const std::string& part);
 void RemovePart(int programmer);
 // No sockets any more: every programmer gets a fresh chip every call.
 void ResetSockets();
+// The sockets' lock across a fork (hid_port.h's HidPortLockForFork).
+void LockSocketsForFork();
+void UnlockSocketsAfterFork();
 
 // The faults of a part NAME.otp are in NAME.faults beside it.
 std::string FaultsFileOf(const std::string& part);
