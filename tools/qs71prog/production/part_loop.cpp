@@ -459,10 +459,20 @@ bool ShowLot(Production& production, LotState& state) {
   return true;
 }
 
+// Parts a stopped run of this station left under way, that this run's loops have not met yet:
+// the lot counts them as under way, and this run is the one to judge them.
+bool LeftPartsToMeet(Production& production) {
+  std::lock_guard<std::mutex> lock(production.numbers);
+  return std::any_of(production.leftParts.begin(), production.leftParts.end(),
+                     [](const auto& left) { return !left.second.empty(); });
+}
+
 // Before a loop waits for its next part: a lot with no part left for this station ends the
-// run now, instead of waiting for a part it may not make.
+// run now, instead of waiting for a part it may not make; but not before the run has met the
+// parts its station left under way, whose verdicts may give the lot its room back.
 bool LotDone(Production& production) {
   if (production.options.lot == 0) return false;
+  if (LeftPartsToMeet(production)) return false;
   LotState state;
   if (!ShowLot(production, state)) return true;
   const bool done = production.trace.LotDone(state);
