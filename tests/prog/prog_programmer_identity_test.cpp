@@ -506,11 +506,6 @@ TEST_F(ProgProgrammerIdentity, ADryRunsPartFitsItsImage) {
   EXPECT_EQ(std::filesystem::file_size(small), 262144u);
 }
 
-}  // namespace
-}  // namespace qs71prog::test
-
-namespace qs71prog::test {
-namespace {
 
 // A programmer whose node is made again at its own path (a USB glitch re-enumerates it: hidraw
 // gives it a new inode at the same /dev/hidrawN) while its loop is in the middle of a part. The
@@ -667,11 +662,6 @@ TEST_F(ProgProgrammerIdentity, ASingleJobThatFoundNoProgrammerDoesNotTakeTheFirs
       << "a part written that was never blank-checked\n" << seen;
 }
 
-}  // namespace
-}  // namespace qs71prog::test
-
-namespace qs71prog::test {
-namespace {
 
 // The operator pulls the part during a single job's write, and may put a new one in: the job
 // must not end well, and the new part keeps what it had (blank): nothing of the job reaches it.

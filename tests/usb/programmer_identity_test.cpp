@@ -242,11 +242,6 @@ TEST_F(ProgrammerIdentity, AProgrammerWithALongSerialIsTheOneItsListingNames) {
   lib.releaseProgrammer(&identities[0]);
 }
 
-}  // namespace
-}  // namespace qs71::test
-
-namespace qs71::test {
-namespace {
 
 // An identity that is not quite the device at its path: the same node under another serial,
 // or a host that filled the identity from the plain listing and left its node empty. Neither
@@ -276,11 +271,6 @@ TEST_F(ProgrammerIdentity, AnIdentityThatIsNotQuiteTheDeviceIsRefused) {
   }
 }
 
-}  // namespace
-}  // namespace qs71::test
-
-namespace qs71::test {
-namespace {
 
 // Threads of one host take the hold of one programmer at once, each running a call on it
 // between its hold and the next: the process holds it once, so another process is refused
@@ -328,11 +318,6 @@ TEST_F(ProgrammerIdentity, ThreadsHoldingOneProgrammerAtOnceHoldItOnce) {
   EXPECT_EQ(line, "hold 0 ");
 }
 
-}  // namespace
-}  // namespace qs71::test
-
-namespace qs71::test {
-namespace {
 
 // A careless host's arguments to the identity calls: no list for a capacity, a capacity
 // below zero, no identity at all. Each call returns a code and crashes nothing; each runs in
@@ -368,11 +353,6 @@ TEST_F(ProgrammerIdentity, ACarelessHostsArgumentsAreCodesNotCrashes) {
   }
 }
 
-}  // namespace
-}  // namespace qs71::test
-
-namespace qs71::test {
-namespace {
 
 // A serial of characters beyond ASCII that does not fit the listing's field is cut between two
 // characters: the listing is UTF-8, and half a character is none.

@@ -96,31 +96,10 @@ TEST(HidapiStandinHold, ANodeThatCannotBeOpenedRefusesTheCall) {
   EXPECT_EQ(standin.Unsettled(), "");
 }
 
-// A host forks without exec while another of its threads is in a call of the library (a
-// Python program with a status thread and multiprocessing): the child's own calls must come
-// back, whatever lock the other thread held at the fork. Rows: the production library over the
-// stand-in, and the emulated one.
-TEST(HidapiStandinHold, AChildForkedDuringAnotherThreadsCallIsNotStuck) {
-  const std::filesystem::path folder = CleanScratchFolder(QS71_TEST_TMPDIR, "standin_fork_busy");
-  const std::filesystem::path nodes = folder / "dev";
-  std::filesystem::create_directory(nodes);
-  testsupport::ProcessOptions options;
-  options.folder = folder;
-  options.environment = {{"QS71_STANDIN_DIR", nodes.string()},
-                         {"QS71_STANDIN_OTP", (folder / "part.otp").string()}};
-  for (const char* library : {QS71_PRODUCTION_LIBRARY, QS71_EMULATED_LIBRARY}) {
-    SCOPED_TRACE(library);
-    const testsupport::ProcessResult host = testsupport::RunProcess({QS71_FORK_BUSY_HOST, library}, options);
-    EXPECT_EQ(host.exitCode, 0) << host.err;
-    EXPECT_EQ(host.out, "children 12 hung 0 listed 12\n");
-  }
-}
-
-// Workers forked while another thread of the host runs calls on the programmer hold nothing:
-// once the host's calls are over it takes the hold itself, and is not refused in its own name
-// for a lock that a worker kept of one of its calls.
-TEST(HidapiStandinHold, WorkersForkedDuringCallsKeepNoLockOfTheHost) {
-  const std::filesystem::path folder = CleanScratchFolder(QS71_TEST_TMPDIR, "standin_fork_workers");
+// A host of the tests' own (argv: the library) run over the production library with the
+// stand-in and over the emulated one, in a scratch folder of its own; its standard output.
+void EachLibraryTells(const char* host, const char* scratch, const std::string& expected) {
+  const std::filesystem::path folder = CleanScratchFolder(QS71_TEST_TMPDIR, scratch);
   const std::filesystem::path nodes = folder / "dev";
   std::filesystem::create_directory(nodes);
   testsupport::ProcessOptions options;
@@ -130,11 +109,25 @@ TEST(HidapiStandinHold, WorkersForkedDuringCallsKeepNoLockOfTheHost) {
                          {"QS71_EMU_OTP_FILE", (folder / "emulated.otp").string()}};
   for (const char* library : {QS71_PRODUCTION_LIBRARY, QS71_EMULATED_LIBRARY}) {
     SCOPED_TRACE(library);
-    const testsupport::ProcessResult host =
-        testsupport::RunProcess({QS71_FORK_WORKERS_HOST, library}, options);
-    EXPECT_EQ(host.exitCode, 0) << host.err;
-    EXPECT_EQ(host.out, "hold 0 \n");
+    const testsupport::ProcessResult run = testsupport::RunProcess({host, library}, options);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, expected);
   }
+}
+
+// A host forks without exec while another of its threads is in a call of the library (a
+// Python program with a status thread and multiprocessing): the child's own calls must come
+// back, whatever lock the other thread held at the fork. Rows: the production library over the
+// stand-in, and the emulated one.
+TEST(HidapiStandinHold, AChildForkedDuringAnotherThreadsCallIsNotStuck) {
+  EachLibraryTells(QS71_FORK_BUSY_HOST, "standin_fork_busy", "children 12 hung 0 listed 12\n");
+}
+
+// Workers forked while another thread of the host runs calls on the programmer hold nothing:
+// once the host's calls are over it takes the hold itself, and is not refused in its own name
+// for a lock that a worker kept of one of its calls.
+TEST(HidapiStandinHold, WorkersForkedDuringCallsKeepNoLockOfTheHost) {
+  EachLibraryTells(QS71_FORK_WORKERS_HOST, "standin_fork_workers", "hold 0 \n");
 }
 
 }  // namespace

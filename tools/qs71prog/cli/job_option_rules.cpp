@@ -1,11 +1,11 @@
 // The options of the job files. A job fixes what a run may not change; any of those options
 // beside a job file is refused by name, so that an operator never believes a typed voltage
 // or count took effect. The job commands take only the options that shape what they make.
-#include <cctype>
 #include <string>
 #include <vector>
 
 #include "cli/given_options.h"
+#include "trace/connection_password.h"
 
 namespace qs71prog {
 
@@ -83,17 +83,6 @@ bool CheckJobFileRun(const Given& given, std::string& error) {
   return true;
 }
 
-// libpq's "host=db dbname=trace": taken for a file's name it would make a new SQLite trace,
-// named with whatever password the words hold, and record nothing on the line's server.
-bool LibpqKeywords(const std::string& trace) {
-  size_t at = trace.find_first_not_of(" \t");
-  const size_t word = at;
-  while (at < trace.size() && (std::islower(static_cast<unsigned char>(trace[at])) || trace[at] == '_')) ++at;
-  if (at == word || at == std::string::npos) return false;
-  at = trace.find_first_not_of(" \t", at);
-  return at != std::string::npos && trace[at] == '=';
-}
-
 }  // namespace
 
 bool AsksForJobAction(const Given& given) {
@@ -104,7 +93,7 @@ bool AsksForJobAction(const Given& given) {
 }
 
 bool CheckJobOptionRules(const Given& given, std::string& error) {
-  if (LibpqKeywords(given.trace)) {
+  if (IsLibpqKeywords(given.trace)) {
     error = "--trace takes a postgresql:// string or an SQLite file's path, not libpq's "
             "keyword=value words: write postgresql://USER@HOST:PORT/DATABASE, with the password "
             "in ~/.pgpass";

@@ -123,12 +123,9 @@ bool OnlyAdministratorsMayChange(const std::string& path, const std::string& wha
   const std::string target = link ? resolved : path;
   const std::string file = link ? named + ", a link to " + target : named;
   if (!Check(target, file, problem) || !LinksOnTheWay(path, named, problem)) return false;
+  // The folders of the links on the way were checked with them.
   const std::string folder = FolderOf(target);
-  if (!Check(folder, (link ? what + " " + target : named) + ": its folder " + folder, problem)) {
-    return false;
-  }
-  return !link || FolderOf(path) == folder ||
-         Check(FolderOf(path), named + ": its folder " + FolderOf(path), problem);
+  return Check(folder, (link ? what + " " + target : named) + ": its folder " + folder, problem);
 }
 
 }  // namespace qs71prog
