@@ -120,6 +120,12 @@ void EachLibraryTells(const char* host, const char* scratch, const std::string& 
 // back, whatever lock the other thread held at the fork. Rows: the production library over the
 // stand-in, and the emulated one.
 TEST(HidapiStandinHold, AChildForkedDuringAnotherThreadsCallIsNotStuck) {
+#if defined(__SANITIZE_ADDRESS__)
+  // GCC 12's AddressSanitizer does not take its allocator's locks across a fork: a child forked
+  // while the other thread allocates waits for good in the sanitizer's own allocator, before
+  // any lock of the library (seen about once in 25 runs under load). Plain builds run it.
+  GTEST_SKIP() << "AddressSanitizer's allocator is not fork-safe here";
+#endif
   EachLibraryTells(QS71_FORK_BUSY_HOST, "standin_fork_busy", "children 12 hung 0 listed 12\n");
 }
 
