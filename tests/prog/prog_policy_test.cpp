@@ -269,6 +269,14 @@ TEST_P(ProgPolicy, TheOperatorDecidesNothingTheStationTrusts) {
        2,
        "--log {own}/spool.db and the station policy's trace {own}/spool.db are the same file; "
        "give --log another name"},
+      {"a log written into the record's journal",
+       kSigned,
+       {"alice.pub"},
+       {"--job", "{dir}/alice.job", "--log", "{own}/spool.db-journal"},
+       {},
+       2,
+       "--log {own}/spool.db-journal and the rollback journal of the station policy's trace "
+       "{own}/spool.db-journal are the same file; give --log another name"},
       {"a station's name of the operator's own",
        kSigned,
        {"alice.pub"},

@@ -487,6 +487,9 @@ TEST_F(ProgProduction, TheRunsFilesAreKeptApart) {
       {"two new names of one file", {"--log", "{new}", "--summary", "{sub}/../new"}, "{new}",
        "--summary {sub}/../new and --log {new} are the same file; give --summary another "
        "name"},
+      {"log on the trace's write-ahead log", {"--trace", "{sub}/t.db", "--log", "{sub}/t.db-wal"}, "{sub}/t.db-wal",
+       "--log {sub}/t.db-wal and the write-ahead log of the trace {sub}/t.db-wal are the same file; give --log "
+       "another name"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
