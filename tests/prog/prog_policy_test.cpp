@@ -464,6 +464,24 @@ TEST_P(ProgPolicy, TheOperatorsOwnFilesAreRefused) {
   }
 }
 
+// What the line's server refused is set aside until an engineer clears it: under a policy the
+// operator cannot, the administrator can (here the policy records into a file, which no server
+// refuses, and so says the command once the policy let it run).
+TEST_P(ProgPolicy, RefusedEventsAreTheAdministratorsToClear) {
+  WritePolicy(kSigned);
+  const ProcessResult cleared = Run({"--clear-refused"});
+  EXPECT_EQ(cleared.exitCode, 2) << cleared.out << cleared.err;
+  EXPECT_EQ(cleared.err,
+            GetParam() == Operator::kRoot
+                ? "qs71prog: --clear-refused needs the line's trace (--trace postgresql://...): only a "
+                  "line's server refuses events\n"
+                : InScene("qs71prog: --clear-refused cannot be run on this station: its policy "
+                          "{dir}/policy/station.toml keeps what the line's server refused until an engineer "
+                          "clears it: run it as the administrator (root; on Windows, from an elevated "
+                          "prompt)\nTry 'qs71prog --show-policy'.\n",
+                          dir));
+}
+
 // The system's policy, bound over /etc/qs71 in a mount namespace of the test's own (nothing
 // is written to the real /etc), comes before QS71_STATION_POLICY, which it refuses.
 // In a user namespace of its own any user is root and may mount his own files over /etc/qs71:
