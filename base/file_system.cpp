@@ -4,6 +4,12 @@
 
 #include <cstdio>
 
+std::string HintCommand(const std::vector<std::string>& words) {
+  std::string line;
+  for (const std::string& word : words) line += (line.empty() ? "" : " ") + HintPath(word);
+  return line;
+}
+
 FilePlace PlaceOf(const std::string& path) {
   FilePlace p{IdentifyFile(path.c_str()), {}, {}};
   const std::string target = LinkTarget(path);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 enum class FileKind { Missing, Regular, Folder, Fifo, Device, Socket, Other };
 
@@ -188,3 +189,6 @@ Destination DestinationOf(const std::string& output);
 // A path as one word of a command that a hint suggests, quoted for the shell the user pastes
 // it into: a POSIX shell here, cmd.exe on Windows.
 std::string HintPath(const std::string& path);
+
+// A whole command for the user to paste, each word quoted as HintPath quotes it.
+std::string HintCommand(const std::vector<std::string>& words);

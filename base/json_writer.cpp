@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "hex.h"
+#include "utf8_text.h"
 
 namespace {
 
@@ -26,44 +27,6 @@ void AppendControl(std::string& out, unsigned char c, JsonEscapes escapes) {
   }
   out += "\\u00";
   AppendHexByte(out, c, escapes == JsonEscapes::kShort ? HexCase::kLower : HexCase::kUpper);
-}
-
-// The lead bytes of UTF-8 sequences of more than one byte, and the range each allows for the
-// byte after it; the bytes after that are all 80..BF. The second-byte ranges leave out the
-// overlong forms (C0, C1, E0 80..9F, F0 80..8F), the surrogates (ED A0..BF) and everything
-// above U+10FFFF (F4 90..BF, F5..FF).
-struct Utf8Lead {
-  unsigned char first;
-  unsigned char last;
-  size_t length;
-  unsigned char secondLow;
-  unsigned char secondHigh;
-};
-
-constexpr Utf8Lead kUtf8Leads[] = {
-    {0xC2, 0xDF, 2, 0x80, 0xBF}, {0xE0, 0xE0, 3, 0xA0, 0xBF}, {0xE1, 0xEC, 3, 0x80, 0xBF},
-    {0xED, 0xED, 3, 0x80, 0x9F}, {0xEE, 0xEF, 3, 0x80, 0xBF}, {0xF0, 0xF0, 4, 0x90, 0xBF},
-    {0xF1, 0xF3, 4, 0x80, 0xBF}, {0xF4, 0xF4, 4, 0x80, 0x8F},
-};
-
-bool InRange(unsigned char c, unsigned char low, unsigned char high) {
-  return c >= low && c <= high;
-}
-
-// The length of the well-formed UTF-8 sequence that starts at value[at], or 0 when there is
-// none there.
-size_t Utf8SequenceLength(std::string_view value, size_t at) {
-  const unsigned char lead = static_cast<unsigned char>(value[at]);
-  for (const Utf8Lead& row : kUtf8Leads) {
-    if (!InRange(lead, row.first, row.last)) continue;
-    if (value.size() - at < row.length) return 0;
-    for (size_t i = 1; i < row.length; ++i) {
-      const unsigned char c = static_cast<unsigned char>(value[at + i]);
-      if (i == 1 ? !InRange(c, row.secondLow, row.secondHigh) : !InRange(c, 0x80, 0xBF)) return 0;
-    }
-    return row.length;
-  }
-  return 0;
 }
 
 // "%.3f" of the largest double has 309 digits before the point.

@@ -54,6 +54,45 @@ std::string PosixShellWord(const std::string& path) {
   return word + "'";
 }
 
+namespace {
+
+// The C runtime's reading of a command line: inside quotes, backslashes are literal except in
+// a run before a quote, which stands for half as many, and an odd one makes the quote a
+// character. run backslashes before a quote that is text, or (atEnd) before the closing quote.
+std::string Backslashes(size_t run, bool beforeQuote) { return std::string(beforeQuote ? 2 * run : run, '\\'); }
+
+// cmd.exe expands %NAME% even inside quotes, and ends its quotes at a quote the C runtime takes
+// as text. Outside quotes, ^ makes any character plain, the quotes included; and a % followed
+// by ^ starts no name that any variable has: ^ is taken out only after the expansion.
+std::string CaretWord(const std::string& word) {
+  std::string out = "^\"";
+  bool afterPercent = false;
+  size_t run = 0;
+  auto emit = [&](const std::string& text) {
+    out += afterPercent && text[0] != '^' ? "^" + text : text;
+    afterPercent = false;
+  };
+  for (char c : word) {
+    if (c == '\\') {
+      ++run;
+      continue;
+    }
+    if (run > 0) emit(Backslashes(run, c == '"'));
+    run = 0;
+    if (c == '"') emit("\\");
+    emit(std::strchr("^&|<>()\"%!", c) != nullptr ? std::string("^") + c : std::string(1, c));
+    afterPercent = c == '%';
+  }
+  if (run > 0) emit(Backslashes(run, true));
+  emit("^\"");
+  return out;
+}
+
+}  // namespace
+
 std::string CmdShellWord(const std::string& path) {
-  return AllIn(path, "_-./:\\@") ? path : "\"" + path + "\"";
+  if (AllIn(path, "_-./:\\@")) return path;
+  if (path.find_first_of("%!\"") != std::string::npos) return CaretWord(path);
+  const size_t end = path.find_last_not_of('\\') + 1;
+  return "\"" + path.substr(0, end) + Backslashes(path.size() - end, true) + "\"";
 }

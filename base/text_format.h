@@ -19,8 +19,12 @@ bool ParseNumber(const std::string& text, double low, double high, double* value
 // What is wrong with a text that ParseNumber refused: "is not a number" or "is out of range".
 const char* NumberFault(const std::string& text);
 
-// A path as one word of a command that the user pastes: bare when the shell would take it as it
-// stands, otherwise quoted. For a POSIX shell in single quotes (a quote inside as '\'');
-// for cmd.exe in double quotes, which no Windows file name contains.
+// A path or any other word of a command that the user pastes: bare when the shell would take it
+// as it stands, otherwise quoted, so that the program gets the word exactly and the shell runs
+// nothing of it. For a POSIX shell in single quotes (a quote inside as '\''). For cmd.exe in
+// double quotes, with backslashes before a quote doubled as the C runtime reads a command line;
+// a word with %, ! or a double quote, which cmd.exe would expand or end its quotes at even
+// inside double quotes, has every character that cmd.exe treats specially escaped with ^
+// instead, its quotes too (see CmdShellWord).
 std::string PosixShellWord(const std::string& path);
 std::string CmdShellWord(const std::string& path);

@@ -21,6 +21,16 @@ const QuoteCase kQuoteCases[] = {
     {"a&b(1).wav", "'a&b(1).wav'", "\"a&b(1).wav\""},
     {"$HOME.wav", "'$HOME.wav'", "\"$HOME.wav\""},
     {"", "''", "\"\""},
+    // A word pasted from the fit's `compiled as:` line: nothing of it may run.
+    {"a `id` $(id).qs", "'a `id` $(id).qs'", "\"a `id` $(id).qs\""},
+    {"C:\\my dir\\", "'C:\\my dir\\'", "\"C:\\my dir\\\\\""},
+    // cmd.exe expands % inside double quotes, and a quote would end them: every special
+    // character outside quotes, with ^, and a % followed by ^ so that it starts no variable.
+    {"100%.wav", "100%.wav", "^\"100^%^.wav^\""},
+    {"%PATH%", "%PATH%", "^\"^%^PATH^%^\""},
+    {"50%\\x & y", "'50%\\x & y'", "^\"50^%^\\x ^& y^\""},
+    {"say \"hi\" !", "'say \"hi\" !'", "^\"say \\^\"hi\\^\" ^!^\""},
+    {"a\\\"b", "'a\\\"b'", "^\"a\\\\\\^\"b^\""},
 };
 
 TEST(ShellWordTest, QuotesWhatTheShellWouldSplit) {

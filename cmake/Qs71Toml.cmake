@@ -1,4 +1,6 @@
-# toml++, which reads qs71gen's project files, header-only: one target, Qs71::Toml.
+# toml++, which reads qs71gen's project files and qs71prog's station policy, header-only: one
+# target, Qs71::Toml, made once for both.
+include_guard(GLOBAL)
 #
 # Debian's libtomlplusplus-dev ships the headers with their implementation (.inl files) beside a
 # shared library. The header-only form is used on every platform: qs71gen then needs no library

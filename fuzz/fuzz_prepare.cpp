@@ -1,8 +1,8 @@
 // The preparation of a recording on arbitrary file bytes: whatever libsndfile opens goes through
 // the mix, the high-pass, the trim, the resampler, the loudness gain, the limiter and the dither,
 // with the options the first two bytes pick. A refusal is fine; a crash, a sanitizer report, a
-// prepared length that differs from the samples written, or a limited sample past its ceiling
-// is not.
+// prepared length that differs from the samples written, a limited sample past its ceiling or
+// one the limiter had to cut there is not.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +29,7 @@ PreparationOptions PickOptions(uint8_t flags, uint8_t value) {
   o.trim = flags & 2;
   o.trimDbfs = -20.0 - value % 80;
   o.trimHoldMs = value % 50;
+  o.trimFromPeak = (value & 1) != 0;
   o.resample = flags & 4;
   o.loudness = flags & 8;
   o.loudnessLufs = -40.0 + value % 39;
@@ -67,6 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<int16_t> samples(record.frames);
     std::fseek(files.prepared, static_cast<long>(record.offset), SEEK_SET);
     if (std::fread(samples.data(), 2, samples.size(), files.prepared) != samples.size()) std::abort();
+    // The limiter holds every sample within its ceiling by its gain, from the first sample on:
+    // none is ever cut there.
+    for (const PreparationNote& note : record.notes) {
+      if (options.limit && note.clipped) std::abort();
+    }
     // Without the dither's noise on top, the limiter's output is the prepared signal.
     if (options.limit && !options.dither) {
       const int32_t ceiling = UsualLimiterSettings(options.limitDbfs, record.playedRate).ceiling;

@@ -22,6 +22,7 @@
 #include "name_tables.h"
 #include "output_file.h"
 #include "page_notes.h"
+#include "played_sound_checks.h"
 #include "project_file.h"
 #include "script/scanner.h"
 #include "script/statements.h"
@@ -91,18 +92,25 @@ void WarnTextAfterCtrlZ(CompileState& s) {
                "the lines after it are not compiled: remove the byte\n", s.Args[1].c_str(), line);
 }
 
-// The image into standard output (/dev/stdout, a pipe, a redirection to the image's own name):
-// a listing there would be mixed into the image's bytes, so the listing goes to standard error,
-// and standard output carries the image alone.
+// The image into standard output (/dev/stdout into a pipe, a redirection to the image's own
+// name): a listing there would be mixed into the image's bytes, so the listing goes to standard
+// error, and standard output carries the image alone.
 void KeepListingOutOfImage(CompileState& s) {
-  if (SameFile(IdentifyStream(s.Out), IdentifyFile(s.Args[2].c_str()))) s.Out = s.Err;
+  if (StreamIsImage(s.Out, s.Args[2])) s.Out = s.Err;
+}
+
+// Text mode, as the chip tools read it: on Windows that ends the script at a Ctrl-Z byte, which
+// scripts written by DOS editors carry at their end, so it is only said when text follows it.
+// A watch never waits on its script: one that is briefly a FIFO would hold the open until a
+// writer came. (Windows, where text mode differs, has no FIFO in a folder.)
+FILE* OpenScript(const CompileState& s) {
+  if (s.Watched == nullptr || TextReadsStopAtCtrlZ()) return std::fopen(s.Args[1].c_str(), "rt");
+  FileKind kind = FileKind::Missing;
+  return OpenRegularFile(s.Args[1].c_str(), &kind);
 }
 
 bool OpenStreams(CompileState& s, const GenOptions& options) {
-  // Text mode, as the chip tools read it: on Windows that ends the script at a Ctrl-Z byte,
-  // which scripts written by DOS editors carry at their end, so it is only said when text
-  // follows it.
-  if (s.ArgCount > 1) s.Script = std::fopen(s.Args[1].c_str(), "rt");
+  if (s.ArgCount > 1) s.Script = OpenScript(s);
   if (s.Script == nullptr) return OpenFailure(s, "script", 1), false;
   WarnTextAfterCtrlZ(s);
   // An empty name can never be renamed onto; say so before the compile, as for any output.
@@ -278,7 +286,7 @@ int Finish(CompileState& s, int passResult, const GenOptions& options) {
   FinishingError error;
   passResult = CheckFileSizeAndPad(s, passResult, &error);
   PrintFinishingError(s, error);
-  if (passResult == 0) MeasureSoundPressure(s);
+  if (passResult == 0) CheckPlayedSounds(s);
   passResult += StrictWarningCount(s);
   if (passResult != 0) WarnSpaceBudget(s);
   // A failed compile's map shows where the bytes went; it never makes the run succeed or fail.

@@ -146,6 +146,43 @@ TEST_F(TwoCompilesTest, ScriptFromAPipe) {
   }
 }
 
+// The listing leaves standard output only when standard output is the image itself: the image's
+// own file or the pipe it goes down. A device is never the image, however both are named.
+TEST_F(TwoCompilesTest, ListingMovesOnlyOffTheImage) {
+  struct Row {
+    const char* command;  // $0 the program, $1 the script
+    bool listingOnStderr;
+    const char* image;    // the file that must hold the image, or null
+    const char* listing;  // the file that must hold the listing, or null
+  };
+  const Row rows[] = {
+      {"\"$0\" \"$1\" /dev/null > /dev/null", false, nullptr, nullptr},
+      {"\"$0\" \"$1\" /dev/zero > /dev/zero", false, nullptr, nullptr},
+      {"\"$0\" \"$1\" /dev/null > listing.txt", false, nullptr, "listing.txt"},
+      {"\"$0\" \"$1\" /dev/stdout > image.bin", true, "image.bin", nullptr},
+      {"\"$0\" \"$1\" same.bin > same.bin", true, "same.bin", nullptr},
+      {"\"$0\" \"$1\" /dev/stdout | cat > piped.bin", true, "piped.bin", nullptr},
+  };
+  const fs::path work = folder / "streams";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.command);
+    fs::remove_all(work);
+    fs::create_directories(work);
+    const testsupport::ProcessResult r = testsupport::RunProcess(
+        {"sh", "-c", row.command, QS71GEN_PATH, scripts[0].string()}, {.folder = work});
+    EXPECT_EQ(r.exitCode, 0);
+    // Devices read back what they read back (zeros from /dev/zero): only the listing is judged.
+    EXPECT_EQ(r.err.find(references[0].out) != std::string::npos, row.listingOnStderr) << r.err;
+    EXPECT_EQ(r.err.find("PASS 1") != std::string::npos, row.listingOnStderr) << r.err;
+    if (row.image != nullptr) {
+      EXPECT_TRUE(ReadFileBytes(work / row.image) == references[0].image);
+    }
+    if (row.listing != nullptr) {
+      EXPECT_EQ(ReadFileText(work / row.listing), references[0].out);
+    }
+  }
+}
+
 // A hint's command, pasted into a POSIX shell, names the very file the script names, whatever
 // its name holds.
 TEST(HintTest, PastesIntoAShell) {
@@ -166,6 +203,27 @@ TEST(HintTest, PastesIntoAShell) {
     const auto shell = testsupport::RunProcess({"sh", "-c", command}, {.folder = folder});
     EXPECT_EQ(shell.out, name + "\n") << command;
   }
+}
+
+// The fit's `compiled as:` line, pasted into a POSIX shell, gives qs71gen the very words of the
+// compile, and runs nothing that a name holds.
+TEST(HintTest, CompiledAsPastesIntoAShell) {
+  const fs::path folder = CleanScratchFolder(QS71_TEST_TMPDIR, "compiled-as");
+  ASSERT_TRUE(testwav::WriteFile((folder / "tone.wav").string(),
+                                 testwav::EncodeWav(testwav::MakeSamples({}, 4000, 8000), {8000, 16, 1})));
+  const std::string script = ".GLOBAL $FILESIZE = 40000h\n.ADPCM tone = \"tone.wav\"\n.SECTION [1] $GROUPS = tone(8000):0\n";
+  const std::string name = "a `touch ran1` $(touch ran2) 'q' \"d\".qs";
+  ASSERT_TRUE(testwav::WriteFile((folder / name).string(), {script.begin(), script.end()}));
+  const std::string fitted = "fit $HOME.qs", image = "out put.bin";
+  const auto gen = testsupport::RunProcess({QS71GEN_PATH, "--fit", fitted, name, image, "%3 & more"}, {.folder = folder});
+  ASSERT_EQ(gen.exitCode, 0) << gen.out << gen.err;
+  const size_t at = gen.out.find("compiled as: qs71gen ");
+  ASSERT_NE(at, std::string::npos) << gen.out;
+  const std::string words = gen.out.substr(at + 21, gen.out.find('\n', at) - at - 21);
+  const auto shell = testsupport::RunProcess({"sh", "-c", "printf '%s\\n' " + words}, {.folder = folder});
+  EXPECT_EQ(shell.out, "--resample\n" + fitted + "\n" + image + "\n%3 & more\n") << words;
+  EXPECT_FALSE(fs::exists(folder / "ran1"));
+  EXPECT_FALSE(fs::exists(folder / "ran2"));
 }
 
 // The page of a prepared compile carries the preparation's figures in the sounds' cards; a failed

@@ -13,6 +13,7 @@
 #include "fit_choice.h"
 #include "fit_measure.h"
 #include "image_layout.h"
+#include "output_file.h"
 #include "output_writer.h"
 #include "project_file.h"
 #include "script_rewrite.h"
@@ -54,15 +55,11 @@ struct Arguments {
   int argc() const { return static_cast<int>(argv.size()); }
 };
 
-// The command as a shell takes it: a word with anything but plain characters in quotes.
-std::string CommandText(const std::vector<std::string>& words) {
-  std::string text;
-  for (const std::string& w : words) {
-    const bool plain = !w.empty() && w.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-                                                         "0123456789_./=:+-,%") == std::string::npos;
-    text += (text.empty() ? "" : " ") + (plain ? w : "\"" + w + "\"");
-  }
-  return text;
+// A compile of the fit; under a watch one that tells the watch what it read and writes the
+// page the watch serves.
+int RunCompile(CompileState& s, const Arguments& args) {
+  if (s.Watched != nullptr) return RunWatchedCompile(args.argc(), args.argv.data(), s.Out, s.Err, s.Watched);
+  return RunGenerator(args.argc(), args.argv.data(), s.Out, s.Err);
 }
 
 // What of the run NEW.qs would be written over; empty when none.
@@ -138,6 +135,7 @@ std::vector<ScriptEdit> Edits(const std::vector<FitSound>& sounds, const FitChoi
 bool ReadScript(CompileState& s, const FitRequest& r, FILE* quiet, ScriptFacts* facts, int* code) {
   auto read = std::make_unique<CompileState>();
   read->Out = read->Err = quiet;
+  read->Watched = s.Watched;  // the script and wave files the fit reads are the watch's inputs
   const std::vector<std::string> readWords = CompileWords(r, r.script, true);
   const Arguments args(readWords);
   const int pass = RunPassOne(*read, args.argc(), args.argv.data());
@@ -146,7 +144,7 @@ bool ReadScript(CompileState& s, const FitRequest& r, FILE* quiet, ScriptFacts* 
     ReleaseAll(*read);
     const std::vector<std::string> words = CompileWords(r, r.script);
     const Arguments compile(words);
-    *code = RunGenerator(compile.argc(), compile.argv.data(), s.Out, s.Err);
+    *code = RunCompile(s, compile);
     std::fprintf(s.Err, "qs71gen: --fit: %s was not written: %s\n", r.newScript.c_str(),
                  soundsRead ? "the run stopped before the sounds were measured (above: why)"
                             : "every sound of the script must be read first");
@@ -212,10 +210,10 @@ int RunFitRequest(CompileState& s, const FitRequest& r) {
   }
   const std::vector<std::string> words = CompileWords(r, r.newScript);
   const Arguments args(words);
-  code = RunGenerator(args.argc(), args.argv.data(), s.Out, s.Err);
+  code = RunCompile(s, args);
   // The table follows the listing, on the stream that carried it.
-  FILE* out = SameFile(IdentifyStream(s.Out), IdentifyFile(r.image.c_str())) ? s.Err : s.Out;
-  const std::string table = Table(facts, choice, CommandText(words));
+  FILE* out = StreamIsImage(s.Out, r.image) ? s.Err : s.Out;
+  const std::string table = Table(facts, choice, HintCommand(words));
   std::fwrite(table.data(), 1, table.size(), out);
   return code;
 }

@@ -167,6 +167,12 @@ void DropImage(CompileState& s) {
 
 }  // namespace
 
+bool StreamIsImage(FILE* stream, const std::string& image) {
+  const FileIdentity out = IdentifyStream(stream);
+  const bool carriesBytes = out.kind == FileKind::Regular || out.kind == FileKind::Fifo || out.kind == FileKind::Socket;
+  return carriesBytes && SameFile(out, IdentifyFile(image.c_str()));
+}
+
 bool OpenImageOutput(CompileState& s, const OutputRequest& request) {
   s.Pending = PendingImage();
   s.Pending.request = request;

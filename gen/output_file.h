@@ -60,6 +60,12 @@ bool OutputSparesWaveFiles(CompileState& s);
 // whose message stands alone on standard error.
 int SettleImageOutput(CompileState& s, int passResult, bool quiet = false);
 
+// Whether stream writes into the image itself: the image's own regular file (standard output
+// redirected to the image's name) or the very pipe or socket the image goes down
+// (/dev/stdout into a pipe). A listing there would be mixed into the image's bytes. A device
+// never counts: /dev/null, a terminal or /dev/zero take the listing and the image side by side.
+bool StreamIsImage(FILE* stream, const std::string& image);
+
 // Removes an image that has not been settled (an early refusal); nothing is kept.
 void AbandonImageOutput(CompileState& s);
 

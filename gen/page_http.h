@@ -9,14 +9,19 @@
 #include <functional>
 #include <string>
 
-// What the server answers with; each is called on the server's thread.
+// What the server answers with; each is called on a thread of the server's.
 struct PageHttpHandlers {
   // The copy of the page served for "/"; false when there is no page yet.
   std::function<bool(std::string* bytes)> page;
   // The compile's number, for "/generation".
   std::function<uint64_t()> generation;
-  // A file beside the page by its name, with its content type; false when there is none.
-  std::function<bool(const std::string& name, std::string* bytes, const char** type)> file;
+};
+
+// Whom the server answers: requests addressed to 127.0.0.1 or localhost at port that carry
+// token, in the address's query or in the cookie the server sets (page_access.h).
+struct PageHttpSettings {
+  int port = 0;
+  std::string token;
 };
 
 struct PageHttpServer;
@@ -25,9 +30,9 @@ struct PageHttpServer;
 constexpr char kPageHttpStart[] = "Qs71PageHttpStart";
 constexpr char kPageHttpStop[] = "Qs71PageHttpStop";
 
-// Serves on 127.0.0.1:port from a thread of its own, answering only requests addressed to
-// 127.0.0.1 or localhost at that port; null with the system's reason when the port cannot be
-// bound.
-using PageHttpStart = PageHttpServer* (*)(int port, const PageHttpHandlers* handlers, std::string* reason);
-// Stops serving, waits for the thread, and frees the server.
+// Serves the page and its reload endpoint on 127.0.0.1 and nothing else; null with the system's
+// reason when the port cannot be bound.
+using PageHttpStart = PageHttpServer* (*)(const PageHttpSettings* settings, const PageHttpHandlers* handlers,
+                                          std::string* reason);
+// Stops serving, ends every connection, waits for the threads, and frees the server.
 using PageHttpStop = void (*)(PageHttpServer* server);

@@ -15,6 +15,7 @@
 #include "sha256.h"
 #include "sound_kinds.h"
 #include "sound_report.h"
+#include "warnings.h"
 #include "wrap_math.h"
 
 namespace {
@@ -58,7 +59,7 @@ PageNotes NotesOf(CompileState& s) {
   }
   AddSoundPressure(s, &notes);
   for (const LinkRecord& link : s.Links) notes.links.push_back({link.section, link.sound});
-  for (const auto& [line, text] : s.Warnings.given) notes.warnings.push_back({line, text});
+  for (const GivenWarning& w : s.Warnings.given) notes.warnings.push_back({w.line, w.text, w.sound, SoundBadgeText(w.badge)});
   notes.players = [&s](const SoundNote& sound) { return CompilePlayers(s, sound); };
   notes.levels = PlayedLevelsText;
   return notes;

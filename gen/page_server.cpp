@@ -7,12 +7,13 @@
 namespace {
 
 // Polls rather than holding a request open: a reload then never waits on a request the server
-// is still answering, and a server that went away costs the page nothing but failed polls.
+// is still answering, and a server that went away, or refuses the page (a browser without the
+// token's cookie), costs the page nothing but failed polls.
 // The scroll position goes across the reload in sessionStorage, this tab's alone.
 constexpr char kReloadScript[] = R"(<script>(function(){
 var key='qs71gen-scroll',seen=%llu;
 addEventListener('load',function(){var y=sessionStorage.getItem(key);if(y!==null){sessionStorage.removeItem(key);scrollTo(0,+y);}});
-setInterval(function(){fetch('/generation',{cache:'no-store'}).then(function(r){return r.text();}).then(function(t){
+setInterval(function(){fetch('/generation',{cache:'no-store'}).then(function(r){if(!r.ok)throw r.status;return r.text();}).then(function(t){
 if(+t!==seen){sessionStorage.setItem(key,String(scrollY));location.reload();}}).catch(function(){});},250);
 })();</script>)";
 

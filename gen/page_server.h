@@ -1,9 +1,11 @@
 #pragma once
-// qs71gen --serve: the page of a watched compile, served to a browser on this machine and on
-// no other (127.0.0.1 only: the page shows and plays a customer's sounds). The page file is
-// read afresh for each request, so a browser always gets the last compile's page, and the
-// copy it gets carries a small script that reloads it after the next compile at the place it
-// was scrolled to. The page file itself stays as a plain compile writes it.
+// qs71gen --serve: the page of a watched compile, served to the designer's browser and to no
+// one else (127.0.0.1 only, and only with the token of the printed address: the page shows and
+// plays a customer's sounds, see http/page_access.h). Only the page and its reload endpoint are
+// served, never another file. The page file is read afresh for each request, so a browser
+// always gets the last compile's page, and the copy it gets carries a small script that reloads
+// it after the next compile at the place it was scrolled to. The page file itself stays as a
+// plain compile writes it.
 
 #include <cstdint>
 #include <memory>
@@ -22,14 +24,17 @@ class PageServer {
   PageServer(const PageServer&) = delete;
   PageServer& operator=(const PageServer&) = delete;
 
-  // Serves *page and the regular files beside it on 127.0.0.1:port from a thread of its own.
-  // An empty *page becomes a page in a private folder of the temporary folder, which goes with
+  // Serves *page on 127.0.0.1:port from threads of its own, under a new random token. An
+  // empty *page becomes a page in a private folder of the temporary folder, which goes with
   // the server (or with RemovePrivatePage). False with the reason, the system's for a port in
   // use.
   bool Start(std::string* page, int port, std::string* reason);
 
   // After each compile, whether it wrote a page or a FAILED one: the browsers reload.
   void Published();
+
+  // The address to open, with the token; empty before Start.
+  std::string Address() const;
 
  private:
   struct Server;

@@ -1,14 +1,16 @@
 #include "page_server.h"
 
 #include <stdlib.h>
+#include <sys/random.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <vector>
 
 #include "file_system.h"
+#include "hex.h"
+#include "http/page_access.h"
 #include "page_http.h"
 #include "shared_library.h"
 #include "text_format.h"
@@ -19,30 +21,18 @@ namespace {
 char g_privatePage[4096];
 char g_privateFolder[4096];
 
-struct ContentType {
-  const char* extension;
-  const char* type;
-};
-
-const ContentType kContentTypes[] = {
-    {".html", "text/html; charset=utf-8"}, {".wav", "audio/wav"}, {".png", "image/png"},
-    {".svg", "image/svg+xml"}, {".txt", "text/plain; charset=utf-8"}, {".map", "text/plain; charset=utf-8"},
-    {".json", "application/json"},
-};
-
-const char* TypeOf(const std::string& name) {
-  for (const ContentType& row : kContentTypes) {
-    const size_t n = std::strlen(row.extension);
-    if (name.size() > n && name.compare(name.size() - n, n, row.extension) == 0) return row.type;
+// The token of the printed address: 128 bits from the system's generator, as hex.
+bool MakeToken(std::string* token, std::string* reason) {
+  uint8_t bytes[16];
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return *reason = "no random token: " + LastSystemError(), false;
+    got += static_cast<size_t>(n);
   }
-  return "application/octet-stream";
-}
-
-// A name of a file beside the page: one plain component, so neither "..", a folder nor an
-// absolute name (also no Windows drive or backslash) leads anywhere else.
-bool PlainName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string::npos &&
-         name.find('\0') == std::string::npos;
+  *token = HexBytes(bytes, sizeof bytes);
+  return true;
 }
 
 bool MakePrivatePage(std::string* page, std::string* reason) {
@@ -81,26 +71,14 @@ struct PageServer::Server {
   PageHttpStop stop = nullptr;
   PageHttpServer* http = nullptr;
   std::atomic<uint64_t> generation{0};
-  std::string page;    // the page file
-  std::string folder;  // and the folder of the files beside it
+  std::string page;  // the page file
+  std::string address;
 
   bool SendPage(std::string* bytes) const {
     const uint64_t seen = generation.load();  // before the read: a newer page reloads once more
     std::string read;
     if (!ReadFileBytes(page, &read)) return false;
     *bytes = LivePage(read, seen);
-    return true;
-  }
-
-  bool SendFile(const std::string& name, std::string* bytes, const char** type) const {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    const std::string path = PathFrom(folder, name);
-    if (!PlainName(name) || fs::symlink_status(path, error).type() != fs::file_type::regular ||
-        !ReadFileBytes(path, bytes)) {
-      return false;
-    }
-    *type = TypeOf(name);
     return true;
   }
 };
@@ -120,20 +98,24 @@ bool PageServer::Start(std::string* page, int port, std::string* reason) {
   const auto start = server->module.Find<PageHttpStart>(kPageHttpStart);
   server->stop = server->module.Find<PageHttpStop>(kPageHttpStop);
   if (start == nullptr || server->stop == nullptr) return *reason = "its HTTP module is not this build's", false;
+  PageHttpSettings settings;
+  settings.port = port;
+  if (!MakeToken(&settings.token, reason)) return false;
   if (page->empty() && !MakePrivatePage(page, reason)) return false;
   server->page = *page;
-  server->folder = FolderOf(*page);
+  server->address = PageAddress({port, settings.token});
   Server* own = server.get();
   const PageHttpHandlers handlers{
       [own](std::string* bytes) { return own->SendPage(bytes); },
       [own] { return own->generation.load(); },
-      [own](const std::string& name, std::string* bytes, const char** type) { return own->SendFile(name, bytes, type); },
   };
-  server->http = start(port, &handlers, reason);
+  server->http = start(&settings, &handlers, reason);
   if (server->http == nullptr) return false;
   server_ = std::move(server);
   return true;
 }
+
+std::string PageServer::Address() const { return server_ != nullptr ? server_->address : ""; }
 
 void PageServer::Published() {
   if (server_ != nullptr) ++server_->generation;

@@ -17,4 +17,6 @@ bool PageServer::Start(std::string*, int, std::string* reason) {
 
 void PageServer::Published() {}
 
+std::string PageServer::Address() const { return ""; }
+
 void RemovePrivatePage() {}

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -16,6 +15,7 @@
 #include "file_system.h"
 #include "sound_kinds.h"
 #include "text_format.h"
+#include "toml_guard.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ const KeyRule kKeys[] = {
     {"resample", kPreparation, Kind::Flag, "true or false", nullptr, &GenOptions::resample, nullptr},
     {"highpass", kPreparation | kSound, Kind::Step, "Hz as a number, \"HZ:ORDER\", or false", &GenOptions::highpass,
      nullptr, &PreparationTexts::highpass},
-    {"trim", kPreparation | kSound, Kind::Step, "dBFS as a number, \"DBFS:MS\", or false", &GenOptions::trim, nullptr,
+    {"trim", kPreparation | kSound, Kind::Step, "dBFS as a number, \"DBFS:MS\", \"peak-DB\" or \"peak-DB:MS\", or false", &GenOptions::trim, nullptr,
      &PreparationTexts::trim},
     {"loudness", kPreparation | kSound, Kind::Step, "LUFS as a number, or false", &GenOptions::loudness, nullptr,
      &PreparationTexts::loudness},
@@ -303,82 +303,17 @@ std::string StemOf(const std::string& name) {
   return dot == std::string::npos || dot == 0 ? base : base.substr(0, dot);
 }
 
-// The line of the first byte above 127 outside a string or a comment, 0 when there is none.
-// TOML has no such byte there, and toml++ 3.3 runs into undefined behaviour on some of them
-// (its whitespace test on a non-ASCII character), so they are refused before it reads the text;
-// so is one where a line-ending backslash in a """ string skips the whitespace that follows.
-class NonAsciiScan {
- public:
-  explicit NonAsciiScan(const std::string& text) : text_(text) {}
-
-  unsigned FirstLine() {
-    while (i_ < text_.size()) {
-      if (text_[i_] == '#') Skip("\n", false);
-      else if (At("\"\"\"")) i_ += 3, Skip("\"\"\"", true);
-      else if (At("'''")) i_ += 3, Skip("'''", false);
-      else if (text_[i_] == '"') ++i_, Skip("\"", true);
-      else if (text_[i_] == '\'') ++i_, Skip("'", false);
-      else if (static_cast<unsigned char>(text_[i_]) > 127) return line_;
-      else Next();
-      if (bad_) return line_;
-    }
-    return 0;
-  }
-
- private:
-  bool At(const char* s) const { return text_.compare(i_, std::strlen(s), s) == 0; }
-  void Next() { line_ += text_[i_++] == '\n' ? 1 : 0; }
-
-  // To the end of a string or a comment (the end is taken too, but a comment's line end).
-  void Skip(const char* end, bool escapes) {
-    const bool multi = std::strlen(end) == 3;
-    while (i_ < text_.size() && !bad_) {
-      if (At(end)) {
-        if (end[0] != '\n') i_ += std::strlen(end);
-        while (multi && i_ < text_.size() && text_[i_] == end[0]) ++i_;  // up to two quotes more
-        return;
-      }
-      if (!multi && text_[i_] == '\n') return;
-      if (escapes && text_[i_] == '\\') {
-        ++i_;
-        if (multi && LineEnds()) SkipWhitespace();
-        else if (i_ < text_.size()) Next();
-        continue;
-      }
-      Next();
-    }
-  }
-
-  bool LineEnds() const {
-    size_t j = i_;
-    while (j < text_.size() && (text_[j] == ' ' || text_[j] == '\t' || text_[j] == '\r')) ++j;
-    return j < text_.size() && text_[j] == '\n';
-  }
-
-  void SkipWhitespace() {
-    while (i_ < text_.size() && std::strchr(" \t\r\n", text_[i_]) != nullptr) Next();
-    bad_ = i_ < text_.size() && static_cast<unsigned char>(text_[i_]) > 127;
-  }
-
-  const std::string& text_;
-  size_t i_ = 0;
-  unsigned line_ = 1;
-  bool bad_ = false;
-};
-
 }  // namespace
 
 bool ParseProjectText(const std::string& path, const std::string& whole, ProjectFile* project,
                       std::string* error) {
-  // Notepad and other Windows editors may start a UTF-8 file with a byte-order mark.
-  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-  const std::string text = whole.starts_with(kByteOrderMark) ? whole.substr(kByteOrderMark.size()) : whole;
+  const std::string text(WithoutByteOrderMark(whole));
   project->path = path;
   project->folder = FolderOf(path);
   error->clear();
-  if (const unsigned line = NonAsciiScan(text).FirstLine()) {
-    *error = Format("%s:%u: a character that is not ASCII outside quotes and comments; the project must be TOML, "
-                    "whose names and values are ASCII but for texts in quotes", path.c_str(), line);
+  if (const TomlHazard hazard = FindTomlHazard(text); hazard.line != 0) {
+    *error = Format("%s:%u: %s; the project must be TOML, whose names and values are ASCII but for texts in quotes",
+                    path.c_str(), hazard.line, hazard.what);
     return false;
   }
   toml::parse_result parsed = toml::parse(std::string_view(text), std::string_view(path));
@@ -443,7 +378,7 @@ std::string InitialProjectText(const std::string& script, const std::string& ima
       "[preparation]              # the defaults for every sound\n"
       "# resample = true          # to the rate the chip plays each sound at\n"
       "# highpass = 120           # Hz (1 to 4000), or \"HZ:ORDER\" (order 2 to 8)\n"
-      "# trim = -50               # dBFS (-120 to -1), or \"DBFS:MS\" (hold 0 to 1000 ms)\n"
+      "# trim = \"peak-40\"        # dB under each sound's peak, or dBFS (-120 to -1); \":MS\" a hold of 0 to 1000 ms\n"
       "# loudness = -21.0         # LUFS (-70 to -1) integrated loudness\n"
       "# limit = -1.0             # dBFS (-30 to 0): a peak limiter in place of the -1 dBFS ceiling\n"
       "# dither = true            # before the PCM8 and u-law quantisers\n"
@@ -455,7 +390,7 @@ std::string InitialProjectText(const std::string& script, const std::string& ima
         "# gain = 0.0               # dB (-40 to 40) on top of the loudness target, or of its level\n"
         "# loudness = -21.0         # a step of its own; false: without the default's\n"
         "# highpass = 120\n"
-        "# trim = -50\n"
+        "# trim = \"peak-40\"\n"
         "# limit = -1.0\n"
         "# dither = false\n"
         "# adpcm_quality = 3\n",

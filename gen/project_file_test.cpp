@@ -76,9 +76,33 @@ const ReadRow kReadRows[] = {
     {"map = \"D\xc3\xa9mo.map\" # \xc2\xa7 in a comment\n[soundz\xc3\xa2]\n",
      "2: a character that is not ASCII outside quotes and comments; the project must be TOML, whose names and "
      "values are ASCII but for texts in quotes"},
-    {"map = \"\"\"\\\n  \xc2\xa7\"\"\"\n", "2: a character that is not ASCII outside quotes and comments; the "
-     "project must be TOML, whose names and values are ASCII but for texts in quotes"},
+    {"map = \"\"\"\\\n  \xc2\xa7\"\"\"\n", "2: a character that is not ASCII first after a line-ending backslash in a "
+     "\"\"\" text; the project must be TOML, whose names and values are ASCII but for texts in quotes"},
     {"script = toy.qs\n", "1: Error while parsing boolean: expected 'true', saw 'to'; the project must be TOML"},
+    // Each of these took toml++ 3.3 to undefined behaviour (UBSan: "execution reached an
+    // unreachable program point"), past the check of bytes outside quotes.
+    {"a =+\"\xEF\xBB\x9E\"\n", "1: a character that is not ASCII in a value that is no text (a quote opens a text "
+     "only at the start of a value); the project must be TOML, whose names and values are ASCII but for texts in quotes"},
+    {"[sound.hello]\ngain = [1, 2\"\xC3\xA9\"]\n", "2: a character that is not ASCII in a value that is no text (a quote "
+     "opens a text only at the start of a value); the project must be TOML, whose names and values are ASCII but for "
+     "texts in quotes"},
+    {"map = \"\"\"\\\xC3\xA9\"\"\"\n", "1: a character that is not ASCII after a backslash in a text; the project must "
+     "be TOML, whose names and values are ASCII but for texts in quotes"},
+    {"map = \"\"\"\\ \xC2\xA7\"\"\"\n", "1: a character that is not ASCII first after a line-ending backslash in a "
+     "\"\"\" text; the project must be TOML, whose names and values are ASCII but for texts in quotes"},
+    // A number that is no number, in every key that takes one.
+    {"[sound.hello]\ngain = nan\n", "2: gain nan is not a number: give -40 to 40 dB"},
+    {"[sound.hello]\ngain = +nan\n", "2: gain nan is not a number: give -40 to 40 dB"},
+    {"[sound.hello]\ngain = -inf\n", "2: gain -inf is not a number: give -40 to 40 dB"},
+    {"[preparation]\nhighpass = inf\n", "2: highpass inf is not a number: give 1 to 4000 Hz"},
+    {"[sound.hello]\nhighpass = \"nan:4\"\n", "2: highpass nan:4 is not a number: give 1 to 4000 Hz"},
+    {"[preparation]\ntrim = -inf\n", "2: trim -inf is not a number: give -120 to -1 dBFS"},
+    {"[sound.hello]\ntrim = \"nan\"\n", "2: trim nan is not a number: give -120 to -1 dBFS"},
+    {"[sound.hello]\nloudness = nan\n", "2: loudness nan is not a number: give -70 to -1 LUFS"},
+    {"[preparation]\nlimit = -nan\n", "2: limit nan is not a number: give -30 to 0 dBFS"},
+    {"[sound.hello]\nadpcm_quality = nan\n", "2: adpcm_quality needs a level from 0 to 3"},
+    {"part_size = inf\n", "1: part_size needs 262144, 524288, 1048576 or 2097152 (bytes), or \"256K\", \"512K\", \"1M\" or \"2M\""},
+    {"parameters = [nan]\n", "1: parameters needs a list of at most 7 texts or whole numbers (the script's %3 to %9)"},
 };
 
 TEST(ProjectFileTest, ReadsEachKey) {

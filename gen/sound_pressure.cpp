@@ -37,30 +37,16 @@ bool ParseLimits(const std::string& text, SplSettings* settings) {
   return settings->laeqLimit && settings->lcpeakLimit;
 }
 
-// The dividers of a sound's links, each once, in the order of its first link: each is a rate
-// the chip plays it at.
-std::vector<uint8_t> DividersOf(const CompileState& s, const std::string& name) {
-  std::vector<uint8_t> dividers;
-  for (const LinkRecord& link : s.Links) {
-    int32_t divider = 0;
-    if (!EqualsNoCase(link.sound, name) || !ClockDivider(s.MainClk, link.rate, &divider)) continue;
-    const uint8_t kept = static_cast<uint8_t>(divider & 0xFF);
-    if (std::find(dividers.begin(), dividers.end(), kept) == dividers.end()) dividers.push_back(kept);
-  }
-  return dividers;
-}
-
-// What the chip plays of a sound: its bytes in the image, decoded with the tables the image
-// stores.
-std::vector<int32_t> PlayedSamples(const CompileState& s, const std::vector<uint8_t>& image, const SoundDef& def) {
-  const int64_t first = int64_t{SoundAreaBase(s)} - s.Offset + def.start;
-  const int64_t count = int64_t{def.end} - def.start + 1;
-  const int64_t system = SystemAreaStart(s.FileSize);
-  if (first < 0 || count <= 0 || first + count > system || system + kSystemAreaSize > static_cast<int64_t>(image.size())) {
-    return {};
-  }
-  return DecodeKindRange(def.kind, image.data() + first, static_cast<size_t>(count),
-                         ReadStoredCodecTables(image.data() + system));
+// Why ParseLimits refused a text: a part that is no number at all (nan, inf, a word) is said
+// so; a part left out, or out of range, is out of range.
+const char* LimitFault(const std::string& text) {
+  const size_t colon = text.find(':');
+  const auto number = [](const std::string& part) {
+    double any = 0;
+    return part.empty() || ParseNumber(part, -HUGE_VAL, HUGE_VAL, &any);
+  };
+  const bool numbers = number(text.substr(0, colon)) && (colon == std::string::npos || number(text.substr(colon + 1)));
+  return numbers ? "is out of range" : "is not a number";
 }
 
 std::string Db(double db) { return std::isfinite(db) ? Format("%.1f", db) : "-inf"; }
@@ -75,27 +61,12 @@ std::string AboveLimits(const SplSettings& spl, const SoundPressure& p) {
 void WarnAboveLimits(CompileState& s, const SoundReport& report, const SoundPressure& p) {
   const SplSettings& spl = s.Reports.spl;
   if (spl.laeqLimit && p.laeqDb > spl.laeqLimitDb) {
-    Advise(s, report.line, "sound %s, played at %d Hz, is predicted at LAeq %.1f dB in the toy, above the limit "
+    AdviseSound(s, report.line, report.name, SoundBadge::OverSplLimit, "sound %s, played at %d Hz, is predicted at LAeq %.1f dB in the toy, above the limit "
            "of %.1f dB (--spl-limit)", report.name.c_str(), p.playedHz, p.laeqDb, spl.laeqLimitDb);
   }
   if (spl.lcpeakLimit && p.lcpeakDb > spl.lcpeakLimitDb) {
-    Advise(s, report.line, "sound %s, played at %d Hz, is predicted at LCpeak %.1f dB in the toy, above the limit "
+    AdviseSound(s, report.line, report.name, SoundBadge::OverSplLimit, "sound %s, played at %d Hz, is predicted at LCpeak %.1f dB in the toy, above the limit "
            "of %.1f dB (--spl-limit)", report.name.c_str(), p.playedHz, p.lcpeakDb, spl.lcpeakLimitDb);
-  }
-}
-
-void MeasureSound(CompileState& s, const std::vector<uint8_t>& image, SoundReport* report) {
-  const SoundDef* def = FindSound(s, report->name.c_str());
-  if (def == nullptr || !KindHasData(def->kind)) return;
-  const std::vector<int32_t> samples = PlayedSamples(s, image, *def);
-  const int64_t clock = int64_t{s.MainClk} * 32;
-  for (uint8_t divider : samples.empty() ? std::vector<uint8_t>{} : DividersOf(s, def->name)) {
-    WeightedLevels levels;
-    if (!MeasureWeighted(samples, LinkRate(clock, divider), &levels)) continue;
-    const double reference = s.Reports.spl.referenceDb + kSinePeakDb;
-    report->pressure.push_back({static_cast<int32_t>(LinkRateHz(clock, divider)), reference + levels.aRmsDbfs,
-                                reference + levels.cPeakDbfs});
-    WarnAboveLimits(s, *report, report->pressure.back());
   }
 }
 
@@ -109,8 +80,8 @@ bool ParseSplSettings(const std::string& spl, const std::string& limit, SplSetti
   settings->given = !spl.empty();
   if (limit.empty()) return true;
   if (!ParseLimits(limit, settings)) {
-    return *error = Format("--spl-limit %s is out of range: give LAEQ or LAEQ:LCPEAK in dB, each above 0 to %.0f",
-                           limit.c_str(), kMaxSplDb), false;
+    return *error = Format("--spl-limit %s %s: give LAEQ or LAEQ:LCPEAK in dB, each above 0 to %.0f", limit.c_str(),
+                           LimitFault(limit), kMaxSplDb), false;
   }
   if (!settings->given) return *error = "--spl-limit needs --spl, the toy's level for a full-scale 1 kHz sine", false;
   // A sound's C-weighted peak is never below its A-weighted mean: such limits are the wrong way round.
@@ -121,15 +92,14 @@ bool ParseSplSettings(const std::string& spl, const std::string& limit, SplSetti
   return true;
 }
 
-void MeasureSoundPressure(CompileState& s) {
-  if (!s.Reports.spl.given) return;
-  std::vector<uint8_t> image;
-  if (!ReadImageBack(s, &image)) {
-    std::fprintf(s.Err, "qs71gen: warning: --spl: the image cannot be read back from its output, so no sound's "
-                 "level in the toy is predicted\n");
-    return;
-  }
-  for (SoundReport& report : s.Reports.sounds) MeasureSound(s, image, &report);
+void PredictSoundPressure(CompileState& s, const std::vector<int32_t>& played, uint8_t divider, SoundReport* report) {
+  const int64_t clock = int64_t{s.MainClk} * 32;
+  WeightedLevels levels;
+  if (!MeasureWeighted(played, LinkRate(clock, divider), &levels)) return;
+  const double reference = s.Reports.spl.referenceDb + kSinePeakDb;
+  report->pressure.push_back({static_cast<int32_t>(LinkRateHz(clock, divider)), reference + levels.aRmsDbfs,
+                              reference + levels.cPeakDbfs});
+  WarnAboveLimits(s, *report, report->pressure.back());
 }
 
 std::string SoundPressureMapPart(const CompileState& s) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 struct CompileState;
+struct SoundReport;
 
 struct SplSettings {
   bool given = false;
@@ -38,9 +39,10 @@ struct SoundPressure {
 // Reads --spl and --spl-limit (empty: not given); false with *error saying what is expected.
 bool ParseSplSettings(const std::string& spl, const std::string& limit, SplSettings* settings, std::string* error);
 
-// After a compile without errors, with --spl: the levels of each sound from the image's bytes,
-// kept in its SoundReport, and a warning for each above a limit.
-void MeasureSoundPressure(CompileState& s);
+// With --spl: a sound's levels in the toy at the rate of one of its links' dividers, from what
+// the chip plays of it (played_sound_checks.h reads it back), kept in its report, with a
+// warning for each limit it is above.
+void PredictSoundPressure(CompileState& s, const std::vector<int32_t>& played, uint8_t divider, SoundReport* report);
 
 // The map's table of the levels; empty without --spl or without a sound measured.
 std::string SoundPressureMapPart(const CompileState& s);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "ascii_case.h"
 #include "audio/sound_codecs.h"
@@ -65,12 +66,6 @@ void MeasureSoundFile(CompileState& s, const SoundDef& def, SoundReport* report)
   std::fclose(file);
 }
 
-const PreparationRecord* PreparedRecord(const CompileState& s, const std::string& name) {
-  auto it = s.Prep.records.find(AsciiLowerCopy(name));
-  if (it == s.Prep.records.end() || !it->second.refusal.empty() || it->second.frames == 0) return nullptr;
-  return &it->second;
-}
-
 // A prepared sound's samples, where the preparation left them for the import.
 bool StartPrepared(const CompileState& s, const PreparationRecord& record, SampleReader* reader) {
   FILE* file = s.Prep.files.prepared;
@@ -111,7 +106,7 @@ double Seconds(int64_t samples, uint32_t rate) { return rate > 0 ? static_cast<d
 
 void WarnClipped(CompileState& s, const SoundReport& r, const SoundDef& def) {
   if (r.levels.clipped < kClippedTake) return;
-  Advise(s, r.line, "%s has %lld samples clipped at full scale (at or within %.1f dB of it); the chip plays them "
+  AdviseSound(s, r.line, r.name, SoundBadge::Clipped, "%s has %lld samples clipped at full scale (at or within %.1f dB of it); the chip plays them "
          "as distortion: use a take recorded lower", def.text.c_str(), static_cast<long long>(r.levels.clipped),
          kClipWithinDb);
 }
@@ -136,16 +131,18 @@ void WarnSilence(CompileState& s, const SoundReport& r, const SoundDef& def) {
   const int64_t bytes = KindBytesOf(def.kind, levels.leadingSilence + levels.trailingSilence);
   if (!r.prepared) {
     const std::string file = HintPath(def.text);
-    Advise(s, r.line, "%s is silent (below %.0f dBFS) for %s, %lld bytes of OTP: trim it with "
+    AdviseSound(s, r.line, r.name, SoundBadge::SilenceLeft, "%s is silent (below %.0f dBFS) for %s, %lld bytes of OTP: trim it with "
            "`sox %s out.wav silence 1 0.01 -60d reverse silence 1 0.01 -60d reverse`",
            def.text.c_str(), kSilenceDbfs, ends.c_str(), static_cast<long long>(bytes), file.c_str());
   } else if (!s.Prep.options.trim) {
-    Advise(s, r.line, "%s is silent (below %.0f dBFS) for %s as prepared, %lld bytes of OTP: trim it with "
+    AdviseSound(s, r.line, r.name, SoundBadge::SilenceLeft, "%s is silent (below %.0f dBFS) for %s as prepared, %lld bytes of OTP: trim it with "
            "--trim %.0f", def.text.c_str(), kSilenceDbfs, ends.c_str(), static_cast<long long>(bytes), kSilenceDbfs);
   } else {
-    Advise(s, r.line, "%s is still silent (below %.0f dBFS) for %s after --trim %g, %lld bytes of OTP: its noise "
+    const PreparationOptions& o = s.Prep.options;
+    const std::string trim = o.trimFromPeak ? TrimLevelText(o) : Format("%g", o.trimDbfs);
+    AdviseSound(s, r.line, r.name, SoundBadge::SilenceLeft, "%s is still silent (below %.0f dBFS) for %s after --trim %s, %lld bytes of OTP: its noise "
            "or a click there stays above the trim's level", def.text.c_str(), kSilenceDbfs, ends.c_str(),
-           s.Prep.options.trimDbfs, static_cast<long long>(bytes));
+           trim.c_str(), static_cast<long long>(bytes));
   }
 }
 
@@ -155,10 +152,7 @@ double MedianRms(const std::vector<SoundReport>& reports, int* count) {
     if ((r.measured || r.prepared) && std::isfinite(PlayedLevels(r).rmsDbfs)) levels.push_back(PlayedLevels(r).rmsDbfs);
   }
   *count = static_cast<int>(levels.size());
-  if (levels.empty()) return 0.0;
-  std::sort(levels.begin(), levels.end());
-  const size_t mid = levels.size() / 2;
-  return levels.size() % 2 != 0 ? levels[mid] : (levels[mid - 1] + levels[mid]) / 2.0;
+  return levels.empty() ? 0.0 : Median(std::move(levels));
 }
 
 void WarnLevels(CompileState& s) {
@@ -170,7 +164,7 @@ void WarnLevels(CompileState& s) {
     if ((!r.measured && !r.prepared) || !std::isfinite(rms)) continue;
     const double off = rms - median;
     if (std::fabs(off) <= kLevelSpreadDb) continue;
-    Advise(s, r.line, "sound %s is %.1f dBFS RMS, %.1f dB %s the median of the image's %d sounds "
+    AdviseSound(s, r.line, r.name, off < 0 ? SoundBadge::TooQuiet : SoundBadge::None, "sound %s is %.1f dBFS RMS, %.1f dB %s the median of the image's %d sounds "
            "(%.1f dBFS): bring it to the others' level, unless it is meant to stand out (a jingle "
            "may be louder than speech)", r.name.c_str(), rms, std::fabs(off),
            off > 0 ? "above" : "below", count, median);
@@ -328,6 +322,18 @@ std::string SmallestPart(int64_t needed, int32_t base) {
 }
 
 }  // namespace
+
+const PreparationRecord* PreparedRecord(const CompileState& s, const std::string& name) {
+  auto it = s.Prep.records.find(AsciiLowerCopy(name));
+  if (it == s.Prep.records.end() || !it->second.refusal.empty() || it->second.frames == 0) return nullptr;
+  return &it->second;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t mid = values.size() / 2;
+  return values.size() % 2 != 0 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
+}
 
 int64_t KindBytesOf(int32_t kind, int64_t samples) {
   const SoundKindInfo* info = FindSoundKind(kind);

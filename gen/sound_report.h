@@ -102,6 +102,12 @@ void WarnSpaceBudget(CompileState& s);
 // OTP bytes that samples samples of a kind take; 0 for a kind outside 1..7.
 int64_t KindBytesOf(int32_t kind, int64_t samples);
 
+// The preparation's record of a sound it prepared, or null (not prepared, or refused).
+const PreparationRecord* PreparedRecord(const CompileState& s, const std::string& name);
+
+// The median of values, of which there is at least one.
+double Median(std::vector<double> values);
+
 // The report of a sound, or null when it was not measured.
 const SoundReport* FindSoundReport(const CompileState& s, const std::string& name);
 

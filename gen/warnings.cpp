@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 #include <unordered_set>
+#include <utility>
 
 #include "compile_state.h"
 #include "text_format.h"
@@ -21,10 +22,20 @@ void PrintLine(CompileState& s, int32_t line, const char* kind, const char* fmt,
 void WarnV(CompileState& s, int32_t line, const char* fmt, std::va_list args) {
   std::va_list copy;
   va_copy(copy, args);
-  s.Warnings.given.emplace_back(line, FormatV(fmt, copy));
+  s.Warnings.given.push_back({line, FormatV(fmt, copy), "", SoundBadge::None});
   va_end(copy);
   PrintLine(s, line, s.Warnings.strict ? "error" : "warning", fmt, args);
   if (s.Warnings.strict) ++s.Warnings.strictCount;
+}
+
+// The page lists the advice with the warnings: it is what the designer acts on.
+void AdviseV(CompileState& s, GivenWarning given, const char* fmt, std::va_list args) {
+  std::va_list copy;
+  va_copy(copy, args);
+  given.text = FormatV(fmt, copy);
+  va_end(copy);
+  s.Warnings.given.push_back(std::move(given));
+  PrintLine(s, s.Warnings.given.back().line, "warning", fmt, args);
 }
 
 }  // namespace
@@ -46,15 +57,22 @@ void Warn(CompileState& s, int32_t line, const char* fmt, ...) {
   va_end(args);
 }
 
+const char* SoundBadgeText(SoundBadge badge) {
+  static const char* const kTexts[] = {"", "clipped", "hum", "silence left", "too quiet", "over an SPL limit"};
+  return kTexts[static_cast<int>(badge)];
+}
+
 void Advise(CompileState& s, int32_t line, const char* fmt, ...) {
   std::va_list args;
   va_start(args, fmt);
-  std::va_list copy;
-  va_copy(copy, args);
-  // The page lists the advice with the warnings: it is what the designer acts on.
-  s.Warnings.given.emplace_back(line, FormatV(fmt, copy));
-  va_end(copy);
-  PrintLine(s, line, "warning", fmt, args);
+  AdviseV(s, {line, "", "", SoundBadge::None}, fmt, args);
+  va_end(args);
+}
+
+void AdviseSound(CompileState& s, int32_t line, const std::string& sound, SoundBadge badge, const char* fmt, ...) {
+  std::va_list args;
+  va_start(args, fmt);
+  AdviseV(s, {line, "", sound, badge}, fmt, args);
   va_end(args);
 }
 

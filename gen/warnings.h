@@ -20,14 +20,30 @@
 
 struct CompileState;
 
+// What a warning about a sound says of it, for the page: each sound's card carries a badge for
+// every kind of warning it has.
+enum class SoundBadge { None, Clipped, Hum, SilenceLeft, TooQuiet, OverSplLimit };
+
+// The badge's words on the page ("clipped", "hum", ...); empty for None.
+const char* SoundBadgeText(SoundBadge badge);
+
+// A warning as given, for the page: its line (0: the script as a whole), its text and, when it
+// is about one sound, the sound's name as defined and its badge.
+struct GivenWarning {
+  int32_t line = 0;
+  std::string text;
+  std::string sound;
+  SoundBadge badge = SoundBadge::None;
+};
+
 // What the warnings of one compile keep.
 struct WarningState {
   bool strict = false;  // --strict
   int32_t strictCount = 0;
   std::string detail;  // of the error about to be reported
   std::unordered_set<std::string> warnedKeys;
-  // Each warning given, by script line (0: the script as a whole), for the page of the image.
-  std::vector<std::pair<int32_t, std::string>> given;
+  // Each warning given, in order, for the page of the image.
+  std::vector<GivenWarning> given;
 };
 
 // --strict: every later warning is counted as an error.
@@ -46,6 +62,10 @@ __attribute__((format(printf, 4, 5))) void WarnOnce(CompileState& s, const std::
 // also with --strict, so that a script that compiled before compiles still.
 __attribute__((format(printf, 3, 4))) void Advise(CompileState& s, int32_t line, const char* fmt,
                                                    ...);
+
+// As Advise, about one sound (its name as defined), with the badge its card takes for it.
+__attribute__((format(printf, 5, 6))) void AdviseSound(CompileState& s, int32_t line, const std::string& sound,
+                                                        SoundBadge badge, const char* fmt, ...);
 
 // Warnings counted as errors so far (only with --strict).
 int32_t StrictWarningCount(CompileState& s);

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,7 +11,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,6 +92,105 @@ TEST(WatchTest, FollowsAChangedWaveFile) {
   for (const auto& entry : fs::directory_iterator(folder)) left.push_back(entry.path().filename().string());
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"listing.txt", "s.bin", "s.qs", "tone.wav"}));
+}
+
+// Kills a watch that outlives the test's patience, so that a watch stuck in a system call fails
+// the test instead of hanging it.
+class KillAfter {
+ public:
+  KillAfter(pid_t pid, std::chrono::seconds patience)
+      : thread_([this, pid, patience] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          if (!done_.wait_for(lock, patience, [this] { return over_; })) kill(pid, SIGKILL);
+        }) {}
+  ~KillAfter() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      over_ = true;
+    }
+    done_.notify_one();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool over_ = false;
+  std::thread thread_;
+};
+
+// Makes path, which the watch reads, a thing no compile can read: a FIFO (which an open would
+// wait on for a writer), a folder, or a device (a link to /dev/null).
+enum class Odd { Fifo, Folder, Device };
+
+void MakeOdd(const fs::path& path, Odd odd) {
+  fs::remove(path);
+  if (odd == Odd::Fifo) {
+    ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+  }
+  if (odd == Odd::Folder) fs::create_directory(path);
+  if (odd == Odd::Device) fs::create_symlink("/dev/null", path);
+}
+
+struct OddRow {
+  const char* name;
+  const char* input;  // the file made odd
+  Odd odd;
+  const char* what;
+  bool fromTheStart;  // odd before the watch starts, with no project
+};
+
+void WriteInputs(const fs::path& folder, double freq) {
+  WriteTone(folder / "tone.wav", freq);
+  WriteText(folder / "s.qs", kScript);
+  WriteText(folder / "p.toml", "script = \"s.qs\"\nimage = \"s.bin\"\n");
+}
+
+// One row: the message when the input turns odd, then the image of the mended inputs.
+void WatchOddInput(const fs::path& folder, const OddRow& row, const std::vector<uint8_t>& after) {
+  fs::create_directories(folder);
+  WriteInputs(folder, 440);
+  if (row.fromTheStart) MakeOdd(folder / row.input, row.odd);
+  const char* command = row.fromTheStart ? "exec \"$0\" --watch s.qs s.bin 2>&1 >listing.txt"
+                                         : "exec \"$0\" --watch --project p.toml 2>&1 >listing.txt";
+  testsupport::LiveProcess watch({"sh", "-c", command, QS71GEN_PATH}, {.folder = folder});
+  const KillAfter patience(watch.Pid(), std::chrono::seconds(10 * QS71_WATCH_DEADLINE_S));
+  if (!row.fromTheStart) {
+    ASSERT_NE(NextStatus(watch, "compiled s.bin"), "(the watch ended)");
+    MakeOdd(folder / row.input, row.odd);
+  }
+  const std::string said = std::string(row.input) + " is " + row.what + ", not a regular file: passed over until it is one";
+  ASSERT_NE(NextStatus(watch, " is ").find(said), std::string::npos);
+  fs::remove_all(folder / row.input);
+  WriteInputs(folder, 1250);
+  ASSERT_NE(NextStatus(watch, "compiled s.bin"), "(the watch ended)");
+  // That compile may have begun before the last file was written: then the next one follows.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(QS71_WATCH_DEADLINE_S);
+  while (ReadFileBytes(folder / "s.bin") != after && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(ReadFileBytes(folder / "s.bin"), after);
+  watch.Send(SIGTERM);
+  EXPECT_EQ(watch.Wait(), 0);
+}
+
+// A script, project or wave file that is for a while no regular file is passed over with a
+// message, and compiled again once it is one: the watch never waits on it.
+TEST(WatchTest, PassesOverAnInputThatIsNoFile) {
+  const OddRow rows[] = {
+      {"script-fifo", "s.qs", Odd::Fifo, "a FIFO (named pipe)", false},
+      {"script-fifo-at-start", "s.qs", Odd::Fifo, "a FIFO (named pipe)", true},
+      {"script-device", "s.qs", Odd::Device, "a device", false},
+      {"project-fifo", "p.toml", Odd::Fifo, "a FIFO (named pipe)", false},
+      {"wave-fifo", "tone.wav", Odd::Fifo, "a FIFO (named pipe)", false},
+      {"wave-folder", "tone.wav", Odd::Folder, "a folder", false},
+  };
+  const fs::path root = CleanScratchFolder(QS71_TEST_TMPDIR, "watch-odd");
+  const std::vector<uint8_t> after = PlainImage(root / "plain-after", 1250);
+  for (const OddRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    WatchOddInput(root / row.name, row, after);
+  }
 }
 
 // A port another program listens on: the system's reason, exit -2, nothing compiled.

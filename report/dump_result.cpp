@@ -23,6 +23,7 @@ const ResultRow kResults[] = {
     {DumpWriteFailed, 2, "cannot write an extracted sound"},
     {DumpOutputFailed, 2, "cannot write the output"},
     {DumpPageFailed, 2, "cannot write the page"},
+    {DumpNamesFailed, 2, "cannot name the sounds"},
 };
 
 const ResultRow* FindResult(int result) {

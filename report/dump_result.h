@@ -19,6 +19,7 @@ enum DumpResult : int {
   DumpWriteFailed = -8,  // an extracted sound cannot be written
   DumpOutputFailed = -9, // standard output did not take the whole report
   DumpPageFailed = -10,  // the HTML page cannot be written, or would replace the image
+  DumpNamesFailed = -11, // --names: the file cannot be read, or is the map of another image
 };
 
 // Exit status: 0 success, 1 usage, 2 a file cannot be read or written, 3 not an image.

@@ -69,6 +69,7 @@ struct Sound {
   // ADPCM whose last byte ends in a zero nibble: the generator pads an odd count with one,
   // and the chip plays it as a sample, so the image cannot tell whether it is one.
   bool maybePadded = false;
+  std::string name;  // the script's name for it (qs71dump --names), empty when not known
 };
 
 // A stretch of the sound data area that no group entry names.

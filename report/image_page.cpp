@@ -50,6 +50,8 @@ pre{font-size:.8rem;background:#f4f4f4;padding:.5rem;overflow-x:auto}
 svg.wave{background:#f8f8f8;flex:none}svg.wave path{stroke:#1f6fb2;stroke-width:1}svg.wave .axis{stroke:#a0a0a0}
 .sound:target{outline:3px solid #b26a00}
 .warn,.failed{color:#8a1c00}.failed{font-size:1.2rem;font-weight:700}
+.badge{display:inline-block;margin-left:.4rem;padding:0 .45rem;border-radius:.6rem;font-size:.8rem;font-weight:600;color:#fff;background:#8a1c00;vertical-align:.05rem}
+ul.warn li{margin:.2rem 0}
 @media print{body{margin:0}audio,.download,#map-detail{display:none}#memory-map{max-height:none}
 *{-webkit-print-color-adjust:exact;print-color-adjust:exact}.sound{break-inside:avoid}}
 </style>)";
@@ -191,11 +193,26 @@ struct CardHead {
   std::string id;
   std::string title;
   std::vector<std::pair<std::string, std::string>> figures;
+  std::vector<std::string> badges;
 };
 
+std::string Badge(const std::string& text) { return "<span class=\"badge\">" + HtmlEscape(text) + "</span>"; }
+
+// One badge for each kind of warning a sound has, in the order the warnings came.
+std::vector<std::string> BadgesOf(const PageNotes* notes, const SoundNote* note) {
+  std::vector<std::string> badges;
+  if (notes == nullptr || note == nullptr) return badges;
+  for (const ScriptWarning& w : notes->warnings) {
+    if (w.sound != note->name || w.badge.empty()) continue;
+    if (std::find(badges.begin(), badges.end(), w.badge) == badges.end()) badges.push_back(w.badge);
+  }
+  return badges;
+}
+
 void OpenCard(const CardHead& card, std::string* out) {
-  *out += "<section class=\"sound\" id=\"" + card.id + "\"><h3>" + HtmlEscape(card.title) +
-          "</h3><div class=\"card\"><table class=\"figures\">";
+  *out += "<section class=\"sound\" id=\"" + card.id + "\"><h3>" + HtmlEscape(card.title);
+  for (const std::string& badge : card.badges) *out += Badge(badge);
+  *out += "</h3><div class=\"card\"><table class=\"figures\">";
   for (const auto& [heading, value] : card.figures)
     *out += "<tr><th scope=\"row\">" + HtmlEscape(heading) + "</th>" + Cell(value) + "</tr>";
   *out += "</table><div class=\"players\">";
@@ -289,7 +306,8 @@ void AppendSoundCard(const std::vector<uint8_t>& image, const ImageMap& map, con
   const int64_t samples = KindSamplesIn(*s.kind, s.length);
   const double rate = LinkRate(map.settings.mainClockHz, s.divider);
   const std::string label = Format("sound #%d", s.id) + (note ? " " + note->name : "");
-  CardHead card{Format("sound-%d", s.id), Format("#%d", s.id) + (note ? " " + note->name : ""), {}};
+  CardHead card{Format("sound-%d", s.id), Format("#%d", s.id) + (note ? " " + note->name : ""), {},
+                BadgesOf(notes, note)};
   if (note != nullptr && KindHasData(s.kind->kind)) card.figures.push_back({"wave file", note->waveFile});
   card.figures.push_back({"kind", KindName(s.kind)});
   card.figures.push_back({"file positions", SoundAddresses(s)});
@@ -317,18 +335,42 @@ std::string SoundsPart(const std::vector<uint8_t>& image, const ImageMap& map,
   return out + "</p>";
 }
 
-std::string WarningsPart(const PageNotes* notes) {
+// The card of each sound the compile names, by its name in the script.
+using CardIds = std::vector<std::pair<std::string, std::string>>;
+
+std::string CardOf(const CardIds& cards, const std::string& sound) {
+  for (const auto& [name, id] : cards) {
+    if (!sound.empty() && name == sound) return id;
+  }
+  return "";
+}
+
+// Every warning, at the top of a compile's page, each linked to the card of its sound.
+std::string WarningsPart(const PageNotes* notes, const CardIds& cards) {
   if (notes == nullptr) return "";
-  std::string out = "<h2 id=\"warnings\">Warnings of the compile</h2>";
+  std::string out = Format("<h2 id=\"warnings\">Warnings of the compile (%d)</h2>",
+                           static_cast<int>(notes->warnings.size()));
   if (notes->warnings.empty()) return out + "<p>None.</p>";
   out += "<ul class=\"warn\">";
   for (const ScriptWarning& w : notes->warnings) {
     const std::string place =
         w.line > 0 ? Format("%s:%d", notes->script.c_str(), w.line) : notes->script;
-    out += "<li><span class=\"mono\">" + HtmlEscape(place) + "</span>: " + HtmlEscape(w.text) +
-           "</li>";
+    const std::string card = CardOf(cards, w.sound);
+    out += "<li>";
+    if (!card.empty()) out += "<a href=\"#" + card + "\">" + HtmlEscape(w.sound) + "</a>";
+    if (!w.badge.empty()) out += Badge(w.badge);
+    out += (card.empty() ? "<span class=\"mono\">" : " <span class=\"mono\">") + HtmlEscape(place) + "</span>: " +
+           HtmlEscape(w.text) + "</li>";
   }
   return out + "</ul>";
+}
+
+CardIds ImageCards(const ImageMap& map, const PageNotes* notes) {
+  CardIds cards;
+  for (const Sound& s : map.sounds) {
+    if (const SoundNote* note = NoteFor(notes, s)) cards.push_back({note->name, Format("sound-%d", s.id)});
+  }
+  return cards;
 }
 
 std::string TextSection(const char* id, const char* heading, const ImageMap& map, TextPart part) {
@@ -349,7 +391,7 @@ std::string PageStart(const std::string& title) {
 // A sound of a compile that wrote no image: what the script and its file tell, and the
 // compile's players; the chip's has nothing to play.
 void AppendFailedCard(const PageNotes& notes, const SoundNote& n, size_t index, std::string* out) {
-  CardHead card{Format("sound-%d", static_cast<int>(index + 1)), n.name, {}};
+  CardHead card{Format("sound-%d", static_cast<int>(index + 1)), n.name, {}, BadgesOf(&notes, &n)};
   if (KindHasData(n.kind)) card.figures.push_back({"wave file", n.waveFile});
   card.figures.push_back({"kind", KindName(FindSoundKind(n.kind))});
   card.figures.push_back({"samples", Format("%lld", static_cast<ll>(n.samples))});
@@ -370,9 +412,9 @@ std::string ImagePage(const std::vector<uint8_t>& image, const ImageMap& map,
   if (notes != nullptr)
     page += "<p>Compiled by qs71gen from <span class=\"mono\">" + HtmlEscape(notes->script) +
             "</span>.</p>";
+  page += WarningsPart(notes, ImageCards(map, notes));
   page += MapPart(map) + SectionsPart(map, notes);
   page += SoundsPart(image, map, notes);
-  page += WarningsPart(notes);
   page += TextSection("options", map.options.configBlock ? "Configuration block" : "Option block",
                    map, TextPart::Options);
   page += TextSection("volume-map", "Volume map", map, TextPart::VolumeMap);
@@ -386,10 +428,14 @@ std::string FailedCompilePage(const std::string& image, const PageNotes& notes,
   std::string page = PageStart("FAILED: " + name) + "<h1>" + name + "</h1>";
   page += "<p class=\"failed\" id=\"failed\">FAILED: no image written</p><ul class=\"warn\">";
   for (const std::string& line : lines) page += "<li>" + HtmlEscape(line) + "</li>";
-  page += "</ul><p>Compiled by qs71gen from <span class=\"mono\">" + HtmlEscape(notes.script) +
-          "</span>.</p><h2 id=\"sounds\">Sounds</h2><div id=\"sound-cards\">";
+  page += "</ul><p>Compiled by qs71gen from <span class=\"mono\">" + HtmlEscape(notes.script) + "</span>.</p>";
+  CardIds cards;
+  for (size_t i = 0; i < notes.sounds.size(); ++i) {
+    cards.push_back({notes.sounds[i].name, Format("sound-%d", static_cast<int>(i + 1))});
+  }
+  page += WarningsPart(&notes, cards) + "<h2 id=\"sounds\">Sounds</h2><div id=\"sound-cards\">";
   for (size_t i = 0; i < notes.sounds.size(); ++i) AppendFailedCard(notes, notes.sounds[i], i, &page);
-  page += "</div>" + WarningsPart(&notes);
+  page += "</div>";
   page += "<h2 id=\"map-text\">Map of the failed compile</h2><pre>" + HtmlEscape(mapText) + "</pre>";
   return page + kScript + "</body></html>\n";
 }

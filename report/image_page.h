@@ -8,7 +8,9 @@
 // inline script only adds the details of the block under the pointer) and prints on paper.
 //
 // qs71dump writes it from the image alone; qs71gen adds what only the compile knows, and writes
-// a page of a failed compile too. The page fits a window 1280 pixels wide without scrolling
+// a page of a failed compile too. A compile's page leads with its warnings, each linked to the
+// card of the sound it is about, and each card carries a badge for every kind of warning its
+// sound has. The page fits a window 1280 pixels wide without scrolling
 // sideways.
 
 #include <cstdint>
@@ -38,6 +40,8 @@ struct LinkNote {
 struct ScriptWarning {
   int32_t line = 0;  // 0: the script as a whole
   std::string text;
+  std::string sound;  // the sound it is about, by its name in the script; empty: none
+  std::string badge;  // the badge its sound's card takes for it ("clipped", "hum", ...); empty: none
 };
 
 // A player the compile adds beside what the chip plays: the sound's source or its prepared

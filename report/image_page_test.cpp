@@ -58,7 +58,7 @@ TEST_F(ImagePageTest, CompileNotesAreEscapedAndMatchedToTheirSound) {
   notes.script = "demo.qs";
   notes.sounds.push_back({KindPcm16, base_, 4, "<Beep>", "sounds/beep.wav", {"-1.0 dB"}});
   notes.extraColumns = {"gain"};
-  notes.warnings.push_back({7, "rate & \"divider\""});
+  notes.warnings.push_back({7, "rate & \"divider\"", "", ""});
   notes.players = [](const SoundNote& n) {
     PagePlayer source;
     source.what = "source";
@@ -83,6 +83,39 @@ TEST_F(ImagePageTest, CompileNotesAreEscapedAndMatchedToTheirSound) {
   EXPECT_NE(page.find("download=\"&lt;Beep&gt;.wav\""), std::string::npos);
   EXPECT_NE(page.find("not prepared"), std::string::npos);
   EXPECT_NE(ImagePage(image_, map_, nullptr).find("download=\"" + WavName(map_.sounds[0]) + "\""),
+            std::string::npos);
+}
+
+// The warnings lead the page, above the map, each about a sound linked to its card; a card has
+// one badge for each kind of warning its sound has, however many of that kind there are.
+TEST_F(ImagePageTest, TheWarningsLeadThePageAndBadgeTheirCards) {
+  PageNotes notes;
+  notes.script = "toy.qs";
+  notes.sounds.push_back({KindPcm16, base_, 4, "hello", "hello.wav", {}});
+  notes.warnings = {{2, "hello.wav has 3 samples clipped", "hello", "clipped"},
+                    {2, "sound hello: a 50 Hz mains hum", "hello", "hum"},
+                    {2, "sound hello: the limiter is heard", "hello", ""},
+                    {2, "hello.wav: clipped again", "hello", "clipped"},
+                    {0, "the image is 4096 bytes", "", ""},
+                    {5, "sound gone: not in the image", "gone", "too quiet"}};
+  const std::string page = ImagePage(image_, map_, &notes);
+  const size_t warnings = page.find("<h2 id=\"warnings\">Warnings of the compile (6)</h2>");
+  ASSERT_NE(warnings, std::string::npos);
+  EXPECT_LT(warnings, page.find("<h2 id=\"map\">"));
+  EXPECT_NE(page.find("<li><a href=\"#sound-1\">hello</a><span class=\"badge\">hum</span> <span "
+                      "class=\"mono\">toy.qs:2</span>: sound hello: a 50 Hz mains hum</li>"), std::string::npos);
+  EXPECT_NE(page.find("<li><a href=\"#sound-1\">hello</a> <span class=\"mono\">toy.qs:2</span>: sound hello: "
+                      "the limiter is heard</li>"), std::string::npos);
+  EXPECT_NE(page.find("<li><span class=\"mono\">toy.qs</span>: the image is 4096 bytes</li>"), std::string::npos);
+  // A sound without a card is named in its text alone.
+  EXPECT_NE(page.find("<li><span class=\"badge\">too quiet</span><span class=\"mono\">toy.qs:5</span>"),
+            std::string::npos);
+  EXPECT_NE(page.find("<h3>#1 hello<span class=\"badge\">clipped</span><span class=\"badge\">hum</span></h3>"),
+            std::string::npos);
+  const std::string failed = FailedCompilePage("toy.bin", notes, {"over by 12 bytes"}, "map");
+  EXPECT_LT(failed.find("<h2 id=\"warnings\">"), failed.find("<h2 id=\"sounds\">"));
+  EXPECT_NE(failed.find("<a href=\"#sound-1\">hello</a>"), std::string::npos);
+  EXPECT_NE(failed.find("<h3>hello<span class=\"badge\">clipped</span><span class=\"badge\">hum</span></h3>"),
             std::string::npos);
 }
 

@@ -84,6 +84,7 @@ std::string ListingLine(const ImageMap& map, const Sound& sound, const std::stri
 bool CanExtract(const Sound& sound) { return sound.kind->kind != KindEq01; }
 
 std::string WavName(const Sound& sound) {
+  if (!sound.name.empty()) return sound.name + ".wav";
   return Format(
       "%03d_%s_%06llX.wav", sound.id, LowerName(sound.kind).c_str(),
       static_cast<unsigned long long>(KindHasData(sound.kind->kind) ? sound.filePos : sound.start));

@@ -14,8 +14,9 @@
 
 bool CanExtract(const Sound& sound);
 
-// "001_adpcm_000038.wav": the sound's number, kind and file position (silences: their
-// start field) so that names stay apart and sort in the order of the map.
+// "hello.wav" for a sound the script's names name (sound_names.h); otherwise
+// "001_adpcm_000038.wav": the sound's number, kind and file position (silences: their start
+// field) so that names stay apart and sort in the order of the map.
 std::string WavName(const Sound& sound);
 
 // The samples the chip plays from the sound, on the 16-bit scale.

@@ -7,7 +7,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 build="$top/build-fuzz"
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" -G Ninja -DQS71_FUZZ=ON -DQS71_TESTS=OFF >/dev/null
-cmake --build "$build" --target fuzz_script fuzz_wave fuzz_adpcm fuzz_prepare fuzz_project fuzz_replies fuzz_job qs71gen qs71prog
+cmake --build "$build" --target fuzz_script fuzz_wave fuzz_adpcm fuzz_prepare fuzz_project fuzz_replies fuzz_job fuzz_policy qs71gen qs71prog
 mkdir -p "$build/artifacts"
 
 # The job reader's seed beside the committed fragments: the demo image as a job signed by a
@@ -37,7 +37,7 @@ fuzz_one() {  # target
   "$build/fuzz/fuzz_$1" -max_total_time="$seconds" -print_final_stats=1 ${limits[$1]:-} \
     -artifact_prefix="$build/artifacts/$1-" "$work" "$top/fuzz/corpus/$1" >"$build/fuzz_$1.log" 2>&1
 }
-targets=(script wave adpcm prepare project replies job)
+targets=(script wave adpcm prepare project replies job policy)
 echo "== ${targets[*]/#/fuzz_} for ${seconds}s each, side by side"
 pids=()
 for target in "${targets[@]}"; do

@@ -364,7 +364,7 @@ check_zip() {  # win32|win64, PE format expected, wine command ("" when Wine can
 
 # What the .deb, the zips and their checks need; 32-bit Wine is not among them (its absence
 # leaves the 32-bit zip checked by its contents, and says so).
-"$top/scripts/deps.sh" base package windows wine64 || { echo "FAILED: the package stage's tools could not be installed (scripts/deps.sh above names them)"; exit 1; }
+QS71_DEPS_STATUS= "$top/scripts/deps.sh" base package windows wine64 || { echo "FAILED: the package stage's tools could not be installed (scripts/deps.sh above names them)"; exit 1; }
 root="$work/debian12"
 release_root
 rm -rf --one-file-system "$out" "$work"

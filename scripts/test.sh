@@ -14,13 +14,16 @@
 #             (playwright-core from tests/browser/package-lock.json), each test within 300
 #             seconds (QS71_BROWSER_SECONDS); their screenshots stay in build/browser-test and
 #             build/browser-report-test
-# QS71_STAGES="main sanitize" runs only those. Any failure makes the run fail. Each stage's wall
-# time is printed after it, and again in the summary.
-# scripts/deps.sh installs what is missing in groups (base, sanitize, windows, wine64, wine32,
-# browser, package). A group that cannot be installed is a warning here, not the end of the run:
-# each stage names the groups it needs, and a stage whose group is missing fails, naming the
-# packages and apt's reason. Without 32-bit Wine the windows stage runs its 64-bit fallback
-# and says why.
+# QS71_STAGES="main sanitize" runs only those; a stage that does not exist fails the run. Any
+# failure makes the run fail, and one that no test count holds (a stage that cannot run or
+# build) counts as one failed in the final total. Each stage's wall time is printed after it,
+# and again in the summary.
+# scripts/deps.sh installs what is missing of the groups the stages need (base, sanitize,
+# windows, wine64, wine32, browser, package). A group that cannot be installed (exit 10) is a
+# warning here, not the end of the run: each stage names the groups it needs, and a stage whose
+# group is missing fails, naming the packages and apt's reason. Without 32-bit Wine the windows
+# stage runs its 64-bit fallback and says why. A setup that ends in any other way says nothing
+# of what is installed, and no stage runs.
 # The builds go through ccache, kept in build-ccache/ (QS71_CCACHE_DIR elsewhere): the .deb is
 # built with the main build's compiler and flags, so on a clean clone it costs little more than
 # linking; the base dir makes the cache independent of where the clone lies.
@@ -32,14 +35,40 @@ passed=0
 failed=0
 failures=()
 
+# A failure that no count of tests holds (a stage that cannot run or build, a runner that died
+# before its summary) counts as one failed in the total.
+fail() {  # what failed, the failed tests the counts already hold for it
+  failures+=("$1")
+  [ "${2:-0}" -gt 0 ] || failed=$((failed + 1))
+}
+
+# The groups of scripts/deps.sh each stage needs.
+declare -A stage_groups=([main]="base" [sanitize]="base sanitize" [tsan]="base sanitize"
+  [fuzz]="base sanitize" [windows]="base windows wine64 wine32" [package]="base package windows wine64"
+  [browser]="base browser")
+wanted=()
+for stage in $stages; do
+  [ -n "${stage_groups[$stage]+x}" ] && { wanted+=(${stage_groups[$stage]}); continue; }
+  echo "== $stage: no such stage (the stages: ${!stage_groups[*]})"
+  fail "$stage (no such stage)"
+done
+
 mkdir -p "$top/build-deps"
 deps_status="$top/build-deps/missing"
-QS71_DEPS_STATUS=$deps_status "$top/scripts/deps.sh" all
-deps=$?
-if [ "$deps" -ne 0 ]; then
-  echo "WARNING: the setup is incomplete (scripts/deps.sh exit $deps); the stages that need what is missing will fail"
-fi
-touch "$deps_status"
+: >"$deps_status"
+unset QS71_WINE32_MISSING
+# Only what the stages asked for: a group that never installs here costs no run that does not
+# need it.
+deps=0
+[ ${#wanted[@]} -gt 0 ] && { QS71_DEPS_STATUS=$deps_status "$top/scripts/deps.sh" "${wanted[@]}"; deps=$?; }
+case $deps in
+  0) ;;
+  10) echo "WARNING: the setup is incomplete (scripts/deps.sh exit 10); the stages that need what is missing will fail" ;;
+  # Anything else leaves no word on what is installed: every stage would be a guess.
+  *) echo "FAILED: the setup ended with exit $deps (scripts/deps.sh above says why); no stage runs"
+     fail "setup (scripts/deps.sh exit $deps)"
+     stages="" ;;
+esac
 # The reason 32-bit Wine is missing goes to the windows and package stages' banners.
 wine32_missing=$(awk -F'\t' '$1 == "wine32" { print $2 ": " $3 }' "$deps_status")
 [ -n "$wine32_missing" ] && export QS71_WINE32_MISSING=$wine32_missing
@@ -58,7 +87,7 @@ needs() {
     lost+=("$g")
   done
   [ ${#lost[@]} -eq 0 ] && return 0
-  failures+=("$stage (not installed: ${lost[*]})")
+  fail "$stage (not installed: ${lost[*]})"
   return 1
 }
 
@@ -67,22 +96,25 @@ if command -v ccache >/dev/null; then
   export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
 fi
 
-# Adds the counts of a ctest summary ("100% tests passed, 0 tests failed out of 225").
+# Adds the counts of a ctest summary ("100% tests passed, 0 tests failed out of 225"); the
+# failed ones are left in counted_bad.
 count_ctest() {
-  local line total bad
+  local line total
   line=$(grep -E "tests passed, [0-9]+ tests? failed out of [0-9]+" "$1" | tail -1)
   total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
-  bad=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
-  passed=$((passed + ${total:-0} - ${bad:-0}))
-  failed=$((failed + ${bad:-0}))
+  counted_bad=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  counted_bad=${counted_bad:-0}
+  passed=$((passed + ${total:-0} - counted_bad))
+  failed=$((failed + counted_bad))
 }
 
-# Adds the counts of a runner summary ("40 passed, 0 failed").
+# Adds the counts of a runner summary ("40 passed, 0 failed"), the failed ones in counted_bad.
 count_plain() {
   local line
   line=$(grep -E "^[0-9]+ passed, [0-9]+ failed$" "$1" | tail -1)
   passed=$((passed + $(cut -d' ' -f1 <<<"${line:-0 passed, 0 failed}")))
-  failed=$((failed + $(cut -d' ' -f3 <<<"${line:-0 passed, 0 failed}")))
+  counted_bad=$(cut -d' ' -f3 <<<"${line:-0 passed, 0 failed}")
+  failed=$((failed + counted_bad))
 }
 
 run_suite() {  # build dir, label, extra cmake arguments...
@@ -91,12 +123,12 @@ run_suite() {  # build dir, label, extra cmake arguments...
   log="$build/ctest.log"
   echo "== $label: configure and build ($build)"
   cmake -S "$top" -B "$build" -G Ninja -DQS71_WERROR=ON "$@" >/dev/null &&
-    cmake --build "$build" -j "$jobs" || { failures+=("$label build"); return 1; }
+    cmake --build "$build" -j "$jobs" || { fail "$label build"; return 1; }
   echo "== $label: tests"
   ctest --test-dir "$build" --output-on-failure -j "$jobs" 2>&1 | tee "$log"
   local status=${PIPESTATUS[0]}
   count_ctest "$log"
-  [ "$status" -eq 0 ] || failures+=("$label tests")
+  [ "$status" -eq 0 ] || fail "$label tests" "$counted_bad"
 }
 
 stage_main() { needs main base && run_suite "$top/build" main; }
@@ -123,7 +155,7 @@ stage_tsan() {
   cmake -S "$top" -B "$build" -G Ninja -DQS71_WERROR=ON -DQS71_TSAN=ON "${sanitizer_flags[@]}" >/dev/null &&
     cmake --build "$build" -j "$jobs" \
       --target qs71_usb_e2e_tests qs71_usb_standin_tests qs71prog_production_tests qs71gen_tests ||
-    { failures+=("tsan build"); return 1; }
+    { fail "tsan build"; return 1; }
   echo "== tsan: tests"
   TSAN_OPTIONS="halt_on_error=1 exitcode=66" ctest --test-dir "$build" \
     -R '^(MultiProgrammer|HidapiStandinListing|ProgProduction|SoundMeasureTest)\.' --output-on-failure \
@@ -131,12 +163,12 @@ stage_tsan() {
     tee "$log"
   local status=${PIPESTATUS[0]}
   count_ctest "$log"
-  [ "$status" -eq 0 ] || failures+=("tsan tests")
+  [ "$status" -eq 0 ] || fail "tsan tests" "$counted_bad"
 }
 
 stage_fuzz() {
   needs fuzz base sanitize || return
-  "$top/scripts/fuzz.sh" "${QS71_FUZZ_SECONDS:-60}" || failures+=("fuzz")
+  "$top/scripts/fuzz.sh" "${QS71_FUZZ_SECONDS:-60}" || fail "fuzz"
 }
 
 stage_windows() {
@@ -144,7 +176,7 @@ stage_windows() {
   "$top/scripts/windows.sh" 2>&1 | tee "$top/build-win.log"
   local status=${PIPESTATUS[0]}
   count_plain "$top/build-win.log"
-  [ "$status" -eq 0 ] || failures+=("windows")
+  [ "$status" -eq 0 ] || fail "windows" "$counted_bad"
   grep -q "64-BIT FALLBACK ONLY" "$top/build-win.log" &&
     notes+=("$(grep -o "windows: .*64-BIT FALLBACK ONLY.*" "$top/build-win.log" | tail -1)")
 }
@@ -155,7 +187,7 @@ stage_package() {
   "$top/scripts/package.sh" 2>&1 | tee "$top/build-package.log"
   local status=${PIPESTATUS[0]}
   count_plain "$top/build-package.log"
-  [ "$status" -eq 0 ] || failures+=("package")
+  [ "$status" -eq 0 ] || fail "package" "$counted_bad"
 }
 
 # Its own budget: a browser that hangs must not hold the run until CI's own limit.
@@ -166,7 +198,7 @@ stage_browser() {
   cmake -S "$top" -B "$build" -G Ninja -DQS71_WERROR=ON >/dev/null &&
     cmake --build "$build" -j "$jobs" --target qs71gen qs71dump qs71prog &&
     (cd "$top/tests/browser" && npm ci --no-audit --no-fund >/dev/null) ||
-    { failures+=("browser build"); return 1; }
+    { fail "browser build"; return 1; }
   for test in page_test shift_report_test live_page_test; do
     log="$build/browser-$test.log"
     (cd "$top/tests/browser" &&
@@ -174,12 +206,13 @@ stage_browser() {
       tee "$log"
     status=${PIPESTATUS[0]}
     count_plain "$log"
-    [ "$status" -eq 0 ] || failures+=("browser $test")
+    [ "$status" -eq 0 ] || fail "browser $test" "$counted_bad"
   done
 }
 
 timings=()
 for stage in $stages; do
+  [ -n "${stage_groups[$stage]+x}" ] || continue
   start=$SECONDS
   "stage_$stage"
   timings+=("$stage $((SECONDS - start)) s")

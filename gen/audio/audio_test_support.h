@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -67,6 +70,28 @@ inline std::string WriteWav(const std::string& name, const std::vector<int32_t>&
   std::string path = TempPath(name);
   EXPECT_TRUE(testwav::WriteFile(path, testwav::EncodeWav(samples, format)));
   return path;
+}
+
+// A voice as a studio take has it, of RMS 1: the harmonics of a pitch that glides 20 % around
+// pitch, in three syllables a second with silence between them, and a breath of noise.
+inline std::vector<double> Voice(double pitch, double seconds, double rate) {
+  std::vector<double> voice(static_cast<size_t>(seconds * rate));
+  double phase = 0, power = 0;
+  uint32_t noise = 1;
+  for (size_t i = 0; i < voice.size(); ++i) {
+    const double t = static_cast<double>(i) / rate;
+    const double glide = pitch * (1 + 0.2 * std::sin(2 * std::numbers::pi * 0.7 * t));
+    phase += 2 * std::numbers::pi * glide / rate;
+    double v = 0;
+    for (int k = 1; k * glide < rate / 2 && k * glide < 4000; ++k) v += std::sin(k * phase) / (k * std::sqrt(k));
+    noise = noise * 1664525u + 1013904223u;
+    v += 0.02 * (noise / 2147483648.0 - 1);
+    voice[i] = v * std::fabs(std::sin(std::numbers::pi * 3 * t));
+    power += voice[i] * voice[i];
+  }
+  const double scale = voice.empty() ? 0 : 1 / std::sqrt(power / static_cast<double>(voice.size()));
+  for (double& v : voice) v *= scale;
+  return voice;
 }
 
 // Bytes of a stream written into a fresh temporary file, positioned at its start.

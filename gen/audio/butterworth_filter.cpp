@@ -5,11 +5,6 @@
 
 #include "audio/fixed_grid.h"
 
-namespace {
-
-
-}  // namespace
-
 void ButterworthFilter::Design(FilterPass pass, double hz, double rate, int order) {
   sections_.clear();
   const double w = 2 * std::numbers::pi * hz / rate;
@@ -53,4 +48,9 @@ void ButterworthFilter::Run(double* x, size_t n) {
     }
     x[i] = v;
   }
+}
+
+double ButterworthHighpassLossDb(double cutoffHz, double rate, int order, double hz) {
+  const double ratio = std::tan(std::numbers::pi * cutoffHz / rate) / std::tan(std::numbers::pi * hz / rate);
+  return 10 * std::log10(1 + std::pow(ratio, 2 * order));
 }

@@ -24,3 +24,7 @@ class ButterworthFilter {
   };
   std::vector<Section> sections_;
 };
+
+// What the high-pass ButterworthFilter designs for cutoffHz, order and rate takes off at hz, in
+// dB (0 or more): the analog curve at the frequencies the bilinear transform warps.
+double ButterworthHighpassLossDb(double cutoffHz, double rate, int order, double hz);

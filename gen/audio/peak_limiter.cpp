@@ -41,6 +41,7 @@ void PeakLimiter::Take(double x, std::vector<int32_t>* out) {
   // Held at the lowest gain needed from sample n to the end of the look-ahead, then let back
   // up toward unity no faster than the release.
   const double held = lowest_.front().second;
+  if (n == 0) Prime(held);
   released_ = held < released_ ? held : held - (held - released_) * settings_.release;
   const size_t slot = static_cast<size_t>(n) % span_;
   sum_ += released_ - recent_[slot];
@@ -53,7 +54,18 @@ void PeakLimiter::Take(double x, std::vector<int32_t>* out) {
   const double gain = std::min(1.0, sum_ / static_cast<double>(span_));
   deepest_ = std::min(deepest_, gain);
   const double y = std::nearbyint(delayed_[slot] * gain);
+  clipped_ += std::fabs(y) > ceiling ? 1 : 0;
   out->push_back(static_cast<int32_t>(std::clamp(y, -ceiling, ceiling)));
+}
+
+// The average over the look-ahead reaches back before the first sample: had those gains been
+// unity, a sound loud from its first sample would leave with too little reduction and be cut
+// at the ceiling. They take the gain the first look-ahead needs, as if the signal had always
+// been that loud.
+void PeakLimiter::Prime(double held) {
+  std::fill(recent_.begin(), recent_.end(), held);
+  sum_ = held * static_cast<double>(span_);
+  released_ = held;
 }
 
 void PeakLimiter::Push(const double* x, size_t n, std::vector<int32_t>* out) {

@@ -4,7 +4,9 @@
 // ceiling is held at its lowest over the look-ahead, released toward unity over the release
 // time, and smoothed by an average over the look-ahead. Every gain the average takes in is at
 // most the gain a peak needs when it arrives, so no sample passes the ceiling, while the gain
-// falls within the look-ahead (no click) and rises slowly (no pumping on speech).
+// falls within the look-ahead (no click) and rises slowly (no pumping on speech). Before the
+// first sample the gains are those the first look-ahead needs, so a sound loud from its very
+// start is held within the ceiling too.
 
 #include <cstddef>
 #include <cstdint>
@@ -33,9 +35,13 @@ class PeakLimiter {
 
   // The deepest gain reduction applied so far, in dB (0 or less).
   double DeepestDb() const;
+  // Samples that left beyond the ceiling and were cut to it: none, by the design above; a
+  // count kept so that a test, and a fault, can see one.
+  int64_t Clipped() const { return clipped_; }
 
  private:
   void Take(double x, std::vector<int32_t>* out);
+  void Prime(double held);
 
   LimiterSettings settings_;
   size_t span_;                                   // lookahead + 1
@@ -46,4 +52,5 @@ class PeakLimiter {
   std::vector<double> recent_;                    // the last span_ released gains
   double sum_;
   double deepest_ = 1;
+  int64_t clipped_ = 0;
 };

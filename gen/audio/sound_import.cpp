@@ -306,7 +306,10 @@ int PrepareDefinedSound(CompileState& s, const char* name, int line) {
     return Refused(s, ErrWaveFile, record->refusal);
   }
   WarnAboutLoudness(s, options, name, *record, line);
-  for (const std::string& note : record->notes) Advise(s, line, "sound %s (%s): %s", name, record->file.c_str(), note.c_str());
+  for (const PreparationNote& note : record->notes) {
+    AdviseSound(s, line, name, note.clipped ? SoundBadge::Clipped : SoundBadge::None, "sound %s (%s): %s", name,
+                record->file.c_str(), note.text.c_str());
+  }
   ReserveSoundRange(s, sound, record->frames);
   return ErrNone;
 }
@@ -366,3 +369,5 @@ int ImportSound(CompileState& s, const char* name, std::string* listing) {
   const SoundCodec* codec = FindCodec(sound->kind);
   return codec != nullptr ? ImportWave(s, *sound, *codec, listing) : ErrInternal;
 }
+
+PreparationOptions SoundPreparationOptions(CompileState& s, const std::string& name) { return OptionsOf(s, name); }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "audio/sound_preparation.h"
 #include "audio/wave_input.h"
 
 struct CompileState;
@@ -44,6 +45,9 @@ void AdviseLoudnessReach(CompileState& s);
 
 // The search of a sound's ADPCM encoder: its own (a project's [sound.NAME]), or everyone's.
 int AdpcmQualityOf(CompileState& s, const std::string& name);
+
+// The preparation a sound is given: the defaults with its own settings over them.
+PreparationOptions SoundPreparationOptions(CompileState& s, const std::string& name);
 
 // The compile's ADPCM level and the sounds' own where they differ: "0 (chime: 3)".
 std::string AdpcmQualityLevels(CompileState& s);

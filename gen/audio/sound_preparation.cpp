@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "audio/butterworth_filter.h"
 #include "audio/fixed_grid.h"
@@ -17,6 +18,7 @@
 #include "audio/peak_limiter.h"
 #include "audio/sound_codecs.h"
 #include "audio/sound_measure.h"
+#include "audio/spl_weighting.h"
 #include "audio/wave_input.h"
 #include "output_writer.h"
 #include "sound_kinds.h"
@@ -51,7 +53,8 @@ constexpr double kMixLossDb = 6.0;
 
 double Hundredths(double v) { return std::nearbyint(v * 100.0) / 100.0; }
 
-// An option's value; some take a whole number after a colon as well (part: null when not).
+// An option's value; some take a whole number after a colon as well (part: null when not), and
+// the trim a level under the sound's own peak ("peak-40") in place of one in dBFS.
 struct ValueRule {
   const char* option;
   std::string PreparationTexts::*text;
@@ -62,18 +65,21 @@ struct ValueRule {
   int PreparationOptions::*part;
   int partLow, partHigh;
   const char* partName;
+  bool PreparationOptions::*fromPeak;
 };
 
 const ValueRule kValueRules[] = {
     {"--loudness", &PreparationTexts::loudness, &PreparationOptions::loudness,
-     &PreparationOptions::loudnessLufs, -70, -1, "LUFS", nullptr, 0, 0, nullptr},
+     &PreparationOptions::loudnessLufs, -70, -1, "LUFS", nullptr, 0, 0, nullptr, nullptr},
     {"--trim", &PreparationTexts::trim, &PreparationOptions::trim, &PreparationOptions::trimDbfs,
-     -120, -1, "dBFS", &PreparationOptions::trimHoldMs, 0, 1000, "the hold in ms"},
+     -120, -1, "dBFS", &PreparationOptions::trimHoldMs, 0, 1000, "the hold in ms", &PreparationOptions::trimFromPeak},
     {"--highpass", &PreparationTexts::highpass, &PreparationOptions::highpass,
-     &PreparationOptions::highpassHz, 1, 4000, "Hz", &PreparationOptions::highpassOrder, 2, 8, "the order"},
+     &PreparationOptions::highpassHz, 1, 4000, "Hz", &PreparationOptions::highpassOrder, 2, 8, "the order", nullptr},
     {"--limit", &PreparationTexts::limit, &PreparationOptions::limit, &PreparationOptions::limitDbfs,
-     -30, 0, "dBFS", nullptr, 0, 0, nullptr},
+     -30, 0, "dBFS", nullptr, 0, 0, nullptr, nullptr},
 };
+
+constexpr std::string_view kPeakPrefix = "peak";
 
 // Only plain decimal digits: "4.5", "+4" or " 4" is no order.
 bool ParseWhole(const std::string& text, int low, int high, int* value) {
@@ -83,13 +89,19 @@ bool ParseWhole(const std::string& text, int low, int high, int* value) {
 }
 
 bool ParseValue(const ValueRule& rule, const std::string& text, PreparationOptions* options, std::string* error) {
-  const size_t colon = rule.part != nullptr ? text.find(':') : std::string::npos;
-  if (!ParseNumber(text.substr(0, colon), rule.low, rule.high, &(options->*rule.value))) {
-    *error = Format("%s %s %s: give %g to %g %s", rule.option, text.c_str(), NumberFault(text.substr(0, colon)),
-                    rule.low, rule.high, rule.unit);
+  const bool fromPeak = rule.fromPeak != nullptr && text.starts_with(kPeakPrefix);
+  if (rule.fromPeak != nullptr) options->*rule.fromPeak = fromPeak;
+  const std::string value = fromPeak ? text.substr(kPeakPrefix.size()) : text;
+  const size_t colon = rule.part != nullptr ? value.find(':') : std::string::npos;
+  if (!ParseNumber(value.substr(0, colon), rule.low, rule.high, &(options->*rule.value))) {
+    const char* fault = NumberFault(value.substr(0, colon));
+    *error = fromPeak ? Format("%s %s %s: give peak%g to peak%g, the dB under the sound's own peak", rule.option,
+                               text.c_str(), fault, rule.high, rule.low)
+                      : Format("%s %s %s: give %g to %g %s", rule.option, text.c_str(), fault, rule.low, rule.high,
+                               rule.unit);
     return false;
   }
-  if (colon == std::string::npos || ParseWhole(text.substr(colon + 1), rule.partLow, rule.partHigh, &(options->*rule.part))) {
+  if (colon == std::string::npos || ParseWhole(value.substr(colon + 1), rule.partLow, rule.partHigh, &(options->*rule.part))) {
     return true;
   }
   *error = Format("%s %s is out of range: give %s after the colon as %d to %d", rule.option, text.c_str(),
@@ -343,12 +355,28 @@ struct Stretches {
   }
 };
 
+// The level the trim keeps sound above: the dBFS given, or that far under the peak of the very
+// signal the trim looks at (mixed and high-passed), which takes one more reading of the source,
+// so that a quiet take and a loud one lose alike.
+bool TrimThreshold(const PreparationJob& job, double* threshold, std::string* reason) {
+  const double level = OnGrid(std::pow(10.0, job.options->trimDbfs / 20));
+  if (!job.options->trimFromPeak) return *threshold = level, true;
+  FilteredSource in;
+  if (!in.Open(job, false, reason)) return false;
+  while (in.Read() > 0) {
+  }
+  if (!in.Finite(reason)) return false;
+  *threshold = (in.highpass.On() ? in.filteredPeak : in.peak) * level;
+  return true;
+}
+
 // Reads the whole source: levels, when given, are taken on the way.
 bool FindWindow(const PreparationJob& job, Window* window, SourceMeter* levels, bool* metered, std::string* reason) {
+  double threshold = 0;
+  if (!TrimThreshold(job, &threshold, reason)) return false;
   FilteredSource in;
   if (!in.Open(job, false, reason)) return false;
   in.levels = levels;
-  const double threshold = OnGrid(std::pow(10.0, job.options->trimDbfs / 20));
   const double rate = in.source.info.samplerate;
   Stretches found{std::llround(kBridgedSeconds * rate), std::llround(job.options->trimHoldMs * rate / 1000)};
   int64_t at = 0;
@@ -361,13 +389,14 @@ bool FindWindow(const PreparationJob& job, Window* window, SourceMeter* levels, 
   *metered = levels != nullptr;
   if (!in.Finite(reason)) return false;
   if (in.peak == 0) return *reason = "it is all silence", false;
+  const std::string trim = TrimLevelText(*job.options);
   if (!found.anyAbove) {
-    *reason = Format("--trim %g dBFS would leave nothing: no sample reaches that level", job.options->trimDbfs);
+    *reason = Format("--trim %s would leave nothing: no sample reaches that level", trim.c_str());
     return false;
   }
   if (found.first < 0) {
-    *reason = Format("--trim %g dBFS would leave nothing: nothing stays above that level for %d ms",
-                     job.options->trimDbfs, job.options->trimHoldMs);
+    *reason = Format("--trim %s would leave nothing: nothing stays above that level for %d ms", trim.c_str(),
+                     job.options->trimHoldMs);
     return false;
   }
   const int64_t kept = std::llround(kKeptSeconds * rate);
@@ -484,10 +513,30 @@ struct LoudnessMeter {
 
 // --- the stage: resampled, as integers ----------------------------------------------------
 
+// The A-weighted power of a signal, as a meter hears it: of the source before the resampler and
+// of what it made, so that the band a lower rate drops is known in the terms of the toy's level.
+struct HeardPower {
+  WeightingFilter filter;
+  bool on = false;
+  double energy = 0;
+  int64_t frames = 0;
+
+  void Start(double rate) { on = DesignWeighting(Weighting::A, rate, &filter); }
+  void Add(const double* x, size_t n) {
+    for (size_t i = 0; on && i < n; ++i) {
+      const double w = WeightSample(&filter, x[i]);
+      energy += w * w;
+    }
+    frames += static_cast<int64_t>(n);
+  }
+  double Mean() const { return on && frames > 0 ? energy / static_cast<double>(frames) : 0; }
+};
+
 struct StageWriter {
   StageWriter(FILE* f, int32_t rate) : file(f), meter(rate) {}
   FILE* file;
   LoudnessMeter meter;
+  HeardPower heard;  // started only where the rate changes
   int64_t peak = 0;
   int64_t frames = 0;
   std::vector<int32_t> ints = std::vector<int32_t>(kBlock);
@@ -502,6 +551,7 @@ struct StageWriter {
       self->measured[i] = self->ints[i] / kStageScale;
     }
     self->meter.Add(self->measured.data(), n);
+    if (self->heard.on) self->heard.Add(self->measured.data(), n);
     self->frames += static_cast<int64_t>(n);
     return std::fwrite(self->ints.data(), sizeof(int32_t), n, self->file) == n;
   }
@@ -515,6 +565,7 @@ struct StageFacts {
   double mixLossDb = 0;     // of the mix to mono against its channels
   double energy = 0;        // of the kept frames after the high-pass
   double residue = 0;       // of what the high-pass left an octave below its cut-off
+  HeardPower heard;         // of the kept frames, when they are resampled
 };
 
 // Without a trim the window is the whole source, read to its end: levels, when given, are taken
@@ -526,6 +577,7 @@ bool WriteStage(const PreparationJob& job, const Window& window, int32_t rate, F
   in.levels = levels;
   Resampler resampler(&StageWriter::Take, writer);
   if (!resampler.Start(in.source.info.samplerate, rate, window.end - window.first, reason)) return false;
+  if (rate != in.source.info.samplerate) facts->heard.Start(in.source.info.samplerate), writer->heard.Start(rate);
   if (std::fseek(stage, 0, SEEK_SET) != 0) return *reason = "the scratch file cannot be rewound", false;
   int64_t at = 0;
   for (size_t n; (n = in.Read()) > 0 && at < window.end; at += static_cast<int64_t>(n)) {
@@ -534,6 +586,7 @@ bool WriteStage(const PreparationJob& job, const Window& window, int32_t rate, F
     if (to > from && !resampler.Push(in.mono.data() + from, static_cast<size_t>(to - from))) {
       return *reason = Format("the scratch file cannot be written: %s", LastSystemError().c_str()), false;
     }
+    if (facts->heard.on && to > from) facts->heard.Add(in.mono.data() + from, static_cast<size_t>(to - from));
     for (int64_t i = from; in.residue.On() && i < to; ++i) {
       facts->energy += in.mono[static_cast<size_t>(i)] * in.mono[static_cast<size_t>(i)];
       facts->residue += in.low[static_cast<size_t>(i)] * in.low[static_cast<size_t>(i)];
@@ -818,10 +871,12 @@ struct FinalPass {
       peak = std::max<int64_t>(peak, std::abs(prepared[i]));
       measured[i] = prepared[i] / 32768.0;
       listening[i] = static_cast<short>(prepared[i]);
+      // Digital silence stays silent for every quantiser: dithered, a zero would become a
+      // noise of a step (u-law's finest is 8). The draws are made either way, in order, so
+      // that the other samples keep the noise they always had.
       encoded[i] = dither.Apply(prepared[i]);
-      // Rounded, the dither would turn digital silence into a noise of one step; truncated,
-      // as it always was, silence stays silent. Its draws are made either way, in order.
-      if (roundPcm8) encoded[i] = prepared[i] == 0 ? 0 : Pcm8NearestInput(encoded[i]);
+      if (prepared[i] == 0) encoded[i] = 0;
+      else if (roundPcm8) encoded[i] = Pcm8NearestInput(encoded[i]);
       raw[2 * i] = static_cast<uint8_t>(encoded[i]);
       raw[2 * i + 1] = static_cast<uint8_t>(static_cast<uint32_t>(encoded[i]) >> 8);
     }
@@ -876,7 +931,7 @@ struct FinalPass {
     FlushStored();
     record->preparedMetered = true;
     clipped = signal.clipped;
-    if (signal.limiter) limitedDb = signal.limiter->DeepestDb();
+    if (signal.limiter) limitedDb = signal.limiter->DeepestDb(), clipped += signal.limiter->Clipped();
     Summarise();
     return true;
   }
@@ -896,29 +951,30 @@ void NoteWhatTheStepsDid(const PreparationJob& job, const StageFacts& facts, con
                          int64_t clipped, PreparationRecord* record) {
   const PreparationOptions& options = *job.options;
   if (facts.mixLossDb > kMixLossDb) {
-    record->notes.push_back(std::isfinite(facts.mixLossDb)
+    record->notes.push_back({std::isfinite(facts.mixLossDb)
         ? Format("its mix to mono is %.1f dB below its channels: they cancel each other out (one in opposite "
                  "phase?); mend the take or keep one channel", facts.mixLossDb)
         : std::string("its channels cancel each other out entirely: the mix to mono is silence; mend the take "
-                      "(one channel is in opposite phase) or keep one channel"));
+                      "(one channel is in opposite phase) or keep one channel")});
   }
   if (options.highpass && facts.energy > 0 && facts.residue > 0) {
     const double residueDb = 10 * std::log10(facts.residue / facts.energy);
     if (residueDb > -kResidueDb) {
-      record->notes.push_back(Format("after --highpass %g:%d what lies below %.0f Hz is still %.1f dB under its "
-                                     "RMS (within %.0f dB): raise the order or the frequency, or mend the take",
-                                     options.highpassHz, options.highpassOrder, options.highpassHz * kResidueBelow,
-                                     -residueDb, kResidueDb));
+      record->notes.push_back({Format("after --highpass %g:%d what lies below %.0f Hz is still %.1f dB under its "
+                                      "RMS (within %.0f dB): raise the order or the frequency, or mend the take",
+                                      options.highpassHz, options.highpassOrder, options.highpassHz * kResidueBelow,
+                                      -residueDb, kResidueDb)});
     }
   }
   if (record->limitedDb < -kAudibleLimitingDb) {
-    record->notes.push_back(Format("the limiter takes up to %.1f dB off its peaks; beyond %.0f dB that may be "
-                                   "heard: a lower --loudness sounds cleaner", -record->limitedDb, kAudibleLimitingDb));
+    record->notes.push_back({Format("the limiter takes up to %.1f dB off its peaks; beyond %.0f dB that may be "
+                                    "heard: a lower --loudness sounds cleaner", -record->limitedDb, kAudibleLimitingDb)});
   }
   if (clipped > 0) {
-    record->notes.push_back(Format("%s took it over full scale: %lld samples were clipped at 16 bits; lower "
-                                   "its level (--loudness) or give --limit",
-                                   StepOverFullScale(facts, stage), static_cast<long long>(clipped)));
+    record->notes.push_back({Format("%s took it over full scale: %lld samples were clipped at 16 bits; lower "
+                                    "its level (--loudness) or give --limit",
+                                    StepOverFullScale(facts, stage), static_cast<long long>(clipped)),
+                             true});
   }
 }
 
@@ -936,6 +992,22 @@ bool ParsePreparationValues(const PreparationTexts& texts, PreparationOptions* o
   return true;
 }
 
+bool MeasureLoudness(const std::vector<int32_t>& samples, int32_t rate, double* lufs) {
+  LoudnessMeter meter(rate);
+  std::vector<double> block;
+  for (size_t at = 0; at < samples.size(); at += kBlock) {
+    const size_t n = std::min(kBlock, samples.size() - at);
+    block.resize(n);
+    for (size_t i = 0; i < n; ++i) block[i] = samples[at + i] / 32768.0;
+    meter.Add(block.data(), n);
+  }
+  return meter.Integrated(lufs);
+}
+
+std::string TrimLevelText(const PreparationOptions& options) {
+  return options.trimFromPeak ? Format("peak%g", options.trimDbfs) : Format("%g dBFS", options.trimDbfs);
+}
+
 bool ApplySoundSettings(const SoundSettings& own, PreparationOptions* options, std::string* error) {
   const PreparationOptions defaults;
   for (const ValueRule& rule : kValueRules) {
@@ -947,8 +1019,11 @@ bool ApplySoundSettings(const SoundSettings& own, PreparationOptions* options, s
     if (options->*rule.given && !ParseValue(rule, text, options, error)) return false;
   }
   if (own.dither >= 0) options->dither = own.dither != 0;
-  if (own.gainDb < -kSoundGainLimitDb || own.gainDb > kSoundGainLimitDb) {
-    return *error = Format("gain %g is out of range: give %g to %g dB", own.gainDb, -kSoundGainLimitDb, kSoundGainLimitDb), false;
+  // Written so that a NaN fails it too: it would make every sample of the sound 0.
+  if (!(own.gainDb >= -kSoundGainLimitDb && own.gainDb <= kSoundGainLimitDb)) {
+    return *error = Format("gain %g %s: give %g to %g dB", own.gainDb,
+                           std::isfinite(own.gainDb) ? "is out of range" : "is not a number", -kSoundGainLimitDb,
+                           kSoundGainLimitDb), false;
   }
   options->gainDb = own.gainDb;
   return true;
@@ -1004,6 +1079,9 @@ bool PrepareSound(const PreparationJob& job, const PreparationFiles& files, Prep
   bool metered = false;
   if (!WriteStage(job, window, record->playedRate, files.stage, &stage, &facts, unmetered, &metered, reason)) return false;
   record->sourceMetered = record->sourceMetered || metered;
+  if (facts.heard.Mean() > 0 && stage.heard.Mean() > 0) {
+    record->bandLossDb = 10 * std::log10(facts.heard.Mean() / stage.heard.Mean());
+  }
   const int64_t frames = stage.frames;
   if (frames < 1 || frames > INT32_MAX / 2) {
     return *reason = Format("it is too %s to be played at %d Hz", frames < 1 ? "short" : "long", record->playedRate), false;

@@ -22,8 +22,9 @@ struct PreparationOptions {
   bool resample = false;  // --resample
   bool loudness = false;  // --loudness LUFS
   double loudnessLufs = 0;
-  bool trim = false;      // --trim DBFS[:HOLD]
+  bool trim = false;      // --trim DBFS[:HOLD], or peak-DB[:HOLD]
   double trimDbfs = 0;
+  bool trimFromPeak = false;  // trimDbfs is a level under the sound's own peak
   int trimHoldMs = 20;    // how long a stretch stays above the level to count as sound
   bool highpass = false;  // --highpass HZ[:ORDER]
   double highpassHz = 0;
@@ -51,6 +52,13 @@ struct PreparationTexts {
 // Checks the numbers and their ranges; false with error saying which value and what it may be.
 bool ParsePreparationValues(const PreparationTexts& texts, PreparationOptions* options,
                             std::string* error);
+
+// The integrated loudness (ITU-R BS.1770, libebur128) of samples on the 16-bit scale at rate,
+// in LUFS, rounded to hundredths; false when there is no gated block to measure.
+bool MeasureLoudness(const std::vector<int32_t>& samples, int32_t rate, double* lufs);
+
+// The trim's level as the option gives it: "-50 dBFS", or "peak-40" for one under the peak.
+std::string TrimLevelText(const PreparationOptions& options);
 
 // One sound's own settings over the defaults (a project's [sound.NAME]): the texts as the
 // command line writes them, "off" for a step the sound goes without.
@@ -102,6 +110,12 @@ struct MonoSource {
 // False with libsndfile's reason when the file cannot be read.
 bool ReadSourceMono(const std::string& path, int64_t maxFrames, MonoSource* mono, std::string* reason);
 
+// A note on what a step did to a sound; clipped: samples were cut at full scale.
+struct PreparationNote {
+  std::string text;
+  bool clipped = false;
+};
+
 // What the preparation of one sound did: the map's columns.
 struct PreparationRecord {
   std::string file;
@@ -115,6 +129,7 @@ struct PreparationRecord {
   bool ceilingReached = false;     // the peak ceiling kept the gain below the target's
   double reachLufs = 0;            // the loudest it can be under the ceiling (when measured)
   double limitedDb = 0;            // the limiter's deepest gain reduction (with --limit)
+  double bandLossDb = 0;           // of its A-weighted power, what the resampler dropped above half its rate
   double peakDbfs = 0;             // of the prepared signal
   int64_t trimmedMs = 0;
   bool lossless = false;           // the codec gives back every sample (PCM16)
@@ -125,7 +140,7 @@ struct PreparationRecord {
   uint32_t frames = 0;
   // What the designer should hear about the preparation (a step that clipped, a mix that
   // cancels, a rumble the filter left), each to follow "sound NAME (FILE): ".
-  std::vector<std::string> notes;
+  std::vector<PreparationNote> notes;
   // Levels taken while the steps read and wrote, so that the checks read no file again: the
   // source's as MeterSource gives them (once a pass read it whole), the prepared samples' as
   // the import reads them back (once they were all written).

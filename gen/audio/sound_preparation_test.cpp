@@ -13,6 +13,7 @@
 #include "audio/audio_test_support.h"
 #include "audio/pcm_encoders.h"
 #include "audio/peak_limiter.h"
+#include "audio/sound_codecs.h"
 #include "audio/sound_measure.h"
 #include "file_contents.h"
 #include "process_runner.h"
@@ -81,7 +82,7 @@ double AmplitudeAt(const std::vector<double>& x, double freq, double rate) {
 
 std::string Notes(const PreparationRecord& record) {
   std::string all;
-  for (const std::string& note : record.notes) all += note + "\n";
+  for (const PreparationNote& note : record.notes) all += note.text + "\n";
   return all;
 }
 
@@ -105,6 +106,12 @@ TEST(SoundPreparation, ValuesOutOfRangeAreRefusedWithTheirRange) {
       {{"", "", "1e9", ""}, "--highpass 1e9 is out of range: give 1 to 4000 Hz"},
       {{"", "", "120:9", ""}, "--highpass 120:9 is out of range: give the order after the colon as 2 to 8"},
       {{"", "", "", "1"}, "--limit 1 is out of range: give -30 to 0 dBFS"},
+      {{"", "peak-40", "", ""}, ""},
+      {{"", "peak-40:30", "", ""}, ""},
+      {{"", "peak-200", "", ""}, "--trim peak-200 is out of range: give peak-1 to peak-120, the dB under the sound's own peak"},
+      {{"", "peak+3", "", ""}, "--trim peak+3 is out of range: give peak-1 to peak-120, the dB under the sound's own peak"},
+      {{"", "peak", "", ""}, "--trim peak is not a number: give peak-1 to peak-120, the dB under the sound's own peak"},
+      {{"", "peak-40:x", "", ""}, "--trim peak-40:x is out of range: give the hold in ms after the colon as 0 to 1000"},
   };
   for (const Row& row : rows) {
     PreparationOptions options;
@@ -175,6 +182,38 @@ TEST(SoundPreparation, TrimKeepsTenMillisecondsAroundTheSound) {
     ASSERT_TRUE(p.ok) << p.reason;
     EXPECT_NEAR(static_cast<double>(p.record.trimmedMs), 980, 2) << click;
     EXPECT_NEAR(p.record.frames, 16000 + 2 * 160, 4) << click;
+  }
+}
+
+// One take at two levels 20 dB apart, a tone that fades out over 600 ms: trimmed at a level in
+// dBFS the quiet one loses more of its fade; trimmed under each one's own peak, both lose alike.
+TEST(SoundPreparation, TrimUnderThePeakTakesAlikeFromQuietAndLoudTakes) {
+  struct Row {
+    const char* trim;
+    double spreadLow, spreadHigh;  // ms more trimmed from the quiet take
+  } rows[] = {{"-50", 50, 400}, {"peak-40", -2, 2}, {"peak-40:30", -2, 2}};
+  for (const Row& row : rows) {
+    int64_t trimmed[2] = {};
+    for (int loud = 0; loud < 2; ++loud) {
+      std::vector<float> x(32000, 0.0f);
+      const double amplitude = loud ? 0.5 : 0.05;
+      for (size_t i = 8000; i < 24000; ++i) {
+        const double t = static_cast<double>(i - 8000) / 16000;
+        const double fade = t < 0.4 ? 1.0 : std::pow(10.0, -4 * (t - 0.4) / 0.6);  // 80 dB over 600 ms
+        x[i] = static_cast<float>(amplitude * fade * std::sin(2 * std::numbers::pi * 440 * t));
+      }
+      PreparationTexts texts;
+      texts.trim = row.trim;
+      PreparationOptions options;
+      std::string error;
+      ASSERT_TRUE(ParsePreparationValues(texts, &options, &error)) << error;
+      const Prepared p = PrepareFile(WriteFloatWav("fade.wav", x, 1, 16000), options, 0);
+      ASSERT_TRUE(p.ok) << p.reason;
+      trimmed[loud] = p.record.trimmedMs;
+    }
+    const double spread = static_cast<double>(trimmed[0] - trimmed[1]);
+    EXPECT_GE(spread, row.spreadLow) << row.trim << ": " << trimmed[0] << " and " << trimmed[1] << " ms";
+    EXPECT_LE(spread, row.spreadHigh) << row.trim << ": " << trimmed[0] << " and " << trimmed[1] << " ms";
   }
 }
 
@@ -261,7 +300,7 @@ TEST(SoundPreparation, DitherKeepsTheLevelAndTheSilence) {
   struct Row {
     int32_t kind;
     double amplitude;  // of 32768
-  } rows[] = {{KindPcm8, 100}, {KindPcm8, 200}, {KindPcm8, 0}, {KindAdpcm, 0}};
+  } rows[] = {{KindPcm8, 100}, {KindPcm8, 200}, {KindPcm8, 0}, {KindAdpcm, 0}, {KindUlaw, 0}, {KindPcm16, 0}};
   for (const Row& row : rows) {
     PreparationOptions options;
     options.dither = true;
@@ -272,7 +311,18 @@ TEST(SoundPreparation, DitherKeepsTheLevelAndTheSilence) {
     std::vector<double> played(p.samples.size());
     for (size_t i = 0; i < played.size(); ++i) played[i] = static_cast<int8_t>(Pcm8Sample(p.samples[i])) * 256.0;
     if (row.amplitude == 0) {
+      // What the chip plays, through the sound's own encoder and the image's tables: u-law's
+      // dithered silence played +-8 before.
       EXPECT_EQ(Rms(p.samples, 0, p.samples.size()), 0) << row.kind;
+      const SoundCodec* codec = FindCodec(row.kind);
+      ASSERT_NE(codec, nullptr);
+      CodecState state;
+      std::vector<uint8_t> bytes;
+      const std::vector<int32_t> input(p.samples.begin(), p.samples.end());
+      codec->encode(&state, input.data(), input.size(), true, &bytes);
+      for (int32_t v : DecodeKindRange(row.kind, bytes.data(), bytes.size(), ImageCodecTables())) {
+        ASSERT_EQ(v, 0) << row.kind;
+      }
       continue;
     }
     EXPECT_NEAR(20 * std::log10(AmplitudeAt(played, 440, 16000) / row.amplitude), 0, 1) << row.amplitude;

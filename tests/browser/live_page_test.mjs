@@ -1,8 +1,10 @@
 // qs71gen --serve in a real browser: Debian's chromium opens the served page of a copy of the
 // demo, scrolls down, and the demo's chime is then written anew. Within the deadline the page
 // must have reloaded itself with the chip player of the new chime (the very data a plain
-// compile of it puts on its page), at the place it was scrolled to. The server must listen on
-// 127.0.0.1 alone, ask nothing beyond itself, and end with 0 on SIGTERM.
+// compile of it puts on its page), at the place it was scrolled to. The browser opens the address
+// qs71gen printed, with its token: the server must move the token into a cookie that is HttpOnly
+// and SameSite=Strict, take it out of the address bar, and refuse a browser without it. The
+// server must listen on 127.0.0.1 alone, ask nothing beyond itself, and end with 0 on SIGTERM.
 //
 // Usage: node live_page_test.mjs BUILD_DIR EXAMPLES_DIR
 // Everything it writes stays in BUILD_DIR/browser-live-test, made afresh each run.
@@ -67,7 +69,7 @@ function startServer(folder, port) {
   let err = '';
   const compiled = new Promise((resolve) => child.stderr.on('data', (d) => {
     err += d;
-    if (err.includes(' compiled ')) resolve();
+    if (err.includes(' compiled ')) resolve((err.match(/serving the page on (http:\S+)/) || [])[1]);
   }));
   return { child, compiled, stderr: () => err };
 }
@@ -83,7 +85,8 @@ copyDemo(served);
 const wanted = plainChipSource();
 const port = await freePort();
 const server = startServer(served, port);
-await server.compiled;
+const address = await server.compiled;
+check('the printed address carries a token', /^http:\/\/127\.0\.0\.1:\d+\/\?token=[0-9a-f]{32}$/.test(address || ''), address);
 check('the server listens on 127.0.0.1 alone', JSON.stringify(listeners(port)) === JSON.stringify([`0100007F:${port.toString(16).toUpperCase().padStart(4, '0')}`]),
       JSON.stringify(listeners(port)));
 
@@ -93,7 +96,12 @@ await page.setViewportSize({ width: 1240, height: 500 });
 const foreign = [];
 page.on('request', (r) => !r.url().startsWith(`http://127.0.0.1:${port}/`) && !r.url().startsWith('data:') && foreign.push(r.url()));
 page.on('pageerror', (e) => foreign.push(`page error: ${e.message}`));
-await page.goto(`http://127.0.0.1:${port}/`);
+await page.goto(address);
+check('the token leaves the address bar', page.url() === `http://127.0.0.1:${port}/`, page.url());
+const cookies = await context.cookies(`http://127.0.0.1:${port}/`);
+const kept = cookies.find((c) => c.name === `qs71gen-${port}`);
+check('the token is kept in an HttpOnly, SameSite=Strict cookie',
+      kept && kept.httpOnly && kept.sameSite === 'Strict' && address.endsWith(`=${kept.value}`), JSON.stringify(cookies));
 const before = await chipSource(page);
 await page.evaluate(() => window.scrollTo(0, 700));
 await page.waitForTimeout(300);
@@ -111,9 +119,15 @@ check('the chip player plays the new chime within the deadline', now === wanted 
       `after ${latency} ms: ${now === before ? 'still the old chime' : 'not the plain compile\'s data'}`);
 console.log(`a new chime reached the page's player after ${latency} ms`);
 await page.waitForTimeout(300);
-const kept = await page.evaluate(() => window.scrollY);
-check('the page kept its scroll position', scrolled > 0 && Math.abs(kept - scrolled) <= 2, `${scrolled} before, ${kept} after`);
+const scrolledAfter = await page.evaluate(() => window.scrollY);
+check('the page kept its scroll position', scrolled > 0 && Math.abs(scrolledAfter - scrolled) <= 2,
+      `${scrolled} before, ${scrolledAfter} after`);
 check('nothing asked for beyond the server', foreign.length === 0, foreign.join(', '));
+await page.goto('about:blank');  // the served page's poll no longer runs
+await context.clearCookies();
+const stranger = await page.goto(`http://127.0.0.1:${port}/`);
+check('a browser without the token is refused', stranger.status() === 403 && !(await stranger.text()).includes('play-1-chip'),
+      String(stranger.status()));
 await context.close();
 
 const ended = new Promise((resolve) => server.child.on('exit', (code, signal) => resolve({ code, signal })));

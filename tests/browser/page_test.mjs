@@ -3,8 +3,9 @@
 // person relies on: one map block per sound and per free stretch, players that hold exactly the
 // files they name (the WAV files --extract writes, the source mixed to mono, the prepared copy
 // --keep-prepared writes) and that play, downloads named after the sounds, no sideways
-// scrolling in a window 1280 pixels wide, a failed compile's page headed FAILED, no console
-// error, no request beyond the page.
+// scrolling in a window 1280 pixels wide, a failed compile's page headed FAILED, the warnings
+// first on a compile's page, each linked to its sound's card, and a badge on each card for every
+// kind of warning its sound has, no console error, no request beyond the page.
 //
 // Usage: node page_test.mjs BUILD_DIR EXAMPLES_DIR
 // Everything it writes stays in BUILD_DIR/browser-test, made afresh each run; the screenshots
@@ -46,7 +47,53 @@ function makePages() {
   } catch {
     // It fails: that is the point.
   }
+  makeWarnedPage();
   return JSON.parse(execFileSync(dump, ['--json', image]).toString());
+}
+
+// A 16-bit mono WAV file of the samples (-1 to 1) at rate.
+function wavBytes(samples, rate) {
+  const data = Buffer.alloc(2 * samples.length);
+  samples.forEach((v, i) => data.writeInt16LE(Math.max(-32768, Math.min(32767, Math.round(v * 32767))), 2 * i));
+  const head = Buffer.alloc(44);
+  head.write('RIFF', 0, 'latin1');
+  head.writeUInt32LE(36 + data.length, 4);
+  head.write('WAVEfmt ', 8, 'latin1');
+  head.writeUInt32LE(16, 16);
+  head.writeUInt16LE(1, 20);
+  head.writeUInt16LE(1, 22);
+  head.writeUInt32LE(rate, 24);
+  head.writeUInt32LE(rate * 2, 28);
+  head.writeUInt16LE(2, 32);
+  head.writeUInt16LE(16, 34);
+  head.write('data', 36, 'latin1');
+  head.writeUInt32LE(data.length, 40);
+  return Buffer.concat([head, data]);
+}
+
+// Takes that need the designer: one clipped (and hummed), one with a mains hum, one padded with
+// a second of silence at each end, one that is fine.
+const kWarnedTakes = {
+  clipped: { badges: ['clipped', 'hum'], at: (t) => Math.max(-1, Math.min(1, 1.6 * Math.sin(2 * Math.PI * 440 * t)))
+                                                      + 0.3 * Math.sin(2 * Math.PI * 50 * t) },
+  hum: { badges: ['hum'], at: (t) => 0.2 * Math.sin(2 * Math.PI * 330 * t) + 0.2 * Math.sin(2 * Math.PI * 50 * t) },
+  padded: { badges: ['silence left'], at: (t) => (t > 1 && t < 1.5 ? 0.3 * Math.sin(2 * Math.PI * 500 * t) : 0) },
+  fine: { badges: [], at: (t) => 0.25 * Math.sin(2 * Math.PI * 700 * t) },
+};
+
+function makeWarnedPage() {
+  const dir = path.join(work, 'warned');
+  fs.mkdirSync(dir, { recursive: true });
+  let script = '.GLOBAL $FILESIZE = 40000h\n';
+  let section = 1;
+  for (const [name, take] of Object.entries(kWarnedTakes)) {
+    const seconds = name === 'padded' ? 2.5 : 1.5;
+    const samples = Array.from({ length: seconds * 16000 }, (_, i) => take.at(i / 16000));
+    fs.writeFileSync(path.join(dir, `${name}.wav`), wavBytes(samples, 16000));
+    script += `.PCM16 ${name} = "${name}.wav"\n.SECTION [${section++}] $GROUPS = ${name}(16000):0\n`;
+  }
+  fs.writeFileSync(path.join(dir, 'warned.qs'), script);
+  execFileSync(gen, ['--html', 'warned.html', 'warned.qs', 'warned.bin'], { cwd: dir, stdio: ['ignore', 'ignore', 'ignore'] });
 }
 
 // A WAV file's samples mixed to mono on the 16-bit scale, as the compile reads them: the channel
@@ -214,12 +261,57 @@ async function checkFailedPage(context, file) {
   await page.close();
 }
 
+// The compile's warnings lead its page: above the map, each about a sound linked to that sound's
+// card, whose heading carries a badge for each kind of warning the sound has, no more.
+async function checkWarnings(context, file) {
+  const name = 'qs71gen warnings';
+  const page = await context.newPage();
+  const problems = watchProblems(page);
+  await page.goto(pathToFileURL(file).href);
+  await page.screenshot({ path: path.join(work, 'warned-page.png') });
+  await checkWidth(page, name);
+  const top = await page.evaluate(() => ({
+    warnings: document.getElementById('warnings').getBoundingClientRect().top,
+    map: document.getElementById('map').getBoundingClientRect().top,
+  }));
+  check(`${name}: the warnings come before the map`, top.warnings < top.map, JSON.stringify(top));
+  const items = await page.$$eval('#warnings + ul.warn li', (list) => list.map((li) => {
+    const link = li.querySelector('a');
+    const badge = li.querySelector('.badge');
+    return { text: li.textContent, card: link && link.getAttribute('href'), sound: link && link.textContent,
+             badge: badge && badge.textContent };
+  }));
+  const cards = await page.$$eval('section.sound', (list) => list.map((c) => ({
+    id: `#${c.id}`, title: c.querySelector('h3').firstChild.textContent.replace(/^#\d+ /, ''),
+    badges: [...c.querySelectorAll('h3 .badge')].map((b) => b.textContent),
+  })));
+  check(`${name}: every warning about a sound links to its card`,
+        items.length > 0 && items.every((w) => w.card && cards.some((c) => c.id === w.card && c.title === w.sound)),
+        JSON.stringify(items));
+  for (const [sound, take] of Object.entries(kWarnedTakes)) {
+    const card = cards.find((c) => c.title === sound);
+    const linked = [...new Set(items.filter((w) => w.sound === sound && w.badge).map((w) => w.badge))];
+    check(`${name}: ${sound}'s card has the badges ${take.badges.join(', ') || 'none'}`,
+          card && JSON.stringify([...card.badges].sort()) === JSON.stringify([...take.badges].sort()) &&
+              JSON.stringify([...linked].sort()) === JSON.stringify([...card.badges].sort()),
+          JSON.stringify(card));
+  }
+  const first = page.locator('#warnings + ul.warn li a').first();
+  const target = await first.getAttribute('href');
+  await first.click();
+  const hash = await page.evaluate(() => window.location.hash);
+  check(`${name}: a warning's link leads to its card`, hash === target, `${hash} for ${target}`);
+  check(`${name}: no console error and no request beyond the page`, problems.length === 0, problems.join('; '));
+  await page.close();
+}
+
 const report = makePages();
 const context = await launchChromium(work);
 try {
   await checkPage(context, path.join(work, 'dump.html'), 'qs71dump', report);
   await checkPage(context, path.join(work, 'gen.html'), 'qs71gen', report);
   await checkFailedPage(context, path.join(work, 'failed.html'));
+  await checkWarnings(context, path.join(work, 'warned', 'warned.html'));
 } finally {
   await context.close();
 }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -514,6 +515,107 @@ TEST(NotAnImage, RandomTablesNeverCrashTheTool) {
     EXPECT_FALSE(dump.signaled) << seed;
     EXPECT_TRUE(dump.exitCode == 0 || dump.exitCode == 3) << seed << ": " << dump.err;
   }
+}
+
+
+
+// ---- Names ----------------------------------------------------------------------------------
+
+// The folder's files after the run, sorted.
+std::vector<std::string> FileNames(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// --names takes the sounds' names from the script or from qs71gen's map: each extracted file is
+// named after its sound and holds what the file named by its position holds.
+TEST(Names, ExtractedFilesAreNamedAfterTheSounds) {
+  const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, "names");
+  WriteWav(dir, "a.wav", testwav::MakeSamples({Shape::Sine, 440, 0, 0.5, 1}, 1600, 16000));
+  WriteWav(dir, "b.wav", testwav::MakeSamples({Shape::Sine, 900, 0, 0.5, 1}, 800, 16000), 8);
+  const std::string script =
+      "; .SECTION [1] $GROUPS = nope(8000):0 in a comment names nothing\n"
+      ".GLOBAL $FILESIZE = 4000h\r\n"
+      ".DEFINE BUTTON = 2\n"
+      ".ADPCM hello = \"a.wav\"\n"
+      ".PCM8  Beep_2 = \"b.wav\"  ; spelt so in the file name, whatever its links write\n"
+      ".SILENCE gap = 800\n"
+      ".section [1] $groups = hello(8000):0\n"
+      ".SECTION [1] $GROUPS = gap(8000):0\n"
+      ".SECTION [ BUTTON ] $GROUPS = BEEP_2(16000):0\n"
+      ".SECTION [03h] $GROUPS = hello(8000):1\n";
+  testwav::WriteFile(dir / "script.qs", {script.begin(), script.end()});
+  const auto gen = RunProcess({kGen, "--map", "image.map", "script.qs", "image.bin"}, {.folder = dir});
+  ASSERT_EQ(gen.exitCode, 0) << gen.out << gen.err;
+  const auto plain = RunProcess({kDump, "--extract", "plain", "image.bin"}, {.folder = dir});
+  ASSERT_EQ(plain.exitCode, 0) << plain.err;
+  const std::vector<std::string> positions = FileNames(dir / "plain");
+  ASSERT_EQ(positions.size(), 3u);
+  for (const char* names : {"script.qs", "image.map"}) {
+    SCOPED_TRACE(names);
+    const std::string out = std::string("named-") + names;
+    const auto dump = RunProcess({kDump, "--extract", out, "--names", names, "image.bin"}, {.folder = dir});
+    ASSERT_EQ(dump.exitCode, 0) << dump.err;
+    EXPECT_EQ(dump.err, "");
+    EXPECT_EQ(FileNames(dir / out), (std::vector<std::string>{"Beep_2.wav", "gap.wav", "hello.wav"}));
+    // The map's order: hello, gap, Beep_2 are the first, second and third sound.
+    const char* const named[] = {"hello.wav", "gap.wav", "Beep_2.wav"};
+    for (size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(ReadFileBytes(dir / out / named[i]), ReadFileBytes(dir / "plain" / positions[i])) << named[i];
+    }
+    EXPECT_NE(dump.out.find("-> " + out + "/hello.wav ("), std::string::npos) << dump.out;
+  }
+}
+
+// What --names cannot take is said: a map of another image or of a failed compile, a file that
+// is not there, a section number it cannot work out (those sounds keep their positions' names).
+TEST(Names, RefusalsAndWarnings) {
+  const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, "names_refused");
+  WriteWav(dir, "a.wav", testwav::MakeSamples({Shape::Sine, 440, 0, 0.5, 1}, 1600, 16000));
+  const std::string script = ".GLOBAL $FILESIZE = 4000h\n.ADPCM a = \"a.wav\"\n.ADPCM b = \"a.wav\"\n"
+                             ".SECTION [1] $GROUPS = a(8000):0\n.SECTION [1+1] $GROUPS = b(8000):0\n";
+  testwav::WriteFile(dir / "script.qs", {script.begin(), script.end()});
+  ASSERT_EQ(RunProcess({kGen, "--map", "image.map", "script.qs", "image.bin"}, {.folder = dir}).exitCode, 0);
+  const std::string other = ".GLOBAL $FILESIZE = 4000h\n.ADPCM a = \"a.wav\"\n.SECTION [1] $GROUPS = a(16000):0\n";
+  testwav::WriteFile(dir / "other.qs", {other.begin(), other.end()});
+  ASSERT_EQ(RunProcess({kGen, "--map", "other.map", "other.qs", "other.bin"}, {.folder = dir}).exitCode, 0);
+  const std::string failed = ".GLOBAL $FILESIZE = 4000h\n.ADPCM a = \"missing.wav\"\n.SECTION [1] $GROUPS = a(8000):0\n";
+  testwav::WriteFile(dir / "failed.qs", {failed.begin(), failed.end()});
+  RunProcess({kGen, "--map", "failed.map", "failed.qs", "failed.bin"}, {.folder = dir});
+  const struct {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string err;
+    std::vector<std::string> files;
+  } kRows[] = {
+      {{"--names", "script.qs"}, 0,
+       "qs71dump: warning: script.qs:5: a section number that is not a number or a .DEFINE of one; give the map "
+       "qs71gen wrote to name its sounds\nqs71dump: warning: script.qs names 0 links of section 2 where the image "
+       "has 1; its sounds keep the names of their positions\n",
+       {"002_adpcm_000350.wav", "a.wav"}},
+      {{"--names", "image.map"}, 0, "", {"a.wav", "b.wav"}},
+      {{"--names", "other.map"}, 2, "is a map of another image (sha256 ", {}},
+      {{"--names", "failed.map"}, 2, "failed.map is the map of a failed compile, which wrote no image", {}},
+      {{"--names", "nothing.qs"}, 2, "qs71dump: cannot name the sounds: nothing.qs: No such file or directory", {}},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.args[1]);
+    const auto out = CleanScratchFolder(QS71_TEST_TMPDIR, "names_refused_out");
+    std::vector<std::string> args = {kDump, "--extract", out.string(), "image.bin"};
+    args.insert(args.begin() + 1, row.args.begin(), row.args.end());
+    const auto dump = RunProcess(args, {.folder = dir});
+    EXPECT_EQ(dump.exitCode, row.exitCode) << dump.err;
+    if (row.exitCode == 0) {
+      EXPECT_EQ(dump.err, row.err);
+    } else {
+      EXPECT_NE(dump.err.find(row.err), std::string::npos) << dump.err;
+    }
+    EXPECT_EQ(FileNames(out), row.files);
+  }
+  const auto alone = RunProcess({kDump, "--names", "script.qs", "image.bin"}, {.folder = dir});
+  EXPECT_EQ(alone.exitCode, 1) << alone.err;
 }
 
 }  // namespace

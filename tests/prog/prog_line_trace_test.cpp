@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <regex>
 #include <thread>
 
 #include "file_contents.h"
@@ -116,6 +118,56 @@ TEST_F(ProgLineTrace, AStationCutOffRecordsLocallyAndForwardsWhenTheServerIsBack
   const testsupport::ProcessResult outbox = testsupport::RunProcess(
       {"sqlite3", (dir / "st1-state" / "qs71" / "trace.db").string(), "SELECT count(*) FROM outbox"});
   EXPECT_EQ(outbox.out, "0\n") << outbox.err;
+}
+
+// A station with a policy records where its policy says, with the password from libpq's own
+// file, never from a command line; a CA in the policy asks the server to prove itself by TLS,
+// which this test's server does not speak.
+TEST_F(ProgLineTrace, AStationOfAPolicyTakesTheLinesPasswordFromPgpass) {
+  const std::string connection = server->Connection();
+  const std::string bare = std::regex_replace(connection, std::regex(":[^:@/]+@"), "@");
+  const std::string port = std::regex_replace(connection, std::regex(".*:([0-9]+)/trace$"), "$1");
+  ASSERT_EQ(RunProg({"--make-key", (dir / "alice").string()}).exitCode, 0);
+  std::filesystem::create_directories(dir / "keys");
+  std::filesystem::copy_file(dir / "alice.pub", dir / "keys" / "alice.pub");
+  const std::string job = (dir / "doorbell.job").string();
+  ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string(), "--lot", "1", "--sign",
+                     (dir / "alice").string()}).exitCode, 0);
+  std::ofstream(dir / "ca.crt") << "-----BEGIN CERTIFICATE-----\n";
+  std::ofstream(dir / "pgpass") << "127.0.0.1:" << port << ":trace:qs71:" << PostgresServer::kPassword << "\n";
+  std::filesystem::permissions(dir / "pgpass", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  const struct {
+    const char* name;
+    std::string more;  // of the policy
+    const char* passwords;
+    int exit;
+    std::string says;
+  } cases[] = {
+      {"the password from pgpass", "", "pgpass", 15, "the lot of 1 parts is complete"},
+      {"no password anywhere", "", "none", 9, "cannot open the trace " + bare},
+      {"a CA for a server without TLS", "root-certificate = \"" + (dir / "ca.crt").string() + "\"\n",
+       "pgpass", 9, "server does not support SSL, but SSL was required"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(dir / "station.toml", std::ios::trunc)
+        << "station = \"st-p\"\njobs = \"signed\"\ntrusted-keys = \"" << (dir / "keys").string()
+        << "\"\ntrace = \"" << bare << "\"\nspool = \"" << (dir / "spool.db").string() << "\"\n" << c.more;
+    EmptyFolder(dir / "st-p");
+    RunProg({"--emulate=" + (dir / "st-p" / "part1.otp").string(), "--identify"});
+    const ProcessResult run = RunProg(
+        {"--emulate", "--production", "--job", job},
+        {{"QS71_STATION_POLICY", (dir / "station.toml").string()},
+         {"QS71_EMU_SOCKET", (dir / "st-p").string()},
+         {"XDG_CONFIG_HOME", (dir / "config").string()},
+         {"PGPASSFILE", (dir / c.passwords).string()}});
+    EXPECT_EQ(run.exitCode, c.exit) << run.out << run.err;
+    EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
+  }
+  EXPECT_EQ(Sql("SELECT station, count(*) FROM parts JOIN runs ON runs.id = parts.run "
+                "WHERE result = 'pass' GROUP BY station"),
+            "st-p|1\n");
+  EXPECT_TRUE(std::filesystem::exists(dir / "spool.db"));
 }
 
 }  // namespace

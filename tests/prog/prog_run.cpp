@@ -26,6 +26,10 @@ ProcessResult RunProgOnTerminal(const std::vector<std::string>& arguments,
                                  {.environment = environment, .terminalColumns = columns});
 }
 
+bool PartHoldsImage(const std::filesystem::path& part, const std::filesystem::path& image) {
+  return RunProg({"--emulate=" + part.string(), "--verify", image.string()}).exitCode == 0;
+}
+
 std::filesystem::path GeneratedImage(const std::filesystem::path& dir, const std::string& size) {
   const std::filesystem::path project = dir / "project";
   std::filesystem::create_directories(dir);

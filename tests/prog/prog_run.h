@@ -22,6 +22,9 @@ ProcessResult RunProg(const std::vector<std::string>& arguments,
 ProcessResult RunProgOnTerminal(const std::vector<std::string>& arguments,
                                 const Environment& environment, int columns);
 
+// Whether the emulated part file holds the image: qs71prog verifies it against the image.
+bool PartHoldsImage(const std::filesystem::path& part, const std::filesystem::path& image);
+
 // The demo project compiled by the real qs71gen, with $FILESIZE changed when size is given
 // (hexadecimal, as the script writes it, e.g. "200000h"). Returns the image's path.
 std::filesystem::path GeneratedImage(const std::filesystem::path& dir,

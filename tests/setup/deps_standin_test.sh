@@ -19,16 +19,20 @@ check() {  # description, command...
 }
 
 # dpkg-query: a package counts as installed once the stand-in apt-get has "installed" it, or
-# when it is not among those the test makes missing.
+# when it is not among those the test makes missing. It answers the status word alone, as
+# ${db:Status-Status} asks: what an administrator wants of the package is not asked.
 cat >"$scratch/bin/dpkg-query" <<'STANDIN'
 #!/usr/bin/env bash
 p=${!#}
-if grep -qx -- "$p" "$QS71_STANDIN/installed" 2>/dev/null || ! grep -qx -- "$p" "$QS71_STANDIN/absent"; then
-  printf 'install ok installed'
+if grep -qxF -- "$p" "$QS71_STANDIN/installed" 2>/dev/null || ! grep -qxF -- "$p" "$QS71_STANDIN/absent"; then
+  printf 'installed'
 else
-  printf 'unknown ok not-installed'
+  printf 'not-installed'
 fi
 STANDIN
+# sudo: a user who is not root would otherwise reach the system's own apt-get through it.
+printf '#!/bin/sh\nexec "$@"\n' >"$scratch/bin/sudo"
+
 cat >"$scratch/bin/dpkg" <<'STANDIN'
 #!/usr/bin/env bash
 case "$1" in
@@ -42,6 +46,12 @@ STANDIN
 cat >"$scratch/bin/apt-get" <<'STANDIN'
 #!/usr/bin/env bash
 echo "apt-get $*" >>"$QS71_STANDIN/calls"
+if [ "$1" = update ] && [ "${QS71_STANDIN_UPDATE:-}" = warning ]; then
+  # A network failure is only a warning to apt, which then exits 0.
+  echo "W: Failed to fetch http://deb.debian.org/debian/dists/bookworm/InRelease  Could not connect to deb.debian.org:80" >&2
+  echo "W: Some index files failed to download. They have been ignored, or old ones used instead." >&2
+  exit 0
+fi
 if [ "$1" = update ]; then
   cat >&2 <<'APT'
 E: Failed to fetch http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress? [IP: 203.0.113.80 80]
@@ -56,7 +66,8 @@ shift
 packages=()
 for a in "$@"; do [[ "$a" == -* ]] || packages+=("$a"); done
 if [[ " ${packages[*]} " == *" wine32:i386 "* ]]; then
-  cat <<'APT'
+  # Quiet (-qq), apt prints its error alone; otherwise the unmet dependencies before it.
+  [[ " $* " == *" -qq "* ]] || cat <<'APT'
 Some packages could not be installed. This may mean that you have
 requested an impossible situation or if you are using the unstable
 distribution that some required packages have not yet been created
@@ -69,7 +80,7 @@ APT
   echo "E: Unable to correct problems, you have held broken packages." >&2
   exit 100
 fi
-printf '%s\n' "${packages[@]}" >>"$QS71_STANDIN/installed"
+[[ " $* " == *" -s "* ]] || printf '%s\n' "${packages[@]}" >>"$QS71_STANDIN/installed"
 STANDIN
 chmod +x "$scratch/bin/"*
 
@@ -90,7 +101,7 @@ for p in ccache clang g++-mingw-w64-i686-posix tcl wine64 chromium debootstrap; 
 done
 check "wine32:i386 is not installed" bash -c "! grep -qx wine32:i386 '$scratch/installed'"
 check "the missing group is named with its package and apt's reason" \
-  grep -q "MISSING GROUP wine32: wine32:i386: .*libwine:i386 : Depends: libgstreamer-plugins-base1.0-0:i386" <<<"$out"
+  grep -q "MISSING GROUP wine32: wine32:i386: E: Unable to correct problems, you have held broken packages; 1 unmet dependencies, the first: libwine:i386 : Depends: libgstreamer-plugins-base1.0-0:i386 (>= 1.0.0) but it is not installable; indexes not fetched: http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz" <<<"$out"
 check "the status file holds exactly the wine32 group" \
   bash -c "[ \"\$(cut -f1 '$scratch/status')\" = wine32 ]"
 check "no other group is named missing" bash -c "! grep -E 'MISSING GROUP (base|sanitize|windows|wine64|browser|package)' <<<\"\$0\"" "$out"
@@ -109,6 +120,30 @@ check "everything installed: the status file is emptied" [ ! -s "$scratch/status
 # A group that does not exist is a usage error.
 PATH="$scratch/bin:$PATH" QS71_STANDIN=$scratch "$top/scripts/deps.sh" bsae >/dev/null 2>&1
 check "an unknown group: exit 2" [ "$?" -eq 2 ]
+
+# Settings and files the run cannot work with end it with a status of its own:
+# status | environment | groups
+while IFS='|' read -r want settings groups; do
+  : >"$scratch/absent"
+  # shellcheck disable=SC2086  # the settings are words
+  env PATH="$scratch/bin:$PATH" QS71_STANDIN=$scratch $settings "$top/scripts/deps.sh" $groups >/dev/null 2>&1
+  check "deps.sh $groups with $settings: exit $want" [ "$?" -eq "$want" ]
+done <<ROWS
+2|QS71_APT_TRIES=0|base
+2|QS71_APT_TRIES=abc|base
+2|QS71_APT_PAUSE=1x|base
+3|QS71_DEPS_STATUS=$scratch/no-such-folder/status|base
+ROWS
+
+# An update that fails only with apt's warnings is tried again, and its index named; a group
+# asked for twice is one line.
+printf '%s\n' wine32:i386 >"$scratch/absent"
+: >"$scratch/calls"
+out=$(PATH="$scratch/bin:$PATH" QS71_STANDIN=$scratch QS71_STANDIN_UPDATE=warning QS71_APT_TRIES=2 \
+      QS71_APT_PAUSE=0 QS71_DEPS_STATUS="$scratch/status" "$top/scripts/deps.sh" wine32 base wine32 2>&1)
+check "warnings only: apt-get update was tried twice" [ "$(grep -c '^apt-get update' "$scratch/calls")" -eq 2 ]
+check "warnings only: the index is named" grep -q "index not fetched, passed over: http://deb.debian.org/debian/dists/bookworm/InRelease" <<<"$out"
+check "a group asked for twice: one status line" [ "$(wc -l <"$scratch/status")" -eq 1 ]
 
 # The base group alone, as scripts/demo.sh asks for it, with the broken index.
 printf '%s\n' ccache bison >"$scratch/absent"

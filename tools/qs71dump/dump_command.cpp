@@ -14,7 +14,9 @@
 #include "image_page.h"
 #include "playback_rate.h"
 #include "sha256.h"
+#include "file_system.h"
 #include "sound_extract.h"
+#include "sound_names.h"
 #include "text_report.h"
 
 namespace {
@@ -137,6 +139,16 @@ std::string ClockWarning(const DumpOptions& options, const ImageMap& map) {
   return "";
 }
 
+// --names: the sounds take the names that the script or qs71gen's map gives them.
+int NameTheSounds(const std::string& file, ImageMap* map, DumpOutput* output, std::string* problem) {
+  std::string text;
+  if (!ReadFileBytes(file, &text)) {
+    *problem = file + ": " + LastSystemError();
+    return DumpNamesFailed;
+  }
+  return TakeSoundNames(file, text, map, &output->err, problem);
+}
+
 }  // namespace
 
 int RunDump(const std::vector<std::string>& args, DumpOutput* output) {
@@ -161,6 +173,8 @@ int RunDump(const std::vector<std::string>& args, DumpOutput* output) {
   if (r != DumpOk) return Fail(r, options.image + ": " + problem, output);
   output->err += GrpAdrWarning(map);
   output->err += ClockWarning(options, map);
+  if (!options.namesFile.empty() && (r = NameTheSounds(options.namesFile, &map, output, &problem)) != DumpOk)
+    return Fail(r, problem, output);
   if (!options.extractDir.empty() &&
       (r = RefuseExtractingOver(FilesOfRun(options), map, options.extractDir, &problem)) != DumpOk)
     return Fail(r, problem, output);

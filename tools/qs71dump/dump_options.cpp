@@ -44,6 +44,11 @@ bool SetHtml(const std::string& v, DumpOptions* o) {
   return !v.empty();
 }
 
+bool SetNames(const std::string& v, DumpOptions* o) {
+  o->namesFile = v;
+  return !v.empty();
+}
+
 bool SetMainClock(const std::string& v, DumpOptions* o) {
   long long hz = 0;
   if (!ParseInteger(v, 1, 0x7FFFFFFF, &hz)) return false;
@@ -75,6 +80,7 @@ const OptionRow kOptions[] = {
     {"-V", Takes::Nothing, SetVersion},
     {"--extract", Takes::Value, SetExtract},
     {"--html", Takes::Value, SetHtml},
+    {"--names", Takes::Value, SetNames},
     {"--main-clock", Takes::Value, SetMainClock},
     {"--grpadr", Takes::Value, SetGrpAdr},
     {"--offset", Takes::Value, SetOffset},
@@ -137,6 +143,10 @@ int ParseDumpOptions(const std::vector<std::string>& args, DumpOptions* options,
     *problem = "no image given";
     return DumpUsage;
   }
+  if (!options->namesFile.empty() && options->extractDir.empty() && options->htmlFile.empty()) {
+    *problem = "--names names the files of --extract (and the page's downloads): give --extract DIR";
+    return DumpUsage;
+  }
   return DumpOk;
 }
 
@@ -150,6 +160,8 @@ const char* DumpUsageText() {
          "  --json            the same content as JSON\n"
          "  --extract DIR     write every distinct sound to DIR as a WAV file, decoded as the\n"
          "                    chip plays it\n"
+         "  --names FILE      name those files after the sounds (hello.wav): FILE is the\n"
+         "                    script that made the image, or qs71gen's map of it\n"
          "  --html FILE       write FILE, one HTML page that needs nothing beside it: the\n"
          "                    part drawn to scale, the sections, each sound's waveform and a\n"
          "                    player of what the chip plays\n"

@@ -13,6 +13,7 @@ struct DumpOptions {
   bool version = false;
   std::string extractDir;  // empty: no extraction
   std::string htmlFile;    // empty: no page
+  std::string namesFile;   // --names: the script or map that names the sounds' files
   DumpSettings settings;
   bool mainClockGiven = false;  // --main-clock: the rates need no warning about the clock
 };

@@ -103,6 +103,7 @@ void Sounds(JsonWriter* j, const ImageMap& map) {
   for (const Sound& s : map.sounds) {
     j->BeginObject();
     j->Int("id", s.id);
+    if (!s.name.empty()) j->String("name", s.name);  // with --names only
     j->String("kind", KindName(s.kind));
     j->Int("start", s.start);
     j->Int("end", s.end);

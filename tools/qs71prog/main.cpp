@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/name_checks.h"
 #include "cli/prog_options.h"
 #include "cli/run_files.h"
 #include "cli/usage_text.h"
@@ -11,6 +12,7 @@
 #include "job/programming_job.h"
 #include "job_file/job_commands.h"
 #include "job_file/job_run.h"
+#include "policy/policy_rules.h"
 #include "production/production_run.h"
 #include "trace/line_trace.h"
 #include "trace/trace_commands.h"
@@ -38,6 +40,13 @@ int main(int argc, char** argv) {
     case qs71prog::Command::kRun:
       break;
   }
+  if (!qs71prog::CheckNames(options, error)) {
+    console.Err("qs71prog: " + error + "\n");
+    return static_cast<int>(qs71prog::ExitCode::kUsage);
+  }
+  // The policy first: its trace and spool are among the run's files.
+  const qs71prog::ExitCode ruled = qs71prog::TakeStationPolicy(options, console);
+  if (ruled != qs71prog::ExitCode::kOk || options.showPolicy) return static_cast<int>(ruled);
   if (!qs71prog::RunFilesApart(options, error)) {
     console.Err("qs71prog: " + error + "\n");
     return static_cast<int>(qs71prog::ExitCode::kUsage);

@@ -58,6 +58,7 @@ struct Given {
   std::string report;     // --report FILE, or - for text on standard output
   std::string run;        // --run ID
   std::string since;      // --since TIME
+  std::string showPolicy;  // "--show-policy" when asked, a command as --show-job is
   std::vector<std::string> named;  // every option given, by its name
   bool jobIsFile = false;          // --job names a file that exists
 
@@ -70,7 +71,8 @@ struct Given {
 // of the settings its job fixes. False with error naming the option.
 bool CheckJobOptionRules(const Given& given, std::string& error);
 
-// Whether given asks for one of --make-key, --make-job, --show-job, --export-csv and --report.
+// Whether given asks for one of --make-key, --make-job, --show-job, --show-policy, --export-csv
+// and --report.
 bool AsksForJobAction(const Given& given);
 
 }  // namespace qs71prog

@@ -24,6 +24,7 @@ const JobAction kActions[] = {
       "--write-vdd", "--vpp", "--verify-vdd", "--expect-programmers", "--lot", "--work-order",
       "--job-name", "--sign"}},
     {"--show-job", &Given::showJob, {"--show-job", "--json", "--trust"}},
+    {"--show-policy", &Given::showPolicy, {"--show-policy"}},
     {"--export-csv", &Given::exportCsv, {"--export-csv", "--trace", "--run", "--job", "--since"}},
     {"--report", &Given::report, {"--report", "--trace", "--run", "--job", "--since"}},
 };
@@ -52,8 +53,8 @@ bool CheckAction(const Given& given, const JobAction& action, std::string& error
   }
   for (const JobAction& other : kActions) {
     if (&other != &action && !(given.*other.value).empty()) {
-      error = std::string("give one of --make-key, --make-job, --show-job, --export-csv and "
-                          "--report");
+      error = std::string("give one of --make-key, --make-job, --show-job, --show-policy, "
+                          "--export-csv and --report");
     }
   }
   return error.empty();

@@ -164,6 +164,11 @@ bool Lot(Given& given, const std::string& value, std::string& error) {
   return true;
 }
 
+bool ShowPolicy(Given& given, const std::string&, std::string&) {
+  given.showPolicy = "--show-policy";
+  return true;
+}
+
 template <Command C>
 bool Stop(Given& given, const std::string&, std::string&) {
   given.command = C;
@@ -204,6 +209,7 @@ const OptionRule kOptions[] = {
     {"--make-key", Value::kRequired, FileName<&Given::makeKey>},
     {"--make-job", Value::kRequired, FileName<&Given::makeJob>},
     {"--show-job", Value::kRequired, FileName<&Given::showJob>},
+    {"--show-policy", Value::kNone, ShowPolicy},
     {"--sign", Value::kRequired, FileName<&Given::sign>},
     {"--trust", Value::kRequired, Trust},
     {"--lot", Value::kRequired, Lot},
@@ -362,6 +368,7 @@ void ResolveJobFiles(const Given& given, Options& options) {
   options.makeKey = given.makeKey;
   options.makeJob = given.makeJob;
   options.showJob = given.showJob;
+  options.showPolicy = !given.showPolicy.empty();
   options.sign = given.sign;
   options.trust = given.trust;
   options.lot = given.lot.value_or(0);

@@ -7,6 +7,7 @@
 
 #include "cli/voltage_settings.h"
 #include "job/job_phase.h"
+#include "policy/station_policy.h"
 
 namespace qs71prog {
 
@@ -68,6 +69,12 @@ struct Options {
   std::string traceRun;
   std::string traceJob;
   std::string since;
+
+  // The station's policy (policy/): --show-policy asks what it decides; policy is what it
+  // holds, filled once the command line is read (main.cpp), before any command runs; its
+  // absence (policy.Present() false) leaves every choice to the options above.
+  bool showPolicy = false;
+  StationPolicy policy;
 
   double Volts(Voltage voltage) const { return volts[static_cast<size_t>(voltage)]; }
 };

@@ -8,6 +8,7 @@
 
 #include "file_system.h"
 #include "job/scratch_chip.h"
+#include "trace/connection_password.h"
 
 namespace qs71prog {
 
@@ -57,13 +58,20 @@ std::vector<RunFile> GivenFiles(const Options& options) {
   add("--make-job", options.makeJob, true);
   if (options.emulate) add("the emulated chip file", ChosenChipFile(options), false);
   AddSocketParts(options, given);
+  // A station policy's trace, or its spool beside a line's server, is the station's record:
+  // never the file to rename.
+  const bool server = IsConnectionString(options.trace);
+  const bool policy = options.policy.Present();
+  if (policy) add("the station policy's trace", server ? "" : options.trace, true);
+  if (policy && server) add("the station policy's spool", options.policy.spool, true);
   add("--log", options.log, true);
   add("--transcript", options.transcript, true);
   add("--summary", options.summary, true);
   // A trace on a server is no file here; the export and the report read theirs and write
   // their own outputs.
-  const bool server = options.trace.find("://") != std::string::npos;
-  add("--trace", server ? "" : options.trace, options.exportCsv.empty() && options.report.empty());
+  if (!policy) {
+    add("--trace", server ? "" : options.trace, options.exportCsv.empty() && options.report.empty());
+  }
   add("--export-csv", options.exportCsv, true);
   add("--report", options.report == "-" ? "" : options.report, true);
   return given;

@@ -15,8 +15,8 @@
 namespace qs71prog {
 
 // False, with error saying which two options name one file and which one to rename, when two
-// of the image, the emulated chip file or a socket's part, --log, --transcript and --summary
-// are the same file. Looks at the file
+// of the image, the emulated chip file or a socket's part, a station policy's trace and spool,
+// --log, --transcript and --summary are the same file. Looks at the file
 // system, so it is asked once the command line is read and before anything is opened.
 bool RunFilesApart(const Options& options, std::string& error);
 

@@ -642,6 +642,7 @@ std::string ProductionDisplay::SummaryJson() {
       .String("image", facts.image)
       .String("image_sha256", facts.sha256)
       .String("start", facts.startUtc);
+  if (!facts.policy.empty()) json.String("policy", facts.policy);
   StringOrNull(json, "end", ended, endUtc);
   if (ended) {
     json.Int("exit", exitCode);
@@ -685,6 +686,7 @@ std::string ProductionDisplay::EndLines(const std::string& how) const {
              PartName(record.part) + (record.chipId.empty() ? "" : ", chip " + record.chipId) +
              "\n";
   }
+  if (!facts.policy.empty()) lines += "qs71prog: " + facts.policy + "\n";
   const ExitCodeInfo& info = DescribeExit(static_cast<ExitCode>(exitCode));
   return lines + "qs71prog: production ended" + (how.empty() ? "" : " (" + how + ")") + ": " +
          std::to_string(total.passed) + " passed, " + std::to_string(total.failed) + " failed" +

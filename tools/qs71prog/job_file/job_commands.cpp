@@ -10,6 +10,7 @@
 #include "json_writer.h"
 #include "platform/host_system.h"
 #include "sha256.h"
+#include "utf8_text.h"
 
 #ifndef QS71PROG_VERSION
 #define QS71PROG_VERSION "unknown"
@@ -57,11 +58,16 @@ JobSettings SettingsFrom(const Options& options, const std::string& imageSha256,
   return settings;
 }
 
+// A job's name and work order go into every station's trace, as UTF-8 text.
 std::string TextProblem(const Options& options) {
-  const std::string name = HeaderValueProblem(options.jobName);
-  if (!name.empty()) return "--job-name " + name;
-  const std::string order = HeaderValueProblem(options.workOrder);
-  return order.empty() ? "" : "--work-order " + order;
+  for (const auto& [option, text] : {std::pair{"--job-name", &options.jobName},
+                                     std::pair{"--work-order", &options.workOrder}}) {
+    const std::string line = HeaderValueProblem(*text);
+    if (!line.empty()) return std::string(option) + " " + line;
+    const std::string fault = PlainTextFault(*text);
+    if (!fault.empty()) return std::string(option) + " \"" + PrintableText(*text) + "\" " + fault;
+  }
+  return "";
 }
 
 std::string ShownText(const std::string& path, const LoadedJob& job) {
@@ -146,7 +152,7 @@ ExitCode ShowJobCommand(const Options& options, TextSink& console) {
   Trust trust;
   LoadedJob job;
   std::string problem;
-  if (!LoadTrust(options.trust, TrustFolders(), trust, problem) ||
+  if (!LoadStationTrust(options, trust, problem) ||
       !ReadJob(options.showJob, trust, job, problem)) {
     return Refuse(console, ExitCode::kNotAnImage, problem);
   }

@@ -35,30 +35,39 @@ bool ReadJobBytes(const std::string& path, std::vector<uint8_t>& bytes, std::str
 }
 
 // The station's verdict on who signed the job. Only a key the station trusts can check a
-// signature: with none, a signed job is taken as an unsigned one is, and says so.
+// signature: with none (and no policy, which would have refused to run with none), a signed
+// job is taken as an unsigned one is, and says so. A policy's jobs = "any" takes a job that no
+// trusted key signed as an unsigned one too; a trusted key's signature must hold all the same.
 void JudgeSigner(const std::string& path, const std::vector<uint8_t>& bytes,
                  const JobFileParts& parts, const Trust& trust, LoadedJob& job) {
   const JobSignature& signature = parts.signature;
   const PublicKey* key = signature.present ? trust.Find(signature.fingerprint) : nullptr;
   job.signer = signature.fingerprint;
-  job.accepted = !trust.Any();
-  if (!signature.present) {
-    job.trustWords = trust.Any() ? path + " is not signed, and this station runs only jobs " +
-                                       "signed by a key it trusts"
-                                 : "not signed; this station trusts no key";
-  } else if (!trust.Any()) {
-    job.trustWords = "signed by key " + signature.fingerprint +
-                     ", not checked: this station trusts no key";
-  } else if (key == nullptr) {
-    job.trustWords = path + " is signed by key " + signature.fingerprint +
-                     ", which this station does not trust";
-  } else if (!SignatureHolds(key->bytes, bytes.data(), parts.covered, signature.bytes)) {
-    job.trustWords = path + "'s signature does not hold for key " + signature.fingerprint +
-                     " (" + key->path + "): the job was changed after it was signed";
-  } else {
+  if (!trust.Any()) {
     job.accepted = true;
-    job.trustWords = "signed by key " + signature.fingerprint + ", which this station trusts (" +
-                     key->path + ")";
+    job.trustWords = signature.present ? "signed by key " + signature.fingerprint +
+                                             ", not checked: this station trusts no key"
+                                       : "not signed; this station trusts no key";
+  } else if (key != nullptr) {
+    job.accepted = SignatureHolds(key->bytes, bytes.data(), parts.covered, signature.bytes);
+    job.trustWords = job.accepted ? "signed by key " + signature.fingerprint +
+                                        ", which this station trusts (" + key->path + ")"
+                                  : path + "'s signature does not hold for key " +
+                                        signature.fingerprint + " (" + key->path +
+                                        "): the job was changed after it was signed";
+  } else if (trust.rule == TrustRule::kUnsignedToo) {
+    job.accepted = true;
+    job.trustWords = (signature.present ? "signed by key " + signature.fingerprint +
+                                              ", which this station does not trust: run as an "
+                                              "unsigned job, "
+                                        : std::string("not signed, ")) +
+                     "which the station policy " + trust.policy + " runs (jobs = \"any\")";
+  } else {
+    job.accepted = false;
+    job.trustWords = signature.present ? path + " is signed by key " + signature.fingerprint +
+                                             ", which this station does not trust"
+                                       : path + " is not signed, and this station runs only " +
+                                             "jobs signed by a key it trusts";
   }
 }
 

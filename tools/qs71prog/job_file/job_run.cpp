@@ -2,7 +2,6 @@
 
 #include "job/programming_job.h"
 #include "job_file/job_loader.h"
-#include "job_file/key_places.h"
 
 namespace qs71prog {
 
@@ -30,7 +29,7 @@ ExitCode ApplyJobFile(Options& options, Console& console) {
   Trust trust;
   LoadedJob job;
   std::string problem;
-  if (!LoadTrust(options.trust, TrustFolders(), trust, problem) ||
+  if (!LoadStationTrust(options, trust, problem) ||
       !LoadJob(options.jobFile, trust, job, problem)) {
     // Not the job file's name as the image: a refused job may be huge, and is not hashed.
     Options refused = options;

@@ -10,7 +10,8 @@
 
 namespace qs71prog {
 
-// LoadJob on options.jobFile with the station's trust (--trust and the trust folders), and
+// LoadJob on options.jobFile with the station's trust (LoadStationTrust: its policy's keys, or
+// --trust and the trust folders), and
 // options filled from the job: the image's bytes, blank check, write and verify, the
 // voltages, the programmers expected, the name, the lot, the work order, the image's SHA-256
 // as --expect-sha256, the job's hash and signer. kOk, or exit 11 with the refusal shown the

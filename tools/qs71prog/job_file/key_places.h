@@ -15,6 +15,11 @@ namespace qs71prog {
 // %PROGRAMDATA%\qs71\trusted-keys.
 std::vector<std::string> TrustFolders();
 
+// The user's own folder of trusted keys, the last of TrustFolders without QS71_TRUST_DIR:
+// $XDG_CONFIG_HOME/qs71/trusted-keys (~/.config without it); "" where there is none (Windows,
+// or neither variable set). A station with a policy never reads it.
+std::string UserTrustFolder();
+
 // The station's own trace when --trace names none: $XDG_STATE_HOME/qs71/trace.db
 // (~/.local/state without it); Windows %LOCALAPPDATA%\qs71\trace.db. Empty when the system
 // names no such folder.

@@ -22,11 +22,15 @@ std::string Variable(const char* name) {
 std::vector<std::string> TrustFolders() {
   const std::string replaced = Variable("QS71_TRUST_DIR");
   if (!replaced.empty()) return {replaced};
+  std::vector<std::string> folders = {"/etc/qs71/trusted-keys"};
+  if (!UserTrustFolder().empty()) folders.push_back(UserTrustFolder());
+  return folders;
+}
+
+std::string UserTrustFolder() {
   std::string config = Variable("XDG_CONFIG_HOME");
   if (config.empty() && !Variable("HOME").empty()) config = Variable("HOME") + "/.config";
-  std::vector<std::string> folders = {"/etc/qs71/trusted-keys"};
-  if (!config.empty()) folders.push_back(config + "/qs71/trusted-keys");
-  return folders;
+  return config.empty() ? "" : config + "/qs71/trusted-keys";
 }
 
 std::string DefaultTraceFile() {

@@ -21,6 +21,8 @@ std::vector<std::string> TrustFolders() {
   return {data + "\\qs71\\trusted-keys"};
 }
 
+std::string UserTrustFolder() { return ""; }
+
 std::string DefaultTraceFile() {
   const std::string local = Variable("LOCALAPPDATA");
   return local.empty() ? "" : local + "\\qs71\\trace.db";

@@ -49,6 +49,15 @@ FileAtPath CompareWithPath(int fd, const std::string& path, std::string& reason)
 
 // This computer's name, "" when unknown.
 std::string HostName();
+
+// A text the system handed over in its own encoding (an argument of the command line, the
+// computer's name) in UTF-8, as the log and the trace keep texts: Windows gives them in the
+// ANSI code page, so a text that is not UTF-8 there is converted from it; Linux gives them as
+// they were typed, and they stand.
+std::string SystemTextInUtf8(const std::string& text);
+// Whether the system's file calls take names in UTF-8 (Linux), or in the code page that the
+// command line gives them in (Windows), where a name must stay as it was given.
+bool FileNamesInUtf8();
 // This process's ID.
 long ProcessId();
 // Whether a process with this ID runs on this computer now (one of another user counts).

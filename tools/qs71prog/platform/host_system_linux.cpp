@@ -167,6 +167,10 @@ std::string HostName() {
   return name;
 }
 
+std::string SystemTextInUtf8(const std::string& text) { return text; }
+
+bool FileNamesInUtf8() { return true; }
+
 long ProcessId() { return static_cast<long>(getpid()); }
 
 bool ProcessRunning(long pid) {

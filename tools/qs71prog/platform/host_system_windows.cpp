@@ -217,8 +217,26 @@ FileAtPath CompareWithPath(int fd, const std::string& path, std::string& reason)
 std::string HostName() {
   char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
   DWORD size = sizeof name;
-  return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
+  return GetComputerNameA(name, &size) ? SystemTextInUtf8(std::string(name, size)) : std::string();
 }
+
+std::string SystemTextInUtf8(const std::string& text) {
+  const int size = static_cast<int>(text.size());
+  if (text.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size,
+                                          nullptr, 0) > 0) {
+    return text;
+  }
+  std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0)), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
+  const int wideSize = static_cast<int>(wide.size());
+  std::string utf8(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideSize,
+                                                           nullptr, 0, nullptr, nullptr)), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideSize, utf8.data(), static_cast<int>(utf8.size()),
+                      nullptr, nullptr);
+  return utf8;
+}
+
+bool FileNamesInUtf8() { return false; }
 
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 

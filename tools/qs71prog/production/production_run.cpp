@@ -299,7 +299,8 @@ TraceJob TracedJob(const Options& options, const JobDescription& job) {
 ExitCode BeginTrace(const Options& options, RunTrace& trace, const TraceJob& traced,
                     const TraceRun& run, std::string& problem) {
   NumberGrant lot;
-  if (!trace.Begin(options.trace, traced, run, problem) || !trace.Lot(lot, problem)) {
+  const TracePlace place{options.trace, options.policy.spool, options.policy.rootCertificate};
+  if (!trace.Begin(place, traced, run, problem) || !trace.Lot(lot, problem)) {
     return ExitCode::kFileError;
   }
   if (!lot.exhausted) return ExitCode::kOk;
@@ -390,12 +391,13 @@ ExitCode RunProduction(const Options& options, Console& console) {
   const char* noColour = std::getenv("NO_COLOR");
   board.SetLook(!options.noColour && (noColour == nullptr || *noColour == '\0'), options.bell);
   board.SetWidth(console.Columns());
-  board.Title(JobTitle(options, preflight.bytes.size(), job.sha256));
+  board.Title(JobTitle(options, preflight.bytes.size(), job.sha256) + "; " +
+              PolicyWords(options.policy));
   board.RunMessage("trace: " + trace.Name());
   Production production{options, library, job, preflight.bytes, board, log, trace, hold, host,
                         runId, station, history.lastPart, HighestNumber(history)};
   board.SetRun({production.run, production.station, options.operatorName, options.image,
-                job.sha256, UtcTimestamp(started)});
+                job.sha256, UtcTimestamp(started), PolicyWords(options.policy)});
   for (const Attached& programmer : chosen) board.Name(programmer.id, programmer.key);
   if (interruptIgnored) {
     board.RunMessage(Format("Ctrl-C is ignored: the program that started qs71prog ignores it; "

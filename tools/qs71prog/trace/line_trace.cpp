@@ -10,8 +10,9 @@
 namespace qs71prog {
 
 bool LineTraceStore(const std::string& connection, const std::string& localFile,
-                    std::unique_ptr<TraceStore>& store, std::string&) {
-  store = std::make_unique<ForwardingStore>(std::make_unique<PostgresStore>(connection),
+                    const std::string& rootCertificate, std::unique_ptr<TraceStore>& store,
+                    std::string&) {
+  store = std::make_unique<ForwardingStore>(std::make_unique<PostgresStore>(connection, rootCertificate),
                                             std::make_unique<SqliteStore>(localFile), localFile);
   return true;
 }

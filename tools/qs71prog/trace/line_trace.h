@@ -9,9 +9,11 @@
 
 namespace qs71prog {
 
-// connection: the --trace postgresql://... string; localFile: the station's own trace.
+// connection: the --trace postgresql://... string; localFile: the station's own trace;
+// rootCertificate: the CA the server must prove itself by, empty for libpq's own choice.
 bool LineTraceStore(const std::string& connection, const std::string& localFile,
-                    std::unique_ptr<TraceStore>& store, std::string& problem);
+                    const std::string& rootCertificate, std::unique_ptr<TraceStore>& store,
+                    std::string& problem);
 
 // The PostgreSQL client and the TLS library below it that this qs71prog runs with, which are
 // not always the ones it was built with on Linux: "libpq 15.18, OpenSSL 3.0.19".

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <charconv>
 #include <memory>
+#include <vector>
+
+#include "trace/connection_password.h"
 
 namespace qs71prog {
 
@@ -71,8 +74,10 @@ std::string PostgresDisplayName(const std::string& connection) {
          (port.empty() ? "" : ":" + port) + "/" + dbname;
 }
 
-PostgresStore::PostgresStore(std::string connection)
-    : connection(std::move(connection)), name(PostgresDisplayName(this->connection)) {}
+PostgresStore::PostgresStore(std::string connection, std::string rootCertificate)
+    : connection(std::move(connection)),
+      rootCertificate(std::move(rootCertificate)),
+      name(PostgresDisplayName(this->connection)) {}
 
 PostgresStore::~PostgresStore() { PQfinish(conn); }
 
@@ -113,13 +118,25 @@ bool PostgresStore::Connect(std::string& problem) {
   PQfinish(conn);
   // Ours first: the connection string's own settings, expanded after them, win. A server
   // that vanished without closing its sockets must not hold a station for minutes.
-  const char* const keys[] = {"connect_timeout", "tcp_user_timeout", "dbname", nullptr};
-  const char* const values[] = {"3", "10000", connection.c_str(), nullptr};
-  conn = PQconnectdbParams(keys, values, 1);
+  // A CA of the station's policy asks for a server that proves itself by it, by its name.
+  std::vector<const char*> keys = {"connect_timeout", "tcp_user_timeout"};
+  std::vector<const char*> values = {"3", "10000"};
+  if (!rootCertificate.empty()) {
+    keys.insert(keys.end(), {"sslrootcert", "sslmode"});
+    values.insert(values.end(), {rootCertificate.c_str(), "verify-full"});
+  }
+  keys.insert(keys.end(), {"dbname", nullptr});
+  values.insert(values.end(), {connection.c_str(), nullptr});
+  conn = PQconnectdbParams(keys.data(), values.data(), 1);
   if (PQstatus(conn) == CONNECTION_OK) return true;
-  // libpq tells "nobody answers" from "refused" only through a ping.
-  unreachable = PQpingParams(keys, values, 1) == PQPING_NO_RESPONSE;
-  problem = "cannot open the trace " + name + ": " + OneLine(PQerrorMessage(conn));
+  // libpq tells "nobody answers" from "refused" only through a ping, and takes a server that
+  // refuses the TLS our CA asks for as one that does not answer: the ping asks no TLS.
+  const char* const pingKeys[] = {"connect_timeout", "tcp_user_timeout", "dbname", nullptr};
+  const char* const pingValues[] = {"3", "10000", connection.c_str(), nullptr};
+  unreachable = PQpingParams(pingKeys, pingValues, 1) == PQPING_NO_RESPONSE;
+  // libpq repeats a connection string it cannot read, password and all.
+  problem = "cannot open the trace " + name + ": " +
+            WithoutPassword(OneLine(PQerrorMessage(conn)), connection);
   PQfinish(conn);
   conn = nullptr;
   return false;

@@ -17,8 +17,10 @@ namespace qs71prog {
 
 class PostgresStore : public SqlTraceStore, private TraceSql {
  public:
-  // connection: a "postgresql://..." URI or "key=value ..." words, as libpq takes them.
-  explicit PostgresStore(std::string connection);
+  // connection: a "postgresql://..." URI or "key=value ..." words, as libpq takes them;
+  // rootCertificate: the CA file the server's certificate must come from (sslrootcert, with
+  // sslmode verify-full unless connection says otherwise), empty for libpq's own choice.
+  explicit PostgresStore(std::string connection, std::string rootCertificate = "");
   ~PostgresStore() override;
   PostgresStore(const PostgresStore&) = delete;
   PostgresStore& operator=(const PostgresStore&) = delete;
@@ -40,6 +42,7 @@ class PostgresStore : public SqlTraceStore, private TraceSql {
   bool Connect(std::string& problem);
 
   std::string connection;
+  std::string rootCertificate;
   std::string name;
   pg_conn* conn = nullptr;
   bool unreachable = false;

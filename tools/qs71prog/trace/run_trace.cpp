@@ -7,16 +7,13 @@
 
 #include "job_file/key_places.h"
 #include "platform/host_system.h"
+#include "trace/connection_password.h"
 #include "trace/line_trace.h"
 #include "trace/sqlite_store.h"
 
 namespace qs71prog {
 
 namespace {
-
-bool IsServer(const std::string& target) {
-  return target.rfind("postgresql://", 0) == 0 || target.rfind("postgres://", 0) == 0;
-}
 
 // The folders of the station's default trace; the user's state folder may not exist yet.
 bool MakeFolders(const std::string& file, std::string& problem) {
@@ -31,12 +28,12 @@ bool MakeFolders(const std::string& file, std::string& problem) {
 
 }  // namespace
 
-bool ChooseTraceStore(const std::string& target, std::unique_ptr<TraceStore>& store,
+bool ChooseTraceStore(const TracePlace& place, std::unique_ptr<TraceStore>& store,
                       std::string& problem) {
-  const bool server = IsServer(target);
-  std::string file = server ? "" : target;
+  const bool server = IsConnectionString(place.target);
+  std::string file = server ? "" : place.target;
   if (file.empty()) {
-    file = DefaultTraceFile();
+    file = place.spool.empty() ? DefaultTraceFile() : place.spool;
     if (file.empty()) {
       problem = "no folder for the station's trace (neither XDG_STATE_HOME nor HOME is set): "
                 "name one with --trace FILE";
@@ -44,21 +41,21 @@ bool ChooseTraceStore(const std::string& target, std::unique_ptr<TraceStore>& st
     }
     if (!MakeFolders(file, problem)) return false;
   }
-  if (server) return LineTraceStore(target, file, store, problem);
+  if (server) return LineTraceStore(place.target, file, place.rootCertificate, store, problem);
   store = std::make_unique<SqliteStore>(file);
   return true;
 }
 
-bool OpenTrace(const std::string& target, std::unique_ptr<TraceStore>& store,
+bool OpenTrace(const TracePlace& place, std::unique_ptr<TraceStore>& store,
                std::string& problem) {
-  return ChooseTraceStore(target, store, problem) && store->Open(problem);
+  return ChooseTraceStore(place, store, problem) && store->Open(problem);
 }
 
-bool RunTrace::Begin(const std::string& target, const TraceJob& traced, const TraceRun& started,
+bool RunTrace::Begin(const TracePlace& place, const TraceJob& traced, const TraceRun& started,
                      std::string& problem) {
   job = traced;
   run = started;
-  return OpenTrace(target, store, problem) && store->BeginRun(job, run, problem);
+  return OpenTrace(place, store, problem) && store->BeginRun(job, run, problem);
 }
 
 std::string RunTrace::Name() const { return store == nullptr ? "" : store->Name(); }

@@ -13,21 +13,30 @@
 
 namespace qs71prog {
 
-// The store for --trace target: a postgresql:// (or postgres://) connection string for a line
-// of stations, else a SQLite file; an empty target is the station's default file, whose
-// folders are made. False with the reason when there is none to use.
-bool ChooseTraceStore(const std::string& target, std::unique_ptr<TraceStore>& store,
+// Where a run records: --trace's target or the station policy's, the station's own file
+// beside a line's server (its spool; empty: the default file), and the CA that the line's
+// server must prove itself by (empty: libpq's own choice).
+struct TracePlace {
+  std::string target;
+  std::string spool;
+  std::string rootCertificate;
+};
+
+// The store for place.target: a postgresql:// (or postgres://) connection string for a line
+// of stations, else a SQLite file; an empty target is the station's own file (the spool, else
+// the default file), whose folders are made. False with the reason when there is none to use.
+bool ChooseTraceStore(const TracePlace& place, std::unique_ptr<TraceStore>& store,
                       std::string& problem);
 
 // Opened, created and brought up to date; refused with the reason otherwise.
-bool OpenTrace(const std::string& target, std::unique_ptr<TraceStore>& store,
+bool OpenTrace(const TracePlace& place, std::unique_ptr<TraceStore>& store,
                std::string& problem);
 
 class RunTrace {
  public:
   // The trace is opened, the job and the run recorded, before the first part: a trace that
   // cannot be written stops the run before anything is made.
-  bool Begin(const std::string& target, const TraceJob& job, const TraceRun& run,
+  bool Begin(const TracePlace& place, const TraceJob& job, const TraceRun& run,
              std::string& problem);
   std::string Name() const;
   // The next part's number, above floor; 0 when every number of the job's lot is taken

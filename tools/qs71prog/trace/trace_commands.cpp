@@ -13,7 +13,11 @@ namespace qs71prog {
 bool ReadTrace(const Options& options, bool partEvents, TraceContents& contents,
                std::string& name, std::string& problem) {
   std::unique_ptr<TraceStore> store;
-  if (!ChooseTraceStore(options.trace, store, problem) || !store->OpenToRead(problem)) return false;
+  if (!ChooseTraceStore({options.trace, options.policy.spool, options.policy.rootCertificate},
+                        store, problem) ||
+      !store->OpenToRead(problem)) {
+    return false;
+  }
   name = store->Name();
   const TraceFilter filter{options.traceRun, options.traceJob, options.since, partEvents};
   if (!store->Load(filter, contents, problem)) return false;
