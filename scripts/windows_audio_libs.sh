@@ -8,8 +8,10 @@
 #
 # Usage: scripts/windows_audio_libs.sh TRIPLE...   (i686-w64-mingw32, x86_64-w64-mingw32)
 #
-# A prefix whose stamp names the same source versions and the same recipe (this script and the
-# toolchain files) is left as it is, so a rerun costs a moment. The sources come through apt
+# A prefix whose stamp names the same installed versions and the same recipe (this script and
+# the toolchain files) is left as it is, so a rerun costs a moment. A finished prefix is also
+# kept outside the tree, in ${QS71_WIN_DEPS_CACHE:-~/.cache/qs71/win-deps}/<triple>-<SHA-256 of
+# its stamp>.tar.xz, so that a new clone on the same machine unpacks it instead of building. The sources come through apt
 # with a private list of deb-src entries under build-win-deps/, derived from the system's own
 # sources: nothing outside the tree is changed.
 set -euo pipefail
@@ -23,6 +25,16 @@ packages=(flac:libflac-dev libsndfile:libsndfile1-dev libsoxr:libsoxr-dev libebu
           libsodium:libsodium-dev sqlite3:libsqlite3-dev openssl:libssl-dev postgresql-15:libpq-dev)
 
 die() { echo "windows_audio_libs: $*" >&2; exit 1; }
+
+# The processor seconds this shell's finished children have used (user and system, from
+# /proc, read without starting a process): on a machine shared with other builds the
+# wall-clock seconds say little, these say what a build costs.
+ticks=$(getconf CLK_TCK)
+cpu_seconds() {  # the variable to set
+  local stat
+  read -ra stat <"/proc/$BASHPID/stat"
+  printf -v "$1" %d $(((stat[15] + stat[16]) / ticks))
+}
 
 source_version() {  # -dev package
   dpkg-query -W -f='${db:Status-Status} ${source:Version}' "$1" 2>/dev/null |
@@ -50,13 +62,22 @@ build_version() {  # source package, -dev package
   if [ "$1" = openssl ]; then openssl_version "$installed"; else echo "$installed"; fi
 }
 
-# What the prefix is made of: every source version and the recipe's own text.
+# What the prefix is made of: the installed version of each -dev package and the recipe's own
+# text. It names what a build starts from, not OpenSSL's choice, so that a new clone, which has
+# made no choice yet, finds the cache (the prefix's versions file names what was built).
 recipe_stamp() {
-  local entry
+  local entry installed
   for entry in "${packages[@]}"; do
-    echo "${entry%%:*} $(build_version "${entry%%:*}" "${entry#*:}")"
+    installed=$(source_version "${entry#*:}")
+    [ -n "$installed" ] || die "${entry#*:} is not installed (scripts/deps.sh installs it)"
+    echo "${entry%%:*} $installed"
   done
   cat "$0" "$top"/cmake/mingw-*.cmake | sha256sum
+}
+
+# The source versions a prefix was built from, for the build log.
+built_versions() {  # triple
+  paste -sd, "$deps/$1/prefix/versions" | sed 's/,/, /g'
 }
 
 # apt's configuration with deb-src entries of the system's own archives, its lists and cache
@@ -352,15 +373,26 @@ build_sqlite() {  # triple, source folder, build folder, prefix
     "$2/sqlite3.pc.in" >"$4/lib/pkgconfig/sqlite3.pc"
 }
 
-# OpenSSL's Configure options: Debian's (its rules' algorithms, and the security level of its
-# debian targets), so that a server certificate the Linux station takes is taken here and a
-# weak one refused alike; static, with no loadable engines or providers (no-module); its own
-# mingw targets. No stack protector, whose DLL a bare Windows lacks.
+# OpenSSL's Configure options: static, with no loadable engines or providers (no-module); its
+# own mingw targets (no stack protector, whose DLL a bare Windows lacks); the security level of
+# Debian's targets, so that a weak server certificate the Linux station refuses is refused here
+# too. TLS 1.2 and 1.3, X.509 and PEM, RSA, ECDSA on the prime curves, Ed25519, DH, AES,
+# ChaCha20-Poly1305, 3DES (encrypted PEM keys) and the SHA-2 and MD5 digests (SCRAM, md5
+# sign-on) stay in. Left out is what a libpq client never reaches, about a fifth of the
+# library's objects, which shortens a cold build by as much: the legacy provider (MD4, RC2,
+# RC4, Blowfish, CAST, SEED; only PKCS#12 files and old protocols use them) and the ciphers
+# and digests of no TLS suite a PostgreSQL server prefers (ARIA, Camellia, SM2/3/4,
+# RIPEMD-160, Whirlpool, GOST, SipHash), binary-field curves, engines (libpq's "engine:" key
+# names are the only use), DTLS and SRTP, SRP, certificate transparency, OCSP, CMS, time
+# stamps and CMP, and RFC 3779 address extensions (Debian enables them; only RPKI
+# certificates carry them).
 openssl_options() {  # triple
   local target=mingw
   [ "${1%%-*}" = x86_64 ] && target=mingw64
-  echo "$target" no-shared no-module no-tests no-idea no-mdc2 no-rc5 no-zlib no-ssl3 no-ssl3-method \
-    enable-rfc3779 enable-cms no-capieng no-rdrand -DOPENSSL_TLS_SECURITY_LEVEL=2
+  echo "$target" no-shared no-module no-tests no-zlib no-comp no-ssl3 no-ssl3-method no-capieng \
+    no-rdrand no-legacy no-md4 no-mdc2 no-rc2 no-rc4 no-rc5 no-idea no-bf no-cast no-seed no-aria \
+    no-camellia no-sm2 no-sm3 no-sm4 no-rmd160 no-whirlpool no-gost no-siphash no-ec2m no-engine \
+    no-dtls no-srtp no-sctp no-srp no-ct no-ocsp no-cms no-ts no-cmp -DOPENSSL_TLS_SECURITY_LEVEL=2
 }
 
 # OpenSSL reads its configuration file (libpq asks it to), and would load engines and
@@ -433,7 +465,8 @@ build_libpq() {  # triple, source folder, build folder, prefix
 build_library() {  # triple, source package, version, source folder
   local triple=$1 name=$2 version=$3 src=$4 build="$deps/$1/build/$2" prefix="$deps/$1/prefix"
   local toolchain="$top/cmake/mingw-${triple%%-*}.cmake"
-  local start=$SECONDS
+  local start=$SECONDS cpu now
+  cpu_seconds cpu
   rm -rf "$build"
   mkdir -p "$deps/$triple/build"
   local own=""
@@ -444,7 +477,8 @@ build_library() {  # triple, source package, version, source folder
   if [ -n "$own" ]; then
     "$own" "$triple" "$src" "$build" "$prefix" ||
       { tail -30 "$build.log"; die "$name for $triple failed (log: $build.log)"; }
-    echo "== windows_audio_libs: $name $version for $triple ($((SECONDS - start)) s)"
+    cpu_seconds now
+    echo "== windows_audio_libs: $name $version for $triple ($((SECONDS - start)) s, $((now - cpu)) s CPU)"
     return
   fi
   # shellcheck disable=SC2046  # the options are words
@@ -455,14 +489,20 @@ build_library() {  # triple, source package, version, source folder
     ${CCACHE:+-DCMAKE_C_COMPILER_LAUNCHER=ccache} >"$build.log" 2>&1 &&
     cmake --build "$build" -j "$jobs" --target "$(library_target "$name")" >>"$build.log" 2>&1 &&
     cmake --install "$build" >>"$build.log" 2>&1 || { tail -30 "$build.log"; die "$name for $triple failed (log: $build.log)"; }
-  echo "== windows_audio_libs: $name $version for $triple ($((SECONDS - start)) s)"
+  cpu_seconds now
+  echo "== windows_audio_libs: $name $version for $triple ($((SECONDS - start)) s, $((now - cpu)) s CPU)"
 }
 
 # In a prefix of static libraries what a library needs to link is part of its public need:
-# CMake's pkg_check_modules(IMPORTED_TARGET) reads Libs and Requires only.
+# CMake's pkg_check_modules(IMPORTED_TARGET) reads Libs and Requires only. The prefix is named
+# relative to the .pc file (pkg-config's pcfiledir), so that it works in any clone it is
+# unpacked into from the cache.
 static_pkg_config() {  # prefix
-  local pc
+  local pc text
   for pc in "$1"/lib/pkgconfig/*.pc; do
+    text=$(<"$pc")
+    # shellcheck disable=SC2016  # pcfiledir is pkg-config's
+    printf '%s\n' "${text//"$1"/'${pcfiledir}/../..'}" >"$pc"
     awk -F': *' '
       /^Requires(\.private)?:/ { requires = requires " " $2; next }
       /^Libs\.private:/ { private = private " " $2; next }
@@ -484,18 +524,69 @@ up_to_date() {  # triple
 }
 
 build_triple() {  # triple
-  local triple=$1 prefix="$deps/$1/prefix" entry name version src
+  local triple=$1 prefix="$deps/$1/prefix" entry name version src built=() start=$SECONDS cpu now
+  cpu_seconds cpu
   rm -rf "$prefix"
   for entry in "${packages[@]}"; do
     name=${entry%%:*}
     version=$(build_version "$name" "${entry#*:}")
+    built+=("$name $version")
     src="$deps/src/$name-$version"
     build_library "$triple" "$name" "$version" "$src"
     [ "$name" = libsoxr ] && soxr_pkg_config "$prefix" "$src" "${version%-*}"
   done
   rm -rf "${prefix:?}/bin" "$prefix/doc" "$prefix/share" "$prefix/include/FLAC++" "$prefix/lib/cmake"
+  rm -f "$prefix"/lib/*.la
   static_pkg_config "$prefix"
+  ! grep -rlF "$prefix" "$prefix/lib/pkgconfig" "$prefix/include" ||
+    die "these files of the prefix for $triple name its folder, which a cached copy would not be in"
+  printf '%s\n' "${built[@]}" >"$prefix/versions"
   recipe_stamp >"$prefix/stamp"
+  cpu_seconds now
+  echo "== windows_audio_libs: $triple built ($((SECONDS - start)) s, $((now - cpu)) s CPU)"
+  to_cache "$triple"
+}
+
+# Finished prefixes, kept between clones of the machine.
+cache_dir=${QS71_WIN_DEPS_CACHE:-$HOME/.cache/qs71/win-deps}
+cache_file() {  # triple
+  echo "$cache_dir/$1-$(recipe_stamp | sha256sum | cut -c1-64).tar.xz"
+}
+
+# Unpacks the cached prefix of the current stamp; false when there is none, or it is damaged
+# (then it is built, and the cache written anew).
+from_cache() {  # triple
+  local file prefix="$deps/$1/prefix" unpacked="$deps/$1/prefix.cached"
+  file=$(cache_file "$1")
+  [ -f "$file" ] || return 1
+  rm -rf "$unpacked"
+  mkdir -p "$unpacked"
+  if tar -xJf "$file" -C "$unpacked" 2>/dev/null && [ -f "$unpacked/versions" ] &&
+     [ "$(cat "$unpacked/stamp" 2>/dev/null)" = "$(recipe_stamp)" ]; then
+    rm -rf "$prefix"
+    mv "$unpacked" "$prefix"
+    return 0
+  fi
+  rm -rf "$unpacked"
+  echo "windows_audio_libs: WARNING: $file is damaged or of another recipe; building instead" >&2
+  return 1
+}
+
+# Keeps a finished prefix in the cache: written under a temporary name and renamed, so that a
+# build beside this one never unpacks half a file. A cache that cannot be written costs the
+# next clone a build, never this one its result.
+to_cache() {  # triple
+  local file part
+  file=$(cache_file "$1")
+  part="$file.$$.part"
+  if mkdir -p "$cache_dir" 2>/dev/null && XZ_OPT=-3 tar -cJf "$part" -C "$deps/$1/prefix" . 2>/dev/null &&
+     mv -f "$part" "$file" 2>/dev/null; then
+    echo "== windows_audio_libs: $1 kept in $file"
+  else
+    rm -f "$part" 2>/dev/null
+    echo "windows_audio_libs: WARNING: $1's libraries could not be kept in $file;" \
+      "a new clone will build them again" >&2
+  fi
 }
 
 [ $# -gt 0 ] || die "usage: $0 TRIPLE..."
@@ -503,8 +594,12 @@ command -v ccache >/dev/null && CCACHE=1
 stale=()
 for triple in "$@"; do
   command -v "$triple-gcc-posix" >/dev/null || die "no $triple-gcc-posix (scripts/deps.sh all)"
+  start=$SECONDS
   if up_to_date "$triple"; then
-    echo "== windows_audio_libs: $triple up to date ($(head -n -1 "$deps/$triple/prefix/stamp" | paste -sd, | sed 's/,/, /g'))"
+    echo "== windows_audio_libs: $triple up to date ($(built_versions "$triple"))"
+  elif from_cache "$triple"; then
+    echo "== windows_audio_libs: $triple from $(cache_file "$triple") ($((SECONDS - start)) s;" \
+      "$(built_versions "$triple"))"
   else
     stale+=("$triple")
   fi
