@@ -5,3 +5,5 @@ void ApplyPassOneDefaults(CompileState& s) { static_cast<ScriptState&>(s) = Scri
 ImageStream ImageOf(CompileState& s) {
   return {s.Image, s.ArgCount > 2 ? s.Args[2].c_str() : "", &s.Warnings.detail, &s.Blanks};
 }
+
+int FileSizeLine(const CompileState& s) { return s.Statements.fileSizeLine; }

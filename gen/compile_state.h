@@ -26,6 +26,7 @@
 #include "sound_report.h"
 #include "warnings.h"
 
+struct CompileRoutes;
 struct WatchedCompile;
 
 constexpr int kMaxArgs = 10;
@@ -115,6 +116,10 @@ struct CompileState : ScriptState {
   ImageBlanks Blanks;  // the image's bytes still to be written blank at its end
   PreparationState Prep;
   WatchedCompile* Watched = nullptr;  // under --watch: what the compile read, for the watch
+  const CompileRoutes* Routes = nullptr;  // the watch and the fit, when the program gives them
+  // --fit's look at the script: each recording is probed and its rate found, none is prepared
+  // (the fit prepares each at the rates it measures).
+  bool ProbeSoundsOnly = false;
 };
 
 // Puts every field of ScriptState back to its start value; the part of `Init_yylex(1)` that
@@ -124,3 +129,6 @@ void ApplyPassOneDefaults(CompileState& s);
 // The image stream for the writers: a failed write's cause becomes the detail of the error
 // that reports it, naming the output.
 ImageStream ImageOf(CompileState& s);
+
+// Line of the $FILESIZE statement that set the image size, 0 when none did.
+int FileSizeLine(const CompileState& s);

@@ -13,7 +13,6 @@
 #include "error_report.h"
 #include "ascii_case.h"
 #include "file_system.h"
-#include "fit_run.h"
 #include "output_writer.h"
 #include "image/fill_scale.h"
 #include "image/image_file.h"
@@ -30,7 +29,7 @@
 #include "sound_report.h"
 #include "text_format.h"
 #include "warnings.h"
-#include "watch_run.h"
+#include "watched_compile.h"
 
 namespace {
 
@@ -300,10 +299,31 @@ int Finish(CompileState& s, int passResult, const GenOptions& options) {
   return passResult == 0 ? 0 : -3;
 }
 
+// A run given no watch or fit (a test, a fuzzer) refuses the option that asks for one.
+int NoRoute(CompileState& s, const char* option) {
+  std::fprintf(s.Err, "qs71gen: %s runs only in the program qs71gen\n", option);
+  return -2;
+}
+
 // A watched compile: the watch needs the project among the inputs, the server a page.
 void TakeWatchRequests(CompileState& s, GenOptions* options) {
   if (!options->project.empty()) s.Watched->inputs.push_back(options->project);
   if (options->html.empty()) options->html = s.Watched->page;
+}
+
+// The watch or the fit that the options ask for instead of a compile; -1 when they ask for
+// neither.
+int RunRoute(CompileState& s, int argc, const char* const* argv, GenOptions* options, const ProjectFile& project) {
+  const CompileRoutes none;
+  const CompileRoutes& routes = s.Routes != nullptr ? *s.Routes : none;
+  if ((options->watch || options->serve) && s.Watched == nullptr) {
+    if (routes.watch == nullptr) return NoRoute(s, options->serve ? "--serve" : "--watch");
+    return routes.watch(argc, argv, *options, routes, s.Out, s.Err);
+  }
+  if (s.Watched != nullptr) TakeWatchRequests(s, options);
+  if (options->fit.empty()) return -1;
+  if (routes.fit == nullptr) return NoRoute(s, "--fit");
+  return routes.fit(s, argc, argv, *options, project);
 }
 
 // Settings, streams and banner once the options are taken: false when a file cannot be opened.
@@ -325,9 +345,8 @@ int Compile(CompileState& s, int argc, const char* const* argv) {
   ProjectFile project;
   const int answered = AnswerOptions(s, argc, argv, &options, &project);
   if (answered != -1) return answered;
-  if ((options.watch || options.serve) && s.Watched == nullptr) return RunWatch(argc, argv, options, s.Out, s.Err);
-  if (s.Watched != nullptr) TakeWatchRequests(s, &options);
-  if (!options.fit.empty()) return RunFit(s, argc, argv, options, project);
+  const int routed = RunRoute(s, argc, argv, &options, project);
+  if (routed != -1) return routed;
   if (!BeginCompile(s, argc, argv, options, project)) return -2;
   int passResult = RunPass(s, 1);
   if (ScannerFailure(s) != nullptr) return StopAtScannerLimit(s);
@@ -379,19 +398,22 @@ void ReleaseAll(CompileState& s) {
   CloseStream(s.Wave);
 }
 
-int RunGenerator(int argc, const char* const* argv, FILE* out, FILE* err) {
+int RunGenerator(int argc, const char* const* argv, FILE* out, FILE* err, const CompileRoutes* routes) {
   // Each run has a state of its own, so that runs may share a process (tests, fuzzing, a host
   // program), one after another or at the same time.
   CompileState state;
   state.Out = out;
   state.Err = err;
+  state.Routes = routes;
   return Compile(state, argc, argv);
 }
 
-int RunWatchedCompile(int argc, const char* const* argv, FILE* out, FILE* err, WatchedCompile* record) {
+int RunWatchedCompile(int argc, const char* const* argv, FILE* out, FILE* err, WatchedCompile* record,
+                      const CompileRoutes* routes) {
   CompileState state;
   state.Out = out;
   state.Err = err;
   state.Watched = record;
+  state.Routes = routes;
   return Compile(state, argc, argv);
 }

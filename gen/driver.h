@@ -5,7 +5,19 @@
 #include <cstdio>
 
 struct CompileState;
+struct GenOptions;
+struct ProjectFile;
 struct WatchedCompile;
+
+// What a run does instead of a compile when its options ask for it: a watch (--watch, --serve)
+// or a fit (--fit). The compiler knows them only by these; qs71gen's main gives them. A run
+// without one refuses the option that needs it.
+struct CompileRoutes {
+  int (*watch)(int argc, const char* const* argv, const GenOptions& options, const CompileRoutes& routes, FILE* out,
+               FILE* err) = nullptr;
+  int (*fit)(CompileState& s, int argc, const char* const* argv, const GenOptions& options,
+             const ProjectFile& project) = nullptr;
+};
 
 // Prepares a pass: sets the pass number, prints its header and, for pass 1, the defaults.
 void Init_yylex(CompileState& s, int pass);
@@ -14,10 +26,12 @@ void Init_yylex(CompileState& s, int pass);
 // err, so that runs on several threads keep their texts apart. Returns the exit code (0, -2
 // when a file cannot be opened, -3 on errors, 2 when a line of the script exceeds the
 // scanner's limits).
-int RunGenerator(int argc, const char* const* argv, FILE* out = stdout, FILE* err = stderr);
+int RunGenerator(int argc, const char* const* argv, FILE* out = stdout, FILE* err = stderr,
+                 const CompileRoutes* routes = nullptr);
 
 // One compile of a watch, as RunGenerator runs it, telling record what it read.
-int RunWatchedCompile(int argc, const char* const* argv, FILE* out, FILE* err, WatchedCompile* record);
+int RunWatchedCompile(int argc, const char* const* argv, FILE* out, FILE* err, WatchedCompile* record,
+                      const CompileRoutes* routes);
 
 // Pass 1 alone, for a caller that reads what it found (the fit): the options taken and the
 // streams opened as a compile takes and opens them, the banner and pass 1 listed to s.Out. The

@@ -4,50 +4,28 @@
 #include <cmath>
 #include <limits>
 
+#include "fit_knapsack.h"
 #include "sound_kinds.h"
 #include "text_format.h"
 
 namespace {
 
-// A sound's options that no cheaper (or equally cheap) option beats, by bytes ascending and
-// SNR strictly rising.
-std::vector<size_t> Frontier(const FitSound& sound) {
-  std::vector<size_t> order(sound.options.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-    const FitOption& x = sound.options[a];
-    const FitOption& y = sound.options[b];
-    return x.bytes != y.bytes ? x.bytes < y.bytes : x.snrDb > y.snrDb;
-  });
-  std::vector<size_t> kept;
-  for (size_t i : order) {
-    if (!sound.judged && !kept.empty()) break;  // a sound not judged keeps its one way
-    if (kept.empty() || sound.options[i].snrDb > sound.options[kept.back()].snrDb) kept.push_back(i);
-  }
-  return kept;
-}
-
 struct Problem {
   const std::vector<FitSound>& sounds;
-  std::vector<std::vector<size_t>> frontiers;
   int64_t room;
 
   const FitOption& At(size_t sound, size_t option) const { return sounds[sound].options[option]; }
 
-  // Each sound's cheapest option of at least level; false when some sound has none.
+  bool Cheapest(size_t s, double level, size_t* pick) const { return CheapestOption(sounds[s], level, pick); }
+
+  // Each sound's cheapest option of at least level; false (with the first sound short) when
+  // some sound has none.
   bool CheapestAtLeast(double level, std::vector<size_t>* chosen, int64_t* bytes, size_t* short_) const {
     chosen->assign(sounds.size(), 0);
     *bytes = 0;
     for (size_t s = 0; s < sounds.size(); ++s) {
-      const std::vector<size_t>& f = frontiers[s];
-      size_t pick = f.front();
-      if (sounds[s].judged) {
-        auto it = std::find_if(f.begin(), f.end(), [&](size_t o) { return At(s, o).snrDb >= level; });
-        if (it == f.end()) return *short_ = s, false;
-        pick = *it;
-      }
-      (*chosen)[s] = pick;
-      *bytes += At(s, pick).bytes;
+      if (!Cheapest(s, level, &(*chosen)[s])) return *short_ = s, false;
+      *bytes += At(s, (*chosen)[s]).bytes;
     }
     return true;
   }
@@ -63,9 +41,9 @@ struct Problem {
 // Every SNR any judged sound can reach, ascending.
 std::vector<double> Levels(const Problem& p) {
   std::vector<double> levels;
-  for (size_t s = 0; s < p.sounds.size(); ++s) {
-    if (!p.sounds[s].judged) continue;
-    for (size_t o : p.frontiers[s]) levels.push_back(p.At(s, o).snrDb);
+  for (const FitSound& sound : p.sounds) {
+    if (!sound.judged) continue;
+    for (const FitOption& o : sound.options) levels.push_back(o.snrDb);
   }
   std::sort(levels.begin(), levels.end());
   levels.erase(std::unique(levels.begin(), levels.end()), levels.end());
@@ -82,26 +60,29 @@ size_t HighestLevel(const Problem& p, const std::vector<double>& levels) {
   return low;
 }
 
-// The upgrades, most dB a byte first, as long as one fits.
-void Upgrade(const Problem& p, double level, FitChoice* choice) {
-  for (;;) {
-    double best = -1;
-    size_t bestSound = 0, bestOption = 0;
-    for (size_t s = 0; s < p.sounds.size(); ++s) {
-      if (!p.sounds[s].judged) continue;
-      const FitOption& now = p.At(s, choice->chosen[s]);
-      for (size_t o : p.frontiers[s]) {
-        const FitOption& next = p.At(s, o);
-        const int64_t more = next.bytes - now.bytes;
-        if (next.snrDb <= now.snrDb || next.snrDb < level || more <= 0 || choice->bytes + more > p.room) continue;
-        const double gain = (next.snrDb - now.snrDb) / static_cast<double>(more);
-        if (gain > best) best = gain, bestSound = s, bestOption = o;
-      }
+// The highest sum at or above level over the room the cheapest such options leave: each
+// sound's options there, as bytes beyond its cheapest.
+void BestSum(const Problem& p, double level, FitChoice* choice) {
+  std::vector<std::vector<KnapsackItem>> groups;
+  std::vector<std::vector<size_t>> index;
+  for (size_t s = 0; s < p.sounds.size(); ++s) {
+    const int64_t base = p.At(s, choice->chosen[s]).bytes;
+    groups.emplace_back();
+    index.emplace_back();
+    const FitSound& sound = p.sounds[s];
+    for (size_t o = 0; o < sound.options.size(); ++o) {
+      const bool allowed = sound.judged ? sound.options[o].snrDb >= level : o == choice->chosen[s];
+      if (!allowed) continue;
+      groups.back().push_back({sound.options[o].bytes - base, sound.judged ? sound.options[o].snrDb : 0.0});
+      index.back().push_back(o);
     }
-    if (best < 0) return;
-    choice->bytes += p.At(bestSound, bestOption).bytes - p.At(bestSound, choice->chosen[bestSound]).bytes;
-    choice->chosen[bestSound] = bestOption;
   }
+  const KnapsackResult best = SolveKnapsack(groups, p.room - choice->bytes);
+  choice->unit = best.unit;
+  if (!best.fits) return;  // cannot happen: every group's first choice costs nothing
+  for (size_t s = 0; s < p.sounds.size(); ++s) choice->chosen[s] = index[s][best.chosen[s]];
+  choice->bytes = 0;
+  for (size_t s = 0; s < p.sounds.size(); ++s) choice->bytes += p.At(s, choice->chosen[s]).bytes;
 }
 
 void Summarise(const Problem& p, FitChoice* choice) {
@@ -115,19 +96,24 @@ void Summarise(const Problem& p, FitChoice* choice) {
   }
 }
 
-// Why the worst sound is no better: it has no better option, or the next level costs more than
-// the room (and by how much), or another sound cannot reach it.
-std::string Limit(const Problem& p, const std::vector<double>& levels, size_t level, const FitChoice& choice) {
+// Why the worst sound is no better: it has no better option, or with its next better option
+// (the cheapest above it) every sound at that option's level costs more than the room (and by
+// how much), or another sound cannot reach that level.
+std::string Limit(const Problem& p, const FitChoice& choice) {
   if (!std::isfinite(choice.worstDb)) return "nothing: no sound has a choice";
   const FitSound& worst = p.sounds[choice.worst];
-  if (level + 1 >= levels.size()) {
+  size_t better = 0;
+  if (!p.Cheapest(choice.worst, std::nextafter(choice.worstDb, HUGE_VAL), &better)) {
+    const size_t judged = static_cast<size_t>(
+        std::count_if(p.sounds.begin(), p.sounds.end(), [](const FitSound& s) { return s.judged; }));
+    if (judged > 1) return Format("%s, which no choice brings above %.1f dB", worst.name.c_str(), choice.worstDb);
     return Format("nothing but %s's own best: %s, %.1f dB", worst.name.c_str(),
                   FitOptionText(p.At(choice.worst, choice.chosen[choice.worst])).c_str(), choice.worstDb);
   }
   std::vector<size_t> chosen;
   int64_t bytes = 0;
   size_t short_ = 0;
-  const double next = levels[level + 1];
+  const double next = p.At(choice.worst, better).snrDb;
   if (!p.CheapestAtLeast(next, &chosen, &bytes, &short_)) {
     return Format("%s, which no choice brings above %.1f dB", p.sounds[short_].name.c_str(), choice.worstDb);
   }
@@ -138,6 +124,19 @@ std::string Limit(const Problem& p, const std::vector<double>& levels, size_t le
 
 }  // namespace
 
+bool CheapestOption(const FitSound& sound, double level, size_t* pick) {
+  bool found = false;
+  for (size_t o = 0; o < sound.options.size(); ++o) {
+    const FitOption& option = sound.options[o];
+    if (sound.judged && option.snrDb < level) continue;
+    const FitOption& now = sound.options[*pick];
+    const bool better = !found || option.bytes < now.bytes || (option.bytes == now.bytes && option.snrDb > now.snrDb);
+    if (better) *pick = o, found = true;
+    if (!sound.judged) break;
+  }
+  return found;
+}
+
 std::string FitOptionText(const FitOption& option) {
   const SoundKindInfo* kind = FindSoundKind(option.kind);
   const std::string codec = kind != nullptr ? kind->statement + 1 : "?";
@@ -147,8 +146,7 @@ std::string FitOptionText(const FitOption& option) {
 }
 
 FitChoice ChooseFit(const std::vector<FitSound>& sounds, int64_t room) {
-  Problem p{sounds, {}, room};
-  for (const FitSound& sound : sounds) p.frontiers.push_back(Frontier(sound));
+  const Problem p{sounds, room};
   FitChoice choice;
   const std::vector<double> levels = Levels(p);
   size_t none = 0;
@@ -160,9 +158,10 @@ FitChoice ChooseFit(const std::vector<FitSound>& sounds, int64_t room) {
   }
   choice.fits = true;
   const size_t level = levels.empty() ? 0 : HighestLevel(p, levels);
-  if (!levels.empty()) p.CheapestAtLeast(levels[level], &choice.chosen, &choice.bytes, &none);
-  Upgrade(p, levels.empty() ? 0 : levels[level], &choice);
+  const double at = levels.empty() ? 0 : levels[level];
+  p.CheapestAtLeast(at, &choice.chosen, &choice.bytes, &none);
+  BestSum(p, at, &choice);
   Summarise(p, &choice);
-  choice.limit = Limit(p, levels, level, choice);
+  choice.limit = Limit(p, choice);
   return choice;
 }

@@ -2,16 +2,122 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "ascii_case.h"
+#include "file_system.h"
 #include "audio/sound_import.h"
-#include "audio/sound_measure.h"
-#include "audio/sound_preparation.h"
-#include "clock_divider.h"
+#include "audio/wave_input.h"
 #include "compile_state.h"
+#include "fit_spectrum.h"
+#include "result_codes.h"
 #include "sound_kinds.h"
 #include "sound_report.h"
 #include "text_format.h"
+
+namespace {
+
+// The prepared samples where the preparation left them, through the meters.
+bool MeterPrepared(const PreparationFiles& files, const PreparationRecord& record, LevelMeter* levels,
+                   CodecMeter* codecs, CodecMeter* greedy, SoundSpectrum* spectrum) {
+  if (std::fseek(files.prepared, static_cast<long>(record.offset), SEEK_SET) != 0) return false;
+  const WaveHeader header{1, static_cast<uint32_t>(record.playedRate), 16, static_cast<int32_t>(record.frames * 2)};
+  SampleReader reader;
+  if (StartSamples(&reader, files.prepared, header) != ErrNone) return false;
+  size_t n = 0;
+  int r = ErrNone;
+  while ((r = ReadSampleBlock(&reader, 1.0, &n)) == ErrNone && n > 0) {
+    MeterBlock(levels, reader.samples.data(), n);
+    MeterCodecs(codecs, reader.samples.data(), n, reader.done >= reader.frames);
+    if (greedy != nullptr) MeterCodecs(greedy, reader.samples.data(), n, reader.done >= reader.frames);
+    if (spectrum != nullptr) spectrum->Add(reader.samples.data(), n);
+  }
+  if (spectrum != nullptr) spectrum->Finish();
+  return r == ErrNone;
+}
+
+}  // namespace
+
+bool MeasureRate(const FitTake& take, int32_t played, int adpcmLevel, const PreparationFiles& files,
+                 SoundSpectrum* spectrum, RateMeasure* out, std::string* reason) {
+  const PreparationJob job{&take.options, take.file, KindPcm16, played, take.scale, "", adpcmLevel};
+  PreparationRecord record;
+  if (!PrepareSound(job, files, &record, reason)) return false;
+  LevelMeter levels;
+  CodecMeter meter(adpcmLevel);
+  // Beside a search, the greedy encoder too: the model's figures come from that level (fit_estimate.h).
+  std::unique_ptr<CodecMeter> greedy = adpcmLevel >= 2 ? std::make_unique<CodecMeter>(0) : nullptr;
+  if (!MeterPrepared(files, record, &levels, &meter, greedy.get(), spectrum)) {
+    *reason = "the prepared samples cannot be read back";
+    return false;
+  }
+  out->played = record.playedRate;
+  out->frames = record.frames;
+  out->powerDb = LevelsOf(levels).rmsDbfs - record.gainDb;
+  out->adpcmLevel = adpcmLevel;
+  const std::vector<CodecCost> costs = CodecCostsOf(meter);
+  for (const CodecCost& cost : costs) out->codecDb[CodecColumn(cost.kind)] = cost.snrDb;
+  out->greedyAdpcmDb = greedy ? CodecCostsOf(*greedy)[CodecColumn(KindAdpcm)].snrDb : out->codecDb[CodecColumn(KindAdpcm)];
+  return true;
+}
+
+namespace {
+
+// A worker's prepared file is started over beyond this.
+constexpr long kMostPreparedBytes = 64L << 20;
+
+}  // namespace
+
+FitScratch::~FitScratch() {
+  for (Worker& w : workers_) Close(&w);
+}
+
+void FitScratch::Close(Worker* w) {
+  if (w->files.stage != nullptr) DiscardScratch(w->files.stage, w->stageName);
+  if (w->files.prepared != nullptr) DiscardScratch(w->files.prepared, w->preparedName);
+  *w = {};
+}
+
+bool FitScratch::OpenWorker(Worker* w, std::string* reason) {
+  w->files.stage = CreateScratchBeside(beside_, &w->stageName, reason);
+  if (w->files.stage != nullptr) w->files.prepared = CreateScratchBeside(beside_, &w->preparedName, reason);
+  return w->files.prepared != nullptr;
+}
+
+bool FitScratch::Open(const std::string& beside, size_t workers, std::string* reason) {
+  beside_ = beside;
+  workers_.resize(std::max<size_t>(1, workers));
+  for (Worker& w : workers_) {
+    if (!OpenWorker(&w, reason)) return false;
+  }
+  return true;
+}
+
+bool FitScratch::Trim(size_t worker, std::string* reason) {
+  Worker& w = workers_[worker];
+  if (std::fseek(w.files.prepared, 0, SEEK_END) == 0 && std::ftell(w.files.prepared) <= kMostPreparedBytes) return true;
+  Close(&w);
+  return OpenWorker(&w, reason);
+}
+
+double LostShare(double powerDb, double referenceDb) {
+  if (!std::isfinite(referenceDb) || !std::isfinite(powerDb)) return 0.0;
+  return std::max(0.0, 1.0 - std::pow(10.0, (powerDb - referenceDb) / 10.0));
+}
+
+double AgainstSource(double codecSnrDb, double lostShare) {
+  const double noise = codecSnrDb == HUGE_VAL ? 0.0 : std::pow(10.0, -codecSnrDb / 10.0);
+  const double total = noise + lostShare;
+  if (!(total > 0)) return kLosslessDb;
+  return std::clamp(-10.0 * std::log10(total), -kLosslessDb, kLosslessDb);
+}
+
+size_t CodecColumn(int32_t kind) {
+  for (size_t i = 0; i < kFitCodecs; ++i) {
+    if (kComparedCodecs[i] == kind) return i;
+  }
+  return 0;
+}
 
 namespace {
 
@@ -30,80 +136,6 @@ std::vector<int32_t> LinkRates(const CompileState& s, const std::string& name) {
   return rates;
 }
 
-// A sound prepared at one rate: its frames, its power before the loudness gain (dBFS) and what
-// each codec makes of it.
-struct Trial {
-  int32_t linkRate = 0;
-  int32_t played = 0;
-  int64_t frames = 0;
-  double powerDb = 0;
-  std::vector<CodecCost> costs;
-};
-
-// played 0: the source's own rate. Without codecs, only the power is measured. The sound is
-// prepared with its own settings (a project's) over the defaults, as its compile prepares it.
-bool Prepare(CompileState& s, const std::string& name, const PreparationRecord& source, int32_t played, bool codecs,
-             Trial* trial) {
-  PreparationOptions options = s.Prep.options;
-  std::string reason;
-  auto own = s.Prep.own.find(AsciiLowerCopy(name));
-  if (own != s.Prep.own.end() && !ApplySoundSettings(own->second, &options, &reason)) return false;
-  const int quality = AdpcmQualityOf(s, name);
-  // As PCM16, so that the preparation neither dithers nor runs an encoder of its own.
-  const PreparationJob job{&options, source.file, KindPcm16, played, s.Scale, "", quality};
-  PreparationRecord record;
-  if (!PrepareSound(job, s.Prep.files, &record, &reason)) return false;
-  LevelMeter levels;
-  CodecMeter meter(quality);
-  if (!MeterPreparedSamples(s, record, &levels, codecs ? &meter : nullptr)) return false;
-  trial->played = record.playedRate;
-  trial->frames = record.frames;
-  trial->powerDb = LevelsOf(levels).rmsDbfs - record.gainDb;
-  if (codecs) trial->costs = CodecCostsOf(meter);
-  return true;
-}
-
-// The link rates worth trying: the common rates whose played rate is at most the source's (a
-// higher one adds bytes and nothing else), and the rate the links ask for now; one per played rate.
-std::vector<std::pair<int32_t, int32_t>> CandidateRates(const CompileState& s, int32_t now, int32_t sourceRate) {
-  std::vector<int32_t> asked(kCommonRates.begin(), kCommonRates.end());
-  asked.insert(asked.begin(), now);
-  std::vector<std::pair<int32_t, int32_t>> rates;  // link rate, played rate
-  for (int32_t rate : asked) {
-    PlayedRate p{};
-    if (!ChipPlayedRate(s.MainClk, rate, &p) || (p.hz > sourceRate && rate != now)) continue;
-    const bool seen = std::any_of(rates.begin(), rates.end(), [&](const auto& r) { return r.second == p.hz; });
-    if (!seen) rates.push_back({rate, p.hz});
-  }
-  return rates;
-}
-
-double AgainstSource(double codecSnrDb, double lostFraction) {
-  const double noise = codecSnrDb == HUGE_VAL ? 0.0 : std::pow(10.0, -codecSnrDb / 10.0);
-  const double total = noise + lostFraction;
-  if (!(total > 0)) return kLosslessDb;
-  return std::clamp(-10.0 * std::log10(total), -kLosslessDb, kLosslessDb);
-}
-
-void AddOptions(const Trial& trial, double referenceDb, FitSound* sound) {
-  const double lost = std::isfinite(referenceDb) && std::isfinite(trial.powerDb)
-                          ? std::max(0.0, 1.0 - std::pow(10.0, (trial.powerDb - referenceDb) / 10.0))
-                          : 0.0;
-  for (const CodecCost& cost : trial.costs) {
-    sound->options.push_back({cost.kind, trial.linkRate, trial.played, KindBytesOf(cost.kind, trial.frames),
-                              AgainstSource(cost.snrDb, lost)});
-  }
-}
-
-FitSound Fixed(const SoundDef& def, const std::string& why) {
-  FitSound sound;
-  sound.name = def.name;
-  sound.options.push_back({def.kind, 0, 0, int64_t{def.end} - def.start + 1, 0});
-  sound.judged = false;
-  sound.kept = why;
-  return sound;
-}
-
 std::string RatesText(const std::vector<int32_t>& rates) {
   std::string text;
   for (size_t i = 0; i < rates.size(); ++i) {
@@ -112,50 +144,51 @@ std::string RatesText(const std::vector<int32_t>& rates) {
   return text + " Hz";
 }
 
-FitSound Measure(CompileState& s, const SoundDef& def) {
+FitCandidates Fixed(const SoundDef& def, const std::string& why) {
+  FitCandidates c;
+  c.sound.name = def.name;
+  c.sound.before = {def.kind, 0, 0, int64_t{def.end} - def.start + 1, 0};
+  c.sound.options = {c.sound.before};
+  c.sound.judged = false;
+  c.sound.kept = why;
+  return c;
+}
+
+FitCandidates Candidates(CompileState& s, const SoundDef& def) {
   auto it = s.Prep.records.find(AsciiLowerCopy(def.name));
   if (IsRampSound(def.name.c_str())) return Fixed(def, "a ramp: kept as it is");
   if (!StoredWithCodec(def.kind)) return Fixed(def, "its kind has no other codec");
-  if (it == s.Prep.records.end() || !it->second.refusal.empty() || s.Prep.files.prepared == nullptr) {
+  if (it == s.Prep.records.end() || !it->second.refusal.empty()) {
     return Fixed(def, "not measured: kept as it is");
   }
-  const PreparationRecord& source = it->second;
+  const PreparationRecord& record = it->second;
+  FitCandidates c;
+  c.sound.name = def.name;
+  c.take = {def.name, record.file, s.Prep.options, s.Scale, record.source.rate, AdpcmQualityOf(s, def.name)};
+  std::string reason;
+  auto own = s.Prep.own.find(AsciiLowerCopy(def.name));
+  if (own != s.Prep.own.end() && !ApplySoundSettings(own->second, &c.take.options, &reason)) {
+    return Fixed(def, "not measured: kept as it is");
+  }
   const std::vector<int32_t> links = LinkRates(s, def.name);
-  FitSound sound;
-  sound.name = def.name;
-  std::vector<std::pair<int32_t, int32_t>> rates;
-  if (links.size() == 1) {
-    rates = CandidateRates(s, links[0], source.source.rate);
-  } else {
-    rates = {{0, source.playedRate}};
-    sound.kept = links.empty() ? "rate kept: not linked" : "rate kept: linked at " + RatesText(links);
+  // Its bytes and SNR as it is stored now are measured with the rest.
+  c.sound.before = {def.kind, links.size() == 1 ? links[0] : 0, record.playedRate, 0, 0};
+  if (links.size() == 1) c.rates = FitRates(s.MainClk, record.source.rate);
+  if (links.size() != 1 || c.rates.empty()) {
+    c.rates = {{links.size() == 1 ? links[0] : 0, record.playedRate}};
+    c.sound.kept = links.empty()      ? "rate kept: not linked"
+                   : links.size() > 1 ? "rate kept: linked at " + RatesText(links)
+                                      : Format("rate kept: the chip plays no rate up to its own %d Hz", record.source.rate);
   }
-  double referenceDb = -HUGE_VAL;
-  std::vector<Trial> trials;
-  for (const auto& [link, played] : rates) {
-    Trial trial;
-    trial.linkRate = link;
-    if (Prepare(s, def.name, source, played, true, &trial)) trials.push_back(std::move(trial));
-  }
-  Trial reference;
-  const auto atSource = std::find_if(trials.begin(), trials.end(), [&](const Trial& t) { return t.played == source.source.rate; });
-  if (atSource != trials.end()) referenceDb = atSource->powerDb;
-  else if (Prepare(s, def.name, source, 0, false, &reference)) referenceDb = reference.powerDb;
-  for (const Trial& trial : trials) AddOptions(trial, referenceDb, &sound);
-  const int32_t nowRate = links.size() == 1 ? links[0] : 0;
-  const auto now = std::find_if(sound.options.begin(), sound.options.end(),
-                                [&](const FitOption& o) { return o.kind == def.kind && o.linkRate == nowRate; });
-  if (now == sound.options.end()) return Fixed(def, "cannot be prepared at its rate: kept as it is");
-  sound.current = static_cast<size_t>(now - sound.options.begin());
-  return sound;
+  return c;
 }
 
 }  // namespace
 
-std::vector<FitSound> MeasureFitOptions(CompileState& s) {
-  std::vector<FitSound> sounds;
-  for (const auto& def : s.Names.sounds) {
-    if (KindHasData(def->kind)) sounds.push_back(Measure(s, *def));
+std::vector<FitCandidates> FitCandidatesOf(CompileState& read) {
+  std::vector<FitCandidates> sounds;
+  for (const auto& def : read.Names.sounds) {
+    if (KindHasData(def->kind)) sounds.push_back(Candidates(read, *def));
   }
   return sounds;
 }

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <thread>
 
 #include "audio/sound_import.h"
 #include "command_line.h"
@@ -12,6 +14,7 @@
 #include "file_system.h"
 #include "fit_choice.h"
 #include "fit_measure.h"
+#include "fit_search.h"
 #include "image_layout.h"
 #include "output_file.h"
 #include "output_writer.h"
@@ -58,8 +61,8 @@ struct Arguments {
 // A compile of the fit; under a watch one that tells the watch what it read and writes the
 // page the watch serves.
 int RunCompile(CompileState& s, const Arguments& args) {
-  if (s.Watched != nullptr) return RunWatchedCompile(args.argc(), args.argv.data(), s.Out, s.Err, s.Watched);
-  return RunGenerator(args.argc(), args.argv.data(), s.Out, s.Err);
+  if (s.Watched != nullptr) return RunWatchedCompile(args.argc(), args.argv.data(), s.Out, s.Err, s.Watched, s.Routes);
+  return RunGenerator(args.argc(), args.argv.data(), s.Out, s.Err, s.Routes);
 }
 
 // What of the run NEW.qs would be written over; empty when none.
@@ -84,7 +87,7 @@ bool AllSoundsRead(const CompileState& s) {
 
 // What the fit learnt of the script before its pass 1 state was released.
 struct ScriptFacts {
-  std::vector<FitSound> sounds;
+  std::vector<FitCandidates> sounds;
   int32_t fileSize = 0;
   int64_t room = 0;
   std::string adpcmQuality;  // the compile's level, and the sounds' own
@@ -96,23 +99,24 @@ std::string Cell(const FitOption& o, bool judged) {
   return Format("%-34s %8lld %7.1f", FitOptionText(o).c_str(), static_cast<long long>(o.bytes), o.snrDb);
 }
 
-std::string Table(const ScriptFacts& facts, const FitChoice& choice, const std::string& command) {
+std::string Table(const ScriptFacts& facts, const std::vector<FitSound>& sounds, const FitChoice& choice,
+                  const std::string& command) {
   std::string text = Format("\nFit for a part of %d bytes, %lld of them for sounds (SNR in dB against the source; "
                             "ADPCM at quality level %s):\n", facts.fileSize, static_cast<long long>(facts.room),
                             facts.adpcmQuality.c_str());
   size_t width = 4;
-  for (const FitSound& sound : facts.sounds) width = std::max(width, sound.name.size());
+  for (const FitSound& sound : sounds) width = std::max(width, sound.name.size());
   text += Format("  %-*s  %-34s %8s %7s   %-34s %8s %7s\n", static_cast<int>(width), "name", "before", "bytes", "SNR",
                  "after", "bytes", "SNR");
-  for (size_t i = 0; i < facts.sounds.size(); ++i) {
-    const FitSound& sound = facts.sounds[i];
+  for (size_t i = 0; i < sounds.size(); ++i) {
+    const FitSound& sound = sounds[i];
     text += Format("  %-*s  %s   %s%s%s\n", static_cast<int>(width), sound.name.c_str(),
-                   Cell(sound.options[sound.current], sound.judged).c_str(),
+                   Cell(sound.before, sound.judged).c_str(),
                    Cell(sound.options[choice.chosen[i]], sound.judged).c_str(), sound.kept.empty() ? "" : "  ",
                    sound.kept.c_str());
   }
   text += Format("free: %lld bytes; worst SNR %.1f dB (%s), total %.1f dB\n", static_cast<long long>(choice.free),
-                 choice.worstDb, std::isfinite(choice.worstDb) ? facts.sounds[choice.worst].name.c_str() : "none",
+                 choice.worstDb, std::isfinite(choice.worstDb) ? sounds[choice.worst].name.c_str() : "none",
                  choice.totalDb);
   text += "limited by " + choice.limit + "\n";
   return text + "compiled as: " + command + "\n";
@@ -121,7 +125,7 @@ std::string Table(const ScriptFacts& facts, const FitChoice& choice, const std::
 std::vector<ScriptEdit> Edits(const std::vector<FitSound>& sounds, const FitChoice& choice) {
   std::vector<ScriptEdit> edits;
   for (size_t i = 0; i < sounds.size(); ++i) {
-    const FitOption& now = sounds[i].options[sounds[i].current];
+    const FitOption& now = sounds[i].before;
     const FitOption& next = sounds[i].options[choice.chosen[i]];
     ScriptEdit edit{sounds[i].name, next.kind != now.kind ? next.kind : 0,
                     next.linkRate != now.linkRate ? next.linkRate : 0};
@@ -130,11 +134,33 @@ std::vector<ScriptEdit> Edits(const std::vector<FitSound>& sounds, const FitChoi
   return edits;
 }
 
-// Pass 1 of the script, quietly; false (after the compile of the script has shown why) when
-// its sounds cannot all be read.
+// The compile of the script itself, to show why the fit could not go on; its exit code, -3
+// where it passed.
+int CompileForErrors(CompileState& s, const FitRequest& r, const char* why) {
+  const std::vector<std::string> words = CompileWords(r, r.script);
+  const Arguments compile(words);
+  const int code = RunCompile(s, compile);
+  std::fprintf(s.Err, "qs71gen: --fit: %s was not written: %s\n", r.newScript.c_str(), why);
+  return code == 0 ? -3 : code;
+}
+
+// For bench/fit.sh: how much the search measured, on standard error when QS71_FIT_STATS is set.
+void PrintSearchStats(FILE* err, const FitSearchResult& search, const std::vector<FitCandidates>& sounds) {
+  if (std::getenv("QS71_FIT_STATS") == nullptr) return;
+  size_t options = 0;
+  for (const FitCandidates& c : sounds) options += c.sound.judged ? c.rates.size() * kFitCodecs : 0;
+  std::fprintf(err, "qs71gen: --fit measured %d rates (%d at the searching ADPCM level) in %d rounds, of %zu options\n",
+               search.stats.measures, search.stats.adpcmMeasures, search.stats.rounds, options);
+}
+
+constexpr const char* kEverySoundRead = "every sound of the script must be read first";
+
+// Pass 1 of the script, quietly, its sounds probed and not prepared; false (after the compile of
+// the script has shown why) when its sounds cannot all be read.
 bool ReadScript(CompileState& s, const FitRequest& r, FILE* quiet, ScriptFacts* facts, int* code) {
   auto read = std::make_unique<CompileState>();
   read->Out = read->Err = quiet;
+  read->ProbeSoundsOnly = true;
   read->Watched = s.Watched;  // the script and wave files the fit reads are the watch's inputs
   const std::vector<std::string> readWords = CompileWords(r, r.script, true);
   const Arguments args(readWords);
@@ -142,13 +168,8 @@ bool ReadScript(CompileState& s, const FitRequest& r, FILE* quiet, ScriptFacts* 
   const bool soundsRead = AllSoundsRead(*read);
   if (pass != 0 || !soundsRead) {
     ReleaseAll(*read);
-    const std::vector<std::string> words = CompileWords(r, r.script);
-    const Arguments compile(words);
-    *code = RunCompile(s, compile);
-    std::fprintf(s.Err, "qs71gen: --fit: %s was not written: %s\n", r.newScript.c_str(),
-                 soundsRead ? "the run stopped before the sounds were measured (above: why)"
-                            : "every sound of the script must be read first");
-    if (*code == 0) *code = -3;
+    *code = CompileForErrors(s, r, soundsRead ? "the run stopped before the sounds were measured (above: why)"
+                                              : kEverySoundRead);
     return false;
   }
   facts->fileSize = read->FileSize;
@@ -156,9 +177,32 @@ bool ReadScript(CompileState& s, const FitRequest& r, FILE* quiet, ScriptFacts* 
   facts->clash = Clash(r, read.get());
   if (read->FileSize >= kSystemAreaSize && facts->clash.empty()) {
     facts->room = SoundRoom(*read);
-    facts->sounds = MeasureFitOptions(*read);
+    facts->sounds = FitCandidatesOf(*read);
   }
   ReleaseAll(*read);
+  return true;
+}
+
+// The measures run side by side, on scratch files beside the image (or the script, when the
+// image is no regular file).
+size_t FitWorkers() { return std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4); }
+
+bool Search(CompileState& s, const FitRequest& r, const ScriptFacts& facts, FitSearchResult* result) {
+  const FileKind output = IdentifyFile(r.image.c_str()).kind;
+  const std::string& beside = output == FileKind::Regular || output == FileKind::Missing ? r.image : r.script;
+  FitScratch scratch;
+  std::string reason;
+  if (!scratch.Open(beside, FitWorkers(), &reason)) {
+    std::fprintf(s.Err, "qs71gen: --fit needs scratch files beside %s: %s\n", beside.c_str(), reason.c_str());
+    return false;
+  }
+  const FitMeasurer measure = [&](size_t worker, const FitJob& job, SoundSpectrum* spectrum, RateMeasure* out,
+                                  std::string* why) {
+    return scratch.Trim(worker, why) &&
+           MeasureRate(facts.sounds[job.sound].take, job.played, job.adpcmLevel, scratch.Files(worker), spectrum, out, why);
+  };
+  *result = SearchFit(facts.sounds, facts.room, scratch.Workers(), measure);
+  PrintSearchStats(s.Err, *result, facts.sounds);
   return true;
 }
 
@@ -191,7 +235,13 @@ int RunFitRequest(CompileState& s, const FitRequest& r) {
                  r.script.c_str(), r.newScript.c_str());
     return -3;
   }
-  const FitChoice choice = ChooseFit(facts.sounds, facts.room);
+  FitSearchResult search;
+  if (!Search(s, r, facts, &search)) return -2;
+  if (!search.unprepared.empty()) {
+    // The compile of the script says it again, where and with the listing around it.
+    return CompileForErrors(s, r, kEverySoundRead);
+  }
+  const FitChoice& choice = search.choice;
   if (!choice.fits) {
     std::fprintf(s.Err, "qs71gen: --fit: nothing fits this part: with every sound at its smallest codec and rate the "
                  "sounds need %lld bytes where the part has room for %lld: over by %lld bytes; %s was not written\n",
@@ -204,7 +254,7 @@ int RunFitRequest(CompileState& s, const FitRequest& r) {
     std::fprintf(s.Err, "qs71gen: --fit: %s cannot be read again: %s\n", r.script.c_str(), LastSystemError().c_str());
     return -2;
   }
-  if (!WriteOutputText(r.newScript, RewriteScript(text, Edits(facts.sounds, choice), s.Err), &reason)) {
+  if (!WriteOutputText(r.newScript, RewriteScript(text, Edits(search.sounds, choice), s.Err), &reason)) {
     std::fprintf(s.Err, "qs71gen: --fit: %s cannot be written: %s\n", r.newScript.c_str(), reason.c_str());
     return -2;
   }
@@ -213,7 +263,7 @@ int RunFitRequest(CompileState& s, const FitRequest& r) {
   code = RunCompile(s, args);
   // The table follows the listing, on the stream that carried it.
   FILE* out = StreamIsImage(s.Out, r.image) ? s.Err : s.Out;
-  const std::string table = Table(facts, choice, HintCommand(words));
+  const std::string table = Table(facts, search.sounds, choice, HintCommand(words));
   std::fwrite(table.data(), 1, table.size(), out);
   return code;
 }

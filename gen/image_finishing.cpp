@@ -9,7 +9,6 @@
 #include "image/fill_scale.h"
 #include "image/image_file.h"
 #include "image_layout.h"
-#include "script/statements.h"
 #include "text_format.h"
 #include "warnings.h"
 

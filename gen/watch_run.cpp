@@ -170,17 +170,8 @@ bool StartServing(PageServer* server, std::string* page, const GenOptions& optio
 
 }  // namespace
 
-void NoteWatchedCompile(CompileState& s) {
-  if (s.Watched == nullptr) return;
-  if (s.ArgCount > 1) s.Watched->inputs.push_back(s.Args[1]);
-  if (s.ArgCount > 2) s.Watched->image = s.Args[2];
-  for (const SoundDef* sound : SoundsNewestFirst(s)) {
-    if (KindHasData(sound->kind)) s.Watched->inputs.push_back(sound->text);
-  }
-  s.Watched->freeBytes = FreeSoundBytes(s);
-}
-
-int RunWatch(int argc, const char* const* argv, const GenOptions& options, FILE* out, FILE* err) {
+int RunWatch(int argc, const char* const* argv, const GenOptions& options, const CompileRoutes& routes, FILE* out,
+             FILE* err) {
   const int refused = RefuseOptions(options, err);
   if (refused != -1) return refused;
   OnTermination(StopWatching);
@@ -199,7 +190,7 @@ int RunWatch(int argc, const char* const* argv, const GenOptions& options, FILE*
     const auto start = std::filesystem::file_time_type::clock::now();
     WatchedCompile record;
     record.page = page;
-    const int exitCode = RunWatchedCompile(static_cast<int>(args.size()), args.data(), out, err, &record);
+    const int exitCode = RunWatchedCompile(static_cast<int>(args.size()), args.data(), out, err, &record, &routes);
     DropFitScript(&record.inputs, options);
     // A stop ends the process where it waits, past the exit that would flush the listing.
     std::fflush(out);

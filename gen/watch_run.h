@@ -8,21 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "watched_compile.h"
+
+struct CompileRoutes;
 struct GenOptions;
-
-// What a compile run under the watch tells it: the files it read, and how it ended.
-struct WatchedCompile {
-  std::string page;                 // a page to write when the command line names none
-  std::vector<std::string> inputs;  // the script, the project, every wave file named
-  std::string image;
-  int64_t freeBytes = 0;
-};
-
-// Notes a compile's inputs and free bytes into s.Watched, when the compile runs under a watch.
-struct CompileState;
-void NoteWatchedCompile(CompileState& s);
 
 // The whole watched run; options as the command line and any project gave them. The exit code:
 // 0 when stopped by a signal, -2 for a wrong command line, a port that cannot be served on or a
 // watch the system refuses.
-int RunWatch(int argc, const char* const* argv, const GenOptions& options, FILE* out, FILE* err);
+// Each compile is run with routes, so that a fit under the watch fits again.
+int RunWatch(int argc, const char* const* argv, const GenOptions& options, const CompileRoutes& routes, FILE* out,
+             FILE* err);

@@ -293,6 +293,10 @@ int PrepareDefinedSound(CompileState& s, const char* name, int line) {
   const std::string kept = options.keepDir.empty() ? "" : options.keepDir + "/" + sound->name + ".wav";
   PreparationJob job{&options, record->file, sound->kind, PreparedRate(s, name, *record, line), s.Scale, kept,
                      AdpcmQualityOf(s, sound->name)};
+  if (s.ProbeSoundsOnly) {
+    record->playedRate = job.rate > 0 ? job.rate : record->source.rate;
+    return ErrNone;
+  }
   const std::string clash = kept.empty() ? "" : KeptCopyClash(s, kept);
   if (!clash.empty()) {
     record->refusal = Format("sound %s: --keep-prepared would write its prepared copy %s over %s; nothing was "

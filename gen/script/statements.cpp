@@ -333,5 +333,4 @@ int32_t Divide(CompileState& s, int32_t a, int32_t b, int line) {
   return q;
 }
 
-int FileSizeLine(CompileState& s) { return s.Statements.fileSizeLine; }
 

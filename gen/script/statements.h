@@ -59,6 +59,3 @@ int32_t Negate(int32_t a);
 // Runs the parser over the script once; the pass result (error count, 1 when the parse was
 // abandoned, 2 when it ran out of memory).
 int ParsePass(CompileState& s);
-
-// Line of the $FILESIZE statement that set the image size, 0 when none did.
-int FileSizeLine(CompileState& s);
