@@ -25,6 +25,10 @@ FileIdentity IdentifyFile(const char* path);
 // The file an open stream writes to or reads from (a pipe and a terminal too, on POSIX systems).
 FileIdentity IdentifyStream(FILE* stream);
 
+// The file an open descriptor (of the C runtime on Windows) stands for: what was opened, whatever
+// its name leads to by now.
+FileIdentity IdentifyDescriptor(int fd);
+
 // An input a script names. On Windows a name that is no file in the ANSI code page is looked
 // up as UTF-8 too, the way OpenRegularFile opens it; elsewhere the same as IdentifyFile.
 FileIdentity IdentifyInput(const char* path);
@@ -143,6 +147,8 @@ std::string ReleaseHeldText(HeldText* held);
 // Sets a variable of the process's environment, for libraries that take their settings only
 // from there. Not safe while another thread reads the environment: call it once, early.
 void SetProcessVariable(const char* name, const char* value);
+// Removes an environment variable of this process, for itself and the libraries it loads.
+void RemoveProcessVariable(const char* name);
 
 // The text of the system's last error (errno, or GetLastError on Windows).
 std::string LastSystemError();

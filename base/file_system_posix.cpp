@@ -158,6 +158,12 @@ FileIdentity IdentifyStream(FILE* stream) {
   return IdentityOf(st);
 }
 
+FileIdentity IdentifyDescriptor(int fd) {
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) return FileIdentity{};
+  return IdentityOf(st);
+}
+
 FileIdentity IdentifyInput(const char* path) { return IdentifyFile(path); }
 
 std::string LinkTarget(const std::string& path) {
@@ -273,6 +279,7 @@ std::string ReleaseHeldText(HeldText* held) {
 std::string LastSystemError() { return std::strerror(errno); }
 
 void SetProcessVariable(const char* name, const char* value) { setenv(name, value, 1); }
+void RemoveProcessVariable(const char* name) { unsetenv(name); }
 
 void OnTermination(void (*cleanup)()) {
   if (cleanup != nullptr) g_cleanup = cleanup;

@@ -100,15 +100,19 @@ FileIdentity IdentifyFile(const char* path) {
   return IdentityOf(CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-FileIdentity IdentifyStream(FILE* stream) {
-  // A copy of the stream's handle, since IdentityOf closes the handle it is given.
-  const HANDLE own = stream == nullptr ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+FileIdentity IdentifyDescriptor(int fd) {
+  // A copy of the descriptor's handle, since IdentityOf closes the handle it is given.
+  const HANDLE own = fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
   HANDLE copy = INVALID_HANDLE_VALUE;
   if (own == INVALID_HANDLE_VALUE ||
       !DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
     return FileIdentity{};
   }
   return IdentityOf(copy);
+}
+
+FileIdentity IdentifyStream(FILE* stream) {
+  return stream == nullptr ? FileIdentity{} : IdentifyDescriptor(_fileno(stream));
 }
 
 FileIdentity IdentifyInput(const char* path) {
@@ -199,6 +203,8 @@ void DiscardScratch(FILE* stream, const std::string& name) {
 }
 
 void SetProcessVariable(const char* name, const char* value) { _putenv_s(name, value); }
+// An empty value removes the variable on Windows.
+void RemoveProcessVariable(const char* name) { _putenv_s(name, ""); }
 
 // NTFS writes zeros into a file's new length up to where it is first written, so a reservation
 // would cost as much as the caller's own writes of the bytes.

@@ -96,3 +96,62 @@ std::string CmdShellWord(const std::string& path) {
   const size_t end = path.find_last_not_of('\\') + 1;
   return "\"" + path.substr(0, end) + Backslashes(path.size() - end, true) + "\"";
 }
+
+namespace {
+
+// The length of the UTF-8 sequence at text[at], 0 when it is none (overlong forms, surrogates
+// and code points past U+10FFFF are none).
+size_t Utf8Length(const std::string& text, size_t at) {
+  const auto byte = [&](size_t index) { return static_cast<unsigned char>(text[index]); };
+  const unsigned char lead = byte(at);
+  const size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2
+                        : lead >= 0xE0 && lead <= 0xEF                ? 3
+                        : lead >= 0xF0 && lead <= 0xF4                ? 4
+                                                                      : 0;
+  if (length == 0 || at + length > text.size()) return 0;
+  for (size_t index = at + 1; index < at + length; ++index) {
+    if ((byte(index) & 0xC0) != 0x80) return 0;
+  }
+  const unsigned char second = length > 1 ? byte(at + 1) : 0;
+  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
+      (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) {
+    return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string VisibleText(const std::string& text) {
+  std::string out;
+  for (size_t at = 0; at < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    const size_t length = Utf8Length(text, at);
+    if (length == 1 && c >= 0x20 && c != 0x7F) {
+      out += text[at];
+    } else if (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0) {
+      out += Format("\\u%04X", static_cast<unsigned char>(text[at + 1]));
+    } else if (length > 1) {
+      out.append(text, at, length);
+    } else {
+      out += Format("\\x%02X", c);
+    }
+    at += length == 0 ? 1 : length;
+  }
+  return out;
+}
+
+int VisibleColumns(const std::string& line) {
+  int columns = 0;
+  bool escape = false;
+  for (const char c : line) {
+    if (escape) {
+      escape = c != 'm';
+    } else if (c == '\033') {
+      escape = true;
+    } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+      ++columns;
+    }
+  }
+  return columns;
+}

@@ -28,3 +28,13 @@ const char* NumberFault(const std::string& text);
 // instead, its quotes too (see CmdShellWord).
 std::string PosixShellWord(const std::string& path);
 std::string CmdShellWord(const std::string& path);
+
+// A text as a terminal may show it: every control character (C0, DEL and the C1 range, which
+// a terminal takes for escape sequences) and every byte that is not UTF-8 written as \xHH
+// (C1 as \u00HH), the rest as it is. A name from a trace or a log cannot move the cursor,
+// recolour the screen or retitle the window of the person reading it.
+std::string VisibleText(const std::string& text);
+
+// The columns a line takes on a terminal: its characters (UTF-8 sequences count once, "—" is
+// one column) without the colour sequences (ESC ... m), which take none.
+int VisibleColumns(const std::string& line);

@@ -42,3 +42,20 @@ TEST(ShellWordTest, QuotesWhatTheShellWouldSplit) {
 }
 
 }  // namespace
+
+TEST(VisibleTextTest, WritesControlsAndStrayBytesAsEscapes) {
+  const struct {
+    const char* text;
+    const char* shown;
+  } cases[] = {
+      {"ann", "ann"},
+      {"Jos\xC3\xA9 \xE2\x82\xAC", "Jos\xC3\xA9 \xE2\x82\xAC"},  // UTF-8 stays
+      {"\x1B[2Jbob", "\\x1B[2Jbob"},
+      {"a\tb\nc\x7F", "a\\x09b\\x0Ac\\x7F"},
+      {"\xC2\x9B" "31m", "\\u009B31m"},  // C1 CSI
+      {"Jos\xE9", "Jos\\xE9"},            // Latin-1
+      {"\xED\xA0\x80", "\\xED\\xA0\\x80"},  // a surrogate
+      {"\xE2\x82", "\\xE2\\x82"},      // cut short
+  };
+  for (const auto& c : cases) EXPECT_EQ(VisibleText(c.text), c.shown) << c.text;
+}

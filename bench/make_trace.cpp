@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "production/part_record.h"
+#include "trace/random_id.h"
 #include "trace/sqlite_store.h"
 #include "trace/trace_schema.h"
 
@@ -184,7 +185,7 @@ void TraceMaker::Part(const PartRecord& started, const PartRecord& ended) {
 void TraceMaker::Run(int stationIndex, int count, double& clock) {
   station = "bench-" + std::to_string(stationIndex + 1);
   operatorName = kOperators[(runs + stationIndex) % 7];
-  runId = qs71prog::RunStamp(Moment(clock)) + "-" + std::to_string(4000 + runs);
+  runId = qs71prog::RandomUuid();
   seq = 0;
   ++runs;
   const double begin = clock;

@@ -15,6 +15,8 @@
 #   QS71_BENCH_REPEAT  runs of each report command, interleaved; best and median reported (5)
 #   QS71_BENCH_PARTS   parts per mode in the per-part bench (500), in 5 interleaved rounds
 #   QS71_BENCH_TRACE   parts in the big trace (100000)
+#   QS71_BENCH_LOAD    busy processes running beside the per-part bench (4): the load the
+#                      figures are meant for, a load of 4 on the machine's 2 cores; 0 for none
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,6 +24,7 @@ build=${QS71_BENCH_BUILD:-$top/build-bench}
 repeat=${QS71_BENCH_REPEAT:-5}
 parts=${QS71_BENCH_PARTS:-500}
 traced=${QS71_BENCH_TRACE:-100000}
+load=${QS71_BENCH_LOAD:-4}
 data=$build/bench-trace
 
 say() { echo "bench: $*" >&2; }
@@ -56,11 +59,28 @@ per_part() {  # folder title
   echo
 }
 
+# The load: busy loops beside the bench, given a minute so that the load average shows them.
+spinners=()
+stop_load() { [ ${#spinners[@]} -eq 0 ] || kill "${spinners[@]}" 2>/dev/null || true; }
+trap stop_load EXIT
+for _ in $(seq 1 "$load"); do
+  sh -c 'while :; do :; done' &
+  spinners+=($!)
+done
+[ "$load" -gt 0 ] && sleep 60
+echo "Load: $load busy processes beside the bench; load average $(cut -d' ' -f1-3 /proc/loadavg) at the start"
+echo
+
 per_part "$data/disk" "$(df -T "$data" | awk 'NR == 2 {print $2}')"
 if [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null; then
   unshare -m bash -c "mount -t tmpfs -o mode=0755 bench-trace '$data/tmpfs' &&
     $(declare -f per_part); build='$build' parts='$parts' per_part '$data/tmpfs' tmpfs"
 fi
+
+echo "Load average $(cut -d' ' -f1-3 /proc/loadavg) at the end of the per-part passes"
+echo
+stop_load
+spinners=()
 
 # The big trace, then each report command in turn, repeat rounds.
 start=$(date +%s.%N)

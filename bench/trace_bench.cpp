@@ -1,7 +1,9 @@
 // What the production trace adds to each part, without the programmer's pace: per part, the
 // CSV log gets its two synced rows ("started" before the first write, "part" with the verdict,
-// ProductionLog::Append), and the trace a number (RunTrace::TakeNumber) and the same two rows
-// (RunTrace::Record), each a committed transaction. Timed per part through:
+// ProductionLog::Append), and the trace what the loop asks of it: a number from the run's
+// reserve (RunTrace::TakeNumber, which now and then takes a grant), the check that its file is
+// still in place, and the same two rows (RunTrace::Record), each a committed transaction.
+// Timed per part through:
 //
 //   log              the CSV log alone, as before the trace
 //   sqlite           RunTrace on the station's SQLite file
@@ -32,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -40,6 +43,7 @@
 #include "postgres_server.h"
 #include "production/production_log.h"
 #include "trace/postgres_store.h"
+#include "trace/random_id.h"
 #include "trace/run_trace.h"
 
 namespace {
@@ -52,6 +56,7 @@ struct Mode {
   bool log = false;
   std::string trace;   // RunTrace's --trace target; empty for none
   std::string server;  // a connection for PostgresStore alone; empty for none
+  std::string spool;   // the line's station file
   qs71prog::ProductionLog csv;
   qs71prog::RunTrace run;
   std::unique_ptr<qs71prog::PostgresStore> store;
@@ -68,9 +73,17 @@ qs71prog::TraceJob JobOf(const Mode& mode) {
   return {"bench-" + mode.name, "demo", "WO-1", "", "demo.bin", std::string(64, 'a'), 0};
 }
 
+// One ID per mode and process: a run's ID is random, and its rows must all name it.
+const std::string& RunId(const Mode& mode) {
+  static std::map<std::string, std::string> ids;
+  auto [place, added] = ids.try_emplace(mode.name);
+  if (added) place->second = qs71prog::RandomUuid();
+  return place->second;
+}
+
 qs71prog::TraceRun RunOf(const Mode& mode) {
   qs71prog::TraceRun run;
-  run.id = "20261210T120000Z-" + mode.name + "-" + std::to_string(getpid());
+  run.id = RunId(mode);
   run.job = JobOf(mode).hash;
   run.station = "bench-3";
   run.operatorName = "ann";
@@ -108,12 +121,14 @@ PartRecord RowOf(const Mode& mode, int part, const char* event) {
 
 void Open(Mode& mode, const fs::path& scratch) {
   std::string problem;
-  // The line's station file goes where the station's default trace would: into the scratch.
-  setenv("XDG_STATE_HOME", (scratch / (mode.name + "-state")).c_str(), 1);
+  // The line's station file goes into the scratch.
+  mode.spool = (scratch / (mode.name + "-spool.db")).string();
   if (mode.log && !mode.csv.Open((scratch / (mode.name + ".csv")).string(), problem)) {
     Fail(mode.name, problem);
   }
-  if (!mode.trace.empty() && !mode.run.Begin(mode.trace, JobOf(mode), RunOf(mode), problem)) {
+  if (!mode.trace.empty() &&
+      !mode.run.Begin(qs71prog::TracePlace{mode.trace, mode.spool}, JobOf(mode), RunOf(mode),
+                      problem)) {
     Fail(mode.name, problem);
   }
   if (!mode.server.empty()) {
@@ -127,8 +142,11 @@ void Open(Mode& mode, const fs::path& scratch) {
 // A number and one row through the server alone, as RunTrace makes them.
 int ServerNumber(Mode& mode) {
   qs71prog::NumberGrant grant;
+  grant.id = qs71prog::RandomUuid();
   std::string problem;
-  if (!mode.store->TakeNumbers(JobOf(mode).hash, 1, 0, grant, problem)) Fail(mode.name, problem);
+  if (!mode.store->TakeNumbers(JobOf(mode).hash, RunOf(mode).id, 1, 0, grant, problem)) {
+    Fail(mode.name, problem);
+  }
   return grant.numbers.empty() ? 0 : grant.numbers.front();
 }
 
@@ -154,8 +172,10 @@ void OnePart(Mode& mode) {
   const auto start = std::chrono::steady_clock::now();
   int part = mode.seq / 2 + 1;  // the log alone numbers its parts itself
   std::string problem;
-  qs71prog::NumberGrant state;
-  if (!mode.trace.empty() && !mode.run.TakeNumber(0, part, state, problem)) {
+  qs71prog::LotState state;
+  if (!mode.trace.empty() &&
+      (mode.run.TakeNumber(0, part, state, problem) != qs71prog::NumberTaken::kTaken ||
+       !mode.run.StillInPlace(problem))) {
     Fail(mode.name, problem);
   }
   if (!mode.server.empty()) part = ServerNumber(mode);

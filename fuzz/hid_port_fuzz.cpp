@@ -31,9 +31,13 @@ bool HidPortList(const std::string&, std::vector<HidPortInfo>& found) {
 bool HidPortFind(HidPortDevice*, const std::string&, const std::string&) { return true; }
 // Nothing is shared with another process: the programmer lives in the fuzzer's bytes.
 HoldResult HidPortHold(HidPortDevice*) { return HoldResult{}; }
-std::string HidPortPath(const HidPortDevice*) { return "fuzz"; }
+HidPortInfo HidPortFound(const HidPortDevice*) { return {"fuzz", "", 0, "fuzz"}; }
+// The fuzzer's programmer is never unplugged behind the call's back.
+bool HidPortConfirm(HidPortDevice*) { return true; }
 HeldShares HidPortKeepHold(HidPortDevice*) { return {}; }
-void HidPortAnnounceJob(HidPortDevice*, bool) {}
+void HidPortLockForFork() {}
+void HidPortUnlockAfterFork() {}
+void HidPortAnnounceJob(HidPortDevice*, PartUse) {}
 bool HidPortOpenWrite(HidPortDevice*) { return true; }
 bool HidPortOpenRead(HidPortDevice*) { return true; }
 void HidPortCloseWrite(HidPortDevice*) {}

@@ -3,7 +3,8 @@
 #   main      the native build with warnings as errors: unit tests and end-to-end cases
 #   sanitize  the same suite again under AddressSanitizer and UndefinedBehaviorSanitizer
 #   tsan      the library's calls on several programmers from several threads, qs71prog's
-#             production loops and the map's codec trial beside the compile, under
+#             production loops, its screen's writer thread (a stopped terminal in tmux among
+#             them) and the map's codec trial beside the compile, under
 #             ThreadSanitizer (only the targets they need; any report fails the stage)
 #   fuzz      each libFuzzer target for a while from its seed corpus (QS71_FUZZ_SECONDS, 60)
 #   windows   the Windows cross-builds, and the Windows binaries run under Wine
@@ -125,7 +126,9 @@ run_suite() {  # build dir, label, extra cmake arguments...
   cmake -S "$top" -B "$build" -G Ninja -DQS71_WERROR=ON "$@" >/dev/null &&
     cmake --build "$build" -j "$jobs" || { fail "$label build"; return 1; }
   echo "== $label: tests"
-  ctest --test-dir "$build" --output-on-failure -j "$jobs" 2>&1 | tee "$log"
+  # One test more than cores: the longest (the line under faults, a screen held for 30 s)
+  # mostly wait, and would otherwise keep a core idle.
+  ctest --test-dir "$build" --output-on-failure -j "$((jobs + 1))" 2>&1 | tee "$log"
   local status=${PIPESTATUS[0]}
   count_ctest "$log"
   [ "$status" -eq 0 ] || fail "$label tests" "$counted_bad"
@@ -144,8 +147,11 @@ sanitizer_flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo
 stage_sanitize() {
   needs sanitize base sanitize || return
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+  # The line under faults runs in main; here its stations would run at the sanitizers' pace
+  # against the line's own time limits (QS71_LINE_SECONDS_SANITIZE gives it seconds here).
+  export QS71_LINE_SECONDS=${QS71_LINE_SECONDS_SANITIZE:-0}
   run_suite "$top/build-sanitize" sanitize -DQS71_SANITIZE=ON "${sanitizer_flags[@]}"
-  unset ASAN_OPTIONS UBSAN_OPTIONS
+  unset ASAN_OPTIONS UBSAN_OPTIONS QS71_LINE_SECONDS
 }
 
 stage_tsan() {
@@ -154,11 +160,13 @@ stage_tsan() {
   echo "== tsan: configure and build ($build)"
   cmake -S "$top" -B "$build" -G Ninja -DQS71_WERROR=ON -DQS71_TSAN=ON "${sanitizer_flags[@]}" >/dev/null &&
     cmake --build "$build" -j "$jobs" \
-      --target qs71_usb_e2e_tests qs71_usb_standin_tests qs71prog_production_tests qs71gen_tests ||
+      --target qs71_usb_e2e_tests qs71_usb_standin_tests qs71prog_production_tests qs71prog_tests \
+      qs71gen_tests ||
     { fail "tsan build"; return 1; }
   echo "== tsan: tests"
   TSAN_OPTIONS="halt_on_error=1 exitcode=66" ctest --test-dir "$build" \
-    -R '^(MultiProgrammer|HidapiStandinListing|ProgProduction|SoundMeasureTest)\.' --output-on-failure \
+    -R '^(MultiProgrammer|ProgrammerIdentity|HidapiStandinListing|ProgProduction|ProgProgrammerIdentity|ProgScreen|ScreenWriter|SoundMeasureTest)\.' \
+    --output-on-failure \
     -j "$jobs" 2>&1 |
     tee "$log"
   local status=${PIPESTATUS[0]}

@@ -164,7 +164,7 @@ run_line_trace() {  # wine command, build dir
   connection+="?sslmode=disable"
   (cd "$dir" && $1 $prog --emulate=line/pg/socket/part1.otp --identify &&
    $1 $prog --emulate=line/pg/socket/part2.otp --identify) >"$dir/line/pg/make.log" 2>&1
-  out=$(cd "$dir" && QS71_TRUST_DIR=line/keys QS71_EMU_SOCKET=line/pg/socket \
+  out=$(cd "$dir" && QS71_TRUST_DIR=line/keys QS71_EMU_SOCKET=line/pg/socket QS71_EMU_OPERATOR=0 \
         $1 $prog --emulate --job line/demo.job --production --trace "$connection" 2>&1 | tr -d '\r')
   status=${PIPESTATUS[0]}
   report=$(cd "$dir" && $1 $prog --report - --trace "$connection" 2>&1 | tr -d '\r')
@@ -215,7 +215,7 @@ run_tools() {  # wine command, build dir
    $1 $prog --make-job line/demo.job --write demo.bin --lot 2 --sign line/alice &&
    $1 $prog --emulate=line/socket/part1.otp --identify && $1 $prog --emulate=line/socket/part2.otp --identify) \
     >"$dir/line/make.log" 2>&1
-  out=$(cd "$dir" && QS71_TRUST_DIR=line/keys QS71_EMU_SOCKET=line/socket \
+  out=$(cd "$dir" && QS71_TRUST_DIR=line/keys QS71_EMU_SOCKET=line/socket QS71_EMU_OPERATOR=0 \
         $1 $prog --emulate --job line/demo.job --production --trace line/trace.db 2>&1 | tr -d '\r')
   status=${PIPESTATUS[0]}
   report=$(cd "$dir" && $1 $prog --report - --trace line/trace.db 2>&1 | tr -d '\r')
@@ -243,9 +243,9 @@ run_tools() {  # wine command, build dir
   fail "the audio libraries for Windows"
 cross_build "$top/build-win" mingw-i686.cmake || fail "32-bit cross-build"
 check_dll "$top/build-win/usbwriter/qs71_usb_writer.dll" \
-  '^Qs71UsbCompareRange Qs71UsbHold Qs71UsbJob Qs71UsbListProgrammers Qs71UsbRelease Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn $'
+  '^Qs71UsbCompareRange Qs71UsbHold Qs71UsbHoldProgrammer Qs71UsbJob Qs71UsbListIdentities Qs71UsbListProgrammers Qs71UsbRelease Qs71UsbReleaseProgrammer Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn $'
 check_dll "$top/build-win/usbwriter/qs71_usb_writer_emulated.dll" \
-  '(^| )Qs71UsbCompareRange Qs71UsbHold Qs71UsbJob Qs71UsbListProgrammers Qs71UsbRelease Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn '
+  '(^| )Qs71UsbCompareRange Qs71UsbHold Qs71UsbHoldProgrammer Qs71UsbJob Qs71UsbListIdentities Qs71UsbListProgrammers Qs71UsbRelease Qs71UsbReleaseProgrammer Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn '
 check_build_imports "$top/build-win"
 
 no32=$(wine32_unavailable)

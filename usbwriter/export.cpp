@@ -8,6 +8,7 @@
 
 #include "process_holds.h"
 #include "qs71_application.h"
+#include "usb_hid.h"
 #include "usb_writer.h"
 
 static_assert(sizeof(int32_t) == sizeof(int), "the caller's cells are plain 32-bit ints");
@@ -46,7 +47,36 @@ void ApplySelections(Qs71Application& app, const Qs71JobRequest& request) {
   }
 }
 
-std::string ProgrammerPath(const char* programmer) { return programmer ? programmer : ""; }
+qs71::ProgrammerName ByPath(const char* programmer) {
+  qs71::ProgrammerName name;
+  name.path = programmer ? programmer : "";
+  return name;
+}
+
+// A host's field is read no further than its size: one without its NUL names nothing there is.
+template <size_t Size>
+std::string FieldText(const char (&field)[Size]) {
+  return std::string(field, strnlen(field, Size));
+}
+
+qs71::ProgrammerName ByIdentity(const Qs71ProgrammerIdentity& identity) {
+  qs71::ProgrammerName name;
+  name.path = FieldText(identity.info.path);
+  name.exact = true;
+  name.node = FieldText(identity.node);
+  name.serial = FieldText(identity.info.serial);
+  return name;
+}
+
+// The programmer a request names: its identity where the host's structure has one, else its
+// path.
+template <typename Request>
+qs71::ProgrammerName NamedBy(const Request& request) {
+  const bool covered =
+      request.size >= offsetof(Request, identity) + sizeof request.identity;
+  if (covered && request.identity != nullptr) return ByIdentity(*request.identity);
+  return ByPath(request.programmer);
+}
 
 const char* ImageName(const Qs71JobRequest& request) {
   const bool covered =
@@ -107,7 +137,7 @@ void TakeImageAndCells(Qs71Application& app, const std::string* file, const uint
 // by name at each step that needs it, as the calls without a request always did.
 int32_t RunJob(const Qs71JobRequest& request, const std::string* file, const JobCells& cells,
                Qs71JobResult* result) {
-  Qs71Application app(ProgrammerPath(request.programmer), request.output, request.context);
+  Qs71Application app(NamedBy(request), request.output, request.context);
   ApplySelections(app, request);
   TakeImageAndCells(app, file, request.image, request.imageLength, ImageName(request),
                     request.cancel, result);
@@ -118,7 +148,7 @@ int32_t RunJob(const Qs71JobRequest& request, const std::string* file, const Job
 // A range compare: QS71_RANGE_MATCHES or QS71_RANGE_DIFFERS once every step went through.
 int32_t RunRange(const Qs71RangeRequest& request, const std::string* file, int32_t* otpSize,
                  Qs71JobResult* result) {
-  Qs71Application app(ProgrammerPath(request.programmer), request.output, request.context);
+  Qs71Application app(NamedBy(request), request.output, request.context);
   app.PrintFailuresOnly();
   app.SelectRange(request.start, request.length);
   app.SetRangeVdd(request.vdd);
@@ -173,18 +203,42 @@ int32_t RunFileRange(const char* programmer, Qs71OutputFunction output, void* co
 
 // Copies text into a field of that size, NUL-terminated; a cut never splits a UTF-8 sequence.
 void CopyField(char* field, size_t size, const std::string& text) {
-  size_t length = text.size() < size ? text.size() : size - 1;
-  while (length < text.size() && length > 0 &&
-         (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
-    --length;
+  const std::string cut = CutToField(text, size);
+  std::memcpy(field, cut.data(), cut.size());
+  field[cut.size()] = '\0';
+}
+
+// The listings: every programmer whose path fits an entry, counted; info picks an entry's
+// Qs71ProgrammerInfo, more fills in what the entry has beyond it.
+template <typename Entry, typename Info, typename More>
+int32_t ListInto(Entry* list, int32_t capacity, Info info, More more) {
+  std::vector<qs71::HidPortInfo> found;
+  if (!QS71_USB_Writer::ListProgrammers(found)) return QS71_E_TRANSPORT;
+  int32_t count = 0;
+  for (const qs71::HidPortInfo& device : found) {
+    if (device.path.size() >= sizeof(Qs71ProgrammerInfo::path)) continue;
+    if (list != nullptr && count < capacity) {
+      Qs71ProgrammerInfo& entry = info(list[count]);
+      CopyField(entry.path, sizeof entry.path, device.path);
+      CopyField(entry.serial, sizeof entry.serial, device.serial);
+      entry.release = device.release;
+      more(list[count], device);
+    }
+    ++count;
   }
-  std::memcpy(field, text.data(), length);
-  field[length] = '\0';
+  return count;
+}
+
+int32_t HoldNamed(const qs71::ProgrammerName& name, char* why, uint32_t whyCapacity) {
+  std::string text;
+  const int32_t code = qs71::HoldForProcess(name, text);
+  if (why != nullptr && whyCapacity > 0) CopyField(why, whyCapacity, text);
+  return code;
 }
 
 }  // namespace
 
-// The programmer is the first one found, and the text goes to standard output.
+// The programmer is the first one, and the text goes to standard output.
 extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbWriter(
     int32_t* stage, int32_t* progress, int32_t* otpSize, qs71_bool blankCheck,
     double blankCheckVdd, qs71_bool write, double writeVdd, double writeVpp, qs71_bool verify,
@@ -219,20 +273,18 @@ extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbVerifyRangeOn(
 // A device whose path does not fit the entry could not be named by it, so it is not listed.
 extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbListProgrammers(Qs71ProgrammerInfo* list,
                                                                         int32_t capacity) {
-  std::vector<qs71::HidPortInfo> found;
-  if (!QS71_USB_Writer::ListProgrammers(found)) return QS71_E_TRANSPORT;
-  int32_t count = 0;
-  for (const qs71::HidPortInfo& info : found) {
-    if (info.path.size() >= sizeof list->path) continue;
-    if (list != nullptr && count < capacity) {
-      Qs71ProgrammerInfo& entry = list[count];
-      CopyField(entry.path, sizeof entry.path, info.path);
-      CopyField(entry.serial, sizeof entry.serial, info.serial);
-      entry.release = info.release;
-    }
-    ++count;
-  }
-  return count;
+  return ListInto(list, capacity, [](Qs71ProgrammerInfo& entry) -> Qs71ProgrammerInfo& {
+    return entry;
+  }, [](Qs71ProgrammerInfo&, const qs71::HidPortInfo&) {});
+}
+
+extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbListIdentities(
+    Qs71ProgrammerIdentity* list, int32_t capacity) {
+  return ListInto(list, capacity, [](Qs71ProgrammerIdentity& entry) -> Qs71ProgrammerInfo& {
+    return entry.info;
+  }, [](Qs71ProgrammerIdentity& entry, const qs71::HidPortInfo& info) {
+    CopyField(entry.node, sizeof entry.node, info.node);
+  });
 }
 
 extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbJob(const Qs71JobRequest* request,
@@ -258,12 +310,21 @@ extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbCompareRange(
 
 extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbHold(const char* programmer, char* why,
                                                               uint32_t whyCapacity) {
-  std::string text;
-  const int32_t code = qs71::HoldForProcess(ProgrammerPath(programmer), text);
-  if (why != nullptr && whyCapacity > 0) CopyField(why, whyCapacity, text);
-  return code;
+  return HoldNamed(ByPath(programmer), why, whyCapacity);
 }
 
 extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbRelease(const char* programmer) {
-  return qs71::ReleaseForProcess(ProgrammerPath(programmer));
+  return qs71::ReleaseForProcess(ByPath(programmer));
+}
+
+extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbHoldProgrammer(
+    const Qs71ProgrammerIdentity* programmer, char* why, uint32_t whyCapacity) {
+  if (programmer == nullptr) return QS71_E_ARGUMENT;
+  return HoldNamed(ByIdentity(*programmer), why, whyCapacity);
+}
+
+extern "C" QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbReleaseProgrammer(
+    const Qs71ProgrammerIdentity* programmer) {
+  if (programmer == nullptr) return QS71_E_ARGUMENT;
+  return qs71::ReleaseForProcess(ByIdentity(*programmer));
 }

@@ -6,7 +6,11 @@
 #include <memory>
 #include <utility>
 
+#include "emulated_bus.h"
 #include "emulated_device.h"
+#include "emulated_socket.h"
+#include "emulator_settings.h"
+#include "session_record.h"
 #include "qs71_usb_writer.h"
 
 namespace qs71 {
@@ -24,7 +28,8 @@ bool HidPortList(const std::string& pattern, std::vector<HidPortInfo>& found) {
   if (!emu::EmulatedDevice::List(pattern, listed)) return false;
   found.clear();
   for (const auto& device : listed) {
-    found.push_back({device.path, device.serial, static_cast<uint16_t>(device.release)});
+    found.push_back({device.path, device.serial, static_cast<uint16_t>(device.release),
+                     device.node});
   }
   std::sort(found.begin(), found.end(),
             [](const HidPortInfo& a, const HidPortInfo& b) { return a.path < b.path; });
@@ -37,7 +42,14 @@ HidPortDevice* HidPortCreate() { return new HidPortDevice(); }
 void HidPortDestroy(HidPortDevice* port) { delete port; }
 
 bool HidPortFind(HidPortDevice* port, const std::string& pattern, const std::string& path) {
-  port->device = emu::EmulatedDevice::Attach(pattern, path);
+  std::string chosen = path;
+  if (chosen.empty()) {
+    std::vector<HidPortInfo> found;
+    const HidPortInfo* first = HidPortList(pattern, found) ? NamedDevice(found, "") : nullptr;
+    if (first == nullptr) return false;
+    chosen = first->path;
+  }
+  port->device = emu::EmulatedDevice::Attach(pattern, chosen);
   return port->device != nullptr;
 }
 
@@ -46,14 +58,34 @@ HoldResult HidPortHold(HidPortDevice* port) {
   return port->device->Hold(port->holds);
 }
 
-std::string HidPortPath(const HidPortDevice* port) {
-  return port->device ? port->device->Path() : "";
+HidPortInfo HidPortFound(const HidPortDevice* port) {
+  if (!port->device) return HidPortInfo{};
+  return {port->device->Path(), port->device->Serial(), static_cast<uint16_t>(emu::kEmulatedRelease),
+          port->device->Node()};
 }
+
+// The emulated device is attached as the bus listed it for the whole call.
+bool HidPortConfirm(HidPortDevice*) { return true; }
 
 HeldShares HidPortKeepHold(HidPortDevice* port) { return std::exchange(port->holds, {}); }
 
-void HidPortAnnounceJob(HidPortDevice* port, bool runsSteps) {
-  if (port->device) port->device->AnnounceJob(runsSteps);
+// The emulator's settings, sockets and records are the process's, each under its lock: a child
+// forked while another thread held one would wait for it for good. In the order the calls
+// take them (settings before a socket or a record; none of them inside another).
+void HidPortLockForFork() {
+  emu::ControlLock().lock();
+  emu::LockSocketsForFork();
+  emu::LockSessionsForFork();
+}
+
+void HidPortUnlockAfterFork() {
+  emu::UnlockSessionsAfterFork();
+  emu::UnlockSocketsAfterFork();
+  emu::ControlLock().unlock();
+}
+
+void HidPortAnnounceJob(HidPortDevice* port, PartUse use) {
+  if (port->device) port->device->AnnounceJob(use);
 }
 
 bool HidPortOpenWrite(HidPortDevice* port) {

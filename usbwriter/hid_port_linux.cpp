@@ -17,6 +17,7 @@
 #include <mutex>
 #include <utility>
 
+#include "file_system.h"  // IdentifyFile
 #include "hardware_id.h"
 
 namespace qs71 {
@@ -72,7 +73,8 @@ std::vector<HidPortInfo> Matching(const std::string& pattern) {
     const std::string id =
         HardwareIdFor(info->vendor_id, info->product_id, info->release_number);
     if (info->path == nullptr || !HardwareIdMatches(id, pattern)) continue;
-    found.push_back({info->path, Utf8Of(info->serial_number), info->release_number});
+    found.push_back({info->path, Utf8Of(info->serial_number), info->release_number,
+                     NodeIdentityOf(IdentifyFile(info->path))});
   }
   hid_free_enumeration(all);
   return found;
@@ -94,7 +96,7 @@ void CloseLocked(hid_device*& handle) {
 
 struct HidPortDevice {
   bool initialized = false;
-  std::string path;
+  HidPortInfo found;
   hid_device* writeHandle = nullptr;
   hid_device* readHandle = nullptr;
   HeldShares holds;
@@ -127,33 +129,46 @@ bool HidPortFind(HidPortDevice* device, const std::string& pattern, const std::s
   if (!device->initialized && !AcquireHidapi()) return false;
   device->initialized = true;
   std::lock_guard<std::mutex> hold(hidapiLock);
-  for (const HidPortInfo& info : Matching(pattern)) {
-    if (path.empty() || info.path == path) {
-      device->path = info.path;
-      return true;
-    }
-  }
-  return false;
+  const std::vector<HidPortInfo> found = Matching(pattern);
+  const HidPortInfo* named = NamedDevice(found, path);
+  if (named != nullptr) device->found = *named;
+  return named != nullptr;
 }
 
 // A descriptor of the library's own on the node, locked: hidapi's handles cannot carry the
 // lock, and a lock on the node itself is met by every user who can open the device, where a
-// lock file would be met only by those who share its folder and may open it.
-HoldResult HidPortHold(HidPortDevice* device) { return HoldFile(device->path, device->holds); }
+// lock file would be met only by those who share its folder and may open it. The node held
+// is the one the descriptor opened, which may be newer than the one listed.
+HoldResult HidPortHold(HidPortDevice* device) {
+  std::string held;
+  const HoldResult result = HoldFile(device->found.path, device->holds, &held);
+  if (result.code == 0) device->found.node = held;
+  return result;
+}
 
-std::string HidPortPath(const HidPortDevice* device) { return device->path; }
+HidPortInfo HidPortFound(const HidPortDevice* device) { return device->found; }
+
+// hidapi opened the device by its path: the node there must still be the one held.
+bool HidPortConfirm(HidPortDevice* device) {
+  return NodeIdentityOf(IdentifyFile(device->found.path.c_str())) == device->found.node;
+}
 
 HeldShares HidPortKeepHold(HidPortDevice* device) { return std::exchange(device->holds, {}); }
 
-void HidPortAnnounceJob(HidPortDevice*, bool) {}
+// A child forked while another thread was inside hidapi would find its lock taken for good.
+// hidapi's state is copied as it was between two calls: the child goes on with it.
+void HidPortLockForFork() { hidapiLock.lock(); }
+void HidPortUnlockAfterFork() { hidapiLock.unlock(); }
+
+void HidPortAnnounceJob(HidPortDevice*, PartUse) {}
 
 bool HidPortOpenWrite(HidPortDevice* device) {
-  device->writeHandle = OpenLocked(device->path);
+  device->writeHandle = OpenLocked(device->found.path);
   return device->writeHandle != nullptr;
 }
 
 bool HidPortOpenRead(HidPortDevice* device) {
-  device->readHandle = OpenLocked(device->path);
+  device->readHandle = OpenLocked(device->found.path);
   return device->readHandle != nullptr;
 }
 

@@ -34,11 +34,14 @@ const GUID kHidInterfaceClass = {
     0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 // A bound on the search, so that a broken enumeration cannot hold the host forever.
 constexpr DWORD kMaxInterfaceIndex = 10000000;
+// The longest device instance ID (cfgmgr32.h's MAX_DEVICE_ID_LEN), without its NUL.
+constexpr DWORD kLongestInstanceId = 200;
 
 }  // namespace
 
 struct HidPortDevice {
   SP_DEVICE_INTERFACE_DETAIL_DATA_A* interfaceDetail = nullptr;
+  HidPortInfo found;
   HANDLE writeHandle = INVALID_HANDLE_VALUE;
   HANDLE readHandle = INVALID_HANDLE_VALUE;
   HeldShares holds;
@@ -117,9 +120,20 @@ bool EnumInterface(HDEVINFO set, DWORD index, SP_DEVICE_INTERFACE_DATA* ifData) 
          GetLastError() != ERROR_NO_MORE_ITEMS;
 }
 
-// Walks the set, handing each interface whose first hardware ID carries the pattern to take,
-// which keeps its detail by returning true (and then owns it) and ends the walk by setting
-// done. False when an allocation fails; the end of the list or of the index ends it quietly.
+// The device instance ID ("HID\\VID_04D8&PID_FE08\\7&2A1B3C4D&0&0000"): the device's own
+// identity, which Windows gives each device it knows and keeps while it is attached. Empty
+// when the device left before it could be asked.
+std::string InstanceIdOf(HDEVINFO set, SP_DEVINFO_DATA* devInfo) {
+  char id[kLongestInstanceId + 1];
+  std::memset(id, 0, sizeof id);
+  if (!SetupDiGetDeviceInstanceIdA(set, devInfo, id, sizeof id - 1, nullptr)) return "";
+  return id;
+}
+
+// Walks the set, handing each interface whose first hardware ID carries the pattern to take
+// with its device's instance ID; take keeps the detail by returning true (and then owns it)
+// and ends the walk by setting done. False when an allocation fails; the end of the list or
+// of the index ends it quietly.
 template <typename Take>
 bool WalkInterfaces(HDEVINFO set, const std::string& pattern, Take take) {
   SP_DEVICE_INTERFACE_DATA ifData;
@@ -135,7 +149,10 @@ bool WalkInterfaces(HDEVINFO set, const std::string& pattern, Take take) {
       std::free(found.detail);
       return false;
     }
-    if (!HardwareIdMatches(id, pattern) || !take(found.detail, done)) std::free(found.detail);
+    if (!HardwareIdMatches(id, pattern) ||
+        !take(found.detail, InstanceIdOf(set, &found.devInfo), done)) {
+      std::free(found.detail);
+    }
   }
   return true;
 }
@@ -191,8 +208,10 @@ bool Describe(const char* path, HidPortInfo& info) {
 bool HidPortList(const std::string& pattern, std::vector<HidPortInfo>& found) {
   found.clear();
   const bool listed = WithHidInterfaces([&](HDEVINFO set) {
-    return WalkInterfaces(set, pattern, [&](SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail, bool&) {
+    return WalkInterfaces(set, pattern, [&](SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail,
+                                            const std::string& instance, bool&) {
       HidPortInfo info;
+      info.node = instance;
       if (Describe(detail->DevicePath, info)) found.push_back(info);
       return false;
     });
@@ -202,15 +221,23 @@ bool HidPortList(const std::string& pattern, std::vector<HidPortInfo>& found) {
   return listed;
 }
 
+// The device is described as the listing describes it: one that cannot be asked has left.
+// The first programmer is the lowest path, so without a path the whole set is walked.
 bool HidPortFind(HidPortDevice* device, const std::string& pattern, const std::string& path) {
   bool found = false;
   WithHidInterfaces([&](HDEVINFO set) {
     return WalkInterfaces(set, pattern, [&](SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail,
-                                            bool& done) {
-      if (!path.empty() && !SamePath(detail->DevicePath, path)) return false;
+                                            const std::string& instance, bool& done) {
+      const bool lower = path.empty() && (!found || device->found.path > detail->DevicePath);
+      if (!lower && (path.empty() || !SamePath(detail->DevicePath, path))) return false;
+      HidPortInfo info;
+      info.node = instance;
+      if (!Describe(detail->DevicePath, info)) return false;
       std::free(device->interfaceDetail);
       device->interfaceDetail = detail;
-      found = done = true;
+      device->found = info;
+      found = true;
+      done = !path.empty();
       return true;
     });
   });
@@ -228,10 +255,10 @@ constexpr char kMutexPrefix[] = "Global\\qs71-programmer-";
 // Every user may wait on the mutex and release it, and no more: not change who may.
 constexpr char kEveryoneMayTake[] = "D:(A;;0x00100001;;;WD)";
 
-// Device paths name one device whatever their case; a kernel object's name holds no
-// backslash beyond its namespace, nor more than MAX_PATH characters.
-std::string MutexName(const std::string& path) {
-  std::string key = AsciiLowerCopy(path);
+// Instance IDs and device paths name one device whatever their case; a kernel object's name
+// holds no backslash beyond its namespace, nor more than MAX_PATH characters.
+std::string MutexName(const std::string& device) {
+  std::string key = AsciiLowerCopy(device);
   std::replace(key.begin(), key.end(), '\\', '/');
   if (sizeof kMutexPrefix + key.size() > MAX_PATH) {
     key = Sha256Hex(key.data(), key.size());
@@ -319,21 +346,34 @@ HoldResult TakeMutex(const std::string& name, std::unique_ptr<SystemHold>& made)
 
 }  // namespace
 
+// The mutex is named after the device's instance ID, the node's own identity, so that every
+// spelling of its path meets one hold; a device whose instance could not be read is held by
+// its path.
 HoldResult HidPortHold(HidPortDevice* device) {
   if (device->interfaceDetail == nullptr) return HoldResult{QS71_E_TRANSPORT, "not found"};
-  const std::string name = MutexName(device->interfaceDetail->DevicePath);
+  const std::string& node = device->found.node;
+  const std::string name = MutexName(node.empty() ? device->found.path : node);
   return HoldKey(
       "mutex " + name, [&](std::unique_ptr<SystemHold>& made) { return TakeMutex(name, made); },
       device->holds);
 }
 
-std::string HidPortPath(const HidPortDevice* device) {
-  return device->interfaceDetail != nullptr ? device->interfaceDetail->DevicePath : "";
+HidPortInfo HidPortFound(const HidPortDevice* device) { return device->found; }
+
+// The path leads to the instance it was listed for; what could still differ is the device
+// behind it, asked again now that the handles are open.
+bool HidPortConfirm(HidPortDevice* device) {
+  HidPortInfo now;
+  return Describe(device->found.path.c_str(), now) && now.serial == device->found.serial;
 }
 
 HeldShares HidPortKeepHold(HidPortDevice* device) { return std::exchange(device->holds, {}); }
 
-void HidPortAnnounceJob(HidPortDevice*, bool) {}
+// Windows does not fork.
+void HidPortLockForFork() {}
+void HidPortUnlockAfterFork() {}
+
+void HidPortAnnounceJob(HidPortDevice*, PartUse) {}
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "file_lock.h"
-#include "file_system.h"  // IdentifyFile
+#include "file_system.h"  // IdentifyDescriptor
 #include "qs71_usb_writer.h"
 #include "text_format.h"  // Format
 
@@ -33,13 +33,10 @@ class LockedFile : public SystemHold {
   int fd;
 };
 
-HoldResult LockFile(const std::string& path, std::unique_ptr<SystemHold>& made) {
+// The descriptor is the one the identity was read from, so the lock lands on what was
+// identified, whatever the name leads to meanwhile. It is the hold's, or closed.
+HoldResult LockDescriptor(int fd, const std::string& path, std::unique_ptr<SystemHold>& made) {
   HoldResult result;
-  const int fd = OpenForLock(path, &result.why);
-  if (fd < 0) {
-    result.code = QS71_E_HOLD;
-    return result;
-  }
   switch (LockExclusive(fd, &result.why)) {
     case FileLock::kTaken:
       made = std::make_unique<LockedFile>(fd);
@@ -67,23 +64,25 @@ HoldShare& HoldShare::operator=(HoldShare&& other) noexcept {
   return *this;
 }
 
-// The system's hold goes outside the table's lock: closing it may take the system a while.
+// Where processes fork, the system's hold goes under the table's lock: a descriptor out of the
+// table but still open would be copied into a child forked meanwhile, which the child's handler
+// cannot close, and the child would keep the lock after this process let it go. Windows does
+// not fork, and its hold (a thread keeping a mutex) may take a while to stop: outside.
 HoldShare::~HoldShare() {
   if (key.empty()) return;
   std::unique_ptr<SystemHold> last;
-  {
-    std::lock_guard<std::mutex> guard(heldLock);
-    auto found = HeldByKey().find(key);
-    if (found == HeldByKey().end() || --found->second.shares > 0) return;
-    last = std::move(found->second.hold);
-    HeldByKey().erase(found);
-  }
+  std::lock_guard<std::mutex> guard(heldLock);
+  auto found = HeldByKey().find(key);
+  if (found == HeldByKey().end() || --found->second.shares > 0) return;
+#if defined(_WIN32)
+  last = std::move(found->second.hold);
+#endif
+  HeldByKey().erase(found);
 }
 
-// Under the table's lock throughout, so that two threads of this process never race to take
-// one system hold and refuse each other.
-HoldResult HoldKey(const std::string& key, const HoldMaker& make, HeldShares& shares) {
-  std::lock_guard<std::mutex> guard(heldLock);
+namespace {
+
+HoldResult HoldKeyLocked(const std::string& key, const HoldMaker& make, HeldShares& shares) {
   Held& held = HeldByKey()[key];
   if (held.hold == nullptr) {
     const HoldResult result = make(held.hold);
@@ -97,17 +96,52 @@ HoldResult HoldKey(const std::string& key, const HoldMaker& make, HeldShares& sh
   return HoldResult{};
 }
 
-HoldResult HoldFile(const std::string& path, HeldShares& shares) {
-  const FileIdentity file = IdentifyFile(path.c_str());
-  if (!file.exists) {
-    std::string why;
-    CloseLockedFile(OpenForLock(path, &why));
-    return HoldResult{QS71_E_HOLD, why.empty() ? path + ": cannot be opened" : why};
-  }
-  const std::string key = Format("file %llu:%llu", static_cast<unsigned long long>(file.volume),
-                                 static_cast<unsigned long long>(file.file));
-  return HoldKey(key, [&](std::unique_ptr<SystemHold>& made) { return LockFile(path, made); },
-                 shares);
+}  // namespace
+
+// Under the table's lock throughout, so that two threads of this process never race to take
+// one system hold and refuse each other.
+HoldResult HoldKey(const std::string& key, const HoldMaker& make, HeldShares& shares) {
+  std::lock_guard<std::mutex> guard(heldLock);
+  return HoldKeyLocked(key, make, shares);
+}
+
+// Under the table's lock from the open to the close or the table: a fork waits for it, so no
+// child gets a copy of a descriptor that is not in the table, where the child's handler closes
+// it. A copy left open would carry this process's lock for as long as the child lives.
+HoldResult HoldFile(const std::string& path, HeldShares& shares, std::string* heldNode) {
+  std::lock_guard<std::mutex> guard(heldLock);
+  HoldResult opened;
+  const int fd = OpenForLock(path, &opened.why);
+  if (fd < 0) return HoldResult{QS71_E_HOLD, opened.why.empty() ? path + ": cannot be opened" : opened.why};
+  const std::string key = NodeIdentityOf(IdentifyDescriptor(fd));
+  if (heldNode != nullptr) *heldNode = key;
+  bool used = false;
+  const HoldResult result = HoldKeyLocked(key, [&](std::unique_ptr<SystemHold>& made) {
+    used = true;
+    return LockDescriptor(fd, path, made);
+  }, shares);
+  // This process held the file already: its own descriptor carries the lock.
+  if (!used) CloseLockedFile(fd);
+  return result;
+}
+
+std::string NodeIdentityOf(const FileIdentity& file) {
+  if (!file.exists) return "";
+  return Format("inode %llu:%llu", static_cast<unsigned long long>(file.volume),
+                static_cast<unsigned long long>(file.file));
+}
+
+void LockHoldsForFork() { heldLock.lock(); }
+
+void UnlockHoldsAfterFork() { heldLock.unlock(); }
+
+bool HoldsAnythingDuringFork() { return !HeldByKey().empty(); }
+
+// The child's copies of the descriptors close without a word to the system's locks, which
+// stay with the parent's open files.
+void ForgetHoldsInChild() {
+  HeldByKey().clear();
+  heldLock.unlock();
 }
 
 std::string RefusalText(const HoldResult& result) {

@@ -39,6 +39,10 @@ Qs71Application::Qs71Application(const std::string& programmer, Qs71OutputFuncti
                                  void* context)
     : output(function), outputContext(context), writer(new QS71_USB_Writer(programmer)) {}
 
+Qs71Application::Qs71Application(const qs71::ProgrammerName& programmer,
+                                 Qs71OutputFunction function, void* context)
+    : output(function), outputContext(context), writer(new QS71_USB_Writer(programmer)) {}
+
 Qs71Application::~Qs71Application() { delete writer; }
 
 void Qs71Application::SelectRead(const std::string& file) {
@@ -51,7 +55,8 @@ int Qs71Application::Run(int* stage, int* progressCell, int* otpSizeOut) {
   PublishCell(progress, 0);
   PublishCell(stage, 0);
   if (writer->Refusal() != 0) return Refused();
-  writer->AnnounceJob(blankCheckSelected || writeSelected || verifySelected || readSelected);
+  const bool steps = blankCheckSelected || writeSelected || verifySelected || readSelected;
+  writer->AnnounceJob(steps ? qs71::PartUse::kRunsSteps : qs71::PartUse::kIdentifies);
   int result = RunStep(QS71_STEP_OPEN, &Qs71Application::StartOtpTest);
   if (result == 0) {
     result = RunStep(QS71_STEP_IDENTIFY, &Qs71Application::Identify);
@@ -70,7 +75,7 @@ int Qs71Application::Run(int* stage, int* progressCell, int* otpSizeOut) {
 int Qs71Application::RunRangeVerify(int* otpSizeOut, bool& match) {
   rangeMatch = true;
   if (writer->Refusal() != 0) return Refused();
-  writer->AnnounceJob(true);
+  writer->AnnounceJob(qs71::PartUse::kCompares);
   int result = RunStep(QS71_STEP_OPEN, &Qs71Application::StartOtpTest);
   if (result == 0) {
     result = RunStep(QS71_STEP_IDENTIFY, &Qs71Application::Identify);

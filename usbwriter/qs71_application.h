@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "hid_port.h"  // ProgrammerName
 #include "qs71_usb_writer.h"
 
 class QS71_USB_Writer;
@@ -37,6 +38,10 @@ class Qs71Application {
   // standard output when output is null.
   explicit Qs71Application(const std::string& programmer = std::string(),
                            Qs71OutputFunction output = nullptr, void* outputContext = nullptr);
+  // The same for a programmer named by its node and serial too: one that is not the device
+  // at its path is refused (QS71_E_REPLACED) as a programmer held elsewhere is.
+  Qs71Application(const qs71::ProgrammerName& programmer, Qs71OutputFunction output,
+                  void* outputContext);
   virtual ~Qs71Application();
   Qs71Application(const Qs71Application&) = delete;
   Qs71Application& operator=(const Qs71Application&) = delete;

@@ -37,14 +37,20 @@ QS71_USB_Writer::QS71_USB_Writer(const std::string& path) : hid(new UsbHid()), l
   lastError = opened ? 0 : hid->Refusal() != 0 ? hid->Refusal() : QS71_E_TRANSPORT;
 }
 
+QS71_USB_Writer::QS71_USB_Writer(const ProgrammerName& name) : hid(new UsbHid()), lastError(0) {
+  const bool opened = hid->Open(Format("%04X", kVendorId), Format("%04X", kProductId),
+                                Format("%04X", kRelease), name);
+  lastError = opened ? 0 : hid->Refusal() != 0 ? hid->Refusal() : QS71_E_TRANSPORT;
+}
+
 int QS71_USB_Writer::Refusal() const { return hid->Refusal(); }
 
 const std::string& QS71_USB_Writer::RefusalMessage() const { return hid->RefusalMessage(); }
 
-int QS71_USB_Writer::HoldProgrammer(const std::string& path, std::string& found,
+int QS71_USB_Writer::HoldProgrammer(const ProgrammerName& name, HidPortInfo& found,
                                     HeldShares& shares, std::string& why) {
   return UsbHid::HoldDevice(Format("%04X", kVendorId), Format("%04X", kProductId),
-                            Format("%04X", kRelease), path, found, shares, why);
+                            Format("%04X", kRelease), name, found, shares, why);
 }
 
 bool QS71_USB_Writer::ListProgrammers(std::vector<HidPortInfo>& found) {
@@ -52,7 +58,7 @@ bool QS71_USB_Writer::ListProgrammers(std::vector<HidPortInfo>& found) {
                       Format("%04X", kRelease), found);
 }
 
-void QS71_USB_Writer::AnnounceJob(bool runsSteps) { hid->AnnounceJob(runsSteps); }
+void QS71_USB_Writer::AnnounceJob(qs71::PartUse use) { hid->AnnounceJob(use); }
 
 QS71_USB_Writer::~QS71_USB_Writer() { delete hid; }
 

@@ -17,10 +17,12 @@ class QS71_USB_Writer {
   // Creates the transport and opens the programmer at path (empty: the first one found); an
   // absent programmer leaves the object usable but unconnected, with LastError() -20.
   explicit QS71_USB_Writer(const std::string& path = std::string());
+  // The same for a programmer named by its node and serial too (hid_port.h).
+  explicit QS71_USB_Writer(const qs71::ProgrammerName& name);
   // The attached programmers, ordered by path; false when the devices cannot be listed.
   static bool ListProgrammers(std::vector<qs71::HidPortInfo>& found);
-  // Tells the transport whether this call runs steps on the part or only identifies it.
-  void AnnounceJob(bool runsSteps);
+  // Tells the transport what this call does to the part.
+  void AnnounceJob(qs71::PartUse use);
   virtual ~QS71_USB_Writer();
   QS71_USB_Writer(const QS71_USB_Writer&) = delete;
   QS71_USB_Writer& operator=(const QS71_USB_Writer&) = delete;
@@ -30,10 +32,10 @@ class QS71_USB_Writer {
   // code, which LastError() holds as well, and its text; 0 when there was none.
   int Refusal() const;
   const std::string& RefusalMessage() const;
-  // Qs71UsbHold's hold of the programmer at path (empty: the first found), to outlive this
-  // call: 0 with found and shares, QS71_E_TRANSPORT when none is attached, or a refusal with
-  // the holder or the reason in why.
-  static int HoldProgrammer(const std::string& path, std::string& found,
+  // Qs71UsbHold's hold of the programmer named, to outlive this call: 0 with found and
+  // shares, QS71_E_TRANSPORT when none is attached, or a refusal with the holder, the reason
+  // or what is there instead in why.
+  static int HoldProgrammer(const qs71::ProgrammerName& name, qs71::HidPortInfo& found,
                             qs71::HeldShares& shares, std::string& why);
 
   // OTP test mode, identification and the range transfers.

@@ -40,8 +40,10 @@ function production(image, operator, extra) {
           '--operator', operator, ...extra];
 }
 
+// QS71_EMU_OPERATOR=0: each finished part is taken out of its socket, as an operator would.
 const emulation = (sockets, programmers) => ({
-  ...process.env, QS71_EMU_SOCKET: sockets, QS71_EMU_PROGRAMMERS: String(programmers) });
+  ...process.env, QS71_EMU_SOCKET: sockets, QS71_EMU_PROGRAMMERS: String(programmers),
+  QS71_EMU_OPERATOR: '0' });
 
 // Two programmers, three parts each; the second programmer's second part has a cell that will
 // not program where the image has data, so it fails its verify.
@@ -121,9 +123,12 @@ function expectedFigures() {
                                     GROUP BY status`).map((r) => [r.status, String(r.n)])),
     blocks: Object.fromEntries(Object.entries(blocks).map(([b, n]) => [b, String(n)])),
     runs: String(sql('SELECT COUNT(*) AS n FROM runs')[0].n),
-    made: Object.fromEntries(sql(`SELECT j.hash, (SELECT COUNT(*) FROM parts p
-                                  WHERE p.job = j.hash AND p.number > 0) AS n FROM jobs j`)
-                             .map((r) => [r.hash, String(r.n)])),
+    lots: Object.fromEntries(sql(`SELECT j.hash,
+                                  (SELECT COUNT(*) FROM parts p WHERE p.job = j.hash
+                                   AND p.result IN ('pass', 'unverified')) AS good,
+                                  (SELECT COUNT(*) FROM parts p WHERE p.job = j.hash
+                                   AND p.result IN ('fail', 'aborted')) AS scrap FROM jobs j`)
+                             .map((r) => [r.hash, [String(r.good), String(r.scrap)]])),
     lost: lostSeconds(),
   };
 }
@@ -177,9 +182,9 @@ async function checkFigures(page, expected) {
   }
   const summary = (await readTable(page, 'summary', ['runs']))['all'];
   check('summary: the runs', same(summary, [expected.runs]), `${summary} vs ${expected.runs}`);
-  const made = Object.fromEntries(Object.entries(await readTable(page, 'lots', ['made']))
-                                  .map(([k, c]) => [k, c[0]]));
-  check('lots: parts made per job', same(made, expected.made), `${JSON.stringify(made)}`);
+  const lots = await readTable(page, 'lots', ['good', 'scrap']);
+  check('lots: good parts and scrap per job', same(lots, expected.lots),
+        `page ${JSON.stringify(lots)}, trace ${JSON.stringify(expected.lots)}`);
   const lost = await readTable(page, 'lost', ['seconds']);
   const lostOk = Object.keys(lost).length === Object.keys(expected.lost).length &&
     Object.entries(expected.lost).every(([k, s]) => s >= 1 && Math.abs(Number(lost[k]?.[0]) - s) <= 0.051);
@@ -195,7 +200,7 @@ async function checkCharts(page, expected) {
   check('programmers chart: a bar per programmer at its yield', same(bars, yields),
         `bars ${bars}, yields ${yields}`);
   const svgs = await page.locator('svg.chart').count();
-  check('every section with figures has its chart', svgs === 7, `${svgs} charts`);
+  check('every section with figures has its chart', svgs === 8, `${svgs} charts`);
 }
 
 async function checkPage(context, file, expected) {

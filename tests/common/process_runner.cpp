@@ -90,13 +90,17 @@ pid_t Spawn(const std::vector<std::string>& commandLine, const ProcessOptions& o
   return -1;
 }
 
-void Wait(pid_t pid, ProcessResult* result) {
+// With WNOHANG, false while the process still runs.
+bool Wait(pid_t pid, ProcessResult* result, int flags = 0) {
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return;
+  pid_t reaped = 0;
+  while ((reaped = waitpid(pid, &status, flags)) < 0) {
+    if (errno != EINTR) return true;
   }
+  if (reaped == 0) return false;
   result->signaled = WIFSIGNALED(status);
   result->exitCode = result->signaled ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+  return true;
 }
 
 std::string ReadFromStart(std::FILE* file) {
@@ -241,6 +245,15 @@ int LiveProcess::Wait() {
   if (pid > 0) testsupport::Wait(pid, &result);
   pid = -1;
   return result.exitCode;
+}
+
+bool LiveProcess::Ended(int& exitCode) {
+  if (pid <= 0) return true;
+  ProcessResult result;
+  if (!testsupport::Wait(pid, &result, WNOHANG)) return false;
+  pid = -1;
+  exitCode = result.exitCode;
+  return true;
 }
 
 ProcessResult RunProcess(const std::vector<std::string>& commandLine,

@@ -56,6 +56,9 @@ class LiveProcess {
   void Send(int signal) const;
   // The exit status as RunProcess gives it.
   int Wait();
+  // Without waiting: whether the program has ended, and then its exit status as Wait gives it
+  // (once; later calls say it ended and leave exitCode alone).
+  bool Ended(int& exitCode);
 
  private:
   pid_t pid = -1;

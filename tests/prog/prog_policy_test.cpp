@@ -3,6 +3,9 @@
 // policy named, before any part is touched; a policy, a key folder or a key that others than
 // root could change is refused, for root and for an unprivileged operator alike; the system's
 // policy comes before QS71_STATION_POLICY; names that the trace cannot store are usage errors.
+// Each test runs twice: as root, and as an operator without root (nobody, through setpriv),
+// who owns the station's own files (its socket, spool and state) and none of the policy's.
+// The policy's files are made root's with their modes set here, whatever the umask.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,23 +16,58 @@
 #include <regex>
 
 #include "file_contents.h"
+#include "other_user.h"
 #include "prog_run.h"
 #include "test_scratch.h"
 
 namespace qs71prog::test {
 namespace {
 
-constexpr uid_t kNobody = 65534;
+using testsupport::kNobody;
 
+// Who runs qs71prog: root, or an operator without root.
+enum class Operator { kRoot, kNobody };
+
+// What root keeps of the scene: the policy's files, the system's policy and its mounts. The
+// operator gets the rest: the socket, the spool, the state and whatever a run writes.
+const char* const kRootsOwn[] = {"policy", "trusted-keys", "elsewhere", "key-store",
+                                 "system", "upper",        "work"};
+
+// path made root's, with mode: a station's administrator makes the policy's files so.
+bool RootsOwn(const std::filesystem::path& path, mode_t mode) {
+  return chown(path.c_str(), 0, 0) == 0 && chmod(path.c_str(), mode) == 0;
+}
+
+// {dir}: the test's folder, root's as the policy's folder is; {own}: the operator's folder in
+// it, for what a run writes (a spool, a summary, a log).
 std::string InScene(std::string text, const std::filesystem::path& dir) {
+  text = std::regex_replace(text, std::regex("\\{own\\}"), (dir / "station").string());
   return std::regex_replace(text, std::regex("\\{dir\\}"), dir.string());
 }
 
-class ProgPolicy : public testing::Test {
+class ProgPolicy : public testing::TestWithParam<Operator> {
  protected:
   void SetUp() override {
-    dir = CleanScratchFolder(QS71_TEST_TMPDIR,
-                             testing::UnitTest::GetInstance()->current_test_info()->name());
+    const std::filesystem::path scratch = QS71_TEST_TMPDIR;
+    std::error_code ignored;
+    std::filesystem::permissions(scratch, std::filesystem::perms::others_exec,
+                                 std::filesystem::perm_options::add, ignored);
+    const std::string why = GetParam() == Operator::kRoot
+                                ? testsupport::WhyFilesCannotChangeHands()
+                                : testsupport::WhyNobodyCannotRun({QS71PROG_PATH, scratch / "."});
+    if (!why.empty()) {
+      if (testsupport::EveryTestMustRun()) {
+        FAIL() << why << " (QS71_CI is set: every policy test must run here)";
+      }
+      GTEST_SKIP() << why;
+    }
+    const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
+    dir = CleanScratchFolder(scratch, name.substr(0, name.find('/')) +
+                                          (GetParam() == Operator::kRoot ? "-root" : "-nobody"));
+    // The folder of the key folder is checked: root's, and no one else may write it.
+    ASSERT_TRUE(RootsOwn(dir, 0755));
+    own = dir / "station";
+    std::filesystem::create_directories(own);
     image = GeneratedImage(dir / "gen");
     ASSERT_FALSE(image.empty());
     for (const char* key : {"alice", "mallory"}) {
@@ -55,13 +93,29 @@ class ProgPolicy : public testing::Test {
     std::ofstream(dir / "policy" / "station.toml") << InScene(text, dir);
     for (const std::string& key : keys) {
       std::filesystem::copy_file(dir / "alice.pub", dir / "trusted-keys" / key);
+      ASSERT_TRUE(RootsOwn(dir / "trusted-keys" / key, 0644));
     }
+    for (const char* folder : {"policy", "trusted-keys"}) ASSERT_TRUE(RootsOwn(dir / folder, 0755));
+    ASSERT_TRUE(RootsOwn(dir / "policy" / "station.toml", 0644));
+  }
+
+  // The command line as the test's operator runs it; nobody is given the scene's files but
+  // the policy's first.
+  std::vector<std::string> AsOperator(const std::vector<std::string>& line) const {
+    if (GetParam() == Operator::kRoot) return line;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+      const std::string name = entry.path().filename().string();
+      if (std::find(std::begin(kRootsOwn), std::end(kRootsOwn), name) != std::end(kRootsOwn)) continue;
+      EXPECT_TRUE(testsupport::GiveTo(entry.path(), kNobody, kNobody)) << entry.path();
+    }
+    return testsupport::AsNobody(line);
   }
 
   Environment Scene(const Environment& more = {}) const {
     Environment environment = {{"QS71_STATION_POLICY", (dir / "policy" / "station.toml").string()},
-                               {"XDG_CONFIG_HOME", (dir / "config").string()},
-                               {"XDG_STATE_HOME", (dir / "state").string()},
+                               {"XDG_CONFIG_HOME", (own / "config").string()},
+                               {"XDG_STATE_HOME", (own / "state").string()},
+                               {"QS71_EMU_OPERATOR", "0"},
                                {"QS71_EMU_SOCKET", (dir / "socket").string()}};
     for (const auto& [name, value] : more) {
       const auto same = [&name](const auto& entry) { return entry.first == name; };
@@ -83,21 +137,24 @@ class ProgPolicy : public testing::Test {
   bool HoldsImage(const std::filesystem::path& part) const { return PartHoldsImage(part, image); }
 
   ProcessResult Run(std::vector<std::string> arguments, const Environment& more = {}) {
+    arguments.insert(arguments.begin(), QS71PROG_PATH);
     for (std::string& argument : arguments) argument = InScene(argument, dir);
-    return RunProg(arguments, Scene(more));
+    return testsupport::RunProcess(AsOperator(arguments), {.environment = Scene(more)});
   }
 
   std::filesystem::path dir;
+  std::filesystem::path own;
   std::filesystem::path image;
 };
 
+// The station's programmers are emulated: its dry runs record as a line of them does.
 const char* const kSigned =
     "station = \"bench-3\"\njobs = \"signed\"\ntrusted-keys = \"{dir}/trusted-keys\"\n"
-    "spool = \"{dir}/spool.db\"\n";
+    "spool = \"{own}/spool.db\"\ndry-runs = \"recorded\"\n";
 
 // Each way an operator changed what a line's station trusted or where it recorded ran the
 // part before; under a policy each is refused, and the part stays blank.
-TEST_F(ProgPolicy, TheOperatorDecidesNothingTheStationTrusts) {
+TEST_P(ProgPolicy, TheOperatorDecidesNothingTheStationTrusts) {
   const std::vector<std::string> run = {"--emulate", "--production"};
   const struct {
     const char* name;
@@ -108,6 +165,16 @@ TEST_F(ProgPolicy, TheOperatorDecidesNothingTheStationTrusts) {
     int exit;
     std::string says;
   } cases[] = {
+      {"a dry run of a signed job, counted in the line's lot",
+       std::regex_replace(kSigned, std::regex("dry-runs = \"recorded\"\n"), ""),
+       {"alice.pub"},
+       {"--job", "{dir}/alice.job"},
+       {},
+       2,
+       "--emulate --production cannot be run on this station: its policy "
+       "{dir}/policy/station.toml records production into its trace, where emulated parts would "
+       "count in the lot as parts made (dry-runs = \"recorded\" is for a line of emulated "
+       "programmers)"},
       {"QS71_TRUST_DIR at an empty folder",
        kSigned,
        {"alice.pub"},
@@ -129,7 +196,7 @@ TEST_F(ProgPolicy, TheOperatorDecidesNothingTheStationTrusts) {
        {"--job", "{dir}/mallory.job"},
        {},
        2,
-       "the user's own key folder {dir}/config/qs71/trusted-keys is not read on this station: "
+       "the user's own key folder {own}/config/qs71/trusted-keys is not read on this station: "
        "its policy {dir}/policy/station.toml names the keys it trusts (trusted-keys); remove the "
        "folder"},
       {"a key folder mistyped",
@@ -181,7 +248,7 @@ TEST_F(ProgPolicy, TheOperatorDecidesNothingTheStationTrusts) {
       {"a trace of the operator's own",
        kSigned,
        {"alice.pub"},
-       {"--job", "{dir}/alice.job", "--trace", "{dir}/fresh.db"},
+       {"--job", "{dir}/alice.job", "--trace", "{own}/fresh.db"},
        {},
        2,
        "--trace cannot be given on this station: its policy {dir}/policy/station.toml names the "
@@ -197,10 +264,10 @@ TEST_F(ProgPolicy, TheOperatorDecidesNothingTheStationTrusts) {
       {"a log written into the station's record",
        kSigned,
        {"alice.pub"},
-       {"--job", "{dir}/alice.job", "--log", "{dir}/spool.db"},
+       {"--job", "{dir}/alice.job", "--log", "{own}/spool.db"},
        {},
        2,
-       "--log {dir}/spool.db and the station policy's trace {dir}/spool.db are the same file; "
+       "--log {own}/spool.db and the station policy's trace {own}/spool.db are the same file; "
        "give --log another name"},
       {"a station's name of the operator's own",
        kSigned,
@@ -215,11 +282,11 @@ TEST_F(ProgPolicy, TheOperatorDecidesNothingTheStationTrusts) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     WritePolicy(c.policy, c.keys);
-    std::filesystem::remove_all(dir / "config");
+    std::filesystem::remove_all(own / "config");
     if (std::string(c.name).find("user's own") != std::string::npos) {
-      std::filesystem::create_directories(dir / "config" / "qs71" / "trusted-keys");
+      std::filesystem::create_directories(own / "config" / "qs71" / "trusted-keys");
       std::filesystem::copy_file(dir / "mallory.pub",
-                                 dir / "config" / "qs71" / "trusted-keys" / "mallory.pub");
+                                 own / "config" / "qs71" / "trusted-keys" / "mallory.pub");
     }
     const std::filesystem::path part = Part();
     std::vector<std::string> arguments = run;
@@ -228,12 +295,12 @@ TEST_F(ProgPolicy, TheOperatorDecidesNothingTheStationTrusts) {
     EXPECT_EQ(result.exitCode, c.exit) << result.out << result.err;
     EXPECT_NE(result.err.find(InScene(c.says, dir)), std::string::npos) << result.err;
     EXPECT_FALSE(HoldsImage(part));
-    EXPECT_FALSE(std::filesystem::exists(dir / "fresh.db"));
+    EXPECT_FALSE(std::filesystem::exists(own / "fresh.db"));
   }
 }
 
 // What a policy lets run, and what the screen's first line and the summary say of it.
-TEST_F(ProgPolicy, TheFirstLineAndTheSummarySayWhatRuns) {
+TEST_P(ProgPolicy, TheFirstLineAndTheSummarySayWhatRuns) {
   const struct {
     const char* name;
     const char* policy;  // "": none
@@ -247,7 +314,7 @@ TEST_F(ProgPolicy, TheFirstLineAndTheSummarySayWhatRuns) {
        15,
        "station policy {dir}/policy/station.toml: only jobs signed by a trusted key run"},
       {"an unsigned job on a station for any job",
-       "jobs = \"any\"\ntrusted-keys = [\"{dir}/trusted-keys/alice.pub\"]\n",
+       "jobs = \"any\"\ntrusted-keys = [\"{dir}/trusted-keys/alice.pub\"]\ndry-runs = \"recorded\"\n",
        {"--job", "{dir}/unsigned.job"},
        15,
        "station policy {dir}/policy/station.toml: job files run, signed or not"},
@@ -261,11 +328,11 @@ TEST_F(ProgPolicy, TheFirstLineAndTheSummarySayWhatRuns) {
     SCOPED_TRACE(c.name);
     WritePolicy(c.policy);
     if (*c.policy == '\0') std::filesystem::remove(dir / "policy" / "station.toml");
-    // A log's highest number, of any job, is the floor of the next job's numbers.
-    std::filesystem::remove(dir / "parts.csv");
+    // A log of its own: the jobs share an image, whose rows in a log are the floor of its numbers.
+    std::filesystem::remove(own / "parts.csv");
     const std::filesystem::path part = Part();
     std::vector<std::string> arguments = {"--emulate",          "--production", "--summary",
-                                          "{dir}/summary.json", "--log",        "{dir}/parts.csv"};
+                                          "{own}/summary.json", "--log",        "{own}/parts.csv"};
     arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
     const ProcessResult result = Run(
         arguments, *c.policy == '\0' ? Environment{{"QS71_STATION_POLICY", ""}} : Environment{});
@@ -274,21 +341,20 @@ TEST_F(ProgPolicy, TheFirstLineAndTheSummarySayWhatRuns) {
     EXPECT_NE(result.out.substr(0, result.out.find('\n')).find("; " + says), std::string::npos)
         << result.out;
     EXPECT_NE(result.out.find("qs71prog: " + says + "\n"), std::string::npos) << result.out;
-    EXPECT_NE(ReadFileText(dir / "summary.json").find("\"policy\": \"" + says + "\""),
+    EXPECT_NE(ReadFileText(own / "summary.json").find("\"policy\": \"" + says + "\""),
               std::string::npos);
     EXPECT_TRUE(HoldsImage(part));
     // The policy's station names the log's rows.
-    EXPECT_EQ(ReadFileText(dir / "parts.csv").find(",bench-3,") != std::string::npos,
+    EXPECT_EQ(ReadFileText(own / "parts.csv").find(",bench-3,") != std::string::npos,
               c.policy == kSigned);
   }
   // The policy's spool holds its trace.
-  EXPECT_TRUE(std::filesystem::exists(dir / "spool.db"));
+  EXPECT_TRUE(std::filesystem::exists(own / "spool.db"));
 }
 
 // A file the operator could change decides nothing: the policy, its folder, a link's target,
 // the key folder, a key and the line's CA, each owned by another user or writable by others.
-TEST_F(ProgPolicy, FilesOthersCouldChangeAreRefused) {
-  if (geteuid() != 0) GTEST_SKIP() << "making a file another user's takes root";
+TEST_P(ProgPolicy, FilesOthersCouldChangeAreRefused) {
   const std::string policy = "{dir}/policy/station.toml";
   const struct {
     const char* name;
@@ -315,16 +381,29 @@ TEST_F(ProgPolicy, FilesOthersCouldChangeAreRefused) {
        "the station policy " + policy +
            ", a link to {dir}/elsewhere/station.toml is owned by nobody"},
       {"a policy that links to a file of root's", "{dir}/elsewhere/station.toml", 0644, ""},
+      // root's key, reached through a link in a folder the operator may change: the operator
+      // may point that link at any file of root's, a key long withdrawn among them.
+      {"a key linked through another user's folder", "{dir}/hop", -1,
+       "the trusted key {dir}/trusted-keys/alice.pub: the folder {dir}/hop of its link "
+       "{dir}/hop/alice.pub is owned by nobody (uid 65534)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     WritePolicy(std::string(kSigned) + "root-certificate = \"{dir}/policy/line-ca.crt\"\n");
     std::ofstream(dir / "policy" / "line-ca.crt") << "-----BEGIN CERTIFICATE-----\n";
+    ASSERT_TRUE(RootsOwn(dir / "policy" / "line-ca.crt", 0644));
     const std::filesystem::path path = InScene(c.path, dir);
     if (path.parent_path().filename() == "elsewhere") {
-      EmptyFolder(path.parent_path());
+      ASSERT_TRUE(RootsOwn(EmptyFolder(path.parent_path()), 0755));
       std::filesystem::rename(dir / "policy" / "station.toml", path);
       std::filesystem::create_symlink(path, dir / "policy" / "station.toml");
+    }
+    if (path.filename() == "hop") {
+      ASSERT_TRUE(RootsOwn(EmptyFolder(dir / "key-store"), 0755));
+      ASSERT_TRUE(RootsOwn(EmptyFolder(path), 0755));
+      std::filesystem::rename(dir / "trusted-keys" / "alice.pub", dir / "key-store" / "alice.pub");
+      std::filesystem::create_symlink(dir / "key-store" / "alice.pub", path / "alice.pub");
+      std::filesystem::create_symlink(path / "alice.pub", dir / "trusted-keys" / "alice.pub");
     }
     ASSERT_EQ(c.mode < 0 ? chown(path.c_str(), kNobody, kNobody)
                          : chmod(path.c_str(), static_cast<mode_t>(c.mode)),
@@ -336,15 +415,12 @@ TEST_F(ProgPolicy, FilesOthersCouldChangeAreRefused) {
   }
 }
 
-// An operator without root meets the same checks: root's files are taken, the operator's own
-// are not, whatever the operator may read.
-TEST_F(ProgPolicy, AnUnprivilegedOperatorIsHeldToTheSameFiles) {
-  if (geteuid() != 0) GTEST_SKIP() << "running as another user takes root";
-  const std::vector<std::string> asNobody = {"setpriv",        "--reuid=65534", "--regid=65534",
-                                             "--clear-groups", QS71PROG_PATH,   "--show-policy"};
+// The operator's own policy or key folder decides nothing, whatever the operator may read;
+// root's are taken.
+TEST_P(ProgPolicy, TheOperatorsOwnFilesAreRefused) {
   const struct {
     const char* name;
-    const char* given;  // made the operator's own
+    const char* given;  // made nobody's
     int exit;
     std::string says;
   } cases[] = {
@@ -360,15 +436,47 @@ TEST_F(ProgPolicy, AnUnprivilegedOperatorIsHeldToTheSameFiles) {
     if (*c.given != '\0') {
       ASSERT_EQ(chown(InScene(c.given, dir).c_str(), kNobody, kNobody), 0);
     }
-    const ProcessResult shown = testsupport::RunProcess(asNobody, {.environment = Scene()});
+    const ProcessResult shown = Run({"--show-policy"});
     EXPECT_EQ(shown.exitCode, c.exit) << shown.out << shown.err;
     EXPECT_NE(shown.out.find(InScene(c.says, dir)), std::string::npos) << shown.out << shown.err;
+  }
+  // A policy only root may read (an administrator's slip) runs nothing for an operator
+  // without root, and says why: the one place where who runs qs71prog shows.
+  WritePolicy(kSigned);
+  ASSERT_TRUE(RootsOwn(dir / "policy" / "station.toml", 0600));
+  const ProcessResult unread = Run({"--show-policy"});
+  if (GetParam() == Operator::kRoot) {
+    EXPECT_EQ(unread.exitCode, 0) << unread.out;
+  } else {
+    EXPECT_EQ(unread.exitCode, 11) << unread.out;
+    EXPECT_NE(unread.out.find(InScene("the station policy {dir}/policy/station.toml cannot be "
+                                      "read: Permission denied", dir)),
+              std::string::npos)
+        << unread.out;
   }
 }
 
 // The system's policy, bound over /etc/qs71 in a mount namespace of the test's own (nothing
 // is written to the real /etc), comes before QS71_STATION_POLICY, which it refuses.
-TEST_F(ProgPolicy, TheSystemPolicyComesFirst) {
+// In a user namespace of its own any user is root and may mount his own files over /etc/qs71:
+// there no policy is taken, and the station runs no job.
+TEST_P(ProgPolicy, NoPolicyIsTakenInAUserNamespaceOfItsOwn) {
+  WritePolicy(kSigned);
+  const testsupport::ProcessResult shown = testsupport::RunProcess(
+      AsOperator({"unshare", "--user", "--map-root-user", QS71PROG_PATH, "--show-policy"}),
+      {.environment = Scene()});
+  if (shown.err.find("unshare failed") != std::string::npos) {
+    if (testsupport::EveryTestMustRun()) FAIL() << shown.err;
+    GTEST_SKIP() << shown.err;
+  }
+  EXPECT_EQ(shown.exitCode, 11) << shown.out << shown.err;
+  EXPECT_NE(shown.out.find("the station policy " + (dir / "policy" / "station.toml").string() +
+                           " cannot be trusted: qs71prog runs in a user namespace of its own"),
+            std::string::npos)
+      << shown.out << shown.err;
+}
+
+TEST_P(ProgPolicy, TheSystemPolicyComesFirst) {
   const bool hadEtc = std::filesystem::exists("/etc/qs71");
   const std::filesystem::path system = dir / "system";
   const std::string script =
@@ -395,17 +503,20 @@ TEST_F(ProgPolicy, TheSystemPolicyComesFirst) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     WritePolicy(kSigned);
-    EmptyFolder(system);
+    ASSERT_TRUE(RootsOwn(EmptyFolder(system), 0755));
     EmptyFolder(dir / "upper");
     EmptyFolder(dir / "work");
     std::filesystem::copy_file(dir / "policy" / "station.toml", system / "station.toml");
+    ASSERT_TRUE(RootsOwn(system / "station.toml", 0644));
     std::filesystem::remove(dir / "namespace-ready");
     const Environment environment = Scene(c.environment);
-    const ProcessResult shown = testsupport::RunProcess(
-        {"unshare", "--mount", "sh", "-c", script, "sh", QS71PROG_PATH, "--show-policy"},
-        {.environment = environment});
+    std::vector<std::string> line = {"unshare", "--mount", "sh", "-c", script, "sh"};
+    for (const std::string& word : AsOperator({QS71PROG_PATH, "--show-policy"})) line.push_back(word);
+    const ProcessResult shown = testsupport::RunProcess(line, {.environment = environment});
     if (!std::filesystem::exists(dir / "namespace-ready")) {
-      GTEST_SKIP() << "no private mount namespace with an overlay on /etc here: " << shown.err;
+      const std::string why = "no private mount namespace with an overlay on /etc here: " + shown.err;
+      if (testsupport::EveryTestMustRun()) FAIL() << why << " (QS71_CI is set: it must run here)";
+      GTEST_SKIP() << why;
     }
     EXPECT_EQ(shown.exitCode, c.exit) << shown.out << shown.err;
     EXPECT_NE(shown.out.find(c.says), std::string::npos) << shown.out << shown.err;
@@ -416,7 +527,7 @@ TEST_F(ProgPolicy, TheSystemPolicyComesFirst) {
 // No message shows a password: not libpq's words about a connection string it cannot read,
 // which repeat it, in text or in JSON. Without a policy the password still works, with a
 // warning; a policy cannot hold one.
-TEST_F(ProgPolicy, ThePasswordIsNeverShown) {
+TEST_P(ProgPolicy, ThePasswordIsNeverShown) {
   const std::string broken = "postgresql://line:s3cr3t-77@[::1/trace";
   const struct {
     const char* name;
@@ -447,13 +558,13 @@ TEST_F(ProgPolicy, ThePasswordIsNeverShown) {
   WritePolicy(std::string(kSigned) + "trace = \"postgresql://line:s3cr3t-77@db/trace\"\n");
   const ProcessResult refused = Run({"--show-policy"});
   EXPECT_EQ(refused.exitCode, 11);
-  EXPECT_NE(refused.out.find("station.toml:5: trace holds a password"), std::string::npos)
+  EXPECT_NE(refused.out.find("station.toml:6: trace holds a password"), std::string::npos)
       << refused.out;
   EXPECT_EQ(refused.out.find("s3cr3t"), std::string::npos) << refused.out;
 }
 
 // A name the trace cannot keep as text is a usage error naming it, before the part is touched.
-TEST_F(ProgPolicy, NamesThatAreNoTextAreUsageErrors) {
+TEST_P(ProgPolicy, NamesThatAreNoTextAreUsageErrors) {
   const struct {
     const char* name;
     std::vector<std::string> arguments;
@@ -465,6 +576,13 @@ TEST_F(ProgPolicy, NamesThatAreNoTextAreUsageErrors) {
       {"a station with an escape",
        {"--station", "b\x1B[2J"},
        "--station \"b\\x1B[2J\" holds a control character (byte 0x1B at 2)"},
+      {"an operator with a zero-width space",
+       {"--operator", "bob\xE2\x80\x8B"},
+       "--operator \"bob\xE2\x80\x8B\" holds U+200B, which shows as nothing or turns the text "
+       "around (byte 4)"},
+      {"a station that turns its text around",
+       {"--station", "ann\xE2\x80\xAE"},
+       "holds U+202E, which shows as nothing"},
       {"a log with a line end",
        {"--log", "{dir}/a\nb.csv"},
        "--log \"{dir}/a\\x0Ab.csv\" holds a control character"},
@@ -494,6 +612,11 @@ TEST_F(ProgPolicy, NamesThatAreNoTextAreUsageErrors) {
       << made.err;
   EXPECT_FALSE(std::filesystem::exists(dir / "x.job"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Operators, ProgPolicy, testing::Values(Operator::kRoot, Operator::kNobody),
+                         [](const auto& info) {
+                           return info.param == Operator::kRoot ? "root" : "nobody";
+                         });
 
 }  // namespace
 }  // namespace qs71prog::test

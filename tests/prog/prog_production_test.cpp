@@ -3,6 +3,8 @@
 // programmers at once, and Ctrl-C between parts.
 
 #include <gtest/gtest.h>
+
+#include <functional>
 #include <signal.h>
 
 #include <chrono>
@@ -10,6 +12,7 @@
 #include <regex>
 #include <thread>
 
+#include "csv_log.h"
 #include "file_contents.h"
 #include "output_lines.h"
 #include "prog_run.h"
@@ -20,59 +23,6 @@ namespace qs71prog::test {
 namespace {
 
 constexpr size_t kSmallPart = 262144;
-
-// The log's columns by name, one map per line after the header: the parts' rows (verdicts),
-// the rows written before a part's first write, and the rows of the run's and the
-// programmers' events (start, end, lost, ...).
-struct CsvLog {
-  std::vector<std::string> header;
-  std::vector<std::map<std::string, std::string>> rows;
-  std::vector<std::map<std::string, std::string>> started;
-  std::vector<std::map<std::string, std::string>> events;
-  int headers = 0;  // lines that are the header
-};
-
-// Fields as the log writes them: quoted when they hold a comma or a quote, quotes doubled.
-std::vector<std::string> CsvFields(const std::string& line) {
-  std::vector<std::string> fields(1);
-  bool quoted = false;
-  for (size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-      fields.back() += '"';
-      ++i;
-    } else if (c == '"') {
-      quoted = !quoted;
-    } else if (c == ',' && !quoted) {
-      fields.emplace_back();
-    } else {
-      fields.back() += c;
-    }
-  }
-  return fields;
-}
-
-CsvLog ReadLog(const std::filesystem::path& path) {
-  CsvLog log;
-  for (const std::string& line : Lines(ReadFileText(path))) {
-    const std::vector<std::string> fields = CsvFields(line);
-    if (fields.front() == "time") {
-      log.header = fields;
-      ++log.headers;
-      continue;
-    }
-    std::map<std::string, std::string> row;
-    for (size_t i = 0; i < fields.size() && i < log.header.size(); ++i) {
-      row[log.header[i]] = fields[i];
-    }
-    const std::string event = row["event"];
-    (event == "part" || event == "already" ? log.rows
-     : event == "started"                  ? log.started
-                                           : log.events)
-        .push_back(row);
-  }
-  return log;
-}
 
 class ProgProduction : public testing::Test {
  protected:
@@ -124,7 +74,7 @@ class ProgProduction : public testing::Test {
   ProcessResult Production(std::vector<std::string> arguments, int programmers = 1) {
     arguments.insert(arguments.begin(), {"--emulate", "--write", image.string(), "--production",
                                          "--log", log.string()});
-    return RunProg(arguments, {{"QS71_EMU_SOCKET", sockets.string()},
+    return RunProg(arguments, {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()},
                                {"QS71_EMU_PROGRAMMERS", std::to_string(programmers)}});
   }
 
@@ -208,7 +158,7 @@ TEST_F(ProgProduction, EachVerdictStaysOnItsProgrammersTile) {
                                           "--all", "--count", "1"};
     arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
     const ProcessResult run = RunProgOnTerminal(arguments,
-                                                {{"QS71_EMU_SOCKET", sockets.string()},
+                                                {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()},
                                                  {"QS71_EMU_PROGRAMMERS", "2"},
                                                  {"NO_COLOR", c.noColour}},
                                                 100);
@@ -221,7 +171,7 @@ TEST_F(ProgProduction, EachVerdictStaysOnItsProgrammersTile) {
         << tiles;
     EXPECT_TRUE(std::regex_search(tiles, std::regex(R"(programmer 2 \(QS71EMU-02\)  FAIL  part [12]  chip 6D 61 02 00  )")))
         << tiles;
-    EXPECT_NE(tiles.find("  verify-mismatch — reject the part\r\n"), std::string::npos) << tiles;
+    EXPECT_NE(tiles.find("  verify failed: verify-mismatch — reject the part\r\n"), std::string::npos) << tiles;
     EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(programmer 2 \(QS71EMU-02\)  part [12]: checking which blocks differ)")));
   }
 }
@@ -289,7 +239,7 @@ TEST_F(ProgProduction, AllProgrammersAtOnce) {
 TEST_F(ProgProduction, ListsProgrammersAndRunsOnTheOnePicked) {
   const ProcessResult list =
       RunProg({"--emulate", "--list"},
-              {{"QS71_EMU_PROGRAMMERS", "2"}, {"QS71_EMU_SOCKET", sockets.string()}});
+              {{"QS71_EMU_PROGRAMMERS", "2"}, {"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}});
   EXPECT_EQ(list.exitCode, 0) << list.err;
   const std::vector<std::string> lines = Lines(list.out);
   ASSERT_EQ(lines.size(), 3u) << list.out;
@@ -381,7 +331,7 @@ TEST_F(ProgProduction, LostProgrammersAndCrookedPartsAreToldAndComeBack) {
     testsupport::LiveProcess process(
         {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH, "--emulate", "--write",
          image.string(), "--production", "--count", "1", "--log", log.string()},
-        {.environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
+        {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}}});
     std::string line;
     while (process.ReadLine(line) && line.find(c.shows) == std::string::npos) {
     }
@@ -414,7 +364,7 @@ TEST_F(ProgProduction, APartNeverWrittenIsToBeUsedAgain) {
   const ProcessResult run = RunProg(
       {"--emulate", "--write", image.string(), "--production", "--count", "1", "--log",
        log.string()},
-      {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_ID", "6D610400"}});
+      {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_ID", "6D610400"}});
   EXPECT_EQ(run.exitCode, 5) << run.err;
   EXPECT_NE(run.out.find("(image-size — part untouched — use it again)"), std::string::npos)
       << run.out;
@@ -422,6 +372,43 @@ TEST_F(ProgProduction, APartNeverWrittenIsToBeUsedAgain) {
   ASSERT_EQ(parts_log.rows.size(), 1u);
   EXPECT_EQ(parts_log.rows[0].at("status"), "image-size — part untouched — use it again");
   EXPECT_EQ(parts_log.rows[0].at("code"), "-52");
+}
+
+// A programmer lost once a part's write was done leaves a part that holds the image: it is
+// WRITTEN, NOT VERIFIED, to be verified, never a FAIL to scrap; and a station that has only
+// the job file checks it against the job's image.
+TEST_F(ProgProduction, APartWhoseVerifyTheProgrammerLostIsToBeVerified) {
+  const auto parts = MakeParts(sockets, 1);
+  // Without a blank check the verify's call is the first to begin a comparison (0x79).
+  std::ofstream(sockets / "part1.faults") << "no-reply:0x79";
+  const testsupport::ProcessResult run = RunProg(
+      {"--emulate", "--write", image.string(), "--no-blank-check", "--production", "--count",
+       "1", "--log", log.string()},
+      {{"QS71_EMU_SOCKET", sockets.string()}});
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  const CsvLog parts_log = ReadLog(log);
+  ASSERT_EQ(parts_log.rows.size(), 1u) << run.out << run.err;
+  EXPECT_EQ(parts_log.rows[0].at("result"), "unverified");
+  EXPECT_EQ(parts_log.rows[0].at("status"), "written, not verified — verify it");
+  EXPECT_NE(run.out.find("WRITTEN, NOT VERIFIED"), std::string::npos) << run.out;
+  std::filesystem::remove(sockets / "part1.faults");
+  const std::string job = (dir / "toy.job").string();
+  ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string()}).exitCode, 0);
+  const Environment environment = {{"QS71_TRUST_DIR", (dir / "none").string()}};
+  const struct {
+    const char* step;
+    int exit;
+  } checks[] = {{"--verify", 0}, {"--identify", 0}};
+  for (const auto& check : checks) {
+    const testsupport::ProcessResult checked = RunProg(
+        {"--emulate=" + parts[0].string(), "--job", job, check.step}, environment);
+    EXPECT_EQ(checked.exitCode, check.exit) << check.step << checked.out << checked.err;
+  }
+  const testsupport::ProcessResult blank = RunProg(
+      {"--emulate=" + (dir / "blank.otp").string(), "--job", job, "--verify", "--no-locate"},
+      environment);
+  EXPECT_EQ(blank.exitCode, 8) << blank.out << blank.err;
+  EXPECT_NE(blank.err.find("differs from " + job), std::string::npos) << blank.err;
 }
 
 // The job is checked before the first part: the number of programmers attached (fewer are
@@ -516,7 +503,7 @@ TEST_F(ProgProduction, TheRunsFilesAreKeptApart) {
       arguments.insert(arguments.begin(), production.begin(), production.end());
     }
     for (std::string& argument : arguments) argument = InCaseFolder(argument, folder);
-    const ProcessResult run = RunProg(arguments, {{"QS71_EMU_SOCKET", sockets.string()}});
+    const ProcessResult run = RunProg(arguments, {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}});
     EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
     EXPECT_EQ(run.err, "qs71prog: " + InCaseFolder(c.says, folder) + "\n");
     EXPECT_EQ(std::filesystem::exists(kept), existed);
@@ -538,7 +525,7 @@ TEST_F(ProgProduction, AnImageReplacedMidRunChangesNothing) {
   testsupport::LiveProcess process(
       {QS71PROG_PATH, "--emulate", "--write", image.string(), "--production", "--count", "2",
        "--stop-on-fail", "--log", log.string()},
-      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PACE_US", "20"}}});
+      {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PACE_US", "20"}}});
   std::string line;
   while (process.ReadLine(line) && line != "programmer 1: part 1 in the socket") {
   }
@@ -575,7 +562,7 @@ TEST_F(ProgProduction, LogRowsStandAloneAndRunNoFormula) {
     const ProcessResult run = testsupport::RunProcess(
         {QS71PROG_PATH, "--emulate", "--write", c.imageName, "--production", "--count", "1",
          "--log", log.string()},
-        {.folder = dir, .environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
+        {.folder = dir, .environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}}});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     const std::vector<std::string> lines = Lines(ReadFileText(log));
     ASSERT_FALSE(lines.empty());
@@ -604,7 +591,7 @@ TEST_F(ProgProduction, AFullDiskLeavesNoTornRow) {
       "--count 2 --log \"$1/parts.csv\" >/dev/null 2>&1; echo \"exit=$?\"; cat \"$1/parts.csv\"";
   const ProcessResult run = testsupport::RunProcess(
       {"unshare", "-m", "sh", "-c", script, QS71PROG_PATH, full.string(), before, image.string()},
-      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
+      {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}}});
   if (run.exitCode == 99) GTEST_SKIP() << "tmpfs cannot be mounted here: " << run.err;
   EXPECT_EQ(run.out, "exit=9\n" + before) << run.err;
   // The run's start row is the one that does not fit: no part is made.
@@ -624,7 +611,7 @@ TEST_F(ProgProduction, AFullLogEndsEveryLoop) {
     GTEST_SKIP() << "no private mount namespace here (unshare -m needs the right to mount)";
   }
   const std::vector<std::pair<std::string, std::string>> environment = {
-      {"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PROGRAMMERS", "2"}, {"QS71_EMU_PACE_US", "40"}};
+      {"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PROGRAMMERS", "2"}, {"QS71_EMU_PACE_US", "40"}};
   // The first run: the bytes of two start rows, two started rows and two part rows.
   MakeParts(sockets / "1", 1);
   MakeParts(sockets / "2", 1);
@@ -682,7 +669,7 @@ TEST_F(ProgProduction, AClosedPipeStopsNothing) {
        "(\"$0\" --emulate --write \"$1\" --production --count 2 --log \"$2\"; "
        "echo $? > \"$3\") | head -n 1",
        QS71PROG_PATH, image.string(), log.string(), status.string()},
-      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PACE_US", "20"}}});
+      {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PACE_US", "20"}}});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(ReadFileText(status), "0\n");
   const CsvLog parts_log = ReadLog(log);
@@ -700,7 +687,7 @@ TEST_F(ProgProduction, ASecondSigtermLogsEveryPartUnderWay) {
       {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH, "--emulate", "--write",
        image.string(), "--no-blank-check", "--production", "--all", "--count", "1", "--log",
        log.string()},
-      {.environment = {{"QS71_EMU_SOCKET", sockets.string()},
+      {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()},
                        {"QS71_EMU_PROGRAMMERS", "2"},
                        {"QS71_EMU_PACE_US", "1000"}}});
   int inSocket = 0;
@@ -737,7 +724,7 @@ TEST_F(ProgProduction, CtrlCEndsTheRunAfterThePartUnderWay) {
   testsupport::LiveProcess process(
       {QS71PROG_PATH, "--emulate", "--write", image.string(), "--production", "--log",
        log.string()},
-      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PACE_US", "100"}}});
+      {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PACE_US", "100"}}});
   ASSERT_TRUE(process.Started());
   std::string line;
   while (process.ReadLine(line) && line != "programmer 1: part 1 in the socket") {
@@ -770,7 +757,7 @@ TEST_F(ProgProduction, ACrashLeavesATraceTheNextRunReports) {
   testsupport::LiveProcess crashed(
       {QS71PROG_PATH, "--emulate", "--write", image.string(), "--production", "--log",
        log.string()},
-      {.environment = {{"QS71_EMU_SOCKET", (sockets / "first").string()},
+      {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", (sockets / "first").string()},
                        {"QS71_EMU_PACE_US", "1000"}}});
   ASSERT_TRUE(LogGets(log, "started"));
   for (int look = 0; look < 3000 && ReadFileBytes(first[0]) == blank; ++look) {
@@ -789,11 +776,11 @@ TEST_F(ProgProduction, ACrashLeavesATraceTheNextRunReports) {
   const ProcessResult next = RunProg(
       {"--emulate", "--write", image.string(), "--production", "--count", "1", "--log",
        nextLog.string()},
-      {{"QS71_EMU_SOCKET", (sockets / "second").string()}});
+      {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", (sockets / "second").string()}});
   EXPECT_EQ(next.exitCode, 0) << next.err;
   EXPECT_NE((next.out + next.err)
                 .find("1 part of run " + run + " was under way when it stopped (QS71EMU-01 part "
-                      "1): check it with --verify"),
+                      "1): check it with qs71prog --verify " + image.string()),
             std::string::npos)
       << next.out << next.err;
   const CsvLog after = ReadLog(nextLog);
@@ -812,6 +799,48 @@ TEST_F(ProgProduction, ACrashLeavesATraceTheNextRunReports) {
     EXPECT_EQ(written.exitCode, 0) << written.err;
     EXPECT_EQ(ReadFileText(exported), ReadFileText(e.log)) << e.run;
   }
+}
+
+// A station that has only the job file can follow the crash's advice: for a job's run it names
+// the job, which --verify checks a part against.
+TEST_F(ProgProduction, ACrashedJobsAdviceNamesTheJob) {
+  const std::string job = (dir / "toy.job").string();
+  ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string()}).exitCode, 0);
+  const Environment environment = {{"QS71_EMU_OPERATOR", "0"},
+                                   {"QS71_EMU_SOCKET", (sockets / "first").string()},
+                                   {"QS71_EMU_PACE_US", "1000"},
+                                   {"QS71_TRUST_DIR", (dir / "none").string()}};
+  const auto first = MakeParts(sockets / "first", 1);
+  testsupport::LiveProcess crashed(
+      {QS71PROG_PATH, "--emulate", "--job", job, "--production", "--log", log.string()},
+      {.environment = environment});
+  ASSERT_TRUE(LogGets(log, "started"));
+  crashed.Send(SIGKILL);
+  crashed.Wait();
+  const std::string run = ReadLog(log).started.at(0).at("run");
+
+  std::filesystem::create_directories(sockets / "second");
+  Environment next = environment;
+  next[1].second = (sockets / "second").string();
+  testsupport::LiveProcess again({"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH,
+                                  "--emulate", "--job", job, "--production"},
+                                 {.environment = next});
+  std::string line, seen;
+  while (again.ReadLine(line) && line.find("was under way when it stopped") == std::string::npos) {
+    seen += line + "\n";
+  }
+  again.Send(SIGTERM);
+  while (again.ReadLine(seen)) {
+  }
+  again.Wait();
+  EXPECT_NE(line.find("1 part of run " + run + " was under way when it stopped (QS71EMU-01 part "
+                      "1): check it with qs71prog --job " + job + " --verify"),
+            std::string::npos)
+      << seen << line;
+  const ProcessResult checked =
+      RunProg({"--emulate=" + first[0].string(), "--job", job, "--verify"},
+              {{"QS71_TRUST_DIR", (dir / "none").string()}});
+  EXPECT_NE(checked.exitCode, 2) << checked.out << checked.err;  // the advice is a command that runs
 }
 
 // A part that passed and is put in again holds the image already: it is taken out as ALREADY,
@@ -843,7 +872,7 @@ TEST_F(ProgProduction, APartMadeBeforeIsNotScrapped) {
     const ProcessResult run = RunProg(
         {"--emulate", "--write", image.string(), "--production", "--count", "2", "--log",
          log.string()},
-        {{"QS71_EMU_SOCKET", (sockets / "run").string()}});
+        {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", (sockets / "run").string()}});
     EXPECT_EQ(run.exitCode, c.exit) << run.out << run.err;
     const CsvLog parts_log = ReadLog(log);
     ASSERT_GE(parts_log.rows.size(), 1u);
@@ -868,7 +897,7 @@ TEST_F(ProgProduction, TheFirstFailureInTimeIsTheRunsExit) {
   const ProcessResult run = RunProg(
       {"--emulate", "--write", image.string(), "--production", "--all", "--count", "1", "--log",
        log.string(), "--summary", summary.string(), "--operator", "Ann", "--station", "bench 4"},
-      {{"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PROGRAMMERS", "2"},
+      {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PROGRAMMERS", "2"},
        {"QS71_EMU_PACE_US", "50"}});
   EXPECT_EQ(run.exitCode, 6) << run.out << run.err;  // programmer 2's not-blank came first
   const CsvLog parts_log = ReadLog(log);
@@ -902,28 +931,83 @@ TEST_F(ProgProduction, AnUnverifiedPartIsNoPass) {
   EXPECT_EQ(parts_log.rows[0].at("part"), "1");
 }
 
-// The log's folder removed while the run waits for a part: the run ends with 9 before the part
-// is touched, saying so, instead of writing rows into a file nobody can see.
-TEST_F(ProgProduction, ALogThatIsGoneEndsTheRunBeforeTheNextPart) {
-  std::filesystem::create_directories(sockets);
-  const std::filesystem::path logs = dir / "logs";
-  std::filesystem::create_directories(logs);
-  testsupport::LiveProcess process(
-      {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH, "--emulate", "--write",
-       image.string(), "--production", "--count", "1", "--log", (logs / "parts.csv").string()},
-      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
-  std::string line;
-  while (process.ReadLine(line) && line != "programmer 1: waiting for a part") {
+// The log's folder removed, or the trace deleted or replaced, while the run waits for a part:
+// the run ends with 9 before the part is touched, saying so, instead of writing rows into a
+// file nobody can see.
+TEST_F(ProgProduction, ALogOrTraceThatIsGoneEndsTheRunBeforeTheNextPart) {
+  const std::filesystem::path files = dir / "files";
+  const std::string trace = (files / "trace.db").string();
+  const std::string state = (dir / "state").string();
+  const std::string parts = (files / "parts.csv").string();
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::function<void()> fault;
+    std::string says;  // on the screen, and as how the run ended wherever that is told
+    std::string traced;  // the trace that keeps the run's end
+  } cases[] = {
+      {"the log's folder removed", {"--log", parts},
+       [&] { std::filesystem::remove_all(files); },
+       "the log " + parts + " is gone: it was deleted or its folder removed",
+       state + "/qs71/trace.db"},
+      {"the trace deleted", {"--trace", trace, "--log", log.string()},
+       [&] {
+         for (const char* end : {"", "-wal", "-shm"}) std::filesystem::remove(trace + end);
+       },
+       "the trace " + trace + " is gone: it was deleted or its folder removed", ""},
+      {"the trace replaced", {"--trace", trace, "--log", log.string()},
+       [&] {
+         std::filesystem::copy_file(trace, trace + ".new");
+         std::filesystem::rename(trace + ".new", trace);
+       },
+       "the trace " + trace + " was renamed or replaced by another file", trace},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(sockets);
+    std::filesystem::create_directories(sockets);
+    std::filesystem::create_directories(files);
+    std::filesystem::remove(log);
+    std::filesystem::remove_all(state);
+    std::vector<std::string> command = {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH,
+                                        "--emulate", "--write", image.string(), "--production",
+                                        "--count", "1", "--summary", (dir / "summary.json").string()};
+    command.insert(command.end(), c.arguments.begin(), c.arguments.end());
+    testsupport::LiveProcess process(command,
+                                     {.environment = {{"QS71_EMU_OPERATOR", "0"},
+                                                      {"QS71_EMU_SOCKET", sockets.string()},
+                                                      {"XDG_STATE_HOME", state}}});
+    std::string line;
+    while (process.ReadLine(line) && line != "programmer 1: waiting for a part") {
+    }
+    ASSERT_EQ(line, "programmer 1: waiting for a part");
+    c.fault();
+    const auto made = MakeParts(dir / "later", 1);
+    std::filesystem::copy_file(made[0], sockets / "part1.otp");
+    std::string rest;
+    while (process.ReadLine(line)) rest += line + "\n";
+    EXPECT_EQ(process.Wait(), 9) << rest;
+    EXPECT_NE(rest.find(c.says + "; the run ends"), std::string::npos) << rest;
+    EXPECT_NE(rest.find("qs71prog: production ended (" + c.says + "): "), std::string::npos)
+        << rest;
+    EXPECT_EQ(ReadFileBytes(sockets / "part1.otp"), blank) << "a part that cannot be logged was made";
+    EXPECT_NE(ReadFileText(dir / "summary.json").find("\"ended\": \"" + c.says + "\""),
+              std::string::npos)
+        << ReadFileText(dir / "summary.json");
+    if (std::filesystem::exists(log)) {
+      const CsvLog rows = ReadLog(log);
+      ASSERT_FALSE(rows.events.empty());
+      EXPECT_EQ(rows.events.back().at("event"), "end");
+      EXPECT_EQ(rows.events.back().at("status"), "passed 0 failed 0 yield -; ended: " + c.says);
+    }
+    if (!c.traced.empty()) {
+      const ProcessResult how =
+          testsupport::RunProcess({"sqlite3", c.traced, "SELECT how FROM runs WHERE how <> ''"});
+      EXPECT_EQ(how.out, c.says + "\n") << how.err;
+    }
+    std::filesystem::remove_all(files);
+    std::filesystem::remove_all(dir / "later");
   }
-  ASSERT_EQ(line, "programmer 1: waiting for a part");
-  std::filesystem::remove_all(logs);
-  const auto parts = MakeParts(dir / "later", 1);
-  std::filesystem::copy_file(parts[0], sockets / "part1.otp");
-  std::string rest;
-  while (process.ReadLine(line)) rest += line + "\n";
-  EXPECT_EQ(process.Wait(), 9) << rest;
-  EXPECT_NE(rest.find("parts.csv is gone"), std::string::npos) << rest;
-  EXPECT_EQ(ReadFileBytes(sockets / "part1.otp"), blank) << "a part that cannot be logged was made";
 }
 
 // A launcher that ignores Ctrl-C keeps it ignored; the run says how to stop it instead.
@@ -932,7 +1016,7 @@ TEST_F(ProgProduction, ARunWithCtrlCIgnoredSaysHowToStopIt) {
   const ProcessResult run = testsupport::RunProcess(
       {"sh", "-c", "trap '' INT; exec \"$0\" \"$@\"", QS71PROG_PATH, "--emulate", "--write",
        image.string(), "--production", "--count", "1"},
-      {.environment = {{"QS71_EMU_SOCKET", sockets.string()}}});
+      {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}}});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE((run.out + run.err).find("Ctrl-C is ignored: the program that started qs71prog "
                                      "ignores it; stop the run with kill -TERM "),
@@ -959,13 +1043,13 @@ TEST_F(ProgProduction, TheEmulatorsPartsAreNoRunsFiles) {
            " are the same file; give --transcript another name"},
       {"log onto a socket's part",
        {"--emulate", "--write", image.string(), "--production", "--log", parts[0].string()},
-       {{"QS71_EMU_SOCKET", sockets.string()}}, 2,
+       {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}}, 2,
        "--log " + parts[0].string() + " and the socket's part " + parts[0].string() +
            " are the same file; give --log another name"},
       {"log as a new part",
        {"--emulate", "--write", image.string(), "--production", "--log",
         (sockets / "log.otp").string()},
-       {{"QS71_EMU_SOCKET", sockets.string()}}, 2,
+       {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}}, 2,
        "--log " + (sockets / "log.otp").string() +
            " would be taken for a part: its folder feeds an emulated socket; give --log a name "
            "outside it"},
@@ -1023,7 +1107,7 @@ TEST_F(ProgProduction, AProgrammerIsFoundAgainByItsSerial) {
     testsupport::LiveProcess process(
         {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", QS71PROG_PATH, "--emulate", "--write",
          image.string(), "--production", "--count", "1", "--log", log.string()},
-        {.environment = {{"QS71_EMU_SOCKET", sockets.string()},
+        {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()},
                          {"QS71_EMU_PROGRAMMERS", "2"},
                          {"QS71_EMU_BUS", bus.string()}}});
     std::string seen;
@@ -1080,7 +1164,7 @@ TEST_F(ProgProduction, ProgrammersPluggedInLaterJoinTheRun) {
                                         "--emulate", "--write", image.string(), "--production",
                                         "--log", log.string()};
     command.insert(command.end(), c.arguments.begin(), c.arguments.end());
-    testsupport::LiveProcess process(command, {.environment = {{"QS71_EMU_SOCKET", sockets.string()},
+    testsupport::LiveProcess process(command, {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()},
                                                                {"QS71_EMU_PROGRAMMERS", "2"},
                                                                {"QS71_EMU_BUS", bus.string()}}});
     std::string seen;
@@ -1101,24 +1185,104 @@ TEST_F(ProgProduction, ProgrammersPluggedInLaterJoinTheRun) {
     EXPECT_EQ(perProgrammer, (std::map<std::string, int>{{"QS71EMU-01", 1}, {"QS71EMU-02", 1}}));
   }
 }
-// A job's lot counts over its runs in the station's trace: the run that makes its last part
-// ends at once (15) without waiting for a part it may not make, and the job runs no more.
+// A job's lot of good parts counts over its runs in the station's trace: the run that makes
+// its last part ends at once (15) without waiting for a part it may not make, and the job
+// runs no more.
 TEST_F(ProgProduction, ALotEndsTheRunAndTheJob) {
   const std::string job = (dir / "toy.job").string();
   ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string(), "--lot", "3"}).exitCode, 0);
-  const Environment environment = {{"QS71_EMU_SOCKET", sockets.string()},
+  const Environment environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()},
                                    {"QS71_TRUST_DIR", (dir / "none").string()}};
   MakeParts(sockets, 3);
   const ProcessResult made = RunProg({"--emulate", "--job", job, "--production", "--log", log.string()},
                                      environment);
   EXPECT_EQ(made.exitCode, 15) << made.out << made.err;
-  EXPECT_NE(made.out.find("lot 3: 2 made, 1 to go"), std::string::npos) << made.out;
+  EXPECT_NE(made.out.find("lot 3: 2 good, 0 scrap, 1 to go"), std::string::npos) << made.out;
   std::vector<std::string> numbers;
   for (const auto& row : ReadLog(log).rows) numbers.push_back(row.at("part"));
   EXPECT_EQ(numbers, (std::vector<std::string>{"1", "2", "3"}));
   const ProcessResult again = RunProg({"--emulate", "--job", job, "--production"}, environment);
   EXPECT_EQ(again.exitCode, 15);
-  EXPECT_NE(again.err.find("is complete (3 of 3 parts made"), std::string::npos) << again.err;
+  EXPECT_NE(again.err.find("is complete (3 good parts of 3, 0 scrap"), std::string::npos)
+      << again.err;
+}
+
+// Every attempt on a part is a part of the trace with its verdict and step: a part that fails
+// its blank check too, and again under a number of its own when it is put in again. The lot
+// counts good parts and scrap apart, the status line counts each part as soon as it has its
+// verdict, and the report's fail count and yield are those of the physical parts.
+TEST_F(ProgProduction, EveryAttemptIsAPartOfItsOwn) {
+  const std::string job = (dir / "toy.job").string();
+  ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string(), "--lot", "3"}).exitCode, 0);
+  const std::string state = (dir / "state").string();
+  const Environment environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()},
+                                   {"QS71_TRUST_DIR", (dir / "none").string()},
+                                   {"XDG_STATE_HOME", state}};
+  // A part written before, a good one, and one with a stuck cell.
+  const auto parts = MakeParts(sockets, 3);
+  ASSERT_EQ(RunProg({"--emulate=" + parts[0].string(), "--write", AlteredImage().string()}).exitCode,
+            0);
+  std::ofstream(sockets / "part3.faults") << "stuck:" << ProgrammedCell();
+  testsupport::LiveProcess run({QS71PROG_PATH, "--emulate", "--job", job, "--production"},
+                               {.environment = environment});
+  std::string line, seen;
+  while (run.ReadLine(line) && line.rfind("programmer 1 part 2: ", 0) != 0) seen += line + "\n";
+  seen += line + "\n";
+  // The part that failed its blank check, taken out and put in again; two blank ones behind it,
+  // each made apart and put in whole.
+  std::filesystem::rename(sockets / "out" / "part1.otp", sockets / "part4.otp");
+  const auto more = MakeParts(dir / "more", 2);
+  std::filesystem::rename(more[0], sockets / "part5.otp");
+  std::filesystem::rename(more[1], sockets / "part6.otp");
+  while (run.ReadLine(line)) seen += line + "\n";
+  EXPECT_EQ(run.Wait(), 6) << seen;  // the first failure: not blank
+  for (const char* text : {"programmer 1 part 1: FAIL", "programmer 1 part 3: FAIL",
+                           "programmer 1 part 4: FAIL", "programmer 1 part 6: PASS"}) {
+    EXPECT_NE(seen.find(text), std::string::npos) << text << "\n" << seen;
+  }
+  // The lot's line counts a part with its verdict, before the part is taken out.
+  for (const char* lot : {"lot 3: 1 good, 2 scrap, 2 to go\nprogrammer 1: take the part out",
+                          "lot 3: 1 good, 3 scrap, 2 to go\nprogrammer 1: take the part out",
+                          "lot 3: 3 good, 3 scrap, 0 to go\n"}) {
+    EXPECT_NE(seen.find(lot), std::string::npos) << lot << "\n" << seen;
+  }
+  const ProcessResult rows = testsupport::RunProcess(
+      {"sqlite3", state + "/qs71/trace.db", "SELECT number, result, step FROM parts ORDER BY number"});
+  EXPECT_EQ(rows.out,
+            "1|fail|blank-check\n2|pass|verify\n3|fail|verify\n4|fail|blank-check\n5|pass|verify\n"
+            "6|pass|verify\n")
+      << rows.err;
+  const ProcessResult report = RunProg({"--report", "-"}, environment);
+  EXPECT_EQ(report.exitCode, 0) << report.err;
+  for (const char* figures :
+       {"\nall      6     3     3           0        0        0          0     0  50.0%     1 ",
+        "\nnot-blank — reject the part            2       66.7%\n",
+        "\nblank-check      2       66.7%\nverify           1      100.0%\n"}) {
+    EXPECT_NE(report.out.find(figures), std::string::npos) << figures << "\n" << report.out;
+  }
+}
+
+// Names in a trace that another program (or an older qs71prog) wrote reach a terminal as
+// text: the report shows their control characters escaped, so that none acts on the screen.
+TEST_F(ProgProduction, AReportShowsNamesWithoutLettingTheTerminalActOnThem) {
+  MakeParts(sockets, 1);
+  const std::string state = (dir / "state").string();
+  const Environment environment = {{"XDG_STATE_HOME", state}};
+  const ProcessResult run = RunProg(
+      {"--emulate", "--write", image.string(), "--production", "--count", "1", "--operator", "ann"},
+      {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}, {"XDG_STATE_HOME", state}});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const ProcessResult changed = testsupport::RunProcess(
+      {"sqlite3", state + "/qs71/trace.db",
+       "UPDATE runs SET operator_name = char(27) || '[2J' || char(27) || ']0;owned' || char(7) || "
+       "'ann', station = 'st' || char(13) || 'x'"});
+  ASSERT_EQ(changed.exitCode, 0) << changed.err;
+  const ProcessResult report = RunProg({"--report", "-"}, environment);
+  EXPECT_EQ(report.exitCode, 0) << report.err;
+  for (const char control : {'\x1b', '\x07', '\r'}) {
+    EXPECT_EQ(report.out.find(control), std::string::npos) << static_cast<int>(control);
+  }
+  EXPECT_NE(report.out.find("\n\\x1B[2J\\x1B]0;owned\\x07ann "), std::string::npos) << report.out;
 }
 
 }  // namespace

@@ -27,7 +27,9 @@ ProcessResult RunProgOnTerminal(const std::vector<std::string>& arguments,
 }
 
 bool PartHoldsImage(const std::filesystem::path& part, const std::filesystem::path& image) {
-  return RunProg({"--emulate=" + part.string(), "--verify", image.string()}).exitCode == 0;
+  const std::filesystem::path taken = part.parent_path() / "out" / part.filename();
+  const std::filesystem::path where = std::filesystem::exists(part) ? part : taken;
+  return RunProg({"--emulate=" + where.string(), "--verify", image.string()}).exitCode == 0;
 }
 
 std::filesystem::path GeneratedImage(const std::filesystem::path& dir, const std::string& size) {

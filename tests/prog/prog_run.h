@@ -22,7 +22,8 @@ ProcessResult RunProg(const std::vector<std::string>& arguments,
 ProcessResult RunProgOnTerminal(const std::vector<std::string>& arguments,
                                 const Environment& environment, int columns);
 
-// Whether the emulated part file holds the image: qs71prog verifies it against the image.
+// Whether the emulated part file holds the image: qs71prog verifies it against the image. A
+// part the emulated operator took out is looked for in out/ beside it.
 bool PartHoldsImage(const std::filesystem::path& part, const std::filesystem::path& image);
 
 // The demo project compiled by the real qs71gen, with $FILESIZE changed when size is given

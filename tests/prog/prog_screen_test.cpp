@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <regex>
 #include <thread>
 
+#include "csv_log.h"
 #include "file_contents.h"
 #include "output_lines.h"
 #include "prog_run.h"
@@ -70,11 +73,14 @@ class ProgScreen : public testing::Test {
   }
 
   // qs71prog --production with these arguments, alone in a terminal of the fixed size.
-  void Start(const std::vector<std::string>& arguments) {
+  void Start(const std::vector<std::string>& arguments, int programmers = 1,
+             const char* pace = kPace) {
     std::vector<std::string> command = {
         "new-session", "-d", "-s", "bench", "-x", kColumns, "-y", kLines,
-        "env", "QS71_EMU_SOCKET=" + sockets.string(), std::string("QS71_EMU_PACE_US=") + kPace,
-        "QS71_EMU_PROGRAMMERS=1", "NO_COLOR=1", QS71PROG_PATH, "--emulate", "--write",
+        "env", "QS71_EMU_SOCKET=" + sockets.string(), "QS71_EMU_OPERATOR=0",
+        std::string("QS71_EMU_PACE_US=") + pace,
+        "QS71_EMU_PROGRAMMERS=" + std::to_string(programmers), "NO_COLOR=1",
+        "XDG_STATE_HOME=" + (dir / "state").string(), QS71PROG_PATH, "--emulate", "--write",
         image.string(), "--production"};
     command.insert(command.end(), arguments.begin(), arguments.end());
     const testsupport::ProcessResult tmux = Tmux(command);
@@ -160,6 +166,53 @@ TEST_F(ProgScreen, AnUnverifiedPartIsNeverAPass) {
   const std::vector<std::string> heads = TileHeads(screen);
   ASSERT_EQ(heads.size(), 1u) << screen;
   EXPECT_NE(heads[0].find("  WRITTEN, NOT VERIFIED  part 1"), std::string::npos) << screen;
+}
+
+// The bench's clock as the log writes it, "2026-12-07T19:40:00.123Z", to compare with its rows.
+std::string UtcNow() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          now.time_since_epoch()).count() % 1000;
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[80];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                static_cast<int>(millis));
+  return text;
+}
+
+// Output stopped with Ctrl-S for 30 s, three programmers at work: the terminal takes nothing,
+// and every loop goes on. Each part is made and logged while the screen stands still, its row
+// with the time it was made; Ctrl-Q brings the picture up to date.
+TEST_F(ProgScreen, AStoppedTerminalStopsNoPart) {
+  for (int k = 1; k <= 3; ++k) MakeParts(sockets / std::to_string(k), 2);
+  const std::filesystem::path log = dir / "parts.csv";
+  Start({"--all", "--count", "2", "--log", log.string()}, 3, "50");
+  const std::string busy = WaitFor(Shows("do not touch"));
+  ASSERT_NE(busy.find("do not touch"), std::string::npos) << busy;
+  ASSERT_EQ(Tmux({"send-keys", "-t", "bench", "C-s"}).exitCode, 0);
+  const auto stopped = std::chrono::steady_clock::now();
+  const auto held = stopped + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < held &&
+         (!std::filesystem::exists(log) || ReadLog(log).rows.size() < 6)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  std::this_thread::sleep_until(held);
+  const std::string resumedAt = UtcNow();
+  ASSERT_EQ(Tmux({"send-keys", "-t", "bench", "C-q"}).exitCode, 0);
+  const std::string screen = WaitFor(Shows("qs71prog: production ended"));
+  EXPECT_NE(screen.find("qs71prog: production ended (count reached): 6 passed, 0 failed"),
+            std::string::npos)
+      << screen;
+  const CsvLog parts = ReadLog(log);
+  ASSERT_EQ(parts.rows.size(), 6u);
+  EXPECT_EQ(parts.started.size(), 6u);
+  for (const auto& row : parts.rows) {
+    EXPECT_EQ(row.at("result"), "pass");
+    EXPECT_LT(row.at("time"), resumedAt) << "a part waited for the terminal";
+  }
 }
 
 }  // namespace

@@ -150,10 +150,12 @@ TEST_F(MultiProgrammer, JobsOnTwoProgrammersAtOnceKeepTheirOwnParts) {
   }
 }
 
-// One programmer's socket over a session: parts in name order, each written back to its own
-// file, a part's faults, the removal rule, the empty socket, and the control calls.
-TEST_F(MultiProgrammer, SocketFeedsPartsInNameOrder) {
-  enum Call { kIdentify, kJob, kRange, kInsert, kRemove };
+// One programmer's socket over a session, as a socket on a bench: a part stays in it until it
+// is taken out (its file moved away, or the control call), whatever the host does; parts come
+// in name order, each written back to its own file; a restart finds the part where the last
+// session left it; a part's faults; the empty socket; the control calls.
+TEST_F(MultiProgrammer, SocketHoldsEachPartUntilItIsTakenOut) {
+  enum Call { kIdentify, kJob, kRange, kTakeOut, kRestart, kInsert, kRemove };
   struct Row {
     Call call;
     int result;
@@ -163,12 +165,14 @@ TEST_F(MultiProgrammer, SocketFeedsPartsInNameOrder) {
       {kIdentify, 0, "OTP test started"},       // a.otp, fresh
       {kJob, 0, "Verify OTP complete.\n"},      // a.otp programmed
       {kRange, 0, ""},                          // a step after the job: the part stays
-      {kIdentify, -50, kEmptySocket.c_str()},   // the host waits: a.otp has left
-      {kIdentify, 0, "OTP test started"},       // b.otp
+      {kIdentify, 0, "OTP size: 262144 bytes"}, // the host waits: a.otp is still in
+      {kIdentify, 0, "OTP size: 262144 bytes"},
+      {kTakeOut, 0, "OTP test started"},        // a.otp moved away: b.otp
       {kJob, -56, "[ERROR] Data NOT match!\n"}, // b.faults: a stuck cell
-      {kIdentify, -50, kEmptySocket.c_str()},
-      {kIdentify, -50, kEmptySocket.c_str()},   // no part file left
+      {kRestart, 0, "OTP test started"},        // a new session takes up b.otp, not a.otp
+      {kRemove, -50, kEmptySocket.c_str()},     // no other part file left
       {kInsert, 0, "Verify OTP complete.\n"},   // c.otp put in by the control interface
+      {kIdentify, 0, "OTP test started"},
       {kRemove, -50, kEmptySocket.c_str()},
   };
   ScopedEnv socket("QS71_EMU_SOCKET", (folder / "tray").string());
@@ -183,27 +187,51 @@ TEST_F(MultiProgrammer, SocketFeedsPartsInNameOrder) {
   for (size_t i = 0; i < std::size(rows); ++i) {
     const Row& row = rows[i];
     Outcome outcome;
+    if (row.call == kTakeOut) std::filesystem::rename(a, folder / "a.otp");
+    if (row.call == kRestart) lib.reset();
+    if (row.call == kInsert) {
+      ASSERT_EQ(lib.insertChip(1, c.c_str()), 0);
+    }
+    if (row.call == kRemove) {
+      ASSERT_EQ(lib.removeChip(1), 0);
+    }
     if (row.call == kRange) {
       outcome.result = lib.verifyRangeOn(nullptr, nullptr, nullptr, &outcome.otpSize, 0, kSize,
                                          5.0, image.c_str());
     } else {
-      if (row.call == kInsert) {
-        ASSERT_EQ(lib.insertChip(1, c.c_str()), 0);
-      }
-      if (row.call == kRemove) {
-        ASSERT_EQ(lib.removeChip(1), 0);
-      }
-      outcome = lib.CallOn("", row.call == kIdentify || row.call == kRemove ? Job{} : job);
+      outcome = lib.CallOn("", row.call == kJob || row.call == kInsert ? job : Job{});
     }
     EXPECT_EQ(outcome.result, row.result) << "row " << i << "\n" << outcome.output;
     EXPECT_NE(outcome.output.find(row.says), std::string::npos) << "row " << i;
   }
   const std::vector<uint8_t> programmed = Programmed(kSize, systemArea, images["image.bin"]);
-  EXPECT_EQ(ReadFileBytes(a), programmed);
+  EXPECT_EQ(ReadFileBytes(folder / "a.otp"), programmed);
   EXPECT_EQ(ReadFileBytes(c), programmed);
   std::vector<uint8_t> stuck = programmed;
   stuck[kStuck] = 0xFF;
   EXPECT_EQ(ReadFileBytes(b), stuck);
+}
+
+// With an operator (QS71_EMU_OPERATOR=0) a part a job ran on is taken out as soon as the host
+// waits for the socket to be empty: its file goes to the folder's out/, and neither this
+// session nor the next takes it again.
+TEST_F(MultiProgrammer, AnOperatorTakesFinishedPartsOut) {
+  ScopedEnv socket("QS71_EMU_SOCKET", (folder / "tray").string());
+  ScopedEnv operatorAtTheBench("QS71_EMU_OPERATOR", "0");
+  Part(folder / "tray" / "a.otp");
+  const std::string b = Part(folder / "tray" / "b.otp");
+  const std::string image = Image("image.bin", 5);
+  Job job;
+  job.write = job.verify = true;
+  job.imageFile = image.c_str();
+  EXPECT_EQ(lib.CallOn("", job).result, 0);
+  const Outcome waiting = lib.CallOn("", Job{});
+  EXPECT_EQ(waiting.result, -50) << waiting.output;
+  EXPECT_EQ(ReadFileBytes(folder / "tray" / "out" / "a.otp"),
+            Programmed(kSize, systemArea, images["image.bin"]));
+  lib.reset();
+  EXPECT_EQ(lib.CallOn("", job).result, 0);
+  EXPECT_EQ(ReadFileBytes(b), Programmed(kSize, systemArea, images["image.bin"]));
 }
 
 // The output function gets exactly what standard output would, and standard output nothing.

@@ -7,10 +7,13 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "file_contents.h"
 #include "process_runner.h"
 #include "test_images.h"
 #include "test_scratch.h"
@@ -114,6 +117,56 @@ TEST_F(ProgrammerHold, CallsOfTheHoldingProcessGoThrough) {
   EXPECT_EQ(lib.release("emulated:01"), 0);
   EXPECT_EQ(lib.release("emulated:01"), -61);
   EXPECT_EQ(lib.release(nullptr), -61);
+}
+
+// A forked child holds nothing of its parent's: its call is refused in the parent's name while
+// the parent holds the programmer, and once the parent lets go a third process takes it, not
+// refused in the child's name.
+TEST_F(ProgrammerHold, AForkedChildHoldsNothingOfItsParents) {
+  testsupport::LiveProcess host({QS71_FORK_HOST}, options);
+  std::string line;
+  ASSERT_TRUE(host.ReadLine(line));
+  EXPECT_EQ(line, "parent hold 0");
+  ASSERT_TRUE(host.ReadLine(line));
+  const std::string busy = " job -62 [ERROR] Programmer busy: process " +
+                           std::to_string(host.Pid()) + " (qs71_fork_host) holds it! (-62)";
+  EXPECT_NE(line.find(busy), std::string::npos) << line;
+  const long child = std::atol(line.substr(std::string("child ").size()).c_str());
+  ASSERT_TRUE(host.ReadLine(line));
+  EXPECT_EQ(line, "parent release 0");
+  testsupport::LiveProcess third({QS71_HOLD_HELPER, QS71_EMULATED_LIBRARY, "hold", "-"}, options);
+  ASSERT_TRUE(third.ReadLine(line));
+  EXPECT_EQ(line, "hold 0 ");
+  if (child > 0) kill(static_cast<pid_t>(child), SIGKILL);
+}
+
+// The hold record: a call that reaches the part without holding it (the no-hold fault stands
+// for a library that lost track of its hold) gets a line naming who held the part then; calls
+// that hold it get none.
+TEST_F(ProgrammerHold, TheRecordTellsEveryCallWithoutItsHold) {
+  const std::string record = (folder / "holds.txt").string();
+  ScopedEnv recorded("QS71_EMU_HOLD_RECORD", record);
+  ScopedEnv kept("QS71_EMU_OTP_FILE", chip);
+  const std::string self = "process " + std::to_string(getpid()) + ": programmer 1 (emulated:01): "
+                           "a request reached the part while " + chip;
+  EXPECT_EQ(lib.Call(Job{}).result, 0);
+  EXPECT_FALSE(std::filesystem::exists(record)) << ReadFileText(record);
+  {
+    ScopedEnv faults("QS71_EMU_FAULTS", "no-hold");
+    EXPECT_EQ(lib.Call(Job{}).result, 0);
+  }
+  EXPECT_EQ(ReadFileText(record), self + " (held by no one) was not held by this process\n");
+  testsupport::LiveProcess holder({QS71_HOLD_HELPER, QS71_EMULATED_LIBRARY, "hold", "-"}, options);
+  std::string line;
+  ASSERT_TRUE(holder.ReadLine(line));
+  ASSERT_EQ(line, "hold 0 ");
+  std::filesystem::remove(record);
+  {
+    ScopedEnv faults("QS71_EMU_FAULTS", "no-hold");
+    EXPECT_EQ(lib.Call(Job{}).result, 0);
+  }
+  EXPECT_EQ(ReadFileText(record), self + " (held by process " + std::to_string(holder.Pid()) +
+                                      " (qs71_hold_helpe)) was not held by this process\n");
 }
 
 }  // namespace

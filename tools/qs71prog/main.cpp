@@ -58,6 +58,9 @@ int main(int argc, char** argv) {
     return static_cast<int>(qs71prog::ExportCsvCommand(options, console));
   }
   if (!options.report.empty()) return static_cast<int>(qs71prog::ReportCommand(options, console));
+  if (options.clearRefused) {
+    return static_cast<int>(qs71prog::ClearRefusedCommand(options, console));
+  }
   if (!options.jobFile.empty()) {
     const qs71prog::ExitCode taken = qs71prog::ApplyJobFile(options, console);
     if (taken != qs71prog::ExitCode::kOk) return static_cast<int>(taken);

@@ -11,14 +11,18 @@ std::string ProgrammerPath(int programmer) { return Format("emulated:%02d", prog
 
 std::string ProgrammerSerial(int programmer) { return Format("QS71EMU-%02d", programmer); }
 
+std::string BusEntry::Node() const {
+  return Format("emulated %d", programmer) + (generation.empty() ? "" : "/" + generation);
+}
+
 namespace {
 
 bool ReadEntry(const std::string& line, int count, BusEntry& entry) {
   std::istringstream fields(line);
   std::string rest;
-  if (!(fields >> entry.programmer >> entry.path >> entry.serial) || (fields >> rest)) {
-    return false;
-  }
+  if (!(fields >> entry.programmer >> entry.path >> entry.serial)) return false;
+  fields >> entry.generation;
+  if (fields >> rest) return false;
   return entry.programmer >= 1 && entry.programmer <= count;
 }
 
@@ -29,7 +33,7 @@ bool BusEntries(const std::string& busFile, int count, std::vector<BusEntry>& en
   entries.clear();
   if (busFile.empty()) {
     for (int programmer = 1; programmer <= count; ++programmer) {
-      entries.push_back({programmer, ProgrammerPath(programmer), ProgrammerSerial(programmer)});
+      entries.push_back({programmer, ProgrammerPath(programmer), ProgrammerSerial(programmer), ""});
     }
     return true;
   }
@@ -39,8 +43,8 @@ bool BusEntries(const std::string& busFile, int count, std::vector<BusEntry>& en
     if (line.find_first_not_of(" \t\r") == std::string::npos || line[0] == '#') continue;
     BusEntry entry;
     if (!ReadEntry(line, count, entry)) {
-      error = Format("%s:%d: a line is \"k PATH SERIAL\" with k from 1 to %d", busFile.c_str(),
-                     number, count);
+      error = Format("%s:%d: a line is \"k PATH SERIAL [GENERATION]\" with k from 1 to %d",
+                     busFile.c_str(), number, count);
       return false;
     }
     entries.push_back(entry);

@@ -9,12 +9,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <thread>
 
 #include "emulated_bus.h"
 #include "emulated_socket.h"
 #include "file_lock.h"
+#include "file_system.h"
 #include "hardware_id.h"
+#include "hold_record.h"
 #include "qs71_usb_writer.h"
 #include "session_record.h"
 #include "text_format.h"  // Format
@@ -64,14 +67,17 @@ bool AddPartFaults(const std::string& part, std::vector<Fault>& faults) {
 }
 
 // Each programmer keeps the record of its last call; the control interface shows that of
-// the programmer whose call began last. Calls on one programmer never overlap, so a record
-// is written by one call at a time, and read after it.
+// the programmer whose call began last, read after the calls. A host's jobs on one programmer
+// do not overlap, but its holds may come from any thread at any time, and each opens the
+// programmer as a call does: the records are written under one lock.
 std::array<SessionRecord, kMaxProgrammers + 1> sessions;
 std::atomic<int> lastProgrammer{1};
+std::mutex sessionLock;
 
 SessionRecord& SessionOf(int programmer) { return sessions[static_cast<size_t>(programmer)]; }
 
 void StartSession(int programmer) {
+  std::lock_guard<std::mutex> hold(sessionLock);
   SessionOf(programmer).Reset();
   lastProgrammer = programmer;
 }
@@ -100,6 +106,8 @@ std::unique_ptr<EmulatedDevice> EmulatedDevice::Attach(const std::string& patter
   if (FaultPlan(settings.faults).Has(FaultKind::kNoDevice)) return nullptr;  // the part's own
   std::unique_ptr<EmulatedDevice> device(new EmulatedDevice(settings, programmer));
   device->listedPath = entry->path;
+  device->listedNode = entry->Node();
+  device->listedSerial = entry->serial;
   device->part = part;
   device->commonFaults = common;
   if (!settings.socket.empty()) device->socketFolder = SocketFolderOf(settings, programmer);
@@ -121,7 +129,9 @@ bool EmulatedDevice::List(const std::string& pattern, std::vector<Listed>& found
     Complain(error);
     return true;
   }
-  for (const BusEntry& entry : bus) found.push_back({entry.path, entry.serial, kEmulatedRelease});
+  for (const BusEntry& entry : bus) {
+    found.push_back({entry.path, entry.serial, kEmulatedRelease, entry.Node()});
+  }
   return true;
 }
 
@@ -159,16 +169,22 @@ EmulatedDevice::EmulatedDevice(const EmulatorSettings& chosen, int programmerNum
 }
 
 EmulatedDevice::~EmulatedDevice() {
-  SessionOf(number).otp = chip.Cells();
+  {
+    std::lock_guard<std::mutex> hold(sessionLock);
+    SessionOf(number).otp = chip.Cells();
+  }
   transcript.Comment("emulated programmer detached");
 }
 
+// The no-hold fault attaches the part as a library that lost track of its hold would reach
+// it: without a hold, which the hold record (hold_record.h) then tells.
 HoldResult EmulatedDevice::Hold(HeldShares& shares) {
-  if (kFoldersLock && !socketFolder.empty()) {
+  const bool holding = !faults.Has(FaultKind::kNoHold);
+  if (holding && kFoldersLock && !socketFolder.empty()) {
     const HoldResult folder = HoldFile(socketFolder, shares);
     if (folder.code != 0) return folder;
   }
-  return AttachOtpFile(shares);
+  return AttachOtpFile(shares, holding);
 }
 
 std::string EmulatedDevice::Path() const { return listedPath; }
@@ -178,20 +194,31 @@ std::string EmulatedDevice::Path() const { return listedPath; }
 // is refused, since it is most likely an image given by mistake and must not be overwritten.
 // The presets are cells as the factory made them, so they reach the file too, once it is
 // held.
-HoldResult EmulatedDevice::AttachOtpFile(HeldShares& shares) {
+HoldResult EmulatedDevice::AttachOtpFile(HeldShares& shares, bool holding) {
   if (settings.otpFile.empty()) return HoldResult{};
   std::error_code ignored;
   const bool existed = std::filesystem::exists(settings.otpFile, ignored);
-  if (existed) {
-    const HoldResult held = HoldFile(settings.otpFile, shares);
+  std::string heldNode;
+  if (existed && holding) {
+    const HoldResult held = HoldFile(settings.otpFile, shares, &heldNode);
     if (held.code != 0) return held;
   }
   std::string error;
-  if (!otpFile.Attach(settings.otpFile, chip, error, !part.empty())) {
+  // A chip file is made under a lock of its own, on a descriptor no holds' table knows: a
+  // child forked meanwhile would keep that lock for as long as it lives, on the file the
+  // parent holds next. Forks wait for the records' lock (HidPortLockForFork).
+  std::unique_lock<std::mutex> noFork(sessionLock);
+  const bool attached = otpFile.Attach(settings.otpFile, chip, error, !part.empty());
+  noFork.unlock();
+  if (!attached) {
     if (!otpFile.Creator().empty()) return HoldResult{QS71_E_BUSY, otpFile.Creator()};
     return HoldResult{QS71_E_TRANSPORT, "No programmer: the emulated part: " + error};
   }
-  if (!existed) {
+  // An empty file is a new part, made whole under a new inode in its place: the hold taken
+  // on the empty one would not cover it.
+  const bool replaced =
+      existed && NodeIdentityOf(IdentifyFile(settings.otpFile.c_str())) != heldNode;
+  if ((!existed || replaced) && holding) {
     const HoldResult held = HoldFile(settings.otpFile, shares);
     if (held.code != 0) return held;
   }
@@ -212,8 +239,8 @@ bool EmulatedDevice::StoreChip() {
   return false;
 }
 
-void EmulatedDevice::AnnounceJob(bool runsSteps) {
-  if (AnnounceToSocket(number, part, runsSteps)) EmptySocket();
+void EmulatedDevice::AnnounceJob(PartUse use) {
+  if (AnnounceToSocket(number, part, use, settings.operatorSeconds)) EmptySocket();
 }
 
 // The part has left: its file keeps it as the last request left it, and the programmer now
@@ -242,6 +269,7 @@ bool EmulatedDevice::OpenWrite() {
 bool EmulatedDevice::OpenRead() const { return !faults.Has(FaultKind::kReadOpenFails); }
 
 void EmulatedDevice::Record(const uint8_t* request) const {
+  std::lock_guard<std::mutex> hold(sessionLock);
   SessionRecord& record = SessionOf(number);
   ++record.requests[request[0]];
   ++record.totalRequests;
@@ -259,9 +287,23 @@ void EmulatedDevice::KeepPace() {
   if (due - now >= std::chrono::milliseconds(1)) std::this_thread::sleep_until(due);
 }
 
+// Once per call, at its first request: the files the part is kept in must be held by this
+// process by now.
+void EmulatedDevice::CheckHold() {
+  if (holdChecked || settings.holdRecord.empty()) return;
+  holdChecked = true;
+  std::vector<std::string> files = {otpFile.Attached() ? settings.otpFile : ""};
+  if (kFoldersLock) files.push_back(socketFolder);
+  const std::vector<std::string> unheld = UnheldFiles(files);
+  if (!unheld.empty() && !RecordUnheldCall(settings.holdRecord, number, listedPath, unheld)) {
+    Complain("cannot append to the hold record " + settings.holdRecord);
+  }
+}
+
 bool EmulatedDevice::Write(const uint8_t* block) {
   // Unnumbered reports only: anything but report ID 0 is refused by the driver.
   if (faults.Disconnected() || block[0] != 0x00) return false;
+  CheckHold();
   const uint8_t* request = block + 1;
   const RequestFaults hit = faults.OnRequest(request[0]);
   if (hit.writeFails) return false;
@@ -285,16 +327,23 @@ bool EmulatedDevice::Read(uint8_t* block) {
   block[0] = 0x00;
   std::memcpy(block + 1, replies.front().data(), 64);
   transcript.Reply(replies.front().data());
-  SessionRecord& record = SessionOf(number);
-  ++record.replies;
-  record.lastReply = replies.front();
+  {
+    std::lock_guard<std::mutex> hold(sessionLock);
+    SessionRecord& record = SessionOf(number);
+    ++record.replies;
+    record.lastReply = replies.front();
+  }
   replies.pop_front();
   return true;
 }
 
 SessionRecord& LastSession() { return SessionOf(lastProgrammer); }
 
+void LockSessionsForFork() { sessionLock.lock(); }
+void UnlockSessionsAfterFork() { sessionLock.unlock(); }
+
 void ResetSessions() {
+  std::lock_guard<std::mutex> hold(sessionLock);
   for (SessionRecord& record : sessions) record.Reset();
   lastProgrammer = 1;
 }

@@ -13,6 +13,7 @@
 #include "emulator_settings.h"
 #include "fault_plan.h"
 #include "otp_chip.h"
+#include "part_use.h"
 #include "programmer_hold.h"
 #include "transcript.h"
 
@@ -34,6 +35,7 @@ class EmulatedDevice {
     std::string path;
     std::string serial;
     unsigned release;
+    std::string node;
   };
   static bool List(const std::string& pattern, std::vector<Listed>& found);
   ~EmulatedDevice();
@@ -46,10 +48,13 @@ class EmulatedDevice {
   // cannot be attached. The shares are the caller's, to outlive the device if it likes.
   HoldResult Hold(HeldShares& shares);
   std::string Path() const;
+  // The node and serial the bus gave the device it was attached as.
+  std::string Node() const { return listedNode; }
+  std::string Serial() const { return listedSerial; }
   bool OpenWrite();
   bool OpenRead() const;
-  // Whether the call runs steps on the part or only identifies it (the socket's rule).
-  void AnnounceJob(bool runsSteps);
+  // What the call does to the part (the socket's rule).
+  void AnnounceJob(PartUse use);
   // One 65-byte block each, report ID first.
   bool Write(const uint8_t* block);
   bool Read(uint8_t* block);
@@ -57,15 +62,18 @@ class EmulatedDevice {
  private:
   EmulatedDevice(const EmulatorSettings& settings, int number);
   static bool TakeSocketPart(EmulatorSettings& settings, int number, std::string& part);
-  HoldResult AttachOtpFile(HeldShares& shares);
+  HoldResult AttachOtpFile(HeldShares& shares, bool holding);
   void EmptySocket();
   bool StoreChip();
   void Record(const uint8_t* request) const;
+  void CheckHold();
   void KeepPace();
 
   EmulatorSettings settings;
   int number;                      // which programmer, from 1
   std::string listedPath;          // the path it was found at
+  std::string listedNode;
+  std::string listedSerial;
   std::string part;                // the socket's part, empty when there is none
   std::string socketFolder;        // where the socket takes its parts from, "" for none
   std::vector<Fault> commonFaults;  // those of the settings, without the part's own
@@ -76,6 +84,7 @@ class EmulatedDevice {
   FaultPlan faults;
   Transcript transcript;
   bool described = false;  // the transcript has been opened and told of this device
+  bool holdChecked = false;
   std::deque<std::array<uint8_t, 64>> replies;
   uint64_t paced = 0;  // requests taken since the first one
   std::chrono::steady_clock::time_point pacedFrom;

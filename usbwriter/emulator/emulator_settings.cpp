@@ -23,6 +23,14 @@ bool ParsePace(const std::string& text, uint32_t& micros) {
   return true;
 }
 
+bool ParseOperator(const std::string& text, int& seconds) {
+  if (text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const int value = std::atoi(text.c_str());
+  if (value > kMaxOperatorSeconds) return false;
+  seconds = value;
+  return true;
+}
+
 bool ParseProgrammers(const std::string& text, int& programmers) {
   if (text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos) return false;
   const int value = std::atoi(text.c_str());
@@ -39,6 +47,12 @@ bool ApplyEnvironment(EmulatorSettings& settings, std::string& error) {
   }
   settings.socket = Environment("QS71_EMU_SOCKET");
   settings.bus = Environment("QS71_EMU_BUS");
+  settings.holdRecord = Environment("QS71_EMU_HOLD_RECORD");
+  const std::string operatorSeconds = Environment("QS71_EMU_OPERATOR");
+  if (!operatorSeconds.empty() && !ParseOperator(operatorSeconds, settings.operatorSeconds)) {
+    error = "QS71_EMU_OPERATOR must be seconds from 0 to 3600, not \"" + operatorSeconds + "\"";
+    return false;
+  }
   const std::string id = Environment("QS71_EMU_ID");
   if (!id.empty() && !ParseChipId(id, settings.id)) {
     error = "QS71_EMU_ID must be eight hex digits, not \"" + id + "\"";

@@ -25,6 +25,10 @@ struct EmulatorSettings {
   int programmers = 1;  // how many programmers are attached
   std::string socket;   // the folder the sockets take their parts from; empty: no sockets
   std::string bus;      // the bus file (emulated_bus.h); empty: programmers 1..programmers
+  // The operator who takes finished parts out of the sockets (emulated_socket.h): seconds
+  // after the host began to wait; kNoOperator (-1): parts stay until a test takes them out.
+  int operatorSeconds = -1;
+  std::string holdRecord;  // where calls that reach a part without its hold are recorded
 };
 
 // Settings made through the control interface. They outlive calls, take precedence over the
@@ -52,6 +56,8 @@ bool CurrentSettings(EmulatorSettings& settings, std::string& error);
 
 // The longest pace accepted, 100 ms a request: slower than any real programmer.
 constexpr uint32_t kMaxPaceMicros = 100000;
+// The longest an emulated operator lets a finished part sit: an hour.
+constexpr int kMaxOperatorSeconds = 3600;
 
 // The folder programmer k of n takes its parts from: the socket folder itself for a single
 // programmer, its subfolder k otherwise.

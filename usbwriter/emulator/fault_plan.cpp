@@ -24,6 +24,7 @@ constexpr FaultName kNames[] = {
     {"reply-byte", FaultKind::kReplyByte, 3, 4},
     {"disconnect", FaultKind::kDisconnect, 1, 1},
     {"stuck", FaultKind::kStuckCell, 1, 2},
+    {"no-hold", FaultKind::kNoHold, 0, 0},
 };
 
 std::vector<std::string> Split(const std::string& text, char separator) {

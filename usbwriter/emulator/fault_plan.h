@@ -21,6 +21,7 @@ enum class FaultKind {
   kReplyByte,      // reply-byte:CMD:OFFSET:VALUE[:N]
   kDisconnect,     // disconnect:N             gone after N requests
   kStuckCell,      // stuck:CELL[:BITS]        bits of a cell that will not program
+  kNoHold,         // no-hold                  the part is attached without its hold
 };
 
 inline constexpr int kAnyCommand = -1;

@@ -22,5 +22,8 @@ struct SessionRecord {
 // The record of the programmer whose call began last.
 SessionRecord& LastSession();
 void ResetSessions();
+// The records' lock across a fork (hid_port.h's HidPortLockForFork).
+void LockSessionsForFork();
+void UnlockSessionsAfterFork();
 
 }  // namespace qs71::emu

@@ -47,14 +47,14 @@ QS71_USB_WRITER_API int32_t QS71_CDECL Qs71EmuSetProgrammers(int32_t count);
 
 /* Puts the part kept in this file (QS71_EMU_SOCKET's part files: an empty or missing file is
  * a fresh part) into the socket of programmer 1..99, in place of whatever it held. From then
- * on that programmer has a socket: the part stays until it is removed or leaves after its
- * job, and the file is never taken from a socket folder again. Returns 0, or -1 for a
- * programmer out of range or no path. */
+ * on that programmer has a socket: the part stays until it is removed (or an emulated
+ * operator, QS71_EMU_OPERATOR, takes it out after its job), and the file is never taken from
+ * a socket folder again. Returns 0, or -1 for a programmer out of range or no path. */
 QS71_USB_WRITER_API int32_t QS71_CDECL Qs71EmuInsertChip(int32_t programmer, const char* path);
 
-/* Takes the part out of programmer 1..99's socket; its file keeps it. The socket answers as
- * an empty one until the next part is taken from its folder or inserted. Returns 0, or -1
- * for a programmer out of range. */
+/* Takes the part out of programmer 1..99's socket; its file keeps it and stays where it is,
+ * and this process does not take it again. The next call finds the next part file of the
+ * socket's folder, or an empty socket. Returns 0, or -1 for a programmer out of range. */
 QS71_USB_WRITER_API int32_t QS71_CDECL Qs71EmuRemoveChip(int32_t programmer);
 
 /* Requests of one command byte (0..255) that reached the programmer during the last call,

@@ -6,8 +6,10 @@
  * range of the OTP compared, for a host that wants to know where a part differs; for a host
  * with several programmers, Qs71UsbListProgrammers and the variants of both that name the
  * programmer, Qs71UsbWriterOn and Qs71UsbVerifyRangeOn; and the same two with the image in
- * memory and a result structure, Qs71UsbJob and Qs71UsbCompareRange; and Qs71UsbHold and
- * Qs71UsbRelease, which keep a programmer for this process across calls (below). All are plain C
+ * memory and a result structure, Qs71UsbJob and Qs71UsbCompareRange; Qs71UsbHold and
+ * Qs71UsbRelease, which keep a programmer for this process across calls; and for a host that
+ * names each programmer by its device rather than its path, Qs71UsbListIdentities,
+ * Qs71UsbHoldProgrammer and Qs71UsbReleaseProgrammer (below). All are plain C
  * with the cdecl calling convention and undecorated names, so
  * that any host (C, C++, a .NET or Delphi front end on 32-bit Windows) can bind them by
  * name.
@@ -154,9 +156,13 @@ typedef int32_t(QS71_CDECL* Qs71UsbVerifyRangeFunction)(
 
 /*
  * Several programmers on one host. Qs71UsbWriter and Qs71UsbVerifyRange open the first
- * programmer found; the calls below list the attached programmers and name the one a job
- * runs on. Calls on different programmers may run at the same time, from different threads;
- * calls on the same programmer must not overlap.
+ * programmer; the calls below list the attached programmers and name the one a job runs on.
+ * Calls on different programmers may run at the same time, from different threads; calls on
+ * the same programmer must not overlap.
+ *
+ * "The first programmer", wherever a call names none (NULL or "" for a path, Qs71UsbWriter,
+ * Qs71UsbHold(NULL) and Qs71UsbRelease(NULL) alike), is the first that
+ * Qs71UsbListProgrammers lists at the moment of the call: the one with the lowest path.
  */
 
 /* One attached programmer, as Qs71UsbListProgrammers reports it. */
@@ -178,12 +184,46 @@ QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbListProgrammers(Qs71ProgrammerInfo
 typedef int32_t(QS71_CDECL* Qs71UsbListProgrammersFunction)(Qs71ProgrammerInfo* list,
                                                            int32_t capacity);
 
+/*
+ * A programmer is its device, known by two things: the device node's own identity and its
+ * serial. A path only says where a node is now: on Linux hidraw gives a freed /dev/hidrawN to
+ * the next device plugged in, so a replacement programmer may appear at the lost one's path;
+ * and programmers whose firmware reports one fixed serial are told apart only by their nodes.
+ * Qs71UsbListIdentities lists the programmers with their nodes; the calls that take a
+ * Qs71ProgrammerIdentity (Qs71UsbHoldProgrammer, Qs71UsbReleaseProgrammer, and Qs71UsbJob and
+ * Qs71UsbCompareRange through their requests' identity field) run on exactly that device: each
+ * opens the programmer at info.path and checks, before its hold, after its hold and after it
+ * opened the device, that the device there has this node and this serial. A device that does
+ * not is another one, and is refused with QS71_E_REPLACED before anything is sent to it; a
+ * device gone from the path fails as a missing programmer does (QS71_E_TRANSPORT).
+ *
+ *   node  Linux: "inode 5:11165717", the device and inode of the hidraw node (a node removed
+ *         and made again at the same path is another node); Windows: the device instance ID
+ *         ("HID\VID_04D8&PID_FE08\7&2A1B3C4D&0&0000"); the emulated library: "emulated 2",
+ *         the programmer's number on its bus (with "/GENERATION" when the bus makes its node
+ *         again). Compare it as a whole: its form is for people. "" when it cannot be read.
+ */
+typedef struct Qs71ProgrammerIdentity {
+  Qs71ProgrammerInfo info;  /* path, serial and release, as Qs71UsbListProgrammers gives them */
+  char node[256];           /* the device node's own identity, NUL-terminated */
+} Qs71ProgrammerIdentity;
+
+/*
+ * Qs71UsbListProgrammers with each programmer's node: the same programmers in the same order,
+ * the same counts and codes.
+ */
+QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbListIdentities(Qs71ProgrammerIdentity* list,
+                                                             int32_t capacity);
+
+typedef int32_t(QS71_CDECL* Qs71UsbListIdentitiesFunction)(Qs71ProgrammerIdentity* list,
+                                                          int32_t capacity);
+
 /* Receives, in order, each piece of text a call would print to standard output. */
 typedef void(QS71_CDECL* Qs71OutputFunction)(void* context, const char* text);
 
 /*
  * Qs71UsbWriter on one programmer. programmer is a path from Qs71UsbListProgrammers (NULL or
- * "" for the first programmer found, as Qs71UsbWriter). output receives the call's text
+ * "" for the first programmer, as Qs71UsbWriter). output receives the call's text
  * instead of standard output, with context as its first argument; NULL prints to standard
  * output. Everything else is as Qs71UsbWriter: the same steps, cells, messages and result
  * codes; a programmer that is not attached fails as a missing programmer does (-20).
@@ -261,16 +301,21 @@ enum Qs71JobCode {
  *   QS71_E_HOLD  "[ERROR] Cannot hold the programmer: /dev/hidraw3: Permission denied! (-63)":
  *                the hold could not be taken, for the system's reason; the call is refused
  *                rather than run unguarded
+ *   QS71_E_REPLACED  "[ERROR] Programmer replaced: /dev/hidraw3 is not the device named
+ *                (serial QS71-0043, inode 5:11165722)! (-64)": a call that named the device
+ *                itself (Qs71ProgrammerIdentity) found another one at its path; for the host
+ *                its programmer is lost
  */
 enum Qs71HoldCode {
   QS71_E_BUSY = -62,
-  QS71_E_HOLD = -63
+  QS71_E_HOLD = -63,
+  QS71_E_REPLACED = -64
 };
 
 typedef struct Qs71JobRequest {
   uint32_t size;                 /* sizeof(Qs71JobRequest) */
   const char* programmer;        /* a path from Qs71UsbListProgrammers; NULL or "" for the
-                                    first programmer found */
+                                    first programmer */
   qs71_bool blankCheck;
   qs71_bool write;
   qs71_bool verify;
@@ -291,6 +336,10 @@ typedef struct Qs71JobRequest {
   const char* imageName;         /* the name the text gives the image, as Qs71UsbWriterOn
                                     gives the file's ("Import File: <imageName>"); NULL
                                     leaves that line out. Read only when size covers it. */
+  const Qs71ProgrammerIdentity* identity; /* the device itself, from Qs71UsbListIdentities;
+                                    when not NULL (and size covers it) the job runs on that
+                                    device only, and programmer is not read: another device
+                                    at its path is refused with QS71_E_REPLACED */
 } Qs71JobRequest;
 
 typedef struct Qs71JobResult {
@@ -337,6 +386,8 @@ typedef struct Qs71RangeRequest {
   Qs71OutputFunction output;
   void* context;
   const volatile int32_t* cancel; /* as in Qs71JobRequest */
+  const Qs71ProgrammerIdentity* identity; /* as in Qs71JobRequest; read only when size
+                                    covers it */
 } Qs71RangeRequest;
 
 /*
@@ -354,11 +405,16 @@ typedef int32_t(QS71_CDECL* Qs71UsbCompareRangeFunction)(const Qs71RangeRequest*
 /*
  * A production run holds its programmer from its first part to its last, so that no other
  * host slips in between two calls. Qs71UsbHold takes the hold of the programmer (a path from
- * Qs71UsbListProgrammers; NULL or "" for the first programmer found) for this process until
+ * Qs71UsbListProgrammers; NULL or "" for the first programmer) for this process until
  * Qs71UsbRelease or the end of the process, however it ends. Calls of this process on that
  * programmer then go through, from any thread; other processes, of any user, are refused
  * with QS71_E_BUSY. Holding a programmer this process holds already is 0 again, and one
  * Qs71UsbRelease lets go of it.
+ *
+ * A hold is of the device, kept by its node, never by a path: once the node at a path is
+ * another (the programmer unplugged and another plugged in, or its node made again), what
+ * this process held there is not held by it any more; the new device is held afresh, by the
+ * same rules, by whoever asks first.
  *
  * Qs71UsbHold returns 0, QS71_E_BUSY, QS71_E_HOLD, or QS71_E_TRANSPORT when no such
  * programmer is attached. why (may be NULL) receives, NUL-terminated and cut to whyCapacity
@@ -366,7 +422,16 @@ typedef int32_t(QS71_CDECL* Qs71UsbCompareRangeFunction)(const Qs71RangeRequest*
  * the system's reason; "" on success. Prints nothing.
  *
  * Qs71UsbRelease returns 0, or QS71_E_ARGUMENT when this process does not hold that
- * programmer (NULL or "": the first programmer found).
+ * programmer (NULL or "": the first programmer). A path releases the hold taken at that path,
+ * also when its node has gone since.
+ *
+ * A child process made by fork() without exec holds nothing, whatever its parent held: the
+ * child's calls take their own hold as any other process's do, so while the parent holds a
+ * programmer the child is refused with QS71_E_BUSY naming the parent, and once the parent
+ * lets go the programmer is free for anyone, the child included. (The library lets go of the
+ * child's copies of the parent's descriptors in the child, which leaves the parent's locks
+ * alone.) A host that forks workers, Python's multiprocessing among them, takes the hold in
+ * the worker that drives the programmer.
  *
  * The emulated programmer is held through the files it keeps its parts in (the chip file,
  * the socket's part files and folders); one without a file has nothing to share and is held
@@ -381,6 +446,24 @@ typedef int32_t(QS71_CDECL* Qs71UsbHoldFunction)(const char* programmer, char* w
 QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbRelease(const char* programmer);
 
 typedef int32_t(QS71_CDECL* Qs71UsbReleaseFunction)(const char* programmer);
+
+/*
+ * Qs71UsbHold and Qs71UsbRelease of the device itself (Qs71UsbListIdentities): the hold is
+ * taken only of the device with that node and serial, and refused with QS71_E_REPLACED when
+ * another stands at its path; the release lets go of that device's hold (QS71_E_ARGUMENT when
+ * this process does not hold it), wherever it is now or whether it is gone.
+ */
+QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbHoldProgrammer(
+    const Qs71ProgrammerIdentity* programmer, char* why, uint32_t whyCapacity);
+
+typedef int32_t(QS71_CDECL* Qs71UsbHoldProgrammerFunction)(
+    const Qs71ProgrammerIdentity* programmer, char* why, uint32_t whyCapacity);
+
+QS71_USB_WRITER_API int32_t QS71_CDECL Qs71UsbReleaseProgrammer(
+    const Qs71ProgrammerIdentity* programmer);
+
+typedef int32_t(QS71_CDECL* Qs71UsbReleaseProgrammerFunction)(
+    const Qs71ProgrammerIdentity* programmer);
 
 #ifdef __cplusplus
 }

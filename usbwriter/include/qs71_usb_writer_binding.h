@@ -29,6 +29,9 @@ struct WriterBinding {
   Qs71UsbCompareRangeFunction compareRange = nullptr;
   Qs71UsbHoldFunction hold = nullptr;
   Qs71UsbReleaseFunction release = nullptr;
+  Qs71UsbListIdentitiesFunction listIdentities = nullptr;
+  Qs71UsbHoldProgrammerFunction holdProgrammer = nullptr;
+  Qs71UsbReleaseProgrammerFunction releaseProgrammer = nullptr;
 
   // The emulated build's control interface (qs71_emulator_control.h).
   decltype(&Qs71EmuReset) reset = nullptr;
@@ -57,6 +60,9 @@ struct WriterBinding {
     Take(find, compareRange, "Qs71UsbCompareRange");
     Take(find, hold, "Qs71UsbHold");
     Take(find, release, "Qs71UsbRelease");
+    Take(find, listIdentities, "Qs71UsbListIdentities");
+    Take(find, holdProgrammer, "Qs71UsbHoldProgrammer");
+    Take(find, releaseProgrammer, "Qs71UsbReleaseProgrammer");
     Take(find, reset, "Qs71EmuReset");
     Take(find, setChipId, "Qs71EmuSetChipId");
     Take(find, addFaults, "Qs71EmuAddFaults");
@@ -78,10 +84,12 @@ struct WriterBinding {
     Bind([&](const char* name) { return library.template Find<void (*)()>(name); });
   }
 
-  // Every call of the library is bound, as in any build that has the hold.
+  // Every call of the library is bound, as in any build that holds a programmer by its
+  // device.
   bool Complete() const {
     return writer && verifyRange && listProgrammers && writerOn && verifyRangeOn && job &&
-           compareRange && hold && release;
+           compareRange && hold && release && listIdentities && holdProgrammer &&
+           releaseProgrammer;
   }
   // The emulated build: its control interface is bound.
   bool Emulated() const {

@@ -107,6 +107,19 @@ BOOL WINAPI RegistryProperty(HDEVINFO set, PSP_DEVINFO_DATA devInfo, DWORD prope
   return TRUE;
 }
 
+// Each interface's device has an instance ID of its own, as a real bus gives each device.
+BOOL WINAPI InstanceId(HDEVINFO set, PSP_DEVINFO_DATA devInfo, PSTR buffer, DWORD size,
+                       PDWORD required) {
+  const BusEntry* entry = set == kFakeSet && devInfo != nullptr ? EntryAt(devInfo->DevInst)
+                                                                 : nullptr;
+  if (entry == nullptr) return Fail(ERROR_NO_SUCH_DEVINST);
+  const std::string id = "HID\\VID_04D8&PID_FE08\\7&FAKE&0&" + std::to_string(devInfo->DevInst);
+  if (required != nullptr) *required = static_cast<DWORD>(id.size() + 1);
+  if (buffer == nullptr || size < id.size() + 1) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  std::memcpy(buffer, id.c_str(), id.size() + 1);
+  return TRUE;
+}
+
 BOOL WINAPI DestroyList(HDEVINFO set) {
   if (set != kFakeSet) return Fail(ERROR_INVALID_HANDLE);
   --Bus().setsOpen;
@@ -123,6 +136,7 @@ const Fake kFakes[] = {
     {"SetupDiEnumDeviceInterfaces", reinterpret_cast<void*>(&EnumInterfaces)},
     {"SetupDiGetDeviceInterfaceDetailA", reinterpret_cast<void*>(&InterfaceDetail)},
     {"SetupDiGetDeviceRegistryPropertyA", reinterpret_cast<void*>(&RegistryProperty)},
+    {"SetupDiGetDeviceInstanceIdA", reinterpret_cast<void*>(&InstanceId)},
     {"SetupDiDestroyDeviceInfoList", reinterpret_cast<void*>(&DestroyList)},
 };
 

@@ -25,7 +25,7 @@ struct BusEntry {
 void SetFakeBus(const std::vector<BusEntry>& entries, const std::string& pipePath);
 // Device-information sets handed out and not yet destroyed.
 int FakeSetsOpen();
-// Points the module's five SetupAPI imports at the fakes; false when one is not imported.
+// Points the module's six SetupAPI imports at the fakes; false when one is not imported.
 bool PatchSetupApi(HMODULE module);
 
 }  // namespace qs71::wine

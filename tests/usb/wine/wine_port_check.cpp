@@ -53,8 +53,9 @@ struct Row {
   uint32_t timeouts;
   std::vector<std::string> messages;  // printed in this order, among others
   // Qs71UsbWriter on the first programmer found, Qs71UsbWriterOn on the programmer's device
-  // path, or Qs71UsbJob on that path with the image in memory.
-  enum Via { kFirstFound, kByPath, kJob } via = kFirstFound;
+  // path, Qs71UsbJob on that path with the image in memory, or Qs71UsbJob on the device as
+  // Qs71UsbListIdentities names it (its instance ID, from SetupAPI).
+  enum Via { kFirstFound, kByPath, kJob, kIdentity } via = kFirstFound;
 };
 
 const Row kRows[] = {
@@ -67,6 +68,10 @@ const Row kRows[] = {
      {"OTP blank check complete.\n", "Import File: image.bin\n", "Write OTP complete.\n",
       "Verify OTP complete.\n", kStopped},
      Row::kJob},
+    {"the job call on the device its instance ID names", {}, true, 0, 0,
+     {"OTP blank check complete.\n", "Import File: image.bin\n", "Write OTP complete.\n",
+      "Verify OTP complete.\n", kStopped},
+     Row::kIdentity},
     {"no programmer on the bus", {}, false, -20, 0, {kNotStarted, kNotStopped}},
     {"silent from the write's end", {PipeFault::kSilent, 0x75}, true, -20, 2,
      {"[ERROR] Fail to write OTP data! (-20)\n", kNotStopped}},
@@ -147,12 +152,33 @@ void QS71_CDECL AppendText(void* context, const char* text) {
   *static_cast<std::string*>(context) += text;
 }
 
-// The job call as a host that read the image makes it: the bytes, named for the text.
+// The programmer at path as Qs71UsbListIdentities lists it; false when it is not listed, or
+// without the instance ID the fake bus gives its device.
+bool IdentityAt(const WriterBinding& calls, const std::string& path,
+                Qs71ProgrammerIdentity& identity) {
+  Qs71ProgrammerIdentity list[8] = {};
+  const int32_t count = calls.listIdentities(list, 8);
+  for (int32_t i = 0; i < count && i < 8; ++i) {
+    if (_stricmp(list[i].info.path, path.c_str()) != 0) continue;
+    identity = list[i];
+    return std::string(identity.node).rfind("HID\\VID_04D8&PID_FE08\\7&FAKE&0&", 0) == 0;
+  }
+  return false;
+}
+
+// The job call as a host that read the image makes it: the bytes, named for the text; by the
+// device's identity when asked.
 int32_t RunJob(const WriterBinding& calls, const std::string& programmer,
-               const std::vector<uint8_t>& image, std::string& output) {
+               const std::vector<uint8_t>& image, std::string& output, bool byIdentity) {
+  Qs71ProgrammerIdentity identity{};
+  if (byIdentity && !IdentityAt(calls, programmer, identity)) {
+    output += "not listed with its instance ID\n";
+    return QS71_E_TRANSPORT;
+  }
   Qs71JobRequest request{};
   request.size = sizeof request;
   request.programmer = programmer.c_str();
+  request.identity = byIdentity ? &identity : nullptr;
   request.blankCheck = request.write = request.verify = 1;
   request.blankCheckVdd = request.verifyVdd = 5.0;
   request.writeVdd = 5.5;
@@ -182,8 +208,8 @@ Call Run(const WriterBinding& calls, const Row& row, const std::string& folder, 
   int32_t stage = -1, progress = -1, otpSize = -1;
   CapturedStdout captured(folder + "\\output.txt");
   std::string given;
-  if (row.via == Row::kJob) {
-    call.result = RunJob(calls, pipe, image, given);
+  if (row.via == Row::kJob || row.via == Row::kIdentity) {
+    call.result = RunJob(calls, pipe, image, given, row.via == Row::kIdentity);
   } else if (row.via == Row::kByPath) {
     call.result = calls.writerOn(pipe.c_str(), nullptr, nullptr, &stage, &progress, &otpSize, 1,
                                  5.0, 1, 5.5, 6.5, 1, 5.0, 0, imagePath.c_str());

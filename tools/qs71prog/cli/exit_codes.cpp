@@ -52,6 +52,8 @@ constexpr ExitRule kExitRules[] = {
     // The programmer is there but cannot be held (its node cannot be opened, a system without
     // locks): for the operator the same as one that cannot be opened at all.
     {QS71_E_HOLD, kAnyPhase, ExitCode::kNoProgrammer},
+    // Another device where the job's programmer was: the programmer is lost, whatever step.
+    {QS71_E_REPLACED, kAnyPhase, ExitCode::kNoProgrammer},
     {QS71_E_TRANSPORT, Bit(Phase::kConnect), ExitCode::kNoProgrammer},
     {QS71_E_FILE, kAnyPhase, ExitCode::kFileError},
     {QS71_E_FILE_SIZE, kAnyPhase, ExitCode::kImageSize},

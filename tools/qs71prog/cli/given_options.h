@@ -23,6 +23,7 @@ struct Given {
   bool noLocate = false;
   std::optional<std::string> write;
   std::optional<std::string> verify;
+  bool verifyJob = false;  // --verify without an image: the job file's
   std::optional<double> vdd;
   std::array<std::optional<double>, 4> volts;
   std::string library;
@@ -59,6 +60,7 @@ struct Given {
   std::string run;        // --run ID
   std::string since;      // --since TIME
   std::string showPolicy;  // "--show-policy" when asked, a command as --show-job is
+  bool clearRefused = false;  // --clear-refused
   std::vector<std::string> named;  // every option given, by its name
   bool jobIsFile = false;          // --job names a file that exists
 
@@ -71,8 +73,8 @@ struct Given {
 // of the settings its job fixes. False with error naming the option.
 bool CheckJobOptionRules(const Given& given, std::string& error);
 
-// Whether given asks for one of --make-key, --make-job, --show-job, --show-policy, --export-csv
-// and --report.
+// Whether given asks for one of --make-key, --make-job, --show-job, --show-policy, --export-csv,
+// --report and --clear-refused.
 bool AsksForJobAction(const Given& given);
 
 }  // namespace qs71prog

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/given_options.h"
+#include "trace/connection_password.h"
 
 namespace qs71prog {
 
@@ -14,7 +15,12 @@ struct JobAction {
   const char* option;
   std::string Given::*value;
   std::vector<const char*> takes;  // the options allowed beside it, itself included
+  bool Given::*flag = nullptr;     // for an action without a value
 };
+
+bool Asked(const Given& given, const JobAction& action) {
+  return action.flag != nullptr ? given.*action.flag : !(given.*action.value).empty();
+}
 
 const JobAction kActions[] = {
     {"--make-key", &Given::makeKey, {"--make-key"}},
@@ -27,6 +33,7 @@ const JobAction kActions[] = {
     {"--show-policy", &Given::showPolicy, {"--show-policy"}},
     {"--export-csv", &Given::exportCsv, {"--export-csv", "--trace", "--run", "--job", "--since"}},
     {"--report", &Given::report, {"--report", "--trace", "--run", "--job", "--since"}},
+    {"--clear-refused", nullptr, {"--clear-refused", "--trace"}, &Given::clearRefused},
 };
 
 // What a production run takes from its job file and nowhere else.
@@ -52,9 +59,9 @@ bool CheckAction(const Given& given, const JobAction& action, std::string& error
     error = "--make-job needs --write IMAGE: the image the job holds";
   }
   for (const JobAction& other : kActions) {
-    if (&other != &action && !(given.*other.value).empty()) {
+    if (&other != &action && Asked(given, other)) {
       error = std::string("give one of --make-key, --make-job, --show-job, --show-policy, "
-                          "--export-csv and --report");
+                          "--export-csv, --report and --clear-refused");
     }
   }
   return error.empty();
@@ -63,6 +70,11 @@ bool CheckAction(const Given& given, const JobAction& action, std::string& error
 bool CheckJobFileRun(const Given& given, std::string& error) {
   for (const char* option : kFixedByJob) {
     if (!given.Named(option)) continue;
+    // A part checked against the job's own image: nothing of the job is changed.
+    const std::string name = option;
+    const bool check = !given.production && ((name == "--verify" && !given.verify) ||
+                                             name == "--identify");
+    if (check) continue;
     error = std::string(option) + " cannot be given with the job file " + *given.job +
             ": the job fixes its image, voltages, checks, counts and name; make another job " +
             "to change them";
@@ -75,14 +87,20 @@ bool CheckJobFileRun(const Given& given, std::string& error) {
 
 bool AsksForJobAction(const Given& given) {
   for (const JobAction& action : kActions) {
-    if (!(given.*action.value).empty()) return true;
+    if (Asked(given, action)) return true;
   }
   return false;
 }
 
 bool CheckJobOptionRules(const Given& given, std::string& error) {
+  if (IsLibpqKeywords(given.trace)) {
+    error = "--trace takes a postgresql:// string or an SQLite file's path, not libpq's "
+            "keyword=value words: write postgresql://USER@HOST:PORT/DATABASE, with the password "
+            "in ~/.pgpass";
+    return false;
+  }
   for (const JobAction& action : kActions) {
-    if (!(given.*action.value).empty()) return CheckAction(given, action, error);
+    if (Asked(given, action)) return CheckAction(given, action, error);
   }
   if (given.jobIsFile) return CheckJobFileRun(given, error);
   if (!given.sign.empty() || given.lot || given.workOrder) {

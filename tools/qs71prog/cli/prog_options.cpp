@@ -10,7 +10,8 @@ namespace qs71prog {
 
 namespace {
 
-enum class Value { kNone, kRequired, kAttachedOnly };
+// kOptional: the next argument when there is one that is not an option, else none.
+enum class Value { kNone, kRequired, kAttachedOnly, kOptional };
 
 using Apply = bool (*)(Given&, const std::string& value, std::string& error);
 
@@ -70,8 +71,16 @@ bool Write(Given& given, const std::string& value, std::string& error) {
   return SetImage(given.write, "--write", value, error);
 }
 
+// --verify without an image checks the part against a job file's image (--job FILE).
 bool Verify(Given& given, const std::string& value, std::string& error) {
+  if (value.empty()) return given.verifyJob = true;
   return SetImage(given.verify, "--verify", value, error);
+}
+
+// --job FILE with --verify or --identify alone: a part checked against the job's image, so
+// that a station that has only the job file can look at a part a crash left.
+bool ChecksAgainstJob(const Given& given) {
+  return given.jobIsFile && !given.production && (given.verifyJob || given.identify);
 }
 
 bool AnyVdd(Given& given, const std::string& value, std::string& error) {
@@ -178,7 +187,7 @@ bool Stop(Given& given, const std::string&, std::string&) {
 const OptionRule kOptions[] = {
     {"--blank-check", Value::kNone, Flag<&Given::blankCheck>},
     {"--write", Value::kRequired, Write},
-    {"--verify", Value::kRequired, Verify},
+    {"--verify", Value::kOptional, Verify},
     {"--identify", Value::kNone, Flag<&Given::identify>},
     {"--no-blank-check", Value::kNone, Flag<&Given::noBlankCheck>},
     {"--no-verify", Value::kNone, Flag<&Given::noVerify>},
@@ -220,6 +229,7 @@ const OptionRule kOptions[] = {
     {"--report", Value::kRequired, Text<&Given::report>},
     {"--run", Value::kRequired, Text<&Given::run>},
     {"--since", Value::kRequired, Text<&Given::since>},
+    {"--clear-refused", Value::kNone, Flag<&Given::clearRefused>},
     {"--no-color", Value::kNone, Flag<&Given::noColour>},
     {"--bell", Value::kNone, Flag<&Given::bell>},
     {"--operator", Value::kRequired, Text<&Given::operatorName>},
@@ -286,6 +296,10 @@ bool TakeArgument(const std::vector<std::string>& arguments, size_t& index, Give
       !TakeValue(arguments, index, name, value, error)) {
     return false;
   }
+  if (rule->value == Value::kOptional && !attached && index + 1 < arguments.size() &&
+      !arguments[index + 1].starts_with("--")) {
+    value = arguments[++index];
+  }
   return rule->apply(given, value, error);
 }
 
@@ -298,6 +312,8 @@ struct Conflict {
 const Conflict kConflicts[] = {
     {[](const Given& g) { return g.write && g.verify && *g.write != *g.verify; },
      "--write and --verify must name the same image: the library writes and verifies one file"},
+    {[](const Given& g) { return g.verifyJob && !g.jobIsFile; },
+     "--verify needs an image: --verify IMAGE, or --job FILE --verify for the job's image"},
     {[](const Given& g) { return g.noVerify && g.verify.has_value(); },
      "--no-verify contradicts --verify"},
     {[](const Given& g) { return g.noBlankCheck && g.blankCheck; },
@@ -324,12 +340,13 @@ const Conflict kConflicts[] = {
      "--count, --stop-on-fail, --log and --all go with --production"},
     {[](const Given& g) {
        return !g.production && (!g.station.empty() || !g.operatorName.empty() ||
-                                g.job || !g.jobName.empty() || g.expectProgrammers > 0 ||
+                                (g.job && !ChecksAgainstJob(g)) || !g.jobName.empty() || g.expectProgrammers > 0 ||
                                 !g.expectSha256.empty() || !g.summary.empty() || g.noColour ||
                                 g.bell);
      },
      "--station, --operator, --job, --job-name, --expect-programmers, --expect-sha256, "
-     "--summary, --no-color and --bell go with --production"},
+     "--summary, --no-color and --bell go with --production (--job FILE also with --verify "
+     "or --identify alone)"},
     {[](const Given& g) { return !g.production && !g.trace.empty(); },
      "--trace goes with --production, --export-csv and --report"},
     {[](const Given& g) { return g.all && !g.programmer.empty(); },
@@ -380,6 +397,7 @@ void ResolveJobFiles(const Given& given, Options& options) {
   options.report = given.report;
   options.traceRun = given.run;
   options.since = given.since;
+  options.clearRefused = given.clearRefused;
   // Beside --export-csv and --report, --job names a job of the trace by its hash.
   if (!given.exportCsv.empty() || !given.report.empty()) options.traceJob = given.job.value_or("");
   if (given.jobIsFile) options.image = *given.job;
@@ -389,7 +407,8 @@ bool Resolve(const Given& given, Options& options, std::string& error) {
   if (!CheckConflicts(given, error)) return false;
   const bool write = given.write.has_value();
   options.selection.write = write;
-  options.selection.verify = given.verify.has_value() || (write && !given.noVerify);
+  options.selection.verify =
+      given.verify.has_value() || given.verifyJob || (write && !given.noVerify);
   options.selection.blankCheck = given.blankCheck || (write && !given.noBlankCheck);
   options.identifyOnly =
       given.identify && !options.selection.blankCheck && !write && !options.selection.verify;

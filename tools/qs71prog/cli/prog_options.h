@@ -69,6 +69,8 @@ struct Options {
   std::string traceRun;
   std::string traceJob;
   std::string since;
+  // --clear-refused: the events a line's server refused, sent again or cleared.
+  bool clearRefused = false;
 
   // The station's policy (policy/): --show-policy asks what it decides; policy is what it
   // holds, filled once the command line is read (main.cpp), before any command runs; its

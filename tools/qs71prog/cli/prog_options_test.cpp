@@ -182,6 +182,9 @@ INSTANTIATE_TEST_SUITE_P(
         JobOptionCase{{"--report", "-", "--export-csv", "o.csv"}, "--report does not go with --export-csv"},
         JobOptionCase{{"--write", "a.bin", "--trace", "t.db"},
                       "--trace goes with --production, --export-csv and --report"},
+        JobOptionCase{{"--report", "-", "--trace", "host=db user=line password=s3cret"},
+                      "not libpq's keyword=value words"},
+        JobOptionCase{{"--report", "-", "--trace", "my trace=1.db"}, ""},
         JobOptionCase{{"--write", "a.bin", "--production", "--since", "2026"},
                       "--run and --since choose what --export-csv and --report read"}),
     [](const testing::TestParamInfo<JobOptionCase>& info) {

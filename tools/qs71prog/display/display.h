@@ -25,6 +25,9 @@ class Display {
   // pace), and a display that shows each programmer apart says so where that one's verdict
   // goes. The remark that explains the search comes as a Note as well.
   virtual void SearchingBlocks() {}
+  // A production part's blank check found it written, and it is compared with the image (it
+  // may be a part made before): the verify that follows is that comparison, not the part's.
+  virtual void ComparingWithImage() {}
   virtual void Finish(const JobDescription& job, const JobOutcome& outcome) = 0;
 };
 

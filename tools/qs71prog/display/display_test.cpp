@@ -270,10 +270,28 @@ PartRecord Made(const std::string& result, int part = 4) {
   return record;
 }
 
-// The tiles as the display last drew them: everything after its last erase.
+// The tiles as the display last drew them: after its last erase and the lines that scrolled
+// above them in the same write, from the first tile's head ("programmer 1  ...",
+// "programmer 1 (SER1)", "programmer 1" alone), which no line about a part looks like.
 std::string LastTiles(const std::string& out) {
   const size_t erase = out.rfind("\033[J");
-  return erase == std::string::npos ? out : out.substr(erase);
+  const std::string drawn = erase == std::string::npos ? out : out.substr(erase + 3);
+  for (size_t line = 0; line < drawn.size(); line = drawn.find('\n', line) + 1) {
+    while (line < drawn.size() && drawn[line] == '\a') ++line;  // the bell takes no column
+    const size_t number = line + std::string("programmer ").size();
+    if (drawn.compare(line, number - line, "programmer ") != 0) {
+      if (drawn.find('\n', line) == std::string::npos) break;
+      continue;
+    }
+    const size_t after = drawn.find_first_not_of("0123456789", number);
+    if (after != std::string::npos && after > number &&
+        (drawn.compare(after, 2, "  ") == 0 || drawn.compare(after, 2, " (") == 0 ||
+         drawn[after] == '\n')) {
+      return drawn.substr(line);
+    }
+    if (drawn.find('\n', line) == std::string::npos) break;
+  }
+  return drawn;
 }
 
 constexpr const char* kRed = "\033[1;31m";
@@ -301,12 +319,19 @@ TEST(ProductionDisplay, EachTileSaysWhatTheOperatorMustDoNow) {
        true},
       {"a part with no number yet", [](ProductionDisplay& d) { d.PartStarted(1, 0); },
        {"programmer 1  part  do not touch\n"}, {"part 0"}, false},
+      {"its number once granted",
+       [](ProductionDisplay& d) {
+         d.PartStarted(1, 0);
+         d.PartNumbered(1, 25);
+       },
+       {"programmer 1  part 25  do not touch\n", "| part 25 in the socket"}, {}, false},
       {"a part that does not answer",
        [](ProductionDisplay& d) {
          d.PartDone(Made("pass"), {});
          d.Reseat(1);
        },
-       {"programmer 1  RESEAT  no chip answers — reseat the part\n"}, {"PASS", kGreen}, true},
+       {"programmer 1  RESEAT  no chip answers — reseat the part\n", "| reseat the part\n"},
+       {"PASS", kGreen, "waiting for a part"}, true},
       {"reseated and started", [](ProductionDisplay& d) {
          d.Reseat(1);
          d.PartStarted(1, 5);
@@ -324,19 +349,36 @@ TEST(ProductionDisplay, EachTileSaysWhatTheOperatorMustDoNow) {
       {"held this image already", [](ProductionDisplay& d) { d.PartDone(Made("already", 0), {}); },
        {"programmer 1  ALREADY  part  chip 6D 61 02 00  ", kGreen}, {"PASS"}, false},
       {"untouched", [](ProductionDisplay& d) { d.PartDone(Made("untouched", 0), {}); },
-       {"programmer 1  part  chip 6D 61 02 00  ", "  image-size — part untouched — use it again\n"},
+       {"programmer 1  part  chip 6D 61 02 00  ", "  untouched: put it through again\n"},
        {"#", "PASS", "FAIL"}, false},
+      {"a failure names its step",
+       [](ProductionDisplay& d) {
+         PartRecord record = Made("fail");
+         record.exit = 6;
+         record.status = "not-blank — reject the part";
+         record.failedStep = "blank check";
+         d.PartDone(record, {});
+       },
+       {"  blank check failed: not-blank — reject the part\n"}, {"verify"}, true},
       {"aborted", [](ProductionDisplay& d) { d.PartDone(Made("aborted"), {}); },
        {"programmer 1  FAIL  part 4", kRed}, {"PASS"}, true},
-      {"lost and back with a failed part in the socket",
+      {"lost and back with the failed part in the socket",
        [](ProductionDisplay& d) {
          d.PartDone(Made("fail"), {});
          d.Lost(1, "LOST — check the USB cable");
-         d.Lost(1, "");
+         d.Back(1, "");
        },
        {"programmer 1  FAIL  part 4  chip 6D 61 02 00  ",
         "  verify-mismatch — reject the part  — programmer back\n", kRed},
        {"LOST", "programmer 1  back"}, true},
+      {"lost and back with a new blank part in the socket",
+       [](ProductionDisplay& d) {
+         d.PartDone(Made("pass"), {});
+         d.Lost(1, "LOST — check the USB cable");
+         d.Back(1, "a blank part is in the socket, not part 4");
+       },
+       {"programmer 1  a blank part is in the socket, not part 4  — programmer back\n"},
+       {"PASS", "take it out", "LOST"}, true},
       {"lost", [](ProductionDisplay& d) { d.Lost(1, "LOST — check the USB cable"); },
        {"programmer 1  LOST  check the USB cable\n", "| LOST — check the USB cable"}, {}, true},
       {"named after the start", [](ProductionDisplay& d) { d.Name(2, "/dev/hidraw7"); },
@@ -349,6 +391,7 @@ TEST(ProductionDisplay, EachTileSaysWhatTheOperatorMustDoNow) {
       ProductionDisplay display(DisplayKind::kTerminal, sink, {1});
       display.SetLook(true, bell);
       c.play(display);
+      display.Flush();
       const std::string tiles = LastTiles(sink.out);
       for (const std::string& text : c.shows) EXPECT_NE(tiles.find(text), std::string::npos) << text << "\n" << tiles;
       for (const std::string& text : c.hides) EXPECT_EQ(tiles.find(text), std::string::npos) << text << "\n" << tiles;
@@ -373,8 +416,10 @@ TEST(ProductionDisplay, TheRedrawTakesAwayEveryRowOfAWrappedLine) {
     ProductionDisplay display(DisplayKind::kTerminal, sink, {1});
     display.SetWidth(c.width);
     display.PartDone(Made("fail"), {});
+    display.Flush();
     const size_t drawn = sink.out.size();
     display.Activity(1, "take the part out", false);
+    display.Flush();
     EXPECT_EQ(sink.out.substr(drawn, std::string(c.erase).size()), c.erase)
         << LastTiles(sink.out.substr(0, drawn));
   }
@@ -387,6 +432,7 @@ TEST(ProductionDisplay, AnUnverifiedPartIsNeverAPass) {
     StringSink sink;
     ProductionDisplay display(kind, sink, {1});
     display.PartDone(Made("unverified"), {});
+    display.Flush();
     EXPECT_EQ((sink.out + sink.err).find("PASS"), std::string::npos) << sink.out;
     EXPECT_NE(sink.out.find("programmer 1 part 4: WRITTEN, NOT VERIFIED, chip 6D 61 02 00, in 0:25\n"),
               std::string::npos)
@@ -446,12 +492,19 @@ TEST(ProductionDisplay, SummaryJsonNamesTheShift) {
   }
   const PartRecord lonely = Made("pass", 7);
   display.NotLogged(lonely);
+  display.Flush();
   EXPECT_EQ(sink.err, "programmer 1 part 7: passed, not in the log\n");
   EXPECT_NE(display.SummaryJson().find("\"end\": null,\n  \"exit\": null,\n  \"ended\": null,"),
             std::string::npos)
       << display.SummaryJson();
+  display.LineRefused(2, "2 events the line refused (set aside in s.db: qs71prog --clear-refused)");
   display.End(ExitCode::kInterrupted, "Ctrl-C");
   const std::string json = display.SummaryJson();
+  EXPECT_NE(json.find("\"refused\": 2,\n"), std::string::npos) << json;
+  EXPECT_NE(sink.out.find("qs71prog: 2 events the line refused (set aside in s.db: qs71prog "
+                          "--clear-refused)\n"),
+            std::string::npos)
+      << sink.out;
   const std::string head =
       "{\n  \"run\": \"20261207T194000Z-4711\",\n  \"station\": \"bench 3\",\n"
       "  \"operator\": \"Ann\",\n  \"image\": \"voice.bin\",\n  \"image_sha256\": \"ab12\",\n"
@@ -506,6 +559,7 @@ TEST(ProductionDisplay, ARunMessageIsNoProgrammersMessage) {
     StringSink sink;
     ProductionDisplay display(c.kind, sink, {1});
     display.RunMessage("Ctrl-C: the run ends");
+    display.Flush();
     EXPECT_EQ(sink.err, c.err);
     EXPECT_NE(sink.out.find(c.out), std::string::npos) << sink.out;
   }
@@ -526,6 +580,7 @@ TEST(ProductionDisplay, TheTileTellsLocalTime) {
     StringSink sink;
     ProductionDisplay display(DisplayKind::kTerminal, sink, {1});
     display.PartDone(Made("pass"), {});
+    display.Flush();
     EXPECT_NE(LastTiles(sink.out).find(std::string("chip 6D 61 02 00") + c.clock), std::string::npos)
         << sink.out;
   }
@@ -556,6 +611,7 @@ TEST(ProductionDisplay, EveryBigWordFitsEightyColumns) {
     StringSink sink;
     ProductionDisplay display(DisplayKind::kTerminal, sink, {1});
     c.play(display);
+    display.Flush();
     size_t rows = 0;
     for (const std::string& line : TerminalScreen(LastTiles(sink.out))) {
       if (line.find('#') == std::string::npos) continue;

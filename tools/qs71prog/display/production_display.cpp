@@ -119,20 +119,21 @@ struct Verdict {
   const char* word;
   const char* todo;
   bool rings;
-  bool showsStatus;  // its exit status says more than todo: why it failed, why untouched
+  bool statusOnTile;  // its exit status says more than todo: why it failed
+  bool statusInLine;  // the line that scrolls away says why, for the record
   const char* told;
   int ProgrammerCounters::*count;
 };
 
 constexpr Verdict kVerdicts[] = {
-    {"pass", "PASS", "take it out", false, false, "passed", &ProgrammerCounters::passed},
-    {"fail", "FAIL", "reject it", true, true, "failed", &ProgrammerCounters::failed},
-    {"aborted", "FAIL", "reject it", true, true, "aborted", &ProgrammerCounters::aborted},
-    {"unverified", "WRITTEN, NOT VERIFIED", "take it out, not verified", false, false,
+    {"pass", "PASS", "take it out", false, false, false, "passed", &ProgrammerCounters::passed},
+    {"fail", "FAIL", "reject it", true, true, true, "failed", &ProgrammerCounters::failed},
+    {"aborted", "FAIL", "reject it", true, true, true, "aborted", &ProgrammerCounters::aborted},
+    {"unverified", "WRITTEN, NOT VERIFIED", "take it out, not verified", false, false, false,
      "written, not verified", &ProgrammerCounters::unverified},
-    {"already", "ALREADY", "take it out: it held this image already", false, false,
+    {"already", "ALREADY", "take it out: it held this image already", false, false, false,
      "held this image already", &ProgrammerCounters::already},
-    {"untouched", "", "untouched — use it again", false, true, "untouched",
+    {"untouched", "", "untouched: put it through again", false, false, true, "untouched",
      &ProgrammerCounters::untouched},
 };
 
@@ -209,22 +210,25 @@ std::string VerdictLine(const PartRecord& record, const Verdict& verdict) {
   std::string text = "programmer " + std::to_string(record.programmer) + " " +
                      PartName(record.part) + ": " +
                      (*verdict.word != '\0' ? verdict.word : verdict.told);
+  if (verdict.statusOnTile && !record.failedStep.empty()) text += " (" + record.failedStep + ")";
   if (!record.chipId.empty()) text += ", chip " + record.chipId;
-  if (verdict.showsStatus) text += ", exit " + std::to_string(record.exit) + " (" + record.status + ")";
+  if (verdict.statusInLine) text += ", exit " + std::to_string(record.exit) + " (" + record.status + ")";
   std::string blocks;
   for (const std::string& block : record.blocks) blocks += (blocks.empty() ? "" : " ") + block;
   if (!blocks.empty()) text += ", blocks " + blocks;
   return text + ", in " + FormatDuration(record.seconds);
 }
 
-// The tile's line under a verdict: which part, its chip, when, and what to do with it.
+// The tile's line under a verdict: which part, its chip, when, and what to do with it; for a
+// failure, the step it failed in and why.
 std::string VerdictDetail(const PartRecord& record, const Verdict& verdict) {
   std::string detail = PartName(record.part);
   if (!record.chipId.empty()) detail += "  chip " + record.chipId;
   const std::string clock = LocalClock(record.time);
   if (!clock.empty()) detail += "  " + clock;
-  const bool status = verdict.showsStatus && !record.status.empty();
-  return detail + "  " + (status ? record.status : std::string(verdict.todo));
+  if (!verdict.statusOnTile || record.status.empty()) return detail + "  " + verdict.todo;
+  const std::string step = record.failedStep.empty() ? "" : record.failedStep + " failed: ";
+  return detail + "  " + step + record.status;
 }
 
 JsonWriter Event(const char* name) {
@@ -280,23 +284,6 @@ void StringOrNull(JsonWriter& json, const char* key, bool known, const std::stri
   }
 }
 
-// The columns a line takes on the terminal: its characters (UTF-8 sequences count once, "—"
-// is one column) without the colour sequences, which take none.
-int VisibleColumns(const std::string& line) {
-  int columns = 0;
-  bool escape = false;
-  for (const char c : line) {
-    if (escape) {
-      escape = c != 'm';
-    } else if (c == '\033') {
-      escape = true;
-    } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
-      ++columns;
-    }
-  }
-  return columns;
-}
-
 // The terminal rows that text ending in a line feed takes: a line longer than the width wraps
 // onto more; one of exactly the width leaves the cursor at its end, and its line feed ends it.
 int TerminalRows(const std::string& text, int width) {
@@ -327,9 +314,14 @@ std::string CountersLine(const ProgrammerCounters& counters, double hours, bool 
 
 ProductionDisplay::ProductionDisplay(DisplayKind kind, TextSink& sink,
                                      const std::vector<int>& programmers)
-    : kind(kind), sink(sink), start(std::chrono::steady_clock::now()) {
+    : kind(kind), start(std::chrono::steady_clock::now()) {
   for (int programmer : programmers) Counters(programmer);
+  ScreenWriter::DrawTiles tiles;
+  if (kind == DisplayKind::kTerminal) tiles = [this] { return DrawnTiles(); };
+  writer = std::make_unique<ScreenWriter>(sink, std::move(tiles));
 }
+
+ProductionDisplay::~ProductionDisplay() { writer.reset(); }
 
 ProgrammerCounters& ProductionDisplay::Counters(int programmer) {
   for (ProgrammerCounters& entry : counters) {
@@ -343,14 +335,6 @@ ProgrammerCounters& ProductionDisplay::Counters(int programmer) {
 double ProductionDisplay::Hours() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
          kSecondsPerHour;
-}
-
-// The counters block sits below everything else; it is taken away before anything is
-// printed and drawn again after.
-void ProductionDisplay::EraseBlock() {
-  if (drawnLines == 0) return;
-  sink.Out("\033[" + std::to_string(drawnLines) + "A\r\033[J");
-  drawnLines = 0;
 }
 
 // A programmer's tile: its number and name with the word and its line, the word in big letters
@@ -373,28 +357,29 @@ std::string ProductionDisplay::Tile(const ProgrammerCounters& entry) const {
   return tile + CountersLine(entry, Hours(), true) + "\n";
 }
 
-void ProductionDisplay::DrawBlock() {
+// The writer's thread draws the tiles as they are when the terminal takes them.
+ScreenWriter::Tiles ProductionDisplay::DrawnTiles() {
+  std::lock_guard<std::mutex> lock(mutex);
   std::string block = status.empty() ? "" : status + "\n";
   for (const ProgrammerCounters& entry : counters) block += Tile(entry);
-  sink.Out(block);
-  drawnLines = TerminalRows(block, width);
+  return {block, TerminalRows(block, width)};
 }
 
 void ProductionDisplay::Redraw() {
-  if (kind != DisplayKind::kTerminal) return;
-  EraseBlock();
-  DrawBlock();
+  if (kind == DisplayKind::kTerminal) writer->Redraw();
 }
 
-void ProductionDisplay::Above(const std::string& text) {
-  EraseBlock();
-  sink.Out(text);
-  DrawBlock();
-}
+void ProductionDisplay::Above(const std::string& text) { writer->Above(text); }
+
+void ProductionDisplay::Out(const std::string& text) { writer->Out(text); }
+
+void ProductionDisplay::Err(const std::string& text) { writer->Err(text); }
 
 void ProductionDisplay::Ring() {
-  if (bell && kind == DisplayKind::kTerminal) sink.Out("\a");
+  if (bell && kind == DisplayKind::kTerminal) writer->Above("\a");
 }
+
+void ProductionDisplay::Flush() { writer->Flush(); }
 
 void ProductionDisplay::SetWidth(int columns) {
   std::lock_guard<std::mutex> lock(mutex);
@@ -428,6 +413,17 @@ void ProductionDisplay::PartStarted(int programmer, int part) {
   Redraw();
 }
 
+void ProductionDisplay::PartNumbered(int programmer, int part) {
+  std::lock_guard<std::mutex> lock(mutex);
+  ProgrammerCounters& entry = Counters(programmer);
+  entry.detail = PartName(part) + "  do not touch";
+  entry.activity = PartName(part) + " in the socket";
+  if (kind == DisplayKind::kPlain) {
+    Out("programmer " + std::to_string(programmer) + ": " + entry.activity + "\n");
+  }
+  Redraw();
+}
+
 void ProductionDisplay::Checking(int programmer, int part) {
   std::lock_guard<std::mutex> lock(mutex);
   ProgrammerCounters& entry = Counters(programmer);
@@ -441,9 +437,10 @@ void ProductionDisplay::Reseat(int programmer) {
   ProgrammerCounters& entry = Counters(programmer);
   entry.word = "RESEAT";
   entry.detail = "no chip answers — reseat the part";
+  entry.activity = "reseat the part";
   entry.note.clear();
   if (kind == DisplayKind::kPlain) {
-    sink.Out("programmer " + std::to_string(programmer) + ": " + entry.detail + "\n");
+    Out("programmer " + std::to_string(programmer) + ": " + entry.detail + "\n");
   }
   Ring();
   Redraw();
@@ -452,6 +449,8 @@ void ProductionDisplay::Reseat(int programmer) {
 void ProductionDisplay::SocketEmpty(int programmer) {
   std::lock_guard<std::mutex> lock(mutex);
   ProgrammerCounters& entry = Counters(programmer);
+  // A part that did not answer is gone: the wait for a part goes on, and its counters say so.
+  if (entry.word == "RESEAT") entry.activity = "waiting for a part";
   entry.word.clear();
   entry.detail = "waiting for a part";
   entry.note.clear();
@@ -461,11 +460,11 @@ void ProductionDisplay::SocketEmpty(int programmer) {
 void ProductionDisplay::Title(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex);
   if (kind == DisplayKind::kJson) {
-    sink.Out(Event("job").String("text", text).EndObject().Text());
+    Out(Event("job").String("text", text).EndObject().Text());
   } else if (kind == DisplayKind::kTerminal) {
     Above(text + "\n");
   } else {
-    sink.Out(text + "\n");
+    Out(text + "\n");
   }
 }
 
@@ -474,11 +473,11 @@ void ProductionDisplay::Status(const std::string& text) {
   if (status == text) return;
   status = text;
   if (kind == DisplayKind::kJson) {
-    sink.Out(Event("status").String("text", text).EndObject().Text());
+    Out(Event("status").String("text", text).EndObject().Text());
   } else if (kind == DisplayKind::kTerminal) {
     Redraw();
   } else if (!text.empty()) {
-    sink.Out(text + "\n");
+    Out(text + "\n");
   }
 }
 
@@ -490,7 +489,7 @@ void ProductionDisplay::Activity(int programmer, const std::string& text, bool t
   if (kind == DisplayKind::kTerminal) {
     Redraw();
   } else if (kind == DisplayKind::kPlain && !transient) {
-    sink.Out("programmer " + std::to_string(programmer) + ": " + text + "\n");
+    Out("programmer " + std::to_string(programmer) + ": " + text + "\n");
   }
 }
 
@@ -501,8 +500,8 @@ void ProductionDisplay::ShowPart(const PartRecord& record, const std::vector<std
   for (const std::string& line : story) text += prefix + line + "\n";
   ProgrammerCounters& entry = Counters(record.programmer);
   if (kind == DisplayKind::kPlain) {
-    if (!text.empty()) sink.Err(text);
-    sink.Out(VerdictLine(record, verdict) + "\n" + CountersLine(entry, Hours(), false) + "\n");
+    if (!text.empty()) Err(text);
+    Out(VerdictLine(record, verdict) + "\n" + CountersLine(entry, Hours(), false) + "\n");
     return;
   }
   // The verdict stays on its programmer's tile until the part is taken out or the next one
@@ -537,7 +536,7 @@ void ProductionDisplay::SendPartEvent(const PartRecord& record, const std::strin
   for (const Count& count : kCounts) event.Int(count.name, entry.*count.count);
   const double hours = Hours();
   if (hours > 0.0) event.Number("parts_per_hour", JudgedParts(entry) / hours);
-  sink.Out(event.EndObject().Text());
+  Out(event.EndObject().Text());
 }
 
 void ProductionDisplay::PartDone(const PartRecord& record, const std::vector<std::string>& story) {
@@ -560,29 +559,18 @@ void ProductionDisplay::NotLogged(const PartRecord& record) {
                            ", not in the log";
   if (kind == DisplayKind::kJson) {
     JsonWriter event = Event("message");
-    sink.Out(event.Int("programmer", record.programmer).String("text", text).EndObject().Text());
+    Out(event.Int("programmer", record.programmer).String("text", text).EndObject().Text());
   } else if (kind == DisplayKind::kTerminal) {
     Counters(record.programmer).note = "not in the log";
     Above(text + "\n");
   } else {
-    sink.Err(text + "\n");
+    Err(text + "\n");
   }
 }
 
 void ProductionDisplay::Lost(int programmer, const std::string& hint) {
   std::lock_guard<std::mutex> lock(mutex);
   ProgrammerCounters& entry = Counters(programmer);
-  if (hint.empty()) {
-    if (entry.lost.empty()) return;
-    // Whatever sat in the socket when the programmer went is still there, and still needs
-    // what its tile said then.
-    entry.lost.clear();
-    entry.word = entry.wordBeforeLoss;
-    entry.detail = entry.detailBeforeLoss;
-    entry.note = "programmer back";
-    Redraw();
-    return;
-  }
   if (entry.lost.empty()) {
     entry.wordBeforeLoss = entry.word;
     entry.detailBeforeLoss = entry.detail;
@@ -597,29 +585,40 @@ void ProductionDisplay::Lost(int programmer, const std::string& hint) {
   Redraw();
 }
 
+void ProductionDisplay::Back(int programmer, const std::string& holds) {
+  std::lock_guard<std::mutex> lock(mutex);
+  ProgrammerCounters& entry = Counters(programmer);
+  if (entry.lost.empty()) return;
+  entry.lost.clear();
+  entry.word = holds.empty() ? entry.wordBeforeLoss : "";
+  entry.detail = holds.empty() ? entry.detailBeforeLoss : holds;
+  entry.note = "programmer back";
+  Redraw();
+}
+
 void ProductionDisplay::Message(int programmer, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex);
   if (kind == DisplayKind::kJson) {
     JsonWriter event = Event("message");
-    sink.Out(event.Int("programmer", programmer).String("text", text).EndObject().Text());
+    Out(event.Int("programmer", programmer).String("text", text).EndObject().Text());
     return;
   }
   const std::string line = "qs71prog: programmer " + std::to_string(programmer) + ": " + text;
   if (kind == DisplayKind::kTerminal) {
     Above(line + "\n");
   } else {
-    sink.Err(line + "\n");
+    Err(line + "\n");
   }
 }
 
 void ProductionDisplay::RunMessage(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex);
   if (kind == DisplayKind::kJson) {
-    sink.Out(Event("message").String("text", text).EndObject().Text());
+    Out(Event("message").String("text", text).EndObject().Text());
   } else if (kind == DisplayKind::kTerminal) {
     Above("qs71prog: " + text + "\n");
   } else {
-    sink.Err("qs71prog: " + text + "\n");
+    Err("qs71prog: " + text + "\n");
   }
 }
 
@@ -662,7 +661,7 @@ std::string ProductionDisplay::SummaryJson() {
   for (const ProgrammerCounters& entry : counters) {
     if (!entry.lost.empty()) json.Int({}, entry.programmer);
   }
-  json.EndArray().BeginArray("not_logged");
+  json.EndArray().Int("refused", refused).BeginArray("not_logged");
   for (const PartRecord& record : notLogged) {
     json.BeginObject().Int("programmer", record.programmer).Int("part", record.part);
     json.String("chip_id", record.chipId).EndObject();
@@ -686,6 +685,7 @@ std::string ProductionDisplay::EndLines(const std::string& how) const {
              PartName(record.part) + (record.chipId.empty() ? "" : ", chip " + record.chipId) +
              "\n";
   }
+  if (refused > 0) lines += "qs71prog: " + refusedText + "\n";
   if (!facts.policy.empty()) lines += "qs71prog: " + facts.policy + "\n";
   const ExitCodeInfo& info = DescribeExit(static_cast<ExitCode>(exitCode));
   return lines + "qs71prog: production ended" + (how.empty() ? "" : " (" + how + ")") + ": " +
@@ -694,7 +694,20 @@ std::string ProductionDisplay::EndLines(const std::string& how) const {
          info.name + ")" + (lost.empty() ? "" : "; lost: programmer " + lost) + "\n";
 }
 
+// The run's last words are on the terminal before End returns; the lock is not held while
+// the terminal takes them, since the writer draws the tiles under it.
+void ProductionDisplay::LineRefused(int count, const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex);
+  refused = count;
+  refusedText = text;
+}
+
 void ProductionDisplay::End(ExitCode exit, const std::string& how) {
+  ShowEnd(exit, how);
+  writer->Flush();
+}
+
+void ProductionDisplay::ShowEnd(ExitCode exit, const std::string& how) {
   std::lock_guard<std::mutex> lock(mutex);
   ended = true;
   exitCode = static_cast<int>(exit);
@@ -704,7 +717,7 @@ void ProductionDisplay::End(ExitCode exit, const std::string& how) {
     JsonWriter event = Event("end");
     for (const Count& count : kCounts) event.Int(count.name, Total().*count.count);
     event.Int("exit", exitCode).String("status", DescribeExit(exit).name);
-    sink.Out(event.String("ended", how).EndObject().Text());
+    Out(event.String("ended", how).EndObject().Text());
     return;
   }
   for (ProgrammerCounters& entry : counters) {
@@ -714,17 +727,17 @@ void ProductionDisplay::End(ExitCode exit, const std::string& how) {
     Redraw();
   } else {
     for (const ProgrammerCounters& entry : counters) {
-      sink.Out(CountersLine(entry, Hours(), false) + "\n");
+      Out(CountersLine(entry, Hours(), false) + "\n");
     }
   }
   const std::string lines = EndLines(how);
   // The shift's lines are the run's output; the end goes where a failure is told.
   const size_t last = lines.rfind("qs71prog: production ended");
-  sink.Out(lines.substr(0, last));
+  Out(lines.substr(0, last));
   if (exit == ExitCode::kOk) {
-    sink.Out(lines.substr(last));
+    Out(lines.substr(last));
   } else {
-    sink.Err(lines.substr(last));
+    Err(lines.substr(last));
   }
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "cli/exit_codes.h"
 #include "display/display.h"
+#include "display/screen_writer.h"
 #include "production/part_record.h"
 
 namespace qs71prog {
@@ -50,7 +52,9 @@ struct RunFacts {
 };
 
 // What a production run shows, for every programmer's loop at once (each from its own
-// thread; one lock keeps the output whole):
+// thread). The loops hand it their state under one lock and go on; its own thread
+// (ScreenWriter) writes, so that a terminal that stops taking text delays the picture and
+// never a part:
 //   terminal  a tile per programmer, kept at the bottom and redrawn in place: its name, a big
 //             word for what the operator must do (BUSY while a part is made, then its verdict,
 //             RESEAT, LOST) and its counters; each part's line scrolls above the tiles
@@ -62,6 +66,10 @@ struct RunFacts {
 class ProductionDisplay {
  public:
   ProductionDisplay(DisplayKind kind, TextSink& sink, const std::vector<int>& programmers);
+  // Writes what still waits first.
+  ~ProductionDisplay();
+  ProductionDisplay(const ProductionDisplay&) = delete;
+  ProductionDisplay& operator=(const ProductionDisplay&) = delete;
 
   // The run's first line: the job, its image and the image's hash.
   void Title(const std::string& text);
@@ -80,6 +88,8 @@ class ProductionDisplay {
   // A part's job begins (part 0: it has no number yet): the last verdict goes at once and the
   // tile says BUSY until this part's verdict.
   void PartStarted(int programmer, int part);
+  // The part under way has its number for good (its started row holds it): the tile shows it.
+  void PartNumbered(int programmer, int part);
   // A loop's state. transient: progress that only a terminal redraws in place.
   void Activity(int programmer, const std::string& text, bool transient);
   // The programmer's part failed and its failing blocks are being searched: still BUSY.
@@ -94,14 +104,20 @@ class ProductionDisplay {
   void Reseat(int programmer);
   // The part was taken out: the tile waits for the next one.
   void SocketEmpty(int programmer);
-  // A programmer lost (hint: what to do) until it is back (an empty hint), when its tile shows
-  // again what it showed before: it counts no parts per hour meanwhile, and the end names it
-  // when it did not come back.
+  // A programmer lost (hint: what to do) until it is Back: it counts no parts per hour
+  // meanwhile, and the end names it when it did not come back.
   void Lost(int programmer, const std::string& hint);
+  // The lost programmer answers again. With holds empty the part in the socket is the one its
+  // tile spoke of before the loss, and the tile shows that again; else holds says what is in
+  // the socket instead ("a blank part is in the socket, not part 3").
+  void Back(int programmer, const std::string& holds);
   // A remark about a loop outside its parts (a lost programmer, its return).
   void Message(int programmer, const std::string& text);
   // A remark about the whole run (Ctrl-C), no programmer's.
   void RunMessage(const std::string& text);
+  // Events a line's server refused and the station set aside (text: how many, where, and the
+  // command that clears them): the summary names them until they are cleared.
+  void LineRefused(int count, const std::string& text);
   // The shift's summary (each count, yield and parts per hour, per programmer and in all, the
   // programmers lost and the parts not logged), then the run's end and how it came (in words:
   // "count reached", "Ctrl-C").
@@ -109,38 +125,44 @@ class ProductionDisplay {
   // The same summary as a JSON document, for --summary FILE; after End, with the end's time,
   // status and cause.
   std::string SummaryJson();
+  // Waits until the terminal has taken everything shown so far (End does, before it returns).
+  void Flush();
 
  private:
   ProgrammerCounters& Counters(int programmer);
   ProgrammerCounters Total() const;
   double Hours() const;
   void Redraw();
-  void EraseBlock();
-  void DrawBlock();
+  ScreenWriter::Tiles DrawnTiles();
   std::string Tile(const ProgrammerCounters& entry) const;
   void Above(const std::string& text);
+  void Out(const std::string& text);
+  void Err(const std::string& text);
   void Ring();
   void ShowPart(const PartRecord& record, const std::vector<std::string>& story);
   void SendPartEvent(const PartRecord& record, const std::string& result,
                      const ProgrammerCounters& counters);
   std::string EndLines(const std::string& how) const;
+  void ShowEnd(ExitCode exit, const std::string& how);
 
   std::mutex mutex;
   DisplayKind kind;
-  TextSink& sink;
   std::vector<ProgrammerCounters> counters;
   std::vector<PartRecord> notLogged;
   RunFacts facts;
   std::chrono::steady_clock::time_point start;
   std::string status;
-  int drawnLines = 0;  // terminal rows, wrapped lines counted by their rows
   int width = 0;
   bool colour = false;
   bool bell = false;
   bool ended = false;
   int exitCode = 0;
   std::string endedHow;
+  int refused = 0;
+  std::string refusedText;
   std::string endUtc;
+  // Last, so that it goes first: its thread draws from everything above.
+  std::unique_ptr<ScreenWriter> writer;
 };
 
 }  // namespace qs71prog

@@ -84,7 +84,7 @@ FailingBlocks Search(const PartSearch& part, const FailedComparison& failed, uin
   CallText text([&](const std::string& line) { part.reporter.Line(line, false); });
   Qs71RangeRequest request{};
   request.size = sizeof request;
-  request.programmer = part.link.Programmer();
+  request.identity = part.link.Identity();
   request.vdd = failed.vdd;
   request.image = failed.withImage ? part.image.data() : nullptr;
   request.imageLength = failed.withImage ? static_cast<uint32_t>(part.image.size()) : 0;

@@ -9,12 +9,15 @@ namespace {
 struct PhaseText {
   Phase phase;
   const char* name;
+  const char* title;
 };
 
 constexpr PhaseText kPhaseNames[] = {
-    {Phase::kConnect, "connect"},        {Phase::kIdentify, "identify"},
-    {Phase::kBlankCheck, "blank-check"}, {Phase::kWrite, "write"},
-    {Phase::kVerify, "verify"},
+    {Phase::kConnect, "connect", "connection"},
+    {Phase::kIdentify, "identify", "identification"},
+    {Phase::kBlankCheck, "blank-check", "blank check"},
+    {Phase::kWrite, "write", "write"},
+    {Phase::kVerify, "verify", "verify"},
 };
 
 struct StageText {
@@ -69,6 +72,13 @@ const char* PhaseName(Phase phase) {
     if (entry.phase == phase) return entry.name;
   }
   return "unknown";
+}
+
+const char* PhaseTitle(Phase phase) {
+  for (const PhaseText& entry : kPhaseNames) {
+    if (entry.phase == phase) return entry.title;
+  }
+  return "step";
 }
 
 Phase PhaseOfStage(int stage) {

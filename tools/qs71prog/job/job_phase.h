@@ -13,6 +13,9 @@ enum class Phase { kConnect, kIdentify, kBlankCheck, kWrite, kVerify };
 
 // "connect", "identify", "blank-check", "write", "verify": JSON events and summaries.
 const char* PhaseName(Phase phase);
+// "connection", "identification", "blank check", "write", "verify": the step a part failed in,
+// in words for the operator.
+const char* PhaseTitle(Phase phase);
 // The operation a stage value (1..3) stands for.
 Phase PhaseOfStage(int stage);
 // The stage value (1..3) of an operation, 0 for the steps before the operations.

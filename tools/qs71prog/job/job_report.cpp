@@ -36,6 +36,9 @@ constexpr ResultText kResults[] = {
     {QS71_E_NOT_BLANK, "the main area is not blank"},
     {QS71_E_SYSTEM_AREA, "the chip's system area is invalid"},
     {QS71_E_STATUS, "the programmer's reply has an unexpected status byte"},
+    {QS71_E_REPLACED,
+     "another device stands where the programmer was: it was unplugged or replaced; check the "
+     "USB cable"},
 };
 
 // A short explanation of a job call's result code for the summary line; the library's

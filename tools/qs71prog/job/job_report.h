@@ -27,6 +27,9 @@ struct JobOutcome {
   // identified chip, the code the library gives the same fault.
   int32_t result = 0;
   Phase phase = Phase::kConnect;  // the step that failed, or the last one run
+  // The job's step whose call gave the result: a verify whose call could not even connect
+  // failed in the connection (phase), but after a write that had ended well (step).
+  Phase step = Phase::kConnect;
   ExitCode exit = ExitCode::kOk;
   int32_t otpSize = 0;
   double seconds = 0.0;
@@ -47,6 +50,9 @@ struct JobOutcome {
   // A production part that was not blank but held exactly this image already (put in a
   // second time): its verify matched, and it is neither made again nor scrap.
   bool already = false;
+  // A production part whose started row the log and the trace hold: its number is taken for
+  // good, whatever became of the part.
+  bool startRecorded = false;
 };
 
 // "blank-check", "write", "verify" as selected, in the order the library runs them.

@@ -127,7 +127,11 @@ std::string ImageSizeWords(const std::string& image, uint64_t imageSize, int32_t
          std::to_string(otpSize) + ": nothing was done to the part";
 }
 
-std::string EmulatedSizeWords(uint64_t imageSize) {
+std::string EmulatedSizeWords(uint64_t imageSize, const std::string& chipFile) {
+  if (!chipFile.empty()) {
+    return "the emulated part is the one kept in " + chipFile +
+           ": give an image of another size a chip file of its own";
+  }
   for (const qs71::OtpPart& part : qs71::OtpParts()) {
     if (part.size == imageSize) {
       return Format("the emulated chip is the part QS71_EMU_ID names: QS71_EMU_ID=6D61%02X00 "

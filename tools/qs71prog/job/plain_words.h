@@ -41,7 +41,7 @@ std::string ImageSizeWords(const std::string& image, uint64_t imageSize, int32_t
 
 // For an image that does not fit the emulated chip: how to make an emulated part that it fits,
 // "the emulated chip is the part QS71_EMU_ID names: QS71_EMU_ID=6D610400 makes one of 524288
-// bytes".
-std::string EmulatedSizeWords(uint64_t imageSize);
+// bytes"; or, when the part's size was that of an existing chip file, that the file is the part.
+std::string EmulatedSizeWords(uint64_t imageSize, const std::string& chipFile = "");
 
 }  // namespace qs71prog

@@ -1,6 +1,7 @@
 #include "job/programmer_choice.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace qs71prog {
 
@@ -17,14 +18,39 @@ bool IsNumber(const std::string& text) {
   return true;
 }
 
+int BySerialOrPath(const std::vector<ProgrammerIdentity>& found, const std::string& wanted,
+                   std::string& problem) {
+  int chosen = -1;
+  for (size_t index = 0; index < found.size(); ++index) {
+    if (wanted == PathOf(found[index])) return static_cast<int>(index);
+  }
+  for (size_t index = 0; index < found.size(); ++index) {
+    if (SerialOf(found[index]).empty() || wanted != SerialOf(found[index])) continue;
+    if (chosen >= 0) {
+      problem = DuplicateSerialWords(wanted) + "; name one by its id or path (qs71prog --list)";
+      return -1;
+    }
+    chosen = static_cast<int>(index);
+  }
+  if (chosen < 0) {
+    problem = "no attached programmer has the serial number or path \"" + wanted +
+              "\" (qs71prog --list)";
+  }
+  return chosen;
+}
+
 }  // namespace
 
-bool ListProgrammers(const WriterLibrary& library, std::vector<Qs71ProgrammerInfo>& found,
+bool SameDevice(const ProgrammerIdentity& a, const ProgrammerIdentity& b) {
+  return std::strcmp(a.node, b.node) == 0 && std::strcmp(a.info.serial, b.info.serial) == 0;
+}
+
+bool ListProgrammers(const WriterLibrary& library, std::vector<ProgrammerIdentity>& found,
                      std::string& problem) {
   found.clear();
-  const auto list = library.ListProgrammers();
+  const auto list = library.ListIdentities();
   if (list == nullptr) {
-    problem = library.Path() + " cannot list programmers (no Qs71UsbListProgrammers)";
+    problem = library.Path() + " cannot list programmers (no Qs71UsbListIdentities)";
     return false;
   }
   int32_t count = list(nullptr, 0);
@@ -41,41 +67,36 @@ bool ListProgrammers(const WriterLibrary& library, std::vector<Qs71ProgrammerInf
   return false;
 }
 
-int ChooseProgrammer(const std::vector<Qs71ProgrammerInfo>& found, const std::string& wanted,
+// A path names one device, a serial one only where no other programmer reports it.
+int ChooseProgrammer(const std::vector<ProgrammerIdentity>& found, const std::string& wanted,
                      std::string& problem) {
-  if (IsNumber(wanted)) {
-    const int number = std::stoi(wanted);
-    if (number >= 1 && static_cast<size_t>(number) <= found.size()) return number - 1;
-    problem = "no programmer " + wanted + ": " + std::to_string(found.size()) +
-              (found.size() == 1 ? " is" : " are") + " attached (qs71prog --list)";
-    return -1;
-  }
-  for (size_t index = 0; index < found.size(); ++index) {
-    if (wanted == found[index].path ||
-        (found[index].serial[0] != '\0' && wanted == found[index].serial)) {
-      return static_cast<int>(index);
-    }
-  }
-  problem =
-      "no attached programmer has the serial number or path \"" + wanted + "\" (qs71prog --list)";
+  if (!IsNumber(wanted)) return BySerialOrPath(found, wanted, problem);
+  const int number = std::stoi(wanted);
+  if (number >= 1 && static_cast<size_t>(number) <= found.size()) return number - 1;
+  problem = "no programmer " + wanted + ": " + std::to_string(found.size()) +
+            (found.size() == 1 ? " is" : " are") + " attached (qs71prog --list)";
   return -1;
 }
 
-bool FindProgrammer(const WriterLibrary& library, const std::string& wanted, std::string& path,
-                    std::string& problem) {
-  std::vector<Qs71ProgrammerInfo> found;
+bool FindProgrammer(const WriterLibrary& library, const std::string& wanted,
+                    ProgrammerIdentity& chosen, std::string& problem) {
+  std::vector<ProgrammerIdentity> found;
   if (!ListProgrammers(library, found, problem)) return false;
   const int index = ChooseProgrammer(found, wanted, problem);
   if (index < 0) return false;
-  path = found[static_cast<size_t>(index)].path;
+  chosen = found[static_cast<size_t>(index)];
   return true;
 }
 
-std::string ProgrammerListText(const std::vector<Qs71ProgrammerInfo>& found) {
+std::string DuplicateSerialWords(const std::string& serial) {
+  return "two programmers report serial " + serial + ": they are told apart by their USB port";
+}
+
+std::string ProgrammerListText(const std::vector<ProgrammerIdentity>& found) {
   if (found.empty()) return "no programmer attached\n";
   std::string text = "id  path  serial  release\n";
   for (size_t index = 0; index < found.size(); ++index) {
-    const Qs71ProgrammerInfo& info = found[index];
+    const Qs71ProgrammerInfo& info = found[index].info;
     char line[400];
     std::snprintf(line, sizeof line, "%zu  %s  %s  0x%04X\n", index + 1, info.path,
                   info.serial[0] != '\0' ? info.serial : "-", static_cast<unsigned>(info.release));

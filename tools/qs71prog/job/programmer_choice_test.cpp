@@ -7,12 +7,12 @@
 namespace qs71prog {
 namespace {
 
-Qs71ProgrammerInfo Info(const char* path, const char* serial) {
-  Qs71ProgrammerInfo info{};
-  std::strncpy(info.path, path, sizeof info.path - 1);
-  std::strncpy(info.serial, serial, sizeof info.serial - 1);
-  info.release = 0x0101;
-  return info;
+ProgrammerIdentity Info(const char* path, const char* serial) {
+  ProgrammerIdentity identity{};
+  std::strncpy(identity.info.path, path, sizeof identity.info.path - 1);
+  std::strncpy(identity.info.serial, serial, sizeof identity.info.serial - 1);
+  identity.info.release = 0x0101;
+  return identity;
 }
 
 struct ChoiceCase {
@@ -26,8 +26,9 @@ class ProgrammerChoice : public testing::TestWithParam<ChoiceCase> {};
 
 TEST_P(ProgrammerChoice, ByNumberSerialOrPath) {
   const ChoiceCase& c = GetParam();
-  const std::vector<Qs71ProgrammerInfo> found = {
-      Info("/dev/hidraw1", "SN-A"), Info("/dev/hidraw4", ""), Info("/dev/hidraw7", "3")};
+  const std::vector<ProgrammerIdentity> found = {
+      Info("/dev/hidraw1", "SN-A"), Info("/dev/hidraw4", ""), Info("/dev/hidraw7", "3"),
+      Info("/dev/hidraw8", "TWIN"), Info("/dev/hidraw9", "TWIN")};
   std::string problem;
   EXPECT_EQ(ChooseProgrammer(found, c.wanted, problem), c.index);
   EXPECT_NE(problem.find(c.complaint), std::string::npos) << problem;
@@ -40,9 +41,14 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(ChoiceCase{"Number", "2", 1, ""}, ChoiceCase{"NumberBeforeSerial", "3", 2, ""},
                     ChoiceCase{"Serial", "SN-A", 0, ""}, ChoiceCase{"Path", "/dev/hidraw4", 1, ""},
                     ChoiceCase{"EmptySerialMatchesNothing", "", -1, "serial number or path"},
-                    ChoiceCase{"NumberZero", "0", -1, "3 are attached"},
-                    ChoiceCase{"NumberTooHigh", "4", -1, "no programmer 4"},
-                    ChoiceCase{"Unknown", "SN-B", -1, "\"SN-B\""}),
+                    ChoiceCase{"NumberZero", "0", -1, "5 are attached"},
+                    ChoiceCase{"NumberTooHigh", "6", -1, "no programmer 6"},
+                    ChoiceCase{"Unknown", "SN-B", -1, "\"SN-B\""},
+                    // A serial two programmers report names neither; their paths do.
+                    ChoiceCase{"SerialOfTwo", "TWIN", -1,
+                               "two programmers report serial TWIN: they are told apart by "
+                               "their USB port; name one by its id or path"},
+                    ChoiceCase{"PathOfOneOfTwo", "/dev/hidraw9", 4, ""}),
     [](const testing::TestParamInfo<ChoiceCase>& info) { return info.param.name; });
 
 TEST(ProgrammerList, OneLinePerProgrammerNumberedFromOne) {

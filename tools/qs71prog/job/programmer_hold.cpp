@@ -7,29 +7,39 @@
 namespace qs71prog {
 
 ProgrammerHold::~ProgrammerHold() {
-  for (const std::string& path : held) library.Release()(path.empty() ? nullptr : path.c_str());
+  for (const ProgrammerIdentity& programmer : held) library.Release()(&programmer);
 }
 
-int32_t ProgrammerHold::Take(const std::string& path, const std::string& what,
+int32_t ProgrammerHold::Take(const ProgrammerIdentity& programmer, const std::string& what,
                              std::string& problem) {
   std::lock_guard<std::mutex> lock(mutex);
-  if (std::find(held.begin(), held.end(), path) != held.end()) return QS71_OK;
+  const auto same = [&](const ProgrammerIdentity& other) { return SameDevice(other, programmer); };
+  if (std::any_of(held.begin(), held.end(), same)) return QS71_OK;
   char why[512] = "";
-  const int32_t result = library.Hold()(path.empty() ? nullptr : path.c_str(), why, sizeof why);
+  const int32_t result = library.Hold()(&programmer, why, sizeof why);
   if (result == QS71_OK) {
-    held.push_back(path);
+    held.push_back(programmer);
     return result;
   }
   problem = what + (result == QS71_E_BUSY ? " is busy: " : " cannot be held: ") + why;
   return result;
 }
 
-void ProgrammerHold::Let(const std::string& path) {
+void ProgrammerHold::Let(const ProgrammerIdentity& programmer) {
   std::lock_guard<std::mutex> lock(mutex);
-  const auto found = std::find(held.begin(), held.end(), path);
+  const auto found = std::find_if(held.begin(), held.end(), [&](const ProgrammerIdentity& other) {
+    return SameDevice(other, programmer);
+  });
   if (found == held.end()) return;
-  library.Release()(path.empty() ? nullptr : path.c_str());
+  library.Release()(&*found);
   held.erase(found);
+}
+
+bool ProgrammerHold::Holds(const ProgrammerIdentity& programmer) {
+  std::lock_guard<std::mutex> lock(mutex);
+  return std::any_of(held.begin(), held.end(), [&](const ProgrammerIdentity& other) {
+    return SameDevice(other, programmer);
+  });
 }
 
 }  // namespace qs71prog

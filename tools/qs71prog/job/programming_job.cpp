@@ -172,7 +172,7 @@ Qs71JobRequest RequestFor(const JobRun& run, const Selection& selection, CallTex
   const Options& options = run.options;
   Qs71JobRequest request{};
   request.size = sizeof request;
-  request.programmer = run.link.Programmer();
+  request.identity = run.link.Identity();
   request.blankCheck = selection.blankCheck;
   request.write = selection.write;
   request.verify = selection.verify;
@@ -226,11 +226,11 @@ ExitCode NotCalled(const Options& options, Console& console, const std::string& 
 
 // The attached programmers as the library lists them, with whether this user may open each.
 std::vector<ProgrammerNode> ListedNodes(const WriterLibrary& library) {
-  std::vector<Qs71ProgrammerInfo> found;
+  std::vector<ProgrammerIdentity> found;
   std::string problem;
   std::vector<ProgrammerNode> nodes;
   if (!ListProgrammers(library, found, problem)) return nodes;
-  for (const Qs71ProgrammerInfo& info : found) nodes.push_back({info.path, MayOpen(info.path)});
+  for (const ProgrammerIdentity& info : found) nodes.push_back({PathOf(info), MayOpen(PathOf(info))});
   return nodes;
 }
 
@@ -259,6 +259,9 @@ void SayWhatFailed(JobRun& run) {
   if (!found.empty()) run.reporter.Note(found);
 }
 
+// The chip file whose size the emulated part took, for the words of an image that does not fit.
+std::string SizedBy(const JobRun& run) { return run.chip != nullptr ? run.chip->SizedByFile() : ""; }
+
 // After identification: an image that does not fit the chip ends the job before the first
 // operation, with the code and exit status the library's own check would have led to.
 bool ImageFits(JobRun& run) {
@@ -271,7 +274,7 @@ bool ImageFits(JobRun& run) {
   outcome.phase = ImagePhase(selection);
   outcome.exit = ExitCodeFor(outcome.result, outcome.phase);
   run.reporter.Note(ImageSizeWords(run.options.image, imageSize, outcome.otpSize));
-  if (run.library.IsEmulated()) run.reporter.Note(EmulatedSizeWords(imageSize));
+  if (run.library.IsEmulated()) run.reporter.Note(EmulatedSizeWords(imageSize, SizedBy(run)));
   return false;
 }
 
@@ -283,7 +286,11 @@ bool RunStep(JobRun& run, const JobStep& step) {
   const int stage = StageOfPhase(step.phase);
   outcome.stepSeconds[stage] =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-  outcome.stepsRun[stage] = true;
+  // A call refused or failed before it got past the chip's identification (the programmer gone
+  // or replaced since the last step) did nothing to the part: a write that never began leaves
+  // it untouched, not scrap.
+  outcome.stepsRun[stage] = outcome.result == 0 || run.cells.failedStep >= QS71_STEP_BLANK_CHECK;
+  outcome.step = step.phase;
   outcome.called = true;
   if (run.cells.otpSize > 0) outcome.otpSize = run.cells.otpSize;
   if ((run.cells.stepsDone & (1u << QS71_STEP_IDENTIFY)) != 0) {
@@ -311,6 +318,7 @@ void CheckWrittenAlready(JobRun& run) {
   }
   const JobOutcome blankCheck = run.outcome;
   run.reporter.Note("the part is not blank: comparing it with the image");
+  run.reporter.ComparingWithImage();
   const JobStep verify{Phase::kVerify, Selection{false, false, true}};
   const int32_t result = CallWriter(run, verify);
   run.reporter.Conclude(result);
@@ -339,12 +347,21 @@ void RunSteps(JobRun& run) {
   }
 }
 
-// The job's programmer: the one --programmer names, or the first one found as before.
+// The job's programmer, chosen once: the one --programmer names, or the first programmer.
+// Every call of the job goes to that device and no other: one that is gone, or another in its
+// place, ends the job as a programmer lost. With none attached there is none to choose, and
+// the first call fails as a missing programmer does.
 bool ChooseLink(const Options& options, const WriterLibrary& library, ProgrammerLink& link,
                 std::string& problem) {
-  if (options.programmer.empty()) return true;
-  link.named = true;
-  return FindProgrammer(library, options.programmer, link.path, problem);
+  if (!options.programmer.empty()) {
+    link.named = true;
+    return FindProgrammer(library, options.programmer, link.identity, problem);
+  }
+  std::vector<ProgrammerIdentity> found;
+  if (!ListProgrammers(library, found, problem)) return false;
+  link.named = !found.empty();
+  if (link.named) link.identity = found.front();
+  return true;
 }
 
 // The emulator keeps a chip file for its first programmer only: another one meets a fresh chip
@@ -353,23 +370,23 @@ bool ChooseLink(const Options& options, const WriterLibrary& library, Programmer
 bool ChipFileFitsLink(const Options& options, const WriterLibrary& library, const ProgrammerLink& link,
                       std::string& problem) {
   if (!library.IsEmulated() || !link.named || options.otpFile.empty()) return true;
-  std::vector<Qs71ProgrammerInfo> found;
+  std::vector<ProgrammerIdentity> found;
   if (!ListProgrammers(library, found, problem)) return false;
-  if (found.empty() || found.front().path == link.path) return true;
+  if (found.empty() || SameDevice(found.front(), link.identity)) return true;
   problem = "--emulate=" + options.otpFile + " keeps the chip of the emulated programmer 1 only; programmer " +
             options.programmer + " meets a fresh chip in every call: leave out --programmer, or give --programmer 1";
   return false;
 }
 
-// The programmer of a single job, held for its length: the one --programmer names, or the
-// first one found (the emulated one keeps its chip file held). No programmer attached:
-// nothing to hold, and the job fails in its first call as it always did.
+// The programmer of a single job, held for its length (the emulated one keeps its chip file
+// held). No programmer attached: nothing to hold, and the job fails in its first call as it
+// always did; one gone since it was chosen fails there too.
 ExitCode HoldForJob(const ProgrammerLink& link, const ScratchChip& chip, ProgrammerHold& hold,
                     std::string& problem) {
+  if (!link.named) return ExitCode::kOk;
   const std::string what = chip.IsUsers() ? "the emulated programmer with the chip file " + chip.File()
-                           : link.named   ? "the programmer " + link.path
-                                          : "the programmer";
-  const int32_t result = hold.Take(link.named ? link.path : "", what, problem);
+                                          : "the programmer " + link.Path();
+  const int32_t result = hold.Take(link.identity, what, problem);
   if (result == QS71_OK || result == QS71_E_TRANSPORT) return ExitCode::kOk;
   return ExitCodeFor(result, Phase::kConnect);
 }
@@ -428,6 +445,7 @@ ExitCode RunProgrammingJob(const Options& options, Console& console) {
   if (!chip.Keep(options, library)) {
     return NotCalled(options, console, kScratchProblem, ExitCode::kLibraryMissing, preflight.bytes);
   }
+  chip.ChoosePart(library, preflight.bytes.size());
   // The emulated programmer's hold makes a missing chip file.
   const bool chipFileExisted = ChipFileExists(chip);
   ProgrammerHold hold(library);

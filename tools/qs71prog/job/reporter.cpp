@@ -82,6 +82,11 @@ void Reporter::SearchingBlocks() {
   display.SearchingBlocks();
 }
 
+void Reporter::ComparingWithImage() {
+  std::lock_guard<std::mutex> lock(mutex);
+  display.ComparingWithImage();
+}
+
 Phase Reporter::Conclude(int32_t result) {
   std::lock_guard<std::mutex> lock(mutex);
   // The call has returned: every cell is the library's last word.

@@ -39,6 +39,7 @@ class Reporter {
   void Line(const std::string& text, bool onStderr);
   void Note(const std::string& text);
   void SearchingBlocks();
+  void ComparingWithImage();
   // Main thread, after the call returned: the step that failed (or the last one run), from
   // the result structure; reports the end of every stage that completed, or where the failed
   // one stopped.

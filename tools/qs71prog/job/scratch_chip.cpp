@@ -5,6 +5,8 @@
 #include <random>
 #include <system_error>
 
+#include "chip_identity.h"
+
 namespace qs71prog {
 
 namespace {
@@ -52,6 +54,35 @@ void ScratchChip::ForgetUsersFile() {
   if (!IsUsers()) return;
   std::error_code ignored;
   std::filesystem::remove(file, ignored);
+}
+
+namespace {
+
+bool SizeCodeOf(uint64_t size, uint8_t& code) {
+  for (const qs71::OtpPart& part : qs71::OtpParts()) {
+    if (part.size == size) {
+      code = part.sizeCode;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void ScratchChip::ChoosePart(const WriterLibrary& library, uint64_t imageSize) {
+  const char* named = std::getenv("QS71_EMU_ID");
+  if (!library.IsEmulated() || (named != nullptr && *named != '\0')) return;
+  std::error_code error;
+  const uint64_t fileSize = file.empty() ? 0 : std::filesystem::file_size(file, error);
+  uint8_t code = 0;
+  if (!error && SizeCodeOf(fileSize, code)) {
+    sizedBy = file;
+  } else if (!SizeCodeOf(imageSize, code)) {
+    return;
+  }
+  const uint8_t id[4] = {0x6D, 0x61, code, 0x00};
+  library.SetChipId(id);
 }
 
 bool ChipFileExists(const ScratchChip& chip) {

@@ -30,10 +30,18 @@ class ScratchChip {
   // Removes the user's chip file, for a job that made it and was then refused before the
   // part was touched.
   void ForgetUsersFile();
+  // The emulated part's size, unless QS71_EMU_ID names the part: an existing chip file of a
+  // part's size is that part, whatever the image; otherwise the part is of the image's size
+  // (imageSize 0: the emulator's own default), so that a dry run of a 512 KiB image meets a
+  // 512 KiB part. The library is told through its control calls.
+  void ChoosePart(const WriterLibrary& library, uint64_t imageSize);
+  // When the part's size is the existing chip file's: that file; else empty.
+  const std::string& SizedByFile() const { return sizedBy; }
 
  private:
   std::string file;
   std::string scratch;
+  std::string sizedBy;
 };
 
 // Whether the chip file exists already (a job that makes it cannot tell a fresh part of the

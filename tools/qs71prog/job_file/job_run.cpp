@@ -23,6 +23,16 @@ void TakeSettings(const LoadedJob& job, Options& options) {
   options.jobSigner = job.signer;
 }
 
+// --job FILE --verify or --identify: the part is checked against the job's image at the
+// job's verify voltage; nothing is written.
+void TakeImageOnly(const LoadedJob& job, Options& options) {
+  options.volts = job.settings.volts;
+  options.expectSha256 = job.settings.imageSha256;
+  options.jobImage = job.image;
+  options.jobSha256 = job.sha256;
+  options.jobSigner = job.signer;
+}
+
 }  // namespace
 
 ExitCode ApplyJobFile(Options& options, Console& console) {
@@ -36,7 +46,11 @@ ExitCode ApplyJobFile(Options& options, Console& console) {
     refused.image.clear();
     return ReportJobNotRun(refused, console, problem, ExitCode::kNotAnImage);
   }
-  TakeSettings(job, options);
+  if (options.production) {
+    TakeSettings(job, options);
+  } else {
+    TakeImageOnly(job, options);
+  }
   console.Err("qs71prog: job " + options.jobFile + ": " + job.trustWords + "\n");
   return ExitCode::kOk;
 }

@@ -14,8 +14,10 @@ namespace qs71prog {
 // --trust and the trust folders), and
 // options filled from the job: the image's bytes, blank check, write and verify, the
 // voltages, the programmers expected, the name, the lot, the work order, the image's SHA-256
-// as --expect-sha256, the job's hash and signer. kOk, or exit 11 with the refusal shown the
-// way the run's display shows a job that was never called.
+// as --expect-sha256, the job's hash and signer. Without --production (--job FILE --verify or
+// --identify) only the image, its hashes and the voltages: a part is checked, never written.
+// kOk, or exit 11 with the refusal shown the way the run's display shows a job that was never
+// called.
 ExitCode ApplyJobFile(Options& options, Console& console);
 
 }  // namespace qs71prog

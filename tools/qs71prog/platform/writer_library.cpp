@@ -35,9 +35,11 @@ bool WriterLibrary::Load(const std::string& file, std::string& error) {
     error = file + " has no Qs71UsbJob, Qs71UsbCompareRange and Qs71UsbListProgrammers";
     return false;
   }
-  // A library from before the hold cannot keep a programmer from its first part to its last.
-  if (bound.hold == nullptr || bound.release == nullptr) {
-    error = file + " has no Qs71UsbHold and Qs71UsbRelease";
+  // A library from before the hold cannot keep a programmer from its first part to its last,
+  // nor one from before the identities tell a programmer from another at its path.
+  if (bound.listIdentities == nullptr || bound.holdProgrammer == nullptr ||
+      bound.releaseProgrammer == nullptr) {
+    error = file + " has no Qs71UsbListIdentities, Qs71UsbHoldProgrammer and Qs71UsbReleaseProgrammer";
     return false;
   }
   library = std::move(loaded);
@@ -52,6 +54,10 @@ void WriterLibrary::SetChipFile(const std::string& file) const {
 
 void WriterLibrary::SetTranscript(const std::string& file) const {
   if (calls.setTranscript != nullptr) calls.setTranscript(file.c_str());
+}
+
+void WriterLibrary::SetChipId(const uint8_t (&id)[4]) const {
+  if (calls.setChipId != nullptr) calls.setChipId(id[0], id[1], id[2], id[3]);
 }
 
 BuildTree ThisBuildTree() { return {QS71PROG_BUILD_TOOL_DIR, QS71PROG_BUILD_LIBRARY_DIR}; }

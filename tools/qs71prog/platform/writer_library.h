@@ -20,15 +20,18 @@ class WriterLibrary {
   bool Load(const std::string& path, std::string& error);
   Qs71UsbJobFunction Job() const { return calls.job; }
   Qs71UsbCompareRangeFunction CompareRange() const { return calls.compareRange; }
-  Qs71UsbListProgrammersFunction ListProgrammers() const { return calls.listProgrammers; }
+  // The programmers with their nodes: qs71prog names every programmer by its device.
+  Qs71UsbListIdentitiesFunction ListIdentities() const { return calls.listIdentities; }
   // The hold of a programmer across calls, for a run from its first part to its last.
-  Qs71UsbHoldFunction Hold() const { return calls.hold; }
-  Qs71UsbReleaseFunction Release() const { return calls.release; }
+  Qs71UsbHoldProgrammerFunction Hold() const { return calls.holdProgrammer; }
+  Qs71UsbReleaseProgrammerFunction Release() const { return calls.releaseProgrammer; }
   // Only the emulated build exports the emulator's control interface.
   bool IsEmulated() const { return calls.Emulated(); }
   // The emulated programmer's chip file and transcript, for every later call.
   void SetChipFile(const std::string& file) const;
   void SetTranscript(const std::string& file) const;
+  // The emulated chip's four ID bytes, for every later call.
+  void SetChipId(const uint8_t (&id)[4]) const;
   const std::string& Path() const { return path; }
 
  private:

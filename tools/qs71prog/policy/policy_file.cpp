@@ -20,7 +20,7 @@ namespace {
 constexpr size_t kLongestPolicy = 65536;
 constexpr size_t kLongestName = 200;
 
-enum class Kind { kName, kJobs, kKeys, kTrace, kPath, kMinutes };
+enum class Kind { kName, kJobs, kKeys, kTrace, kPath, kMinutes, kDryRuns };
 
 struct PolicyKey {
   const char* name;
@@ -44,6 +44,9 @@ const PolicyKey kKeys[] = {
      "a whole number of minutes from 1 to 10080"},
     {"root-certificate", Kind::kPath, false, &StationPolicy::rootCertificate,
      "the absolute path of the line server's CA certificate (PEM), in quotes"},
+    {"dry-runs", Kind::kDryRuns, false, nullptr,
+     "\"refused\" (production runs drive real programmers only) or \"recorded\" (a line of "
+     "emulated programmers, whose parts count in the trace and its lots)"},
 };
 
 std::string KeyNames() {
@@ -69,6 +72,8 @@ class ValueReader {
         return Keys(node);
       case Kind::kMinutes:
         return Minutes(node);
+      case Kind::kDryRuns:
+        return DryRuns(node);
       default:
         break;
     }
@@ -85,6 +90,13 @@ class ValueReader {
     const std::optional<std::string> text = node.value_exact<std::string>();
     if (!text || (*text != "signed" && *text != "any")) return kNeeds;
     policy.jobs = *text == "signed" ? JobsRule::kSigned : JobsRule::kAny;
+    return "";
+  }
+
+  std::string DryRuns(const toml::node& node) {
+    const std::optional<std::string> text = node.value_exact<std::string>();
+    if (!text || (*text != "refused" && *text != "recorded")) return kNeeds;
+    policy.dryRunsRecorded = *text == "recorded";
     return "";
   }
 

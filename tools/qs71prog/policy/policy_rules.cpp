@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "job_file/key_places.h"
+#include "policy/libpq_environment.h"
 #include "policy/policy_lookup.h"
 #include "policy/show_policy.h"
 #include "trace/connection_password.h"
@@ -50,6 +51,10 @@ const PolicyRule kRules[] = {
      "lets qs71prog load only its own programmer library"},
     {[](const Options& o) { return !o.station.empty() && !o.policy.station.empty(); },
      "--station cannot be given", "names the station"},
+    {[](const Options& o) { return o.production && o.emulate && !o.policy.dryRunsRecorded; },
+     "--emulate --production cannot be run",
+     "records production into its trace, where emulated parts would count in the lot as "
+     "parts made (dry-runs = \"recorded\" is for a line of emulated programmers)"},
     {[](const Options& o) { return o.production && o.jobFile.empty(); },
      "--write IMAGE --production cannot be run",
      "runs job files only: --job FILE, made with --make-job"},
@@ -91,6 +96,7 @@ bool ApplyStationPolicy(Options& options, std::string& warning, std::string& err
   }
   options.trace = options.policy.trace.empty() ? options.policy.spool : options.policy.trace;
   if (!options.policy.station.empty()) options.station = options.policy.station;
+  KeepLibpqToThePolicy(options.policy.file);
   return true;
 }
 

@@ -78,6 +78,7 @@ std::string RecordLines(const StationPolicy& policy) {
          "refused here: --trust, QS71_TRUST_DIR, the user's own key folder, --trace, "
          "--library, " +
          (policy.station.empty() ? "" : "--station, ") + "--write IMAGE --production" +
+         (policy.dryRunsRecorded ? "" : ", --emulate --production") +
          (signedOnly ? ", --write but in a dry run" : "") + "\n";
 }
 

@@ -31,6 +31,10 @@ struct StationPolicy {
   std::string spool;
   int reserveMinutes = 30;      // the part numbers kept in reserve, as a time at the station's rate
   std::string rootCertificate;  // the line server's CA for TLS; empty: libpq's own default
+  // dry-runs = "recorded": production runs on the emulated programmer record into the trace and
+  // count in its lots, as on a line of emulated programmers made for tests and training. By
+  // default they are refused: their parts are no parts, and would complete a real lot.
+  bool dryRunsRecorded = false;
 
   bool Present() const { return !file.empty(); }
 };

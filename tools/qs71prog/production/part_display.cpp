@@ -8,8 +8,17 @@ namespace qs71prog {
 void PartDisplay::Progress(const ProgressEvent& event) {
   const ProgressPoint& point = event.point;
   // A part with no number yet (it may hold this image already) is still the one in the socket.
-  std::string text = (part > 0 ? "part " + std::to_string(part) : std::string("part")) + ": " +
-                     StageTitle(point.stage);
+  const int number = part;
+  std::string text = (number > 0 ? "part " + std::to_string(number) : std::string("part")) + ": ";
+  if (comparing) {
+    text += event.kind == ProgressEventKind::kFailed ? "blank check failed"
+            : event.kind == ProgressEventKind::kDone ? "holds this image already"
+                                                     : "comparing with the image " +
+                                                           std::to_string(point.percent) + "%";
+    board.Activity(programmer, text, true);
+    return;
+  }
+  text += StageTitle(point.stage);
   switch (event.kind) {
     case ProgressEventKind::kDone:
       text += " done";

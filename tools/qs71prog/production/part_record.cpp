@@ -32,12 +32,6 @@ std::string UtcTimestamp(std::chrono::system_clock::time_point moment) {
                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, milliseconds);
 }
 
-std::string RunStamp(std::chrono::system_clock::time_point moment) {
-  const std::tm utc = UtcCalendar(std::chrono::system_clock::to_time_t(moment));
-  return Format("%04d%02d%02dT%02d%02d%02dZ", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
-                utc.tm_hour, utc.tm_min, utc.tm_sec);
-}
-
 std::string ChipIdText(const uint8_t (&id)[4]) {
   return Format("%02X %02X %02X %02X", id[0], id[1], id[2], id[3]);
 }

@@ -37,7 +37,7 @@ struct PartRecord {
   // Each operation's call in seconds, by stage value; negative when it did not run.
   std::array<double, kLastStage + 1> stepSeconds{-1.0, -1.0, -1.0, -1.0};
   std::vector<std::string> blocks;  // a failed comparison's blocks, "0x002300-0x0023FF"
-  // Which shift it belongs to: the run ("20261207T194000Z-4711", its UTC start and process),
+  // Which shift it belongs to: the run (a random UUID, trace/random_id.h),
   // the station (--station, or the host) and the operator (--operator).
   std::string run;
   std::string station;
@@ -47,13 +47,12 @@ struct PartRecord {
   // part that held this image; "start", "end", "lost", "back" and "reseat" for what happened
   // to the run or to the programmer. Only "part" and "already" rows have a result.
   std::string event = "part";
+  // For the screen only: the step a failed part failed in ("blank check"), empty otherwise.
+  std::string failedStep;
 };
 
 // A moment of the system clock in UTC, as the log gives it: "2026-12-07T19:40:00.123Z".
 std::string UtcTimestamp(std::chrono::system_clock::time_point moment);
-
-// The same to the second, for the run's ID: "20261207T194000Z".
-std::string RunStamp(std::chrono::system_clock::time_point moment);
 
 // A part's failing blocks as the log and the trace keep them, space-separated, and back.
 std::string BlocksText(const std::vector<std::string>& blocks);

@@ -87,7 +87,7 @@ bool AllDigits(const std::string& text) {
 
 // A row as the history reads it; part is -1 where the row has no whole part number.
 struct HistoryRow {
-  std::string key, event, run, chipId, time;
+  std::string key, event, run, chipId, time, sha256;
   int part = -1;
 };
 
@@ -99,7 +99,7 @@ HistoryRow ReadRow(const std::vector<std::string>& header, const std::vector<std
                                                            : std::string();
   };
   HistoryRow row{field("programmer"), field("event"), field("run"), field("chip_id"),
-                 field("time")};
+                 field("time"), field("sha256")};
   const std::string part = field("part");
   if (AllDigits(part) && part.size() < 10) row.part = std::stoi(part);
   // Earlier versions numbered the programmers in the order a run took them; the serial, else
@@ -123,6 +123,8 @@ void TakeRow(const HistoryRow& row, size_t place, LogHistory& history, PendingPa
   if (row.key.empty() || row.part < 0) return;
   int& last = history.lastPart[row.key];
   last = std::max(last, row.part);
+  int& ofImage = history.lastOfImage[row.sha256];
+  ofImage = std::max(ofImage, row.part);
   const auto id = std::make_tuple(row.run, row.key, row.part);
   if (row.event == "started") {
     pending.emplace(id, std::make_pair(place, UnfinishedPart{row.run, row.key, row.chipId,
@@ -160,6 +162,15 @@ LogHistory ReadLogHistory(const std::string& path) {
   }
   history.unfinished = InLogOrder(pending);
   return history;
+}
+
+int LogFloor(const LogHistory& history, const std::string& imageSha256) {
+  int floor = 0;
+  for (const std::string& image : {imageSha256, std::string()}) {
+    const auto found = history.lastOfImage.find(image);
+    if (found != history.lastOfImage.end()) floor = std::max(floor, found->second);
+  }
+  return floor;
 }
 
 std::string Neutralised(const std::string& text) {

@@ -47,6 +47,9 @@ struct LogHistory {
   // Per programmer key, the highest part number in any of its rows (parts, started, already,
   // end rows, ...), so that numbers are never reused.
   std::map<std::string, int> lastPart;
+  // Per image SHA-256, the highest part number of the rows of that image; "" for rows that
+  // name none (logs from before the sha256 column).
+  std::map<std::string, int> lastOfImage;
   // In the log's order: "started" rows with no end row, that is, no row of the same run,
   // programmer key and part whose event is "part" or "already".
   std::vector<UnfinishedPart> unfinished;
@@ -57,6 +60,11 @@ struct LogHistory {
 // keyed here by its serial, else its path, where the row has them) and a last line that a
 // crash or a full disk tore: its fields up to the last comma count, the cut one does not.
 LogHistory ReadLogHistory(const std::string& path);
+
+// The number a job's trace numbers go on above: the highest of the log's rows of the job's
+// image, and of rows that name no image, so that a log kept from before the trace never
+// holds one number twice. Rows of other images are other jobs': their numbers are theirs.
+int LogFloor(const LogHistory& history, const std::string& imageSha256);
 
 class ProductionLog {
  public:

@@ -192,6 +192,41 @@ TEST(LogHistory, NumbersPerProgrammerAndPartsLeftUnfinished) {
   }
 }
 
+PartRecord OfImage(const std::string& sha256, int part) {
+  PartRecord record = Record("SN1", part);
+  record.sha256 = sha256;
+  return record;
+}
+
+// A new job's numbers start above the log's rows of its own image only: an old log of another
+// job neither shifts them nor ends its lot. Rows of a log from before the image's hash was
+// logged could be any job's, and count for every one.
+TEST(LogHistory, TheFloorCountsTheRowsOfTheJobsImage) {
+  const auto dir = CleanScratchFolder(QS71_TEST_TMPDIR, "LogFloor");
+  const std::string twoJobs =
+      CsvHeader() + Rows({OfImage("aa11", 40), OfImage("bb22", 7), OfImage("aa11", 12)});
+  const struct {
+    const char* name;
+    std::string log;
+    const char* image;
+    int floor;
+  } cases[] = {
+      {"no log", "", "aa11", 0},
+      {"the job's own rows", twoJobs, "aa11", 40},
+      {"another job's rows above", twoJobs, "bb22", 7},
+      {"only other jobs' rows", twoJobs, "cc33", 0},
+      {"a log without hashes", "programmer,part,event\nSN1,9,part\nSN2,4,part\n", "cc33", 9},
+      {"hashes and rows without one",
+       CsvHeader() + Rows({OfImage("", 15), OfImage("bb22", 3)}), "bb22", 15},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = dir / (std::string(c.name) + ".csv");
+    if (!c.log.empty()) std::ofstream(path, std::ios::binary) << c.log;
+    EXPECT_EQ(LogFloor(ReadLogHistory(path.string()), c.image), c.floor);
+  }
+}
+
 // The file at the log's name after the run opened it: the run must notice before a row goes
 // into a file that nobody will find, and say what became of the log.
 struct MoveCase {

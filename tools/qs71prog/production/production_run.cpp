@@ -6,15 +6,19 @@
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <thread>
 #include <vector>
 
+#include "file_system.h"
 #include "job/programming_job.h"
 #include "output_writer.h"
 #include "production/production_state.h"
 #include "platform/host_system.h"
 #include "qs71_usb_writer.h"
 #include "text_format.h"
+#include "trace/random_id.h"
+#include "trace/trace_commands.h"
 
 namespace qs71prog {
 
@@ -54,7 +58,7 @@ void Sleep(std::chrono::milliseconds span) {
 // attached (the bench is being cabled; Ctrl-C ends the wait), and refuses more, which is
 // another bench's cabling or a wrong count.
 bool ListExpected(const Options& options, const WriterLibrary& library, Console& console,
-                  std::vector<Qs71ProgrammerInfo>& found, std::string& problem) {
+                  std::vector<ProgrammerIdentity>& found, std::string& problem) {
   int told = -1;
   for (;;) {
     if (!ListProgrammers(library, found, problem)) return false;
@@ -75,11 +79,12 @@ bool ListExpected(const Options& options, const WriterLibrary& library, Console&
 }
 
 // Every attached programmer with --all, the one --programmer names, or else the first; none
-// (2) when --expect-programmers counts more attached.
+// (2) when --expect-programmers counts more attached. Each joins the registry, which gives it
+// its tile and its key; listed is the listing they came from.
 ExitCode ChooseProgrammers(const Options& options, const WriterLibrary& library,
-                           Console& console, std::vector<Attached>& chosen,
+                           Console& console, ProgrammerRegistry& registry,
+                           std::vector<Attached>& chosen, std::vector<ProgrammerIdentity>& found,
                            std::string& problem) {
-  std::vector<Qs71ProgrammerInfo> found;
   if (!ListExpected(options, library, console, found, problem)) return ExitCode::kNoProgrammer;
   if (options.expectProgrammers > 0 &&
       static_cast<int>(found.size()) != options.expectProgrammers) {
@@ -99,9 +104,9 @@ ExitCode ChooseProgrammers(const Options& options, const WriterLibrary& library,
   const size_t first = static_cast<size_t>(only);
   const size_t end = options.all ? found.size() : first + 1;
   for (size_t index = options.all ? 0 : first; index < end; ++index) {
-    const Qs71ProgrammerInfo& info = found[index];
-    chosen.push_back({static_cast<int>(chosen.size()) + 1, ProgrammerKey(info.serial, info.path),
-                      info.serial, {true, info.path}});
+    const ProgrammerIdentity& device = found[index];
+    const std::string key = registry.KeyFor(device, found);
+    chosen.push_back({registry.Join(device), key, {true, device}});
   }
   return ExitCode::kOk;
 }
@@ -111,7 +116,7 @@ ExitCode ChooseProgrammers(const Options& options, const WriterLibrary& library,
 ExitCode HoldProgrammers(ProgrammerHold& hold, const std::vector<Attached>& chosen,
                          std::string& problem) {
   for (const Attached& programmer : chosen) {
-    const int32_t result = hold.Take(programmer.link.path, "programmer " + programmer.key, problem);
+    const int32_t result = hold.Take(programmer.link.identity, "programmer " + programmer.key, problem);
     if (result != QS71_OK) return ExitCodeFor(result, Phase::kConnect);
   }
   return ExitCode::kOk;
@@ -124,10 +129,17 @@ bool EmulatedSocketsSet(const WriterLibrary& library) {
   return !library.IsEmulated() || (sockets != nullptr && *sockets != '\0');
 }
 
+// The command that checks a part against this run's image, as a station with only the job
+// file can type it.
+std::string VerifyCommand(const Options& options) {
+  return options.jobFile.empty() ? "qs71prog --verify " + HintPath(options.image)
+                                 : "qs71prog --job " + HintPath(options.jobFile) + " --verify";
+}
+
 // Parts that an earlier run began to write and never finished, by the trace and by the log:
 // a crash or a power cut. Their numbers stay used; a person must look at them.
 void ReportUnfinished(ProductionDisplay& board, std::vector<UnfinishedPart> unfinished,
-                      const std::vector<TracePart>& traced) {
+                      const std::vector<TracePart>& traced, const std::string& verify) {
   for (const TracePart& part : traced) {
     const auto same = [&part](const UnfinishedPart& known) {
       return known.run == part.run && known.programmerKey == part.programmer &&
@@ -147,15 +159,20 @@ void ReportUnfinished(ProductionDisplay& board, std::vector<UnfinishedPart> unfi
     }
     board.RunMessage(parts.size() == 1
                          ? "1 part of run " + run + " was under way when it stopped (" + which +
-                               "): check it with --verify"
+                               "): check it with " + verify
                          : std::to_string(parts.size()) + " parts of run " + run +
                                " were under way when it stopped (" + which +
-                               "): check them with --verify");
+                               "): check them with " + verify);
   }
 }
 
+// A row of the run's own for each programmer: where its numbering goes on at the start, and
+// at the end what it made, the run's exit and how the run ended.
+void LogRunRows(Production& production, const std::deque<Attached>& programmers,
+                const std::deque<LoopResult>* loops, ExitCode exit, const std::string& how);
+
 // The loops of the run, a thread each; with --all, programmers plugged in after the start
-// join it with loops of their own.
+// join it with loops of their own, each with its start row, up to --expect-programmers.
 class Loops {
  public:
   explicit Loops(Production& production) : production(production) {}
@@ -189,26 +206,39 @@ class Loops {
     const auto now = std::chrono::steady_clock::now();
     if (now - lastLook < kArrivalPoll) return;
     lastLook = now;
-    std::vector<Qs71ProgrammerInfo> found;
+    std::vector<ProgrammerIdentity> found;
     std::string problem;
     if (!ListProgrammers(production.library, found, problem)) return;
-    for (const Qs71ProgrammerInfo& info : found) {
-      const std::string key = ProgrammerKey(info.serial, info.path);
-      if (Known(key) || production.hold.Take(info.path, "programmer " + key, problem) != QS71_OK) continue;
-      const Attached programmer{static_cast<int>(programmers.size()) + 1, key, info.serial,
-                                {true, info.path}};
-      production.board.Name(programmer.id, key);
-      production.board.RunMessage("programmer " + std::to_string(programmer.id) + " (" + key +
-                                  ") joined the run");
-      Start(programmer);
+    TellDuplicates(production, found);
+    for (const ProgrammerIdentity& device : production.registry.Newcomers(found)) {
+      if (!RoomFor(device)) continue;
+      const std::string key = production.registry.KeyFor(device, found);
+      if (production.hold.Take(device, "programmer " + key, problem) != QS71_OK) continue;
+      Join(device, key);
     }
   }
 
-  bool Known(const std::string& key) const {
-    for (const Attached& programmer : programmers) {
-      if (programmer.key == key) return true;
+  // --expect-programmers: the bench has that many, and a programmer beyond them belongs to
+  // another bench; said once for each.
+  bool RoomFor(const ProgrammerIdentity& device) {
+    const int expected = production.options.expectProgrammers;
+    if (expected == 0 || production.registry.Count() < expected) return true;
+    if (refused.insert(std::string(device.node) + "\n" + SerialOf(device)).second) {
+      production.board.RunMessage(Format(
+          "the programmer at %s (%s) does not join the run: the bench has %d (--expect-programmers)",
+          PathOf(device).c_str(), SerialOf(device).empty() ? "no serial" : SerialOf(device).c_str(),
+          expected));
     }
     return false;
+  }
+
+  void Join(const ProgrammerIdentity& device, const std::string& key) {
+    const Attached programmer{production.registry.Join(device), key, {true, device}};
+    production.board.Name(programmer.id, key);
+    production.board.RunMessage("programmer " + std::to_string(programmer.id) + " (" + key +
+                                ") joined the run");
+    LogRunRows(production, {programmer}, nullptr, ExitCode::kOk, "");
+    if (!production.logFailed) Start(programmer);
   }
 
   Production& production;
@@ -216,10 +246,12 @@ class Loops {
   std::deque<LoopResult> results;
   std::vector<std::thread> threads;
   std::atomic<int> running{0};
+  std::set<std::string> refused;
   std::chrono::steady_clock::time_point lastLook = std::chrono::steady_clock::now();
 };
 
-// How the run ended, in words for the end rows, the summary and the screen's last line.
+// How the run ended, in words for the end rows, the summary and the screen's last line; a log
+// or a trace that could not serve the run by what the screen said of it.
 std::string HowItEnded(const Production& production, const std::deque<LoopResult>& loops) {
   bool aborted = false;
   bool allLost = !loops.empty();
@@ -227,6 +259,7 @@ std::string HowItEnded(const Production& production, const std::deque<LoopResult
     aborted = aborted || loop.aborted;
     allLost = allLost && loop.stillLost;
   }
+  if (production.logFailed && !production.endReason.empty()) return production.endReason;
   if (production.traceFailed) return "the trace could not be written";
   if (production.logFailed) return "the log could not be written";
   if (production.lotComplete) return "lot complete";
@@ -235,6 +268,14 @@ std::string HowItEnded(const Production& production, const std::deque<LoopResult
   if (production.stoppedOnFail) return "stop-on-fail";
   if (allLost) return "every programmer lost";
   return "count reached";
+}
+
+// A failure after the parts (an end row, the trace's end or the summary not written) sets the
+// exit unless one came before it: an interruption (12) and a lot completed (15) are none.
+ExitCode Outranked(ExitCode exit, ExitCode failure) {
+  const bool failed = exit != ExitCode::kOk && exit != ExitCode::kInterrupted &&
+                      exit != ExitCode::kLotComplete;
+  return failed || failure == ExitCode::kOk ? exit : failure;
 }
 
 // The run's exit: its first failure in time; Ctrl-C (12) when nothing failed.
@@ -264,8 +305,6 @@ std::string Counted(const std::map<std::string, int>& results) {
   return text;
 }
 
-// A row of the run's own for each programmer: where its numbering goes on at the start, and
-// at the end what it made, the run's exit and how the run ended.
 void LogRunRows(Production& production, const std::deque<Attached>& programmers,
                 const std::deque<LoopResult>* loops, ExitCode exit, const std::string& how) {
   for (size_t index = 0; index < programmers.size(); ++index) {
@@ -298,24 +337,22 @@ TraceJob TracedJob(const Options& options, const JobDescription& job) {
 // no more (15). A trace that cannot be written stops the run here (9).
 ExitCode BeginTrace(const Options& options, RunTrace& trace, const TraceJob& traced,
                     const TraceRun& run, std::string& problem) {
-  NumberGrant lot;
-  const TracePlace place{options.trace, options.policy.spool, options.policy.rootCertificate};
-  if (!trace.Begin(place, traced, run, problem) || !trace.Lot(lot, problem)) {
+  LotState lot;
+  if (!trace.Begin(TracePlaceOf(options), traced, run, problem) || !trace.Lot(lot, problem)) {
     return ExitCode::kFileError;
   }
-  if (!lot.exhausted) return ExitCode::kOk;
+  if (!lot.Complete()) return ExitCode::kOk;
   problem = "the lot of " + (traced.name.empty() ? "job " + traced.hash.substr(0, 12) : traced.name) +
-            " is complete (" + std::to_string(lot.made) + " of " + std::to_string(lot.lot) +
-            " parts made, in " + trace.Name() + "): the job makes no more parts";
+            " is complete (" + std::to_string(lot.good) + " good parts of " +
+            std::to_string(lot.lot) + ", " + std::to_string(lot.scrap) + " scrap, in " +
+            trace.Name() + "): the job makes no more parts";
+  // The run is in the trace already: it ends there too, or the line would count it open.
+  std::string notEnded;
+  if (!trace.End(static_cast<int>(ExitCode::kLotComplete), "lot complete", notEnded)) {
+    problem += "; " + notEnded + ": the run's end is not in the trace";
+    return ExitCode::kFileError;
+  }
   return ExitCode::kLotComplete;
-}
-
-// The highest part number anywhere in the log: the trace's numbers go on above it, so that a
-// log kept from before the trace never holds one number twice.
-int HighestNumber(const LogHistory& history) {
-  int highest = 0;
-  for (const auto& [key, part] : history.lastPart) highest = std::max(highest, part);
-  return highest;
 }
 
 }  // namespace
@@ -353,8 +390,11 @@ ExitCode RunProduction(const Options& options, Console& console) {
               job.sha256 + ", --expect-sha256 gives " + options.expectSha256;
     return ReportJobNotRun(options, console, problem, ExitCode::kNotAnImage, preflight.bytes);
   }
+  ProgrammerRegistry registry;
   std::vector<Attached> chosen;
-  const ExitCode chose = ChooseProgrammers(options, library, console, chosen, problem);
+  std::vector<ProgrammerIdentity> listed;
+  const ExitCode chose =
+      ChooseProgrammers(options, library, console, registry, chosen, listed, problem);
   if (chose != ExitCode::kOk) {
     return ReportJobNotRun(options, console, problem, chose, preflight.bytes);
   }
@@ -368,7 +408,7 @@ ExitCode RunProduction(const Options& options, Console& console) {
   const LogHistory history = options.log.empty() ? LogHistory() : ReadLogHistory(options.log);
   const std::string host = HostName();
   const auto started = std::chrono::system_clock::now();
-  const std::string runId = Format("%s-%ld", RunStamp(started).c_str(), ProcessId());
+  const std::string runId = RandomUuid();
   const std::string station = options.station.empty() ? host : options.station;
   const TraceJob traced = TracedJob(options, job);
   RunTrace trace;
@@ -381,7 +421,7 @@ ExitCode RunProduction(const Options& options, Console& console) {
     return ReportJobNotRun(options, console, problem, traceOpened, preflight.bytes);
   }
   std::vector<TracePart> crashed;
-  if (!trace.Unfinished(crashed, problem)) {
+  if (!trace.Unfinished(crashed, problem) || !trace.EndStopped(crashed, problem)) {
     return ReportJobNotRun(options, console, problem, ExitCode::kFileError, preflight.bytes);
   }
   if (!preflight.note.empty()) console.Err("qs71prog: " + preflight.note + "\n");
@@ -394,8 +434,10 @@ ExitCode RunProduction(const Options& options, Console& console) {
   board.Title(JobTitle(options, preflight.bytes.size(), job.sha256) + "; " +
               PolicyWords(options.policy));
   board.RunMessage("trace: " + trace.Name());
-  Production production{options, library, job, preflight.bytes, board, log, trace, hold, host,
-                        runId, station, history.lastPart, HighestNumber(history)};
+  for (const std::string& note : trace.Notes()) board.RunMessage(note);
+  Production production{options, library, job, preflight.bytes, board, log, trace, hold,
+                        registry, host, runId, station, history.lastPart,
+                        LogFloor(history, job.sha256)};
   board.SetRun({production.run, production.station, options.operatorName, options.image,
                 job.sha256, UtcTimestamp(started), PolicyWords(options.policy)});
   for (const Attached& programmer : chosen) board.Name(programmer.id, programmer.key);
@@ -404,7 +446,9 @@ ExitCode RunProduction(const Options& options, Console& console) {
                             "stop the run with kill -TERM %ld",
                             ProcessId()));
   }
-  ReportUnfinished(board, history.unfinished, crashed);
+  ReportUnfinished(board, history.unfinished, crashed, VerifyCommand(options));
+  for (const TracePart& part : crashed) production.leftParts[part.programmer].push_back(part.number);
+  TellDuplicates(production, listed);
   Loops loops(production);
   for (const Attached& programmer : chosen) {
     LogRunRows(production, {programmer}, nullptr, ExitCode::kOk, "");
@@ -414,15 +458,23 @@ ExitCode RunProduction(const Options& options, Console& console) {
   ExitCode exit = RunExit(production, loops.Results());
   const std::string how = HowItEnded(production, loops.Results());
   LogRunRows(production, loops.Programmers(), &loops.Results(), exit, how);
-  if (exit == ExitCode::kOk) exit = production.failures.First();
+  exit = Outranked(exit, production.failures.First());
   if (!trace.End(static_cast<int>(exit), how, problem)) {
     board.RunMessage(problem + ": the run's end is not in the trace");
-    if (exit == ExitCode::kOk) exit = ExitCode::kFileError;
+    exit = Outranked(exit, ExitCode::kFileError);
+  } else if (const int unsent = trace.Unsent(); unsent > 0) {
+    board.RunMessage(Format("%d %s not on the line's trace yet: %s with this station's next run",
+                            unsent, unsent == 1 ? "event is" : "events are",
+                            unsent == 1 ? "it goes to it" : "they go to it"));
+  }
+  if (const int refused = trace.Refused(); refused > 0) {
+    board.LineRefused(refused, RefusedText(refused) + " (set aside in " +
+                                   SpoolFile(TracePlaceOf(options)) + ": qs71prog --clear-refused)");
   }
   board.End(exit, how);
   if (!options.summary.empty() && !WriteSummary(options.summary, board.SummaryJson())) {
     console.Err("qs71prog: cannot write the summary " + options.summary + "\n");
-    if (exit == ExitCode::kOk) exit = ExitCode::kFileError;
+    exit = Outranked(exit, ExitCode::kFileError);
   }
   return exit;
 }
@@ -430,7 +482,7 @@ ExitCode RunProduction(const Options& options, Console& console) {
 ExitCode ListProgrammersCommand(const Options& options, Console& console) {
   WriterLibrary library;
   std::string problem;
-  std::vector<Qs71ProgrammerInfo> found;
+  std::vector<ProgrammerIdentity> found;
   if (!LoadFor(options, library, problem)) {
     console.Err("qs71prog: " + problem + "\n");
     return ExitCode::kLibraryMissing;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -17,23 +18,23 @@
 #include "job/programmer_hold.h"
 #include "production/part_record.h"
 #include "production/production_log.h"
+#include "production/programmer_registry.h"
 #include "trace/run_trace.h"
 #include "platform/writer_library.h"
 
 namespace qs71prog {
 
-// One programmer of the run. It is its serial (its path only where it has none): that key
-// numbers its parts and names it in the log; the path is only where it is now, and changes
-// when it comes back on another port.
+// One programmer of the run: its device (ProgrammerRegistry), every call addressed to it. Its
+// key (its serial; its path where it has none; "SERIAL@PATH" where another reports the same
+// serial) names it in the log and on its tile for the whole run; the path is only where it is
+// now, and changes when it comes back on another port.
 struct Attached {
   int id = 0;  // its tile, in the order the run took the programmers
   std::string key;
-  std::string serial;
   ProgrammerLink link;
-};
 
-// The key of a listed programmer.
-std::string ProgrammerKey(const std::string& serial, const std::string& path);
+  std::string Serial() const { return SerialOf(link.identity); }
+};
 
 // The run's failures, each with when it happened: the run's exit is the first one's, which
 // is the one that needed a person first, whatever the order of the programmers.
@@ -58,6 +59,7 @@ struct Production {
   ProductionLog& log;
   RunTrace& trace;
   ProgrammerHold& hold;
+  ProgrammerRegistry& registry;
   std::string host;
   std::string run;      // this run's ID in the log
   std::string station;  // --station, or the host
@@ -65,7 +67,11 @@ struct Production {
   // number in the CSV log, above which the trace's numbers go.
   std::map<std::string, int> lastParts;
   int logFloor = 0;
-  std::mutex numbers{};                  // guards lastParts
+  // The numbers of the parts that a stopped run of this station (a crash, kill -9) left under
+  // way, by programmer key: the socket keeps a part, so a written part found on that
+  // programmer is that part, and its verdict is that number's.
+  std::map<std::string, std::deque<int>> leftParts{};
+  std::mutex numbers{};                  // guards lastParts and leftParts
   RunFailures failures{};
   // Why the run stops, once something stops it for every loop: --stop-on-fail's failed part,
   // or a log that cannot be written (a part that cannot be logged must not be made).
@@ -74,6 +80,10 @@ struct Production {
   std::atomic<bool> stoppedOnFail{false};
   std::atomic<bool> lotComplete{false};
   std::atomic<bool> traceFailed{false};
+  // What stopped the run when the log or the trace could not serve it, in the words the screen
+  // gave: its end says that, in the summary, the trace's run and the log's end rows. Written
+  // once, by the loop that set logFailed, and read after every loop has ended.
+  std::string endReason{};
 };
 
 // How one loop ended, and what its parts came to.
@@ -89,6 +99,9 @@ bool Stopping(const Production& production);
 // One programmer's loop: wait for a part, run the job on it, record it, wait until it is
 // taken out, again until --count or the run stops.
 LoopResult RunLoop(Production& production, Attached programmer);
+
+// Tells each serial that two programmers of this listing or of the run report, once.
+void TellDuplicates(Production& production, const std::vector<ProgrammerIdentity>& listed);
 
 // A row for the trace and the log; a row that cannot be written ends the run (exit 9) before
 // the next part.

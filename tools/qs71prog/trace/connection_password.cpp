@@ -85,6 +85,18 @@ bool IsConnectionString(const std::string& trace) {
   return trace.starts_with("postgresql://") || trace.starts_with("postgres://");
 }
 
+bool IsLibpqKeywords(const std::string& trace) {
+  size_t at = trace.find_first_not_of(" \t");
+  const size_t word = at;
+  while (at < trace.size() &&
+         (std::islower(static_cast<unsigned char>(trace[at])) || trace[at] == '_')) {
+    ++at;
+  }
+  if (at == word || at == std::string::npos) return false;
+  at = trace.find_first_not_of(" \t", at);
+  return at != std::string::npos && trace[at] == '=';
+}
+
 std::vector<std::string> ConnectionPasswords(const std::string& connection) {
   std::vector<std::string> found;
   if (IsConnectionString(connection))

@@ -11,6 +11,9 @@ namespace qs71prog {
 
 // Whether a trace names a line's server (postgresql:// or postgres://) rather than a file.
 bool IsConnectionString(const std::string& trace);
+// libpq's own "host=db dbname=trace": taken for a file's name it would make a new SQLite trace,
+// named with whatever password the words hold, and record nothing on the line's server.
+bool IsLibpqKeywords(const std::string& trace);
 
 // Every spelling of the password in connection (a postgresql:// or postgres:// URI, or libpq's
 // key=value words) that a message could repeat: as written, and as percent-decoded from a

@@ -12,9 +12,24 @@ namespace qs71prog {
 bool LineTraceStore(const std::string& connection, const std::string& localFile,
                     const std::string& rootCertificate, std::unique_ptr<TraceStore>& store,
                     std::string&) {
-  store = std::make_unique<ForwardingStore>(std::make_unique<PostgresStore>(connection, rootCertificate),
-                                            std::make_unique<SqliteStore>(localFile), localFile);
+  store = std::make_unique<ForwardingStore>(
+      std::make_unique<PostgresStore>(connection, rootCertificate),
+      std::make_unique<SqliteStore>(localFile));
   return true;
+}
+
+bool LineTraceReader(const std::string& connection, const std::string& rootCertificate,
+                     std::unique_ptr<TraceStore>& store, std::string&) {
+  store = std::make_unique<PostgresStore>(connection, rootCertificate);
+  return true;
+}
+
+bool ClearRefusedEvents(const std::string& connection, const std::string& localFile,
+                        const std::string& rootCertificate, std::vector<ClearedEntry>& cleared,
+                        std::string& problem) {
+  ForwardingStore station(std::make_unique<PostgresStore>(connection, rootCertificate),
+                          std::make_unique<SqliteStore>(localFile));
+  return station.Open(problem) && station.ClearRefused(cleared, problem);
 }
 
 std::string LineTraceLibraries() {

@@ -4,7 +4,9 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "trace/station_spool.h"
 #include "trace/trace_store.h"
 
 namespace qs71prog {
@@ -14,6 +16,18 @@ namespace qs71prog {
 bool LineTraceStore(const std::string& connection, const std::string& localFile,
                     const std::string& rootCertificate, std::unique_ptr<TraceStore>& store,
                     std::string& problem);
+
+// The line's server alone, for a report or an export: what a station spooled is not the
+// line's trace.
+bool LineTraceReader(const std::string& connection, const std::string& rootCertificate,
+                     std::unique_ptr<TraceStore>& store, std::string& problem);
+
+// --clear-refused: the events the line's server refused, set aside in the spool at
+// localFile, each sent again; false when the server does not answer or the spool cannot be
+// read.
+bool ClearRefusedEvents(const std::string& connection, const std::string& localFile,
+                        const std::string& rootCertificate, std::vector<ClearedEntry>& cleared,
+                        std::string& problem);
 
 // The PostgreSQL client and the TLS library below it that this qs71prog runs with, which are
 // not always the ones it was built with on Linux: "libpq 15.18, OpenSSL 3.0.19".

@@ -46,6 +46,17 @@ TraceValue ValueAt(const PGresult* result, int row, int column) {
   }
 }
 
+// The SQLSTATE classes of a failure that says nothing about what was sent: connection
+// trouble, insufficient resources (a full disk), an operator's intervention (a shutdown), a
+// system error, and a transaction to be tried again (a deadlock). The same call later may pass.
+bool Passing(const char* state) {
+  if (state == nullptr) return false;
+  const std::string code = state;
+  const std::string kind = code.substr(0, 2);
+  return kind == "08" || kind == "53" || kind == "57" || kind == "58" || code == "40001" ||
+         code == "40P01";
+}
+
 // Two stations opening an empty database at once must not both create the schema: the
 // migration runs under this lock, held until its transaction ends.
 constexpr int64_t kMigrationLock = 7107;
@@ -100,6 +111,7 @@ bool PostgresStore::Query(const std::string& sql, const TraceRow& values, TraceR
                         &PQclear);
   const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+    passing = !result || Passing(PQresultErrorField(result.get(), PG_DIAG_SQLSTATE));
     problem = OneLine(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn));
     if (problem.empty()) problem = OneLine(PQerrorMessage(conn));
     return false;
@@ -119,8 +131,10 @@ bool PostgresStore::Connect(std::string& problem) {
   // Ours first: the connection string's own settings, expanded after them, win. A server
   // that vanished without closing its sockets must not hold a station for minutes.
   // A CA of the station's policy asks for a server that proves itself by it, by its name.
-  std::vector<const char*> keys = {"connect_timeout", "tcp_user_timeout"};
-  std::vector<const char*> values = {"3", "10000"};
+  // The trace keeps text as UTF-8 whatever the database's own encoding: a name the database
+  // cannot hold is refused, not stored as other characters.
+  std::vector<const char*> keys = {"connect_timeout", "tcp_user_timeout", "client_encoding"};
+  std::vector<const char*> values = {"3", "10000", "UTF8"};
   if (!rootCertificate.empty()) {
     keys.insert(keys.end(), {"sslrootcert", "sslmode"});
     values.insert(values.end(), {rootCertificate.c_str(), "verify-full"});
@@ -128,12 +142,16 @@ bool PostgresStore::Connect(std::string& problem) {
   keys.insert(keys.end(), {"dbname", nullptr});
   values.insert(values.end(), {connection.c_str(), nullptr});
   conn = PQconnectdbParams(keys.data(), values.data(), 1);
-  if (PQstatus(conn) == CONNECTION_OK) return true;
+  if (PQstatus(conn) == CONNECTION_OK) {
+    return !lazy || Execute("SET synchronous_commit TO off", {}, problem);
+  }
   // libpq tells "nobody answers" from "refused" only through a ping, and takes a server that
-  // refuses the TLS our CA asks for as one that does not answer: the ping asks no TLS.
+  // refuses the TLS our CA asks for as one that does not answer: the ping asks no TLS. A
+  // server starting up or shutting down refuses everyone for a while.
   const char* const pingKeys[] = {"connect_timeout", "tcp_user_timeout", "dbname", nullptr};
   const char* const pingValues[] = {"3", "10000", connection.c_str(), nullptr};
-  unreachable = PQpingParams(pingKeys, pingValues, 1) == PQPING_NO_RESPONSE;
+  const PGPing ping = PQpingParams(pingKeys, pingValues, 1);
+  unreachable = ping == PQPING_NO_RESPONSE || ping == PQPING_REJECT;
   // libpq repeats a connection string it cannot read, password and all.
   problem = "cannot open the trace " + name + ": " +
             WithoutPassword(OneLine(PQerrorMessage(conn)), connection);
@@ -163,6 +181,27 @@ bool PostgresStore::Open(std::string& problem) {
       problem);
 }
 
+bool PostgresStore::OpenToRead(std::string& problem) {
+  std::lock_guard<std::recursive_mutex> lock(mutex);
+  unreachable = false;
+  return Connect(problem) &&
+         Transaction([this](TraceSql& sql, std::string& why) { return Readable(sql, why); },
+                     problem);
+}
+
+bool PostgresStore::ReadOnce(const Work& work, std::string& problem) {
+  std::lock_guard<std::recursive_mutex> lock(mutex);
+  unreachable = conn == nullptr || PQstatus(conn) != CONNECTION_OK;
+  std::string why;
+  passing = false;
+  if (!unreachable && work(*this, why)) return true;
+  unreachable = unreachable || passing || PQstatus(conn) != CONNECTION_OK;
+  problem = unreachable && why.empty() ? "the trace server " + name + " does not answer"
+            : why.rfind("the trace ", 0) == 0 ? why
+                                              : "the trace " + name + ": " + why;
+  return false;
+}
+
 bool PostgresStore::Transaction(const Work& work, std::string& problem) {
   std::lock_guard<std::recursive_mutex> lock(mutex);
   unreachable = conn == nullptr || PQstatus(conn) != CONNECTION_OK;
@@ -171,10 +210,17 @@ bool PostgresStore::Transaction(const Work& work, std::string& problem) {
     return false;
   }
   std::string why;
-  if (Execute("BEGIN", {}, why) && work(*this, why) && Execute("COMMIT", {}, why)) return true;
-  unreachable = PQstatus(conn) != CONNECTION_OK;
+  passing = false;
+  const bool durable = lazy && durableNext;
+  durableNext = false;
+  if (Execute("BEGIN", {}, why) &&
+      (!durable || Execute("SET LOCAL synchronous_commit TO on", {}, why)) && work(*this, why) &&
+      Execute("COMMIT", {}, why)) {
+    return true;
+  }
+  unreachable = passing || PQstatus(conn) != CONNECTION_OK;
   std::string ignored;
-  if (!unreachable) Execute("ROLLBACK", {}, ignored);
+  if (PQstatus(conn) == CONNECTION_OK) Execute("ROLLBACK", {}, ignored);
   // The trace's own refusals name it already; the server's words follow its name.
   problem = why.rfind("the trace ", 0) == 0 ? why : "the trace " + name + ": " + why;
   return false;

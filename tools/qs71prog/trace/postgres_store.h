@@ -28,13 +28,22 @@ class PostgresStore : public SqlTraceStore, private TraceSql {
   std::string Name() const override { return name; }
   // Connects (again, when a connection was open) and brings the schema up to date.
   bool Open(std::string& problem) override;
+  // Connects and checks the schema's version; nothing is created or changed.
+  bool OpenToRead(std::string& problem) override;
+  bool Transaction(const Work& work, std::string& problem) override;
+  bool ReadOnce(const Work& work, std::string& problem) override;
+
+  // For a station that keeps what it sent in its spool until the server has it on its disk:
+  // commits no longer wait for the server's disk, except the next one after NextDurable,
+  // which, WAL being written in order, vouches for every commit before it as well.
+  void CommitWithoutWaiting() { lazy = true; }
+  void NextDurable() { durableNext = true; }
 
   // After a failed call: true when it failed because the server could not be reached (no
-  // connection, or one that broke), false when the server answered and refused.
+  // connection, or one that broke), or for a reason of the moment that the same call may not
+  // meet again (a full disk, a server shutting down, a deadlock); false when the server
+  // answered and refused what was sent.
   bool Unreachable() const { return unreachable; }
-
- protected:
-  bool Transaction(const Work& work, std::string& problem) override;
 
  private:
   bool Query(const std::string& sql, const TraceRow& values, TraceRows& rows,
@@ -46,6 +55,9 @@ class PostgresStore : public SqlTraceStore, private TraceSql {
   std::string name;
   pg_conn* conn = nullptr;
   bool unreachable = false;
+  bool passing = false;  // the last statement failed for a reason of the moment
+  bool lazy = false;
+  bool durableNext = false;
   std::recursive_mutex mutex;  // one transaction at a time on the connection
 };
 

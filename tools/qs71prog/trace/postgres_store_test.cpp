@@ -9,10 +9,12 @@
 #include <algorithm>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "postgres_server.h"
 #include "test_scratch.h"
 #include "trace/forwarding_store.h"
+#include "trace/random_id.h"
 #include "trace/trace_schema.h"
 
 namespace qs71prog {
@@ -99,10 +101,11 @@ TEST_F(PostgresTrace, CreatesTheSchemaAndKeepsWhatIsRecordedOnce) {
   auto store = Store();
   ASSERT_TRUE(store->Open(problem)) << problem;
   ASSERT_TRUE(Store()->Open(problem)) << problem;  // a second station finds it made
-  EXPECT_EQ(Sql("SELECT version FROM qs71_schema"), "1\n");
+  EXPECT_EQ(Sql("SELECT version FROM qs71_schema"), std::to_string(kTraceSchema) + "\n");
   ASSERT_TRUE(store->BeginRun(Job(0), MakeRun("r1", "st1"), problem)) << problem;
   NumberGrant grant;
-  ASSERT_TRUE(store->TakeNumbers(kJob, 1, 0, grant, problem)) << problem;
+  grant.id = "g1";
+  ASSERT_TRUE(store->TakeNumbers(kJob, "r1", 1, 0, grant, problem)) << problem;
   ASSERT_EQ(grant.numbers, std::vector<int>{1});
   for (const auto& event : {Event("r1", 1, "started", 1), Event("r1", 2, "part", 1),
                             Event("r1", 2, "part", 1), Event("r1", 3, "lost", 0)}) {
@@ -124,14 +127,14 @@ TEST_F(PostgresTrace, CreatesTheSchemaAndKeepsWhatIsRecordedOnce) {
 
 TEST_F(PostgresTrace, RefusesATraceOfANewerSchema) {
   ASSERT_TRUE(Store()->Open(problem)) << problem;
-  Sql("UPDATE qs71_schema SET version = 2");
+  Sql("UPDATE qs71_schema SET version = 3");
   auto store = Store();
   EXPECT_FALSE(store->Open(problem));
   EXPECT_EQ(problem, "the trace " + store->Name() +
-                         " has schema version 2; this qs71prog reads up to version 1: use a newer "
+                         " has schema version 3; this qs71prog reads up to version 2: use a newer "
                          "qs71prog");
   EXPECT_FALSE(store->Unreachable());
-  EXPECT_EQ(Sql("SELECT version FROM qs71_schema"), "2\n");
+  EXPECT_EQ(Sql("SELECT version FROM qs71_schema"), "3\n");
 }
 
 TEST_F(PostgresTrace, AWrongPasswordGivesTheServersMessage) {
@@ -157,10 +160,11 @@ TEST(PostgresDisplayName, LeavesThePasswordOut) {
   for (const auto& c : cases) EXPECT_EQ(PostgresDisplayName(c.connection), c.name);
 }
 
-// Two stations take numbers of one job of 20 at once, from threads with a connection each.
+// Two stations take numbers of one job of 20 at once, from threads with a connection each:
+// numbers under way count against the lot, so together they get the lot's 20 and no more.
 TEST_F(PostgresTrace, StationsNeverShareANumberNorPassTheLot) {
   std::unique_ptr<PostgresStore> stations[] = {Store(), Store()};
-  std::vector<int> taken[2];
+  std::vector<NumberGrant> grants[2];
   for (int i = 0; i < 2; ++i) {
     ASSERT_TRUE(stations[i]->Open(problem)) << problem;
     ASSERT_TRUE(stations[i]->BeginRun(Job(20), MakeRun("r" + std::to_string(i), "st"), problem));
@@ -168,25 +172,36 @@ TEST_F(PostgresTrace, StationsNeverShareANumberNorPassTheLot) {
   auto take = [&](int i) {
     NumberGrant grant;
     std::string why;
-    while (stations[i]->TakeNumbers(kJob, 3, 0, grant, why) && !grant.numbers.empty()) {
-      taken[i].insert(taken[i].end(), grant.numbers.begin(), grant.numbers.end());
+    for (grant.id = RandomUuid();
+         stations[i]->TakeNumbers(kJob, "r" + std::to_string(i), 3, 0, grant, why) &&
+         !grant.numbers.empty();
+         grant.id = RandomUuid()) {
+      grants[i].push_back(grant);
     }
   };
   std::thread first(take, 0), second(take, 1);
   first.join();
   second.join();
-  std::vector<int> all = taken[0];
-  all.insert(all.end(), taken[1].begin(), taken[1].end());
+  std::vector<int> all;
+  for (const auto& station : grants) {
+    for (const NumberGrant& grant : station) {
+      all.insert(all.end(), grant.numbers.begin(), grant.numbers.end());
+    }
+  }
   std::sort(all.begin(), all.end());
   std::vector<int> lot(20);
   for (int n = 0; n < 20; ++n) lot[n] = n + 1;
   EXPECT_EQ(all, lot);
-  // Given back, a number goes to the next station that asks, lowest first.
-  ASSERT_TRUE(stations[0]->GiveBack(kJob, {7, 5}, problem)) << problem;
+  // Given back, a grant's numbers go to the next station that asks, lowest first.
+  ASSERT_FALSE(grants[0].empty());
+  const NumberGrant back = grants[0].front();
+  ASSERT_TRUE(stations[0]->GiveBack(kJob, back.id, back.numbers, problem)) << problem;
   NumberGrant grant;
-  ASSERT_TRUE(stations[1]->TakeNumbers(kJob, 3, 0, grant, problem)) << problem;
-  EXPECT_EQ(grant.numbers, (std::vector<int>{5, 7}));
-  EXPECT_EQ(grant.lot, 20);
+  grant.id = "again";
+  ASSERT_TRUE(stations[1]->TakeNumbers(kJob, "r1", 3, 0, grant, problem)) << problem;
+  EXPECT_EQ(grant.numbers, back.numbers);
+  EXPECT_EQ(grant.lot.lot, 20);
+  EXPECT_EQ(grant.lot.Room(), 0);
 }
 
 // One statement on the station's file: the first column of its first row, 0 without one, -1
@@ -204,49 +219,48 @@ int OutboxQuery(const std::filesystem::path& file, const char* sql) {
   return value;
 }
 
-// A station whose line server stops mid-run: it goes on from its reserve, recording locally,
-// and the server gets everything once it is back, once.
+// A station whose line server stops mid-run goes on recording locally, and the server gets
+// everything once it is back, once; a forward repeated changes nothing.
 TEST_F(PostgresTrace, AStationCutOffRecordsLocallyAndForwardsOnceBack) {
   const auto outbox = folder / "station.sqlite";
-  ForwardingStore station(Store(), std::make_unique<SqliteStore>(outbox.string()), outbox);
+  ForwardingStore station(Store(), std::make_unique<SqliteStore>(outbox.string()));
   ASSERT_TRUE(station.Open(problem)) << problem;
   ASSERT_TRUE(station.BeginRun(Job(0), MakeRun("r1", "st1"), problem)) << problem;
   NumberGrant grant;
-  ASSERT_TRUE(station.TakeNumbers(kJob, 1, 0, grant, problem)) << problem;
-  ASSERT_TRUE(station.Record(Event("r1", 1, "started", grant.numbers.at(0)), problem));
-  EXPECT_FALSE(station.Local());
+  grant.id = "g1";
+  ASSERT_TRUE(station.TakeNumbers(kJob, "r1", 4, 0, grant, problem)) << problem;
+  ASSERT_EQ(grant.numbers, (std::vector<int>{1, 2, 3, 4}));
+  ASSERT_TRUE(station.Record(Event("r1", 1, "started", 1), problem)) << problem;
+  EXPECT_FALSE(station.Away());
   EXPECT_EQ(station.Waiting(), 0);
 
   line->Stop();
   int seq = 2;
-  for (int part = 2; part <= ForwardingStore::kReserve; ++part) {
-    ASSERT_TRUE(station.TakeNumbers(kJob, 1, 0, grant, problem)) << problem;
-    ASSERT_EQ(grant.numbers, std::vector<int>{part});
+  for (int part = 2; part <= 4; ++part) {
     ASSERT_TRUE(station.Record(Event("r1", seq++, "started", part), problem)) << problem;
     ASSERT_TRUE(station.Record(Event("r1", seq++, "part", part), problem)) << problem;
   }
-  EXPECT_TRUE(station.Local());
-  EXPECT_EQ(station.Waiting(), seq - 2);
-  EXPECT_FALSE(station.TakeNumbers(kJob, 1, 0, grant, problem));
-  EXPECT_EQ(problem, "the trace server " + station.Name() +
-                         " does not answer and this station has no part numbers left in reserve");
+  EXPECT_TRUE(station.Away());
+  // The event sent before the stop is not known to be on the server's disk: it goes again.
+  EXPECT_EQ(station.Waiting(), seq - 1);
+  EXPECT_EQ(station.Backlog(), "trace server " + station.Name() +
+                                   " not answering: recording locally, 7 events waiting");
+  grant.id = "g2";
+  EXPECT_FALSE(station.TakeNumbers(kJob, "r1", 4, 0, grant, problem));
+  EXPECT_TRUE(station.Away());
 
   ASSERT_TRUE(line->Start(problem)) << problem;
   std::this_thread::sleep_for(ForwardingStore::kRetry);
-  // Back online, the reserve is filled again; what the run did not use goes back at its end.
-  ASSERT_TRUE(station.TakeNumbers(kJob, 1, 0, grant, problem)) << problem;
-  EXPECT_EQ(grant.numbers, std::vector<int>{5});
   TraceRun ended = MakeRun("r1", "st1");
   ended.endedAt = "2026-12-07T20:00:00.000Z";
   ASSERT_TRUE(station.EndRun(ended, problem)) << problem;
-  EXPECT_FALSE(station.Local());
+  EXPECT_FALSE(station.Away());
   EXPECT_EQ(station.Waiting(), 0);
+  EXPECT_EQ(OutboxQuery(outbox, "SELECT count(*) FROM outbox"), 0);
   const std::string counts =
       "SELECT (SELECT count(*) FROM events) || ' ' || (SELECT count(*) FROM parts WHERE "
       "result = 'fail') || ' ' || (SELECT count(*) FROM runs WHERE ended_at IS NOT NULL)";
   EXPECT_EQ(Sql(counts), std::to_string(seq - 1) + " 3 1\n");
-  EXPECT_EQ(Sql("SELECT string_agg(number::text, ' ' ORDER BY number) FROM spare_numbers"),
-            "6 7 8\n");
 
   // A forward repeated after a lost answer: the same entries queued again change nothing.
   EXPECT_EQ(OutboxQuery(outbox,
@@ -254,10 +268,93 @@ TEST_F(PostgresTrace, AStationCutOffRecordsLocallyAndForwardsOnceBack) {
                         "v < 7) INSERT INTO outbox (kind, run, ref, numbers) SELECT 'event', "
                         "'r1', 'r1/' || v, '' FROM n"),
             0);
-  ASSERT_TRUE(station.Lot(kJob, grant, problem)) << problem;
+  LotState lot;
+  ASSERT_TRUE(station.Lot(kJob, lot, problem)) << problem;
+  EXPECT_EQ(station.Waiting(), 0);
+  EXPECT_EQ(Sql(counts), std::to_string(seq - 1) + " 3 1\n");
+  EXPECT_EQ(lot.scrap, 3);
+  // They leave the queue with the next commit on the server's disk: the run's end again.
+  ASSERT_TRUE(station.EndRun(ended, problem)) << problem;
   EXPECT_EQ(OutboxQuery(outbox, "SELECT count(*) FROM outbox"), 0);
   EXPECT_EQ(Sql(counts), std::to_string(seq - 1) + " 3 1\n");
-  EXPECT_EQ(grant.made, ForwardingStore::kReserve);
+}
+
+// A station's lot is the line's: another station's parts are in it as soon as the server has
+// them. While the server is away it is the last figure the server gave, with when it gave it,
+// not the station's own count; a station that never reached the server says it counts alone.
+TEST_F(PostgresTrace, TheLotIsTheLinesAndDuringAnOutageItsLastWord) {
+  ForwardingStore first(Store(), std::make_unique<SqliteStore>((folder / "st1.sqlite").string()));
+  ForwardingStore second(Store(), std::make_unique<SqliteStore>((folder / "st2.sqlite").string()));
+  const struct {
+    ForwardingStore& station;
+    const char* run;
+    int number;
+  } stations[] = {{first, "r1", 1}, {second, "r2", 5}};
+  for (const auto& s : stations) {
+    ASSERT_TRUE(s.station.Open(problem)) << problem;
+    ASSERT_TRUE(s.station.BeginRun(Job(10), MakeRun(s.run, s.run), problem)) << problem;
+    NumberGrant grant;
+    grant.id = std::string("g-") + s.run;
+    ASSERT_TRUE(s.station.TakeNumbers(kJob, s.run, 4, 0, grant, problem)) << problem;
+    ASSERT_EQ(grant.numbers.front(), s.number);
+    ASSERT_TRUE(s.station.Record(Event(s.run, 1, "started", s.number), problem)) << problem;
+    ASSERT_TRUE(s.station.Record(Event(s.run, 2, "part", s.number), problem)) << problem;
+  }
+  LotState lot;
+  ASSERT_TRUE(first.Lot(kJob, lot, problem)) << problem;
+  EXPECT_EQ(std::make_tuple(lot.lot, lot.good, lot.scrap, lot.since, lot.stationOnly),
+            std::make_tuple(10, 0, 2, std::string(), false));
+
+  line->Stop();
+  ASSERT_TRUE(first.Record(Event("r1", 3, "started", 2), problem)) << problem;
+  ASSERT_TRUE(first.Record(Event("r1", 4, "part", 2), problem)) << problem;
+  ASSERT_TRUE(first.Lot(kJob, lot, problem)) << problem;
+  EXPECT_TRUE(first.Away());
+  EXPECT_EQ(std::make_tuple(lot.lot, lot.good, lot.scrap, lot.stationOnly),
+            std::make_tuple(10, 0, 2, false));
+  EXPECT_EQ(lot.since.size(), std::string("2026-12-07T19:40:00.000Z").size()) << lot.since;
+
+  ForwardingStore cutOff(Store(), std::make_unique<SqliteStore>((folder / "st3.sqlite").string()));
+  ASSERT_TRUE(cutOff.Open(problem)) << problem;
+  ASSERT_TRUE(cutOff.BeginRun(Job(10), MakeRun("r3", "r3"), problem)) << problem;
+  ASSERT_TRUE(cutOff.Lot(kJob, lot, problem)) << problem;
+  EXPECT_EQ(std::make_tuple(lot.lot, lot.good, lot.scrap, lot.since, lot.stationOnly),
+            std::make_tuple(10, 0, 0, std::string(), true));
+}
+
+// What the line refused stays set aside until an engineer clears it: an event the server
+// takes now (its run is there at last) leaves the spool; one it still refuses is kept,
+// cleared, with the server's latest words, and no longer counts as refused.
+TEST_F(PostgresTrace, RefusedEventsAreClearedByAnEngineer) {
+  const auto spool = folder / "station.sqlite";
+  auto station = std::make_unique<ForwardingStore>(Store(), std::make_unique<SqliteStore>(spool.string()));
+  ASSERT_TRUE(station->Open(problem)) << problem;
+  ASSERT_TRUE(station->BeginRun(Job(0), MakeRun("r1", "st1"), problem)) << problem;
+  TraceEvent latin1 = Event("r1", 1, "lost", 0);
+  latin1.row.operatorName = "Jos\xe9";
+  ASSERT_TRUE(station->Record(latin1, problem)) << problem;
+  // The run's start reached the server late: its events were refused meanwhile.
+  Sql("DELETE FROM runs");
+  ASSERT_TRUE(station->Record(Event("r1", 2, "back", 0), problem)) << problem;
+  EXPECT_EQ(station->Refused(), 2);
+  ASSERT_TRUE(Store()->Open(problem)) << problem;
+  auto server = Store();
+  ASSERT_TRUE(server->Open(problem) && server->BeginRun(Job(0), MakeRun("r1", "st1"), problem))
+      << problem;
+  std::vector<ClearedEntry> cleared;
+  ASSERT_TRUE(station->ClearRefused(cleared, problem)) << problem;
+  ASSERT_EQ(cleared.size(), 2u);
+  EXPECT_FALSE(cleared[0].sent);
+  EXPECT_NE(cleared[0].entry.reason.find("invalid byte sequence for encoding \"UTF8\""),
+            std::string::npos)
+      << cleared[0].entry.reason;
+  EXPECT_TRUE(cleared[1].sent);
+  EXPECT_EQ(Sql("SELECT id FROM events"), "r1/2\n");
+  EXPECT_EQ(OutboxQuery(spool, "SELECT count(*) FROM refused WHERE cleared_at IS NOT NULL"), 1);
+  station = std::make_unique<ForwardingStore>(Store(), std::make_unique<SqliteStore>(spool.string()));
+  ASSERT_TRUE(station->Open(problem)) << problem;
+  EXPECT_EQ(station->Refused(), 0);
+  EXPECT_EQ(RefusedInSpool(spool.string()), 0);
 }
 
 }  // namespace

@@ -84,7 +84,7 @@ std::string HourText(long long hours) {
 // programmer's and its operator's tally.
 struct Counting {
   std::map<std::string, Tally> hours, programmers, operators;
-  std::map<std::string, int> causes, blocks;
+  std::map<std::string, int> causes, steps, blocks;
 };
 
 std::string Named(const std::string& name) { return name.empty() ? kNoName : name; }
@@ -100,6 +100,7 @@ void AddPart(Counting& counting, ShiftFigures& figures, const std::string& when,
 
 void AddFailure(Counting& counting, const TracePart& part) {
   ++counting.causes[Named(part.status)];
+  ++counting.steps[Named(part.step)];
   for (const std::string& block : part.blocks) ++counting.blocks[block];
 }
 
@@ -157,19 +158,21 @@ void CountParts(const TraceContents& contents, ShiftFigures& figures) {
     if (part.result == "fail") AddFailure(counting, part);
     WidenSpan(figures, part.startedAt, part.endedAt);
   }
-  // A part that held the image already got no number and so no row of the parts table; its
-  // event is all there is of it.
+  // A part without a number (ALREADY holding the image, untouched, cut short before its blank
+  // check ended) has no row of the parts table; its event is all there is of it.
   for (const TraceEvent& event : contents.events) {
-    if (event.row.event != "already") continue;
-    AddPart(counting, figures, event.row.time, event.row.programmerKey, event.row.operatorName,
-            "already");
-    WidenSpan(figures, event.row.time, event.row.time);
+    const PartRecord& row = event.row;
+    if ((row.event != "already" && row.event != "part") || row.part > 0) continue;
+    AddPart(counting, figures, row.time, row.programmerKey, row.operatorName,
+            row.event == "already" ? "already" : row.result);
+    WidenSpan(figures, row.time, row.time);
   }
   FillHours(counting.hours);
   figures.hours = Rows(counting.hours);
   figures.programmers = Rows(counting.programmers);
   figures.operators = Rows(counting.operators);
   figures.causes = Pareto(counting.causes);
+  figures.steps = Pareto(counting.steps);
   figures.blocks = Pareto(counting.blocks);
 }
 
@@ -222,13 +225,14 @@ std::vector<LostRow> LostTime(const TraceContents& contents) {
 }
 
 std::vector<LotRow> Lots(const TraceContents& contents) {
-  std::unordered_map<std::string, int> made;
-  for (const TracePart& part : contents.parts) {
-    if (part.number > 0) ++made[part.job];
-  }
   std::vector<LotRow> rows;
-  for (const TraceJob& job : contents.jobs)
-    rows.push_back({job.hash, job.name, made[job.hash], job.lot});
+  for (size_t index = 0; index < contents.jobs.size(); ++index) {
+    const TraceJob& job = contents.jobs[index];
+    LotState state;
+    state.lot = job.lot;
+    if (index < contents.lots.size()) state = contents.lots[index];
+    rows.push_back({job.hash, job.name, state});
+  }
   return rows;
 }
 

@@ -11,10 +11,11 @@
 
 namespace qs71prog {
 
-// Parts by their fate. Yield is over the parts made and judged (pass, fail, unverified), as
-// the run's own summary counts it: a part that held the image already, an aborted one and an
-// untouched one say nothing of the chips. open: started and never ended (under way, or cut
-// short by a crash).
+// Parts by their fate: every attempt on a chip, numbered (the parts table) or not (an
+// untouched or ALREADY part, in its event alone). Yield is over the parts made and judged
+// (pass, fail, unverified), as the run's own summary counts it: a part that held the image
+// already, an aborted one and an untouched one say nothing of the chips. open: started and
+// never ended (under way, or cut short by a crash).
 struct Tally {
   int pass = 0;
   int fail = 0;
@@ -54,13 +55,11 @@ struct LostRow {
   double seconds = 0.0;
 };
 
+// A job's lot over all its runs in the trace, whatever runs were chosen: a lot is the job's.
 struct LotRow {
   std::string job;  // its hash
   std::string name;
-  int made = 0;  // its parts in the trace that got a number
-  int lot = 0;   // 0: no limit
-
-  int ToGo() const { return lot > made ? lot - made : 0; }
+  LotState state;
 };
 
 struct ShiftFigures {
@@ -74,6 +73,7 @@ struct ShiftFigures {
   std::vector<TallyRow> programmers;  // by key
   std::vector<TallyRow> operators;    // by name
   std::vector<ParetoRow> causes;      // the failed parts' statuses, most frequent first
+  std::vector<ParetoRow> steps;       // the steps the failed parts failed in
   std::vector<ParetoRow> blocks;      // every block of every failed part, counted
   std::vector<LostRow> lost;          // by programmer key, only those ever lost
   std::vector<LotRow> lots;           // in the trace's order of jobs

@@ -93,19 +93,24 @@ FigureTable LostTable(const std::vector<LostRow>& lost) {
   return table;
 }
 
+// A lot is of good parts: scrap is counted apart, and the parts under way (or cut short by
+// a crash) may still become good ones.
 FigureTable LotTable(const std::vector<LotRow>& lots) {
   FigureTable table{"lots",
-                    "Lot progress per job",
-                    {"job", "name", "made", "lot", "to go"},
-                    {"name", "made", "lot", "to-go"},
+                    "Lot progress per job (good parts, over all the job's runs)",
+                    {"job", "name", "good", "scrap", "under way", "lot", "to go"},
+                    {"name", "good", "scrap", "open", "lot", "to-go"},
                     {},
                     2};
   for (const LotRow& lot : lots) {
-    const bool limited = lot.lot > 0;
+    const LotState& state = lot.state;
+    const bool limited = state.Limited();
     table.rows.push_back(
         {lot.job,
-         {lot.job.substr(0, kShownHash), lot.name, std::to_string(lot.made),
-          limited ? std::to_string(lot.lot) : "-", limited ? std::to_string(lot.ToGo()) : "-"}});
+         {lot.job.substr(0, kShownHash), lot.name, std::to_string(state.good),
+          std::to_string(state.scrap), std::to_string(state.open),
+          limited ? std::to_string(state.lot) : "-",
+          limited ? std::to_string(state.ToGo()) : "-"}});
   }
   return table;
 }
@@ -122,24 +127,30 @@ FigureTable SummaryTable(const ShiftFigures& figures) {
 // Text: the first column to the left, the numbers to the right, two spaces between.
 std::string TextTable(const FigureTable& table) {
   std::vector<size_t> widths(table.heads.size(), 0);
+  // Names come from the command lines of the stations: a terminal must not run them.
+  std::vector<std::vector<std::string>> shown;
+  for (const FigureRow& row : table.rows) {
+    shown.emplace_back();
+    for (const std::string& cell : row.cells) shown.back().push_back(VisibleText(cell));
+  }
   const auto widen = [&widths](const std::vector<std::string>& cells) {
     for (size_t index = 0; index < cells.size() && index < widths.size(); ++index)
-      widths[index] = std::max(widths[index], cells[index].size());
+      widths[index] = std::max(widths[index], static_cast<size_t>(VisibleColumns(cells[index])));
   };
   widen(table.heads);
-  for (const FigureRow& row : table.rows) widen(row.cells);
+  for (const std::vector<std::string>& cells : shown) widen(cells);
   const auto line = [&widths, &table](const std::vector<std::string>& cells) {
     std::string text;
     for (size_t index = 0; index < cells.size(); ++index) {
-      const int width = static_cast<int>(widths[index]);
-      text += Format(index < table.words ? "%s%-*s" : "%s%*s", index == 0 ? "" : "  ", width,
-                     cells[index].c_str());
+      // Padded by columns, not bytes: "—" and a name's accents take one each.
+      const std::string pad(widths[index] - static_cast<size_t>(VisibleColumns(cells[index])), ' ');
+      text += (index == 0 ? "" : "  ") + (index < table.words ? cells[index] + pad : pad + cells[index]);
     }
     text.erase(text.find_last_not_of(' ') + 1);
     return text + "\n";
   };
   std::string text = table.heading + "\n" + line(table.heads);
-  for (const FigureRow& row : table.rows) text += line(row.cells);
+  for (const std::vector<std::string>& cells : shown) text += line(cells);
   return table.rows.empty() ? table.heading + "\nnone\n" : text;
 }
 
@@ -257,12 +268,15 @@ BarChart LostChart(const std::vector<LostRow>& lost) {
 }
 
 BarChart LotChart(const std::vector<LotRow>& lots) {
-  BarChart chart = Bars("lots-chart", "Each job's lot: parts made of the lot", "bar", 100.0);
+  BarChart chart = Bars("lots-chart", "Each job's lot: good parts of the lot", "bar", 100.0);
   for (const LotRow& lot : lots) {
+    const LotState& state = lot.state;
     chart.labels.push_back(lot.name.empty() ? lot.job.substr(0, kShownHash) : lot.name);
-    chart.values.push_back(lot.lot > 0 ? std::min(100.0, 100.0 * lot.made / lot.lot) : 0.0);
-    chart.notes.push_back(lot.lot > 0 ? Format("%d of %d, %d to go", lot.made, lot.lot, lot.ToGo())
-                                      : Format("%d made, no lot", lot.made));
+    chart.values.push_back(state.Limited() ? std::min(100.0, 100.0 * state.good / state.lot) : 0.0);
+    chart.notes.push_back(state.Limited() ? Format("%d good of %d, %d scrap, %d to go", state.good,
+                                                   state.lot, state.scrap, state.ToGo())
+                                          : Format("%d good, %d scrap, no lot", state.good,
+                                                   state.scrap));
   }
   return chart;
 }
@@ -298,6 +312,12 @@ constexpr ReportPart kParts[] = {
        return BarChartSvg(ParetoChart("causes-chart", "cause", f.causes));
      }},
     {[](const ShiftFigures& f) {
+       return ParetoTable("steps", "Failures by step", "step", f.steps);
+     },
+     [](const ShiftFigures& f) {
+       return BarChartSvg(ParetoChart("steps-chart", "step", f.steps));
+     }},
+    {[](const ShiftFigures& f) {
        return ParetoTable("blocks", "Failures by block", "block", f.blocks);
      },
      [](const ShiftFigures& f) {
@@ -321,8 +341,9 @@ std::string Facts(const ReportInfo& info) {
 }  // namespace
 
 std::string ReportText(const ShiftFigures& figures, const ReportInfo& info) {
-  std::string text = "Shift report" + (info.title.empty() ? "" : ": " + info.title) + "\n";
-  for (const auto& [name, value] : info.facts) text += name + ": " + value + "\n";
+  std::string text =
+      "Shift report" + (info.title.empty() ? "" : ": " + VisibleText(info.title)) + "\n";
+  for (const auto& [name, value] : info.facts) text += name + ": " + VisibleText(value) + "\n";
   for (const ReportPart& part : kParts) text += "\n" + TextTable(part.table(figures));
   return text;
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "file_contents.h"
 #include "test_scratch.h"
@@ -138,6 +139,7 @@ TEST(ShiftFigures, ParetoOfCausesAndBlocksAndTheLot) {
   TraceContents trace;
   trace.jobs = {TraceJob{"job1", "demo", "", "", "", "", 10},
                 TraceJob{"job2", "", "", "", "", "", 0}};
+  trace.lots = {LotState{10, 5, 2, 1, "", false}, LotState{}};
   trace.parts = {Part("r1", "P1", "fail", end, 1, "verify-mismatch",
                       {"0x000100-0x0001FF", "0x000200-0x0002FF"}),
                  Part("r1", "P1", "fail", end, 2, "write-failed", {"0x000100-0x0001FF"}),
@@ -145,8 +147,15 @@ TEST(ShiftFigures, ParetoOfCausesAndBlocksAndTheLot) {
                  Part("r1", "P1", "fail", end, 4, "blank-check"),
                  Part("r1", "P1", "fail", end, 5, "verify-mismatch"),
                  Part("r1", "P1", "untouched", end, 0)};
+  for (TracePart& part : trace.parts) part.step = part.number == 4 ? "blank-check" : "verify";
   const ShiftFigures figures = Figures(trace);
   const std::string text = ReportText(figures);
+  EXPECT_NE(text.find("Failures by step\n"
+                      "step         parts  cumulative\n"
+                      "verify           4       80.0%\n"
+                      "blank-check      1      100.0%\n"),
+            std::string::npos)
+      << text;
   EXPECT_NE(text.find("Failures by cause\n"
                       "cause            parts  cumulative\n"
                       "verify-mismatch      3       60.0%\n"
@@ -158,9 +167,9 @@ TEST(ShiftFigures, ParetoOfCausesAndBlocksAndTheLot) {
                       "0x000200-0x0002FF      1      100.0%\n"),
             std::string::npos)
       << text;
-  EXPECT_NE(text.find("job   name  made  lot  to go\n"
-                      "job1  demo     5   10      5\n"
-                      "job2           0    -      -\n"),
+  EXPECT_NE(text.find("job   name  good  scrap  under way  lot  to go\n"
+                      "job1  demo     5      2          1   10      5\n"
+                      "job2           0      0          0    -      -\n"),
             std::string::npos)
       << text;
 }
@@ -185,7 +194,7 @@ TEST(ShiftReport, PagesLoadNothingAndCarryTheirNumbers) {
     for (size_t at = page.find("</svg>"); at != std::string::npos; at = page.find("</svg>", at + 1))
       ++closed;
     EXPECT_EQ(opened, closed);
-    EXPECT_EQ(opened, trace.parts.empty() ? 0u : 6u);
+    EXPECT_EQ(opened, trace.parts.empty() ? 0u : 7u);
   }
   const std::string page = ReportHtml(Figures(named));
   EXPECT_NE(page.find("<tr data-key=\"&lt;b&gt;\"><th scope=\"row\">&lt;b&gt;</th>"
@@ -196,6 +205,48 @@ TEST(ShiftReport, PagesLoadNothingAndCarryTheirNumbers) {
       << page;
   EXPECT_NE(page.find("data-figure=\"yield\">50.0%</td>"), std::string::npos);
   EXPECT_NE(page.find("&lt;img src=&quot;http://x/a.png&quot;&gt;"), std::string::npos);
+}
+
+// A part without a number is in its event alone, and the text shows what a station's names
+// hold without letting a terminal act on it.
+TEST(ShiftReport, CountsPartsWithoutNumbersAndEscapesTheText) {
+  TraceContents trace;
+  trace.runs = {RunOf("r1", "\x1b[2J\x1b]0;owned\x07mallory", "")};
+  trace.parts = {Part("r1", "P1", "pass", "2026-12-07T19:00:00Z")};
+  for (const char* kind : {"part", "already", "started"}) {
+    TraceEvent event = Event("r1", "P1", kind, "2026-12-07T19:01:00Z");
+    event.row.result = kind == std::string("part") ? "untouched" : "";
+    event.row.operatorName = trace.runs[0].operatorName;
+    trace.events.push_back(event);
+  }
+  const ShiftFigures figures = Figures(trace);
+  EXPECT_EQ(figures.all.All(), 3);
+  EXPECT_EQ(figures.all.untouched, 1);
+  EXPECT_EQ(figures.all.already, 1);
+  const std::string text = ReportText(figures, {"t.db", {{"trace", "t\x1b.db"}}});
+  EXPECT_EQ(text.find('\x1b'), std::string::npos);
+  EXPECT_EQ(text.find('\x07'), std::string::npos);
+  EXPECT_NE(text.find("\\x1B[2J\\x1B]0;owned\\x07mallory  "), std::string::npos) << text;
+  EXPECT_NE(text.find("trace: t\\x1B.db\n"), std::string::npos) << text;
+}
+
+// A table's columns line up on a terminal whatever bytes its names take: "Jérôme" is six
+// columns, as "annabe" is, and its figures end in the same column.
+TEST(ShiftReport, TextColumnsAreCountedInCharacters) {
+  TraceContents trace;
+  trace.runs = {RunOf("r1", "J\xC3\xA9r\xC3\xB4me", ""), RunOf("r2", "annabe", "")};
+  trace.parts = {Part("r1", "P1", "pass", "2026-12-07T19:10:00.000Z"),
+                 Part("r2", "P1", "pass", "2026-12-07T19:20:00.000Z")};
+  const std::string text = ReportText(Figures(trace), {"t.db", {}});
+  std::vector<int> widths;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("J\xC3\xA9r\xC3\xB4me  ", 0) == 0 || line.rfind("annabe  ", 0) == 0) {
+      widths.push_back(VisibleColumns(line));
+    }
+  }
+  ASSERT_EQ(widths.size(), 2u) << text;
+  EXPECT_EQ(widths[0], widths[1]) << text;
 }
 
 class StringSink : public TextSink {

@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "file_system.h"
-#include "trace/trace_schema.h"
 
 namespace qs71prog {
 
@@ -124,7 +122,8 @@ bool SqliteStore::Open(std::string& problem) {
       return false;
     }
   }
-  return Transaction(
+  // SQLite makes the file at its first write, so the file is known once the schema is there.
+  const bool ready = Transaction(
       [this](TraceSql& sql, std::string& why) {
         TraceRows tables;
         if (!sql.Query("SELECT name FROM sqlite_master WHERE type = 'table'", {}, tables, why)) {
@@ -135,6 +134,8 @@ bool SqliteStore::Open(std::string& problem) {
         return UpToDate(sql, names, why);
       },
       problem);
+  opened = IdentifyFile(path.c_str());
+  return ready;
 }
 
 // A trace to read must be there: opening a missing one would make an empty file of it.
@@ -145,22 +146,19 @@ bool SqliteStore::OpenToRead(std::string& problem) {
     return false;
   }
   readOnly = true;
-  if (!Connect(SQLITE_OPEN_READONLY, problem)) return false;
-  return Transaction(
-      [this](TraceSql& sql, std::string& why) {
-        TraceRows rows;
-        if (!sql.Query("SELECT version FROM qs71_schema", {}, rows, why)) {
-          why = "the trace " + path + " is not a qs71 trace (" + why + ")";
-          return false;
-        }
-        const int version = rows.empty() ? 0 : static_cast<int>(rows[0][0].AsInteger());
-        if (version == kTraceSchema) return true;
-        why = "the trace " + path + " has schema version " + std::to_string(version) +
-              "; this qs71prog reads version " + std::to_string(kTraceSchema) +
-              (version > kTraceSchema ? ": use a newer qs71prog" : ": run a production on it once to bring it up to date");
-        return false;
-      },
-      problem);
+  return Connect(SQLITE_OPEN_READONLY, problem) &&
+         Transaction([this](TraceSql& sql, std::string& why) { return Readable(sql, why); },
+                     problem);
+}
+
+// The name's file now against the one opened: SQLite keeps writing to a file deleted under
+// it, where nobody would find the rows.
+bool SqliteStore::StillInPlace(std::string& problem) {
+  const FileIdentity now = IdentifyFile(path.c_str());
+  if (SameFile(now, opened)) return true;
+  problem = now.exists ? "the trace " + path + " was renamed or replaced by another file"
+                       : "the trace " + path + " is gone: it was deleted or its folder removed";
+  return false;
 }
 
 bool SqliteStore::Transaction(const Work& work, std::string& problem) {

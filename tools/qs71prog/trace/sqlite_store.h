@@ -3,13 +3,15 @@
 // report can read while a run writes, and synchronous=FULL, so that a committed event is on
 // the disk when its call returns: the "started" event of a part is there before its first
 // write. Several processes of one station may share the file; each call is one IMMEDIATE
-// transaction, waiting its turn for a while.
+// transaction, waiting its turn for a while. The file is the one it was when opened until
+// the run ends: a trace deleted or replaced under a run is noticed before the next part.
 
 #include <sqlite3.h>
 
 #include <mutex>
 #include <string>
 
+#include "file_system.h"
 #include "trace/trace_sql.h"
 
 namespace qs71prog {
@@ -24,8 +26,7 @@ class SqliteStore : public SqlTraceStore, private TraceSql {
   std::string Name() const override { return path; }
   bool Open(std::string& problem) override;
   bool OpenToRead(std::string& problem) override;
-
- protected:
+  bool StillInPlace(std::string& problem) override;
   bool Transaction(const Work& work, std::string& problem) override;
 
  private:
@@ -37,6 +38,7 @@ class SqliteStore : public SqlTraceStore, private TraceSql {
   bool Connect(int flags, std::string& problem);
 
   std::string path;
+  FileIdentity opened;  // the file at path when it was opened
   sqlite3* db = nullptr;
   bool readOnly = false;
   std::mutex mutex;  // one transaction at a time from the run's threads

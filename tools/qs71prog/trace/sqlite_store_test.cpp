@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "test_scratch.h"
+#include "trace/random_id.h"
 #include "trace/sqlite_store.h"
 
 namespace qs71prog {
@@ -29,7 +30,8 @@ class SqliteTrace : public testing::Test {
     std::string problem;
     EXPECT_TRUE(store->Open(problem)) << problem;
     EXPECT_TRUE(store->BeginRun({"job-1", "toy", "WO-7", "", "toy.bin", "ab", lot},
-                                {"run-1", "job-1", "bench", "ann", "host", "0.1", "2026-12-09T10:00:00Z", "", 0, ""},
+                                {"run-1", "job-1", "bench", "ann", "host", "0.1",
+                                 "2026-12-09T10:00:00Z", "", 0, "", 0},
                                 problem))
         << problem;
     return store;
@@ -61,11 +63,17 @@ TEST_F(SqliteTrace, NumbersAreUniqueAcrossStoresAndStopAtTheLot) {
   std::string problem;
   ASSERT_TRUE(second.Open(problem)) << problem;
   std::vector<int> numbers[2];
+  // Each number taken is judged at once: the lot of 20 good parts is 20 numbers here.
   const auto take = [&](TraceStore& store, std::vector<int>& mine) {
     NumberGrant grant;
     std::string why;
-    while (store.TakeNumbers("job-1", 1, 0, grant, why) && !grant.numbers.empty()) {
+    for (;;) {
+      grant.id = RandomUuid();
+      if (!store.TakeNumbers("job-1", "run-1", 1, 0, grant, why) || grant.numbers.empty()) break;
       mine.push_back(grant.numbers.front());
+      TraceEvent verdict = Event(0, "part", grant.numbers.front(), "pass");
+      verdict.id = "run-1/" + RandomUuid();
+      if (!store.Record(verdict, why)) break;
     }
   };
   std::thread a(take, std::ref(*first), std::ref(numbers[0]));
@@ -79,19 +87,17 @@ TEST_F(SqliteTrace, NumbersAreUniqueAcrossStoresAndStopAtTheLot) {
   for (int i = 0; i < 20; ++i) expected[i] = i + 1;
   EXPECT_EQ(all, expected);
 
-  // A number given back is the next one granted; then the lot is exhausted again.
-  ASSERT_TRUE(first->GiveBack("job-1", {7}, problem)) << problem;
-  NumberGrant grant;
-  ASSERT_TRUE(first->TakeNumbers("job-1", 3, 0, grant, problem)) << problem;
-  EXPECT_EQ(grant.numbers, std::vector<int>{7});
-  EXPECT_TRUE(grant.exhausted);
+  LotState lot;
+  ASSERT_TRUE(first->Lot("job-1", lot, problem)) << problem;
+  EXPECT_TRUE(lot.Complete());
 }
 
 TEST_F(SqliteTrace, NumbersGoAboveTheLogsFloor) {
   auto store = Opened();
   NumberGrant grant;
   std::string problem;
-  ASSERT_TRUE(store->TakeNumbers("job-1", 2, 41, grant, problem)) << problem;
+  grant.id = "g1";
+  ASSERT_TRUE(store->TakeNumbers("job-1", "run-1", 2, 41, grant, problem)) << problem;
   EXPECT_EQ(grant.numbers, (std::vector<int>{42, 43}));
 }
 
@@ -112,10 +118,11 @@ TEST_F(SqliteTrace, AnEventDeliveredTwiceIsOneRowAndPartsFollowTheirEvents) {
   EXPECT_EQ(contents.parts[1].result, "");
 
   std::vector<TracePart> unfinished;
-  ASSERT_TRUE(store->Unfinished("host", "run-2", unfinished, problem)) << problem;
+  std::vector<long> pids;
+  ASSERT_TRUE(store->Unfinished("host", "run-2", unfinished, pids, problem)) << problem;
   ASSERT_EQ(unfinished.size(), 1u);
   EXPECT_EQ(unfinished[0].number, 2);
-  ASSERT_TRUE(store->Unfinished("host", "run-1", unfinished, problem)) << problem;
+  ASSERT_TRUE(store->Unfinished("host", "run-1", unfinished, pids, problem)) << problem;
   EXPECT_TRUE(unfinished.empty());
 }
 
@@ -123,7 +130,8 @@ TEST_F(SqliteTrace, FiltersSelectRuns) {
   auto store = Opened();
   std::string problem;
   ASSERT_TRUE(store->BeginRun({"job-2", "", "", "", "", "", 0},
-                              {"run-2", "job-2", "b", "", "host", "0.1", "2026-12-10T08:00:00Z", "", 0, ""},
+                              {"run-2", "job-2", "b", "", "host", "0.1", "2026-12-10T08:00:00Z",
+                               "", 0, "", 0},
                               problem));
   const struct {
     TraceFilter filter;
@@ -153,7 +161,7 @@ TEST_F(SqliteTrace, TracesThatCannotServeAreRefused) {
   } cases[] = {
       {"not a database", [&] { write(std::string(4096, 'x')); }, "file is not a database"},
       {"newer schema", [&] { Opened(); sql("UPDATE qs71_schema SET version = 9"); },
-       "has schema version 9; this qs71prog reads up to version 1: use a newer qs71prog"},
+       "has schema version 9; this qs71prog reads up to version 2: use a newer qs71prog"},
       {"another database", [&] { sql("CREATE TABLE songs (name TEXT)"); },
        "is a database of something else"},
   };

@@ -37,12 +37,40 @@ const std::vector<std::string> kVersion1 = {
     "CREATE INDEX parts_by_run ON parts (run)",
 };
 
+// Version 2. A run's ID is random and no longer names its process, so runs keeps the process
+// (pid) for the crash report; a trace of version 1 names it in the ID's end, which is read
+// there. Numbers are granted as grants, each a row with its own ID (made by the station, so
+// that a request repeated after a lost answer gets the same numbers), and granted_numbers
+// says which grant holds each number now: giving back is by grant, so a give-back repeated
+// after the numbers went to another station hands them out to nobody. parts.step is the step
+// a part's job ended in ("blank-check", "write", "verify", "identify"), read from the step
+// times that version 1 recorded.
+const std::vector<std::string> kVersion2 = {
+    "ALTER TABLE runs ADD COLUMN pid INTEGER",
+    "ALTER TABLE parts ADD COLUMN step TEXT",
+    "UPDATE parts SET step = CASE WHEN verify_s IS NOT NULL THEN 'verify' "
+    "WHEN write_s IS NOT NULL THEN 'write' WHEN blank_check_s IS NOT NULL THEN 'blank-check' "
+    "ELSE 'identify' END WHERE result IS NOT NULL",
+    "CREATE TABLE grants (id TEXT PRIMARY KEY, job TEXT NOT NULL REFERENCES jobs (hash), "
+    "run TEXT NOT NULL REFERENCES runs (id), numbers TEXT NOT NULL, granted_at TEXT NOT NULL, "
+    "returned_at TEXT)",
+    "CREATE TABLE granted_numbers (job TEXT NOT NULL REFERENCES jobs (hash), "
+    "number INTEGER NOT NULL, grant_id TEXT NOT NULL REFERENCES grants (id), "
+    "PRIMARY KEY (job, number))",
+    "CREATE INDEX grants_by_run ON grants (run)",
+    "CREATE INDEX granted_by_grant ON granted_numbers (grant_id)",
+};
+
 const std::vector<std::string> kNone;
 
 }  // namespace
 
 const std::vector<std::string>& TraceMigration(int version) {
-  return version == 1 ? kVersion1 : kNone;
+  switch (version) {
+    case 1: return kVersion1;
+    case 2: return kVersion2;
+    default: return kNone;
+  }
 }
 
 const std::vector<std::string>& TraceEventColumns() {

@@ -11,7 +11,7 @@
 
 namespace qs71prog {
 
-constexpr int kTraceSchema = 1;
+constexpr int kTraceSchema = 2;
 
 // The statements that take a trace from version - 1 to version (version 1: from nothing).
 const std::vector<std::string>& TraceMigration(int version);
