@@ -7,8 +7,9 @@
 # DLL's Windows port against a fake HID bus and a pipe programmer (time-outs, unplug, short
 # reports, vanishing devices), and the tools: qs71dump.exe's map of the demo image against the
 # Linux build's, qs71prog.exe writing and verifying it through the emulated DLL, running a
-# signed job into a SQLite trace and into a PostgreSQL server's, and qs71prog.exe with the
-# production DLL and no programmer.
+# signed job into a SQLite trace, a Windows station on a line of PostgreSQL servers over TLS
+# beside a Linux one (scripts/windows_line.sh), and qs71prog.exe with the production DLL and
+# no programmer.
 #
 # Wine runs a 32-bit program only where 32-bit Wine (wine32:i386) is installed and the kernel
 # can execute 32-bit code. Where either is missing, this says so loudly, with the reason, and
@@ -146,38 +147,8 @@ run_port_check() {  # wine command, build dir
   [ "${PIPESTATUS[0]}" -eq 0 ] || fail "Windows port under $1"
 }
 
-# The signed job of run_tools on a line's trace: a PostgreSQL server of the stage's own, on
-# loopback, started as the Linux tests start theirs (qs71_test_postgres), not encrypted for
-# now. The parts go into the server's trace, qs71prog.exe reports them from it, and the server
-# itself counts them. The station's own file (its spool) starts empty.
-run_line_trace() {  # wine command, build dir
-  local dir=$2 prog="tools/qs71prog/qs71prog.exe" tool="$top/build/tests/qs71_test_postgres"
-  local connection out status report counted
-  [ -x "$tool" ] || cmake --build "$top/build" --target qs71_test_postgres >/dev/null
-  rm -rf "$dir/line/pg" "$WINEPREFIX"/drive_c/users/*/AppData/Local/qs71/trace.db*
-  mkdir -p "$dir/line/pg/socket"
-  coproc server { exec "$tool" "$dir/line/pg" 2>"$dir/line/pg.log"; }
-  if ! read -r -t 120 connection <&"${server[0]}"; then
-    fail "no PostgreSQL server for the line's trace:"; tail -5 "$dir/line/pg.log"
-    return
-  fi
-  connection+="?sslmode=disable"
-  (cd "$dir" && $1 $prog --emulate=line/pg/socket/part1.otp --identify &&
-   $1 $prog --emulate=line/pg/socket/part2.otp --identify) >"$dir/line/pg/make.log" 2>&1
-  out=$(cd "$dir" && QS71_TRUST_DIR=line/keys QS71_EMU_SOCKET=line/pg/socket QS71_EMU_OPERATOR=0 \
-        $1 $prog --emulate --job line/demo.job --production --trace "$connection" 2>&1 | tr -d '\r')
-  status=${PIPESTATUS[0]}
-  report=$(cd "$dir" && $1 $prog --report - --trace "$connection" 2>&1 | tr -d '\r')
-  counted=$(psql "$connection" -XAtqc "SELECT count(*) FROM parts WHERE result = 'pass'" 2>&1)
-  # shellcheck disable=SC2154  # coproc names it
-  kill -TERM "$server_PID" && wait "$server_PID"
-  if [ "$status" -eq 15 ] && grep -Eq "^all +2 +2 " <<<"$report" && [ "$counted" = 2 ]; then
-    pass "qs71prog.exe runs a signed job into a line's PostgreSQL trace and reports it from there"
-  else
-    fail "qs71prog.exe on a PostgreSQL trace (exit $status, expected 15; the server counts '$counted' parts, expected 2):"
-    tail -5 "$dir/line/pg/make.log"; tail -5 <<<"$out"; head -12 <<<"$report"
-  fi
-}
+# run_line_trace: a Windows station on a line of PostgreSQL servers, over TLS.
+source "$top/scripts/windows_line.sh"
 
 # The tools on the demo image (run_dll_host compiles it with qs71gen.exe). Each runs in the
 # image's folder with a relative name, so that the Linux and the Windows output name it alike.
