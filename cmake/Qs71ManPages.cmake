@@ -28,10 +28,12 @@ foreach(row IN LISTS QS71_MAN_PAGE_TABLE)
   list(GET row 1 summary)
   set(include ${PROJECT_SOURCE_DIR}/packaging/man/${program}.h2m)
   set(page ${PROJECT_BINARY_DIR}/man/${program}.1)
+  # The first line of --version: qs71prog's goes on to name the libpq and OpenSSL it runs
+  # with, which are the running machine's, not the page's.
   add_custom_command(OUTPUT ${page}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
     COMMAND ${QS71_HELP2MAN} --no-info --section=1 --name=${summary} --include=${include}
-      --output=${page} $<TARGET_FILE:${program}>
+      --version-string=${PROJECT_VERSION} --output=${page} $<TARGET_FILE:${program}>
     DEPENDS ${program} ${include}
     COMMENT "Writing the man page ${program}.1 from ${program} --help"
     VERBATIM)

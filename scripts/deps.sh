@@ -43,8 +43,10 @@ group[sanitize]="clang libclang-rt-14-dev"
 # Debian's libsodium source has no configure script: the Windows cross-build makes it as
 # Debian's packaging does, with autoreconf. Debian's SQLite source is the full tree: the
 # cross-build makes its one-file amalgamation with the tclsh scripts SQLite generates it with.
+# OpenSSL's Configure is a perl script; OpenSSL, libpq and libsodium build with make (which
+# cmake only recommends).
 group[windows]="g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
-  autoconf automake libtool tcl"
+  autoconf automake libtool tcl perl make"
 group[wine64]="wine wine64"
 # 32-bit Wine comes from the i386 architecture, whose indexes are the first to be out of step.
 group[wine32]="wine32:i386"

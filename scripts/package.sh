@@ -13,8 +13,9 @@
 # in build-package/debian12/ for the next run): the dependencies resolve, the maintainer
 # scripts run, the programs work, the package removes cleanly. Where debootstrap cannot make
 # the root, `apt-get install --simulate` stands in for the installation, and says so.
-# Each zip: its entries against the expected set, each binary of the right architecture, and
-# the zip that Wine can run here unpacked and used as a Windows user would.
+# Each zip: its entries against the expected set, each binary of the right architecture and
+# importing only the system DLLs it may (scripts/windows_imports.sh), and the zip that Wine can
+# run here unpacked and used as a Windows user would.
 #
 # Ends with "N passed, M failed"; any failure makes the exit status 1.
 set -uo pipefail
@@ -89,6 +90,8 @@ expected_deb_files() {
   } | sort
 }
 
+# qs71prog.exe links libpq and OpenSSL statically, as the programs do their other libraries:
+# no DLL of theirs goes beside it.
 expected_zip_entries() {  # top folder
   {
     printf "$1/%s\n" qs71gen.exe qs71prog.exe qs71dump.exe qs71_usb_writer.dll \
@@ -154,10 +157,13 @@ check_deb_files() {  # deb
 check_programs() {  # label, runner, the installed examples folder, a scratch folder
   local label=$1 run=$2 examples_dir=$3 tmp=$4 program text
   for program in qs71gen qs71prog qs71dump; do
-    text=$($run "$tmp" "$program" --version | tr -d '\r')
+    text=$($run "$tmp" "$program" --version | tr -d '\r' | head -1)
     check "$label: $program --version says '$program $version' (said '$text')" \
       [ "$text" = "$program $version" ]
   done
+  text=$($run "$tmp" qs71prog --version | tr -d '\r' | sed -n 2p)
+  check "$label: qs71prog --version names the libpq and OpenSSL it runs with ('$text')" \
+    grep -Eqx 'libpq [0-9]+\.[0-9]+, OpenSSL [0-9]+\.[0-9]+\.[0-9]+' <<<"$text"
   text=$($run "$examples_dir" qs71gen demo.qs "$tmp/demo.bin" | tr -d '\r' | grep '^Complete with')
   check "$label: qs71gen compiles the installed demo project ('$text')" \
     grep -q "^Complete with 0 Errors" <<<"$text"
@@ -292,6 +298,15 @@ check_deb() {
 # ---------------------------------------------------------------------------------------------
 # The zips
 
+# What qs71prog.exe's --version must say of the libpq and OpenSSL cross-built for it.
+zip_trace_libraries() {  # win32|win64
+  local triple=i686-w64-mingw32
+  [ "$1" = win64 ] && triple=x86_64-w64-mingw32
+  local pc="$top/build-win-deps/$triple/prefix/lib/pkgconfig"
+  echo "libpq $(PKG_CONFIG_LIBDIR=$pc pkg-config --modversion libpq)," \
+    "OpenSSL $(PKG_CONFIG_LIBDIR=$pc pkg-config --modversion libcrypto)"
+}
+
 check_zip() {  # win32|win64, PE format expected, wine command ("" when Wine cannot run it)
   local arch=$1 format=$2 wine=$3 zip folder
   folder="qs71-$version-$arch"
@@ -309,6 +324,9 @@ check_zip() {  # win32|win64, PE format expected, wine command ("" when Wine can
   for binary in qs71gen.exe qs71prog.exe qs71dump.exe qs71_usb_writer.dll qs71_usb_writer_emulated.dll; do
     found=$(x86_64-w64-mingw32-objdump -f "$dir/$binary" 2>/dev/null | sed -n 's/.*file format //p')
     check "$folder: $binary is $format (found '$found')" [ "$found" = "$format" ]
+    found=$(windows_imports_refused "$dir/$binary")
+    check "$folder: $binary imports only the system DLLs it may [$(windows_imports "$dir/$binary")]" \
+      [ -z "$found" ]
   done
   if [ -z "$wine" ]; then
     echo "== package: Wine cannot run $arch programs here ($no32); $folder.zip checked by its contents only"
@@ -318,10 +336,15 @@ check_zip() {  # win32|win64, PE format expected, wine command ("" when Wine can
   echo "== package: $folder.zip unpacked and run under $wine"
   local program text
   for program in qs71gen qs71prog qs71dump; do
-    text=$(cd "$dir" && $wine "$program.exe" --version | tr -d '\r')
+    text=$(cd "$dir" && $wine "$program.exe" --version | tr -d '\r' | head -1)
     check "$folder: $program.exe --version says '$program $version' (said '$text')" \
       [ "$text" = "$program $version" ]
   done
+  local expected
+  expected=$(zip_trace_libraries "$arch")
+  text=$(cd "$dir" && $wine qs71prog.exe --version | tr -d '\r' | sed -n 2p)
+  check "$folder: qs71prog.exe --version names the libpq and OpenSSL linked into it, '$expected' (said '$text')" \
+    [ "$text" = "$expected" ]
   text=$(cd "$dir/examples" && $wine ../qs71gen.exe demo.qs ../demo.bin | tr -d '\r' |
          grep '^Complete with')
   check "$folder: qs71gen.exe compiles examples\\demo.qs ('$text')" \
@@ -362,6 +385,7 @@ echo "== package: version $version (project(VERSION) in CMakeLists.txt)"
 check_deb
 
 source "$top/scripts/wine32.sh"
+source "$top/scripts/windows_imports.sh"
 no32=$(wine32_unavailable)
 wine32=""
 [ -z "$no32" ] && wine32=/usr/lib/wine/wine

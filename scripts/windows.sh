@@ -6,8 +6,10 @@
 # normalised), a Windows host that loads the DLL with LoadLibrary and GetProcAddress, the
 # DLL's Windows port against a fake HID bus and a pipe programmer (time-outs, unplug, short
 # reports, vanishing devices), and the tools: qs71dump.exe's map of the demo image against the
-# Linux build's, qs71prog.exe writing and verifying it through the emulated DLL, and
-# qs71prog.exe with the production DLL and no programmer.
+# Linux build's, qs71prog.exe writing and verifying it through the emulated DLL, running a
+# signed job into a SQLite trace, a Windows station on a line of PostgreSQL servers over TLS
+# beside a Linux one (scripts/windows_line.sh), and qs71prog.exe with the production DLL and
+# no programmer.
 #
 # Wine runs a 32-bit program only where 32-bit Wine (wine32:i386) is installed and the kernel
 # can execute 32-bit code. Where either is missing, this says so loudly, with the reason, and
@@ -33,8 +35,26 @@ cross_build() {  # build dir, toolchain file
     >/dev/null && cmake --build "$1" -j "$jobs" --target "${targets[@]}"
 }
 
-# The DLL is for i386, exports the plain names (the production DLL nothing else) and needs
-# nothing but system DLLs.
+# windows_imports, windows_imports_refused: the system DLLs each binary may import.
+source "$top/scripts/windows_imports.sh"
+
+# The imports of a binary against what its name allows (scripts/windows_imports.sh).
+check_imports() {  # PE file
+  local refused
+  [ -f "$1" ] || { fail "no $1"; return; }
+  refused=$(windows_imports_refused "$1")
+  [ -z "$refused" ] || fail "$1 needs $refused, which a bare Windows does not have"
+  echo "$1: imports [$(windows_imports "$1")]"
+}
+
+windows_binaries=(gen/qs71gen.exe tools/qs71prog/qs71prog.exe tools/qs71dump/qs71dump.exe
+                  usbwriter/qs71_usb_writer.dll usbwriter/qs71_usb_writer_emulated.dll)
+check_build_imports() {  # build dir
+  local binary
+  for binary in "${windows_binaries[@]}"; do check_imports "$1/$binary"; done
+}
+
+# The DLL is for i386 and exports the plain names (the production DLL nothing else).
 check_dll() {  # dll, the exports expected
   local dll=$1 expected=$2 dump
   dump=$(i686-w64-mingw32-objdump -p "$dll")
@@ -42,25 +62,7 @@ check_dll() {  # dll, the exports expected
   local exports
   exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | grep -E '^\s*\[ *[0-9]+\]' | awk '{print $NF}' | tr '\n' ' ')
   [[ "$exports" =~ $expected ]] || fail "$dll exports '$exports', expected $expected"
-  local imports
-  imports=$(grep "DLL Name:" <<<"$dump" | awk '{print $3}' | sort | tr '\n' ' ')
-  for name in $imports; do
-    case "${name,,}" in
-      kernel32.dll|msvcrt.dll|setupapi.dll|hid.dll|user32.dll|advapi32.dll) ;;
-      *) fail "$dll needs $name, which a bare Windows does not have" ;;
-    esac
-  done
-  echo "$dll: exports [$exports], imports [$imports]"
-}
-
-# qs71gen.exe must run on a bare Windows as well: system DLLs only.
-check_exe() {
-  local imports
-  imports=$(i686-w64-mingw32-objdump -p "$1" | grep "DLL Name:" | awk '{print $3}' | sort | tr '\n' ' ')
-  for name in $imports; do
-    case "${name,,}" in kernel32.dll|msvcrt.dll|user32.dll|advapi32.dll) ;; *) fail "$1 needs $name" ;; esac
-  done
-  echo "$1: imports [$imports]"
+  echo "$dll: exports [$exports]"
 }
 
 # wine32_unavailable: why 32-bit programs cannot run under Wine here.
@@ -145,6 +147,9 @@ run_port_check() {  # wine command, build dir
   [ "${PIPESTATUS[0]}" -eq 0 ] || fail "Windows port under $1"
 }
 
+# run_line_trace: a Windows station on a line of PostgreSQL servers, over TLS.
+source "$top/scripts/windows_line.sh"
+
 # The tools on the demo image (run_dll_host compiles it with qs71gen.exe). Each runs in the
 # image's folder with a relative name, so that the Linux and the Windows output name it alike.
 run_tools() {  # wine command, build dir
@@ -173,9 +178,8 @@ run_tools() {  # wine command, build dir
     fail "qs71prog.exe with the emulated DLL (exit $status):"; tail -5 <<<"$out"
   fi
   # A signed job with a lot of 2 run on the emulated socket into a SQLite trace, and its
-  # report: jobs, signatures and the trace in the Windows build; a line's PostgreSQL trace is
-  # refused there, with the reason.
-  local prog="tools/qs71prog/qs71prog.exe" report pg
+  # report: jobs, signatures and the trace in the Windows build.
+  local prog="tools/qs71prog/qs71prog.exe" report
   rm -rf "$dir/line"
   mkdir -p "$dir/line/keys" "$dir/line/socket"
   (cd "$dir" && $1 $prog --make-key line/alice && cp line/alice.pub line/keys/ &&
@@ -186,16 +190,13 @@ run_tools() {  # wine command, build dir
         $1 $prog --emulate --job line/demo.job --production --trace line/trace.db 2>&1 | tr -d '\r')
   status=${PIPESTATUS[0]}
   report=$(cd "$dir" && $1 $prog --report - --trace line/trace.db 2>&1 | tr -d '\r')
-  pg=$(cd "$dir" && QS71_TRUST_DIR=line/keys QS71_EMU_SOCKET=line/socket QS71_EMU_OPERATOR=0 \
-       $1 $prog --emulate --job line/demo.job --production --trace postgresql://line@127.0.0.1/trace \
-       2>&1 | tr -d '\r')
-  if [ "$status" -eq 15 ] && grep -Eq "^all +2 +2 " <<<"$report" &&
-     grep -q "records no trace on a PostgreSQL server" <<<"$pg"; then
-    pass "qs71prog.exe runs a signed job into a SQLite trace, reports it and refuses postgresql://"
+  if [ "$status" -eq 15 ] && grep -Eq "^all +2 +2 " <<<"$report"; then
+    pass "qs71prog.exe runs a signed job into a SQLite trace and reports it"
   else
     fail "qs71prog.exe with a signed job and a trace (exit $status, expected 15):"
-    tail -5 "$dir/line/make.log"; tail -5 <<<"$out"; head -12 <<<"$report"; tail -2 <<<"$pg"
+    tail -5 "$dir/line/make.log"; tail -5 <<<"$out"; head -12 <<<"$report"
   fi
+  run_line_trace "$1" "$dir"
   # The production DLL finds no programmer under Wine: exit 3 and the plain words.
   out=$(cd "$dir" && $1 tools/qs71prog/qs71prog.exe --write demo.bin 2>&1 | tr -d '\r')
   status=${PIPESTATUS[0]}
@@ -216,9 +217,7 @@ check_dll "$top/build-win/usbwriter/qs71_usb_writer.dll" \
   '^Qs71UsbCompareRange Qs71UsbHold Qs71UsbHoldProgrammer Qs71UsbJob Qs71UsbListIdentities Qs71UsbListProgrammers Qs71UsbRelease Qs71UsbReleaseProgrammer Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn $'
 check_dll "$top/build-win/usbwriter/qs71_usb_writer_emulated.dll" \
   '(^| )Qs71UsbCompareRange Qs71UsbHold Qs71UsbHoldProgrammer Qs71UsbJob Qs71UsbListIdentities Qs71UsbListProgrammers Qs71UsbRelease Qs71UsbReleaseProgrammer Qs71UsbVerifyRange Qs71UsbVerifyRangeOn Qs71UsbWriter Qs71UsbWriterOn '
-for exe in gen/qs71gen tools/qs71prog/qs71prog tools/qs71dump/qs71dump; do
-  check_exe "$top/build-win/$exe.exe"
-done
+check_build_imports "$top/build-win"
 
 no32=$(wine32_unavailable)
 if [ -z "$no32" ]; then
@@ -240,6 +239,7 @@ else
 ##########################################################################################
 MSG
   cross_build "$top/build-win64" mingw-x86_64.cmake || fail "64-bit cross-build"
+  check_build_imports "$top/build-win64"
   export WINEPREFIX="$top/build-win64/wineprefix"
   /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
   run_e2e /usr/lib/wine/wine64 "$top/build-win64"

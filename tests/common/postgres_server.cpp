@@ -131,16 +131,34 @@ std::string LogTail(const std::filesystem::path& log) {
 
 }  // namespace
 
-PostgresServer::PostgresServer(std::filesystem::path folder)
-    : folder(std::move(folder) / "postgres"), bin(ServerPrograms()) {}
+PostgresServer::PostgresServer(std::filesystem::path folder, ServerTls tls)
+    : folder(std::move(folder) / "postgres"), bin(ServerPrograms()), tls(tls) {}
 
 PostgresServer::~PostgresServer() { Stop(); }
 
 bool PostgresServer::Installed() { return !ServerPrograms().empty(); }
 
+std::string PostgresServer::Url(const std::string& host, const std::string& query) const {
+  return std::string("postgresql://") + kUser + "@" + host + ":" + std::to_string(port) + "/" +
+         kDatabase + (query.empty() ? "" : "?" + query);
+}
+
 std::string PostgresServer::Connection(const std::string& password) const {
-  return std::string("postgresql://") + kUser + ":" + password +
-         "@127.0.0.1:" + std::to_string(port) + "/" + kDatabase;
+  const std::string url =
+      tls == ServerTls::kNone
+          ? Url("127.0.0.1", "sslmode=disable")
+          : Url(kCertificateHost, "hostaddr=127.0.0.1&sslrootcert=" +
+                                      certificates.rootCertificate.string());
+  const std::string user = std::string("postgresql://") + kUser;
+  return user + ":" + password + url.substr(user.size());
+}
+
+void PostgresServer::WritePasswordFile(const std::filesystem::path& file,
+                                       const std::string& password) const {
+  std::ofstream(file, std::ios::trunc)
+      << "*:" << port << ":" << kDatabase << ":" << kUser << ":" << password << "\n";
+  std::filesystem::permissions(file, std::filesystem::perms::owner_read |
+                                         std::filesystem::perms::owner_write);
 }
 
 bool PostgresServer::MakeCluster(std::string& problem) {
@@ -158,16 +176,35 @@ bool PostgresServer::MakeCluster(std::string& problem) {
     problem = "initdb failed: " + LogTail(folder / "initdb.log");
     return false;
   }
+  return tls == ServerTls::kNone || RequireTls(problem);
+}
+
+// The server's key is the server's own (PostgreSQL refuses a key others may read), and
+// hostssl is the one way in: a client that asks no TLS is refused by the server itself.
+bool PostgresServer::RequireTls(std::string& problem) {
+  if (!MakeTestCertificates(folder / "tls", kCertificateHost, tls == ServerTls::kExpired,
+                            certificates, problem)) {
+    return false;
+  }
+  GiveTo(folder / "tls", ServerIdentity());
+  std::ofstream(folder / "data" / "pg_hba.conf", std::ios::trunc)
+      << "hostssl all all 127.0.0.1/32 scram-sha-256\n";
   return true;
 }
 
 // Unix sockets are off: a socket's path in a scratch folder easily passes the 107 bytes a
 // socket's name may have, and the default socket folder lies outside the test's own.
 bool PostgresServer::Launch(std::string& problem) {
-  pid = LaunchAs({(bin / "postgres").string(), "-D", (folder / "data").string(), "-p",
-                  std::to_string(port), "-c", "listen_addresses=127.0.0.1", "-c",
-                  "unix_socket_directories=", "-c", "fsync=off", "-c", "max_connections=40"},
-                 folder / "server.log", ServerIdentity());
+  std::vector<std::string> commandLine = {
+      (bin / "postgres").string(), "-D", (folder / "data").string(), "-p", std::to_string(port),
+      "-c", "listen_addresses=127.0.0.1", "-c", "unix_socket_directories=", "-c", "fsync=off",
+      "-c", "max_connections=40"};
+  if (tls != ServerTls::kNone) {
+    commandLine.insert(commandLine.end(),
+                       {"-c", "ssl=on", "-c", "ssl_cert_file=" + certificates.certificate.string(),
+                        "-c", "ssl_key_file=" + certificates.key.string()});
+  }
+  pid = LaunchAs(commandLine, folder / "server.log", ServerIdentity());
   if (pid > 0) return WaitReady(problem);
   problem = "cannot start postgres";
   return false;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "attached_programmer.h"
 #include "case_names.h"
 #include "file_contents.h"
@@ -202,6 +204,10 @@ TEST(ProgHelp, ListsTheExitCodesAndTheVoltages) {
   const ProcessResult version = RunProg({"--version"});
   EXPECT_EQ(version.exitCode, 0);
   EXPECT_EQ(version.out.rfind("qs71prog ", 0), 0u);
+  // Then the PostgreSQL client and the OpenSSL below it, as they run.
+  const std::regex lines("qs71prog [0-9.]+\n"
+                         "libpq [0-9]+\\.[0-9]+, OpenSSL [0-9]+\\.[0-9]+\\.[0-9]+\n");
+  EXPECT_TRUE(std::regex_match(version.out, lines)) << version.out;
 }
 
 }  // namespace

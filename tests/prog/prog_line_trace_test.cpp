@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
 #include <thread>
 
 #include "file_contents.h"
@@ -246,11 +245,9 @@ TEST_F(ProgLineTrace, AStationWithoutNumbersWaitsForItsServer) {
 
 // A station with a policy records where its policy says, with the password from libpq's own
 // file, never from a command line; a CA in the policy asks the server to prove itself by TLS,
-// which this test's server does not speak.
+// which this test's server does not speak, where the policy's trace does not allow it without.
 TEST_F(ProgLineTrace, AStationOfAPolicyTakesTheLinesPasswordFromPgpass) {
-  const std::string connection = server->Connection();
-  const std::string bare = std::regex_replace(connection, std::regex(":[^:@/]+@"), "@");
-  const std::string port = std::regex_replace(connection, std::regex(".*:([0-9]+)/trace$"), "$1");
+  const std::string bare = server->Url("127.0.0.1", "sslmode=disable");
   ASSERT_EQ(RunProg({"--make-key", (dir / "alice").string()}).exitCode, 0);
   std::filesystem::create_directories(dir / "keys");
   std::filesystem::copy_file(dir / "alice.pub", dir / "keys" / "alice.pub");
@@ -258,29 +255,30 @@ TEST_F(ProgLineTrace, AStationOfAPolicyTakesTheLinesPasswordFromPgpass) {
   ASSERT_EQ(RunProg({"--make-job", job, "--write", image.string(), "--lot", "1", "--sign",
                      (dir / "alice").string()}).exitCode, 0);
   std::ofstream(dir / "ca.crt") << "-----BEGIN CERTIFICATE-----\n";
-  std::ofstream(dir / "pgpass") << "127.0.0.1:" << port << ":trace:qs71:" << PostgresServer::kPassword << "\n";
-  std::filesystem::permissions(dir / "pgpass", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-  const auto WritePolicy = [&](const std::string& more) {
+  server->WritePasswordFile(dir / "pgpass");
+  const auto WritePolicy = [&](const std::string& trace, const std::string& more) {
     std::ofstream(dir / "station.toml", std::ios::trunc)
         << "station = \"st-p\"\njobs = \"signed\"\ntrusted-keys = \"" << (dir / "keys").string()
-        << "\"\ntrace = \"" << bare << "\"\nspool = \"" << (dir / "spool.db").string()
+        << "\"\ntrace = \"" << trace << "\"\nspool = \"" << (dir / "spool.db").string()
         << "\"\ndry-runs = \"recorded\"\n" << more;
   };
   const struct {
     const char* name;
-    std::string more;  // of the policy
+    std::string trace;  // of the policy
+    std::string more;
     const char* passwords;
     int exit;
     std::string says;
   } cases[] = {
-      {"the password from pgpass", "", "pgpass", 15, "the lot of 1 parts is complete"},
-      {"no password anywhere", "", "none", 9, "cannot open the trace " + bare},
-      {"a CA for a server without TLS", "root-certificate = \"" + (dir / "ca.crt").string() + "\"\n",
-       "pgpass", 9, "server does not support SSL, but SSL was required"},
+      {"the password from pgpass", bare, "", "pgpass", 15, "the lot of 1 parts is complete"},
+      {"no password anywhere", bare, "", "none", 9, "cannot open the trace postgresql://qs71@127.0.0.1:"},
+      {"a CA for a server without TLS", server->Url("127.0.0.1", ""),
+       "root-certificate = \"" + (dir / "ca.crt").string() + "\"\n", "pgpass", 9,
+       "server does not support SSL, but SSL was required"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    WritePolicy(c.more);
+    WritePolicy(c.trace, c.more);
     EmptyFolder(dir / "st-p");
     RunProg({"--emulate=" + (dir / "st-p" / "part1.otp").string(), "--identify"});
     const Environment environment = {{"QS71_STATION_POLICY", (dir / "station.toml").string()},
@@ -298,7 +296,7 @@ TEST_F(ProgLineTrace, AStationOfAPolicyTakesTheLinesPasswordFromPgpass) {
   EXPECT_TRUE(std::filesystem::exists(dir / "spool.db"));
   // libpq would take another address, another TLS mode and other services from the operator's
   // environment; under the policy its trace alone says where the line's server is.
-  WritePolicy("");
+  WritePolicy(bare, "");
   const ProcessResult report = RunProg(
       {"--report", "-"}, {{"QS71_STATION_POLICY", (dir / "station.toml").string()},
                           {"XDG_CONFIG_HOME", (dir / "config").string()},

@@ -14,6 +14,7 @@
 #include "job_file/job_run.h"
 #include "policy/policy_rules.h"
 #include "production/production_run.h"
+#include "trace/line_trace.h"
 #include "trace/trace_commands.h"
 #include "platform/host_system.h"
 #include "platform/output_streams.h"
@@ -31,7 +32,7 @@ int main(int argc, char** argv) {
       console.Out(qs71prog::UsageText());
       return 0;
     case qs71prog::Command::kVersion:
-      console.Out(qs71prog::VersionText());
+      console.Out(qs71prog::VersionText() + qs71prog::LineTraceLibraries() + "\n");
       return 0;
     case qs71prog::Command::kUsageError:
       console.Err("qs71prog: " + error + "\nTry 'qs71prog --help'.\n");

@@ -642,6 +642,7 @@ std::string ProductionDisplay::SummaryJson() {
       .String("image_sha256", facts.sha256)
       .String("start", facts.startUtc);
   if (!facts.policy.empty()) json.String("policy", facts.policy);
+  if (!facts.trace.empty()) json.String("trace", facts.trace);
   StringOrNull(json, "end", ended, endUtc);
   if (ended) {
     json.Int("exit", exitCode);

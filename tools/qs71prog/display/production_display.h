@@ -49,6 +49,7 @@ struct RunFacts {
   std::string run, station, operatorName, image, sha256;
   std::string startUtc;  // "2026-12-07T19:40:00.123Z"
   std::string policy{};  // what the station's policy lets run, in words (policy/station_policy.h)
+  std::string trace{};   // where the run records, as the screen names it ("... (not encrypted)")
 };
 
 // What a production run shows, for every programmer's loop at once (each from its own

@@ -439,7 +439,7 @@ ExitCode RunProduction(const Options& options, Console& console) {
                         registry, host, runId, station, history.lastPart,
                         LogFloor(history, job.sha256)};
   board.SetRun({production.run, production.station, options.operatorName, options.image,
-                job.sha256, UtcTimestamp(started), PolicyWords(options.policy)});
+                job.sha256, UtcTimestamp(started), PolicyWords(options.policy), trace.Name()});
   for (const Attached& programmer : chosen) board.Name(programmer.id, programmer.key);
   if (interruptIgnored) {
     board.RunMessage(Format("Ctrl-C is ignored: the program that started qs71prog ignores it; "

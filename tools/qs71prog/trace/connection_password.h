@@ -1,6 +1,6 @@
 #pragma once
-// The password in a libpq connection string, found without libpq: the Windows builds carry no
-// libpq, and libpq itself cannot say where the password was in a string it refuses to parse,
+// The password in a libpq connection string, found without libpq's parser: libpq cannot say
+// where the password was in a string it refuses to parse,
 // while its message about that string repeats it ("invalid percent-encoded token: ...", or the
 // whole URI). A password must never reach the screen, the --json events or the log.
 

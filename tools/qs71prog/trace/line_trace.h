@@ -1,7 +1,6 @@
 #pragma once
 // A line of stations' trace: a PostgreSQL server, reached through libpq, with the station's
 // own SQLite file beside it recording every call and queueing what the server has not got.
-// One file per platform: the Windows builds carry no PostgreSQL client and refuse it.
 
 #include <memory>
 #include <string>
@@ -29,5 +28,9 @@ bool LineTraceReader(const std::string& connection, const std::string& rootCerti
 bool ClearRefusedEvents(const std::string& connection, const std::string& localFile,
                         const std::string& rootCertificate, std::vector<ClearedEntry>& cleared,
                         std::string& problem);
+
+// The PostgreSQL client and the TLS library below it that this qs71prog runs with, which are
+// not always the ones it was built with on Linux: "libpq 15.18, OpenSSL 3.0.19".
+std::string LineTraceLibraries();
 
 }  // namespace qs71prog

@@ -61,6 +61,36 @@ bool Passing(const char* state) {
 // migration runs under this lock, held until its transaction ends.
 constexpr int64_t kMigrationLock = 7107;
 
+// Whether the trace may cross a network unencrypted: a connection string that lets libpq go
+// without TLS (disable, or allow and prefer, which fall back to none) to a host that is no
+// socket's folder. A station's own socket is local, and libpq encrypts no socket.
+bool SentInTheClear(const std::string& host, const std::string& sslmode) {
+  const bool local = host.empty() || host[0] == '/' || host[0] == '@';
+  return !local && (sslmode == "disable" || sslmode == "allow" || sslmode == "prefer");
+}
+
+// libpq's words for a server that offers no TLS where the station asks for it, and what the
+// station may do about it: allow the trace in the clear on purpose, where the plant's network
+// is its to trust.
+std::string WithTlsAdvice(const std::string& problem) {
+  if (problem.find("server does not support SSL") == std::string::npos) return problem;
+  return problem +
+         "; to record on this server without encryption, add sslmode=disable to the connection "
+         "string (the screen then shows the trace as not encrypted)";
+}
+
+// libpq tells "nobody answers" from "refused" only through a ping, and takes a server that
+// refuses the TLS asked of it (none offered, a certificate of another name or expired) as one
+// that does not answer: the ping asks for TLS without requiring it, after the connection
+// string's own words. A server starting up or shutting down refuses everyone for a while.
+bool Answers(const std::string& connection) {
+  const char* const keys[] = {"connect_timeout", "tcp_user_timeout", "dbname", "sslmode",
+                              nullptr};
+  const char* const values[] = {"3", "10000", connection.c_str(), "prefer", nullptr};
+  const PGPing ping = PQpingParams(keys, values, 1);
+  return ping != PQPING_NO_RESPONSE && ping != PQPING_REJECT;
+}
+
 }  // namespace
 
 std::string PostgresDisplayName(const std::string& connection) {
@@ -68,7 +98,7 @@ std::string PostgresDisplayName(const std::string& connection) {
   PQconninfoOption* options = PQconninfoParse(connection.c_str(), &error);
   PQfreemem(error);
   if (options == nullptr) return "postgresql (an unreadable connection string)";
-  std::string host, port, user, dbname;
+  std::string host, port, user, dbname, sslmode;
   for (PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
     const std::string key = option->keyword;
     const std::string value = option->val == nullptr ? "" : option->val;
@@ -76,13 +106,15 @@ std::string PostgresDisplayName(const std::string& connection) {
     if (key == "port") port = value;
     if (key == "user") user = value;
     if (key == "dbname") dbname = value;
+    if (key == "sslmode") sslmode = value;
   }
   PQconninfoFree(options);
   // A socket folder as the host: its slashes encoded, as a URI takes them.
   std::string encoded;
   for (const char c : host) encoded += c == '/' ? std::string("%2F") : std::string(1, c);
   return "postgresql://" + (user.empty() ? "" : user + "@") + encoded +
-         (port.empty() ? "" : ":" + port) + "/" + dbname;
+         (port.empty() ? "" : ":" + port) + "/" + dbname +
+         (SentInTheClear(host, sslmode) ? " (not encrypted)" : "");
 }
 
 PostgresStore::PostgresStore(std::string connection, std::string rootCertificate)
@@ -130,14 +162,17 @@ bool PostgresStore::Connect(std::string& problem) {
   PQfinish(conn);
   // Ours first: the connection string's own settings, expanded after them, win. A server
   // that vanished without closing its sockets must not hold a station for minutes.
-  // A CA of the station's policy asks for a server that proves itself by it, by its name.
+  // The trace crosses the plant's network only encrypted, to a server that proves itself by
+  // its name with a certificate of libpq's root.crt or of the station policy's CA, unless the
+  // connection string says otherwise; libpq ignores sslmode on a socket.
   // The trace keeps text as UTF-8 whatever the database's own encoding: a name the database
   // cannot hold is refused, not stored as other characters.
-  std::vector<const char*> keys = {"connect_timeout", "tcp_user_timeout", "client_encoding"};
-  std::vector<const char*> values = {"3", "10000", "UTF8"};
+  std::vector<const char*> keys = {"connect_timeout", "tcp_user_timeout", "client_encoding",
+                                   "sslmode"};
+  std::vector<const char*> values = {"3", "10000", "UTF8", "verify-full"};
   if (!rootCertificate.empty()) {
-    keys.insert(keys.end(), {"sslrootcert", "sslmode"});
-    values.insert(values.end(), {rootCertificate.c_str(), "verify-full"});
+    keys.push_back("sslrootcert");
+    values.push_back(rootCertificate.c_str());
   }
   keys.insert(keys.end(), {"dbname", nullptr});
   values.insert(values.end(), {connection.c_str(), nullptr});
@@ -145,16 +180,10 @@ bool PostgresStore::Connect(std::string& problem) {
   if (PQstatus(conn) == CONNECTION_OK) {
     return !lazy || Execute("SET synchronous_commit TO off", {}, problem);
   }
-  // libpq tells "nobody answers" from "refused" only through a ping, and takes a server that
-  // refuses the TLS our CA asks for as one that does not answer: the ping asks no TLS. A
-  // server starting up or shutting down refuses everyone for a while.
-  const char* const pingKeys[] = {"connect_timeout", "tcp_user_timeout", "dbname", nullptr};
-  const char* const pingValues[] = {"3", "10000", connection.c_str(), nullptr};
-  const PGPing ping = PQpingParams(pingKeys, pingValues, 1);
-  unreachable = ping == PQPING_NO_RESPONSE || ping == PQPING_REJECT;
+  unreachable = !Answers(connection);
   // libpq repeats a connection string it cannot read, password and all.
   problem = "cannot open the trace " + name + ": " +
-            WithoutPassword(OneLine(PQerrorMessage(conn)), connection);
+            WithTlsAdvice(WithoutPassword(OneLine(PQerrorMessage(conn)), connection));
   PQfinish(conn);
   conn = nullptr;
   return false;

@@ -70,7 +70,7 @@ class PostgresBackend : public TraceBackend {
     return std::make_unique<ForwardingStore>(std::make_unique<PostgresStore>(Target()),
                                              std::make_unique<SqliteStore>(spool.string()));
   }
-  std::string Target() const override { return server.Connection() + "?sslmode=disable"; }
+  std::string Target() const override { return server.Connection(); }
   std::string Sql(const std::string& statements) override {
     std::string rows, problem;
     EXPECT_TRUE(server.Sql(statements, rows, problem)) << problem << "\n" << statements;

@@ -1,5 +1,8 @@
 #include "trace/line_trace.h"
 
+#include <libpq-fe.h>
+#include <openssl/crypto.h>
+
 #include "trace/forwarding_store.h"
 #include "trace/postgres_store.h"
 #include "trace/sqlite_store.h"
@@ -27,6 +30,13 @@ bool ClearRefusedEvents(const std::string& connection, const std::string& localF
   ForwardingStore station(std::make_unique<PostgresStore>(connection, rootCertificate),
                           std::make_unique<SqliteStore>(localFile));
   return station.Open(problem) && station.ClearRefused(cleared, problem);
+}
+
+std::string LineTraceLibraries() {
+  // Since PostgreSQL 10 the number is the major version times 10000 plus the minor one.
+  const int libpq = PQlibVersion();
+  return "libpq " + std::to_string(libpq / 10000) + "." + std::to_string(libpq % 10000) +
+         ", OpenSSL " + OpenSSL_version(OPENSSL_VERSION_STRING);
 }
 
 }  // namespace qs71prog
