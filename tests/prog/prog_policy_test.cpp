@@ -269,6 +269,14 @@ TEST_P(ProgPolicy, TheOperatorDecidesNothingTheStationTrusts) {
        2,
        "--log {own}/spool.db and the station policy's trace {own}/spool.db are the same file; "
        "give --log another name"},
+      {"a log written into the record's journal",
+       kSigned,
+       {"alice.pub"},
+       {"--job", "{dir}/alice.job", "--log", "{own}/spool.db-journal"},
+       {},
+       2,
+       "--log {own}/spool.db-journal and the rollback journal of the station policy's trace "
+       "{own}/spool.db-journal are the same file; give --log another name"},
       {"a station's name of the operator's own",
        kSigned,
        {"alice.pub"},
@@ -454,6 +462,24 @@ TEST_P(ProgPolicy, TheOperatorsOwnFilesAreRefused) {
               std::string::npos)
         << unread.out;
   }
+}
+
+// What the line's server refused is set aside until an engineer clears it: under a policy the
+// operator cannot, the administrator can (here the policy records into a file, which no server
+// refuses, and so says the command once the policy let it run).
+TEST_P(ProgPolicy, RefusedEventsAreTheAdministratorsToClear) {
+  WritePolicy(kSigned);
+  const ProcessResult cleared = Run({"--clear-refused"});
+  EXPECT_EQ(cleared.exitCode, 2) << cleared.out << cleared.err;
+  EXPECT_EQ(cleared.err,
+            GetParam() == Operator::kRoot
+                ? "qs71prog: --clear-refused needs the line's trace (--trace postgresql://...): only a "
+                  "line's server refuses events\n"
+                : InScene("qs71prog: --clear-refused cannot be run on this station: its policy "
+                          "{dir}/policy/station.toml keeps what the line's server refused until an engineer "
+                          "clears it: run it as the administrator (root; on Windows, from an elevated "
+                          "prompt)\nTry 'qs71prog --show-policy'.\n",
+                          dir));
 }
 
 // The system's policy, bound over /etc/qs71 in a mount namespace of the test's own (nothing

@@ -487,6 +487,9 @@ TEST_F(ProgProduction, TheRunsFilesAreKeptApart) {
       {"two new names of one file", {"--log", "{new}", "--summary", "{sub}/../new"}, "{new}",
        "--summary {sub}/../new and --log {new} are the same file; give --summary another "
        "name"},
+      {"log on the trace's write-ahead log", {"--trace", "{sub}/t.db", "--log", "{sub}/t.db-wal"}, "{sub}/t.db-wal",
+       "--log {sub}/t.db-wal and the write-ahead log of the trace {sub}/t.db-wal are the same file; give --log "
+       "another name"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -658,6 +661,29 @@ TEST_F(ProgProduction, AFullLogEndsEveryLoop) {
   }
   EXPECT_EQ(events, (std::map<std::string, int>{{"part", 2}, {"start", 2}, {"started", 2}}));
   EXPECT_EQ(ReadFileBytes(parts[1]), blank) << "a part that could not be logged was made";
+}
+
+// A part's verdict that the trace cannot take (another writer holds the trace past its wait, as
+// a full disk under it would refuse it) still goes into the log: the part was made. The screen
+// says which record lacks it, and the run ends with exit 9.
+TEST_F(ProgProduction, AVerdictTheTraceCannotTakeIsStillLogged) {
+  const auto parts = MakeParts(sockets, 1);
+  const std::filesystem::path trace = dir / "held.db";
+  const std::string script =
+      "\"$0\" --emulate --write \"$1\" --production --count 1 --log \"$2\" --trace \"$3\" >/dev/null 2>\"$3.err\" & "
+      "pid=$!; i=0; while ! grep -q ',started$' \"$2\" 2>/dev/null && [ $i -lt 6000 ]; do sleep 0.01; i=$((i+1)); "
+      "done; sqlite3 \"$3\" '.timeout 5000' 'BEGIN IMMEDIATE' '.shell sleep 12' 'COMMIT'; wait $pid; echo \"exit=$?\"";
+  const ProcessResult run = testsupport::RunProcess(
+      {"sh", "-c", script, QS71PROG_PATH, image.string(), log.string(), trace.string()},
+      {.environment = {{"QS71_EMU_OPERATOR", "0"}, {"QS71_EMU_SOCKET", sockets.string()}, {"QS71_EMU_PACE_US", "60"}}});
+  EXPECT_EQ(run.out, "exit=9\n") << run.err;
+  const std::string err = ReadFileText(trace.string() + ".err");
+  EXPECT_NE(err.find("programmer 1 part 1: passed, not in the trace\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("exit 9 (file-error)"), std::string::npos) << err;
+  const CsvLog rows = ReadLog(log);
+  ASSERT_EQ(rows.rows.size(), 1u);
+  EXPECT_EQ(rows.rows[0].at("result"), "pass");
+  EXPECT_TRUE(HoldsImage(parts[0]));
 }
 
 // A reader that goes away (qs71prog ... | head) stops neither the parts nor their log.

@@ -4,11 +4,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "file_system.h"
 #include "job/scratch_chip.h"
 #include "trace/connection_password.h"
+#include "trace/trace_commands.h"
 
 namespace qs71prog {
 
@@ -46,6 +48,10 @@ void AddSocketParts(const Options& options, std::vector<RunFile>& files) {
   }
 }
 
+// The files SQLite keeps beside a database while it is open or after a crash.
+constexpr std::pair<const char*, const char*> kBesideSqlite[] = {
+    {"-wal", "the write-ahead log of "}, {"-shm", "the shared-memory index of "}, {"-journal", "the rollback journal of "}};
+
 // In the order of what matters most to keep: the image and the parts are never the ones to
 // rename.
 std::vector<RunFile> GivenFiles(const Options& options) {
@@ -58,12 +64,19 @@ std::vector<RunFile> GivenFiles(const Options& options) {
   add("--make-job", options.makeJob, true);
   if (options.emulate) add("the emulated chip file", ChosenChipFile(options), false);
   AddSocketParts(options, given);
-  // A station policy's trace, or its spool beside a line's server, is the station's record:
-  // never the file to rename.
+  // The station's record (a policy's trace or spool, the spool beside a line's server, the
+  // station's own trace) and the files SQLite keeps beside it are never the ones to rename: text
+  // appended to the write-ahead log or the journal is taken for the record's own pages. A trace
+  // named without a policy keeps its place after the run's outputs.
   const bool server = IsConnectionString(options.trace);
   const bool policy = options.policy.Present();
-  if (policy) add("the station policy's trace", server ? "" : options.trace, true);
-  if (policy && server) add("the station policy's spool", options.policy.spool, true);
+  const bool named = !policy && !server && !options.trace.empty();
+  const std::string record = RecordFile(TracePlaceOf(options));
+  const std::string label = named    ? "the trace"
+                            : policy ? (server ? "the station policy's spool" : "the station policy's trace")
+                                     : (server ? "the station's spool" : "the station's trace");
+  if (!named) add(label, record, true);
+  for (const auto& [suffix, what] : kBesideSqlite) add(what + label, record.empty() ? "" : record + suffix, true);
   add("--log", options.log, true);
   add("--transcript", options.transcript, true);
   add("--summary", options.summary, true);

@@ -491,9 +491,9 @@ TEST(ProductionDisplay, SummaryJsonNamesTheShift) {
     display.PartDone(Made(result), {});
   }
   const PartRecord lonely = Made("pass", 7);
-  display.NotLogged(lonely);
+  display.NotLogged(lonely, "the trace");
   display.Flush();
-  EXPECT_EQ(sink.err, "programmer 1 part 7: passed, not in the log\n");
+  EXPECT_EQ(sink.err, "programmer 1 part 7: passed, not in the trace\n");
   EXPECT_NE(display.SummaryJson().find("\"end\": null,\n  \"exit\": null,\n  \"ended\": null,"),
             std::string::npos)
       << display.SummaryJson();
@@ -517,10 +517,10 @@ TEST(ProductionDisplay, SummaryJsonNamesTheShift) {
         "    \"parts_per_hour\": ",
         ",\n    \"unverified\": 1,\n    \"already\": 1,\n    \"aborted\": 1,\n    \"untouched\": 1\n  },",
         "\"not_logged\": [\n    {\n      \"programmer\": 1,\n      \"part\": 7,\n"
-        "      \"chip_id\": \"6D 61 02 00\"\n    }\n  ]\n}"}) {
+        "      \"chip_id\": \"6D 61 02 00\",\n      \"missing_from\": \"the trace\"\n    }\n  ]\n}"}) {
     EXPECT_NE(json.find(text), std::string::npos) << text << "\n" << json;
   }
-  EXPECT_NE(sink.out.find("qs71prog: not in the log: programmer 1 part 7, chip 6D 61 02 00\n"),
+  EXPECT_NE(sink.out.find("qs71prog: not in the trace: programmer 1 part 7, chip 6D 61 02 00\n"),
             std::string::npos)
       << sink.out;
   EXPECT_NE(sink.err.find("qs71prog: production ended (Ctrl-C): 1 passed, 0 failed, 1 unverified, "

@@ -551,17 +551,17 @@ void ProductionDisplay::PartDone(const PartRecord& record, const std::vector<std
   }
 }
 
-void ProductionDisplay::NotLogged(const PartRecord& record) {
+void ProductionDisplay::NotLogged(const PartRecord& record, const std::string& missed) {
   std::lock_guard<std::mutex> lock(mutex);
-  notLogged.push_back(record);
+  notLogged.emplace_back(record, missed);
   const std::string text = "programmer " + std::to_string(record.programmer) + " " +
-                           PartName(record.part) + ": " + VerdictOf(record).told +
-                           ", not in the log";
+                           PartName(record.part) + ": " + VerdictOf(record).told + ", not in " +
+                           missed;
   if (kind == DisplayKind::kJson) {
     JsonWriter event = Event("message");
     Out(event.Int("programmer", record.programmer).String("text", text).EndObject().Text());
   } else if (kind == DisplayKind::kTerminal) {
-    Counters(record.programmer).note = "not in the log";
+    Counters(record.programmer).note = "not in " + missed;
     Above(text + "\n");
   } else {
     Err(text + "\n");
@@ -662,9 +662,9 @@ std::string ProductionDisplay::SummaryJson() {
     if (!entry.lost.empty()) json.Int({}, entry.programmer);
   }
   json.EndArray().Int("refused", refused).BeginArray("not_logged");
-  for (const PartRecord& record : notLogged) {
+  for (const auto& [record, missed] : notLogged) {
     json.BeginObject().Int("programmer", record.programmer).Int("part", record.part);
-    json.String("chip_id", record.chipId).EndObject();
+    json.String("chip_id", record.chipId).String("missing_from", missed).EndObject();
   }
   return json.EndArray().EndObject().Text();
 }
@@ -680,8 +680,8 @@ std::string ProductionDisplay::EndLines(const std::string& how) const {
   }
   const ProgrammerCounters total = Total();
   lines += ShiftLine("all", total, hours);
-  for (const PartRecord& record : notLogged) {
-    lines += "qs71prog: not in the log: programmer " + std::to_string(record.programmer) + " " +
+  for (const auto& [record, missed] : notLogged) {
+    lines += "qs71prog: not in " + missed + ": programmer " + std::to_string(record.programmer) + " " +
              PartName(record.part) + (record.chipId.empty() ? "" : ", chip " + record.chipId) +
              "\n";
   }

@@ -98,7 +98,7 @@ class ProductionDisplay {
   // when it failed.
   void PartDone(const PartRecord& record, const std::vector<std::string>& story);
   // A good part whose row could not be written: the screen, the summary and the end say so.
-  void NotLogged(const PartRecord& record);
+  void NotLogged(const PartRecord& record, const std::string& missed);
   // Something in the socket does not answer: RESEAT until the next part starts or the socket
   // is empty.
   void Reseat(int programmer);
@@ -148,7 +148,7 @@ class ProductionDisplay {
   std::mutex mutex;
   DisplayKind kind;
   std::vector<ProgrammerCounters> counters;
-  std::vector<PartRecord> notLogged;
+  std::vector<std::pair<PartRecord, std::string>> notLogged;  // with what lacks it
   RunFacts facts;
   std::chrono::steady_clock::time_point start;
   std::string status;

@@ -21,4 +21,8 @@ std::string SystemPolicyFile();
 bool OnlyAdministratorsMayChange(const std::string& path, const std::string& what,
                                  std::string& problem);
 
+// Whether this process runs as the administrator: root on Linux; on Windows a token in the
+// Administrators group with it in effect (an elevated prompt).
+bool RunByAdministrator();
+
 }  // namespace qs71prog

@@ -1,6 +1,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -127,5 +128,7 @@ bool OnlyAdministratorsMayChange(const std::string& path, const std::string& wha
   const std::string folder = FolderOf(target);
   return Check(folder, (link ? what + " " + target : named) + ": its folder " + folder, problem);
 }
+
+bool RunByAdministrator() { return geteuid() == 0; }
 
 }  // namespace qs71prog

@@ -144,4 +144,12 @@ bool OnlyAdministratorsMayChange(const std::string& path, const std::string& wha
   return FolderOf(path) == FolderOf(target) || Check(FolderOf(path), path, what, ignored, problem);
 }
 
+bool RunByAdministrator() {
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof sid;
+  BOOL member = FALSE;
+  return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &size) &&
+         CheckTokenMembership(nullptr, sid, &member) && member;
+}
+
 }  // namespace qs71prog

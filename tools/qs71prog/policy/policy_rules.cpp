@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "job_file/key_places.h"
+#include "policy/administrator_files.h"
 #include "policy/libpq_environment.h"
 #include "policy/policy_lookup.h"
 #include "policy/show_policy.h"
@@ -47,6 +48,9 @@ const PolicyRule kRules[] = {
      "names the keys it trusts (trusted-keys); remove the folder"},
     {[](const Options& o) { return !o.trace.empty(); }, "--trace cannot be given",
      "names the trace"},
+    {[](const Options& o) { return o.clearRefused && !RunByAdministrator(); }, "--clear-refused cannot be run",
+     "keeps what the line's server refused until an engineer clears it: run it as the "
+     "administrator (root; on Windows, from an elevated prompt)"},
     {[](const Options& o) { return !o.library.empty(); }, "--library cannot be given",
      "lets qs71prog load only its own programmer library"},
     {[](const Options& o) { return !o.station.empty() && !o.policy.station.empty(); },

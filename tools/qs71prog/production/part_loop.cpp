@@ -495,9 +495,10 @@ bool RecordStart(Production& production, const Attached& programmer, int part,
   record.status.clear();
   record.exit = 0;
   record.code = 0;
-  if (!Log(production, record)) {
+  std::string missed;
+  if (!Log(production, record, &missed)) {
     outcome.exit = ExitCode::kFileError;
-    outcome.problem = "the part was not written: the log cannot be written";
+    outcome.problem = "the part was not written: " + missed + " cannot be written";
     return false;
   }
   UseNumber(production, programmer.key, part);
@@ -569,10 +570,11 @@ PartRecord RunOnePart(Production& production, const Attached& programmer, int pa
   PartDisplay display(production.board, programmer.id,
                       [&](const JobOutcome& outcome, const std::vector<std::string>& story) {
                         record = VerdictRecord(production, programmer, part, outcome);
-                        const bool logged = Log(production, record);
+                        std::string missed;
+                        const bool logged = Log(production, record, &missed);
                         const bool quiet = record.result == "pass" || record.result == "already";
                         production.board.PartDone(record, quiet ? std::vector<std::string>() : story);
-                        if (!logged && record.result == "pass") production.board.NotLogged(record);
+                        if (!logged && record.result == "pass") production.board.NotLogged(record, missed);
                       });
   const JobOutcome outcome = RunPartJob(
       {production.options, production.library, programmer.link, production.job, production.image,
@@ -628,14 +630,20 @@ PartRecord RecordOf(const Production& production, const Attached& programmer, in
   return record;
 }
 
-bool Log(Production& production, const PartRecord& record) {
-  std::string problem;
-  if (!production.trace.Record(record, problem)) {
-    production.traceFailed = true;
-  } else if (!production.log.IsOpen() || production.log.Append(record, problem)) {
-    return true;
+bool Log(Production& production, const PartRecord& record, std::string* missed) {
+  std::string traceProblem;
+  std::string logProblem;
+  const bool traced = production.trace.Record(record, traceProblem);
+  if (!traced) production.traceFailed = true;
+  // A part's verdict goes into the log even where the trace could not take it: the part was
+  // made, and is then in one record at least. Any other row stops at the trace.
+  const bool tried = traced || record.event == "part" || record.event == "already";
+  const bool logged = !production.log.IsOpen() || (tried && production.log.Append(record, logProblem));
+  if (missed != nullptr) {
+    *missed = !traced && !logged ? "the trace and the log" : !traced ? "the trace" : !logged ? "the log" : "";
   }
-  LogFailed(production, problem);
+  if (traced && logged) return true;
+  LogFailed(production, traced ? logProblem : traceProblem);
   return false;
 }
 

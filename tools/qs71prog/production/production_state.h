@@ -104,8 +104,9 @@ LoopResult RunLoop(Production& production, Attached programmer);
 void TellDuplicates(Production& production, const std::vector<ProgrammerIdentity>& listed);
 
 // A row for the trace and the log; a row that cannot be written ends the run (exit 9) before
-// the next part.
-bool Log(Production& production, const PartRecord& record);
+// the next part, and missed then names what lacks it ("the trace", "the log", "the trace and
+// the log"). A part's verdict the trace could not take still goes into the log.
+bool Log(Production& production, const PartRecord& record, std::string* missed = nullptr);
 
 // The log cannot be written, or is no longer the file at its name: every loop ends before
 // its next part, and the run with exit 9.

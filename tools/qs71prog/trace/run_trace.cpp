@@ -54,11 +54,14 @@ std::string SpoolFile(const TracePlace& place) {
   return place.spool.empty() ? DefaultTraceFile() : place.spool;
 }
 
+std::string RecordFile(const TracePlace& place) {
+  return IsConnectionString(place.target) || place.target.empty() ? SpoolFile(place) : place.target;
+}
+
 bool ChooseTraceStore(const TracePlace& place, std::unique_ptr<TraceStore>& store,
                       std::string& problem) {
   const bool server = IsConnectionString(place.target);
-  const std::string file = server || place.target.empty() ? SpoolFile(place)
-                                                             : place.target;
+  const std::string file = RecordFile(place);
   if (file.empty()) return NoDefaultFile(problem);
   if ((server || place.target.empty()) && !MakeFolders(file, problem)) return false;
   if (server) return LineTraceStore(place.target, file, place.rootCertificate, store, problem);

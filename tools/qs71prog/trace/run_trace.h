@@ -59,6 +59,10 @@ std::string RefusedText(int count);
 // The station's own file for place: its spool, or the default file.
 std::string SpoolFile(const TracePlace& place);
 
+// The SQLite file a run at place records in: the station's own beside a line's server or where
+// no trace is named, else the file named; empty where there is none.
+std::string RecordFile(const TracePlace& place);
+
 // How many numbers a reserve should hold: minutes of parts at the rate of taken parts in
 // running minutes (kLeastRateMinutes at least), at least kLeastReserve.
 int ReserveTarget(int taken, double running, int minutes);
