@@ -116,7 +116,7 @@ struct CompileState : ScriptState {
   ImageBlanks Blanks;  // the image's bytes still to be written blank at its end
   PreparationState Prep;
   WatchedCompile* Watched = nullptr;  // under --watch: what the compile read, for the watch
-  const CompileRoutes* Routes = nullptr;  // the watch and the fit, when the program gives them
+  const CompileRoutes* Routes = nullptr;  // the watch, the fit, the project and the page, when the program gives them
   // --fit's look at the script: each recording is probed and its rate found, none is prepared
   // (the fit prepares each at the rates it measures).
   bool ProbeSoundsOnly = false;

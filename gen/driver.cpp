@@ -20,9 +20,8 @@
 #include "link_map.h"
 #include "name_tables.h"
 #include "output_file.h"
-#include "page_notes.h"
 #include "played_sound_checks.h"
-#include "project_file.h"
+#include "project_settings.h"
 #include "script/scanner.h"
 #include "script/statements.h"
 #include "sound_pressure.h"
@@ -39,6 +38,16 @@ const char* const kBanner[] = {
     "- Ver 0.8b                                2015.06.23 -",
     "------------------------------------------------------",
 };
+
+const CompileRoutes kNoRoutes;
+
+const CompileRoutes& RoutesOf(const CompileState& s) { return s.Routes != nullptr ? *s.Routes : kNoRoutes; }
+
+// A run given no route for an option (a test, a fuzzer) refuses it.
+int NoRoute(CompileState& s, const char* option) {
+  std::fprintf(s.Err, "qs71gen: %s runs only in the program qs71gen\n", option);
+  return -2;
+}
 
 // The script sees the command line without the options: %1 is always the script name. A
 // project gives the names when the command line gives none.
@@ -163,7 +172,10 @@ bool TakePreparationOptions(CompileState& s, const GenOptions& options, std::str
 // The project's settings with the command line's options over them.
 bool TakeProject(CompileState& s, int argc, const char* const* argv, GenOptions* options, ProjectFile* project) {
   std::string error;
-  if (!ReadProjectFile(options->project, project, &error)) return std::fprintf(s.Err, "qs71gen: %s\n", error.c_str()), false;
+  if (RoutesOf(s).readProject == nullptr) return NoRoute(s, "--project"), false;
+  if (!RoutesOf(s).readProject(options->project, project, &error)) {
+    return std::fprintf(s.Err, "qs71gen: %s\n", error.c_str()), false;
+  }
   const char* missing = project->script.empty() ? "script" : project->image.empty() ? "image" : nullptr;
   if (options->scriptIndex >= argc && missing != nullptr) {
     std::fprintf(s.Err, "qs71gen: %s names no %s and the command line none either: give %s = \"NAME\"\n",
@@ -176,39 +188,6 @@ bool TakeProject(CompileState& s, int argc, const char* const* argv, GenOptions*
   return true;
 }
 
-// --init-project FILE SCRIPT: a new project beside the script, or in the working folder.
-int WriteInitialProject(CompileState& s, const std::string& file, int argc, const char* const* argv, int scriptIndex) {
-  if (scriptIndex >= argc) return std::fprintf(s.Err, "qs71gen: --init-project FILE needs the script after it\n"), -2;
-  const std::string script = argv[scriptIndex];
-  const bool beside = FolderOf(file) == FolderOf(script);
-  if (!beside && FolderOf(file) != ".") {
-    std::fprintf(s.Err, "qs71gen: --init-project writes the project beside the script (%s) or into the working "
-                 "folder, where the script's name holds\n", FolderOf(script).c_str());
-    return -2;
-  }
-  if (IdentifyFile(file.c_str()).exists) return std::fprintf(s.Err, "qs71gen: %s exists; --init-project never writes over a file\n", file.c_str()), -2;
-  FileKind kind = FileKind::Missing;
-  FILE* in = OpenRegularFile(script.c_str(), &kind);
-  if (in == nullptr) {
-    std::fprintf(s.Err, "qs71gen: --init-project: the script %s cannot be read: %s\n", script.c_str(),
-                 UnreadableReason(kind).c_str());
-    return -2;
-  }
-  std::string text;
-  char chunk[4096];
-  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) text.append(chunk, n);
-  std::fclose(in);
-  const std::string named = beside ? script.substr(script.find_last_of("/\\") + 1) : script;
-  const std::string stem = named.substr(0, named.find_last_of('.'));
-  std::string error;
-  if (!WriteNewOutputText(file, InitialProjectText(named, stem + ".bin", ScriptSoundNames(text)), &error)) {
-    return std::fprintf(s.Err, "qs71gen: %s cannot be written: %s\n", file.c_str(), error.c_str()), -2;
-  }
-  std::fprintf(s.Out, "%s: the project of %s; qs71gen --project %s compiles it\n", file.c_str(), script.c_str(),
-               HintPath(file).c_str());
-  return 0;
-}
-
 // Options that end the run before any file is touched; -1 when the run goes on.
 int AnswerOptions(CompileState& s, int argc, const char* const* argv, GenOptions* options, ProjectFile* project) {
   std::string error;
@@ -217,7 +196,10 @@ int AnswerOptions(CompileState& s, int argc, const char* const* argv, GenOptions
     return -2;
   }
   if (options->help) return std::fprintf(s.Out, "%s", kGenHelp), 0;
-  if (!options->initProject.empty()) return WriteInitialProject(s, options->initProject, argc, argv, options->scriptIndex);
+  if (!options->initProject.empty()) {
+    if (RoutesOf(s).initProject == nullptr) return NoRoute(s, "--init-project");
+    return RoutesOf(s).initProject(s, options->initProject, argc, argv, options->scriptIndex);
+  }
   if (!options->project.empty() && !TakeProject(s, argc, argv, options, project)) return -2;
   if (!TakePreparationOptions(s, *options, &error) ||
       !ParseSplSettings(options->spl, options->splLimit, &s.Reports.spl, &error)) {
@@ -290,19 +272,13 @@ int Finish(CompileState& s, int passResult, const GenOptions& options) {
   if (passResult != 0) WarnSpaceBudget(s);
   // A failed compile's map shows where the bytes went; it never makes the run succeed or fail.
   if (passResult != 0 && !options.map.empty()) WriteFailedMap(s, options.map);
-  if (passResult != 0 && !options.html.empty()) WriteFailedPage(s, options.html);
+  if (passResult != 0 && !options.html.empty()) RoutesOf(s).failedPage(s, options.html);
   if (passResult == 0 && !options.map.empty()) passResult = WriteImageMap(s, options.map);
-  if (passResult == 0 && !options.html.empty()) passResult = WriteCompilePage(s, options.html);
+  if (passResult == 0 && !options.html.empty()) passResult = RoutesOf(s).page(s, options.html);
   passResult = SettleImageOutput(s, passResult);
   std::fprintf(s.Out, "\nComplete with %d Errors \n\n", passResult);
   ReleaseAll(s);
   return passResult == 0 ? 0 : -3;
-}
-
-// A run given no watch or fit (a test, a fuzzer) refuses the option that asks for one.
-int NoRoute(CompileState& s, const char* option) {
-  std::fprintf(s.Err, "qs71gen: %s runs only in the program qs71gen\n", option);
-  return -2;
 }
 
 // A watched compile: the watch needs the project among the inputs, the server a page.
@@ -312,15 +288,15 @@ void TakeWatchRequests(CompileState& s, GenOptions* options) {
 }
 
 // The watch or the fit that the options ask for instead of a compile; -1 when they ask for
-// neither.
+// neither, and the compile has every route it needs.
 int RunRoute(CompileState& s, int argc, const char* const* argv, GenOptions* options, const ProjectFile& project) {
-  const CompileRoutes none;
-  const CompileRoutes& routes = s.Routes != nullptr ? *s.Routes : none;
+  const CompileRoutes& routes = RoutesOf(s);
   if ((options->watch || options->serve) && s.Watched == nullptr) {
     if (routes.watch == nullptr) return NoRoute(s, options->serve ? "--serve" : "--watch");
     return routes.watch(argc, argv, *options, routes, s.Out, s.Err);
   }
   if (s.Watched != nullptr) TakeWatchRequests(s, options);
+  if (!options->html.empty() && (routes.page == nullptr || routes.failedPage == nullptr)) return NoRoute(s, "--html");
   if (options->fit.empty()) return -1;
   if (routes.fit == nullptr) return NoRoute(s, "--fit");
   return routes.fit(s, argc, argv, *options, project);

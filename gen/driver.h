@@ -3,6 +3,7 @@
 // over the script, finishing, the final count.
 
 #include <cstdio>
+#include <string>
 
 struct CompileState;
 struct GenOptions;
@@ -10,13 +11,21 @@ struct ProjectFile;
 struct WatchedCompile;
 
 // What a run does instead of a compile when its options ask for it: a watch (--watch, --serve)
-// or a fit (--fit). The compiler knows them only by these; qs71gen's main gives them. A run
+// or a fit (--fit); the project it reads (--project) or writes (--init-project); and the page it
+// writes (--html). The compiler knows them only by these; qs71gen's main gives them. A run
 // without one refuses the option that needs it.
 struct CompileRoutes {
   int (*watch)(int argc, const char* const* argv, const GenOptions& options, const CompileRoutes& routes, FILE* out,
                FILE* err) = nullptr;
   int (*fit)(CompileState& s, int argc, const char* const* argv, const GenOptions& options,
              const ProjectFile& project) = nullptr;
+  bool (*readProject)(const std::string& path, ProjectFile* project, std::string* error) = nullptr;
+  int (*initProject)(CompileState& s, const std::string& file, int argc, const char* const* argv,
+                     int scriptIndex) = nullptr;
+  // The page of a compile that succeeded (its result counts as the compile's), and of one that
+  // failed (its result changes nothing).
+  int (*page)(CompileState& s, const std::string& path) = nullptr;
+  int (*failedPage)(CompileState& s, const std::string& path) = nullptr;
 };
 
 // Prepares a pass: sets the pass number, prints its header and, for pass 1, the defaults.

@@ -56,21 +56,23 @@ std::string StreamText(FILE* stream) {
   return text;
 }
 
-// One compile in this process, its listing and messages in streams of its own.
-Outcome CompileHere(const fs::path& script, const fs::path& image) {
-  const std::string scriptName = script.string();
-  const std::string imageName = image.string();
-  const char* argv[] = {"qs71gen", scriptName.c_str(), imageName.c_str()};
+// One run in this process, without the program's routes, its listing and messages in streams of
+// its own; words are what follows "qs71gen", the image's name last.
+Outcome RunHere(const std::vector<std::string>& words) {
+  std::vector<const char*> argv = {"qs71gen"};
+  for (const std::string& word : words) argv.push_back(word.c_str());
   FILE* out = std::tmpfile();
   FILE* err = std::tmpfile();
   Outcome o;
   if (out == nullptr || err == nullptr) return o;
-  o.exitCode = RunGenerator(3, argv, out, err) & 0xFF;  // as the shell shows it
+  o.exitCode = RunGenerator(static_cast<int>(argv.size()), argv.data(), out, err) & 0xFF;  // as the shell shows it
   o.out = StreamText(out);
   o.err = StreamText(err);
-  o.image = ReadFileBytes(image);
+  o.image = ReadFileBytes(words.back());
   return o;
 }
+
+Outcome CompileHere(const fs::path& script, const fs::path& image) { return RunHere({script.string(), image.string()}); }
 
 class TwoCompilesTest : public testing::Test {
  protected:
@@ -133,6 +135,33 @@ TEST_F(TwoCompilesTest, InOneProcessAsInSeparateRuns) {
   }
   for (std::thread& t : threads) t.join();
   for (size_t i = 0; i < scripts.size(); ++i) ExpectAsReference(outcomes[i], i);
+}
+
+// A run without the program's routes (a test, a fuzzer) refuses each option that needs one, before
+// it touches a file: a route missing where the compile needs it would be a call through null.
+TEST_F(TwoCompilesTest, WithoutRoutesRefusesWhatOnlyTheProgramRuns) {
+  struct Row {
+    std::vector<std::string> options;
+    const char* option;  // as the refusal names it
+  };
+  const std::string file = (folder / "asked.out").string();  // what an option would write
+  const Row rows[] = {
+      {{"--watch"}, "--watch"},          {{"--serve"}, "--serve"},
+      {{"--fit", file}, "--fit"},        {{"--html", file}, "--html"},
+      {{"--project", file}, "--project"}, {{"--init-project", file}, "--init-project"},
+  };
+  const fs::path image = folder / "routeless.bin";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.option);
+    std::vector<std::string> words = row.options;
+    words.insert(words.end(), {scripts[0].string(), image.string()});
+    const Outcome o = RunHere(words);
+    EXPECT_EQ(o.exitCode, 254);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, std::string("qs71gen: ") + row.option + " runs only in the program qs71gen\n");
+    EXPECT_FALSE(fs::exists(image));
+    EXPECT_FALSE(fs::exists(file));
+  }
 }
 
 // A script piped in is read once and scanned by both passes: the same listing and image as

@@ -2,23 +2,12 @@
 // A project file: the script, the outputs and the settings of a compile in one TOML file, with
 // settings per sound by the script's sound name. The command line's options go over it.
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "audio/sound_preparation.h"
-#include "command_line.h"
+#include "project_settings.h"
 
-struct ProjectFile {
-  std::string path;    // as given, for messages
-  std::string folder;  // the project's paths, and the script's wave files, are read from here
-  GenOptions options;  // what the project sets, as the command line sets it; paths from folder
-  std::string script;  // from folder; empty when the project names none
-  std::string image;
-  std::vector<std::string> parameters;  // the script's %3 to %9
-  int32_t partSize = 0;                 // bytes; 0: the script's $FILESIZE
-  std::vector<SoundSettings> sounds;
-};
+struct CompileState;
 
 // Reads a project's text; path names it in messages and gives the folder. False with error as
 // "PATH:LINE: what is wrong; what is expected" for text that is not TOML, a key set twice, an
@@ -36,3 +25,7 @@ std::vector<std::string> ScriptSoundNames(const std::string& scriptText);
 // of its own with its keys commented out, for the designer to fill in.
 std::string InitialProjectText(const std::string& script, const std::string& image,
                                const std::vector<std::string>& sounds);
+
+// --init-project FILE SCRIPT: a new project beside the script, or in the working folder, never
+// over a file. 0, or -2 with the reason on s.Err.
+int WriteInitialProject(CompileState& s, const std::string& file, int argc, const char* const* argv, int scriptIndex);

@@ -162,6 +162,7 @@ bool ReadScript(CompileState& s, const FitRequest& r, FILE* quiet, ScriptFacts* 
   read->Out = read->Err = quiet;
   read->ProbeSoundsOnly = true;
   read->Watched = s.Watched;  // the script and wave files the fit reads are the watch's inputs
+  read->Routes = s.Routes;    // the project is read through the program's route, as a compile reads it
   const std::vector<std::string> readWords = CompileWords(r, r.script, true);
   const Arguments args(readWords);
   const int pass = RunPassOne(*read, args.argc(), args.argv.data());

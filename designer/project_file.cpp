@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 #include <unordered_map>
@@ -12,7 +13,9 @@
 
 #include "ascii_case.h"
 #include "audio/adpcm_encoder.h"
+#include "compile_state.h"
 #include "file_system.h"
+#include "output_writer.h"
 #include "sound_kinds.h"
 #include "text_format.h"
 #include "toml_guard.h"
@@ -397,4 +400,36 @@ std::string InitialProjectText(const std::string& script, const std::string& ima
         name.c_str());
   }
   return text;
+}
+
+int WriteInitialProject(CompileState& s, const std::string& file, int argc, const char* const* argv, int scriptIndex) {
+  if (scriptIndex >= argc) return std::fprintf(s.Err, "qs71gen: --init-project FILE needs the script after it\n"), -2;
+  const std::string script = argv[scriptIndex];
+  const bool beside = FolderOf(file) == FolderOf(script);
+  if (!beside && FolderOf(file) != ".") {
+    std::fprintf(s.Err, "qs71gen: --init-project writes the project beside the script (%s) or into the working "
+                 "folder, where the script's name holds\n", FolderOf(script).c_str());
+    return -2;
+  }
+  if (IdentifyFile(file.c_str()).exists) return std::fprintf(s.Err, "qs71gen: %s exists; --init-project never writes over a file\n", file.c_str()), -2;
+  FileKind kind = FileKind::Missing;
+  FILE* in = OpenRegularFile(script.c_str(), &kind);
+  if (in == nullptr) {
+    std::fprintf(s.Err, "qs71gen: --init-project: the script %s cannot be read: %s\n", script.c_str(),
+                 UnreadableReason(kind).c_str());
+    return -2;
+  }
+  std::string text;
+  char chunk[4096];
+  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) text.append(chunk, n);
+  std::fclose(in);
+  const std::string named = beside ? script.substr(script.find_last_of("/\\") + 1) : script;
+  const std::string stem = named.substr(0, named.find_last_of('.'));
+  std::string error;
+  if (!WriteNewOutputText(file, InitialProjectText(named, stem + ".bin", ScriptSoundNames(text)), &error)) {
+    return std::fprintf(s.Err, "qs71gen: %s cannot be written: %s\n", file.c_str(), error.c_str()), -2;
+  }
+  std::fprintf(s.Out, "%s: the project of %s; qs71gen --project %s compiles it\n", file.c_str(), script.c_str(),
+               HintPath(file).c_str());
+  return 0;
 }
