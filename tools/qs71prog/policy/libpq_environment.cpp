@@ -1,5 +1,6 @@
 #include "policy/libpq_environment.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "file_system.h"  // RemoveProcessVariable, SetProcessVariable
@@ -32,6 +33,11 @@ void KeepLibpqToThePolicy(const std::string& policyFile) {
   const std::filesystem::path services =
       std::filesystem::path(policyFile).parent_path() / "pg_service.conf";
   SetProcessVariable("PGSERVICEFILE", services.string().c_str());
+}
+
+bool VariableSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
 }
 
 }  // namespace qs71prog

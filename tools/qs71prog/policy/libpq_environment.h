@@ -13,4 +13,7 @@ namespace qs71prog {
 // policy file, never in the operator's ~/.pg_service.conf. Call once, before any thread.
 void KeepLibpqToThePolicy(const std::string& policyFile);
 
+// Whether an environment variable is set to something.
+bool VariableSet(const char* name);
+
 }  // namespace qs71prog

@@ -19,11 +19,6 @@ bool ReadsTrust(const Options& options) {
   return !options.jobFile.empty() || !options.showJob.empty();
 }
 
-bool VariableSet(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0';
-}
-
 bool UserFolderThere() {
   const std::string folder = UserTrustFolder();
   std::error_code error;

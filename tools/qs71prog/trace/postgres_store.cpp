@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
+#include "policy/libpq_environment.h"
 #include "trace/connection_password.h"
 
 namespace qs71prog {
@@ -61,12 +63,41 @@ bool Passing(const char* state) {
 // migration runs under this lock, held until its transaction ends.
 constexpr int64_t kMigrationLock = 7107;
 
+// Whether a host (libpq's host, one of its list) is a socket's folder: on Linux a path, or an
+// abstract socket's name.
+bool IsSocketFolder(const std::string& host) {
+  return !host.empty() && (host[0] == '/' || host[0] == '@');
+}
+
+// Where a connection goes when neither the string nor the environment names a host: a
+// socket's folder on Linux, localhost over TCP on Windows.
+#if defined(_WIN32)
+constexpr bool kDefaultIsSocket = false;
+#else
+constexpr bool kDefaultIsSocket = true;
+#endif
+
+// Whether libpq may reach every host of the string only through a socket's folder: none of a
+// host list goes over TCP, no hostaddr (reached over TCP whatever the host names), and no
+// service file or environment that could name a host of its own.
+bool OnlySockets(const std::string& host, const std::string& hostaddr, const std::string& service) {
+  if (!hostaddr.empty() || !service.empty() || VariableSet("PGHOSTADDR") || VariableSet("PGSERVICE")) return false;
+  const char* environment = std::getenv("PGHOST");
+  const std::string hosts = !host.empty() ? host : environment != nullptr ? environment : "";
+  if (hosts.empty()) return kDefaultIsSocket;
+  for (size_t start = 0; start <= hosts.size();) {
+    const size_t end = std::min(hosts.find(',', start), hosts.size());
+    if (!IsSocketFolder(hosts.substr(start, end - start))) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
 // Whether the trace may cross a network unencrypted: a connection string that lets libpq go
-// without TLS (disable, or allow and prefer, which fall back to none) to a host that is no
-// socket's folder. A station's own socket is local, and libpq encrypts no socket.
-bool SentInTheClear(const std::string& host, const std::string& sslmode) {
-  const bool local = host.empty() || host[0] == '/' || host[0] == '@';
-  return !local && (sslmode == "disable" || sslmode == "allow" || sslmode == "prefer");
+// without TLS (disable, or allow and prefer, which fall back to none) to a host that may be
+// reached over TCP. A station's own socket is local, and libpq encrypts no socket.
+bool SentInTheClear(bool socketsOnly, const std::string& sslmode) {
+  return !socketsOnly && (sslmode == "disable" || sslmode == "allow" || sslmode == "prefer");
 }
 
 // libpq's words for a server that offers no TLS where the station asks for it, and what the
@@ -79,15 +110,42 @@ std::string WithTlsAdvice(const std::string& problem) {
          "string (the screen then shows the trace as not encrypted)";
 }
 
+// A password file that no one can make: the ping below must find no password.
+#if defined(_WIN32)
+constexpr const char* kNoPasswordFile = "NUL";
+#else
+constexpr const char* kNoPasswordFile = "/proc/qs71-no-password";
+#endif
+
 // libpq tells "nobody answers" from "refused" only through a ping, and takes a server that
 // refuses the TLS asked of it (none offered, a certificate of another name or expired) as one
-// that does not answer: the ping asks for TLS without requiring it, after the connection
-// string's own words. A server starting up or shutting down refuses everyone for a while.
-bool Answers(const std::string& connection) {
-  const char* const keys[] = {"connect_timeout", "tcp_user_timeout", "dbname", "sslmode",
-                              nullptr};
-  const char* const values[] = {"3", "10000", connection.c_str(), "prefer", nullptr};
-  const PGPing ping = PQpingParams(keys, values, 1);
+// that does not answer: the ping asks for TLS without requiring it. Since that server may be
+// anyone's on the path, the ping has no password to give: the string's is left out, and the
+// password file is one nobody can make; a server that asks for one has answered. Where the
+// environment holds a password (PGPASSWORD), which nothing here can take away, the ping asks
+// as much TLS as the connection does, and a server that refuses it counts as one that does
+// not answer. A server starting up or shutting down refuses everyone for a while.
+bool Answers(const std::string& connection, const std::string& rootCertificate) {
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(connection.c_str(), &error);
+  PQfreemem(error);
+  // A string libpq cannot read names no server to wait for: the connection's own words say so.
+  if (options == nullptr) return true;
+  const bool strict = VariableSet("PGPASSWORD");
+  std::vector<const char*> keys = {"connect_timeout", "tcp_user_timeout", "passfile", "sslmode"};
+  std::vector<const char*> values = {"3", "10000", kNoPasswordFile, strict ? "verify-full" : "prefer"};
+  if (strict && !rootCertificate.empty()) keys.push_back("sslrootcert"), values.push_back(rootCertificate.c_str());
+  for (PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
+    const std::string key = option->keyword;
+    if (option->val == nullptr || *option->val == '\0' || key == "password" || key == "passfile") continue;
+    if (key == "sslmode" && !strict) continue;
+    keys.push_back(option->keyword);
+    values.push_back(option->val);
+  }
+  keys.push_back(nullptr);
+  values.push_back(nullptr);
+  const PGPing ping = PQpingParams(keys.data(), values.data(), 0);
+  PQconninfoFree(options);
   return ping != PQPING_NO_RESPONSE && ping != PQPING_REJECT;
 }
 
@@ -98,23 +156,29 @@ std::string PostgresDisplayName(const std::string& connection) {
   PQconninfoOption* options = PQconninfoParse(connection.c_str(), &error);
   PQfreemem(error);
   if (options == nullptr) return "postgresql (an unreadable connection string)";
-  std::string host, port, user, dbname, sslmode;
+  std::string host, hostaddr, port, user, dbname, sslmode, service;
   for (PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
     const std::string key = option->keyword;
     const std::string value = option->val == nullptr ? "" : option->val;
-    if (key == "host" || (key == "hostaddr" && host.empty())) host = value;
+    if (key == "host") host = value;
+    if (key == "hostaddr") hostaddr = value;
     if (key == "port") port = value;
     if (key == "user") user = value;
     if (key == "dbname") dbname = value;
     if (key == "sslmode") sslmode = value;
+    if (key == "service") service = value;
   }
   PQconninfoFree(options);
+  const bool socketsOnly = OnlySockets(host, hostaddr, service);
+  if (host.empty()) host = hostaddr;
+  // A list of hosts without ports has a port list of commas only.
+  if (port.find_first_not_of(',') == std::string::npos) port.clear();
   // A socket folder as the host: its slashes encoded, as a URI takes them.
   std::string encoded;
   for (const char c : host) encoded += c == '/' ? std::string("%2F") : std::string(1, c);
   return "postgresql://" + (user.empty() ? "" : user + "@") + encoded +
          (port.empty() ? "" : ":" + port) + "/" + dbname +
-         (SentInTheClear(host, sslmode) ? " (not encrypted)" : "");
+         (SentInTheClear(socketsOnly, sslmode) ? " (not encrypted)" : "");
 }
 
 PostgresStore::PostgresStore(std::string connection, std::string rootCertificate)
@@ -180,7 +244,7 @@ bool PostgresStore::Connect(std::string& problem) {
   if (PQstatus(conn) == CONNECTION_OK) {
     return !lazy || Execute("SET synchronous_commit TO off", {}, problem);
   }
-  unreachable = !Answers(connection);
+  unreachable = !Answers(connection, rootCertificate);
   // libpq repeats a connection string it cannot read, password and all.
   problem = "cannot open the trace " + name + ": " +
             WithTlsAdvice(WithoutPassword(OneLine(PQerrorMessage(conn)), connection));

@@ -182,7 +182,7 @@ TEST(PostgresDisplayName, NamesEveryTcpTraceSentInTheClear) {
        "postgresql://line@10.1.4.20/trace (not encrypted)"},
       {"postgresql://line@%2Fvar%2Frun/trace?sslmode=disable", "postgresql://line@%2Fvar%2Frun/trace"},
       {"postgresql://line@%2Fvar%2Frun,db.plant/trace?sslmode=disable",
-       "postgresql://line@%2Fvar%2Frun,db.plant:,/trace (not encrypted)"},
+       "postgresql://line@%2Fvar%2Frun,db.plant/trace (not encrypted)"},
       {"postgresql://line@%2Fvar%2Frun/trace?hostaddr=10.1.4.20&sslmode=disable",
        "postgresql://line@%2Fvar%2Frun/trace (not encrypted)"},
   };
