@@ -116,6 +116,10 @@ bool CommitScratch(FILE* stream, const std::string& name, const std::string& tar
 // reason (the name taken, for one) and from left as it was. The new name is made durable.
 bool RenameNoReplace(const std::string& from, const std::string& to, std::string* reason);
 
+// Gives the file from the name to, replacing a file there in one step (Windows, unlike POSIX
+// rename, refuses a name that is taken unless told). False with the system's reason.
+bool RenameOver(const std::string& from, const std::string& to, std::string* reason);
+
 // Closes stream and removes the file, named or not.
 void DiscardScratch(FILE* stream, const std::string& name);
 

@@ -232,6 +232,11 @@ bool RenameNoReplace(const std::string& from, const std::string& to, std::string
   return true;
 }
 
+bool RenameOver(const std::string& from, const std::string& to, std::string* reason) {
+  if (std::rename(from.c_str(), to.c_str()) != 0) return *reason = LastSystemError(), false;
+  return true;
+}
+
 void DiscardScratch(FILE* stream, const std::string& name) {
   if (stream != nullptr) std::fclose(stream);
   if (!name.empty()) {

@@ -187,6 +187,12 @@ bool CommitScratch(FILE* stream, const std::string& name, const std::string& tar
   return false;
 }
 
+bool RenameOver(const std::string& from, const std::string& to, std::string* reason) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  *reason = LastSystemError();
+  return false;
+}
+
 // Without MOVEFILE_REPLACE_EXISTING the move fails where the name is taken.
 bool RenameNoReplace(const std::string& from, const std::string& to, std::string* reason) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return true;

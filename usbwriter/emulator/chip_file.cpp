@@ -14,6 +14,7 @@
 
 #include "chip_identity.h"
 #include "file_lock.h"
+#include "file_system.h"
 #include "text_format.h"  // Format
 
 namespace qs71::emu {
@@ -169,13 +170,13 @@ bool ChipFile::Create(const std::string& path, OtpChip& chip, std::string& error
       out != nullptr && std::fwrite(cells.data(), 1, cells.size(), out) == cells.size();
   const bool closed = out != nullptr && std::fclose(out) == 0;
   if (!kRenameWhileOpen) close(lockFd);
-  std::error_code renameError;
-  if (written && closed) std::filesystem::rename(scratch, path, renameError);
-  const bool created = written && closed && !renameError;
+  // An empty file at path is a new part (Attach's emptyIsFresh): the chip takes its place.
+  std::string why;
+  const bool created = written && closed && RenameOver(scratch, path, &why);
   if (!created) {
     std::error_code ignored;
     std::filesystem::remove(scratch, ignored);
-    error = "cannot create the chip file " + path;
+    error = "cannot create the chip file " + path + (why.empty() ? "" : ": " + why);
   }
   if (kRenameWhileOpen) close(lockFd);
   if (created) chip.ForgetChanges();
