@@ -29,6 +29,7 @@ struct TlsCase {
   int exitCode;
   const char* says;      // in what the station prints
   bool notEncrypted;     // the screen and the summary name the trace "(not encrypted)"
+  bool openPasswordFile; // others may read the password file
 };
 
 const char* const kWrongPassword = "line-8-wrong";
@@ -36,22 +37,30 @@ const char* const kWrongPassword = "line-8-wrong";
 const TlsCase kCases[] = {
     {"VerifiedByItsName", ServerTls::kRequired, "line-db.test",
      "hostaddr=127.0.0.1&sslrootcert={ca}", PostgresServer::kPassword, 0,
-     "trace: postgresql://qs71@line-db.test:", false},
+     "trace: postgresql://qs71@line-db.test:", false, false},
     {"ACertificateOfAnotherName", ServerTls::kRequired, "localhost",
      "hostaddr=127.0.0.1&sslrootcert={ca}", PostgresServer::kPassword, 9,
-     "server certificate for \"line-db.test\" does not match host name \"localhost\"", false},
+     "server certificate for \"line-db.test\" does not match host name \"localhost\"", false, false},
     {"AServerWithoutTls", ServerTls::kNone, "127.0.0.1", "", PostgresServer::kPassword, 9,
      "server does not support SSL, but SSL was required; to record on this server without "
      "encryption, add sslmode=disable to the connection string",
-     false},
+     false, false},
     {"NoTlsAllowedInTheConnectionString", ServerTls::kNone, "127.0.0.1", "sslmode=disable",
-     PostgresServer::kPassword, 0, "trace: postgresql://qs71@127.0.0.1:", true},
+     PostgresServer::kPassword, 0, "trace: postgresql://qs71@127.0.0.1:", true, false},
     {"AnExpiredCertificate", ServerTls::kExpired, "line-db.test",
      "hostaddr=127.0.0.1&sslrootcert={ca}", PostgresServer::kPassword, 9,
-     "certificate verify failed", false},
+     "certificate verify failed", false, false},
     {"AWrongPassword", ServerTls::kRequired, "line-db.test",
      "hostaddr=127.0.0.1&sslrootcert={ca}", kWrongPassword, 9,
-     "password authentication failed for user \"qs71\"", false},
+     "password authentication failed for user \"qs71\"", false, false},
+    {"NoRootCertificate", ServerTls::kRequired, "line-db.test", "hostaddr=127.0.0.1",
+     PostgresServer::kPassword, 9,
+     "/.postgresql/root.crt\" does not exist; the line's CA goes there, or into the file the "
+     "station policy's root-certificate names",
+     false, false},
+    {"APasswordFileOthersCanRead", ServerTls::kRequired, "line-db.test",
+     "hostaddr=127.0.0.1&sslrootcert={ca}", PostgresServer::kPassword, 9,
+     "fe_sendauth: no password supplied; the password comes from the password file", false, true},
 };
 
 class ProgLineTls : public testing::TestWithParam<TlsCase> {
@@ -97,6 +106,10 @@ TEST_P(ProgLineTls, AStationReachesTheLinesServer) {
   const std::filesystem::path station = dir / c.name;
   std::filesystem::create_directories(station / "socket");
   server->WritePasswordFile(station / "pgpass", c.password);
+  if (c.openPasswordFile) {
+    std::filesystem::permissions(station / "pgpass", std::filesystem::perms::others_read,
+                                 std::filesystem::perm_options::add);
+  }
   ASSERT_EQ(RunProg({"--emulate=" + (station / "socket" / "part1.otp").string(), "--identify"})
                 .exitCode,
             0);

@@ -100,14 +100,34 @@ bool SentInTheClear(bool socketsOnly, const std::string& sslmode) {
   return !socketsOnly && (sslmode == "disable" || sslmode == "allow" || sslmode == "prefer");
 }
 
-// libpq's words for a server that offers no TLS where the station asks for it, and what the
-// station may do about it: allow the trace in the clear on purpose, where the plant's network
-// is its to trust.
-std::string WithTlsAdvice(const std::string& problem) {
-  if (problem.find("server does not support SSL") == std::string::npos) return problem;
-  return problem +
-         "; to record on this server without encryption, add sslmode=disable to the connection "
-         "string (the screen then shows the trace as not encrypted)";
+// libpq's words for a refusal that the station's IT can mend, what to do about it, and the
+// part of libpq's own words that would lower the line's guard (a certificate left unchecked).
+struct Advice {
+  const char* says;
+  const char* cut;  // from here on, libpq's words are dropped; null: kept whole
+  const char* advice;
+};
+
+const Advice kAdvice[] = {
+    {"server does not support SSL", nullptr,
+     "; to record on this server without encryption, add sslmode=disable to the connection "
+     "string (the screen then shows the trace as not encrypted)"},
+    {"root certificate file", " Either provide the file",
+     "; the line's CA goes there, or into the file the station policy's root-certificate names"},
+    {"no password supplied", nullptr,
+     "; the password comes from the password file (~/.pgpass, %APPDATA%\\postgresql\\pgpass.conf, "
+     "or the one PGPASSFILE names), which libpq reads only where its owner alone may read it "
+     "(chmod 0600)"},
+};
+
+std::string WithAdvice(std::string problem) {
+  for (const Advice& advice : kAdvice) {
+    if (problem.find(advice.says) == std::string::npos) continue;
+    const size_t cut = advice.cut == nullptr ? std::string::npos : problem.find(advice.cut);
+    if (cut != std::string::npos) problem.erase(cut);
+    return problem + advice.advice;
+  }
+  return problem;
 }
 
 // A password file that no one can make: the ping below must find no password.
@@ -247,7 +267,7 @@ bool PostgresStore::Connect(std::string& problem) {
   unreachable = !Answers(connection, rootCertificate);
   // libpq repeats a connection string it cannot read, password and all.
   problem = "cannot open the trace " + name + ": " +
-            WithTlsAdvice(WithoutPassword(OneLine(PQerrorMessage(conn)), connection));
+            WithAdvice(WithoutPassword(OneLine(PQerrorMessage(conn)), connection));
   PQfinish(conn);
   conn = nullptr;
   return false;
