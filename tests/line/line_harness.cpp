@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <csignal>
 #include <fstream>
 #include <thread>
@@ -372,19 +373,36 @@ bool Line::AllEnded() {
   return true;
 }
 
+// Whether the lot still wants parts: fewer good ones than it holds, with those under way.
+bool Line::LotHasRoom() {
+  std::string rows, problem;
+  if (!server->Sql("SELECT j.lot - (SELECT count(*) FROM parts p WHERE p.job = j.hash AND (p.result "
+                   "IN ('pass', 'unverified') OR p.result IS NULL)) FROM jobs j",
+                   rows, problem)) {
+    return false;
+  }
+  return std::atoi(rows.c_str()) > 0;
+}
+
 // A station whose run ended while the line's server was away keeps its events in its spool
 // until it runs again: the next shift starts every station once more, with the server up, and
-// each finds the lot complete.
+// each finds the lot complete. A part under way that failed after the stations had ended for
+// the lot (a part put in again, its blank check failed) gives the lot room back: the
+// operators then start the stations again, as a plant's would, a few shifts at most.
 bool Line::NextShift() {
-  for (size_t station = 0; station < shape.size(); ++station) StartStation(station);
-  for (int i = 0; i < 600 && !AllEnded(); ++i) {
-    Feed(Now());
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  constexpr int kShifts = 4;
+  for (int shift = 0; shift == 0 || (shift < kShifts && LotHasRoom()); ++shift) {
+    for (size_t station = 0; station < shape.size(); ++station) StartStation(station);
+    for (int i = 0; i < 600 && !AllEnded(); ++i) {
+      Feed(Now());
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (AllEnded()) continue;
+    troubles.push_back("the next shift's stations did not end within 30 s");
+    for (size_t station = 0; station < runs.size(); ++station) KillStation(station);
+    return false;
   }
-  if (AllEnded()) return true;
-  troubles.push_back("the next shift's stations did not end within 30 s");
-  for (size_t station = 0; station < runs.size(); ++station) KillStation(station);
-  return false;
+  return true;
 }
 
 bool Line::Run(double finishWithin) {

@@ -87,6 +87,7 @@ class Line {
   void Feed(double now);
   void FeedSocket(size_t station, int programmer);
   bool AllEnded();
+  bool LotHasRoom();
   bool NextShift();
   void RestartEnded(double now);
   void Reap();

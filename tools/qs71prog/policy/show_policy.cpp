@@ -74,9 +74,13 @@ std::string RecordLines(const StationPolicy& policy) {
   text += "\nspool: " + spool + (policy.spool.empty() ? " (the user's own file)" : "") + "\n";
   text += "reserve: " + std::to_string(policy.reserveMinutes) + " minutes of parts\n";
   text += "root certificate: " + Or(policy.rootCertificate, "(libpq's own choice)") + "\n";
+  text += std::string("dry runs: ") +
+          (policy.dryRunsRecorded ? "\"recorded\": production on the emulated programmer records as real "
+                                    "production does\n"
+                                  : "\"refused\": no production on the emulated programmer\n");
   return text +
          "refused here: --trust, QS71_TRUST_DIR, the user's own key folder, --trace, "
-         "--library, " +
+         "--library, --clear-refused but as the administrator, " +
          (policy.station.empty() ? "" : "--station, ") + "--write IMAGE --production" +
          (policy.dryRunsRecorded ? "" : ", --emulate --production") +
          (signedOnly ? ", --write but in a dry run" : "") + "\n";
