@@ -270,6 +270,16 @@ std::string HowItEnded(const Production& production, const std::deque<LoopResult
   return "count reached";
 }
 
+// A run ends for its lot when the good parts and those under way fill it; a part under way
+// that then fails gives the lot its room back, which the end says, so that nobody takes the
+// lot for made.
+std::string RoomAgain(Production& production) {
+  LotState state;
+  std::string problem;
+  if (!production.lotComplete || !production.trace.Lot(state, problem) || state.Room() == 0) return "";
+  return Format(", then room again: %d to go after a part under way failed; run it again", state.Room());
+}
+
 // A failure after the parts (an end row, the trace's end or the summary not written) sets the
 // exit unless one came before it: an interruption (12) and a lot completed (15) are none.
 ExitCode Outranked(ExitCode exit, ExitCode failure) {
@@ -456,7 +466,7 @@ ExitCode RunProduction(const Options& options, Console& console) {
   }
   loops.Run();
   ExitCode exit = RunExit(production, loops.Results());
-  const std::string how = HowItEnded(production, loops.Results());
+  const std::string how = HowItEnded(production, loops.Results()) + RoomAgain(production);
   LogRunRows(production, loops.Programmers(), &loops.Results(), exit, how);
   exit = Outranked(exit, production.failures.First());
   if (!trace.End(static_cast<int>(exit), how, problem)) {
