@@ -158,7 +158,30 @@ bool ChipFile::RemoveStaleScratch(const std::string& path, const std::string& sc
   return true;
 }
 
+namespace {
+
+// Windows replaces no file that is open, and a socket's empty part file is open under the
+// programmer's hold: there the fresh part is written into the file itself (it held nothing).
+bool FillInPlace(const std::string& path, OtpChip& chip, std::string& error) {
+  std::FILE* out = std::fopen(path.c_str(), "r+b");
+  const std::vector<uint8_t>& cells = chip.Cells();
+  const bool written = out != nullptr && std::fwrite(cells.data(), 1, cells.size(), out) == cells.size();
+  const bool closed = out != nullptr && std::fclose(out) == 0;
+  if (!written || !closed) {
+    error = "cannot create the chip file " + path;
+    return false;
+  }
+  chip.ForgetChanges();
+  return true;
+}
+
+}  // namespace
+
 bool ChipFile::Create(const std::string& path, OtpChip& chip, std::string& error) {
+  std::error_code none;
+  if (!kRenameWhileOpen && std::filesystem::exists(path, none) && std::filesystem::file_size(path, none) == 0) {
+    return FillInPlace(path, chip, error);
+  }
   const std::string scratch = path + ".new";
   const int lockFd = CreateScratch(path, scratch, error);
   if (lockFd < 0) return false;
