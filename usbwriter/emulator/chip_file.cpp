@@ -51,6 +51,12 @@ bool WriteAt(std::FILE* file, long offset, const uint8_t* bytes, size_t count) {
          std::fwrite(bytes, 1, count, file) == count && std::fflush(file) == 0;
 }
 
+// A file there, of no bytes: a new part (ChipFile::Attach's emptyIsFresh).
+bool IsEmptyFile(const std::string& path) {
+  std::error_code none;
+  return std::filesystem::exists(path, none) && std::filesystem::file_size(path, none) == 0;
+}
+
 }  // namespace
 
 ChipFile::~ChipFile() { Close(); }
@@ -64,8 +70,7 @@ bool ChipFile::Attach(const std::string& path, OtpChip& chip, std::string& error
                       bool emptyIsFresh) {
   creator.clear();
   std::error_code ignored;
-  const bool exists = std::filesystem::exists(path, ignored) &&
-                      !(emptyIsFresh && std::filesystem::file_size(path, ignored) == 0);
+  const bool exists = std::filesystem::exists(path, ignored) && !(emptyIsFresh && IsEmptyFile(path));
   if (!(exists ? Load(path, chip, error) : Create(path, chip, error))) return false;
   file = std::fopen(path.c_str(), "r+b");
   if (file == nullptr) error = "cannot open " + path + " to keep the chip in it";
@@ -160,14 +165,18 @@ bool ChipFile::RemoveStaleScratch(const std::string& path, const std::string& sc
 
 namespace {
 
+// Every cell into out, which is closed whatever happened; false where a byte did not go in.
+bool WriteCellsAndClose(std::FILE* out, const OtpChip& chip) {
+  if (out == nullptr) return false;
+  const std::vector<uint8_t>& cells = chip.Cells();
+  const bool written = std::fwrite(cells.data(), 1, cells.size(), out) == cells.size();
+  return std::fclose(out) == 0 && written;
+}
+
 // Windows replaces no file that is open, and a socket's empty part file is open under the
 // programmer's hold: there the fresh part is written into the file itself (it held nothing).
 bool FillInPlace(const std::string& path, OtpChip& chip, std::string& error) {
-  std::FILE* out = std::fopen(path.c_str(), "r+b");
-  const std::vector<uint8_t>& cells = chip.Cells();
-  const bool written = out != nullptr && std::fwrite(cells.data(), 1, cells.size(), out) == cells.size();
-  const bool closed = out != nullptr && std::fclose(out) == 0;
-  if (!written || !closed) {
+  if (!WriteCellsAndClose(std::fopen(path.c_str(), "r+b"), chip)) {
     error = "cannot create the chip file " + path;
     return false;
   }
@@ -178,24 +187,18 @@ bool FillInPlace(const std::string& path, OtpChip& chip, std::string& error) {
 }  // namespace
 
 bool ChipFile::Create(const std::string& path, OtpChip& chip, std::string& error) {
-  std::error_code none;
-  if (!kRenameWhileOpen && std::filesystem::exists(path, none) && std::filesystem::file_size(path, none) == 0) {
-    return FillInPlace(path, chip, error);
-  }
+  if (!kRenameWhileOpen && IsEmptyFile(path)) return FillInPlace(path, chip, error);
   const std::string scratch = path + ".new";
   const int lockFd = CreateScratch(path, scratch, error);
   if (lockFd < 0) return false;
   const int descriptor = dup(lockFd);
   std::FILE* out = descriptor < 0 ? nullptr : fdopen(descriptor, "wb");
   if (out == nullptr && descriptor >= 0) close(descriptor);
-  const std::vector<uint8_t>& cells = chip.Cells();
-  const bool written =
-      out != nullptr && std::fwrite(cells.data(), 1, cells.size(), out) == cells.size();
-  const bool closed = out != nullptr && std::fclose(out) == 0;
+  const bool written = WriteCellsAndClose(out, chip);
   if (!kRenameWhileOpen) close(lockFd);
   // An empty file at path is a new part (Attach's emptyIsFresh): the chip takes its place.
   std::string why;
-  const bool created = written && closed && RenameOver(scratch, path, &why);
+  const bool created = written && RenameOver(scratch, path, &why);
   if (!created) {
     std::error_code ignored;
     std::filesystem::remove(scratch, ignored);
